@@ -1,0 +1,73 @@
+/*
+ * Error hook, failure reporting, allocation, and the bit and byte utilities.
+ * Depends on: the C library only.
+ */
+#include "kro.h"
+#include "kro_internal.h"
+
+#include <math.h>
+#include <stdarg.h>
+#include <stdlib.h>
+
+kroErrorFuncType kroErrorFunc = nullptr;
+uint32_t KRO_TRUE_MASK[32];
+uint32_t KRO_FALSE_MASK[32];
+
+static long kroAllocationsMade = 0;
+static long kroAllocationToFail = 0; /* 0: none */
+
+void *kroAllocate(size_t bytes) {
+  kroAllocationsMade++;
+  if (kroAllocationToFail > 0 && kroAllocationsMade == kroAllocationToFail) {
+    kroAllocationToFail = 0;
+    return nullptr;
+  }
+  return malloc(bytes ? bytes : 1);
+}
+
+long kroFailAllocationAfter(long n) {
+  long made = kroAllocationsMade;
+  kroAllocationsMade = 0;
+  kroAllocationToFail = n > 0 ? n : 0;
+  return made;
+}
+
+void kroFail(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprintf(format, args);
+  va_end(args);
+  fflush(stdout);
+  if (kroErrorFunc)
+    kroErrorFunc();
+}
+
+void kroSetErrorFunc(kroErrorFuncType func) { kroErrorFunc = func; }
+
+void kroSetBitMasks(void) {
+  for (int i = 0; i < 32; i++) {
+    /* 2^31 does not fit a signed int: convert through a 64-bit integer. */
+    KRO_TRUE_MASK[i] = (uint32_t)(int64_t)pow(2.0, i);
+    KRO_FALSE_MASK[i] = ~KRO_TRUE_MASK[i];
+  }
+}
+
+uint8_t kroGetBit(uint32_t value, int8_t bit) {
+  return (value | KRO_TRUE_MASK[bit]) == value ? 1 : 0;
+}
+
+uint32_t kroSetBitTrue(uint32_t value, int8_t bit) { return value | KRO_TRUE_MASK[bit]; }
+uint32_t kroSetBitFalse(uint32_t value, int8_t bit) { return value & KRO_FALSE_MASK[bit]; }
+
+uint8_t kroGet0thByte(uint32_t value) { return (uint8_t)(value & 0xFF); }
+uint8_t kroGet1stByte(uint32_t value) { return (uint8_t)((value >> 8) & 0xFF); }
+uint8_t kroGet2ndByte(uint32_t value) { return (uint8_t)((value >> 16) & 0xFF); }
+uint8_t kroGet3rdByte(uint32_t value) { return (uint8_t)((value >> 24) & 0xFF); }
+
+char *kroStringAfterLastDot(char *text) {
+  char *last_dot = nullptr;
+  for (char *c = text; *c; c++)
+    if (*c == '.')
+      last_dot = c;
+  return last_dot;
+}

@@ -1,0 +1,24 @@
+/*
+ * Internal helpers shared by the engine's modules; not part of the API.
+ *
+ * Every engine allocation goes through kroAllocate so that tests can make the
+ * n-th one fail, and every failure is reported through kroFail.
+ */
+#ifndef KRO_INTERNAL_H
+#define KRO_INTERNAL_H
+
+#include <stddef.h>
+
+/* malloc that never answers a zero-byte request with null, and that fails on
+ * demand (see kroFailAllocationAfter). Release with free. */
+void *kroAllocate(size_t bytes);
+
+/* Test hook: the n-th allocation from now (1 = the next) fails, and only that
+ * one; 0 disables. Returns how many allocations were made since the last call. */
+long kroFailAllocationAfter(long n);
+
+/* Prints the formatted message to standard output as it stands (callers add
+ * any line end), flushes, then calls the error hook if one is set. */
+void kroFail(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+#endif /* KRO_INTERNAL_H */

@@ -1,0 +1,281 @@
+/*
+ * GLSL programs through the ARB shader-object interface: shader records, the
+ * engine's shader tables, building from texts in memory or from files (with an
+ * optional macro prelude), and release. Compile and link status are left to
+ * the caller to query. Depends on: GL, kro_error.cpp.
+ */
+#include "kro.h"
+#include "kro_internal.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+kroShader KRO_SHADER[KRO_SHADER_SLOTS];
+kroShader KRO_POST_PROCESS_SHADER[KRO_POST_PROCESS_SLOTS];
+int kroCurrentShader = 0;
+int kroCurrentPostProcessShader = 0;
+
+enum {
+  KRO_MACRO_TEXT_SIZE = 257,       /* the post-processing prelude, terminator included */
+  KRO_FILE_READ_START = 4096       /* first capacity of a file read; doubles as needed */
+};
+
+/* The fields and messages of one stage, so that both stages share one code path. */
+typedef struct kroStage {
+  char **source;
+  int *length;
+  GLhandleARB *object;
+  GLenum type;
+  const char *copy_message;
+  const char *grow_message;
+  const char *load_message;
+  const char *read_message; /* takes the path */
+} kroStage;
+
+static kroStage kroVertexStage(kroShader *shader) {
+  return {&shader->vertex_source,
+          &shader->vertex_length,
+          &shader->vertex_shader,
+          GL_VERTEX_SHADER_ARB,
+          "Error during allocating memory in kroLoadVertexShader(..)",
+          "Error during allocating memory in kroIncreaseVertexGLSL(..)",
+          "Error during allocating memory in kroLoadVertexShaderFromFile(..)",
+          "Error in reading vertex shader from %s\n"};
+}
+
+static kroStage kroFragmentStage(kroShader *shader) {
+  return {&shader->fragment_source,
+          &shader->fragment_length,
+          &shader->fragment_shader,
+          GL_FRAGMENT_SHADER_ARB,
+          "Error during allocating memory in kroLoadFragmentShader(..)",
+          "Error during allocating memory in kroIncreaseFragmentGLSL(..)",
+          "Error during allocating memory in kroLoadFragmentShaderFromFile(..)",
+          "Error in reading fragmant shader from %s\n"};
+}
+
+static void kroReleaseSource(const kroStage &stage) {
+  free(*stage.source);
+  *stage.source = nullptr;
+  *stage.length = 0;
+}
+
+/* Replaces the stage's source with a copy of `text` that keeps its terminator
+ * one byte past the counted length. */
+static bool kroCopyText(const kroStage &stage, const char *text) {
+  size_t length = strlen(text);
+  char *copy = length < INT_MAX ? (char *)kroAllocate(length + 1) : nullptr;
+  if (!copy) {
+    kroFail("%s", stage.copy_message);
+    return false;
+  }
+  memcpy(copy, text, length + 1);
+  *stage.source = copy;
+  *stage.length = (int)length;
+  return true;
+}
+
+void kroLoadVertexShader(kroShader *shader, const char *text) {
+  kroCopyText(kroVertexStage(shader), text);
+}
+
+void kroLoadFragmentShader(kroShader *shader, const char *text) {
+  kroCopyText(kroFragmentStage(shader), text);
+}
+
+static void kroGrowSourceByOne(const kroStage &stage) {
+  char *grown = *stage.length < INT_MAX ? (char *)kroAllocate((size_t)*stage.length + 1) : nullptr;
+  if (!grown) {
+    kroFail("%s", stage.grow_message);
+    return;
+  }
+  if (*stage.length > 0)
+    memcpy(grown, *stage.source, (size_t)*stage.length);
+  free(*stage.source);
+  *stage.source = grown;
+  *stage.length += 1;
+}
+
+void kroIncreaseVertexGLSL(kroShader *shader) { kroGrowSourceByOne(kroVertexStage(shader)); }
+void kroIncreaseFragmentGLSL(kroShader *shader) { kroGrowSourceByOne(kroFragmentStage(shader)); }
+
+/* Reads all of `file` after the `held` bytes already in *buffer (capacity
+ * *capacity), doubling the buffer as needed: linear in the file's size. */
+static bool kroReadRest(FILE *file, char **buffer, size_t *held, size_t *capacity) {
+  for (;;) {
+    if (*held == *capacity) {
+      if (*capacity > (size_t)INT_MAX / 2)
+        return false;
+      size_t larger = *capacity * 2;
+      char *grown = (char *)kroAllocate(larger);
+      if (!grown)
+        return false;
+      memcpy(grown, *buffer, *held);
+      free(*buffer);
+      *buffer = grown;
+      *capacity = larger;
+    }
+    size_t got = fread(*buffer + *held, 1, *capacity - *held, file);
+    *held += got;
+    if (got == 0)
+      return !ferror(file);
+  }
+}
+
+/* The stage's source becomes the macro text (when given) or stays as it is,
+ * followed by every byte of the file. On failure the source is left as it was
+ * before the file was read and false is returned. */
+static bool kroAppendFile(const kroStage &stage, const char *path, const char *macros) {
+  if (macros) {
+    kroReleaseSource(stage);
+    size_t length = strlen(macros);
+    char *copy = length < INT_MAX ? (char *)kroAllocate(length) : nullptr;
+    if (!copy) {
+      kroFail("%s", stage.load_message);
+      return false;
+    }
+    memcpy(copy, macros, length);
+    *stage.source = copy;
+    *stage.length = (int)length;
+  }
+  FILE *file = fopen(path, "r");
+  if (!file) {
+    kroFail(stage.read_message, path);
+    return false;
+  }
+  size_t held = (size_t)*stage.length;
+  size_t capacity = held + KRO_FILE_READ_START;
+  char *buffer = (char *)kroAllocate(capacity);
+  if (!buffer) {
+    fclose(file);
+    kroFail("%s", stage.load_message);
+    return false;
+  }
+  if (held)
+    memcpy(buffer, *stage.source, held);
+  bool complete = kroReadRest(file, &buffer, &held, &capacity);
+  bool read_error = ferror(file) != 0;
+  fclose(file);
+  if (!complete || held > INT_MAX) {
+    free(buffer);
+    if (read_error)
+      kroFail(stage.read_message, path);
+    else
+      kroFail("%s", stage.load_message);
+    return false;
+  }
+  free(*stage.source);
+  *stage.source = buffer;
+  *stage.length = (int)held;
+  return true;
+}
+
+void kroLoadVertexShaderFromFile(kroShader *shader, const char *path, const char *macros) {
+  kroAppendFile(kroVertexStage(shader), path, macros);
+}
+
+void kroLoadFragmentShaderFromFile(kroShader *shader, const char *path, const char *macros) {
+  kroAppendFile(kroFragmentStage(shader), path, macros);
+}
+
+static void kroCompileAndAttach(kroShader *shader, const kroStage &stage) {
+  glShaderSourceARB(*stage.object, 1, (const GLcharARB **)stage.source, stage.length);
+  glCompileShaderARB(*stage.object);
+  glAttachObjectARB(shader->program, *stage.object);
+}
+
+/* Undoes a build that failed half-way: every object made is deleted and the
+ * record is left empty, so no program is ever built from a partial source. */
+static void kroAbandonBuild(kroShader *shader) {
+  if (shader->vertex_shader)
+    glDeleteObjectARB(shader->vertex_shader);
+  if (shader->fragment_shader)
+    glDeleteObjectARB(shader->fragment_shader);
+  if (shader->program)
+    glDeleteObjectARB(shader->program);
+  free(shader->vertex_source);
+  free(shader->fragment_source);
+  memset(shader, 0, sizeof *shader);
+}
+
+static bool kroBuildStageFromFile(kroShader *shader, const kroStage &stage, const char *path,
+                                  const char *macros) {
+  *stage.object = glCreateShaderObjectARB(stage.type);
+  if (!kroAppendFile(stage, path, macros))
+    return false;
+  kroCompileAndAttach(shader, stage);
+  return true;
+}
+
+void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_path,
+                                         const char *fragment_path, const char *vertex_macros,
+                                         const char *fragment_macros) {
+  kroStage vertex = kroVertexStage(shader), fragment = kroFragmentStage(shader);
+  if (vertex_path || fragment_path)
+    shader->program = glCreateProgramObjectARB();
+  if ((vertex_path && !kroBuildStageFromFile(shader, vertex, vertex_path, vertex_macros)) ||
+      (fragment_path && !kroBuildStageFromFile(shader, fragment, fragment_path, fragment_macros))) {
+    kroAbandonBuild(shader);
+    return;
+  }
+  if (vertex_path || fragment_path)
+    glLinkProgramARB(shader->program);
+  kroReleaseSource(vertex);
+  kroReleaseSource(fragment);
+}
+
+void kroCreateShaderFromFileVF(kroShader *shader, const char *vertex_path,
+                               const char *fragment_path) {
+  kroCreateShaderFromFileWithMacrosVF(shader, vertex_path, fragment_path, nullptr, nullptr);
+}
+
+static bool kroBuildStageFromText(kroShader *shader, const kroStage &stage, const char *text) {
+  *stage.object = glCreateShaderObjectARB(stage.type);
+  if (!kroCopyText(stage, text))
+    return false;
+  kroCompileAndAttach(shader, stage);
+  return true;
+}
+
+void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *fragment_text) {
+  kroDestroyShader(shader);
+  if (vertex_text || fragment_text)
+    shader->program = glCreateProgramObjectARB();
+  if ((vertex_text && !kroBuildStageFromText(shader, kroVertexStage(shader), vertex_text)) ||
+      (fragment_text && !kroBuildStageFromText(shader, kroFragmentStage(shader), fragment_text))) {
+    kroAbandonBuild(shader);
+    return;
+  }
+  if (vertex_text || fragment_text)
+    glLinkProgramARB(shader->program);
+}
+
+/* The program object itself is kept, and so are the three handle values. */
+void kroDestroyShader(kroShader *shader) {
+  glDetachShader(shader->program, shader->vertex_shader);
+  glDeleteShader(shader->vertex_shader);
+  glDetachShader(shader->program, shader->fragment_shader);
+  glDeleteShader(shader->fragment_shader);
+  kroReleaseSource(kroVertexStage(shader));
+  kroReleaseSource(kroFragmentStage(shader));
+}
+
+void kroLoadShaders(void) {
+  kroCreateShaderFromFileVF(&KRO_SHADER[128], "sh/ish/c.vert", "sh/ish/c.frag");
+  kroCreateShaderFromFileVF(&KRO_SHADER[0], "sh/ish/b.vert", "sh/ish/b.frag");
+  kroCreateShaderFromFileVF(&KRO_SHADER[1], "sh/ish/zki.vert", "sh/ish/zki.frag");
+  kroCreateShaderFromFileVF(&KRO_SHADER[64], "sh/ish/bt.vert", "sh/ish/bt.frag");
+}
+
+void kroLoadPostProcessShaders(int resx, int resy) {
+  char macros[KRO_MACRO_TEXT_SIZE];
+  snprintf(macros, sizeof macros, "#define CANVAS_RESX %d\n#define CANVAS_RESY %d\n", resx, resy);
+  kroCreateShaderFromFileWithMacrosVF(&KRO_POST_PROCESS_SHADER[0], "sh/psh/b.vert",
+                                      "sh/psh/b.frag", macros, macros);
+}
+
+void kroDestroyShaders(void) {
+  for (int i = 0; i < KRO_SHADER_SLOTS; i++)
+    kroDestroyShader(&KRO_SHADER[i]);
+}

@@ -1,0 +1,80 @@
+/*
+ * In-place scale and translate of position arrays (9-float rows), the 3x3
+ * matrix product, rotation matrices from a unit axis, and the perspective
+ * camera on top of glFrustum. Depends on: GL (perspective only).
+ */
+#include "kro.h"
+
+#include <math.h>
+
+void kroScale1Object(kroObject object, uint32_t count, float f) {
+  for (uint32_t i = 0; i < count; i++)
+    for (int k = 0; k < 9; k++)
+      object[i][k] *= f;
+}
+
+void kroScaleObject(kroObject object, uint32_t count, float sx, float sy, float sz) {
+  for (uint32_t i = 0; i < count; i++) {
+    float *row = object[i];
+    for (int k = 0; k < 9; k += 3) {
+      row[k] *= sx;
+      row[k + 1] *= sy;
+      row[k + 2] *= sz;
+    }
+  }
+}
+
+void kroScalevObject(kroObject object, uint32_t count, const float *s) {
+  kroScaleObject(object, count, s[0], s[1], s[2]);
+}
+
+void kroTranslateObject(kroObject object, uint32_t count, float dx, float dy, float dz) {
+  for (uint32_t i = 0; i < count; i++) {
+    float *row = object[i];
+    for (int k = 0; k < 9; k += 3) {
+      row[k] += dx;
+      row[k + 1] += dy;
+      row[k + 2] += dz;
+    }
+  }
+}
+
+void kroTranslatevObject(kroObject object, uint32_t count, const float *d) {
+  kroTranslateObject(object, count, d[0], d[1], d[2]);
+}
+
+void kroApply3x3MatrixToVector(const float *m, float *v) {
+  /* All three results are formed before any is stored: v may alias a row of m. */
+  float x = m[0] * v[0] + m[1] * v[1] + m[2] * v[2];
+  float y = m[3] * v[0] + m[4] * v[1] + m[5] * v[2];
+  float z = m[6] * v[0] + m[7] * v[1] + m[8] * v[2];
+  v[0] = x;
+  v[1] = y;
+  v[2] = z;
+}
+
+void kroCreateRotationMatrixFromNormalizedAxis(float *m, const float *axis, float angle) {
+  double half = angle / 2.0f;
+  float s = (float)sin(half);
+  float qx = s * axis[0], qy = s * axis[1], qz = s * axis[2];
+  float qs = (float)cos(half);
+  float qxx = (qx + qx) * qx, qyy = (qy + qy) * qy, qzz = (qz + qz) * qz;
+  float qxy = (qx + qx) * qy, qxz = (qx + qx) * qz, qyz = (qy + qy) * qz;
+  float qsx = (qs + qs) * qx, qsy = (qs + qs) * qy, qsz = (qs + qs) * qz;
+  m[0] = 1 - qyy - qzz;
+  m[1] = qxy - qsz;
+  m[2] = qxz + qsy;
+  m[3] = qxy + qsz;
+  m[4] = 1 - qxx - qzz;
+  m[5] = qyz - qsx;
+  m[6] = qxz - qsy;
+  m[7] = qyz + qsx;
+  m[8] = 1 - qxx - qyy;
+}
+
+void kroPerspectiveOGL(float angle, float aspect, float near_distance, float far_distance) {
+  const float degrees_to_radians = 0.017453292f;
+  float y = (float)(tan((double)(angle * degrees_to_radians)) * near_distance);
+  float x = y * aspect;
+  glFrustum(-x, x, -y, y, near_distance, far_distance);
+}

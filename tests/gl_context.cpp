@@ -1,0 +1,53 @@
+#include "gl_context.h"
+
+#include <SDL/SDL.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+int kroTestHookCalls = 0;
+
+void kroTestCountingHook(void) { kroTestHookCalls++; }
+
+void kroTestUseCountingHook(void) {
+  kroTestHookCalls = 0;
+  kroSetErrorFunc(kroTestCountingHook);
+}
+
+bool kroTestOpenGL(int width, int height) {
+  static bool opened = false;
+  if (opened)
+    return true;
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  if (SDL_Init(SDL_INIT_VIDEO) != 0)
+    return false;
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+  if (!SDL_SetVideoMode(width, height, 32, SDL_OPENGL))
+    return false;
+  opened = true;
+  return true;
+}
+
+std::string kroTestTempPath(const std::string &name) {
+  static std::string folder;
+  if (folder.empty()) {
+    char pattern[] = "/tmp/kro-test-XXXXXX";
+    folder = mkdtemp(pattern);
+  }
+  return folder + "/" + name;
+}
+
+void kroTestWriteFile(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+std::string kroTestReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}

@@ -1,0 +1,44 @@
+// krotool: dispatches to one subcommand of the content pipeline.
+#include "krotool.h"
+
+#include <stdio.h>
+#include <string.h>
+
+struct Subcommand {
+  const char *name;
+  int (*run)(int argc, char **argv);
+  const char *summary;
+};
+
+static const Subcommand subcommands[] = {
+    {"mesh-src", krotoolMeshSrc, "write loader source for the geometry objects of an ASE file"},
+    {"ase-info", krotoolAseInfo, "list the objects and materials of an ASE file"},
+    {"bmp-resize", krotoolBmpResize, "resample a 24-bit BMP to a new size"},
+    {"png-info", krotoolPngInfo, "show a PNG file's header and image data chunks"},
+    {"font-build", krotoolFontBuild, "build a KROF font from a folder of glyph pictures"},
+    {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},
+};
+
+static void printUsage(FILE *out) {
+  fprintf(out, "usage: krotool COMMAND [ARGS...]\n\ncommands:\n");
+  for (const Subcommand &s : subcommands)
+    fprintf(out, "  %-11s %s\n", s.name, s.summary);
+  fprintf(out, "\nkrotool COMMAND --help shows a command's arguments.\n");
+}
+
+int main(int argc, char **argv) {
+  if (argc < 2) {
+    printUsage(stderr);
+    return 2;
+  }
+  if (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) {
+    printUsage(stdout);
+    return 0;
+  }
+  for (const Subcommand &s : subcommands)
+    if (!strcmp(argv[1], s.name))
+      return s.run(argc - 2, argv + 2);
+  fprintf(stderr, "krotool: unknown command '%s'\n", argv[1]);
+  printUsage(stderr);
+  return 2;
+}

@@ -1,0 +1,16 @@
+// krotool: command-line front end to the engine's content pipeline.
+// Each subcommand takes the arguments after its name and returns the exit status.
+#ifndef KROTOOL_H
+#define KROTOOL_H
+
+// ASE pipeline (krotool_ase.cpp)
+int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase NAME [NAME...] [-o OUT]
+int krotoolAseInfo(int argc, char **argv); // ase-info FILE.ase
+
+// Images and fonts (krotool_image.cpp)
+int krotoolBmpResize(int argc, char **argv); // bmp-resize IN.bmp OUT.bmp WIDTH HEIGHT
+int krotoolPngInfo(int argc, char **argv);   // png-info FILE.png
+int krotoolFontBuild(int argc, char **argv); // font-build DIR WIDTH HEIGHT OUT.krof [THRESHOLD]
+int krotoolFontInfo(int argc, char **argv);  // font-info FILE.krof
+
+#endif
