@@ -1,0 +1,125 @@
+/*
+ * The intro's process entry: a full-screen 1200 x 600 OpenGL mode, hidden
+ * cursor, and one loop that handles one pending event per pass or, with the
+ * queue empty, draws one frame of the scene at the seconds elapsed since
+ * start. Ends by itself after 14 s, at once on Escape, or on a quit request.
+ * Depends on: SDL 1.2 (mode, events, ticks), GL, the intro scene.
+ */
+#include "ZKintro.h"
+
+#include <SDL/SDL.h>
+#include <stdlib.h>
+
+static const int WINDOW_WIDTH = 1200;  /* pixels */
+static const int WINDOW_HEIGHT = 600;  /* pixels */
+static const int WINDOW_BITS = 32;     /* bits per pixel */
+static const float VIEW_ASPECT = 2.0f; /* 1200 / 600, kept after a resize */
+static const double TICKS_PER_SECOND = 1000.0;
+static const float RUNNING_SECONDS = 14.0f; /* a frame later than this ends the program */
+
+static char Program = 1; /* the loop runs while non-zero */
+static SDL_Event Event;  /* the event being handled */
+static Uint32 start = 0; /* SDL ticks (ms) right after the window was made */
+
+void MakeWindow(const char *title, int width, int height) {
+  SDL_Init(SDL_INIT_EVERYTHING);
+  SDL_VideoInit(NULL, 0);
+  SDL_SetVideoMode(width, height, WINDOW_BITS, SDL_FULLSCREEN | SDL_OPENGL);
+  SDL_WM_SetCaption(title, NULL);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 32);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glClearDepth(1.0);
+}
+
+void Quit() {
+  SDL_Quit();
+  exit(0);
+}
+
+void KeyboardDown(int key) {
+  if (key == SDLK_ESCAPE)
+    Quit();
+}
+
+void KeyboardUp(int key) {
+  (void)key;
+}
+
+void MouseMotion(int x, int y) {
+  (void)x;
+  (void)y;
+}
+
+void MouseButtonDown(char button, int x, int y) {
+  (void)button;
+  (void)x;
+  (void)y;
+}
+
+void MouseButtonUp(char button, int x, int y) {
+  (void)button;
+  (void)x;
+  (void)y;
+}
+
+static void HandleEvent() {
+  switch (Event.type) {
+  case SDL_KEYDOWN:
+    KeyboardDown(Event.key.keysym.sym);
+    break;
+  case SDL_KEYUP:
+    KeyboardUp(Event.key.keysym.sym);
+    break;
+  case SDL_MOUSEMOTION:
+    MouseMotion(Event.motion.x, Event.motion.y);
+    break;
+  case SDL_MOUSEBUTTONDOWN:
+    MouseButtonDown((char)Event.button.button, Event.button.x, Event.button.y);
+    break;
+  case SDL_MOUSEBUTTONUP:
+    MouseButtonUp((char)Event.button.button, Event.button.x, Event.button.y);
+    break;
+  case SDL_QUIT:
+    Program = 0;
+    break;
+  case SDL_VIDEORESIZE:
+    MakeWindow("ZKintro", Event.resize.w, Event.resize.h);
+    break;
+  default:
+    break;
+  }
+}
+
+/* One frame at the seconds elapsed since start; the unsigned difference stays
+ * right across a wrap of the tick counter. */
+static void DrawFrame() {
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  Uint32 elapsed = SDL_GetTicks() - start;
+  float seconds = (float)(elapsed / TICKS_PER_SECOND);
+  zkIntro(VIEW_ASPECT, seconds);
+  SDL_GL_SwapBuffers();
+  if (seconds > RUNNING_SECONDS)
+    Quit();
+}
+
+int main(int argc, char **argv) {
+  (void)argc;
+  (void)argv;
+  MakeWindow("ZKintro", WINDOW_WIDTH, WINDOW_HEIGHT);
+  start = SDL_GetTicks();
+  SDL_ShowCursor(0);
+  while (Program) {
+    if (SDL_PollEvent(&Event))
+      HandleEvent();
+    else
+      DrawFrame();
+  }
+  /* Gives the display its own mode back before the process goes. */
+  SDL_Quit();
+  return 0;
+}
