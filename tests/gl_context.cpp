@@ -1,6 +1,7 @@
 #include "gl_context.h"
 
 #include <SDL/SDL.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -16,19 +17,32 @@ void kroTestUseCountingHook(void) {
   kroSetErrorFunc(kroTestCountingHook);
 }
 
-bool kroTestOpenGL(int width, int height) {
-  static bool opened = false;
-  if (opened)
-    return true;
-  setenv("SDL_AUDIODRIVER", "dummy", 0);
-  if (SDL_Init(SDL_INIT_VIDEO) != 0)
+// A busy X server sometimes refuses a connection with EAGAIN; a few retries
+// ride that out.
+static bool kroTestTryOpenGL(int width, int height) {
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    fprintf(stderr, "kroTestOpenGL: %s\n", SDL_GetError());
     return false;
+  }
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-  if (!SDL_SetVideoMode(width, height, 32, SDL_OPENGL))
+  if (!SDL_SetVideoMode(width, height, 32, SDL_OPENGL)) {
+    fprintf(stderr, "kroTestOpenGL: %s\n", SDL_GetError());
+    SDL_Quit();
     return false;
-  opened = true;
+  }
   return true;
+}
+
+bool kroTestOpenGL(int width, int height) {
+  static bool opened = false;
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  for (int attempt = 0; !opened && attempt < 50; attempt++) {
+    opened = kroTestTryOpenGL(width, height);
+    if (!opened)
+      usleep(100 * 1000);
+  }
+  return opened;
 }
 
 std::string kroTestTempPath(const std::string &name) {
