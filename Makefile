@@ -1,10 +1,12 @@
 # make test  - install what is missing, build, run every test (under Xvfb when there is no display)
 # make run   - install what is missing, build and play the intro
 # make bench - build and run the benchmarks
+# make test-sanitize - the whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 BUILD ?= build
+SANITIZE_BUILD ?= build-asan
 JOBS ?= 2
 
-.PHONY: all setup configure build test run bench clean
+.PHONY: all setup configure build test test-unit test-sanitize run bench clean
 
 all: build
 
@@ -17,11 +19,23 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-test: build
+test: test-unit test-sanitize
+
+test-unit: build
 	@tools/with-display ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+# Leak detection is on; leaks inside the system's GL, X and SDL libraries are
+# suppressed (tools/sanitizers.supp).
+test-sanitize: setup
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/sanitizers.supp \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  tools/with-display ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b"; done
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD)
