@@ -159,20 +159,146 @@ void kroDestroy(void);            // Releases nothing (shaders go with kroDestro
 /* BMP images (kro_bmp.cpp)                                                  */
 /* ------------------------------------------------------------------------ */
 
+/* Bitmap: width x height pixels of 4 bytes (red, green, blue, alpha), rows
+ * unpadded, row 0 first; row 0 is the bottom row of the picture. Its size
+ * travels as an int32_t pair (width, height) passed by address. Buffers
+ * returned here belong to the caller (release with free).
+ *
+ * The reader takes 24-bit uncompressed files only: bottom-up or top-down,
+ * rows unpadded (the engine's own files, told apart by their exact size) or
+ * padded to 4 bytes (ordinary files). Anything else is refused. */
+enum {
+  KRO_BMP_HEADER_BYTES = 54,                /* file header and information header */
+  KRO_BMP_MAX_PIXELS = 0x7FFFFFFF / 4       /* width x height: 4-byte buffer fits in 31 bits */
+};
+
+/* Why kroDecodeBMP refused a file (KRO_BMP_OK: it did not). */
+typedef enum kroBMPStatus {
+  KRO_BMP_OK = 0,
+  KRO_BMP_CANNOT_OPEN,   /* missing or unreadable file */
+  KRO_BMP_NO_MEMORY,     /* the pixel buffer could not be allocated */
+  KRO_BMP_NOT_BMP,       /* no "BM" signature, or the header is cut short */
+  KRO_BMP_BAD_HEADER,    /* information header or pixel data offset out of range */
+  KRO_BMP_NOT_24_BIT,    /* bits per pixel other than 24 */
+  KRO_BMP_COMPRESSED,    /* compression other than none */
+  KRO_BMP_BAD_SIZE,      /* zero, negative or absurd width or height */
+  KRO_BMP_TRUNCATED      /* fewer pixel bytes than the size needs */
+} kroBMPStatus;
+
+uint8_t *kroDecodeBMP(const char *path, int32_t *size, kroBMPStatus *status); // Read a 24-bit BMP without reporting; null and a status on refusal
+const char *kroBMPStatusText(kroBMPStatus status);                          // Short English reason for a status
+uint8_t *kroLoadBMP(const char *path, int32_t *size);                       // Read a 24-bit BMP; size gets width, height; null on failure
+int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size); // Write a 24-bit unpadded BMP; fclose result, EOF on failure
+uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size, const int32_t *new_size); // Box-filter resample into a new buffer
+
 /* ------------------------------------------------------------------------ */
 /* PNG reader (kro_png.cpp)                                                  */
 /* ------------------------------------------------------------------------ */
+
+/* Container walk only: the image data comes back still compressed (the zlib
+ * stream of filtered rows), every image data chunk's payload in file order. */
+enum { KRO_PNG_BUFFER_BYTES = 1920000 }; /* size of the buffer kroLoadPNG returns */
+
+/* What a chunk walk found. */
+typedef struct kroPNGInfo {
+  int32_t width;        /* pixels */
+  int32_t height;       /* pixels */
+  uint8_t bit_depth;    /* bits per sample */
+  uint8_t color_type;   /* 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA */
+  uint8_t compression;  /* 0 is the only known method */
+  uint8_t filter;       /* filter method */
+  uint8_t interlace;    /* 0 none, 1 Adam7 */
+  uint32_t data_chunks; /* image data chunks */
+  uint32_t data_bytes;  /* their payloads together, bytes */
+} kroPNGInfo;
+
+int kroLoadPNGInfo(const char *path, kroPNGInfo *info);   // Walk a PNG's chunks, fill info; 0 on success, -1 after a report
+uint8_t *kroLoadPNG(const char *path, int32_t *size);     // Image data of a PNG in a KRO_PNG_BUFFER_BYTES buffer (rest zero); null on failure
 
 /* ------------------------------------------------------------------------ */
 /* Heightmaps (kro_heightmap.cpp)                                            */
 /* ------------------------------------------------------------------------ */
 
+/* A grid is indexed [x][y]: x the pixel column from the left, y the row from
+ * the bottom of the picture; each entry is its own heap block of 3 floats
+ * (X, Y, Z for points, a unit vector for normals). Heights come from each
+ * pixel's blue byte. offset: added to X, Y, Z. scale: [0] X extent of the
+ * picture width, [1] Z extent of its height, [2] Y rise for a byte of 255. */
+float ***kroLoadHightmapFromBMP(const char *path, const float *offset, const float *scale,
+                                int32_t *size); // Point grid from a 24-bit BMP; null on failure
+float ***kroLoadHightmapAndNormalsFromBMP(const char *path, const float *offset,
+                                          const float *scale, int32_t *size,
+                                          float ****normals); // Points, and unit normals (up for positive scales) from neighbouring heights
+void kroLoadHightmapFromBitmap(void);                         // Reserved: has no effect
+void kroDestroyHightmap(float ****grid, const int32_t *size); // Release a point or normals grid; null the handle
+void kroDrawHightmap(float ***grid, const int32_t *size);     // Two triangles per cell, GL_TRIANGLES
+void kroDrawHightmapWithNormals(float ***grid, const int32_t *size,
+                                float ***normals); // As kroDrawHightmap, one normal ([x+1][y+1]) per cell
+
 /* ------------------------------------------------------------------------ */
 /* Bitmap fonts, KROF (kro_font.cpp)                                         */
 /* ------------------------------------------------------------------------ */
 
+/* KROF file, big-endian: "KROF", record bytes L (4), glyph width w (2),
+ * glyph height h (2), then L bytes of records (a code byte, then w x h / 8
+ * bytes of pixel bits, first pixel in the top bit, bitmap row order), then
+ * the builder's output path without its last five characters. w x h must be
+ * a multiple of 8. The bit masks must be set (kroSetBitMasks) before use. */
+enum {
+  KRO_KROF_HEADER_BYTES = 12,
+  KRO_KROF_MAX_GLYPHS = 256,                 /* one per character code */
+  KRO_KROF_MAX_GLYPH_PIXELS = 4096 * 4096,   /* w x h of a glyph */
+  KRO_KROF_MAX_NAME = 4096                   /* picture names, terminator included */
+};
+
+typedef struct kroFont {
+  int32_t glyph_count;      /* glyphs in the font */
+  GLuint *textures;         /* heap array, one GL texture name per glyph, file order */
+  int32_t glyph_table[256]; /* glyph number of each character code, or -1 */
+} kroFont;
+
+/* A checked KROF file in memory, as kroReadKROF gives it. */
+typedef struct kroFontFile {
+  int32_t width;        /* glyph width, pixels */
+  int32_t height;       /* glyph height, pixels */
+  int32_t glyph_count;  /* records */
+  int32_t record_bytes; /* 1 + width x height / 8 */
+  uint8_t *records;     /* heap, glyph_count x record_bytes */
+} kroFontFile;
+
+int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path,
+                  uint8_t threshold); // Build a font from dir/<code>.bmp; glyph count, 0 on failure
+int kroReadKROF(const char *path, kroFontFile *file); // Read and check a KROF file (no GL); 0, or -1 after a report
+void kroFreeKROF(kroFontFile *file);                  // Release what kroReadKROF gave
+int kroLoadKROF(const char *path, kroFont *font, const float *colour0, const float *colour1,
+                const int32_t *texture_size); // One texture per glyph (colours 0..255); 0, or non-zero with an empty font
+void kroDestroyKROF(kroFont *font);           // Delete the textures, release the array, empty the font
+int32_t kroGetFontID(uint8_t code, const kroFont *font); // Glyph number of code, or -1
+void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0,
+                 const float *corner1); // Textured quad, corner0 lower left; nothing for a code without glyph
+
 /* ------------------------------------------------------------------------ */
 /* Framebuffer objects (kro_fbo.cpp)                                         */
 /* ------------------------------------------------------------------------ */
+
+/* Off-screen target: a colour texture and a depth renderbuffer, made for it
+ * or borrowed from another record (which then shares the very cell). mode 0:
+ * both new (destroy with owned 3); 1 or 3 with shared: both borrowed (owned
+ * 0), without shared: both new (owned 3); other modes: without shared depth
+ * only (owned 2), with shared both new (owned 3). */
+typedef struct kroFrameBufferObject {
+  GLuint frame_buffer;  /* GL framebuffer name */
+  GLuint *color_buffer; /* heap cell holding the colour texture name; may be another record's */
+  GLuint *depth_buffer; /* heap cell holding the depth renderbuffer name; may be another record's */
+  int32_t width;        /* pixels */
+  int32_t height;       /* pixels */
+  int32_t mode;         /* the mode given at creation; 0 once destroyed */
+} kroFrameBufferObject;
+
+int32_t kroCreateFrameBufferObject(kroFrameBufferObject *fbo, const int32_t *size,
+                                   const kroFrameBufferObject *shared,
+                                   int32_t mode); // 0 complete; +1 incomplete after colour, +2 after depth; -1 on failure
+void kroUseFrameBufferObject(const kroFrameBufferObject *fbo); // Viewport to its size, unbind texture, bind it
+void kroDestroyFrameBufferObject(kroFrameBufferObject *fbo, int owned); // owned: 1 colour, 2 depth, 3 both
 
 #endif /* KRO_H */
