@@ -1,12 +1,13 @@
 # make test  - install what is missing, build, run every test (under Xvfb when there is no display)
 # make run   - install what is missing, build and play the intro
 # make bench - build and run the benchmarks
+# make fuzz  - every libFuzzer target for FUZZ_SECONDS seconds (default 60); fails on any finding
 # make test-sanitize - the whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
 JOBS ?= 2
 
-.PHONY: all setup configure build test test-unit test-sanitize run bench clean
+.PHONY: all setup configure build test test-unit test-sanitize fuzz fuzz-smoke run bench clean
 
 all: build
 
@@ -19,7 +20,7 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-test: test-unit test-sanitize
+test: test-unit test-sanitize fuzz-smoke
 
 test-unit: build
 	@tools/with-display ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
@@ -37,5 +38,12 @@ test-sanitize: setup
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b"; done
 
+fuzz: setup
+	@FUZZ_SECONDS=$${FUZZ_SECONDS:-60} tools/run-fuzz
+
+# A few seconds per target: enough to catch a regression on the seed files.
+fuzz-smoke: setup
+	@FUZZ_SECONDS=5 tools/run-fuzz
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz
