@@ -151,9 +151,135 @@ void kroDestroy(void);            // Releases nothing (shaders go with kroDestro
 /* ASE scene reader, materials and lights (kro_ase.cpp, kro_material.cpp)     */
 /* ------------------------------------------------------------------------ */
 
+/* ASE files are read as white-space separated tokens; listed keywords take
+ * their values, every other token is passed over. A reader refuses a file
+ * (message, hook, empty result) on: a token longer than KRO_ASE_TOKEN_CHARS, a
+ * quoted name longer than its buffer or without its closing quote on the same
+ * line, a missing or non-finite value, a count that is negative, repeated,
+ * above KRO_ASE_MAX_COUNT or larger than the file could list, a list before
+ * its count, an index outside its count, and a file that ends inside a { }
+ * block or a quoted text (cut off). Rows the file does not fill read 0. */
+enum {
+  KRO_ASE_TOKEN_CHARS = 256,    /* longest token */
+  KRO_ASE_NAME_CHARS = 255,     /* longest node name */
+  KRO_ASE_BITMAP_CHARS = 1023,  /* longest bitmap file name */
+  KRO_ASE_MAX_COUNT = 1 << 22,  /* most faces, vertices or materials of one list */
+  KRO_ASE_MIN_ENTRY_BYTES = 8,  /* no list entry is shorter: bounds a count by the file size */
+  KRO_ASE_GEOMOBJECT_BYTES = 11 /* length of "*GEOMOBJECT", the step back to it */
+};
+
+/* Token reader over an open stream; tracks { } blocks and quoted texts so
+ * that a cut-off file is recognised at its end. */
+typedef struct kroASEReader {
+  FILE *stream;
+  const char *source;   /* path, or "file descriptor", for messages */
+  const char *what;     /* "mesh" or "material", for messages */
+  long file_bytes;      /* size of a regular file; -1 when unknown */
+  int depth;            /* { blocks opened minus closed since the start */
+  int in_quotes;        /* inside a quoted text spread over several tokens */
+  int comment_messages; /* wrap messages in C comments (source goes to stdout) */
+  char token[KRO_ASE_TOKEN_CHARS + 1];
+} kroASEReader;
+
+/* What kroNextASEMeshEntry found. */
+enum {
+  KRO_ASE_FAILED = -1, /* reported; stop and hand back an empty result */
+  KRO_ASE_END = 0,     /* end of the stream, file complete */
+  KRO_ASE_GEOMOBJECT,  /* a "*GEOMOBJECT" token */
+  KRO_ASE_NODE_NAME,   /* node_name holds a new name */
+  KRO_ASE_NUMFACES,    /* face_count holds the triangle count */
+  KRO_ASE_FACE,        /* row `triangle` of op: values[0..8] */
+  KRO_ASE_TFACE,       /* row `triangle` of tc: values[0..5] */
+  KRO_ASE_FACENORMAL   /* row `triangle` of realn: values[0..2]; of nc: values[3..11] */
+};
+
+/* One walk over the mesh keywords of a stream, shared by the readers and the
+ * source generator: it keeps the vertex tables and resolves indices, so each
+ * entry carries the finished row values. */
+typedef struct kroASEMeshWalk {
+  kroASEReader in;
+  int skipping;      /* only "*GEOMOBJECT" is looked at (object selection) */
+  float *vertices;   /* x, y, z per vertex; null until *MESH_NUMVERTEX */
+  float *tvertices;  /* u, v per texture vertex; null until *MESH_NUMTVERTEX */
+  int vertex_count;  /* -1 until given */
+  int tvertex_count; /* -1 until given */
+  int face_count;    /* -1 until given */
+  int material_ref;  /* last *MATERIAL_REF; 0 when none */
+  int triangle;      /* row of the last face entry */
+  float values[12];  /* values of the last face entry */
+  char node_name[KRO_ASE_NAME_CHARS + 1];
+} kroASEMeshWalk;
+
+/* A geometry object as kroLoadMeshArrayFromASE hands it back. */
+typedef struct kroMesh {
+  kroObject op, nc, realn, tc; /* positions, vertex normals, real normals, texture coordinates */
+  int triangles;               /* rows of each array */
+  int material_ref;            /* the object's *MATERIAL_REF, 0 when none */
+  char node_name[KRO_ASE_NAME_CHARS + 1];
+} kroMesh;
+
+/* Material record: colour, opacity and room for five GL texture names. */
+typedef struct kroMaterial {
+  uint8_t flag;      /* cleared when read; not otherwise used */
+  GLuint texture[5]; /* GL texture names, 0 = none */
+  float diffuse[3];  /* red, green, blue, 0..1 */
+  float opacity;     /* 1 - the file's transparency */
+} kroMaterial;
+
+void kroReadStringToChar(FILE *stream, char *buffer,
+                         char stop);   // Read to `stop` (dropped); no length limit
+int kroReadASEToken(kroASEReader *in); // Next "%s" word into in->token: 1, 0 at end, -1 refused
+int kroReadASEInt(kroASEReader *in,
+                  int *value); // "%d": 1, or 0 (refused, reported) with value kept
+int kroReadASEFloat(kroASEReader *in,
+                    float *value); // "%f", finite only: 1, or 0 (refused, reported)
+int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars,
+                     const char *what); // 2 chars, then text to '"': 1 or 0
+int kroReadASECount(kroASEReader *in, const char *keyword,
+                    int *count); // "%d" count in 0..limit: 1, or 0 (reported)
+void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source,
+                       const char *what);  // Reset at stream
+int kroCheckASEComplete(kroASEReader *in); // At end of stream: 0 (reported) when cut off
+void kroFailASE(kroASEReader *in, const char *format,
+                ...) // "Error in reading <what> from <source>: ..."
+    __attribute__((format(printf, 2, 3)));
+void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream,
+                         const char *source);  // Reset; tables none
+int kroNextASEMeshEntry(kroASEMeshWalk *walk); // Next entry (KRO_ASE_...); tables kept in walk
+void kroEndASEMeshWalk(kroASEMeshWalk *walk);  // Release the vertex tables
+
+int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, int number,
+                        const char *path, char *node_name,
+                        int *triangles); // Object `number` (1 = first); returns material ref.
+                                         // node_name: KRO_ASE_NAME_CHARS + 1 bytes
+int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
+                         FILE *stream, char *node_name,
+                         int *triangles); // Next object of the stream; returns material ref
+int kroLoadMeshArrayFromASE(kroMesh **meshes,
+                            const char *path); // Every object in file order; returns the count
+void kroFreeMeshArray(kroMesh **meshes,
+                      int count);      // Destroy each mesh's arrays, free the array, null it
+int kroObjectsInASE(const char *path); // Number of "*GEOMOBJECT" tokens
+int kroLightsInASE(const char *path);  // Number of "*LIGHTOBJECT" tokens
+void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights); // Both counts, one pass
+
+int kroLoadMaterialsFromASE(kroMaterial **materials,
+                            const char *path);  // New array through *materials; returns count
+void kroDestroyMaterial(kroMaterial *material); // glDeleteTextures on the five names; frees nothing
+void kroFreeMaterials(kroMaterial **materials,
+                      int count); // Destroy each material, free the array, null it
+int kroLoadLightsFromASE(void);   // Loads no lights: always 0
+
 /* ------------------------------------------------------------------------ */
 /* Mesh source generator (kro_meshsrc.cpp)                                   */
 /* ------------------------------------------------------------------------ */
+
+/* Writes the next geometry object of an ASE stream as the source text of a
+ * loader function "loadMesh<name>" (see meshes/meshes.h for the signature).
+ * On refused input the function still compiles and yields an empty mesh. */
+void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name); // Loader source to stdout
+int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name,
+                             FILE *out); // The same to `out`; 0 when refused
 
 /* ------------------------------------------------------------------------ */
 /* BMP images (kro_bmp.cpp)                                                  */

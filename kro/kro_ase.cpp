@@ -1,0 +1,755 @@
+/*
+ * ASE scene reader: the token reader with its value scanners, the mesh walk
+ * shared with the source generator, the mesh loaders and the object and light
+ * counters. Files are hostile: every count, index and length is checked before
+ * use, and a refused file leaves the caller's arrays empty.
+ * Depends on: kro_object.cpp (arrays), kro_error.cpp (allocation, reporting).
+ */
+#include "kro.h"
+#include "kro_internal.h"
+
+#include <math.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+enum {
+  KRO_ASE_NUMBER_CHARS = 127, /* longest number text taken by the value scanners */
+  KRO_ASE_MESSAGE_SIZE = 512  /* one formatted failure message */
+};
+
+static const char KRO_ASE_FD_SOURCE[] = "file descriptor";
+
+/* White space as "%s" and "%d" see it in the C locale. */
+static inline int kroIsASESpace(int c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+static int kroSkipASESpace(FILE *stream) {
+  int c;
+  do
+    c = getc_unlocked(stream);
+  while (kroIsASESpace(c));
+  return c;
+}
+
+/* Size of the stream's file when it is a regular file, else -1. */
+static long kroASEFileBytes(FILE *stream) {
+  struct stat info;
+  int fd = fileno(stream);
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    return -1;
+  return (long)info.st_size;
+}
+
+void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const char *what) {
+  in->stream = stream;
+  in->source = source;
+  in->what = what;
+  in->file_bytes = stream ? kroASEFileBytes(stream) : -1;
+  in->depth = 0;
+  in->in_quotes = 0;
+  in->comment_messages = 0;
+  in->token[0] = 0;
+}
+
+void kroFailASE(kroASEReader *in, const char *format, ...) {
+  char detail[KRO_ASE_MESSAGE_SIZE];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(detail, sizeof detail, format, args);
+  va_end(args);
+  if (in->comment_messages)
+    fputs("/* ", stdout);
+  kroFail("Error in reading %s from %s: %s\n", in->what, in->source, detail);
+  if (in->comment_messages) {
+    fputs(" */\n", stdout);
+    fflush(stdout);
+  }
+}
+
+void kroReadStringToChar(FILE *stream, char *buffer, char stop) {
+  int c;
+  while ((c = getc(stream)) != EOF && c != (unsigned char)stop)
+    *buffer++ = (char)c;
+  *buffer = 0;
+}
+
+/* Reads one "%s" word into `word` (KRO_ASE_TOKEN_CHARS + 1 bytes). */
+static int kroReadASEWordInto(kroASEReader *in, char *word) {
+  FILE *stream = in->stream;
+  int c = kroSkipASESpace(stream);
+  if (c == EOF)
+    return 0;
+  int length = 0, quotes = 0;
+  while (c != EOF && !kroIsASESpace(c)) {
+    if (length == KRO_ASE_TOKEN_CHARS) {
+      kroFailASE(in, "a token is longer than %d characters", KRO_ASE_TOKEN_CHARS);
+      return -1;
+    }
+    quotes += c == '"';
+    word[length++] = (char)c;
+    c = getc_unlocked(stream);
+  }
+  if (c != EOF)
+    ungetc(c, stream); /* the separator stays for a following "%c" */
+  word[length] = 0;
+  if (!in->in_quotes && length == 1) {
+    if (word[0] == '{')
+      in->depth++;
+    else if (word[0] == '}')
+      in->depth--;
+  }
+  if (quotes & 1)
+    in->in_quotes = !in->in_quotes;
+  return 1;
+}
+
+int kroReadASEToken(kroASEReader *in) {
+  return kroReadASEWordInto(in, in->token);
+}
+
+/* The keyword whose value is being read, for messages. */
+static const char *kroASEContext(kroASEReader *in) {
+  return in->token[0] ? in->token : "start";
+}
+
+int kroReadASEInt(kroASEReader *in, int *value) {
+  FILE *stream = in->stream;
+  int c = kroSkipASESpace(stream);
+  int negative = 0, digits = 0;
+  long long number = 0;
+  if (c == '-' || c == '+') {
+    negative = c == '-';
+    c = getc_unlocked(stream);
+  }
+  while (c >= '0' && c <= '9') {
+    if (number <= INT32_MAX)
+      number = number * 10 + (c - '0');
+    digits++;
+    c = getc_unlocked(stream);
+  }
+  if (c != EOF)
+    ungetc(c, stream);
+  if (digits == 0) {
+    kroFailASE(in,
+               c == EOF ? "the file ends where %s needs a number"
+                        : "%s is not followed by a whole number",
+               kroASEContext(in));
+    return 0;
+  }
+  if (negative)
+    number = -number;
+  if (number > INT32_MAX || number < INT32_MIN) {
+    kroFailASE(in, "a number after %s is out of range", kroASEContext(in));
+    return 0;
+  }
+  *value = (int)number;
+  return 1;
+}
+
+/* Collects the longest prefix of a decimal number ([sign] digits [. digits]
+ * [e [sign] digits]) and converts it as strtof would. Returns 0 when no number
+ * stands there. Plain numbers of up to 15 significant digits take a fast path
+ * that rounds exactly as strtof does (one correctly rounded double operation,
+ * then to float unless the double lies on a float midpoint). */
+static int kroScanASEFloat(FILE *stream, float *value, int *at_end) {
+  static const double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  char text[KRO_ASE_NUMBER_CHARS + 1];
+  int length = 0, digits = 0, fraction_digits = 0, exponent_seen = 0;
+  uint64_t mantissa = 0;
+  int c = kroSkipASESpace(stream);
+  *at_end = c == EOF;
+  if (c == '-' || c == '+') {
+    text[length++] = (char)c;
+    c = getc_unlocked(stream);
+  }
+  for (int in_fraction = 0;; c = getc_unlocked(stream)) {
+    if (c >= '0' && c <= '9') {
+      mantissa = mantissa * 10 + (uint64_t)(c - '0');
+      digits++;
+      fraction_digits += in_fraction;
+    } else if (c == '.' && !in_fraction) {
+      in_fraction = 1;
+    } else {
+      break;
+    }
+    if (length == KRO_ASE_NUMBER_CHARS)
+      return 0;
+    text[length++] = (char)c;
+  }
+  if (digits > 0 && (c == 'e' || c == 'E')) {
+    exponent_seen = 1;
+    text[length++] = (char)c;
+    c = getc_unlocked(stream);
+    if (c == '-' || c == '+') {
+      text[length++] = (char)c;
+      c = getc_unlocked(stream);
+    }
+    int exponent_digits = 0;
+    while (c >= '0' && c <= '9' && length < KRO_ASE_NUMBER_CHARS) {
+      text[length++] = (char)c;
+      exponent_digits++;
+      c = getc_unlocked(stream);
+    }
+    if (exponent_digits == 0) {
+      if (c != EOF)
+        ungetc(c, stream);
+      return 0;
+    }
+  }
+  if (c != EOF)
+    ungetc(c, stream);
+  if (digits == 0)
+    return 0;
+  text[length] = 0;
+  if (!exponent_seen && digits <= 15 && fraction_digits <= 22) {
+    double exact = (double)mantissa / powers[fraction_digits];
+    uint64_t bits;
+    memcpy(&bits, &exact, sizeof bits);
+    /* 29 = 52 - 23 mantissa bits dropped on the way to float. */
+    if ((bits & ((UINT64_C(1) << 29) - 1)) != (UINT64_C(1) << 28)) {
+      float result = (float)exact;
+      *value = text[0] == '-' ? -result : result;
+      return 1;
+    }
+  }
+  *value = strtof(text, nullptr);
+  return 1;
+}
+
+int kroReadASEFloat(kroASEReader *in, float *value) {
+  int at_end = 0;
+  float number;
+  if (!kroScanASEFloat(in->stream, &number, &at_end)) {
+    kroFailASE(in,
+               at_end ? "the file ends where %s needs a number" : "%s is not followed by a number",
+               kroASEContext(in));
+    return 0;
+  }
+  if (!isfinite(number)) {
+    kroFailASE(in, "a number after %s is out of range", kroASEContext(in));
+    return 0;
+  }
+  *value = number;
+  return 1;
+}
+
+int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what) {
+  FILE *stream = in->stream;
+  /* The separator and the opening quote, taken as they come. */
+  if (getc_unlocked(stream) == EOF || getc_unlocked(stream) == EOF) {
+    kroFailASE(in, "the file ends before the %s", what);
+    return 0;
+  }
+  for (int length = 0;; length++) {
+    int c = getc_unlocked(stream);
+    if (c == '"') {
+      buffer[length] = 0;
+      return 1;
+    }
+    if (c == EOF || c == '\n' || c == '\r') {
+      kroFailASE(in, "the %s has no closing quote", what);
+      return 0;
+    }
+    if (length == chars) {
+      kroFailASE(in, "the %s is longer than %d characters", what, chars);
+      return 0;
+    }
+    buffer[length] = (char)c;
+  }
+}
+
+int kroCheckASEComplete(kroASEReader *in) {
+  if (in->depth > 0 || in->in_quotes) {
+    kroFailASE(in, "the file ends inside %s (cut off?)",
+               in->in_quotes ? "a quoted text" : "a { } block");
+    return 0;
+  }
+  return 1;
+}
+
+/* ---- the mesh walk ---- */
+
+void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source) {
+  kroBeginASEReader(&walk->in, stream, source, "mesh");
+  walk->skipping = 0;
+  walk->vertices = nullptr;
+  walk->tvertices = nullptr;
+  walk->vertex_count = -1;
+  walk->tvertex_count = -1;
+  walk->face_count = -1;
+  walk->material_ref = 0;
+  walk->triangle = 0;
+  walk->node_name[0] = 0;
+}
+
+void kroEndASEMeshWalk(kroASEMeshWalk *walk) {
+  free(walk->vertices);
+  free(walk->tvertices);
+  walk->vertices = nullptr;
+  walk->tvertices = nullptr;
+}
+
+/* Reads a count for `keyword`: not negative, not absurd, not larger than the
+ * file could list. */
+int kroReadASECount(kroASEReader *in, const char *keyword, int *count) {
+  int value;
+  if (!kroReadASEInt(in, &value))
+    return 0;
+  long limit = KRO_ASE_MAX_COUNT;
+  if (in->file_bytes >= 0 && in->file_bytes / KRO_ASE_MIN_ENTRY_BYTES < limit)
+    limit = in->file_bytes / KRO_ASE_MIN_ENTRY_BYTES;
+  if (value < 0 || value > limit) {
+    kroFailASE(in, "%s %d is outside 0..%ld", keyword, value, limit);
+    return 0;
+  }
+  *count = value;
+  return 1;
+}
+
+/* A zero-filled table of count entries of `floats` floats. */
+static int kroTakeASETable(kroASEMeshWalk *walk, float **table, int count, int floats) {
+  size_t bytes = (size_t)count * (size_t)floats * sizeof(float);
+  float *block = (float *)kroAllocate(bytes);
+  if (!block) {
+    if (walk->in.comment_messages)
+      fputs("/* ", stdout);
+    kroFail("Error during allocating memory in kroLoadMeshxFromASE(..)\n");
+    if (walk->in.comment_messages)
+      fputs(" */\n", stdout);
+    return 0;
+  }
+  memset(block, 0, bytes);
+  free(*table);
+  *table = block;
+  return 1;
+}
+
+/* Reads an index for `what` of `keyword` and checks it against its count
+ * (-1: the count was not given yet). */
+static int kroReadASEIndex(kroASEMeshWalk *walk, int count, const char *count_keyword,
+                           const char *what, int *index) {
+  kroASEReader *in = &walk->in;
+  if (!kroReadASEInt(in, index))
+    return 0;
+  if (count < 0) {
+    kroFailASE(in, "%s comes before %s", in->token, count_keyword);
+    return 0;
+  }
+  if (*index < 0 || *index >= count) {
+    kroFailASE(in, "%s %d of %s is outside 0..%d", what, *index, in->token, count - 1);
+    return 0;
+  }
+  return 1;
+}
+
+static int kroReadASEFloats(kroASEReader *in, float *values, int count) {
+  for (int i = 0; i < count; i++)
+    if (!kroReadASEFloat(in, &values[i]))
+      return 0;
+  return 1;
+}
+
+/* A "%s" value word (a label or the colon after a number); the token buffer
+ * keeps the keyword for messages. */
+static int kroReadASEWord(kroASEReader *in) {
+  char word[KRO_ASE_TOKEN_CHARS + 1];
+  int status = kroReadASEWordInto(in, word);
+  if (status == 0)
+    kroFailASE(in, "the file ends inside the entry of %s", in->token);
+  return status == 1;
+}
+
+static int kroReadASEVertex(kroASEMeshWalk *walk) {
+  int index;
+  if (!kroReadASEIndex(walk, walk->vertex_count, "*MESH_NUMVERTEX", "vertex", &index))
+    return 0;
+  return kroReadASEFloats(&walk->in, &walk->vertices[3 * (size_t)index], 3);
+}
+
+static int kroReadASETVertex(kroASEMeshWalk *walk) {
+  int index;
+  if (!kroReadASEIndex(walk, walk->tvertex_count, "*MESH_NUMTVERTEX", "texture vertex", &index))
+    return 0;
+  return kroReadASEFloats(&walk->in, &walk->tvertices[2 * (size_t)index], 2);
+}
+
+static int kroReadASEFace(kroASEMeshWalk *walk) {
+  int corner;
+  if (!kroReadASEIndex(walk, walk->face_count, "*MESH_NUMFACES", "face", &walk->triangle) ||
+      !kroReadASEWord(&walk->in))
+    return 0;
+  for (int k = 0; k < 3; k++) {
+    if (!kroReadASEWord(&walk->in) ||
+        !kroReadASEIndex(walk, walk->vertex_count, "*MESH_NUMVERTEX", "vertex", &corner))
+      return 0;
+    memcpy(&walk->values[3 * k], &walk->vertices[3 * (size_t)corner], 3 * sizeof(float));
+  }
+  return 1;
+}
+
+static int kroReadASETFace(kroASEMeshWalk *walk) {
+  int corner;
+  if (!kroReadASEIndex(walk, walk->face_count, "*MESH_NUMFACES", "face", &walk->triangle))
+    return 0;
+  for (int k = 0; k < 3; k++) {
+    if (!kroReadASEIndex(walk, walk->tvertex_count, "*MESH_NUMTVERTEX", "texture vertex", &corner))
+      return 0;
+    memcpy(&walk->values[2 * k], &walk->tvertices[2 * (size_t)corner], 2 * sizeof(float));
+  }
+  return 1;
+}
+
+/* The face normal, then three vertex-normal entries: keyword (not compared),
+ * vertex index (not used), x, y, z. */
+static int kroReadASEFaceNormal(kroASEMeshWalk *walk) {
+  int unused;
+  if (!kroReadASEIndex(walk, walk->face_count, "*MESH_NUMFACES", "face", &walk->triangle) ||
+      !kroReadASEFloats(&walk->in, walk->values, 3))
+    return 0;
+  for (int k = 0; k < 3; k++)
+    if (!kroReadASEWord(&walk->in) || !kroReadASEInt(&walk->in, &unused) ||
+        !kroReadASEFloats(&walk->in, &walk->values[3 + 3 * k], 3))
+      return 0;
+  return 1;
+}
+
+static int kroReadASENewCount(kroASEMeshWalk *walk, int *count) {
+  if (*count >= 0) {
+    kroFailASE(&walk->in, "%s is given twice", walk->in.token);
+    return 0;
+  }
+  return kroReadASECount(&walk->in, walk->in.token, count);
+}
+
+/* Handles one keyword token; returns the entry kind, or -2 when the token
+ * yields no entry (passed over or consumed internally). */
+static int kroHandleASEKeyword(kroASEMeshWalk *walk) {
+  const char *t = walk->in.token;
+  if (!strcmp(t, "*GEOMOBJECT"))
+    return KRO_ASE_GEOMOBJECT;
+  if (walk->skipping)
+    return -2;
+  if (!strcmp(t, "*MESH_VERTEX"))
+    return kroReadASEVertex(walk) ? -2 : KRO_ASE_FAILED;
+  if (!strcmp(t, "*MESH_FACE"))
+    return kroReadASEFace(walk) ? KRO_ASE_FACE : KRO_ASE_FAILED;
+  if (!strcmp(t, "*MESH_FACENORMAL"))
+    return kroReadASEFaceNormal(walk) ? KRO_ASE_FACENORMAL : KRO_ASE_FAILED;
+  if (!strcmp(t, "*MESH_TVERT"))
+    return kroReadASETVertex(walk) ? -2 : KRO_ASE_FAILED;
+  if (!strcmp(t, "*MESH_TFACE"))
+    return kroReadASETFace(walk) ? KRO_ASE_TFACE : KRO_ASE_FAILED;
+  if (!strcmp(t, "*NODE_NAME"))
+    return kroReadASEQuoted(&walk->in, walk->node_name, KRO_ASE_NAME_CHARS, "node name")
+               ? KRO_ASE_NODE_NAME
+               : KRO_ASE_FAILED;
+  if (!strcmp(t, "*MESH_NUMFACES"))
+    return kroReadASENewCount(walk, &walk->face_count) ? KRO_ASE_NUMFACES : KRO_ASE_FAILED;
+  if (!strcmp(t, "*MESH_NUMVERTEX")) {
+    if (!kroReadASENewCount(walk, &walk->vertex_count) ||
+        !kroTakeASETable(walk, &walk->vertices, walk->vertex_count, 3))
+      return KRO_ASE_FAILED;
+    return -2;
+  }
+  if (!strcmp(t, "*MESH_NUMTVERTEX")) {
+    /* Each further mapping channel repeats this count: its list replaces the table. */
+    int count;
+    if (!kroReadASECount(&walk->in, t, &count) ||
+        !kroTakeASETable(walk, &walk->tvertices, count, 2))
+      return KRO_ASE_FAILED;
+    walk->tvertex_count = count;
+    return -2;
+  }
+  if (!strcmp(t, "*MATERIAL_REF"))
+    return kroReadASEInt(&walk->in, &walk->material_ref) ? -2 : KRO_ASE_FAILED;
+  return -2;
+}
+
+int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
+  for (;;) {
+    int status = kroReadASEToken(&walk->in);
+    if (status < 0)
+      return KRO_ASE_FAILED;
+    if (status == 0)
+      return kroCheckASEComplete(&walk->in) ? KRO_ASE_END : KRO_ASE_FAILED;
+    if (walk->in.token[0] != '*')
+      continue;
+    int entry = kroHandleASEKeyword(walk);
+    if (entry != -2)
+      return entry;
+  }
+}
+
+/* ---- the mesh loaders ---- */
+
+/* Where a load puts its result; the arrays are grown at *MESH_NUMFACES. */
+typedef struct kroMeshTarget {
+  kroObject *op, *nc, *realn, *tc;
+  int grown; /* rows the four arrays hold */
+} kroMeshTarget;
+
+static void kroDropMeshTarget(kroMeshTarget *target) {
+  kroDestroyObject(target->op, target->grown);
+  kroDestroyObject(target->nc, target->grown);
+  kroDestroyObject(target->realn, target->grown);
+  kroDestroyObject(target->tc, target->grown);
+  target->grown = 0;
+}
+
+static void kroZeroRows(kroObject rows, int count, int floats) {
+  for (int i = 0; i < count; i++)
+    memset(rows[i], 0, (size_t)floats * sizeof(float));
+}
+
+/* Grows the four arrays in the engine's order; 0 when a growth failed (it
+ * reported), with every array that did grow released again. */
+static int kroGrowMeshTarget(kroMeshTarget *target, int count) {
+  kroIncreaseObject(target->op, 0, count);
+  if (!*target->op)
+    return 0;
+  kroIncreaseTexCoords(target->tc, 0, count);
+  if (!*target->tc) {
+    kroDestroyObject(target->op, count);
+    return 0;
+  }
+  kroIncreaseCoords(target->realn, 0, count);
+  if (!*target->realn) {
+    kroDestroyObject(target->op, count);
+    kroDestroyObject(target->tc, count);
+    return 0;
+  }
+  kroIncreaseObject(target->nc, 0, count);
+  if (!*target->nc) {
+    kroDestroyObject(target->op, count);
+    kroDestroyObject(target->tc, count);
+    kroDestroyObject(target->realn, count);
+    return 0;
+  }
+  target->grown = count;
+  kroZeroRows(*target->op, count, KRO_POSITION_FLOATS);
+  kroZeroRows(*target->nc, count, KRO_POSITION_FLOATS);
+  kroZeroRows(*target->tc, count, KRO_TEXCOORD_FLOATS);
+  kroZeroRows(*target->realn, count, KRO_REALNORMAL_FLOATS);
+  return 1;
+}
+
+/* Takes entries into the arrays until the object ends. With `begun` set, the
+ * first "*GEOMOBJECT" met ends the object; `step_back` then leaves the stream
+ * at the start of that keyword. Returns 1, or 0 after a reported failure. */
+static int kroLoadASEObject(kroASEMeshWalk *walk, kroMeshTarget *target, int begun, int step_back,
+                            char *name, int *have_name) {
+  for (;;) {
+    int entry = kroNextASEMeshEntry(walk);
+    int t = walk->triangle;
+    switch (entry) {
+    case KRO_ASE_END:
+      return 1;
+    case KRO_ASE_FAILED:
+      return 0;
+    case KRO_ASE_GEOMOBJECT:
+      if (!begun) {
+        begun = 1;
+        break;
+      }
+      if (step_back && fseek(walk->in.stream, -KRO_ASE_GEOMOBJECT_BYTES, SEEK_CUR) != 0) {
+        kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+        return 0;
+      }
+      return 1;
+    case KRO_ASE_NODE_NAME:
+      strcpy(name, walk->node_name);
+      *have_name = 1;
+      break;
+    case KRO_ASE_NUMFACES:
+      if (!kroGrowMeshTarget(target, walk->face_count))
+        return 0;
+      break;
+    case KRO_ASE_FACE:
+      memcpy((*target->op)[t], walk->values, 9 * sizeof(float));
+      break;
+    case KRO_ASE_TFACE:
+      memcpy((*target->tc)[t], walk->values, 6 * sizeof(float));
+      break;
+    case KRO_ASE_FACENORMAL:
+      memcpy((*target->realn)[t], walk->values, 3 * sizeof(float));
+      memcpy((*target->nc)[t], &walk->values[3], 9 * sizeof(float));
+      break;
+    }
+  }
+}
+
+/* Common end of both loaders: hand the result over, or leave it empty. */
+static int kroFinishASELoad(kroASEMeshWalk *walk, kroMeshTarget *target, int ok, const char *name,
+                            int have_name, char *node_name, int *triangles) {
+  int material_ref = 0;
+  if (ok) {
+    if (have_name)
+      strcpy(node_name, name);
+    *triangles = target->grown;
+    material_ref = walk->material_ref;
+  } else {
+    kroDropMeshTarget(target);
+    *triangles = 0;
+  }
+  kroEndASEMeshWalk(walk);
+  return material_ref;
+}
+
+int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, int number,
+                        const char *path, char *node_name, int *triangles) {
+  kroMeshTarget target = {op, nc, realn, tc, 0};
+  char name[KRO_ASE_NAME_CHARS + 1];
+  int have_name = 0, ok = 1, found = 0;
+  *triangles = 0;
+  FILE *stream = fopen(path, "r");
+  if (!stream) {
+    kroFail("Error in reading mesh from %s\n", path);
+    return 0;
+  }
+  kroASEMeshWalk walk;
+  kroBeginASEMeshWalk(&walk, stream, path);
+  walk.skipping = 1;
+  for (int objects = 0; ok && !found;) {
+    int entry = kroNextASEMeshEntry(&walk);
+    if (entry == KRO_ASE_FAILED)
+      ok = 0;
+    else if (entry == KRO_ASE_END)
+      break;
+    else if (entry == KRO_ASE_GEOMOBJECT && ++objects == number)
+      found = 1;
+  }
+  if (found) {
+    walk.skipping = 0;
+    ok = kroLoadASEObject(&walk, &target, 1, 0, name, &have_name);
+  }
+  fclose(stream);
+  return kroFinishASELoad(&walk, &target, ok, name, have_name, node_name, triangles);
+}
+
+int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
+                         FILE *stream, char *node_name, int *triangles) {
+  kroMeshTarget target = {op, nc, realn, tc, 0};
+  char name[KRO_ASE_NAME_CHARS + 1];
+  int have_name = 0;
+  *triangles = 0;
+  if (!stream) {
+    kroFail("Error in reading mesh from file descriptor\n");
+    return 0;
+  }
+  kroASEMeshWalk walk;
+  kroBeginASEMeshWalk(&walk, stream, KRO_ASE_FD_SOURCE);
+  int ok = kroLoadASEObject(&walk, &target, 0, 1, name, &have_name);
+  return kroFinishASELoad(&walk, &target, ok, name, have_name, node_name, triangles);
+}
+
+/* ---- every object at once ---- */
+
+static void kroCountASE(const char *path, const char *function, int *objects, int *lights);
+
+void kroFreeMeshArray(kroMesh **meshes, int count) {
+  if (*meshes) {
+    for (int i = 0; i < count; i++) {
+      kroMesh *mesh = &(*meshes)[i];
+      kroDestroyObject(&mesh->op, mesh->triangles);
+      kroDestroyObject(&mesh->nc, mesh->triangles);
+      kroDestroyObject(&mesh->realn, mesh->triangles);
+      kroDestroyObject(&mesh->tc, mesh->triangles);
+    }
+    free(*meshes);
+  }
+  *meshes = nullptr;
+}
+
+int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path) {
+  *meshes = nullptr;
+  int count = 0, lights = 0;
+  kroCountASE(path, "kroLoadMeshArrayFromASE", &count, &lights);
+  if (count <= 0)
+    return 0;
+  FILE *stream = fopen(path, "r");
+  if (!stream) {
+    kroFail("Error in reading mesh from %s\n", path);
+    return 0;
+  }
+  kroMesh *all = (kroMesh *)kroAllocate((size_t)count * sizeof(kroMesh));
+  if (!all) {
+    kroFail("Error during allocating memory in kroLoadMeshArrayFromASE(..)\n");
+    fclose(stream);
+    return 0;
+  }
+  memset(all, 0, (size_t)count * sizeof(kroMesh));
+  /* Skip to the first object so that each stream read yields exactly one. */
+  kroASEMeshWalk walk;
+  kroBeginASEMeshWalk(&walk, stream, path);
+  walk.skipping = 1;
+  int ok = kroNextASEMeshEntry(&walk) == KRO_ASE_GEOMOBJECT &&
+           fseek(stream, -KRO_ASE_GEOMOBJECT_BYTES, SEEK_CUR) == 0;
+  kroEndASEMeshWalk(&walk);
+  for (int i = 0; ok && i < count; i++) {
+    kroMesh *mesh = &all[i];
+    kroMeshTarget target = {&mesh->op, &mesh->nc, &mesh->realn, &mesh->tc, 0};
+    char name[KRO_ASE_NAME_CHARS + 1];
+    int have_name = 0;
+    kroBeginASEMeshWalk(&walk, stream, path);
+    ok = kroLoadASEObject(&walk, &target, 0, 1, name, &have_name);
+    mesh->material_ref =
+        kroFinishASELoad(&walk, &target, ok, name, have_name, mesh->node_name, &mesh->triangles);
+  }
+  fclose(stream);
+  if (!ok) {
+    kroFreeMeshArray(&all, count);
+    return 0;
+  }
+  *meshes = all;
+  return count;
+}
+
+/* ---- counters ---- */
+
+/* Counts "*GEOMOBJECT" and "*LIGHTOBJECT" tokens; 0 and 0 (reported) when the
+ * file does not open or holds an over-long token. */
+static void kroCountASE(const char *path, const char *function, int *objects, int *lights) {
+  *objects = 0;
+  *lights = 0;
+  FILE *stream = fopen(path, "r");
+  if (!stream) {
+    kroFail("Error during reading from file %s in function %s(..)\n", path, function);
+    return;
+  }
+  kroASEReader in;
+  kroBeginASEReader(&in, stream, path, "mesh");
+  int status;
+  while ((status = kroReadASEToken(&in)) == 1) {
+    if (in.token[0] != '*')
+      continue;
+    *objects += !strcmp(in.token, "*GEOMOBJECT");
+    *lights += !strcmp(in.token, "*LIGHTOBJECT");
+  }
+  if (status < 0) {
+    *objects = 0;
+    *lights = 0;
+  }
+  fclose(stream);
+}
+
+int kroObjectsInASE(const char *path) {
+  int objects, lights;
+  kroCountASE(path, "kroObjectsInASE", &objects, &lights);
+  return objects;
+}
+
+int kroLightsInASE(const char *path) {
+  int objects, lights;
+  kroCountASE(path, "kroLightsInASE", &objects, &lights);
+  return lights;
+}
+
+void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights) {
+  kroCountASE(path, "kroObjectsAndLightsInASE", objects, lights);
+}

@@ -1,0 +1,122 @@
+/*
+ * Mesh source generator: writes one geometry object of an ASE stream as the
+ * source text of a loader function that rebuilds the mesh from constants.
+ * It walks the stream with the reader's mesh walk, so both accept and refuse
+ * the same files; where the reader stores a value, this writes an assignment.
+ * Depends on: kro_ase.cpp (the mesh walk), kro_error.cpp (reporting).
+ */
+#include "kro.h"
+#include "kro_internal.h"
+
+#include <string.h>
+
+static void kroWriteSrcHeader(FILE *out, const char *name) {
+  fprintf(out,
+          "void loadMesh%s(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char "
+          "*node_name,int *triangles)\n{\n",
+          name);
+}
+
+/* The name between double quotes. It holds no quote or line end (the walk
+ * refuses those); a backslash is doubled so that the copy equals the name. */
+static void kroWriteSrcNodeName(FILE *out, const char *node_name) {
+  fputs("\tstrcpy(node_name,\"", out);
+  for (const char *c = node_name; *c; c++) {
+    if (*c == '\\')
+      fputc('\\', out);
+    fputc(*c, out);
+  }
+  fputs("\");\n", out);
+}
+
+static void kroWriteSrcCount(FILE *out, int triangles) {
+  fprintf(out, "\t*triangles=%d;\n", triangles);
+  fputs("\tkroIncreaseObject(op,0,*triangles);\n", out);
+  fputs("\tkroIncreaseTexCoords(tc,0,*triangles);\n", out);
+  fputs("\tkroIncreaseCoords(realn,0,*triangles);\n", out);
+  fputs("\tkroIncreaseObject(nc,0,*triangles);\n", out);
+}
+
+/* One assignment line per value: "\t(*op)[t][k]=%f;\n". */
+static void kroWriteSrcRow(FILE *out, const char *array, int triangle, const float *values,
+                           int first, int count) {
+  for (int k = 0; k < count; k++)
+    fprintf(out, "\t(*%s)[%d][%d]=%f;\n", array, triangle, first + k, values[k]);
+}
+
+/* The end of a refused object: whatever was grown is released again and the
+ * count reads 0, so the loader yields an empty mesh. */
+static void kroWriteSrcEmptyEnd(FILE *out, int header_written, int count_written,
+                                const char *name) {
+  if (!header_written)
+    kroWriteSrcHeader(out, name);
+  if (count_written) {
+    fputs("\tkroDestroyObject(op,*triangles);\n", out);
+    fputs("\tkroDestroyObject(tc,*triangles);\n", out);
+    fputs("\tkroDestroyObject(realn,*triangles);\n", out);
+    fputs("\tkroDestroyObject(nc,*triangles);\n", out);
+  }
+  fputs("\t*triangles=0;\n", out);
+}
+
+int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
+  if (!stream) {
+    kroFail("Error in reading mesh from file descriptor\n");
+    return 0;
+  }
+  kroASEMeshWalk walk;
+  kroBeginASEMeshWalk(&walk, stream, "file descriptor");
+  walk.in.comment_messages = out == stdout;
+  int header_written = 0, count_written = 0, ok = 1;
+  for (int done = 0; !done;) {
+    int entry = kroNextASEMeshEntry(&walk);
+    int t = walk.triangle;
+    switch (entry) {
+    case KRO_ASE_END:
+      done = 1;
+      break;
+    case KRO_ASE_FAILED:
+      ok = 0;
+      done = 1;
+      break;
+    case KRO_ASE_GEOMOBJECT:
+      if (!header_written) {
+        kroWriteSrcHeader(out, name);
+        header_written = 1;
+        break;
+      }
+      if (fseek(stream, -KRO_ASE_GEOMOBJECT_BYTES, SEEK_CUR) != 0) {
+        kroFailASE(&walk.in, "the stream cannot move back to the next *GEOMOBJECT");
+        ok = 0;
+      }
+      done = 1;
+      break;
+    case KRO_ASE_NODE_NAME:
+      kroWriteSrcNodeName(out, walk.node_name);
+      break;
+    case KRO_ASE_NUMFACES:
+      kroWriteSrcCount(out, walk.face_count);
+      count_written = 1;
+      break;
+    case KRO_ASE_FACE:
+      kroWriteSrcRow(out, "op", t, walk.values, 0, 9);
+      break;
+    case KRO_ASE_TFACE:
+      kroWriteSrcRow(out, "tc", t, walk.values, 0, 6);
+      break;
+    case KRO_ASE_FACENORMAL:
+      kroWriteSrcRow(out, "realn", t, walk.values, 0, 3);
+      kroWriteSrcRow(out, "nc", t, &walk.values[3], 0, 9);
+      break;
+    }
+  }
+  if (!ok)
+    kroWriteSrcEmptyEnd(out, header_written, count_written, name);
+  fputc('}', out);
+  kroEndASEMeshWalk(&walk);
+  return ok;
+}
+
+void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name) {
+  kroWriteSrcMeshFromASEfd(stream, name, stdout);
+}
