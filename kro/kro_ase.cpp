@@ -305,7 +305,11 @@ int kroReadASECount(kroASEReader *in, const char *keyword, int *count) {
   if (in->file_bytes >= 0 && in->file_bytes / KRO_ASE_MIN_ENTRY_BYTES < limit)
     limit = in->file_bytes / KRO_ASE_MIN_ENTRY_BYTES;
   if (value < 0 || value > limit) {
-    kroFailASE(in, "%s %d is outside 0..%ld", keyword, value, limit);
+    if (limit < KRO_ASE_MAX_COUNT)
+      kroFailASE(in, "%s %d is outside 0..%ld (a file of %ld bytes cannot list more)", keyword,
+                 value, limit, in->file_bytes);
+    else
+      kroFailASE(in, "%s %d is outside 0..%ld", keyword, value, limit);
     return 0;
   }
   *count = value;

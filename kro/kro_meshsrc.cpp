@@ -44,19 +44,20 @@ static void kroWriteSrcRow(FILE *out, const char *array, int triangle, const flo
     fprintf(out, "\t(*%s)[%d][%d]=%f;\n", array, triangle, first + k, values[k]);
 }
 
-/* The end of a refused object: whatever was grown is released again and the
- * count reads 0, so the loader yields an empty mesh. */
+/* The end of a refused object: whatever was grown is released again, and the
+ * loader hands back an empty mesh (count 0) and an empty name. */
 static void kroWriteSrcEmptyEnd(FILE *out, int header_written, int count_written,
                                 const char *name) {
   if (!header_written)
     kroWriteSrcHeader(out, name);
-  if (count_written) {
-    fputs("\tkroDestroyObject(op,*triangles);\n", out);
-    fputs("\tkroDestroyObject(tc,*triangles);\n", out);
-    fputs("\tkroDestroyObject(realn,*triangles);\n", out);
-    fputs("\tkroDestroyObject(nc,*triangles);\n", out);
-  }
+  if (!count_written)
+    fputs("\t*triangles=0;\n", out);
+  fputs("\tkroDestroyObject(op,*triangles);\n", out);
+  fputs("\tkroDestroyObject(tc,*triangles);\n", out);
+  fputs("\tkroDestroyObject(realn,*triangles);\n", out);
+  fputs("\tkroDestroyObject(nc,*triangles);\n", out);
   fputs("\t*triangles=0;\n", out);
+  fputs("\tnode_name[0]=0;\n", out);
 }
 
 int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {

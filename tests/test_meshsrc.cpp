@@ -1,0 +1,215 @@
+// Mesh source generator: the exact text it writes, and loaders generated at
+// build time by `krotool mesh-src` that must rebuild what the reader reads.
+#include "gl_context.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+// Generated at build time from tests/data/ase/two_objects.ase (and the shared
+// sphere model when it is present).
+void loadMeshTwoLeft(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, char *node_name,
+                     int *triangles);
+void loadMeshTwoRight(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
+                      char *node_name, int *triangles);
+#ifdef KRO_ASE_SPHERE_MODEL
+void loadMeshSphere(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, char *node_name,
+                    int *triangles);
+#endif
+
+namespace {
+
+const std::string kData = std::string(KRO_TEST_DATA) + "/ase/";
+
+struct MeshSrcTest : ::testing::Test {
+  void SetUp() override { kroTestUseCountingHook(); }
+  void TearDown() override { kroSetErrorFunc(nullptr); }
+};
+
+// Runs the generator `calls` times over one stream of `text`, with the names
+// given, and returns what it wrote to standard output.
+std::string generate(const std::string &text, const std::vector<std::string> &names) {
+  std::string path = kroTestTempPath("gen.ase");
+  kroTestWriteFile(path, text);
+  FILE *stream = fopen(path.c_str(), "r");
+  testing::internal::CaptureStdout();
+  for (const std::string &name : names)
+    kroCreateSrcMeshFromASEfd(stream, name.c_str());
+  fflush(stdout);
+  std::string out = testing::internal::GetCapturedStdout();
+  fclose(stream);
+  return out;
+}
+
+const char kHeader[] = "void loadMesh%s(kroObject *op,kroObject *nc,kroObject *realn,kroObject "
+                       "*tc,char *node_name,int *triangles)\n{\n";
+
+std::string header(const std::string &name) {
+  char line[256];
+  snprintf(line, sizeof line, kHeader, name.c_str());
+  return line;
+}
+
+const char kOneTriangle[] = "*GEOMOBJECT {\n"
+                            "\t*NODE_NAME \"a b\"\n"
+                            "\t*MESH {\n"
+                            "\t\t*MESH_NUMVERTEX 3\n"
+                            "\t\t*MESH_NUMFACES 1\n"
+                            "\t\t*MESH_VERTEX 0 1.5 -0.0000 2\n"
+                            "\t\t*MESH_VERTEX 1 -0.0000001 0.25 3\n"
+                            "\t\t*MESH_VERTEX 2 7 8 9\n"
+                            "\t\t*MESH_FACE 0: A: 2 B: 0 C: 1 AB: 1 BC: 1 CA: 1\n"
+                            "\t\t*MESH_FACENORMAL 0 0.0 0.0 1.0\n"
+                            "\t\t\t*MESH_VERTEXNORMAL 2 0.1 0.2 0.3\n"
+                            "\t\t\t*MESH_VERTEXNORMAL 0 0.4 0.5 0.6\n"
+                            "\t\t\t*MESH_VERTEXNORMAL 1 0.7 0.8 0.9\n"
+                            "\t}\n"
+                            "\t*MATERIAL_REF 3\n"
+                            "}\n";
+
+// The whole text for kOneTriangle, line by line as the format gives it.
+std::string oneTriangleSource(const std::string &name) {
+  return header(name) +
+         "\tstrcpy(node_name,\"a b\");\n"
+         "\t*triangles=1;\n"
+         "\tkroIncreaseObject(op,0,*triangles);\n"
+         "\tkroIncreaseTexCoords(tc,0,*triangles);\n"
+         "\tkroIncreaseCoords(realn,0,*triangles);\n"
+         "\tkroIncreaseObject(nc,0,*triangles);\n"
+         "\t(*op)[0][0]=7.000000;\n\t(*op)[0][1]=8.000000;\n\t(*op)[0][2]=9.000000;\n"
+         "\t(*op)[0][3]=1.500000;\n\t(*op)[0][4]=-0.000000;\n\t(*op)[0][5]=2.000000;\n"
+         "\t(*op)[0][6]=-0.000000;\n\t(*op)[0][7]=0.250000;\n\t(*op)[0][8]=3.000000;\n"
+         "\t(*realn)[0][0]=0.000000;\n\t(*realn)[0][1]=0.000000;\n"
+         "\t(*realn)[0][2]=1.000000;\n"
+         "\t(*nc)[0][0]=0.100000;\n\t(*nc)[0][1]=0.200000;\n\t(*nc)[0][2]=0.300000;\n"
+         "\t(*nc)[0][3]=0.400000;\n\t(*nc)[0][4]=0.500000;\n\t(*nc)[0][5]=0.600000;\n"
+         "\t(*nc)[0][6]=0.700000;\n\t(*nc)[0][7]=0.800000;\n\t(*nc)[0][8]=0.900000;\n"
+         "}";
+}
+
+TEST_F(MeshSrcTest, WritesTheLoaderTextExactly) {
+  // A blank inside the name stays; negative zero and a negative value that
+  // rounds to zero keep their sign; no texture faces means no tc lines.
+  EXPECT_EQ(generate(kOneTriangle, {"Tri"}), oneTriangleSource("Tri"));
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+TEST_F(MeshSrcTest, StreamAtItsEndYieldsOnlyTheClosingBrace) {
+  EXPECT_EQ(generate("", {"Empty"}), "}");
+  // The second call finds the stream at its end after the only object.
+  EXPECT_EQ(generate(kOneTriangle, {"A", "B"}), oneTriangleSource("A") + "}");
+}
+
+TEST_F(MeshSrcTest, ConsecutiveCallsWriteConsecutiveObjects) {
+  std::string two = std::string(kOneTriangle) + "*LIGHTOBJECT {\n}\n" + kOneTriangle;
+  EXPECT_EQ(generate(two, {"First", "Second"}),
+            oneTriangleSource("First") + oneTriangleSource("Second"));
+}
+
+TEST_F(MeshSrcTest, NameBeforeTheFirstObjectAndTextureFaces) {
+  std::string text = "*NODE_NAME \"early\"\n*GEOMOBJECT {\n*MESH_NUMFACES 1\n"
+                     "*MESH_NUMTVERTEX 2\n*MESH_TVERT 0 0.5 0.25 0.0\n*MESH_TVERT 1 -1 2 0\n"
+                     "*MESH_TFACE 0 1 0 1\n}\n";
+  std::string out = generate(text, {"T"});
+  EXPECT_EQ(out.rfind("\tstrcpy(node_name,\"early\");\n" + header("T"), 0), 0u) << out;
+  EXPECT_NE(out.find("\t(*tc)[0][0]=-1.000000;\n\t(*tc)[0][1]=2.000000;\n"
+                     "\t(*tc)[0][2]=0.500000;\n\t(*tc)[0][3]=0.250000;\n"
+                     "\t(*tc)[0][4]=-1.000000;\n\t(*tc)[0][5]=2.000000;\n}"),
+            std::string::npos)
+      << out;
+}
+
+TEST_F(MeshSrcTest, NullStreamIsReported) {
+  testing::internal::CaptureStdout();
+  kroCreateSrcMeshFromASEfd(nullptr, "X");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error in reading mesh from file descriptor\n");
+  EXPECT_EQ(kroTestHookCalls, 1);
+}
+
+// Every refused file still yields a loader that compiles and empties the
+// mesh; the message sits in a comment, so the text stays one valid source.
+TEST_F(MeshSrcTest, RefusedFilesStillGiveCompilingEmptyLoaders) {
+  const char *files[] = {
+      "bad_vertex_index_at_count",  "bad_face_index_at_count", "bad_facenormal_index_negative",
+      "bad_tvertex_index_at_count", "bad_vertex_before_count", "bad_numfaces_twice",
+      "bad_numfaces_huge",          "bad_token_too_long",      "bad_node_name_unclosed",
+      "bad_node_name_at_end",       "bad_value_infinite",      "bad_cut_in_number",
+      "bad_cut_between_lines",      "bad_cut_in_quoted_text"};
+  std::string source = "#include <string.h>\n#include \"kro.h\"\n";
+  int index = 0;
+  for (const char *file : files) {
+    std::string text = kroTestReadFile(kData + file + ".ase");
+    ASSERT_FALSE(text.empty()) << file;
+    int calls_before = kroTestHookCalls;
+    std::string name = "Bad" + std::to_string(index++);
+    std::string out = generate(text, {name});
+    EXPECT_EQ(kroTestHookCalls, calls_before + 1) << file;
+    EXPECT_NE(out.find("/* Error in reading mesh from file descriptor: "), std::string::npos)
+        << file;
+    EXPECT_NE(out.find(header(name)), std::string::npos) << file;
+    // Arrays grown by the loader are released again; the mesh ends empty.
+    const std::string end = "\tkroDestroyObject(nc,*triangles);\n\t*triangles=0;\n"
+                            "\tnode_name[0]=0;\n}";
+    EXPECT_EQ(out.compare(out.size() - end.size(), end.size(), end), 0) << file << "\n" << out;
+    source += out + "\n";
+  }
+  std::string path = kroTestTempPath("refused_loaders.cpp");
+  kroTestWriteFile(path, source);
+  std::string command = std::string(KRO_CXX_COMPILER) + " -fsyntax-only -Wall -Wextra -Werror -I" +
+                        KRO_SOURCE_DIR + "/kro " + path;
+  EXPECT_EQ(system(command.c_str()), 0) << source;
+}
+
+// ---- reader and generated loaders agree ----
+
+std::string sixDecimals(float value) {
+  char text[64];
+  snprintf(text, sizeof text, "%f", value);
+  return text;
+}
+
+void expectRowsAgree(const char *what, kroObject loaded, kroObject read, int rows, int width) {
+  for (int i = 0; i < rows; i++)
+    for (int k = 0; k < width; k++)
+      ASSERT_EQ(sixDecimals(loaded[i][k]), sixDecimals(read[i][k]))
+          << what << " row " << i << " element " << k;
+}
+
+typedef void (*Loader)(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
+
+void expectLoaderMatchesReader(Loader loader, const std::string &path, int number,
+                               bool texture_faces) {
+  kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
+  kroObject rop = nullptr, rnc = nullptr, rrealn = nullptr, rtc = nullptr;
+  char name[KRO_ASE_NAME_CHARS + 1] = "", read_name[KRO_ASE_NAME_CHARS + 1] = "";
+  int triangles = -1, read_triangles = -1;
+  loader(&op, &nc, &realn, &tc, name, &triangles);
+  kroLoadMeshxFromASE(&rop, &rnc, &rrealn, &rtc, number, path.c_str(), read_name, &read_triangles);
+  ASSERT_GT(triangles, 0);
+  ASSERT_EQ(triangles, read_triangles);
+  EXPECT_STREQ(name, read_name);
+  expectRowsAgree("op", op, rop, triangles, 9);
+  expectRowsAgree("nc", nc, rnc, triangles, 9);
+  expectRowsAgree("realn", realn, rrealn, triangles, 3);
+  if (texture_faces)
+    expectRowsAgree("tc", tc, rtc, triangles, 6);
+  for (kroObject *array : {&op, &nc, &realn, &tc, &rop, &rnc, &rrealn, &rtc})
+    kroDestroyObject(array, triangles);
+}
+
+TEST_F(MeshSrcTest, GeneratedLoadersRebuildWhatTheReaderReads) {
+  std::string two = kData + "two_objects.ase";
+  expectLoaderMatchesReader(loadMeshTwoLeft, two, 1, true);
+  expectLoaderMatchesReader(loadMeshTwoRight, two, 2, false);
+#ifdef KRO_ASE_SPHERE_MODEL
+  expectLoaderMatchesReader(loadMeshSphere, KRO_ASE_SPHERE_MODEL, 1, true);
+#endif
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+} // namespace
