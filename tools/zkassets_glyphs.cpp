@@ -117,7 +117,9 @@ static ZkaModel buildGlyph(const GlyphDesign &g, double pen, double scale) {
   std::vector<ZkaPoint> points;
   std::vector<int> triangles;
   if (!zkaTriangulate(contours, &points, &triangles))
-    zkaDie((std::string("the outline of glyph ") + g.name + " is not simple").c_str());
+    zkaDie((std::string("glyph ") + g.name +
+            ": its contours do not triangulate (outline and holes must be simple and apart)")
+               .c_str());
 
   ZkaModel model;
   model.node_name = g.name;

@@ -161,6 +161,23 @@ static void flipToDelaunay(const std::vector<ZkaPoint> &pts, std::vector<int> *t
   }
 }
 
+// The triangles tile the region exactly when, all being counterclockwise and
+// inside it, their areas add up to the outline's area less the holes'.
+static bool coversRegion(const std::vector<std::vector<ZkaPoint>> &contours,
+                         const std::vector<ZkaPoint> &pts, const std::vector<int> &tris) {
+  double region = fabs(signedArea(contours[0]));
+  for (size_t c = 1; c < contours.size(); c++)
+    region -= fabs(signedArea(contours[c]));
+  double covered = 0;
+  for (size_t t = 0; t + 2 < tris.size(); t += 3) {
+    double twice = cross(pts[tris[t]], pts[tris[t + 1]], pts[tris[t + 2]]);
+    if (twice <= 0)
+      return false;
+    covered += twice / 2;
+  }
+  return fabs(covered - region) <= 1e-9 * region;
+}
+
 bool zkaTriangulate(const std::vector<std::vector<ZkaPoint>> &contours,
                     std::vector<ZkaPoint> *points, std::vector<int> *triangles) {
   if (contours.empty() || contours[0].size() < 3)
@@ -238,5 +255,5 @@ bool zkaTriangulate(const std::vector<std::vector<ZkaPoint>> &contours,
     triangles->push_back(ring[2]);
   }
   flipToDelaunay(pts, triangles);
-  return true;
+  return coversRegion(contours, pts, *triangles);
 }
