@@ -35,6 +35,25 @@ test-sanitize: setup
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  tools/with-display ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)
 
+# Plays the intro on the user's display. Without a display it plays it under
+# Xvfb, then renders what it showed into out/ with zkcapture: a contact sheet
+# and every frame at RUN_FPS per second.
+RUN_FPS ?= 30
+run: configure
+	@cmake --build $(BUILD) --target zkintro zkcapture -j$(JOBS)
+	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
+	  $(BUILD)/zkintro; \
+	else \
+	  echo "No display: playing the intro under Xvfb (14 s)..."; \
+	  tools/with-display $(BUILD)/zkintro || exit 1; \
+	  echo "Rendering what it showed into out/ ..."; \
+	  rm -rf out/frames; \
+	  tools/with-display $(BUILD)/tools/zkcapture --sheet --fps $(RUN_FPS) --out out || exit 1; \
+	  echo "Contact sheet: out/zkintro-sheet.png (one frame per second)"; \
+	  echo "Frames: out/frames/zkintro-NNNN.png ($(RUN_FPS) per second); as a video:"; \
+	  echo "  ffmpeg -framerate $(RUN_FPS) -i out/frames/zkintro-%04d.png -c:v libx264 -pix_fmt yuv420p out/zkintro.mp4"; \
+	fi
+
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b"; done
 
