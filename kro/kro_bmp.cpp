@@ -9,6 +9,9 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 /* ---- reading ---------------------------------------------------------- */
 
@@ -310,6 +313,44 @@ static inline uint8_t kroSpanValue(const kroSpan *s, const uint8_t *line, size_t
   return (uint8_t)(int32_t)((double)sum / s->width);
 }
 
+#if defined(__SSE2__)
+/* Four channels at a time in double precision: the same operations in the
+ * same order as kroSpanValue, so the results are bit for bit the same. */
+static inline __m128i kroWidenBytes(const uint8_t *four) {
+  int32_t word;
+  memcpy(&word, four, 4);
+  __m128i zero = _mm_setzero_si128();
+  return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero);
+}
+
+/* (int)(first * head + last * tail) lane by lane. */
+static inline __m128i kroPartialSums(__m128i first, __m128i last, __m128d head, __m128d tail) {
+  __m128i first_high = _mm_shuffle_epi32(first, _MM_SHUFFLE(3, 2, 3, 2));
+  __m128i last_high = _mm_shuffle_epi32(last, _MM_SHUFFLE(3, 2, 3, 2));
+  __m128d low =
+      _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(first), head), _mm_mul_pd(_mm_cvtepi32_pd(last), tail));
+  __m128d high = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(first_high), head),
+                            _mm_mul_pd(_mm_cvtepi32_pd(last_high), tail));
+  return _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
+}
+
+/* (int)(sum / width) lane by lane. */
+static inline __m128i kroQuotients(__m128i sums, __m128d width) {
+  __m128d low = _mm_div_pd(_mm_cvtepi32_pd(sums), width);
+  __m128d high =
+      _mm_div_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(sums, _MM_SHUFFLE(3, 2, 3, 2))), width);
+  return _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
+}
+
+/* Quotients are 0..255 (a weighted mean of bytes), so saturating packs keep
+ * exactly their low 8 bits. */
+static inline void kroStoreFour(uint8_t *out, __m128i values) {
+  __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(values, values), values);
+  int32_t word = _mm_cvtsi128_si32(bytes);
+  memcpy(out, &word, 4);
+}
+#endif
+
 static void kroResizeRows(const uint8_t *in, int32_t in_width, uint8_t *out, int32_t out_width,
                           int32_t rows, const kroSpan *spans) {
   for (int32_t y = 0; y < rows; y++) {
@@ -321,37 +362,51 @@ static void kroResizeRows(const uint8_t *in, int32_t in_width, uint8_t *out, int
         memcpy(target + x * 4, line + (size_t)s->ia * 4, 4);
         continue;
       }
+#if defined(__SSE2__)
+      __m128i sums = kroPartialSums(kroWidenBytes(line + (size_t)s->ia * 4),
+                                    kroWidenBytes(line + (size_t)s->end * 4), _mm_set1_pd(s->head),
+                                    _mm_set1_pd(s->tail));
+      for (int32_t k = s->ia + 1; k < s->ib; k++)
+        sums = _mm_add_epi32(sums, kroWidenBytes(line + (size_t)k * 4));
+      kroStoreFour(target + x * 4, kroQuotients(sums, _mm_set1_pd(s->width)));
+#else
       for (int c = 0; c < 4; c++)
         target[x * 4 + c] = kroSpanValue(s, line + c, 4);
+#endif
     }
   }
+}
+
+/* One blended target row of the vertical pass: every byte of the line is a
+ * channel with its own column, all sharing the row's span. */
+static void kroBlendRows(const uint8_t *in, size_t line, const kroSpan *s, uint8_t *target) {
+  const uint8_t *first = in + (size_t)s->ia * line;
+  const uint8_t *last = in + (size_t)s->end * line;
+  size_t i = 0;
+#if defined(__SSE2__)
+  __m128d head = _mm_set1_pd(s->head), tail = _mm_set1_pd(s->tail), width = _mm_set1_pd(s->width);
+  for (; i + 4 <= line; i += 4) {
+    __m128i sums = kroPartialSums(kroWidenBytes(first + i), kroWidenBytes(last + i), head, tail);
+    for (int32_t k = s->ia + 1; k < s->ib; k++)
+      sums = _mm_add_epi32(sums, kroWidenBytes(in + (size_t)k * line + i));
+    kroStoreFour(target + i, kroQuotients(sums, width));
+  }
+#endif
+  for (; i < line; i++)
+    target[i] = kroSpanValue(s, in + i, line);
 }
 
 /* The vertical pass, a whole target row at a time: the spans depend only on
  * the row, so the order of work does not change any result. */
 static void kroResizeColumns(const uint8_t *in, int32_t width, uint8_t *out, int32_t out_rows,
-                             const kroSpan *spans, int32_t *sums) {
+                             const kroSpan *spans) {
   size_t line = (size_t)width * 4;
   for (int32_t y = 0; y < out_rows; y++) {
     const kroSpan *s = spans + y;
-    uint8_t *target = out + (size_t)y * line;
-    if (s->ia == s->ib) {
-      memcpy(target, in + (size_t)s->ia * line, line);
-      continue;
-    }
-    const uint8_t *first = in + (size_t)s->ia * line;
-    const uint8_t *last = in + (size_t)s->end * line;
-    double head = s->head, tail = s->tail;
-    for (size_t i = 0; i < line; i++)
-      sums[i] = (int32_t)((double)first[i] * head + (double)last[i] * tail);
-    for (int32_t k = s->ia + 1; k < s->ib; k++) {
-      const uint8_t *middle = in + (size_t)k * line;
-      for (size_t i = 0; i < line; i++)
-        sums[i] += middle[i];
-    }
-    double span = s->width;
-    for (size_t i = 0; i < line; i++)
-      target[i] = (uint8_t)(int32_t)((double)sums[i] / span);
+    if (s->ia == s->ib)
+      memcpy(out + (size_t)y * line, in + (size_t)s->ia * line, line);
+    else
+      kroBlendRows(in, line, s, out + (size_t)y * line);
   }
 }
 
@@ -365,21 +420,18 @@ uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size, const int32
   uint8_t *middle = (uint8_t *)kroAllocate((size_t)dw * sh * 4);
   uint8_t *result = middle ? (uint8_t *)kroAllocate((size_t)dw * dh * 4) : nullptr;
   kroSpan *spans = (kroSpan *)malloc(sizeof(kroSpan) * (size_t)(dw > dh ? dw : dh));
-  int32_t *sums = (int32_t *)malloc(sizeof(int32_t) * (size_t)dw * 4);
-  if (!middle || !result || !spans || !sums) {
+  if (!middle || !result || !spans) {
     free(middle);
     free(result);
     free(spans);
-    free(sums);
     kroFail("Error during allocating memory in kroResizeBitmap(..)\n");
     return nullptr;
   }
   kroBuildSpans(spans, sw, dw);
   kroResizeRows(pixels, sw, middle, dw, sh, spans);
   kroBuildSpans(spans, sh, dh);
-  kroResizeColumns(middle, dw, result, dh, spans, sums);
+  kroResizeColumns(middle, dw, result, dh, spans);
   free(spans);
-  free(sums);
   free(middle);
   return result;
 }
