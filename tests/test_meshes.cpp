@@ -149,7 +149,7 @@ TEST(DigitMeshes, ZeroIsAnExtrudedEllipticalRing) {
       Vec p = at(zero.op[i], k);
       double r = hypot(p.x, p.y / 1.4479);
       EXPECT_TRUE(fabs(r - 1.0) < 2e-6 || fabs(r - 0.76) < 2e-6) << "triangle " << i;
-      double degrees = atan2(p.y / 1.4479, p.x) * 180.0 / M_PI;
+      double degrees = atan2(p.y / 1.4479, p.x) * 180.0 / 3.14159265358979323846;
       double step = fmod(degrees + 360.0 - 10.0, 20.0);
       EXPECT_TRUE(step < 1e-3 || step > 20.0 - 1e-3) << "triangle " << i << " at " << degrees;
     }
