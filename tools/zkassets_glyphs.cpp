@@ -13,7 +13,11 @@
 // (negative where a side is diagonal or open, so the optical gaps match); the
 // tracking is solved so that the word spans exactly WORD_LEFT..WORD_RIGHT,
 // and the cap band maps onto WORD_BOTTOM..WORD_TOP. The intro's planar
-// texture mapping assumes exactly this box.
+// texture mapping assumes exactly this box. The word is laid out for even
+// spacing, not around the offsets, so an origin may lie beside its letter.
+//
+// After changing a glyph: `cmake --build BUILD --target update-meshes` writes
+// assets/zanyklump.ase and meshes/loadZanyKlumpMesh.cpp anew.
 #include "zkassets.h"
 
 #include <math.h>
