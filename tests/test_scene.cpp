@@ -147,6 +147,64 @@ TEST(SceneProgram, EmbeddedTextsCompileAndLinkWithTheirSamplers) {
   EXPECT_EQ(bump_unit, 1);
 }
 
+// A square facing +z at z = -2 drawn with the scene's program, its light at
+// (0, 0, 4, w) and the given shininess; texture coordinates (s, t) at every
+// corner. Returns the colour at scene point (x, 0, -2).
+std::vector<int> shadeSquare(float w, float shininess, float s, float t, float x) {
+  zkIntroState state = sceneState();
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  kroPerspectiveOGL(40.0f, 2.0f, 0.2f, 50.0f);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  const float light[4] = {0, 0, 4, w}, white[4] = {1, 1, 1, 1}, ambient[4] = {0.5f, 0.25f, 0, 1};
+  glLightfv(GL_LIGHT0, GL_POSITION, light);
+  glLightfv(GL_LIGHT0, GL_AMBIENT, white);
+  glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
+  glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, shininess);
+  glUseProgramObjectARB(state.program);
+  glBegin(GL_QUADS);
+  glNormal3f(0, 0, 1);
+  glMultiTexCoord2fARB(GL_TEXTURE0_ARB, s, t);
+  glVertex3f(-1.5f, -0.5f, -2);
+  glVertex3f(1.5f, -0.5f, -2);
+  glVertex3f(1.5f, 0.5f, -2);
+  glVertex3f(-1.5f, 0.5f, -2);
+  glEnd();
+  glUseProgramObjectARB(0);
+  glFinish();
+  int px, py;
+  project(x, 0, -2, &px, &py);
+  unsigned char rgba[4];
+  glReadPixels(px, py, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  return {rgba[0], rgba[1], rgba[2]};
+}
+
+TEST(SceneProgram, ShadesWithClampedDiffuseAndSharpHighlight) {
+  REQUIRE_SCENE();
+  drawFrame(1.0f); // binds both textures to their units and sets the samplers
+  // Off the highlight: diffuse only, clamped to 0.96 of the material colour.
+  std::vector<int> side = shadeSquare(0, 0, 0, 0, 1.0f);
+  EXPECT_NEAR(side[0], 0.96 * 0.5 * 255, 3);
+  EXPECT_NEAR(side[1], 0.96 * 0.25 * 255, 3);
+  EXPECT_LE(side[2], 2); // the far edge of the highlight
+  // On the axis the half vector is the normal: a full white highlight.
+  std::vector<int> centre = shadeSquare(0, 0, 0, 0, 0.0f);
+  EXPECT_EQ(centre, (std::vector<int>{255, 255, 255}));
+
+  // Bump strength 0 leaves the normal alone wherever the dimples are; at
+  // strength 1 a cell's corner (texel 225: a tilt of 0.88 rad) turns it away
+  // from the light and the surface darkens.
+  float steep_s = 0.5f / 512, steep_t = 0.5f / 64, flat_s = 8.0f / 512, flat_t = 8.0f / 64;
+  std::vector<int> flat_unbumped = shadeSquare(0, 0, flat_s, flat_t, 1.0f);
+  std::vector<int> steep_unbumped = shadeSquare(0, 0, steep_s, steep_t, 1.0f);
+  EXPECT_EQ(flat_unbumped, side);
+  EXPECT_EQ(steep_unbumped, side);
+  std::vector<int> steep_bumped = shadeSquare(1, 0, steep_s, steep_t, 1.0f);
+  EXPECT_LT(steep_bumped[0], side[0] - 25);
+}
+
 // Reads the 512 x 64 texture bound to `unit` after a frame.
 std::vector<unsigned char> texelsOnUnit(GLenum unit, GLuint expected_name) {
   glActiveTextureARB(unit);
