@@ -178,6 +178,8 @@ typedef struct kroASEReader {
   int depth;            /* { blocks opened minus closed since the start */
   int in_quotes;        /* inside a quoted text spread over several tokens */
   int comment_messages; /* wrap messages in C comments (source goes to stdout) */
+  int separator;        /* character read after the last token: white space, or EOF */
+  int token_length;     /* characters in token */
   char token[KRO_ASE_TOKEN_CHARS + 1];
 } kroASEReader;
 
@@ -226,49 +228,46 @@ typedef struct kroMaterial {
   float opacity;     /* 1 - the file's transparency */
 } kroMaterial;
 
-void kroReadStringToChar(FILE *stream, char *buffer,
-                         char stop);   // Read to `stop` (dropped); no length limit
-int kroReadASEToken(kroASEReader *in); // Next "%s" word into in->token: 1, 0 at end, -1 refused
-int kroReadASEInt(kroASEReader *in,
-                  int *value); // "%d": 1, or 0 (refused, reported) with value kept
-int kroReadASEFloat(kroASEReader *in,
-                    float *value); // "%f", finite only: 1, or 0 (refused, reported)
-int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars,
-                     const char *what); // 2 chars, then text to '"': 1 or 0
-int kroReadASECount(kroASEReader *in, const char *keyword,
-                    int *count); // "%d" count in 0..limit: 1, or 0 (reported)
-void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source,
-                       const char *what);  // Reset at stream
-int kroCheckASEComplete(kroASEReader *in); // At end of stream: 0 (reported) when cut off
-void kroFailASE(kroASEReader *in, const char *format,
-                ...) // "Error in reading <what> from <source>: ..."
-    __attribute__((format(printf, 2, 3)));
-void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream,
-                         const char *source);  // Reset; tables none
+/* Token level, shared by the mesh walk, the materials and the generator. The
+ * value readers take "%d" / "%f" text; on anything else they report and
+ * return 0, leaving the value as it was. */
+void kroReadStringToChar(FILE *stream, char *buffer, char stop); // To `stop` (dropped); no limit
+void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const char *what);
+int kroReadASEToken(kroASEReader *in);           // Next word into token: 1, 0 at end, -1 refused
+int kroReadASEInt(kroASEReader *in, int *value); // "%d": 1, or 0 (reported)
+int kroReadASEFloat(kroASEReader *in, float *value); // "%f", finite only: 1, or 0 (reported)
+int kroReadASECount(kroASEReader *in, const char *keyword, int *count); // "%d" in 0..limit
+/* Right after a keyword token: skips the separator and the opening quote and
+ * reads up to the closing quote on the same line, at most `chars` characters. */
+int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what);
+int kroStepBackASEToken(kroASEReader *in); // Stream back to the start of the last token: 1 or 0
+int kroCheckASEComplete(kroASEReader *in); // At the end: 0 (reported) when the file is cut off
+/* Reports "Error in reading <what> from <source>: <detail>\n", then the hook. */
+void kroFailASE(kroASEReader *in, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source); // Tables none
 int kroNextASEMeshEntry(kroASEMeshWalk *walk); // Next entry (KRO_ASE_...); tables kept in walk
 void kroEndASEMeshWalk(kroASEMeshWalk *walk);  // Release the vertex tables
 
+/* Both loaders return the object's material reference. node_name must hold
+ * KRO_ASE_NAME_CHARS + 1 bytes; the four handles must be empty. A refused file
+ * leaves them empty with triangles 0, and returns 0. */
+/* Geometry object `number` of the file (1 = first). */
 int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, int number,
-                        const char *path, char *node_name,
-                        int *triangles); // Object `number` (1 = first); returns material ref.
-                                         // node_name: KRO_ASE_NAME_CHARS + 1 bytes
+                        const char *path, char *node_name, int *triangles);
+/* The next geometry object of the stream; leaves the stream at the one after. */
 int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
-                         FILE *stream, char *node_name,
-                         int *triangles); // Next object of the stream; returns material ref
-int kroLoadMeshArrayFromASE(kroMesh **meshes,
-                            const char *path); // Every object in file order; returns the count
-void kroFreeMeshArray(kroMesh **meshes,
-                      int count);      // Destroy each mesh's arrays, free the array, null it
-int kroObjectsInASE(const char *path); // Number of "*GEOMOBJECT" tokens
-int kroLightsInASE(const char *path);  // Number of "*LIGHTOBJECT" tokens
-void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights); // Both counts, one pass
+                         FILE *stream, char *node_name, int *triangles);
+int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path); // All objects; returns the count
+void kroFreeMeshArray(kroMesh **meshes, int count); // Destroy each mesh, free the array, null it
+int kroObjectsInASE(const char *path);              // Number of "*GEOMOBJECT" tokens
+int kroLightsInASE(const char *path);               // Number of "*LIGHTOBJECT" tokens
+void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights); // Both, one pass
 
-int kroLoadMaterialsFromASE(kroMaterial **materials,
-                            const char *path);  // New array through *materials; returns count
+int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path); // Array out; returns count
 void kroDestroyMaterial(kroMaterial *material); // glDeleteTextures on the five names; frees nothing
-void kroFreeMaterials(kroMaterial **materials,
-                      int count); // Destroy each material, free the array, null it
-int kroLoadLightsFromASE(void);   // Loads no lights: always 0
+void kroFreeMaterials(kroMaterial **materials, int count); // Destroy each, free the array, null it
+int kroLoadLightsFromASE(void);                            // Loads no lights: always 0
 
 /* ------------------------------------------------------------------------ */
 /* Mesh source generator (kro_meshsrc.cpp)                                   */
@@ -278,8 +277,8 @@ int kroLoadLightsFromASE(void);   // Loads no lights: always 0
  * loader function "loadMesh<name>" (see meshes/meshes.h for the signature).
  * On refused input the function still compiles and yields an empty mesh. */
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name); // Loader source to stdout
-int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name,
-                             FILE *out); // The same to `out`; 0 when refused
+/* The same to `out`; returns 0 when the object was refused. */
+int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
 
 /* ------------------------------------------------------------------------ */
 /* BMP images (kro_bmp.cpp)                                                  */

@@ -52,6 +52,8 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
   in->depth = 0;
   in->in_quotes = 0;
   in->comment_messages = 0;
+  in->separator = EOF;
+  in->token_length = 0;
   in->token[0] = 0;
 }
 
@@ -93,8 +95,8 @@ static int kroReadASEWordInto(kroASEReader *in, char *word) {
     word[length++] = (char)c;
     c = getc_unlocked(stream);
   }
-  if (c != EOF)
-    ungetc(c, stream); /* the separator stays for a following "%c" */
+  in->separator = c; /* consumed: a following "%c" read starts with it */
+  in->token_length = length;
   word[length] = 0;
   if (!in->in_quotes && length == 1) {
     if (word[0] == '{')
@@ -131,7 +133,7 @@ int kroReadASEInt(kroASEReader *in, int *value) {
     digits++;
     c = getc_unlocked(stream);
   }
-  if (c != EOF)
+  if (c != EOF && !kroIsASESpace(c))
     ungetc(c, stream);
   if (digits == 0) {
     kroFailASE(in,
@@ -202,7 +204,7 @@ static int kroScanASEFloat(FILE *stream, float *value, int *at_end) {
       return 0;
     }
   }
-  if (c != EOF)
+  if (c != EOF && !kroIsASESpace(c))
     ungetc(c, stream);
   if (digits == 0)
     return 0;
@@ -241,8 +243,8 @@ int kroReadASEFloat(kroASEReader *in, float *value) {
 
 int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what) {
   FILE *stream = in->stream;
-  /* The separator and the opening quote, taken as they come. */
-  if (getc_unlocked(stream) == EOF || getc_unlocked(stream) == EOF) {
+  /* The separator (read with the token) and the opening quote, taken as they come. */
+  if (in->separator == EOF || getc_unlocked(stream) == EOF) {
     kroFailASE(in, "the file ends before the %s", what);
     return 0;
   }
@@ -262,6 +264,11 @@ int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what
     }
     buffer[length] = (char)c;
   }
+}
+
+int kroStepBackASEToken(kroASEReader *in) {
+  long back = in->token_length + (in->separator != EOF);
+  return fseek(in->stream, -back, SEEK_CUR) == 0;
 }
 
 int kroCheckASEComplete(kroASEReader *in) {
@@ -431,37 +438,42 @@ static int kroReadASENewCount(kroASEMeshWalk *walk, int *count) {
   return kroReadASECount(&walk->in, walk->in.token, count);
 }
 
+/* Whole-token comparison with a keyword literal; the length goes first. */
+#define KRO_ASE_IS(in, keyword)                                                                    \
+  ((in)->token_length == (int)sizeof(keyword) - 1 &&                                               \
+   !memcmp((in)->token, keyword, sizeof(keyword) - 1))
+
 /* Handles one keyword token; returns the entry kind, or -2 when the token
  * yields no entry (passed over or consumed internally). */
 static int kroHandleASEKeyword(kroASEMeshWalk *walk) {
   const char *t = walk->in.token;
-  if (!strcmp(t, "*GEOMOBJECT"))
+  if (KRO_ASE_IS(&walk->in, "*GEOMOBJECT"))
     return KRO_ASE_GEOMOBJECT;
   if (walk->skipping)
     return -2;
-  if (!strcmp(t, "*MESH_VERTEX"))
+  if (KRO_ASE_IS(&walk->in, "*MESH_VERTEX"))
     return kroReadASEVertex(walk) ? -2 : KRO_ASE_FAILED;
-  if (!strcmp(t, "*MESH_FACE"))
+  if (KRO_ASE_IS(&walk->in, "*MESH_FACE"))
     return kroReadASEFace(walk) ? KRO_ASE_FACE : KRO_ASE_FAILED;
-  if (!strcmp(t, "*MESH_FACENORMAL"))
+  if (KRO_ASE_IS(&walk->in, "*MESH_FACENORMAL"))
     return kroReadASEFaceNormal(walk) ? KRO_ASE_FACENORMAL : KRO_ASE_FAILED;
-  if (!strcmp(t, "*MESH_TVERT"))
+  if (KRO_ASE_IS(&walk->in, "*MESH_TVERT"))
     return kroReadASETVertex(walk) ? -2 : KRO_ASE_FAILED;
-  if (!strcmp(t, "*MESH_TFACE"))
+  if (KRO_ASE_IS(&walk->in, "*MESH_TFACE"))
     return kroReadASETFace(walk) ? KRO_ASE_TFACE : KRO_ASE_FAILED;
-  if (!strcmp(t, "*NODE_NAME"))
+  if (KRO_ASE_IS(&walk->in, "*NODE_NAME"))
     return kroReadASEQuoted(&walk->in, walk->node_name, KRO_ASE_NAME_CHARS, "node name")
                ? KRO_ASE_NODE_NAME
                : KRO_ASE_FAILED;
-  if (!strcmp(t, "*MESH_NUMFACES"))
+  if (KRO_ASE_IS(&walk->in, "*MESH_NUMFACES"))
     return kroReadASENewCount(walk, &walk->face_count) ? KRO_ASE_NUMFACES : KRO_ASE_FAILED;
-  if (!strcmp(t, "*MESH_NUMVERTEX")) {
+  if (KRO_ASE_IS(&walk->in, "*MESH_NUMVERTEX")) {
     if (!kroReadASENewCount(walk, &walk->vertex_count) ||
         !kroTakeASETable(walk, &walk->vertices, walk->vertex_count, 3))
       return KRO_ASE_FAILED;
     return -2;
   }
-  if (!strcmp(t, "*MESH_NUMTVERTEX")) {
+  if (KRO_ASE_IS(&walk->in, "*MESH_NUMTVERTEX")) {
     /* Each further mapping channel repeats this count: its list replaces the table. */
     int count;
     if (!kroReadASECount(&walk->in, t, &count) ||
@@ -470,7 +482,7 @@ static int kroHandleASEKeyword(kroASEMeshWalk *walk) {
     walk->tvertex_count = count;
     return -2;
   }
-  if (!strcmp(t, "*MATERIAL_REF"))
+  if (KRO_ASE_IS(&walk->in, "*MATERIAL_REF"))
     return kroReadASEInt(&walk->in, &walk->material_ref) ? -2 : KRO_ASE_FAILED;
   return -2;
 }
@@ -561,7 +573,7 @@ static int kroLoadASEObject(kroASEMeshWalk *walk, kroMeshTarget *target, int beg
         begun = 1;
         break;
       }
-      if (step_back && fseek(walk->in.stream, -KRO_ASE_GEOMOBJECT_BYTES, SEEK_CUR) != 0) {
+      if (step_back && !kroStepBackASEToken(&walk->in)) {
         kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
         return 0;
       }
@@ -692,8 +704,7 @@ int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path) {
   kroASEMeshWalk walk;
   kroBeginASEMeshWalk(&walk, stream, path);
   walk.skipping = 1;
-  int ok = kroNextASEMeshEntry(&walk) == KRO_ASE_GEOMOBJECT &&
-           fseek(stream, -KRO_ASE_GEOMOBJECT_BYTES, SEEK_CUR) == 0;
+  int ok = kroNextASEMeshEntry(&walk) == KRO_ASE_GEOMOBJECT && kroStepBackASEToken(&walk.in);
   kroEndASEMeshWalk(&walk);
   for (int i = 0; ok && i < count; i++) {
     kroMesh *mesh = &all[i];

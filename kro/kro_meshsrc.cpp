@@ -86,7 +86,7 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
         header_written = 1;
         break;
       }
-      if (fseek(stream, -KRO_ASE_GEOMOBJECT_BYTES, SEEK_CUR) != 0) {
+      if (!kroStepBackASEToken(&walk.in)) {
         kroFailASE(&walk.in, "the stream cannot move back to the next *GEOMOBJECT");
         ok = 0;
       }
