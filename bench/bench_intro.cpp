@@ -9,6 +9,8 @@
 #include <SDL/SDL.h>
 #include <benchmark/benchmark.h>
 
+#include <stdio.h>
+
 #include <algorithm>
 #include <chrono>
 #include <vector>
@@ -22,12 +24,16 @@ bool openWindow() {
   static bool opened = false;
   if (opened)
     return true;
-  if (SDL_Init(SDL_INIT_VIDEO) != 0)
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
     return false;
+  }
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-  if (!SDL_SetVideoMode(kWidth, kHeight, 32, SDL_OPENGL))
+  if (!SDL_SetVideoMode(kWidth, kHeight, 32, SDL_OPENGL)) {
+    fprintf(stderr, "SDL_SetVideoMode: %s\n", SDL_GetError());
     return false;
+  }
   glClearColor(0, 0, 0, 0);
   opened = true;
   return true;
