@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <string>
 #include <vector>
@@ -210,6 +212,44 @@ TEST_F(MeshSrcTest, GeneratedLoadersRebuildWhatTheReaderReads) {
   expectLoaderMatchesReader(loadMeshSphere, KRO_ASE_SPHERE_MODEL, 1, true);
 #endif
   EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+// ---- krotool mesh-src ----
+
+int krotool(const std::string &arguments) {
+  std::string command = std::string(KROTOOL_PATH) + " " + arguments + " 2>/dev/null";
+  int status = system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(MeshSrcTest, ToolWritesAllLoadersOrNothing) {
+  std::string two = kData + "two_objects.ase", out = kroTestTempPath("tool.cpp");
+  ASSERT_EQ(krotool("mesh-src " + two + " L R --include kro.h -o " + out), 0);
+  std::string text = kroTestReadFile(out);
+  EXPECT_EQ(text.rfind("#include \"kro.h\"\n\n" + header("L"), 0), 0u);
+  EXPECT_NE(text.find("}" + header("R")), std::string::npos); // one loader after the other
+  EXPECT_EQ(text.back(), '}');
+
+  remove(out.c_str());
+  EXPECT_EQ(krotool("mesh-src " + two + " OnlyOne -o " + out), 1); // two objects, one NAME
+  EXPECT_EQ(krotool("mesh-src " + kData + "bad_cut_in_number.ase X -o " + out), 1);
+  struct stat info;
+  EXPECT_NE(stat(out.c_str(), &info), 0); // nothing written
+  EXPECT_NE(stat((out + ".tmp").c_str(), &info), 0);
+
+  EXPECT_EQ(krotool("mesh-src " + two), 2);                 // no NAME
+  EXPECT_EQ(krotool("mesh-src " + two + " bad-name X"), 2); // not part of an identifier
+  EXPECT_EQ(krotool("mesh-src --bogus"), 2);
+  EXPECT_EQ(krotool("mesh-src --help >/dev/null"), 0);
+  // Something that is not a regular file (here a pipe) is written into, not replaced.
+  std::string fifo = kroTestTempPath("tool.fifo"), copy = kroTestTempPath("tool.copy");
+  ASSERT_EQ(system(("mkfifo " + fifo).c_str()), 0);
+  EXPECT_EQ(krotool("mesh-src " + two + " L R -o " + fifo + " & cat " + fifo + " > " + copy +
+                    "; wait $!"),
+            0);
+  ASSERT_EQ(stat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(kroTestReadFile(copy), text.substr(text.find("void")));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -72,9 +73,24 @@ static bool krotoolIsNamePart(const char *name) {
   return true;
 }
 
-// Writes all bytes to path through a temporary file, so that a failed run
-// never leaves a half-written OUT.
+// Writes straight into something that is not a regular file (a device such
+// as /dev/null, a pipe).
+static bool krotoolWriteDirect(const char *path, const char *bytes, size_t size) {
+  FILE *file = fopen(path, "wb");
+  bool ok = file && fwrite(bytes, 1, size, file) == size;
+  if (file)
+    ok = fclose(file) == 0 && ok;
+  if (!ok)
+    fprintf(stderr, "krotool mesh-src: cannot write %s\n", path);
+  return ok;
+}
+
+// Writes all bytes to path through a temporary file beside it, so that a
+// failed run never leaves a half-written OUT.
 static bool krotoolWriteFile(const char *path, const char *bytes, size_t size) {
+  struct stat info;
+  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode))
+    return krotoolWriteDirect(path, bytes, size);
   std::string temporary = std::string(path) + ".tmp";
   FILE *file = fopen(temporary.c_str(), "wb");
   if (!file) {
