@@ -17,16 +17,33 @@
 
 namespace {
 
+std::map<int, std::string> &models() {
+  static std::map<int, std::string> made;
+  return made;
+}
+
+// The models are tens of megabytes: none outlives the run.
+void removeModels(void) {
+  std::string folder;
+  for (auto &model : models()) {
+    folder = model.second.substr(0, model.second.rfind('/'));
+    remove(model.second.c_str());
+  }
+  if (!folder.empty())
+    rmdir(folder.c_str());
+}
+
 // A grid of `triangles` triangles (two per cell) with texture coordinates and
 // normals, written the way an exporter writes it. Returns the path.
 std::string writeModel(int triangles) {
-  static std::map<int, std::string> made;
+  std::map<int, std::string> &made = models();
   if (made.count(triangles))
     return made[triangles];
   static std::string folder;
   if (folder.empty()) {
     char pattern[] = "/tmp/kro-bench-ase-XXXXXX";
     folder = mkdtemp(pattern);
+    atexit(removeModels);
   }
   std::string path = folder + "/grid" + std::to_string(triangles) + ".ase";
   FILE *f = fopen(path.c_str(), "w");
