@@ -17,8 +17,8 @@ void kroTestUseCountingHook(void) {
   kroSetErrorFunc(kroTestCountingHook);
 }
 
-// A busy X server sometimes refuses a connection with EAGAIN; a few retries
-// ride that out.
+// An X server that resets when its last client leaves refuses connections
+// for a moment (EAGAIN); a few retries ride that out.
 static bool kroTestTryOpenGL(int width, int height) {
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     fprintf(stderr, "kroTestOpenGL: %s\n", SDL_GetError());

@@ -4,6 +4,9 @@
 #define KRO_TEST_GL_CONTEXT_H
 
 #include "kro.h"
+#include "kro_internal.h"
+
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -16,6 +19,19 @@ extern int kroTestHookCalls;
 void kroTestCountingHook(void);
 // Installs the counting hook and resets the count.
 void kroTestUseCountingHook(void);
+
+// Base fixture for tests of failure paths: the counting hook installed and
+// no allocation set to fail, before and after each test.
+struct kroTestFailureFixture : ::testing::Test {
+  void SetUp() override {
+    kroFailAllocationAfter(0);
+    kroTestUseCountingHook();
+  }
+  void TearDown() override {
+    kroFailAllocationAfter(0);
+    kroSetErrorFunc(nullptr);
+  }
+};
 
 // A fresh path in the per-process temporary folder.
 std::string kroTestTempPath(const std::string &name);

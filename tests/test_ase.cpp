@@ -17,16 +17,7 @@ const std::string kData = std::string(KRO_TEST_DATA) + "/ase/";
 const std::string kShared = std::string(KRO_SHARED_TESTDATA) + "/ase/";
 const std::string kTwo = kData + "two_objects.ase";
 
-struct AseTest : ::testing::Test {
-  void SetUp() override {
-    kroFailAllocationAfter(0);
-    kroTestUseCountingHook();
-  }
-  void TearDown() override {
-    kroFailAllocationAfter(0);
-    kroSetErrorFunc(nullptr);
-  }
-};
+struct AseTest : kroTestFailureFixture {};
 
 // The four arrays of one load, released on destruction.
 struct Mesh {

@@ -14,16 +14,7 @@
 
 namespace {
 
-struct BmpTest : ::testing::Test {
-  void SetUp() override {
-    kroFailAllocationAfter(0);
-    kroTestUseCountingHook();
-  }
-  void TearDown() override {
-    kroFailAllocationAfter(0);
-    kroSetErrorFunc(nullptr);
-  }
-};
+struct BmpTest : kroTestFailureFixture {};
 
 std::string data(const std::string &name) {
   return std::string(KRO_TEST_DATA "/bmp/") + name;

@@ -11,16 +11,7 @@
 
 namespace {
 
-struct HeightmapTest : ::testing::Test {
-  void SetUp() override {
-    kroFailAllocationAfter(0);
-    kroTestUseCountingHook();
-  }
-  void TearDown() override {
-    kroFailAllocationAfter(0);
-    kroSetErrorFunc(nullptr);
-  }
-};
+struct HeightmapTest : kroTestFailureFixture {};
 
 std::string data(const std::string &name) {
   return std::string(KRO_TEST_DATA "/") + name;

@@ -7,16 +7,7 @@
 
 namespace {
 
-struct ObjectTest : ::testing::Test {
-  void SetUp() override {
-    kroFailAllocationAfter(0);
-    kroTestUseCountingHook();
-  }
-  void TearDown() override {
-    kroFailAllocationAfter(0);
-    kroSetErrorFunc(nullptr);
-  }
-};
+struct ObjectTest : kroTestFailureFixture {};
 
 void fillRows(kroObject rows, int count, int width, float base) {
   for (int i = 0; i < count; i++)

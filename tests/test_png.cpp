@@ -18,16 +18,7 @@
 
 namespace {
 
-struct PngTest : ::testing::Test {
-  void SetUp() override {
-    kroFailAllocationAfter(0);
-    kroTestUseCountingHook();
-  }
-  void TearDown() override {
-    kroFailAllocationAfter(0);
-    kroSetErrorFunc(nullptr);
-  }
-};
+struct PngTest : kroTestFailureFixture {};
 
 std::string data(const std::string &name) {
   return std::string(KRO_TEST_DATA "/png/") + name;

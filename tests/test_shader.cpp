@@ -38,15 +38,13 @@ bool isEmpty(const kroShader &s) {
 
 std::string vertexSource(const kroShader &s) { return std::string(s.vertex_source, s.vertex_length); }
 
-struct ShaderTest : ::testing::Test {
+struct ShaderTest : kroTestFailureFixture {
   void SetUp() override {
     ASSERT_TRUE(kroTestOpenGL());
-    kroFailAllocationAfter(0);
-    kroTestUseCountingHook();
+    kroTestFailureFixture::SetUp();
   }
   void TearDown() override {
-    kroFailAllocationAfter(0);
-    kroSetErrorFunc(nullptr);
+    kroTestFailureFixture::TearDown();
     while (glGetError() != GL_NO_ERROR) {
     }
   }
