@@ -261,12 +261,20 @@ void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *f
     glLinkProgramARB(shader->program);
 }
 
+/* A stage handle of 0 was never made: there is nothing to detach or delete,
+ * and asking GL would only raise an error for the caller to trip over. */
+static void kroDeleteStage(GLhandleARB program, GLhandleARB stage) {
+  if (!stage)
+    return;
+  if (program)
+    glDetachShader(program, stage);
+  glDeleteShader(stage);
+}
+
 /* The program object itself is kept, and so are the three handle values. */
 void kroDestroyShader(kroShader *shader) {
-  glDetachShader(shader->program, shader->vertex_shader);
-  glDeleteShader(shader->vertex_shader);
-  glDetachShader(shader->program, shader->fragment_shader);
-  glDeleteShader(shader->fragment_shader);
+  kroDeleteStage(shader->program, shader->vertex_shader);
+  kroDeleteStage(shader->program, shader->fragment_shader);
   kroReleaseSource(kroVertexStage(shader));
   kroReleaseSource(kroFragmentStage(shader));
 }

@@ -122,6 +122,14 @@ TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   kroShader none = {};
   kroCreateShaderVF(&none, nullptr, nullptr);
   EXPECT_TRUE(isEmpty(none));
+  // Destroying empty records asks GL for nothing, so it raises no GL error.
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  kroShader fresh = {};
+  kroCreateShaderVF(&fresh, kVertexText, kFragmentText);
+  kroDestroyShader(&none);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+  kroDestroyShader(&fresh);
 }
 
 TEST_F(ShaderTest, BuildFromFilesKeepsOnlyHandles) {
