@@ -9,8 +9,6 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
-// After gtest: Xlib defines None and Bool as macros.
-#include <X11/Xlib.h>
 
 #include <string>
 #include <vector>
@@ -46,21 +44,7 @@ Png readPng(const std::string &path) {
   return image;
 }
 
-// Xvfb resets whenever its last client leaves and refuses connections while
-// it does; one connection held for the whole run keeps the server steady for
-// the programs started one after another. Retries ride out a reset under way.
-Display *holdDisplay() {
-  static Display *held = nullptr;
-  for (int attempt = 0; !held && attempt < 100; attempt++) {
-    held = XOpenDisplay(nullptr);
-    if (!held)
-      usleep(50000);
-  }
-  return held;
-}
-
 int capture(const std::string &arguments) {
-  EXPECT_NE(holdDisplay(), nullptr);
   // In a sanitizer build: SDL_Quit unloads the GL driver before the leak
   // check runs, so the driver's leftovers could no longer be told apart.
   std::string command = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " +
