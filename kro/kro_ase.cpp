@@ -13,7 +13,6 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 enum {
   KRO_ASE_NUMBER_CHARS = 127, /* longest number text taken by the value scanners */
@@ -35,20 +34,11 @@ static int kroSkipASESpace(FILE *stream) {
   return c;
 }
 
-/* Size of the stream's file when it is a regular file, else -1. */
-static long kroASEFileBytes(FILE *stream) {
-  struct stat info;
-  int fd = fileno(stream);
-  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-    return -1;
-  return (long)info.st_size;
-}
-
 void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const char *what) {
   in->stream = stream;
   in->source = source;
   in->what = what;
-  in->file_bytes = stream ? kroASEFileBytes(stream) : -1;
+  in->file_bytes = stream ? kroStreamBytes(stream) : -1;
   in->depth = 0;
   in->in_quotes = 0;
   in->comment_messages = 0;

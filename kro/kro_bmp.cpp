@@ -30,16 +30,6 @@ static uint32_t kroLittle32(const uint8_t *b) {
   return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
 }
 
-/* Size of the open file in bytes, or -1; leaves the position at the start. */
-static long kroFileBytes(FILE *file) {
-  if (fseek(file, 0, SEEK_END) != 0)
-    return -1;
-  long bytes = ftell(file);
-  if (fseek(file, 0, SEEK_SET) != 0)
-    return -1;
-  return bytes;
-}
-
 /* Checks the header and works out the pixel data layout. */
 typedef struct kroBMPLayout {
   int32_t width, height; /* pixels; height positive */
@@ -136,7 +126,7 @@ uint8_t *kroDecodeBMP(const char *path, int32_t *size, kroBMPStatus *status) {
     return nullptr;
   }
   uint8_t header[KRO_BMP_HEADER_BYTES];
-  long file_bytes = kroFileBytes(file);
+  long file_bytes = kroStreamBytes(file);
   kroBMPLayout layout;
   if (file_bytes < KRO_BMP_HEADER_BYTES || fread(header, 1, sizeof header, file) != sizeof header)
     *status = file_bytes < 0 ? KRO_BMP_CANNOT_OPEN : KRO_BMP_NOT_BMP;

@@ -1,5 +1,6 @@
 /*
- * Error hook, failure reporting, allocation, and the bit and byte utilities.
+ * Error hook, failure reporting, allocation, stream sizes, and the bit and
+ * byte utilities.
  * Depends on: the C library only.
  */
 #include "kro.h"
@@ -30,6 +31,16 @@ long kroFailAllocationAfter(long n) {
   kroAllocationsMade = 0;
   kroAllocationToFail = n > 0 ? n : 0;
   return made;
+}
+
+long kroStreamBytes(FILE *stream) {
+  long position = ftell(stream);
+  if (position < 0 || fseek(stream, 0, SEEK_END) != 0)
+    return -1;
+  long bytes = ftell(stream);
+  if (fseek(stream, position, SEEK_SET) != 0)
+    return -1;
+  return bytes;
 }
 
 void kroFail(const char *format, ...) {

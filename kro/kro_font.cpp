@@ -149,9 +149,7 @@ static int kroKROFRefuse(FILE *file, const char *path, const char *reason) {
 int kroReadKROF(const char *path, kroFontFile *font_file) {
   memset(font_file, 0, sizeof *font_file);
   FILE *file = fopen(path, "r");
-  long file_bytes = -1;
-  if (file && fseek(file, 0, SEEK_END) == 0 && (file_bytes = ftell(file)) >= 0)
-    rewind(file);
+  long file_bytes = file ? kroStreamBytes(file) : -1;
   if (!file || file_bytes < 0) {
     if (file)
       fclose(file);

@@ -8,6 +8,7 @@
 #define KRO_INTERNAL_H
 
 #include <stddef.h>
+#include <stdio.h>
 
 /* malloc that never answers a zero-byte request with null, and that fails on
  * demand (see kroFailAllocationAfter). Release with free. */
@@ -16,6 +17,12 @@ void *kroAllocate(size_t bytes);
 /* Test hook: the n-th allocation from now (1 = the next) fails, and only that
  * one; 0 disables. Returns how many allocations were made since the last call. */
 long kroFailAllocationAfter(long n);
+
+/* Bytes of a seekable stream from its start to its end, its position left
+ * where it was; -1 when the stream cannot seek (a pipe, a terminal). A size
+ * read this way bounds what a reader may allocate; the read itself still
+ * checks every byte it gets. */
+long kroStreamBytes(FILE *stream);
 
 /* Prints the formatted message to standard output as it stands (callers add
  * any line end), flushes, then calls the error hook if one is set. */

@@ -10,7 +10,6 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 kroShader KRO_SHADER[KRO_SHADER_SLOTS];
 kroShader KRO_POST_PROCESS_SHADER[KRO_POST_PROCESS_SLOTS];
@@ -124,15 +123,6 @@ static bool kroReadRest(FILE *file, char **buffer, size_t *held, size_t *capacit
   }
 }
 
-/* The size of a regular file, as a first guess for the read buffer (0 when
- * unknown, e.g. for a pipe); the read itself never trusts it. */
-static size_t kroExpectedFileSize(FILE *file) {
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > INT_MAX)
-    return 0;
-  return (size_t)info.st_size;
-}
-
 /* The stage's source becomes the macro text (when given) or stays as it is,
  * followed by every byte of the file. On failure the source is left as it was
  * before the file was read and false is returned. */
@@ -155,7 +145,9 @@ static bool kroAppendFile(const kroStage &stage, const char *path, const char *m
     return false;
   }
   size_t held = (size_t)*stage.length;
-  size_t capacity = held + kroExpectedFileSize(file) + KRO_FILE_READ_START;
+  long file_bytes = kroStreamBytes(file); /* a first guess; the read does not trust it */
+  size_t capacity = held + (file_bytes > 0 && file_bytes < INT_MAX ? (size_t)file_bytes : 0) +
+                    KRO_FILE_READ_START;
   char *buffer = (char *)kroAllocate(capacity);
   if (!buffer) {
     fclose(file);

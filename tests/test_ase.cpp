@@ -317,6 +317,26 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
   EXPECT_GT(refused, (int)text.size() / 2);
 }
 
+// A stream in memory has no file behind it, but its size still bounds the
+// counts it may claim: a few bytes announcing millions of faces are refused
+// before anything is allocated (found by fuzzing: it took seconds and
+// hundreds of megabytes before).
+TEST_F(AseTest, StreamCountsAreBoundedByTheStreamSize) {
+  std::string bytes = kroTestReadFile(kData + "fuzz-stream-huge-count.ase");
+  ASSERT_FALSE(bytes.empty());
+  FILE *stream = fmemopen(&bytes[0], bytes.size(), "r");
+  ASSERT_NE(stream, nullptr);
+  Mesh mesh;
+  testing::internal::CaptureStdout();
+  mesh.next(stream);
+  std::string printed = testing::internal::GetCapturedStdout();
+  fclose(stream);
+  EXPECT_TRUE(mesh.empty());
+  EXPECT_NE(printed.find("Error in reading mesh from file descriptor: "), std::string::npos);
+  EXPECT_NE(printed.find("*MESH_NUMFACES"), std::string::npos);
+  EXPECT_EQ(kroTestHookCalls, 1);
+}
+
 TEST_F(AseTest, FailedAllocationsLeaveEmptyArrays) {
   testing::internal::CaptureStdout();
   bool succeeded = false;
