@@ -6,6 +6,7 @@
  * Depends on: kro_object.cpp (arrays), kro_error.cpp (allocation, reporting).
  */
 #include "kro.h"
+#include "kro_ase_reader.h"
 #include "kro_internal.h"
 
 #include <math.h>

@@ -4,6 +4,7 @@
  * Depends on: kro_ase.cpp (token reader), kro_error.cpp, GL (texture names).
  */
 #include "kro.h"
+#include "kro_ase_reader.h"
 #include "kro_internal.h"
 
 #include <stdlib.h>

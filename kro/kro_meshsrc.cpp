@@ -6,6 +6,7 @@
  * Depends on: kro_ase.cpp (the mesh walk), kro_error.cpp (reporting).
  */
 #include "kro.h"
+#include "kro_ase_reader.h"
 #include "kro_internal.h"
 
 #include <string.h>

@@ -1,0 +1,76 @@
+/*
+ * The ASE token reader and mesh walk, shared by the scene reader
+ * (kro_ase.cpp), the materials (kro_material.cpp) and the mesh source
+ * generator (kro_meshsrc.cpp), so that all three accept and refuse exactly the
+ * same files. Internal: not part of the engine's API.
+ */
+#ifndef KRO_ASE_READER_H
+#define KRO_ASE_READER_H
+
+#include "kro.h"
+
+/* Token reader over an open stream; tracks { } blocks and quoted texts so
+ * that a cut-off file is recognised at its end. */
+typedef struct kroASEReader {
+  FILE *stream;
+  const char *source;   /* path, or "file descriptor", for messages */
+  const char *what;     /* "mesh" or "material", for messages */
+  long file_bytes;      /* size of the stream; -1 when it cannot seek */
+  int depth;            /* { blocks opened minus closed since the start */
+  int in_quotes;        /* inside a quoted text spread over several tokens */
+  int comment_messages; /* wrap messages in C comments (source goes to stdout) */
+  int separator;        /* character read after the last token: white space, or EOF */
+  int token_length;     /* characters in token */
+  char token[KRO_ASE_TOKEN_CHARS + 1];
+} kroASEReader;
+
+/* What kroNextASEMeshEntry found. */
+enum {
+  KRO_ASE_FAILED = -1, /* reported; stop and hand back an empty result */
+  KRO_ASE_END = 0,     /* end of the stream, file complete */
+  KRO_ASE_GEOMOBJECT,  /* a "*GEOMOBJECT" token */
+  KRO_ASE_NODE_NAME,   /* node_name holds a new name */
+  KRO_ASE_NUMFACES,    /* face_count holds the triangle count */
+  KRO_ASE_FACE,        /* row `triangle` of op: values[0..8] */
+  KRO_ASE_TFACE,       /* row `triangle` of tc: values[0..5] */
+  KRO_ASE_FACENORMAL   /* row `triangle` of realn: values[0..2]; of nc: values[3..11] */
+};
+
+/* One walk over the mesh keywords of a stream, shared by the readers and the
+ * source generator: it keeps the vertex tables and resolves indices, so each
+ * entry carries the finished row values. */
+typedef struct kroASEMeshWalk {
+  kroASEReader in;
+  int skipping;      /* only "*GEOMOBJECT" is looked at (object selection) */
+  float *vertices;   /* x, y, z per vertex; null until *MESH_NUMVERTEX */
+  float *tvertices;  /* u, v per texture vertex; null until *MESH_NUMTVERTEX */
+  int vertex_count;  /* -1 until given */
+  int tvertex_count; /* -1 until given */
+  int face_count;    /* -1 until given */
+  int material_ref;  /* last *MATERIAL_REF; 0 when none */
+  int triangle;      /* row of the last face entry */
+  float values[12];  /* values of the last face entry */
+  char node_name[KRO_ASE_NAME_CHARS + 1];
+} kroASEMeshWalk;
+
+/* Token level, shared by the mesh walk, the materials and the generator. The
+ * value readers take "%d" / "%f" text; on anything else they report and
+ * return 0, leaving the value as it was. */
+void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const char *what);
+int kroReadASEToken(kroASEReader *in);           // Next word into token: 1, 0 at end, -1 refused
+int kroReadASEInt(kroASEReader *in, int *value); // "%d": 1, or 0 (reported)
+int kroReadASEFloat(kroASEReader *in, float *value); // "%f", finite only: 1, or 0 (reported)
+int kroReadASECount(kroASEReader *in, const char *keyword, int *count); // "%d" in 0..limit
+/* Right after a keyword token: skips the separator and the opening quote and
+ * reads up to the closing quote on the same line, at most `chars` characters. */
+int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what);
+int kroStepBackASEToken(kroASEReader *in); // Stream back to the start of the last token: 1 or 0
+int kroCheckASEComplete(kroASEReader *in); // At the end: 0 (reported) when the file is cut off
+/* Reports "Error in reading <what> from <source>: <detail>\n", then the hook. */
+void kroFailASE(kroASEReader *in, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source); // Tables none
+int kroNextASEMeshEntry(kroASEMeshWalk *walk); // Next entry (KRO_ASE_...); tables kept in walk
+void kroEndASEMeshWalk(kroASEMeshWalk *walk);  // Release the vertex tables
+
+#endif /* KRO_ASE_READER_H */
