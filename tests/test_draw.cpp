@@ -3,6 +3,7 @@
 #include "gl_context.h"
 
 #include <gtest/gtest.h>
+#include <math.h>
 #include <vector>
 
 namespace {
@@ -36,18 +37,6 @@ template <typename Draw> std::vector<FeedbackVertex> capture(Draw draw) {
   return vertices;
 }
 
-// Two triangles facing the viewer; vertex v of triangle t sits at a distinct place.
-kroObject makePositions() {
-  kroObject op = nullptr;
-  kroIncreaseObject(&op, 0, 2);
-  const float rows[2][9] = {{-0.5f, -0.5f, 0, 0.5f, -0.5f, 0, 0, 0.5f, 0},
-                            {-0.25f, 0, 0, 0.25f, 0, 0, 0, 0.25f, 0}};
-  for (int t = 0; t < 2; t++)
-    for (int k = 0; k < 9; k++)
-      op[t][k] = rows[t][k];
-  return op;
-}
-
 kroObject makeRows(const float (&rows)[2][9]) {
   kroObject a = nullptr;
   kroIncreaseObject(&a, 0, 2);
@@ -57,6 +46,9 @@ kroObject makeRows(const float (&rows)[2][9]) {
   return a;
 }
 
+// Two triangles facing the viewer; every vertex sits at a distinct place.
+const float kPositions[2][9] = {{-0.5f, -0.5f, 0, 0.5f, -0.5f, 0, 0, 0.5f, 0},
+                                {-0.25f, 0, 0, 0.25f, 0, 0, 0, 0.25f, 0}};
 const float kColors[2][9] = {{1, 0, 0, 0, 1, 0, 0, 0, 1}, {1, 1, 0, 0, 1, 1, 1, 0, 1}};
 // Unit normals whose z component differs per vertex: under a light along +z the
 // lit intensity of each vertex is its normal's z.
@@ -93,7 +85,7 @@ struct DrawTest : ::testing::Test {
     glUseProgramObjectARB(0);
     glDisable(GL_LIGHTING);
     glDisable(GL_COLOR_MATERIAL);
-    op = makePositions();
+    op = makeRows(kPositions);
     colors = makeRows(kColors);
     normals = makeRows(kNormals);
   }
@@ -106,30 +98,23 @@ struct DrawTest : ::testing::Test {
   }
 };
 
-TEST_F(DrawTest, VerticesArriveInRowAndSlotOrder) {
+TEST_F(DrawTest, ColoursPrecedeTheirVertexInRowAndSlotOrder) {
   expectPositions(capture([&] { kroDrawObject(op, 2); }), op);
   EXPECT_TRUE(capture([&] { kroDrawObject(op, 0); }).empty());
-}
 
-TEST_F(DrawTest, PerVertexColoursPrecedeTheirVertex) {
   auto got = capture([&] { kroDrawColorsObject(colors, op, 2); });
   expectPositions(got, op);
   for (int i = 0; i < 6; i++) {
-    EXPECT_FLOAT_EQ(got[i].r, kColors[i / 3][(i % 3) * 3]) << i;
-    EXPECT_FLOAT_EQ(got[i].g, kColors[i / 3][(i % 3) * 3 + 1]) << i;
-    EXPECT_FLOAT_EQ(got[i].b, kColors[i / 3][(i % 3) * 3 + 2]) << i;
+    const float *c = &kColors[i / 3][(i % 3) * 3];
+    EXPECT_TRUE(got[i].r == c[0] && got[i].g == c[1] && got[i].b == c[2]) << i;
   }
-}
 
-TEST_F(DrawTest, SingleColourAppliesToEveryVertexEvenWithNoTriangles) {
   const float orange[3] = {1.0f, 0.5f, 0.0f};
-  auto got = capture([&] { kroDrawColorObject(orange, op, 2); });
-  expectPositions(got, op);
-  for (const FeedbackVertex &v : got)
+  for (const FeedbackVertex &v : capture([&] { kroDrawColorObject(orange, op, 2); }))
     EXPECT_TRUE(v.r == 1.0f && v.g == 0.5f && v.b == 0.0f);
 
-  const float teal[3] = {0.0f, 0.5f, 0.5f};
-  const float up[3] = {0, 1, 0};
+  // With no triangles the single colour and normal are still issued.
+  const float teal[3] = {0.0f, 0.5f, 0.5f}, up[3] = {0, 1, 0};
   capture([&] { kroDrawColorNormalObject(teal, up, op, 0); });
   GLfloat current[4], normal[3];
   glGetFloatv(GL_CURRENT_COLOR, current);
@@ -138,36 +123,39 @@ TEST_F(DrawTest, SingleColourAppliesToEveryVertexEvenWithNoTriangles) {
   EXPECT_FLOAT_EQ(normal[1], 1.0f);
 }
 
-TEST_F(DrawTest, PerVertexNormalsComeFromTheSameSlot) {
+TEST_F(DrawTest, NormalsComeFromTheSameSlotAsTheirVertex) {
   lightAlongZ();
   auto got = capture([&] { kroDrawNormalsObject(normals, op, 2); });
   expectPositions(got, op);
   for (int i = 0; i < 6; i++)
     EXPECT_NEAR(got[i].r, kNormals[i / 3][(i % 3) * 3 + 2], 1e-3) << i;
-
-  const float half_tilt[3] = {0, 0.6f, 0.8f};
-  got = capture([&] { kroDrawNormalObject(half_tilt, op, 2); });
-  for (const FeedbackVertex &v : got)
+  const float tilted[3] = {0, 0.6f, 0.8f}, red[3] = {1, 0, 0};
+  for (const FeedbackVertex &v : capture([&] { kroDrawNormalObject(tilted, op, 2); }))
     EXPECT_NEAR(v.r, 0.8f, 1e-3);
-}
 
-TEST_F(DrawTest, ColoursAndNormalsTogether) {
-  lightAlongZ();
+  // Colour material: the lit colour is the vertex colour times its normal's z.
   glColorMaterial(GL_FRONT_AND_BACK, GL_DIFFUSE);
   glEnable(GL_COLOR_MATERIAL);
-  auto got = capture([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); });
+  got = capture([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); });
   expectPositions(got, op);
   for (int i = 0; i < 6; i++) {
     float z = kNormals[i / 3][(i % 3) * 3 + 2];
     EXPECT_NEAR(got[i].r, kColors[i / 3][(i % 3) * 3] * z, 1e-3) << i;
     EXPECT_NEAR(got[i].b, kColors[i / 3][(i % 3) * 3 + 2] * z, 1e-3) << i;
   }
-  const float red[3] = {1, 0, 0}, tilted[3] = {0.6f, 0, 0.8f};
-  got = capture([&] { kroDrawColorNormalObject(red, tilted, op, 2); });
-  for (const FeedbackVertex &v : got) {
-    EXPECT_NEAR(v.r, 0.8f, 1e-3);
-    EXPECT_NEAR(v.g, 0.0f, 1e-3);
-  }
+  for (const FeedbackVertex &v : capture([&] { kroDrawColorNormalObject(red, tilted, op, 2); }))
+    EXPECT_TRUE(fabsf(v.r - 0.8f) < 1e-3f && v.g == 0.0f);
+}
+
+void expectVector(GLenum light_or_face, GLenum what, std::vector<float> expected,
+                  bool material = false) {
+  GLfloat v[4] = {-9, -9, -9, -9};
+  if (material)
+    glGetMaterialfv(light_or_face, what, v);
+  else
+    glGetLightfv(light_or_face, what, v);
+  for (size_t i = 0; i < expected.size(); i++)
+    EXPECT_FLOAT_EQ(v[i], expected[i]) << std::hex << what << " component " << i;
 }
 
 TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
@@ -181,32 +169,22 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
   GLint program = 0;
   glGetIntegerv(GL_CURRENT_PROGRAM, &program);
   EXPECT_EQ((GLuint)program, KRO_SHADER[0].program);
-  GLfloat v[4];
-  glGetFloatv(GL_LIGHT_MODEL_AMBIENT, v);
-  EXPECT_FLOAT_EQ(v[0], 0.1f);
-  EXPECT_FLOAT_EQ(v[2], 0.1f);
-  glGetMaterialfv(GL_FRONT, GL_AMBIENT, v);
-  EXPECT_TRUE(v[0] == 0 && v[1] == 1 && v[2] == 0 && v[3] == 1);
-  glGetMaterialfv(GL_FRONT, GL_EMISSION, v);
-  EXPECT_TRUE(v[0] == 0 && v[1] == 0 && v[2] == 0);
-  glGetMaterialfv(GL_FRONT, GL_SHININESS, v);
-  EXPECT_FLOAT_EQ(v[0], 128.0f);
-  glGetLightfv(GL_LIGHT0, GL_CONSTANT_ATTENUATION, v);
-  EXPECT_FLOAT_EQ(v[0], 0.0f);
-  glGetLightfv(GL_LIGHT1, GL_CONSTANT_ATTENUATION, v);
-  EXPECT_FLOAT_EQ(v[0], 0.0f);
-  glGetLightfv(GL_LIGHT0, GL_AMBIENT, v);
-  EXPECT_TRUE(v[0] == 1 && v[1] == 1 && v[2] == 1 && v[3] == 0);
-  glGetLightfv(GL_LIGHT1, GL_AMBIENT, v);
-  EXPECT_TRUE(v[0] == 1 && v[1] == 1 && v[2] == 1 && v[3] == 0);
-  glGetLightfv(GL_LIGHT0, GL_POSITION, v);
-  EXPECT_TRUE(v[0] == -0.5f && v[1] == 0 && v[2] == 0 && v[3] == 1);
-  glGetLightfv(GL_LIGHT1, GL_POSITION, v);
-  EXPECT_TRUE(v[0] == 16.0f && v[1] == 15.0f && v[2] == 0 && v[3] == 1);
+  GLfloat model_ambient[4];
+  glGetFloatv(GL_LIGHT_MODEL_AMBIENT, model_ambient);
+  EXPECT_TRUE(model_ambient[0] == 0.1f && model_ambient[1] == 0.1f && model_ambient[2] == 0.1f);
+  expectVector(GL_FRONT, GL_AMBIENT, {0, 1, 0, 1}, true);
+  expectVector(GL_FRONT, GL_EMISSION, {0, 0, 0}, true);
+  expectVector(GL_FRONT, GL_SHININESS, {128}, true);
+  expectVector(GL_LIGHT0, GL_CONSTANT_ATTENUATION, {0});
+  expectVector(GL_LIGHT1, GL_CONSTANT_ATTENUATION, {0});
+  expectVector(GL_LIGHT0, GL_AMBIENT, {1, 1, 1, 0});
+  expectVector(GL_LIGHT1, GL_AMBIENT, {1, 1, 1, 0});
+  expectVector(GL_LIGHT0, GL_POSITION, {-0.5f, 0, 0, 1});
+  expectVector(GL_LIGHT1, GL_POSITION, {16, 15, 0, 1});
 
   // The triangles themselves go through with their normals.
-  glLoadIdentity();
-  auto got = capture([&] { kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, normals, op, 2); });
+  auto got = capture(
+      [&] { kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, normals, op, 2); });
   expectPositions(got, op);
   glUseProgramObjectARB(0);
 }
