@@ -20,7 +20,8 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-test: test-unit test-sanitize fuzz-smoke
+# The plain suite runs last so that its summary closes the output.
+test: test-sanitize fuzz-smoke test-unit
 
 test-unit: build
 	@tools/with-display ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
