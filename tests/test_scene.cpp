@@ -1,6 +1,6 @@
-// The intro scene on a real context, checked by asking GL: the program it
-// builds, its two textures, the light and material of each phase, the flyers'
-// flight, the state a frame leaves behind, and the one-time tear-down.
+// The intro scene on a real context, checked by asking GL: its program and
+// textures, each phase's light and material, the flyers, the state a frame
+// leaves behind, and the one-time tear-down.
 #include "gl_context.h"
 #include "ZKintro.h"
 
@@ -16,92 +16,71 @@ namespace {
 
 const int kWidth = 1200, kHeight = 600;
 
-// Opens the 1200 x 600 context and builds the scene (first call at 0.25 s).
-// A scene already released earlier in this process cannot be drawn again.
-bool sceneReady() {
-  if (!kroTestOpenGL(kWidth, kHeight))
-    return false;
-  zkIntroState state;
-  zkIntroGetState(&state);
-  if (!state.init) {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    zkIntro(2.0f, 0.25f);
-    // Building a program into a zero-filled record first detaches object 0
-    // from program 0, which GL answers with GL_INVALID_VALUE; frames are
-    // checked on their own.
-    while (glGetError() != GL_NO_ERROR) {
-    }
-  }
-  zkIntroGetState(&state);
-  return state.init && !state.destroy;
-}
-
-#define REQUIRE_SCENE()                                                                            \
-  do {                                                                                             \
-    ASSERT_TRUE(kroTestOpenGL(kWidth, kHeight));                                                   \
-    if (!sceneReady())                                                                             \
-      GTEST_SKIP() << "the scene was released earlier in this process";                            \
-  } while (0)
-
 zkIntroState sceneState() {
   zkIntroState state;
   zkIntroGetState(&state);
   return state;
 }
 
+// Builds the scene once (first call at 0.25 s); skips once it was released.
+struct Scene : testing::Test {
+  void SetUp() override {
+    ASSERT_TRUE(kroTestOpenGL(kWidth, kHeight));
+    if (!sceneState().init) {
+      zkIntro(2.0f, 0.25f);
+      // Building into a zero-filled shader record detaches object 0 from
+      // program 0 (GL_INVALID_VALUE); frames are checked on their own.
+      while (glGetError() != GL_NO_ERROR) {
+      }
+    }
+    if (sceneState().destroy)
+      GTEST_SKIP() << "the scene was released earlier in this process";
+  }
+};
+
 // One frame as the shell draws it, read back from the back buffer.
 struct Frame {
-  std::vector<unsigned char> rgba;
-  int red(int x, int y) const { return rgba[(size_t)(y * kWidth + x) * 4]; }
-  bool lit(int x, int y) const { return red(x, y) > 24; }
+  std::vector<unsigned char> rgba = std::vector<unsigned char>((size_t)kWidth * kHeight * 4);
+  bool lit(int x, int y) const { return rgba[(size_t)(y * kWidth + x) * 4] > 24; }
+  size_t litPixels() const {
+    size_t lit = 0;
+    for (size_t i = 0; i < rgba.size(); i += 4)
+      lit += (rgba[i] | rgba[i + 1] | rgba[i + 2]) != 0;
+    return lit;
+  }
 };
 
 Frame drawFrame(float seconds) {
   glClearColor(0, 0, 0, 0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   zkIntro(2.0f, seconds);
-  glFinish();
   Frame frame;
-  frame.rgba.resize((size_t)kWidth * kHeight * 4);
   glReadBuffer(GL_BACK);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.rgba.data());
   return frame;
 }
 
-// Pixels with any colour at all (the clear colour is black).
-size_t litPixels(const Frame &frame) {
-  size_t lit = 0;
-  for (size_t i = 0; i < frame.rgba.size(); i += 4)
-    lit += (frame.rgba[i] | frame.rgba[i + 1] | frame.rgba[i + 2]) != 0;
-  return lit;
-}
-
-// Window pixel (origin bottom left) of a scene point seen through the intro's
-// camera: 40 degrees from the axis to the top plane, aspect 2.
+// Window pixel of a scene point through the intro's camera (40 degrees to the
+// top plane, aspect 2).
 void project(float x, float y, float z, int *px, int *py) {
   double half_height = -z * tan(40.0 * M_PI / 180.0);
   *px = (int)lround((x / (2.0 * half_height) + 1.0) * 0.5 * kWidth);
   *py = (int)lround((y / half_height + 1.0) * 0.5 * kHeight);
 }
 
-// The front face of a landed digit lies at z = -2.4 + 0.75 * 0.05.
-const float kDigitFront = -2.3625f;
-
-// True when a digit with its centre at (x, y) shows there: a lit ring around
-// a dark hole for a zero, a lit bar for a one.
+// A digit centred at (x, y) on the landed front plane (-2.4 + 0.75 * 0.05):
+// a lit ring round a dark hole for a zero, a lit bar for a one.
 bool digitShows(const Frame &frame, float x, float y, bool one) {
   int cx, cy, top_x, top_y;
-  project(x, y, kDigitFront, &cx, &cy);
-  project(x, y + 0.128f, kDigitFront, &top_x, &top_y);
+  project(x, y, -2.3625f, &cx, &cy);
+  project(x, y + 0.128f, -2.3625f, &top_x, &top_y);
   if (cx < 0 || cx >= kWidth || cy < 0 || top_y >= kHeight)
     return false;
-  if (one)
-    return frame.lit(cx, cy) && frame.lit(top_x, top_y);
-  return !frame.lit(cx, cy) && frame.lit(top_x, top_y);
+  return frame.lit(cx, cy) == one && frame.lit(top_x, top_y);
 }
 
-TEST(SceneProgram, EmbeddedTextsCompileAndLinkWithTheirSamplers) {
+TEST_F(Scene, ProgramBuiltFromTheEmbeddedTextsWithItsSamplers) {
   EXPECT_EQ(strlen(zk_vertex_text), 299u);
   EXPECT_EQ(strchr(zk_vertex_text, '\n'), nullptr);
   EXPECT_EQ(strchr(zk_fragment_text, '\n'), nullptr);
@@ -111,47 +90,24 @@ TEST(SceneProgram, EmbeddedTextsCompileAndLinkWithTheirSamplers) {
             std::string::npos);
   EXPECT_NE(fragment.find("else\t\tn=rotateVectorYZ(n,-current*"), std::string::npos);
 
-  REQUIRE_SCENE();
   GLhandleARB program = sceneState().program;
-  ASSERT_NE(program, 0u);
   GLint linked = 0, attached = 0;
   glGetObjectParameterivARB(program, GL_OBJECT_LINK_STATUS_ARB, &linked);
   glGetObjectParameterivARB(program, GL_OBJECT_ATTACHED_OBJECTS_ARB, &attached);
   EXPECT_EQ(linked, 1);
-  ASSERT_EQ(attached, 2);
-
-  GLhandleARB stages[2];
-  glGetAttachedObjectsARB(program, 2, nullptr, stages);
-  int vertex_stages = 0;
-  for (GLhandleARB stage : stages) {
-    GLint compiled = 0, type = 0;
-    glGetObjectParameterivARB(stage, GL_OBJECT_COMPILE_STATUS_ARB, &compiled);
-    glGetObjectParameterivARB(stage, GL_OBJECT_SUBTYPE_ARB, &type);
-    EXPECT_EQ(compiled, 1) << "stage of type " << type;
-    char source[4096];
-    glGetShaderSourceARB(stage, sizeof source, nullptr, source);
-    if (type == GL_VERTEX_SHADER_ARB) {
-      vertex_stages++;
-      EXPECT_STREQ(source, zk_vertex_text);
-    } else {
-      EXPECT_STREQ(source, zk_fragment_text);
-    }
-  }
-  EXPECT_EQ(vertex_stages, 1);
+  EXPECT_EQ(attached, 2);
 
   drawFrame(1.0f);
-  GLint specular_unit = -1, bump_unit = -1;
-  glGetUniformivARB(program, glGetUniformLocationARB(program, "specular_map"), &specular_unit);
-  glGetUniformivARB(program, glGetUniformLocationARB(program, "bump_map"), &bump_unit);
-  EXPECT_EQ(specular_unit, 0);
-  EXPECT_EQ(bump_unit, 1);
+  GLint units[2] = {-1, -1};
+  glGetUniformivARB(program, glGetUniformLocationARB(program, "specular_map"), &units[0]);
+  glGetUniformivARB(program, glGetUniformLocationARB(program, "bump_map"), &units[1]);
+  EXPECT_EQ(units[0], 0);
+  EXPECT_EQ(units[1], 1);
 }
 
-// A square facing +z at z = -2 drawn with the scene's program, its light at
-// (0, 0, 4, w) and the given shininess; texture coordinates (s, t) at every
-// corner. Returns the colour at scene point (x, 0, -2).
-std::vector<int> shadeSquare(float w, float shininess, float s, float t, float x) {
-  zkIntroState state = sceneState();
+// A square facing +z at z = -2 shaded by the scene's program, light at
+// (0, 0, 4, w), texture coordinates (s, t) everywhere; colour at (x, 0, -2).
+std::vector<int> shadeSquare(float w, float s, float t, float x) {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
@@ -162,155 +118,110 @@ std::vector<int> shadeSquare(float w, float shininess, float s, float t, float x
   glLightfv(GL_LIGHT0, GL_POSITION, light);
   glLightfv(GL_LIGHT0, GL_AMBIENT, white);
   glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
-  glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, shininess);
-  glUseProgramObjectARB(state.program);
-  glBegin(GL_QUADS);
+  glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 0);
+  glTranslatef(0, 0, -2);
+  glUseProgramObjectARB(sceneState().program);
   glNormal3f(0, 0, 1);
   glMultiTexCoord2fARB(GL_TEXTURE0_ARB, s, t);
-  glVertex3f(-1.5f, -0.5f, -2);
-  glVertex3f(1.5f, -0.5f, -2);
-  glVertex3f(1.5f, 0.5f, -2);
-  glVertex3f(-1.5f, 0.5f, -2);
-  glEnd();
+  glRectf(-1.5f, -0.5f, 1.5f, 0.5f);
   glUseProgramObjectARB(0);
-  glFinish();
+  glLoadIdentity();
   int px, py;
-  project(x, 0, -2, &px, &py);
   unsigned char rgba[4];
+  project(x, 0, -2, &px, &py);
   glReadPixels(px, py, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   return {rgba[0], rgba[1], rgba[2]};
 }
 
-TEST(SceneProgram, ShadesWithClampedDiffuseAndSharpHighlight) {
-  REQUIRE_SCENE();
-  drawFrame(1.0f); // binds both textures to their units and sets the samplers
+TEST_F(Scene, ShadesWithClampedDiffuseAndSharpHighlight) {
+  drawFrame(1.0f); // binds both textures and sets the samplers
   // Off the highlight: diffuse only, clamped to 0.96 of the material colour.
-  std::vector<int> side = shadeSquare(0, 0, 0, 0, 1.0f);
+  std::vector<int> side = shadeSquare(0, 0, 0, 1.0f);
   EXPECT_NEAR(side[0], 0.96 * 0.5 * 255, 3);
   EXPECT_NEAR(side[1], 0.96 * 0.25 * 255, 3);
   EXPECT_LE(side[2], 2); // the far edge of the highlight
-  // On the axis the half vector is the normal: a full white highlight.
-  std::vector<int> centre = shadeSquare(0, 0, 0, 0, 0.0f);
-  EXPECT_EQ(centre, (std::vector<int>{255, 255, 255}));
-
-  // Bump strength 0 leaves the normal alone wherever the dimples are; at
-  // strength 1 a cell's corner (texel 225: a tilt of 0.88 rad) turns it away
-  // from the light and the surface darkens.
-  float steep_s = 0.5f / 512, steep_t = 0.5f / 64, flat_s = 8.0f / 512, flat_t = 8.0f / 64;
-  std::vector<int> flat_unbumped = shadeSquare(0, 0, flat_s, flat_t, 1.0f);
-  std::vector<int> steep_unbumped = shadeSquare(0, 0, steep_s, steep_t, 1.0f);
-  EXPECT_EQ(flat_unbumped, side);
-  EXPECT_EQ(steep_unbumped, side);
-  std::vector<int> steep_bumped = shadeSquare(1, 0, steep_s, steep_t, 1.0f);
-  EXPECT_LT(steep_bumped[0], side[0] - 25);
+  EXPECT_EQ(shadeSquare(0, 0, 0, 0.0f), (std::vector<int>{255, 255, 255}));
+  // A cell's corner (texel 225, a tilt of 0.88 rad) turns the normal away
+  // from the light at bump strength 1 only.
+  const float steep_s = 0.5f / 512, steep_t = 0.5f / 64;
+  EXPECT_EQ(shadeSquare(0, steep_s, steep_t, 1.0f), side);
+  EXPECT_LT(shadeSquare(1, steep_s, steep_t, 1.0f)[0], side[0] - 25);
 }
 
-// Reads the 512 x 64 texture bound to `unit` after a frame.
-std::vector<unsigned char> texelsOnUnit(GLenum unit, GLuint expected_name) {
-  glActiveTextureARB(unit);
-  GLint bound = 0, width = 0, height = 0, min_filter = 0, mag_filter = 0;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  EXPECT_EQ((GLuint)bound, expected_name);
-  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
-  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
-  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min_filter);
-  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag_filter);
-  EXPECT_EQ(width, 512);
-  EXPECT_EQ(height, 64);
-  EXPECT_EQ(min_filter, GL_LINEAR);
-  EXPECT_EQ(mag_filter, GL_LINEAR);
-  std::vector<unsigned char> texels(512 * 64);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glGetTexImage(GL_TEXTURE_2D, 0, GL_RED, GL_UNSIGNED_BYTE, texels.data());
-  glActiveTextureARB(GL_TEXTURE0_ARB);
-  return texels;
-}
-
-TEST(SceneTextures, SpecularAndBumpTexelsAsGenerated) {
-  REQUIRE_SCENE();
+TEST_F(Scene, SpecularAndBumpTexelsAsGenerated) {
   drawFrame(2.0f);
   zkIntroState state = sceneState();
   ASSERT_NE(state.specular_map, state.bump_map);
-
-  std::vector<unsigned char> specular = texelsOnUnit(GL_TEXTURE0_ARB, state.specular_map);
-  auto spec = [&](int row, int column) { return (int)specular[row * 512 + column]; };
-  for (int k = 0; k < 512; k += 37)
-    EXPECT_EQ(spec(0, k), 0);
-  for (int k = 0; k < 64; k += 5)
-    EXPECT_EQ(spec(k, 0), 0);
-  EXPECT_EQ(spec(1, 1), 214);
-  EXPECT_EQ(spec(1, 2), 231);
-  EXPECT_EQ(spec(1, 3), 35);
-  EXPECT_EQ(spec(1, 4), 64); // sin(4) * 255 = -192.9, kept as its low byte
-  EXPECT_EQ(spec(1, 5), 12);
-  EXPECT_EQ(spec(2, 2), 64);
+  const GLuint names[2] = {state.specular_map, state.bump_map};
+  std::vector<unsigned char> maps[2];
+  for (int unit = 0; unit < 2; unit++) {
+    glActiveTextureARB(GL_TEXTURE0_ARB + unit);
+    GLint got[5] = {0};
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &got[0]);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &got[1]);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &got[2]);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &got[3]);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &got[4]);
+    EXPECT_EQ(std::vector<GLint>(got, got + 5),
+              (std::vector<GLint>{(GLint)names[unit], 512, 64, GL_LINEAR, GL_LINEAR}));
+    maps[unit].resize(512 * 64);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RED, GL_UNSIGNED_BYTE, maps[unit].data());
+  }
+  glActiveTextureARB(GL_TEXTURE0_ARB);
+  // {map, row, column, value}; sin(4) * 255 = -192.9 is kept as its low byte.
+  const int samples[][4] = {{0, 1, 1, 214}, {0, 1, 2, 231},   {0, 1, 3, 35},    {0, 1, 4, 64},
+                            {0, 1, 5, 12},  {0, 2, 2, 64},    {1, 0, 0, 225},   {1, 7, 7, 1},
+                            {1, 7, 8, 1},   {1, 8, 7, 1},     {1, 8, 8, 1},     {1, 0, 7, 113},
+                            {1, 3, 12, 81}, {1, 16, 16, 225}, {1, 63, 511, 225}};
+  for (const int *s : samples)
+    EXPECT_EQ(maps[s[0]][s[1] * 512 + s[2]], s[3]) << s[0] << " at " << s[1] << "," << s[2];
+  for (int k = 0; k < 512; k++)
+    EXPECT_EQ(maps[0][k] | maps[0][(k % 64) * 512], 0) << "first row or column, " << k;
   std::vector<bool> seen(256, false);
-  for (unsigned char v : specular)
+  for (unsigned char v : maps[0])
     seen[v] = true;
   EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256);
-
-  std::vector<unsigned char> bump = texelsOnUnit(GL_TEXTURE1_ARB, state.bump_map);
-  auto dimple = [&](int row, int column) { return (int)bump[row * 512 + column]; };
-  EXPECT_EQ(dimple(0, 0), 225);
-  EXPECT_EQ(dimple(7, 7), 1);
-  EXPECT_EQ(dimple(7, 8), 1);
-  EXPECT_EQ(dimple(8, 7), 1);
-  EXPECT_EQ(dimple(8, 8), 1);
-  EXPECT_EQ(dimple(0, 7), 113);
-  EXPECT_EQ(dimple(3, 12), 81);
-  EXPECT_EQ(dimple(16, 16), 225);
-  EXPECT_EQ(dimple(63, 511), 225);
-  EXPECT_EQ(*std::min_element(bump.begin(), bump.end()), 1);
-  EXPECT_EQ(*std::max_element(bump.begin(), bump.end()), 225);
+  EXPECT_EQ(*std::min_element(maps[1].begin(), maps[1].end()), 1);
+  EXPECT_EQ(*std::max_element(maps[1].begin(), maps[1].end()), 225);
 }
 
-TEST(SceneFlyers, LeaveAtTheirDepartureAndLandOneSecondLater) {
-  REQUIRE_SCENE();
-  // Flyer 10 (a one) leaves (-0.75, 5.2) at 1.0 for (0.75, 0.6); flyer 3
-  // (a one) leaves (1.35, 5.2) at 2.0 for (-1.35, 0.6); flyer 30 (a zero)
-  // leaves (-1.95, -5.2) at 2.5 for (1.95, -0.6).
-  Frame at_one = drawFrame(1.0f);
-  EXPECT_FALSE(digitShows(at_one, 0.75f, 0.6f, true));
-  Frame at_two = drawFrame(2.0f);
-  EXPECT_TRUE(digitShows(at_two, 0.75f, 0.6f, true));
-  EXPECT_FALSE(digitShows(at_two, -1.35f, 0.6f, true));
+TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsState) {
+  // Flyer 10 (a one) leaves at 1.0 for (0.75, 0.6); flyer 3 (a one) leaves
+  // (1.35, 5.2) at 2.0 for (-1.35, 0.6), three quarters of the way at 2.75;
+  // flyer 30 (a zero) leaves at 2.5 for (1.95, -0.6).
+  const struct {
+    float seconds, x, y;
+    bool one, shows;
+  } rows[] = {{1.0f, 0.75f, 0.6f, true, false},    {2.0f, 0.75f, 0.6f, true, true},
+              {2.75f, -0.675f, 1.75f, true, true}, {2.75f, -1.35f, 0.6f, true, false},
+              {3.0f, -1.35f, 0.6f, true, true},    {3.0f, 1.95f, -0.6f, false, false},
+              {3.5f, 1.95f, -0.6f, false, true}};
+  Frame frame;
+  float drawn = -1;
+  for (const auto &r : rows) {
+    SCOPED_TRACE(testing::Message() << r.seconds << " s at " << r.x << "," << r.y);
+    if (r.seconds != drawn)
+      frame = drawFrame(drawn = r.seconds);
+    EXPECT_EQ(digitShows(frame, r.x, r.y, r.one), r.shows);
+  }
 
-  // A quarter second before landing flyer 3 is three quarters of the way:
-  // (-0.675, 1.75), near the top edge, and not yet in its row.
-  Frame in_flight = drawFrame(2.75f);
-  EXPECT_TRUE(digitShows(in_flight, -0.675f, 1.75f, true));
-  EXPECT_FALSE(digitShows(in_flight, -1.35f, 0.6f, true));
-
-  Frame at_three = drawFrame(3.0f);
-  EXPECT_TRUE(digitShows(at_three, -1.35f, 0.6f, true));
-  EXPECT_FALSE(digitShows(at_three, -0.675f, 1.75f, true));
-  EXPECT_FALSE(digitShows(at_three, 1.95f, -0.6f, false));
-  Frame at_three_and_half = drawFrame(3.5f);
-  EXPECT_TRUE(digitShows(at_three_and_half, 1.95f, -0.6f, false));
-}
-
-TEST(SceneFrame, LeavesTheStateTheShellExpects) {
-  REQUIRE_SCENE();
-  drawFrame(7.0f);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-  GLint value = -1;
-  glGetIntegerv(GL_ACTIVE_TEXTURE_ARB, &value);
-  EXPECT_EQ(value, GL_TEXTURE0_ARB);
-  glGetIntegerv(GL_MATRIX_MODE, &value);
-  EXPECT_EQ(value, GL_MODELVIEW);
-  glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &value);
-  EXPECT_EQ(value, 1);
-  glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &value);
-  EXPECT_EQ(value, 1);
-  EXPECT_EQ(glGetHandleARB(GL_PROGRAM_OBJECT_ARB), 0u);
-  EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
-  EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
-  glGetIntegerv(GL_DEPTH_FUNC, &value);
-  EXPECT_EQ(value, GL_LESS);
-  glGetIntegerv(GL_CULL_FACE_MODE, &value);
-  EXPECT_EQ(value, GL_BACK);
-  glGetIntegerv(GL_FRONT_FACE, &value);
-  EXPECT_EQ(value, GL_CCW);
+  const GLenum state[][2] = {{GL_ACTIVE_TEXTURE_ARB, GL_TEXTURE0_ARB},
+                             {GL_MATRIX_MODE, GL_MODELVIEW},
+                             {GL_MODELVIEW_STACK_DEPTH, 1},
+                             {GL_PROJECTION_STACK_DEPTH, 1},
+                             {GL_DEPTH_FUNC, GL_LESS},
+                             {GL_CULL_FACE_MODE, GL_BACK},
+                             {GL_FRONT_FACE, GL_CCW},
+                             {GL_DEPTH_TEST, 1},
+                             {GL_CULL_FACE, 1},
+                             {GL_CURRENT_PROGRAM, 0}};
+  for (const GLenum *s : state) {
+    GLint value = -1;
+    glGetIntegerv(s[0], &value);
+    EXPECT_EQ((GLenum)value, s[1]) << "state 0x" << std::hex << s[0];
+  }
   float modelview[16];
   glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
   for (int i = 0; i < 16; i++)
@@ -318,101 +229,59 @@ TEST(SceneFrame, LeavesTheStateTheShellExpects) {
 }
 
 struct Lighting {
-  float position[4];
-  float shininess;
-  float ambient[4];
+  float position[4], shininess, ambient[4];
 };
 
 Lighting currentLighting() {
-  Lighting lighting;
-  glGetLightfv(GL_LIGHT0, GL_POSITION, lighting.position);
-  glGetMaterialfv(GL_FRONT, GL_SHININESS, &lighting.shininess);
-  glGetMaterialfv(GL_FRONT, GL_AMBIENT, lighting.ambient);
+  Lighting l;
   float back_shininess = -1;
+  glGetLightfv(GL_LIGHT0, GL_POSITION, l.position);
+  glGetMaterialfv(GL_FRONT, GL_SHININESS, &l.shininess);
+  glGetMaterialfv(GL_FRONT, GL_AMBIENT, l.ambient);
   glGetMaterialfv(GL_BACK, GL_SHININESS, &back_shininess);
-  EXPECT_EQ(back_shininess, lighting.shininess);
-  return lighting;
+  EXPECT_EQ(back_shininess, l.shininess);
+  return l;
 }
 
-// Draws a frame with the logo's list replaced by one that saves the lighting
-// state, so that both the logo's values (saved) and the digits' (left after
-// the frame) can be read. The logo list stays empty afterwards.
-void lightingOfFrame(float seconds, Lighting *logo, Lighting *digits) {
+TEST_F(Scene, LightingPhasesAndTheirEdges) {
+  // The light (x, 0, z, bump strength w) and the logo's shininess; a phase
+  // edge belongs to the later phase.
+  // At 3 s radius 4.5, three quarters round; at 6 s radius 3, one and a
+  // half turns; at 9 s shininess halfway; from 12 s at rest.
+  const float rows[][5] = {{3.0f, 0, 8.5f, 0.5f, 0},
+                           {5.999f, -3.000496f, 3.995287f, 5.999f / 6, 0},
+                           {6.0f, -3, 4, 1, 0},
+                           {9.0f, 0, 2.5f, 1, 64},
+                           {11.5f, 0.176777f, 4.176777f, 1, 5.5f / 6 * 128},
+                           {12.0f, 0, 4, 1, 128},
+                           {13.9f, 0, 4, 1, 128}};
+  const float logo_ambient[4] = {0.8f, 0.5f, 0.1f, 1}, digit_ambient[4] = {0.8f, 0.3f, 0, 0};
   GLuint logo_list = sceneState().drawing_list_text;
+  for (const float *r : rows) {
+    SCOPED_TRACE(testing::Message() << r[0] << " s");
+    // The logo's list saves the lighting it sees; the digits' is left after.
+    glNewList(logo_list, GL_COMPILE);
+    glPushAttrib(GL_LIGHTING_BIT);
+    glEndList();
+    drawFrame(r[0]);
+    Lighting digits = currentLighting();
+    glPopAttrib();
+    Lighting logo = currentLighting();
+    const float expected[4] = {r[1], 0, r[2], r[3]};
+    for (int k = 0; k < 4; k++) {
+      EXPECT_NEAR(logo.position[k], expected[k], k < 3 ? 1e-4 : 1e-6) << k;
+      EXPECT_NEAR(digits.position[k], k < 3 ? expected[k] : 0.0f, 1e-4) << k;
+      EXPECT_FLOAT_EQ(logo.ambient[k], logo_ambient[k]);
+      EXPECT_FLOAT_EQ(digits.ambient[k], digit_ambient[k]);
+    }
+    EXPECT_NEAR(logo.shininess, r[4], 1e-4);
+    EXPECT_EQ(digits.shininess, 0.0f);
+    GLfloat light_ambient[4];
+    glGetLightfv(GL_LIGHT0, GL_AMBIENT, light_ambient);
+    EXPECT_EQ(std::count(light_ambient, light_ambient + 4, 1.0f), 4);
+  }
   glNewList(logo_list, GL_COMPILE);
-  glPushAttrib(GL_LIGHTING_BIT);
   glEndList();
-  drawFrame(seconds);
-  *digits = currentLighting();
-  glPopAttrib();
-  *logo = currentLighting();
-  glNewList(logo_list, GL_COMPILE);
-  glEndList();
-  GLfloat light_ambient[4];
-  glGetLightfv(GL_LIGHT0, GL_AMBIENT, light_ambient);
-  for (float c : light_ambient)
-    EXPECT_EQ(c, 1.0f);
-}
-
-void expectPosition(const Lighting &l, float x, float y, float z, float w) {
-  EXPECT_NEAR(l.position[0], x, 1e-4);
-  EXPECT_NEAR(l.position[1], y, 1e-6);
-  EXPECT_NEAR(l.position[2], z, 1e-4);
-  EXPECT_FLOAT_EQ(l.position[3], w);
-}
-
-void expectAmbient(const Lighting &l, float r, float g, float b, float a) {
-  EXPECT_FLOAT_EQ(l.ambient[0], r);
-  EXPECT_FLOAT_EQ(l.ambient[1], g);
-  EXPECT_FLOAT_EQ(l.ambient[2], b);
-  EXPECT_FLOAT_EQ(l.ambient[3], a);
-}
-
-TEST(SceneLighting, PhasesAndTheirEdges) {
-  REQUIRE_SCENE();
-  Lighting logo, digits;
-
-  // Phase 1: bump strength seconds / 6, no shininess; at 3 s the light is
-  // at radius 4.5, three quarters round: (0, 0, 8.5).
-  lightingOfFrame(3.0f, &logo, &digits);
-  expectPosition(logo, 0.0f, 0.0f, 8.5f, 0.5f);
-  EXPECT_EQ(logo.shininess, 0.0f);
-  expectAmbient(logo, 0.8f, 0.5f, 0.1f, 1.0f);
-  expectPosition(digits, 0.0f, 0.0f, 8.5f, 0.0f);
-  EXPECT_EQ(digits.shininess, 0.0f);
-  expectAmbient(digits, 0.8f, 0.3f, 0.0f, 0.0f);
-
-  lightingOfFrame(5.999f, &logo, &digits);
-  EXPECT_NEAR(logo.position[3], 5.999f / 6.0f, 1e-6);
-
-  // Exactly 6.0 is the second phase: full bump strength, shininess still 0;
-  // radius 3 after one and a half turns: (-3, 0, 4).
-  lightingOfFrame(6.0f, &logo, &digits);
-  expectPosition(logo, -3.0f, 0.0f, 4.0f, 1.0f);
-  EXPECT_EQ(logo.shininess, 0.0f);
-  expectPosition(digits, -3.0f, 0.0f, 4.0f, 0.0f);
-  EXPECT_EQ(digits.shininess, 0.0f);
-
-  lightingOfFrame(9.0f, &logo, &digits); // shininess halfway, radius 1.5
-  EXPECT_FLOAT_EQ(logo.shininess, 64.0f);
-  expectPosition(logo, 0.0f, 0.0f, 2.5f, 1.0f);
-  EXPECT_EQ(digits.shininess, 0.0f);
-
-  lightingOfFrame(11.5f, &logo, &digits);
-  EXPECT_NEAR(logo.shininess, 5.5f / 6.0f * 128.0f, 1e-4);
-  EXPECT_GT(fabs(logo.position[0]) + fabs(logo.position[2] - 4.0f), 0.2f);
-
-  // Exactly 12.0: the light rests at (0, 0, 4), shininess 128.
-  lightingOfFrame(12.0f, &logo, &digits);
-  expectPosition(logo, 0.0f, 0.0f, 4.0f, 1.0f);
-  EXPECT_EQ(logo.shininess, 128.0f);
-  expectPosition(digits, 0.0f, 0.0f, 4.0f, 0.0f);
-  EXPECT_EQ(digits.shininess, 0.0f);
-  expectAmbient(digits, 0.8f, 0.3f, 0.0f, 0.0f);
-
-  lightingOfFrame(13.9f, &logo, &digits);
-  expectPosition(logo, 0.0f, 0.0f, 4.0f, 1.0f);
-  EXPECT_EQ(logo.shininess, 128.0f);
 }
 
 TEST(SceneHelpers, TexCoordsSpanTheWordOnce) {
@@ -439,38 +308,28 @@ TEST(SceneHelpers, TexCoordsSpanTheWordOnce) {
 
 TEST(SceneHelpers, DrawObjectSendsEachVertexWithItsOwnAttributes) {
   ASSERT_TRUE(kroTestOpenGL(kWidth, kHeight));
-  kroObject positions = nullptr, normals = nullptr, texcoords = nullptr;
-  kroIncreaseObject(&positions, 0, 1);
-  kroIncreaseObject(&normals, 0, 1);
-  kroIncreaseTexCoords(&texcoords, 0, 1);
+  kroObject op = nullptr, nc = nullptr, tc = nullptr;
+  kroIncreaseObject(&op, 0, 1);
+  kroIncreaseObject(&nc, 0, 1);
+  kroIncreaseTexCoords(&tc, 0, 1);
   const float p[9] = {-0.5f, -0.5f, 0, 0.5f, -0.5f, 0, 0, 0.5f, 0};
-  const float n[9] = {0, 0, 1, 0, 0, 1, 0, 0, 1};
-  const float t[6] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
-  memcpy(positions[0], p, sizeof p);
-  memcpy(normals[0], n, sizeof n);
-  memcpy(texcoords[0], t, sizeof t);
-
+  const float n[9] = {0, 0, 1, 0, 0, 1, 0, 0, 1}, t[6] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
+  memcpy(op[0], p, sizeof p);
+  memcpy(nc[0], n, sizeof n);
+  memcpy(tc[0], t, sizeof t);
   glMatrixMode(GL_PROJECTION);
-  glPushMatrix();
   glLoadIdentity();
   glMatrixMode(GL_MODELVIEW);
-  glPushMatrix();
   glLoadIdentity();
   glDisable(GL_CULL_FACE);
   GLfloat feedback[64];
   glFeedbackBuffer(64, GL_3D_COLOR_TEXTURE, feedback);
   glRenderMode(GL_FEEDBACK);
-  zkDrawObject(positions, normals, texcoords, 0); // an empty block is harmless
-  zkDrawObject(positions, normals, texcoords, 1);
-  GLint values = glRenderMode(GL_RENDER);
-  glPopMatrix();
-  glMatrixMode(GL_PROJECTION);
-  glPopMatrix();
-  glMatrixMode(GL_MODELVIEW);
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-
+  zkDrawObject(op, nc, tc, 0); // an empty block is harmless
+  zkDrawObject(op, nc, tc, 1);
   // GL_POLYGON_TOKEN, 3, then per vertex x, y, z, r, g, b, a, s, t, r, q.
-  ASSERT_EQ(values, 2 + 3 * 11);
+  ASSERT_EQ(glRenderMode(GL_RENDER), 2 + 3 * 11);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
   EXPECT_EQ(feedback[0], (float)GL_POLYGON_TOKEN);
   EXPECT_EQ(feedback[1], 3.0f);
   for (int k = 0; k < 3; k++) {
@@ -480,53 +339,40 @@ TEST(SceneHelpers, DrawObjectSendsEachVertexWithItsOwnAttributes) {
     EXPECT_FLOAT_EQ(vertex[7], t[2 * k]);
     EXPECT_FLOAT_EQ(vertex[8], t[2 * k + 1]);
   }
-  kroDestroyObject(&positions, 1);
-  kroDestroyObject(&normals, 1);
-  kroDestroyObject(&texcoords, 1);
+  for (kroObject *array : {&op, &nc, &tc})
+    kroDestroyObject(array, 1);
 }
 
 // Runs last in a process that runs every case: the scene cannot come back.
-TEST(SceneTearDown, NothingDrawnFromFourteenAndEverythingReleasedOnce) {
-  REQUIRE_SCENE();
+TEST_F(Scene, NothingDrawnFromFourteenAndEverythingReleasedOnce) {
   zkIntroState built = sceneState();
   EXPECT_EQ(built.arrays_held, 44);
-  EXPECT_TRUE(glIsList(built.drawing_list0));
-  EXPECT_TRUE(glIsList(built.drawing_list_text));
-  EXPECT_TRUE(glIsTexture(built.bump_map));
-  EXPECT_TRUE(glIsProgram(built.program));
-
-  EXPECT_GT(litPixels(drawFrame(13.99f)), 1000u);
-
-  Frame at_end = drawFrame(14.0f);
-  EXPECT_EQ(litPixels(at_end), 0u);
+  ASSERT_TRUE(glIsList(built.drawing_list0) && glIsTexture(built.bump_map) &&
+              glIsProgram(built.program));
+  EXPECT_GT(drawFrame(13.99f).litPixels(), 1000u);
+  EXPECT_EQ(drawFrame(14.0f).litPixels(), 0u);
   zkIntroState released = sceneState();
   EXPECT_EQ(released.destroy, 1);
   EXPECT_EQ(released.arrays_held, 0);
-  EXPECT_FALSE(glIsList(built.drawing_list0));
-  EXPECT_FALSE(glIsList(built.drawing_list1));
-  EXPECT_FALSE(glIsList(built.drawing_list_text));
-  EXPECT_FALSE(glIsTexture(built.specular_map));
-  EXPECT_FALSE(glIsTexture(built.bump_map));
+  for (GLuint list : {built.drawing_list0, built.drawing_list1, built.drawing_list_text})
+    EXPECT_FALSE(glIsList(list)) << list;
+  EXPECT_FALSE(glIsTexture(built.specular_map) || glIsTexture(built.bump_map));
   EXPECT_FALSE(glIsProgram(built.program));
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 
   // Names made afterwards may be the old ones again; later calls leave them be.
-  GLuint textures[2];
+  GLuint textures[2], lists = glGenLists(3);
   glGenTextures(2, textures);
-  glBindTexture(GL_TEXTURE_2D, textures[0]);
-  glBindTexture(GL_TEXTURE_2D, textures[1]);
-  glBindTexture(GL_TEXTURE_2D, 0);
-  GLuint lists = glGenLists(3);
+  for (GLuint texture : textures)
+    glBindTexture(GL_TEXTURE_2D, texture);
   for (GLuint l = lists; l < lists + 3; l++) {
     glNewList(l, GL_COMPILE);
     glEndList();
   }
-  EXPECT_EQ(litPixels(drawFrame(15.0f)), 0u);
-  EXPECT_EQ(litPixels(drawFrame(5.0f)), 0u); // a released scene is not drawn again
-  EXPECT_TRUE(glIsTexture(textures[0]));
-  EXPECT_TRUE(glIsTexture(textures[1]));
-  for (GLuint l = lists; l < lists + 3; l++)
-    EXPECT_TRUE(glIsList(l));
+  EXPECT_EQ(drawFrame(15.0f).litPixels(), 0u);
+  EXPECT_EQ(drawFrame(5.0f).litPixels(), 0u); // a released scene is not drawn again
+  EXPECT_TRUE(glIsTexture(textures[0]) && glIsTexture(textures[1]));
+  EXPECT_TRUE(glIsList(lists) && glIsList(lists + 1) && glIsList(lists + 2));
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
   glDeleteTextures(2, textures);
   glDeleteLists(lists, 3);
@@ -538,12 +384,10 @@ TEST(SceneTearDown, AFirstCallAtFourteenBuildsAndReleasesAtOnce) {
     GTEST_SKIP() << "needs a process whose scene was never built";
   Frame frame = drawFrame(20.0f);
   zkIntroState state = sceneState();
-  EXPECT_EQ(state.init, 1);
-  EXPECT_EQ(state.destroy, 1);
+  EXPECT_EQ(state.init + state.destroy, 2);
   EXPECT_EQ(state.arrays_held, 0);
-  EXPECT_FALSE(glIsTexture(state.specular_map));
-  EXPECT_FALSE(glIsList(state.drawing_list_text));
-  EXPECT_EQ(litPixels(frame), 0u);
+  EXPECT_FALSE(glIsTexture(state.specular_map) || glIsList(state.drawing_list_text));
+  EXPECT_EQ(frame.litPixels(), 0u);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
-// The intro program end to end on the X display: it runs its fourteen seconds
-// and exits with status 0 by itself, whatever the mouse does; an Escape
-// key-down ends it at once; so does the window system's request to close.
-// Input goes through the X server (xdotool, Xlib), as a user's would.
+// The intro program end to end on the X display, input sent through the X
+// server as a user's would be: it exits with status 0 by itself after its
+// fourteen seconds whatever the mouse does, at once on an Escape key-down,
+// and on the window system's request to close.
 #include <gtest/gtest.h>
 // After gtest: Xlib defines None and Bool as macros.
 #include <X11/Xlib.h>
@@ -24,38 +24,35 @@ double now() {
   return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
-// Xvfb resets whenever its last client leaves and refuses connections while
-// it does; one connection held for the whole run keeps the server steady for
-// the programs started one after another. Retries ride out a reset under way.
+// One connection held for the whole run keeps Xvfb from resetting between
+// the programs; retries ride out a reset under way.
 Display *holdDisplay() {
   static Display *held = nullptr;
-  for (int attempt = 0; !held && attempt < 100; attempt++) {
-    held = XOpenDisplay(nullptr);
-    if (!held)
+  for (int attempt = 0; !held && attempt < 100; attempt++)
+    if (!(held = XOpenDisplay(nullptr)))
       usleep(50000);
-  }
   return held;
 }
 
 // Runs a shell command and returns its standard output.
 std::string run(const std::string &command) {
   std::string out;
-  FILE *pipe = popen(command.c_str(), "r");
-  if (!pipe)
-    return out;
   char buffer[256];
-  while (fgets(buffer, sizeof buffer, pipe))
-    out += buffer;
-  pclose(pipe);
+  if (FILE *pipe = popen(command.c_str(), "r")) {
+    while (fgets(buffer, sizeof buffer, pipe))
+      out += buffer;
+    pclose(pipe);
+  }
   return out;
 }
 
-// One run of the program. The X display is shared with whatever else runs,
-// and keys go to the grabbing window, so runs of this file take turns.
+// One run of the program, its window up for a second. Keys go to the
+// grabbing window on a shared display, so runs take turns through a lock.
 struct IntroRun : ::testing::Test {
   pid_t pid = -1;
   int lock = -1;
   double started = 0;
+  Window window = 0;
 
   void SetUp() override {
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
@@ -67,15 +64,18 @@ struct IntroRun : ::testing::Test {
     pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      // In a sanitizer build: SDL_Quit unloads the GL driver before the leak
-      // check runs, so the driver's own leftovers can no longer be told apart
-      // from the program's. The scene's releases are checked in test_scene.
+      // SDL_Quit unloads the GL driver before a sanitizer's leak check, whose
+      // leftovers then cannot be told from the program's.
       std::string options = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
       setenv("ASAN_OPTIONS", (options + ":detect_leaks=0").c_str(), 1);
       if (chdir(KRO_SOURCE_DIR) == 0)
         execl(ZKINTRO_PATH, ZKINTRO_PATH, (char *)nullptr);
       _exit(127);
     }
+    std::string id = run("timeout 20 xdotool search --sync --name '^ZKintro$' 2>/dev/null");
+    window = (Window)strtoul(id.c_str(), nullptr, 10);
+    ASSERT_NE(window, 0u) << "no window after 20 s";
+    sleep(1);
   }
 
   void TearDown() override {
@@ -88,30 +88,28 @@ struct IntroRun : ::testing::Test {
       close(lock); // releases the turn
   }
 
-  // The program's window, once it is up (0 after 20 s without).
-  Window waitForWindow() {
-    std::string id = run("timeout 20 xdotool search --sync --name '^ZKintro$' 2>/dev/null");
-    return (Window)strtoul(id.c_str(), nullptr, 10);
-  }
-
-  // Waits up to `limit` seconds from start for the program to end; returns
+  // Waits until `limit` seconds from start for the program to end; returns
   // its wait status, or -1 when it is still running.
   int waitForExit(double limit) {
-    while (now() - started < limit) {
-      int status;
+    for (int status; now() - started < limit; usleep(20000))
       if (waitpid(pid, &status, WNOHANG) == pid) {
         pid = -1;
         return status;
       }
-      usleep(20000);
-    }
     return -1;
+  }
+
+  // The program ends with status 0 within 5 s of `sent`, well before its time.
+  void expectEndsAtOnce(double sent) {
+    int status = waitForExit(sent - started + 5.0);
+    ASSERT_NE(status, -1) << "still running 5 s later";
+    EXPECT_LT(now() - started, 13.0);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
   }
 };
 
 TEST_F(IntroRun, EndsByItselfAfterFourteenSecondsWhateverTheMouseDoes) {
-  ASSERT_NE(waitForWindow(), 0u);
-  sleep(1);
   // Motion, all three buttons, another key, and an Escape release alone.
   run("xdotool mousemove 600 300 click 1 click 2 click 3 mousemove 10 10 mousedown 1 "
       "mousemove 900 500 mouseup 1 key a keyup Escape 2>/dev/null");
@@ -129,24 +127,13 @@ TEST_F(IntroRun, EndsByItselfAfterFourteenSecondsWhateverTheMouseDoes) {
 }
 
 TEST_F(IntroRun, EscapeKeyDownEndsItAtOnce) {
-  ASSERT_NE(waitForWindow(), 0u);
-  sleep(1);
   double pressed = now();
   run("xdotool keydown Escape 2>/dev/null");
-  int status = waitForExit(pressed - started + 5.0);
-  ASSERT_NE(status, -1) << "still running 5 s after Escape";
-  EXPECT_LT(now() - pressed, 5.0);
-  EXPECT_LT(now() - started, 13.0);
-  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  expectEndsAtOnce(pressed);
 }
 
 TEST_F(IntroRun, CloseRequestFromTheWindowSystemEndsIt) {
-  Window window = waitForWindow();
-  ASSERT_NE(window, 0u);
-  sleep(1);
   Display *display = holdDisplay();
-  ASSERT_NE(display, nullptr);
   XEvent close_request = {};
   close_request.xclient.type = ClientMessage;
   close_request.xclient.window = window;
@@ -157,11 +144,7 @@ TEST_F(IntroRun, CloseRequestFromTheWindowSystemEndsIt) {
   double requested = now();
   XSendEvent(display, window, False, NoEventMask, &close_request);
   XFlush(display);
-  int status = waitForExit(requested - started + 5.0);
-  ASSERT_NE(status, -1) << "still running 5 s after the close request";
-  EXPECT_LT(now() - started, 13.0);
-  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  expectEndsAtOnce(requested);
 }
 
 } // namespace
