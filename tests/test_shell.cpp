@@ -24,16 +24,6 @@ double now() {
   return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
-// One connection held for the whole run keeps Xvfb from resetting between
-// the programs; retries ride out a reset under way.
-Display *holdDisplay() {
-  static Display *held = nullptr;
-  for (int attempt = 0; !held && attempt < 100; attempt++)
-    if (!(held = XOpenDisplay(nullptr)))
-      usleep(50000);
-  return held;
-}
-
 // Runs a shell command and returns its standard output.
 std::string run(const std::string &command) {
   std::string out;
@@ -56,7 +46,6 @@ struct IntroRun : ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
-    ASSERT_NE(holdDisplay(), nullptr);
     lock = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
@@ -104,26 +93,18 @@ struct IntroRun : ::testing::Test {
     int status = waitForExit(sent - started + 5.0);
     ASSERT_NE(status, -1) << "still running 5 s later";
     EXPECT_LT(now() - started, 13.0);
-    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   }
 };
 
 TEST_F(IntroRun, EndsByItselfAfterFourteenSecondsWhateverTheMouseDoes) {
   // Motion, all three buttons, another key, and an Escape release alone.
   run("xdotool mousemove 600 300 click 1 click 2 click 3 mousemove 10 10 mousedown 1 "
-      "mousemove 900 500 mouseup 1 key a keyup Escape 2>/dev/null");
-  for (int i = 0; i < 20; i++)
-    run("xdotool mousemove_relative 7 3 2>/dev/null");
-  sleep(2);
-  EXPECT_EQ(waitForExit(5.0), -1) << "ended early";
-  int status = waitForExit(40.0);
-  double elapsed = now() - started;
-  ASSERT_NE(status, -1) << "still running after 40 s";
-  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_GE(elapsed, 14.0);
-  EXPECT_LT(elapsed, 30.0); // start-up and the last frame on a loaded machine
+      "mousemove 900 500 mouseup 1 mousemove_relative 7 3 key a keyup Escape 2>/dev/null");
+  int status = waitForExit(30.0); // start-up and the last frame on a loaded machine
+  EXPECT_GE(now() - started, 14.0) << "ended early";
+  ASSERT_NE(status, -1) << "still running after 30 s";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST_F(IntroRun, EscapeKeyDownEndsItAtOnce) {
@@ -133,7 +114,8 @@ TEST_F(IntroRun, EscapeKeyDownEndsItAtOnce) {
 }
 
 TEST_F(IntroRun, CloseRequestFromTheWindowSystemEndsIt) {
-  Display *display = holdDisplay();
+  Display *display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
   XEvent close_request = {};
   close_request.xclient.type = ClientMessage;
   close_request.xclient.window = window;
@@ -145,6 +127,7 @@ TEST_F(IntroRun, CloseRequestFromTheWindowSystemEndsIt) {
   XSendEvent(display, window, False, NoEventMask, &close_request);
   XFlush(display);
   expectEndsAtOnce(requested);
+  XCloseDisplay(display);
 }
 
 } // namespace
