@@ -37,7 +37,8 @@ TEST(KrotoolTest, UsageErrorsAndHelp) {
   EXPECT_NE(unknown.out.find("unknown command"), std::string::npos);
   ToolRun help = krotool("--help");
   EXPECT_EQ(help.status, 0);
-  for (const char *name : {"mesh-src", "ase-info", "bmp-resize", "png-info", "font-build", "font-info"}) {
+  for (const char *name :
+       {"mesh-src", "ase-info", "bmp-resize", "png-info", "font-build", "font-info"}) {
     SCOPED_TRACE(name);
     EXPECT_NE(help.out.find(name), std::string::npos);
     ToolRun sub = krotool(std::string(name) + " --help");

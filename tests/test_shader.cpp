@@ -36,7 +36,9 @@ bool isEmpty(const kroShader &s) {
   return memcmp(&s, &zero, sizeof s) == 0;
 }
 
-std::string vertexSource(const kroShader &s) { return std::string(s.vertex_source, s.vertex_length); }
+std::string vertexSource(const kroShader &s) {
+  return std::string(s.vertex_source, s.vertex_length);
+}
 
 struct ShaderTest : kroTestFailureFixture {
   void SetUp() override {
@@ -103,7 +105,7 @@ TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   kroCreateShaderVF(&s, kVertexText, kOtherFragmentText);
   EXPECT_TRUE(linked(s.program));
   EXPECT_NE(s.program, first_program);
-  EXPECT_FALSE(glIsShader(first_vertex)); // detached and deleted
+  EXPECT_FALSE(glIsShader(first_vertex));  // detached and deleted
   EXPECT_TRUE(glIsProgram(first_program)); // the old program object stays
   EXPECT_STREQ(s.fragment_source, kOtherFragmentText);
 
