@@ -29,4 +29,8 @@ static void BM_LoadShaderFile(benchmark::State &state) {
   state.SetBytesProcessed((int64_t)state.iterations() * length);
   remove(path.c_str());
 }
-BENCHMARK(BM_LoadShaderFile)->Arg(64 << 10)->Arg(256 << 10)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoadShaderFile)
+    ->Arg(64 << 10)
+    ->Arg(256 << 10)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMicrosecond);

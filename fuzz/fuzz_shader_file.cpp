@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   kroShader shader = {};
   kroLoadVertexShaderFromFile(&shader, path, macros.c_str());
   kroLoadFragmentShaderFromFile(&shader, path, nullptr);
-  if (shader.vertex_length < (int)strlen(macros.c_str()) || (shader.fragment_length != 0 && !shader.fragment_source))
+  if (shader.vertex_length < (int)strlen(macros.c_str()) ||
+      (shader.fragment_length != 0 && !shader.fragment_source))
     abort();
   free(shader.vertex_source);
   free(shader.fragment_source);

@@ -33,16 +33,16 @@ extern kroErrorFuncType kroErrorFunc; /* called after every failure message; nul
 extern uint32_t KRO_TRUE_MASK[32];    /* entry i: only bit i set; zero until kroSetBitMasks */
 extern uint32_t KRO_FALSE_MASK[32];   /* entry i: every bit but bit i; zero until kroSetBitMasks */
 
-void kroSetErrorFunc(kroErrorFuncType func);              // Set the error hook; null removes it
-void kroSetBitMasks(void);                                // Fill KRO_TRUE_MASK and KRO_FALSE_MASK
-uint8_t kroGetBit(uint32_t value, int8_t bit);            // 1 when bit `bit` (0..31) of value is set
-uint32_t kroSetBitTrue(uint32_t value, int8_t bit);       // value with bit `bit` set
-uint32_t kroSetBitFalse(uint32_t value, int8_t bit);      // value with bit `bit` cleared
-uint8_t kroGet0thByte(uint32_t value);                    // Least significant byte
-uint8_t kroGet1stByte(uint32_t value);                    // Bits 8..15
-uint8_t kroGet2ndByte(uint32_t value);                    // Bits 16..23
-uint8_t kroGet3rdByte(uint32_t value);                    // Most significant byte
-char *kroStringAfterLastDot(char *text);                  // Pointer at the last '.', or null
+void kroSetErrorFunc(kroErrorFuncType func);         // Set the error hook; null removes it
+void kroSetBitMasks(void);                           // Fill KRO_TRUE_MASK and KRO_FALSE_MASK
+uint8_t kroGetBit(uint32_t value, int8_t bit);       // 1 when bit `bit` (0..31) of value is set
+uint32_t kroSetBitTrue(uint32_t value, int8_t bit);  // value with bit `bit` set
+uint32_t kroSetBitFalse(uint32_t value, int8_t bit); // value with bit `bit` cleared
+uint8_t kroGet0thByte(uint32_t value);               // Least significant byte
+uint8_t kroGet1stByte(uint32_t value);               // Bits 8..15
+uint8_t kroGet2ndByte(uint32_t value);               // Bits 16..23
+uint8_t kroGet3rdByte(uint32_t value);               // Most significant byte
+char *kroStringAfterLastDot(char *text);             // Pointer at the last '.', or null
 
 /* ------------------------------------------------------------------------ */
 /* Object geometry: growable triangle arrays (kro_object.cpp)               */
@@ -63,24 +63,27 @@ enum {
 void kroIncreaseObject(kroObject *object, int count, int added);    // Grow by `added` 9-float rows
 void kroIncreaseTexCoords(kroObject *object, int count, int added); // Grow by `added` 6-float rows
 void kroIncreaseCoords(kroObject *object, int count, int added);    // Grow by `added` 3-float rows
-kroObject kroCopyObject(kroObject object, uint32_t count);          // Independent copy, 9-float rows
-kroObject kroCopyTexCoords(kroObject object, uint32_t count);       // Independent copy, 6-float rows
-kroObject kroCopyRealNormals(kroObject object, uint32_t count);     // Independent copy, 3-float rows
-void kroDestroyObject(kroObject *object, int count);                // Release rows and handle; null it
+kroObject kroCopyObject(kroObject object, uint32_t count);      // Independent copy, 9-float rows
+kroObject kroCopyTexCoords(kroObject object, uint32_t count);   // Independent copy, 6-float rows
+kroObject kroCopyRealNormals(kroObject object, uint32_t count); // Independent copy, 3-float rows
+void kroDestroyObject(kroObject *object, int count);            // Release rows and handle; null it
 
 /* ------------------------------------------------------------------------ */
 /* Transforms and camera (kro_transform.cpp)                                 */
 /* ------------------------------------------------------------------------ */
 
 /* Vectors are 3 floats; matrices 9 floats in row order, multiplying column vectors. */
-void kroScale1Object(kroObject object, uint32_t count, float f);                    // Every float * f
-void kroScaleObject(kroObject object, uint32_t count, float sx, float sy, float sz); // Per-axis scale
-void kroScalevObject(kroObject object, uint32_t count, const float *s);             // Scale by vector
+void kroScale1Object(kroObject object, uint32_t count, float f); // Every float * f
+void kroScaleObject(kroObject object, uint32_t count, float sx, float sy,
+                    float sz);                                          // Per-axis scale
+void kroScalevObject(kroObject object, uint32_t count, const float *s); // Scale by vector
 void kroTranslateObject(kroObject object, uint32_t count, float dx, float dy, float dz); // Move
-void kroTranslatevObject(kroObject object, uint32_t count, const float *d);          // Move by vector
-void kroApply3x3MatrixToVector(const float *matrix, float *vector);                  // v = M v
-void kroCreateRotationMatrixFromNormalizedAxis(float *matrix, const float *axis, float angle); // radians, right-handed
-void kroPerspectiveOGL(float angle, float aspect, float near_distance, float far_distance); // angle: degrees, axis to top edge
+void kroTranslatevObject(kroObject object, uint32_t count, const float *d); // Move by vector
+void kroApply3x3MatrixToVector(const float *matrix, float *vector);         // v = M v
+void kroCreateRotationMatrixFromNormalizedAxis(float *matrix, const float *axis,
+                                               float angle); // radians, right-handed
+void kroPerspectiveOGL(float angle, float aspect, float near_distance,
+                       float far_distance); // angle: degrees, axis to top edge
 
 /* ------------------------------------------------------------------------ */
 /* Shader programs (kro_shader.cpp)                                          */
@@ -101,44 +104,54 @@ typedef struct kroShader {
 
 enum { KRO_SHADER_SLOTS = 512, KRO_POST_PROCESS_SLOTS = 4 };
 
-extern kroShader KRO_SHADER[KRO_SHADER_SLOTS];                  /* slots 0, 1, 64, 128 fixed */
+extern kroShader KRO_SHADER[KRO_SHADER_SLOTS];                    /* slots 0, 1, 64, 128 fixed */
 extern kroShader KRO_POST_PROCESS_SHADER[KRO_POST_PROCESS_SLOTS]; /* entry 0 filled by kroInit */
 extern int kroCurrentShader;            /* KRO_SHADER index used by the lit drawing */
 extern int kroCurrentPostProcessShader; /* KRO_POST_PROCESS_SHADER index */
 
-void kroLoadVertexShader(kroShader *shader, const char *text);   // Copy a text into the vertex source
-void kroLoadFragmentShader(kroShader *shader, const char *text); // Copy a text into the fragment source
+void kroLoadVertexShader(kroShader *shader, const char *text); // Copy a text into the vertex source
+void kroLoadFragmentShader(kroShader *shader,
+                           const char *text);    // Copy a text into the fragment source
 void kroIncreaseVertexGLSL(kroShader *shader);   // Grow the vertex source by one (unfilled) byte
 void kroIncreaseFragmentGLSL(kroShader *shader); // Grow the fragment source by one (unfilled) byte
-void kroLoadVertexShaderFromFile(kroShader *shader, const char *path, const char *macros);   // Append a file
-void kroLoadFragmentShaderFromFile(kroShader *shader, const char *path, const char *macros); // Append a file
-void kroCreateShaderFromFileVF(kroShader *shader, const char *vertex_path, const char *fragment_path); // Build from files
-void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_path,
-                                         const char *fragment_path, const char *vertex_macros,
-                                         const char *fragment_macros); // Build from files after macros
-void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *fragment_text); // Rebuild from texts
-void kroDestroyShader(kroShader *shader);          // Delete stages, release sources (program kept)
-void kroLoadShaders(void);                         // Fill the fixed KRO_SHADER slots from sh/ish
+void kroLoadVertexShaderFromFile(kroShader *shader, const char *path,
+                                 const char *macros); // Append a file
+void kroLoadFragmentShaderFromFile(kroShader *shader, const char *path,
+                                   const char *macros); // Append a file
+void kroCreateShaderFromFileVF(kroShader *shader, const char *vertex_path,
+                               const char *fragment_path); // Build from files
+void kroCreateShaderFromFileWithMacrosVF(
+    kroShader *shader, const char *vertex_path, const char *fragment_path,
+    const char *vertex_macros,
+    const char *fragment_macros); // Build from files after macros
+void kroCreateShaderVF(kroShader *shader, const char *vertex_text,
+                       const char *fragment_text);  // Rebuild from texts
+void kroDestroyShader(kroShader *shader);           // Delete stages, release sources (program kept)
+void kroLoadShaders(void);                          // Fill the fixed KRO_SHADER slots from sh/ish
 void kroLoadPostProcessShaders(int resx, int resy); // Fill post-processing entry 0 from sh/psh
-void kroDestroyShaders(void);                      // kroDestroyShader on all 512 slots
+void kroDestroyShaders(void);                       // kroDestroyShader on all 512 slots
 
 /* ------------------------------------------------------------------------ */
 /* Immediate-mode object drawing (kro_draw.cpp)                              */
 /* ------------------------------------------------------------------------ */
 
-/* One glBegin(GL_TRIANGLES)..glEnd per call; colour arrays are 9-float rows (r, g, b per vertex). */
-void kroDrawObject(kroObject positions, uint32_t count);                        // Vertices only
+/* One glBegin(GL_TRIANGLES)..glEnd per call; colour arrays are 9-float rows (r, g, b per vertex).
+ */
+void kroDrawObject(kroObject positions, uint32_t count);                            // Vertices only
 void kroDrawColorObject(const float *color, kroObject positions, uint32_t count);   // One colour
 void kroDrawNormalObject(const float *normal, kroObject positions, uint32_t count); // One normal
 void kroDrawColorNormalObject(const float *color, const float *normal, kroObject positions,
-                              uint32_t count);                                  // One colour and normal
-void kroDrawColorsObject(kroObject colors, kroObject positions, uint32_t count);    // Per-vertex colours
-void kroDrawNormalsObject(kroObject normals, kroObject positions, uint32_t count);  // Per-vertex normals
+                              uint32_t count); // One colour and normal
+void kroDrawColorsObject(kroObject colors, kroObject positions,
+                         uint32_t count); // Per-vertex colours
+void kroDrawNormalsObject(kroObject normals, kroObject positions,
+                          uint32_t count); // Per-vertex normals
 void kroDrawColorsNormalsObject(kroObject colors, kroObject normals, kroObject positions,
-                                uint32_t count);                                // Both per vertex
+                                uint32_t count); // Both per vertex
 void kroDrawLightMaterialNormalsObject(const void *reserved0, const void *reserved1,
                                        const void *reserved2, kroObject normals,
-                                       kroObject positions, uint32_t count); // Fixed two-light set-up, current shader
+                                       kroObject positions,
+                                       uint32_t count); // Fixed two-light set-up, current shader
 
 /* ------------------------------------------------------------------------ */
 /* Engine lifecycle (kro_init.cpp)                                           */
@@ -230,28 +243,33 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
  * rows unpadded (the engine's own files, told apart by their exact size) or
  * padded to 4 bytes (ordinary files). Anything else is refused. */
 enum {
-  KRO_BMP_HEADER_BYTES = 54,                /* file header and information header */
-  KRO_BMP_MAX_PIXELS = 0x7FFFFFFF / 4       /* width x height: 4-byte buffer fits in 31 bits */
+  KRO_BMP_HEADER_BYTES = 54,          /* file header and information header */
+  KRO_BMP_MAX_PIXELS = 0x7FFFFFFF / 4 /* width x height: 4-byte buffer fits in 31 bits */
 };
 
 /* Why kroDecodeBMP refused a file (KRO_BMP_OK: it did not). */
 typedef enum kroBMPStatus {
   KRO_BMP_OK = 0,
-  KRO_BMP_CANNOT_OPEN,   /* missing or unreadable file */
-  KRO_BMP_NO_MEMORY,     /* the pixel buffer could not be allocated */
-  KRO_BMP_NOT_BMP,       /* no "BM" signature, or the header is cut short */
-  KRO_BMP_BAD_HEADER,    /* information header or pixel data offset out of range */
-  KRO_BMP_NOT_24_BIT,    /* bits per pixel other than 24 */
-  KRO_BMP_COMPRESSED,    /* compression other than none */
-  KRO_BMP_BAD_SIZE,      /* zero, negative or absurd width or height */
-  KRO_BMP_TRUNCATED      /* fewer pixel bytes than the size needs */
+  KRO_BMP_CANNOT_OPEN, /* missing or unreadable file */
+  KRO_BMP_NO_MEMORY,   /* the pixel buffer could not be allocated */
+  KRO_BMP_NOT_BMP,     /* no "BM" signature, or the header is cut short */
+  KRO_BMP_BAD_HEADER,  /* information header or pixel data offset out of range */
+  KRO_BMP_NOT_24_BIT,  /* bits per pixel other than 24 */
+  KRO_BMP_COMPRESSED,  /* compression other than none */
+  KRO_BMP_BAD_SIZE,    /* zero, negative or absurd width or height */
+  KRO_BMP_TRUNCATED    /* fewer pixel bytes than the size needs */
 } kroBMPStatus;
 
-uint8_t *kroDecodeBMP(const char *path, int32_t *size, kroBMPStatus *status); // Read a 24-bit BMP without reporting; null and a status on refusal
-const char *kroBMPStatusText(kroBMPStatus status);                          // Short English reason for a status
-uint8_t *kroLoadBMP(const char *path, int32_t *size);                       // Read a 24-bit BMP; size gets width, height; null on failure
-int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size); // Write a 24-bit unpadded BMP; fclose result, EOF on failure
-uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size, const int32_t *new_size); // Box-filter resample into a new buffer
+uint8_t *kroDecodeBMP(
+    const char *path, int32_t *size,
+    kroBMPStatus *status); // Read a 24-bit BMP without reporting; null and a status on refusal
+const char *kroBMPStatusText(kroBMPStatus status); // Short English reason for a status
+uint8_t *kroLoadBMP(const char *path,
+                    int32_t *size); // Read a 24-bit BMP; size gets width, height; null on failure
+int kroExportBMP(const char *path, const uint8_t *pixels,
+                 const int32_t *size); // Write a 24-bit unpadded BMP; fclose result, EOF on failure
+uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size,
+                         const int32_t *new_size); // Box-filter resample into a new buffer
 
 /* ------------------------------------------------------------------------ */
 /* PNG reader (kro_png.cpp)                                                  */
@@ -274,8 +292,12 @@ typedef struct kroPNGInfo {
   uint32_t data_bytes;  /* their payloads together, bytes */
 } kroPNGInfo;
 
-int kroLoadPNGInfo(const char *path, kroPNGInfo *info);   // Walk a PNG's chunks, fill info; 0 on success, -1 after a report
-uint8_t *kroLoadPNG(const char *path, int32_t *size);     // Image data of a PNG in a KRO_PNG_BUFFER_BYTES buffer (rest zero); null on failure
+int kroLoadPNGInfo(
+    const char *path,
+    kroPNGInfo *info); // Walk a PNG's chunks, fill info; 0 on success, -1 after a report
+uint8_t *kroLoadPNG(const char *path,
+                    int32_t *size); // Image data of a PNG in a KRO_PNG_BUFFER_BYTES buffer (rest
+                                    // zero); null on failure
 
 /* ------------------------------------------------------------------------ */
 /* Heightmaps (kro_heightmap.cpp)                                            */
@@ -288,14 +310,17 @@ uint8_t *kroLoadPNG(const char *path, int32_t *size);     // Image data of a PNG
  * picture width, [1] Z extent of its height, [2] Y rise for a byte of 255. */
 float ***kroLoadHightmapFromBMP(const char *path, const float *offset, const float *scale,
                                 int32_t *size); // Point grid from a 24-bit BMP; null on failure
-float ***kroLoadHightmapAndNormalsFromBMP(const char *path, const float *offset,
-                                          const float *scale, int32_t *size,
-                                          float ****normals); // Points, and unit normals (up for positive scales) from neighbouring heights
-void kroLoadHightmapFromBitmap(void);                         // Reserved: has no effect
-void kroDestroyHightmap(float ****grid, const int32_t *size); // Release a point or normals grid; null the handle
-void kroDrawHightmap(float ***grid, const int32_t *size);     // Two triangles per cell, GL_TRIANGLES
-void kroDrawHightmapWithNormals(float ***grid, const int32_t *size,
-                                float ***normals); // As kroDrawHightmap, one normal ([x+1][y+1]) per cell
+float ***kroLoadHightmapAndNormalsFromBMP(
+    const char *path, const float *offset, const float *scale, int32_t *size,
+    float ***
+        *normals); // Points, and unit normals (up for positive scales) from neighbouring heights
+void kroLoadHightmapFromBitmap(void); // Reserved: has no effect
+void kroDestroyHightmap(float ****grid,
+                        const int32_t *size); // Release a point or normals grid; null the handle
+void kroDrawHightmap(float ***grid, const int32_t *size); // Two triangles per cell, GL_TRIANGLES
+void kroDrawHightmapWithNormals(
+    float ***grid, const int32_t *size,
+    float ***normals); // As kroDrawHightmap, one normal ([x+1][y+1]) per cell
 
 /* ------------------------------------------------------------------------ */
 /* Bitmap fonts, KROF (kro_font.cpp)                                         */
@@ -308,9 +333,9 @@ void kroDrawHightmapWithNormals(float ***grid, const int32_t *size,
  * a multiple of 8. The bit masks must be set (kroSetBitMasks) before use. */
 enum {
   KRO_KROF_HEADER_BYTES = 12,
-  KRO_KROF_MAX_GLYPHS = 256,                 /* one per character code */
-  KRO_KROF_MAX_GLYPH_PIXELS = 4096 * 4096,   /* w x h of a glyph */
-  KRO_KROF_MAX_NAME = 4096                   /* picture names, terminator included */
+  KRO_KROF_MAX_GLYPHS = 256,               /* one per character code */
+  KRO_KROF_MAX_GLYPH_PIXELS = 4096 * 4096, /* w x h of a glyph */
+  KRO_KROF_MAX_NAME = 4096                 /* picture names, terminator included */
 };
 
 typedef struct kroFont {
@@ -330,14 +355,17 @@ typedef struct kroFontFile {
 
 int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path,
                   uint8_t threshold); // Build a font from dir/<code>.bmp; glyph count, 0 on failure
-int kroReadKROF(const char *path, kroFontFile *file); // Read and check a KROF file (no GL); 0, or -1 after a report
-void kroFreeKROF(kroFontFile *file);                  // Release what kroReadKROF gave
+int kroReadKROF(const char *path,
+                kroFontFile *file);  // Read and check a KROF file (no GL); 0, or -1 after a report
+void kroFreeKROF(kroFontFile *file); // Release what kroReadKROF gave
 int kroLoadKROF(const char *path, kroFont *font, const float *colour0, const float *colour1,
-                const int32_t *texture_size); // One texture per glyph (colours 0..255); 0, or non-zero with an empty font
-void kroDestroyKROF(kroFont *font);           // Delete the textures, release the array, empty the font
+                const int32_t *texture_size); // One texture per glyph (colours 0..255); 0, or
+                                              // non-zero with an empty font
+void kroDestroyKROF(kroFont *font); // Delete the textures, release the array, empty the font
 int32_t kroGetFontID(uint8_t code, const kroFont *font); // Glyph number of code, or -1
-void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0,
-                 const float *corner1); // Textured quad, corner0 lower left; nothing for a code without glyph
+void kroDrawFont(
+    uint8_t code, const kroFont *font, const float *corner0,
+    const float *corner1); // Textured quad, corner0 lower left; nothing for a code without glyph
 
 /* ------------------------------------------------------------------------ */
 /* Framebuffer objects (kro_fbo.cpp)                                         */
@@ -357,10 +385,12 @@ typedef struct kroFrameBufferObject {
   int32_t mode;         /* the mode given at creation; 0 once destroyed */
 } kroFrameBufferObject;
 
-int32_t kroCreateFrameBufferObject(kroFrameBufferObject *fbo, const int32_t *size,
-                                   const kroFrameBufferObject *shared,
-                                   int32_t mode); // 0 complete; +1 incomplete after colour, +2 after depth; -1 on failure
-void kroUseFrameBufferObject(const kroFrameBufferObject *fbo); // Viewport to its size, unbind texture, bind it
-void kroDestroyFrameBufferObject(kroFrameBufferObject *fbo, int owned); // owned: 1 colour, 2 depth, 3 both
+int32_t kroCreateFrameBufferObject(
+    kroFrameBufferObject *fbo, const int32_t *size, const kroFrameBufferObject *shared,
+    int32_t mode); // 0 complete; +1 incomplete after colour, +2 after depth; -1 on failure
+void kroUseFrameBufferObject(
+    const kroFrameBufferObject *fbo); // Viewport to its size, unbind texture, bind it
+void kroDestroyFrameBufferObject(kroFrameBufferObject *fbo,
+                                 int owned); // owned: 1 colour, 2 depth, 3 both
 
 #endif /* KRO_H */

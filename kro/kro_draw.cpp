@@ -99,4 +99,3 @@ void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *,
   glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 0.0f);
   glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 0.0f);
 }
-

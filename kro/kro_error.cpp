@@ -53,7 +53,9 @@ void kroFail(const char *format, ...) {
     kroErrorFunc();
 }
 
-void kroSetErrorFunc(kroErrorFuncType func) { kroErrorFunc = func; }
+void kroSetErrorFunc(kroErrorFuncType func) {
+  kroErrorFunc = func;
+}
 
 void kroSetBitMasks(void) {
   for (int i = 0; i < 32; i++) {
@@ -67,13 +69,25 @@ uint8_t kroGetBit(uint32_t value, int8_t bit) {
   return (value | KRO_TRUE_MASK[bit]) == value ? 1 : 0;
 }
 
-uint32_t kroSetBitTrue(uint32_t value, int8_t bit) { return value | KRO_TRUE_MASK[bit]; }
-uint32_t kroSetBitFalse(uint32_t value, int8_t bit) { return value & KRO_FALSE_MASK[bit]; }
+uint32_t kroSetBitTrue(uint32_t value, int8_t bit) {
+  return value | KRO_TRUE_MASK[bit];
+}
+uint32_t kroSetBitFalse(uint32_t value, int8_t bit) {
+  return value & KRO_FALSE_MASK[bit];
+}
 
-uint8_t kroGet0thByte(uint32_t value) { return (uint8_t)(value & 0xFF); }
-uint8_t kroGet1stByte(uint32_t value) { return (uint8_t)((value >> 8) & 0xFF); }
-uint8_t kroGet2ndByte(uint32_t value) { return (uint8_t)((value >> 16) & 0xFF); }
-uint8_t kroGet3rdByte(uint32_t value) { return (uint8_t)((value >> 24) & 0xFF); }
+uint8_t kroGet0thByte(uint32_t value) {
+  return (uint8_t)(value & 0xFF);
+}
+uint8_t kroGet1stByte(uint32_t value) {
+  return (uint8_t)((value >> 8) & 0xFF);
+}
+uint8_t kroGet2ndByte(uint32_t value) {
+  return (uint8_t)((value >> 16) & 0xFF);
+}
+uint8_t kroGet3rdByte(uint32_t value) {
+  return (uint8_t)((value >> 24) & 0xFF);
+}
 
 char *kroStringAfterLastDot(char *text) {
   char *last_dot = nullptr;

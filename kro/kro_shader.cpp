@@ -17,8 +17,8 @@ int kroCurrentShader = 0;
 int kroCurrentPostProcessShader = 0;
 
 enum {
-  KRO_MACRO_TEXT_SIZE = 257,       /* the post-processing prelude, terminator included */
-  KRO_FILE_READ_START = 4096       /* first capacity of a file read; doubles as needed */
+  KRO_MACRO_TEXT_SIZE = 257, /* the post-processing prelude, terminator included */
+  KRO_FILE_READ_START = 4096 /* first capacity of a file read; doubles as needed */
 };
 
 /* The fields and messages of one stage, so that both stages share one code path. */
@@ -97,8 +97,12 @@ static void kroGrowSourceByOne(const kroStage &stage) {
   *stage.length += 1;
 }
 
-void kroIncreaseVertexGLSL(kroShader *shader) { kroGrowSourceByOne(kroVertexStage(shader)); }
-void kroIncreaseFragmentGLSL(kroShader *shader) { kroGrowSourceByOne(kroFragmentStage(shader)); }
+void kroIncreaseVertexGLSL(kroShader *shader) {
+  kroGrowSourceByOne(kroVertexStage(shader));
+}
+void kroIncreaseFragmentGLSL(kroShader *shader) {
+  kroGrowSourceByOne(kroFragmentStage(shader));
+}
 
 /* Reads all of `file` after the `held` bytes already in *buffer (capacity
  * *capacity), doubling the buffer as needed: linear in the file's size. */
@@ -281,8 +285,8 @@ void kroLoadShaders(void) {
 void kroLoadPostProcessShaders(int resx, int resy) {
   char macros[KRO_MACRO_TEXT_SIZE];
   snprintf(macros, sizeof macros, "#define CANVAS_RESX %d\n#define CANVAS_RESY %d\n", resx, resy);
-  kroCreateShaderFromFileWithMacrosVF(&KRO_POST_PROCESS_SHADER[0], "sh/psh/b.vert",
-                                      "sh/psh/b.frag", macros, macros);
+  kroCreateShaderFromFileWithMacrosVF(&KRO_POST_PROCESS_SHADER[0], "sh/psh/b.vert", "sh/psh/b.frag",
+                                      macros, macros);
 }
 
 void kroDestroyShaders(void) {

@@ -10,7 +10,9 @@
 
 int kroTestHookCalls = 0;
 
-void kroTestCountingHook(void) { kroTestHookCalls++; }
+void kroTestCountingHook(void) {
+  kroTestHookCalls++;
+}
 
 void kroTestUseCountingHook(void) {
   kroTestHookCalls = 0;
