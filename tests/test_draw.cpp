@@ -63,18 +63,19 @@ void expectPositions(const std::vector<FeedbackVertex> &got, kroObject op) {
   }
 }
 
+// Directional white diffuse light along +z, everything else black.
 void lightAlongZ() {
   const GLfloat direction[4] = {0, 0, 1, 0}, white[4] = {1, 1, 1, 1}, black[4] = {0, 0, 0, 1};
   glEnable(GL_LIGHTING);
   glEnable(GL_LIGHT0);
   glLightfv(GL_LIGHT0, GL_POSITION, direction);
   glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
-  glLightfv(GL_LIGHT0, GL_AMBIENT, black);
-  glLightfv(GL_LIGHT0, GL_SPECULAR, black);
-  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
   glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
-  glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, black);
-  glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, black);
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
+  for (GLenum black_term : {GL_AMBIENT, GL_SPECULAR}) {
+    glLightfv(GL_LIGHT0, black_term, black);
+    glMaterialfv(GL_FRONT_AND_BACK, black_term, black);
+  }
   glMaterialfv(GL_FRONT_AND_BACK, GL_EMISSION, black);
 }
 

@@ -1,7 +1,6 @@
 // Shader records: exact bytes of file-loaded sources, building and rebuilding
 // programs, the engine's fixed shader set, and every failure path.
 #include "gl_context.h"
-#include "kro_internal.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -10,18 +9,17 @@ namespace {
 
 const char *kVertexText = "void main(){gl_Position=gl_ModelViewProjectionMatrix*gl_Vertex;}";
 const char *kFragmentText = "void main(){gl_FragColor=vec4(1.0,0.5,0.0,1.0);}";
-const char *kOtherFragmentText = "void main(){gl_FragColor=vec4(0.0);}";
 
-bool compiled(GLhandleARB object) {
-  GLint status = 0;
-  glGetObjectParameterivARB(object, GL_OBJECT_COMPILE_STATUS_ARB, &status);
-  return status == GL_TRUE;
+bool status(GLhandleARB object, GLenum which) {
+  GLint value = 0;
+  glGetObjectParameterivARB(object, which, &value);
+  return value == GL_TRUE;
 }
-
 bool linked(GLhandleARB program) {
-  GLint status = 0;
-  glGetObjectParameterivARB(program, GL_OBJECT_LINK_STATUS_ARB, &status);
-  return status == GL_TRUE;
+  return status(program, GL_OBJECT_LINK_STATUS_ARB);
+}
+bool compiled(GLhandleARB shader) {
+  return status(shader, GL_OBJECT_COMPILE_STATUS_ARB);
 }
 
 std::string sourceOf(GLhandleARB object) {
@@ -52,38 +50,25 @@ struct ShaderTest : kroTestFailureFixture {
   }
 };
 
-TEST_F(ShaderTest, FileBytesFollowTheMacrosUnchanged) {
+TEST_F(ShaderTest, SourcesKeepEveryByte) {
   std::string body("uniform float a;\r\n\tvoid main()\r\n{\t}\n\0\x80\xff", 40);
-  std::string path = kroTestTempPath("bytes.vert");
+  std::string path = kroTestTempPath("bytes.vert"), empty = kroTestTempPath("empty.frag");
   kroTestWriteFile(path, body);
-
+  kroTestWriteFile(empty, "");
   kroShader s = {};
   kroLoadVertexShaderFromFile(&s, path.c_str(), "#define A 1\n");
   EXPECT_EQ(vertexSource(s), "#define A 1\n" + body);
-  // Without macros the file is appended to what the record holds.
-  kroLoadVertexShaderFromFile(&s, path.c_str(), nullptr);
+  kroLoadVertexShaderFromFile(&s, path.c_str(), nullptr); // appended to what is held
   EXPECT_EQ(vertexSource(s), "#define A 1\n" + body + body);
-
-  kroLoadFragmentShaderFromFile(&s, path.c_str(), nullptr);
-  EXPECT_EQ(std::string(s.fragment_source, s.fragment_length), body);
-
-  std::string empty = kroTestTempPath("empty.frag");
-  kroTestWriteFile(empty, "");
-  kroShader e = {};
-  kroLoadFragmentShaderFromFile(&e, empty.c_str(), nullptr);
-  EXPECT_EQ(e.fragment_length, 0);
-  kroLoadVertexShaderFromFile(&e, empty.c_str(), "#define B\n");
-  EXPECT_EQ(vertexSource(e), "#define B\n");
-  EXPECT_EQ(kroTestHookCalls, 0);
+  kroLoadFragmentShaderFromFile(&s, empty.c_str(), nullptr);
+  EXPECT_EQ(s.fragment_length, 0);
   kroDestroyShader(&s);
-  kroDestroyShader(&e);
-}
+  kroLoadVertexShaderFromFile(&s, empty.c_str(), "#define B\n");
+  EXPECT_EQ(vertexSource(s), "#define B\n");
+  kroDestroyShader(&s);
 
-TEST_F(ShaderTest, GrowingByOneKeepsTheBytes) {
-  kroShader s = {};
   kroLoadVertexShader(&s, "abc");
-  EXPECT_EQ(s.vertex_length, 3);
-  EXPECT_EQ(s.vertex_source[3], '\0'); // the copy keeps its terminator
+  EXPECT_EQ(s.vertex_source[3], '\0'); // a text copy keeps its terminator, uncounted
   kroIncreaseVertexGLSL(&s);
   s.vertex_source[3] = 'd';
   EXPECT_EQ(vertexSource(s), "abcd");
@@ -91,47 +76,38 @@ TEST_F(ShaderTest, GrowingByOneKeepsTheBytes) {
   EXPECT_EQ(s.fragment_length, 1);
   kroDestroyShader(&s);
   EXPECT_TRUE(s.vertex_source == nullptr && s.vertex_length == 0 && s.fragment_length == 0);
+  EXPECT_EQ(kroTestHookCalls, 0);
 }
 
 TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   kroShader s = {};
   kroCreateShaderVF(&s, kVertexText, kFragmentText);
+  EXPECT_EQ(glGetError(),
+            (GLenum)GL_NO_ERROR); // the initial destroy of an empty record asks GL nothing
   EXPECT_EQ(s.vertex_length, (int)strlen(kVertexText));
   EXPECT_STREQ(s.fragment_source, kFragmentText);
-  ASSERT_TRUE(compiled(s.vertex_shader) && compiled(s.fragment_shader));
-  EXPECT_TRUE(linked(s.program));
+  EXPECT_TRUE(compiled(s.vertex_shader) && compiled(s.fragment_shader) && linked(s.program));
   GLhandleARB first_program = s.program, first_vertex = s.vertex_shader;
 
-  kroCreateShaderVF(&s, kVertexText, kOtherFragmentText);
+  kroCreateShaderVF(&s, kVertexText, "void main(){gl_FragColor=vec4(0.0);}");
   EXPECT_TRUE(linked(s.program));
   EXPECT_NE(s.program, first_program);
   EXPECT_FALSE(glIsShader(first_vertex));  // detached and deleted
   EXPECT_TRUE(glIsProgram(first_program)); // the old program object stays
-  EXPECT_STREQ(s.fragment_source, kOtherFragmentText);
 
-  // One stage only: linked alone; the other stage keeps the values the
-  // initial destroy left.
+  // One stage only: linked alone; the other keeps what the initial destroy left.
   GLhandleARB old_vertex = s.vertex_shader;
   kroCreateShaderVF(&s, nullptr, kFragmentText);
-  EXPECT_TRUE(linked(s.program));
-  EXPECT_EQ(s.vertex_source, nullptr);
-  EXPECT_EQ(s.vertex_shader, old_vertex);
   GLint attached = 0;
   glGetObjectParameterivARB(s.program, GL_OBJECT_ATTACHED_OBJECTS_ARB, &attached);
-  EXPECT_EQ(attached, 1);
+  EXPECT_TRUE(linked(s.program) && attached == 1);
+  EXPECT_TRUE(s.vertex_source == nullptr && s.vertex_shader == old_vertex);
   kroDestroyShader(&s);
 
   kroShader none = {};
   kroCreateShaderVF(&none, nullptr, nullptr);
+  kroCreateShaderFromFileVF(&none, nullptr, nullptr);
   EXPECT_TRUE(isEmpty(none));
-  // Destroying empty records asks GL for nothing, so it raises no GL error.
-  while (glGetError() != GL_NO_ERROR) {
-  }
-  kroShader fresh = {};
-  kroCreateShaderVF(&fresh, kVertexText, kFragmentText);
-  kroDestroyShader(&none);
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-  kroDestroyShader(&fresh);
 }
 
 TEST_F(ShaderTest, BuildFromFilesKeepsOnlyHandles) {
@@ -148,27 +124,18 @@ TEST_F(ShaderTest, BuildFromFilesKeepsOnlyHandles) {
   EXPECT_TRUE(s.vertex_length == 0 && s.fragment_length == 0);
   kroDestroyShader(&s);
   EXPECT_FALSE(glIsShader(s.vertex_shader));
-
-  kroShader none = {};
-  kroCreateShaderFromFileVF(&none, nullptr, nullptr);
-  EXPECT_TRUE(isEmpty(none));
 }
 
 TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   kroInit(1200, 600);
   EXPECT_EQ(kroErrorFunc, nullptr);
   EXPECT_EQ(kroTestHookCalls, 0); // every shader file was found
-  EXPECT_EQ(kroCurrentShader, 0);
-  EXPECT_EQ(kroCurrentPostProcessShader, 0);
+  EXPECT_TRUE(kroCurrentShader == 0 && kroCurrentPostProcessShader == 0);
   EXPECT_EQ(KRO_TRUE_MASK[31], 0x80000000u);
-
-  kroShader *fixed[] = {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
-                        &KRO_POST_PROCESS_SHADER[0]};
-  for (kroShader *s : fixed) {
+  for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
+                       &KRO_POST_PROCESS_SHADER[0]}) {
     SCOPED_TRACE(s - KRO_SHADER);
-    EXPECT_TRUE(compiled(s->vertex_shader));
-    EXPECT_TRUE(compiled(s->fragment_shader));
-    EXPECT_TRUE(linked(s->program));
+    EXPECT_TRUE(compiled(s->vertex_shader) && compiled(s->fragment_shader) && linked(s->program));
     EXPECT_EQ(s->vertex_source, nullptr);
   }
   std::string prelude = "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n";
@@ -181,37 +148,34 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   kroShader before = KRO_SHADER[64];
   kroDestroy();
   EXPECT_EQ(memcmp(&before, &KRO_SHADER[64], sizeof before), 0);
-
   GLhandleARB program = KRO_SHADER[0].program, vertex = KRO_SHADER[0].vertex_shader;
   kroDestroyShaders();
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR); // 508 empty slots ask GL nothing
   EXPECT_FALSE(glIsShader(vertex));
   EXPECT_TRUE(glIsProgram(program));
   EXPECT_TRUE(glIsShader(KRO_POST_PROCESS_SHADER[0].vertex_shader)); // not touched
 }
 
-TEST_F(ShaderTest, MissingFileLeavesTheRecordEmpty) {
+TEST_F(ShaderTest, FailuresReportAndLeaveNothingHalfBuilt) {
   std::string good = kroTestTempPath("good.vert");
   kroTestWriteFile(good, kVertexText);
   for (bool with_hook : {true, false}) {
     kroTestUseCountingHook();
     if (!with_hook)
       kroSetErrorFunc(nullptr);
-    kroShader s = {};
+    kroShader s = {}, t = {};
     testing::internal::CaptureStdout();
     kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr);
-    kroShader t = {};
     kroCreateShaderFromFileWithMacrosVF(&t, good.c_str(), "no/such.frag", "#define X\n",
                                         "#define Y\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Error in reading vertex shader from no/such.vert\n"
               "Error in reading fragmant shader from no/such.frag\n");
     EXPECT_EQ(kroTestHookCalls, with_hook ? 2 : 0);
-    EXPECT_TRUE(isEmpty(s));
-    EXPECT_TRUE(isEmpty(t));
+    EXPECT_TRUE(isEmpty(s) && isEmpty(t));
   }
-}
 
-TEST_F(ShaderTest, AllocationFailuresStopCleanly) {
+  kroTestUseCountingHook();
   kroShader s = {};
   kroLoadVertexShader(&s, "abc");
   char *held = s.vertex_source;
@@ -220,29 +184,31 @@ TEST_F(ShaderTest, AllocationFailuresStopCleanly) {
   kroIncreaseVertexGLSL(&s);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Error during allocating memory in kroIncreaseVertexGLSL(..)");
-  EXPECT_EQ(s.vertex_length, 3);
-  EXPECT_EQ(s.vertex_source, held);
+  EXPECT_TRUE(s.vertex_length == 3 && s.vertex_source == held);
   kroDestroyShader(&s);
 
-  std::string path = kroTestTempPath("alloc.frag");
-  kroTestWriteFile(path, kFragmentText);
-  for (int n = 1; n <= 2; n++) { // the macro copy, then the read buffer
+  kroTestWriteFile(good, kFragmentText);
+  struct {
+    int allocation;
+    const char *message;
+    bool from_text;
+  } cases[] = {{1, "Error during allocating memory in kroLoadFragmentShaderFromFile(..)",
+                false}, // macro copy
+               {2, "Error during allocating memory in kroLoadFragmentShaderFromFile(..)",
+                false}, // read buffer
+               {1, "Error during allocating memory in kroLoadVertexShader(..)", true}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.message + std::to_string(c.allocation));
     kroShader f = {};
     testing::internal::CaptureStdout();
-    kroFailAllocationAfter(n);
-    kroCreateShaderFromFileWithMacrosVF(&f, nullptr, path.c_str(), nullptr, "#define Z\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error during allocating memory in kroLoadFragmentShaderFromFile(..)");
+    kroFailAllocationAfter(c.allocation);
+    if (c.from_text)
+      kroCreateShaderVF(&f, kVertexText, kFragmentText);
+    else
+      kroCreateShaderFromFileWithMacrosVF(&f, nullptr, good.c_str(), nullptr, "#define Z\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
     EXPECT_TRUE(isEmpty(f));
   }
-
-  kroShader t = {};
-  testing::internal::CaptureStdout();
-  kroFailAllocationAfter(1);
-  kroCreateShaderVF(&t, kVertexText, kFragmentText);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Error during allocating memory in kroLoadVertexShader(..)");
-  EXPECT_TRUE(isEmpty(t));
   EXPECT_EQ(kroTestHookCalls, 4);
 }
 
