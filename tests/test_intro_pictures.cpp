@@ -1,6 +1,5 @@
-// What the intro shows at its real size: where the digits are and are not and
-// the nine glyphs of the word; shapes at their projected places, never exact
-// pixel values.
+// What the intro shows at its real size: where the digits are and are not and the nine
+// glyphs of the word; shapes at their projected places, never exact pixel values.
 #include "gl_context.h"
 #include "ZKintro.h"
 
@@ -24,7 +23,6 @@ struct Picture {
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     zkIntro(2.0f, seconds);
-    glReadBuffer(GL_BACK);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
   }
@@ -40,14 +38,10 @@ struct Picture {
   }
 };
 
-// Window column and row of a scene point through the intro's camera (40
-// degrees to the top plane, aspect 2).
-const auto px = [](double x, double z) {
-  return (int)lround((x / (-2 * z * tan(M_PI / 4.5)) + 1) * 600);
-};
-const auto py = [](double y, double z) {
-  return (int)lround((y / (-z * tan(M_PI / 4.5)) + 1) * 300);
-};
+// Window column and row of a scene point through the intro's camera (40 degrees, aspect 2).
+const double kTan40 = tan(M_PI / 4.5);
+const auto px = [](double x, double z) { return (int)lround((x / (-2 * z * kTan40) + 1) * 600); };
+const auto py = [](double y, double z) { return (int)lround((y / (-z * kTan40) + 1) * 300); };
 
 // The band of window rows where the glyphs are, with a margin.
 const int kWordBottom = py(-0.30, kLogoDepth) - 3, kWordTop = py(0.32, kLogoDepth) + 3;
@@ -61,8 +55,7 @@ TEST(IntroPictures, HalfASecondInOnlyTheWordShows) {
 
 TEST(IntroPictures, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
   Picture p(11.0f);
-  // Flyer i < 16 lands at (i * 0.3 - 2.25, 0.6), the others at
-  // ((i - 16) * 0.3 - 2.25, -0.6); a non-zero bit is a one.
+  // Flyer i lands at ((i % 16) * 0.3 - 2.25, i < 16 ? 0.6 : -0.6); a non-zero bit is a one.
   const int bits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
                         0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 1};
   for (int i = 0; i < 32; i++) {
@@ -70,8 +63,7 @@ TEST(IntroPictures, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
     double x = (i % 16) * 0.3 - 2.25, y = i < 16 ? 0.6 : -0.6;
     int cx = px(x, kDigitFront), cy = py(y, kDigitFront);
     int ty = py(y + 0.128, kDigitFront), by = py(y - 0.128, kDigitFront);
-    // Top and bottom of the outline are lit either way; the centre is the
-    // bar of a one or the hole of a zero.
+    // Outline top and bottom lit either way; the centre is a one's bar or a zero's hole.
     EXPECT_GT(p.litIn(cx - 2, ty - 2, cx + 3, ty + 3), 15) << "top";
     EXPECT_GT(p.litIn(cx - 2, by - 2, cx + 3, by + 3), 15) << "bottom";
     EXPECT_EQ(p.litIn(cx - 1, cy - 1, cx + 2, cy + 2), bits[i] ? 9 : 0) << "centre";
@@ -88,8 +80,7 @@ TEST(IntroPictures, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
   EXPECT_EQ(p.litIn(0, kWordTop, kWidth, row_bottom), 0);
   EXPECT_EQ(p.litIn(0, kHeight - row_bottom, kWidth, kWordBottom), 0);
 
-  // Each glyph shows around its x offset in the word, lifted into the logo
-  // plane; the space between two places is left to the letters.
+  // Each glyph shows around its x offset in the word, in the logo plane.
   const double offset[9] = {-2.1494, -1.8154, -1.4694, -0.8329, -0.1934,
                             0.4276,  0.9806,  1.551,   2.1369};
   for (int g = 0; g < 9; g++) {
