@@ -3,46 +3,64 @@
 #include "gl_context.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-struct FboTest : ::testing::Test {
+struct FboTest : kroTestFailureFixture {
   void SetUp() override {
     ASSERT_TRUE(kroTestOpenGL());
-    kroFailAllocationAfter(0);
-    kroTestUseCountingHook();
+    kroTestFailureFixture::SetUp();
   }
   void TearDown() override {
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    kroFailAllocationAfter(0);
-    kroSetErrorFunc(nullptr);
+    kroTestFailureFixture::TearDown();
   }
 };
 
-// What GL reports about one attachment of a framebuffer: its type or its object name.
-GLint attachment(GLuint frame_buffer, GLenum attachment,
-                 GLenum what = GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME_EXT) {
-  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, frame_buffer);
-  GLint value = -1;
-  glGetFramebufferAttachmentParameterivEXT(GL_FRAMEBUFFER_EXT, attachment, what, &value);
-  return value;
-}
-GLint colourName(const kroFrameBufferObject &f) {
-  return attachment(f.frame_buffer, GL_COLOR_ATTACHMENT0_EXT);
-}
-GLint depthName(const kroFrameBufferObject &f) {
-  return attachment(f.frame_buffer, GL_DEPTH_ATTACHMENT_EXT);
+using Names = std::pair<GLint, GLint>; // colour texture, depth renderbuffer
+
+// The names GL reports attached to a record's framebuffer (0: nothing attached).
+Names attached(const kroFrameBufferObject &f) {
+  Names names(-1, -1);
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, f.frame_buffer);
+  for (GLenum at : {GL_COLOR_ATTACHMENT0_EXT, GL_DEPTH_ATTACHMENT_EXT})
+    glGetFramebufferAttachmentParameterivEXT(
+        GL_FRAMEBUFFER_EXT, at, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME_EXT,
+        at == GL_DEPTH_ATTACHMENT_EXT ? &names.second : &names.first);
+  return names;
 }
 
-TEST_F(FboTest, ModeZeroMakesBothAttachmentsAndRendersIntoThem) {
-  kroFrameBufferObject fbo;
+// The names a record holds, 0 for a cell it has none of.
+Names held(const kroFrameBufferObject &f) {
+  return {f.color_buffer ? (GLint)*f.color_buffer : 0, f.depth_buffer ? (GLint)*f.depth_buffer : 0};
+}
+
+TEST_F(FboTest, EveryModeAttachesItsCellsModeZeroRendersAndOnlyOwnedCellsAreDeleted) {
+  kroFrameBufferObject fbo, borrower1, borrower3, depth_only, own, alone;
   int32_t size[2] = {256, 256};
   EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), 0);
-  EXPECT_EQ(fbo.mode, 0);
-  ASSERT_TRUE(fbo.color_buffer && fbo.depth_buffer);
-  EXPECT_EQ(colourName(fbo), (GLint)*fbo.color_buffer);
-  EXPECT_EQ(depthName(fbo), (GLint)*fbo.depth_buffer);
+  ASSERT_TRUE(fbo.mode == 0 && fbo.color_buffer && fbo.depth_buffer);
+  EXPECT_EQ(attached(fbo), held(fbo));
+  // Modes 1 and 3 borrow both cells; a borrowed attachment is checked like any other.
+  EXPECT_EQ(kroCreateFrameBufferObject(&borrower1, size, &fbo, 1), 0);
+  EXPECT_EQ(kroCreateFrameBufferObject(&borrower3, size, &fbo, 3), 0);
+  for (kroFrameBufferObject *b : {&borrower1, &borrower3}) {
+    EXPECT_TRUE(b->color_buffer == fbo.color_buffer && b->depth_buffer == fbo.depth_buffer);
+    EXPECT_NE(b->frame_buffer, fbo.frame_buffer);
+    EXPECT_EQ(attached(*b), held(fbo));
+  }
+  // Mode 2: depth only. With a record given, modes other than 0, 1 and 3 still make their own;
+  // mode 1 with nothing to borrow from makes both.
+  EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
+  EXPECT_EQ(kroCreateFrameBufferObject(&own, size, &depth_only, 5), 0);
+  EXPECT_EQ(kroCreateFrameBufferObject(&alone, size, nullptr, 1), 0);
+  ASSERT_TRUE(!depth_only.color_buffer && depth_only.depth_buffer && own.color_buffer &&
+              own.depth_buffer && own.depth_buffer != depth_only.depth_buffer &&
+              alone.color_buffer && alone.depth_buffer);
+  for (kroFrameBufferObject *f : {&depth_only, &own, &alone})
+    EXPECT_EQ(attached(*f), held(*f));
 
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   kroUseFrameBufferObject(&fbo);
@@ -59,67 +77,26 @@ TEST_F(FboTest, ModeZeroMakesBothAttachmentsAndRendersIntoThem) {
   glReadPixels(200, 200, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
   EXPECT_TRUE(pixel[0] == 0 && pixel[1] == 255);
 
-  GLuint colour = *fbo.color_buffer, depth = *fbo.depth_buffer, frame = fbo.frame_buffer;
+  GLuint colour = *fbo.color_buffer, depth = *fbo.depth_buffer, frame = borrower1.frame_buffer,
+         depth2 = *depth_only.depth_buffer;
+  kroDestroyFrameBufferObject(&borrower1, 0);
+  kroDestroyFrameBufferObject(&borrower3, 0);
+  EXPECT_FALSE(glIsFramebufferEXT(frame));
+  EXPECT_TRUE(glIsTexture(colour) && glIsRenderbufferEXT(depth)); // still the owner's
+  kroDestroyFrameBufferObject(&depth_only, 2);
+  kroDestroyFrameBufferObject(&own, 3);
+  kroDestroyFrameBufferObject(&alone, 3);
+  frame = fbo.frame_buffer;
   kroDestroyFrameBufferObject(&fbo, 3);
-  EXPECT_FALSE(glIsTexture(colour) || glIsRenderbufferEXT(depth) || glIsFramebufferEXT(frame));
+  EXPECT_FALSE(glIsTexture(colour) || glIsRenderbufferEXT(depth) || glIsFramebufferEXT(frame) ||
+               glIsRenderbufferEXT(depth2));
   EXPECT_EQ(fbo.mode, 0);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
-TEST_F(FboTest, BorrowingModesShareTheCellsAndReportComplete) {
-  kroFrameBufferObject owner, borrower1, borrower3;
-  int32_t size[2] = {64, 32};
-  ASSERT_EQ(kroCreateFrameBufferObject(&owner, size, nullptr, 0), 0);
-  // A borrowed attachment gets checked like any other: complete is 0.
-  EXPECT_EQ(kroCreateFrameBufferObject(&borrower1, size, &owner, 1), 0);
-  EXPECT_EQ(kroCreateFrameBufferObject(&borrower3, size, &owner, 3), 0);
-  for (kroFrameBufferObject *b : {&borrower1, &borrower3}) {
-    EXPECT_TRUE(b->color_buffer == owner.color_buffer && b->depth_buffer == owner.depth_buffer);
-    EXPECT_NE(b->frame_buffer, owner.frame_buffer);
-    EXPECT_EQ(colourName(*b), (GLint)*owner.color_buffer);
-    EXPECT_EQ(depthName(*b), (GLint)*owner.depth_buffer);
-  }
-  GLuint frame = borrower1.frame_buffer;
-  kroDestroyFrameBufferObject(&borrower1, 0);
-  kroDestroyFrameBufferObject(&borrower3, 0);
-  EXPECT_FALSE(glIsFramebufferEXT(frame));
-  EXPECT_TRUE(glIsTexture(*owner.color_buffer) && glIsRenderbufferEXT(*owner.depth_buffer));
-  kroDestroyFrameBufferObject(&owner, 3);
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-}
-
-TEST_F(FboTest, OtherModesWithAndWithoutShared) {
-  int32_t size[2] = {32, 32};
-  kroFrameBufferObject depth_only, own, alone;
-  EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
-  ASSERT_TRUE(depth_only.color_buffer == nullptr && depth_only.depth_buffer != nullptr);
-  EXPECT_EQ(attachment(depth_only.frame_buffer, GL_COLOR_ATTACHMENT0_EXT,
-                       GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE_EXT),
-            GL_NONE);
-  EXPECT_EQ(depthName(depth_only), (GLint)*depth_only.depth_buffer);
-  EXPECT_EQ(glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT), (GLenum)GL_FRAMEBUFFER_COMPLETE_EXT);
-  // With a record given, modes other than 0, 1 and 3 still make their own.
-  EXPECT_EQ(kroCreateFrameBufferObject(&own, size, &depth_only, 5), 0);
-  ASSERT_TRUE(own.color_buffer && own.depth_buffer != depth_only.depth_buffer);
-  EXPECT_EQ(colourName(own), (GLint)*own.color_buffer);
-  // Mode 1 with nothing to borrow from makes both.
-  EXPECT_EQ(kroCreateFrameBufferObject(&alone, size, nullptr, 1), 0);
-  ASSERT_TRUE(alone.color_buffer && alone.depth_buffer);
-  EXPECT_EQ(depthName(alone), (GLint)*alone.depth_buffer);
-
-  GLuint depth = *depth_only.depth_buffer;
-  kroDestroyFrameBufferObject(&depth_only, 2);
-  EXPECT_FALSE(glIsRenderbufferEXT(depth));
-  kroDestroyFrameBufferObject(&own, 3);
-  kroDestroyFrameBufferObject(&alone, 3);
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
 TEST_F(FboTest, IncompleteTargetsAndFailedCellAllocations) {
-  // Zero-sized images make both attachments incomplete; with only the depth buffer, colour was
-  // checked complete before it came.
+  // Zero-sized images: both attachments incomplete (3); with depth only, colour counts complete.
   kroFrameBufferObject empty, depth_only, fbo;
   int32_t nothing[2] = {0, 0}, size[2] = {16, 16};
   EXPECT_EQ(kroCreateFrameBufferObject(&empty, nothing, nullptr, 0), 3);
@@ -128,7 +105,6 @@ TEST_F(FboTest, IncompleteTargetsAndFailedCellAllocations) {
   EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, nothing, nullptr, 2), 2);
   kroDestroyFrameBufferObject(&depth_only, 2);
   glGetError();
-
   for (const char *cell : {"color_buffer", "depth_buffer"}) {
     kroFailAllocationAfter(cell[0] == 'c' ? 1 : 2);
     testing::internal::CaptureStdout();
