@@ -33,16 +33,26 @@ extern kroErrorFuncType kroErrorFunc; /* called after every failure message; nul
 extern uint32_t KRO_TRUE_MASK[32];    /* entry i: only bit i set; zero until kroSetBitMasks */
 extern uint32_t KRO_FALSE_MASK[32];   /* entry i: every bit but bit i; zero until kroSetBitMasks */
 
-void kroSetErrorFunc(kroErrorFuncType func);         // Set the error hook; null removes it
-void kroSetBitMasks(void);                           // Fill KRO_TRUE_MASK and KRO_FALSE_MASK
-uint8_t kroGetBit(uint32_t value, int8_t bit);       // 1 when bit `bit` (0..31) of value is set
-uint32_t kroSetBitTrue(uint32_t value, int8_t bit);  // value with bit `bit` set
-uint32_t kroSetBitFalse(uint32_t value, int8_t bit); // value with bit `bit` cleared
-uint8_t kroGet0thByte(uint32_t value);               // Least significant byte
-uint8_t kroGet1stByte(uint32_t value);               // Bits 8..15
-uint8_t kroGet2ndByte(uint32_t value);               // Bits 16..23
-uint8_t kroGet3rdByte(uint32_t value);               // Most significant byte
-char *kroStringAfterLastDot(char *text);             // Pointer at the last '.', or null
+/* Set the error hook; null removes it */
+void kroSetErrorFunc(kroErrorFuncType func);
+/* Fill KRO_TRUE_MASK and KRO_FALSE_MASK */
+void kroSetBitMasks(void);
+/* 1 when bit `bit` (0..31) of value is set */
+uint8_t kroGetBit(uint32_t value, int8_t bit);
+/* The value with bit `bit` set */
+uint32_t kroSetBitTrue(uint32_t value, int8_t bit);
+/* The value with bit `bit` cleared */
+uint32_t kroSetBitFalse(uint32_t value, int8_t bit);
+/* Byte 0, the least significant */
+uint8_t kroGet0thByte(uint32_t value);
+/* Byte 1: bits 8..15 */
+uint8_t kroGet1stByte(uint32_t value);
+/* Byte 2: bits 16..23 */
+uint8_t kroGet2ndByte(uint32_t value);
+/* Byte 3, the most significant */
+uint8_t kroGet3rdByte(uint32_t value);
+/* Pointer into text at its last '.', or null when it has none */
+char *kroStringAfterLastDot(char *text);
 
 /* ------------------------------------------------------------------------ */
 /* Object geometry: growable triangle arrays (kro_object.cpp)               */
@@ -60,30 +70,42 @@ enum {
   KRO_REALNORMAL_FLOATS = 3 /* x, y, z of the face normal */
 };
 
-void kroIncreaseObject(kroObject *object, int count, int added);    // Grow by `added` 9-float rows
-void kroIncreaseTexCoords(kroObject *object, int count, int added); // Grow by `added` 6-float rows
-void kroIncreaseCoords(kroObject *object, int count, int added);    // Grow by `added` 3-float rows
-kroObject kroCopyObject(kroObject object, uint32_t count);      // Independent copy, 9-float rows
-kroObject kroCopyTexCoords(kroObject object, uint32_t count);   // Independent copy, 6-float rows
-kroObject kroCopyRealNormals(kroObject object, uint32_t count); // Independent copy, 3-float rows
-void kroDestroyObject(kroObject *object, int count);            // Release rows and handle; null it
+/* Grow positions or vertex normals by `added` 9-float rows; existing rows stay put */
+void kroIncreaseObject(kroObject *object, int count, int added);
+/* Grow texture coordinates by `added` 6-float rows */
+void kroIncreaseTexCoords(kroObject *object, int count, int added);
+/* Grow real (face) normals by `added` 3-float rows */
+void kroIncreaseCoords(kroObject *object, int count, int added);
+/* Independent copy of `count` 9-float rows; null on failure */
+kroObject kroCopyObject(kroObject object, uint32_t count);
+/* Independent copy of `count` 6-float rows; null on failure */
+kroObject kroCopyTexCoords(kroObject object, uint32_t count);
+/* Independent copy of `count` 3-float rows; null on failure */
+kroObject kroCopyRealNormals(kroObject object, uint32_t count);
+/* Release `count` rows and the row block of any role; null the handle */
+void kroDestroyObject(kroObject *object, int count);
 
 /* ------------------------------------------------------------------------ */
 /* Transforms and camera (kro_transform.cpp)                                 */
 /* ------------------------------------------------------------------------ */
 
 /* Vectors are 3 floats; matrices 9 floats in row order, multiplying column vectors. */
-void kroScale1Object(kroObject object, uint32_t count, float f); // Every float * f
-void kroScaleObject(kroObject object, uint32_t count, float sx, float sy,
-                    float sz);                                          // Per-axis scale
-void kroScalevObject(kroObject object, uint32_t count, const float *s); // Scale by vector
-void kroTranslateObject(kroObject object, uint32_t count, float dx, float dy, float dz); // Move
-void kroTranslatevObject(kroObject object, uint32_t count, const float *d); // Move by vector
-void kroApply3x3MatrixToVector(const float *matrix, float *vector);         // v = M v
-void kroCreateRotationMatrixFromNormalizedAxis(float *matrix, const float *axis,
-                                               float angle); // radians, right-handed
-void kroPerspectiveOGL(float angle, float aspect, float near_distance,
-                       float far_distance); // angle: degrees, axis to top edge
+/* Multiply every coordinate by f */
+void kroScale1Object(kroObject object, uint32_t count, float f);
+/* Multiply x, y and z of every vertex by sx, sy and sz */
+void kroScaleObject(kroObject object, uint32_t count, float sx, float sy, float sz);
+/* kroScaleObject with the factors as a vector */
+void kroScalevObject(kroObject object, uint32_t count, const float *s);
+/* Add dx, dy and dz to every vertex */
+void kroTranslateObject(kroObject object, uint32_t count, float dx, float dy, float dz);
+/* kroTranslateObject with the offsets as a vector */
+void kroTranslatevObject(kroObject object, uint32_t count, const float *d);
+/* vector = matrix x vector; the vector may alias the matrix */
+void kroApply3x3MatrixToVector(const float *matrix, float *vector);
+/* Rotation by `angle` radians about a unit axis, right-handed */
+void kroCreateRotationMatrixFromNormalizedAxis(float *matrix, const float *axis, float angle);
+/* Multiply the current matrix by a frustum; angle in degrees from the axis to the top edge */
+void kroPerspectiveOGL(float angle, float aspect, float near_distance, float far_distance);
 
 /* ------------------------------------------------------------------------ */
 /* Shader programs (kro_shader.cpp)                                          */
@@ -109,27 +131,35 @@ extern kroShader KRO_POST_PROCESS_SHADER[KRO_POST_PROCESS_SLOTS]; /* entry 0 fil
 extern int kroCurrentShader;            /* KRO_SHADER index used by the lit drawing */
 extern int kroCurrentPostProcessShader; /* KRO_POST_PROCESS_SHADER index */
 
-void kroLoadVertexShader(kroShader *shader, const char *text); // Copy a text into the vertex source
-void kroLoadFragmentShader(kroShader *shader,
-                           const char *text);    // Copy a text into the fragment source
-void kroIncreaseVertexGLSL(kroShader *shader);   // Grow the vertex source by one (unfilled) byte
-void kroIncreaseFragmentGLSL(kroShader *shader); // Grow the fragment source by one (unfilled) byte
-void kroLoadVertexShaderFromFile(kroShader *shader, const char *path,
-                                 const char *macros); // Append a file
-void kroLoadFragmentShaderFromFile(kroShader *shader, const char *path,
-                                   const char *macros); // Append a file
+/* Copy a text into the vertex source */
+void kroLoadVertexShader(kroShader *shader, const char *text);
+/* Copy a text into the fragment source */
+void kroLoadFragmentShader(kroShader *shader, const char *text);
+/* Grow the vertex source by one (unfilled) byte */
+void kroIncreaseVertexGLSL(kroShader *shader);
+/* Grow the fragment source by one (unfilled) byte */
+void kroIncreaseFragmentGLSL(kroShader *shader);
+/* Append a file's bytes to the vertex source, after `macros` when given */
+void kroLoadVertexShaderFromFile(kroShader *shader, const char *path, const char *macros);
+/* Append a file's bytes to the fragment source, after `macros` when given */
+void kroLoadFragmentShaderFromFile(kroShader *shader, const char *path, const char *macros);
+/* Build and link a program from up to two files; the record keeps only its handles */
 void kroCreateShaderFromFileVF(kroShader *shader, const char *vertex_path,
-                               const char *fragment_path); // Build from files
-void kroCreateShaderFromFileWithMacrosVF(
-    kroShader *shader, const char *vertex_path, const char *fragment_path,
-    const char *vertex_macros,
-    const char *fragment_macros); // Build from files after macros
-void kroCreateShaderVF(kroShader *shader, const char *vertex_text,
-                       const char *fragment_text);  // Rebuild from texts
-void kroDestroyShader(kroShader *shader);           // Delete stages, release sources (program kept)
-void kroLoadShaders(void);                          // Fill the fixed KRO_SHADER slots from sh/ish
-void kroLoadPostProcessShaders(int resx, int resy); // Fill post-processing entry 0 from sh/psh
-void kroDestroyShaders(void);                       // kroDestroyShader on all 512 slots
+                               const char *fragment_path);
+/* The same, each stage's file after its macro text */
+void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_path,
+                                         const char *fragment_path, const char *vertex_macros,
+                                         const char *fragment_macros);
+/* Rebuild the record from up to two texts in memory, keeping copies of them */
+void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *fragment_text);
+/* Delete stages, release sources (program kept) */
+void kroDestroyShader(kroShader *shader);
+/* Fill the fixed KRO_SHADER slots from sh/ish */
+void kroLoadShaders(void);
+/* Fill post-processing entry 0 from sh/psh */
+void kroLoadPostProcessShaders(int resx, int resy);
+/* kroDestroyShader on all 512 slots */
+void kroDestroyShaders(void);
 
 /* ------------------------------------------------------------------------ */
 /* Immediate-mode object drawing (kro_draw.cpp)                              */
@@ -137,28 +167,36 @@ void kroDestroyShaders(void);                       // kroDestroyShader on all 5
 
 /* One glBegin(GL_TRIANGLES)..glEnd per call; colour arrays are 9-float rows (r, g, b per vertex).
  */
-void kroDrawObject(kroObject positions, uint32_t count);                            // Vertices only
-void kroDrawColorObject(const float *color, kroObject positions, uint32_t count);   // One colour
-void kroDrawNormalObject(const float *normal, kroObject positions, uint32_t count); // One normal
+/* Vertices only */
+void kroDrawObject(kroObject positions, uint32_t count);
+/* One colour for every vertex */
+void kroDrawColorObject(const float *color, kroObject positions, uint32_t count);
+/* One normal for every vertex */
+void kroDrawNormalObject(const float *normal, kroObject positions, uint32_t count);
+/* One colour and one normal for every vertex */
 void kroDrawColorNormalObject(const float *color, const float *normal, kroObject positions,
-                              uint32_t count); // One colour and normal
-void kroDrawColorsObject(kroObject colors, kroObject positions,
-                         uint32_t count); // Per-vertex colours
-void kroDrawNormalsObject(kroObject normals, kroObject positions,
-                          uint32_t count); // Per-vertex normals
+                              uint32_t count);
+/* A colour before every vertex */
+void kroDrawColorsObject(kroObject colors, kroObject positions, uint32_t count);
+/* A normal before every vertex */
+void kroDrawNormalsObject(kroObject normals, kroObject positions, uint32_t count);
+/* A colour and a normal before every vertex */
 void kroDrawColorsNormalsObject(kroObject colors, kroObject normals, kroObject positions,
-                                uint32_t count); // Both per vertex
+                                uint32_t count);
+/* Fixed two-light, one-material set-up, then per-vertex normals through
+ * KRO_SHADER[kroCurrentShader] */
 void kroDrawLightMaterialNormalsObject(const void *reserved0, const void *reserved1,
                                        const void *reserved2, kroObject normals,
-                                       kroObject positions,
-                                       uint32_t count); // Fixed two-light set-up, current shader
+                                       kroObject positions, uint32_t count);
 
 /* ------------------------------------------------------------------------ */
 /* Engine lifecycle (kro_init.cpp)                                           */
 /* ------------------------------------------------------------------------ */
 
-void kroInit(int resx, int resy); // Masks, fixed shaders, post-processing shader; clears the hook
-void kroDestroy(void);            // Releases nothing (shaders go with kroDestroyShaders)
+/* Start the engine: bit masks, the fixed shaders, the post-processing shader; clears the hook */
+void kroInit(int resx, int resy);
+/* Shut the engine down; releases nothing (the shaders go with kroDestroyShaders) */
+void kroDestroy(void);
 
 /* ------------------------------------------------------------------------ */
 /* ASE scene reader, materials and lights (kro_ase.cpp, kro_material.cpp)     */
@@ -197,7 +235,8 @@ typedef struct kroMaterial {
   float opacity;     /* 1 - the file's transparency */
 } kroMaterial;
 
-void kroReadStringToChar(FILE *stream, char *buffer, char stop); // To `stop` (dropped); no limit
+/* Read characters up to `stop` (dropped) into buffer; no length limit: the caller sizes it */
+void kroReadStringToChar(FILE *stream, char *buffer, char stop);
 
 /* Both loaders return the object's material reference. node_name must hold
  * KRO_ASE_NAME_CHARS + 1 bytes; the four handles must be empty. A refused file
@@ -208,16 +247,25 @@ int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObjec
 /* The next geometry object of the stream; leaves the stream at the one after. */
 int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                          FILE *stream, char *node_name, int *triangles);
-int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path); // All objects; returns the count
-void kroFreeMeshArray(kroMesh **meshes, int count); // Destroy each mesh, free the array, null it
-int kroObjectsInASE(const char *path);              // Number of "*GEOMOBJECT" tokens
-int kroLightsInASE(const char *path);               // Number of "*LIGHTOBJECT" tokens
-void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights); // Both, one pass
+/* Every geometry object in file order; returns the count */
+int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
+/* Destroy each mesh's arrays, free the array, null it */
+void kroFreeMeshArray(kroMesh **meshes, int count);
+/* Number of "*GEOMOBJECT" tokens */
+int kroObjectsInASE(const char *path);
+/* Number of "*LIGHTOBJECT" tokens */
+int kroLightsInASE(const char *path);
+/* Both counts in one pass */
+void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights);
 
-int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path); // Array out; returns count
-void kroDestroyMaterial(kroMaterial *material); // glDeleteTextures on the five names; frees nothing
-void kroFreeMaterials(kroMaterial **materials, int count); // Destroy each, free the array, null it
-int kroLoadLightsFromASE(void);                            // Loads no lights: always 0
+/* New material array through *materials; returns the count */
+int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
+/* glDeleteTextures on the five names; frees nothing */
+void kroDestroyMaterial(kroMaterial *material);
+/* Destroy each material, free the array, null it */
+void kroFreeMaterials(kroMaterial **materials, int count);
+/* Loads no lights: always 0 */
+int kroLoadLightsFromASE(void);
 
 /* ------------------------------------------------------------------------ */
 /* Mesh source generator (kro_meshsrc.cpp)                                   */
@@ -226,7 +274,8 @@ int kroLoadLightsFromASE(void);                            // Loads no lights: a
 /* Writes the next geometry object of an ASE stream as the source text of a
  * loader function "loadMesh<name>" (see meshes/meshes.h for the signature).
  * On refused input the function still compiles and yields an empty mesh. */
-void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name); // Loader source to stdout
+/* Source text of a loader for the stream's next object, to standard output */
+void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name);
 /* The same to `out`; returns 0 when the object was refused. */
 int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
 
@@ -260,16 +309,16 @@ typedef enum kroBMPStatus {
   KRO_BMP_TRUNCATED    /* fewer pixel bytes than the size needs */
 } kroBMPStatus;
 
-uint8_t *kroDecodeBMP(
-    const char *path, int32_t *size,
-    kroBMPStatus *status); // Read a 24-bit BMP without reporting; null and a status on refusal
-const char *kroBMPStatusText(kroBMPStatus status); // Short English reason for a status
-uint8_t *kroLoadBMP(const char *path,
-                    int32_t *size); // Read a 24-bit BMP; size gets width, height; null on failure
-int kroExportBMP(const char *path, const uint8_t *pixels,
-                 const int32_t *size); // Write a 24-bit unpadded BMP; fclose result, EOF on failure
-uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size,
-                         const int32_t *new_size); // Box-filter resample into a new buffer
+/* Read a 24-bit BMP without reporting; null and a status on refusal */
+uint8_t *kroDecodeBMP(const char *path, int32_t *size, kroBMPStatus *status);
+/* Short English reason for a status */
+const char *kroBMPStatusText(kroBMPStatus status);
+/* Read a 24-bit BMP; size gets width, height; null on failure */
+uint8_t *kroLoadBMP(const char *path, int32_t *size);
+/* Write a 24-bit unpadded BMP; fclose result, EOF on failure */
+int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size);
+/* Box-filter resample into a new buffer */
+uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size, const int32_t *new_size);
 
 /* ------------------------------------------------------------------------ */
 /* PNG reader (kro_png.cpp)                                                  */
@@ -292,12 +341,11 @@ typedef struct kroPNGInfo {
   uint32_t data_bytes;  /* their payloads together, bytes */
 } kroPNGInfo;
 
-int kroLoadPNGInfo(
-    const char *path,
-    kroPNGInfo *info); // Walk a PNG's chunks, fill info; 0 on success, -1 after a report
-uint8_t *kroLoadPNG(const char *path,
-                    int32_t *size); // Image data of a PNG in a KRO_PNG_BUFFER_BYTES buffer (rest
-                                    // zero); null on failure
+/* Walk a PNG's chunks, fill info; 0 on success, -1 after a report */
+int kroLoadPNGInfo(const char *path, kroPNGInfo *info);
+/* Image data of a PNG, still compressed, in a KRO_PNG_BUFFER_BYTES buffer (rest zero); null on
+ * failure */
+uint8_t *kroLoadPNG(const char *path, int32_t *size);
 
 /* ------------------------------------------------------------------------ */
 /* Heightmaps (kro_heightmap.cpp)                                            */
@@ -308,19 +356,20 @@ uint8_t *kroLoadPNG(const char *path,
  * (X, Y, Z for points, a unit vector for normals). Heights come from each
  * pixel's blue byte. offset: added to X, Y, Z. scale: [0] X extent of the
  * picture width, [1] Z extent of its height, [2] Y rise for a byte of 255. */
+/* Point grid from a 24-bit BMP; null on failure */
 float ***kroLoadHightmapFromBMP(const char *path, const float *offset, const float *scale,
-                                int32_t *size); // Point grid from a 24-bit BMP; null on failure
-float ***kroLoadHightmapAndNormalsFromBMP(
-    const char *path, const float *offset, const float *scale, int32_t *size,
-    float ***
-        *normals); // Points, and unit normals (up for positive scales) from neighbouring heights
-void kroLoadHightmapFromBitmap(void); // Reserved: has no effect
-void kroDestroyHightmap(float ****grid,
-                        const int32_t *size); // Release a point or normals grid; null the handle
-void kroDrawHightmap(float ***grid, const int32_t *size); // Two triangles per cell, GL_TRIANGLES
-void kroDrawHightmapWithNormals(
-    float ***grid, const int32_t *size,
-    float ***normals); // As kroDrawHightmap, one normal ([x+1][y+1]) per cell
+                                int32_t *size);
+/* Points, and unit normals (up for positive scales) from neighbouring heights */
+float ***kroLoadHightmapAndNormalsFromBMP(const char *path, const float *offset, const float *scale,
+                                          int32_t *size, float ****normals);
+/* Reserved: has no effect */
+void kroLoadHightmapFromBitmap(void);
+/* Release a point or normals grid; null the handle */
+void kroDestroyHightmap(float ****grid, const int32_t *size);
+/* Two triangles per cell, GL_TRIANGLES */
+void kroDrawHightmap(float ***grid, const int32_t *size);
+/* As kroDrawHightmap, one normal ([x+1][y+1]) per cell */
+void kroDrawHightmapWithNormals(float ***grid, const int32_t *size, float ***normals);
 
 /* ------------------------------------------------------------------------ */
 /* Bitmap fonts, KROF (kro_font.cpp)                                         */
@@ -353,19 +402,21 @@ typedef struct kroFontFile {
   uint8_t *records;     /* heap, glyph_count x record_bytes */
 } kroFontFile;
 
-int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path,
-                  uint8_t threshold); // Build a font from dir/<code>.bmp; glyph count, 0 on failure
-int kroReadKROF(const char *path,
-                kroFontFile *file);  // Read and check a KROF file (no GL); 0, or -1 after a report
-void kroFreeKROF(kroFontFile *file); // Release what kroReadKROF gave
+/* Build a font from dir/<code>.bmp; glyph count, 0 on failure */
+int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path, uint8_t threshold);
+/* Read and check a KROF file (no GL); 0, or -1 after a report */
+int kroReadKROF(const char *path, kroFontFile *file);
+/* Release what kroReadKROF gave */
+void kroFreeKROF(kroFontFile *file);
+/* One texture per glyph (colours 0..255); 0, or non-zero with an empty font */
 int kroLoadKROF(const char *path, kroFont *font, const float *colour0, const float *colour1,
-                const int32_t *texture_size); // One texture per glyph (colours 0..255); 0, or
-                                              // non-zero with an empty font
-void kroDestroyKROF(kroFont *font); // Delete the textures, release the array, empty the font
-int32_t kroGetFontID(uint8_t code, const kroFont *font); // Glyph number of code, or -1
-void kroDrawFont(
-    uint8_t code, const kroFont *font, const float *corner0,
-    const float *corner1); // Textured quad, corner0 lower left; nothing for a code without glyph
+                const int32_t *texture_size);
+/* Delete the textures, release the array, empty the font */
+void kroDestroyKROF(kroFont *font);
+/* Glyph number of code, or -1 */
+int32_t kroGetFontID(uint8_t code, const kroFont *font);
+/* Textured quad, corner0 lower left; nothing for a code without glyph */
+void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0, const float *corner1);
 
 /* ------------------------------------------------------------------------ */
 /* Framebuffer objects (kro_fbo.cpp)                                         */
@@ -385,12 +436,12 @@ typedef struct kroFrameBufferObject {
   int32_t mode;         /* the mode given at creation; 0 once destroyed */
 } kroFrameBufferObject;
 
-int32_t kroCreateFrameBufferObject(
-    kroFrameBufferObject *fbo, const int32_t *size, const kroFrameBufferObject *shared,
-    int32_t mode); // 0 complete; +1 incomplete after colour, +2 after depth; -1 on failure
-void kroUseFrameBufferObject(
-    const kroFrameBufferObject *fbo); // Viewport to its size, unbind texture, bind it
-void kroDestroyFrameBufferObject(kroFrameBufferObject *fbo,
-                                 int owned); // owned: 1 colour, 2 depth, 3 both
+/* Create a target; 0 complete, +1 incomplete after colour, +2 after depth, -1 on failure */
+int32_t kroCreateFrameBufferObject(kroFrameBufferObject *fbo, const int32_t *size,
+                                   const kroFrameBufferObject *shared, int32_t mode);
+/* Set the viewport to its size, unbind the 2D texture and bind the target */
+void kroUseFrameBufferObject(const kroFrameBufferObject *fbo);
+/* Release the target and what it owns (owned: 1 colour, 2 depth, 3 both) */
+void kroDestroyFrameBufferObject(kroFrameBufferObject *fbo, int owned);
 
 #endif /* KRO_H */
