@@ -96,7 +96,7 @@ static kroBMPStatus kroReadBMPRows(FILE *file, const kroBMPLayout *layout, uint8
   uint32_t rows_per_chunk = stride >= KRO_BMP_CHUNK_BYTES ? 1 : KRO_BMP_CHUNK_BYTES / stride;
   if (rows_per_chunk > (uint32_t)layout->height)
     rows_per_chunk = (uint32_t)layout->height;
-  uint8_t *chunk = (uint8_t *)malloc((size_t)rows_per_chunk * stride);
+  uint8_t *chunk = (uint8_t *)kroAllocate((size_t)rows_per_chunk * stride);
   if (!chunk)
     return KRO_BMP_NO_MEMORY;
   size_t out_row = (size_t)layout->width * 4;
@@ -241,7 +241,7 @@ int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size) {
   int failed = fwrite(header, 1, sizeof header, file) != sizeof header;
 
   /* Pixels go out blue, green, red, a row at a time, rows unpadded. */
-  uint8_t *row = width ? (uint8_t *)malloc((size_t)width * 3) : nullptr;
+  uint8_t *row = width ? (uint8_t *)kroAllocate((size_t)width * 3) : nullptr;
   if (width && height && !row)
     failed = 1;
   for (int32_t y = 0; y < height && !failed; y++) {
@@ -409,7 +409,7 @@ uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size, const int32
   }
   uint8_t *middle = (uint8_t *)kroAllocate((size_t)dw * sh * 4);
   uint8_t *result = middle ? (uint8_t *)kroAllocate((size_t)dw * dh * 4) : nullptr;
-  kroSpan *spans = (kroSpan *)malloc(sizeof(kroSpan) * (size_t)(dw > dh ? dw : dh));
+  kroSpan *spans = (kroSpan *)kroAllocate(sizeof(kroSpan) * (size_t)(dw > dh ? dw : dh));
   if (!middle || !result || !spans) {
     free(middle);
     free(result);
