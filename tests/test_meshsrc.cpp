@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-// Generated at build time from two_objects.ase (and the shared sphere model when present).
+// Generated at build time from two_objects.ase (and an exporter's cube when present).
 typedef void Loader(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
 Loader loadMeshTwoLeft, loadMeshTwoRight;
-#ifdef KRO_ASE_SPHERE_MODEL
-Loader loadMeshSphere;
+#ifdef KRO_ASE_EXPORTED_MODEL
+Loader loadMeshCube;
 #endif
 
 namespace {
@@ -139,8 +139,8 @@ void expectSameMesh(Loader *loader, const std::string &path, int number, bool te
 TEST_F(MeshSrcTest, GeneratedLoadersRebuildWhatTheReaderReads) {
   expectSameMesh(loadMeshTwoLeft, kData + "two_objects.ase", 1, true);
   expectSameMesh(loadMeshTwoRight, kData + "two_objects.ase", 2, false);
-#ifdef KRO_ASE_SPHERE_MODEL
-  expectSameMesh(loadMeshSphere, KRO_ASE_SPHERE_MODEL, 1, true);
+#ifdef KRO_ASE_EXPORTED_MODEL
+  expectSameMesh(loadMeshCube, KRO_ASE_EXPORTED_MODEL, 1, true);
 #endif
   EXPECT_EQ(kroTestHookCalls, 0);
 }
