@@ -11,6 +11,12 @@
 
 #include <string.h>
 
+#include <charconv>
+
+/* Longest assignment line: "\t(*realn)[", two ints, "]=", a float written
+ * with "%f" (up to 39 digits before the point for FLT_MAX), ";\n". */
+enum { KRO_SRC_LINE_BYTES = 128 };
+
 static void kroWriteSrcHeader(FILE *out, const char *name) {
   fprintf(out,
           "void loadMesh%s(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char "
@@ -38,11 +44,35 @@ static void kroWriteSrcCount(FILE *out, int triangles) {
   fputs("\tkroIncreaseObject(nc,0,*triangles);\n", out);
 }
 
-/* One assignment line per value: "\t(*op)[t][k]=%f;\n". */
+/* One assignment line per value, "\t(*op)[t][k]=%f;\n" as printf writes it.
+ * std::to_chars with fixed precision 6 gives the very digits of "%f" (both
+ * round the exact binary value) several times faster; the line goes out in
+ * one write. */
 static void kroWriteSrcRow(FILE *out, const char *array, int triangle, const float *values,
                            int first, int count) {
-  for (int k = 0; k < count; k++)
-    fprintf(out, "\t(*%s)[%d][%d]=%f;\n", array, triangle, first + k, values[k]);
+  char line[KRO_SRC_LINE_BYTES];
+  size_t array_length = strlen(array);
+  for (int k = 0; k < count; k++) {
+    char *end = line + sizeof line - 3; /* room for ";\n" */
+    char *c = line;
+    *c++ = '\t';
+    *c++ = '(';
+    *c++ = '*';
+    memcpy(c, array, array_length);
+    c += array_length;
+    *c++ = ')';
+    *c++ = '[';
+    c = std::to_chars(c, end, triangle).ptr;
+    *c++ = ']';
+    *c++ = '[';
+    c = std::to_chars(c, end, first + k).ptr;
+    *c++ = ']';
+    *c++ = '=';
+    c = std::to_chars(c, end, (double)values[k], std::chars_format::fixed, 6).ptr;
+    *c++ = ';';
+    *c++ = '\n';
+    fwrite(line, 1, (size_t)(c - line), out);
+  }
 }
 
 /* The end of a refused object: whatever was grown is released again, and the
