@@ -28,6 +28,8 @@
 /* ------------------------------------------------------------------------ */
 
 typedef void (*kroErrorFuncType)(void);
+/* Receives each failure message (without its line end) and the caller's pointer. */
+typedef void (*kroErrorMessageFuncType)(const char *message, void *user);
 
 extern kroErrorFuncType kroErrorFunc; /* called after every failure message; null at start */
 extern uint32_t KRO_TRUE_MASK[32];    /* entry i: only bit i set; zero until kroSetBitMasks */
@@ -35,6 +37,9 @@ extern uint32_t KRO_FALSE_MASK[32];   /* entry i: every bit but bit i; zero unti
 
 /* Set the error hook; null removes it */
 void kroSetErrorFunc(kroErrorFuncType func);
+/* Set the message hook, called after the message is printed and before the error hook; kept by
+ * kroInit; null removes it */
+void kroSetErrorMessageFunc(kroErrorMessageFuncType func, void *user);
 /* Fill KRO_TRUE_MASK and KRO_FALSE_MASK */
 void kroSetBitMasks(void);
 /* 1 when bit `bit` (0..31) of value is set */
@@ -154,9 +159,18 @@ void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_p
 void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *fragment_text);
 /* Delete stages, release sources (program kept) */
 void kroDestroyShader(kroShader *shader);
-/* Fill the fixed KRO_SHADER slots from sh/ish */
+/* The folder the engine's shader files are read from (it holds ish/ and psh/); "sh", relative
+ * to the working folder, until set. An installed engine keeps them in <prefix>/share/kro/sh:
+ * the CMake package gives it as KRO_SHADER_DIR, pkg-config as `pkg-config --variable=shaderdir
+ * kro`. Null or "" restores "sh"; a path over KRO_SHADER_FOLDER_CHARS is refused. */
+enum { KRO_SHADER_FOLDER_CHARS = 4000 };
+/* Set the shader folder (copied); 0, or -1 after a report when it is too long */
+int kroSetShaderFolder(const char *folder);
+/* The current shader folder */
+const char *kroGetShaderFolder(void);
+/* Fill the fixed KRO_SHADER slots from <shader folder>/ish */
 void kroLoadShaders(void);
-/* Fill post-processing entry 0 from sh/psh */
+/* Fill post-processing entry 0 from <shader folder>/psh */
 void kroLoadPostProcessShaders(int resx, int resy);
 /* kroDestroyShader on all 512 slots */
 void kroDestroyShaders(void);

@@ -9,8 +9,11 @@
 #include <math.h>
 #include <stdarg.h>
 #include <stdlib.h>
+#include <string.h>
 
 kroErrorFuncType kroErrorFunc = nullptr;
+static kroErrorMessageFuncType kroErrorMessageFunc = nullptr;
+static void *kroErrorMessageUser = nullptr;
 uint32_t KRO_TRUE_MASK[32];
 uint32_t KRO_FALSE_MASK[32];
 
@@ -43,14 +46,48 @@ long kroStreamBytes(FILE *stream) {
   return bytes;
 }
 
+/* Short messages are formatted on the stack; a longer one (a long path) gets a
+ * heap buffer, and if even that fails it is printed straight from the format. */
 void kroFail(const char *format, ...) {
+  char local[512];
   va_list args;
   va_start(args, format);
-  vprintf(format, args);
+  int length = vsnprintf(local, sizeof local, format, args);
   va_end(args);
-  fflush(stdout);
+  char *text = local;
+  if (length >= (int)sizeof local) {
+    text = (char *)malloc((size_t)length + 1);
+    if (text) {
+      va_start(args, format);
+      vsnprintf(text, (size_t)length + 1, format, args);
+      va_end(args);
+    }
+  }
+  if (length < 0 || !text) {
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    fflush(stdout);
+  } else {
+    fputs(text, stdout);
+    fflush(stdout);
+    if (kroErrorMessageFunc) {
+      /* The hook sees the message without its line end. */
+      size_t end = strlen(text);
+      while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
+        text[--end] = '\0';
+      kroErrorMessageFunc(text, kroErrorMessageUser);
+    }
+  }
+  if (text != local)
+    free(text);
   if (kroErrorFunc)
     kroErrorFunc();
+}
+
+void kroSetErrorMessageFunc(kroErrorMessageFuncType func, void *user) {
+  kroErrorMessageFunc = func;
+  kroErrorMessageUser = func ? user : nullptr;
 }
 
 void kroSetErrorFunc(kroErrorFuncType func) {

@@ -275,18 +275,53 @@ void kroDestroyShader(kroShader *shader) {
   kroReleaseSource(kroFragmentStage(shader));
 }
 
+static char kroShaderFolder[KRO_SHADER_FOLDER_CHARS + 1] = "sh";
+
+int kroSetShaderFolder(const char *folder) {
+  if (!folder || !*folder)
+    folder = "sh";
+  if (strlen(folder) > KRO_SHADER_FOLDER_CHARS) {
+    kroFail("Error in kroSetShaderFolder(..): the folder name is longer than %d characters\n",
+            (int)KRO_SHADER_FOLDER_CHARS);
+    return -1;
+  }
+  strcpy(kroShaderFolder, folder);
+  return 0;
+}
+
+const char *kroGetShaderFolder(void) {
+  return kroShaderFolder;
+}
+
+/* A stage file's path: <shader folder>/<sub>/<name>.<stage>. */
+static void kroShaderPath(char *path, size_t bytes, const char *sub, const char *name,
+                          const char *stage) {
+  snprintf(path, bytes, "%s/%s/%s.%s", kroShaderFolder, sub, name, stage);
+}
+
+/* Builds one fixed slot from <folder>/<sub>/<name>.vert and .frag, each after `macros`. */
+static void kroLoadShaderPair(kroShader *shader, const char *sub, const char *name,
+                              const char *macros) {
+  char vertex[KRO_SHADER_FOLDER_CHARS + 32], fragment[KRO_SHADER_FOLDER_CHARS + 32];
+  kroShaderPath(vertex, sizeof vertex, sub, name, "vert");
+  kroShaderPath(fragment, sizeof fragment, sub, name, "frag");
+  if (macros)
+    kroCreateShaderFromFileWithMacrosVF(shader, vertex, fragment, macros, macros);
+  else
+    kroCreateShaderFromFileVF(shader, vertex, fragment);
+}
+
 void kroLoadShaders(void) {
-  kroCreateShaderFromFileVF(&KRO_SHADER[128], "sh/ish/c.vert", "sh/ish/c.frag");
-  kroCreateShaderFromFileVF(&KRO_SHADER[0], "sh/ish/b.vert", "sh/ish/b.frag");
-  kroCreateShaderFromFileVF(&KRO_SHADER[1], "sh/ish/zki.vert", "sh/ish/zki.frag");
-  kroCreateShaderFromFileVF(&KRO_SHADER[64], "sh/ish/bt.vert", "sh/ish/bt.frag");
+  kroLoadShaderPair(&KRO_SHADER[128], "ish", "c", nullptr);
+  kroLoadShaderPair(&KRO_SHADER[0], "ish", "b", nullptr);
+  kroLoadShaderPair(&KRO_SHADER[1], "ish", "zki", nullptr);
+  kroLoadShaderPair(&KRO_SHADER[64], "ish", "bt", nullptr);
 }
 
 void kroLoadPostProcessShaders(int resx, int resy) {
   char macros[KRO_MACRO_TEXT_SIZE];
   snprintf(macros, sizeof macros, "#define CANVAS_RESX %d\n#define CANVAS_RESY %d\n", resx, resy);
-  kroCreateShaderFromFileWithMacrosVF(&KRO_POST_PROCESS_SHADER[0], "sh/psh/b.vert", "sh/psh/b.frag",
-                                      macros, macros);
+  kroLoadShaderPair(&KRO_POST_PROCESS_SHADER[0], "psh", "b", macros);
 }
 
 void kroDestroyShaders(void) {
