@@ -29,10 +29,11 @@ std::string shellWord(const std::string &text) {
   return "'" + text + "'";
 }
 
-// Removes a test's folder when the test passed; a failed one keeps it to look at.
+// Removes a test's folder and its log when the test passed; a failed test keeps them.
 void removeWhenPassed(const std::string &folder) {
   if (!testing::Test::HasFailure()) {
-    EXPECT_EQ(system(("rm -rf " + shellWord(folder)).c_str()), 0);
+    EXPECT_EQ(system(("rm -rf " + shellWord(folder) + " " + shellWord(folder + ".log")).c_str()),
+              0);
   }
 }
 
