@@ -11,6 +11,9 @@
  *
  * Single-threaded: most operations keep working state in static storage.
  * Everything that touches GL needs a current context.
+ *
+ * The declarations are C as well as C++: a C program includes this header and
+ * links the library (with the C++ runtime, which the library itself uses).
  */
 #ifndef KRO_H
 #define KRO_H
@@ -22,6 +25,10 @@
 #include <GL/glext.h>
 #include <stdint.h>
 #include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 /* ------------------------------------------------------------------------ */
 /* Error hook and bit utilities (kro_error.cpp)                              */
@@ -457,5 +464,9 @@ int32_t kroCreateFrameBufferObject(kroFrameBufferObject *fbo, const int32_t *siz
 void kroUseFrameBufferObject(const kroFrameBufferObject *fbo);
 /* Release the target and what it owns (owned: 1 colour, 2 depth, 3 both) */
 void kroDestroyFrameBufferObject(kroFrameBufferObject *fbo, int owned);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif /* KRO_H */
