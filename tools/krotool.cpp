@@ -1,6 +1,8 @@
 // krotool: dispatches to one subcommand of the content pipeline.
 #include "krotool.h"
 
+#include "kro.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -23,7 +25,8 @@ static void printUsage(FILE *out) {
   fprintf(out, "usage: krotool COMMAND [ARGS...]\n\ncommands:\n");
   for (const Subcommand &s : subcommands)
     fprintf(out, "  %-11s %s\n", s.name, s.summary);
-  fprintf(out, "\nkrotool COMMAND --help shows a command's arguments.\n");
+  fprintf(out, "\nkrotool COMMAND --help shows a command's arguments; krotool --version the\n"
+               "version.\n");
 }
 
 int main(int argc, char **argv) {
@@ -33,6 +36,10 @@ int main(int argc, char **argv) {
   }
   if (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) {
     printUsage(stdout);
+    return 0;
+  }
+  if (!strcmp(argv[1], "--version")) {
+    printf("krotool %s\n", KRO_VERSION_STRING);
     return 0;
   }
   for (const Subcommand &s : subcommands)
