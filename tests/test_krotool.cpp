@@ -216,4 +216,102 @@ TEST(KrotoolMeshSrc, AutomaticLoadersCompileLinkAndRebuildTheReadersMeshes) {
   EXPECT_TRUE(contains(expected, "Plane01: 32\n") && contains(expected, "1st: 1\n"));
 }
 
+// ---- png-info ---------------------------------------------------------------
+
+// Every sound file of the vendored PngSuite passes; its name tells what the
+// description must say: letter 4 'n' or 'i' (interlace), digit 5 the colour
+// type, digits 7-8 the bit depth; all are 32 x 32. The x* files are corrupt.
+TEST(KrotoolPngInfo, DescribesEverySoundSuiteFileAndRefusesTheCorruptOnes) {
+  const std::string suite = kThirdParty + "/pngsuite/";
+  ToolRun list = run("ls " + suite);
+  int sound = 0, corrupt = 0;
+  for (size_t at = 0, end; (end = list.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string name = list.out.substr(at, end - at);
+    if (name.size() != 12 || name.substr(8) != ".png")
+      continue;
+    SCOPED_TRACE(name);
+    ToolRun tool = krotool("png-info " + suite + name);
+    if (name[0] == 'x') {
+      corrupt++;
+      EXPECT_EQ(tool.status, 1);
+      EXPECT_TRUE(tool.out.empty());
+      EXPECT_TRUE(contains(tool.err, suite + name + ": signature: byte ")) << tool.err;
+      continue;
+    }
+    sound++;
+    int colour = name[4] - '0', depth = std::stoi(name.substr(6, 2)), interlace = name[3] == 'i';
+    EXPECT_EQ(tool.status, 0) << tool.err;
+    EXPECT_TRUE(
+        contains(tool.out, "size: 32 x 32\ncolour type: " + std::to_string(colour) + " (") &&
+        contains(tool.out, "\nbit depth: " + std::to_string(depth) +
+                               "\ninterlace: " + std::to_string(interlace) + " (") &&
+        contains(tool.out, "image data chunks: 1\n"))
+        << tool.out;
+    EXPECT_EQ(contains(tool.out, "palette entries: "), colour == 3) << tool.out;
+  }
+  EXPECT_EQ(sound, 19);
+  EXPECT_EQ(corrupt, 2);
+}
+
+// One file per rule (made by tests/data/png/damaged/make-damaged.py from the
+// two good files), each refused with the chunk and the reason.
+TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
+  const std::string dir = kData + "/png/damaged/";
+  for (const char *good : {"good-rgb", "good-palette"})
+    EXPECT_EQ(krotool("png-info " + dir + good + ".png").status, 0) << good;
+  const struct {
+    const char *file, *reason;
+  } damaged[] = {
+      {"signature-byte-1", "signature: byte 1 is 0x88, expected 0x89"},
+      {"signature-cut", "signature: the file ends after 5 of its 8 bytes"},
+      {"nothing-after-signature", "IHDR: missing: the file ends after the signature"},
+      {"crc-ihdr", "IHDR: CRC 0x000004D2 does not match the data"},
+      {"crc-idat", "IDAT: CRC 0x00000000 does not match the data"},
+      {"first-not-ihdr", "tEXt: the first chunk must be IHDR"},
+      {"second-ihdr", "IHDR: a second header chunk"},
+      {"ihdr-length-12", "IHDR: length 12, expected 13"},
+      {"width-0", "IHDR: width 0 is outside 1 to 2^31-1"},
+      {"height-2-31", "IHDR: height 2147483648 is outside 1 to 2^31-1"},
+      {"colour-type-9", "IHDR: colour type 9 is not defined"},
+      {"depth-99", "IHDR: bit depth 99 is not allowed for colour type 2 (8, 16)"},
+      {"depth-4-rgb", "IHDR: bit depth 4 is not allowed for colour type 2"},
+      {"depth-16-palette", "IHDR: bit depth 16 is not allowed for colour type 3 (1, 2, 4, 8)"},
+      {"compression-1", "IHDR: compression method 1 is not defined"},
+      {"filter-1", "IHDR: filter method 1 is not defined"},
+      {"interlace-2", "IHDR: interlace method 2 is not defined"},
+      {"palette-missing", "IDAT: colour type 3 needs a PLTE chunk"},
+      {"palette-in-greyscale", "PLTE: not allowed for colour type 0"},
+      {"palette-twice", "PLTE: a second palette chunk"},
+      {"palette-after-data", "PLTE: after the image data"},
+      {"palette-length-7", "PLTE: length 7 is not 1 to 256 entries"},
+      {"palette-over-depth", "PLTE: 3 entries, more than bit depth 1 allows"},
+      {"no-idat", "IEND: no IDAT chunk before the end"},
+      {"idat-split", "IDAT: image data chunks must follow one another"},
+      {"no-iend", "IEND: missing: the file ends after chunk 2 (IDAT)"},
+      {"after-iend", "IEND: 4 bytes after the end chunk"},
+      {"iend-length-4", "IEND: length 4, expected 0"},
+      {"unknown-critical", "XXXX: unknown critical chunk"},
+      {"reserved-bit", "tEsT: reserved bit set"},
+      {"type-not-letters", "chunk 2: type 0x74453174 is not four letters"},
+      {"length-over-2-31", "IDAT: length 2147483648 exceeds 2^31-1"},
+      {"data-cut", "IDAT: cut short: 4 of 18 data bytes"},
+      {"crc-cut", "IDAT: cut short in its CRC"},
+      {"chunk-head-cut", "chunk 3: cut short in its length and type"},
+  };
+  for (const auto &row : damaged) {
+    std::string path = dir + row.file + ".png";
+    ToolRun tool = krotool("png-info " + path);
+    EXPECT_EQ(tool.status, 1) << row.file;
+    EXPECT_TRUE(tool.out.empty()) << row.file << "\n" << tool.out;
+    EXPECT_EQ(tool.err,
+              "krotool png-info: " + path + ": " + row.reason +
+                  tool.err.substr(std::min(tool.err.size(), path.size() + 20 + strlen(row.reason))))
+        << row.file;
+    EXPECT_EQ(tool.err.back(), '\n') << row.file;
+  }
+  ToolRun missing = krotool("png-info /no/such.png"), folder = krotool("png-info " + dir);
+  EXPECT_EQ(missing.err, "krotool png-info: /no/such.png: No such file or directory\n");
+  EXPECT_TRUE(missing.status == 1 && folder.status == 1 && contains(folder.err, "a folder"));
+}
+
 } // namespace

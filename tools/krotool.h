@@ -9,8 +9,10 @@ int krotoolAseInfo(int argc, char **argv); // ase-info FILE.ase
 
 // Images and fonts (krotool_image.cpp)
 int krotoolBmpResize(int argc, char **argv); // bmp-resize IN.bmp OUT.bmp WIDTH HEIGHT
-int krotoolPngInfo(int argc, char **argv);   // png-info FILE.png
 int krotoolFontBuild(int argc, char **argv); // font-build DIR WIDTH HEIGHT OUT.krof [THRESHOLD]
 int krotoolFontInfo(int argc, char **argv);  // font-info FILE.krof
+
+// PNG check (krotool_png.cpp)
+int krotoolPngInfo(int argc, char **argv); // png-info FILE.png
 
 #endif

@@ -1,7 +1,6 @@
-// krotool image and font subcommands: bmp-resize, png-info, font-build and
-// font-info, thin front ends to the engine's readers and writers. Engine
-// failures print their own message on standard output; the tool adds one
-// line on standard error and exits with status 1. Usage errors exit with 2.
+// krotool image and font subcommands: bmp-resize, font-build and font-info, thin front ends to the
+// engine's readers and writers. Engine failures print their own message on standard output; the
+// tool adds one line on standard error and exits with status 1. Usage errors exit with 2.
 #include "krotool.h"
 
 #include "kro.h"
@@ -74,51 +73,6 @@ int krotoolBmpResize(int argc, char **argv) {
   }
   printf("%s: %d x %d -> %s: %d x %d\n", argv[0], size[0], size[1], argv[1], new_size[0],
          new_size[1]);
-  return 0;
-}
-
-// ---- png-info ----------------------------------------------------------------
-
-static const char *krotoolColourName(int color_type) {
-  switch (color_type) {
-  case 0:
-    return "greyscale";
-  case 2:
-    return "RGB";
-  case 3:
-    return "palette";
-  case 4:
-    return "greyscale with alpha";
-  case 6:
-    return "RGBA";
-  }
-  return "unknown";
-}
-
-int krotoolPngInfo(int argc, char **argv) {
-  if (krotoolWantsHelp(argc, argv)) {
-    printf("usage: krotool png-info FILE.png\n\n"
-           "Walks the chunks of a PNG file and shows its size, colour type, bit depth,\n"
-           "interlace method, and the number and total size of its image data chunks.\n");
-    return 0;
-  }
-  if (argc != 1)
-    return krotoolUsage("png-info", "FILE.png", "expected one file");
-  kroPNGInfo info;
-  if (kroLoadPNGInfo(argv[0], &info) != 0) {
-    fprintf(stderr, "krotool png-info: cannot read %s\n", argv[0]);
-    return 1;
-  }
-  printf("file: %s\n", argv[0]);
-  printf("size: %d x %d\n", info.width, info.height);
-  printf("colour type: %d (%s)\n", info.color_type, krotoolColourName(info.color_type));
-  printf("bit depth: %d\n", info.bit_depth);
-  printf("interlace: %d (%s)\n", info.interlace,
-         info.interlace == 0   ? "none"
-         : info.interlace == 1 ? "Adam7"
-                               : "unknown");
-  printf("image data chunks: %u\n", info.data_chunks);
-  printf("image data bytes: %u\n", info.data_bytes);
   return 0;
 }
 
