@@ -303,11 +303,9 @@ TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
     ToolRun tool = krotool("png-info " + path);
     EXPECT_EQ(tool.status, 1) << row.file;
     EXPECT_TRUE(tool.out.empty()) << row.file << "\n" << tool.out;
-    EXPECT_EQ(tool.err,
-              "krotool png-info: " + path + ": " + row.reason +
-                  tool.err.substr(std::min(tool.err.size(), path.size() + 20 + strlen(row.reason))))
-        << row.file;
-    EXPECT_EQ(tool.err.back(), '\n') << row.file;
+    // One line: the file, the chunk and the reason (the reason may add figures).
+    EXPECT_EQ(tool.err.rfind("krotool png-info: " + path + ": " + row.reason, 0), 0u) << tool.err;
+    EXPECT_EQ(tool.err.find('\n'), tool.err.size() - 1) << tool.err;
   }
   ToolRun missing = krotool("png-info /no/such.png"), folder = krotool("png-info " + dir);
   EXPECT_EQ(missing.err, "krotool png-info: /no/such.png: No such file or directory\n");
