@@ -5,6 +5,39 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
+
+int krotoolEngineFailures = 0;
+char krotoolEngineMessage[256];
+
+static void krotoolCountFailure(void) {
+  krotoolEngineFailures++;
+}
+
+static void krotoolKeepMessage(const char *message, void *) {
+  snprintf(krotoolEngineMessage, sizeof krotoolEngineMessage, "%s", message);
+}
+
+int krotoolEngineBegin(void) {
+  fflush(stdout);
+  int saved = dup(STDOUT_FILENO);
+  dup2(STDERR_FILENO, STDOUT_FILENO);
+  krotoolEngineFailures = 0;
+  krotoolEngineMessage[0] = '\0';
+  kroSetErrorFunc(krotoolCountFailure);
+  kroSetErrorMessageFunc(krotoolKeepMessage, nullptr);
+  return saved;
+}
+
+void krotoolEngineEnd(int saved) {
+  fflush(stdout);
+  kroSetErrorFunc(nullptr);
+  kroSetErrorMessageFunc(nullptr, nullptr);
+  if (saved >= 0) {
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+  }
+}
 
 struct Subcommand {
   const char *name;

@@ -3,6 +3,15 @@
 #ifndef KROTOOL_H
 #define KROTOOL_H
 
+// Engine output while a subcommand runs the engine (krotool.cpp): between
+// begin and end, the engine's messages go to standard error, so that they
+// never mix with what the tool writes on standard output, and each failure
+// is counted; the last message is kept.
+extern int krotoolEngineFailures;
+extern char krotoolEngineMessage[256]; // the last failure message, without its line end
+int krotoolEngineBegin(void);          // returns what krotoolEngineEnd needs
+void krotoolEngineEnd(int saved);
+
 // ASE pipeline (krotool_ase.cpp)
 int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase NAME [NAME...] [-o OUT]
 int krotoolAseInfo(int argc, char **argv); // ase-info FILE.ase

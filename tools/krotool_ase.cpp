@@ -19,30 +19,6 @@
 #include <string>
 #include <vector>
 
-static int krotoolEngineFailures = 0;
-static void krotoolCountFailure(void) {
-  krotoolEngineFailures++;
-}
-
-// Engine messages go to standard error until krotoolEngineEnd.
-static int krotoolEngineBegin(void) {
-  fflush(stdout);
-  int saved = dup(STDOUT_FILENO);
-  dup2(STDERR_FILENO, STDOUT_FILENO);
-  krotoolEngineFailures = 0;
-  kroSetErrorFunc(krotoolCountFailure);
-  return saved;
-}
-
-static void krotoolEngineEnd(int saved) {
-  fflush(stdout);
-  kroSetErrorFunc(nullptr);
-  if (saved >= 0) {
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-  }
-}
-
 static bool krotoolIsHelp(const char *arg) {
   return !strcmp(arg, "--help") || !strcmp(arg, "-h");
 }
@@ -400,6 +376,26 @@ static void aseInfoUsage(FILE *out) {
                "material reference, and the material list (diffuse colour, opacity).\n");
 }
 
+// Why path is not an ASE file to read (empty when it is one): exporters
+// start every file with the export keyword.
+static std::string aseExportProblem(const char *path) {
+  static const char keyword[] = "*3DSMAX_ASCIIEXPORT";
+  struct stat info;
+  if (stat(path, &info) != 0)
+    return strerror(errno);
+  if (S_ISDIR(info.st_mode))
+    return "a folder, not a file";
+  FILE *file = fopen(path, "r");
+  if (!file)
+    return strerror(errno);
+  char word[sizeof keyword + 1] = "";
+  int got = fscanf(file, "%20s", word);
+  fclose(file);
+  if (got != 1 || strcmp(word, keyword) != 0)
+    return std::string("no ASE export keyword (") + keyword + ") at its start: not an ASE file";
+  return "";
+}
+
 int krotoolAseInfo(int argc, char **argv) {
   if (argc == 1 && krotoolIsHelp(argv[0])) {
     aseInfoUsage(stdout);
@@ -412,6 +408,11 @@ int krotoolAseInfo(int argc, char **argv) {
     return 2;
   }
   const char *path = argv[0];
+  std::string refusal = aseExportProblem(path);
+  if (!refusal.empty()) {
+    fprintf(stderr, "krotool ase-info: %s: %s\n", path, refusal.c_str());
+    return 1;
+  }
   int objects = 0, lights = 0, material_count = 0;
   kroMesh *meshes = nullptr;
   kroMaterial *materials = nullptr;
