@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -310,6 +311,174 @@ TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
   ToolRun missing = krotool("png-info /no/such.png"), folder = krotool("png-info " + dir);
   EXPECT_EQ(missing.err, "krotool png-info: /no/such.png: No such file or directory\n");
   EXPECT_TRUE(missing.status == 1 && folder.status == 1 && contains(folder.err, "a folder"));
+}
+
+// ---- font-build, font-info ----------------------------------------------------
+
+// Names in a folder, sorted, one per line.
+std::string listing(const std::string &dir) {
+  return run("ls -A " + dir).out;
+}
+
+// A glyph folder: two good pictures, one of them twice under names that are
+// not codes, and a 32-bit picture.
+std::string glyphFolder() {
+  std::string dir = kroTestTempPath("glyphs"), good = kData + "/krof/glyphs/";
+  EXPECT_EQ(mkdir(dir.c_str(), 0777), 0);
+  std::string a = kroTestReadFile(good + "65.bmp"), deep = a;
+  deep[28] = 32; // bits per pixel
+  kroTestWriteFile(dir + "/65.bmp", a);
+  kroTestWriteFile(dir + "/66.bmp", kroTestReadFile(good + "66.bmp"));
+  for (const char *name : {"A.bmp", "300.bmp", "065.bmp"})
+    kroTestWriteFile(dir + "/" + name, a);
+  kroTestWriteFile(dir + "/67.bmp", deep);
+  kroTestWriteFile(dir + "/notes.txt", "not a picture");
+  return dir;
+}
+
+TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
+  std::string glyphs = glyphFolder(), one = kroTestTempPath("one"), two = kroTestTempPath("two");
+  ASSERT_EQ(mkdir(one.c_str(), 0777) | mkdir(two.c_str(), 0777), 0);
+  ToolRun first = krotool("font-build " + glyphs + " 8 8 " + one + "/title.krof");
+  ToolRun second =
+      run("cd " + two + " && " + KROTOOL_PATH + " font-build " + glyphs + " 8 8 title.krof");
+  ASSERT_EQ(first.status, 0) << first.err;
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(first.out, one + "/title.krof: 2 glyphs of 8 x 8\n");
+  EXPECT_EQ(first.err, "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
+                       "krotool font-build: skipped 300.bmp: outside 0..255\n"
+                       "krotool font-build: skipped 67.bmp: 32 bits per pixel (24 are taken)\n"
+                       "krotool font-build: skipped A.bmp: not a character code (name it by "
+                       "the code, e.g. 65.bmp for A)\n");
+  // The font keeps its file name without folders or extension: equal bytes.
+  std::string font = kroTestReadFile(one + "/title.krof");
+  EXPECT_EQ(font, kroTestReadFile(two + "/title.krof"));
+  EXPECT_EQ(font.size(), 12u + 2 * (1 + 8) + 5);
+  EXPECT_EQ(font.substr(font.size() - 5), "title");
+  EXPECT_EQ(listing(one), "title.krof\n"); // nothing else left beside it
+  ToolRun info = krotool("font-info " + one + "/title.krof");
+  EXPECT_EQ(info.status, 0);
+  EXPECT_TRUE(contains(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 2\ncodes: 65 66\n"))
+      << info.out;
+  ToolRun help = krotool("font-build --help");
+  EXPECT_TRUE(contains(help.out, "65.bmp") && contains(help.out, "-type TrueColor BMP3:"));
+}
+
+TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
+  std::string out = kroTestTempPath("out"), empty = kroTestTempPath("empty");
+  std::string unusable = kroTestTempPath("unusable");
+  ASSERT_EQ(mkdir(out.c_str(), 0777) | mkdir(empty.c_str(), 0777) | mkdir(unusable.c_str(), 0777),
+            0);
+  kroTestWriteFile(unusable + "/A.bmp", "BM");
+  kroTestWriteFile(unusable + "/66.bmp", "BM");
+  const std::string font = out + "/font.krof";
+  const struct {
+    std::string arguments, reason;
+  } failures[] = {
+      {"/no/such/folder 8 8 " + font, "/no/such/folder: No such file or directory"},
+      {empty + " 8 8 " + font, empty + ": an empty folder"},
+      {kData + "/krof/glyphs/65.bmp 8 8 " + font,
+       "65.bmp: not a folder (give the folder that holds the pictures)"},
+      {unusable + " 8 8 " + font, unusable + ": none of its pictures can be used"},
+      {kData + "/krof/glyphs 8 8 " + out + "/missing/font.krof",
+       "font.krof: No such file or directory"},
+      {kData + "/krof/glyphs 8 8 " + out, out + ": a folder, not a font file name"},
+  };
+  for (const auto &row : failures) {
+    ToolRun tool = krotool("font-build " + row.arguments);
+    EXPECT_EQ(tool.status, 1) << row.arguments;
+    EXPECT_TRUE(contains(tool.err, row.reason + "; no font written\n")) << row.arguments << "\n"
+                                                                        << tool.err;
+    EXPECT_EQ(listing(out), "") << row.arguments;
+  }
+  ToolRun odd = krotool("font-build " + kData + "/krof/glyphs 3 3 " + font);
+  EXPECT_EQ(odd.status, 2);
+  EXPECT_TRUE(contains(odd.err, "a multiple of 8")) << odd.err;
+
+  const std::string krof = kData + "/krof/";
+  const struct {
+    std::string file, reason;
+  } unreadable[] = {
+      {"/no/such.krof", "No such file or directory"},
+      {krof + "glyphs", "a folder, not a font"},
+      {krof + "glyphs/65.bmp", "not a KROF font (it does not start with KROF)"},
+      {krof + "header-cut.krof", "header cut short"},
+      {krof + "size-not-bytes.krof", "glyph size is not a whole number of bytes"},
+  };
+  for (const auto &row : unreadable) {
+    ToolRun tool = krotool("font-info " + row.file);
+    EXPECT_EQ(tool.status, 1) << row.file;
+    EXPECT_TRUE(contains(tool.err, "krotool font-info: " + row.file + ": " + row.reason + "\n"))
+        << tool.err;
+  }
+}
+
+// ---- bmp-resize ---------------------------------------------------------------
+
+TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
+  std::string dir = kroTestTempPath("resize"), in = dir + "/in.bmp";
+  ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
+  const std::string picture = kroTestReadFile(kData + "/bmp/imagemagick/orange-16x8.bmp");
+  kroTestWriteFile(in, picture);
+  ASSERT_EQ(link(in.c_str(), (dir + "/hard.bmp").c_str()) |
+                symlink(in.c_str(), (dir + "/soft.bmp").c_str()),
+            0);
+  for (const std::string &same : {in, dir + "/./in.bmp", dir + "/hard.bmp", dir + "/soft.bmp"}) {
+    ToolRun tool = krotool("bmp-resize " + in + " " + same + " 8 4");
+    EXPECT_EQ(tool.status, 2) << same;
+    EXPECT_TRUE(contains(tool.err, "IN and OUT are the same file")) << same;
+  }
+  EXPECT_EQ(kroTestReadFile(in), picture);
+
+  ToolRun half = krotool("bmp-resize " + in + " " + dir + "/half.bmp 8 4");
+  EXPECT_EQ(half.status, 0) << half.err;
+  int32_t size[2] = {0, 0};
+  uint8_t *pixels = kroLoadBMP((dir + "/half.bmp").c_str(), size);
+  ASSERT_NE(pixels, nullptr);
+  free(pixels);
+  EXPECT_TRUE(size[0] == 8 && size[1] == 4);
+  EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
+
+  const struct {
+    std::string arguments, reason;
+  } failures[] = {
+      {"/no/such.bmp " + dir + "/x.bmp 4 4", "cannot read /no/such.bmp: No such file or directory"},
+      {kData + "/bmp/compressed.bmp " + dir + "/x.bmp 4 4", "cannot read"},
+      {in + " " + dir + "/missing/x.bmp 4 4", "cannot write " + dir + "/missing/x.bmp: "},
+  };
+  for (const auto &row : failures) {
+    ToolRun tool = krotool("bmp-resize " + row.arguments);
+    EXPECT_EQ(tool.status, 1) << row.arguments;
+    EXPECT_TRUE(contains(tool.err, row.reason)) << tool.err;
+  }
+  EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
+}
+
+// ---- ase-info ------------------------------------------------------------------
+
+TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
+  ToolRun cube = krotool("ase-info " + kThirdParty + "/assimp/RotatingCube.ASE");
+  EXPECT_EQ(cube.status, 0);
+  EXPECT_TRUE(contains(cube.out, "geometry objects: 1\nlight objects: 0\n"
+                                 "  object 1: \"Box01\", 12 triangles, material 0\n"))
+      << cube.out;
+  std::string text = kroTestTempPath("notes.txt");
+  kroTestWriteFile(text, "*GEOMOBJECT is only a word here\n");
+  const struct {
+    std::string file, reason;
+  } refused[] = {
+      {text, "no ASE export keyword (*3DSMAX_ASCIIEXPORT) at its start: not an ASE file"},
+      {kThirdParty + "/pngsuite/basn0g08.png", "no ASE export keyword"},
+      {kData + "/ase", "a folder, not a file"},
+      {"/no/such.ase", "No such file or directory"},
+  };
+  for (const auto &row : refused) {
+    ToolRun tool = krotool("ase-info " + row.file);
+    EXPECT_EQ(tool.status, 1) << row.file;
+    EXPECT_TRUE(tool.out.empty()) << tool.out;
+    EXPECT_TRUE(contains(tool.err, "krotool ase-info: " + row.file + ": " + row.reason))
+        << tool.err;
+  }
 }
 
 } // namespace
