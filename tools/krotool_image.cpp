@@ -298,8 +298,7 @@ int krotoolFontBuild(int argc, char **argv) {
            "Making the pictures with common tools, e.g. 'A' in a 16 x 16 cell:\n"
            "  convert -size 16x16 xc:white -font DejaVu-Sans -pointsize 14 -gravity center \\\n"
            "          -annotate 0 A -type TrueColor BMP3:glyphs/65.bmp     (ImageMagick)\n"
-           "  gm convert in.png -type TrueColor BMP3:glyphs/65.bmp       (GraphicsMagick)\n"
-           "or export as BMP, 24 bits, from an image editor.\n",
+           "or save as BMP with 24 bits per pixel from an image editor.\n",
            krotoolFontBuildUsage);
     return 0;
   }
@@ -355,7 +354,7 @@ int krotoolFontBuild(int argc, char **argv) {
     krotoolDropStage(&stage);
   if (glyphs == 0)
     return krotoolFontBuildFail(out_path, error ? strerror(error) : "the engine refused the build");
-  printf("%s: %d glyphs of %ld x %ld\n", out_path, glyphs, width, height);
+  printf("%s: %d glyph%s of %ld x %ld\n", out_path, glyphs, glyphs == 1 ? "" : "s", width, height);
   return 0;
 }
 
