@@ -437,6 +437,11 @@ TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
   ASSERT_NE(pixels, nullptr);
   free(pixels);
   EXPECT_TRUE(size[0] == 8 && size[1] == 4);
+  struct stat info;
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_TRUE(stat((dir + "/half.bmp").c_str(), &info) == 0 &&
+              (info.st_mode & 0777) == (0666 & ~mask));
   EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
 
   const struct {

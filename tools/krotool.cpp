@@ -49,7 +49,7 @@ static const Subcommand subcommands[] = {
     {"mesh-src", krotoolMeshSrc, "write loader source for the geometry objects of an ASE file"},
     {"ase-info", krotoolAseInfo, "list the objects and materials of an ASE file"},
     {"bmp-resize", krotoolBmpResize, "resample a 24-bit BMP to a new size"},
-    {"png-info", krotoolPngInfo, "show a PNG file's header and image data chunks"},
+    {"png-info", krotoolPngInfo, "check a PNG file chunk by chunk and describe it"},
     {"font-build", krotoolFontBuild, "build a KROF font from a folder of glyph pictures"},
     {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},
 };

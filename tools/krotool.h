@@ -13,7 +13,7 @@ int krotoolEngineBegin(void);          // returns what krotoolEngineEnd needs
 void krotoolEngineEnd(int saved);
 
 // ASE pipeline (krotool_ase.cpp)
-int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase NAME [NAME...] [-o OUT]
+int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase (NAME... | --auto) [options]
 int krotoolAseInfo(int argc, char **argv); // ase-info FILE.ase
 
 // Images and fonts (krotool_image.cpp)

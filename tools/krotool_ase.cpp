@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -82,14 +83,14 @@ static bool krotoolContains(const std::vector<std::string> &list, const std::str
 // identifier becomes '_'; an empty name becomes Object<number>; a name
 // already in `taken` gets the first free suffix _2, _3, ...
 static std::string krotoolLoaderName(const char *node_name, int number,
-                                     const std::vector<std::string> &taken) {
+                                     const std::set<std::string> &taken) {
   std::string name;
   for (const char *c = node_name; *c; c++)
     name += krotoolIsIdentifierChar(*c) ? *c : '_';
   if (name.empty())
     name = "Object" + std::to_string(number);
   std::string unique = name;
-  for (int suffix = 2; krotoolContains(taken, unique); suffix++)
+  for (int suffix = 2; taken.count(unique); suffix++)
     unique = name + "_" + std::to_string(suffix);
   return unique;
 }
@@ -231,7 +232,7 @@ static int meshSrcChoose(const MeshSrcRequest &request, std::vector<MeshSrcObjec
       return 2;
     }
   }
-  std::vector<std::string> taken;
+  std::set<std::string> taken;
   size_t next_name = 0;
   for (int i = 0; i < count; i++) {
     MeshSrcObject &object = (*objects)[i];
@@ -243,7 +244,7 @@ static int meshSrcChoose(const MeshSrcRequest &request, std::vector<MeshSrcObjec
     else if (next_name < request.names.size())
       object.loader = request.names[next_name];
     next_name++;
-    taken.push_back(object.loader);
+    taken.insert(object.loader);
   }
   if (!request.automatic && next_name != request.names.size()) {
     fprintf(stderr, "krotool mesh-src: %s: %zu object%s to convert but %zu NAME%s given\n", path,

@@ -105,8 +105,12 @@ int krotoolBmpResize(int argc, char **argv) {
       remove(written.c_str());
     return 1;
   }
-  if (written != out_path && out_exists)
-    chmod(out_path, out_info.st_mode & 07777);
+  // The temporary file was made private; OUT gets the mode it had, or that
+  // of a new file.
+  mode_t mask = umask(0);
+  umask(mask);
+  if (written != out_path)
+    chmod(out_path, out_exists ? out_info.st_mode & 07777 : 0666 & ~mask);
   printf("%s: %d x %d -> %s: %d x %d\n", in_path, size[0], size[1], out_path, new_size[0],
          new_size[1]);
   return 0;
