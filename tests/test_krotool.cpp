@@ -68,7 +68,7 @@ TEST(Krotool, UsageHelpAndVersion) {
 
 const std::string kNamed = kData + "/ase/named_objects.ase";
 
-// The usage errors are found before anything is read or written.
+// Usage errors exit with 2 and leave neither the source nor the header.
 TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
   const std::string out = kroTestTempPath("refused.cpp"), header = kroTestTempPath("refused.h");
   const std::string files = " -o " + out + " --header " + header;
