@@ -18,6 +18,13 @@
 #ifndef KRO_H
 #define KRO_H
 
+/* Version of the engine and the intro: the one place it is written (the
+ * build reads it from here). */
+#define KRO_VERSION_MAJOR 1
+#define KRO_VERSION_MINOR 0
+#define KRO_VERSION_PATCH 0
+#define KRO_VERSION_STRING "1.0.0"
+
 #ifndef GL_GLEXT_PROTOTYPES
 #define GL_GLEXT_PROTOTYPES
 #endif
