@@ -1,5 +1,5 @@
 #include "kro.h"
-#include "string.h"
+#include <string.h>
 
 void loadMeshCube(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
