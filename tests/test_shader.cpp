@@ -322,6 +322,7 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   }
   kroSetErrorMessageFunc(nullptr, nullptr);
   ASSERT_EQ(chdir(cwd), 0);
+}
 
 // A failed build deletes only what it made: the handles a destroyed record
 // keeps name objects that are gone (or, once GL reuses names, someone else's).
