@@ -28,7 +28,12 @@ ToolRun krotool(const std::string &arguments) {
   return run;
 }
 
-const std::string kShared = KRO_SHARED_TESTDATA;
+// A file under tests/data; a missing one fails the test by its name.
+std::string dataFile(const std::string &name) {
+  std::string path = std::string(KRO_TEST_DATA) + "/" + name;
+  EXPECT_TRUE(kroTestFileExists(path)) << "missing test file " << path;
+  return path;
+}
 
 TEST(KrotoolTest, UsageErrorsAndHelp) {
   EXPECT_EQ(krotool("").status, 2);
@@ -53,23 +58,29 @@ TEST(KrotoolTest, UsageErrorsAndHelp) {
 TEST(KrotoolTest, FailuresExitNonZero) {
   EXPECT_NE(krotool("mesh-src /no/such.ase Name").status, 0);
   EXPECT_NE(krotool("ase-info /no/such.ase").status, 0);
-  EXPECT_NE(krotool("png-info " + kShared + "/png/xs1n0g01.png").status, 0);
+  EXPECT_NE(krotool("png-info " + dataFile("third-party/pngsuite/xs1n0g01.png")).status, 0);
   EXPECT_NE(krotool("font-info /no/such.krof").status, 0);
-  EXPECT_NE(krotool("bmp-resize " + kShared + "/bmp/rgb16.bmp /tmp/kro-x.bmp 4 4").status, 0);
+  std::string out = kroTestTempPath("refused.bmp");
+  ToolRun deep = krotool("bmp-resize " + dataFile("bmp/imagemagick/rgb565-16bit-16x8.bmp") + " " +
+                         out + " 4 4");
+  EXPECT_NE(deep.status, 0);
+  EXPECT_NE(deep.out.find(": not 24 bits per pixel"), std::string::npos) << deep.out;
+  EXPECT_FALSE(kroTestFileExists(out));
 }
 
 TEST(KrotoolTest, SubcommandsDescribeRealFiles) {
-  ToolRun ase = krotool("ase-info " + kShared + "/ase/RotatingCube.ASE");
+  ToolRun ase = krotool("ase-info " + dataFile("third-party/assimp/RotatingCube.ASE"));
   EXPECT_EQ(ase.status, 0);
   EXPECT_NE(ase.out.find("geometry objects: 1"), std::string::npos);
   EXPECT_NE(ase.out.find("\"Box01\", 12 triangles"), std::string::npos);
 
-  ToolRun png = krotool("png-info " + kShared + "/png/basn0g08.png");
+  ToolRun png = krotool("png-info " + dataFile("third-party/pngsuite/basn0g08.png"));
   EXPECT_EQ(png.status, 0);
   EXPECT_NE(png.out.find("size: 32 x 32"), std::string::npos);
 
   std::string out = kroTestTempPath("half.bmp");
-  ToolRun resize = krotool("bmp-resize " + kShared + "/bmp/orange-16x8.bmp " + out + " 8 4");
+  ToolRun resize =
+      krotool("bmp-resize " + dataFile("bmp/imagemagick/orange-16x8.bmp") + " " + out + " 8 4");
   EXPECT_EQ(resize.status, 0);
   int32_t size[2] = {0, 0};
   uint8_t *pixels = kroLoadBMP(out.c_str(), size);
@@ -79,7 +90,8 @@ TEST(KrotoolTest, SubcommandsDescribeRealFiles) {
   free(pixels);
 
   std::string source = kroTestTempPath("cube.cpp");
-  ToolRun mesh = krotool("mesh-src " + kShared + "/ase/RotatingCube.ASE Cube -o " + source);
+  ToolRun mesh =
+      krotool("mesh-src " + dataFile("third-party/assimp/RotatingCube.ASE") + " Cube -o " + source);
   EXPECT_EQ(mesh.status, 0);
   std::string text = kroTestReadFile(source);
   EXPECT_EQ(text.rfind("void loadMeshCube(kroObject *op,", 0), 0u);

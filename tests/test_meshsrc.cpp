@@ -5,12 +5,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-// Generated at build time from two_objects.ase (and an exporter's cube when present).
+// Generated at build time from two_objects.ase, an exporter's cube and exported_shapes.ase.
 typedef void Loader(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
-Loader loadMeshTwoLeft, loadMeshTwoRight;
-#ifdef KRO_ASE_EXPORTED_MODEL
-Loader loadMeshCube;
-#endif
+Loader loadMeshTwoLeft, loadMeshTwoRight, loadMeshCube, loadMeshSphere, loadMeshCylinder,
+    loadMeshTorus;
 
 namespace {
 
@@ -93,10 +91,11 @@ TEST_F(MeshSrcTest, RefusedFilesStillGiveCompilingEmptyLoaders) {
   const std::string end = // arrays grown by the loader are released; the mesh ends empty
       "\tkroDestroyObject(nc,*triangles);\n\t*triangles=0;\n\tnode_name[0]=0;\n}";
   int refused = 0;
-  for (const char *file : {"bad_vertex_index_at_count", "bad_facenormal_index_negative",
-                           "bad_tvertex_index_at_count", "bad_vertex_before_count",
-                           "bad_numfaces_twice", "bad_token_too_long", "bad_node_name_unclosed",
-                           "bad_value_infinite", "bad_cut_in_number", "bad_cut_in_quoted_text"}) {
+  for (const char *file :
+       {"bad_vertex_index_at_count", "bad_vertex_index_exported", "bad_facenormal_index_negative",
+        "bad_tvertex_index_at_count", "bad_vertex_before_count", "bad_numfaces_twice",
+        "bad_token_too_long", "bad_node_name_unclosed", "bad_value_infinite", "bad_cut_in_number",
+        "bad_cut_in_quoted_text"}) {
     SCOPED_TRACE(file);
     std::string out = generate(kroTestReadFile(kData + file + ".ase"), {file});
     EXPECT_TRUE(kroTestHookCalls == ++refused &&
@@ -139,9 +138,12 @@ void expectSameMesh(Loader *loader, const std::string &path, int number, bool te
 TEST_F(MeshSrcTest, GeneratedLoadersRebuildWhatTheReaderReads) {
   expectSameMesh(loadMeshTwoLeft, kData + "two_objects.ase", 1, true);
   expectSameMesh(loadMeshTwoRight, kData + "two_objects.ase", 2, false);
-#ifdef KRO_ASE_EXPORTED_MODEL
-  expectSameMesh(loadMeshCube, KRO_ASE_EXPORTED_MODEL, 1, true);
-#endif
+  expectSameMesh(loadMeshCube, std::string(KRO_TEST_DATA) + "/third-party/assimp/RotatingCube.ASE",
+                 1, true);
+  const std::string shapes = kData + "exported_shapes.ase";
+  int number = 1;
+  for (Loader *loader : {loadMeshSphere, loadMeshCylinder, loadMeshTorus})
+    expectSameMesh(loader, shapes, number++, true);
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
