@@ -171,7 +171,7 @@ def light(name, position):
 
 
 def scene():
-    out = ["*3DSMAX_ASCIIEXPORT\t200", '*COMMENT "AsciiExport Version  2,00 - Sun Dec 06 23:50:00 2026"',
+    out = ["*3DSMAX_ASCIIEXPORT\t200", '*COMMENT "Written by exported_shapes.py; do not edit"',
            "*SCENE {", '\t*SCENE_FILENAME "shapes.max"', "\t*SCENE_FIRSTFRAME 0",
            "\t*SCENE_LASTFRAME 100", "\t*SCENE_FRAMESPEED 30", "\t*SCENE_TICKSPERFRAME 160",
            "\t*SCENE_BACKGROUND_STATIC 0.0000\t0.0000\t0.0000",
