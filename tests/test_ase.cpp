@@ -78,6 +78,7 @@ TEST_F(AseTest, SelectsGeometryObjectsByNumberOrFromAStream) {
   EXPECT_EQ(meshes, nullptr);
   // Three calls on one stream: the first object, the second, nothing; no object 0 or 3.
   FILE *stream = fopen(kTwo.c_str(), "r");
+  ASSERT_NE(stream, nullptr) << kTwo;
   Mesh a, b, c, none, zero, three;
   a.next(stream), b.next(stream), c.next(stream), zero.load(kTwo, 0), three.load(kTwo, 3);
   fclose(stream);
@@ -183,6 +184,10 @@ TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
     kroMaterial sentinel, *materials = &sentinel;
     Mesh mesh, next;
     FILE *stream = fopen(path.c_str(), "r");
+    if (!stream) {
+      ADD_FAILURE() << "cannot read test file " << path;
+      continue;
+    }
     kroTestHookCalls = 0;
     std::string out = printed([&] {
       mesh_file ? (mesh.load(path, 1), next.next(stream))
@@ -235,6 +240,7 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
 TEST_F(AseTest, StreamCountsAreBoundedByTheStreamSize) {
   std::string bytes = kroTestReadFile(kData + "fuzz-stream-huge-count.ase");
   FILE *stream = fmemopen(&bytes[0], bytes.size(), "r");
+  ASSERT_NE(stream, nullptr);
   Mesh mesh;
   std::string message = printed([&] { mesh.next(stream); });
   fclose(stream);

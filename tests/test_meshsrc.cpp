@@ -156,8 +156,11 @@ int krotool(const std::string &arguments) {
 TEST_F(MeshSrcTest, ToolWritesAllLoadersOrNothing) {
   std::string two = kData + "two_objects.ase", out = kroTestTempPath("tool.cpp");
   std::string fifo = kroTestTempPath("tool.fifo"), copy = kroTestTempPath("tool.copy");
-  std::string into_pipe = " L R -o " + fifo + " & cat " + fifo + " > " + copy + "; wait $!";
+  // The reader gives up after a minute should the tool never open the pipe.
+  std::string into_pipe =
+      " L R -o " + fifo + " & timeout 60 cat " + fifo + " > " + copy + "; wait $!";
   struct stat info;
+  ASSERT_TRUE(kroTestFileExists(two)) << "missing test file " << two;
   EXPECT_EQ(krotool("mesh-src " + kData + "bad_cut_in_number.ase X -o " + out), 1);
   EXPECT_TRUE(stat(out.c_str(), &info) && stat((out + ".tmp").c_str(), &info));
   ASSERT_EQ(system(("mkfifo " + fifo).c_str()), 0);
