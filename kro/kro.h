@@ -11,9 +11,19 @@
  *
  * Single-threaded: most operations keep working state in static storage.
  * Everything that touches GL needs a current context.
+ *
+ * The declarations are C as well as C++: a C program includes this header and
+ * links the library (with the C++ runtime, which the library itself uses).
  */
 #ifndef KRO_H
 #define KRO_H
+
+/* Version of the engine and the intro: the one place it is written (the
+ * build reads it from here). */
+#define KRO_VERSION_MAJOR 1
+#define KRO_VERSION_MINOR 0
+#define KRO_VERSION_PATCH 0
+#define KRO_VERSION_STRING "1.0.0"
 
 #ifndef GL_GLEXT_PROTOTYPES
 #define GL_GLEXT_PROTOTYPES
@@ -22,6 +32,10 @@
 #include <GL/glext.h>
 #include <stdint.h>
 #include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 /* ------------------------------------------------------------------------ */
 /* Error hook and bit utilities (kro_error.cpp)                              */
@@ -457,5 +471,9 @@ int32_t kroCreateFrameBufferObject(kroFrameBufferObject *fbo, const int32_t *siz
 void kroUseFrameBufferObject(const kroFrameBufferObject *fbo);
 /* Release the target and what it owns (owned: 1 colour, 2 depth, 3 both) */
 void kroDestroyFrameBufferObject(kroFrameBufferObject *fbo, int owned);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif /* KRO_H */

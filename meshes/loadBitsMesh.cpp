@@ -3034,7 +3034,9 @@ void loadMeshBit0(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,cha
 	(*nc)[143][6]=-0.992428;
 	(*nc)[143][7]=-0.122827;
 	(*nc)[143][8]=0.000000;
-}void loadMeshBit1(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshBit1(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"one");
 	*triangles=12;

@@ -179,7 +179,9 @@ void loadMeshFontZ(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,ch
 	(*nc)[7][6]=0.000000;
 	(*nc)[7][7]=0.000000;
 	(*nc)[7][8]=1.000000;
-}void loadMeshFontA(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshFontA(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"A");
 	strcpy(node_name,"A");
@@ -419,7 +421,9 @@ void loadMeshFontZ(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,ch
 	(*nc)[10][6]=0.000000;
 	(*nc)[10][7]=0.000000;
 	(*nc)[10][8]=1.000000;
-}void loadMeshFontN(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshFontN(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"N");
 	strcpy(node_name,"N");
@@ -596,7 +600,9 @@ void loadMeshFontZ(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,ch
 	(*nc)[7][6]=0.000000;
 	(*nc)[7][7]=0.000000;
 	(*nc)[7][8]=1.000000;
-}void loadMeshFontY(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshFontY(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"Y");
 	strcpy(node_name,"Y");
@@ -752,7 +758,9 @@ void loadMeshFontZ(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,ch
 	(*nc)[6][6]=0.000000;
 	(*nc)[6][7]=0.000000;
 	(*nc)[6][8]=1.000000;
-}void loadMeshFontK(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshFontK(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"K");
 	strcpy(node_name,"K");
@@ -950,7 +958,9 @@ void loadMeshFontZ(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,ch
 	(*nc)[8][6]=0.000000;
 	(*nc)[8][7]=0.000000;
 	(*nc)[8][8]=1.000000;
-}void loadMeshFontL(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshFontL(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"L");
 	strcpy(node_name,"L");
@@ -1043,7 +1053,9 @@ void loadMeshFontZ(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,ch
 	(*nc)[3][6]=0.000000;
 	(*nc)[3][7]=0.000000;
 	(*nc)[3][8]=1.000000;
-}void loadMeshFontU(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshFontU(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"U");
 	strcpy(node_name,"U");
@@ -1808,7 +1820,9 @@ void loadMeshFontZ(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,ch
 	(*nc)[35][6]=0.000000;
 	(*nc)[35][7]=0.000000;
 	(*nc)[35][8]=1.000000;
-}void loadMeshFontM(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshFontM(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"M");
 	strcpy(node_name,"M");
@@ -2048,7 +2062,9 @@ void loadMeshFontZ(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,ch
 	(*nc)[10][6]=0.000000;
 	(*nc)[10][7]=0.000000;
 	(*nc)[10][8]=1.000000;
-}void loadMeshFontP(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
+}
+
+void loadMeshFontP(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)
 {
 	strcpy(node_name,"P");
 	strcpy(node_name,"P");

@@ -1,9 +1,13 @@
 // Shader records: exact bytes of file-loaded sources, building and rebuilding
-// programs, the engine's fixed shader set, and every failure path.
+// programs, the engine's fixed shader set and the folder it is read from, the
+// message hook, and every failure path.
 #include "gl_context.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
+#include <unistd.h>
+
+#include <vector>
 
 namespace {
 
@@ -45,6 +49,8 @@ struct ShaderTest : kroTestFailureFixture {
   }
   void TearDown() override {
     kroTestFailureFixture::TearDown();
+    kroSetErrorMessageFunc(nullptr, nullptr);
+    kroSetShaderFolder(nullptr);
     while (glGetError() != GL_NO_ERROR) {
     }
   }
@@ -210,6 +216,112 @@ TEST_F(ShaderTest, FailuresReportAndLeaveNothingHalfBuilt) {
     EXPECT_TRUE(isEmpty(f));
   }
   EXPECT_EQ(kroTestHookCalls, 4);
+}
+
+// Records every message hook call and, through the plain hook, where it fell.
+struct HookLog {
+  std::vector<std::string> calls; // "message:<text>" or "plain"
+};
+HookLog *gHookLog = nullptr;
+void recordMessage(const char *message, void *user) {
+  static_cast<HookLog *>(user)->calls.push_back(std::string("message:") + message);
+}
+void recordPlain(void) {
+  gHookLog->calls.push_back("plain");
+}
+
+TEST_F(ShaderTest, MessageHookGetsTheTextBeforeThePlainHookAndOutlivesInit) {
+  HookLog log;
+  gHookLog = &log;
+  kroSetErrorMessageFunc(recordMessage, &log);
+  kroSetErrorFunc(recordPlain);
+  kroShader s = {};
+  testing::internal::CaptureStdout();
+  kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr);
+  kroFailAllocationAfter(1);
+  kroIncreaseVertexGLSL(&s); // its message has no line end
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error in reading vertex shader from no/such.vert\n"
+            "Error during allocating memory in kroIncreaseVertexGLSL(..)");
+  EXPECT_EQ(log.calls,
+            (std::vector<std::string>{
+                "message:Error in reading vertex shader from no/such.vert", "plain",
+                "message:Error during allocating memory in kroIncreaseVertexGLSL(..)", "plain"}));
+
+  // kroInit clears the plain hook but keeps the message hook.
+  kroInit(64, 64);
+  log.calls.clear();
+  testing::internal::CaptureStdout();
+  kroCreateShaderFromFileVF(&s, nullptr, "no/such.frag");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error in reading fragmant shader from no/such.frag\n");
+  EXPECT_EQ(log.calls,
+            std::vector<std::string>{"message:Error in reading fragmant shader from no/such.frag"});
+
+  kroSetErrorMessageFunc(nullptr, &log);
+  log.calls.clear();
+  testing::internal::CaptureStdout();
+  kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr);
+  EXPECT_FALSE(testing::internal::GetCapturedStdout().empty());
+  EXPECT_TRUE(log.calls.empty());
+  EXPECT_TRUE(isEmpty(s));
+  kroDestroyShaders();
+}
+
+TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
+  char cwd[4096];
+  ASSERT_TRUE(getcwd(cwd, sizeof cwd));
+  const std::string installed = std::string(cwd) + "/sh";
+  ASSERT_EQ(chdir(kroTestTempPath("").c_str()), 0);
+  HookLog log;
+  kroSetErrorMessageFunc(recordMessage, &log);
+
+  // The default folder, relative to a working folder that has no sh/.
+  EXPECT_STREQ(kroGetShaderFolder(), "sh");
+  testing::internal::CaptureStdout();
+  kroInit(64, 64);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(log.calls.size(), 5u);
+  EXPECT_EQ(log.calls.front(), "message:Error in reading vertex shader from sh/ish/c.vert");
+  EXPECT_EQ(log.calls.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
+  kroDestroyShaders();
+
+  log.calls.clear();
+  ASSERT_EQ(kroSetShaderFolder(installed.c_str()), 0);
+  EXPECT_EQ(kroGetShaderFolder(), installed);
+  testing::internal::CaptureStdout();
+  kroInit(320, 200);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(log.calls.empty());
+  for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
+                       &KRO_POST_PROCESS_SHADER[0]}) {
+    SCOPED_TRACE(s - KRO_SHADER);
+    EXPECT_TRUE(compiled(s->vertex_shader) && compiled(s->fragment_shader) && linked(s->program));
+  }
+  EXPECT_EQ(sourceOf(KRO_SHADER[64].vertex_shader), kroTestReadFile(installed + "/ish/bt.vert"));
+  EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].fragment_shader),
+            "#define CANVAS_RESX 320\n#define CANVAS_RESY 200\n" +
+                kroTestReadFile(installed + "/psh/b.frag"));
+  kroDestroyShaders();
+
+  // A folder name one character too long is refused and the folder kept.
+  std::string too_long(KRO_SHADER_FOLDER_CHARS + 1, 'x');
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(kroSetShaderFolder(too_long.c_str()), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error in kroSetShaderFolder(..): the folder name is longer than 4000 characters\n");
+  EXPECT_EQ(log.calls.size(), 1u);
+  EXPECT_EQ(kroGetShaderFolder(), installed);
+  EXPECT_EQ(kroSetShaderFolder(too_long.substr(1).c_str()), 0); // exactly the limit fits
+  EXPECT_EQ(kroGetShaderFolder(), too_long.substr(1));
+
+  for (const char *reset : {(const char *)nullptr, ""}) {
+    ASSERT_EQ(kroSetShaderFolder(installed.c_str()), 0);
+    EXPECT_EQ(kroSetShaderFolder(reset), 0);
+    EXPECT_STREQ(kroGetShaderFolder(), "sh");
+  }
+  kroSetErrorMessageFunc(nullptr, nullptr);
+  ASSERT_EQ(chdir(cwd), 0);
 }
 
 } // namespace

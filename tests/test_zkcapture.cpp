@@ -1,11 +1,12 @@
 // zkcapture as a user runs it: PNGs of the right size and content at chosen times, a frame
-// sequence ending on the empty frame, a contact sheet, a usage refusal for anything else.
+// sequence before 14 s, a contact sheet, help, and a named refusal for anything else.
 #include "gl_context.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <string>
@@ -36,16 +37,30 @@ struct Png {
   }
 };
 
-// Runs zkcapture; SDL_Quit unloads the GL driver before a sanitizer's leak check.
-int capture(const std::string &arguments) {
-  std::string command = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " ZKCAPTURE_PATH;
-  int status = system((command + " >/dev/null 2>&1 " + arguments).c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// What one run of zkcapture printed, and its exit status.
+struct CaptureRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs zkcapture under `environment` (words for env); SDL_Quit unloads the GL
+// driver before a sanitizer's leak check.
+CaptureRun capture(const std::string &arguments, const std::string &environment = "") {
+  std::string out = kroTestTempPath("capture.out"), err = kroTestTempPath("capture.err");
+  std::string command = "env " + environment +
+                        " ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " ZKCAPTURE_PATH " " +
+                        arguments + " >" + out + " 2>" + err;
+  CaptureRun run;
+  int status = system(command.c_str());
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = kroTestReadFile(out);
+  run.err = kroTestReadFile(err);
+  return run;
 }
 
 TEST(ZkCapture, FramesAtChosenTimesSequenceAndContactSheet) {
   std::string out = kroTestTempPath("at");
-  ASSERT_EQ(capture("--at 11,0.5 --out " + out), 0); // any order
+  ASSERT_EQ(capture("--at 11,0.5 --out " + out).status, 0); // any order
   Png early(out + "/zkintro-at-00.500.png"), late(out + "/zkintro-at-11.000.png");
   for (const Png *png : {&early, &late})
     ASSERT_TRUE(png->width == 1200 && png->height == 600) << png->width << " x " << png->height;
@@ -55,24 +70,63 @@ TEST(ZkCapture, FramesAtChosenTimesSequenceAndContactSheet) {
   // Row 0 is the top: the upper row of digits is above the word, near row 209.
   for (size_t row : {209, 391})
     EXPECT_GT(late.litPixels(row * 1200, 1200), 16 * 3) << "row " << row;
-  ASSERT_EQ(capture("--fps 1 --sheet --out " + out), 0);
-  for (int k = 0; k <= 15; k++) {
+  // The sequence is 0 <= t < 14 s: 14 frames at 1 per second, each showing
+  // the intro (t = 14 s, after the tear-down, would be black).
+  CaptureRun sequence = capture("--fps 1 --sheet --out " + out);
+  ASSERT_EQ(sequence.status, 0) << sequence.err;
+  EXPECT_NE(sequence.out.find("14 frames"), std::string::npos) << sequence.out;
+  for (int k = 0; k <= 14; k++) {
     Png frame(out + "/frames/zkintro-00" + (k < 10 ? "0" : "") + std::to_string(k) + ".png");
-    EXPECT_EQ(frame.width, k < 15 ? 1200 : 0) << "frame " << k;
-    EXPECT_TRUE(k < 14 ? frame.litPixels() > 5000 : frame.litPixels() == 0) << "frame " << k;
+    EXPECT_EQ(frame.width, k < 14 ? 1200 : 0) << "frame " << k;
+    EXPECT_TRUE(k == 14 || frame.litPixels() > 5000) << "frame " << k;
   }
   Png sheet(out + "/zkintro-sheet.png");
   EXPECT_EQ(sheet.width, 6 + 4 * (300 + 6));
   EXPECT_EQ(sheet.height, 6 + 4 * (22 + 150 + 6));
 }
 
-TEST(ZkCapture, RefusesWhatItDoesNotUnderstand) {
+TEST(ZkCapture, HelpAndRefusals) {
+  CaptureRun help = capture("--help");
+  EXPECT_TRUE(help.status == 0 && help.err.empty()) << help.err;
+  EXPECT_EQ(help.out.rfind("usage: zkcapture", 0), 0u) << help.out;
+
   const std::string out = " --out " + kroTestTempPath("refused");
-  for (std::string refused :
-       {"--at 1,x" + out, "--at -1" + out, "--at 1," + out, "--fps 0" + out, "--fps 1000" + out,
-        std::string(), std::string("--sheet --out"), std::string("--frames 3")})
-    EXPECT_EQ(capture(refused), 2) << refused;
-  EXPECT_EQ(capture("--at 1 --out /proc/no/such/place"), 1);
+  const struct {
+    std::string arguments, reason; // the reason is the first line on standard error
+  } refused[] = {
+      {"--frames 3", "unknown option '--frames'"},
+      {"--sheet --out", "--out needs a value"},
+      {"", "nothing to capture"},
+      {"--at 1,x" + out, "--at '1,x': expected seconds"},
+      {"--at 1," + out, "--at '1,'"},
+      {"--at -1" + out, "--at '-1'"},
+      {"--at 14" + out, "--at '14'"},
+      {"--at 0,20" + out, "--at '0,20'"},
+      {"--at nan" + out, "--at 'nan'"},
+      {"--fps 0" + out, "--fps '0': expected a whole number from 1 to 240"},
+      {"--fps 1000" + out, "--fps '1000'"},
+  };
+  for (const auto &row : refused) {
+    CaptureRun run = capture(row.arguments);
+    EXPECT_EQ(run.status, 2) << row.arguments;
+    EXPECT_EQ(run.err.rfind("zkcapture: " + row.reason, 0), 0u) << row.arguments << "\n" << run.err;
+    EXPECT_TRUE(run.out.empty()) << row.arguments;
+  }
+  EXPECT_EQ(capture("--at 1 --out /proc/no/such/place").status, 1);
+}
+
+// Without a display: one line on standard error, no terminal drawing, and
+// no output folder made.
+TEST(ZkCapture, FailsAtOnceWithoutADisplay) {
+  std::string out = kroTestTempPath("no-display");
+  CaptureRun run = capture("--at 1 --out " + out, "-u DISPLAY -u SDL_VIDEODRIVER");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.find("zkcapture: no OpenGL context"), 0u) << run.err;
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  EXPECT_EQ(run.err.find('\033'), std::string::npos);
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  struct stat info;
+  EXPECT_NE(stat(out.c_str(), &info), 0);
 }
 
 } // namespace

@@ -1,8 +1,43 @@
 // krotool: dispatches to one subcommand of the content pipeline.
 #include "krotool.h"
 
+#include "kro.h"
+
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
+
+int krotoolEngineFailures = 0;
+char krotoolEngineMessage[256];
+
+static void krotoolCountFailure(void) {
+  krotoolEngineFailures++;
+}
+
+static void krotoolKeepMessage(const char *message, void *) {
+  snprintf(krotoolEngineMessage, sizeof krotoolEngineMessage, "%s", message);
+}
+
+int krotoolEngineBegin(void) {
+  fflush(stdout);
+  int saved = dup(STDOUT_FILENO);
+  dup2(STDERR_FILENO, STDOUT_FILENO);
+  krotoolEngineFailures = 0;
+  krotoolEngineMessage[0] = '\0';
+  kroSetErrorFunc(krotoolCountFailure);
+  kroSetErrorMessageFunc(krotoolKeepMessage, nullptr);
+  return saved;
+}
+
+void krotoolEngineEnd(int saved) {
+  fflush(stdout);
+  kroSetErrorFunc(nullptr);
+  kroSetErrorMessageFunc(nullptr, nullptr);
+  if (saved >= 0) {
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+  }
+}
 
 struct Subcommand {
   const char *name;
@@ -14,7 +49,7 @@ static const Subcommand subcommands[] = {
     {"mesh-src", krotoolMeshSrc, "write loader source for the geometry objects of an ASE file"},
     {"ase-info", krotoolAseInfo, "list the objects and materials of an ASE file"},
     {"bmp-resize", krotoolBmpResize, "resample a 24-bit BMP to a new size"},
-    {"png-info", krotoolPngInfo, "show a PNG file's header and image data chunks"},
+    {"png-info", krotoolPngInfo, "check a PNG file chunk by chunk and describe it"},
     {"font-build", krotoolFontBuild, "build a KROF font from a folder of glyph pictures"},
     {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},
 };
@@ -23,7 +58,8 @@ static void printUsage(FILE *out) {
   fprintf(out, "usage: krotool COMMAND [ARGS...]\n\ncommands:\n");
   for (const Subcommand &s : subcommands)
     fprintf(out, "  %-11s %s\n", s.name, s.summary);
-  fprintf(out, "\nkrotool COMMAND --help shows a command's arguments.\n");
+  fprintf(out, "\nkrotool COMMAND --help shows a command's arguments; krotool --version the\n"
+               "version.\n");
 }
 
 int main(int argc, char **argv) {
@@ -33,6 +69,10 @@ int main(int argc, char **argv) {
   }
   if (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) {
     printUsage(stdout);
+    return 0;
+  }
+  if (!strcmp(argv[1], "--version")) {
+    printf("krotool %s\n", KRO_VERSION_STRING);
     return 0;
   }
   for (const Subcommand &s : subcommands)

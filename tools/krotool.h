@@ -3,14 +3,25 @@
 #ifndef KROTOOL_H
 #define KROTOOL_H
 
+// Engine output while a subcommand runs the engine (krotool.cpp): between
+// begin and end, the engine's messages go to standard error, so that they
+// never mix with what the tool writes on standard output, and each failure
+// is counted; the last message is kept.
+extern int krotoolEngineFailures;
+extern char krotoolEngineMessage[256]; // the last failure message, without its line end
+int krotoolEngineBegin(void);          // returns what krotoolEngineEnd needs
+void krotoolEngineEnd(int saved);
+
 // ASE pipeline (krotool_ase.cpp)
-int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase NAME [NAME...] [-o OUT]
+int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase (NAME... | --auto) [options]
 int krotoolAseInfo(int argc, char **argv); // ase-info FILE.ase
 
 // Images and fonts (krotool_image.cpp)
 int krotoolBmpResize(int argc, char **argv); // bmp-resize IN.bmp OUT.bmp WIDTH HEIGHT
-int krotoolPngInfo(int argc, char **argv);   // png-info FILE.png
 int krotoolFontBuild(int argc, char **argv); // font-build DIR WIDTH HEIGHT OUT.krof [THRESHOLD]
 int krotoolFontInfo(int argc, char **argv);  // font-info FILE.krof
+
+// PNG check (krotool_png.cpp)
+int krotoolPngInfo(int argc, char **argv); // png-info FILE.png
 
 #endif

@@ -8,38 +8,17 @@
 
 #include "kro.h"
 
+#include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 #include <vector>
-
-static int krotoolEngineFailures = 0;
-static void krotoolCountFailure(void) {
-  krotoolEngineFailures++;
-}
-
-// Engine messages go to standard error until krotoolEngineEnd.
-static int krotoolEngineBegin(void) {
-  fflush(stdout);
-  int saved = dup(STDOUT_FILENO);
-  dup2(STDERR_FILENO, STDOUT_FILENO);
-  krotoolEngineFailures = 0;
-  kroSetErrorFunc(krotoolCountFailure);
-  return saved;
-}
-
-static void krotoolEngineEnd(int saved) {
-  fflush(stdout);
-  kroSetErrorFunc(nullptr);
-  if (saved >= 0) {
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-  }
-}
 
 static bool krotoolIsHelp(const char *arg) {
   return !strcmp(arg, "--help") || !strcmp(arg, "-h");
@@ -48,149 +27,344 @@ static bool krotoolIsHelp(const char *arg) {
 // ---- mesh-src ----
 
 static void meshSrcUsage(FILE *out) {
-  fprintf(out,
-          "usage: krotool mesh-src FILE.ase NAME [NAME...] [-o OUT] [--include HEADER]...\n"
-          "\n"
-          "Writes one mesh loader per geometry object of FILE.ase, in file order: the\n"
-          "object's loader is named loadMesh followed by its NAME, so give exactly one\n"
-          "NAME per geometry object (krotool ase-info lists them). The text is the\n"
-          "engine's generator output, unchanged; nothing is written unless every\n"
-          "object converts cleanly.\n"
-          "\n"
-          "  -o OUT            write to OUT instead of standard output\n"
-          "  --include HEADER  start with #include \"HEADER\" (repeatable), then a blank line\n"
-          "  -h, --help        show this help\n");
+  fprintf(out, "usage: krotool mesh-src FILE.ase (NAME... | --auto) [--object WHICH]...\n"
+               "                        [-o OUT.cpp] [--header OUT.h] [--include HEADER]...\n"
+               "\n"
+               "Writes one mesh loader per geometry object of FILE.ase, in file order: the\n"
+               "loader of an object named NAME is loadMesh<NAME>. The source starts with the\n"
+               "includes it needs and compiles on its own; each loader is the engine's\n"
+               "generator output, unchanged. Nothing is written unless every object converts\n"
+               "cleanly.\n"
+               "\n"
+               "  NAME...           one name per converted object (letters, digits, '_')\n"
+               "  --auto            name each loader after the object's node name, made into a\n"
+               "                    unique C identifier (other characters become '_', a\n"
+               "                    repeated name gets _2, _3, ...)\n"
+               "  --object WHICH    convert only this object: its number (from 1) or its node\n"
+               "                    name as krotool ase-info lists them; repeatable\n"
+               "  -o OUT.cpp        write the source to OUT.cpp instead of standard output\n"
+               "  --header OUT.h    also write a header declaring every loader\n"
+               "  --include HEADER  add #include \"HEADER\" after the usual includes (repeatable)\n"
+               "  -h, --help        show this help\n"
+               "\n"
+               "example: krotool mesh-src ship.ase --auto -o ship.cpp --header ship.h\n");
 }
 
-// A NAME becomes part of a C identifier.
+static int meshSrcRefuse(const char *format, const char *detail) {
+  fprintf(stderr, "krotool mesh-src: ");
+  fprintf(stderr, format, detail);
+  fprintf(stderr, "\n");
+  meshSrcUsage(stderr);
+  return 2;
+}
+
+static bool krotoolIsIdentifierChar(char c) {
+  return c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A NAME becomes part of a C identifier (after "loadMesh").
 static bool krotoolIsNamePart(const char *name) {
   if (!*name)
     return false;
   for (const char *c = name; *c; c++)
-    if (!(*c == '_' || (*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'z') ||
-          (*c >= 'A' && *c <= 'Z')))
+    if (!krotoolIsIdentifierChar(*c))
       return false;
   return true;
 }
 
+static bool krotoolContains(const std::vector<std::string> &list, const std::string &item) {
+  for (const std::string &entry : list)
+    if (entry == item)
+      return true;
+  return false;
+}
+
+// The loader name for a node name: every character that cannot stand in an
+// identifier becomes '_'; an empty name becomes Object<number>; a name
+// already in `taken` gets the first free suffix _2, _3, ...
+static std::string krotoolLoaderName(const char *node_name, int number,
+                                     const std::set<std::string> &taken) {
+  std::string name;
+  for (const char *c = node_name; *c; c++)
+    name += krotoolIsIdentifierChar(*c) ? *c : '_';
+  if (name.empty())
+    name = "Object" + std::to_string(number);
+  std::string unique = name;
+  for (int suffix = 2; taken.count(unique); suffix++)
+    unique = name + "_" + std::to_string(suffix);
+  return unique;
+}
+
 // Writes straight into something that is not a regular file (a device such
 // as /dev/null, a pipe).
-static bool krotoolWriteDirect(const char *path, const char *bytes, size_t size) {
+static bool krotoolWriteDirect(const char *path, const std::string &text) {
   FILE *file = fopen(path, "wb");
-  bool ok = file && fwrite(bytes, 1, size, file) == size;
+  bool ok = file && fwrite(text.data(), 1, text.size(), file) == text.size();
   if (file)
     ok = fclose(file) == 0 && ok;
   if (!ok)
-    fprintf(stderr, "krotool mesh-src: cannot write %s\n", path);
+    fprintf(stderr, "krotool mesh-src: cannot write %s: %s\n", path, strerror(errno));
   return ok;
 }
 
-// Writes all bytes to path through a temporary file beside it, so that a
-// failed run never leaves a half-written OUT.
-static bool krotoolWriteFile(const char *path, const char *bytes, size_t size) {
+// Writes text to path through a temporary file beside it, so that a failed
+// run never leaves a half-written file.
+static bool krotoolWriteFile(const char *path, const std::string &text) {
   struct stat info;
   if (stat(path, &info) == 0 && !S_ISREG(info.st_mode))
-    return krotoolWriteDirect(path, bytes, size);
+    return krotoolWriteDirect(path, text);
   std::string temporary = std::string(path) + ".tmp";
   FILE *file = fopen(temporary.c_str(), "wb");
   if (!file) {
-    fprintf(stderr, "krotool mesh-src: cannot write %s\n", temporary.c_str());
+    fprintf(stderr, "krotool mesh-src: cannot write %s: %s\n", temporary.c_str(), strerror(errno));
     return false;
   }
-  bool ok = fwrite(bytes, 1, size, file) == size;
+  bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
   ok = fclose(file) == 0 && ok;
   if (!ok || rename(temporary.c_str(), path) != 0) {
-    fprintf(stderr, "krotool mesh-src: cannot write %s\n", path);
+    fprintf(stderr, "krotool mesh-src: cannot write %s: %s\n", path, strerror(errno));
     remove(temporary.c_str());
     return false;
   }
   return true;
 }
 
-// Generates the loaders into a memory buffer; false after a failure (reported).
-static bool krotoolGenerate(const char *path, const std::vector<const char *> &names, char **text,
-                            size_t *size) {
+// What the command line asks for.
+struct MeshSrcRequest {
+  const char *path = nullptr, *out_path = nullptr, *header_path = nullptr;
+  bool automatic = false;
+  std::vector<std::string> names, includes, objects;
+};
+
+// The objects of the file as the reader sees them.
+struct MeshSrcObject {
+  std::string node_name;
+  int triangles = 0;
+  bool chosen = false;
+  std::string loader; // the NAME, empty when the object is not converted
+};
+
+// Fills request from the arguments; 0, or the exit status of a usage error.
+static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
+  for (int i = 0; i < argc; i++) {
+    const char *arg = argv[i];
+    if (krotoolIsHelp(arg)) {
+      meshSrcUsage(stdout);
+      return -1;
+    }
+    if (!strcmp(arg, "--auto")) {
+      request->automatic = true;
+    } else if (!strcmp(arg, "-o") || !strcmp(arg, "--header") || !strcmp(arg, "--include") ||
+               !strcmp(arg, "--object")) {
+      if (i + 1 == argc)
+        return meshSrcRefuse("%s needs a value", arg);
+      const char *value = argv[++i];
+      if (!strcmp(arg, "-o"))
+        request->out_path = value;
+      else if (!strcmp(arg, "--header"))
+        request->header_path = value;
+      else if (!strcmp(arg, "--include"))
+        request->includes.push_back(value);
+      else if (krotoolContains(request->objects, value))
+        return meshSrcRefuse("object '%s' is chosen twice", value);
+      else
+        request->objects.push_back(value);
+    } else if (arg[0] == '-' && arg[1]) {
+      return meshSrcRefuse("unknown option '%s'", arg);
+    } else if (!request->path) {
+      request->path = arg;
+    } else if (!krotoolIsNamePart(arg)) {
+      return meshSrcRefuse("NAME '%s' may hold only letters, digits and '_'", arg);
+    } else if (krotoolContains(request->names, arg)) {
+      return meshSrcRefuse("NAME '%s' is given twice: each loader needs its own name", arg);
+    } else {
+      request->names.push_back(arg);
+    }
+  }
+  if (!request->path)
+    return meshSrcRefuse("%s", "missing FILE.ase");
+  if (request->automatic && !request->names.empty())
+    return meshSrcRefuse("%s", "give NAMEs or --auto, not both");
+  if (!request->automatic && request->names.empty())
+    return meshSrcRefuse("%s", "missing NAME (or --auto)");
+  return 0;
+}
+
+// Reads the node names and triangle counts; false after a failure (reported).
+static bool meshSrcReadObjects(const char *path, std::vector<MeshSrcObject> *objects) {
+  kroMesh *meshes = nullptr;
   int saved = krotoolEngineBegin();
-  int objects = kroObjectsInASE(path);
-  bool ok = krotoolEngineFailures == 0;
-  if (ok && objects != (int)names.size()) {
-    fprintf(stderr, "krotool mesh-src: %s has %d geometry object%s but %d NAME%s given\n", path,
-            objects, objects == 1 ? "" : "s", (int)names.size(),
-            names.size() == 1 ? " was" : "s were");
-    ok = false;
-  }
-  FILE *stream = ok ? fopen(path, "r") : nullptr;
-  FILE *out = ok ? open_memstream(text, size) : nullptr;
-  if (ok && (!stream || !out)) {
-    fprintf(stderr, "krotool mesh-src: cannot read %s\n", path);
-    ok = false;
-  }
-  for (size_t i = 0; ok && i < names.size(); i++)
-    ok = kroWriteSrcMeshFromASEfd(stream, names[i], out) && krotoolEngineFailures == 0;
-  if (stream)
-    fclose(stream);
-  if (out)
-    fclose(out);
+  int count = kroLoadMeshArrayFromASE(&meshes, path);
+  int failures = krotoolEngineFailures;
   krotoolEngineEnd(saved);
+  for (int i = 0; i < count; i++) {
+    MeshSrcObject object;
+    object.node_name = meshes[i].node_name;
+    object.triangles = meshes[i].triangles;
+    objects->push_back(object);
+  }
+  kroFreeMeshArray(&meshes, count);
+  if (failures) {
+    fprintf(stderr, "krotool mesh-src: %s could not be read; no loaders written\n", path);
+    return false;
+  }
+  return true;
+}
+
+// Marks the chosen objects (all when none is named) and gives each its
+// loader name; 0, or the exit status of a usage error.
+static int meshSrcChoose(const MeshSrcRequest &request, std::vector<MeshSrcObject> *objects) {
+  const char *path = request.path;
+  int count = (int)objects->size();
+  for (const std::string &which : request.objects) {
+    char *end;
+    long number = strtol(which.c_str(), &end, 10);
+    int matches = 0;
+    for (int i = 0; i < count; i++) {
+      bool hit =
+          *end == '\0' && !which.empty() ? number == i + 1 : (*objects)[i].node_name == which;
+      if (hit && !(*objects)[i].chosen)
+        (*objects)[i].chosen = true, matches++;
+    }
+    if (matches == 0) {
+      fprintf(stderr, "krotool mesh-src: %s has no object '%s' (krotool ase-info lists them)\n",
+              path, which.c_str());
+      return 2;
+    }
+  }
+  std::set<std::string> taken;
+  size_t next_name = 0;
+  for (int i = 0; i < count; i++) {
+    MeshSrcObject &object = (*objects)[i];
+    if (!request.objects.empty() && !object.chosen)
+      continue;
+    object.chosen = true;
+    if (request.automatic)
+      object.loader = krotoolLoaderName(object.node_name.c_str(), i + 1, taken);
+    else if (next_name < request.names.size())
+      object.loader = request.names[next_name];
+    next_name++;
+    taken.insert(object.loader);
+  }
+  if (!request.automatic && next_name != request.names.size()) {
+    fprintf(stderr, "krotool mesh-src: %s: %zu object%s to convert but %zu NAME%s given\n", path,
+            next_name, next_name == 1 ? "" : "s", request.names.size(),
+            request.names.size() == 1 ? " was" : "s were");
+    return 2;
+  }
+  if (next_name == 0) {
+    fprintf(stderr, "krotool mesh-src: %s holds no geometry object\n", path);
+    return 1;
+  }
+  return 0;
+}
+
+// One generated function per chosen object, in file order; false after a
+// failure (reported).
+static bool meshSrcGenerate(const char *path, const std::vector<MeshSrcObject> &objects,
+                            std::vector<std::string> *functions) {
+  FILE *stream = fopen(path, "r");
+  if (!stream) {
+    fprintf(stderr, "krotool mesh-src: cannot read %s: %s\n", path, strerror(errno));
+    return false;
+  }
+  int saved = krotoolEngineBegin();
+  bool ok = true;
+  for (size_t i = 0; ok && i < objects.size(); i++) {
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    // An object left out is still walked, to move the stream past it.
+    const char *name = objects[i].chosen ? objects[i].loader.c_str() : "Skipped";
+    ok = out && kroWriteSrcMeshFromASEfd(stream, name, out) && krotoolEngineFailures == 0;
+    if (out)
+      ok = fclose(out) == 0 && ok;
+    if (ok && objects[i].chosen)
+      functions->push_back(std::string(text, size));
+    free(text);
+  }
+  krotoolEngineEnd(saved);
+  fclose(stream);
   if (!ok)
     fprintf(stderr, "krotool mesh-src: %s: no loaders written\n", path);
   return ok;
 }
 
+static const char kLoaderParameters[] =
+    "(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int *triangles)";
+
+// The header's guard: its file name in capitals, other characters as '_'.
+static std::string meshSrcGuard(const char *header_path) {
+  const char *slash = strrchr(header_path, '/');
+  std::string guard;
+  for (const char *c = slash ? slash + 1 : header_path; *c; c++)
+    guard += krotoolIsIdentifierChar(*c) ? (char)toupper((unsigned char)*c) : '_';
+  if (guard.empty() || (guard[0] >= '0' && guard[0] <= '9'))
+    guard = "LOADERS_" + guard;
+  return guard;
+}
+
+// A node name inside a comment: printable characters, no comment end.
+static std::string meshSrcCommentText(const std::string &text) {
+  std::string clean;
+  for (char c : text)
+    clean +=
+        (c >= ' ' && c <= '~' && !(c == '/' && !clean.empty() && clean.back() == '*')) ? c : '?';
+  return clean;
+}
+
+static std::string meshSrcHeader(const MeshSrcRequest &request,
+                                 const std::vector<MeshSrcObject> &objects) {
+  std::string guard = meshSrcGuard(request.header_path);
+  std::string text = "// Mesh loaders written by krotool mesh-src from " +
+                     meshSrcCommentText(request.path) + ".\n#ifndef " + guard + "\n#define " +
+                     guard + "\n\n#include \"kro.h\"\n\n";
+  for (size_t i = 0; i < objects.size(); i++) {
+    if (!objects[i].chosen)
+      continue;
+    text += "// object " + std::to_string(i + 1) + ", \"" +
+            meshSrcCommentText(objects[i].node_name) + "\", " +
+            std::to_string(objects[i].triangles) +
+            (objects[i].triangles == 1 ? " triangle\n" : " triangles\n");
+    text += "void loadMesh" + objects[i].loader + kLoaderParameters + ";\n";
+  }
+  return text + "\n#endif\n";
+}
+
+// The includes, then the functions, a blank line between two and a line end
+// after the last.
+static std::string meshSrcSource(const MeshSrcRequest &request,
+                                 const std::vector<std::string> &functions) {
+  std::string text = "#include \"kro.h\"\n#include <string.h>\n";
+  for (const std::string &header : request.includes)
+    text += "#include \"" + header + "\"\n";
+  for (size_t i = 0; i < functions.size(); i++)
+    text += "\n" + functions[i] + "\n";
+  return text;
+}
+
 int krotoolMeshSrc(int argc, char **argv) {
-  const char *path = nullptr, *out_path = nullptr;
-  std::vector<const char *> names, includes;
-  for (int i = 0; i < argc; i++) {
-    if (krotoolIsHelp(argv[i])) {
-      meshSrcUsage(stdout);
-      return 0;
-    }
-    if (!strcmp(argv[i], "-o") || !strcmp(argv[i], "--include")) {
-      if (i + 1 == argc) {
-        fprintf(stderr, "krotool mesh-src: %s needs a value\n", argv[i]);
-        meshSrcUsage(stderr);
-        return 2;
-      }
-      if (argv[i][1] == 'o')
-        out_path = argv[++i];
-      else
-        includes.push_back(argv[++i]);
-    } else if (argv[i][0] == '-' && argv[i][1]) {
-      fprintf(stderr, "krotool mesh-src: unknown option '%s'\n", argv[i]);
-      meshSrcUsage(stderr);
-      return 2;
-    } else if (!path) {
-      path = argv[i];
-    } else if (!krotoolIsNamePart(argv[i])) {
-      fprintf(stderr, "krotool mesh-src: NAME '%s' may hold only letters, digits and '_'\n",
-              argv[i]);
-      return 2;
-    } else {
-      names.push_back(argv[i]);
-    }
-  }
-  if (!path || names.empty()) {
-    fprintf(stderr, "krotool mesh-src: %s\n", !path ? "missing FILE.ase" : "missing NAME");
-    meshSrcUsage(stderr);
-    return 2;
-  }
-  char *text = nullptr;
-  size_t size = 0;
-  bool ok = krotoolGenerate(path, names, &text, &size);
-  if (ok) {
-    std::string all;
-    for (const char *header : includes)
-      all += std::string("#include \"") + header + "\"\n";
-    if (!includes.empty())
-      all += "\n";
-    all.append(text, size);
-    if (out_path)
-      ok = krotoolWriteFile(out_path, all.data(), all.size());
-    else
-      ok = fwrite(all.data(), 1, all.size(), stdout) == all.size() && fflush(stdout) == 0;
-  }
-  free(text);
-  return ok ? 0 : 1;
+  MeshSrcRequest request;
+  int status = meshSrcParse(argc, argv, &request);
+  if (status != 0)
+    return status < 0 ? 0 : status;
+  std::vector<MeshSrcObject> objects;
+  if (!meshSrcReadObjects(request.path, &objects))
+    return 1;
+  status = meshSrcChoose(request, &objects);
+  if (status != 0)
+    return status;
+  std::vector<std::string> functions;
+  if (!meshSrcGenerate(request.path, objects, &functions))
+    return 1;
+  std::string source = meshSrcSource(request, functions);
+  if (request.header_path &&
+      !krotoolWriteFile(request.header_path, meshSrcHeader(request, objects)))
+    return 1;
+  if (request.out_path)
+    return krotoolWriteFile(request.out_path, source) ? 0 : 1;
+  bool ok = fwrite(source.data(), 1, source.size(), stdout) == source.size();
+  return fflush(stdout) == 0 && ok ? 0 : 1;
 }
 
 // ---- ase-info ----
@@ -201,6 +375,26 @@ static void aseInfoUsage(FILE *out) {
                "Lists what the engine reads from FILE.ase: the numbers of geometry and\n"
                "light objects, each geometry object's node name, triangle count and\n"
                "material reference, and the material list (diffuse colour, opacity).\n");
+}
+
+// Why path is not an ASE file to read (empty when it is one): exporters
+// start every file with the export keyword.
+static std::string aseExportProblem(const char *path) {
+  static const char keyword[] = "*3DSMAX_ASCIIEXPORT";
+  struct stat info;
+  if (stat(path, &info) != 0)
+    return strerror(errno);
+  if (S_ISDIR(info.st_mode))
+    return "a folder, not a file";
+  FILE *file = fopen(path, "r");
+  if (!file)
+    return strerror(errno);
+  char word[sizeof keyword + 1] = "";
+  int got = fscanf(file, "%20s", word);
+  fclose(file);
+  if (got != 1 || strcmp(word, keyword) != 0)
+    return std::string("no ASE export keyword (") + keyword + ") at its start: not an ASE file";
+  return "";
 }
 
 int krotoolAseInfo(int argc, char **argv) {
@@ -215,6 +409,11 @@ int krotoolAseInfo(int argc, char **argv) {
     return 2;
   }
   const char *path = argv[0];
+  std::string refusal = aseExportProblem(path);
+  if (!refusal.empty()) {
+    fprintf(stderr, "krotool ase-info: %s: %s\n", path, refusal.c_str());
+    return 1;
+  }
   int objects = 0, lights = 0, material_count = 0;
   kroMesh *meshes = nullptr;
   kroMaterial *materials = nullptr;

@@ -1,14 +1,22 @@
-// krotool image and font subcommands: bmp-resize, png-info, font-build and
-// font-info, thin front ends to the engine's readers and writers. Engine
-// failures print their own message on standard output; the tool adds one
-// line on standard error and exits with status 1. Usage errors exit with 2.
+// krotool image and font subcommands: bmp-resize, font-build and font-info, thin front ends to the
+// engine's readers and writers. Engine failures print their own message on standard output; the
+// tool adds one line on standard error and exits with status 1. Usage errors exit with 2.
 #include "krotool.h"
 
 #include "kro.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 static bool krotoolWantsHelp(int argc, char **argv) {
   for (int i = 0; i < argc; i++)
@@ -54,71 +62,57 @@ int krotoolBmpResize(int argc, char **argv) {
     return krotoolUsage("bmp-resize", krotoolBmpResizeUsage,
                         "WIDTH and HEIGHT must be positive whole numbers of sane size");
 
+  const char *in_path = argv[0], *out_path = argv[1];
+  struct stat in_info, out_info;
+  bool out_exists = stat(out_path, &out_info) == 0;
+  if (stat(in_path, &in_info) == 0 && out_exists && in_info.st_dev == out_info.st_dev &&
+      in_info.st_ino == out_info.st_ino)
+    return krotoolUsage("bmp-resize", krotoolBmpResizeUsage,
+                        "IN and OUT are the same file: give OUT another name");
+
   int32_t size[2], new_size[2] = {(int32_t)width, (int32_t)height};
-  uint8_t *pixels = kroLoadBMP(argv[0], size);
+  kroBMPStatus status;
+  uint8_t *pixels = kroDecodeBMP(in_path, size, &status);
   if (!pixels) {
-    fprintf(stderr, "krotool bmp-resize: cannot read %s\n", argv[0]);
+    fprintf(stderr, "krotool bmp-resize: cannot read %s: %s\n", in_path,
+            status == KRO_BMP_CANNOT_OPEN ? strerror(errno) : kroBMPStatusText(status));
     return 1;
   }
   uint8_t *resized = kroResizeBitmap(pixels, size, new_size);
   free(pixels);
   if (!resized) {
-    fprintf(stderr, "krotool bmp-resize: cannot resample %s\n", argv[0]);
+    fprintf(stderr, "krotool bmp-resize: cannot resample %s\n", in_path);
     return 1;
   }
-  int closed = kroExportBMP(argv[1], resized, new_size);
+  // A regular OUT is replaced whole, through a temporary file beside it; a
+  // device or pipe is written into.
+  std::string written = out_path;
+  if (!out_exists || S_ISREG(out_info.st_mode)) {
+    written += ".XXXXXX";
+    int temporary = mkstemp(&written[0]);
+    if (temporary < 0) {
+      fprintf(stderr, "krotool bmp-resize: cannot write %s: %s\n", out_path, strerror(errno));
+      free(resized);
+      return 1;
+    }
+    close(temporary);
+  }
+  int closed = kroExportBMP(written.c_str(), resized, new_size);
   free(resized);
-  if (closed != 0) {
-    fprintf(stderr, "krotool bmp-resize: cannot write %s\n", argv[1]);
+  if (closed != 0 || (written != out_path && rename(written.c_str(), out_path) != 0)) {
+    fprintf(stderr, "krotool bmp-resize: cannot write %s: %s\n", out_path, strerror(errno));
+    if (written != out_path)
+      remove(written.c_str());
     return 1;
   }
-  printf("%s: %d x %d -> %s: %d x %d\n", argv[0], size[0], size[1], argv[1], new_size[0],
+  // The temporary file was made private; OUT gets the mode it had, or that
+  // of a new file.
+  mode_t mask = umask(0);
+  umask(mask);
+  if (written != out_path)
+    chmod(out_path, out_exists ? out_info.st_mode & 07777 : 0666 & ~mask);
+  printf("%s: %d x %d -> %s: %d x %d\n", in_path, size[0], size[1], out_path, new_size[0],
          new_size[1]);
-  return 0;
-}
-
-// ---- png-info ----------------------------------------------------------------
-
-static const char *krotoolColourName(int color_type) {
-  switch (color_type) {
-  case 0:
-    return "greyscale";
-  case 2:
-    return "RGB";
-  case 3:
-    return "palette";
-  case 4:
-    return "greyscale with alpha";
-  case 6:
-    return "RGBA";
-  }
-  return "unknown";
-}
-
-int krotoolPngInfo(int argc, char **argv) {
-  if (krotoolWantsHelp(argc, argv)) {
-    printf("usage: krotool png-info FILE.png\n\n"
-           "Walks the chunks of a PNG file and shows its size, colour type, bit depth,\n"
-           "interlace method, and the number and total size of its image data chunks.\n");
-    return 0;
-  }
-  if (argc != 1)
-    return krotoolUsage("png-info", "FILE.png", "expected one file");
-  kroPNGInfo info;
-  if (kroLoadPNGInfo(argv[0], &info) != 0) {
-    fprintf(stderr, "krotool png-info: cannot read %s\n", argv[0]);
-    return 1;
-  }
-  printf("file: %s\n", argv[0]);
-  printf("size: %d x %d\n", info.width, info.height);
-  printf("colour type: %d (%s)\n", info.color_type, krotoolColourName(info.color_type));
-  printf("bit depth: %d\n", info.bit_depth);
-  printf("interlace: %d (%s)\n", info.interlace,
-         info.interlace == 0   ? "none"
-         : info.interlace == 1 ? "Adam7"
-                               : "unknown");
-  printf("image data chunks: %u\n", info.data_chunks);
-  printf("image data bytes: %u\n", info.data_bytes);
   return 0;
 }
 
@@ -126,13 +120,189 @@ int krotoolPngInfo(int argc, char **argv) {
 
 static const char krotoolFontBuildUsage[] = "DIR WIDTH HEIGHT OUT.krof [THRESHOLD]";
 
+// A picture in the glyph folder: its file name, and the character code it
+// stands for or why it is skipped.
+struct GlyphPicture {
+  std::string name;
+  int code = -1;
+  std::string skipped; // the reason, empty when the picture is taken
+};
+
+// The code a file name stands for: "65.bmp" -> 65; -1 with a reason otherwise.
+static int krotoolGlyphCode(const std::string &name, std::string *reason) {
+  std::string stem = name.substr(0, name.size() - 4);
+  if (name.compare(name.size() - 4, 4, ".bmp") != 0) {
+    *reason = "the name must end in .bmp, in lower case";
+    return -1;
+  }
+  if (stem.empty() || stem.find_first_not_of("0123456789") != std::string::npos) {
+    *reason = "not a character code (name it by the code, e.g. 65.bmp for A)";
+    return -1;
+  }
+  if (stem.size() > 1 && stem[0] == '0') {
+    *reason = "a leading zero (name it " + std::to_string(atoi(stem.c_str())) + ".bmp)";
+    return -1;
+  }
+  if (stem.size() > 3 || atoi(stem.c_str()) > 255) {
+    *reason = "outside 0..255";
+    return -1;
+  }
+  return atoi(stem.c_str());
+}
+
+// Why a picture that the engine cannot take is skipped.
+static std::string krotoolPictureProblem(const std::string &path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0)
+    return strerror(errno);
+  if (!S_ISREG(info.st_mode))
+    return "not a file";
+  int32_t size[2];
+  kroBMPStatus status;
+  uint8_t *pixels = kroDecodeBMP(path.c_str(), size, &status);
+  free(pixels);
+  if (status == KRO_BMP_NOT_24_BIT) {
+    uint8_t header[KRO_BMP_HEADER_BYTES] = {};
+    FILE *file = fopen(path.c_str(), "rb");
+    if (file && fread(header, 1, sizeof header, file) == sizeof header) {
+      fclose(file);
+      return std::to_string(header[28] | header[29] << 8) + " bits per pixel (24 are taken)";
+    }
+    if (file)
+      fclose(file);
+  }
+  return status == KRO_BMP_OK ? "" : kroBMPStatusText(status);
+}
+
+// Every *.bmp of dir (any case), sorted by name, each taken or skipped.
+static bool krotoolListGlyphs(const char *dir, std::vector<GlyphPicture> *pictures, int *entries) {
+  DIR *folder = opendir(dir);
+  if (!folder)
+    return false;
+  bool seen[KRO_KROF_MAX_GLYPHS] = {};
+  *entries = 0;
+  std::vector<std::string> names;
+  while (struct dirent *entry = readdir(folder)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..")
+      continue;
+    (*entries)++;
+    if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".bmp") == 0)
+      names.push_back(name);
+  }
+  closedir(folder);
+  std::sort(names.begin(), names.end());
+  for (const std::string &name : names) {
+    GlyphPicture picture;
+    picture.name = name;
+    picture.code = krotoolGlyphCode(name, &picture.skipped);
+    if (picture.code >= 0)
+      picture.skipped = krotoolPictureProblem(std::string(dir) + "/" + name);
+    if (picture.skipped.empty() && seen[picture.code])
+      picture.skipped = "the code is already taken";
+    if (picture.skipped.empty())
+      seen[picture.code] = true;
+    pictures->push_back(picture);
+  }
+  return true;
+}
+
+// Where the font is put together: a fresh folder beside OUT holding links to
+// the taken pictures, so that the engine sees only them, and the font it
+// writes there under OUT's own file name. Removed again by krotoolDropStage.
+struct FontStage {
+  std::string folder, glyphs, font;
+  std::vector<std::string> links;
+};
+
+static void krotoolDropStage(FontStage *stage) {
+  for (const std::string &link : stage->links)
+    unlink(link.c_str());
+  if (!stage->font.empty())
+    unlink(stage->font.c_str());
+  if (!stage->glyphs.empty())
+    rmdir(stage->glyphs.c_str());
+  rmdir(stage->folder.c_str());
+}
+
+// OUT's folder, and the name the engine writes: OUT's file name with ".krof"
+// (the engine stores the name it is given less those five characters).
+static void krotoolSplitOutput(const char *out_path, std::string *folder, std::string *file) {
+  const char *slash = strrchr(out_path, '/');
+  *folder = slash ? std::string(out_path, slash - out_path + 1) : std::string("./");
+  std::string name = slash ? slash + 1 : out_path;
+  if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".krof") == 0)
+    name.resize(name.size() - 5);
+  *file = name + ".krof";
+}
+
+static bool krotoolMakeStage(const char *dir, const char *out_path,
+                             const std::vector<GlyphPicture> &pictures, FontStage *stage,
+                             std::string *engine_name) {
+  std::string out_folder;
+  krotoolSplitOutput(out_path, &out_folder, engine_name);
+  std::string pattern = out_folder + ".krotool-font-XXXXXX";
+  if (!mkdtemp(&pattern[0]))
+    return false;
+  stage->folder = pattern;
+  stage->glyphs = stage->folder + "/glyphs";
+  char *source = realpath(dir, nullptr);
+  bool ok = source && mkdir(stage->glyphs.c_str(), 0700) == 0;
+  for (size_t i = 0; ok && i < pictures.size(); i++) {
+    if (!pictures[i].skipped.empty())
+      continue;
+    std::string link = stage->glyphs + "/" + std::to_string(pictures[i].code) + ".bmp";
+    ok = symlink((std::string(source) + "/" + pictures[i].name).c_str(), link.c_str()) == 0;
+    if (ok)
+      stage->links.push_back(link);
+  }
+  free(source);
+  return ok;
+}
+
+// Runs the engine's builder inside the stage, then moves the font to OUT;
+// the glyph count, or 0 with errno or the engine's message telling why.
+static int krotoolBuildInStage(FontStage *stage, const std::string &engine_name,
+                               const int32_t *size, const char *out_path, uint8_t threshold) {
+  int here = open(".", O_RDONLY | O_DIRECTORY);
+  if (here < 0 || chdir(stage->folder.c_str()) != 0) {
+    if (here >= 0)
+      close(here);
+    return 0;
+  }
+  int saved = krotoolEngineBegin();
+  int glyphs = kroCreateKROF("glyphs", size, engine_name.c_str(), threshold);
+  krotoolEngineEnd(saved);
+  int back = fchdir(here);
+  close(here);
+  stage->font = stage->folder + "/" + engine_name;
+  if (glyphs == 0 || back != 0 || rename(stage->font.c_str(), out_path) != 0)
+    return 0;
+  stage->font.clear();
+  return glyphs;
+}
+
+static int krotoolFontBuildFail(const char *what, const std::string &reason) {
+  fprintf(stderr, "krotool font-build: %s: %s; no font written\n", what, reason.c_str());
+  return 1;
+}
+
 int krotoolFontBuild(int argc, char **argv) {
   if (krotoolWantsHelp(argc, argv)) {
     printf("usage: krotool font-build %s\n\n"
-           "Builds a KROF font from the pictures DIR/<code>.bmp (code 0 to 255), each\n"
-           "scaled to WIDTH x HEIGHT (WIDTH x HEIGHT a multiple of 8). A pixel whose red,\n"
-           "green and blue all exceed THRESHOLD (0 to 255, default 128) is a 0 bit,\n"
-           "any other a 1 bit.\n",
+           "Builds a KROF font from the glyph pictures in DIR, one 24-bit BMP per\n"
+           "character named by its code in decimal: 65.bmp for 'A', 48.bmp for '0',\n"
+           "32.bmp for the space (codes 0 to 255). Each picture, of any size, is scaled\n"
+           "to WIDTH x HEIGHT (WIDTH x HEIGHT a multiple of 8). A pixel whose red, green\n"
+           "and blue all exceed THRESHOLD (0 to 255, default 128) is a 0 bit, any other\n"
+           "a 1 bit: draw the glyphs dark on white. Other pictures are skipped and\n"
+           "listed with the reason. The font keeps OUT's file name without its folders\n"
+           "and its .krof; no file is left behind when the build fails.\n"
+           "\n"
+           "Making the pictures with common tools, e.g. 'A' in a 16 x 16 cell:\n"
+           "  convert -size 16x16 xc:white -font DejaVu-Sans -pointsize 14 -gravity center \\\n"
+           "          -annotate 0 A -type TrueColor BMP3:glyphs/65.bmp     (ImageMagick)\n"
+           "or save as BMP with 24 bits per pixel from an image editor.\n",
            krotoolFontBuildUsage);
     return 0;
   }
@@ -142,38 +312,109 @@ int krotoolFontBuild(int argc, char **argv) {
   if (!krotoolNumber(argv[1], 1, 0xFFFF, &width) || !krotoolNumber(argv[2], 1, 0xFFFF, &height))
     return krotoolUsage("font-build", krotoolFontBuildUsage,
                         "WIDTH and HEIGHT must be whole numbers from 1 to 65535");
+  if ((width * height) % 8 != 0 || width * height > KRO_KROF_MAX_GLYPH_PIXELS)
+    return krotoolUsage("font-build", krotoolFontBuildUsage,
+                        "WIDTH x HEIGHT must be a multiple of 8, at most 4096 x 4096");
   if (argc == 5 && !krotoolNumber(argv[4], 0, 255, &threshold))
     return krotoolUsage("font-build", krotoolFontBuildUsage,
                         "THRESHOLD must be a whole number from 0 to 255");
+  const char *dir = argv[0], *out_path = argv[3];
+  struct stat info;
+  if (stat(dir, &info) != 0)
+    return krotoolFontBuildFail(dir, strerror(errno));
+  if (!S_ISDIR(info.st_mode))
+    return krotoolFontBuildFail(dir, "not a folder (give the folder that holds the pictures)");
+  if (stat(out_path, &info) == 0 && S_ISDIR(info.st_mode))
+    return krotoolFontBuildFail(out_path, "a folder, not a font file name");
+
+  std::vector<GlyphPicture> pictures;
+  int entries = 0;
+  if (!krotoolListGlyphs(dir, &pictures, &entries))
+    return krotoolFontBuildFail(dir, strerror(errno));
+  int taken = 0;
+  for (const GlyphPicture &picture : pictures) {
+    if (picture.skipped.empty())
+      taken++;
+    else
+      fprintf(stderr, "krotool font-build: skipped %s: %s\n", picture.name.c_str(),
+              picture.skipped.c_str());
+  }
+  if (entries == 0)
+    return krotoolFontBuildFail(dir, "an empty folder");
+  if (taken == 0)
+    return krotoolFontBuildFail(dir, pictures.empty() ? "no .bmp pictures in it"
+                                                      : "none of its pictures can be used");
+
   kroSetBitMasks();
   int32_t size[2] = {(int32_t)width, (int32_t)height};
-  int glyphs = kroCreateKROF(argv[0], size, argv[3], (uint8_t)threshold);
-  if (glyphs == 0) {
-    fprintf(stderr, "krotool font-build: no font built from %s\n", argv[0]);
-    return 1;
-  }
-  printf("%s: %d glyphs of %ld x %ld\n", argv[3], glyphs, width, height);
+  FontStage stage;
+  std::string engine_name;
+  errno = 0;
+  int glyphs = 0;
+  if (krotoolMakeStage(dir, out_path, pictures, &stage, &engine_name))
+    glyphs = krotoolBuildInStage(&stage, engine_name, size, out_path, (uint8_t)threshold);
+  int error = errno;
+  if (!stage.folder.empty())
+    krotoolDropStage(&stage);
+  if (glyphs == 0)
+    return krotoolFontBuildFail(out_path, error ? strerror(error) : "the engine refused the build");
+  printf("%s: %d glyph%s of %ld x %ld\n", out_path, glyphs, glyphs == 1 ? "" : "s", width, height);
   return 0;
 }
 
 // ---- font-info ---------------------------------------------------------------
 
+// The name a font keeps after its records, unprintable bytes shown as '?'.
+static std::string krotoolFontName(const char *path, const kroFontFile &font) {
+  std::string name;
+  FILE *file = fopen(path, "rb");
+  long start = KRO_KROF_HEADER_BYTES + (long)font.glyph_count * font.record_bytes;
+  if (!file)
+    return name;
+  if (fseek(file, start, SEEK_SET) == 0)
+    for (int c; (c = fgetc(file)) != EOF && name.size() < KRO_KROF_MAX_NAME;)
+      name += c >= ' ' && c <= '~' ? (char)c : '?';
+  fclose(file);
+  return name;
+}
+
 int krotoolFontInfo(int argc, char **argv) {
   if (krotoolWantsHelp(argc, argv)) {
     printf("usage: krotool font-info FILE.krof\n\n"
-           "Shows a KROF font's glyph size, glyph count and codes, and draws every glyph\n"
-           "as text, top row first: '#' for a 1 bit, '.' for a 0 bit.\n");
+           "Shows a KROF font's glyph size, glyph count and codes, and the name it keeps,\n"
+           "and draws every glyph as text, top row first: '#' for a 1 bit, '.' for a 0\n"
+           "bit.\n");
     return 0;
   }
   if (argc != 1)
     return krotoolUsage("font-info", "FILE.krof", "expected one file");
-  kroFontFile font;
-  if (kroReadKROF(argv[0], &font) != 0) {
-    fprintf(stderr, "krotool font-info: cannot read %s\n", argv[0]);
+  const char *path = argv[0];
+  struct stat info;
+  if (stat(path, &info) != 0 || S_ISDIR(info.st_mode)) {
+    fprintf(stderr, "krotool font-info: %s: %s\n", path,
+            S_ISDIR(info.st_mode) ? "a folder, not a font" : strerror(errno));
     return 1;
   }
-  printf("file: %s\nglyph size: %d x %d\nglyphs: %d\ncodes:", argv[0], font.width, font.height,
-         font.glyph_count);
+  kroSetBitMasks();
+  kroFontFile font;
+  int saved = krotoolEngineBegin();
+  int read = kroReadKROF(path, &font);
+  krotoolEngineEnd(saved);
+  if (read != 0) {
+    // The engine's message ends in "PATH: reason", or in PATH alone when the
+    // file does not start with the format's four letters.
+    const char *reason = strstr(krotoolEngineMessage, path);
+    reason = reason ? reason + strlen(path) : "";
+    fprintf(stderr, "krotool font-info: %s: %s\n", path,
+            !strncmp(reason, ": ", 2) ? reason + 2
+            : strstr(krotoolEngineMessage, "fonts")
+                ? "not a KROF font (it does not start with KROF)"
+                : "cannot be read");
+    return 1;
+  }
+  std::string name = krotoolFontName(path, font);
+  printf("file: %s\nname: %s\nglyph size: %d x %d\nglyphs: %d\ncodes:", path, name.c_str(),
+         font.width, font.height, font.glyph_count);
   for (int32_t g = 0; g < font.glyph_count; g++)
     printf(" %d", font.records[(size_t)g * font.record_bytes]);
   printf("\n");

@@ -3,7 +3,8 @@
  * the real scene code and writes PNG files: single frames at chosen seconds,
  * a frame sequence at a fixed rate, or a labelled contact sheet of one frame
  * per second. The scene keeps its state between calls and releases itself at
- * 14 s, so all requested times are rendered in increasing order.
+ * 14 s, so all requested times are rendered in increasing order, and every
+ * time lies in 0 <= t < 14 s: the frames the intro shows.
  * Depends on: SDL 1.2 (GL context), GL (EXT framebuffer objects), libpng,
  * the intro scene.
  */
@@ -26,7 +27,7 @@ namespace {
 
 const int kWidth = 1200, kHeight = 600; // pixels, the intro's own mode
 const float kAspect = 2.0f;             // what the shell passes
-const double kRunningSeconds = 14.0;    // the intro's length
+const double kRunningSeconds = 14.0;    // the intro's length; from here on nothing is drawn
 const int kMaxFps = 240;                // frames per second, upper limit
 const int kSheetFrames = 14;            // one per second, 0 to 13
 const int kSheetColumns = 4;
@@ -84,6 +85,9 @@ bool writePng(const std::string &path, Image &image, int compression) {
 // A GL context from a small window, and a 1200 x 600 framebuffer object with a
 // depth buffer to draw the intro into, whatever the window or the screen.
 bool openOffscreen() {
+  // SDL 1.2 would otherwise fall back to drivers without OpenGL (one of them
+  // draws on the text terminal); a user's choice in the environment stays.
+  setenv("SDL_VIDEODRIVER", "x11", 0);
   if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 32, SDL_OPENGL)) {
     fprintf(stderr, "zkcapture: no OpenGL context: %s\n", SDL_GetError());
     return false;
@@ -197,15 +201,15 @@ bool makeDirectories(const std::string &path) {
   return true;
 }
 
-// "0.5,6,11.5" -> seconds; false on anything that is not a list of finite,
-// non-negative numbers.
+// "0.5,6,11.5" -> seconds; false on anything that is not a list of numbers
+// in 0 <= t < 14.
 bool parseTimes(const char *text, std::vector<double> *times) {
   const char *p = text;
   for (;;) {
     char *end;
     errno = 0;
     double t = strtod(p, &end);
-    if (end == p || errno || !isfinite(t) || t < 0.0)
+    if (end == p || errno || !(t >= 0.0 && t < kRunningSeconds))
       return false;
     times->push_back(t);
     if (*end == '\0')
@@ -225,13 +229,25 @@ bool parseFps(const char *text, int *fps) {
   return true;
 }
 
-void usage() {
-  fprintf(stderr,
+void usage(FILE *out) {
+  fprintf(out,
           "usage: zkcapture [--at SECONDS,...] [--fps N] [--sheet] [--out DIR]\n"
-          "  --at    one PNG per listed time: DIR/zkintro-at-SS.SSS.png\n"
-          "  --fps   every frame from 0 to 14 s at N per second: DIR/frames/zkintro-NNNN.png\n"
+          "  --at    one PNG per listed time, each from 0 up to (not including) 14:\n"
+          "          DIR/zkintro-at-SS.SSS.png\n"
+          "  --fps   every frame before 14 s at N (1 to %d) per second, from t = 0:\n"
+          "          DIR/frames/zkintro-NNNN.png\n"
           "  --sheet one frame per second, 0 to 13 s, labelled: DIR/zkintro-sheet.png\n"
-          "  --out   where to write (default out)\n");
+          "  --out   where to write (default out)\n"
+          "  --help  show this help\n"
+          "It needs an X display with OpenGL (tools/with-display gives one).\n",
+          kMaxFps);
+}
+
+// A usage error: what was wrong, then the usage, on standard error.
+int refuse(const std::string &reason) {
+  fprintf(stderr, "zkcapture: %s\n", reason.c_str());
+  usage(stderr);
+  return 2;
 }
 
 } // namespace
@@ -243,24 +259,32 @@ int main(int argc, char **argv) {
   std::string out = "out";
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
-    bool has_value = i + 1 < argc;
-    if (arg == "--at" && has_value && parseTimes(argv[i + 1], &at))
-      i++;
-    else if (arg == "--fps" && has_value && parseFps(argv[i + 1], &fps))
-      i++;
-    else if (arg == "--out" && has_value && argv[i + 1][0])
-      out = argv[++i];
-    else if (arg == "--sheet")
-      sheet = true;
-    else {
-      usage();
-      return 2;
+    if (arg == "--help" || arg == "-h") {
+      usage(stdout);
+      return 0;
     }
+    if (arg == "--sheet") {
+      sheet = true;
+      continue;
+    }
+    if (arg != "--at" && arg != "--fps" && arg != "--out")
+      return refuse("unknown option '" + arg + "'");
+    if (i + 1 == argc)
+      return refuse(arg + " needs a value");
+    const char *value = argv[++i];
+    if (arg == "--at" && !parseTimes(value, &at))
+      return refuse("--at '" + std::string(value) +
+                    "': expected seconds from 0 up to (not including) 14, separated by commas");
+    if (arg == "--fps" && !parseFps(value, &fps))
+      return refuse("--fps '" + std::string(value) + "': expected a whole number from 1 to " +
+                    std::to_string(kMaxFps));
+    if (arg == "--out" && !*value)
+      return refuse("--out needs a folder name");
+    if (arg == "--out")
+      out = value;
   }
-  if (at.empty() && !fps && !sheet) {
-    usage();
-    return 2;
-  }
+  if (at.empty() && !fps && !sheet)
+    return refuse("nothing to capture: give --at, --fps or --sheet");
 
   std::vector<Job> jobs;
   char name[64];
@@ -268,9 +292,10 @@ int main(int argc, char **argv) {
     snprintf(name, sizeof name, "/zkintro-at-%06.3f.png", t);
     jobs.push_back({t, out + name, -1});
   }
+  // Frames k / fps for every k with k / fps < 14 s.
+  const int sequence_frames = (int)(kRunningSeconds * fps);
   if (fps) {
-    int frames = (int)(kRunningSeconds * fps);
-    for (int k = 0; k <= frames; k++) {
+    for (int k = 0; k < sequence_frames; k++) {
       snprintf(name, sizeof name, "/frames/zkintro-%04d.png", k);
       jobs.push_back({(double)k / fps, out + name, -1});
     }
@@ -281,8 +306,14 @@ int main(int argc, char **argv) {
   std::stable_sort(jobs.begin(), jobs.end(),
                    [](const Job &a, const Job &b) { return a.seconds < b.seconds; });
 
-  if (!makeDirectories(out) || (fps && !makeDirectories(out + "/frames")) || !openOffscreen())
+  if (!openOffscreen()) {
+    SDL_Quit();
     return 1;
+  }
+  if (!makeDirectories(out) || (fps && !makeDirectories(out + "/frames"))) {
+    SDL_Quit();
+    return 1;
+  }
 
   Image sheet_image;
   sheet_image.width = kGap + kSheetColumns * (kThumbWidth + kGap);
@@ -307,8 +338,8 @@ int main(int argc, char **argv) {
     if (!at.empty())
       printf("zkcapture: %zu frame(s) in %s/zkintro-at-*.png\n", at.size(), out.c_str());
     if (fps)
-      printf("zkcapture: %d frames in %s/frames/ (%d per second)\n",
-             (int)(kRunningSeconds * fps) + 1, out.c_str(), fps);
+      printf("zkcapture: %d frames in %s/frames/ (%d per second)\n", sequence_frames, out.c_str(),
+             fps);
     if (sheet)
       printf("zkcapture: contact sheet in %s/zkintro-sheet.png\n", out.c_str());
   }

@@ -1,0 +1,36 @@
+# Install rules: the engine library, its header as include/kro/kro.h, krotool,
+# the engine's shader files under share/kro/sh, a CMake package (kro::kro,
+# kro::krotool, KRO_SHADER_DIR) and kro.pc for pkg-config.
+# Included from the top-level CMakeLists.txt when KRO_INSTALL is on.
+include(CMakePackageConfigHelpers)
+
+set(KRO_INSTALL_SHADER_DIR ${CMAKE_INSTALL_DATADIR}/kro/sh)
+set(KRO_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kro)
+set(KRO_INSTALL_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(TARGETS kro EXPORT kroTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/kro/kro.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kro)
+install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/sh/ish ${CMAKE_CURRENT_SOURCE_DIR}/sh/psh
+        DESTINATION ${KRO_INSTALL_SHADER_DIR})
+if(TARGET krotool)
+  install(TARGETS krotool EXPORT kroTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(EXPORT kroTargets NAMESPACE kro:: FILE kroTargets.cmake
+        DESTINATION ${KRO_INSTALL_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/kroConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/kroConfig.cmake
+  INSTALL_DESTINATION ${KRO_INSTALL_CMAKE_DIR}
+  PATH_VARS KRO_INSTALL_SHADER_DIR)
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/kroConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kroConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/kroConfigVersion.cmake
+        DESTINATION ${KRO_INSTALL_CMAKE_DIR})
+
+# kro.pc finds the prefix from its own place, so that `cmake --install --prefix`
+# may choose another prefix than the one configured.
+file(RELATIVE_PATH KRO_PC_TO_PREFIX /root/${KRO_INSTALL_PKGCONFIG_DIR} /root)
+string(REGEX REPLACE "/$" "" KRO_PC_TO_PREFIX ${KRO_PC_TO_PREFIX})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kro.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kro.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kro.pc DESTINATION ${KRO_INSTALL_PKGCONFIG_DIR})
