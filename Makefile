@@ -6,6 +6,8 @@
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
 JOBS ?= 2
+# CMake's generated makefiles run as sub-makes: no "Entering directory" lines.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build test test-unit test-sanitize fuzz fuzz-smoke run bench clean
 
@@ -38,10 +40,11 @@ test-sanitize: setup
 
 # Plays the intro on the user's display. Without a display it plays it under
 # Xvfb, then renders what it showed into out/ with zkcapture: a contact sheet
-# and every frame at RUN_FPS per second.
+# and every frame at RUN_FPS per second. krotool is built too, for the
+# README's commands.
 RUN_FPS ?= 30
 run: configure
-	@cmake --build $(BUILD) --target zkintro zkcapture -j$(JOBS)
+	@cmake --build $(BUILD) --target zkintro zkcapture krotool -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
 	  $(BUILD)/zkintro; \
 	else \

@@ -63,7 +63,15 @@ void kroTestWriteFile(const std::string &path, const std::string &bytes) {
 
 std::string kroTestReadFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "cannot read test file " << path;
+    return "";
+  }
   std::ostringstream all;
   all << in.rdbuf();
   return all.str();
+}
+
+bool kroTestFileExists(const std::string &path) {
+  return access(path.c_str(), F_OK) == 0;
 }

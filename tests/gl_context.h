@@ -36,6 +36,8 @@ struct kroTestFailureFixture : ::testing::Test {
 // A fresh path in the per-process temporary folder.
 std::string kroTestTempPath(const std::string &name);
 void kroTestWriteFile(const std::string &path, const std::string &bytes);
+// The whole file; a file that cannot be read is a test failure naming it, and "".
 std::string kroTestReadFile(const std::string &path);
+bool kroTestFileExists(const std::string &path);
 
 #endif

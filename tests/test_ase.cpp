@@ -9,9 +9,8 @@
 namespace {
 
 const std::string kData = std::string(KRO_TEST_DATA) + "/ase/";
-const std::string kShared = std::string(KRO_SHARED_TESTDATA) + "/ase/";
-const std::string kTwo = kData + "two_objects.ase";
 const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+const std::string kTwo = kData + "two_objects.ase";
 
 struct AseTest : kroTestFailureFixture {};
 
@@ -81,6 +80,7 @@ TEST_F(AseTest, SelectsGeometryObjectsByNumberOrFromAStream) {
   EXPECT_EQ(meshes, nullptr);
   // Three calls on one stream: the first object, the second, nothing; no object 0 or 3.
   FILE *stream = fopen(kTwo.c_str(), "r");
+  ASSERT_NE(stream, nullptr) << kTwo;
   Mesh a, b, c, none, zero, three;
   a.next(stream), b.next(stream), c.next(stream), zero.load(kTwo, 0), three.load(kTwo, 3);
   fclose(stream);
@@ -92,14 +92,25 @@ TEST_F(AseTest, SelectsGeometryObjectsByNumberOrFromAStream) {
 }
 
 TEST_F(AseTest, ReadsExporterFilesAndCountsObjectsAndLights) {
-  Mesh sphere, cube;
-  sphere.load(kShared + "dr_testsphere.ase", 1);
-  cube.load(kShared + "RotatingCube.ASE", 1);
-  EXPECT_EQ(sphere.summary() + cube.summary(), "Sphere 960 0Box01 12 0");
+  Mesh cube, shapes[4];
+  cube.load(kExporter + "RotatingCube.ASE", 1);
+  EXPECT_EQ(cube.summary(), "Box01 12 0");
+  // Three objects in an exporter's layout, then a light.
+  const std::string shapes_path = kData + "exported_shapes.ase";
+  std::string summaries;
+  for (int i = 0; i < 4; i++)
+    shapes[i].load(shapes_path, i + 1), summaries += shapes[i].summary() + ", ";
+  EXPECT_EQ(summaries, "Sphere01 100 0, Cylinder01 40 2, Torus01 100 1, untouched 0 0, ");
+  ASSERT_EQ(shapes[0].triangles, 100);
+  expectRow(shapes[0].op[0], {-40, 0, 40, -30, 0, 37.3205f, -31.9098f, 5.8779f, 37.3205f});
+  expectRow(shapes[0].tc[0], {0, 1, 0, 0.8333f, 0.1f, 0.8333f});
+  expectRow(shapes[0].realn[0], {0.2579f, 0.0838f, 0.9625f});
   int objects = -1, lights = -1;
   kroObjectsAndLightsInASE(kTwo.c_str(), &objects, &lights);
   EXPECT_EQ(objects * 10 + lights, 21);
   EXPECT_EQ(kroObjectsInASE(kTwo.c_str()) * 10 + kroLightsInASE(kTwo.c_str()), 21);
+  kroObjectsAndLightsInASE(shapes_path.c_str(), &objects, &lights);
+  EXPECT_EQ(objects * 10 + lights, 31);
   // A missing file: each reader names itself, counts are 0, nothing is filled.
   const char *missing = "no/such.ase";
   Mesh none;
@@ -195,6 +206,7 @@ TEST_F(AseTest, ReadStringToCharStopsAtTheCharacterOrTheEnd) {
 TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
   const std::pair<const char *, const char *> cases[] = {
       {"bad_vertex_index_at_count", "vertex 3 of *MESH_FACE is outside 0..2"},
+      {"bad_vertex_index_exported", "vertex 5 of *MESH_FACE is outside 0..3"},
       {"bad_face_index_at_count", "face 1 of *MESH_FACE is outside 0..0"},
       {"bad_facenormal_index_negative", "face -1 of *MESH_FACENORMAL is outside 0..0"},
       {"bad_tvertex_index_at_count", "texture vertex 2 of *MESH_TFACE is outside 0..1"},
@@ -226,6 +238,10 @@ TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
     kroMaterial sentinel, *materials = &sentinel;
     Mesh mesh, next;
     FILE *stream = fopen(path.c_str(), "r");
+    if (!stream) {
+      ADD_FAILURE() << "cannot read test file " << path;
+      continue;
+    }
     kroTestHookCalls = 0;
     std::string out = printed([&] {
       mesh_file ? (mesh.load(path, 1), next.next(stream))
@@ -277,6 +293,7 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
 TEST_F(AseTest, StreamCountsAreBoundedByTheStreamSize) {
   std::string bytes = kroTestReadFile(kData + "fuzz-stream-huge-count.ase");
   FILE *stream = fmemopen(&bytes[0], bytes.size(), "r");
+  ASSERT_NE(stream, nullptr);
   Mesh mesh;
   std::string message = printed([&] { mesh.next(stream); });
   fclose(stream);
