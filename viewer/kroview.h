@@ -53,6 +53,8 @@ typedef struct kvScene {
 
 /* Default colour of an object without a material. */
 extern const float KV_GREY[3];
+/* The view's background, RGB 0..1: dark blue-grey, so that black objects show */
+extern const float KV_BACKGROUND[3];
 
 /* Route engine messages into the viewer (last message, message count) */
 void kvCatchEngineMessages(void);

@@ -39,12 +39,20 @@ void kvTextCell(int view_height, int line, int column, int *x, int *y) {
   *y = view_height - KV_TEXT_MARGIN - (line + 1) * KV_LINE_PIXELS;
 }
 
-static void kvDrawPanel(const kvOverlay *overlay, int height) {
+/* Characters that fit in the view's width; the rest of a line is cut. */
+static int kvFittingChars(int width) {
+  int chars = (width - 2 * KV_TEXT_MARGIN) / (KV_GLYPH_WIDTH * KV_TEXT_SCALE);
+  return chars > 0 ? chars : 0;
+}
+
+static void kvDrawPanel(const kvOverlay *overlay, int width, int height) {
   int widest = 0;
   for (int l = 0; l < overlay->line_count; l++) {
     int length = (int)strlen(overlay->lines[l]);
     widest = length > widest ? length : widest;
   }
+  if (widest > kvFittingChars(width))
+    widest = kvFittingChars(width);
   int x0, y0, x1, y1;
   kvTextCell(height, overlay->line_count - 1, 0, &x0, &y0);
   kvTextCell(height, 0, widest, &x1, &y1);
@@ -57,9 +65,9 @@ static void kvDrawPanel(const kvOverlay *overlay, int height) {
   glDisable(GL_BLEND);
 }
 
-static void kvDrawLine(const kvOverlay *overlay, int height, int line) {
+static void kvDrawLine(const kvOverlay *overlay, int width, int height, int line) {
   const char *text = overlay->lines[line];
-  for (int c = 0; text[c]; c++) {
+  for (int c = 0; text[c] && c < kvFittingChars(width); c++) {
     int x, y;
     kvTextCell(height, line, c, &x, &y);
     const float corner0[3] = {(float)x, (float)y, 0.0f};
@@ -81,12 +89,12 @@ void kvDrawOverlay(const kvOverlay *overlay, int width, int height) {
   glOrtho(0.0, width, 0.0, height, -1.0, 1.0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-  kvDrawPanel(overlay, height);
+  kvDrawPanel(overlay, width, height);
   glEnable(GL_ALPHA_TEST);
   glAlphaFunc(GL_GREATER, 0.5f);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
   for (int l = 0; l < overlay->line_count; l++)
-    kvDrawLine(overlay, height, l);
+    kvDrawLine(overlay, width, height, l);
   glBindTexture(GL_TEXTURE_2D, 0);
   glPopAttrib();
 }

@@ -42,7 +42,7 @@ void kvBeginFrame(int post, GLuint target, int width, int height) {
     kvUseTarget(target, width, height);
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LESS);
-  glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+  glClearColor(KV_BACKGROUND[0], KV_BACKGROUND[1], KV_BACKGROUND[2], 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 

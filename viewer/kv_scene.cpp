@@ -14,6 +14,7 @@
 #include <string.h>
 
 const float KV_GREY[3] = {0.6f, 0.6f, 0.6f};
+const float KV_BACKGROUND[3] = {0.10f, 0.11f, 0.16f};
 
 static const char KV_GEOMOBJECT[] = "*GEOMOBJECT";
 static const float KV_MIN_RADIUS = 1e-6f; /* file units: a smaller box counts as a point */
@@ -206,7 +207,10 @@ int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
     if (stream)
       fclose(stream);
     kroFreeMaterials(&materials, material_count);
-    snprintf(why, (size_t)why_chars, stream ? "out of memory" : "cannot open %s", path);
+    if (stream)
+      snprintf(why, (size_t)why_chars, "out of memory");
+    else
+      snprintf(why, (size_t)why_chars, "cannot open %s", path);
     return -1;
   }
   scene->material_count = material_count;
