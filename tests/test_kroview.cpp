@@ -4,6 +4,7 @@
 // and bad input ends with the right exit code and messages.
 #include "gl_context.h"
 #include "kro.h"
+#include "kroview.h"
 
 #include <gtest/gtest.h>
 #include <math.h>
@@ -163,6 +164,36 @@ TEST(Kroview, EachObjectShowsItsOwnMaterialColour) {
                               << (int)p[2];
     EXPECT_GT(p[box], 2 * std::max({p[0] * (box != 0), p[1] * (box != 1), p[2] * (box != 2)}));
   }
+}
+
+TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
+  const std::string model = std::string(KRO_TEST_DATA) + "/viewer/three_materials.ase";
+  static kvView view;
+  char why[256];
+  ASSERT_EQ(kvLoadScene(&view.scene, model.c_str(), why, sizeof why), 0) << why;
+  view.file_name = "three_materials.ase";
+  view.chosen = -1;
+  Projection projection(fileVertices(model), 40, -15);
+  kvResetCamera(&view.camera, kWidth, kHeight);
+  view.camera.yaw = 40;
+  view.camera.pitch = -15;
+  const char *names[] = {"RedBox", "GreenBox", "BlueBox"};
+  for (int box = 0; box < 3; box++) {
+    double column, row;
+    projection.pixel({-3.0f + 3 * box, 0.5f, 1}, &column, &row); // on each front face
+    view.hovered = kvObjectAt(&view, (int)column, (int)row);
+    EXPECT_EQ(view.hovered, box);
+    kvComposeOverlay(&view);
+    EXPECT_EQ(std::string(view.overlay.lines[2]),
+              "object: " + std::string(names[box]) + " (12 triangles)");
+  }
+  EXPECT_EQ(kvObjectAt(&view, 2, 2), -1);      // a corner: nothing there
+  EXPECT_EQ(kvObjectAt(&view, kWidth, 0), -1); // outside the view
+  view.hovered = -1;
+  view.chosen = 2; // chosen with Tab, nothing under the mouse
+  kvComposeOverlay(&view);
+  EXPECT_EQ(std::string(view.overlay.lines[2]), "object: BlueBox (12 triangles)");
+  kvFreeScene(&view.scene);
 }
 
 TEST(Kroview, TerrainFillsTheLowerPartOfTheView) {
