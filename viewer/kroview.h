@@ -43,6 +43,7 @@ typedef struct kvScene {
   kvObject *objects; /* heap, object_count entries */
   int object_count;
   int refused_count; /* refused objects, all counted; the first KV_MAX_REFUSED listed */
+  int beyond_limit;  /* objects after the first KV_MAX_OBJECTS, left out unread */
   kvRefused refused[KV_MAX_REFUSED];
   long triangles;  /* over all kept objects */
   float centre[3]; /* of the file's bounding box, file units */

@@ -113,6 +113,8 @@ static void kvReadObjects(kvScene *scene, FILE *stream, const kroMaterial *mater
     scene->triangles += object->triangles;
     scene->object_count++;
   }
+  for (; kvSeekNextObject(stream); getc(stream))
+    scene->beyond_limit++;
 }
 
 /* ---- bounds and view units ---------------------------------------------- */

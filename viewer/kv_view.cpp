@@ -83,5 +83,8 @@ void kvPrintRefused(const kvScene *scene, const char *path) {
            scene->refused[i].reason);
   if (scene->refused_count > KV_MAX_REFUSED)
     printf("kroview: %s: %d more refused objects\n", path, scene->refused_count - KV_MAX_REFUSED);
+  if (scene->beyond_limit > 0)
+    printf("kroview: %s: %d objects after the first %d left out\n", path, scene->beyond_limit,
+           (int)KV_MAX_OBJECTS);
   fflush(stdout);
 }
