@@ -268,6 +268,22 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("vertex 9 of *MESH_FACE is outside 0..7"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("one_refused.ase: refused object 2: "), std::string::npos) << run.out;
+  static kvView view; // the overlay lists it too, with the engine's message
+  char why[256];
+  kvCatchEngineMessages();
+  ASSERT_EQ(kvLoadScene(&view.scene, model.c_str(), why, sizeof why), 0) << why;
+  view.file_name = "one_refused.ase";
+  view.hovered = view.chosen = -1;
+  kvComposeOverlay(&view);
+  std::string text;
+  for (int line = 0; line < view.overlay.line_count; line++)
+    text += std::string(view.overlay.lines[line]) + "\n";
+  EXPECT_NE(text.find("objects 2  triangles 24  refused 1\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("error: Error in reading mesh from file descriptor: vertex 9"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("refused object 2\n"), std::string::npos) << text;
+  kvFreeScene(&view.scene);
   Png png(path);
   ASSERT_EQ(png.width, kWidth);
   // The kept boxes span x -4..4; the refused one stood in the middle, now empty.
