@@ -82,6 +82,27 @@ static int kvParseSize(const char *text, int *width, int *height) {
   return 1;
 }
 
+/* Takes an option with a value; 0 when the option or its value is not usable. */
+static int kvTakeValueOption(const char *name, const char *value, kvOptions *o) {
+  if (!strcmp(name, "--terrain"))
+    o->terrain = value;
+  else if (!strcmp(name, "--shot"))
+    o->shot = value;
+  else if (!strcmp(name, "--shaders"))
+    o->shaders = value;
+  else if (!strcmp(name, "--font"))
+    o->font = value;
+  else if (!strcmp(name, "--yaw"))
+    return kvParseAngle(value, &o->yaw);
+  else if (!strcmp(name, "--pitch"))
+    return kvParseAngle(value, &o->pitch);
+  else if (!strcmp(name, "--size"))
+    return kvParseSize(value, &o->width, &o->height);
+  else
+    return 0;
+  return value[0] != '\0';
+}
+
 /* 0 when the options are usable, 1 after --help, 2 on a bad option. */
 static int kvParseOptions(int argc, char **argv, kvOptions *o) {
   memset(o, 0, sizeof *o);
@@ -91,8 +112,7 @@ static int kvParseOptions(int argc, char **argv, kvOptions *o) {
   o->height = KV_WINDOW_HEIGHT;
   o->overlay = 1;
   for (int i = 1; i < argc; i++) {
-    const char *arg = argv[i], *value = i + 1 < argc ? argv[i + 1] : nullptr;
-    int used = 0;
+    const char *arg = argv[i];
     if (!strcmp(arg, "--help"))
       return 1;
     else if (!strcmp(arg, "--post"))
@@ -101,30 +121,14 @@ static int kvParseOptions(int argc, char **argv, kvOptions *o) {
       o->fullscreen = 1;
     else if (!strcmp(arg, "--no-overlay"))
       o->overlay = 0;
-    else if (!value && !strncmp(arg, "--", 2))
-      return 2;
-    else if (!strcmp(arg, "--terrain") && (used = 1))
-      o->terrain = value;
-    else if (!strcmp(arg, "--shot") && (used = 1))
-      o->shot = value;
-    else if (!strcmp(arg, "--shaders") && (used = 1))
-      o->shaders = value;
-    else if (!strcmp(arg, "--font") && (used = 1))
-      o->font = value;
-    else if (!strcmp(arg, "--yaw") && (used = 1)) {
-      if (!kvParseAngle(value, &o->yaw))
+    else if (arg[0] == '-') {
+      if (i + 1 >= argc || !kvTakeValueOption(arg, argv[i + 1], o))
         return 2;
-    } else if (!strcmp(arg, "--pitch") && (used = 1)) {
-      if (!kvParseAngle(value, &o->pitch))
-        return 2;
-    } else if (!strcmp(arg, "--size") && (used = 1)) {
-      if (!kvParseSize(value, &o->width, &o->height))
-        return 2;
-    } else if (arg[0] == '-' || o->model)
+      i++;
+    } else if (o->model)
       return 2;
     else
       o->model = arg;
-    i += used;
   }
   return o->model ? 0 : 2;
 }
