@@ -8,6 +8,7 @@
 #include "kroview.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -216,6 +217,15 @@ int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
     return -1;
   }
   scene->material_count = material_count;
+  int first = getc(stream); /* a folder opens but cannot be read */
+  if (ferror(stream)) {
+    snprintf(why, (size_t)why_chars, "cannot read %s: %s", path, strerror(errno));
+    fclose(stream);
+    kroFreeMaterials(&materials, material_count);
+    kvFreeScene(scene);
+    return -1;
+  }
+  ungetc(first, stream);
   kvReadObjects(scene, stream, materials);
   fclose(stream);
   kroFreeMaterials(&materials, scene->material_count);
