@@ -329,7 +329,7 @@ uint8_t *kroDecodeBMP(const char *path, int32_t *size, kroBMPStatus *status);
 const char *kroBMPStatusText(kroBMPStatus status);
 /* Read a 24-bit BMP; size gets width, height; null on failure */
 uint8_t *kroLoadBMP(const char *path, int32_t *size);
-/* Write a 24-bit unpadded BMP; fclose result, EOF on failure */
+/* Write a 24-bit BMP, rows padded to 4 bytes; fclose result, EOF on failure */
 int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size);
 /* Box-filter resample into a new buffer */
 uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size, const int32_t *new_size);
@@ -440,7 +440,8 @@ void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0, const 
  * or borrowed from another record (which then shares the very cell). mode 0:
  * both new (destroy with owned 3); 1 or 3 with shared: both borrowed (owned
  * 0), without shared: both new (owned 3); other modes: without shared depth
- * only (owned 2), with shared both new (owned 3). */
+ * only (owned 2), with shared both new (owned 3). Borrowing from a record
+ * that lacks either cell is refused (-1). */
 typedef struct kroFrameBufferObject {
   GLuint frame_buffer;  /* GL framebuffer name */
   GLuint *color_buffer; /* heap cell holding the colour texture name; may be another record's */

@@ -276,6 +276,10 @@ int kroCheckASEComplete(kroASEReader *in) {
 void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source) {
   kroBeginASEReader(&walk->in, stream, source, "mesh");
   walk->skipping = 0;
+  walk->object_state = KRO_ASE_OUTSIDE;
+  walk->object_depth = 0;
+  walk->pass_state = KRO_ASE_OUTSIDE;
+  walk->pass_depth = 0;
   walk->vertices = nullptr;
   walk->tvertices = nullptr;
   walk->vertex_count = -1;
@@ -434,14 +438,64 @@ static int kroReadASENewCount(kroASEMeshWalk *walk, int *count) {
   ((in)->token_length == (int)sizeof(keyword) - 1 &&                                               \
    !memcmp((in)->token, keyword, sizeof(keyword) - 1))
 
+/* Top-level objects that may follow a geometry object: their tokens run up to
+ * the next "*GEOMOBJECT" but are not the geometry object's. */
+static int kroIsASEOtherObject(const kroASEReader *in) {
+  return KRO_ASE_IS(in, "*CAMERAOBJECT") || KRO_ASE_IS(in, "*LIGHTOBJECT") ||
+         KRO_ASE_IS(in, "*HELPEROBJECT") || KRO_ASE_IS(in, "*SHAPEOBJECT");
+}
+
+static int kroIsASEOpeningBrace(const kroASEReader *in) {
+  return !in->in_quotes && in->token_length == 1 && in->token[0] == '{';
+}
+
+void kroFollowASEBlock(const kroASEReader *in, int *state, int depth) {
+  if (*state == KRO_ASE_HEAD && kroIsASEOpeningBrace(in) && in->depth == depth + 1)
+    *state = KRO_ASE_BODY;
+  else if (*state == KRO_ASE_BODY && in->depth <= depth)
+    *state = KRO_ASE_OUTSIDE;
+}
+
+/* Where the token just read stands: updates the object's and the passed
+ * block's states; returns 1 when the token lies in a "*MESH_ANIMATION" block
+ * (or is its braces) and so is passed over. A "*GEOMOBJECT" always counts, so
+ * objects start and end where they did without the block rule. */
+static int kroTrackASEToken(kroASEMeshWalk *walk) {
+  kroASEReader *in = &walk->in;
+  kroFollowASEBlock(in, &walk->object_state, walk->object_depth);
+  if (walk->object_state == KRO_ASE_HEAD && kroIsASEOtherObject(in))
+    walk->object_state = KRO_ASE_OUTSIDE; /* a file without braces */
+  if (walk->pass_state == KRO_ASE_OUTSIDE)
+    return 0;
+  int was = walk->pass_state;
+  kroFollowASEBlock(in, &walk->pass_state, walk->pass_depth);
+  if (was == KRO_ASE_HEAD && walk->pass_state == KRO_ASE_HEAD) {
+    walk->pass_state = KRO_ASE_OUTSIDE; /* no block after the keyword */
+    return 0;
+  }
+  if (KRO_ASE_IS(in, "*GEOMOBJECT")) {
+    walk->pass_state = KRO_ASE_OUTSIDE;
+    return 0;
+  }
+  return 1;
+}
+
 /* Handles one keyword token; returns the entry kind, or -2 when the token
  * yields no entry (passed over or consumed internally). */
 static int kroHandleASEKeyword(kroASEMeshWalk *walk) {
   const char *t = walk->in.token;
-  if (KRO_ASE_IS(&walk->in, "*GEOMOBJECT"))
+  if (KRO_ASE_IS(&walk->in, "*GEOMOBJECT")) {
+    walk->object_state = KRO_ASE_HEAD;
+    walk->object_depth = walk->in.depth;
     return KRO_ASE_GEOMOBJECT;
+  }
   if (walk->skipping)
     return -2;
+  if (KRO_ASE_IS(&walk->in, "*MESH_ANIMATION")) {
+    walk->pass_state = KRO_ASE_HEAD;
+    walk->pass_depth = walk->in.depth;
+    return -2;
+  }
   if (KRO_ASE_IS(&walk->in, "*MESH_VERTEX"))
     return kroReadASEVertex(walk) ? -2 : KRO_ASE_FAILED;
   if (KRO_ASE_IS(&walk->in, "*MESH_FACE"))
@@ -452,10 +506,16 @@ static int kroHandleASEKeyword(kroASEMeshWalk *walk) {
     return kroReadASETVertex(walk) ? -2 : KRO_ASE_FAILED;
   if (KRO_ASE_IS(&walk->in, "*MESH_TFACE"))
     return kroReadASETFace(walk) ? KRO_ASE_TFACE : KRO_ASE_FAILED;
-  if (KRO_ASE_IS(&walk->in, "*NODE_NAME"))
-    return kroReadASEQuoted(&walk->in, walk->node_name, KRO_ASE_NAME_CHARS, "node name")
-               ? KRO_ASE_NODE_NAME
-               : KRO_ASE_FAILED;
+  if (KRO_ASE_IS(&walk->in, "*NODE_NAME")) {
+    /* Read, and so checked, wherever it stands; only the object's own names count. */
+    char name[KRO_ASE_NAME_CHARS + 1];
+    if (!kroReadASEQuoted(&walk->in, name, KRO_ASE_NAME_CHARS, "node name"))
+      return KRO_ASE_FAILED;
+    if (walk->object_state == KRO_ASE_OUTSIDE)
+      return -2;
+    strcpy(walk->node_name, name);
+    return KRO_ASE_NODE_NAME;
+  }
   if (KRO_ASE_IS(&walk->in, "*MESH_NUMFACES"))
     return kroReadASENewCount(walk, &walk->face_count) ? KRO_ASE_NUMFACES : KRO_ASE_FAILED;
   if (KRO_ASE_IS(&walk->in, "*MESH_NUMVERTEX")) {
@@ -485,6 +545,8 @@ int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
       return KRO_ASE_FAILED;
     if (status == 0)
       return kroCheckASEComplete(&walk->in) ? KRO_ASE_END : KRO_ASE_FAILED;
+    if (kroTrackASEToken(walk))
+      continue;
     if (walk->in.token[0] != '*')
       continue;
     int entry = kroHandleASEKeyword(walk);

@@ -29,19 +29,30 @@ enum {
   KRO_ASE_FAILED = -1, /* reported; stop and hand back an empty result */
   KRO_ASE_END = 0,     /* end of the stream, file complete */
   KRO_ASE_GEOMOBJECT,  /* a "*GEOMOBJECT" token */
-  KRO_ASE_NODE_NAME,   /* node_name holds a new name */
+  KRO_ASE_NODE_NAME,   /* node_name holds a new name of the geometry object's own */
   KRO_ASE_NUMFACES,    /* face_count holds the triangle count */
   KRO_ASE_FACE,        /* row `triangle` of op: values[0..8] */
   KRO_ASE_TFACE,       /* row `triangle` of tc: values[0..5] */
   KRO_ASE_FACENORMAL   /* row `triangle` of realn: values[0..2]; of nc: values[3..11] */
 };
 
+/* Where the walk stands relative to a keyword that opens a { } block: not
+ * after one, between the keyword and its "{", or inside the block. */
+enum { KRO_ASE_OUTSIDE = 0, KRO_ASE_HEAD, KRO_ASE_BODY };
+
 /* One walk over the mesh keywords of a stream, shared by the readers and the
  * source generator: it keeps the vertex tables and resolves indices, so each
- * entry carries the finished row values. */
+ * entry carries the finished row values. A name counts only inside the
+ * geometry object's own block (cameras, lights, helpers and shapes that follow
+ * it do not rename it), and a "*MESH_ANIMATION" block is passed over whole, so
+ * its repeated counts leave the base mesh alone. */
 typedef struct kroASEMeshWalk {
   kroASEReader in;
   int skipping;      /* only "*GEOMOBJECT" is looked at (object selection) */
+  int object_state;  /* KRO_ASE_OUTSIDE, _HEAD or _BODY: where the last "*GEOMOBJECT" stands */
+  int object_depth;  /* in.depth at the last "*GEOMOBJECT"; its block lies deeper */
+  int pass_state;    /* KRO_ASE_OUTSIDE, _HEAD or _BODY: a "*MESH_ANIMATION" block passed over */
+  int pass_depth;    /* in.depth at that "*MESH_ANIMATION" */
   float *vertices;   /* x, y, z per vertex; null until *MESH_NUMVERTEX */
   float *tvertices;  /* u, v per texture vertex; null until *MESH_NUMTVERTEX */
   int vertex_count;  /* -1 until given */
@@ -66,6 +77,10 @@ int kroReadASECount(kroASEReader *in, const char *keyword, int *count); // "%d" 
 int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what);
 int kroStepBackASEToken(kroASEReader *in); // Stream back to the start of the last token: 1 or 0
 int kroCheckASEComplete(kroASEReader *in); // At the end: 0 (reported) when the file is cut off
+/* Follows the block of a keyword read at `depth` after the token just read:
+ * KRO_ASE_HEAD becomes KRO_ASE_BODY at the block's "{", KRO_ASE_BODY becomes
+ * KRO_ASE_OUTSIDE at the "}" that brings the depth back. */
+void kroFollowASEBlock(const kroASEReader *in, int *state, int depth);
 /* Reports "Error in reading <what> from <source>: <detail>\n", then the hook. */
 void kroFailASE(kroASEReader *in, const char *format, ...) __attribute__((format(printf, 2, 3)));
 

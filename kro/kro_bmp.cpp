@@ -61,9 +61,9 @@ static kroBMPStatus kroParseBMPHeader(const uint8_t *h, long file_bytes, kroBMPL
   if ((int64_t)width * height > KRO_BMP_MAX_PIXELS)
     return KRO_BMP_BAD_SIZE;
 
-  /* The engine writes rows unpadded, everyone else pads them to 4 bytes: a
-   * data area of exactly the unpadded size is the engine's, anything else
-   * must hold the padded rows in full. */
+  /* Rows are padded to 4 bytes, as the engine now writes them too; files the
+   * engine wrote earlier have unpadded rows. A data area of exactly the
+   * unpadded size is such a file, anything else must hold the padded rows. */
   uint64_t tight = (uint64_t)width * 3;
   uint64_t padded = (tight + 3) & ~(uint64_t)3;
   uint64_t available = (uint64_t)file_bytes - data_offset;
@@ -207,20 +207,33 @@ static uint8_t *kroPut16(uint8_t *out, uint32_t value) {
   return out;
 }
 
+/* Bytes of one stored row: three per pixel, padded to a multiple of 4. */
+static uint64_t kroBMPPaddedRow(int32_t width) {
+  return ((uint64_t)width * 3 + 3) & ~(uint64_t)3;
+}
+
 int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size) {
   int32_t width = size[0], height = size[1];
   if (width < 0 || height < 0 ||
-      (uint64_t)width * (uint64_t)height * 3 > UINT32_MAX - KRO_BMP_HEADER_BYTES) {
+      kroBMPPaddedRow(width) * (uint64_t)height > UINT32_MAX - KRO_BMP_HEADER_BYTES) {
     kroFail("Error in kroExportBMP(..) with bitmap size %d x %d for file: %s\n", width, height,
             path);
     return EOF;
   }
+  size_t row_bytes = (size_t)kroBMPPaddedRow(width);
+  /* Taken before the file is opened, so that a failure leaves no file behind. */
+  uint8_t *row = (uint8_t *)kroAllocate(row_bytes);
+  if (!row) {
+    kroFail("Error during allocating memory in kroExportBMP(..)\n");
+    return EOF;
+  }
   FILE *file = fopen(path, "w");
   if (!file) {
+    free(row);
     kroFail("Error in kroExportBMP(..) during opening file: %s\n", path);
     return EOF;
   }
-  uint32_t data_bytes = (uint32_t)width * (uint32_t)height * 3;
+  uint32_t data_bytes = (uint32_t)row_bytes * (uint32_t)height;
   uint8_t header[KRO_BMP_HEADER_BYTES], *h = header;
   *h++ = 66;
   *h++ = 77;
@@ -233,17 +246,16 @@ int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size) {
   h = kroPut16(h, 1);  /* colour planes */
   h = kroPut16(h, 24); /* bits per pixel */
   h = kroPut32(h, 0);  /* compression */
-  h = kroPut32(h, 0);  /* image data size */
+  h = kroPut32(h, 0);  /* image data size: 0 is allowed for uncompressed data */
   h = kroPut32(h, 64); /* horizontal pixels per metre */
   h = kroPut32(h, 64); /* vertical pixels per metre */
   h = kroPut32(h, 0);  /* palette colours used */
   h = kroPut32(h, 0);  /* important colours */
   int failed = fwrite(header, 1, sizeof header, file) != sizeof header;
 
-  /* Pixels go out blue, green, red, a row at a time, rows unpadded. */
-  uint8_t *row = width ? (uint8_t *)kroAllocate((size_t)width * 3) : nullptr;
-  if (width && height && !row)
-    failed = 1;
+  /* Pixels go out blue, green, red, a row at a time, each row padded with
+   * zero bytes to a multiple of 4. */
+  memset(row, 0, row_bytes);
   for (int32_t y = 0; y < height && !failed; y++) {
     const uint8_t *in = pixels + (size_t)y * width * 4;
     for (int32_t x = 0; x < width; x++) {
@@ -251,7 +263,7 @@ int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size) {
       row[x * 3 + 1] = in[x * 4 + 1];
       row[x * 3 + 2] = in[x * 4 + 0];
     }
-    failed = fwrite(row, 3, (size_t)width, file) != (size_t)width;
+    failed = fwrite(row, 1, row_bytes, file) != row_bytes;
   }
   free(row);
   int closed = fclose(file);

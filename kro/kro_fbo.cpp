@@ -51,6 +51,14 @@ int32_t kroCreateFrameBufferObject(kroFrameBufferObject *fbo, const int32_t *siz
   int borrow = (mode == 1 || mode == 3) && shared;
   int colour_none = mode != 0 && !shared && !(mode == 1 || mode == 3);
   memset(fbo, 0, sizeof *fbo);
+  /* Borrowing means owning nothing (destroyed with 0): a record without both
+   * cells, one made with mode 2 alone for example, has nothing to lend. */
+  if (borrow && (!shared->color_buffer || !shared->depth_buffer)) {
+    kroFail("Error in kroCreateFameBufferObject(..): the shared framebuffer object has no %s "
+            "buffer to lend\n",
+            shared->color_buffer ? "depth" : "color");
+    return -1;
+  }
   fbo->mode = mode;
   glGenFramebuffersEXT(1, &fbo->frame_buffer);
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, fbo->frame_buffer);

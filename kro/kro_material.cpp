@@ -1,6 +1,7 @@
 /*
  * ASE materials and lights: the material list of an ASE file into an array of
- * kroMaterial records, their release, and the light entry (which loads none).
+ * kroMaterial records (each "*MATERIAL n" block fills record n), their
+ * release, and the light entry (which loads none).
  * Depends on: kro_ase.cpp (token reader), kro_error.cpp, GL (texture names).
  */
 #include "kro.h"
@@ -10,9 +11,20 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* The three phases of the material list: before the first *MATERIAL, its
- * properties, and the texture maps from the first "*MAP" token on. */
-enum { KRO_MATERIAL_HEADER, KRO_MATERIAL_PROPERTIES, KRO_MATERIAL_MAPS };
+/* Where the reading stands. Before the first *MATERIAL only the count is
+ * looked for; from there on each "*MATERIAL n { ... }" fills record n. */
+typedef struct kroMaterialWalk {
+  kroMaterial *array;
+  int count;       /* -1 until *MATERIAL_COUNT */
+  int listing;     /* a first *MATERIAL has been met */
+  int selected;    /* record the properties go to; -1 outside a material */
+  int block;       /* KRO_ASE_OUTSIDE, _HEAD or _BODY of the selected material */
+  int block_depth; /* reader depth at its *MATERIAL */
+  int in_map;      /* inside the selected material's texture-map section */
+  int maps_seen;   /* a "*MAP" token was met: bitmap names are read from here on */
+  int sub_state;   /* a *SUBMATERIAL block, whose values are not its parent's */
+  int sub_depth;   /* reader depth at that *SUBMATERIAL */
+} kroMaterialWalk;
 
 /* A new array of count records, each without textures, black and opaque; null
  * for count 0. Returns 0 (reported) when the allocation fails. */
@@ -31,43 +43,47 @@ static int kroTakeMaterials(kroMaterial **array, int count) {
   return 1;
 }
 
-/* Handles one token of the header phase; 0 after a reported failure. */
-static int kroReadMaterialHeader(kroASEReader *in, kroMaterial **array, int *count, int *selected,
-                                 int *phase) {
-  if (!strcmp(in->token, "*MATERIAL_COUNT")) {
-    if (*count >= 0) {
-      kroFailASE(in, "*MATERIAL_COUNT is given twice");
-      return 0;
-    }
-    return kroReadASECount(in, in->token, count) && kroTakeMaterials(array, *count);
-  }
-  if (strcmp(in->token, "*MATERIAL"))
-    return 1;
+/* "*MATERIAL n": checks n against the count and selects record n. */
+static int kroSelectMaterial(kroASEReader *in, kroMaterialWalk *walk) {
   int number;
   if (!kroReadASEInt(in, &number))
     return 0;
-  if (*count < 0) {
+  if (walk->count < 0) {
     kroFailASE(in, "*MATERIAL comes before *MATERIAL_COUNT");
     return 0;
   }
-  if (number < 0 || number >= *count) {
-    kroFailASE(in, "material %d of *MATERIAL is outside 0..%d", number, *count - 1);
+  if (number < 0 || number >= walk->count) {
+    kroFailASE(in, "material %d of *MATERIAL is outside 0..%d", number, walk->count - 1);
     return 0;
   }
-  kroMaterial *material = &(*array)[number];
+  kroMaterial *material = &walk->array[number];
   material->flag = 0;
   memset(material->texture, 0, sizeof material->texture);
-  *selected = number;
-  *phase = KRO_MATERIAL_PROPERTIES;
+  walk->listing = 1;
+  walk->selected = number;
+  walk->block = KRO_ASE_HEAD;
+  walk->block_depth = in->depth;
+  walk->in_map = 0;
   return 1;
 }
 
-/* Every property of the file lands in the one record selected first. */
-static int kroReadMaterialProperty(kroASEReader *in, kroMaterial *material, int *phase) {
-  if (strstr(in->token, "*MAP")) {
-    *phase = KRO_MATERIAL_MAPS;
-    return 1;
+/* Before the first *MATERIAL: the count, given once. */
+static int kroReadMaterialHeader(kroASEReader *in, kroMaterialWalk *walk) {
+  if (!strcmp(in->token, "*MATERIAL_COUNT")) {
+    if (walk->count >= 0) {
+      kroFailASE(in, "*MATERIAL_COUNT is given twice");
+      return 0;
+    }
+    return kroReadASECount(in, in->token, &walk->count) &&
+           kroTakeMaterials(&walk->array, walk->count);
   }
+  if (strcmp(in->token, "*MATERIAL"))
+    return 1;
+  return kroSelectMaterial(in, walk);
+}
+
+/* The colour and transparency of the selected record, outside its map section. */
+static int kroReadMaterialProperty(kroASEReader *in, kroMaterial *material) {
   if (!strcmp(in->token, "*MATERIAL_DIFFUSE"))
     return kroReadASEFloat(in, &material->diffuse[0]) &&
            kroReadASEFloat(in, &material->diffuse[1]) && kroReadASEFloat(in, &material->diffuse[2]);
@@ -80,12 +96,43 @@ static int kroReadMaterialProperty(kroASEReader *in, kroMaterial *material, int 
   return 1;
 }
 
-/* Texture maps: bitmap names are read and not used. */
-static int kroReadMaterialMap(kroASEReader *in) {
+/* Moves the block states past the token just read: the end of the selected
+ * material's block ends its selection and its map section. */
+static void kroFollowMaterialBlocks(kroASEReader *in, kroMaterialWalk *walk) {
+  kroFollowASEBlock(in, &walk->sub_state, walk->sub_depth);
+  if (walk->block == KRO_ASE_OUTSIDE)
+    return;
+  kroFollowASEBlock(in, &walk->block, walk->block_depth);
+  if (walk->block == KRO_ASE_OUTSIDE) {
+    walk->selected = -1;
+    walk->in_map = 0;
+  }
+}
+
+/* One token after the first *MATERIAL. Bitmap names are read and not used. */
+static int kroReadMaterialToken(kroASEReader *in, kroMaterialWalk *walk) {
   char bitmap[KRO_ASE_BITMAP_CHARS + 1];
-  if (strcmp(in->token, "*BITMAPA"))
+  kroFollowMaterialBlocks(in, walk);
+  if (walk->maps_seen && !strcmp(in->token, "*BITMAPA"))
+    return kroReadASEQuoted(in, bitmap, KRO_ASE_BITMAP_CHARS, "bitmap name");
+  int in_sub = walk->sub_state != KRO_ASE_OUTSIDE;
+  if (strstr(in->token, "*MAP")) {
+    walk->maps_seen = 1;
+    walk->in_map |= !in_sub;
     return 1;
-  return kroReadASEQuoted(in, bitmap, KRO_ASE_BITMAP_CHARS, "bitmap name");
+  }
+  if (in_sub)
+    return 1;
+  if (!strcmp(in->token, "*SUBMATERIAL")) {
+    walk->sub_state = KRO_ASE_HEAD;
+    walk->sub_depth = in->depth;
+    return 1;
+  }
+  if (!strcmp(in->token, "*MATERIAL"))
+    return kroSelectMaterial(in, walk);
+  if (walk->selected < 0 || walk->in_map)
+    return 1;
+  return kroReadMaterialProperty(in, &walk->array[walk->selected]);
 }
 
 int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
@@ -96,25 +143,21 @@ int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
   }
   kroASEReader in;
   kroBeginASEReader(&in, stream, path, "material");
-  kroMaterial *array = nullptr;
-  int count = -1, selected = -1, phase = KRO_MATERIAL_HEADER, ok = 1, status;
-  while (ok && (status = kroReadASEToken(&in)) == 1) {
-    if (phase == KRO_MATERIAL_HEADER)
-      ok = kroReadMaterialHeader(&in, &array, &count, &selected, &phase);
-    else if (phase == KRO_MATERIAL_PROPERTIES)
-      ok = kroReadMaterialProperty(&in, &array[selected], &phase);
-    else
-      ok = kroReadMaterialMap(&in);
-  }
+  kroMaterialWalk walk = {};
+  walk.count = -1;
+  walk.selected = -1;
+  int ok = 1, status;
+  while (ok && (status = kroReadASEToken(&in)) == 1)
+    ok = walk.listing ? kroReadMaterialToken(&in, &walk) : kroReadMaterialHeader(&in, &walk);
   if (ok)
     ok = status == 0 && kroCheckASEComplete(&in);
   fclose(stream);
-  if (!ok || count < 0) {
-    free(array);
+  if (!ok || walk.count < 0) {
+    free(walk.array);
     return 0;
   }
-  *materials = array;
-  return count;
+  *materials = walk.array;
+  return walk.count;
 }
 
 void kroDestroyMaterial(kroMaterial *material) {

@@ -191,23 +191,30 @@ static void kroCompileAndAttach(kroShader *shader, const kroStage &stage) {
   glAttachObjectARB(shader->program, *stage.object);
 }
 
-/* Undoes a build that failed half-way: every object made is deleted and the
- * record is left empty, so no program is ever built from a partial source. */
-static void kroAbandonBuild(kroShader *shader) {
-  if (shader->vertex_shader)
-    glDeleteObjectARB(shader->vertex_shader);
-  if (shader->fragment_shader)
-    glDeleteObjectARB(shader->fragment_shader);
-  if (shader->program)
-    glDeleteObjectARB(shader->program);
+/* The GL objects one build has made so far; handles a record kept from an
+ * earlier build (perhaps deleted since, perhaps reused by GL) are not among them. */
+typedef struct kroBuildMade {
+  GLhandleARB program, vertex_shader, fragment_shader; /* 0: not made by this build */
+} kroBuildMade;
+
+/* Undoes a build that failed half-way: the objects this build made are
+ * deleted and the record is left empty, so no program is ever built from a
+ * partial source. */
+static void kroAbandonBuild(kroShader *shader, const kroBuildMade *made) {
+  if (made->vertex_shader)
+    glDeleteObjectARB(made->vertex_shader);
+  if (made->fragment_shader)
+    glDeleteObjectARB(made->fragment_shader);
+  if (made->program)
+    glDeleteObjectARB(made->program);
   free(shader->vertex_source);
   free(shader->fragment_source);
   memset(shader, 0, sizeof *shader);
 }
 
 static bool kroBuildStageFromFile(kroShader *shader, const kroStage &stage, const char *path,
-                                  const char *macros) {
-  *stage.object = glCreateShaderObjectARB(stage.type);
+                                  const char *macros, GLhandleARB *made) {
+  *made = *stage.object = glCreateShaderObjectARB(stage.type);
   if (!kroAppendFile(stage, path, macros))
     return false;
   kroCompileAndAttach(shader, stage);
@@ -218,11 +225,14 @@ void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_p
                                          const char *fragment_path, const char *vertex_macros,
                                          const char *fragment_macros) {
   kroStage vertex = kroVertexStage(shader), fragment = kroFragmentStage(shader);
+  kroBuildMade made = {0, 0, 0};
   if (vertex_path || fragment_path)
-    shader->program = glCreateProgramObjectARB();
-  if ((vertex_path && !kroBuildStageFromFile(shader, vertex, vertex_path, vertex_macros)) ||
-      (fragment_path && !kroBuildStageFromFile(shader, fragment, fragment_path, fragment_macros))) {
-    kroAbandonBuild(shader);
+    made.program = shader->program = glCreateProgramObjectARB();
+  if ((vertex_path &&
+       !kroBuildStageFromFile(shader, vertex, vertex_path, vertex_macros, &made.vertex_shader)) ||
+      (fragment_path && !kroBuildStageFromFile(shader, fragment, fragment_path, fragment_macros,
+                                               &made.fragment_shader))) {
+    kroAbandonBuild(shader, &made);
     return;
   }
   if (vertex_path || fragment_path)
@@ -236,8 +246,9 @@ void kroCreateShaderFromFileVF(kroShader *shader, const char *vertex_path,
   kroCreateShaderFromFileWithMacrosVF(shader, vertex_path, fragment_path, nullptr, nullptr);
 }
 
-static bool kroBuildStageFromText(kroShader *shader, const kroStage &stage, const char *text) {
-  *stage.object = glCreateShaderObjectARB(stage.type);
+static bool kroBuildStageFromText(kroShader *shader, const kroStage &stage, const char *text,
+                                  GLhandleARB *made) {
+  *made = *stage.object = glCreateShaderObjectARB(stage.type);
   if (!kroCopyText(stage, text))
     return false;
   kroCompileAndAttach(shader, stage);
@@ -246,11 +257,14 @@ static bool kroBuildStageFromText(kroShader *shader, const kroStage &stage, cons
 
 void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *fragment_text) {
   kroDestroyShader(shader);
+  kroBuildMade made = {0, 0, 0};
   if (vertex_text || fragment_text)
-    shader->program = glCreateProgramObjectARB();
-  if ((vertex_text && !kroBuildStageFromText(shader, kroVertexStage(shader), vertex_text)) ||
-      (fragment_text && !kroBuildStageFromText(shader, kroFragmentStage(shader), fragment_text))) {
-    kroAbandonBuild(shader);
+    made.program = shader->program = glCreateProgramObjectARB();
+  if ((vertex_text &&
+       !kroBuildStageFromText(shader, kroVertexStage(shader), vertex_text, &made.vertex_shader)) ||
+      (fragment_text && !kroBuildStageFromText(shader, kroFragmentStage(shader), fragment_text,
+                                               &made.fragment_shader))) {
+    kroAbandonBuild(shader, &made);
     return;
   }
   if (vertex_text || fragment_text)

@@ -54,9 +54,10 @@ void kroApply3x3MatrixToVector(const float *m, float *v) {
 }
 
 void kroCreateRotationMatrixFromNormalizedAxis(float *m, const float *axis, float angle) {
-  double half = angle / 2.0f;
-  float s = (float)sin(half);
-  float qx = s * axis[0], qy = s * axis[1], qz = s * axis[2];
+  /* The quaternion's parts are formed in double and rounded once each. */
+  double half = angle / 2.0;
+  double s = sin(half);
+  float qx = (float)(s * axis[0]), qy = (float)(s * axis[1]), qz = (float)(s * axis[2]);
   float qs = (float)cos(half);
   float qxx = (qx + qx) * qx, qyy = (qy + qy) * qy, qzz = (qz + qz) * qz;
   float qxy = (qx + qx) * qy, qxz = (qx + qx) * qz, qyz = (qy + qy) * qz;

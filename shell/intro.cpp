@@ -3,12 +3,16 @@
  * cursor, and one loop that handles one pending event per pass or, with the
  * queue empty, draws one frame of the scene at the seconds elapsed since
  * start. Ends by itself after 14 s, at once on Escape, or on a quit request.
+ * "--window" plays in a window of the same size; without a display, or
+ * without GL, it stops at once with status 1.
  * Depends on: SDL 1.2 (mode, events, ticks), GL, the intro scene.
  */
 #include "ZKintro.h"
 
 #include <SDL/SDL.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 static const int WINDOW_WIDTH = 1200;  /* pixels */
 static const int WINDOW_HEIGHT = 600;  /* pixels */
@@ -21,10 +25,29 @@ static char Program = 1; /* the loop runs while non-zero */
 static SDL_Event Event;  /* the event being handled */
 static Uint32 start = 0; /* SDL ticks (ms) right after the window was made */
 
+static Uint32 ModeFlags = SDL_FULLSCREEN | SDL_OPENGL; /* SDL_OPENGL alone with --window */
+
+/* Video that cannot start, a mode that cannot be set, or a mode without GL:
+ * one line with SDL's reason, and the intro does not play. */
+static void FailVideo(const char *what) {
+  fprintf(stderr, "zkintro: %s: %s\n", what, SDL_GetError());
+  SDL_Quit();
+  exit(1);
+}
+
 void MakeWindow(const char *title, int width, int height) {
+  /* Without a display SDL would fall back to a text-terminal driver that has
+   * no GL; asking for X11 makes the start fail with SDL's reason instead. */
+  setenv("SDL_VIDEODRIVER", "x11", 0);
   SDL_Init(SDL_INIT_EVERYTHING);
-  SDL_VideoInit(NULL, 0);
-  SDL_SetVideoMode(width, height, WINDOW_BITS, SDL_FULLSCREEN | SDL_OPENGL);
+  if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_VideoInit(NULL, 0) < 0)
+    FailVideo("cannot start video");
+  if (!SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags))
+    FailVideo("cannot set the video mode");
+  if (!glGetString(GL_VERSION)) {
+    SDL_SetError("the video mode has no OpenGL context");
+    FailVideo("no OpenGL");
+  }
   SDL_WM_SetCaption(title, NULL);
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 32);
@@ -107,9 +130,27 @@ static void DrawFrame() {
     Quit();
 }
 
+static const char USAGE[] = "usage: zkintro [--window | --help]\n"
+                            "  --window  play in a 1200 x 600 window instead of full screen\n"
+                            "  --help    show this text\n";
+
+/* Takes the options; exits on --help (0) and on an unknown option (2). */
+static void ReadOptions(int argc, char **argv) {
+  for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "--window")) {
+      ModeFlags = SDL_OPENGL;
+    } else if (!strcmp(argv[i], "--help")) {
+      fputs(USAGE, stdout);
+      exit(0);
+    } else {
+      fprintf(stderr, "zkintro: unknown option '%s'\n%s", argv[i], USAGE);
+      exit(2);
+    }
+  }
+}
+
 int main(int argc, char **argv) {
-  (void)argc;
-  (void)argv;
+  ReadOptions(argc, argv);
   MakeWindow("ZKintro", WINDOW_WIDTH, WINDOW_HEIGHT);
   start = SDL_GetTicks();
   SDL_ShowCursor(0);

@@ -4,11 +4,14 @@
 #include <math.h>
 #include <string.h>
 
+#include <vector>
+
 namespace {
 
 const std::string kData = std::string(KRO_TEST_DATA) + "/ase/";
 const std::string kShared = std::string(KRO_SHARED_TESTDATA) + "/ase/";
 const std::string kTwo = kData + "two_objects.ase";
+const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
 
 struct AseTest : kroTestFailureFixture {};
 
@@ -62,7 +65,7 @@ std::string describe(const kroMaterial &m) { // colour, opacity, flag, texture n
 TEST_F(AseTest, SelectsGeometryObjectsByNumberOrFromAStream) {
   Mesh first, second;
   first.load(kTwo, 1), second.load(kTwo, 2);
-  ASSERT_EQ(first.summary(), "Sun lamp 2 1"); // the light between the objects renames the first
+  ASSERT_EQ(first.summary(), "Left quad 2 1"); // the light that follows does not rename it
   expectRow(first.op[0], {-1, -1, 0, 1, -1, 0, 1.5f, 1.25f, -0.0000001f});
   EXPECT_TRUE(signbit(first.op[0][5])); // "-0.0000" keeps its sign
   expectRow(first.tc[1], {1, 0.75f, 0, 1, 0, 0});
@@ -72,7 +75,7 @@ TEST_F(AseTest, SelectsGeometryObjectsByNumberOrFromAStream) {
   expectRow(second.tc[0], {0, 0, 0, 0, 0, 0}); // rows the file leaves unwritten read 0
   kroMesh *meshes = nullptr;
   ASSERT_EQ(kroLoadMeshArrayFromASE(&meshes, kTwo.c_str()), 2);
-  EXPECT_EQ(std::string(meshes[0].node_name) + meshes[1].node_name, "Sun lampRight tri");
+  EXPECT_EQ(std::string(meshes[0].node_name) + meshes[1].node_name, "Left quadRight tri");
   EXPECT_EQ(meshes[0].triangles * 10 + meshes[0].material_ref, 21);
   kroFreeMeshArray(&meshes, 2);
   EXPECT_EQ(meshes, nullptr);
@@ -89,12 +92,10 @@ TEST_F(AseTest, SelectsGeometryObjectsByNumberOrFromAStream) {
 }
 
 TEST_F(AseTest, ReadsExporterFilesAndCountsObjectsAndLights) {
-  Mesh sphere, cube, camera;
+  Mesh sphere, cube;
   sphere.load(kShared + "dr_testsphere.ase", 1);
   cube.load(kShared + "RotatingCube.ASE", 1);
-  camera.load(kShared + "CameraRollAnim.ase", 1); // the camera after the box renames it
-  EXPECT_EQ(sphere.summary() + cube.summary() + camera.summary(),
-            "Sphere 960 0Box01 12 0Camera01 12 0");
+  EXPECT_EQ(sphere.summary() + cube.summary(), "Sphere 960 0Box01 12 0");
   int objects = -1, lights = -1;
   kroObjectsAndLightsInASE(kTwo.c_str(), &objects, &lights);
   EXPECT_EQ(objects * 10 + lights, 21);
@@ -126,6 +127,59 @@ TEST_F(AseTest, FurtherMappingChannelsReplaceTheTextureTable) {
   mesh.load(path, 1);
   ASSERT_EQ(mesh.triangles, 1);
   expectRow(mesh.tc[0], {0.5f, 0.6f, 0.5f, 0.6f, 0.5f, 0.6f});
+}
+
+// Cameras, lights, helpers and shapes that follow a geometry object do not
+// rename it; every reader gives each object its own name and its own mesh.
+TEST_F(AseTest, ObjectsKeepTheirOwnNamesWhateverFollows) {
+  const std::pair<std::string, std::vector<std::string>> files[] = {
+      {kExporter + "CameraRollAnim.ase", {"Box01 12 0"}},
+      {kExporter + "TargetCameraAnim.ase", {"Box01 12 0"}},
+      {kExporter + "RotatingCube.ASE", {"Box01 12 0"}},
+      {kExporter + "UVTransform_Normal.ASE", {"Plane01 32 0"}},
+      {kData + "followed_by_camera.ase", {"Box01 1 0", "Box02 1 0"}},
+      {kData + "followed_by_light.ase", {"Box01 1 0", "Box02 1 0"}},
+      {kData + "followed_by_helper.ase", {"Box01 1 0", "Box02 1 0"}},
+      {kData + "followed_by_shape.ase", {"Box01 1 0", "Box02 1 0"}}};
+  for (const auto &[path, want] : files) {
+    SCOPED_TRACE(path);
+    kroMesh *meshes = nullptr;
+    int count = kroLoadMeshArrayFromASE(&meshes, path.c_str());
+    ASSERT_EQ(count, (int)want.size());
+    FILE *stream = fopen(path.c_str(), "r");
+    for (int i = 0; i < count; i++) {
+      Mesh numbered, streamed;
+      numbered.load(path, i + 1), streamed.next(stream);
+      EXPECT_EQ(numbered.summary(), want[i]);
+      EXPECT_EQ(streamed.summary(), want[i]);
+      EXPECT_EQ(std::string(meshes[i].node_name), numbered.name);
+      EXPECT_TRUE(numbered.sameRows(streamed));
+    }
+    fclose(stream);
+    kroFreeMeshArray(&meshes, count);
+  }
+  // The second crafted object lies 2 above the first: the walk between them kept both meshes.
+  Mesh second;
+  second.load(kData + "followed_by_shape.ase", 2);
+  expectRow(second.op[0], {0, 0, 2, 1, 0, 2, 0, 1, 2});
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+// A "*MESH_ANIMATION" block repeats the counts: it is passed over whole and
+// the object keeps its base mesh; the stream then goes on to the next object.
+TEST_F(AseTest, MeshAnimationBlocksArePassedOver) {
+  std::string path = kData + "mesh_animation.ase";
+  Mesh base, still, streamed[2];
+  base.load(path, 1), still.load(path, 2);
+  ASSERT_EQ(base.summary() + "/" + still.summary(), "Morph01 1 0/Still01 1 0");
+  expectRow(base.op[0], {0, 0, 0.5f, 1, 0, 0.5f, 0, 1, 0.5f});
+  expectRow(base.realn[0], {0, 0, 1});
+  FILE *stream = fopen(path.c_str(), "r");
+  streamed[0].next(stream), streamed[1].next(stream);
+  fclose(stream);
+  EXPECT_TRUE(streamed[0].sameRows(base) && streamed[1].sameRows(still));
+  EXPECT_EQ(streamed[0].summary() + "/" + streamed[1].summary(), "Morph01 1 0/Still01 1 0");
+  EXPECT_EQ(kroTestHookCalls, 0);
 }
 
 TEST_F(AseTest, ReadStringToCharStopsAtTheCharacterOrTheEnd) {
@@ -197,8 +251,6 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
   std::string text = kroTestReadFile(kTwo);
   Mesh full[2];
   full[0].load(kTwo, 1), full[1].load(kTwo, 2);
-  // Cut before the light's end, the first object keeps its own name.
-  size_t light_end = text.find("*GEOMOBJECT", text.find("*LIGHTOBJECT"));
   int refused = 0;
   for (size_t length = 1; length < text.size(); length++) {
     FILE *stream = fmemopen(&text[0], length, "r");
@@ -211,8 +263,9 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
         ASSERT_TRUE(mesh.empty()) << length;
         break; // a refusal leaves the stream anywhere
       }
-      bool named = (&want == full && length < light_end) || !strcmp(mesh.name, want.name);
-      ASSERT_TRUE(mesh.sameRows(want) && mesh.material == want.material && named) << length;
+      ASSERT_TRUE(mesh.sameRows(want) && mesh.material == want.material &&
+                  !strcmp(mesh.name, want.name))
+          << length;
     }
     fclose(stream);
   }
@@ -246,14 +299,27 @@ TEST_F(AseTest, FailedAllocationsLeaveEmptyArrays) {
   EXPECT_NE(out.find("Error during allocating memory in kroIncreaseCoords(..)\n"), out.npos);
 }
 
-TEST_F(AseTest, MaterialsCollapseIntoTheFirstRecord) {
+// Each "*MATERIAL n" block fills record n; a map section ends with its
+// material, and a sub-material's values are not its parent's.
+TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
   ASSERT_TRUE(kroTestOpenGL());
+  const std::pair<std::string, std::vector<const char *>> files[] = {
+      {kTwo, {"0.8 0.1 0.1 0.75 0 0 0 0 0 0", "0.1 0.2 0.9 0.5 0 0 0 0 0 0"}},
+      {kData + "three_materials.ase",
+       {"0.9 0.1 0.1 0.75 0 0 0 0 0 0", "0.1 0.8 0.2 0.5 0 0 0 0 0 0",
+        "0.1 0.2 0.7 1 0 0 0 0 0 0"}},
+      {kExporter + "UVTransform_Normal.ASE", {"0.5882 0.5882 0.5882 1 0 0 0 0 0 0"}}};
+  for (const auto &[path, want] : files) {
+    SCOPED_TRACE(path);
+    kroMaterial *materials = nullptr;
+    ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), (int)want.size());
+    for (size_t i = 0; i < want.size(); i++)
+      EXPECT_EQ(describe(materials[i]), want[i]) << i;
+    kroFreeMaterials(&materials, (int)want.size());
+    EXPECT_EQ(materials, nullptr);
+  }
+  EXPECT_EQ(kroTestHookCalls, 0);
   kroMaterial *materials = nullptr;
-  ASSERT_EQ(kroLoadMaterialsFromASE(&materials, kTwo.c_str()), 2);
-  // Both entries' values land in record 0; the *MAP section ends the reading.
-  EXPECT_EQ(describe(materials[0]), "0.1 0.2 0.9 0.5 0 0 0 0 0 0");
-  kroFreeMaterials(&materials, 2);
-  EXPECT_EQ(materials, nullptr);
   std::string path = kroTestTempPath("quarter.ase");
   kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL_REF 5\n"
                          "*MATERIAL_COUNTS 9\n*MATERIAL 0 {\n*MATERIAL_DIFFUSE 0.5 0.25 1.0\n"
@@ -270,7 +336,7 @@ TEST_F(AseTest, MaterialsCollapseIntoTheFirstRecord) {
   // "*MATERIAL_COUNT 0" gives no records; no material list leaves the pointer alone.
   kroMaterial sentinel, *zero = &sentinel, *none = &sentinel;
   kroTestWriteFile(path, "*GEOMOBJECT {\n*MATERIAL_REF 0\n}\n");
-  EXPECT_TRUE(!kroLoadMaterialsFromASE(&zero, (kShared + "CameraRollAnim.ase").c_str()) &&
+  EXPECT_TRUE(!kroLoadMaterialsFromASE(&zero, (kExporter + "CameraRollAnim.ase").c_str()) &&
               !kroLoadMaterialsFromASE(&none, path.c_str()));
   EXPECT_TRUE(zero == nullptr && none == &sentinel && kroTestHookCalls == 0);
 }

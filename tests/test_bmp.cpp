@@ -5,7 +5,10 @@
 #include <random>
 #include <string.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <vector>
+
+#include <stb/stb_image.h>
 
 namespace {
 
@@ -63,7 +66,7 @@ TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
               "Error in reading texture from " + kShared + name +
                   " in function kroLoadBMP(..): not 24 bits per pixel\n");
 
-  // Export: the first pixel's header and bytes, then three wide, rows of 9 bytes, no padding.
+  // Export: the first pixel's header and bytes, then three wide, rows of 9 bytes padded to 12.
   pixels.resize(60);
   for (size_t i = 0; i < 60; i++) // pixel p: red 10 + p, green 50 + p, blue 90 + p
     pixels[i] = i % 4 == 3 ? 255 : (uint8_t)(10 + 40 * (i % 4) + i / 4);
@@ -77,7 +80,7 @@ TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
                         57)); // then blue, green, red of the first pixel
   ASSERT_EQ(kroExportBMP(path.c_str(), pixels.data(), narrow), 0);
   bytes = kroTestReadFile(path);
-  EXPECT_TRUE(bytes.size() == 54 + 9 * 5 && (uint8_t)bytes[2] == 54 + 9 * 5) << bytes.size();
+  EXPECT_TRUE(bytes.size() == 54 + 12 * 5 && (uint8_t)bytes[2] == 54 + 12 * 5) << bytes.size();
   EXPECT_EQ(loadPixels(path, size), pixels);
   std::string lost = kroTestTempPath("no-such-folder/out.bmp");
   EXPECT_EQ(captured([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), four), EOF); }),
@@ -86,6 +89,42 @@ TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
   captured([&] { EXPECT_EQ(kroExportBMP(other.c_str(), pixels.data(), bad), EOF); });
   EXPECT_EQ(kroTestReadFile(other), "");
   EXPECT_EQ(kroTestHookCalls, 3 + 2);
+}
+
+// An odd width: rows padded to 4 bytes with zeros, sizes to match, and another
+// program's reader gets every pixel back. A failed row allocation is reported
+// and leaves no file.
+TEST_F(BmpTest, ExportPadsRowsSoOtherReadersAgree) {
+  int32_t size[2] = {33, 17}, back[2] = {0, 0};
+  std::vector<uint8_t> pixels((size_t)33 * 17 * 4);
+  std::mt19937 random(33);
+  for (size_t i = 0; i < pixels.size(); i++)
+    pixels[i] = i % 4 == 3 ? 255 : (uint8_t)random();
+  std::string path = kroTestTempPath("odd-33x17.bmp");
+  ASSERT_EQ(kroExportBMP(path.c_str(), pixels.data(), size), 0);
+  std::string bytes = kroTestReadFile(path);
+  uint32_t file_size;
+  memcpy(&file_size, bytes.data() + 2, 4);
+  EXPECT_TRUE(bytes.size() == 54 + 100 * 17 && file_size == bytes.size()) << bytes.size();
+  for (int row = 0; row < 17; row++) // the padding byte after 99 pixel bytes
+    EXPECT_EQ(bytes[54 + 100 * row + 99], 0) << row;
+  int width = 0, height = 0, channels = 0;
+  uint8_t *read = stbi_load(path.c_str(), &width, &height, &channels, 4);
+  ASSERT_NE(read, nullptr) << stbi_failure_reason();
+  std::vector<uint8_t> flipped((size_t)33 * 17 * 4); // stb gives the top row first
+  for (int y = 0; y < 17; y++)
+    memcpy(&flipped[(size_t)y * 33 * 4], read + (size_t)(16 - y) * 33 * 4, 33 * 4);
+  stbi_image_free(read);
+  EXPECT_TRUE(width == 33 && height == 17 && channels == 3);
+  EXPECT_EQ(flipped, pixels);
+  EXPECT_EQ(loadPixels(path, back), pixels);
+
+  std::string lost = kroTestTempPath("no-memory.bmp");
+  kroFailAllocationAfter(1);
+  EXPECT_EQ(captured([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), size), EOF); }),
+            "Error during allocating memory in kroExportBMP(..)\n");
+  EXPECT_EQ(access(lost.c_str(), F_OK), -1);
+  EXPECT_EQ(kroTestHookCalls, 1);
 }
 
 TEST_F(BmpTest, HostileFilesAreRefusedWithTheirReason) {

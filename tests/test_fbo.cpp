@@ -118,4 +118,31 @@ TEST_F(FboTest, IncompleteTargetsAndFailedCellAllocations) {
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
+// Modes 1 and 3 borrow both cells and own none: a record made with mode 2 alone
+// has no colour cell to lend, so the creation is refused, not crashed.
+TEST_F(FboTest, BorrowingFromARecordWithoutAColourCellIsRefused) {
+  kroFrameBufferObject depth_only, fbo;
+  int32_t size[2] = {16, 16};
+  ASSERT_GE(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
+  ASSERT_TRUE(depth_only.color_buffer == nullptr && depth_only.depth_buffer != nullptr);
+  GLint bound_before = 0;
+  glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound_before);
+  for (int mode : {1, 3}) {
+    SCOPED_TRACE(mode);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error in kroCreateFameBufferObject(..): the shared framebuffer object has no "
+              "color buffer to lend\n");
+    EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
+    GLint bound = -1;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
+    EXPECT_EQ(bound, bound_before); // nothing was made or bound
+  }
+  EXPECT_EQ(attached(depth_only), Names(0, (GLint)*depth_only.depth_buffer));
+  kroDestroyFrameBufferObject(&depth_only, 2);
+  EXPECT_EQ(kroTestHookCalls, 2);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
 } // namespace

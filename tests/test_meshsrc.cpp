@@ -7,7 +7,7 @@
 
 // Generated at build time from two_objects.ase (and an exporter's cube when present).
 typedef void Loader(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
-Loader loadMeshTwoLeft, loadMeshTwoRight;
+Loader loadMeshTwoLeft, loadMeshTwoRight, loadMeshMorph, loadMeshStill;
 #ifdef KRO_ASE_EXPORTED_MODEL
 Loader loadMeshCube;
 #endif
@@ -69,13 +69,15 @@ TEST_F(MeshSrcTest, WritesTheLoaderTextExactly) {
   std::string two = std::string(kOneTriangle) + "*LIGHTOBJECT {\n}\n" + kOneTriangle;
   EXPECT_EQ(generate(two, {"First", "Second"}),
             oneTriangleSource("First") + oneTriangleSource("Second"));
-  // A name before the first object is written before the header; texture faces.
+  // Names outside the object's own block (before it, in a camera after it) write no
+  // line; texture faces.
   std::string out =
       generate("*NODE_NAME \"early\"\n*GEOMOBJECT {\n*MESH_NUMFACES 1\n"
                "*MESH_NUMTVERTEX 2\n*MESH_TVERT 0 0.5 0.25 0.0\n*MESH_TVERT 1 -1 2 0\n"
-               "*MESH_TFACE 0 1 0 1\n}\n",
+               "*MESH_TFACE 0 1 0 1\n}\n*CAMERAOBJECT {\n*NODE_NAME \"late\"\n}\n",
                {"T"});
-  EXPECT_EQ(out.rfind("\tstrcpy(node_name,\"early\");\n" + header("T"), 0), 0u);
+  EXPECT_EQ(out.rfind(header("T") + "\t*triangles=1;\n", 0), 0u) << out;
+  EXPECT_EQ(out.find("strcpy"), std::string::npos) << out;
   EXPECT_NE(out.find("\t(*tc)[0][0]=-1.000000;\n\t(*tc)[0][1]=2.000000;\n"
                      "\t(*tc)[0][2]=0.500000;\n\t(*tc)[0][3]=0.250000;\n"
                      "\t(*tc)[0][4]=-1.000000;\n\t(*tc)[0][5]=2.000000;\n}"),
@@ -139,6 +141,9 @@ void expectSameMesh(Loader *loader, const std::string &path, int number, bool te
 TEST_F(MeshSrcTest, GeneratedLoadersRebuildWhatTheReaderReads) {
   expectSameMesh(loadMeshTwoLeft, kData + "two_objects.ase", 1, true);
   expectSameMesh(loadMeshTwoRight, kData + "two_objects.ase", 2, false);
+  // The base mesh of an object with a mesh animation block, and the object after it.
+  expectSameMesh(loadMeshMorph, kData + "mesh_animation.ase", 1, false);
+  expectSameMesh(loadMeshStill, kData + "mesh_animation.ase", 2, false);
 #ifdef KRO_ASE_EXPORTED_MODEL
   expectSameMesh(loadMeshCube, KRO_ASE_EXPORTED_MODEL, 1, true);
 #endif

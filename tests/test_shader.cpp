@@ -212,4 +212,28 @@ TEST_F(ShaderTest, FailuresReportAndLeaveNothingHalfBuilt) {
   EXPECT_EQ(kroTestHookCalls, 4);
 }
 
+// A failed build deletes only what it made: the handles a destroyed record
+// keeps name objects that are gone (or, once GL reuses names, someone else's).
+TEST_F(ShaderTest, FailedRebuildOfADestroyedRecordTouchesNoStaleHandle) {
+  std::string vertex = kroTestTempPath("r.vert"), fragment = kroTestTempPath("r.frag");
+  kroTestWriteFile(vertex, kVertexText);
+  kroTestWriteFile(fragment, kFragmentText);
+  for (int missing = 0; missing < 2; missing++) {
+    SCOPED_TRACE(missing ? "fragment missing" : "vertex missing");
+    kroShader s = {};
+    kroCreateShaderFromFileVF(&s, vertex.c_str(), fragment.c_str());
+    ASSERT_TRUE(linked(s.program));
+    kroDestroyShader(&s);
+    ASSERT_TRUE(s.vertex_shader && s.fragment_shader);
+    ASSERT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    testing::internal::CaptureStdout();
+    kroCreateShaderFromFileVF(&s, missing ? nullptr : "no/such.vert",
+                              missing ? "no/such.frag" : nullptr);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    EXPECT_TRUE(isEmpty(s));
+  }
+  EXPECT_EQ(kroTestHookCalls, 2);
+}
+
 } // namespace

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -33,6 +34,7 @@ std::string run(const std::string &command) {
 // One run of the program, its window up for a second. Keys go to the
 // grabbing window on a shared display, so runs take turns through a lock.
 struct IntroRun : ::testing::Test {
+  const char *option = nullptr; // one command-line option, or none
   pid_t pid = -1;
   int lock = -1;
   double started = 0;
@@ -50,7 +52,7 @@ struct IntroRun : ::testing::Test {
       std::string options = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
       setenv("ASAN_OPTIONS", (options + ":detect_leaks=0").c_str(), 1);
       if (chdir(KRO_SOURCE_DIR) == 0)
-        execl(ZKINTRO_PATH, ZKINTRO_PATH, (char *)nullptr);
+        execl(ZKINTRO_PATH, ZKINTRO_PATH, option, (char *)nullptr);
       _exit(127);
     }
     std::string id = run("timeout 20 xdotool search --sync --name '^ZKintro$' 2>/dev/null");
@@ -64,6 +66,21 @@ struct IntroRun : ::testing::Test {
       waitpid(pid, nullptr, 0);
     run("xdotool keyup Escape 2>/dev/null");
     close(lock); // releases the turn
+  }
+
+  // Asks the window to close, as a window manager does.
+  void sendCloseRequest() {
+    Display *display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XEvent close_request = {};
+    close_request.xclient.type = ClientMessage;
+    close_request.xclient.window = window;
+    close_request.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close_request.xclient.format = 32;
+    close_request.xclient.data.l[0] = (long)XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSendEvent(display, window, False, NoEventMask, &close_request);
+    XFlush(display);
+    XCloseDisplay(display);
   }
 
   // Waits until `limit` seconds from start for the program to end; its wait status, or -1.
@@ -99,19 +116,100 @@ TEST_F(IntroRun, EscapeKeyDownEndsItAtOnce) {
 }
 
 TEST_F(IntroRun, CloseRequestFromTheWindowSystemEndsIt) {
+  double requested = now() - started;
+  sendCloseRequest();
+  expectExit(requested + 5.0, true);
+}
+
+struct WindowedIntroRun : IntroRun {
+  WindowedIntroRun() { option = "--window"; }
+};
+
+// The viewable windows under `parent`; `override_redirect` counts those that
+// bypass the window manager, as a full-screen window does.
+std::vector<XWindowAttributes> viewableChildren(Display *display, Window parent,
+                                                int *override_redirect) {
+  Window root, up, *children = nullptr;
+  unsigned count = 0;
+  std::vector<XWindowAttributes> out;
+  *override_redirect = 0;
+  if (!XQueryTree(display, parent, &root, &up, &children, &count))
+    return out;
+  for (unsigned i = 0; i < count; i++) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable) {
+      out.push_back(a);
+      *override_redirect += a.override_redirect;
+    }
+  }
+  XFree(children);
+  return out;
+}
+
+// "--window": the picture in the intro's own 1200 x 600 window; no full-screen
+// window covers the display (full screen, the drawing window moves into one).
+TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSize) {
   Display *display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
-  XEvent close_request = {};
-  close_request.xclient.type = ClientMessage;
-  close_request.xclient.window = window;
-  close_request.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  close_request.xclient.format = 32;
-  close_request.xclient.data.l[0] = (long)XInternAtom(display, "WM_DELETE_WINDOW", False);
-  double requested = now() - started;
-  XSendEvent(display, window, False, NoEventMask, &close_request);
-  XFlush(display);
-  expectExit(requested + 5.0, true);
+  int covering = -1, inside_override = -1;
+  viewableChildren(display, DefaultRootWindow(display), &covering);
+  std::vector<XWindowAttributes> drawing = viewableChildren(display, window, &inside_override);
+  EXPECT_EQ(covering, 0);
+  ASSERT_EQ(drawing.size(), 1u);
+  EXPECT_EQ(drawing[0].width * 10000 + drawing[0].height, 1200 * 10000 + 600);
   XCloseDisplay(display);
+  sendCloseRequest();
+  expectExit(now() - started + 5.0, true);
+}
+
+// Runs the built intro with `setup` (environment changes) and `arguments`;
+// its exit status, standard output and standard error.
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+Outcome runIntro(const std::string &setup, const std::string &arguments) {
+  std::string out = "/tmp/zkintro-test-out." + std::to_string(getpid()), err = out + ".err";
+  std::string command = "cd " KRO_SOURCE_DIR " && " + setup + " timeout -s KILL 10 " +
+                        ZKINTRO_PATH + " " + arguments + " >" + out + " 2>" + err;
+  int status = system(command.c_str());
+  Outcome outcome = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ""};
+  for (auto [path, text] : {std::pair(out, &outcome.out), std::pair(err, &outcome.err)}) {
+    if (FILE *file = fopen(path.c_str(), "r")) {
+      for (int c; (c = getc(file)) != EOF;)
+        *text += (char)c;
+      fclose(file);
+    }
+    unlink(path.c_str());
+  }
+  return outcome;
+}
+
+// No display (none named, or one that does not exist): one line on standard
+// error with the reason, nothing on standard output, status 1, at once.
+TEST(IntroStart, WithoutADisplayItStopsWithStatusOne) {
+  for (const char *setup :
+       {"env -u DISPLAY -u SDL_VIDEODRIVER", "env -u SDL_VIDEODRIVER DISPLAY=:97"}) {
+    SCOPED_TRACE(setup);
+    Outcome o = runIntro(setup, "");
+    EXPECT_EQ(o.status, 1); // a run that plays would be killed after 10 s (-1)
+    EXPECT_EQ(o.out, "");
+    ASSERT_FALSE(o.err.empty());
+    EXPECT_EQ(o.err.find('\n'), o.err.size() - 1) << o.err; // exactly one line
+    EXPECT_EQ(o.err.rfind("zkintro: cannot start video: ", 0), 0u) << o.err;
+    EXPECT_GT(o.err.size(), sizeof "zkintro: cannot start video: ") << o.err; // SDL's reason
+  }
+}
+
+// "--help" prints the usage and succeeds; an unknown option is named with the usage, status 2.
+TEST(IntroStart, HelpAndUnknownOptions) {
+  Outcome help = runIntro("", "--help"), unknown = runIntro("", "--fast");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: zkintro [--window | --help]\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err, "zkintro: unknown option '--fast'\n" + help.out);
 }
 
 } // namespace
