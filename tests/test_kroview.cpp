@@ -194,6 +194,19 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
   kvComposeOverlay(&view);
   EXPECT_EQ(std::string(view.overlay.lines[2]), "object: BlueBox (12 triangles)");
   kvFreeScene(&view.scene);
+  // Exporter files: the object keeps its own name when a camera follows it.
+  const std::string folder = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+  for (auto [file, name] : {std::pair{"CameraRollAnim.ase", "Box01"},
+                            {"TargetCameraAnim.ase", "Box01"},
+                            {"UVTransform_Normal.ASE", "Plane01"}}) {
+    ASSERT_EQ(kvLoadScene(&view.scene, (folder + file).c_str(), why, sizeof why), 0) << why;
+    view.chosen = 0;
+    kvComposeOverlay(&view);
+    EXPECT_EQ(std::string(view.overlay.lines[2]).rfind(std::string("object: ") + name + " (", 0),
+              0u)
+        << file << ": " << view.overlay.lines[2];
+    kvFreeScene(&view.scene);
+  }
 }
 
 TEST(Kroview, TerrainFillsTheLowerPartOfTheView) {
