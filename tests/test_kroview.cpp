@@ -308,6 +308,30 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
   }
 }
 
+TEST(Kroview, CutFileKeepsExactlyItsWholeObjects) {
+  const std::string text =
+      kroTestReadFile(std::string(KRO_TEST_DATA) + "/viewer/three_materials.ase");
+  std::vector<size_t> starts; // of each "*GEOMOBJECT"
+  for (size_t at = text.find("*GEOMOBJECT"); at != std::string::npos;
+       at = text.find("*GEOMOBJECT", at + 1))
+    starts.push_back(at);
+  ASSERT_EQ(starts.size(), 3u);
+  const std::string cut_path = kroTestTempPath("cut.ase");
+  for (size_t cut = 0; cut < text.size(); cut += 61) {
+    kroTestWriteFile(cut_path, text.substr(0, cut));
+    int whole = 0; // objects followed by the next one's start inside the cut
+    for (size_t i = 0; i + 1 < starts.size(); i++)
+      whole += starts[i + 1] + 11 <= cut;
+    kvScene scene;
+    char why[256];
+    int status = kvLoadScene(&scene, cut_path.c_str(), why, sizeof why);
+    EXPECT_EQ(status == 0 ? scene.object_count : 0, whole) << "cut at " << cut;
+    for (int i = 0; status == 0 && i < scene.object_count; i++)
+      EXPECT_EQ(scene.objects[i].triangles, 12) << "cut at " << cut;
+    kvFreeScene(&scene);
+  }
+}
+
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string data = std::string(KRO_TEST_DATA) + "/viewer/";
   const std::string missing = data + "no_such_model.ase";
