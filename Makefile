@@ -1,5 +1,6 @@
 # make test  - install what is missing, build, run every test (under Xvfb when there is no display)
 # make run   - install what is missing, build and play the intro
+# make view  - build kroview and open FILE (default the intro's logo model, assets/zanyklump.ase)
 # make bench - build and run the benchmarks
 # make fuzz  - every libFuzzer target for FUZZ_SECONDS seconds (default 60); fails on any finding
 # make test-sanitize - the whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
@@ -9,7 +10,7 @@ JOBS ?= 2
 # CMake's generated makefiles run as sub-makes: no "Entering directory" lines.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup configure build test test-unit test-sanitize fuzz fuzz-smoke run bench clean
+.PHONY: all setup configure build test test-unit test-sanitize fuzz fuzz-smoke run view bench clean
 
 all: build
 
@@ -56,6 +57,18 @@ run: configure
 	  echo "Contact sheet: out/zkintro-sheet.png (one frame per second)"; \
 	  echo "Frames: out/frames/zkintro-NNNN.png ($(RUN_FPS) per second); as a video:"; \
 	  echo "  ffmpeg -framerate $(RUN_FPS) -i out/frames/zkintro-%04d.png -c:v libx264 -pix_fmt yuv420p out/zkintro.mp4"; \
+	fi
+
+# Opens FILE in kroview on the user's display. Without a display there is no
+# window to look at: it renders the model's first frame into out/ instead.
+FILE ?= assets/zanyklump.ase
+view: configure
+	@cmake --build $(BUILD) --target kroview -j$(JOBS)
+	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
+	  $(BUILD)/viewer/kroview "$(FILE)"; \
+	else \
+	  echo "No display: rendering $(FILE) under Xvfb into out/kroview.png"; \
+	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --shot out/kroview.png; \
 	fi
 
 bench: build

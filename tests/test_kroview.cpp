@@ -1,0 +1,366 @@
+// kroview as a user runs it: one frame off-screen (--shot) read back from its PNG. Objects stand
+// where the camera's projection puts them, materials give their colours, the ground fills the
+// lower part, post-processing softens edges, the overlay shows the font's glyphs in their cells,
+// and bad input ends with the right exit code and messages.
+#include "gl_context.h"
+#include "kro.h"
+#include "kroview.h"
+
+#include <gtest/gtest.h>
+#include <math.h>
+#include <png.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const int kWidth = 600, kHeight = 300;                          // the shots' size, pixels
+const double kHalfField = 25.0;                                 // degrees, axis to top edge
+const double kFraming = 1.05;                                   // the unit sphere's margin
+const unsigned char kBackground[3] = {26, 28, 41};              // 0.10, 0.11, 0.16 of 255
+const int kMargin = 8, kLinePixels = 20, kScale = 2, kCell = 8; // overlay layout, pixels
+
+struct Png {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  explicit Png(const std::string &path) {
+    png_image info = {};
+    info.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&info, path.c_str()))
+      return;
+    info.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(info));
+    if (png_image_finish_read(&info, nullptr, rgb.data(), 0, nullptr))
+      width = (int)info.width, height = (int)info.height;
+    png_image_free(&info);
+  }
+  const unsigned char *at(int x, int y) const { return &rgb[((size_t)y * width + x) * 3]; }
+  bool background(int x, int y) const {
+    for (int c = 0; c < 3; c++)
+      if (abs(at(x, y)[c] - kBackground[c]) > 8)
+        return false;
+    return true;
+  }
+  int grey(int x, int y) const { return (at(x, y)[0] + at(x, y)[1] + at(x, y)[2]) / 3; }
+};
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+// Runs the built kroview with `arguments`; `environment` goes in front of the command.
+Outcome kroview(const std::string &arguments, const std::string &environment = "") {
+  std::string out = kroTestTempPath("stdout"), err = kroTestTempPath("stderr");
+  std::string command = environment + " ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " +
+                        KROVIEW_PATH + " " + arguments + " >" + out + " 2>" + err;
+  int status = system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, kroTestReadFile(out), kroTestReadFile(err)};
+}
+
+Png shot(const std::string &model, const std::string &options, const std::string &name) {
+  std::string path = kroTestTempPath(name + ".png");
+  char size[32];
+  snprintf(size, sizeof size, " --size %dx%d ", kWidth, kHeight);
+  Outcome run = kroview(model + size + options + " --shot " + path);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  Png png(path);
+  EXPECT_EQ(png.width, kWidth);
+  return png;
+}
+
+// Every vertex of the file's geometry objects, file units.
+std::vector<std::vector<float>> fileVertices(const std::string &path) {
+  kroMesh *meshes = nullptr;
+  int count = kroLoadMeshArrayFromASE(&meshes, path.c_str());
+  std::vector<std::vector<float>> points;
+  for (int i = 0; i < count; i++)
+    for (int t = 0; t < meshes[i].triangles; t++)
+      for (int v = 0; v < 9; v += 3)
+        points.push_back({meshes[i].op[t][v], meshes[i].op[t][v + 1], meshes[i].op[t][v + 2]});
+  kroFreeMeshArray(&meshes, count);
+  return points;
+}
+
+// The documented camera: the bounding box's centre at the origin, its half-diagonal scaled to 1,
+// turned by -yaw about y and pitch about x, seen from kFraming / sin(half-angle) away.
+struct Projection {
+  double centre[3] = {0, 0, 0}, radius = 1, yaw, pitch;
+  Projection(const std::vector<std::vector<float>> &points, double yaw_degrees,
+             double pitch_degrees)
+      : yaw(yaw_degrees * M_PI / 180), pitch(pitch_degrees * M_PI / 180) {
+    double low[3] = {1e30, 1e30, 1e30}, high[3] = {-1e30, -1e30, -1e30}, squares = 0;
+    for (auto &p : points)
+      for (int k = 0; k < 3; k++)
+        low[k] = std::min(low[k], (double)p[k]), high[k] = std::max(high[k], (double)p[k]);
+    for (int k = 0; k < 3; k++) {
+      centre[k] = (low[k] + high[k]) / 2;
+      squares += (high[k] - low[k]) * (high[k] - low[k]);
+    }
+    radius = sqrt(squares) / 2;
+  }
+  // Pixel column and row (row 0 at the top) of a file point.
+  void pixel(const std::vector<float> &p, double *column, double *row) const {
+    double q[3];
+    for (int k = 0; k < 3; k++)
+      q[k] = (p[k] - centre[k]) / radius;
+    double x = q[0] * cos(yaw) - q[2] * sin(yaw), z = q[0] * sin(yaw) + q[2] * cos(yaw);
+    double y = q[1] * cos(pitch) - z * sin(pitch);
+    z = q[1] * sin(pitch) + z * cos(pitch);
+    double aspect = (double)kWidth / kHeight, t = tan(kHalfField * M_PI / 180);
+    double half = std::min(kHalfField * M_PI / 180, atan(t * aspect));
+    double depth = kFraming / sin(half) - z;
+    *column = (x / depth / (t * aspect) + 1) / 2 * kWidth;
+    *row = (1 - y / depth / t) / 2 * kHeight;
+  }
+};
+
+TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
+  const std::string folder = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+  for (const char *file :
+       {"CameraRollAnim.ase", "RotatingCube.ASE", "TargetCameraAnim.ase", "UVTransform_Normal.ASE"})
+    for (double yaw : {25.0, -120.0}) {
+      std::string view = "--yaw " + std::to_string(yaw) + " --pitch 30 --no-overlay";
+      Png png = shot(folder + file, view, "exporter");
+      auto points = fileVertices(folder + file);
+      ASSERT_FALSE(points.empty()) << file;
+      Projection projection(points, yaw, 30);
+      double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9, column, row;
+      for (auto &p : points) {
+        projection.pixel(p, &column, &row);
+        left = std::min(left, column), right = std::max(right, column);
+        top = std::min(top, row), bottom = std::max(bottom, row);
+      }
+      int seen[4] = {kWidth, -1, kHeight, -1}; // left, right, top, bottom
+      for (int y = 0; png.width && y < kHeight; y++)
+        for (int x = 0; x < kWidth; x++)
+          if (!png.background(x, y)) {
+            seen[0] = std::min(seen[0], x), seen[1] = std::max(seen[1], x);
+            seen[2] = std::min(seen[2], y), seen[3] = std::max(seen[3], y);
+          }
+      const double expected[4] = {left, right, top, bottom};
+      for (int k = 0; k < 4; k++)
+        EXPECT_NEAR(seen[k], expected[k], 3.0) << file << " yaw " << yaw << " edge " << k;
+    }
+}
+
+TEST(Kroview, EachObjectShowsItsOwnMaterialColour) {
+  // Red, green and blue boxes from left to right; the file lists the materials green, blue, red.
+  const std::string model = std::string(KRO_TEST_DATA) + "/viewer/three_materials.ase";
+  Png png = shot(model, "--yaw 0 --pitch 0 --no-overlay", "materials");
+  Projection projection(fileVertices(model), 0, 0);
+  const float centres[3][3] = {{-3, 0, 1}, {0, 0, 1}, {3, 0, 1}}; // front face middles
+  for (int box = 0; box < 3 && png.width; box++) {
+    double column, row;
+    projection.pixel({centres[box][0], centres[box][1], centres[box][2]}, &column, &row);
+    const unsigned char *p = png.at((int)column, (int)row);
+    int strongest = (int)(std::max_element(p, p + 3) - p);
+    EXPECT_EQ(strongest, box) << "box " << box << ": " << (int)p[0] << " " << (int)p[1] << " "
+                              << (int)p[2];
+    EXPECT_GT(p[box], 2 * std::max({p[0] * (box != 0), p[1] * (box != 1), p[2] * (box != 2)}));
+  }
+}
+
+TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
+  const std::string model = std::string(KRO_TEST_DATA) + "/viewer/three_materials.ase";
+  static kvView view;
+  char why[256];
+  ASSERT_EQ(kvLoadScene(&view.scene, model.c_str(), why, sizeof why), 0) << why;
+  view.file_name = "three_materials.ase";
+  view.chosen = -1;
+  Projection projection(fileVertices(model), 40, -15);
+  kvResetCamera(&view.camera, kWidth, kHeight);
+  view.camera.yaw = 40;
+  view.camera.pitch = -15;
+  const char *names[] = {"RedBox", "GreenBox", "BlueBox"};
+  for (int box = 0; box < 3; box++) {
+    double column, row;
+    projection.pixel({-3.0f + 3 * box, 0.5f, 1}, &column, &row); // on each front face
+    view.hovered = kvObjectAt(&view, (int)column, (int)row);
+    EXPECT_EQ(view.hovered, box);
+    kvComposeOverlay(&view);
+    EXPECT_EQ(std::string(view.overlay.lines[2]),
+              "object: " + std::string(names[box]) + " (12 triangles)");
+  }
+  EXPECT_EQ(kvObjectAt(&view, 2, 2), -1);      // a corner: nothing there
+  EXPECT_EQ(kvObjectAt(&view, kWidth, 0), -1); // outside the view
+  view.hovered = -1;
+  view.chosen = 2; // chosen with Tab, nothing under the mouse
+  kvComposeOverlay(&view);
+  EXPECT_EQ(std::string(view.overlay.lines[2]), "object: BlueBox (12 triangles)");
+  kvFreeScene(&view.scene);
+  // Exporter files: the object keeps its own name when a camera follows it.
+  const std::string folder = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+  for (auto [file, name] : {std::pair{"CameraRollAnim.ase", "Box01"},
+                            {"TargetCameraAnim.ase", "Box01"},
+                            {"UVTransform_Normal.ASE", "Plane01"}}) {
+    ASSERT_EQ(kvLoadScene(&view.scene, (folder + file).c_str(), why, sizeof why), 0) << why;
+    view.chosen = 0;
+    kvComposeOverlay(&view);
+    EXPECT_EQ(std::string(view.overlay.lines[2]).rfind(std::string("object: ") + name + " (", 0),
+              0u)
+        << file << ": " << view.overlay.lines[2];
+    kvFreeScene(&view.scene);
+  }
+}
+
+TEST(Kroview, TerrainFillsTheLowerPartOfTheView) {
+  const std::string model = std::string(KRO_TEST_DATA) + "/viewer/three_materials.ase";
+  const std::string ground = std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
+  Png bare = shot(model, "--no-overlay", "bare");
+  Png grounded = shot(model, "--no-overlay --terrain " + ground, "ground");
+  auto covered = [](const Png &png, int first_row, int rows) {
+    int count = 0;
+    for (int y = first_row; png.width && y < first_row + rows; y++)
+      for (int x = 0; x < kWidth; x++)
+        count += !png.background(x, y);
+    return (double)count / (rows * kWidth);
+  };
+  EXPECT_GT(covered(grounded, kHeight * 3 / 4, kHeight / 4), 0.97);
+  EXPECT_LT(covered(bare, kHeight * 3 / 4, kHeight / 4), 0.05);
+  EXPECT_LT(covered(grounded, 0, kHeight / 10), 0.05); // the sky stays clear
+}
+
+TEST(Kroview, PostProcessingLowersTheContrastOfAnEdge) {
+  const std::string model = std::string(KRO_TEST_DATA) + "/third-party/assimp/RotatingCube.ASE";
+  Png sharp = shot(model, "--no-overlay", "sharp"),
+      soft = shot(model, "--no-overlay --post", "soft");
+  auto steepest = [](const Png &png) {
+    int step = 0;
+    for (int x = 0; png.width && x + 1 < kWidth; x++)
+      step = std::max(step, abs(png.grey(x + 1, kHeight / 2) - png.grey(x, kHeight / 2)));
+    return step;
+  };
+  EXPECT_GT(steepest(sharp), 60);
+  EXPECT_LT(steepest(soft), steepest(sharp) * 4 / 5);
+}
+
+TEST(Kroview, OverlayDrawsTheFontsGlyphsInTheirCells) {
+  kroSetBitMasks();
+  kroFontFile font;
+  ASSERT_EQ(kroReadKROF(KROVIEW_FONT, &font), 0);
+  ASSERT_EQ(font.width, kCell);
+  const std::string model = std::string(KRO_TEST_DATA) + "/viewer/three_materials.ase";
+  Png png = shot(model, "", "overlay");
+  const char *lines[] = {"kroview three_materials.ase", "objects 3  triangles 36", "object: -",
+                         "fps -"};
+  for (int line = 0; line < 4 && png.width; line++)
+    for (int c = 0; lines[line][c]; c++) {
+      const uint8_t *record = nullptr;
+      for (int g = 0; g < font.glyph_count; g++)
+        if (font.records[g * font.record_bytes] == (uint8_t)lines[line][c])
+          record = &font.records[g * font.record_bytes + 1];
+      ASSERT_TRUE(record) << lines[line][c];
+      int mismatches = 0;
+      for (int p = 0; p < kCell * kCell; p++) {
+        bool ink = record[p / 8] & (0x80 >> (p % 8));
+        int from_top = kCell - 1 - p / kCell; // records keep the bitmap's bottom row first
+        for (int d = 0; d < kScale * kScale; d++) {
+          int x = kMargin + (c * kCell + p % kCell) * kScale + d % kScale;
+          int y = kMargin + line * kLinePixels + (kLinePixels - kCell * kScale) +
+                  from_top * kScale + d / kScale;
+          const unsigned char *rgb = png.at(x, y);
+          bool white = rgb[0] == 255 && rgb[1] == 255 && rgb[2] == 255;
+          mismatches += white != ink;
+        }
+      }
+      EXPECT_EQ(mismatches, 0) << "line " << line << " char '" << lines[line][c] << "'";
+    }
+  kroFreeKROF(&font);
+}
+
+TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
+  const std::string model = std::string(KRO_TEST_DATA) + "/viewer/one_refused.ase";
+  std::string path = kroTestTempPath("refused.png");
+  Outcome run = kroview(model + " --size 600x300 --yaw 0 --pitch 0 --no-overlay --shot " + path);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("vertex 9 of *MESH_FACE is outside 0..7"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("one_refused.ase: refused object 2: "), std::string::npos) << run.out;
+  static kvView view; // the overlay lists it too, with the engine's message
+  char why[256];
+  kvCatchEngineMessages();
+  ASSERT_EQ(kvLoadScene(&view.scene, model.c_str(), why, sizeof why), 0) << why;
+  view.file_name = "one_refused.ase";
+  view.hovered = view.chosen = -1;
+  kvComposeOverlay(&view);
+  std::string text;
+  for (int line = 0; line < view.overlay.line_count; line++)
+    text += std::string(view.overlay.lines[line]) + "\n";
+  EXPECT_NE(text.find("objects 2  triangles 24  refused 1\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("error: Error in reading mesh from file descriptor: vertex 9"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("refused object 2\n"), std::string::npos) << text;
+  kvFreeScene(&view.scene);
+  Png png(path);
+  ASSERT_EQ(png.width, kWidth);
+  // The kept boxes span x -4..4; the refused one stood in the middle, now empty.
+  Projection projection({{-4, -1, -1}, {4, 1, 1}}, 0, 0);
+  for (float x : {-3.0f, 0.0f, 3.0f}) {
+    double column, row;
+    projection.pixel({x, 0, 1}, &column, &row);
+    EXPECT_EQ(png.background((int)column, (int)row), x == 0.0f) << "x " << x;
+  }
+}
+
+TEST(Kroview, CutFileKeepsExactlyItsWholeObjects) {
+  const std::string text =
+      kroTestReadFile(std::string(KRO_TEST_DATA) + "/viewer/three_materials.ase");
+  std::vector<size_t> starts; // of each "*GEOMOBJECT"
+  for (size_t at = text.find("*GEOMOBJECT"); at != std::string::npos;
+       at = text.find("*GEOMOBJECT", at + 1))
+    starts.push_back(at);
+  ASSERT_EQ(starts.size(), 3u);
+  const std::string cut_path = kroTestTempPath("cut.ase");
+  for (size_t cut = 0; cut < text.size(); cut += 61) {
+    kroTestWriteFile(cut_path, text.substr(0, cut));
+    int whole = 0; // objects followed by the next one's start inside the cut
+    for (size_t i = 0; i + 1 < starts.size(); i++)
+      whole += starts[i + 1] + 11 <= cut;
+    kvScene scene;
+    char why[256];
+    int status = kvLoadScene(&scene, cut_path.c_str(), why, sizeof why);
+    EXPECT_EQ(status == 0 ? scene.object_count : 0, whole) << "cut at " << cut;
+    for (int i = 0; status == 0 && i < scene.object_count; i++)
+      EXPECT_EQ(scene.objects[i].triangles, 12) << "cut at " << cut;
+    kvFreeScene(&scene);
+  }
+}
+
+TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
+  const std::string data = std::string(KRO_TEST_DATA) + "/viewer/";
+  const std::string missing = data + "no_such_model.ase";
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string out, err; // expected parts; empty: anything
+  } cases[] = {
+      {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
+      {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
+      {data + "not_a_model.ase", 1, "", "not_a_model.ase holds no geometry object"},
+      {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
+      {data + "three_materials.ase --terrain " + missing, 1, "", "cannot use " + missing},
+      {"", 2, "", "usage: kroview"},
+      {"--bogus " + data + "three_materials.ase", 2, "", "usage: kroview"},
+      {"--size 0x10 a.ase", 2, "", "usage:"},
+      {"--size 100 a.ase", 2, "", "usage:"},
+      {"--yaw east a.ase", 2, "", "usage:"},
+      {"a.ase b.ase", 2, "", "usage:"},
+      {"a.ase --shot", 2, "", "usage:"},
+      {"--help", 0, "usage: kroview", ""},
+  };
+  for (const Case &c : cases) {
+    Outcome run = kroview(c.arguments, "DISPLAY=");
+    EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out << run.err;
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << c.arguments << ": " << run.out;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << c.arguments << ": " << run.err;
+    EXPECT_EQ(run.err.find("OpenGL"), std::string::npos) << c.arguments;
+  }
+}
+
+} // namespace

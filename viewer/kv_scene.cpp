@@ -1,0 +1,330 @@
+/*
+ * The viewer's scene: every geometry object of one ASE file read on one
+ * stream, refused objects left out and listed, each object's material
+ * colour, the bounding box, the move into view units, one display list of
+ * the engine's lit drawing per object, and picking by ray-triangle tests.
+ * Depends on: kro (ASE reader, materials, transforms, lit drawing), GL.
+ */
+#include "kroview.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+const float KV_GREY[3] = {0.6f, 0.6f, 0.6f};
+const float KV_BACKGROUND[3] = {0.10f, 0.11f, 0.16f};
+
+static const char KV_GEOMOBJECT[] = "*GEOMOBJECT";
+static const float KV_MIN_RADIUS = 1e-6f; /* file units: a smaller box counts as a point */
+
+/* ---- engine messages ---------------------------------------------------- */
+
+static char kvLastMessage[KV_MESSAGE_CHARS];
+static long kvMessages = 0;
+
+static void kvKeepMessage(const char *message, void *) {
+  snprintf(kvLastMessage, sizeof kvLastMessage, "%s", message);
+  kvMessages++;
+}
+
+void kvCatchEngineMessages(void) {
+  kroSetErrorMessageFunc(kvKeepMessage, nullptr);
+}
+
+const char *kvLastEngineMessage(void) {
+  return kvLastMessage;
+}
+
+long kvEngineMessageCount(void) {
+  return kvMessages;
+}
+
+/* ---- reading ------------------------------------------------------------ */
+
+/* Moves the stream to the start of the next "*GEOMOBJECT" token (one that
+ * begins after white space or at the start); 0 when there is none. */
+static int kvSeekNextObject(FILE *stream) {
+  const size_t length = sizeof KV_GEOMOBJECT - 1;
+  size_t matched = 0;
+  int previous = ' ', c;
+  while ((c = getc(stream)) != EOF) {
+    if (matched < length && c == KV_GEOMOBJECT[matched] && (matched > 0 || isspace(previous)))
+      matched++;
+    else if (matched == length && isspace(c)) {
+      return fseek(stream, -(long)(length + 1), SEEK_CUR) == 0;
+    } else
+      matched = (c == KV_GEOMOBJECT[0] && isspace(previous)) ? 1 : 0;
+    previous = c;
+  }
+  if (matched == length)
+    return fseek(stream, -(long)length, SEEK_END) == 0;
+  return 0;
+}
+
+static void kvDropObject(kvObject *object) {
+  kroDestroyObject(&object->op, object->triangles);
+  kroDestroyObject(&object->nc, object->triangles);
+  kroDestroyObject(&object->realn, object->triangles);
+  kroDestroyObject(&object->tc, object->triangles);
+  object->triangles = 0;
+}
+
+static void kvListRefused(kvScene *scene, int number) {
+  if (scene->refused_count < KV_MAX_REFUSED) {
+    kvRefused *r = &scene->refused[scene->refused_count];
+    r->number = number;
+    snprintf(r->reason, sizeof r->reason, "%.*s", KV_REASON_CHARS - 1, kvLastMessage);
+  }
+  scene->refused_count++;
+}
+
+static void kvColourObject(kvObject *object, int material_ref, const kroMaterial *materials,
+                           int material_count) {
+  const float *colour = KV_GREY;
+  if (materials && material_ref >= 0 && material_ref < material_count)
+    colour = materials[material_ref].diffuse;
+  for (int k = 0; k < 3; k++)
+    object->colour[k] = fminf(fmaxf(isfinite(colour[k]) ? colour[k] : 0.0f, 0.0f), 1.0f);
+}
+
+/* Reads objects one after another; an object the reader refuses (it reports
+ * through the message hook) is dropped and the stream moves on to the next. */
+static void kvReadObjects(kvScene *scene, FILE *stream, const kroMaterial *materials) {
+  for (int number = 1; scene->object_count < KV_MAX_OBJECTS && kvSeekNextObject(stream); number++) {
+    kvObject *object = &scene->objects[scene->object_count];
+    memset(object, 0, sizeof *object);
+    long before = kvMessages;
+    int material_ref = kroLoadMeshFromASEfd(&object->op, &object->nc, &object->realn, &object->tc,
+                                            stream, object->name, &object->triangles);
+    if (kvMessages != before) {
+      kvDropObject(object);
+      kvListRefused(scene, number);
+      continue;
+    }
+    if (object->triangles <= 0) {
+      kvDropObject(object);
+      continue;
+    }
+    if (!object->name[0])
+      snprintf(object->name, sizeof object->name, "object %d", number);
+    kvColourObject(object, material_ref, materials, scene->material_count);
+    scene->triangles += object->triangles;
+    scene->object_count++;
+  }
+  for (; kvSeekNextObject(stream); getc(stream))
+    scene->beyond_limit++;
+}
+
+/* ---- bounds and view units ---------------------------------------------- */
+
+static void kvMeasureScene(kvScene *scene) {
+  float low[3] = {INFINITY, INFINITY, INFINITY}, high[3] = {-INFINITY, -INFINITY, -INFINITY};
+  for (int i = 0; i < scene->object_count; i++) {
+    const kvObject *object = &scene->objects[i];
+    for (int t = 0; t < object->triangles; t++)
+      for (int k = 0; k < 9; k++) {
+        float v = object->op[t][k];
+        if (isfinite(v)) {
+          low[k % 3] = fminf(low[k % 3], v);
+          high[k % 3] = fmaxf(high[k % 3], v);
+        }
+      }
+  }
+  float squares = 0.0f;
+  for (int k = 0; k < 3; k++) {
+    if (low[k] > high[k])
+      low[k] = high[k] = 0.0f;
+    scene->centre[k] = 0.5f * (low[k] + high[k]);
+    squares += (high[k] - low[k]) * (high[k] - low[k]);
+  }
+  scene->radius = 0.5f * sqrtf(squares);
+  if (!(scene->radius > KV_MIN_RADIUS))
+    scene->radius = 1.0f;
+  scene->floor = (low[1] - scene->centre[1]) / scene->radius;
+}
+
+/* Face normal from the corners; +z for a degenerate triangle. */
+static void kvFaceNormal(const float *p, float *n) {
+  float a[3], b[3];
+  for (int k = 0; k < 3; k++) {
+    a[k] = p[3 + k] - p[k];
+    b[k] = p[6 + k] - p[k];
+  }
+  n[0] = a[1] * b[2] - a[2] * b[1];
+  n[1] = a[2] * b[0] - a[0] * b[2];
+  n[2] = a[0] * b[1] - a[1] * b[0];
+  float length = sqrtf(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  if (!(length > 0.0f)) {
+    n[0] = n[1] = 0.0f;
+    n[2] = 1.0f;
+    return;
+  }
+  for (int k = 0; k < 3; k++)
+    n[k] /= length;
+}
+
+/* A file without normals leaves them zero: such a triangle gets its face normal. */
+static void kvFillMissingNormals(kvObject *object) {
+  for (int t = 0; t < object->triangles; t++) {
+    float *n = object->nc[t];
+    for (int v = 0; v < 3; v++) {
+      float *c = &n[3 * v];
+      if (c[0] * c[0] + c[1] * c[1] + c[2] * c[2] > 1e-12f)
+        continue;
+      kvFaceNormal(object->op[t], c);
+    }
+  }
+}
+
+static void kvTurnRows(kroObject rows, int triangles, const float *matrix) {
+  for (int t = 0; t < triangles; t++)
+    for (int v = 0; v < 9; v += 3)
+      kroApply3x3MatrixToVector(matrix, &rows[t][v]);
+}
+
+/* Centre, scale to a unit half-diagonal, and turn positions and normals. */
+static void kvMoveIntoViewUnits(kvScene *scene) {
+  float turn[9];
+  kvPresentationTurn(turn);
+  for (int i = 0; i < scene->object_count; i++) {
+    kvObject *object = &scene->objects[i];
+    kvFillMissingNormals(object);
+    kroTranslateObject(object->op, (uint32_t)object->triangles, -scene->centre[0],
+                       -scene->centre[1], -scene->centre[2]);
+    kroScale1Object(object->op, (uint32_t)object->triangles, 1.0f / scene->radius);
+    kvTurnRows(object->op, object->triangles, turn);
+    kvTurnRows(object->nc, object->triangles, turn);
+  }
+}
+
+int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
+  memset(scene, 0, sizeof *scene);
+  kroMaterial *materials = nullptr;
+  int material_count = kroLoadMaterialsFromASE(&materials, path); /* reports a missing file */
+  FILE *stream = fopen(path, "r");
+  scene->objects = stream ? (kvObject *)calloc(KV_MAX_OBJECTS, sizeof(kvObject)) : nullptr;
+  if (!scene->objects) {
+    if (stream)
+      fclose(stream);
+    kroFreeMaterials(&materials, material_count);
+    if (stream)
+      snprintf(why, (size_t)why_chars, "out of memory");
+    else
+      snprintf(why, (size_t)why_chars, "cannot open %s", path);
+    return -1;
+  }
+  scene->material_count = material_count;
+  int first = getc(stream); /* a folder opens but cannot be read */
+  if (ferror(stream)) {
+    snprintf(why, (size_t)why_chars, "cannot read %s: %s", path, strerror(errno));
+    fclose(stream);
+    kroFreeMaterials(&materials, material_count);
+    kvFreeScene(scene);
+    return -1;
+  }
+  ungetc(first, stream);
+  kvReadObjects(scene, stream, materials);
+  fclose(stream);
+  kroFreeMaterials(&materials, scene->material_count);
+  if (scene->object_count == 0) {
+    if (scene->refused_count > 0)
+      snprintf(why, (size_t)why_chars, "every geometry object of %s was refused", path);
+    else
+      snprintf(why, (size_t)why_chars, "%s holds no geometry object", path);
+    kvFreeScene(scene);
+    return -1;
+  }
+  kvMeasureScene(scene);
+  kvMoveIntoViewUnits(scene);
+  return 0;
+}
+
+/* ---- drawing ------------------------------------------------------------ */
+
+/* The lit drawing sets a fixed front ambient colour, which its program uses
+ * as the surface colour. With colour tracking on for the front ambient that
+ * setting is ignored and the current colour stands in its place. */
+void kvBuildSceneLists(kvScene *scene) {
+  for (int i = 0; i < scene->object_count; i++) {
+    kvObject *object = &scene->objects[i];
+    if (!object->list)
+      object->list = glGenLists(1);
+    glNewList(object->list, GL_COMPILE);
+    glColorMaterial(GL_FRONT, GL_AMBIENT);
+    glEnable(GL_COLOR_MATERIAL);
+    glColor3fv(object->colour);
+    kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, object->nc, object->op,
+                                      (uint32_t)object->triangles);
+    glDisable(GL_COLOR_MATERIAL);
+    glEndList();
+  }
+}
+
+void kvDrawScene(const kvScene *scene) {
+  for (int i = 0; i < scene->object_count; i++)
+    if (scene->objects[i].list)
+      glCallList(scene->objects[i].list);
+  glUseProgramObjectARB(0);
+}
+
+void kvFreeScene(kvScene *scene) {
+  if (scene->objects) {
+    for (int i = 0; i < scene->object_count; i++) {
+      if (scene->objects[i].list)
+        glDeleteLists(scene->objects[i].list, 1);
+      kvDropObject(&scene->objects[i]);
+    }
+    free(scene->objects);
+  }
+  memset(scene, 0, sizeof *scene);
+}
+
+/* ---- picking ------------------------------------------------------------ */
+
+/* Ray parameter of the hit with one triangle, or a negative number. */
+static float kvRayTriangle(const float *o, const float *d, const float *p) {
+  const float eps = 1e-9f;
+  float e1[3], e2[3], s[3], h[3], q[3];
+  for (int k = 0; k < 3; k++) {
+    e1[k] = p[3 + k] - p[k];
+    e2[k] = p[6 + k] - p[k];
+    s[k] = o[k] - p[k];
+  }
+  h[0] = d[1] * e2[2] - d[2] * e2[1];
+  h[1] = d[2] * e2[0] - d[0] * e2[2];
+  h[2] = d[0] * e2[1] - d[1] * e2[0];
+  float a = e1[0] * h[0] + e1[1] * h[1] + e1[2] * h[2];
+  if (fabsf(a) < eps)
+    return -1.0f;
+  float u = (s[0] * h[0] + s[1] * h[1] + s[2] * h[2]) / a;
+  if (u < 0.0f || u > 1.0f)
+    return -1.0f;
+  q[0] = s[1] * e1[2] - s[2] * e1[1];
+  q[1] = s[2] * e1[0] - s[0] * e1[2];
+  q[2] = s[0] * e1[1] - s[1] * e1[0];
+  float v = (d[0] * q[0] + d[1] * q[1] + d[2] * q[2]) / a;
+  if (v < 0.0f || u + v > 1.0f)
+    return -1.0f;
+  return (e2[0] * q[0] + e2[1] * q[1] + e2[2] * q[2]) / a;
+}
+
+int kvPickObject(const kvScene *scene, const float *origin, const float *direction, float *dist) {
+  int best = -1;
+  float nearest = INFINITY;
+  for (int i = 0; i < scene->object_count; i++) {
+    const kvObject *object = &scene->objects[i];
+    for (int t = 0; t < object->triangles; t++) {
+      float hit = kvRayTriangle(origin, direction, object->op[t]);
+      if (hit > 0.0f && hit < nearest) {
+        nearest = hit;
+        best = i;
+      }
+    }
+  }
+  if (dist)
+    *dist = nearest;
+  return best;
+}

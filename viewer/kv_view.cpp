@@ -1,0 +1,90 @@
+/*
+ * One view of the scene: the overlay's text, a whole frame (scene, ground,
+ * post-processing, overlay) into a chosen target, and the object under a
+ * pixel.
+ * Depends on: kv_scene.cpp, kv_camera.cpp, kv_terrain.cpp, kv_overlay.cpp,
+ * kv_post.cpp, GL.
+ */
+#include "kroview.h"
+
+#include <stdio.h>
+#include <string.h>
+
+enum { KV_REFUSED_SHOWN = 3 }; /* refusal lines in the overlay; the rest are counted */
+
+static void kvAddLine(kvOverlay *overlay, const char *text) {
+  if (overlay->line_count < KV_OVERLAY_LINES)
+    snprintf(overlay->lines[overlay->line_count++], KV_LINE_CHARS, "%s", text);
+}
+
+static void kvDescribeObject(const kvView *view, char *line, size_t bytes) {
+  int shown = view->hovered >= 0 ? view->hovered : view->chosen;
+  if (shown < 0 || shown >= view->scene.object_count) {
+    snprintf(line, bytes, "object: -");
+    return;
+  }
+  const kvObject *object = &view->scene.objects[shown];
+  snprintf(line, bytes, "object: %.60s (%d triangles)", object->name, object->triangles);
+}
+
+void kvComposeOverlay(kvView *view) {
+  kvOverlay *overlay = &view->overlay;
+  const kvScene *scene = &view->scene;
+  char line[KV_LINE_CHARS];
+  overlay->line_count = 0;
+  snprintf(line, sizeof line, "kroview %.120s", view->file_name);
+  kvAddLine(overlay, line);
+  snprintf(line, sizeof line, "objects %d  triangles %ld", scene->object_count, scene->triangles);
+  if (scene->refused_count > 0)
+    snprintf(line + strlen(line), sizeof line - strlen(line), "  refused %d", scene->refused_count);
+  kvAddLine(overlay, line);
+  kvDescribeObject(view, line, sizeof line);
+  kvAddLine(overlay, line);
+  if (view->fps >= 0.0f)
+    snprintf(line, sizeof line, "fps %.1f%s", view->fps, view->post ? "  post" : "");
+  else
+    snprintf(line, sizeof line, "fps -%s", view->post ? "  post" : "");
+  kvAddLine(overlay, line);
+  if (kvLastEngineMessage()[0]) {
+    snprintf(line, sizeof line, "error: %.140s", kvLastEngineMessage());
+    kvAddLine(overlay, line);
+  }
+  for (int i = 0; i < scene->refused_count && i < KV_REFUSED_SHOWN && i < KV_MAX_REFUSED; i++) {
+    snprintf(line, sizeof line, "refused object %d", scene->refused[i].number);
+    kvAddLine(overlay, line);
+  }
+}
+
+void kvDrawView(kvView *view, GLuint target) {
+  int width = view->camera.width, height = view->camera.height;
+  kvBeginFrame(view->post, target, width, height);
+  kvApplyCamera(&view->camera);
+  kvDrawScene(&view->scene);
+  kvDrawTerrain(&view->terrain);
+  glUseProgramObjectARB(0);
+  kvEndFrame(view->post, target, width, height);
+  if (view->show_overlay) {
+    kvComposeOverlay(view);
+    kvDrawOverlay(&view->overlay, width, height);
+  }
+}
+
+int kvObjectAt(const kvView *view, int x, int y) {
+  if (x < 0 || y < 0 || x >= view->camera.width || y >= view->camera.height)
+    return -1;
+  float origin[3], direction[3];
+  kvCameraRay(&view->camera, x, y, origin, direction);
+  return kvPickObject(&view->scene, origin, direction, nullptr);
+}
+
+void kvPrintRefused(const kvScene *scene, const char *path) {
+  for (int i = 0; i < scene->refused_count && i < KV_MAX_REFUSED; i++)
+    printf("kroview: %s: refused object %d: %s\n", path, scene->refused[i].number,
+           scene->refused[i].reason);
+  if (scene->refused_count > KV_MAX_REFUSED)
+    printf("kroview: %s: %d more refused objects\n", path, scene->refused_count - KV_MAX_REFUSED);
+  if (scene->beyond_limit > 0)
+    printf("kroview: %s: %d objects after the first %d left out\n", path, scene->beyond_limit,
+           (int)KV_MAX_OBJECTS);
+  fflush(stdout);
+}
