@@ -1,6 +1,7 @@
 // ASE import speed: the engine's reader and source generator against the
 // assimp importer on the same generated exporter-style file, at two sizes to
 // show that the cost grows linearly with the file.
+#include "bench_grid.h"
 #include "kro.h"
 
 #include <assimp/Importer.hpp>
@@ -33,6 +34,11 @@ void removeModels(void) {
     rmdir(folder.c_str());
 }
 
+// Heights of the reader's test grid: a saw-tooth pattern of quarter units.
+float ridges(int x, int y) {
+  return 0.25f * (float)((x * 7 + y * 13) % 17);
+}
+
 // A grid of `triangles` triangles (two per cell) with texture coordinates and
 // normals, written the way an exporter writes it. Returns the path.
 std::string writeModel(int triangles) {
@@ -47,58 +53,15 @@ std::string writeModel(int triangles) {
   }
   std::string path = folder + "/grid" + std::to_string(triangles) + ".ase";
   FILE *f = fopen(path.c_str(), "w");
-  int cells = triangles / 2, width = 100, height = cells / width;
-  int vertices = (width + 1) * (height + 1);
   fprintf(f, "*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"AsciiExport Version  2,00\"\n"
              "*SCENE {\n\t*SCENE_FILENAME \"grid.max\"\n}\n*MATERIAL_LIST {\n"
              "\t*MATERIAL_COUNT 1\n\t*MATERIAL 0 {\n\t\t*MATERIAL_NAME \"Grid\"\n"
              "\t\t*MATERIAL_DIFFUSE 0.5000\t0.5000\t0.5000\n\t}\n}\n");
-  fprintf(f, "*GEOMOBJECT {\n\t*NODE_NAME \"Grid\"\n\t*NODE_TM {\n\t\t*NODE_NAME \"Grid\"\n"
-             "\t\t*TM_ROW0 1.0000\t0.0000\t0.0000\n\t}\n\t*MESH {\n\t\t*TIMEVALUE 0\n");
-  fprintf(f, "\t\t*MESH_NUMVERTEX %d\n\t\t*MESH_NUMFACES %d\n\t\t*MESH_VERTEX_LIST {\n", vertices,
-          2 * width * height);
-  for (int y = 0, i = 0; y <= height; y++)
-    for (int x = 0; x <= width; x++, i++)
-      fprintf(f, "\t\t\t*MESH_VERTEX %5d\t%.4f\t%.4f\t%.4f\n", i, x * 0.37f, y * 0.41f,
-              0.25f * (float)((x * 7 + y * 13) % 17));
-  fprintf(f, "\t\t}\n\t\t*MESH_FACE_LIST {\n");
-  for (int y = 0, t = 0; y < height; y++)
-    for (int x = 0; x < width; x++) {
-      int a = y * (width + 1) + x, b = a + 1, c = a + width + 1, d = c + 1;
-      for (int k = 0; k < 2; k++, t++)
-        fprintf(f,
-                "\t\t\t*MESH_FACE %5d:    A: %5d B: %5d C: %5d AB:    1 BC:    1 CA:    0\t "
-                "*MESH_SMOOTHING 1 \t*MESH_MTLID 0\n",
-                t, k ? b : a, k ? d : b, k ? c : d);
-    }
-  fprintf(f, "\t\t}\n\t\t*MESH_NUMTVERTEX %d\n\t\t*MESH_TVERTLIST {\n", vertices);
-  for (int y = 0, i = 0; y <= height; y++)
-    for (int x = 0; x <= width; x++, i++)
-      fprintf(f, "\t\t\t*MESH_TVERT %d\t%.4f\t%.4f\t0.0000\n", i, x / (float)width,
-              y / (float)height);
-  fprintf(f, "\t\t}\n\t\t*MESH_NUMTVFACES %d\n\t\t*MESH_TFACELIST {\n", 2 * width * height);
-  for (int y = 0, t = 0; y < height; y++)
-    for (int x = 0; x < width; x++) {
-      int a = y * (width + 1) + x, b = a + 1, c = a + width + 1, d = c + 1;
-      fprintf(f, "\t\t\t*MESH_TFACE %d\t%d\t%d\t%d\n", t++, a, b, d);
-      fprintf(f, "\t\t\t*MESH_TFACE %d\t%d\t%d\t%d\n", t++, b, d, c);
-    }
-  fprintf(f, "\t\t}\n\t\t*MESH_NORMALS {\n");
-  for (int t = 0; t < 2 * width * height; t++) {
-    fprintf(f, "\t\t\t*MESH_FACENORMAL %d\t%.4f\t%.4f\t%.4f\n", t, 0.1f, -0.2f, 0.9747f);
-    for (int k = 0; k < 3; k++)
-      fprintf(f, "\t\t\t\t*MESH_VERTEXNORMAL %d\t%.4f\t%.4f\t%.4f\n", t / 2 + k, -0.0f, 0.1f * k,
-              0.995f);
-  }
-  fprintf(f, "\t\t}\n\t}\n\t*PROP_MOTIONBLUR 0\n\t*MATERIAL_REF 0\n}\n");
+  const int width = 100;
+  benchWriteGridObject(f, {"Grid", width, triangles / 2 / width, 0.0f, 0.0f, ridges, 0});
   fclose(f);
   made[triangles] = path;
   return path;
-}
-
-long fileBytes(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 ? (long)info.st_size : 0;
 }
 
 void BM_Reader(benchmark::State &state) {
@@ -115,7 +78,7 @@ void BM_Reader(benchmark::State &state) {
     kroDestroyObject(&realn, triangles);
     kroDestroyObject(&tc, triangles);
   }
-  state.SetBytesProcessed(state.iterations() * fileBytes(path));
+  state.SetBytesProcessed(state.iterations() * benchFileBytes(path));
 }
 
 void BM_Generator(benchmark::State &state) {
@@ -128,7 +91,7 @@ void BM_Generator(benchmark::State &state) {
     fclose(stream);
   }
   fclose(out);
-  state.SetBytesProcessed(state.iterations() * fileBytes(path));
+  state.SetBytesProcessed(state.iterations() * benchFileBytes(path));
 }
 
 void BM_Assimp(benchmark::State &state) {
@@ -140,7 +103,7 @@ void BM_Assimp(benchmark::State &state) {
       state.SkipWithError(importer.GetErrorString());
     benchmark::DoNotOptimize(scene);
   }
-  state.SetBytesProcessed(state.iterations() * fileBytes(path));
+  state.SetBytesProcessed(state.iterations() * benchFileBytes(path));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // and removed at exit.
 //
 // Run under a display (tools/with-display).
+#include "bench_grid.h"
 #include "kroview.h"
 
 #include <SDL/SDL.h>
@@ -36,46 +37,9 @@ void removeModel(void) {
   rmdir(path.substr(0, path.rfind('/')).c_str());
 }
 
-// One grid object of `triangles` triangles, written as an exporter writes it: vertex and face
-// lists, texture vertices and faces, face and vertex normals, a material reference.
-void writeObject(FILE *f, int index, int triangles) {
-  int width = kGridWidth, height = triangles / 2 / width, vertices = (width + 1) * (height + 1);
-  float x0 = 40.0f * (index % 2), y0 = 45.0f * (index / 2);
-  fprintf(f,
-          "*GEOMOBJECT {\n\t*NODE_NAME \"Grid%d\"\n\t*NODE_TM {\n\t\t*NODE_NAME \"Grid%d\"\n"
-          "\t}\n\t*MESH {\n\t\t*TIMEVALUE 0\n\t\t*MESH_NUMVERTEX %d\n\t\t*MESH_NUMFACES %d\n"
-          "\t\t*MESH_VERTEX_LIST {\n",
-          index, index, vertices, 2 * width * height);
-  for (int y = 0, i = 0; y <= height; y++)
-    for (int x = 0; x <= width; x++, i++)
-      fprintf(f, "\t\t\t*MESH_VERTEX %5d\t%.4f\t%.4f\t%.4f\n", i, x0 + x * 0.37f, y0 + y * 0.41f,
-              2.0f * sinf(0.11f * (float)x) * cosf(0.07f * (float)y));
-  fprintf(f, "\t\t}\n\t\t*MESH_FACE_LIST {\n");
-  for (int y = 0, t = 0; y < height; y++)
-    for (int x = 0; x < width; x++) {
-      int a = y * (width + 1) + x, b = a + 1, c = a + width + 1, d = c + 1;
-      for (int k = 0; k < 2; k++, t++)
-        fprintf(f,
-                "\t\t\t*MESH_FACE %5d:    A: %5d B: %5d C: %5d AB:    1 BC:    1 CA:    0\t "
-                "*MESH_SMOOTHING 1 \t*MESH_MTLID 0\n",
-                t, k ? b : a, k ? d : b, k ? c : d);
-    }
-  fprintf(f, "\t\t}\n\t\t*MESH_NUMTVERTEX %d\n\t\t*MESH_TVERTLIST {\n", vertices);
-  for (int y = 0, i = 0; y <= height; y++)
-    for (int x = 0; x <= width; x++, i++)
-      fprintf(f, "\t\t\t*MESH_TVERT %d\t%.4f\t%.4f\t0.0000\n", i, x / (float)width,
-              y / (float)height);
-  fprintf(f, "\t\t}\n\t\t*MESH_NUMTVFACES %d\n\t\t*MESH_TFACELIST {\n", 2 * width * height);
-  for (int t = 0; t < 2 * width * height; t++)
-    fprintf(f, "\t\t\t*MESH_TFACE %d\t%d\t%d\t%d\n", t, t / 2, t / 2 + 1, t / 2 + width + 1);
-  fprintf(f, "\t\t}\n\t\t*MESH_NORMALS {\n");
-  for (int t = 0; t < 2 * width * height; t++) {
-    fprintf(f, "\t\t\t*MESH_FACENORMAL %d\t%.4f\t%.4f\t%.4f\n", t, 0.1f, -0.2f, 0.9747f);
-    for (int k = 0; k < 3; k++)
-      fprintf(f, "\t\t\t\t*MESH_VERTEXNORMAL %d\t%.4f\t%.4f\t%.4f\n", t / 2 + k, -0.0f, 0.1f * k,
-              0.995f);
-  }
-  fprintf(f, "\t\t}\n\t}\n\t*PROP_MOTIONBLUR 0\n\t*MATERIAL_REF %d\n}\n", index);
+// Rolling surface heights.
+float rolling(int x, int y) {
+  return 2.0f * sinf(0.11f * (float)x) * cosf(0.07f * (float)y);
 }
 
 const std::string &model() {
@@ -98,15 +62,13 @@ const std::string &model() {
             "%.4f\n\t}\n",
             m, m, 0.2f * m, 1.0f - 0.2f * m);
   fprintf(f, "}\n");
-  for (int i = 0; i < kObjects; i++)
-    writeObject(f, i, kTriangles / kObjects);
+  for (int i = 0; i < kObjects; i++) {
+    std::string name = "Grid" + std::to_string(i);
+    benchWriteGridObject(f, {name.c_str(), kGridWidth, kTriangles / kObjects / 2 / kGridWidth,
+                             40.0f * (i % 2), 45.0f * (i / 2), rolling, i});
+  }
   fclose(f);
   return path;
-}
-
-long fileBytes(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 ? (long)info.st_size : 0;
 }
 
 bool openEngine() {
@@ -144,8 +106,8 @@ void BM_OpenModel(benchmark::State &state) {
     glFinish();
     kvFreeScene(&scene);
   }
-  state.SetBytesProcessed(state.iterations() * fileBytes(path));
-  state.counters["MB"] = (double)fileBytes(path) / 1e6;
+  state.SetBytesProcessed(state.iterations() * benchFileBytes(path));
+  state.counters["MB"] = (double)benchFileBytes(path) / 1e6;
 }
 
 // One orbit step per frame: scene, overlay, swap.
