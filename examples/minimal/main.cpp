@@ -24,7 +24,7 @@
 enum { WINDOW_WIDTH = 320, WINDOW_HEIGHT = 240 };
 static const float TURN_DEGREES_PER_FRAME = 2.0f;
 
-/* cube_mesh.cpp, written by krotool mesh-src from cube.ase. */
+/* loaders/cube_mesh.cpp, written by krotool mesh-src from cube.ase. */
 void loadMeshCube(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, char *node_name,
                   int *triangles);
 

@@ -113,7 +113,8 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
   ASSERT_TRUE(run("cd " + shellWord(example) + " && " + shellWord(prefix + "/bin/krotool") +
                       " mesh-src cube.ase Cube -o fresh.cpp",
                   log));
-  EXPECT_EQ(kroTestReadFile(example + "/fresh.cpp"), kroTestReadFile(example + "/cube_mesh.cpp"));
+  EXPECT_EQ(kroTestReadFile(example + "/fresh.cpp"),
+            kroTestReadFile(example + "/loaders/cube_mesh.cpp"));
 
   // find_package(kro), a version it satisfies, and one it does not.
   ASSERT_TRUE(run(shellWord(kCMake) + " -S " + shellWord(example) + " -B " +
