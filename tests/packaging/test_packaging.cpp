@@ -5,12 +5,7 @@
 // add_subdirectory, which builds only the engine.
 #include "gl_context.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-
-#include <string>
 
 namespace {
 
@@ -18,11 +13,6 @@ const std::string kSource = KRO_SOURCE_DIR;
 const std::string kBuild = KRO_BUILD_DIR;
 const std::string kCMake = KRO_CMAKE_COMMAND;
 const std::string kWithDisplay = kSource + "/tools/with-display";
-
-bool exists(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
 
 // One shell word (paths here hold no quote).
 std::string shellWord(const std::string &text) {
@@ -104,7 +94,7 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
        {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
         "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc"})
-    EXPECT_TRUE(exists(prefix + "/" + file)) << file;
+    EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
   ASSERT_TRUE(run(shellWord(kCMake) + " -E copy_directory " +
                       shellWord(kSource + "/examples/minimal") + " " + shellWord(example),
                   log));
@@ -185,9 +175,9 @@ TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
   ASSERT_TRUE(run(
       shellWord(kCMake) + " -S " + shellWord(project) + " -B " + shellWord(build) + refused, log));
   ASSERT_TRUE(run(shellWord(kCMake) + " --build " + shellWord(build) + " -j2", log));
-  EXPECT_TRUE(exists(build + "/kro/libkro.a"));
+  EXPECT_TRUE(kroTestFileExists(build + "/kro/libkro.a"));
   for (const char *absent : {"kro/tools", "kro/tests", "kro/bench", "kro/generated"})
-    EXPECT_FALSE(exists(build + "/" + absent)) << absent;
+    EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
   ASSERT_TRUE(run(shellWord(build + "/consumer"), log));
   EXPECT_EQ(kroTestReadFile(log), kSource + "/sh found\n");
   removeWhenPassed(project);
