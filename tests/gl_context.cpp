@@ -1,8 +1,11 @@
 #include "gl_context.h"
 
 #include <SDL/SDL.h>
+#include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -74,4 +77,36 @@ std::string kroTestReadFile(const std::string &path) {
 
 bool kroTestFileExists(const std::string &path) {
   return access(path.c_str(), F_OK) == 0;
+}
+
+std::string kroTestTempFolder(const std::string &name) {
+  std::string path = kroTestTempPath(name);
+  EXPECT_EQ(mkdir(path.c_str(), 0777), 0) << "cannot make test folder " << path;
+  return path;
+}
+
+bool kroTestHas(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+kroTestOutcome kroTestRun(const std::string &command) {
+  std::string out = kroTestTempPath("run.out"), err = kroTestTempPath("run.err");
+  int status = system((command + " >" + out + " 2>" + err).c_str());
+  kroTestOutcome run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = kroTestReadFile(out);
+  run.err = kroTestReadFile(err);
+  return run;
+}
+
+kroTestPng::kroTestPng(const std::string &path) {
+  png_image info = {};
+  info.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&info, path.c_str()))
+    return;
+  info.format = PNG_FORMAT_RGB;
+  rgb.resize(PNG_IMAGE_SIZE(info));
+  if (png_image_finish_read(&info, nullptr, rgb.data(), 0, nullptr))
+    width = (int)info.width, height = (int)info.height;
+  png_image_free(&info);
 }

@@ -1,5 +1,6 @@
 // Shared test support: a real GL context (SDL 1.2 window, Mesa under Xvfb),
-// a recording error hook, and small file helpers.
+// a recording error hook, small file helpers, commands run as a user runs them
+// and PNG pictures read back.
 #ifndef KRO_TEST_GL_CONTEXT_H
 #define KRO_TEST_GL_CONTEXT_H
 
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 // Opens an SDL OpenGL window of the given size once per process and keeps it.
 // Returns false when no context can be had (the test should then fail).
@@ -33,11 +35,44 @@ struct kroTestFailureFixture : ::testing::Test {
   }
 };
 
+// The failure fixture on a real GL context.
+struct kroTestGLFailureFixture : kroTestFailureFixture {
+  void SetUp() override {
+    ASSERT_TRUE(kroTestOpenGL());
+    kroTestFailureFixture::SetUp();
+  }
+};
+
+// What `call` printed on standard output.
+template <typename F> std::string kroTestCaptured(F call) {
+  testing::internal::CaptureStdout();
+  call();
+  return testing::internal::GetCapturedStdout();
+}
+
 // A fresh path in the per-process temporary folder.
 std::string kroTestTempPath(const std::string &name);
 void kroTestWriteFile(const std::string &path, const std::string &bytes);
 // The whole file; a file that cannot be read is a test failure naming it, and "".
 std::string kroTestReadFile(const std::string &path);
 bool kroTestFileExists(const std::string &path);
+// A fresh folder in the per-process temporary folder; a failure when it cannot be made.
+std::string kroTestTempFolder(const std::string &name);
+bool kroTestHas(const std::string &text, const std::string &part);
+
+// A shell command's exit status (-1 when it did not exit) and what it printed.
+struct kroTestOutcome {
+  int status = -1;
+  std::string out, err;
+};
+kroTestOutcome kroTestRun(const std::string &command);
+
+// An 8-bit RGB PNG decoded, rows top first; width 0 when it cannot be read.
+struct kroTestPng {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  explicit kroTestPng(const std::string &path);
+  const unsigned char *at(int x, int y) const { return &rgb[((size_t)y * width + x) * 3]; }
+};
 
 #endif

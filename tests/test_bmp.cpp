@@ -16,10 +16,6 @@ struct BmpTest : kroTestFailureFixture {};
 
 const std::string kData = KRO_TEST_DATA "/bmp/", kOther = KRO_TEST_DATA "/bmp/imagemagick/";
 
-template <typename F> std::string captured(F call) {
-  return testing::internal::CaptureStdout(), call(), testing::internal::GetCapturedStdout();
-}
-
 // Copies a returned bitmap out and releases it.
 std::vector<uint8_t> take(uint8_t *pixels, size_t bytes) {
   std::vector<uint8_t> out(pixels, pixels ? pixels + bytes : pixels);
@@ -70,9 +66,10 @@ TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
 
   // Palette, 5-6-5 bit fields behind a 124-byte header, and 32 bits with alpha.
   for (const char *name : {"palette-8bit-16x8.bmp", "rgb565-16bit-16x8.bmp", "rgba-32bit-16x8.bmp"})
-    EXPECT_EQ(captured([&] { EXPECT_EQ(kroLoadBMP((kOther + name).c_str(), size), nullptr); }),
-              "Error in reading texture from " + kOther + name +
-                  " in function kroLoadBMP(..): not 24 bits per pixel\n");
+    EXPECT_EQ(
+        kroTestCaptured([&] { EXPECT_EQ(kroLoadBMP((kOther + name).c_str(), size), nullptr); }),
+        "Error in reading texture from " + kOther + name +
+            " in function kroLoadBMP(..): not 24 bits per pixel\n");
 
   // Export: the first pixel's header and bytes, then three wide, rows of 9 bytes padded to 12.
   pixels.resize(60);
@@ -91,10 +88,11 @@ TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
   EXPECT_TRUE(bytes.size() == 54 + 12 * 5 && (uint8_t)bytes[2] == 54 + 12 * 5) << bytes.size();
   EXPECT_EQ(loadPixels(path, size), pixels);
   std::string lost = kroTestTempPath("no-such-folder/out.bmp");
-  EXPECT_EQ(captured([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), four), EOF); }),
-            "Error in kroExportBMP(..) during opening file: " + lost + "\n");
+  EXPECT_EQ(
+      kroTestCaptured([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), four), EOF); }),
+      "Error in kroExportBMP(..) during opening file: " + lost + "\n");
   std::string other = kroTestTempPath("negative.bmp");
-  captured([&] { EXPECT_EQ(kroExportBMP(other.c_str(), pixels.data(), bad), EOF); });
+  kroTestCaptured([&] { EXPECT_EQ(kroExportBMP(other.c_str(), pixels.data(), bad), EOF); });
   EXPECT_FALSE(kroTestFileExists(other));
   EXPECT_EQ(kroTestHookCalls, 3 + 2);
 }
@@ -129,8 +127,9 @@ TEST_F(BmpTest, ExportPadsRowsSoOtherReadersAgree) {
 
   std::string lost = kroTestTempPath("no-memory.bmp");
   kroFailAllocationAfter(1);
-  EXPECT_EQ(captured([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), size), EOF); }),
-            "Error during allocating memory in kroExportBMP(..)\n");
+  EXPECT_EQ(
+      kroTestCaptured([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), size), EOF); }),
+      "Error during allocating memory in kroExportBMP(..)\n");
   EXPECT_EQ(access(lost.c_str(), F_OK), -1);
   EXPECT_EQ(kroTestHookCalls, 1);
 }
@@ -154,7 +153,7 @@ TEST_F(BmpTest, HostileFilesAreRefusedWithTheirReason) {
                   plain = "Error in reading texture from " + path + " in function kroLoadBMP(..)";
       size[0] = size[1] = 7;
       kroFailAllocationAfter(reason[0] == 'E');
-      EXPECT_EQ(captured([&] { EXPECT_EQ(kroLoadBMP(path.c_str(), size), nullptr); }),
+      EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroLoadBMP(path.c_str(), size), nullptr); }),
                 (reason[0] == 'E' ? reason : plain + reason) + "\n");
       EXPECT_TRUE(size[0] == 0 && size[1] == 0) << name;
       EXPECT_EQ(kroTestHookCalls, ++calls) << name;
@@ -226,7 +225,8 @@ TEST_F(BmpTest, ResizeSamplesFilterStepByStepAndRefusals) {
   const int32_t cases[][3] = {{0, 1, 0}, {2, -1, 0}, {1 << 20, 1 << 20, 0}, {2, 2, 1}, {2, 2, 2}};
   for (auto &c : cases) {
     kroFailAllocationAfter(c[2]);
-    std::string out = captured([&] { EXPECT_EQ(kroResizeBitmap(src.data(), size, c), nullptr); });
+    std::string out =
+        kroTestCaptured([&] { EXPECT_EQ(kroResizeBitmap(src.data(), size, c), nullptr); });
     EXPECT_EQ(out.find(c[2] ? "Error during allocating memory in kroResizeBitmap(..)\n"
                             : "Error in kroResizeBitmap(..) with size 4 x 1 to "),
               0u);

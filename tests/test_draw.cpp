@@ -4,7 +4,6 @@
 
 #include <array>
 #include <functional>
-#include <gtest/gtest.h>
 #include <vector>
 
 namespace {
@@ -108,25 +107,19 @@ TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
     return std::array<float, 3>{vertexOf(1, i)[0] * z, vertexOf(1, i)[1] * z,
                                 vertexOf(1, i)[2] * z};
   };
+  auto same = [](float r, float g, float b) {
+    return [=](int) { return std::array<float, 3>{r, g, b}; };
+  };
   glColor3f(1, 1, 1);
-  expectVertices([&] { kroDrawObject(op, 2); }, [](int) { return std::array<float, 3>{1, 1, 1}; });
+  expectVertices([&] { kroDrawObject(op, 2); }, same(1, 1, 1));
   expectVertices([&] { kroDrawColorsObject(colors, op, 2); }, own);
-  expectVertices([&] { kroDrawColorObject(orange, op, 2); },
-                 [](int) {
-                   return std::array<float, 3>{1, 0.5f, 0};
-                 });
+  expectVertices([&] { kroDrawColorObject(orange, op, 2); }, same(1, 0.5f, 0));
   light(false);
   expectVertices([&] { kroDrawNormalsObject(normals, op, 2); }, lit);
-  expectVertices([&] { kroDrawNormalObject(tilted, op, 2); },
-                 [](int) {
-                   return std::array<float, 3>{0.8f, 0.8f, 0.8f};
-                 });
+  expectVertices([&] { kroDrawNormalObject(tilted, op, 2); }, same(0.8f, 0.8f, 0.8f));
   light(true);
   expectVertices([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); }, lit_own);
-  expectVertices([&] { kroDrawColorNormalObject(orange, tilted, op, 2); },
-                 [](int) {
-                   return std::array<float, 3>{0.8f, 0.4f, 0};
-                 });
+  expectVertices([&] { kroDrawColorNormalObject(orange, tilted, op, 2); }, same(0.8f, 0.4f, 0));
 
   // With no triangles nothing is drawn, but the single colour and normal are still issued.
   const float teal[3] = {0.0f, 0.5f, 0.5f}, up[3] = {0, 1, 0};

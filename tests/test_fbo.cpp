@@ -8,11 +8,7 @@
 
 namespace {
 
-struct FboTest : kroTestFailureFixture {
-  void SetUp() override {
-    ASSERT_TRUE(kroTestOpenGL());
-    kroTestFailureFixture::SetUp();
-  }
+struct FboTest : kroTestGLFailureFixture {
   void TearDown() override {
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     kroTestFailureFixture::TearDown();
@@ -107,11 +103,10 @@ TEST_F(FboTest, IncompleteTargetsAndFailedCellAllocations) {
   glGetError();
   for (const char *cell : {"color_buffer", "depth_buffer"}) {
     kroFailAllocationAfter(cell[0] == 'c' ? 1 : 2);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string("Error during allocating memory for ") + cell +
-                  " in kroCreateFameBufferObject(..)");
+    EXPECT_EQ(
+        kroTestCaptured([&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), -1); }),
+        std::string("Error during allocating memory for ") + cell +
+            " in kroCreateFameBufferObject(..)");
     EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
   }
   EXPECT_EQ(kroTestHookCalls, 2);
@@ -129,9 +124,9 @@ TEST_F(FboTest, BorrowingFromARecordWithoutAColourCellIsRefused) {
   glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound_before);
   for (int mode : {1, 3}) {
     SCOPED_TRACE(mode);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(kroTestCaptured([&] {
+                EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1);
+              }),
               "Error in kroCreateFameBufferObject(..): the shared framebuffer object has no "
               "color buffer to lend\n");
     EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);

@@ -12,16 +12,11 @@ struct FontTest : kroTestFailureFixture {
   FontTest() { kroSetBitMasks(); }
 };
 
-template <typename F> std::string captured(F call) {
-  return testing::internal::CaptureStdout(), call(), testing::internal::GetCapturedStdout();
-}
-
 const std::string kDir = KRO_TEST_DATA "/krof/", kOneGlyph = kDir + "one-glyph.krof";
 int32_t size8[2] = {8, 8}, row[2] = {8, 1}, odd[2] = {3, 3};
 
 std::string folderWith(const std::string &name, std::initializer_list<const char *> codes) {
-  std::string dir = kroTestTempPath(name);
-  mkdir(dir.c_str(), 0700);
+  std::string dir = kroTestTempFolder(name);
   for (const char *code : codes)
     kroTestWriteFile(dir + "/" + code + ".bmp", kroTestReadFile(kDir + "glyphs/" + code + ".bmp"));
   return dir;
@@ -91,7 +86,8 @@ TEST_F(FontTest, BuilderRefusalsPrintWithoutTheHook) {
   std::string dir = folderWith("refusals", {"65"}), long_dir(KRO_KROF_MAX_NAME, 'd');
   std::string out = kroTestTempPath("refused.krof"), lost = kroTestTempPath("no-folder/out.krof");
   auto refusal = [&](const std::string &from, int32_t *glyph, const std::string &to) {
-    return captured([&] { EXPECT_EQ(kroCreateKROF(from.c_str(), glyph, to.c_str(), 128), 0); });
+    return kroTestCaptured(
+        [&] { EXPECT_EQ(kroCreateKROF(from.c_str(), glyph, to.c_str(), 128), 0); });
   };
   EXPECT_EQ(refusal(long_dir, size8, out),
             "Error in kroCreateKROF(..): folder name too long: " + long_dir + "\n");
@@ -158,14 +154,14 @@ TEST_F(FontTest, HostileFilesAndFailedAllocationsAreRefused) {
     kroFont font;
     font.glyph_count = 99;
     kroFailAllocationAfter(fail);
-    EXPECT_EQ(captured([&] { EXPECT_NE(load(path, &font), 0); }),
+    EXPECT_EQ(kroTestCaptured([&] { EXPECT_NE(load(path, &font), 0); }),
               (message[0] && message[0] != ':' ? "" : "Error in reading fonts from " + path) +
                   message + "\n");
     EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr && font.glyph_table[65] == -1);
     EXPECT_EQ(kroTestHookCalls, ++calls) << name;
   }
   kroFont font;
-  EXPECT_EQ(captured([&] { EXPECT_NE(load(kOneGlyph, &font, 0, 8), 0); }),
+  EXPECT_EQ(kroTestCaptured([&] { EXPECT_NE(load(kOneGlyph, &font, 0, 8), 0); }),
             "Error in kroLoadKROF(..) with texture size 0 x 8\n");
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }

@@ -13,10 +13,6 @@ struct HeightmapTest : kroTestFailureFixture {};
 const std::string kData = KRO_TEST_DATA "/";
 const float kOrigin[3] = {0, 0, 0};
 
-template <typename F> std::string captured(F call) {
-  return testing::internal::CaptureStdout(), call(), testing::internal::GetCapturedStdout();
-}
-
 // Loads a file; its points, or with normals_wanted its normals, flattened [x][y][axis].
 std::vector<float> load(const char *name, const float *offset, const float *scale,
                         bool normals_wanted) {
@@ -101,7 +97,7 @@ TEST_F(HeightmapTest, BadFilesAndEveryFailedAllocationLeaveNothing) {
   int32_t size[2];
   float ***normals = nullptr, ***grid = nullptr;
   auto fails = [&](const std::string &path, bool with_normals) { // the output printed
-    return captured([&] {
+    return kroTestCaptured([&] {
       grid = with_normals
                  ? kroLoadHightmapAndNormalsFromBMP(path.c_str(), kOrigin, kOrigin, size, &normals)
                  : kroLoadHightmapFromBMP(path.c_str(), kOrigin, kOrigin, size);

@@ -2,64 +2,39 @@
 // reasons it gives, and what it writes for real files.
 #include "gl_context.h"
 
-#include <gtest/gtest.h>
-#include <stdio.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <filesystem>
 #include <unistd.h>
-
-#include <string>
-#include <vector>
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolRun run(const std::string &command) {
-  std::string out = kroTestTempPath("run.out"), err = kroTestTempPath("run.err");
-  int status = system((command + " >" + out + " 2>" + err).c_str());
-  ToolRun result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = kroTestReadFile(out);
-  result.err = kroTestReadFile(err);
-  return result;
+kroTestOutcome krotool(const std::string &arguments) {
+  return kroTestRun(std::string(KROTOOL_PATH) + " " + arguments);
 }
 
-ToolRun krotool(const std::string &arguments) {
-  return run(std::string(KROTOOL_PATH) + " " + arguments);
-}
-
-bool contains(const std::string &text, const std::string &part) {
-  return text.find(part) != std::string::npos;
-}
-
-bool exists(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
+// Runs krotool, which must end with `status` and name `reason` on standard error.
+kroTestOutcome expectRefusal(const std::string &arguments, int status, const std::string &reason) {
+  kroTestOutcome tool = krotool(arguments);
+  EXPECT_EQ(tool.status, status) << arguments;
+  EXPECT_TRUE(kroTestHas(tool.err, reason)) << arguments << "\n" << tool.err;
+  return tool;
 }
 
 const std::string kData = KRO_TEST_DATA, kThirdParty = kData + "/third-party";
 
 TEST(Krotool, UsageHelpAndVersion) {
-  EXPECT_EQ(krotool("").status, 2);
-  ToolRun unknown = krotool("frobnicate");
-  EXPECT_EQ(unknown.status, 2);
-  EXPECT_TRUE(contains(unknown.err, "unknown command 'frobnicate'"));
-  ToolRun version = krotool("--version");
-  EXPECT_EQ(version.status, 0);
+  kroTestOutcome unknown = krotool("frobnicate"), version = krotool("--version"),
+                 help = krotool("--help");
+  EXPECT_TRUE(krotool("").status == 2 && unknown.status == 2 && version.status == 0);
+  EXPECT_TRUE(kroTestHas(unknown.err, "unknown command 'frobnicate'"));
   EXPECT_EQ(version.out, std::string("krotool ") + KRO_VERSION_STRING + "\n");
-  ToolRun help = krotool("--help");
   EXPECT_EQ(help.status, 0);
   for (const char *name :
        {"mesh-src", "ase-info", "bmp-resize", "png-info", "font-build", "font-info"}) {
     SCOPED_TRACE(name);
-    EXPECT_TRUE(contains(help.out, name));
-    ToolRun sub = krotool(std::string(name) + " --help");
-    EXPECT_EQ(sub.status, 0);
-    EXPECT_TRUE(contains(sub.out, std::string("krotool ") + name));
+    EXPECT_TRUE(kroTestHas(help.out, name));
+    kroTestOutcome sub = krotool(std::string(name) + " --help");
+    EXPECT_TRUE(sub.status == 0 && kroTestHas(sub.out, std::string("krotool ") + name));
     EXPECT_EQ(krotool(name).status, 2); // no arguments at all
   }
 }
@@ -88,15 +63,14 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
       {kNamed + " --auto --header", "--header needs a value"},
   };
   for (const auto &row : refused) {
-    ToolRun tool = krotool("mesh-src" + files + " " + row.arguments);
-    EXPECT_EQ(tool.status, 2) << row.arguments;
-    EXPECT_TRUE(contains(tool.err, row.reason)) << row.arguments << "\n" << tool.err;
-    EXPECT_FALSE(exists(out) || exists(header)) << row.arguments;
+    expectRefusal("mesh-src" + files + " " + row.arguments, 2, row.reason);
+    EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header)) << row.arguments;
   }
   // A file that cannot be read is a failure, not a usage error; nothing is left.
-  ToolRun broken = krotool("mesh-src " + kData + "/ase/bad_cut_in_number.ase X" + files);
+  kroTestOutcome broken = krotool("mesh-src " + kData + "/ase/bad_cut_in_number.ase X" + files);
   EXPECT_EQ(broken.status, 1);
-  EXPECT_FALSE(exists(out) || exists(header) || exists(out + ".tmp"));
+  EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header) ||
+               kroTestFileExists(out + ".tmp"));
   EXPECT_EQ(krotool("mesh-src /no/such.ase X").status, 1);
 }
 
@@ -122,7 +96,7 @@ TEST(KrotoolMeshSrc, NamesChosenObjectsAndArrangesTheFile) {
       {"a b c d e", {"a", "b", "c", "d", "e"}},
   };
   for (const auto &row : cases) {
-    ToolRun tool = krotool("mesh-src " + kNamed + " " + row.arguments);
+    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + row.arguments);
     ASSERT_EQ(tool.status, 0) << row.arguments << "\n" << tool.err;
     EXPECT_EQ(loaderNames(tool.out), row.loaders) << row.arguments;
     // The includes first; one blank line between functions; a line end last.
@@ -182,13 +156,11 @@ TEST(KrotoolMeshSrc, AutomaticLoadersCompileLinkAndRebuildTheReadersMeshes) {
       {kThirdParty + "/assimp/UVTransform_Normal.ASE", "plane", {"Plane01"}},
       {kNamed, "named", {"Box_01", "Box_01_2", "1st", "Object4", "Box_01_2_2"}},
   };
-  std::string dir = kroTestTempPath("program"), sources, expected;
-  ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
+  std::string dir = kroTestTempFolder("program"), sources, expected, calls;
   std::string main = "#include <stdio.h>\n";
-  std::string calls;
   for (const auto &model : models) {
     std::string base = dir + "/" + model.stem;
-    ToolRun tool =
+    kroTestOutcome tool =
         krotool("mesh-src " + model.model + " --auto -o " + base + ".cpp --header " + base + ".h");
     ASSERT_EQ(tool.status, 0) << tool.err;
     sources += " " + base + ".cpp";
@@ -207,14 +179,15 @@ TEST(KrotoolMeshSrc, AutomaticLoadersCompileLinkAndRebuildTheReadersMeshes) {
           "  return 0;\n}\n";
   kroTestWriteFile(dir + "/main.cpp", main);
   std::string program = dir + "/loaders";
-  ToolRun build = run(std::string(KRO_CXX_COMPILER) + " -std=c++17 -Wall -Wextra -Werror " +
-                      KRO_TEST_LINK_OPTIONS + " -I" + KRO_SOURCE_DIR + "/kro -o " + program + " " +
-                      dir + "/main.cpp" + sources + " " + KRO_LIBRARY_PATH + " -lGL -lm");
+  kroTestOutcome build =
+      kroTestRun(std::string(KRO_CXX_COMPILER) + " -std=c++17 -Wall -Wextra -Werror " +
+                 KRO_TEST_LINK_OPTIONS + " -I" + KRO_SOURCE_DIR + "/kro -o " + program + " " + dir +
+                 "/main.cpp" + sources + " " + KRO_LIBRARY_PATH + " -lGL -lm");
   ASSERT_EQ(build.status, 0) << build.err;
-  ToolRun loaded = run(program);
+  kroTestOutcome loaded = kroTestRun(program);
   EXPECT_EQ(loaded.status, 0) << loaded.err;
   EXPECT_EQ(loaded.out, expected);
-  EXPECT_TRUE(contains(expected, "Plane01: 32\n") && contains(expected, "1st: 1\n"));
+  EXPECT_TRUE(kroTestHas(expected, "Plane01: 32\n") && kroTestHas(expected, "1st: 1\n"));
 }
 
 // ---- png-info ---------------------------------------------------------------
@@ -224,31 +197,30 @@ TEST(KrotoolMeshSrc, AutomaticLoadersCompileLinkAndRebuildTheReadersMeshes) {
 // type, digits 7-8 the bit depth; all are 32 x 32. The x* files are corrupt.
 TEST(KrotoolPngInfo, DescribesEverySoundSuiteFileAndRefusesTheCorruptOnes) {
   const std::string suite = kThirdParty + "/pngsuite/";
-  ToolRun list = run("ls " + suite);
   int sound = 0, corrupt = 0;
-  for (size_t at = 0, end; (end = list.out.find('\n', at)) != std::string::npos; at = end + 1) {
-    std::string name = list.out.substr(at, end - at);
+  for (auto &entry : std::filesystem::directory_iterator(suite)) {
+    std::string name = entry.path().filename();
     if (name.size() != 12 || name.substr(8) != ".png")
       continue;
     SCOPED_TRACE(name);
-    ToolRun tool = krotool("png-info " + suite + name);
+    kroTestOutcome tool = krotool("png-info " + suite + name);
     if (name[0] == 'x') {
       corrupt++;
       EXPECT_EQ(tool.status, 1);
       EXPECT_TRUE(tool.out.empty());
-      EXPECT_TRUE(contains(tool.err, suite + name + ": signature: byte ")) << tool.err;
+      EXPECT_TRUE(kroTestHas(tool.err, suite + name + ": signature: byte ")) << tool.err;
       continue;
     }
     sound++;
     int colour = name[4] - '0', depth = std::stoi(name.substr(6, 2)), interlace = name[3] == 'i';
     EXPECT_EQ(tool.status, 0) << tool.err;
     EXPECT_TRUE(
-        contains(tool.out, "size: 32 x 32\ncolour type: " + std::to_string(colour) + " (") &&
-        contains(tool.out, "\nbit depth: " + std::to_string(depth) +
-                               "\ninterlace: " + std::to_string(interlace) + " (") &&
-        contains(tool.out, "image data chunks: 1\n"))
+        kroTestHas(tool.out, "size: 32 x 32\ncolour type: " + std::to_string(colour) + " (") &&
+        kroTestHas(tool.out, "\nbit depth: " + std::to_string(depth) +
+                                 "\ninterlace: " + std::to_string(interlace) + " (") &&
+        kroTestHas(tool.out, "image data chunks: 1\n"))
         << tool.out;
-    EXPECT_EQ(contains(tool.out, "palette entries: "), colour == 3) << tool.out;
+    EXPECT_EQ(kroTestHas(tool.out, "palette entries: "), colour == 3) << tool.out;
   }
   EXPECT_EQ(sound, 19);
   EXPECT_EQ(corrupt, 2);
@@ -301,30 +273,29 @@ TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
   };
   for (const auto &row : damaged) {
     std::string path = dir + row.file + ".png";
-    ToolRun tool = krotool("png-info " + path);
+    kroTestOutcome tool = krotool("png-info " + path);
     EXPECT_EQ(tool.status, 1) << row.file;
     EXPECT_TRUE(tool.out.empty()) << row.file << "\n" << tool.out;
     // One line: the file, the chunk and the reason (the reason may add figures).
     EXPECT_EQ(tool.err.rfind("krotool png-info: " + path + ": " + row.reason, 0), 0u) << tool.err;
     EXPECT_EQ(tool.err.find('\n'), tool.err.size() - 1) << tool.err;
   }
-  ToolRun missing = krotool("png-info /no/such.png"), folder = krotool("png-info " + dir);
+  kroTestOutcome missing = krotool("png-info /no/such.png"), folder = krotool("png-info " + dir);
   EXPECT_EQ(missing.err, "krotool png-info: /no/such.png: No such file or directory\n");
-  EXPECT_TRUE(missing.status == 1 && folder.status == 1 && contains(folder.err, "a folder"));
+  EXPECT_TRUE(missing.status == 1 && folder.status == 1 && kroTestHas(folder.err, "a folder"));
 }
 
 // ---- font-build, font-info ----------------------------------------------------
 
 // Names in a folder, sorted, one per line.
 std::string listing(const std::string &dir) {
-  return run("ls -A " + dir).out;
+  return kroTestRun("ls -A " + dir).out;
 }
 
 // A glyph folder: two good pictures, one of them twice under names that are
 // not codes, and a 32-bit picture.
 std::string glyphFolder() {
-  std::string dir = kroTestTempPath("glyphs"), good = kData + "/krof/glyphs/";
-  EXPECT_EQ(mkdir(dir.c_str(), 0777), 0);
+  std::string dir = kroTestTempFolder("glyphs"), good = kData + "/krof/glyphs/";
   std::string a = kroTestReadFile(good + "65.bmp"), deep = a;
   deep[28] = 32; // bits per pixel
   kroTestWriteFile(dir + "/65.bmp", a);
@@ -337,11 +308,11 @@ std::string glyphFolder() {
 }
 
 TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
-  std::string glyphs = glyphFolder(), one = kroTestTempPath("one"), two = kroTestTempPath("two");
-  ASSERT_EQ(mkdir(one.c_str(), 0777) | mkdir(two.c_str(), 0777), 0);
-  ToolRun first = krotool("font-build " + glyphs + " 8 8 " + one + "/title.krof");
-  ToolRun second =
-      run("cd " + two + " && " + KROTOOL_PATH + " font-build " + glyphs + " 8 8 title.krof");
+  std::string glyphs = glyphFolder(), one = kroTestTempFolder("one"),
+              two = kroTestTempFolder("two");
+  kroTestOutcome first = krotool("font-build " + glyphs + " 8 8 " + one + "/title.krof");
+  kroTestOutcome second =
+      kroTestRun("cd " + two + " && " + KROTOOL_PATH + " font-build " + glyphs + " 8 8 title.krof");
   ASSERT_EQ(first.status, 0) << first.err;
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(first.out, one + "/title.krof: 2 glyphs of 8 x 8\n");
@@ -356,19 +327,17 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
   EXPECT_EQ(font.size(), 12u + 2 * (1 + 8) + 5);
   EXPECT_EQ(font.substr(font.size() - 5), "title");
   EXPECT_EQ(listing(one), "title.krof\n"); // nothing else left beside it
-  ToolRun info = krotool("font-info " + one + "/title.krof");
+  kroTestOutcome info = krotool("font-info " + one + "/title.krof");
   EXPECT_EQ(info.status, 0);
-  EXPECT_TRUE(contains(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 2\ncodes: 65 66\n"))
+  EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 2\ncodes: 65 66\n"))
       << info.out;
-  ToolRun help = krotool("font-build --help");
-  EXPECT_TRUE(contains(help.out, "65.bmp") && contains(help.out, "-type TrueColor BMP3:"));
+  kroTestOutcome help = krotool("font-build --help");
+  EXPECT_TRUE(kroTestHas(help.out, "65.bmp") && kroTestHas(help.out, "-type TrueColor BMP3:"));
 }
 
 TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
-  std::string out = kroTestTempPath("out"), empty = kroTestTempPath("empty");
-  std::string unusable = kroTestTempPath("unusable");
-  ASSERT_EQ(mkdir(out.c_str(), 0777) | mkdir(empty.c_str(), 0777) | mkdir(unusable.c_str(), 0777),
-            0);
+  std::string out = kroTestTempFolder("out"), empty = kroTestTempFolder("empty");
+  std::string unusable = kroTestTempFolder("unusable");
   kroTestWriteFile(unusable + "/A.bmp", "BM");
   kroTestWriteFile(unusable + "/66.bmp", "BM");
   const std::string font = out + "/font.krof";
@@ -385,15 +354,12 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
       {kData + "/krof/glyphs 8 8 " + out, out + ": a folder, not a font file name"},
   };
   for (const auto &row : failures) {
-    ToolRun tool = krotool("font-build " + row.arguments);
-    EXPECT_EQ(tool.status, 1) << row.arguments;
-    EXPECT_TRUE(contains(tool.err, row.reason + "; no font written\n")) << row.arguments << "\n"
-                                                                        << tool.err;
+    expectRefusal("font-build " + row.arguments, 1, row.reason + "; no font written\n");
     EXPECT_EQ(listing(out), "") << row.arguments;
   }
-  ToolRun odd = krotool("font-build " + kData + "/krof/glyphs 3 3 " + font);
+  kroTestOutcome odd = krotool("font-build " + kData + "/krof/glyphs 3 3 " + font);
   EXPECT_EQ(odd.status, 2);
-  EXPECT_TRUE(contains(odd.err, "a multiple of 8")) << odd.err;
+  EXPECT_TRUE(kroTestHas(odd.err, "a multiple of 8")) << odd.err;
 
   const std::string krof = kData + "/krof/";
   const struct {
@@ -405,44 +371,34 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
       {krof + "header-cut.krof", "header cut short"},
       {krof + "size-not-bytes.krof", "glyph size is not a whole number of bytes"},
   };
-  for (const auto &row : unreadable) {
-    ToolRun tool = krotool("font-info " + row.file);
-    EXPECT_EQ(tool.status, 1) << row.file;
-    EXPECT_TRUE(contains(tool.err, "krotool font-info: " + row.file + ": " + row.reason + "\n"))
-        << tool.err;
-  }
+  for (const auto &row : unreadable)
+    expectRefusal("font-info " + row.file, 1,
+                  "krotool font-info: " + row.file + ": " + row.reason + "\n");
 }
 
 // ---- bmp-resize ---------------------------------------------------------------
 
 TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
-  std::string dir = kroTestTempPath("resize"), in = dir + "/in.bmp";
-  ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
+  std::string dir = kroTestTempFolder("resize"), in = dir + "/in.bmp";
   const std::string picture = kroTestReadFile(kData + "/bmp/imagemagick/orange-16x8.bmp");
   kroTestWriteFile(in, picture);
   ASSERT_EQ(link(in.c_str(), (dir + "/hard.bmp").c_str()) |
                 symlink(in.c_str(), (dir + "/soft.bmp").c_str()),
             0);
-  for (const std::string &same : {in, dir + "/./in.bmp", dir + "/hard.bmp", dir + "/soft.bmp"}) {
-    ToolRun tool = krotool("bmp-resize " + in + " " + same + " 8 4");
-    EXPECT_EQ(tool.status, 2) << same;
-    EXPECT_TRUE(contains(tool.err, "IN and OUT are the same file")) << same;
-  }
+  for (const std::string &same : {in, dir + "/./in.bmp", dir + "/hard.bmp", dir + "/soft.bmp"})
+    expectRefusal("bmp-resize " + in + " " + same + " 8 4", 2, "IN and OUT are the same file");
   EXPECT_EQ(kroTestReadFile(in), picture);
 
-  ToolRun half = krotool("bmp-resize " + in + " " + dir + "/half.bmp 8 4");
+  kroTestOutcome half = krotool("bmp-resize " + in + " " + dir + "/half.bmp 8 4");
   EXPECT_EQ(half.status, 0) << half.err;
   int32_t size[2] = {0, 0};
-  uint8_t *pixels = kroLoadBMP((dir + "/half.bmp").c_str(), size);
-  ASSERT_NE(pixels, nullptr);
-  free(pixels);
+  free(kroLoadBMP((dir + "/half.bmp").c_str(), size));
   EXPECT_TRUE(size[0] == 8 && size[1] == 4);
   struct stat info;
   mode_t mask = umask(0);
   umask(mask);
   EXPECT_TRUE(stat((dir + "/half.bmp").c_str(), &info) == 0 &&
               (info.st_mode & 0777) == (0666 & ~mask));
-  EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
 
   const struct {
     std::string arguments, reason;
@@ -451,21 +407,18 @@ TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
       {kData + "/bmp/compressed.bmp " + dir + "/x.bmp 4 4", "cannot read"},
       {in + " " + dir + "/missing/x.bmp 4 4", "cannot write " + dir + "/missing/x.bmp: "},
   };
-  for (const auto &row : failures) {
-    ToolRun tool = krotool("bmp-resize " + row.arguments);
-    EXPECT_EQ(tool.status, 1) << row.arguments;
-    EXPECT_TRUE(contains(tool.err, row.reason)) << tool.err;
-  }
+  for (const auto &row : failures)
+    expectRefusal("bmp-resize " + row.arguments, 1, row.reason);
   EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
 }
 
 // ---- ase-info ------------------------------------------------------------------
 
 TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
-  ToolRun cube = krotool("ase-info " + kThirdParty + "/assimp/RotatingCube.ASE");
+  kroTestOutcome cube = krotool("ase-info " + kThirdParty + "/assimp/RotatingCube.ASE");
   EXPECT_EQ(cube.status, 0);
-  EXPECT_TRUE(contains(cube.out, "geometry objects: 1\nlight objects: 0\n"
-                                 "  object 1: \"Box01\", 12 triangles, material 0\n"))
+  EXPECT_TRUE(kroTestHas(cube.out, "geometry objects: 1\nlight objects: 0\n"
+                                   "  object 1: \"Box01\", 12 triangles, material 0\n"))
       << cube.out;
   std::string text = kroTestTempPath("notes.txt");
   kroTestWriteFile(text, "*GEOMOBJECT is only a word here\n");
@@ -478,11 +431,9 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
       {"/no/such.ase", "No such file or directory"},
   };
   for (const auto &row : refused) {
-    ToolRun tool = krotool("ase-info " + row.file);
-    EXPECT_EQ(tool.status, 1) << row.file;
+    kroTestOutcome tool = expectRefusal("ase-info " + row.file, 1,
+                                        "krotool ase-info: " + row.file + ": " + row.reason);
     EXPECT_TRUE(tool.out.empty()) << tool.out;
-    EXPECT_TRUE(contains(tool.err, "krotool ase-info: " + row.file + ": " + row.reason))
-        << tool.err;
   }
 }
 

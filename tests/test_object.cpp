@@ -2,8 +2,6 @@
 // every allocation failure reports, calls the hook and leaves a usable array.
 #include "gl_context.h"
 
-#include <gtest/gtest.h>
-
 namespace {
 
 struct ObjectTest : kroTestFailureFixture {};
@@ -25,20 +23,16 @@ TEST_F(ObjectTest, GrowthKeepsRowsAndCopiesAreIndependent) {
   float *rows_before[3] = {op[0], op[1], op[2]};
 
   kroIncreaseObject(&op, 3, 2);
-  for (int i = 0; i < 3; i++) {
-    EXPECT_EQ(op[i], rows_before[i]);
-    EXPECT_FLOAT_EQ(op[i][8], 0.5f + i * 100 + 8);
-  }
+  for (int i = 0; i < 3; i++)
+    EXPECT_TRUE(op[i] == rows_before[i] && op[i][8] == 0.5f + i * 100 + 8) << i;
   kroObject block_before = op;
   kroIncreaseObject(&op, 5, 0); // a new pointer block holding the same rows
-  EXPECT_NE(op, block_before);
-  EXPECT_EQ(op[0], rows_before[0]);
+  EXPECT_TRUE(op != block_before && op[0] == rows_before[0]);
 
   kroObject copies[3] = {kroCopyObject(op, 3), kroCopyTexCoords(tc, 2),
                          kroCopyRealNormals(realn, 2)};
-  EXPECT_EQ(copies[0][2][8], op[2][8]);
-  EXPECT_EQ(copies[1][1][5], tc[1][5]);
-  EXPECT_EQ(copies[2][1][2], realn[1][2]);
+  EXPECT_TRUE(copies[0][2][8] == op[2][8] && copies[1][1][5] == tc[1][5] &&
+              copies[2][1][2] == realn[1][2]);
   copies[0][1][4] = -7.0f;
   EXPECT_FLOAT_EQ(op[1][4], 0.5f + 100 + 4);
 
@@ -65,14 +59,11 @@ TEST_F(ObjectTest, GrowthFailureLeavesTheArrayAsItWas) {
       kroTestUseCountingHook();
       if (!with_hook)
         kroSetErrorFunc(nullptr);
-      testing::internal::CaptureStdout();
       kroFailAllocationAfter(n);
-      kroIncreaseObject(&op, 2, 3);
-      EXPECT_EQ(testing::internal::GetCapturedStdout(),
+      EXPECT_EQ(kroTestCaptured([&] { kroIncreaseObject(&op, 2, 3); }),
                 "Error during allocating memory in kroIncreaseObject(..)\n");
       EXPECT_EQ(kroTestHookCalls, with_hook ? 1 : 0);
-      EXPECT_EQ(op, block);
-      EXPECT_EQ(op[0], row0);
+      EXPECT_TRUE(op == block && op[0] == row0);
       EXPECT_FLOAT_EQ(op[1][8], 4.0f + 100 + 8);
       kroDestroyObject(&op, 2); // the count is still 2
     }
@@ -84,44 +75,26 @@ TEST_F(ObjectTest, EveryOperationReportsItsOwnFailure) {
   kroIncreaseObject(&source, 0, 2);
   fillRows(source, 2, 9, 0.0f);
   struct Case {
-    const char *message;
-    kroObject (*run)(kroObject source);
+    const char *name;
+    void (*run)(kroObject source, kroObject *made);
   } cases[] = {
-      {"kroIncreaseTexCoords",
-       [](kroObject) {
-         kroObject a = nullptr;
-         kroIncreaseTexCoords(&a, 0, 2);
-         return a;
-       }},
-      {"kroIncreaseCoords",
-       [](kroObject) {
-         kroObject a = nullptr;
-         kroIncreaseCoords(&a, 0, 2);
-         return a;
-       }},
-      {"kroCopyObject", [](kroObject s) { return kroCopyObject(s, 2); }},
-      {"kroCopyTexCoords", [](kroObject s) { return kroCopyTexCoords(s, 2); }},
-      {"kroCopyRealNormals", [](kroObject s) { return kroCopyRealNormals(s, 2); }},
-      {"kroIncreaseObject",
-       [](kroObject) {
-         kroObject a = nullptr;
-         kroIncreaseObject(&a, 0, -1);
-         return a;
-       }},
+      {"kroIncreaseTexCoords", [](kroObject, kroObject *a) { kroIncreaseTexCoords(a, 0, 2); }},
+      {"kroIncreaseCoords", [](kroObject, kroObject *a) { kroIncreaseCoords(a, 0, 2); }},
+      {"kroCopyObject", [](kroObject s, kroObject *a) { *a = kroCopyObject(s, 2); }},
+      {"kroCopyTexCoords", [](kroObject s, kroObject *a) { *a = kroCopyTexCoords(s, 2); }},
+      {"kroCopyRealNormals", [](kroObject s, kroObject *a) { *a = kroCopyRealNormals(s, 2); }},
+      {"kroIncreaseObject", [](kroObject, kroObject *a) { kroIncreaseObject(a, 0, -1); }},
   };
-  for (const Case &c : cases) {
+  for (const Case &c : cases)
     for (int n = 1; n <= 3; n++) {
-      SCOPED_TRACE(std::string(c.message) + " " + std::to_string(n));
+      kroObject made = nullptr;
       kroTestUseCountingHook();
-      testing::internal::CaptureStdout();
       kroFailAllocationAfter(n);
-      EXPECT_EQ(c.run(source), nullptr);
-      EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                std::string("Error during allocating memory in ") + c.message + "(..)\n");
-      EXPECT_EQ(kroTestHookCalls, 1);
+      EXPECT_EQ(kroTestCaptured([&] { c.run(source, &made); }),
+                std::string("Error during allocating memory in ") + c.name + "(..)\n");
+      EXPECT_TRUE(made == nullptr && kroTestHookCalls == 1) << c.name << " " << n;
       kroFailAllocationAfter(0);
     }
-  }
   kroDestroyObject(&source, 2);
 }
 

@@ -17,10 +17,6 @@ struct PngTest : kroTestFailureFixture {};
 
 const std::string kData = KRO_TEST_DATA "/png/", kSuite = KRO_TEST_DATA "/third-party/pngsuite/";
 
-template <typename F> std::string captured(F call) {
-  return testing::internal::CaptureStdout(), call(), testing::internal::GetCapturedStdout();
-}
-
 int32_t scratch[2];
 
 // The first bytes of the returned buffer (all of it by default); empty when refused.
@@ -161,7 +157,7 @@ TEST_F(PngTest, ImageDataFillsTheBufferButNeverPassesItAndHostileFilesAreRefused
     std::string plain = "Error in reading texture from " + path + " in function kroLoadPNG(..)";
     int32_t size[2] = {-1, -1};
     kroFailAllocationAfter(strstr(message, "allocating") ? 1 : 0);
-    EXPECT_EQ(captured([&] { EXPECT_TRUE(load(path, size).empty()); }),
+    EXPECT_EQ(kroTestCaptured([&] { EXPECT_TRUE(load(path, size).empty()); }),
               message[0] && message[0] != ':' ? message : plain + message + "\n");
     EXPECT_EQ(size[0], 0) << path;
     EXPECT_EQ(kroTestHookCalls, ++calls) << path;

@@ -14,16 +14,26 @@ namespace {
 const char *kVertexText = "void main(){gl_Position=gl_ModelViewProjectionMatrix*gl_Vertex;}";
 const char *kFragmentText = "void main(){gl_FragColor=vec4(1.0,0.5,0.0,1.0);}";
 
-bool status(GLhandleARB object, GLenum which) {
+GLint parameter(GLhandleARB object, GLenum which) {
   GLint value = 0;
   glGetObjectParameterivARB(object, which, &value);
-  return value == GL_TRUE;
+  return value;
 }
 bool linked(GLhandleARB program) {
-  return status(program, GL_OBJECT_LINK_STATUS_ARB);
+  return parameter(program, GL_OBJECT_LINK_STATUS_ARB) == GL_TRUE;
 }
-bool compiled(GLhandleARB shader) {
-  return status(shader, GL_OBJECT_COMPILE_STATUS_ARB);
+// Both stages compiled and the program linked.
+bool built(const kroShader &s) {
+  return parameter(s.vertex_shader, GL_OBJECT_COMPILE_STATUS_ARB) == GL_TRUE &&
+         parameter(s.fragment_shader, GL_OBJECT_COMPILE_STATUS_ARB) == GL_TRUE && linked(s.program);
+}
+// The engine's fixed set as the tests look at it: four object shaders and the post-processing one.
+void expectFixedSetBuilt() {
+  for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
+                       &KRO_POST_PROCESS_SHADER[0]}) {
+    EXPECT_TRUE(built(*s)) << s - KRO_SHADER;
+    EXPECT_EQ(s->vertex_source, nullptr) << s - KRO_SHADER;
+  }
 }
 
 std::string sourceOf(GLhandleARB object) {
@@ -42,11 +52,7 @@ std::string vertexSource(const kroShader &s) {
   return std::string(s.vertex_source, s.vertex_length);
 }
 
-struct ShaderTest : kroTestFailureFixture {
-  void SetUp() override {
-    ASSERT_TRUE(kroTestOpenGL());
-    kroTestFailureFixture::SetUp();
-  }
+struct ShaderTest : kroTestGLFailureFixture {
   void TearDown() override {
     kroTestFailureFixture::TearDown();
     kroSetErrorMessageFunc(nullptr, nullptr);
@@ -88,11 +94,10 @@ TEST_F(ShaderTest, SourcesKeepEveryByte) {
 TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   kroShader s = {};
   kroCreateShaderVF(&s, kVertexText, kFragmentText);
-  EXPECT_EQ(glGetError(),
-            (GLenum)GL_NO_ERROR); // the initial destroy of an empty record asks GL nothing
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR); // destroying the empty record asks GL nothing
   EXPECT_EQ(s.vertex_length, (int)strlen(kVertexText));
   EXPECT_STREQ(s.fragment_source, kFragmentText);
-  EXPECT_TRUE(compiled(s.vertex_shader) && compiled(s.fragment_shader) && linked(s.program));
+  EXPECT_TRUE(built(s));
   GLhandleARB first_program = s.program, first_vertex = s.vertex_shader;
 
   kroCreateShaderVF(&s, kVertexText, "void main(){gl_FragColor=vec4(0.0);}");
@@ -104,9 +109,7 @@ TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   // One stage only: linked alone; the other keeps what the initial destroy left.
   GLhandleARB old_vertex = s.vertex_shader;
   kroCreateShaderVF(&s, nullptr, kFragmentText);
-  GLint attached = 0;
-  glGetObjectParameterivARB(s.program, GL_OBJECT_ATTACHED_OBJECTS_ARB, &attached);
-  EXPECT_TRUE(linked(s.program) && attached == 1);
+  EXPECT_TRUE(linked(s.program) && parameter(s.program, GL_OBJECT_ATTACHED_OBJECTS_ARB) == 1);
   EXPECT_TRUE(s.vertex_source == nullptr && s.vertex_shader == old_vertex);
   kroDestroyShader(&s);
 
@@ -138,12 +141,7 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   EXPECT_EQ(kroTestHookCalls, 0); // every shader file was found
   EXPECT_TRUE(kroCurrentShader == 0 && kroCurrentPostProcessShader == 0);
   EXPECT_EQ(KRO_TRUE_MASK[31], 0x80000000u);
-  for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
-                       &KRO_POST_PROCESS_SHADER[0]}) {
-    SCOPED_TRACE(s - KRO_SHADER);
-    EXPECT_TRUE(compiled(s->vertex_shader) && compiled(s->fragment_shader) && linked(s->program));
-    EXPECT_EQ(s->vertex_source, nullptr);
-  }
+  expectFixedSetBuilt();
   std::string prelude = "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n";
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].vertex_shader),
             prelude + kroTestReadFile("sh/psh/b.vert"));
@@ -185,35 +183,27 @@ TEST_F(ShaderTest, FailuresReportAndLeaveNothingHalfBuilt) {
   kroShader s = {};
   kroLoadVertexShader(&s, "abc");
   char *held = s.vertex_source;
-  testing::internal::CaptureStdout();
   kroFailAllocationAfter(1);
-  kroIncreaseVertexGLSL(&s);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(kroTestCaptured([&] { kroIncreaseVertexGLSL(&s); }),
             "Error during allocating memory in kroIncreaseVertexGLSL(..)");
   EXPECT_TRUE(s.vertex_length == 3 && s.vertex_source == held);
   kroDestroyShader(&s);
 
   kroTestWriteFile(good, kFragmentText);
-  struct {
-    int allocation;
-    const char *message;
-    bool from_text;
-  } cases[] = {{1, "Error during allocating memory in kroLoadFragmentShaderFromFile(..)",
-                false}, // macro copy
-               {2, "Error during allocating memory in kroLoadFragmentShaderFromFile(..)",
-                false}, // read buffer
-               {1, "Error during allocating memory in kroLoadVertexShader(..)", true}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.message + std::to_string(c.allocation));
+  // The macro copy and the read buffer of a file; the copy of a text.
+  const std::string oom = "Error during allocating memory in kroLoad";
+  for (int allocation : {1, 2, 3}) {
     kroShader f = {};
-    testing::internal::CaptureStdout();
-    kroFailAllocationAfter(c.allocation);
-    if (c.from_text)
-      kroCreateShaderVF(&f, kVertexText, kFragmentText);
-    else
-      kroCreateShaderFromFileWithMacrosVF(&f, nullptr, good.c_str(), nullptr, "#define Z\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
-    EXPECT_TRUE(isEmpty(f));
+    kroFailAllocationAfter(allocation < 3 ? allocation : 1);
+    EXPECT_EQ(kroTestCaptured([&] {
+                if (allocation < 3)
+                  kroCreateShaderFromFileWithMacrosVF(&f, nullptr, good.c_str(), nullptr,
+                                                      "#define Z\n");
+                else
+                  kroCreateShaderVF(&f, kVertexText, kFragmentText);
+              }),
+              oom + (allocation < 3 ? "FragmentShaderFromFile(..)" : "VertexShader(..)"));
+    EXPECT_TRUE(isEmpty(f)) << allocation;
   }
   EXPECT_EQ(kroTestHookCalls, 4);
 }
@@ -251,18 +241,14 @@ TEST_F(ShaderTest, MessageHookGetsTheTextBeforeThePlainHookAndOutlivesInit) {
   // kroInit clears the plain hook but keeps the message hook.
   kroInit(64, 64);
   log.calls.clear();
-  testing::internal::CaptureStdout();
-  kroCreateShaderFromFileVF(&s, nullptr, "no/such.frag");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(kroTestCaptured([&] { kroCreateShaderFromFileVF(&s, nullptr, "no/such.frag"); }),
             "Error in reading fragmant shader from no/such.frag\n");
   EXPECT_EQ(log.calls,
             std::vector<std::string>{"message:Error in reading fragmant shader from no/such.frag"});
 
   kroSetErrorMessageFunc(nullptr, &log);
   log.calls.clear();
-  testing::internal::CaptureStdout();
-  kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr);
-  EXPECT_FALSE(testing::internal::GetCapturedStdout().empty());
+  EXPECT_NE(kroTestCaptured([&] { kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr); }), "");
   EXPECT_TRUE(log.calls.empty());
   EXPECT_TRUE(isEmpty(s));
   kroDestroyShaders();
@@ -278,9 +264,7 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
 
   // The default folder, relative to a working folder that has no sh/.
   EXPECT_STREQ(kroGetShaderFolder(), "sh");
-  testing::internal::CaptureStdout();
-  kroInit(64, 64);
-  testing::internal::GetCapturedStdout();
+  kroTestCaptured([] { kroInit(64, 64); });
   EXPECT_EQ(log.calls.size(), 5u);
   EXPECT_EQ(log.calls.front(), "message:Error in reading vertex shader from sh/ish/c.vert");
   EXPECT_EQ(log.calls.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
@@ -289,15 +273,9 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   log.calls.clear();
   ASSERT_EQ(kroSetShaderFolder(installed.c_str()), 0);
   EXPECT_EQ(kroGetShaderFolder(), installed);
-  testing::internal::CaptureStdout();
-  kroInit(320, 200);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(kroTestCaptured([] { kroInit(320, 200); }), "");
   EXPECT_TRUE(log.calls.empty());
-  for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
-                       &KRO_POST_PROCESS_SHADER[0]}) {
-    SCOPED_TRACE(s - KRO_SHADER);
-    EXPECT_TRUE(compiled(s->vertex_shader) && compiled(s->fragment_shader) && linked(s->program));
-  }
+  expectFixedSetBuilt();
   EXPECT_EQ(sourceOf(KRO_SHADER[64].vertex_shader), kroTestReadFile(installed + "/ish/bt.vert"));
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].fragment_shader),
             "#define CANVAS_RESX 320\n#define CANVAS_RESY 200\n" +
@@ -306,9 +284,7 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
 
   // A folder name one character too long is refused and the folder kept.
   std::string too_long(KRO_SHADER_FOLDER_CHARS + 1, 'x');
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(kroSetShaderFolder(too_long.c_str()), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroSetShaderFolder(too_long.c_str()), -1); }),
             "Error in kroSetShaderFolder(..): the folder name is longer than 4000 characters\n");
   EXPECT_EQ(log.calls.size(), 1u);
   EXPECT_EQ(kroGetShaderFolder(), installed);
@@ -338,10 +314,10 @@ TEST_F(ShaderTest, FailedRebuildOfADestroyedRecordTouchesNoStaleHandle) {
     kroDestroyShader(&s);
     ASSERT_TRUE(s.vertex_shader && s.fragment_shader);
     ASSERT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-    testing::internal::CaptureStdout();
-    kroCreateShaderFromFileVF(&s, missing ? nullptr : "no/such.vert",
-                              missing ? "no/such.frag" : nullptr);
-    testing::internal::GetCapturedStdout();
+    kroTestCaptured([&] {
+      kroCreateShaderFromFileVF(&s, missing ? nullptr : "no/such.vert",
+                                missing ? "no/such.frag" : nullptr);
+    });
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     EXPECT_TRUE(isEmpty(s));
   }

@@ -1,6 +1,6 @@
 // The intro end to end on the X display, input sent as a user's: it exits with status 0
 // after its fourteen seconds whatever the mouse does, at once on Escape or a close request.
-#include <gtest/gtest.h>
+#include "gl_context.h"
 // After gtest: Xlib defines None and Bool as macros.
 #include <X11/Xlib.h>
 #include <fcntl.h>
@@ -19,17 +19,6 @@ namespace {
 
 using namespace std::chrono;
 const auto now = [] { return duration<double>(steady_clock::now().time_since_epoch()).count(); };
-
-std::string run(const std::string &command) {
-  std::string out;
-  char buffer[256];
-  if (FILE *pipe = popen(command.c_str(), "r")) {
-    while (fgets(buffer, sizeof buffer, pipe))
-      out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
 
 // One run of the program, its window up for a second. Keys go to the
 // grabbing window on a shared display, so runs take turns through a lock.
@@ -55,7 +44,7 @@ struct IntroRun : ::testing::Test {
         execl(ZKINTRO_PATH, ZKINTRO_PATH, option, (char *)nullptr);
       _exit(127);
     }
-    std::string id = run("timeout 20 xdotool search --sync --name '^ZKintro$' 2>/dev/null");
+    std::string id = kroTestRun("timeout 20 xdotool search --sync --name '^ZKintro$'").out;
     window = (Window)strtoul(id.c_str(), nullptr, 10);
     ASSERT_NE(window, 0u) << "no window after 20 s";
     sleep(1);
@@ -64,7 +53,7 @@ struct IntroRun : ::testing::Test {
   void TearDown() override {
     if (pid > 0 && kill(pid, SIGKILL) == 0)
       waitpid(pid, nullptr, 0);
-    run("xdotool keyup Escape 2>/dev/null");
+    kroTestRun("xdotool keyup Escape");
     close(lock); // releases the turn
   }
 
@@ -104,14 +93,14 @@ struct IntroRun : ::testing::Test {
 
 TEST_F(IntroRun, EndsByItselfAfterFourteenSecondsWhateverTheMouseDoes) {
   // Motion, all three buttons, another key, and an Escape release alone.
-  run("xdotool mousemove 600 300 click 1 click 2 click 3 mousemove 10 10 mousedown 1 "
-      "mousemove 900 500 mouseup 1 mousemove_relative 7 3 key a keyup Escape 2>/dev/null");
+  kroTestRun("xdotool mousemove 600 300 click 1 click 2 click 3 mousemove 10 10 mousedown 1 "
+             "mousemove 900 500 mouseup 1 mousemove_relative 7 3 key a keyup Escape");
   expectExit(30.0, false); // start-up and the last frame on a loaded machine
 }
 
 TEST_F(IntroRun, EscapeKeyDownEndsItAtOnce) {
   double pressed = now() - started;
-  run("xdotool keydown Escape 2>/dev/null");
+  kroTestRun("xdotool keydown Escape");
   expectExit(pressed + 5.0, true);
 }
 
@@ -162,27 +151,10 @@ TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSize) {
   expectExit(now() - started + 5.0, true);
 }
 
-// Runs the built intro with `setup` (environment changes) and `arguments`;
-// its exit status, standard output and standard error.
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-Outcome runIntro(const std::string &setup, const std::string &arguments) {
-  std::string out = "/tmp/zkintro-test-out." + std::to_string(getpid()), err = out + ".err";
-  std::string command = "cd " KRO_SOURCE_DIR " && " + setup + " timeout -s KILL 10 " +
-                        ZKINTRO_PATH + " " + arguments + " >" + out + " 2>" + err;
-  int status = system(command.c_str());
-  Outcome outcome = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ""};
-  for (auto [path, text] : {std::pair(out, &outcome.out), std::pair(err, &outcome.err)}) {
-    if (FILE *file = fopen(path.c_str(), "r")) {
-      for (int c; (c = getc(file)) != EOF;)
-        *text += (char)c;
-      fclose(file);
-    }
-    unlink(path.c_str());
-  }
-  return outcome;
+// Runs the built intro with `setup` (environment changes) and `arguments`.
+kroTestOutcome runIntro(const std::string &setup, const std::string &arguments) {
+  return kroTestRun("cd " KRO_SOURCE_DIR " && " + setup + " timeout -s KILL 10 " + ZKINTRO_PATH +
+                    " " + arguments);
 }
 
 // No display (none named, or one that does not exist): one line on standard
@@ -191,7 +163,7 @@ TEST(IntroStart, WithoutADisplayItStopsWithStatusOne) {
   for (const char *setup :
        {"env -u DISPLAY -u SDL_VIDEODRIVER", "env -u SDL_VIDEODRIVER DISPLAY=:97"}) {
     SCOPED_TRACE(setup);
-    Outcome o = runIntro(setup, "");
+    kroTestOutcome o = runIntro(setup, "");
     EXPECT_EQ(o.status, 1); // a run that plays would be killed after 10 s (-1)
     EXPECT_EQ(o.out, "");
     ASSERT_FALSE(o.err.empty());
@@ -203,7 +175,7 @@ TEST(IntroStart, WithoutADisplayItStopsWithStatusOne) {
 
 // "--help" prints the usage and succeeds; an unknown option is named with the usage, status 2.
 TEST(IntroStart, HelpAndUnknownOptions) {
-  Outcome help = runIntro("", "--help"), unknown = runIntro("", "--fast");
+  kroTestOutcome help = runIntro("", "--help"), unknown = runIntro("", "--fast");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: zkintro [--window | --help]\n", 0), 0u) << help.out;
   EXPECT_EQ(help.err, "");

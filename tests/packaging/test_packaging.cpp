@@ -5,24 +5,14 @@
 // add_subdirectory, which builds only the engine.
 #include "gl_context.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-
-#include <string>
 
 namespace {
 
 const std::string kSource = KRO_SOURCE_DIR;
 const std::string kBuild = KRO_BUILD_DIR;
-const std::string kCMake = KRO_CMAKE_COMMAND;
+const std::string kCMake = "'" KRO_CMAKE_COMMAND "'"; // one shell word
 const std::string kWithDisplay = kSource + "/tools/with-display";
-
-bool exists(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
 
 // One shell word (paths here hold no quote).
 std::string shellWord(const std::string &text) {
@@ -98,15 +88,14 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
               example = root + "/minimal", log = root + ".log";
   ASSERT_TRUE(run("mkdir -p " + shellWord(root), log));
   ASSERT_TRUE(
-      run(shellWord(kCMake) + " --install " + shellWord(kBuild) + " --prefix " + shellWord(prefix),
-          log));
+      run(kCMake + " --install " + shellWord(kBuild) + " --prefix " + shellWord(prefix), log));
   for (const char *file :
        {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
         "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc"})
-    EXPECT_TRUE(exists(prefix + "/" + file)) << file;
-  ASSERT_TRUE(run(shellWord(kCMake) + " -E copy_directory " +
-                      shellWord(kSource + "/examples/minimal") + " " + shellWord(example),
+    EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
+  ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples/minimal") + " " +
+                      shellWord(example),
                   log));
 
   // The installed krotool writes the loader the example carries.
@@ -117,16 +106,16 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
             kroTestReadFile(example + "/loaders/cube_mesh.cpp"));
 
   // find_package(kro), a version it satisfies, and one it does not.
-  ASSERT_TRUE(run(shellWord(kCMake) + " -S " + shellWord(example) + " -B " +
-                      shellWord(example + "/build") + " -DCMAKE_PREFIX_PATH=" + shellWord(prefix),
+  ASSERT_TRUE(run(kCMake + " -S " + shellWord(example) + " -B " + shellWord(example + "/build") +
+                      " -DCMAKE_PREFIX_PATH=" + shellWord(prefix),
                   log));
-  ASSERT_TRUE(run(shellWord(kCMake) + " --build " + shellWord(example + "/build") + " -j2", log));
+  ASSERT_TRUE(run(kCMake + " --build " + shellWord(example + "/build") + " -j2", log));
   runExample(example + "/build/minimal", root);
   std::string other = root + "/other";
   kroTestWriteFile(root + "/CMakeLists.txt",
                    "cmake_minimum_required(VERSION 3.16)\nproject(other NONE)\n"
                    "find_package(kro 2.0 REQUIRED)\n");
-  EXPECT_NE(system((shellWord(kCMake) + " -S " + shellWord(root) + " -B " + shellWord(other) +
+  EXPECT_NE(system((kCMake + " -S " + shellWord(root) + " -B " + shellWord(other) +
                     " -DCMAKE_PREFIX_PATH=" + shellWord(prefix) + " > /dev/null 2>&1")
                        .c_str()),
             0);
@@ -183,12 +172,11 @@ TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
   std::string refused;
   for (const char *package : {"GTest", "benchmark", "PNG", "SDL", "PkgConfig", "X11"})
     refused += std::string(" -DCMAKE_DISABLE_FIND_PACKAGE_") + package + "=ON";
-  ASSERT_TRUE(run(
-      shellWord(kCMake) + " -S " + shellWord(project) + " -B " + shellWord(build) + refused, log));
-  ASSERT_TRUE(run(shellWord(kCMake) + " --build " + shellWord(build) + " -j2", log));
-  EXPECT_TRUE(exists(build + "/kro/libkro.a"));
+  ASSERT_TRUE(run(kCMake + " -S " + shellWord(project) + " -B " + shellWord(build) + refused, log));
+  ASSERT_TRUE(run(kCMake + " --build " + shellWord(build) + " -j2", log));
+  EXPECT_TRUE(kroTestFileExists(build + "/kro/libkro.a"));
   for (const char *absent : {"kro/tools", "kro/tests", "kro/bench", "kro/generated"})
-    EXPECT_FALSE(exists(build + "/" + absent)) << absent;
+    EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
   ASSERT_TRUE(run(shellWord(build + "/consumer"), log));
   EXPECT_EQ(kroTestReadFile(log), kSource + "/sh found\n");
   removeWhenPassed(project);
