@@ -171,7 +171,7 @@ void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_p
                                          const char *fragment_macros);
 /* Rebuild the record from up to two texts in memory, keeping copies of them */
 void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *fragment_text);
-/* Delete stages, release sources (program kept) */
+/* Delete the stages still attached to the program, release sources (program and handles kept) */
 void kroDestroyShader(kroShader *shader);
 /* The folder the engine's shader files are read from (it holds ish/ and psh/); "sh", relative
  * to the working folder, until set. An installed engine keeps them in <prefix>/share/kro/sh:

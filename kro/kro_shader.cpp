@@ -271,14 +271,32 @@ void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *f
     glLinkProgramARB(shader->program);
 }
 
-/* A stage handle of 0 was never made: there is nothing to detach or delete,
- * and asking GL would only raise an error for the caller to trip over. */
+/* True when `stage` is one of the shader objects attached to `program`. */
+static bool kroIsAttached(GLhandleARB program, GLhandleARB stage) {
+  GLuint attached[2];
+  GLsizei count = 0;
+  glGetAttachedShaders(program, 2, &count, attached);
+  for (GLsizei i = 0; i < count; i++)
+    if (attached[i] == stage)
+      return true;
+  return false;
+}
+
+/* A record keeps its stage handles after it is destroyed, so a handle may name
+ * an object that is gone, or one GL has since given to someone else. Only a
+ * stage still attached to the record's program is ours to delete; a handle of
+ * 0 was never made. Neither reaches GL's delete. */
 static void kroDeleteStage(GLhandleARB program, GLhandleARB stage) {
   if (!stage)
     return;
-  if (program)
+  if (program && glIsProgram(program)) {
+    if (!kroIsAttached(program, stage))
+      return;
     glDetachShader(program, stage);
-  glDeleteShader(stage);
+    glDeleteShader(stage);
+  } else if (glIsShader(stage)) {
+    glDeleteShader(stage);
+  }
 }
 
 /* The program object itself is kept, and so are the three handle values. */

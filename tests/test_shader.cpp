@@ -324,4 +324,28 @@ TEST_F(ShaderTest, FailedRebuildOfADestroyedRecordTouchesNoStaleHandle) {
   EXPECT_EQ(kroTestHookCalls, 2);
 }
 
+// Destroying a destroyed record again, or rebuilding it from texts (which
+// destroys first), hands none of its kept names to GL: not even when GL has
+// given a freed name to another object, which must survive.
+TEST_F(ShaderTest, DestroyedRecordsKeepTheirNamesAwayFromGL) {
+  kroShader s = {};
+  kroCreateShaderVF(&s, kVertexText, kFragmentText);
+  ASSERT_TRUE(linked(s.program));
+  GLhandleARB kept_vertex = s.vertex_shader;
+  kroDestroyShader(&s);
+  ASSERT_EQ(s.vertex_shader, kept_vertex);
+  GLuint others[2] = {glCreateShader(GL_VERTEX_SHADER), glCreateShader(GL_FRAGMENT_SHADER)};
+  kroDestroyShader(&s);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+  kroCreateShaderVF(&s, kVertexText, kFragmentText);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+  EXPECT_TRUE(linked(s.program));
+  for (GLuint other : others)
+    EXPECT_TRUE(glIsShader(other)) << other;
+  kroDestroyShader(&s);
+  for (GLuint other : others)
+    glDeleteShader(other);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
 } // namespace
