@@ -366,7 +366,7 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
     std::string file, reason;
   } unreadable[] = {
       {"/no/such.krof", "No such file or directory"},
-      {krof + "glyphs", "a folder, not a font"},
+      {krof + "glyphs", "a folder, not a file"},
       {krof + "glyphs/65.bmp", "not a KROF font (it does not start with KROF)"},
       {krof + "header-cut.krof", "header cut short"},
       {krof + "size-not-bytes.krof", "glyph size is not a whole number of bytes"},

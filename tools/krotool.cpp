@@ -3,8 +3,10 @@
 
 #include "kro.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int krotoolEngineFailures = 0;
@@ -37,6 +39,13 @@ void krotoolEngineEnd(int saved) {
     dup2(saved, STDOUT_FILENO);
     close(saved);
   }
+}
+
+const char *krotoolUnreadableFile(const char *path) {
+  struct stat info;
+  if (stat(path, &info) != 0)
+    return strerror(errno);
+  return S_ISDIR(info.st_mode) ? "a folder, not a file" : nullptr;
 }
 
 struct Subcommand {

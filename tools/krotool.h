@@ -12,6 +12,10 @@ extern char krotoolEngineMessage[256]; // the last failure message, without its 
 int krotoolEngineBegin(void);          // returns what krotoolEngineEnd needs
 void krotoolEngineEnd(int saved);
 
+// Why `path` cannot be read as a file: the system's reason, or "a folder, not
+// a file"; null when it can.
+const char *krotoolUnreadableFile(const char *path);
+
 // ASE pipeline (krotool_ase.cpp)
 int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase (NAME... | --auto) [options]
 int krotoolAseInfo(int argc, char **argv); // ase-info FILE.ase

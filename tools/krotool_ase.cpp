@@ -381,11 +381,8 @@ static void aseInfoUsage(FILE *out) {
 // start every file with the export keyword.
 static std::string aseExportProblem(const char *path) {
   static const char keyword[] = "*3DSMAX_ASCIIEXPORT";
-  struct stat info;
-  if (stat(path, &info) != 0)
-    return strerror(errno);
-  if (S_ISDIR(info.st_mode))
-    return "a folder, not a file";
+  if (const char *problem = krotoolUnreadableFile(path))
+    return problem;
   FILE *file = fopen(path, "r");
   if (!file)
     return strerror(errno);

@@ -389,10 +389,8 @@ int krotoolFontInfo(int argc, char **argv) {
   if (argc != 1)
     return krotoolUsage("font-info", "FILE.krof", "expected one file");
   const char *path = argv[0];
-  struct stat info;
-  if (stat(path, &info) != 0 || S_ISDIR(info.st_mode)) {
-    fprintf(stderr, "krotool font-info: %s: %s\n", path,
-            S_ISDIR(info.st_mode) ? "a folder, not a font" : strerror(errno));
+  if (const char *problem = krotoolUnreadableFile(path)) {
+    fprintf(stderr, "krotool font-info: %s: %s\n", path, problem);
     return 1;
   }
   kroSetBitMasks();

@@ -12,7 +12,6 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include <string>
@@ -278,10 +277,8 @@ int krotoolPngInfo(int argc, char **argv) {
     return 2;
   }
   const char *path = argv[0];
-  struct stat info;
-  if (stat(path, &info) != 0 || S_ISDIR(info.st_mode)) {
-    fprintf(stderr, "krotool png-info: %s: %s\n", path,
-            S_ISDIR(info.st_mode) ? "a folder, not a file" : strerror(errno));
+  if (const char *problem = krotoolUnreadableFile(path)) {
+    fprintf(stderr, "krotool png-info: %s: %s\n", path, problem);
     return 1;
   }
   FILE *file = fopen(path, "rb");
