@@ -168,6 +168,42 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
   kvFreeScene(&view.scene);
 }
 
+// The chosen object's edges are drawn over it in the highlight colour, chosen
+// by name or by place alike, and nothing outside its projected box changes.
+TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
+  const std::string angles = "--no-overlay --yaw 40 --pitch -15";
+  kroTestPng plain = shot(kThree, angles, "plain");
+  kroTestPng named = shot(kThree, angles + " --object GreenBox", "named");
+  kroTestPng placed = shot(kThree, angles + " --object 2", "placed");
+  ASSERT_TRUE(plain.width && named.width && placed.width);
+  EXPECT_TRUE(named.rgb == placed.rgb);
+  Projection projection(fileVertices(kThree), 40, -15);
+  double left = kWidth, right = 0, top = kHeight, bottom = 0;
+  for (float x : {-1.0f, 1.0f})
+    for (float y : {-1.0f, 1.0f})
+      for (float z : {-1.0f, 1.0f}) { // GreenBox's corners
+        double column, row;
+        projection.pixel({x, y, z}, &column, &row);
+        left = std::min(left, column), right = std::max(right, column);
+        top = std::min(top, row), bottom = std::max(bottom, row);
+      }
+  const int amber[3] = {255, 191, 26}; // the highlight colour, 0..255
+  int outlined = 0, stray = 0;
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) {
+      if (std::equal(plain.at(x, y), plain.at(x, y) + 3, named.at(x, y)))
+        continue;
+      bool inside = x >= left - 3 && x <= right + 3 && y >= top - 3 && y <= bottom + 3;
+      const unsigned char *p = named.at(x, y);
+      bool highlight =
+          abs(p[0] - amber[0]) <= 2 && abs(p[1] - amber[1]) <= 2 && abs(p[2] - amber[2]) <= 2;
+      stray += !inside;
+      outlined += inside && highlight;
+    }
+  EXPECT_EQ(stray, 0);
+  EXPECT_GT(outlined, (right - left + bottom - top) * 2) << "fewer lit pixels than the box's edge";
+}
+
 TEST(Kroview, TerrainFillsTheLowerPartOfTheView) {
   const std::string ground = std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
   kroTestPng bare = shot(kThree, "--no-overlay", "bare");
@@ -306,6 +342,8 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
       {"--yaw east a.ase", 2, "", "usage:"},
       {"a.ase b.ase", 2, "", "usage:"},
       {"a.ase --shot", 2, "", "usage:"},
+      {kThree + " --object 4", 2, "", "three_materials.ase has no object '4'"},
+      {kThree + " --object Box", 2, "", "three_materials.ase has no object 'Box'"},
       {"--help", 0, "usage: kroview", ""},
   };
   for (const Case &c : cases) {

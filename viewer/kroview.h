@@ -54,6 +54,8 @@ typedef struct kvScene {
 
 /* Default colour of an object without a material. */
 extern const float KV_GREY[3];
+/* Outline colour of the chosen or hovered object, RGB 0..1 */
+extern const float KV_HIGHLIGHT[3];
 /* The view's background, RGB 0..1: dark blue-grey, so that black objects show */
 extern const float KV_BACKGROUND[3];
 
@@ -71,6 +73,11 @@ int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars);
 void kvBuildSceneLists(kvScene *scene);
 /* Call every object's list */
 void kvDrawScene(const kvScene *scene);
+/* Object `index`'s triangle edges in KV_HIGHLIGHT over everything drawn so far, hidden edges
+ * included; nothing for an index outside the scene */
+void kvDrawOutline(const kvScene *scene, int index);
+/* The object a user means by `which`: its node name, or its place (1 = first); -1 when none */
+int kvFindObject(const kvScene *scene, const char *which);
 /* Release lists and arrays; empty the record */
 void kvFreeScene(kvScene *scene);
 /* Nearest object hit by a ray in view units; -1 when none. dist gets the ray parameter */
@@ -193,6 +200,8 @@ typedef struct kvView {
   float fps;           /* frames per second, negative when not measured */
 } kvView;
 
+/* The object the view points out: the hovered one, else the chosen one; -1 when none */
+int kvShownObject(const kvView *view);
 /* Fill the overlay's lines from the view's state */
 void kvComposeOverlay(kvView *view);
 /* Draw one frame into `target` (0: the window) at the camera's size */

@@ -34,7 +34,7 @@ static const char KV_INSTALLED_SHADERS[] = "/../share/kro/sh";
 static const char KV_INSTALLED_FONT[] = "/../share/kro/fonts/kroview.krof";
 
 typedef struct kvOptions {
-  const char *model, *terrain, *shot, *shaders, *font;
+  const char *model, *terrain, *shot, *shaders, *font, *object;
   float yaw, pitch;
   int width, height;
   int post, fullscreen, overlay;
@@ -50,6 +50,7 @@ static void kvUsage(FILE *out) {
           "  --size WxH          view size in pixels (default %dx%d)\n"
           "  --post              start with post-processing on\n"
           "  --no-overlay        hide the text overlay\n"
+          "  --object NAME|N     start with this object chosen: its name, or 1 for the first\n"
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
           "  --font FILE.krof    the overlay font\n"
@@ -92,6 +93,8 @@ static int kvTakeValueOption(const char *name, const char *value, kvOptions *o) 
     o->shaders = value;
   else if (!strcmp(name, "--font"))
     o->font = value;
+  else if (!strcmp(name, "--object"))
+    o->object = value;
   else if (!strcmp(name, "--yaw"))
     return kvParseAngle(value, &o->yaw);
   else if (!strcmp(name, "--pitch"))
@@ -179,6 +182,19 @@ static const char *kvFindFont(const kvOptions *o, char *buffer, size_t bytes) {
 static const char *kvBaseName(const char *path) {
   const char *slash = strrchr(path, '/');
   return slash ? slash + 1 : path;
+}
+
+/* Chooses the object named by --object: 0, or 2 when the file has no such object. */
+static int kvChooseObject(kvView *view, const kvOptions *o) {
+  if (!o->object)
+    return 0;
+  view->chosen = kvFindObject(&view->scene, o->object);
+  if (view->chosen >= 0)
+    return 0;
+  fprintf(stderr, "kroview: %s has no object '%s'\n", o->model, o->object);
+  kvFreeTerrain(&view->terrain);
+  kvFreeScene(&view->scene);
+  return 2;
 }
 
 /* The model (and ground) before any window: 0, or 1 after the reasons. */
@@ -449,6 +465,8 @@ int main(int argc, char **argv) {
   kvCatchEngineMessages();
   if (kvLoadFiles(&view, &options) != 0)
     return 1;
+  if (kvChooseObject(&view, &options) != 0)
+    return 2;
   setvbuf(stdout, nullptr, _IOLBF, 0);
   return options.shot ? kvShot(&view, &options) : kvRunWindow(&view, &options);
 }

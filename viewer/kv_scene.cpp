@@ -16,6 +16,7 @@
 
 const float KV_GREY[3] = {0.6f, 0.6f, 0.6f};
 const float KV_BACKGROUND[3] = {0.10f, 0.11f, 0.16f};
+const float KV_HIGHLIGHT[3] = {1.0f, 0.75f, 0.1f};
 
 static const char KV_GEOMOBJECT[] = "*GEOMOBJECT";
 static const float KV_MIN_RADIUS = 1e-6f; /* file units: a smaller box counts as a point */
@@ -268,6 +269,38 @@ void kvDrawScene(const kvScene *scene) {
     if (scene->objects[i].list)
       glCallList(scene->objects[i].list);
   glUseProgramObjectARB(0);
+}
+
+/* Fixed-function lines; the engine's program is off and the depth test too, so
+ * the outline shows through the object's own faces and whatever stands before it. */
+void kvDrawOutline(const kvScene *scene, int index) {
+  if (index < 0 || index >= scene->object_count)
+    return;
+  const kvObject *object = &scene->objects[index];
+  glPushAttrib(GL_ENABLE_BIT | GL_POLYGON_BIT | GL_CURRENT_BIT);
+  glUseProgramObjectARB(0);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+  glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+  glColor3fv(KV_HIGHLIGHT);
+  glBegin(GL_TRIANGLES);
+  for (int t = 0; t < object->triangles; t++)
+    for (int v = 0; v < 9; v += 3)
+      glVertex3fv(&object->op[t][v]);
+  glEnd();
+  glPopAttrib();
+}
+
+int kvFindObject(const kvScene *scene, const char *which) {
+  char *end;
+  long number = strtol(which, &end, 10);
+  int is_number = which[0] != '\0' && *end == '\0';
+  for (int i = 0; i < scene->object_count; i++)
+    if (is_number ? number == i + 1 : strcmp(scene->objects[i].name, which) == 0)
+      return i;
+  return -1;
 }
 
 void kvFreeScene(kvScene *scene) {

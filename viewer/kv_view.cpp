@@ -17,9 +17,14 @@ static void kvAddLine(kvOverlay *overlay, const char *text) {
     snprintf(overlay->lines[overlay->line_count++], KV_LINE_CHARS, "%s", text);
 }
 
-static void kvDescribeObject(const kvView *view, char *line, size_t bytes) {
+int kvShownObject(const kvView *view) {
   int shown = view->hovered >= 0 ? view->hovered : view->chosen;
-  if (shown < 0 || shown >= view->scene.object_count) {
+  return shown < view->scene.object_count ? shown : -1;
+}
+
+static void kvDescribeObject(const kvView *view, char *line, size_t bytes) {
+  int shown = kvShownObject(view);
+  if (shown < 0) {
     snprintf(line, bytes, "object: -");
     return;
   }
@@ -61,6 +66,7 @@ void kvDrawView(kvView *view, GLuint target) {
   kvApplyCamera(&view->camera);
   kvDrawScene(&view->scene);
   kvDrawTerrain(&view->terrain);
+  kvDrawOutline(&view->scene, kvShownObject(view));
   glUseProgramObjectARB(0);
   kvEndFrame(view->post, target, width, height);
   if (view->show_overlay) {
