@@ -83,14 +83,14 @@ std::vector<std::string> loaderNames(const std::string &source) {
   return names;
 }
 
-TEST(KrotoolMeshSrc, NamesChosenObjectsAndArrangesTheFile) {
+// The objects chosen and the names their loaders get (--auto names are
+// checked, compiled, by test_meshsrc).
+TEST(KrotoolMeshSrc, NamesChosenObjects) {
   using Names = std::vector<std::string>;
   const struct {
     std::string arguments;
     Names loaders;
   } cases[] = {
-      // Node names "Box 01", "Box-01", "1st", "" and "Box_01_2".
-      {"--auto", {"Box_01", "Box_01_2", "1st", "Object4", "Box_01_2_2"}},
       {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
       {"--object 1st --object 1 Front Back", {"Front", "Back"}},
       {"a b c d e", {"a", "b", "c", "d", "e"}},
@@ -99,95 +99,7 @@ TEST(KrotoolMeshSrc, NamesChosenObjectsAndArrangesTheFile) {
     kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + row.arguments);
     ASSERT_EQ(tool.status, 0) << row.arguments << "\n" << tool.err;
     EXPECT_EQ(loaderNames(tool.out), row.loaders) << row.arguments;
-    // The includes first; one blank line between functions; a line end last.
-    EXPECT_EQ(tool.out.rfind("#include \"kro.h\"\n#include <string.h>\n\nvoid loadMesh", 0), 0u);
-    EXPECT_EQ(tool.out.substr(tool.out.size() - 4), ";\n}\n");
-    size_t starts = 0;
-    for (size_t at = tool.out.find("}\n\nvoid loadMesh"); at != std::string::npos;
-         at = tool.out.find("}\n\nvoid loadMesh", at + 1))
-      starts++;
-    EXPECT_EQ(starts + 1, row.loaders.size()) << row.arguments;
   }
-}
-
-// Mesh as text: node name, triangle count, then every row of positions,
-// vertex normals, face normals and texture coordinates in exact hex floats.
-// The same text is compiled into the program that runs the loaders.
-#define KRO_TEST_DUMP_MESH                                                                         \
-  void dumpMesh(FILE *out, kroObject *arrays, const char *name, int triangles) {                   \
-    static const int widths[4] = {9, 9, 3, 6};                                                     \
-    fprintf(out, "%s: %d\n", name, triangles);                                                     \
-    for (int a = 0; a < 4; a++)                                                                    \
-      for (int i = 0; i < triangles; i++)                                                          \
-        for (int k = 0; k < widths[a]; k++)                                                        \
-          fprintf(out, k + 1 < widths[a] ? "%a " : "%a\n", arrays[a][i][k]);                       \
-    for (int a = 0; a < 4; a++)                                                                    \
-      kroDestroyObject(&arrays[a], triangles);                                                     \
-  }
-KRO_TEST_DUMP_MESH
-#define KRO_TEST_TEXT(...) #__VA_ARGS__
-#define KRO_TEST_EXPANDED_TEXT(...) KRO_TEST_TEXT(__VA_ARGS__)
-
-// What the reader loads from object `number` of path, as dumpMesh prints it.
-std::string readerDump(const std::string &path, int number) {
-  kroObject arrays[4] = {};
-  char name[KRO_ASE_NAME_CHARS + 1] = "";
-  int triangles = 0;
-  kroLoadMeshxFromASE(&arrays[0], &arrays[1], &arrays[2], &arrays[3], number, path.c_str(), name,
-                      &triangles);
-  char *text = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&text, &size);
-  dumpMesh(out, arrays, name, triangles);
-  fclose(out);
-  std::string dump(text, size);
-  free(text);
-  return dump;
-}
-
-// Converts an exporter's file and a file of awkward node names with automatic
-// names, builds the sources with their headers into a program linked with the
-// engine, and compares each loader's mesh with what the reader loads.
-TEST(KrotoolMeshSrc, AutomaticLoadersCompileLinkAndRebuildTheReadersMeshes) {
-  const struct {
-    std::string model, stem;
-    std::vector<std::string> loaders;
-  } models[] = {
-      {kThirdParty + "/assimp/UVTransform_Normal.ASE", "plane", {"Plane01"}},
-      {kNamed, "named", {"Box_01", "Box_01_2", "1st", "Object4", "Box_01_2_2"}},
-  };
-  std::string dir = kroTestTempFolder("program"), sources, expected, calls;
-  std::string main = "#include <stdio.h>\n";
-  for (const auto &model : models) {
-    std::string base = dir + "/" + model.stem;
-    kroTestOutcome tool =
-        krotool("mesh-src " + model.model + " --auto -o " + base + ".cpp --header " + base + ".h");
-    ASSERT_EQ(tool.status, 0) << tool.err;
-    sources += " " + base + ".cpp";
-    // Included twice: the guard holds.
-    main += "#include \"" + model.stem + ".h\"\n#include \"" + model.stem + ".h\"\n";
-    for (size_t i = 0; i < model.loaders.size(); i++) {
-      calls += "  {\n    kroObject a[4] = {};\n    char name[256];\n    int triangles;\n"
-               "    loadMesh" +
-               model.loaders[i] +
-               "(&a[0], &a[1], &a[2], &a[3], name, &triangles);\n"
-               "    dumpMesh(stdout, a, name, triangles);\n  }\n";
-      expected += readerDump(model.model, (int)i + 1);
-    }
-  }
-  main += std::string(KRO_TEST_EXPANDED_TEXT(KRO_TEST_DUMP_MESH)) + "\nint main() {\n" + calls +
-          "  return 0;\n}\n";
-  kroTestWriteFile(dir + "/main.cpp", main);
-  std::string program = dir + "/loaders";
-  kroTestOutcome build =
-      kroTestRun(std::string(KRO_CXX_COMPILER) + " -std=c++17 -Wall -Wextra -Werror " +
-                 KRO_TEST_LINK_OPTIONS + " -I" + KRO_SOURCE_DIR + "/kro -o " + program + " " + dir +
-                 "/main.cpp" + sources + " " + KRO_LIBRARY_PATH + " -lGL -lm");
-  ASSERT_EQ(build.status, 0) << build.err;
-  kroTestOutcome loaded = kroTestRun(program);
-  EXPECT_EQ(loaded.status, 0) << loaded.err;
-  EXPECT_EQ(loaded.out, expected);
-  EXPECT_TRUE(kroTestHas(expected, "Plane01: 32\n") && kroTestHas(expected, "1st: 1\n"));
 }
 
 // ---- png-info ---------------------------------------------------------------
