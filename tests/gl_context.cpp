@@ -13,7 +13,7 @@
 
 int kroTestHookCalls = 0;
 
-void kroTestCountingHook(void) {
+static void kroTestCountingHook(void) {
   kroTestHookCalls++;
 }
 
@@ -109,4 +109,26 @@ kroTestPng::kroTestPng(const std::string &path) {
   if (png_image_finish_read(&info, nullptr, rgb.data(), 0, nullptr))
     width = (int)info.width, height = (int)info.height;
   png_image_free(&info);
+}
+
+std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function<void()> &draw) {
+  static GLfloat buffer[8192];
+  const int values = type == GL_2D ? 2 : type == GL_3D_COLOR ? 7 : 11;
+  glViewport(0, 0, 64, 64);
+  for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
+    glMatrixMode(mode);
+    glLoadIdentity();
+  }
+  glDisable(GL_CULL_FACE);
+  glFeedbackBuffer(8192, type, buffer);
+  glRenderMode(GL_FEEDBACK);
+  draw();
+  GLint used = glRenderMode(GL_RENDER);
+  std::vector<std::vector<float>> vertices;
+  for (GLint i = 0; i < used; i += 2 + 3 * values) {
+    EXPECT_TRUE(buffer[i] == GL_POLYGON_TOKEN && buffer[i + 1] == 3) << "not a triangle at " << i;
+    for (const GLfloat *p = &buffer[i + 2]; p < &buffer[i + 2 + 3 * values]; p += values)
+      vertices.emplace_back(p, p + values);
+  }
+  return vertices;
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,8 @@
 // Returns false when no context can be had (the test should then fail).
 bool kroTestOpenGL(int width = 64, int height = 64);
 
-// The error hook used by the tests: counts its calls and returns.
+// Installs an error hook that counts its calls in kroTestHookCalls, from 0.
 extern int kroTestHookCalls;
-void kroTestCountingHook(void);
-// Installs the counting hook and resets the count.
 void kroTestUseCountingHook(void);
 
 // Base fixture for tests of failure paths: the counting hook installed and
@@ -42,6 +41,11 @@ struct kroTestGLFailureFixture : kroTestFailureFixture {
     kroTestFailureFixture::SetUp();
   }
 };
+
+// The vertices of the triangles `draw` sends, in order, as GL feedback of
+// `type` (GL_2D, GL_3D_COLOR or GL_3D_COLOR_TEXTURE) gives them: on a 64 x 64
+// viewport with identity matrices a vertex at x lands at window x = 32 (1 + x).
+std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function<void()> &draw);
 
 // What `call` printed on standard output.
 template <typename F> std::string kroTestCaptured(F call) {

@@ -3,36 +3,9 @@
 #include "gl_context.h"
 
 #include <array>
-#include <functional>
 #include <vector>
 
 namespace {
-
-typedef std::array<float, 5> Captured; // window x, y, then red, green, blue
-
-// Runs `draw` in GL_FEEDBACK mode with identity matrices on a 64 x 64 viewport
-// and returns the vertices of the captured triangles in order.
-std::vector<Captured> capture(const std::function<void()> &draw) {
-  static GLfloat buffer[4096];
-  glViewport(0, 0, 64, 64);
-  for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
-    glMatrixMode(mode);
-    glLoadIdentity();
-  }
-  glFeedbackBuffer(4096, GL_3D_COLOR, buffer);
-  glRenderMode(GL_FEEDBACK);
-  draw();
-  GLint values = glRenderMode(GL_RENDER);
-  std::vector<Captured> vertices;
-  for (GLint i = 0; i < values; i += 2 + 7 * (int)buffer[i + 1]) {
-    EXPECT_EQ(buffer[i], (GLfloat)GL_POLYGON_TOKEN);
-    for (int v = 0; v < (int)buffer[i + 1]; v++) {
-      const GLfloat *p = &buffer[i + 2 + 7 * v];
-      vertices.push_back({p[0], p[1], p[3], p[4], p[5]});
-    }
-  }
-  return vertices;
-}
 
 // Two triangles facing the viewer, every vertex at its own place, with its own
 // colour and a unit normal of its own z (the lit intensity under a light along +z).
@@ -81,13 +54,13 @@ struct DrawTest : ::testing::Test {
   // Every vertex at its place, in row and slot order, with the colour `rgb(i)`.
   void expectVertices(const std::function<void()> &draw,
                       const std::function<std::array<float, 3>(int)> &rgb) {
-    auto got = capture(draw);
+    auto got = kroTestFeedback(GL_3D_COLOR, draw); // x, y, z, then the colour
     ASSERT_EQ(got.size(), 6u);
     for (int i = 0; i < 6; i++) {
       EXPECT_NEAR(got[i][0], (vertexOf(0, i)[0] + 1) * 32, 1e-3) << i;
       EXPECT_NEAR(got[i][1], (vertexOf(0, i)[1] + 1) * 32, 1e-3) << i;
       for (int c = 0; c < 3; c++)
-        EXPECT_NEAR(got[i][2 + c], rgb(i)[c], 1e-3) << i << " channel " << c;
+        EXPECT_NEAR(got[i][3 + c], rgb(i)[c], 1e-3) << i << " channel " << c;
     }
   }
 };
@@ -123,7 +96,8 @@ TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
 
   // With no triangles nothing is drawn, but the single colour and normal are still issued.
   const float teal[3] = {0.0f, 0.5f, 0.5f}, up[3] = {0, 1, 0};
-  EXPECT_TRUE(capture([&] { kroDrawColorNormalObject(teal, up, op, 0); }).empty());
+  EXPECT_TRUE(
+      kroTestFeedback(GL_3D_COLOR, [&] { kroDrawColorNormalObject(teal, up, op, 0); }).empty());
   GLfloat current[4], normal[3];
   glGetFloatv(GL_CURRENT_COLOR, current);
   glGetFloatv(GL_CURRENT_NORMAL, normal);
@@ -165,9 +139,12 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
       EXPECT_FLOAT_EQ(v[i], s.expected[i])
           << std::hex << s.owner << " " << s.what << " [" << i << "]";
   }
-  EXPECT_EQ(capture([&] {
-              kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2], rows[0], 2);
-            }).size(),
+  EXPECT_EQ(kroTestFeedback(GL_3D_COLOR,
+                            [&] {
+                              kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2],
+                                                                rows[0], 2);
+                            })
+                .size(),
             6u);
   glUseProgramObjectARB(0);
 }

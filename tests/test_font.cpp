@@ -108,20 +108,14 @@ TEST_F(FontTest, DrawingSendsTwoTexturedTriangles) {
   ASSERT_TRUE(kroTestOpenGL());
   kroFont font;
   ASSERT_EQ(load(kOneGlyph, &font), 0);
-  glViewport(0, 0, 64, 64); // identity matrices: window x = 32 (1 + x)
-  std::vector<GLfloat> buffer(1024);
-  glFeedbackBuffer((GLsizei)buffer.size(), GL_3D_COLOR_TEXTURE, buffer.data());
-  glRenderMode(GL_FEEDBACK);
   const float corner0[3] = {10 / 32.0f - 1, 20 / 32.0f - 1, 0},
               corner1[3] = {30 / 32.0f - 1, 50 / 32.0f - 1, 0}; // (10, 20) and (30, 50)
-  kroDrawFont(66, &font, corner0, corner1);                     // no such glyph: nothing
-  kroDrawFont(65, &font, corner0, corner1);
-  ASSERT_EQ(glRenderMode(GL_RENDER), 2 * (2 + 3 * 11)); // vertex: x, y, z, RGBA, STRQ
   std::vector<float> got; // window x, y and texture s, t of each vertex
-  for (int v = 0; v < 6; v++) {
-    const GLfloat *p = &buffer[(v / 3) * 35 + 2 + (v % 3) * 11];
-    got.insert(got.end(), {p[0], p[1], p[7], p[8]});
-  }
+  for (auto &p : kroTestFeedback(GL_3D_COLOR_TEXTURE, [&] {
+         kroDrawFont(66, &font, corner0, corner1); // no such glyph: nothing
+         kroDrawFont(65, &font, corner0, corner1);
+       }))
+    got.insert(got.end(), {p[0], p[1], p[7], p[8]}); // x, y, z, RGBA, STRQ
   EXPECT_EQ(got, (std::vector<float>{10, 20, 0, 0, 30, 20, 1, 0, 30, 50, 1, 1,
                                      10, 20, 0, 0, 30, 50, 1, 1, 10, 50, 0, 1}));
   GLint bound = 0;

@@ -52,22 +52,12 @@ TEST_F(HeightmapTest, PointsFromPixelAndBlueNormalsFromTheSlope) {
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
-// Draws through GL feedback; returns 10 x + y for each vertex [x][y] sent, triangle after
-// triangle, for a grid whose point [x][y] lands at window position (8 + 16 x, 8 + 16 y).
-template <typename Draw> std::vector<int> feedback(Draw draw) {
-  std::vector<GLfloat> buffer(4096);
-  glViewport(0, 0, 64, 64); // identity matrices: window x = 32 (1 + x)
-  glDisable(GL_CULL_FACE);
-  glFeedbackBuffer((GLsizei)buffer.size(), GL_2D, buffer.data());
-  glRenderMode(GL_FEEDBACK);
-  draw();
-  int used = glRenderMode(GL_RENDER);
+// 10 x + y for each vertex [x][y] `draw` sends, triangle after triangle, for a
+// grid whose point [x][y] lands at window position (8 + 16 x, 8 + 16 y).
+std::vector<int> feedback(const std::function<void()> &draw) {
   std::vector<int> vertices;
-  for (int i = 0; i < used; i += 8) {
-    EXPECT_TRUE(buffer[i] == GL_POLYGON_TOKEN && buffer[i + 1] == 3);
-    for (const GLfloat *p = &buffer[i + 2]; p < &buffer[i + 8]; p += 2)
-      vertices.push_back(10 * (int)lroundf((p[0] - 8) / 16) + (int)lroundf((p[1] - 8) / 16));
-  }
+  for (auto &p : kroTestFeedback(GL_2D, draw))
+    vertices.push_back(10 * (int)lroundf((p[0] - 8) / 16) + (int)lroundf((p[1] - 8) / 16));
   return vertices;
 }
 
