@@ -1,5 +1,7 @@
-// The intro scene on a real context, checked by asking GL: program, textures,
-// each phase's light and material, the flyers, the state left, the tear-down.
+// The intro scene on a real context: program, textures, each phase's light and
+// material and the state left, checked by asking GL; what its frames show at
+// their real size (shapes at their projected places, never exact pixel
+// values); the tear-down.
 #include "gl_context.h"
 #include "ZKintro.h"
 
@@ -12,12 +14,22 @@
 namespace {
 
 const int kWidth = 1200, kHeight = 600;
+const double kDigitFront = -2.3625; // z of a landed digit's front face (-2.4 + 0.75 * 0.05)
+const double kLogoDepth = -2.3;     // z of the glyphs
 
 const auto sceneState = [] {
   zkIntroState state;
   zkIntroGetState(&state);
   return state;
 };
+
+// Window column and row of a scene point through the intro's camera (40 degrees, aspect 2).
+const double kTan40 = tan(M_PI / 4.5);
+const auto px = [](double x, double z) { return (int)lround((x / (-2 * z * kTan40) + 1) * 600); };
+const auto py = [](double y, double z) { return (int)lround((y / (-z * kTan40) + 1) * 300); };
+
+// The band of window rows where the glyphs are, with a margin.
+const int kWordBottom = py(-0.30, kLogoDepth) - 3, kWordTop = py(0.32, kLogoDepth) + 3;
 
 // Builds the scene once (first call at 0.25 s); skips once it was released.
 struct Scene : testing::Test {
@@ -38,37 +50,76 @@ struct Scene : testing::Test {
 struct Frame {
   std::vector<unsigned char> rgba = std::vector<unsigned char>((size_t)kWidth * kHeight * 4);
   explicit Frame(float seconds) {
+    glViewport(0, 0, kWidth, kHeight);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     zkIntro(2.0f, seconds);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
   }
-  bool lit(int x, int y) const { return rgba[(size_t)(y * kWidth + x) * 4] > 24; }
-  size_t litPixels() const {
-    size_t lit = 0;
-    for (size_t i = 0; i < rgba.size(); i += 4)
-      lit += (rgba[i] | rgba[i + 1] | rgba[i + 2]) != 0;
-    return lit;
+  // Pixels in [x0, x1) x [y0, y1) with a channel brighter than `dark`.
+  int lit(int x0, int y0, int x1, int y1, int dark = 24) const {
+    int count = 0;
+    for (int y = std::max(y0, 0); y < std::min(y1, kHeight); y++)
+      for (int x = std::max(x0, 0); x < std::min(x1, kWidth); x++) {
+        const unsigned char *p = &rgba[(size_t)(y * kWidth + x) * 4];
+        count += p[0] > dark || p[1] > dark || p[2] > dark;
+      }
+    return count;
   }
 };
 
-// Window pixel of a scene point through the intro's camera (40 degrees, aspect 2).
-void project(float x, float y, float z, int *px, int *py) {
-  double half_height = -z * tan(40.0 * M_PI / 180.0);
-  *px = (int)lround((x / (2.0 * half_height) + 1.0) * 0.5 * kWidth);
-  *py = (int)lround((y / half_height + 1.0) * 0.5 * kHeight);
+// What stands at (x, y) in the landed digits' plane: 1 for a one (a lit bar),
+// 0 for a zero (a lit ring round a dark hole), -1 for neither.
+int digitAt(const Frame &frame, double x, double y) {
+  int cx = px(x, kDigitFront), cy = py(y, kDigitFront);
+  int top = py(y + 0.128, kDigitFront), bottom = py(y - 0.128, kDigitFront);
+  if (frame.lit(cx - 2, top - 2, cx + 3, top + 3) <= 15 ||
+      frame.lit(cx - 2, bottom - 2, cx + 3, bottom + 3) <= 15)
+    return -1;
+  int centre = frame.lit(cx - 1, cy - 1, cx + 2, cy + 2);
+  return centre == 9 ? 1 : centre == 0 ? 0 : -1;
 }
 
-// A digit centred at (x, y) on the landed front plane (-2.4 + 0.75 * 0.05):
-// a lit ring round a dark hole for a zero, a lit bar for a one.
-bool digitShows(const Frame &frame, float x, float y, bool one) {
-  int cx, cy, top_x, top_y;
-  project(x, y, -2.3625f, &cx, &cy);
-  project(x, y + 0.128f, -2.3625f, &top_x, &top_y);
-  if (cx < 0 || cx >= kWidth || cy < 0 || top_y >= kHeight)
-    return false;
-  return frame.lit(cx, cy) == one && frame.lit(top_x, top_y);
+TEST_F(Scene, HalfASecondInOnlyTheWordShows) {
+  Frame p(0.5f);
+  EXPECT_EQ(p.lit(0, 0, kWidth, kWordBottom), 0) << "something below the word";
+  EXPECT_EQ(p.lit(0, kWordTop, kWidth, kHeight), 0) << "something above the word";
+  EXPECT_GT(p.lit(0, kWordBottom, kWidth, kWordTop), 2000) << "the word is dark";
+}
+
+TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
+  Frame p(11.0f);
+  // Flyer i lands at ((i % 16) * 0.3 - 2.25, i < 16 ? 0.6 : -0.6); a non-zero bit is a one.
+  const int bits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
+                        0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 1};
+  for (int i = 0; i < 32; i++) {
+    double x = (i % 16) * 0.3 - 2.25, y = i < 16 ? 0.6 : -0.6;
+    int gap = px(x + 0.15, kDigitFront), cy = py(y, kDigitFront);
+    EXPECT_EQ(digitAt(p, x, y), bits[i]) << "digit " << i;
+    // Nothing stands between this digit and its right-hand neighbour.
+    if (i % 16 != 15) {
+      EXPECT_EQ(p.lit(gap - 2, cy - 20, gap + 3, cy + 21), 0) << "right of digit " << i;
+    }
+  }
+  // Outside the two rows and the word the frame is black.
+  int row_top = py(0.76, kDigitFront), row_bottom = py(0.44, kDigitFront);
+  EXPECT_EQ(p.lit(0, row_top, kWidth, kHeight), 0);
+  EXPECT_EQ(p.lit(0, 0, kWidth, kHeight - row_top), 0);
+  EXPECT_EQ(p.lit(0, kWordTop, kWidth, row_bottom), 0);
+  EXPECT_EQ(p.lit(0, kHeight - row_bottom, kWidth, kWordBottom), 0);
+
+  // Each glyph shows around its x offset in the word, in the logo plane.
+  const double offset[9] = {-2.1494, -1.8154, -1.4694, -0.8329, -0.1934,
+                            0.4276,  0.9806,  1.551,   2.1369};
+  for (int g = 0; g < 9; g++) {
+    int x0 = px(offset[g] - 0.12, kLogoDepth), x1 = px(offset[g] + 0.12, kLogoDepth);
+    int area = (x1 - x0) * (kWordTop - kWordBottom);
+    EXPECT_GT(p.lit(x0, kWordBottom, x1, kWordTop), area / 8) << "glyph " << g;
+  }
+  int left = px(-2.376711 - 0.02, kLogoDepth), right = px(2.333038 + 0.02, kLogoDepth);
+  EXPECT_EQ(p.lit(0, kWordBottom, left, kWordTop), 0) << "left of the word";
+  EXPECT_EQ(p.lit(right, kWordBottom, kWidth, kWordTop), 0) << "right of the word";
 }
 
 // A square facing +z at z = -2 shaded by the scene's program, light at
@@ -92,10 +143,8 @@ std::vector<int> shadeSquare(float w, float s, float t, float x) {
   glRectf(-1.5f, -0.5f, 1.5f, 0.5f);
   glUseProgramObjectARB(0);
   glLoadIdentity();
-  int px, py;
   unsigned char rgba[4];
-  project(x, 0, -2, &px, &py);
-  glReadPixels(px, py, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  glReadPixels(px(x, -2), py(0, -2), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   return {rgba[0], rgba[1], rgba[2]};
 }
 
@@ -151,13 +200,12 @@ TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsSt
   // flyer 30 (a zero) leaves at 2.5 for (1.95, -0.6).
   const struct {
     float seconds, x, y;
-    bool one, shows;
-  } rows[] = {{1.0f, 0.75f, 0.6f, true, false},    {2.0f, 0.75f, 0.6f, true, true},
-              {2.75f, -0.675f, 1.75f, true, true}, {2.75f, -1.35f, 0.6f, true, false},
-              {3.0f, -1.35f, 0.6f, true, true},    {3.0f, 1.95f, -0.6f, false, false},
-              {3.5f, 1.95f, -0.6f, false, true}};
+    int digit; // -1: none there
+  } rows[] = {{1.0f, 0.75f, 0.6f, -1},   {2.0f, 0.75f, 0.6f, 1},  {2.75f, -0.675f, 1.75f, 1},
+              {2.75f, -1.35f, 0.6f, -1}, {3.0f, -1.35f, 0.6f, 1}, {3.0f, 1.95f, -0.6f, -1},
+              {3.5f, 1.95f, -0.6f, 0}};
   for (const auto &r : rows)
-    EXPECT_EQ(digitShows(Frame(r.seconds), r.x, r.y, r.one), r.shows)
+    EXPECT_EQ(digitAt(Frame(r.seconds), r.x, r.y), r.digit)
         << r.seconds << " s at " << r.x << "," << r.y;
   std::vector<GLint> got;
   for (GLenum name : {GL_ACTIVE_TEXTURE_ARB, GL_MATRIX_MODE, GL_MODELVIEW_STACK_DEPTH,
@@ -238,14 +286,14 @@ TEST_F(Scene, NothingDrawnFromFourteenAndEverythingReleasedOnce) {
   EXPECT_EQ(built.arrays_held, 44);
   ASSERT_TRUE(glIsList(built.drawing_list0) && glIsTexture(built.bump_map) &&
               glIsProgram(built.program));
-  EXPECT_GT(Frame(13.99f).litPixels(), 1000u);
-  EXPECT_EQ(Frame(14.0f).litPixels(), 0u);
+  EXPECT_GT(Frame(13.99f).lit(0, 0, kWidth, kHeight, 0), 1000);
+  EXPECT_EQ(Frame(14.0f).lit(0, 0, kWidth, kHeight, 0), 0);
   zkIntroState released = sceneState();
   EXPECT_TRUE(released.destroy == 1 && released.arrays_held == 0);
   EXPECT_FALSE(glIsList(built.drawing_list0) || glIsList(built.drawing_list1) ||
                glIsList(built.drawing_list_text) || glIsTexture(built.specular_map) ||
                glIsTexture(built.bump_map) || glIsProgram(built.program));
-  EXPECT_EQ(Frame(5.0f).litPixels(), 0u); // a released scene is not drawn again
+  EXPECT_EQ(Frame(5.0f).lit(0, 0, kWidth, kHeight, 0), 0); // a released scene is not drawn again
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
@@ -258,7 +306,7 @@ TEST(SceneTearDown, AFirstCallAtFourteenBuildsAndReleasesAtOnce) {
   EXPECT_EQ(state.init + state.destroy, 2);
   EXPECT_EQ(state.arrays_held, 0);
   EXPECT_FALSE(glIsTexture(state.specular_map) || glIsList(state.drawing_list_text));
-  EXPECT_EQ(frame.litPixels(), 0u);
+  EXPECT_EQ(frame.lit(0, 0, kWidth, kHeight, 0), 0);
 }
 
 } // namespace
