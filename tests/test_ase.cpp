@@ -28,7 +28,7 @@ struct Mesh {
   std::string summary() const {
     return std::string(name) + " " + std::to_string(triangles) + " " + std::to_string(material);
   }
-  bool sameRows(const Mesh &o) const { // rows of 9, 9, 6 and 3 floats
+  template <typename M> bool sameRows(const M &o) const { // rows of 9, 9, 6 and 3 floats
     bool same = triangles == o.triangles;
     for (int i = 0; same && i < triangles; i++)
       same = !memcmp(op[i], o.op[i], 36) && !memcmp(nc[i], o.nc[i], 36) &&
@@ -56,135 +56,113 @@ std::string describe(const kroMaterial &m) { // colour, opacity, flag, texture n
   return text;
 }
 
-TEST_F(AseTest, SelectsGeometryObjectsByNumberOrFromAStream) {
-  Mesh first, second;
-  first.load(kTwo, 1), second.load(kTwo, 2);
-  ASSERT_EQ(first.summary(), "Left quad 2 1"); // the light that follows does not rename it
-  expectRow(first.op[0], {-1, -1, 0, 1, -1, 0, 1.5f, 1.25f, -0.0000001f});
-  EXPECT_TRUE(signbit(first.op[0][5])); // "-0.0000" keeps its sign
-  expectRow(first.tc[1], {1, 0.75f, 0, 1, 0, 0});
-  expectRow(first.realn[0], {0, 0, 1});
-  ASSERT_EQ(second.summary(), "Right tri 1 0"); // no *MATERIAL_REF
-  expectRow(second.op[0], {2, 0, 0.25f, 3, 0, 0.25f, 2.5f, 123.456789f, 0.25f});
-  expectRow(second.tc[0], {0, 0, 0, 0, 0, 0}); // rows the file leaves unwritten read 0
-  kroMesh *meshes = nullptr;
-  ASSERT_EQ(kroLoadMeshArrayFromASE(&meshes, kTwo.c_str()), 2);
-  EXPECT_EQ(std::string(meshes[0].node_name) + meshes[1].node_name, "Left quadRight tri");
-  EXPECT_EQ(meshes[0].triangles * 10 + meshes[0].material_ref, 21);
-  kroFreeMeshArray(&meshes, 2);
-  EXPECT_EQ(meshes, nullptr);
-  // Three calls on one stream: the first object, the second, nothing; no object 0 or 3.
-  FILE *stream = fopen(kTwo.c_str(), "r");
-  ASSERT_NE(stream, nullptr) << kTwo;
-  Mesh a, b, c, none, zero, three;
-  a.next(stream), b.next(stream), c.next(stream), zero.load(kTwo, 0), three.load(kTwo, 3);
-  fclose(stream);
-  EXPECT_EQ(a.summary() + b.summary(), first.summary() + second.summary());
-  EXPECT_TRUE(a.sameRows(first) && b.sameRows(second) && c.untouched() && !kroTestHookCalls);
-  EXPECT_TRUE(zero.untouched() && three.untouched());
-  EXPECT_EQ(kroTestCaptured([&] { none.next(nullptr); }),
-            "Error in reading mesh from file descriptor\n");
-  EXPECT_TRUE(none.untouched() && kroTestHookCalls == 1);
+// Every reader gives each object its own name, mesh and material, in file
+// order: cameras, lights, helpers, shapes and mesh animation blocks after an
+// object leave it alone. The counters agree; past the last object nothing is
+// filled.
+TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
+  const std::vector<std::string> boxes = {"Box01 12 0"}, crafted = {"Box01 1 0", "Box02 1 0"};
+  const struct {
+    std::string path;
+    int lights;
+    std::vector<std::string> objects; // name, triangles, material
+  } files[] = {
+      {kTwo, 1, {"Left quad 2 1", "Right tri 1 0"}}, // the second has no *MATERIAL_REF
+      {kData + "exported_shapes.ase", 1, {"Sphere01 100 0", "Cylinder01 40 2", "Torus01 100 1"}},
+      {kData + "mesh_animation.ase", 0, {"Morph01 1 0", "Still01 1 0"}},
+      {kExporter + "CameraRollAnim.ase", 0, boxes},
+      {kExporter + "TargetCameraAnim.ase", 0, boxes},
+      {kExporter + "RotatingCube.ASE", 0, boxes},
+      {kExporter + "UVTransform_Normal.ASE", 0, {"Plane01 32 0"}},
+      {kData + "followed_by_camera.ase", 0, crafted},
+      {kData + "followed_by_light.ase", 1, crafted},
+      {kData + "followed_by_helper.ase", 0, crafted},
+      {kData + "followed_by_shape.ase", 0, crafted}};
+  for (const auto &file : files) {
+    SCOPED_TRACE(file.path);
+    const char *path = file.path.c_str();
+    int count = (int)file.objects.size(), objects = -1, lights = -1;
+    kroObjectsAndLightsInASE(path, &objects, &lights);
+    EXPECT_TRUE(objects == count && kroObjectsInASE(path) == count);
+    EXPECT_TRUE(lights == file.lights && kroLightsInASE(path) == file.lights);
+    kroMesh *meshes = nullptr;
+    ASSERT_EQ(kroLoadMeshArrayFromASE(&meshes, path), count);
+    FILE *stream = fopen(path, "r");
+    ASSERT_NE(stream, nullptr);
+    for (int i = 0; i <= count; i++) {
+      Mesh numbered, streamed;
+      numbered.load(path, i + 1), streamed.next(stream);
+      if (i == count) {
+        EXPECT_TRUE(numbered.untouched() && streamed.untouched());
+        break;
+      }
+      const kroMesh &m = meshes[i];
+      EXPECT_EQ(numbered.summary(), file.objects[i]);
+      EXPECT_EQ(streamed.summary(), file.objects[i]);
+      EXPECT_EQ(m.node_name + (" " + std::to_string(m.triangles)) + " " +
+                    std::to_string(m.material_ref),
+                file.objects[i]);
+      EXPECT_TRUE(numbered.sameRows(streamed) && numbered.sameRows(m)) << i;
+    }
+    fclose(stream);
+    kroFreeMeshArray(&meshes, count);
+    EXPECT_EQ(meshes, nullptr);
+  }
+  Mesh zero;
+  zero.load(kTwo, 0);
+  EXPECT_TRUE(zero.untouched() && kroTestHookCalls == 0);
 }
 
-TEST_F(AseTest, ReadsExporterFilesAndCountsObjectsAndLights) {
-  Mesh shapes[4];
-  // Three objects in an exporter's layout, then a light.
-  const std::string shapes_path = kData + "exported_shapes.ase";
-  std::string summaries;
-  for (int i = 0; i < 4; i++)
-    shapes[i].load(shapes_path, i + 1), summaries += shapes[i].summary() + ", ";
-  EXPECT_EQ(summaries, "Sphere01 100 0, Cylinder01 40 2, Torus01 100 1, untouched 0 0, ");
-  ASSERT_EQ(shapes[0].triangles, 100);
-  expectRow(shapes[0].op[0], {-40, 0, 40, -30, 0, 37.3205f, -31.9098f, 5.8779f, 37.3205f});
-  expectRow(shapes[0].tc[0], {0, 1, 0, 0.8333f, 0.1f, 0.8333f});
-  expectRow(shapes[0].realn[0], {0.2579f, 0.0838f, 0.9625f});
-  int objects = -1, lights = -1;
-  kroObjectsAndLightsInASE(kTwo.c_str(), &objects, &lights);
-  EXPECT_EQ(objects * 10 + lights, 21);
-  EXPECT_EQ(kroObjectsInASE(kTwo.c_str()) * 10 + kroLightsInASE(kTwo.c_str()), 21);
-  kroObjectsAndLightsInASE(shapes_path.c_str(), &objects, &lights);
-  EXPECT_EQ(objects * 10 + lights, 31);
-  // A missing file: each reader names itself, counts are 0, nothing is filled.
+TEST_F(AseTest, ReadsTheValuesAsWritten) {
+  Mesh left, right, sphere, morph, raised, channels;
+  left.load(kTwo, 1), right.load(kTwo, 2), sphere.load(kData + "exported_shapes.ase", 1);
+  morph.load(kData + "mesh_animation.ase", 1), raised.load(kData + "followed_by_shape.ase", 2);
+  std::string path = kroTestTempPath("channels.ase");
+  kroTestWriteFile(path, "*GEOMOBJECT {\n*MESH_NUMVERTEX 1\n*MESH_NUMFACES 1\n"
+                         "*MESH_NUMTVERTEX 1\n*MESH_TVERT 0 0.1 0.2 0\n*MESH_TFACE 0 0 0 0\n"
+                         "*MESH_MAPPINGCHANNEL 2 {\n*MESH_NUMTVERTEX 2\n*MESH_TVERT 1 0.5 0.6 0\n"
+                         "*MESH_TFACE 0 1 1 1\n}\n}\n");
+  channels.load(path, 1);
+  for (const Mesh *m : {&left, &right, &sphere, &morph, &raised, &channels})
+    ASSERT_GT(m->triangles, 0) << m->name;
+  expectRow(left.op[0], {-1, -1, 0, 1, -1, 0, 1.5f, 1.25f, -0.0000001f});
+  EXPECT_TRUE(signbit(left.op[0][5])); // "-0.0000" keeps its sign
+  expectRow(left.tc[1], {1, 0.75f, 0, 1, 0, 0});
+  expectRow(left.realn[0], {0, 0, 1});
+  expectRow(right.op[0], {2, 0, 0.25f, 3, 0, 0.25f, 2.5f, 123.456789f, 0.25f});
+  expectRow(right.tc[0], {0, 0, 0, 0, 0, 0}); // rows the file leaves unwritten read 0
+  // Three objects in an exporter's layout.
+  expectRow(sphere.op[0], {-40, 0, 40, -30, 0, 37.3205f, -31.9098f, 5.8779f, 37.3205f});
+  expectRow(sphere.tc[0], {0, 1, 0, 0.8333f, 0.1f, 0.8333f});
+  expectRow(sphere.realn[0], {0.2579f, 0.0838f, 0.9625f});
+  // The base mesh, not the animation's; the second object after a shape lies 2 above the first.
+  expectRow(morph.op[0], {0, 0, 0.5f, 1, 0, 0.5f, 0, 1, 0.5f});
+  expectRow(morph.realn[0], {0, 0, 1});
+  expectRow(raised.op[0], {0, 0, 2, 1, 0, 2, 0, 1, 2});
+  // A further mapping channel replaces the texture table.
+  expectRow(channels.tc[0], {0.5f, 0.6f, 0.5f, 0.6f, 0.5f, 0.6f});
+}
+
+// A missing file or stream: each reader names itself, counts are 0, nothing is filled.
+TEST_F(AseTest, AMissingFileOrStreamFillsNothing) {
   const char *missing = "no/such.ase";
-  Mesh none;
+  int objects = -1, lights = -1;
+  Mesh none, streamed;
   kroMaterial *materials = nullptr;
   std::string out = kroTestCaptured([&] {
     EXPECT_EQ(kroObjectsInASE(missing) + kroLightsInASE(missing), 0);
     kroObjectsAndLightsInASE(missing, &objects, &lights);
     none.load(missing, 1);
     EXPECT_EQ(kroLoadMaterialsFromASE(&materials, missing), 0);
+    streamed.next(nullptr);
   });
   std::string err = "Error during reading from file no/such.ase in function kro";
   EXPECT_EQ(out, err + "ObjectsInASE(..)\n" + err + "LightsInASE(..)\n" + err +
                      "ObjectsAndLightsInASE(..)\nError in reading mesh from no/such.ase\n" +
-                     "Error in reading material from no/such.ase\n");
-  EXPECT_TRUE(objects + lights == 0 && none.untouched() && kroTestHookCalls == 5);
-}
-
-TEST_F(AseTest, FurtherMappingChannelsReplaceTheTextureTable) {
-  std::string path = kroTestTempPath("channels.ase");
-  kroTestWriteFile(path, "*GEOMOBJECT {\n*MESH_NUMVERTEX 1\n*MESH_NUMFACES 1\n"
-                         "*MESH_NUMTVERTEX 1\n*MESH_TVERT 0 0.1 0.2 0\n*MESH_TFACE 0 0 0 0\n"
-                         "*MESH_MAPPINGCHANNEL 2 {\n*MESH_NUMTVERTEX 2\n*MESH_TVERT 1 0.5 0.6 0\n"
-                         "*MESH_TFACE 0 1 1 1\n}\n}\n");
-  Mesh mesh;
-  mesh.load(path, 1);
-  ASSERT_EQ(mesh.triangles, 1);
-  expectRow(mesh.tc[0], {0.5f, 0.6f, 0.5f, 0.6f, 0.5f, 0.6f});
-}
-
-// Cameras, lights, helpers and shapes that follow a geometry object do not
-// rename it; every reader gives each object its own name and its own mesh.
-TEST_F(AseTest, ObjectsKeepTheirOwnNamesWhateverFollows) {
-  const std::pair<std::string, std::vector<std::string>> files[] = {
-      {kExporter + "CameraRollAnim.ase", {"Box01 12 0"}},
-      {kExporter + "TargetCameraAnim.ase", {"Box01 12 0"}},
-      {kExporter + "RotatingCube.ASE", {"Box01 12 0"}},
-      {kExporter + "UVTransform_Normal.ASE", {"Plane01 32 0"}},
-      {kData + "followed_by_camera.ase", {"Box01 1 0", "Box02 1 0"}},
-      {kData + "followed_by_light.ase", {"Box01 1 0", "Box02 1 0"}},
-      {kData + "followed_by_helper.ase", {"Box01 1 0", "Box02 1 0"}},
-      {kData + "followed_by_shape.ase", {"Box01 1 0", "Box02 1 0"}}};
-  for (const auto &[path, want] : files) {
-    SCOPED_TRACE(path);
-    kroMesh *meshes = nullptr;
-    int count = kroLoadMeshArrayFromASE(&meshes, path.c_str());
-    ASSERT_EQ(count, (int)want.size());
-    FILE *stream = fopen(path.c_str(), "r");
-    for (int i = 0; i < count; i++) {
-      Mesh numbered, streamed;
-      numbered.load(path, i + 1), streamed.next(stream);
-      EXPECT_EQ(numbered.summary(), want[i]);
-      EXPECT_EQ(streamed.summary(), want[i]);
-      EXPECT_EQ(std::string(meshes[i].node_name), numbered.name);
-      EXPECT_TRUE(numbered.sameRows(streamed));
-    }
-    fclose(stream);
-    kroFreeMeshArray(&meshes, count);
-  }
-  // The second crafted object lies 2 above the first: the walk between them kept both meshes.
-  Mesh second;
-  second.load(kData + "followed_by_shape.ase", 2);
-  expectRow(second.op[0], {0, 0, 2, 1, 0, 2, 0, 1, 2});
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
-// A "*MESH_ANIMATION" block repeats the counts: it is passed over whole and
-// the object keeps its base mesh; the stream then goes on to the next object.
-TEST_F(AseTest, MeshAnimationBlocksArePassedOver) {
-  std::string path = kData + "mesh_animation.ase";
-  Mesh base, still, streamed[2];
-  base.load(path, 1), still.load(path, 2);
-  ASSERT_EQ(base.summary() + "/" + still.summary(), "Morph01 1 0/Still01 1 0");
-  expectRow(base.op[0], {0, 0, 0.5f, 1, 0, 0.5f, 0, 1, 0.5f});
-  expectRow(base.realn[0], {0, 0, 1});
-  FILE *stream = fopen(path.c_str(), "r");
-  streamed[0].next(stream), streamed[1].next(stream);
-  fclose(stream);
-  EXPECT_TRUE(streamed[0].sameRows(base) && streamed[1].sameRows(still));
-  EXPECT_EQ(streamed[0].summary() + "/" + streamed[1].summary(), "Morph01 1 0/Still01 1 0");
-  EXPECT_EQ(kroTestHookCalls, 0);
+                     "Error in reading material from no/such.ase\n" +
+                     "Error in reading mesh from file descriptor\n");
+  EXPECT_TRUE(objects + lights == 0 && none.untouched() && streamed.untouched());
+  EXPECT_EQ(kroTestHookCalls, 6);
 }
 
 TEST_F(AseTest, ReadStringToCharStopsAtTheCharacterOrTheEnd) {
