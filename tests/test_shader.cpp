@@ -145,8 +145,6 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   std::string prelude = "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n";
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].vertex_shader),
             prelude + kroTestReadFile("sh/psh/b.vert"));
-  EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].fragment_shader),
-            prelude + kroTestReadFile("sh/psh/b.frag"));
   EXPECT_EQ(sourceOf(KRO_SHADER[1].fragment_shader), kroTestReadFile("sh/ish/zki.frag"));
 
   kroShader before = KRO_SHADER[64];
@@ -160,97 +158,74 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   EXPECT_TRUE(glIsShader(KRO_POST_PROCESS_SHADER[0].vertex_shader)); // not touched
 }
 
-TEST_F(ShaderTest, FailuresReportAndLeaveNothingHalfBuilt) {
-  std::string good = kroTestTempPath("good.vert");
-  kroTestWriteFile(good, kVertexText);
-  for (bool with_hook : {true, false}) {
-    kroTestUseCountingHook();
-    if (!with_hook)
-      kroSetErrorFunc(nullptr);
-    kroShader s = {}, t = {};
-    testing::internal::CaptureStdout();
-    kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr);
-    kroCreateShaderFromFileWithMacrosVF(&t, good.c_str(), "no/such.frag", "#define X\n",
-                                        "#define Y\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error in reading vertex shader from no/such.vert\n"
-              "Error in reading fragmant shader from no/such.frag\n");
-    EXPECT_EQ(kroTestHookCalls, with_hook ? 2 : 0);
-    EXPECT_TRUE(isEmpty(s) && isEmpty(t));
-  }
-
-  kroTestUseCountingHook();
-  kroShader s = {};
-  kroLoadVertexShader(&s, "abc");
-  char *held = s.vertex_source;
-  kroFailAllocationAfter(1);
-  EXPECT_EQ(kroTestCaptured([&] { kroIncreaseVertexGLSL(&s); }),
-            "Error during allocating memory in kroIncreaseVertexGLSL(..)");
-  EXPECT_TRUE(s.vertex_length == 3 && s.vertex_source == held);
-  kroDestroyShader(&s);
-
-  kroTestWriteFile(good, kFragmentText);
-  // The macro copy and the read buffer of a file; the copy of a text.
-  const std::string oom = "Error during allocating memory in kroLoad";
-  for (int allocation : {1, 2, 3}) {
-    kroShader f = {};
-    kroFailAllocationAfter(allocation < 3 ? allocation : 1);
-    EXPECT_EQ(kroTestCaptured([&] {
-                if (allocation < 3)
-                  kroCreateShaderFromFileWithMacrosVF(&f, nullptr, good.c_str(), nullptr,
-                                                      "#define Z\n");
-                else
-                  kroCreateShaderVF(&f, kVertexText, kFragmentText);
-              }),
-              oom + (allocation < 3 ? "FragmentShaderFromFile(..)" : "VertexShader(..)"));
-    EXPECT_TRUE(isEmpty(f)) << allocation;
-  }
-  EXPECT_EQ(kroTestHookCalls, 4);
-}
-
 // Records every message hook call and, through the plain hook, where it fell.
-struct HookLog {
-  std::vector<std::string> calls; // "message:<text>" or "plain"
-};
-HookLog *gHookLog = nullptr;
+std::vector<std::string> *gHookLog = nullptr;
 void recordMessage(const char *message, void *user) {
-  static_cast<HookLog *>(user)->calls.push_back(std::string("message:") + message);
+  static_cast<std::vector<std::string> *>(user)->push_back(std::string("message:") + message);
 }
 void recordPlain(void) {
-  gHookLog->calls.push_back("plain");
+  gHookLog->push_back("plain");
 }
 
-TEST_F(ShaderTest, MessageHookGetsTheTextBeforeThePlainHookAndOutlivesInit) {
-  HookLog log;
+// Each failure prints its message and gives it, without the line end, to the
+// message hook before the plain hook runs; a failed build leaves an empty
+// record, a failed growth the record as it was.
+TEST_F(ShaderTest, FailuresReportThroughBothHooksAndLeaveNothingHalfBuilt) {
+  std::vector<std::string> log;
   gHookLog = &log;
   kroSetErrorMessageFunc(recordMessage, &log);
   kroSetErrorFunc(recordPlain);
-  kroShader s = {};
-  testing::internal::CaptureStdout();
-  kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr);
-  kroFailAllocationAfter(1);
-  kroIncreaseVertexGLSL(&s); // its message has no line end
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Error in reading vertex shader from no/such.vert\n"
-            "Error during allocating memory in kroIncreaseVertexGLSL(..)");
-  EXPECT_EQ(log.calls,
-            (std::vector<std::string>{
-                "message:Error in reading vertex shader from no/such.vert", "plain",
-                "message:Error during allocating memory in kroIncreaseVertexGLSL(..)", "plain"}));
+  std::string vertex = kroTestTempPath("good.vert"), fragment = kroTestTempPath("good.frag");
+  kroTestWriteFile(vertex, kVertexText);
+  kroTestWriteFile(fragment, kFragmentText);
+  kroShader grown = {}, failed[5] = {};
+  kroLoadVertexShader(&grown, "abc");
+  char *held = grown.vertex_source;
+  std::string out = kroTestCaptured([&] {
+    kroCreateShaderFromFileVF(&failed[0], "no/such.vert", nullptr);
+    kroCreateShaderFromFileWithMacrosVF(&failed[1], vertex.c_str(), "no/such.frag", "#define X\n",
+                                        "#define Y\n");
+    kroFailAllocationAfter(1);
+    kroIncreaseVertexGLSL(&grown);
+    // The macro copy and the read buffer of a file; the copy of a text.
+    for (int allocation : {1, 2}) {
+      kroFailAllocationAfter(allocation);
+      kroCreateShaderFromFileWithMacrosVF(&failed[1 + allocation], nullptr, fragment.c_str(),
+                                          nullptr, "#define Z\n");
+    }
+    kroFailAllocationAfter(1);
+    kroCreateShaderVF(&failed[4], kVertexText, kFragmentText);
+  });
+  const std::string oom = "Error during allocating memory in kro";
+  const std::vector<std::string> messages = {"Error in reading vertex shader from no/such.vert\n",
+                                             "Error in reading fragmant shader from no/such.frag\n",
+                                             oom + "IncreaseVertexGLSL(..)",
+                                             oom + "LoadFragmentShaderFromFile(..)",
+                                             oom + "LoadFragmentShaderFromFile(..)",
+                                             oom + "LoadVertexShader(..)"};
+  std::vector<std::string> calls;
+  std::string printed;
+  for (const std::string &m : messages) {
+    printed += m;
+    calls.insert(calls.end(), {"message:" + m.substr(0, m.find('\n')), "plain"});
+  }
+  EXPECT_EQ(out, printed);
+  EXPECT_EQ(log, calls);
+  for (const kroShader &f : failed)
+    EXPECT_TRUE(isEmpty(f)) << &f - failed;
+  EXPECT_TRUE(grown.vertex_length == 3 && grown.vertex_source == held);
+  kroDestroyShader(&grown);
 
-  // kroInit clears the plain hook but keeps the message hook.
+  // kroInit clears the plain hook but keeps the message hook; a null one is not called.
   kroInit(64, 64);
-  log.calls.clear();
-  EXPECT_EQ(kroTestCaptured([&] { kroCreateShaderFromFileVF(&s, nullptr, "no/such.frag"); }),
-            "Error in reading fragmant shader from no/such.frag\n");
-  EXPECT_EQ(log.calls,
+  log.clear();
+  kroTestCaptured([&] { kroCreateShaderFromFileVF(&failed[0], nullptr, "no/such.frag"); });
+  EXPECT_EQ(log,
             std::vector<std::string>{"message:Error in reading fragmant shader from no/such.frag"});
-
   kroSetErrorMessageFunc(nullptr, &log);
-  log.calls.clear();
-  EXPECT_NE(kroTestCaptured([&] { kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr); }), "");
-  EXPECT_TRUE(log.calls.empty());
-  EXPECT_TRUE(isEmpty(s));
+  EXPECT_NE(
+      kroTestCaptured([&] { kroCreateShaderFromFileVF(&failed[0], "no/such.vert", nullptr); }), "");
+  EXPECT_TRUE(log.size() == 1 && isEmpty(failed[0]));
   kroDestroyShaders();
 }
 
@@ -259,22 +234,22 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   ASSERT_TRUE(getcwd(cwd, sizeof cwd));
   const std::string installed = std::string(cwd) + "/sh";
   ASSERT_EQ(chdir(kroTestTempPath("").c_str()), 0);
-  HookLog log;
+  std::vector<std::string> log;
   kroSetErrorMessageFunc(recordMessage, &log);
 
   // The default folder, relative to a working folder that has no sh/.
   EXPECT_STREQ(kroGetShaderFolder(), "sh");
   kroTestCaptured([] { kroInit(64, 64); });
-  EXPECT_EQ(log.calls.size(), 5u);
-  EXPECT_EQ(log.calls.front(), "message:Error in reading vertex shader from sh/ish/c.vert");
-  EXPECT_EQ(log.calls.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
+  EXPECT_EQ(log.size(), 5u);
+  EXPECT_EQ(log.front(), "message:Error in reading vertex shader from sh/ish/c.vert");
+  EXPECT_EQ(log.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
   kroDestroyShaders();
 
-  log.calls.clear();
+  log.clear();
   ASSERT_EQ(kroSetShaderFolder(installed.c_str()), 0);
   EXPECT_EQ(kroGetShaderFolder(), installed);
   EXPECT_EQ(kroTestCaptured([] { kroInit(320, 200); }), "");
-  EXPECT_TRUE(log.calls.empty());
+  EXPECT_TRUE(log.empty());
   expectFixedSetBuilt();
   EXPECT_EQ(sourceOf(KRO_SHADER[64].vertex_shader), kroTestReadFile(installed + "/ish/bt.vert"));
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].fragment_shader),
@@ -286,7 +261,7 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   std::string too_long(KRO_SHADER_FOLDER_CHARS + 1, 'x');
   EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroSetShaderFolder(too_long.c_str()), -1); }),
             "Error in kroSetShaderFolder(..): the folder name is longer than 4000 characters\n");
-  EXPECT_EQ(log.calls.size(), 1u);
+  EXPECT_EQ(log.size(), 1u);
   EXPECT_EQ(kroGetShaderFolder(), installed);
   EXPECT_EQ(kroSetShaderFolder(too_long.substr(1).c_str()), 0); // exactly the limit fits
   EXPECT_EQ(kroGetShaderFolder(), too_long.substr(1));
@@ -300,51 +275,37 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   ASSERT_EQ(chdir(cwd), 0);
 }
 
-// A failed build deletes only what it made: the handles a destroyed record
-// keeps name objects that are gone (or, once GL reuses names, someone else's).
-TEST_F(ShaderTest, FailedRebuildOfADestroyedRecordTouchesNoStaleHandle) {
-  std::string vertex = kroTestTempPath("r.vert"), fragment = kroTestTempPath("r.frag");
-  kroTestWriteFile(vertex, kVertexText);
-  kroTestWriteFile(fragment, kFragmentText);
-  for (int missing = 0; missing < 2; missing++) {
-    SCOPED_TRACE(missing ? "fragment missing" : "vertex missing");
+// A destroyed record keeps its handles, naming objects that are gone or, once
+// GL reuses names, someone else's. Destroying it again, rebuilding it from
+// texts (which destroys first) or a build that fails hands none of them to GL:
+// other objects given the freed names survive.
+TEST_F(ShaderTest, DestroyedRecordsKeepTheirNamesAwayFromGL) {
+  for (int rebuild = 0; rebuild < 3; rebuild++) {
+    SCOPED_TRACE(rebuild);
     kroShader s = {};
-    kroCreateShaderFromFileVF(&s, vertex.c_str(), fragment.c_str());
+    kroCreateShaderVF(&s, kVertexText, kFragmentText);
     ASSERT_TRUE(linked(s.program));
     kroDestroyShader(&s);
     ASSERT_TRUE(s.vertex_shader && s.fragment_shader);
-    ASSERT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    GLuint others[2] = {glCreateShader(GL_VERTEX_SHADER), glCreateShader(GL_FRAGMENT_SHADER)};
+    kroDestroyShader(&s);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     kroTestCaptured([&] {
-      kroCreateShaderFromFileVF(&s, missing ? nullptr : "no/such.vert",
-                                missing ? "no/such.frag" : nullptr);
+      if (rebuild == 0)
+        kroCreateShaderVF(&s, kVertexText, kFragmentText);
+      else // one stage's file missing, the other not asked for
+        kroCreateShaderFromFileVF(&s, rebuild == 1 ? "no/such.vert" : nullptr,
+                                  rebuild == 2 ? "no/such.frag" : nullptr);
     });
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-    EXPECT_TRUE(isEmpty(s));
+    EXPECT_TRUE(rebuild ? isEmpty(s) : linked(s.program));
+    for (GLuint other : others) {
+      EXPECT_TRUE(glIsShader(other)) << other;
+      glDeleteShader(other);
+    }
+    kroDestroyShader(&s);
   }
   EXPECT_EQ(kroTestHookCalls, 2);
-}
-
-// Destroying a destroyed record again, or rebuilding it from texts (which
-// destroys first), hands none of its kept names to GL: not even when GL has
-// given a freed name to another object, which must survive.
-TEST_F(ShaderTest, DestroyedRecordsKeepTheirNamesAwayFromGL) {
-  kroShader s = {};
-  kroCreateShaderVF(&s, kVertexText, kFragmentText);
-  ASSERT_TRUE(linked(s.program));
-  GLhandleARB kept_vertex = s.vertex_shader;
-  kroDestroyShader(&s);
-  ASSERT_EQ(s.vertex_shader, kept_vertex);
-  GLuint others[2] = {glCreateShader(GL_VERTEX_SHADER), glCreateShader(GL_FRAGMENT_SHADER)};
-  kroDestroyShader(&s);
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-  kroCreateShaderVF(&s, kVertexText, kFragmentText);
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-  EXPECT_TRUE(linked(s.program));
-  for (GLuint other : others)
-    EXPECT_TRUE(glIsShader(other)) << other;
-  kroDestroyShader(&s);
-  for (GLuint other : others)
-    glDeleteShader(other);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
