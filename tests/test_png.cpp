@@ -1,8 +1,7 @@
-// PNG container reader: the image data returned, checked against zlib and libpng on the PNG
-// suite; the sample files and every refused file.
+// PNG container reader: the image data returned, checked with zlib on the PNG suite; the
+// sample files and every refused file.
 #include "gl_context.h"
 
-#include <png.h>
 #include <zlib.h>
 
 #include <stdlib.h>
@@ -28,46 +27,10 @@ std::vector<uint8_t> load(const std::string &path, int32_t *size = scratch,
   return out;
 }
 
-// Undoes the scanline filters of a non-interlaced image; rows[0] is the zero row above the top.
-std::vector<std::vector<uint8_t>> unfilter(const std::vector<uint8_t> &raw, size_t row_bytes,
-                                           size_t rows, size_t pixel_bytes) {
-  std::vector<std::vector<uint8_t>> out(rows + 1, std::vector<uint8_t>(row_bytes));
-  for (size_t r = 0; r < rows; r++) {
-    const uint8_t *line = &raw[r * (row_bytes + 1)];
-    std::vector<uint8_t> &row = out[r + 1], &prior = out[r];
-    for (size_t i = 0; i < row_bytes; i++) {
-      int left = i >= pixel_bytes ? row[i - pixel_bytes] : 0;
-      int up = prior[i], corner = i >= pixel_bytes ? prior[i - pixel_bytes] : 0;
-      int p = left + up - corner, pa = abs(p - left), pb = abs(p - up), pc = abs(p - corner);
-      int paeth = pa <= pb && pa <= pc ? left : pb <= pc ? up : corner;
-      int add[] = {0, left, up, (left + up) / 2, paeth};
-      row[i] = (uint8_t)(line[1 + i] + add[line[0] <= 4 ? line[0] : 0]);
-    }
-  }
-  return {out.begin() + 1, out.end()};
-}
-
-// The raw rows as libpng decodes them, without any transformation.
-std::vector<std::vector<uint8_t>> libpngRows(const std::string &path) {
-  std::vector<std::vector<uint8_t>> rows;
-  FILE *file = fopen(path.c_str(), "rb");
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, file);
-    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    for (png_uint_32 y = 0; y < png_get_image_height(png, info); y++)
-      rows.emplace_back(png_get_rows(png, info)[y],
-                        png_get_rows(png, info)[y] + png_get_rowbytes(png, info));
-  }
-  png_destroy_read_struct(&png, &info, nullptr);
-  fclose(file);
-  return rows;
-}
-
-// Not interlaced: the data inflates, to its end, to a filter byte and a packed row per
-// line, the buffer is clear past it, and (when asked) the unfiltered rows are libpng's.
-void expectImageDataMatchesLibpng(const std::string &path, bool compare_rows) {
+// Not interlaced: the data inflates, to its end, to a filter byte and a packed
+// row per line (zlib's checksum then vouches for every byte), and the buffer
+// is clear past it.
+void expectImageData(const std::string &path) {
   SCOPED_TRACE(path);
   kroPNGInfo info;
   ASSERT_EQ(kroLoadPNGInfo(path.c_str(), &info), 0);
@@ -77,28 +40,23 @@ void expectImageDataMatchesLibpng(const std::string &path, bool compare_rows) {
     return;
   const int channels[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
   size_t bits = (size_t)channels[info.color_type] * info.bit_depth;
-  size_t row_bytes = ((size_t)info.width * bits + 7) / 8;
-  std::vector<uint8_t> raw((size_t)info.height * (1 + row_bytes) + 1);
+  std::vector<uint8_t> raw((size_t)info.height * (1 + ((size_t)info.width * bits + 7) / 8) + 1);
   uLongf raw_bytes = raw.size();
   ASSERT_EQ(uncompress(raw.data(), &raw_bytes, loaded.data(), info.data_bytes), Z_OK);
-  ASSERT_EQ(raw_bytes, raw.size() - 1);
+  EXPECT_EQ(raw_bytes, raw.size() - 1);
   EXPECT_TRUE(std::all_of(loaded.begin() + info.data_bytes, loaded.end(),
                           [](uint8_t b) { return b == 0; }));
-  if (!compare_rows)
-    return;
-  EXPECT_EQ(unfilter(raw, row_bytes, info.height, std::max<size_t>(1, bits / 8)), libpngRows(path));
 }
 
 TEST_F(PngTest, SuiteAndSampleFilesGiveTheirImageData) {
   int files = 0;
   std::error_code error;
-  for (auto &entry :
-       std::filesystem::directory_iterator(kSuite, error)) // x...: corrupt, libpng refuses
+  for (auto &entry : std::filesystem::directory_iterator(kSuite, error)) // one refused below
     if (std::string name = entry.path().filename();
         entry.path().extension() == ".png" && name != "xs1n0g01.png")
-      expectImageDataMatchesLibpng(entry.path(), name[0] != 'x'), files++;
+      expectImageData(entry.path()), files++;
   EXPECT_GE(files, 20) << kSuite << ": " << error.message();
-  expectImageDataMatchesLibpng(kData + "split-basn6a16.png", true);
+  expectImageData(kData + "split-basn6a16.png");
 
   const std::vector<uint8_t> payload = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0};
   EXPECT_EQ(load(kData + "ihdr-640x480.png", scratch, 11), payload);
