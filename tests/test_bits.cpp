@@ -2,21 +2,12 @@
 #include "kro.h"
 
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include <vector>
 
 namespace {
 
-TEST(BitsTest, MasksBeforeAndAfterFilling) {
-  // Before the tables are filled every mask is zero: the utilities degrade in
-  // a known way rather than reading garbage.
-  memset(KRO_TRUE_MASK, 0, sizeof KRO_TRUE_MASK);
-  memset(KRO_FALSE_MASK, 0, sizeof KRO_FALSE_MASK);
-  EXPECT_EQ(kroGetBit(0u, 5), 1);
-  EXPECT_EQ(kroSetBitTrue(0x1234u, 7), 0x1234u);
-  EXPECT_EQ(kroSetBitFalse(0xFFFFFFFFu, 7), 0u);
-
+TEST(BitsTest, MasksAndTheBitsTheyGetAndSet) {
   kroSetBitMasks();
   for (int i = 0; i < 32; i++) {
     EXPECT_EQ(KRO_TRUE_MASK[i], 1u << i) << i;

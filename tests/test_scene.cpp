@@ -149,13 +149,9 @@ std::vector<int> shadeSquare(float w, float s, float t, float x) {
 }
 
 TEST_F(Scene, ProgramFromTheEmbeddedTextsShadesWithClampedDiffuseAndSharpHighlight) {
-  EXPECT_EQ(strlen(zk_vertex_text), 299u);
+  // One line each; no integer compared with a float (strict GLSL compilers refuse it).
   EXPECT_FALSE(strchr(zk_vertex_text, '\n') || strchr(zk_fragment_text, '\n'));
-  std::string fragment = zk_fragment_text;
-  EXPECT_EQ(fragment.find("<0)"), std::string::npos);
-  EXPECT_NE(fragment.find("if(right-current<0.0)n=rotateVectorXY(normal,current*"),
-            std::string::npos);
-  EXPECT_NE(fragment.find("else\t\tn=rotateVectorYZ(n,-current*"), std::string::npos);
+  EXPECT_EQ(std::string(zk_fragment_text).find("<0)"), std::string::npos);
   Frame(1.0f); // binds both textures and sets the samplers
   // Off the highlight: diffuse only, clamped to 0.96 of the material colour.
   std::vector<int> side = shadeSquare(0, 0, 0, 1.0f);
