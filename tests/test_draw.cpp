@@ -2,7 +2,6 @@
 // mode, and the lighting state that the lit drawing leaves behind.
 #include "gl_context.h"
 
-#include <array>
 #include <vector>
 
 namespace {
@@ -51,48 +50,36 @@ struct DrawTest : ::testing::Test {
     glColorMaterial(GL_FRONT_AND_BACK, GL_DIFFUSE);
     colour_material ? glEnable(GL_COLOR_MATERIAL) : glDisable(GL_COLOR_MATERIAL);
   }
-  // Every vertex at its place, in row and slot order, with the colour `rgb(i)`.
-  void expectVertices(const std::function<void()> &draw,
-                      const std::function<std::array<float, 3>(int)> &rgb) {
+  // Every vertex at its place, in row and slot order, with `colour` (null: its
+  // own) times `light` (0: the z of its own normal).
+  void expectVertices(const std::function<void()> &draw, const float *colour, float light) {
     auto got = kroTestFeedback(GL_3D_COLOR, draw); // x, y, z, then the colour
     ASSERT_EQ(got.size(), 6u);
     for (int i = 0; i < 6; i++) {
       EXPECT_NEAR(got[i][0], (vertexOf(0, i)[0] + 1) * 32, 1e-3) << i;
       EXPECT_NEAR(got[i][1], (vertexOf(0, i)[1] + 1) * 32, 1e-3) << i;
       for (int c = 0; c < 3; c++)
-        EXPECT_NEAR(got[i][3 + c], rgb(i)[c], 1e-3) << i << " channel " << c;
+        EXPECT_NEAR(got[i][3 + c],
+                    (colour ? colour[c] : vertexOf(1, i)[c]) * (light ? light : vertexOf(2, i)[2]),
+                    1e-3)
+            << i << " channel " << c;
     }
   }
 };
 
 TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
   kroObject op = rows[0], colors = rows[1], normals = rows[2];
-  const float orange[3] = {1.0f, 0.5f, 0.0f}, tilted[3] = {0.6f, 0, 0.8f};
-  auto own = [](int i) {
-    return std::array<float, 3>{vertexOf(1, i)[0], vertexOf(1, i)[1], vertexOf(1, i)[2]};
-  };
-  auto lit = [](int i) {
-    float z = vertexOf(2, i)[2];
-    return std::array<float, 3>{z, z, z};
-  };
-  auto lit_own = [](int i) {
-    float z = vertexOf(2, i)[2];
-    return std::array<float, 3>{vertexOf(1, i)[0] * z, vertexOf(1, i)[1] * z,
-                                vertexOf(1, i)[2] * z};
-  };
-  auto same = [](float r, float g, float b) {
-    return [=](int) { return std::array<float, 3>{r, g, b}; };
-  };
+  const float orange[3] = {1.0f, 0.5f, 0.0f}, tilted[3] = {0.6f, 0, 0.8f}, white[3] = {1, 1, 1};
   glColor3f(1, 1, 1);
-  expectVertices([&] { kroDrawObject(op, 2); }, same(1, 1, 1));
-  expectVertices([&] { kroDrawColorsObject(colors, op, 2); }, own);
-  expectVertices([&] { kroDrawColorObject(orange, op, 2); }, same(1, 0.5f, 0));
+  expectVertices([&] { kroDrawObject(op, 2); }, white, 1);
+  expectVertices([&] { kroDrawColorsObject(colors, op, 2); }, nullptr, 1);
+  expectVertices([&] { kroDrawColorObject(orange, op, 2); }, orange, 1);
   light(false);
-  expectVertices([&] { kroDrawNormalsObject(normals, op, 2); }, lit);
-  expectVertices([&] { kroDrawNormalObject(tilted, op, 2); }, same(0.8f, 0.8f, 0.8f));
+  expectVertices([&] { kroDrawNormalsObject(normals, op, 2); }, white, 0);
+  expectVertices([&] { kroDrawNormalObject(tilted, op, 2); }, white, 0.8f);
   light(true);
-  expectVertices([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); }, lit_own);
-  expectVertices([&] { kroDrawColorNormalObject(orange, tilted, op, 2); }, same(0.8f, 0.4f, 0));
+  expectVertices([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); }, nullptr, 0);
+  expectVertices([&] { kroDrawColorNormalObject(orange, tilted, op, 2); }, orange, 0.8f);
 
   // With no triangles nothing is drawn, but the single colour and normal are still issued.
   const float teal[3] = {0.0f, 0.5f, 0.5f}, up[3] = {0, 1, 0};
