@@ -1,6 +1,7 @@
 // Shared test support: a real GL context (SDL 1.2 window, Mesa under Xvfb),
 // a recording error hook, small file helpers, commands run as a user runs them
-// and PNG pictures read back.
+// and PNG pictures read back. Brings in the engine's headers, gtest, <string>,
+// <vector> and <functional> for the tests.
 #ifndef KRO_TEST_GL_CONTEXT_H
 #define KRO_TEST_GL_CONTEXT_H
 

@@ -4,8 +4,6 @@
 #include <math.h>
 #include <string.h>
 
-#include <vector>
-
 namespace {
 
 const std::string kData = std::string(KRO_TEST_DATA) + "/ase/";

@@ -6,7 +6,6 @@
 #include <string.h>
 #include <stdlib.h>
 #include <unistd.h>
-#include <vector>
 
 #include <stb/stb_image.h>
 

@@ -2,8 +2,6 @@
 // mode, and the lighting state that the lit drawing leaves behind.
 #include "gl_context.h"
 
-#include <vector>
-
 namespace {
 
 // Two triangles facing the viewer, every vertex at its own place, with its own

@@ -2,9 +2,7 @@
 // completeness, rendering into a target, sharing and the deletion of owned attachments only.
 #include "gl_context.h"
 
-#include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 

@@ -3,8 +3,6 @@
 #include "gl_context.h"
 
 #include <math.h>
-#include <string>
-#include <vector>
 
 namespace {
 

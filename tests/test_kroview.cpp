@@ -3,14 +3,11 @@
 // lower part, post-processing softens edges, the overlay shows the font's glyphs in their cells,
 // and bad input ends with the right exit code and messages.
 #include "gl_context.h"
-#include "kro.h"
 #include "kroview.h"
 
 #include <math.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -4,14 +4,10 @@
 #include "gl_context.h"
 #include "meshes.h"
 
-#include <gtest/gtest.h>
-
 #include <math.h>
 #include <string.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 namespace {
 

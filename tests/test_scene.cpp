@@ -8,9 +8,6 @@
 #include <math.h>
 #include <string.h>
 
-#include <string>
-#include <vector>
-
 namespace {
 
 const int kWidth = 1200, kHeight = 600;

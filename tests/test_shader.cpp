@@ -3,11 +3,8 @@
 // message hook, and every failure path.
 #include "gl_context.h"
 
-#include <gtest/gtest.h>
 #include <string.h>
 #include <unistd.h>
-
-#include <vector>
 
 namespace {
 

@@ -12,8 +12,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -149,8 +147,6 @@ TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSize) {
   ASSERT_EQ(drawing.size(), 1u);
   EXPECT_EQ(drawing[0].width * 10000 + drawing[0].height, 1200 * 10000 + 600);
   XCloseDisplay(display);
-  sendCloseRequest();
-  expectExit(now() - started + 5.0, true);
 }
 
 // Runs the built intro with `setup` (environment changes) and `arguments`.

@@ -2,7 +2,6 @@
 // that the perspective camera hands to GL.
 #include "gl_context.h"
 
-#include <gtest/gtest.h>
 #include <math.h>
 #include <string.h>
 
