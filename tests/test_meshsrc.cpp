@@ -4,18 +4,13 @@
 
 #include <sys/stat.h>
 
-// Written at build time by `krotool mesh-src --header`; each header twice, so its guard must hold.
-#include "generated_loaders_RotatingCube.h"
+// Written at build time by `krotool mesh-src --header`; one twice, so its guard must hold.
 #include "generated_loaders_RotatingCube.h"
 #include "generated_loaders_UVTransform_Normal.h"
-#include "generated_loaders_UVTransform_Normal.h"
 #include "generated_loaders_exported_shapes.h"
-#include "generated_loaders_exported_shapes.h"
-#include "generated_loaders_mesh_animation.h"
 #include "generated_loaders_mesh_animation.h"
 #include "generated_loaders_named_objects.h"
 #include "generated_loaders_named_objects.h"
-#include "generated_loaders_two_objects.h"
 #include "generated_loaders_two_objects.h"
 
 typedef void Loader(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
