@@ -287,7 +287,6 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   } cases[] = {
       {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
-      {data + "not_a_model.ase", 1, "", "not_a_model.ase holds no geometry object"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {data + "three_materials.ase --terrain " + missing, 1, "", "cannot use " + missing},
       {"", 2, "", "usage: kroview"},
