@@ -42,11 +42,7 @@ std::vector<uint8_t> stbPixels(const std::string &path) {
 
 TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
   int32_t size[2] = {-1, -1};
-  std::vector<uint8_t> pixels, want, rows;
-  for (int p = 0; p < 8; p++)
-    want.insert(want.end(), {3, 2, 1, 255});
-  EXPECT_EQ(loadPixels(kData + "sample-4x2.bmp", size), want);
-  EXPECT_TRUE(size[0] == 4 && size[1] == 2);
+  std::vector<uint8_t> pixels, rows;
   for (int i = 0, x = 0, y = 0; i < 6; i++, x = i % 3, y = i / 3) // 200 + y, 100 + x, 10 y + x
     rows.insert(rows.end(), {(uint8_t)(200 + y), (uint8_t)(100 + x), (uint8_t)(10 * y + x), 255});
   for (const char *name : {"unpadded-3x2.bmp", "padded-3x2.bmp", "topdown-3x2.bmp"})
