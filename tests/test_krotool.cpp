@@ -56,8 +56,6 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
   }
 }
 
-// ---- mesh-src ---------------------------------------------------------------
-
 const std::string kNamed = kData + "/ase/named_objects.ase";
 
 // Usage errors exit with 2 and leave neither the source nor the header.
@@ -118,8 +116,6 @@ TEST(KrotoolMeshSrc, NamesChosenObjects) {
     EXPECT_EQ(loaderNames(tool.out), row.loaders) << row.arguments;
   }
 }
-
-// ---- png-info ---------------------------------------------------------------
 
 // Every sound file of the vendored PngSuite passes; its name tells what the
 // description must say: letter 4 'n' or 'i' (interlace), digit 5 the colour
@@ -197,8 +193,6 @@ TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
     expectUnusable("png-info", dir + row.file + ".png", row.reason);
 }
 
-// ---- font-build, font-info ----------------------------------------------------
-
 // Names in a folder, sorted, one per line.
 std::string listing(const std::string &dir) {
   return kroTestRun("ls -A " + dir).out;
@@ -234,10 +228,7 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
                        "krotool font-build: skipped A.bmp: not a character code (name it by "
                        "the code, e.g. 65.bmp for A)\n");
   // The font keeps its file name without folders or extension: equal bytes.
-  std::string font = kroTestReadFile(one + "/title.krof");
-  EXPECT_EQ(font, kroTestReadFile(two + "/title.krof"));
-  EXPECT_EQ(font.size(), 12u + 2 * (1 + 8) + 5);
-  EXPECT_EQ(font.substr(font.size() - 5), "title");
+  EXPECT_EQ(kroTestReadFile(one + "/title.krof"), kroTestReadFile(two + "/title.krof"));
   EXPECT_EQ(listing(one), "title.krof\n"); // nothing else left beside it
   kroTestOutcome info = krotool("font-info " + one + "/title.krof");
   EXPECT_EQ(info.status, 0);
@@ -278,8 +269,6 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
   expectRefusal("font-info " + cut, 1, "font-info: " + cut + ": header cut short\n");
 }
 
-// ---- bmp-resize ---------------------------------------------------------------
-
 TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
   std::string dir = kroTestTempFolder("resize"), in = dir + "/in.bmp";
   const std::string picture = kroTestReadFile(kData + "/bmp/imagemagick/orange-16x8.bmp");
@@ -312,8 +301,6 @@ TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
     expectRefusal("bmp-resize " + row.arguments, 1, row.reason);
   EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
 }
-
-// ---- ase-info ------------------------------------------------------------------
 
 TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
   kroTestOutcome cube = krotool("ase-info " + kThirdParty + "/assimp/RotatingCube.ASE");
