@@ -7,7 +7,7 @@
 
 namespace {
 
-struct FontTest : kroTestFailureFixture {
+struct FontTest : kroTestGLFailureFixture {
   FontTest() { kroSetBitMasks(); }
 };
 
@@ -36,7 +36,6 @@ std::vector<int> texels(GLuint texture, int width) {
 }
 
 TEST_F(FontTest, BuiltFileLayoutThresholdsAndLoadedGlyphs) {
-  ASSERT_TRUE(kroTestOpenGL());
   std::string dir = folderWith("three", {"65", "66", "200"}), out = kroTestTempPath("three.krof");
   EXPECT_EQ(kroCreateKROF(dir.c_str(), size8, out.c_str(), 128), 3);
   // 65: the left half of a 16 x 16 picture is black; 66: a black frame; 200: grey 128, a 1 bit
@@ -104,7 +103,6 @@ TEST_F(FontTest, BuilderRefusalsPrintWithoutTheHook) {
 }
 
 TEST_F(FontTest, DrawingSendsTwoTexturedTriangles) {
-  ASSERT_TRUE(kroTestOpenGL());
   kroFont font;
   ASSERT_EQ(load(kOneGlyph, &font), 0);
   const float corner0[3] = {10 / 32.0f - 1, 20 / 32.0f - 1, 0},
@@ -125,7 +123,6 @@ TEST_F(FontTest, DrawingSendsTwoTexturedTriangles) {
 }
 
 TEST_F(FontTest, HostileFilesAndFailedAllocationsAreRefused) {
-  ASSERT_TRUE(kroTestOpenGL());
   const std::string oom = "Error during allocating memory ";
   // File, allocation to fail, message: after "Error in reading fonts from <path>" when empty or
   // starting with ':', else alone. Allocations: records, texture names, bitmap, scaled glyph.
