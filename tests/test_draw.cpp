@@ -78,15 +78,6 @@ TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
   light(true);
   expectVertices([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); }, nullptr, 0);
   expectVertices([&] { kroDrawColorNormalObject(orange, tilted, op, 2); }, orange, 0.8f);
-
-  // With no triangles nothing is drawn, but the single colour and normal are still issued.
-  const float teal[3] = {0.0f, 0.5f, 0.5f}, up[3] = {0, 1, 0};
-  EXPECT_TRUE(
-      kroTestFeedback(GL_3D_COLOR, [&] { kroDrawColorNormalObject(teal, up, op, 0); }).empty());
-  GLfloat current[4], normal[3];
-  glGetFloatv(GL_CURRENT_COLOR, current);
-  glGetFloatv(GL_CURRENT_NORMAL, normal);
-  EXPECT_TRUE(current[1] == 0.5f && normal[1] == 1.0f);
 }
 
 TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
