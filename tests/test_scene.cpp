@@ -101,10 +101,11 @@ TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
   }
   // Outside the two rows and the word the frame is black.
   int row_top = py(0.76, kDigitFront), row_bottom = py(0.44, kDigitFront);
-  EXPECT_EQ(p.lit(0, row_top, kWidth, kHeight), 0);
-  EXPECT_EQ(p.lit(0, 0, kWidth, kHeight - row_top), 0);
-  EXPECT_EQ(p.lit(0, kWordTop, kWidth, row_bottom), 0);
-  EXPECT_EQ(p.lit(0, kHeight - row_bottom, kWidth, kWordBottom), 0);
+  for (auto [y0, y1] : {std::pair{row_top, kHeight},
+                        {0, kHeight - row_top},
+                        {kWordTop, row_bottom},
+                        {kHeight - row_bottom, kWordBottom}})
+    EXPECT_EQ(p.lit(0, y0, kWidth, y1), 0) << "rows " << y0 << " to " << y1;
 
   // Each glyph shows around its x offset in the word, in the logo plane.
   const double offset[9] = {-2.1494, -1.8154, -1.4694, -0.8329, -0.1934,

@@ -128,7 +128,6 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   std::string prelude = "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n";
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].vertex_shader),
             prelude + kroTestReadFile("sh/psh/b.vert"));
-  EXPECT_EQ(sourceOf(KRO_SHADER[1].fragment_shader), kroTestReadFile("sh/ish/zki.frag"));
 
   kroShader before = KRO_SHADER[64];
   kroDestroy();
