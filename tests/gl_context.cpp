@@ -50,6 +50,14 @@ bool kroTestOpenGL(int width, int height) {
   return opened;
 }
 
+void kroTestExpectReport(const std::function<void()> &call, const std::string &message, long fail) {
+  int calls = kroTestHookCalls;
+  kroFailAllocationAfter(fail);
+  EXPECT_EQ(kroTestCaptured(call), message);
+  EXPECT_EQ(kroTestHookCalls, calls + 1) << message;
+  kroFailAllocationAfter(0);
+}
+
 std::string kroTestTempPath(const std::string &name) {
   static std::string folder;
   if (folder.empty()) {

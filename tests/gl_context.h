@@ -43,6 +43,11 @@ struct kroTestGLFailureFixture : kroTestFailureFixture {
   }
 };
 
+// Runs `call` with allocation `fail` failing (0: none): it must print `message`
+// and call the error hook once.
+void kroTestExpectReport(const std::function<void()> &call, const std::string &message,
+                         long fail = 0);
+
 // The vertices of the triangles `draw` sends, in order, as GL feedback of
 // `type` (GL_2D, GL_3D_COLOR or GL_3D_COLOR_TEXTURE) gives them: on a 64 x 64
 // viewport with identity matrices a vertex at x lands at window x = 32 (1 + x).
