@@ -62,9 +62,7 @@ const std::string kNamed = kData + "/ase/named_objects.ase";
 TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
   const std::string out = kroTestTempPath("refused.cpp"), header = kroTestTempPath("refused.h");
   const std::string files = " -o " + out + " --header " + header;
-  const struct {
-    std::string arguments, reason;
-  } refused[] = {
+  const std::pair<std::string, std::string> refused[] = {
       {kNamed + " A B C D A", "NAME 'A' is given twice"},
       {kNamed + " A B C D", "5 objects to convert but 4 NAMEs were given"},
       {kNamed + " A B --object 1 --object 2 --object 3", "3 objects to convert but 2 NAMEs"},
@@ -77,9 +75,9 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
       {kNamed + " --auto --frobnicate", "unknown option '--frobnicate'"},
       {kNamed + " --auto --header", "--header needs a value"},
   };
-  for (const auto &row : refused) {
-    expectRefusal("mesh-src" + files + " " + row.arguments, 2, row.reason);
-    EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header)) << row.arguments;
+  for (const auto &[arguments, reason] : refused) {
+    expectRefusal("mesh-src" + files + " " + arguments, 2, reason);
+    EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header)) << arguments;
   }
   // A file that cannot be read is a failure, not a usage error; nothing is left.
   kroTestOutcome broken = krotool("mesh-src " + kData + "/ase/bad_cut_in_number.ase X" + files);
@@ -102,18 +100,15 @@ std::vector<std::string> loaderNames(const std::string &source) {
 // checked, compiled, by test_meshsrc).
 TEST(KrotoolMeshSrc, NamesChosenObjects) {
   using Names = std::vector<std::string>;
-  const struct {
-    std::string arguments;
-    Names loaders;
-  } cases[] = {
+  const std::pair<std::string, Names> cases[] = {
       {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
       {"--object 1st --object 1 Front Back", {"Front", "Back"}},
       {"a b c d e", {"a", "b", "c", "d", "e"}},
   };
-  for (const auto &row : cases) {
-    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + row.arguments);
-    ASSERT_EQ(tool.status, 0) << row.arguments << "\n" << tool.err;
-    EXPECT_EQ(loaderNames(tool.out), row.loaders) << row.arguments;
+  for (const auto &[arguments, loaders] : cases) {
+    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + arguments);
+    ASSERT_EQ(tool.status, 0) << arguments << "\n" << tool.err;
+    EXPECT_EQ(loaderNames(tool.out), loaders) << arguments;
   }
 }
 
@@ -150,9 +145,7 @@ TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
   const std::string dir = kData + "/png/damaged/";
   for (const char *good : {"good-rgb", "good-palette"})
     EXPECT_EQ(krotool("png-info " + dir + good + ".png").status, 0) << good;
-  const struct {
-    const char *file, *reason;
-  } damaged[] = {
+  const std::pair<std::string, const char *> damaged[] = {
       {"signature-byte-1", "signature: byte 1 is 0x88, expected 0x89"},
       {"signature-cut", "signature: the file ends after 5 of its 8 bytes"},
       {"nothing-after-signature", "IHDR: missing: the file ends after the signature"},
@@ -189,8 +182,8 @@ TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
       {"crc-cut", "IDAT: cut short in its CRC"},
       {"chunk-head-cut", "chunk 3: cut short in its length and type"},
   };
-  for (const auto &row : damaged)
-    expectUnusable("png-info", dir + row.file + ".png", row.reason);
+  for (const auto &[file, reason] : damaged)
+    expectUnusable("png-info", dir + file + ".png", reason);
 }
 
 // Names in a folder, sorted, one per line.
@@ -242,9 +235,7 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
   kroTestWriteFile(unusable + "/A.bmp", "BM");
   kroTestWriteFile(unusable + "/66.bmp", "BM");
   const std::string font = out + "/font.krof";
-  const struct {
-    std::string arguments, reason;
-  } failures[] = {
+  const std::pair<std::string, std::string> failures[] = {
       {"/no/such/folder 8 8 " + font, "/no/such/folder: No such file or directory"},
       {empty + " 8 8 " + font, empty + ": an empty folder"},
       {kData + "/krof/glyphs/65.bmp 8 8 " + font,
@@ -254,9 +245,9 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
        "font.krof: No such file or directory"},
       {kData + "/krof/glyphs 8 8 " + out, out + ": a folder, not a font file name"},
   };
-  for (const auto &row : failures) {
-    expectRefusal("font-build " + row.arguments, 1, row.reason + "; no font written\n");
-    EXPECT_EQ(listing(out), "") << row.arguments;
+  for (const auto &[arguments, reason] : failures) {
+    expectRefusal("font-build " + arguments, 1, reason + "; no font written\n");
+    EXPECT_EQ(listing(out), "") << arguments;
   }
   kroTestOutcome odd = krotool("font-build " + kData + "/krof/glyphs 3 3 " + font);
   EXPECT_EQ(odd.status, 2);
@@ -291,14 +282,10 @@ TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
   EXPECT_TRUE(stat((dir + "/half.bmp").c_str(), &info) == 0 &&
               (info.st_mode & 0777) == (0666 & ~mask));
 
-  const struct {
-    std::string arguments, reason;
-  } failures[] = {
-      {"/no/such.bmp " + dir + "/x.bmp 4 4", "cannot read /no/such.bmp: No such file or directory"},
-      {in + " " + dir + "/missing/x.bmp 4 4", "cannot write " + dir + "/missing/x.bmp: "},
-  };
-  for (const auto &row : failures)
-    expectRefusal("bmp-resize " + row.arguments, 1, row.reason);
+  expectRefusal("bmp-resize /no/such.bmp " + dir + "/x.bmp 4 4", 1,
+                "cannot read /no/such.bmp: No such file or directory");
+  expectRefusal("bmp-resize " + in + " " + dir + "/missing/x.bmp 4 4", 1,
+                "cannot write " + dir + "/missing/x.bmp: ");
   EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
 }
 

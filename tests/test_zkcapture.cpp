@@ -49,9 +49,8 @@ TEST(ZkCapture, HelpAndRefusals) {
   EXPECT_EQ(help.out.rfind("usage: zkcapture", 0), 0u) << help.out;
 
   const std::string out = " --out " + kroTestTempPath("refused");
-  const struct {
-    std::string arguments, reason; // the reason is the first line on standard error
-  } refused[] = {
+  // Arguments, and the reason: the first line on standard error.
+  const std::pair<std::string, std::string> refused[] = {
       {"--frames 3", "unknown option '--frames'"},
       {"--sheet --out", "--out needs a value"},
       {"", "nothing to capture"},
@@ -63,11 +62,11 @@ TEST(ZkCapture, HelpAndRefusals) {
       {"--fps 0" + out, "--fps '0': expected a whole number from 1 to 240"},
       {"--fps 1000" + out, "--fps '1000'"},
   };
-  for (const auto &row : refused) {
-    kroTestOutcome run = capture(row.arguments);
-    EXPECT_EQ(run.status, 2) << row.arguments;
-    EXPECT_EQ(run.err.rfind("zkcapture: " + row.reason, 0), 0u) << row.arguments << "\n" << run.err;
-    EXPECT_TRUE(run.out.empty()) << row.arguments;
+  for (const auto &[arguments, reason] : refused) {
+    kroTestOutcome run = capture(arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_EQ(run.err.rfind("zkcapture: " + reason, 0), 0u) << arguments << "\n" << run.err;
+    EXPECT_TRUE(run.out.empty()) << arguments;
   }
   EXPECT_EQ(capture("--at 1 --out /proc/no/such/place").status, 1);
 }
