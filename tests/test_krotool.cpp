@@ -99,8 +99,7 @@ std::vector<std::string> loaderNames(const std::string &source) {
 // The objects chosen and the names their loaders get (--auto names are
 // checked, compiled, by test_meshsrc).
 TEST(KrotoolMeshSrc, NamesChosenObjects) {
-  using Names = std::vector<std::string>;
-  const std::pair<std::string, Names> cases[] = {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
       {"--object 1st --object 1 Front Back", {"Front", "Back"}},
       {"a b c d e", {"a", "b", "c", "d", "e"}},

@@ -130,17 +130,14 @@ TEST_F(MeshSrcTest, GeneratedLoadersRebuildWhatTheReaderReads) {
   const std::string exporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
   expectSameMesh(loadMeshCube, exporter + "RotatingCube.ASE", 1, true);
   expectSameMesh(loadMeshPlane01, exporter + "UVTransform_Normal.ASE", 1, true);
-  const struct {
-    std::string file;
-    std::vector<Loader *> loaders;
-  } files[] = {
+  const std::pair<std::string, std::vector<Loader *>> files[] = {
       {"exported_shapes.ase", {loadMeshSphere, loadMeshCylinder, loadMeshTorus}},
       // --auto names for "Box 01", "Box-01", "1st", "" and "Box_01_2".
       {"named_objects.ase",
        {loadMeshBox_01, loadMeshBox_01_2, loadMesh1st, loadMeshObject4, loadMeshBox_01_2_2}}};
-  for (const auto &file : files)
-    for (size_t i = 0; i < file.loaders.size(); i++)
-      expectSameMesh(file.loaders[i], kData + file.file, (int)i + 1, true);
+  for (const auto &[file, loaders] : files)
+    for (size_t i = 0; i < loaders.size(); i++)
+      expectSameMesh(loaders[i], kData + file, (int)i + 1, true);
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 

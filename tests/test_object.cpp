@@ -71,10 +71,8 @@ TEST_F(ObjectTest, EveryOperationReportsItsOwnFailure) {
   kroObject source = nullptr;
   kroIncreaseObject(&source, 0, 2);
   fillRows(source, 2, 9, 0.0f);
-  struct Case {
-    const char *name;
-    void (*run)(kroObject source, kroObject *made);
-  } cases[] = {
+  // Each operation, by name, run on the source into a new array.
+  const std::pair<const char *, void (*)(kroObject, kroObject *)> cases[] = {
       {"kroIncreaseTexCoords", [](kroObject, kroObject *a) { kroIncreaseTexCoords(a, 0, 2); }},
       {"kroIncreaseCoords", [](kroObject, kroObject *a) { kroIncreaseCoords(a, 0, 2); }},
       {"kroCopyObject", [](kroObject s, kroObject *a) { *a = kroCopyObject(s, 2); }},
@@ -82,12 +80,12 @@ TEST_F(ObjectTest, EveryOperationReportsItsOwnFailure) {
       {"kroCopyRealNormals", [](kroObject s, kroObject *a) { *a = kroCopyRealNormals(s, 2); }},
       {"kroIncreaseObject", [](kroObject, kroObject *a) { kroIncreaseObject(a, 0, -1); }},
   };
-  for (const Case &c : cases)
+  for (auto [name, run] : cases)
     for (int n = 1; n <= 3; n++) {
       kroObject made = nullptr;
-      kroTestExpectReport([&] { c.run(source, &made); },
-                          std::string("Error during allocating memory in ") + c.name + "(..)\n", n);
-      EXPECT_EQ(made, nullptr) << c.name << " " << n;
+      kroTestExpectReport([&] { run(source, &made); },
+                          std::string("Error during allocating memory in ") + name + "(..)\n", n);
+      EXPECT_EQ(made, nullptr) << name << " " << n;
     }
   kroDestroyObject(&source, 2);
 }
