@@ -60,11 +60,8 @@ std::string describe(const kroMaterial &m) { // colour, opacity, flag, texture n
 // filled.
 TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
   const std::vector<std::string> boxes = {"Box01 12 0"}, crafted = {"Box01 1 0", "Box02 1 0"};
-  const struct {
-    std::string path;
-    int lights;
-    std::vector<std::string> objects; // name, triangles, material
-  } files[] = {
+  // Path, lights, and each object's name, triangles and material.
+  const std::tuple<std::string, int, std::vector<std::string>> files[] = {
       {kTwo, 1, {"Left quad 2 1", "Right tri 1 0"}}, // the second has no *MATERIAL_REF
       {kData + "exported_shapes.ase", 1, {"Sphere01 100 0", "Cylinder01 40 2", "Torus01 100 1"}},
       {kData + "mesh_animation.ase", 0, {"Morph01 1 0", "Still01 1 0"}},
@@ -76,13 +73,13 @@ TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
       {kData + "followed_by_light.ase", 1, crafted},
       {kData + "followed_by_helper.ase", 0, crafted},
       {kData + "followed_by_shape.ase", 0, crafted}};
-  for (const auto &file : files) {
-    SCOPED_TRACE(file.path);
-    const char *path = file.path.c_str();
-    int count = (int)file.objects.size(), objects = -1, lights = -1;
+  for (const auto &[file, lit, want] : files) {
+    SCOPED_TRACE(file);
+    const char *path = file.c_str();
+    int count = (int)want.size(), objects = -1, lights = -1;
     kroObjectsAndLightsInASE(path, &objects, &lights);
     EXPECT_TRUE(objects == count && kroObjectsInASE(path) == count);
-    EXPECT_TRUE(lights == file.lights && kroLightsInASE(path) == file.lights);
+    EXPECT_TRUE(lights == lit && kroLightsInASE(path) == lit);
     kroMesh *meshes = nullptr;
     ASSERT_EQ(kroLoadMeshArrayFromASE(&meshes, path), count);
     FILE *stream = fopen(path, "r");
@@ -95,11 +92,11 @@ TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
         break;
       }
       const kroMesh &m = meshes[i];
-      EXPECT_EQ(numbered.summary(), file.objects[i]);
-      EXPECT_EQ(streamed.summary(), file.objects[i]);
+      EXPECT_EQ(numbered.summary(), want[i]);
+      EXPECT_EQ(streamed.summary(), want[i]);
       EXPECT_EQ(m.node_name + (" " + std::to_string(m.triangles)) + " " +
                     std::to_string(m.material_ref),
-                file.objects[i]);
+                want[i]);
       EXPECT_TRUE(numbered.sameRows(streamed) && numbered.sameRows(m)) << i;
     }
     fclose(stream);

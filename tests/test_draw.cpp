@@ -90,30 +90,28 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
   GLint program = 0;
   glGetIntegerv(GL_CURRENT_PROGRAM, &program);
   EXPECT_EQ((GLuint)program, KRO_SHADER[0].program);
-  struct {
-    GLenum owner, what;
-    std::vector<float> expected;
-  } state[] = {{0, GL_LIGHT_MODEL_AMBIENT, {0.1f, 0.1f, 0.1f}},
-               {GL_FRONT, GL_AMBIENT, {0, 1, 0, 1}},
-               {GL_FRONT, GL_EMISSION, {0, 0, 0}},
-               {GL_FRONT, GL_SHININESS, {128}},
-               {GL_LIGHT0, GL_CONSTANT_ATTENUATION, {0}},
-               {GL_LIGHT1, GL_CONSTANT_ATTENUATION, {0}},
-               {GL_LIGHT0, GL_AMBIENT, {1, 1, 1, 0}},
-               {GL_LIGHT1, GL_AMBIENT, {1, 1, 1, 0}},
-               {GL_LIGHT0, GL_POSITION, {-0.5f, 0, 0, 1}},
-               {GL_LIGHT1, GL_POSITION, {16, 15, 0, 1}}};
-  for (const auto &s : state) {
+  // Whose state (0: the light model), which, and the values expected.
+  const std::tuple<GLenum, GLenum, std::vector<float>> state[] = {
+      {0, GL_LIGHT_MODEL_AMBIENT, {0.1f, 0.1f, 0.1f}},
+      {GL_FRONT, GL_AMBIENT, {0, 1, 0, 1}},
+      {GL_FRONT, GL_EMISSION, {0, 0, 0}},
+      {GL_FRONT, GL_SHININESS, {128}},
+      {GL_LIGHT0, GL_CONSTANT_ATTENUATION, {0}},
+      {GL_LIGHT1, GL_CONSTANT_ATTENUATION, {0}},
+      {GL_LIGHT0, GL_AMBIENT, {1, 1, 1, 0}},
+      {GL_LIGHT1, GL_AMBIENT, {1, 1, 1, 0}},
+      {GL_LIGHT0, GL_POSITION, {-0.5f, 0, 0, 1}},
+      {GL_LIGHT1, GL_POSITION, {16, 15, 0, 1}}};
+  for (const auto &[owner, what, expected] : state) {
     GLfloat v[4] = {-9, -9, -9, -9};
-    if (!s.owner)
-      glGetFloatv(s.what, v);
-    else if (s.owner == GL_FRONT)
-      glGetMaterialfv(s.owner, s.what, v);
+    if (!owner)
+      glGetFloatv(what, v);
+    else if (owner == GL_FRONT)
+      glGetMaterialfv(owner, what, v);
     else
-      glGetLightfv(s.owner, s.what, v);
-    for (size_t i = 0; i < s.expected.size(); i++)
-      EXPECT_FLOAT_EQ(v[i], s.expected[i])
-          << std::hex << s.owner << " " << s.what << " [" << i << "]";
+      glGetLightfv(owner, what, v);
+    for (size_t i = 0; i < expected.size(); i++)
+      EXPECT_FLOAT_EQ(v[i], expected[i]) << std::hex << owner << " " << what << " [" << i << "]";
   }
   EXPECT_EQ(kroTestFeedback(GL_3D_COLOR,
                             [&] {

@@ -276,11 +276,8 @@ TEST(Kroview, CutFileKeepsExactlyItsWholeObjects) {
 
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string &data = kData, missing = data + "no_such_model.ase";
-  struct Case {
-    std::string arguments;
-    int status;
-    std::string out, err; // expected parts; empty: anything
-  } cases[] = {
+  // Arguments, status, and parts of standard output and error (empty: anything).
+  const std::tuple<std::string, int, std::string, std::string> cases[] = {
       {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
@@ -294,12 +291,12 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
       {"a.ase --shot", 2, "", "usage:"},
       {"--help", 0, "usage: kroview", ""},
   };
-  for (const Case &c : cases) {
-    kroTestOutcome run = kroview(c.arguments, "DISPLAY=");
-    EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out << run.err;
-    EXPECT_TRUE(kroTestHas(run.out, c.out) && kroTestHas(run.err, c.err))
-        << c.arguments << ": " << run.out << run.err;
-    EXPECT_EQ(run.err.find("OpenGL"), std::string::npos) << c.arguments;
+  for (const auto &[arguments, status, out, err] : cases) {
+    kroTestOutcome run = kroview(arguments, "DISPLAY=");
+    EXPECT_EQ(run.status, status) << arguments << "\n" << run.out << run.err;
+    EXPECT_TRUE(kroTestHas(run.out, out) && kroTestHas(run.err, err))
+        << arguments << ": " << run.out << run.err;
+    EXPECT_EQ(run.err.find("OpenGL"), std::string::npos) << arguments;
   }
 }
 

@@ -192,15 +192,13 @@ TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsSt
   // Flyer 10 (a one) leaves at 1.0 for (0.75, 0.6); flyer 3 (a one) leaves
   // (1.35, 5.2) at 2.0 for (-1.35, 0.6), three quarters of the way at 2.75;
   // flyer 30 (a zero) leaves at 2.5 for (1.95, -0.6).
-  const struct {
-    float seconds, x, y;
-    int digit; // -1: none there
-  } rows[] = {{1.0f, 0.75f, 0.6f, -1},   {2.0f, 0.75f, 0.6f, 1},  {2.75f, -0.675f, 1.75f, 1},
-              {2.75f, -1.35f, 0.6f, -1}, {3.0f, -1.35f, 0.6f, 1}, {3.0f, 1.95f, -0.6f, -1},
-              {3.5f, 1.95f, -0.6f, 0}};
-  for (const auto &r : rows)
-    EXPECT_EQ(digitAt(Frame(r.seconds), r.x, r.y), r.digit)
-        << r.seconds << " s at " << r.x << "," << r.y;
+  // Seconds, x, y and the digit there (-1: none).
+  const std::tuple<float, float, float, int> rows[] = {
+      {1.0f, 0.75f, 0.6f, -1},   {2.0f, 0.75f, 0.6f, 1},  {2.75f, -0.675f, 1.75f, 1},
+      {2.75f, -1.35f, 0.6f, -1}, {3.0f, -1.35f, 0.6f, 1}, {3.0f, 1.95f, -0.6f, -1},
+      {3.5f, 1.95f, -0.6f, 0}};
+  for (auto [seconds, x, y, digit] : rows)
+    EXPECT_EQ(digitAt(Frame(seconds), x, y), digit) << seconds << " s at " << x << "," << y;
   std::vector<GLint> got;
   for (GLenum name : {GL_ACTIVE_TEXTURE_ARB, GL_MATRIX_MODE, GL_MODELVIEW_STACK_DEPTH,
                       GL_PROJECTION_STACK_DEPTH, GL_DEPTH_FUNC, GL_CULL_FACE_MODE, GL_FRONT_FACE,
