@@ -251,36 +251,15 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
   }
 }
 
-TEST(Kroview, CutFileKeepsExactlyItsWholeObjects) {
-  const std::string text = kroTestReadFile(kThree);
-  std::vector<size_t> starts; // of each "*GEOMOBJECT"
-  for (size_t at = text.find("*GEOMOBJECT"); at != std::string::npos;
-       at = text.find("*GEOMOBJECT", at + 1))
-    starts.push_back(at);
-  ASSERT_EQ(starts.size(), 3u);
-  const std::string cut_path = kroTestTempPath("cut.ase");
-  for (size_t cut = 0; cut < text.size(); cut += 61) {
-    kroTestWriteFile(cut_path, text.substr(0, cut));
-    int whole = 0; // objects followed by the next one's start inside the cut
-    for (size_t i = 0; i + 1 < starts.size(); i++)
-      whole += starts[i + 1] + 11 <= cut;
-    kvScene scene;
-    char why[256];
-    int status = kvLoadScene(&scene, cut_path.c_str(), why, sizeof why);
-    EXPECT_EQ(status == 0 ? scene.object_count : 0, whole) << "cut at " << cut;
-    for (int i = 0; status == 0 && i < scene.object_count; i++)
-      EXPECT_EQ(scene.objects[i].triangles, 12) << "cut at " << cut;
-    kvFreeScene(&scene);
-  }
-}
-
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
-  const std::string &data = kData, missing = data + "no_such_model.ase";
+  const std::string &data = kData, missing = data + "no_such_model.ase",
+                    refused = std::string(KRO_TEST_DATA) + "/ase/bad_numfaces_twice.ase";
   // Arguments, status, and parts of standard output and error (empty: anything).
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
       {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
+      {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},
       {data + "three_materials.ase --terrain " + missing, 1, "", "cannot use " + missing},
       {"", 2, "", "usage: kroview"},
       {"--bogus " + data + "three_materials.ase", 2, "", "usage: kroview"},
