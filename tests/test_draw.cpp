@@ -86,7 +86,10 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glTranslatef(1.0f, 0.0f, 0.0f); // light positions are taken in eye space
-  kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2], rows[0], 0);
+  auto draw = [&](int triangles) {
+    kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2], rows[0], triangles);
+  };
+  draw(0);
   GLint program = 0;
   glGetIntegerv(GL_CURRENT_PROGRAM, &program);
   EXPECT_EQ((GLuint)program, KRO_SHADER[0].program);
@@ -113,13 +116,7 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
     for (size_t i = 0; i < expected.size(); i++)
       EXPECT_FLOAT_EQ(v[i], expected[i]) << std::hex << owner << " " << what << " [" << i << "]";
   }
-  EXPECT_EQ(kroTestFeedback(GL_3D_COLOR,
-                            [&] {
-                              kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2],
-                                                                rows[0], 2);
-                            })
-                .size(),
-            6u);
+  EXPECT_EQ(kroTestFeedback(GL_3D_COLOR, [&] { draw(2); }).size(), 6u);
   glUseProgramObjectARB(0);
 }
 
