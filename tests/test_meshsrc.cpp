@@ -66,9 +66,8 @@ TEST_F(MeshSrcTest, WritesOneLoaderPerCall) {
                              "*CAMERAOBJECT {\n*NODE_NAME \"late\"\n}\n",
                              {"T"});
   EXPECT_EQ(out.rfind(header("T") + "\t*triangles=1;\n", 0), 0u) << out;
-  EXPECT_EQ(kroTestCaptured([] { kroCreateSrcMeshFromASEfd(nullptr, "X"); }),
-            "Error in reading mesh from file descriptor\n");
-  EXPECT_EQ(kroTestHookCalls, 1);
+  kroTestExpectReport([] { kroCreateSrcMeshFromASEfd(nullptr, "X"); },
+                      "Error in reading mesh from file descriptor\n");
 }
 
 // Every refused file still yields a loader that compiles and empties the

@@ -57,11 +57,9 @@ TEST_F(PngTest, SuiteAndSampleFilesGiveTheirImageData) {
   EXPECT_GE(files, 20) << kSuite << ": " << error.message();
   expectImageData(kData + "split-basn6a16.png");
 
-  const std::vector<uint8_t> payload = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0};
-  EXPECT_EQ(load(kData + "ihdr-640x480.png", scratch, 11), payload);
-  EXPECT_TRUE(scratch[0] == 640 && scratch[1] == 480);
   // Text, gamma and palette chunks are stepped over; bytes after the end chunk are not read.
-  EXPECT_EQ(load(kData + "ancillary.png", scratch, 11), payload);
+  EXPECT_EQ(load(kData + "ancillary.png", scratch, 11),
+            (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
   EXPECT_TRUE(scratch[0] == 7 && scratch[1] == 5);
   EXPECT_FALSE(load(kData + "signature-tail.png").empty()); // only 4 signature bytes count
   EXPECT_EQ(kroTestHookCalls, 2);                           // the two interlaced suite images
@@ -89,6 +87,7 @@ TEST_F(PngTest, ImageDataFillsTheBufferButNeverPassesItAndHostileFilesAreRefused
   std::string full = pngWithData("full.png", 0), over = pngWithData("over.png", 1);
   std::vector<uint8_t> loaded = load(full);
   ASSERT_EQ(loaded.size(), (size_t)KRO_PNG_BUFFER_BYTES);
+  EXPECT_TRUE(scratch[0] == 800 && scratch[1] == 600) << scratch[0] << " x " << scratch[1];
   EXPECT_EQ(std::string(loaded.begin() + 999999, loaded.begin() + 1000001) + (char)loaded.back(),
             "abb");
 
