@@ -1,5 +1,6 @@
 // Triangle arrays: growth keeps rows in place, copies are independent, and
 // every allocation failure reports, calls the hook and leaves a usable array.
+// The bit masks, byte extraction and the last-dot search.
 #include "gl_context.h"
 
 namespace {
@@ -88,6 +89,33 @@ TEST_F(ObjectTest, EveryOperationReportsItsOwnFailure) {
       EXPECT_EQ(made, nullptr) << name << " " << n;
     }
   kroDestroyObject(&source, 2);
+}
+
+TEST(BitsTest, MasksAndTheBitsTheyGetAndSet) {
+  kroSetBitMasks();
+  for (int i = 0; i < 32; i++) {
+    EXPECT_EQ(KRO_TRUE_MASK[i], 1u << i) << i;
+    EXPECT_EQ(KRO_FALSE_MASK[i], ~(1u << i)) << i;
+  }
+  EXPECT_EQ(kroSetBitFalse(0xFFFFFFFFu, 0), 0xFFFFFFFEu);
+  EXPECT_EQ(kroSetBitTrue(0u, 31), 0x80000000u);
+  EXPECT_EQ(kroSetBitTrue(0u, 0), 1u);
+  for (int i = 0; i < 32; i++) // bit 31 set, bit 30 clear
+    EXPECT_EQ(kroGetBit(0xA5A5A5A5u, (int8_t)i), (0xA5A5A5A5u >> i) & 1u) << i;
+}
+
+TEST(BitsTest, BytesFromLeastToMostSignificant) {
+  const uint32_t word = 0x11223344u;
+  EXPECT_EQ((std::vector<int>{kroGet0thByte(word), kroGet1stByte(word), kroGet2ndByte(word),
+                              kroGet3rdByte(word)}),
+            (std::vector<int>{0x44, 0x33, 0x22, 0x11}));
+}
+
+TEST(BitsTest, StringAfterLastDot) {
+  char two_dots[] = "scene.final.bmp", no_dot[] = "README", trailing[] = "name.";
+  EXPECT_EQ(kroStringAfterLastDot(two_dots), two_dots + 11); // ".bmp", in the string itself
+  EXPECT_EQ(kroStringAfterLastDot(no_dot), nullptr);
+  EXPECT_EQ(kroStringAfterLastDot(trailing), trailing + 4);
 }
 
 } // namespace
