@@ -97,7 +97,7 @@ std::vector<std::string> loaderNames(const std::string &source) {
 }
 
 // The objects chosen and the names their loaders get (--auto names are
-// checked, compiled, by test_meshsrc).
+// checked, compiled, by test_ase).
 TEST(KrotoolMeshSrc, NamesChosenObjects) {
   const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
