@@ -140,31 +140,3 @@ std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function
   }
   return vertices;
 }
-
-const std::vector<std::pair<std::string, std::string>> kroTestRefusedAseFiles = {
-    {"bad_vertex_index_at_count", "vertex 3 of *MESH_FACE is outside 0..2"},
-    {"bad_vertex_index_exported", "vertex 5 of *MESH_FACE is outside 0..3"},
-    {"bad_face_index_at_count", "face 1 of *MESH_FACE is outside 0..0"},
-    {"bad_facenormal_index_negative", "face -1 of *MESH_FACENORMAL is outside 0..0"},
-    {"bad_tvertex_index_at_count", "texture vertex 2 of *MESH_TFACE is outside 0..1"},
-    {"bad_tface_index_at_count", "face 1 of *MESH_TFACE is outside 0..0"},
-    {"bad_vertex_before_count", "*MESH_VERTEX comes before *MESH_NUMVERTEX"},
-    {"bad_face_before_numfaces", "*MESH_FACE comes before *MESH_NUMFACES"},
-    {"bad_tvert_before_count", "*MESH_TVERT comes before *MESH_NUMTVERTEX"},
-    {"bad_numfaces_twice", "*MESH_NUMFACES is given twice"},
-    {"bad_numfaces_negative", "*MESH_NUMFACES -4 is outside 0.."},
-    {"bad_numvertex_beyond_file", "*MESH_NUMVERTEX 100000 is outside 0.."},
-    {"bad_count_overflow", "a number after *MESH_NUMVERTEX is out of range"},
-    {"bad_token_too_long", "a token is longer than 256 characters"},
-    {"bad_node_name_too_long", "the node name is longer than 255 characters"},
-    {"bad_node_name_unclosed", "the node name has no closing quote"},
-    {"bad_value_not_a_number", "*MESH_VERTEX is not followed by a number"},
-    {"bad_value_infinite", "a number after *MESH_VERTEX is out of range"},
-    {"bad_cut_in_number", "the file ends inside a { } block (cut off?)"},
-    {"bad_cut_in_quoted_text", "the file ends inside a quoted text (cut off?)"},
-    {"bad_material_before_count", "*MATERIAL comes before *MATERIAL_COUNT"},
-    {"bad_material_number_at_count", "material 2 of *MATERIAL is outside 0..1"},
-    {"bad_material_count_twice", "*MATERIAL_COUNT is given twice"},
-    {"bad_material_count_huge", "*MATERIAL_COUNT 1000000000 is outside 0.."},
-    {"bad_material_cut", "the file ends where *MATERIAL_DIFFUSE needs a number"},
-};

@@ -77,10 +77,6 @@ struct kroTestOutcome {
 };
 kroTestOutcome kroTestRun(const std::string &command);
 
-// The refused ASE test files (tests/data/ase/<name>.ase), each with the reason
-// the reader gives; the mesh files first, then the material ones.
-extern const std::vector<std::pair<std::string, std::string>> kroTestRefusedAseFiles;
-
 // An 8-bit RGB PNG decoded, rows top first; width 0 when it cannot be read.
 struct kroTestPng {
   int width = 0, height = 0;

@@ -1,12 +1,7 @@
-// The image readers. BMP reading, writing and box-filter resampling: padded,
-// top-down and foreign files, every refused file, and the resampler against a
-// literal rendering of the filter. The PNG container reader: the image data it
-// returns, checked with zlib on the PNG suite; the sample files and every
-// refused file. Heightmaps read from BMP pictures: point values, normals from
-// the heights, the drawn vertex order read back through GL feedback, and
-// refused files. KROF fonts built from BMP pictures: the builder's file layout
-// and bit encoding, the loader's glyph table and textures, the drawer through
-// GL feedback, and every refused file or request.
+// Pictures and what the engine makes of them: BMP reading, writing and box-filter
+// resampling (against a literal rendering of the filter), the PNG container reader
+// (its image data checked with zlib), heightmaps and KROF fonts built from BMP
+// pictures; every refused file or request.
 #include "gl_context.h"
 
 #include <math.h>

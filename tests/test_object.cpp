@@ -1,9 +1,7 @@
-// Triangle arrays: growth keeps rows in place, copies are independent, every
-// allocation failure reports, calls the hook and leaves a usable array, and the
-// in-place transforms, and the immediate-mode drawers (what reaches GL in
-// feedback mode, and the lighting state the lit drawing leaves behind). The
-// 3x3 product, rotation handedness, the frustum that the perspective camera
-// hands to GL; the bit masks, byte extraction and the last-dot search.
+// The engine's base: triangle arrays (growth, copies, in-place transforms, the
+// immediate-mode drawers and the lighting state the lit drawing leaves), every
+// allocation failure, the 3x3 product, rotation and perspective, and the bit and
+// byte utilities.
 #include "gl_context.h"
 
 #include <math.h>

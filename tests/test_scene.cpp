@@ -1,9 +1,7 @@
-// The intro: its embedded meshes (counts, unit normals, winding, shapes and the
-// word's extent; that they are the committed models, written by krotool
-// mesh-src, is checked by the GeneratedMeshes tests), and the scene on a real
-// context: program, textures, each phase's light and material and the state
-// left, checked by asking GL; what its frames show at their real size (shapes
-// at their projected places, never exact pixel values); the tear-down.
+// The intro: its embedded meshes (that they are the committed models is checked by
+// the GeneratedMeshes tests), and the scene on a real context: program, textures,
+// each phase's light and material and the state left, asked of GL; what its frames
+// show (shapes at their projected places, never exact pixel values); the tear-down.
 #include "gl_context.h"
 #include "ZKintro.h"
 #include "meshes.h"

@@ -1,8 +1,7 @@
-// GL object records. Shaders: exact bytes of file-loaded sources, building and
-// rebuilding programs, the engine's fixed shader set and the folder it is read
-// from, the message hook, and every failure path. Framebuffer objects: every
-// mode's attachments as GL reports them, truthful completeness, rendering into
-// a target, sharing and the deletion of owned attachments only.
+// GL object records: shaders (exact source bytes, building and rebuilding, the fixed
+// set and its folder, the message hook, every failure path) and framebuffer objects
+// (each mode's attachments, completeness, rendering, sharing, deleting only what a
+// record owns).
 #include "gl_context.h"
 
 #include <string.h>
