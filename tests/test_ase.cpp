@@ -25,7 +25,7 @@ const std::string kData = std::string(KRO_TEST_DATA) + "/ase/";
 const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
 const std::string kTwo = kData + "two_objects.ase";
 
-struct AseTest : kroTestFailureFixture {};
+struct AseTest : kroTestGLFailureFixture {}; // the material records hold texture names
 
 // The refused test files (<name>.ase), each with the reason the reader gives;
 // the mesh files first, then the material ones.
@@ -302,7 +302,6 @@ TEST_F(AseTest, FailedAllocationsLeaveEmptyArrays) {
 // Each "*MATERIAL n" block fills record n; a map section ends with its
 // material, and a sub-material's values are not its parent's.
 TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
-  ASSERT_TRUE(kroTestOpenGL());
   const std::pair<std::string, std::vector<const char *>> files[] = {
       {kTwo, {"0.8 0.1 0.1 0.75 0 0 0 0 0 0", "0.1 0.2 0.9 0.5 0 0 0 0 0 0"}},
       {kData + "three_materials.ase",

@@ -133,8 +133,7 @@ void expectRow(kroObject op, std::initializer_list<float> values) {
 TEST(TransformTest, ScaleAndTranslateTouchTheRightAxes) {
   kroObject op = nullptr;
   kroIncreaseObject(&op, 0, 1);
-  for (int k = 0; k < 9; k++)
-    op[0][k] = k + 1.0f;
+  fillRows(op, 1, 9, 1.0f);
   kroScaleObject(op, 1, 0.1f, 0.1f, 0.05f); // the intro's digit scaling
   expectRow(op, {0.1f, 0.2f, 0.15f, 0.4f, 0.5f, 0.3f, 0.7f, 0.8f, 0.45f});
   kroTranslateObject(op, 1, 1.0f, -1.0f, 2.0f);
