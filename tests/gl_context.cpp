@@ -1,7 +1,6 @@
 #include "gl_context.h"
 
 #include <SDL/SDL.h>
-#include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -10,6 +9,8 @@
 
 #include <fstream>
 #include <sstream>
+
+#include <stb/stb_image.h>
 
 int kroTestHookCalls = 0;
 
@@ -108,15 +109,11 @@ kroTestOutcome kroTestRun(const std::string &command) {
 }
 
 kroTestPng::kroTestPng(const std::string &path) {
-  png_image info = {};
-  info.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&info, path.c_str()))
-    return;
-  info.format = PNG_FORMAT_RGB;
-  rgb.resize(PNG_IMAGE_SIZE(info));
-  if (png_image_finish_read(&info, nullptr, rgb.data(), 0, nullptr))
-    width = (int)info.width, height = (int)info.height;
-  png_image_free(&info);
+  int channels = 0;
+  unsigned char *read = stbi_load(path.c_str(), &width, &height, &channels, 3);
+  rgb.assign(read, read ? read + (size_t)width * height * 3 : read);
+  width = read ? width : 0;
+  stbi_image_free(read);
 }
 
 std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function<void()> &draw) {

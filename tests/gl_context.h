@@ -77,7 +77,7 @@ struct kroTestOutcome {
 };
 kroTestOutcome kroTestRun(const std::string &command);
 
-// An 8-bit RGB PNG decoded, rows top first; width 0 when it cannot be read.
+// A picture (PNG) decoded to 8-bit RGB, rows top first; width 0 when it cannot be read.
 struct kroTestPng {
   int width = 0, height = 0;
   std::vector<unsigned char> rgb;
