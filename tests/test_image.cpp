@@ -66,11 +66,9 @@ TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
   for (const char *name : {"unpadded-3x2.bmp", "padded-3x2.bmp", "topdown-3x2.bmp"})
     EXPECT_EQ(loadPixels(kData + name, size), rows) << name;
 
-  for (const char *name : {"gradient-13x7-padded.bmp", "plasma-16x8.bmp", "orange-16x8.bmp"}) {
-    pixels = loadPixels(kOther + name, size);
-    ASSERT_FALSE(pixels.empty()) << name;
-    ASSERT_EQ(pixels, stbPixels(kOther + name)) << name;
-  }
+  // Another program's files, read as stb_image reads them (it fails the test when it cannot).
+  for (const char *name : {"gradient-13x7-padded.bmp", "plasma-16x8.bmp", "orange-16x8.bmp"})
+    EXPECT_EQ(loadPixels(kOther + name, size), stbPixels(kOther + name)) << name;
 
   // Export: the header and the first pixel's bytes.
   pixels.resize(32);

@@ -52,7 +52,7 @@ TEST_F(ObjectTest, GrowthKeepsRowsAndCopiesAreIndependent) {
 }
 
 TEST_F(ObjectTest, GrowthFailureLeavesTheArrayAsItWas) {
-  for (int n = 1; n <= 4; n++) { // the pointer block, then each new row
+  for (int n = 1; n <= 4; n++) // the pointer block, then each new row
     for (bool with_hook : {true, false}) {
       SCOPED_TRACE(n);
       kroObject op = nullptr;
@@ -71,7 +71,6 @@ TEST_F(ObjectTest, GrowthFailureLeavesTheArrayAsItWas) {
       EXPECT_FLOAT_EQ(op[1][8], 4.0f + 100 + 8);
       kroDestroyObject(&op, 2); // the count is still 2
     }
-  }
 }
 
 TEST_F(ObjectTest, EveryOperationReportsItsOwnFailure) {
@@ -105,7 +104,6 @@ TEST(BitsTest, MasksAndTheBitsTheyGetAndSet) {
   }
   EXPECT_EQ(kroSetBitFalse(0xFFFFFFFFu, 0), 0xFFFFFFFEu);
   EXPECT_EQ(kroSetBitTrue(0u, 31), 0x80000000u);
-  EXPECT_EQ(kroSetBitTrue(0u, 0), 1u);
   for (int i = 0; i < 32; i++) // bit 31 set, bit 30 clear
     EXPECT_EQ(kroGetBit(0xA5A5A5A5u, (int8_t)i), (0xA5A5A5A5u >> i) & 1u) << i;
 }

@@ -126,9 +126,9 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   EXPECT_EQ(kroTestHookCalls, 0); // every shader file was found
   EXPECT_TRUE(kroCurrentShader == 0 && kroCurrentPostProcessShader == 0);
   EXPECT_EQ(KRO_TRUE_MASK[31], 0x80000000u);
-  std::string prelude = "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n";
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].vertex_shader),
-            prelude + kroTestReadFile("sh/psh/b.vert"));
+            "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n" +
+                kroTestReadFile("sh/psh/b.vert"));
 
   kroShader before = KRO_SHADER[64];
   kroDestroy();

@@ -95,13 +95,12 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
                   " -DCMAKE_PREFIX_PATH=" + shellWord(prefix)));
   ASSERT_TRUE(run(kCMake + " --build " + shellWord(example + "/build") + " -j2"));
   runExample(example + "/build/minimal", root);
-  std::string other = root + "/other";
   kroTestWriteFile(root + "/CMakeLists.txt",
                    "cmake_minimum_required(VERSION 3.16)\nproject(other NONE)\n"
                    "find_package(kro 2.0 REQUIRED)\n");
-  EXPECT_NE(system((kCMake + " -S " + shellWord(root) + " -B " + shellWord(other) +
-                    " -DCMAKE_PREFIX_PATH=" + shellWord(prefix) + " > /dev/null 2>&1")
-                       .c_str()),
+  EXPECT_NE(kroTestRun(kCMake + " -S " + shellWord(root) + " -B " + shellWord(root + "/other") +
+                       " -DCMAKE_PREFIX_PATH=" + shellWord(prefix))
+                .status,
             0);
 
   // pkg-config: the README's one line that starts with `c++`, as a user types it.
