@@ -57,6 +57,11 @@ const std::vector<std::pair<std::string, std::string>> kRefused = {
     {"bad_material_cut", "the file ends where *MATERIAL_DIFFUSE needs a number"},
 };
 
+// An object as "name triangles material".
+std::string describe(const char *name, int triangles, int material) {
+  return std::string(name) + " " + std::to_string(triangles) + " " + std::to_string(material);
+}
+
 // The four arrays of one load, released on destruction.
 struct Mesh {
   kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
@@ -68,9 +73,7 @@ struct Mesh {
   }
   bool empty() const { return !op && !nc && !realn && !tc && triangles == 0; }
   bool untouched() const { return empty() && material == 0 && !strcmp(name, "untouched"); }
-  std::string summary() const {
-    return std::string(name) + " " + std::to_string(triangles) + " " + std::to_string(material);
-  }
+  std::string summary() const { return describe(name, triangles, material); }
   template <typename M> bool sameRows(const M &o) const { // rows of 9, 9, 6 and 3 floats
     bool same = triangles == o.triangles;
     for (int i = 0; same && i < triangles; i++)
@@ -139,9 +142,7 @@ TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
       const kroMesh &m = meshes[i];
       EXPECT_EQ(numbered.summary(), want[i]);
       EXPECT_EQ(streamed.summary(), want[i]);
-      EXPECT_EQ(m.node_name + (" " + std::to_string(m.triangles)) + " " +
-                    std::to_string(m.material_ref),
-                want[i]);
+      EXPECT_EQ(describe(m.node_name, m.triangles, m.material_ref), want[i]);
       EXPECT_TRUE(numbered.sameRows(streamed) && numbered.sameRows(m)) << i;
     }
     fclose(stream);

@@ -272,6 +272,10 @@ TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
   light(true);
   expectVertices([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); }, nullptr, 0);
   expectVertices([&] { kroDrawColorNormalObject(orange, tilted, op, 2); }, orange, 0.8f);
+
+  EXPECT_TRUE(kroTestFeedback(GL_3D_COLOR, [&] {
+                kroDrawColorNormalObject(orange, tilted, op, 0);
+              }).empty());
 }
 
 TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {

@@ -254,7 +254,6 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
     EXPECT_EQ(kroSetShaderFolder(reset), 0);
     EXPECT_STREQ(kroGetShaderFolder(), "sh");
   }
-  kroSetErrorMessageFunc(nullptr, nullptr);
   ASSERT_EQ(chdir(cwd), 0);
 }
 
