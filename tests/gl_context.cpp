@@ -1,7 +1,6 @@
 #include "gl_context.h"
 
 #include <SDL/SDL.h>
-#include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,9 +10,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <stb/stb_image.h>
+
 int kroTestHookCalls = 0;
 
-void kroTestCountingHook(void) {
+static void kroTestCountingHook(void) {
   kroTestHookCalls++;
 }
 
@@ -48,6 +49,14 @@ bool kroTestOpenGL(int width, int height) {
       usleep(100 * 1000);
   }
   return opened;
+}
+
+void kroTestExpectReport(const std::function<void()> &call, const std::string &message, long fail) {
+  int calls = kroTestHookCalls;
+  kroFailAllocationAfter(fail);
+  EXPECT_EQ(kroTestCaptured(call), message);
+  EXPECT_EQ(kroTestHookCalls, calls + 1) << message;
+  kroFailAllocationAfter(0);
 }
 
 std::string kroTestTempPath(const std::string &name) {
@@ -100,13 +109,31 @@ kroTestOutcome kroTestRun(const std::string &command) {
 }
 
 kroTestPng::kroTestPng(const std::string &path) {
-  png_image info = {};
-  info.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&info, path.c_str()))
-    return;
-  info.format = PNG_FORMAT_RGB;
-  rgb.resize(PNG_IMAGE_SIZE(info));
-  if (png_image_finish_read(&info, nullptr, rgb.data(), 0, nullptr))
-    width = (int)info.width, height = (int)info.height;
-  png_image_free(&info);
+  int channels = 0;
+  unsigned char *read = stbi_load(path.c_str(), &width, &height, &channels, 3);
+  rgb.assign(read, read ? read + (size_t)width * height * 3 : read);
+  width = read ? width : 0;
+  stbi_image_free(read);
+}
+
+std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function<void()> &draw) {
+  static GLfloat buffer[8192];
+  const int values = type == GL_2D ? 2 : type == GL_3D_COLOR ? 7 : 11;
+  glViewport(0, 0, 64, 64);
+  for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW}) {
+    glMatrixMode(mode);
+    glLoadIdentity();
+  }
+  glDisable(GL_CULL_FACE);
+  glFeedbackBuffer(8192, type, buffer);
+  glRenderMode(GL_FEEDBACK);
+  draw();
+  GLint used = glRenderMode(GL_RENDER);
+  std::vector<std::vector<float>> vertices;
+  for (GLint i = 0; i < used; i += 2 + 3 * values) {
+    EXPECT_TRUE(buffer[i] == GL_POLYGON_TOKEN && buffer[i + 1] == 3) << "not a triangle at " << i;
+    for (const GLfloat *p = &buffer[i + 2]; p < &buffer[i + 2 + 3 * values]; p += values)
+      vertices.emplace_back(p, p + values);
+  }
+  return vertices;
 }

@@ -1,6 +1,7 @@
 // Shared test support: a real GL context (SDL 1.2 window, Mesa under Xvfb),
 // a recording error hook, small file helpers, commands run as a user runs them
-// and PNG pictures read back.
+// and PNG pictures read back. Brings in the engine's headers, gtest, <string>,
+// <vector> and <functional> for the tests.
 #ifndef KRO_TEST_GL_CONTEXT_H
 #define KRO_TEST_GL_CONTEXT_H
 
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,10 +18,8 @@
 // Returns false when no context can be had (the test should then fail).
 bool kroTestOpenGL(int width = 64, int height = 64);
 
-// The error hook used by the tests: counts its calls and returns.
+// Installs an error hook that counts its calls in kroTestHookCalls, from 0.
 extern int kroTestHookCalls;
-void kroTestCountingHook(void);
-// Installs the counting hook and resets the count.
 void kroTestUseCountingHook(void);
 
 // Base fixture for tests of failure paths: the counting hook installed and
@@ -42,6 +42,16 @@ struct kroTestGLFailureFixture : kroTestFailureFixture {
     kroTestFailureFixture::SetUp();
   }
 };
+
+// Runs `call` with allocation `fail` failing (0: none): it must print `message`
+// and call the error hook once.
+void kroTestExpectReport(const std::function<void()> &call, const std::string &message,
+                         long fail = 0);
+
+// The vertices of the triangles `draw` sends, in order, as GL feedback of
+// `type` (GL_2D, GL_3D_COLOR or GL_3D_COLOR_TEXTURE) gives them: on a 64 x 64
+// viewport with identity matrices a vertex at x lands at window x = 32 (1 + x).
+std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function<void()> &draw);
 
 // What `call` printed on standard output.
 template <typename F> std::string kroTestCaptured(F call) {
@@ -67,7 +77,7 @@ struct kroTestOutcome {
 };
 kroTestOutcome kroTestRun(const std::string &command);
 
-// An 8-bit RGB PNG decoded, rows top first; width 0 when it cannot be read.
+// A picture (PNG) decoded to 8-bit RGB, rows top first; width 0 when it cannot be read.
 struct kroTestPng {
   int width = 0, height = 0;
   std::vector<unsigned char> rgb;

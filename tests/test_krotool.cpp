@@ -20,26 +20,41 @@ kroTestOutcome expectRefusal(const std::string &arguments, int status, const std
   return tool;
 }
 
+// `command` refuses `file`: status 1, nothing on standard output, one line on
+// standard error naming the file and the reason (which may add figures).
+void expectUnusable(const std::string &command, const std::string &file,
+                    const std::string &reason) {
+  kroTestOutcome tool = krotool(command + " " + file);
+  EXPECT_EQ(tool.status, 1) << command << " " << file;
+  EXPECT_TRUE(tool.out.empty()) << tool.out;
+  EXPECT_EQ(tool.err.rfind("krotool " + command + ": " + file + ": " + reason, 0), 0u) << tool.err;
+  EXPECT_EQ(tool.err.find('\n'), tool.err.size() - 1) << tool.err;
+}
+
 const std::string kData = KRO_TEST_DATA, kThirdParty = kData + "/third-party";
 
-TEST(Krotool, UsageHelpAndVersion) {
+// Usage and version; each subcommand's help, a call without arguments (a usage
+// error), and for those that read one file, a missing file or a folder.
+TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
   kroTestOutcome unknown = krotool("frobnicate"), version = krotool("--version"),
                  help = krotool("--help");
   EXPECT_TRUE(krotool("").status == 2 && unknown.status == 2 && version.status == 0);
   EXPECT_TRUE(kroTestHas(unknown.err, "unknown command 'frobnicate'"));
   EXPECT_EQ(version.out, std::string("krotool ") + KRO_VERSION_STRING + "\n");
   EXPECT_EQ(help.status, 0);
-  for (const char *name :
+  for (std::string name :
        {"mesh-src", "ase-info", "bmp-resize", "png-info", "font-build", "font-info"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(kroTestHas(help.out, name));
-    kroTestOutcome sub = krotool(std::string(name) + " --help");
-    EXPECT_TRUE(sub.status == 0 && kroTestHas(sub.out, std::string("krotool ") + name));
-    EXPECT_EQ(krotool(name).status, 2); // no arguments at all
+    kroTestOutcome sub = krotool(name + " --help");
+    EXPECT_TRUE(sub.status == 0 && kroTestHas(sub.out, "krotool " + name));
+    EXPECT_EQ(krotool(name).status, 2);
+    if (name.find("-info") != std::string::npos) {
+      expectUnusable(name, "/no/such.file", "No such file or directory");
+      expectUnusable(name, kData, "a folder, not a file");
+    }
   }
 }
-
-// ---- mesh-src ---------------------------------------------------------------
 
 const std::string kNamed = kData + "/ase/named_objects.ase";
 
@@ -47,9 +62,7 @@ const std::string kNamed = kData + "/ase/named_objects.ase";
 TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
   const std::string out = kroTestTempPath("refused.cpp"), header = kroTestTempPath("refused.h");
   const std::string files = " -o " + out + " --header " + header;
-  const struct {
-    std::string arguments, reason;
-  } refused[] = {
+  const std::pair<std::string, std::string> refused[] = {
       {kNamed + " A B C D A", "NAME 'A' is given twice"},
       {kNamed + " A B C D", "5 objects to convert but 4 NAMEs were given"},
       {kNamed + " A B --object 1 --object 2 --object 3", "3 objects to convert but 2 NAMEs"},
@@ -62,9 +75,9 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
       {kNamed + " --auto --frobnicate", "unknown option '--frobnicate'"},
       {kNamed + " --auto --header", "--header needs a value"},
   };
-  for (const auto &row : refused) {
-    expectRefusal("mesh-src" + files + " " + row.arguments, 2, row.reason);
-    EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header)) << row.arguments;
+  for (const auto &[arguments, reason] : refused) {
+    expectRefusal("mesh-src" + files + " " + arguments, 2, reason);
+    EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header)) << arguments;
   }
   // A file that cannot be read is a failure, not a usage error; nothing is left.
   kroTestOutcome broken = krotool("mesh-src " + kData + "/ase/bad_cut_in_number.ase X" + files);
@@ -83,134 +96,34 @@ std::vector<std::string> loaderNames(const std::string &source) {
   return names;
 }
 
-TEST(KrotoolMeshSrc, NamesChosenObjectsAndArrangesTheFile) {
-  using Names = std::vector<std::string>;
-  const struct {
-    std::string arguments;
-    Names loaders;
-  } cases[] = {
-      // Node names "Box 01", "Box-01", "1st", "" and "Box_01_2".
-      {"--auto", {"Box_01", "Box_01_2", "1st", "Object4", "Box_01_2_2"}},
+// The objects chosen and the names their loaders get (--auto names are
+// checked, compiled, by test_ase).
+TEST(KrotoolMeshSrc, NamesChosenObjects) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
       {"--object 1st --object 1 Front Back", {"Front", "Back"}},
       {"a b c d e", {"a", "b", "c", "d", "e"}},
   };
-  for (const auto &row : cases) {
-    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + row.arguments);
-    ASSERT_EQ(tool.status, 0) << row.arguments << "\n" << tool.err;
-    EXPECT_EQ(loaderNames(tool.out), row.loaders) << row.arguments;
-    // The includes first; one blank line between functions; a line end last.
-    EXPECT_EQ(tool.out.rfind("#include \"kro.h\"\n#include <string.h>\n\nvoid loadMesh", 0), 0u);
-    EXPECT_EQ(tool.out.substr(tool.out.size() - 4), ";\n}\n");
-    size_t starts = 0;
-    for (size_t at = tool.out.find("}\n\nvoid loadMesh"); at != std::string::npos;
-         at = tool.out.find("}\n\nvoid loadMesh", at + 1))
-      starts++;
-    EXPECT_EQ(starts + 1, row.loaders.size()) << row.arguments;
+  for (const auto &[arguments, loaders] : cases) {
+    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + arguments);
+    ASSERT_EQ(tool.status, 0) << arguments << "\n" << tool.err;
+    EXPECT_EQ(loaderNames(tool.out), loaders) << arguments;
   }
 }
-
-// Mesh as text: node name, triangle count, then every row of positions,
-// vertex normals, face normals and texture coordinates in exact hex floats.
-// The same text is compiled into the program that runs the loaders.
-#define KRO_TEST_DUMP_MESH                                                                         \
-  void dumpMesh(FILE *out, kroObject *arrays, const char *name, int triangles) {                   \
-    static const int widths[4] = {9, 9, 3, 6};                                                     \
-    fprintf(out, "%s: %d\n", name, triangles);                                                     \
-    for (int a = 0; a < 4; a++)                                                                    \
-      for (int i = 0; i < triangles; i++)                                                          \
-        for (int k = 0; k < widths[a]; k++)                                                        \
-          fprintf(out, k + 1 < widths[a] ? "%a " : "%a\n", arrays[a][i][k]);                       \
-    for (int a = 0; a < 4; a++)                                                                    \
-      kroDestroyObject(&arrays[a], triangles);                                                     \
-  }
-KRO_TEST_DUMP_MESH
-#define KRO_TEST_TEXT(...) #__VA_ARGS__
-#define KRO_TEST_EXPANDED_TEXT(...) KRO_TEST_TEXT(__VA_ARGS__)
-
-// What the reader loads from object `number` of path, as dumpMesh prints it.
-std::string readerDump(const std::string &path, int number) {
-  kroObject arrays[4] = {};
-  char name[KRO_ASE_NAME_CHARS + 1] = "";
-  int triangles = 0;
-  kroLoadMeshxFromASE(&arrays[0], &arrays[1], &arrays[2], &arrays[3], number, path.c_str(), name,
-                      &triangles);
-  char *text = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&text, &size);
-  dumpMesh(out, arrays, name, triangles);
-  fclose(out);
-  std::string dump(text, size);
-  free(text);
-  return dump;
-}
-
-// Converts an exporter's file and a file of awkward node names with automatic
-// names, builds the sources with their headers into a program linked with the
-// engine, and compares each loader's mesh with what the reader loads.
-TEST(KrotoolMeshSrc, AutomaticLoadersCompileLinkAndRebuildTheReadersMeshes) {
-  const struct {
-    std::string model, stem;
-    std::vector<std::string> loaders;
-  } models[] = {
-      {kThirdParty + "/assimp/UVTransform_Normal.ASE", "plane", {"Plane01"}},
-      {kNamed, "named", {"Box_01", "Box_01_2", "1st", "Object4", "Box_01_2_2"}},
-  };
-  std::string dir = kroTestTempFolder("program"), sources, expected, calls;
-  std::string main = "#include <stdio.h>\n";
-  for (const auto &model : models) {
-    std::string base = dir + "/" + model.stem;
-    kroTestOutcome tool =
-        krotool("mesh-src " + model.model + " --auto -o " + base + ".cpp --header " + base + ".h");
-    ASSERT_EQ(tool.status, 0) << tool.err;
-    sources += " " + base + ".cpp";
-    // Included twice: the guard holds.
-    main += "#include \"" + model.stem + ".h\"\n#include \"" + model.stem + ".h\"\n";
-    for (size_t i = 0; i < model.loaders.size(); i++) {
-      calls += "  {\n    kroObject a[4] = {};\n    char name[256];\n    int triangles;\n"
-               "    loadMesh" +
-               model.loaders[i] +
-               "(&a[0], &a[1], &a[2], &a[3], name, &triangles);\n"
-               "    dumpMesh(stdout, a, name, triangles);\n  }\n";
-      expected += readerDump(model.model, (int)i + 1);
-    }
-  }
-  main += std::string(KRO_TEST_EXPANDED_TEXT(KRO_TEST_DUMP_MESH)) + "\nint main() {\n" + calls +
-          "  return 0;\n}\n";
-  kroTestWriteFile(dir + "/main.cpp", main);
-  std::string program = dir + "/loaders";
-  kroTestOutcome build =
-      kroTestRun(std::string(KRO_CXX_COMPILER) + " -std=c++17 -Wall -Wextra -Werror " +
-                 KRO_TEST_LINK_OPTIONS + " -I" + KRO_SOURCE_DIR + "/kro -o " + program + " " + dir +
-                 "/main.cpp" + sources + " " + KRO_LIBRARY_PATH + " -lGL -lm");
-  ASSERT_EQ(build.status, 0) << build.err;
-  kroTestOutcome loaded = kroTestRun(program);
-  EXPECT_EQ(loaded.status, 0) << loaded.err;
-  EXPECT_EQ(loaded.out, expected);
-  EXPECT_TRUE(kroTestHas(expected, "Plane01: 32\n") && kroTestHas(expected, "1st: 1\n"));
-}
-
-// ---- png-info ---------------------------------------------------------------
 
 // Every sound file of the vendored PngSuite passes; its name tells what the
 // description must say: letter 4 'n' or 'i' (interlace), digit 5 the colour
-// type, digits 7-8 the bit depth; all are 32 x 32. The x* files are corrupt.
-TEST(KrotoolPngInfo, DescribesEverySoundSuiteFileAndRefusesTheCorruptOnes) {
+// type, digits 7-8 the bit depth; all are 32 x 32. (The corrupt x* files break
+// rules the damaged files below break one by one.)
+TEST(KrotoolPngInfo, DescribesEverySoundSuiteFile) {
   const std::string suite = kThirdParty + "/pngsuite/";
-  int sound = 0, corrupt = 0;
+  int sound = 0;
   for (auto &entry : std::filesystem::directory_iterator(suite)) {
     std::string name = entry.path().filename();
-    if (name.size() != 12 || name.substr(8) != ".png")
+    if (name.size() != 12 || name.substr(8) != ".png" || name[0] == 'x')
       continue;
     SCOPED_TRACE(name);
     kroTestOutcome tool = krotool("png-info " + suite + name);
-    if (name[0] == 'x') {
-      corrupt++;
-      EXPECT_EQ(tool.status, 1);
-      EXPECT_TRUE(tool.out.empty());
-      EXPECT_TRUE(kroTestHas(tool.err, suite + name + ": signature: byte ")) << tool.err;
-      continue;
-    }
     sound++;
     int colour = name[4] - '0', depth = std::stoi(name.substr(6, 2)), interlace = name[3] == 'i';
     EXPECT_EQ(tool.status, 0) << tool.err;
@@ -223,18 +136,13 @@ TEST(KrotoolPngInfo, DescribesEverySoundSuiteFileAndRefusesTheCorruptOnes) {
     EXPECT_EQ(kroTestHas(tool.out, "palette entries: "), colour == 3) << tool.out;
   }
   EXPECT_EQ(sound, 19);
-  EXPECT_EQ(corrupt, 2);
 }
 
 // One file per rule (made by tests/data/png/damaged/make-damaged.py from the
 // two good files), each refused with the chunk and the reason.
 TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
   const std::string dir = kData + "/png/damaged/";
-  for (const char *good : {"good-rgb", "good-palette"})
-    EXPECT_EQ(krotool("png-info " + dir + good + ".png").status, 0) << good;
-  const struct {
-    const char *file, *reason;
-  } damaged[] = {
+  const std::pair<std::string, const char *> damaged[] = {
       {"signature-byte-1", "signature: byte 1 is 0x88, expected 0x89"},
       {"signature-cut", "signature: the file ends after 5 of its 8 bytes"},
       {"nothing-after-signature", "IHDR: missing: the file ends after the signature"},
@@ -271,21 +179,9 @@ TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
       {"crc-cut", "IDAT: cut short in its CRC"},
       {"chunk-head-cut", "chunk 3: cut short in its length and type"},
   };
-  for (const auto &row : damaged) {
-    std::string path = dir + row.file + ".png";
-    kroTestOutcome tool = krotool("png-info " + path);
-    EXPECT_EQ(tool.status, 1) << row.file;
-    EXPECT_TRUE(tool.out.empty()) << row.file << "\n" << tool.out;
-    // One line: the file, the chunk and the reason (the reason may add figures).
-    EXPECT_EQ(tool.err.rfind("krotool png-info: " + path + ": " + row.reason, 0), 0u) << tool.err;
-    EXPECT_EQ(tool.err.find('\n'), tool.err.size() - 1) << tool.err;
-  }
-  kroTestOutcome missing = krotool("png-info /no/such.png"), folder = krotool("png-info " + dir);
-  EXPECT_EQ(missing.err, "krotool png-info: /no/such.png: No such file or directory\n");
-  EXPECT_TRUE(missing.status == 1 && folder.status == 1 && kroTestHas(folder.err, "a folder"));
+  for (const auto &[file, reason] : damaged)
+    expectUnusable("png-info", dir + file + ".png", reason);
 }
-
-// ---- font-build, font-info ----------------------------------------------------
 
 // Names in a folder, sorted, one per line.
 std::string listing(const std::string &dir) {
@@ -322,17 +218,12 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
                        "krotool font-build: skipped A.bmp: not a character code (name it by "
                        "the code, e.g. 65.bmp for A)\n");
   // The font keeps its file name without folders or extension: equal bytes.
-  std::string font = kroTestReadFile(one + "/title.krof");
-  EXPECT_EQ(font, kroTestReadFile(two + "/title.krof"));
-  EXPECT_EQ(font.size(), 12u + 2 * (1 + 8) + 5);
-  EXPECT_EQ(font.substr(font.size() - 5), "title");
+  EXPECT_EQ(kroTestReadFile(one + "/title.krof"), kroTestReadFile(two + "/title.krof"));
   EXPECT_EQ(listing(one), "title.krof\n"); // nothing else left beside it
   kroTestOutcome info = krotool("font-info " + one + "/title.krof");
   EXPECT_EQ(info.status, 0);
   EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 2\ncodes: 65 66\n"))
       << info.out;
-  kroTestOutcome help = krotool("font-build --help");
-  EXPECT_TRUE(kroTestHas(help.out, "65.bmp") && kroTestHas(help.out, "-type TrueColor BMP3:"));
 }
 
 TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
@@ -341,9 +232,7 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
   kroTestWriteFile(unusable + "/A.bmp", "BM");
   kroTestWriteFile(unusable + "/66.bmp", "BM");
   const std::string font = out + "/font.krof";
-  const struct {
-    std::string arguments, reason;
-  } failures[] = {
+  const std::pair<std::string, std::string> failures[] = {
       {"/no/such/folder 8 8 " + font, "/no/such/folder: No such file or directory"},
       {empty + " 8 8 " + font, empty + ": an empty folder"},
       {kData + "/krof/glyphs/65.bmp 8 8 " + font,
@@ -353,30 +242,20 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
        "font.krof: No such file or directory"},
       {kData + "/krof/glyphs 8 8 " + out, out + ": a folder, not a font file name"},
   };
-  for (const auto &row : failures) {
-    expectRefusal("font-build " + row.arguments, 1, row.reason + "; no font written\n");
-    EXPECT_EQ(listing(out), "") << row.arguments;
+  for (const auto &[arguments, reason] : failures) {
+    expectRefusal("font-build " + arguments, 1, reason + "; no font written\n");
+    EXPECT_EQ(listing(out), "") << arguments;
   }
   kroTestOutcome odd = krotool("font-build " + kData + "/krof/glyphs 3 3 " + font);
   EXPECT_EQ(odd.status, 2);
   EXPECT_TRUE(kroTestHas(odd.err, "a multiple of 8")) << odd.err;
 
-  const std::string krof = kData + "/krof/";
-  const struct {
-    std::string file, reason;
-  } unreadable[] = {
-      {"/no/such.krof", "No such file or directory"},
-      {krof + "glyphs", "a folder, not a file"},
-      {krof + "glyphs/65.bmp", "not a KROF font (it does not start with KROF)"},
-      {krof + "header-cut.krof", "header cut short"},
-      {krof + "size-not-bytes.krof", "glyph size is not a whole number of bytes"},
-  };
-  for (const auto &row : unreadable)
-    expectRefusal("font-info " + row.file, 1,
-                  "krotool font-info: " + row.file + ": " + row.reason + "\n");
+  // After the engine's own message, the file and the reason.
+  const std::string bmp = kData + "/krof/glyphs/65.bmp", cut = kData + "/krof/header-cut.krof";
+  expectRefusal("font-info " + bmp, 1,
+                "font-info: " + bmp + ": not a KROF font (it does not start with KROF)\n");
+  expectRefusal("font-info " + cut, 1, "font-info: " + cut + ": header cut short\n");
 }
-
-// ---- bmp-resize ---------------------------------------------------------------
 
 TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
   std::string dir = kroTestTempFolder("resize"), in = dir + "/in.bmp";
@@ -400,19 +279,12 @@ TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
   EXPECT_TRUE(stat((dir + "/half.bmp").c_str(), &info) == 0 &&
               (info.st_mode & 0777) == (0666 & ~mask));
 
-  const struct {
-    std::string arguments, reason;
-  } failures[] = {
-      {"/no/such.bmp " + dir + "/x.bmp 4 4", "cannot read /no/such.bmp: No such file or directory"},
-      {kData + "/bmp/compressed.bmp " + dir + "/x.bmp 4 4", "cannot read"},
-      {in + " " + dir + "/missing/x.bmp 4 4", "cannot write " + dir + "/missing/x.bmp: "},
-  };
-  for (const auto &row : failures)
-    expectRefusal("bmp-resize " + row.arguments, 1, row.reason);
+  expectRefusal("bmp-resize /no/such.bmp " + dir + "/x.bmp 4 4", 1,
+                "cannot read /no/such.bmp: No such file or directory");
+  expectRefusal("bmp-resize " + in + " " + dir + "/missing/x.bmp 4 4", 1,
+                "cannot write " + dir + "/missing/x.bmp: ");
   EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
 }
-
-// ---- ase-info ------------------------------------------------------------------
 
 TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
   kroTestOutcome cube = krotool("ase-info " + kThirdParty + "/assimp/RotatingCube.ASE");
@@ -422,19 +294,8 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
       << cube.out;
   std::string text = kroTestTempPath("notes.txt");
   kroTestWriteFile(text, "*GEOMOBJECT is only a word here\n");
-  const struct {
-    std::string file, reason;
-  } refused[] = {
-      {text, "no ASE export keyword (*3DSMAX_ASCIIEXPORT) at its start: not an ASE file"},
-      {kThirdParty + "/pngsuite/basn0g08.png", "no ASE export keyword"},
-      {kData + "/ase", "a folder, not a file"},
-      {"/no/such.ase", "No such file or directory"},
-  };
-  for (const auto &row : refused) {
-    kroTestOutcome tool = expectRefusal("ase-info " + row.file, 1,
-                                        "krotool ase-info: " + row.file + ": " + row.reason);
-    EXPECT_TRUE(tool.out.empty()) << tool.out;
-  }
+  expectUnusable("ase-info", text,
+                 "no ASE export keyword (*3DSMAX_ASCIIEXPORT) at its start: not an ASE file");
 }
 
 } // namespace

@@ -1,23 +1,151 @@
-// The intro scene on a real context, checked by asking GL: program, textures,
-// each phase's light and material, the flyers, the state left, the tear-down.
+// The intro: its embedded meshes (that they are the committed models is checked by
+// the GeneratedMeshes tests), and the scene on a real context: program, textures,
+// each phase's light and material and the state left, asked of GL; what its frames
+// show (shapes at their projected places, never exact pixel values); the tear-down.
 #include "gl_context.h"
 #include "ZKintro.h"
+#include "meshes.h"
 
 #include <math.h>
 #include <string.h>
 
-#include <string>
-#include <vector>
+#include <algorithm>
 
 namespace {
 
+typedef void (*MeshLoader)(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
+
+// One loaded mesh; its arrays are released with it.
+struct Mesh {
+  kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
+  int count = 0;
+  std::string name;
+  ~Mesh() {
+    for (kroObject *a : {&op, &nc, &realn, &tc})
+      kroDestroyObject(a, count);
+  }
+  void load(MeshLoader loader) {
+    char node_name[32];
+    memset(node_name, '#', sizeof node_name);
+    loader(&op, &nc, &realn, &tc, node_name, &count);
+    name = std::string(node_name, strnlen(node_name, sizeof node_name));
+    for (int i = 0; i < count; i++) // every row is there to write (sanitizer build)
+      tc[i][5] = op[i][8] + nc[i][8] + realn[i][2];
+  }
+};
+
+// The letters' loaders, each with its x offset in the word.
+const std::pair<MeshLoader, float> kGlyphs[9] = {
+    {loadMeshFontZ, -2.1494f}, {loadMeshFontA, -1.8154f}, {loadMeshFontN, -1.4694f},
+    {loadMeshFontY, -0.8329f}, {loadMeshFontK, -0.1934f}, {loadMeshFontL, 0.4276f},
+    {loadMeshFontU, 0.9806f},  {loadMeshFontM, 1.551f},   {loadMeshFontP, 2.1369f}};
+
+struct Vec {
+  double x, y, z;
+  static Vec of(const float *p) { return {p[0], p[1], p[2]}; }
+  Vec operator-(Vec b) const { return {x - b.x, y - b.y, z - b.z}; }
+  double dot(Vec b) const { return x * b.x + y * b.y + z * b.z; }
+  Vec cross(Vec b) const { return {y * b.z - z * b.y, z * b.x - x * b.z, x * b.y - y * b.x}; }
+};
+
+// Bounding box {min x, y, z, max x, y, z} of the corners moved by dx, grown from `box`.
+std::vector<double> extent(const Mesh &m, float dx = 0, std::vector<double> box = {NAN}) {
+  box.resize(6, NAN); // fmin and fmax pass over NaN
+  for (int i = 0; i < m.count * 9; i++) {
+    float v = m.op[i / 9][i % 9] + (i % 3 ? 0 : dx);
+    box[i % 3] = fmin(box[i % 3], v);
+    box[i % 3 + 3] = fmax(box[i % 3 + 3], v);
+  }
+  return box;
+}
+
+void expectExtent(const std::vector<double> &box, const std::vector<double> &want, double tol) {
+  for (int a = 0; a < 6; a++)
+    EXPECT_NEAR(box[a], want[a], tol) << "bound " << a;
+}
+
+// Unit normals; every triangle counterclockwise seen from the side its real
+// normal points to, the real normal square to it.
+void expectUnitNormalsAndWinding(const Mesh &m) {
+  for (int i = 0; i < m.count; i++) {
+    SCOPED_TRACE(testing::Message() << m.name << " triangle " << i);
+    Vec real = Vec::of(m.realn[i]), a = Vec::of(m.op[i]);
+    Vec n = (Vec::of(m.op[i] + 3) - a).cross(Vec::of(m.op[i] + 6) - a);
+    EXPECT_NEAR(real.dot(real), 1.0, 2e-5);
+    for (int k = 0; k < 9; k += 3)
+      EXPECT_NEAR(Vec::of(m.nc[i] + k).dot(Vec::of(m.nc[i] + k)), 1.0, 2e-5);
+    EXPECT_GT(n.dot(real) / sqrt(n.dot(n)), 0.9999); // NaN when degenerate
+  }
+}
+
+const auto sameNormal = [](const float *a, const float *b) { return std::equal(a, a + 3, b); };
+
+TEST(DigitMeshes, ZeroIsAnExtrudedEllipticalRingOneAFlatShadedBox) {
+  Mesh zero, one;
+  zero.load(loadMeshBit0);
+  one.load(loadMeshBit1);
+  ASSERT_TRUE(zero.count == 144 && one.count == 12) << zero.count << ", " << one.count;
+  expectUnitNormalsAndWinding(zero);
+  expectUnitNormalsAndWinding(one);
+  expectExtent(extent(zero), {-0.9848, -1.4479, 0, 0.9848, 1.4479, 0.75}, 1e-4);
+  std::vector<double> box = extent(one);
+  expectExtent(box, {-0.2813, -1.429, 0.0122, 0.2813, 1.429, 0.7622}, 1e-6);
+  int flat_faces[2] = {0, 0}; // back, front
+  for (int i = 0; i < zero.count; i++) {
+    const float *r = zero.realn[i];
+    bool flat = sameNormal(zero.nc[i], r) && std::equal(zero.nc[i] + 3, zero.nc[i] + 9, zero.nc[i]);
+    flat_faces[r[2] > 0] += flat;
+    // Flat-shaded triangles lie in the two flat faces; the walls' normals are horizontal.
+    EXPECT_EQ(flat ? fabs(r[2]) : r[2], flat ? 1.0f : 0.0f) << i;
+    for (int k = 2; k < 9; k += 3)
+      EXPECT_EQ(flat ? zero.op[i][k] : zero.nc[i][k], flat && r[2] > 0 ? 0.75f : 0) << i;
+  }
+  EXPECT_TRUE(flat_faces[0] == 36 && flat_faces[1] == 36) << flat_faces[0] << ", " << flat_faces[1];
+  for (int i = 0; i < one.count; i++) {
+    const float *real = one.realn[i];
+    int axis = fabs(real[0]) == 1 ? 0 : fabs(real[1]) == 1 ? 1 : 2;
+    for (int k = 0; k < 3; k++) // flat shaded, all corners on the box face the normal names
+      EXPECT_TRUE(sameNormal(one.nc[i] + 3 * k, real) && fabs(real[axis]) == 1 &&
+                  one.op[i][k * 3 + axis] == (float)box[axis + (real[axis] > 0 ? 3 : 0)])
+          << "triangle " << i;
+  }
+}
+
+TEST(GlyphMeshes, FlatLettersPlacedIntoTheWordsTextureBox) {
+  const float up[3] = {0, 0, 1};
+  std::vector<double> word;
+  for (auto [loader, offset] : kGlyphs) {
+    Mesh m;
+    m.load(loader);
+    expectUnitNormalsAndWinding(m);
+    for (int i = 0; i < m.count; i++)
+      for (int k = 0; k < 3; k++)
+        EXPECT_TRUE(sameNormal(m.nc[i] + 3 * k, up) && sameNormal(m.realn[i], up) &&
+                    m.op[i][3 * k + 2] == 0)
+            << m.name << " triangle " << i;
+    word = extent(m, offset, word);
+  }
+  // The box the planar texture mapping assumes, to six decimals.
+  expectExtent(word, {-2.376711, -0.296261, 0, 2.333038, 0.317921, 0}, 5e-7);
+}
+
 const int kWidth = 1200, kHeight = 600;
+const double kDigitFront = -2.3625; // z of a landed digit's front face (-2.4 + 0.75 * 0.05)
+const double kLogoDepth = -2.3;     // z of the glyphs
 
 const auto sceneState = [] {
   zkIntroState state;
   zkIntroGetState(&state);
   return state;
 };
+
+// Window column and row of a scene point through the intro's camera (40 degrees, aspect 2).
+const double kTan40 = tan(M_PI / 4.5);
+const auto px = [](double x, double z) { return (int)lround((x / (-2 * z * kTan40) + 1) * 600); };
+const auto py = [](double y, double z) { return (int)lround((y / (-z * kTan40) + 1) * 300); };
+
+// The band of window rows where the glyphs are, with a margin.
+const int kWordBottom = py(-0.30, kLogoDepth) - 3, kWordTop = py(0.32, kLogoDepth) + 3;
 
 // Builds the scene once (first call at 0.25 s); skips once it was released.
 struct Scene : testing::Test {
@@ -38,37 +166,75 @@ struct Scene : testing::Test {
 struct Frame {
   std::vector<unsigned char> rgba = std::vector<unsigned char>((size_t)kWidth * kHeight * 4);
   explicit Frame(float seconds) {
+    glViewport(0, 0, kWidth, kHeight);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     zkIntro(2.0f, seconds);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
   }
-  bool lit(int x, int y) const { return rgba[(size_t)(y * kWidth + x) * 4] > 24; }
-  size_t litPixels() const {
-    size_t lit = 0;
-    for (size_t i = 0; i < rgba.size(); i += 4)
-      lit += (rgba[i] | rgba[i + 1] | rgba[i + 2]) != 0;
-    return lit;
+  // Pixels in [x0, x1) x [y0, y1) with a channel brighter than `dark`.
+  int lit(int x0, int y0, int x1, int y1, int dark = 24) const {
+    int count = 0;
+    for (int y = std::max(y0, 0); y < std::min(y1, kHeight); y++)
+      for (int x = std::max(x0, 0); x < std::min(x1, kWidth); x++) {
+        const unsigned char *p = &rgba[(size_t)(y * kWidth + x) * 4];
+        count += p[0] > dark || p[1] > dark || p[2] > dark;
+      }
+    return count;
   }
 };
 
-// Window pixel of a scene point through the intro's camera (40 degrees, aspect 2).
-void project(float x, float y, float z, int *px, int *py) {
-  double half_height = -z * tan(40.0 * M_PI / 180.0);
-  *px = (int)lround((x / (2.0 * half_height) + 1.0) * 0.5 * kWidth);
-  *py = (int)lround((y / half_height + 1.0) * 0.5 * kHeight);
+// What stands at (x, y) in the landed digits' plane: 1 for a one (a lit bar),
+// 0 for a zero (a lit ring round a dark hole), -1 for neither.
+int digitAt(const Frame &frame, double x, double y) {
+  int cx = px(x, kDigitFront), cy = py(y, kDigitFront);
+  int top = py(y + 0.128, kDigitFront), bottom = py(y - 0.128, kDigitFront);
+  if (frame.lit(cx - 2, top - 2, cx + 3, top + 3) <= 15 ||
+      frame.lit(cx - 2, bottom - 2, cx + 3, bottom + 3) <= 15)
+    return -1;
+  int centre = frame.lit(cx - 1, cy - 1, cx + 2, cy + 2);
+  return centre == 9 ? 1 : centre == 0 ? 0 : -1;
 }
 
-// A digit centred at (x, y) on the landed front plane (-2.4 + 0.75 * 0.05):
-// a lit ring round a dark hole for a zero, a lit bar for a one.
-bool digitShows(const Frame &frame, float x, float y, bool one) {
-  int cx, cy, top_x, top_y;
-  project(x, y, -2.3625f, &cx, &cy);
-  project(x, y + 0.128f, -2.3625f, &top_x, &top_y);
-  if (cx < 0 || cx >= kWidth || cy < 0 || top_y >= kHeight)
-    return false;
-  return frame.lit(cx, cy) == one && frame.lit(top_x, top_y);
+TEST_F(Scene, HalfASecondInOnlyTheWordShows) {
+  Frame p(0.5f);
+  EXPECT_EQ(p.lit(0, 0, kWidth, kWordBottom), 0) << "something below the word";
+  EXPECT_EQ(p.lit(0, kWordTop, kWidth, kHeight), 0) << "something above the word";
+  EXPECT_GT(p.lit(0, kWordBottom, kWidth, kWordTop), 2000) << "the word is dark";
+}
+
+TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
+  Frame p(11.0f);
+  // Flyer i lands at ((i % 16) * 0.3 - 2.25, i < 16 ? 0.6 : -0.6); a non-zero bit is a one.
+  const int bits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
+                        0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 1};
+  for (int i = 0; i < 32; i++) {
+    double x = (i % 16) * 0.3 - 2.25, y = i < 16 ? 0.6 : -0.6;
+    int gap = px(x + 0.15, kDigitFront), cy = py(y, kDigitFront);
+    EXPECT_EQ(digitAt(p, x, y), bits[i]) << "digit " << i;
+    // Nothing stands between this digit and its right-hand neighbour.
+    if (i % 16 != 15) {
+      EXPECT_EQ(p.lit(gap - 2, cy - 20, gap + 3, cy + 21), 0) << "right of digit " << i;
+    }
+  }
+  // Outside the two rows and the word the frame is black.
+  int row_top = py(0.76, kDigitFront), row_bottom = py(0.44, kDigitFront);
+  for (auto [y0, y1] : {std::pair{row_top, kHeight},
+                        {0, kHeight - row_top},
+                        {kWordTop, row_bottom},
+                        {kHeight - row_bottom, kWordBottom}})
+    EXPECT_EQ(p.lit(0, y0, kWidth, y1), 0) << "rows " << y0 << " to " << y1;
+
+  // Each glyph shows around its x offset in the word, in the logo plane.
+  for (auto [loader, offset] : kGlyphs) {
+    int x0 = px(offset - 0.12, kLogoDepth), x1 = px(offset + 0.12, kLogoDepth);
+    int area = (x1 - x0) * (kWordTop - kWordBottom);
+    EXPECT_GT(p.lit(x0, kWordBottom, x1, kWordTop), area / 8) << "glyph at " << offset;
+  }
+  int left = px(-2.376711 - 0.02, kLogoDepth), right = px(2.333038 + 0.02, kLogoDepth);
+  EXPECT_EQ(p.lit(0, kWordBottom, left, kWordTop), 0) << "left of the word";
+  EXPECT_EQ(p.lit(right, kWordBottom, kWidth, kWordTop), 0) << "right of the word";
 }
 
 // A square facing +z at z = -2 shaded by the scene's program, light at
@@ -92,21 +258,15 @@ std::vector<int> shadeSquare(float w, float s, float t, float x) {
   glRectf(-1.5f, -0.5f, 1.5f, 0.5f);
   glUseProgramObjectARB(0);
   glLoadIdentity();
-  int px, py;
   unsigned char rgba[4];
-  project(x, 0, -2, &px, &py);
-  glReadPixels(px, py, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  glReadPixels(px(x, -2), py(0, -2), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   return {rgba[0], rgba[1], rgba[2]};
 }
 
 TEST_F(Scene, ProgramFromTheEmbeddedTextsShadesWithClampedDiffuseAndSharpHighlight) {
-  EXPECT_EQ(strlen(zk_vertex_text), 299u);
+  // One line each; no integer compared with a float (strict GLSL compilers refuse it).
   EXPECT_FALSE(strchr(zk_vertex_text, '\n') || strchr(zk_fragment_text, '\n'));
-  std::string fragment = zk_fragment_text;
-  EXPECT_EQ(fragment.find("<0)"), std::string::npos);
-  EXPECT_NE(fragment.find("if(right-current<0.0)n=rotateVectorXY(normal,current*"),
-            std::string::npos);
-  EXPECT_NE(fragment.find("else\t\tn=rotateVectorYZ(n,-current*"), std::string::npos);
+  EXPECT_EQ(std::string(zk_fragment_text).find("<0)"), std::string::npos);
   Frame(1.0f); // binds both textures and sets the samplers
   // Off the highlight: diffuse only, clamped to 0.96 of the material colour.
   std::vector<int> side = shadeSquare(0, 0, 0, 1.0f);
@@ -149,16 +309,13 @@ TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsSt
   // Flyer 10 (a one) leaves at 1.0 for (0.75, 0.6); flyer 3 (a one) leaves
   // (1.35, 5.2) at 2.0 for (-1.35, 0.6), three quarters of the way at 2.75;
   // flyer 30 (a zero) leaves at 2.5 for (1.95, -0.6).
-  const struct {
-    float seconds, x, y;
-    bool one, shows;
-  } rows[] = {{1.0f, 0.75f, 0.6f, true, false},    {2.0f, 0.75f, 0.6f, true, true},
-              {2.75f, -0.675f, 1.75f, true, true}, {2.75f, -1.35f, 0.6f, true, false},
-              {3.0f, -1.35f, 0.6f, true, true},    {3.0f, 1.95f, -0.6f, false, false},
-              {3.5f, 1.95f, -0.6f, false, true}};
-  for (const auto &r : rows)
-    EXPECT_EQ(digitShows(Frame(r.seconds), r.x, r.y, r.one), r.shows)
-        << r.seconds << " s at " << r.x << "," << r.y;
+  // Seconds, x, y and the digit there (-1: none).
+  const std::tuple<float, float, float, int> rows[] = {
+      {1.0f, 0.75f, 0.6f, -1},   {2.0f, 0.75f, 0.6f, 1},  {2.75f, -0.675f, 1.75f, 1},
+      {2.75f, -1.35f, 0.6f, -1}, {3.0f, -1.35f, 0.6f, 1}, {3.0f, 1.95f, -0.6f, -1},
+      {3.5f, 1.95f, -0.6f, 0}};
+  for (auto [seconds, x, y, digit] : rows)
+    EXPECT_EQ(digitAt(Frame(seconds), x, y), digit) << seconds << " s at " << x << "," << y;
   std::vector<GLint> got;
   for (GLenum name : {GL_ACTIVE_TEXTURE_ARB, GL_MATRIX_MODE, GL_MODELVIEW_STACK_DEPTH,
                       GL_PROJECTION_STACK_DEPTH, GL_DEPTH_FUNC, GL_CULL_FACE_MODE, GL_FRONT_FACE,
@@ -238,14 +395,14 @@ TEST_F(Scene, NothingDrawnFromFourteenAndEverythingReleasedOnce) {
   EXPECT_EQ(built.arrays_held, 44);
   ASSERT_TRUE(glIsList(built.drawing_list0) && glIsTexture(built.bump_map) &&
               glIsProgram(built.program));
-  EXPECT_GT(Frame(13.99f).litPixels(), 1000u);
-  EXPECT_EQ(Frame(14.0f).litPixels(), 0u);
+  EXPECT_GT(Frame(13.99f).lit(0, 0, kWidth, kHeight, 0), 1000);
+  EXPECT_EQ(Frame(14.0f).lit(0, 0, kWidth, kHeight, 0), 0);
   zkIntroState released = sceneState();
   EXPECT_TRUE(released.destroy == 1 && released.arrays_held == 0);
   EXPECT_FALSE(glIsList(built.drawing_list0) || glIsList(built.drawing_list1) ||
                glIsList(built.drawing_list_text) || glIsTexture(built.specular_map) ||
                glIsTexture(built.bump_map) || glIsProgram(built.program));
-  EXPECT_EQ(Frame(5.0f).litPixels(), 0u); // a released scene is not drawn again
+  EXPECT_EQ(Frame(5.0f).lit(0, 0, kWidth, kHeight, 0), 0); // a released scene is not drawn again
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
@@ -258,7 +415,7 @@ TEST(SceneTearDown, AFirstCallAtFourteenBuildsAndReleasesAtOnce) {
   EXPECT_EQ(state.init + state.destroy, 2);
   EXPECT_EQ(state.arrays_held, 0);
   EXPECT_FALSE(glIsTexture(state.specular_map) || glIsList(state.drawing_list_text));
-  EXPECT_EQ(frame.litPixels(), 0u);
+  EXPECT_EQ(frame.lit(0, 0, kWidth, kHeight, 0), 0);
 }
 
 } // namespace

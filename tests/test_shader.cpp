@@ -1,13 +1,11 @@
-// Shader records: exact bytes of file-loaded sources, building and rebuilding
-// programs, the engine's fixed shader set and the folder it is read from, the
-// message hook, and every failure path.
+// GL object records: shaders (exact source bytes, building and rebuilding, the fixed
+// set and its folder, the message hook, every failure path) and framebuffer objects
+// (each mode's attachments, completeness, rendering, sharing, deleting only what a
+// record owns).
 #include "gl_context.h"
 
-#include <gtest/gtest.h>
 #include <string.h>
 #include <unistd.h>
-
-#include <vector>
 
 namespace {
 
@@ -27,12 +25,15 @@ bool built(const kroShader &s) {
   return parameter(s.vertex_shader, GL_OBJECT_COMPILE_STATUS_ARB) == GL_TRUE &&
          parameter(s.fragment_shader, GL_OBJECT_COMPILE_STATUS_ARB) == GL_TRUE && linked(s.program);
 }
-// The engine's fixed set as the tests look at it: four object shaders and the post-processing one.
+// The engine's fixed set as the tests look at it, four object shaders and the
+// post-processing one: built from files, which keeps only the GL handles.
 void expectFixedSetBuilt() {
   for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
                        &KRO_POST_PROCESS_SHADER[0]}) {
     EXPECT_TRUE(built(*s)) << s - KRO_SHADER;
-    EXPECT_EQ(s->vertex_source, nullptr) << s - KRO_SHADER;
+    EXPECT_TRUE(!s->vertex_source && !s->fragment_source && !s->vertex_length &&
+                !s->fragment_length)
+        << s - KRO_SHADER;
   }
 }
 
@@ -119,35 +120,15 @@ TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   EXPECT_TRUE(isEmpty(none));
 }
 
-TEST_F(ShaderTest, BuildFromFilesKeepsOnlyHandles) {
-  std::string vertex = kroTestTempPath("v.vert"), fragment = kroTestTempPath("f.frag");
-  kroTestWriteFile(vertex, std::string(kVertexText) + "\r\n");
-  kroTestWriteFile(fragment, std::string("#ifdef RED\n") + kFragmentText + "\n#endif\n");
-  kroShader s = {};
-  kroCreateShaderFromFileWithMacrosVF(&s, vertex.c_str(), fragment.c_str(), nullptr,
-                                      "#define RED\n");
-  EXPECT_TRUE(linked(s.program));
-  EXPECT_EQ(sourceOf(s.vertex_shader), std::string(kVertexText) + "\r\n");
-  EXPECT_EQ(sourceOf(s.fragment_shader).substr(0, 22), "#define RED\n#ifdef RED");
-  EXPECT_TRUE(s.vertex_source == nullptr && s.fragment_source == nullptr);
-  EXPECT_TRUE(s.vertex_length == 0 && s.fragment_length == 0);
-  kroDestroyShader(&s);
-  EXPECT_FALSE(glIsShader(s.vertex_shader));
-}
-
 TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   kroInit(1200, 600);
   EXPECT_EQ(kroErrorFunc, nullptr);
   EXPECT_EQ(kroTestHookCalls, 0); // every shader file was found
   EXPECT_TRUE(kroCurrentShader == 0 && kroCurrentPostProcessShader == 0);
   EXPECT_EQ(KRO_TRUE_MASK[31], 0x80000000u);
-  expectFixedSetBuilt();
-  std::string prelude = "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n";
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].vertex_shader),
-            prelude + kroTestReadFile("sh/psh/b.vert"));
-  EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].fragment_shader),
-            prelude + kroTestReadFile("sh/psh/b.frag"));
-  EXPECT_EQ(sourceOf(KRO_SHADER[1].fragment_shader), kroTestReadFile("sh/ish/zki.frag"));
+            "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n" +
+                kroTestReadFile("sh/psh/b.vert"));
 
   kroShader before = KRO_SHADER[64];
   kroDestroy();
@@ -160,97 +141,74 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   EXPECT_TRUE(glIsShader(KRO_POST_PROCESS_SHADER[0].vertex_shader)); // not touched
 }
 
-TEST_F(ShaderTest, FailuresReportAndLeaveNothingHalfBuilt) {
-  std::string good = kroTestTempPath("good.vert");
-  kroTestWriteFile(good, kVertexText);
-  for (bool with_hook : {true, false}) {
-    kroTestUseCountingHook();
-    if (!with_hook)
-      kroSetErrorFunc(nullptr);
-    kroShader s = {}, t = {};
-    testing::internal::CaptureStdout();
-    kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr);
-    kroCreateShaderFromFileWithMacrosVF(&t, good.c_str(), "no/such.frag", "#define X\n",
-                                        "#define Y\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error in reading vertex shader from no/such.vert\n"
-              "Error in reading fragmant shader from no/such.frag\n");
-    EXPECT_EQ(kroTestHookCalls, with_hook ? 2 : 0);
-    EXPECT_TRUE(isEmpty(s) && isEmpty(t));
-  }
-
-  kroTestUseCountingHook();
-  kroShader s = {};
-  kroLoadVertexShader(&s, "abc");
-  char *held = s.vertex_source;
-  kroFailAllocationAfter(1);
-  EXPECT_EQ(kroTestCaptured([&] { kroIncreaseVertexGLSL(&s); }),
-            "Error during allocating memory in kroIncreaseVertexGLSL(..)");
-  EXPECT_TRUE(s.vertex_length == 3 && s.vertex_source == held);
-  kroDestroyShader(&s);
-
-  kroTestWriteFile(good, kFragmentText);
-  // The macro copy and the read buffer of a file; the copy of a text.
-  const std::string oom = "Error during allocating memory in kroLoad";
-  for (int allocation : {1, 2, 3}) {
-    kroShader f = {};
-    kroFailAllocationAfter(allocation < 3 ? allocation : 1);
-    EXPECT_EQ(kroTestCaptured([&] {
-                if (allocation < 3)
-                  kroCreateShaderFromFileWithMacrosVF(&f, nullptr, good.c_str(), nullptr,
-                                                      "#define Z\n");
-                else
-                  kroCreateShaderVF(&f, kVertexText, kFragmentText);
-              }),
-              oom + (allocation < 3 ? "FragmentShaderFromFile(..)" : "VertexShader(..)"));
-    EXPECT_TRUE(isEmpty(f)) << allocation;
-  }
-  EXPECT_EQ(kroTestHookCalls, 4);
-}
-
 // Records every message hook call and, through the plain hook, where it fell.
-struct HookLog {
-  std::vector<std::string> calls; // "message:<text>" or "plain"
-};
-HookLog *gHookLog = nullptr;
+std::vector<std::string> *gHookLog = nullptr;
 void recordMessage(const char *message, void *user) {
-  static_cast<HookLog *>(user)->calls.push_back(std::string("message:") + message);
+  static_cast<std::vector<std::string> *>(user)->push_back(std::string("message:") + message);
 }
 void recordPlain(void) {
-  gHookLog->calls.push_back("plain");
+  gHookLog->push_back("plain");
 }
 
-TEST_F(ShaderTest, MessageHookGetsTheTextBeforeThePlainHookAndOutlivesInit) {
-  HookLog log;
+// Each failure prints its message and gives it, without the line end, to the
+// message hook before the plain hook runs; a failed build leaves an empty
+// record, a failed growth the record as it was.
+TEST_F(ShaderTest, FailuresReportThroughBothHooksAndLeaveNothingHalfBuilt) {
+  std::vector<std::string> log;
   gHookLog = &log;
   kroSetErrorMessageFunc(recordMessage, &log);
   kroSetErrorFunc(recordPlain);
-  kroShader s = {};
-  testing::internal::CaptureStdout();
-  kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr);
-  kroFailAllocationAfter(1);
-  kroIncreaseVertexGLSL(&s); // its message has no line end
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Error in reading vertex shader from no/such.vert\n"
-            "Error during allocating memory in kroIncreaseVertexGLSL(..)");
-  EXPECT_EQ(log.calls,
-            (std::vector<std::string>{
-                "message:Error in reading vertex shader from no/such.vert", "plain",
-                "message:Error during allocating memory in kroIncreaseVertexGLSL(..)", "plain"}));
+  std::string vertex = kroTestTempPath("good.vert"), fragment = kroTestTempPath("good.frag");
+  kroTestWriteFile(vertex, kVertexText);
+  kroTestWriteFile(fragment, kFragmentText);
+  kroShader grown = {}, failed[5] = {};
+  kroLoadVertexShader(&grown, "abc");
+  char *held = grown.vertex_source;
+  std::string out = kroTestCaptured([&] {
+    kroCreateShaderFromFileVF(&failed[0], "no/such.vert", nullptr);
+    kroCreateShaderFromFileWithMacrosVF(&failed[1], vertex.c_str(), "no/such.frag", "#define X\n",
+                                        "#define Y\n");
+    kroFailAllocationAfter(1);
+    kroIncreaseVertexGLSL(&grown);
+    // The macro copy and the read buffer of a file; the copy of a text.
+    for (int allocation : {1, 2}) {
+      kroFailAllocationAfter(allocation);
+      kroCreateShaderFromFileWithMacrosVF(&failed[1 + allocation], nullptr, fragment.c_str(),
+                                          nullptr, "#define Z\n");
+    }
+    kroFailAllocationAfter(1);
+    kroCreateShaderVF(&failed[4], kVertexText, kFragmentText);
+  });
+  const std::string oom = "Error during allocating memory in kro";
+  const std::vector<std::string> messages = {"Error in reading vertex shader from no/such.vert\n",
+                                             "Error in reading fragmant shader from no/such.frag\n",
+                                             oom + "IncreaseVertexGLSL(..)",
+                                             oom + "LoadFragmentShaderFromFile(..)",
+                                             oom + "LoadFragmentShaderFromFile(..)",
+                                             oom + "LoadVertexShader(..)"};
+  std::vector<std::string> calls;
+  std::string printed;
+  for (const std::string &m : messages) {
+    printed += m;
+    calls.insert(calls.end(), {"message:" + m.substr(0, m.find('\n')), "plain"});
+  }
+  EXPECT_EQ(out, printed);
+  EXPECT_EQ(log, calls);
+  for (const kroShader &f : failed)
+    EXPECT_TRUE(isEmpty(f)) << &f - failed;
+  EXPECT_TRUE(grown.vertex_length == 3 && grown.vertex_source == held);
+  kroDestroyShader(&grown);
 
-  // kroInit clears the plain hook but keeps the message hook.
+  // kroInit clears the plain hook but keeps the message hook; a null one is not called.
   kroInit(64, 64);
-  log.calls.clear();
-  EXPECT_EQ(kroTestCaptured([&] { kroCreateShaderFromFileVF(&s, nullptr, "no/such.frag"); }),
-            "Error in reading fragmant shader from no/such.frag\n");
-  EXPECT_EQ(log.calls,
+  log.clear();
+  kroTestCaptured([&] { kroCreateShaderFromFileVF(&failed[0], nullptr, "no/such.frag"); });
+  EXPECT_EQ(log,
             std::vector<std::string>{"message:Error in reading fragmant shader from no/such.frag"});
-
   kroSetErrorMessageFunc(nullptr, &log);
-  log.calls.clear();
-  EXPECT_NE(kroTestCaptured([&] { kroCreateShaderFromFileVF(&s, "no/such.vert", nullptr); }), "");
-  EXPECT_TRUE(log.calls.empty());
-  EXPECT_TRUE(isEmpty(s));
+  EXPECT_NE(
+      kroTestCaptured([&] { kroCreateShaderFromFileVF(&failed[0], "no/such.vert", nullptr); }), "");
+  EXPECT_TRUE(log.size() == 1 && isEmpty(failed[0]));
   kroDestroyShaders();
 }
 
@@ -259,22 +217,22 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   ASSERT_TRUE(getcwd(cwd, sizeof cwd));
   const std::string installed = std::string(cwd) + "/sh";
   ASSERT_EQ(chdir(kroTestTempPath("").c_str()), 0);
-  HookLog log;
+  std::vector<std::string> log;
   kroSetErrorMessageFunc(recordMessage, &log);
 
   // The default folder, relative to a working folder that has no sh/.
   EXPECT_STREQ(kroGetShaderFolder(), "sh");
   kroTestCaptured([] { kroInit(64, 64); });
-  EXPECT_EQ(log.calls.size(), 5u);
-  EXPECT_EQ(log.calls.front(), "message:Error in reading vertex shader from sh/ish/c.vert");
-  EXPECT_EQ(log.calls.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
+  EXPECT_EQ(log.size(), 5u);
+  EXPECT_EQ(log.front(), "message:Error in reading vertex shader from sh/ish/c.vert");
+  EXPECT_EQ(log.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
   kroDestroyShaders();
 
-  log.calls.clear();
+  log.clear();
   ASSERT_EQ(kroSetShaderFolder(installed.c_str()), 0);
   EXPECT_EQ(kroGetShaderFolder(), installed);
   EXPECT_EQ(kroTestCaptured([] { kroInit(320, 200); }), "");
-  EXPECT_TRUE(log.calls.empty());
+  EXPECT_TRUE(log.empty());
   expectFixedSetBuilt();
   EXPECT_EQ(sourceOf(KRO_SHADER[64].vertex_shader), kroTestReadFile(installed + "/ish/bt.vert"));
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].fragment_shader),
@@ -286,7 +244,7 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   std::string too_long(KRO_SHADER_FOLDER_CHARS + 1, 'x');
   EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroSetShaderFolder(too_long.c_str()), -1); }),
             "Error in kroSetShaderFolder(..): the folder name is longer than 4000 characters\n");
-  EXPECT_EQ(log.calls.size(), 1u);
+  EXPECT_EQ(log.size(), 1u);
   EXPECT_EQ(kroGetShaderFolder(), installed);
   EXPECT_EQ(kroSetShaderFolder(too_long.substr(1).c_str()), 0); // exactly the limit fits
   EXPECT_EQ(kroGetShaderFolder(), too_long.substr(1));
@@ -296,55 +254,168 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
     EXPECT_EQ(kroSetShaderFolder(reset), 0);
     EXPECT_STREQ(kroGetShaderFolder(), "sh");
   }
-  kroSetErrorMessageFunc(nullptr, nullptr);
   ASSERT_EQ(chdir(cwd), 0);
 }
 
-// A failed build deletes only what it made: the handles a destroyed record
-// keeps name objects that are gone (or, once GL reuses names, someone else's).
-TEST_F(ShaderTest, FailedRebuildOfADestroyedRecordTouchesNoStaleHandle) {
-  std::string vertex = kroTestTempPath("r.vert"), fragment = kroTestTempPath("r.frag");
-  kroTestWriteFile(vertex, kVertexText);
-  kroTestWriteFile(fragment, kFragmentText);
-  for (int missing = 0; missing < 2; missing++) {
-    SCOPED_TRACE(missing ? "fragment missing" : "vertex missing");
+// A destroyed record keeps its handles, naming objects that are gone or, once
+// GL reuses names, someone else's. Destroying it again, rebuilding it from
+// texts (which destroys first) or a build that fails hands none of them to GL:
+// other objects given the freed names survive.
+TEST_F(ShaderTest, DestroyedRecordsKeepTheirNamesAwayFromGL) {
+  for (int rebuild = 0; rebuild < 3; rebuild++) {
+    SCOPED_TRACE(rebuild);
     kroShader s = {};
-    kroCreateShaderFromFileVF(&s, vertex.c_str(), fragment.c_str());
+    kroCreateShaderVF(&s, kVertexText, kFragmentText);
     ASSERT_TRUE(linked(s.program));
     kroDestroyShader(&s);
     ASSERT_TRUE(s.vertex_shader && s.fragment_shader);
-    ASSERT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    GLuint others[2] = {glCreateShader(GL_VERTEX_SHADER), glCreateShader(GL_FRAGMENT_SHADER)};
+    kroDestroyShader(&s);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     kroTestCaptured([&] {
-      kroCreateShaderFromFileVF(&s, missing ? nullptr : "no/such.vert",
-                                missing ? "no/such.frag" : nullptr);
+      if (rebuild == 0)
+        kroCreateShaderVF(&s, kVertexText, kFragmentText);
+      else // one stage's file missing, the other not asked for
+        kroCreateShaderFromFileVF(&s, rebuild == 1 ? "no/such.vert" : nullptr,
+                                  rebuild == 2 ? "no/such.frag" : nullptr);
     });
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-    EXPECT_TRUE(isEmpty(s));
+    EXPECT_TRUE(rebuild ? isEmpty(s) : linked(s.program));
+    for (GLuint other : others) {
+      EXPECT_TRUE(glIsShader(other)) << other;
+      glDeleteShader(other);
+    }
+    kroDestroyShader(&s);
   }
   EXPECT_EQ(kroTestHookCalls, 2);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
-// Destroying a destroyed record again, or rebuilding it from texts (which
-// destroys first), hands none of its kept names to GL: not even when GL has
-// given a freed name to another object, which must survive.
-TEST_F(ShaderTest, DestroyedRecordsKeepTheirNamesAwayFromGL) {
-  kroShader s = {};
-  kroCreateShaderVF(&s, kVertexText, kFragmentText);
-  ASSERT_TRUE(linked(s.program));
-  GLhandleARB kept_vertex = s.vertex_shader;
-  kroDestroyShader(&s);
-  ASSERT_EQ(s.vertex_shader, kept_vertex);
-  GLuint others[2] = {glCreateShader(GL_VERTEX_SHADER), glCreateShader(GL_FRAGMENT_SHADER)};
-  kroDestroyShader(&s);
+struct FboTest : kroTestGLFailureFixture {
+  void TearDown() override {
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    kroTestFailureFixture::TearDown();
+  }
+};
+
+using Names = std::pair<GLint, GLint>; // colour texture, depth renderbuffer
+
+// The names GL reports attached to a record's framebuffer (0: nothing attached).
+Names attached(const kroFrameBufferObject &f) {
+  Names names(-1, -1);
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, f.frame_buffer);
+  for (GLenum at : {GL_COLOR_ATTACHMENT0_EXT, GL_DEPTH_ATTACHMENT_EXT})
+    glGetFramebufferAttachmentParameterivEXT(
+        GL_FRAMEBUFFER_EXT, at, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME_EXT,
+        at == GL_DEPTH_ATTACHMENT_EXT ? &names.second : &names.first);
+  return names;
+}
+
+// The names a record holds, 0 for a cell it has none of.
+Names held(const kroFrameBufferObject &f) {
+  return {f.color_buffer ? (GLint)*f.color_buffer : 0, f.depth_buffer ? (GLint)*f.depth_buffer : 0};
+}
+
+TEST_F(FboTest, EveryModeAttachesItsCellsModeZeroRendersAndOnlyOwnedCellsAreDeleted) {
+  kroFrameBufferObject fbo, borrower1, borrower3, depth_only, own, alone;
+  int32_t size[2] = {256, 256};
+  EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), 0);
+  ASSERT_TRUE(fbo.mode == 0 && fbo.color_buffer && fbo.depth_buffer);
+  EXPECT_EQ(attached(fbo), held(fbo));
+  // Modes 1 and 3 borrow both cells; a borrowed attachment is checked like any other.
+  EXPECT_EQ(kroCreateFrameBufferObject(&borrower1, size, &fbo, 1), 0);
+  EXPECT_EQ(kroCreateFrameBufferObject(&borrower3, size, &fbo, 3), 0);
+  for (kroFrameBufferObject *b : {&borrower1, &borrower3}) {
+    EXPECT_TRUE(b->color_buffer == fbo.color_buffer && b->depth_buffer == fbo.depth_buffer);
+    EXPECT_NE(b->frame_buffer, fbo.frame_buffer);
+    EXPECT_EQ(attached(*b), held(fbo));
+  }
+  // Mode 2: depth only. With a record given, modes other than 0, 1 and 3 still make their own;
+  // mode 1 with nothing to borrow from makes both.
+  EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
+  EXPECT_EQ(kroCreateFrameBufferObject(&own, size, &depth_only, 5), 0);
+  EXPECT_EQ(kroCreateFrameBufferObject(&alone, size, nullptr, 1), 0);
+  ASSERT_TRUE(!depth_only.color_buffer && depth_only.depth_buffer && own.color_buffer &&
+              own.depth_buffer && own.depth_buffer != depth_only.depth_buffer &&
+              alone.color_buffer && alone.depth_buffer);
+  for (kroFrameBufferObject *f : {&depth_only, &own, &alone})
+    EXPECT_EQ(attached(*f), held(*f));
+
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+  kroUseFrameBufferObject(&fbo);
+  GLint viewport[4], texture = -1, bound = -1;
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+  glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
+  EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{0, 0, 256, 256}));
+  EXPECT_TRUE(texture == 0 && bound == (GLint)fbo.frame_buffer) << texture << " " << bound;
+  // The colour texture is 256 wide: a clear reaches pixel (200, 200).
+  glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  GLubyte pixel[4] = {};
+  glReadPixels(200, 200, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+  EXPECT_TRUE(pixel[0] == 0 && pixel[1] == 255);
+
+  GLuint colour = *fbo.color_buffer, depth = *fbo.depth_buffer, frame = borrower1.frame_buffer,
+         depth2 = *depth_only.depth_buffer;
+  kroDestroyFrameBufferObject(&borrower1, 0);
+  kroDestroyFrameBufferObject(&borrower3, 0);
+  EXPECT_FALSE(glIsFramebufferEXT(frame));
+  EXPECT_TRUE(glIsTexture(colour) && glIsRenderbufferEXT(depth)); // still the owner's
+  kroDestroyFrameBufferObject(&depth_only, 2);
+  kroDestroyFrameBufferObject(&own, 3);
+  kroDestroyFrameBufferObject(&alone, 3);
+  frame = fbo.frame_buffer;
+  kroDestroyFrameBufferObject(&fbo, 3);
+  EXPECT_FALSE(glIsTexture(colour) || glIsRenderbufferEXT(depth) || glIsFramebufferEXT(frame) ||
+               glIsRenderbufferEXT(depth2));
+  EXPECT_EQ(fbo.mode, 0);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-  kroCreateShaderVF(&s, kVertexText, kFragmentText);
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+TEST_F(FboTest, IncompleteTargetsAndFailedCellAllocations) {
+  // Zero-sized images: both attachments incomplete (3); with depth only, colour counts complete.
+  kroFrameBufferObject empty, depth_only, fbo;
+  int32_t nothing[2] = {0, 0}, size[2] = {16, 16};
+  EXPECT_EQ(kroCreateFrameBufferObject(&empty, nothing, nullptr, 0), 3);
+  EXPECT_NE(empty.color_buffer, nullptr);
+  kroDestroyFrameBufferObject(&empty, 3);
+  EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, nothing, nullptr, 2), 2);
+  kroDestroyFrameBufferObject(&depth_only, 2);
+  glGetError();
+  for (const char *cell : {"color_buffer", "depth_buffer"}) {
+    kroTestExpectReport([&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), -1); },
+                        std::string("Error during allocating memory for ") + cell +
+                            " in kroCreateFameBufferObject(..)",
+                        cell[0] == 'c' ? 1 : 2);
+    EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
+  }
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-  EXPECT_TRUE(linked(s.program));
-  for (GLuint other : others)
-    EXPECT_TRUE(glIsShader(other)) << other;
-  kroDestroyShader(&s);
-  for (GLuint other : others)
-    glDeleteShader(other);
+}
+
+// Modes 1 and 3 borrow both cells and own none: a record made with mode 2 alone
+// has no colour cell to lend, so the creation is refused, not crashed.
+TEST_F(FboTest, BorrowingFromARecordWithoutAColourCellIsRefused) {
+  kroFrameBufferObject depth_only, fbo;
+  int32_t size[2] = {16, 16};
+  ASSERT_GE(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
+  ASSERT_TRUE(depth_only.color_buffer == nullptr && depth_only.depth_buffer != nullptr);
+  GLint bound_before = 0;
+  glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound_before);
+  for (int mode : {1, 3}) {
+    SCOPED_TRACE(mode);
+    kroTestExpectReport(
+        [&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1); },
+        "Error in kroCreateFameBufferObject(..): the shared framebuffer object has no color "
+        "buffer to lend\n");
+    EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
+    GLint bound = -1;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
+    EXPECT_EQ(bound, bound_before); // nothing was made or bound
+  }
+  EXPECT_EQ(attached(depth_only), Names(0, (GLint)*depth_only.depth_buffer));
+  kroDestroyFrameBufferObject(&depth_only, 2);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 

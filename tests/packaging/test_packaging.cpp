@@ -5,8 +5,6 @@
 // add_subdirectory, which builds only the engine.
 #include "gl_context.h"
 
-#include <sys/wait.h>
-
 namespace {
 
 const std::string kSource = KRO_SOURCE_DIR;
@@ -19,31 +17,21 @@ std::string shellWord(const std::string &text) {
   return "'" + text + "'";
 }
 
-// Removes a test's folder and its log when the test passed; a failed test keeps them.
+// Removes a test's folder when the test passed; a failed test keeps it.
 void removeWhenPassed(const std::string &folder) {
   if (!testing::Test::HasFailure()) {
-    EXPECT_EQ(system(("rm -rf " + shellWord(folder) + " " + shellWord(folder + ".log")).c_str()),
-              0);
+    EXPECT_EQ(system(("rm -rf " + shellWord(folder)).c_str()), 0);
   }
 }
 
-// Runs a shell command with its output into `log`; a failure shows the log.
-bool run(const std::string &command, const std::string &log) {
-  int status = system((command + " > " + shellWord(log) + " 2>&1").c_str());
-  bool ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!ok)
-    ADD_FAILURE() << command << "\n" << kroTestReadFile(log);
-  return ok;
-}
-
-// The README's pkg-config build: its one line that starts with `c++`.
-std::string pkgConfigBuildLine(const std::string &readme) {
-  std::string text = kroTestReadFile(readme);
-  size_t at = text.find("\nc++ ");
-  if (at == std::string::npos)
-    return "";
-  size_t end = text.find('\n', at + 1);
-  return text.substr(at + 1, end - at - 1);
+// Runs a shell command, which must succeed; `printed` gets what it printed.
+bool run(const std::string &command, std::string *printed = nullptr) {
+  kroTestOutcome result = kroTestRun(command);
+  if (result.status != 0)
+    ADD_FAILURE() << command << "\n" << result.out << result.err;
+  if (printed)
+    *printed = result.out + result.err;
+  return result.status == 0;
 }
 
 // What the example drew: a lit green cube in the middle of a dark clear colour.
@@ -75,67 +63,58 @@ void expectLitCube(const std::string &picture) {
 // Runs the example from a working folder without sh/: the shader files must
 // come from the installed folder, and the engine must report nothing.
 void runExample(const std::string &program, const std::string &root) {
-  std::string shot = program + ".bmp", log = program + ".log";
+  std::string shot = program + ".bmp", printed;
   ASSERT_TRUE(run("cd " + shellWord(root) + " && SDL_AUDIODRIVER=dummy " + shellWord(kWithDisplay) +
                       " " + shellWord(program) + " --frames 4 --shot " + shellWord(shot),
-                  log));
-  EXPECT_EQ(kroTestReadFile(log), "") << program;
+                  &printed));
+  EXPECT_EQ(printed, "") << program;
   expectLitCube(shot);
 }
 
 TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
   std::string root = kroTestTempPath("installed"), prefix = root + "/prefix",
-              example = root + "/minimal", log = root + ".log";
-  ASSERT_TRUE(run("mkdir -p " + shellWord(root), log));
-  ASSERT_TRUE(
-      run(kCMake + " --install " + shellWord(kBuild) + " --prefix " + shellWord(prefix), log));
-  for (const char *file :
-       {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
-        "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
-        "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc"})
-    EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
+              example = root + "/minimal", printed;
+  ASSERT_TRUE(run("mkdir -p " + shellWord(root)));
+  ASSERT_TRUE(run(kCMake + " --install " + shellWord(kBuild) + " --prefix " + shellWord(prefix)));
+  // The steps below need every other installed file; a lost version file would go unnoticed.
+  EXPECT_TRUE(kroTestFileExists(prefix + "/lib/cmake/kro/kroConfigVersion.cmake"));
   ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples/minimal") + " " +
-                      shellWord(example),
-                  log));
+                  shellWord(example)));
 
   // The installed krotool writes the loader the example carries.
   ASSERT_TRUE(run("cd " + shellWord(example) + " && " + shellWord(prefix + "/bin/krotool") +
-                      " mesh-src cube.ase Cube -o fresh.cpp",
-                  log));
+                  " mesh-src cube.ase Cube -o fresh.cpp"));
   EXPECT_EQ(kroTestReadFile(example + "/fresh.cpp"),
             kroTestReadFile(example + "/loaders/cube_mesh.cpp"));
 
   // find_package(kro), a version it satisfies, and one it does not.
   ASSERT_TRUE(run(kCMake + " -S " + shellWord(example) + " -B " + shellWord(example + "/build") +
-                      " -DCMAKE_PREFIX_PATH=" + shellWord(prefix),
-                  log));
-  ASSERT_TRUE(run(kCMake + " --build " + shellWord(example + "/build") + " -j2", log));
+                  " -DCMAKE_PREFIX_PATH=" + shellWord(prefix)));
+  ASSERT_TRUE(run(kCMake + " --build " + shellWord(example + "/build") + " -j2"));
   runExample(example + "/build/minimal", root);
-  std::string other = root + "/other";
   kroTestWriteFile(root + "/CMakeLists.txt",
                    "cmake_minimum_required(VERSION 3.16)\nproject(other NONE)\n"
                    "find_package(kro 2.0 REQUIRED)\n");
-  EXPECT_NE(system((kCMake + " -S " + shellWord(root) + " -B " + shellWord(other) +
-                    " -DCMAKE_PREFIX_PATH=" + shellWord(prefix) + " > /dev/null 2>&1")
-                       .c_str()),
+  EXPECT_NE(kroTestRun(kCMake + " -S " + shellWord(root) + " -B " + shellWord(root + "/other") +
+                       " -DCMAKE_PREFIX_PATH=" + shellWord(prefix))
+                .status,
             0);
 
-  // pkg-config: the README's one line, as a user types it.
-  std::string line = pkgConfigBuildLine(example + "/README.md");
-  ASSERT_NE(line.find("pkg-config --cflags --libs kro"), std::string::npos) << line;
+  // pkg-config: the README's one line that starts with `c++`, as a user types it.
+  std::string line = kroTestRun("grep '^c++ ' " + shellWord(example + "/README.md")).out;
+  ASSERT_TRUE(kroTestHas(line, "pkg-config --cflags --libs kro")) << line;
   std::string pkg =
       "PKG_CONFIG_PATH=" + shellWord(prefix + "/lib/pkgconfig") + "; export PKG_CONFIG_PATH; ";
-  ASSERT_TRUE(run(pkg + "cd " + shellWord(example) + " && " + line, log));
+  ASSERT_TRUE(run(pkg + "cd " + shellWord(example) + " && " + line));
   runExample(example + "/minimal", root);
 
   // A C99 program, strict, through pkg-config.
   std::string c_program = root + "/engine_from_c";
   ASSERT_TRUE(run(pkg + shellWord(KRO_C_COMPILER) + " -std=c99 -Wall -Wextra -pedantic -Werror " +
-                      shellWord(kSource + "/tests/packaging/engine_from_c.c") + " -o " +
-                      shellWord(c_program) + " $(pkg-config --cflags --libs kro)",
-                  log));
-  ASSERT_TRUE(run(shellWord(c_program), log));
-  EXPECT_EQ(kroTestReadFile(log),
+                  shellWord(kSource + "/tests/packaging/engine_from_c.c") + " -o " +
+                  shellWord(c_program) + " $(pkg-config --cflags --libs kro)"));
+  ASSERT_TRUE(run(shellWord(c_program), &printed));
+  EXPECT_EQ(printed,
             "bits 1 34 fffffffe\n"
             "object 0.5 4.0\n"
             "decode null cannot open the file\n"
@@ -146,9 +125,8 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
 }
 
 TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
-  std::string project = kroTestTempPath("consumer"), build = project + "/build",
-              log = project + ".log";
-  ASSERT_TRUE(run("mkdir -p " + shellWord(project), log));
+  std::string project = kroTestTempPath("consumer"), build = project + "/build", printed;
+  ASSERT_TRUE(run("mkdir -p " + shellWord(project)));
   kroTestWriteFile(
       project + "/CMakeLists.txt",
       "cmake_minimum_required(VERSION 3.16)\n"
@@ -172,13 +150,13 @@ TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
   std::string refused;
   for (const char *package : {"GTest", "benchmark", "PNG", "SDL", "PkgConfig", "X11"})
     refused += std::string(" -DCMAKE_DISABLE_FIND_PACKAGE_") + package + "=ON";
-  ASSERT_TRUE(run(kCMake + " -S " + shellWord(project) + " -B " + shellWord(build) + refused, log));
-  ASSERT_TRUE(run(kCMake + " --build " + shellWord(build) + " -j2", log));
+  ASSERT_TRUE(run(kCMake + " -S " + shellWord(project) + " -B " + shellWord(build) + refused));
+  ASSERT_TRUE(run(kCMake + " --build " + shellWord(build) + " -j2"));
   EXPECT_TRUE(kroTestFileExists(build + "/kro/libkro.a"));
   for (const char *absent : {"kro/tools", "kro/tests", "kro/bench", "kro/generated"})
     EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
-  ASSERT_TRUE(run(shellWord(build + "/consumer"), log));
-  EXPECT_EQ(kroTestReadFile(log), kSource + "/sh found\n");
+  ASSERT_TRUE(run(shellWord(build + "/consumer"), &printed));
+  EXPECT_EQ(printed, kSource + "/sh found\n");
   removeWhenPassed(project);
 }
 

@@ -1,0 +1,561 @@
+// Pictures and what the engine makes of them: BMP reading, writing and box-filter
+// resampling (against a literal rendering of the filter), the PNG container reader
+// (its image data checked with zlib), heightmaps and KROF fonts built from BMP
+// pictures; every refused file or request.
+#include "gl_context.h"
+
+#include <math.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <stb/stb_image.h>
+
+namespace {
+
+struct BmpTest : kroTestFailureFixture {};
+struct PngTest : kroTestFailureFixture {};
+
+const std::string kData = KRO_TEST_DATA "/bmp/", kOther = KRO_TEST_DATA "/bmp/imagemagick/";
+const std::string kPng = KRO_TEST_DATA "/png/", kSuite = KRO_TEST_DATA "/third-party/pngsuite/";
+
+// Copies a returned bitmap out and releases it.
+std::vector<uint8_t> take(uint8_t *pixels, size_t bytes) {
+  std::vector<uint8_t> out(pixels, pixels ? pixels + bytes : pixels);
+  free(pixels);
+  return out;
+}
+
+int32_t scratch[2];
+
+// The first bytes of the buffer a PNG gives (all of it by default); empty when refused.
+std::vector<uint8_t> load(const std::string &path, int32_t *size = scratch,
+                          size_t bytes = KRO_PNG_BUFFER_BYTES) {
+  return take(kroLoadPNG(path.c_str(), size), bytes);
+}
+
+std::vector<uint8_t> loadPixels(const std::string &path, int32_t *size) {
+  uint8_t *pixels = kroLoadBMP(path.c_str(), size);
+  return take(pixels, (size_t)size[0] * size[1] * 4);
+}
+
+// What another program's reader (stb_image) gets from a file, laid out as the
+// engine lays it out: RGBA, bottom row first.
+std::vector<uint8_t> stbPixels(const std::string &path) {
+  int width = 0, height = 0, channels = 0;
+  uint8_t *read = stbi_load(path.c_str(), &width, &height, &channels, 4);
+  EXPECT_NE(read, nullptr) << path << ": " << stbi_failure_reason();
+  std::vector<uint8_t> rows;
+  for (int y = height - 1; read && y >= 0; y--)
+    rows.insert(rows.end(), read + (size_t)y * width * 4, read + (size_t)(y + 1) * width * 4);
+  stbi_image_free(read);
+  return rows;
+}
+
+TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
+  int32_t size[2] = {-1, -1};
+  std::vector<uint8_t> pixels, rows;
+  for (int i = 0, x = 0, y = 0; i < 6; i++, x = i % 3, y = i / 3) // 200 + y, 100 + x, 10 y + x
+    rows.insert(rows.end(), {(uint8_t)(200 + y), (uint8_t)(100 + x), (uint8_t)(10 * y + x), 255});
+  for (const char *name : {"unpadded-3x2.bmp", "padded-3x2.bmp", "topdown-3x2.bmp"})
+    EXPECT_EQ(loadPixels(kData + name, size), rows) << name;
+
+  // Another program's files, read as stb_image reads them (it fails the test when it cannot).
+  for (const char *name : {"gradient-13x7-padded.bmp", "plasma-16x8.bmp", "orange-16x8.bmp"})
+    EXPECT_EQ(loadPixels(kOther + name, size), stbPixels(kOther + name)) << name;
+
+  // Export: the header and the first pixel's bytes.
+  pixels.resize(32);
+  for (size_t i = 0; i < 32; i++) // pixel p: red 10 + p, green 50 + p, blue 90 + p
+    pixels[i] = i % 4 == 3 ? 255 : (uint8_t)(10 + 40 * (i % 4) + i / 4);
+  int32_t four[2] = {4, 2}, bad[2] = {-1, 1};
+  std::string path = kroTestTempPath("export-4x2.bmp");
+  EXPECT_EQ(kroExportBMP(path.c_str(), pixels.data(), four), 0);
+  std::string bytes = kroTestReadFile(path);
+  EXPECT_EQ(bytes.substr(0, 57),
+            std::string("BM\x4e\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x04\0\0\0\x02\0\0\0\x01\0\x18\0"
+                        "\0\0\0\0\0\0\0\0\x40\0\0\0\x40\0\0\0\0\0\0\0\0\0\0\0\x5a\x32\x0a",
+                        57)); // then blue, green, red of the first pixel
+  std::string lost = kroTestTempPath("no-such-folder/out.bmp");
+  EXPECT_EQ(
+      kroTestCaptured([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), four), EOF); }),
+      "Error in kroExportBMP(..) during opening file: " + lost + "\n");
+  std::string other = kroTestTempPath("negative.bmp");
+  kroTestCaptured([&] { EXPECT_EQ(kroExportBMP(other.c_str(), pixels.data(), bad), EOF); });
+  EXPECT_FALSE(kroTestFileExists(other));
+  EXPECT_EQ(kroTestHookCalls, 2);
+}
+
+// An odd width: rows padded to 4 bytes with zeros, sizes to match, and another
+// program's reader gets every pixel back. A failed row allocation is reported
+// and leaves no file.
+TEST_F(BmpTest, ExportPadsRowsSoOtherReadersAgree) {
+  int32_t size[2] = {33, 17}, back[2] = {0, 0};
+  std::vector<uint8_t> pixels((size_t)33 * 17 * 4);
+  std::mt19937 random(33);
+  for (size_t i = 0; i < pixels.size(); i++)
+    pixels[i] = i % 4 == 3 ? 255 : (uint8_t)random();
+  std::string path = kroTestTempPath("odd-33x17.bmp");
+  ASSERT_EQ(kroExportBMP(path.c_str(), pixels.data(), size), 0);
+  std::string bytes = kroTestReadFile(path);
+  uint32_t file_size;
+  memcpy(&file_size, bytes.data() + 2, 4);
+  EXPECT_TRUE(bytes.size() == 54 + 100 * 17 && file_size == bytes.size()) << bytes.size();
+  for (int row = 0; row < 17; row++) // the padding byte after 99 pixel bytes
+    EXPECT_EQ(bytes[54 + 100 * row + 99], 0) << row;
+  EXPECT_EQ(stbPixels(path), pixels);
+  EXPECT_EQ(loadPixels(path, back), pixels);
+
+  std::string lost = kroTestTempPath("no-memory.bmp");
+  kroTestExpectReport([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), size), EOF); },
+                      "Error during allocating memory in kroExportBMP(..)\n", 1);
+  EXPECT_FALSE(kroTestFileExists(lost));
+}
+
+TEST_F(BmpTest, HostileFilesAreRefusedWithTheirReason) {
+  // Each reason with its files: after the plain message, or alone when not starting with ':'.
+  const std::vector<std::pair<const char *, std::vector<const char *>>> cases = {
+      {"", {"no-such-file.bmp"}},
+      {"Error during allocating memory in function kroLoadBMP(..)", {"sample-4x2.bmp"}},
+      {": not a BMP file", {"bad-signature.bmp", "header-cut.bmp"}},
+      {": compressed pixel data", {"compressed.bmp"}},
+      {": bad width or height", {"zero-width.bmp", "min-height.bmp", "overflow.bmp"}},
+      {": pixel data cut short", {"truncated.bmp"}},
+      // Palette, 5-6-5 bit fields behind a 124-byte header, and 32 bits with alpha.
+      {": not 24 bits per pixel",
+       {"imagemagick/palette-8bit-16x8.bmp", "imagemagick/rgb565-16bit-16x8.bmp",
+        "imagemagick/rgba-32bit-16x8.bmp"}},
+      {": unsupported header or pixel data offset",
+       {"bad-offset.bmp", "offset-past-end.bmp", "core-header.bmp"}}};
+  int32_t size[2];
+  for (auto &[reason, names] : cases)
+    for (const char *name : names) {
+      std::string path = kData + name,
+                  plain = "Error in reading texture from " + path + " in function kroLoadBMP(..)";
+      size[0] = size[1] = 7;
+      kroTestExpectReport([&] { EXPECT_EQ(kroLoadBMP(path.c_str(), size), nullptr); },
+                          (reason[0] == 'E' ? reason : plain + reason) + "\n", reason[0] == 'E');
+      EXPECT_TRUE(size[0] == 0 && size[1] == 0) << name;
+    }
+}
+
+// One line of the filter exactly as its steps read: a running float span.
+void literalLine(const uint8_t *in, size_t in_step, int n, uint8_t *out, size_t out_step, int m) {
+  float step = (float)n / (float)m, a = 0, b = step;
+  for (int i = 0; i < m; i++, a = b, b = b + step) {
+    if (b > n)
+      b = (float)(n - 0.00001);
+    int ia = (int)a, ib = (int)b;
+    double tail = (double)b - ib;
+    for (int c = 0; c < 4; c++) {
+      int sum = (int)(in[ia * in_step + c] * ((double)(ia + 1) - a) +
+                      (tail == 0 ? 0 : in[ib * in_step + c] * tail));
+      for (int k = ia + 1; k < ib; k++)
+        sum += in[k * in_step + c];
+      out[i * out_step + c] =
+          ia == ib ? in[ia * in_step + c] : (uint8_t)(int)(sum / ((double)b - a));
+    }
+  }
+}
+
+// The whole filter: rows first, then column by column.
+std::vector<uint8_t> literal(const std::vector<uint8_t> &src, int sw, int sh, int dw, int dh) {
+  std::vector<uint8_t> mid((size_t)dw * sh * 4), out((size_t)dw * dh * 4);
+  for (int y = 0; y < sh; y++)
+    literalLine(&src[(size_t)y * sw * 4], 4, sw, &mid[(size_t)y * dw * 4], 4, dw);
+  for (int x = 0; x < dw; x++)
+    literalLine(&mid[x * 4], (size_t)dw * 4, sh, &out[x * 4], (size_t)dw * 4, dh);
+  return out;
+}
+
+std::vector<uint8_t> resize(const std::vector<uint8_t> &src, int sw, int sh, int dw, int dh) {
+  int32_t size[2] = {sw, sh}, new_size[2] = {dw, dh};
+  return take(kroResizeBitmap(src.data(), size, new_size), (size_t)dw * dh * 4);
+}
+
+// Pixels with the same value in all four channels.
+std::vector<uint8_t> flatRow(std::initializer_list<int> values) {
+  std::vector<uint8_t> row;
+  for (int r : values)
+    row.insert(row.end(), 4, (uint8_t)r);
+  return row;
+}
+
+TEST_F(BmpTest, ResizeSamplesFilterStepByStepAndRefusals) {
+  EXPECT_EQ(resize(flatRow({10, 21, 30, 40}), 4, 1, 2, 1), flatRow({15, 35}));
+  EXPECT_EQ(resize(flatRow({255, 255}), 2, 1, 4, 1), flatRow({255, 254, 255, 254}));
+  std::mt19937 rng(12345);
+  std::vector<uint8_t> src;
+  const int sizes[][4] = {{5, 3, 5, 3},   {4, 4, 2, 2},     {2, 2, 4, 4},      {37, 23, 50, 17},
+                          {13, 7, 5, 9},  {64, 64, 24, 40}, {7, 11, 7, 3},     {100, 3, 33, 12},
+                          {3, 100, 9, 1}, {1, 1, 6, 5},     {300, 200, 7, 301}};
+  for (auto &s : sizes) {
+    SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " -> " << s[2] << "x" << s[3]);
+    src.resize((size_t)s[0] * s[1] * 4);
+    for (auto &v : src)
+      v = (uint8_t)rng();
+    ASSERT_TRUE(resize(src, s[0], s[1], s[2], s[3]) ==
+                (s[0] == s[2] && s[1] == s[3] ? src : literal(src, s[0], s[1], s[2], s[3])));
+  }
+
+  // Bad target sizes, then each of the two allocations failing.
+  src = flatRow({1, 2, 3, 4});
+  int32_t size[2] = {4, 1};
+  const int32_t cases[][3] = {{0, 1, 0}, {2, -1, 0}, {1 << 20, 1 << 20, 0}, {2, 2, 1}, {2, 2, 2}};
+  for (auto &c : cases)
+    kroTestExpectReport([&] { EXPECT_EQ(kroResizeBitmap(src.data(), size, c), nullptr); },
+                        c[2] ? "Error during allocating memory in kroResizeBitmap(..)\n"
+                             : "Error in kroResizeBitmap(..) with size 4 x 1 to " +
+                                   std::to_string(c[0]) + " x " + std::to_string(c[1]) + "\n",
+                        c[2]);
+}
+
+// Not interlaced: the data inflates, to its end, to a filter byte and a packed
+// row per line (zlib's checksum then vouches for every byte), and the buffer
+// is clear past it.
+void expectImageData(const std::string &path) {
+  SCOPED_TRACE(path);
+  kroPNGInfo info;
+  ASSERT_EQ(kroLoadPNGInfo(path.c_str(), &info), 0);
+  std::vector<uint8_t> loaded = load(path);
+  ASSERT_EQ(loaded.empty(), info.interlace != 0); // interlaced: refused, as interlace-1.png
+  if (info.interlace)
+    return;
+  const int channels[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
+  size_t bits = (size_t)channels[info.color_type] * info.bit_depth;
+  std::vector<uint8_t> raw((size_t)info.height * (1 + ((size_t)info.width * bits + 7) / 8) + 1);
+  uLongf raw_bytes = raw.size();
+  ASSERT_EQ(uncompress(raw.data(), &raw_bytes, loaded.data(), info.data_bytes), Z_OK);
+  EXPECT_EQ(raw_bytes, raw.size() - 1);
+  EXPECT_TRUE(std::all_of(loaded.begin() + info.data_bytes, loaded.end(),
+                          [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(PngTest, SuiteAndSampleFilesGiveTheirImageData) {
+  int files = 0;
+  std::error_code error;
+  for (auto &entry : std::filesystem::directory_iterator(kSuite, error)) // one refused below
+    if (std::string name = entry.path().filename();
+        entry.path().extension() == ".png" && name != "xs1n0g01.png")
+      expectImageData(entry.path()), files++;
+  EXPECT_GE(files, 20) << kSuite << ": " << error.message();
+  expectImageData(kPng + "split-basn6a16.png");
+
+  // Text, gamma and palette chunks are stepped over; bytes after the end chunk are not read.
+  EXPECT_EQ(load(kPng + "ancillary.png", scratch, 11),
+            (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
+  EXPECT_TRUE(scratch[0] == 7 && scratch[1] == 5);
+  EXPECT_FALSE(load(kPng + "signature-tail.png").empty()); // only 4 signature bytes count
+  EXPECT_EQ(kroTestHookCalls, 2);                          // the two interlaced suite images
+}
+
+std::string chunk(const char *type, const std::string &payload) {
+  uint32_t n = (uint32_t)payload.size();
+  return std::string{(char)(n >> 24), (char)(n >> 16), (char)(n >> 8), (char)n} + type + payload +
+         std::string(4, '\0');
+}
+
+// An image with two data chunks, 'a's then 'b's, extra bytes more than the buffer holds.
+std::string pngWithData(const char *name, size_t extra) {
+  std::string path = kroTestTempPath(name);
+  kroTestWriteFile(path,
+                   std::string("\x89PNG\r\n\x1a\n", 8) +
+                       chunk("IHDR", std::string("\0\0\x03\x20\0\0\x02\x58\x08\x06\0\0\0", 13)) +
+                       chunk("IDAT", std::string(1000000, 'a')) +
+                       chunk("IDAT", std::string(KRO_PNG_BUFFER_BYTES - 1000000 + extra, 'b')) +
+                       chunk("IEND", ""));
+  return path;
+}
+
+TEST_F(PngTest, ImageDataFillsTheBufferButNeverPassesItAndHostileFilesAreRefused) {
+  std::string full = pngWithData("full.png", 0), over = pngWithData("over.png", 1);
+  std::vector<uint8_t> loaded = load(full);
+  ASSERT_EQ(loaded.size(), (size_t)KRO_PNG_BUFFER_BYTES);
+  EXPECT_TRUE(scratch[0] == 800 && scratch[1] == 600) << scratch[0] << " x " << scratch[1];
+  EXPECT_EQ(std::string(loaded.begin() + 999999, loaded.begin() + 1000001) + (char)loaded.back(),
+            "abb");
+
+  // Message after the path, empty: the plain one; a message not starting with ':' stands alone.
+  const std::pair<std::string, const char *> cases[] = {
+      {kPng + "no-such-file.png", ""},
+      {kSuite + "xs1n0g01.png", ""},
+      {kPng + "idat-before-ihdr.png", ": image data before the IHDR chunk"},
+      {kPng + "no-iend.png", ": no IEND chunk"},
+      {kPng + "chunk-past-end.png", ": chunk runs past the end of the file"},
+      {kPng + "no-ihdr.png", ": no IHDR chunk"},
+      {kPng + "second-ihdr.png", ": second IHDR chunk"},
+      {kPng + "short-ihdr.png", ": bad IHDR chunk"},
+      {kPng + "zero-width.png", ": bad image size"},
+      {over, ": image data larger than the buffer"},
+      {kPng + "compression-1.png", "Not known compression method in kroLoadPNG(..)"},
+      {kPng + "interlace-1.png", "Not known interlace method in kroLoadPNG(..)"},
+      {kPng + "two-idat.png", "Error during allocating memory in kroLoadPNG(..)"}};
+  for (auto &[path, message] : cases) {
+    std::string plain = "Error in reading texture from " + path + " in function kroLoadPNG(..)";
+    int32_t size[2] = {-1, -1};
+    kroTestExpectReport([&] { EXPECT_TRUE(load(path, size).empty()); },
+                        message[0] && message[0] != ':' ? message : plain + message + "\n",
+                        strstr(message, "allocating") ? 1 : 0);
+    EXPECT_EQ(size[0], 0) << path;
+  }
+}
+
+struct HeightmapTest : kroTestGLFailureFixture {};
+
+const std::string kTestData = KRO_TEST_DATA "/";
+const float kOrigin[3] = {0, 0, 0};
+
+// Loads a file; its points, or with normals_wanted its normals, flattened [x][y][axis].
+std::vector<float> loadGrid(const char *name, const float *offset, const float *scale,
+                            bool normals_wanted) {
+  int32_t size[2];
+  std::string path = kTestData + name;
+  float ***normals = nullptr,
+        ***grid = normals_wanted ? kroLoadHightmapAndNormalsFromBMP(path.c_str(), offset, scale,
+                                                                    size, &normals)
+                                 : kroLoadHightmapFromBMP(path.c_str(), offset, scale, size),
+        ***got = normals_wanted ? normals : grid;
+  std::vector<float> out;
+  for (int i = 0; got && i < size[0] * size[1] * 3; i++)
+    out.push_back(got[i / 3 / size[1]][i / 3 % size[1]][i % 3]);
+  kroDestroyHightmap(&grid, size);
+  kroDestroyHightmap(&normals, size);
+  return out;
+}
+
+// Point [x][y] is (scale X x / width, scale Z blue / 255, scale Y y / height) plus the offset;
+// normals are those of the surface through the points.
+TEST_F(HeightmapTest, PointsFromPixelAndBlueNormalsFromTheSlope) {
+  const float offset[3] = {10, 20, 30}, padded[3] = {6, 4, 51};
+  // Blue 0, 1, 2 in the bottom row, 10, 11, 12 in the top one.
+  EXPECT_EQ(loadGrid("bmp/padded-3x2.bmp", offset, padded, false),
+            (std::vector<float>{10, 20, 30, 10, 22, 32, 12, 20.2f, 30, 12, 22.2f, 32, 14, 20.4f, 30,
+                                14, 22.4f, 32}));
+  // Blue = 40 x + 10 y; with these scales the plane Y = 40 X + 10 Z, normal (-40, 1, -10).
+  const float scale[3] = {3, 3, 255};
+  const double length = sqrt(40.0 * 40 + 1 + 10 * 10), n[3] = {-40, 1, -10};
+  std::vector<float> slope = loadGrid("heightmap/slope-3x3.bmp", kOrigin, scale, true);
+  ASSERT_EQ(slope.size(), 27u);
+  for (int i = 0; i < 27; i++)
+    EXPECT_NEAR(slope[i], n[i % 3] / length, 1e-6) << i;
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+// 10 x + y for each vertex [x][y] `draw` sends, triangle after triangle, for a
+// grid whose point [x][y] lands at window position (8 + 16 x, 8 + 16 y).
+std::vector<int> feedback(const std::function<void()> &draw) {
+  std::vector<int> vertices;
+  for (auto &p : kroTestFeedback(GL_2D, draw))
+    vertices.push_back(10 * (int)lroundf((p[0] - 8) / 16) + (int)lroundf((p[1] - 8) / 16));
+  return vertices;
+}
+
+TEST_F(HeightmapTest, DrawingSendsTwoTrianglesPerCellInOrder) {
+  float cells[3][2][3], *points[3][2], **grid[3];
+  for (int i = 0; i < 6; i++) {
+    float *p = points[i / 2][i % 2] = cells[i / 2][i % 2];
+    p[0] = 0.5f * (i / 2) - 0.75f, p[1] = 0.5f * (i % 2) - 0.75f, p[2] = 0;
+    grid[i / 2] = points[i / 2];
+  }
+  int32_t two[2] = {2, 2}, three[2] = {3, 2}, thin[2] = {1, 2}, flat[2] = {3, 1};
+  const std::vector<int> cell = {11, 10, 0, 1, 11, 0},
+                         both = {11, 10, 0, 1, 11, 0, 21, 20, 10, 11, 21, 10};
+  EXPECT_EQ(feedback([&] { kroDrawHightmap(grid, two); }), cell);
+  EXPECT_EQ(feedback([&] { kroDrawHightmap(grid, three); }), both); // x outside, y inside
+  EXPECT_TRUE(feedback([&] { kroDrawHightmap(grid, thin), kroDrawHightmap(grid, flat); }).empty());
+  // The points as normals: the same vertices; each cell sends its [x+1][y+1], so [2][1] last.
+  EXPECT_EQ(feedback([&] { kroDrawHightmapWithNormals(grid, three, grid); }), both);
+  GLfloat current[4];
+  glGetFloatv(GL_CURRENT_NORMAL, current);
+  EXPECT_TRUE(current[0] == 0.25f && current[1] == -0.25f) << current[0] << "," << current[1];
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+TEST_F(HeightmapTest, BadFilesAndEveryFailedAllocationLeaveNothing) {
+  int32_t size[2];
+  float ***normals = nullptr, ***grid = nullptr, **stale = nullptr;
+  auto fails = [&](const std::string &path, bool with_normals) {
+    return [&, path, with_normals] {
+      grid = with_normals
+                 ? kroLoadHightmapAndNormalsFromBMP(path.c_str(), kOrigin, kOrigin, size, &normals)
+                 : kroLoadHightmapFromBMP(path.c_str(), kOrigin, kOrigin, size);
+    };
+  };
+  // The reader's reason is passed on; a missing file gets the plain message.
+  const std::pair<const char *, const char *> cases[] = {
+      {"bmp/bad-signature.bmp", ": not a BMP file"}, {"heightmap/missing.bmp", ""}};
+  for (auto &[name, reason] : cases)
+    for (bool with_normals : {false, true}) {
+      size[0] = 5, normals = &stale; // both must be cleared
+      kroTestExpectReport(fails(kTestData + name, with_normals),
+                          "Error in reading hightmap from " + kTestData + name + reason + "\n");
+      EXPECT_TRUE(grid == nullptr && size[0] == 0 && (!with_normals || !normals)) << name;
+    }
+  // Every allocation of a good load, failing in turn.
+  kroFailAllocationAfter(0);
+  loadGrid("heightmap/sample-4x2.bmp", kOrigin, kOrigin, true);
+  long allocations = kroFailAllocationAfter(0);
+  ASSERT_GT(allocations, 2 * 8);
+  for (long n = 1; n <= allocations; n++) {
+    kroTestExpectReport(fails(kTestData + "heightmap/sample-4x2.bmp", true),
+                        "Error during allocating memory in kroLoadHightmapAndNormalsFromBMP(..)\n",
+                        n);
+    EXPECT_TRUE(grid == nullptr && normals == nullptr) << n;
+  }
+}
+
+struct FontTest : kroTestGLFailureFixture {
+  FontTest() { kroSetBitMasks(); }
+};
+
+const std::string kDir = KRO_TEST_DATA "/krof/", kOneGlyph = kDir + "one-glyph.krof";
+int32_t size8[2] = {8, 8}, one_row[2] = {8, 1}, odd[2] = {3, 3};
+
+std::string folderWith(const std::string &name, std::initializer_list<const char *> codes) {
+  std::string dir = kroTestTempFolder(name);
+  for (const char *code : codes)
+    kroTestWriteFile(dir + "/" + code + ".bmp", kroTestReadFile(kDir + "glyphs/" + code + ".bmp"));
+  return dir;
+}
+
+// Loads with transparent white for 0 bits and black for 1 bits.
+int loadFont(const std::string &path, kroFont *font, int32_t width = 8, int32_t height = 8) {
+  const float transparent_white[4] = {255, 255, 255, 0}, black[4] = {0, 0, 0, 255};
+  int32_t texture_size[2] = {width, height};
+  return kroLoadKROF(path.c_str(), font, transparent_white, black, texture_size);
+}
+
+std::vector<int> texels(GLuint texture, int width) {
+  std::vector<uint8_t> all((size_t)width * width * 4);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, all.data());
+  return std::vector<int>(all.begin(), all.end());
+}
+
+TEST_F(FontTest, BuiltFileLayoutThresholdsAndLoadedGlyphs) {
+  std::string dir = folderWith("three", {"65", "66", "200"}), out = kroTestTempPath("three.krof");
+  EXPECT_EQ(kroCreateKROF(dir.c_str(), size8, out.c_str(), 128), 3);
+  // 65: the left half of a 16 x 16 picture is black; 66: a black frame; 200: grey 128, a 1 bit
+  // at threshold 128; then the path without its extension.
+  EXPECT_EQ(kroTestReadFile(out), std::string("KROF\0\0\0\x1b\0\x08\0\x08"
+                                              "A",
+                                              13) +
+                                      std::string(8, '\xF0') + "B\xFF" + std::string(6, '\x81') +
+                                      "\xFF\xC8" + std::string(8, '\xFF') +
+                                      out.substr(0, out.size() - 5));
+  kroFont font;
+  ASSERT_EQ(loadFont(out, &font), 0);
+  ASSERT_EQ(font.glyph_count, 3);
+  for (int c = 0; c < 256; c++)
+    EXPECT_EQ(kroGetFontID((uint8_t)c, &font), c == 65 ? 0 : c == 66 ? 1 : c == 200 ? 2 : -1) << c;
+  // Glyph 66, a frame: opaque black on the border, transparent white inside.
+  std::vector<int> t = texels(font.textures[1], 8);
+  EXPECT_EQ((std::vector<int>{t[0], t[3], t[108], t[111], t[252], t[255]}),
+            (std::vector<int>{0, 255, 255, 0, 0, 255}));
+  std::vector<GLuint> names(font.textures, font.textures + 3);
+  kroDestroyKROF(&font);
+  EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr);
+  for (GLuint name : names)
+    EXPECT_FALSE(glIsTexture(name));
+  // Textures of another size are scaled copies: left half 1 bits, every second row blends.
+  ASSERT_EQ(loadFont(out, &font, 16, 16), 0);
+  t = texels(font.textures[0], 16);
+  EXPECT_EQ((std::vector<int>{t[66 * 4 + 3], t[82 * 4 + 3], t[93 * 4 + 3]}),
+            (std::vector<int>{255, 254, 0}));
+  kroDestroyKROF(&font);
+
+  dir = folderWith("grey", {"200"});
+  ASSERT_EQ(kroCreateKROF(dir.c_str(), one_row, out.c_str(), 127), 1);
+  EXPECT_EQ(kroTestReadFile(out)[13], 0); // grey 128 is a 0 bit below threshold 128
+  // An output path shorter than the five characters of its extension leaves no trailer.
+  char cwd[4096];
+  ASSERT_TRUE(getcwd(cwd, sizeof cwd) && chdir(kroTestTempPath("").c_str()) == 0);
+  EXPECT_EQ(kroCreateKROF(dir.c_str(), size8, "f.k", 128), 1);
+  EXPECT_EQ(kroTestReadFile("f.k").size(), 12u + 9);
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+TEST_F(FontTest, BuilderRefusalsPrintWithoutTheHook) {
+  std::string dir = folderWith("refusals", {"65"}), long_dir(KRO_KROF_MAX_NAME, 'd');
+  std::string out = kroTestTempPath("refused.krof"), lost = kroTestTempPath("no-folder/out.krof");
+  auto refusal = [&](const std::string &from, int32_t *glyph, const std::string &to) {
+    return kroTestCaptured(
+        [&] { EXPECT_EQ(kroCreateKROF(from.c_str(), glyph, to.c_str(), 128), 0); });
+  };
+  EXPECT_EQ(refusal(long_dir, size8, out),
+            "Error in kroCreateKROF(..): folder name too long: " + long_dir + "\n");
+  EXPECT_EQ(refusal(dir, odd, out), "Error in kroCreateKROF(..): glyph size 3 x 3 is not usable\n");
+  EXPECT_EQ(refusal(dir, size8, lost), "Error during opening file: " + lost + "\n");
+  kroFailAllocationAfter(1);
+  EXPECT_EQ(refusal(dir, size8, out),
+            "Error during allocating memory for data in kroCreateKROF(..)\n");
+  // A picture that is there but not a usable BMP stops the build: the BMP reader reports it
+  // and calls the hook, the only one of these to do so.
+  kroTestWriteFile(dir + "/66.bmp", "BM not really");
+  EXPECT_NE(refusal(dir, size8, out).find("kroLoadBMP(..)"), std::string::npos);
+  EXPECT_EQ(kroTestHookCalls, 1);
+  EXPECT_EQ(access(out.c_str(), F_OK), -1); // no file written by any of them
+}
+
+TEST_F(FontTest, DrawingSendsTwoTexturedTriangles) {
+  kroFont font;
+  ASSERT_EQ(loadFont(kOneGlyph, &font), 0);
+  const float corner0[3] = {10 / 32.0f - 1, 20 / 32.0f - 1, 0},
+              corner1[3] = {30 / 32.0f - 1, 50 / 32.0f - 1, 0}; // (10, 20) and (30, 50)
+  std::vector<float> got; // window x, y and texture s, t of each vertex
+  for (auto &p : kroTestFeedback(GL_3D_COLOR_TEXTURE, [&] {
+         kroDrawFont(66, &font, corner0, corner1); // no such glyph: nothing
+         kroDrawFont(65, &font, corner0, corner1);
+       }))
+    got.insert(got.end(), {p[0], p[1], p[7], p[8]}); // x, y, z, RGBA, STRQ
+  EXPECT_EQ(got, (std::vector<float>{10, 20, 0, 0, 30, 20, 1, 0, 30, 50, 1, 1,
+                                     10, 20, 0, 0, 30, 50, 1, 1, 10, 50, 0, 1}));
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  EXPECT_TRUE(bound == (GLint)font.textures[0] && glIsEnabled(GL_TEXTURE_2D));
+  glDisable(GL_TEXTURE_2D);
+  kroDestroyKROF(&font);
+}
+
+TEST_F(FontTest, HostileFilesAndFailedAllocationsAreRefused) {
+  const std::string oom = "Error during allocating memory ";
+  // File, allocation to fail, message: after "Error in reading fonts from <path>" when empty or
+  // starting with ':', else alone. Allocations: records, texture names, bitmap, scaled glyph.
+  const std::tuple<const char *, long, std::string> runs[] = {
+      {"missing.krof", 0, "Cannot read from file: " + kDir + "missing.krof"},
+      {"one-glyph.krof", 1, oom + "in kroReadKROF(..)"},
+      {"one-glyph.krof", 2, oom + "in kroLoadKROF(..)"},
+      {"one-glyph.krof", 3, oom + "for bitmap in kroLoadKROF(..)"},
+      {"one-glyph.krof", 4, oom + "in kroResizeBitmap(..)"},
+      {"bad-magic.krof", 0, ""},
+      {"header-cut.krof", 0, ": header cut short"},
+      {"count-past-end.krof", 0, ": records cut short"},
+      {"count-not-whole.krof", 0, ": record count does not fit the glyph size"},
+      {"too-many-glyphs.krof", 0, ": record count does not fit the glyph size"},
+      {"size-not-bytes.krof", 0, ": glyph size is not a whole number of bytes"}};
+  for (auto &[name, fail, message] : runs) {
+    std::string path = kDir + name;
+    kroFont font;
+    font.glyph_count = 99;
+    kroTestExpectReport(
+        [&] { EXPECT_NE(loadFont(path, &font), 0); },
+        (message[0] && message[0] != ':' ? "" : "Error in reading fonts from " + path) + message +
+            "\n",
+        fail);
+    EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr && font.glyph_table[65] == -1);
+  }
+  kroFont font;
+  EXPECT_EQ(kroTestCaptured([&] { EXPECT_NE(loadFont(kOneGlyph, &font, 0, 8), 0); }),
+            "Error in kroLoadKROF(..) with texture size 0 x 8\n");
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+} // namespace
