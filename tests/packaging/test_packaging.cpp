@@ -76,8 +76,12 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
               example = root + "/minimal", printed;
   ASSERT_TRUE(run("mkdir -p " + shellWord(root)));
   ASSERT_TRUE(run(kCMake + " --install " + shellWord(kBuild) + " --prefix " + shellWord(prefix)));
-  // The steps below need every other installed file; a lost version file would go unnoticed.
-  EXPECT_TRUE(kroTestFileExists(prefix + "/lib/cmake/kro/kroConfigVersion.cmake"));
+  // The layout the README documents, which users' own scripts may name.
+  for (const char *file :
+       {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
+        "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
+        "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc"})
+    EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
   ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples/minimal") + " " +
                   shellWord(example)));
 
