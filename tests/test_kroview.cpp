@@ -165,9 +165,9 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
 // by name or by place alike, and nothing outside its projected box changes.
 TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
   const std::string angles = "--no-overlay --yaw 40 --pitch -15";
-  kroTestPng plain = shot(kThree, angles, "plain");
-  kroTestPng named = shot(kThree, angles + " --object GreenBox", "named");
-  kroTestPng placed = shot(kThree, angles + " --object 2", "placed");
+  kroTestPng plain = shot(kThree, angles);
+  kroTestPng named = shot(kThree, angles + " --object GreenBox");
+  kroTestPng placed = shot(kThree, angles + " --object 2");
   ASSERT_TRUE(plain.width && named.width && placed.width);
   EXPECT_TRUE(named.rgb == placed.rgb);
   Projection projection(fileVertices(kThree), 40, -15);
@@ -175,8 +175,7 @@ TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
   for (float x : {-1.0f, 1.0f})
     for (float y : {-1.0f, 1.0f})
       for (float z : {-1.0f, 1.0f}) { // GreenBox's corners
-        double column, row;
-        projection.pixel({x, y, z}, &column, &row);
+        auto [column, row] = projection.pixel({x, y, z});
         left = std::min(left, column), right = std::max(right, column);
         top = std::min(top, row), bottom = std::max(bottom, row);
       }
