@@ -64,7 +64,6 @@ enum { KRO_ASE_OUTSIDE = 0, KRO_ASE_HEAD, KRO_ASE_BODY };
  * it do not rename it), and a "*MESH_ANIMATION" block is passed over whole, so
  * its repeated counts leave the base mesh alone. */
 typedef struct kroASEMeshWalk {
-  kroASEReader in;
   int skipping;      /* only "*GEOMOBJECT" is looked at (object selection) */
   int object_state;  /* KRO_ASE_OUTSIDE, _HEAD or _BODY: where the last "*GEOMOBJECT" stands */
   int object_depth;  /* in.depth at the last "*GEOMOBJECT"; its block lies deeper */
@@ -79,6 +78,7 @@ typedef struct kroASEMeshWalk {
   int triangle;      /* row of the last face entry */
   float values[12];  /* values of the last face entry */
   char node_name[KRO_ASE_NAME_CHARS + 1];
+  kroASEReader in; /* last: its block would otherwise part the walk's fields */
 } kroASEMeshWalk;
 
 /* Token level, shared by the mesh walk, the materials and the generator. The

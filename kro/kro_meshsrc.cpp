@@ -9,6 +9,7 @@
 #include "kro_ase_reader.h"
 #include "kro_internal.h"
 
+#include <stdint.h>
 #include <string.h>
 
 #include <charconv>
@@ -16,6 +17,56 @@
 /* Longest assignment line: "\t(*realn)[", two ints, "]=", a float written
  * with "%f" (up to 39 digits before the point for FLT_MAX), ";\n". */
 enum { KRO_SRC_LINE_BYTES = 128 };
+
+/* Most lines one entry writes: a face normal's 3 and its vertex normals' 9. */
+enum { KRO_SRC_ENTRY_LINES = 12 };
+
+/* Two decimal digits per entry, "00" to "99". */
+static const char KRO_SRC_DIGIT_PAIRS[] = "00010203040506070809101112131415161718192021222324"
+                                          "25262728293031323334353637383940414243444546474849"
+                                          "50515253545556575859606162636465666768697071727374"
+                                          "75767778798081828384858687888990919293949596979899";
+
+/* Writes value (below 10^6) as exactly six digits. */
+static char *kroWriteSrcSixDigits(char *out, uint32_t value) {
+  for (int i = 2; i >= 0; i--, value /= 100)
+    memcpy(out + 2 * i, &KRO_SRC_DIGIT_PAIRS[2 * (value % 100)], 2);
+  return out + 6;
+}
+
+/* A float as "%f" writes it: the sign of any negative value (zero included),
+ * the integer part, the point and six decimals of the exact binary value
+ * rounded to nearest, ties to even. Below 2^32 the value times 10^6 is
+ * computed exactly in 64 bits; larger ones go through std::to_chars, which
+ * gives the same digits. `end` bounds the text. */
+static char *kroWriteSrcFixed(char *out, char *end, float value) {
+  uint32_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  int exponent = (int)((bits >> 23) & 0xff);
+  if (exponent >= 127 + 32)
+    return std::to_chars(out, end, (double)value, std::chars_format::fixed, 6).ptr;
+  /* value = mantissa * 2^shift exactly */
+  uint64_t mantissa = bits & 0x7fffff, millionths;
+  int shift = exponent ? exponent - 150 : -149;
+  if (exponent)
+    mantissa |= 0x800000;
+  if (shift >= 0) {
+    millionths = (mantissa << shift) * 1000000;
+  } else if (shift > -64) {
+    /* mantissa * 10^6 < 2^44: the quotient and the remainder are exact. */
+    uint64_t scaled = mantissa * 1000000, half = UINT64_C(1) << (-shift - 1);
+    uint64_t rest = scaled & ((half << 1) - 1);
+    millionths = scaled >> -shift;
+    millionths += rest > half || (rest == half && (millionths & 1));
+  } else {
+    millionths = 0; /* below 2^-20: far under half a millionth */
+  }
+  if (bits >> 31)
+    *out++ = '-';
+  out = std::to_chars(out, end, (uint32_t)(millionths / 1000000)).ptr;
+  *out++ = '.';
+  return kroWriteSrcSixDigits(out, (uint32_t)(millionths % 1000000));
+}
 
 static void kroWriteSrcHeader(FILE *out, const char *name) {
   fprintf(out,
@@ -44,35 +95,50 @@ static void kroWriteSrcCount(FILE *out, int triangles) {
   fputs("\tkroIncreaseObject(nc,0,*triangles);\n", out);
 }
 
-/* One assignment line per value, "\t(*op)[t][k]=%f;\n" as printf writes it.
- * std::to_chars with fixed precision 6 gives the very digits of "%f" (both
- * round the exact binary value) several times faster; the line goes out in
- * one write. */
-static void kroWriteSrcRow(FILE *out, const char *array, int triangle, const float *values,
-                           int first, int count) {
-  char line[KRO_SRC_LINE_BYTES];
-  size_t array_length = strlen(array);
+/* One assignment line per value, "\t(*op)[t][k]=%f;\n" as printf writes it,
+ * added to the entry's text at `out`; returns its new end. */
+static char *kroWriteSrcRow(char *out, const char *array, int triangle, const float *values,
+                            int count) {
+  char index[16]; /* "[t][" */
+  char *index_end = index;
+  *index_end++ = '[';
+  index_end = std::to_chars(index_end, index + sizeof index - 2, triangle).ptr;
+  *index_end++ = ']';
+  *index_end++ = '[';
+  size_t array_length = strlen(array), index_length = (size_t)(index_end - index);
   for (int k = 0; k < count; k++) {
-    char *end = line + sizeof line - 3; /* room for ";\n" */
-    char *c = line;
-    *c++ = '\t';
-    *c++ = '(';
-    *c++ = '*';
-    memcpy(c, array, array_length);
-    c += array_length;
-    *c++ = ')';
-    *c++ = '[';
-    c = std::to_chars(c, end, triangle).ptr;
-    *c++ = ']';
-    *c++ = '[';
-    c = std::to_chars(c, end, first + k).ptr;
-    *c++ = ']';
-    *c++ = '=';
-    c = std::to_chars(c, end, (double)values[k], std::chars_format::fixed, 6).ptr;
-    *c++ = ';';
-    *c++ = '\n';
-    fwrite(line, 1, (size_t)(c - line), out);
+    char *end = out + KRO_SRC_LINE_BYTES - 2; /* room for ";\n" */
+    *out++ = '\t';
+    *out++ = '(';
+    *out++ = '*';
+    memcpy(out, array, array_length);
+    out += array_length;
+    *out++ = ')';
+    memcpy(out, index, index_length);
+    out += index_length;
+    *out++ = (char)('0' + k);
+    *out++ = ']';
+    *out++ = '=';
+    out = kroWriteSrcFixed(out, end, values[k]);
+    *out++ = ';';
+    *out++ = '\n';
   }
+  return out;
+}
+
+/* The lines of one face entry (KRO_ASE_FACE, _TFACE or _FACENORMAL), written at once. */
+static void kroWriteSrcEntry(FILE *out, int entry, int triangle, const float *values) {
+  char text[KRO_SRC_ENTRY_LINES * KRO_SRC_LINE_BYTES];
+  char *end = text;
+  if (entry == KRO_ASE_FACE)
+    end = kroWriteSrcRow(end, "op", triangle, values, 9);
+  else if (entry == KRO_ASE_TFACE)
+    end = kroWriteSrcRow(end, "tc", triangle, values, 6);
+  else {
+    end = kroWriteSrcRow(end, "realn", triangle, values, 3);
+    end = kroWriteSrcRow(end, "nc", triangle, &values[3], 9);
+  }
+  fwrite(text, 1, (size_t)(end - text), out);
 }
 
 /* The end of a refused object: whatever was grown is released again, and the
@@ -131,14 +197,9 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
       count_written = 1;
       break;
     case KRO_ASE_FACE:
-      kroWriteSrcRow(out, "op", t, walk.values, 0, 9);
-      break;
     case KRO_ASE_TFACE:
-      kroWriteSrcRow(out, "tc", t, walk.values, 0, 6);
-      break;
     case KRO_ASE_FACENORMAL:
-      kroWriteSrcRow(out, "realn", t, walk.values, 0, 3);
-      kroWriteSrcRow(out, "nc", t, &walk.values[3], 0, 9);
+      kroWriteSrcEntry(out, entry, t, walk.values);
       break;
     }
   }

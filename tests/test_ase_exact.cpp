@@ -10,6 +10,7 @@
 // which is how it was made; a change to the reader's results is then a change
 // to that file, visible in review.
 #include "gl_context.h"
+#include "kro_ase_reader.h"
 
 #include <inttypes.h>
 #include <math.h>
@@ -378,6 +379,18 @@ std::map<std::string, std::string> generatedFiles(void) {
   files["generated/index_deep.ase"] = bad.insert(line + 17, "9");
   bad = large;
   files["generated/float_deep.ase"] = bad.insert(bad.find("*MESH_TVERT 1000") + 17, "-x");
+  // Files that stop right at a refusal or a value: no line end, no byte beyond.
+  std::string small = randomObject(rng, "small", 4, 3, 3);
+  files["generated/token_at_end.ase"] = small + std::string(257, 'T');
+  files["generated/name_at_end.ase"] = small + "*NODE_NAME \"" + std::string(256, 'n');
+  files["generated/value_at_end.ase"] = small.substr(0, small.find("\t\t}")) + "*MESH_VERTEX 1 2";
+  // Bytes only the full rules read: 0 and control bytes, quotes and braces
+  // inside words, bytes above 127, a quoted text over several words.
+  std::string odd = small;
+  odd.insert(odd.find("*MESH {"), std::string("*COMMENT \"a { b } c\" x\"y\" {z }w\n") +
+                                      "*PROP_ODD a\x01b \x7f\xc3\xa9t\xc3\xa9 \"\" q\"\"q\n" +
+                                      std::string("*PROP_NUL a\0b\n", 14));
+  files["generated/odd_bytes.ase"] = odd;
   return files;
 }
 
@@ -439,6 +452,149 @@ TEST_F(AseExactTest, EveryReaderGivesTheRecordedResults) {
     SCOPED_TRACE(name);
     EXPECT_EQ(resultsOf(pathOf(name, generated)), want);
   }
+}
+
+// Every number text, read by the reader from one stream that crosses many
+// blocks, is the float strtof gives, bit for bit; a text the reader refuses
+// (no number there, or one out of float range) is one strtof cannot use either.
+TEST_F(AseExactTest, NumbersAreReadAsStrtofReadsThem) {
+  std::mt19937_64 rng(7);
+  std::vector<std::string> texts = {
+      "1.152923643589019776", "0.1",          "16777217", "16777217.0",
+      "3.4028235e38",         "3.4028236e38", "1e-46",    "-0"};
+  while (texts.size() < 200000)
+    texts.push_back(randomNumber(rng));
+  std::string all;
+  for (const std::string &text : texts)
+    all += text + gap(rng);
+  FILE *stream = fmemopen(&all[0], all.size(), "r");
+  kroASEReader in;
+  kroBeginASEReader(&in, stream, "numbers", "mesh");
+  int wrong = 0;
+  kroTestCaptured([&] { // the out-of-range texts are reported
+    for (const std::string &text : texts) {
+      float want = strtof(text.c_str(), nullptr), got = 0;
+      int calls = kroTestHookCalls, read = kroReadASEFloat(&in, &got);
+      if (!std::isfinite(want)) {
+        wrong += read || kroTestHookCalls != calls + 1;
+        continue;
+      }
+      if (!read || memcmp(&got, &want, sizeof got)) // the same bits: -0 is not 0
+        ADD_FAILURE() << text << " read as " << got << ", strtof gives " << want;
+      wrong += !read || memcmp(&got, &want, sizeof got);
+      if (wrong > 10)
+        break;
+    }
+  });
+  kroEndASEReader(&in);
+  fclose(stream);
+  EXPECT_EQ(wrong, 0);
+}
+
+// The generator writes each value as printf's "%f" writes the float the
+// reader reads: random bit patterns of every magnitude, exact ties of the
+// sixth decimal, values next to 2^32, subnormals, zeros of both signs.
+TEST_F(AseExactTest, GeneratedValuesArePrintfsFixedText) {
+  std::mt19937_64 rng(11);
+  std::vector<float> values = {0.0f,          -0.0f,         0.0078125f,    -0.0234375f,
+                               4294967296.0f, 4294967040.0f, 3.4028235e38f, 1e-45f,
+                               5e-7f,         -4.9999997e-7f};
+  while (values.size() < 60000) {
+    uint32_t word = (uint32_t)rng();
+    switch (rng() % 4) {
+    case 0: // n / 128: half a millionth apart, so every tie of the sixth decimal
+      values.push_back((float)((int)(rng() % 2000001) - 1000000) / 128.0f);
+      break;
+    case 1: // near 2^32 and the largest exponents
+      word = (word & 0x807fffffu) | ((uint32_t)(150 + rng() % 105) << 23);
+      [[fallthrough]];
+    default: {
+      float value;
+      memcpy(&value, &word, sizeof value);
+      if (std::isfinite(value))
+        values.push_back(value);
+    }
+    }
+  }
+  int triangles = (int)values.size() / 9;
+  std::string text = "*GEOMOBJECT {\n*MESH_NUMVERTEX " + std::to_string(triangles * 3) +
+                     "\n*MESH_NUMFACES " + std::to_string(triangles) + "\n";
+  char number[64];
+  for (int v = 0; v < triangles * 3; v++) {
+    text += "*MESH_VERTEX " + std::to_string(v);
+    for (int k = 0; k < 3; k++)
+      text += (snprintf(number, sizeof number, " %.9g", values[3 * v + k]), number);
+    text += "\n";
+  }
+  for (int t = 0; t < triangles; t++)
+    text += "*MESH_FACE " + std::to_string(t) + ": A: " + std::to_string(3 * t) +
+            " B: " + std::to_string(3 * t + 1) + " C: " + std::to_string(3 * t + 2) + "\n";
+  std::string path = kroTestTempPath("values.ase");
+  kroTestWriteFile(path, text + "}\n");
+  Loaded read;
+  read.material = kroLoadMeshxFromASE(&read.op, &read.nc, &read.realn, &read.tc, 1, path.c_str(),
+                                      read.name, &read.triangles);
+  ASSERT_EQ(read.triangles, triangles);
+  FILE *stream = fopen(path.c_str(), "r");
+  char *source = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&source, &size);
+  ASSERT_EQ(kroWriteSrcMeshFromASEfd(stream, "Values", out), 1);
+  fclose(out), fclose(stream);
+  std::string lines(source, size);
+  free(source);
+  int checked = 0, wrong = 0;
+  for (size_t at = 0; (at = lines.find("(*op)[", at)) != lines.npos && wrong < 10; checked++) {
+    int t = 0, k = 0;
+    sscanf(lines.c_str() + at, "(*op)[%d][%d]=", &t, &k);
+    size_t from = lines.find('=', at) + 1, end = lines.find(';', from);
+    float value = read.op[t][k];
+    snprintf(number, sizeof number, "%f", value);
+    if (lines.compare(from, end - from, number) != 0)
+      ADD_FAILURE() << ++wrong << ": " << bits(value) << " written as "
+                    << lines.substr(from, end - from) << ", printf gives " << number;
+    at = end;
+  }
+  EXPECT_EQ(checked, triangles * 9);
+}
+
+// The same text at every place relative to the first block read: each
+// object, its stream position and the generated source move with it, and
+// nothing else changes.
+TEST_F(AseExactTest, ResultsDoNotDependOnWhereTheBlocksEnd) {
+  std::mt19937_64 rng(3);
+  const std::string body = kroTestReadFile(std::string(KRO_TEST_DATA) + "/ase/two_objects.ase") +
+                           randomObject(rng, "small", 3, 2, 2);
+  ASSERT_LT(body.size(), (size_t)KRO_ASE_FIRST_READ_BYTES);
+  auto resultsAt = [&](size_t shift) {
+    std::string bytes = std::string(shift, ' ') + body, text;
+    FILE *stream = fmemopen(&bytes[0], bytes.size(), "r");
+    for (int call = 0; call < 4; call++) {
+      Loaded m;
+      m.material =
+          kroLoadMeshFromASEfd(&m.op, &m.nc, &m.realn, &m.tc, stream, m.name, &m.triangles);
+      text += describe(m) + " at" + std::to_string(ftell(stream) - (long)shift);
+      text += feof(stream) ? " eof\n" : "\n";
+    }
+    rewind(stream);
+    for (int call = 0; call < 4; call++) {
+      char *source = nullptr;
+      size_t size = 0;
+      FILE *out = open_memstream(&source, &size);
+      kroWriteSrcMeshFromASEfd(stream, "S", out);
+      fclose(out);
+      text += hex(fnv(source, size)) + " at" + std::to_string(ftell(stream) - (long)shift) + "\n";
+      free(source);
+    }
+    fclose(stream);
+    return text;
+  };
+  const std::string want = resultsAt(0);
+  // Every place where the text meets the end of the first block.
+  for (size_t shift = KRO_ASE_FIRST_READ_BYTES - body.size(); shift <= KRO_ASE_FIRST_READ_BYTES;
+       shift++)
+    ASSERT_EQ(resultsAt(shift), want) << shift;
+  EXPECT_EQ(kroTestHookCalls, 0);
 }
 
 } // namespace
