@@ -52,18 +52,12 @@ struct Job {
   int sheet_slot;
 };
 
-bool writePng(const std::string &path, Image &image, int compression) {
-  FILE *file = fopen(path.c_str(), "wb");
-  if (!file) {
-    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(errno));
-    return false;
-  }
+// The picture into an open stream; false when libpng fails.
+bool encodePng(FILE *file, Image &image, int compression) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    fclose(file);
-    fprintf(stderr, "zkcapture: cannot encode %s\n", path.c_str());
     return false;
   }
   png_init_io(png, file);
@@ -75,8 +69,26 @@ bool writePng(const std::string &path, Image &image, int compression) {
     png_write_row(png, image.at(0, y));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
-  if (fclose(file) != 0) {
-    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(errno));
+  return true;
+}
+
+// Replaces path whole with the picture: after a failure it is as it was.
+bool writePng(const std::string &path, Image &image, int compression) {
+  kroOutFile out;
+  if (kroBeginOutFile(&out, path.c_str()) != 0) {
+    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
+    return false;
+  }
+  if (!encodePng(out.file, image, compression)) {
+    kroAbortOutFile(&out); // libpng stops at a failed write, which abort gives as the reason
+    if (out.error)
+      fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
+    else
+      fprintf(stderr, "zkcapture: cannot encode %s\n", path.c_str());
+    return false;
+  }
+  if (kroCommitOutFile(&out) != 0) {
+    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
     return false;
   }
   return true;

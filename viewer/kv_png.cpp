@@ -1,14 +1,16 @@
 /*
- * Pictures: the bound framebuffer read back top row first, and RGB PNG
- * files written with libpng.
+ * Pictures: the bound framebuffer read back top row first, RGB PNG files
+ * written with libpng and replaced whole, and numbered names claimed.
  * Depends on: GL, libpng.
  */
 #include "kroview.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <png.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 uint8_t *kvReadPixels(int width, int height) {
   size_t row = (size_t)width * 3;
@@ -27,18 +29,12 @@ uint8_t *kvReadPixels(int width, int height) {
   return rgb;
 }
 
-int kvWritePNG(const char *path, const uint8_t *rgb, int width, int height) {
-  FILE *file = fopen(path, "wb");
-  if (!file) {
-    fprintf(stderr, "kroview: cannot write %s: %s\n", path, strerror(errno));
-    return -1;
-  }
+/* The picture into an open stream; 0, or -1 when libpng fails. */
+static int kvEncodePNG(FILE *file, const uint8_t *rgb, int width, int height) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    fclose(file);
-    fprintf(stderr, "kroview: cannot encode %s\n", path);
     return -1;
   }
   png_init_io(png, file);
@@ -49,9 +45,43 @@ int kvWritePNG(const char *path, const uint8_t *rgb, int width, int height) {
     png_write_row(png, (png_const_bytep)(rgb + (size_t)y * width * 3));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
-  if (fclose(file) != 0) {
-    fprintf(stderr, "kroview: cannot write %s: %s\n", path, strerror(errno));
+  return 0;
+}
+
+int kvWritePNG(const char *path, const uint8_t *rgb, int width, int height) {
+  kroOutFile out;
+  if (kroBeginOutFile(&out, path) != 0) {
+    fprintf(stderr, "kroview: cannot write %s: %s\n", path, strerror(out.error));
+    return -1;
+  }
+  if (kvEncodePNG(out.file, rgb, width, height) != 0) {
+    kroAbortOutFile(&out); /* libpng stops at a failed write, which abort gives as the reason */
+    if (out.error)
+      fprintf(stderr, "kroview: cannot write %s: %s\n", path, strerror(out.error));
+    else
+      fprintf(stderr, "kroview: cannot encode %s\n", path);
+    return -1;
+  }
+  if (kroCommitOutFile(&out) != 0) {
+    fprintf(stderr, "kroview: cannot write %s: %s\n", path, strerror(out.error));
     return -1;
   }
   return 0;
+}
+
+int kvClaimNumberedFile(const char *format, int first, int last, char *path, int path_chars) {
+  for (int n = first; n <= last; n++) {
+    if (snprintf(path, (size_t)path_chars, format, n) >= path_chars) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    /* O_EXCL: a name that is taken, by a file or by a link (dangling or not), is passed over. */
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0)
+      return close(fd);
+    if (errno != EEXIST)
+      return -1;
+  }
+  errno = EEXIST;
+  return -1;
 }
