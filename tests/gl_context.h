@@ -77,6 +77,14 @@ struct kroTestOutcome {
 };
 kroTestOutcome kroTestRun(const std::string &command);
 
+// Runs `call` in a child process in which no file may grow past `file_bytes`: a write beyond
+// fails with EFBIG (SIGXFSZ is ignored). Returns what the call returned; a child that does not
+// end normally is a test failure, and "". Checks belong in the parent: the child's are lost.
+std::string kroTestWithFileLimit(long file_bytes, const std::function<std::string()> &call);
+
+// The names in a folder, sorted, hidden ones included, one a line.
+std::string kroTestListing(const std::string &folder);
+
 // A picture (PNG) decoded to 8-bit RGB, rows top first; width 0 when it cannot be read.
 struct kroTestPng {
   int width = 0, height = 0;
