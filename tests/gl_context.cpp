@@ -144,6 +144,10 @@ std::string kroTestWithFileLimit(long file_bytes, const std::function<std::strin
   return result;
 }
 
+std::string kroTestFileLimit(long bytes) {
+  return "trap '' XFSZ; ulimit -f " + std::to_string(bytes / 512) + "; "; // 512-byte blocks
+}
+
 std::string kroTestListing(const std::string &folder) {
   std::vector<std::string> names;
   if (DIR *dir = opendir(folder.c_str())) {
@@ -157,6 +161,12 @@ std::string kroTestListing(const std::string &folder) {
   for (const std::string &name : names)
     text += name + "\n";
   return text;
+}
+
+std::string kroTestLinkText(const std::string &path) {
+  char text[4096];
+  ssize_t length = readlink(path.c_str(), text, sizeof text);
+  return length < 0 ? "(not a link)" : std::string(text, (size_t)length);
 }
 
 kroTestPng::kroTestPng(const std::string &path) {

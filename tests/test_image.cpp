@@ -167,12 +167,6 @@ mode_t modeOf(const std::string &path) {
   return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-std::string linkOf(const std::string &path) {
-  char text[4096];
-  ssize_t length = readlink(path.c_str(), text, sizeof text);
-  return length < 0 ? "(not a link)" : std::string(text, (size_t)length);
-}
-
 TEST(OutFile, DestinationIsReplacedWholeOrLeftAsItWas) {
   std::string dir = kroTestTempFolder("out-file"), path = dir + "/picture.bmp";
   mode_t mask = umask(0);
@@ -225,11 +219,12 @@ TEST(OutFile, LinksStayLinksAndPipesAreWrittenInto) {
   kroOutFile out;
   EXPECT_EQ(replaceWith(dir + "/far", "new", &out), 0);
   EXPECT_EQ(std::string(out.target), real);
-  EXPECT_TRUE(linkOf(dir + "/far") == "near" && linkOf(dir + "/near") == "real/font.krof");
+  EXPECT_TRUE(kroTestLinkText(dir + "/far") == "near" &&
+              kroTestLinkText(dir + "/near") == "real/font.krof");
   EXPECT_EQ(kroTestReadFile(real), "new");
   EXPECT_EQ(modeOf(real), 0640);
   EXPECT_EQ(replaceWith(dir + "/dangling", "made", &out), 0);
-  EXPECT_EQ(linkOf(dir + "/dangling"), "real/made.krof");
+  EXPECT_EQ(kroTestLinkText(dir + "/dangling"), "real/made.krof");
   EXPECT_EQ(kroTestReadFile(dir + "/real/made.krof"), "made");
   EXPECT_EQ(replaceWith(dir + "/loop", "never", &out), -1);
   EXPECT_EQ(out.error, ELOOP);

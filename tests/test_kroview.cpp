@@ -5,7 +5,9 @@
 #include "gl_context.h"
 #include "kroview.h"
 
+#include <errno.h>
 #include <math.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -284,6 +286,37 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
     auto [column, row] = projection.pixel({x, 0, 1});
     EXPECT_TRUE(png.width && background(png, (int)column, (int)row) == (x == 0.0f)) << "x " << x;
   }
+}
+
+// Numbered names (F12's kroview-NNNN.png) pass over every name that is taken,
+// by a file or by a link, dangling or not, and never write through a link;
+// when all are taken, none is touched.
+TEST(Kroview, NumberedNamesPassOverTakenNamesAndNeverFollowALink) {
+  std::string dir = kroTestTempFolder("numbered"), format = dir + "/kroview-%04d.png";
+  ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
+  kroTestWriteFile(dir + "/kroview-0003.png", "old shot");
+  char path[256];
+  ASSERT_EQ(kvClaimNumberedFile(format.c_str(), 1, 3, path, sizeof path), 0);
+  EXPECT_EQ(std::string(path), dir + "/kroview-0002.png");
+  EXPECT_EQ(kroTestReadFile(path), "");
+  errno = 0;
+  EXPECT_EQ(kvClaimNumberedFile(format.c_str(), 1, 3, path, sizeof path), -1);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(kroTestReadFile(dir + "/kroview-0003.png"), "old shot");
+  EXPECT_EQ(kroTestLinkText(dir + "/kroview-0001.png"), dir + "/elsewhere.png");
+  EXPECT_EQ(kroTestListing(dir), "kroview-0001.png\nkroview-0002.png\nkroview-0003.png\n");
+}
+
+// A shot that cannot be written (the file size limit) leaves the old file and
+// no other, with the reason on one line and status 1.
+TEST(Kroview, AShotThatCannotBeWrittenLeavesTheOldFile) {
+  std::string dir = kroTestTempFolder("shot-limit"), path = dir + "/shot.png";
+  kroTestWriteFile(path, "old shot");
+  kroTestOutcome run = kroview(kThree + " --size 600x300 --shot " + path, kroTestFileLimit(4096));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "kroview: cannot write " + path + ": File too large\n");
+  EXPECT_EQ(kroTestReadFile(path), "old shot");
+  EXPECT_EQ(kroTestListing(dir), "shot.png\n");
 }
 
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {

@@ -52,9 +52,21 @@ struct Job {
   int sheet_slot;
 };
 
-// The picture into an open stream; false when libpng fails.
-bool encodePng(FILE *file, Image &image, int compression) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+const int kPngWhyChars = 160; // longest libpng message kept
+
+// libpng's failures end here instead of in its own printing: the message is
+// kept for the one line the caller prints, then libpng unwinds.
+void pngError(png_structp png, png_const_charp message) {
+  snprintf((char *)png_get_error_ptr(png), kPngWhyChars, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+// The picture into an open stream; false with libpng's reason in `why`.
+bool encodePng(FILE *file, Image &image, int compression, char *why) {
+  snprintf(why, kPngWhyChars, "out of memory");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, why, pngError, pngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
@@ -79,12 +91,13 @@ bool writePng(const std::string &path, Image &image, int compression) {
     fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
     return false;
   }
-  if (!encodePng(out.file, image, compression)) {
-    kroAbortOutFile(&out); // libpng stops at a failed write, which abort gives as the reason
+  char why[kPngWhyChars];
+  if (!encodePng(out.file, image, compression, why)) {
+    kroAbortOutFile(&out); // a failed write stops libpng: abort gives its reason
     if (out.error)
       fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
     else
-      fprintf(stderr, "zkcapture: cannot encode %s\n", path.c_str());
+      fprintf(stderr, "zkcapture: cannot encode %s: %s\n", path.c_str(), why);
     return false;
   }
   if (kroCommitOutFile(&out) != 0) {

@@ -29,9 +29,21 @@ uint8_t *kvReadPixels(int width, int height) {
   return rgb;
 }
 
-/* The picture into an open stream; 0, or -1 when libpng fails. */
-static int kvEncodePNG(FILE *file, const uint8_t *rgb, int width, int height) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+enum { KV_PNG_WHY_CHARS = 160 }; /* longest libpng message kept */
+
+/* libpng's failures end here instead of in its own printing: the message is
+ * kept for the one line the caller prints, then libpng unwinds. */
+static void kvPngError(png_structp png, png_const_charp message) {
+  snprintf((char *)png_get_error_ptr(png), KV_PNG_WHY_CHARS, "%s", message);
+  png_longjmp(png, 1);
+}
+
+static void kvPngWarning(png_structp, png_const_charp) {}
+
+/* The picture into an open stream; 0, or -1 with libpng's reason in `why`. */
+static int kvEncodePNG(FILE *file, const uint8_t *rgb, int width, int height, char *why) {
+  snprintf(why, KV_PNG_WHY_CHARS, "out of memory");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, why, kvPngError, kvPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
@@ -54,12 +66,13 @@ int kvWritePNG(const char *path, const uint8_t *rgb, int width, int height) {
     fprintf(stderr, "kroview: cannot write %s: %s\n", path, strerror(out.error));
     return -1;
   }
-  if (kvEncodePNG(out.file, rgb, width, height) != 0) {
-    kroAbortOutFile(&out); /* libpng stops at a failed write, which abort gives as the reason */
+  char why[KV_PNG_WHY_CHARS];
+  if (kvEncodePNG(out.file, rgb, width, height, why) != 0) {
+    kroAbortOutFile(&out); /* a failed write stops libpng: abort gives its reason */
     if (out.error)
       fprintf(stderr, "kroview: cannot write %s: %s\n", path, strerror(out.error));
     else
-      fprintf(stderr, "kroview: cannot encode %s\n", path);
+      fprintf(stderr, "kroview: cannot encode %s: %s\n", path, why);
     return -1;
   }
   if (kroCommitOutFile(&out) != 0) {
