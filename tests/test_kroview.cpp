@@ -319,6 +319,36 @@ TEST(Kroview, AShotThatCannotBeWrittenLeavesTheOldFile) {
   EXPECT_EQ(kroTestListing(dir), "shot.png\n");
 }
 
+// F12 in the window saves the frame just drawn into the first free
+// kroview-NNNN.png of the working folder, passing over a dangling link at 0001;
+// it is the picture --shot makes of the same view. (Keys go to every window
+// named kroview, a concurrent --shot's too, which ignores them, until this one
+// has quit.)
+TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
+  ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
+  std::string dir = kroTestTempFolder("f12");
+  ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
+  const std::string view = "--no-overlay --yaw 20 --pitch 10";
+  kroTestOutcome run = kroTestRun(
+      "cd " + dir + " && { ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " + KROVIEW_PATH + " " +
+      kThree + " --size 600x300 " + view +
+      " & pid=$!; timeout 20 xdotool search --sync --name '^kroview$' >/dev/null;" +
+      " for i in $(seq 100); do kill -0 $pid 2>/dev/null || break;" +
+      " for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id F12 Escape;" +
+      " done; sleep 0.2; done; wait $pid; }");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "kroview: screenshot kroview-0002.png\n");
+  EXPECT_EQ(kroTestListing(dir), "kroview-0001.png\nkroview-0002.png\n");
+  kroTestPng saved(dir + "/kroview-0002.png"), shot_png = shot(kThree, view);
+  ASSERT_TRUE(saved.width == kWidth && saved.height == kHeight && shot_png.width == kWidth);
+  int differing = 0;
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++)
+      for (int c = 0; c < 3; c++)
+        differing += abs(saved.at(x, y)[c] - shot_png.at(x, y)[c]) > 8;
+  EXPECT_LT(differing, kWidth * kHeight / 100);
+}
+
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string &data = kData, missing = data + "no_such_model.ase",
                     refused = std::string(KRO_TEST_DATA) + "/ase/bad_numfaces_twice.ase";

@@ -264,6 +264,8 @@ void usage(FILE *out) {
           "  --sheet one frame per second, 0 to 13 s, labelled: DIR/zkintro-sheet.png\n"
           "  --out   where to write (default out)\n"
           "  --help  show this help\n"
+          "Each picture replaces its file only once it is complete: a failed write\n"
+          "leaves the file as it was.\n"
           "It needs an X display with OpenGL (tools/with-display gives one).\n",
           kMaxFps);
 }

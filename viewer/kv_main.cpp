@@ -57,7 +57,9 @@ static void kvUsage(FILE *out) {
           "  --font FILE.krof    the overlay font\n"
           "  --help              this text\n"
           "keys: drag orbit, wheel or +/- zoom, arrows turn, Home reset, Tab next object,\n"
-          "      B post-processing, H overlay, F12 screenshot, Escape or Q quit\n",
+          "      B post-processing, H overlay, F12 screenshot, Escape or Q quit\n"
+          "Pictures are written whole: --shot replaces OUT.png only once it is complete,\n"
+          "F12 takes the first free kroview-NNNN.png of the working folder.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
 }
 
