@@ -6,7 +6,9 @@
 #include "kroview.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <math.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -323,9 +325,12 @@ TEST(Kroview, AShotThatCannotBeWrittenLeavesTheOldFile) {
 // kroview-NNNN.png of the working folder, passing over a dangling link at 0001;
 // it is the picture --shot makes of the same view. (Keys go to every window
 // named kroview, a concurrent --shot's too, which ignores them, until this one
-// has quit.)
+// has quit; the intro's window tests, whose keys go to whatever window has the
+// focus, wait for their turn.)
 TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
   ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
+  int turn = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
+  ASSERT_TRUE(turn >= 0 && flock(turn, LOCK_EX) == 0);
   std::string dir = kroTestTempFolder("f12");
   ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
   const std::string view = "--no-overlay --yaw 20 --pitch 10";
@@ -336,6 +341,7 @@ TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
       " for i in $(seq 100); do kill -0 $pid 2>/dev/null || break;" +
       " for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id F12 Escape;" +
       " done; sleep 0.2; done; wait $pid; }");
+  close(turn);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "kroview: screenshot kroview-0002.png\n");
   EXPECT_EQ(kroTestListing(dir), "kroview-0001.png\nkroview-0002.png\n");
