@@ -7,6 +7,7 @@
 #include "kroview.h"
 
 #include <SDL/SDL.h>
+#include <errno.h>
 #include <limits.h>
 #include <math.h>
 #include <stdio.h>
@@ -56,7 +57,9 @@ static void kvUsage(FILE *out) {
           "  --font FILE.krof    the overlay font\n"
           "  --help              this text\n"
           "keys: drag orbit, wheel or +/- zoom, arrows turn, Home reset, Tab next object,\n"
-          "      B post-processing, H overlay, F12 screenshot, Escape or Q quit\n",
+          "      B post-processing, H overlay, F12 screenshot, Escape or Q quit\n"
+          "Pictures are written whole: --shot replaces OUT.png only once it is complete,\n"
+          "F12 takes the first free kroview-NNNN.png of the working folder.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
 }
 
@@ -273,6 +276,7 @@ static int kvShot(kvView *view, const kvOptions *o) {
 typedef struct kvWindow {
   kvView *view;
   int running, dragging, mouse_x, mouse_y, mouse_moved;
+  int screenshot; /* F12 pressed: save the next frame */
   Uint32 fps_start;
   int fps_frames;
 } kvWindow;
@@ -301,19 +305,28 @@ static int kvOpenWindow(const kvOptions *o, int *width, int *height) {
   return 1;
 }
 
-/* The frame as it is on screen, into the first free kroview-NNNN.png. */
+/* The frame just drawn, still in the back buffer (after a swap its contents
+ * are undefined), into the first free kroview-NNNN.png. */
 static void kvScreenshot(const kvView *view) {
   char path[64];
-  for (int n = 1; n < KV_MAX_SCREENSHOTS; n++) {
-    snprintf(path, sizeof path, "kroview-%04d.png", n);
-    if (access(path, F_OK) != 0)
-      break;
+  if (kvClaimNumberedFile("kroview-%04d.png", 1, KV_MAX_SCREENSHOTS - 1, path, sizeof path) != 0) {
+    if (errno == EEXIST)
+      fprintf(stderr, "kroview: no screenshot: kroview-0001.png to kroview-%04d.png all exist\n",
+              KV_MAX_SCREENSHOTS - 1);
+    else
+      fprintf(stderr, "kroview: no screenshot: %s\n", strerror(errno));
+    return;
   }
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   glReadBuffer(GL_BACK);
   uint8_t *rgb = kvReadPixels(view->camera.width, view->camera.height);
-  if (rgb && kvWritePNG(path, rgb, view->camera.width, view->camera.height) == 0)
+  if (rgb && kvWritePNG(path, rgb, view->camera.width, view->camera.height) == 0) {
     printf("kroview: screenshot %s\n", path);
+  } else {
+    if (!rgb)
+      fprintf(stderr, "kroview: no screenshot: out of memory\n");
+    unlink(path); /* the claimed, still empty name */
+  }
   fflush(stdout);
   free(rgb);
 }
@@ -365,7 +378,7 @@ static void kvKey(kvWindow *w, SDLKey key) {
     view->show_overlay = !view->show_overlay;
     break;
   case SDLK_F12:
-    kvScreenshot(view);
+    w->screenshot = 1; /* taken from the next frame, before its swap */
     break;
   default:
     break;
@@ -429,7 +442,7 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
     return 1;
   }
   kvStartEngine(view, o, width, height);
-  kvWindow w = {view, 1, 0, -1, -1, 0, SDL_GetTicks(), 0};
+  kvWindow w = {view, 1, 0, -1, -1, 0, 0, SDL_GetTicks(), 0};
   view->fps = -1.0f;
   SDL_Event event;
   while (w.running) {
@@ -439,6 +452,9 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
       view->hovered = kvObjectAt(view, w.mouse_x, w.mouse_y);
     w.mouse_moved = 0;
     kvDrawView(view, 0);
+    if (w.screenshot)
+      kvScreenshot(view);
+    w.screenshot = 0;
     SDL_GL_SwapBuffers();
     kvCountFrame(&w);
   }
