@@ -10,6 +10,7 @@
 #include "kro_internal.h"
 
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <charconv>
@@ -212,4 +213,336 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
 
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name) {
   kroWriteSrcMeshFromASEfd(stream, name, stdout);
+}
+
+/* ---- the compact loader ---- */
+
+/* A growable array of items of `item_bytes` each. */
+typedef struct kroSrcList {
+  char *items;
+  int count, capacity;
+  int item_bytes;
+} kroSrcList;
+
+/* Room for one more item; null (after the report) when it cannot be had. */
+static void *kroAddSrcItem(kroSrcList *list) {
+  if (list->count == list->capacity) {
+    int capacity = list->capacity ? 2 * list->capacity : 256;
+    char *items = (char *)kroAllocate((size_t)capacity * (size_t)list->item_bytes);
+    if (!items) {
+      kroFail("Error during allocating memory in kroWriteCompactSrcMeshFromASEfd(..)\n");
+      return nullptr;
+    }
+    if (list->count)
+      memcpy(items, list->items, (size_t)list->count * (size_t)list->item_bytes);
+    free(list->items);
+    list->items = items;
+    list->capacity = capacity;
+  }
+  return list->items + (size_t)list->count++ * (size_t)list->item_bytes;
+}
+
+/* The distinct tuples of `floats` floats (2 or 3) of one table, in the order
+ * first met, with an open-addressing index on their bits: slot i holds a
+ * tuple's number + 1, 0 when free; at most half the slots are used. */
+typedef struct kroSrcTuples {
+  kroSrcList tuples;
+  int *slots;
+  int slot_count;
+  int floats;
+} kroSrcTuples;
+
+static uint32_t kroHashSrcTuple(const float *tuple, int floats) {
+  uint32_t hash = 2166136261u, word;
+  for (int i = 0; i < floats; i++) {
+    memcpy(&word, &tuple[i], sizeof word);
+    hash = (hash ^ word) * 16777619u;
+  }
+  return hash ^ (hash >> 15);
+}
+
+/* Slots for `slot_count` (a power of two), every tuple entered again. */
+static int kroIndexSrcTuples(kroSrcTuples *table, int slot_count) {
+  int *slots = (int *)kroAllocate((size_t)slot_count * sizeof(int));
+  if (!slots) {
+    kroFail("Error during allocating memory in kroWriteCompactSrcMeshFromASEfd(..)\n");
+    return 0;
+  }
+  memset(slots, 0, (size_t)slot_count * sizeof(int));
+  for (int n = 0; n < table->tuples.count; n++) {
+    const float *tuple = (const float *)table->tuples.items + (size_t)n * table->floats;
+    uint32_t slot = kroHashSrcTuple(tuple, table->floats) & (uint32_t)(slot_count - 1);
+    while (slots[slot])
+      slot = (slot + 1) & (uint32_t)(slot_count - 1);
+    slots[slot] = n + 1;
+  }
+  free(table->slots);
+  table->slots = slots;
+  table->slot_count = slot_count;
+  return 1;
+}
+
+/* The number of `tuple` in the table, entered when new; -1 after a failed
+ * allocation (reported). */
+static int kroFindSrcTuple(kroSrcTuples *table, const float *tuple) {
+  size_t bytes = (size_t)table->floats * sizeof(float);
+  if (2 * (table->tuples.count + 1) > table->slot_count &&
+      !kroIndexSrcTuples(table, table->slot_count ? 2 * table->slot_count : 1024))
+    return -1;
+  uint32_t mask = (uint32_t)(table->slot_count - 1);
+  uint32_t slot = kroHashSrcTuple(tuple, table->floats) & mask;
+  for (; table->slots[slot]; slot = (slot + 1) & mask) {
+    int n = table->slots[slot] - 1;
+    if (!memcmp(table->tuples.items + (size_t)n * bytes, tuple, bytes))
+      return n;
+  }
+  void *item = kroAddSrcItem(&table->tuples);
+  if (!item)
+    return -1;
+  memcpy(item, tuple, bytes);
+  table->slots[slot] = table->tuples.count;
+  return table->tuples.count - 1;
+}
+
+/* The entries of one kind, in stream order: each a row and its corners'
+ * tuple numbers (the face normal first for normals). */
+typedef struct kroSrcEntries {
+  kroSrcList items; /* int per entry: row, then `corners` tuple numbers */
+  int corners;
+} kroSrcEntries;
+
+/* What the compact loader of one object holds. */
+typedef struct kroSrcMesh {
+  kroSrcTuples positions, uvs, normals;
+  kroSrcEntries faces, texture_faces, normal_faces;
+  int named, counted, triangles;
+  char node_name[KRO_ASE_NAME_CHARS + 1];
+} kroSrcMesh;
+
+static void kroBeginSrcMesh(kroSrcMesh *mesh) {
+  memset(mesh, 0, sizeof *mesh);
+  mesh->positions.floats = mesh->normals.floats = 3;
+  mesh->uvs.floats = 2;
+  mesh->positions.tuples.item_bytes = mesh->normals.tuples.item_bytes = 3 * sizeof(float);
+  mesh->uvs.tuples.item_bytes = 2 * sizeof(float);
+  mesh->faces.corners = mesh->texture_faces.corners = 3;
+  mesh->normal_faces.corners = 4;
+  mesh->faces.items.item_bytes = mesh->texture_faces.items.item_bytes = 4 * sizeof(int);
+  mesh->normal_faces.items.item_bytes = 5 * sizeof(int);
+}
+
+static void kroEndSrcMesh(kroSrcMesh *mesh) {
+  kroSrcTuples *tables[] = {&mesh->positions, &mesh->uvs, &mesh->normals};
+  for (kroSrcTuples *table : tables) {
+    free(table->tuples.items);
+    free(table->slots);
+  }
+  free(mesh->faces.items.items);
+  free(mesh->texture_faces.items.items);
+  free(mesh->normal_faces.items.items);
+}
+
+/* The float the default loader stores for value: its "%f" text, read back
+ * as the compiler reads that constant (to double, then to float). */
+static float kroSrcStoredFloat(float value) {
+  char text[KRO_SRC_LINE_BYTES];
+  *kroWriteSrcFixed(text, text + sizeof text - 1, value) = 0;
+  return (float)strtod(text, nullptr);
+}
+
+/* Enters one entry: its row, and `corners` tuples of the table's width from
+ * values, each as the default loader would store it. 0 after a failed
+ * allocation (reported). */
+static int kroAddSrcEntry(kroSrcEntries *entries, kroSrcTuples *table, int triangle,
+                          const float *values) {
+  int *item = (int *)kroAddSrcItem(&entries->items);
+  if (!item)
+    return 0;
+  item[0] = triangle;
+  for (int k = 0; k < entries->corners; k++) {
+    float tuple[3];
+    for (int i = 0; i < table->floats; i++)
+      tuple[i] = kroSrcStoredFloat(values[k * table->floats + i]);
+    if ((item[1 + k] = kroFindSrcTuple(table, tuple)) < 0)
+      return 0;
+  }
+  return 1;
+}
+
+static int kroTakeSrcEntry(kroSrcMesh *mesh, int entry, int triangle, const float *values) {
+  if (entry == KRO_ASE_FACE)
+    return kroAddSrcEntry(&mesh->faces, &mesh->positions, triangle, values);
+  if (entry == KRO_ASE_TFACE)
+    return kroAddSrcEntry(&mesh->texture_faces, &mesh->uvs, triangle, values);
+  return kroAddSrcEntry(&mesh->normal_faces, &mesh->normals, triangle, values);
+}
+
+/* The smallest type that holds numbers up to `largest`. */
+static const char *kroSrcIndexType(int largest) {
+  return largest < 256 ? "unsigned char" : largest < 65536 ? "unsigned short" : "int";
+}
+
+/* A float constant that reads back as exactly `value`: the shortest
+ * round-trip digits, made a float literal. */
+static void kroWriteSrcFloatConstant(FILE *out, float value) {
+  char text[40];
+  char *end = std::to_chars(text, text + sizeof text - 4, value).ptr;
+  if (!memchr(text, '.', (size_t)(end - text)) && !memchr(text, 'e', (size_t)(end - text))) {
+    memcpy(end, ".0", 2);
+    end += 2;
+  }
+  *end++ = 'f';
+  fwrite(text, 1, (size_t)(end - text), out);
+}
+
+/* "\tstatic const float <name>[][<floats>]={...};" */
+static void kroWriteSrcTupleTable(FILE *out, const char *name, const kroSrcTuples *table) {
+  fprintf(out, "\tstatic const float %s[][%d]={", name, table->floats);
+  const float *values = (const float *)table->tuples.items;
+  for (int n = 0; n < table->tuples.count; n++) {
+    fputs(n % 4 ? "," : n ? ",\n\t\t" : "\n\t\t", out);
+    for (int i = 0; i < table->floats; i++) {
+      fputc(i ? ',' : '{', out);
+      kroWriteSrcFloatConstant(out, values[(size_t)n * table->floats + i]);
+    }
+    fputc('}', out);
+  }
+  fputs("};\n", out);
+}
+
+/* Whether the entries are rows 0, 1, 2, ... once each, in order. */
+static int kroSrcRowsInOrder(const kroSrcEntries *entries) {
+  const int *items = (const int *)entries->items.items;
+  int width = 1 + entries->corners;
+  for (int n = 0; n < entries->items.count; n++)
+    if (items[(size_t)n * width] != n)
+      return 0;
+  return 1;
+}
+
+/* The corner numbers of every entry, "<name>_corners", and their rows,
+ * "<name>_rows", unless the rows run in order. */
+static void kroWriteSrcEntryTables(FILE *out, const char *name, const kroSrcEntries *entries,
+                                   int tuples, int in_order) {
+  const int *items = (const int *)entries->items.items;
+  int width = 1 + entries->corners;
+  fprintf(out, "\tstatic const %s %s_corners[][%d]={", kroSrcIndexType(tuples - 1), name,
+          entries->corners);
+  for (int n = 0; n < entries->items.count; n++) {
+    fputs(n % 8 ? "," : n ? ",\n\t\t" : "\n\t\t", out);
+    for (int k = 0; k < entries->corners; k++)
+      fprintf(out, "%c%d", k ? ',' : '{', items[(size_t)n * width + 1 + k]);
+    fputc('}', out);
+  }
+  fputs("};\n", out);
+  if (in_order)
+    return;
+  int largest = 0;
+  for (int n = 0; n < entries->items.count; n++)
+    if (items[(size_t)n * width] > largest)
+      largest = items[(size_t)n * width];
+  fprintf(out, "\tstatic const %s %s_rows[]={", kroSrcIndexType(largest), name);
+  for (int n = 0; n < entries->items.count; n++)
+    fprintf(out, "%s%d", n % 16 ? "," : n ? ",\n\t\t" : "\n\t\t", items[(size_t)n * width]);
+  fputs("};\n", out);
+}
+
+/* The loop that fills `floats` floats of each entry's row of `array` from
+ * `table`: float k from corner first + k / per_corner (first is 0, or 1 past
+ * the face normal), element k % per_corner. */
+static void kroWriteSrcFill(FILE *out, const char *array, const char *name, const char *table,
+                            int count, int in_order, int floats, int first, int per_corner) {
+  fprintf(out, "\tfor(int i=0;i<%d;i++)\n\t\tfor(int k=0;k<%d;k++)\n", count, floats);
+  fprintf(out, "\t\t\t(*%s)[%s%s]", array, in_order ? "i" : name, in_order ? "" : "_rows[i]");
+  fprintf(out, "[k]=%s[%s_corners[i][%sk/%d]][k%%%d];\n", table, name, first ? "1+" : "",
+          per_corner, per_corner);
+}
+
+static void kroWriteSrcCompactBody(FILE *out, const kroSrcMesh *mesh) {
+  struct {
+    const kroSrcEntries *entries;
+    const kroSrcTuples *table;
+    const char *name, *table_name;
+  } kinds[] = {{&mesh->faces, &mesh->positions, "faces", "positions"},
+               {&mesh->texture_faces, &mesh->uvs, "texture_faces", "uvs"},
+               {&mesh->normal_faces, &mesh->normals, "normal_faces", "normals"}};
+  int in_order[3];
+  for (int i = 0; i < 3; i++) {
+    in_order[i] = kroSrcRowsInOrder(kinds[i].entries);
+    if (kinds[i].entries->items.count) {
+      kroWriteSrcTupleTable(out, kinds[i].table_name, kinds[i].table);
+      kroWriteSrcEntryTables(out, kinds[i].name, kinds[i].entries, kinds[i].table->tuples.count,
+                             in_order[i]);
+    }
+  }
+  if (mesh->named)
+    kroWriteSrcNodeName(out, mesh->node_name);
+  if (mesh->counted)
+    kroWriteSrcCount(out, mesh->triangles);
+  if (mesh->faces.items.count)
+    kroWriteSrcFill(out, "op", "faces", "positions", mesh->faces.items.count, in_order[0], 9, 0, 3);
+  if (mesh->texture_faces.items.count)
+    kroWriteSrcFill(out, "tc", "texture_faces", "uvs", mesh->texture_faces.items.count, in_order[1],
+                    6, 0, 2);
+  if (mesh->normal_faces.items.count) {
+    kroWriteSrcFill(out, "realn", "normal_faces", "normals", mesh->normal_faces.items.count,
+                    in_order[2], 3, 0, 3);
+    kroWriteSrcFill(out, "nc", "normal_faces", "normals", mesh->normal_faces.items.count,
+                    in_order[2], 9, 1, 3);
+  }
+}
+
+int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
+  if (!stream) {
+    kroFail("Error in reading mesh from file descriptor\n");
+    return 0;
+  }
+  kroASEMeshWalk walk;
+  kroBeginASEMeshWalk(&walk, stream, "file descriptor");
+  walk.in.comment_messages = out == stdout;
+  kroSrcMesh mesh;
+  kroBeginSrcMesh(&mesh);
+  int begun = 0, ok = 1;
+  for (int done = 0; ok && !done;) {
+    int entry = kroNextASEMeshEntry(&walk);
+    switch (entry) {
+    case KRO_ASE_END:
+      done = 1;
+      break;
+    case KRO_ASE_FAILED:
+      ok = 0;
+      break;
+    case KRO_ASE_GEOMOBJECT:
+      if (!begun) {
+        begun = 1;
+        break;
+      }
+      if (!kroStepBackASEToken(&walk.in)) {
+        kroFailASE(&walk.in, "the stream cannot move back to the next *GEOMOBJECT");
+        ok = 0;
+      }
+      done = 1;
+      break;
+    case KRO_ASE_NODE_NAME:
+      strcpy(mesh.node_name, walk.node_name);
+      mesh.named = 1;
+      break;
+    case KRO_ASE_NUMFACES:
+      mesh.triangles = walk.face_count;
+      mesh.counted = 1;
+      break;
+    default:
+      ok = kroTakeSrcEntry(&mesh, entry, walk.triangle, walk.values);
+    }
+  }
+  if (begun || !ok)
+    kroWriteSrcHeader(out, name);
+  if (ok)
+    kroWriteSrcCompactBody(out, &mesh);
+  else
+    fputs("\t*triangles=0;\n\tnode_name[0]=0;\n", out);
+  fputc('}', out);
+  kroEndSrcMesh(&mesh);
+  kroEndASEMeshWalk(&walk);
+  return ok;
 }
