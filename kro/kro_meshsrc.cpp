@@ -535,12 +535,13 @@ int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
       ok = kroTakeSrcEntry(&mesh, entry, walk.triangle, walk.values);
     }
   }
-  if (begun || !ok)
-    kroWriteSrcHeader(out, name);
-  if (ok)
+  if (ok) {
+    if (begun)
+      kroWriteSrcHeader(out, name);
     kroWriteSrcCompactBody(out, &mesh);
-  else
-    fputs("\t*triangles=0;\n\tnode_name[0]=0;\n", out);
+  } else {
+    kroWriteSrcEmptyEnd(out, 0, 0, name); /* as the generator ends a refused object */
+  }
   fputc('}', out);
   kroEndSrcMesh(&mesh);
   kroEndASEMeshWalk(&walk);

@@ -454,6 +454,44 @@ TEST_F(AseExactTest, EveryReaderGivesTheRecordedResults) {
   }
 }
 
+// The compact writer walks every file as the generator does: the same
+// results, messages and stream positions call after call, and a loader that
+// compiles cleanly for every object, refused ones included (those empty).
+TEST_F(AseExactTest, CompactLoadersFollowTheGeneratorsWalk) {
+  std::string source = "#include <string.h>\n#include \"kro.h\"\n";
+  int loaders = 0;
+  for (const std::string &name : repositoryFiles()) {
+    SCOPED_TRACE(name);
+    std::string path = kSource + "/" + name;
+    FILE *plain = fopen(path.c_str(), "r"), *compact = fopen(path.c_str(), "r");
+    for (int call = 0; call < 4; call++) {
+      std::string loader = "C" + std::to_string(loaders++);
+      char *text = nullptr;
+      size_t size = 0;
+      FILE *out = open_memstream(&text, &size), *nowhere = fopen("/dev/null", "w");
+      int plain_ok = 0, compact_ok = 0;
+      std::string plain_says = reported(
+          path, [&] { plain_ok = kroWriteSrcMeshFromASEfd(plain, loader.c_str(), nowhere); });
+      std::string compact_says = reported(path, [&] {
+        compact_ok = kroWriteCompactSrcMeshFromASEfd(compact, loader.c_str(), out);
+      });
+      fclose(out), fclose(nowhere);
+      EXPECT_EQ(compact_ok, plain_ok);
+      EXPECT_EQ(compact_says, plain_says);
+      EXPECT_EQ(streamState(compact), streamState(plain));
+      if (strstr(text, "void loadMesh")) // past the last object only the brace is written
+        source += std::string(text, size) + "\n";
+      free(text);
+    }
+    fclose(plain), fclose(compact);
+  }
+  std::string path = kroTestTempPath("compact_loaders.cpp");
+  kroTestWriteFile(path, source);
+  std::string command = std::string(KRO_CXX_COMPILER) + " -fsyntax-only -Wall -Wextra -Werror -I" +
+                        kSource + "/kro " + path;
+  EXPECT_EQ(system(command.c_str()), 0);
+}
+
 // Every number text, read by the reader from one stream that crosses many
 // blocks, is the float strtof gives, bit for bit; a text the reader refuses
 // (no number there, or one out of float range) is one strtof cannot use either.
