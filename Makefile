@@ -71,8 +71,13 @@ view: configure
 	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --shot out/kroview.png; \
 	fi
 
+# Each program also leaves its results in $(BUILD)/bench/results/; the table
+# of goals (engine, peer, ratio, goal, whether it holds) closes the output.
 bench: build
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b"; done
+	@mkdir -p $(BUILD)/bench/results && rm -f $(BUILD)/bench/results/*.json
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b" \
+	  --benchmark_out=$(BUILD)/bench/results/$$(basename $$b).json --benchmark_out_format=json; done
+	@$(BUILD)/bench/kro-bench-summary $(BUILD)/bench/results/*.json
 
 fuzz: setup
 	@FUZZ_SECONDS=$${FUZZ_SECONDS:-60} tools/run-fuzz
