@@ -61,14 +61,17 @@ run: configure
 
 # Opens FILE in kroview on the user's display. Without a display there is no
 # window to look at: it renders the model's first frame into out/ instead.
+# The project's own models (assets/) are made +y up; an exporter's file is +z
+# up, kroview's default (UP=+y or another axis overrides).
 FILE ?= assets/zanyklump.ase
+UP ?= $(if $(filter assets/%,$(FILE)),+y,+z)
 view: configure
 	@cmake --build $(BUILD) --target kroview -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
-	  $(BUILD)/viewer/kroview "$(FILE)"; \
+	  $(BUILD)/viewer/kroview "$(FILE)" --up $(UP); \
 	else \
 	  echo "No display: rendering $(FILE) under Xvfb into out/kroview.png"; \
-	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --shot out/kroview.png; \
+	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --up $(UP) --shot out/kroview.png; \
 	fi
 
 bench: build

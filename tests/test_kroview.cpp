@@ -8,12 +8,13 @@
 #include <math.h>
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
 const int kWidth = 600, kHeight = 300;                          // the shots' size, pixels
 const double kHalfField = 25.0;                                 // degrees, axis to top edge
-const double kFraming = 1.05;                                   // the unit sphere's margin
+const double kFill = 0.78; // the framed scene's part of the binding side
 const unsigned char kBackground[3] = {26, 28, 41};              // 0.10, 0.11, 0.16 of 255
 const int kMargin = 8, kLinePixels = 20, kScale = 2, kCell = 8; // overlay layout, pixels
 const std::string kData = std::string(KRO_TEST_DATA) + "/viewer/";
@@ -61,37 +62,85 @@ std::vector<std::vector<float>> fileVertices(const std::string &path) {
   return points;
 }
 
-// The documented camera: the bounding box's centre at the origin, its half-diagonal scaled to 1,
-// turned by -yaw about y and pitch about x, seen from kFraming / sin(half-angle) away.
+// The documented camera: the file's up axis turned to +y (+z up: the file's -y comes to the
+// front), the bounding box's centre at the origin, its half-diagonal scaled to 1, turned by -yaw
+// about y and pitch about x; the eye as far away as leaves the vertices' projections spanning
+// kFill of the binding side, and that span moved to the middle of the view.
 struct Projection {
-  double centre[3] = {0, 0, 0}, radius = 1, yaw, pitch;
+  double centre[3] = {0, 0, 0}, radius = 1, yaw, pitch, distance = 0, shift[2] = {0, 0};
+  bool z_up;
   Projection(const std::vector<std::vector<float>> &points, double yaw_degrees,
-             double pitch_degrees)
-      : yaw(yaw_degrees * M_PI / 180), pitch(pitch_degrees * M_PI / 180) {
+             double pitch_degrees, bool z_up_file = false)
+      : yaw(yaw_degrees * M_PI / 180), pitch(pitch_degrees * M_PI / 180), z_up(z_up_file) {
     double low[3] = {1e30, 1e30, 1e30}, high[3] = {-1e30, -1e30, -1e30}, squares = 0;
-    for (auto &p : points)
+    for (auto &p : points) {
+      auto q = upright(p);
       for (int k = 0; k < 3; k++)
-        low[k] = std::min(low[k], (double)p[k]), high[k] = std::max(high[k], (double)p[k]);
+        low[k] = std::min(low[k], q[k]), high[k] = std::max(high[k], q[k]);
+    }
     for (int k = 0; k < 3; k++) {
       centre[k] = (low[k] + high[k]) / 2;
       squares += (high[k] - low[k]) * (high[k] - low[k]);
     }
     radius = sqrt(squares) / 2;
+    double near = 0, far = 1e3, middle[2];
+    for (auto &p : points)
+      near = std::max(near, eye(p)[2]);
+    for (int step = 0; step < 60; step++) {
+      distance = (near + far) / 2;
+      (span(points, middle) > kFill ? near : far) = distance;
+    }
+    span(points, shift);
   }
-  // Pixel column and row (row 0 at the top) of a file point.
-  std::pair<double, double> pixel(const std::vector<float> &p) const {
+  std::vector<double> upright(const std::vector<float> &p) const {
+    if (z_up)
+      return {p[0], p[2], -p[1]};
+    return {p[0], p[1], p[2]};
+  }
+  // Eye-space point, the eye on +z
+  std::vector<double> eye(const std::vector<float> &p) const {
+    auto u = upright(p);
     double q[3];
     for (int k = 0; k < 3; k++)
-      q[k] = (p[k] - centre[k]) / radius;
+      q[k] = (u[k] - centre[k]) / radius;
     double x = q[0] * cos(yaw) - q[2] * sin(yaw), z = q[0] * sin(yaw) + q[2] * cos(yaw);
     double y = q[1] * cos(pitch) - z * sin(pitch);
     z = q[1] * sin(pitch) + z * cos(pitch);
+    return {x, y, z};
+  }
+  // -1..1 across the view, before the shift
+  std::pair<double, double> ndc(const std::vector<float> &p) const {
+    auto e = eye(p);
     double aspect = (double)kWidth / kHeight, t = tan(kHalfField * M_PI / 180);
-    double half = std::min(kHalfField * M_PI / 180, atan(t * aspect));
-    double depth = kFraming / sin(half) - z;
-    return {(x / depth / (t * aspect) + 1) / 2 * kWidth, (1 - y / depth / t) / 2 * kHeight};
+    double depth = distance - e[2];
+    return {e[0] / depth / (t * aspect), e[1] / depth / t};
+  }
+  // Half the larger spread of the projections; middle gets the spread's centre
+  double span(const std::vector<std::vector<float>> &points, double *middle) const {
+    double low[2] = {1e30, 1e30}, high[2] = {-1e30, -1e30};
+    for (auto &p : points) {
+      auto [x, y] = ndc(p);
+      low[0] = std::min(low[0], x), high[0] = std::max(high[0], x);
+      low[1] = std::min(low[1], y), high[1] = std::max(high[1], y);
+    }
+    middle[0] = (low[0] + high[0]) / 2, middle[1] = (low[1] + high[1]) / 2;
+    return std::max(high[0] - low[0], high[1] - low[1]) / 2;
+  }
+  // Pixel column and row (row 0 at the top) of a file point.
+  std::pair<double, double> pixel(const std::vector<float> &p) const {
+    auto [x, y] = ndc(p);
+    return {(x - shift[0] + 1) / 2 * kWidth, (1 - (y - shift[1])) / 2 * kHeight};
   }
 };
+
+// Corners of the box low..high, file units
+std::vector<std::vector<float>> corners(const std::vector<float> &low,
+                                        const std::vector<float> &high) {
+  std::vector<std::vector<float>> points;
+  for (int i = 0; i < 8; i++)
+    points.push_back({i & 1 ? high[0] : low[0], i & 2 ? high[1] : low[1], i & 4 ? high[2] : low[2]});
+  return points;
+}
 
 TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
   const std::string folder = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
@@ -101,7 +150,7 @@ TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
       std::string view = "--yaw " + std::to_string(yaw) + " --pitch 30 --no-overlay";
       kroTestPng png = shot(folder + file, view);
       auto points = fileVertices(folder + file);
-      Projection projection(points, yaw, 30);
+      Projection projection(points, yaw, 30, true);
       double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
       for (auto &p : points) {
         auto [column, row] = projection.pixel(p);
@@ -121,9 +170,80 @@ TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
     }
 }
 
+// Left, right, top and bottom of what is not background; left > right when nothing is.
+std::array<int, 4> drawnBox(const kroTestPng &png) {
+  std::array<int, 4> box = {png.width, -1, png.height, -1};
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      if (!background(png, x, y))
+        box = {std::min(box[0], x), std::max(box[1], x), std::min(box[2], y), std::max(box[3], y)};
+  return box;
+}
+
+TEST(Kroview, ExporterUpStandsUprightAndTheFileUpChoiceTurnsIt) {
+  // A 1 x 1 x 4 box along +z: upright by default, lying with --up +y.
+  const std::string tall = kData + "tall_box.ase";
+  auto standing = drawnBox(shot(tall, "--no-overlay"));
+  auto lying = drawnBox(shot(tall, "--no-overlay --up +y"));
+  EXPECT_GT(standing[3] - standing[2], 2 * (standing[1] - standing[0]));
+  EXPECT_GT(lying[1] - lying[0], lying[3] - lying[2]);
+  // Upside down with -z: the same outline turned about the horizontal, still tall.
+  auto hanging = drawnBox(shot(tall, "--no-overlay --up -z --yaw 0 --pitch 0"));
+  EXPECT_GT(hanging[3] - hanging[2], 2 * (hanging[1] - hanging[0]));
+}
+
+TEST(Kroview, FramedModelFillsMostOfTheBindingSideAtAnyShape) {
+  const std::string figure = kData + "zup_figure.ase";
+  // Wide and tall views, the default angles, with an object chosen, and turned about.
+  for (const char *options : {"--size 600x300", "--size 300x600", "--size 600x300 --object Head",
+                              "--size 500x500 --yaw 120 --pitch 50"}) {
+    std::string path = kroTestTempPath("framed.png");
+    kroTestOutcome run = kroview(figure + " --no-overlay --shot " + path + " " + options);
+    ASSERT_EQ(run.status, 0) << run.err;
+    kroTestPng png(path);
+    auto box = drawnBox(png);
+    double across = (box[1] - box[0] + 1.0) / png.width, down = (box[3] - box[2] + 1.0) / png.height;
+    double binding = std::max(across, down);
+    EXPECT_GE(binding, 0.70) << options;
+    EXPECT_LE(binding, 0.85) << options;
+    // centred: the margins on either side differ by a few pixels at most
+    EXPECT_NEAR(box[0], png.width - 1 - box[1], 4) << options;
+    EXPECT_NEAR(box[2], png.height - 1 - box[3], 4) << options;
+  }
+}
+
+TEST(Kroview, GroundLiesUnderTheModelAndNeverHidesIt) {
+  const std::string figure = kData + "zup_figure.ase";
+  const std::string ground = " --terrain " + std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
+  for (const char *angles : {"--no-overlay", "--no-overlay --pitch 5 --yaw -60"}) {
+    kroTestPng bare = shot(figure, angles), grounded = shot(figure, std::string(angles) + ground);
+    ASSERT_TRUE(bare.width && grounded.width);
+    int model = 0, hidden = 0;
+    for (int y = 0; y < kHeight; y++)
+      for (int x = 0; x < kWidth; x++)
+        if (!background(bare, x, y)) {
+          model++;
+          hidden += !std::equal(bare.at(x, y), bare.at(x, y) + 3, grounded.at(x, y));
+        }
+    EXPECT_GT(model, 1000) << angles;
+    EXPECT_EQ(hidden, 0) << angles;
+    // Under the feet there is ground: the rows below the model's lowest pixel are covered.
+    auto box = drawnBox(bare);
+    int below = 0, covered = 0;
+    for (int y = box[3] + 2; y < std::min(kHeight, box[3] + 12); y++)
+      for (int x = box[0]; x <= box[1]; x++)
+        below++, covered += !background(grounded, x, y);
+    EXPECT_GT(covered, below * 9 / 10) << angles;
+  }
+  // From below the ground's highest point the ground is left out rather than drawn in front.
+  kroTestPng under = shot(figure, "--no-overlay --pitch -40" + ground);
+  kroTestPng bare_under = shot(figure, "--no-overlay --pitch -40");
+  EXPECT_TRUE(under.rgb == bare_under.rgb);
+}
+
 TEST(Kroview, EachObjectShowsItsOwnMaterialColour) {
   // Red, green and blue boxes from left to right; the file lists the materials green, blue, red.
-  kroTestPng png = shot(kThree, "--yaw 0 --pitch 0 --no-overlay");
+  kroTestPng png = shot(kThree, "--yaw 0 --pitch 0 --no-overlay --up +y");
   Projection projection(fileVertices(kThree), 0, 0);
   for (int box = 0; box < 3 && png.width; box++) {
     auto [column, row] = projection.pixel({-3.0f + 3 * box, 0, 1}); // the front face's middle
@@ -143,6 +263,7 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
   kvResetCamera(&view.camera, kWidth, kHeight);
   view.camera.yaw = 40;
   view.camera.pitch = -15;
+  kvFrameCamera(&view.camera, &view.scene);
   const char *names[] = {"RedBox", "GreenBox", "BlueBox"};
   for (int box = 0; box < 3; box++) {
     auto [column, row] = projection.pixel({-3.0f + 3 * box, 0.5f, 1}); // on each front face
@@ -164,7 +285,7 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
 // The chosen object's edges are drawn over it in the highlight colour, chosen
 // by name or by place alike, and nothing outside its projected box changes.
 TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
-  const std::string angles = "--no-overlay --yaw 40 --pitch -15";
+  const std::string angles = "--no-overlay --yaw 40 --pitch -15 --up +y";
   kroTestPng plain = shot(kThree, angles);
   kroTestPng named = shot(kThree, angles + " --object GreenBox");
   kroTestPng placed = shot(kThree, angles + " --object 2");
@@ -261,7 +382,7 @@ TEST(Kroview, OverlayDrawsTheFontsGlyphsInTheirCells) {
 TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
   const std::string model = kData + "one_refused.ase";
   std::string out;
-  kroTestPng png = shot(model, "--yaw 0 --pitch 0 --no-overlay", &out);
+  kroTestPng png = shot(model, "--yaw 0 --pitch 0 --no-overlay --up +y", &out);
   EXPECT_TRUE(kroTestHas(out, "vertex 9 of *MESH_FACE is outside 0..7")) << out;
   EXPECT_TRUE(kroTestHas(out, "one_refused.ase: refused object 2: ")) << out;
   static kvView view; // the overlay lists it too, with the engine's message
@@ -279,7 +400,9 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
     EXPECT_TRUE(kroTestHas(text, part)) << text;
   kvFreeScene(&view.scene);
   // The kept boxes span x -4..4; the refused one stood in the middle, now empty.
-  Projection projection({{-4, -1, -1}, {4, 1, 1}}, 0, 0);
+  auto kept = corners({-4, -1, -1}, {-2, 1, 1}), right = corners({2, -1, -1}, {4, 1, 1});
+  kept.insert(kept.end(), right.begin(), right.end());
+  Projection projection(kept, 0, 0);
   for (float x : {-3.0f, 0.0f, 3.0f}) {
     auto [column, row] = projection.pixel({x, 0, 1});
     EXPECT_TRUE(png.width && background(png, (int)column, (int)row) == (x == 0.0f)) << "x " << x;

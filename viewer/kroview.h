@@ -49,8 +49,29 @@ typedef struct kvScene {
   float centre[3]; /* of the file's bounding box, file units */
   float radius;    /* its half-diagonal, file units; 1 for an empty box */
   float floor;     /* the box's lowest y in view units, before the turn (-1..0) */
+  float half[3];   /* the box's half extents in view units, before the turn */
+  float low[3], high[3]; /* the box in file units, as the file gives it (not turned up) */
   int material_count;
 } kvScene;
+
+/* The file axis that points up in the view. Exporters write their program's world, +z up; the
+ * view's up is +y. */
+typedef enum kvUp {
+  KV_UP_PLUS_X,
+  KV_UP_MINUS_X,
+  KV_UP_PLUS_Y,
+  KV_UP_MINUS_Y,
+  KV_UP_PLUS_Z,
+  KV_UP_MINUS_Z
+} kvUp;
+
+/* "+z", "-x", "y" (= "+y") ...; 0 when the text names no axis */
+int kvParseUp(const char *text, kvUp *up);
+/* "+z" ... */
+const char *kvUpName(kvUp up);
+/* The rotation taking the file's `up` axis to +y (row order, 3 x 3). For +z up the file's -y
+ * (an exporter's front) comes to +z, towards the eye at yaw 0. */
+void kvUpTurn(kvUp up, float *matrix);
 
 /* Default colour of an object without a material. */
 extern const float KV_GREY[3];
@@ -69,6 +90,8 @@ long kvEngineMessageCount(void);
  * objects are counted and listed. 0, or -1 (with a reason in `why`) when the file cannot be
  * read or holds no usable object. */
 int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars);
+/* The same with the file's `up` axis turned to the view's up (kvLoadScene: +y, as it is) */
+int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_chars);
 /* Build one display list per object (needs kroInit and a GL context) */
 void kvBuildSceneLists(kvScene *scene);
 /* Call every object's list */
@@ -92,17 +115,28 @@ int kvPickObject(const kvScene *scene, const float *origin, const float *directi
  * units times `zoom` from the origin. */
 typedef struct kvCamera {
   float yaw, pitch;  /* degrees */
-  float zoom;        /* distance factor, 1 frames the bounding sphere */
+  float zoom;        /* distance factor, 1 frames the scene */
   int width, height; /* pixels of the view */
+  float fit;         /* view units from the eye to the origin at zoom 1; 0: the bounding sphere's */
+  float shift[2];    /* the picture moved by this much (-1..1 spans the view) so the framed
+                        scene's projection is centred */
 } kvCamera;
 
 enum { KV_FIELD_DEGREES = 25 }; /* from the view axis to the top edge */
+/* The framed scene's projection spans this part of the binding side (width or height) */
+extern const float KV_FILL;
 
 extern const float KV_DEFAULT_YAW, KV_DEFAULT_PITCH; /* degrees */
 extern const float KV_NEAR, KV_FAR;                  /* view units */
 
-/* Camera at the default angles, framing the scene, for a view of width x height */
+/* Camera at the default angles, framing the bounding sphere, for a view of width x height */
 void kvResetCamera(kvCamera *camera, int width, int height);
+/* Sets the camera's fit and shift at its present angles and size: the eye as far as it can be
+ * with the vertices' projections spanning KV_FILL of the binding side, that span centred in the
+ * view (the bounding sphere's fit for an empty scene) */
+void kvFrameCamera(kvCamera *camera, const kvScene *scene);
+/* 1 when the eye is above the view-unit height `y` (the ground's highest point) */
+int kvEyeAbove(const kvCamera *camera, float y);
 /* Distance from the eye to the origin, view units */
 float kvCameraDistance(const kvCamera *camera);
 /* Load the projection and model-view matrices for the camera */
@@ -122,11 +156,12 @@ typedef struct kvTerrain {
   float ***points, ***normals;
   int32_t size[2];
   GLuint list;
+  float top; /* the highest point, view units before the turn */
 } kvTerrain;
 
-/* Load a heightmap BMP as the ground under the view-unit scene; 0, or -1 after the engine's
- * report */
-int kvLoadTerrain(kvTerrain *terrain, const char *path, float floor);
+/* Load a heightmap BMP as the ground under the view-unit scene: its highest point under the
+ * scene's footprint just below the scene's lowest point; 0, or -1 after the engine's report */
+int kvLoadTerrain(kvTerrain *terrain, const char *path, const kvScene *scene);
 /* Its display list, lit like the objects */
 void kvBuildTerrainList(kvTerrain *terrain);
 void kvDrawTerrain(const kvTerrain *terrain);

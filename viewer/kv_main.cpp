@@ -37,6 +37,7 @@ typedef struct kvOptions {
   const char *model, *terrain, *shot, *shaders, *font, *object;
   float yaw, pitch;
   int width, height;
+  kvUp up;
   int post, fullscreen, overlay;
 } kvOptions;
 
@@ -48,6 +49,7 @@ static void kvUsage(FILE *out) {
           "  --yaw DEG           camera angle about the vertical (default %.0f)\n"
           "  --pitch DEG         camera angle above the horizon (default %.0f)\n"
           "  --size WxH          view size in pixels (default %dx%d)\n"
+          "  --up AXIS           the file's axis that points up: +z (default), +y, -z, +x, -x, -y\n"
           "  --post              start with post-processing on\n"
           "  --no-overlay        hide the text overlay\n"
           "  --object NAME|N     start with this object chosen: its name, or 1 for the first\n"
@@ -101,6 +103,8 @@ static int kvTakeValueOption(const char *name, const char *value, kvOptions *o) 
     return kvParseAngle(value, &o->pitch);
   else if (!strcmp(name, "--size"))
     return kvParseSize(value, &o->width, &o->height);
+  else if (!strcmp(name, "--up"))
+    return kvParseUp(value, &o->up);
   else
     return 0;
   return value[0] != '\0';
@@ -114,6 +118,7 @@ static int kvParseOptions(int argc, char **argv, kvOptions *o) {
   o->width = KV_WINDOW_WIDTH;
   o->height = KV_WINDOW_HEIGHT;
   o->overlay = 1;
+  o->up = KV_UP_PLUS_Z;
   for (int i = 1; i < argc; i++) {
     const char *arg = argv[i];
     if (!strcmp(arg, "--help"))
@@ -200,12 +205,12 @@ static int kvChooseObject(kvView *view, const kvOptions *o) {
 /* The model (and ground) before any window: 0, or 1 after the reasons. */
 static int kvLoadFiles(kvView *view, const kvOptions *o) {
   char why[PATH_MAX + 128];
-  if (kvLoadScene(&view->scene, o->model, why, (int)sizeof why) != 0) {
+  if (kvLoadSceneUp(&view->scene, o->model, o->up, why, (int)sizeof why) != 0) {
     fprintf(stderr, "kroview: %s\n", why);
     return 1;
   }
   kvPrintRefused(&view->scene, o->model);
-  if (o->terrain && kvLoadTerrain(&view->terrain, o->terrain, view->scene.floor) != 0) {
+  if (o->terrain && kvLoadTerrain(&view->terrain, o->terrain, &view->scene) != 0) {
     fprintf(stderr, "kroview: cannot use %s as a heightmap\n", o->terrain);
     kvFreeScene(&view->scene);
     return 1;
@@ -226,6 +231,7 @@ static void kvStartEngine(kvView *view, const kvOptions *o, int width, int heigh
   view->camera.yaw = o->yaw;
   view->camera.pitch = o->pitch;
   kvClampCamera(&view->camera);
+  kvFrameCamera(&view->camera, &view->scene);
 }
 
 static void kvStop(kvView *view) {
@@ -272,12 +278,13 @@ static int kvShot(kvView *view, const kvOptions *o) {
 
 typedef struct kvWindow {
   kvView *view;
+  Uint32 video_flags; /* as the window was opened, for a resize */
   int running, dragging, mouse_x, mouse_y, mouse_moved;
   Uint32 fps_start;
   int fps_frames;
 } kvWindow;
 
-static int kvOpenWindow(const kvOptions *o, int *width, int *height) {
+static int kvOpenWindow(const kvOptions *o, int *width, int *height, Uint32 *video_flags) {
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     fprintf(stderr, "kroview: %s\n", SDL_GetError());
     return 0;
@@ -290,7 +297,9 @@ static int kvOpenWindow(const kvOptions *o, int *width, int *height) {
       *height = info->current_h;
     }
     flags |= SDL_FULLSCREEN;
-  }
+  } else
+    flags |= SDL_RESIZABLE;
+  *video_flags = flags;
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
   if (!SDL_SetVideoMode(*width, *height, 32, flags)) {
@@ -354,6 +363,7 @@ static void kvKey(kvWindow *w, SDLKey key) {
     break;
   case SDLK_HOME:
     kvResetCamera(camera, camera->width, camera->height);
+    kvFrameCamera(camera, &view->scene);
     break;
   case SDLK_TAB:
     kvNextObject(view);
@@ -373,6 +383,16 @@ static void kvKey(kvWindow *w, SDLKey key) {
   kvClampCamera(camera);
 }
 
+/* The new size keeps the angles and the zoom; the fit is made again for the new shape. */
+static void kvResize(kvWindow *w, int width, int height) {
+  if (width < 1 || height < 1 || !SDL_SetVideoMode(width, height, 32, w->video_flags))
+    return;
+  kvCamera *camera = &w->view->camera;
+  camera->width = width;
+  camera->height = height;
+  kvFrameCamera(camera, &w->view->scene);
+}
+
 static void kvEvent(kvWindow *w, const SDL_Event *event) {
   kvCamera *camera = &w->view->camera;
   switch (event->type) {
@@ -381,6 +401,9 @@ static void kvEvent(kvWindow *w, const SDL_Event *event) {
     break;
   case SDL_KEYDOWN:
     kvKey(w, event->key.keysym.sym);
+    break;
+  case SDL_VIDEORESIZE:
+    kvResize(w, event->resize.w, event->resize.h);
     break;
   case SDL_MOUSEBUTTONDOWN:
     if (event->button.button == SDL_BUTTON_LEFT)
@@ -422,14 +445,15 @@ static void kvCountFrame(kvWindow *w) {
 
 static int kvRunWindow(kvView *view, const kvOptions *o) {
   int width = o->width, height = o->height;
-  if (!kvOpenWindow(o, &width, &height)) {
+  Uint32 video_flags;
+  if (!kvOpenWindow(o, &width, &height, &video_flags)) {
     kvFreeTerrain(&view->terrain);
     kvFreeScene(&view->scene);
     SDL_Quit();
     return 1;
   }
   kvStartEngine(view, o, width, height);
-  kvWindow w = {view, 1, 0, -1, -1, 0, SDL_GetTicks(), 0};
+  kvWindow w = {view, video_flags, 1, 0, -1, -1, 0, SDL_GetTicks(), 0};
   view->fps = -1.0f;
   SDL_Event event;
   while (w.running) {

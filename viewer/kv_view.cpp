@@ -65,7 +65,8 @@ void kvDrawView(kvView *view, GLuint target) {
   kvBeginFrame(view->post, target, width, height);
   kvApplyCamera(&view->camera);
   kvDrawScene(&view->scene);
-  kvDrawTerrain(&view->terrain);
+  if (kvEyeAbove(&view->camera, view->terrain.top)) /* from below, the ground would hide all */
+    kvDrawTerrain(&view->terrain);
   kvDrawOutline(&view->scene, kvShownObject(view));
   glUseProgramObjectARB(0);
   kvEndFrame(view->post, target, width, height);
