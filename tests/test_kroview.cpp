@@ -419,16 +419,23 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},
       {data + "three_materials.ase --terrain " + missing, 1, "", "cannot use " + missing},
-      {"", 2, "", "usage: kroview"},
-      {"--bogus " + data + "three_materials.ase", 2, "", "usage: kroview"},
-      {"--size 0x10 a.ase", 2, "", "usage:"},
-      {"--size 100 a.ase", 2, "", "usage:"},
-      {"--yaw east a.ase", 2, "", "usage:"},
-      {"a.ase b.ase", 2, "", "usage:"},
-      {"a.ase --shot", 2, "", "usage:"},
+      {"", 2, "", "kroview: no model file: usage: kroview [options] FILE.ase"},
+      {"--bogus " + kThree, 2, "", "kroview: unknown option '--bogus'"},
+      {"--size 0x10 a.ase", 2, "", "--size '0x10': expected WxH, two whole numbers of 1..8192"},
+      {"--size 10x a.ase", 2, "", "--size '10x': expected WxH"},
+      {"--size 100 a.ase", 2, "", "--size '100': expected WxH"},
+      {"--yaw east a.ase", 2, "", "--yaw 'east': expected degrees, a finite number"},
+      {"--yaw nan a.ase", 2, "", "--yaw 'nan': expected degrees"},
+      {"--pitch 1e9 a.ase", 2, "", "--pitch '1e9': expected degrees"},
+      {"--up w a.ase", 2, "", "--up 'w': expected an axis: +z, +y, +x, -z, -y or -x"},
+      {"--up +zz a.ase", 2, "", "--up '+zz': expected an axis"},
+      {"a.ase b.ase", 2, "", "kroview: one model file at a time: 'a.ase' and 'b.ase'"},
+      {"a.ase --shot", 2, "", "kroview: --shot needs a value: an output file OUT.png"},
+      {"--terrain '' a.ase", 2, "", "--terrain '': expected a heightmap FILE.bmp"},
       {kThree + " --object 4", 2, "", "three_materials.ase has no object '4'"},
       {kThree + " --object Box", 2, "", "three_materials.ase has no object 'Box'"},
       {"--help", 0, "usage: kroview", ""},
+      {"a.ase --version", 0, "kroview " KRO_VERSION_STRING "\n", ""},
   };
   for (const auto &[arguments, status, out, err] : cases) {
     kroTestOutcome run = kroview(arguments, "DISPLAY=");
@@ -436,7 +443,36 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
     EXPECT_TRUE(kroTestHas(run.out, out) && kroTestHas(run.err, err))
         << arguments << ": " << run.out << run.err;
     EXPECT_EQ(run.err.find("OpenGL"), std::string::npos) << arguments;
+    if (status == 2) { // one line, no usage text
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
   }
+}
+
+// A shader folder that does not build ends a --shot with the reason; the view still opens in a
+// window (tested with --watch below).
+TEST(Kroview, ShaderFolderThatDoesNotBuildFailsTheShot) {
+  std::string folder = kroTestTempPath("broken-shaders");
+  kroTestRun("rm -rf " + folder + " && mkdir -p " + folder + " && cp -r " +
+             std::string(KRO_SOURCE_DIR) + "/sh/ish " + std::string(KRO_SOURCE_DIR) + "/sh/psh " +
+             folder);
+  std::string out = kroTestTempPath("unbuilt.png");
+  kroTestOutcome good = kroview(kThree + " --shaders " + folder + " --shot " + out);
+  EXPECT_EQ(good.status, 0) << good.err;
+  FILE *f = fopen((folder + "/ish/b.frag").c_str(), "w");
+  ASSERT_TRUE(f);
+  fputs("void main() { gl_FragColor = vec4(1.0) + ; }\n", f);
+  fclose(f);
+  kroTestOutcome broken = kroview(kThree + " --shaders " + folder + " --shot " + out);
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_TRUE(kroTestHas(broken.err, "kroview: the shaders in " + folder +
+                                         " do not build: ish/b.frag: "))
+      << broken.err;
+  kroTestOutcome missing = kroview(kThree + " --shaders " + folder + "/none --shot " + out);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(kroTestHas(missing.err, "do not build: Error in reading vertex shader from " +
+                                          folder + "/none/"))
+      << missing.err;
 }
 
 } // namespace

@@ -211,6 +211,21 @@ void kvEndFrame(int post, GLuint target, int width, int height);
 void kvFreePost(void);
 
 /* ------------------------------------------------------------------------ */
+/* The engine's programs (kv_shaders.cpp)                                    */
+/* ------------------------------------------------------------------------ */
+
+/* kroInit at the canvas size width x height; the number of its programs (the four fixed ones
+ * and the post-processing pair) that could not be read, compiled or linked; the first reason
+ * is kvProgramProblem() */
+int kvStartPrograms(int width, int height);
+/* Every program built again from the shader folder; they replace the old ones only when all
+ * build: 0, or the number that did not (the old ones kept, the reason in kvProgramProblem).
+ * Display lists that use the old programs must be built again after a 0. */
+int kvRebuildPrograms(int width, int height);
+/* Why the last start or rebuild failed ("" when it did not) */
+const char *kvProgramProblem(void);
+
+/* ------------------------------------------------------------------------ */
 /* Pictures (kv_png.cpp)                                                     */
 /* ------------------------------------------------------------------------ */
 
@@ -233,6 +248,7 @@ typedef struct kvView {
   int show_overlay;
   int hovered, chosen; /* object numbers (0 = first), -1 for none */
   float fps;           /* frames per second, negative when not measured */
+  int programs_failed; /* the engine's programs that did not build at the last (re)build */
 } kvView;
 
 /* The object the view points out: the hovered one, else the chosen one; -1 when none */

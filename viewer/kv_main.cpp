@@ -9,6 +9,7 @@
 #include <SDL/SDL.h>
 #include <limits.h>
 #include <math.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -41,6 +42,8 @@ typedef struct kvOptions {
   int post, fullscreen, overlay;
 } kvOptions;
 
+enum { KV_PARSED = 0, KV_SHOW_HELP, KV_SHOW_VERSION, KV_USAGE_ERROR };
+
 static void kvUsage(FILE *out) {
   fprintf(out,
           "usage: kroview [options] FILE.ase\n"
@@ -56,10 +59,22 @@ static void kvUsage(FILE *out) {
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
           "  --font FILE.krof    the overlay font\n"
+          "  --version           the version\n"
           "  --help              this text\n"
           "keys: drag orbit, wheel or +/- zoom, arrows turn, Home reset, Tab next object,\n"
           "      B post-processing, H overlay, F12 screenshot, Escape or Q quit\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
+}
+
+/* One line on standard error naming what was wrong; the usage error's status. */
+static int kvUsageError(const char *format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  fputs("kroview: ", stderr);
+  vfprintf(stderr, format, arguments);
+  fputs(" (kroview --help lists the options)\n", stderr);
+  va_end(arguments);
+  return KV_USAGE_ERROR;
 }
 
 static int kvParseAngle(const char *text, float *degrees) {
@@ -85,33 +100,73 @@ static int kvParseSize(const char *text, int *width, int *height) {
   return 1;
 }
 
-/* Takes an option with a value; 0 when the option or its value is not usable. */
-static int kvTakeValueOption(const char *name, const char *value, kvOptions *o) {
-  if (!strcmp(name, "--terrain"))
-    o->terrain = value;
-  else if (!strcmp(name, "--shot"))
-    o->shot = value;
-  else if (!strcmp(name, "--shaders"))
-    o->shaders = value;
-  else if (!strcmp(name, "--font"))
-    o->font = value;
-  else if (!strcmp(name, "--object"))
-    o->object = value;
-  else if (!strcmp(name, "--yaw"))
-    return kvParseAngle(value, &o->yaw);
-  else if (!strcmp(name, "--pitch"))
-    return kvParseAngle(value, &o->pitch);
-  else if (!strcmp(name, "--size"))
-    return kvParseSize(value, &o->width, &o->height);
-  else if (!strcmp(name, "--up"))
-    return kvParseUp(value, &o->up);
-  else
-    return 0;
-  return value[0] != '\0';
+static int kvNonEmpty(const char *text, const char **kept) {
+  *kept = text;
+  return text[0] != '\0';
 }
 
-/* 0 when the options are usable, 1 after --help, 2 on a bad option. */
-static int kvParseOptions(int argc, char **argv, kvOptions *o) {
+/* An option that takes a value: its name, what it expects, and where the value goes. */
+typedef struct kvValueOption {
+  const char *name, *expected;
+} kvValueOption;
+
+static const kvValueOption KV_VALUE_OPTIONS[] = {
+    {"--terrain", "a heightmap FILE.bmp"},
+    {"--shot", "an output file OUT.png"},
+    {"--shaders", "a shader folder DIR"},
+    {"--font", "a font FILE.krof"},
+    {"--object", "an object's name or its place (1 for the first)"},
+    {"--yaw", "degrees, a finite number of -3600..3600"},
+    {"--pitch", "degrees, a finite number of -3600..3600"},
+    {"--size", "WxH, two whole numbers of 1..8192 (as 800x400)"},
+    {"--up", "an axis: +z, +y, +x, -z, -y or -x"},
+};
+
+/* 1 when the value is usable */
+static int kvTakeValue(int which, const char *value, kvOptions *o) {
+  switch (which) {
+  case 0:
+    return kvNonEmpty(value, &o->terrain);
+  case 1:
+    return kvNonEmpty(value, &o->shot);
+  case 2:
+    return kvNonEmpty(value, &o->shaders);
+  case 3:
+    return kvNonEmpty(value, &o->font);
+  case 4:
+    return kvNonEmpty(value, &o->object);
+  case 5:
+    return kvParseAngle(value, &o->yaw);
+  case 6:
+    return kvParseAngle(value, &o->pitch);
+  case 7:
+    return kvParseSize(value, &o->width, &o->height);
+  default:
+    return kvParseUp(value, &o->up);
+  }
+}
+
+static int kvValueOptionIndex(const char *name) {
+  for (int i = 0; i < (int)(sizeof KV_VALUE_OPTIONS / sizeof KV_VALUE_OPTIONS[0]); i++)
+    if (!strcmp(name, KV_VALUE_OPTIONS[i].name))
+      return i;
+  return -1;
+}
+
+/* 1 when `arg` is a known option without a value (and it is taken) */
+static int kvTakeFlag(const char *arg, kvOptions *o) {
+  if (!strcmp(arg, "--post"))
+    o->post = 1;
+  else if (!strcmp(arg, "--fullscreen"))
+    o->fullscreen = 1;
+  else if (!strcmp(arg, "--no-overlay"))
+    o->overlay = 0;
+  else
+    return 0;
+  return 1;
+}
+
+static void kvDefaultOptions(kvOptions *o) {
   memset(o, 0, sizeof *o);
   o->yaw = KV_DEFAULT_YAW;
   o->pitch = KV_DEFAULT_PITCH;
@@ -119,26 +174,37 @@ static int kvParseOptions(int argc, char **argv, kvOptions *o) {
   o->height = KV_WINDOW_HEIGHT;
   o->overlay = 1;
   o->up = KV_UP_PLUS_Z;
+}
+
+/* KV_PARSED, KV_SHOW_HELP, KV_SHOW_VERSION, or KV_USAGE_ERROR after its one line. */
+static int kvParseOptions(int argc, char **argv, kvOptions *o) {
+  kvDefaultOptions(o);
   for (int i = 1; i < argc; i++) {
     const char *arg = argv[i];
     if (!strcmp(arg, "--help"))
-      return 1;
-    else if (!strcmp(arg, "--post"))
-      o->post = 1;
-    else if (!strcmp(arg, "--fullscreen"))
-      o->fullscreen = 1;
-    else if (!strcmp(arg, "--no-overlay"))
-      o->overlay = 0;
-    else if (arg[0] == '-') {
-      if (i + 1 >= argc || !kvTakeValueOption(arg, argv[i + 1], o))
-        return 2;
+      return KV_SHOW_HELP;
+    if (!strcmp(arg, "--version"))
+      return KV_SHOW_VERSION;
+    if (kvTakeFlag(arg, o))
+      continue;
+    if (arg[0] == '-' && arg[1]) {
+      int which = kvValueOptionIndex(arg);
+      if (which < 0)
+        return kvUsageError("unknown option '%s'", arg);
+      const char *expected = KV_VALUE_OPTIONS[which].expected;
+      if (i + 1 >= argc)
+        return kvUsageError("%s needs a value: %s", arg, expected);
+      if (!kvTakeValue(which, argv[i + 1], o))
+        return kvUsageError("%s '%s': expected %s", arg, argv[i + 1], expected);
       i++;
     } else if (o->model)
-      return 2;
+      return kvUsageError("one model file at a time: '%s' and '%s'", o->model, arg);
     else
       o->model = arg;
   }
-  return o->model ? 0 : 2;
+  if (!o->model)
+    return kvUsageError("no model file: usage: kroview [options] FILE.ase");
+  return KV_PARSED;
 }
 
 /* ---- files beside the program ------------------------------------------- */
@@ -218,10 +284,12 @@ static int kvLoadFiles(kvView *view, const kvOptions *o) {
   return 0;
 }
 
-static void kvStartEngine(kvView *view, const kvOptions *o, int width, int height) {
+/* The engine, the lists and the overlay at width x height; 0, or the number of the engine's
+ * programs that did not build (the view still starts; the reason is in the overlay). */
+static int kvStartEngine(kvView *view, const kvOptions *o, int width, int height) {
   char font[PATH_MAX + 64];
   kvFindShaders(o);
-  kroInit(width, height);
+  view->programs_failed = kvStartPrograms(width, height);
   kvBuildSceneLists(&view->scene);
   kvBuildTerrainList(&view->terrain);
   const char *font_path = kvFindFont(o, font, sizeof font);
@@ -232,6 +300,7 @@ static void kvStartEngine(kvView *view, const kvOptions *o, int width, int heigh
   view->camera.pitch = o->pitch;
   kvClampCamera(&view->camera);
   kvFrameCamera(&view->camera, &view->scene);
+  return view->programs_failed;
 }
 
 static void kvStop(kvView *view) {
@@ -251,7 +320,12 @@ static int kvShot(kvView *view, const kvOptions *o) {
     return 1;
   }
   SDL_WM_SetCaption("kroview", nullptr);
-  kvStartEngine(view, o, o->width, o->height);
+  if (kvStartEngine(view, o, o->width, o->height) != 0) {
+    fprintf(stderr, "kroview: the shaders in %s do not build: %s\n", kroGetShaderFolder(),
+            kvProgramProblem());
+    kvStop(view);
+    return 1;
+  }
   view->fps = -1.0f;
   kroFrameBufferObject target;
   const int32_t size[2] = {o->width, o->height};
@@ -452,7 +526,9 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
     SDL_Quit();
     return 1;
   }
-  kvStartEngine(view, o, width, height);
+  if (kvStartEngine(view, o, width, height) != 0)
+    fprintf(stderr, "kroview: warning: the shaders in %s do not build: %s\n", kroGetShaderFolder(),
+            kvProgramProblem());
   kvWindow w = {view, video_flags, 1, 0, -1, -1, 0, SDL_GetTicks(), 0};
   view->fps = -1.0f;
   SDL_Event event;
@@ -473,14 +549,12 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
 int main(int argc, char **argv) {
   kvOptions options;
   int parsed = kvParseOptions(argc, argv, &options);
-  if (parsed == 1) {
+  if (parsed == KV_SHOW_HELP)
     kvUsage(stdout);
-    return 0;
-  }
-  if (parsed == 2) {
-    kvUsage(stderr);
-    return 2;
-  }
+  else if (parsed == KV_SHOW_VERSION)
+    printf("kroview %s\n", KRO_VERSION_STRING);
+  if (parsed != KV_PARSED)
+    return parsed == KV_USAGE_ERROR ? 2 : 0;
   static kvView view;
   view.file_name = kvBaseName(options.model);
   view.post = options.post;

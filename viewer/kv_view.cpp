@@ -50,6 +50,10 @@ void kvComposeOverlay(kvView *view) {
   else
     snprintf(line, sizeof line, "fps -%s", view->post ? "  post" : "");
   kvAddLine(overlay, line);
+  if (view->programs_failed) {
+    snprintf(line, sizeof line, "shaders: %.140s", kvProgramProblem());
+    kvAddLine(overlay, line);
+  }
   if (kvLastEngineMessage()[0]) {
     snprintf(line, sizeof line, "error: %.140s", kvLastEngineMessage());
     kvAddLine(overlay, line);
