@@ -16,7 +16,7 @@ const int kWidth = 600, kHeight = 300;                          // the shots' si
 const double kHalfField = 25.0;                                 // degrees, axis to top edge
 const double kFill = 0.78; // the framed scene's part of the binding side
 const unsigned char kBackground[3] = {26, 28, 41};              // 0.10, 0.11, 0.16 of 255
-const int kMargin = 8, kLinePixels = 20, kScale = 2, kCell = 8; // overlay layout, pixels
+const int kMargin = 8; // overlay text from the view's edges, pixels
 const std::string kData = std::string(KRO_TEST_DATA) + "/viewer/";
 const std::string kThree = kData + "three_materials.ase";
 
@@ -346,37 +346,121 @@ TEST(Kroview, PostProcessingLowersTheContrastOfAnEdge) {
   EXPECT_LT(steepest(soft), steepest(sharp) * 4 / 5);
 }
 
-TEST(Kroview, OverlayDrawsTheFontsGlyphsInTheirCells) {
+// Every glyph of the overlay's first lines, drawn `scale` screen pixels per font pixel in rows
+// `row_pixels` apart, matches the font file's bits: ink white, paper not.
+void expectGlyphsInCells(const kroTestPng &png, const std::string &font_path, int scale,
+                         int row_pixels, const std::vector<std::string> &lines) {
   kroSetBitMasks();
   kroFontFile font;
-  ASSERT_EQ(kroReadKROF(KROVIEW_FONT, &font), 0);
-  ASSERT_EQ(font.width, kCell);
-  kroTestPng png = shot(kThree, "");
-  const char *lines[] = {"kroview three_materials.ase", "objects 3  triangles 36", "object: -",
-                         "fps -"};
-  for (int line = 0; line < 4 && png.width; line++)
-    for (int c = 0; lines[line][c]; c++) {
+  ASSERT_EQ(kroReadKROF(font_path.c_str(), &font), 0);
+  const int w = font.width, h = font.height;
+  for (size_t line = 0; line < lines.size() && png.width; line++)
+    for (size_t c = 0; c < lines[line].size(); c++) {
       const uint8_t *record = nullptr;
       for (int g = 0; g < font.glyph_count; g++)
         if (font.records[g * font.record_bytes] == (uint8_t)lines[line][c])
           record = &font.records[g * font.record_bytes + 1];
       ASSERT_TRUE(record) << lines[line][c];
       int mismatches = 0;
-      for (int p = 0; p < kCell * kCell; p++) {
+      for (int p = 0; p < w * h; p++) {
         bool ink = record[p / 8] & (0x80 >> (p % 8));
-        int from_top = kCell - 1 - p / kCell; // records keep the bitmap's bottom row first
-        for (int d = 0; d < kScale * kScale; d++) {
-          int x = kMargin + (c * kCell + p % kCell) * kScale + d % kScale;
-          int y = kMargin + line * kLinePixels + (kLinePixels - kCell * kScale) +
-                  from_top * kScale + d / kScale;
+        int from_top = h - 1 - p / w; // records keep the bitmap's bottom row first
+        for (int d = 0; d < scale * scale; d++) {
+          int x = kMargin + ((int)c * w + p % w) * scale + d % scale;
+          int y = kMargin + (int)line * row_pixels + (row_pixels - h * scale) + from_top * scale +
+                  d / scale;
           const unsigned char *rgb = png.at(x, y);
           bool white = rgb[0] == 255 && rgb[1] == 255 && rgb[2] == 255;
           mismatches += white != ink;
         }
       }
-      EXPECT_EQ(mismatches, 0) << "line " << line << " char '" << lines[line][c] << "'";
+      EXPECT_EQ(mismatches, 0) << font_path << " line " << line << " char '" << lines[line][c]
+                               << "'";
     }
   kroFreeKROF(&font);
+}
+
+TEST(Kroview, OverlayDrawsTheFontsGlyphsInTheirCells) {
+  kroTestPng png = shot(kThree, "--up +y");
+  expectGlyphsInCells(png, KROVIEW_FONT, 2, 20,
+                      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
+}
+
+// A font of 8 x 16 glyphs built as `krotool font-build --help` tells (pictures of any size,
+// scaled to the cell): the overlay takes the cell from the file and draws it at one screen pixel
+// per font pixel, rows 16 + 4 pixels apart.
+TEST(Kroview, OverlayTakesTheGlyphSizeFromTheFontFile) {
+  kroSetBitMasks();
+  kroFontFile small;
+  ASSERT_EQ(kroReadKROF(KROVIEW_FONT, &small), 0);
+  std::string dir = kroTestTempPath("tall-glyphs");
+  kroTestRun("rm -rf " + dir + " && mkdir -p " + dir);
+  for (int g = 0; g < small.glyph_count; g++) { // each 8 x 8 glyph as a picture, dark on white
+    const uint8_t *record = &small.records[g * small.record_bytes];
+    std::vector<uint8_t> pixels(8 * 8 * 4, 255);
+    for (int p = 0; p < 64; p++)
+      if (record[1 + p / 8] & (0x80 >> (p % 8)))
+        pixels[p * 4] = pixels[p * 4 + 1] = pixels[p * 4 + 2] = 0;
+    const int32_t size[2] = {8, 8};
+    ASSERT_NE(kroExportBMP((dir + "/" + std::to_string(record[0]) + ".bmp").c_str(), pixels.data(),
+                           size),
+              EOF);
+  }
+  kroFreeKROF(&small);
+  std::string tall = kroTestTempPath("tall.krof");
+  kroTestOutcome built = kroTestRun(std::string(KROTOOL_PATH) + " font-build " + dir + " 8 16 " + tall);
+  ASSERT_EQ(built.status, 0) << built.err;
+  kroTestPng png = shot(kThree, "--up +y --font " + tall);
+  expectGlyphsInCells(png, tall, 1, 20,
+                      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
+}
+
+// Lines wider than the view wrap at spaces (inside a word only when it alone is too wide), and
+// every character is kept in order.
+TEST(Kroview, LongOverlayLinesWrapInsideTheView) {
+  static kvOverlay overlay;
+  overlay.glyph[0] = overlay.glyph[1] = 8;
+  overlay.scale = 2;
+  const char *texts[] = {"error: Error in reading mesh from file descriptor: vertex 9 is outside",
+                         "short", "averyveryverylongwordwithoutanyspace end"};
+  overlay.line_count = 3;
+  for (int l = 0; l < 3; l++)
+    snprintf(overlay.lines[l], KV_LINE_CHARS, "%s", texts[l]);
+  kvTextRow rows[KV_MAX_ROWS];
+  const int columns = 20;
+  int count = kvWrapLines(&overlay, columns, rows, KV_MAX_ROWS);
+  std::vector<std::string> joined(3);
+  for (int r = 0; r < count; r++) {
+    std::string part(overlay.lines[rows[r].line] + rows[r].start, rows[r].length);
+    EXPECT_LE(rows[r].length, columns) << part;
+    EXPECT_TRUE(part.empty() || (part.front() != ' ' && part.back() != ' ')) << "'" << part << "'";
+    const char after = overlay.lines[rows[r].line][rows[r].start + rows[r].length];
+    if (part.find(' ') != std::string::npos || rows[r].line != 2) { // cut at a space or the end
+      EXPECT_TRUE(after == ' ' || after == '\0') << part;
+    }
+    joined[rows[r].line] += (joined[rows[r].line].empty() ? "" : " ") + part;
+  }
+  EXPECT_EQ(joined[0], texts[0]);
+  EXPECT_EQ(joined[1], texts[1]);
+  EXPECT_EQ(count, 4 + 1 + 2); // the long word cut at 20, its rest and "end" on one row
+  EXPECT_EQ(std::string(overlay.lines[2] + rows[5].start, rows[5].length), "averyveryverylongwor");
+  EXPECT_EQ(kvWrapLines(&overlay, columns, rows, 2), 2); // no more rows than asked for
+}
+
+// `?` lists the keys in the overlay; --list-keys prints the same lines.
+TEST(Kroview, KeyListIsTheSameInTheOverlayAndOnTheCommandLine) {
+  kroTestOutcome run = kroview("--list-keys");
+  ASSERT_EQ(run.status, 0);
+  static kvView view;
+  view.show_keys = 1;
+  kvComposeOverlay(&view);
+  std::string shown;
+  for (int line = 1; line < view.overlay.line_count; line++)
+    shown += std::string(view.overlay.lines[line]) + "\n";
+  EXPECT_EQ(shown, run.out);
+  EXPECT_EQ(view.overlay.line_count, KV_KEY_COUNT + 1); // the heading and every key, none cut
+  for (const char *key : {"F12", "Tab", "Home", "?"})
+    EXPECT_TRUE(kroTestHas(run.out, std::string("\n") + key)) << key;
 }
 
 TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {

@@ -172,29 +172,41 @@ void kvFreeTerrain(kvTerrain *terrain);
 /* ------------------------------------------------------------------------ */
 
 enum {
-  KV_GLYPH_WIDTH = 8, /* pixels of the overlay font's cells */
-  KV_GLYPH_HEIGHT = 8,
-  KV_TEXT_SCALE = 2,  /* screen pixels per font pixel */
-  KV_TEXT_MARGIN = 8, /* pixels from the view's edges to the text */
-  KV_LINE_PIXELS = KV_GLYPH_HEIGHT * KV_TEXT_SCALE + 4,
-  KV_OVERLAY_LINES = 8,
-  KV_LINE_CHARS = 160
+  KV_TEXT_PIXELS = 16, /* screen pixels a glyph's height is scaled towards (whole multiples) */
+  KV_TEXT_MARGIN = 8,  /* pixels from the view's edges to the text */
+  KV_LINE_GAP = 4,     /* pixels between rows */
+  KV_OVERLAY_LINES = 24,
+  KV_LINE_CHARS = 320,
+  KV_MAX_ROWS = 96 /* rows drawn after wrapping; lines beyond the view's height are left out */
 };
 
-/* What the overlay shows, one text line each. */
+/* What the overlay shows, one text line each; a line wider than the view wraps onto more rows. */
 typedef struct kvOverlay {
   kroFont font;
   int loaded;
+  int glyph[2]; /* the font's glyph width and height, pixels, from its file */
+  int scale;    /* screen pixels per font pixel */
   char lines[KV_OVERLAY_LINES][KV_LINE_CHARS];
   int line_count;
 } kvOverlay;
 
-/* Load the KROF font (ink white, paper transparent); 0, or -1 after the engine's report */
+/* One row of drawn text: part of a line. */
+typedef struct kvTextRow {
+  int line, start, length;
+} kvTextRow;
+
+/* Load the KROF font at its own glyph size (ink white, paper transparent); 0, or -1 after the
+ * engine's report */
 int kvOpenOverlay(kvOverlay *overlay, const char *font_path);
 void kvCloseOverlay(kvOverlay *overlay);
-/* Pixel position of line `line`, column `column`: lower-left corner of its cell, GL window
+/* Screen pixels from one row's top to the next's */
+int kvRowPixels(const kvOverlay *overlay);
+/* Pixel position of row `row`, column `column`: lower-left corner of its cell, GL window
  * coordinates */
-void kvTextCell(int view_height, int line, int column, int *x, int *y);
+void kvTextCell(const kvOverlay *overlay, int view_height, int row, int column, int *x, int *y);
+/* The lines cut into rows of at most `columns` characters, at a space where there is one;
+ * at most `max_rows`; the number of rows */
+int kvWrapLines(const kvOverlay *overlay, int columns, kvTextRow *rows, int max_rows);
 /* Draw the lines over a view of width x height: a dark panel, then the glyphs */
 void kvDrawOverlay(const kvOverlay *overlay, int width, int height);
 
@@ -249,7 +261,19 @@ typedef struct kvView {
   int hovered, chosen; /* object numbers (0 = first), -1 for none */
   float fps;           /* frames per second, negative when not measured */
   int programs_failed; /* the engine's programs that did not build at the last (re)build */
+  int show_keys;       /* 1: the overlay lists the keys instead */
 } kvView;
+
+/* One entry of the key list: the keys and what they do. */
+typedef struct kvKeyHelp {
+  const char *keys, *action;
+} kvKeyHelp;
+
+extern const kvKeyHelp KV_KEYS[];
+extern const int KV_KEY_COUNT;
+
+/* Entry `index` of the key list as one line: the keys in a column, then the action */
+void kvKeyLine(int index, char *line, int bytes);
 
 /* The object the view points out: the hovered one, else the chosen one; -1 when none */
 int kvShownObject(const kvView *view);

@@ -42,7 +42,7 @@ typedef struct kvOptions {
   int post, fullscreen, overlay;
 } kvOptions;
 
-enum { KV_PARSED = 0, KV_SHOW_HELP, KV_SHOW_VERSION, KV_USAGE_ERROR };
+enum { KV_PARSED = 0, KV_SHOW_HELP, KV_SHOW_VERSION, KV_SHOW_KEYS, KV_USAGE_ERROR };
 
 static void kvUsage(FILE *out) {
   fprintf(out,
@@ -59,11 +59,18 @@ static void kvUsage(FILE *out) {
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
           "  --font FILE.krof    the overlay font\n"
+          "  --list-keys         the keys of the window and what they do\n"
           "  --version           the version\n"
-          "  --help              this text\n"
-          "keys: drag orbit, wheel or +/- zoom, arrows turn, Home reset, Tab next object,\n"
-          "      B post-processing, H overlay, F12 screenshot, Escape or Q quit\n",
+          "  --help              this text\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
+}
+
+static void kvListKeys(void) {
+  char line[KV_LINE_CHARS];
+  for (int i = 0; i < KV_KEY_COUNT; i++) {
+    kvKeyLine(i, line, (int)sizeof line);
+    printf("%s\n", line);
+  }
 }
 
 /* One line on standard error naming what was wrong; the usage error's status. */
@@ -185,6 +192,8 @@ static int kvParseOptions(int argc, char **argv, kvOptions *o) {
       return KV_SHOW_HELP;
     if (!strcmp(arg, "--version"))
       return KV_SHOW_VERSION;
+    if (!strcmp(arg, "--list-keys"))
+      return KV_SHOW_KEYS;
     if (kvTakeFlag(arg, o))
       continue;
     if (arg[0] == '-' && arg[1]) {
@@ -381,6 +390,7 @@ static int kvOpenWindow(const kvOptions *o, int *width, int *height, Uint32 *vid
     return 0;
   }
   SDL_WM_SetCaption("kroview", nullptr);
+  SDL_EnableUNICODE(1); /* '?' is a shifted key on most layouts */
   return 1;
 }
 
@@ -406,10 +416,15 @@ static void kvNextObject(kvView *view) {
   view->chosen = view->chosen + 1 >= count ? -1 : view->chosen + 1;
 }
 
-static void kvKey(kvWindow *w, SDLKey key) {
+static void kvKey(kvWindow *w, SDLKey key, Uint16 unicode) {
   kvView *view = w->view;
   kvCamera *camera = &view->camera;
+  if (unicode == '?')
+    key = SDLK_F1;
   switch (key) {
+  case SDLK_F1:
+    view->show_keys = !view->show_keys;
+    break;
   case SDLK_ESCAPE:
   case SDLK_q:
     w->running = 0;
@@ -474,7 +489,7 @@ static void kvEvent(kvWindow *w, const SDL_Event *event) {
     w->running = 0;
     break;
   case SDL_KEYDOWN:
-    kvKey(w, event->key.keysym.sym);
+    kvKey(w, event->key.keysym.sym, event->key.keysym.unicode);
     break;
   case SDL_VIDEORESIZE:
     kvResize(w, event->resize.w, event->resize.h);
@@ -553,6 +568,8 @@ int main(int argc, char **argv) {
     kvUsage(stdout);
   else if (parsed == KV_SHOW_VERSION)
     printf("kroview %s\n", KRO_VERSION_STRING);
+  else if (parsed == KV_SHOW_KEYS)
+    kvListKeys();
   if (parsed != KV_PARSED)
     return parsed == KV_USAGE_ERROR ? 2 : 0;
   static kvView view;

@@ -12,6 +12,32 @@
 
 enum { KV_REFUSED_SHOWN = 3 }; /* refusal lines in the overlay; the rest are counted */
 
+const kvKeyHelp KV_KEYS[] = {
+    {"drag", "orbit about the scene"},
+    {"wheel, + -", "zoom"},
+    {"arrows", "turn"},
+    {"Home", "back to the first view, framed again"},
+    {"mouse over", "point an object out"},
+    {"Tab", "choose the next object"},
+    {"B", "post-processing on or off"},
+    {"H", "overlay on or off"},
+    {"F12", "screenshot into kroview-NNNN.png"},
+    {"?  F1", "this list on or off"},
+    {"Escape  Q", "quit"},
+};
+const int KV_KEY_COUNT = (int)(sizeof KV_KEYS / sizeof KV_KEYS[0]);
+
+enum { KV_KEY_COLUMN = 12 }; /* characters of the keys' column */
+
+void kvKeyLine(int index, char *line, int bytes) {
+  if (index < 0 || index >= KV_KEY_COUNT) {
+    snprintf(line, (size_t)bytes, "%s", "");
+    return;
+  }
+  snprintf(line, (size_t)bytes, "%-*s %s", (int)KV_KEY_COLUMN, KV_KEYS[index].keys,
+           KV_KEYS[index].action);
+}
+
 static void kvAddLine(kvOverlay *overlay, const char *text) {
   if (overlay->line_count < KV_OVERLAY_LINES)
     snprintf(overlay->lines[overlay->line_count++], KV_LINE_CHARS, "%s", text);
@@ -32,12 +58,25 @@ static void kvDescribeObject(const kvView *view, char *line, size_t bytes) {
   snprintf(line, bytes, "object: %.60s (%d triangles)", object->name, object->triangles);
 }
 
+static void kvComposeKeys(kvOverlay *overlay) {
+  char line[KV_LINE_CHARS];
+  kvAddLine(overlay, "keys (? closes this list)");
+  for (int i = 0; i < KV_KEY_COUNT; i++) {
+    kvKeyLine(i, line, (int)sizeof line);
+    kvAddLine(overlay, line);
+  }
+}
+
 void kvComposeOverlay(kvView *view) {
   kvOverlay *overlay = &view->overlay;
   const kvScene *scene = &view->scene;
   char line[KV_LINE_CHARS];
   overlay->line_count = 0;
-  snprintf(line, sizeof line, "kroview %.120s", view->file_name);
+  if (view->show_keys) {
+    kvComposeKeys(overlay);
+    return;
+  }
+  snprintf(line, sizeof line, "kroview %.240s", view->file_name);
   kvAddLine(overlay, line);
   snprintf(line, sizeof line, "objects %d  triangles %ld", scene->object_count, scene->triangles);
   if (scene->refused_count > 0)
@@ -51,11 +90,11 @@ void kvComposeOverlay(kvView *view) {
     snprintf(line, sizeof line, "fps -%s", view->post ? "  post" : "");
   kvAddLine(overlay, line);
   if (view->programs_failed) {
-    snprintf(line, sizeof line, "shaders: %.140s", kvProgramProblem());
+    snprintf(line, sizeof line, "shaders: %.240s", kvProgramProblem());
     kvAddLine(overlay, line);
   }
   if (kvLastEngineMessage()[0]) {
-    snprintf(line, sizeof line, "error: %.140s", kvLastEngineMessage());
+    snprintf(line, sizeof line, "error: %.240s", kvLastEngineMessage());
     kvAddLine(overlay, line);
   }
   for (int i = 0; i < scene->refused_count && i < KV_REFUSED_SHOWN && i < KV_MAX_REFUSED; i++) {
