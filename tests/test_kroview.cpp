@@ -12,11 +12,11 @@
 
 namespace {
 
-const int kWidth = 600, kHeight = 300;                          // the shots' size, pixels
-const double kHalfField = 25.0;                                 // degrees, axis to top edge
-const double kFill = 0.78; // the framed scene's part of the binding side
-const unsigned char kBackground[3] = {26, 28, 41};              // 0.10, 0.11, 0.16 of 255
-const int kMargin = 8; // overlay text from the view's edges, pixels
+const int kWidth = 600, kHeight = 300;             // the shots' size, pixels
+const double kHalfField = 25.0;                    // degrees, axis to top edge
+const double kFill = 0.78;                         // the framed scene's part of the binding side
+const unsigned char kBackground[3] = {26, 28, 41}; // 0.10, 0.11, 0.16 of 255
+const int kMargin = 8;                             // overlay text from the view's edges, pixels
 const std::string kData = std::string(KRO_TEST_DATA) + "/viewer/";
 const std::string kThree = kData + "three_materials.ase";
 
@@ -138,7 +138,8 @@ std::vector<std::vector<float>> corners(const std::vector<float> &low,
                                         const std::vector<float> &high) {
   std::vector<std::vector<float>> points;
   for (int i = 0; i < 8; i++)
-    points.push_back({i & 1 ? high[0] : low[0], i & 2 ? high[1] : low[1], i & 4 ? high[2] : low[2]});
+    points.push_back(
+        {i & 1 ? high[0] : low[0], i & 2 ? high[1] : low[1], i & 4 ? high[2] : low[2]});
   return points;
 }
 
@@ -202,7 +203,8 @@ TEST(Kroview, FramedModelFillsMostOfTheBindingSideAtAnyShape) {
     ASSERT_EQ(run.status, 0) << run.err;
     kroTestPng png(path);
     auto box = drawnBox(png);
-    double across = (box[1] - box[0] + 1.0) / png.width, down = (box[3] - box[2] + 1.0) / png.height;
+    double across = (box[1] - box[0] + 1.0) / png.width,
+           down = (box[3] - box[2] + 1.0) / png.height;
     double binding = std::max(across, down);
     EXPECT_GE(binding, 0.70) << options;
     EXPECT_LE(binding, 0.85) << options;
@@ -214,7 +216,8 @@ TEST(Kroview, FramedModelFillsMostOfTheBindingSideAtAnyShape) {
 
 TEST(Kroview, GroundLiesUnderTheModelAndNeverHidesIt) {
   const std::string figure = kData + "zup_figure.ase";
-  const std::string ground = " --terrain " + std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
+  const std::string ground =
+      " --terrain " + std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
   for (const char *angles : {"--no-overlay", "--no-overlay --pitch 5 --yaw -60"}) {
     kroTestPng bare = shot(figure, angles), grounded = shot(figure, std::string(angles) + ground);
     ASSERT_TRUE(bare.width && grounded.width);
@@ -239,6 +242,82 @@ TEST(Kroview, GroundLiesUnderTheModelAndNeverHidesIt) {
   kroTestPng under = shot(figure, "--no-overlay --pitch -40" + ground);
   kroTestPng bare_under = shot(figure, "--no-overlay --pitch -40");
   EXPECT_TRUE(under.rgb == bare_under.rgb);
+}
+
+// The grid's crossings lie where the camera puts the file's points at whole multiples of its
+// spacing on the ground (z = 0 for the +z-up figure); the overlay gives the spacing.
+TEST(Kroview, GridCrossesAtWholeFileUnitsOnTheGroundAndTheOverlaySaysHowFar) {
+  const std::string figure = kData + "zup_figure.ase";
+  kroTestPng bare = shot(figure, "--no-overlay"), grid = shot(figure, "--no-overlay --grid");
+  Projection projection(fileVertices(figure), KV_DEFAULT_YAW, KV_DEFAULT_PITCH, true);
+  const float spacing = 0.5f; // file units: the box's diagonal is 2.06, a tenth rounded up
+  int crossings = 0, found = 0;
+  for (int i = -3; i <= 3; i++)
+    for (int j = -2; j <= 3; j++) {
+      auto [column, row] = projection.pixel({i * spacing, j * spacing, 0.0f}); // the file's
+      if (column < 2 || row < 2 || column > kWidth - 3 || row > kHeight - 3 ||
+          !background(bare, (int)column, (int)row)) // outside the view, or behind the figure
+        continue;
+      crossings++;
+      bool lit = false;
+      for (int d = 0; d < 9; d++) {
+        int x = (int)column - 1 + d % 3, y = (int)row - 1 + d / 3;
+        lit |= background(bare, x, y) && !background(grid, x, y);
+      }
+      found += lit;
+    }
+  EXPECT_GT(crossings, 8);
+  EXPECT_EQ(found, crossings);
+  std::string out;
+  static kvView view;
+  char why[256];
+  ASSERT_EQ(kvLoadSceneUp(&view.scene, figure.c_str(), KV_UP_PLUS_Z, why, sizeof why), 0);
+  view.grid = 1;
+  view.file_name = "zup_figure.ase";
+  view.hovered = view.chosen = -1;
+  kvComposeOverlay(&view);
+  EXPECT_EQ(std::string(view.overlay.lines[4]), "grid 0.5 units");
+  kvFreeScene(&view.scene);
+}
+
+// The gizmo in the lower-left corner shows the file's up axis pointing up the screen: blue (z)
+// for an exporter's file, green (y) with --up +y. Edges add dark lines on the model only.
+TEST(Kroview, AxesGizmoShowsTheFileUpAxisUpAndEdgesStayOnTheModel) {
+  const std::string figure = kData + "zup_figure.ase";
+  const int side = 90;
+  for (int up_y = 0; up_y < 2; up_y++) {
+    kroTestPng png = shot(figure, std::string("--no-overlay --axis") + (up_y ? " --up +y" : ""));
+    int tops[3] = {kHeight, kHeight, kHeight}, counts[3] = {0, 0, 0};
+    for (int y = kHeight - side; y < kHeight; y++)
+      for (int x = 0; x < side; x++) {
+        const unsigned char *p = png.at(x, y);
+        for (int k = 0; k < 3; k++)
+          if (p[k] > 200 && p[(k + 1) % 3] < 150 && p[(k + 2) % 3] < 150 + 60 * (k == 2))
+            tops[k] = std::min(tops[k], y), counts[k]++;
+      }
+    for (int k = 0; k < 3; k++)
+      ASSERT_GT(counts[k], 5) << "axis " << k << (up_y ? " with --up +y" : "");
+    int up = up_y ? 1 : 2;
+    const int centre = kHeight - side / 2; // the axes' tips: the up one high, the others low
+    EXPECT_LT(tops[up], centre - side / 3) << "the up axis is not up";
+    for (int k = 0; k < 3; k++) {
+      if (k != up) {
+        EXPECT_GT(tops[k], centre - side / 6) << "axis " << k;
+      }
+    }
+  }
+  kroTestPng plain = shot(figure, "--no-overlay"), edged = shot(figure, "--no-overlay --edges");
+  auto box = drawnBox(plain);
+  int changed = 0, outside = 0;
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++)
+      if (!std::equal(plain.at(x, y), plain.at(x, y) + 3, edged.at(x, y))) {
+        changed++;
+        // lines may reach a pixel past the faces' edge
+        outside += x < box[0] - 2 || x > box[1] + 2 || y < box[2] - 2 || y > box[3] + 2;
+      }
+  EXPECT_GT(changed, 400);
+  EXPECT_EQ(outside, 0);
 }
 
 TEST(Kroview, EachObjectShowsItsOwnMaterialColour) {
@@ -382,8 +461,9 @@ void expectGlyphsInCells(const kroTestPng &png, const std::string &font_path, in
 
 TEST(Kroview, OverlayDrawsTheFontsGlyphsInTheirCells) {
   kroTestPng png = shot(kThree, "--up +y");
-  expectGlyphsInCells(png, KROVIEW_FONT, 2, 20,
-                      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
+  expectGlyphsInCells(
+      png, KROVIEW_FONT, 2, 20,
+      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
 }
 
 // A font of 8 x 16 glyphs built as `krotool font-build --help` tells (pictures of any size,
@@ -402,17 +482,19 @@ TEST(Kroview, OverlayTakesTheGlyphSizeFromTheFontFile) {
       if (record[1 + p / 8] & (0x80 >> (p % 8)))
         pixels[p * 4] = pixels[p * 4 + 1] = pixels[p * 4 + 2] = 0;
     const int32_t size[2] = {8, 8};
-    ASSERT_NE(kroExportBMP((dir + "/" + std::to_string(record[0]) + ".bmp").c_str(), pixels.data(),
-                           size),
-              EOF);
+    ASSERT_NE(
+        kroExportBMP((dir + "/" + std::to_string(record[0]) + ".bmp").c_str(), pixels.data(), size),
+        EOF);
   }
   kroFreeKROF(&small);
   std::string tall = kroTestTempPath("tall.krof");
-  kroTestOutcome built = kroTestRun(std::string(KROTOOL_PATH) + " font-build " + dir + " 8 16 " + tall);
+  kroTestOutcome built =
+      kroTestRun(std::string(KROTOOL_PATH) + " font-build " + dir + " 8 16 " + tall);
   ASSERT_EQ(built.status, 0) << built.err;
   kroTestPng png = shot(kThree, "--up +y --font " + tall);
-  expectGlyphsInCells(png, tall, 1, 20,
-                      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
+  expectGlyphsInCells(
+      png, tall, 1, 20,
+      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
 }
 
 // Lines wider than the view wrap at spaces (inside a word only when it alone is too wide), and
@@ -549,13 +631,13 @@ TEST(Kroview, ShaderFolderThatDoesNotBuildFailsTheShot) {
   fclose(f);
   kroTestOutcome broken = kroview(kThree + " --shaders " + folder + " --shot " + out);
   EXPECT_EQ(broken.status, 1);
-  EXPECT_TRUE(kroTestHas(broken.err, "kroview: the shaders in " + folder +
-                                         " do not build: ish/b.frag: "))
+  EXPECT_TRUE(
+      kroTestHas(broken.err, "kroview: the shaders in " + folder + " do not build: ish/b.frag: "))
       << broken.err;
   kroTestOutcome missing = kroview(kThree + " --shaders " + folder + "/none --shot " + out);
   EXPECT_EQ(missing.status, 1);
-  EXPECT_TRUE(kroTestHas(missing.err, "do not build: Error in reading vertex shader from " +
-                                          folder + "/none/"))
+  EXPECT_TRUE(kroTestHas(missing.err,
+                         "do not build: Error in reading vertex shader from " + folder + "/none/"))
       << missing.err;
 }
 

@@ -45,13 +45,14 @@ typedef struct kvScene {
   int refused_count; /* refused objects, all counted; the first KV_MAX_REFUSED listed */
   int beyond_limit;  /* objects after the first KV_MAX_OBJECTS, left out unread */
   kvRefused refused[KV_MAX_REFUSED];
-  long triangles;  /* over all kept objects */
-  float centre[3]; /* of the file's bounding box, file units */
-  float radius;    /* its half-diagonal, file units; 1 for an empty box */
-  float floor;     /* the box's lowest y in view units, before the turn (-1..0) */
-  float half[3];   /* the box's half extents in view units, before the turn */
+  long triangles;        /* over all kept objects */
+  float centre[3];       /* of the file's bounding box, file units */
+  float radius;          /* its half-diagonal, file units; 1 for an empty box */
+  float floor;           /* the box's lowest y in view units, before the turn (-1..0) */
+  float half[3];         /* the box's half extents in view units, before the turn */
   float low[3], high[3]; /* the box in file units, as the file gives it (not turned up) */
   int material_count;
+  int up; /* the kvUp the file was turned with */
 } kvScene;
 
 /* The file axis that points up in the view. Exporters write their program's world, +z up; the
@@ -223,6 +224,21 @@ void kvEndFrame(int post, GLuint target, int width, int height);
 void kvFreePost(void);
 
 /* ------------------------------------------------------------------------ */
+/* Guides: grid, axes, edges (kv_guides.cpp)                                 */
+/* ------------------------------------------------------------------------ */
+
+/* The grid's spacing in file units: 1, 2 or 5 times a power of ten, about a tenth of the
+ * scene's box diagonal */
+float kvGridSpacing(const kvScene *scene);
+/* The ground grid in the plane of the scene's lowest point (after kvApplyCamera) */
+void kvDrawGrid(const kvScene *scene);
+/* The file's axes (x red, y green, z blue) in the view's lower-left corner, as the camera sees
+ * them; `up` is the kvUp the scene was loaded with */
+void kvDrawAxes(const kvCamera *camera, int up);
+/* Every object's triangle edges, dark, where they are not hidden (after kvApplyCamera) */
+void kvDrawEdges(const kvScene *scene);
+
+/* ------------------------------------------------------------------------ */
 /* The engine's programs (kv_shaders.cpp)                                    */
 /* ------------------------------------------------------------------------ */
 
@@ -258,10 +274,11 @@ typedef struct kvView {
   const char *file_name; /* as shown in the overlay */
   int post;              /* 1: through the post-processing program */
   int show_overlay;
-  int hovered, chosen; /* object numbers (0 = first), -1 for none */
-  float fps;           /* frames per second, negative when not measured */
-  int programs_failed; /* the engine's programs that did not build at the last (re)build */
-  int show_keys;       /* 1: the overlay lists the keys instead */
+  int hovered, chosen;   /* object numbers (0 = first), -1 for none */
+  float fps;             /* frames per second, negative when not measured */
+  int programs_failed;   /* the engine's programs that did not build at the last (re)build */
+  int show_keys;         /* 1: the overlay lists the keys instead */
+  int grid, axes, edges; /* 1: that guide is drawn */
 } kvView;
 
 /* One entry of the key list: the keys and what they do. */

@@ -39,7 +39,7 @@ typedef struct kvOptions {
   float yaw, pitch;
   int width, height;
   kvUp up;
-  int post, fullscreen, overlay;
+  int post, fullscreen, overlay, grid, axes, edges;
 } kvOptions;
 
 enum { KV_PARSED = 0, KV_SHOW_HELP, KV_SHOW_VERSION, KV_SHOW_KEYS, KV_USAGE_ERROR };
@@ -55,6 +55,9 @@ static void kvUsage(FILE *out) {
           "  --up AXIS           the file's axis that points up: +z (default), +y, -z, +x, -x, -y\n"
           "  --post              start with post-processing on\n"
           "  --no-overlay        hide the text overlay\n"
+          "  --grid              a ground grid in file units (its spacing in the overlay)\n"
+          "  --axis              a gizmo of the file's axes in the lower-left corner\n"
+          "  --edges             every object's triangle edges\n"
           "  --object NAME|N     start with this object chosen: its name, or 1 for the first\n"
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
@@ -168,6 +171,12 @@ static int kvTakeFlag(const char *arg, kvOptions *o) {
     o->fullscreen = 1;
   else if (!strcmp(arg, "--no-overlay"))
     o->overlay = 0;
+  else if (!strcmp(arg, "--grid"))
+    o->grid = 1;
+  else if (!strcmp(arg, "--axis"))
+    o->axes = 1;
+  else if (!strcmp(arg, "--edges"))
+    o->edges = 1;
   else
     return 0;
   return 1;
@@ -463,6 +472,15 @@ static void kvKey(kvWindow *w, SDLKey key, Uint16 unicode) {
   case SDLK_h:
     view->show_overlay = !view->show_overlay;
     break;
+  case SDLK_g:
+    view->grid = !view->grid;
+    break;
+  case SDLK_a:
+    view->axes = !view->axes;
+    break;
+  case SDLK_e:
+    view->edges = !view->edges;
+    break;
   case SDLK_F12:
     kvScreenshot(view);
     break;
@@ -576,6 +594,9 @@ int main(int argc, char **argv) {
   view.file_name = kvBaseName(options.model);
   view.post = options.post;
   view.show_overlay = options.overlay;
+  view.grid = options.grid;
+  view.axes = options.axes;
+  view.edges = options.edges;
   view.hovered = view.chosen = -1;
   kvCatchEngineMessages();
   if (kvLoadFiles(&view, &options) != 0)

@@ -114,7 +114,8 @@ static void kvDrawPanel(const kvOverlay *overlay, const kvTextRow *rows, int cou
 
 static void kvDrawRow(const kvOverlay *overlay, const kvTextRow *row, int index, int height) {
   const char *text = overlay->lines[row->line] + row->start;
-  int cell_width = overlay->glyph[0] * overlay->scale, cell_height = overlay->glyph[1] * overlay->scale;
+  int cell_width = overlay->glyph[0] * overlay->scale,
+      cell_height = overlay->glyph[1] * overlay->scale;
   for (int c = 0; c < row->length; c++) {
     int x, y;
     kvTextCell(overlay, height, index, c, &x, &y);
@@ -137,7 +138,8 @@ void kvDrawOverlay(const kvOverlay *overlay, int width, int height) {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   kvTextRow rows[KV_MAX_ROWS];
-  int count = kvWrapLines(overlay, kvFittingChars(overlay, width), rows, kvFittingRows(overlay, height));
+  int count =
+      kvWrapLines(overlay, kvFittingChars(overlay, width), rows, kvFittingRows(overlay, height));
   if (count > 0)
     kvDrawPanel(overlay, rows, count, height);
   glEnable(GL_ALPHA_TEST);

@@ -276,6 +276,7 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
   }
   kvKeepFileBounds(scene);
   kvTurnUp(scene, up);
+  scene->up = up;
   kvMeasureScene(scene);
   kvMoveIntoViewUnits(scene);
   return 0;

@@ -21,6 +21,9 @@ const kvKeyHelp KV_KEYS[] = {
     {"Tab", "choose the next object"},
     {"B", "post-processing on or off"},
     {"H", "overlay on or off"},
+    {"G", "ground grid on or off (its spacing in the overlay)"},
+    {"A", "axes gizmo on or off (x red, y green, z blue)"},
+    {"E", "triangle edges on or off"},
     {"F12", "screenshot into kroview-NNNN.png"},
     {"?  F1", "this list on or off"},
     {"Escape  Q", "quit"},
@@ -89,6 +92,10 @@ void kvComposeOverlay(kvView *view) {
   else
     snprintf(line, sizeof line, "fps -%s", view->post ? "  post" : "");
   kvAddLine(overlay, line);
+  if (view->grid) {
+    snprintf(line, sizeof line, "grid %g units", kvGridSpacing(scene));
+    kvAddLine(overlay, line);
+  }
   if (view->programs_failed) {
     snprintf(line, sizeof line, "shaders: %.240s", kvProgramProblem());
     kvAddLine(overlay, line);
@@ -110,7 +117,13 @@ void kvDrawView(kvView *view, GLuint target) {
   kvDrawScene(&view->scene);
   if (kvEyeAbove(&view->camera, view->terrain.top)) /* from below, the ground would hide all */
     kvDrawTerrain(&view->terrain);
+  if (view->grid)
+    kvDrawGrid(&view->scene);
+  if (view->edges)
+    kvDrawEdges(&view->scene);
   kvDrawOutline(&view->scene, kvShownObject(view));
+  if (view->axes)
+    kvDrawAxes(&view->camera, view->scene.up);
   glUseProgramObjectARB(0);
   kvEndFrame(view->post, target, width, height);
   if (view->show_overlay) {
