@@ -6,6 +6,9 @@
 #include "kroview.h"
 
 #include <math.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -639,6 +642,129 @@ TEST(Kroview, ShaderFolderThatDoesNotBuildFailsTheShot) {
   EXPECT_TRUE(kroTestHas(missing.err,
                          "do not build: Error in reading vertex shader from " + folder + "/none/"))
       << missing.err;
+}
+
+// kroview in a window, run in its own folder (its screenshots land there), its standard output
+// read as it goes: each reload and screenshot is one line.
+struct LiveKroview {
+  std::string folder, out;
+  pid_t pid = -1;
+  size_t seen = 0; // of the output, already matched
+
+  LiveKroview(const std::string &name, const std::string &arguments)
+      : folder(kroTestTempFolder(name)), out(folder + "/out.txt") {
+    std::string command = "cd " + folder +
+                          " && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" exec " + KROVIEW_PATH +
+                          " " + arguments + " >" + out + " 2>" + folder + "/err.txt";
+    pid = fork();
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+  }
+  ~LiveKroview() { stop(); }
+  // Waits (up to 30 s) for the next line holding `part`; the line, or "" after the wait.
+  std::string waitFor(const std::string &part) {
+    for (int tries = 0; tries < 3000; tries++) {
+      std::string text = kroTestFileExists(out) ? kroTestReadFile(out) : "";
+      size_t at = text.find(part, seen);
+      size_t end = at == std::string::npos ? at : text.find('\n', at);
+      if (end != std::string::npos) {
+        size_t start = text.rfind('\n', at);
+        seen = end + 1;
+        return text.substr(start == std::string::npos ? 0 : start + 1, end - start - 1);
+      }
+      usleep(10000);
+    }
+    ADD_FAILURE() << "no line with '" << part << "' in:\n" << kroTestReadFile(out);
+    return "";
+  }
+  // A screenshot of what the window shows now (SIGUSR1, as F12).
+  kroTestPng shot() {
+    kill(pid, SIGUSR1);
+    std::string line = waitFor("kroview: screenshot ");
+    return kroTestPng(folder + "/" + line.substr(line.rfind(' ') + 1));
+  }
+  int stop() {
+    int status = -1;
+    if (pid > 0) {
+      kill(pid, SIGTERM); // SDL turns it into a quit event
+      waitpid(pid, &status, 0);
+      pid = -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+// Writes `bytes` into a new file beside `path` and renames it over `path`, as editors save.
+void replaceFile(const std::string &path, const std::string &bytes) {
+  kroTestWriteFile(path + ".new", bytes);
+  ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
+}
+
+int countColour(const kroTestPng &png, int r, int g, int b) {
+  int count = 0;
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      count += abs(png.at(x, y)[0] - r) < 12 && abs(png.at(x, y)[1] - g) < 12 &&
+               abs(png.at(x, y)[2] - b) < 12;
+  return count;
+}
+
+// Rows from the top covered by the overlay's panel, at its left edge.
+int panelRows(const kroTestPng &png) {
+  int y = kMargin;
+  while (y < png.height && !background(png, kMargin - 2, y))
+    y++;
+  return y;
+}
+
+// The window follows the files: a model replaced on disk is shown in the next screenshot, a
+// broken one keeps the last good picture and puts the reason in the overlay, and a changed
+// shader file changes the picture; a broken shader keeps the last good program. Both ways of
+// watching (inotify, and looking at the files' times) behave the same.
+TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
+  for (const char *how : {"", "--watch-poll"}) {
+    std::string folder = kroTestTempFolder(std::string("live") + how);
+    std::string model = folder + "/model.ase", shaders = folder + "/sh";
+    kroTestRun("mkdir -p " + shaders + " && cp -r " + std::string(KRO_SOURCE_DIR) + "/sh/ish " +
+               std::string(KRO_SOURCE_DIR) + "/sh/psh " + shaders);
+    kroTestWriteFile(model, kroTestReadFile(kThree));
+    LiveKroview live(std::string("run") + how,
+                     model + " --up +y --size 400x200 --shaders " + shaders + " " + how);
+    live.waitFor("kroview: watching " + model);
+    kroTestPng before = live.shot();
+    ASSERT_EQ(before.width, 400);
+    EXPECT_EQ(countColour(before, 230, 140, 25), 0) << how; // no orange yet
+
+    replaceFile(model, kroTestReadFile(kData + "tall_box.ase")); // an orange box
+    live.waitFor("kroview: reloaded " + model);
+    kroTestPng replaced = live.shot();
+    EXPECT_GT(countColour(replaced, 242, 140, 25) + countColour(replaced, 220, 128, 23), 500)
+        << how;
+
+    kroTestWriteFile(model, "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX -3\n"); // in place
+    EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good model: "), model)) << how;
+    kroTestPng kept = live.shot();
+    int rows = panelRows(replaced), same = 0, below = 0;
+    for (int y = panelRows(kept) + 2; y < kept.height; y++)
+      for (int x = 0; x < kept.width; x++)
+        below++, same += std::equal(kept.at(x, y), kept.at(x, y) + 3, replaced.at(x, y));
+    EXPECT_EQ(same, below) << how << ": the picture under the overlay changed";
+    EXPECT_GT(panelRows(kept), rows + 15) << how << ": no reason in the overlay";
+
+    replaceFile(shaders + "/ish/b.frag",
+                "void main() { gl_FragColor = vec4(1.0, 0.0, 1.0, 1.0); }\n");
+    live.waitFor("kroview: rebuilt the shaders");
+    kroTestPng magenta = live.shot();
+    EXPECT_GT(countColour(magenta, 255, 0, 255), 500) << how;
+
+    kroTestWriteFile(shaders + "/ish/b.frag", "void main() { gl_FragColor = ; }\n");
+    EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good shaders: "), "ish/b.frag"))
+        << how;
+    EXPECT_GT(countColour(live.shot(), 255, 0, 255), 500) << how;
+    EXPECT_EQ(live.stop(), 0) << how;
+  }
 }
 
 } // namespace

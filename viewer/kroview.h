@@ -239,6 +239,44 @@ void kvDrawAxes(const kvCamera *camera, int up);
 void kvDrawEdges(const kvScene *scene);
 
 /* ------------------------------------------------------------------------ */
+/* Watching files for changes (kv_watch.cpp)                                 */
+/* ------------------------------------------------------------------------ */
+
+enum {
+  KV_WATCH_PATH = 4096,
+  KV_WATCHED_SHADERS = 10, /* the engine's shader files: four programs and the post pair */
+  KV_CHANGED_MODEL = 1,
+  KV_CHANGED_SHADERS = 2
+};
+
+typedef struct kvFileStamp {
+  long long seconds, size, inode;
+  long nanoseconds;
+} kvFileStamp;
+
+typedef struct kvWatch {
+  int open, polling; /* polling: file stamps looked at instead of inotify events */
+  int fd, model_wd, shader_wd[2];
+  char model_path[KV_WATCH_PATH], model_folder[KV_WATCH_PATH], model_name[KV_WATCH_PATH];
+  char shader_folder[KV_WATCH_PATH];
+  kvFileStamp model_stamp, shader_stamps[KV_WATCHED_SHADERS];
+  int pending;     /* KV_CHANGED_* seen since the last report */
+  long last_event; /* ms, kvNowMs */
+  long next_poll;  /* ms */
+} kvWatch;
+
+/* Milliseconds of a monotonic clock */
+long kvNowMs(void);
+/* Watch the model file (through its folder) and the shader folder's ish/ and psh/; `poll`
+ * (or a system without inotify) looks at the files' stamps instead. 0, or -1 for a path too
+ * long */
+int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folder, int poll);
+/* What changed (KV_CHANGED_MODEL | KV_CHANGED_SHADERS) once the files have been quiet for a
+ * moment; 0 while nothing did or a burst of writes goes on */
+int kvPollWatch(kvWatch *watch, long now_ms);
+void kvCloseWatch(kvWatch *watch);
+
+/* ------------------------------------------------------------------------ */
 /* The engine's programs (kv_shaders.cpp)                                    */
 /* ------------------------------------------------------------------------ */
 
@@ -279,6 +317,7 @@ typedef struct kvView {
   int programs_failed;   /* the engine's programs that did not build at the last (re)build */
   int show_keys;         /* 1: the overlay lists the keys instead */
   int grid, axes, edges; /* 1: that guide is drawn */
+  char reload_problem[KV_MESSAGE_CHARS + 64]; /* why the last reload kept the old model, or "" */
 } kvView;
 
 /* One entry of the key list: the keys and what they do. */
@@ -300,6 +339,13 @@ void kvComposeOverlay(kvView *view);
 void kvDrawView(kvView *view, GLuint target);
 /* The object under pixel (x, y), row 0 at the top; -1 when none */
 int kvObjectAt(const kvView *view, int x, int y);
+/* The model read again from `path` with the scene's up axis, and the ground (`terrain_path`,
+ * may be null) placed under it again; the camera is kept. 0; or -1 with the old model kept and
+ * the reason in reload_problem (shown in the overlay until a reload succeeds) */
+int kvReloadModel(kvView *view, const char *path, const char *terrain_path);
+/* The engine's programs built again from the shader folder and the lists with them; 0, or the
+ * number of programs that did not build (the old ones kept, programs_failed set) */
+int kvReloadShaders(kvView *view);
 /* The refusals, one line each, on standard output */
 void kvPrintRefused(const kvScene *scene, const char *path);
 

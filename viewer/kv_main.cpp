@@ -8,6 +8,7 @@
 
 #include <SDL/SDL.h>
 #include <limits.h>
+#include <signal.h>
 #include <math.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -40,6 +41,7 @@ typedef struct kvOptions {
   int width, height;
   kvUp up;
   int post, fullscreen, overlay, grid, axes, edges;
+  int watch; /* 0 off, 1 inotify (polling where it is missing), 2 polling */
 } kvOptions;
 
 enum { KV_PARSED = 0, KV_SHOW_HELP, KV_SHOW_VERSION, KV_SHOW_KEYS, KV_USAGE_ERROR };
@@ -58,6 +60,10 @@ static void kvUsage(FILE *out) {
           "  --grid              a ground grid in file units (its spacing in the overlay)\n"
           "  --axis              a gizmo of the file's axes in the lower-left corner\n"
           "  --edges             every object's triangle edges\n"
+          "  --no-watch          do not read the model and the shaders again when they change\n"
+          "                      (a window watches them; --shot never does)\n"
+          "  --watch-poll        watch by looking at the files' times every 0.1 s, for file\n"
+          "                      systems that do not report changes\n"
           "  --object NAME|N     start with this object chosen: its name, or 1 for the first\n"
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
@@ -177,6 +183,12 @@ static int kvTakeFlag(const char *arg, kvOptions *o) {
     o->axes = 1;
   else if (!strcmp(arg, "--edges"))
     o->edges = 1;
+  else if (!strcmp(arg, "--watch"))
+    o->watch = 1;
+  else if (!strcmp(arg, "--no-watch"))
+    o->watch = 0;
+  else if (!strcmp(arg, "--watch-poll"))
+    o->watch = 2;
   else
     return 0;
   return 1;
@@ -190,6 +202,7 @@ static void kvDefaultOptions(kvOptions *o) {
   o->height = KV_WINDOW_HEIGHT;
   o->overlay = 1;
   o->up = KV_UP_PLUS_Z;
+  o->watch = 1;
 }
 
 /* KV_PARSED, KV_SHOW_HELP, KV_SHOW_VERSION, or KV_USAGE_ERROR after its one line. */
@@ -370,6 +383,8 @@ static int kvShot(kvView *view, const kvOptions *o) {
 
 typedef struct kvWindow {
   kvView *view;
+  const kvOptions *options;
+  kvWatch watch;
   Uint32 video_flags; /* as the window was opened, for a resize */
   int running, dragging, mouse_x, mouse_y, mouse_moved;
   Uint32 fps_start;
@@ -550,6 +565,44 @@ static void kvCountFrame(kvWindow *w) {
   }
 }
 
+/* SIGUSR1 takes a screenshot as F12 does: a hook for scripts and tests. */
+static volatile sig_atomic_t kvScreenshotAsked = 0;
+
+static void kvAskScreenshot(int) {
+  kvScreenshotAsked = 1;
+}
+
+static void kvStartWatch(kvWindow *w) {
+  const kvOptions *o = w->options;
+  if (!o->watch)
+    return;
+  if (kvOpenWatch(&w->watch, o->model, kroGetShaderFolder(), o->watch == 2) != 0) {
+    fprintf(stderr, "kroview: warning: cannot watch %s\n", o->model);
+    return;
+  }
+  printf("kroview: watching %s and %s (%s)\n", o->model, kroGetShaderFolder(),
+         w->watch.polling ? "polling" : "inotify");
+}
+
+/* A changed model or shader file read again; what happened, one line on standard output. */
+static void kvFollowChanges(kvWindow *w) {
+  int changed = kvPollWatch(&w->watch, kvNowMs());
+  kvView *view = w->view;
+  if (changed & KV_CHANGED_MODEL) {
+    if (kvReloadModel(view, w->options->model, w->options->terrain) == 0) {
+      kvPrintRefused(&view->scene, w->options->model);
+      printf("kroview: reloaded %s\n", w->options->model);
+    } else
+      printf("kroview: kept the last good model: %s\n", view->reload_problem);
+  }
+  if (changed & KV_CHANGED_SHADERS) {
+    if (kvReloadShaders(view) == 0)
+      printf("kroview: rebuilt the shaders\n");
+    else
+      printf("kroview: kept the last good shaders: %s\n", kvProgramProblem());
+  }
+}
+
 static int kvRunWindow(kvView *view, const kvOptions *o) {
   int width = o->width, height = o->height;
   Uint32 video_flags;
@@ -562,12 +615,25 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
   if (kvStartEngine(view, o, width, height) != 0)
     fprintf(stderr, "kroview: warning: the shaders in %s do not build: %s\n", kroGetShaderFolder(),
             kvProgramProblem());
-  kvWindow w = {view, video_flags, 1, 0, -1, -1, 0, SDL_GetTicks(), 0};
+  static kvWindow w; /* the watch's paths are large */
+  w.view = view;
+  w.options = o;
+  w.video_flags = video_flags;
+  w.running = 1;
+  w.mouse_x = w.mouse_y = -1;
+  w.fps_start = SDL_GetTicks();
+  kvStartWatch(&w);
+  signal(SIGUSR1, kvAskScreenshot);
   view->fps = -1.0f;
   SDL_Event event;
   while (w.running) {
     while (SDL_PollEvent(&event))
       kvEvent(&w, &event);
+    if (kvScreenshotAsked) {
+      kvScreenshotAsked = 0;
+      kvKey(&w, SDLK_F12, 0);
+    }
+    kvFollowChanges(&w);
     if (w.mouse_moved && !w.dragging)
       view->hovered = kvObjectAt(view, w.mouse_x, w.mouse_y);
     w.mouse_moved = 0;
@@ -575,6 +641,7 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
     SDL_GL_SwapBuffers();
     kvCountFrame(&w);
   }
+  kvCloseWatch(&w.watch);
   kvStop(view);
   return 0;
 }

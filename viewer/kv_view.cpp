@@ -96,6 +96,10 @@ void kvComposeOverlay(kvView *view) {
     snprintf(line, sizeof line, "grid %g units", kvGridSpacing(scene));
     kvAddLine(overlay, line);
   }
+  if (view->reload_problem[0]) {
+    snprintf(line, sizeof line, "reload: %.300s", view->reload_problem);
+    kvAddLine(overlay, line);
+  }
   if (view->programs_failed) {
     snprintf(line, sizeof line, "shaders: %.240s", kvProgramProblem());
     kvAddLine(overlay, line);
@@ -138,6 +142,46 @@ int kvObjectAt(const kvView *view, int x, int y) {
   float origin[3], direction[3];
   kvCameraRay(&view->camera, x, y, origin, direction);
   return kvPickObject(&view->scene, origin, direction, nullptr);
+}
+
+int kvReloadModel(kvView *view, const char *path, const char *terrain_path) {
+  static kvScene fresh; /* large: kept off the stack */
+  static kvTerrain ground;
+  char why[KV_MESSAGE_CHARS];
+  if (kvLoadSceneUp(&fresh, path, (kvUp)view->scene.up, why, (int)sizeof why) != 0) {
+    snprintf(view->reload_problem, sizeof view->reload_problem, "%s", why);
+    return -1;
+  }
+  if (terrain_path && kvLoadTerrain(&ground, terrain_path, &fresh) != 0) {
+    snprintf(view->reload_problem, sizeof view->reload_problem, "cannot use %s as a heightmap",
+             terrain_path);
+    kvFreeScene(&fresh);
+    return -1;
+  }
+  kvFreeScene(&view->scene);
+  view->scene = fresh;
+  memset(&fresh, 0, sizeof fresh);
+  kvBuildSceneLists(&view->scene);
+  if (terrain_path) {
+    kvFreeTerrain(&view->terrain);
+    view->terrain = ground;
+    memset(&ground, 0, sizeof ground);
+    kvBuildTerrainList(&view->terrain);
+  }
+  if (view->chosen >= view->scene.object_count)
+    view->chosen = -1;
+  view->hovered = -1;
+  view->reload_problem[0] = '\0';
+  return 0;
+}
+
+int kvReloadShaders(kvView *view) {
+  view->programs_failed = kvRebuildPrograms(view->camera.width, view->camera.height);
+  if (view->programs_failed)
+    return view->programs_failed;
+  kvBuildSceneLists(&view->scene);
+  kvBuildTerrainList(&view->terrain);
+  return 0;
 }
 
 void kvPrintRefused(const kvScene *scene, const char *path) {
