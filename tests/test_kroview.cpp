@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <sstream>
 
 namespace {
 
@@ -616,6 +617,55 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
       EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
   }
+}
+
+// --info says what `krotool ase-info` says about the same file, each object line followed by
+// where its normals come from, then the bounds in file units and the refusals; no display needed.
+TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
+  const std::string third = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+  for (const std::string &file :
+       {third + "CameraRollAnim.ase", third + "RotatingCube.ASE", third + "TargetCameraAnim.ase",
+        third + "UVTransform_Normal.ASE", std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase",
+        kData + "zup_figure.ase"}) {
+    kroTestOutcome tool = kroTestRun(std::string(KROTOOL_PATH) + " ase-info " + file);
+    kroTestOutcome info = kroview("--info " + file, "DISPLAY=");
+    ASSERT_EQ(tool.status, 0) << tool.err;
+    ASSERT_EQ(info.status, 0) << info.err;
+    std::istringstream expected(tool.out), got(info.out);
+    std::string want, line;
+    while (std::getline(expected, want)) {
+      ASSERT_TRUE(std::getline(got, line)) << file;
+      if (want.rfind("  object ", 0) == 0) // the same, then the normals
+        EXPECT_TRUE(line.rfind(want + ", normals ", 0) == 0) << line << "\nvs " << want;
+      else
+        EXPECT_EQ(line, want) << file;
+    }
+    // the bounds are those of every vertex the engine reads
+    double low[3] = {1e30, 1e30, 1e30}, high[3] = {-1e30, -1e30, -1e30};
+    for (auto &p : fileVertices(file))
+      for (int k = 0; k < 3; k++)
+        low[k] = std::min(low[k], (double)p[k]), high[k] = std::max(high[k], (double)p[k]);
+    char bounds[256];
+    snprintf(bounds, sizeof bounds, "bounds (file units): x %g .. %g, y %g .. %g, z %g .. %g\n",
+             low[0], high[0], low[1], high[1], low[2], high[2]);
+    EXPECT_TRUE(kroTestHas(info.out, bounds)) << info.out << "\nwanted " << bounds;
+    EXPECT_TRUE(kroTestHas(info.out, "up: +z\nrefused objects: 0\n")) << info.out;
+  }
+  // Normals: the shapes file gives them, the boxes of three_materials.ase do not.
+  EXPECT_TRUE(
+      kroTestHas(kroview("--info " + std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase").out,
+                 "100 triangles, material 0, normals from the file"));
+  EXPECT_TRUE(
+      kroTestHas(kroview("--info " + kThree + " --up +y").out,
+                 "\"RedBox\", 12 triangles, material 2, normals computed from the faces\n"));
+  kroTestOutcome refused = kroview("--info " + kData + "one_refused.ase");
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_TRUE(kroTestHas(refused.out, "refused objects: 1\n  object 2: Error in reading mesh "
+                                      "from file descriptor: vertex 9 of *MESH_FACE is outside"))
+      << refused.out;
+  kroTestOutcome missing = kroview("--info " + kData + "no_such.ase");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(kroTestHas(missing.err, "kroview: cannot open ")) << missing.err;
 }
 
 // A shader folder that does not build ends a --shot with the reason; the view still opens in a

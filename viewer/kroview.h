@@ -31,6 +31,8 @@ typedef struct kvObject {
   float colour[3]; /* the material's diffuse colour, or KV_GREY */
   GLuint list;     /* display list of its lit drawing, 0 until built */
   char name[KRO_ASE_NAME_CHARS + 1];
+  int material;      /* the file's material reference */
+  int file_normals;  /* 1: the file gave normals (not all zero); 0: they are computed */
 } kvObject;
 
 /* An object the reader refused: its place in the file and why. */
@@ -346,6 +348,10 @@ int kvReloadModel(kvView *view, const char *path, const char *terrain_path);
 /* The engine's programs built again from the shader folder and the lists with them; 0, or the
  * number of programs that did not build (the old ones kept, programs_failed set) */
 int kvReloadShaders(kvView *view);
+/* What --info prints about a file read with `up`: what the engine reads (objects, lights,
+ * triangles, materials), the bounds in file units, where each object's normals come from, and
+ * what the viewer refuses; 0, or 1 after the reason on standard error */
+int kvPrintInfo(const char *path, kvUp up);
 /* The refusals, one line each, on standard output */
 void kvPrintRefused(const kvScene *scene, const char *path);
 

@@ -42,6 +42,7 @@ typedef struct kvOptions {
   kvUp up;
   int post, fullscreen, overlay, grid, axes, edges;
   int watch; /* 0 off, 1 inotify (polling where it is missing), 2 polling */
+  int info;
 } kvOptions;
 
 enum { KV_PARSED = 0, KV_SHOW_HELP, KV_SHOW_VERSION, KV_SHOW_KEYS, KV_USAGE_ERROR };
@@ -68,6 +69,8 @@ static void kvUsage(FILE *out) {
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
           "  --font FILE.krof    the overlay font\n"
+          "  --info              describe the file (objects, materials, bounds, normals,\n"
+          "                      refusals) without a window, and exit\n"
           "  --list-keys         the keys of the window and what they do\n"
           "  --version           the version\n"
           "  --help              this text\n",
@@ -189,6 +192,8 @@ static int kvTakeFlag(const char *arg, kvOptions *o) {
     o->watch = 0;
   else if (!strcmp(arg, "--watch-poll"))
     o->watch = 2;
+  else if (!strcmp(arg, "--info"))
+    o->info = 1;
   else
     return 0;
   return 1;
@@ -666,6 +671,8 @@ int main(int argc, char **argv) {
   view.edges = options.edges;
   view.hovered = view.chosen = -1;
   kvCatchEngineMessages();
+  if (options.info)
+    return kvPrintInfo(options.model, options.up);
   if (kvLoadFiles(&view, &options) != 0)
     return 1;
   if (kvChooseObject(&view, &options) != 0)

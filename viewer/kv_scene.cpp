@@ -112,6 +112,7 @@ static void kvReadObjects(kvScene *scene, FILE *stream, const kroMaterial *mater
     if (!object->name[0])
       snprintf(object->name, sizeof object->name, "object %d", number);
     kvColourObject(object, material_ref, materials, scene->material_count);
+    object->material = material_ref;
     scene->triangles += object->triangles;
     scene->object_count++;
   }
@@ -205,6 +206,18 @@ static void kvTurnRows(kroObject rows, int triangles, const float *matrix) {
       kroApply3x3MatrixToVector(matrix, &rows[t][v]);
 }
 
+/* Which objects came with normals: a file without them leaves them all zero. */
+static void kvNoteFileNormals(kvScene *scene) {
+  for (int i = 0; i < scene->object_count; i++) {
+    kvObject *object = &scene->objects[i];
+    object->file_normals = 0;
+    for (int t = 0; t < object->triangles && !object->file_normals; t++)
+      for (int k = 0; k < 9; k++)
+        if (object->nc[t][k] != 0.0f)
+          object->file_normals = 1;
+  }
+}
+
 /* Positions and normals turned so that the file's up axis is the view's +y. */
 static void kvTurnUp(kvScene *scene, kvUp up) {
   if (up == KV_UP_PLUS_Y)
@@ -275,6 +288,7 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
     return -1;
   }
   kvKeepFileBounds(scene);
+  kvNoteFileNormals(scene);
   kvTurnUp(scene, up);
   scene->up = up;
   kvMeasureScene(scene);
