@@ -220,8 +220,8 @@ void kvDrawOverlay(const kvOverlay *overlay, int width, int height);
 /* Open the frame: into the post-processing target when `post`, else into `target` (0: the
  * window). The post target is made on first use at the view size. */
 void kvBeginFrame(int post, GLuint target, int width, int height);
-/* Close the frame: with `post`, the target's picture through KRO_POST_PROCESS_SHADER[0] into
- * `target` */
+/* Close the frame: with `post`, the picture into `target` split in two: the left half as drawn,
+ * the right half through KRO_POST_PROCESS_SHADER[0], a light line between */
 void kvEndFrame(int post, GLuint target, int width, int height);
 void kvFreePost(void);
 
@@ -282,7 +282,8 @@ void kvCloseWatch(kvWatch *watch);
 /* The engine's programs (kv_shaders.cpp)                                    */
 /* ------------------------------------------------------------------------ */
 
-/* kroInit at the canvas size width x height; the number of its programs (the four fixed ones
+/* kroInit for a view of width x height (the post-processing canvas a third of it, so that its
+ * blur reaches three pixels); the number of its programs (the four fixed ones
  * and the post-processing pair) that could not be read, compiled or linked; the first reason
  * is kvProgramProblem() */
 int kvStartPrograms(int width, int height);

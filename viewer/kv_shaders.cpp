@@ -91,9 +91,19 @@ static int kvCountFailures(long messages_before) {
   return failed + unread;
 }
 
+/* The post-processing program's taps are one canvas pixel apart; the viewer gives it a canvas
+ * KV_POST_SPREAD times smaller than the view, so that its blur reaches that many screen pixels
+ * and shows. */
+static const int KV_POST_SPREAD = 3;
+
+static int kvCanvasSide(int pixels) {
+  int side = pixels / KV_POST_SPREAD;
+  return side > 0 ? side : 1;
+}
+
 int kvStartPrograms(int width, int height) {
   long before = kvEngineMessageCount();
-  kroInit(width, height);
+  kroInit(kvCanvasSide(width), kvCanvasSide(height));
   return kvCountFailures(before);
 }
 
@@ -116,7 +126,7 @@ int kvRebuildPrograms(int width, int height) {
   glUseProgramObjectARB(0);
   long before = kvEngineMessageCount();
   kroLoadShaders();
-  kroLoadPostProcessShaders(width, height);
+  kroLoadPostProcessShaders(kvCanvasSide(width), kvCanvasSide(height));
   int failed = kvCountFailures(before);
   for (int i = 0; i < KV_PROGRAMS; i++) {
     kroShader *record = KV_PROGRAM_TABLE[i].record;

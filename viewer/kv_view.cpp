@@ -88,9 +88,9 @@ void kvComposeOverlay(kvView *view) {
   kvDescribeObject(view, line, sizeof line);
   kvAddLine(overlay, line);
   if (view->fps >= 0.0f)
-    snprintf(line, sizeof line, "fps %.1f%s", view->fps, view->post ? "  post" : "");
+    snprintf(line, sizeof line, "fps %.1f%s", view->fps, view->post ? "  post: right half" : "");
   else
-    snprintf(line, sizeof line, "fps -%s", view->post ? "  post" : "");
+    snprintf(line, sizeof line, "fps -%s", view->post ? "  post: right half" : "");
   kvAddLine(overlay, line);
   if (view->grid) {
     snprintf(line, sizeof line, "grid %g units", kvGridSpacing(scene));
