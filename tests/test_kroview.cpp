@@ -437,7 +437,7 @@ TEST(Kroview, PostProcessingShowsTheBlurBesideThePlainPicture) {
         model++, visible += most > 8;
     }
   EXPECT_EQ(left_changed, 0);
-  EXPECT_GT(visible, model / 10) << visible << " of " << model;
+  EXPECT_GT(visible, model / 4) << visible << " of " << model; // taps one pixel apart: 12 %
   auto steepest = [&](const kroTestPng &png) {
     int step = 0;
     for (int y = kHeight / 4; y < kHeight * 3 / 4; y++)
