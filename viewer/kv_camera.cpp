@@ -27,7 +27,7 @@ static const float KV_DEGREE = 0.017453292519943295f; /* radians */
 static const float KV_X_AXIS[3] = {1.0f, 0.0f, 0.0f};
 static const float KV_Y_AXIS[3] = {0.0f, 1.0f, 0.0f};
 static const float KV_Z_AXIS[3] = {0.0f, 0.0f, 1.0f};
-static const int KV_FIT_STEPS = 40; /* halvings of the fit's interval */
+static const int KV_FIT_STEPS = 24; /* halvings of the fit's interval */
 
 /* ---- which way is up ---------------------------------------------------- */
 
