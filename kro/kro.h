@@ -74,6 +74,44 @@ uint8_t kroGet3rdByte(uint32_t value);
 char *kroStringAfterLastDot(char *text);
 
 /* ------------------------------------------------------------------------ */
+/* Output files, replaced whole (kro_file.cpp)                               */
+/* ------------------------------------------------------------------------ */
+
+/* Every file the engine writes goes out through these. Begin creates a new
+ * file beside the destination (a fresh name, never through a link) and opens
+ * `file` on it; the caller writes there; commit checks that every write went
+ * out, closes the new file and renames it over the destination; abort removes
+ * it. Until the commit the destination is as it was, and after any failure it
+ * stays so with no new file left behind. A destination that is a symbolic
+ * link stays one: its final target is replaced, with that file's permission
+ * bits; a new destination gets 0666 less the umask. A destination that exists
+ * and is not a regular file (a device, a pipe) is written into directly.
+ * These functions print nothing: `error` gives the caller the reason. */
+enum { KRO_OUT_PATH_CHARS = 4096 }; /* longest path, terminator included */
+
+typedef struct kroOutFileSink kroOutFileSink; /* the new file's descriptor; private */
+
+typedef struct kroOutFile {
+  FILE *file;                         /* write here between begin and commit; null otherwise */
+  int error;                          /* errno value of the first failure; 0 while none */
+  char target[KRO_OUT_PATH_CHARS];    /* the file replaced: the destination, links followed */
+  char temporary[KRO_OUT_PATH_CHARS]; /* the new file until it is renamed or removed, or "" */
+  kroOutFileSink *sink;
+} kroOutFile;
+
+/* Start writing path; 0, or -1 with error set and nothing made */
+int kroBeginOutFile(kroOutFile *out, const char *path);
+/* Finish: check every write, close, rename over the destination; 0, or -1 with error set, the
+ * destination as it was and the new file removed */
+int kroCommitOutFile(kroOutFile *out);
+/* Finish `count` files as one: all are closed and checked before the first rename, and when any
+ * fails before that none is renamed and every new file is removed; 0, or -1 (see each error) */
+int kroCommitOutFiles(kroOutFile *outs, int count);
+/* Close and remove the new file, leaving the destination as it was; error gets the first failed
+ * write, if any. Harmless after a failed begin or a commit */
+void kroAbortOutFile(kroOutFile *out);
+
+/* ------------------------------------------------------------------------ */
 /* Object geometry: growable triangle arrays (kro_object.cpp)               */
 /* ------------------------------------------------------------------------ */
 
@@ -343,7 +381,9 @@ uint8_t *kroDecodeBMP(const char *path, int32_t *size, kroBMPStatus *status);
 const char *kroBMPStatusText(kroBMPStatus status);
 /* Read a 24-bit BMP; size gets width, height; null on failure */
 uint8_t *kroLoadBMP(const char *path, int32_t *size);
-/* Write a 24-bit BMP, rows padded to 4 bytes; fclose result, EOF on failure */
+/* Write a 24-bit BMP, rows padded to 4 bytes, replacing path whole (see kroBeginOutFile); 0, or
+ * EOF after a report, with errno telling why an open, write or close failed. A size kroLoadBMP
+ * would refuse is refused before anything is opened. */
 int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size);
 /* Box-filter resample into a new buffer */
 uint8_t *kroResizeBitmap(const uint8_t *pixels, const int32_t *size, const int32_t *new_size);
@@ -430,8 +470,14 @@ typedef struct kroFontFile {
   uint8_t *records;     /* heap, glyph_count x record_bytes */
 } kroFontFile;
 
-/* Build a font from dir/<code>.bmp; glyph count, 0 on failure */
+/* Build a font from dir/<code>.bmp into out_path, replaced whole (see kroBeginOutFile); glyph
+ * count, or 0 after a message (no hook), with errno telling why an open, write or close failed */
 int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path, uint8_t threshold);
+/* The same from the pictures of the codes c with chosen[c] non-zero (256 entries), written to
+ * `out` with `name` (null: none) kept after the records; glyph count, or 0 after a message (no
+ * hook). Write failures stay in the stream, for the caller's commit to find. */
+int kroWriteKROFfd(const char *dir, const uint8_t *chosen, const int32_t *size, const char *name,
+                   uint8_t threshold, FILE *out);
 /* Read and check a KROF file (no GL); 0, or -1 after a report */
 int kroReadKROF(const char *path, kroFontFile *file);
 /* Release what kroReadKROF gave */

@@ -6,6 +6,7 @@
 #include "kro.h"
 #include "kro_internal.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -212,29 +213,9 @@ static uint64_t kroBMPPaddedRow(int32_t width) {
   return ((uint64_t)width * 3 + 3) & ~(uint64_t)3;
 }
 
-int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size) {
-  int32_t width = size[0], height = size[1];
-  if (width < 0 || height < 0 ||
-      kroBMPPaddedRow(width) * (uint64_t)height > UINT32_MAX - KRO_BMP_HEADER_BYTES) {
-    kroFail("Error in kroExportBMP(..) with bitmap size %d x %d for file: %s\n", width, height,
-            path);
-    return EOF;
-  }
-  size_t row_bytes = (size_t)kroBMPPaddedRow(width);
-  /* Taken before the file is opened, so that a failure leaves no file behind. */
-  uint8_t *row = (uint8_t *)kroAllocate(row_bytes);
-  if (!row) {
-    kroFail("Error during allocating memory in kroExportBMP(..)\n");
-    return EOF;
-  }
-  FILE *file = fopen(path, "w");
-  if (!file) {
-    free(row);
-    kroFail("Error in kroExportBMP(..) during opening file: %s\n", path);
-    return EOF;
-  }
-  uint32_t data_bytes = (uint32_t)row_bytes * (uint32_t)height;
-  uint8_t header[KRO_BMP_HEADER_BYTES], *h = header;
+/* The 54 header bytes of a bitmap whose padded rows take data_bytes. */
+static void kroBMPHeader(uint8_t *header, int32_t width, int32_t height, uint32_t data_bytes) {
+  uint8_t *h = header;
   *h++ = 66;
   *h++ = 77;
   h = kroPut32(h, KRO_BMP_HEADER_BYTES + data_bytes); /* file size */
@@ -250,24 +231,60 @@ int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size) {
   h = kroPut32(h, 64); /* horizontal pixels per metre */
   h = kroPut32(h, 64); /* vertical pixels per metre */
   h = kroPut32(h, 0);  /* palette colours used */
-  h = kroPut32(h, 0);  /* important colours */
-  int failed = fwrite(header, 1, sizeof header, file) != sizeof header;
+  kroPut32(h, 0);      /* important colours */
+}
 
-  /* Pixels go out blue, green, red, a row at a time, each row padded with
-   * zero bytes to a multiple of 4. */
+/* Pixels go out blue, green, red, a row at a time, each row padded with zero
+ * bytes to a multiple of 4 (row holds one padded row). Stops at the first
+ * failed write; the stream keeps the failure. */
+static void kroWriteBMPRows(FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
+                            uint8_t *row, size_t row_bytes) {
   memset(row, 0, row_bytes);
-  for (int32_t y = 0; y < height && !failed; y++) {
-    const uint8_t *in = pixels + (size_t)y * width * 4;
-    for (int32_t x = 0; x < width; x++) {
+  for (int32_t y = 0; y < height; y++) {
+    const uint8_t *in = pixels + (size_t)y * (size_t)width * 4;
+    for (size_t x = 0; x < (size_t)width; x++) {
       row[x * 3 + 0] = in[x * 4 + 2];
       row[x * 3 + 1] = in[x * 4 + 1];
       row[x * 3 + 2] = in[x * 4 + 0];
     }
-    failed = fwrite(row, 1, row_bytes, file) != row_bytes;
+    if (fwrite(row, 1, row_bytes, file) != row_bytes)
+      return;
   }
+}
+
+int kroExportBMP(const char *path, const uint8_t *pixels, const int32_t *size) {
+  int32_t width = size[0], height = size[1];
+  /* The sizes kroLoadBMP takes; their padded rows then fit the 32-bit size field. */
+  if (width <= 0 || height <= 0 || (int64_t)width * height > KRO_BMP_MAX_PIXELS) {
+    kroFail("Error in kroExportBMP(..) with bitmap size %d x %d for file: %s\n", width, height,
+            path);
+    return EOF;
+  }
+  size_t row_bytes = (size_t)kroBMPPaddedRow(width);
+  /* Taken before the file is opened, so that a failure leaves no file behind. */
+  uint8_t *row = (uint8_t *)kroAllocate(row_bytes);
+  if (!row) {
+    kroFail("Error during allocating memory in kroExportBMP(..)\n");
+    return EOF;
+  }
+  kroOutFile out;
+  if (kroBeginOutFile(&out, path) != 0) {
+    free(row);
+    kroFail("Error in kroExportBMP(..) during opening file: %s\n", path);
+    errno = out.error;
+    return EOF;
+  }
+  uint8_t header[KRO_BMP_HEADER_BYTES];
+  kroBMPHeader(header, width, height, (uint32_t)(row_bytes * (size_t)height));
+  if (fwrite(header, 1, sizeof header, out.file) == sizeof header)
+    kroWriteBMPRows(out.file, pixels, width, height, row, row_bytes);
   free(row);
-  int closed = fclose(file);
-  return failed ? EOF : closed;
+  if (kroCommitOutFile(&out) != 0) {
+    kroFail("Error in kroExportBMP(..) during writing file: %s\n", path);
+    errno = out.error;
+    return EOF;
+  }
+  return 0;
 }
 
 /* ---- resampling --------------------------------------------------------- */

@@ -8,6 +8,7 @@
 #include "kro.h"
 #include "kro_internal.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdarg.h>
 #include <stdlib.h>
@@ -52,14 +53,16 @@ static uint8_t *kroEncodeGlyph(uint8_t *out, uint8_t code, const uint8_t *glyph,
   return out;
 }
 
-/* Reads, scales and encodes every present picture into records; 0 or -1
- * (the failing reader or scaler has reported). */
-static int kroEncodeGlyphs(uint8_t *records, const char *dir, const uint8_t *codes, int count,
+/* Reads, scales and encodes the picture of every chosen code, in ascending
+ * order, into records; 0 or -1 (the failing reader or scaler has reported). */
+static int kroEncodeGlyphs(uint8_t *records, const char *dir, const uint8_t *chosen,
                            const int32_t *size, uint8_t threshold) {
   char name[KRO_KROF_MAX_NAME];
-  for (int g = 0; g < count; g++) {
+  for (int code = 0; code < KRO_KROF_MAX_GLYPHS; code++) {
+    if (!chosen[code])
+      continue;
     int32_t picture_size[2];
-    snprintf(name, sizeof name, "%s/%d.bmp", dir, codes[g]);
+    snprintf(name, sizeof name, "%s/%d.bmp", dir, code);
     uint8_t *picture = kroLoadBMP(name, picture_size);
     if (!picture)
       return -1;
@@ -67,19 +70,51 @@ static int kroEncodeGlyphs(uint8_t *records, const char *dir, const uint8_t *cod
     free(picture);
     if (!glyph)
       return -1;
-    records = kroEncodeGlyph(records, codes[g], glyph, size[0] * size[1], threshold);
+    records = kroEncodeGlyph(records, (uint8_t)code, glyph, size[0] * size[1], threshold);
     free(glyph);
   }
   return 0;
 }
 
-static int kroWriteKROF(const char *out_path, const uint8_t *records, uint32_t record_bytes,
-                        const int32_t *size) {
-  FILE *file = fopen(out_path, "w");
-  if (!file) {
-    kroBuilderFail("Error during opening file: %s\n", out_path);
+/* Checks what both builders are given; 0, or -1 after a report naming `function`. */
+static int kroCheckFontRequest(const char *dir, const int32_t *size, const char *function) {
+  if (!kroGlyphSizeUsable(size[0], size[1])) {
+    kroBuilderFail("Error in %s(..): glyph size %d x %d is not usable\n", function, size[0],
+                   size[1]);
     return -1;
   }
+  char name[KRO_KROF_MAX_NAME];
+  if (snprintf(name, sizeof name, "%s/%d.bmp", dir, 255) >= (int)sizeof name) {
+    kroBuilderFail("Error in %s(..): folder name too long: %s\n", function, dir);
+    return -1;
+  }
+  return 0;
+}
+
+/* The encoded records of the chosen codes (heap) and their glyph count; null
+ * after a report naming `function`. */
+static uint8_t *kroBuildRecords(const char *dir, const uint8_t *chosen, const int32_t *size,
+                                uint8_t threshold, const char *function, uint32_t *record_bytes,
+                                int *count) {
+  *count = 0;
+  for (int code = 0; code < KRO_KROF_MAX_GLYPHS; code++)
+    *count += chosen[code] != 0;
+  *record_bytes = (uint32_t)*count * (1 + (uint32_t)(size[0] * size[1] / 8));
+  uint8_t *records = (uint8_t *)kroAllocate(*record_bytes);
+  if (!records) {
+    kroBuilderFail("Error during allocating memory for data in %s(..)\n", function);
+    return nullptr;
+  }
+  if (kroEncodeGlyphs(records, dir, chosen, size, threshold) != 0) {
+    free(records);
+    return nullptr;
+  }
+  return records;
+}
+
+/* Header, records and the name (unterminated); failures stay in the stream. */
+static void kroPutKROF(FILE *file, const uint8_t *records, uint32_t record_bytes,
+                       const int32_t *size, const char *name, size_t name_length) {
   uint8_t header[KRO_KROF_HEADER_BYTES];
   memcpy(header, kroKROFMagic, 4);
   header[4] = kroGet3rdByte(record_bytes);
@@ -90,52 +125,63 @@ static int kroWriteKROF(const char *out_path, const uint8_t *records, uint32_t r
   header[9] = kroGet0thByte((uint32_t)size[0]);
   header[10] = kroGet1stByte((uint32_t)size[1]);
   header[11] = kroGet0thByte((uint32_t)size[1]);
-  /* The trailer is the output path less its last five characters (the
-   * extension), unterminated; a shorter path leaves it empty. */
-  size_t path_length = strlen(out_path);
-  size_t trailer = path_length > 5 ? path_length - 5 : 0;
-  int failed = fwrite(header, 1, sizeof header, file) != sizeof header ||
-               fwrite(records, 1, record_bytes, file) != record_bytes ||
-               fwrite(out_path, 1, trailer, file) != trailer;
-  if (fclose(file) != 0 || failed) {
-    kroBuilderFail("Error during writing file: %s\n", out_path);
-    return -1;
-  }
-  return 0;
+  if (fwrite(header, 1, sizeof header, file) == sizeof header &&
+      fwrite(records, 1, record_bytes, file) == record_bytes)
+    fwrite(name, 1, name_length, file);
+}
+
+int kroWriteKROFfd(const char *dir, const uint8_t *chosen, const int32_t *size, const char *name,
+                   uint8_t threshold, FILE *out) {
+  if (kroCheckFontRequest(dir, size, "kroWriteKROFfd") != 0)
+    return 0;
+  uint32_t record_bytes;
+  int count;
+  uint8_t *records =
+      kroBuildRecords(dir, chosen, size, threshold, "kroWriteKROFfd", &record_bytes, &count);
+  if (!records)
+    return 0;
+  kroPutKROF(out, records, record_bytes, size, name ? name : "", name ? strlen(name) : 0);
+  free(records);
+  return count;
 }
 
 int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path, uint8_t threshold) {
-  if (!kroGlyphSizeUsable(size[0], size[1])) {
-    kroBuilderFail("Error in kroCreateKROF(..): glyph size %d x %d is not usable\n", size[0],
-                   size[1]);
+  if (kroCheckFontRequest(dir, size, "kroCreateKROF") != 0)
     return 0;
-  }
   char name[KRO_KROF_MAX_NAME];
-  if (snprintf(name, sizeof name, "%s/%d.bmp", dir, 255) >= (int)sizeof name) {
-    kroBuilderFail("Error in kroCreateKROF(..): folder name too long: %s\n", dir);
-    return 0;
-  }
-  uint8_t codes[KRO_KROF_MAX_GLYPHS];
-  int count = 0;
+  uint8_t chosen[KRO_KROF_MAX_GLYPHS];
   for (int c = 0; c < KRO_KROF_MAX_GLYPHS; c++) {
     snprintf(name, sizeof name, "%s/%d.bmp", dir, c);
     FILE *picture = fopen(name, "r");
-    if (picture) {
+    chosen[c] = picture != nullptr;
+    if (picture)
       fclose(picture);
-      codes[count++] = (uint8_t)c;
-    }
   }
-
-  uint32_t record_bytes = (uint32_t)count * (1 + (uint32_t)(size[0] * size[1] / 8));
-  uint8_t *records = (uint8_t *)kroAllocate(record_bytes);
-  if (!records) {
-    kroBuilderFail("Error during allocating memory for data in kroCreateKROF(..)\n");
+  uint32_t record_bytes;
+  int count;
+  uint8_t *records =
+      kroBuildRecords(dir, chosen, size, threshold, "kroCreateKROF", &record_bytes, &count);
+  if (!records)
+    return 0;
+  kroOutFile out;
+  if (kroBeginOutFile(&out, out_path) != 0) {
+    free(records);
+    kroBuilderFail("Error during opening file: %s\n", out_path);
+    errno = out.error;
     return 0;
   }
-  int failed = kroEncodeGlyphs(records, dir, codes, count, size, threshold) != 0 ||
-               kroWriteKROF(out_path, records, record_bytes, size) != 0;
+  /* The name kept after the records is the output path less its last five
+   * characters (the extension); a shorter path leaves it empty. */
+  size_t path_length = strlen(out_path);
+  kroPutKROF(out.file, records, record_bytes, size, out_path,
+             path_length > 5 ? path_length - 5 : 0);
   free(records);
-  return failed ? 0 : count;
+  if (kroCommitOutFile(&out) != 0) {
+    kroBuilderFail("Error during writing file: %s\n", out_path);
+    errno = out.error;
+    return 0;
+  }
+  return count;
 }
 
 /* ---- reading ------------------------------------------------------------ */

@@ -1,12 +1,17 @@
 #include "gl_context.h"
 
 #include <SDL/SDL.h>
+#include <dirent.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -106,6 +111,62 @@ kroTestOutcome kroTestRun(const std::string &command) {
   run.out = kroTestReadFile(out);
   run.err = kroTestReadFile(err);
   return run;
+}
+
+std::string kroTestWithFileLimit(long file_bytes, const std::function<std::string()> &call) {
+  int channel[2];
+  if (pipe(channel) != 0) {
+    ADD_FAILURE() << "no pipe";
+    return "";
+  }
+  fflush(stdout);
+  pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {(rlim_t)file_bytes, (rlim_t)file_bytes};
+    std::string result = setrlimit(RLIMIT_FSIZE, &limit) == 0 ? call() : "setrlimit failed";
+    bool sent = write(channel[1], result.data(), result.size()) == (ssize_t)result.size();
+    _exit(sent ? 0 : 1); // no exit handlers: they belong to the parent
+  }
+  close(channel[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t got; child > 0 && (got = read(channel[0], buffer, sizeof buffer)) > 0;)
+    result.append(buffer, (size_t)got);
+  close(channel[0]);
+  int status = -1;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    ADD_FAILURE() << "the child with a file size limit did not end normally: " << status;
+    return "";
+  }
+  return result;
+}
+
+std::string kroTestFileLimit(long bytes) {
+  return "trap '' XFSZ; ulimit -f " + std::to_string(bytes / 512) + "; "; // 512-byte blocks
+}
+
+std::string kroTestListing(const std::string &folder) {
+  std::vector<std::string> names;
+  if (DIR *dir = opendir(folder.c_str())) {
+    while (struct dirent *entry = readdir(dir))
+      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+        names.push_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  std::string text;
+  for (const std::string &name : names)
+    text += name + "\n";
+  return text;
+}
+
+std::string kroTestLinkText(const std::string &path) {
+  char text[4096];
+  ssize_t length = readlink(path.c_str(), text, sizeof text);
+  return length < 0 ? "(not a link)" : std::string(text, (size_t)length);
 }
 
 kroTestPng::kroTestPng(const std::string &path) {

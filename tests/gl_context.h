@@ -77,6 +77,21 @@ struct kroTestOutcome {
 };
 kroTestOutcome kroTestRun(const std::string &command);
 
+// Runs `call` in a child process in which no file may grow past `file_bytes`: a write beyond
+// fails with EFBIG (SIGXFSZ is ignored). Returns what the call returned; a child that does not
+// end normally is a test failure, and "". Checks belong in the parent: the child's are lost.
+std::string kroTestWithFileLimit(long file_bytes, const std::function<std::string()> &call);
+
+// Shell words to put before a kroTestRun command so that it runs with no file growing past
+// `bytes` (a multiple of 512): a longer write fails with EFBIG (SIGXFSZ is ignored). What the
+// command prints goes to files too: it must stay shorter.
+std::string kroTestFileLimit(long bytes);
+
+// The names in a folder, sorted, hidden ones included, one a line.
+std::string kroTestListing(const std::string &folder);
+// What a symbolic link holds, or "(not a link)".
+std::string kroTestLinkText(const std::string &path);
+
 // A picture (PNG) decoded to 8-bit RGB, rows top first; width 0 when it cannot be read.
 struct kroTestPng {
   int width = 0, height = 0;

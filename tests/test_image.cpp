@@ -12,6 +12,8 @@
 #include <random>
 #include <string.h>
 #include <stdlib.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +118,167 @@ TEST_F(BmpTest, ExportPadsRowsSoOtherReadersAgree) {
   kroTestExpectReport([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), size), EOF); },
                       "Error during allocating memory in kroExportBMP(..)\n", 1);
   EXPECT_FALSE(kroTestFileExists(lost));
+}
+
+// Sizes the reader would refuse are refused before anything is opened, the
+// products in 64 bits; a write that fails (the file size limit) is reported and
+// leaves the old file as it was, with no other file beside it.
+TEST_F(BmpTest, ExportRefusesUnreadableSizesAndReportsFailedWrites) {
+  std::string dir = kroTestTempFolder("export-refusals"), path = dir + "/out.bmp";
+  const uint8_t pixel[4] = {1, 2, 3, 255};
+  const int32_t sizes[][2] = {{600000000, 1}, {46341, 46341}, {1, KRO_BMP_MAX_PIXELS + 1},
+                              {0, 4},         {4, 0},         {-3, 2}};
+  for (const int32_t *size : sizes)
+    kroTestExpectReport([&] { EXPECT_EQ(kroExportBMP(path.c_str(), pixel, size), EOF); },
+                        "Error in kroExportBMP(..) with bitmap size " + std::to_string(size[0]) +
+                            " x " + std::to_string(size[1]) + " for file: " + path + "\n");
+  EXPECT_EQ(kroTestListing(dir), "");
+
+  kroTestWriteFile(path, "old picture");
+  int32_t size[2] = {2000, 2000};
+  std::vector<uint8_t> pixels((size_t)size[0] * size[1] * 4, 90);
+  std::string outcome = kroTestWithFileLimit(65536, [&] {
+    int hooks = kroTestHookCalls, returned = 0, error = 0;
+    std::string printed = kroTestCaptured([&] {
+      returned = kroExportBMP(path.c_str(), pixels.data(), size);
+      error = errno;
+    });
+    return printed + std::to_string(returned) + ", " + strerror(error) + ", hook " +
+           std::to_string(kroTestHookCalls - hooks);
+  });
+  EXPECT_EQ(outcome, "Error in kroExportBMP(..) during writing file: " + path +
+                         "\n-1, File too large, hook 1");
+  EXPECT_EQ(kroTestReadFile(path), "old picture");
+  EXPECT_EQ(kroTestListing(dir), "out.bmp\n");
+}
+
+// ---- output files ------------------------------------------------------------
+
+// Writes text through an out file; the begin's or the commit's result.
+int replaceWith(const std::string &path, const std::string &text, kroOutFile *out) {
+  if (kroBeginOutFile(out, path.c_str()) != 0)
+    return -1;
+  fputs(text.c_str(), out->file);
+  return kroCommitOutFile(out);
+}
+
+mode_t modeOf(const std::string &path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+TEST(OutFile, DestinationIsReplacedWholeOrLeftAsItWas) {
+  std::string dir = kroTestTempFolder("out-file"), path = dir + "/picture.bmp";
+  mode_t mask = umask(0);
+  umask(mask);
+  kroOutFile out;
+  // A new file: nothing at the destination before the commit, an ordinary file's mode after.
+  ASSERT_EQ(kroBeginOutFile(&out, path.c_str()), 0);
+  fputs("first", out.file);
+  fflush(out.file);
+  EXPECT_FALSE(kroTestFileExists(path));
+  EXPECT_EQ(kroCommitOutFile(&out), 0);
+  EXPECT_EQ(kroTestReadFile(path), "first");
+  EXPECT_EQ(modeOf(path), 0666 & ~mask);
+  // An existing file keeps its content until the commit, and its mode after; an abort leaves it.
+  ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+  ASSERT_EQ(kroBeginOutFile(&out, path.c_str()), 0);
+  fputs("second", out.file);
+  fflush(out.file);
+  EXPECT_EQ(kroTestReadFile(path), "first");
+  kroAbortOutFile(&out);
+  EXPECT_EQ(kroTestReadFile(path), "first");
+  EXPECT_EQ(kroTestListing(dir), "picture.bmp\n");
+  EXPECT_EQ(replaceWith(path, "third", &out), 0);
+  EXPECT_EQ(kroTestReadFile(path), "third");
+  EXPECT_EQ(modeOf(path), 0604);
+  // Where writing cannot begin, nothing is made and error says why.
+  const std::pair<std::string, int> refused[] = {
+      {dir, EISDIR}, {dir + "/missing/x.bmp", ENOENT}, {std::string(5000, 'x'), ENAMETOOLONG}};
+  for (const auto &[where, error] : refused) {
+    EXPECT_EQ(kroBeginOutFile(&out, where.c_str()), -1);
+    EXPECT_EQ(out.error, error) << where;
+    kroAbortOutFile(&out);
+  }
+  EXPECT_EQ(kroTestListing(dir), "picture.bmp\n");
+}
+
+// A linked destination stays a link (through any number of links, relative to
+// each link's folder) and its final target is replaced with its mode kept; a
+// dangling link gets its target made; a pipe is written into.
+TEST(OutFile, LinksStayLinksAndPipesAreWrittenInto) {
+  std::string dir = kroTestTempFolder("out-links"), real = dir + "/real/font.krof";
+  ASSERT_EQ(mkdir((dir + "/real").c_str(), 0777), 0);
+  kroTestWriteFile(real, "old");
+  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+  for (const auto &[link, to] : {std::pair{"/near", "real/font.krof"},
+                                 {"/far", "near"},
+                                 {"/dangling", "real/made.krof"},
+                                 {"/loop", "loop"}})
+    ASSERT_EQ(symlink(to, (dir + link).c_str()), 0);
+  kroOutFile out;
+  EXPECT_EQ(replaceWith(dir + "/far", "new", &out), 0);
+  EXPECT_EQ(std::string(out.target), real);
+  EXPECT_TRUE(kroTestLinkText(dir + "/far") == "near" &&
+              kroTestLinkText(dir + "/near") == "real/font.krof");
+  EXPECT_EQ(kroTestReadFile(real), "new");
+  EXPECT_EQ(modeOf(real), 0640);
+  EXPECT_EQ(replaceWith(dir + "/dangling", "made", &out), 0);
+  EXPECT_EQ(kroTestLinkText(dir + "/dangling"), "real/made.krof");
+  EXPECT_EQ(kroTestReadFile(dir + "/real/made.krof"), "made");
+  EXPECT_EQ(replaceWith(dir + "/loop", "never", &out), -1);
+  EXPECT_EQ(out.error, ELOOP);
+  EXPECT_EQ(kroTestListing(dir), "dangling\nfar\nloop\nnear\nreal\n");
+  EXPECT_EQ(kroTestListing(dir + "/real"), "font.krof\nmade.krof\n");
+
+  std::string pipe = dir + "/pipe";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);
+  int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(replaceWith(pipe, "through", &out), 0);
+  char got[16] = {};
+  EXPECT_EQ(read(reader, got, sizeof got), 7);
+  EXPECT_EQ(std::string(got), "through");
+  close(reader);
+  EXPECT_EQ(kroTestListing(dir + "/real"), "font.krof\nmade.krof\n");
+}
+
+// Two files written as one under a file size limit: the header fits, the source
+// does not. Neither is replaced and no new file is left; under a larger limit
+// both are. An abort gives the failed write's reason too.
+TEST(OutFile, AFailedWriteLeavesEveryDestinationAsItWas) {
+  std::string dir = kroTestTempFolder("out-limit"), header = dir + "/mesh.h",
+              source = dir + "/mesh.cpp";
+  kroTestWriteFile(header, "old header");
+  kroTestWriteFile(source, "old source");
+  auto writeBoth = [&] {
+    kroOutFile outs[2];
+    if (kroBeginOutFile(&outs[0], header.c_str()) || kroBeginOutFile(&outs[1], source.c_str()))
+      return std::string("no begin");
+    fputs("new header", outs[0].file);
+    fputs(std::string(10000, 's').c_str(), outs[1].file);
+    int committed = kroCommitOutFiles(outs, 2);
+    return std::to_string(committed) + " " + std::to_string(outs[0].error) + " " +
+           std::to_string(outs[1].error);
+  };
+  EXPECT_EQ(kroTestWithFileLimit(4096, writeBoth), "-1 0 " + std::to_string(EFBIG));
+  EXPECT_EQ(kroTestReadFile(header), "old header");
+  EXPECT_EQ(kroTestReadFile(source), "old source");
+  EXPECT_EQ(kroTestListing(dir), "mesh.cpp\nmesh.h\n");
+  std::string aborted = kroTestWithFileLimit(4096, [&] {
+    kroOutFile out;
+    if (kroBeginOutFile(&out, source.c_str()) != 0)
+      return std::string("no begin");
+    fputs(std::string(10000, 's').c_str(), out.file);
+    kroAbortOutFile(&out);
+    return std::to_string(out.error);
+  });
+  EXPECT_EQ(aborted, std::to_string(EFBIG));
+  EXPECT_EQ(kroTestListing(dir), "mesh.cpp\nmesh.h\n");
+  EXPECT_EQ(kroTestWithFileLimit(16384, writeBoth), "0 0 0");
+  EXPECT_EQ(kroTestReadFile(header), "new header");
+  EXPECT_EQ(kroTestReadFile(source), std::string(10000, 's'));
+  EXPECT_EQ(kroTestListing(dir), "mesh.cpp\nmesh.h\n");
 }
 
 TEST_F(BmpTest, HostileFilesAreRefusedWithTheirReason) {
@@ -503,6 +666,48 @@ TEST_F(FontTest, BuilderRefusalsPrintWithoutTheHook) {
   EXPECT_NE(refusal(dir, size8, out).find("kroLoadBMP(..)"), std::string::npos);
   EXPECT_EQ(kroTestHookCalls, 1);
   EXPECT_EQ(access(out.c_str(), F_OK), -1); // no file written by any of them
+}
+
+// The stream builder reads only the chosen codes' pictures (a broken one left out
+// is never read) and keeps the name it is given; its records are those the file
+// builder makes from a folder of just those pictures.
+TEST_F(FontTest, StreamBuilderTakesTheChosenCodesAndTheGivenName) {
+  std::string dir = folderWith("chosen", {"65", "66", "200"});
+  kroTestWriteFile(dir + "/67.bmp", "BM not really");
+  uint8_t chosen[256] = {};
+  chosen[66] = chosen[200] = 1;
+  char *text = nullptr;
+  size_t bytes = 0;
+  FILE *stream = open_memstream(&text, &bytes);
+  EXPECT_EQ(kroWriteKROFfd(dir.c_str(), chosen, size8, "kept", 128, stream), 2);
+  fclose(stream);
+  std::string font(text, bytes);
+  free(text);
+  std::string pair = kroTestTempPath("pair.krof");
+  ASSERT_EQ(kroCreateKROF(folderWith("pair", {"66", "200"}).c_str(), size8, pair.c_str(), 128), 2);
+  EXPECT_EQ(font, kroTestReadFile(pair).substr(0, 12 + 18) + "kept");
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+// A failed write (the file size limit) leaves the old font as it was and no
+// other file: the builder's message, no hook, errno telling why.
+TEST_F(FontTest, AFailedWriteLeavesTheOldFont) {
+  std::string dir = folderWith("large", {"65", "66"}), out_dir = kroTestTempFolder("font-limit");
+  std::string out = out_dir + "/font.krof";
+  kroTestWriteFile(out, "old font");
+  int32_t large[2] = {256, 256}; // records of 8193 bytes
+  std::string outcome = kroTestWithFileLimit(4096, [&] {
+    int hooks = kroTestHookCalls, glyphs = -1, error = 0;
+    std::string printed = kroTestCaptured([&] {
+      glyphs = kroCreateKROF(dir.c_str(), large, out.c_str(), 128);
+      error = errno;
+    });
+    return printed + std::to_string(glyphs) + ", " + strerror(error) + ", hook " +
+           std::to_string(kroTestHookCalls - hooks);
+  });
+  EXPECT_EQ(outcome, "Error during writing file: " + out + "\n0, File too large, hook 0");
+  EXPECT_EQ(kroTestReadFile(out), "old font");
+  EXPECT_EQ(kroTestListing(out_dir), "font.krof\n");
 }
 
 TEST_F(FontTest, DrawingSendsTwoTexturedTriangles) {

@@ -12,6 +12,11 @@ kroTestOutcome krotool(const std::string &arguments) {
   return kroTestRun(std::string(KROTOOL_PATH) + " " + arguments);
 }
 
+// Runs krotool where no file may grow past `bytes`.
+kroTestOutcome krotoolLimited(const std::string &arguments, long bytes) {
+  return kroTestRun(kroTestFileLimit(bytes) + KROTOOL_PATH + " " + arguments);
+}
+
 // Runs krotool, which must end with `status` and name `reason` on standard error.
 kroTestOutcome expectRefusal(const std::string &arguments, int status, const std::string &reason) {
   kroTestOutcome tool = krotool(arguments);
@@ -85,6 +90,45 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
   EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header) ||
                kroTestFileExists(out + ".tmp"));
   EXPECT_EQ(krotool("mesh-src /no/such.ase X").status, 1);
+}
+
+// mesh-src writes only the files asked for, each whole, both or neither: a link
+// planted where the source's temporary file once went is never followed; a
+// linked header stays a link and its target keeps its mode; a source that
+// cannot be written leaves no header; a write that fails leaves both old files.
+TEST(KrotoolMeshSrc, WritesOnlyTheFilesAskedForWholeAndTogether) {
+  std::string dir = kroTestTempFolder("mesh-out"), source = dir + "/mesh.cpp",
+              header = dir + "/mesh.h", real = dir + "/real.h", victim = dir + "/victim.txt";
+  kroTestWriteFile(victim, "not to be touched");
+  kroTestWriteFile(real, "old header");
+  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (source + ".tmp").c_str()) | symlink("real.h", header.c_str()),
+            0);
+  const std::string cube = "mesh-src " + kThirdParty + "/assimp/RotatingCube.ASE --auto";
+  const std::string files = " -o " + source + " --header " + header;
+  kroTestOutcome run = krotool(cube + files);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(kroTestReadFile(victim), "not to be touched");
+  EXPECT_EQ(kroTestLinkText(source + ".tmp"), victim);
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(source), "void loadMeshBox01("));
+  EXPECT_EQ(kroTestLinkText(header), "real.h");
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(real), "void loadMeshBox01("));
+  struct stat info;
+  EXPECT_TRUE(stat(real.c_str(), &info) == 0 && (info.st_mode & 0777) == 0640);
+  const std::string names = "mesh.cpp\nmesh.cpp.tmp\nmesh.h\nreal.h\nvictim.txt\n";
+  EXPECT_EQ(kroTestListing(dir), names);
+
+  expectRefusal(cube + " -o " + dir + "/missing/mesh.cpp --header " + dir + "/lone.h", 1,
+                "cannot write " + dir + "/missing/mesh.cpp: No such file or directory\n");
+  EXPECT_EQ(kroTestListing(dir), names);
+
+  kroTestWriteFile(source, "old source");
+  kroTestWriteFile(real, "old header");
+  kroTestOutcome limited = krotoolLimited(cube + files, 1024); // the header fits, the source not
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.err, "krotool mesh-src: cannot write " + source + ": File too large\n");
+  EXPECT_TRUE(kroTestReadFile(source) == "old source" && kroTestReadFile(real) == "old header");
+  EXPECT_EQ(kroTestListing(dir), names);
 }
 
 // Loader names, in file order, of the functions in a generated source.
@@ -183,11 +227,6 @@ TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
     expectUnusable("png-info", dir + file + ".png", reason);
 }
 
-// Names in a folder, sorted, one per line.
-std::string listing(const std::string &dir) {
-  return kroTestRun("ls -A " + dir).out;
-}
-
 // A glyph folder: two good pictures, one of them twice under names that are
 // not codes, and a 32-bit picture.
 std::string glyphFolder() {
@@ -219,7 +258,7 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
                        "the code, e.g. 65.bmp for A)\n");
   // The font keeps its file name without folders or extension: equal bytes.
   EXPECT_EQ(kroTestReadFile(one + "/title.krof"), kroTestReadFile(two + "/title.krof"));
-  EXPECT_EQ(listing(one), "title.krof\n"); // nothing else left beside it
+  EXPECT_EQ(kroTestListing(one), "title.krof\n"); // nothing else left beside it
   kroTestOutcome info = krotool("font-info " + one + "/title.krof");
   EXPECT_EQ(info.status, 0);
   EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 2\ncodes: 65 66\n"))
@@ -244,7 +283,7 @@ TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
   };
   for (const auto &[arguments, reason] : failures) {
     expectRefusal("font-build " + arguments, 1, reason + "; no font written\n");
-    EXPECT_EQ(listing(out), "") << arguments;
+    EXPECT_EQ(kroTestListing(out), "") << arguments;
   }
   kroTestOutcome odd = krotool("font-build " + kData + "/krof/glyphs 3 3 " + font);
   EXPECT_EQ(odd.status, 2);
@@ -283,7 +322,29 @@ TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
                 "cannot read /no/such.bmp: No such file or directory");
   expectRefusal("bmp-resize " + in + " " + dir + "/missing/x.bmp 4 4", 1,
                 "cannot write " + dir + "/missing/x.bmp: ");
-  EXPECT_EQ(listing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
+  EXPECT_EQ(kroTestListing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
+}
+
+// A write that fails (the file size limit) leaves the old file and no other;
+// the reason is the last line on standard error, and the status 1.
+TEST(Krotool, AFailedWriteOfAPictureOrFontLeavesTheOldFile) {
+  std::string dir = kroTestTempFolder("limited"), picture = dir + "/big.bmp",
+              font = dir + "/font.krof";
+  kroTestWriteFile(picture, "old picture");
+  kroTestWriteFile(font, "old font");
+  const std::pair<std::string, std::string> runs[] = {
+      {"bmp-resize " + kData + "/bmp/imagemagick/orange-16x8.bmp " + picture + " 640 320",
+       "krotool bmp-resize: cannot write " + picture + ": File too large\n"},
+      {"font-build " + kData + "/krof/glyphs 64 64 " + font,
+       "krotool font-build: " + font + ": File too large; no font written\n"}};
+  for (const auto &[arguments, reason] : runs) {
+    kroTestOutcome run = krotoolLimited(arguments, 1024);
+    EXPECT_EQ(run.status, 1) << arguments;
+    EXPECT_EQ(run.err, reason);
+  }
+  EXPECT_EQ(kroTestReadFile(picture), "old picture");
+  EXPECT_EQ(kroTestReadFile(font), "old font");
+  EXPECT_EQ(kroTestListing(dir), "big.bmp\nfont.krof\n");
 }
 
 TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {

@@ -5,9 +5,12 @@
 #include "gl_context.h"
 #include "kroview.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <math.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -601,6 +604,71 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
     auto [column, row] = projection.pixel({x, 0, 1});
     EXPECT_TRUE(png.width && background(png, (int)column, (int)row) == (x == 0.0f)) << "x " << x;
   }
+}
+
+// Numbered names (F12's kroview-NNNN.png) pass over every name that is taken,
+// by a file or by a link, dangling or not, and never write through a link;
+// when all are taken, none is touched.
+TEST(Kroview, NumberedNamesPassOverTakenNamesAndNeverFollowALink) {
+  std::string dir = kroTestTempFolder("numbered"), format = dir + "/kroview-%04d.png";
+  ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
+  kroTestWriteFile(dir + "/kroview-0003.png", "old shot");
+  char path[256];
+  ASSERT_EQ(kvClaimNumberedFile(format.c_str(), 1, 3, path, sizeof path), 0);
+  EXPECT_EQ(std::string(path), dir + "/kroview-0002.png");
+  EXPECT_EQ(kroTestReadFile(path), "");
+  errno = 0;
+  EXPECT_EQ(kvClaimNumberedFile(format.c_str(), 1, 3, path, sizeof path), -1);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(kroTestReadFile(dir + "/kroview-0003.png"), "old shot");
+  EXPECT_EQ(kroTestLinkText(dir + "/kroview-0001.png"), dir + "/elsewhere.png");
+  EXPECT_EQ(kroTestListing(dir), "kroview-0001.png\nkroview-0002.png\nkroview-0003.png\n");
+}
+
+// A shot that cannot be written (the file size limit) leaves the old file and
+// no other, with the reason on one line and status 1.
+TEST(Kroview, AShotThatCannotBeWrittenLeavesTheOldFile) {
+  std::string dir = kroTestTempFolder("shot-limit"), path = dir + "/shot.png";
+  kroTestWriteFile(path, "old shot");
+  kroTestOutcome run = kroview(kThree + " --size 600x300 --shot " + path, kroTestFileLimit(4096));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "kroview: cannot write " + path + ": File too large\n");
+  EXPECT_EQ(kroTestReadFile(path), "old shot");
+  EXPECT_EQ(kroTestListing(dir), "shot.png\n");
+}
+
+// F12 in the window saves the frame just drawn into the first free
+// kroview-NNNN.png of the working folder, passing over a dangling link at 0001;
+// it is the picture --shot makes of the same view. (Keys go to every window
+// named kroview, a concurrent --shot's too, which ignores them, until this one
+// has quit; the intro's window tests, whose keys go to whatever window has the
+// focus, wait for their turn.)
+TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
+  ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
+  int turn = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
+  ASSERT_TRUE(turn >= 0 && flock(turn, LOCK_EX) == 0);
+  std::string dir = kroTestTempFolder("f12");
+  ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
+  const std::string view = "--no-overlay --yaw 20 --pitch 10";
+  kroTestOutcome run = kroTestRun(
+      "cd " + dir + " && { ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " + KROVIEW_PATH + " " +
+      kThree + " --size 600x300 --no-watch " + view +
+      " & pid=$!; timeout 20 xdotool search --sync --name '^kroview$' >/dev/null;" +
+      " for i in $(seq 100); do kill -0 $pid 2>/dev/null || break;" +
+      " for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id F12 Escape;" +
+      " done; sleep 0.2; done; wait $pid; }");
+  close(turn);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "kroview: screenshot kroview-0002.png\n");
+  EXPECT_EQ(kroTestListing(dir), "kroview-0001.png\nkroview-0002.png\n");
+  kroTestPng saved(dir + "/kroview-0002.png"), shot_png = shot(kThree, view);
+  ASSERT_TRUE(saved.width == kWidth && saved.height == kHeight && shot_png.width == kWidth);
+  int differing = 0;
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++)
+      for (int c = 0; c < 3; c++)
+        differing += abs(saved.at(x, y)[c] - shot_png.at(x, y)[c]) > 8;
+  EXPECT_LT(differing, kWidth * kHeight / 100);
 }
 
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {

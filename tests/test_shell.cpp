@@ -215,6 +215,20 @@ TEST(ZkCapture, FramesAtChosenTimesSequenceAndContactSheet) {
   EXPECT_EQ(sheet.height, 6 + 4 * (22 + 150 + 6));
 }
 
+// A frame that cannot be written (the file size limit) leaves the old file and
+// no other, with the reason on one line and status 1.
+TEST(ZkCapture, AFrameThatCannotBeWrittenLeavesTheOldFile) {
+  std::string out = kroTestTempFolder("capture-limit"), frame = out + "/zkintro-at-01.000.png";
+  kroTestWriteFile(frame, "old frame");
+  kroTestOutcome run =
+      kroTestRun(kroTestFileLimit(8192) + "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " +
+                 ZKCAPTURE_PATH + " --at 1 --out " + out);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zkcapture: cannot write " + frame + ": File too large\n");
+  EXPECT_EQ(kroTestReadFile(frame), "old frame");
+  EXPECT_EQ(kroTestListing(out), "zkintro-at-01.000.png\n");
+}
+
 TEST(ZkCapture, HelpAndRefusals) {
   kroTestOutcome help = capture("--help");
   EXPECT_TRUE(help.status == 0 && help.err.empty()) << help.err;

@@ -13,8 +13,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -34,7 +32,8 @@ static void meshSrcUsage(FILE *out) {
                "loader of an object named NAME is loadMesh<NAME>. The source starts with the\n"
                "includes it needs and compiles on its own; each loader is the engine's\n"
                "generator output, unchanged. Nothing is written unless every object converts\n"
-               "cleanly.\n"
+               "cleanly. OUT.cpp and OUT.h are replaced whole and together: each is written\n"
+               "beside its destination first, and after a failure both are as they were.\n"
                "\n"
                "  NAME...           one name per converted object (letters, digits, '_')\n"
                "  --auto            name each loader after the object's node name, made into a\n"
@@ -95,38 +94,42 @@ static std::string krotoolLoaderName(const char *node_name, int number,
   return unique;
 }
 
-// Writes straight into something that is not a regular file (a device such
-// as /dev/null, a pipe).
-static bool krotoolWriteDirect(const char *path, const std::string &text) {
-  FILE *file = fopen(path, "wb");
-  bool ok = file && fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file)
-    ok = fclose(file) == 0 && ok;
-  if (!ok)
-    fprintf(stderr, "krotool mesh-src: cannot write %s: %s\n", path, strerror(errno));
-  return ok;
+// One file a run writes, and its text.
+struct MeshSrcOutput {
+  const char *path;
+  std::string text;
+};
+
+static bool meshSrcCannotWrite(const char *path, int error) {
+  fprintf(stderr, "krotool mesh-src: cannot write %s: %s\n", path, strerror(error));
+  return false;
 }
 
-// Writes text to path through a temporary file beside it, so that a failed
-// run never leaves a half-written file.
-static bool krotoolWriteFile(const char *path, const std::string &text) {
-  struct stat info;
-  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode))
-    return krotoolWriteDirect(path, text);
-  std::string temporary = std::string(path) + ".tmp";
-  FILE *file = fopen(temporary.c_str(), "wb");
-  if (!file) {
-    fprintf(stderr, "krotool mesh-src: cannot write %s: %s\n", temporary.c_str(), strerror(errno));
-    return false;
+// Writes every output, and `to_stdout` (when given) to standard output, as
+// one: each file goes to a new file beside it, and the files replace the old
+// ones only when all of them, and standard output, were written whole.
+static bool meshSrcWrite(const std::vector<MeshSrcOutput> &outputs, const std::string *to_stdout) {
+  std::vector<kroOutFile> files(outputs.size());
+  for (size_t i = 0; i < outputs.size(); i++) {
+    if (kroBeginOutFile(&files[i], outputs[i].path) != 0) {
+      for (size_t k = 0; k < i; k++)
+        kroAbortOutFile(&files[k]);
+      return meshSrcCannotWrite(outputs[i].path, files[i].error);
+    }
+    fwrite(outputs[i].text.data(), 1, outputs[i].text.size(), files[i].file);
   }
-  bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
-  ok = fclose(file) == 0 && ok;
-  if (!ok || rename(temporary.c_str(), path) != 0) {
-    fprintf(stderr, "krotool mesh-src: cannot write %s: %s\n", path, strerror(errno));
-    remove(temporary.c_str());
-    return false;
+  if (to_stdout && (fwrite(to_stdout->data(), 1, to_stdout->size(), stdout) != to_stdout->size() ||
+                    fflush(stdout) != 0)) {
+    for (kroOutFile &file : files)
+      kroAbortOutFile(&file);
+    return meshSrcCannotWrite("standard output", errno);
   }
-  return true;
+  if (kroCommitOutFiles(files.data(), (int)files.size()) == 0)
+    return true;
+  for (size_t i = 0; i < files.size(); i++)
+    if (files[i].error)
+      return meshSrcCannotWrite(outputs[i].path, files[i].error);
+  return false;
 }
 
 // What the command line asks for.
@@ -358,13 +361,12 @@ int krotoolMeshSrc(int argc, char **argv) {
   if (!meshSrcGenerate(request.path, objects, &functions))
     return 1;
   std::string source = meshSrcSource(request, functions);
-  if (request.header_path &&
-      !krotoolWriteFile(request.header_path, meshSrcHeader(request, objects)))
-    return 1;
+  std::vector<MeshSrcOutput> outputs;
+  if (request.header_path)
+    outputs.push_back({request.header_path, meshSrcHeader(request, objects)});
   if (request.out_path)
-    return krotoolWriteFile(request.out_path, source) ? 0 : 1;
-  bool ok = fwrite(source.data(), 1, source.size(), stdout) == source.size();
-  return fflush(stdout) == 0 && ok ? 0 : 1;
+    outputs.push_back({request.out_path, source});
+  return meshSrcWrite(outputs, request.out_path ? nullptr : &source) ? 0 : 1;
 }
 
 // ---- ase-info ----

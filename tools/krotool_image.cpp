@@ -7,12 +7,10 @@
 
 #include <dirent.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -49,7 +47,9 @@ int krotoolBmpResize(int argc, char **argv) {
   if (krotoolWantsHelp(argc, argv)) {
     printf("usage: krotool bmp-resize %s\n\n"
            "Reads a 24-bit BMP, resamples it to WIDTH x HEIGHT pixels with the engine's box\n"
-           "filter and writes it as an engine BMP (24-bit, rows unpadded).\n",
+           "filter and writes it as a 24-bit BMP, each row padded to a multiple of 4 bytes,\n"
+           "as other programs read it. OUT is replaced whole: after a failure it is as it\n"
+           "was.\n",
            krotoolBmpResizeUsage);
     return 0;
   }
@@ -84,33 +84,14 @@ int krotoolBmpResize(int argc, char **argv) {
     fprintf(stderr, "krotool bmp-resize: cannot resample %s\n", in_path);
     return 1;
   }
-  // A regular OUT is replaced whole, through a temporary file beside it; a
-  // device or pipe is written into.
-  std::string written = out_path;
-  if (!out_exists || S_ISREG(out_info.st_mode)) {
-    written += ".XXXXXX";
-    int temporary = mkstemp(&written[0]);
-    if (temporary < 0) {
-      fprintf(stderr, "krotool bmp-resize: cannot write %s: %s\n", out_path, strerror(errno));
-      free(resized);
-      return 1;
-    }
-    close(temporary);
-  }
-  int closed = kroExportBMP(written.c_str(), resized, new_size);
+  // The engine replaces OUT whole; a failed write leaves it as it was.
+  int written = kroExportBMP(out_path, resized, new_size);
+  int error = errno;
   free(resized);
-  if (closed != 0 || (written != out_path && rename(written.c_str(), out_path) != 0)) {
-    fprintf(stderr, "krotool bmp-resize: cannot write %s: %s\n", out_path, strerror(errno));
-    if (written != out_path)
-      remove(written.c_str());
+  if (written != 0) {
+    fprintf(stderr, "krotool bmp-resize: cannot write %s: %s\n", out_path, strerror(error));
     return 1;
   }
-  // The temporary file was made private; OUT gets the mode it had, or that
-  // of a new file.
-  mode_t mask = umask(0);
-  umask(mask);
-  if (written != out_path)
-    chmod(out_path, out_exists ? out_info.st_mode & 07777 : 0666 & ~mask);
   printf("%s: %d x %d -> %s: %d x %d\n", in_path, size[0], size[1], out_path, new_size[0],
          new_size[1]);
   return 0;
@@ -207,84 +188,46 @@ static bool krotoolListGlyphs(const char *dir, std::vector<GlyphPicture> *pictur
   return true;
 }
 
-// Where the font is put together: a fresh folder beside OUT holding links to
-// the taken pictures, so that the engine sees only them, and the font it
-// writes there under OUT's own file name. Removed again by krotoolDropStage.
-struct FontStage {
-  std::string folder, glyphs, font;
-  std::vector<std::string> links;
-};
-
-static void krotoolDropStage(FontStage *stage) {
-  for (const std::string &link : stage->links)
-    unlink(link.c_str());
-  if (!stage->font.empty())
-    unlink(stage->font.c_str());
-  if (!stage->glyphs.empty())
-    rmdir(stage->glyphs.c_str());
-  rmdir(stage->folder.c_str());
-}
-
-// OUT's folder, and the name the engine writes: OUT's file name with ".krof"
-// (the engine stores the name it is given less those five characters).
-static void krotoolSplitOutput(const char *out_path, std::string *folder, std::string *file) {
-  const char *slash = strrchr(out_path, '/');
-  *folder = slash ? std::string(out_path, slash - out_path + 1) : std::string("./");
-  std::string name = slash ? slash + 1 : out_path;
-  if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".krof") == 0)
-    name.resize(name.size() - 5);
-  *file = name + ".krof";
-}
-
-static bool krotoolMakeStage(const char *dir, const char *out_path,
-                             const std::vector<GlyphPicture> &pictures, FontStage *stage,
-                             std::string *engine_name) {
-  std::string out_folder;
-  krotoolSplitOutput(out_path, &out_folder, engine_name);
-  std::string pattern = out_folder + ".krotool-font-XXXXXX";
-  if (!mkdtemp(&pattern[0]))
-    return false;
-  stage->folder = pattern;
-  stage->glyphs = stage->folder + "/glyphs";
-  char *source = realpath(dir, nullptr);
-  bool ok = source && mkdir(stage->glyphs.c_str(), 0700) == 0;
-  for (size_t i = 0; ok && i < pictures.size(); i++) {
-    if (!pictures[i].skipped.empty())
-      continue;
-    std::string link = stage->glyphs + "/" + std::to_string(pictures[i].code) + ".bmp";
-    ok = symlink((std::string(source) + "/" + pictures[i].name).c_str(), link.c_str()) == 0;
-    if (ok)
-      stage->links.push_back(link);
-  }
-  free(source);
-  return ok;
-}
-
-// Runs the engine's builder inside the stage, then moves the font to OUT;
-// the glyph count, or 0 with errno or the engine's message telling why.
-static int krotoolBuildInStage(FontStage *stage, const std::string &engine_name,
-                               const int32_t *size, const char *out_path, uint8_t threshold) {
-  int here = open(".", O_RDONLY | O_DIRECTORY);
-  if (here < 0 || chdir(stage->folder.c_str()) != 0) {
-    if (here >= 0)
-      close(here);
-    return 0;
-  }
-  int saved = krotoolEngineBegin();
-  int glyphs = kroCreateKROF("glyphs", size, engine_name.c_str(), threshold);
-  krotoolEngineEnd(saved);
-  int back = fchdir(here);
-  close(here);
-  stage->font = stage->folder + "/" + engine_name;
-  if (glyphs == 0 || back != 0 || rename(stage->font.c_str(), out_path) != 0)
-    return 0;
-  stage->font.clear();
-  return glyphs;
-}
-
 static int krotoolFontBuildFail(const char *what, const std::string &reason) {
   fprintf(stderr, "krotool font-build: %s: %s; no font written\n", what, reason.c_str());
   return 1;
+}
+
+// The name the font keeps: OUT's file name without its folders and without
+// a ".krof" ending.
+static std::string krotoolKeptName(const char *out_path) {
+  const char *slash = strrchr(out_path, '/');
+  std::string name = slash ? slash + 1 : out_path;
+  if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".krof") == 0)
+    name.resize(name.size() - 5);
+  return name;
+}
+
+// Builds the font of the taken pictures into OUT, replaced whole; the glyph
+// count, or 0 after one line on standard error.
+static int krotoolWriteFont(const char *dir, const std::vector<GlyphPicture> &pictures,
+                            const int32_t *size, const char *out_path, uint8_t threshold) {
+  uint8_t chosen[KRO_KROF_MAX_GLYPHS] = {};
+  for (const GlyphPicture &picture : pictures)
+    if (picture.skipped.empty())
+      chosen[picture.code] = 1;
+  kroOutFile out;
+  if (kroBeginOutFile(&out, out_path) != 0) {
+    krotoolFontBuildFail(out_path, strerror(out.error));
+    return 0;
+  }
+  int saved = krotoolEngineBegin();
+  int glyphs =
+      kroWriteKROFfd(dir, chosen, size, krotoolKeptName(out_path).c_str(), threshold, out.file);
+  krotoolEngineEnd(saved);
+  if (glyphs == 0) {
+    kroAbortOutFile(&out);
+    krotoolFontBuildFail(out_path, "the engine refused the build");
+  } else if (kroCommitOutFile(&out) != 0) {
+    krotoolFontBuildFail(out_path, strerror(out.error));
+    glyphs = 0;
+  }
+  return glyphs;
 }
 
 int krotoolFontBuild(int argc, char **argv) {
@@ -297,7 +240,7 @@ int krotoolFontBuild(int argc, char **argv) {
            "and blue all exceed THRESHOLD (0 to 255, default 128) is a 0 bit, any other\n"
            "a 1 bit: draw the glyphs dark on white. Other pictures are skipped and\n"
            "listed with the reason. The font keeps OUT's file name without its folders\n"
-           "and its .krof; no file is left behind when the build fails.\n"
+           "and its .krof. OUT is replaced whole: after a failure it is as it was.\n"
            "\n"
            "Making the pictures with common tools, e.g. 'A' in a 16 x 16 cell:\n"
            "  convert -size 16x16 xc:white -font DejaVu-Sans -pointsize 14 -gravity center \\\n"
@@ -347,17 +290,9 @@ int krotoolFontBuild(int argc, char **argv) {
 
   kroSetBitMasks();
   int32_t size[2] = {(int32_t)width, (int32_t)height};
-  FontStage stage;
-  std::string engine_name;
-  errno = 0;
-  int glyphs = 0;
-  if (krotoolMakeStage(dir, out_path, pictures, &stage, &engine_name))
-    glyphs = krotoolBuildInStage(&stage, engine_name, size, out_path, (uint8_t)threshold);
-  int error = errno;
-  if (!stage.folder.empty())
-    krotoolDropStage(&stage);
+  int glyphs = krotoolWriteFont(dir, pictures, size, out_path, (uint8_t)threshold);
   if (glyphs == 0)
-    return krotoolFontBuildFail(out_path, error ? strerror(error) : "the engine refused the build");
+    return 1;
   printf("%s: %d glyph%s of %ld x %ld\n", out_path, glyphs, glyphs == 1 ? "" : "s", width, height);
   return 0;
 }

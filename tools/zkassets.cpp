@@ -6,6 +6,7 @@
 // zkassets_glyphs.cpp; this file holds the vector helpers, the ASE writer and
 // the command line. Values are written with six decimals, the precision the
 // engine's mesh source generator keeps.
+#include "kro.h"
 #include "zkassets.h"
 
 #include <math.h>
@@ -191,15 +192,14 @@ void zkaWriteAse(FILE *out, const char *scene_file, const std::vector<ZkaModel> 
 static bool writeFile(const std::string &path, const char *scene_file,
                       const std::vector<ZkaModel> &models,
                       const std::vector<ZkaMaterial> &materials = {}) {
-  FILE *out = fopen(path.c_str(), "w");
-  if (!out) {
-    fprintf(stderr, "zkassets: cannot write %s\n", path.c_str());
+  kroOutFile out;
+  if (kroBeginOutFile(&out, path.c_str()) != 0) {
+    fprintf(stderr, "zkassets: cannot write %s: %s\n", path.c_str(), strerror(out.error));
     return false;
   }
-  zkaWriteAse(out, scene_file, models, materials);
-  bool ok = !ferror(out);
-  if (fclose(out) != 0 || !ok) {
-    fprintf(stderr, "zkassets: error while writing %s\n", path.c_str());
+  zkaWriteAse(out.file, scene_file, models, materials);
+  if (kroCommitOutFile(&out) != 0) {
+    fprintf(stderr, "zkassets: error while writing %s: %s\n", path.c_str(), strerror(out.error));
     return false;
   }
   return true;

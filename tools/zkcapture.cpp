@@ -52,18 +52,24 @@ struct Job {
   int sheet_slot;
 };
 
-bool writePng(const std::string &path, Image &image, int compression) {
-  FILE *file = fopen(path.c_str(), "wb");
-  if (!file) {
-    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(errno));
-    return false;
-  }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+const int kPngWhyChars = 160; // longest libpng message kept
+
+// libpng's failures end here instead of in its own printing: the message is
+// kept for the one line the caller prints, then libpng unwinds.
+void pngError(png_structp png, png_const_charp message) {
+  snprintf((char *)png_get_error_ptr(png), kPngWhyChars, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+// The picture into an open stream; false with libpng's reason in `why`.
+bool encodePng(FILE *file, Image &image, int compression, char *why) {
+  snprintf(why, kPngWhyChars, "out of memory");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, why, pngError, pngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    fclose(file);
-    fprintf(stderr, "zkcapture: cannot encode %s\n", path.c_str());
     return false;
   }
   png_init_io(png, file);
@@ -75,8 +81,27 @@ bool writePng(const std::string &path, Image &image, int compression) {
     png_write_row(png, image.at(0, y));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
-  if (fclose(file) != 0) {
-    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(errno));
+  return true;
+}
+
+// Replaces path whole with the picture: after a failure it is as it was.
+bool writePng(const std::string &path, Image &image, int compression) {
+  kroOutFile out;
+  if (kroBeginOutFile(&out, path.c_str()) != 0) {
+    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
+    return false;
+  }
+  char why[kPngWhyChars];
+  if (!encodePng(out.file, image, compression, why)) {
+    kroAbortOutFile(&out); // a failed write stops libpng: abort gives its reason
+    if (out.error)
+      fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
+    else
+      fprintf(stderr, "zkcapture: cannot encode %s: %s\n", path.c_str(), why);
+    return false;
+  }
+  if (kroCommitOutFile(&out) != 0) {
+    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
     return false;
   }
   return true;
@@ -239,6 +264,8 @@ void usage(FILE *out) {
           "  --sheet one frame per second, 0 to 13 s, labelled: DIR/zkintro-sheet.png\n"
           "  --out   where to write (default out)\n"
           "  --help  show this help\n"
+          "Each picture replaces its file only once it is complete: a failed write\n"
+          "leaves the file as it was.\n"
           "It needs an X display with OpenGL (tools/with-display gives one).\n",
           kMaxFps);
 }

@@ -300,8 +300,13 @@ const char *kvProgramProblem(void);
 
 /* The bound framebuffer's width x height pixels as RGB rows, top row first (heap) */
 uint8_t *kvReadPixels(int width, int height);
-/* Write RGB rows (top first) as a PNG; 0, or -1 with a message on standard error */
+/* Write RGB rows (top first) as a PNG, replacing path whole; 0, or -1 with a message on standard
+ * error and path as it was */
 int kvWritePNG(const char *path, const uint8_t *rgb, int width, int height);
+/* Make the first free name of `format` (one %d) for the numbers first..last an empty file of
+ * one's own: a name taken by a file or a link is passed over, never written through. 0, or -1
+ * with errno (EEXIST: every number is taken) */
+int kvClaimNumberedFile(const char *format, int first, int last, char *path, int path_chars);
 
 /* ------------------------------------------------------------------------ */
 /* One view: what is shown and how (kv_view.cpp)                             */

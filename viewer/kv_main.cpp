@@ -7,6 +7,7 @@
 #include "kroview.h"
 
 #include <SDL/SDL.h>
+#include <errno.h>
 #include <limits.h>
 #include <signal.h>
 #include <math.h>
@@ -73,7 +74,9 @@ static void kvUsage(FILE *out) {
           "                      refusals) without a window, and exit\n"
           "  --list-keys         the keys of the window and what they do\n"
           "  --version           the version\n"
-          "  --help              this text\n",
+          "  --help              this text\n"
+          "Pictures are written whole: --shot replaces OUT.png only once it is complete,\n"
+          "F12 takes the first free kroview-NNNN.png of the working folder.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
 }
 
@@ -392,6 +395,7 @@ typedef struct kvWindow {
   kvWatch watch;
   Uint32 video_flags; /* as the window was opened, for a resize */
   int running, dragging, mouse_x, mouse_y, mouse_moved;
+  int screenshot; /* F12 pressed: save the next frame */
   Uint32 fps_start;
   int fps_frames;
 } kvWindow;
@@ -423,19 +427,28 @@ static int kvOpenWindow(const kvOptions *o, int *width, int *height, Uint32 *vid
   return 1;
 }
 
-/* The frame as it is on screen, into the first free kroview-NNNN.png. */
+/* The frame just drawn, still in the back buffer (after a swap its contents
+ * are undefined), into the first free kroview-NNNN.png. */
 static void kvScreenshot(const kvView *view) {
   char path[64];
-  for (int n = 1; n < KV_MAX_SCREENSHOTS; n++) {
-    snprintf(path, sizeof path, "kroview-%04d.png", n);
-    if (access(path, F_OK) != 0)
-      break;
+  if (kvClaimNumberedFile("kroview-%04d.png", 1, KV_MAX_SCREENSHOTS - 1, path, sizeof path) != 0) {
+    if (errno == EEXIST)
+      fprintf(stderr, "kroview: no screenshot: kroview-0001.png to kroview-%04d.png all exist\n",
+              KV_MAX_SCREENSHOTS - 1);
+    else
+      fprintf(stderr, "kroview: no screenshot: %s\n", strerror(errno));
+    return;
   }
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   glReadBuffer(GL_BACK);
   uint8_t *rgb = kvReadPixels(view->camera.width, view->camera.height);
-  if (rgb && kvWritePNG(path, rgb, view->camera.width, view->camera.height) == 0)
+  if (rgb && kvWritePNG(path, rgb, view->camera.width, view->camera.height) == 0) {
     printf("kroview: screenshot %s\n", path);
+  } else {
+    if (!rgb)
+      fprintf(stderr, "kroview: no screenshot: out of memory\n");
+    unlink(path); /* the claimed, still empty name */
+  }
   fflush(stdout);
   free(rgb);
 }
@@ -502,7 +515,7 @@ static void kvKey(kvWindow *w, SDLKey key, Uint16 unicode) {
     view->edges = !view->edges;
     break;
   case SDLK_F12:
-    kvScreenshot(view);
+    w->screenshot = 1; /* taken from the next frame, before its swap */
     break;
   default:
     break;
@@ -643,6 +656,9 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
       view->hovered = kvObjectAt(view, w.mouse_x, w.mouse_y);
     w.mouse_moved = 0;
     kvDrawView(view, 0);
+    if (w.screenshot)
+      kvScreenshot(view);
+    w.screenshot = 0;
     SDL_GL_SwapBuffers();
     kvCountFrame(&w);
   }
