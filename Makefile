@@ -1,6 +1,6 @@
 # make test  - install what is missing, build, run every test (under Xvfb when there is no display)
 # make run   - install what is missing, build and play the intro
-# make view  - build kroview and open FILE (default the intro's logo model, assets/zanyklump.ase)
+# make view  - build kroview and open FILE (default the showcase scene on the sample ground)
 # make bench - build and run the benchmarks
 # make fuzz  - every libFuzzer target for FUZZ_SECONDS seconds (default 60); fails on any finding
 # make test-sanitize - the whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
@@ -61,14 +61,20 @@ run: configure
 
 # Opens FILE in kroview on the user's display. Without a display there is no
 # window to look at: it renders the model's first frame into out/ instead.
-FILE ?= assets/zanyklump.ase
+# The default is the showcase scene that tools/zkassets writes (assets/showcase.ase:
+# several objects and materials, smooth and flat normals) standing on the sample
+# ground. The project's own models (assets/) are made +y up; an exporter's file
+# is +z up, kroview's default (UP=+y or another axis overrides).
+FILE ?= assets/showcase.ase
+UP ?= $(if $(filter assets/%,$(FILE)),+y,+z)
+VIEW_OPTIONS ?= $(if $(filter assets/showcase.ase,$(FILE)),--terrain viewer/data/terrain.bmp)
 view: configure
 	@cmake --build $(BUILD) --target kroview -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
-	  $(BUILD)/viewer/kroview "$(FILE)"; \
+	  $(BUILD)/viewer/kroview "$(FILE)" --up $(UP) $(VIEW_OPTIONS); \
 	else \
 	  echo "No display: rendering $(FILE) under Xvfb into out/kroview.png"; \
-	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --shot out/kroview.png; \
+	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --up $(UP) $(VIEW_OPTIONS) --shot out/kroview.png; \
 	fi
 
 bench: build

@@ -112,6 +112,7 @@ static void kvReadObjects(kvScene *scene, FILE *stream, const kroMaterial *mater
     if (!object->name[0])
       snprintf(object->name, sizeof object->name, "object %d", number);
     kvColourObject(object, material_ref, materials, scene->material_count);
+    object->material = material_ref;
     scene->triangles += object->triangles;
     scene->object_count++;
   }
@@ -145,6 +146,25 @@ static void kvMeasureScene(kvScene *scene) {
   if (!(scene->radius > KV_MIN_RADIUS))
     scene->radius = 1.0f;
   scene->floor = (low[1] - scene->centre[1]) / scene->radius;
+  for (int k = 0; k < 3; k++)
+    scene->half[k] = 0.5f * (high[k] - low[k]) / scene->radius;
+}
+
+/* The file's box, before any turn: what --info reports. */
+static void kvKeepFileBounds(kvScene *scene) {
+  for (int k = 0; k < 3; k++) {
+    scene->low[k] = INFINITY;
+    scene->high[k] = -INFINITY;
+  }
+  for (int i = 0; i < scene->object_count; i++)
+    for (int t = 0; t < scene->objects[i].triangles; t++)
+      for (int k = 0; k < 9; k++) {
+        float v = scene->objects[i].op[t][k];
+        if (isfinite(v)) {
+          scene->low[k % 3] = fminf(scene->low[k % 3], v);
+          scene->high[k % 3] = fmaxf(scene->high[k % 3], v);
+        }
+      }
 }
 
 /* Face normal from the corners; +z for a degenerate triangle. */
@@ -186,6 +206,31 @@ static void kvTurnRows(kroObject rows, int triangles, const float *matrix) {
       kroApply3x3MatrixToVector(matrix, &rows[t][v]);
 }
 
+/* Which objects came with normals: a file without them leaves them all zero. */
+static void kvNoteFileNormals(kvScene *scene) {
+  for (int i = 0; i < scene->object_count; i++) {
+    kvObject *object = &scene->objects[i];
+    object->file_normals = 0;
+    for (int t = 0; t < object->triangles && !object->file_normals; t++)
+      for (int k = 0; k < 9; k++)
+        if (object->nc[t][k] != 0.0f)
+          object->file_normals = 1;
+  }
+}
+
+/* Positions and normals turned so that the file's up axis is the view's +y. */
+static void kvTurnUp(kvScene *scene, kvUp up) {
+  if (up == KV_UP_PLUS_Y)
+    return;
+  float turn[9];
+  kvUpTurn(up, turn);
+  for (int i = 0; i < scene->object_count; i++) {
+    kvObject *object = &scene->objects[i];
+    kvTurnRows(object->op, object->triangles, turn);
+    kvTurnRows(object->nc, object->triangles, turn);
+  }
+}
+
 /* Centre, scale to a unit half-diagonal, and turn positions and normals. */
 static void kvMoveIntoViewUnits(kvScene *scene) {
   float turn[9];
@@ -202,6 +247,10 @@ static void kvMoveIntoViewUnits(kvScene *scene) {
 }
 
 int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
+  return kvLoadSceneUp(scene, path, KV_UP_PLUS_Y, why, why_chars);
+}
+
+int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_chars) {
   memset(scene, 0, sizeof *scene);
   kroMaterial *materials = nullptr;
   int material_count = kroLoadMaterialsFromASE(&materials, path); /* reports a missing file */
@@ -238,6 +287,10 @@ int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
     kvFreeScene(scene);
     return -1;
   }
+  kvKeepFileBounds(scene);
+  kvNoteFileNormals(scene);
+  kvTurnUp(scene, up);
+  scene->up = up;
   kvMeasureScene(scene);
   kvMoveIntoViewUnits(scene);
   return 0;
