@@ -85,3 +85,5 @@ foreach(model ${ZK_MODELS})
                      ${ZK_GENERATED}/meshes/${loader}.cpp)
   endif()
 endforeach()
+# ---- the release: the intro built for size, with its archive ----
+include(${CMAKE_CURRENT_LIST_DIR}/release.cmake)

@@ -3,8 +3,9 @@
  * cursor, and one loop that handles one pending event per pass or, with the
  * queue empty, draws one frame of the scene at the seconds elapsed since
  * start. Ends by itself after 14 s, at once on Escape, or on a quit request.
- * "--window" plays in a window of the same size; without a display, or
- * without GL, it stops at once with status 1.
+ * "--window" plays in a window of the same size, "--version" prints the
+ * engine's version; without a display, or without GL, it stops at once with
+ * status 1.
  * Depends on: SDL 1.2 (mode, events, ticks), GL, the intro scene.
  */
 #include "ZKintro.h"
@@ -130,17 +131,22 @@ static void DrawFrame() {
     Quit();
 }
 
-static const char USAGE[] = "usage: zkintro [--window | --help]\n"
-                            "  --window  play in a 1200 x 600 window instead of full screen\n"
-                            "  --help    show this text\n";
+static const char USAGE[] = "usage: zkintro [--window | --version | --help]\n"
+                            "  --window   play in a 1200 x 600 window instead of full screen\n"
+                            "  --version  print the version\n"
+                            "  --help     show this text\n";
 
-/* Takes the options; exits on --help (0) and on an unknown option (2). */
+/* Takes the options; exits on --help and --version (0) and on an unknown
+ * option (2). */
 static void ReadOptions(int argc, char **argv) {
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--window")) {
       ModeFlags = SDL_OPENGL;
     } else if (!strcmp(argv[i], "--help")) {
       fputs(USAGE, stdout);
+      exit(0);
+    } else if (!strcmp(argv[i], "--version")) {
+      puts("zkintro " KRO_VERSION_STRING);
       exit(0);
     } else {
       fprintf(stderr, "zkintro: unknown option '%s'\n%s", argv[i], USAGE);
