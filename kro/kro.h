@@ -236,8 +236,11 @@ void kroDestroy(void);
  * quoted name longer than its buffer or without its closing quote on the same
  * line, a missing or non-finite value, a count that is negative, repeated,
  * above KRO_ASE_MAX_COUNT or larger than the file could list, a list before
- * its count, an index outside its count, and a file that ends inside a { }
- * block or a quoted text (cut off). Rows the file does not fill read 0. */
+ * its count, an index outside its count, an object, light, node name or mesh
+ * animation keyword among a face's values, and a file that ends inside a { }
+ * block or a quoted text (cut off). Rows the file does not fill read 0. A
+ * token that begins inside a quoted text, or right where a value ends, is
+ * text: never a keyword or a brace. */
 enum {
   KRO_ASE_TOKEN_CHARS = 256,    /* longest token */
   KRO_ASE_NAME_CHARS = 255,     /* longest node name */
