@@ -1,8 +1,9 @@
 /*
  * ASE scene reader: the token reader with its value scanners, the mesh walk
- * shared with the source generator, the mesh loaders and the object and light
- * counters. Files are hostile: every count, index and length is checked before
- * use, and a refused file leaves the caller's arrays empty.
+ * shared with the source generator, the mesh loaders, and the object and
+ * light counters with the objects' offsets (all one walk). Files are hostile:
+ * every count, index and length is checked before use, and a refused file
+ * leaves the caller's arrays empty.
  * Depends on: kro_object.cpp (arrays), kro_error.cpp (allocation, reporting).
  */
 #include "kro.h"

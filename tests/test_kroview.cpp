@@ -315,13 +315,15 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string &data = kData, missing = data + "no_such_model.ase",
                     refused = std::string(KRO_TEST_DATA) + "/ase/bad_numfaces_twice.ase",
-                    copies = std::string(KRO_TEST_DATA) + "/ase/name_holds_geomobject.ase";
+                    copies = std::string(KRO_TEST_DATA) + "/ase/name_holds_geomobject.ase",
+                    unclosed = std::string(KRO_TEST_DATA) + "/ase/bad_node_name_unclosed.ase";
   // Arguments, status, and parts of standard output and error (empty: anything).
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
       {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},
+      {unclosed, 1, "no closing quote", "kroview: " + unclosed + " was refused"},
       {data + "three_materials.ase --terrain " + missing, 1, "", "cannot use " + missing},
       {"", 2, "", "usage: kroview"},
       {"--bogus " + data + "three_materials.ase", 2, "", "usage: kroview"},
