@@ -274,8 +274,11 @@ void kroDestroy(void);
  * quoted name longer than its buffer or without its closing quote on the same
  * line, a missing or non-finite value, a count that is negative, repeated,
  * above KRO_ASE_MAX_COUNT or larger than the file could list, a list before
- * its count, an index outside its count, and a file that ends inside a { }
- * block or a quoted text (cut off). Rows the file does not fill read 0. */
+ * its count, an index outside its count, an object, light, node name or mesh
+ * animation keyword among a face's values, and a file that ends inside a { }
+ * block or a quoted text (cut off). Rows the file does not fill read 0. A
+ * token that begins inside a quoted text, or right where a value ends, is
+ * text: never a keyword or a brace. */
 enum {
   KRO_ASE_TOKEN_CHARS = 256,    /* longest token */
   KRO_ASE_NAME_CHARS = 255,     /* longest node name */
@@ -317,12 +320,19 @@ int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObje
 int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
 /* Destroy each mesh's arrays, free the array, null it */
 void kroFreeMeshArray(kroMesh **meshes, int count);
-/* Number of "*GEOMOBJECT" tokens */
+/* The counters walk the file as the loaders do (a keyword inside a quoted
+ * text is text, not an object); a file whose walk is refused counts 0. */
+/* Number of geometry objects ("*GEOMOBJECT") */
 int kroObjectsInASE(const char *path);
-/* Number of "*LIGHTOBJECT" tokens */
+/* Number of light objects ("*LIGHTOBJECT") */
 int kroLightsInASE(const char *path);
 /* Both counts in one pass */
 void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights);
+/* Where each geometry object begins: the byte offset of its "*GEOMOBJECT", in
+ * file order, through *offsets (a new array, release with free; null when
+ * none). Returns the count, as kroObjectsInASE. A stream of the file moved to
+ * offsets[i] gives object i + 1 to kroLoadMeshFromASEfd. */
+int kroObjectOffsetsInASE(const char *path, long **offsets);
 
 /* New material array through *materials; returns the count */
 int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
@@ -339,10 +349,12 @@ int kroLoadLightsFromASE(void);
 
 /* Writes the next geometry object of an ASE stream as the source text of a
  * loader function "loadMesh<name>" (see meshes/meshes.h for the signature).
- * On refused input the function still compiles and yields an empty mesh. */
+ * On refused input the function still compiles and yields an empty mesh. A
+ * stream with no "*GEOMOBJECT" left is a failure (message, hook) and gets no
+ * function. */
 /* Source text of a loader for the stream's next object, to standard output */
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name);
-/* The same to `out`; returns 0 when the object was refused. */
+/* The same to `out`; returns 0 when the object was refused or missing. */
 int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
 
 /* ------------------------------------------------------------------------ */

@@ -10,7 +10,10 @@
 #include "kro.h"
 
 /* Token reader over an open stream; tracks { } blocks and quoted texts so
- * that a cut-off file is recognised at its end. */
+ * that a cut-off file is recognised at its end. A token is text, never a
+ * keyword or a brace, when it begins inside a quoted text or right where a
+ * value read stopped (the rest of that value's word): so every walk, whether
+ * it reads the values or passes them over as tokens, sees the same keywords. */
 typedef struct kroASEReader {
   FILE *stream;
   const char *source;   /* path, or "file descriptor", for messages */
@@ -18,6 +21,8 @@ typedef struct kroASEReader {
   long file_bytes;      /* size of the stream; -1 when it cannot seek */
   int depth;            /* { blocks opened minus closed since the start */
   int in_quotes;        /* inside a quoted text spread over several tokens */
+  int glued;            /* the last value read stopped before a character that is not white space */
+  int text_only;        /* the last token is text: not a keyword, not a brace */
   int comment_messages; /* wrap messages in C comments (source goes to stdout) */
   int separator;        /* character read after the last token: white space, or EOF */
   int token_length;     /* characters in token */
@@ -33,7 +38,8 @@ enum {
   KRO_ASE_NUMFACES,    /* face_count holds the triangle count */
   KRO_ASE_FACE,        /* row `triangle` of op: values[0..8] */
   KRO_ASE_TFACE,       /* row `triangle` of tc: values[0..5] */
-  KRO_ASE_FACENORMAL   /* row `triangle` of realn: values[0..2]; of nc: values[3..11] */
+  KRO_ASE_FACENORMAL,  /* row `triangle` of realn: values[0..2]; of nc: values[3..11] */
+  KRO_ASE_LIGHTOBJECT  /* a "*LIGHTOBJECT" token (counted, not read) */
 };
 
 /* Where the walk stands relative to a keyword that opens a { } block: not
@@ -48,7 +54,9 @@ enum { KRO_ASE_OUTSIDE = 0, KRO_ASE_HEAD, KRO_ASE_BODY };
  * its repeated counts leave the base mesh alone. */
 typedef struct kroASEMeshWalk {
   kroASEReader in;
-  int skipping;      /* only "*GEOMOBJECT" is looked at (object selection) */
+  int skipping;      /* values are passed over as tokens: only the keywords that shape the
+                        walk (objects, names, animation blocks) are acted on */
+  int open_end;      /* the end is not checked for a cut-off file (the counters) */
   int object_state;  /* KRO_ASE_OUTSIDE, _HEAD or _BODY: where the last "*GEOMOBJECT" stands */
   int object_depth;  /* in.depth at the last "*GEOMOBJECT"; its block lies deeper */
   int pass_state;    /* KRO_ASE_OUTSIDE, _HEAD or _BODY: a "*MESH_ANIMATION" block passed over */

@@ -91,6 +91,66 @@ static void kroWriteSrcEmptyEnd(FILE *out, int header_written, int count_written
   fputs("\tnode_name[0]=0;\n", out);
 }
 
+/* What has been written of the current function. */
+typedef struct kroSrcState {
+  FILE *out;
+  const char *name;
+  int begun;          /* its "*GEOMOBJECT" was met: the next one ends it */
+  int header_written; /* its first line is out: what follows must close it */
+  int count_written;
+} kroSrcState;
+
+/* The header goes out before the first line of the body, so that every
+ * line stands inside the function (entries may come before "*GEOMOBJECT"). */
+static FILE *kroSrcBody(kroSrcState *src) {
+  if (!src->header_written)
+    kroWriteSrcHeader(src->out, src->name);
+  src->header_written = 1;
+  return src->out;
+}
+
+/* Writes what one entry says; returns 1 to go on, 0 at the object's end (the
+ * stream then stands at the next "*GEOMOBJECT", or at its end), -1 after a
+ * failure. */
+static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
+  int t = walk->triangle;
+  switch (entry) {
+  case KRO_ASE_END:
+    return 0;
+  case KRO_ASE_FAILED:
+    return -1;
+  case KRO_ASE_GEOMOBJECT:
+    if (!src->begun) {
+      src->begun = 1;
+      kroSrcBody(src);
+      return 1;
+    }
+    if (!kroStepBackASEToken(&walk->in)) {
+      kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+      return -1;
+    }
+    return 0;
+  case KRO_ASE_NODE_NAME:
+    kroWriteSrcNodeName(kroSrcBody(src), walk->node_name);
+    return 1;
+  case KRO_ASE_NUMFACES:
+    kroWriteSrcCount(kroSrcBody(src), walk->face_count);
+    src->count_written = 1;
+    return 1;
+  case KRO_ASE_FACE:
+    kroWriteSrcRow(kroSrcBody(src), "op", t, walk->values, 0, 9);
+    return 1;
+  case KRO_ASE_TFACE:
+    kroWriteSrcRow(kroSrcBody(src), "tc", t, walk->values, 0, 6);
+    return 1;
+  case KRO_ASE_FACENORMAL:
+    kroWriteSrcRow(kroSrcBody(src), "realn", t, walk->values, 0, 3);
+    kroWriteSrcRow(src->out, "nc", t, &walk->values[3], 0, 9);
+    return 1;
+  }
+  return 1;
+}
+
 int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   if (!stream) {
     kroFail("Error in reading mesh from file descriptor\n");
@@ -99,52 +159,20 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   kroASEMeshWalk walk;
   kroBeginASEMeshWalk(&walk, stream, "file descriptor");
   walk.in.comment_messages = out == stdout;
-  int header_written = 0, count_written = 0, ok = 1;
-  for (int done = 0; !done;) {
-    int entry = kroNextASEMeshEntry(&walk);
-    int t = walk.triangle;
-    switch (entry) {
-    case KRO_ASE_END:
-      done = 1;
-      break;
-    case KRO_ASE_FAILED:
-      ok = 0;
-      done = 1;
-      break;
-    case KRO_ASE_GEOMOBJECT:
-      if (!header_written) {
-        kroWriteSrcHeader(out, name);
-        header_written = 1;
-        break;
-      }
-      if (!kroStepBackASEToken(&walk.in)) {
-        kroFailASE(&walk.in, "the stream cannot move back to the next *GEOMOBJECT");
-        ok = 0;
-      }
-      done = 1;
-      break;
-    case KRO_ASE_NODE_NAME:
-      kroWriteSrcNodeName(out, walk.node_name);
-      break;
-    case KRO_ASE_NUMFACES:
-      kroWriteSrcCount(out, walk.face_count);
-      count_written = 1;
-      break;
-    case KRO_ASE_FACE:
-      kroWriteSrcRow(out, "op", t, walk.values, 0, 9);
-      break;
-    case KRO_ASE_TFACE:
-      kroWriteSrcRow(out, "tc", t, walk.values, 0, 6);
-      break;
-    case KRO_ASE_FACENORMAL:
-      kroWriteSrcRow(out, "realn", t, walk.values, 0, 3);
-      kroWriteSrcRow(out, "nc", t, &walk.values[3], 0, 9);
-      break;
-    }
+  kroSrcState src = {out, name, 0, 0, 0};
+  int status;
+  while ((status = kroWriteSrcEntry(&src, &walk, kroNextASEMeshEntry(&walk))) > 0)
+    continue;
+  int ok = status == 0 && src.begun;
+  if (status == 0 && !src.begun)
+    kroFailASE(&walk.in, "no *GEOMOBJECT follows");
+  /* A refused object still gets a whole loader that empties the mesh; a
+   * missing one gets none, unless lines before the end began one. */
+  if (status < 0 || src.header_written) {
+    if (!ok)
+      kroWriteSrcEmptyEnd(out, src.header_written, src.count_written, name);
+    fputc('}', out);
   }
-  if (!ok)
-    kroWriteSrcEmptyEnd(out, header_written, count_written, name);
-  fputc('}', out);
   kroEndASEMeshWalk(&walk);
   return ok;
 }

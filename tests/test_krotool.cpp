@@ -77,6 +77,9 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
       {kNamed + " --auto --object 6", "has no object '6'"},
       {kNamed + " --auto --object Box", "has no object 'Box'"},
       {kNamed + " --auto --object 1 --object 1", "object '1' is chosen twice"},
+      {kNamed + " --auto --object 1 --object 'Box 01'",
+       "object 1 is chosen twice, as '1' and as 'Box 01'"},
+      {kNamed + " --auto --object 1st --object 3", "object 3 is chosen twice, as '1st' and as '3'"},
       {kNamed + " --auto --frobnicate", "unknown option '--frobnicate'"},
       {kNamed + " --auto --header", "--header needs a value"},
   };
@@ -345,6 +348,20 @@ TEST(Krotool, AFailedWriteOfAPictureOrFontLeavesTheOldFile) {
   EXPECT_EQ(kroTestReadFile(picture), "old picture");
   EXPECT_EQ(kroTestReadFile(font), "old font");
   EXPECT_EQ(kroTestListing(dir), "big.bmp\nfont.krof\n");
+}
+
+// A node name that holds "*GEOMOBJECT" names one object; it adds none.
+TEST(KrotoolMeshSrc, ANameHoldingTheObjectKeywordIsOneObject) {
+  const std::string copies = kData + "/ase/name_holds_geomobject.ase";
+  kroTestOutcome info = krotool("ase-info " + copies),
+                 source = krotool("mesh-src --auto " + copies);
+  EXPECT_TRUE(info.status == 0 && source.status == 0) << info.err << source.err;
+  EXPECT_TRUE(kroTestHas(info.out, "geometry objects: 1\nlight objects: 0\n  object 1: \"Copy of "
+                                   "*GEOMOBJECT 1\", 2 triangles, material 0\nmaterials: 1\n"))
+      << info.out;
+  EXPECT_EQ(loaderNames(source.out), std::vector<std::string>{"Copy_of__GEOMOBJECT_1"});
+  EXPECT_EQ(source.out.substr(source.out.size() - 4), ";\n}\n") << source.out;
+  expectRefusal("mesh-src --auto --object 2 " + copies, 2, "has no object '2'");
 }
 
 TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {

@@ -403,6 +403,29 @@ TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
   EXPECT_GT(outlined, (right - left + bottom - top) * 2) << "fewer lit pixels than the box's edge";
 }
 
+// The objects are the engine's: a name holding "*GEOMOBJECT" is one object,
+// in its material's colour; a material reference at the material count
+// (one past the list) gives the grey of an object without a material.
+TEST(Kroview, ObjectsAndTheirMaterialsAreTheReadersOwn) {
+  static kvScene scene;
+  char why[256];
+  const std::string copies = std::string(KRO_TEST_DATA) + "/ase/name_holds_geomobject.ase";
+  ASSERT_EQ(kvLoadScene(&scene, copies.c_str(), why, sizeof why), 0) << why;
+  EXPECT_TRUE(scene.object_count == 1 && scene.refused_count == 0 && scene.triangles == 2);
+  EXPECT_STREQ(scene.objects[0].name, "Copy of *GEOMOBJECT 1");
+  EXPECT_EQ(std::vector<float>(scene.objects[0].colour, scene.objects[0].colour + 3),
+            (std::vector<float>{0.2f, 0.4f, 0.8f}));
+  kvFreeScene(&scene);
+  std::string text = kroTestReadFile(kThree), past = kroTestTempPath("material_past.ase");
+  text.replace(text.find("*MATERIAL_REF 2"), 15, "*MATERIAL_REF 3"); // RedBox; 3 materials
+  kroTestWriteFile(past, text);
+  ASSERT_EQ(kvLoadScene(&scene, past.c_str(), why, sizeof why), 0) << why;
+  ASSERT_EQ(scene.object_count, 3);
+  EXPECT_TRUE(std::equal(KV_GREY, KV_GREY + 3, scene.objects[0].colour));
+  EXPECT_FALSE(std::equal(KV_GREY, KV_GREY + 3, scene.objects[1].colour));
+  kvFreeScene(&scene);
+}
+
 TEST(Kroview, TerrainFillsTheLowerPartOfTheView) {
   const std::string ground = std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
   kroTestPng bare = shot(kThree, "--no-overlay");
@@ -595,6 +618,9 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
   for (const char *part : {"objects 2  triangles 24  refused 1\n", "refused object 2\n",
                            "error: Error in reading mesh from file descriptor: vertex 9"})
     EXPECT_TRUE(kroTestHas(text, part)) << text;
+  // Objects keep their places in the file: the third is the third, the refused second is none.
+  EXPECT_TRUE(kvFindObject(&view.scene, "3") == 1 && kvFindObject(&view.scene, "RightBox") == 1);
+  EXPECT_TRUE(kvFindObject(&view.scene, "1") == 0 && kvFindObject(&view.scene, "2") == -1);
   kvFreeScene(&view.scene);
   // The kept boxes span x -4..4; the refused one stood in the middle, now empty.
   auto kept = corners({-4, -1, -1}, {-2, 1, 1}), right = corners({2, -1, -1}, {4, 1, 1});
@@ -673,13 +699,16 @@ TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
 
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string &data = kData, missing = data + "no_such_model.ase",
-                    refused = std::string(KRO_TEST_DATA) + "/ase/bad_numfaces_twice.ase";
+                    refused = std::string(KRO_TEST_DATA) + "/ase/bad_numfaces_twice.ase",
+                    copies = std::string(KRO_TEST_DATA) + "/ase/name_holds_geomobject.ase",
+                    unclosed = std::string(KRO_TEST_DATA) + "/ase/bad_node_name_unclosed.ase";
   // Arguments, status, and parts of standard output and error (empty: anything).
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
       {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},
+      {unclosed, 1, "no closing quote", "kroview: " + unclosed + " was refused"},
       {data + "three_materials.ase --terrain " + missing, 1, "", "cannot use " + missing},
       {"", 2, "", "kroview: no model file: usage: kroview [options] FILE.ase"},
       {"--bogus " + kThree, 2, "", "kroview: unknown option '--bogus'"},
@@ -696,6 +725,8 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
       {"--terrain '' a.ase", 2, "", "--terrain '': expected a heightmap FILE.bmp"},
       {kThree + " --object 4", 2, "", "three_materials.ase has no object '4'"},
       {kThree + " --object Box", 2, "", "three_materials.ase has no object 'Box'"},
+      {data + "one_refused.ase --object 2", 2, "refused object 2", "object 2 was refused"},
+      {copies + " --object 2", 2, "", "name_holds_geomobject.ase has no object '2'"},
       {"--help", 0, "usage: kroview", ""},
       {"a.ase --version", 0, "kroview " KRO_VERSION_STRING "\n", ""},
   };

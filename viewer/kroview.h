@@ -30,6 +30,7 @@ typedef struct kvObject {
   int triangles;
   float colour[3]; /* the material's diffuse colour, or KV_GREY */
   GLuint list;     /* display list of its lit drawing, 0 until built */
+  int number;      /* its place in the file: 1 = the file's first geometry object */
   char name[KRO_ASE_NAME_CHARS + 1];
   int material;      /* the file's material reference */
   int file_normals;  /* 1: the file gave normals (not all zero); 0: they are computed */
@@ -102,7 +103,8 @@ void kvDrawScene(const kvScene *scene);
 /* Object `index`'s triangle edges in KV_HIGHLIGHT over everything drawn so far, hidden edges
  * included; nothing for an index outside the scene */
 void kvDrawOutline(const kvScene *scene, int index);
-/* The object a user means by `which`: its node name, or its place (1 = first); -1 when none */
+/* The object a user means by `which`: its node name, or its place in the file (1 = first,
+ * refused objects counted); -1 when none */
 int kvFindObject(const kvScene *scene, const char *which);
 /* Release lists and arrays; empty the record */
 void kvFreeScene(kvScene *scene);

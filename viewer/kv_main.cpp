@@ -294,6 +294,16 @@ static const char *kvBaseName(const char *path) {
   return slash ? slash + 1 : path;
 }
 
+/* Whether `which` is the place of an object the reader refused. */
+static int kvWasRefused(const kvScene *scene, const char *which) {
+  char *end;
+  long number = strtol(which, &end, 10);
+  for (int i = 0; which[0] && !*end && i < scene->refused_count && i < KV_MAX_REFUSED; i++)
+    if (scene->refused[i].number == number)
+      return 1;
+  return 0;
+}
+
 /* Chooses the object named by --object: 0, or 2 when the file has no such object. */
 static int kvChooseObject(kvView *view, const kvOptions *o) {
   if (!o->object)
@@ -301,7 +311,10 @@ static int kvChooseObject(kvView *view, const kvOptions *o) {
   view->chosen = kvFindObject(&view->scene, o->object);
   if (view->chosen >= 0)
     return 0;
-  fprintf(stderr, "kroview: %s has no object '%s'\n", o->model, o->object);
+  if (kvWasRefused(&view->scene, o->object))
+    fprintf(stderr, "kroview: %s: object %s was refused\n", o->model, o->object);
+  else
+    fprintf(stderr, "kroview: %s has no object '%s'\n", o->model, o->object);
   kvFreeTerrain(&view->terrain);
   kvFreeScene(&view->scene);
   return 2;
