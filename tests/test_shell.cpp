@@ -4,7 +4,9 @@
 // sequence and a contact sheet, and names what it refuses.
 #include "gl_context.h"
 // After gtest: Xlib defines None and Bool as macros.
+#include <GL/glx.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -138,10 +140,33 @@ std::vector<XWindowAttributes> viewableChildren(Display *display, Window parent,
   return out;
 }
 
+// What GL granted a window's visual: double buffering, depth bits, then red,
+// green, blue and alpha bits (-1 each when the visual is not found).
+std::vector<int> grantedBuffers(Display *display, const XWindowAttributes &window) {
+  XVisualInfo wanted = {};
+  wanted.visualid = XVisualIDFromVisual(window.visual);
+  int count = 0;
+  XVisualInfo *info = XGetVisualInfo(display, VisualIDMask, &wanted, &count);
+  std::vector<int> granted;
+  for (int attribute : {GLX_DOUBLEBUFFER, GLX_DEPTH_SIZE, GLX_RED_SIZE, GLX_GREEN_SIZE,
+                        GLX_BLUE_SIZE, GLX_ALPHA_SIZE}) {
+    int value = -1;
+    if (info)
+      glXGetConfig(display, info, attribute, &value);
+    granted.push_back(value);
+  }
+  if (info)
+    XFree(info);
+  return granted;
+}
+
 // "--window": the picture in the intro's own 1200 x 600 window; no full-screen
 // window covers the display (full screen, the drawing window moves into one).
-// The window system's close request (the same in either mode) ends it.
-TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSize) {
+// Its GL buffers are the ones asked for: double, a depth buffer of 24 bits or
+// more, 8 bits each of red, green, blue and alpha (the display offers visuals
+// without alpha too). The window system's close request (the same in either
+// mode) ends it.
+TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSizeWithTheBuffersAskedFor) {
   Display *display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
   XErrorHandler previous = XSetErrorHandler(ignoreXError);
@@ -150,11 +175,16 @@ TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSize) {
   for (double until = now() + 3.0; covering != 0 && now() < until; usleep(50000))
     viewableChildren(display, DefaultRootWindow(display), &covering);
   std::vector<XWindowAttributes> drawing = viewableChildren(display, window, &inside_override);
+  std::vector<int> granted =
+      drawing.size() == 1 ? grantedBuffers(display, drawing[0]) : std::vector<int>(6, -1);
   XCloseDisplay(display);
   XSetErrorHandler(previous);
   EXPECT_EQ(covering, 0);
   ASSERT_EQ(drawing.size(), 1u);
   EXPECT_EQ(drawing[0].width * 10000 + drawing[0].height, 1200 * 10000 + 600);
+  EXPECT_EQ(granted[0], 1);
+  EXPECT_GE(granted[1], 24);
+  EXPECT_EQ(std::vector<int>(granted.begin() + 2, granted.end()), std::vector<int>(4, 8));
   sendCloseRequest();
   expectExit(now() - started + 5.0, true);
 }
@@ -174,6 +204,19 @@ TEST(IntroStart, HelpAndUnknownOptions) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.out, "");
   EXPECT_EQ(unknown.err, "zkintro: unknown option '--fast'\n" + help.out);
+}
+
+// On a display whose GL visuals have neither 8-bit channels nor alpha (16
+// bits, 5-6-5, without the 32-bit visuals compositing adds), the buffers asked
+// for cannot be had: the intro plays with SDL's defaults instead, until the
+// quit request that SDL makes of the TERM signal.
+TEST(IntroStart, PlaysWithSDLsDefaultBuffersWhereItsOwnCannotBeHad) {
+  kroTestOutcome run =
+      kroTestRun("xvfb-run -a -s '-screen 0 1280x1024x16 -extension Composite -noreset' "
+                 "env SDL_AUDIODRIVER=dummy ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" "
+                 "timeout --preserve-status -k 5 3 " ZKINTRO_PATH " --window");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
 }
 
 // Lit pixels of a picture.
