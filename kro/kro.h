@@ -377,6 +377,13 @@ int kroLoadPNGInfo(const char *path, kroPNGInfo *info);
 /* Image data of a PNG, still compressed, in a KRO_PNG_BUFFER_BYTES buffer (rest zero); null on
  * failure */
 uint8_t *kroLoadPNG(const char *path, int32_t *size);
+/* Check a PNG file against the format's rules: the 8-byte signature, every chunk's CRC, IHDR
+ * first (once, 13 bytes, defined colour type, bit depth, compression, filter and interlace) and
+ * IEND last (empty, nothing after it), PLTE where and as a palette image needs one, IDAT chunks
+ * present and following one another. A question, not a load: prints nothing, calls no hook. 0
+ * for a sound file; -1 with the first problem as "CHUNK: rule" in `why` (null for none), cut to
+ * why_chars - 1 characters and always terminated when why_chars > 0 ("" for a sound file) */
+int kroCheckPNG(const char *path, char *why, int why_chars);
 
 /* ------------------------------------------------------------------------ */
 /* Heightmaps (kro_heightmap.cpp)                                            */
