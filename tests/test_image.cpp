@@ -217,6 +217,73 @@ TEST_F(BmpTest, ResizeSamplesFilterStepByStepAndRefusals) {
                         c[2]);
 }
 
+// Pixel (x, y) of a bitmap `width` pixels wide.
+std::vector<uint8_t> pixelAt(const std::vector<uint8_t> &bitmap, int width, int x, int y) {
+  auto at = bitmap.begin() + ((size_t)y * width + x) * 4;
+  return std::vector<uint8_t>(at, at + 4);
+}
+
+// One enlarged line, `length` pixels read through `pixel`, made from a line of
+// one or two `colours`: it starts with the first; the first colour's pixels
+// all come before the second's, about half the line each; at most one pixel
+// per colour is neither, and none of those is brighter in any channel than the
+// colours (the filter truncates its partial terms before it divides, so a span
+// this narrow across a pixel border, or one that runs exactly to the line's
+// end, comes out dark).
+void expectEnlargedLine(const std::function<std::vector<uint8_t>(int)> &pixel, int length,
+                        const std::vector<std::vector<uint8_t>> &colours) {
+  EXPECT_EQ(pixel(0), colours.front());
+  std::vector<int> count(colours.size()), first(colours.size(), length), last(colours.size(), -1);
+  int others = 0;
+  for (int i = 0; i < length; i++) {
+    std::vector<uint8_t> p = pixel(i);
+    size_t c = std::find(colours.begin(), colours.end(), p) - colours.begin();
+    if (c < colours.size()) {
+      count[c]++, first[c] = std::min(first[c], i), last[c] = i;
+      continue;
+    }
+    others++;
+    for (int channel = 0; channel < 4; channel++)
+      EXPECT_LE(p[channel], std::max(colours.front()[channel], colours.back()[channel]))
+          << "pixel " << i;
+  }
+  EXPECT_LE(others, (int)colours.size());
+  if (colours.size() == 2) {
+    EXPECT_LT(last[0], first[1]);
+    EXPECT_LE(abs(count[0] - length / 2), 4) << count[0];
+    EXPECT_LE(abs(count[1] - length / 2), 4) << count[1];
+  }
+}
+
+// Enlarging past 8,192 pixels, where the float steps run out of precision at
+// a line's end, each way: 1-pixel lines (1 x 2 and 2 x 1 pictures) and 2-pixel
+// lines (2 x 2). The lines of one picture differ, so reading past a line's end
+// shows.
+TEST_F(BmpTest, LongEnlargementsKeepEachLinesColoursToItsEnd) {
+  const std::vector<uint8_t> a = {200, 10, 30, 255}, b = {5, 150, 250, 0};
+  auto joined = [](std::initializer_list<std::vector<uint8_t>> pixels) {
+    std::vector<uint8_t> out;
+    for (const auto &p : pixels)
+      out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  const std::vector<uint8_t> ab = joined({a, b}), abba = joined({a, b, b, a});
+  for (int length : {8193, 8194, 8704, 10461, 16384}) {
+    SCOPED_TRACE(length);
+    std::vector<uint8_t> wide = resize(ab, 1, 2, length, 2), tall = resize(ab, 2, 1, 2, length),
+                         rows = resize(abba, 2, 2, length, 2),
+                         columns = resize(abba, 2, 2, 2, length);
+    for (int k = 0; k < 2; k++) {
+      SCOPED_TRACE(testing::Message() << "line " << k);
+      const std::vector<uint8_t> &one = k ? b : a, &other = k ? a : b;
+      expectEnlargedLine([&](int i) { return pixelAt(wide, length, i, k); }, length, {one});
+      expectEnlargedLine([&](int i) { return pixelAt(tall, 2, k, i); }, length, {one});
+      expectEnlargedLine([&](int i) { return pixelAt(rows, length, i, k); }, length, {one, other});
+      expectEnlargedLine([&](int i) { return pixelAt(columns, 2, k, i); }, length, {one, other});
+    }
+  }
+}
+
 // Not interlaced: the data inflates, to its end, to a filter byte and a packed
 // row per line (zlib's checksum then vouches for every byte), and the buffer
 // is clear past it.
