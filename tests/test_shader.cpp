@@ -308,12 +308,12 @@ TEST_F(ShaderTest, DestroyedRecordsKeepTheirNamesAwayFromGL) {
   EXPECT_EQ(kroTestHookCalls, 2);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 
-  // A record whose program is gone (here a copy of a record rebuilt since), its
-  // stage handles given by GL to someone else's shaders: nothing vouches for
-  // them, so neither destroying the record nor rebuilding it deletes those.
-  kroShader s = {};
+  // A record whose program is gone (here the handle of a record rebuilt since),
+  // its stage handles given by GL to someone else's shaders: nothing vouches
+  // for them, so neither destroying the record nor rebuilding it deletes those.
+  kroShader s = {}, stale = {};
   kroCreateShaderVF(&s, kVertexText, kFragmentText);
-  kroShader stale = s;
+  stale.program = s.program;
   kroCreateShaderVF(&s, kVertexText, kFragmentText);
   ASSERT_FALSE(glIsProgram(stale.program));
   stale.vertex_shader = glCreateShader(GL_VERTEX_SHADER);
