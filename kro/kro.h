@@ -200,16 +200,19 @@ void kroIncreaseFragmentGLSL(kroShader *shader);
 void kroLoadVertexShaderFromFile(kroShader *shader, const char *path, const char *macros);
 /* Append a file's bytes to the fragment source, after `macros` when given */
 void kroLoadFragmentShaderFromFile(kroShader *shader, const char *path, const char *macros);
-/* Build and link a program from up to two files; the record keeps only its handles */
+/* Build and link a program from up to two files; the record keeps only its handles, and the
+ * program it held before is deleted */
 void kroCreateShaderFromFileVF(kroShader *shader, const char *vertex_path,
                                const char *fragment_path);
 /* The same, each stage's file after its macro text */
 void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_path,
                                          const char *fragment_path, const char *vertex_macros,
                                          const char *fragment_macros);
-/* Rebuild the record from up to two texts in memory, keeping copies of them */
+/* Rebuild the record from up to two texts in memory, keeping copies of them; the program it
+ * replaces is deleted */
 void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *fragment_text);
-/* Delete the stages still attached to the program, release sources (program and handles kept) */
+/* Delete the stages still attached to the program, release sources (program and handles kept:
+ * the next build deletes the program) */
 void kroDestroyShader(kroShader *shader);
 /* The folder the engine's shader files are read from (it holds ish/ and psh/); "sh", relative
  * to the working folder, until set. An installed engine keeps them in <prefix>/share/kro/sh:
@@ -426,6 +429,13 @@ int kroLoadPNGInfo(const char *path, kroPNGInfo *info);
 /* Image data of a PNG, still compressed, in a KRO_PNG_BUFFER_BYTES buffer (rest zero); null on
  * failure */
 uint8_t *kroLoadPNG(const char *path, int32_t *size);
+/* Check a PNG file against the format's rules: the 8-byte signature, every chunk's CRC, IHDR
+ * first (once, 13 bytes, defined colour type, bit depth, compression, filter and interlace) and
+ * IEND last (empty, nothing after it), PLTE where and as a palette image needs one, IDAT chunks
+ * present and following one another. A question, not a load: prints nothing, calls no hook. 0
+ * for a sound file; -1 with the first problem as "CHUNK: rule" in `why` (null for none), cut to
+ * why_chars - 1 characters and always terminated when why_chars > 0 ("" for a sound file) */
+int kroCheckPNG(const char *path, char *why, int why_chars);
 
 /* ------------------------------------------------------------------------ */
 /* Heightmaps (kro_heightmap.cpp)                                            */

@@ -36,6 +36,19 @@ static void FailVideo(const char *what) {
   exit(1);
 }
 
+/* The GL buffers wanted: double buffering, a 24-bit depth buffer (what every
+ * driver offers; 32 bits is rare) and 8 bits for each colour channel and
+ * alpha. SDL reads these when a mode is set, and SDL_VideoInit resets them to
+ * its own defaults, so they go between the two. */
+static void RequestGLBuffers() {
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+}
+
 void MakeWindow(const char *title, int width, int height) {
   /* Without a display SDL would fall back to a text-terminal driver that has
    * no GL; asking for X11 makes the start fail with SDL's reason instead. */
@@ -43,19 +56,17 @@ void MakeWindow(const char *title, int width, int height) {
   SDL_Init(SDL_INIT_EVERYTHING);
   if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_VideoInit(NULL, 0) < 0)
     FailVideo("cannot start video");
-  if (!SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags))
+  RequestGLBuffers();
+  /* A display that cannot give those buffers gets one more try with SDL's
+   * defaults, which starting video again restores. */
+  if (!SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags) &&
+      (SDL_VideoInit(NULL, 0) < 0 || !SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags)))
     FailVideo("cannot set the video mode");
   if (!glGetString(GL_VERSION)) {
     SDL_SetError("the video mode has no OpenGL context");
     FailVideo("no OpenGL");
   }
   SDL_WM_SetCaption(title, NULL);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 32);
-  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glClearDepth(1.0);
 }
