@@ -1,21 +1,28 @@
 # make test  - install what is missing, build, run every test (under Xvfb when there is no display)
 # make run   - install what is missing, build and play the intro
-# make view  - build kroview and open FILE (default the intro's logo model, assets/zanyklump.ase)
+# make view  - build kroview and open FILE (default the showcase scene on the sample ground)
 # make bench - build and run the benchmarks
 # make fuzz  - every libFuzzer target for FUZZ_SECONDS seconds (default 60); fails on any finding
 # make test-sanitize - the whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+# make release - the intro built for size (at most 64 KiB) and packed: dist/
+# make video - the intro as an H.264 video, out/zkintro.mp4 (installs ffmpeg)
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
 JOBS ?= 2
 # CMake's generated makefiles run as sub-makes: no "Entering directory" lines.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup configure build test test-unit test-sanitize fuzz fuzz-smoke run view bench clean
+.PHONY: all setup setup-video configure build test test-unit test-sanitize fuzz fuzz-smoke run view \
+	bench release video clean
 
 all: build
 
 setup:
 	@bash tools/setup-deps.sh
+
+# ffmpeg as well: the video and its tests.
+setup-video:
+	@bash tools/setup-deps.sh video
 
 configure: setup
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -26,12 +33,12 @@ build: configure
 # The plain suite runs last so that its summary closes the output.
 test: test-sanitize fuzz-smoke test-unit
 
-test-unit: build
+test-unit: setup-video build
 	@tools/with-display ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 # Leak detection is on; leaks inside the system's GL, X and SDL libraries are
 # suppressed (tools/sanitizers.supp).
-test-sanitize: setup
+test-sanitize: setup-video
 	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
@@ -55,21 +62,44 @@ run: configure
 	  rm -rf out/frames; \
 	  tools/with-display $(BUILD)/tools/zkcapture --sheet --fps $(RUN_FPS) --out out || exit 1; \
 	  echo "Contact sheet: out/zkintro-sheet.png (one frame per second)"; \
-	  echo "Frames: out/frames/zkintro-NNNN.png ($(RUN_FPS) per second); as a video:"; \
-	  echo "  ffmpeg -framerate $(RUN_FPS) -i out/frames/zkintro-%04d.png -c:v libx264 -pix_fmt yuv420p out/zkintro.mp4"; \
+	  echo "Frames: out/frames/zkintro-NNNN.png ($(RUN_FPS) per second); as a video: make video"; \
 	fi
 
 # Opens FILE in kroview on the user's display. Without a display there is no
 # window to look at: it renders the model's first frame into out/ instead.
-FILE ?= assets/zanyklump.ase
+# The default is the showcase scene that tools/zkassets writes (assets/showcase.ase:
+# several objects and materials, smooth and flat normals) standing on the sample
+# ground. The project's own models (assets/) are made +y up; an exporter's file
+# is +z up, kroview's default (UP=+y or another axis overrides).
+FILE ?= assets/showcase.ase
+UP ?= $(if $(filter assets/%,$(FILE)),+y,+z)
+VIEW_OPTIONS ?= $(if $(filter assets/showcase.ase,$(FILE)),--terrain viewer/data/terrain.bmp)
 view: configure
 	@cmake --build $(BUILD) --target kroview -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
-	  $(BUILD)/viewer/kroview "$(FILE)"; \
+	  $(BUILD)/viewer/kroview "$(FILE)" --up $(UP) $(VIEW_OPTIONS); \
 	else \
 	  echo "No display: rendering $(FILE) under Xvfb into out/kroview.png"; \
-	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --shot out/kroview.png; \
+	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --up $(UP) $(VIEW_OPTIONS) --shot out/kroview.png; \
 	fi
+
+# The release: the build's `release` target makes the size-built intro, refuses
+# it beyond 65,536 bytes (saying by how much) and packs it with its README;
+# each file is copied beside its place in dist/ and renamed over it.
+release: configure
+	@cmake --build $(BUILD) --target release -j$(JOBS)
+	@mkdir -p dist
+	@for f in $(BUILD)/dist/*; do \
+	  cp "$$f" "dist/.$${f##*/}.tmp" && mv -f "dist/.$${f##*/}.tmp" "dist/$${f##*/}" || exit 1; \
+	done
+	@ls -l dist
+
+# The whole intro at 60 frames per second, rendered off-screen with the real
+# scene and piped into ffmpeg, then read back and checked with ffprobe.
+video: configure setup-video
+	@cmake --build $(BUILD) --target zkcapture -j$(JOBS)
+	@tools/with-display $(BUILD)/tools/zkcapture --video --out out
+	@tools/check-video out/zkintro.mp4 840
 
 # Each program also leaves its results in $(BUILD)/bench/results/; the table
 # of goals (engine, peer, ratio, goal, whether it holds) closes the output.

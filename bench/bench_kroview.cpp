@@ -17,9 +17,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
+
+std::string readText(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 const int kWidth = 1200, kHeight = 600;
 const int kObjects = 4, kTriangles = 100000; // in all
@@ -42,16 +51,11 @@ float rolling(int x, int y) {
   return 2.0f * sinf(0.11f * (float)x) * cosf(0.07f * (float)y);
 }
 
-const std::string &model() {
-  std::string &path = modelPath();
-  if (!path.empty())
-    return path;
-  char pattern[] = "/tmp/kro-bench-kroview-XXXXXX";
-  if (!mkdtemp(pattern))
-    return path;
-  path = std::string(pattern) + "/large.ase";
-  atexit(removeModel);
+// An exporter-style file of `triangles` triangles in kObjects objects.
+bool writeModel(const std::string &path, int triangles) {
   FILE *f = fopen(path.c_str(), "w");
+  if (!f)
+    return false;
   fprintf(f,
           "*3DSMAX_ASCIIEXPORT\t200\n*SCENE {\n\t*SCENE_FILENAME \"large.max\"\n}\n"
           "*MATERIAL_LIST {\n\t*MATERIAL_COUNT %d\n",
@@ -64,10 +68,22 @@ const std::string &model() {
   fprintf(f, "}\n");
   for (int i = 0; i < kObjects; i++) {
     std::string name = "Grid" + std::to_string(i);
-    benchWriteGridObject(f, {name.c_str(), kGridWidth, kTriangles / kObjects / 2 / kGridWidth,
+    benchWriteGridObject(f, {name.c_str(), kGridWidth, triangles / kObjects / 2 / kGridWidth,
                              40.0f * (i % 2), 45.0f * (i / 2), rolling, i});
   }
-  fclose(f);
+  return fclose(f) == 0;
+}
+
+const std::string &model() {
+  std::string &path = modelPath();
+  if (!path.empty())
+    return path;
+  char pattern[] = "/tmp/kro-bench-kroview-XXXXXX";
+  if (!mkdtemp(pattern))
+    return path;
+  path = std::string(pattern) + "/large.ase";
+  atexit(removeModel);
+  writeModel(path, kTriangles);
   return path;
 }
 
@@ -110,6 +126,25 @@ void BM_OpenModel(benchmark::State &state) {
   state.counters["MB"] = (double)benchFileBytes(path) / 1e6;
 }
 
+// Framing the 40 MB scene (every vertex's projection, the distance halved in on): done at start,
+// at Home and at a resize.
+void BM_FrameCamera(benchmark::State &state) {
+  const std::string &path = model();
+  static kvScene scene;
+  char why[256];
+  if (path.empty() || kvLoadScene(&scene, path.c_str(), why, sizeof why) != 0) {
+    state.SkipWithError("no model");
+    return;
+  }
+  kvCamera camera;
+  kvResetCamera(&camera, kWidth, kHeight);
+  for (auto _ : state) {
+    kvFrameCamera(&camera, &scene);
+    benchmark::DoNotOptimize(camera.fit);
+  }
+  kvFreeScene(&scene);
+}
+
 // One orbit step per frame: scene, overlay, swap.
 void orbit(benchmark::State &state, int post) {
   const std::string &path = model();
@@ -147,8 +182,104 @@ void BM_OrbitFramePost(benchmark::State &state) {
   orbit(state, 1);
 }
 
+// The watch's latency: from the moment a 4 MB model is replaced on disk (a new file renamed
+// over it, as editors save) or a shader file is rewritten, to the first frame that shows it
+// drawn and finished. Manual time: the writing itself is not counted.
+const int kWatchedTriangles = 10000; // about 4 MB
+
+struct WatchedFiles {
+  std::string folder, model, next, shaders;
+  bool ready = false;
+  WatchedFiles() {
+    char pattern[] = "/tmp/kro-bench-kroview-watch-XXXXXX";
+    if (!mkdtemp(pattern))
+      return;
+    folder = pattern;
+    model = folder + "/watched.ase", next = folder + "/next.ase", shaders = folder + "/sh";
+    std::string copy = "cp -r " + std::string(KRO_SOURCE_SHADERS) + " " + shaders;
+    ready = writeModel(model, kWatchedTriangles) && system(copy.c_str()) == 0;
+  }
+  ~WatchedFiles() {
+    std::string remove = "rm -rf " + folder;
+    if (!folder.empty() && system(remove.c_str()) != 0)
+      fprintf(stderr, "cannot remove %s\n", folder.c_str());
+  }
+};
+
+// Polls the watch until it reports `what`, then reloads, draws a frame and finishes it.
+double followChange(kvView *view, kvWatch *watch, int what, const std::string &model,
+                    double started) {
+  int changed = 0;
+  while (!(changed & what)) {
+    changed |= kvPollWatch(watch, kvNowMs());
+    if (!(changed & what))
+      usleep(1000);
+  }
+  int failed = what == KV_CHANGED_MODEL ? kvReloadModel(view, model.c_str(), nullptr)
+                                        : kvReloadShaders(view);
+  kvDrawView(view, 0);
+  SDL_GL_SwapBuffers();
+  glFinish();
+  return failed ? -1.0 : (double)kvNowMs() / 1000.0 - started;
+}
+
+void watched(benchmark::State &state, int what) {
+  static WatchedFiles files;
+  if (!files.ready || !openEngine()) {
+    state.SkipWithError("no files or no GL context");
+    return;
+  }
+  kroSetShaderFolder(files.shaders.c_str());
+  static kvView view;
+  char why[256];
+  if (kvLoadSceneUp(&view.scene, files.model.c_str(), KV_UP_PLUS_Z, why, sizeof why) != 0) {
+    state.SkipWithError(why);
+    return;
+  }
+  kvBuildSceneLists(&view.scene);
+  kvResetCamera(&view.camera, kWidth, kHeight);
+  kvFrameCamera(&view.camera, &view.scene);
+  view.file_name = "watched.ase";
+  view.hovered = view.chosen = -1;
+  static kvWatch watch;
+  kvOpenWatch(&watch, files.model.c_str(), files.shaders.c_str(), 0);
+  std::string fragment = readText(files.shaders + "/ish/b.frag");
+  int round = 0;
+  for (auto _ : state) {
+    if (what == KV_CHANGED_MODEL) {
+      writeModel(files.next, kWatchedTriangles);
+      rename(files.next.c_str(), files.model.c_str());
+    } else {
+      FILE *f = fopen((files.shaders + "/ish/b.frag").c_str(), "w");
+      fprintf(f, "%s// %d\n", fragment.c_str(), round++);
+      fclose(f);
+    }
+    double seconds = followChange(&view, &watch, what, files.model, (double)kvNowMs() / 1000.0);
+    if (seconds < 0) {
+      state.SkipWithError("the reload failed");
+      break;
+    }
+    state.SetIterationTime(seconds);
+  }
+  state.counters["MB"] = (double)benchFileBytes(files.model) / 1e6;
+  kvCloseWatch(&watch);
+  kvFreeScene(&view.scene);
+  kroSetShaderFolder(KRO_SOURCE_SHADERS);
+}
+
+void BM_WatchModelChange(benchmark::State &state) {
+  watched(state, KV_CHANGED_MODEL);
+}
+
+void BM_WatchShaderChange(benchmark::State &state) {
+  watched(state, KV_CHANGED_SHADERS);
+}
+
 } // namespace
 
+BENCHMARK(BM_WatchModelChange)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+BENCHMARK(BM_WatchShaderChange)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+BENCHMARK(BM_FrameCamera)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_OpenModel)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_OrbitFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_OrbitFramePost)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

@@ -34,6 +34,7 @@ set(ZK_LOADER_FILE_zanyklump loadZanyKlumpMesh)
 set(ZK_LOADER_NAMES_zanyklump FontZ,FontA,FontN,FontY,FontK,FontL,FontU,FontM,FontP)
 add_custom_command(
   OUTPUT ${ZK_GENERATED}/assets/bits.ase ${ZK_GENERATED}/assets/zanyklump.ase
+         ${ZK_GENERATED}/assets/showcase.ase
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ZK_GENERATED}/assets
   COMMAND zkassets ${ZK_GENERATED}/assets
   DEPENDS zkassets
@@ -53,6 +54,8 @@ foreach(model ${ZK_MODELS})
   list(APPEND ZK_GENERATED_FILES ${ZK_GENERATED}/assets/${model}.ase
        ${ZK_GENERATED}/meshes/${loader}.cpp)
 endforeach()
+# kroview's showcase scene (make view) is a model only: no loader is made from it.
+list(APPEND ZK_GENERATED_FILES ${ZK_GENERATED}/assets/showcase.ase)
 add_custom_target(zkmeshes_generated ALL DEPENDS ${ZK_GENERATED_FILES})
 add_custom_target(update-meshes DEPENDS zkmeshes_generated)
 find_program(ZK_DIFF diff)
@@ -60,6 +63,13 @@ if(ZK_DIFF)
   set(ZK_COMPARE ${ZK_DIFF} -u) # shows what changed
 else()
   set(ZK_COMPARE ${CMAKE_COMMAND} -E compare_files)
+endif()
+add_custom_command(TARGET update-meshes POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy ${ZK_GENERATED}/assets/showcase.ase ${CMAKE_CURRENT_SOURCE_DIR}/assets/)
+if(KRO_BUILD_TESTS)
+  add_test(NAME GeneratedMeshes.assets_showcase_ase
+           COMMAND ${ZK_COMPARE} ${CMAKE_CURRENT_SOURCE_DIR}/assets/showcase.ase
+                   ${ZK_GENERATED}/assets/showcase.ase)
 endif()
 foreach(model ${ZK_MODELS})
   set(loader ${ZK_LOADER_FILE_${model}})
@@ -75,3 +85,5 @@ foreach(model ${ZK_MODELS})
                      ${ZK_GENERATED}/meshes/${loader}.cpp)
   endif()
 endforeach()
+# ---- the release: the intro built for size, with its archive ----
+include(${CMAKE_CURRENT_LIST_DIR}/release.cmake)

@@ -200,16 +200,19 @@ void kroIncreaseFragmentGLSL(kroShader *shader);
 void kroLoadVertexShaderFromFile(kroShader *shader, const char *path, const char *macros);
 /* Append a file's bytes to the fragment source, after `macros` when given */
 void kroLoadFragmentShaderFromFile(kroShader *shader, const char *path, const char *macros);
-/* Build and link a program from up to two files; the record keeps only its handles */
+/* Build and link a program from up to two files; the record keeps only its handles, and the
+ * program it held before is deleted */
 void kroCreateShaderFromFileVF(kroShader *shader, const char *vertex_path,
                                const char *fragment_path);
 /* The same, each stage's file after its macro text */
 void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_path,
                                          const char *fragment_path, const char *vertex_macros,
                                          const char *fragment_macros);
-/* Rebuild the record from up to two texts in memory, keeping copies of them */
+/* Rebuild the record from up to two texts in memory, keeping copies of them; the program it
+ * replaces is deleted */
 void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *fragment_text);
-/* Delete the stages still attached to the program, release sources (program and handles kept) */
+/* Delete the stages still attached to the program, release sources (program and handles kept:
+ * the next build deletes the program) */
 void kroDestroyShader(kroShader *shader);
 /* The folder the engine's shader files are read from (it holds ish/ and psh/); "sh", relative
  * to the working folder, until set. An installed engine keeps them in <prefix>/share/kro/sh:
@@ -274,8 +277,11 @@ void kroDestroy(void);
  * quoted name longer than its buffer or without its closing quote on the same
  * line, a missing or non-finite value, a count that is negative, repeated,
  * above KRO_ASE_MAX_COUNT or larger than the file could list, a list before
- * its count, an index outside its count, and a file that ends inside a { }
- * block or a quoted text (cut off). Rows the file does not fill read 0. */
+ * its count, an index outside its count, an object, light, node name or mesh
+ * animation keyword among a face's values, and a file that ends inside a { }
+ * block or a quoted text (cut off). Rows the file does not fill read 0. A
+ * token that begins inside a quoted text, or right where a value ends, is
+ * text: never a keyword or a brace. */
 enum {
   KRO_ASE_TOKEN_CHARS = 256,    /* longest token */
   KRO_ASE_NAME_CHARS = 255,     /* longest node name */
@@ -317,12 +323,19 @@ int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObje
 int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
 /* Destroy each mesh's arrays, free the array, null it */
 void kroFreeMeshArray(kroMesh **meshes, int count);
-/* Number of "*GEOMOBJECT" tokens */
+/* The counters walk the file as the loaders do (a keyword inside a quoted
+ * text is text, not an object); a file whose walk is refused counts 0. */
+/* Number of geometry objects ("*GEOMOBJECT") */
 int kroObjectsInASE(const char *path);
-/* Number of "*LIGHTOBJECT" tokens */
+/* Number of light objects ("*LIGHTOBJECT") */
 int kroLightsInASE(const char *path);
 /* Both counts in one pass */
 void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights);
+/* Where each geometry object begins: the byte offset of its "*GEOMOBJECT", in
+ * file order, through *offsets (a new array, release with free; null when
+ * none). Returns the count, as kroObjectsInASE. A stream of the file moved to
+ * offsets[i] gives object i + 1 to kroLoadMeshFromASEfd. */
+int kroObjectOffsetsInASE(const char *path, long **offsets);
 
 /* New material array through *materials; returns the count */
 int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
@@ -339,10 +352,12 @@ int kroLoadLightsFromASE(void);
 
 /* Writes the next geometry object of an ASE stream as the source text of a
  * loader function "loadMesh<name>" (see meshes/meshes.h for the signature).
- * On refused input the function still compiles and yields an empty mesh. */
+ * On refused input the function still compiles and yields an empty mesh. A
+ * stream with no "*GEOMOBJECT" left is a failure (message, hook) and gets no
+ * function. */
 /* Source text of a loader for the stream's next object, to standard output */
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name);
-/* The same to `out`; returns 0 when the object was refused. */
+/* The same to `out`; returns 0 when the object was refused or missing. */
 int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
 /* A loader with the same name and signature that fills the same arrays with
  * the same floats from static tables (each distinct position, texture
@@ -420,6 +435,13 @@ int kroLoadPNGInfo(const char *path, kroPNGInfo *info);
 /* Image data of a PNG, still compressed, in a KRO_PNG_BUFFER_BYTES buffer (rest zero); null on
  * failure */
 uint8_t *kroLoadPNG(const char *path, int32_t *size);
+/* Check a PNG file against the format's rules: the 8-byte signature, every chunk's CRC, IHDR
+ * first (once, 13 bytes, defined colour type, bit depth, compression, filter and interlace) and
+ * IEND last (empty, nothing after it), PLTE where and as a palette image needs one, IDAT chunks
+ * present and following one another. A question, not a load: prints nothing, calls no hook. 0
+ * for a sound file; -1 with the first problem as "CHUNK: rule" in `why` (null for none), cut to
+ * why_chars - 1 characters and always terminated when why_chars > 0 ("" for a sound file) */
+int kroCheckPNG(const char *path, char *why, int why_chars);
 
 /* ------------------------------------------------------------------------ */
 /* Heightmaps (kro_heightmap.cpp)                                            */

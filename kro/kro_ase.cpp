@@ -1,8 +1,9 @@
 /*
  * ASE scene reader: the token reader with its value scanners, the mesh walk
- * shared with the source generator, the mesh loaders and the object and light
- * counters. Files are hostile: every count, index and length is checked before
- * use, and a refused file leaves the caller's arrays empty.
+ * shared with the source generator, the mesh loaders, and the object and
+ * light counters with the objects' offsets (all one walk). Files are hostile:
+ * every count, index and length is checked before use, and a refused file
+ * leaves the caller's arrays empty.
  * Depends on: kro_object.cpp (arrays), kro_error.cpp (allocation, reporting).
  */
 #include "kro.h"
@@ -23,6 +24,13 @@ enum {
 
 static const char KRO_ASE_FD_SOURCE[] = "file descriptor";
 
+/* Whole-word comparison with a keyword literal; the length goes first. */
+#define KRO_ASE_EQUALS(text, length, keyword)                                                      \
+  ((length) == (int)sizeof(keyword) - 1 && !memcmp(text, keyword, sizeof(keyword) - 1))
+/* The token just read is that keyword (and not text: see kroASEReader). */
+#define KRO_ASE_IS(in, keyword)                                                                    \
+  (!(in)->text_only && KRO_ASE_EQUALS((in)->token, (in)->token_length, keyword))
+
 /* Hot paths are forced inline into the walk; the rare ones stay out of its way. */
 #define KRO_ASE_HOT static inline __attribute__((always_inline))
 #define KRO_ASE_RARE static __attribute__((noinline))
@@ -32,42 +40,13 @@ static const char KRO_ASE_FD_SOURCE[] = "file descriptor";
  * 0, which also marks the end of the reader's buffer). */
 enum { KRO_ASE_SPACE = 1, KRO_ASE_TOKEN_STOP = 2 };
 
+// clang-format off
 static const unsigned char KRO_ASE_CLASS[256] = {
-    /* 0 */ KRO_ASE_TOKEN_STOP,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    /* \t \n \v \f \r */ 3,
-    3,
-    3,
-    3,
-    3,
-    /* 14..31 */ 0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    /* ' ' */ 3,
-    /* '!' */ 0,
-    /* '"' */ KRO_ASE_TOKEN_STOP};
+    /* 0 */ KRO_ASE_TOKEN_STOP, 0, 0, 0, 0, 0, 0, 0, 0,
+    /* \t \n \v \f \r */ 3, 3, 3, 3, 3,
+    /* 14..31 */ 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    /* ' ' */ 3, /* '!' */ 0, /* '"' */ KRO_ASE_TOKEN_STOP};
+// clang-format on
 
 KRO_ASE_HOT int kroIsASESpace(int c) {
   return c >= 0 && (KRO_ASE_CLASS[c] & KRO_ASE_SPACE);
@@ -153,6 +132,8 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
   in->file_bytes = stream ? kroStreamBytes(stream) : -1;
   in->depth = 0;
   in->in_quotes = 0;
+  in->glued = 0;
+  in->text_only = 0;
   in->comment_messages = 0;
   in->separator = EOF;
   in->token_length = 0;
@@ -180,6 +161,11 @@ void kroEndASEReader(kroASEReader *in) {
   in->buffer[0] = 0;
 }
 
+long kroTellASE(const kroASEReader *in) {
+  long position = ftell(in->stream);
+  return position < 0 ? -1 : position - (in->end - in->next);
+}
+
 void kroFailASE(kroASEReader *in, const char *format, ...) {
   char detail[KRO_ASE_MESSAGE_SIZE];
   va_list args;
@@ -203,12 +189,15 @@ void kroReadStringToChar(FILE *stream, char *buffer, char stop) {
 }
 
 /* A token of length characters stored in word and ended by the separator c
- * (taken, or EOF): the block depth and the quote state follow it. */
+ * (taken, or EOF): whether it is text only, the block depth and the quote
+ * state follow it. */
 KRO_ASE_HOT int kroEndASEWord(kroASEReader *in, char *word, int length, int c, int quotes) {
+  in->text_only = in->in_quotes || in->glued;
+  in->glued = 0;
   in->separator = c; /* a following "%c" read starts after it */
   in->token_length = length;
   word[length] = 0;
-  if (!in->in_quotes && length == 1) {
+  if (!in->text_only && length == 1) {
     if (word[0] == '{')
       in->depth++;
     else if (word[0] == '}')
@@ -273,11 +262,21 @@ static const char *kroASEContext(kroASEReader *in) {
   return in->token[0] ? in->token : "start";
 }
 
-/* After a number: white space is taken, anything else is left for the next read. */
+/* After a number, c the byte that ends it: white space is taken; anything
+ * else is left for the next read, and a token read there is text (the rest of
+ * the number's word). */
 KRO_ASE_HOT void kroTakeASENumberEnd(kroASEReader *in, kroASESpan *span, int c) {
-  if (c != EOF && kroIsASESpace(c))
+  in->glued = c != EOF && !kroIsASESpace(c);
+  if (c != EOF && !in->glued)
     span->p++;
   kroTakeASEUpTo(in, span->p);
+}
+
+/* The same for a number that ends at p inside the buffer; returns the
+ * position after what is taken. */
+KRO_ASE_HOT const char *kroPassASENumberEnd(kroASEReader *in, const char *p) {
+  in->glued = !kroIsASESpace((unsigned char)*p);
+  return p + !in->glued;
 }
 
 /* "%d" by the whole rule: digits across the buffer's end, any count of them,
@@ -319,8 +318,8 @@ KRO_ASE_RARE int kroReadASEIntSlowly(kroASEReader *in, int *value) {
 }
 
 /* The common whole number, [sign] 1 to 9 digits ended inside the buffer, at
- * p (after white space): its value, and the position after it and the white
- * space byte that ends it; null when the whole rule must decide. */
+ * p (after white space): its value and the position after it; null when the
+ * whole rule must decide. */
 KRO_ASE_HOT const char *kroScanASEPlainInt(const char *p, const char *stop, int *value) {
   int negative = *p == '-';
   p += negative || *p == '+';
@@ -331,7 +330,7 @@ KRO_ASE_HOT const char *kroScanASEPlainInt(const char *p, const char *stop, int 
   if (p == first || p == stop || kroIsASEDigit(*p))
     return nullptr;
   *value = negative ? -number : number;
-  return p + kroIsASESpace((unsigned char)*p);
+  return p;
 }
 
 KRO_ASE_HOT int kroTakeASEInt(kroASEReader *in, int *value) {
@@ -340,7 +339,7 @@ KRO_ASE_HOT int kroTakeASEInt(kroASEReader *in, int *value) {
   const char *after = kroScanASEPlainInt(p, in->buffer + in->end, value);
   if (!after)
     return kroReadASEIntSlowly(in, value);
-  kroTakeASEUpTo(in, after);
+  kroTakeASEUpTo(in, kroPassASENumberEnd(in, after));
   return 1;
 }
 
@@ -469,12 +468,10 @@ KRO_ASE_HOT int kroScanASEDigits(const char **p, uint64_t *mantissa) {
 }
 
 /* The common number, [sign] digits [. digits] of 1 to 15 digits without
- * exponent ended inside the buffer, at p (after white space): its value, and
- * the position after it and the white space byte that ends it; null when the
- * whole rule must decide. Below 2^24 and over at most 10^10 the mantissa and
- * the power are exact floats, so one float division rounds exactly as strtof
- * does (where float operations round to float); larger ones take the double
- * division. */
+ * exponent ended inside the buffer, at p (after white space): its value and
+ * the position after it; null when the whole rule must decide. Below 2^24 and over at most 10^10
+ * the mantissa and the power are exact floats, so one float division rounds exactly as strtof does
+ * (where float operations round to float); larger ones take the double division. */
 KRO_ASE_HOT const char *kroScanASEPlainFloat(const char *p, const char *stop, float *value) {
   static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
   int negative = *p == '-';
@@ -494,7 +491,7 @@ KRO_ASE_HOT const char *kroScanASEPlainFloat(const char *p, const char *stop, fl
   else if (!kroASEFloatByDivision(mantissa, digits, fraction_digits, &number))
     return nullptr;
   *value = negative ? -number : number;
-  return p + kroIsASESpace((unsigned char)*p);
+  return p;
 }
 
 KRO_ASE_HOT int kroTakeASEFloat(kroASEReader *in, float *value) {
@@ -503,7 +500,7 @@ KRO_ASE_HOT int kroTakeASEFloat(kroASEReader *in, float *value) {
   const char *after = kroScanASEPlainFloat(p, in->buffer + in->end, value);
   if (!after)
     return kroReadASEFloatSlowly(in, value);
-  kroTakeASEUpTo(in, after);
+  kroTakeASEUpTo(in, kroPassASENumberEnd(in, after));
   return 1;
 }
 
@@ -562,6 +559,7 @@ int kroCheckASEComplete(kroASEReader *in) {
 void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source) {
   kroBeginASEReader(&walk->in, stream, source, "mesh");
   walk->skipping = 0;
+  walk->open_end = 0;
   walk->object_state = KRO_ASE_OUTSIDE;
   walk->object_depth = 0;
   walk->pass_state = KRO_ASE_OUTSIDE;
@@ -647,7 +645,7 @@ static int kroReadASEFloats(kroASEReader *in, float *values, int count) {
     p = kroPassASESpace(p);
     const char *after = kroScanASEPlainFloat(p, in->buffer + in->end, &values[i]);
     if (after) {
-      p = after;
+      p = kroPassASENumberEnd(in, after);
       continue;
     }
     kroTakeASEUpTo(in, p);
@@ -659,13 +657,27 @@ static int kroReadASEFloats(kroASEReader *in, float *values, int count) {
   return 1;
 }
 
+/* Keywords that every walk acts on, whether it reads the values or passes
+ * them over as tokens. */
+static int kroIsASEWalkKeyword(const char *word, int length) {
+  return KRO_ASE_EQUALS(word, length, "*GEOMOBJECT") ||
+         KRO_ASE_EQUALS(word, length, "*LIGHTOBJECT") ||
+         KRO_ASE_EQUALS(word, length, "*NODE_NAME") ||
+         KRO_ASE_EQUALS(word, length, "*MESH_ANIMATION");
+}
+
 /* A "%s" value word (a label or the colon after a number); the token buffer
- * keeps the keyword for messages. */
+ * keeps the keyword for messages. A walk that passes values over would take
+ * such a word for a keyword, so none stands among the values. */
 static int kroReadASEWord(kroASEReader *in) {
   char word[KRO_ASE_TOKEN_CHARS + 1];
   int status = kroReadASEWordInto(in, word);
   if (status == 0)
     kroFailASE(in, "the file ends inside the entry of %s", in->token);
+  if (status == 1 && !in->text_only && kroIsASEWalkKeyword(word, in->token_length)) {
+    kroFailASE(in, "%s stands among the values of %s", word, in->token);
+    return 0;
+  }
   return status == 1;
 }
 
@@ -731,11 +743,6 @@ static int kroReadASENewCount(kroASEMeshWalk *walk, int *count) {
   return kroReadASECount(&walk->in, walk->in.token, count);
 }
 
-/* Whole-token comparison with a keyword literal; the length goes first. */
-#define KRO_ASE_IS(in, keyword)                                                                    \
-  ((in)->token_length == (int)sizeof(keyword) - 1 &&                                               \
-   !memcmp((in)->token, keyword, sizeof(keyword) - 1))
-
 /* Top-level objects that may follow a geometry object: their tokens run up to
  * the next "*GEOMOBJECT" but are not the geometry object's. */
 static int kroIsASEOtherObject(const kroASEReader *in) {
@@ -744,7 +751,7 @@ static int kroIsASEOtherObject(const kroASEReader *in) {
 }
 
 static int kroIsASEOpeningBrace(const kroASEReader *in) {
-  return !in->in_quotes && in->token_length == 1 && in->token[0] == '{';
+  return !in->text_only && in->token_length == 1 && in->token[0] == '{';
 }
 
 void kroFollowASEBlock(const kroASEReader *in, int *state, int depth) {
@@ -778,62 +785,74 @@ static int kroTrackASEToken(kroASEMeshWalk *walk) {
   return 1;
 }
 
-/* Handles one keyword token; returns the entry kind, or -2 when the token
- * yields no entry (passed over or consumed internally). */
-static int kroHandleASEKeyword(kroASEMeshWalk *walk) {
-  const char *t = walk->in.token;
-  if (KRO_ASE_IS(&walk->in, "*GEOMOBJECT")) {
+/* What a keyword handler returns besides an entry kind. */
+static const int KRO_ASE_NO_ENTRY = -2; /* the token yields no entry: passed over or consumed */
+static const int KRO_ASE_OTHER_KEYWORD = -3; /* not one of the handler's keywords */
+
+/* The keywords that shape the walk, acted on in every mode (see
+ * kroIsASEWalkKeyword); returns the entry kind, KRO_ASE_NO_ENTRY, or
+ * KRO_ASE_OTHER_KEYWORD when the token is none of them. */
+static int kroHandleASEWalkKeyword(kroASEMeshWalk *walk) {
+  kroASEReader *in = &walk->in;
+  if (KRO_ASE_IS(in, "*GEOMOBJECT")) {
     walk->object_state = KRO_ASE_HEAD;
-    walk->object_depth = walk->in.depth;
+    walk->object_depth = in->depth;
     return KRO_ASE_GEOMOBJECT;
   }
-  if (walk->skipping)
-    return -2;
-  if (KRO_ASE_IS(&walk->in, "*MESH_ANIMATION")) {
+  if (KRO_ASE_IS(in, "*LIGHTOBJECT"))
+    return KRO_ASE_LIGHTOBJECT;
+  if (KRO_ASE_IS(in, "*MESH_ANIMATION")) {
     walk->pass_state = KRO_ASE_HEAD;
-    walk->pass_depth = walk->in.depth;
-    return -2;
+    walk->pass_depth = in->depth;
+    return KRO_ASE_NO_ENTRY;
   }
-  if (KRO_ASE_IS(&walk->in, "*MESH_VERTEX"))
-    return kroReadASEVertex(walk) ? -2 : KRO_ASE_FAILED;
-  if (KRO_ASE_IS(&walk->in, "*MESH_FACE"))
-    return kroReadASEFace(walk) ? KRO_ASE_FACE : KRO_ASE_FAILED;
-  if (KRO_ASE_IS(&walk->in, "*MESH_FACENORMAL"))
-    return kroReadASEFaceNormal(walk) ? KRO_ASE_FACENORMAL : KRO_ASE_FAILED;
-  if (KRO_ASE_IS(&walk->in, "*MESH_TVERT"))
-    return kroReadASETVertex(walk) ? -2 : KRO_ASE_FAILED;
-  if (KRO_ASE_IS(&walk->in, "*MESH_TFACE"))
-    return kroReadASETFace(walk) ? KRO_ASE_TFACE : KRO_ASE_FAILED;
-  if (KRO_ASE_IS(&walk->in, "*NODE_NAME")) {
+  if (KRO_ASE_IS(in, "*NODE_NAME")) {
     /* Read, and so checked, wherever it stands; only the object's own names count. */
     char name[KRO_ASE_NAME_CHARS + 1];
-    if (!kroReadASEQuoted(&walk->in, name, KRO_ASE_NAME_CHARS, "node name"))
+    if (!kroReadASEQuoted(in, name, KRO_ASE_NAME_CHARS, "node name"))
       return KRO_ASE_FAILED;
     if (walk->object_state == KRO_ASE_OUTSIDE)
-      return -2;
+      return KRO_ASE_NO_ENTRY;
     strcpy(walk->node_name, name);
     return KRO_ASE_NODE_NAME;
   }
-  if (KRO_ASE_IS(&walk->in, "*MESH_NUMFACES"))
+  return KRO_ASE_OTHER_KEYWORD;
+}
+
+/* The keywords with values; returns the entry kind, or KRO_ASE_NO_ENTRY when
+ * the token yields none (passed over or consumed internally). */
+static int kroHandleASEValueKeyword(kroASEMeshWalk *walk) {
+  kroASEReader *in = &walk->in;
+  if (KRO_ASE_IS(in, "*MESH_VERTEX"))
+    return kroReadASEVertex(walk) ? KRO_ASE_NO_ENTRY : KRO_ASE_FAILED;
+  if (KRO_ASE_IS(in, "*MESH_FACE"))
+    return kroReadASEFace(walk) ? KRO_ASE_FACE : KRO_ASE_FAILED;
+  if (KRO_ASE_IS(in, "*MESH_FACENORMAL"))
+    return kroReadASEFaceNormal(walk) ? KRO_ASE_FACENORMAL : KRO_ASE_FAILED;
+  if (KRO_ASE_IS(in, "*MESH_TVERT"))
+    return kroReadASETVertex(walk) ? KRO_ASE_NO_ENTRY : KRO_ASE_FAILED;
+  if (KRO_ASE_IS(in, "*MESH_TFACE"))
+    return kroReadASETFace(walk) ? KRO_ASE_TFACE : KRO_ASE_FAILED;
+  if (KRO_ASE_IS(in, "*MESH_NUMFACES"))
     return kroReadASENewCount(walk, &walk->face_count) ? KRO_ASE_NUMFACES : KRO_ASE_FAILED;
-  if (KRO_ASE_IS(&walk->in, "*MESH_NUMVERTEX")) {
+  if (KRO_ASE_IS(in, "*MESH_NUMVERTEX")) {
     if (!kroReadASENewCount(walk, &walk->vertex_count) ||
         !kroTakeASETable(walk, &walk->vertices, walk->vertex_count, 3))
       return KRO_ASE_FAILED;
-    return -2;
+    return KRO_ASE_NO_ENTRY;
   }
-  if (KRO_ASE_IS(&walk->in, "*MESH_NUMTVERTEX")) {
+  if (KRO_ASE_IS(in, "*MESH_NUMTVERTEX")) {
     /* Each further mapping channel repeats this count: its list replaces the table. */
     int count;
-    if (!kroReadASECount(&walk->in, t, &count) ||
+    if (!kroReadASECount(in, in->token, &count) ||
         !kroTakeASETable(walk, &walk->tvertices, count, 2))
       return KRO_ASE_FAILED;
     walk->tvertex_count = count;
-    return -2;
+    return KRO_ASE_NO_ENTRY;
   }
-  if (KRO_ASE_IS(&walk->in, "*MATERIAL_REF"))
-    return kroReadASEInt(&walk->in, &walk->material_ref) ? -2 : KRO_ASE_FAILED;
-  return -2;
+  if (KRO_ASE_IS(in, "*MATERIAL_REF"))
+    return kroReadASEInt(in, &walk->material_ref) ? KRO_ASE_NO_ENTRY : KRO_ASE_FAILED;
+  return KRO_ASE_NO_ENTRY;
 }
 
 int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
@@ -842,13 +861,13 @@ int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
     if (status < 0)
       return KRO_ASE_FAILED;
     if (status == 0)
-      return kroCheckASEComplete(&walk->in) ? KRO_ASE_END : KRO_ASE_FAILED;
-    if (kroTrackASEToken(walk))
+      return walk->open_end || kroCheckASEComplete(&walk->in) ? KRO_ASE_END : KRO_ASE_FAILED;
+    if (kroTrackASEToken(walk) || walk->in.token[0] != '*' || walk->in.text_only)
       continue;
-    if (walk->in.token[0] != '*')
-      continue;
-    int entry = kroHandleASEKeyword(walk);
-    if (entry != -2)
+    int entry = kroHandleASEWalkKeyword(walk);
+    if (entry == KRO_ASE_OTHER_KEYWORD && !walk->skipping)
+      entry = kroHandleASEValueKeyword(walk);
+    if (entry != KRO_ASE_NO_ENTRY && entry != KRO_ASE_OTHER_KEYWORD)
       return entry;
   }
 }
@@ -1016,9 +1035,104 @@ int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObje
   return kroFinishASELoad(&walk, &target, ok, name, have_name, node_name, triangles);
 }
 
-/* ---- every object at once ---- */
+/* ---- finding the objects ---- */
 
-static void kroCountASE(const char *path, const char *function, int *objects, int *lights);
+/* What one walk over a file finds: its geometry and light objects and, when
+ * asked for, where each geometry object begins. */
+typedef struct kroASEScan {
+  int objects, lights;
+  long *offsets; /* byte offset of each "*GEOMOBJECT"; null unless asked for */
+  int capacity;  /* entries offsets has room for */
+} kroASEScan;
+
+/* Keeps the offset of the "*GEOMOBJECT" just read, doubling the room as
+ * needed; 0 (reported) when the stream cannot tell it or the room cannot grow. */
+static int kroKeepASEOffset(kroASEScan *scan, kroASEReader *in, const char *function) {
+  long here = kroTellASE(in);
+  if (here < 0) {
+    kroFailASE(in, "the stream cannot tell where *GEOMOBJECT stands");
+    return 0;
+  }
+  if (scan->objects == scan->capacity) {
+    int capacity = scan->capacity ? 2 * scan->capacity : 16;
+    long *grown = (long *)kroAllocate((size_t)capacity * sizeof(long));
+    if (!grown) {
+      kroFail("Error during allocating memory in %s(..)\n", function);
+      return 0;
+    }
+    if (scan->objects)
+      memcpy(grown, scan->offsets, (size_t)scan->objects * sizeof(long));
+    free(scan->offsets);
+    scan->offsets = grown;
+    scan->capacity = capacity;
+  }
+  scan->offsets[scan->objects] = here - in->token_length - (in->separator != EOF);
+  return 1;
+}
+
+/* Walks the file as every reader does, its values passed over as tokens, so
+ * that no text in a name or comment can add or hide an object. The end is not
+ * checked: a cut-off last object is the reader's to refuse. 0 (reported, the
+ * scan empty) when the file does not open or the walk refuses it. */
+static int kroScanASE(const char *path, const char *function, kroASEScan *scan, int offsets) {
+  memset(scan, 0, sizeof *scan);
+  FILE *stream = fopen(path, "r");
+  if (!stream) {
+    kroFail("Error during reading from file %s in function %s(..)\n", path, function);
+    return 0;
+  }
+  kroASEMeshWalk walk;
+  kroBeginASEMeshWalk(&walk, stream, path);
+  walk.skipping = 1;
+  walk.open_end = 1;
+  int entry;
+  while ((entry = kroNextASEMeshEntry(&walk)) > KRO_ASE_END) {
+    scan->lights += entry == KRO_ASE_LIGHTOBJECT;
+    if (entry != KRO_ASE_GEOMOBJECT)
+      continue;
+    if (offsets && !kroKeepASEOffset(scan, &walk.in, function)) {
+      entry = KRO_ASE_FAILED;
+      break;
+    }
+    scan->objects++;
+  }
+  kroEndASEMeshWalk(&walk);
+  fclose(stream);
+  if (entry == KRO_ASE_FAILED) {
+    free(scan->offsets);
+    memset(scan, 0, sizeof *scan);
+    return 0;
+  }
+  return 1;
+}
+
+int kroObjectsInASE(const char *path) {
+  kroASEScan scan;
+  kroScanASE(path, "kroObjectsInASE", &scan, 0);
+  return scan.objects;
+}
+
+int kroLightsInASE(const char *path) {
+  kroASEScan scan;
+  kroScanASE(path, "kroLightsInASE", &scan, 0);
+  return scan.lights;
+}
+
+void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights) {
+  kroASEScan scan;
+  kroScanASE(path, "kroObjectsAndLightsInASE", &scan, 0);
+  *objects = scan.objects;
+  *lights = scan.lights;
+}
+
+int kroObjectOffsetsInASE(const char *path, long **offsets) {
+  kroASEScan scan;
+  kroScanASE(path, "kroObjectOffsetsInASE", &scan, 1);
+  *offsets = scan.offsets;
+  return scan.objects;
+}
+
+/* ---- every object at once ---- */
 
 void kroFreeMeshArray(kroMesh **meshes, int count) {
   if (*meshes) {
@@ -1034,89 +1148,48 @@ void kroFreeMeshArray(kroMesh **meshes, int count) {
   *meshes = nullptr;
 }
 
-int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path) {
-  *meshes = nullptr;
-  int count = 0, lights = 0;
-  kroCountASE(path, "kroLoadMeshArrayFromASE", &count, &lights);
-  if (count <= 0)
-    return 0;
-  FILE *stream = fopen(path, "r");
-  if (!stream) {
-    kroFail("Error in reading mesh from %s\n", path);
-    return 0;
-  }
-  kroMesh *all = (kroMesh *)kroAllocate((size_t)count * sizeof(kroMesh));
-  if (!all) {
-    kroFail("Error during allocating memory in kroLoadMeshArrayFromASE(..)\n");
-    fclose(stream);
-    return 0;
-  }
-  memset(all, 0, (size_t)count * sizeof(kroMesh));
-  /* Skip to the first object so that each stream read yields exactly one. */
+/* Reads the object whose "*GEOMOBJECT" stands at `offset` into mesh; 1, or 0
+ * after a reported failure (the mesh left empty). */
+static int kroLoadASEObjectAt(FILE *stream, const char *path, long offset, kroMesh *mesh) {
+  kroMeshTarget target = {&mesh->op, &mesh->nc, &mesh->realn, &mesh->tc, 0};
+  char name[KRO_ASE_NAME_CHARS + 1];
+  int have_name = 0;
   kroASEMeshWalk walk;
   kroBeginASEMeshWalk(&walk, stream, path);
-  walk.skipping = 1;
-  int ok = kroNextASEMeshEntry(&walk) == KRO_ASE_GEOMOBJECT && kroStepBackASEToken(&walk.in);
-  kroEndASEMeshWalk(&walk);
-  for (int i = 0; ok && i < count; i++) {
-    kroMesh *mesh = &all[i];
-    kroMeshTarget target = {&mesh->op, &mesh->nc, &mesh->realn, &mesh->tc, 0};
-    char name[KRO_ASE_NAME_CHARS + 1];
-    int have_name = 0;
-    kroBeginASEMeshWalk(&walk, stream, path);
-    ok = kroLoadASEObject(&walk, &target, 0, 1, name, &have_name);
-    mesh->material_ref =
-        kroFinishASELoad(&walk, &target, ok, name, have_name, mesh->node_name, &mesh->triangles);
+  int ok = fseek(stream, offset, SEEK_SET) == 0;
+  if (!ok)
+    kroFailASE(&walk.in, "the stream cannot move to a *GEOMOBJECT");
+  else
+    ok = kroLoadASEObject(&walk, &target, 0, 0, name, &have_name);
+  mesh->material_ref =
+      kroFinishASELoad(&walk, &target, ok, name, have_name, mesh->node_name, &mesh->triangles);
+  return ok;
+}
+
+int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path) {
+  *meshes = nullptr;
+  kroASEScan scan;
+  if (!kroScanASE(path, "kroLoadMeshArrayFromASE", &scan, 1) || scan.objects == 0)
+    return 0;
+  int count = scan.objects, ok = 1;
+  FILE *stream = fopen(path, "r");
+  kroMesh *all = stream ? (kroMesh *)kroAllocate((size_t)count * sizeof(kroMesh)) : nullptr;
+  if (!stream)
+    kroFail("Error in reading mesh from %s\n", path);
+  else if (!all)
+    kroFail("Error during allocating memory in kroLoadMeshArrayFromASE(..)\n");
+  if (all) {
+    memset(all, 0, (size_t)count * sizeof(kroMesh));
+    for (int i = 0; ok && i < count; i++)
+      ok = kroLoadASEObjectAt(stream, path, scan.offsets[i], &all[i]);
   }
-  fclose(stream);
-  if (!ok) {
+  if (stream)
+    fclose(stream);
+  free(scan.offsets);
+  if (!all || !ok) {
     kroFreeMeshArray(&all, count);
     return 0;
   }
   *meshes = all;
   return count;
-}
-
-/* ---- counters ---- */
-
-/* Counts "*GEOMOBJECT" and "*LIGHTOBJECT" tokens; 0 and 0 (reported) when the
- * file does not open or holds an over-long token. */
-static void kroCountASE(const char *path, const char *function, int *objects, int *lights) {
-  *objects = 0;
-  *lights = 0;
-  FILE *stream = fopen(path, "r");
-  if (!stream) {
-    kroFail("Error during reading from file %s in function %s(..)\n", path, function);
-    return;
-  }
-  kroASEReader in;
-  kroBeginASEReader(&in, stream, path, "mesh");
-  int status;
-  while ((status = kroReadASEToken(&in)) == 1) {
-    if (in.token[0] != '*')
-      continue;
-    *objects += !strcmp(in.token, "*GEOMOBJECT");
-    *lights += !strcmp(in.token, "*LIGHTOBJECT");
-  }
-  if (status < 0) {
-    *objects = 0;
-    *lights = 0;
-  }
-  fclose(stream);
-}
-
-int kroObjectsInASE(const char *path) {
-  int objects, lights;
-  kroCountASE(path, "kroObjectsInASE", &objects, &lights);
-  return objects;
-}
-
-int kroLightsInASE(const char *path) {
-  int objects, lights;
-  kroCountASE(path, "kroLightsInASE", &objects, &lights);
-  return lights;
-}
-
-void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights) {
-  kroCountASE(path, "kroObjectsAndLightsInASE", objects, lights);
 }

@@ -15,7 +15,10 @@
 enum { KRO_ASE_FIRST_READ_BYTES = 4096, KRO_ASE_BLOCK_BYTES = 32768 };
 
 /* Token reader over an open stream; tracks { } blocks and quoted texts so
- * that a cut-off file is recognised at its end.
+ * that a cut-off file is recognised at its end. A token is text, never a
+ * keyword or a brace, when it begins inside a quoted text or right where a
+ * value read stopped (the rest of that value's word): so every walk, whether
+ * it reads the values or passes them over as tokens, sees the same keywords.
  *
  * It reads a seekable stream in blocks and one that cannot seek (a pipe) a
  * byte at a time, and takes from the block exactly the characters that
@@ -30,6 +33,8 @@ typedef struct kroASEReader {
   long file_bytes;      /* size of the stream; -1 when it cannot seek */
   int depth;            /* { blocks opened minus closed since the start */
   int in_quotes;        /* inside a quoted text spread over several tokens */
+  int glued;            /* the last value read stopped before a character that is not white space */
+  int text_only;        /* the last token is text: not a keyword, not a brace */
   int comment_messages; /* wrap messages in C comments (source goes to stdout) */
   int separator;        /* character read after the last token: white space, or EOF */
   int token_length;     /* characters in token */
@@ -50,7 +55,8 @@ enum {
   KRO_ASE_NUMFACES,    /* face_count holds the triangle count */
   KRO_ASE_FACE,        /* row `triangle` of op: values[0..8] */
   KRO_ASE_TFACE,       /* row `triangle` of tc: values[0..5] */
-  KRO_ASE_FACENORMAL   /* row `triangle` of realn: values[0..2]; of nc: values[3..11] */
+  KRO_ASE_FACENORMAL,  /* row `triangle` of realn: values[0..2]; of nc: values[3..11] */
+  KRO_ASE_LIGHTOBJECT  /* a "*LIGHTOBJECT" token (counted, not read) */
 };
 
 /* Where the walk stands relative to a keyword that opens a { } block: not
@@ -64,7 +70,9 @@ enum { KRO_ASE_OUTSIDE = 0, KRO_ASE_HEAD, KRO_ASE_BODY };
  * it do not rename it), and a "*MESH_ANIMATION" block is passed over whole, so
  * its repeated counts leave the base mesh alone. */
 typedef struct kroASEMeshWalk {
-  int skipping;      /* only "*GEOMOBJECT" is looked at (object selection) */
+  int skipping;      /* values are passed over as tokens: only the keywords that shape the
+                        walk (objects, names, animation blocks) are acted on */
+  int open_end;      /* the end is not checked for a cut-off file (the counters) */
   int object_state;  /* KRO_ASE_OUTSIDE, _HEAD or _BODY: where the last "*GEOMOBJECT" stands */
   int object_depth;  /* in.depth at the last "*GEOMOBJECT"; its block lies deeper */
   int pass_state;    /* KRO_ASE_OUTSIDE, _HEAD or _BODY: a "*MESH_ANIMATION" block passed over */
@@ -88,6 +96,8 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
 /* The stream back at the position after the last character taken; call it
  * before anything else reads, seeks or closes a stream that the caller keeps. */
 void kroEndASEReader(kroASEReader *in);
+/* The stream position after the last character taken; -1 when the stream cannot tell. */
+long kroTellASE(const kroASEReader *in);
 int kroReadASEToken(kroASEReader *in);           // Next word into token: 1, 0 at end, -1 refused
 int kroReadASEInt(kroASEReader *in, int *value); // "%d": 1, or 0 (reported)
 int kroReadASEFloat(kroASEReader *in, float *value); // "%f", finite only: 1, or 0 (reported)

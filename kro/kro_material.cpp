@@ -147,8 +147,10 @@ int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
   walk.count = -1;
   walk.selected = -1;
   int ok = 1, status;
+  /* Text (a quoted name, the rest of a value's word) is never a keyword nor a brace. */
   while (ok && (status = kroReadASEToken(&in)) == 1)
-    ok = walk.listing ? kroReadMaterialToken(&in, &walk) : kroReadMaterialHeader(&in, &walk);
+    if (!in.text_only)
+      ok = walk.listing ? kroReadMaterialToken(&in, &walk) : kroReadMaterialHeader(&in, &walk);
   if (ok)
     ok = status == 0 && kroCheckASEComplete(&in);
   fclose(stream);

@@ -128,7 +128,7 @@ static char *kroWriteSrcRow(char *out, const char *array, int triangle, const fl
 }
 
 /* The lines of one face entry (KRO_ASE_FACE, _TFACE or _FACENORMAL), written at once. */
-static void kroWriteSrcEntry(FILE *out, int entry, int triangle, const float *values) {
+static void kroWriteSrcEntryLines(FILE *out, int entry, int triangle, const float *values) {
   char text[KRO_SRC_ENTRY_LINES * KRO_SRC_LINE_BYTES];
   char *end = text;
   if (entry == KRO_ASE_FACE)
@@ -158,6 +158,61 @@ static void kroWriteSrcEmptyEnd(FILE *out, int header_written, int count_written
   fputs("\tnode_name[0]=0;\n", out);
 }
 
+/* What has been written of the current function. */
+typedef struct kroSrcState {
+  FILE *out;
+  const char *name;
+  int begun;          /* its "*GEOMOBJECT" was met: the next one ends it */
+  int header_written; /* its first line is out: what follows must close it */
+  int count_written;
+} kroSrcState;
+
+/* The header goes out before the first line of the body, so that every
+ * line stands inside the function (entries may come before "*GEOMOBJECT"). */
+static FILE *kroSrcBody(kroSrcState *src) {
+  if (!src->header_written)
+    kroWriteSrcHeader(src->out, src->name);
+  src->header_written = 1;
+  return src->out;
+}
+
+/* Writes what one entry says; returns 1 to go on, 0 at the object's end (the
+ * stream then stands at the next "*GEOMOBJECT", or at its end), -1 after a
+ * failure. */
+static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
+  int t = walk->triangle;
+  switch (entry) {
+  case KRO_ASE_END:
+    return 0;
+  case KRO_ASE_FAILED:
+    return -1;
+  case KRO_ASE_GEOMOBJECT:
+    if (!src->begun) {
+      src->begun = 1;
+      kroSrcBody(src);
+      return 1;
+    }
+    if (!kroStepBackASEToken(&walk->in)) {
+      kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+      return -1;
+    }
+    return 0;
+  case KRO_ASE_NODE_NAME:
+    kroWriteSrcNodeName(kroSrcBody(src), walk->node_name);
+    return 1;
+  case KRO_ASE_NUMFACES:
+    kroWriteSrcCount(kroSrcBody(src), walk->face_count);
+    src->count_written = 1;
+    return 1;
+  case KRO_ASE_FACE:
+  case KRO_ASE_TFACE:
+  case KRO_ASE_FACENORMAL:
+    kroWriteSrcEntryLines(kroSrcBody(src), entry, t, walk->values);
+    return 1;
+  }
+  return 1;
+}
+
 int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   if (!stream) {
     kroFail("Error in reading mesh from file descriptor\n");
@@ -166,47 +221,20 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   kroASEMeshWalk walk;
   kroBeginASEMeshWalk(&walk, stream, "file descriptor");
   walk.in.comment_messages = out == stdout;
-  int header_written = 0, count_written = 0, ok = 1;
-  for (int done = 0; !done;) {
-    int entry = kroNextASEMeshEntry(&walk);
-    int t = walk.triangle;
-    switch (entry) {
-    case KRO_ASE_END:
-      done = 1;
-      break;
-    case KRO_ASE_FAILED:
-      ok = 0;
-      done = 1;
-      break;
-    case KRO_ASE_GEOMOBJECT:
-      if (!header_written) {
-        kroWriteSrcHeader(out, name);
-        header_written = 1;
-        break;
-      }
-      if (!kroStepBackASEToken(&walk.in)) {
-        kroFailASE(&walk.in, "the stream cannot move back to the next *GEOMOBJECT");
-        ok = 0;
-      }
-      done = 1;
-      break;
-    case KRO_ASE_NODE_NAME:
-      kroWriteSrcNodeName(out, walk.node_name);
-      break;
-    case KRO_ASE_NUMFACES:
-      kroWriteSrcCount(out, walk.face_count);
-      count_written = 1;
-      break;
-    case KRO_ASE_FACE:
-    case KRO_ASE_TFACE:
-    case KRO_ASE_FACENORMAL:
-      kroWriteSrcEntry(out, entry, t, walk.values);
-      break;
-    }
+  kroSrcState src = {out, name, 0, 0, 0};
+  int status;
+  while ((status = kroWriteSrcEntry(&src, &walk, kroNextASEMeshEntry(&walk))) > 0)
+    continue;
+  int ok = status == 0 && src.begun;
+  if (status == 0 && !src.begun)
+    kroFailASE(&walk.in, "no *GEOMOBJECT follows");
+  /* A refused object still gets a whole loader that empties the mesh; a
+   * missing one gets none, unless lines before the end began one. */
+  if (status < 0 || src.header_written) {
+    if (!ok)
+      kroWriteSrcEmptyEnd(out, src.header_written, src.count_written, name);
+    fputc('}', out);
   }
-  if (!ok)
-    kroWriteSrcEmptyEnd(out, header_written, count_written, name);
-  fputc('}', out);
   kroEndASEMeshWalk(&walk);
   return ok;
 }
@@ -492,6 +520,43 @@ static void kroWriteSrcCompactBody(FILE *out, const kroSrcMesh *mesh) {
   }
 }
 
+/* Takes what one entry says into mesh; returns 1 to go on, 0 at the object's
+ * end (the stream then stands where the generator leaves it), -1 after a
+ * failure. `lines` is set once the generator would have written a line. */
+static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry, int *begun,
+                               int *lines) {
+  switch (entry) {
+  case KRO_ASE_END:
+    return 0;
+  case KRO_ASE_FAILED:
+    return -1;
+  case KRO_ASE_GEOMOBJECT:
+    if (!*begun) {
+      *begun = *lines = 1;
+      return 1;
+    }
+    if (!kroStepBackASEToken(&walk->in)) {
+      kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+      return -1;
+    }
+    return 0;
+  case KRO_ASE_NODE_NAME:
+    strcpy(mesh->node_name, walk->node_name);
+    mesh->named = *lines = 1;
+    return 1;
+  case KRO_ASE_NUMFACES:
+    mesh->triangles = walk->face_count;
+    mesh->counted = *lines = 1;
+    return 1;
+  case KRO_ASE_FACE:
+  case KRO_ASE_TFACE:
+  case KRO_ASE_FACENORMAL:
+    *lines = 1;
+    return kroTakeSrcEntry(mesh, entry, walk->triangle, walk->values) ? 1 : -1;
+  }
+  return 1;
+}
+
 int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   if (!stream) {
     kroFail("Error in reading mesh from file descriptor\n");
@@ -502,47 +567,24 @@ int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   walk.in.comment_messages = out == stdout;
   kroSrcMesh mesh;
   kroBeginSrcMesh(&mesh);
-  int begun = 0, ok = 1;
-  for (int done = 0; ok && !done;) {
-    int entry = kroNextASEMeshEntry(&walk);
-    switch (entry) {
-    case KRO_ASE_END:
-      done = 1;
-      break;
-    case KRO_ASE_FAILED:
-      ok = 0;
-      break;
-    case KRO_ASE_GEOMOBJECT:
-      if (!begun) {
-        begun = 1;
-        break;
-      }
-      if (!kroStepBackASEToken(&walk.in)) {
-        kroFailASE(&walk.in, "the stream cannot move back to the next *GEOMOBJECT");
-        ok = 0;
-      }
-      done = 1;
-      break;
-    case KRO_ASE_NODE_NAME:
-      strcpy(mesh.node_name, walk.node_name);
-      mesh.named = 1;
-      break;
-    case KRO_ASE_NUMFACES:
-      mesh.triangles = walk.face_count;
-      mesh.counted = 1;
-      break;
-    default:
-      ok = kroTakeSrcEntry(&mesh, entry, walk.triangle, walk.values);
-    }
-  }
+  int begun = 0, lines = 0, status;
+  while ((status = kroTakeSrcMeshEntry(&mesh, &walk, kroNextASEMeshEntry(&walk), &begun, &lines)) >
+         0)
+    continue;
+  int ok = status == 0 && begun;
+  if (status == 0 && !begun)
+    kroFailASE(&walk.in, "no *GEOMOBJECT follows");
+  /* As the generator: a refused object still gets a whole loader that
+   * empties the mesh; a missing one gets none, unless entries before the end
+   * began one. */
   if (ok) {
-    if (begun)
-      kroWriteSrcHeader(out, name);
+    kroWriteSrcHeader(out, name);
     kroWriteSrcCompactBody(out, &mesh);
-  } else {
-    kroWriteSrcEmptyEnd(out, 0, 0, name); /* as the generator ends a refused object */
+    fputc('}', out);
+  } else if (status < 0 || lines) {
+    kroWriteSrcEmptyEnd(out, 0, 0, name);
+    fputc('}', out);
   }
-  fputc('}', out);
   kroEndSrcMesh(&mesh);
   kroEndASEMeshWalk(&walk);
   return ok;

@@ -191,6 +191,9 @@ static void kroCompileAndAttach(kroShader *shader, const kroStage &stage) {
   glAttachObjectARB(shader->program, *stage.object);
 }
 
+/* A new program for a build that has at least one stage, replacing the record's. */
+static GLhandleARB kroReplaceProgram(kroShader *shader);
+
 /* The GL objects one build has made so far; handles a record kept from an
  * earlier build (perhaps deleted since, perhaps reused by GL) are not among them. */
 typedef struct kroBuildMade {
@@ -227,7 +230,7 @@ void kroCreateShaderFromFileWithMacrosVF(kroShader *shader, const char *vertex_p
   kroStage vertex = kroVertexStage(shader), fragment = kroFragmentStage(shader);
   kroBuildMade made = {0, 0, 0};
   if (vertex_path || fragment_path)
-    made.program = shader->program = glCreateProgramObjectARB();
+    made.program = kroReplaceProgram(shader);
   if ((vertex_path &&
        !kroBuildStageFromFile(shader, vertex, vertex_path, vertex_macros, &made.vertex_shader)) ||
       (fragment_path && !kroBuildStageFromFile(shader, fragment, fragment_path, fragment_macros,
@@ -259,7 +262,7 @@ void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *f
   kroDestroyShader(shader);
   kroBuildMade made = {0, 0, 0};
   if (vertex_text || fragment_text)
-    made.program = shader->program = glCreateProgramObjectARB();
+    made.program = kroReplaceProgram(shader);
   if ((vertex_text &&
        !kroBuildStageFromText(shader, kroVertexStage(shader), vertex_text, &made.vertex_shader)) ||
       (fragment_text && !kroBuildStageFromText(shader, kroFragmentStage(shader), fragment_text,
@@ -284,22 +287,40 @@ static bool kroIsAttached(GLhandleARB program, GLhandleARB stage) {
 
 /* A record keeps its stage handles after it is destroyed, so a handle may name
  * an object that is gone, or one GL has since given to someone else. Only a
- * stage still attached to the record's program is ours to delete; a handle of
- * 0 was never made. Neither reaches GL's delete. */
+ * stage still attached to the record's live program is ours to delete. When
+ * the program is gone (deleted elsewhere, or its context replaced) nothing
+ * vouches for the stage handles, and none of them reaches GL; a handle of 0
+ * was never made. */
 static void kroDeleteStage(GLhandleARB program, GLhandleARB stage) {
-  if (!stage)
+  if (!stage || !program || !glIsProgram(program) || !kroIsAttached(program, stage))
     return;
-  if (program && glIsProgram(program)) {
-    if (!kroIsAttached(program, stage))
-      return;
-    glDetachShader(program, stage);
-    glDeleteShader(stage);
-  } else if (glIsShader(stage)) {
-    glDeleteShader(stage);
-  }
+  glDetachShader(program, stage);
+  glDeleteShader(stage);
 }
 
-/* The program object itself is kept, and so are the three handle values. */
+/* Deletes the program a build has replaced with `current`, and the stages
+ * still attached to it (a record built again without kroDestroyShader). A
+ * handle of 0, one that names no program any more, or one GL has given to the
+ * new program reaches no delete. */
+static void kroDeleteReplacedProgram(const kroShader *replaced, GLhandleARB current) {
+  if (!replaced->program || replaced->program == current || !glIsProgram(replaced->program))
+    return;
+  kroDeleteStage(replaced->program, replaced->vertex_shader);
+  kroDeleteStage(replaced->program, replaced->fragment_shader);
+  glDeleteObjectARB(replaced->program);
+}
+
+/* The record's old program is deleted once the new one exists, so the two
+ * never share a name. */
+static GLhandleARB kroReplaceProgram(kroShader *shader) {
+  kroShader replaced = *shader;
+  shader->program = glCreateProgramObjectARB();
+  kroDeleteReplacedProgram(&replaced, shader->program);
+  return shader->program;
+}
+
+/* The program object itself is kept, and so are the three handle values: the
+ * next build of the record deletes the program. */
 void kroDestroyShader(kroShader *shader) {
   kroDeleteStage(shader->program, shader->vertex_shader);
   kroDeleteStage(shader->program, shader->fragment_shader);

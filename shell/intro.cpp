@@ -3,8 +3,9 @@
  * cursor, and one loop that handles one pending event per pass or, with the
  * queue empty, draws one frame of the scene at the seconds elapsed since
  * start. Ends by itself after 14 s, at once on Escape, or on a quit request.
- * "--window" plays in a window of the same size; without a display, or
- * without GL, it stops at once with status 1.
+ * "--window" plays in a window of the same size, "--version" prints the
+ * engine's version; without a display, or without GL, it stops at once with
+ * status 1.
  * Depends on: SDL 1.2 (mode, events, ticks), GL, the intro scene.
  */
 #include "ZKintro.h"
@@ -35,6 +36,19 @@ static void FailVideo(const char *what) {
   exit(1);
 }
 
+/* The GL buffers wanted: double buffering, a 24-bit depth buffer (what every
+ * driver offers; 32 bits is rare) and 8 bits for each colour channel and
+ * alpha. SDL reads these when a mode is set, and SDL_VideoInit resets them to
+ * its own defaults, so they go between the two. */
+static void RequestGLBuffers() {
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+}
+
 void MakeWindow(const char *title, int width, int height) {
   /* Without a display SDL would fall back to a text-terminal driver that has
    * no GL; asking for X11 makes the start fail with SDL's reason instead. */
@@ -42,19 +56,17 @@ void MakeWindow(const char *title, int width, int height) {
   SDL_Init(SDL_INIT_EVERYTHING);
   if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_VideoInit(NULL, 0) < 0)
     FailVideo("cannot start video");
-  if (!SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags))
+  RequestGLBuffers();
+  /* A display that cannot give those buffers gets one more try with SDL's
+   * defaults, which starting video again restores. */
+  if (!SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags) &&
+      (SDL_VideoInit(NULL, 0) < 0 || !SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags)))
     FailVideo("cannot set the video mode");
   if (!glGetString(GL_VERSION)) {
     SDL_SetError("the video mode has no OpenGL context");
     FailVideo("no OpenGL");
   }
   SDL_WM_SetCaption(title, NULL);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 32);
-  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glClearDepth(1.0);
 }
@@ -130,17 +142,22 @@ static void DrawFrame() {
     Quit();
 }
 
-static const char USAGE[] = "usage: zkintro [--window | --help]\n"
-                            "  --window  play in a 1200 x 600 window instead of full screen\n"
-                            "  --help    show this text\n";
+static const char USAGE[] = "usage: zkintro [--window | --version | --help]\n"
+                            "  --window   play in a 1200 x 600 window instead of full screen\n"
+                            "  --version  print the version\n"
+                            "  --help     show this text\n";
 
-/* Takes the options; exits on --help (0) and on an unknown option (2). */
+/* Takes the options; exits on --help and --version (0) and on an unknown
+ * option (2). */
 static void ReadOptions(int argc, char **argv) {
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--window")) {
       ModeFlags = SDL_OPENGL;
     } else if (!strcmp(argv[i], "--help")) {
       fputs(USAGE, stdout);
+      exit(0);
+    } else if (!strcmp(argv[i], "--version")) {
+      puts("zkintro " KRO_VERSION_STRING);
       exit(0);
     } else {
       fprintf(stderr, "zkintro: unknown option '%s'\n%s", argv[i], USAGE);

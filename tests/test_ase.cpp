@@ -8,12 +8,15 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <random>
+
 // Written at build time by `krotool mesh-src --header`; one twice, so its guard must hold.
 #include "generated_loaders_RotatingCube.h"
 #include "generated_loaders_UVTransform_Normal.h"
 #include "generated_loaders_exported_shapes.h"
 #include "generated_loaders_faces_shuffled.h"
 #include "generated_loaders_mesh_animation.h"
+#include "generated_loaders_name_holds_geomobject.h"
 #include "generated_loaders_named_objects.h"
 #include "generated_loaders_named_objects.h"
 #include "generated_loaders_two_objects.h"
@@ -55,6 +58,7 @@ const std::vector<std::pair<std::string, std::string>> kRefused = {
     {"bad_token_too_long", "a token is longer than 256 characters"},
     {"bad_node_name_too_long", "the node name is longer than 255 characters"},
     {"bad_node_name_unclosed", "the node name has no closing quote"},
+    {"bad_keyword_among_values", "*GEOMOBJECT stands among the values of *MESH_FACE"},
     {"bad_value_not_a_number", "*MESH_VERTEX is not followed by a number"},
     {"bad_value_infinite", "a number after *MESH_VERTEX is out of range"},
     {"bad_cut_in_number", "the file ends inside a { } block (cut off?)"},
@@ -113,10 +117,18 @@ std::string describe(const kroMaterial &m) { // colour, opacity, flag, texture n
 
 // Every reader gives each object its own name, mesh and material, in file
 // order: cameras, lights, helpers, shapes and mesh animation blocks after an
-// object leave it alone. The counters agree; past the last object nothing is
-// filled.
+// object leave it alone. The counters and the offsets agree (keywords in a
+// quoted name or comment, or glued to a value, are text); past the last
+// object nothing is filled.
 TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
   const std::vector<std::string> boxes = {"Box01 12 0"}, crafted = {"Box01 1 0", "Box02 1 0"};
+  const std::string glued = kroTestTempPath("glued.ase"),
+                    triangle =
+                        "*MESH_NUMVERTEX 3\n"
+                        "*MESH_NUMFACES 1\n*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0*GEOMOBJECT\n"
+                        "*MESH_VERTEX 2 0 1 0\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n";
+  kroTestWriteFile(glued, "*GEOMOBJECT {\n*NODE_NAME \"A\"\n" + triangle +
+                              "*GEOMOBJECT {\n*NODE_NAME \"B\"\n" + triangle);
   // Path, lights, and each object's name, triangles and material.
   const std::tuple<std::string, int, std::vector<std::string>> files[] = {
       {kTwo, 1, {"Left quad 2 1", "Right tri 1 0"}}, // the second has no *MATERIAL_REF
@@ -129,7 +141,9 @@ TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
       {kData + "followed_by_camera.ase", 0, crafted},
       {kData + "followed_by_light.ase", 1, crafted},
       {kData + "followed_by_helper.ase", 0, crafted},
-      {kData + "followed_by_shape.ase", 0, crafted}};
+      {kData + "followed_by_shape.ase", 0, crafted},
+      {kData + "name_holds_geomobject.ase", 0, {"Copy of *GEOMOBJECT 1 2 0"}},
+      {glued, 0, {"A 1 0", "B 1 0"}}};
   for (const auto &[file, lit, want] : files) {
     SCOPED_TRACE(file);
     const char *path = file.c_str();
@@ -138,23 +152,29 @@ TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
     EXPECT_TRUE(objects == count && kroObjectsInASE(path) == count);
     EXPECT_TRUE(lights == lit && kroLightsInASE(path) == lit);
     kroMesh *meshes = nullptr;
+    long *offsets = nullptr;
     ASSERT_EQ(kroLoadMeshArrayFromASE(&meshes, path), count);
-    FILE *stream = fopen(path, "r");
-    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(kroObjectOffsetsInASE(path, &offsets), count);
+    FILE *stream = fopen(path, "r"), *placed_stream = fopen(path, "r");
+    ASSERT_TRUE(stream && placed_stream);
     for (int i = 0; i <= count; i++) {
-      Mesh numbered, streamed;
+      Mesh numbered, streamed, placed;
       numbered.load(path, i + 1), streamed.next(stream);
       if (i == count) {
         EXPECT_TRUE(numbered.untouched() && streamed.untouched());
         break;
       }
+      ASSERT_EQ(fseek(placed_stream, offsets[i], SEEK_SET), 0);
+      placed.next(placed_stream);
       const kroMesh &m = meshes[i];
       EXPECT_EQ(numbered.summary(), want[i]);
       EXPECT_EQ(streamed.summary(), want[i]);
+      EXPECT_EQ(placed.summary(), want[i]);
       EXPECT_EQ(describe(m.node_name, m.triangles, m.material_ref), want[i]);
-      EXPECT_TRUE(numbered.sameRows(streamed) && numbered.sameRows(m)) << i;
+      EXPECT_TRUE(numbered.sameRows(streamed) && numbered.sameRows(m) && numbered.sameRows(placed))
+          << i;
     }
-    fclose(stream);
+    fclose(stream), fclose(placed_stream), free(offsets);
     kroFreeMeshArray(&meshes, count);
     EXPECT_EQ(meshes, nullptr);
   }
@@ -199,20 +219,119 @@ TEST_F(AseTest, AMissingFileOrStreamFillsNothing) {
   int objects = -1, lights = -1;
   Mesh none, streamed;
   kroMaterial *materials = nullptr;
+  long sentinel, *offsets = &sentinel;
   std::string out = kroTestCaptured([&] {
     EXPECT_EQ(kroObjectsInASE(missing) + kroLightsInASE(missing), 0);
     kroObjectsAndLightsInASE(missing, &objects, &lights);
+    EXPECT_EQ(kroObjectOffsetsInASE(missing, &offsets), 0);
     none.load(missing, 1);
     EXPECT_EQ(kroLoadMaterialsFromASE(&materials, missing), 0);
     streamed.next(nullptr);
   });
   std::string err = "Error during reading from file no/such.ase in function kro";
   EXPECT_EQ(out, err + "ObjectsInASE(..)\n" + err + "LightsInASE(..)\n" + err +
-                     "ObjectsAndLightsInASE(..)\nError in reading mesh from no/such.ase\n" +
+                     "ObjectsAndLightsInASE(..)\n" + err + "ObjectOffsetsInASE(..)\n" +
+                     "Error in reading mesh from no/such.ase\n" +
                      "Error in reading material from no/such.ase\n" +
                      "Error in reading mesh from file descriptor\n");
-  EXPECT_TRUE(objects + lights == 0 && none.untouched() && streamed.untouched());
-  EXPECT_EQ(kroTestHookCalls, 6);
+  EXPECT_TRUE(objects + lights == 0 && !offsets && none.untouched() && streamed.untouched());
+  EXPECT_EQ(kroTestHookCalls, 7);
+}
+
+// `value` to `digits` significant digits (2 or more), written without an exponent.
+std::string plainDecimal(double value, int digits) {
+  char text[64];
+  snprintf(text, sizeof text, "%.*e", digits - 1, fabs(value)); // d.ddde[+-]x
+  std::string written = text;
+  size_t e = written.find('e');
+  int exponent = std::stoi(written.substr(e + 1));
+  std::string all = written.substr(0, 1) + written.substr(2, e - 2), plain;
+  if (exponent < 0)
+    plain = "0." + std::string(-exponent - 1, '0') + all;
+  else if (exponent + 1 >= (int)all.size())
+    plain = all + std::string(exponent + 1 - all.size(), '0');
+  else
+    plain = all.substr(0, exponent + 1) + "." + all.substr(exponent + 1);
+  return (value < 0 ? "-" : "") + plain;
+}
+
+// Values of 12 to 20 significant digits at and beside float midpoints read
+// bit for bit as strtof reads them: up to 15 digits one double division is
+// exact enough, beyond that it is not (1.152923643589019776 is 1.1529237, not
+// 1.15292358).
+TEST_F(AseTest, LongValuesNearFloatMidpointsReadAsStrtofReadsThem) {
+  std::mt19937 random(20);
+  std::vector<std::string> values = {"1.152923643589019776", "16777217", "16777217.000000001",
+                                     "0.000000059604644775390625", "-33554435.0000000001"};
+  while (values.size() < 9 * 400) {
+    float f = ldexpf(1.0f + (float)(random() % (1 << 23)) / (1 << 23), (int)(random() % 50) - 20);
+    double middle = ((double)f + (double)nextafterf(f, INFINITY)) / 2; // exact: 25 bits
+    const double beside[3] = {middle, nextafter(middle, 0.0), nextafter(middle, INFINITY)};
+    values.push_back(
+        plainDecimal(beside[random() % 3] * (random() % 4 ? 1 : -1), 12 + (int)(random() % 9)));
+  }
+  int triangles = (int)values.size() / 9;
+  std::string text = "*GEOMOBJECT {\n*MESH_NUMVERTEX " + std::to_string(3 * triangles) +
+                     "\n*MESH_NUMFACES " + std::to_string(triangles) + "\n";
+  for (int v = 0; v < 3 * triangles; v++)
+    text += "*MESH_VERTEX " + std::to_string(v) + " " + values[3 * v] + " " + values[3 * v + 1] +
+            " " + values[3 * v + 2] + "\n";
+  for (int t = 0; t < triangles; t++)
+    text += "*MESH_FACE " + std::to_string(t) + ": A: " + std::to_string(3 * t) +
+            " B: " + std::to_string(3 * t + 1) + " C: " + std::to_string(3 * t + 2) + "\n";
+  std::string path = kroTestTempPath("long_values.ase");
+  kroTestWriteFile(path, text + "}\n");
+  Mesh mesh;
+  mesh.load(path, 1);
+  ASSERT_EQ(mesh.triangles, triangles);
+  int wrong = 0;
+  for (int i = 0; i < 9 * triangles; i++) {
+    float want = strtof(values[i].c_str(), nullptr), got = mesh.op[i / 9][i % 9];
+    if (memcmp(&want, &got, sizeof want) && wrong++ < 5)
+      ADD_FAILURE() << values[i] << " read as " << got << ", strtof gives " << want;
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+// A node name, a token and a bitmap name of exactly their limit are taken
+// whole; one character more is refused before it is written anywhere.
+TEST_F(AseTest, NamesAndTokensOfTheirLimitAreTakenAndOneMoreIsRefused) {
+  std::string path = kroTestTempPath("limits.ase"), where = "Error in reading mesh from " + path;
+  for (int more : {0, 1}) {
+    SCOPED_TRACE(more);
+    std::string name(KRO_ASE_NAME_CHARS + more, 'n'), token(KRO_ASE_TOKEN_CHARS + more, 't');
+    std::string bitmap(KRO_ASE_BITMAP_CHARS + more, 'b');
+    Mesh named, tokened;
+    kroTestWriteFile(path, "*GEOMOBJECT {\n*NODE_NAME \"" + name + "\"\n*MESH_NUMFACES 1\n}\n");
+    if (more) {
+      kroTestExpectReport([&] { named.load(path, 1); },
+                          where + ": the node name is longer than 255 characters\n");
+      kroTestExpectReport([&] { EXPECT_EQ(kroObjectsInASE(path.c_str()), 0); },
+                          where + ": the node name is longer than 255 characters\n");
+    } else {
+      named.load(path, 1);
+      EXPECT_EQ(named.summary(), describe(name.c_str(), 1, 0));
+    }
+    kroTestWriteFile(path, "*GEOMOBJECT {\n" + token + "\n*MESH_NUMFACES 1\n}\n");
+    if (more)
+      kroTestExpectReport([&] { tokened.load(path, 1); },
+                          where + ": a token is longer than 256 characters\n");
+    else
+      tokened.load(path, 1);
+    EXPECT_EQ(tokened.triangles, more ? 0 : 1);
+    kroMaterial *materials = nullptr;
+    kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n*MAP_DIFFUSE {\n"
+                           "*BITMAPA \"" +
+                               bitmap + "\"\n}\n}\n}\n");
+    if (more)
+      kroTestExpectReport([&] { EXPECT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 0); },
+                          "Error in reading material from " + path +
+                              ": the bitmap name is longer than 1023 characters\n");
+    else
+      EXPECT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 1);
+    kroFreeMaterials(&materials, 1);
+  }
+  EXPECT_EQ(kroTestHookCalls, 4);
 }
 
 TEST_F(AseTest, ReadStringToCharStopsAtTheCharacterOrTheEnd) {
@@ -310,14 +429,17 @@ TEST_F(AseTest, FailedAllocationsLeaveEmptyArrays) {
 }
 
 // Each "*MATERIAL n" block fills record n; a map section ends with its
-// material, and a sub-material's values are not its parent's.
+// material, and a sub-material's values are not its parent's; keywords in
+// quoted names are text.
 TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
   const std::pair<std::string, std::vector<const char *>> files[] = {
       {kTwo, {"0.8 0.1 0.1 0.75 0 0 0 0 0 0", "0.1 0.2 0.9 0.5 0 0 0 0 0 0"}},
       {kData + "three_materials.ase",
        {"0.9 0.1 0.1 0.75 0 0 0 0 0 0", "0.1 0.8 0.2 0.5 0 0 0 0 0 0",
         "0.1 0.2 0.7 1 0 0 0 0 0 0"}},
-      {kExporter + "UVTransform_Normal.ASE", {"0.5882 0.5882 0.5882 1 0 0 0 0 0 0"}}};
+      {kExporter + "UVTransform_Normal.ASE", {"0.5882 0.5882 0.5882 1 0 0 0 0 0 0"}},
+      // "*MATERIAL 1" inside the quoted material name selects nothing.
+      {kData + "name_holds_geomobject.ase", {"0.2 0.4 0.8 1 0 0 0 0 0 0"}}};
   for (const auto &[path, want] : files) {
     SCOPED_TRACE(path);
     kroMaterial *materials = nullptr;
@@ -380,17 +502,28 @@ const char kOneTriangle[] =
     "\t\t\t*MESH_VERTEXNORMAL 0 0.4 0.5 0.6\n\t\t\t*MESH_VERTEXNORMAL 1 0.7 0.8 0.9\n"
     "\t}\n\t*MATERIAL_REF 3\n}\n";
 
-// Each call writes the next object's loader, the name kept with its blank; at
-// the stream's end only the closing brace; a light between objects is passed
-// over, and names outside an object's own block write no line. (The text of
-// every value is pinned by the committed loaders, which the GeneratedMeshes
-// tests regenerate, and checked against the reader below.)
+// Each call writes the next object's loader, the name kept with its blank; with
+// no object left it reports (in a comment) and writes no function; a light
+// between objects is passed over, and names outside an object's own block
+// write no line. (The text of every value is pinned by the committed loaders,
+// which the GeneratedMeshes tests regenerate, and checked against the reader
+// below.)
 TEST_F(MeshSrcTest, WritesOneLoaderPerCall) {
   const std::string one = generate(kOneTriangle, {"A"});
   EXPECT_EQ(one.rfind(header("A") + "\tstrcpy(node_name,\"a b\");\n\t*triangles=1;\n", 0), 0u)
       << one;
-  EXPECT_EQ(generate("", {"Empty"}), "}");
-  EXPECT_EQ(generate(kOneTriangle, {"A", "B"}), one + "}");
+  const std::string none = "/* Error in reading mesh from file descriptor: no *GEOMOBJECT "
+                           "follows\n */\n";
+  EXPECT_TRUE(generate("", {"Empty"}) == none && kroTestHookCalls == 1);
+  EXPECT_TRUE(generate(kOneTriangle, {"A", "B"}) == one + none && kroTestHookCalls == 2);
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *memory = open_memstream(&text, &size), *stream = fopen("/dev/null", "r");
+  kroTestExpectReport([&] { EXPECT_FALSE(kroWriteSrcMeshFromASEfd(stream, "Empty", memory)); },
+                      "Error in reading mesh from file descriptor: no *GEOMOBJECT follows\n");
+  fclose(stream), fclose(memory);
+  EXPECT_EQ(size, 0u) << text;
+  free(text);
   std::string two = std::string(kOneTriangle) + "*LIGHTOBJECT {\n}\n" + kOneTriangle;
   EXPECT_EQ(generate(two, {"A", "B"}), one + generate(kOneTriangle, {"B"}));
   std::string out = generate("*NODE_NAME \"early\"\n*GEOMOBJECT {\n*MESH_NUMFACES 1\n}\n"
@@ -403,6 +536,7 @@ TEST_F(MeshSrcTest, WritesOneLoaderPerCall) {
 
 // Every refused file still yields a loader that compiles and empties the
 // mesh; the message sits in a comment, so the text stays one valid source.
+// Entries with no object around them begin a loader, which then ends empty.
 TEST_F(MeshSrcTest, RefusedFilesStillGiveCompilingEmptyLoaders) {
   std::string source = "#include <string.h>\n#include \"kro.h\"\n";
   const std::string end = // arrays grown by the loader are released; the mesh ends empty
@@ -419,6 +553,12 @@ TEST_F(MeshSrcTest, RefusedFilesStillGiveCompilingEmptyLoaders) {
         << out;
     source += out + "\n";
   }
+  std::string headless = generate("*MESH_NUMFACES 1\n", {"Headless"});
+  EXPECT_TRUE(headless.rfind(header("Headless") + "\t*triangles=1;\n", 0) == 0 &&
+              kroTestHas(headless, "no *GEOMOBJECT follows") &&
+              headless.rfind(end) == headless.size() - end.size())
+      << headless;
+  source += headless + "\n";
   std::string path = kroTestTempPath("refused_loaders.cpp");
   kroTestWriteFile(path, source);
   std::string command = std::string(KRO_CXX_COMPILER) + " -fsyntax-only -Wall -Wextra -Werror -I" +
@@ -455,6 +595,8 @@ TEST_F(MeshSrcTest, GeneratedLoadersRebuildWhatTheReaderReads) {
   // The base mesh of an object with a mesh animation block, and the object after it.
   expectSameMesh(loadMeshMorph, kData + "mesh_animation.ase", 1, false);
   expectSameMesh(loadMeshStill, kData + "mesh_animation.ase", 2, false);
+  // One object, though its name holds "*GEOMOBJECT".
+  expectSameMesh(loadMeshCopy_of__GEOMOBJECT_1, kData + "name_holds_geomobject.ase", 1, false);
   const std::string exporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
   expectSameMesh(loadMeshCube, exporter + "RotatingCube.ASE", 1, true);
   expectSameMesh(loadMeshPlane01, exporter + "UVTransform_Normal.ASE", 1, true);

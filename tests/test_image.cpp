@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string.h>
 #include <stdlib.h>
@@ -379,6 +380,73 @@ TEST_F(BmpTest, ResizeSamplesFilterStepByStepAndRefusals) {
                         c[2]);
 }
 
+// Pixel (x, y) of a bitmap `width` pixels wide.
+std::vector<uint8_t> pixelAt(const std::vector<uint8_t> &bitmap, int width, int x, int y) {
+  auto at = bitmap.begin() + ((size_t)y * width + x) * 4;
+  return std::vector<uint8_t>(at, at + 4);
+}
+
+// One enlarged line, `length` pixels read through `pixel`, made from a line of
+// one or two `colours`: it starts with the first; the first colour's pixels
+// all come before the second's, about half the line each; at most one pixel
+// per colour is neither, and none of those is brighter in any channel than the
+// colours (the filter truncates its partial terms before it divides, so a span
+// this narrow across a pixel border, or one that runs exactly to the line's
+// end, comes out dark).
+void expectEnlargedLine(const std::function<std::vector<uint8_t>(int)> &pixel, int length,
+                        const std::vector<std::vector<uint8_t>> &colours) {
+  EXPECT_EQ(pixel(0), colours.front());
+  std::vector<int> count(colours.size()), first(colours.size(), length), last(colours.size(), -1);
+  int others = 0;
+  for (int i = 0; i < length; i++) {
+    std::vector<uint8_t> p = pixel(i);
+    size_t c = std::find(colours.begin(), colours.end(), p) - colours.begin();
+    if (c < colours.size()) {
+      count[c]++, first[c] = std::min(first[c], i), last[c] = i;
+      continue;
+    }
+    others++;
+    for (int channel = 0; channel < 4; channel++)
+      EXPECT_LE(p[channel], std::max(colours.front()[channel], colours.back()[channel]))
+          << "pixel " << i;
+  }
+  EXPECT_LE(others, (int)colours.size());
+  if (colours.size() == 2) {
+    EXPECT_LT(last[0], first[1]);
+    EXPECT_LE(abs(count[0] - length / 2), 4) << count[0];
+    EXPECT_LE(abs(count[1] - length / 2), 4) << count[1];
+  }
+}
+
+// Enlarging past 8,192 pixels, where the float steps run out of precision at
+// a line's end, each way: 1-pixel lines (1 x 2 and 2 x 1 pictures) and 2-pixel
+// lines (2 x 2). The lines of one picture differ, so reading past a line's end
+// shows.
+TEST_F(BmpTest, LongEnlargementsKeepEachLinesColoursToItsEnd) {
+  const std::vector<uint8_t> a = {200, 10, 30, 255}, b = {5, 150, 250, 0};
+  auto joined = [](std::initializer_list<std::vector<uint8_t>> pixels) {
+    std::vector<uint8_t> out;
+    for (const auto &p : pixels)
+      out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  const std::vector<uint8_t> ab = joined({a, b}), abba = joined({a, b, b, a});
+  for (int length : {8193, 8194, 8704, 10461, 16384}) {
+    SCOPED_TRACE(length);
+    std::vector<uint8_t> wide = resize(ab, 1, 2, length, 2), tall = resize(ab, 2, 1, 2, length),
+                         rows = resize(abba, 2, 2, length, 2),
+                         columns = resize(abba, 2, 2, 2, length);
+    for (int k = 0; k < 2; k++) {
+      SCOPED_TRACE(testing::Message() << "line " << k);
+      const std::vector<uint8_t> &one = k ? b : a, &other = k ? a : b;
+      expectEnlargedLine([&](int i) { return pixelAt(wide, length, i, k); }, length, {one});
+      expectEnlargedLine([&](int i) { return pixelAt(tall, 2, k, i); }, length, {one});
+      expectEnlargedLine([&](int i) { return pixelAt(rows, length, i, k); }, length, {one, other});
+      expectEnlargedLine([&](int i) { return pixelAt(columns, 2, k, i); }, length, {one, other});
+    }
+  }
+}
+
 // Not interlaced: the data inflates, to its end, to a filter byte and a packed
 // row per line (zlib's checksum then vouches for every byte), and the buffer
 // is clear past it.
@@ -467,6 +535,118 @@ TEST_F(PngTest, ImageDataFillsTheBufferButNeverPassesItAndHostileFilesAreRefused
                         strstr(message, "allocating") ? 1 : 0);
     EXPECT_EQ(size[0], 0) << path;
   }
+}
+
+// One damaged file per rule (tests/data/png/damaged, made by make-damaged.py
+// from its two good files) and the start of its reason.
+const std::pair<std::string, const char *> kDamagedPng[] = {
+    {"signature-byte-1", "signature: byte 1 is 0x88, expected 0x89"},
+    {"signature-cut", "signature: the file ends after 5 of its 8 bytes"},
+    {"nothing-after-signature", "IHDR: missing: the file ends after the signature"},
+    {"crc-ihdr", "IHDR: CRC 0x000004D2 does not match the data"},
+    {"crc-idat", "IDAT: CRC 0x00000000 does not match the data"},
+    {"first-not-ihdr", "tEXt: the first chunk must be IHDR"},
+    {"second-ihdr", "IHDR: a second header chunk"},
+    {"ihdr-length-12", "IHDR: length 12, expected 13"},
+    {"width-0", "IHDR: width 0 is outside 1 to 2^31-1"},
+    {"height-2-31", "IHDR: height 2147483648 is outside 1 to 2^31-1"},
+    {"colour-type-9", "IHDR: colour type 9 is not defined"},
+    {"depth-99", "IHDR: bit depth 99 is not allowed for colour type 2 (8, 16)"},
+    {"depth-4-rgb", "IHDR: bit depth 4 is not allowed for colour type 2"},
+    {"depth-16-palette", "IHDR: bit depth 16 is not allowed for colour type 3 (1, 2, 4, 8)"},
+    {"compression-1", "IHDR: compression method 1 is not defined"},
+    {"filter-1", "IHDR: filter method 1 is not defined"},
+    {"interlace-2", "IHDR: interlace method 2 is not defined"},
+    {"palette-missing", "IDAT: colour type 3 needs a PLTE chunk"},
+    {"palette-in-greyscale", "PLTE: not allowed for colour type 0"},
+    {"palette-twice", "PLTE: a second palette chunk"},
+    {"palette-after-data", "PLTE: after the image data"},
+    {"palette-length-7", "PLTE: length 7 is not 1 to 256 entries"},
+    {"palette-over-depth", "PLTE: 3 entries, more than bit depth 1 allows"},
+    {"no-idat", "IEND: no IDAT chunk before the end"},
+    {"idat-split", "IDAT: image data chunks must follow one another"},
+    {"no-iend", "IEND: missing: the file ends after chunk 2 (IDAT)"},
+    {"after-iend", "IEND: 4 bytes after the end chunk"},
+    {"iend-length-4", "IEND: length 4, expected 0"},
+    {"unknown-critical", "XXXX: unknown critical chunk"},
+    {"reserved-bit", "tEsT: reserved bit set"},
+    {"type-not-letters", "chunk 2: type 0x74453174 is not four letters"},
+    {"length-over-2-31", "IDAT: length 2147483648 exceeds 2^31-1"},
+    {"data-cut", "IDAT: cut short: 4 of 18 data bytes"},
+    {"crc-cut", "IDAT: cut short in its CRC"},
+    {"chunk-head-cut", "chunk 3: cut short in its length and type"},
+};
+
+// kroCheckPNG's verdict on a file: "" for sound, else the reason.
+std::string checkPNG(const std::string &path) {
+  char why[256] = "not written";
+  int result = kroCheckPNG(path.c_str(), why, sizeof why);
+  if ((result == 0) != (why[0] == '\0') || (result != 0 && result != -1))
+    return "returned " + std::to_string(result) + " with '" + why + "'";
+  return why;
+}
+
+// PngSuite's own verdict on each vendored file (its corrupt ones start with
+// x); every damaged file refused with its rule's reason and the good ones
+// passed; bytes 5 to 8 of the signature count as much as the first four. A
+// question, not a load: nothing printed, no hook called.
+TEST_F(PngTest, CheckAgreesWithTheSuiteAndNamesEachBrokenRule) {
+  std::vector<std::filesystem::path> files;
+  for (const std::string &folder : {kSuite, kPng + "damaged"})
+    for (auto &entry : std::filesystem::directory_iterator(folder))
+      if (entry.path().extension() == ".png")
+        files.push_back(entry.path());
+  files.insert(files.end(), {kPng + "signature-tail.png", kPng + "no-such.png", kPng + "damaged"});
+  std::map<std::filesystem::path, std::string> verdict;
+  std::string printed = kroTestCaptured([&] {
+    for (const auto &file : files)
+      verdict[file] = checkPNG(file);
+    EXPECT_EQ(kroCheckPNG(nullptr, nullptr, 0), -1);
+  });
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(kroTestHookCalls, 0);
+
+  std::map<std::string, std::string> damaged(std::begin(kDamagedPng), std::end(kDamagedPng));
+  damaged["good-rgb"] = damaged["good-palette"] = "";
+  int suite_files = 0;
+  size_t damaged_files = 0;
+  for (const auto &[file, why] : verdict)
+    if (file.parent_path() == std::filesystem::path(kSuite).parent_path()) {
+      suite_files++;
+      EXPECT_EQ(why.empty(), file.filename().string()[0] != 'x') << file << ": " << why;
+    } else if (file.parent_path().filename() == "damaged") {
+      damaged_files++;
+      auto reason = damaged.find(file.stem());
+      ASSERT_NE(reason, damaged.end()) << file << " has no expected verdict";
+      EXPECT_EQ(why.substr(0, reason->second.size()), reason->second) << file;
+      EXPECT_EQ(why.empty(), reason->second.empty()) << file << ": " << why;
+    }
+  EXPECT_EQ(suite_files, 21);
+  EXPECT_EQ(damaged_files, damaged.size());
+  EXPECT_EQ(verdict[kSuite + "xs1n0g01.png"], "signature: byte 1 is 0x09, expected 0x89");
+  EXPECT_EQ(verdict[kSuite + "xcrn0g04.png"], "signature: byte 6 is 0x0D, expected 0x0A");
+  EXPECT_EQ(verdict[kPng + "signature-tail.png"], "signature: byte 5 is 0x00, expected 0x0D");
+  EXPECT_EQ(verdict[kPng + "no-such.png"], "No such file or directory");
+  EXPECT_EQ(verdict[kPng + "damaged"], "a folder, not a file");
+}
+
+// The reason is cut to why_chars - 1 characters and terminated; nothing is
+// written without room, and a sound file leaves "".
+TEST_F(PngTest, CheckKeepsItsReasonInsideTheGivenRoom) {
+  const std::string bad = kPng + "damaged/crc-idat.png", good = kPng + "damaged/good-rgb.png";
+  char why[12];
+  for (int room : {-1, 0, 1, 6, 12}) {
+    SCOPED_TRACE(room);
+    memset(why, '#', sizeof why);
+    EXPECT_EQ(kroCheckPNG(bad.c_str(), why, room), -1);
+    std::string written = room > 0 ? std::string("IDAT: CRC 0x0", room - 1) + '\0' : "";
+    EXPECT_EQ(std::string(why, sizeof why),
+              written + std::string(sizeof why - written.size(), '#'));
+  }
+  EXPECT_EQ(kroCheckPNG(bad.c_str(), nullptr, 100), -1);
+  memset(why, '#', sizeof why);
+  EXPECT_EQ(kroCheckPNG(good.c_str(), why, 2), 0);
+  EXPECT_EQ(std::string(why, 2), std::string("\0#", 2));
 }
 
 struct HeightmapTest : kroTestGLFailureFixture {};

@@ -77,6 +77,9 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
       {kNamed + " --auto --object 6", "has no object '6'"},
       {kNamed + " --auto --object Box", "has no object 'Box'"},
       {kNamed + " --auto --object 1 --object 1", "object '1' is chosen twice"},
+      {kNamed + " --auto --object 1 --object 'Box 01'",
+       "object 1 is chosen twice, as '1' and as 'Box 01'"},
+      {kNamed + " --auto --object 1st --object 3", "object 3 is chosen twice, as '1st' and as '3'"},
       {kNamed + " --auto --frobnicate", "unknown option '--frobnicate'"},
       {kNamed + " --auto --header", "--header needs a value"},
   };
@@ -182,49 +185,31 @@ TEST(KrotoolPngInfo, DescribesEverySoundSuiteFile) {
   EXPECT_EQ(sound, 19);
 }
 
-// One file per rule (made by tests/data/png/damaged/make-damaged.py from the
-// two good files), each refused with the chunk and the reason.
-TEST(KrotoolPngInfo, RefusesEachBrokenRuleWithItsReason) {
-  const std::string dir = kData + "/png/damaged/";
-  const std::pair<std::string, const char *> damaged[] = {
-      {"signature-byte-1", "signature: byte 1 is 0x88, expected 0x89"},
-      {"signature-cut", "signature: the file ends after 5 of its 8 bytes"},
-      {"nothing-after-signature", "IHDR: missing: the file ends after the signature"},
-      {"crc-ihdr", "IHDR: CRC 0x000004D2 does not match the data"},
-      {"crc-idat", "IDAT: CRC 0x00000000 does not match the data"},
-      {"first-not-ihdr", "tEXt: the first chunk must be IHDR"},
-      {"second-ihdr", "IHDR: a second header chunk"},
-      {"ihdr-length-12", "IHDR: length 12, expected 13"},
-      {"width-0", "IHDR: width 0 is outside 1 to 2^31-1"},
-      {"height-2-31", "IHDR: height 2147483648 is outside 1 to 2^31-1"},
-      {"colour-type-9", "IHDR: colour type 9 is not defined"},
-      {"depth-99", "IHDR: bit depth 99 is not allowed for colour type 2 (8, 16)"},
-      {"depth-4-rgb", "IHDR: bit depth 4 is not allowed for colour type 2"},
-      {"depth-16-palette", "IHDR: bit depth 16 is not allowed for colour type 3 (1, 2, 4, 8)"},
-      {"compression-1", "IHDR: compression method 1 is not defined"},
-      {"filter-1", "IHDR: filter method 1 is not defined"},
-      {"interlace-2", "IHDR: interlace method 2 is not defined"},
-      {"palette-missing", "IDAT: colour type 3 needs a PLTE chunk"},
-      {"palette-in-greyscale", "PLTE: not allowed for colour type 0"},
-      {"palette-twice", "PLTE: a second palette chunk"},
-      {"palette-after-data", "PLTE: after the image data"},
-      {"palette-length-7", "PLTE: length 7 is not 1 to 256 entries"},
-      {"palette-over-depth", "PLTE: 3 entries, more than bit depth 1 allows"},
-      {"no-idat", "IEND: no IDAT chunk before the end"},
-      {"idat-split", "IDAT: image data chunks must follow one another"},
-      {"no-iend", "IEND: missing: the file ends after chunk 2 (IDAT)"},
-      {"after-iend", "IEND: 4 bytes after the end chunk"},
-      {"iend-length-4", "IEND: length 4, expected 0"},
-      {"unknown-critical", "XXXX: unknown critical chunk"},
-      {"reserved-bit", "tEsT: reserved bit set"},
-      {"type-not-letters", "chunk 2: type 0x74453174 is not four letters"},
-      {"length-over-2-31", "IDAT: length 2147483648 exceeds 2^31-1"},
-      {"data-cut", "IDAT: cut short: 4 of 18 data bytes"},
-      {"crc-cut", "IDAT: cut short in its CRC"},
-      {"chunk-head-cut", "chunk 3: cut short in its length and type"},
-  };
-  for (const auto &[file, reason] : damaged)
-    expectUnusable("png-info", dir + file + ".png", reason);
+// png-info gives the engine's verdict (kroCheckPNG, whose reasons test_image
+// checks rule by rule) on every PNG file of the test data: a refused file with
+// that reason, whole, on one line; a sound one described.
+TEST(KrotoolPngInfo, RefusesWhatTheEngineRefusesWithItsReason) {
+  int refused = 0, sound = 0;
+  for (const std::string &folder :
+       {kData + "/png", kData + "/png/damaged", kThirdParty + "/pngsuite"})
+    for (auto &entry : std::filesystem::directory_iterator(folder)) {
+      std::string path = entry.path();
+      char why[256];
+      if (entry.path().extension() != ".png")
+        continue;
+      SCOPED_TRACE(path);
+      kroTestOutcome tool = krotool("png-info " + path);
+      if (kroCheckPNG(path.c_str(), why, sizeof why) != 0) {
+        refused++;
+        EXPECT_TRUE(tool.status == 1 && tool.out.empty()) << tool.status << tool.out;
+        EXPECT_EQ(tool.err, "krotool png-info: " + path + ": " + why + "\n");
+      } else {
+        sound++;
+        EXPECT_EQ(tool.status, 0) << tool.err;
+        EXPECT_EQ(tool.out.rfind("file: " + path + "\n", 0), 0u) << tool.out;
+      }
+    }
+  EXPECT_TRUE(refused >= 45 && sound >= 20) << refused << " refused, " << sound << " sound";
 }
 
 // A glyph folder: two good pictures, one of them twice under names that are
@@ -345,6 +330,20 @@ TEST(Krotool, AFailedWriteOfAPictureOrFontLeavesTheOldFile) {
   EXPECT_EQ(kroTestReadFile(picture), "old picture");
   EXPECT_EQ(kroTestReadFile(font), "old font");
   EXPECT_EQ(kroTestListing(dir), "big.bmp\nfont.krof\n");
+}
+
+// A node name that holds "*GEOMOBJECT" names one object; it adds none.
+TEST(KrotoolMeshSrc, ANameHoldingTheObjectKeywordIsOneObject) {
+  const std::string copies = kData + "/ase/name_holds_geomobject.ase";
+  kroTestOutcome info = krotool("ase-info " + copies),
+                 source = krotool("mesh-src --auto " + copies);
+  EXPECT_TRUE(info.status == 0 && source.status == 0) << info.err << source.err;
+  EXPECT_TRUE(kroTestHas(info.out, "geometry objects: 1\nlight objects: 0\n  object 1: \"Copy of "
+                                   "*GEOMOBJECT 1\", 2 triangles, material 0\nmaterials: 1\n"))
+      << info.out;
+  EXPECT_EQ(loaderNames(source.out), std::vector<std::string>{"Copy_of__GEOMOBJECT_1"});
+  EXPECT_EQ(source.out.substr(source.out.size() - 4), ";\n}\n") << source.out;
+  expectRefusal("mesh-src --auto --object 2 " + copies, 2, "has no object '2'");
 }
 
 TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {

@@ -8,18 +8,22 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <math.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <sstream>
 
 namespace {
 
-const int kWidth = 600, kHeight = 300;                          // the shots' size, pixels
-const double kHalfField = 25.0;                                 // degrees, axis to top edge
-const double kFraming = 1.05;                                   // the unit sphere's margin
-const unsigned char kBackground[3] = {26, 28, 41};              // 0.10, 0.11, 0.16 of 255
-const int kMargin = 8, kLinePixels = 20, kScale = 2, kCell = 8; // overlay layout, pixels
+const int kWidth = 600, kHeight = 300;             // the shots' size, pixels
+const double kHalfField = 25.0;                    // degrees, axis to top edge
+const double kFill = 0.78;                         // the framed scene's part of the binding side
+const unsigned char kBackground[3] = {26, 28, 41}; // 0.10, 0.11, 0.16 of 255
+const int kMargin = 8;                             // overlay text from the view's edges, pixels
 const std::string kData = std::string(KRO_TEST_DATA) + "/viewer/";
 const std::string kThree = kData + "three_materials.ase";
 
@@ -65,37 +69,86 @@ std::vector<std::vector<float>> fileVertices(const std::string &path) {
   return points;
 }
 
-// The documented camera: the bounding box's centre at the origin, its half-diagonal scaled to 1,
-// turned by -yaw about y and pitch about x, seen from kFraming / sin(half-angle) away.
+// The documented camera: the file's up axis turned to +y (+z up: the file's -y comes to the
+// front), the bounding box's centre at the origin, its half-diagonal scaled to 1, turned by -yaw
+// about y and pitch about x; the eye as far away as leaves the vertices' projections spanning
+// kFill of the binding side, and that span moved to the middle of the view.
 struct Projection {
-  double centre[3] = {0, 0, 0}, radius = 1, yaw, pitch;
+  double centre[3] = {0, 0, 0}, radius = 1, yaw, pitch, distance = 0, shift[2] = {0, 0};
+  bool z_up;
   Projection(const std::vector<std::vector<float>> &points, double yaw_degrees,
-             double pitch_degrees)
-      : yaw(yaw_degrees * M_PI / 180), pitch(pitch_degrees * M_PI / 180) {
+             double pitch_degrees, bool z_up_file = false)
+      : yaw(yaw_degrees * M_PI / 180), pitch(pitch_degrees * M_PI / 180), z_up(z_up_file) {
     double low[3] = {1e30, 1e30, 1e30}, high[3] = {-1e30, -1e30, -1e30}, squares = 0;
-    for (auto &p : points)
+    for (auto &p : points) {
+      auto q = upright(p);
       for (int k = 0; k < 3; k++)
-        low[k] = std::min(low[k], (double)p[k]), high[k] = std::max(high[k], (double)p[k]);
+        low[k] = std::min(low[k], q[k]), high[k] = std::max(high[k], q[k]);
+    }
     for (int k = 0; k < 3; k++) {
       centre[k] = (low[k] + high[k]) / 2;
       squares += (high[k] - low[k]) * (high[k] - low[k]);
     }
     radius = sqrt(squares) / 2;
+    double near = 0, far = 1e3, middle[2];
+    for (auto &p : points)
+      near = std::max(near, eye(p)[2]);
+    for (int step = 0; step < 60; step++) {
+      distance = (near + far) / 2;
+      (span(points, middle) > kFill ? near : far) = distance;
+    }
+    span(points, shift);
   }
-  // Pixel column and row (row 0 at the top) of a file point.
-  std::pair<double, double> pixel(const std::vector<float> &p) const {
+  std::vector<double> upright(const std::vector<float> &p) const {
+    if (z_up)
+      return {p[0], p[2], -p[1]};
+    return {p[0], p[1], p[2]};
+  }
+  // Eye-space point, the eye on +z
+  std::vector<double> eye(const std::vector<float> &p) const {
+    auto u = upright(p);
     double q[3];
     for (int k = 0; k < 3; k++)
-      q[k] = (p[k] - centre[k]) / radius;
+      q[k] = (u[k] - centre[k]) / radius;
     double x = q[0] * cos(yaw) - q[2] * sin(yaw), z = q[0] * sin(yaw) + q[2] * cos(yaw);
     double y = q[1] * cos(pitch) - z * sin(pitch);
     z = q[1] * sin(pitch) + z * cos(pitch);
+    return {x, y, z};
+  }
+  // -1..1 across the view, before the shift
+  std::pair<double, double> ndc(const std::vector<float> &p) const {
+    auto e = eye(p);
     double aspect = (double)kWidth / kHeight, t = tan(kHalfField * M_PI / 180);
-    double half = std::min(kHalfField * M_PI / 180, atan(t * aspect));
-    double depth = kFraming / sin(half) - z;
-    return {(x / depth / (t * aspect) + 1) / 2 * kWidth, (1 - y / depth / t) / 2 * kHeight};
+    double depth = distance - e[2];
+    return {e[0] / depth / (t * aspect), e[1] / depth / t};
+  }
+  // Half the larger spread of the projections; middle gets the spread's centre
+  double span(const std::vector<std::vector<float>> &points, double *middle) const {
+    double low[2] = {1e30, 1e30}, high[2] = {-1e30, -1e30};
+    for (auto &p : points) {
+      auto [x, y] = ndc(p);
+      low[0] = std::min(low[0], x), high[0] = std::max(high[0], x);
+      low[1] = std::min(low[1], y), high[1] = std::max(high[1], y);
+    }
+    middle[0] = (low[0] + high[0]) / 2, middle[1] = (low[1] + high[1]) / 2;
+    return std::max(high[0] - low[0], high[1] - low[1]) / 2;
+  }
+  // Pixel column and row (row 0 at the top) of a file point.
+  std::pair<double, double> pixel(const std::vector<float> &p) const {
+    auto [x, y] = ndc(p);
+    return {(x - shift[0] + 1) / 2 * kWidth, (1 - (y - shift[1])) / 2 * kHeight};
   }
 };
+
+// Corners of the box low..high, file units
+std::vector<std::vector<float>> corners(const std::vector<float> &low,
+                                        const std::vector<float> &high) {
+  std::vector<std::vector<float>> points;
+  for (int i = 0; i < 8; i++)
+    points.push_back(
+        {i & 1 ? high[0] : low[0], i & 2 ? high[1] : low[1], i & 4 ? high[2] : low[2]});
+  return points;
+}
 
 TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
   const std::string folder = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
@@ -105,7 +158,7 @@ TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
       std::string view = "--yaw " + std::to_string(yaw) + " --pitch 30 --no-overlay";
       kroTestPng png = shot(folder + file, view);
       auto points = fileVertices(folder + file);
-      Projection projection(points, yaw, 30);
+      Projection projection(points, yaw, 30, true);
       double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
       for (auto &p : points) {
         auto [column, row] = projection.pixel(p);
@@ -125,9 +178,158 @@ TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
     }
 }
 
+// Left, right, top and bottom of what is not background; left > right when nothing is.
+std::array<int, 4> drawnBox(const kroTestPng &png) {
+  std::array<int, 4> box = {png.width, -1, png.height, -1};
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      if (!background(png, x, y))
+        box = {std::min(box[0], x), std::max(box[1], x), std::min(box[2], y), std::max(box[3], y)};
+  return box;
+}
+
+TEST(Kroview, ExporterUpStandsUprightAndTheFileUpChoiceTurnsIt) {
+  // A 1 x 1 x 4 box along +z: upright by default, lying with --up +y.
+  const std::string tall = kData + "tall_box.ase";
+  auto standing = drawnBox(shot(tall, "--no-overlay"));
+  auto lying = drawnBox(shot(tall, "--no-overlay --up +y"));
+  EXPECT_GT(standing[3] - standing[2], 2 * (standing[1] - standing[0]));
+  EXPECT_GT(lying[1] - lying[0], lying[3] - lying[2]);
+  // Upside down with -z: the same outline turned about the horizontal, still tall.
+  auto hanging = drawnBox(shot(tall, "--no-overlay --up -z --yaw 0 --pitch 0"));
+  EXPECT_GT(hanging[3] - hanging[2], 2 * (hanging[1] - hanging[0]));
+}
+
+TEST(Kroview, FramedModelFillsMostOfTheBindingSideAtAnyShape) {
+  const std::string figure = kData + "zup_figure.ase";
+  // Wide and tall views, the default angles, with an object chosen, and turned about.
+  for (const char *options : {"--size 600x300", "--size 300x600", "--size 600x300 --object Head",
+                              "--size 500x500 --yaw 120 --pitch 50"}) {
+    std::string path = kroTestTempPath("framed.png");
+    kroTestOutcome run = kroview(figure + " --no-overlay --shot " + path + " " + options);
+    ASSERT_EQ(run.status, 0) << run.err;
+    kroTestPng png(path);
+    auto box = drawnBox(png);
+    double across = (box[1] - box[0] + 1.0) / png.width,
+           down = (box[3] - box[2] + 1.0) / png.height;
+    double binding = std::max(across, down);
+    EXPECT_GE(binding, 0.70) << options;
+    EXPECT_LE(binding, 0.85) << options;
+    // centred: the margins on either side differ by a few pixels at most
+    EXPECT_NEAR(box[0], png.width - 1 - box[1], 4) << options;
+    EXPECT_NEAR(box[2], png.height - 1 - box[3], 4) << options;
+  }
+}
+
+TEST(Kroview, GroundLiesUnderTheModelAndNeverHidesIt) {
+  const std::string figure = kData + "zup_figure.ase";
+  const std::string ground =
+      " --terrain " + std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
+  for (const char *angles : {"--no-overlay", "--no-overlay --pitch 5 --yaw -60"}) {
+    kroTestPng bare = shot(figure, angles), grounded = shot(figure, std::string(angles) + ground);
+    ASSERT_TRUE(bare.width && grounded.width);
+    int model = 0, hidden = 0;
+    for (int y = 0; y < kHeight; y++)
+      for (int x = 0; x < kWidth; x++)
+        if (!background(bare, x, y)) {
+          model++;
+          hidden += !std::equal(bare.at(x, y), bare.at(x, y) + 3, grounded.at(x, y));
+        }
+    EXPECT_GT(model, 1000) << angles;
+    EXPECT_EQ(hidden, 0) << angles;
+    // Under the feet there is ground: the rows below the model's lowest pixel are covered.
+    auto box = drawnBox(bare);
+    int below = 0, covered = 0;
+    for (int y = box[3] + 2; y < std::min(kHeight, box[3] + 12); y++)
+      for (int x = box[0]; x <= box[1]; x++)
+        below++, covered += !background(grounded, x, y);
+    EXPECT_GT(covered, below * 9 / 10) << angles;
+  }
+  // From below the ground's highest point the ground is left out rather than drawn in front.
+  kroTestPng under = shot(figure, "--no-overlay --pitch -40" + ground);
+  kroTestPng bare_under = shot(figure, "--no-overlay --pitch -40");
+  EXPECT_TRUE(under.rgb == bare_under.rgb);
+}
+
+// The grid's crossings lie where the camera puts the file's points at whole multiples of its
+// spacing on the ground (z = 0 for the +z-up figure); the overlay gives the spacing.
+TEST(Kroview, GridCrossesAtWholeFileUnitsOnTheGroundAndTheOverlaySaysHowFar) {
+  const std::string figure = kData + "zup_figure.ase";
+  kroTestPng bare = shot(figure, "--no-overlay"), grid = shot(figure, "--no-overlay --grid");
+  Projection projection(fileVertices(figure), KV_DEFAULT_YAW, KV_DEFAULT_PITCH, true);
+  const float spacing = 0.5f; // file units: the box's diagonal is 2.06, a tenth rounded up
+  int crossings = 0, found = 0;
+  for (int i = -3; i <= 3; i++)
+    for (int j = -2; j <= 3; j++) {
+      auto [column, row] = projection.pixel({i * spacing, j * spacing, 0.0f}); // the file's
+      if (column < 2 || row < 2 || column > kWidth - 3 || row > kHeight - 3 ||
+          !background(bare, (int)column, (int)row)) // outside the view, or behind the figure
+        continue;
+      crossings++;
+      bool lit = false;
+      for (int d = 0; d < 9; d++) {
+        int x = (int)column - 1 + d % 3, y = (int)row - 1 + d / 3;
+        lit |= background(bare, x, y) && !background(grid, x, y);
+      }
+      found += lit;
+    }
+  EXPECT_GT(crossings, 8);
+  EXPECT_EQ(found, crossings);
+  std::string out;
+  static kvView view;
+  char why[256];
+  ASSERT_EQ(kvLoadSceneUp(&view.scene, figure.c_str(), KV_UP_PLUS_Z, why, sizeof why), 0);
+  view.grid = 1;
+  view.file_name = "zup_figure.ase";
+  view.hovered = view.chosen = -1;
+  kvComposeOverlay(&view);
+  EXPECT_EQ(std::string(view.overlay.lines[4]), "grid 0.5 units");
+  kvFreeScene(&view.scene);
+}
+
+// The gizmo in the lower-left corner shows the file's up axis pointing up the screen: blue (z)
+// for an exporter's file, green (y) with --up +y. Edges add dark lines on the model only.
+TEST(Kroview, AxesGizmoShowsTheFileUpAxisUpAndEdgesStayOnTheModel) {
+  const std::string figure = kData + "zup_figure.ase";
+  const int side = 90;
+  for (int up_y = 0; up_y < 2; up_y++) {
+    kroTestPng png = shot(figure, std::string("--no-overlay --axis") + (up_y ? " --up +y" : ""));
+    int tops[3] = {kHeight, kHeight, kHeight}, counts[3] = {0, 0, 0};
+    for (int y = kHeight - side; y < kHeight; y++)
+      for (int x = 0; x < side; x++) {
+        const unsigned char *p = png.at(x, y);
+        for (int k = 0; k < 3; k++)
+          if (p[k] > 200 && p[(k + 1) % 3] < 150 && p[(k + 2) % 3] < 150 + 60 * (k == 2))
+            tops[k] = std::min(tops[k], y), counts[k]++;
+      }
+    for (int k = 0; k < 3; k++)
+      ASSERT_GT(counts[k], 5) << "axis " << k << (up_y ? " with --up +y" : "");
+    int up = up_y ? 1 : 2;
+    const int centre = kHeight - side / 2; // the axes' tips: the up one high, the others low
+    EXPECT_LT(tops[up], centre - side / 3) << "the up axis is not up";
+    for (int k = 0; k < 3; k++) {
+      if (k != up) {
+        EXPECT_GT(tops[k], centre - side / 6) << "axis " << k;
+      }
+    }
+  }
+  kroTestPng plain = shot(figure, "--no-overlay"), edged = shot(figure, "--no-overlay --edges");
+  auto box = drawnBox(plain);
+  int changed = 0, outside = 0;
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++)
+      if (!std::equal(plain.at(x, y), plain.at(x, y) + 3, edged.at(x, y))) {
+        changed++;
+        // lines may reach a pixel past the faces' edge
+        outside += x < box[0] - 2 || x > box[1] + 2 || y < box[2] - 2 || y > box[3] + 2;
+      }
+  EXPECT_GT(changed, 400);
+  EXPECT_EQ(outside, 0);
+}
+
 TEST(Kroview, EachObjectShowsItsOwnMaterialColour) {
   // Red, green and blue boxes from left to right; the file lists the materials green, blue, red.
-  kroTestPng png = shot(kThree, "--yaw 0 --pitch 0 --no-overlay");
+  kroTestPng png = shot(kThree, "--yaw 0 --pitch 0 --no-overlay --up +y");
   Projection projection(fileVertices(kThree), 0, 0);
   for (int box = 0; box < 3 && png.width; box++) {
     auto [column, row] = projection.pixel({-3.0f + 3 * box, 0, 1}); // the front face's middle
@@ -147,6 +349,7 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
   kvResetCamera(&view.camera, kWidth, kHeight);
   view.camera.yaw = 40;
   view.camera.pitch = -15;
+  kvFrameCamera(&view.camera, &view.scene);
   const char *names[] = {"RedBox", "GreenBox", "BlueBox"};
   for (int box = 0; box < 3; box++) {
     auto [column, row] = projection.pixel({-3.0f + 3 * box, 0.5f, 1}); // on each front face
@@ -168,7 +371,7 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
 // The chosen object's edges are drawn over it in the highlight colour, chosen
 // by name or by place alike, and nothing outside its projected box changes.
 TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
-  const std::string angles = "--no-overlay --yaw 40 --pitch -15";
+  const std::string angles = "--no-overlay --yaw 40 --pitch -15 --up +y";
   kroTestPng plain = shot(kThree, angles);
   kroTestPng named = shot(kThree, angles + " --object GreenBox");
   kroTestPng placed = shot(kThree, angles + " --object 2");
@@ -200,6 +403,29 @@ TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
   EXPECT_GT(outlined, (right - left + bottom - top) * 2) << "fewer lit pixels than the box's edge";
 }
 
+// The objects are the engine's: a name holding "*GEOMOBJECT" is one object,
+// in its material's colour; a material reference at the material count
+// (one past the list) gives the grey of an object without a material.
+TEST(Kroview, ObjectsAndTheirMaterialsAreTheReadersOwn) {
+  static kvScene scene;
+  char why[256];
+  const std::string copies = std::string(KRO_TEST_DATA) + "/ase/name_holds_geomobject.ase";
+  ASSERT_EQ(kvLoadScene(&scene, copies.c_str(), why, sizeof why), 0) << why;
+  EXPECT_TRUE(scene.object_count == 1 && scene.refused_count == 0 && scene.triangles == 2);
+  EXPECT_STREQ(scene.objects[0].name, "Copy of *GEOMOBJECT 1");
+  EXPECT_EQ(std::vector<float>(scene.objects[0].colour, scene.objects[0].colour + 3),
+            (std::vector<float>{0.2f, 0.4f, 0.8f}));
+  kvFreeScene(&scene);
+  std::string text = kroTestReadFile(kThree), past = kroTestTempPath("material_past.ase");
+  text.replace(text.find("*MATERIAL_REF 2"), 15, "*MATERIAL_REF 3"); // RedBox; 3 materials
+  kroTestWriteFile(past, text);
+  ASSERT_EQ(kvLoadScene(&scene, past.c_str(), why, sizeof why), 0) << why;
+  ASSERT_EQ(scene.object_count, 3);
+  EXPECT_TRUE(std::equal(KV_GREY, KV_GREY + 3, scene.objects[0].colour));
+  EXPECT_FALSE(std::equal(KV_GREY, KV_GREY + 3, scene.objects[1].colour));
+  kvFreeScene(&scene);
+}
+
 TEST(Kroview, TerrainFillsTheLowerPartOfTheView) {
   const std::string ground = std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
   kroTestPng bare = shot(kThree, "--no-overlay");
@@ -216,56 +442,167 @@ TEST(Kroview, TerrainFillsTheLowerPartOfTheView) {
   EXPECT_LT(covered(grounded, 0, kHeight / 10), 0.05); // the sky stays clear
 }
 
-TEST(Kroview, PostProcessingLowersTheContrastOfAnEdge) {
-  const std::string model = std::string(KRO_TEST_DATA) + "/third-party/assimp/RotatingCube.ASE";
-  kroTestPng sharp = shot(model, "--no-overlay"), soft = shot(model, "--no-overlay --post");
-  auto steepest = [](const kroTestPng &png) {
+// --post splits the view: the left half as drawn, the right half through the engine's blur,
+// which lowers the contrast of edges there and visibly changes a good part of the model.
+TEST(Kroview, PostProcessingShowsTheBlurBesideThePlainPicture) {
+  const std::string figure = kData + "zup_figure.ase";
+  kroTestPng sharp = shot(figure, "--no-overlay"), soft = shot(figure, "--no-overlay --post");
+  ASSERT_TRUE(sharp.width && soft.width);
+  const int middle = kWidth / 2;
+  int left_changed = 0, model = 0, visible = 0;
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) {
+      if (x == middle)
+        continue; // the line between the halves
+      int most = 0;
+      for (int c = 0; c < 3; c++)
+        most = std::max(most, abs(sharp.at(x, y)[c] - soft.at(x, y)[c]));
+      if (x < middle)
+        left_changed += most != 0;
+      else if (!background(sharp, x, y))
+        model++, visible += most > 8;
+    }
+  EXPECT_EQ(left_changed, 0);
+  EXPECT_GT(visible, model / 4) << visible << " of " << model; // taps one pixel apart: 12 %
+  auto steepest = [&](const kroTestPng &png) {
     int step = 0;
-    for (int x = 0; png.width && x + 1 < kWidth; x++)
-      step = std::max(step, abs(grey(png, x + 1, kHeight / 2) - grey(png, x, kHeight / 2)));
+    for (int y = kHeight / 4; y < kHeight * 3 / 4; y++)
+      for (int x = middle + 2; x + 1 < kWidth; x++)
+        step = std::max(step, abs(grey(png, x + 1, y) - grey(png, x, y)));
     return step;
   };
   EXPECT_GT(steepest(sharp), 60);
-  EXPECT_LT(steepest(soft), steepest(sharp) * 4 / 5);
+  EXPECT_LT(steepest(soft), steepest(sharp) * 3 / 4);
+  int line = 0; // the dividing line: light from top to bottom
+  for (int y = 0; y < kHeight; y++)
+    line += grey(soft, middle, y) > 180;
+  EXPECT_GT(line, kHeight * 9 / 10);
 }
 
-TEST(Kroview, OverlayDrawsTheFontsGlyphsInTheirCells) {
+// Every glyph of the overlay's first lines, drawn `scale` screen pixels per font pixel in rows
+// `row_pixels` apart, matches the font file's bits: ink white, paper not.
+void expectGlyphsInCells(const kroTestPng &png, const std::string &font_path, int scale,
+                         int row_pixels, const std::vector<std::string> &lines) {
   kroSetBitMasks();
   kroFontFile font;
-  ASSERT_EQ(kroReadKROF(KROVIEW_FONT, &font), 0);
-  ASSERT_EQ(font.width, kCell);
-  kroTestPng png = shot(kThree, "");
-  const char *lines[] = {"kroview three_materials.ase", "objects 3  triangles 36", "object: -",
-                         "fps -"};
-  for (int line = 0; line < 4 && png.width; line++)
-    for (int c = 0; lines[line][c]; c++) {
+  ASSERT_EQ(kroReadKROF(font_path.c_str(), &font), 0);
+  const int w = font.width, h = font.height;
+  for (size_t line = 0; line < lines.size() && png.width; line++)
+    for (size_t c = 0; c < lines[line].size(); c++) {
       const uint8_t *record = nullptr;
       for (int g = 0; g < font.glyph_count; g++)
         if (font.records[g * font.record_bytes] == (uint8_t)lines[line][c])
           record = &font.records[g * font.record_bytes + 1];
       ASSERT_TRUE(record) << lines[line][c];
       int mismatches = 0;
-      for (int p = 0; p < kCell * kCell; p++) {
+      for (int p = 0; p < w * h; p++) {
         bool ink = record[p / 8] & (0x80 >> (p % 8));
-        int from_top = kCell - 1 - p / kCell; // records keep the bitmap's bottom row first
-        for (int d = 0; d < kScale * kScale; d++) {
-          int x = kMargin + (c * kCell + p % kCell) * kScale + d % kScale;
-          int y = kMargin + line * kLinePixels + (kLinePixels - kCell * kScale) +
-                  from_top * kScale + d / kScale;
+        int from_top = h - 1 - p / w; // records keep the bitmap's bottom row first
+        for (int d = 0; d < scale * scale; d++) {
+          int x = kMargin + ((int)c * w + p % w) * scale + d % scale;
+          int y = kMargin + (int)line * row_pixels + (row_pixels - h * scale) + from_top * scale +
+                  d / scale;
           const unsigned char *rgb = png.at(x, y);
           bool white = rgb[0] == 255 && rgb[1] == 255 && rgb[2] == 255;
           mismatches += white != ink;
         }
       }
-      EXPECT_EQ(mismatches, 0) << "line " << line << " char '" << lines[line][c] << "'";
+      EXPECT_EQ(mismatches, 0) << font_path << " line " << line << " char '" << lines[line][c]
+                               << "'";
     }
   kroFreeKROF(&font);
+}
+
+TEST(Kroview, OverlayDrawsTheFontsGlyphsInTheirCells) {
+  kroTestPng png = shot(kThree, "--up +y");
+  expectGlyphsInCells(
+      png, KROVIEW_FONT, 2, 20,
+      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
+}
+
+// A font of 8 x 16 glyphs built as `krotool font-build --help` tells (pictures of any size,
+// scaled to the cell): the overlay takes the cell from the file and draws it at one screen pixel
+// per font pixel, rows 16 + 4 pixels apart.
+TEST(Kroview, OverlayTakesTheGlyphSizeFromTheFontFile) {
+  kroSetBitMasks();
+  kroFontFile small;
+  ASSERT_EQ(kroReadKROF(KROVIEW_FONT, &small), 0);
+  std::string dir = kroTestTempPath("tall-glyphs");
+  kroTestRun("rm -rf " + dir + " && mkdir -p " + dir);
+  for (int g = 0; g < small.glyph_count; g++) { // each 8 x 8 glyph as a picture, dark on white
+    const uint8_t *record = &small.records[g * small.record_bytes];
+    std::vector<uint8_t> pixels(8 * 8 * 4, 255);
+    for (int p = 0; p < 64; p++)
+      if (record[1 + p / 8] & (0x80 >> (p % 8)))
+        pixels[p * 4] = pixels[p * 4 + 1] = pixels[p * 4 + 2] = 0;
+    const int32_t size[2] = {8, 8};
+    ASSERT_NE(
+        kroExportBMP((dir + "/" + std::to_string(record[0]) + ".bmp").c_str(), pixels.data(), size),
+        EOF);
+  }
+  kroFreeKROF(&small);
+  std::string tall = kroTestTempPath("tall.krof");
+  kroTestOutcome built =
+      kroTestRun(std::string(KROTOOL_PATH) + " font-build " + dir + " 8 16 " + tall);
+  ASSERT_EQ(built.status, 0) << built.err;
+  kroTestPng png = shot(kThree, "--up +y --font " + tall);
+  expectGlyphsInCells(
+      png, tall, 1, 20,
+      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
+}
+
+// Lines wider than the view wrap at spaces (inside a word only when it alone is too wide), and
+// every character is kept in order.
+TEST(Kroview, LongOverlayLinesWrapInsideTheView) {
+  static kvOverlay overlay;
+  overlay.glyph[0] = overlay.glyph[1] = 8;
+  overlay.scale = 2;
+  const char *texts[] = {"error: Error in reading mesh from file descriptor: vertex 9 is outside",
+                         "short", "averyveryverylongwordwithoutanyspace end"};
+  overlay.line_count = 3;
+  for (int l = 0; l < 3; l++)
+    snprintf(overlay.lines[l], KV_LINE_CHARS, "%s", texts[l]);
+  kvTextRow rows[KV_MAX_ROWS];
+  const int columns = 20;
+  int count = kvWrapLines(&overlay, columns, rows, KV_MAX_ROWS);
+  std::vector<std::string> joined(3);
+  for (int r = 0; r < count; r++) {
+    std::string part(overlay.lines[rows[r].line] + rows[r].start, rows[r].length);
+    EXPECT_LE(rows[r].length, columns) << part;
+    EXPECT_TRUE(part.empty() || (part.front() != ' ' && part.back() != ' ')) << "'" << part << "'";
+    const char after = overlay.lines[rows[r].line][rows[r].start + rows[r].length];
+    if (part.find(' ') != std::string::npos || rows[r].line != 2) { // cut at a space or the end
+      EXPECT_TRUE(after == ' ' || after == '\0') << part;
+    }
+    joined[rows[r].line] += (joined[rows[r].line].empty() ? "" : " ") + part;
+  }
+  EXPECT_EQ(joined[0], texts[0]);
+  EXPECT_EQ(joined[1], texts[1]);
+  EXPECT_EQ(count, 4 + 1 + 2); // the long word cut at 20, its rest and "end" on one row
+  EXPECT_EQ(std::string(overlay.lines[2] + rows[5].start, rows[5].length), "averyveryverylongwor");
+  EXPECT_EQ(kvWrapLines(&overlay, columns, rows, 2), 2); // no more rows than asked for
+}
+
+// `?` lists the keys in the overlay; --list-keys prints the same lines.
+TEST(Kroview, KeyListIsTheSameInTheOverlayAndOnTheCommandLine) {
+  kroTestOutcome run = kroview("--list-keys");
+  ASSERT_EQ(run.status, 0);
+  static kvView view;
+  view.show_keys = 1;
+  kvComposeOverlay(&view);
+  std::string shown;
+  for (int line = 1; line < view.overlay.line_count; line++)
+    shown += std::string(view.overlay.lines[line]) + "\n";
+  EXPECT_EQ(shown, run.out);
+  EXPECT_EQ(view.overlay.line_count, KV_KEY_COUNT + 1); // the heading and every key, none cut
+  for (const char *key : {"F12", "Tab", "Home", "?"})
+    EXPECT_TRUE(kroTestHas(run.out, std::string("\n") + key)) << key;
 }
 
 TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
   const std::string model = kData + "one_refused.ase";
   std::string out;
-  kroTestPng png = shot(model, "--yaw 0 --pitch 0 --no-overlay", &out);
+  kroTestPng png = shot(model, "--yaw 0 --pitch 0 --no-overlay --up +y", &out);
   EXPECT_TRUE(kroTestHas(out, "vertex 9 of *MESH_FACE is outside 0..7")) << out;
   EXPECT_TRUE(kroTestHas(out, "one_refused.ase: refused object 2: ")) << out;
   static kvView view; // the overlay lists it too, with the engine's message
@@ -281,9 +618,14 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
   for (const char *part : {"objects 2  triangles 24  refused 1\n", "refused object 2\n",
                            "error: Error in reading mesh from file descriptor: vertex 9"})
     EXPECT_TRUE(kroTestHas(text, part)) << text;
+  // Objects keep their places in the file: the third is the third, the refused second is none.
+  EXPECT_TRUE(kvFindObject(&view.scene, "3") == 1 && kvFindObject(&view.scene, "RightBox") == 1);
+  EXPECT_TRUE(kvFindObject(&view.scene, "1") == 0 && kvFindObject(&view.scene, "2") == -1);
   kvFreeScene(&view.scene);
   // The kept boxes span x -4..4; the refused one stood in the middle, now empty.
-  Projection projection({{-4, -1, -1}, {4, 1, 1}}, 0, 0);
+  auto kept = corners({-4, -1, -1}, {-2, 1, 1}), right = corners({2, -1, -1}, {4, 1, 1});
+  kept.insert(kept.end(), right.begin(), right.end());
+  Projection projection(kept, 0, 0);
   for (float x : {-3.0f, 0.0f, 3.0f}) {
     auto [column, row] = projection.pixel({x, 0, 1});
     EXPECT_TRUE(png.width && background(png, (int)column, (int)row) == (x == 0.0f)) << "x " << x;
@@ -336,7 +678,7 @@ TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
   const std::string view = "--no-overlay --yaw 20 --pitch 10";
   kroTestOutcome run = kroTestRun(
       "cd " + dir + " && { ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " + KROVIEW_PATH + " " +
-      kThree + " --size 600x300 " + view +
+      kThree + " --size 600x300 --no-watch " + view +
       " & pid=$!; timeout 20 xdotool search --sync --name '^kroview$' >/dev/null;" +
       " for i in $(seq 100); do kill -0 $pid 2>/dev/null || break;" +
       " for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id F12 Escape;" +
@@ -357,24 +699,36 @@ TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
 
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string &data = kData, missing = data + "no_such_model.ase",
-                    refused = std::string(KRO_TEST_DATA) + "/ase/bad_numfaces_twice.ase";
+                    refused = std::string(KRO_TEST_DATA) + "/ase/bad_numfaces_twice.ase",
+                    copies = std::string(KRO_TEST_DATA) + "/ase/name_holds_geomobject.ase",
+                    unclosed = std::string(KRO_TEST_DATA) + "/ase/bad_node_name_unclosed.ase";
   // Arguments, status, and parts of standard output and error (empty: anything).
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
       {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},
+      {unclosed, 1, "no closing quote", "kroview: " + unclosed + " was refused"},
       {data + "three_materials.ase --terrain " + missing, 1, "", "cannot use " + missing},
-      {"", 2, "", "usage: kroview"},
-      {"--bogus " + data + "three_materials.ase", 2, "", "usage: kroview"},
-      {"--size 0x10 a.ase", 2, "", "usage:"},
-      {"--size 100 a.ase", 2, "", "usage:"},
-      {"--yaw east a.ase", 2, "", "usage:"},
-      {"a.ase b.ase", 2, "", "usage:"},
-      {"a.ase --shot", 2, "", "usage:"},
+      {"", 2, "", "kroview: no model file: usage: kroview [options] FILE.ase"},
+      {"--bogus " + kThree, 2, "", "kroview: unknown option '--bogus'"},
+      {"--size 0x10 a.ase", 2, "", "--size '0x10': expected WxH, two whole numbers of 1..8192"},
+      {"--size 10x a.ase", 2, "", "--size '10x': expected WxH"},
+      {"--size 100 a.ase", 2, "", "--size '100': expected WxH"},
+      {"--yaw east a.ase", 2, "", "--yaw 'east': expected degrees, a finite number"},
+      {"--yaw nan a.ase", 2, "", "--yaw 'nan': expected degrees"},
+      {"--pitch 1e9 a.ase", 2, "", "--pitch '1e9': expected degrees"},
+      {"--up w a.ase", 2, "", "--up 'w': expected an axis: +z, +y, +x, -z, -y or -x"},
+      {"--up +zz a.ase", 2, "", "--up '+zz': expected an axis"},
+      {"a.ase b.ase", 2, "", "kroview: one model file at a time: 'a.ase' and 'b.ase'"},
+      {"a.ase --shot", 2, "", "kroview: --shot needs a value: an output file OUT.png"},
+      {"--terrain '' a.ase", 2, "", "--terrain '': expected a heightmap FILE.bmp"},
       {kThree + " --object 4", 2, "", "three_materials.ase has no object '4'"},
       {kThree + " --object Box", 2, "", "three_materials.ase has no object 'Box'"},
+      {data + "one_refused.ase --object 2", 2, "refused object 2", "object 2 was refused"},
+      {copies + " --object 2", 2, "", "name_holds_geomobject.ase has no object '2'"},
       {"--help", 0, "usage: kroview", ""},
+      {"a.ase --version", 0, "kroview " KRO_VERSION_STRING "\n", ""},
   };
   for (const auto &[arguments, status, out, err] : cases) {
     kroTestOutcome run = kroview(arguments, "DISPLAY=");
@@ -382,6 +736,207 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
     EXPECT_TRUE(kroTestHas(run.out, out) && kroTestHas(run.err, err))
         << arguments << ": " << run.out << run.err;
     EXPECT_EQ(run.err.find("OpenGL"), std::string::npos) << arguments;
+    if (status == 2) { // one line, no usage text
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+  }
+}
+
+// --info says what `krotool ase-info` says about the same file, each object line followed by
+// where its normals come from, then the bounds in file units and the refusals; no display needed.
+TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
+  const std::string third = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+  for (const std::string &file :
+       {third + "CameraRollAnim.ase", third + "RotatingCube.ASE", third + "TargetCameraAnim.ase",
+        third + "UVTransform_Normal.ASE", std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase",
+        kData + "zup_figure.ase"}) {
+    kroTestOutcome tool = kroTestRun(std::string(KROTOOL_PATH) + " ase-info " + file);
+    kroTestOutcome info = kroview("--info " + file, "DISPLAY=");
+    ASSERT_EQ(tool.status, 0) << tool.err;
+    ASSERT_EQ(info.status, 0) << info.err;
+    std::istringstream expected(tool.out), got(info.out);
+    std::string want, line;
+    while (std::getline(expected, want)) {
+      ASSERT_TRUE(std::getline(got, line)) << file;
+      if (want.rfind("  object ", 0) == 0) // the same, then the normals
+        EXPECT_TRUE(line.rfind(want + ", normals ", 0) == 0) << line << "\nvs " << want;
+      else
+        EXPECT_EQ(line, want) << file;
+    }
+    // the bounds are those of every vertex the engine reads
+    double low[3] = {1e30, 1e30, 1e30}, high[3] = {-1e30, -1e30, -1e30};
+    for (auto &p : fileVertices(file))
+      for (int k = 0; k < 3; k++)
+        low[k] = std::min(low[k], (double)p[k]), high[k] = std::max(high[k], (double)p[k]);
+    char bounds[256];
+    snprintf(bounds, sizeof bounds, "bounds (file units): x %g .. %g, y %g .. %g, z %g .. %g\n",
+             low[0], high[0], low[1], high[1], low[2], high[2]);
+    EXPECT_TRUE(kroTestHas(info.out, bounds)) << info.out << "\nwanted " << bounds;
+    EXPECT_TRUE(kroTestHas(info.out, "up: +z\nrefused objects: 0\n")) << info.out;
+  }
+  // Normals: the shapes file gives them, the boxes of three_materials.ase do not.
+  EXPECT_TRUE(
+      kroTestHas(kroview("--info " + std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase").out,
+                 "100 triangles, material 0, normals from the file"));
+  EXPECT_TRUE(
+      kroTestHas(kroview("--info " + kThree + " --up +y").out,
+                 "\"RedBox\", 12 triangles, material 2, normals computed from the faces\n"));
+  kroTestOutcome refused = kroview("--info " + kData + "one_refused.ase");
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_TRUE(kroTestHas(refused.out, "refused objects: 1\n  object 2: Error in reading mesh "
+                                      "from file descriptor: vertex 9 of *MESH_FACE is outside"))
+      << refused.out;
+  kroTestOutcome missing = kroview("--info " + kData + "no_such.ase");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(kroTestHas(missing.err, "kroview: cannot open ")) << missing.err;
+}
+
+// A shader folder that does not build ends a --shot with the reason; the view still opens in a
+// window (tested with --watch below).
+TEST(Kroview, ShaderFolderThatDoesNotBuildFailsTheShot) {
+  std::string folder = kroTestTempPath("broken-shaders");
+  kroTestRun("rm -rf " + folder + " && mkdir -p " + folder + " && cp -r " +
+             std::string(KRO_SOURCE_DIR) + "/sh/ish " + std::string(KRO_SOURCE_DIR) + "/sh/psh " +
+             folder);
+  std::string out = kroTestTempPath("unbuilt.png");
+  kroTestOutcome good = kroview(kThree + " --shaders " + folder + " --shot " + out);
+  EXPECT_EQ(good.status, 0) << good.err;
+  FILE *f = fopen((folder + "/ish/b.frag").c_str(), "w");
+  ASSERT_TRUE(f);
+  fputs("void main() { gl_FragColor = vec4(1.0) + ; }\n", f);
+  fclose(f);
+  kroTestOutcome broken = kroview(kThree + " --shaders " + folder + " --shot " + out);
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_TRUE(
+      kroTestHas(broken.err, "kroview: the shaders in " + folder + " do not build: ish/b.frag: "))
+      << broken.err;
+  kroTestOutcome missing = kroview(kThree + " --shaders " + folder + "/none --shot " + out);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(kroTestHas(missing.err,
+                         "do not build: Error in reading vertex shader from " + folder + "/none/"))
+      << missing.err;
+}
+
+// kroview in a window, run in its own folder (its screenshots land there), its standard output
+// read as it goes: each reload and screenshot is one line.
+struct LiveKroview {
+  std::string folder, out;
+  pid_t pid = -1;
+  size_t seen = 0; // of the output, already matched
+
+  LiveKroview(const std::string &name, const std::string &arguments)
+      : folder(kroTestTempFolder(name)), out(folder + "/out.txt") {
+    std::string command = "cd " + folder +
+                          " && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" exec " + KROVIEW_PATH +
+                          " " + arguments + " >" + out + " 2>" + folder + "/err.txt";
+    pid = fork();
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+  }
+  ~LiveKroview() { stop(); }
+  // Waits (up to 30 s) for the next line holding `part`; the line, or "" after the wait.
+  std::string waitFor(const std::string &part) {
+    for (int tries = 0; tries < 3000; tries++) {
+      std::string text = kroTestFileExists(out) ? kroTestReadFile(out) : "";
+      size_t at = text.find(part, seen);
+      size_t end = at == std::string::npos ? at : text.find('\n', at);
+      if (end != std::string::npos) {
+        size_t start = text.rfind('\n', at);
+        seen = end + 1;
+        return text.substr(start == std::string::npos ? 0 : start + 1, end - start - 1);
+      }
+      usleep(10000);
+    }
+    ADD_FAILURE() << "no line with '" << part << "' in:\n" << kroTestReadFile(out);
+    return "";
+  }
+  // A screenshot of what the window shows now (SIGUSR1, as F12).
+  kroTestPng shot() {
+    kill(pid, SIGUSR1);
+    std::string line = waitFor("kroview: screenshot ");
+    return kroTestPng(folder + "/" + line.substr(line.rfind(' ') + 1));
+  }
+  int stop() {
+    int status = -1;
+    if (pid > 0) {
+      kill(pid, SIGTERM); // SDL turns it into a quit event
+      waitpid(pid, &status, 0);
+      pid = -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+// Writes `bytes` into a new file beside `path` and renames it over `path`, as editors save.
+void replaceFile(const std::string &path, const std::string &bytes) {
+  kroTestWriteFile(path + ".new", bytes);
+  ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
+}
+
+int countColour(const kroTestPng &png, int r, int g, int b) {
+  int count = 0;
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      count += abs(png.at(x, y)[0] - r) < 12 && abs(png.at(x, y)[1] - g) < 12 &&
+               abs(png.at(x, y)[2] - b) < 12;
+  return count;
+}
+
+// Rows from the top covered by the overlay's panel, at its left edge.
+int panelRows(const kroTestPng &png) {
+  int y = kMargin;
+  while (y < png.height && !background(png, kMargin - 2, y))
+    y++;
+  return y;
+}
+
+// The window follows the files: a model replaced on disk is shown in the next screenshot, a
+// broken one keeps the last good picture and puts the reason in the overlay, and a changed
+// shader file changes the picture; a broken shader keeps the last good program. Both ways of
+// watching (inotify, and looking at the files' times) behave the same.
+TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
+  for (const char *how : {"", "--watch-poll"}) {
+    std::string folder = kroTestTempFolder(std::string("live") + how);
+    std::string model = folder + "/model.ase", shaders = folder + "/sh";
+    kroTestRun("mkdir -p " + shaders + " && cp -r " + std::string(KRO_SOURCE_DIR) + "/sh/ish " +
+               std::string(KRO_SOURCE_DIR) + "/sh/psh " + shaders);
+    kroTestWriteFile(model, kroTestReadFile(kThree));
+    LiveKroview live(std::string("run") + how,
+                     model + " --up +y --size 400x200 --shaders " + shaders + " " + how);
+    live.waitFor("kroview: watching " + model);
+    kroTestPng before = live.shot();
+    ASSERT_EQ(before.width, 400);
+    EXPECT_EQ(countColour(before, 230, 140, 25), 0) << how; // no orange yet
+
+    replaceFile(model, kroTestReadFile(kData + "tall_box.ase")); // an orange box
+    live.waitFor("kroview: reloaded " + model);
+    kroTestPng replaced = live.shot();
+    EXPECT_GT(countColour(replaced, 242, 140, 25) + countColour(replaced, 220, 128, 23), 500)
+        << how;
+
+    kroTestWriteFile(model, "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX -3\n"); // in place
+    EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good model: "), model)) << how;
+    kroTestPng kept = live.shot();
+    int rows = panelRows(replaced), same = 0, below = 0;
+    for (int y = panelRows(kept) + 2; y < kept.height; y++)
+      for (int x = 0; x < kept.width; x++)
+        below++, same += std::equal(kept.at(x, y), kept.at(x, y) + 3, replaced.at(x, y));
+    EXPECT_EQ(same, below) << how << ": the picture under the overlay changed";
+    EXPECT_GT(panelRows(kept), rows + 15) << how << ": no reason in the overlay";
+
+    replaceFile(shaders + "/ish/b.frag",
+                "void main() { gl_FragColor = vec4(1.0, 0.0, 1.0, 1.0); }\n");
+    live.waitFor("kroview: rebuilt the shaders");
+    kroTestPng magenta = live.shot();
+    EXPECT_GT(countColour(magenta, 255, 0, 255), 500) << how;
+
+    kroTestWriteFile(shaders + "/ish/b.frag", "void main() { gl_FragColor = ; }\n");
+    EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good shaders: "), "ish/b.frag"))
+        << how;
+    EXPECT_GT(countColour(live.shot(), 255, 0, 255), 500) << how;
+    EXPECT_EQ(live.stop(), 0) << how;
   }
 }
 

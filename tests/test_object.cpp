@@ -51,6 +51,29 @@ TEST_F(ObjectTest, GrowthKeepsRowsAndCopiesAreIndependent) {
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
+// Growing one row at a time from none, for each of the three row widths: every
+// step keeps the rows it had, the same rows with their floats untouched.
+TEST_F(ObjectTest, GrowthFromNoRowsAndFromOneRowKeepsEveryRow) {
+  const std::pair<void (*)(kroObject *, int, int), int> growers[] = {
+      {kroIncreaseObject, 9}, {kroIncreaseTexCoords, 6}, {kroIncreaseCoords, 3}};
+  for (auto [grow, width] : growers) {
+    kroObject rows = nullptr;
+    std::vector<float *> kept;
+    for (int count = 0; count < 3; count++) {
+      grow(&rows, count, 1);
+      ASSERT_NE(rows, nullptr);
+      for (int i = 0; i < count; i++)
+        EXPECT_TRUE(rows[i] == kept[i] && rows[i][0] == 100.0f * i &&
+                    rows[i][width - 1] == 100.0f * i + width - 1)
+            << "width " << width << ", from " << count << " rows: row " << i;
+      fillRows(rows + count, 1, width, 100.0f * count);
+      kept.push_back(rows[count]);
+    }
+    kroDestroyObject(&rows, 3);
+  }
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
 TEST_F(ObjectTest, GrowthFailureLeavesTheArrayAsItWas) {
   for (int n = 1; n <= 4; n++) // the pointer block, then each new row
     for (bool with_hook : {true, false}) {
@@ -145,57 +168,93 @@ TEST(TransformTest, ScaleAndTranslateTouchTheRightAxes) {
   kroDestroyObject(&op, 1);
 }
 
-TEST(TransformTest, RotationIsRightHandedAndAliasSafe) {
+// a x b.
+std::vector<double> cross(const float *a, const float *b) {
+  return {(double)a[1] * b[2] - (double)a[2] * b[1], (double)a[2] * b[0] - (double)a[0] * b[2],
+          (double)a[0] * b[1] - (double)a[1] * b[0]};
+}
+
+// Rotations follow the right-hand rule about each axis: x turns to y about z,
+// y to z about x, z to x about y. About any unit axis a rotation keeps the
+// axis and turns a perpendicular unit vector u to w with u . w = cos(angle)
+// and u x w = sin(angle) axis; angle 0 gives the identity. The vector may be a
+// row of the matrix.
+TEST(TransformTest, RotationIsRightHandedAboutAnyAxisAndAliasSafe) {
+  const float unit[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   float m[9];
-  const float z_axis[3] = {0, 0, 1};
-  kroCreateRotationMatrixFromNormalizedAxis(m, z_axis, (float)M_PI / 2);
-  float v[3] = {1, 0, 0};
-  kroApply3x3MatrixToVector(m, v);
-  EXPECT_TRUE(fabsf(v[0]) < 1e-6f && fabsf(v[1] - 1) < 1e-6f && fabsf(v[2]) < 1e-6f); // x to y
-  float n[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9}; // the vector may be a row of the matrix
+  for (int k = 0; k < 3; k++) {
+    kroCreateRotationMatrixFromNormalizedAxis(m, unit[(k + 2) % 3], (float)M_PI / 2);
+    float v[3] = {unit[k][0], unit[k][1], unit[k][2]};
+    kroApply3x3MatrixToVector(m, v);
+    for (int c = 0; c < 3; c++)
+      EXPECT_NEAR(v[c], unit[(k + 1) % 3][c], 1e-6) << "axis " << k << " component " << c;
+  }
+  std::mt19937 random(11);
+  std::uniform_real_distribution<float> component(-1, 1), angle(-7, 7);
+  for (int i = 0; i < 1000; i++) {
+    float axis[3] = {component(random), component(random), component(random)}, u[3];
+    float length = sqrtf(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+    for (float &a : axis)
+      a /= length;
+    std::vector<double> across = cross(axis, unit[i % 3]);
+    double across_length =
+        sqrt(across[0] * across[0] + across[1] * across[1] + across[2] * across[2]);
+    for (int c = 0; c < 3; c++)
+      u[c] = (float)(across[c] / across_length);
+    float a = angle(random), w[3] = {u[0], u[1], u[2]}, kept[3] = {axis[0], axis[1], axis[2]};
+    kroCreateRotationMatrixFromNormalizedAxis(m, axis, a);
+    kroApply3x3MatrixToVector(m, w);
+    kroApply3x3MatrixToVector(m, kept);
+    std::vector<double> turn = cross(u, w);
+    SCOPED_TRACE(i);
+    EXPECT_NEAR((double)u[0] * w[0] + (double)u[1] * w[1] + (double)u[2] * w[2], cos(a), 1e-5);
+    for (int c = 0; c < 3; c++) {
+      EXPECT_NEAR(turn[c], sin(a) * axis[c], 1e-5) << c;
+      EXPECT_NEAR(kept[c], axis[c], 1e-5) << c;
+    }
+  }
+  kroCreateRotationMatrixFromNormalizedAxis(m, unit[1], 0);
+  EXPECT_EQ(std::vector<float>(m, m + 9), std::vector<float>({1, 0, 0, 0, 1, 0, 0, 0, 1}));
+  float n[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   kroApply3x3MatrixToVector(n, n);
   EXPECT_TRUE(n[0] == 14.0f && n[1] == 32.0f && n[2] == 50.0f);
 }
 
-TEST(TransformTest, PerspectiveGivesTheExpectedFrustum) {
+// The intro's camera: kroPerspectiveOGL(40, 2, 0.2, 50) puts the top edge of
+// the view 40 degrees above the axis and the right edge twice as far out as
+// the top (the aspect, width over height), and maps the near and far
+// distances to the ends of the depth range: a point on each edge at any
+// distance lands on that edge of the normalised view.
+TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
   ASSERT_TRUE(kroTestOpenGL());
   GLfloat p[16];
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  kroPerspectiveOGL(45.0f, 1.0f, 1.0f, 10.0f); // glFrustum(-1, 1, -1, 1, 1, 10)
+  kroPerspectiveOGL(40.0f, 2.0f, 0.2f, 50.0f);
   glGetFloatv(GL_PROJECTION_MATRIX, p);
-  const float expected[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -11.0f / 9, -1, 0, 0, -20.0f / 9, 0};
-  for (int i = 0; i < 16; i++)
-    EXPECT_NEAR(p[i], expected[i], 1e-6) << i;
   glLoadIdentity();
   glMatrixMode(GL_MODELVIEW);
-}
-
-// The quaternion parts are sin(h) times the axis in double, each rounded once
-// to float; the products and the matrix then follow in float. Exact equality
-// on random unit axes and angles.
-TEST(TransformTest, RotationFollowsTheFormulaToTheBit) {
-  std::mt19937 random(11);
-  std::uniform_real_distribution<float> component(-1, 1), angle(-7, 7);
-  int differing = 0;
-  for (int i = 0; i < 100000; i++) {
-    float axis[3] = {component(random), component(random), component(random)};
-    float length = sqrtf(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
-    for (float &a : axis)
-      a /= length;
-    float a = angle(random), m[9];
-    kroCreateRotationMatrixFromNormalizedAxis(m, axis, a);
-    double h = a / 2.0, s = sin(h);
-    float x = (float)(s * axis[0]), y = (float)(s * axis[1]), z = (float)(s * axis[2]);
-    float w = (float)cos(h);
-    float xx = (x + x) * x, yy = (y + y) * y, zz = (z + z) * z, xy = (x + x) * y;
-    float xz = (x + x) * z, yz = (y + y) * z, wx = (w + w) * x, wy = (w + w) * y;
-    float wz = (w + w) * z;
-    const float want[9] = {1 - yy - zz, xy - wz, xz + wy, xy + wz,    1 - xx - zz,
-                           yz - wx,     xz - wy, yz + wx, 1 - xx - yy};
-    differing += memcmp(m, want, sizeof m) != 0;
+  // Normalised device coordinates of an eye-space point (the matrix is column-major).
+  auto device = [&](double x, double y, double z) {
+    double clip[4];
+    for (int r = 0; r < 4; r++)
+      clip[r] = p[r] * x + p[4 + r] * y + p[8 + r] * z + p[12 + r];
+    return std::vector<double>{clip[0] / clip[3], clip[1] / clip[3], clip[2] / clip[3]};
+  };
+  const double up = tan(40.0 * M_PI / 180);
+  for (double d : {0.2, 1.0, 7.5, 50.0}) {
+    SCOPED_TRACE(d);
+    std::vector<double> top = device(0, up * d, -d), right = device(2 * up * d, 0, -d),
+                        corner = device(-2 * up * d, -up * d, -d);
+    EXPECT_NEAR(top[0], 0, 1e-5);
+    EXPECT_NEAR(top[1], 1, 1e-5);
+    EXPECT_NEAR(right[0], 1, 1e-5);
+    EXPECT_NEAR(right[1], 0, 1e-5);
+    EXPECT_NEAR(corner[0], -1, 1e-5);
+    EXPECT_NEAR(corner[1], -1, 1e-5);
   }
-  EXPECT_EQ(differing, 0);
+  EXPECT_NEAR(device(0, 0, -0.2)[2], -1, 1e-5);
+  EXPECT_NEAR(device(0, 0, -50)[2], 1, 1e-4);
 }
 
 // Two triangles facing the viewer, every vertex at its own place, with its own

@@ -204,15 +204,25 @@ TEST_F(Scene, HalfASecondInOnlyTheWordShows) {
   EXPECT_GT(p.lit(0, kWordBottom, kWidth, kWordTop), 2000) << "the word is dark";
 }
 
+// The digit each flyer shows (1: a one).
+const int kBits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
+                       0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 1};
+
+// Where flyer i lands: column i % 16 of the upper row (flyers 0 to 15) or of
+// the lower row (16 to 31), the rows mirror images about the word's line.
+double landingX(int i) {
+  return (i % 16) * 0.3 - 2.25;
+}
+double rowSide(int i) {
+  return i < 16 ? 1.0 : -1.0;
+}
+
 TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
   Frame p(11.0f);
-  // Flyer i lands at ((i % 16) * 0.3 - 2.25, i < 16 ? 0.6 : -0.6); a non-zero bit is a one.
-  const int bits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
-                        0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 1};
   for (int i = 0; i < 32; i++) {
-    double x = (i % 16) * 0.3 - 2.25, y = i < 16 ? 0.6 : -0.6;
+    double x = landingX(i), y = 0.6 * rowSide(i);
     int gap = px(x + 0.15, kDigitFront), cy = py(y, kDigitFront);
-    EXPECT_EQ(digitAt(p, x, y), bits[i]) << "digit " << i;
+    EXPECT_EQ(digitAt(p, x, y), kBits[i]) << "digit " << i;
     // Nothing stands between this digit and its right-hand neighbour.
     if (i % 16 != 15) {
       EXPECT_EQ(p.lit(gap - 2, cy - 20, gap + 3, cy + 21), 0) << "right of digit " << i;
@@ -305,17 +315,43 @@ TEST_F(Scene, SpecularAndBumpTexelsAsGenerated) {
     EXPECT_EQ(maps[0][k] | maps[0][(k % 64) * 512], 0) << "first row or column, " << k;
 }
 
+// Departure seconds by flyer: in time order 1.0, then every 0.5 s from 2.0 to
+// 4.0, every 0.25 s to 6.0, every 0.2 s to 8.0 and every 0.125 s to 9.0, the
+// flyers leaving in the order of kFlightOrder.
+const int kFlightOrder[32] = {10, 3,  30, 8, 26, 31, 13, 2,  28, 22, 14, 29, 11, 6, 18, 27,
+                              12, 21, 25, 9, 5,  24, 20, 23, 4,  16, 15, 17, 1,  0, 7,  19};
+std::vector<float> departures() {
+  std::vector<double> times = {1.0};
+  for (auto [first, step, last] :
+       {std::tuple{2.0, 0.5, 4.0}, {4.25, 0.25, 6.0}, {6.2, 0.2, 8.0}, {8.125, 0.125, 9.0}})
+    for (int k = 0; first + k * step <= last + 1e-9; k++)
+      times.push_back(first + k * step);
+  std::vector<float> by_flyer(32, NAN);
+  for (size_t k = 0; k < times.size() && k < 32; k++)
+    by_flyer[kFlightOrder[k]] = (float)times[k];
+  EXPECT_EQ(times.size(), 32u);
+  return by_flyer;
+}
+
+// Every flyer's path, the lower row's the upper's mirror image: it starts
+// beyond the view's top (upper row) or bottom (lower row) edge, 5.2 out (the
+// aspect 2.0 x 2.4 + 0.4), at the mirror image of its landing column; it
+// leaves at its departure, is three quarters of the way along, at (landing
+// x / 2, +-1.75), 0.75 s later and lands exactly one second after leaving. The
+// scene leaves the shell's GL state as it found it.
 TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsState) {
-  // Flyer 10 (a one) leaves at 1.0 for (0.75, 0.6); flyer 3 (a one) leaves
-  // (1.35, 5.2) at 2.0 for (-1.35, 0.6), three quarters of the way at 2.75;
-  // flyer 30 (a zero) leaves at 2.5 for (1.95, -0.6).
-  // Seconds, x, y and the digit there (-1: none).
-  const std::tuple<float, float, float, int> rows[] = {
-      {1.0f, 0.75f, 0.6f, -1},   {2.0f, 0.75f, 0.6f, 1},  {2.75f, -0.675f, 1.75f, 1},
-      {2.75f, -1.35f, 0.6f, -1}, {3.0f, -1.35f, 0.6f, 1}, {3.0f, 1.95f, -0.6f, -1},
-      {3.5f, 1.95f, -0.6f, 0}};
-  for (auto [seconds, x, y, digit] : rows)
-    EXPECT_EQ(digitAt(Frame(seconds), x, y), digit) << seconds << " s at " << x << "," << y;
+  std::vector<float> departure = departures();
+  for (int i = 0; i < 32; i++) {
+    SCOPED_TRACE(testing::Message() << "flyer " << i << " leaving at " << departure[i]);
+    double land_x = landingX(i), land_y = 0.6 * rowSide(i);
+    double way_x = land_x / 2, way_y = 1.75 * rowSide(i);
+    Frame leaving(departure[i]), on_the_way(departure[i] + 0.75f), landed(departure[i] + 1.0f);
+    EXPECT_EQ(digitAt(leaving, way_x, way_y), -1);
+    EXPECT_EQ(digitAt(leaving, land_x, land_y), -1);
+    EXPECT_EQ(digitAt(on_the_way, way_x, way_y), kBits[i]);
+    EXPECT_EQ(digitAt(on_the_way, land_x, land_y), -1);
+    EXPECT_EQ(digitAt(landed, land_x, land_y), kBits[i]);
+  }
   std::vector<GLint> got;
   for (GLenum name : {GL_ACTIVE_TEXTURE_ARB, GL_MATRIX_MODE, GL_MODELVIEW_STACK_DEPTH,
                       GL_PROJECTION_STACK_DEPTH, GL_DEPTH_FUNC, GL_CULL_FACE_MODE, GL_FRONT_FACE,

@@ -104,15 +104,22 @@ TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   kroCreateShaderVF(&s, kVertexText, "void main(){gl_FragColor=vec4(0.0);}");
   EXPECT_TRUE(linked(s.program));
   EXPECT_NE(s.program, first_program);
-  EXPECT_FALSE(glIsShader(first_vertex));  // detached and deleted
-  EXPECT_TRUE(glIsProgram(first_program)); // the old program object stays
+  EXPECT_FALSE(glIsShader(first_vertex));   // detached and deleted
+  EXPECT_FALSE(glIsProgram(first_program)); // the replaced program is deleted too
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 
   // One stage only: linked alone; the other keeps what the initial destroy left.
-  GLhandleARB old_vertex = s.vertex_shader;
+  GLhandleARB old_vertex = s.vertex_shader, second_program = s.program;
   kroCreateShaderVF(&s, nullptr, kFragmentText);
   EXPECT_TRUE(linked(s.program) && parameter(s.program, GL_OBJECT_ATTACHED_OBJECTS_ARB) == 1);
   EXPECT_TRUE(s.vertex_source == nullptr && s.vertex_shader == old_vertex);
+  EXPECT_FALSE(glIsProgram(second_program));
+  // No text: nothing replaces the program, which the record keeps.
+  GLhandleARB kept = s.program;
+  kroCreateShaderVF(&s, nullptr, nullptr);
+  EXPECT_TRUE(s.program == kept && glIsProgram(kept));
   kroDestroyShader(&s);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 
   kroShader none = {};
   kroCreateShaderVF(&none, nullptr, nullptr);
@@ -138,7 +145,18 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR); // 508 empty slots ask GL nothing
   EXPECT_FALSE(glIsShader(vertex));
   EXPECT_TRUE(glIsProgram(program));
-  EXPECT_TRUE(glIsShader(KRO_POST_PROCESS_SHADER[0].vertex_shader)); // not touched
+  kroShader post = KRO_POST_PROCESS_SHADER[0];
+  EXPECT_TRUE(glIsShader(post.vertex_shader)); // not touched
+
+  // Started again: each slot's program is replaced and deleted, and the
+  // post-processing stages, never destroyed, go with theirs.
+  kroInit(1200, 600);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+  EXPECT_TRUE(KRO_SHADER[0].program != program && !glIsProgram(program));
+  EXPECT_FALSE(glIsProgram(post.program) || glIsShader(post.vertex_shader) ||
+               glIsShader(post.fragment_shader));
+  expectFixedSetBuilt();
+  kroDestroyShaders();
 }
 
 // Records every message hook call and, through the plain hook, where it fell.
@@ -288,6 +306,28 @@ TEST_F(ShaderTest, DestroyedRecordsKeepTheirNamesAwayFromGL) {
     kroDestroyShader(&s);
   }
   EXPECT_EQ(kroTestHookCalls, 2);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+
+  // A record whose program is gone (here the handle of a record rebuilt since),
+  // its stage handles given by GL to someone else's shaders: nothing vouches
+  // for them, so neither destroying the record nor rebuilding it deletes those.
+  kroShader s = {}, stale = {};
+  kroCreateShaderVF(&s, kVertexText, kFragmentText);
+  stale.program = s.program;
+  kroCreateShaderVF(&s, kVertexText, kFragmentText);
+  ASSERT_FALSE(glIsProgram(stale.program));
+  stale.vertex_shader = glCreateShader(GL_VERTEX_SHADER);
+  stale.fragment_shader = glCreateShader(GL_FRAGMENT_SHADER);
+  GLuint others[2] = {stale.vertex_shader, stale.fragment_shader};
+  kroDestroyShader(&stale);
+  kroCreateShaderVF(&stale, kVertexText, nullptr);
+  EXPECT_TRUE(linked(stale.program) && linked(s.program));
+  for (GLuint other : others) {
+    EXPECT_TRUE(glIsShader(other)) << other;
+    glDeleteShader(other);
+  }
+  kroDestroyShader(&stale);
+  kroDestroyShader(&s);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 

@@ -1,15 +1,19 @@
 // The intro's programs as a user runs them: zkintro on the X display, input sent as a
 // user's, ends with status 0 after its fourteen seconds whatever the mouse does, at once on
 // Escape or a close request; zkcapture writes PNGs of the right size and content, a frame
-// sequence and a contact sheet, and names what it refuses.
+// sequence, a contact sheet and a video, and names what it refuses; the size-built release
+// stays within its limit and shows the same frames as the normal build.
 #include "gl_context.h"
 // After gtest: Xlib defines None and Bool as macros.
+#include <GL/glx.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,10 +27,12 @@ const auto now = [] { return duration<double>(steady_clock::now().time_since_epo
 // One run of the program, its window up for a second. Keys go to the
 // grabbing window on a shared display, so runs take turns through a lock.
 struct IntroRun : ::testing::Test {
+  const char *program = ZKINTRO_PATH;
   const char *option = nullptr; // one command-line option, or none
   pid_t pid = -1;
   int lock = -1;
-  double started = 0;
+  double started = 0;     // s, just before the program was started
+  double window_seen = 0; // s, once its window was found by its name
   Window window = 0;
 
   void SetUp() override {
@@ -44,11 +50,16 @@ struct IntroRun : ::testing::Test {
       std::string options = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
       setenv("ASAN_OPTIONS", (options + ":detect_leaks=0").c_str(), 1);
       if (chdir(KRO_SOURCE_DIR) == 0)
-        execl(ZKINTRO_PATH, ZKINTRO_PATH, option, (char *)nullptr);
+        execl(program, program, option, (char *)nullptr);
       _exit(127);
     }
-    std::string id = kroTestRun("timeout 20 xdotool search --sync --name '^ZKintro$'").out;
+    // xdotool's search ends with an X error when another client's window goes away under
+    // it, as windows of other tests do; it is asked again.
+    std::string id;
+    for (double until = now() + 20.0; id.empty() && now() < until;)
+      id = kroTestRun("timeout 20 xdotool search --sync --name '^ZKintro$'").out;
     window = (Window)strtoul(id.c_str(), nullptr, 10);
+    window_seen = now();
     ASSERT_NE(window, 0u) << "no window after 20 s";
     sleep(1);
   }
@@ -138,10 +149,47 @@ std::vector<XWindowAttributes> viewableChildren(Display *display, Window parent,
   return out;
 }
 
+// What GL granted a visual: double buffering, depth bits, then red, green,
+// blue and alpha bits (-1 each when it cannot be asked). Asked in a child
+// process, which leaves without exit handlers: the GL library that answers
+// loads a driver whose leftovers a leak check would blame on the test.
+std::vector<int> grantedBuffers(VisualID visual) {
+  std::vector<int> granted(6, -1);
+  int channel[2];
+  if (pipe(channel) != 0)
+    return granted;
+  pid_t child = fork();
+  if (child == 0) {
+    Display *display = XOpenDisplay(nullptr);
+    XVisualInfo wanted = {};
+    wanted.visualid = visual;
+    int count = 0, k = 0;
+    XVisualInfo *info = display ? XGetVisualInfo(display, VisualIDMask, &wanted, &count) : nullptr;
+    for (int attribute : {GLX_DOUBLEBUFFER, GLX_DEPTH_SIZE, GLX_RED_SIZE, GLX_GREEN_SIZE,
+                          GLX_BLUE_SIZE, GLX_ALPHA_SIZE})
+      if (info)
+        glXGetConfig(display, info, attribute, &granted[k++]);
+    ssize_t written = write(channel[1], granted.data(), granted.size() * sizeof(int));
+    _exit(written == (ssize_t)(granted.size() * sizeof(int)) ? 0 : 1);
+  }
+  close(channel[1]);
+  if (child > 0) {
+    if (read(channel[0], granted.data(), granted.size() * sizeof(int)) !=
+        (ssize_t)(granted.size() * sizeof(int)))
+      granted.assign(6, -1);
+    waitpid(child, nullptr, 0);
+  }
+  close(channel[0]);
+  return granted;
+}
+
 // "--window": the picture in the intro's own 1200 x 600 window; no full-screen
 // window covers the display (full screen, the drawing window moves into one).
-// The window system's close request (the same in either mode) ends it.
-TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSize) {
+// Its GL buffers are the ones asked for: double, a depth buffer of 24 bits or
+// more, 8 bits each of red, green, blue and alpha (the display offers visuals
+// without alpha too). The window system's close request (the same in either
+// mode) ends it.
+TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSizeWithTheBuffersAskedFor) {
   Display *display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
   XErrorHandler previous = XSetErrorHandler(ignoreXError);
@@ -150,11 +198,16 @@ TEST_F(WindowedIntroRun, PlaysInAWindowOfTheIntrosSize) {
   for (double until = now() + 3.0; covering != 0 && now() < until; usleep(50000))
     viewableChildren(display, DefaultRootWindow(display), &covering);
   std::vector<XWindowAttributes> drawing = viewableChildren(display, window, &inside_override);
+  VisualID visual = drawing.size() == 1 ? XVisualIDFromVisual(drawing[0].visual) : 0;
   XCloseDisplay(display);
   XSetErrorHandler(previous);
   EXPECT_EQ(covering, 0);
   ASSERT_EQ(drawing.size(), 1u);
   EXPECT_EQ(drawing[0].width * 10000 + drawing[0].height, 1200 * 10000 + 600);
+  std::vector<int> granted = grantedBuffers(visual);
+  EXPECT_EQ(granted[0], 1);
+  EXPECT_GE(granted[1], 24);
+  EXPECT_EQ(std::vector<int>(granted.begin() + 2, granted.end()), std::vector<int>(4, 8));
   sendCloseRequest();
   expectExit(now() - started + 5.0, true);
 }
@@ -165,23 +218,43 @@ kroTestOutcome runIntro(const std::string &setup, const std::string &arguments) 
                     " " + arguments);
 }
 
-// "--help" prints the usage and succeeds; an unknown option is named with the usage, status 2.
-TEST(IntroStart, HelpAndUnknownOptions) {
+// "--help" prints the usage and "--version" the engine's version, and both succeed; an
+// unknown option is named with the usage, status 2.
+TEST(IntroStart, HelpVersionAndUnknownOptions) {
   kroTestOutcome help = runIntro("", "--help"), unknown = runIntro("", "--fast");
+  kroTestOutcome version = runIntro("", "--version");
+  EXPECT_TRUE(version.status == 0 && version.err.empty()) << version.err;
+  EXPECT_EQ(version.out, "zkintro " KRO_VERSION_STRING "\n");
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: zkintro [--window | --help]\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("usage: zkintro [--window | --version | --help]\n", 0), 0u) << help.out;
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.out, "");
   EXPECT_EQ(unknown.err, "zkintro: unknown option '--fast'\n" + help.out);
 }
 
-// Lit pixels of a picture.
-int litPixels(const kroTestPng &png) {
+// On a display whose GL visuals have neither 8-bit channels nor alpha (16
+// bits, 5-6-5, without the 32-bit visuals compositing adds), the buffers asked
+// for cannot be had: the intro plays with SDL's defaults instead, until the
+// quit request that SDL makes of the TERM signal.
+TEST(IntroStart, PlaysWithSDLsDefaultBuffersWhereItsOwnCannotBeHad) {
+  kroTestOutcome run =
+      kroTestRun("xvfb-run -a -s '-screen 0 1280x1024x16 -extension Composite -noreset' "
+                 "env SDL_AUDIODRIVER=dummy ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" "
+                 "timeout --preserve-status -k 5 3 " ZKINTRO_PATH " --window");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+}
+
+// Lit pixels of a picture, RGB.
+int litPixels(const std::vector<unsigned char> &rgb) {
   int lit = 0;
-  for (size_t i = 0; png.width && i < png.rgb.size(); i += 3)
-    lit += png.rgb[i] > 24 || png.rgb[i + 1] > 24 || png.rgb[i + 2] > 24;
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+    lit += rgb[i] > 24 || rgb[i + 1] > 24 || rgb[i + 2] > 24;
   return lit;
+}
+int litPixels(const kroTestPng &png) {
+  return litPixels(png.rgb);
 }
 
 // Runs zkcapture under `environment` (words for env); SDL_Quit unloads the GL
@@ -256,6 +329,253 @@ TEST(ZkCapture, HelpAndRefusals) {
   }
   EXPECT_EQ(capture("--at 1 --out /proc/no/such/place").status, 1);
 }
+
+// ---- the video: zkcapture --video, read back with ffprobe and ffmpeg ----
+
+// Pixels of two RGB pictures of one size that differ by more than `tolerance` in a
+// channel; every pixel when the sizes differ.
+int differingPixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b,
+                    int tolerance) {
+  if (a.size() != b.size())
+    return (int)(std::max(a.size(), b.size()) / 3);
+  int differing = 0;
+  for (size_t i = 0; i + 2 < a.size(); i += 3)
+    differing += abs(a[i] - b[i]) > tolerance || abs(a[i + 1] - b[i + 1]) > tolerance ||
+                 abs(a[i + 2] - b[i + 2]) > tolerance;
+  return differing;
+}
+
+// The names in `folder`, one a line, sorted.
+std::string folderNames(const std::string &folder) {
+  return kroTestRun("ls -A " + folder).out;
+}
+
+// A short clip (5 frames per second: 70 frames) goes into ffmpeg as it is drawn, with the
+// progress on standard error; ffprobe reads back 70 H.264 frames of 1200 x 600 in yuv420p,
+// and frame 42 is the intro at 8.4 s: nearer the capture at 8.4 than those at 8.2 and 8.6,
+// while three digits are in flight. Nothing but the video is left in the folder.
+TEST(ZkCapture, VideoOfTheWholeIntroEncodedAsItIsDrawn) {
+  std::string out = kroTestTempFolder("video"), file = out + "/zkintro.mp4";
+  kroTestOutcome made = capture("--video --fps 5 --crf 20 --out " + out);
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.out, "zkcapture: 70 frames at 5 per second in " + file + "\n");
+  EXPECT_TRUE(kroTestHas(made.err, "\rzkcapture: encoding " + file + ": frame 1 of 70 (1%)"));
+  EXPECT_TRUE(kroTestHas(made.err, "\rzkcapture: encoding " + file + ": frame 70 of 70 (100%)\n"));
+  EXPECT_EQ(folderNames(out), "zkintro.mp4\n");
+
+  const std::string check = KRO_SOURCE_DIR "/tools/check-video " + file;
+  kroTestOutcome checked = kroTestRun(check + " 70");
+  EXPECT_EQ(checked.status, 0) << checked.err;
+  EXPECT_EQ(checked.out, "check-video: " + file + ": 70 frames, 1200 x 600, h264, yuv420p\n");
+  for (const char *wrong : {" 69", " 71", " 70 1200x601"})
+    EXPECT_EQ(kroTestRun(check + wrong).status, 1) << wrong;
+
+  std::string decoded = out + "/frame42.png";
+  ASSERT_EQ(
+      kroTestRun("ffmpeg -v error -i " + file + " -vf 'select=eq(n\\,42)' -frames:v 1 " + decoded)
+          .status,
+      0);
+  ASSERT_EQ(capture("--at 8.2,8.4,8.6 --out " + out).status, 0);
+  kroTestPng frame(decoded), before(out + "/zkintro-at-08.200.png"),
+      at(out + "/zkintro-at-08.400.png"), after(out + "/zkintro-at-08.600.png");
+  // Encoding moves colours a little (by more than 96 at 1 pixel here); a flying digit
+  // 0.2 s off moves over more than a thousand.
+  const int kEncodingTolerance = 96;
+  int right = differingPixels(frame.rgb, at.rgb, kEncodingTolerance);
+  EXPECT_LT(right, 100);
+  EXPECT_GT(differingPixels(frame.rgb, before.rgb, kEncodingTolerance), 500);
+  EXPECT_GT(differingPixels(frame.rgb, after.rgb, kEncodingTolerance), 500);
+}
+
+// The video's own refusals, and an ffmpeg that is missing or fails part-way: one line
+// saying so, status 1, the video that was there before left whole and no other file.
+TEST(ZkCapture, VideoRefusalsAndAFailingFfmpeg) {
+  for (const auto &[arguments, reason] :
+       {std::pair<std::string, std::string>{"--crf 20", "--crf is the video's quality"},
+        {"--video --crf 52", "--crf '52': expected a whole number from 0 to 51"},
+        {"--video --crf", "--crf needs a value"}}) {
+    kroTestOutcome run = capture(arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_EQ(run.err.rfind("zkcapture: " + reason, 0), 0u) << arguments << "\n" << run.err;
+  }
+
+  std::string out = kroTestTempFolder("failing-video"), bin = kroTestTempFolder("fake-bin");
+  kroTestWriteFile(out + "/zkintro.mp4", "the earlier video");
+  // Encoders that take one frame's bytes and then give up: with a message and a failing
+  // status, or silently and with status 0.
+  for (const auto &[name, ending] :
+       {std::pair{"failing", "echo 'Conversion failed!' >&2\nexit 1"}, {"quiet", "exit 0"}}) {
+    std::string fake = bin + "/" + name + "/ffmpeg";
+    ASSERT_EQ(mkdir((bin + "/" + name).c_str(), 0755), 0);
+    kroTestWriteFile(fake, std::string("#!/bin/sh\nhead -c 2160000 >/dev/null\n") + ending + "\n");
+    ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
+  }
+  const std::string failed = "zkcapture: ffmpeg failed on " + out + "/zkintro.mp4: ";
+  const std::pair<std::string, std::string> failures[] = {
+      {"PATH=" + bin, "zkcapture: cannot run ffmpeg: No such file or directory"},
+      {"PATH=" + bin + "/failing:$PATH", failed + "Conversion failed!\n"},
+      {"PATH=" + bin + "/quiet:$PATH", failed + "it ended after 1 of 28 frames\n"}};
+  for (const auto &[environment, message] : failures) {
+    kroTestOutcome run = capture("--video --fps 2 --out " + out, environment);
+    EXPECT_EQ(run.status, 1) << environment;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    std::string last = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
+    EXPECT_EQ(last.rfind(message, 0), 0u) << run.err;
+    EXPECT_EQ(kroTestReadFile(out + "/zkintro.mp4"), "the earlier video");
+    EXPECT_EQ(folderNames(out), "zkintro.mp4\n");
+  }
+}
+
+#ifdef ZK_RELEASE_DIST
+// ---- the release: the intro built for size, as its audience gets it ----
+
+const std::string kReleaseArchive = ZK_RELEASE_DIST "/" ZK_RELEASE_NAME ".tar.gz";
+
+// The archive unpacked into a fresh folder; its one folder, ZK_RELEASE_NAME.
+std::string unpackRelease(const std::string &name) {
+  std::string folder = kroTestTempFolder(name);
+  kroTestOutcome unpacked = kroTestRun("tar -xzf " + kReleaseArchive + " -C " + folder);
+  EXPECT_EQ(unpacked.status, 0) << unpacked.err;
+  EXPECT_EQ(folderNames(folder), ZK_RELEASE_NAME "\n");
+  return folder + "/" ZK_RELEASE_NAME;
+}
+
+// The archive holds the size-built intro, within its limit, executable and the same bytes
+// as dist/zkintro, with the audience's README for this version; --version names it.
+TEST(Release, ArchiveHoldsTheIntroWithinItsLimitAndItsReadme) {
+  std::string unpacked = unpackRelease("release");
+  EXPECT_EQ(folderNames(unpacked), "README.txt\nzkintro\n");
+  std::string intro = unpacked + "/zkintro";
+  std::string bytes = kroTestReadFile(intro);
+  EXPECT_LE(bytes.size(), (size_t)ZK_RELEASE_LIMIT);
+  EXPECT_EQ(bytes, kroTestReadFile(ZK_RELEASE_DIST "/zkintro"));
+  kroTestOutcome version = kroTestRun(intro + " --version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "zkintro " KRO_VERSION_STRING "\n");
+  std::string readme = kroTestReadFile(unpacked + "/README.txt");
+  EXPECT_EQ(readme.rfind("ZKintro " KRO_VERSION_STRING ": ", 0), 0u) << readme;
+  EXPECT_EQ(readme.find('@'), std::string::npos) << "a placeholder left: " << readme;
+}
+
+// Beyond its limit the packing stops, says by how many bytes, and writes nothing; at the
+// limit exactly it packs.
+TEST(Release, BeyondItsLimitThePackingStopsAndSaysByHowMuch) {
+  std::string unpacked = unpackRelease("release-limit"), intro = unpacked + "/zkintro";
+  const long size = (long)kroTestReadFile(intro).size();
+  std::string out = kroTestTempPath("release-dist");
+  std::string pack = KRO_SOURCE_DIR "/tools/zkrelease --name " ZK_RELEASE_NAME " --limit ";
+  std::string files = " " + intro + " " + unpacked + "/README.txt " + out;
+  kroTestOutcome over = kroTestRun(pack + std::to_string(size - 100) + files);
+  EXPECT_EQ(over.status, 1);
+  EXPECT_EQ(over.err, "zkrelease: " + intro + " is " + std::to_string(size) + " bytes, 100 over " +
+                          "the limit of " + std::to_string(size - 100) + "\n");
+  EXPECT_FALSE(kroTestFileExists(out));
+  kroTestOutcome at_limit = kroTestRun(pack + std::to_string(size) + files);
+  EXPECT_EQ(at_limit.status, 0) << at_limit.err;
+  EXPECT_EQ(folderNames(out), "zkintro\n" ZK_RELEASE_NAME ".tar.gz\n");
+}
+
+struct ReleasedIntroRun : IntroRun {
+  ReleasedIntroRun() {
+    program = ZK_RELEASE_DIST "/zkintro";
+    option = "--window";
+  }
+};
+
+// The intro's drawing window: the one child of its window, or 0.
+Window drawingWindow(Display *display, Window window) {
+  Window root, parent, *children = nullptr, drawing = 0;
+  unsigned count = 0;
+  if (XQueryTree(display, window, &root, &parent, &children, &count) && count == 1)
+    drawing = children[0];
+  if (children)
+    XFree(children);
+  return drawing;
+}
+
+// The picture in `drawing`, RGB rows top first; empty when it cannot be read.
+std::vector<unsigned char> grabPicture(Display *display, Window drawing, int *width, int *height) {
+  std::vector<unsigned char> rgb;
+  XWindowAttributes a = {};
+  XImage *image = nullptr;
+  if (XGetWindowAttributes(display, drawing, &a))
+    image = XGetImage(display, drawing, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+  for (int y = 0; image && y < a.height; y++)
+    for (int x = 0; x < a.width; x++) {
+      unsigned long pixel = XGetPixel(image, x, y);
+      for (unsigned long mask : {image->red_mask, image->green_mask, image->blue_mask})
+        rgb.push_back((unsigned char)((pixel & mask) / (mask & ~(mask << 1))));
+    }
+  if (image)
+    XDestroyImage(image);
+  *width = a.width;
+  *height = a.height;
+  return rgb;
+}
+
+// zkcapture's frames from `from` to `to` seconds, `step` apart (whole milliseconds, as the
+// intro's clock counts): the number of pixels in which the nearest differs from `shown` at
+// all, and its time in `nearest`.
+int nearestCapture(const std::vector<unsigned char> &shown, double from, double to, double step,
+                   double *nearest) {
+  static int calls = 0;
+  std::string times, out = kroTestTempFolder("nearest-" + std::to_string(++calls));
+  std::vector<double> candidates;
+  for (double t = std::max(from, 0.0); t <= std::min(to, 13.999); t += step) {
+    char text[16];
+    snprintf(text, sizeof text, "%.3f", t);
+    times += (times.empty() ? "" : ",") + std::string(text);
+    candidates.push_back(atof(text));
+  }
+  EXPECT_EQ(capture("--at " + times + " --out " + out).status, 0);
+  int best = 1200 * 600;
+  for (double t : candidates) {
+    char name[64];
+    snprintf(name, sizeof name, "/zkintro-at-%06.3f.png", t);
+    int differing = differingPixels(shown, kroTestPng(out + name).rgb, 0);
+    if (differing < best)
+      best = differing, *nearest = t;
+  }
+  return best;
+}
+
+// The released intro plays as the normal build: its window at about 11 s (every digit
+// landed, the light still circling) shows the very frame zkcapture draws with the normal
+// build's scene at some millisecond, and it ends with status 0 after its 14 s.
+TEST_F(ReleasedIntroRun, ShowsTheNormalBuildsFramesAndEndsAfterFourteenSeconds) {
+  Display *display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  Window drawing = drawingWindow(display, window);
+  // Other tests' windows may cover it on the shared display; the server keeps what is
+  // drawn under them.
+  XSetWindowAttributes keep = {};
+  keep.backing_store = Always;
+  XChangeWindowAttributes(display, drawing, CWBackingStore, &keep);
+  XSync(display, False);
+  while (now() < window_seen + 11.0)
+    usleep(10000);
+  const double grabbed = now();
+  int width = 0, height = 0;
+  std::vector<unsigned char> shown = grabPicture(display, drawing, &width, &height);
+  XCloseDisplay(display);
+  expectExit(30.0, false);
+  ASSERT_EQ(width * 10000 + height, 1200 * 10000 + 600);
+  EXPECT_GT(litPixels(shown), 20000);
+
+  // Its clock starts as the window gets its name, after `started` and before `window_seen`;
+  // the frame on screen was drawn up to a few frame times before the grab. Every 20 ms
+  // over that span, then every millisecond about the nearest: the frame itself.
+  const double latest = grabbed - started,
+               earliest = std::max(grabbed - window_seen - 0.3, latest - 1.6);
+  double near = 0.0, exact = 0.0;
+  nearestCapture(shown, earliest, latest, 0.02, &near);
+  int differing = nearestCapture(shown, near - 0.02, near + 0.02, 0.001, &exact);
+  // The window and the off-screen buffer differ in about ten pixels whichever build plays;
+  // a light moved by a tenth of a unit changes thousands.
+  EXPECT_LT(differing, 50) << "nearest capture at " << exact << " s, between " << earliest
+                           << " and " << latest;
+}
+#endif
 
 // Without a display (none named, or one that does not exist) each program
 // stops at once with status 1: nothing on standard output, one line on standard

@@ -226,6 +226,7 @@ static bool meshSrcReadObjects(const char *path, std::vector<MeshSrcObject> *obj
 static int meshSrcChoose(const MeshSrcRequest &request, std::vector<MeshSrcObject> *objects) {
   const char *path = request.path;
   int count = (int)objects->size();
+  std::vector<const std::string *> chosen_by(count, nullptr); // the WHICH that chose each
   for (const std::string &which : request.objects) {
     char *end;
     long number = strtol(which.c_str(), &end, 10);
@@ -233,8 +234,13 @@ static int meshSrcChoose(const MeshSrcRequest &request, std::vector<MeshSrcObjec
     for (int i = 0; i < count; i++) {
       bool hit =
           *end == '\0' && !which.empty() ? number == i + 1 : (*objects)[i].node_name == which;
-      if (hit && !(*objects)[i].chosen)
-        (*objects)[i].chosen = true, matches++;
+      if (hit && chosen_by[i]) {
+        fprintf(stderr, "krotool mesh-src: %s: object %d is chosen twice, as '%s' and as '%s'\n",
+                path, i + 1, chosen_by[i]->c_str(), which.c_str());
+        return 2;
+      }
+      if (hit)
+        (*objects)[i].chosen = true, chosen_by[i] = &which, matches++;
     }
     if (matches == 0) {
       fprintf(stderr, "krotool mesh-src: %s has no object '%s' (krotool ase-info lists them)\n",

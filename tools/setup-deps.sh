@@ -13,6 +13,12 @@ packages=(
   clang libclang-rt-14-dev
 )
 
+# "video" (make video, make test): ffmpeg as well, which encodes the intro's
+# video and reads it back.
+if [ "${1:-}" = video ]; then
+  packages+=(ffmpeg)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -148,7 +148,20 @@ static void writeMesh(FILE *out, const ZkaModel &model) {
   fprintf(out, "\t\t}\n\t}\n");
 }
 
-void zkaWriteAse(FILE *out, const char *scene_file, const std::vector<ZkaModel> &models) {
+static void writeMaterials(FILE *out, const std::vector<ZkaMaterial> &materials) {
+  fprintf(out, "*MATERIAL_LIST {\n\t*MATERIAL_COUNT %d\n", (int)materials.size());
+  for (size_t i = 0; i < materials.size(); i++) {
+    fprintf(out, "\t*MATERIAL %d {\n\t\t*MATERIAL_NAME \"%s\"\n\t\t*MATERIAL_CLASS \"Standard\"\n",
+            (int)i, materials[i].name.c_str());
+    fprintf(out, "\t\t*MATERIAL_DIFFUSE ");
+    writeTriple(out, materials[i].diffuse);
+    fprintf(out, "\t\t*MATERIAL_TRANSPARENCY 0.0000\n\t}\n");
+  }
+  fprintf(out, "}\n");
+}
+
+void zkaWriteAse(FILE *out, const char *scene_file, const std::vector<ZkaModel> &models,
+                 const std::vector<ZkaMaterial> &materials) {
   fprintf(out, "*3DSMAX_ASCIIEXPORT\t200\n"
                "*COMMENT \"Written by zkassets from its model descriptions; rebuild, do not "
                "edit\"\n");
@@ -159,31 +172,32 @@ void zkaWriteAse(FILE *out, const char *scene_file, const std::vector<ZkaModel> 
                "\t*SCENE_TICKSPERFRAME 160\n"
                "\t*SCENE_BACKGROUND_STATIC 0.0000\t0.0000\t0.0000\n"
                "\t*SCENE_AMBIENT_STATIC 0.0000\t0.0000\t0.0000\n"
-               "}\n"
-               "*MATERIAL_LIST {\n"
-               "\t*MATERIAL_COUNT 0\n"
                "}\n");
+  writeMaterials(out, materials);
   for (const ZkaModel &model : models) {
     fprintf(out, "*GEOMOBJECT {\n\t*NODE_NAME \"%s\"\n", model.node_name.c_str());
     writeNodeTransform(out, model);
     writeMesh(out, model);
     fprintf(out, "\t*PROP_MOTIONBLUR 0\n"
                  "\t*PROP_CASTSHADOW 1\n"
-                 "\t*PROP_RECVSHADOW 1\n"
-                 "}\n");
+                 "\t*PROP_RECVSHADOW 1\n");
+    if (model.material >= 0)
+      fprintf(out, "\t*MATERIAL_REF %d\n", model.material);
+    fprintf(out, "}\n");
   }
 }
 
 // ---- command line ----
 
 static bool writeFile(const std::string &path, const char *scene_file,
-                      const std::vector<ZkaModel> &models) {
+                      const std::vector<ZkaModel> &models,
+                      const std::vector<ZkaMaterial> &materials = {}) {
   kroOutFile out;
   if (kroBeginOutFile(&out, path.c_str()) != 0) {
     fprintf(stderr, "zkassets: cannot write %s: %s\n", path.c_str(), strerror(out.error));
     return false;
   }
-  zkaWriteAse(out.file, scene_file, models);
+  zkaWriteAse(out.file, scene_file, models, materials);
   if (kroCommitOutFile(&out) != 0) {
     fprintf(stderr, "zkassets: error while writing %s: %s\n", path.c_str(), strerror(out.error));
     return false;
@@ -196,15 +210,19 @@ int main(int argc, char **argv) {
     fprintf(argc == 2 ? stdout : stderr,
             "usage: zkassets OUTDIR\n\n"
             "Writes the intro's source models, OUTDIR/bits.ase (the digits zero and one)\n"
-            "and OUTDIR/zanyklump.ase (the nine glyphs of the logo word).\n");
+            "and OUTDIR/zanyklump.ase (the nine glyphs of the logo word), and kroview's\n"
+            "showcase scene, OUTDIR/showcase.ase.\n");
     return argc == 2 ? 0 : 2;
   }
   std::string dir = argv[1];
-  std::vector<ZkaModel> digits, glyphs;
+  std::vector<ZkaModel> digits, glyphs, showcase;
+  std::vector<ZkaMaterial> showcase_materials;
   zkaBuildDigits(&digits);
   zkaBuildGlyphs(&glyphs);
+  zkaBuildShowcase(&showcase, &showcase_materials);
   if (!writeFile(dir + "/bits.ase", "bits.max", digits) ||
-      !writeFile(dir + "/zanyklump.ase", "zanyklump.max", glyphs))
+      !writeFile(dir + "/zanyklump.ase", "zanyklump.max", glyphs) ||
+      !writeFile(dir + "/showcase.ase", "showcase.max", showcase, showcase_materials))
     return 1;
   return 0;
 }

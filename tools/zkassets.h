@@ -3,6 +3,7 @@
 //
 //   zkassets_bits.cpp    the digits zero and one (assets/bits.ase)
 //   zkassets_glyphs.cpp  the nine glyphs of the logo word (assets/zanyklump.ase)
+//   zkassets_showcase.cpp the viewer's showcase scene (assets/showcase.ase)
 //   zkassets_poly.cpp    triangulation of flat outlines with holes
 //   zkassets.cpp         the ASE writer and the command line
 #ifndef ZKASSETS_H
@@ -36,6 +37,13 @@ struct ZkaModel {
   bool name_in_transform; // repeat *NODE_NAME inside *NODE_TM
   std::vector<ZkaVec3> vertices;
   std::vector<ZkaFace> faces;
+  int material = -1; // index into the file's material list, -1 for none
+};
+
+// One entry of the file's material list.
+struct ZkaMaterial {
+  std::string name;
+  ZkaVec3 diffuse; // red, green, blue, 0..1
 };
 
 // Vector helpers.
@@ -61,8 +69,10 @@ bool zkaTriangulate(const std::vector<std::vector<ZkaPoint>> &contours,
 
 void zkaBuildDigits(std::vector<ZkaModel> *models); // "zero", then "one"
 void zkaBuildGlyphs(std::vector<ZkaModel> *models); // "Z" .. "P" in word order
+void zkaBuildShowcase(std::vector<ZkaModel> *models, std::vector<ZkaMaterial> *materials);
 
-// Writes a whole ASE file holding the models in order.
-void zkaWriteAse(FILE *out, const char *scene_file, const std::vector<ZkaModel> &models);
+// Writes a whole ASE file holding the materials and the models in order.
+void zkaWriteAse(FILE *out, const char *scene_file, const std::vector<ZkaModel> &models,
+                 const std::vector<ZkaMaterial> &materials = {});
 
 #endif

@@ -2,22 +2,28 @@
  * zkcapture: renders the intro off-screen at its real size (1200 x 600) with
  * the real scene code and writes PNG files: single frames at chosen seconds,
  * a frame sequence at a fixed rate, or a labelled contact sheet of one frame
- * per second. The scene keeps its state between calls and releases itself at
+ * per second; or an H.264 video of the whole intro, its frames piped raw into
+ * ffmpeg. The scene keeps its state between calls and releases itself at
  * 14 s, so all requested times are rendered in increasing order, and every
  * time lies in 0 <= t < 14 s: the frames the intro shows.
  * Depends on: SDL 1.2 (GL context), GL (EXT framebuffer objects), libpng,
- * the intro scene.
+ * the intro scene; ffmpeg (a program on the PATH) for the video.
  */
 #include "ZKintro.h"
 
 #include <SDL/SDL.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <math.h>
 #include <png.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -36,6 +42,10 @@ const int kThumbWidth = kWidth / kThumbScale, kThumbHeight = kHeight / kThumbSca
 const int kGap = 6;          // pixels between and around thumbnails
 const int kLabelHeight = 22; // pixels above each thumbnail
 const int kGlyphScale = 2;   // label font: 5 x 7 cells, doubled
+const int kVideoFps = 60;    // frames per second of --video without --fps
+const int kVideoCrf = 18;    // x264's constant rate factor: 0 lossless .. 51 worst
+const int kMaxCrf = 51;
+const char kVideoName[] = "/zkintro.mp4";
 
 // An RGB picture, row 0 at the top.
 struct Image {
@@ -45,12 +55,13 @@ struct Image {
 };
 
 // One frame to render: at `seconds`, written to `path`, or (path empty) put on
-// the contact sheet in slot `sheet_slot`.
+// the contact sheet in slot `sheet_slot` (>= 0) or sent to the video (-2).
 struct Job {
   double seconds;
   std::string path;
   int sheet_slot;
 };
+const int kVideoSlot = -2;
 
 const int kPngWhyChars = 160; // longest libpng message kept
 
@@ -226,6 +237,152 @@ bool makeDirectories(const std::string &path) {
   return true;
 }
 
+// ---- the video: raw frames piped into ffmpeg ----
+
+// The video appears whole: ffmpeg writes the engine's new file beside `path`
+// (by its name; the open stream stays empty), which takes the place of `path`
+// only once the encoding has succeeded; otherwise it is removed and `path`
+// stays as it was.
+struct Replacement {
+  std::string path;
+  kroOutFile out;
+};
+
+bool beginReplacement(const std::string &path, Replacement *replacement) {
+  replacement->path = path;
+  if (kroBeginOutFile(&replacement->out, path.c_str()) == 0)
+    return true;
+  fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(),
+          strerror(replacement->out.error));
+  return false;
+}
+
+bool endReplacement(Replacement &replacement, bool keep) {
+  if (!keep) {
+    kroAbortOutFile(&replacement.out);
+    return false;
+  }
+  if (kroCommitOutFile(&replacement.out) == 0)
+    return true;
+  fprintf(stderr, "zkcapture: cannot write %s: %s\n", replacement.path.c_str(),
+          strerror(replacement.out.error));
+  return false;
+}
+
+// A running ffmpeg that reads kWidth x kHeight RGB frames, top row first, on
+// its standard input and encodes them as H.264 (yuv420p) in an MP4 file.
+struct VideoEncoder {
+  pid_t pid = -1;
+  int input = -1;           // the write end of ffmpeg's standard input
+  FILE *messages = nullptr; // ffmpeg's standard error, read back when it fails
+  Replacement file;
+  int sent = 0, total = 0; // frames
+  int shown_percent = -1;  // of the progress line, -1 before the first
+  bool broken = false;     // a frame could not be sent: ffmpeg has ended
+};
+
+bool startVideo(const std::string &path, int fps, int crf, int total, VideoEncoder *video) {
+  if (!beginReplacement(path, &video->file))
+    return false;
+  std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
+  std::string rate = std::to_string(fps), quality = std::to_string(crf);
+  // Quiet; raw frames on standard input; H.264 in yuv420p; the MP4 file.
+  // clang-format off
+  const char *argv[] = {
+      "ffmpeg", "-hide_banner", "-nostats", "-loglevel", "error", "-y",
+      "-f", "rawvideo", "-pix_fmt", "rgb24", "-s", size.c_str(), "-r", rate.c_str(), "-i", "-",
+      "-an", "-c:v", "libx264", "-crf", quality.c_str(), "-pix_fmt", "yuv420p",
+      "-movflags", "+faststart", "-f", "mp4", video->file.out.temporary, nullptr};
+  // clang-format on
+  int pipe_ends[2];
+  video->messages = tmpfile();
+  if (!video->messages || pipe2(pipe_ends, O_CLOEXEC) != 0) {
+    fprintf(stderr, "zkcapture: cannot start ffmpeg: %s\n", strerror(errno));
+    if (video->messages)
+      fclose(video->messages);
+    return endReplacement(video->file, false);
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, fileno(video->messages), 2);
+  int error = posix_spawnp(&video->pid, "ffmpeg", &actions, nullptr, (char *const *)argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_ends[0]);
+  if (error) {
+    close(pipe_ends[1]);
+    fclose(video->messages);
+    fprintf(stderr, "zkcapture: cannot run ffmpeg: %s (tools/setup-deps.sh video installs it)\n",
+            strerror(error));
+    return endReplacement(video->file, false);
+  }
+  signal(SIGPIPE, SIG_IGN); // a write to an ended ffmpeg fails with EPIPE instead
+  video->input = pipe_ends[1];
+  video->total = total;
+  return true;
+}
+
+// One frame into ffmpeg, and the progress line on standard error brought up
+// to date (carriage return, at each whole percent).
+void sendFrame(VideoEncoder *video, const Image &frame) {
+  const unsigned char *bytes = frame.rgb.data();
+  for (size_t left = frame.rgb.size(); left && !video->broken;) {
+    ssize_t written = write(video->input, bytes, left);
+    if (written < 0 && errno == EINTR)
+      continue;
+    video->broken = written <= 0;
+    bytes += written > 0 ? written : 0;
+    left -= written > 0 ? (size_t)written : 0;
+  }
+  if (video->broken)
+    return;
+  int percent = (int)(100L * ++video->sent / video->total);
+  if (percent != video->shown_percent)
+    fprintf(stderr, "\rzkcapture: encoding %s: frame %d of %d (%d%%)", video->file.path.c_str(),
+            video->sent, video->total, percent);
+  video->shown_percent = percent;
+}
+
+// The last line ffmpeg wrote to its standard error, or "".
+std::string lastMessage(FILE *messages) {
+  std::string line, last;
+  rewind(messages);
+  for (int c; (c = fgetc(messages)) != EOF;) {
+    if (c != '\n')
+      line += (char)c;
+    else if (!line.empty())
+      last = line, line.clear();
+  }
+  return line.empty() ? last : line;
+}
+
+// Ends ffmpeg's input and waits for it; the video takes its place only when
+// every frame went in and ffmpeg succeeded.
+bool finishVideo(VideoEncoder *video) {
+  if (video->shown_percent >= 0)
+    fputc('\n', stderr);
+  close(video->input);
+  int status = 0;
+  while (waitpid(video->pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  bool encoded = !video->broken && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!encoded) {
+    // Its own last word, else what is known: frames taken, or how it ended.
+    std::string reason = lastMessage(video->messages);
+    char known[64];
+    if (video->broken)
+      snprintf(known, sizeof known, "it ended after %d of %d frames", video->sent, video->total);
+    else if (WIFEXITED(status))
+      snprintf(known, sizeof known, "exit status %d", WEXITSTATUS(status));
+    else
+      snprintf(known, sizeof known, "ended by signal %d", WTERMSIG(status));
+    fprintf(stderr, "zkcapture: ffmpeg failed on %s: %s\n", video->file.path.c_str(),
+            reason.empty() ? known : reason.c_str());
+  }
+  fclose(video->messages);
+  return endReplacement(video->file, encoded);
+}
+
 // "0.5,6,11.5" -> seconds; false on anything that is not a list of numbers
 // in 0 <= t < 14.
 bool parseTimes(const char *text, std::vector<double> *times) {
@@ -245,29 +402,36 @@ bool parseTimes(const char *text, std::vector<double> *times) {
   }
 }
 
-bool parseFps(const char *text, int *fps) {
+// A whole number from `low` to `high`.
+bool parseWhole(const char *text, int low, int high, int *number) {
   char *end;
+  errno = 0;
   long value = strtol(text, &end, 10);
-  if (end == text || *end || value < 1 || value > kMaxFps)
+  if (end == text || *end || errno || value < low || value > high)
     return false;
-  *fps = (int)value;
+  *number = (int)value;
   return true;
 }
 
 void usage(FILE *out) {
   fprintf(out,
-          "usage: zkcapture [--at SECONDS,...] [--fps N] [--sheet] [--out DIR]\n"
+          "usage: zkcapture [--at SECONDS,...] [--fps N] [--sheet] [--video [--crf N]]\n"
+          "                 [--out DIR]\n"
           "  --at    one PNG per listed time, each from 0 up to (not including) 14:\n"
           "          DIR/zkintro-at-SS.SSS.png\n"
           "  --fps   every frame before 14 s at N (1 to %d) per second, from t = 0:\n"
-          "          DIR/frames/zkintro-NNNN.png\n"
+          "          DIR/frames/zkintro-NNNN.png; with --video, the video's rate instead\n"
           "  --sheet one frame per second, 0 to 13 s, labelled: DIR/zkintro-sheet.png\n"
+          "  --video the whole intro as an H.264 video (yuv420p) at %d frames per second\n"
+          "          (or --fps N), encoded by ffmpeg as the frames are drawn: DIR/zkintro.mp4\n"
+          "  --crf   the video's quality, 0 (lossless) to %d (worst); default %d\n"
           "  --out   where to write (default out)\n"
           "  --help  show this help\n"
-          "Each picture replaces its file only once it is complete: a failed write\n"
-          "leaves the file as it was.\n"
-          "It needs an X display with OpenGL (tools/with-display gives one).\n",
-          kMaxFps);
+          "Each picture and the video replace their file only once complete: a failed\n"
+          "write leaves the file as it was.\n"
+          "It needs an X display with OpenGL (tools/with-display gives one), and for\n"
+          "--video the ffmpeg program (tools/setup-deps.sh video installs it).\n",
+          kMaxFps, kVideoFps, kMaxCrf, kVideoCrf);
 }
 
 // A usage error: what was wrong, then the usage, on standard error.
@@ -281,8 +445,8 @@ int refuse(const std::string &reason) {
 
 int main(int argc, char **argv) {
   std::vector<double> at;
-  int fps = 0;
-  bool sheet = false;
+  int fps = 0, crf = -1; // -1: not given
+  bool sheet = false, video = false;
   std::string out = "out";
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
@@ -294,7 +458,11 @@ int main(int argc, char **argv) {
       sheet = true;
       continue;
     }
-    if (arg != "--at" && arg != "--fps" && arg != "--out")
+    if (arg == "--video") {
+      video = true;
+      continue;
+    }
+    if (arg != "--at" && arg != "--fps" && arg != "--crf" && arg != "--out")
       return refuse("unknown option '" + arg + "'");
     if (i + 1 == argc)
       return refuse(arg + " needs a value");
@@ -302,16 +470,23 @@ int main(int argc, char **argv) {
     if (arg == "--at" && !parseTimes(value, &at))
       return refuse("--at '" + std::string(value) +
                     "': expected seconds from 0 up to (not including) 14, separated by commas");
-    if (arg == "--fps" && !parseFps(value, &fps))
+    if (arg == "--fps" && !parseWhole(value, 1, kMaxFps, &fps))
       return refuse("--fps '" + std::string(value) + "': expected a whole number from 1 to " +
                     std::to_string(kMaxFps));
+    if (arg == "--crf" && !parseWhole(value, 0, kMaxCrf, &crf))
+      return refuse("--crf '" + std::string(value) + "': expected a whole number from 0 to " +
+                    std::to_string(kMaxCrf));
     if (arg == "--out" && !*value)
       return refuse("--out needs a folder name");
     if (arg == "--out")
       out = value;
   }
-  if (at.empty() && !fps && !sheet)
-    return refuse("nothing to capture: give --at, --fps or --sheet");
+  if (crf >= 0 && !video)
+    return refuse("--crf is the video's quality: give --video as well");
+  if (at.empty() && !fps && !sheet && !video)
+    return refuse("nothing to capture: give --at, --fps, --sheet or --video");
+  if (video && !fps)
+    fps = kVideoFps;
 
   std::vector<Job> jobs;
   char name[64];
@@ -321,11 +496,9 @@ int main(int argc, char **argv) {
   }
   // Frames k / fps for every k with k / fps < 14 s.
   const int sequence_frames = (int)(kRunningSeconds * fps);
-  if (fps) {
-    for (int k = 0; k < sequence_frames; k++) {
-      snprintf(name, sizeof name, "/frames/zkintro-%04d.png", k);
-      jobs.push_back({(double)k / fps, out + name, -1});
-    }
+  for (int k = 0; k < sequence_frames; k++) {
+    snprintf(name, sizeof name, "/frames/zkintro-%04d.png", k);
+    jobs.push_back({(double)k / fps, video ? "" : out + name, video ? kVideoSlot : -1});
   }
   if (sheet)
     for (int k = 0; k < kSheetFrames; k++)
@@ -337,7 +510,10 @@ int main(int argc, char **argv) {
     SDL_Quit();
     return 1;
   }
-  if (!makeDirectories(out) || (fps && !makeDirectories(out + "/frames"))) {
+  VideoEncoder encoder;
+  if (!makeDirectories(out) || (fps && !video && !makeDirectories(out + "/frames")) ||
+      (video &&
+       !startVideo(out + kVideoName, fps, crf >= 0 ? crf : kVideoCrf, sequence_frames, &encoder))) {
     SDL_Quit();
     return 1;
   }
@@ -351,22 +527,31 @@ int main(int argc, char **argv) {
   Image frame;
   int status = 0;
   for (const Job &job : jobs) {
+    if (job.sheet_slot == kVideoSlot && encoder.broken)
+      continue; // ffmpeg has ended; finishVideo reports why
     renderFrame(job.seconds, &frame);
     if (job.sheet_slot >= 0)
       putOnSheet(&sheet_image, job.sheet_slot, job.seconds, frame);
+    else if (job.sheet_slot == kVideoSlot)
+      sendFrame(&encoder, frame);
     else if (!writePng(job.path, frame, job.path.find("/frames/") != std::string::npos ? 3 : 6))
       status = 1;
   }
   if (sheet && !writePng(out + "/zkintro-sheet.png", sheet_image, 9))
+    status = 1;
+  if (video && !finishVideo(&encoder))
     status = 1;
   zkIntro(kAspect, (float)kRunningSeconds); // releases the scene
   SDL_Quit();
   if (status == 0) {
     if (!at.empty())
       printf("zkcapture: %zu frame(s) in %s/zkintro-at-*.png\n", at.size(), out.c_str());
-    if (fps)
+    if (fps && !video)
       printf("zkcapture: %d frames in %s/frames/ (%d per second)\n", sequence_frames, out.c_str(),
              fps);
+    if (video)
+      printf("zkcapture: %d frames at %d per second in %s%s\n", sequence_frames, fps, out.c_str(),
+             kVideoName);
     if (sheet)
       printf("zkcapture: contact sheet in %s/zkintro-sheet.png\n", out.c_str());
   }

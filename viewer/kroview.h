@@ -30,7 +30,10 @@ typedef struct kvObject {
   int triangles;
   float colour[3]; /* the material's diffuse colour, or KV_GREY */
   GLuint list;     /* display list of its lit drawing, 0 until built */
+  int number;      /* its place in the file: 1 = the file's first geometry object */
   char name[KRO_ASE_NAME_CHARS + 1];
+  int material;      /* the file's material reference */
+  int file_normals;  /* 1: the file gave normals (not all zero); 0: they are computed */
 } kvObject;
 
 /* An object the reader refused: its place in the file and why. */
@@ -45,12 +48,34 @@ typedef struct kvScene {
   int refused_count; /* refused objects, all counted; the first KV_MAX_REFUSED listed */
   int beyond_limit;  /* objects after the first KV_MAX_OBJECTS, left out unread */
   kvRefused refused[KV_MAX_REFUSED];
-  long triangles;  /* over all kept objects */
-  float centre[3]; /* of the file's bounding box, file units */
-  float radius;    /* its half-diagonal, file units; 1 for an empty box */
-  float floor;     /* the box's lowest y in view units, before the turn (-1..0) */
+  long triangles;        /* over all kept objects */
+  float centre[3];       /* of the file's bounding box, file units */
+  float radius;          /* its half-diagonal, file units; 1 for an empty box */
+  float floor;           /* the box's lowest y in view units, before the turn (-1..0) */
+  float half[3];         /* the box's half extents in view units, before the turn */
+  float low[3], high[3]; /* the box in file units, as the file gives it (not turned up) */
   int material_count;
+  int up; /* the kvUp the file was turned with */
 } kvScene;
+
+/* The file axis that points up in the view. Exporters write their program's world, +z up; the
+ * view's up is +y. */
+typedef enum kvUp {
+  KV_UP_PLUS_X,
+  KV_UP_MINUS_X,
+  KV_UP_PLUS_Y,
+  KV_UP_MINUS_Y,
+  KV_UP_PLUS_Z,
+  KV_UP_MINUS_Z
+} kvUp;
+
+/* "+z", "-x", "y" (= "+y") ...; 0 when the text names no axis */
+int kvParseUp(const char *text, kvUp *up);
+/* "+z" ... */
+const char *kvUpName(kvUp up);
+/* The rotation taking the file's `up` axis to +y (row order, 3 x 3). For +z up the file's -y
+ * (an exporter's front) comes to +z, towards the eye at yaw 0. */
+void kvUpTurn(kvUp up, float *matrix);
 
 /* Default colour of an object without a material. */
 extern const float KV_GREY[3];
@@ -69,6 +94,8 @@ long kvEngineMessageCount(void);
  * objects are counted and listed. 0, or -1 (with a reason in `why`) when the file cannot be
  * read or holds no usable object. */
 int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars);
+/* The same with the file's `up` axis turned to the view's up (kvLoadScene: +y, as it is) */
+int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_chars);
 /* Build one display list per object (needs kroInit and a GL context) */
 void kvBuildSceneLists(kvScene *scene);
 /* Call every object's list */
@@ -76,7 +103,8 @@ void kvDrawScene(const kvScene *scene);
 /* Object `index`'s triangle edges in KV_HIGHLIGHT over everything drawn so far, hidden edges
  * included; nothing for an index outside the scene */
 void kvDrawOutline(const kvScene *scene, int index);
-/* The object a user means by `which`: its node name, or its place (1 = first); -1 when none */
+/* The object a user means by `which`: its node name, or its place in the file (1 = first,
+ * refused objects counted); -1 when none */
 int kvFindObject(const kvScene *scene, const char *which);
 /* Release lists and arrays; empty the record */
 void kvFreeScene(kvScene *scene);
@@ -92,17 +120,28 @@ int kvPickObject(const kvScene *scene, const float *origin, const float *directi
  * units times `zoom` from the origin. */
 typedef struct kvCamera {
   float yaw, pitch;  /* degrees */
-  float zoom;        /* distance factor, 1 frames the bounding sphere */
+  float zoom;        /* distance factor, 1 frames the scene */
   int width, height; /* pixels of the view */
+  float fit;         /* view units from the eye to the origin at zoom 1; 0: the bounding sphere's */
+  float shift[2];    /* the picture moved by this much (-1..1 spans the view) so the framed
+                        scene's projection is centred */
 } kvCamera;
 
 enum { KV_FIELD_DEGREES = 25 }; /* from the view axis to the top edge */
+/* The framed scene's projection spans this part of the binding side (width or height) */
+extern const float KV_FILL;
 
 extern const float KV_DEFAULT_YAW, KV_DEFAULT_PITCH; /* degrees */
 extern const float KV_NEAR, KV_FAR;                  /* view units */
 
-/* Camera at the default angles, framing the scene, for a view of width x height */
+/* Camera at the default angles, framing the bounding sphere, for a view of width x height */
 void kvResetCamera(kvCamera *camera, int width, int height);
+/* Sets the camera's fit and shift at its present angles and size: the eye as far as it can be
+ * with the vertices' projections spanning KV_FILL of the binding side, that span centred in the
+ * view (the bounding sphere's fit for an empty scene) */
+void kvFrameCamera(kvCamera *camera, const kvScene *scene);
+/* 1 when the eye is above the view-unit height `y` (the ground's highest point) */
+int kvEyeAbove(const kvCamera *camera, float y);
 /* Distance from the eye to the origin, view units */
 float kvCameraDistance(const kvCamera *camera);
 /* Load the projection and model-view matrices for the camera */
@@ -122,11 +161,12 @@ typedef struct kvTerrain {
   float ***points, ***normals;
   int32_t size[2];
   GLuint list;
+  float top; /* the highest point, view units before the turn */
 } kvTerrain;
 
-/* Load a heightmap BMP as the ground under the view-unit scene; 0, or -1 after the engine's
- * report */
-int kvLoadTerrain(kvTerrain *terrain, const char *path, float floor);
+/* Load a heightmap BMP as the ground under the view-unit scene: its highest point under the
+ * scene's footprint just below the scene's lowest point; 0, or -1 after the engine's report */
+int kvLoadTerrain(kvTerrain *terrain, const char *path, const kvScene *scene);
 /* Its display list, lit like the objects */
 void kvBuildTerrainList(kvTerrain *terrain);
 void kvDrawTerrain(const kvTerrain *terrain);
@@ -137,29 +177,41 @@ void kvFreeTerrain(kvTerrain *terrain);
 /* ------------------------------------------------------------------------ */
 
 enum {
-  KV_GLYPH_WIDTH = 8, /* pixels of the overlay font's cells */
-  KV_GLYPH_HEIGHT = 8,
-  KV_TEXT_SCALE = 2,  /* screen pixels per font pixel */
-  KV_TEXT_MARGIN = 8, /* pixels from the view's edges to the text */
-  KV_LINE_PIXELS = KV_GLYPH_HEIGHT * KV_TEXT_SCALE + 4,
-  KV_OVERLAY_LINES = 8,
-  KV_LINE_CHARS = 160
+  KV_TEXT_PIXELS = 16, /* screen pixels a glyph's height is scaled towards (whole multiples) */
+  KV_TEXT_MARGIN = 8,  /* pixels from the view's edges to the text */
+  KV_LINE_GAP = 4,     /* pixels between rows */
+  KV_OVERLAY_LINES = 24,
+  KV_LINE_CHARS = 320,
+  KV_MAX_ROWS = 96 /* rows drawn after wrapping; lines beyond the view's height are left out */
 };
 
-/* What the overlay shows, one text line each. */
+/* What the overlay shows, one text line each; a line wider than the view wraps onto more rows. */
 typedef struct kvOverlay {
   kroFont font;
   int loaded;
+  int glyph[2]; /* the font's glyph width and height, pixels, from its file */
+  int scale;    /* screen pixels per font pixel */
   char lines[KV_OVERLAY_LINES][KV_LINE_CHARS];
   int line_count;
 } kvOverlay;
 
-/* Load the KROF font (ink white, paper transparent); 0, or -1 after the engine's report */
+/* One row of drawn text: part of a line. */
+typedef struct kvTextRow {
+  int line, start, length;
+} kvTextRow;
+
+/* Load the KROF font at its own glyph size (ink white, paper transparent); 0, or -1 after the
+ * engine's report */
 int kvOpenOverlay(kvOverlay *overlay, const char *font_path);
 void kvCloseOverlay(kvOverlay *overlay);
-/* Pixel position of line `line`, column `column`: lower-left corner of its cell, GL window
+/* Screen pixels from one row's top to the next's */
+int kvRowPixels(const kvOverlay *overlay);
+/* Pixel position of row `row`, column `column`: lower-left corner of its cell, GL window
  * coordinates */
-void kvTextCell(int view_height, int line, int column, int *x, int *y);
+void kvTextCell(const kvOverlay *overlay, int view_height, int row, int column, int *x, int *y);
+/* The lines cut into rows of at most `columns` characters, at a space where there is one;
+ * at most `max_rows`; the number of rows */
+int kvWrapLines(const kvOverlay *overlay, int columns, kvTextRow *rows, int max_rows);
 /* Draw the lines over a view of width x height: a dark panel, then the glyphs */
 void kvDrawOverlay(const kvOverlay *overlay, int width, int height);
 
@@ -170,10 +222,79 @@ void kvDrawOverlay(const kvOverlay *overlay, int width, int height);
 /* Open the frame: into the post-processing target when `post`, else into `target` (0: the
  * window). The post target is made on first use at the view size. */
 void kvBeginFrame(int post, GLuint target, int width, int height);
-/* Close the frame: with `post`, the target's picture through KRO_POST_PROCESS_SHADER[0] into
- * `target` */
+/* Close the frame: with `post`, the picture into `target` split in two: the left half as drawn,
+ * the right half through KRO_POST_PROCESS_SHADER[0], a light line between */
 void kvEndFrame(int post, GLuint target, int width, int height);
 void kvFreePost(void);
+
+/* ------------------------------------------------------------------------ */
+/* Guides: grid, axes, edges (kv_guides.cpp)                                 */
+/* ------------------------------------------------------------------------ */
+
+/* The grid's spacing in file units: 1, 2 or 5 times a power of ten, about a tenth of the
+ * scene's box diagonal */
+float kvGridSpacing(const kvScene *scene);
+/* The ground grid in the plane of the scene's lowest point (after kvApplyCamera) */
+void kvDrawGrid(const kvScene *scene);
+/* The file's axes (x red, y green, z blue) in the view's lower-left corner, as the camera sees
+ * them; `up` is the kvUp the scene was loaded with */
+void kvDrawAxes(const kvCamera *camera, int up);
+/* Every object's triangle edges, dark, where they are not hidden (after kvApplyCamera) */
+void kvDrawEdges(const kvScene *scene);
+
+/* ------------------------------------------------------------------------ */
+/* Watching files for changes (kv_watch.cpp)                                 */
+/* ------------------------------------------------------------------------ */
+
+enum {
+  KV_WATCH_PATH = 4096,
+  KV_WATCHED_SHADERS = 10, /* the engine's shader files: four programs and the post pair */
+  KV_CHANGED_MODEL = 1,
+  KV_CHANGED_SHADERS = 2
+};
+
+typedef struct kvFileStamp {
+  long long seconds, size, inode;
+  long nanoseconds;
+} kvFileStamp;
+
+typedef struct kvWatch {
+  int open, polling; /* polling: file stamps looked at instead of inotify events */
+  int fd, model_wd, shader_wd[2];
+  char model_path[KV_WATCH_PATH], model_folder[KV_WATCH_PATH], model_name[KV_WATCH_PATH];
+  char shader_folder[KV_WATCH_PATH];
+  kvFileStamp model_stamp, shader_stamps[KV_WATCHED_SHADERS];
+  int pending;     /* KV_CHANGED_* seen since the last report */
+  long last_event; /* ms, kvNowMs */
+  long next_poll;  /* ms */
+} kvWatch;
+
+/* Milliseconds of a monotonic clock */
+long kvNowMs(void);
+/* Watch the model file (through its folder) and the shader folder's ish/ and psh/; `poll`
+ * (or a system without inotify) looks at the files' stamps instead. 0, or -1 for a path too
+ * long */
+int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folder, int poll);
+/* What changed (KV_CHANGED_MODEL | KV_CHANGED_SHADERS) once the files have been quiet for a
+ * moment; 0 while nothing did or a burst of writes goes on */
+int kvPollWatch(kvWatch *watch, long now_ms);
+void kvCloseWatch(kvWatch *watch);
+
+/* ------------------------------------------------------------------------ */
+/* The engine's programs (kv_shaders.cpp)                                    */
+/* ------------------------------------------------------------------------ */
+
+/* kroInit for a view of width x height (the post-processing canvas a third of it, so that its
+ * blur reaches three pixels); the number of its programs (the four fixed ones
+ * and the post-processing pair) that could not be read, compiled or linked; the first reason
+ * is kvProgramProblem() */
+int kvStartPrograms(int width, int height);
+/* Every program built again from the shader folder; they replace the old ones only when all
+ * build: 0, or the number that did not (the old ones kept, the reason in kvProgramProblem).
+ * Display lists that use the old programs must be built again after a 0. */
+int kvRebuildPrograms(int width, int height);
+/* Why the last start or rebuild failed ("" when it did not) */
+const char *kvProgramProblem(void);
 
 /* ------------------------------------------------------------------------ */
 /* Pictures (kv_png.cpp)                                                     */
@@ -201,9 +322,24 @@ typedef struct kvView {
   const char *file_name; /* as shown in the overlay */
   int post;              /* 1: through the post-processing program */
   int show_overlay;
-  int hovered, chosen; /* object numbers (0 = first), -1 for none */
-  float fps;           /* frames per second, negative when not measured */
+  int hovered, chosen;   /* object numbers (0 = first), -1 for none */
+  float fps;             /* frames per second, negative when not measured */
+  int programs_failed;   /* the engine's programs that did not build at the last (re)build */
+  int show_keys;         /* 1: the overlay lists the keys instead */
+  int grid, axes, edges; /* 1: that guide is drawn */
+  char reload_problem[KV_MESSAGE_CHARS + 64]; /* why the last reload kept the old model, or "" */
 } kvView;
+
+/* One entry of the key list: the keys and what they do. */
+typedef struct kvKeyHelp {
+  const char *keys, *action;
+} kvKeyHelp;
+
+extern const kvKeyHelp KV_KEYS[];
+extern const int KV_KEY_COUNT;
+
+/* Entry `index` of the key list as one line: the keys in a column, then the action */
+void kvKeyLine(int index, char *line, int bytes);
 
 /* The object the view points out: the hovered one, else the chosen one; -1 when none */
 int kvShownObject(const kvView *view);
@@ -213,6 +349,17 @@ void kvComposeOverlay(kvView *view);
 void kvDrawView(kvView *view, GLuint target);
 /* The object under pixel (x, y), row 0 at the top; -1 when none */
 int kvObjectAt(const kvView *view, int x, int y);
+/* The model read again from `path` with the scene's up axis, and the ground (`terrain_path`,
+ * may be null) placed under it again; the camera is kept. 0; or -1 with the old model kept and
+ * the reason in reload_problem (shown in the overlay until a reload succeeds) */
+int kvReloadModel(kvView *view, const char *path, const char *terrain_path);
+/* The engine's programs built again from the shader folder and the lists with them; 0, or the
+ * number of programs that did not build (the old ones kept, programs_failed set) */
+int kvReloadShaders(kvView *view);
+/* What --info prints about a file read with `up`: what the engine reads (objects, lights,
+ * triangles, materials), the bounds in file units, where each object's normals come from, and
+ * what the viewer refuses; 0, or 1 after the reason on standard error */
+int kvPrintInfo(const char *path, kvUp up);
 /* The refusals, one line each, on standard output */
 void kvPrintRefused(const kvScene *scene, const char *path);
 

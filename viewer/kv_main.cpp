@@ -9,7 +9,9 @@
 #include <SDL/SDL.h>
 #include <errno.h>
 #include <limits.h>
+#include <signal.h>
 #include <math.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -38,8 +40,13 @@ typedef struct kvOptions {
   const char *model, *terrain, *shot, *shaders, *font, *object;
   float yaw, pitch;
   int width, height;
-  int post, fullscreen, overlay;
+  kvUp up;
+  int post, fullscreen, overlay, grid, axes, edges;
+  int watch; /* 0 off, 1 inotify (polling where it is missing), 2 polling */
+  int info;
 } kvOptions;
+
+enum { KV_PARSED = 0, KV_SHOW_HELP, KV_SHOW_VERSION, KV_SHOW_KEYS, KV_USAGE_ERROR };
 
 static void kvUsage(FILE *out) {
   fprintf(out,
@@ -49,18 +56,47 @@ static void kvUsage(FILE *out) {
           "  --yaw DEG           camera angle about the vertical (default %.0f)\n"
           "  --pitch DEG         camera angle above the horizon (default %.0f)\n"
           "  --size WxH          view size in pixels (default %dx%d)\n"
+          "  --up AXIS           the file's axis that points up: +z (default), +y, -z, +x, -x, -y\n"
           "  --post              start with post-processing on\n"
           "  --no-overlay        hide the text overlay\n"
+          "  --grid              a ground grid in file units (its spacing in the overlay)\n"
+          "  --axis              a gizmo of the file's axes in the lower-left corner\n"
+          "  --edges             every object's triangle edges\n"
+          "  --no-watch          do not read the model and the shaders again when they change\n"
+          "                      (a window watches them; --shot never does)\n"
+          "  --watch-poll        watch by looking at the files' times every 0.1 s, for file\n"
+          "                      systems that do not report changes\n"
           "  --object NAME|N     start with this object chosen: its name, or 1 for the first\n"
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
           "  --font FILE.krof    the overlay font\n"
+          "  --info              describe the file (objects, materials, bounds, normals,\n"
+          "                      refusals) without a window, and exit\n"
+          "  --list-keys         the keys of the window and what they do\n"
+          "  --version           the version\n"
           "  --help              this text\n"
-          "keys: drag orbit, wheel or +/- zoom, arrows turn, Home reset, Tab next object,\n"
-          "      B post-processing, H overlay, F12 screenshot, Escape or Q quit\n"
           "Pictures are written whole: --shot replaces OUT.png only once it is complete,\n"
           "F12 takes the first free kroview-NNNN.png of the working folder.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
+}
+
+static void kvListKeys(void) {
+  char line[KV_LINE_CHARS];
+  for (int i = 0; i < KV_KEY_COUNT; i++) {
+    kvKeyLine(i, line, (int)sizeof line);
+    printf("%s\n", line);
+  }
+}
+
+/* One line on standard error naming what was wrong; the usage error's status. */
+static int kvUsageError(const char *format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  fputs("kroview: ", stderr);
+  vfprintf(stderr, format, arguments);
+  fputs(" (kroview --help lists the options)\n", stderr);
+  va_end(arguments);
+  return KV_USAGE_ERROR;
 }
 
 static int kvParseAngle(const char *text, float *degrees) {
@@ -86,57 +122,128 @@ static int kvParseSize(const char *text, int *width, int *height) {
   return 1;
 }
 
-/* Takes an option with a value; 0 when the option or its value is not usable. */
-static int kvTakeValueOption(const char *name, const char *value, kvOptions *o) {
-  if (!strcmp(name, "--terrain"))
-    o->terrain = value;
-  else if (!strcmp(name, "--shot"))
-    o->shot = value;
-  else if (!strcmp(name, "--shaders"))
-    o->shaders = value;
-  else if (!strcmp(name, "--font"))
-    o->font = value;
-  else if (!strcmp(name, "--object"))
-    o->object = value;
-  else if (!strcmp(name, "--yaw"))
-    return kvParseAngle(value, &o->yaw);
-  else if (!strcmp(name, "--pitch"))
-    return kvParseAngle(value, &o->pitch);
-  else if (!strcmp(name, "--size"))
-    return kvParseSize(value, &o->width, &o->height);
-  else
-    return 0;
-  return value[0] != '\0';
+static int kvNonEmpty(const char *text, const char **kept) {
+  *kept = text;
+  return text[0] != '\0';
 }
 
-/* 0 when the options are usable, 1 after --help, 2 on a bad option. */
-static int kvParseOptions(int argc, char **argv, kvOptions *o) {
+/* An option that takes a value: its name, what it expects, and where the value goes. */
+typedef struct kvValueOption {
+  const char *name, *expected;
+} kvValueOption;
+
+static const kvValueOption KV_VALUE_OPTIONS[] = {
+    {"--terrain", "a heightmap FILE.bmp"},
+    {"--shot", "an output file OUT.png"},
+    {"--shaders", "a shader folder DIR"},
+    {"--font", "a font FILE.krof"},
+    {"--object", "an object's name or its place (1 for the first)"},
+    {"--yaw", "degrees, a finite number of -3600..3600"},
+    {"--pitch", "degrees, a finite number of -3600..3600"},
+    {"--size", "WxH, two whole numbers of 1..8192 (as 800x400)"},
+    {"--up", "an axis: +z, +y, +x, -z, -y or -x"},
+};
+
+/* 1 when the value is usable */
+static int kvTakeValue(int which, const char *value, kvOptions *o) {
+  switch (which) {
+  case 0:
+    return kvNonEmpty(value, &o->terrain);
+  case 1:
+    return kvNonEmpty(value, &o->shot);
+  case 2:
+    return kvNonEmpty(value, &o->shaders);
+  case 3:
+    return kvNonEmpty(value, &o->font);
+  case 4:
+    return kvNonEmpty(value, &o->object);
+  case 5:
+    return kvParseAngle(value, &o->yaw);
+  case 6:
+    return kvParseAngle(value, &o->pitch);
+  case 7:
+    return kvParseSize(value, &o->width, &o->height);
+  default:
+    return kvParseUp(value, &o->up);
+  }
+}
+
+static int kvValueOptionIndex(const char *name) {
+  for (int i = 0; i < (int)(sizeof KV_VALUE_OPTIONS / sizeof KV_VALUE_OPTIONS[0]); i++)
+    if (!strcmp(name, KV_VALUE_OPTIONS[i].name))
+      return i;
+  return -1;
+}
+
+/* 1 when `arg` is a known option without a value (and it is taken) */
+static int kvTakeFlag(const char *arg, kvOptions *o) {
+  if (!strcmp(arg, "--post"))
+    o->post = 1;
+  else if (!strcmp(arg, "--fullscreen"))
+    o->fullscreen = 1;
+  else if (!strcmp(arg, "--no-overlay"))
+    o->overlay = 0;
+  else if (!strcmp(arg, "--grid"))
+    o->grid = 1;
+  else if (!strcmp(arg, "--axis"))
+    o->axes = 1;
+  else if (!strcmp(arg, "--edges"))
+    o->edges = 1;
+  else if (!strcmp(arg, "--watch"))
+    o->watch = 1;
+  else if (!strcmp(arg, "--no-watch"))
+    o->watch = 0;
+  else if (!strcmp(arg, "--watch-poll"))
+    o->watch = 2;
+  else if (!strcmp(arg, "--info"))
+    o->info = 1;
+  else
+    return 0;
+  return 1;
+}
+
+static void kvDefaultOptions(kvOptions *o) {
   memset(o, 0, sizeof *o);
   o->yaw = KV_DEFAULT_YAW;
   o->pitch = KV_DEFAULT_PITCH;
   o->width = KV_WINDOW_WIDTH;
   o->height = KV_WINDOW_HEIGHT;
   o->overlay = 1;
+  o->up = KV_UP_PLUS_Z;
+  o->watch = 1;
+}
+
+/* KV_PARSED, KV_SHOW_HELP, KV_SHOW_VERSION, or KV_USAGE_ERROR after its one line. */
+static int kvParseOptions(int argc, char **argv, kvOptions *o) {
+  kvDefaultOptions(o);
   for (int i = 1; i < argc; i++) {
     const char *arg = argv[i];
     if (!strcmp(arg, "--help"))
-      return 1;
-    else if (!strcmp(arg, "--post"))
-      o->post = 1;
-    else if (!strcmp(arg, "--fullscreen"))
-      o->fullscreen = 1;
-    else if (!strcmp(arg, "--no-overlay"))
-      o->overlay = 0;
-    else if (arg[0] == '-') {
-      if (i + 1 >= argc || !kvTakeValueOption(arg, argv[i + 1], o))
-        return 2;
+      return KV_SHOW_HELP;
+    if (!strcmp(arg, "--version"))
+      return KV_SHOW_VERSION;
+    if (!strcmp(arg, "--list-keys"))
+      return KV_SHOW_KEYS;
+    if (kvTakeFlag(arg, o))
+      continue;
+    if (arg[0] == '-' && arg[1]) {
+      int which = kvValueOptionIndex(arg);
+      if (which < 0)
+        return kvUsageError("unknown option '%s'", arg);
+      const char *expected = KV_VALUE_OPTIONS[which].expected;
+      if (i + 1 >= argc)
+        return kvUsageError("%s needs a value: %s", arg, expected);
+      if (!kvTakeValue(which, argv[i + 1], o))
+        return kvUsageError("%s '%s': expected %s", arg, argv[i + 1], expected);
       i++;
     } else if (o->model)
-      return 2;
+      return kvUsageError("one model file at a time: '%s' and '%s'", o->model, arg);
     else
       o->model = arg;
   }
-  return o->model ? 0 : 2;
+  if (!o->model)
+    return kvUsageError("no model file: usage: kroview [options] FILE.ase");
+  return KV_PARSED;
 }
 
 /* ---- files beside the program ------------------------------------------- */
@@ -187,6 +294,16 @@ static const char *kvBaseName(const char *path) {
   return slash ? slash + 1 : path;
 }
 
+/* Whether `which` is the place of an object the reader refused. */
+static int kvWasRefused(const kvScene *scene, const char *which) {
+  char *end;
+  long number = strtol(which, &end, 10);
+  for (int i = 0; which[0] && !*end && i < scene->refused_count && i < KV_MAX_REFUSED; i++)
+    if (scene->refused[i].number == number)
+      return 1;
+  return 0;
+}
+
 /* Chooses the object named by --object: 0, or 2 when the file has no such object. */
 static int kvChooseObject(kvView *view, const kvOptions *o) {
   if (!o->object)
@@ -194,7 +311,10 @@ static int kvChooseObject(kvView *view, const kvOptions *o) {
   view->chosen = kvFindObject(&view->scene, o->object);
   if (view->chosen >= 0)
     return 0;
-  fprintf(stderr, "kroview: %s has no object '%s'\n", o->model, o->object);
+  if (kvWasRefused(&view->scene, o->object))
+    fprintf(stderr, "kroview: %s: object %s was refused\n", o->model, o->object);
+  else
+    fprintf(stderr, "kroview: %s has no object '%s'\n", o->model, o->object);
   kvFreeTerrain(&view->terrain);
   kvFreeScene(&view->scene);
   return 2;
@@ -203,12 +323,12 @@ static int kvChooseObject(kvView *view, const kvOptions *o) {
 /* The model (and ground) before any window: 0, or 1 after the reasons. */
 static int kvLoadFiles(kvView *view, const kvOptions *o) {
   char why[PATH_MAX + 128];
-  if (kvLoadScene(&view->scene, o->model, why, (int)sizeof why) != 0) {
+  if (kvLoadSceneUp(&view->scene, o->model, o->up, why, (int)sizeof why) != 0) {
     fprintf(stderr, "kroview: %s\n", why);
     return 1;
   }
   kvPrintRefused(&view->scene, o->model);
-  if (o->terrain && kvLoadTerrain(&view->terrain, o->terrain, view->scene.floor) != 0) {
+  if (o->terrain && kvLoadTerrain(&view->terrain, o->terrain, &view->scene) != 0) {
     fprintf(stderr, "kroview: cannot use %s as a heightmap\n", o->terrain);
     kvFreeScene(&view->scene);
     return 1;
@@ -216,10 +336,12 @@ static int kvLoadFiles(kvView *view, const kvOptions *o) {
   return 0;
 }
 
-static void kvStartEngine(kvView *view, const kvOptions *o, int width, int height) {
+/* The engine, the lists and the overlay at width x height; 0, or the number of the engine's
+ * programs that did not build (the view still starts; the reason is in the overlay). */
+static int kvStartEngine(kvView *view, const kvOptions *o, int width, int height) {
   char font[PATH_MAX + 64];
   kvFindShaders(o);
-  kroInit(width, height);
+  view->programs_failed = kvStartPrograms(width, height);
   kvBuildSceneLists(&view->scene);
   kvBuildTerrainList(&view->terrain);
   const char *font_path = kvFindFont(o, font, sizeof font);
@@ -229,6 +351,8 @@ static void kvStartEngine(kvView *view, const kvOptions *o, int width, int heigh
   view->camera.yaw = o->yaw;
   view->camera.pitch = o->pitch;
   kvClampCamera(&view->camera);
+  kvFrameCamera(&view->camera, &view->scene);
+  return view->programs_failed;
 }
 
 static void kvStop(kvView *view) {
@@ -248,7 +372,12 @@ static int kvShot(kvView *view, const kvOptions *o) {
     return 1;
   }
   SDL_WM_SetCaption("kroview", nullptr);
-  kvStartEngine(view, o, o->width, o->height);
+  if (kvStartEngine(view, o, o->width, o->height) != 0) {
+    fprintf(stderr, "kroview: the shaders in %s do not build: %s\n", kroGetShaderFolder(),
+            kvProgramProblem());
+    kvStop(view);
+    return 1;
+  }
   view->fps = -1.0f;
   kroFrameBufferObject target;
   const int32_t size[2] = {o->width, o->height};
@@ -275,13 +404,16 @@ static int kvShot(kvView *view, const kvOptions *o) {
 
 typedef struct kvWindow {
   kvView *view;
+  const kvOptions *options;
+  kvWatch watch;
+  Uint32 video_flags; /* as the window was opened, for a resize */
   int running, dragging, mouse_x, mouse_y, mouse_moved;
   int screenshot; /* F12 pressed: save the next frame */
   Uint32 fps_start;
   int fps_frames;
 } kvWindow;
 
-static int kvOpenWindow(const kvOptions *o, int *width, int *height) {
+static int kvOpenWindow(const kvOptions *o, int *width, int *height, Uint32 *video_flags) {
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     fprintf(stderr, "kroview: %s\n", SDL_GetError());
     return 0;
@@ -294,7 +426,9 @@ static int kvOpenWindow(const kvOptions *o, int *width, int *height) {
       *height = info->current_h;
     }
     flags |= SDL_FULLSCREEN;
-  }
+  } else
+    flags |= SDL_RESIZABLE;
+  *video_flags = flags;
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
   if (!SDL_SetVideoMode(*width, *height, 32, flags)) {
@@ -302,6 +436,7 @@ static int kvOpenWindow(const kvOptions *o, int *width, int *height) {
     return 0;
   }
   SDL_WM_SetCaption("kroview", nullptr);
+  SDL_EnableUNICODE(1); /* '?' is a shifted key on most layouts */
   return 1;
 }
 
@@ -336,10 +471,15 @@ static void kvNextObject(kvView *view) {
   view->chosen = view->chosen + 1 >= count ? -1 : view->chosen + 1;
 }
 
-static void kvKey(kvWindow *w, SDLKey key) {
+static void kvKey(kvWindow *w, SDLKey key, Uint16 unicode) {
   kvView *view = w->view;
   kvCamera *camera = &view->camera;
+  if (unicode == '?')
+    key = SDLK_F1;
   switch (key) {
+  case SDLK_F1:
+    view->show_keys = !view->show_keys;
+    break;
   case SDLK_ESCAPE:
   case SDLK_q:
     w->running = 0;
@@ -367,6 +507,7 @@ static void kvKey(kvWindow *w, SDLKey key) {
     break;
   case SDLK_HOME:
     kvResetCamera(camera, camera->width, camera->height);
+    kvFrameCamera(camera, &view->scene);
     break;
   case SDLK_TAB:
     kvNextObject(view);
@@ -377,6 +518,15 @@ static void kvKey(kvWindow *w, SDLKey key) {
   case SDLK_h:
     view->show_overlay = !view->show_overlay;
     break;
+  case SDLK_g:
+    view->grid = !view->grid;
+    break;
+  case SDLK_a:
+    view->axes = !view->axes;
+    break;
+  case SDLK_e:
+    view->edges = !view->edges;
+    break;
   case SDLK_F12:
     w->screenshot = 1; /* taken from the next frame, before its swap */
     break;
@@ -386,6 +536,16 @@ static void kvKey(kvWindow *w, SDLKey key) {
   kvClampCamera(camera);
 }
 
+/* The new size keeps the angles and the zoom; the fit is made again for the new shape. */
+static void kvResize(kvWindow *w, int width, int height) {
+  if (width < 1 || height < 1 || !SDL_SetVideoMode(width, height, 32, w->video_flags))
+    return;
+  kvCamera *camera = &w->view->camera;
+  camera->width = width;
+  camera->height = height;
+  kvFrameCamera(camera, &w->view->scene);
+}
+
 static void kvEvent(kvWindow *w, const SDL_Event *event) {
   kvCamera *camera = &w->view->camera;
   switch (event->type) {
@@ -393,7 +553,10 @@ static void kvEvent(kvWindow *w, const SDL_Event *event) {
     w->running = 0;
     break;
   case SDL_KEYDOWN:
-    kvKey(w, event->key.keysym.sym);
+    kvKey(w, event->key.keysym.sym, event->key.keysym.unicode);
+    break;
+  case SDL_VIDEORESIZE:
+    kvResize(w, event->resize.w, event->resize.h);
     break;
   case SDL_MOUSEBUTTONDOWN:
     if (event->button.button == SDL_BUTTON_LEFT)
@@ -433,21 +596,75 @@ static void kvCountFrame(kvWindow *w) {
   }
 }
 
+/* SIGUSR1 takes a screenshot as F12 does: a hook for scripts and tests. */
+static volatile sig_atomic_t kvScreenshotAsked = 0;
+
+static void kvAskScreenshot(int) {
+  kvScreenshotAsked = 1;
+}
+
+static void kvStartWatch(kvWindow *w) {
+  const kvOptions *o = w->options;
+  if (!o->watch)
+    return;
+  if (kvOpenWatch(&w->watch, o->model, kroGetShaderFolder(), o->watch == 2) != 0) {
+    fprintf(stderr, "kroview: warning: cannot watch %s\n", o->model);
+    return;
+  }
+  printf("kroview: watching %s and %s (%s)\n", o->model, kroGetShaderFolder(),
+         w->watch.polling ? "polling" : "inotify");
+}
+
+/* A changed model or shader file read again; what happened, one line on standard output. */
+static void kvFollowChanges(kvWindow *w) {
+  int changed = kvPollWatch(&w->watch, kvNowMs());
+  kvView *view = w->view;
+  if (changed & KV_CHANGED_MODEL) {
+    if (kvReloadModel(view, w->options->model, w->options->terrain) == 0) {
+      kvPrintRefused(&view->scene, w->options->model);
+      printf("kroview: reloaded %s\n", w->options->model);
+    } else
+      printf("kroview: kept the last good model: %s\n", view->reload_problem);
+  }
+  if (changed & KV_CHANGED_SHADERS) {
+    if (kvReloadShaders(view) == 0)
+      printf("kroview: rebuilt the shaders\n");
+    else
+      printf("kroview: kept the last good shaders: %s\n", kvProgramProblem());
+  }
+}
+
 static int kvRunWindow(kvView *view, const kvOptions *o) {
   int width = o->width, height = o->height;
-  if (!kvOpenWindow(o, &width, &height)) {
+  Uint32 video_flags;
+  if (!kvOpenWindow(o, &width, &height, &video_flags)) {
     kvFreeTerrain(&view->terrain);
     kvFreeScene(&view->scene);
     SDL_Quit();
     return 1;
   }
-  kvStartEngine(view, o, width, height);
-  kvWindow w = {view, 1, 0, -1, -1, 0, 0, SDL_GetTicks(), 0};
+  if (kvStartEngine(view, o, width, height) != 0)
+    fprintf(stderr, "kroview: warning: the shaders in %s do not build: %s\n", kroGetShaderFolder(),
+            kvProgramProblem());
+  static kvWindow w; /* the watch's paths are large */
+  w.view = view;
+  w.options = o;
+  w.video_flags = video_flags;
+  w.running = 1;
+  w.mouse_x = w.mouse_y = -1;
+  w.fps_start = SDL_GetTicks();
+  kvStartWatch(&w);
+  signal(SIGUSR1, kvAskScreenshot);
   view->fps = -1.0f;
   SDL_Event event;
   while (w.running) {
     while (SDL_PollEvent(&event))
       kvEvent(&w, &event);
+    if (kvScreenshotAsked) {
+      kvScreenshotAsked = 0;
+      kvKey(&w, SDLK_F12, 0);
+    }
+    kvFollowChanges(&w);
     if (w.mouse_moved && !w.dragging)
       view->hovered = kvObjectAt(view, w.mouse_x, w.mouse_y);
     w.mouse_moved = 0;
@@ -458,6 +675,7 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
     SDL_GL_SwapBuffers();
     kvCountFrame(&w);
   }
+  kvCloseWatch(&w.watch);
   kvStop(view);
   return 0;
 }
@@ -465,20 +683,25 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
 int main(int argc, char **argv) {
   kvOptions options;
   int parsed = kvParseOptions(argc, argv, &options);
-  if (parsed == 1) {
+  if (parsed == KV_SHOW_HELP)
     kvUsage(stdout);
-    return 0;
-  }
-  if (parsed == 2) {
-    kvUsage(stderr);
-    return 2;
-  }
+  else if (parsed == KV_SHOW_VERSION)
+    printf("kroview %s\n", KRO_VERSION_STRING);
+  else if (parsed == KV_SHOW_KEYS)
+    kvListKeys();
+  if (parsed != KV_PARSED)
+    return parsed == KV_USAGE_ERROR ? 2 : 0;
   static kvView view;
   view.file_name = kvBaseName(options.model);
   view.post = options.post;
   view.show_overlay = options.overlay;
+  view.grid = options.grid;
+  view.axes = options.axes;
+  view.edges = options.edges;
   view.hovered = view.chosen = -1;
   kvCatchEngineMessages();
+  if (options.info)
+    return kvPrintInfo(options.model, options.up);
   if (kvLoadFiles(&view, &options) != 0)
     return 1;
   if (kvChooseObject(&view, &options) != 0)

@@ -1,13 +1,14 @@
 /*
- * The viewer's scene: every geometry object of one ASE file read on one
- * stream, refused objects left out and listed, each object's material
- * colour, the bounding box, the move into view units, one display list of
- * the engine's lit drawing per object, and picking by ray-triangle tests.
- * Depends on: kro (ASE reader, materials, transforms, lit drawing), GL.
+ * The viewer's scene: every geometry object of one ASE file, read on one
+ * stream from where the engine finds it, refused objects left out and listed
+ * by their place in the file, each object's material colour, the bounding
+ * box, the move into view units, one display list of the engine's lit drawing
+ * per object, and picking by ray-triangle tests.
+ * Depends on: kro (ASE reader and object offsets, materials, transforms, lit
+ * drawing), GL.
  */
 #include "kroview.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <math.h>
 #include <stdio.h>
@@ -18,7 +19,6 @@ const float KV_GREY[3] = {0.6f, 0.6f, 0.6f};
 const float KV_BACKGROUND[3] = {0.10f, 0.11f, 0.16f};
 const float KV_HIGHLIGHT[3] = {1.0f, 0.75f, 0.1f};
 
-static const char KV_GEOMOBJECT[] = "*GEOMOBJECT";
 static const float KV_MIN_RADIUS = 1e-6f; /* file units: a smaller box counts as a point */
 
 /* ---- engine messages ---------------------------------------------------- */
@@ -45,26 +45,6 @@ long kvEngineMessageCount(void) {
 
 /* ---- reading ------------------------------------------------------------ */
 
-/* Moves the stream to the start of the next "*GEOMOBJECT" token (one that
- * begins after white space or at the start); 0 when there is none. */
-static int kvSeekNextObject(FILE *stream) {
-  const size_t length = sizeof KV_GEOMOBJECT - 1;
-  size_t matched = 0;
-  int previous = ' ', c;
-  while ((c = getc(stream)) != EOF) {
-    if (matched < length && c == KV_GEOMOBJECT[matched] && (matched > 0 || isspace(previous)))
-      matched++;
-    else if (matched == length && isspace(c)) {
-      return fseek(stream, -(long)(length + 1), SEEK_CUR) == 0;
-    } else
-      matched = (c == KV_GEOMOBJECT[0] && isspace(previous)) ? 1 : 0;
-    previous = c;
-  }
-  if (matched == length)
-    return fseek(stream, -(long)length, SEEK_END) == 0;
-  return 0;
-}
-
 static void kvDropObject(kvObject *object) {
   kroDestroyObject(&object->op, object->triangles);
   kroDestroyObject(&object->nc, object->triangles);
@@ -73,11 +53,11 @@ static void kvDropObject(kvObject *object) {
   object->triangles = 0;
 }
 
-static void kvListRefused(kvScene *scene, int number) {
+static void kvListRefused(kvScene *scene, int number, const char *reason) {
   if (scene->refused_count < KV_MAX_REFUSED) {
     kvRefused *r = &scene->refused[scene->refused_count];
     r->number = number;
-    snprintf(r->reason, sizeof r->reason, "%.*s", KV_REASON_CHARS - 1, kvLastMessage);
+    snprintf(r->reason, sizeof r->reason, "%.*s", KV_REASON_CHARS - 1, reason);
   }
   scene->refused_count++;
 }
@@ -91,32 +71,40 @@ static void kvColourObject(kvObject *object, int material_ref, const kroMaterial
     object->colour[k] = fminf(fmaxf(isfinite(colour[k]) ? colour[k] : 0.0f, 0.0f), 1.0f);
 }
 
-/* Reads objects one after another; an object the reader refuses (it reports
- * through the message hook) is dropped and the stream moves on to the next. */
-static void kvReadObjects(kvScene *scene, FILE *stream, const kroMaterial *materials) {
-  for (int number = 1; scene->object_count < KV_MAX_OBJECTS && kvSeekNextObject(stream); number++) {
+/* Reads the objects where the engine finds them (offsets, `count` of them);
+ * an object the reader refuses (it reports through the message hook) is
+ * dropped and listed by its place in the file. */
+static void kvReadObjects(kvScene *scene, FILE *stream, const long *offsets, int count,
+                          const kroMaterial *materials) {
+  int number = 1;
+  for (; number <= count && scene->object_count < KV_MAX_OBJECTS; number++) {
     kvObject *object = &scene->objects[scene->object_count];
     memset(object, 0, sizeof *object);
+    if (fseek(stream, offsets[number - 1], SEEK_SET) != 0) {
+      kvListRefused(scene, number, strerror(errno));
+      continue;
+    }
     long before = kvMessages;
     int material_ref = kroLoadMeshFromASEfd(&object->op, &object->nc, &object->realn, &object->tc,
                                             stream, object->name, &object->triangles);
     if (kvMessages != before) {
       kvDropObject(object);
-      kvListRefused(scene, number);
+      kvListRefused(scene, number, kvLastMessage);
       continue;
     }
     if (object->triangles <= 0) {
       kvDropObject(object);
       continue;
     }
+    object->number = number;
     if (!object->name[0])
       snprintf(object->name, sizeof object->name, "object %d", number);
     kvColourObject(object, material_ref, materials, scene->material_count);
+    object->material = material_ref;
     scene->triangles += object->triangles;
     scene->object_count++;
   }
-  for (; kvSeekNextObject(stream); getc(stream))
-    scene->beyond_limit++;
+  scene->beyond_limit = count - (number - 1);
 }
 
 /* ---- bounds and view units ---------------------------------------------- */
@@ -145,6 +133,25 @@ static void kvMeasureScene(kvScene *scene) {
   if (!(scene->radius > KV_MIN_RADIUS))
     scene->radius = 1.0f;
   scene->floor = (low[1] - scene->centre[1]) / scene->radius;
+  for (int k = 0; k < 3; k++)
+    scene->half[k] = 0.5f * (high[k] - low[k]) / scene->radius;
+}
+
+/* The file's box, before any turn: what --info reports. */
+static void kvKeepFileBounds(kvScene *scene) {
+  for (int k = 0; k < 3; k++) {
+    scene->low[k] = INFINITY;
+    scene->high[k] = -INFINITY;
+  }
+  for (int i = 0; i < scene->object_count; i++)
+    for (int t = 0; t < scene->objects[i].triangles; t++)
+      for (int k = 0; k < 9; k++) {
+        float v = scene->objects[i].op[t][k];
+        if (isfinite(v)) {
+          scene->low[k % 3] = fminf(scene->low[k % 3], v);
+          scene->high[k % 3] = fmaxf(scene->high[k % 3], v);
+        }
+      }
 }
 
 /* Face normal from the corners; +z for a degenerate triangle. */
@@ -186,6 +193,31 @@ static void kvTurnRows(kroObject rows, int triangles, const float *matrix) {
       kroApply3x3MatrixToVector(matrix, &rows[t][v]);
 }
 
+/* Which objects came with normals: a file without them leaves them all zero. */
+static void kvNoteFileNormals(kvScene *scene) {
+  for (int i = 0; i < scene->object_count; i++) {
+    kvObject *object = &scene->objects[i];
+    object->file_normals = 0;
+    for (int t = 0; t < object->triangles && !object->file_normals; t++)
+      for (int k = 0; k < 9; k++)
+        if (object->nc[t][k] != 0.0f)
+          object->file_normals = 1;
+  }
+}
+
+/* Positions and normals turned so that the file's up axis is the view's +y. */
+static void kvTurnUp(kvScene *scene, kvUp up) {
+  if (up == KV_UP_PLUS_Y)
+    return;
+  float turn[9];
+  kvUpTurn(up, turn);
+  for (int i = 0; i < scene->object_count; i++) {
+    kvObject *object = &scene->objects[i];
+    kvTurnRows(object->op, object->triangles, turn);
+    kvTurnRows(object->nc, object->triangles, turn);
+  }
+}
+
 /* Centre, scale to a unit half-diagonal, and turn positions and normals. */
 static void kvMoveIntoViewUnits(kvScene *scene) {
   float turn[9];
@@ -202,6 +234,10 @@ static void kvMoveIntoViewUnits(kvScene *scene) {
 }
 
 int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
+  return kvLoadSceneUp(scene, path, KV_UP_PLUS_Y, why, why_chars);
+}
+
+int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_chars) {
   memset(scene, 0, sizeof *scene);
   kroMaterial *materials = nullptr;
   int material_count = kroLoadMaterialsFromASE(&materials, path); /* reports a missing file */
@@ -227,17 +263,26 @@ int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
     return -1;
   }
   ungetc(first, stream);
-  kvReadObjects(scene, stream, materials);
+  long before = kvMessages, *offsets = nullptr;
+  int count = kroObjectOffsetsInASE(path, &offsets);
+  kvReadObjects(scene, stream, offsets, count, materials);
+  free(offsets);
   fclose(stream);
   kroFreeMaterials(&materials, scene->material_count);
   if (scene->object_count == 0) {
-    if (scene->refused_count > 0)
+    if (count == 0 && kvMessages != before)
+      snprintf(why, (size_t)why_chars, "%s was refused", path);
+    else if (scene->refused_count > 0)
       snprintf(why, (size_t)why_chars, "every geometry object of %s was refused", path);
     else
       snprintf(why, (size_t)why_chars, "%s holds no geometry object", path);
     kvFreeScene(scene);
     return -1;
   }
+  kvKeepFileBounds(scene);
+  kvNoteFileNormals(scene);
+  kvTurnUp(scene, up);
+  scene->up = up;
   kvMeasureScene(scene);
   kvMoveIntoViewUnits(scene);
   return 0;
@@ -298,7 +343,7 @@ int kvFindObject(const kvScene *scene, const char *which) {
   long number = strtol(which, &end, 10);
   int is_number = which[0] != '\0' && *end == '\0';
   for (int i = 0; i < scene->object_count; i++)
-    if (is_number ? number == i + 1 : strcmp(scene->objects[i].name, which) == 0)
+    if (is_number ? number == scene->objects[i].number : strcmp(scene->objects[i].name, which) == 0)
       return i;
   return -1;
 }

@@ -6,6 +6,7 @@
  */
 #include "kroview.h"
 
+#include <math.h>
 #include <string.h>
 
 static const float KV_TERRAIN_EXTENT = 9.0f; /* view units across, both ways */
@@ -20,10 +21,31 @@ static void kvTurnGrid(float ***grid, const int32_t *size, const float *matrix) 
       kroApply3x3MatrixToVector(matrix, grid[x][y]);
 }
 
-int kvLoadTerrain(kvTerrain *terrain, const char *path, float floor) {
+/* The highest ground under the scene's footprint (x and z within its box); the highest point
+ * of all when no grid point falls inside. *top gets the highest point of all. */
+static float kvGroundUnder(const kvTerrain *terrain, const kvScene *scene, float *top) {
+  float under = -INFINITY;
+  *top = -INFINITY;
+  for (int32_t x = 0; x < terrain->size[0]; x++)
+    for (int32_t y = 0; y < terrain->size[1]; y++) {
+      const float *p = terrain->points[x][y];
+      *top = fmaxf(*top, p[1]);
+      if (fabsf(p[0]) <= scene->half[0] && fabsf(p[2]) <= scene->half[2])
+        under = fmaxf(under, p[1]);
+    }
+  return isfinite(under) ? under : *top;
+}
+
+static void kvRaiseGrid(float ***grid, const int32_t *size, float rise) {
+  for (int32_t x = 0; x < size[0]; x++)
+    for (int32_t y = 0; y < size[1]; y++)
+      grid[x][y][1] += rise;
+}
+
+int kvLoadTerrain(kvTerrain *terrain, const char *path, const kvScene *scene) {
   memset(terrain, 0, sizeof *terrain);
   const float half = 0.5f * KV_TERRAIN_EXTENT;
-  const float offset[3] = {-half, floor - KV_TERRAIN_GAP - KV_TERRAIN_RISE, -half};
+  const float offset[3] = {-half, 0.0f, -half};
   const float scale[3] = {KV_TERRAIN_EXTENT, KV_TERRAIN_EXTENT, KV_TERRAIN_RISE};
   terrain->points =
       kroLoadHightmapAndNormalsFromBMP(path, offset, scale, terrain->size, &terrain->normals);
@@ -31,6 +53,10 @@ int kvLoadTerrain(kvTerrain *terrain, const char *path, float floor) {
     kvFreeTerrain(terrain);
     return -1;
   }
+  float top, under = kvGroundUnder(terrain, scene, &top);
+  float rise = scene->floor - KV_TERRAIN_GAP - under;
+  kvRaiseGrid(terrain->points, terrain->size, rise);
+  terrain->top = top + rise;
   float turn[9];
   kvPresentationTurn(turn);
   kvTurnGrid(terrain->points, terrain->size, turn);

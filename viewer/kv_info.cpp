@@ -1,0 +1,65 @@
+/*
+ * --info: a file described without a window. The engine's own counts and
+ * materials, as `krotool ase-info` gives them, then what the viewer adds:
+ * where each object's normals come from, the bounds in file units, the up
+ * axis, and the objects it refuses.
+ * Depends on: kro (ASE reader, materials), kv_scene.cpp.
+ */
+#include "kroview.h"
+
+#include <stdio.h>
+
+static void kvPrintObjects(const kvScene *scene) {
+  for (int i = 0; i < scene->object_count; i++) {
+    const kvObject *object = &scene->objects[i];
+    printf("  object %d: \"%s\", %d triangle%s, material %d, normals %s\n", i + 1, object->name,
+           object->triangles, object->triangles == 1 ? "" : "s", object->material,
+           object->file_normals ? "from the file" : "computed from the faces");
+  }
+}
+
+static void kvPrintMaterials(const char *path) {
+  kroMaterial *materials = nullptr;
+  int count = kroLoadMaterialsFromASE(&materials, path);
+  printf("materials: %d\n", count);
+  for (int i = 0; i < count; i++)
+    printf("  material %d: diffuse %.4f %.4f %.4f, opacity %.4f\n", i, materials[i].diffuse[0],
+           materials[i].diffuse[1], materials[i].diffuse[2], materials[i].opacity);
+  kroFreeMaterials(&materials, count);
+}
+
+static void kvPrintBounds(const kvScene *scene, kvUp up) {
+  const char axes[3] = {'x', 'y', 'z'};
+  printf("bounds (file units):");
+  for (int k = 0; k < 3; k++)
+    printf("%s %c %g .. %g", k ? "," : "", axes[k], scene->low[k], scene->high[k]);
+  printf("\nsize (file units): %g x %g x %g\n", scene->high[0] - scene->low[0],
+         scene->high[1] - scene->low[1], scene->high[2] - scene->low[2]);
+  printf("up: %s\n", kvUpName(up));
+}
+
+static void kvPrintRefusals(const kvScene *scene) {
+  printf("refused objects: %d\n", scene->refused_count);
+  for (int i = 0; i < scene->refused_count && i < KV_MAX_REFUSED; i++)
+    printf("  object %d: %s\n", scene->refused[i].number, scene->refused[i].reason);
+  if (scene->beyond_limit > 0)
+    printf("left out: %d objects after the first %d\n", scene->beyond_limit, (int)KV_MAX_OBJECTS);
+}
+
+int kvPrintInfo(const char *path, kvUp up) {
+  static kvScene scene; /* large: kept off the stack */
+  char why[KV_MESSAGE_CHARS + 4096];
+  if (kvLoadSceneUp(&scene, path, up, why, (int)sizeof why) != 0) {
+    fprintf(stderr, "kroview: %s\n", why);
+    return 1;
+  }
+  int objects = 0, lights = 0;
+  kroObjectsAndLightsInASE(path, &objects, &lights);
+  printf("%s\ngeometry objects: %d\nlight objects: %d\n", path, objects, lights);
+  kvPrintObjects(&scene);
+  kvPrintMaterials(path);
+  kvPrintBounds(&scene, up);
+  kvPrintRefusals(&scene);
+  kvFreeScene(&scene);
+  return fflush(stdout) == 0 ? 0 : 1;
+}
