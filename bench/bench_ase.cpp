@@ -71,8 +71,8 @@ std::string writeModel(int triangles, int faces_only = 0) {
              "\t*MATERIAL_COUNT 1\n\t*MATERIAL 0 {\n\t\t*MATERIAL_NAME \"Grid\"\n"
              "\t\t*MATERIAL_DIFFUSE 0.5000\t0.5000\t0.5000\n\t}\n}\n");
   const int width = 100;
-  benchWriteGridObject(f,
-                       {"Grid", width, triangles / 2 / width, 0.0f, 0.0f, ridges, 0, faces_only});
+  benchWriteGridObject(f, {"Grid", width, triangles / 2 / width, 0.0f, 0.0f, ridges, 0},
+                       faces_only);
   fclose(f);
   return path;
 }

@@ -17,10 +17,10 @@ struct BenchGrid {
   float x0, y0;
   float (*height_at)(int x, int y);
   int material;
-  int faces_only; // only the vertex and face lists: no texture coordinates, no normals
 };
 
-inline void benchWriteGridObject(FILE *f, const BenchGrid &grid) {
+// faces_only: only the vertex and face lists, no texture coordinates or normals.
+inline void benchWriteGridObject(FILE *f, const BenchGrid &grid, bool faces_only = false) {
   const int width = grid.width, height = grid.height, faces = 2 * width * height;
   const int vertices = (width + 1) * (height + 1);
   fprintf(f,
@@ -43,7 +43,7 @@ inline void benchWriteGridObject(FILE *f, const BenchGrid &grid) {
                 t, k ? b : a, k ? d : b, k ? c : d);
     }
   fprintf(f, "\t\t}\n");
-  if (grid.faces_only) {
+  if (faces_only) {
     fprintf(f, "\t}\n\t*MATERIAL_REF %d\n}\n", grid.material);
     return;
   }
