@@ -3,12 +3,15 @@
 // the arrays (bit for bit), names, material references, messages, materials,
 // generated source and stream positions recorded in
 // tests/data/ase/reader-results.txt, on files, on pipes and through every
-// reader; numbers are read as strtof reads them.
+// reader, wherever the reader's blocks end. Numbers are read as strtof reads
+// them, the generator writes values as printf's "%f" does, and the compact
+// writer walks each file as the generator does.
 //
 // The record is rewritten from the reader as it stands with
 //   KRO_ASE_RESULTS_WRITE=tests/data/ase/reader-results.txt build/tests/test_ase_exact
-// which is how it was made; a change to the reader's results is then a change
-// to that file, visible in review.
+// which is how it was made (by the character-by-character reader that the
+// block reader replaced); a change to the reader's results is then a change to
+// that file, visible in review.
 #include "gl_context.h"
 #include "kro_ase_reader.h"
 
