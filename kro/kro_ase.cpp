@@ -38,14 +38,18 @@ static const char KRO_ASE_FD_SOURCE[] = "file descriptor";
 /* Byte classes: white space as "%s" and "%d" see it in the C locale, and
  * the bytes a token's fast loop stops at (white space, the double quote, and
  * 0, which also marks the end of the reader's buffer). */
-enum { KRO_ASE_SPACE = 1, KRO_ASE_TOKEN_STOP = 2 };
+enum {
+  KRO_ASE_SPACE = 1,
+  KRO_ASE_TOKEN_STOP = 2,
+  KRO_ASE_GAP = KRO_ASE_SPACE | KRO_ASE_TOKEN_STOP
+};
 
 // clang-format off
 static const unsigned char KRO_ASE_CLASS[256] = {
     /* 0 */ KRO_ASE_TOKEN_STOP, 0, 0, 0, 0, 0, 0, 0, 0,
-    /* \t \n \v \f \r */ 3, 3, 3, 3, 3,
+    /* \t \n \v \f \r */ KRO_ASE_GAP, KRO_ASE_GAP, KRO_ASE_GAP, KRO_ASE_GAP, KRO_ASE_GAP,
     /* 14..31 */ 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    /* ' ' */ 3, /* '!' */ 0, /* '"' */ KRO_ASE_TOKEN_STOP};
+    /* ' ' */ KRO_ASE_GAP, /* '!' */ 0, /* '"' */ KRO_ASE_TOKEN_STOP};
 // clang-format on
 
 KRO_ASE_HOT int kroIsASESpace(int c) {
