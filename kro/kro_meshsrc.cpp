@@ -256,7 +256,9 @@ typedef struct kroSrcList {
 static void *kroAddSrcItem(kroSrcList *list) {
   if (list->count == list->capacity) {
     int capacity = list->capacity ? 2 * list->capacity : 256;
-    char *items = (char *)kroAllocate((size_t)capacity * (size_t)list->item_bytes);
+    char *items = list->capacity <= __INT_MAX__ / 2
+                      ? (char *)kroAllocate((size_t)capacity * (size_t)list->item_bytes)
+                      : nullptr;
     if (!items) {
       kroFail("Error during allocating memory in kroWriteCompactSrcMeshFromASEfd(..)\n");
       return nullptr;

@@ -495,6 +495,40 @@ TEST_F(AseExactTest, CompactLoadersFollowTheGeneratorsWalk) {
   EXPECT_EQ(system(command.c_str()), 0);
 }
 
+// Each allocation of the compact writer that fails is reported once and
+// gives the empty loader a refused object gets, until the writer needs fewer.
+TEST_F(AseExactTest, CompactWriterReportsEachFailedAllocation) {
+  std::mt19937_64 rng(5);
+  std::string path = kroTestTempPath("allocations.ase");
+  kroTestWriteFile(path, randomObject(rng, "many", 300, 200, 400)); // the tables grow
+  int failures = 0;
+  for (long n = 1, failed = 1; failed && n < 200; n++) {
+    FILE *stream = fopen(path.c_str(), "r");
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    int calls = kroTestHookCalls, ok = -1;
+    kroFailAllocationAfter(n);
+    std::string said =
+        kroTestCaptured([&] { ok = kroWriteCompactSrcMeshFromASEfd(stream, "M", out); });
+    kroFailAllocationAfter(0);
+    fclose(out), fclose(stream);
+    failed = kroTestHookCalls - calls;
+    failures += failed;
+    std::string loader(text, size);
+    free(text);
+    if (failed)
+      EXPECT_TRUE(failed == 1 && ok == 0 &&
+                  said.find("Error during allocating memory in kro") == 0 && loader.size() > 18 &&
+                  !loader.compare(loader.size() - 18, 18, "\tnode_name[0]=0;\n}") &&
+                  loader.find("static") == loader.npos)
+          << n << ": " << said << loader;
+    else
+      EXPECT_TRUE(ok == 1 && n > 2) << n;
+  }
+  EXPECT_GT(failures, 4); // the walk's two tables and several of the writer's
+}
+
 // Every number text, read by the reader from one stream that crosses many
 // blocks, is the float strtof gives, bit for bit; a text the reader refuses
 // (no number there, or one out of float range) is one strtof cannot use either.
