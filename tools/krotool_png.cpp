@@ -4,7 +4,7 @@
 // chunks and the header's fields. The first problem ends the check with a
 // short reason that names the chunk. The engine's reader is not used: it
 // walks only what it needs for the image data and passes over the rest.
-// Depends on: zlib (crc32).
+// Depends on: the C library only (the CRC is computed here).
 #include "krotool.h"
 
 #include <errno.h>
@@ -12,7 +12,6 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include <zlib.h>
 
 #include <string>
 
@@ -23,6 +22,28 @@ const uint32_t kPngMaxLength = 0x7FFFFFFF; // chunk lengths and image sizes, 2^3
 const uint32_t kIhdrBytes = 13;
 const uint32_t kPaletteMaxEntries = 256;
 const size_t kReadBlock = 64 * 1024; // bytes read at a time for the CRC
+
+// The chunk CRC: CRC-32 of the reflected polynomial 0xEDB88320, register
+// started at and finished with all ones. pngCrcUpdate carries the register
+// between calls without the final inversion.
+uint32_t pngCrcTable[256];
+
+void pngMakeCrcTable(void) {
+  for (uint32_t n = 0; n < 256; n++) {
+    uint32_t c = n;
+    for (int k = 0; k < 8; k++)
+      c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    pngCrcTable[n] = c;
+  }
+}
+
+uint32_t pngCrcUpdate(uint32_t crc, const uint8_t *bytes, size_t count) {
+  if (!pngCrcTable[1])
+    pngMakeCrcTable();
+  for (size_t i = 0; i < count; i++)
+    crc = pngCrcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+  return crc;
+}
 
 // What the check found; filled as the chunks go by.
 struct PngFacts {
@@ -181,13 +202,13 @@ bool pngCheckPlace(const char *type, uint32_t length, PngFacts *facts, PngProble
 bool pngReadChunkData(FILE *file, const uint8_t *type_bytes, const char *type, uint32_t length,
                       uint8_t *header, PngProblem *problem) {
   static uint8_t block[kReadBlock];
-  uLong crc = crc32(crc32(0L, Z_NULL, 0), type_bytes, 4);
+  uint32_t crc = pngCrcUpdate(0xFFFFFFFFu, type_bytes, 4);
   for (uint32_t done = 0; done < length;) {
     size_t want = length - done < kReadBlock ? length - done : kReadBlock;
     size_t got = fread(block, 1, want, file);
     if (!strcmp(type, "IHDR") && done == 0)
       memcpy(header, block, got < kIhdrBytes ? got : kIhdrBytes);
-    crc = crc32(crc, block, (uInt)got);
+    crc = pngCrcUpdate(crc, block, got);
     done += (uint32_t)got;
     if (got < want)
       return pngRefuse(problem, "%s: cut short: %u of %u data bytes", type, done, length);
@@ -195,9 +216,10 @@ bool pngReadChunkData(FILE *file, const uint8_t *type_bytes, const char *type, u
   uint8_t stored[4];
   if (fread(stored, 1, 4, file) != 4)
     return pngRefuse(problem, "%s: cut short in its CRC", type);
-  if (pngBigEndian(stored) != (uint32_t)crc)
+  crc ^= 0xFFFFFFFFu;
+  if (pngBigEndian(stored) != crc)
     return pngRefuse(problem, "%s: CRC 0x%08X does not match the data (0x%08X)", type,
-                     pngBigEndian(stored), (uint32_t)crc);
+                     pngBigEndian(stored), crc);
   return true;
 }
 
