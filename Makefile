@@ -1,5 +1,9 @@
+# Each target installs only the Debian packages its purpose needs (tools/setup-deps.sh PURPOSE)
+# and configures with KRO_REQUIRE naming the parts it runs, so that a missing package stops it
+# instead of leaving a part out.
+# make       - install everything, build everything
 # make test  - install what is missing, build, run every test (under Xvfb when there is no display)
-# make run   - install what is missing, build and play the intro
+# make run   - install what the intro needs, build and play it
 # make view  - build kroview and open FILE (default the intro's logo model, assets/zanyklump.ase)
 # make bench - build and run the benchmarks
 # make fuzz  - every libFuzzer target for FUZZ_SECONDS seconds (default 60); fails on any finding
@@ -15,10 +19,13 @@ MAKEFLAGS += --no-print-directory
 all: build
 
 setup:
-	@bash tools/setup-deps.sh
+	@bash tools/setup-deps.sh all
+
+# $(call configure_for,PARTS): configures $(BUILD) with those parts required (KRO_REQUIRE).
+configure_for = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRO_REQUIRE="$(1)" >/dev/null
 
 configure: setup
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(call configure_for,all)
 
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
@@ -32,7 +39,8 @@ test-unit: build
 # Leak detection is on; leaks inside the system's GL, X and SDL libraries are
 # suppressed (tools/sanitizers.supp).
 test-sanitize: setup
-	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF >/dev/null
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF \
+	  -DKRO_REQUIRE=all >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/sanitizers.supp \
@@ -44,7 +52,9 @@ test-sanitize: setup
 # and every frame at RUN_FPS per second. krotool is built too, for the
 # README's commands.
 RUN_FPS ?= 30
-run: configure
+run:
+	@bash tools/setup-deps.sh run
+	@$(call configure_for,intro;zkcapture)
 	@cmake --build $(BUILD) --target zkintro zkcapture krotool -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
 	  $(BUILD)/zkintro; \
@@ -62,7 +72,9 @@ run: configure
 # Opens FILE in kroview on the user's display. Without a display there is no
 # window to look at: it renders the model's first frame into out/ instead.
 FILE ?= assets/zanyklump.ase
-view: configure
+view:
+	@bash tools/setup-deps.sh view
+	@$(call configure_for,viewer)
 	@cmake --build $(BUILD) --target kroview -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
 	  $(BUILD)/viewer/kroview "$(FILE)"; \
@@ -71,14 +83,19 @@ view: configure
 	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --shot out/kroview.png; \
 	fi
 
-bench: build
+bench:
+	@bash tools/setup-deps.sh bench
+	@$(call configure_for,bench)
+	@cmake --build $(BUILD) -j$(JOBS)
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b"; done
 
-fuzz: setup
+fuzz:
+	@bash tools/setup-deps.sh fuzz
 	@FUZZ_SECONDS=$${FUZZ_SECONDS:-60} tools/run-fuzz
 
 # A few seconds per target: enough to catch a regression on the seed files.
-fuzz-smoke: setup
+fuzz-smoke:
+	@bash tools/setup-deps.sh fuzz
 	@FUZZ_SECONDS=5 tools/run-fuzz
 
 clean:
