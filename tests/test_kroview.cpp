@@ -317,3 +317,24 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
 }
 
 } // namespace
+
+namespace {
+
+// A file without normal lines is drawn lit all the same: kroview gives each
+// triangle its face's normal, so the box's faces are not one flat colour.
+TEST(Kroview, FileWithoutNormalsIsDrawnLit) {
+  kroTestPng png = shot(std::string(KRO_TEST_DATA) + "/ase/box_without_normals.ase",
+                        "--yaw 30 --pitch 20 --no-overlay");
+  int lo = 255, hi = 0;
+  long box = 0;
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      if (!background(png, x, y)) {
+        box++;
+        lo = std::min(lo, grey(png, x, y)), hi = std::max(hi, grey(png, x, y));
+      }
+  EXPECT_GT(box, (long)kWidth * kHeight / 20);
+  EXPECT_GT(hi - lo, 60) << lo << " " << hi;
+}
+
+} // namespace

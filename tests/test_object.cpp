@@ -445,15 +445,31 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputed) {
     for (int c = 0; c < 3; c++)
       EXPECT_EQ(memcmp(box.normal(3 * t + c), box.realn[t], 3 * sizeof(float)), 0) << t;
   }
-  // Smooth: each face meets a corner with a right angle, split over one or two
-  // triangles; weighted by angle, every face counts alike and the corner's
-  // normal is its diagonal.
+  // Smooth: each face meets a corner with a right angle; weighted by angle,
+  // every face counts alike and the corner's normal is its diagonal.
   box.computeNormals(1);
   for (int c = 0; c < 36; c++) {
     const float *p = box.corner(c), *n = box.normal(c);
     for (int k = 0; k < 3; k++)
       EXPECT_NEAR(n[k], p[k] / sqrtf(3.0f), 1e-6) << "corner " << c;
   }
+  // Where one face's right angle is split over two triangles, 45 degrees
+  // each, the two together count as much as the other face's one triangle.
+  const float corner[3][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},  // +z, 90 degrees at the origin
+                              {0, 0, 0, 0, 0, 1, 1, 0, 1},  // +y, 45 degrees
+                              {0, 0, 0, 1, 0, 1, 1, 0, 0}}; // +y, 45 degrees
+  kroObject op = nullptr, nc = nullptr, realn = nullptr;
+  kroIncreaseObject(&op, 0, 3);
+  kroIncreaseObject(&nc, 0, 3);
+  kroIncreaseCoords(&realn, 0, 3);
+  for (int t = 0; t < 3; t++)
+    memcpy(op[t], corner[t], sizeof corner[t]);
+  kroComputeNormals(op, nc, realn, 3, 1);
+  for (int t = 0; t < 3; t++)
+    for (int k = 0; k < 3; k++)
+      EXPECT_NEAR(nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
+  for (kroObject *a : {&op, &nc, &realn})
+    kroDestroyObject(a, 3);
 }
 
 // The exporter's sphere (10 segments, 6 rings) centred and scaled to radius 1.
