@@ -485,8 +485,9 @@ int kroReadKROF(const char *path, kroFontFile *file);
 void kroFreeKROF(kroFontFile *file);
 /* One texture per glyph; 0, or non-zero with an empty font. colour0 and colour1 (red, green,
  * blue, alpha, 0..255) paint the 0 and 1 bits. texture_size (width, height in pixels) is the
- * size every glyph texture gets: the glyph is box-filter resampled from the file's w x h to
- * it, so w x h itself (or a whole multiple) keeps its pixels sharp. */
+ * size every glyph texture gets: the glyph is box-filter resampled (kroResizeBitmap) from the
+ * file's w x h to it, so the file's own w x h keeps every pixel as it is. The textures are
+ * sampled GL_NEAREST. */
 int kroLoadKROF(const char *path, kroFont *font, const float *colour0, const float *colour1,
                 const int32_t *texture_size);
 /* Delete the textures, release the array, empty the font */
