@@ -25,7 +25,12 @@ const double kFill = 0.78;                         // the framed scene's part of
 const unsigned char kBackground[3] = {26, 28, 41}; // 0.10, 0.11, 0.16 of 255
 const int kMargin = 8;                             // overlay text from the view's edges, pixels
 const std::string kData = std::string(KRO_TEST_DATA) + "/viewer/";
-const std::string kThree = kData + "three_materials.ase";
+const std::string kThree = kData + "three_materials.ase", kFigure = kData + "zup_figure.ase";
+const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+// An exporter's files: +z up, several objects, cameras and lights beside the geometry.
+const std::string kExporterFiles[] = {
+    kExporter + "CameraRollAnim.ase", kExporter + "RotatingCube.ASE",
+    kExporter + "TargetCameraAnim.ase", kExporter + "UVTransform_Normal.ASE"};
 
 bool background(const kroTestPng &png, int x, int y) {
   for (int c = 0; c < 3; c++)
@@ -182,13 +187,11 @@ int differing(const kroTestPng &a, const kroTestPng &b, int tolerance = 0) {
 }
 
 TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
-  const std::string folder = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
-  for (const char *file :
-       {"CameraRollAnim.ase", "RotatingCube.ASE", "TargetCameraAnim.ase", "UVTransform_Normal.ASE"})
+  for (const std::string &file : kExporterFiles)
     for (double yaw : {25.0, -120.0}) {
       std::string view = "--yaw " + std::to_string(yaw) + " --pitch 30 --no-overlay";
-      auto points = fileVertices(folder + file);
-      auto seen = drawnBox(shot(folder + file, view));
+      auto points = fileVertices(file);
+      auto seen = drawnBox(shot(file, view));
       auto expected = projectedBox(Projection(points, yaw, 30, true), points);
       for (int k = 0; k < 4; k++)
         EXPECT_NEAR(seen[k], expected[k], 3.0) << file << " yaw " << yaw << " edge " << k;
@@ -208,12 +211,11 @@ TEST(Kroview, ExporterUpStandsUprightAndTheFileUpChoiceTurnsIt) {
 }
 
 TEST(Kroview, FramedModelFillsMostOfTheBindingSideAtAnyShape) {
-  const std::string figure = kData + "zup_figure.ase";
   // Wide and tall views, the default angles, with an object chosen, and turned about.
   for (const char *options : {"--size 600x300", "--size 300x600", "--size 600x300 --object Head",
                               "--size 500x500 --yaw 120 --pitch 50"}) {
     std::string path = kroTestTempPath("framed.png");
-    kroTestOutcome run = kroview(figure + " --no-overlay --shot " + path + " " + options);
+    kroTestOutcome run = kroview(kFigure + " --no-overlay --shot " + path + " " + options);
     ASSERT_EQ(run.status, 0) << run.err;
     kroTestPng png(path);
     auto box = drawnBox(png);
@@ -231,11 +233,10 @@ TEST(Kroview, FramedModelFillsMostOfTheBindingSideAtAnyShape) {
 // The ground fills the lower part of the view, leaves the sky clear, lies under the model's
 // feet and never hides it.
 TEST(Kroview, GroundFillsTheLowerPartUnderTheModelAndNeverHidesIt) {
-  const std::string figure = kData + "zup_figure.ase";
   const std::string ground =
       " --terrain " + std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
   for (const char *angles : {"--no-overlay", "--no-overlay --pitch 5 --yaw -60"}) {
-    kroTestPng bare = shot(figure, angles), grounded = shot(figure, std::string(angles) + ground);
+    kroTestPng bare = shot(kFigure, angles), grounded = shot(kFigure, std::string(angles) + ground);
     ASSERT_TRUE(bare.width && grounded.width);
     int model = 0, hidden = 0;
     for (int y = 0; y < kHeight; y++)
@@ -264,17 +265,16 @@ TEST(Kroview, GroundFillsTheLowerPartUnderTheModelAndNeverHidesIt) {
     EXPECT_LT(part(0, kHeight / 10), 0.05) << angles; // the sky stays clear
   }
   // From below the ground's highest point the ground is left out rather than drawn in front.
-  kroTestPng under = shot(figure, "--no-overlay --pitch -40" + ground);
-  kroTestPng bare_under = shot(figure, "--no-overlay --pitch -40");
+  kroTestPng under = shot(kFigure, "--no-overlay --pitch -40" + ground);
+  kroTestPng bare_under = shot(kFigure, "--no-overlay --pitch -40");
   EXPECT_TRUE(under.rgb == bare_under.rgb);
 }
 
 // The grid's crossings lie where the camera puts the file's points at whole multiples of its
 // spacing on the ground (z = 0 for the +z-up figure); the overlay gives the spacing.
 TEST(Kroview, GridCrossesAtWholeFileUnitsOnTheGroundAndTheOverlaySaysHowFar) {
-  const std::string figure = kData + "zup_figure.ase";
-  kroTestPng bare = shot(figure, "--no-overlay"), grid = shot(figure, "--no-overlay --grid");
-  Projection projection(fileVertices(figure), KV_DEFAULT_YAW, KV_DEFAULT_PITCH, true);
+  kroTestPng bare = shot(kFigure, "--no-overlay"), grid = shot(kFigure, "--no-overlay --grid");
+  Projection projection(fileVertices(kFigure), KV_DEFAULT_YAW, KV_DEFAULT_PITCH, true);
   const float spacing = 0.5f; // file units: the box's diagonal is 2.06, a tenth rounded up
   int crossings = 0, found = 0;
   for (int i = -3; i <= 3; i++)
@@ -296,7 +296,7 @@ TEST(Kroview, GridCrossesAtWholeFileUnitsOnTheGroundAndTheOverlaySaysHowFar) {
   std::string out;
   static kvView view;
   char why[256];
-  ASSERT_EQ(kvLoadSceneUp(&view.scene, figure.c_str(), KV_UP_PLUS_Z, why, sizeof why), 0);
+  ASSERT_EQ(kvLoadSceneUp(&view.scene, kFigure.c_str(), KV_UP_PLUS_Z, why, sizeof why), 0);
   view.grid = 1;
   view.file_name = "zup_figure.ase";
   view.hovered = view.chosen = -1;
@@ -308,10 +308,9 @@ TEST(Kroview, GridCrossesAtWholeFileUnitsOnTheGroundAndTheOverlaySaysHowFar) {
 // The gizmo in the lower-left corner shows the file's up axis pointing up the screen: blue (z)
 // for an exporter's file, green (y) with --up +y. Edges add dark lines on the model only.
 TEST(Kroview, AxesGizmoShowsTheFileUpAxisUpAndEdgesStayOnTheModel) {
-  const std::string figure = kData + "zup_figure.ase";
   const int side = 90;
   for (int up_y = 0; up_y < 2; up_y++) {
-    kroTestPng png = shot(figure, std::string("--no-overlay --axis") + (up_y ? " --up +y" : ""));
+    kroTestPng png = shot(kFigure, std::string("--no-overlay --axis") + (up_y ? " --up +y" : ""));
     int tops[3] = {kHeight, kHeight, kHeight}, counts[3] = {0, 0, 0};
     for (int y = kHeight - side; y < kHeight; y++)
       for (int x = 0; x < side; x++) {
@@ -331,7 +330,7 @@ TEST(Kroview, AxesGizmoShowsTheFileUpAxisUpAndEdgesStayOnTheModel) {
       }
     }
   }
-  kroTestPng plain = shot(figure, "--no-overlay"), edged = shot(figure, "--no-overlay --edges");
+  kroTestPng plain = shot(kFigure, "--no-overlay"), edged = shot(kFigure, "--no-overlay --edges");
   auto box = drawnBox(plain);
   int changed = 0, outside = 0;
   for (int y = 0; y < kHeight; y++)
@@ -440,8 +439,7 @@ TEST(Kroview, ObjectsAndTheirMaterialsAreTheReadersOwn) {
 // --post splits the view: the left half as drawn, the right half through the engine's blur,
 // which lowers the contrast of edges there and visibly changes a good part of the model.
 TEST(Kroview, PostProcessingShowsTheBlurBesideThePlainPicture) {
-  const std::string figure = kData + "zup_figure.ase";
-  kroTestPng sharp = shot(figure, "--no-overlay"), soft = shot(figure, "--no-overlay --post");
+  kroTestPng sharp = shot(kFigure, "--no-overlay"), soft = shot(kFigure, "--no-overlay --post");
   ASSERT_TRUE(sharp.width && soft.width);
   const int middle = kWidth / 2;
   int left_changed = 0, model = 0, visible = 0;
@@ -732,11 +730,9 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
 // --info says what `krotool ase-info` says about the same file, each object line followed by
 // where its normals come from, then the bounds in file units and the refusals; no display needed.
 TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
-  const std::string third = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
-  for (const std::string &file :
-       {third + "CameraRollAnim.ase", third + "RotatingCube.ASE", third + "TargetCameraAnim.ase",
-        third + "UVTransform_Normal.ASE", std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase",
-        kData + "zup_figure.ase"}) {
+  std::vector<std::string> files(std::begin(kExporterFiles), std::end(kExporterFiles));
+  files.insert(files.end(), {std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase", kFigure});
+  for (const std::string &file : files) {
     kroTestOutcome tool = kroTestRun(std::string(KROTOOL_PATH) + " ase-info " + file);
     kroTestOutcome info = kroview("--info " + file, "DISPLAY=");
     ASSERT_EQ(tool.status, 0) << tool.err;
