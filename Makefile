@@ -1,5 +1,9 @@
+# Each target installs only the Debian packages its purpose needs (tools/setup-deps.sh PURPOSE)
+# and configures with KRO_REQUIRE naming the parts it runs, so that a missing package stops it
+# instead of leaving a part out.
+# make       - install everything, build everything
 # make test  - install what is missing, build, run every test (under Xvfb when there is no display)
-# make run   - install what is missing, build and play the intro
+# make run   - install what the intro needs, build and play it
 # make view  - build kroview and open FILE (default the showcase scene on the sample ground)
 # make bench - build and run the benchmarks
 # make fuzz  - every libFuzzer target for FUZZ_SECONDS seconds (default 60); fails on any finding
@@ -12,20 +16,19 @@ JOBS ?= 2
 # CMake's generated makefiles run as sub-makes: no "Entering directory" lines.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup setup-video configure build test test-unit test-sanitize fuzz fuzz-smoke run view \
+.PHONY: all setup configure build test test-unit test-sanitize fuzz fuzz-smoke run view \
 	bench release video clean
 
 all: build
 
 setup:
-	@bash tools/setup-deps.sh
+	@bash tools/setup-deps.sh all
 
-# ffmpeg as well: the video and its tests.
-setup-video:
-	@bash tools/setup-deps.sh video
+# $(call configure_for,PARTS): configures $(BUILD) with those parts required (KRO_REQUIRE).
+configure_for = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRO_REQUIRE="$(1)" >/dev/null
 
 configure: setup
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(call configure_for,all)
 
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
@@ -33,13 +36,14 @@ build: configure
 # The plain suite runs last so that its summary closes the output.
 test: test-sanitize fuzz-smoke test-unit
 
-test-unit: setup-video build
+test-unit: build
 	@tools/with-display ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 # Leak detection is on; leaks inside the system's GL, X and SDL libraries are
 # suppressed (tools/sanitizers.supp).
-test-sanitize: setup-video
-	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF >/dev/null
+test-sanitize: setup
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF \
+	  -DKRO_REQUIRE=all >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/sanitizers.supp \
@@ -51,7 +55,9 @@ test-sanitize: setup-video
 # and every frame at RUN_FPS per second. krotool is built too, for the
 # README's commands.
 RUN_FPS ?= 30
-run: configure
+run:
+	@bash tools/setup-deps.sh run
+	@$(call configure_for,intro;zkcapture)
 	@cmake --build $(BUILD) --target zkintro zkcapture krotool -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
 	  $(BUILD)/zkintro; \
@@ -74,7 +80,9 @@ run: configure
 FILE ?= assets/showcase.ase
 UP ?= $(if $(filter assets/%,$(FILE)),+y,+z)
 VIEW_OPTIONS ?= $(if $(filter assets/showcase.ase,$(FILE)),--terrain viewer/data/terrain.bmp)
-view: configure
+view:
+	@bash tools/setup-deps.sh view
+	@$(call configure_for,viewer)
 	@cmake --build $(BUILD) --target kroview -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
 	  $(BUILD)/viewer/kroview "$(FILE)" --up $(UP) $(VIEW_OPTIONS); \
@@ -86,7 +94,9 @@ view: configure
 # The release: the build's `release` target makes the size-built intro, refuses
 # it beyond 65,536 bytes (saying by how much) and packs it with its README;
 # each file is copied beside its place in dist/ and renamed over it.
-release: configure
+release:
+	@bash tools/setup-deps.sh release
+	@$(call configure_for,intro)
 	@cmake --build $(BUILD) --target release -j$(JOBS)
 	@mkdir -p dist
 	@for f in $(BUILD)/dist/*; do \
@@ -96,24 +106,31 @@ release: configure
 
 # The whole intro at 60 frames per second, rendered off-screen with the real
 # scene and piped into ffmpeg, then read back and checked with ffprobe.
-video: configure setup-video
+video:
+	@bash tools/setup-deps.sh video
+	@$(call configure_for,zkcapture)
 	@cmake --build $(BUILD) --target zkcapture -j$(JOBS)
 	@tools/with-display $(BUILD)/tools/zkcapture --video --out out
 	@tools/check-video out/zkintro.mp4 840
 
 # Each program also leaves its results in $(BUILD)/bench/results/; the table
 # of goals (engine, peer, ratio, goal, whether it holds) closes the output.
-bench: build
+bench:
+	@bash tools/setup-deps.sh bench
+	@$(call configure_for,bench)
+	@cmake --build $(BUILD) -j$(JOBS)
 	@mkdir -p $(BUILD)/bench/results && rm -f $(BUILD)/bench/results/*.json
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b" \
 	  --benchmark_out=$(BUILD)/bench/results/$$(basename $$b).json --benchmark_out_format=json; done
 	@$(BUILD)/bench/kro-bench-summary $(BUILD)/bench/results/*.json
 
-fuzz: setup
+fuzz:
+	@bash tools/setup-deps.sh fuzz
 	@FUZZ_SECONDS=$${FUZZ_SECONDS:-60} tools/run-fuzz
 
 # A few seconds per target: enough to catch a regression on the seed files.
-fuzz-smoke: setup
+fuzz-smoke:
+	@bash tools/setup-deps.sh fuzz
 	@FUZZ_SECONDS=5 tools/run-fuzz
 
 clean:

@@ -141,6 +141,18 @@ kroObject kroCopyTexCoords(kroObject object, uint32_t count);
 kroObject kroCopyRealNormals(kroObject object, uint32_t count);
 /* Release `count` rows and the row block of any role; null the handle */
 void kroDestroyObject(kroObject *object, int count);
+/* Fill the face normals (realn, 3-float rows) and the vertex normals (nc, 9-float rows) of
+ * `triangles` rows from the positions (op); nc and realn must already hold that many rows. A
+ * face normal is the unit vector along (p1 - p0) x (p2 - p0): the side from which p0, p1, p2
+ * turn counter-clockwise, GL's default front. smooth 0: every vertex takes its face's normal;
+ * otherwise each vertex takes the mean of the face normals of every triangle with a corner at
+ * exactly its position (equal x, y and z), each weighted by that triangle's angle at the
+ * corner, made unit length. A degenerate triangle (no area, or a coordinate that is not
+ * finite) has the zero normal at its face and its corners, smooth or not, and adds nothing to
+ * a mean; no normal is ever NaN. Null arrays: nothing is written. Smoothing takes one
+ * allocation; when it fails (reported) the vertex normals are left flat. */
+void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles,
+                       int smooth);
 
 /* ------------------------------------------------------------------------ */
 /* Transforms and camera (kro_transform.cpp)                                 */
@@ -253,17 +265,35 @@ void kroDrawNormalsObject(kroObject normals, kroObject positions, uint32_t count
 void kroDrawColorsNormalsObject(kroObject colors, kroObject normals, kroObject positions,
                                 uint32_t count);
 /* Fixed two-light, one-material set-up, then per-vertex normals through
- * KRO_SHADER[kroCurrentShader] */
+ * KRO_SHADER[kroCurrentShader]. It leaves behind: that program current (bind 0 for
+ * fixed-function drawing); the light model's ambient colour (0.1, 0.1, 0.1, 1); the front
+ * material's ambient colour (kroSetLightMaterialColor, alpha 1), emission (0, 0, 0, 1) and
+ * shininess 128; lights 0 and 1 with ambient (1, 1, 1, 0), placed at (-1.5, 0, 0) and
+ * (15, 15, 0) in the eye space of the model-view matrix current at the call, and both
+ * constant attenuations 0. GL_LIGHTING and the lights are neither enabled nor disabled; the
+ * three leading arguments are not read. The program takes the front ambient colour as the
+ * surface colour, lit by the two lights' ambient colours through the normals: a zero normal
+ * draws the surface unlit. */
 void kroDrawLightMaterialNormalsObject(const void *reserved0, const void *reserved1,
                                        const void *reserved2, kroObject normals,
                                        kroObject positions, uint32_t count);
+/* The front ambient colour (0..1) the lit drawing sets; (0, 1, 0) until set. The setting is
+ * kept by kroInit and lasts until set again. */
+void kroSetLightMaterialColor(float red, float green, float blue);
 
 /* ------------------------------------------------------------------------ */
 /* Engine lifecycle (kro_init.cpp)                                           */
 /* ------------------------------------------------------------------------ */
 
+enum { KRO_INIT_PROGRAMS = 5 }; /* the four fixed object programs and the post-processing one */
+
 /* Start the engine: bit masks, the fixed shaders, the post-processing shader; clears the hook */
 void kroInit(int resx, int resy);
+/* How many of the KRO_INIT_PROGRAMS programs the last kroInit could not build: a file that is
+ * missing or cannot be read, a stage that does not compile, a program that does not link.
+ * 0: all built. KRO_INIT_PROGRAMS before the first kroInit. Needs the GL context kroInit ran
+ * in only during kroInit: the answer is kept. */
+int kroInitStatus(void);
 /* Shut the engine down; releases nothing (the shaders go with kroDestroyShaders) */
 void kroDestroy(void);
 
@@ -299,12 +329,15 @@ typedef struct kroMesh {
   char node_name[KRO_ASE_NAME_CHARS + 1];
 } kroMesh;
 
-/* Material record: colour, opacity and room for five GL texture names. */
+/* Material record: colour, opacity, room for five GL texture names, and the name. */
 typedef struct kroMaterial {
   uint8_t flag;      /* cleared when read; not otherwise used */
   GLuint texture[5]; /* GL texture names, 0 = none */
   float diffuse[3];  /* red, green, blue, 0..1 */
   float opacity;     /* 1 - the file's transparency */
+  /* The material's *MATERIAL_NAME without its quotes, each run of white space in it as one
+   * blank, cut to KRO_ASE_NAME_CHARS; "" when none */
+  char name[KRO_ASE_NAME_CHARS + 1];
 } kroMaterial;
 
 /* Read characters up to `stop` (dropped) into buffer; no length limit: the caller sizes it */
@@ -351,10 +384,24 @@ int kroLoadLightsFromASE(void);
 /* ------------------------------------------------------------------------ */
 
 /* Writes the next geometry object of an ASE stream as the source text of a
- * loader function "loadMesh<name>" (see meshes/meshes.h for the signature).
+ * loader function "loadMesh<name>" of the kroMeshLoader type below: compiled
+ * into a program, it grows the four empty arrays to the object's triangles and
+ * fills them, copies the node name (KRO_ASE_NAME_CHARS + 1 bytes) and sets the
+ * triangle count, as kroLoadMeshFromASEfd would. `krotool mesh-src --header`
+ * writes a header declaring a file's loaders.
  * On refused input the function still compiles and yields an empty mesh. A
  * stream with no "*GEOMOBJECT" left is a failure (message, hook) and gets no
  * function. */
+typedef void (*kroMeshLoader)(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
+                              char *node_name, int *triangles);
+/* One row of the material table `krotool mesh-src --materials` writes: the
+ * file's material number (a loader's material, as the --header comments give
+ * it), its name and its diffuse colour (red, green, blue, 0..1). */
+typedef struct kroMaterialEntry {
+  int number;
+  const char *name;
+  float diffuse[3];
+} kroMaterialEntry;
 /* Source text of a loader for the stream's next object, to standard output */
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name);
 /* The same to `out`; returns 0 when the object was refused or missing. */
@@ -510,7 +557,11 @@ int kroWriteKROFfd(const char *dir, const uint8_t *chosen, const int32_t *size, 
 int kroReadKROF(const char *path, kroFontFile *file);
 /* Release what kroReadKROF gave */
 void kroFreeKROF(kroFontFile *file);
-/* One texture per glyph (colours 0..255); 0, or non-zero with an empty font */
+/* One texture per glyph; 0, or non-zero with an empty font. colour0 and colour1 (red, green,
+ * blue, alpha, 0..255) paint the 0 and 1 bits. texture_size (width, height in pixels) is the
+ * size every glyph texture gets: the glyph is box-filter resampled (kroResizeBitmap) from the
+ * file's w x h to it, so the file's own w x h keeps every pixel as it is. The textures are
+ * sampled GL_NEAREST. */
 int kroLoadKROF(const char *path, kroFont *font, const float *colour0, const float *colour1,
                 const int32_t *texture_size);
 /* Delete the textures, release the array, empty the font */

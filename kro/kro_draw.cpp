@@ -1,7 +1,8 @@
 /*
  * Immediate-mode drawing of triangle arrays: one glBegin(GL_TRIANGLES) per
  * call, attributes per vertex in the order colour, normal, vertex. Keeps no
- * state between calls. Depends on: GL, kro_shader.cpp (the lit drawing's program).
+ * state between calls but the lit drawing's material colour.
+ * Depends on: GL, kro_shader.cpp (the lit drawing's program).
  */
 #include "kro.h"
 
@@ -74,12 +75,21 @@ void kroDrawColorsNormalsObject(kroObject colors, kroObject normals, kroObject p
   glEnd();
 }
 
-/* The lighting is fixed; the three leading arguments are not read. Light
- * positions are taken in the eye space of the current model-view matrix. */
+/* The front ambient colour of the lit drawing, RGBA; only set through kroSetLightMaterialColor. */
+static GLfloat kroLightMaterialColor[4] = {0.0f, 1.0f, 0.0f, 1.0f};
+
+void kroSetLightMaterialColor(float red, float green, float blue) {
+  kroLightMaterialColor[0] = red;
+  kroLightMaterialColor[1] = green;
+  kroLightMaterialColor[2] = blue;
+}
+
+/* The lighting is fixed but for the material colour; the three leading
+ * arguments are not read. Light positions are taken in the eye space of the
+ * current model-view matrix. */
 void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *, kroObject normals,
                                        kroObject positions, uint32_t count) {
   static const GLfloat model_ambient[4] = {0.1f, 0.1f, 0.1f, 1.0f};
-  static const GLfloat material_ambient[4] = {0.0f, 1.0f, 0.0f, 1.0f};
   static const GLfloat material_emission[4] = {0.0f, 0.0f, 0.0f, 1.0f};
   static const GLfloat light_ambient[4] = {1.0f, 1.0f, 1.0f, 0.0f};
   static const GLfloat light0_position[4] = {-1.5f, 0.0f, 0.0f, 1.0f};
@@ -87,7 +97,7 @@ void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *,
 
   glUseProgramObjectARB(KRO_SHADER[kroCurrentShader].program);
   glLightModelfv(GL_LIGHT_MODEL_AMBIENT, model_ambient);
-  glMaterialfv(GL_FRONT, GL_AMBIENT, material_ambient);
+  glMaterialfv(GL_FRONT, GL_AMBIENT, kroLightMaterialColor);
   glMaterialfv(GL_FRONT, GL_EMISSION, material_emission);
   glMaterialf(GL_FRONT, GL_SHININESS, 128.0f);
   glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 1.0f);

@@ -24,6 +24,7 @@ typedef struct kroMaterialWalk {
   int maps_seen;   /* a "*MAP" token was met: bitmap names are read from here on */
   int sub_state;   /* a *SUBMATERIAL block, whose values are not its parent's */
   int sub_depth;   /* reader depth at that *SUBMATERIAL */
+  int naming;      /* the selected material's name continues in the next token */
 } kroMaterialWalk;
 
 /* A new array of count records, each without textures, black and opaque; null
@@ -64,6 +65,7 @@ static int kroSelectMaterial(kroASEReader *in, kroMaterialWalk *walk) {
   walk->block = KRO_ASE_HEAD;
   walk->block_depth = in->depth;
   walk->in_map = 0;
+  walk->naming = 0;
   return 1;
 }
 
@@ -82,8 +84,30 @@ static int kroReadMaterialHeader(kroASEReader *in, kroMaterialWalk *walk) {
   return kroSelectMaterial(in, walk);
 }
 
-/* The colour and transparency of the selected record, outside its map section. */
-static int kroReadMaterialProperty(kroASEReader *in, kroMaterial *material) {
+/* One token of a material name: its quotes dropped, joined to what came
+ * before with one blank, the whole cut to KRO_ASE_NAME_CHARS. The name ends
+ * with the token that leaves the quoted text (a name without quotes is one
+ * token). */
+static void kroAddToMaterialName(const kroASEReader *in, kroMaterialWalk *walk) {
+  char *name = walk->array[walk->selected].name;
+  size_t length = strlen(name);
+  if (length > 0 && length < KRO_ASE_NAME_CHARS)
+    name[length++] = ' ';
+  for (const char *c = in->token; *c && length < KRO_ASE_NAME_CHARS; c++)
+    if (*c != '"')
+      name[length++] = *c;
+  name[length] = 0;
+  walk->naming = in->in_quotes;
+}
+
+/* The colour, transparency and name of the selected record, outside its map section. */
+static int kroReadMaterialProperty(kroASEReader *in, kroMaterialWalk *walk) {
+  kroMaterial *material = &walk->array[walk->selected];
+  if (!strcmp(in->token, "*MATERIAL_NAME")) {
+    material->name[0] = 0;
+    walk->naming = 1;
+    return 1;
+  }
   if (!strcmp(in->token, "*MATERIAL_DIFFUSE"))
     return kroReadASEFloat(in, &material->diffuse[0]) &&
            kroReadASEFloat(in, &material->diffuse[1]) && kroReadASEFloat(in, &material->diffuse[2]);
@@ -106,6 +130,7 @@ static void kroFollowMaterialBlocks(kroASEReader *in, kroMaterialWalk *walk) {
   if (walk->block == KRO_ASE_OUTSIDE) {
     walk->selected = -1;
     walk->in_map = 0;
+    walk->naming = 0;
   }
 }
 
@@ -113,6 +138,10 @@ static void kroFollowMaterialBlocks(kroASEReader *in, kroMaterialWalk *walk) {
 static int kroReadMaterialToken(kroASEReader *in, kroMaterialWalk *walk) {
   char bitmap[KRO_ASE_BITMAP_CHARS + 1];
   kroFollowMaterialBlocks(in, walk);
+  if (walk->naming) {
+    kroAddToMaterialName(in, walk);
+    return 1;
+  }
   if (walk->maps_seen && !strcmp(in->token, "*BITMAPA"))
     return kroReadASEQuoted(in, bitmap, KRO_ASE_BITMAP_CHARS, "bitmap name");
   int in_sub = walk->sub_state != KRO_ASE_OUTSIDE;
@@ -132,7 +161,7 @@ static int kroReadMaterialToken(kroASEReader *in, kroMaterialWalk *walk) {
     return kroSelectMaterial(in, walk);
   if (walk->selected < 0 || walk->in_map)
     return 1;
-  return kroReadMaterialProperty(in, &walk->array[walk->selected]);
+  return kroReadMaterialProperty(in, walk);
 }
 
 int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
@@ -147,9 +176,10 @@ int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
   walk.count = -1;
   walk.selected = -1;
   int ok = 1, status;
-  /* Text (a quoted name, the rest of a value's word) is never a keyword nor a brace. */
+  /* Text (a quoted name, the rest of a value's word) is never a keyword nor a
+   * brace; it matters only as part of the selected material's name. */
   while (ok && (status = kroReadASEToken(&in)) == 1)
-    if (!in.text_only)
+    if (!in.text_only || walk.naming)
       ok = walk.listing ? kroReadMaterialToken(&in, &walk) : kroReadMaterialHeader(&in, &walk);
   if (ok)
     ok = status == 0 && kroCheckASEComplete(&in);

@@ -1,13 +1,17 @@
 /*
  * Growable triangle arrays: one heap block of row pointers, one heap row of
  * floats per triangle. Growth replaces only the pointer block, so rows never
- * move. Depends on: kro_error.cpp (allocation, failure reporting).
+ * move. Also the normals of a mesh computed from its positions.
+ * Depends on: kro_error.cpp (allocation, failure reporting).
  */
 #include "kro.h"
 #include "kro_internal.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
 
 /* Grows *object from `count` rows to count + added rows of `row_floats` each.
  * On any failed allocation the message is reported and everything new is
@@ -101,4 +105,97 @@ void kroDestroyObject(kroObject *object, int count) {
     free(*object);
   }
   *object = nullptr;
+}
+
+/* ---- normals from positions ---- */
+
+static void kroSubtract(const float *a, const float *b, double *difference) {
+  for (int k = 0; k < 3; k++)
+    difference[k] = (double)a[k] - (double)b[k];
+}
+
+static void kroCross(const double *a, const double *b, double *product) {
+  product[0] = a[1] * b[2] - a[2] * b[1];
+  product[1] = a[2] * b[0] - a[0] * b[2];
+  product[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+/* The unit normal of the triangle at p (9 floats), or zero when it has no
+ * area or a coordinate that is not finite. Worked in double, so that neither
+ * tiny nor huge float coordinates lose the direction. */
+static void kroFaceNormal(const float *p, float *normal) {
+  double a[3], b[3], n[3];
+  kroSubtract(p + 3, p, a);
+  kroSubtract(p + 6, p, b);
+  kroCross(a, b, n);
+  double length = sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  for (int k = 0; k < 3; k++)
+    normal[k] = length > 0.0 && isfinite(length) ? (float)(n[k] / length) : 0.0f;
+}
+
+/* The triangle's angle at corner k (0, 1, 2), radians, 0..pi. */
+static double kroCornerAngle(const float *p, int k) {
+  double a[3], b[3], n[3];
+  kroSubtract(p + 3 * ((k + 1) % 3), p + 3 * k, a);
+  kroSubtract(p + 3 * ((k + 2) % 3), p + 3 * k, b);
+  kroCross(a, b, n);
+  return atan2(sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]),
+               a[0] * b[0] + a[1] * b[1] + a[2] * b[2]);
+}
+
+/* Each corner (3 x triangle + vertex) of a triangle with a face normal takes
+ * the angle-weighted mean of the face normals of all such corners at its exact
+ * position; the corners of degenerate triangles keep their flat normal, which
+ * is zero. Returns 0 when the corner table cannot be had (nothing changed). */
+static int kroSmoothNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles) {
+  size_t corners = 3 * (size_t)triangles, used = 0;
+  size_t *order = (size_t *)kroAllocate(corners * sizeof(size_t));
+  if (!order)
+    return 0;
+  for (size_t c = 0; c < corners; c++) {
+    const float *face = realn[c / 3];
+    if (face[0] != 0.0f || face[1] != 0.0f || face[2] != 0.0f) /* finite corners, some area */
+      order[used++] = c;
+  }
+  auto at = [op](size_t c) { return &op[c / 3][3 * (c % 3)]; };
+  /* Finite coordinates only: the order is strict and weak, and -0 meets +0. */
+  std::sort(order, order + used, [&](size_t l, size_t r) {
+    const float *a = at(l), *b = at(r);
+    return a[0] != b[0] ? a[0] < b[0] : a[1] != b[1] ? a[1] < b[1] : a[2] < b[2];
+  });
+  for (size_t first = 0, end; first < used; first = end) {
+    const float *place = at(order[first]);
+    double sum[3] = {0.0, 0.0, 0.0};
+    for (end = first; end < used; end++) {
+      size_t c = order[end];
+      const float *p = at(c);
+      if (p[0] != place[0] || p[1] != place[1] || p[2] != place[2])
+        break;
+      const float *face = realn[c / 3];
+      double weight = kroCornerAngle(op[c / 3], (int)(c % 3));
+      for (int k = 0; k < 3; k++)
+        sum[k] += weight * face[k];
+    }
+    double length = sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]);
+    for (size_t i = first; i < end; i++) {
+      float *normal = &nc[order[i] / 3][3 * (order[i] % 3)];
+      for (int k = 0; k < 3; k++)
+        normal[k] = length > 0.0 ? (float)(sum[k] / length) : 0.0f;
+    }
+  }
+  free(order);
+  return 1;
+}
+
+void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles,
+                       int smooth) {
+  if (!op || !nc || !realn)
+    return;
+  for (uint32_t t = 0; t < triangles; t++) {
+    kroFaceNormal(op[t], realn[t]);
+    for (int k = 0; k < 9; k++)
+      nc[t][k] = realn[t][k % 3];
+  }
+  if (smooth && triangles > 0 && !kroSmoothNormals(op, nc, realn, triangles))
+    kroFail("Error during allocating memory in kroComputeNormals(..)\n");
 }

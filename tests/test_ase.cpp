@@ -28,6 +28,8 @@
 #include "generated_compact_loaders_mesh_animation.h"
 #include "generated_compact_loaders_named_objects.h"
 #include "generated_compact_loaders_two_objects.h"
+// Written at build time by `krotool mesh-src --materials`.
+#include "generated_materials_exported_shapes.h"
 
 typedef void Loader(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
 
@@ -429,23 +431,23 @@ TEST_F(AseTest, FailedAllocationsLeaveEmptyArrays) {
 }
 
 // Each "*MATERIAL n" block fills record n; a map section ends with its
-// material, and a sub-material's values are not its parent's; keywords in
-// quoted names are text.
+// material, and a sub-material's values (its name too) are not its parent's;
+// keywords in quoted names are text.
 TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
   const std::pair<std::string, std::vector<const char *>> files[] = {
-      {kTwo, {"0.8 0.1 0.1 0.75 0 0 0 0 0 0", "0.1 0.2 0.9 0.5 0 0 0 0 0 0"}},
+      {kTwo, {"Red 0.8 0.1 0.1 0.75 0 0 0 0 0 0", "Blue 0.1 0.2 0.9 0.5 0 0 0 0 0 0"}},
       {kData + "three_materials.ase",
-       {"0.9 0.1 0.1 0.75 0 0 0 0 0 0", "0.1 0.8 0.2 0.5 0 0 0 0 0 0",
-        "0.1 0.2 0.7 1 0 0 0 0 0 0"}},
-      {kExporter + "UVTransform_Normal.ASE", {"0.5882 0.5882 0.5882 1 0 0 0 0 0 0"}},
+       {"Red 0.9 0.1 0.1 0.75 0 0 0 0 0 0", "Green 0.1 0.8 0.2 0.5 0 0 0 0 0 0",
+        "Blue 0.1 0.2 0.7 1 0 0 0 0 0 0"}},
+      {kExporter + "UVTransform_Normal.ASE", {"QuakQuak 0.5882 0.5882 0.5882 1 0 0 0 0 0 0"}},
       // "*MATERIAL 1" inside the quoted material name selects nothing.
-      {kData + "name_holds_geomobject.ase", {"0.2 0.4 0.8 1 0 0 0 0 0 0"}}};
+      {kData + "name_holds_geomobject.ase", {"Copy of *MATERIAL 1 0.2 0.4 0.8 1 0 0 0 0 0 0"}}};
   for (const auto &[path, want] : files) {
     SCOPED_TRACE(path);
     kroMaterial *materials = nullptr;
     ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), (int)want.size());
     for (size_t i = 0; i < want.size(); i++)
-      EXPECT_EQ(describe(materials[i]), want[i]) << i;
+      EXPECT_EQ(materials[i].name + (" " + describe(materials[i])), want[i]) << i;
     kroFreeMaterials(&materials, (int)want.size());
     EXPECT_EQ(materials, nullptr);
   }
@@ -458,6 +460,7 @@ TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
                          "*MATERIAL_DIFFUSE 9 9 9\n*MATERIAL_TRANSPARENCY 1.0\n}\n}\n}\n");
   ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 1);
   EXPECT_EQ(describe(materials[0]), "0.5 0.25 1 0.75 0 0 0 0 0 0");
+  EXPECT_STREQ(materials[0].name, "");
   // Freeing destroys each record, deleting its texture names; zero names are ignored.
   glGenTextures(1, &materials[0].texture[2]);
   glBindTexture(GL_TEXTURE_2D, materials[0].texture[2]);
@@ -470,6 +473,48 @@ TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
   EXPECT_TRUE(!kroLoadMaterialsFromASE(&zero, (kExporter + "CameraRollAnim.ase").c_str()) &&
               !kroLoadMaterialsFromASE(&none, path.c_str()));
   EXPECT_TRUE(zero == nullptr && none == &sentinel && kroTestHookCalls == 0);
+}
+
+// A material's name is its *MATERIAL_NAME without quotes, white space inside
+// it one blank, cut to KRO_ASE_NAME_CHARS; keywords inside the quotes are
+// part of the name, and the name of a later material is its own.
+TEST_F(AseTest, MaterialNamesAsTheFileGivesThem) {
+  std::string path = kroTestTempPath("names.ase"), long_name;
+  while (long_name.size() <= KRO_ASE_NAME_CHARS) // words: no token is too long
+    long_name += " name" + std::to_string(long_name.size());
+  long_name.erase(0, 1);
+  kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 4\n"
+                         "*MATERIAL 0 {\n*MATERIAL_NAME \"two  words\tand *MATERIAL 3\"\n"
+                         "*MATERIAL_DIFFUSE 1 0 0\n}\n"
+                         "*MATERIAL 1 {\n*MATERIAL_NAME bare\n}\n"
+                         "*MATERIAL 2 {\n*MATERIAL_NAME \"" +
+                             long_name + "\"\n}\n*MATERIAL 3 {\n*MATERIAL_NAME \"\"\n}\n}\n");
+  kroMaterial *materials = nullptr;
+  ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 4);
+  EXPECT_STREQ(materials[0].name, "two words and *MATERIAL 3");
+  EXPECT_EQ(describe(materials[0]), "1 0 0 1 0 0 0 0 0 0");
+  EXPECT_STREQ(materials[1].name, "bare");
+  EXPECT_EQ(materials[2].name, long_name.substr(0, KRO_ASE_NAME_CHARS));
+  EXPECT_STREQ(materials[3].name, "");
+  EXPECT_EQ(kroTestHookCalls, 0);
+  kroFreeMaterials(&materials, 4);
+}
+
+// The table `krotool mesh-src --materials` wrote, compiled in: the reader's
+// list, row for row.
+TEST_F(AseTest, GeneratedMaterialTableMatchesTheReader) {
+  kroMaterial *materials = nullptr;
+  int count = kroLoadMaterialsFromASE(&materials, (kData + "exported_shapes.ase").c_str());
+  ASSERT_EQ(count, 3);
+  ASSERT_EQ((int)GENERATED_MATERIALS_EXPORTED_SHAPES_COUNT, count);
+  for (int i = 0; i < count; i++) {
+    const kroMaterialEntry &row = generated_materials_exported_shapes[i];
+    EXPECT_EQ(row.number, i);
+    EXPECT_STREQ(row.name, materials[i].name);
+    for (int k = 0; k < 3; k++)
+      EXPECT_FLOAT_EQ(row.diffuse[k], materials[i].diffuse[k]) << i;
+  }
+  kroFreeMaterials(&materials, count);
 }
 
 struct MeshSrcTest : kroTestFailureFixture {};

@@ -61,6 +61,17 @@ std::vector<uint8_t> stbPixels(const std::string &path) {
   return rows;
 }
 
+// What `call` (returning a result) printed, its result, errno's text and the hook calls, run
+// where no file may grow past `limit` bytes.
+std::string limitedOutcome(long limit, const std::function<int()> &call) {
+  return kroTestWithFileLimit(limit, [&] {
+    int hooks = kroTestHookCalls, returned = 0, error = 0;
+    std::string printed = kroTestCaptured([&] { returned = call(), error = errno; });
+    return printed + std::to_string(returned) + ", " + strerror(error) + ", hook " +
+           std::to_string(kroTestHookCalls - hooks);
+  });
+}
+
 TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
   int32_t size[2] = {-1, -1};
   std::vector<uint8_t> pixels, rows;
@@ -77,7 +88,7 @@ TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
   pixels.resize(32);
   for (size_t i = 0; i < 32; i++) // pixel p: red 10 + p, green 50 + p, blue 90 + p
     pixels[i] = i % 4 == 3 ? 255 : (uint8_t)(10 + 40 * (i % 4) + i / 4);
-  int32_t four[2] = {4, 2}, bad[2] = {-1, 1};
+  int32_t four[2] = {4, 2};
   std::string path = kroTestTempPath("export-4x2.bmp");
   EXPECT_EQ(kroExportBMP(path.c_str(), pixels.data(), four), 0);
   std::string bytes = kroTestReadFile(path);
@@ -89,10 +100,7 @@ TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
   EXPECT_EQ(
       kroTestCaptured([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), four), EOF); }),
       "Error in kroExportBMP(..) during opening file: " + lost + "\n");
-  std::string other = kroTestTempPath("negative.bmp");
-  kroTestCaptured([&] { EXPECT_EQ(kroExportBMP(other.c_str(), pixels.data(), bad), EOF); });
-  EXPECT_FALSE(kroTestFileExists(other));
-  EXPECT_EQ(kroTestHookCalls, 2);
+  EXPECT_EQ(kroTestHookCalls, 1);
 }
 
 // An odd width: rows padded to 4 bytes with zeros, sizes to match, and another
@@ -138,17 +146,9 @@ TEST_F(BmpTest, ExportRefusesUnreadableSizesAndReportsFailedWrites) {
   kroTestWriteFile(path, "old picture");
   int32_t size[2] = {2000, 2000};
   std::vector<uint8_t> pixels((size_t)size[0] * size[1] * 4, 90);
-  std::string outcome = kroTestWithFileLimit(65536, [&] {
-    int hooks = kroTestHookCalls, returned = 0, error = 0;
-    std::string printed = kroTestCaptured([&] {
-      returned = kroExportBMP(path.c_str(), pixels.data(), size);
-      error = errno;
-    });
-    return printed + std::to_string(returned) + ", " + strerror(error) + ", hook " +
-           std::to_string(kroTestHookCalls - hooks);
-  });
-  EXPECT_EQ(outcome, "Error in kroExportBMP(..) during writing file: " + path +
-                         "\n-1, File too large, hook 1");
+  EXPECT_EQ(limitedOutcome(65536, [&] { return kroExportBMP(path.c_str(), pixels.data(), size); }),
+            "Error in kroExportBMP(..) during writing file: " + path +
+                "\n-1, File too large, hook 1");
   EXPECT_EQ(kroTestReadFile(path), "old picture");
   EXPECT_EQ(kroTestListing(dir), "out.bmp\n");
 }
@@ -876,16 +876,9 @@ TEST_F(FontTest, AFailedWriteLeavesTheOldFont) {
   std::string out = out_dir + "/font.krof";
   kroTestWriteFile(out, "old font");
   int32_t large[2] = {256, 256}; // records of 8193 bytes
-  std::string outcome = kroTestWithFileLimit(4096, [&] {
-    int hooks = kroTestHookCalls, glyphs = -1, error = 0;
-    std::string printed = kroTestCaptured([&] {
-      glyphs = kroCreateKROF(dir.c_str(), large, out.c_str(), 128);
-      error = errno;
-    });
-    return printed + std::to_string(glyphs) + ", " + strerror(error) + ", hook " +
-           std::to_string(kroTestHookCalls - hooks);
-  });
-  EXPECT_EQ(outcome, "Error during writing file: " + out + "\n0, File too large, hook 0");
+  EXPECT_EQ(
+      limitedOutcome(4096, [&] { return kroCreateKROF(dir.c_str(), large, out.c_str(), 128); }),
+      "Error during writing file: " + out + "\n0, File too large, hook 0");
   EXPECT_EQ(kroTestReadFile(out), "old font");
   EXPECT_EQ(kroTestListing(out_dir), "font.krof\n");
 }

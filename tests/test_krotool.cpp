@@ -158,6 +158,59 @@ TEST(KrotoolMeshSrc, NamesChosenObjects) {
   }
 }
 
+// With --header each loader's comment names its object's material and the
+// material's colour; --materials writes the list as a C table that keeps every
+// name's bytes (compiled as strict C99, where "??=" would be a trigraph). The
+// loaders themselves are the same text with or without them.
+TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
+  const std::string shapes = kData + "/ase/exported_shapes.ase", dir = kroTestTempFolder("tables");
+  kroTestOutcome plain = krotool("mesh-src " + shapes + " --auto");
+  kroTestOutcome noted = krotool("mesh-src " + shapes + " --auto -o " + dir + "/s.cpp --header " +
+                                 dir + "/s.h --materials " + dir + "/s-table.h");
+  ASSERT_EQ(noted.status, 0) << noted.err;
+  EXPECT_EQ(kroTestReadFile(dir + "/s.cpp"), plain.out);
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/s.h"),
+                         "// object 2, \"Cylinder01\", 40 triangles, material 2 \"Glaze\", "
+                         "diffuse 0.1000 0.3000 0.7000\nvoid loadMeshCylinder01("));
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/s-table.h"),
+                         "static const kroMaterialEntry s_table[] = {\n"
+                         "    {0, \"Clay\", {0.588200f, 0.400000f, 0.200000f}},\n"));
+
+  // A file without a material list: noted in the header, refused for a table.
+  const std::string cube = kThirdParty + "/assimp/RotatingCube.ASE";
+  ASSERT_EQ(krotool("mesh-src " + cube + " Cube --header " + dir + "/c.h").status, 0);
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/c.h"),
+                         "12 triangles, material 0 (the file has no material list)\n"));
+  expectRefusal("mesh-src " + cube + " Cube -o " + dir + "/c2.cpp --materials " + dir + "/c2.h", 1,
+                "has no material list for --materials");
+  EXPECT_FALSE(kroTestFileExists(dir + "/c2.cpp") || kroTestFileExists(dir + "/c2.h"));
+
+  const std::string odd = dir + "/odd.ase";
+  kroTestWriteFile(odd, "*3DSMAX_ASCIIEXPORT 200\n*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n"
+                        "*MATERIAL 0 {\n*MATERIAL_NAME \"back\\slash ?\\?= \xC3\xA9\"\n"
+                        "*MATERIAL_DIFFUSE 0.25 0.5 1.0\n}\n}\n*GEOMOBJECT {\n*NODE_NAME \"T\"\n"
+                        "*MESH {\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
+                        "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n"
+                        "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1\n}\n}\n"
+                        "*MATERIAL_REF 3\n}\n");
+  ASSERT_EQ(krotool("mesh-src " + odd + " T -o /dev/null --header " + dir + "/odd.h --materials " +
+                    dir + "/odd-names.h")
+                .status,
+            0);
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/odd.h"),
+                         "1 triangle, material 3 (not in the file's material list)\n"));
+  kroTestWriteFile(dir + "/show.c", "#include \"odd-names.h\"\nint main(void) {\n"
+                                    "  printf(\"%d %s %g %g %g %d\", odd_names[0].number,\n"
+                                    "         odd_names[0].name, odd_names[0].diffuse[0],\n"
+                                    "         odd_names[0].diffuse[1], odd_names[0].diffuse[2],\n"
+                                    "         ODD_NAMES_COUNT);\n  return 0;\n}\n");
+  kroTestOutcome built =
+      kroTestRun(std::string(KRO_C_COMPILER) + " -std=c99 -pedantic -Wall -Wextra -Werror -I" +
+                 KRO_SOURCE_DIR + "/kro " + dir + "/show.c -o " + dir + "/show");
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_EQ(kroTestRun(dir + "/show").out, "0 back\\slash ?\\?= \xC3\xA9 0.25 0.5 1 1");
+}
+
 // Every sound file of the vendored PngSuite passes; its name tells what the
 // description must say: letter 4 'n' or 'i' (interlace), digit 5 the colour
 // type, digits 7-8 the bit depth; all are 32 x 32. (The corrupt x* files break
@@ -339,7 +392,7 @@ TEST(KrotoolMeshSrc, ANameHoldingTheObjectKeywordIsOneObject) {
                  source = krotool("mesh-src --auto " + copies);
   EXPECT_TRUE(info.status == 0 && source.status == 0) << info.err << source.err;
   EXPECT_TRUE(kroTestHas(info.out, "geometry objects: 1\nlight objects: 0\n  object 1: \"Copy of "
-                                   "*GEOMOBJECT 1\", 2 triangles, material 0\nmaterials: 1\n"))
+                                   "*GEOMOBJECT 1\", 2 triangles, material 0, normals\nmaterials: 1\n"))
       << info.out;
   EXPECT_EQ(loaderNames(source.out), std::vector<std::string>{"Copy_of__GEOMOBJECT_1"});
   EXPECT_EQ(source.out.substr(source.out.size() - 4), ";\n}\n") << source.out;
@@ -350,8 +403,11 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
   kroTestOutcome cube = krotool("ase-info " + kThirdParty + "/assimp/RotatingCube.ASE");
   EXPECT_EQ(cube.status, 0);
   EXPECT_TRUE(kroTestHas(cube.out, "geometry objects: 1\nlight objects: 0\n"
-                                   "  object 1: \"Box01\", 12 triangles, material 0\n"))
+                                   "  object 1: \"Box01\", 12 triangles, material 0, normals\n"))
       << cube.out;
+  kroTestOutcome bare = krotool("ase-info " + kData + "/ase/box_without_normals.ase");
+  EXPECT_TRUE(kroTestHas(bare.out, "  object 1: \"Cube\", 12 triangles, material 0, no normals\n"))
+      << bare.out;
   std::string text = kroTestTempPath("notes.txt");
   kroTestWriteFile(text, "*GEOMOBJECT is only a word here\n");
   expectUnusable("ase-info", text,

@@ -25,7 +25,12 @@ const double kFill = 0.78;                         // the framed scene's part of
 const unsigned char kBackground[3] = {26, 28, 41}; // 0.10, 0.11, 0.16 of 255
 const int kMargin = 8;                             // overlay text from the view's edges, pixels
 const std::string kData = std::string(KRO_TEST_DATA) + "/viewer/";
-const std::string kThree = kData + "three_materials.ase";
+const std::string kThree = kData + "three_materials.ase", kFigure = kData + "zup_figure.ase";
+const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+// An exporter's files: +z up, several objects, cameras and lights beside the geometry.
+const std::string kExporterFiles[] = {
+    kExporter + "CameraRollAnim.ase", kExporter + "RotatingCube.ASE",
+    kExporter + "TargetCameraAnim.ase", kExporter + "UVTransform_Normal.ASE"};
 
 bool background(const kroTestPng &png, int x, int y) {
   for (int c = 0; c < 3; c++)
@@ -150,34 +155,6 @@ std::vector<std::vector<float>> corners(const std::vector<float> &low,
   return points;
 }
 
-TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
-  const std::string folder = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
-  for (const char *file :
-       {"CameraRollAnim.ase", "RotatingCube.ASE", "TargetCameraAnim.ase", "UVTransform_Normal.ASE"})
-    for (double yaw : {25.0, -120.0}) {
-      std::string view = "--yaw " + std::to_string(yaw) + " --pitch 30 --no-overlay";
-      kroTestPng png = shot(folder + file, view);
-      auto points = fileVertices(folder + file);
-      Projection projection(points, yaw, 30, true);
-      double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
-      for (auto &p : points) {
-        auto [column, row] = projection.pixel(p);
-        left = std::min(left, column), right = std::max(right, column);
-        top = std::min(top, row), bottom = std::max(bottom, row);
-      }
-      int seen[4] = {kWidth, -1, kHeight, -1}; // left, right, top, bottom
-      for (int y = 0; png.width && y < kHeight; y++)
-        for (int x = 0; x < kWidth; x++)
-          if (!background(png, x, y)) {
-            seen[0] = std::min(seen[0], x), seen[1] = std::max(seen[1], x);
-            seen[2] = std::min(seen[2], y), seen[3] = std::max(seen[3], y);
-          }
-      const double expected[4] = {left, right, top, bottom};
-      for (int k = 0; k < 4; k++)
-        EXPECT_NEAR(seen[k], expected[k], 3.0) << file << " yaw " << yaw << " edge " << k;
-    }
-}
-
 // Left, right, top and bottom of what is not background; left > right when nothing is.
 std::array<int, 4> drawnBox(const kroTestPng &png) {
   std::array<int, 4> box = {png.width, -1, png.height, -1};
@@ -186,6 +163,39 @@ std::array<int, 4> drawnBox(const kroTestPng &png) {
       if (!background(png, x, y))
         box = {std::min(box[0], x), std::max(box[1], x), std::min(box[2], y), std::max(box[3], y)};
   return box;
+}
+
+// Left, right, top and bottom pixel of the points' projections.
+std::array<double, 4> projectedBox(const Projection &projection,
+                                   const std::vector<std::vector<float>> &points) {
+  std::array<double, 4> box = {1e9, -1e9, 1e9, -1e9};
+  for (auto &p : points) {
+    auto [column, row] = projection.pixel(p);
+    box = {std::min(box[0], column), std::max(box[1], column), std::min(box[2], row),
+           std::max(box[3], row)};
+  }
+  return box;
+}
+
+// Pixels of two pictures of one size that differ by more than `tolerance` in a channel.
+int differing(const kroTestPng &a, const kroTestPng &b, int tolerance = 0) {
+  int count = 0;
+  for (size_t i = 0; i + 2 < a.rgb.size() && a.rgb.size() == b.rgb.size(); i += 3)
+    count += abs(a.rgb[i] - b.rgb[i]) > tolerance || abs(a.rgb[i + 1] - b.rgb[i + 1]) > tolerance ||
+             abs(a.rgb[i + 2] - b.rgb[i + 2]) > tolerance;
+  return count;
+}
+
+TEST(Kroview, ExporterFilesShowTheirObjectsWhereTheProjectionPutsThem) {
+  for (const std::string &file : kExporterFiles)
+    for (double yaw : {25.0, -120.0}) {
+      std::string view = "--yaw " + std::to_string(yaw) + " --pitch 30 --no-overlay";
+      auto points = fileVertices(file);
+      auto seen = drawnBox(shot(file, view));
+      auto expected = projectedBox(Projection(points, yaw, 30, true), points);
+      for (int k = 0; k < 4; k++)
+        EXPECT_NEAR(seen[k], expected[k], 3.0) << file << " yaw " << yaw << " edge " << k;
+    }
 }
 
 TEST(Kroview, ExporterUpStandsUprightAndTheFileUpChoiceTurnsIt) {
@@ -201,12 +211,11 @@ TEST(Kroview, ExporterUpStandsUprightAndTheFileUpChoiceTurnsIt) {
 }
 
 TEST(Kroview, FramedModelFillsMostOfTheBindingSideAtAnyShape) {
-  const std::string figure = kData + "zup_figure.ase";
   // Wide and tall views, the default angles, with an object chosen, and turned about.
   for (const char *options : {"--size 600x300", "--size 300x600", "--size 600x300 --object Head",
                               "--size 500x500 --yaw 120 --pitch 50"}) {
     std::string path = kroTestTempPath("framed.png");
-    kroTestOutcome run = kroview(figure + " --no-overlay --shot " + path + " " + options);
+    kroTestOutcome run = kroview(kFigure + " --no-overlay --shot " + path + " " + options);
     ASSERT_EQ(run.status, 0) << run.err;
     kroTestPng png(path);
     auto box = drawnBox(png);
@@ -221,12 +230,13 @@ TEST(Kroview, FramedModelFillsMostOfTheBindingSideAtAnyShape) {
   }
 }
 
-TEST(Kroview, GroundLiesUnderTheModelAndNeverHidesIt) {
-  const std::string figure = kData + "zup_figure.ase";
+// The ground fills the lower part of the view, leaves the sky clear, lies under the model's
+// feet and never hides it.
+TEST(Kroview, GroundFillsTheLowerPartUnderTheModelAndNeverHidesIt) {
   const std::string ground =
       " --terrain " + std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
   for (const char *angles : {"--no-overlay", "--no-overlay --pitch 5 --yaw -60"}) {
-    kroTestPng bare = shot(figure, angles), grounded = shot(figure, std::string(angles) + ground);
+    kroTestPng bare = shot(kFigure, angles), grounded = shot(kFigure, std::string(angles) + ground);
     ASSERT_TRUE(bare.width && grounded.width);
     int model = 0, hidden = 0;
     for (int y = 0; y < kHeight; y++)
@@ -244,19 +254,27 @@ TEST(Kroview, GroundLiesUnderTheModelAndNeverHidesIt) {
       for (int x = box[0]; x <= box[1]; x++)
         below++, covered += !background(grounded, x, y);
     EXPECT_GT(covered, below * 9 / 10) << angles;
+    auto part = [&](int first_row, int rows) { // of the grounded view not background
+      int count = 0;
+      for (int y = first_row; y < first_row + rows; y++)
+        for (int x = 0; x < kWidth; x++)
+          count += !background(grounded, x, y);
+      return (double)count / (rows * kWidth);
+    };
+    EXPECT_GT(part(kHeight * 3 / 4, kHeight / 4), 0.97) << angles;
+    EXPECT_LT(part(0, kHeight / 10), 0.05) << angles; // the sky stays clear
   }
   // From below the ground's highest point the ground is left out rather than drawn in front.
-  kroTestPng under = shot(figure, "--no-overlay --pitch -40" + ground);
-  kroTestPng bare_under = shot(figure, "--no-overlay --pitch -40");
+  kroTestPng under = shot(kFigure, "--no-overlay --pitch -40" + ground);
+  kroTestPng bare_under = shot(kFigure, "--no-overlay --pitch -40");
   EXPECT_TRUE(under.rgb == bare_under.rgb);
 }
 
 // The grid's crossings lie where the camera puts the file's points at whole multiples of its
 // spacing on the ground (z = 0 for the +z-up figure); the overlay gives the spacing.
 TEST(Kroview, GridCrossesAtWholeFileUnitsOnTheGroundAndTheOverlaySaysHowFar) {
-  const std::string figure = kData + "zup_figure.ase";
-  kroTestPng bare = shot(figure, "--no-overlay"), grid = shot(figure, "--no-overlay --grid");
-  Projection projection(fileVertices(figure), KV_DEFAULT_YAW, KV_DEFAULT_PITCH, true);
+  kroTestPng bare = shot(kFigure, "--no-overlay"), grid = shot(kFigure, "--no-overlay --grid");
+  Projection projection(fileVertices(kFigure), KV_DEFAULT_YAW, KV_DEFAULT_PITCH, true);
   const float spacing = 0.5f; // file units: the box's diagonal is 2.06, a tenth rounded up
   int crossings = 0, found = 0;
   for (int i = -3; i <= 3; i++)
@@ -278,7 +296,7 @@ TEST(Kroview, GridCrossesAtWholeFileUnitsOnTheGroundAndTheOverlaySaysHowFar) {
   std::string out;
   static kvView view;
   char why[256];
-  ASSERT_EQ(kvLoadSceneUp(&view.scene, figure.c_str(), KV_UP_PLUS_Z, why, sizeof why), 0);
+  ASSERT_EQ(kvLoadSceneUp(&view.scene, kFigure.c_str(), KV_UP_PLUS_Z, why, sizeof why), 0);
   view.grid = 1;
   view.file_name = "zup_figure.ase";
   view.hovered = view.chosen = -1;
@@ -290,10 +308,9 @@ TEST(Kroview, GridCrossesAtWholeFileUnitsOnTheGroundAndTheOverlaySaysHowFar) {
 // The gizmo in the lower-left corner shows the file's up axis pointing up the screen: blue (z)
 // for an exporter's file, green (y) with --up +y. Edges add dark lines on the model only.
 TEST(Kroview, AxesGizmoShowsTheFileUpAxisUpAndEdgesStayOnTheModel) {
-  const std::string figure = kData + "zup_figure.ase";
   const int side = 90;
   for (int up_y = 0; up_y < 2; up_y++) {
-    kroTestPng png = shot(figure, std::string("--no-overlay --axis") + (up_y ? " --up +y" : ""));
+    kroTestPng png = shot(kFigure, std::string("--no-overlay --axis") + (up_y ? " --up +y" : ""));
     int tops[3] = {kHeight, kHeight, kHeight}, counts[3] = {0, 0, 0};
     for (int y = kHeight - side; y < kHeight; y++)
       for (int x = 0; x < side; x++) {
@@ -313,7 +330,7 @@ TEST(Kroview, AxesGizmoShowsTheFileUpAxisUpAndEdgesStayOnTheModel) {
       }
     }
   }
-  kroTestPng plain = shot(figure, "--no-overlay"), edged = shot(figure, "--no-overlay --edges");
+  kroTestPng plain = shot(kFigure, "--no-overlay"), edged = shot(kFigure, "--no-overlay --edges");
   auto box = drawnBox(plain);
   int changed = 0, outside = 0;
   for (int y = 0; y < kHeight; y++)
@@ -377,15 +394,8 @@ TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
   kroTestPng placed = shot(kThree, angles + " --object 2");
   ASSERT_TRUE(plain.width && named.width && placed.width);
   EXPECT_TRUE(named.rgb == placed.rgb);
-  Projection projection(fileVertices(kThree), 40, -15);
-  double left = kWidth, right = 0, top = kHeight, bottom = 0;
-  for (float x : {-1.0f, 1.0f})
-    for (float y : {-1.0f, 1.0f})
-      for (float z : {-1.0f, 1.0f}) { // GreenBox's corners
-        auto [column, row] = projection.pixel({x, y, z});
-        left = std::min(left, column), right = std::max(right, column);
-        top = std::min(top, row), bottom = std::max(bottom, row);
-      }
+  auto [left, right, top, bottom] =
+      projectedBox(Projection(fileVertices(kThree), 40, -15), corners({-1, -1, -1}, {1, 1, 1}));
   const int amber[3] = {255, 191, 26}; // the highlight colour, 0..255
   int outlined = 0, stray = 0;
   for (int y = 0; y < kHeight; y++)
@@ -426,27 +436,10 @@ TEST(Kroview, ObjectsAndTheirMaterialsAreTheReadersOwn) {
   kvFreeScene(&scene);
 }
 
-TEST(Kroview, TerrainFillsTheLowerPartOfTheView) {
-  const std::string ground = std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
-  kroTestPng bare = shot(kThree, "--no-overlay");
-  kroTestPng grounded = shot(kThree, "--no-overlay --terrain " + ground);
-  auto covered = [](const kroTestPng &png, int first_row, int rows) {
-    int count = 0;
-    for (int y = first_row; png.width && y < first_row + rows; y++)
-      for (int x = 0; x < kWidth; x++)
-        count += !background(png, x, y);
-    return (double)count / (rows * kWidth);
-  };
-  EXPECT_GT(covered(grounded, kHeight * 3 / 4, kHeight / 4), 0.97);
-  EXPECT_LT(covered(bare, kHeight * 3 / 4, kHeight / 4), 0.05);
-  EXPECT_LT(covered(grounded, 0, kHeight / 10), 0.05); // the sky stays clear
-}
-
 // --post splits the view: the left half as drawn, the right half through the engine's blur,
 // which lowers the contrast of edges there and visibly changes a good part of the model.
 TEST(Kroview, PostProcessingShowsTheBlurBesideThePlainPicture) {
-  const std::string figure = kData + "zup_figure.ase";
-  kroTestPng sharp = shot(figure, "--no-overlay"), soft = shot(figure, "--no-overlay --post");
+  kroTestPng sharp = shot(kFigure, "--no-overlay"), soft = shot(kFigure, "--no-overlay --post");
   ASSERT_TRUE(sharp.width && soft.width);
   const int middle = kWidth / 2;
   int left_changed = 0, model = 0, visible = 0;
@@ -513,11 +506,11 @@ void expectGlyphsInCells(const kroTestPng &png, const std::string &font_path, in
   kroFreeKROF(&font);
 }
 
+const std::vector<std::string> kFirstLines = {"kroview three_materials.ase",
+                                              "objects 3  triangles 36", "object: -", "fps -"};
+
 TEST(Kroview, OverlayDrawsTheFontsGlyphsInTheirCells) {
-  kroTestPng png = shot(kThree, "--up +y");
-  expectGlyphsInCells(
-      png, KROVIEW_FONT, 2, 20,
-      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
+  expectGlyphsInCells(shot(kThree, "--up +y"), KROVIEW_FONT, 2, 20, kFirstLines);
 }
 
 // A font of 8 x 16 glyphs built as `krotool font-build --help` tells (pictures of any size,
@@ -545,10 +538,7 @@ TEST(Kroview, OverlayTakesTheGlyphSizeFromTheFontFile) {
   kroTestOutcome built =
       kroTestRun(std::string(KROTOOL_PATH) + " font-build " + dir + " 8 16 " + tall);
   ASSERT_EQ(built.status, 0) << built.err;
-  kroTestPng png = shot(kThree, "--up +y --font " + tall);
-  expectGlyphsInCells(
-      png, tall, 1, 20,
-      {"kroview three_materials.ase", "objects 3  triangles 36", "object: -", "fps -"});
+  expectGlyphsInCells(shot(kThree, "--up +y --font " + tall), tall, 1, 20, kFirstLines);
 }
 
 // Lines wider than the view wrap at spaces (inside a word only when it alone is too wide), and
@@ -689,12 +679,7 @@ TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
   EXPECT_EQ(kroTestListing(dir), "kroview-0001.png\nkroview-0002.png\n");
   kroTestPng saved(dir + "/kroview-0002.png"), shot_png = shot(kThree, view);
   ASSERT_TRUE(saved.width == kWidth && saved.height == kHeight && shot_png.width == kWidth);
-  int differing = 0;
-  for (int y = 0; y < kHeight; y++)
-    for (int x = 0; x < kWidth; x++)
-      for (int c = 0; c < 3; c++)
-        differing += abs(saved.at(x, y)[c] - shot_png.at(x, y)[c]) > 8;
-  EXPECT_LT(differing, kWidth * kHeight / 100);
+  EXPECT_LT(differing(saved, shot_png, 8), kWidth * kHeight / 300);
 }
 
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
@@ -745,11 +730,9 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
 // --info says what `krotool ase-info` says about the same file, each object line followed by
 // where its normals come from, then the bounds in file units and the refusals; no display needed.
 TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
-  const std::string third = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
-  for (const std::string &file :
-       {third + "CameraRollAnim.ase", third + "RotatingCube.ASE", third + "TargetCameraAnim.ase",
-        third + "UVTransform_Normal.ASE", std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase",
-        kData + "zup_figure.ase"}) {
+  std::vector<std::string> files(std::begin(kExporterFiles), std::end(kExporterFiles));
+  files.insert(files.end(), {std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase", kFigure});
+  for (const std::string &file : files) {
     kroTestOutcome tool = kroTestRun(std::string(KROTOOL_PATH) + " ase-info " + file);
     kroTestOutcome info = kroview("--info " + file, "DISPLAY=");
     ASSERT_EQ(tool.status, 0) << tool.err;
@@ -758,8 +741,9 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
     std::string want, line;
     while (std::getline(expected, want)) {
       ASSERT_TRUE(std::getline(got, line)) << file;
-      if (want.rfind("  object ", 0) == 0) // the same, then the normals
-        EXPECT_TRUE(line.rfind(want + ", normals ", 0) == 0) << line << "\nvs " << want;
+      if (want.rfind("  object ", 0) == 0) // the same, then where the normals come from
+        EXPECT_EQ(line, want + (kroTestHas(want, "no normals") ? ", computed from the faces"
+                                                                : " from the file"));
       else
         EXPECT_EQ(line, want) << file;
     }
@@ -780,7 +764,7 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
                  "100 triangles, material 0, normals from the file"));
   EXPECT_TRUE(
       kroTestHas(kroview("--info " + kThree + " --up +y").out,
-                 "\"RedBox\", 12 triangles, material 2, normals computed from the faces\n"));
+                 "\"RedBox\", 12 triangles, material 2, no normals, computed from the faces\n"));
   kroTestOutcome refused = kroview("--info " + kData + "one_refused.ase");
   EXPECT_EQ(refused.status, 0);
   EXPECT_TRUE(kroTestHas(refused.out, "refused objects: 1\n  object 2: Error in reading mesh "
@@ -793,18 +777,19 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
 
 // A shader folder that does not build ends a --shot with the reason; the view still opens in a
 // window (tested with --watch below).
+// A copy of the engine's shader folders (ish, psh) in a fresh folder.
+std::string copyOfShaders(const std::string &name) {
+  std::string folder = kroTestTempFolder(name);
+  kroTestRun("cp -r " + std::string(KRO_SOURCE_DIR) + "/sh/ish " + std::string(KRO_SOURCE_DIR) +
+             "/sh/psh " + folder);
+  return folder;
+}
+
 TEST(Kroview, ShaderFolderThatDoesNotBuildFailsTheShot) {
-  std::string folder = kroTestTempPath("broken-shaders");
-  kroTestRun("rm -rf " + folder + " && mkdir -p " + folder + " && cp -r " +
-             std::string(KRO_SOURCE_DIR) + "/sh/ish " + std::string(KRO_SOURCE_DIR) + "/sh/psh " +
-             folder);
-  std::string out = kroTestTempPath("unbuilt.png");
+  std::string folder = copyOfShaders("broken-shaders"), out = kroTestTempPath("unbuilt.png");
   kroTestOutcome good = kroview(kThree + " --shaders " + folder + " --shot " + out);
   EXPECT_EQ(good.status, 0) << good.err;
-  FILE *f = fopen((folder + "/ish/b.frag").c_str(), "w");
-  ASSERT_TRUE(f);
-  fputs("void main() { gl_FragColor = vec4(1.0) + ; }\n", f);
-  fclose(f);
+  kroTestWriteFile(folder + "/ish/b.frag", "void main() { gl_FragColor = vec4(1.0) + ; }\n");
   kroTestOutcome broken = kroview(kThree + " --shaders " + folder + " --shot " + out);
   EXPECT_EQ(broken.status, 1);
   EXPECT_TRUE(
@@ -898,10 +883,8 @@ int panelRows(const kroTestPng &png) {
 // watching (inotify, and looking at the files' times) behave the same.
 TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
   for (const char *how : {"", "--watch-poll"}) {
-    std::string folder = kroTestTempFolder(std::string("live") + how);
-    std::string model = folder + "/model.ase", shaders = folder + "/sh";
-    kroTestRun("mkdir -p " + shaders + " && cp -r " + std::string(KRO_SOURCE_DIR) + "/sh/ish " +
-               std::string(KRO_SOURCE_DIR) + "/sh/psh " + shaders);
+    std::string shaders = copyOfShaders(std::string("live") + how),
+                model = kroTestTempFolder(std::string("model") + how) + "/model.ase";
     kroTestWriteFile(model, kroTestReadFile(kThree));
     LiveKroview live(std::string("run") + how,
                      model + " --up +y --size 400x200 --shaders " + shaders + " " + how);
@@ -938,6 +921,27 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     EXPECT_GT(countColour(live.shot(), 255, 0, 255), 500) << how;
     EXPECT_EQ(live.stop(), 0) << how;
   }
+}
+
+} // namespace
+
+namespace {
+
+// A file without normal lines is drawn lit all the same: kroview gives each
+// triangle its face's normal, so the box's faces are not one flat colour.
+TEST(Kroview, FileWithoutNormalsIsDrawnLit) {
+  kroTestPng png = shot(std::string(KRO_TEST_DATA) + "/ase/box_without_normals.ase",
+                        "--yaw 30 --pitch 20 --no-overlay");
+  int lo = 255, hi = 0;
+  long box = 0;
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      if (!background(png, x, y)) {
+        box++;
+        lo = std::min(lo, grey(png, x, y)), hi = std::max(hi, grey(png, x, y));
+      }
+  EXPECT_GT(box, (long)kWidth * kHeight / 20);
+  EXPECT_GT(hi - lo, 60) << lo << " " << hi;
 }
 
 } // namespace

@@ -1,12 +1,13 @@
 // The engine's base: triangle arrays (growth, copies, in-place transforms, the
 // immediate-mode drawers and the lighting state the lit drawing leaves), every
-// allocation failure, the 3x3 product, rotation and perspective, and the bit and
-// byte utilities.
+// allocation failure, the 3x3 product, rotation and perspective, the bit and
+// byte utilities, and normals computed from positions, drawn lit.
 #include "gl_context.h"
 
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -375,6 +376,267 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
   }
   EXPECT_EQ(kroTestFeedback(GL_3D_COLOR, [&] { draw(2); }).size(), 6u);
   glUseProgramObjectARB(0);
+}
+
+// ---- normals from positions, and the lit drawing in a chosen colour ----
+
+const std::string kAse = std::string(KRO_TEST_DATA) + "/ase/";
+
+// One geometry object of an ASE file, released at the end of the scope.
+struct Mesh {
+  kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
+  int triangles = 0;
+  char name[KRO_ASE_NAME_CHARS + 1] = "";
+  Mesh(const std::string &path, int number) {
+    kroLoadMeshxFromASE(&op, &nc, &realn, &tc, number, path.c_str(), name, &triangles);
+  }
+  ~Mesh() {
+    for (kroObject *a : {&op, &nc, &realn, &tc})
+      kroDestroyObject(a, triangles);
+  }
+  void computeNormals(int smooth) { kroComputeNormals(op, nc, realn, (uint32_t)triangles, smooth); }
+  const float *corner(int c) const { return &op[c / 3][3 * (c % 3)]; }
+  const float *normal(int c) const { return &nc[c / 3][3 * (c % 3)]; }
+};
+
+float dot3(const float *a, const float *b) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// The lit drawing's picture of a mesh on the 64 x 64 test window, black
+// behind it: the mesh `distance` in front of the eye, turned by `yaw` about y,
+// then tilted by `pitch` about x. RGB rows from the bottom.
+struct Picture {
+  std::vector<uint8_t> rgb = std::vector<uint8_t>(64 * 64 * 3);
+  float modelview[16], projection[16];
+  const uint8_t *at(int x, int y) const { return &rgb[((size_t)y * 64 + x) * 3]; }
+  // The pixel a point of the mesh lands on.
+  const uint8_t *of(const float *point) const {
+    float eye[4], clip[4];
+    for (int r = 0; r < 4; r++)
+      eye[r] = modelview[r] * point[0] + modelview[4 + r] * point[1] + modelview[8 + r] * point[2] +
+               modelview[12 + r];
+    for (int r = 0; r < 4; r++)
+      clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] + projection[8 + r] * eye[2] +
+                projection[12 + r] * eye[3];
+    int x = (int)(32 * (clip[0] / clip[3] + 1)), y = (int)(32 * (clip[1] / clip[3] + 1));
+    EXPECT_TRUE(x >= 0 && x < 64 && y >= 0 && y < 64) << x << ", " << y;
+    return at(std::clamp(x, 0, 63), std::clamp(y, 0, 63));
+  }
+};
+
+Picture drawLit(const Mesh &mesh, float distance, float yaw, float pitch) {
+  Picture picture;
+  glViewport(0, 0, 64, 64);
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glEnable(GL_DEPTH_TEST);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  kroPerspectiveOGL(30.0f, 1.0f, 0.5f, 20.0f);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslatef(0, 0, -distance);
+  glRotatef(pitch, 1, 0, 0);
+  glRotatef(yaw, 0, 1, 0);
+  kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, mesh.nc, mesh.op,
+                                    (uint32_t)mesh.triangles);
+  glUseProgramObjectARB(0);
+  glGetFloatv(GL_MODELVIEW_MATRIX, picture.modelview);
+  glGetFloatv(GL_PROJECTION_MATRIX, picture.projection);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadBuffer(GL_BACK);
+  glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, picture.rgb.data());
+  glDisable(GL_DEPTH_TEST);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  return picture;
+}
+
+struct NormalsTest : kroTestFailureFixture {
+  void SetUp() override {
+    ASSERT_TRUE(kroTestOpenGL());
+    kroTestFailureFixture::SetUp();
+    kroInit(64, 64);
+    kroTestUseCountingHook(); // kroInit clears the hook
+    ASSERT_EQ(kroInitStatus(), 0);
+  }
+  void TearDown() override {
+    kroSetLightMaterialColor(0, 1, 0);
+    kroTestFailureFixture::TearDown();
+  }
+};
+
+// The cube of side 2 seen with its +z, -x and +y faces towards the eye: the
+// lights stand beside -x (light 0, close) and above +x +y (light 1), so each
+// face gets its own brightness once it has normals; without them all three
+// show the same ambient-only colour.
+TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputed) {
+  Mesh box(kAse + "box_without_normals.ase", 1);
+  ASSERT_EQ(box.triangles, 12);
+  const float centres[3][3] = {{0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
+  auto faceGreens = [&] {
+    Picture picture = drawLit(box, 6.0f, 35.0f, 25.0f);
+    std::vector<int> greens;
+    for (const float *centre : centres)
+      greens.push_back(picture.of(centre)[1]);
+    return greens;
+  };
+  std::vector<int> unlit = faceGreens();
+  EXPECT_GT(unlit[0], 0);
+  EXPECT_TRUE(unlit[0] == unlit[1] && unlit[1] == unlit[2])
+      << unlit[0] << " " << unlit[1] << " " << unlit[2];
+  box.computeNormals(0);
+  std::vector<int> lit = faceGreens();
+  EXPECT_TRUE(lit[1] > lit[2] + 20 && lit[2] > lit[0] + 20)
+      << lit[0] << " " << lit[1] << " " << lit[2];
+  EXPECT_EQ(lit[0], unlit[0]); // +z faces away from both lights
+
+  // Flat: every corner takes its face's unit normal, which points out of the box.
+  for (int t = 0; t < 12; t++) {
+    float middle[3] = {0, 0, 0};
+    for (int c = 0; c < 3; c++)
+      for (int k = 0; k < 3; k++)
+        middle[k] += box.op[t][3 * c + k] / 3;
+    EXPECT_FLOAT_EQ(dot3(box.realn[t], middle), 1.0f) << t;
+    for (int c = 0; c < 3; c++)
+      EXPECT_EQ(memcmp(box.normal(3 * t + c), box.realn[t], 3 * sizeof(float)), 0) << t;
+  }
+  // Smooth: each face meets a corner with a right angle; weighted by angle,
+  // every face counts alike and the corner's normal is its diagonal.
+  box.computeNormals(1);
+  for (int c = 0; c < 36; c++) {
+    const float *p = box.corner(c), *n = box.normal(c);
+    for (int k = 0; k < 3; k++)
+      EXPECT_NEAR(n[k], p[k] / sqrtf(3.0f), 1e-6) << "corner " << c;
+  }
+  // Where one face's right angle is split over two triangles, 45 degrees
+  // each, the two together count as much as the other face's one triangle.
+  const float corner[3][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},  // +z, 90 degrees at the origin
+                              {0, 0, 0, 0, 0, 1, 1, 0, 1},  // +y, 45 degrees
+                              {0, 0, 0, 1, 0, 1, 1, 0, 0}}; // +y, 45 degrees
+  kroObject op = nullptr, nc = nullptr, realn = nullptr;
+  kroIncreaseObject(&op, 0, 3);
+  kroIncreaseObject(&nc, 0, 3);
+  kroIncreaseCoords(&realn, 0, 3);
+  for (int t = 0; t < 3; t++)
+    memcpy(op[t], corner[t], sizeof corner[t]);
+  kroComputeNormals(op, nc, realn, 3, 1);
+  for (int t = 0; t < 3; t++)
+    for (int k = 0; k < 3; k++)
+      EXPECT_NEAR(nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
+  for (kroObject *a : {&op, &nc, &realn})
+    kroDestroyObject(a, 3);
+}
+
+// The exporter's sphere (10 segments, 6 rings) centred and scaled to radius 1.
+// Smooth: corners at one place share one normal, close to the sphere's own
+// (the exporter's normals); flat: a triangle's corners share its face normal.
+// Drawn, flat facets meet in kinks of brightness that smooth normals blend.
+TEST_F(NormalsTest, FlatAndSmoothNormalsOfASphere) {
+  Mesh sphere(kAse + "exported_shapes.ase", 1);
+  ASSERT_EQ(sphere.triangles, 100);
+  kroTranslateObject(sphere.op, 100, 40.0f, 0.0f, -20.0f);
+  kroScale1Object(sphere.op, 100, 0.3f / 20.0f); // small beside the lights: facets are even
+  kroObject exporters = kroCopyObject(sphere.nc, 100);
+  // Kinks: pixels inside the sphere where the brightness turns sharply, as
+  // it does where two flat facets meet and nowhere on a smooth gradient.
+  auto kinks = [&] {
+    Picture picture = drawLit(sphere, 1.2f, 20.0f, 30.0f);
+    int count = 0;
+    for (int y = 0; y < 64; y++)
+      for (int x = 1; x + 1 < 64; x++) {
+        int left = picture.at(x - 1, y)[1], middle = picture.at(x, y)[1],
+            right = picture.at(x + 1, y)[1];
+        count += left && middle && right && abs(left - 2 * middle + right) > 24;
+      }
+    return count;
+  };
+
+  sphere.computeNormals(1);
+  float worst = 1.0f;
+  for (int c = 0; c < 300; c++) {
+    worst = fminf(worst, dot3(sphere.normal(c), &exporters[c / 3][3 * (c % 3)]));
+    for (int d = 0; d < 300; d++) {
+      if (memcmp(sphere.corner(c), sphere.corner(d), 3 * sizeof(float)) != 0)
+        continue;
+      ASSERT_EQ(memcmp(sphere.normal(c), sphere.normal(d), 3 * sizeof(float)), 0) << c << d;
+    }
+  }
+  EXPECT_GT(worst, cosf(6.0f * (float)M_PI / 180.0f));
+  int smooth_kinks = kinks();
+
+  sphere.computeNormals(0);
+  for (int c = 0; c < 300; c++)
+    ASSERT_EQ(memcmp(sphere.normal(c), sphere.realn[c / 3], 3 * sizeof(float)), 0) << c;
+  int flat_kinks = kinks();
+  EXPECT_LT(smooth_kinks, 20);
+  EXPECT_GT(flat_kinks, 80);
+  kroDestroyObject(&exporters, 100);
+}
+
+// A triangle without area, or with a coordinate that is not finite, has the
+// zero normal and adds nothing where it meets others; far-out coordinates
+// still give unit normals; and a failed smoothing leaves the flat normals.
+TEST_F(NormalsTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
+  const float inf = INFINITY, nan = NAN;
+  const float rows[5][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},   // a unit triangle facing +z
+                            {0, 0, 0, 0, 0, 0, 1, 1, 0},   // no area, a corner on the first one's
+                            {0, 0, 0, 0, nan, 0, 1, 0, 0}, // not a number
+                            {inf, 0, 0, 1, 0, 0, 0, 0, 1}, // infinite
+                            {0, 0, 1e30f, 1e30f, 0, 1e30f, 0, 1e30f, 1e30f}}; // huge but sound: +z
+  kroObject op = nullptr, nc = nullptr, realn = nullptr;
+  kroIncreaseObject(&op, 0, 5);
+  kroIncreaseObject(&nc, 0, 5);
+  kroIncreaseCoords(&realn, 0, 5);
+  for (int t = 0; t < 5; t++)
+    memcpy(op[t], rows[t], sizeof rows[t]);
+  const float up[3] = {0, 0, 1}, zero[3] = {0, 0, 0};
+  for (int smooth : {0, 1}) {
+    SCOPED_TRACE(smooth);
+    kroComputeNormals(op, nc, realn, 5, smooth);
+    for (int t = 0; t < 5; t++) {
+      const float *face = t == 0 || t == 4 ? up : zero;
+      for (int k = 0; k < 3; k++)
+        EXPECT_EQ(realn[t][k], face[k]) << t;
+      for (int c = 0; c < 9; c++)
+        EXPECT_EQ(nc[t][c], face[c % 3]) << t << " corner " << c / 3;
+    }
+  }
+  Mesh box(kAse + "box_without_normals.ase", 1);
+  kroTestExpectReport([&] { box.computeNormals(1); },
+                      "Error during allocating memory in kroComputeNormals(..)\n", 1);
+  for (int c = 0; c < 36; c++)
+    EXPECT_EQ(memcmp(box.normal(c), box.realn[c / 3], 3 * sizeof(float)), 0) << c;
+  for (kroObject *a : {&op, &nc, &realn})
+    kroDestroyObject(a, 5);
+}
+
+// The chosen colour is the surface's, kept by kroInit, and (0, 1, 0) again
+// once set back: a face turned to a light shows it, with red and green in
+// the chosen proportion.
+TEST_F(NormalsTest, LitDrawingInAChosenColour) {
+  Mesh box(kAse + "box_without_normals.ase", 1);
+  box.computeNormals(0);
+  const float lit_face[3] = {-1, 0, 0};
+  kroSetLightMaterialColor(0.6f, 0.3f, 0.0f); // dim enough not to saturate
+  kroInit(64, 64);
+  Picture orange = drawLit(box, 6.0f, 35.0f, 25.0f);
+  GLfloat ambient[4];
+  glGetMaterialfv(GL_FRONT, GL_AMBIENT, ambient);
+  EXPECT_TRUE(ambient[0] == 0.6f && ambient[1] == 0.3f && ambient[2] == 0.0f && ambient[3] == 1.0f);
+  const uint8_t *p = orange.of(lit_face);
+  EXPECT_GT(p[0], 120);
+  EXPECT_LT(p[0], 250);
+  EXPECT_NEAR(p[1], p[0] / 2, 3);
+  EXPECT_LT(p[2], 3);
+
+  kroSetLightMaterialColor(0.0f, 1.0f, 0.0f);
+  Picture green = drawLit(box, 6.0f, 35.0f, 25.0f);
+  const uint8_t *q = green.of(lit_face);
+  EXPECT_TRUE(q[0] < 3 && q[1] > p[0] && q[2] < 3) << (int)q[0] << " " << (int)q[1];
 }
 
 } // namespace

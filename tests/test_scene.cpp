@@ -210,12 +210,8 @@ const int kBits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
 
 // Where flyer i lands: column i % 16 of the upper row (flyers 0 to 15) or of
 // the lower row (16 to 31), the rows mirror images about the word's line.
-double landingX(int i) {
-  return (i % 16) * 0.3 - 2.25;
-}
-double rowSide(int i) {
-  return i < 16 ? 1.0 : -1.0;
-}
+const auto landingX = [](int i) { return (i % 16) * 0.3 - 2.25; };
+const auto rowSide = [](int i) { return i < 16 ? 1.0 : -1.0; };
 
 TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
   Frame p(11.0f);

@@ -242,6 +242,7 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   EXPECT_STREQ(kroGetShaderFolder(), "sh");
   kroTestCaptured([] { kroInit(64, 64); });
   EXPECT_EQ(log.size(), 5u);
+  EXPECT_EQ(kroInitStatus(), KRO_INIT_PROGRAMS); // not one file found
   EXPECT_EQ(log.front(), "message:Error in reading vertex shader from sh/ish/c.vert");
   EXPECT_EQ(log.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
   kroDestroyShaders();
@@ -252,6 +253,7 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
   EXPECT_EQ(kroTestCaptured([] { kroInit(320, 200); }), "");
   EXPECT_TRUE(log.empty());
   expectFixedSetBuilt();
+  EXPECT_EQ(kroInitStatus(), 0);
   EXPECT_EQ(sourceOf(KRO_SHADER[64].vertex_shader), kroTestReadFile(installed + "/ish/bt.vert"));
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].fragment_shader),
             "#define CANVAS_RESX 320\n#define CANVAS_RESY 200\n" +
@@ -273,6 +275,23 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
     EXPECT_STREQ(kroGetShaderFolder(), "sh");
   }
   ASSERT_EQ(chdir(cwd), 0);
+}
+
+// A program whose file is there but does not compile is counted as well, and
+// only it: the engine reports nothing of its own for it.
+TEST_F(ShaderTest, InitStatusCountsAProgramThatDoesNotBuild) {
+  std::string folder = kroTestTempFolder("broken-sh");
+  ASSERT_EQ(kroTestRun("cp -r sh/ish sh/psh '" + folder + "'").status, 0);
+  kroTestWriteFile(folder + "/ish/zki.frag", "void main() { this is not GLSL }\n");
+  ASSERT_EQ(kroSetShaderFolder(folder.c_str()), 0);
+  EXPECT_EQ(kroTestCaptured([] { kroInit(64, 64); }), "");
+  EXPECT_EQ(kroInitStatus(), 1);
+  EXPECT_FALSE(linked(KRO_SHADER[1].program));
+  kroDestroyShaders();
+  kroSetShaderFolder(nullptr);
+  kroInit(64, 64); // the source tree's folder: all built again
+  EXPECT_EQ(kroInitStatus(), 0);
+  kroDestroyShaders();
 }
 
 // A destroyed record keeps its handles, naming objects that are gone or, once

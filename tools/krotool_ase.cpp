@@ -26,8 +26,8 @@ static bool krotoolIsHelp(const char *arg) {
 
 static void meshSrcUsage(FILE *out) {
   fprintf(out, "usage: krotool mesh-src FILE.ase (NAME... | --auto) [--object WHICH]...\n"
-               "                        [-o OUT.cpp] [--header OUT.h] [--include HEADER]...\n"
-               "                        [--compact]\n"
+               "                        [-o OUT.cpp] [--header OUT.h] [--materials OUT.h]\n"
+               "                        [--include HEADER]... [--compact]\n"
                "\n"
                "Writes one mesh loader per geometry object of FILE.ase, in file order: the\n"
                "loader of an object named NAME is loadMesh<NAME>. The source starts with the\n"
@@ -44,12 +44,20 @@ static void meshSrcUsage(FILE *out) {
                "  --object WHICH    convert only this object: its number (from 1) or its node\n"
                "                    name as krotool ase-info lists them; repeatable\n"
                "  -o OUT.cpp        write the source to OUT.cpp instead of standard output\n"
-               "  --header OUT.h    also write a header declaring every loader\n"
+               "  --header OUT.h    also write a header declaring every loader, each with its\n"
+               "                    object's material number and diffuse colour in a comment\n"
+               "  --materials OUT.h also write the file's material list as a table of\n"
+               "                    kroMaterialEntry rows (number, name, diffuse colour), named\n"
+               "                    after OUT.h: materials.h holds materials[] and\n"
+               "                    MATERIALS_COUNT\n"
                "  --include HEADER  add #include \"HEADER\" after the usual includes (repeatable)\n"
                "  --compact         loaders that fill the same arrays with the same floats from\n"
                "                    static tables (each distinct value once): far quicker to\n"
                "                    compile, and a smaller object, than the generator's text\n"
                "  -h, --help        show this help\n"
+               "\n"
+               "--header and --materials read the material list too: one the engine refuses\n"
+               "stops the run, and --materials needs a file that has one.\n"
                "\n"
                "example: krotool mesh-src ship.ase --auto -o ship.cpp --header ship.h\n");
 }
@@ -140,6 +148,7 @@ static bool meshSrcWrite(const std::vector<MeshSrcOutput> &outputs, const std::s
 // What the command line asks for.
 struct MeshSrcRequest {
   const char *path = nullptr, *out_path = nullptr, *header_path = nullptr;
+  const char *materials_path = nullptr;
   bool automatic = false, compact = false;
   std::vector<std::string> names, includes, objects;
 };
@@ -148,6 +157,7 @@ struct MeshSrcRequest {
 struct MeshSrcObject {
   std::string node_name;
   int triangles = 0;
+  int material_ref = 0;
   bool chosen = false;
   std::string loader; // the NAME, empty when the object is not converted
 };
@@ -165,7 +175,7 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
     } else if (!strcmp(arg, "--compact")) {
       request->compact = true;
     } else if (!strcmp(arg, "-o") || !strcmp(arg, "--header") || !strcmp(arg, "--include") ||
-               !strcmp(arg, "--object")) {
+               !strcmp(arg, "--object") || !strcmp(arg, "--materials")) {
       if (i + 1 == argc)
         return meshSrcRefuse("%s needs a value", arg);
       const char *value = argv[++i];
@@ -173,6 +183,8 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
         request->out_path = value;
       else if (!strcmp(arg, "--header"))
         request->header_path = value;
+      else if (!strcmp(arg, "--materials"))
+        request->materials_path = value;
       else if (!strcmp(arg, "--include"))
         request->includes.push_back(value);
       else if (krotoolContains(request->objects, value))
@@ -200,20 +212,31 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
   return 0;
 }
 
-// Reads the node names and triangle counts; false after a failure (reported).
-static bool meshSrcReadObjects(const char *path, std::vector<MeshSrcObject> *objects) {
+// Reads the node names, triangle counts and material references, and with
+// `with_materials` the material list; false after a failure (reported).
+static bool meshSrcReadObjects(const char *path, bool with_materials,
+                               std::vector<MeshSrcObject> *objects,
+                               std::vector<kroMaterial> *materials) {
   kroMesh *meshes = nullptr;
+  kroMaterial *list = nullptr;
   int saved = krotoolEngineBegin();
   int count = kroLoadMeshArrayFromASE(&meshes, path);
+  int material_count = 0;
+  if (with_materials && !krotoolEngineFailures)
+    material_count = kroLoadMaterialsFromASE(&list, path);
   int failures = krotoolEngineFailures;
   krotoolEngineEnd(saved);
   for (int i = 0; i < count; i++) {
     MeshSrcObject object;
     object.node_name = meshes[i].node_name;
     object.triangles = meshes[i].triangles;
+    object.material_ref = meshes[i].material_ref;
     objects->push_back(object);
   }
+  if (list)
+    materials->assign(list, list + material_count);
   kroFreeMeshArray(&meshes, count);
+  kroFreeMaterials(&list, material_count);
   if (failures) {
     fprintf(stderr, "krotool mesh-src: %s could not be read; no loaders written\n", path);
     return false;
@@ -333,8 +356,33 @@ static std::string meshSrcCommentText(const std::string &text) {
   return clean;
 }
 
+// Four decimals, as the exporters write colours.
+static std::string meshSrcDecimals(const float *values, int count, const char *separator) {
+  std::string text;
+  char number[64];
+  for (int k = 0; k < count; k++) {
+    snprintf(number, sizeof number, "%.4f", values[k]);
+    text += (k ? separator : "") + std::string(number);
+  }
+  return text;
+}
+
+// What a loader's comment says of its material: the number, and the name and
+// diffuse colour when the file's list holds it.
+static std::string meshSrcMaterialNote(int number, const std::vector<kroMaterial> &materials) {
+  std::string note = "material " + std::to_string(number);
+  if (materials.empty())
+    return note + " (the file has no material list)";
+  if (number < 0 || number >= (int)materials.size())
+    return note + " (not in the file's material list)";
+  const kroMaterial &material = materials[number];
+  return note + " \"" + meshSrcCommentText(material.name) + "\", diffuse " +
+         meshSrcDecimals(material.diffuse, 3, " ");
+}
+
 static std::string meshSrcHeader(const MeshSrcRequest &request,
-                                 const std::vector<MeshSrcObject> &objects) {
+                                 const std::vector<MeshSrcObject> &objects,
+                                 const std::vector<kroMaterial> &materials) {
   std::string guard = meshSrcGuard(request.header_path);
   std::string text = "// Mesh loaders written by krotool mesh-src from " +
                      meshSrcCommentText(request.path) + ".\n#ifndef " + guard + "\n#define " +
@@ -345,10 +393,68 @@ static std::string meshSrcHeader(const MeshSrcRequest &request,
     text += "// object " + std::to_string(i + 1) + ", \"" +
             meshSrcCommentText(objects[i].node_name) + "\", " +
             std::to_string(objects[i].triangles) +
-            (objects[i].triangles == 1 ? " triangle\n" : " triangles\n");
+            (objects[i].triangles == 1 ? " triangle, " : " triangles, ") +
+            meshSrcMaterialNote(objects[i].material_ref, materials) + "\n";
     text += "void loadMesh" + objects[i].loader + kLoaderParameters + ";\n";
   }
   return text + "\n#endif\n";
+}
+
+// A material name as a C string literal: printable characters as they are
+// (quote, backslash and question mark escaped: no trigraph can form), every
+// other byte as a three-digit octal escape.
+static std::string meshSrcStringLiteral(const char *text) {
+  std::string literal = "\"";
+  char escape[8];
+  for (const char *c = text; *c; c++) {
+    unsigned char byte = (unsigned char)*c;
+    if (byte == '"' || byte == '\\' || byte == '?') {
+      literal += '\\';
+      literal += (char)byte;
+    } else if (byte >= ' ' && byte <= '~') {
+      literal += (char)byte;
+    } else {
+      snprintf(escape, sizeof escape, "\\%03o", byte);
+      literal += escape;
+    }
+  }
+  return literal + "\"";
+}
+
+// The table's name: the file name without its extension, made a C identifier.
+static std::string meshSrcTableName(const char *materials_path) {
+  const char *slash = strrchr(materials_path, '/');
+  std::string name;
+  for (const char *c = slash ? slash + 1 : materials_path; *c && *c != '.'; c++)
+    name += krotoolIsIdentifierChar(*c) ? *c : '_';
+  if (name.empty() || (name[0] >= '0' && name[0] <= '9'))
+    name = "materials_" + name;
+  return name;
+}
+
+static std::string meshSrcMaterialTable(const MeshSrcRequest &request,
+                                        const std::vector<kroMaterial> &materials) {
+  std::string guard = meshSrcGuard(request.materials_path),
+              table = meshSrcTableName(request.materials_path);
+  std::string count = table;
+  for (char &c : count)
+    c = (char)toupper((unsigned char)c);
+  std::string text =
+      "// Materials of " + meshSrcCommentText(request.path) +
+      ", written by krotool mesh-src --materials.\n"
+      "// Each row: the file's material number (a loader's, as krotool mesh-src --header\n"
+      "// notes it), its name and its diffuse colour (red, green, blue, 0..1).\n#ifndef " +
+      guard + "\n#define " + guard + "\n\n#include \"kro.h\"\n\nstatic const kroMaterialEntry " +
+      table + "[] = {\n";
+  char colour[192]; /* three "%f" of any float fit */
+  for (size_t i = 0; i < materials.size(); i++) {
+    const float *d = materials[i].diffuse;
+    snprintf(colour, sizeof colour, "{%ff, %ff, %ff}", d[0], d[1], d[2]);
+    text += "    {" + std::to_string(i) + ", " + meshSrcStringLiteral(materials[i].name) + ", " +
+            colour + "},\n";
+  }
+  return text + "};\nenum { " + count + "_COUNT = " + std::to_string(materials.size()) +
+         " };\n\n#endif\n";
 }
 
 // The includes, then the functions, a blank line between two and a line end
@@ -369,18 +475,26 @@ int krotoolMeshSrc(int argc, char **argv) {
   if (status != 0)
     return status < 0 ? 0 : status;
   std::vector<MeshSrcObject> objects;
-  if (!meshSrcReadObjects(request.path, &objects))
+  std::vector<kroMaterial> materials;
+  if (!meshSrcReadObjects(request.path, request.header_path || request.materials_path, &objects,
+                          &materials))
     return 1;
   status = meshSrcChoose(request, &objects);
   if (status != 0)
     return status;
+  if (request.materials_path && materials.empty()) {
+    fprintf(stderr, "krotool mesh-src: %s has no material list for --materials\n", request.path);
+    return 1;
+  }
   std::vector<std::string> functions;
   if (!meshSrcGenerate(request.path, request.compact, objects, &functions))
     return 1;
   std::string source = meshSrcSource(request, functions);
   std::vector<MeshSrcOutput> outputs;
   if (request.header_path)
-    outputs.push_back({request.header_path, meshSrcHeader(request, objects)});
+    outputs.push_back({request.header_path, meshSrcHeader(request, objects, materials)});
+  if (request.materials_path)
+    outputs.push_back({request.materials_path, meshSrcMaterialTable(request, materials)});
   if (request.out_path)
     outputs.push_back({request.out_path, source});
   return meshSrcWrite(outputs, request.out_path ? nullptr : &source) ? 0 : 1;
@@ -392,8 +506,10 @@ static void aseInfoUsage(FILE *out) {
   fprintf(out, "usage: krotool ase-info FILE.ase\n"
                "\n"
                "Lists what the engine reads from FILE.ase: the numbers of geometry and\n"
-               "light objects, each geometry object's node name, triangle count and\n"
-               "material reference, and the material list (diffuse colour, opacity).\n");
+               "light objects, each geometry object's node name, triangle count, material\n"
+               "reference and whether it carries vertex normals (without them it draws\n"
+               "unlit until kroComputeNormals fills them), and the material list (diffuse\n"
+               "colour, opacity).\n");
 }
 
 // Why path is not an ASE file to read (empty when it is one): exporters
@@ -411,6 +527,16 @@ static std::string aseExportProblem(const char *path) {
   if (got != 1 || strcmp(word, keyword) != 0)
     return std::string("no ASE export keyword (") + keyword + ") at its start: not an ASE file";
   return "";
+}
+
+// An object carries normals when the file gave any vertex normal: rows the
+// file does not fill read zero.
+static bool aseHasNormals(const kroMesh &mesh) {
+  for (int t = 0; t < mesh.triangles; t++)
+    for (int k = 0; k < KRO_POSITION_FLOATS; k++)
+      if (mesh.nc[t][k] != 0.0f)
+        return true;
+  return false;
 }
 
 int krotoolAseInfo(int argc, char **argv) {
@@ -452,8 +578,9 @@ int krotoolAseInfo(int argc, char **argv) {
   printf("geometry objects: %d\n", objects);
   printf("light objects: %d\n", lights);
   for (int i = 0; i < loaded; i++)
-    printf("  object %d: \"%s\", %d triangle%s, material %d\n", i + 1, meshes[i].node_name,
-           meshes[i].triangles, meshes[i].triangles == 1 ? "" : "s", meshes[i].material_ref);
+    printf("  object %d: \"%s\", %d triangle%s, material %d, %s\n", i + 1, meshes[i].node_name,
+           meshes[i].triangles, meshes[i].triangles == 1 ? "" : "s", meshes[i].material_ref,
+           aseHasNormals(meshes[i]) ? "normals" : "no normals");
   printf("materials: %d\n", material_count);
   for (int i = 0; i < material_count; i++)
     printf("  material %d: diffuse %.4f %.4f %.4f, opacity %.4f\n", i, materials[i].diffuse[0],

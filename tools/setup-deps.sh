@@ -1,17 +1,54 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs, only those that are missing.
+# Installs the Debian packages a purpose needs, only those that are missing.
 # Safe to run again; uses sudo when not run as root.
+#
+#   tools/setup-deps.sh [PURPOSE...]     (no PURPOSE: all of them)
+#
+#   engine  build and install the engine and krotool
+#   run     play the intro (make run): SDL, libpng for zkcapture, Xvfb without a display
+#   view    kroview (make view)
+#   release the size-built intro and its archive (make release)
+#   video   the intro's video (make video): ffmpeg as well
+#   bench   the benchmarks (make bench)
+#   fuzz    the libFuzzer targets (make fuzz)
+#   test    everything make test builds and runs
+#   all     every purpose above
 set -euo pipefail
 
-packages=(
-  g++ make cmake pkg-config clang-format
-  libsdl1.2-dev libgl-dev libgl1-mesa-dri libglu1-mesa-dev
-  xvfb xauth xdotool x11-utils
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev zlib1g-dev
-  libassimp-dev libstb-dev
-  clang libclang-rt-14-dev
-)
+# The packages of one purpose, one word each. A new purpose is one more case.
+packages_for() {
+  case "$1" in
+    engine) echo g++ make cmake pkg-config libgl-dev ;;
+    display) echo libgl1-mesa-dri xvfb xauth x11-utils ;;
+    run) echo "$(packages_for engine) $(packages_for display) libsdl1.2-dev libpng-dev" ;;
+    view) packages_for run ;;
+    release) packages_for run ;;
+    video) echo "$(packages_for run) ffmpeg" ;;
+    bench)
+      echo "$(packages_for engine) $(packages_for display) libsdl1.2-dev libpng-dev" \
+        libbenchmark-dev libassimp-dev libstb-dev
+      ;;
+    fuzz) echo "$(packages_for engine) clang libclang-rt-14-dev" ;;
+    test)
+      echo "$(packages_for video) $(packages_for bench) $(packages_for fuzz)" \
+        libgtest-dev libgmock-dev zlib1g-dev libx11-dev xdotool clang-format libglu1-mesa-dev
+      ;;
+    all) packages_for test ;;
+    *) return 1 ;;
+  esac
+}
+
+purposes=("$@")
+[ ${#purposes[@]} -eq 0 ] && purposes=(all)
+wanted=()
+for purpose in "${purposes[@]}"; do
+  if ! list=$(packages_for "$purpose"); then
+    echo "setup-deps.sh: unknown purpose '$purpose' (engine, run, view, release, video, bench, fuzz, test, all)" >&2
+    exit 2
+  fi
+  read -r -a words <<<"$list"
+  wanted+=("${words[@]}")
+done
 
 # "video" (make video, make test): ffmpeg as well, which encodes the intro's
 # video and reads it back.
@@ -20,7 +57,7 @@ if [ "${1:-}" = video ]; then
 fi
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${wanted[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

@@ -12,9 +12,9 @@
 static void kvPrintObjects(const kvScene *scene) {
   for (int i = 0; i < scene->object_count; i++) {
     const kvObject *object = &scene->objects[i];
-    printf("  object %d: \"%s\", %d triangle%s, material %d, normals %s\n", i + 1, object->name,
+    printf("  object %d: \"%s\", %d triangle%s, material %d, %s\n", i + 1, object->name,
            object->triangles, object->triangles == 1 ? "" : "s", object->material,
-           object->file_normals ? "from the file" : "computed from the faces");
+           object->file_normals ? "normals from the file" : "no normals, computed from the faces");
   }
 }
 

@@ -154,37 +154,36 @@ static void kvKeepFileBounds(kvScene *scene) {
       }
 }
 
-/* Face normal from the corners; +z for a degenerate triangle. */
-static void kvFaceNormal(const float *p, float *n) {
-  float a[3], b[3];
-  for (int k = 0; k < 3; k++) {
-    a[k] = p[3 + k] - p[k];
-    b[k] = p[6 + k] - p[k];
-  }
-  n[0] = a[1] * b[2] - a[2] * b[1];
-  n[1] = a[2] * b[0] - a[0] * b[2];
-  n[2] = a[0] * b[1] - a[1] * b[0];
-  float length = sqrtf(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-  if (!(length > 0.0f)) {
-    n[0] = n[1] = 0.0f;
-    n[2] = 1.0f;
-    return;
-  }
-  for (int k = 0; k < 3; k++)
-    n[k] /= length;
+static int kvIsZero(const float *normal) {
+  return normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2] <= 1e-12f;
 }
 
-/* A file without normals leaves them zero: such a triangle gets its face normal. */
+static int kvLacksNormals(const kvObject *object) {
+  for (int t = 0; t < object->triangles; t++)
+    for (int v = 0; v < 9; v += 3)
+      if (kvIsZero(&object->nc[t][v]))
+        return 1;
+  return 0;
+}
+
+/* A file without normals leaves them zero: such a vertex gets its face's
+ * normal (zero for a triangle without area), as kroComputeNormals gives it.
+ * The file's own normals, vertex and face, stay as they are. */
 static void kvFillMissingNormals(kvObject *object) {
-  for (int t = 0; t < object->triangles; t++) {
-    float *n = object->nc[t];
-    for (int v = 0; v < 3; v++) {
-      float *c = &n[3 * v];
-      if (c[0] * c[0] + c[1] * c[1] + c[2] * c[2] > 1e-12f)
-        continue;
-      kvFaceNormal(object->op[t], c);
-    }
+  if (!kvLacksNormals(object))
+    return;
+  uint32_t triangles = (uint32_t)object->triangles;
+  kroObject flat = kroCopyObject(object->nc, triangles);
+  kroObject faces = flat ? kroCopyRealNormals(object->realn, triangles) : nullptr;
+  if (faces) { /* else reported; the object draws with what the file gave */
+    kroComputeNormals(object->op, flat, faces, triangles, 0);
+    for (uint32_t t = 0; t < triangles; t++)
+      for (int v = 0; v < 9; v += 3)
+        if (kvIsZero(&object->nc[t][v]))
+          memcpy(&object->nc[t][v], &flat[t][v], 3 * sizeof(float));
   }
+  kroDestroyObject(&flat, object->triangles);
+  kroDestroyObject(&faces, object->triangles);
 }
 
 static void kvTurnRows(kroObject rows, int triangles, const float *matrix) {

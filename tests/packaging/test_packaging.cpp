@@ -1,9 +1,15 @@
-// The engine as other productions use it: installed into a temporary prefix
-// and found with find_package and with pkg-config (the minimal example built
-// from a copy outside the source tree, run, and its picture checked; a C
-// program compiled and run), and pulled into a throwaway project with
-// add_subdirectory, which builds only the engine.
+// The engine as other productions use it: built alone, as on a machine with
+// nothing but a compiler, CMake and GL, installed into a temporary prefix, and
+// found with find_package and with pkg-config (every example built from a copy
+// outside the source tree, run, and its picture checked; the READMEs'
+// pkg-config lines; a C program), and pulled into a throwaway project with
+// add_subdirectory, which builds only the engine. The Makefile's strict
+// setting refuses to leave the tests out.
 #include "gl_context.h"
+
+#include <string.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -34,68 +40,218 @@ bool run(const std::string &command, std::string *printed = nullptr) {
   return result.status == 0;
 }
 
-// What the example drew: a lit green cube in the middle of a dark clear colour.
-void expectLitCube(const std::string &picture) {
+// A picture an example wrote with --shot: RGBA rows from the bottom.
+struct Shot {
   int32_t size[2] = {0, 0};
-  uint8_t *pixels = kroLoadBMP(picture.c_str(), size);
-  ASSERT_NE(pixels, nullptr) << picture;
-  ASSERT_TRUE(size[0] == 320 && size[1] == 240);
-  auto at = [&](int x, int y) { return pixels + 4 * ((size_t)y * size[0] + x); };
-  const uint8_t *corner = at(0, 0);
-  EXPECT_TRUE(corner[0] < 30 && corner[1] < 30 && corner[2] < 40) << picture;
-  long covered = 0, green = 0;
-  for (int y = 0; y < size[1]; y++)
-    for (int x = 0; x < size[0]; x++) {
-      const uint8_t *p = at(x, y);
-      if (p[0] != corner[0] || p[1] != corner[1] || p[2] != corner[2])
-        covered++;
-      if (p[1] > 60 && p[1] > 2 * p[0] && p[1] > 2 * p[2])
-        green++; // the lit program's green material, not the fixed white
-    }
-  long all = (long)size[0] * size[1];
-  EXPECT_TRUE(covered > all / 20 && covered < all / 2) << picture << ": " << covered;
-  EXPECT_GT(green, all / 40) << picture;
-  const uint8_t *middle = at(size[0] / 2, size[1] / 2);
-  EXPECT_GT(middle[1], middle[0]) << picture;
-  free(pixels);
+  uint8_t *pixels = nullptr;
+  explicit Shot(const std::string &path) { pixels = kroLoadBMP(path.c_str(), size); }
+  ~Shot() { free(pixels); }
+  Shot(const Shot &) = delete;
+  const uint8_t *at(int x, int y) const { return pixels + 4 * ((size_t)y * size[0] + x); }
+  long count(const std::function<bool(const uint8_t *)> &test) const {
+    long n = 0;
+    for (int y = 0; y < size[1]; y++)
+      for (int x = 0; x < size[0]; x++)
+        n += test(at(x, y));
+    return n;
+  }
+  long all() const { return (long)size[0] * size[1]; }
+};
+
+bool near(const uint8_t *pixel, std::initializer_list<int> rgb, int tolerance) {
+  const uint8_t *channel = pixel;
+  for (int value : rgb)
+    if (abs(*channel++ - value) > tolerance)
+      return false;
+  return true;
 }
 
-// Runs the example from a working folder without sh/: the shader files must
-// come from the installed folder, and the engine must report nothing.
-void runExample(const std::string &program, const std::string &root) {
-  std::string shot = program + ".bmp", printed;
+// Runs an example from a working folder without sh/, so that the shader
+// files must come from the installed folder; it must report nothing.
+void runExample(const std::string &program, const std::string &root, const std::string &shot,
+                int frames) {
+  std::string printed;
   ASSERT_TRUE(run("cd " + shellWord(root) + " && SDL_AUDIODRIVER=dummy " + shellWord(kWithDisplay) +
-                      " " + shellWord(program) + " --frames 4 --shot " + shellWord(shot),
+                      " " + shellWord(program) + " --frames " + std::to_string(frames) +
+                      " --shot " + shellWord(shot),
                   &printed));
   EXPECT_EQ(printed, "") << program;
-  expectLitCube(shot);
 }
 
-TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
-  std::string root = kroTestTempPath("installed"), prefix = root + "/prefix",
-              example = root + "/minimal", printed;
+// minimal: a lit green cube in the middle of a dark clear colour.
+void expectLitCube(const std::string &picture) {
+  Shot shot(picture);
+  ASSERT_TRUE(shot.pixels && shot.size[0] == 320 && shot.size[1] == 240) << picture;
+  const uint8_t *corner = shot.at(0, 0);
+  EXPECT_TRUE(corner[0] < 30 && corner[1] < 30 && corner[2] < 40) << picture;
+  long covered = shot.count([&](const uint8_t *p) { return memcmp(p, corner, 3) != 0; });
+  long green = shot.count([](const uint8_t *p) { // the lit program's green, not fixed white
+    return p[1] > 60 && p[1] > 2 * p[0] && p[1] > 2 * p[2];
+  });
+  EXPECT_TRUE(covered > shot.all() / 20 && covered < shot.all() / 2) << picture << ": " << covered;
+  EXPECT_GT(green, shot.all() / 40) << picture;
+  const uint8_t *middle = shot.at(160, 120);
+  EXPECT_GT(middle[1], middle[0]) << picture;
+}
+
+// runtime-model: the three objects of shapes.ase, each in its material's hue
+// (brick red, glaze blue, moss green), lit: bright where the lights fall and
+// dim away from them, which they could not be without normals.
+void expectShapes(const std::string &picture) {
+  Shot shot(picture);
+  ASSERT_TRUE(shot.pixels && shot.size[0] == 480 && shot.size[1] == 320) << picture;
+  auto red = [](const uint8_t *p) { return p[0] > 40 && p[0] > 2 * p[1] && p[0] > 2 * p[2]; };
+  auto blue = [](const uint8_t *p) { return p[2] > 60 && p[2] > 2 * p[0] && p[2] > p[1] + 20; };
+  auto green = [](const uint8_t *p) { return p[1] > 40 && p[1] > 2 * p[0] && p[1] > 2 * p[2]; };
+  for (auto hue : {+red, +blue, +green})
+    EXPECT_GT(shot.count(hue), shot.all() / 100);
+  EXPECT_GT(shot.count([&](const uint8_t *p) { return red(p) && p[0] > 180; }), 20);
+  EXPECT_GT(shot.count([&](const uint8_t *p) { return red(p) && p[0] < 100; }), 20);
+}
+
+// text: every font pixel of the title (32 x 32 a character from (16, 16)) and
+// of the first line below it (16 x 16 from (16, 72)) is a sharp block in the
+// ink colour where the glyph picture the font was built from is black, and
+// the background elsewhere. Window coordinates from the top left, as the
+// example's comment gives them.
+void expectText(const std::string &picture, const std::string &glyphs) {
+  Shot shot(picture);
+  ASSERT_TRUE(shot.pixels && shot.size[0] == 480 && shot.size[1] == 200) << picture;
+  const struct {
+    std::string text;
+    int top, cell;
+    std::initializer_list<int> ink;
+  } lines[] = {{"kro text", 16, 32, {255, 200, 60}},
+               {"KROF fonts: one bit a pixel,", 72, 16, {140, 220, 255}}};
+  for (const auto &line : lines)
+    for (size_t i = 0; i < line.text.size(); i++) {
+      std::string path = glyphs + "/" + std::to_string((int)(unsigned char)line.text[i]) + ".bmp";
+      Shot glyph(path);
+      ASSERT_TRUE(glyph.pixels && glyph.size[0] == 8 && glyph.size[1] == 8) << path;
+      int block = line.cell / 8, left = 16 + line.cell * (int)i,
+          bottom = shot.size[1] - line.top - line.cell;
+      for (int gy = 0; gy < 8; gy++)
+        for (int gx = 0; gx < 8; gx++)
+          for (int corner : {0, block - 1}) { // both ends of the block: no blur, no shift
+            const uint8_t *p = shot.at(left + block * gx + corner, bottom + block * gy + corner);
+            bool ink = glyph.at(gx, gy)[0] < 128;
+            ASSERT_TRUE(ink ? near(p, line.ink, 2) : near(p, {26, 31, 41}, 2))
+                << "'" << line.text[i] << "' pixel " << gx << ", " << gy << ": " << (int)p[0] << " "
+                << (int)p[1] << " " << (int)p[2];
+          }
+    }
+}
+
+// terrain: the land (what is not sky) in the same place in both pictures,
+// shaded unevenly, and shaded otherwise once the lights have turned 90 degrees.
+void expectMovingLight(const std::string &first, const std::string &later) {
+  Shot a(first), b(later);
+  ASSERT_TRUE(a.pixels && b.pixels && a.size[0] == 480 && a.size[1] == 320);
+  auto land = [](const uint8_t *p) { return !near(p, {140, 179, 230}, 10); };
+  long land_a = a.count(land), moved = 0, changed = 0, lo = 255, hi = 0;
+  EXPECT_TRUE(land_a > a.all() / 5 && land_a < a.all() * 4 / 5) << land_a;
+  for (int y = 0; y < 320; y++)
+    for (int x = 0; x < 480; x++) {
+      const uint8_t *p = a.at(x, y), *q = b.at(x, y);
+      moved += land(p) != land(q);
+      if (land(p) && land(q)) {
+        changed += abs(p[1] - q[1]) > 20;
+        lo = std::min<long>(lo, p[1]), hi = std::max<long>(hi, p[1]);
+      }
+    }
+  EXPECT_LT(moved, land_a / 100);
+  EXPECT_GT(hi - lo, 60);
+  EXPECT_GT(changed, land_a / 10);
+}
+
+// post: each one-pixel grid line (columns 20, 60, ..., row 20, from the
+// bottom left, white on a background without red) comes through the blur as
+// half itself plus half the mean of its 3 x 3 neighbourhood: 170 on the line,
+// 42 or 43 beside it, nothing two pixels away.
+void expectBlurredGrid(const std::string &picture) {
+  Shot shot(picture);
+  ASSERT_TRUE(shot.pixels && shot.size[0] == 480 && shot.size[1] == 320) << picture;
+  for (int x : {20, 60, 100})
+    for (int y = 4; y < 16; y += 5) {
+      EXPECT_NEAR(shot.at(x, y)[0], 170, 2) << x << ", " << y;
+      for (int side : {-1, 1}) {
+        EXPECT_NEAR(shot.at(x + side, y)[0], 42, 2) << x + side << ", " << y;
+        EXPECT_EQ(shot.at(x + 2 * side, y)[0], 0) << x + 2 * side << ", " << y;
+      }
+    }
+  EXPECT_NEAR(shot.at(5, 20)[0], 170, 2);
+  EXPECT_NEAR(shot.at(5, 21)[0], 42, 2);
+  EXPECT_GT(shot.count([](const uint8_t *p) { return p[0] > 100 && p[1] > 40 && p[2] < 60; }),
+            shot.all() / 50); // the orange box
+}
+
+// Every optional package lookup refused: the engine and krotool alone.
+std::string refusedLookups() {
+  std::string refused;
+  for (const char *package : {"GTest", "benchmark", "PNG", "SDL", "PkgConfig", "X11", "ZLIB"})
+    refused += std::string(" -DCMAKE_DISABLE_FIND_PACKAGE_") + package + "=ON";
+  return refused;
+}
+
+// The README's install line on a machine that has only a compiler, CMake and
+// GL: every optional part is skipped with a line naming what it lacks, and
+// the engine, krotool and the install are built. That one install then
+// serves every example (found with find_package, each run and its picture
+// checked), the pkg-config lines of the READMEs (the minimal example, a
+// production including <kro/kro.h> that opens an SDL window) and a C program.
+TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
+  std::string root = kroTestTempPath("installed"), build = root + "/engine",
+              prefix = root + "/prefix", examples = root + "/examples", printed;
   ASSERT_TRUE(run("mkdir -p " + shellWord(root)));
-  ASSERT_TRUE(run(kCMake + " --install " + shellWord(kBuild) + " --prefix " + shellWord(prefix)));
+  ASSERT_TRUE(
+      run(kCMake + " -S " + shellWord(kSource) + " -B " + shellWord(build) + refusedLookups(),
+          &printed));
+  for (const char *skipped :
+       {"kro: skipping tests: GoogleTest (libgtest-dev), SDL 1.2 (libsdl1.2-dev)",
+        "kro: skipping bench: Google Benchmark (libbenchmark-dev)",
+        "kro: skipping viewer: SDL 1.2 (libsdl1.2-dev), libpng (libpng-dev) not found\n",
+        "kro: skipping intro: SDL 1.2 (libsdl1.2-dev) not found\n",
+        "kro: skipping zkcapture: SDL 1.2 (libsdl1.2-dev), libpng (libpng-dev) not found\n"})
+    EXPECT_TRUE(kroTestHas(printed, skipped)) << skipped << "\n" << printed;
+  ASSERT_TRUE(run(kCMake + " --build " + shellWord(build) + " -j2"));
+  for (const char *absent : {"tests", "bench", "viewer", "generated"})
+    EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
+  ASSERT_TRUE(run(kCMake + " --install " + shellWord(build) + " --prefix " + shellWord(prefix)));
   // The layout the README documents, which users' own scripts may name.
   for (const char *file :
        {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
         "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc"})
     EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
-  ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples/minimal") + " " +
-                  shellWord(example)));
+  ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples") + " " +
+                  shellWord(examples)));
 
-  // The installed krotool writes the loader the example carries.
-  ASSERT_TRUE(run("cd " + shellWord(example) + " && " + shellWord(prefix + "/bin/krotool") +
+  // The installed krotool writes the loader the minimal example carries.
+  std::string minimal = examples + "/minimal";
+  ASSERT_TRUE(run("cd " + shellWord(minimal) + " && " + shellWord(prefix + "/bin/krotool") +
                   " mesh-src cube.ase Cube -o fresh.cpp"));
-  EXPECT_EQ(kroTestReadFile(example + "/fresh.cpp"),
-            kroTestReadFile(example + "/loaders/cube_mesh.cpp"));
+  EXPECT_EQ(kroTestReadFile(minimal + "/fresh.cpp"),
+            kroTestReadFile(minimal + "/loaders/cube_mesh.cpp"));
 
-  // find_package(kro), a version it satisfies, and one it does not.
-  ASSERT_TRUE(run(kCMake + " -S " + shellWord(example) + " -B " + shellWord(example + "/build") +
-                  " -DCMAKE_PREFIX_PATH=" + shellWord(prefix)));
-  ASSERT_TRUE(run(kCMake + " --build " + shellWord(example + "/build") + " -j2"));
-  runExample(example + "/build/minimal", root);
+  // Every example with find_package(kro), warnings as errors.
+  std::string out = examples + "/build";
+  ASSERT_TRUE(run(kCMake + " -S " + shellWord(examples) + " -B " + shellWord(out) +
+                  " -DCMAKE_PREFIX_PATH=" + shellWord(prefix) +
+                  " '-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror'"));
+  ASSERT_TRUE(run(kCMake + " --build " + shellWord(out) + " -j2"));
+  runExample(out + "/minimal/minimal", root, root + "/minimal.bmp", 4);
+  expectLitCube(root + "/minimal.bmp");
+  runExample(out + "/runtime-model", root, root + "/runtime-model.bmp", 2);
+  expectShapes(root + "/runtime-model.bmp");
+  runExample(out + "/text", root, root + "/text.bmp", 1);
+  expectText(root + "/text.bmp", examples + "/text/glyphs");
+  runExample(out + "/terrain", root, root + "/terrain-1.bmp", 1);
+  runExample(out + "/terrain", root, root + "/terrain-31.bmp", 31);
+  expectMovingLight(root + "/terrain-1.bmp", root + "/terrain-31.bmp");
+  runExample(out + "/post", root, root + "/post.bmp", 2);
+  expectBlurredGrid(root + "/post.bmp");
+
+  // find_package with a version the install does not satisfy.
   kroTestWriteFile(root + "/CMakeLists.txt",
                    "cmake_minimum_required(VERSION 3.16)\nproject(other NONE)\n"
                    "find_package(kro 2.0 REQUIRED)\n");
@@ -104,13 +260,40 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
                 .status,
             0);
 
-  // pkg-config: the README's one line that starts with `c++`, as a user types it.
-  std::string line = kroTestRun("grep '^c++ ' " + shellWord(example + "/README.md")).out;
-  ASSERT_TRUE(kroTestHas(line, "pkg-config --cflags --libs kro")) << line;
+  // pkg-config: the one line of each README that starts with `c++` and links
+  // SDL, as a user types it.
   std::string pkg =
       "PKG_CONFIG_PATH=" + shellWord(prefix + "/lib/pkgconfig") + "; export PKG_CONFIG_PATH; ";
-  ASSERT_TRUE(run(pkg + "cd " + shellWord(example) + " && " + line));
-  runExample(example + "/minimal", root);
+  std::string line = kroTestRun("grep '^c++ ' " + shellWord(minimal + "/README.md")).out;
+  ASSERT_TRUE(kroTestHas(line, "pkg-config --cflags --libs kro sdl")) << line;
+  ASSERT_TRUE(run(pkg + "cd " + shellWord(minimal) + " && " + line));
+  runExample(minimal + "/minimal", root, root + "/minimal-pkg.bmp", 4);
+  expectLitCube(root + "/minimal-pkg.bmp");
+
+  std::string demo = root + "/demo";
+  ASSERT_TRUE(run("mkdir -p " + shellWord(demo)));
+  kroTestWriteFile(
+      demo + "/demo.cpp",
+      "#include <kro/kro.h>\n#include <SDL/SDL.h>\n"
+      "int main() {\n"
+      "  if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 32, SDL_OPENGL))\n"
+      "    return 1;\n"
+      "  kroSetShaderFolder(KRO_SHADER_DIR);\n"
+      "  kroInit(64, 64);\n"
+      "  printf(\"programs not built: %d\\n\", kroInitStatus());\n"
+      "  SDL_GL_SwapBuffers();\n"
+      "  SDL_Quit();\n"
+      "  return 0;\n"
+      "}\n");
+  line = kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro sdl' " +
+                    shellWord(kSource + "/README.md"))
+             .out;
+  ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+  ASSERT_TRUE(run(pkg + "cd " + shellWord(demo) + " && " + line));
+  ASSERT_TRUE(run("cd " + shellWord(root) + " && SDL_AUDIODRIVER=dummy " + shellWord(kWithDisplay) +
+                      " " + shellWord(demo + "/demo"),
+                  &printed));
+  EXPECT_EQ(printed, "programs not built: 0\n");
 
   // A C99 program, strict, through pkg-config.
   std::string c_program = root + "/engine_from_c";
@@ -128,6 +311,26 @@ TEST(Packaging, InstalledEngineBuildsWithFindPackageAndPkgConfigAndFromC) {
   removeWhenPassed(root);
 }
 
+// The strict setting the Makefile's targets configure with stops the
+// configuration, naming the package, when the tests' library is missing.
+TEST(Packaging, MakefilesStrictSettingStopsWithoutGoogleTest) {
+  std::string build = kroTestTempPath("strict");
+  std::string plan =
+      kroTestRun("cd " + shellWord(kSource) + " && make -n configure BUILD=" + shellWord(build))
+          .out;
+  size_t at = plan.find("cmake -S . -B ");
+  ASSERT_NE(at, std::string::npos) << plan;
+  std::string configure = plan.substr(at, plan.find('\n', at) - at);
+  ASSERT_TRUE(kroTestHas(configure, "-DKRO_REQUIRE=\"all\"")) << configure;
+  configure.insert(5, " -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON");
+  kroTestOutcome strict = kroTestRun("cd " + shellWord(kSource) + " && " + configure);
+  EXPECT_NE(strict.status, 0);
+  EXPECT_TRUE(kroTestHas(strict.err, "kro: tests needs GoogleTest (libgtest-dev), which was "
+                                     "not found"))
+      << strict.err;
+  removeWhenPassed(build);
+}
+
 TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
   std::string project = kroTestTempPath("consumer"), build = project + "/build", printed;
   ASSERT_TRUE(run("mkdir -p " + shellWord(project)));
@@ -142,6 +345,7 @@ TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
           "target_compile_definitions(consumer PRIVATE KRO_SHADER_DIR=\"${KRO_SHADER_DIR}\")\n"
           "target_link_libraries(consumer PRIVATE kro::kro)\n");
   kroTestWriteFile(project + "/consumer.c",
+                   "#include <kro/kro.h>\n"
                    "#include \"kro.h\"\n"
                    "int main(void) {\n"
                    "  kroSetShaderFolder(KRO_SHADER_DIR);\n"
@@ -151,10 +355,8 @@ TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
                    "}\n");
   // Every lookup the tests, benchmarks, tools and intro make is refused: the
   // engine alone must not need them.
-  std::string refused;
-  for (const char *package : {"GTest", "benchmark", "PNG", "SDL", "PkgConfig", "X11"})
-    refused += std::string(" -DCMAKE_DISABLE_FIND_PACKAGE_") + package + "=ON";
-  ASSERT_TRUE(run(kCMake + " -S " + shellWord(project) + " -B " + shellWord(build) + refused));
+  ASSERT_TRUE(
+      run(kCMake + " -S " + shellWord(project) + " -B " + shellWord(build) + refusedLookups()));
   ASSERT_TRUE(run(kCMake + " --build " + shellWord(build) + " -j2"));
   EXPECT_TRUE(kroTestFileExists(build + "/kro/libkro.a"));
   for (const char *absent : {"kro/tools", "kro/tests", "kro/bench", "kro/generated"})

@@ -1,0 +1,148 @@
+/*
+ * terrain: a landscape from a heightmap picture, lit by lights that circle
+ * it. kroLoadHightmapAndNormalsFromBMP turns heightmap.bmp (64 x 64, height
+ * from each pixel's blue byte) into a grid of points and one normal per grid
+ * point. Each frame the lit drawing, given no triangles, only sets up its
+ * program, material and lights: it places them in the space of the model-view
+ * matrix current at the call, here turned a little further every frame. The
+ * grid is then drawn with kroDrawHightmapWithNormals under the camera's own
+ * matrix, so the land stands still while its lit slopes change.
+ *
+ *   terrain [--frames N] [--shot FILE.bmp]
+ *
+ * Escape or closing the window ends it; --frames ends it after N frames, and
+ * --shot (with --frames) writes the last of them as a BMP picture.
+ * Depends on: kro, SDL 1.2, GL.
+ */
+#include <kro/kro.h>
+
+#include <SDL/SDL.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifndef KRO_SHADER_DIR
+#define KRO_SHADER_DIR "sh"
+#endif
+#ifndef EXAMPLE_DATA_DIR
+#define EXAMPLE_DATA_DIR "."
+#endif
+
+enum { WINDOW_WIDTH = 480, WINDOW_HEIGHT = 320 };
+static const float LIGHT_DEGREES_PER_FRAME = 3.0f;
+/* The grid spans x and z from -1 to 1; a blue byte of 255 rises 0.35. */
+static const float GRID_OFFSET[3] = {-1.0f, 0.0f, -1.0f};
+static const float GRID_SCALE[3] = {2.0f, 2.0f, 0.35f};
+static const float LAND_COLOUR[3] = {0.55f, 0.75f, 0.35f};
+
+static bool ParseArguments(int argc, char **argv, long *frames, const char **shot) {
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
+      char *end = nullptr;
+      *frames = strtol(argv[++i], &end, 10);
+      if (*end || *frames < 1)
+        return false;
+    } else if (strcmp(argv[i], "--shot") == 0 && i + 1 < argc) {
+      *shot = argv[++i];
+    } else {
+      return false;
+    }
+  }
+  return !*shot || *frames > 0;
+}
+
+static bool OpenWindow(const char *caption) {
+  if (SDL_Init(SDL_INIT_VIDEO) != 0)
+    return false;
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+  if (!SDL_SetVideoMode(WINDOW_WIDTH, WINDOW_HEIGHT, 32, SDL_OPENGL))
+    return false;
+  SDL_WM_SetCaption(caption, nullptr);
+  return true;
+}
+
+static bool EscapeOrQuit(void) {
+  SDL_Event event;
+  while (SDL_PollEvent(&event))
+    if (event.type == SDL_QUIT ||
+        (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
+      return true;
+  return false;
+}
+
+/* The window's back buffer, bottom row first, as the engine's BMP writer takes it. */
+static bool WriteShot(const char *path) {
+  int32_t size[2] = {WINDOW_WIDTH, WINDOW_HEIGHT};
+  uint8_t *pixels = (uint8_t *)malloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT * 4);
+  if (!pixels)
+    return false;
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadBuffer(GL_BACK);
+  glReadPixels(0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+  bool written = kroExportBMP(path, pixels, size) == 0;
+  free(pixels);
+  return written;
+}
+
+static void LookAtTheLand(void) {
+  glLoadIdentity();
+  glTranslatef(0.0f, -0.05f, -3.0f);
+  glRotatef(35.0f, 1.0f, 0.0f, 0.0f);
+}
+
+static void DrawFrame(float ***points, float ***normals, const int32_t *size, long frame) {
+  glClearColor(0.55f, 0.70f, 0.90f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glEnable(GL_DEPTH_TEST);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  kroPerspectiveOGL(25.0f, (float)WINDOW_WIDTH / WINDOW_HEIGHT, 0.5f, 20.0f);
+  glMatrixMode(GL_MODELVIEW);
+  /* The lights: the camera's matrix turned about the land's up axis. */
+  LookAtTheLand();
+  glRotatef(LIGHT_DEGREES_PER_FRAME * (float)frame, 0.0f, 1.0f, 0.0f);
+  kroSetLightMaterialColor(LAND_COLOUR[0], LAND_COLOUR[1], LAND_COLOUR[2]);
+  kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, nullptr, nullptr, 0);
+  /* The land, under the camera's matrix alone, through the program left bound. */
+  LookAtTheLand();
+  kroDrawHightmapWithNormals(points, size, normals);
+  glUseProgramObjectARB(0);
+}
+
+int main(int argc, char **argv) {
+  long frames = 0; /* 0: until Escape */
+  const char *shot = nullptr;
+  if (!ParseArguments(argc, argv, &frames, &shot)) {
+    fprintf(stderr, "usage: terrain [--frames N] [--shot FILE.bmp]\n");
+    return 2;
+  }
+  int32_t size[2] = {0, 0};
+  float ***normals = nullptr;
+  float ***points = kroLoadHightmapAndNormalsFromBMP(EXAMPLE_DATA_DIR "/heightmap.bmp", GRID_OFFSET,
+                                                     GRID_SCALE, size, &normals);
+  if (!points || !normals) {
+    fprintf(stderr, "terrain: cannot read %s\n", EXAMPLE_DATA_DIR "/heightmap.bmp");
+    return 1;
+  }
+  int status = 1;
+  if (OpenWindow("terrain")) {
+    kroSetShaderFolder(KRO_SHADER_DIR);
+    kroInit(WINDOW_WIDTH, WINDOW_HEIGHT);
+    status = 0;
+    for (long frame = 0; frames == 0 || frame < frames; frame++) {
+      if (EscapeOrQuit())
+        break;
+      DrawFrame(points, normals, size, frame);
+      if (shot && frame + 1 == frames && !WriteShot(shot))
+        status = 1;
+      SDL_GL_SwapBuffers();
+    }
+    kroDestroyShaders();
+  } else {
+    fprintf(stderr, "terrain: %s\n", SDL_GetError());
+  }
+  kroDestroyHightmap(&points, size);
+  kroDestroyHightmap(&normals, size);
+  SDL_Quit();
+  return status;
+}
