@@ -39,13 +39,14 @@ void removeMadeFiles(void) {
 
 // The path of the run's file `name`, and whether it is yet to be written.
 bool newFile(const std::string &name, std::string *path) {
+  std::map<std::string, std::string> &made =
+      madeFiles(); // made before the exit handler: it outlives it
   static std::string folder;
   if (folder.empty()) {
     char pattern[] = "/tmp/kro-bench-ase-XXXXXX";
     folder = mkdtemp(pattern);
     atexit(removeMadeFiles);
   }
-  std::map<std::string, std::string> &made = madeFiles();
   bool fresh = !made.count(name);
   if (fresh)
     made[name] = folder + "/" + name;
