@@ -113,11 +113,16 @@ video:
 	@tools/with-display $(BUILD)/tools/zkcapture --video --out out
 	@tools/check-video out/zkintro.mp4 840
 
+# Each program also leaves its results in $(BUILD)/bench/results/; the table
+# of goals (engine, peer, ratio, goal, whether it holds) closes the output.
 bench:
 	@bash tools/setup-deps.sh bench
 	@$(call configure_for,bench)
 	@cmake --build $(BUILD) -j$(JOBS)
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b"; done
+	@mkdir -p $(BUILD)/bench/results && rm -f $(BUILD)/bench/results/*.json
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b" \
+	  --benchmark_out=$(BUILD)/bench/results/$$(basename $$b).json --benchmark_out_format=json; done
+	@$(BUILD)/bench/kro-bench-summary $(BUILD)/bench/results/*.json
 
 fuzz:
 	@bash tools/setup-deps.sh fuzz

@@ -19,7 +19,8 @@ struct BenchGrid {
   int material;
 };
 
-inline void benchWriteGridObject(FILE *f, const BenchGrid &grid) {
+// faces_only: only the vertex and face lists, no texture coordinates or normals.
+inline void benchWriteGridObject(FILE *f, const BenchGrid &grid, bool faces_only = false) {
   const int width = grid.width, height = grid.height, faces = 2 * width * height;
   const int vertices = (width + 1) * (height + 1);
   fprintf(f,
@@ -41,7 +42,12 @@ inline void benchWriteGridObject(FILE *f, const BenchGrid &grid) {
                 "*MESH_SMOOTHING 1 \t*MESH_MTLID 0\n",
                 t, k ? b : a, k ? d : b, k ? c : d);
     }
-  fprintf(f, "\t\t}\n\t\t*MESH_NUMTVERTEX %d\n\t\t*MESH_TVERTLIST {\n", vertices);
+  fprintf(f, "\t\t}\n");
+  if (faces_only) {
+    fprintf(f, "\t}\n\t*MATERIAL_REF %d\n}\n", grid.material);
+    return;
+  }
+  fprintf(f, "\t\t*MESH_NUMTVERTEX %d\n\t\t*MESH_TVERTLIST {\n", vertices);
   for (int y = 0, i = 0; y <= height; y++)
     for (int x = 0; x <= width; x++, i++)
       fprintf(f, "\t\t\t*MESH_TVERT %d\t%.4f\t%.4f\t0.0000\n", i, x / (float)width,

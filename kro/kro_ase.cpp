@@ -10,6 +10,7 @@
 #include "kro_ase_reader.h"
 #include "kro_internal.h"
 
+#include <float.h>
 #include <math.h>
 #include <stdarg.h>
 #include <stdint.h>
@@ -30,17 +31,102 @@ static const char KRO_ASE_FD_SOURCE[] = "file descriptor";
 #define KRO_ASE_IS(in, keyword)                                                                    \
   (!(in)->text_only && KRO_ASE_EQUALS((in)->token, (in)->token_length, keyword))
 
-/* White space as "%s" and "%d" see it in the C locale. */
-static inline int kroIsASESpace(int c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
+/* Hot paths are forced inline into the walk; the rare ones stay out of its way. */
+#define KRO_ASE_HOT static inline __attribute__((always_inline))
+#define KRO_ASE_RARE static __attribute__((noinline))
+
+/* Byte classes: white space as "%s" and "%d" see it in the C locale, and
+ * the bytes a token's fast loop stops at (white space, the double quote, and
+ * 0, which also marks the end of the reader's buffer). */
+enum {
+  KRO_ASE_SPACE = 1,
+  KRO_ASE_TOKEN_STOP = 2,
+  KRO_ASE_GAP = KRO_ASE_SPACE | KRO_ASE_TOKEN_STOP
+};
+
+// clang-format off
+static const unsigned char KRO_ASE_CLASS[256] = {
+    /* 0 */ KRO_ASE_TOKEN_STOP, 0, 0, 0, 0, 0, 0, 0, 0,
+    /* \t \n \v \f \r */ KRO_ASE_GAP, KRO_ASE_GAP, KRO_ASE_GAP, KRO_ASE_GAP, KRO_ASE_GAP,
+    /* 14..31 */ 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    /* ' ' */ KRO_ASE_GAP, /* '!' */ 0, /* '"' */ KRO_ASE_TOKEN_STOP};
+// clang-format on
+
+KRO_ASE_HOT int kroIsASESpace(int c) {
+  return c >= 0 && (KRO_ASE_CLASS[c] & KRO_ASE_SPACE);
 }
 
-static int kroSkipASESpace(FILE *stream) {
-  int c;
-  do
-    c = getc_unlocked(stream);
-  while (kroIsASESpace(c));
-  return c;
+KRO_ASE_HOT int kroIsASEDigit(int c) {
+  return (unsigned)(c - '0') < 10u;
+}
+
+/* The first byte at or after p that is not white space (the buffer's 0 at
+ * its end stops it). */
+KRO_ASE_HOT const char *kroPassASESpace(const char *p) {
+  while (KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_SPACE)
+    p++;
+  return p;
+}
+
+/* The bytes of the reader's buffer not taken yet, p up to stop (*stop is 0).
+ * The scanners work on a copy in locals and store p back into the reader
+ * before they return. */
+typedef struct kroASESpan {
+  const char *p, *stop;
+} kroASESpan;
+
+KRO_ASE_HOT kroASESpan kroASEUntaken(const kroASEReader *in) {
+  kroASESpan span = {in->buffer + in->next, in->buffer + in->end};
+  return span;
+}
+
+KRO_ASE_HOT void kroTakeASEUpTo(kroASEReader *in, const char *p) {
+  in->next = (int)(p - in->buffer);
+}
+
+/* With every byte taken: the stream's next bytes into the buffer, a block at
+ * a time, or one byte when the stream cannot seek (nothing read can be given
+ * back to it but one pushed-back byte). An empty span at the stream's end. */
+KRO_ASE_RARE kroASESpan kroRefillASE(kroASEReader *in) {
+  size_t got = 0;
+  if (!in->past_end) {
+    if (in->file_bytes >= 0) {
+      got = fread(in->buffer, 1, (size_t)in->read_bytes, in->stream);
+      if (in->read_bytes < KRO_ASE_BLOCK_BYTES)
+        in->read_bytes *= 2;
+    } else {
+      int c = getc(in->stream);
+      if (c != EOF)
+        in->buffer[got++] = (char)c;
+    }
+  }
+  in->past_end = got == 0;
+  in->next = 0;
+  in->end = (int)got;
+  in->buffer[got] = 0;
+  return kroASEUntaken(in);
+}
+
+/* The next byte, not taken; EOF at the end of the stream. */
+KRO_ASE_HOT int kroPeekASE(kroASEReader *in, kroASESpan *span) {
+  if (span->p == span->stop) {
+    *span = kroRefillASE(in);
+    if (span->p == span->stop)
+      return EOF;
+  }
+  return (unsigned char)*span->p;
+}
+
+/* Takes white space; returns the byte after it, not taken, or EOF. */
+static int kroSkipASESpace(kroASEReader *in) {
+  for (kroASESpan span = kroASEUntaken(in);; span = kroRefillASE(in)) {
+    const char *p = kroPassASESpace(span.p);
+    kroTakeASEUpTo(in, p);
+    if (p < span.stop)
+      return (unsigned char)*p;
+    if (in->past_end)
+      return EOF;
+  }
 }
 
 void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const char *what) {
@@ -56,6 +142,32 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
   in->separator = EOF;
   in->token_length = 0;
   in->token[0] = 0;
+  in->next = 0;
+  in->end = 0;
+  in->read_bytes = KRO_ASE_FIRST_READ_BYTES;
+  in->past_end = 0;
+  in->buffer[0] = 0;
+}
+
+void kroEndASEReader(kroASEReader *in) {
+  int untaken = in->end - in->next;
+  if (in->file_bytes < 0) {
+    if (untaken > 0)
+      ungetc((unsigned char)in->buffer[in->next], in->stream);
+  } else if (untaken > 0 || (!in->past_end && feof(in->stream))) {
+    /* Seeking also clears the end indicator of a short block read that
+     * reached the end although no character read went past it. */
+    fseek(in->stream, -(long)untaken, SEEK_CUR);
+  }
+  in->next = 0;
+  in->end = 0;
+  in->past_end = 0;
+  in->buffer[0] = 0;
+}
+
+long kroTellASE(const kroASEReader *in) {
+  long position = ftell(in->stream);
+  return position < 0 ? -1 : position - (in->end - in->next);
 }
 
 void kroFailASE(kroASEReader *in, const char *format, ...) {
@@ -80,25 +192,13 @@ void kroReadStringToChar(FILE *stream, char *buffer, char stop) {
   *buffer = 0;
 }
 
-/* Reads one "%s" word into `word` (KRO_ASE_TOKEN_CHARS + 1 bytes). */
-static int kroReadASEWordInto(kroASEReader *in, char *word) {
-  FILE *stream = in->stream;
-  int c = kroSkipASESpace(stream);
-  if (c == EOF)
-    return 0;
+/* A token of length characters stored in word and ended by the separator c
+ * (taken, or EOF): whether it is text only, the block depth and the quote
+ * state follow it. */
+KRO_ASE_HOT int kroEndASEWord(kroASEReader *in, char *word, int length, int c, int quotes) {
   in->text_only = in->in_quotes || in->glued;
   in->glued = 0;
-  int length = 0, quotes = 0;
-  while (c != EOF && !kroIsASESpace(c)) {
-    if (length == KRO_ASE_TOKEN_CHARS) {
-      kroFailASE(in, "a token is longer than %d characters", KRO_ASE_TOKEN_CHARS);
-      return -1;
-    }
-    quotes += c == '"';
-    word[length++] = (char)c;
-    c = getc_unlocked(stream);
-  }
-  in->separator = c; /* consumed: a following "%c" read starts with it */
+  in->separator = c; /* a following "%c" read starts after it */
   in->token_length = length;
   word[length] = 0;
   if (!in->text_only && length == 1) {
@@ -112,6 +212,51 @@ static int kroReadASEWordInto(kroASEReader *in, char *word) {
   return 1;
 }
 
+/* Reads one "%s" word into `word` (KRO_ASE_TOKEN_CHARS + 1 bytes) and takes
+ * the separator after it: the whole rule, for words with quotes or control
+ * bytes, words across the buffer's end and words too long. */
+KRO_ASE_RARE int kroReadASEWordSlowly(kroASEReader *in, char *word) {
+  int c = kroSkipASESpace(in);
+  if (c == EOF)
+    return 0;
+  kroASESpan span = kroASEUntaken(in);
+  int length = 0, quotes = 0;
+  while (c != EOF && !kroIsASESpace(c)) {
+    span.p++;
+    if (length == KRO_ASE_TOKEN_CHARS) {
+      /* The character that does not fit is taken, as "%s" takes it. */
+      kroTakeASEUpTo(in, span.p);
+      kroFailASE(in, "a token is longer than %d characters", KRO_ASE_TOKEN_CHARS);
+      return -1;
+    }
+    quotes += c == '"';
+    word[length++] = (char)c;
+    c = kroPeekASE(in, &span);
+  }
+  if (c != EOF)
+    span.p++;
+  kroTakeASEUpTo(in, span.p);
+  return kroEndASEWord(in, word, length, c, quotes);
+}
+
+/* The same for the common word: in the buffer, ended by white space, without
+ * quotes or 0 bytes and not too long; anything else is read again from
+ * its start by the whole rule. */
+KRO_ASE_HOT int kroReadASEWordInto(kroASEReader *in, char *word) {
+  const char *p = kroPassASESpace(in->buffer + in->next);
+  kroTakeASEUpTo(in, p);
+  const char *first = p;
+  char *w = word;
+  while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP) &&
+         w < word + KRO_ASE_TOKEN_CHARS + 1)
+    *w++ = *p++;
+  int c = (unsigned char)*p, length = (int)(p - first);
+  if (length == 0 || length > KRO_ASE_TOKEN_CHARS || !(KRO_ASE_CLASS[c] & KRO_ASE_SPACE))
+    return kroReadASEWordSlowly(in, word);
+  kroTakeASEUpTo(in, p + 1);
+  return kroEndASEWord(in, word, length, c, 0);
+}
+
 int kroReadASEToken(kroASEReader *in) {
   return kroReadASEWordInto(in, in->token);
 }
@@ -121,24 +266,44 @@ static const char *kroASEContext(kroASEReader *in) {
   return in->token[0] ? in->token : "start";
 }
 
-int kroReadASEInt(kroASEReader *in, int *value) {
-  FILE *stream = in->stream;
-  int c = kroSkipASESpace(stream);
+/* After a number, c the byte that ends it: white space is taken; anything
+ * else is left for the next read, and a token read there is text (the rest of
+ * the number's word). */
+KRO_ASE_HOT void kroTakeASENumberEnd(kroASEReader *in, kroASESpan *span, int c) {
+  in->glued = c != EOF && !kroIsASESpace(c);
+  if (c != EOF && !in->glued)
+    span->p++;
+  kroTakeASEUpTo(in, span->p);
+}
+
+/* The same for a number that ends at p inside the buffer; returns the
+ * position after what is taken. */
+KRO_ASE_HOT const char *kroPassASENumberEnd(kroASEReader *in, const char *p) {
+  in->glued = !kroIsASESpace((unsigned char)*p);
+  return p + !in->glued;
+}
+
+/* "%d" by the whole rule: digits across the buffer's end, any count of them,
+ * and the refusals. */
+KRO_ASE_RARE int kroReadASEIntSlowly(kroASEReader *in, int *value) {
+  int c = kroSkipASESpace(in);
+  kroASESpan span = kroASEUntaken(in);
   int negative = 0, digits = 0;
   long long number = 0;
   if (c == '-' || c == '+') {
     negative = c == '-';
-    c = getc_unlocked(stream);
+    span.p++;
+    c = kroPeekASE(in, &span);
   }
-  while (c >= '0' && c <= '9') {
-    if (number <= INT32_MAX)
-      number = number * 10 + (c - '0');
-    digits++;
-    c = getc_unlocked(stream);
+  while (kroIsASEDigit(c)) {
+    const char *p = span.p;
+    for (; kroIsASEDigit((unsigned char)*p); p++, digits++)
+      if (number <= INT32_MAX)
+        number = number * 10 + (*p - '0');
+    span.p = p;
+    c = kroPeekASE(in, &span);
   }
-  in->glued = c != EOF && !kroIsASESpace(c);
-  if (in->glued)
-    ungetc(c, stream);
+  kroTakeASENumberEnd(in, &span, c);
   if (digits == 0) {
     kroFailASE(in,
                c == EOF ? "the file ends where %s needs a number"
@@ -156,27 +321,76 @@ int kroReadASEInt(kroASEReader *in, int *value) {
   return 1;
 }
 
-/* Collects the longest prefix of a decimal number ([sign] digits [. digits]
- * [e [sign] digits]) and converts it as strtof would. Returns 0 when no number
- * stands there. Plain numbers of up to 15 significant digits take a fast path
- * that rounds exactly as strtof does (one correctly rounded double operation,
- * then to float unless the double lies on a float midpoint). */
-static int kroScanASEFloat(kroASEReader *in, float *value, int *at_end) {
-  FILE *stream = in->stream;
+/* The common whole number, [sign] 1 to 9 digits ended inside the buffer, at
+ * p (after white space): its value and the position after it; null when the
+ * whole rule must decide. */
+KRO_ASE_HOT const char *kroScanASEPlainInt(const char *p, const char *stop, int *value) {
+  int negative = *p == '-';
+  p += negative || *p == '+';
+  const char *first = p;
+  int number = 0;
+  for (; kroIsASEDigit(*p) && p - first < 9; p++)
+    number = number * 10 + (*p - '0');
+  if (p == first || p == stop || kroIsASEDigit(*p))
+    return nullptr;
+  *value = negative ? -number : number;
+  return p;
+}
+
+KRO_ASE_HOT int kroTakeASEInt(kroASEReader *in, int *value) {
+  const char *p = kroPassASESpace(in->buffer + in->next);
+  kroTakeASEUpTo(in, p);
+  const char *after = kroScanASEPlainInt(p, in->buffer + in->end, value);
+  if (!after)
+    return kroReadASEIntSlowly(in, value);
+  kroTakeASEUpTo(in, kroPassASENumberEnd(in, after));
+  return 1;
+}
+
+int kroReadASEInt(kroASEReader *in, int *value) {
+  return kroTakeASEInt(in, value);
+}
+
+/* The float nearest to mantissa / 10^fraction_digits when one correctly
+ * rounded double division gives it: up to 15 significant digits (below 2^53)
+ * and 22 decimals (10^22 is the largest exact power), and a double that does
+ * not lie halfway between two floats. Returns 0 otherwise. */
+KRO_ASE_HOT int kroASEFloatByDivision(uint64_t mantissa, int digits, int fraction_digits,
+                                      float *value) {
   static const double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  char text[KRO_ASE_NUMBER_CHARS + 1];
-  int length = 0, digits = 0, fraction_digits = 0, exponent_seen = 0;
+  if (digits > 15 || fraction_digits > 22)
+    return 0;
+  double exact = (double)mantissa / powers[fraction_digits];
+  uint64_t bits;
+  memcpy(&bits, &exact, sizeof bits);
+  /* 29 = 52 - 23 mantissa bits dropped on the way to float; the quotient is
+   * at least 1e-22, far above the floats that lose more. */
+  if ((bits & ((UINT64_C(1) << 29) - 1)) == (UINT64_C(1) << 28))
+    return 0;
+  *value = (float)exact;
+  return 1;
+}
+
+/* Takes the longest prefix of a decimal number ([sign] digits [. digits]
+ * [e [sign] digits]) and converts it as strtof would. Returns 0 when no number
+ * stands there. */
+static int kroScanASEFloat(kroASEReader *in, float *value, int *at_end) {
+  /* Two more than the longest number: an exponent mark and its sign may follow it. */
+  char text[KRO_ASE_NUMBER_CHARS + 3];
+  int length = 0, digits = 0, fraction_digits = 0;
   uint64_t mantissa = 0;
-  int c = kroSkipASESpace(stream);
+  int c = kroSkipASESpace(in);
+  kroASESpan span = kroASEUntaken(in);
   *at_end = c == EOF;
   if (c == '-' || c == '+') {
     text[length++] = (char)c;
-    c = getc_unlocked(stream);
+    span.p++;
+    c = kroPeekASE(in, &span);
   }
-  for (int in_fraction = 0;; c = getc_unlocked(stream)) {
-    if (c >= '0' && c <= '9') {
+  for (int in_fraction = 0;; c = kroPeekASE(in, &span)) {
+    if (kroIsASEDigit(c)) {
       mantissa = mantissa * 10 + (uint64_t)(c - '0');
       digits++;
       fraction_digits += in_fraction;
@@ -185,52 +399,49 @@ static int kroScanASEFloat(kroASEReader *in, float *value, int *at_end) {
     } else {
       break;
     }
-    if (length == KRO_ASE_NUMBER_CHARS)
+    span.p++;
+    if (length == KRO_ASE_NUMBER_CHARS) {
+      kroTakeASEUpTo(in, span.p);
       return 0;
+    }
     text[length++] = (char)c;
   }
-  if (digits > 0 && (c == 'e' || c == 'E')) {
-    exponent_seen = 1;
+  int exponent_seen = digits > 0 && (c == 'e' || c == 'E');
+  if (exponent_seen) {
     text[length++] = (char)c;
-    c = getc_unlocked(stream);
+    span.p++;
+    c = kroPeekASE(in, &span);
     if (c == '-' || c == '+') {
       text[length++] = (char)c;
-      c = getc_unlocked(stream);
+      span.p++;
+      c = kroPeekASE(in, &span);
     }
     int exponent_digits = 0;
-    while (c >= '0' && c <= '9' && length < KRO_ASE_NUMBER_CHARS) {
+    for (; kroIsASEDigit(c) && length < KRO_ASE_NUMBER_CHARS; c = kroPeekASE(in, &span)) {
       text[length++] = (char)c;
       exponent_digits++;
-      c = getc_unlocked(stream);
+      span.p++;
     }
     if (exponent_digits == 0) {
-      if (c != EOF)
-        ungetc(c, stream);
+      kroTakeASEUpTo(in, span.p);
       return 0;
     }
   }
-  in->glued = c != EOF && !kroIsASESpace(c);
-  if (in->glued)
-    ungetc(c, stream);
+  kroTakeASENumberEnd(in, &span, c);
   if (digits == 0)
     return 0;
-  text[length] = 0;
-  if (!exponent_seen && digits <= 15 && fraction_digits <= 22) {
-    double exact = (double)mantissa / powers[fraction_digits];
-    uint64_t bits;
-    memcpy(&bits, &exact, sizeof bits);
-    /* 29 = 52 - 23 mantissa bits dropped on the way to float. */
-    if ((bits & ((UINT64_C(1) << 29) - 1)) != (UINT64_C(1) << 28)) {
-      float result = (float)exact;
-      *value = text[0] == '-' ? -result : result;
-      return 1;
-    }
+  if (!exponent_seen && kroASEFloatByDivision(mantissa, digits, fraction_digits, value)) {
+    if (text[0] == '-')
+      *value = -*value;
+    return 1;
   }
+  text[length] = 0;
   *value = strtof(text, nullptr);
   return 1;
 }
 
-int kroReadASEFloat(kroASEReader *in, float *value) {
+/* "%f" by the whole rule, and its refusals. */
+KRO_ASE_RARE int kroReadASEFloatSlowly(kroASEReader *in, float *value) {
   int at_end = 0;
   float number;
   if (!kroScanASEFloat(in, &number, &at_end)) {
@@ -247,24 +458,84 @@ int kroReadASEFloat(kroASEReader *in, float *value) {
   return 1;
 }
 
+/* The digits at *p: their count and their value (meaningful up to 19
+ * digits), *p moved past them. */
+KRO_ASE_HOT int kroScanASEDigits(const char **p, uint64_t *mantissa) {
+  const char *q = *p;
+  uint64_t m = *mantissa;
+  for (; kroIsASEDigit(*q); q++)
+    m = m * 10 + (uint64_t)(*q - '0');
+  int digits = (int)(q - *p);
+  *p = q;
+  *mantissa = m;
+  return digits;
+}
+
+/* The common number, [sign] digits [. digits] of 1 to 15 digits without
+ * exponent ended inside the buffer, at p (after white space): its value and
+ * the position after it; null when the whole rule must decide. Below 2^24 and over at most 10^10
+ * the mantissa and the power are exact floats, so one float division rounds exactly as strtof does
+ * (where float operations round to float); larger ones take the double division. */
+KRO_ASE_HOT const char *kroScanASEPlainFloat(const char *p, const char *stop, float *value) {
+  static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  int negative = *p == '-';
+  p += negative || *p == '+';
+  uint64_t mantissa = 0;
+  int digits = kroScanASEDigits(&p, &mantissa), fraction_digits = 0;
+  if (*p == '.') {
+    p++;
+    fraction_digits = kroScanASEDigits(&p, &mantissa);
+    digits += fraction_digits;
+  }
+  if (digits == 0 || digits > 15 || p == stop || *p == 'e' || *p == 'E')
+    return nullptr;
+  float number;
+  if (FLT_EVAL_METHOD == 0 && mantissa < (UINT64_C(1) << 24) && fraction_digits <= 10)
+    number = (float)mantissa / powers[fraction_digits];
+  else if (!kroASEFloatByDivision(mantissa, digits, fraction_digits, &number))
+    return nullptr;
+  *value = negative ? -number : number;
+  return p;
+}
+
+KRO_ASE_HOT int kroTakeASEFloat(kroASEReader *in, float *value) {
+  const char *p = kroPassASESpace(in->buffer + in->next);
+  kroTakeASEUpTo(in, p);
+  const char *after = kroScanASEPlainFloat(p, in->buffer + in->end, value);
+  if (!after)
+    return kroReadASEFloatSlowly(in, value);
+  kroTakeASEUpTo(in, kroPassASENumberEnd(in, after));
+  return 1;
+}
+
+int kroReadASEFloat(kroASEReader *in, float *value) {
+  return kroTakeASEFloat(in, value);
+}
+
 int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what) {
-  FILE *stream = in->stream;
-  /* The separator (read with the token) and the opening quote, taken as they come. */
-  if (in->separator == EOF || getc_unlocked(stream) == EOF) {
+  kroASESpan span = kroASEUntaken(in);
+  /* The separator (taken with the token) and the opening quote, taken as they come. */
+  if (in->separator == EOF || kroPeekASE(in, &span) == EOF) {
+    kroTakeASEUpTo(in, span.p);
     kroFailASE(in, "the file ends before the %s", what);
     return 0;
   }
+  span.p++;
   for (int length = 0;; length++) {
-    int c = getc_unlocked(stream);
+    int c = kroPeekASE(in, &span);
+    span.p += c != EOF;
     if (c == '"') {
+      kroTakeASEUpTo(in, span.p);
       buffer[length] = 0;
       return 1;
     }
     if (c == EOF || c == '\n' || c == '\r') {
+      kroTakeASEUpTo(in, span.p);
       kroFailASE(in, "the %s has no closing quote", what);
       return 0;
     }
     if (length == chars) {
+      kroTakeASEUpTo(in, span.p);
       kroFailASE(in, "the %s is longer than %d characters", what, chars);
       return 0;
     }
@@ -274,6 +545,7 @@ int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what
 
 int kroStepBackASEToken(kroASEReader *in) {
   long back = in->token_length + (in->separator != EOF);
+  kroEndASEReader(in);
   return fseek(in->stream, -back, SEEK_CUR) == 0;
 }
 
@@ -307,6 +579,7 @@ void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source)
 }
 
 void kroEndASEMeshWalk(kroASEMeshWalk *walk) {
+  kroEndASEReader(&walk->in);
   free(walk->vertices);
   free(walk->tvertices);
   walk->vertices = nullptr;
@@ -357,7 +630,7 @@ static int kroTakeASETable(kroASEMeshWalk *walk, float **table, int count, int f
 static int kroReadASEIndex(kroASEMeshWalk *walk, int count, const char *count_keyword,
                            const char *what, int *index) {
   kroASEReader *in = &walk->in;
-  if (!kroReadASEInt(in, index))
+  if (!kroTakeASEInt(in, index))
     return 0;
   if (count < 0) {
     kroFailASE(in, "%s comes before %s", in->token, count_keyword);
@@ -371,9 +644,20 @@ static int kroReadASEIndex(kroASEMeshWalk *walk, int count, const char *count_ke
 }
 
 static int kroReadASEFloats(kroASEReader *in, float *values, int count) {
-  for (int i = 0; i < count; i++)
-    if (!kroReadASEFloat(in, &values[i]))
+  const char *p = in->buffer + in->next;
+  for (int i = 0; i < count; i++) {
+    p = kroPassASESpace(p);
+    const char *after = kroScanASEPlainFloat(p, in->buffer + in->end, &values[i]);
+    if (after) {
+      p = kroPassASENumberEnd(in, after);
+      continue;
+    }
+    kroTakeASEUpTo(in, p);
+    if (!kroReadASEFloatSlowly(in, &values[i]))
       return 0;
+    p = in->buffer + in->next;
+  }
+  kroTakeASEUpTo(in, p);
   return 1;
 }
 
@@ -734,8 +1018,9 @@ int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObjec
     walk.skipping = 0;
     ok = kroLoadASEObject(&walk, &target, 1, 0, name, &have_name);
   }
+  int material_ref = kroFinishASELoad(&walk, &target, ok, name, have_name, node_name, triangles);
   fclose(stream);
-  return kroFinishASELoad(&walk, &target, ok, name, have_name, node_name, triangles);
+  return material_ref;
 }
 
 int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
@@ -767,7 +1052,7 @@ typedef struct kroASEScan {
 /* Keeps the offset of the "*GEOMOBJECT" just read, doubling the room as
  * needed; 0 (reported) when the stream cannot tell it or the room cannot grow. */
 static int kroKeepASEOffset(kroASEScan *scan, kroASEReader *in, const char *function) {
-  long here = ftell(in->stream);
+  long here = kroTellASE(in);
   if (here < 0) {
     kroFailASE(in, "the stream cannot tell where *GEOMOBJECT stands");
     return 0;

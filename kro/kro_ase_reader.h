@@ -9,11 +9,23 @@
 
 #include "kro.h"
 
+/* Bytes the reader takes from a seekable stream at a time: the first read is
+ * small (an object read from a stream of many), later ones double up to the
+ * block. */
+enum { KRO_ASE_FIRST_READ_BYTES = 4096, KRO_ASE_BLOCK_BYTES = 32768 };
+
 /* Token reader over an open stream; tracks { } blocks and quoted texts so
  * that a cut-off file is recognised at its end. A token is text, never a
  * keyword or a brace, when it begins inside a quoted text or right where a
  * value read stopped (the rest of that value's word): so every walk, whether
- * it reads the values or passes them over as tokens, sees the same keywords. */
+ * it reads the values or passes them over as tokens, sees the same keywords.
+ *
+ * It reads a seekable stream in blocks and one that cannot seek (a pipe) a
+ * byte at a time, and takes from the block exactly the characters that
+ * character-by-character "%s", "%d" and "%f" reads would consume.
+ * kroEndASEReader hands the stream back at that position (the bytes read
+ * ahead are sought back, or the one byte of a pipe pushed back), with its end
+ * indicator set only when a read went past the end. */
 typedef struct kroASEReader {
   FILE *stream;
   const char *source;   /* path, or "file descriptor", for messages */
@@ -27,6 +39,11 @@ typedef struct kroASEReader {
   int separator;        /* character read after the last token: white space, or EOF */
   int token_length;     /* characters in token */
   char token[KRO_ASE_TOKEN_CHARS + 1];
+  int next;       /* buffer offset of the first byte not taken yet */
+  int end;        /* bytes in buffer; buffer[end] is 0, a stop for the scanning loops */
+  int read_bytes; /* what the next block read asks for */
+  int past_end;   /* the last read found the stream's end (or an error): nothing follows */
+  char buffer[KRO_ASE_BLOCK_BYTES + 1];
 } kroASEReader;
 
 /* What kroNextASEMeshEntry found. */
@@ -53,7 +70,6 @@ enum { KRO_ASE_OUTSIDE = 0, KRO_ASE_HEAD, KRO_ASE_BODY };
  * it do not rename it), and a "*MESH_ANIMATION" block is passed over whole, so
  * its repeated counts leave the base mesh alone. */
 typedef struct kroASEMeshWalk {
-  kroASEReader in;
   int skipping;      /* values are passed over as tokens: only the keywords that shape the
                         walk (objects, names, animation blocks) are acted on */
   int open_end;      /* the end is not checked for a cut-off file (the counters) */
@@ -70,12 +86,18 @@ typedef struct kroASEMeshWalk {
   int triangle;      /* row of the last face entry */
   float values[12];  /* values of the last face entry */
   char node_name[KRO_ASE_NAME_CHARS + 1];
+  kroASEReader in; /* last: its block would otherwise part the walk's fields */
 } kroASEMeshWalk;
 
 /* Token level, shared by the mesh walk, the materials and the generator. The
  * value readers take "%d" / "%f" text; on anything else they report and
  * return 0, leaving the value as it was. */
 void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const char *what);
+/* The stream back at the position after the last character taken; call it
+ * before anything else reads, seeks or closes a stream that the caller keeps. */
+void kroEndASEReader(kroASEReader *in);
+/* The stream position after the last character taken; -1 when the stream cannot tell. */
+long kroTellASE(const kroASEReader *in);
 int kroReadASEToken(kroASEReader *in);           // Next word into token: 1, 0 at end, -1 refused
 int kroReadASEInt(kroASEReader *in, int *value); // "%d": 1, or 0 (reported)
 int kroReadASEFloat(kroASEReader *in, float *value); // "%f", finite only: 1, or 0 (reported)
@@ -94,6 +116,6 @@ void kroFailASE(kroASEReader *in, const char *format, ...) __attribute__((format
 
 void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source); // Tables none
 int kroNextASEMeshEntry(kroASEMeshWalk *walk); // Next entry (KRO_ASE_...); tables kept in walk
-void kroEndASEMeshWalk(kroASEMeshWalk *walk);  // Release the vertex tables
+void kroEndASEMeshWalk(kroASEMeshWalk *walk);  // Release the vertex tables, end the reader
 
 #endif /* KRO_ASE_READER_H */

@@ -9,6 +9,8 @@
 #include "kro_ase_reader.h"
 #include "kro_internal.h"
 
+#include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <charconv>
@@ -16,6 +18,56 @@
 /* Longest assignment line: "\t(*realn)[", two ints, "]=", a float written
  * with "%f" (up to 39 digits before the point for FLT_MAX), ";\n". */
 enum { KRO_SRC_LINE_BYTES = 128 };
+
+/* Most lines one entry writes: a face normal's 3 and its vertex normals' 9. */
+enum { KRO_SRC_ENTRY_LINES = 12 };
+
+/* Two decimal digits per entry, "00" to "99". */
+static const char KRO_SRC_DIGIT_PAIRS[] = "00010203040506070809101112131415161718192021222324"
+                                          "25262728293031323334353637383940414243444546474849"
+                                          "50515253545556575859606162636465666768697071727374"
+                                          "75767778798081828384858687888990919293949596979899";
+
+/* Writes value (below 10^6) as exactly six digits. */
+static char *kroWriteSrcSixDigits(char *out, uint32_t value) {
+  for (int i = 2; i >= 0; i--, value /= 100)
+    memcpy(out + 2 * i, &KRO_SRC_DIGIT_PAIRS[2 * (value % 100)], 2);
+  return out + 6;
+}
+
+/* A float as "%f" writes it: the sign of any negative value (zero included),
+ * the integer part, the point and six decimals of the exact binary value
+ * rounded to nearest, ties to even. Below 2^32 the value times 10^6 is
+ * computed exactly in 64 bits; larger ones go through std::to_chars, which
+ * gives the same digits. `end` bounds the text. */
+static char *kroWriteSrcFixed(char *out, char *end, float value) {
+  uint32_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  int exponent = (int)((bits >> 23) & 0xff);
+  if (exponent >= 127 + 32)
+    return std::to_chars(out, end, (double)value, std::chars_format::fixed, 6).ptr;
+  /* value = mantissa * 2^shift exactly */
+  uint64_t mantissa = bits & 0x7fffff, millionths;
+  int shift = exponent ? exponent - 150 : -149;
+  if (exponent)
+    mantissa |= 0x800000;
+  if (shift >= 0) {
+    millionths = (mantissa << shift) * 1000000;
+  } else if (shift > -64) {
+    /* mantissa * 10^6 < 2^44: the quotient and the remainder are exact. */
+    uint64_t scaled = mantissa * 1000000, half = UINT64_C(1) << (-shift - 1);
+    uint64_t rest = scaled & ((half << 1) - 1);
+    millionths = scaled >> -shift;
+    millionths += rest > half || (rest == half && (millionths & 1));
+  } else {
+    millionths = 0; /* below 2^-20: far under half a millionth */
+  }
+  if (bits >> 31)
+    *out++ = '-';
+  out = std::to_chars(out, end, (uint32_t)(millionths / 1000000)).ptr;
+  *out++ = '.';
+  return kroWriteSrcSixDigits(out, (uint32_t)(millionths % 1000000));
+}
 
 static void kroWriteSrcHeader(FILE *out, const char *name) {
   fprintf(out,
@@ -44,35 +96,50 @@ static void kroWriteSrcCount(FILE *out, int triangles) {
   fputs("\tkroIncreaseObject(nc,0,*triangles);\n", out);
 }
 
-/* One assignment line per value, "\t(*op)[t][k]=%f;\n" as printf writes it.
- * std::to_chars with fixed precision 6 gives the very digits of "%f" (both
- * round the exact binary value) several times faster; the line goes out in
- * one write. */
-static void kroWriteSrcRow(FILE *out, const char *array, int triangle, const float *values,
-                           int first, int count) {
-  char line[KRO_SRC_LINE_BYTES];
-  size_t array_length = strlen(array);
+/* One assignment line per value, "\t(*op)[t][k]=%f;\n" as printf writes it,
+ * added to the entry's text at `out`; returns its new end. */
+static char *kroWriteSrcRow(char *out, const char *array, int triangle, const float *values,
+                            int count) {
+  char index[16]; /* "[t][" */
+  char *index_end = index;
+  *index_end++ = '[';
+  index_end = std::to_chars(index_end, index + sizeof index - 2, triangle).ptr;
+  *index_end++ = ']';
+  *index_end++ = '[';
+  size_t array_length = strlen(array), index_length = (size_t)(index_end - index);
   for (int k = 0; k < count; k++) {
-    char *end = line + sizeof line - 3; /* room for ";\n" */
-    char *c = line;
-    *c++ = '\t';
-    *c++ = '(';
-    *c++ = '*';
-    memcpy(c, array, array_length);
-    c += array_length;
-    *c++ = ')';
-    *c++ = '[';
-    c = std::to_chars(c, end, triangle).ptr;
-    *c++ = ']';
-    *c++ = '[';
-    c = std::to_chars(c, end, first + k).ptr;
-    *c++ = ']';
-    *c++ = '=';
-    c = std::to_chars(c, end, (double)values[k], std::chars_format::fixed, 6).ptr;
-    *c++ = ';';
-    *c++ = '\n';
-    fwrite(line, 1, (size_t)(c - line), out);
+    char *end = out + KRO_SRC_LINE_BYTES - 2; /* room for ";\n" */
+    *out++ = '\t';
+    *out++ = '(';
+    *out++ = '*';
+    memcpy(out, array, array_length);
+    out += array_length;
+    *out++ = ')';
+    memcpy(out, index, index_length);
+    out += index_length;
+    *out++ = (char)('0' + k);
+    *out++ = ']';
+    *out++ = '=';
+    out = kroWriteSrcFixed(out, end, values[k]);
+    *out++ = ';';
+    *out++ = '\n';
   }
+  return out;
+}
+
+/* The lines of one face entry (KRO_ASE_FACE, _TFACE or _FACENORMAL), written at once. */
+static void kroWriteSrcEntryLines(FILE *out, int entry, int triangle, const float *values) {
+  char text[KRO_SRC_ENTRY_LINES * KRO_SRC_LINE_BYTES];
+  char *end = text;
+  if (entry == KRO_ASE_FACE)
+    end = kroWriteSrcRow(end, "op", triangle, values, 9);
+  else if (entry == KRO_ASE_TFACE)
+    end = kroWriteSrcRow(end, "tc", triangle, values, 6);
+  else {
+    end = kroWriteSrcRow(end, "realn", triangle, values, 3);
+    end = kroWriteSrcRow(end, "nc", triangle, &values[3], 9);
+  }
+  fwrite(text, 1, (size_t)(end - text), out);
 }
 
 /* The end of a refused object: whatever was grown is released again, and the
@@ -138,14 +205,9 @@ static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
     src->count_written = 1;
     return 1;
   case KRO_ASE_FACE:
-    kroWriteSrcRow(kroSrcBody(src), "op", t, walk->values, 0, 9);
-    return 1;
   case KRO_ASE_TFACE:
-    kroWriteSrcRow(kroSrcBody(src), "tc", t, walk->values, 0, 6);
-    return 1;
   case KRO_ASE_FACENORMAL:
-    kroWriteSrcRow(kroSrcBody(src), "realn", t, walk->values, 0, 3);
-    kroWriteSrcRow(src->out, "nc", t, &walk->values[3], 0, 9);
+    kroWriteSrcEntryLines(kroSrcBody(src), entry, t, walk->values);
     return 1;
   }
   return 1;
@@ -179,4 +241,353 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
 
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name) {
   kroWriteSrcMeshFromASEfd(stream, name, stdout);
+}
+
+/* ---- the compact loader ---- */
+
+/* A growable array of items of `item_bytes` each. */
+typedef struct kroSrcList {
+  char *items;
+  int count, capacity;
+  int item_bytes;
+} kroSrcList;
+
+/* Room for one more item; null (after the report) when it cannot be had. */
+static void *kroAddSrcItem(kroSrcList *list) {
+  if (list->count == list->capacity) {
+    int capacity = list->capacity ? 2 * list->capacity : 256;
+    char *items = list->capacity <= __INT_MAX__ / 2
+                      ? (char *)kroAllocate((size_t)capacity * (size_t)list->item_bytes)
+                      : nullptr;
+    if (!items) {
+      kroFail("Error during allocating memory in kroWriteCompactSrcMeshFromASEfd(..)\n");
+      return nullptr;
+    }
+    if (list->count)
+      memcpy(items, list->items, (size_t)list->count * (size_t)list->item_bytes);
+    free(list->items);
+    list->items = items;
+    list->capacity = capacity;
+  }
+  return list->items + (size_t)list->count++ * (size_t)list->item_bytes;
+}
+
+/* The distinct tuples of `floats` floats (2 or 3) of one table, in the order
+ * first met, with an open-addressing index on their bits: slot i holds a
+ * tuple's number + 1, 0 when free; at most half the slots are used. */
+typedef struct kroSrcTuples {
+  kroSrcList tuples;
+  int *slots;
+  int slot_count;
+  int floats;
+} kroSrcTuples;
+
+static uint32_t kroHashSrcTuple(const float *tuple, int floats) {
+  uint32_t hash = 2166136261u, word;
+  for (int i = 0; i < floats; i++) {
+    memcpy(&word, &tuple[i], sizeof word);
+    hash = (hash ^ word) * 16777619u;
+  }
+  return hash ^ (hash >> 15);
+}
+
+/* Slots for `slot_count` (a power of two), every tuple entered again. */
+static int kroIndexSrcTuples(kroSrcTuples *table, int slot_count) {
+  int *slots = (int *)kroAllocate((size_t)slot_count * sizeof(int));
+  if (!slots) {
+    kroFail("Error during allocating memory in kroWriteCompactSrcMeshFromASEfd(..)\n");
+    return 0;
+  }
+  memset(slots, 0, (size_t)slot_count * sizeof(int));
+  for (int n = 0; n < table->tuples.count; n++) {
+    const float *tuple = (const float *)table->tuples.items + (size_t)n * table->floats;
+    uint32_t slot = kroHashSrcTuple(tuple, table->floats) & (uint32_t)(slot_count - 1);
+    while (slots[slot])
+      slot = (slot + 1) & (uint32_t)(slot_count - 1);
+    slots[slot] = n + 1;
+  }
+  free(table->slots);
+  table->slots = slots;
+  table->slot_count = slot_count;
+  return 1;
+}
+
+/* The number of `tuple` in the table, entered when new; -1 after a failed
+ * allocation (reported). */
+static int kroFindSrcTuple(kroSrcTuples *table, const float *tuple) {
+  size_t bytes = (size_t)table->floats * sizeof(float);
+  if (2 * (table->tuples.count + 1) > table->slot_count &&
+      !kroIndexSrcTuples(table, table->slot_count ? 2 * table->slot_count : 1024))
+    return -1;
+  uint32_t mask = (uint32_t)(table->slot_count - 1);
+  uint32_t slot = kroHashSrcTuple(tuple, table->floats) & mask;
+  for (; table->slots[slot]; slot = (slot + 1) & mask) {
+    int n = table->slots[slot] - 1;
+    if (!memcmp(table->tuples.items + (size_t)n * bytes, tuple, bytes))
+      return n;
+  }
+  void *item = kroAddSrcItem(&table->tuples);
+  if (!item)
+    return -1;
+  memcpy(item, tuple, bytes);
+  table->slots[slot] = table->tuples.count;
+  return table->tuples.count - 1;
+}
+
+/* The entries of one kind, in stream order: each a row and its corners'
+ * tuple numbers (the face normal first for normals). */
+typedef struct kroSrcEntries {
+  kroSrcList items; /* int per entry: row, then `corners` tuple numbers */
+  int corners;
+} kroSrcEntries;
+
+/* What the compact loader of one object holds. */
+typedef struct kroSrcMesh {
+  kroSrcTuples positions, uvs, normals;
+  kroSrcEntries faces, texture_faces, normal_faces;
+  int named, counted, triangles;
+  char node_name[KRO_ASE_NAME_CHARS + 1];
+} kroSrcMesh;
+
+static void kroBeginSrcMesh(kroSrcMesh *mesh) {
+  memset(mesh, 0, sizeof *mesh);
+  mesh->positions.floats = mesh->normals.floats = 3;
+  mesh->uvs.floats = 2;
+  mesh->positions.tuples.item_bytes = mesh->normals.tuples.item_bytes = 3 * sizeof(float);
+  mesh->uvs.tuples.item_bytes = 2 * sizeof(float);
+  mesh->faces.corners = mesh->texture_faces.corners = 3;
+  mesh->normal_faces.corners = 4;
+  mesh->faces.items.item_bytes = mesh->texture_faces.items.item_bytes = 4 * sizeof(int);
+  mesh->normal_faces.items.item_bytes = 5 * sizeof(int);
+}
+
+static void kroEndSrcMesh(kroSrcMesh *mesh) {
+  kroSrcTuples *tables[] = {&mesh->positions, &mesh->uvs, &mesh->normals};
+  for (kroSrcTuples *table : tables) {
+    free(table->tuples.items);
+    free(table->slots);
+  }
+  free(mesh->faces.items.items);
+  free(mesh->texture_faces.items.items);
+  free(mesh->normal_faces.items.items);
+}
+
+/* The float the default loader stores for value: its "%f" text, read back
+ * as the compiler reads that constant (to double, then to float). */
+static float kroSrcStoredFloat(float value) {
+  char text[KRO_SRC_LINE_BYTES];
+  *kroWriteSrcFixed(text, text + sizeof text - 1, value) = 0;
+  return (float)strtod(text, nullptr);
+}
+
+/* Enters one entry: its row, and `corners` tuples of the table's width from
+ * values, each as the default loader would store it. 0 after a failed
+ * allocation (reported). */
+static int kroAddSrcEntry(kroSrcEntries *entries, kroSrcTuples *table, int triangle,
+                          const float *values) {
+  int *item = (int *)kroAddSrcItem(&entries->items);
+  if (!item)
+    return 0;
+  item[0] = triangle;
+  for (int k = 0; k < entries->corners; k++) {
+    float tuple[3];
+    for (int i = 0; i < table->floats; i++)
+      tuple[i] = kroSrcStoredFloat(values[k * table->floats + i]);
+    if ((item[1 + k] = kroFindSrcTuple(table, tuple)) < 0)
+      return 0;
+  }
+  return 1;
+}
+
+static int kroTakeSrcEntry(kroSrcMesh *mesh, int entry, int triangle, const float *values) {
+  if (entry == KRO_ASE_FACE)
+    return kroAddSrcEntry(&mesh->faces, &mesh->positions, triangle, values);
+  if (entry == KRO_ASE_TFACE)
+    return kroAddSrcEntry(&mesh->texture_faces, &mesh->uvs, triangle, values);
+  return kroAddSrcEntry(&mesh->normal_faces, &mesh->normals, triangle, values);
+}
+
+/* The smallest type that holds numbers up to `largest`. */
+static const char *kroSrcIndexType(int largest) {
+  return largest < 256 ? "unsigned char" : largest < 65536 ? "unsigned short" : "int";
+}
+
+/* A float constant that reads back as exactly `value`: the shortest
+ * round-trip digits, made a float literal. */
+static void kroWriteSrcFloatConstant(FILE *out, float value) {
+  char text[40];
+  char *end = std::to_chars(text, text + sizeof text - 4, value).ptr;
+  if (!memchr(text, '.', (size_t)(end - text)) && !memchr(text, 'e', (size_t)(end - text))) {
+    memcpy(end, ".0", 2);
+    end += 2;
+  }
+  *end++ = 'f';
+  fwrite(text, 1, (size_t)(end - text), out);
+}
+
+/* "\tstatic const float <name>[][<floats>]={...};" */
+static void kroWriteSrcTupleTable(FILE *out, const char *name, const kroSrcTuples *table) {
+  fprintf(out, "\tstatic const float %s[][%d]={", name, table->floats);
+  const float *values = (const float *)table->tuples.items;
+  for (int n = 0; n < table->tuples.count; n++) {
+    fputs(n % 4 ? "," : n ? ",\n\t\t" : "\n\t\t", out);
+    for (int i = 0; i < table->floats; i++) {
+      fputc(i ? ',' : '{', out);
+      kroWriteSrcFloatConstant(out, values[(size_t)n * table->floats + i]);
+    }
+    fputc('}', out);
+  }
+  fputs("};\n", out);
+}
+
+/* Whether the entries are rows 0, 1, 2, ... once each, in order. */
+static int kroSrcRowsInOrder(const kroSrcEntries *entries) {
+  const int *items = (const int *)entries->items.items;
+  int width = 1 + entries->corners;
+  for (int n = 0; n < entries->items.count; n++)
+    if (items[(size_t)n * width] != n)
+      return 0;
+  return 1;
+}
+
+/* The corner numbers of every entry, "<name>_corners", and their rows,
+ * "<name>_rows", unless the rows run in order. */
+static void kroWriteSrcEntryTables(FILE *out, const char *name, const kroSrcEntries *entries,
+                                   int tuples, int in_order) {
+  const int *items = (const int *)entries->items.items;
+  int width = 1 + entries->corners;
+  fprintf(out, "\tstatic const %s %s_corners[][%d]={", kroSrcIndexType(tuples - 1), name,
+          entries->corners);
+  for (int n = 0; n < entries->items.count; n++) {
+    fputs(n % 8 ? "," : n ? ",\n\t\t" : "\n\t\t", out);
+    for (int k = 0; k < entries->corners; k++)
+      fprintf(out, "%c%d", k ? ',' : '{', items[(size_t)n * width + 1 + k]);
+    fputc('}', out);
+  }
+  fputs("};\n", out);
+  if (in_order)
+    return;
+  int largest = 0;
+  for (int n = 0; n < entries->items.count; n++)
+    if (items[(size_t)n * width] > largest)
+      largest = items[(size_t)n * width];
+  fprintf(out, "\tstatic const %s %s_rows[]={", kroSrcIndexType(largest), name);
+  for (int n = 0; n < entries->items.count; n++)
+    fprintf(out, "%s%d", n % 16 ? "," : n ? ",\n\t\t" : "\n\t\t", items[(size_t)n * width]);
+  fputs("};\n", out);
+}
+
+/* The loop that fills `floats` floats of each entry's row of `array` from
+ * `table`: float k from corner first + k / per_corner (first is 0, or 1 past
+ * the face normal), element k % per_corner. */
+static void kroWriteSrcFill(FILE *out, const char *array, const char *name, const char *table,
+                            int count, int in_order, int floats, int first, int per_corner) {
+  fprintf(out, "\tfor(int i=0;i<%d;i++)\n\t\tfor(int k=0;k<%d;k++)\n", count, floats);
+  fprintf(out, "\t\t\t(*%s)[%s%s]", array, in_order ? "i" : name, in_order ? "" : "_rows[i]");
+  fprintf(out, "[k]=%s[%s_corners[i][%sk/%d]][k%%%d];\n", table, name, first ? "1+" : "",
+          per_corner, per_corner);
+}
+
+static void kroWriteSrcCompactBody(FILE *out, const kroSrcMesh *mesh) {
+  struct {
+    const kroSrcEntries *entries;
+    const kroSrcTuples *table;
+    const char *name, *table_name;
+  } kinds[] = {{&mesh->faces, &mesh->positions, "faces", "positions"},
+               {&mesh->texture_faces, &mesh->uvs, "texture_faces", "uvs"},
+               {&mesh->normal_faces, &mesh->normals, "normal_faces", "normals"}};
+  int in_order[3];
+  for (int i = 0; i < 3; i++) {
+    in_order[i] = kroSrcRowsInOrder(kinds[i].entries);
+    if (kinds[i].entries->items.count) {
+      kroWriteSrcTupleTable(out, kinds[i].table_name, kinds[i].table);
+      kroWriteSrcEntryTables(out, kinds[i].name, kinds[i].entries, kinds[i].table->tuples.count,
+                             in_order[i]);
+    }
+  }
+  if (mesh->named)
+    kroWriteSrcNodeName(out, mesh->node_name);
+  if (mesh->counted)
+    kroWriteSrcCount(out, mesh->triangles);
+  if (mesh->faces.items.count)
+    kroWriteSrcFill(out, "op", "faces", "positions", mesh->faces.items.count, in_order[0], 9, 0, 3);
+  if (mesh->texture_faces.items.count)
+    kroWriteSrcFill(out, "tc", "texture_faces", "uvs", mesh->texture_faces.items.count, in_order[1],
+                    6, 0, 2);
+  if (mesh->normal_faces.items.count) {
+    kroWriteSrcFill(out, "realn", "normal_faces", "normals", mesh->normal_faces.items.count,
+                    in_order[2], 3, 0, 3);
+    kroWriteSrcFill(out, "nc", "normal_faces", "normals", mesh->normal_faces.items.count,
+                    in_order[2], 9, 1, 3);
+  }
+}
+
+/* Takes what one entry says into mesh; returns 1 to go on, 0 at the object's
+ * end (the stream then stands where the generator leaves it), -1 after a
+ * failure. `lines` is set once the generator would have written a line. */
+static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry, int *begun,
+                               int *lines) {
+  switch (entry) {
+  case KRO_ASE_END:
+    return 0;
+  case KRO_ASE_FAILED:
+    return -1;
+  case KRO_ASE_GEOMOBJECT:
+    if (!*begun) {
+      *begun = *lines = 1;
+      return 1;
+    }
+    if (!kroStepBackASEToken(&walk->in)) {
+      kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+      return -1;
+    }
+    return 0;
+  case KRO_ASE_NODE_NAME:
+    strcpy(mesh->node_name, walk->node_name);
+    mesh->named = *lines = 1;
+    return 1;
+  case KRO_ASE_NUMFACES:
+    mesh->triangles = walk->face_count;
+    mesh->counted = *lines = 1;
+    return 1;
+  case KRO_ASE_FACE:
+  case KRO_ASE_TFACE:
+  case KRO_ASE_FACENORMAL:
+    *lines = 1;
+    return kroTakeSrcEntry(mesh, entry, walk->triangle, walk->values) ? 1 : -1;
+  }
+  return 1;
+}
+
+int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
+  if (!stream) {
+    kroFail("Error in reading mesh from file descriptor\n");
+    return 0;
+  }
+  kroASEMeshWalk walk;
+  kroBeginASEMeshWalk(&walk, stream, "file descriptor");
+  walk.in.comment_messages = out == stdout;
+  kroSrcMesh mesh;
+  kroBeginSrcMesh(&mesh);
+  int begun = 0, lines = 0, status;
+  while ((status = kroTakeSrcMeshEntry(&mesh, &walk, kroNextASEMeshEntry(&walk), &begun, &lines)) >
+         0)
+    continue;
+  int ok = status == 0 && begun;
+  if (status == 0 && !begun)
+    kroFailASE(&walk.in, "no *GEOMOBJECT follows");
+  /* As the generator: a refused object still gets a whole loader that
+   * empties the mesh; a missing one gets none, unless entries before the end
+   * began one. */
+  if (ok) {
+    kroWriteSrcHeader(out, name);
+    kroWriteSrcCompactBody(out, &mesh);
+    fputc('}', out);
+  } else if (status < 0 || lines) {
+    kroWriteSrcEmptyEnd(out, 0, 0, name);
+    fputc('}', out);
+  }
+  kroEndSrcMesh(&mesh);
+  kroEndASEMeshWalk(&walk);
+  return ok;
 }

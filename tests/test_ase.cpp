@@ -14,11 +14,20 @@
 #include "generated_loaders_RotatingCube.h"
 #include "generated_loaders_UVTransform_Normal.h"
 #include "generated_loaders_exported_shapes.h"
+#include "generated_loaders_faces_shuffled.h"
 #include "generated_loaders_mesh_animation.h"
 #include "generated_loaders_name_holds_geomobject.h"
 #include "generated_loaders_named_objects.h"
 #include "generated_loaders_named_objects.h"
 #include "generated_loaders_two_objects.h"
+// The same objects as compact loaders.
+#include "generated_compact_loaders_RotatingCube.h"
+#include "generated_compact_loaders_UVTransform_Normal.h"
+#include "generated_compact_loaders_exported_shapes.h"
+#include "generated_compact_loaders_faces_shuffled.h"
+#include "generated_compact_loaders_mesh_animation.h"
+#include "generated_compact_loaders_named_objects.h"
+#include "generated_compact_loaders_two_objects.h"
 // Written at build time by `krotool mesh-src --materials`.
 #include "generated_materials_exported_shapes.h"
 
@@ -645,6 +654,40 @@ TEST_F(MeshSrcTest, GeneratedLoadersRebuildWhatTheReaderReads) {
     for (size_t i = 0; i < loaders.size(); i++)
       expectSameMesh(loaders[i], kData + file, (int)i + 1, true);
   EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+// A compact loader builds what the default loader of its object builds, bit
+// for bit: the name, the count and every row it writes (texture rows only
+// where the file has texture faces; the others stay as allocated).
+TEST_F(MeshSrcTest, CompactLoadersBuildWhatTheDefaultLoadersBuild) {
+  const std::tuple<Loader *, Loader *, bool> pairs[] = {
+      {loadMeshTwoLeft, loadMeshCompactTwoLeft, true},
+      {loadMeshTwoRight, loadMeshCompactTwoRight, false},
+      {loadMeshMorph, loadMeshCompactMorph, false},
+      {loadMeshStill, loadMeshCompactStill, false},
+      {loadMeshBox_01, loadMeshCompactBox_01, true},
+      {loadMeshBox_01_2, loadMeshCompactBox_01_2, true},
+      {loadMesh1st, loadMeshCompact1st, true},
+      {loadMeshObject4, loadMeshCompactObject4, true},
+      {loadMeshBox_01_2_2, loadMeshCompactBox_01_2_2, true},
+      {loadMeshCube, loadMeshCompactCube, true},
+      {loadMeshPlane01, loadMeshCompactPlane01, true},
+      {loadMeshCylinder, loadMeshCylinder01, true}, // --auto --object 2 --object Torus01
+      {loadMeshTorus, loadMeshTorus01, true},
+      {loadMeshShuffled, loadMeshCompactShuffled, true}}; // rows out of order, some twice
+  for (const auto &[plain, compact, texture_faces] : pairs) {
+    Mesh want, got;
+    plain(&want.op, &want.nc, &want.realn, &want.tc, want.name, &want.triangles);
+    compact(&got.op, &got.nc, &got.realn, &got.tc, got.name, &got.triangles);
+    SCOPED_TRACE(want.name);
+    ASSERT_TRUE(want.triangles > 0 && got.triangles == want.triangles);
+    EXPECT_STREQ(got.name, want.name);
+    for (int i = 0; i < want.triangles; i++)
+      EXPECT_TRUE(!memcmp(got.op[i], want.op[i], 36) && !memcmp(got.nc[i], want.nc[i], 36) &&
+                  !memcmp(got.realn[i], want.realn[i], 12) &&
+                  (!texture_faces || !memcmp(got.tc[i], want.tc[i], 24)))
+          << "row " << i;
+  }
 }
 
 // Into a pipe the tool writes every loader, and the pipe is not replaced by a file.

@@ -27,14 +27,15 @@ static bool krotoolIsHelp(const char *arg) {
 static void meshSrcUsage(FILE *out) {
   fprintf(out, "usage: krotool mesh-src FILE.ase (NAME... | --auto) [--object WHICH]...\n"
                "                        [-o OUT.cpp] [--header OUT.h] [--materials OUT.h]\n"
-               "                        [--include HEADER]...\n"
+               "                        [--include HEADER]... [--compact]\n"
                "\n"
                "Writes one mesh loader per geometry object of FILE.ase, in file order: the\n"
                "loader of an object named NAME is loadMesh<NAME>. The source starts with the\n"
                "includes it needs and compiles on its own; each loader is the engine's\n"
-               "generator output, unchanged. Nothing is written unless every object converts\n"
-               "cleanly. OUT.cpp and OUT.h are replaced whole and together: each is written\n"
-               "beside its destination first, and after a failure both are as they were.\n"
+               "generator output (or, with --compact, its compact writer's), unchanged.\n"
+               "Nothing is written unless every object converts cleanly. OUT.cpp and OUT.h\n"
+               "are replaced whole and together: each is written beside its destination\n"
+               "first, and after a failure both are as they were.\n"
                "\n"
                "  NAME...           one name per converted object (letters, digits, '_')\n"
                "  --auto            name each loader after the object's node name, made into a\n"
@@ -50,6 +51,9 @@ static void meshSrcUsage(FILE *out) {
                "                    after OUT.h: materials.h holds materials[] and\n"
                "                    MATERIALS_COUNT\n"
                "  --include HEADER  add #include \"HEADER\" after the usual includes (repeatable)\n"
+               "  --compact         loaders that fill the same arrays with the same floats from\n"
+               "                    static tables (each distinct value once): far quicker to\n"
+               "                    compile, and a smaller object, than the generator's text\n"
                "  -h, --help        show this help\n"
                "\n"
                "--header and --materials read the material list too: one the engine refuses\n"
@@ -145,7 +149,7 @@ static bool meshSrcWrite(const std::vector<MeshSrcOutput> &outputs, const std::s
 struct MeshSrcRequest {
   const char *path = nullptr, *out_path = nullptr, *header_path = nullptr;
   const char *materials_path = nullptr;
-  bool automatic = false;
+  bool automatic = false, compact = false;
   std::vector<std::string> names, includes, objects;
 };
 
@@ -168,6 +172,8 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
     }
     if (!strcmp(arg, "--auto")) {
       request->automatic = true;
+    } else if (!strcmp(arg, "--compact")) {
+      request->compact = true;
     } else if (!strcmp(arg, "-o") || !strcmp(arg, "--header") || !strcmp(arg, "--include") ||
                !strcmp(arg, "--object") || !strcmp(arg, "--materials")) {
       if (i + 1 == argc)
@@ -294,7 +300,8 @@ static int meshSrcChoose(const MeshSrcRequest &request, std::vector<MeshSrcObjec
 
 // One generated function per chosen object, in file order; false after a
 // failure (reported).
-static bool meshSrcGenerate(const char *path, const std::vector<MeshSrcObject> &objects,
+static bool meshSrcGenerate(const char *path, bool compact,
+                            const std::vector<MeshSrcObject> &objects,
                             std::vector<std::string> *functions) {
   FILE *stream = fopen(path, "r");
   if (!stream) {
@@ -309,7 +316,10 @@ static bool meshSrcGenerate(const char *path, const std::vector<MeshSrcObject> &
     FILE *out = open_memstream(&text, &size);
     // An object left out is still walked, to move the stream past it.
     const char *name = objects[i].chosen ? objects[i].loader.c_str() : "Skipped";
-    ok = out && kroWriteSrcMeshFromASEfd(stream, name, out) && krotoolEngineFailures == 0;
+    if (out)
+      ok = compact ? kroWriteCompactSrcMeshFromASEfd(stream, name, out)
+                   : kroWriteSrcMeshFromASEfd(stream, name, out);
+    ok = out && ok && krotoolEngineFailures == 0;
     if (out)
       ok = fclose(out) == 0 && ok;
     if (ok && objects[i].chosen)
@@ -477,7 +487,7 @@ int krotoolMeshSrc(int argc, char **argv) {
     return 1;
   }
   std::vector<std::string> functions;
-  if (!meshSrcGenerate(request.path, objects, &functions))
+  if (!meshSrcGenerate(request.path, request.compact, objects, &functions))
     return 1;
   std::string source = meshSrcSource(request, functions);
   std::vector<MeshSrcOutput> outputs;

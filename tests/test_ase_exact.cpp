@@ -1,0 +1,675 @@
+// The ASE reader's exact results. Every ASE file of the repository, and
+// generated ones full of awkward numbers, many objects and late refusals, give
+// the arrays (bit for bit), names, material references, messages, materials,
+// generated source and stream positions recorded in
+// tests/data/ase/reader-results.txt, on files, on pipes and through every
+// reader, wherever the reader's blocks end. Numbers are read as strtof reads
+// them, the generator writes values as printf's "%f" does, and the compact
+// writer walks each file as the generator does.
+//
+// The record is rewritten from the reader as it stands with
+//   KRO_ASE_RESULTS_WRITE=tests/data/ase/reader-results.txt build/tests/test_ase_exact
+// which is how it was made (by the character-by-character reader that the
+// block reader replaced); a change to the reader's results is then a change to
+// that file, visible in review.
+#include "gl_context.h"
+#include "kro_ase_reader.h"
+
+#include <inttypes.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <random>
+
+namespace {
+
+const std::string kSource = KRO_SOURCE_DIR;
+const std::string kResults = std::string(KRO_TEST_DATA) + "/ase/reader-results.txt";
+
+struct AseExactTest : kroTestFailureFixture {};
+
+uint64_t fnv(const void *bytes, size_t size, uint64_t hash = 0xcbf29ce484222325u) {
+  for (size_t i = 0; i < size; i++)
+    hash = (hash ^ ((const unsigned char *)bytes)[i]) * 0x100000001b3u;
+  return hash;
+}
+
+std::string hex(uint64_t value) {
+  char text[20];
+  snprintf(text, sizeof text, "%016" PRIx64, value);
+  return text;
+}
+
+// Messages on one line, the file's path replaced so that the record holds anywhere.
+std::string flat(std::string text, const std::string &path) {
+  for (size_t at; (at = text.find(path)) != text.npos;)
+    text.replace(at, path.size(), "<file>");
+  for (size_t at; (at = text.find('\n')) != text.npos;)
+    text.replace(at, 1, "|");
+  return text;
+}
+
+// The four arrays of one load, released on destruction.
+struct Loaded {
+  kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
+  int triangles = -1, material = -1;
+  char name[KRO_ASE_NAME_CHARS + 1] = "untouched";
+  ~Loaded() {
+    for (kroObject *array : {&op, &nc, &realn, &tc})
+      kroDestroyObject(array, triangles > 0 ? triangles : 0);
+  }
+};
+
+// Name, count, material and a hash of every row (the reader zeroes what the file leaves out).
+std::string describe(const char *name, int triangles, int material, kroObject op, kroObject nc,
+                     kroObject realn, kroObject tc) {
+  uint64_t hash = fnv(nullptr, 0);
+  for (int i = 0; i < triangles; i++) {
+    hash = fnv(op[i], 36, hash), hash = fnv(nc[i], 36, hash);
+    hash = fnv(realn[i], 12, hash), hash = fnv(tc[i], 24, hash);
+  }
+  return "\"" + std::string(name) + "\" " + std::to_string(triangles) + " m" +
+         std::to_string(material) + " " + hex(hash);
+}
+
+std::string describe(const Loaded &m) {
+  return describe(m.name, m.triangles, m.material, m.op, m.nc, m.realn, m.tc);
+}
+
+// What a call printed and how often it called the hook.
+template <typename F> std::string reported(const std::string &path, F call) {
+  int calls = kroTestHookCalls;
+  std::string out = kroTestCaptured(call);
+  return " hook" + std::to_string(kroTestHookCalls - calls) + " [" + flat(out, path) + "]";
+}
+
+std::string streamState(FILE *stream) {
+  return " at" + std::to_string(ftell(stream)) + (feof(stream) ? " eof" : "");
+}
+
+// The rest of a pipe after the calls: how many bytes, and whether it had ended.
+std::string pipeRest(FILE *stream) {
+  std::string state = feof(stream) ? " eof" : "";
+  size_t rest = 0;
+  for (int c; (c = getc(stream)) != EOF;)
+    rest++;
+  return state + " rest" + std::to_string(rest);
+}
+
+// The generator's text on a memory stream: length and hash.
+std::string generate(FILE *stream, const std::string &path, const char *name) {
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&text, &size);
+  int ok = 0;
+  std::string messages = reported(path, [&] { ok = kroWriteSrcMeshFromASEfd(stream, name, out); });
+  fclose(out);
+  std::string line = "ok" + std::to_string(ok) + " " + std::to_string(size) + "B " +
+                     hex(fnv(text, size)) + messages;
+  free(text);
+  return line;
+}
+
+std::string loadNext(FILE *stream, const std::string &path, Loaded *m) {
+  std::string messages = reported(path, [&] {
+    m->material =
+        kroLoadMeshFromASEfd(&m->op, &m->nc, &m->realn, &m->tc, stream, m->name, &m->triangles);
+  });
+  return describe(*m) + messages;
+}
+
+std::string bits(float value) {
+  uint32_t word;
+  memcpy(&word, &value, 4);
+  char text[12];
+  snprintf(text, sizeof text, "%08" PRIx32, word);
+  return text;
+}
+
+// Everything every reader makes of one file, one line per result.
+std::string resultsOf(const std::string &path) {
+  std::string text;
+  const char *p = path.c_str();
+  int objects = -1, lights = -1, alone_objects = -1, alone_lights = -1;
+  std::string messages = reported(path, [&] {
+    kroObjectsAndLightsInASE(p, &objects, &lights);
+    alone_objects = kroObjectsInASE(p), alone_lights = kroLightsInASE(p);
+  });
+  text += "count " + std::to_string(objects) + " " + std::to_string(lights) + " " +
+          std::to_string(alone_objects) + " " + std::to_string(alone_lights) + messages + "\n";
+  int calls = std::max(objects, 0) + 2;
+  for (int number = 0; number <= calls; number++) {
+    Loaded m;
+    messages = reported(path, [&] {
+      m.material =
+          kroLoadMeshxFromASE(&m.op, &m.nc, &m.realn, &m.tc, number, p, m.name, &m.triangles);
+    });
+    text += "number " + std::to_string(number) + " " + describe(m) + messages + "\n";
+  }
+  kroMesh *meshes = nullptr;
+  int count = 0;
+  messages = reported(path, [&] { count = kroLoadMeshArrayFromASE(&meshes, p); });
+  text += "array " + std::to_string(count) + messages + "\n";
+  for (int i = 0; i < count; i++) {
+    const kroMesh &m = meshes[i];
+    text += "array " + std::to_string(i) + " " +
+            describe(m.node_name, m.triangles, m.material_ref, m.op, m.nc, m.realn, m.tc) + "\n";
+  }
+  kroFreeMeshArray(&meshes, count);
+  FILE *stream = fopen(p, "r");
+  for (int call = 0; call < calls; call++) {
+    Loaded m;
+    text += "stream " + std::to_string(call) + " " + loadNext(stream, path, &m);
+    text += streamState(stream) + "\n";
+  }
+  rewind(stream);
+  for (int call = 0; call < calls; call++) {
+    std::string line = generate(stream, path, ("L" + std::to_string(call)).c_str());
+    text += "source " + std::to_string(call) + " " + line + streamState(stream) + "\n";
+  }
+  fclose(stream);
+  // A pipe cannot move back: one object at most, then what is left in it.
+  std::string cat = "cat '" + path + "'";
+  stream = popen(cat.c_str(), "r");
+  Loaded piped;
+  text += "pipe " + loadNext(stream, path, &piped);
+  text += pipeRest(stream) + "\n";
+  pclose(stream);
+  stream = popen(cat.c_str(), "r");
+  text += "pipe source " + generate(stream, path, "P");
+  text += pipeRest(stream) + "\n";
+  pclose(stream);
+  kroMaterial *materials = nullptr;
+  messages = reported(path, [&] { count = kroLoadMaterialsFromASE(&materials, p); });
+  text += "materials " + std::to_string(count) + messages + "\n";
+  for (int i = 0; i < count; i++) {
+    const kroMaterial &m = materials[i];
+    text += "material " + std::to_string(i) + " " + bits(m.diffuse[0]) + " " + bits(m.diffuse[1]) +
+            " " + bits(m.diffuse[2]) + " " + bits(m.opacity) + "\n";
+  }
+  kroFreeMaterials(&materials, count);
+  return text;
+}
+
+// ---- generated files ----
+
+// Decimal texts of every shape the exporters and hand edits produce, and the
+// hard cases of rounding: 16 to 19 and more significant digits, exact float
+// midpoints and their neighbours, subnormals, values near the largest float.
+std::string randomNumber(std::mt19937_64 &rng) {
+  char text[160];
+  auto uniform = [&](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(rng);
+  };
+  auto digits = [&](int count) {
+    std::string s;
+    for (int i = 0; i < count; i++)
+      s += (char)('0' + rng() % 10);
+    return s;
+  };
+  auto floatAt = [&](void) { // a finite float of any magnitude
+    float value;
+    do {
+      uint32_t word = (uint32_t)rng();
+      memcpy(&value, &word, 4);
+    } while (!std::isfinite(value));
+    return value;
+  };
+  switch (rng() % 14) {
+  case 0:
+    snprintf(text, sizeof text, "%.4f", uniform(-100, 100));
+    break;
+  case 1:
+    snprintf(text, sizeof text, "%.6f", uniform(-1, 1));
+    break;
+  case 2:
+    snprintf(text, sizeof text, "%.9g", floatAt());
+    break;
+  case 3:
+    snprintf(text, sizeof text, "%.17g", uniform(-1e6, 1e6));
+    break;
+  case 4: { // 16 to 19 significant digits, the point anywhere
+    std::string d = std::to_string(1 + rng() % 9) + digits(15 + (int)(rng() % 4));
+    d.insert(1 + rng() % (d.size() - 1), ".");
+    snprintf(text, sizeof text, "%s%s", rng() % 2 ? "-" : "", d.c_str());
+    break;
+  }
+  case 5: { // 20 to 60 digits
+    std::string d = digits(20 + (int)(rng() % 41));
+    d.insert(rng() % 20, "."); // below the largest float
+    snprintf(text, sizeof text, "%s", d.c_str());
+    break;
+  }
+  case 6:
+    snprintf(text, sizeof text, "%.*f%c%+d", (int)(rng() % 5), uniform(-10, 10),
+             rng() % 2 ? 'e' : 'E', (int)(rng() % 60) - 30);
+    break;
+  case 7: { // a float midpoint, exactly, or one unit of its 17th digit off
+    float low = std::fabs(floatAt()), high = std::nextafter(low, INFINITY);
+    double middle = ((double)low + (double)high) / 2;
+    int shape = (int)(rng() % 3);
+    if (shape == 0 || !std::isfinite(high))
+      snprintf(text, sizeof text, "%.60g", middle);
+    else
+      snprintf(text, sizeof text, "%.17g",
+               std::nextafter(middle, shape == 1 ? 0.0 : (double)INFINITY));
+    break;
+  }
+  case 8: {
+    const char *odd[] = {"000123.5", "+7",  ".5",     "5.",      "-0", "0.0000001", "-.25",
+                         "+0.0",     "1e0", "00.000", "-0.0000", "9.", "1E+1",      "0e-0"};
+    snprintf(text, sizeof text, "%s", odd[rng() % (sizeof odd / sizeof *odd)]);
+    break;
+  }
+  case 9:
+    snprintf(text, sizeof text, "%.*e", (int)(rng() % 12), uniform(1, 10) * 1e-42);
+    break;
+  case 10:
+    snprintf(text, sizeof text, "%.9g", 3.4028234e38 * uniform(0.5, 1.0));
+    break;
+  case 11:
+    snprintf(text, sizeof text, "%s%s", digits(1 + (int)(rng() % 25)).c_str(),
+             rng() % 2 ? "" : ".0");
+    break;
+  case 12: // the fast path's edge: 15 significant digits and 22 decimals
+    snprintf(text, sizeof text, "0.%s%s", std::string(rng() % 8, '0').c_str(), digits(15).c_str());
+    break;
+  default:
+    snprintf(text, sizeof text, "%.3f", uniform(-1000, 1000));
+    break;
+  }
+  return text;
+}
+
+// White space as exporters and editors leave it.
+std::string gap(std::mt19937_64 &rng) {
+  const char *gaps[] = {" ", "\t", "  ", " \t", "\t\t"};
+  return gaps[rng() % 5];
+}
+
+// One geometry object: v vertices, t texture vertices, f faces with texture
+// faces and normals, every value a random text.
+std::string randomObject(std::mt19937_64 &rng, const std::string &name, int v, int t, int f) {
+  const char *end = rng() % 4 ? "\n" : "\r\n";
+  std::string s = "*GEOMOBJECT {" + std::string(end) + "\t*NODE_NAME \"" + name + "\"" + end;
+  s += "\t*MESH {" + std::string(end) + "\t\t*MESH_NUMVERTEX " + std::to_string(v) + end;
+  s += "\t\t*MESH_NUMFACES " + std::to_string(f) + end + "\t\t*MESH_VERTEX_LIST {" + end;
+  for (int i = 0; i < v; i++) {
+    s += "\t\t\t*MESH_VERTEX" + gap(rng) + std::to_string(i);
+    for (int k = 0; k < 3; k++)
+      s += gap(rng) + randomNumber(rng);
+    s += end;
+  }
+  s += "\t\t}" + std::string(end) + "\t\t*MESH_FACE_LIST {" + end;
+  for (int i = 0; i < f; i++) {
+    char line[200];
+    snprintf(line, sizeof line,
+             "\t\t\t*MESH_FACE %5d:    A: %5d B: %5d C: %5d AB:    1 BC: 1"
+             "\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0",
+             i, (int)(rng() % v), (int)(rng() % v), (int)(rng() % v));
+    s += line + std::string(end);
+  }
+  s += "\t\t}" + std::string(end) + "\t\t*MESH_NUMTVERTEX " + std::to_string(t) + end;
+  s += "\t\t*MESH_TVERTLIST {" + std::string(end);
+  for (int i = 0; i < t; i++)
+    s += "\t\t\t*MESH_TVERT " + std::to_string(i) + gap(rng) + randomNumber(rng) + gap(rng) +
+         randomNumber(rng) +
+         (rng() % 8   ? "\t"
+          : rng() % 2 ? "x"
+                      : "#") +
+         "0.0000" + end;
+  s += "\t\t}" + std::string(end) + "\t\t*MESH_TFACELIST {" + end;
+  for (int i = 0; i < f; i++)
+    s += "\t\t\t*MESH_TFACE " + std::to_string(i) + "\t" + std::to_string(rng() % t) + "\t" +
+         std::to_string(rng() % t) + "\t" + std::to_string(rng() % t) + end;
+  s += "\t\t}" + std::string(end) + "\t\t*MESH_NORMALS {" + end;
+  for (int i = 0; i < f; i++) {
+    s += "\t\t\t*MESH_FACENORMAL " + std::to_string(i);
+    for (int k = 0; k < 3; k++)
+      s += gap(rng) + randomNumber(rng);
+    s += end;
+    for (int corner = 0; corner < 3; corner++) {
+      s += "\t\t\t\t*MESH_VERTEXNORMAL " + std::to_string(rng() % v);
+      for (int k = 0; k < 3; k++)
+        s += gap(rng) + randomNumber(rng);
+      s += end;
+    }
+  }
+  s += "\t\t}" + std::string(end) + "\t}" + end + "\t*MATERIAL_REF " + std::to_string(rng() % 3) +
+       end + "}" + end;
+  return s;
+}
+
+const char kMaterials[] = "*3DSMAX_ASCIIEXPORT\t200\n*MATERIAL_LIST {\n\t*MATERIAL_COUNT 2\n"
+                          "\t*MATERIAL 0 {\n\t\t*MATERIAL_DIFFUSE 0.1 0.123456789 1e-3\n"
+                          "\t\t*MATERIAL_TRANSPARENCY 0.3333333333333333333\n\t}\n"
+                          "\t*MATERIAL 1 {\n\t\t*MATERIAL_DIFFUSE 1.000000059604644775390625 "
+                          ".5 5.\n\t}\n}\n";
+
+// The generated files by name: one large object, many small ones with other
+// objects and animation blocks between them, and refusals deep in a file.
+std::map<std::string, std::string> generatedFiles(void) {
+  std::map<std::string, std::string> files;
+  std::mt19937_64 rng(20240611);
+  std::string large = kMaterials + randomObject(rng, "numbers", 2500, 1500, 2000);
+  files["generated/numbers.ase"] = large;
+  std::string many = kMaterials;
+  for (int i = 0; i < 60; i++) {
+    many += randomObject(rng, "part " + std::to_string(i), 3 + (int)(rng() % 20),
+                         1 + (int)(rng() % 10), 1 + (int)(rng() % 30));
+    if (i % 7 == 3)
+      many += "*LIGHTOBJECT {\n\t*NODE_NAME \"lamp\"\n\t*LIGHT_TYPE Omni\n}\n";
+    if (i % 11 == 5)
+      many += "*CAMERAOBJECT {\n\t*NODE_NAME \"eye\"\n}\n";
+  }
+  files["generated/many_objects.ase"] = many;
+  size_t deep = large.size() * 3 / 4, line = large.find("*MESH_FACENORMAL", deep);
+  files["generated/cut_deep.ase"] = large.substr(0, deep);
+  std::string bad = large;
+  files["generated/value_deep.ase"] = bad.insert(bad.find(' ', line) + 1, "x");
+  bad = large;
+  files["generated/token_deep.ase"] = bad.insert(line, std::string(300, 'T') + " ");
+  bad = large;
+  files["generated/name_deep.ase"] =
+      bad.insert(line, "*NODE_NAME \"" + std::string(255, 'n') + "\"\n*NODE_NAME \"" +
+                           std::string(256, 'n') + "\"\n");
+  bad = large;
+  files["generated/index_deep.ase"] = bad.insert(line + 17, "9");
+  bad = large;
+  files["generated/float_deep.ase"] = bad.insert(bad.find("*MESH_TVERT 1000") + 17, "-x");
+  // Files that stop right at a refusal or a value: no line end, no byte beyond.
+  std::string small = randomObject(rng, "small", 4, 3, 3);
+  files["generated/token_at_end.ase"] = small + std::string(257, 'T');
+  files["generated/name_at_end.ase"] = small + "*NODE_NAME \"" + std::string(256, 'n');
+  files["generated/value_at_end.ase"] = small.substr(0, small.find("\t\t}")) + "*MESH_VERTEX 1 2";
+  // Bytes only the full rules read: 0 and control bytes, quotes and braces
+  // inside words, bytes above 127, a quoted text over several words.
+  std::string odd = small;
+  odd.insert(odd.find("*MESH {"), std::string("*COMMENT \"a { b } c\" x\"y\" {z }w\n") +
+                                      "*PROP_ODD a\x01b \x7f\xc3\xa9t\xc3\xa9 \"\" q\"\"q\n" +
+                                      std::string("*PROP_NUL a\0b\n", 14));
+  files["generated/odd_bytes.ase"] = odd;
+  return files;
+}
+
+// The repository's ASE files, by path from the source folder.
+std::vector<std::string> repositoryFiles(void) {
+  std::vector<std::string> files;
+  for (const char *folder : {"assets", "examples/minimal", "tests/data/ase",
+                             "tests/data/third-party/assimp", "tests/data/viewer"})
+    for (const auto &entry : std::filesystem::directory_iterator(kSource + "/" + folder)) {
+      std::string name = entry.path().filename().string(), ext;
+      for (char c : name.substr(name.rfind('.') + 1))
+        ext += (char)tolower((unsigned char)c);
+      if (ext == "ase")
+        files.push_back(std::string(folder) + "/" + name);
+    }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The record: for each file, its name line "== name" and its result lines.
+std::map<std::string, std::string> readRecord(const std::string &text) {
+  std::map<std::string, std::string> record;
+  std::string *current = nullptr;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    std::string line = text.substr(at, end - at);
+    if (line.rfind("== ", 0) == 0)
+      current = &record[line.substr(3)];
+    else if (current)
+      *current += line + "\n";
+  }
+  return record;
+}
+
+std::string pathOf(const std::string &name, const std::map<std::string, std::string> &generated) {
+  auto found = generated.find(name);
+  if (found == generated.end())
+    return kSource + "/" + name;
+  std::string path = kroTestTempPath(name.substr(name.find('/') + 1));
+  kroTestWriteFile(path, found->second);
+  return path;
+}
+
+TEST_F(AseExactTest, EveryReaderGivesTheRecordedResults) {
+  std::map<std::string, std::string> generated = generatedFiles();
+  if (const char *write = getenv("KRO_ASE_RESULTS_WRITE")) {
+    std::vector<std::string> names = repositoryFiles();
+    for (const auto &file : generated)
+      names.push_back(file.first);
+    std::string text;
+    for (const std::string &name : names)
+      text += "== " + name + "\n" + resultsOf(pathOf(name, generated));
+    kroTestWriteFile(write, text);
+    GTEST_SKIP() << "record written to " << write;
+  }
+  std::map<std::string, std::string> record = readRecord(kroTestReadFile(kResults));
+  ASSERT_GT(record.size(), generated.size());
+  for (const auto &[name, want] : record) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(resultsOf(pathOf(name, generated)), want);
+  }
+}
+
+// The compact writer walks every file as the generator does: the same
+// results, messages and stream positions call after call, and a loader that
+// compiles cleanly for every object, refused ones included (those empty).
+TEST_F(AseExactTest, CompactLoadersFollowTheGeneratorsWalk) {
+  std::string source = "#include <string.h>\n#include \"kro.h\"\n";
+  int loaders = 0;
+  for (const std::string &name : repositoryFiles()) {
+    SCOPED_TRACE(name);
+    std::string path = kSource + "/" + name;
+    FILE *plain = fopen(path.c_str(), "r"), *compact = fopen(path.c_str(), "r");
+    for (int call = 0; call < 4; call++) {
+      std::string loader = "C" + std::to_string(loaders++);
+      char *text = nullptr;
+      size_t size = 0;
+      FILE *out = open_memstream(&text, &size), *nowhere = fopen("/dev/null", "w");
+      int plain_ok = 0, compact_ok = 0;
+      std::string plain_says = reported(
+          path, [&] { plain_ok = kroWriteSrcMeshFromASEfd(plain, loader.c_str(), nowhere); });
+      std::string compact_says = reported(path, [&] {
+        compact_ok = kroWriteCompactSrcMeshFromASEfd(compact, loader.c_str(), out);
+      });
+      fclose(out), fclose(nowhere);
+      EXPECT_EQ(compact_ok, plain_ok);
+      EXPECT_EQ(compact_says, plain_says);
+      EXPECT_EQ(streamState(compact), streamState(plain));
+      if (strstr(text, "void loadMesh")) // past the last object only the brace is written
+        source += std::string(text, size) + "\n";
+      free(text);
+    }
+    fclose(plain), fclose(compact);
+  }
+  std::string path = kroTestTempPath("compact_loaders.cpp");
+  kroTestWriteFile(path, source);
+  std::string command = std::string(KRO_CXX_COMPILER) + " -fsyntax-only -Wall -Wextra -Werror -I" +
+                        kSource + "/kro " + path;
+  EXPECT_EQ(system(command.c_str()), 0);
+}
+
+// Each allocation of the compact writer that fails is reported once and
+// gives the empty loader a refused object gets, until the writer needs fewer.
+TEST_F(AseExactTest, CompactWriterReportsEachFailedAllocation) {
+  std::mt19937_64 rng(5);
+  std::string path = kroTestTempPath("allocations.ase");
+  kroTestWriteFile(path, randomObject(rng, "many", 300, 200, 400)); // the tables grow
+  int failures = 0;
+  for (long n = 1, failed = 1; failed && n < 200; n++) {
+    FILE *stream = fopen(path.c_str(), "r");
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    int calls = kroTestHookCalls, ok = -1;
+    kroFailAllocationAfter(n);
+    std::string said =
+        kroTestCaptured([&] { ok = kroWriteCompactSrcMeshFromASEfd(stream, "M", out); });
+    kroFailAllocationAfter(0);
+    fclose(out), fclose(stream);
+    failed = kroTestHookCalls - calls;
+    failures += failed;
+    std::string loader(text, size);
+    free(text);
+    if (failed)
+      EXPECT_TRUE(failed == 1 && ok == 0 &&
+                  said.find("Error during allocating memory in kro") == 0 && loader.size() > 18 &&
+                  !loader.compare(loader.size() - 18, 18, "\tnode_name[0]=0;\n}") &&
+                  loader.find("static") == loader.npos)
+          << n << ": " << said << loader;
+    else
+      EXPECT_TRUE(ok == 1 && n > 2) << n;
+  }
+  EXPECT_GT(failures, 4); // the walk's two tables and several of the writer's
+}
+
+// Every number text, read by the reader from one stream that crosses many
+// blocks, is the float strtof gives, bit for bit; a text the reader refuses
+// (no number there, or one out of float range) is one strtof cannot use either.
+TEST_F(AseExactTest, NumbersAreReadAsStrtofReadsThem) {
+  std::mt19937_64 rng(7);
+  std::vector<std::string> texts = {
+      "1.152923643589019776", "0.1",          "16777217", "16777217.0",
+      "3.4028235e38",         "3.4028236e38", "1e-46",    "-0"};
+  while (texts.size() < 200000)
+    texts.push_back(randomNumber(rng));
+  std::string all;
+  for (const std::string &text : texts)
+    all += text + gap(rng);
+  FILE *stream = fmemopen(&all[0], all.size(), "r");
+  kroASEReader in;
+  kroBeginASEReader(&in, stream, "numbers", "mesh");
+  int wrong = 0;
+  kroTestCaptured([&] { // the out-of-range texts are reported
+    for (const std::string &text : texts) {
+      float want = strtof(text.c_str(), nullptr), got = 0;
+      int calls = kroTestHookCalls, read = kroReadASEFloat(&in, &got);
+      if (!std::isfinite(want)) {
+        wrong += read || kroTestHookCalls != calls + 1;
+        continue;
+      }
+      if (!read || memcmp(&got, &want, sizeof got)) // the same bits: -0 is not 0
+        ADD_FAILURE() << text << " read as " << got << ", strtof gives " << want;
+      wrong += !read || memcmp(&got, &want, sizeof got);
+      if (wrong > 10)
+        break;
+    }
+  });
+  kroEndASEReader(&in);
+  fclose(stream);
+  EXPECT_EQ(wrong, 0);
+}
+
+// The generator writes each value as printf's "%f" writes the float the
+// reader reads: random bit patterns of every magnitude, exact ties of the
+// sixth decimal, values next to 2^32, subnormals, zeros of both signs.
+TEST_F(AseExactTest, GeneratedValuesArePrintfsFixedText) {
+  std::mt19937_64 rng(11);
+  std::vector<float> values = {0.0f,          -0.0f,         0.0078125f,    -0.0234375f,
+                               4294967296.0f, 4294967040.0f, 3.4028235e38f, 1e-45f,
+                               5e-7f,         -4.9999997e-7f};
+  while (values.size() < 60000) {
+    uint32_t word = (uint32_t)rng();
+    switch (rng() % 4) {
+    case 0: // n / 128: half a millionth apart, so every tie of the sixth decimal
+      values.push_back((float)((int)(rng() % 2000001) - 1000000) / 128.0f);
+      break;
+    case 1: // near 2^32 and the largest exponents
+      word = (word & 0x807fffffu) | ((uint32_t)(150 + rng() % 105) << 23);
+      [[fallthrough]];
+    default: {
+      float value;
+      memcpy(&value, &word, sizeof value);
+      if (std::isfinite(value))
+        values.push_back(value);
+    }
+    }
+  }
+  int triangles = (int)values.size() / 9;
+  std::string text = "*GEOMOBJECT {\n*MESH_NUMVERTEX " + std::to_string(triangles * 3) +
+                     "\n*MESH_NUMFACES " + std::to_string(triangles) + "\n";
+  char number[64];
+  for (int v = 0; v < triangles * 3; v++) {
+    text += "*MESH_VERTEX " + std::to_string(v);
+    for (int k = 0; k < 3; k++)
+      text += (snprintf(number, sizeof number, " %.9g", values[3 * v + k]), number);
+    text += "\n";
+  }
+  for (int t = 0; t < triangles; t++)
+    text += "*MESH_FACE " + std::to_string(t) + ": A: " + std::to_string(3 * t) +
+            " B: " + std::to_string(3 * t + 1) + " C: " + std::to_string(3 * t + 2) + "\n";
+  std::string path = kroTestTempPath("values.ase");
+  kroTestWriteFile(path, text + "}\n");
+  Loaded read;
+  read.material = kroLoadMeshxFromASE(&read.op, &read.nc, &read.realn, &read.tc, 1, path.c_str(),
+                                      read.name, &read.triangles);
+  ASSERT_EQ(read.triangles, triangles);
+  FILE *stream = fopen(path.c_str(), "r");
+  char *source = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&source, &size);
+  ASSERT_EQ(kroWriteSrcMeshFromASEfd(stream, "Values", out), 1);
+  fclose(out), fclose(stream);
+  std::string lines(source, size);
+  free(source);
+  int checked = 0, wrong = 0;
+  for (size_t at = 0; (at = lines.find("(*op)[", at)) != lines.npos && wrong < 10; checked++) {
+    int t = 0, k = 0;
+    sscanf(lines.c_str() + at, "(*op)[%d][%d]=", &t, &k);
+    size_t from = lines.find('=', at) + 1, end = lines.find(';', from);
+    float value = read.op[t][k];
+    snprintf(number, sizeof number, "%f", value);
+    if (lines.compare(from, end - from, number) != 0)
+      ADD_FAILURE() << ++wrong << ": " << bits(value) << " written as "
+                    << lines.substr(from, end - from) << ", printf gives " << number;
+    at = end;
+  }
+  EXPECT_EQ(checked, triangles * 9);
+}
+
+// The same text at every place relative to the first block read: each
+// object, its stream position and the generated source move with it, and
+// nothing else changes.
+TEST_F(AseExactTest, ResultsDoNotDependOnWhereTheBlocksEnd) {
+  std::mt19937_64 rng(3);
+  const std::string body = kroTestReadFile(std::string(KRO_TEST_DATA) + "/ase/two_objects.ase") +
+                           randomObject(rng, "small", 3, 2, 2);
+  ASSERT_LT(body.size(), (size_t)KRO_ASE_FIRST_READ_BYTES);
+  auto resultsAt = [&](size_t shift) {
+    std::string bytes = std::string(shift, ' ') + body, text;
+    FILE *stream = fmemopen(&bytes[0], bytes.size(), "r");
+    for (int call = 0; call < 4; call++) {
+      Loaded m;
+      m.material =
+          kroLoadMeshFromASEfd(&m.op, &m.nc, &m.realn, &m.tc, stream, m.name, &m.triangles);
+      text += describe(m) + " at" + std::to_string(ftell(stream) - (long)shift);
+      text += feof(stream) ? " eof\n" : "\n";
+    }
+    rewind(stream);
+    for (int call = 0; call < 3; call++) { // one loader per object
+      char *source = nullptr;
+      size_t size = 0;
+      FILE *out = open_memstream(&source, &size);
+      kroWriteSrcMeshFromASEfd(stream, "S", out);
+      fclose(out);
+      text += hex(fnv(source, size)) + " at" + std::to_string(ftell(stream) - (long)shift) + "\n";
+      free(source);
+    }
+    fclose(stream);
+    return text;
+  };
+  const std::string want = resultsAt(0);
+  // Every place where the text meets the end of the first block.
+  for (size_t shift = KRO_ASE_FIRST_READ_BYTES - body.size(); shift <= KRO_ASE_FIRST_READ_BYTES;
+       shift++)
+    ASSERT_EQ(resultsAt(shift), want) << shift;
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+} // namespace
