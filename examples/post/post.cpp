@@ -18,7 +18,7 @@
  * --shot (with --frames) writes the last of them as a BMP picture.
  * Depends on: kro, SDL 1.2, GL.
  */
-#include <kro/kro.h>
+#include "example_window.h"
 
 #include <SDL/SDL.h>
 #include <stdlib.h>
@@ -45,55 +45,6 @@ struct Box {
   kroObject op = nullptr, nc = nullptr, realn = nullptr;
   int triangles = 12;
 };
-
-static bool ParseArguments(int argc, char **argv, long *frames, const char **shot) {
-  for (int i = 1; i < argc; i++) {
-    if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
-      char *end = nullptr;
-      *frames = strtol(argv[++i], &end, 10);
-      if (*end || *frames < 1)
-        return false;
-    } else if (strcmp(argv[i], "--shot") == 0 && i + 1 < argc) {
-      *shot = argv[++i];
-    } else {
-      return false;
-    }
-  }
-  return !*shot || *frames > 0;
-}
-
-static bool OpenWindow(const char *caption) {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0)
-    return false;
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  if (!SDL_SetVideoMode(WINDOW_WIDTH, WINDOW_HEIGHT, 32, SDL_OPENGL))
-    return false;
-  SDL_WM_SetCaption(caption, nullptr);
-  return true;
-}
-
-static bool EscapeOrQuit(void) {
-  SDL_Event event;
-  while (SDL_PollEvent(&event))
-    if (event.type == SDL_QUIT ||
-        (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
-      return true;
-  return false;
-}
-
-/* The window's back buffer, bottom row first, as the engine's BMP writer takes it. */
-static bool WriteShot(const char *path) {
-  int32_t size[2] = {WINDOW_WIDTH, WINDOW_HEIGHT};
-  uint8_t *pixels = (uint8_t *)malloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT * 4);
-  if (!pixels)
-    return false;
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
-  bool written = kroExportBMP(path, pixels, size) == 0;
-  free(pixels);
-  return written;
-}
 
 /* The box's arrays, with flat normals; false when the engine could not grow them. */
 static bool MakeBox(Box *box) {
@@ -201,7 +152,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: post [--frames N] [--shot FILE.bmp]\n");
     return 2;
   }
-  if (!OpenWindow("post")) {
+  if (!OpenWindow("post", WINDOW_WIDTH, WINDOW_HEIGHT)) {
     fprintf(stderr, "post: %s\n", SDL_GetError());
     SDL_Quit();
     return 1;
@@ -222,7 +173,7 @@ int main(int argc, char **argv) {
     kroUseFrameBufferObject(&canvas);
     DrawScene(&box, frame);
     ShowThroughPost(&canvas);
-    if (shot && frame + 1 == frames && !WriteShot(shot))
+    if (shot && frame + 1 == frames && !WriteShot(shot, WINDOW_WIDTH, WINDOW_HEIGHT))
       status = 1;
     SDL_GL_SwapBuffers();
   }

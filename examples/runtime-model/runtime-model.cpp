@@ -15,7 +15,7 @@
  * (with --frames) writes the last of them as a BMP picture.
  * Depends on: kro, SDL 1.2, GL.
  */
-#include <kro/kro.h>
+#include "example_window.h"
 
 #include <SDL/SDL.h>
 #include <math.h>
@@ -58,40 +58,6 @@ static bool ParseArguments(int argc, char **argv, Options *options) {
     }
   }
   return !options->shot || options->frames > 0;
-}
-
-static bool OpenWindow(const char *caption) {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0)
-    return false;
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-  if (!SDL_SetVideoMode(WINDOW_WIDTH, WINDOW_HEIGHT, 32, SDL_OPENGL))
-    return false;
-  SDL_WM_SetCaption(caption, nullptr);
-  return true;
-}
-
-static bool EscapeOrQuit(void) {
-  SDL_Event event;
-  while (SDL_PollEvent(&event))
-    if (event.type == SDL_QUIT ||
-        (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
-      return true;
-  return false;
-}
-
-/* The window's back buffer, bottom row first, as the engine's BMP writer takes it. */
-static bool WriteShot(const char *path) {
-  int32_t size[2] = {WINDOW_WIDTH, WINDOW_HEIGHT};
-  uint8_t *pixels = (uint8_t *)malloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT * 4);
-  if (!pixels)
-    return false;
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
-  bool written = kroExportBMP(path, pixels, size) == 0;
-  free(pixels);
-  return written;
 }
 
 /* True when the file gave the object no vertex normal at all (they read zero). */
@@ -174,7 +140,7 @@ int main(int argc, char **argv) {
   FitScene(meshes, count);
 
   int status = 1;
-  if (OpenWindow("runtime-model")) {
+  if (OpenWindow("runtime-model", WINDOW_WIDTH, WINDOW_HEIGHT)) {
     kroSetShaderFolder(KRO_SHADER_DIR);
     kroInit(WINDOW_WIDTH, WINDOW_HEIGHT);
     if (kroInitStatus() != 0)
@@ -185,7 +151,8 @@ int main(int argc, char **argv) {
       if (EscapeOrQuit())
         break;
       DrawFrame(meshes, count, materials, material_count, frame);
-      if (options.shot && frame + 1 == options.frames && !WriteShot(options.shot))
+      if (options.shot && frame + 1 == options.frames &&
+          !WriteShot(options.shot, WINDOW_WIDTH, WINDOW_HEIGHT))
         status = 1;
       SDL_GL_SwapBuffers();
     }

@@ -16,7 +16,7 @@
  * --shot (with --frames) writes the last of them as a BMP picture.
  * Depends on: kro, SDL 1.2, GL.
  */
-#include <kro/kro.h>
+#include "example_window.h"
 
 #include <SDL/SDL.h>
 #include <stdlib.h>
@@ -37,55 +37,6 @@ static const char *const LINES[] = {"KROF fonts: one bit a pixel,", "one texture
 static const float PAPER[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 static const float TITLE_INK[4] = {255.0f, 200.0f, 60.0f, 255.0f};
 static const float LINE_INK[4] = {140.0f, 220.0f, 255.0f, 255.0f};
-
-static bool ParseArguments(int argc, char **argv, long *frames, const char **shot) {
-  for (int i = 1; i < argc; i++) {
-    if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
-      char *end = nullptr;
-      *frames = strtol(argv[++i], &end, 10);
-      if (*end || *frames < 1)
-        return false;
-    } else if (strcmp(argv[i], "--shot") == 0 && i + 1 < argc) {
-      *shot = argv[++i];
-    } else {
-      return false;
-    }
-  }
-  return !*shot || *frames > 0;
-}
-
-static bool OpenWindow(const char *caption) {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0)
-    return false;
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  if (!SDL_SetVideoMode(WINDOW_WIDTH, WINDOW_HEIGHT, 32, SDL_OPENGL))
-    return false;
-  SDL_WM_SetCaption(caption, nullptr);
-  return true;
-}
-
-static bool EscapeOrQuit(void) {
-  SDL_Event event;
-  while (SDL_PollEvent(&event))
-    if (event.type == SDL_QUIT ||
-        (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
-      return true;
-  return false;
-}
-
-/* The window's back buffer, bottom row first, as the engine's BMP writer takes it. */
-static bool WriteShot(const char *path) {
-  int32_t size[2] = {WINDOW_WIDTH, WINDOW_HEIGHT};
-  uint8_t *pixels = (uint8_t *)malloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT * 4);
-  if (!pixels)
-    return false;
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
-  bool written = kroExportBMP(path, pixels, size) == 0;
-  free(pixels);
-  return written;
-}
 
 /* One line of text whose first character's top left corner is at (left, top)
  * in window pixels from the top left, `cell` pixels a character. A character
@@ -124,7 +75,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: text [--frames N] [--shot FILE.bmp]\n");
     return 2;
   }
-  if (!OpenWindow("text")) {
+  if (!OpenWindow("text", WINDOW_WIDTH, WINDOW_HEIGHT)) {
     fprintf(stderr, "text: %s\n", SDL_GetError());
     SDL_Quit();
     return 1;
@@ -145,7 +96,7 @@ int main(int argc, char **argv) {
     if (EscapeOrQuit())
       break;
     DrawFrame(&title_font, &line_font);
-    if (shot && frame + 1 == frames && !WriteShot(shot))
+    if (shot && frame + 1 == frames && !WriteShot(shot, WINDOW_WIDTH, WINDOW_HEIGHT))
       status = 1;
     SDL_GL_SwapBuffers();
   }
