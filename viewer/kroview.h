@@ -103,6 +103,8 @@ void kvDrawScene(const kvScene *scene);
 /* Object `index`'s triangle edges in KV_HIGHLIGHT over everything drawn so far, hidden edges
  * included; nothing for an index outside the scene */
 void kvDrawOutline(const kvScene *scene, int index);
+/* The object's triangles in fixed-function GL, positions only, in the current state */
+void kvDrawTriangles(const kvObject *object);
 /* The object a user means by `which`: its node name, or its place in the file (1 = first,
  * refused objects counted); -1 when none */
 int kvFindObject(const kvScene *scene, const char *which);

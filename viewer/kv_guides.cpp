@@ -117,13 +117,7 @@ void kvDrawEdges(const kvScene *scene) {
   glPolygonOffset(-1.0f, -1.0f);
   glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
   glColor3fv(KV_EDGE_COLOUR);
-  for (int i = 0; i < scene->object_count; i++) {
-    const kvObject *object = &scene->objects[i];
-    glBegin(GL_TRIANGLES);
-    for (int t = 0; t < object->triangles; t++)
-      for (int v = 0; v < 9; v += 3)
-        glVertex3fv(&object->op[t][v]);
-    glEnd();
-  }
+  for (int i = 0; i < scene->object_count; i++)
+    kvDrawTriangles(&scene->objects[i]);
   glPopAttrib();
 }

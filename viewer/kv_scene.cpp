@@ -315,6 +315,14 @@ void kvDrawScene(const kvScene *scene) {
   glUseProgramObjectARB(0);
 }
 
+void kvDrawTriangles(const kvObject *object) {
+  glBegin(GL_TRIANGLES);
+  for (int t = 0; t < object->triangles; t++)
+    for (int v = 0; v < 9; v += 3)
+      glVertex3fv(&object->op[t][v]);
+  glEnd();
+}
+
 /* Fixed-function lines; the engine's program is off and the depth test too, so
  * the outline shows through the object's own faces and whatever stands before it. */
 void kvDrawOutline(const kvScene *scene, int index) {
@@ -329,11 +337,7 @@ void kvDrawOutline(const kvScene *scene, int index) {
   glDisable(GL_CULL_FACE);
   glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
   glColor3fv(KV_HIGHLIGHT);
-  glBegin(GL_TRIANGLES);
-  for (int t = 0; t < object->triangles; t++)
-    for (int v = 0; v < 9; v += 3)
-      glVertex3fv(&object->op[t][v]);
-  glEnd();
+  kvDrawTriangles(object);
   glPopAttrib();
 }
 
