@@ -151,8 +151,7 @@ void kroDestroyObject(kroObject *object, int count);
  * finite) has the zero normal at its face and its corners, smooth or not, and adds nothing to
  * a mean; no normal is ever NaN. Null arrays: nothing is written. Smoothing takes one
  * allocation; when it fails (reported) the vertex normals are left flat. */
-void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles,
-                       int smooth);
+void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles, int smooth);
 
 /* ------------------------------------------------------------------------ */
 /* Transforms and camera (kro_transform.cpp)                                 */

@@ -743,7 +743,7 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
       ASSERT_TRUE(std::getline(got, line)) << file;
       if (want.rfind("  object ", 0) == 0) // the same, then where the normals come from
         EXPECT_EQ(line, want + (kroTestHas(want, "no normals") ? ", computed from the faces"
-                                                                : " from the file"));
+                                                               : " from the file"));
       else
         EXPECT_EQ(line, want) << file;
     }

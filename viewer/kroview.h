@@ -32,8 +32,8 @@ typedef struct kvObject {
   GLuint list;     /* display list of its lit drawing, 0 until built */
   int number;      /* its place in the file: 1 = the file's first geometry object */
   char name[KRO_ASE_NAME_CHARS + 1];
-  int material;      /* the file's material reference */
-  int file_normals;  /* 1: the file gave normals (not all zero); 0: they are computed */
+  int material;     /* the file's material reference */
+  int file_normals; /* 1: the file gave normals (not all zero); 0: they are computed */
 } kvObject;
 
 /* An object the reader refused: its place in the file and why. */
