@@ -8,7 +8,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <random>
+#include <algorithm>
+#include <filesystem>
 
 // Written at build time by `krotool mesh-src --header`; one twice, so its guard must hold.
 #include "generated_loaders_RotatingCube.h"
@@ -41,36 +42,15 @@ const std::string kTwo = kData + "two_objects.ase";
 
 struct AseTest : kroTestGLFailureFixture {}; // the material records hold texture names
 
-// The refused test files (<name>.ase), each with the reason the reader gives;
-// the mesh files first, then the material ones.
-const std::vector<std::pair<std::string, std::string>> kRefused = {
-    {"bad_vertex_index_at_count", "vertex 3 of *MESH_FACE is outside 0..2"},
-    {"bad_vertex_index_exported", "vertex 5 of *MESH_FACE is outside 0..3"},
-    {"bad_face_index_at_count", "face 1 of *MESH_FACE is outside 0..0"},
-    {"bad_facenormal_index_negative", "face -1 of *MESH_FACENORMAL is outside 0..0"},
-    {"bad_tvertex_index_at_count", "texture vertex 2 of *MESH_TFACE is outside 0..1"},
-    {"bad_tface_index_at_count", "face 1 of *MESH_TFACE is outside 0..0"},
-    {"bad_vertex_before_count", "*MESH_VERTEX comes before *MESH_NUMVERTEX"},
-    {"bad_face_before_numfaces", "*MESH_FACE comes before *MESH_NUMFACES"},
-    {"bad_tvert_before_count", "*MESH_TVERT comes before *MESH_NUMTVERTEX"},
-    {"bad_numfaces_twice", "*MESH_NUMFACES is given twice"},
-    {"bad_numfaces_negative", "*MESH_NUMFACES -4 is outside 0.."},
-    {"bad_numvertex_beyond_file", "*MESH_NUMVERTEX 100000 is outside 0.."},
-    {"bad_count_overflow", "a number after *MESH_NUMVERTEX is out of range"},
-    {"bad_token_too_long", "a token is longer than 256 characters"},
-    {"bad_node_name_too_long", "the node name is longer than 255 characters"},
-    {"bad_node_name_unclosed", "the node name has no closing quote"},
-    {"bad_keyword_among_values", "*GEOMOBJECT stands among the values of *MESH_FACE"},
-    {"bad_value_not_a_number", "*MESH_VERTEX is not followed by a number"},
-    {"bad_value_infinite", "a number after *MESH_VERTEX is out of range"},
-    {"bad_cut_in_number", "the file ends inside a { } block (cut off?)"},
-    {"bad_cut_in_quoted_text", "the file ends inside a quoted text (cut off?)"},
-    {"bad_material_before_count", "*MATERIAL comes before *MATERIAL_COUNT"},
-    {"bad_material_number_at_count", "material 2 of *MATERIAL is outside 0..1"},
-    {"bad_material_count_twice", "*MATERIAL_COUNT is given twice"},
-    {"bad_material_count_huge", "*MATERIAL_COUNT 1000000000 is outside 0.."},
-    {"bad_material_cut", "the file ends where *MATERIAL_DIFFUSE needs a number"},
-};
+// The refused test files by path: every bad_*.ase of the test data.
+std::vector<std::string> refusedFiles() {
+  std::vector<std::string> files;
+  for (const auto &entry : std::filesystem::directory_iterator(kData))
+    if (entry.path().filename().string().rfind("bad_", 0) == 0)
+      files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
 
 // An object as "name triangles material".
 std::string describe(const char *name, int triangles, int material) {
@@ -117,13 +97,12 @@ std::string describe(const kroMaterial &m) { // colour, opacity, flag, texture n
   return text;
 }
 
-// Every reader gives each object its own name, mesh and material, in file
-// order: cameras, lights, helpers, shapes and mesh animation blocks after an
-// object leave it alone. The counters and the offsets agree (keywords in a
-// quoted name or comment, or glued to a value, are text); past the last
-// object nothing is filled.
-TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
-  const std::vector<std::string> boxes = {"Box01 12 0"}, crafted = {"Box01 1 0", "Box02 1 0"};
+// Every reader agrees with the numbered one on every object, in file order:
+// the stream reader, the array reader, and the stream reader placed at each
+// offset the offset finder gives; the counters count the same objects. (What
+// each reader gives for each repository file is pinned by test_ase_exact's
+// record; here the offsets, and a keyword glued to a value, which is text.)
+TEST_F(AseTest, EveryReaderAndTheOffsetsAgreeWithTheNumberedReader) {
   const std::string glued = kroTestTempPath("glued.ase"),
                     triangle =
                         "*MESH_NUMVERTEX 3\n"
@@ -131,87 +110,53 @@ TEST_F(AseTest, EveryReaderGivesEachObjectInTurnAndTheCountersAgree) {
                         "*MESH_VERTEX 2 0 1 0\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n";
   kroTestWriteFile(glued, "*GEOMOBJECT {\n*NODE_NAME \"A\"\n" + triangle +
                               "*GEOMOBJECT {\n*NODE_NAME \"B\"\n" + triangle);
-  // Path, lights, and each object's name, triangles and material.
-  const std::tuple<std::string, int, std::vector<std::string>> files[] = {
-      {kTwo, 1, {"Left quad 2 1", "Right tri 1 0"}}, // the second has no *MATERIAL_REF
-      {kData + "exported_shapes.ase", 1, {"Sphere01 100 0", "Cylinder01 40 2", "Torus01 100 1"}},
-      {kData + "mesh_animation.ase", 0, {"Morph01 1 0", "Still01 1 0"}},
-      {kExporter + "CameraRollAnim.ase", 0, boxes},
-      {kExporter + "TargetCameraAnim.ase", 0, boxes},
-      {kExporter + "RotatingCube.ASE", 0, boxes},
-      {kExporter + "UVTransform_Normal.ASE", 0, {"Plane01 32 0"}},
-      {kData + "followed_by_camera.ase", 0, crafted},
-      {kData + "followed_by_light.ase", 1, crafted},
-      {kData + "followed_by_helper.ase", 0, crafted},
-      {kData + "followed_by_shape.ase", 0, crafted},
-      {kData + "name_holds_geomobject.ase", 0, {"Copy of *GEOMOBJECT 1 2 0"}},
-      {glued, 0, {"A 1 0", "B 1 0"}}};
-  for (const auto &[file, lit, want] : files) {
+  std::string names;
+  for (const std::string &file :
+       {kTwo, kData + "exported_shapes.ase", kData + "mesh_animation.ase",
+        kExporter + "CameraRollAnim.ase", kData + "followed_by_light.ase",
+        kData + "followed_by_shape.ase", kData + "name_holds_geomobject.ase", glued}) {
     SCOPED_TRACE(file);
     const char *path = file.c_str();
-    int count = (int)want.size(), objects = -1, lights = -1;
+    int count = kroObjectsInASE(path), objects = -1, lights = -1;
     kroObjectsAndLightsInASE(path, &objects, &lights);
-    EXPECT_TRUE(objects == count && kroObjectsInASE(path) == count);
-    EXPECT_TRUE(lights == lit && kroLightsInASE(path) == lit);
+    EXPECT_TRUE(count > 0 && objects == count && lights == kroLightsInASE(path));
     kroMesh *meshes = nullptr;
     long *offsets = nullptr;
     ASSERT_EQ(kroLoadMeshArrayFromASE(&meshes, path), count);
     ASSERT_EQ(kroObjectOffsetsInASE(path, &offsets), count);
     FILE *stream = fopen(path, "r"), *placed_stream = fopen(path, "r");
-    ASSERT_TRUE(stream && placed_stream);
-    for (int i = 0; i <= count; i++) {
+    for (int i = 0; i < count; i++) {
       Mesh numbered, streamed, placed;
       numbered.load(path, i + 1), streamed.next(stream);
-      if (i == count) {
-        EXPECT_TRUE(numbered.untouched() && streamed.untouched());
-        break;
-      }
       ASSERT_EQ(fseek(placed_stream, offsets[i], SEEK_SET), 0);
       placed.next(placed_stream);
       const kroMesh &m = meshes[i];
-      EXPECT_EQ(numbered.summary(), want[i]);
-      EXPECT_EQ(streamed.summary(), want[i]);
-      EXPECT_EQ(placed.summary(), want[i]);
-      EXPECT_EQ(describe(m.node_name, m.triangles, m.material_ref), want[i]);
+      EXPECT_TRUE(numbered.triangles > 0 && streamed.summary() == numbered.summary() &&
+                  placed.summary() == numbered.summary() &&
+                  describe(m.node_name, m.triangles, m.material_ref) == numbered.summary());
       EXPECT_TRUE(numbered.sameRows(streamed) && numbered.sameRows(m) && numbered.sameRows(placed))
           << i;
+      if (file == glued)
+        names += numbered.summary() + ";";
     }
     fclose(stream), fclose(placed_stream), free(offsets);
     kroFreeMeshArray(&meshes, count);
     EXPECT_EQ(meshes, nullptr);
   }
-  Mesh zero;
-  zero.load(kTwo, 0);
-  EXPECT_TRUE(zero.untouched() && kroTestHookCalls == 0);
+  EXPECT_EQ(names, "A 1 0;B 1 0;");
+  EXPECT_EQ(kroTestHookCalls, 0);
 }
 
-TEST_F(AseTest, ReadsTheValuesAsWritten) {
-  Mesh left, right, sphere, morph, raised, channels;
-  left.load(kTwo, 1), right.load(kTwo, 2), sphere.load(kData + "exported_shapes.ase", 1);
-  morph.load(kData + "mesh_animation.ase", 1), raised.load(kData + "followed_by_shape.ase", 2);
+// A further mapping channel replaces the texture table.
+TEST_F(AseTest, AFurtherMappingChannelReplacesTheTextureTable) {
   std::string path = kroTestTempPath("channels.ase");
   kroTestWriteFile(path, "*GEOMOBJECT {\n*MESH_NUMVERTEX 1\n*MESH_NUMFACES 1\n"
                          "*MESH_NUMTVERTEX 1\n*MESH_TVERT 0 0.1 0.2 0\n*MESH_TFACE 0 0 0 0\n"
                          "*MESH_MAPPINGCHANNEL 2 {\n*MESH_NUMTVERTEX 2\n*MESH_TVERT 1 0.5 0.6 0\n"
                          "*MESH_TFACE 0 1 1 1\n}\n}\n");
+  Mesh channels;
   channels.load(path, 1);
-  for (const Mesh *m : {&left, &right, &sphere, &morph, &raised, &channels})
-    ASSERT_GT(m->triangles, 0) << m->name;
-  expectRow(left.op[0], {-1, -1, 0, 1, -1, 0, 1.5f, 1.25f, -0.0000001f});
-  EXPECT_TRUE(signbit(left.op[0][5])); // "-0.0000" keeps its sign
-  expectRow(left.tc[1], {1, 0.75f, 0, 1, 0, 0});
-  expectRow(left.realn[0], {0, 0, 1});
-  expectRow(right.op[0], {2, 0, 0.25f, 3, 0, 0.25f, 2.5f, 123.456789f, 0.25f});
-  expectRow(right.tc[0], {0, 0, 0, 0, 0, 0}); // rows the file leaves unwritten read 0
-  // Three objects in an exporter's layout.
-  expectRow(sphere.op[0], {-40, 0, 40, -30, 0, 37.3205f, -31.9098f, 5.8779f, 37.3205f});
-  expectRow(sphere.tc[0], {0, 1, 0, 0.8333f, 0.1f, 0.8333f});
-  expectRow(sphere.realn[0], {0.2579f, 0.0838f, 0.9625f});
-  // The base mesh, not the animation's; the second object after a shape lies 2 above the first.
-  expectRow(morph.op[0], {0, 0, 0.5f, 1, 0, 0.5f, 0, 1, 0.5f});
-  expectRow(morph.realn[0], {0, 0, 1});
-  expectRow(raised.op[0], {0, 0, 2, 1, 0, 2, 0, 1, 2});
-  // A further mapping channel replaces the texture table.
+  ASSERT_EQ(channels.triangles, 1);
   expectRow(channels.tc[0], {0.5f, 0.6f, 0.5f, 0.6f, 0.5f, 0.6f});
 }
 
@@ -238,61 +183,6 @@ TEST_F(AseTest, AMissingFileOrStreamFillsNothing) {
                      "Error in reading mesh from file descriptor\n");
   EXPECT_TRUE(objects + lights == 0 && !offsets && none.untouched() && streamed.untouched());
   EXPECT_EQ(kroTestHookCalls, 7);
-}
-
-// `value` to `digits` significant digits (2 or more), written without an exponent.
-std::string plainDecimal(double value, int digits) {
-  char text[64];
-  snprintf(text, sizeof text, "%.*e", digits - 1, fabs(value)); // d.ddde[+-]x
-  std::string written = text;
-  size_t e = written.find('e');
-  int exponent = std::stoi(written.substr(e + 1));
-  std::string all = written.substr(0, 1) + written.substr(2, e - 2), plain;
-  if (exponent < 0)
-    plain = "0." + std::string(-exponent - 1, '0') + all;
-  else if (exponent + 1 >= (int)all.size())
-    plain = all + std::string(exponent + 1 - all.size(), '0');
-  else
-    plain = all.substr(0, exponent + 1) + "." + all.substr(exponent + 1);
-  return (value < 0 ? "-" : "") + plain;
-}
-
-// Values of 12 to 20 significant digits at and beside float midpoints read
-// bit for bit as strtof reads them: up to 15 digits one double division is
-// exact enough, beyond that it is not (1.152923643589019776 is 1.1529237, not
-// 1.15292358).
-TEST_F(AseTest, LongValuesNearFloatMidpointsReadAsStrtofReadsThem) {
-  std::mt19937 random(20);
-  std::vector<std::string> values = {"1.152923643589019776", "16777217", "16777217.000000001",
-                                     "0.000000059604644775390625", "-33554435.0000000001"};
-  while (values.size() < 9 * 400) {
-    float f = ldexpf(1.0f + (float)(random() % (1 << 23)) / (1 << 23), (int)(random() % 50) - 20);
-    double middle = ((double)f + (double)nextafterf(f, INFINITY)) / 2; // exact: 25 bits
-    const double beside[3] = {middle, nextafter(middle, 0.0), nextafter(middle, INFINITY)};
-    values.push_back(
-        plainDecimal(beside[random() % 3] * (random() % 4 ? 1 : -1), 12 + (int)(random() % 9)));
-  }
-  int triangles = (int)values.size() / 9;
-  std::string text = "*GEOMOBJECT {\n*MESH_NUMVERTEX " + std::to_string(3 * triangles) +
-                     "\n*MESH_NUMFACES " + std::to_string(triangles) + "\n";
-  for (int v = 0; v < 3 * triangles; v++)
-    text += "*MESH_VERTEX " + std::to_string(v) + " " + values[3 * v] + " " + values[3 * v + 1] +
-            " " + values[3 * v + 2] + "\n";
-  for (int t = 0; t < triangles; t++)
-    text += "*MESH_FACE " + std::to_string(t) + ": A: " + std::to_string(3 * t) +
-            " B: " + std::to_string(3 * t + 1) + " C: " + std::to_string(3 * t + 2) + "\n";
-  std::string path = kroTestTempPath("long_values.ase");
-  kroTestWriteFile(path, text + "}\n");
-  Mesh mesh;
-  mesh.load(path, 1);
-  ASSERT_EQ(mesh.triangles, triangles);
-  int wrong = 0;
-  for (int i = 0; i < 9 * triangles; i++) {
-    float want = strtof(values[i].c_str(), nullptr), got = mesh.op[i / 9][i % 9];
-    if (memcmp(&want, &got, sizeof want) && wrong++ < 5)
-      ADD_FAILURE() << values[i] << " read as " << got << ", strtof gives " << want;
-  }
-  EXPECT_EQ(wrong, 0);
 }
 
 // A node name, a token and a bitmap name of exactly their limit are taken
@@ -344,35 +234,35 @@ TEST_F(AseTest, ReadStringToCharStopsAtTheCharacterOrTheEnd) {
   EXPECT_EQ(std::string(a) + "/" + b + "/" + c, "a b/rest/tail");
 }
 
-// Each refused file prints one line naming the file and the reason, calls the
-// hook once and leaves nothing behind; the stream reader gives the same reason.
+// Every reader, on every refused file, prints one line per call it refuses,
+// calls the hook once for it and leaves nothing behind: no arrays, no name, no
+// material records. (Which call refuses, and why, is pinned by test_ase_exact's
+// record.)
 TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
-  for (auto &[file, reason] : kRefused) {
-    SCOPED_TRACE(file);
-    bool mesh_file = file.compare(0, 12, "bad_material");
-    std::string path = kData + file + ".ase", kind = mesh_file ? "mesh" : "material";
+  for (const std::string &path : refusedFiles()) {
+    SCOPED_TRACE(path);
     kroMaterial sentinel, *materials = &sentinel;
+    kroMesh *meshes = nullptr;
     Mesh mesh, next;
     FILE *stream = fopen(path.c_str(), "r");
-    ASSERT_NE(stream, nullptr) << "cannot read test file " << path;
-    kroTestHookCalls = 0;
+    ASSERT_NE(stream, nullptr);
+    int calls = kroTestHookCalls, material_calls = 0, material_count = 0;
     std::string out = kroTestCaptured([&] {
-      mesh_file ? (mesh.load(path, 1), next.next(stream))
-                : (void)kroLoadMaterialsFromASE(&materials, path.c_str());
+      mesh.load(path, 1), next.next(stream);
+      EXPECT_EQ(kroLoadMeshArrayFromASE(&meshes, path.c_str()), 0);
+      material_calls = kroTestHookCalls;
+      material_count = kroLoadMaterialsFromASE(&materials, path.c_str());
+      material_calls = kroTestHookCalls - material_calls;
     });
     fclose(stream);
-    std::string line = out.substr(0, out.find('\n') + 1);
-    EXPECT_EQ(line.rfind("Error in reading " + kind + " from " + path + ": " + reason, 0), 0u);
-    if (mesh_file) // the stream reader gives the same reason
-      line += "Error in reading mesh from file descriptor" + line.substr(27 + path.size());
-    EXPECT_EQ(out, line);
-    EXPECT_TRUE(mesh_file ? mesh.untouched() && next.empty() : materials == &sentinel);
-    EXPECT_EQ(kroTestHookCalls, mesh_file ? 2 : 1);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), kroTestHookCalls - calls) << out;
+    EXPECT_GT(kroTestHookCalls, calls);
+    EXPECT_TRUE(mesh.untouched() && next.empty() && !meshes);
+    if (material_calls)
+      EXPECT_TRUE(material_calls == 1 && material_count == 0 && materials == &sentinel);
+    else if (materials != &sentinel)
+      kroFreeMaterials(&materials, material_count);
   }
-  kroMesh *meshes = nullptr; // the array reader stops at the first refused object
-  kroTestCaptured(
-      [&] { kroLoadMeshArrayFromASE(&meshes, (kData + "bad_numfaces_twice.ase").c_str()); });
-  EXPECT_EQ(meshes, nullptr);
 }
 
 // Cut a good file at every byte: each object read from the stream is either
@@ -430,25 +320,25 @@ TEST_F(AseTest, FailedAllocationsLeaveEmptyArrays) {
   EXPECT_NE(out.find("Error during allocating memory in kroIncreaseCoords(..)\n"), out.npos);
 }
 
-// Each "*MATERIAL n" block fills record n; a map section ends with its
-// material, and a sub-material's values (its name too) are not its parent's;
+// Each "*MATERIAL n" block fills record n with its own name (the colours of
+// the repository's files are pinned by test_ase_exact's record); a map section
+// ends with its material, and a sub-material's values are not its parent's;
 // keywords in quoted names are text.
 TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
-  const std::pair<std::string, std::vector<const char *>> files[] = {
-      {kTwo, {"Red 0.8 0.1 0.1 0.75 0 0 0 0 0 0", "Blue 0.1 0.2 0.9 0.5 0 0 0 0 0 0"}},
-      {kData + "three_materials.ase",
-       {"Red 0.9 0.1 0.1 0.75 0 0 0 0 0 0", "Green 0.1 0.8 0.2 0.5 0 0 0 0 0 0",
-        "Blue 0.1 0.2 0.7 1 0 0 0 0 0 0"}},
-      {kExporter + "UVTransform_Normal.ASE", {"QuakQuak 0.5882 0.5882 0.5882 1 0 0 0 0 0 0"}},
+  const std::pair<std::string, std::string> files[] = {
+      {kTwo, "Red/Blue/"},
+      {kData + "three_materials.ase", "Red/Green/Blue/"},
+      {kExporter + "UVTransform_Normal.ASE", "QuakQuak/"},
       // "*MATERIAL 1" inside the quoted material name selects nothing.
-      {kData + "name_holds_geomobject.ase", {"Copy of *MATERIAL 1 0.2 0.4 0.8 1 0 0 0 0 0 0"}}};
+      {kData + "name_holds_geomobject.ase", "Copy of *MATERIAL 1/"}};
   for (const auto &[path, want] : files) {
-    SCOPED_TRACE(path);
     kroMaterial *materials = nullptr;
-    ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), (int)want.size());
-    for (size_t i = 0; i < want.size(); i++)
-      EXPECT_EQ(materials[i].name + (" " + describe(materials[i])), want[i]) << i;
-    kroFreeMaterials(&materials, (int)want.size());
+    int count = kroLoadMaterialsFromASE(&materials, path.c_str());
+    std::string names;
+    for (int i = 0; i < count; i++)
+      names += materials[i].name + std::string("/");
+    EXPECT_EQ(names, want) << path;
+    kroFreeMaterials(&materials, count);
     EXPECT_EQ(materials, nullptr);
   }
   EXPECT_EQ(kroTestHookCalls, 0);
@@ -587,14 +477,15 @@ TEST_F(MeshSrcTest, RefusedFilesStillGiveCompilingEmptyLoaders) {
   const std::string end = // arrays grown by the loader are released; the mesh ends empty
       "\tkroDestroyObject(nc,*triangles);\n\t*triangles=0;\n\tnode_name[0]=0;\n}";
   int refused = 0;
-  for (auto &[file, reason] : kRefused) {
-    if (!file.compare(0, 12, "bad_material"))
+  for (const std::string &path : refusedFiles()) {
+    if (path.find("/bad_material") != path.npos)
       continue;
-    SCOPED_TRACE(file);
-    std::string out = generate(kroTestReadFile(kData + file + ".ase"), {file});
+    SCOPED_TRACE(path);
+    std::string name = "Refused" + std::to_string(refused);
+    std::string out = generate(kroTestReadFile(path), {name});
     EXPECT_TRUE(kroTestHookCalls == ++refused &&
-                out.find("/* Error in reading mesh from file descriptor: " + reason) != out.npos &&
-                out.find(header(file)) != out.npos && out.rfind(end) == out.size() - end.size())
+                out.find("/* Error in reading mesh from file descriptor: ") != out.npos &&
+                out.find(header(name)) != out.npos && out.rfind(end) == out.size() - end.size())
         << out;
     source += out + "\n";
   }

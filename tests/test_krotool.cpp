@@ -385,20 +385,6 @@ TEST(Krotool, AFailedWriteOfAPictureOrFontLeavesTheOldFile) {
   EXPECT_EQ(kroTestListing(dir), "big.bmp\nfont.krof\n");
 }
 
-// A node name that holds "*GEOMOBJECT" names one object; it adds none.
-TEST(KrotoolMeshSrc, ANameHoldingTheObjectKeywordIsOneObject) {
-  const std::string copies = kData + "/ase/name_holds_geomobject.ase";
-  kroTestOutcome info = krotool("ase-info " + copies),
-                 source = krotool("mesh-src --auto " + copies);
-  EXPECT_TRUE(info.status == 0 && source.status == 0) << info.err << source.err;
-  EXPECT_TRUE(kroTestHas(info.out, "geometry objects: 1\nlight objects: 0\n  object 1: \"Copy of "
-                                   "*GEOMOBJECT 1\", 2 triangles, material 0, normals\nmaterials: 1\n"))
-      << info.out;
-  EXPECT_EQ(loaderNames(source.out), std::vector<std::string>{"Copy_of__GEOMOBJECT_1"});
-  EXPECT_EQ(source.out.substr(source.out.size() - 4), ";\n}\n") << source.out;
-  expectRefusal("mesh-src --auto --object 2 " + copies, 2, "has no object '2'");
-}
-
 TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
   kroTestOutcome cube = krotool("ase-info " + kThirdParty + "/assimp/RotatingCube.ASE");
   EXPECT_EQ(cube.status, 0);
