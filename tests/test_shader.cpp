@@ -230,7 +230,7 @@ TEST_F(ShaderTest, FailuresReportThroughBothHooksAndLeaveNothingHalfBuilt) {
   kroDestroyShaders();
 }
 
-TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
+TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolderAndCounted) {
   char cwd[4096];
   ASSERT_TRUE(getcwd(cwd, sizeof cwd));
   const std::string installed = std::string(cwd) + "/sh";
@@ -275,11 +275,9 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolder) {
     EXPECT_STREQ(kroGetShaderFolder(), "sh");
   }
   ASSERT_EQ(chdir(cwd), 0);
-}
 
-// A program whose file is there but does not compile is counted as well, and
-// only it: the engine reports nothing of its own for it.
-TEST_F(ShaderTest, InitStatusCountsAProgramThatDoesNotBuild) {
+  // A program whose file is there but does not compile is counted as well, and
+  // only it: the engine reports nothing of its own for it.
   std::string folder = kroTestTempFolder("broken-sh");
   ASSERT_EQ(kroTestRun("cp -r sh/ish sh/psh '" + folder + "'").status, 0);
   kroTestWriteFile(folder + "/ish/zki.frag", "void main() { this is not GLSL }\n");
