@@ -92,6 +92,29 @@ std::string kroTestListing(const std::string &folder);
 // What a symbolic link holds, or "(not a link)".
 std::string kroTestLinkText(const std::string &path);
 
+// One geometry object of an ASE file, rows of 9 (op, nc), 3 (realn) and 6 (tc) floats,
+// released with the holder; -1, -1 and "untouched" until a reader sets them.
+struct kroTestMesh {
+  kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
+  int triangles = -1, material = -1;
+  char name[KRO_ASE_NAME_CHARS + 1] = "untouched";
+  kroTestMesh() = default;
+  kroTestMesh(const std::string &path, int number) { load(path, number); }
+  kroTestMesh(const kroTestMesh &) = delete;
+  ~kroTestMesh() {
+    for (kroObject *array : {&op, &nc, &realn, &tc})
+      kroDestroyObject(array, triangles > 0 ? triangles : 0);
+  }
+  void load(const std::string &path, int number) {
+    material = kroLoadMeshxFromASE(&op, &nc, &realn, &tc, number, path.c_str(), name, &triangles);
+  }
+  void next(FILE *stream) {
+    material = kroLoadMeshFromASEfd(&op, &nc, &realn, &tc, stream, name, &triangles);
+  }
+  const float *corner(int c) const { return &op[c / 3][3 * (c % 3)]; }
+  const float *normal(int c) const { return &nc[c / 3][3 * (c % 3)]; }
+};
+
 // A picture (PNG) decoded to 8-bit RGB, rows top first; width 0 when it cannot be read.
 struct kroTestPng {
   int width = 0, height = 0;

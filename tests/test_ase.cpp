@@ -57,15 +57,8 @@ std::string describe(const char *name, int triangles, int material) {
   return std::string(name) + " " + std::to_string(triangles) + " " + std::to_string(material);
 }
 
-// The four arrays of one load, released on destruction.
-struct Mesh {
-  kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
-  int triangles = -1, material = -1;
-  char name[KRO_ASE_NAME_CHARS + 1] = "untouched";
-  ~Mesh() {
-    for (kroObject *array : {&op, &nc, &realn, &tc})
-      kroDestroyObject(array, triangles > 0 ? triangles : 0);
-  }
+// A load and what the reader tests ask of it.
+struct Mesh : kroTestMesh {
   bool empty() const { return !op && !nc && !realn && !tc && triangles == 0; }
   bool untouched() const { return empty() && material == 0 && !strcmp(name, "untouched"); }
   std::string summary() const { return describe(name, triangles, material); }
@@ -75,12 +68,6 @@ struct Mesh {
       same = !memcmp(op[i], o.op[i], 36) && !memcmp(nc[i], o.nc[i], 36) &&
              !memcmp(tc[i], o.tc[i], 24) && !memcmp(realn[i], o.realn[i], 12);
     return same;
-  }
-  void load(const std::string &path, int number) {
-    material = kroLoadMeshxFromASE(&op, &nc, &realn, &tc, number, path.c_str(), name, &triangles);
-  }
-  void next(FILE *stream) {
-    material = kroLoadMeshFromASEfd(&op, &nc, &realn, &tc, stream, name, &triangles);
   }
 };
 

@@ -54,17 +54,6 @@ std::string flat(std::string text, const std::string &path) {
   return text;
 }
 
-// The four arrays of one load, released on destruction.
-struct Loaded {
-  kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
-  int triangles = -1, material = -1;
-  char name[KRO_ASE_NAME_CHARS + 1] = "untouched";
-  ~Loaded() {
-    for (kroObject *array : {&op, &nc, &realn, &tc})
-      kroDestroyObject(array, triangles > 0 ? triangles : 0);
-  }
-};
-
 // Name, count, material and a hash of every row (the reader zeroes what the file leaves out).
 std::string describe(const char *name, int triangles, int material, kroObject op, kroObject nc,
                      kroObject realn, kroObject tc) {
@@ -77,7 +66,7 @@ std::string describe(const char *name, int triangles, int material, kroObject op
          std::to_string(material) + " " + hex(hash);
 }
 
-std::string describe(const Loaded &m) {
+std::string describe(const kroTestMesh &m) {
   return describe(m.name, m.triangles, m.material, m.op, m.nc, m.realn, m.tc);
 }
 
@@ -115,10 +104,9 @@ std::string generate(FILE *stream, const std::string &path, const char *name) {
   return line;
 }
 
-std::string loadNext(FILE *stream, const std::string &path, Loaded *m) {
+std::string loadNext(FILE *stream, const std::string &path, kroTestMesh *m) {
   std::string messages = reported(path, [&] {
-    m->material =
-        kroLoadMeshFromASEfd(&m->op, &m->nc, &m->realn, &m->tc, stream, m->name, &m->triangles);
+    m->next(stream);
   });
   return describe(*m) + messages;
 }
@@ -144,10 +132,9 @@ std::string resultsOf(const std::string &path) {
           std::to_string(alone_objects) + " " + std::to_string(alone_lights) + messages + "\n";
   int calls = std::max(objects, 0) + 2;
   for (int number = 0; number <= calls; number++) {
-    Loaded m;
+    kroTestMesh m;
     messages = reported(path, [&] {
-      m.material =
-          kroLoadMeshxFromASE(&m.op, &m.nc, &m.realn, &m.tc, number, p, m.name, &m.triangles);
+      m.load(path, number);
     });
     text += "number " + std::to_string(number) + " " + describe(m) + messages + "\n";
   }
@@ -163,7 +150,7 @@ std::string resultsOf(const std::string &path) {
   kroFreeMeshArray(&meshes, count);
   FILE *stream = fopen(p, "r");
   for (int call = 0; call < calls; call++) {
-    Loaded m;
+    kroTestMesh m;
     text += "stream " + std::to_string(call) + " " + loadNext(stream, path, &m);
     text += streamState(stream) + "\n";
   }
@@ -176,7 +163,7 @@ std::string resultsOf(const std::string &path) {
   // A pipe cannot move back: one object at most, then what is left in it.
   std::string cat = "cat '" + path + "'";
   stream = popen(cat.c_str(), "r");
-  Loaded piped;
+  kroTestMesh piped;
   text += "pipe " + loadNext(stream, path, &piped);
   text += pipeRest(stream) + "\n";
   pclose(stream);
@@ -606,9 +593,8 @@ TEST_F(AseExactTest, GeneratedValuesArePrintfsFixedText) {
             " B: " + std::to_string(3 * t + 1) + " C: " + std::to_string(3 * t + 2) + "\n";
   std::string path = kroTestTempPath("values.ase");
   kroTestWriteFile(path, text + "}\n");
-  Loaded read;
-  read.material = kroLoadMeshxFromASE(&read.op, &read.nc, &read.realn, &read.tc, 1, path.c_str(),
-                                      read.name, &read.triangles);
+  kroTestMesh read;
+  read.load(path, 1);
   ASSERT_EQ(read.triangles, triangles);
   FILE *stream = fopen(path.c_str(), "r");
   char *source = nullptr;
@@ -645,9 +631,8 @@ TEST_F(AseExactTest, ResultsDoNotDependOnWhereTheBlocksEnd) {
     std::string bytes = std::string(shift, ' ') + body, text;
     FILE *stream = fmemopen(&bytes[0], bytes.size(), "r");
     for (int call = 0; call < 4; call++) {
-      Loaded m;
-      m.material =
-          kroLoadMeshFromASEfd(&m.op, &m.nc, &m.realn, &m.tc, stream, m.name, &m.triangles);
+      kroTestMesh m;
+      m.next(stream);
       text += describe(m) + " at" + std::to_string(ftell(stream) - (long)shift);
       text += feof(stream) ? " eof\n" : "\n";
     }

@@ -20,58 +20,41 @@ void fillRows(kroObject rows, int count, int width, float base) {
       rows[i][k] = base + i * 100 + k;
 }
 
-TEST_F(ObjectTest, GrowthKeepsRowsAndCopiesAreIndependent) {
-  kroObject op = nullptr, tc = nullptr, realn = nullptr;
-  kroIncreaseObject(&op, 0, 3);
-  kroIncreaseTexCoords(&tc, 0, 2);
-  kroIncreaseCoords(&realn, 0, 2);
-  fillRows(op, 3, 9, 0.5f); // the last float of every row is in bounds (sanitizer build)
-  fillRows(tc, 2, 6, 2.0f);
-  fillRows(realn, 2, 3, 3.0f);
-  float *rows_before[3] = {op[0], op[1], op[2]};
-
-  kroIncreaseObject(&op, 3, 2);
-  for (int i = 0; i < 3; i++)
-    EXPECT_TRUE(op[i] == rows_before[i] && op[i][8] == 0.5f + i * 100 + 8) << i;
-
-  kroObject copies[3] = {kroCopyObject(op, 3), kroCopyTexCoords(tc, 2),
-                         kroCopyRealNormals(realn, 2)};
-  EXPECT_TRUE(copies[0][2][8] == op[2][8] && copies[1][1][5] == tc[1][5] &&
-              copies[2][1][2] == realn[1][2]);
-  copies[0][1][4] = -7.0f;
-  EXPECT_FLOAT_EQ(op[1][4], 0.5f + 100 + 4);
-
-  kroObject empty = kroCopyObject(op, 0), null_handle = nullptr;
-  kroDestroyObject(&empty, 0);
-  kroDestroyObject(&null_handle, 0);
-  kroDestroyObject(&op, 5);
-  kroDestroyObject(&copies[0], 3);
-  for (kroObject *a : {&tc, &realn, &copies[1], &copies[2]})
-    kroDestroyObject(a, 2);
-  EXPECT_TRUE(!empty && !null_handle && !op && !tc && !copies[0]);
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
-// Growing one row at a time from none, for each of the three row widths: every
-// step keeps the rows it had, the same rows with their floats untouched.
-TEST_F(ObjectTest, GrowthFromNoRowsAndFromOneRowKeepsEveryRow) {
-  const std::pair<void (*)(kroObject *, int, int), int> growers[] = {
-      {kroIncreaseObject, 9}, {kroIncreaseTexCoords, 6}, {kroIncreaseCoords, 3}};
-  for (auto [grow, width] : growers) {
+// Growing from none by one row, then by two and by four, for each of the three row widths:
+// every step keeps the rows it had, the same rows with their floats untouched,
+// and a copy holds the same floats in rows of its own.
+TEST_F(ObjectTest, GrowthKeepsEveryRowAndCopiesAreIndependent) {
+  const std::tuple<void (*)(kroObject *, int, int), kroObject (*)(kroObject, uint32_t), int>
+      kinds[] = {{kroIncreaseObject, kroCopyObject, 9},
+                 {kroIncreaseTexCoords, kroCopyTexCoords, 6},
+                 {kroIncreaseCoords, kroCopyRealNormals, 3}};
+  for (auto [grow, copy, width] : kinds) {
     kroObject rows = nullptr;
     std::vector<float *> kept;
-    for (int count = 0; count < 3; count++) {
-      grow(&rows, count, 1);
+    for (int count = 0; count < 7; count = 2 * count + 1) {
+      grow(&rows, count, count + 1);
       ASSERT_NE(rows, nullptr);
       for (int i = 0; i < count; i++)
         EXPECT_TRUE(rows[i] == kept[i] && rows[i][0] == 100.0f * i &&
                     rows[i][width - 1] == 100.0f * i + width - 1)
             << "width " << width << ", from " << count << " rows: row " << i;
-      fillRows(rows + count, 1, width, 100.0f * count);
-      kept.push_back(rows[count]);
+      fillRows(rows + count, count + 1, width, 100.0f * count); // in bounds (sanitizer build)
+      for (int i = count; i <= 2 * count; i++)
+        kept.push_back(rows[i]);
     }
-    kroDestroyObject(&rows, 3);
+    kroObject copied = copy(rows, 3);
+    for (int i = 0; i < 3; i++)
+      EXPECT_TRUE(copied[i] != rows[i] && !memcmp(copied[i], rows[i], width * sizeof(float))) << i;
+    copied[1][width - 1] = -7.0f;
+    EXPECT_FLOAT_EQ(rows[1][width - 1], 100.0f + width - 1);
+    kroDestroyObject(&copied, 3);
+    kroDestroyObject(&rows, 7);
+    EXPECT_TRUE(!rows && !copied);
   }
+  kroObject empty = kroCopyObject(nullptr, 0), null_handle = nullptr;
+  kroDestroyObject(&empty, 0);
+  kroDestroyObject(&null_handle, 0);
+  EXPECT_TRUE(!empty && !null_handle);
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
@@ -120,7 +103,7 @@ TEST_F(ObjectTest, EveryOperationReportsItsOwnFailure) {
   kroDestroyObject(&source, 2);
 }
 
-TEST(BitsTest, MasksAndTheBitsTheyGetAndSet) {
+TEST(BitsTest, MasksBitsAndBytes) {
   kroSetBitMasks();
   for (int i = 0; i < 32; i++) {
     EXPECT_EQ(KRO_TRUE_MASK[i], 1u << i) << i;
@@ -130,10 +113,7 @@ TEST(BitsTest, MasksAndTheBitsTheyGetAndSet) {
   EXPECT_EQ(kroSetBitTrue(0u, 31), 0x80000000u);
   for (int i = 0; i < 32; i++) // bit 31 set, bit 30 clear
     EXPECT_EQ(kroGetBit(0xA5A5A5A5u, (int8_t)i), (0xA5A5A5A5u >> i) & 1u) << i;
-}
-
-TEST(BitsTest, BytesFromLeastToMostSignificant) {
-  const uint32_t word = 0x11223344u;
+  const uint32_t word = 0x11223344u; // bytes from the least to the most significant
   EXPECT_EQ((std::vector<int>{kroGet0thByte(word), kroGet1stByte(word), kroGet2ndByte(word),
                               kroGet3rdByte(word)}),
             (std::vector<int>{0x44, 0x33, 0x22, 0x11}));
@@ -175,21 +155,13 @@ std::vector<double> cross(const float *a, const float *b) {
           (double)a[0] * b[1] - (double)a[1] * b[0]};
 }
 
-// Rotations follow the right-hand rule about each axis: x turns to y about z,
-// y to z about x, z to x about y. About any unit axis a rotation keeps the
+// Rotations follow the right-hand rule: about any unit axis a rotation keeps the
 // axis and turns a perpendicular unit vector u to w with u . w = cos(angle)
 // and u x w = sin(angle) axis; angle 0 gives the identity. The vector may be a
 // row of the matrix.
 TEST(TransformTest, RotationIsRightHandedAboutAnyAxisAndAliasSafe) {
   const float unit[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   float m[9];
-  for (int k = 0; k < 3; k++) {
-    kroCreateRotationMatrixFromNormalizedAxis(m, unit[(k + 2) % 3], (float)M_PI / 2);
-    float v[3] = {unit[k][0], unit[k][1], unit[k][2]};
-    kroApply3x3MatrixToVector(m, v);
-    for (int c = 0; c < 3; c++)
-      EXPECT_NEAR(v[c], unit[(k + 1) % 3][c], 1e-6) << "axis " << k << " component " << c;
-  }
   std::mt19937 random(11);
   std::uniform_real_distribution<float> component(-1, 1), angle(-7, 7);
   for (int i = 0; i < 1000; i++) {
@@ -245,14 +217,12 @@ TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
   const double up = tan(40.0 * M_PI / 180);
   for (double d : {0.2, 1.0, 7.5, 50.0}) {
     SCOPED_TRACE(d);
-    std::vector<double> top = device(0, up * d, -d), right = device(2 * up * d, 0, -d),
-                        corner = device(-2 * up * d, -up * d, -d);
-    EXPECT_NEAR(top[0], 0, 1e-5);
-    EXPECT_NEAR(top[1], 1, 1e-5);
-    EXPECT_NEAR(right[0], 1, 1e-5);
-    EXPECT_NEAR(right[1], 0, 1e-5);
-    EXPECT_NEAR(corner[0], -1, 1e-5);
-    EXPECT_NEAR(corner[1], -1, 1e-5);
+    const std::vector<double> edges[3][2] = {{device(0, up * d, -d), {0, 1}},     // top
+                                             {device(2 * up * d, 0, -d), {1, 0}}, // right
+                                             {device(-2 * up * d, -up * d, -d), {-1, -1}}};
+    for (const auto &[got, want] : edges)
+      EXPECT_TRUE(fabs(got[0] - want[0]) < 1e-5 && fabs(got[1] - want[1]) < 1e-5)
+          << want[0] << want[1];
   }
   EXPECT_NEAR(device(0, 0, -0.2)[2], -1, 1e-5);
   EXPECT_NEAR(device(0, 0, -50)[2], 1, 1e-4);
@@ -382,22 +352,21 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
 
 const std::string kAse = std::string(KRO_TEST_DATA) + "/ase/";
 
-// One geometry object of an ASE file, released at the end of the scope.
-struct Mesh {
-  kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
-  int triangles = 0;
-  char name[KRO_ASE_NAME_CHARS + 1] = "";
-  Mesh(const std::string &path, int number) {
-    kroLoadMeshxFromASE(&op, &nc, &realn, &tc, number, path.c_str(), name, &triangles);
-  }
-  ~Mesh() {
-    for (kroObject *a : {&op, &nc, &realn, &tc})
-      kroDestroyObject(a, triangles);
-  }
-  void computeNormals(int smooth) { kroComputeNormals(op, nc, realn, (uint32_t)triangles, smooth); }
-  const float *corner(int c) const { return &op[c / 3][3 * (c % 3)]; }
-  const float *normal(int c) const { return &nc[c / 3][3 * (c % 3)]; }
-};
+using Mesh = kroTestMesh;
+
+void computeNormals(Mesh &m, int smooth) {
+  kroComputeNormals(m.op, m.nc, m.realn, (uint32_t)m.triangles, smooth);
+}
+
+// A mesh of `rows`, the corners of its triangles, with room for their normals.
+template <size_t N> void makeMesh(Mesh *m, const float (&rows)[N][9]) {
+  m->triangles = N;
+  kroIncreaseObject(&m->op, 0, N);
+  kroIncreaseObject(&m->nc, 0, N);
+  kroIncreaseCoords(&m->realn, 0, N);
+  for (size_t t = 0; t < N; t++)
+    memcpy(m->op[t], rows[t], sizeof rows[t]);
+}
 
 float dot3(const float *a, const float *b) {
   return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
@@ -488,7 +457,7 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputed) {
   EXPECT_GT(unlit[0], 0);
   EXPECT_TRUE(unlit[0] == unlit[1] && unlit[1] == unlit[2])
       << unlit[0] << " " << unlit[1] << " " << unlit[2];
-  box.computeNormals(0);
+  computeNormals(box, 0);
   std::vector<int> lit = faceGreens();
   EXPECT_TRUE(lit[1] > lit[2] + 20 && lit[2] > lit[0] + 20)
       << lit[0] << " " << lit[1] << " " << lit[2];
@@ -506,7 +475,7 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputed) {
   }
   // Smooth: each face meets a corner with a right angle; weighted by angle,
   // every face counts alike and the corner's normal is its diagonal.
-  box.computeNormals(1);
+  computeNormals(box, 1);
   for (int c = 0; c < 36; c++) {
     const float *p = box.corner(c), *n = box.normal(c);
     for (int k = 0; k < 3; k++)
@@ -517,18 +486,12 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputed) {
   const float corner[3][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},  // +z, 90 degrees at the origin
                               {0, 0, 0, 0, 0, 1, 1, 0, 1},  // +y, 45 degrees
                               {0, 0, 0, 1, 0, 1, 1, 0, 0}}; // +y, 45 degrees
-  kroObject op = nullptr, nc = nullptr, realn = nullptr;
-  kroIncreaseObject(&op, 0, 3);
-  kroIncreaseObject(&nc, 0, 3);
-  kroIncreaseCoords(&realn, 0, 3);
-  for (int t = 0; t < 3; t++)
-    memcpy(op[t], corner[t], sizeof corner[t]);
-  kroComputeNormals(op, nc, realn, 3, 1);
+  Mesh split;
+  makeMesh(&split, corner);
+  computeNormals(split, 1);
   for (int t = 0; t < 3; t++)
     for (int k = 0; k < 3; k++)
-      EXPECT_NEAR(nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
-  for (kroObject *a : {&op, &nc, &realn})
-    kroDestroyObject(a, 3);
+      EXPECT_NEAR(split.nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
 }
 
 // The exporter's sphere (10 segments, 6 rings) centred and scaled to radius 1.
@@ -555,7 +518,7 @@ TEST_F(NormalsTest, FlatAndSmoothNormalsOfASphere) {
     return count;
   };
 
-  sphere.computeNormals(1);
+  computeNormals(sphere, 1);
   float worst = 1.0f;
   for (int c = 0; c < 300; c++) {
     worst = fminf(worst, dot3(sphere.normal(c), &exporters[c / 3][3 * (c % 3)]));
@@ -568,7 +531,7 @@ TEST_F(NormalsTest, FlatAndSmoothNormalsOfASphere) {
   EXPECT_GT(worst, cosf(6.0f * (float)M_PI / 180.0f));
   int smooth_kinks = kinks();
 
-  sphere.computeNormals(0);
+  computeNormals(sphere, 0);
   for (int c = 0; c < 300; c++)
     ASSERT_EQ(memcmp(sphere.normal(c), sphere.realn[c / 3], 3 * sizeof(float)), 0) << c;
   int flat_kinks = kinks();
@@ -587,31 +550,25 @@ TEST_F(NormalsTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
                             {0, 0, 0, 0, nan, 0, 1, 0, 0}, // not a number
                             {inf, 0, 0, 1, 0, 0, 0, 0, 1}, // infinite
                             {0, 0, 1e30f, 1e30f, 0, 1e30f, 0, 1e30f, 1e30f}}; // huge but sound: +z
-  kroObject op = nullptr, nc = nullptr, realn = nullptr;
-  kroIncreaseObject(&op, 0, 5);
-  kroIncreaseObject(&nc, 0, 5);
-  kroIncreaseCoords(&realn, 0, 5);
-  for (int t = 0; t < 5; t++)
-    memcpy(op[t], rows[t], sizeof rows[t]);
+  Mesh odd;
+  makeMesh(&odd, rows);
   const float up[3] = {0, 0, 1}, zero[3] = {0, 0, 0};
   for (int smooth : {0, 1}) {
     SCOPED_TRACE(smooth);
-    kroComputeNormals(op, nc, realn, 5, smooth);
+    computeNormals(odd, smooth);
     for (int t = 0; t < 5; t++) {
       const float *face = t == 0 || t == 4 ? up : zero;
       for (int k = 0; k < 3; k++)
-        EXPECT_EQ(realn[t][k], face[k]) << t;
+        EXPECT_EQ(odd.realn[t][k], face[k]) << t;
       for (int c = 0; c < 9; c++)
-        EXPECT_EQ(nc[t][c], face[c % 3]) << t << " corner " << c / 3;
+        EXPECT_EQ(odd.nc[t][c], face[c % 3]) << t << " corner " << c / 3;
     }
   }
   Mesh box(kAse + "box_without_normals.ase", 1);
-  kroTestExpectReport([&] { box.computeNormals(1); },
+  kroTestExpectReport([&] { computeNormals(box, 1); },
                       "Error during allocating memory in kroComputeNormals(..)\n", 1);
   for (int c = 0; c < 36; c++)
     EXPECT_EQ(memcmp(box.normal(c), box.realn[c / 3], 3 * sizeof(float)), 0) << c;
-  for (kroObject *a : {&op, &nc, &realn})
-    kroDestroyObject(a, 5);
 }
 
 // The chosen colour is the surface's, kept by kroInit, and (0, 1, 0) again
@@ -619,7 +576,7 @@ TEST_F(NormalsTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
 // the chosen proportion.
 TEST_F(NormalsTest, LitDrawingInAChosenColour) {
   Mesh box(kAse + "box_without_normals.ase", 1);
-  box.computeNormals(0);
+  computeNormals(box, 0);
   const float lit_face[3] = {-1, 0, 0};
   kroSetLightMaterialColor(0.6f, 0.3f, 0.0f); // dim enough not to saturate
   kroInit(64, 64);

@@ -66,16 +66,35 @@ bool near(const uint8_t *pixel, std::initializer_list<int> rgb, int tolerance) {
   return true;
 }
 
-// Runs an example from a working folder without sh/, so that the shader
-// files must come from the installed folder; it must report nothing.
-void runExample(const std::string &program, const std::string &root, const std::string &shot,
-                int frames) {
+// The commands that configure `source` into `build` with `options`, and build it.
+std::string cmakeConfigure(const std::string &source, const std::string &build,
+                           const std::string &options) {
+  return kCMake + " -S " + shellWord(source) + " -B " + shellWord(build) + options;
+}
+std::string cmakeBuild(const std::string &folder) {
+  return kCMake + " --build " + shellWord(folder) + " -j2";
+}
+
+// Runs a program in `root`, a working folder without sh/, so that the shader files must come
+// from the installed folder; returns what it printed.
+std::string runIn(const std::string &root, const std::string &program) {
   std::string printed;
-  ASSERT_TRUE(run("cd " + shellWord(root) + " && SDL_AUDIODRIVER=dummy " + shellWord(kWithDisplay) +
-                      " " + shellWord(program) + " --frames " + std::to_string(frames) +
-                      " --shot " + shellWord(shot),
+  EXPECT_TRUE(run("cd " + shellWord(root) + " && SDL_AUDIODRIVER=dummy " + shellWord(kWithDisplay) +
+                      " " + program,
                   &printed));
-  EXPECT_EQ(printed, "") << program;
+  return printed;
+}
+
+// Runs an example for `frames` frames; it must report nothing. Returns the picture it wrote,
+// `name`.bmp in `root`.
+std::string runExample(const std::string &program, const std::string &root, const std::string &name,
+                       int frames) {
+  std::string shot = root + "/" + name + ".bmp";
+  EXPECT_EQ(runIn(root, shellWord(program) + " --frames " + std::to_string(frames) + " --shot " +
+                            shellWord(shot)),
+            "")
+      << program;
+  return shot;
 }
 
 // minimal: a lit green cube in the middle of a dark clear colour.
@@ -203,9 +222,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   std::string root = kroTestTempPath("installed"), build = root + "/engine",
               prefix = root + "/prefix", examples = root + "/examples", printed;
   ASSERT_TRUE(run("mkdir -p " + shellWord(root)));
-  ASSERT_TRUE(
-      run(kCMake + " -S " + shellWord(kSource) + " -B " + shellWord(build) + refusedLookups(),
-          &printed));
+  ASSERT_TRUE(run(cmakeConfigure(kSource, build, refusedLookups()), &printed));
   for (const char *skipped :
        {"kro: skipping tests: GoogleTest (libgtest-dev), SDL 1.2 (libsdl1.2-dev)",
         "kro: skipping bench: Google Benchmark (libbenchmark-dev)",
@@ -213,7 +230,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
         "kro: skipping intro: SDL 1.2 (libsdl1.2-dev) not found\n",
         "kro: skipping zkcapture: SDL 1.2 (libsdl1.2-dev), libpng (libpng-dev) not found\n"})
     EXPECT_TRUE(kroTestHas(printed, skipped)) << skipped << "\n" << printed;
-  ASSERT_TRUE(run(kCMake + " --build " + shellWord(build) + " -j2"));
+  ASSERT_TRUE(run(cmakeBuild(build)));
   for (const char *absent : {"tests", "bench", "viewer", "generated"})
     EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
   ASSERT_TRUE(run(kCMake + " --install " + shellWord(build) + " --prefix " + shellWord(prefix)));
@@ -235,30 +252,25 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
 
   // Every example with find_package(kro), warnings as errors.
   std::string out = examples + "/build";
-  ASSERT_TRUE(run(kCMake + " -S " + shellWord(examples) + " -B " + shellWord(out) +
-                  " -DCMAKE_PREFIX_PATH=" + shellWord(prefix) +
-                  " '-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror'"));
-  ASSERT_TRUE(run(kCMake + " --build " + shellWord(out) + " -j2"));
-  runExample(out + "/minimal/minimal", root, root + "/minimal.bmp", 4);
-  expectLitCube(root + "/minimal.bmp");
-  runExample(out + "/runtime-model", root, root + "/runtime-model.bmp", 2);
-  expectShapes(root + "/runtime-model.bmp");
-  runExample(out + "/text", root, root + "/text.bmp", 1);
-  expectText(root + "/text.bmp", examples + "/text/glyphs");
-  runExample(out + "/terrain", root, root + "/terrain-1.bmp", 1);
-  runExample(out + "/terrain", root, root + "/terrain-31.bmp", 31);
-  expectMovingLight(root + "/terrain-1.bmp", root + "/terrain-31.bmp");
-  runExample(out + "/post", root, root + "/post.bmp", 2);
-  expectBlurredGrid(root + "/post.bmp");
+  ASSERT_TRUE(run(cmakeConfigure(examples, out,
+                                 " -DCMAKE_PREFIX_PATH=" + shellWord(prefix) +
+                                     " '-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror'")));
+  ASSERT_TRUE(run(cmakeBuild(out)));
+  expectLitCube(runExample(out + "/minimal/minimal", root, "minimal", 4));
+  expectShapes(runExample(out + "/runtime-model", root, "runtime-model", 2));
+  expectText(runExample(out + "/text", root, "text", 1), examples + "/text/glyphs");
+  expectMovingLight(runExample(out + "/terrain", root, "terrain-1", 1),
+                    runExample(out + "/terrain", root, "terrain-31", 31));
+  expectBlurredGrid(runExample(out + "/post", root, "post", 2));
 
   // find_package with a version the install does not satisfy.
   kroTestWriteFile(root + "/CMakeLists.txt",
                    "cmake_minimum_required(VERSION 3.16)\nproject(other NONE)\n"
                    "find_package(kro 2.0 REQUIRED)\n");
-  EXPECT_NE(kroTestRun(kCMake + " -S " + shellWord(root) + " -B " + shellWord(root + "/other") +
-                       " -DCMAKE_PREFIX_PATH=" + shellWord(prefix))
-                .status,
-            0);
+  EXPECT_NE(
+      kroTestRun(cmakeConfigure(root, root + "/other", " -DCMAKE_PREFIX_PATH=" + shellWord(prefix)))
+          .status,
+      0);
 
   // pkg-config: the one line of each README that starts with `c++` and links
   // SDL, as a user types it.
@@ -267,33 +279,23 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   std::string line = kroTestRun("grep '^c++ ' " + shellWord(minimal + "/README.md")).out;
   ASSERT_TRUE(kroTestHas(line, "pkg-config --cflags --libs kro sdl")) << line;
   ASSERT_TRUE(run(pkg + "cd " + shellWord(minimal) + " && " + line));
-  runExample(minimal + "/minimal", root, root + "/minimal-pkg.bmp", 4);
-  expectLitCube(root + "/minimal-pkg.bmp");
+  expectLitCube(runExample(minimal + "/minimal", root, "minimal-pkg", 4));
 
   std::string demo = root + "/demo";
   ASSERT_TRUE(run("mkdir -p " + shellWord(demo)));
   kroTestWriteFile(
       demo + "/demo.cpp",
-      "#include <kro/kro.h>\n#include <SDL/SDL.h>\n"
-      "int main() {\n"
+      "#include <kro/kro.h>\n#include <SDL/SDL.h>\nint main() {\n"
       "  if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 32, SDL_OPENGL))\n"
-      "    return 1;\n"
-      "  kroSetShaderFolder(KRO_SHADER_DIR);\n"
-      "  kroInit(64, 64);\n"
+      "    return 1;\n  kroSetShaderFolder(KRO_SHADER_DIR);\n  kroInit(64, 64);\n"
       "  printf(\"programs not built: %d\\n\", kroInitStatus());\n"
-      "  SDL_GL_SwapBuffers();\n"
-      "  SDL_Quit();\n"
-      "  return 0;\n"
-      "}\n");
+      "  SDL_GL_SwapBuffers();\n  SDL_Quit();\n  return 0;\n}\n");
   line = kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro sdl' " +
                     shellWord(kSource + "/README.md"))
              .out;
   ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
   ASSERT_TRUE(run(pkg + "cd " + shellWord(demo) + " && " + line));
-  ASSERT_TRUE(run("cd " + shellWord(root) + " && SDL_AUDIODRIVER=dummy " + shellWord(kWithDisplay) +
-                      " " + shellWord(demo + "/demo"),
-                  &printed));
-  EXPECT_EQ(printed, "programs not built: 0\n");
+  EXPECT_EQ(runIn(root, shellWord(demo + "/demo")), "programs not built: 0\n");
 
   // A C99 program, strict, through pkg-config.
   std::string c_program = root + "/engine_from_c";
@@ -336,18 +338,12 @@ TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
   ASSERT_TRUE(run("mkdir -p " + shellWord(project)));
   kroTestWriteFile(
       project + "/CMakeLists.txt",
-      "cmake_minimum_required(VERSION 3.16)\n"
-      "project(consumer C CXX)\n"
-      "add_subdirectory(" +
-          kSource +
-          " kro)\n"
-          "add_executable(consumer consumer.c)\n"
+      "cmake_minimum_required(VERSION 3.16)\nproject(consumer C CXX)\nadd_subdirectory(" + kSource +
+          " kro)\nadd_executable(consumer consumer.c)\n"
           "target_compile_definitions(consumer PRIVATE KRO_SHADER_DIR=\"${KRO_SHADER_DIR}\")\n"
           "target_link_libraries(consumer PRIVATE kro::kro)\n");
   kroTestWriteFile(project + "/consumer.c",
-                   "#include <kro/kro.h>\n"
-                   "#include \"kro.h\"\n"
-                   "int main(void) {\n"
+                   "#include <kro/kro.h>\n#include \"kro.h\"\nint main(void) {\n"
                    "  kroSetShaderFolder(KRO_SHADER_DIR);\n"
                    "  FILE *f = fopen(KRO_SHADER_DIR \"/ish/b.vert\", \"r\");\n"
                    "  printf(\"%s %s\\n\", kroGetShaderFolder(), f ? \"found\" : \"missing\");\n"
@@ -355,9 +351,8 @@ TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
                    "}\n");
   // Every lookup the tests, benchmarks, tools and intro make is refused: the
   // engine alone must not need them.
-  ASSERT_TRUE(
-      run(kCMake + " -S " + shellWord(project) + " -B " + shellWord(build) + refusedLookups()));
-  ASSERT_TRUE(run(kCMake + " --build " + shellWord(build) + " -j2"));
+  ASSERT_TRUE(run(cmakeConfigure(project, build, refusedLookups())));
+  ASSERT_TRUE(run(cmakeBuild(build)));
   EXPECT_TRUE(kroTestFileExists(build + "/kro/libkro.a"));
   for (const char *absent : {"kro/tools", "kro/tests", "kro/bench", "kro/generated"})
     EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
