@@ -12,7 +12,7 @@
 /* Bytes the reader takes from a seekable stream at a time: the first read is
  * small (an object read from a stream of many), later ones double up to the
  * block. */
-enum { KRO_ASE_FIRST_READ_BYTES = 4096, KRO_ASE_BLOCK_BYTES = 32768 };
+enum { KRO_ASE_FIRST_READ_BYTES = 4096, KRO_ASE_BLOCK_BYTES = 131072 };
 
 /* Token reader over an open stream; tracks { } blocks and quoted texts so
  * that a cut-off file is recognised at its end. A token is text, never a
