@@ -568,6 +568,7 @@ void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source)
   walk->object_depth = 0;
   walk->pass_state = KRO_ASE_OUTSIDE;
   walk->pass_depth = 0;
+  walk->tracked_depth = 0;
   walk->vertices = nullptr;
   walk->tvertices = nullptr;
   walk->vertex_count = -1;
@@ -687,38 +688,49 @@ static int kroReadASEWord(kroASEReader *in) {
 
 /* ---- entries read in one go ----
  * The common entry lies whole in the buffer and holds only plain values:
- * numbers that kroScanASEPlainInt and kroScanASEPlainFloat take, each ended by
- * white space, indices inside their counts, and words ended by white space
- * without quotes or braces that are no walk keyword. Such an entry is read on
- * a cursor and taken at once, exactly as the value readers would take it
- * piece by piece. Anything else leaves the reader untouched, and the entry is
- * read again from its start by the value readers, which decide and report. */
+ * numbers that kroScanASEPlainInt and kroScanASEPlainFloat take, indices
+ * inside their counts, and words ended by white space without quotes that
+ * are neither braces nor walk keywords (unless glued to a number before them,
+ * which makes them text). Such an entry is read on a cursor and taken at
+ * once, exactly as the value readers would take it piece by piece. Anything
+ * else leaves the reader untouched, and the entry is read again from its
+ * start by the value readers, which decide and report. */
 typedef struct kroASECursor {
   const char *p, *stop; /* next byte to read; the buffer's end (*stop is 0) */
-  int token_length;     /* of the last word read, as the reader would keep it */
+  int glued;            /* the last number stopped before a byte that is not white space */
+  int text_only;        /* of the last word read, as the reader would keep it */
+  int token_length;     /* of the last word read */
   int separator;        /* the white space byte after that word */
 } kroASECursor;
 
 KRO_ASE_HOT kroASECursor kroASECursorAt(const kroASEReader *in) {
-  kroASECursor cursor = {in->buffer + in->next, in->buffer + in->end, in->token_length,
-                         in->separator};
+  kroASECursor cursor = {in->buffer + in->next, in->buffer + in->end, in->glued,
+                         in->text_only,         in->token_length,     in->separator};
   return cursor;
 }
 
-/* Takes what the cursor read. Every number read ended at white space and no
- * word changed the block depth or the quote state, so only the last word's
- * length and separator are left to keep. */
+/* Takes what the cursor read. No word read changed the block depth or the
+ * quote state, so only the word and number fields are left to keep. */
 KRO_ASE_HOT void kroTakeASECursor(kroASEReader *in, const kroASECursor *cursor) {
   kroTakeASEUpTo(in, cursor->p);
+  in->glued = cursor->glued;
+  in->text_only = cursor->text_only;
   in->token_length = cursor->token_length;
   in->separator = cursor->separator;
 }
 
+/* After a number that ends at `after`: white space is taken, anything else
+ * is left for the next read and glues it. */
+KRO_ASE_HOT void kroCursorASENumberEnd(kroASECursor *cursor, const char *after) {
+  cursor->glued = !kroIsASESpace((unsigned char)*after);
+  cursor->p = after + !cursor->glued;
+}
+
 KRO_ASE_HOT int kroCursorASEInt(kroASECursor *cursor, int *value) {
   const char *after = kroScanASEPlainInt(kroPassASESpace(cursor->p), cursor->stop, value);
-  if (!after || !kroIsASESpace((unsigned char)*after))
+  if (!after)
     return 0;
-  cursor->p = after + 1;
+  kroCursorASENumberEnd(cursor, after);
   return 1;
 }
 
@@ -730,9 +742,9 @@ KRO_ASE_HOT int kroCursorASEIndex(kroASECursor *cursor, int count, int *index) {
 KRO_ASE_HOT int kroCursorASEFloats(kroASECursor *cursor, float *values, int count) {
   for (int i = 0; i < count; i++) {
     const char *after = kroScanASEPlainFloat(kroPassASESpace(cursor->p), cursor->stop, &values[i]);
-    if (!after || !kroIsASESpace((unsigned char)*after))
+    if (!after)
       return 0;
-    cursor->p = after + 1;
+    kroCursorASENumberEnd(cursor, after);
   }
   return 1;
 }
@@ -742,9 +754,13 @@ KRO_ASE_HOT int kroCursorASEWord(kroASECursor *cursor) {
   while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP))
     p++;
   int length = (int)(p - word);
-  if (!kroIsASESpace((unsigned char)*p) || length > KRO_ASE_TOKEN_CHARS || *word == '{' ||
-      *word == '}' || (*word == '*' && kroIsASEWalkKeyword(word, length)))
+  if (!kroIsASESpace((unsigned char)*p) || length > KRO_ASE_TOKEN_CHARS)
     return 0;
+  if (!cursor->glued &&
+      (*word == '{' || *word == '}' || (*word == '*' && kroIsASEWalkKeyword(word, length))))
+    return 0;
+  cursor->text_only = cursor->glued;
+  cursor->glued = 0;
   cursor->token_length = length;
   cursor->separator = (unsigned char)*p;
   cursor->p = p + 1;
@@ -907,6 +923,7 @@ void kroFollowASEBlock(const kroASEReader *in, int *state, int depth) {
  * objects start and end where they did without the block rule. */
 static int kroTrackASEToken(kroASEMeshWalk *walk) {
   kroASEReader *in = &walk->in;
+  walk->tracked_depth = in->depth;
   kroFollowASEBlock(in, &walk->object_state, walk->object_depth);
   if (walk->object_state == KRO_ASE_HEAD && kroIsASEOtherObject(in))
     walk->object_state = KRO_ASE_OUTSIDE; /* a file without braces */
@@ -1008,8 +1025,10 @@ KRO_ASE_HOT int kroOpensASEPlainWord(int c) {
  * at white space: reading it as a token changes nothing but the token fields,
  * which the next token read sets anew. Call it only where such a token is
  * passed over without effect: not right after a glued value (its rest is
- * read as text) and not between "*MESH_ANIMATION" and its "{" (any token
- * there ends the pass). */
+ * read as text), not between "*MESH_ANIMATION" and its "{" (any token there
+ * ends the pass), and not after a brace read among values changed the depth
+ * since the block states were last followed (the next token must follow
+ * them). */
 KRO_ASE_HOT void kroPassASEPlainWords(kroASEReader *in) {
   const char *taken = in->buffer + in->next;
   for (;;) {
@@ -1028,7 +1047,8 @@ KRO_ASE_HOT void kroPassASEPlainWords(kroASEReader *in) {
 
 int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
   for (;;) {
-    if (!walk->in.glued && walk->pass_state != KRO_ASE_HEAD)
+    if (!walk->in.glued && walk->pass_state != KRO_ASE_HEAD &&
+        walk->in.depth == walk->tracked_depth)
       kroPassASEPlainWords(&walk->in);
     int status = kroReadASEToken(&walk->in);
     if (status < 0)

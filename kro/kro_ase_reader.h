@@ -77,6 +77,7 @@ typedef struct kroASEMeshWalk {
   int object_depth;  /* in.depth at the last "*GEOMOBJECT"; its block lies deeper */
   int pass_state;    /* KRO_ASE_OUTSIDE, _HEAD or _BODY: a "*MESH_ANIMATION" block passed over */
   int pass_depth;    /* in.depth at that "*MESH_ANIMATION" */
+  int tracked_depth; /* in.depth when the block states were last brought up to date */
   float *vertices;   /* x, y, z per vertex; null until *MESH_NUMVERTEX */
   float *tvertices;  /* u, v per texture vertex; null until *MESH_NUMTVERTEX */
   int vertex_count;  /* -1 until given */
