@@ -246,13 +246,12 @@ KRO_ASE_HOT int kroReadASEWordInto(kroASEReader *in, char *word) {
   const char *p = kroPassASESpace(in->buffer + in->next);
   kroTakeASEUpTo(in, p);
   const char *first = p;
-  char *w = word;
-  while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP) &&
-         w < word + KRO_ASE_TOKEN_CHARS + 1)
-    *w++ = *p++;
+  while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP))
+    p++;
   int c = (unsigned char)*p, length = (int)(p - first);
   if (length == 0 || length > KRO_ASE_TOKEN_CHARS || !(KRO_ASE_CLASS[c] & KRO_ASE_SPACE))
     return kroReadASEWordSlowly(in, word);
+  memcpy(word, first, (size_t)length);
   kroTakeASEUpTo(in, p + 1);
   return kroEndASEWord(in, word, length, c, 0);
 }
@@ -328,12 +327,12 @@ KRO_ASE_HOT const char *kroScanASEPlainInt(const char *p, const char *stop, int 
   int negative = *p == '-';
   p += negative || *p == '+';
   const char *first = p;
-  int number = 0;
-  for (; kroIsASEDigit(*p) && p - first < 9; p++)
-    number = number * 10 + (*p - '0');
-  if (p == first || p == stop || kroIsASEDigit(*p))
+  uint32_t number = 0; /* exact up to 9 digits; longer numbers are refused below */
+  for (; kroIsASEDigit(*p); p++)
+    number = number * 10 + (uint32_t)(*p - '0');
+  if (p == first || p - first > 9 || p == stop)
     return nullptr;
-  *value = negative ? -number : number;
+  *value = negative ? -(int)number : (int)number;
   return p;
 }
 
@@ -1030,19 +1029,18 @@ KRO_ASE_HOT int kroOpensASEPlainWord(int c) {
  * since the block states were last followed (the next token must follow
  * them). */
 KRO_ASE_HOT void kroPassASEPlainWords(kroASEReader *in) {
-  const char *taken = in->buffer + in->next;
-  for (;;) {
-    const char *word = kroPassASESpace(taken);
-    if (!kroOpensASEPlainWord((unsigned char)*word))
-      break;
+  const char *word = kroPassASESpace(in->buffer + in->next);
+  while (kroOpensASEPlainWord((unsigned char)*word)) {
     const char *p = word + 1;
     while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP))
       p++;
     if (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_SPACE) || p - word > KRO_ASE_TOKEN_CHARS)
       break;
-    taken = p + 1;
+    word = kroPassASESpace(p + 1);
   }
-  kroTakeASEUpTo(in, taken);
+  /* The white space before the word that ends the pass is taken too: the
+   * token read that follows would take it first. */
+  kroTakeASEUpTo(in, word);
 }
 
 int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
