@@ -246,13 +246,12 @@ KRO_ASE_HOT int kroReadASEWordInto(kroASEReader *in, char *word) {
   const char *p = kroPassASESpace(in->buffer + in->next);
   kroTakeASEUpTo(in, p);
   const char *first = p;
-  char *w = word;
-  while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP) &&
-         w < word + KRO_ASE_TOKEN_CHARS + 1)
-    *w++ = *p++;
+  while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP))
+    p++;
   int c = (unsigned char)*p, length = (int)(p - first);
   if (length == 0 || length > KRO_ASE_TOKEN_CHARS || !(KRO_ASE_CLASS[c] & KRO_ASE_SPACE))
     return kroReadASEWordSlowly(in, word);
+  memcpy(word, first, (size_t)length);
   kroTakeASEUpTo(in, p + 1);
   return kroEndASEWord(in, word, length, c, 0);
 }
@@ -328,12 +327,12 @@ KRO_ASE_HOT const char *kroScanASEPlainInt(const char *p, const char *stop, int 
   int negative = *p == '-';
   p += negative || *p == '+';
   const char *first = p;
-  int number = 0;
-  for (; kroIsASEDigit(*p) && p - first < 9; p++)
-    number = number * 10 + (*p - '0');
-  if (p == first || p == stop || kroIsASEDigit(*p))
+  uint32_t number = 0; /* exact up to 9 digits; longer numbers are refused below */
+  for (; kroIsASEDigit(*p); p++)
+    number = number * 10 + (uint32_t)(*p - '0');
+  if (p == first || p - first > 9 || p == stop)
     return nullptr;
-  *value = negative ? -number : number;
+  *value = negative ? -(int)number : (int)number;
   return p;
 }
 
@@ -568,6 +567,7 @@ void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source)
   walk->object_depth = 0;
   walk->pass_state = KRO_ASE_OUTSIDE;
   walk->pass_depth = 0;
+  walk->tracked_depth = 0;
   walk->vertices = nullptr;
   walk->tvertices = nullptr;
   walk->vertex_count = -1;
@@ -685,8 +685,151 @@ static int kroReadASEWord(kroASEReader *in) {
   return status == 1;
 }
 
+/* ---- entries read in one go ----
+ * The common entry lies whole in the buffer and holds only plain values:
+ * numbers that kroScanASEPlainInt and kroScanASEPlainFloat take, indices
+ * inside their counts, and words ended by white space without quotes that
+ * are neither braces nor walk keywords (unless glued to a number before them,
+ * which makes them text). Such an entry is read on a cursor and taken at
+ * once, exactly as the value readers would take it piece by piece. Anything
+ * else leaves the reader untouched, and the entry is read again from its
+ * start by the value readers, which decide and report. */
+typedef struct kroASECursor {
+  const char *p, *stop; /* next byte to read; the buffer's end (*stop is 0) */
+  int glued;            /* the last number stopped before a byte that is not white space */
+  int text_only;        /* of the last word read, as the reader would keep it */
+  int token_length;     /* of the last word read */
+  int separator;        /* the white space byte after that word */
+} kroASECursor;
+
+KRO_ASE_HOT kroASECursor kroASECursorAt(const kroASEReader *in) {
+  kroASECursor cursor = {in->buffer + in->next, in->buffer + in->end, in->glued,
+                         in->text_only,         in->token_length,     in->separator};
+  return cursor;
+}
+
+/* Takes what the cursor read. No word read changed the block depth or the
+ * quote state, so only the word and number fields are left to keep. */
+KRO_ASE_HOT void kroTakeASECursor(kroASEReader *in, const kroASECursor *cursor) {
+  kroTakeASEUpTo(in, cursor->p);
+  in->glued = cursor->glued;
+  in->text_only = cursor->text_only;
+  in->token_length = cursor->token_length;
+  in->separator = cursor->separator;
+}
+
+/* After a number that ends at `after`: white space is taken, anything else
+ * is left for the next read and glues it. */
+KRO_ASE_HOT void kroCursorASENumberEnd(kroASECursor *cursor, const char *after) {
+  cursor->glued = !kroIsASESpace((unsigned char)*after);
+  cursor->p = after + !cursor->glued;
+}
+
+KRO_ASE_HOT int kroCursorASEInt(kroASECursor *cursor, int *value) {
+  const char *after = kroScanASEPlainInt(kroPassASESpace(cursor->p), cursor->stop, value);
+  if (!after)
+    return 0;
+  kroCursorASENumberEnd(cursor, after);
+  return 1;
+}
+
+/* An index in 0..count-1 (count -1: not given, so none is). */
+KRO_ASE_HOT int kroCursorASEIndex(kroASECursor *cursor, int count, int *index) {
+  return kroCursorASEInt(cursor, index) && *index >= 0 && *index < count;
+}
+
+KRO_ASE_HOT int kroCursorASEFloats(kroASECursor *cursor, float *values, int count) {
+  for (int i = 0; i < count; i++) {
+    const char *after = kroScanASEPlainFloat(kroPassASESpace(cursor->p), cursor->stop, &values[i]);
+    if (!after)
+      return 0;
+    kroCursorASENumberEnd(cursor, after);
+  }
+  return 1;
+}
+
+KRO_ASE_HOT int kroCursorASEWord(kroASECursor *cursor) {
+  const char *word = kroPassASESpace(cursor->p), *p = word;
+  while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP))
+    p++;
+  int length = (int)(p - word);
+  if (!kroIsASESpace((unsigned char)*p) || length > KRO_ASE_TOKEN_CHARS)
+    return 0;
+  if (!cursor->glued &&
+      (*word == '{' || *word == '}' || (*word == '*' && kroIsASEWalkKeyword(word, length))))
+    return 0;
+  cursor->text_only = cursor->glued;
+  cursor->glued = 0;
+  cursor->token_length = length;
+  cursor->separator = (unsigned char)*p;
+  cursor->p = p + 1;
+  return 1;
+}
+
+/* An index into table (count entries of `floats`), then that many floats,
+ * stored at the index. */
+static int kroReadASEListEntryAtOnce(kroASEReader *in, float *table, int count, int floats) {
+  kroASECursor cursor = kroASECursorAt(in);
+  int index;
+  float values[3];
+  if (!kroCursorASEIndex(&cursor, count, &index) || !kroCursorASEFloats(&cursor, values, floats))
+    return 0;
+  memcpy(&table[(size_t)floats * (size_t)index], values, (size_t)floats * sizeof(float));
+  kroTakeASECursor(in, &cursor);
+  return 1;
+}
+
+static int kroReadASEFaceAtOnce(kroASEMeshWalk *walk) {
+  kroASECursor cursor = kroASECursorAt(&walk->in);
+  int triangle, corner;
+  if (!kroCursorASEIndex(&cursor, walk->face_count, &triangle) || !kroCursorASEWord(&cursor))
+    return 0;
+  for (int k = 0; k < 3; k++) {
+    if (!kroCursorASEWord(&cursor) || !kroCursorASEIndex(&cursor, walk->vertex_count, &corner))
+      return 0;
+    memcpy(&walk->values[3 * k], &walk->vertices[3 * (size_t)corner], 3 * sizeof(float));
+  }
+  walk->triangle = triangle;
+  kroTakeASECursor(&walk->in, &cursor);
+  return 1;
+}
+
+static int kroReadASETFaceAtOnce(kroASEMeshWalk *walk) {
+  kroASECursor cursor = kroASECursorAt(&walk->in);
+  int triangle, corner;
+  if (!kroCursorASEIndex(&cursor, walk->face_count, &triangle))
+    return 0;
+  for (int k = 0; k < 3; k++) {
+    if (!kroCursorASEIndex(&cursor, walk->tvertex_count, &corner))
+      return 0;
+    memcpy(&walk->values[2 * k], &walk->tvertices[2 * (size_t)corner], 2 * sizeof(float));
+  }
+  walk->triangle = triangle;
+  kroTakeASECursor(&walk->in, &cursor);
+  return 1;
+}
+
+static int kroReadASEFaceNormalAtOnce(kroASEMeshWalk *walk) {
+  kroASECursor cursor = kroASECursorAt(&walk->in);
+  int triangle, unused;
+  if (!kroCursorASEIndex(&cursor, walk->face_count, &triangle) ||
+      !kroCursorASEFloats(&cursor, walk->values, 3))
+    return 0;
+  for (int k = 0; k < 3; k++)
+    if (!kroCursorASEWord(&cursor) || !kroCursorASEInt(&cursor, &unused) ||
+        !kroCursorASEFloats(&cursor, &walk->values[3 + 3 * k], 3))
+      return 0;
+  walk->triangle = triangle;
+  kroTakeASECursor(&walk->in, &cursor);
+  return 1;
+}
+
+/* ---- entries by the value readers ---- */
+
 static int kroReadASEVertex(kroASEMeshWalk *walk) {
   int index;
+  if (kroReadASEListEntryAtOnce(&walk->in, walk->vertices, walk->vertex_count, 3))
+    return 1;
   if (!kroReadASEIndex(walk, walk->vertex_count, "*MESH_NUMVERTEX", "vertex", &index))
     return 0;
   return kroReadASEFloats(&walk->in, &walk->vertices[3 * (size_t)index], 3);
@@ -694,6 +837,8 @@ static int kroReadASEVertex(kroASEMeshWalk *walk) {
 
 static int kroReadASETVertex(kroASEMeshWalk *walk) {
   int index;
+  if (kroReadASEListEntryAtOnce(&walk->in, walk->tvertices, walk->tvertex_count, 2))
+    return 1;
   if (!kroReadASEIndex(walk, walk->tvertex_count, "*MESH_NUMTVERTEX", "texture vertex", &index))
     return 0;
   return kroReadASEFloats(&walk->in, &walk->tvertices[2 * (size_t)index], 2);
@@ -701,6 +846,8 @@ static int kroReadASETVertex(kroASEMeshWalk *walk) {
 
 static int kroReadASEFace(kroASEMeshWalk *walk) {
   int corner;
+  if (kroReadASEFaceAtOnce(walk))
+    return 1;
   if (!kroReadASEIndex(walk, walk->face_count, "*MESH_NUMFACES", "face", &walk->triangle) ||
       !kroReadASEWord(&walk->in))
     return 0;
@@ -715,6 +862,8 @@ static int kroReadASEFace(kroASEMeshWalk *walk) {
 
 static int kroReadASETFace(kroASEMeshWalk *walk) {
   int corner;
+  if (kroReadASETFaceAtOnce(walk))
+    return 1;
   if (!kroReadASEIndex(walk, walk->face_count, "*MESH_NUMFACES", "face", &walk->triangle))
     return 0;
   for (int k = 0; k < 3; k++) {
@@ -729,6 +878,8 @@ static int kroReadASETFace(kroASEMeshWalk *walk) {
  * vertex index (not used), x, y, z. */
 static int kroReadASEFaceNormal(kroASEMeshWalk *walk) {
   int unused;
+  if (kroReadASEFaceNormalAtOnce(walk))
+    return 1;
   if (!kroReadASEIndex(walk, walk->face_count, "*MESH_NUMFACES", "face", &walk->triangle) ||
       !kroReadASEFloats(&walk->in, walk->values, 3))
     return 0;
@@ -771,6 +922,7 @@ void kroFollowASEBlock(const kroASEReader *in, int *state, int depth) {
  * objects start and end where they did without the block rule. */
 static int kroTrackASEToken(kroASEMeshWalk *walk) {
   kroASEReader *in = &walk->in;
+  walk->tracked_depth = in->depth;
   kroFollowASEBlock(in, &walk->object_state, walk->object_depth);
   if (walk->object_state == KRO_ASE_HEAD && kroIsASEOtherObject(in))
     walk->object_state = KRO_ASE_OUTSIDE; /* a file without braces */
@@ -859,8 +1011,43 @@ static int kroHandleASEValueKeyword(kroASEMeshWalk *walk) {
   return KRO_ASE_NO_ENTRY;
 }
 
+/* A byte that a plain word may begin with: none that can make a token a
+ * keyword, a brace or a quote, and not the buffer's end. */
+KRO_ASE_HOT int kroOpensASEPlainWord(int c) {
+  return !(KRO_ASE_CLASS[c] & KRO_ASE_TOKEN_STOP) && c != '*' && c != '{' && c != '}';
+}
+
+/* Takes, in bulk, the plain words that lie ahead in the buffer, each with the
+ * white space byte after it, exactly as kroReadASEToken would take them one
+ * by one. A plain word begins with a byte of kroOpensASEPlainWord, holds no
+ * quote or 0 byte, is at most KRO_ASE_TOKEN_CHARS long and ends in the buffer
+ * at white space: reading it as a token changes nothing but the token fields,
+ * which the next token read sets anew. Call it only where such a token is
+ * passed over without effect: not right after a glued value (its rest is
+ * read as text), not between "*MESH_ANIMATION" and its "{" (any token there
+ * ends the pass), and not after a brace read among values changed the depth
+ * since the block states were last followed (the next token must follow
+ * them). */
+KRO_ASE_HOT void kroPassASEPlainWords(kroASEReader *in) {
+  const char *word = kroPassASESpace(in->buffer + in->next);
+  while (kroOpensASEPlainWord((unsigned char)*word)) {
+    const char *p = word + 1;
+    while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP))
+      p++;
+    if (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_SPACE) || p - word > KRO_ASE_TOKEN_CHARS)
+      break;
+    word = kroPassASESpace(p + 1);
+  }
+  /* The white space before the word that ends the pass is taken too: the
+   * token read that follows would take it first. */
+  kroTakeASEUpTo(in, word);
+}
+
 int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
   for (;;) {
+    if (!walk->in.glued && walk->pass_state != KRO_ASE_HEAD &&
+        walk->in.depth == walk->tracked_depth)
+      kroPassASEPlainWords(&walk->in);
     int status = kroReadASEToken(&walk->in);
     if (status < 0)
       return KRO_ASE_FAILED;

@@ -12,7 +12,7 @@
 /* Bytes the reader takes from a seekable stream at a time: the first read is
  * small (an object read from a stream of many), later ones double up to the
  * block. */
-enum { KRO_ASE_FIRST_READ_BYTES = 4096, KRO_ASE_BLOCK_BYTES = 32768 };
+enum { KRO_ASE_FIRST_READ_BYTES = 4096, KRO_ASE_BLOCK_BYTES = 131072 };
 
 /* Token reader over an open stream; tracks { } blocks and quoted texts so
  * that a cut-off file is recognised at its end. A token is text, never a
@@ -77,6 +77,7 @@ typedef struct kroASEMeshWalk {
   int object_depth;  /* in.depth at the last "*GEOMOBJECT"; its block lies deeper */
   int pass_state;    /* KRO_ASE_OUTSIDE, _HEAD or _BODY: a "*MESH_ANIMATION" block passed over */
   int pass_depth;    /* in.depth at that "*MESH_ANIMATION" */
+  int tracked_depth; /* in.depth when the block states were last brought up to date */
   float *vertices;   /* x, y, z per vertex; null until *MESH_NUMVERTEX */
   float *tvertices;  /* u, v per texture vertex; null until *MESH_NUMTVERTEX */
   int vertex_count;  /* -1 until given */
