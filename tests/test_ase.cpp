@@ -88,7 +88,8 @@ std::string describe(const kroMaterial &m) { // colour, opacity, flag, texture n
 // the stream reader, the array reader, and the stream reader placed at each
 // offset the offset finder gives; the counters count the same objects. (What
 // each reader gives for each repository file is pinned by test_ase_exact's
-// record; here the offsets, and a keyword glued to a value, which is text.)
+// record; here the offsets, a keyword glued to a value, which is text, and a
+// brace among a face's values.)
 TEST_F(AseTest, EveryReaderAndTheOffsetsAgreeWithTheNumberedReader) {
   const std::string glued = kroTestTempPath("glued.ase"),
                     triangle =
@@ -97,11 +98,17 @@ TEST_F(AseTest, EveryReaderAndTheOffsetsAgreeWithTheNumberedReader) {
                         "*MESH_VERTEX 2 0 1 0\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n";
   kroTestWriteFile(glued, "*GEOMOBJECT {\n*NODE_NAME \"A\"\n" + triangle +
                               "*GEOMOBJECT {\n*NODE_NAME \"B\"\n" + triangle);
+  // A brace among a face's values, then words, a block and a second name:
+  // the brace closes the object's block, so "b" names nothing.
+  const std::string braced = kroTestTempPath("braced.ase");
+  kroTestWriteFile(braced, "*GEOMOBJECT {\n*NODE_NAME \"a\"\n*MESH_NUMVERTEX 1\n*MESH_NUMFACES 1\n"
+                           "*MESH_VERTEX 0 1 2 3\n*MESH_FACE 0 } A: 0 B: 0 C: 0\nx y\n{\n"
+                           "*NODE_NAME \"b\"\n}\n");
   std::string names;
   for (const std::string &file :
        {kTwo, kData + "exported_shapes.ase", kData + "mesh_animation.ase",
         kExporter + "CameraRollAnim.ase", kData + "followed_by_light.ase",
-        kData + "followed_by_shape.ase", kData + "name_holds_geomobject.ase", glued}) {
+        kData + "followed_by_shape.ase", kData + "name_holds_geomobject.ase", glued, braced}) {
     SCOPED_TRACE(file);
     const char *path = file.c_str();
     int count = kroObjectsInASE(path), objects = -1, lights = -1;
@@ -123,14 +130,14 @@ TEST_F(AseTest, EveryReaderAndTheOffsetsAgreeWithTheNumberedReader) {
                   describe(m.node_name, m.triangles, m.material_ref) == numbered.summary());
       EXPECT_TRUE(numbered.sameRows(streamed) && numbered.sameRows(m) && numbered.sameRows(placed))
           << i;
-      if (file == glued)
+      if (file == glued || file == braced)
         names += numbered.summary() + ";";
     }
     fclose(stream), fclose(placed_stream), free(offsets);
     kroFreeMeshArray(&meshes, count);
     EXPECT_EQ(meshes, nullptr);
   }
-  EXPECT_EQ(names, "A 1 0;B 1 0;");
+  EXPECT_EQ(names, "A 1 0;B 1 0;a 1 0;");
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
