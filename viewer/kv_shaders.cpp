@@ -33,9 +33,8 @@ const char *kvProgramProblem(void) {
   return kvProgramMessage;
 }
 
-/* How many of the engine's programs the last kroInit (or the loaders it calls) could not read:
- * each unreadable file is one engine message. Counted from the messages until the engine
- * reports it itself. */
+/* How many shader files the loaders could not read since `messages_before`: each unreadable
+ * file is one engine message (the reason the overlay shows). */
 static int kvLoadFailures(long messages_before) {
   return (int)(kvEngineMessageCount() - messages_before);
 }
