@@ -213,21 +213,35 @@ static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
   return 1;
 }
 
-int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
+/* Both writers' walk over the stream; messages go into C comments when the
+ * source itself goes to standard output. 0 (reported) without a stream. */
+static int kroBeginSrcWalk(kroASEMeshWalk *walk, FILE *stream, FILE *out) {
   if (!stream) {
     kroFail("Error in reading mesh from file descriptor\n");
     return 0;
   }
+  kroBeginASEMeshWalk(walk, stream, "file descriptor");
+  walk->in.comment_messages = out == stdout;
+  return 1;
+}
+
+/* After the walk: 1 when it ended cleanly inside an object; a stream with no
+ * object left is reported. */
+static int kroSrcWalkFoundObject(kroASEMeshWalk *walk, int status, int begun) {
+  if (status == 0 && !begun)
+    kroFailASE(&walk->in, "no *GEOMOBJECT follows");
+  return status == 0 && begun;
+}
+
+int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   kroASEMeshWalk walk;
-  kroBeginASEMeshWalk(&walk, stream, "file descriptor");
-  walk.in.comment_messages = out == stdout;
+  if (!kroBeginSrcWalk(&walk, stream, out))
+    return 0;
   kroSrcState src = {out, name, 0, 0, 0};
   int status;
   while ((status = kroWriteSrcEntry(&src, &walk, kroNextASEMeshEntry(&walk))) > 0)
     continue;
-  int ok = status == 0 && src.begun;
-  if (status == 0 && !src.begun)
-    kroFailASE(&walk.in, "no *GEOMOBJECT follows");
+  int ok = kroSrcWalkFoundObject(&walk, status, src.begun);
   /* A refused object still gets a whole loader that empties the mesh; a
    * missing one gets none, unless lines before the end began one. */
   if (status < 0 || src.header_written) {
@@ -560,22 +574,16 @@ static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry
 }
 
 int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
-  if (!stream) {
-    kroFail("Error in reading mesh from file descriptor\n");
-    return 0;
-  }
   kroASEMeshWalk walk;
-  kroBeginASEMeshWalk(&walk, stream, "file descriptor");
-  walk.in.comment_messages = out == stdout;
+  if (!kroBeginSrcWalk(&walk, stream, out))
+    return 0;
   kroSrcMesh mesh;
   kroBeginSrcMesh(&mesh);
   int begun = 0, lines = 0, status;
   while ((status = kroTakeSrcMeshEntry(&mesh, &walk, kroNextASEMeshEntry(&walk), &begun, &lines)) >
          0)
     continue;
-  int ok = status == 0 && begun;
-  if (status == 0 && !begun)
-    kroFailASE(&walk.in, "no *GEOMOBJECT follows");
+  int ok = kroSrcWalkFoundObject(&walk, status, begun);
   /* As the generator: a refused object still gets a whole loader that
    * empties the mesh; a missing one gets none, unless entries before the end
    * began one. */
