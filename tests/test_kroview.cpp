@@ -803,14 +803,19 @@ TEST(Kroview, ShaderFolderThatDoesNotBuildFailsTheShot) {
 }
 
 // kroview in a window, run in its own folder (its screenshots land there), its standard output
-// read as it goes: each reload and screenshot is one line.
+// read as it goes: each reload and screenshot is one line. It takes its turn with the other
+// window tests: their keys and pointer moves go to whatever window stands under them, and the
+// F12 test's keys to every kroview window.
 struct LiveKroview {
   std::string folder, out;
   pid_t pid = -1;
+  int turn = -1;   // the window tests' lock, held while the window is open
   size_t seen = 0; // of the output, already matched
 
   LiveKroview(const std::string &name, const std::string &arguments)
       : folder(kroTestTempFolder(name)), out(folder + "/out.txt") {
+    turn = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
+    EXPECT_TRUE(turn >= 0 && flock(turn, LOCK_EX) == 0);
     std::string command = "cd " + folder +
                           " && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" exec " + KROVIEW_PATH +
                           " " + arguments + " >" + out + " 2>" + folder + "/err.txt";
@@ -850,6 +855,9 @@ struct LiveKroview {
       waitpid(pid, &status, 0);
       pid = -1;
     }
+    if (turn >= 0)
+      close(turn);
+    turn = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 };

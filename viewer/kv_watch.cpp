@@ -107,6 +107,14 @@ int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folde
   return 0;
 }
 
+/* A stage's file (".vert" or ".frag"): an editor's or a copy's scratch file
+ * beside it (".swp", "~", ".new") is no change of the shaders until it is
+ * renamed into place. */
+static int kvIsShaderFileName(const char *name) {
+  size_t length = strlen(name);
+  return length > 5 && (!strcmp(name + length - 5, ".vert") || !strcmp(name + length - 5, ".frag"));
+}
+
 /* Events since the last read: marks what they touch as pending. */
 static void kvReadEvents(kvWatch *watch, long now) {
   char buffer[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
@@ -117,7 +125,8 @@ static void kvReadEvents(kvWatch *watch, long now) {
       at += sizeof(struct inotify_event) + event->len;
       int is_model = event->wd == watch->model_wd && event->len > 0 &&
                      strcmp(event->name, watch->model_name) == 0;
-      int is_shader = event->wd == watch->shader_wd[0] || event->wd == watch->shader_wd[1];
+      int is_shader = (event->wd == watch->shader_wd[0] || event->wd == watch->shader_wd[1]) &&
+                      event->len > 0 && kvIsShaderFileName(event->name);
       if (is_model)
         watch->pending |= KV_CHANGED_MODEL;
       if (is_shader)
