@@ -103,7 +103,7 @@ KRO_ASE_RARE kroASESpan kroRefillASE(kroASEReader *in) {
   in->past_end = got == 0;
   in->next = 0;
   in->end = (int)got;
-  in->buffer[got] = 0;
+  memset(in->buffer + got, 0, KRO_ASE_PAD);
   return kroASEUntaken(in);
 }
 
@@ -146,7 +146,7 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
   in->end = 0;
   in->read_bytes = KRO_ASE_FIRST_READ_BYTES;
   in->past_end = 0;
-  in->buffer[0] = 0;
+  memset(in->buffer, 0, KRO_ASE_PAD);
 }
 
 void kroEndASEReader(kroASEReader *in) {
@@ -162,7 +162,7 @@ void kroEndASEReader(kroASEReader *in) {
   in->next = 0;
   in->end = 0;
   in->past_end = 0;
-  in->buffer[0] = 0;
+  memset(in->buffer, 0, KRO_ASE_PAD);
 }
 
 long kroTellASE(const kroASEReader *in) {
@@ -470,6 +470,28 @@ KRO_ASE_HOT int kroScanASEDigits(const char **p, uint64_t *mantissa) {
   return digits;
 }
 
+/* Four digits at *p, the count exporters write after a decimal point, taken
+ * at once: 4 with their value appended to *mantissa and *p moved past them,
+ * or 0 with nothing taken when fewer than four digits stand there. */
+KRO_ASE_HOT int kroScanASEFourDigits(const char **p, uint64_t *mantissa) {
+#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+  return 0; /* the digits are read as a little-endian word */
+#endif
+  uint32_t chunk;
+  memcpy(&chunk, *p, sizeof chunk);
+  const uint32_t high = chunk & UINT32_C(0xF0F0F0F0);
+  const uint32_t above_nine = (chunk + UINT32_C(0x06060606)) & UINT32_C(0xF0F0F0F0);
+  if (high != UINT32_C(0x30303030) || above_nine != UINT32_C(0x30303030))
+    return 0;
+  /* Bytes in reading order from the lowest: pairs, then the four. */
+  chunk &= UINT32_C(0x0F0F0F0F);
+  chunk = (chunk * 10 + (chunk >> 8)) & UINT32_C(0x00FF00FF);
+  chunk = (chunk * 100 + (chunk >> 16)) & UINT32_C(0xFFFF);
+  *mantissa = *mantissa * 10000 + chunk;
+  *p += 4;
+  return 4;
+}
+
 /* The common number, [sign] digits [. digits] of 1 to 15 digits without
  * exponent ended inside the buffer, at p (after white space): its value and
  * the position after it; null when the whole rule must decide. Below 2^24 and over at most 10^10
@@ -483,7 +505,8 @@ KRO_ASE_HOT const char *kroScanASEPlainFloat(const char *p, const char *stop, fl
   int digits = kroScanASEDigits(&p, &mantissa), fraction_digits = 0;
   if (*p == '.') {
     p++;
-    fraction_digits = kroScanASEDigits(&p, &mantissa);
+    fraction_digits = kroScanASEFourDigits(&p, &mantissa);
+    fraction_digits += kroScanASEDigits(&p, &mantissa);
     digits += fraction_digits;
   }
   if (digits == 0 || digits > 15 || p == stop || *p == 'e' || *p == 'E')
@@ -575,6 +598,7 @@ void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source)
   walk->face_count = -1;
   walk->material_ref = 0;
   walk->triangle = 0;
+  walk->list_keyword_length = 0;
   walk->node_name[0] = 0;
 }
 
@@ -766,6 +790,24 @@ KRO_ASE_HOT int kroCursorASEWord(kroASECursor *cursor) {
   return 1;
 }
 
+/* The same when the word is most likely `expected` (a literal of no white
+ * space, quote or brace that is no walk keyword): compared at once instead of
+ * scanned, with the same outcome either way. */
+#define KRO_CURSOR_ASE_WORD_LIKE(cursor, expected)                                                 \
+  kroCursorASEWordLike(cursor, expected, (int)sizeof(expected) - 1)
+
+KRO_ASE_HOT int kroCursorASEWordLike(kroASECursor *cursor, const char *expected, int length) {
+  const char *word = kroPassASESpace(cursor->p);
+  if (memcmp(word, expected, (size_t)length) != 0 || !kroIsASESpace((unsigned char)word[length]))
+    return kroCursorASEWord(cursor);
+  cursor->text_only = cursor->glued;
+  cursor->glued = 0;
+  cursor->token_length = length;
+  cursor->separator = (unsigned char)word[length];
+  cursor->p = word + length + 1;
+  return 1;
+}
+
 /* An index into table (count entries of `floats`), then that many floats,
  * stored at the index. */
 static int kroReadASEListEntryAtOnce(kroASEReader *in, float *table, int count, int floats) {
@@ -784,8 +826,10 @@ static int kroReadASEFaceAtOnce(kroASEMeshWalk *walk) {
   int triangle, corner;
   if (!kroCursorASEIndex(&cursor, walk->face_count, &triangle) || !kroCursorASEWord(&cursor))
     return 0;
+  static const char labels[3][3] = {"A:", "B:", "C:"};
   for (int k = 0; k < 3; k++) {
-    if (!kroCursorASEWord(&cursor) || !kroCursorASEIndex(&cursor, walk->vertex_count, &corner))
+    if (!kroCursorASEWordLike(&cursor, labels[k], 2) ||
+        !kroCursorASEIndex(&cursor, walk->vertex_count, &corner))
       return 0;
     memcpy(&walk->values[3 * k], &walk->vertices[3 * (size_t)corner], 3 * sizeof(float));
   }
@@ -816,7 +860,8 @@ static int kroReadASEFaceNormalAtOnce(kroASEMeshWalk *walk) {
       !kroCursorASEFloats(&cursor, walk->values, 3))
     return 0;
   for (int k = 0; k < 3; k++)
-    if (!kroCursorASEWord(&cursor) || !kroCursorASEInt(&cursor, &unused) ||
+    if (!KRO_CURSOR_ASE_WORD_LIKE(&cursor, "*MESH_VERTEXNORMAL") ||
+        !kroCursorASEInt(&cursor, &unused) ||
         !kroCursorASEFloats(&cursor, &walk->values[3 + 3 * k], 3))
       return 0;
   walk->triangle = triangle;
@@ -975,20 +1020,32 @@ static int kroHandleASEWalkKeyword(kroASEMeshWalk *walk) {
   return KRO_ASE_OTHER_KEYWORD;
 }
 
+/* A list entry by `read`: `entry` after it, with its keyword kept for the next
+ * entry (the keyword's length: the token buffer holds it); KRO_ASE_FAILED
+ * after a reported failure. */
+KRO_ASE_HOT int kroReadASEListEntry(kroASEMeshWalk *walk, int (*read)(kroASEMeshWalk *),
+                                    int entry) {
+  int length = (int)strlen(walk->in.token);
+  if (!read(walk))
+    return KRO_ASE_FAILED;
+  walk->list_keyword_length = length;
+  return entry;
+}
+
 /* The keywords with values; returns the entry kind, or KRO_ASE_NO_ENTRY when
  * the token yields none (passed over or consumed internally). */
 static int kroHandleASEValueKeyword(kroASEMeshWalk *walk) {
   kroASEReader *in = &walk->in;
   if (KRO_ASE_IS(in, "*MESH_VERTEX"))
-    return kroReadASEVertex(walk) ? KRO_ASE_NO_ENTRY : KRO_ASE_FAILED;
+    return kroReadASEListEntry(walk, kroReadASEVertex, KRO_ASE_NO_ENTRY);
   if (KRO_ASE_IS(in, "*MESH_FACE"))
-    return kroReadASEFace(walk) ? KRO_ASE_FACE : KRO_ASE_FAILED;
+    return kroReadASEListEntry(walk, kroReadASEFace, KRO_ASE_FACE);
   if (KRO_ASE_IS(in, "*MESH_FACENORMAL"))
-    return kroReadASEFaceNormal(walk) ? KRO_ASE_FACENORMAL : KRO_ASE_FAILED;
+    return kroReadASEListEntry(walk, kroReadASEFaceNormal, KRO_ASE_FACENORMAL);
   if (KRO_ASE_IS(in, "*MESH_TVERT"))
-    return kroReadASETVertex(walk) ? KRO_ASE_NO_ENTRY : KRO_ASE_FAILED;
+    return kroReadASEListEntry(walk, kroReadASETVertex, KRO_ASE_NO_ENTRY);
   if (KRO_ASE_IS(in, "*MESH_TFACE"))
-    return kroReadASETFace(walk) ? KRO_ASE_TFACE : KRO_ASE_FAILED;
+    return kroReadASEListEntry(walk, kroReadASETFace, KRO_ASE_TFACE);
   if (KRO_ASE_IS(in, "*MESH_NUMFACES"))
     return kroReadASENewCount(walk, &walk->face_count) ? KRO_ASE_NUMFACES : KRO_ASE_FAILED;
   if (KRO_ASE_IS(in, "*MESH_NUMVERTEX")) {
@@ -1017,6 +1074,19 @@ KRO_ASE_HOT int kroOpensASEPlainWord(int c) {
   return !(KRO_ASE_CLASS[c] & KRO_ASE_TOKEN_STOP) && c != '*' && c != '{' && c != '}';
 }
 
+/* The keywords of a face's line that no walk acts on: read as tokens, they
+ * change nothing but the token fields, just as a plain word does. Returns the
+ * keyword's length when one stands at p followed by white space, else 0. */
+KRO_ASE_HOT int kroASEPassedKeywordLength(const char *p) {
+  if (*p != '*')
+    return 0;
+  if (!memcmp(p, "*MESH_SMOOTHING", 15) && kroIsASESpace((unsigned char)p[15]))
+    return 15;
+  if (!memcmp(p, "*MESH_MTLID", 11) && kroIsASESpace((unsigned char)p[11]))
+    return 11;
+  return 0;
+}
+
 /* Takes, in bulk, the plain words that lie ahead in the buffer, each with the
  * white space byte after it, exactly as kroReadASEToken would take them one
  * by one. A plain word begins with a byte of kroOpensASEPlainWord, holds no
@@ -1030,7 +1100,14 @@ KRO_ASE_HOT int kroOpensASEPlainWord(int c) {
  * them). */
 KRO_ASE_HOT void kroPassASEPlainWords(kroASEReader *in) {
   const char *word = kroPassASESpace(in->buffer + in->next);
-  while (kroOpensASEPlainWord((unsigned char)*word)) {
+  for (;;) {
+    int length = kroASEPassedKeywordLength(word);
+    if (length) {
+      word = kroPassASESpace(word + length + 1);
+      continue;
+    }
+    if (!kroOpensASEPlainWord((unsigned char)*word))
+      break;
     const char *p = word + 1;
     while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP))
       p++;
@@ -1043,11 +1120,37 @@ KRO_ASE_HOT void kroPassASEPlainWords(kroASEReader *in) {
   kroTakeASEUpTo(in, word);
 }
 
+/* Takes the list keyword in the token buffer (length bytes) once more when it
+ * stands next, after the white space already taken, followed by white space:
+ * as kroReadASEToken would take it, without scanning or copying it. */
+KRO_ASE_HOT int kroTakeASERepeatedKeyword(kroASEReader *in, int length) {
+  const char *p = in->buffer + in->next;
+  if (memcmp(p, in->token, (size_t)length) != 0 || !kroIsASESpace((unsigned char)p[length]))
+    return 0;
+  in->text_only = 0;
+  in->separator = (unsigned char)p[length];
+  in->token_length = length;
+  kroTakeASEUpTo(in, p + length + 1);
+  return 1;
+}
+
 int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
   for (;;) {
+    int entry;
     if (!walk->in.glued && walk->pass_state != KRO_ASE_HEAD &&
-        walk->in.depth == walk->tracked_depth)
+        walk->in.depth == walk->tracked_depth) {
       kroPassASEPlainWords(&walk->in);
+      /* Lists repeat their keyword: read that way, it is the same token,
+       * which no block state follows and only the value handler acts on. */
+      if (walk->list_keyword_length && !walk->in.in_quotes &&
+          kroTakeASERepeatedKeyword(&walk->in, walk->list_keyword_length)) {
+        entry = kroHandleASEValueKeyword(walk);
+        if (entry != KRO_ASE_NO_ENTRY)
+          return entry;
+        continue;
+      }
+    }
+    walk->list_keyword_length = 0;
     int status = kroReadASEToken(&walk->in);
     if (status < 0)
       return KRO_ASE_FAILED;
@@ -1055,7 +1158,7 @@ int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
       return walk->open_end || kroCheckASEComplete(&walk->in) ? KRO_ASE_END : KRO_ASE_FAILED;
     if (kroTrackASEToken(walk) || walk->in.token[0] != '*' || walk->in.text_only)
       continue;
-    int entry = kroHandleASEWalkKeyword(walk);
+    entry = kroHandleASEWalkKeyword(walk);
     if (entry == KRO_ASE_OTHER_KEYWORD && !walk->skipping)
       entry = kroHandleASEValueKeyword(walk);
     if (entry != KRO_ASE_NO_ENTRY && entry != KRO_ASE_OTHER_KEYWORD)

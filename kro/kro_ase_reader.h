@@ -14,6 +14,10 @@
  * block. */
 enum { KRO_ASE_FIRST_READ_BYTES = 4096, KRO_ASE_BLOCK_BYTES = 131072 };
 
+/* Zero bytes after the bytes read: the scanners compare keywords of up to
+ * this many bytes at once without looking past the buffer. */
+enum { KRO_ASE_PAD = 32 };
+
 /* Token reader over an open stream; tracks { } blocks and quoted texts so
  * that a cut-off file is recognised at its end. A token is text, never a
  * keyword or a brace, when it begins inside a quoted text or right where a
@@ -43,7 +47,7 @@ typedef struct kroASEReader {
   int end;        /* bytes in buffer; buffer[end] is 0, a stop for the scanning loops */
   int read_bytes; /* what the next block read asks for */
   int past_end;   /* the last read found the stream's end (or an error): nothing follows */
-  char buffer[KRO_ASE_BLOCK_BYTES + 1];
+  char buffer[KRO_ASE_BLOCK_BYTES + KRO_ASE_PAD]; /* bytes read, then KRO_ASE_PAD zeros */
 } kroASEReader;
 
 /* What kroNextASEMeshEntry found. */
@@ -84,8 +88,9 @@ typedef struct kroASEMeshWalk {
   int tvertex_count; /* -1 until given */
   int face_count;    /* -1 until given */
   int material_ref;  /* last *MATERIAL_REF; 0 when none */
-  int triangle;      /* row of the last face entry */
-  float values[12];  /* values of the last face entry */
+  int list_keyword_length; /* the token buffer holds the keyword of a list entry just read */
+  int triangle;            /* row of the last face entry */
+  float values[12];        /* values of the last face entry */
   char node_name[KRO_ASE_NAME_CHARS + 1];
   kroASEReader in; /* last: its block would otherwise part the walk's fields */
 } kroASEMeshWalk;

@@ -105,9 +105,7 @@ std::string generate(FILE *stream, const std::string &path, const char *name) {
 }
 
 std::string loadNext(FILE *stream, const std::string &path, kroTestMesh *m) {
-  std::string messages = reported(path, [&] {
-    m->next(stream);
-  });
+  std::string messages = reported(path, [&] { m->next(stream); });
   return describe(*m) + messages;
 }
 
@@ -133,9 +131,7 @@ std::string resultsOf(const std::string &path) {
   int calls = std::max(objects, 0) + 2;
   for (int number = 0; number <= calls; number++) {
     kroTestMesh m;
-    messages = reported(path, [&] {
-      m.load(path, number);
-    });
+    messages = reported(path, [&] { m.load(path, number); });
     text += "number " + std::to_string(number) + " " + describe(m) + messages + "\n";
   }
   kroMesh *meshes = nullptr;
@@ -521,9 +517,21 @@ TEST_F(AseExactTest, CompactWriterReportsEachFailedAllocation) {
 // (no number there, or one out of float range) is one strtof cannot use either.
 TEST_F(AseExactTest, NumbersAreReadAsStrtofReadsThem) {
   std::mt19937_64 rng(7);
-  std::vector<std::string> texts = {
-      "1.152923643589019776", "0.1",          "16777217", "16777217.0",
-      "3.4028235e38",         "3.4028236e38", "1e-46",    "-0"};
+  std::vector<std::string> texts = {"1.152923643589019776",
+                                    "0.1",
+                                    "16777217",
+                                    "16777217.0",
+                                    "3.4028235e38",
+                                    "3.4028236e38",
+                                    "1e-46",
+                                    "-0",
+                                    "0.0000",
+                                    "-9.9999",
+                                    "1.234",
+                                    "12.34567",
+                                    "1.2345e1",
+                                    "7.0009e-3",
+                                    "99999999.9999"};
   while (texts.size() < 200000)
     texts.push_back(randomNumber(rng));
   std::string all;
