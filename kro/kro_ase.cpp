@@ -634,7 +634,7 @@ int kroReadASECount(kroASEReader *in, const char *keyword, int *count) {
 /* A zero-filled table of count entries of `floats` floats. */
 static int kroTakeASETable(kroASEMeshWalk *walk, float **table, int count, int floats) {
   size_t bytes = (size_t)count * (size_t)floats * sizeof(float);
-  float *block = (float *)kroAllocate(bytes);
+  float *block = (float *)kroAllocateZeroed(bytes);
   if (!block) {
     if (walk->in.comment_messages)
       fputs("/* ", stdout);
@@ -643,7 +643,6 @@ static int kroTakeASETable(kroASEMeshWalk *walk, float **table, int count, int f
       fputs(" */\n", stdout);
     return 0;
   }
-  memset(block, 0, bytes);
   free(*table);
   *table = block;
   return 1;
@@ -810,7 +809,7 @@ KRO_ASE_HOT int kroCursorASEWordLike(kroASECursor *cursor, const char *expected,
 
 /* An index into table (count entries of `floats`), then that many floats,
  * stored at the index. */
-static int kroReadASEListEntryAtOnce(kroASEReader *in, float *table, int count, int floats) {
+KRO_ASE_HOT int kroReadASEListEntryAtOnce(kroASEReader *in, float *table, int count, int floats) {
   kroASECursor cursor = kroASECursorAt(in);
   int index;
   float values[3];
@@ -1025,7 +1024,7 @@ static int kroHandleASEWalkKeyword(kroASEMeshWalk *walk) {
  * after a reported failure. */
 KRO_ASE_HOT int kroReadASEListEntry(kroASEMeshWalk *walk, int (*read)(kroASEMeshWalk *),
                                     int entry) {
-  int length = (int)strlen(walk->in.token);
+  int length = walk->in.token_length; /* of the keyword: no value is read yet */
   if (!read(walk))
     return KRO_ASE_FAILED;
   walk->list_keyword_length = length;
@@ -1120,12 +1119,32 @@ KRO_ASE_HOT void kroPassASEPlainWords(kroASEReader *in) {
   kroTakeASEUpTo(in, word);
 }
 
+/* Whether the length bytes at a and at b are the same; both may be read 16
+ * bytes far. The list keywords have 9 to 16 bytes: two words compare them. */
+KRO_ASE_HOT int kroASEEqualBytes(const char *a, const char *b, int length) {
+  if (length < 9 || length > 16)
+    return memcmp(a, b, (size_t)length) == 0;
+  uint64_t a0, a1, b0, b1;
+  memcpy(&a0, a, 8);
+  memcpy(&a1, a + 8, 8);
+  memcpy(&b0, b, 8);
+  memcpy(&b1, b + 8, 8);
+  /* Only the first length - 8 bytes of the second words count; on a
+   * big-endian machine they are the high ones. */
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const uint64_t counted = ~UINT64_C(0) >> (8 * (16 - length));
+#else
+  const uint64_t counted = ~UINT64_C(0) << (8 * (16 - length));
+#endif
+  return a0 == b0 && ((a1 ^ b1) & counted) == 0;
+}
+
 /* Takes the list keyword in the token buffer (length bytes) once more when it
  * stands next, after the white space already taken, followed by white space:
  * as kroReadASEToken would take it, without scanning or copying it. */
 KRO_ASE_HOT int kroTakeASERepeatedKeyword(kroASEReader *in, int length) {
   const char *p = in->buffer + in->next;
-  if (memcmp(p, in->token, (size_t)length) != 0 || !kroIsASESpace((unsigned char)p[length]))
+  if (!kroASEEqualBytes(p, in->token, length) || !kroIsASESpace((unsigned char)p[length]))
     return 0;
   in->text_only = 0;
   in->separator = (unsigned char)p[length];

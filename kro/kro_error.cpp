@@ -20,13 +20,22 @@ uint32_t KRO_FALSE_MASK[32];
 static long kroAllocationsMade = 0;
 static long kroAllocationToFail = 0; /* 0: none */
 
-void *kroAllocate(size_t bytes) {
+/* Counts the allocation; whether it is the one the tests make fail. */
+static int kroAllocationFails(void) {
   kroAllocationsMade++;
   if (kroAllocationToFail > 0 && kroAllocationsMade == kroAllocationToFail) {
     kroAllocationToFail = 0;
-    return nullptr;
+    return 1;
   }
-  return malloc(bytes ? bytes : 1);
+  return 0;
+}
+
+void *kroAllocate(size_t bytes) {
+  return kroAllocationFails() ? nullptr : malloc(bytes ? bytes : 1);
+}
+
+void *kroAllocateZeroed(size_t bytes) {
+  return kroAllocationFails() ? nullptr : calloc(1, bytes ? bytes : 1);
 }
 
 long kroFailAllocationAfter(long n) {

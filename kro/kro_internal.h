@@ -14,6 +14,10 @@
  * demand (see kroFailAllocationAfter). Release with free. */
 void *kroAllocate(size_t bytes);
 
+/* The same, the bytes set to 0 (fresh pages from the system are not cleared
+ * twice). */
+void *kroAllocateZeroed(size_t bytes);
+
 /* Test hook: the n-th allocation from now (1 = the next) fails, and only that
  * one; 0 disables. Returns how many allocations were made since the last call. */
 long kroFailAllocationAfter(long n);
