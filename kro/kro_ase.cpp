@@ -708,163 +708,156 @@ static int kroReadASEWord(kroASEReader *in) {
   return status == 1;
 }
 
+/* Whether the length bytes at a and at b are the same; both may be read 16
+ * bytes far. The list keywords have 9 to 16 bytes: two words compare them. */
+KRO_ASE_HOT int kroASEEqualBytes(const char *a, const char *b, int length) {
+  if (length < 9 || length > 16)
+    return memcmp(a, b, (size_t)length) == 0;
+  uint64_t a0, a1, b0, b1;
+  memcpy(&a0, a, 8);
+  memcpy(&a1, a + 8, 8);
+  memcpy(&b0, b, 8);
+  memcpy(&b1, b + 8, 8);
+  /* Only the first length - 8 bytes of the second words count; on a
+   * big-endian machine they are the high ones. */
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const uint64_t counted = ~UINT64_C(0) >> (8 * (16 - length));
+#else
+  const uint64_t counted = ~UINT64_C(0) << (8 * (16 - length));
+#endif
+  return a0 == b0 && ((a1 ^ b1) & counted) == 0;
+}
+
 /* ---- entries read in one go ----
- * The common entry lies whole in the buffer and holds only plain values:
- * numbers that kroScanASEPlainInt and kroScanASEPlainFloat take, indices
- * inside their counts, and words ended by white space without quotes that
- * are neither braces nor walk keywords (unless glued to a number before them,
- * which makes them text). Such an entry is read on a cursor and taken at
- * once, exactly as the value readers would take it piece by piece. Anything
- * else leaves the reader untouched, and the entry is read again from its
- * start by the value readers, which decide and report. */
-typedef struct kroASECursor {
-  const char *p, *stop; /* next byte to read; the buffer's end (*stop is 0) */
-  int glued;            /* the last number stopped before a byte that is not white space */
-  int text_only;        /* of the last word read, as the reader would keep it */
-  int token_length;     /* of the last word read */
-  int separator;        /* the white space byte after that word */
-} kroASECursor;
+ * The common entry lies whole in the buffer, every number in it is one that
+ * kroScanASEPlainInt or kroScanASEPlainFloat takes followed by white space,
+ * every index lies inside its count, and its words (the face's labels, the
+ * vertex normals' keyword) end at white space. Such an entry is read from a
+ * local position and taken at once, exactly as the value readers would take
+ * it piece by piece: each number with the white space byte after it, each
+ * word with its separator. Anything else leaves the reader untouched, and the
+ * entry is read again from its start by the value readers, which decide and
+ * report. */
 
-KRO_ASE_HOT kroASECursor kroASECursorAt(const kroASEReader *in) {
-  kroASECursor cursor = {in->buffer + in->next, in->buffer + in->end, in->glued,
-                         in->text_only,         in->token_length,     in->separator};
-  return cursor;
+/* The position after the white space that follows a number at p (after white
+ * space), or null. */
+KRO_ASE_HOT const char *kroASEAfterInt(const char *p, const char *stop, int *value) {
+  const char *after = kroScanASEPlainInt(kroPassASESpace(p), stop, value);
+  return after && kroIsASESpace((unsigned char)*after) ? after + 1 : nullptr;
 }
 
-/* Takes what the cursor read. No word read changed the block depth or the
- * quote state, so only the word and number fields are left to keep. */
-KRO_ASE_HOT void kroTakeASECursor(kroASEReader *in, const kroASECursor *cursor) {
-  kroTakeASEUpTo(in, cursor->p);
-  in->glued = cursor->glued;
-  in->text_only = cursor->text_only;
-  in->token_length = cursor->token_length;
-  in->separator = cursor->separator;
+/* The same for an index, which must lie in 0..count-1 (count -1: not given,
+ * so none does). */
+KRO_ASE_HOT const char *kroASEAfterIndex(const char *p, const char *stop, int count, int *index) {
+  p = kroASEAfterInt(p, stop, index);
+  return p && *index >= 0 && *index < count ? p : nullptr;
 }
 
-/* After a number that ends at `after`: white space is taken, anything else
- * is left for the next read and glues it. */
-KRO_ASE_HOT void kroCursorASENumberEnd(kroASECursor *cursor, const char *after) {
-  cursor->glued = !kroIsASESpace((unsigned char)*after);
-  cursor->p = after + !cursor->glued;
-}
-
-KRO_ASE_HOT int kroCursorASEInt(kroASECursor *cursor, int *value) {
-  const char *after = kroScanASEPlainInt(kroPassASESpace(cursor->p), cursor->stop, value);
-  if (!after)
-    return 0;
-  kroCursorASENumberEnd(cursor, after);
-  return 1;
-}
-
-/* An index in 0..count-1 (count -1: not given, so none is). */
-KRO_ASE_HOT int kroCursorASEIndex(kroASECursor *cursor, int count, int *index) {
-  return kroCursorASEInt(cursor, index) && *index >= 0 && *index < count;
-}
-
-KRO_ASE_HOT int kroCursorASEFloats(kroASECursor *cursor, float *values, int count) {
-  for (int i = 0; i < count; i++) {
-    const char *after = kroScanASEPlainFloat(kroPassASESpace(cursor->p), cursor->stop, &values[i]);
-    if (!after)
-      return 0;
-    kroCursorASENumberEnd(cursor, after);
+KRO_ASE_HOT const char *kroASEAfterFloats(const char *p, const char *stop, float *values,
+                                          int count) {
+  for (int i = 0; i < count && p; i++) {
+    const char *after = kroScanASEPlainFloat(kroPassASESpace(p), stop, &values[i]);
+    p = after && kroIsASESpace((unsigned char)*after) ? after + 1 : nullptr;
   }
-  return 1;
+  return p;
 }
 
-KRO_ASE_HOT int kroCursorASEWord(kroASECursor *cursor) {
-  const char *word = kroPassASESpace(cursor->p), *p = word;
-  while (!(KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_TOKEN_STOP))
-    p++;
-  int length = (int)(p - word);
-  if (!kroIsASESpace((unsigned char)*p) || length > KRO_ASE_TOKEN_CHARS)
-    return 0;
-  if (!cursor->glued &&
-      (*word == '{' || *word == '}' || (*word == '*' && kroIsASEWalkKeyword(word, length))))
-    return 0;
-  cursor->text_only = cursor->glued;
-  cursor->glued = 0;
-  cursor->token_length = length;
-  cursor->separator = (unsigned char)*p;
-  cursor->p = p + 1;
-  return 1;
+/* A word at p (after white space) that is `expected` (length bytes, a literal
+ * that is no keyword of the walk and holds no white space, quote or brace),
+ * and its separator: the position after that, or null. */
+KRO_ASE_HOT const char *kroASEAfterWord(const char *p, const char *expected, int length,
+                                        int *separator) {
+  p = kroPassASESpace(p);
+  if (memcmp(p, expected, (size_t)length) != 0 || !kroIsASESpace((unsigned char)p[length]))
+    return nullptr;
+  *separator = (unsigned char)p[length];
+  return p + length + 1;
 }
 
-/* The same when the word is most likely `expected` (a literal of no white
- * space, quote or brace that is no walk keyword): compared at once instead of
- * scanned, with the same outcome either way. */
-#define KRO_CURSOR_ASE_WORD_LIKE(cursor, expected)                                                 \
-  kroCursorASEWordLike(cursor, expected, (int)sizeof(expected) - 1)
-
-KRO_ASE_HOT int kroCursorASEWordLike(kroASECursor *cursor, const char *expected, int length) {
-  const char *word = kroPassASESpace(cursor->p);
-  if (memcmp(word, expected, (size_t)length) != 0 || !kroIsASESpace((unsigned char)word[length]))
-    return kroCursorASEWord(cursor);
-  cursor->text_only = cursor->glued;
-  cursor->glued = 0;
-  cursor->token_length = length;
-  cursor->separator = (unsigned char)word[length];
-  cursor->p = word + length + 1;
-  return 1;
+/* Takes the entry read up to p. Every number in it ended at white space, so
+ * nothing is glued; a word read last sets the token fields (length and
+ * separator; a word read after white space is not text only). No word read
+ * changed the block depth or the quote state. */
+KRO_ASE_HOT void kroTakeASEEntry(kroASEReader *in, const char *p, int word_length, int separator) {
+  kroTakeASEUpTo(in, p);
+  in->glued = 0;
+  if (word_length) {
+    in->text_only = 0;
+    in->token_length = word_length;
+    in->separator = separator;
+  }
 }
 
 /* An index into table (count entries of `floats`), then that many floats,
  * stored at the index. */
 KRO_ASE_HOT int kroReadASEListEntryAtOnce(kroASEReader *in, float *table, int count, int floats) {
-  kroASECursor cursor = kroASECursorAt(in);
+  const char *stop = in->buffer + in->end;
   int index;
   float values[3];
-  if (!kroCursorASEIndex(&cursor, count, &index) || !kroCursorASEFloats(&cursor, values, floats))
+  const char *p = kroASEAfterIndex(in->buffer + in->next, stop, count, &index);
+  if (!p || !(p = kroASEAfterFloats(p, stop, values, floats)))
     return 0;
   memcpy(&table[(size_t)floats * (size_t)index], values, (size_t)floats * sizeof(float));
-  kroTakeASECursor(in, &cursor);
+  kroTakeASEEntry(in, p, 0, 0);
   return 1;
 }
 
+/* "N:" (the colon glued to the number, so read as text), then A:, B: and C:
+ * each before a vertex index. */
 static int kroReadASEFaceAtOnce(kroASEMeshWalk *walk) {
-  kroASECursor cursor = kroASECursorAt(&walk->in);
-  int triangle, corner;
-  if (!kroCursorASEIndex(&cursor, walk->face_count, &triangle) || !kroCursorASEWord(&cursor))
+  kroASEReader *in = &walk->in;
+  const char *stop = in->buffer + in->end;
+  int triangle, corner, separator = 0;
+  const char *p = kroScanASEPlainInt(kroPassASESpace(in->buffer + in->next), stop, &triangle);
+  if (!p || triangle < 0 || triangle >= walk->face_count || p[0] != ':' ||
+      !kroIsASESpace((unsigned char)p[1]))
     return 0;
+  p += 2;
   static const char labels[3][3] = {"A:", "B:", "C:"};
   for (int k = 0; k < 3; k++) {
-    if (!kroCursorASEWordLike(&cursor, labels[k], 2) ||
-        !kroCursorASEIndex(&cursor, walk->vertex_count, &corner))
+    if (!(p = kroASEAfterWord(p, labels[k], 2, &separator)) ||
+        !(p = kroASEAfterIndex(p, stop, walk->vertex_count, &corner)))
       return 0;
     memcpy(&walk->values[3 * k], &walk->vertices[3 * (size_t)corner], 3 * sizeof(float));
   }
   walk->triangle = triangle;
-  kroTakeASECursor(&walk->in, &cursor);
+  kroTakeASEEntry(in, p, 2, separator);
   return 1;
 }
 
 static int kroReadASETFaceAtOnce(kroASEMeshWalk *walk) {
-  kroASECursor cursor = kroASECursorAt(&walk->in);
+  kroASEReader *in = &walk->in;
+  const char *stop = in->buffer + in->end;
   int triangle, corner;
-  if (!kroCursorASEIndex(&cursor, walk->face_count, &triangle))
-    return 0;
-  for (int k = 0; k < 3; k++) {
-    if (!kroCursorASEIndex(&cursor, walk->tvertex_count, &corner))
+  const char *p = kroASEAfterIndex(in->buffer + in->next, stop, walk->face_count, &triangle);
+  for (int k = 0; k < 3 && p; k++) {
+    if (!(p = kroASEAfterIndex(p, stop, walk->tvertex_count, &corner)))
       return 0;
     memcpy(&walk->values[2 * k], &walk->tvertices[2 * (size_t)corner], 2 * sizeof(float));
   }
+  if (!p)
+    return 0;
   walk->triangle = triangle;
-  kroTakeASECursor(&walk->in, &cursor);
+  kroTakeASEEntry(in, p, 0, 0);
   return 1;
 }
 
 static int kroReadASEFaceNormalAtOnce(kroASEMeshWalk *walk) {
-  kroASECursor cursor = kroASECursorAt(&walk->in);
-  int triangle, unused;
-  if (!kroCursorASEIndex(&cursor, walk->face_count, &triangle) ||
-      !kroCursorASEFloats(&cursor, walk->values, 3))
+  static const char keyword[] = "*MESH_VERTEXNORMAL";
+  const int length = (int)sizeof keyword - 1;
+  kroASEReader *in = &walk->in;
+  const char *stop = in->buffer + in->end;
+  int triangle, unused, separator = 0;
+  const char *p = kroASEAfterIndex(in->buffer + in->next, stop, walk->face_count, &triangle);
+  if (!p || !(p = kroASEAfterFloats(p, stop, walk->values, 3)))
     return 0;
   for (int k = 0; k < 3; k++)
-    if (!KRO_CURSOR_ASE_WORD_LIKE(&cursor, "*MESH_VERTEXNORMAL") ||
-        !kroCursorASEInt(&cursor, &unused) ||
-        !kroCursorASEFloats(&cursor, &walk->values[3 + 3 * k], 3))
+    if (!(p = kroASEAfterWord(p, keyword, length, &separator)) ||
+        !(p = kroASEAfterInt(p, stop, &unused)) ||
+        !(p = kroASEAfterFloats(p, stop, &walk->values[3 + 3 * k], 3)))
       return 0;
   walk->triangle = triangle;
-  kroTakeASECursor(&walk->in, &cursor);
+  kroTakeASEEntry(in, p, length, separator);
   return 1;
 }
 
@@ -1117,26 +1110,6 @@ KRO_ASE_HOT void kroPassASEPlainWords(kroASEReader *in) {
   /* The white space before the word that ends the pass is taken too: the
    * token read that follows would take it first. */
   kroTakeASEUpTo(in, word);
-}
-
-/* Whether the length bytes at a and at b are the same; both may be read 16
- * bytes far. The list keywords have 9 to 16 bytes: two words compare them. */
-KRO_ASE_HOT int kroASEEqualBytes(const char *a, const char *b, int length) {
-  if (length < 9 || length > 16)
-    return memcmp(a, b, (size_t)length) == 0;
-  uint64_t a0, a1, b0, b1;
-  memcpy(&a0, a, 8);
-  memcpy(&a1, a + 8, 8);
-  memcpy(&b0, b, 8);
-  memcpy(&b1, b + 8, 8);
-  /* Only the first length - 8 bytes of the second words count; on a
-   * big-endian machine they are the high ones. */
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  const uint64_t counted = ~UINT64_C(0) >> (8 * (16 - length));
-#else
-  const uint64_t counted = ~UINT64_C(0) << (8 * (16 - length));
-#endif
-  return a0 == b0 && ((a1 ^ b1) & counted) == 0;
 }
 
 /* Takes the list keyword in the token buffer (length bytes) once more when it
