@@ -494,11 +494,18 @@ KRO_ASE_HOT int kroScanASEFourDigits(const char **p, uint64_t *mantissa) {
 
 /* The common number, [sign] digits [. digits] of 1 to 15 digits without
  * exponent ended inside the buffer, at p (after white space): its value and
- * the position after it; null when the whole rule must decide. Below 2^24 and over at most 10^10
- * the mantissa and the power are exact floats, so one float division rounds exactly as strtof does
- * (where float operations round to float); larger ones take the double division. */
+ * the position after it; null when the whole rule must decide.
+ * Rounding as strtof does: a mantissa m below 2^24 over 10^k with k <= 7 lies
+ * at least m / 10^k * 2^-48 from the nearest halfway point between two floats
+ * (|m 2^f - M 10^k| >= 1 for a halfway point M 2^-f, M odd and above 2^24),
+ * far more than the 2^-52 that the double product with 10^-k can be off, so
+ * rounding that product to float gives the nearest float (also checked
+ * against strtof for every such m and k). Up to k = 10, m and 10^k are exact
+ * floats and one float division rounds exactly (where float operations round
+ * to float); larger ones take the double division. */
 KRO_ASE_HOT const char *kroScanASEPlainFloat(const char *p, const char *stop, float *value) {
   static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  static const double inverses[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
   int negative = *p == '-';
   p += negative || *p == '+';
   uint64_t mantissa = 0;
@@ -512,7 +519,9 @@ KRO_ASE_HOT const char *kroScanASEPlainFloat(const char *p, const char *stop, fl
   if (digits == 0 || digits > 15 || p == stop || *p == 'e' || *p == 'E')
     return nullptr;
   float number;
-  if (FLT_EVAL_METHOD == 0 && mantissa < (UINT64_C(1) << 24) && fraction_digits <= 10)
+  if (mantissa < (UINT64_C(1) << 24) && fraction_digits <= 7)
+    number = (float)((double)mantissa * inverses[fraction_digits]);
+  else if (FLT_EVAL_METHOD == 0 && mantissa < (UINT64_C(1) << 24) && fraction_digits <= 10)
     number = (float)mantissa / powers[fraction_digits];
   else if (!kroASEFloatByDivision(mantissa, digits, fraction_digits, &number))
     return nullptr;

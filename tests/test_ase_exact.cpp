@@ -532,7 +532,15 @@ TEST_F(AseExactTest, NumbersAreReadAsStrtofReadsThem) {
                                     "1.2345e1",
                                     "7.0009e-3",
                                     "99999999.9999"};
-  while (texts.size() < 200000)
+  // m / 10^k for m below 2^24: the short ways, up to k = 7 a product, then
+  // a division
+  for (int k = 0; k <= 11; k++)
+    for (int i = 0; i < 4000; i++) {
+      std::string digits = std::to_string(rng() % (1u << 24));
+      digits.insert(0, k + 1 > (int)digits.size() ? k + 1 - digits.size() : 0, '0');
+      texts.push_back(k ? digits.insert(digits.size() - k, ".") : digits);
+    }
+  while (texts.size() < 250000)
     texts.push_back(randomNumber(rng));
   std::string all;
   for (const std::string &text : texts)
