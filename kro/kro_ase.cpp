@@ -63,9 +63,16 @@ KRO_ASE_HOT int kroIsASEDigit(int c) {
 /* The first byte at or after p that is not white space (the buffer's 0 at
  * its end stops it). */
 KRO_ASE_HOT const char *kroPassASESpace(const char *p) {
-  while (KRO_ASE_CLASS[(unsigned char)*p] & KRO_ASE_SPACE)
-    p++;
-  return p;
+  for (;; p += 4) {
+    if (!(KRO_ASE_CLASS[(unsigned char)p[0]] & KRO_ASE_SPACE))
+      return p;
+    if (!(KRO_ASE_CLASS[(unsigned char)p[1]] & KRO_ASE_SPACE))
+      return p + 1;
+    if (!(KRO_ASE_CLASS[(unsigned char)p[2]] & KRO_ASE_SPACE))
+      return p + 2;
+    if (!(KRO_ASE_CLASS[(unsigned char)p[3]] & KRO_ASE_SPACE))
+      return p + 3;
+  }
 }
 
 /* The bytes of the reader's buffer not taken yet, p up to stop (*stop is 0).
