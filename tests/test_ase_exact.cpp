@@ -530,6 +530,11 @@ TEST_F(AseExactTest, NumbersAreReadAsStrtofReadsThem) {
                                     "1.234",
                                     "12.34567",
                                     "1.2345e1",
+                                    "9.9999",
+                                    "-0.0001",
+                                    "-.1234",
+                                    "5.12345",
+                                    "1.2345\r",
                                     "7.0009e-3",
                                     "99999999.9999"};
   // m / 10^k for m below 2^24: the short ways, up to k = 7 a product, then
