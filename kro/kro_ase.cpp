@@ -499,32 +499,40 @@ KRO_ASE_HOT int kroScanASEFourDigits(const char **p, uint64_t *mantissa) {
   return 4;
 }
 
-/* The number exporters write most, normals and texture coordinates:
- * [-]d.dddd followed by white space, checked and read as one word. Its value
- * (as kroScanASEPlainFloat gives it) and the position of the white space; null
+/* The numbers exporters write most: [-]d.dddd (normals, texture
+ * coordinates) and [-]dd.dddd, `whole` digits before the point, followed by
+ * white space, checked and read as one word. Its value (as
+ * kroScanASEPlainFloat gives it) and the position of the white space; null
  * for any other text. */
-KRO_ASE_HOT const char *kroScanASEUnitDecimal(const char *p, float *value) {
+KRO_ASE_HOT const char *kroScanASEFourDecimals(const char *p, int whole, float *value) {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   const int negative = *p == '-';
   p += negative;
   uint64_t word;
   memcpy(&word, p, sizeof word);
-  /* Bytes 0 and 2..5 become their digit's value, byte 1 (the dot) 0; every
-   * one of them must then be below 10, the dot exactly 0. */
-  const uint64_t values = word ^ UINT64_C(0x303030302E30);
-  if ((values & UINT64_C(0xF0F0F0F0FFF0)) != 0 ||
-      ((values + UINT64_C(0x060606060006)) & UINT64_C(0xF0F0F0F000F0)) != 0 ||
-      !(KRO_ASE_CLASS[(unsigned char)p[6]] & KRO_ASE_SPACE))
+  /* The expected text's bytes, the dot's byte, and one bit per digit byte
+   * (bytes 0..whole - 1, then four after the dot). */
+  const uint64_t dot = UINT64_C(0xFF) << (8 * whole);
+  const uint64_t digits =
+      ((UINT64_C(1) << (8 * (whole + 5))) - 1) & ~dot & UINT64_C(0x0101010101010101);
+  /* Digit bytes become their value, the dot 0; each value must be below 10,
+   * the dot exactly 0. */
+  const uint64_t values = word ^ ((digits * '0') | (dot & (UINT64_C(0x0101010101010101) * '.')));
+  if ((values & ((digits * 0xF0) | dot)) != 0 || ((values + digits * 6) & (digits * 0xF0)) != 0 ||
+      !(KRO_ASE_CLASS[(unsigned char)p[whole + 5]] & KRO_ASE_SPACE))
     return nullptr;
-  uint32_t fraction = (uint32_t)(values >> 16); /* the four decimals, first lowest */
+  uint32_t fraction = (uint32_t)(values >> (8 * (whole + 1))); /* the decimals, first lowest */
   fraction = (fraction * 10 + (fraction >> 8)) & UINT32_C(0x00FF00FF);
   fraction = (fraction * 100 + (fraction >> 16)) & UINT32_C(0xFFFF);
-  const uint32_t mantissa = (uint32_t)(values & 0xF) * 10000 + fraction;
-  const float number = (float)((double)mantissa * 1e-4); /* see kroScanASEPlainFloat */
+  uint32_t units = (uint32_t)(values & 0xF);
+  if (whole == 2)
+    units = units * 10 + (uint32_t)((values >> 8) & 0xF);
+  const float number = (float)((double)(units * 10000 + fraction) * 1e-4); /* see below */
   *value = negative ? -number : number;
-  return p + 6;
+  return p + whole + 5;
 #else
   (void)p;
+  (void)whole;
   (void)value;
   return nullptr;
 #endif
@@ -542,7 +550,8 @@ KRO_ASE_HOT const char *kroScanASEUnitDecimal(const char *p, float *value) {
  * floats and one float division rounds exactly (where float operations round
  * to float); larger ones take the double division. */
 KRO_ASE_HOT const char *kroScanASEPlainFloat(const char *p, const char *stop, float *value) {
-  if (const char *after = kroScanASEUnitDecimal(p, value))
+  const char *after = kroScanASEFourDecimals(p, 1, value);
+  if (after || (after = kroScanASEFourDecimals(p, 2, value)))
     return after;
   static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
   static const double inverses[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
