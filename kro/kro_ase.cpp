@@ -481,9 +481,7 @@ KRO_ASE_HOT int kroScanASEDigits(const char **p, uint64_t *mantissa) {
  * at once: 4 with their value appended to *mantissa and *p moved past them,
  * or 0 with nothing taken when fewer than four digits stand there. */
 KRO_ASE_HOT int kroScanASEFourDigits(const char **p, uint64_t *mantissa) {
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-  return 0; /* the digits are read as a little-endian word */
-#endif
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   uint32_t chunk;
   memcpy(&chunk, *p, sizeof chunk);
   const uint32_t high = chunk & UINT32_C(0xF0F0F0F0);
@@ -497,6 +495,11 @@ KRO_ASE_HOT int kroScanASEFourDigits(const char **p, uint64_t *mantissa) {
   *mantissa = *mantissa * 10000 + chunk;
   *p += 4;
   return 4;
+#else
+  (void)p; /* the digits are read as a little-endian word: here one at a time */
+  (void)mantissa;
+  return 0;
+#endif
 }
 
 /* The numbers exporters write most: [-]d.dddd (normals, texture
