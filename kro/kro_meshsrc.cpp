@@ -13,6 +13,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <cmath>
+
 #include <charconv>
 
 /* Longest assignment line: "\t(*realn)[", two ints, "]=", a float written
@@ -40,29 +42,38 @@ static char *kroWriteSrcSixDigits(char *out, uint32_t value) {
  * rounded to nearest, ties to even. Below 2^32 the value times 10^6 is
  * computed exactly in 64 bits; larger ones go through std::to_chars, which
  * gives the same digits. `end` bounds the text. */
-static char *kroWriteSrcFixed(char *out, char *end, float value) {
+/* |value| in millionths, rounded as "%f" rounds (ties to even), for |value|
+ * below 2^32; 0 (nothing stored) for larger ones. */
+static int kroSrcMillionths(float value, uint64_t *millionths) {
   uint32_t bits;
   memcpy(&bits, &value, sizeof bits);
   int exponent = (int)((bits >> 23) & 0xff);
   if (exponent >= 127 + 32)
-    return std::to_chars(out, end, (double)value, std::chars_format::fixed, 6).ptr;
+    return 0;
   /* value = mantissa * 2^shift exactly */
-  uint64_t mantissa = bits & 0x7fffff, millionths;
+  uint64_t mantissa = bits & 0x7fffff;
   int shift = exponent ? exponent - 150 : -149;
   if (exponent)
     mantissa |= 0x800000;
   if (shift >= 0) {
-    millionths = (mantissa << shift) * 1000000;
+    *millionths = (mantissa << shift) * 1000000;
   } else if (shift > -64) {
     /* mantissa * 10^6 < 2^44: the quotient and the remainder are exact. */
     uint64_t scaled = mantissa * 1000000, half = UINT64_C(1) << (-shift - 1);
     uint64_t rest = scaled & ((half << 1) - 1);
-    millionths = scaled >> -shift;
-    millionths += rest > half || (rest == half && (millionths & 1));
+    *millionths = scaled >> -shift;
+    *millionths += rest > half || (rest == half && (*millionths & 1));
   } else {
-    millionths = 0; /* below 2^-20: far under half a millionth */
+    *millionths = 0; /* below 2^-20: far under half a millionth */
   }
-  if (bits >> 31)
+  return 1;
+}
+
+static char *kroWriteSrcFixed(char *out, char *end, float value) {
+  uint64_t millionths;
+  if (!kroSrcMillionths(value, &millionths))
+    return std::to_chars(out, end, (double)value, std::chars_format::fixed, 6).ptr;
+  if (std::signbit(value))
     *out++ = '-';
   out = std::to_chars(out, end, (uint32_t)(millionths / 1000000)).ptr;
   *out++ = '.';
@@ -389,6 +400,13 @@ static void kroEndSrcMesh(kroSrcMesh *mesh) {
 /* The float the default loader stores for value: its "%f" text, read back
  * as the compiler reads that constant (to double, then to float). */
 static float kroSrcStoredFloat(float value) {
+  uint64_t millionths;
+  if (kroSrcMillionths(value, &millionths)) {
+    /* Below 2^53 both operands are exact doubles: one division rounds as
+     * reading the decimal text does. */
+    double stored = (double)millionths / 1e6;
+    return (float)(std::signbit(value) ? -stored : stored);
+  }
   char text[KRO_SRC_LINE_BYTES];
   *kroWriteSrcFixed(text, text + sizeof text - 1, value) = 0;
   return (float)strtod(text, nullptr);

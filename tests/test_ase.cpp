@@ -14,6 +14,7 @@
 // Written at build time by `krotool mesh-src --header`; one twice, so its guard must hold.
 #include "generated_loaders_RotatingCube.h"
 #include "generated_loaders_UVTransform_Normal.h"
+#include "generated_loaders_awkward_values.h"
 #include "generated_loaders_exported_shapes.h"
 #include "generated_loaders_faces_shuffled.h"
 #include "generated_loaders_mesh_animation.h"
@@ -24,6 +25,7 @@
 // The same objects as compact loaders.
 #include "generated_compact_loaders_RotatingCube.h"
 #include "generated_compact_loaders_UVTransform_Normal.h"
+#include "generated_compact_loaders_awkward_values.h"
 #include "generated_compact_loaders_exported_shapes.h"
 #include "generated_compact_loaders_faces_shuffled.h"
 #include "generated_compact_loaders_mesh_animation.h"
@@ -559,7 +561,8 @@ TEST_F(MeshSrcTest, CompactLoadersBuildWhatTheDefaultLoadersBuild) {
       {loadMeshPlane01, loadMeshCompactPlane01, true},
       {loadMeshCylinder, loadMeshCylinder01, true}, // --auto --object 2 --object Torus01
       {loadMeshTorus, loadMeshTorus01, true},
-      {loadMeshShuffled, loadMeshCompactShuffled, true}}; // rows out of order, some twice
+      {loadMeshShuffled, loadMeshCompactShuffled, true}, // rows out of order, some twice
+      {loadMeshAwkward, loadMeshCompactAwkward, true}};  // ties, 2^32 and beyond, tiny values
   for (const auto &[plain, compact, texture_faces] : pairs) {
     Mesh want, got;
     plain(&want.op, &want.nc, &want.realn, &want.tc, want.name, &want.triangles);
