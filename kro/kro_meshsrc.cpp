@@ -44,7 +44,8 @@ static char *kroWriteSrcSixDigits(char *out, uint32_t value) {
  * gives the same digits. `end` bounds the text. */
 /* |value| in millionths, rounded as "%f" rounds (ties to even), for |value|
  * below 2^32; 0 (nothing stored) for larger ones. */
-static int kroSrcMillionths(float value, uint64_t *millionths) {
+static inline __attribute__((always_inline)) int kroSrcMillionths(float value,
+                                                                  uint64_t *millionths) {
   uint32_t bits;
   memcpy(&bits, &value, sizeof bits);
   int exponent = (int)((bits >> 23) & 0xff);
