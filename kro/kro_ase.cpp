@@ -1192,11 +1192,20 @@ int kroNextASEMeshEntry(kroASEMeshWalk *walk) {
     int entry;
     if (!walk->in.glued && walk->pass_state != KRO_ASE_HEAD &&
         walk->in.depth == walk->tracked_depth) {
-      kroPassASEPlainWords(&walk->in);
       /* Lists repeat their keyword: read that way, it is the same token,
-       * which no block state follows and only the value handler acts on. */
-      if (walk->list_keyword_length && !walk->in.in_quotes &&
-          kroTakeASERepeatedKeyword(&walk->in, walk->list_keyword_length)) {
+       * which no block state follows and only the value handler acts on.
+       * It mostly stands right after the white space; after a face's flags
+       * it follows the plain words. */
+      int repeats = walk->list_keyword_length && !walk->in.in_quotes, repeated = 0;
+      if (repeats) {
+        kroTakeASEUpTo(&walk->in, kroPassASESpace(walk->in.buffer + walk->in.next));
+        repeated = kroTakeASERepeatedKeyword(&walk->in, walk->list_keyword_length);
+      }
+      if (!repeated) {
+        kroPassASEPlainWords(&walk->in);
+        repeated = repeats && kroTakeASERepeatedKeyword(&walk->in, walk->list_keyword_length);
+      }
+      if (repeated) {
         entry = kroHandleASEValueKeyword(walk);
         if (entry != KRO_ASE_NO_ENTRY)
           return entry;
