@@ -312,12 +312,11 @@ void kroDestroy(void);
  * token that begins inside a quoted text, or right where a value ends, is
  * text: never a keyword or a brace. */
 enum {
-  KRO_ASE_TOKEN_CHARS = 256,    /* longest token */
-  KRO_ASE_NAME_CHARS = 255,     /* longest node name */
-  KRO_ASE_BITMAP_CHARS = 1023,  /* longest bitmap file name */
-  KRO_ASE_MAX_COUNT = 1 << 22,  /* most faces, vertices or materials of one list */
-  KRO_ASE_MIN_ENTRY_BYTES = 8,  /* no list entry is shorter: bounds a count by the file size */
-  KRO_ASE_GEOMOBJECT_BYTES = 11 /* length of "*GEOMOBJECT", the step back to it */
+  KRO_ASE_TOKEN_CHARS = 256,   /* longest token */
+  KRO_ASE_NAME_CHARS = 255,    /* longest node name */
+  KRO_ASE_BITMAP_CHARS = 1023, /* longest bitmap file name */
+  KRO_ASE_MAX_COUNT = 1 << 22, /* most faces, vertices or materials of one list */
+  KRO_ASE_MIN_ENTRY_BYTES = 8  /* no list entry is shorter: bounds a count by the file size */
 };
 
 /* A geometry object as kroLoadMeshArrayFromASE hands it back. */
