@@ -17,8 +17,10 @@
 
 #include <inttypes.h>
 #include <math.h>
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cmath>
@@ -39,10 +41,24 @@ uint64_t fnv(const void *bytes, size_t size, uint64_t hash = 0xcbf29ce484222325u
   return hash;
 }
 
-std::string hex(uint64_t value) {
-  char text[20];
-  snprintf(text, sizeof text, "%016" PRIx64, value);
+// printf's text, up to 159 characters.
+__attribute__((format(printf, 1, 2))) std::string printed(const char *format, ...) {
+  char text[160];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
   return text;
+}
+
+std::string hex(uint64_t value) {
+  return printed("%016" PRIx64, value);
+}
+
+std::string bits(float value) {
+  uint32_t word;
+  memcpy(&word, &value, 4);
+  return printed("%08" PRIx32, word);
 }
 
 // Messages on one line, the file's path replaced so that the record holds anywhere.
@@ -77,8 +93,9 @@ template <typename F> std::string reported(const std::string &path, F call) {
   return " hook" + std::to_string(kroTestHookCalls - calls) + " [" + flat(out, path) + "]";
 }
 
-std::string streamState(FILE *stream) {
-  return " at" + std::to_string(ftell(stream)) + (feof(stream) ? " eof" : "");
+// Where the stream is, counted from `start`, and whether it has ended.
+std::string streamState(FILE *stream, long start = 0) {
+  return " at" + std::to_string(ftell(stream) - start) + (feof(stream) ? " eof" : "");
 }
 
 // The rest of a pipe after the calls: how many bytes, and whether it had ended.
@@ -90,31 +107,36 @@ std::string pipeRest(FILE *stream) {
   return state + " rest" + std::to_string(rest);
 }
 
-// The generator's text on a memory stream: length and hash.
-std::string generate(FILE *stream, const std::string &path, const char *name) {
+// What a loader writer returns, writes and reports for the next object of `stream`.
+struct Written {
+  int ok = 0;
+  std::string text, says;
+};
+
+template <typename W>
+Written written(W writer, FILE *stream, const std::string &path, const std::string &name) {
+  Written w;
   char *text = nullptr;
   size_t size = 0;
   FILE *out = open_memstream(&text, &size);
-  int ok = 0;
-  std::string messages = reported(path, [&] { ok = kroWriteSrcMeshFromASEfd(stream, name, out); });
+  w.says = reported(path, [&] { w.ok = writer(stream, name.c_str(), out); });
   fclose(out);
-  std::string line = "ok" + std::to_string(ok) + " " + std::to_string(size) + "B " +
-                     hex(fnv(text, size)) + messages;
+  w.text.assign(text, size);
   free(text);
-  return line;
+  return w;
 }
 
-std::string loadNext(FILE *stream, const std::string &path, kroTestMesh *m) {
-  std::string messages = reported(path, [&] { m->next(stream); });
-  return describe(*m) + messages;
+// The generator's text: length and hash.
+std::string generate(FILE *stream, const std::string &path, const std::string &name) {
+  Written w = written(kroWriteSrcMeshFromASEfd, stream, path, name);
+  return "ok" + std::to_string(w.ok) + " " + std::to_string(w.text.size()) + "B " +
+         hex(fnv(w.text.data(), w.text.size())) + w.says;
 }
 
-std::string bits(float value) {
-  uint32_t word;
-  memcpy(&word, &value, 4);
-  char text[12];
-  snprintf(text, sizeof text, "%08" PRIx32, word);
-  return text;
+std::string loadNext(FILE *stream, const std::string &path) {
+  kroTestMesh m;
+  std::string messages = reported(path, [&] { m.next(stream); });
+  return describe(m) + messages;
 }
 
 // Everything every reader makes of one file, one line per result.
@@ -146,21 +168,19 @@ std::string resultsOf(const std::string &path) {
   kroFreeMeshArray(&meshes, count);
   FILE *stream = fopen(p, "r");
   for (int call = 0; call < calls; call++) {
-    kroTestMesh m;
-    text += "stream " + std::to_string(call) + " " + loadNext(stream, path, &m);
+    text += "stream " + std::to_string(call) + " " + loadNext(stream, path);
     text += streamState(stream) + "\n";
   }
   rewind(stream);
   for (int call = 0; call < calls; call++) {
-    std::string line = generate(stream, path, ("L" + std::to_string(call)).c_str());
+    std::string line = generate(stream, path, "L" + std::to_string(call));
     text += "source " + std::to_string(call) + " " + line + streamState(stream) + "\n";
   }
   fclose(stream);
   // A pipe cannot move back: one object at most, then what is left in it.
   std::string cat = "cat '" + path + "'";
   stream = popen(cat.c_str(), "r");
-  kroTestMesh piped;
-  text += "pipe " + loadNext(stream, path, &piped);
+  text += "pipe " + loadNext(stream, path);
   text += pipeRest(stream) + "\n";
   pclose(stream);
   stream = popen(cat.c_str(), "r");
@@ -185,7 +205,6 @@ std::string resultsOf(const std::string &path) {
 // hard cases of rounding: 16 to 19 and more significant digits, exact float
 // midpoints and their neighbours, subnormals, values near the largest float.
 std::string randomNumber(std::mt19937_64 &rng) {
-  char text[160];
   auto uniform = [&](double low, double high) {
     return std::uniform_real_distribution<double>(low, high)(rng);
   };
@@ -205,68 +224,49 @@ std::string randomNumber(std::mt19937_64 &rng) {
   };
   switch (rng() % 14) {
   case 0:
-    snprintf(text, sizeof text, "%.4f", uniform(-100, 100));
-    break;
+    return printed("%.4f", uniform(-100, 100));
   case 1:
-    snprintf(text, sizeof text, "%.6f", uniform(-1, 1));
-    break;
+    return printed("%.6f", uniform(-1, 1));
   case 2:
-    snprintf(text, sizeof text, "%.9g", floatAt());
-    break;
+    return printed("%.9g", floatAt());
   case 3:
-    snprintf(text, sizeof text, "%.17g", uniform(-1e6, 1e6));
-    break;
+    return printed("%.17g", uniform(-1e6, 1e6));
   case 4: { // 16 to 19 significant digits, the point anywhere
     std::string d = std::to_string(1 + rng() % 9) + digits(15 + (int)(rng() % 4));
     d.insert(1 + rng() % (d.size() - 1), ".");
-    snprintf(text, sizeof text, "%s%s", rng() % 2 ? "-" : "", d.c_str());
-    break;
+    return printed("%s%s", rng() % 2 ? "-" : "", d.c_str());
   }
   case 5: { // 20 to 60 digits
     std::string d = digits(20 + (int)(rng() % 41));
-    d.insert(rng() % 20, "."); // below the largest float
-    snprintf(text, sizeof text, "%s", d.c_str());
-    break;
+    return d.insert(rng() % 20, "."); // below the largest float
   }
   case 6:
-    snprintf(text, sizeof text, "%.*f%c%+d", (int)(rng() % 5), uniform(-10, 10),
-             rng() % 2 ? 'e' : 'E', (int)(rng() % 60) - 30);
-    break;
+    return printed("%.*f%c%+d", (int)(rng() % 5), uniform(-10, 10), rng() % 2 ? 'e' : 'E',
+                   (int)(rng() % 60) - 30);
   case 7: { // a float midpoint, exactly, or one unit of its 17th digit off
     float low = std::fabs(floatAt()), high = std::nextafter(low, INFINITY);
     double middle = ((double)low + (double)high) / 2;
     int shape = (int)(rng() % 3);
     if (shape == 0 || !std::isfinite(high))
-      snprintf(text, sizeof text, "%.60g", middle);
-    else
-      snprintf(text, sizeof text, "%.17g",
-               std::nextafter(middle, shape == 1 ? 0.0 : (double)INFINITY));
-    break;
+      return printed("%.60g", middle);
+    return printed("%.17g", std::nextafter(middle, shape == 1 ? 0.0 : (double)INFINITY));
   }
   case 8: {
     const char *odd[] = {"000123.5", "+7",  ".5",     "5.",      "-0", "0.0000001", "-.25",
                          "+0.0",     "1e0", "00.000", "-0.0000", "9.", "1E+1",      "0e-0"};
-    snprintf(text, sizeof text, "%s", odd[rng() % (sizeof odd / sizeof *odd)]);
-    break;
+    return odd[rng() % (sizeof odd / sizeof *odd)];
   }
   case 9:
-    snprintf(text, sizeof text, "%.*e", (int)(rng() % 12), uniform(1, 10) * 1e-42);
-    break;
+    return printed("%.*e", (int)(rng() % 12), uniform(1, 10) * 1e-42);
   case 10:
-    snprintf(text, sizeof text, "%.9g", 3.4028234e38 * uniform(0.5, 1.0));
-    break;
+    return printed("%.9g", 3.4028234e38 * uniform(0.5, 1.0));
   case 11:
-    snprintf(text, sizeof text, "%s%s", digits(1 + (int)(rng() % 25)).c_str(),
-             rng() % 2 ? "" : ".0");
-    break;
+    return digits(1 + (int)(rng() % 25)) + (rng() % 2 ? "" : ".0");
   case 12: // the fast path's edge: 15 significant digits and 22 decimals
-    snprintf(text, sizeof text, "0.%s%s", std::string(rng() % 8, '0').c_str(), digits(15).c_str());
-    break;
+    return "0." + std::string(rng() % 8, '0') + digits(15);
   default:
-    snprintf(text, sizeof text, "%.3f", uniform(-1000, 1000));
-    break;
+    return printed("%.3f", uniform(-1000, 1000));
   }
-  return text;
 }
 
 // White space as exporters and editors leave it.
@@ -289,14 +289,11 @@ std::string randomObject(std::mt19937_64 &rng, const std::string &name, int v, i
     s += end;
   }
   s += "\t\t}" + std::string(end) + "\t\t*MESH_FACE_LIST {" + end;
-  for (int i = 0; i < f; i++) {
-    char line[200];
-    snprintf(line, sizeof line,
-             "\t\t\t*MESH_FACE %5d:    A: %5d B: %5d C: %5d AB:    1 BC: 1"
-             "\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0",
-             i, (int)(rng() % v), (int)(rng() % v), (int)(rng() % v));
-    s += line + std::string(end);
-  }
+  for (int i = 0; i < f; i++)
+    s += printed("\t\t\t*MESH_FACE %5d:    A: %5d B: %5d C: %5d AB:    1 BC: 1"
+                 "\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0",
+                 i, (int)(rng() % v), (int)(rng() % v), (int)(rng() % v)) +
+         end;
   s += "\t\t}" + std::string(end) + "\t\t*MESH_NUMTVERTEX " + std::to_string(t) + end;
   s += "\t\t*MESH_TVERTLIST {" + std::string(end);
   for (int i = 0; i < t; i++)
@@ -353,18 +350,16 @@ std::map<std::string, std::string> generatedFiles(void) {
   files["generated/many_objects.ase"] = many;
   size_t deep = large.size() * 3 / 4, line = large.find("*MESH_FACENORMAL", deep);
   files["generated/cut_deep.ase"] = large.substr(0, deep);
-  std::string bad = large;
-  files["generated/value_deep.ase"] = bad.insert(bad.find(' ', line) + 1, "x");
-  bad = large;
-  files["generated/token_deep.ase"] = bad.insert(line, std::string(300, 'T') + " ");
-  bad = large;
+  auto inserted = [&](size_t at, const std::string &text) {
+    return std::string(large).insert(at, text);
+  };
+  files["generated/value_deep.ase"] = inserted(large.find(' ', line) + 1, "x");
+  files["generated/token_deep.ase"] = inserted(line, std::string(300, 'T') + " ");
   files["generated/name_deep.ase"] =
-      bad.insert(line, "*NODE_NAME \"" + std::string(255, 'n') + "\"\n*NODE_NAME \"" +
-                           std::string(256, 'n') + "\"\n");
-  bad = large;
-  files["generated/index_deep.ase"] = bad.insert(line + 17, "9");
-  bad = large;
-  files["generated/float_deep.ase"] = bad.insert(bad.find("*MESH_TVERT 1000") + 17, "-x");
+      inserted(line, "*NODE_NAME \"" + std::string(255, 'n') + "\"\n*NODE_NAME \"" +
+                         std::string(256, 'n') + "\"\n");
+  files["generated/index_deep.ase"] = inserted(line + 17, "9");
+  files["generated/float_deep.ase"] = inserted(large.find("*MESH_TVERT 1000") + 17, "-x");
   // Files that stop right at a refusal or a value: no line end, no byte beyond.
   std::string small = randomObject(rng, "small", 4, 3, 3);
   files["generated/token_at_end.ase"] = small + std::string(257, 'T');
@@ -385,13 +380,9 @@ std::vector<std::string> repositoryFiles(void) {
   std::vector<std::string> files;
   for (const char *folder : {"assets", "examples/minimal", "tests/data/ase",
                              "tests/data/third-party/assimp", "tests/data/viewer"})
-    for (const auto &entry : std::filesystem::directory_iterator(kSource + "/" + folder)) {
-      std::string name = entry.path().filename().string(), ext;
-      for (char c : name.substr(name.rfind('.') + 1))
-        ext += (char)tolower((unsigned char)c);
-      if (ext == "ase")
-        files.push_back(std::string(folder) + "/" + name);
-    }
+    for (const auto &entry : std::filesystem::directory_iterator(kSource + "/" + folder))
+      if (!strcasecmp(entry.path().extension().c_str(), ".ase"))
+        files.push_back(std::string(folder) + "/" + entry.path().filename().string());
   std::sort(files.begin(), files.end());
   return files;
 }
@@ -452,22 +443,13 @@ TEST_F(AseExactTest, CompactLoadersFollowTheGeneratorsWalk) {
     FILE *plain = fopen(path.c_str(), "r"), *compact = fopen(path.c_str(), "r");
     for (int call = 0; call < 4; call++) {
       std::string loader = "C" + std::to_string(loaders++);
-      char *text = nullptr;
-      size_t size = 0;
-      FILE *out = open_memstream(&text, &size), *nowhere = fopen("/dev/null", "w");
-      int plain_ok = 0, compact_ok = 0;
-      std::string plain_says = reported(
-          path, [&] { plain_ok = kroWriteSrcMeshFromASEfd(plain, loader.c_str(), nowhere); });
-      std::string compact_says = reported(path, [&] {
-        compact_ok = kroWriteCompactSrcMeshFromASEfd(compact, loader.c_str(), out);
-      });
-      fclose(out), fclose(nowhere);
-      EXPECT_EQ(compact_ok, plain_ok);
-      EXPECT_EQ(compact_says, plain_says);
+      Written want = written(kroWriteSrcMeshFromASEfd, plain, path, loader),
+              got = written(kroWriteCompactSrcMeshFromASEfd, compact, path, loader);
+      EXPECT_EQ(got.ok, want.ok);
+      EXPECT_EQ(got.says, want.says);
       EXPECT_EQ(streamState(compact), streamState(plain));
-      if (strstr(text, "void loadMesh")) // past the last object only the brace is written
-        source += std::string(text, size) + "\n";
-      free(text);
+      if (kroTestHas(got.text, "void loadMesh")) // past the last object only the brace is written
+        source += got.text + "\n";
     }
     fclose(plain), fclose(compact);
   }
@@ -487,27 +469,23 @@ TEST_F(AseExactTest, CompactWriterReportsEachFailedAllocation) {
   int failures = 0;
   for (long n = 1, failed = 1; failed && n < 200; n++) {
     FILE *stream = fopen(path.c_str(), "r");
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *out = open_memstream(&text, &size);
-    int calls = kroTestHookCalls, ok = -1;
+    int calls = kroTestHookCalls;
     kroFailAllocationAfter(n);
-    std::string said =
-        kroTestCaptured([&] { ok = kroWriteCompactSrcMeshFromASEfd(stream, "M", out); });
+    Written w = written(kroWriteCompactSrcMeshFromASEfd, stream, path, "M");
     kroFailAllocationAfter(0);
-    fclose(out), fclose(stream);
+    fclose(stream);
     failed = kroTestHookCalls - calls;
     failures += failed;
-    std::string loader(text, size);
-    free(text);
+    const std::string &loader = w.text;
     if (failed)
-      EXPECT_TRUE(failed == 1 && ok == 0 &&
-                  said.find("Error during allocating memory in kro") == 0 && loader.size() > 18 &&
+      EXPECT_TRUE(failed == 1 && w.ok == 0 &&
+                  w.says.rfind(" hook1 [Error during allocating memory in kro", 0) == 0 &&
+                  loader.size() > 18 &&
                   !loader.compare(loader.size() - 18, 18, "\tnode_name[0]=0;\n}") &&
                   loader.find("static") == loader.npos)
-          << n << ": " << said << loader;
+          << n << ": " << w.says << loader;
     else
-      EXPECT_TRUE(ok == 1 && n > 2) << n;
+      EXPECT_TRUE(w.ok == 1 && n > 2) << n;
   }
   EXPECT_GT(failures, 4); // the walk's two tables and several of the writer's
 }
@@ -517,26 +495,11 @@ TEST_F(AseExactTest, CompactWriterReportsEachFailedAllocation) {
 // (no number there, or one out of float range) is one strtof cannot use either.
 TEST_F(AseExactTest, NumbersAreReadAsStrtofReadsThem) {
   std::mt19937_64 rng(7);
-  std::vector<std::string> texts = {"1.152923643589019776",
-                                    "0.1",
-                                    "16777217",
-                                    "16777217.0",
-                                    "3.4028235e38",
-                                    "3.4028236e38",
-                                    "1e-46",
-                                    "-0",
-                                    "0.0000",
-                                    "-9.9999",
-                                    "1.234",
-                                    "12.34567",
-                                    "1.2345e1",
-                                    "9.9999",
-                                    "-0.0001",
-                                    "-.1234",
-                                    "5.12345",
-                                    "1.2345\r",
-                                    "7.0009e-3",
-                                    "99999999.9999"};
+  std::vector<std::string> texts{
+      "0.1",      "16777217", "16777217.0", "3.4028235e38",  "3.4028236e38",
+      "1e-46",    "-0",       "0.0000",     "-9.9999",       "1.234",
+      "12.34567", "1.2345e1", "9.9999",     "-0.0001",       "-.1234",
+      "5.12345",  "1.2345\r", "7.0009e-3",  "99999999.9999", "1.152923643589019776"};
   // m / 10^k for m below 2^24: the short ways, up to k = 7 a product, then
   // a division
   for (int k = 0; k <= 11; k++)
@@ -602,36 +565,28 @@ TEST_F(AseExactTest, GeneratedValuesArePrintfsFixedText) {
   int triangles = (int)values.size() / 9;
   std::string text = "*GEOMOBJECT {\n*MESH_NUMVERTEX " + std::to_string(triangles * 3) +
                      "\n*MESH_NUMFACES " + std::to_string(triangles) + "\n";
-  char number[64];
-  for (int v = 0; v < triangles * 3; v++) {
-    text += "*MESH_VERTEX " + std::to_string(v);
-    for (int k = 0; k < 3; k++)
-      text += (snprintf(number, sizeof number, " %.9g", values[3 * v + k]), number);
-    text += "\n";
-  }
+  for (int v = 0; v < triangles * 3; v++)
+    text += printed("*MESH_VERTEX %d %.9g %.9g %.9g\n", v, values[3 * v], values[3 * v + 1],
+                    values[3 * v + 2]);
   for (int t = 0; t < triangles; t++)
-    text += "*MESH_FACE " + std::to_string(t) + ": A: " + std::to_string(3 * t) +
-            " B: " + std::to_string(3 * t + 1) + " C: " + std::to_string(3 * t + 2) + "\n";
+    text += printed("*MESH_FACE %d: A: %d B: %d C: %d\n", t, 3 * t, 3 * t + 1, 3 * t + 2);
   std::string path = kroTestTempPath("values.ase");
   kroTestWriteFile(path, text + "}\n");
   kroTestMesh read;
   read.load(path, 1);
   ASSERT_EQ(read.triangles, triangles);
   FILE *stream = fopen(path.c_str(), "r");
-  char *source = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&source, &size);
-  ASSERT_EQ(kroWriteSrcMeshFromASEfd(stream, "Values", out), 1);
-  fclose(out), fclose(stream);
-  std::string lines(source, size);
-  free(source);
+  Written source = written(kroWriteSrcMeshFromASEfd, stream, path, "Values");
+  fclose(stream);
+  ASSERT_EQ(source.ok, 1);
+  const std::string &lines = source.text;
   int checked = 0, wrong = 0;
   for (size_t at = 0; (at = lines.find("(*op)[", at)) != lines.npos && wrong < 10; checked++) {
     int t = 0, k = 0;
     sscanf(lines.c_str() + at, "(*op)[%d][%d]=", &t, &k);
     size_t from = lines.find('=', at) + 1, end = lines.find(';', from);
     float value = read.op[t][k];
-    snprintf(number, sizeof number, "%f", value);
+    std::string number = printed("%f", value);
     if (lines.compare(from, end - from, number) != 0)
       ADD_FAILURE() << ++wrong << ": " << bits(value) << " written as "
                     << lines.substr(from, end - from) << ", printf gives " << number;
@@ -652,20 +607,13 @@ TEST_F(AseExactTest, ResultsDoNotDependOnWhereTheBlocksEnd) {
     std::string bytes = std::string(shift, ' ') + body, text;
     FILE *stream = fmemopen(&bytes[0], bytes.size(), "r");
     for (int call = 0; call < 4; call++) {
-      kroTestMesh m;
-      m.next(stream);
-      text += describe(m) + " at" + std::to_string(ftell(stream) - (long)shift);
-      text += feof(stream) ? " eof\n" : "\n";
+      text += loadNext(stream, "body");
+      text += streamState(stream, (long)shift) + "\n";
     }
     rewind(stream);
     for (int call = 0; call < 3; call++) { // one loader per object
-      char *source = nullptr;
-      size_t size = 0;
-      FILE *out = open_memstream(&source, &size);
-      kroWriteSrcMeshFromASEfd(stream, "S", out);
-      fclose(out);
-      text += hex(fnv(source, size)) + " at" + std::to_string(ftell(stream) - (long)shift) + "\n";
-      free(source);
+      std::string source = generate(stream, "body", "S");
+      text += source + streamState(stream, (long)shift) + "\n";
     }
     fclose(stream);
     return text;
