@@ -178,15 +178,13 @@ std::string resultsOf(const std::string &path) {
   }
   fclose(stream);
   // A pipe cannot move back: one object at most, then what is left in it.
-  std::string cat = "cat '" + path + "'";
-  stream = popen(cat.c_str(), "r");
-  text += "pipe " + loadNext(stream, path);
-  text += pipeRest(stream) + "\n";
-  pclose(stream);
-  stream = popen(cat.c_str(), "r");
-  text += "pipe source " + generate(stream, path, "P");
-  text += pipeRest(stream) + "\n";
-  pclose(stream);
+  for (int source = 0; source < 2; source++) {
+    stream = popen(("cat '" + path + "'").c_str(), "r");
+    text +=
+        source ? "pipe source " + generate(stream, path, "P") : "pipe " + loadNext(stream, path);
+    text += pipeRest(stream) + "\n";
+    pclose(stream);
+  }
   kroMaterial *materials = nullptr;
   messages = reported(path, [&] { count = kroLoadMaterialsFromASE(&materials, p); });
   text += "materials " + std::to_string(count) + messages + "\n";
