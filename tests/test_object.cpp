@@ -58,49 +58,36 @@ TEST_F(ObjectTest, GrowthKeepsEveryRowAndCopiesAreIndependent) {
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
-TEST_F(ObjectTest, GrowthFailureLeavesTheArrayAsItWas) {
-  for (int n = 1; n <= 4; n++) // the pointer block, then each new row
-    for (bool with_hook : {true, false}) {
-      SCOPED_TRACE(n);
-      kroObject op = nullptr;
-      kroIncreaseObject(&op, 0, 2);
-      fillRows(op, 2, 9, 4.0f);
-      kroObject block = op;
-      float *row0 = op[0];
-      kroTestUseCountingHook();
-      if (!with_hook)
-        kroSetErrorFunc(nullptr);
-      kroFailAllocationAfter(n);
-      EXPECT_EQ(kroTestCaptured([&] { kroIncreaseObject(&op, 2, 3); }),
-                "Error during allocating memory in kroIncreaseObject(..)\n");
-      EXPECT_EQ(kroTestHookCalls, with_hook ? 1 : 0);
-      EXPECT_TRUE(op == block && op[0] == row0);
-      EXPECT_FLOAT_EQ(op[1][8], 4.0f + 100 + 8);
-      kroDestroyObject(&op, 2); // the count is still 2
-    }
-}
-
-TEST_F(ObjectTest, EveryOperationReportsItsOwnFailure) {
+// Every failed allocation of each operation on a source of two rows is reported under the
+// operation's name: growth by two fails at its pointer block or either new row, a copy at its
+// pointer block or either row copy, and the source is left as it was, no copy made.
+TEST_F(ObjectTest, EveryFailedAllocationIsReportedAndChangesNothing) {
   kroObject source = nullptr;
   kroIncreaseObject(&source, 0, 2);
-  fillRows(source, 2, 9, 0.0f);
-  // Each operation, by name, run on the source into a new array.
-  const std::pair<const char *, void (*)(kroObject, kroObject *)> cases[] = {
-      {"kroIncreaseTexCoords", [](kroObject, kroObject *a) { kroIncreaseTexCoords(a, 0, 2); }},
-      {"kroIncreaseCoords", [](kroObject, kroObject *a) { kroIncreaseCoords(a, 0, 2); }},
-      {"kroCopyObject", [](kroObject s, kroObject *a) { *a = kroCopyObject(s, 2); }},
-      {"kroCopyTexCoords", [](kroObject s, kroObject *a) { *a = kroCopyTexCoords(s, 2); }},
-      {"kroCopyRealNormals", [](kroObject s, kroObject *a) { *a = kroCopyRealNormals(s, 2); }},
-      {"kroIncreaseObject", [](kroObject, kroObject *a) { kroIncreaseObject(a, 0, -1); }},
+  fillRows(source, 2, 9, 4.0f);
+  const kroObject block = source;
+  float *const row0 = source[0];
+  const std::pair<const char *, void (*)(kroObject *, kroObject *)> cases[] = {
+      {"kroIncreaseObject", [](kroObject *s, kroObject *) { kroIncreaseObject(s, 2, 2); }},
+      {"kroIncreaseTexCoords", [](kroObject *s, kroObject *) { kroIncreaseTexCoords(s, 2, 2); }},
+      {"kroIncreaseCoords", [](kroObject *s, kroObject *) { kroIncreaseCoords(s, 2, 2); }},
+      {"kroCopyObject", [](kroObject *s, kroObject *made) { *made = kroCopyObject(*s, 2); }},
+      {"kroCopyTexCoords", [](kroObject *s, kroObject *made) { *made = kroCopyTexCoords(*s, 2); }},
+      {"kroCopyRealNormals",
+       [](kroObject *s, kroObject *made) { *made = kroCopyRealNormals(*s, 2); }},
   };
   for (auto [name, run] : cases)
     for (int n = 1; n <= 3; n++) {
+      SCOPED_TRACE(name + (" allocation " + std::to_string(n)));
       kroObject made = nullptr;
-      kroTestExpectReport([&] { run(source, &made); },
+      kroTestExpectReport([&] { run(&source, &made); },
                           std::string("Error during allocating memory in ") + name + "(..)\n", n);
-      EXPECT_EQ(made, nullptr) << name << " " << n;
+      EXPECT_TRUE(!made && source == block && source[0] == row0);
+      EXPECT_FLOAT_EQ(source[1][8], 4.0f + 100 + 8);
     }
-  kroDestroyObject(&source, 2);
+  kroTestExpectReport([&] { kroIncreaseObject(&source, 2, -1); },
+                      "Error during allocating memory in kroIncreaseObject(..)\n");
+  kroDestroyObject(&source, 2); // the count is still 2
 }
 
 TEST(BitsTest, MasksBitsAndBytes) {
@@ -155,49 +142,44 @@ std::vector<double> cross(const float *a, const float *b) {
           (double)a[0] * b[1] - (double)a[1] * b[0]};
 }
 
-// Rotations follow the right-hand rule: about any unit axis a rotation keeps the
-// axis and turns a perpendicular unit vector u to w with u . w = cos(angle)
-// and u x w = sin(angle) axis; angle 0 gives the identity. The vector may be a
-// row of the matrix.
+float dot3(const float *a, const float *b) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// Rotations follow the right-hand rule: about any unit axis k by any angle a, a vector v
+// turns to v cos(a) + (k x v) sin(a) + k (k . v) (1 - cos(a)); angle 0 gives the identity.
+// The vector may be a row of the matrix.
 TEST(TransformTest, RotationIsRightHandedAboutAnyAxisAndAliasSafe) {
-  const float unit[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   float m[9];
   std::mt19937 random(11);
   std::uniform_real_distribution<float> component(-1, 1), angle(-7, 7);
   for (int i = 0; i < 1000; i++) {
-    float axis[3] = {component(random), component(random), component(random)}, u[3];
-    float length = sqrtf(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
-    for (float &a : axis)
-      a /= length;
-    std::vector<double> across = cross(axis, unit[i % 3]);
-    double across_length =
-        sqrt(across[0] * across[0] + across[1] * across[1] + across[2] * across[2]);
-    for (int c = 0; c < 3; c++)
-      u[c] = (float)(across[c] / across_length);
-    float a = angle(random), w[3] = {u[0], u[1], u[2]}, kept[3] = {axis[0], axis[1], axis[2]};
-    kroCreateRotationMatrixFromNormalizedAxis(m, axis, a);
+    float k[3] = {component(random), component(random), component(random)};
+    const float v[3] = {component(random), component(random), component(random)}, a = angle(random);
+    const float length = sqrtf(dot3(k, k));
+    for (float &c : k)
+      c /= length;
+    float w[3] = {v[0], v[1], v[2]};
+    kroCreateRotationMatrixFromNormalizedAxis(m, k, a);
     kroApply3x3MatrixToVector(m, w);
-    kroApply3x3MatrixToVector(m, kept);
-    std::vector<double> turn = cross(u, w);
+    const std::vector<double> across = cross(k, v);
     SCOPED_TRACE(i);
-    EXPECT_NEAR((double)u[0] * w[0] + (double)u[1] * w[1] + (double)u[2] * w[2], cos(a), 1e-5);
-    for (int c = 0; c < 3; c++) {
-      EXPECT_NEAR(turn[c], sin(a) * axis[c], 1e-5) << c;
-      EXPECT_NEAR(kept[c], axis[c], 1e-5) << c;
-    }
+    for (int c = 0; c < 3; c++)
+      EXPECT_NEAR(w[c], v[c] * cos(a) + across[c] * sin(a) + k[c] * dot3(k, v) * (1 - cos(a)), 1e-5)
+          << c;
   }
-  kroCreateRotationMatrixFromNormalizedAxis(m, unit[1], 0);
+  const float y[3] = {0, 1, 0};
+  kroCreateRotationMatrixFromNormalizedAxis(m, y, 0);
   EXPECT_EQ(std::vector<float>(m, m + 9), std::vector<float>({1, 0, 0, 0, 1, 0, 0, 0, 1}));
   float n[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   kroApply3x3MatrixToVector(n, n);
   EXPECT_TRUE(n[0] == 14.0f && n[1] == 32.0f && n[2] == 50.0f);
 }
 
-// The intro's camera: kroPerspectiveOGL(40, 2, 0.2, 50) puts the top edge of
-// the view 40 degrees above the axis and the right edge twice as far out as
-// the top (the aspect, width over height), and maps the near and far
-// distances to the ends of the depth range: a point on each edge at any
-// distance lands on that edge of the normalised view.
+// The intro's camera: kroPerspectiveOGL(40, 2, 0.2, 50) puts the top edge of the view 40
+// degrees above the axis and the right edge twice as far out as the top (the aspect, width
+// over height), and maps the near and far distances to the ends of the depth range: a point
+// on each corner of the view at any distance lands on that corner of the normalised view.
 TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
   ASSERT_TRUE(kroTestOpenGL());
   GLfloat p[16];
@@ -215,15 +197,12 @@ TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
     return std::vector<double>{clip[0] / clip[3], clip[1] / clip[3], clip[2] / clip[3]};
   };
   const double up = tan(40.0 * M_PI / 180);
-  for (double d : {0.2, 1.0, 7.5, 50.0}) {
-    SCOPED_TRACE(d);
-    const std::vector<double> edges[3][2] = {{device(0, up * d, -d), {0, 1}},     // top
-                                             {device(2 * up * d, 0, -d), {1, 0}}, // right
-                                             {device(-2 * up * d, -up * d, -d), {-1, -1}}};
-    for (const auto &[got, want] : edges)
-      EXPECT_TRUE(fabs(got[0] - want[0]) < 1e-5 && fabs(got[1] - want[1]) < 1e-5)
-          << want[0] << want[1];
-  }
+  for (double d : {0.2, 1.0, 7.5, 50.0})
+    for (int corner = 0; corner < 4; corner++) {
+      const double x = corner & 1 ? 1 : -1, y = corner & 2 ? 1 : -1;
+      const std::vector<double> got = device(2 * up * d * x, up * d * y, -d);
+      EXPECT_TRUE(fabs(got[0] - x) < 1e-5 && fabs(got[1] - y) < 1e-5) << d << " " << x << y;
+    }
   EXPECT_NEAR(device(0, 0, -0.2)[2], -1, 1e-5);
   EXPECT_NEAR(device(0, 0, -50)[2], 1, 1e-4);
 }
@@ -314,10 +293,7 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glTranslatef(1.0f, 0.0f, 0.0f); // light positions are taken in eye space
-  auto draw = [&](int triangles) {
-    kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2], rows[0], triangles);
-  };
-  draw(0);
+  kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2], rows[0], 0);
   GLint program = 0;
   glGetIntegerv(GL_CURRENT_PROGRAM, &program);
   EXPECT_EQ((GLuint)program, KRO_SHADER[0].program);
@@ -344,7 +320,6 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
     for (size_t i = 0; i < expected.size(); i++)
       EXPECT_FLOAT_EQ(v[i], expected[i]) << std::hex << owner << " " << what << " [" << i << "]";
   }
-  EXPECT_EQ(kroTestFeedback(GL_3D_COLOR, [&] { draw(2); }).size(), 6u);
   glUseProgramObjectARB(0);
 }
 
@@ -368,17 +343,12 @@ template <size_t N> void makeMesh(Mesh *m, const float (&rows)[N][9]) {
     memcpy(m->op[t], rows[t], sizeof rows[t]);
 }
 
-float dot3(const float *a, const float *b) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
 // The lit drawing's picture of a mesh on the 64 x 64 test window, black
 // behind it: the mesh `distance` in front of the eye, turned by `yaw` about y,
 // then tilted by `pitch` about x. RGB rows from the bottom.
 struct Picture {
   std::vector<uint8_t> rgb = std::vector<uint8_t>(64 * 64 * 3);
   float modelview[16], projection[16];
-  const uint8_t *at(int x, int y) const { return &rgb[((size_t)y * 64 + x) * 3]; }
   // The pixel a point of the mesh lands on.
   const uint8_t *of(const float *point) const {
     float eye[4], clip[4];
@@ -390,7 +360,7 @@ struct Picture {
                 projection[12 + r] * eye[3];
     int x = (int)(32 * (clip[0] / clip[3] + 1)), y = (int)(32 * (clip[1] / clip[3] + 1));
     EXPECT_TRUE(x >= 0 && x < 64 && y >= 0 && y < 64) << x << ", " << y;
-    return at(std::clamp(x, 0, 63), std::clamp(y, 0, 63));
+    return &rgb[((size_t)std::clamp(y, 0, 63) * 64 + std::clamp(x, 0, 63)) * 3];
   }
 };
 
@@ -494,30 +464,12 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputed) {
       EXPECT_NEAR(split.nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
 }
 
-// The exporter's sphere (10 segments, 6 rings) centred and scaled to radius 1.
-// Smooth: corners at one place share one normal, close to the sphere's own
-// (the exporter's normals); flat: a triangle's corners share its face normal.
-// Drawn, flat facets meet in kinks of brightness that smooth normals blend.
-TEST_F(NormalsTest, FlatAndSmoothNormalsOfASphere) {
+// The exporter's sphere (10 segments, 6 rings): smooth, corners at one place share one
+// normal, close to the sphere's own (the exporter's normals).
+TEST_F(NormalsTest, SmoothNormalsOfASphereAreSharedAndCloseToItsOwn) {
   Mesh sphere(kAse + "exported_shapes.ase", 1);
   ASSERT_EQ(sphere.triangles, 100);
-  kroTranslateObject(sphere.op, 100, 40.0f, 0.0f, -20.0f);
-  kroScale1Object(sphere.op, 100, 0.3f / 20.0f); // small beside the lights: facets are even
   kroObject exporters = kroCopyObject(sphere.nc, 100);
-  // Kinks: pixels inside the sphere where the brightness turns sharply, as
-  // it does where two flat facets meet and nowhere on a smooth gradient.
-  auto kinks = [&] {
-    Picture picture = drawLit(sphere, 1.2f, 20.0f, 30.0f);
-    int count = 0;
-    for (int y = 0; y < 64; y++)
-      for (int x = 1; x + 1 < 64; x++) {
-        int left = picture.at(x - 1, y)[1], middle = picture.at(x, y)[1],
-            right = picture.at(x + 1, y)[1];
-        count += left && middle && right && abs(left - 2 * middle + right) > 24;
-      }
-    return count;
-  };
-
   computeNormals(sphere, 1);
   float worst = 1.0f;
   for (int c = 0; c < 300; c++) {
@@ -529,14 +481,6 @@ TEST_F(NormalsTest, FlatAndSmoothNormalsOfASphere) {
     }
   }
   EXPECT_GT(worst, cosf(6.0f * (float)M_PI / 180.0f));
-  int smooth_kinks = kinks();
-
-  computeNormals(sphere, 0);
-  for (int c = 0; c < 300; c++)
-    ASSERT_EQ(memcmp(sphere.normal(c), sphere.realn[c / 3], 3 * sizeof(float)), 0) << c;
-  int flat_kinks = kinks();
-  EXPECT_LT(smooth_kinks, 20);
-  EXPECT_GT(flat_kinks, 80);
   kroDestroyObject(&exporters, 100);
 }
 
@@ -581,9 +525,6 @@ TEST_F(NormalsTest, LitDrawingInAChosenColour) {
   kroSetLightMaterialColor(0.6f, 0.3f, 0.0f); // dim enough not to saturate
   kroInit(64, 64);
   Picture orange = drawLit(box, 6.0f, 35.0f, 25.0f);
-  GLfloat ambient[4];
-  glGetMaterialfv(GL_FRONT, GL_AMBIENT, ambient);
-  EXPECT_TRUE(ambient[0] == 0.6f && ambient[1] == 0.3f && ambient[2] == 0.0f && ambient[3] == 1.0f);
   const uint8_t *p = orange.of(lit_face);
   EXPECT_GT(p[0], 120);
   EXPECT_LT(p[0], 250);
