@@ -25,18 +25,6 @@ bool built(const kroShader &s) {
   return parameter(s.vertex_shader, GL_OBJECT_COMPILE_STATUS_ARB) == GL_TRUE &&
          parameter(s.fragment_shader, GL_OBJECT_COMPILE_STATUS_ARB) == GL_TRUE && linked(s.program);
 }
-// The engine's fixed set as the tests look at it, four object shaders and the
-// post-processing one: built from files, which keeps only the GL handles.
-void expectFixedSetBuilt() {
-  for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
-                       &KRO_POST_PROCESS_SHADER[0]}) {
-    EXPECT_TRUE(built(*s)) << s - KRO_SHADER;
-    EXPECT_TRUE(!s->vertex_source && !s->fragment_source && !s->vertex_length &&
-                !s->fragment_length)
-        << s - KRO_SHADER;
-  }
-}
-
 std::string sourceOf(GLhandleARB object) {
   static char text[1 << 16];
   GLsizei length = 0;
@@ -127,38 +115,6 @@ TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   EXPECT_TRUE(isEmpty(none));
 }
 
-TEST_F(ShaderTest, InitBuildsTheFixedSetAndClearsTheHook) {
-  kroInit(1200, 600);
-  EXPECT_EQ(kroErrorFunc, nullptr);
-  EXPECT_EQ(kroTestHookCalls, 0); // every shader file was found
-  EXPECT_TRUE(kroCurrentShader == 0 && kroCurrentPostProcessShader == 0);
-  EXPECT_EQ(KRO_TRUE_MASK[31], 0x80000000u);
-  EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].vertex_shader),
-            "#define CANVAS_RESX 1200\n#define CANVAS_RESY 600\n" +
-                kroTestReadFile("sh/psh/b.vert"));
-
-  kroShader before = KRO_SHADER[64];
-  kroDestroy();
-  EXPECT_EQ(memcmp(&before, &KRO_SHADER[64], sizeof before), 0);
-  GLhandleARB program = KRO_SHADER[0].program, vertex = KRO_SHADER[0].vertex_shader;
-  kroDestroyShaders();
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR); // 508 empty slots ask GL nothing
-  EXPECT_FALSE(glIsShader(vertex));
-  EXPECT_TRUE(glIsProgram(program));
-  kroShader post = KRO_POST_PROCESS_SHADER[0];
-  EXPECT_TRUE(glIsShader(post.vertex_shader)); // not touched
-
-  // Started again: each slot's program is replaced and deleted, and the
-  // post-processing stages, never destroyed, go with theirs.
-  kroInit(1200, 600);
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-  EXPECT_TRUE(KRO_SHADER[0].program != program && !glIsProgram(program));
-  EXPECT_FALSE(glIsProgram(post.program) || glIsShader(post.vertex_shader) ||
-               glIsShader(post.fragment_shader));
-  expectFixedSetBuilt();
-  kroDestroyShaders();
-}
-
 // Records every message hook call and, through the plain hook, where it fell.
 std::vector<std::string> *gHookLog = nullptr;
 void recordMessage(const char *message, void *user) {
@@ -230,7 +186,9 @@ TEST_F(ShaderTest, FailuresReportThroughBothHooksAndLeaveNothingHalfBuilt) {
   kroDestroyShaders();
 }
 
-TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolderAndCounted) {
+// kroInit builds the engine's fixed set, four object shaders and the post-processing one,
+// from the shader folder (from any working folder), and counts the programs it could not build.
+TEST_F(ShaderTest, InitBuildsTheFixedSetFromTheShaderFolderAndCountsWhatFails) {
   char cwd[4096];
   ASSERT_TRUE(getcwd(cwd, sizeof cwd));
   const std::string installed = std::string(cwd) + "/sh";
@@ -247,17 +205,30 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolderAndCount
   EXPECT_EQ(log.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
   kroDestroyShaders();
 
+  // Built from files, a record keeps only the GL handles; the post-processing stages both
+  // start with the canvas size.
   log.clear();
   ASSERT_EQ(kroSetShaderFolder(installed.c_str()), 0);
   EXPECT_EQ(kroGetShaderFolder(), installed);
+  kroCurrentShader = kroCurrentPostProcessShader = 1;
   EXPECT_EQ(kroTestCaptured([] { kroInit(320, 200); }), "");
   EXPECT_TRUE(log.empty());
-  expectFixedSetBuilt();
   EXPECT_EQ(kroInitStatus(), 0);
+  EXPECT_TRUE(kroCurrentShader == 0 && kroCurrentPostProcessShader == 0);
+  EXPECT_EQ(KRO_TRUE_MASK[31], 0x80000000u);
+  for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
+                       &KRO_POST_PROCESS_SHADER[0]}) {
+    EXPECT_TRUE(built(*s)) << s - KRO_SHADER;
+    EXPECT_TRUE(!s->vertex_source && !s->fragment_source && !s->vertex_length &&
+                !s->fragment_length)
+        << s - KRO_SHADER;
+  }
   EXPECT_EQ(sourceOf(KRO_SHADER[64].vertex_shader), kroTestReadFile(installed + "/ish/bt.vert"));
+  const std::string canvas = "#define CANVAS_RESX 320\n#define CANVAS_RESY 200\n";
+  EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].vertex_shader),
+            canvas + kroTestReadFile(installed + "/psh/b.vert"));
   EXPECT_EQ(sourceOf(KRO_POST_PROCESS_SHADER[0].fragment_shader),
-            "#define CANVAS_RESX 320\n#define CANVAS_RESY 200\n" +
-                kroTestReadFile(installed + "/psh/b.frag"));
+            canvas + kroTestReadFile(installed + "/psh/b.frag"));
   kroDestroyShaders();
 
   // A folder name one character too long is refused and the folder kept.
@@ -285,10 +256,27 @@ TEST_F(ShaderTest, FixedSetIsReadFromTheShaderFolderFromAnyWorkingFolderAndCount
   EXPECT_EQ(kroTestCaptured([] { kroInit(64, 64); }), "");
   EXPECT_EQ(kroInitStatus(), 1);
   EXPECT_FALSE(linked(KRO_SHADER[1].program));
+
+  // kroDestroy releases nothing; kroDestroyShaders deletes the object shaders' stages but not
+  // their programs, and leaves the post-processing one alone.
+  kroShader before = KRO_SHADER[64];
+  kroDestroy();
+  EXPECT_EQ(memcmp(&before, &KRO_SHADER[64], sizeof before), 0);
+  GLhandleARB program = KRO_SHADER[0].program, vertex = KRO_SHADER[0].vertex_shader;
   kroDestroyShaders();
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR); // the empty slots ask GL nothing
+  EXPECT_TRUE(!glIsShader(vertex) && glIsProgram(program));
+  kroShader post = KRO_POST_PROCESS_SHADER[0];
+  EXPECT_TRUE(glIsShader(post.vertex_shader));
+  // Started again from the source tree's folder: each slot's program is replaced and deleted,
+  // and the post-processing stages, never destroyed, go with theirs.
   kroSetShaderFolder(nullptr);
-  kroInit(64, 64); // the source tree's folder: all built again
+  kroInit(64, 64);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
   EXPECT_EQ(kroInitStatus(), 0);
+  EXPECT_TRUE(KRO_SHADER[0].program != program && !glIsProgram(program));
+  EXPECT_FALSE(glIsProgram(post.program) || glIsShader(post.vertex_shader) ||
+               glIsShader(post.fragment_shader));
   kroDestroyShaders();
 }
 
@@ -376,27 +364,23 @@ Names held(const kroFrameBufferObject &f) {
 TEST_F(FboTest, EveryModeAttachesItsCellsModeZeroRendersAndOnlyOwnedCellsAreDeleted) {
   kroFrameBufferObject fbo, borrower1, borrower3, depth_only, own, alone;
   int32_t size[2] = {256, 256};
-  EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), 0);
-  ASSERT_TRUE(fbo.mode == 0 && fbo.color_buffer && fbo.depth_buffer);
-  EXPECT_EQ(attached(fbo), held(fbo));
-  // Modes 1 and 3 borrow both cells; a borrowed attachment is checked like any other.
-  EXPECT_EQ(kroCreateFrameBufferObject(&borrower1, size, &fbo, 1), 0);
-  EXPECT_EQ(kroCreateFrameBufferObject(&borrower3, size, &fbo, 3), 0);
-  for (kroFrameBufferObject *b : {&borrower1, &borrower3}) {
-    EXPECT_TRUE(b->color_buffer == fbo.color_buffer && b->depth_buffer == fbo.depth_buffer);
-    EXPECT_NE(b->frame_buffer, fbo.frame_buffer);
-    EXPECT_EQ(attached(*b), held(fbo));
+  // Each record, the record it is given and its mode: modes 1 and 3 borrow both cells (a
+  // borrowed attachment is checked like any other), mode 2 makes depth only; with a record
+  // given, other modes still make their own, and mode 1 with nothing to borrow from makes both.
+  const std::tuple<kroFrameBufferObject *, kroFrameBufferObject *, int> made[] = {
+      {&fbo, nullptr, 0},        {&borrower1, &fbo, 1},  {&borrower3, &fbo, 3},
+      {&depth_only, nullptr, 2}, {&own, &depth_only, 5}, {&alone, nullptr, 1}};
+  for (auto [f, shared, mode] : made) {
+    EXPECT_EQ(kroCreateFrameBufferObject(f, size, shared, mode), 0) << mode;
+    EXPECT_EQ(attached(*f), held(*f)) << mode;
   }
-  // Mode 2: depth only. With a record given, modes other than 0, 1 and 3 still make their own;
-  // mode 1 with nothing to borrow from makes both.
-  EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
-  EXPECT_EQ(kroCreateFrameBufferObject(&own, size, &depth_only, 5), 0);
-  EXPECT_EQ(kroCreateFrameBufferObject(&alone, size, nullptr, 1), 0);
+  ASSERT_TRUE(fbo.mode == 0 && fbo.color_buffer && fbo.depth_buffer);
+  for (kroFrameBufferObject *b : {&borrower1, &borrower3})
+    EXPECT_TRUE(b->color_buffer == fbo.color_buffer && b->depth_buffer == fbo.depth_buffer &&
+                b->frame_buffer != fbo.frame_buffer);
   ASSERT_TRUE(!depth_only.color_buffer && depth_only.depth_buffer && own.color_buffer &&
               own.depth_buffer && own.depth_buffer != depth_only.depth_buffer &&
               alone.color_buffer && alone.depth_buffer);
-  for (kroFrameBufferObject *f : {&depth_only, &own, &alone})
-    EXPECT_EQ(attached(*f), held(*f));
 
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   kroUseFrameBufferObject(&fbo);
@@ -431,8 +415,6 @@ TEST_F(FboTest, EveryModeAttachesItsCellsModeZeroRendersAndOnlyOwnedCellsAreDele
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
-// Modes 1 and 3 borrow both cells and own none: a record made with mode 2 alone has no colour
-// cell to lend, so the creation is refused, not crashed.
 TEST_F(FboTest, IncompleteTargetsFailedCellAllocationsAndNothingToBorrow) {
   // Zero-sized images: both attachments incomplete (3); with depth only, colour counts complete.
   kroFrameBufferObject empty, depth_only, fbo;
@@ -443,26 +425,29 @@ TEST_F(FboTest, IncompleteTargetsFailedCellAllocationsAndNothingToBorrow) {
   EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, nothing, nullptr, 2), 2);
   kroDestroyFrameBufferObject(&depth_only, 2);
   glGetError();
-  for (const char *cell : {"color_buffer", "depth_buffer"}) {
-    kroTestExpectReport([&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), -1); },
-                        std::string("Error during allocating memory for ") + cell +
-                            " in kroCreateFameBufferObject(..)",
-                        cell[0] == 'c' ? 1 : 2);
-    EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
-  }
+  // Refused, with nothing left made or bound and the record empty: a cell that cannot be
+  // allocated, and borrowing (modes 1 and 3 own nothing) from a record made with mode 2 alone,
+  // which has no colour cell to lend.
   ASSERT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
-  GLint bound_before = 0;
-  glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound_before);
-  for (int mode : {1, 3}) {
-    SCOPED_TRACE(mode);
+  const std::string in = " in kroCreateFameBufferObject(..)",
+                    lend = "Error" + in +
+                           ": the shared framebuffer object has no color buffer "
+                           "to lend\n";
+  const std::tuple<int, long, std::string> refusals[] = {
+      {0, 1, "Error during allocating memory for color_buffer" + in},
+      {0, 2, "Error during allocating memory for depth_buffer" + in},
+      {1, 0, lend},
+      {3, 0, lend}};
+  for (const auto &[mode, fail, message] : refusals) {
+    SCOPED_TRACE(message);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     kroTestExpectReport(
-        [&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1); },
-        "Error in kroCreateFameBufferObject(..): the shared framebuffer object has no color "
-        "buffer to lend\n");
+        [&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1); }, message,
+        fail);
     EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
     GLint bound = -1;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
-    EXPECT_EQ(bound, bound_before); // nothing was made or bound
+    EXPECT_EQ(bound, 0);
   }
   EXPECT_EQ(attached(depth_only), Names(0, (GLint)*depth_only.depth_buffer));
   kroDestroyFrameBufferObject(&depth_only, 2);
