@@ -1,10 +1,6 @@
-// The engine as other productions use it: built alone, as on a machine with
-// nothing but a compiler, CMake and GL, installed into a temporary prefix, and
-// found with find_package and with pkg-config (every example built from a copy
-// outside the source tree, run, and its picture checked; the READMEs'
-// pkg-config lines; a C program), and pulled into a throwaway project with
-// add_subdirectory, which builds only the engine. The Makefile's strict
-// setting refuses to leave the tests out.
+// The engine as other productions use it: built alone, installed into a temporary prefix and
+// found with find_package and with pkg-config, or pulled into a throwaway project with
+// add_subdirectory; and the Makefile's strict setting, which refuses to leave the tests out.
 #include "gl_context.h"
 
 #include <string.h>
@@ -14,7 +10,6 @@
 namespace {
 
 const std::string kSource = KRO_SOURCE_DIR;
-const std::string kBuild = KRO_BUILD_DIR;
 const std::string kCMake = "'" KRO_CMAKE_COMMAND "'"; // one shell word
 const std::string kWithDisplay = kSource + "/tools/with-display";
 
@@ -66,13 +61,13 @@ bool near(const uint8_t *pixel, std::initializer_list<int> rgb, int tolerance) {
   return true;
 }
 
-// The commands that configure `source` into `build` with `options`, and build it.
-std::string cmakeConfigure(const std::string &source, const std::string &build,
-                           const std::string &options) {
-  return kCMake + " -S " + shellWord(source) + " -B " + shellWord(build) + options;
-}
-std::string cmakeBuild(const std::string &folder) {
-  return kCMake + " --build " + shellWord(folder) + " -j2";
+// The command that configures `source` into `build` with `options` and, with `then_build`,
+// builds it (one command: kroTestRun catches all it prints).
+std::string cmake(const std::string &source, const std::string &build, const std::string &options,
+                  bool then_build = true) {
+  std::string configure = kCMake + " -S " + shellWord(source) + " -B " + shellWord(build) + options;
+  return then_build ? "(" + configure + " && " + kCMake + " --build " + shellWord(build) + " -j2)"
+                    : configure;
 }
 
 // Runs a program in `root`, a working folder without sh/, so that the shader files must come
@@ -212,17 +207,15 @@ std::string refusedLookups() {
   return refused;
 }
 
-// The README's install line on a machine that has only a compiler, CMake and
-// GL: every optional part is skipped with a line naming what it lacks, and
-// the engine, krotool and the install are built. That one install then
-// serves every example (found with find_package, each run and its picture
-// checked), the pkg-config lines of the READMEs (the minimal example, a
-// production including <kro/kro.h> that opens an SDL window) and a C program.
+// The README's install line on a machine that has only a compiler, CMake and GL: every
+// optional part is skipped with a line naming what it lacks. That one install then serves
+// every example, the READMEs' pkg-config lines and a C program.
 TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   std::string root = kroTestTempPath("installed"), build = root + "/engine",
               prefix = root + "/prefix", examples = root + "/examples", printed;
-  ASSERT_TRUE(run("mkdir -p " + shellWord(root)));
-  ASSERT_TRUE(run(cmakeConfigure(kSource, build, refusedLookups()), &printed));
+  std::string demo = root + "/demo"; // a production of a user's own
+  ASSERT_TRUE(run("mkdir -p " + shellWord(demo)));
+  ASSERT_TRUE(run(cmake(kSource, build, refusedLookups()), &printed));
   for (const char *skipped :
        {"kro: skipping tests: GoogleTest (libgtest-dev), SDL 1.2 (libsdl1.2-dev)",
         "kro: skipping bench: Google Benchmark (libbenchmark-dev)",
@@ -230,7 +223,6 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
         "kro: skipping intro: SDL 1.2 (libsdl1.2-dev) not found\n",
         "kro: skipping zkcapture: SDL 1.2 (libsdl1.2-dev), libpng (libpng-dev) not found\n"})
     EXPECT_TRUE(kroTestHas(printed, skipped)) << skipped << "\n" << printed;
-  ASSERT_TRUE(run(cmakeBuild(build)));
   for (const char *absent : {"tests", "bench", "viewer", "generated"})
     EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
   ASSERT_TRUE(run(kCMake + " --install " + shellWord(build) + " --prefix " + shellWord(prefix)));
@@ -251,11 +243,8 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
             kroTestReadFile(minimal + "/loaders/cube_mesh.cpp"));
 
   // Every example with find_package(kro), warnings as errors.
-  std::string out = examples + "/build";
-  ASSERT_TRUE(run(cmakeConfigure(examples, out,
-                                 " -DCMAKE_PREFIX_PATH=" + shellWord(prefix) +
-                                     " '-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror'")));
-  ASSERT_TRUE(run(cmakeBuild(out)));
+  std::string out = examples + "/build", found = " -DCMAKE_PREFIX_PATH=" + shellWord(prefix);
+  ASSERT_TRUE(run(cmake(examples, out, found + " '-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror'")));
   expectLitCube(runExample(out + "/minimal/minimal", root, "minimal", 4));
   expectShapes(runExample(out + "/runtime-model", root, "runtime-model", 2));
   expectText(runExample(out + "/text", root, "text", 1), examples + "/text/glyphs");
@@ -267,22 +256,12 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   kroTestWriteFile(root + "/CMakeLists.txt",
                    "cmake_minimum_required(VERSION 3.16)\nproject(other NONE)\n"
                    "find_package(kro 2.0 REQUIRED)\n");
-  EXPECT_NE(
-      kroTestRun(cmakeConfigure(root, root + "/other", " -DCMAKE_PREFIX_PATH=" + shellWord(prefix)))
-          .status,
-      0);
+  EXPECT_NE(kroTestRun(cmake(root, root + "/other", found, false)).status, 0);
 
-  // pkg-config: the one line of each README that starts with `c++` and links
-  // SDL, as a user types it.
+  // pkg-config: the one line of each README that starts with `c++` and links SDL, as a user
+  // types it, in the minimal example's folder and in a production's own.
   std::string pkg =
       "PKG_CONFIG_PATH=" + shellWord(prefix + "/lib/pkgconfig") + "; export PKG_CONFIG_PATH; ";
-  std::string line = kroTestRun("grep '^c++ ' " + shellWord(minimal + "/README.md")).out;
-  ASSERT_TRUE(kroTestHas(line, "pkg-config --cflags --libs kro sdl")) << line;
-  ASSERT_TRUE(run(pkg + "cd " + shellWord(minimal) + " && " + line));
-  expectLitCube(runExample(minimal + "/minimal", root, "minimal-pkg", 4));
-
-  std::string demo = root + "/demo";
-  ASSERT_TRUE(run("mkdir -p " + shellWord(demo)));
   kroTestWriteFile(
       demo + "/demo.cpp",
       "#include <kro/kro.h>\n#include <SDL/SDL.h>\nint main() {\n"
@@ -290,11 +269,14 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
       "    return 1;\n  kroSetShaderFolder(KRO_SHADER_DIR);\n  kroInit(64, 64);\n"
       "  printf(\"programs not built: %d\\n\", kroInitStatus());\n"
       "  SDL_GL_SwapBuffers();\n  SDL_Quit();\n  return 0;\n}\n");
-  line = kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro sdl' " +
-                    shellWord(kSource + "/README.md"))
-             .out;
-  ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
-  ASSERT_TRUE(run(pkg + "cd " + shellWord(demo) + " && " + line));
+  for (auto [readme, folder] : {std::pair{minimal, minimal}, {kSource, demo}}) {
+    std::string line = kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro sdl' " +
+                                  shellWord(readme + "/README.md"))
+                           .out;
+    ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << readme << ": " << line;
+    ASSERT_TRUE(run(pkg + "cd " + shellWord(folder) + " && " + line));
+  }
+  expectLitCube(runExample(minimal + "/minimal", root, "minimal-pkg", 4));
   EXPECT_EQ(runIn(root, shellWord(demo + "/demo")), "programs not built: 0\n");
 
   // A C99 program, strict, through pkg-config.
@@ -351,8 +333,7 @@ TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
                    "}\n");
   // Every lookup the tests, benchmarks, tools and intro make is refused: the
   // engine alone must not need them.
-  ASSERT_TRUE(run(cmakeConfigure(project, build, refusedLookups())));
-  ASSERT_TRUE(run(cmakeBuild(build)));
+  ASSERT_TRUE(run(cmake(project, build, refusedLookups())));
   EXPECT_TRUE(kroTestFileExists(build + "/kro/libkro.a"));
   for (const char *absent : {"kro/tools", "kro/tests", "kro/bench", "kro/generated"})
     EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
