@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -24,7 +25,7 @@ struct Mesh {
     for (kroObject *a : {&op, &nc, &realn, &tc})
       kroDestroyObject(a, count);
   }
-  void load(MeshLoader loader) {
+  explicit Mesh(MeshLoader loader) {
     char node_name[32];
     memset(node_name, '#', sizeof node_name);
     loader(&op, &nc, &realn, &tc, node_name, &count);
@@ -81,12 +82,10 @@ void expectUnitNormalsAndWinding(const Mesh &m) {
 const auto sameNormal = [](const float *a, const float *b) { return std::equal(a, a + 3, b); };
 
 TEST(DigitMeshes, ZeroIsAnExtrudedEllipticalRingOneAFlatShadedBox) {
-  Mesh zero, one;
-  zero.load(loadMeshBit0);
-  one.load(loadMeshBit1);
+  Mesh zero(loadMeshBit0), one(loadMeshBit1);
   ASSERT_TRUE(zero.count == 144 && one.count == 12) << zero.count << ", " << one.count;
-  expectUnitNormalsAndWinding(zero);
-  expectUnitNormalsAndWinding(one);
+  for (const Mesh *m : {&zero, &one})
+    expectUnitNormalsAndWinding(*m);
   expectExtent(extent(zero), {-0.9848, -1.4479, 0, 0.9848, 1.4479, 0.75}, 1e-4);
   std::vector<double> box = extent(one);
   expectExtent(box, {-0.2813, -1.429, 0.0122, 0.2813, 1.429, 0.7622}, 1e-6);
@@ -115,8 +114,7 @@ TEST(GlyphMeshes, FlatLettersPlacedIntoTheWordsTextureBox) {
   const float up[3] = {0, 0, 1};
   std::vector<double> word;
   for (auto [loader, offset] : kGlyphs) {
-    Mesh m;
-    m.load(loader);
+    Mesh m(loader);
     expectUnitNormalsAndWinding(m);
     for (int i = 0; i < m.count; i++)
       for (int k = 0; k < 3; k++)
@@ -224,23 +222,22 @@ TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
       EXPECT_EQ(p.lit(gap - 2, cy - 20, gap + 3, cy + 21), 0) << "right of digit " << i;
     }
   }
-  // Outside the two rows and the word the frame is black.
-  int row_top = py(0.76, kDigitFront), row_bottom = py(0.44, kDigitFront);
-  for (auto [y0, y1] : {std::pair{row_top, kHeight},
-                        {0, kHeight - row_top},
-                        {kWordTop, row_bottom},
-                        {kHeight - row_bottom, kWordBottom}})
-    EXPECT_EQ(p.lit(0, y0, kWidth, y1), 0) << "rows " << y0 << " to " << y1;
-
   // Each glyph shows around its x offset in the word, in the logo plane.
   for (auto [loader, offset] : kGlyphs) {
     int x0 = px(offset - 0.12, kLogoDepth), x1 = px(offset + 0.12, kLogoDepth);
     int area = (x1 - x0) * (kWordTop - kWordBottom);
     EXPECT_GT(p.lit(x0, kWordBottom, x1, kWordTop), area / 8) << "glyph at " << offset;
   }
+  // Outside the two rows and the word, and beside the word, the frame is black.
+  int row_top = py(0.76, kDigitFront), row_bottom = py(0.44, kDigitFront);
   int left = px(-2.376711 - 0.02, kLogoDepth), right = px(2.333038 + 0.02, kLogoDepth);
-  EXPECT_EQ(p.lit(0, kWordBottom, left, kWordTop), 0) << "left of the word";
-  EXPECT_EQ(p.lit(right, kWordBottom, kWidth, kWordTop), 0) << "right of the word";
+  for (auto [x0, y0, x1, y1] : {std::array{0, row_top, kWidth, kHeight},
+                                {0, 0, kWidth, kHeight - row_top},
+                                {0, kWordTop, kWidth, row_bottom},
+                                {0, kHeight - row_bottom, kWidth, kWordBottom},
+                                {0, kWordBottom, left, kWordTop},
+                                {right, kWordBottom, kWidth, kWordTop}})
+    EXPECT_EQ(p.lit(x0, y0, x1, y1), 0) << x0 << ", " << y0 << " to " << x1 << ", " << y1;
 }
 
 // A square facing +z at z = -2 shaded by the scene's program, light at
