@@ -169,12 +169,38 @@ std::string kroTestLinkText(const std::string &path) {
   return length < 0 ? "(not a link)" : std::string(text, (size_t)length);
 }
 
+kroTestOutcome kroTestCompile(const std::string &compiler, const std::string &name,
+                              const std::string &source, const std::string &options) {
+  std::string path = kroTestTempPath(name);
+  kroTestWriteFile(path, source);
+  return kroTestRun(compiler + " -Wall -Wextra -Werror -I" KRO_SOURCE_DIR "/kro " + options + " " +
+                    path);
+}
+
+std::string kroTestShaderCopy(const std::string &name) {
+  std::string folder = kroTestTempFolder(name);
+  EXPECT_EQ(
+      kroTestRun("cp -r " KRO_SOURCE_DIR "/sh/ish " KRO_SOURCE_DIR "/sh/psh " + folder).status, 0);
+  return folder;
+}
+
 kroTestPng::kroTestPng(const std::string &path) {
   int channels = 0;
   unsigned char *read = stbi_load(path.c_str(), &width, &height, &channels, 3);
   rgb.assign(read, read ? read + (size_t)width * height * 3 : read);
   width = read ? width : 0;
   stbi_image_free(read);
+}
+
+int kroTestDifferingPixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b,
+                           int tolerance) {
+  if (a.size() != b.size())
+    return (int)(std::max(a.size(), b.size()) / 3);
+  int differing = 0;
+  for (size_t i = 0; i + 2 < a.size(); i += 3)
+    differing += abs(a[i] - b[i]) > tolerance || abs(a[i + 1] - b[i + 1]) > tolerance ||
+                 abs(a[i + 2] - b[i + 2]) > tolerance;
+  return differing;
 }
 
 std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function<void()> &draw) {

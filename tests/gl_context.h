@@ -92,14 +92,26 @@ std::string kroTestListing(const std::string &folder);
 // What a symbolic link holds, or "(not a link)".
 std::string kroTestLinkText(const std::string &path);
 
-// One geometry object of an ASE file, rows of 9 (op, nc), 3 (realn) and 6 (tc) floats,
-// released with the holder; -1, -1 and "untouched" until a reader sets them.
+// A mesh loader as `krotool mesh-src` writes it.
+typedef void kroTestLoader(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
+
+// Compiles `source`, saved as the temporary file `name`, with `compiler`, warnings as errors,
+// the engine's headers and `options`.
+kroTestOutcome kroTestCompile(const std::string &compiler, const std::string &name,
+                              const std::string &source, const std::string &options);
+
+// One geometry object of an ASE file or a loader, rows of 9 (op, nc), 3 (realn) and 6 (tc)
+// floats, released with the holder; -1, -1 and "untouched" until a reader sets them (a loader
+// of an unnamed object leaves its name empty).
 struct kroTestMesh {
   kroObject op = nullptr, nc = nullptr, realn = nullptr, tc = nullptr;
   int triangles = -1, material = -1;
   char name[KRO_ASE_NAME_CHARS + 1] = "untouched";
   kroTestMesh() = default;
   kroTestMesh(const std::string &path, int number) { load(path, number); }
+  explicit kroTestMesh(kroTestLoader *loader) : name() {
+    loader(&op, &nc, &realn, &tc, name, &triangles);
+  }
   kroTestMesh(const kroTestMesh &) = delete;
   ~kroTestMesh() {
     for (kroObject *array : {&op, &nc, &realn, &tc})
@@ -122,5 +134,13 @@ struct kroTestPng {
   explicit kroTestPng(const std::string &path);
   const unsigned char *at(int x, int y) const { return &rgb[((size_t)y * width + x) * 3]; }
 };
+
+// Pixels of two RGB pictures of one size that differ by more than `tolerance` in a channel;
+// every pixel when the sizes differ.
+int kroTestDifferingPixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b,
+                           int tolerance);
+
+// A fresh folder holding a copy of the engine's shader folders, ish and psh.
+std::string kroTestShaderCopy(const std::string &name);
 
 #endif

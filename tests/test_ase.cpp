@@ -6,7 +6,6 @@
 
 #include <math.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -31,10 +30,6 @@
 #include "generated_compact_loaders_mesh_animation.h"
 #include "generated_compact_loaders_named_objects.h"
 #include "generated_compact_loaders_two_objects.h"
-// Written at build time by `krotool mesh-src --materials`.
-#include "generated_materials_exported_shapes.h"
-
-typedef void Loader(kroObject *, kroObject *, kroObject *, kroObject *, char *, int *);
 
 namespace {
 
@@ -61,6 +56,7 @@ std::string describe(const char *name, int triangles, int material) {
 
 // A load and what the reader tests ask of it.
 struct Mesh : kroTestMesh {
+  using kroTestMesh::kroTestMesh;
   bool empty() const { return !op && !nc && !realn && !tc && triangles == 0; }
   bool untouched() const { return empty() && material == 0 && !strcmp(name, "untouched"); }
   std::string summary() const { return describe(name, triangles, material); }
@@ -221,10 +217,9 @@ TEST_F(AseTest, ReadStringToCharStopsAtTheCharacterOrTheEnd) {
   EXPECT_EQ(std::string(a) + "/" + b + "/" + c, "a b/rest/tail");
 }
 
-// Every reader, on every refused file, prints one line per call it refuses,
-// calls the hook once for it and leaves nothing behind: no arrays, no name, no
-// material records. (Which call refuses, and why, is pinned by test_ase_exact's
-// record.)
+// Every reader, on every refused file, leaves nothing behind: no arrays, no
+// name, no material records. (Which call refuses, what it prints and how often
+// it calls the hook are pinned by test_ase_exact's record.)
 TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
   for (const std::string &path : refusedFiles()) {
     SCOPED_TRACE(path);
@@ -233,8 +228,8 @@ TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
     Mesh mesh, next;
     FILE *stream = fopen(path.c_str(), "r");
     ASSERT_NE(stream, nullptr);
-    int calls = kroTestHookCalls, material_calls = 0, material_count = 0;
-    std::string out = kroTestCaptured([&] {
+    int material_calls = 0, material_count = 0;
+    kroTestCaptured([&] {
       mesh.load(path, 1), next.next(stream);
       EXPECT_EQ(kroLoadMeshArrayFromASE(&meshes, path.c_str()), 0);
       material_calls = kroTestHookCalls;
@@ -242,8 +237,6 @@ TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
       material_calls = kroTestHookCalls - material_calls;
     });
     fclose(stream);
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), kroTestHookCalls - calls) << out;
-    EXPECT_GT(kroTestHookCalls, calls);
     EXPECT_TRUE(mesh.untouched() && next.empty() && !meshes);
     if (material_calls)
       EXPECT_TRUE(material_calls == 1 && material_count == 0 && materials == &sentinel);
@@ -307,28 +300,10 @@ TEST_F(AseTest, FailedAllocationsLeaveEmptyArrays) {
   EXPECT_NE(out.find("Error during allocating memory in kroIncreaseCoords(..)\n"), out.npos);
 }
 
-// Each "*MATERIAL n" block fills record n with its own name (the colours of
-// the repository's files are pinned by test_ase_exact's record); a map section
-// ends with its material, and a sub-material's values are not its parent's;
-// keywords in quoted names are text.
-TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
-  const std::pair<std::string, std::string> files[] = {
-      {kTwo, "Red/Blue/"},
-      {kData + "three_materials.ase", "Red/Green/Blue/"},
-      {kExporter + "UVTransform_Normal.ASE", "QuakQuak/"},
-      // "*MATERIAL 1" inside the quoted material name selects nothing.
-      {kData + "name_holds_geomobject.ase", "Copy of *MATERIAL 1/"}};
-  for (const auto &[path, want] : files) {
-    kroMaterial *materials = nullptr;
-    int count = kroLoadMaterialsFromASE(&materials, path.c_str());
-    std::string names;
-    for (int i = 0; i < count; i++)
-      names += materials[i].name + std::string("/");
-    EXPECT_EQ(names, want) << path;
-    kroFreeMaterials(&materials, count);
-    EXPECT_EQ(materials, nullptr);
-  }
-  EXPECT_EQ(kroTestHookCalls, 0);
+// A map section ends with its material; freeing a record deletes its textures.
+// (The count and colours of every repository file's records are pinned by
+// test_ase_exact's record, the names by the next test.)
+TEST_F(AseTest, AMapSectionEndsWithItsMaterialAndFreeingDeletesTextures) {
   kroMaterial *materials = nullptr;
   std::string path = kroTestTempPath("quarter.ase");
   kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL_REF 5\n"
@@ -343,7 +318,7 @@ TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
   glBindTexture(GL_TEXTURE_2D, materials[0].texture[2]);
   GLuint texture = materials[0].texture[2];
   kroFreeMaterials(&materials, 1);
-  EXPECT_FALSE(glIsTexture(texture));
+  EXPECT_TRUE(!glIsTexture(texture) && !materials);
   // "*MATERIAL_COUNT 0" gives no records; no material list leaves the pointer alone.
   kroMaterial sentinel, *zero = &sentinel, *none = &sentinel;
   kroTestWriteFile(path, "*GEOMOBJECT {\n*MATERIAL_REF 0\n}\n");
@@ -352,9 +327,9 @@ TEST_F(AseTest, EachMaterialFillsItsOwnRecord) {
   EXPECT_TRUE(zero == nullptr && none == &sentinel && kroTestHookCalls == 0);
 }
 
-// A material's name is its *MATERIAL_NAME without quotes, white space inside
-// it one blank, cut to KRO_ASE_NAME_CHARS; keywords inside the quotes are
-// part of the name, and the name of a later material is its own.
+// Each "*MATERIAL n" block fills record n with its own name: its *MATERIAL_NAME
+// without quotes, white space inside it one blank, cut to KRO_ASE_NAME_CHARS;
+// keywords inside the quotes are part of the name and select nothing.
 TEST_F(AseTest, MaterialNamesAsTheFileGivesThem) {
   std::string path = kroTestTempPath("names.ase"), long_name;
   while (long_name.size() <= KRO_ASE_NAME_CHARS) // words: no token is too long
@@ -375,23 +350,6 @@ TEST_F(AseTest, MaterialNamesAsTheFileGivesThem) {
   EXPECT_STREQ(materials[3].name, "");
   EXPECT_EQ(kroTestHookCalls, 0);
   kroFreeMaterials(&materials, 4);
-}
-
-// The table `krotool mesh-src --materials` wrote, compiled in: the reader's
-// list, row for row.
-TEST_F(AseTest, GeneratedMaterialTableMatchesTheReader) {
-  kroMaterial *materials = nullptr;
-  int count = kroLoadMaterialsFromASE(&materials, (kData + "exported_shapes.ase").c_str());
-  ASSERT_EQ(count, 3);
-  ASSERT_EQ((int)GENERATED_MATERIALS_EXPORTED_SHAPES_COUNT, count);
-  for (int i = 0; i < count; i++) {
-    const kroMaterialEntry &row = generated_materials_exported_shapes[i];
-    EXPECT_EQ(row.number, i);
-    EXPECT_STREQ(row.name, materials[i].name);
-    for (int k = 0; k < 3; k++)
-      EXPECT_FLOAT_EQ(row.diffuse[k], materials[i].diffuse[k]) << i;
-  }
-  kroFreeMaterials(&materials, count);
 }
 
 struct MeshSrcTest : kroTestFailureFixture {};
@@ -425,11 +383,12 @@ const char kOneTriangle[] =
     "\t}\n\t*MATERIAL_REF 3\n}\n";
 
 // Each call writes the next object's loader, the name kept with its blank; with
-// no object left it reports (in a comment) and writes no function; a light
-// between objects is passed over, and names outside an object's own block
-// write no line. (The text of every value is pinned by the committed loaders,
-// which the GeneratedMeshes tests regenerate, and checked against the reader
-// below.)
+// no object left it reports (in a comment) and writes no function; names
+// outside an object's own block write no line. (What each call writes for every
+// repository file, lights between objects and calls past the last object
+// included, is pinned by test_ase_exact's record; the text of every value by the
+// committed loaders, which the GeneratedMeshes tests regenerate, and checked
+// against the reader below.)
 TEST_F(MeshSrcTest, WritesOneLoaderPerCall) {
   const std::string one = generate(kOneTriangle, {"A"});
   EXPECT_EQ(one.rfind(header("A") + "\tstrcpy(node_name,\"a b\");\n\t*triangles=1;\n", 0), 0u)
@@ -437,9 +396,6 @@ TEST_F(MeshSrcTest, WritesOneLoaderPerCall) {
   const std::string none = "/* Error in reading mesh from file descriptor: no *GEOMOBJECT "
                            "follows\n */\n";
   EXPECT_TRUE(generate("", {"Empty"}) == none && kroTestHookCalls == 1);
-  EXPECT_TRUE(generate(kOneTriangle, {"A", "B"}) == one + none && kroTestHookCalls == 2);
-  std::string two = std::string(kOneTriangle) + "*LIGHTOBJECT {\n}\n" + kOneTriangle;
-  EXPECT_EQ(generate(two, {"A", "B"}), one + generate(kOneTriangle, {"B"}));
   std::string out = generate("*NODE_NAME \"early\"\n*GEOMOBJECT {\n*MESH_NUMFACES 1\n}\n"
                              "*CAMERAOBJECT {\n*NODE_NAME \"late\"\n}\n",
                              {"T"});
@@ -474,11 +430,8 @@ TEST_F(MeshSrcTest, RefusedFilesStillGiveCompilingEmptyLoaders) {
               headless.rfind(end) == headless.size() - end.size())
       << headless;
   source += headless + "\n";
-  std::string path = kroTestTempPath("refused_loaders.cpp");
-  kroTestWriteFile(path, source);
-  std::string command = std::string(KRO_CXX_COMPILER) + " -fsyntax-only -Wall -Wextra -Werror -I" +
-                        KRO_SOURCE_DIR + "/kro " + path;
-  EXPECT_EQ(system(command.c_str()), 0) << source;
+  kroTestOutcome built = kroTestCompile(KRO_CXX_COMPILER, "refused.cpp", source, "-fsyntax-only");
+  EXPECT_EQ(built.status, 0) << built.err << source;
 }
 
 // Name, row count and every value as "%f" (the loader's constants carry six decimals).
@@ -498,7 +451,7 @@ std::string dump(const Mesh &m, bool texture_faces) {
 // file has texture faces; the others stay as allocated), and its compact twin, where there is
 // one, builds the same, bit for bit.
 TEST_F(MeshSrcTest, GeneratedLoadersAndCompactTwinsRebuildWhatTheReaderReads) {
-  const std::tuple<Loader *, Loader *, std::string, int, bool> loaders[] = {
+  const std::tuple<kroTestLoader *, kroTestLoader *, std::string, int, bool> loaders[] = {
       {loadMeshTwoLeft, loadMeshCompactTwoLeft, kTwo, 1, true},
       {loadMeshTwoRight, loadMeshCompactTwoRight, kTwo, 2, false},
       // The base mesh of an object with a mesh animation block, and the object after it.
@@ -523,35 +476,15 @@ TEST_F(MeshSrcTest, GeneratedLoadersAndCompactTwinsRebuildWhatTheReaderReads) {
       {loadMeshAwkward, loadMeshCompactAwkward, kData + "awkward_values.ase", 1, true}};
   for (const auto &[plain, compact, path, number, texture_faces] : loaders) {
     SCOPED_TRACE(path + " object " + std::to_string(number));
-    Mesh built, twin, read;
-    // an unnamed object's loader writes no name, the reader an empty one
-    built.name[0] = twin.name[0] = 0;
-    plain(&built.op, &built.nc, &built.realn, &built.tc, built.name, &built.triangles);
-    read.load(path, number);
+    Mesh built(plain), read(path, number);
     EXPECT_GT(read.triangles, 0);
     EXPECT_EQ(dump(built, texture_faces), dump(read, texture_faces));
     if (compact) {
-      compact(&twin.op, &twin.nc, &twin.realn, &twin.tc, twin.name, &twin.triangles);
+      Mesh twin(compact);
       EXPECT_TRUE(twin.sameRows(built, texture_faces) && !strcmp(twin.name, built.name));
     }
   }
   EXPECT_EQ(kroTestHookCalls, 0);
-}
-
-// Into a pipe the tool writes every loader, and the pipe is not replaced by a file.
-TEST_F(MeshSrcTest, ToolWritesIntoAPipe) {
-  std::string two = kData + "two_objects.ase";
-  std::string fifo = kroTestTempPath("tool.fifo"), copy = kroTestTempPath("tool.copy");
-  // The reader gives up after a minute should the tool never open the pipe.
-  std::string into_pipe =
-      " L R -o " + fifo + " & timeout 60 cat " + fifo + " > " + copy + "; wait $!";
-  struct stat info;
-  ASSERT_EQ(system(("mkfifo " + fifo).c_str()), 0);
-  EXPECT_EQ(kroTestRun(std::string(KROTOOL_PATH) + " mesh-src " + two + into_pipe).status, 0);
-  EXPECT_TRUE(!stat(fifo.c_str(), &info) && S_ISFIFO(info.st_mode));
-  std::string loaders = generate(kroTestReadFile(two), {"L", "R"});
-  loaders.replace(loaders.find("}void loadMeshR"), 1, "}\n\n");
-  EXPECT_EQ(kroTestReadFile(copy), "#include \"kro.h\"\n#include <string.h>\n\n" + loaders + "\n");
 }
 
 } // namespace

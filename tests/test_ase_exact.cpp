@@ -451,11 +451,8 @@ TEST_F(AseExactTest, CompactLoadersFollowTheGeneratorsWalk) {
     }
     fclose(plain), fclose(compact);
   }
-  std::string path = kroTestTempPath("compact_loaders.cpp");
-  kroTestWriteFile(path, source);
-  std::string command = std::string(KRO_CXX_COMPILER) + " -fsyntax-only -Wall -Wextra -Werror -I" +
-                        kSource + "/kro " + path;
-  EXPECT_EQ(system(command.c_str()), 0);
+  kroTestOutcome built = kroTestCompile(KRO_CXX_COMPILER, "compact.cpp", source, "-fsyntax-only");
+  EXPECT_EQ(built.status, 0) << built.err;
 }
 
 // Each allocation of the compact writer that fails is reported once and

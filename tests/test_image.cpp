@@ -770,24 +770,6 @@ TEST_F(FontTest, BuilderRefusalsPrintWithoutTheHookAndLeaveTheOldFont) {
   EXPECT_EQ(kroTestListing(out_dir), "font.krof\n");
 }
 
-// The stream builder reads only the chosen codes' pictures (a broken one left out
-// is never read) and keeps the name it is given.
-TEST_F(FontTest, StreamBuilderTakesTheChosenCodesAndTheGivenName) {
-  std::string dir = folderWith("chosen", {"65", "66", "200"});
-  kroTestWriteFile(dir + "/67.bmp", "BM not really");
-  uint8_t chosen[256] = {};
-  chosen[66] = chosen[200] = 1;
-  char *text = nullptr;
-  size_t bytes = 0;
-  FILE *stream = open_memstream(&text, &bytes);
-  EXPECT_EQ(kroWriteKROFfd(dir.c_str(), chosen, size8, "kept", 128, stream), 2);
-  fclose(stream);
-  EXPECT_EQ(std::string(text, bytes),
-            std::string("KROF\0\0\0\x12\0\x08\0\x08", 12) + kFrameAndGrey + "kept");
-  free(text);
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
 TEST_F(FontTest, DrawingSendsTwoTexturedTriangles) {
   kroFont font;
   ASSERT_EQ(loadFont(kOneGlyph, &font), 0);

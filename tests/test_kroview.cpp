@@ -644,11 +644,8 @@ TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
   EXPECT_EQ(kroTestListing(dir), "kroview-0001.png\nkroview-0002.png\n");
   kroTestPng saved(dir + "/kroview-0002.png"), shot_png = shot(kThree, view);
   ASSERT_TRUE(saved.width == kWidth && saved.height == kHeight && shot_png.width == kWidth);
-  int differing = 0; // pixels more than rounding apart
-  for (int y = 0; y < kHeight; y++)
-    for (int x = 0; x < kWidth; x++)
-      differing += difference(saved, shot_png, x, y) > 8;
-  EXPECT_LT(differing, kWidth * kHeight / 300);
+  // Pixels more than rounding apart.
+  EXPECT_LT(kroTestDifferingPixels(saved.rgb, shot_png.rgb, 8), kWidth * kHeight / 300);
 }
 
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
@@ -739,18 +736,10 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
   EXPECT_TRUE(kroTestHas(missing.err, "kroview: cannot open ")) << missing.err;
 }
 
-// A copy of the engine's shader folders (ish, psh) in a fresh folder.
-std::string copyOfShaders(const std::string &name) {
-  std::string folder = kroTestTempFolder(name);
-  kroTestRun("cp -r " + std::string(KRO_SOURCE_DIR) + "/sh/ish " + std::string(KRO_SOURCE_DIR) +
-             "/sh/psh " + folder);
-  return folder;
-}
-
 // A shader folder that does not build, or is not there, ends a --shot with the reason; the view
 // still opens in a window (tested with --watch below).
 TEST(Kroview, ShaderFolderThatDoesNotBuildFailsTheShot) {
-  std::string folder = copyOfShaders("broken-shaders"),
+  std::string folder = kroTestShaderCopy("broken-shaders"),
               shot = " --shot " + kroTestTempPath("x.png");
   kroTestOutcome good = kroview(kThree + " --shaders " + folder + shot);
   EXPECT_EQ(good.status, 0) << good.err;
@@ -856,7 +845,7 @@ int panelRows(const kroTestPng &png) {
 // watching (inotify, and looking at the files' times) behave the same.
 TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
   for (const char *how : {"", "--watch-poll"}) {
-    std::string shaders = copyOfShaders(std::string("live") + how),
+    std::string shaders = kroTestShaderCopy(std::string("live") + how),
                 model = kroTestTempFolder(std::string("model") + how) + "/model.ase";
     kroTestWriteFile(model, kroTestReadFile(kThree));
     LiveKroview live(std::string("run") + how,

@@ -249,8 +249,7 @@ TEST_F(ShaderTest, InitBuildsTheFixedSetFromTheShaderFolderAndCountsWhatFails) {
 
   // A program whose file is there but does not compile is counted as well, and
   // only it: the engine reports nothing of its own for it.
-  std::string folder = kroTestTempFolder("broken-sh");
-  ASSERT_EQ(kroTestRun("cp -r sh/ish sh/psh '" + folder + "'").status, 0);
+  std::string folder = kroTestShaderCopy("broken-sh");
   kroTestWriteFile(folder + "/ish/zki.frag", "void main() { this is not GLSL }\n");
   ASSERT_EQ(kroSetShaderFolder(folder.c_str()), 0);
   EXPECT_EQ(kroTestCaptured([] { kroInit(64, 64); }), "");

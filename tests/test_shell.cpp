@@ -219,22 +219,9 @@ TEST(IntroStart, PlaysWithSDLsDefaultBuffersWhereItsOwnCannotBeHad) {
   EXPECT_EQ(run.err, "");
 }
 
-// Pixels of two RGB pictures of one size that differ by more than `tolerance` in a
-// channel; every pixel when the sizes differ.
-int differingPixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b,
-                    int tolerance) {
-  if (a.size() != b.size())
-    return (int)(std::max(a.size(), b.size()) / 3);
-  int differing = 0;
-  for (size_t i = 0; i + 2 < a.size(); i += 3)
-    differing += abs(a[i] - b[i]) > tolerance || abs(a[i + 1] - b[i + 1]) > tolerance ||
-                 abs(a[i + 2] - b[i + 2]) > tolerance;
-  return differing;
-}
-
 // Lit pixels of a picture, RGB: brighter than 24 in a channel.
 int litPixels(const std::vector<unsigned char> &rgb) {
-  return differingPixels(rgb, std::vector<unsigned char>(rgb.size()), 24);
+  return kroTestDifferingPixels(rgb, std::vector<unsigned char>(rgb.size()), 24);
 }
 
 // Runs zkcapture under `environment` (words for env) after the shell words `before`; SDL_Quit
@@ -343,9 +330,9 @@ TEST(ZkCapture, VideoOfTheWholeIntroEncodedAsItIsDrawn) {
   // Encoding moves colours a little (by more than 96 at 1 pixel here); a flying digit
   // 0.2 s off moves over more than a thousand.
   const int kEncodingTolerance = 96;
-  EXPECT_LT(differingPixels(frame.rgb, at.rgb, kEncodingTolerance), 100);
+  EXPECT_LT(kroTestDifferingPixels(frame.rgb, at.rgb, kEncodingTolerance), 100);
   for (const kroTestPng *off : {&before, &after})
-    EXPECT_GT(differingPixels(frame.rgb, off->rgb, kEncodingTolerance), 500);
+    EXPECT_GT(kroTestDifferingPixels(frame.rgb, off->rgb, kEncodingTolerance), 500);
 }
 
 // An ffmpeg that is missing or fails part-way: one line saying so, status 1, the video that
@@ -462,7 +449,7 @@ int nearestCapture(const std::vector<unsigned char> &shown, double from, double 
   for (double t : candidates) {
     char name[64];
     snprintf(name, sizeof name, "/zkintro-at-%06.3f.png", t);
-    int differing = differingPixels(shown, kroTestPng(out + name).rgb, 0);
+    int differing = kroTestDifferingPixels(shown, kroTestPng(out + name).rgb, 0);
     if (differing < best)
       best = differing, *nearest = t;
   }

@@ -211,10 +211,9 @@ std::string refusedLookups() {
 // optional part is skipped with a line naming what it lacks. That one install then serves
 // every example, the READMEs' pkg-config lines and a C program.
 TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
-  std::string root = kroTestTempPath("installed"), build = root + "/engine",
+  std::string root = kroTestTempFolder("installed"), build = root + "/engine",
               prefix = root + "/prefix", examples = root + "/examples", printed;
-  std::string demo = root + "/demo"; // a production of a user's own
-  ASSERT_TRUE(run("mkdir -p " + shellWord(demo)));
+  std::string demo = kroTestTempFolder("installed/demo"); // a production of a user's own
   ASSERT_TRUE(run(cmake(kSource, build, refusedLookups()), &printed));
   for (const char *skipped :
        {"kro: skipping tests: GoogleTest (libgtest-dev), SDL 1.2 (libsdl1.2-dev)",
@@ -316,8 +315,7 @@ TEST(Packaging, MakefilesStrictSettingStopsWithoutGoogleTest) {
 }
 
 TEST(Packaging, SubdirectoryBuildsOnlyTheEngine) {
-  std::string project = kroTestTempPath("consumer"), build = project + "/build", printed;
-  ASSERT_TRUE(run("mkdir -p " + shellWord(project)));
+  std::string project = kroTestTempFolder("consumer"), build = project + "/build", printed;
   kroTestWriteFile(
       project + "/CMakeLists.txt",
       "cmake_minimum_required(VERSION 3.16)\nproject(consumer C CXX)\nadd_subdirectory(" + kSource +
