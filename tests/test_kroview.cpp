@@ -618,36 +618,6 @@ TEST(Kroview, AShotThatCannotBeWrittenLeavesTheOldFile) {
   EXPECT_EQ(kroTestListing(dir), "shot.png\n");
 }
 
-// F12 in the window saves the frame just drawn into the first free
-// kroview-NNNN.png of the working folder, passing over a dangling link at 0001;
-// it is the picture --shot makes of the same view. (Keys go to every window
-// named kroview, a concurrent --shot's too, which ignores them, until this one
-// has quit; the intro's window tests, whose keys go to whatever window has the
-// focus, wait for their turn.)
-TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
-  ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
-  int turn = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
-  ASSERT_TRUE(turn >= 0 && flock(turn, LOCK_EX) == 0);
-  std::string dir = kroTestTempFolder("f12");
-  ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
-  const std::string view = "--no-overlay --yaw 20 --pitch 10";
-  kroTestOutcome run = kroTestRun(
-      "cd " + dir + " && { ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " + KROVIEW_PATH + " " +
-      kThree + " --size 600x300 --no-watch " + view +
-      " & pid=$!; timeout 20 xdotool search --sync --name '^kroview$' >/dev/null;" +
-      " for i in $(seq 100); do kill -0 $pid 2>/dev/null || break;" +
-      " for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id F12 Escape;" +
-      " done; sleep 0.2; done; wait $pid; }");
-  close(turn);
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "kroview: screenshot kroview-0002.png\n");
-  EXPECT_EQ(kroTestListing(dir), "kroview-0001.png\nkroview-0002.png\n");
-  kroTestPng saved(dir + "/kroview-0002.png"), shot_png = shot(kThree, view);
-  ASSERT_TRUE(saved.width == kWidth && saved.height == kHeight && shot_png.width == kWidth);
-  // Pixels more than rounding apart.
-  EXPECT_LT(kroTestDifferingPixels(saved.rgb, shot_png.rgb, 8), kWidth * kHeight / 300);
-}
-
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string &data = kData, missing = data + "no_such_model.ase",
                     refused = kAse + "bad_numfaces_twice.ase",
@@ -815,6 +785,32 @@ struct LiveKroview {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 };
+
+// F12 in the window saves the frame just drawn into the first free
+// kroview-NNNN.png of the working folder, passing over a dangling link at 0001,
+// and Escape ends it; the picture is the one --shot makes of the same view.
+// (Keys go to every window named kroview, a concurrent --shot's too, which
+// ignores them, until this one has quit.)
+TEST(Kroview, F12SavesTheFrameUnderTheFirstFreeNumber) {
+  const std::string view = "--no-overlay --yaw 20 --pitch 10";
+  LiveKroview live("f12", kThree + " --size 600x300 --no-watch " + view);
+  const std::string dir = live.folder;
+  ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
+  // Until it has quit: its process a zombie, this test being its parent.
+  const std::string ended = " ps -o stat= -p " + std::to_string(live.pid) + " | grep -q Z";
+  kroTestOutcome keys = kroTestRun(
+      "timeout 20 xdotool search --sync --name '^kroview$' >/dev/null; for i in $(seq 100); do" +
+      ended + " && break; for id in $(xdotool search --name '^kroview$'); do xdotool key --window" +
+      " $id F12 Escape; done; sleep 0.2; done;" + ended);
+  EXPECT_EQ(keys.status, 0) << "still running after F12 and Escape";
+  EXPECT_EQ(live.stop(), 0);
+  EXPECT_EQ(kroTestReadFile(live.out), "kroview: screenshot kroview-0002.png\n");
+  EXPECT_EQ(kroTestListing(dir), "err.txt\nkroview-0001.png\nkroview-0002.png\nout.txt\n");
+  kroTestPng saved(dir + "/kroview-0002.png"), shot_png = shot(kThree, view);
+  ASSERT_TRUE(saved.width == kWidth && saved.height == kHeight && shot_png.width == kWidth);
+  // Pixels more than rounding apart.
+  EXPECT_LT(kroTestDifferingPixels(saved.rgb, shot_png.rgb, 8), kWidth * kHeight / 300);
+}
 
 // Writes `bytes` into a new file beside `path` and renames it over `path`, as editors save.
 void replaceFile(const std::string &path, const std::string &bytes) {
