@@ -152,6 +152,19 @@ void kroDestroyObject(kroObject *object, int count);
  * a mean; no normal is ever NaN. Null arrays: nothing is written. Smoothing takes one
  * allocation; when it fails (reported) the vertex normals are left flat. */
 void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles, int smooth);
+/* Axis-aligned bounds of positions: the least and greatest x, y and z of every vertex, the box's
+ * centre and half its diagonal (the radius of a sphere about the centre that holds the box).
+ * Coordinates that are not finite are passed over. An empty set (no triangles, or none finite)
+ * gives all zeros. */
+typedef struct kroBounds {
+  float low[3], high[3]; /* least and greatest x, y, z */
+  float centre[3];       /* (low + high) / 2 */
+  float radius;          /* half the diagonal, |high - low| / 2 */
+} kroBounds;
+/* Bounds of `count` 9-float rows; the number of vertices that counted */
+long kroObjectBounds(kroObject op, uint32_t count, kroBounds *bounds);
+/* Bounds of `objects` arrays together, array i with counts[i] rows; the vertices that counted */
+long kroObjectsBounds(const kroObject *ops, const uint32_t *counts, int objects, kroBounds *bounds);
 
 /* ------------------------------------------------------------------------ */
 /* Transforms and camera (kro_transform.cpp)                                 */
@@ -352,6 +365,8 @@ int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObje
                          FILE *stream, char *node_name, int *triangles);
 /* Every geometry object in file order; returns the count */
 int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
+/* Bounds of `count` meshes together (kroBounds; kro_object.cpp); the vertices that counted */
+long kroMeshBounds(const kroMesh *meshes, int count, kroBounds *bounds);
 /* Destroy each mesh's arrays, free the array, null it */
 void kroFreeMeshArray(kroMesh **meshes, int count);
 /* The counters walk the file as the loaders do (a keyword inside a quoted
@@ -400,6 +415,17 @@ typedef struct kroMaterialEntry {
   const char *name;
   float diffuse[3];
 } kroMaterialEntry;
+/* One row of the scene table `krotool mesh-src --table` writes: an object's node name, its
+ * loader, its triangle count, its material number (the row with that number in the
+ * --materials table, and kroMesh's material_ref) and its bounds as the file places it. Drawing
+ * every row draws the whole scene. */
+typedef struct kroSceneEntry {
+  const char *name;
+  kroMeshLoader loader;
+  int triangles;
+  int material;
+  kroBounds bounds;
+} kroSceneEntry;
 /* Source text of a loader for the stream's next object, to standard output */
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name);
 /* The same to `out`; returns 0 when the object was refused or missing. */
