@@ -310,6 +310,57 @@ int kroInitStatus(void);
 void kroDestroy(void);
 
 /* ------------------------------------------------------------------------ */
+/* Live shaders: start, rebuild on the last-good rule, watch (kro_live.cpp)  */
+/* ------------------------------------------------------------------------ */
+
+/* Which file feeds which drawing: ish/b (KRO_SHADER[0], kroCurrentShader after kroInit) is the
+ * lit drawing's program (kroDrawLightMaterialNormalsObject); ish/c, ish/zki and ish/bt fill
+ * slots 128, 1 and 64 for a production's own use; psh/b is post-processing entry 0. */
+enum {
+  KRO_SHADER_PROBLEM_CHARS = 240, /* longest reason kept, terminator included */
+  KRO_WATCHED_SHADER_FILES = 10,  /* the .vert and .frag of the five programs */
+  KRO_WATCH_QUIET_MS = 60,        /* quiet time that ends a burst of writes */
+  KRO_WATCH_POLL_MS = 100         /* between looks at the files without inotify */
+};
+
+typedef struct kroFileStamp {
+  long long seconds, size, inode;
+  long nanoseconds;
+} kroFileStamp;
+
+/* The shader folder being watched; a zero-filled record is closed. */
+typedef struct kroShaderWatch {
+  int open, polling; /* polling: file stamps looked at instead of inotify events */
+  int fd, wd[2];     /* inotify, and its watches on ish/ and psh/ */
+  char folder[KRO_SHADER_FOLDER_CHARS + 1];
+  kroFileStamp stamps[KRO_WATCHED_SHADER_FILES];
+  int pending;     /* a change seen since the last report */
+  long last_event; /* ms, kroNowMs */
+  long next_poll;  /* ms */
+} kroShaderWatch;
+
+/* kroInit, then the programs checked: how many of the five did not build, plus the files that
+ * could not be read; the first reason is kroShaderProblem() */
+int kroStartShaders(int resx, int resy);
+/* The five programs built again from the shader folder. They replace the old ones only when all
+ * build: 0, or the count as kroStartShaders gives it with the old programs kept and current
+ * program 0. Display lists that use the old programs must be built again after a 0 */
+int kroRebuildShaders(int resx, int resy);
+/* Why the last start or rebuild failed: "FILES.stage: first log line", "FILES: not linked: ..."
+ * or the engine's message for a file it could not read; "" when nothing failed */
+const char *kroShaderProblem(void);
+/* Milliseconds of a monotonic clock */
+long kroNowMs(void);
+/* Watch <folder>/ish and <folder>/psh (null or "": the shader folder) with inotify, or, with
+ * `poll` or where inotify is refused, by the files' times and sizes; 0, or -1 for a folder name
+ * over KRO_SHADER_FOLDER_CHARS */
+int kroOpenShaderWatch(kroShaderWatch *watch, const char *folder, int poll);
+/* 1 once a shader file has changed and the folder has been quiet KRO_WATCH_QUIET_MS; else 0 */
+int kroPollShaderWatch(kroShaderWatch *watch, long now_ms);
+/* Stop watching; the record is left closed */
+void kroCloseShaderWatch(kroShaderWatch *watch);
+
+/* ------------------------------------------------------------------------ */
 /* ASE scene reader, materials and lights (kro_ase.cpp, kro_material.cpp)     */
 /* ------------------------------------------------------------------------ */
 
