@@ -643,8 +643,24 @@ int kroLoadKROF(const char *path, kroFont *font, const float *colour0, const flo
 void kroDestroyKROF(kroFont *font);
 /* Glyph number of code, or -1 */
 int32_t kroGetFontID(uint8_t code, const kroFont *font);
-/* Textured quad, corner0 lower left; nothing for a code without glyph */
+/* The glyph on a textured quad (two triangles) in the current matrices. corner0 and corner1 are
+ * three floats each, x, y, z: corner0 the glyph's lower left (the bottom row of its picture),
+ * corner1 its upper right; the left edge lies at depth z0, the right at z1. Enables
+ * GL_TEXTURE_2D and leaves it so, binds the glyph's texture; nothing for a code without glyph */
 void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0, const float *corner1);
+/* Load a font for kroDrawText: 1 bits opaque white, 0 bits transparent, each glyph texture the
+ * file's own w x h; 0, or non-zero with an empty font (as kroLoadKROF). An installed engine's
+ * default font is <prefix>/share/kro/fonts/kroview.krof (8 x 8, codes 32..126): the CMake
+ * package gives it as KRO_FONT_FILE, pkg-config as `pkg-config --variable=fontfile kro` */
+int kroLoadTextFont(const char *path, kroFont *font);
+/* One line of text, its first glyph's lower left at pixel (x, y) of the viewport (0, 0 its lower
+ * left corner), each glyph `height` pixels tall and as wide as its texture's shape gives, in the
+ * colour rgba (red, green, blue, alpha, 0..1) times the glyph texture, blended over what is
+ * there; a code without glyph leaves its place empty. GL state is left as it was found:
+ * matrices and matrix mode, enables, blending, texture unit, binding and environment, depth
+ * test, current colour and program. Not inside a display list */
+void kroDrawText(const kroFont *font, const char *text, float x, float y, float height,
+                 const float *rgba);
 
 /* ------------------------------------------------------------------------ */
 /* Framebuffer objects (kro_fbo.cpp)                                         */
