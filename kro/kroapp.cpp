@@ -35,6 +35,18 @@ static int kroAppRefuse(kroApp *app, const char *reason, const char *argument) {
   return 0;
 }
 
+/* Whether `arg` is one of the words of the production's own option list. */
+static int kroAppOwnOption(const kroApp *app, const char *arg) {
+  size_t length = strlen(arg);
+  for (const char *at = app->own_options; at && *at;) {
+    size_t word = strcspn(at, " ");
+    if (word == length && !strncmp(at, arg, length))
+      return 1;
+    at += word + strspn(at + word, " ");
+  }
+  return 0;
+}
+
 /* Removes the options it knows from argv; 1 to go on, or 0 with the exit status set. */
 static int kroAppOptions(kroApp *app, int *argc, char **argv) {
   int kept = 1;
@@ -58,7 +70,7 @@ static int kroAppOptions(kroApp *app, int *argc, char **argv) {
       app->frames = strtol(value, &end, 10);
       if (!*value || *end || app->frames < 1)
         return kroAppRefuse(app, "--frames needs a whole number of frames from 1, not", value);
-    } else if (arg[0] == '-' && arg[1]) {
+    } else if (arg[0] == '-' && arg[1] && !kroAppOwnOption(app, arg)) {
       return kroAppRefuse(app, "unknown option", arg);
     } else {
       argv[kept++] = argv[i];

@@ -16,7 +16,8 @@
  *   }
  *
  * Options every production takes (kroAppStart removes them from argv and
- * leaves the other arguments, in order, for the production):
+ * leaves the other arguments, in order, for the production; an option it does
+ * not know is a usage error unless own_options names it):
  *   --window      a window of width x height instead of full screen
  *   --frames N    end after N frames, the time advancing KRO_APP_STEP_SECONDS
  *                 a frame instead of with the clock (the same pictures on
@@ -48,7 +49,8 @@ typedef struct kroApp {
   /* May be set by the production before kroAppStart (zero: the default). */
   int windowed;      /* 1: a window even without --window (else full screen) */
   int fixed_shaders; /* 1: the shader folder is not watched (else rebuilt live) */
-  const char *usage; /* the production's own arguments for --help, e.g. "[FILE.ase]" */
+  const char *usage; /* the production's own arguments for --help, e.g. "[FILE.ase] [--flat]" */
+  const char *own_options; /* the production's own flags (no value), left in argv: "--flat" */
   /* Set by kroAppStart and kroAppFrame. */
   double seconds;      /* the time of the frame being drawn: 0 at the first */
   long frame;          /* frames begun so far, the one being drawn included */
