@@ -167,7 +167,8 @@ static uint8_t *kroAppZlib(const uint8_t *raw, size_t bytes, size_t *out_bytes) 
   out[at++] = 0x01;
   uint32_t a = 1, b = 0;
   for (size_t done = 0, block = 0; block < blocks; block++) {
-    size_t take = bytes - done < KRO_APP_STORED_BLOCK ? bytes - done : KRO_APP_STORED_BLOCK;
+    size_t take =
+        bytes - done < (size_t)KRO_APP_STORED_BLOCK ? bytes - done : (size_t)KRO_APP_STORED_BLOCK;
     out[at++] = block + 1 == blocks ? 1 : 0;
     out[at++] = (uint8_t)take;
     out[at++] = (uint8_t)(take >> 8);

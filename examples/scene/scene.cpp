@@ -21,18 +21,22 @@ int main(int argc, char **argv) {
   const float white[4] = {1, 1, 1, 1};
   if (kroMeshBounds(meshes, count, &box) == 0 || kroLoadTextFont(KRO_FONT_FILE, &font) != 0)
     app.status = 1;
+  for (int i = 0; i < count; i++) { /* centred, in a sphere of radius 1: the lights stand beside */
+    kroTranslateObject(meshes[i].op, meshes[i].triangles, -box.centre[0], -box.centre[1],
+                       -box.centre[2]);
+    kroScale1Object(meshes[i].op, meshes[i].triangles, 1 / box.radius);
+  }
   while (app.status == 0 && kroAppFrame(&app)) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_DEPTH_TEST);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    kroPerspectiveOGL(30, 640 / 360.0f, box.radius, 4 * box.radius); /* the box fills the view */
+    kroPerspectiveOGL(30, 640 / 360.0f, 0.5f, 4);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    glTranslatef(0, 0, -2.5f * box.radius);
+    glTranslatef(0, 0, -2); /* the unit sphere fills the view: sin 30 degrees = 1 / 2 */
     glRotatef(-60, 1, 0, 0);
     glRotatef(10 * (float)app.seconds, 0, 0, 1);
-    glTranslatef(-box.centre[0], -box.centre[1], -box.centre[2]);
     for (int i = 0; i < count; i++) {
       int m = meshes[i].material_ref;
       const float *c = m >= 0 && m < colours ? materials[m].diffuse : white;
