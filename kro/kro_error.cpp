@@ -95,7 +95,9 @@ void kroFail(const char *format, ...) {
     size_t end = strlen(text);
     while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
       text[--end] = '\0';
-    snprintf(kroLastFailureText, sizeof kroLastFailureText, "%s", text);
+    size_t kept = end < sizeof kroLastFailureText ? end : sizeof kroLastFailureText - 1;
+    memcpy(kroLastFailureText, text, kept);
+    kroLastFailureText[kept] = '\0';
     if (kroErrorMessageFunc)
       kroErrorMessageFunc(text, kroErrorMessageUser);
   }
