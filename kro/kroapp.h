@@ -28,7 +28,8 @@
  * frame count, and --help; 1 no window could be opened, or the shot could not
  * be written; 2 a usage error (the reason and the usage on standard error).
  *
- * SDL's X11 video driver is chosen unless SDL_VIDEODRIVER is set.
+ * SDL's X11 video driver is chosen unless SDL_VIDEODRIVER is set. Starting
+ * runs kroInit, which clears the error hook: set a hook after kroAppStart.
  * Depends on: kro, SDL 1.2, GL. Single-threaded, one window per process.
  */
 #ifndef KROAPP_H
