@@ -74,42 +74,62 @@ uint8_t kroGet3rdByte(uint32_t value);
 char *kroStringAfterLastDot(char *text);
 
 /* ------------------------------------------------------------------------ */
-/* Output files, replaced whole (kro_file.cpp)                               */
+/* Output files, replaced whole or not at all (kro_file.cpp)                 */
 /* ------------------------------------------------------------------------ */
 
-/* Every file the engine writes goes out through these. Begin creates a new
- * file beside the destination (a fresh name, never through a link) and opens
- * `file` on it; the caller writes there; commit checks that every write went
- * out, closes the new file and renames it over the destination; abort removes
- * it. Until the commit the destination is as it was, and after any failure it
- * stays so with no new file left behind. A destination that is a symbolic
- * link stays one: its final target is replaced, with that file's permission
- * bits; a new destination gets 0666 less the umask. A destination that exists
- * and is not a regular file (a device, a pipe) is written into directly.
- * These functions print nothing: `error` gives the caller the reason. */
+/* Every file the engine writes goes out through these, by one rule:
+ * - Whether a file may be written is its own permission, as for the shell's
+ *   `>`: a file the user may not write is refused ("Permission denied"),
+ *   one the user may write is written, whatever its folder allows.
+ * - An existing regular file is replaced by a new file renamed over it when
+ *   that keeps everything a user sees about it: its only name (one hard
+ *   link), owner, group and permission bits. Otherwise it is rewritten in
+ *   place at the commit, its old content kept in memory and put back if the
+ *   write fails. A new destination gets 0666 less the umask.
+ * - A symbolic link stays one: its final target is the file written.
+ * - A path naming an open descriptor (/dev/stdout, /dev/stderr, /dev/fd/N,
+ *   /proc/self/fd/N) writes to that descriptor as it stands, appending where
+ *   it was opened to append; another device or a pipe is opened and written.
+ * Until the commit every destination is as it was; after any failure, also
+ * of one file of a commit of several, every destination holds what it held
+ * (bytes already sent to a descriptor or device excepted) and no new file is
+ * left. While files are open SIGXFSZ is ignored, so that a file size limit is
+ * a failed write (EFBIG). These functions print nothing: `error` gives the
+ * caller the reason. */
 enum { KRO_OUT_PATH_CHARS = 4096 }; /* longest path, terminator included */
 
-typedef struct kroOutFileSink kroOutFileSink; /* the new file's descriptor; private */
+typedef struct kroOutFileSink kroOutFileSink; /* what stands behind the stream; private */
 
 typedef struct kroOutFile {
   FILE *file;                         /* write here between begin and commit; null otherwise */
   int error;                          /* errno value of the first failure; 0 while none */
-  char target[KRO_OUT_PATH_CHARS];    /* the file replaced: the destination, links followed */
-  char temporary[KRO_OUT_PATH_CHARS]; /* the new file until it is renamed or removed, or "" */
+  char target[KRO_OUT_PATH_CHARS];    /* the file written: the destination, links followed */
+  char temporary[KRO_OUT_PATH_CHARS]; /* the new file renamed at the commit, or "" when the
+                                         destination is written in place or directly */
   kroOutFileSink *sink;
 } kroOutFile;
 
 /* Start writing path; 0, or -1 with error set and nothing made */
 int kroBeginOutFile(kroOutFile *out, const char *path);
-/* Finish: check every write, close, rename over the destination; 0, or -1 with error set, the
- * destination as it was and the new file removed */
+/* Finish: check every write and put the content at the destination; 0, or -1 with error set,
+ * the destination as it was and the new file removed */
 int kroCommitOutFile(kroOutFile *out);
-/* Finish `count` files as one: all are closed and checked before the first rename, and when any
- * fails before that none is renamed and every new file is removed; 0, or -1 (see each error) */
+/* Finish `count` files as one: all are checked before the first destination changes, and after
+ * any failure every destination changed so far gets its old content back; 0, or -1 (see each
+ * error) */
 int kroCommitOutFiles(kroOutFile *outs, int count);
 /* Close and remove the new file, leaving the destination as it was; error gets the first failed
  * write, if any. Harmless after a failed begin or a commit */
 void kroAbortOutFile(kroOutFile *out);
+/* 1 when paths a and b name one destination (one file through links or hard links, or one new
+ * name), else 0; a program refuses such a pair before writing anything */
+int kroSameOutDestination(const char *a, const char *b);
+/* Remove the new files of every out file in flight and put back old content being rewritten;
+ * async-signal-safe, for a program's own signal handler */
+void kroRemoveOutFilesNow(void);
+/* Handle SIGINT, SIGTERM and SIGHUP (unless ignored) by kroRemoveOutFilesNow, then end by the
+ * signal as its default would (a shell sees 128 + its number) */
+void kroRemoveOutFilesOnSignals(void);
 
 /* ------------------------------------------------------------------------ */
 /* Object geometry: growable triangle arrays (kro_object.cpp)               */

@@ -72,6 +72,7 @@ static void printUsage(FILE *out) {
 }
 
 int main(int argc, char **argv) {
+  kroRemoveOutFilesOnSignals(); // stopped by a signal, no unfinished file stays behind
   if (argc < 2) {
     printUsage(stderr);
     return 2;

@@ -16,6 +16,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 static bool krotoolIsHelp(const char *arg) {
@@ -209,6 +210,18 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
     return meshSrcRefuse("%s", "give NAMEs or --auto, not both");
   if (!request->automatic && request->names.empty())
     return meshSrcRefuse("%s", "missing NAME (or --auto)");
+  // Each output its own file: the source goes to standard output without -o.
+  const std::pair<const char *, const char *> outputs[] = {
+      {"-o", request->out_path ? request->out_path : "/dev/stdout"},
+      {"--header", request->header_path},
+      {"--materials", request->materials_path}};
+  for (size_t i = 0; i < 3; i++)
+    for (size_t k = i + 1; k < 3; k++)
+      if (outputs[i].second && outputs[k].second &&
+          kroSameOutDestination(outputs[i].second, outputs[k].second)) {
+        std::string both = std::string(outputs[i].first) + " and " + outputs[k].first;
+        return meshSrcRefuse("%s name the same file: each output needs its own", both.c_str());
+      }
   return 0;
 }
 
