@@ -364,10 +364,22 @@ static void kvStop(kvView *view) {
   SDL_Quit();
 }
 
+/* SDL 1.2 with a free choice falls back to drivers without OpenGL, one of
+ * which takes over the text terminal and leaves it changed: X11 unless the
+ * user chose a driver. After SDL_Init, whose handlers would only post a quit
+ * event, a signal ends the viewer at once with its unfinished files removed. */
+static int kvStartSDL(void) {
+  setenv("SDL_VIDEODRIVER", "x11", 0);
+  if (SDL_Init(SDL_INIT_VIDEO) != 0)
+    return -1;
+  kroRemoveOutFilesOnSignals();
+  return 0;
+}
+
 /* ---- one frame off-screen ----------------------------------------------- */
 
 static int kvShot(kvView *view, const kvOptions *o) {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 32, SDL_OPENGL)) {
+  if (kvStartSDL() != 0 || !SDL_SetVideoMode(64, 64, 32, SDL_OPENGL)) {
     fprintf(stderr, "kroview: no OpenGL context: %s\n", SDL_GetError());
     return 1;
   }
@@ -414,7 +426,7 @@ typedef struct kvWindow {
 } kvWindow;
 
 static int kvOpenWindow(const kvOptions *o, int *width, int *height, Uint32 *video_flags) {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+  if (kvStartSDL() != 0) {
     fprintf(stderr, "kroview: %s\n", SDL_GetError());
     return 0;
   }
