@@ -622,10 +622,14 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string &data = kData, missing = data + "no_such_model.ase",
                     refused = kAse + "bad_numfaces_twice.ase",
                     unclosed = kAse + "bad_node_name_unclosed.ase",
-                    copies = kAse + "name_holds_geomobject.ase";
+                    copies = kAse + "name_holds_geomobject.ase",
+                    picture = std::string(KRO_TEST_DATA) + "/png/ancillary.png";
   // Arguments, status, and parts of standard output and error (empty: anything).
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
-      {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
+      // The file's own problem first, before any engine line on standard output.
+      {missing, 1, "", "kroview: cannot open " + missing + ": No such file or directory"},
+      {picture, 1, "", picture + ": no ASE keyword at its start: not an ASE file"},
+      {"--shaders " + data + "nosuchdir " + kThree, 1, "", "folder " + data + "nosuchdir does not"},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},
@@ -657,8 +661,9 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
     EXPECT_TRUE(kroTestHas(run.out, out) && kroTestHas(run.err, err))
         << arguments << ": " << run.out << run.err;
     EXPECT_EQ(run.err.find("OpenGL"), std::string::npos) << arguments;
-    if (status == 2) { // one line, no usage text
+    if (status == 2 || arguments == missing || arguments == picture) { // one line
       EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+      EXPECT_TRUE(status == 2 || run.out.empty()) << arguments << ": " << run.out;
     }
   }
 }
@@ -775,14 +780,16 @@ struct LiveKroview {
   int stop() {
     int status = -1;
     if (pid > 0) {
-      kill(pid, SIGTERM); // SDL turns it into a quit event
+      kill(pid, SIGTERM); // ends it at once, as a shell sees it: 128 + 15
       waitpid(pid, &status, 0);
       pid = -1;
     }
     if (turn >= 0)
       close(turn);
     turn = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status)     ? WEXITSTATUS(status)
+           : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                 : -1;
   }
 };
 
@@ -866,6 +873,9 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
         below++, unchanged += difference(kept, replaced, x, y) == 0;
     EXPECT_EQ(unchanged, below) << how << ": the picture under the overlay changed";
     EXPECT_GT(panelRows(kept), rows + 15) << how << ": no reason in the overlay";
+    replaceFile(model, kroTestReadFile(kData + "tall_box.ase")); // good again: no reason left
+    live.waitFor("kroview: reloaded " + model);
+    EXPECT_EQ(panelRows(live.shot()), rows) << how << ": the overlay kept an old reason";
 
     replaceFile(shaders + "/ish/b.frag",
                 "void main() { gl_FragColor = vec4(1.0, 0.0, 1.0, 1.0); }\n");
@@ -877,7 +887,7 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good shaders: "), "ish/b.frag"))
         << how;
     EXPECT_GT(countColour(live.shot(), 255, 0, 255), 500) << how;
-    EXPECT_EQ(live.stop(), 0) << how;
+    EXPECT_EQ(live.stop(), 128 + SIGTERM) << how;
   }
 }
 
@@ -898,3 +908,26 @@ TEST(Kroview, FileWithoutNormalsIsDrawnLit) {
 }
 
 } // namespace
+
+// A model given through a symbolic link is followed where its final file is, by inotify as
+// by polling: an edit there is a change of the model.
+TEST(KroviewWatch, ALinkedModelIsFollowedToItsFile) {
+  std::string real = kroTestTempFolder("watch-real") + "/model.ase",
+              link = kroTestTempFolder("watch-link") + "/model.ase",
+              shaders = kroTestTempFolder("watch-shaders");
+  kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  for (int poll : {0, 1}) {
+    SCOPED_TRACE(poll ? "polling" : "inotify");
+    kvWatch watch;
+    ASSERT_EQ(kvOpenWatch(&watch, link.c_str(), shaders.c_str(), poll), 0);
+    ASSERT_EQ(watch.polling, poll);
+    usleep(20000); // a later time stamp for the poll to see
+    kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n*COMMENT \"edited\"\n");
+    int changed = 0;
+    for (int tries = 0; tries < 200 && !changed; tries++, usleep(10000))
+      changed = kvPollWatch(&watch, kvNowMs());
+    EXPECT_EQ(changed, KV_CHANGED_MODEL);
+    kvCloseWatch(&watch);
+  }
+}

@@ -88,6 +88,8 @@ extern const float KV_BACKGROUND[3];
 void kvCatchEngineMessages(void);
 /* The last engine message ("" when none) */
 const char *kvLastEngineMessage(void);
+/* Forget the last message, before a reload that may have none */
+void kvForgetEngineMessage(void);
 /* How many engine messages were seen since start */
 long kvEngineMessageCount(void);
 /* Read every geometry object of an ASE file on one stream, with its material colour; refused
@@ -264,6 +266,8 @@ typedef struct kvWatch {
   int open, polling; /* polling: file stamps looked at instead of inotify events */
   int fd, model_wd, shader_wd[2];
   char model_path[KV_WATCH_PATH], model_folder[KV_WATCH_PATH], model_name[KV_WATCH_PATH];
+  int target_wd; /* a linked model's final file's folder, or -1 */
+  char target_folder[KV_WATCH_PATH], target_name[KV_WATCH_PATH];
   char shader_folder[KV_WATCH_PATH];
   kvFileStamp model_stamp, shader_stamps[KV_WATCHED_SHADERS];
   int pending;     /* KV_CHANGED_* seen since the last report */
@@ -273,7 +277,8 @@ typedef struct kvWatch {
 
 /* Milliseconds of a monotonic clock */
 long kvNowMs(void);
-/* Watch the model file (through its folder) and the shader folder's ish/ and psh/; `poll`
+/* Watch the model file (through its folder, and a link's final file through that one's) and
+ * the shader folder's ish/ and psh/; `poll`
  * (or a system without inotify) looks at the files' stamps instead. 0, or -1 for a path too
  * long */
 int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folder, int poll);

@@ -33,8 +33,11 @@ static void kvPrintBounds(const kvScene *scene, kvUp up) {
   printf("bounds (file units):");
   for (int k = 0; k < 3; k++)
     printf("%s %c %g .. %g", k ? "," : "", axes[k], scene->low[k], scene->high[k]);
-  printf("\nsize (file units): %g x %g x %g\n", scene->high[0] - scene->low[0],
-         scene->high[1] - scene->low[1], scene->high[2] - scene->low[2]);
+  /* In double: the span of floats near +-3.4e38 is beyond a float's range. */
+  double size[3];
+  for (int k = 0; k < 3; k++)
+    size[k] = (double)scene->high[k] - (double)scene->low[k];
+  printf("\nsize (file units): %g x %g x %g\n", size[0], size[1], size[2]);
   printf("up: %s\n", kvUpName(up));
 }
 

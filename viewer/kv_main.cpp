@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static const int KV_WINDOW_WIDTH = 1200, KV_WINDOW_HEIGHT = 600; /* pixels */
@@ -323,6 +324,17 @@ static int kvChooseObject(kvView *view, const kvOptions *o) {
 /* The model (and ground) before any window: 0, or 1 after the reasons. */
 static int kvLoadFiles(kvView *view, const kvOptions *o) {
   char why[PATH_MAX + 128];
+  struct stat folder;
+  if (o->shaders) {
+    const char *problem = stat(o->shaders, &folder) != 0
+                              ? errno == ENOENT ? "does not exist" : strerror(errno)
+                          : !S_ISDIR(folder.st_mode) ? "is not a folder"
+                                                     : nullptr;
+    if (problem) {
+      fprintf(stderr, "kroview: the shader folder %s %s\n", o->shaders, problem);
+      return 1;
+    }
+  }
   if (kvLoadSceneUp(&view->scene, o->model, o->up, why, (int)sizeof why) != 0) {
     fprintf(stderr, "kroview: %s\n", why);
     return 1;

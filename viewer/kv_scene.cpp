@@ -9,6 +9,7 @@
  */
 #include "kroview.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <math.h>
 #include <stdio.h>
@@ -33,6 +34,10 @@ static void kvKeepMessage(const char *message, void *) {
 
 void kvCatchEngineMessages(void) {
   kroSetErrorMessageFunc(kvKeepMessage, nullptr);
+}
+
+void kvForgetEngineMessage(void) {
+  kvLastMessage[0] = '\0';
 }
 
 const char *kvLastEngineMessage(void) {
@@ -238,30 +243,33 @@ int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
 
 int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_chars) {
   memset(scene, 0, sizeof *scene);
-  kroMaterial *materials = nullptr;
-  int material_count = kroLoadMaterialsFromASE(&materials, path); /* reports a missing file */
+  /* The file itself first: missing, unreadable or no ASE text at all, said
+   * before the engine's readers report on it. */
   FILE *stream = fopen(path, "r");
-  scene->objects = stream ? (kvObject *)calloc(KV_MAX_OBJECTS, sizeof(kvObject)) : nullptr;
-  if (!scene->objects) {
-    if (stream)
-      fclose(stream);
-    kroFreeMaterials(&materials, material_count);
-    if (stream)
-      snprintf(why, (size_t)why_chars, "out of memory");
+  if (!stream) {
+    snprintf(why, (size_t)why_chars, "cannot open %s: %s", path, strerror(errno));
+    return -1;
+  }
+  int first = ' ';
+  while (first != EOF && isspace(first))
+    first = getc(stream); /* a folder opens but cannot be read */
+  if (ferror(stream) || (first != EOF && first != '*')) {
+    if (ferror(stream))
+      snprintf(why, (size_t)why_chars, "cannot read %s: %s", path, strerror(errno));
     else
-      snprintf(why, (size_t)why_chars, "cannot open %s", path);
-    return -1;
-  }
-  scene->material_count = material_count;
-  int first = getc(stream); /* a folder opens but cannot be read */
-  if (ferror(stream)) {
-    snprintf(why, (size_t)why_chars, "cannot read %s: %s", path, strerror(errno));
+      snprintf(why, (size_t)why_chars, "%s: no ASE keyword at its start: not an ASE file", path);
     fclose(stream);
-    kroFreeMaterials(&materials, material_count);
-    kvFreeScene(scene);
     return -1;
   }
-  ungetc(first, stream);
+  rewind(stream);
+  scene->objects = (kvObject *)calloc(KV_MAX_OBJECTS, sizeof(kvObject));
+  if (!scene->objects) {
+    fclose(stream);
+    snprintf(why, (size_t)why_chars, "out of memory");
+    return -1;
+  }
+  kroMaterial *materials = nullptr;
+  scene->material_count = kroLoadMaterialsFromASE(&materials, path);
   long before = kvMessages, *offsets = nullptr;
   int count = kroObjectOffsetsInASE(path, &offsets);
   kvReadObjects(scene, stream, offsets, count, materials);

@@ -148,6 +148,7 @@ int kvReloadModel(kvView *view, const char *path, const char *terrain_path) {
   static kvScene fresh; /* large: kept off the stack */
   static kvTerrain ground;
   char why[KV_MESSAGE_CHARS];
+  kvForgetEngineMessage(); /* the last failure's line goes with a good reload */
   if (kvLoadSceneUp(&fresh, path, (kvUp)view->scene.up, why, (int)sizeof why) != 0) {
     snprintf(view->reload_problem, sizeof view->reload_problem, "%s", why);
     return -1;
