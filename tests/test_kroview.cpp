@@ -931,3 +931,15 @@ TEST(KroviewWatch, ALinkedModelIsFollowedToItsFile) {
     kvCloseWatch(&watch);
   }
 }
+
+// Without a display (none named, or one with no server) kroview stops with SDL's reason and
+// leaves the terminal alone: nothing on standard output, no escape sequence.
+TEST(Kroview, WithoutADisplayTheTerminalIsLeftAlone) {
+  for (const char *setup :
+       {"env -u DISPLAY -u SDL_VIDEODRIVER", "env -u SDL_VIDEODRIVER DISPLAY=:97"}) {
+    kroTestOutcome run = kroview(kThree + " --shot " + kroTestTempPath("no-display.png"), setup);
+    EXPECT_EQ(run.status, 1) << setup;
+    EXPECT_EQ(run.out, "") << setup;
+    EXPECT_EQ(run.err.rfind("kroview: no OpenGL context: ", 0), 0u) << setup << ": " << run.err;
+  }
+}

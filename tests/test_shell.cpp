@@ -516,6 +516,11 @@ TEST(IntroStart, WithoutADisplayEachProgramStopsWithStatusOne) {
     }
   }
   EXPECT_FALSE(kroTestFileExists(out));
+  // A driver the user chose is kept on the retry after a failed mode too: SDL's
+  // driver without GL ends the intro instead of a free choice that finds X11.
+  kroTestOutcome chosen = runIntro("env SDL_VIDEODRIVER=dummy", "--window");
+  EXPECT_EQ(chosen.status, 1) << chosen.err;
+  EXPECT_EQ(chosen.err.rfind("zkintro: cannot set the video mode: ", 0), 0u) << chosen.err;
 }
 
 } // namespace
