@@ -433,6 +433,11 @@ static void kroUndo(kroOutFileSink *sink) {
  * file system has none, the file itself moved there. 0, or an errno value. */
 static int kroKeepOldFile(kroOutFileSink *sink) {
   const char *target = sink->target;
+  struct stat info; /* what begin found may have been replaced since */
+  if (lstat(target, &info) != 0)
+    return errno == ENOENT ? 0 : errno;
+  if (!S_ISREG(info.st_mode))
+    return S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
   if (kroMakeBeside(target, sink->backup,
                     [target](const char *name) { return link(target, name); }) >= 0)
     return 0;
