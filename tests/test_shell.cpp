@@ -365,6 +365,55 @@ TEST(ZkCapture, AMissingOrFailingFfmpegLeavesTheEarlierVideo) {
   }
 }
 
+// Folder names reach ffmpeg as file names whatever their characters, and a video linked to
+// a device is written into it, the link kept.
+TEST(ZkCapture, AnyFolderNameAndALinkedDeviceTakeTheVideo) {
+  std::string dir = kroTestTempFolder("video-names");
+  ASSERT_EQ(mkdir((dir + "/null").c_str(), 0777), 0);
+  ASSERT_EQ(symlink("/dev/null", (dir + "/null/zkintro.mp4").c_str()), 0);
+  for (const char *folder : {"take:2", "-x", "null"}) {
+    kroTestOutcome run =
+        capture(std::string("--video --fps 1 --out ") + folder, "", "cd " + dir + " && ");
+    EXPECT_EQ(run.status, 0) << folder << ": " << run.err;
+    std::string video = dir + "/" + folder + "/zkintro.mp4";
+    EXPECT_EQ(kroTestListing(dir + "/" + folder), "zkintro.mp4\n") << folder;
+    if (std::string(folder) != "null")
+      EXPECT_GT(kroTestReadFile(video).size(), 1000u) << folder;
+    else
+      EXPECT_EQ(kroTestLinkText(video), "/dev/null");
+  }
+}
+
+// Stopped while it encodes, zkcapture ends at once by the signal, ffmpeg with it, and the
+// earlier video stays with no other file beside it.
+TEST(ZkCapture, AStopMidVideoKeepsTheEarlierVideo) {
+  for (int number : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(number));
+    std::string out = kroTestTempFolder(std::string("stopped-video-") + strsignal(number));
+    kroTestWriteFile(out + "/zkintro.mp4", "the earlier video");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1), dup2(null, 2);
+      execl(ZKCAPTURE_PATH, ZKCAPTURE_PATH, "--video", "--out", out.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    // Once its new video is there, it is encoding.
+    for (double until = now() + 30; kroTestListing(out) == "zkintro.mp4\n" && now() < until;)
+      usleep(20000);
+    usleep(300000);
+    kill(pid, number);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status;
+    usleep(200000); // an ffmpeg left running would write on
+    EXPECT_EQ(kroTestListing(out), "zkintro.mp4\n");
+    EXPECT_TRUE(kroTestReadFile(out + "/zkintro.mp4") == "the earlier video");
+  }
+}
+
 #ifdef ZK_RELEASE_DIST
 // ---- the release: the intro built for size, as its audience gets it ----
 
