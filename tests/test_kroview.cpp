@@ -943,3 +943,55 @@ TEST(Kroview, WithoutADisplayTheTerminalIsLeftAlone) {
     EXPECT_EQ(run.err.rfind("kroview: no OpenGL context: ", 0), 0u) << setup << ": " << run.err;
   }
 }
+
+// --shot stops at once on SIGINT or SIGTERM, by the signal, with no file made.
+TEST(Kroview, AShotStopsAtOnceOnASignal) {
+  for (int number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(number));
+    std::string dir = kroTestTempFolder(std::string("stopped-shot-") + strsignal(number));
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1), dup2(null, 2);
+      std::string shot = dir + "/big.png";
+      execl(KROVIEW_PATH, KROVIEW_PATH, kThree.c_str(), "--size", "8192x8192", "--shot",
+            shot.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    usleep(500000); // past SDL_Init, drawing or writing
+    kill(pid, number);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status;
+    EXPECT_EQ(kroTestListing(dir), "");
+  }
+}
+
+// Each --up axis is turned onto +y, the view's up, whichever way it points.
+TEST(Kroview, EveryUpAxisIsTurnedOntoTheViewsUp) {
+  const std::pair<kvUp, std::array<float, 3>> axes[] = {
+      {KV_UP_PLUS_X, {1, 0, 0}},   {KV_UP_MINUS_X, {-1, 0, 0}}, {KV_UP_PLUS_Y, {0, 1, 0}},
+      {KV_UP_MINUS_Y, {0, -1, 0}}, {KV_UP_PLUS_Z, {0, 0, 1}},   {KV_UP_MINUS_Z, {0, 0, -1}}};
+  for (auto [up, axis] : axes) {
+    float turn[9];
+    kvUpTurn(up, turn);
+    kroApply3x3MatrixToVector(turn, axis.data());
+    EXPECT_TRUE(axis[0] == 0 && axis[1] == 1 && axis[2] == 0)
+        << kvUpName(up) << " goes to " << axis[0] << " " << axis[1] << " " << axis[2];
+  }
+}
+
+// --info gives the size of coordinates near the largest float without overflowing.
+TEST(Kroview, InfoSizesCoordinatesNearTheLargestFloat) {
+  std::string path = kroTestTempPath("huge.ase");
+  kroTestWriteFile(path, "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n*NODE_NAME \"Huge\"\n*MESH {\n"
+                         "*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
+                         "*MESH_VERTEX 0 -3.0e38 -3.0e38 -2.0e38\n"
+                         "*MESH_VERTEX 1 3.0e38 -3.0e38 2.0e38\n*MESH_VERTEX 2 0 3.0e38 0\n}\n"
+                         "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n}\n}\n");
+  kroTestOutcome info = kroview("--info " + path, "DISPLAY=");
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(kroTestHas(info.out, "\nsize (file units): 6e+38 x 6e+38 x 4e+38\n")) << info.out;
+}
