@@ -544,7 +544,44 @@ TEST_F(ReleasedIntroRun, ShowsTheNormalBuildsFramesAndEndsAfterFourteenSeconds) 
   EXPECT_LT(differing, 50) << "nearest capture at " << exact << " s, between " << earliest
                            << " and " << latest;
 }
+
+// The intro's clock runs between whole seconds: of four pictures 0.3 s apart while everything
+// moves (its second second), at most two in a row are the same frame.
+TEST_F(WindowedIntroRun, ItsClockRunsBetweenWholeSeconds) {
+  Display *display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  int ignored = 0;
+  auto children = viewableChildren(display, window, &ignored);
+  ASSERT_EQ(children.size(), 1u) << "the drawing window";
+  XSetWindowAttributes keep = {};
+  keep.backing_store = Always;
+  XChangeWindowAttributes(display, children[0].first, CWBackingStore, &keep);
+  std::vector<unsigned char> pictures[4];
+  int width = 0, height = 0;
+  for (auto &picture : pictures) {
+    picture = grabPicture(display, children[0].first, &width, &height);
+    ASSERT_EQ(picture.size(), 1200u * 600 * 3);
+    usleep(300000);
+  }
+  XCloseDisplay(display);
+  int same = 0;
+  for (int i = 0; i + 1 < 4; i++)
+    same += kroTestDifferingPixels(pictures[i], pictures[i + 1], 0) == 0;
+  EXPECT_LT(same, 2);
+}
 #endif
+
+// A window resized from outside (SDL delivers the resize even though the window is not
+// meant to be resizable) gets a mode of the new width and height, in that order.
+TEST_F(WindowedIntroRun, AResizedWindowGetsAModeOfItsNewSize) {
+  ASSERT_EQ(kroTestRun("xdotool windowsize " + std::to_string(window) + " 600 300").status, 0);
+  std::string sizes;
+  for (double until = now() + 5.0; sizes != "600x300\n" && now() < until; usleep(100000))
+    sizes = kroTestRun("for w in $(xdotool search --name '^ZKintro$'); do xwininfo -children "
+                       "-id $w | sed -n 's/.*() *\\([0-9]*x[0-9]*\\)+.*/\\1/p'; done")
+                .out;
+  EXPECT_EQ(sizes, "600x300\n");
+}
 
 // Without a display (none named, or one that does not exist) each program
 // stops at once with status 1: nothing on standard output, one line on standard
