@@ -41,6 +41,10 @@ void krotoolEngineEnd(int saved) {
   }
 }
 
+FILE *krotoolSummaryStream(const char *out_path) {
+  return kroSameOutDestination(out_path, "/dev/stdout") ? stderr : stdout;
+}
+
 const char *krotoolUnreadableFile(const char *path) {
   struct stat info;
   if (stat(path, &info) != 0)

@@ -92,8 +92,8 @@ int krotoolBmpResize(int argc, char **argv) {
     fprintf(stderr, "krotool bmp-resize: cannot write %s: %s\n", out_path, strerror(error));
     return 1;
   }
-  printf("%s: %d x %d -> %s: %d x %d\n", in_path, size[0], size[1], out_path, new_size[0],
-         new_size[1]);
+  fprintf(krotoolSummaryStream(out_path), "%s: %d x %d -> %s: %d x %d\n", in_path, size[0], size[1],
+          out_path, new_size[0], new_size[1]);
   return 0;
 }
 
@@ -293,7 +293,8 @@ int krotoolFontBuild(int argc, char **argv) {
   int glyphs = krotoolWriteFont(dir, pictures, size, out_path, (uint8_t)threshold);
   if (glyphs == 0)
     return 1;
-  printf("%s: %d glyph%s of %ld x %ld\n", out_path, glyphs, glyphs == 1 ? "" : "s", width, height);
+  fprintf(krotoolSummaryStream(out_path), "%s: %d glyph%s of %ld x %ld\n", out_path, glyphs,
+          glyphs == 1 ? "" : "s", width, height);
   return 0;
 }
 

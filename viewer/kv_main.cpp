@@ -419,8 +419,9 @@ static int kvShot(kvView *view, const kvOptions *o) {
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   kroDestroyFrameBufferObject(&target, 3);
   kvStop(view);
-  if (!failed)
-    printf("kroview: wrote %s\n", o->shot);
+  if (!failed) /* not into a picture sent to standard output */
+    fprintf(kroSameOutDestination(o->shot, "/dev/stdout") ? stderr : stdout, "kroview: wrote %s\n",
+            o->shot);
   return failed;
 }
 
