@@ -510,7 +510,7 @@ void usage(FILE *out) {
           "  --out   where to write (default out)\n"
           "  --help  show this help\n"
           "Each picture and the video replace their file only once complete: a failed\n"
-          "write leaves the file as it was.\n"
+          "write, or a stop by SIGINT, SIGTERM or SIGHUP, leaves the file as it was.\n"
           "It needs an X display with OpenGL (tools/with-display gives one), and for\n"
           "--video the ffmpeg program (tools/setup-deps.sh video installs it).\n",
           kMaxFps, kVideoFps, kMaxCrf, kVideoCrf);
