@@ -36,28 +36,24 @@ std::string modelWithPositions(int positions) {
 // The corner table's type is the narrowest that holds its largest number, on either side of
 // the limits of unsigned char and unsigned short.
 TEST(Boundaries, CompactCornerTablesTakeTheNarrowestTypeThatHoldsThem) {
-  const std::pair<int, const char *> cases[] = {
-      {256, "unsigned char"}, {257, "unsigned short"}, {65536, "unsigned short"}, {65537, "int"}};
-  for (const auto &[positions, type] : cases) {
-    SCOPED_TRACE(positions);
-    std::string path = kroTestTempPath("many-" + std::to_string(positions) + ".ase");
+  for (const auto &[positions, type] : {std::pair{256, "unsigned char"},
+                                        {257, "unsigned short"},
+                                        {65536, "unsigned short"},
+                                        {65537, "int"}}) {
+    std::string path = kroTestTempPath("many-" + std::to_string(positions) + ".ase"), source;
     kroTestWriteFile(path, modelWithPositions(positions));
     FILE *stream = fopen(path.c_str(), "r");
-    ASSERT_NE(stream, nullptr);
     char *text = nullptr;
     size_t size = 0;
     FILE *out = open_memstream(&text, &size);
-    int written = kroWriteCompactSrcMeshFromASEfd(stream, "Many", out);
+    ASSERT_TRUE(stream && out && kroWriteCompactSrcMeshFromASEfd(stream, "Many", out));
     fclose(out);
     fclose(stream);
-    std::string source(text, size);
+    source.assign(text, size);
     free(text);
-    ASSERT_NE(written, 0);
     std::smatch table;
-    ASSERT_TRUE(
-        std::regex_search(source, table, std::regex("static const ([a-z ]+) faces_corners")))
-        << source.substr(0, 2000);
-    EXPECT_EQ(table[1].str(), type);
+    ASSERT_TRUE(std::regex_search(source, table, std::regex("const ([a-z ]+) faces_corners")));
+    EXPECT_EQ(table[1].str(), type) << positions;
   }
 }
 
