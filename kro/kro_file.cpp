@@ -9,7 +9,7 @@
  * path naming an open descriptor writes to that descriptor as it stands;
  * other devices and pipes are written directly.
  * A small fixed registry of the files in flight lets a signal handler remove
- * new files and put old content back without touching the heap.
+ * new files and put old content back without allocating anything.
  * Depends on: kro_error.cpp (allocation), the POSIX file and signal calls.
  */
 #include "kro.h"
