@@ -141,9 +141,10 @@ TEST(FileRule, OneDestinationNamedTwiceIsRefused) {
               tool = KROTOOL_PATH " mesh-src " KRO_TEST_DATA "/ase/two_objects.ase --auto ";
   kroTestWriteFile(dir + "/s.cpp", "old");
   ASSERT_EQ(symlink("s.cpp", (dir + "/l.h").c_str()), 0);
-  for (const char *outputs :
-       {"-o s.cpp --header s.cpp", "-o s.cpp --header l.h", "-o new.cpp --materials ./new.cpp",
-        "--header /dev/stdout", "-o s.cpp --header h.h --materials ../twice/h.h"}) {
+  const std::string cases[] = {"-o s.cpp --header s.cpp", "-o s.cpp --header l.h",
+                               "-o new.cpp --materials ./new.cpp", "--header /dev/stdout",
+                               "-o s.cpp --header h.h --materials " + dir + "/h.h"};
+  for (const std::string &outputs : cases) {
     kroTestOutcome run = kroTestRun("cd " + dir + " && " + tool + outputs);
     EXPECT_TRUE(run.status == 2 && kroTestHas(run.err, "name the same file")) << outputs;
     EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(dir + "/s.cpp"), "l.h\ns.cpp\nold");
