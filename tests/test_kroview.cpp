@@ -937,7 +937,7 @@ TEST(Kroview, WithoutADisplayTheTerminalIsLeftAlone) {
   }
 }
 
-// --shot stops at once on SIGINT or SIGTERM, by the signal, with no file made.
+// --shot stops at once on SIGINT or SIGTERM while it writes, by the signal, with no file left.
 TEST(Kroview, AShotStopsAtOnceOnASignal) {
   for (int number : {SIGINT, SIGTERM}) {
     std::string dir = kroTestTempFolder("stopped-shot-" + std::to_string(number)),
@@ -945,12 +945,13 @@ TEST(Kroview, AShotStopsAtOnceOnASignal) {
     pid_t pid = fork();
     if (pid == 0) {
       freopen("/dev/null", "w", stderr);
-      execl(KROVIEW_PATH, KROVIEW_PATH, kThree.c_str(), "--size", "8192x8192", "--shot",
+      execl(KROVIEW_PATH, KROVIEW_PATH, kThree.c_str(), "--size", "2048x2048", "--shot",
             shot.c_str(), (char *)nullptr);
       _exit(127);
     }
-    usleep(500000); // past SDL_Init: drawing or writing
-    int status = 0;
+    int status = 0, tries = 0; // until its new file is there: it is writing
+    while (kroTestListing(dir).empty() && waitpid(pid, &status, WNOHANG) == 0 && ++tries < 6000)
+      usleep(5000);
     ASSERT_TRUE(pid > 0 && kill(pid, number) == 0 && waitpid(pid, &status, 0) == pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << number << ": " << status;
     EXPECT_EQ(kroTestListing(dir), "");
