@@ -347,7 +347,13 @@ void kroReadStringToChar(FILE *stream, char *buffer, char stop);
 /* Geometry object `number` of the file (1 = first). */
 int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, int number,
                         const char *path, char *node_name, int *triangles);
-/* The next geometry object of the stream; leaves the stream at the one after. */
+/* The next geometry object of the stream; leaves the stream at the one after.
+ * A stream that cannot seek (a pipe) cannot be moved back to the next
+ * "*GEOMOBJECT": the engine holds the bytes it read ahead (at most one token
+ * and its separator) for the next call on the same stream, so calls give every
+ * object in order as on a file. A held stream is known by its address and its
+ * descriptor's file; read it only through these calls until one returns at its
+ * end, since the held bytes are no longer in the stream. */
 int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                          FILE *stream, char *node_name, int *triangles);
 /* Every geometry object in file order; returns the count */
@@ -387,9 +393,11 @@ int kroLoadLightsFromASE(void);
  * fills them, copies the node name (KRO_ASE_NAME_CHARS + 1 bytes) and sets the
  * triangle count, as kroLoadMeshFromASEfd would. `krotool mesh-src --header`
  * writes a header declaring a file's loaders.
- * On refused input the function still compiles and yields an empty mesh. A
- * stream with no "*GEOMOBJECT" left is a failure (message, hook) and gets no
- * function. */
+ * Refused input, and a stream with no "*GEOMOBJECT" left, are failures
+ * (message, hook) and get no function at all: the text is written only once
+ * the object is whole. Messages go into C comments when the text goes to
+ * standard output. A stream that cannot seek (a pipe) is read as
+ * kroLoadMeshFromASEfd reads it. */
 typedef void (*kroMeshLoader)(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                               char *node_name, int *triangles);
 /* One row of the material table `krotool mesh-src --materials` writes: the

@@ -16,6 +16,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 enum {
   KRO_ASE_NUMBER_CHARS = 127, /* longest number text taken by the value scanners */
@@ -190,6 +191,14 @@ void kroFailASE(kroASEReader *in, const char *format, ...) {
     fputs(" */\n", stdout);
     fflush(stdout);
   }
+}
+
+void kroFailASEMemory(kroASEReader *in, const char *function) {
+  if (in->comment_messages)
+    fputs("/* ", stdout);
+  kroFail("Error during allocating memory in %s(..)\n", function);
+  if (in->comment_messages)
+    fputs(" */\n", stdout);
 }
 
 void kroReadStringToChar(FILE *stream, char *buffer, char stop) {
@@ -626,7 +635,94 @@ int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what
   }
 }
 
+/* ---- bytes held for streams that cannot move back ----
+ * A pipe cannot be sought back to the "*GEOMOBJECT" that ends an object once
+ * it has been read, so the reader holds that token, its separator and any
+ * byte it read ahead for the next call on the same stream, which reads them
+ * first. A slot names its stream by address and by the file behind it
+ * (descriptor, device, inode): a slot whose descriptor was closed or now
+ * names another file is stale and free again, and a stream found at a held
+ * address whose file differs gets nothing. */
+enum {
+  KRO_ASE_HELD_STREAMS = 8,                          /* pipes with bytes held at once */
+  KRO_ASE_HELD_BYTES = 2 * (KRO_ASE_TOKEN_CHARS + 2) /* a token, its separator, bytes read ahead */
+};
+
+typedef struct kroASEHeld {
+  FILE *stream; /* null: the slot is free */
+  int descriptor;
+  dev_t device;
+  ino_t inode;
+  int length;
+  char bytes[KRO_ASE_HELD_BYTES];
+} kroASEHeld;
+
+static kroASEHeld kroASEHeldStreams[KRO_ASE_HELD_STREAMS];
+
+/* The descriptor and file behind a stream; 0 when it has none (a memory stream). */
+static int kroASEStreamFile(FILE *stream, int *descriptor, struct stat *file) {
+  *descriptor = fileno(stream);
+  return *descriptor >= 0 && fstat(*descriptor, file) == 0;
+}
+
+static int kroIsASEHeldFile(const kroASEHeld *slot, int descriptor, const struct stat *file) {
+  return slot->descriptor == descriptor && slot->device == file->st_dev &&
+         slot->inode == file->st_ino;
+}
+
+/* Whether a slot still holds bytes of a descriptor open on the same file. */
+static int kroIsASEHeldLive(const kroASEHeld *slot) {
+  struct stat file;
+  return slot->stream && fstat(slot->descriptor, &file) == 0 &&
+         kroIsASEHeldFile(slot, slot->descriptor, &file);
+}
+
+void kroResumeASEReader(kroASEReader *in) {
+  for (kroASEHeld &slot : kroASEHeldStreams) {
+    if (slot.stream != in->stream)
+      continue;
+    int descriptor;
+    struct stat file;
+    if (in->file_bytes < 0 && kroASEStreamFile(in->stream, &descriptor, &file) &&
+        kroIsASEHeldFile(&slot, descriptor, &file)) {
+      memcpy(in->buffer, slot.bytes, (size_t)slot.length);
+      in->next = 0;
+      in->end = slot.length;
+      memset(in->buffer + in->end, 0, KRO_ASE_PAD);
+    }
+    slot.stream = nullptr;
+  }
+}
+
+/* Holds the last token, its separator and the bytes not taken for the next
+ * reader of this stream: 1, or 0 when it has no file or no slot is free. */
+static int kroHoldASEToken(kroASEReader *in) {
+  int untaken = in->end - in->next, separated = in->separator != EOF;
+  int length = in->token_length + separated + untaken, descriptor;
+  struct stat file;
+  if (length > KRO_ASE_HELD_BYTES || !kroASEStreamFile(in->stream, &descriptor, &file))
+    return 0;
+  for (kroASEHeld &slot : kroASEHeldStreams) {
+    if (kroIsASEHeldLive(&slot))
+      continue;
+    slot.stream = in->stream;
+    slot.descriptor = descriptor;
+    slot.device = file.st_dev;
+    slot.inode = file.st_ino;
+    slot.length = length;
+    memcpy(slot.bytes, in->token, (size_t)in->token_length);
+    if (separated)
+      slot.bytes[in->token_length] = (char)in->separator;
+    memcpy(slot.bytes + in->token_length + separated, in->buffer + in->next, (size_t)untaken);
+    in->next = in->end;
+    return 1;
+  }
+  return 0;
+}
+
 int kroStepBackASEToken(kroASEReader *in) {
+  if (in->file_bytes < 0)
+    return kroHoldASEToken(in);
   long back = in->token_length + (in->separator != EOF);
   kroEndASEReader(in);
   return fseek(in->stream, -back, SEEK_CUR) == 0;
@@ -697,11 +793,7 @@ static int kroTakeASETable(kroASEMeshWalk *walk, float **table, int count, int f
   size_t bytes = (size_t)count * (size_t)floats * sizeof(float);
   float *block = (float *)kroAllocateZeroed(bytes);
   if (!block) {
-    if (walk->in.comment_messages)
-      fputs("/* ", stdout);
-    kroFail("Error during allocating memory in kroLoadMeshxFromASE(..)\n");
-    if (walk->in.comment_messages)
-      fputs(" */\n", stdout);
+    kroFailASEMemory(&walk->in, "kroLoadMeshxFromASE");
     return 0;
   }
   free(*table);
@@ -1387,6 +1479,7 @@ int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObje
   }
   kroASEMeshWalk walk;
   kroBeginASEMeshWalk(&walk, stream, KRO_ASE_FD_SOURCE);
+  kroResumeASEReader(&walk.in);
   int ok = kroLoadASEObject(&walk, &target, 0, 1, name, &have_name);
   return kroFinishASELoad(&walk, &target, ok, name, have_name, node_name, triangles);
 }

@@ -111,7 +111,12 @@ int kroReadASECount(kroASEReader *in, const char *keyword, int *count); // "%d" 
 /* Right after a keyword token: skips the separator and the opening quote and
  * reads up to the closing quote on the same line, at most `chars` characters. */
 int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what);
-int kroStepBackASEToken(kroASEReader *in); // Stream back to the start of the last token: 1 or 0
+/* A caller's stream that a call before left holding bytes (a pipe: see
+ * kroStepBackASEToken) reads them first; call it right after the begin. */
+void kroResumeASEReader(kroASEReader *in);
+/* Stream back to the start of the last token: 1 or 0. A stream that cannot
+ * seek holds the token and what was read after it for kroResumeASEReader. */
+int kroStepBackASEToken(kroASEReader *in);
 int kroCheckASEComplete(kroASEReader *in); // At the end: 0 (reported) when the file is cut off
 /* Follows the block of a keyword read at `depth` after the token just read:
  * KRO_ASE_HEAD becomes KRO_ASE_BODY at the block's "{", KRO_ASE_BODY becomes
@@ -119,6 +124,8 @@ int kroCheckASEComplete(kroASEReader *in); // At the end: 0 (reported) when the 
 void kroFollowASEBlock(const kroASEReader *in, int *state, int depth);
 /* Reports "Error in reading <what> from <source>: <detail>\n", then the hook. */
 void kroFailASE(kroASEReader *in, const char *format, ...) __attribute__((format(printf, 2, 3)));
+/* Reports "Error during allocating memory in <function>(..)\n", then the hook. */
+void kroFailASEMemory(kroASEReader *in, const char *function);
 
 void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source); // Tables none
 int kroNextASEMeshEntry(kroASEMeshWalk *walk); // Next entry (KRO_ASE_...); tables kept in walk

@@ -154,29 +154,12 @@ static void kroWriteSrcEntryLines(FILE *out, int entry, int triangle, const floa
   fwrite(text, 1, (size_t)(end - text), out);
 }
 
-/* The end of a refused object: whatever was grown is released again, and the
- * loader hands back an empty mesh (count 0) and an empty name. */
-static void kroWriteSrcEmptyEnd(FILE *out, int header_written, int count_written,
-                                const char *name) {
-  if (!header_written)
-    kroWriteSrcHeader(out, name);
-  if (!count_written)
-    fputs("\t*triangles=0;\n", out);
-  fputs("\tkroDestroyObject(op,*triangles);\n", out);
-  fputs("\tkroDestroyObject(tc,*triangles);\n", out);
-  fputs("\tkroDestroyObject(realn,*triangles);\n", out);
-  fputs("\tkroDestroyObject(nc,*triangles);\n", out);
-  fputs("\t*triangles=0;\n", out);
-  fputs("\tnode_name[0]=0;\n", out);
-}
-
 /* What has been written of the current function. */
 typedef struct kroSrcState {
   FILE *out;
   const char *name;
   int begun;          /* its "*GEOMOBJECT" was met: the next one ends it */
-  int header_written; /* its first line is out: what follows must close it */
-  int count_written;
+  int header_written; /* its first line is out */
 } kroSrcState;
 
 /* The header goes out before the first line of the body, so that every
@@ -214,7 +197,6 @@ static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
     return 1;
   case KRO_ASE_NUMFACES:
     kroWriteSrcCount(kroSrcBody(src), walk->face_count);
-    src->count_written = 1;
     return 1;
   case KRO_ASE_FACE:
   case KRO_ASE_TFACE:
@@ -225,16 +207,51 @@ static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
   return 1;
 }
 
-/* Both writers' walk over the stream; messages go into C comments when the
- * source itself goes to standard output. 0 (reported) without a stream. */
+/* Both writers' walk over the stream, from the bytes a call before held for
+ * it on; messages go into C comments when the source itself goes to standard
+ * output. 0 (reported) without a stream. */
 static int kroBeginSrcWalk(kroASEMeshWalk *walk, FILE *stream, FILE *out) {
   if (!stream) {
     kroFail("Error in reading mesh from file descriptor\n");
     return 0;
   }
   kroBeginASEMeshWalk(walk, stream, "file descriptor");
+  kroResumeASEReader(&walk->in);
   walk->in.comment_messages = out == stdout;
   return 1;
+}
+
+/* The text of one function, kept until its object is whole: a refused or
+ * missing object writes nothing at all. Written through an unbuffered
+ * stream, so each write lands here at once. */
+typedef struct kroSrcText {
+  char *bytes;
+  size_t length, capacity;
+  int failed; /* an allocation failed: the text is incomplete */
+} kroSrcText;
+
+static ssize_t kroAddSrcText(void *cookie, const char *bytes, size_t size) {
+  kroSrcText *text = (kroSrcText *)cookie;
+  if (text->failed)
+    return 0;
+  if (size > text->capacity - text->length) {
+    size_t capacity = text->capacity ? text->capacity : 65536;
+    while (capacity - text->length < size)
+      capacity *= 2;
+    char *grown = (char *)kroAllocate(capacity);
+    if (!grown) {
+      text->failed = 1;
+      return 0;
+    }
+    if (text->length)
+      memcpy(grown, text->bytes, text->length);
+    free(text->bytes);
+    text->bytes = grown;
+    text->capacity = capacity;
+  }
+  memcpy(text->bytes + text->length, bytes, size);
+  text->length += size;
+  return (ssize_t)size;
 }
 
 /* After the walk: 1 when it ended cleanly inside an object; a stream with no
@@ -249,18 +266,28 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   kroASEMeshWalk walk;
   if (!kroBeginSrcWalk(&walk, stream, out))
     return 0;
-  kroSrcState src = {out, name, 0, 0, 0};
-  int status;
-  while ((status = kroWriteSrcEntry(&src, &walk, kroNextASEMeshEntry(&walk))) > 0)
-    continue;
-  int ok = kroSrcWalkFoundObject(&walk, status, src.begun);
-  /* A refused object still gets a whole loader that empties the mesh; a
-   * missing one gets none, unless lines before the end began one. */
-  if (status < 0 || src.header_written) {
-    if (!ok)
-      kroWriteSrcEmptyEnd(out, src.header_written, src.count_written, name);
-    fputc('}', out);
+  kroSrcText text = {};
+  cookie_io_functions_t functions = {nullptr, kroAddSrcText, nullptr, nullptr};
+  FILE *body = fopencookie(&text, "w", functions);
+  int ok = 0, status = -1;
+  if (body) {
+    setvbuf(body, nullptr, _IONBF, 0);
+    kroSrcState src = {body, name, 0, 0};
+    while (!text.failed && (status = kroWriteSrcEntry(&src, &walk, kroNextASEMeshEntry(&walk))) > 0)
+      continue;
+    if (!text.failed)
+      ok = kroSrcWalkFoundObject(&walk, status, src.begun);
+    if (ok)
+      fputc('}', body);
+    fclose(body);
   }
+  if (!body || text.failed) {
+    kroFailASEMemory(&walk.in, "kroWriteSrcMeshFromASEfd");
+    ok = 0;
+  }
+  if (ok)
+    fwrite(text.bytes, 1, text.length, out);
+  free(text.bytes);
   kroEndASEMeshWalk(&walk);
   return ok;
 }
@@ -557,9 +584,8 @@ static void kroWriteSrcCompactBody(FILE *out, const kroSrcMesh *mesh) {
 
 /* Takes what one entry says into mesh; returns 1 to go on, 0 at the object's
  * end (the stream then stands where the generator leaves it), -1 after a
- * failure. `lines` is set once the generator would have written a line. */
-static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry, int *begun,
-                               int *lines) {
+ * failure. */
+static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry, int *begun) {
   switch (entry) {
   case KRO_ASE_END:
     return 0;
@@ -567,7 +593,7 @@ static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry
     return -1;
   case KRO_ASE_GEOMOBJECT:
     if (!*begun) {
-      *begun = *lines = 1;
+      *begun = 1;
       return 1;
     }
     if (!kroStepBackASEToken(&walk->in)) {
@@ -577,16 +603,15 @@ static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry
     return 0;
   case KRO_ASE_NODE_NAME:
     strcpy(mesh->node_name, walk->node_name);
-    mesh->named = *lines = 1;
+    mesh->named = 1;
     return 1;
   case KRO_ASE_NUMFACES:
     mesh->triangles = walk->face_count;
-    mesh->counted = *lines = 1;
+    mesh->counted = 1;
     return 1;
   case KRO_ASE_FACE:
   case KRO_ASE_TFACE:
   case KRO_ASE_FACENORMAL:
-    *lines = 1;
     return kroTakeSrcEntry(mesh, entry, walk->triangle, walk->values) ? 1 : -1;
   }
   return 1;
@@ -598,20 +623,14 @@ int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
     return 0;
   kroSrcMesh mesh;
   kroBeginSrcMesh(&mesh);
-  int begun = 0, lines = 0, status;
-  while ((status = kroTakeSrcMeshEntry(&mesh, &walk, kroNextASEMeshEntry(&walk), &begun, &lines)) >
-         0)
+  int begun = 0, status;
+  while ((status = kroTakeSrcMeshEntry(&mesh, &walk, kroNextASEMeshEntry(&walk), &begun)) > 0)
     continue;
+  /* As the generator: only a whole object gets a function. */
   int ok = kroSrcWalkFoundObject(&walk, status, begun);
-  /* As the generator: a refused object still gets a whole loader that
-   * empties the mesh; a missing one gets none, unless entries before the end
-   * began one. */
   if (ok) {
     kroWriteSrcHeader(out, name);
     kroWriteSrcCompactBody(out, &mesh);
-    fputc('}', out);
-  } else if (status < 0 || lines) {
-    kroWriteSrcEmptyEnd(out, 0, 0, name);
     fputc('}', out);
   }
   kroEndSrcMesh(&mesh);

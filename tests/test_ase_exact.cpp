@@ -166,23 +166,29 @@ std::string resultsOf(const std::string &path) {
             describe(m.node_name, m.triangles, m.material_ref, m.op, m.nc, m.realn, m.tc) + "\n";
   }
   kroFreeMeshArray(&meshes, count);
+  // The stream readers on a file, then on a pipe of it, where a result the
+  // file gave too is written "as file".
   FILE *stream = fopen(p, "r");
-  for (int call = 0; call < calls; call++) {
-    text += "stream " + std::to_string(call) + " " + loadNext(stream, path);
-    text += streamState(stream) + "\n";
-  }
-  rewind(stream);
-  for (int call = 0; call < calls; call++) {
-    std::string line = generate(stream, path, "L" + std::to_string(call));
-    text += "source " + std::to_string(call) + " " + line + streamState(stream) + "\n";
+  std::vector<std::string> results;
+  for (int call = 0; call < 2 * calls; call++) {
+    if (call == calls)
+      rewind(stream);
+    std::string line = call < calls ? loadNext(stream, path)
+                                    : generate(stream, path, "L" + std::to_string(call - calls));
+    results.push_back(line);
+    text += (call < calls ? "stream " : "source ") + std::to_string(call % calls) + " " + line +
+            streamState(stream) + "\n";
   }
   fclose(stream);
-  // A pipe cannot move back: one object at most, then what is left in it.
   for (int source = 0; source < 2; source++) {
     stream = popen(("cat '" + path + "'").c_str(), "r");
-    text +=
-        source ? "pipe source " + generate(stream, path, "P") : "pipe " + loadNext(stream, path);
-    text += pipeRest(stream) + "\n";
+    for (int call = 0; call < calls; call++) {
+      std::string line =
+          source ? generate(stream, path, "L" + std::to_string(call)) : loadNext(stream, path);
+      text += (source ? "pipe source " : "pipe ") + std::to_string(call) + " " +
+              (line == results[source * calls + call] ? "as file" : line) + "\n";
+    }
+    text += "pipe rest" + pipeRest(stream) + "\n";
     pclose(stream);
   }
   kroMaterial *materials = nullptr;
@@ -456,7 +462,7 @@ TEST_F(AseExactTest, CompactLoadersFollowTheGeneratorsWalk) {
 }
 
 // Each allocation of the compact writer that fails is reported once and
-// gives the empty loader a refused object gets, until the writer needs fewer.
+// writes nothing, as a refused object does, until the writer needs fewer.
 TEST_F(AseExactTest, CompactWriterReportsEachFailedAllocation) {
   std::mt19937_64 rng(5);
   std::string path = kroTestTempPath("allocations.ase");
@@ -475,9 +481,7 @@ TEST_F(AseExactTest, CompactWriterReportsEachFailedAllocation) {
     if (failed)
       EXPECT_TRUE(failed == 1 && w.ok == 0 &&
                   w.says.rfind(" hook1 [Error during allocating memory in kro", 0) == 0 &&
-                  loader.size() > 18 &&
-                  !loader.compare(loader.size() - 18, 18, "\tnode_name[0]=0;\n}") &&
-                  loader.find("static") == loader.npos)
+                  loader.empty())
           << n << ": " << w.says << loader;
     else
       EXPECT_TRUE(w.ok == 1 && n > 2) << n;
