@@ -301,7 +301,10 @@ void kroDestroy(void);
 /* ------------------------------------------------------------------------ */
 
 /* ASE files are read as white-space separated tokens; listed keywords take
- * their values, every other token is passed over. A reader refuses a file
+ * their values, every other token is passed over. A file (or stream) that
+ * opens with a UTF-16 byte order mark, of either byte order, is read by every
+ * reader as its UTF-8 twin: the mark dropped, names in UTF-8, an unpaired
+ * surrogate as U+FFFD, counts bounded by its characters. A reader refuses a file
  * (message, hook, empty result) on: a token longer than KRO_ASE_TOKEN_CHARS, a
  * quoted name longer than its buffer or without its closing quote on the same
  * line, a missing or non-finite value, a count that is negative, repeated,
@@ -371,9 +374,16 @@ void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights);
 /* Where each geometry object begins: the byte offset of its "*GEOMOBJECT", in
  * file order, through *offsets (a new array, release with free; null when
  * none). Returns the count, as kroObjectsInASE. A stream of the file moved to
- * offsets[i] gives object i + 1 to kroLoadMeshFromASEfd. */
+ * offsets[i] gives object i + 1 to kroLoadMeshFromASEfd. Offsets are those of
+ * the file as stored: in a UTF-16 file they count its 2-byte units and the
+ * byte order mark, so they are not its UTF-8 twin's, but they find the same
+ * objects. */
 int kroObjectOffsetsInASE(const char *path, long **offsets);
 
+/* The stream's first word as every reader sees it (a UTF-16 file as UTF-8),
+ * at most `chars` bytes of it into word (chars + 1 bytes); returns its length.
+ * Reports nothing: tools check a file's export keyword with it. */
+int kroReadASEFirstWord(FILE *stream, char *word, int chars);
 /* New material array through *materials; returns the count */
 int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
 /* glDeleteTextures on the five names; frees nothing */

@@ -17,6 +17,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 enum {
   KRO_ASE_NUMBER_CHARS = 127, /* longest number text taken by the value scanners */
@@ -92,13 +93,285 @@ KRO_ASE_HOT void kroTakeASEUpTo(kroASEReader *in, const char *p) {
   in->next = (int)(p - in->buffer);
 }
 
+/* ---- UTF-16 streams ----
+ * A stream whose file opens with a UTF-16 byte order mark is read as its
+ * UTF-8 twin: every reader sees the converted bytes, the mark dropped, and an
+ * unpaired surrogate as U+FFFD. Stream positions stay those of the file: each
+ * UTF-8 sequence stands for one 2-byte unit, or two when it has 4 bytes (a
+ * surrogate pair), so the bytes not taken map back to the file's bytes. */
+enum {
+  KRO_ASE_UTF16LE = 1,
+  KRO_ASE_UTF16BE,
+  KRO_ASE_UTF16_READ_BYTES = 16384 /* file bytes per read: at most 1.5 times that as UTF-8 */
+};
+
+/* The encoding a byte order mark names: KRO_ASE_UTF16LE, _BE, or 0. */
+static int kroASEByteOrderOf(int first, int second) {
+  return first == 0xFF && second == 0xFE   ? KRO_ASE_UTF16LE
+         : first == 0xFE && second == 0xFF ? KRO_ASE_UTF16BE
+                                           : 0;
+}
+
+/* The byte order mark at the start of a seekable stream's file, wherever the
+ * stream stands. */
+static int kroASEFileByteOrder(FILE *stream) {
+  unsigned char mark[2];
+  long got = 0;
+  int descriptor = fileno(stream);
+  if (descriptor >= 0) {
+    got = (long)pread(descriptor, mark, 2, 0);
+  } else {
+    long at = ftell(stream);
+    if (at >= 0 && fseek(stream, 0, SEEK_SET) == 0) {
+      got = (long)fread(mark, 1, 2, stream);
+      fseek(stream, at, SEEK_SET);
+    }
+  }
+  return got == 2 ? kroASEByteOrderOf(mark[0], mark[1]) : 0;
+}
+
+/* Bytes of the stream's file that the UTF-8 bytes at text (whole sequences
+ * the reader converted) came from. */
+static long kroASESourceBytes(const kroASEReader *in, const char *text, long length) {
+  if (!in->byte_order)
+    return length;
+  long bytes = 0;
+  for (long i = 0; i < length; i++) {
+    unsigned char c = (unsigned char)text[i];
+    bytes += ((c & 0xC0) != 0x80) * 2 + (c >= 0xF0) * 2;
+  }
+  return bytes;
+}
+
+static char *kroPutASEUtf8(char *out, unsigned c) {
+  if (c < 0x80) {
+    *out++ = (char)c;
+  } else if (c < 0x800) {
+    *out++ = (char)(0xC0 | c >> 6);
+    *out++ = (char)(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out++ = (char)(0xE0 | c >> 12);
+    *out++ = (char)(0x80 | ((c >> 6) & 0x3F));
+    *out++ = (char)(0x80 | (c & 0x3F));
+  } else {
+    *out++ = (char)(0xF0 | c >> 18);
+    *out++ = (char)(0x80 | ((c >> 12) & 0x3F));
+    *out++ = (char)(0x80 | ((c >> 6) & 0x3F));
+    *out++ = (char)(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+/* The units in raw (length bytes) as UTF-8 at out; returns the bytes
+ * written. What cannot be converted yet, a unit cut by the end or a high
+ * surrogate whose partner may follow, is kept in in->carry; at the stream's
+ * end (at_end) a lone high surrogate is converted and only an odd last byte
+ * stays, for the stream position. */
+static size_t kroConvertASEUtf16(kroASEReader *in, const unsigned char *raw, int length, int at_end,
+                                 char *out) {
+  char *start = out;
+  int i = 0;
+  for (; length - i >= 2; i += 2) {
+    unsigned u =
+        in->byte_order == KRO_ASE_UTF16LE ? raw[i] | raw[i + 1] << 8 : raw[i] << 8 | raw[i + 1];
+    if (u >= 0xD800 && u < 0xDC00) {
+      if (length - i < 4 && !at_end)
+        break;
+      unsigned low = length - i < 4                      ? 0
+                     : in->byte_order == KRO_ASE_UTF16LE ? raw[i + 2] | raw[i + 3] << 8
+                                                         : raw[i + 2] << 8 | raw[i + 3];
+      if (low >= 0xDC00 && low < 0xE000) {
+        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      } else {
+        u = 0xFFFD;
+      }
+    } else if (u >= 0xDC00 && u < 0xE000) {
+      u = 0xFFFD;
+    }
+    out = kroPutASEUtf8(out, u);
+  }
+  in->carried = length - i;
+  memcpy(in->carry, raw + i, (size_t)in->carried);
+  return (size_t)(out - start);
+}
+
+/* The stream's next units as UTF-8 into the buffer: a block's worth from a
+ * seekable stream, one character from one that cannot seek (as the plain
+ * reader reads it a byte at a time). 0 at the stream's end. */
+static size_t kroReadASEUtf16(kroASEReader *in) {
+  unsigned char raw[KRO_ASE_UTF16_READ_BYTES + sizeof in->carry];
+  size_t got = 0;
+  for (int at_end = 0; got == 0 && !at_end;) {
+    int length = in->carried;
+    memcpy(raw, in->carry, (size_t)length);
+    if (in->file_bytes >= 0) {
+      size_t want = (size_t)(in->read_bytes < KRO_ASE_UTF16_READ_BYTES ? in->read_bytes
+                                                                       : KRO_ASE_UTF16_READ_BYTES);
+      size_t read = fread(raw + length, 1, want, in->stream);
+      length += (int)read;
+      at_end = read < want;
+      if (in->read_bytes < KRO_ASE_BLOCK_BYTES)
+        in->read_bytes *= 2;
+    } else {
+      for (int c; length < in->carried + 2; length++) {
+        if ((c = getc(in->stream)) == EOF) {
+          at_end = 1;
+          break;
+        }
+        raw[length] = (unsigned char)c;
+      }
+    }
+    got = kroConvertASEUtf16(in, raw, length, at_end, in->buffer);
+  }
+  return got;
+}
+
+/* ---- bytes held for streams that cannot move back ----
+ * A pipe cannot be sought back to the "*GEOMOBJECT" that ends an object once
+ * it has been read, so the reader holds that token, its separator and any
+ * byte it read ahead (with the encoding of a UTF-16 pipe) for the next reader
+ * of the same stream, which reads them first. A slot names its stream by
+ * address and by the file behind it (descriptor, device, inode): a slot whose
+ * descriptor was closed or now names another file is stale and free again,
+ * and a stream found at a held address whose file differs gets nothing. */
+enum {
+  KRO_ASE_HELD_STREAMS = 8,                          /* pipes with bytes held at once */
+  KRO_ASE_HELD_BYTES = 2 * (KRO_ASE_TOKEN_CHARS + 2) /* a token, its separator, bytes read ahead */
+};
+
+typedef struct kroASEHeld {
+  FILE *stream; /* null: the slot is free */
+  int descriptor;
+  dev_t device;
+  ino_t inode;
+  int byte_order, carried;
+  unsigned char carry[3];
+  int length;
+  char bytes[KRO_ASE_HELD_BYTES];
+} kroASEHeld;
+
+static kroASEHeld kroASEHeldStreams[KRO_ASE_HELD_STREAMS];
+
+/* The descriptor and file behind a stream; 0 when it has none (a memory stream). */
+static int kroASEStreamFile(FILE *stream, int *descriptor, struct stat *file) {
+  *descriptor = fileno(stream);
+  return *descriptor >= 0 && fstat(*descriptor, file) == 0;
+}
+
+static int kroIsASEHeldFile(const kroASEHeld *slot, int descriptor, const struct stat *file) {
+  return slot->descriptor == descriptor && slot->device == file->st_dev &&
+         slot->inode == file->st_ino;
+}
+
+/* Whether a slot still holds bytes of a descriptor open on the same file. */
+static int kroIsASEHeldLive(const kroASEHeld *slot) {
+  struct stat file;
+  return slot->stream && fstat(slot->descriptor, &file) == 0 &&
+         kroIsASEHeldFile(slot, slot->descriptor, &file);
+}
+
+/* A free slot for the reader's stream, or null. */
+static kroASEHeld *kroFreeASEHeld(const kroASEReader *in) {
+  int descriptor;
+  struct stat file;
+  if (!kroASEStreamFile(in->stream, &descriptor, &file))
+    return nullptr;
+  for (kroASEHeld &slot : kroASEHeldStreams)
+    if (!kroIsASEHeldLive(&slot))
+      return &slot;
+  return nullptr;
+}
+
+/* The bytes not taken, and the encoding, for the next reader of the stream. */
+static void kroHoldASEBytes(kroASEReader *in) {
+  int untaken = in->end - in->next, descriptor;
+  struct stat file;
+  kroASEHeld *slot = kroFreeASEHeld(in);
+  if (!slot || untaken > KRO_ASE_HELD_BYTES || !kroASEStreamFile(in->stream, &descriptor, &file))
+    return;
+  slot->stream = in->stream;
+  slot->descriptor = descriptor;
+  slot->device = file.st_dev;
+  slot->inode = file.st_ino;
+  slot->byte_order = in->byte_order;
+  slot->carried = in->carried;
+  memcpy(slot->carry, in->carry, sizeof slot->carry);
+  slot->length = untaken;
+  memcpy(slot->bytes, in->buffer + in->next, (size_t)untaken);
+}
+
+/* Takes what a reader before held for this stream into the buffer: 1, or 0
+ * when nothing is held for it. A slot of a stream now at another file is dropped. */
+static int kroResumeASEHeld(kroASEReader *in) {
+  int resumed = 0;
+  for (kroASEHeld &slot : kroASEHeldStreams) {
+    if (slot.stream != in->stream)
+      continue;
+    int descriptor;
+    struct stat file;
+    if (kroASEStreamFile(in->stream, &descriptor, &file) &&
+        kroIsASEHeldFile(&slot, descriptor, &file)) {
+      memcpy(in->buffer, slot.bytes, (size_t)slot.length);
+      in->end = slot.length;
+      in->byte_order = slot.byte_order;
+      in->carried = slot.carried;
+      memcpy(in->carry, slot.carry, sizeof in->carry);
+      resumed = 1;
+    }
+    slot.stream = nullptr;
+  }
+  return resumed;
+}
+
+/* A stream that cannot seek, where no reader held bytes: its first bytes
+ * tell whether it is UTF-16 (the mark is dropped); others stay in the
+ * buffer as read. */
+static void kroOpenASEPipe(kroASEReader *in) {
+  int first = getc(in->stream);
+  if (first == 0xFF || first == 0xFE) {
+    int second = getc(in->stream);
+    in->byte_order = kroASEByteOrderOf(first, second);
+    if (!in->byte_order) {
+      in->buffer[in->end++] = (char)first;
+      if (second != EOF)
+        in->buffer[in->end++] = (char)second;
+    }
+  } else if (first != EOF) {
+    in->buffer[in->end++] = (char)first;
+  }
+  in->past_end = first == EOF;
+}
+
+int kroStepBackASEToken(kroASEReader *in) {
+  int bytes = in->token_length + (in->separator != EOF), untaken = in->end - in->next;
+  if (in->file_bytes < 0) {
+    /* The token goes back before the bytes not taken; kroEndASEReader holds them. */
+    if (bytes + untaken > KRO_ASE_HELD_BYTES || !kroFreeASEHeld(in))
+      return 0;
+    memmove(in->buffer + bytes, in->buffer + in->next, (size_t)untaken);
+    memcpy(in->buffer, in->token, (size_t)in->token_length);
+    if (in->separator != EOF)
+      in->buffer[in->token_length] = (char)in->separator;
+    in->next = 0;
+    in->end = bytes + untaken;
+    memset(in->buffer + in->end, 0, KRO_ASE_PAD);
+    return 1;
+  }
+  long start = kroTokenStartASE(in);
+  kroEndASEReader(in);
+  return start >= 0 && fseek(in->stream, start, SEEK_SET) == 0;
+}
+
 /* With every byte taken: the stream's next bytes into the buffer, a block at
  * a time, or one byte when the stream cannot seek (nothing read can be given
  * back to it but one pushed-back byte). An empty span at the stream's end. */
 KRO_ASE_RARE kroASESpan kroRefillASE(kroASEReader *in) {
   size_t got = 0;
   if (!in->past_end) {
-    if (in->file_bytes >= 0) {
+    if (in->byte_order) {
+      got = kroReadASEUtf16(in);
+    } else if (in->file_bytes >= 0) {
       got = fread(in->buffer, 1, (size_t)in->read_bytes, in->stream);
       if (in->read_bytes < KRO_ASE_BLOCK_BYTES)
         in->read_bytes *= 2;
@@ -154,28 +427,60 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
   in->end = 0;
   in->read_bytes = KRO_ASE_FIRST_READ_BYTES;
   in->past_end = 0;
-  memset(in->buffer, 0, KRO_ASE_PAD);
+  in->byte_order = 0;
+  in->carried = 0;
+  if (stream && in->file_bytes >= 0) {
+    in->byte_order = kroASEFileByteOrder(stream);
+    if (in->byte_order) {
+      /* Counts are bounded by characters (2-byte units), as in the UTF-8 twin. */
+      in->file_bytes = in->file_bytes > 2 ? (in->file_bytes - 2) / 2 : 0;
+      if (ftell(stream) < 2)
+        fseek(stream, 2, SEEK_SET);
+    }
+  } else if (stream && !kroResumeASEHeld(in)) {
+    kroOpenASEPipe(in);
+  }
+  memset(in->buffer + in->end, 0, KRO_ASE_PAD);
 }
 
 void kroEndASEReader(kroASEReader *in) {
   int untaken = in->end - in->next;
   if (in->file_bytes < 0) {
-    if (untaken > 0)
-      ungetc((unsigned char)in->buffer[in->next], in->stream);
-  } else if (untaken > 0 || (!in->past_end && feof(in->stream))) {
+    /* One byte goes back into a plain pipe; more, or any of a UTF-16 pipe
+     * that has not ended, are held for the next reader. */
+    if (!in->byte_order && untaken <= 1) {
+      if (untaken > 0)
+        ungetc((unsigned char)in->buffer[in->next], in->stream);
+    } else if (untaken > 0 || !in->past_end) {
+      kroHoldASEBytes(in);
+    }
+  } else if (untaken > 0 || in->carried > 0 || (!in->past_end && feof(in->stream))) {
     /* Seeking also clears the end indicator of a short block read that
      * reached the end although no character read went past it. */
-    fseek(in->stream, -(long)untaken, SEEK_CUR);
+    long back = kroASESourceBytes(in, in->buffer + in->next, untaken) + in->carried;
+    fseek(in->stream, -back, SEEK_CUR);
   }
   in->next = 0;
   in->end = 0;
   in->past_end = 0;
+  in->carried = 0;
   memset(in->buffer, 0, KRO_ASE_PAD);
 }
 
 long kroTellASE(const kroASEReader *in) {
   long position = ftell(in->stream);
-  return position < 0 ? -1 : position - (in->end - in->next);
+  if (position < 0)
+    return -1;
+  return position - kroASESourceBytes(in, in->buffer + in->next, in->end - in->next) - in->carried;
+}
+
+long kroTokenStartASE(const kroASEReader *in) {
+  long after = kroTellASE(in);
+  if (after < 0)
+    return -1;
+  char separator = (char)in->separator;
+  return after - kroASESourceBytes(in, in->token, in->token_length) -
+         (in->separator == EOF ? 0 : kroASESourceBytes(in, &separator, 1));
 }
 
 void kroFailASE(kroASEReader *in, const char *format, ...) {
@@ -274,6 +579,21 @@ KRO_ASE_HOT int kroReadASEWordInto(kroASEReader *in, char *word) {
 
 int kroReadASEToken(kroASEReader *in) {
   return kroReadASEWordInto(in, in->token);
+}
+
+int kroReadASEFirstWord(FILE *stream, char *word, int chars) {
+  kroASEReader in;
+  kroBeginASEReader(&in, stream, "", "");
+  int c = kroSkipASESpace(&in), length = 0;
+  kroASESpan span = kroASEUntaken(&in);
+  for (; c != EOF && !kroIsASESpace(c) && length < chars; c = kroPeekASE(&in, &span)) {
+    word[length++] = (char)c;
+    span.p++;
+  }
+  kroTakeASEUpTo(&in, span.p);
+  word[length] = 0;
+  kroEndASEReader(&in);
+  return length;
 }
 
 /* The keyword whose value is being read, for messages. */
@@ -633,99 +953,6 @@ int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what
     }
     buffer[length] = (char)c;
   }
-}
-
-/* ---- bytes held for streams that cannot move back ----
- * A pipe cannot be sought back to the "*GEOMOBJECT" that ends an object once
- * it has been read, so the reader holds that token, its separator and any
- * byte it read ahead for the next call on the same stream, which reads them
- * first. A slot names its stream by address and by the file behind it
- * (descriptor, device, inode): a slot whose descriptor was closed or now
- * names another file is stale and free again, and a stream found at a held
- * address whose file differs gets nothing. */
-enum {
-  KRO_ASE_HELD_STREAMS = 8,                          /* pipes with bytes held at once */
-  KRO_ASE_HELD_BYTES = 2 * (KRO_ASE_TOKEN_CHARS + 2) /* a token, its separator, bytes read ahead */
-};
-
-typedef struct kroASEHeld {
-  FILE *stream; /* null: the slot is free */
-  int descriptor;
-  dev_t device;
-  ino_t inode;
-  int length;
-  char bytes[KRO_ASE_HELD_BYTES];
-} kroASEHeld;
-
-static kroASEHeld kroASEHeldStreams[KRO_ASE_HELD_STREAMS];
-
-/* The descriptor and file behind a stream; 0 when it has none (a memory stream). */
-static int kroASEStreamFile(FILE *stream, int *descriptor, struct stat *file) {
-  *descriptor = fileno(stream);
-  return *descriptor >= 0 && fstat(*descriptor, file) == 0;
-}
-
-static int kroIsASEHeldFile(const kroASEHeld *slot, int descriptor, const struct stat *file) {
-  return slot->descriptor == descriptor && slot->device == file->st_dev &&
-         slot->inode == file->st_ino;
-}
-
-/* Whether a slot still holds bytes of a descriptor open on the same file. */
-static int kroIsASEHeldLive(const kroASEHeld *slot) {
-  struct stat file;
-  return slot->stream && fstat(slot->descriptor, &file) == 0 &&
-         kroIsASEHeldFile(slot, slot->descriptor, &file);
-}
-
-void kroResumeASEReader(kroASEReader *in) {
-  for (kroASEHeld &slot : kroASEHeldStreams) {
-    if (slot.stream != in->stream)
-      continue;
-    int descriptor;
-    struct stat file;
-    if (in->file_bytes < 0 && kroASEStreamFile(in->stream, &descriptor, &file) &&
-        kroIsASEHeldFile(&slot, descriptor, &file)) {
-      memcpy(in->buffer, slot.bytes, (size_t)slot.length);
-      in->next = 0;
-      in->end = slot.length;
-      memset(in->buffer + in->end, 0, KRO_ASE_PAD);
-    }
-    slot.stream = nullptr;
-  }
-}
-
-/* Holds the last token, its separator and the bytes not taken for the next
- * reader of this stream: 1, or 0 when it has no file or no slot is free. */
-static int kroHoldASEToken(kroASEReader *in) {
-  int untaken = in->end - in->next, separated = in->separator != EOF;
-  int length = in->token_length + separated + untaken, descriptor;
-  struct stat file;
-  if (length > KRO_ASE_HELD_BYTES || !kroASEStreamFile(in->stream, &descriptor, &file))
-    return 0;
-  for (kroASEHeld &slot : kroASEHeldStreams) {
-    if (kroIsASEHeldLive(&slot))
-      continue;
-    slot.stream = in->stream;
-    slot.descriptor = descriptor;
-    slot.device = file.st_dev;
-    slot.inode = file.st_ino;
-    slot.length = length;
-    memcpy(slot.bytes, in->token, (size_t)in->token_length);
-    if (separated)
-      slot.bytes[in->token_length] = (char)in->separator;
-    memcpy(slot.bytes + in->token_length + separated, in->buffer + in->next, (size_t)untaken);
-    in->next = in->end;
-    return 1;
-  }
-  return 0;
-}
-
-int kroStepBackASEToken(kroASEReader *in) {
-  if (in->file_bytes < 0)
-    return kroHoldASEToken(in);
-  long back = in->token_length + (in->separator != EOF);
-  kroEndASEReader(in);
-  return fseek(in->stream, -back, SEEK_CUR) == 0;
 }
 
 int kroCheckASEComplete(kroASEReader *in) {
@@ -1479,7 +1706,6 @@ int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObje
   }
   kroASEMeshWalk walk;
   kroBeginASEMeshWalk(&walk, stream, KRO_ASE_FD_SOURCE);
-  kroResumeASEReader(&walk.in);
   int ok = kroLoadASEObject(&walk, &target, 0, 1, name, &have_name);
   return kroFinishASELoad(&walk, &target, ok, name, have_name, node_name, triangles);
 }
@@ -1515,7 +1741,7 @@ static int kroKeepASEOffset(kroASEScan *scan, kroASEReader *in, const char *func
     scan->offsets = grown;
     scan->capacity = capacity;
   }
-  scan->offsets[scan->objects] = here - in->token_length - (in->separator != EOF);
+  scan->offsets[scan->objects] = kroTokenStartASE(in);
   return 1;
 }
 

@@ -25,11 +25,13 @@ enum { KRO_ASE_PAD = 32 };
  * it reads the values or passes them over as tokens, sees the same keywords.
  *
  * It reads a seekable stream in blocks and one that cannot seek (a pipe) a
- * byte at a time, and takes from the block exactly the characters that
- * character-by-character "%s", "%d" and "%f" reads would consume.
+ * character at a time, and takes from the block exactly the characters that
+ * character-by-character "%s", "%d" and "%f" reads would consume. A stream
+ * whose file begins with a UTF-16 byte order mark is read as UTF-8.
  * kroEndASEReader hands the stream back at that position (the bytes read
- * ahead are sought back, or the one byte of a pipe pushed back), with its end
- * indicator set only when a read went past the end. */
+ * ahead are sought back; of a pipe, one byte is pushed back, more are held
+ * for its next reader), with its end indicator set only when a read went past
+ * the end. kroBeginASEReader takes bytes held for the stream first. */
 typedef struct kroASEReader {
   FILE *stream;
   const char *source;   /* path, or "file descriptor", for messages */
@@ -47,6 +49,9 @@ typedef struct kroASEReader {
   int end;        /* bytes in buffer; buffer[end] is 0, a stop for the scanning loops */
   int read_bytes; /* what the next block read asks for */
   int past_end;   /* the last read found the stream's end (or an error): nothing follows */
+  int byte_order; /* 0, or KRO_ASE_UTF16LE / _BE: the stream is read as its UTF-8 twin */
+  int carried;    /* bytes of a UTF-16 stream read but not converted yet, in carry */
+  unsigned char carry[3];
   char buffer[KRO_ASE_BLOCK_BYTES + KRO_ASE_PAD]; /* bytes read, then KRO_ASE_PAD zeros */
 } kroASEReader;
 
@@ -104,6 +109,8 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
 void kroEndASEReader(kroASEReader *in);
 /* The stream position after the last character taken; -1 when the stream cannot tell. */
 long kroTellASE(const kroASEReader *in);
+/* The stream position where the last token begins; -1 when the stream cannot tell. */
+long kroTokenStartASE(const kroASEReader *in);
 int kroReadASEToken(kroASEReader *in);           // Next word into token: 1, 0 at end, -1 refused
 int kroReadASEInt(kroASEReader *in, int *value); // "%d": 1, or 0 (reported)
 int kroReadASEFloat(kroASEReader *in, float *value); // "%f", finite only: 1, or 0 (reported)
@@ -111,11 +118,8 @@ int kroReadASECount(kroASEReader *in, const char *keyword, int *count); // "%d" 
 /* Right after a keyword token: skips the separator and the opening quote and
  * reads up to the closing quote on the same line, at most `chars` characters. */
 int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what);
-/* A caller's stream that a call before left holding bytes (a pipe: see
- * kroStepBackASEToken) reads them first; call it right after the begin. */
-void kroResumeASEReader(kroASEReader *in);
 /* Stream back to the start of the last token: 1 or 0. A stream that cannot
- * seek holds the token and what was read after it for kroResumeASEReader. */
+ * seek holds the token and what was read after it for its next reader. */
 int kroStepBackASEToken(kroASEReader *in);
 int kroCheckASEComplete(kroASEReader *in); // At the end: 0 (reported) when the file is cut off
 /* Follows the block of a keyword read at `depth` after the token just read:

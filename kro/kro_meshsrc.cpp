@@ -207,16 +207,14 @@ static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
   return 1;
 }
 
-/* Both writers' walk over the stream, from the bytes a call before held for
- * it on; messages go into C comments when the source itself goes to standard
- * output. 0 (reported) without a stream. */
+/* Both writers' walk over the stream; messages go into C comments when the source itself goes to
+ * standard output. 0 (reported) without a stream. */
 static int kroBeginSrcWalk(kroASEMeshWalk *walk, FILE *stream, FILE *out) {
   if (!stream) {
     kroFail("Error in reading mesh from file descriptor\n");
     return 0;
   }
   kroBeginASEMeshWalk(walk, stream, "file descriptor");
-  kroResumeASEReader(&walk->in);
   walk->in.comment_messages = out == stdout;
   return 1;
 }

@@ -435,6 +435,32 @@ TEST_F(AseExactTest, EveryReaderGivesTheRecordedResults) {
   }
 }
 
+// A UTF-16 export of either byte order reads as its UTF-8 twin through every
+// reader: the same objects, names, counts, materials, messages and loaders, on
+// files and pipes. Stream positions are the UTF-16 file's own (the 2-byte mark,
+// then 2 bytes a unit), so objects found at its offsets are the twin's.
+TEST_F(AseExactTest, Utf16FilesReadAsTheirUtf8Twins) {
+  const std::string folder = std::string(KRO_TEST_DATA) + "/ase/";
+  for (const char *twin : {"two_objects", "utf16/unicode_names"}) {
+    const std::string utf8 = folder + twin + ".ase", bytes = kroTestReadFile(utf8);
+    std::string want = resultsOf(utf8);
+    for (size_t at = 0; (at = want.find(" at", at)) != want.npos;) {
+      size_t digits = want.find_first_not_of("0123456789", at + 3);
+      long position = std::stol(want.substr(at + 3, digits - at - 3)), units = 0;
+      for (long i = 0; i < position; i++) // a unit per UTF-8 sequence, two for 4 bytes
+        units += ((bytes[i] & 0xC0) != 0x80) + ((unsigned char)bytes[i] >= 0xF0);
+      want.replace(at + 3, digits - at - 3, std::to_string(2 + 2 * units));
+      at = digits;
+    }
+    for (const char *order : {"le", "be"}) {
+      std::string path = folder + "utf16/" + std::filesystem::path(twin).filename().string() +
+                         "_utf16" + order + ".ase";
+      SCOPED_TRACE(path);
+      EXPECT_EQ(resultsOf(path), want);
+    }
+  }
+}
+
 // The compact writer walks every file as the generator does: the same
 // results, messages and stream positions call after call, and a loader that
 // compiles cleanly for every object, refused ones included (those empty).
