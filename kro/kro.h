@@ -313,7 +313,9 @@ void kroDestroy(void);
  * animation keyword among a face's values, and a file that ends inside a { }
  * block or a quoted text (cut off). Rows the file does not fill read 0. A
  * token that begins inside a quoted text, or right where a value ends, is
- * text: never a keyword or a brace. */
+ * text: never a keyword or a brace. A refusal's message ends with the line
+ * (from 1) where the reader stood, as in "... (cut off?) at line 1203", when
+ * the stream can tell it (a pipe counts the lines it has read). */
 enum {
   KRO_ASE_TOKEN_CHARS = 256,   /* longest token */
   KRO_ASE_NAME_CHARS = 255,    /* longest node name */

@@ -227,6 +227,67 @@ static size_t kroReadASEUtf16(kroASEReader *in) {
   return got;
 }
 
+/* ---- line numbers for messages ----
+ * Counted only when a failure is reported: a seekable stream's file is read
+ * again from its start up to where the reader stands; a pipe's lines are
+ * counted as its bytes leave the buffer (a byte or a character at a time). */
+
+static long kroCountASELines(const char *bytes, long length) {
+  long lines = 0;
+  for (const char *p = bytes, *end = bytes + length;
+       (p = (const char *)memchr(p, '\n', (size_t)(end - p))) != nullptr; p++)
+    lines++;
+  return lines;
+}
+
+/* Line ends in the first `bytes` bytes of a seekable stream's file (2-byte
+ * units of a UTF-16 one), the stream left where it stood; -1 when they cannot
+ * be read. *last_ends_line: the last of those bytes ends a line. */
+static long kroCountASEFileLines(const kroASEReader *in, long bytes, int *last_ends_line) {
+  char chunk[16384]; /* even: UTF-16 units never straddle two chunks */
+  int descriptor = fileno(in->stream);
+  long at = ftell(in->stream), lines = 0, done = 0;
+  if (descriptor < 0 && (at < 0 || fseek(in->stream, 0, SEEK_SET) != 0))
+    return -1;
+  *last_ends_line = 0;
+  while (done < bytes) {
+    size_t want = (size_t)(bytes - done < (long)sizeof chunk ? bytes - done : (long)sizeof chunk);
+    long got = descriptor >= 0 ? (long)pread(descriptor, chunk, want, done)
+                               : (long)fread(chunk, 1, want, in->stream);
+    if (got <= 0)
+      break;
+    if (!in->byte_order) {
+      lines += kroCountASELines(chunk, got);
+      *last_ends_line = chunk[got - 1] == '\n';
+    } else {
+      const int low = in->byte_order == KRO_ASE_UTF16LE ? 0 : 1;
+      for (long i = 0; i + 1 < got; i += 2) {
+        *last_ends_line = chunk[i + low] == '\n' && chunk[i + 1 - low] == 0;
+        lines += *last_ends_line;
+      }
+    }
+    done += got;
+  }
+  if (descriptor < 0)
+    fseek(in->stream, at, SEEK_SET);
+  return done == bytes ? lines : -1;
+}
+
+/* The line (from 1) where the reader stands: that of the last byte taken,
+ * so a line end taken after a value still counts to the value's line. 0
+ * when the stream cannot tell. */
+static long kroASELine(const kroASEReader *in) {
+  long lines;
+  int last_ends_line = in->next > 0 ? in->buffer[in->next - 1] == '\n' : in->line_ended;
+  if (in->file_bytes < 0) {
+    lines = in->lines + kroCountASELines(in->buffer, in->next);
+  } else {
+    long at = kroTellASE(in);
+    lines = at < 0 ? -1 : kroCountASEFileLines(in, at, &last_ends_line);
+  }
+  return lines < 0 ? 0 : lines - last_ends_line + 1;
+}
+
 /* ---- bytes held for streams that cannot move back ----
  * A pipe cannot be sought back to the "*GEOMOBJECT" that ends an object once
  * it has been read, so the reader holds that token, its separator and any
@@ -247,6 +308,8 @@ typedef struct kroASEHeld {
   ino_t inode;
   int byte_order, carried;
   unsigned char carry[3];
+  long lines;     /* line ends before the bytes held */
+  int line_ended; /* the byte before them ends a line */
   int length;
   char bytes[KRO_ASE_HELD_BYTES];
 } kroASEHeld;
@@ -297,6 +360,8 @@ static void kroHoldASEBytes(kroASEReader *in) {
   slot->byte_order = in->byte_order;
   slot->carried = in->carried;
   memcpy(slot->carry, in->carry, sizeof slot->carry);
+  slot->lines = in->lines + kroCountASELines(in->buffer, in->next);
+  slot->line_ended = in->next > 0 ? in->buffer[in->next - 1] == '\n' : in->line_ended;
   slot->length = untaken;
   memcpy(slot->bytes, in->buffer + in->next, (size_t)untaken);
 }
@@ -315,6 +380,8 @@ static int kroResumeASEHeld(kroASEReader *in) {
       memcpy(in->buffer, slot.bytes, (size_t)slot.length);
       in->end = slot.length;
       in->byte_order = slot.byte_order;
+      in->lines = slot.lines;
+      in->line_ended = slot.line_ended;
       in->carried = slot.carried;
       memcpy(in->carry, slot.carry, sizeof in->carry);
       resumed = 1;
@@ -349,6 +416,8 @@ int kroStepBackASEToken(kroASEReader *in) {
     /* The token goes back before the bytes not taken; kroEndASEReader holds them. */
     if (bytes + untaken > KRO_ASE_HELD_BYTES || !kroFreeASEHeld(in))
       return 0;
+    in->lines += kroCountASELines(in->buffer, in->next) - (in->separator == '\n');
+    in->line_ended = 0; /* the token's line stands before it; only a guess for messages */
     memmove(in->buffer + bytes, in->buffer + in->next, (size_t)untaken);
     memcpy(in->buffer, in->token, (size_t)in->token_length);
     if (in->separator != EOF)
@@ -368,6 +437,10 @@ int kroStepBackASEToken(kroASEReader *in) {
  * back to it but one pushed-back byte). An empty span at the stream's end. */
 KRO_ASE_RARE kroASESpan kroRefillASE(kroASEReader *in) {
   size_t got = 0;
+  if (in->file_bytes < 0 && in->end > 0) { /* a pipe's lines cannot be counted again later */
+    in->lines += kroCountASELines(in->buffer, in->end);
+    in->line_ended = in->buffer[in->end - 1] == '\n';
+  }
   if (!in->past_end) {
     if (in->byte_order) {
       got = kroReadASEUtf16(in);
@@ -429,6 +502,8 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
   in->past_end = 0;
   in->byte_order = 0;
   in->carried = 0;
+  in->lines = 0;
+  in->line_ended = 0;
   if (stream && in->file_bytes >= 0) {
     in->byte_order = kroASEFileByteOrder(stream);
     if (in->byte_order) {
@@ -446,14 +521,13 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
 void kroEndASEReader(kroASEReader *in) {
   int untaken = in->end - in->next;
   if (in->file_bytes < 0) {
-    /* One byte goes back into a plain pipe; more, or any of a UTF-16 pipe
-     * that has not ended, are held for the next reader. */
-    if (!in->byte_order && untaken <= 1) {
-      if (untaken > 0)
-        ungetc((unsigned char)in->buffer[in->next], in->stream);
-    } else if (untaken > 0 || !in->past_end) {
+    /* A pipe that has not ended keeps what was read ahead, its encoding and
+     * its line count for the next reader; without a free slot one byte of a
+     * plain pipe is pushed back. */
+    if (!in->past_end && kroFreeASEHeld(in))
       kroHoldASEBytes(in);
-    }
+    else if (!in->byte_order && untaken == 1)
+      ungetc((unsigned char)in->buffer[in->next], in->stream);
   } else if (untaken > 0 || in->carried > 0 || (!in->past_end && feof(in->stream))) {
     /* Seeking also clears the end indicator of a short block read that
      * reached the end although no character read went past it. */
@@ -483,12 +557,13 @@ long kroTokenStartASE(const kroASEReader *in) {
          (in->separator == EOF ? 0 : kroASESourceBytes(in, &separator, 1));
 }
 
-void kroFailASE(kroASEReader *in, const char *format, ...) {
+/* The message with the detail, and the line where the reader stands when `line` is set. */
+static void kroReportASE(kroASEReader *in, int line, const char *format, va_list args) {
   char detail[KRO_ASE_MESSAGE_SIZE];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(detail, sizeof detail, format, args);
-  va_end(args);
+  int length = vsnprintf(detail, sizeof detail, format, args);
+  long number = line ? kroASELine(in) : 0;
+  if (number > 0 && length >= 0 && length < (int)sizeof detail)
+    snprintf(detail + length, sizeof detail - (size_t)length, " at line %ld", number);
   if (in->comment_messages)
     fputs("/* ", stdout);
   kroFail("Error in reading %s from %s: %s\n", in->what, in->source, detail);
@@ -496,6 +571,20 @@ void kroFailASE(kroASEReader *in, const char *format, ...) {
     fputs(" */\n", stdout);
     fflush(stdout);
   }
+}
+
+void kroFailASE(kroASEReader *in, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  kroReportASE(in, 1, format, args);
+  va_end(args);
+}
+
+void kroFailASEStream(kroASEReader *in, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  kroReportASE(in, 0, format, args);
+  va_end(args);
 }
 
 void kroFailASEMemory(kroASEReader *in, const char *function) {
@@ -1619,7 +1708,7 @@ static int kroLoadASEObject(kroASEMeshWalk *walk, kroMeshTarget *target, int beg
         break;
       }
       if (step_back && !kroStepBackASEToken(&walk->in)) {
-        kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+        kroFailASEStream(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
         return 0;
       }
       return 1;
@@ -1725,7 +1814,7 @@ typedef struct kroASEScan {
 static int kroKeepASEOffset(kroASEScan *scan, kroASEReader *in, const char *function) {
   long here = kroTellASE(in);
   if (here < 0) {
-    kroFailASE(in, "the stream cannot tell where *GEOMOBJECT stands");
+    kroFailASEStream(in, "the stream cannot tell where *GEOMOBJECT stands");
     return 0;
   }
   if (scan->objects == scan->capacity) {
@@ -1833,7 +1922,7 @@ static int kroLoadASEObjectAt(FILE *stream, const char *path, long offset, kroMe
   kroBeginASEMeshWalk(&walk, stream, path);
   int ok = fseek(stream, offset, SEEK_SET) == 0;
   if (!ok)
-    kroFailASE(&walk.in, "the stream cannot move to a *GEOMOBJECT");
+    kroFailASEStream(&walk.in, "the stream cannot move to a *GEOMOBJECT");
   else
     ok = kroLoadASEObject(&walk, &target, 0, 0, name, &have_name);
   mesh->material_ref =

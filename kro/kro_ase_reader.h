@@ -52,6 +52,8 @@ typedef struct kroASEReader {
   int byte_order; /* 0, or KRO_ASE_UTF16LE / _BE: the stream is read as its UTF-8 twin */
   int carried;    /* bytes of a UTF-16 stream read but not converted yet, in carry */
   unsigned char carry[3];
+  long lines;     /* line ends before buffer[0], counted for a stream that cannot seek only */
+  int line_ended; /* the byte before buffer[0] ends a line (same streams) */
   char buffer[KRO_ASE_BLOCK_BYTES + KRO_ASE_PAD]; /* bytes read, then KRO_ASE_PAD zeros */
 } kroASEReader;
 
@@ -126,8 +128,13 @@ int kroCheckASEComplete(kroASEReader *in); // At the end: 0 (reported) when the 
  * KRO_ASE_HEAD becomes KRO_ASE_BODY at the block's "{", KRO_ASE_BODY becomes
  * KRO_ASE_OUTSIDE at the "}" that brings the depth back. */
 void kroFollowASEBlock(const kroASEReader *in, int *state, int depth);
-/* Reports "Error in reading <what> from <source>: <detail>\n", then the hook. */
+/* Reports "Error in reading <what> from <source>: <detail> at line <n>\n", then
+ * the hook; the line is where the reader stands (left out when the stream
+ * cannot tell). */
 void kroFailASE(kroASEReader *in, const char *format, ...) __attribute__((format(printf, 2, 3)));
+/* The same without a line, for failures of the stream itself. */
+void kroFailASEStream(kroASEReader *in, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
 /* Reports "Error during allocating memory in <function>(..)\n", then the hook. */
 void kroFailASEMemory(kroASEReader *in, const char *function);
 

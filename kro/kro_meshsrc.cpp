@@ -188,7 +188,7 @@ static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
       return 1;
     }
     if (!kroStepBackASEToken(&walk->in)) {
-      kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+      kroFailASEStream(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
       return -1;
     }
     return 0;
@@ -256,7 +256,7 @@ static ssize_t kroAddSrcText(void *cookie, const char *bytes, size_t size) {
  * object left is reported. */
 static int kroSrcWalkFoundObject(kroASEMeshWalk *walk, int status, int begun) {
   if (status == 0 && !begun)
-    kroFailASE(&walk->in, "no *GEOMOBJECT follows");
+    kroFailASEStream(&walk->in, "no *GEOMOBJECT follows");
   return status == 0 && begun;
 }
 
@@ -595,7 +595,7 @@ static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry
       return 1;
     }
     if (!kroStepBackASEToken(&walk->in)) {
-      kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+      kroFailASEStream(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
       return -1;
     }
     return 0;

@@ -188,14 +188,15 @@ TEST_F(AseTest, NamesAndTokensOfTheirLimitAreTakenAndOneMoreIsRefused) {
     };
     std::string name(KRO_ASE_NAME_CHARS + more, 'n'), token(KRO_ASE_TOKEN_CHARS + more, 't');
     std::string bitmap(KRO_ASE_BITMAP_CHARS + more, 'b');
-    std::string name_too_long = where + ": the node name is longer than 255 characters\n";
+    std::string name_too_long = where + ": the node name is longer than 255 characters at line 2\n";
     Mesh named, tokened;
     kroTestWriteFile(path, "*GEOMOBJECT {\n*NODE_NAME \"" + name + "\"\n*MESH_NUMFACES 1\n}\n");
     expect([&] { named.load(path, 1); }, name_too_long);
     expect([&] { EXPECT_EQ(kroObjectsInASE(path.c_str()), 1 - more); }, name_too_long);
     EXPECT_TRUE(more ? named.untouched() : named.summary() == describe(name.c_str(), 1, 0));
     kroTestWriteFile(path, "*GEOMOBJECT {\n" + token + "\n*MESH_NUMFACES 1\n}\n");
-    expect([&] { tokened.load(path, 1); }, where + ": a token is longer than 256 characters\n");
+    expect([&] { tokened.load(path, 1); },
+           where + ": a token is longer than 256 characters at line 2\n");
     EXPECT_EQ(tokened.triangles, 1 - more);
     kroMaterial *materials = nullptr;
     kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n*MAP_DIFFUSE {\n"
@@ -203,7 +204,7 @@ TEST_F(AseTest, NamesAndTokensOfTheirLimitAreTakenAndOneMoreIsRefused) {
                                bitmap + "\"\n}\n}\n}\n");
     expect([&] { EXPECT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 1 - more); },
            "Error in reading material from " + path +
-               ": the bitmap name is longer than 1023 characters\n");
+               ": the bitmap name is longer than 1023 characters at line 5\n");
     kroFreeMaterials(&materials, 1);
   }
   EXPECT_EQ(kroTestHookCalls, 4);
@@ -246,7 +247,8 @@ TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
 }
 
 // Cut a good file at every byte: each object read from the stream is either
-// exactly the full object or refused with an empty result.
+// exactly the full object or refused with an empty result; a cut file's
+// message names the line of its last byte.
 TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
   std::string text = kroTestReadFile(kTwo);
   Mesh full[2];
@@ -257,10 +259,14 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
     for (const Mesh &want : full) {
       int calls = kroTestHookCalls;
       Mesh mesh;
-      kroTestCaptured([&] { mesh.next(stream); });
+      std::string message = kroTestCaptured([&] { mesh.next(stream); });
       if (kroTestHookCalls != calls || mesh.triangles == 0) {
         refused += kroTestHookCalls != calls;
         ASSERT_TRUE(mesh.empty()) << length;
+        std::string line = std::to_string(1 + std::count(&text[0], &text[length - 1], '\n'));
+        if (kroTestHas(message, "(cut off?)")) {
+          ASSERT_TRUE(kroTestHas(message, "(cut off?) at line " + line + "\n")) << message;
+        }
         break; // a refusal leaves the stream anywhere
       }
       ASSERT_TRUE(mesh.sameRows(want) && mesh.material == want.material &&

@@ -441,10 +441,14 @@ TEST_F(AseExactTest, EveryReaderGivesTheRecordedResults) {
 // then 2 bytes a unit), so objects found at its offsets are the twin's.
 TEST_F(AseExactTest, Utf16FilesReadAsTheirUtf8Twins) {
   const std::string folder = std::string(KRO_TEST_DATA) + "/ase/";
-  for (const char *twin : {"two_objects", "utf16/unicode_names"}) {
+  for (const char *twin : {"two_objects", "bad_numfaces_twice", "utf16/unicode_names"}) {
     const std::string utf8 = folder + twin + ".ase", bytes = kroTestReadFile(utf8);
     std::string want = resultsOf(utf8);
     for (size_t at = 0; (at = want.find(" at", at)) != want.npos;) {
+      if (!isdigit((unsigned char)want[at + 3])) { // " at line": lines are the same
+        at += 3;
+        continue;
+      }
       size_t digits = want.find_first_not_of("0123456789", at + 3);
       long position = std::stol(want.substr(at + 3, digits - at - 3)), units = 0;
       for (long i = 0; i < position; i++) // a unit per UTF-8 sequence, two for 4 bytes
