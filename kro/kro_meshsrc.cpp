@@ -228,6 +228,11 @@ typedef struct kroSrcText {
   int failed; /* an allocation failed: the text is incomplete */
 } kroSrcText;
 
+/* The text's room is kept for the next function up to this size: a loader of
+ * 10,000 triangles needs about 6 MB, written again and again by a tool. */
+enum { KRO_SRC_KEPT_BYTES = 16 << 20 };
+static kroSrcText kroSrcKept;
+
 static ssize_t kroAddSrcText(void *cookie, const char *bytes, size_t size) {
   kroSrcText *text = (kroSrcText *)cookie;
   if (text->failed)
@@ -264,7 +269,8 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   kroASEMeshWalk walk;
   if (!kroBeginSrcWalk(&walk, stream, out))
     return 0;
-  kroSrcText text = {};
+  kroSrcText text = kroSrcKept;
+  text.length = 0;
   cookie_io_functions_t functions = {nullptr, kroAddSrcText, nullptr, nullptr};
   FILE *body = fopencookie(&text, "w", functions);
   int ok = 0, status = -1;
@@ -285,7 +291,12 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   }
   if (ok)
     fwrite(text.bytes, 1, text.length, out);
-  free(text.bytes);
+  kroSrcKept = text;
+  if (text.capacity > KRO_SRC_KEPT_BYTES) {
+    free(text.bytes);
+    kroSrcKept = {};
+  }
+  kroSrcKept.failed = 0;
   kroEndASEMeshWalk(&walk);
   return ok;
 }
