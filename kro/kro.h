@@ -297,7 +297,7 @@ int kroInitStatus(void);
 void kroDestroy(void);
 
 /* ------------------------------------------------------------------------ */
-/* ASE scene reader, materials and lights (kro_ase.cpp, kro_material.cpp)     */
+/* ASE scene reader, materials and lights (kro_ase*.cpp, kro_material.cpp)    */
 /* ------------------------------------------------------------------------ */
 
 /* ASE files are read as white-space separated tokens; listed keywords take

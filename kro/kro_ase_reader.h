@@ -1,8 +1,9 @@
 /*
- * The ASE token reader and mesh walk, shared by the scene reader
- * (kro_ase.cpp), the materials (kro_material.cpp) and the mesh source
- * generator (kro_meshsrc.cpp), so that all three accept and refuse exactly the
- * same files. Internal: not part of the engine's API.
+ * The ASE token reader (kro_ase_scan.cpp, its fast paths in kro_ase_scan.h)
+ * and mesh walk (kro_ase.cpp), shared by the scene reader, the materials
+ * (kro_material.cpp) and the mesh source generator (kro_meshsrc.cpp), so that
+ * all three accept and refuse exactly the same files. Internal: not part of
+ * the engine's API.
  */
 #ifndef KRO_ASE_READER_H
 #define KRO_ASE_READER_H
