@@ -154,28 +154,106 @@ static void kroWriteSrcEntryLines(FILE *out, int entry, int triangle, const floa
   fwrite(text, 1, (size_t)(end - text), out);
 }
 
-/* What has been written of the current function. */
-typedef struct kroSrcState {
-  FILE *out;
-  const char *name;
-  int begun;          /* its "*GEOMOBJECT" was met: the next one ends it */
-  int header_written; /* its first line is out */
-} kroSrcState;
+/* What one function will say, recorded until its object is whole and then
+ * written at once, so that a refused or missing object writes nothing at all.
+ * A record is its kind (KRO_SRC_HEADER, _NAME, _COUNT, or an entry's
+ * KRO_ASE_FACE, _TFACE, _FACENORMAL) and its values: the name with its 0, the
+ * count, or the row and its floats, some six times smaller than their text. */
+enum { KRO_SRC_HEADER = 'H', KRO_SRC_NAME = 'N', KRO_SRC_COUNT = 'C' };
 
-/* The header goes out before the first line of the body, so that every
- * line stands inside the function (entries may come before "*GEOMOBJECT"). */
-static FILE *kroSrcBody(kroSrcState *src) {
-  if (!src->header_written)
-    kroWriteSrcHeader(src->out, src->name);
-  src->header_written = 1;
-  return src->out;
+typedef struct kroSrcRecords {
+  char *bytes;
+  size_t length, capacity;
+} kroSrcRecords;
+
+/* The records' room is kept for the next function up to this size (a loader
+ * of 100,000 triangles records about 13 MB). */
+enum { KRO_SRC_KEPT_BYTES = 32 << 20 };
+static kroSrcRecords kroSrcKept;
+
+/* Floats an entry record holds. */
+static int kroSrcEntryFloats(int kind) {
+  return kind == KRO_ASE_FACE ? 9 : kind == KRO_ASE_TFACE ? 6 : 12;
 }
 
-/* Writes what one entry says; returns 1 to go on, 0 at the object's end (the
- * stream then stands at the next "*GEOMOBJECT", or at its end), -1 after a
- * failure. */
+/* Appends a record; 0 (reported) when the room cannot grow. */
+static int kroAddSrcRecord(kroSrcRecords *records, kroASEReader *in, int kind, const void *first,
+                           size_t first_bytes, const void *second, size_t second_bytes) {
+  size_t size = 1 + first_bytes + second_bytes;
+  if (size > records->capacity - records->length) {
+    size_t capacity = records->capacity ? records->capacity : 65536;
+    while (capacity - records->length < size)
+      capacity *= 2;
+    char *grown = (char *)kroAllocate(capacity);
+    if (!grown) {
+      kroFailASEMemory(in, "kroWriteSrcMeshFromASEfd");
+      return 0;
+    }
+    if (records->length)
+      memcpy(grown, records->bytes, records->length);
+    free(records->bytes);
+    records->bytes = grown;
+    records->capacity = capacity;
+  }
+  char *at = records->bytes + records->length;
+  *at = (char)kind;
+  memcpy(at + 1, first, first_bytes);
+  if (second_bytes)
+    memcpy(at + 1 + first_bytes, second, second_bytes);
+  records->length += size;
+  return 1;
+}
+
+/* Writes the recorded function to out. */
+static void kroWriteSrcRecords(FILE *out, const kroSrcRecords *records, const char *name) {
+  for (size_t at = 0; at < records->length;) {
+    int kind = records->bytes[at++];
+    const char *values = records->bytes + at;
+    if (kind == KRO_SRC_HEADER) {
+      kroWriteSrcHeader(out, name);
+    } else if (kind == KRO_SRC_NAME) {
+      kroWriteSrcNodeName(out, values);
+      at += strlen(values) + 1;
+    } else if (kind == KRO_SRC_COUNT) {
+      int count;
+      memcpy(&count, values, sizeof count);
+      kroWriteSrcCount(out, count);
+      at += sizeof count;
+    } else {
+      int triangle;
+      float floats[12];
+      size_t bytes = (size_t)kroSrcEntryFloats(kind) * sizeof(float);
+      memcpy(&triangle, values, sizeof triangle);
+      memcpy(floats, values + sizeof triangle, bytes);
+      kroWriteSrcEntryLines(out, kind, triangle, floats);
+      at += sizeof triangle + bytes;
+    }
+  }
+  fputc('}', out);
+}
+
+/* What has been recorded of the current function. */
+typedef struct kroSrcState {
+  kroSrcRecords *records;
+  int begun;          /* its "*GEOMOBJECT" was met: the next one ends it */
+  int header_written; /* its first line is recorded */
+} kroSrcState;
+
+/* The header goes before the first line of the body, so that every line
+ * stands inside the function (entries may come before "*GEOMOBJECT"). 0
+ * (reported) when the record cannot be kept. */
+static int kroSrcBody(kroSrcState *src, kroASEReader *in) {
+  if (src->header_written)
+    return 1;
+  src->header_written = 1;
+  return kroAddSrcRecord(src->records, in, KRO_SRC_HEADER, nullptr, 0, nullptr, 0);
+}
+
+/* Records what one entry says; returns 1 to go on, 0 at the object's end
+ * (the stream then stands at the next "*GEOMOBJECT", or at its end), -1 after
+ * a failure. */
 static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
-  int t = walk->triangle;
+  kroASEReader *in = &walk->in;
   switch (entry) {
   case KRO_ASE_END:
     return 0;
@@ -184,31 +262,37 @@ static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
   case KRO_ASE_GEOMOBJECT:
     if (!src->begun) {
       src->begun = 1;
-      kroSrcBody(src);
-      return 1;
+      return kroSrcBody(src, in) ? 1 : -1;
     }
-    if (!kroStepBackASEToken(&walk->in)) {
-      kroFailASEStream(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+    if (!kroStepBackASEToken(in)) {
+      kroFailASEStream(in, "the stream cannot move back to the next *GEOMOBJECT");
       return -1;
     }
     return 0;
   case KRO_ASE_NODE_NAME:
-    kroWriteSrcNodeName(kroSrcBody(src), walk->node_name);
-    return 1;
+    return kroSrcBody(src, in) && kroAddSrcRecord(src->records, in, KRO_SRC_NAME, walk->node_name,
+                                                  strlen(walk->node_name) + 1, nullptr, 0)
+               ? 1
+               : -1;
   case KRO_ASE_NUMFACES:
-    kroWriteSrcCount(kroSrcBody(src), walk->face_count);
-    return 1;
+    return kroSrcBody(src, in) && kroAddSrcRecord(src->records, in, KRO_SRC_COUNT,
+                                                  &walk->face_count, sizeof(int), nullptr, 0)
+               ? 1
+               : -1;
   case KRO_ASE_FACE:
   case KRO_ASE_TFACE:
   case KRO_ASE_FACENORMAL:
-    kroWriteSrcEntryLines(kroSrcBody(src), entry, t, walk->values);
-    return 1;
+    return kroSrcBody(src, in) &&
+                   kroAddSrcRecord(src->records, in, entry, &walk->triangle, sizeof(int),
+                                   walk->values, (size_t)kroSrcEntryFloats(entry) * sizeof(float))
+               ? 1
+               : -1;
   }
   return 1;
 }
 
-/* Both writers' walk over the stream; messages go into C comments when the source itself goes to
- * standard output. 0 (reported) without a stream. */
+/* Both writers' walk over the stream; messages go into C comments when the
+ * source itself goes to standard output. 0 (reported) without a stream. */
 static int kroBeginSrcWalk(kroASEMeshWalk *walk, FILE *stream, FILE *out) {
   if (!stream) {
     kroFail("Error in reading mesh from file descriptor\n");
@@ -217,44 +301,6 @@ static int kroBeginSrcWalk(kroASEMeshWalk *walk, FILE *stream, FILE *out) {
   kroBeginASEMeshWalk(walk, stream, "file descriptor");
   walk->in.comment_messages = out == stdout;
   return 1;
-}
-
-/* The text of one function, kept until its object is whole: a refused or
- * missing object writes nothing at all. Written through an unbuffered
- * stream, so each write lands here at once. */
-typedef struct kroSrcText {
-  char *bytes;
-  size_t length, capacity;
-  int failed; /* an allocation failed: the text is incomplete */
-} kroSrcText;
-
-/* The text's room is kept for the next function up to this size: a loader of
- * 10,000 triangles needs about 6 MB, written again and again by a tool. */
-enum { KRO_SRC_KEPT_BYTES = 16 << 20 };
-static kroSrcText kroSrcKept;
-
-static ssize_t kroAddSrcText(void *cookie, const char *bytes, size_t size) {
-  kroSrcText *text = (kroSrcText *)cookie;
-  if (text->failed)
-    return 0;
-  if (size > text->capacity - text->length) {
-    size_t capacity = text->capacity ? text->capacity : 65536;
-    while (capacity - text->length < size)
-      capacity *= 2;
-    char *grown = (char *)kroAllocate(capacity);
-    if (!grown) {
-      text->failed = 1;
-      return 0;
-    }
-    if (text->length)
-      memcpy(grown, text->bytes, text->length);
-    free(text->bytes);
-    text->bytes = grown;
-    text->capacity = capacity;
-  }
-  memcpy(text->bytes + text->length, bytes, size);
-  text->length += size;
-  return (ssize_t)size;
 }
 
 /* After the walk: 1 when it ended cleanly inside an object; a stream with no
@@ -269,34 +315,20 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   kroASEMeshWalk walk;
   if (!kroBeginSrcWalk(&walk, stream, out))
     return 0;
-  kroSrcText text = kroSrcKept;
-  text.length = 0;
-  cookie_io_functions_t functions = {nullptr, kroAddSrcText, nullptr, nullptr};
-  FILE *body = fopencookie(&text, "w", functions);
-  int ok = 0, status = -1;
-  if (body) {
-    setvbuf(body, nullptr, _IONBF, 0);
-    kroSrcState src = {body, name, 0, 0};
-    while (!text.failed && (status = kroWriteSrcEntry(&src, &walk, kroNextASEMeshEntry(&walk))) > 0)
-      continue;
-    if (!text.failed)
-      ok = kroSrcWalkFoundObject(&walk, status, src.begun);
-    if (ok)
-      fputc('}', body);
-    fclose(body);
-  }
-  if (!body || text.failed) {
-    kroFailASEMemory(&walk.in, "kroWriteSrcMeshFromASEfd");
-    ok = 0;
-  }
+  kroSrcRecords records = kroSrcKept;
+  records.length = 0;
+  kroSrcState src = {&records, 0, 0};
+  int status;
+  while ((status = kroWriteSrcEntry(&src, &walk, kroNextASEMeshEntry(&walk))) > 0)
+    continue;
+  int ok = kroSrcWalkFoundObject(&walk, status, src.begun);
   if (ok)
-    fwrite(text.bytes, 1, text.length, out);
-  kroSrcKept = text;
-  if (text.capacity > KRO_SRC_KEPT_BYTES) {
-    free(text.bytes);
+    kroWriteSrcRecords(out, &records, name);
+  kroSrcKept = records;
+  if (records.capacity > KRO_SRC_KEPT_BYTES) {
+    free(records.bytes);
     kroSrcKept = {};
   }
-  kroSrcKept.failed = 0;
   kroEndASEMeshWalk(&walk);
   return ok;
 }
