@@ -30,9 +30,10 @@ enum { KRO_ASE_PAD = 32 };
  * character-by-character "%s", "%d" and "%f" reads would consume. A stream
  * whose file begins with a UTF-16 byte order mark is read as UTF-8.
  * kroEndASEReader hands the stream back at that position (the bytes read
- * ahead are sought back; of a pipe, one byte is pushed back, more are held
- * for its next reader), with its end indicator set only when a read went past
- * the end. kroBeginASEReader takes bytes held for the stream first. */
+ * ahead are sought back; a pipe's are held for its next reader, or one byte
+ * pushed back when no room is free), with its end indicator set only when a
+ * read went past the end. kroBeginASEReader takes bytes held for the stream
+ * first. */
 typedef struct kroASEReader {
   FILE *stream;
   const char *source;   /* path, or "file descriptor", for messages */

@@ -369,8 +369,9 @@ int kroStepBackASEToken(kroASEReader *in) {
 /* ---- the reader over its stream ---- */
 
 /* With every byte taken: the stream's next bytes into the buffer, a block at
- * a time, or one byte when the stream cannot seek (nothing read can be given
- * back to it but one pushed-back byte). An empty span at the stream's end. */
+ * a time, or one byte when the stream cannot seek (what a pipe gave cannot
+ * go back into it: the fewer bytes read ahead, the fewer held for its next
+ * reader). An empty span at the stream's end. */
 KRO_ASE_RARE kroASESpan kroRefillASE(kroASEReader *in) {
   size_t got = 0;
   if (in->file_bytes < 0 && in->end > 0) { /* a pipe's lines cannot be counted again later */
