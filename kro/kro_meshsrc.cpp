@@ -197,7 +197,8 @@ static int kroAddSrcRecord(kroSrcRecords *records, kroASEReader *in, int kind, c
   }
   char *at = records->bytes + records->length;
   *at = (char)kind;
-  memcpy(at + 1, first, first_bytes);
+  if (first_bytes)
+    memcpy(at + 1, first, first_bytes);
   if (second_bytes)
     memcpy(at + 1 + first_bytes, second, second_bytes);
   records->length += size;
