@@ -278,6 +278,23 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
   EXPECT_GT(refused, (int)text.size() / 2);
 }
 
+// Bytes held for a pipe belong to that pipe: one closed after its first
+// object, and another opened after it (at the address and descriptor the C
+// library hands out again), reads its own first object.
+TEST_F(AseTest, HeldBytesStayWithTheirPipe) {
+  const std::string cube = kExporter + "RotatingCube.ASE";
+  Mesh left, first;
+  FILE *pipe = popen(("cat '" + kTwo + "'").c_str(), "r");
+  left.next(pipe);
+  pclose(pipe);
+  pipe = popen(("cat '" + cube + "'").c_str(), "r");
+  first.next(pipe);
+  pclose(pipe);
+  EXPECT_EQ(left.summary(), Mesh(kTwo, 1).summary());
+  EXPECT_EQ(first.summary(), Mesh(cube, 1).summary());
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
 // A few bytes in memory announcing millions of faces are refused before any
 // allocation: the stream's size bounds its counts (found by fuzzing).
 TEST_F(AseTest, StreamCountsAreBoundedByTheStreamSize) {
