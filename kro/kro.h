@@ -317,11 +317,14 @@ int kroInitStatus(void);
 void kroDestroy(void);
 
 /* ------------------------------------------------------------------------ */
-/* ASE scene reader, materials and lights (kro_ase.cpp, kro_material.cpp)     */
+/* ASE scene reader, materials and lights (kro_ase*.cpp, kro_material.cpp)    */
 /* ------------------------------------------------------------------------ */
 
 /* ASE files are read as white-space separated tokens; listed keywords take
- * their values, every other token is passed over. A reader refuses a file
+ * their values, every other token is passed over. A file (or stream) that
+ * opens with a UTF-16 byte order mark, of either byte order, is read by every
+ * reader as its UTF-8 twin: the mark dropped, names in UTF-8, an unpaired
+ * surrogate as U+FFFD, counts bounded by its characters. A reader refuses a file
  * (message, hook, empty result) on: a token longer than KRO_ASE_TOKEN_CHARS, a
  * quoted name longer than its buffer or without its closing quote on the same
  * line, a missing or non-finite value, a count that is negative, repeated,
@@ -330,7 +333,9 @@ void kroDestroy(void);
  * animation keyword among a face's values, and a file that ends inside a { }
  * block or a quoted text (cut off). Rows the file does not fill read 0. A
  * token that begins inside a quoted text, or right where a value ends, is
- * text: never a keyword or a brace. */
+ * text: never a keyword or a brace. A refusal's message ends with the line
+ * (from 1) where the reader stood, as in "... (cut off?) at line 1203", when
+ * the stream can tell it (a pipe counts the lines it has read). */
 enum {
   KRO_ASE_TOKEN_CHARS = 256,   /* longest token */
   KRO_ASE_NAME_CHARS = 255,    /* longest node name */
@@ -367,7 +372,13 @@ void kroReadStringToChar(FILE *stream, char *buffer, char stop);
 /* Geometry object `number` of the file (1 = first). */
 int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, int number,
                         const char *path, char *node_name, int *triangles);
-/* The next geometry object of the stream; leaves the stream at the one after. */
+/* The next geometry object of the stream; leaves the stream at the one after.
+ * A stream that cannot seek (a pipe) cannot be moved back to the next
+ * "*GEOMOBJECT": the engine holds the bytes it read ahead (at most one token
+ * and its separator) for the next call on the same stream, so calls give every
+ * object in order as on a file. A held stream is known by its address and its
+ * descriptor's file; read it only through these calls until one returns at its
+ * end, since the held bytes are no longer in the stream. */
 int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                          FILE *stream, char *node_name, int *triangles);
 /* Every geometry object in file order; returns the count */
@@ -385,9 +396,16 @@ void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights);
 /* Where each geometry object begins: the byte offset of its "*GEOMOBJECT", in
  * file order, through *offsets (a new array, release with free; null when
  * none). Returns the count, as kroObjectsInASE. A stream of the file moved to
- * offsets[i] gives object i + 1 to kroLoadMeshFromASEfd. */
+ * offsets[i] gives object i + 1 to kroLoadMeshFromASEfd. Offsets are those of
+ * the file as stored: in a UTF-16 file they count its 2-byte units and the
+ * byte order mark, so they are not its UTF-8 twin's, but they find the same
+ * objects. */
 int kroObjectOffsetsInASE(const char *path, long **offsets);
 
+/* The stream's first word as every reader sees it (a UTF-16 file as UTF-8),
+ * at most `chars` bytes of it into word (chars + 1 bytes); returns its length.
+ * Reports nothing: tools check a file's export keyword with it. */
+int kroReadASEFirstWord(FILE *stream, char *word, int chars);
 /* New material array through *materials; returns the count */
 int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
 /* glDeleteTextures on the five names; frees nothing */
@@ -407,9 +425,11 @@ int kroLoadLightsFromASE(void);
  * fills them, copies the node name (KRO_ASE_NAME_CHARS + 1 bytes) and sets the
  * triangle count, as kroLoadMeshFromASEfd would. `krotool mesh-src --header`
  * writes a header declaring a file's loaders.
- * On refused input the function still compiles and yields an empty mesh. A
- * stream with no "*GEOMOBJECT" left is a failure (message, hook) and gets no
- * function. */
+ * Refused input, and a stream with no "*GEOMOBJECT" left, are failures
+ * (message, hook) and get no function at all: the text is written only once
+ * the object is whole. Messages go into C comments when the text goes to
+ * standard output. A stream that cannot seek (a pipe) is read as
+ * kroLoadMeshFromASEfd reads it. */
 typedef void (*kroMeshLoader)(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                               char *node_name, int *triangles);
 /* One row of the material table `krotool mesh-src --materials` writes: the

@@ -370,6 +370,12 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
   EXPECT_TRUE(kroTestHas(cube.out, "geometry objects: 1\nlight objects: 0\n"
                                    "  object 1: \"Box01\", 12 triangles, material 0, normals\n"))
       << cube.out;
+  // A UTF-16 export lists as its UTF-8 twin, after the line naming the file.
+  auto listing = [](const std::string &path) {
+    kroTestOutcome run = krotool("ase-info " + kData + "/ase/utf16/" + path);
+    return std::to_string(run.status) + run.out.substr(run.out.find('\n'));
+  };
+  EXPECT_EQ(listing("unicode_names_utf16be.ase"), listing("unicode_names.ase"));
   std::string text = kroTestTempPath("notes.txt");
   kroTestWriteFile(text, "*GEOMOBJECT is only a word here\n");
   expectUnusable("ase-info", text,

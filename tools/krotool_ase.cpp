@@ -527,7 +527,7 @@ static void aseInfoUsage(FILE *out) {
 }
 
 // Why path is not an ASE file to read (empty when it is one): exporters
-// start every file with the export keyword.
+// start every file with the export keyword (a UTF-16 file read as UTF-8).
 static std::string aseExportProblem(const char *path) {
   static const char keyword[] = "*3DSMAX_ASCIIEXPORT";
   if (const char *problem = krotoolUnreadableFile(path))
@@ -535,10 +535,10 @@ static std::string aseExportProblem(const char *path) {
   FILE *file = fopen(path, "r");
   if (!file)
     return strerror(errno);
-  char word[sizeof keyword + 1] = "";
-  int got = fscanf(file, "%20s", word);
+  char word[sizeof keyword + 1] = ""; // one byte more than the keyword: a longer word differs
+  kroReadASEFirstWord(file, word, (int)sizeof keyword);
   fclose(file);
-  if (got != 1 || strcmp(word, keyword) != 0)
+  if (strcmp(word, keyword) != 0)
     return std::string("no ASE export keyword (") + keyword + ") at its start: not an ASE file";
   return "";
 }
