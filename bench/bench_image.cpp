@@ -417,51 +417,67 @@ const std::string &bmp32() {
 
 } // namespace
 
+// Decoding: each picture with its contenders side by side, the median of three runs.
 BENCHMARK_CAPTURE(BM_KroDecodePicture, png_rgba4096, pngRGBA4096)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_LibpngDecodePicture, png_rgba4096, pngRGBA4096)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_StbDecodePicture, png_rgba4096, pngRGBA4096)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_KroDecodePicture, png_rgb2048, pngRGB2048)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_LibpngDecodePicture, png_rgb2048, pngRGB2048)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_StbDecodePicture, png_rgb2048, pngRGB2048)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_KroDecodePicture, bmp_palette8, bmpPalette8)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_StbDecodePicture, bmp_palette8, bmpPalette8)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_KroDecodePicture, bmp_rle8, bmpRLE8)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_KroDecodePicture, bmp_rgb565, bmp565)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_StbDecodePicture, bmp_rgb565, bmp565)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_KroDecodePicture, bmp_rgb24, bmp24)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_StbDecodePicture, bmp_rgb24, bmp24)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_KroDecodePicture, bmp_bgra32, bmp32)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 BENCHMARK_CAPTURE(BM_StbDecodePicture, bmp_bgra32, bmp32)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Repetitions(3);
 
 // Each direction with its three resamplers side by side: down to 512, then up to 4096.
 BENCHMARK(BM_KroResize)->Arg(512)->Unit(benchmark::kMillisecond)->UseRealTime();
