@@ -48,8 +48,11 @@ enum {
   KRO_PNG_HEAD_BYTES = 8, /* a chunk's length and type */
   KRO_PNG_TAIL_BYTES = 4, /* its CRC */
   KRO_PNG_PALETTE_MAX = 256,
-  KRO_PNG_PASSES = 7,            /* Adam7 */
-  KRO_PNG_STRIP_BYTES = 1 << 17, /* filtered rows inflated at a time, at least one row */
+  KRO_PNG_PASSES = 7, /* Adam7 */
+  KRO_PNG_STRIP_BYTES = 1 << 17,
+  KRO_PNG_SMALLEST_STREAM = 64,
+  /* rows any image data may hold, whatever its size */ /* filtered rows inflated at a time, at
+                                                           least one row */
   KRO_PNG_ROW_SLACK = 4 /* bytes after the row buffers that a word read of a last pixel may touch */
 };
 
@@ -72,8 +75,9 @@ typedef struct kroPNGDecode {
   int has_key;     /* tRNS for grey or RGB */
   uint16_t key[3]; /* its samples at the file's depth */
   z_stream z;
-  int z_ended;    /* the deflate data has ended */
-  uint32_t adler; /* Adler-32 of the rows inflated so far */
+  int z_ended;         /* the deflate data has ended */
+  uint32_t adler;      /* Adler-32 of the rows inflated so far */
+  uint64_t data_bytes; /* the image data chunks' payloads together */
 } kroPNGDecode;
 
 static const uint8_t kroPNGFileSignature[KRO_PNG_FILE_SIGNATURE_BYTES] = {0x89, 'P',  'N',  'G',
@@ -145,6 +149,11 @@ static int kroPNGReadChunks(kroPNGDecode *d, kroPictureResult *result) {
     at += KRO_PNG_HEAD_BYTES + (size_t)length + KRO_PNG_TAIL_BYTES;
   }
   d->next = at;
+  for (size_t idat = at; !memcmp(d->bytes + idat + 4, "IDAT", 4);) {
+    uint32_t length = kroPictureBig32(d->bytes + idat);
+    d->data_bytes += length;
+    idat += KRO_PNG_HEAD_BYTES + (size_t)length + KRO_PNG_TAIL_BYTES;
+  }
   for (int i = 0; i < alpha_entries; i++)
     d->palette[i] = (d->palette[i] & 0x00FFFFFFu) | (uint32_t)alpha[i] << 24;
   d->channels = kroPNGChannels(d->colour);
@@ -649,6 +658,23 @@ static const char *kroPNGColourName(uint8_t colour) {
   return "RGBA";
 }
 
+/* Bytes of filtered rows, filter bytes included, the whole picture needs. */
+static uint64_t kroPNGRawBytes(const kroPNGDecode *d) {
+  static const uint8_t start_x[KRO_PNG_PASSES] = {0, 4, 0, 2, 0, 1, 0};
+  static const uint8_t start_y[KRO_PNG_PASSES] = {0, 0, 4, 0, 2, 0, 1};
+  static const uint8_t step_x[KRO_PNG_PASSES] = {8, 8, 4, 4, 2, 2, 1};
+  static const uint8_t step_y[KRO_PNG_PASSES] = {8, 8, 8, 4, 4, 2, 2};
+  if (!d->interlace)
+    return (uint64_t)d->height * (kroPNGRowBytes(d, d->width) + 1);
+  uint64_t bytes = 0;
+  for (int pass = 0; pass < KRO_PNG_PASSES; pass++)
+    if (d->width > start_x[pass] && d->height > start_y[pass])
+      bytes +=
+          (uint64_t)((d->height - start_y[pass] + step_y[pass] - 1) / step_y[pass]) *
+          (kroPNGRowBytes(d, (d->width - start_x[pass] + step_x[pass] - 1) / step_x[pass]) + 1);
+  return bytes;
+}
+
 static uint8_t *kroDecodePNG(const uint8_t *bytes, size_t count, int32_t *size,
                              kroPictureResult *result) {
   char reason[KRO_PICTURE_REASON_CHARS];
@@ -676,6 +702,14 @@ static uint8_t *kroDecodePNG(const uint8_t *bytes, size_t count, int32_t *size,
   if ((uint64_t)d.width * d.height > KRO_BMP_MAX_PIXELS) {
     kroPictureRefuse(result, "IHDR: %u x %u pixels, more than the engine takes (%d)", d.width,
                      d.height, KRO_BMP_MAX_PIXELS);
+    return nullptr;
+  }
+  uint64_t raw = kroPNGRawBytes(&d);
+  if (raw > d.data_bytes * KRO_PICTURE_MOST_INFLATE_RATIO + KRO_PNG_SMALLEST_STREAM) {
+    kroPictureRefuse(result,
+                     "IDAT: %llu bytes of image data cannot inflate to the %llu bytes of rows "
+                     "that %u x %u pixels need",
+                     (unsigned long long)d.data_bytes, (unsigned long long)raw, d.width, d.height);
     return nullptr;
   }
   uint8_t *pixels = (uint8_t *)kroAllocate((size_t)d.width * d.height * 4);
