@@ -608,11 +608,12 @@ static int kroPNGDecodeRows(kroPNGDecode *d, uint8_t *pixels, kroPictureResult *
   static const uint8_t step_x[KRO_PNG_PASSES] = {8, 8, 4, 4, 2, 2, 1};
   static const uint8_t step_y[KRO_PNG_PASSES] = {8, 8, 8, 4, 4, 2, 2};
   size_t row_bytes = kroPNGRowBytes(d, d->width) + 1;
-  uint8_t *buffer = (uint8_t *)kroAllocate(row_bytes * 2 + KRO_PNG_ROW_SLACK +
-                                           (d->interlace ? (size_t)d->width * 4 : 0));
+  /* The widened row of a pass starts on a 4-byte boundary: it is written a word at a time. */
+  size_t wide_at = (row_bytes * 2 + KRO_PNG_ROW_SLACK + 3) & ~(size_t)3;
+  uint8_t *buffer = (uint8_t *)kroAllocate(wide_at + (d->interlace ? (size_t)d->width * 4 : 0));
   if (!buffer)
     return kroPictureRefuse(result, "out of memory");
-  uint8_t *current = buffer, *previous = buffer + row_bytes, *wide = buffer + row_bytes * 2;
+  uint8_t *current = buffer, *previous = buffer + row_bytes, *wide = buffer + wide_at;
   size_t stride = (size_t)d->width * 4;
   int passes = d->interlace ? KRO_PNG_PASSES : 1, failed = 0;
   for (int pass = 0; pass < passes && !failed; pass++) {
