@@ -352,6 +352,13 @@ TEST_F(TextureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBindi
   glDeleteTextures(1, &other);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 
+  GLint largest = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+  int32_t too_wide[2] = {largest + 1, 1};
+  kroTestExpectReport([&] { EXPECT_EQ(kroCreateTexture(nullptr, too_wide), 0u); },
+                      "Error in making a texture of a bitmap in function kroCreateTexture(..): " +
+                          std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
+                          std::to_string(largest) + " a side\n");
   std::string missing = kData + "png/no-such-picture.png";
   kroTestExpectReport([&] { EXPECT_EQ(kroLoadTexture(missing.c_str()), 0u); },
                       "Error in reading picture from " + missing +
