@@ -93,8 +93,8 @@ std::vector<uint8_t> libpngPixels(const std::string &path) {
   return rows;
 }
 
-// A PNG that libpng writes with its own filter choice: pixels from a fixed seed, smooth enough
-// for every filter to be picked; `channels` 3 or 4, 8 bits.
+// A PNG that libpng writes with the row filters it chooses: gradients with a little noise from a
+// fixed seed; `channels` 3 or 4, 8 bits.
 std::string libpngWritten(const std::string &name, int width, int height, int channels) {
   std::string path = kroTestTempPath(name);
   FILE *file = fopen(path.c_str(), "wb");
@@ -158,8 +158,6 @@ TEST_F(PictureTest, DamagedPngIsRefusedWithTheFormatChecksReason) {
   EXPECT_GE(checked, 30);
 }
 
-// A PNG whose chunks are all sound (right CRCs), built around `rows` (each with its filter byte)
-// deflated, or around `stream` as it is.
 std::string big32(uint32_t value) {
   std::string out;
   for (int shift = 24; shift >= 0; shift -= 8)
@@ -181,6 +179,7 @@ std::string deflated(const std::string &raw) {
   return out;
 }
 
+// A PNG whose chunks are all sound (right CRCs) around the image data `stream`.
 std::string png(uint32_t width, uint32_t height, int depth, int colour, const std::string &stream,
                 const std::string &extra = "") {
   std::string header =
