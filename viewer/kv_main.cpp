@@ -527,6 +527,10 @@ static void kvKey(kvWindow *w, SDLKey key, Uint16 unicode) {
   case SDLK_e:
     view->edges = !view->edges;
     break;
+  case SDLK_t:
+    view->scene.hide_textures = !view->scene.hide_textures;
+    kvBuildSceneLists(&view->scene);
+    break;
   case SDLK_F12:
     w->screenshot = 1; /* taken from the next frame, before its swap */
     break;
@@ -626,6 +630,8 @@ static void kvFollowChanges(kvWindow *w) {
     } else
       printf("kroview: kept the last good model: %s\n", view->reload_problem);
   }
+  if (!(changed & KV_CHANGED_MODEL) && w->watch.open && kvMapsChanged(&view->scene))
+    printf("kroview: reloaded %d map textures\n", kvReloadMaps(&view->scene));
   if (changed & KV_CHANGED_SHADERS) {
     if (kvReloadShaders(view) == 0)
       printf("kroview: rebuilt the shaders\n");
