@@ -1,5 +1,5 @@
 # The optional parts and what they stand on. The engine and krotool need only a
-# C++ compiler and GL; every other part that is on (its KRO_BUILD_... option)
+# C++ compiler, GL and zlib; every other part that is on (its KRO_BUILD_... option)
 # is built when its packages are found, and otherwise skipped with one line
 # that names what is missing. KRO_REQUIRE lists the parts whose missing
 # packages stop the configuration instead ("all": every part that is on): the

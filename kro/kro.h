@@ -562,6 +562,80 @@ uint8_t *kroLoadPNG(const char *path, int32_t *size);
 int kroCheckPNG(const char *path, char *why, int why_chars);
 
 /* ------------------------------------------------------------------------ */
+/* Pictures: PNG and BMP decoding (kro_picture.cpp, kro_picture_bmp.cpp)     */
+/* ------------------------------------------------------------------------ */
+
+/* Reads a PNG or a BMP, told apart by their first bytes, into the bitmap
+ * layout above (red, green, blue, alpha; rows unpadded; row 0 the bottom row).
+ *
+ * PNG: every colour type and bit depth, palettes, transparency (tRNS), Adam7
+ * interlacing. The file must first pass kroCheckPNG's rules (signature, every
+ * chunk's CRC, the chunk order, the header); a file that does not is refused
+ * with that check's reason. The zlib stream is then checked whole: its own
+ * checksum, and neither fewer nor more bytes than the rows need. Samples of
+ * 1, 2 and 4 bits are widened by repeating their bits (a 2-bit 1 is 0x55);
+ * 16-bit samples keep their high byte (0x12AB becomes 0x12), with no rounding;
+ * the transparent colour of tRNS is compared at the file's own depth, before
+ * any reduction. Gamma and colour-space chunks are not applied.
+ *
+ * BMP: 12-byte (older), 40, 52, 56, 108 and 124-byte headers; 1, 4 and 8-bit
+ * palettes, RLE4 and RLE8, 16-bit (5-5-5 by default, or bit fields), 24-bit
+ * (rows padded, or unpadded as the engine once wrote them), 32-bit (bit
+ * fields; without them the fourth byte is alpha, unless it is 0 in every
+ * pixel, when the picture is opaque); bottom-up or top-down rows. A bit field
+ * of fewer than 8 bits is widened by repeating its bits (5-bit 1 is 0x08).
+ * Pixels an RLE stream skips (its "delta" and early line ends) take palette
+ * entry 0, opaque. Palette alpha bytes are ignored.
+ *
+ * Refused: width x height above KRO_BMP_MAX_PIXELS (checked before anything
+ * is allocated), palette indices past the palette, RLE runs past the row or
+ * the picture, cut streams, and files above KRO_PICTURE_MAX_FILE_BYTES. */
+enum {
+  KRO_PICTURE_MAX_FILE_BYTES = 1 << 30, /* largest file read, bytes */
+  KRO_PICTURE_REASON_CHARS = 256,       /* room for any refusal reason */
+  KRO_PICTURE_FORMAT_CHARS = 96         /* room for a format description */
+};
+
+/* What a file held, as kroDecodePictureInfo describes it. */
+typedef struct kroPictureInfo {
+  int32_t width, height; /* pixels */
+  /* e.g. "PNG, palette, 4 bits, transparency, interlaced" or "BMP, RLE8, 8 bits, 124-byte
+   * header"; "" when the file was not recognised */
+  char format[KRO_PICTURE_FORMAT_CHARS];
+  int reduced_16_bit;       /* 1 when 16-bit samples kept their high byte */
+  int transparent_possible; /* 1 when the file could give alpha other than 255 */
+} kroPictureInfo;
+
+/* Decode a PNG or BMP file without reporting; null with the reason in `why` (cut to why_chars -
+ * 1 characters, always terminated when why_chars > 0; "" on success); size gets width, height */
+uint8_t *kroDecodePicture(const char *path, int32_t *size, char *why, int why_chars);
+/* The same, also describing the file in info (may be null) */
+uint8_t *kroDecodePictureInfo(const char *path, int32_t *size, kroPictureInfo *info, char *why,
+                              int why_chars);
+/* The same from `count` bytes in memory */
+uint8_t *kroDecodePictureMemory(const uint8_t *bytes, size_t count, int32_t *size,
+                                kroPictureInfo *info, char *why, int why_chars);
+/* Read a PNG or BMP file; size gets width, height; null after a report (the fixed message "Error
+ * in reading picture from PATH in function kroLoadPicture(..): REASON", then the hook) */
+uint8_t *kroLoadPicture(const char *path, int32_t *size);
+
+/* ------------------------------------------------------------------------ */
+/* Textures from pictures (kro_texture.cpp)                                  */
+/* ------------------------------------------------------------------------ */
+
+/* A 2D texture from a picture file (kroLoadPicture): RGBA8 at the picture's own size, any size
+ * the driver takes (non-power-of-two included), a full mipmap chain (glGenerateMipmap),
+ * GL_REPEAT in both directions, GL_LINEAR_MIPMAP_LINEAR minifying and GL_LINEAR magnifying.
+ * Texture coordinate (0, 0) is the picture's lower left corner. The 2D binding of the active
+ * unit and the unpack alignment are left as they were. 0 after a report when the file is
+ * refused, the picture is larger than GL_MAX_TEXTURE_SIZE, or GL fails. */
+GLuint kroLoadTexture(const char *path);
+/* The same from a bitmap in the engine's layout; 0 after a report */
+GLuint kroCreateTexture(const uint8_t *pixels, const int32_t *size);
+/* Delete the texture and zero the name; nothing for a null pointer or name 0 */
+void kroDestroyTexture(GLuint *texture);
+
+/* ------------------------------------------------------------------------ */
 /* Heightmaps (kro_heightmap.cpp)                                            */
 /* ------------------------------------------------------------------------ */
 
