@@ -3,8 +3,8 @@
  * kroMaterial records (each "*MATERIAL n" block fills record n), with or
  * without each material's picture maps (found on disk and made into
  * textures), their release, and the light entry (which loads none).
- * Depends on: kro_ase.cpp (token reader), kro_error.cpp, the picture decoder
- * (kroDecodePicture), GL (texture names).
+ * Depends on: kro_ase.cpp (token reader), kro_error.cpp, kro_picture.cpp
+ * (kroDecodePicture), kro_texture.cpp (kroCreateTexture), GL (texture names).
  */
 #include "kro.h"
 #include "kro_ase_reader.h"
@@ -400,7 +400,9 @@ int kroFindMapFile(const char *bitmap, const char *path, const char *const *fold
   return 0;
 }
 
-/* A texture of the picture at found; 0 with the reason in why. */
+/* A texture of the picture at found; 0 with the reason in why. The size is
+ * checked here so that only a failing GL (rare) reaches kroCreateTexture's
+ * report and hook. */
 static GLuint kroMakeMapTexture(const char *found, char *why, int why_chars) {
   int32_t size[2];
   uint8_t *pixels = kroDecodePicture(found, size, why, why_chars);
@@ -408,24 +410,13 @@ static GLuint kroMakeMapTexture(const char *found, char *why, int why_chars) {
     return 0;
   GLint largest = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
-  if (size[0] > largest || size[1] > largest) {
-    snprintf(why, (size_t)why_chars, "%d x %d pixels is larger than the GL's %d", size[0], size[1],
-             largest);
-    free(pixels);
-    return 0;
-  }
   GLuint texture = 0;
-  glGenTextures(1, &texture);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, size[0], size[1], 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+  if (size[0] > largest || size[1] > largest)
+    snprintf(why, (size_t)why_chars, "%d x %d pixels, the driver takes at most %d a side", size[0],
+             size[1], (int)largest);
+  else if (!(texture = kroCreateTexture(pixels, size)))
+    snprintf(why, (size_t)why_chars, "the texture could not be made");
   free(pixels);
-  glGenerateMipmapEXT(GL_TEXTURE_2D);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-  glBindTexture(GL_TEXTURE_2D, 0);
   return texture;
 }
 
