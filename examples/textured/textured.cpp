@@ -111,7 +111,7 @@ static void DrawFrame(const Model *models, long frame) {
   glEnable(GL_COLOR_MATERIAL);
   for (int i = 0; i < 2; i++) {
     glPushMatrix();
-    glTranslatef(i ? 1.6f : -1.6f, 0.0f, -7.5f);
+    glTranslatef(i ? 1.5f : -1.5f, 0.0f, -4.4f);
     glRotatef(-55.0f, 1.0f, 0.0f, 0.0f);
     glRotatef(TURN_DEGREES_PER_FRAME * (float)frame + 20.0f, 0.0f, 0.0f, 1.0f);
     DrawModel(&models[i]);
@@ -158,9 +158,12 @@ int main(int argc, char **argv) {
   }
   kroFreeMaterials(&materials, material_count); /* the run-time model's texture with it */
   kroDestroyTexture(&models[1].texture);
-  for (Model &model : models)
-    for (kroObject *array : {&model.op, &model.nc, &model.realn, &model.tc})
-      kroDestroyObject(array, model.triangles);
+  for (Model &model : models) {
+    kroDestroyObject(&model.op, model.triangles);
+    kroDestroyObject(&model.nc, model.triangles);
+    kroDestroyObject(&model.realn, model.triangles);
+    kroDestroyObject(&model.tc, model.triangles);
+  }
   SDL_Quit();
   return status;
 }
