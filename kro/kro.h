@@ -690,7 +690,9 @@ typedef struct kroFontFile {
   uint8_t *records;     /* heap, glyph_count x record_bytes */
 } kroFontFile;
 
-/* Build a font from dir/<code>.bmp into out_path, replaced whole (see kroBeginOutFile); glyph
+/* The glyph of a code is the picture dir/<code>.bmp, or dir/<code>.png when there is no such
+ * BMP: any picture kroLoadPicture reads. */
+/* Build a font from the glyph pictures of dir into out_path, replaced whole (see kroBeginOutFile); glyph
  * count, or 0 after a message (no hook), with errno telling why an open, write or close failed */
 int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path, uint8_t threshold);
 /* The same from the pictures of the codes c with chosen[c] non-zero (256 entries), written to

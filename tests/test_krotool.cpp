@@ -46,8 +46,8 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
   EXPECT_TRUE(kroTestHas(unknown.err, "unknown command 'frobnicate'"));
   EXPECT_EQ(version.out, std::string("krotool ") + KRO_VERSION_STRING + "\n");
   EXPECT_EQ(help.status, 0);
-  for (std::string name :
-       {"mesh-src", "ase-info", "bmp-resize", "png-info", "font-build", "font-info"}) {
+  for (std::string name : {"mesh-src", "ase-info", "image-info", "bmp-resize", "png-info",
+                           "font-build", "font-info"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(kroTestHas(help.out, name));
     kroTestOutcome sub = krotool(name + " --help");
@@ -261,6 +261,7 @@ std::string glyphFolder() {
   for (const char *name : {"A.bmp", "300.bmp", "065.bmp"})
     kroTestWriteFile(dir + "/" + name, a);
   kroTestWriteFile(dir + "/67.bmp", deep);
+  kroTestWriteFile(dir + "/68.png", kroTestReadFile(kData + "/png/kinds/c0d01n-11x9.png"));
   kroTestWriteFile(dir + "/notes.txt", "not a picture");
   return dir;
 }
@@ -273,18 +274,19 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
       kroTestRun("cd " + two + " && " + KROTOOL_PATH + " font-build " + glyphs + " 8 8 title.krof");
   ASSERT_EQ(first.status, 0) << first.err;
   ASSERT_EQ(second.status, 0) << second.err;
-  EXPECT_EQ(first.out, one + "/title.krof: 2 glyphs of 8 x 8\n");
-  EXPECT_EQ(first.err, "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
-                       "krotool font-build: skipped 300.bmp: outside 0..255\n"
-                       "krotool font-build: skipped 67.bmp: 32 bits per pixel (24 are taken)\n"
-                       "krotool font-build: skipped A.bmp: not a character code (name it by "
-                       "the code, e.g. 65.bmp for A)\n");
+  EXPECT_EQ(first.out, one + "/title.krof: 3 glyphs of 8 x 8\n");
+  EXPECT_EQ(first.err,
+            "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
+            "krotool font-build: skipped 300.bmp: outside 0..255\n"
+            "krotool font-build: skipped 67.bmp: BMP: pixel data cut short: 768 of 1024 bytes\n"
+            "krotool font-build: skipped A.bmp: not a character code (name it by "
+            "the code, e.g. 65.bmp for A)\n");
   // The font keeps its file name without folders or extension: equal bytes.
   EXPECT_EQ(kroTestReadFile(one + "/title.krof"), kroTestReadFile(two + "/title.krof"));
   EXPECT_EQ(kroTestListing(one), "title.krof\n"); // nothing else left beside it
   kroTestOutcome info = krotool("font-info " + one + "/title.krof");
   EXPECT_EQ(info.status, 0);
-  EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 2\ncodes: 65 66\n"))
+  EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 3\ncodes: 65 66 68\n"))
       << info.out;
 }
 

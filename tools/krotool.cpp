@@ -57,7 +57,8 @@ struct Subcommand {
 static const Subcommand subcommands[] = {
     {"mesh-src", krotoolMeshSrc, "write loader source for the geometry objects of an ASE file"},
     {"ase-info", krotoolAseInfo, "list the objects and materials of an ASE file"},
-    {"bmp-resize", krotoolBmpResize, "resample a 24-bit BMP to a new size"},
+    {"image-info", krotoolImageInfo, "read a PNG or BMP picture and tell what it became"},
+    {"bmp-resize", krotoolBmpResize, "resample a picture into a 24-bit BMP of a new size"},
     {"png-info", krotoolPngInfo, "check a PNG file chunk by chunk and describe it"},
     {"font-build", krotoolFontBuild, "build a KROF font from a folder of glyph pictures"},
     {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},

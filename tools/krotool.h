@@ -21,7 +21,8 @@ int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase (NAME... | --aut
 int krotoolAseInfo(int argc, char **argv); // ase-info FILE.ase
 
 // Images and fonts (krotool_image.cpp)
-int krotoolBmpResize(int argc, char **argv); // bmp-resize IN.bmp OUT.bmp WIDTH HEIGHT
+int krotoolImageInfo(int argc, char **argv); // image-info FILE
+int krotoolBmpResize(int argc, char **argv); // bmp-resize IN OUT.bmp WIDTH HEIGHT
 int krotoolFontBuild(int argc, char **argv); // font-build DIR WIDTH HEIGHT OUT.krof [THRESHOLD]
 int krotoolFontInfo(int argc, char **argv);  // font-info FILE.krof
 
