@@ -696,12 +696,19 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
 TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
   std::vector<std::string> files(std::begin(kExporterFiles), std::end(kExporterFiles));
   files.insert(files.end(), {kAse + "exported_shapes.ase", kAse + "name_holds_geomobject.ase",
-                             kFigure, kThree}); // the shapes have normals, the boxes not
+                             kFigure, kThree,              // the shapes have normals, the boxes not
+                             kTextured + "textured.ase"}); // a map found beside the file
   for (const std::string &file : files) {
     kroTestOutcome tool = kroTestRun(std::string(KROTOOL_PATH) + " ase-info " + file);
     kroTestOutcome info = kroview("--info " + file, "DISPLAY=");
     ASSERT_EQ(tool.status, 0) << tool.err;
     ASSERT_EQ(info.status, 0) << info.err;
+    if (file == kTextured + "textured.ase")
+      EXPECT_TRUE(
+          kroTestHas(tool.out, "    diffuse map \"C:\\maps\\Tiles.png\": found: " + kTextured +
+                                   "tiles.png, 256 x 256; offset 0.0000 "
+                                   "0.0000, tiling 4.0000 1.0000, angle 0.0000\n"))
+          << tool.out;
     std::istringstream expected(tool.out), got(info.out);
     std::string want, line;
     while (std::getline(expected, want)) {
