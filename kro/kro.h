@@ -425,10 +425,11 @@ int kroLoadMaterialsWithMapsFromASE(kroMaterial **materials, const char *path,
  * warned about as above; needs a GL context. Returns the textures made */
 int kroLoadMaterialTextures(kroMaterial *materials, int count, const char *path,
                             const char *const *folders, int folder_count);
-/* Where a map's picture is: `bitmap` as written; when relative, beside the ASE file (path);
- * its base name (after the last / or \) beside the ASE file, then in each folder, each place
- * first exactly and then ignoring case. 1 with the file's path in found (cut to found_chars -
- * 1); 0 when none is a readable regular file */
+/* Where a map's picture is: `bitmap` as written; when relative, beside the ASE file (path; null
+ * for a model without a file: nothing is looked for beside it); its base name (after the last /
+ * or \) beside the ASE file, then in each folder, each place first exactly and then ignoring
+ * case. 1 with the file's path in found (cut to found_chars - 1); 0 when none is a readable
+ * regular file */
 int kroFindMapFile(const char *bitmap, const char *path, const char *const *folders,
                    int folder_count, char *found, int found_chars);
 /* Replace the texture matrix of the active texture unit with a map's transform (the matrix

@@ -390,7 +390,7 @@ int kroFindMapFile(const char *bitmap, const char *path, const char *const *fold
   if (!base[0])
     return 0;
   for (int place = -1; place < folder_count; place++) {
-    const char *folder = place < 0 ? beside : folders[place];
+    const char *folder = place < 0 ? (path ? beside : nullptr) : folders[place];
     if (!folder)
       continue;
     if (kroTryMapFile(folder, base, 0, found, found_chars) ||
