@@ -703,12 +703,13 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
     kroTestOutcome info = kroview("--info " + file, "DISPLAY=");
     ASSERT_EQ(tool.status, 0) << tool.err;
     ASSERT_EQ(info.status, 0) << info.err;
-    if (file == kTextured + "textured.ase")
+    if (file == kTextured + "textured.ase") {
       EXPECT_TRUE(
           kroTestHas(tool.out, "    diffuse map \"C:\\maps\\Tiles.png\": found: " + kTextured +
                                    "tiles.png, 256 x 256; offset 0.0000 "
                                    "0.0000, tiling 4.0000 1.0000, angle 0.0000\n"))
           << tool.out;
+    }
     std::istringstream expected(tool.out), got(info.out);
     std::string want, line;
     while (std::getline(expected, want)) {
