@@ -588,11 +588,18 @@ int kroCheckPNG(const char *path, char *why, int why_chars);
  * Pixels an RLE stream skips (its "delta" and early line ends) take palette
  * entry 0, opaque. Palette alpha bytes are ignored.
  *
- * Refused: width x height above KRO_BMP_MAX_PIXELS (checked before anything
- * is allocated), palette indices past the palette, RLE runs past the row or
- * the picture, cut streams, and files above KRO_PICTURE_MAX_FILE_BYTES. */
+ * Refused: width x height above KRO_BMP_MAX_PIXELS, and pictures larger than
+ * their data could make (decompression bombs: PNG rows of more than
+ * KRO_PICTURE_MOST_INFLATE_RATIO times the image data's bytes, the most
+ * deflate can give, RLE pictures of more than KRO_PICTURE_MOST_RLE_PIXELS
+ * pixels a byte of their stream, uncompressed BMP rows past the file's end),
+ * all checked before the picture is allocated; palette indices past the
+ * palette, RLE runs past the row or the picture, cut streams, and files above
+ * KRO_PICTURE_MAX_FILE_BYTES. */
 enum {
-  KRO_PICTURE_MAX_FILE_BYTES = 1 << 30, /* largest file read, bytes */
+  KRO_PICTURE_MAX_FILE_BYTES = 1 << 30,  /* largest file read, bytes */
+  KRO_PICTURE_MOST_INFLATE_RATIO = 1032, /* bytes of rows a byte of image data may give */
+  KRO_PICTURE_MOST_RLE_PIXELS = 4096,    /* pixels a byte of an RLE stream may cover */
   KRO_PICTURE_REASON_CHARS = 256,       /* room for any refusal reason */
   KRO_PICTURE_FORMAT_CHARS = 96         /* room for a format description */
 };

@@ -48,7 +48,12 @@ enum {
   KRO_PNG_HEAD_BYTES = 8, /* a chunk's length and type */
   KRO_PNG_TAIL_BYTES = 4, /* its CRC */
   KRO_PNG_PALETTE_MAX = 256,
-  KRO_PNG_PASSES = 7 /* Adam7 */
+  KRO_PNG_PASSES = 7, /* Adam7 */
+  KRO_PNG_STRIP_BYTES = 1 << 17,
+  KRO_PNG_SMALLEST_STREAM = 64,
+  /* rows any image data may hold, whatever its size */ /* filtered rows inflated at a time, at
+                                                           least one row */
+  KRO_PNG_ROW_SLACK = 4 /* bytes after the row buffers that a word read of a last pixel may touch */
 };
 
 static uint32_t kroPictureBig32(const uint8_t *b) {
@@ -70,7 +75,9 @@ typedef struct kroPNGDecode {
   int has_key;     /* tRNS for grey or RGB */
   uint16_t key[3]; /* its samples at the file's depth */
   z_stream z;
-  int z_open, z_ended;
+  int z_ended;         /* the deflate data has ended */
+  uint32_t adler;      /* Adler-32 of the rows inflated so far */
+  uint64_t data_bytes; /* the image data chunks' payloads together */
 } kroPNGDecode;
 
 static const uint8_t kroPNGFileSignature[KRO_PNG_FILE_SIGNATURE_BYTES] = {0x89, 'P',  'N',  'G',
@@ -142,6 +149,11 @@ static int kroPNGReadChunks(kroPNGDecode *d, kroPictureResult *result) {
     at += KRO_PNG_HEAD_BYTES + (size_t)length + KRO_PNG_TAIL_BYTES;
   }
   d->next = at;
+  for (size_t idat = at; !memcmp(d->bytes + idat + 4, "IDAT", 4);) {
+    uint32_t length = kroPictureBig32(d->bytes + idat);
+    d->data_bytes += length;
+    idat += KRO_PNG_HEAD_BYTES + (size_t)length + KRO_PNG_TAIL_BYTES;
+  }
   for (int i = 0; i < alpha_entries; i++)
     d->palette[i] = (d->palette[i] & 0x00FFFFFFu) | (uint32_t)alpha[i] << 24;
   d->channels = kroPNGChannels(d->colour);
@@ -166,6 +178,77 @@ static int kroPNGNextData(kroPNGDecode *d) {
   return 0;
 }
 
+/* Adler-32 as the zlib format defines it, continued from `adler` (1 to start). With SSE2, 16
+ * bytes at a time: over k blocks, b grows by 16 k a, 16 times the sum of the byte sums of the
+ * blocks before each one, and each block's bytes weighted 16 down to 1. */
+static uint32_t kroAdler32(uint32_t adler, const uint8_t *p, size_t n) {
+  enum { BASE = 65521, MOST_BLOCKS = 5552 / 16 }; /* sums stay within 32 bits per lane */
+  uint64_t a = adler & 0xFFFF, b = adler >> 16;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i high = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+  const __m128i low = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+  while (n >= 16) {
+    size_t blocks = n / 16 < (size_t)MOST_BLOCKS ? n / 16 : (size_t)MOST_BLOCKS;
+    __m128i sums = zero, earlier = zero, weighted = zero;
+    for (size_t k = 0; k < blocks; k++, p += 16) {
+      __m128i bytes = _mm_loadu_si128((const __m128i *)(const void *)p);
+      earlier = _mm_add_epi32(earlier, sums);
+      sums = _mm_add_epi32(sums, _mm_sad_epu8(bytes, zero));
+      weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), high));
+      weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), low));
+    }
+    uint32_t lanes[3][4];
+    _mm_storeu_si128((__m128i *)(void *)lanes[0], sums);
+    _mm_storeu_si128((__m128i *)(void *)lanes[1], earlier);
+    _mm_storeu_si128((__m128i *)(void *)lanes[2], weighted);
+    uint64_t sum = (uint64_t)lanes[0][0] + lanes[0][2];
+    uint64_t before = (uint64_t)lanes[1][0] + lanes[1][2];
+    uint64_t weights = (uint64_t)lanes[2][0] + lanes[2][1] + lanes[2][2] + lanes[2][3];
+    b = (b + 16 * blocks * a + 16 * before + weights) % BASE;
+    a = (a + sum) % BASE;
+    n -= blocks * 16;
+  }
+#endif
+  while (n > 0) {
+    size_t part = n < 5552 ? n : 5552;
+    for (size_t i = 0; i < part; i++) {
+      a += p[i];
+      b += a;
+    }
+    a %= BASE;
+    b %= BASE;
+    p += part;
+    n -= part;
+  }
+  return (uint32_t)(b << 16 | a);
+}
+
+/* The next `count` bytes of the image data, outside what inflate reads: the
+ * zlib header and checksum. -1 when the data ends first. */
+static int kroPNGTake(kroPNGDecode *d, uint8_t *bytes, int count) {
+  for (int i = 0; i < count; i++) {
+    if (d->z.avail_in == 0 && !kroPNGNextData(d))
+      return -1;
+    bytes[i] = *d->z.next_in++;
+    d->z.avail_in--;
+  }
+  return 0;
+}
+
+/* The zlib header: deflate, a window of at most 32 KiB, the check bits, no
+ * preset dictionary. The deflate data itself goes to a raw inflate. */
+static int kroPNGStart(kroPNGDecode *d, kroPictureResult *result) {
+  uint8_t h[2];
+  if (kroPNGTake(d, h, 2) != 0)
+    return kroPictureRefuse(result, "IDAT: the image data ends in the zlib header");
+  if ((h[0] & 15) != 8 || h[0] >> 4 > 7 || (h[0] << 8 | h[1]) % 31 != 0 || h[1] & 0x20)
+    return kroPictureRefuse(result, "IDAT: zlib header 0x%02X%02X is not plain deflate data", h[0],
+                            h[1]);
+  d->adler = 1;
+  return 0;
+}
+
 /* Exactly `count` bytes of the inflated stream into out; -1 with the reason
  * when the stream is damaged or ends first. */
 static int kroPNGInflate(kroPNGDecode *d, uint8_t *out, size_t count, kroPictureResult *result) {
@@ -183,6 +266,7 @@ static int kroPNGInflate(kroPNGDecode *d, uint8_t *out, size_t count, kroPicture
       return kroPictureRefuse(result, "IDAT: damaged zlib stream (%s)",
                               d->z.msg ? d->z.msg : "no message");
   }
+  d->adler = kroAdler32(d->adler, out, count);
   return 0;
 }
 
@@ -204,6 +288,13 @@ static int kroPNGFinish(kroPNGDecode *d, kroPictureResult *result) {
       return kroPictureRefuse(result, "IDAT: damaged zlib stream (%s)",
                               d->z.msg ? d->z.msg : "no message");
   }
+  uint8_t stored[4];
+  if (kroPNGTake(d, stored, 4) != 0)
+    return kroPictureRefuse(result, "IDAT: the zlib stream is cut short in its checksum");
+  uint32_t adler = kroPictureBig32(stored);
+  if (adler != d->adler)
+    return kroPictureRefuse(result, "IDAT: zlib checksum 0x%08X does not match the rows (0x%08X)",
+                            adler, d->adler);
   return 0;
 }
 
@@ -215,13 +306,16 @@ static inline int kroPaeth(int a, int b, int c) {
 }
 
 #if defined(__SSE2__)
-static inline __m128i kroLoadPixel(const uint8_t *p, int bpp) {
-  int32_t word = 0;
-  memcpy(&word, p, (size_t)bpp);
+template <int bpp> static inline __m128i kroLoadPixel(const uint8_t *p) {
+  /* Three bytes put together in a register: a 3-byte copy through memory
+   * stalls the load that follows it. */
+  int32_t word = (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16);
+  if (bpp == 4)
+    memcpy(&word, p, 4);
   return _mm_unpacklo_epi8(_mm_cvtsi32_si128(word), _mm_setzero_si128());
 }
 
-static inline void kroStorePixel(uint8_t *p, __m128i v, int bpp) {
+template <int bpp> static inline void kroStorePixel(uint8_t *p, __m128i v) {
   int32_t word = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
   memcpy(p, &word, (size_t)bpp);
 }
@@ -235,18 +329,21 @@ static inline __m128i kroSelect(__m128i mask, __m128i yes, __m128i no) {
 }
 
 /* Sub, Average and Paeth for 3 and 4-byte pixels, a pixel at a time in
- * 16-bit lanes. Each pixel needs the one before: the rows stay serial. */
-static void kroUnfilterPixels(int type, uint8_t *row, const uint8_t *prior, size_t bytes, int bpp) {
+ * 16-bit lanes; the filter and the pixel size are fixed at compile time, so
+ * that every load and store is one word. Each pixel needs the one before:
+ * the rows stay serial. */
+template <int type, int bpp>
+static void kroUnfilterPixels(uint8_t *row, const uint8_t *prior, size_t bytes) {
   __m128i mask = _mm_set1_epi16(0xFF), a = _mm_setzero_si128(), c = _mm_setzero_si128();
-  for (size_t i = 0; i + (size_t)bpp <= bytes; i += (size_t)bpp) {
-    __m128i x = kroLoadPixel(row + i, bpp), value;
+  for (size_t i = 0; i + bpp <= bytes; i += bpp) {
+    __m128i x = kroLoadPixel<bpp>(row + i), value;
     if (type == 1) {
       value = _mm_add_epi16(x, a);
     } else if (type == 3) {
-      __m128i b = kroLoadPixel(prior + i, bpp);
+      __m128i b = kroLoadPixel<bpp>(prior + i);
       value = _mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1));
     } else {
-      __m128i b = kroLoadPixel(prior + i, bpp);
+      __m128i b = kroLoadPixel<bpp>(prior + i);
       __m128i pa = kroAbs16(_mm_sub_epi16(b, c)), pb = kroAbs16(_mm_sub_epi16(a, c));
       __m128i pc = kroAbs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
       __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
@@ -256,7 +353,7 @@ static void kroUnfilterPixels(int type, uint8_t *row, const uint8_t *prior, size
       c = b;
     }
     a = _mm_and_si128(value, mask);
-    kroStorePixel(row + i, a, bpp);
+    kroStorePixel<bpp>(row + i, a);
   }
 }
 #endif
@@ -290,7 +387,10 @@ static int kroUnfilterRow(int type, uint8_t *row, const uint8_t *prior, size_t b
   }
 #if defined(__SSE2__)
   if (bpp == 3 || bpp == 4) {
-    kroUnfilterPixels(type, row, prior, bytes, bpp);
+    static void (*const unfilter[2][3])(uint8_t *, const uint8_t *, size_t) = {
+        {kroUnfilterPixels<1, 3>, kroUnfilterPixels<3, 3>, kroUnfilterPixels<4, 3>},
+        {kroUnfilterPixels<1, 4>, kroUnfilterPixels<3, 4>, kroUnfilterPixels<4, 4>}};
+    unfilter[bpp - 3][type == 1 ? 0 : type == 3 ? 1 : 2](row, prior, bytes);
     return 0;
   }
 #endif
@@ -347,8 +447,14 @@ static int kroPNGWiden(const kroPNGDecode *d, const uint8_t *in, uint32_t pixels
   }
   case 2:
     if (depth == 8 && !d->has_key) {
-      for (uint32_t x = 0; x < pixels; x++, in += 3)
-        o[x] = kroRGBA(in[0], in[1], in[2], 255);
+      /* a word read per pixel, its fourth byte replaced: the row buffers
+       * leave KRO_PNG_ROW_SLACK bytes after every row for it */
+      uint32_t opaque = kroRGBA(0, 0, 0, 255), colour = ~opaque;
+      for (uint32_t x = 0; x < pixels; x++, in += 3) {
+        uint32_t word;
+        memcpy(&word, in, 4);
+        o[x] = (word & colour) | opaque;
+      }
       return 0;
     }
     for (uint32_t x = 0; x < pixels; x++) {
@@ -388,6 +494,7 @@ static size_t kroPNGRowBytes(const kroPNGDecode *d, uint32_t pixels) {
   return ((size_t)pixels * (size_t)d->channels * d->depth + 7) / 8;
 }
 
+#if !defined(__SSE2__)
 /* 8-bit RGBA without interlacing: each row is inflated into its place in the
  * bitmap and unfiltered there against the row above it, which the bitmap
  * holds one row further on. */
@@ -402,6 +509,96 @@ static int kroPNGDecodeDirect(kroPNGDecode *d, uint8_t *pixels, kroPictureResult
   }
   return 0;
 }
+#endif
+
+#if defined(__SSE2__)
+/* One filtered row of 3 or 4-byte pixels unfiltered straight into 4-byte
+ * ones in the bitmap: the row above is read back from the bitmap, where it
+ * already stands widened. For 3-byte pixels the fourth lane carries whatever
+ * it meets along (lanes do not mix) and every store sets alpha to 255. Type
+ * 5: Average over a first row (no row above). */
+template <int type, int bpp>
+static void kroUnfilterInto(const uint8_t *raw, const uint8_t *above, uint8_t *out,
+                            uint32_t pixels) {
+  if (bpp == 4 && type == 0) {
+    memcpy(out, raw, (size_t)pixels * 4);
+    return;
+  }
+  if (bpp == 4 && type == 2) {
+    for (size_t i = 0; i < (size_t)pixels * 4; i++)
+      out[i] = (uint8_t)(raw[i] + above[i]);
+    return;
+  }
+  __m128i mask = _mm_set1_epi16(0xFF), a = _mm_setzero_si128(), c = _mm_setzero_si128();
+  uint32_t opaque = bpp == 3 ? kroRGBA(0, 0, 0, 255) : 0;
+  for (uint32_t i = 0; i < pixels; i++) {
+    __m128i x = kroLoadPixel<bpp>(raw + bpp * (size_t)i), value = x;
+    if (type == 1) {
+      value = _mm_add_epi16(x, a);
+    } else if (type == 5) {
+      value = _mm_add_epi16(x, _mm_srli_epi16(a, 1));
+    } else if (type >= 2) {
+      __m128i b = kroLoadPixel<4>(above + 4 * (size_t)i);
+      if (type == 2) {
+        value = _mm_add_epi16(x, b);
+      } else if (type == 3) {
+        value = _mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1));
+      } else {
+        __m128i pa = kroAbs16(_mm_sub_epi16(b, c)), pb = kroAbs16(_mm_sub_epi16(a, c));
+        __m128i pc = kroAbs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
+        __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+        __m128i pick = kroSelect(_mm_cmpeq_epi16(smallest, pb), b, c);
+        pick = kroSelect(_mm_cmpeq_epi16(smallest, pa), a, pick);
+        value = _mm_add_epi16(x, pick);
+        c = b;
+      }
+    }
+    a = _mm_and_si128(value, mask);
+    uint32_t word = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(a, a)) | opaque;
+    memcpy(out + 4 * (size_t)i, &word, 4);
+  }
+}
+
+/* 8-bit RGB without a transparent colour and 8-bit RGBA, not interlaced:
+ * the filtered rows are inflated a strip at a time, then unfiltered (and
+ * widened) in one pass into the bitmap. Strips, not rows: inflate's fast
+ * loop runs only while 258 bytes of room remain, so a call per row would
+ * leave the end of every row to its slow loop. */
+static int kroPNGDecodeStrips(kroPNGDecode *d, uint8_t *pixels, kroPictureResult *result) {
+  typedef void (*Unfilter)(const uint8_t *, const uint8_t *, uint8_t *, uint32_t);
+  static const Unfilter unfilter[2][6] = {
+      {kroUnfilterInto<0, 3>, kroUnfilterInto<1, 3>, kroUnfilterInto<2, 3>, kroUnfilterInto<3, 3>,
+       kroUnfilterInto<4, 3>, kroUnfilterInto<5, 3>},
+      {kroUnfilterInto<0, 4>, kroUnfilterInto<1, 4>, kroUnfilterInto<2, 4>, kroUnfilterInto<3, 4>,
+       kroUnfilterInto<4, 4>, kroUnfilterInto<5, 4>}};
+  static const int first_row[5] = {0, 1, 0, 5, 1}; /* the same with zeros above */
+  int rgba = d->colour == 6;
+  size_t row_bytes = (size_t)d->width * (rgba ? 4 : 3) + 1, stride = (size_t)d->width * 4;
+  size_t strip_rows = KRO_PNG_STRIP_BYTES / row_bytes ? KRO_PNG_STRIP_BYTES / row_bytes : 1;
+  if (strip_rows > d->height)
+    strip_rows = d->height;
+  uint8_t *strip = (uint8_t *)kroAllocate(strip_rows * row_bytes + KRO_PNG_ROW_SLACK);
+  if (!strip)
+    return kroPictureRefuse(result, "out of memory");
+  int failed = 0;
+  for (uint32_t y = 0; y < d->height && !failed;) {
+    size_t rows = d->height - y < strip_rows ? d->height - y : strip_rows;
+    failed = kroPNGInflate(d, strip, rows * row_bytes, result);
+    for (size_t r = 0; r < rows && !failed; r++, y++) {
+      const uint8_t *raw = strip + r * row_bytes;
+      uint8_t *out = pixels + (size_t)(d->height - 1 - y) * stride;
+      if (raw[0] > 4)
+        failed =
+            kroPictureRefuse(result, "IDAT: row filter type %d is not defined (0 to 4)", raw[0]);
+      else
+        unfilter[rgba][y ? raw[0] : first_row[raw[0]]](raw + 1, y ? out + stride : nullptr, out,
+                                                       d->width);
+    }
+  }
+  free(strip);
+  return failed ? -1 : 0;
+}
+#endif
 
 /* Any other kind: rows go through two row buffers and are widened into the
  * bitmap, pass by pass for interlaced files. */
@@ -411,8 +608,8 @@ static int kroPNGDecodeRows(kroPNGDecode *d, uint8_t *pixels, kroPictureResult *
   static const uint8_t step_x[KRO_PNG_PASSES] = {8, 8, 4, 4, 2, 2, 1};
   static const uint8_t step_y[KRO_PNG_PASSES] = {8, 8, 8, 4, 4, 2, 2};
   size_t row_bytes = kroPNGRowBytes(d, d->width) + 1;
-  uint8_t *buffer =
-      (uint8_t *)kroAllocate(row_bytes * 2 + (d->interlace ? (size_t)d->width * 4 : 0));
+  uint8_t *buffer = (uint8_t *)kroAllocate(row_bytes * 2 + KRO_PNG_ROW_SLACK +
+                                           (d->interlace ? (size_t)d->width * 4 : 0));
   if (!buffer)
     return kroPictureRefuse(result, "out of memory");
   uint8_t *current = buffer, *previous = buffer + row_bytes, *wide = buffer + row_bytes * 2;
@@ -461,6 +658,23 @@ static const char *kroPNGColourName(uint8_t colour) {
   return "RGBA";
 }
 
+/* Bytes of filtered rows, filter bytes included, the whole picture needs. */
+static uint64_t kroPNGRawBytes(const kroPNGDecode *d) {
+  static const uint8_t start_x[KRO_PNG_PASSES] = {0, 4, 0, 2, 0, 1, 0};
+  static const uint8_t start_y[KRO_PNG_PASSES] = {0, 0, 4, 0, 2, 0, 1};
+  static const uint8_t step_x[KRO_PNG_PASSES] = {8, 8, 4, 4, 2, 2, 1};
+  static const uint8_t step_y[KRO_PNG_PASSES] = {8, 8, 8, 4, 4, 2, 2};
+  if (!d->interlace)
+    return (uint64_t)d->height * (kroPNGRowBytes(d, d->width) + 1);
+  uint64_t bytes = 0;
+  for (int pass = 0; pass < KRO_PNG_PASSES; pass++)
+    if (d->width > start_x[pass] && d->height > start_y[pass])
+      bytes +=
+          (uint64_t)((d->height - start_y[pass] + step_y[pass] - 1) / step_y[pass]) *
+          (kroPNGRowBytes(d, (d->width - start_x[pass] + step_x[pass] - 1) / step_x[pass]) + 1);
+  return bytes;
+}
+
 static uint8_t *kroDecodePNG(const uint8_t *bytes, size_t count, int32_t *size,
                              kroPictureResult *result) {
   char reason[KRO_PICTURE_REASON_CHARS];
@@ -490,19 +704,36 @@ static uint8_t *kroDecodePNG(const uint8_t *bytes, size_t count, int32_t *size,
                      d.height, KRO_BMP_MAX_PIXELS);
     return nullptr;
   }
+  uint64_t raw = kroPNGRawBytes(&d);
+  if (raw > d.data_bytes * KRO_PICTURE_MOST_INFLATE_RATIO + KRO_PNG_SMALLEST_STREAM) {
+    kroPictureRefuse(result,
+                     "IDAT: %llu bytes of image data cannot inflate to the %llu bytes of rows "
+                     "that %u x %u pixels need",
+                     (unsigned long long)d.data_bytes, (unsigned long long)raw, d.width, d.height);
+    return nullptr;
+  }
   uint8_t *pixels = (uint8_t *)kroAllocate((size_t)d.width * d.height * 4);
   if (!pixels) {
     kroPictureRefuse(result, "out of memory");
     return nullptr;
   }
-  if (inflateInit(&d.z) != Z_OK) {
+  if (inflateInit2(&d.z, -15) != Z_OK) {
     free(pixels);
     kroPictureRefuse(result, "out of memory");
     return nullptr;
   }
-  int failed = d.colour == 6 && d.depth == 8 && !d.interlace
-                   ? kroPNGDecodeDirect(&d, pixels, result)
-                   : kroPNGDecodeRows(&d, pixels, result);
+  int failed = kroPNGStart(&d, result);
+  if (failed)
+    ;
+#if defined(__SSE2__)
+  else if ((d.colour == 6 || (d.colour == 2 && !d.has_key)) && d.depth == 8 && !d.interlace)
+    failed = kroPNGDecodeStrips(&d, pixels, result);
+#else
+  else if (d.colour == 6 && d.depth == 8 && !d.interlace)
+    failed = kroPNGDecodeDirect(&d, pixels, result);
+#endif
+  else
+    failed = kroPNGDecodeRows(&d, pixels, result);
   if (!failed)
     failed = kroPNGFinish(&d, result);
   inflateEnd(&d.z);

@@ -233,7 +233,9 @@ static void kroBMPFieldRow(const kroBMPFile *f, const uint8_t *in, uint32_t *out
   }
 }
 
-static int kroBMPPlainRows(const kroBMPFile *f, uint8_t *pixels, kroPictureResult *result) {
+/* Bytes from one stored row to the next; 0 after the refusal when the rows
+ * run past the file. */
+static uint64_t kroBMPStride(const kroBMPFile *f, kroPictureResult *result) {
   uint64_t tight = ((uint64_t)f->width * f->bits + 7) / 8;
   uint64_t stride = ((uint64_t)f->width * f->bits + 31) / 32 * 4;
   uint64_t available = f->count - f->data_offset;
@@ -241,10 +243,17 @@ static int kroBMPPlainRows(const kroBMPFile *f, uint8_t *pixels, kroPictureResul
    * many bytes (as kroLoadBMP takes them). */
   if (f->bits == 24 && available == tight * (uint64_t)f->height)
     stride = tight;
-  if (available < stride * (uint64_t)(f->height - 1) + tight)
-    return kroPictureRefuse(result, "BMP: pixel data cut short: %llu of %llu bytes",
-                            (unsigned long long)available,
-                            (unsigned long long)(stride * (uint64_t)f->height));
+  if (available < stride * (uint64_t)(f->height - 1) + tight) {
+    kroPictureRefuse(result, "BMP: pixel data cut short: %llu of %llu bytes",
+                     (unsigned long long)available,
+                     (unsigned long long)(stride * (uint64_t)f->height));
+    return 0;
+  }
+  return stride;
+}
+
+static int kroBMPPlainRows(const kroBMPFile *f, uint64_t stride, uint8_t *pixels,
+                           kroPictureResult *result) {
   /* Without bit fields the fourth byte of a 32-bit pixel is alpha, unless it
    * is 0 everywhere. */
   int byte_alpha = f->bits == 32 && f->compression == KRO_BMP_RGB, any_alpha = 0;
@@ -349,14 +358,23 @@ uint8_t *kroDecodeBMPMemory(const uint8_t *bytes, size_t count, int32_t *size,
   if (result->info)
     result->info->transparent_possible =
         (f.bits == 32 && f.compression == KRO_BMP_RGB) || (f.has_fields && f.field[3].bits);
+  /* Before the picture is allocated: the data must be able to fill it. */
+  int run_length = f.compression == KRO_BMP_RLE8 || f.compression == KRO_BMP_RLE4;
+  uint64_t stride = 0, stream = count - f.data_offset;
+  if (run_length && (uint64_t)f.width * f.height > stream * KRO_PICTURE_MOST_RLE_PIXELS) {
+    kroPictureRefuse(result, "BMP: %llu bytes of run-length data cannot cover %d x %d pixels",
+                     (unsigned long long)stream, f.width, f.height);
+    return nullptr;
+  }
+  if (!run_length && !(stride = kroBMPStride(&f, result)))
+    return nullptr;
   uint8_t *pixels = (uint8_t *)kroAllocate((size_t)f.width * f.height * 4);
   if (!pixels) {
     kroPictureRefuse(result, "out of memory");
     return nullptr;
   }
-  int failed = f.compression == KRO_BMP_RLE8 || f.compression == KRO_BMP_RLE4
-                   ? kroBMPRunRows(&f, pixels, result)
-                   : kroBMPPlainRows(&f, pixels, result);
+  int failed =
+      run_length ? kroBMPRunRows(&f, pixels, result) : kroBMPPlainRows(&f, stride, pixels, result);
   if (failed) {
     free(pixels);
     return nullptr;

@@ -371,6 +371,15 @@ static int kroPNGCheckData(kroPNGCheck *check, const uint8_t *type_bytes, const 
                            uint32_t length, uint8_t *header) {
   uint8_t block[KRO_PNG_CHECK_BLOCK];
   uint32_t crc = kroPNGCRC(0, type_bytes, 4);
+  if (!check->file && length <= check->count - check->at) {
+    /* In memory: the CRC over the data where it lies, the header copied. */
+    const uint8_t *data = check->bytes + check->at;
+    memcpy(header, data,
+           length < (uint32_t)KRO_PNG_IHDR_BYTES ? length : (uint32_t)KRO_PNG_IHDR_BYTES);
+    crc = kroPNGCRC(crc, data, length);
+    check->at += length;
+    length = 0;
+  }
   for (uint32_t done = 0; done < length;) {
     size_t want = length - done < sizeof block ? length - done : sizeof block;
     size_t got = kroPNGCheckRead(check, block, want);

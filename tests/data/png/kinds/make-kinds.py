@@ -58,7 +58,8 @@ def pack(samples, depth):
     return bytes(out)
 
 
-def write(name, width, height, colour, depth, interlace, rng, key=None, palette=None, alpha=None):
+def write(name, width, height, colour, depth, interlace, rng, key=None, palette=None, alpha=None,
+          first=0):
     channels = CHANNELS[colour]
     top = (len(palette) if palette else 1 << depth) - 1
     samples = [[[rng.randint(0, top) for _ in range(channels)] for _ in range(width)]
@@ -77,7 +78,7 @@ def write(name, width, height, colour, depth, interlace, rng, key=None, palette=
             if not columns:
                 break
             row = pack([s for x in columns for s in samples[y][x]], depth)
-            raw += filtered((row_number + number) % 5, row, prior, bpp)
+            raw += filtered((row_number + number + first) % 5, row, prior, bpp)
             prior = row
     out = b'\x89PNG\r\n\x1a\n'
     out += chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, depth, colour, 0, 0, interlace))
@@ -118,6 +119,12 @@ def main():
                         top = (1 << depth) - 1
                         key = [rng.randint(0, top) for _ in range(CHANNELS[colour])]
                     write(name, width, height, colour, depth, interlace, rng, key, palette, alpha)
+    # 8-bit RGB and RGBA, the kinds decoded a strip at a time: the first row
+    # with each filter (over a row of zeros)
+    for colour in (2, 6):
+        for first in range(5):
+            name = 'c%dd08n-first-filter-%d-9x4.png' % (colour, first)
+            write(name, 9, 4, colour, 8, 0, rng, first=first)
 
 
 if __name__ == '__main__':
