@@ -105,7 +105,7 @@ def tiles_png(size):
 def main():
     parser = argparse.ArgumentParser(description="Write textured.ase and tiles.png into FOLDER.")
     parser.add_argument("folder")
-    parser.add_argument("--triangles", type=int, default=1536)
+    parser.add_argument("--triangles", type=int, default=640)
     parser.add_argument("--picture", type=int, default=256, help="picture side, pixels")
     args = parser.parse_args()
     sides = max(8, int(math.sqrt(args.triangles / 6)))
