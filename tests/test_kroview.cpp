@@ -434,7 +434,8 @@ TEST(Kroview, MaterialReferencePastTheListGivesGrey) {
 }
 
 // An object whose material's diffuse map is found is drawn textured until T turns the textures
-// off; without the picture it keeps its colour, and the overlay and standard output name the map.
+// off; without the picture (or without texture coordinates) it keeps its colour, and the overlay
+// and standard output name a missing map.
 TEST(Kroview, TexturedMaterialsFollowTAndAMissingMapIsNamed) {
   ASSERT_TRUE(kroTestOpenGL());
   std::string folder = kroTestTempFolder("textured"), model = folder + "/textured.ase";
@@ -457,6 +458,15 @@ TEST(Kroview, TexturedMaterialsFollowTAndAMissingMapIsNamed) {
     EXPECT_EQ(scene.objects[0].textured, 0);
     EXPECT_TRUE(kroTestHas(overlayText(&textured.view), "textures off\n"));
   }
+  // The picture is there, but the faces lose their texture coordinates: the colour stays.
+  kroTestWriteFile(folder + "/tiles.png", kroTestReadFile(kTextured + "tiles.png"));
+  std::string text = kroTestReadFile(model);
+  for (size_t at; (at = text.find("*MESH_TFACE ")) != std::string::npos;)
+    text.erase(at, text.find('\n', at) - at);
+  kroTestWriteFile(model, text);
+  ModelView plain(model);
+  kvBuildSceneLists(&plain.view.scene);
+  EXPECT_EQ(plain.view.scene.objects[0].textured, 0);
 }
 
 // --post splits the view: the left half as drawn, the right half through the engine's blur,

@@ -113,9 +113,9 @@ int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars);
 /* The same with the file's `up` axis turned to the view's up (kvLoadScene: +y, as it is) */
 int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_chars);
 /* Build one display list per object (needs kroInit and a GL context); the first call makes the
- * materials' textures. An object whose material has a diffuse map drawn as a texture is lit
- * with the map's picture (through the map's UV transform) in place of its colour, unless
- * hide_textures */
+ * materials' textures. An object with texture coordinates whose material has a diffuse map
+ * drawn as a texture is lit with the map's picture (through the map's UV transform) in place of
+ * its colour, unless hide_textures */
 void kvBuildSceneLists(kvScene *scene);
 /* 1 when a loaded map picture changed on disk since it was loaded */
 int kvMapsChanged(const kvScene *scene);

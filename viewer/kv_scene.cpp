@@ -428,13 +428,23 @@ int kvReloadMaps(kvScene *scene) {
 
 /* ---- drawing ------------------------------------------------------------ */
 
-/* The object's material's diffuse map, when the object can be drawn with it. */
+/* 1 when the file gave the object texture coordinates (rows it does not fill read 0). */
+static int kvHasTexCoords(const kvObject *object) {
+  for (int t = 0; object->tc && t < object->triangles; t++)
+    for (int k = 0; k < KRO_TEXCOORD_FLOATS; k++)
+      if (object->tc[t][k] != 0.0f)
+        return 1;
+  return 0;
+}
+
+/* The object's material's diffuse map, when the object can be drawn with it: an object without
+ * texture coordinates keeps its colour. */
 static const kroMaterial *kvObjectMap(const kvScene *scene, const kvObject *object) {
-  if (scene->hide_textures || !object->tc || !scene->materials || object->material < 0 ||
+  if (scene->hide_textures || !scene->materials || object->material < 0 ||
       object->material >= scene->material_count)
     return nullptr;
   const kroMaterial *material = &scene->materials[object->material];
-  return material->texture[KRO_MAP_DIFFUSE] ? material : nullptr;
+  return material->texture[KRO_MAP_DIFFUSE] && kvHasTexCoords(object) ? material : nullptr;
 }
 
 /* Texture coordinates, normals and positions, one vertex at a time. */
