@@ -421,8 +421,9 @@ int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
 int kroLoadMaterialsWithMapsFromASE(kroMaterial **materials, const char *path,
                                     const char *const *folders, int folder_count, int textures);
 /* The textures of the maps that have a picture name and no texture yet (materials read
- * without textures, or whose textures were deleted and zeroed to load them again), found and
- * warned about as above; needs a GL context. Returns the textures made */
+ * without textures, or whose textures were deleted and zeroed to load them again), found
+ * (path: the ASE file they came from, or null) and warned about as above; needs a GL context.
+ * Returns the textures made */
 int kroLoadMaterialTextures(kroMaterial *materials, int count, const char *path,
                             const char *const *folders, int folder_count);
 /* Where a map's picture is: `bitmap` as written; when relative, beside the ASE file (path; null

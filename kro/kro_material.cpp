@@ -425,7 +425,8 @@ static GLuint kroMakeMapTexture(const char *found, char *why, int why_chars) {
  * textures made. */
 static int kroResolveMaps(kroMaterial *materials, int count, const char *path,
                           const char *const *folders, int folder_count) {
-  char found[KRO_OUT_PATH_CHARS], why[256];
+  char found[KRO_OUT_PATH_CHARS], why[KRO_PICTURE_REASON_CHARS];
+  const char *source = path ? path : "a model without a file";
   int made = 0;
   for (int i = 0; i < count; i++)
     for (int k = 0; k < KRO_MATERIAL_MAPS; k++) {
@@ -434,7 +435,7 @@ static int kroResolveMaps(kroMaterial *materials, int count, const char *path,
         continue;
       if (!kroFindMapFile(map->bitmap, path, folders, folder_count, found, sizeof found)) {
         map->state = KRO_MAP_MISSING;
-        printf("Warning: %s, material %d: the %s map \"%s\" was not found\n", path, i,
+        printf("Warning: %s, material %d: the %s map \"%s\" was not found\n", source, i,
                KRO_MAP_KIND_NAMES[k], map->bitmap);
         continue;
       }
@@ -444,7 +445,7 @@ static int kroResolveMaps(kroMaterial *materials, int count, const char *path,
       if (materials[i].texture[k])
         made++;
       else
-        printf("Warning: %s, material %d: the %s map %s was refused: %s\n", path, i,
+        printf("Warning: %s, material %d: the %s map %s was refused: %s\n", source, i,
                KRO_MAP_KIND_NAMES[k], found, why);
     }
   fflush(stdout);
