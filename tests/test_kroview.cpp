@@ -934,12 +934,14 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     EXPECT_GT(countColour(live.shot(), 255, 0, 255), 500) << how;
 
     // A textured model shows its picture's blue tiles; a new picture under the map's name is
-    // loaded again (a plain green one: no blue left).
+    // loaded again (a plain green one: no blue left), also after a broken one.
     std::string tiles = model.substr(0, model.rfind('/')) + "/tiles.png";
     kroTestWriteFile(tiles, kroTestReadFile(kTextured + "tiles.png"));
     replaceFile(model, kroTestReadFile(kTextured + "textured.ase"));
     live.waitFor("kroview: reloaded " + model);
     EXPECT_GT(countBlue(live.shot()), 500) << how;
+    replaceFile(tiles, "\x89PNG\r\n\x1a\ncut"); // caught half written: refused, still watched
+    live.waitFor("kroview: reloaded 0 map textures");
     std::vector<uint8_t> green(16 * 16 * 3);
     for (size_t i = 1; i < green.size(); i += 3)
       green[i] = 200;

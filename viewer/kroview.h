@@ -37,7 +37,8 @@ typedef struct kvObject {
   int textured;     /* 1: its list draws its material's diffuse map (set by kvBuildSceneLists) */
 } kvObject;
 
-/* A map picture the scene loaded, watched for changes. */
+/* A map picture the scene found (loaded, or refused: perhaps caught half written), watched for
+ * changes. */
 typedef struct kvMapFile {
   char *path; /* where the engine found it (heap) */
   long long seconds, nanoseconds, size, inode;
@@ -70,7 +71,7 @@ typedef struct kvScene {
   int hide_textures;      /* 1: draw every object in its colour (T) */
   int maps_missing;       /* maps whose picture is missing or refused */
   char map_problem[KV_MESSAGE_CHARS]; /* the first such map, for the overlay; "" when none */
-  kvMapFile *map_files;               /* heap, map_file_count pictures loaded */
+  kvMapFile *map_files;               /* heap, map_file_count pictures found */
   int map_file_count;
 } kvScene;
 
@@ -117,7 +118,7 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
  * drawn as a texture is lit with the map's picture (through the map's UV transform) in place of
  * its colour, unless hide_textures */
 void kvBuildSceneLists(kvScene *scene);
-/* 1 when a loaded map picture changed on disk since it was loaded */
+/* 1 when a map picture found on disk changed since it was read */
 int kvMapsChanged(const kvScene *scene);
 /* Every map's texture made again from its file, and the lists with them; the textures made */
 int kvReloadMaps(kvScene *scene);

@@ -387,7 +387,7 @@ static void kvMakeMapTextures(kvScene *scene) {
           snprintf(scene->map_problem, sizeof scene->map_problem, "%s map \"%.160s\" %s",
                    kroMapKindName(k), map->bitmap, kroMapStateName(map->state));
       }
-      if (scene->map_files && map->state == KRO_MAP_LOADED &&
+      if (scene->map_files && (map->state == KRO_MAP_LOADED || map->state == KRO_MAP_DAMAGED) &&
           kroFindMapFile(map->bitmap, scene->path, nullptr, 0, found, sizeof found)) {
         kvMapFile *file = &scene->map_files[scene->map_file_count];
         file->path = strdup(found);
