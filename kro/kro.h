@@ -573,8 +573,8 @@ int kroCheckPNG(const char *path, char *why, int why_chars);
  * PNG: every colour type and bit depth, palettes, transparency (tRNS), Adam7
  * interlacing. The file must first pass kroCheckPNG's rules (signature, every
  * chunk's CRC, the chunk order, the header); a file that does not is refused
- * with that check's reason. The zlib stream is then checked whole: its own
- * checksum, and neither fewer nor more bytes than the rows need. Samples of
+ * with that check's reason. The zlib stream is then checked whole: its header,
+ * its checksum, and neither fewer nor more bytes than the rows need. Samples of
  * 1, 2 and 4 bits are widened by repeating their bits (a 2-bit 1 is 0x55);
  * 16-bit samples keep their high byte (0x12AB becomes 0x12), with no rounding;
  * the transparent colour of tRNS is compared at the file's own depth, before
@@ -601,8 +601,8 @@ enum {
   KRO_PICTURE_MAX_FILE_BYTES = 1 << 30,  /* largest file read, bytes */
   KRO_PICTURE_MOST_INFLATE_RATIO = 1032, /* bytes of rows a byte of image data may give */
   KRO_PICTURE_MOST_RLE_PIXELS = 4096,    /* pixels a byte of an RLE stream may cover */
-  KRO_PICTURE_REASON_CHARS = 256,       /* room for any refusal reason */
-  KRO_PICTURE_FORMAT_CHARS = 96         /* room for a format description */
+  KRO_PICTURE_REASON_CHARS = 256,        /* room for any refusal reason */
+  KRO_PICTURE_FORMAT_CHARS = 96          /* room for a format description */
 };
 
 /* What a file held, as kroDecodePictureInfo describes it. */
@@ -701,8 +701,9 @@ typedef struct kroFontFile {
 
 /* The glyph of a code is the picture dir/<code>.bmp, or dir/<code>.png when there is no such
  * BMP: any picture kroLoadPicture reads. */
-/* Build a font from the glyph pictures of dir into out_path, replaced whole (see kroBeginOutFile); glyph
- * count, or 0 after a message (no hook), with errno telling why an open, write or close failed */
+/* Build a font from the glyph pictures of dir into out_path, replaced whole (see kroBeginOutFile);
+ * glyph count, or 0 after a message (no hook), with errno telling why an open, write or close
+ * failed */
 int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path, uint8_t threshold);
 /* The same from the pictures of the codes c with chosen[c] non-zero (256 entries), written to
  * `out` with `name` (null: none) kept after the records; glyph count, or 0 after a message (no

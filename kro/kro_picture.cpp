@@ -3,9 +3,9 @@
  * file holds the entry points (the whole file is read into memory and told
  * apart by its first bytes) and the PNG decoder: the format check of
  * kro_png.cpp first, then the chunks again for the header, palette and
- * transparency, the image data inflated by zlib straight into the rows, the
- * rows unfiltered and widened to 8-bit RGBA. The BMP decoder is in
- * kro_picture_bmp.cpp.
+ * transparency, the image data inflated by zlib (a raw inflate: the zlib
+ * header and checksum are checked here), the rows unfiltered and widened to
+ * 8-bit RGBA. The BMP decoder is in kro_picture_bmp.cpp.
  * Depends on: kro_png.cpp (kroCheckPNGMemory), kro_picture_bmp.cpp,
  * kro_error.cpp (allocation, failure reporting), zlib.
  */
@@ -48,11 +48,9 @@ enum {
   KRO_PNG_HEAD_BYTES = 8, /* a chunk's length and type */
   KRO_PNG_TAIL_BYTES = 4, /* its CRC */
   KRO_PNG_PALETTE_MAX = 256,
-  KRO_PNG_PASSES = 7, /* Adam7 */
-  KRO_PNG_STRIP_BYTES = 1 << 17,
-  KRO_PNG_SMALLEST_STREAM = 64,
-  /* rows any image data may hold, whatever its size */ /* filtered rows inflated at a time, at
-                                                           least one row */
+  KRO_PNG_PASSES = 7,            /* Adam7 */
+  KRO_PNG_STRIP_BYTES = 1 << 17, /* filtered rows inflated at a time, at least one row */
+  KRO_PNG_SMALLEST_STREAM = 64,  /* bytes of rows any image data may give, whatever its size */
   KRO_PNG_ROW_SLACK = 4 /* bytes after the row buffers that a word read of a last pixel may touch */
 };
 
@@ -155,7 +153,7 @@ static int kroPNGReadChunks(kroPNGDecode *d, kroPictureResult *result) {
     idat += KRO_PNG_HEAD_BYTES + (size_t)length + KRO_PNG_TAIL_BYTES;
   }
   for (int i = 0; i < alpha_entries; i++)
-    d->palette[i] = (d->palette[i] & 0x00FFFFFFu) | (uint32_t)alpha[i] << 24;
+    d->palette[i] = (d->palette[i] & ~kroRGBA(0, 0, 0, 255)) | kroRGBA(0, 0, 0, alpha[i]);
   d->channels = kroPNGChannels(d->colour);
   int bits = d->channels * d->depth;
   d->pixel_bytes = bits < 8 ? 1 : bits / 8;
@@ -608,11 +606,12 @@ static int kroPNGDecodeRows(kroPNGDecode *d, uint8_t *pixels, kroPictureResult *
   static const uint8_t step_x[KRO_PNG_PASSES] = {8, 8, 4, 4, 2, 2, 1};
   static const uint8_t step_y[KRO_PNG_PASSES] = {8, 8, 8, 4, 4, 2, 2};
   size_t row_bytes = kroPNGRowBytes(d, d->width) + 1;
-  uint8_t *buffer = (uint8_t *)kroAllocate(row_bytes * 2 + KRO_PNG_ROW_SLACK +
-                                           (d->interlace ? (size_t)d->width * 4 : 0));
+  /* The widened row of a pass starts on a 4-byte boundary: it is written a word at a time. */
+  size_t wide_at = (row_bytes * 2 + KRO_PNG_ROW_SLACK + 3) & ~(size_t)3;
+  uint8_t *buffer = (uint8_t *)kroAllocate(wide_at + (d->interlace ? (size_t)d->width * 4 : 0));
   if (!buffer)
     return kroPictureRefuse(result, "out of memory");
-  uint8_t *current = buffer, *previous = buffer + row_bytes, *wide = buffer + row_bytes * 2;
+  uint8_t *current = buffer, *previous = buffer + row_bytes, *wide = buffer + wide_at;
   size_t stride = (size_t)d->width * 4;
   int passes = d->interlace ? KRO_PNG_PASSES : 1, failed = 0;
   for (int pass = 0; pass < passes && !failed; pass++) {
@@ -690,7 +689,7 @@ static uint8_t *kroDecodePNG(const uint8_t *bytes, size_t count, int32_t *size,
     return nullptr;
   int alpha_palette = 0;
   for (int i = 0; i < d.palette_entries; i++)
-    alpha_palette |= d.palette[i] >> 24 != 0xFF;
+    alpha_palette |= (d.palette[i] & kroRGBA(0, 0, 0, 255)) != kroRGBA(0, 0, 0, 255);
   kroPictureDescribe(result, "PNG, %s, %u bit%s%s%s", kroPNGColourName(d.colour), d.depth,
                      d.depth == 1 ? "" : "s", d.has_key || alpha_palette ? ", transparency" : "",
                      d.interlace ? ", interlaced" : "");

@@ -13,13 +13,14 @@ enum { KRO_TEXTURE_GL_ERRORS_DRAINED = 32 }; /* stale errors cleared before the 
 
 /* The engine's bitmap is bottom row first, as GL reads texture rows: row 0
  * is texture coordinate t = 0. */
-static GLuint kroUploadTexture(const uint8_t *pixels, const int32_t *size, const char *what) {
+static GLuint kroUploadTexture(const uint8_t *pixels, const int32_t *size, const char *what,
+                               const char *function) {
   GLint largest = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
   if (size[0] <= 0 || size[1] <= 0 || size[0] > largest || size[1] > largest) {
-    kroFail("Error in making a texture of %s in function kroCreateTexture(..): %d x %d pixels, "
-            "the driver takes 1 to %d a side\n",
-            what, size[0], size[1], (int)largest);
+    kroFail("Error in making a texture of %s in function %s(..): %d x %d pixels, the driver "
+            "takes 1 to %d a side\n",
+            what, function, size[0], size[1], (int)largest);
     return 0;
   }
   for (int i = 0; i < KRO_TEXTURE_GL_ERRORS_DRAINED && glGetError() != GL_NO_ERROR; i++) {
@@ -42,15 +43,15 @@ static GLuint kroUploadTexture(const uint8_t *pixels, const int32_t *size, const
   glBindTexture(GL_TEXTURE_2D, (GLuint)bound);
   if (error != GL_NO_ERROR) {
     glDeleteTextures(1, &texture);
-    kroFail("Error in making a texture of %s in function kroCreateTexture(..): GL error 0x%04X\n",
-            what, (unsigned)error);
+    kroFail("Error in making a texture of %s in function %s(..): GL error 0x%04X\n", what, function,
+            (unsigned)error);
     return 0;
   }
   return texture;
 }
 
 GLuint kroCreateTexture(const uint8_t *pixels, const int32_t *size) {
-  return kroUploadTexture(pixels, size, "a bitmap");
+  return kroUploadTexture(pixels, size, "a bitmap", "kroCreateTexture");
 }
 
 GLuint kroLoadTexture(const char *path) {
@@ -58,7 +59,7 @@ GLuint kroLoadTexture(const char *path) {
   uint8_t *pixels = kroLoadPicture(path, size);
   if (!pixels)
     return 0;
-  GLuint texture = kroUploadTexture(pixels, size, path);
+  GLuint texture = kroUploadTexture(pixels, size, path, "kroLoadTexture");
   free(pixels);
   return texture;
 }

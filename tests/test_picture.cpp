@@ -93,12 +93,42 @@ std::vector<uint8_t> libpngPixels(const std::string &path) {
   return rows;
 }
 
+// A PNG that libpng writes with the row filters it chooses: gradients with a little noise from a
+// fixed seed; `channels` 3 or 4, 8 bits.
+std::string libpngWritten(const std::string &name, int width, int height, int channels) {
+  std::string path = kroTestTempPath(name);
+  FILE *file = fopen(path.c_str(), "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, file);
+  png_set_IHDR(png, info, width, height, 8,
+               channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  std::vector<uint8_t> row((size_t)width * channels);
+  uint32_t state = 28;
+  for (int y = 0; y < height; y++) {
+    for (size_t i = 0; i < row.size(); i++) {
+      state = state * 1664525u + 1013904223u;
+      row[i] = (uint8_t)((i / channels + y) * (i % channels + 1) + (state >> 29));
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  fclose(file);
+  return path;
+}
+
 TEST_F(PictureTest, EveryPngKindDecodesAsLibpngExpandsIt) {
   std::vector<std::string> files = filesIn("png/kinds", ".png");
   for (const std::string &path : filesIn("third-party/pngsuite", ".png"))
     if (path.find("/x") == std::string::npos) // x*: the suite's damaged files
       files.push_back(path);
   files.push_back(kData + "png/split-basn6a16.png");
+  // Rows inflated over more than one strip, with the filters libpng picks.
+  files.push_back(libpngWritten("strips-rgb.png", 301, 700, 3));
+  files.push_back(libpngWritten("strips-rgba.png", 257, 600, 4));
   ASSERT_GE(files.size(), 70u);
   for (const std::string &path : files) {
     SCOPED_TRACE(path);
@@ -128,8 +158,6 @@ TEST_F(PictureTest, DamagedPngIsRefusedWithTheFormatChecksReason) {
   EXPECT_GE(checked, 30);
 }
 
-// A PNG whose chunks are all sound (right CRCs), built around `rows` (each with its filter byte)
-// deflated, or around `stream` as it is.
 std::string big32(uint32_t value) {
   std::string out;
   for (int shift = 24; shift >= 0; shift -= 8)
@@ -151,6 +179,7 @@ std::string deflated(const std::string &raw) {
   return out;
 }
 
+// A PNG whose chunks are all sound (right CRCs) around the image data `stream`.
 std::string png(uint32_t width, uint32_t height, int depth, int colour, const std::string &stream,
                 const std::string &extra = "") {
   std::string header =
@@ -352,6 +381,13 @@ TEST_F(TextureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBindi
   glDeleteTextures(1, &other);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 
+  GLint largest = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+  int32_t too_wide[2] = {largest + 1, 1};
+  kroTestExpectReport([&] { EXPECT_EQ(kroCreateTexture(nullptr, too_wide), 0u); },
+                      "Error in making a texture of a bitmap in function kroCreateTexture(..): " +
+                          std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
+                          std::to_string(largest) + " a side\n");
   std::string missing = kData + "png/no-such-picture.png";
   kroTestExpectReport([&] { EXPECT_EQ(kroLoadTexture(missing.c_str()), 0u); },
                       "Error in reading picture from " + missing +
