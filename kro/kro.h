@@ -339,6 +339,10 @@ typedef enum kroMapKind {
   KRO_MATERIAL_MAPS
 } kroMapKind;
 
+/* Longest picture name a map keeps: exporters write paths of at most 259 characters, and a
+ * longer *BITMAP name in a map block refuses the material list (as an over-long name does). */
+enum { KRO_MAP_NAME_CHARS = 259 };
+
 /* What became of a map's picture. */
 typedef enum kroMapState {
   KRO_MAP_NONE = 0, /* no such map, or its texture was not asked for */
@@ -354,11 +358,11 @@ typedef enum kroMapState {
  *   t = 0.5 + v_offset + v_tiling * ((u - 0.5) sin(angle) + (v - 0.5) cos(angle))
  * The picture repeats outside 0..1. */
 typedef struct kroMaterialMap {
-  int32_t state;                         /* a kroMapState */
-  float u_offset, v_offset;              /* *UVW_U_OFFSET, *UVW_V_OFFSET; 0 when not given */
-  float u_tiling, v_tiling;              /* *UVW_U_TILING, *UVW_V_TILING; 1 when not given */
-  float angle;                           /* *UVW_ANGLE, radians; 0 when not given */
-  char bitmap[KRO_ASE_BITMAP_CHARS + 1]; /* *BITMAP without its quotes; "" when none */
+  int32_t state;                       /* a kroMapState */
+  float u_offset, v_offset;            /* *UVW_U_OFFSET, *UVW_V_OFFSET; 0 when not given */
+  float u_tiling, v_tiling;            /* *UVW_U_TILING, *UVW_V_TILING; 1 when not given */
+  float angle;                         /* *UVW_ANGLE, radians; 0 when not given */
+  char bitmap[KRO_MAP_NAME_CHARS + 1]; /* *BITMAP without its quotes; "" when none */
 } kroMaterialMap;
 
 /* Material record: colour, opacity, room for five GL texture names, the name, and the maps

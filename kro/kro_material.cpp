@@ -195,7 +195,7 @@ static int kroReadMapToken(kroASEReader *in, kroMaterialWalk *walk) {
       return 0;
     kroMaterialMap *map = &block->map;
     if (!strcmp(in->token, "*BITMAP"))
-      return kroReadASEQuoted(in, map->bitmap, KRO_ASE_BITMAP_CHARS, "bitmap name") ? 1 : -1;
+      return kroReadASEQuoted(in, map->bitmap, KRO_MAP_NAME_CHARS, "bitmap name") ? 1 : -1;
     static const char *const values[5] = {"*UVW_U_OFFSET", "*UVW_V_OFFSET", "*UVW_U_TILING",
                                           "*UVW_V_TILING", "*UVW_ANGLE"};
     float *fields[5] = {&map->u_offset, &map->v_offset, &map->u_tiling, &map->v_tiling,

@@ -90,6 +90,13 @@ TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransform) {
     EXPECT_FLOAT_EQ(read.list[0].diffuse[2], 0.6f); // the colour as the old reader gives it
   }
   EXPECT_EQ(kroTestHookCalls, 0);
+  for (int length :
+       {(int)KRO_MAP_NAME_CHARS, KRO_MAP_NAME_CHARS + 1}) { // the longest name it keeps
+    kroTestWriteFile(path, model(map("*MAP_BUMP", std::string(length, 'n'))));
+    std::string out = kroTestCaptured([&] { Materials read(path, 0); });
+    EXPECT_EQ(kroTestHas(out, "bitmap name is longer than 259 characters"),
+              length > KRO_MAP_NAME_CHARS);
+  }
 }
 
 // The reader stops at the end of the material list: what follows is not read, so a material
