@@ -352,15 +352,55 @@ typedef struct kroMesh {
   char node_name[KRO_ASE_NAME_CHARS + 1];
 } kroMesh;
 
-/* Material record: colour, opacity, room for five GL texture names, and the name. */
+/* The picture maps a material keeps, in the order of its five texture names: map k fills
+ * texture[k]. Other map blocks of a file (ambient, shininess, self-illumination, filter colour,
+ * refraction ...) are passed over. */
+typedef enum kroMapKind {
+  KRO_MAP_DIFFUSE = 0, /* *MAP_DIFFUSE: the surface's colour picture */
+  KRO_MAP_BUMP,        /* *MAP_BUMP */
+  KRO_MAP_SPECULAR,    /* *MAP_SPECULAR */
+  KRO_MAP_OPACITY,     /* *MAP_OPACITY */
+  KRO_MAP_REFLECT,     /* *MAP_REFLECT */
+  KRO_MATERIAL_MAPS
+} kroMapKind;
+
+/* Longest picture name a map keeps: exporters write paths of at most 259 characters, and a
+ * longer *BITMAP name in a map block refuses the material list (as an over-long name does). */
+enum { KRO_MAP_NAME_CHARS = 259 };
+
+/* What became of a map's picture. */
+typedef enum kroMapState {
+  KRO_MAP_NONE = 0, /* no such map, or its texture was not asked for */
+  KRO_MAP_LOADED,   /* texture[k] holds it */
+  KRO_MAP_MISSING,  /* no file by that name where the search looks (a warning was printed) */
+  KRO_MAP_DAMAGED   /* found, but the picture was refused (a warning was printed) */
+} kroMapState;
+
+/* One map of a material: the picture's file name as the file writes it and how texture
+ * coordinates (u, v) become picture coordinates (s, t): turned by `angle` about the
+ * picture's centre (0.5, 0.5), scaled about it by the tilings, then moved by the offsets:
+ *   s = 0.5 + u_offset + u_tiling * ((u - 0.5) cos(angle) - (v - 0.5) sin(angle))
+ *   t = 0.5 + v_offset + v_tiling * ((u - 0.5) sin(angle) + (v - 0.5) cos(angle))
+ * The picture repeats outside 0..1. */
+typedef struct kroMaterialMap {
+  int32_t state;                       /* a kroMapState */
+  float u_offset, v_offset;            /* *UVW_U_OFFSET, *UVW_V_OFFSET; 0 when not given */
+  float u_tiling, v_tiling;            /* *UVW_U_TILING, *UVW_V_TILING; 1 when not given */
+  float angle;                         /* *UVW_ANGLE, radians; 0 when not given */
+  char bitmap[KRO_MAP_NAME_CHARS + 1]; /* *BITMAP without its quotes; "" when none */
+} kroMaterialMap;
+
+/* Material record: colour, opacity, room for five GL texture names, the name, and the maps
+ * (kroLoadMaterialsWithMapsFromASE fills them; kroLoadMaterialsFromASE leaves them zero). */
 typedef struct kroMaterial {
   uint8_t flag;      /* cleared when read; not otherwise used */
-  GLuint texture[5]; /* GL texture names, 0 = none */
+  GLuint texture[5]; /* GL texture names, 0 = none; texture[k] is map k's (kroMapKind) */
   float diffuse[3];  /* red, green, blue, 0..1 */
   float opacity;     /* 1 - the file's transparency */
   /* The material's *MATERIAL_NAME without its quotes, each run of white space in it as one
    * blank, cut to KRO_ASE_NAME_CHARS; "" when none */
   char name[KRO_ASE_NAME_CHARS + 1];
+  kroMaterialMap map[KRO_MATERIAL_MAPS]; /* indexed by kroMapKind */
 } kroMaterial;
 
 /* Read characters up to `stop` (dropped) into buffer; no length limit: the caller sizes it */
@@ -408,6 +448,39 @@ int kroObjectOffsetsInASE(const char *path, long **offsets);
 int kroReadASEFirstWord(FILE *stream, char *word, int chars);
 /* New material array through *materials; returns the count */
 int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
+/* Materials with their maps. Reads what kroLoadMaterialsFromASE reads (the same colours,
+ * opacities and names, the same refusals inside the material list), and in each material the
+ * map blocks of kroMapKind with their *BITMAP and *UVW_ values; it stops at the end of the
+ * *MATERIAL_LIST block (the rest of the file is neither read nor checked). A material with
+ * sub-materials is drawn as one (objects carry one material number): its own maps stand, and
+ * each kind it lacks is taken from the first sub-material, in file order, that has one; the
+ * sub-materials' colours are not used. With `textures` non-zero (needs a GL context) each
+ * map's picture is looked for with kroFindMapFile (`folders`: folder_count folders, may be
+ * null) and becomes texture[k] (mipmapped, repeating); with 0 only the names and transforms
+ * are read (kroLoadMaterialTextures makes the textures later). A missing or refused picture is
+ * a warning on standard output with the reason ("Warning: ...", no hook) and leaves the
+ * material its colour; it never fails the read. */
+int kroLoadMaterialsWithMapsFromASE(kroMaterial **materials, const char *path,
+                                    const char *const *folders, int folder_count, int textures);
+/* The textures of the maps that have a picture name and no texture yet (materials read
+ * without textures, or whose textures were deleted and zeroed to load them again), found
+ * (path: the ASE file they came from, or null) and warned about as above; needs a GL context.
+ * Returns the textures made */
+int kroLoadMaterialTextures(kroMaterial *materials, int count, const char *path,
+                            const char *const *folders, int folder_count);
+/* Where a map's picture is: `bitmap` as written; when relative, beside the ASE file (path; null
+ * for a model without a file: nothing is looked for beside it); its base name (after the last /
+ * or \) beside the ASE file, then in each folder, each place first exactly and then ignoring
+ * case. 1 with the file's path in found (cut to found_chars - 1); 0 when none is a readable
+ * regular file */
+int kroFindMapFile(const char *bitmap, const char *path, const char *const *folders,
+                   int folder_count, char *found, int found_chars);
+/* Replace the texture matrix of the active texture unit with a map's transform (the matrix
+ * mode is left as it was) */
+void kroLoadMapTransform(const kroMaterialMap *map);
+/* Short English name of a map kind ("diffuse", ...) or state ("missing", ...) */
+const char *kroMapKindName(int kind);
+const char *kroMapStateName(int state);
 /* glDeleteTextures on the five names; frees nothing */
 void kroDestroyMaterial(kroMaterial *material);
 /* Destroy each material, free the array, null it */
@@ -434,11 +507,17 @@ typedef void (*kroMeshLoader)(kroObject *op, kroObject *nc, kroObject *realn, kr
                               char *node_name, int *triangles);
 /* One row of the material table `krotool mesh-src --materials` writes: the
  * file's material number (a loader's material, as the --header comments give
- * it), its name and its diffuse colour (red, green, blue, 0..1). */
+ * it), its name and its diffuse colour (red, green, blue, 0..1), then its
+ * diffuse map as kroMaterialMap keeps it (file name as the model writes it, ""
+ * for none; a row without a map has offsets 0, tilings 1, angle 0). */
 typedef struct kroMaterialEntry {
   int number;
   const char *name;
   float diffuse[3];
+  const char *diffuse_map;
+  float map_offset[2]; /* u, v */
+  float map_tiling[2]; /* u, v */
+  float map_angle;     /* radians */
 } kroMaterialEntry;
 /* Source text of a loader for the stream's next object, to standard output */
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name);

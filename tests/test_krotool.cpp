@@ -180,7 +180,9 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
                    "*3DSMAX_ASCIIEXPORT 200\n*MATERIAL_LIST {\n*MATERIAL_COUNT 2\n"
                    "*MATERIAL 0 {\n*MATERIAL_NAME \"back\\slash ?\\?= \xC3\xA9\"\n"
                    "*MATERIAL_DIFFUSE 0.25 0.5 1.0\n}\n*MATERIAL 1 {\n*MATERIAL_NAME \"Moss\"\n"
-                   "*MATERIAL_DIFFUSE 0.1 0.6 0.2\n}\n}\n*GEOMOBJECT {\n*NODE_NAME \"T\"\n"
+                   "*MATERIAL_DIFFUSE 0.1 0.6 0.2\n*MAP_DIFFUSE {\n*BITMAP \"C:\\m\\moss.png\"\n"
+                   "*UVW_V_OFFSET 0.5\n*UVW_U_TILING 3\n*UVW_ANGLE 0.25\n}\n}\n}\n"
+                   "*GEOMOBJECT {\n*NODE_NAME \"T\"\n"
                    "*MESH {\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
                    "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n"
                    "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1\n}\n}\n"
@@ -194,17 +196,20 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
   const std::string show =
       "#include \"odd-names.h\"\nint main(void) {\n  int i;\n"
       "  for (i = 0; i < ODD_NAMES_COUNT; i++)\n"
-      "    printf(\"%d %s %g %g %g;\", odd_names[i].number, odd_names[i].name,\n"
-      "           odd_names[i].diffuse[0], odd_names[i].diffuse[1],\n"
-      "           odd_names[i].diffuse[2]);\n  return 0;\n}\n";
+      "    printf(\"%d %s %g %g %g %s %g %g %g %g %g;\", odd_names[i].number,\n"
+      "           odd_names[i].name, odd_names[i].diffuse[0], odd_names[i].diffuse[1],\n"
+      "           odd_names[i].diffuse[2], odd_names[i].diffuse_map,\n"
+      "           odd_names[i].map_offset[0], odd_names[i].map_offset[1],\n"
+      "           odd_names[i].map_tiling[0], odd_names[i].map_tiling[1],\n"
+      "           odd_names[i].map_angle);\n  return 0;\n}\n";
   kroTestOutcome built = kroTestCompile(KRO_C_COMPILER, "show.c", show,
                                         "-std=c99 -pedantic -I" + dir + " -o " + dir + "/show"),
                  as_cxx =
                      kroTestCompile(KRO_CXX_COMPILER, "show.cpp", show, "-fsyntax-only -I" + dir);
   ASSERT_EQ(built.status, 0) << built.err;
   EXPECT_EQ(as_cxx.status, 0) << as_cxx.err;
-  EXPECT_EQ(kroTestRun(dir + "/show").out,
-            "0 back\\slash ?\\?= \xC3\xA9 0.25 0.5 1;1 Moss 0.1 0.6 0.2;");
+  EXPECT_EQ(kroTestRun(dir + "/show").out, "0 back\\slash ?\\?= \xC3\xA9 0.25 0.5 1  0 0 1 1 0;"
+                                           "1 Moss 0.1 0.6 0.2 C:\\m\\moss.png 0 0.5 3 1 0.25;");
 }
 
 // png-info gives the engine's verdict (kroCheckPNG, whose reasons test_image

@@ -28,6 +28,7 @@ const std::string kData = std::string(KRO_TEST_DATA) + "/viewer/";
 const std::string kThree = kData + "three_materials.ase", kFigure = kData + "zup_figure.ase";
 const std::string kAse = std::string(KRO_TEST_DATA) + "/ase/";
 const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+const std::string kTextured = std::string(KRO_SOURCE_DIR) + "/examples/textured/";
 // An exporter's files: +z up, several objects, cameras and lights beside the geometry.
 const std::string kExporterFiles[] = {
     kExporter + "CameraRollAnim.ase", kExporter + "RotatingCube.ASE",
@@ -431,6 +432,42 @@ TEST(Kroview, MaterialReferencePastTheListGivesGrey) {
   EXPECT_FALSE(std::equal(KV_GREY, KV_GREY + 3, loaded.view.scene.objects[1].colour));
 }
 
+// An object whose material's diffuse map is found is drawn textured until T turns the textures
+// off; without the picture (or without texture coordinates) it keeps its colour, and the overlay
+// and standard output name a missing map.
+TEST(Kroview, TexturedMaterialsFollowTAndAMissingMapIsNamed) {
+  ASSERT_TRUE(kroTestOpenGL());
+  std::string folder = kroTestTempFolder("textured"), model = folder + "/textured.ase";
+  kroTestWriteFile(model, kroTestReadFile(kTextured + "textured.ase"));
+  const std::string missing = "map: diffuse map \"C:\\maps\\Tiles.png\" missing\n";
+  for (bool found : {true, false}) {
+    SCOPED_TRACE(found ? "found" : "missing");
+    if (found)
+      kroTestWriteFile(folder + "/tiles.png", kroTestReadFile(kTextured + "tiles.png"));
+    else
+      ASSERT_EQ(unlink((folder + "/tiles.png").c_str()), 0);
+    ModelView textured(model);
+    kvScene &scene = textured.view.scene;
+    std::string out = kroTestCaptured([&] { kvBuildSceneLists(&scene); });
+    EXPECT_EQ(scene.objects[0].textured, found);
+    EXPECT_EQ(kroTestHas(overlayText(&textured.view), missing), !found);
+    EXPECT_EQ(kroTestHas(out, "the diffuse map \"C:\\maps\\Tiles.png\" was not found"), !found);
+    scene.hide_textures = 1; // T
+    kvBuildSceneLists(&scene);
+    EXPECT_EQ(scene.objects[0].textured, 0);
+    EXPECT_TRUE(kroTestHas(overlayText(&textured.view), "textures off\n"));
+  }
+  // The picture is there, but the faces lose their texture coordinates: the colour stays.
+  kroTestWriteFile(folder + "/tiles.png", kroTestReadFile(kTextured + "tiles.png"));
+  std::string text = kroTestReadFile(model);
+  for (size_t at; (at = text.find("*MESH_TFACE ")) != std::string::npos;)
+    text.erase(at, text.find('\n', at) - at);
+  kroTestWriteFile(model, text);
+  ModelView plain(model);
+  kvBuildSceneLists(&plain.view.scene);
+  EXPECT_EQ(plain.view.scene.objects[0].textured, 0);
+}
+
 // --post splits the view: the left half as drawn, the right half through the engine's blur,
 // which lowers the contrast of edges there and visibly changes a good part of the model.
 TEST(Kroview, PostProcessingShowsTheBlurBesideThePlainPicture) {
@@ -672,12 +709,20 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
 TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
   std::vector<std::string> files(std::begin(kExporterFiles), std::end(kExporterFiles));
   files.insert(files.end(), {kAse + "exported_shapes.ase", kAse + "name_holds_geomobject.ase",
-                             kFigure, kThree}); // the shapes have normals, the boxes not
+                             kFigure, kThree,              // the shapes have normals, the boxes not
+                             kTextured + "textured.ase"}); // a map found beside the file
   for (const std::string &file : files) {
     kroTestOutcome tool = kroTestRun(std::string(KROTOOL_PATH) + " ase-info " + file);
     kroTestOutcome info = kroview("--info " + file, "DISPLAY=");
     ASSERT_EQ(tool.status, 0) << tool.err;
     ASSERT_EQ(info.status, 0) << info.err;
+    if (file == kTextured + "textured.ase") {
+      EXPECT_TRUE(
+          kroTestHas(tool.out, "    diffuse map \"C:\\maps\\Tiles.png\": found: " + kTextured +
+                                   "tiles.png, 256 x 256; offset 0.0000 "
+                                   "0.0000, tiling 4.0000 1.0000, angle 0.0000\n"))
+          << tool.out;
+    }
     std::istringstream expected(tool.out), got(info.out);
     std::string want, line;
     while (std::getline(expected, want)) {
@@ -830,6 +875,16 @@ int countColour(const kroTestPng &png, int r, int g, int b) {
   return count;
 }
 
+// Pixels of the textured example's blue tiles (lit): blue well above red and above green.
+int countBlue(const kroTestPng &png) {
+  int count = 0;
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      count += png.at(x, y)[2] > 80 && png.at(x, y)[2] > png.at(x, y)[0] + 40 &&
+               png.at(x, y)[2] > png.at(x, y)[1];
+  return count;
+}
+
 // Rows from the top covered by the overlay's panel, at its left edge.
 int panelRows(const kroTestPng &png) {
   int y = kMargin;
@@ -883,6 +938,23 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good shaders: "), "ish/b.frag"))
         << how;
     EXPECT_GT(countColour(live.shot(), 255, 0, 255), 500) << how;
+
+    // A textured model shows its picture's blue tiles; a new picture under the map's name is
+    // loaded again (a plain green one: no blue left), also after a broken one.
+    std::string tiles = model.substr(0, model.rfind('/')) + "/tiles.png";
+    kroTestWriteFile(tiles, kroTestReadFile(kTextured + "tiles.png"));
+    replaceFile(model, kroTestReadFile(kTextured + "textured.ase"));
+    live.waitFor("kroview: reloaded " + model);
+    EXPECT_GT(countBlue(live.shot()), 500) << how;
+    replaceFile(tiles, "\x89PNG\r\n\x1a\ncut"); // caught half written: refused, still watched
+    live.waitFor("kroview: reloaded 0 map textures");
+    std::vector<uint8_t> green(16 * 16 * 3);
+    for (size_t i = 1; i < green.size(); i += 3)
+      green[i] = 200;
+    ASSERT_EQ(kvWritePNG((tiles + ".new").c_str(), green.data(), 16, 16), 0);
+    ASSERT_EQ(rename((tiles + ".new").c_str(), tiles.c_str()), 0);
+    live.waitFor("kroview: reloaded 1 map textures");
+    EXPECT_EQ(countBlue(live.shot()), 0) << how;
     EXPECT_EQ(live.stop(), 128 + SIGTERM) << how;
   }
 }

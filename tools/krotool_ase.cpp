@@ -49,7 +49,8 @@ static void meshSrcUsage(FILE *out) {
                "  --header OUT.h    also write a header declaring every loader, each with its\n"
                "                    object's material number and diffuse colour in a comment\n"
                "  --materials OUT.h also write the file's material list as a table of\n"
-               "                    kroMaterialEntry rows (number, name, diffuse colour), named\n"
+               "                    kroMaterialEntry rows (number, name, diffuse colour, diffuse\n"
+               "                    map file and UV transform), named\n"
                "                    after OUT.h: materials.h holds materials[] and\n"
                "                    MATERIALS_COUNT\n"
                "  --include HEADER  add #include \"HEADER\" after the usual includes (repeatable)\n"
@@ -227,8 +228,9 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
 }
 
 // Reads the node names, triangle counts and material references, and with
-// `with_materials` the material list; false after a failure (reported).
-static bool meshSrcReadObjects(const char *path, bool with_materials,
+// `with_materials` the material list (`with_maps`: and its maps, looked for
+// beside the file); false after a failure (reported).
+static bool meshSrcReadObjects(const char *path, bool with_materials, bool with_maps,
                                std::vector<MeshSrcObject> *objects,
                                std::vector<kroMaterial> *materials) {
   kroMesh *meshes = nullptr;
@@ -237,7 +239,8 @@ static bool meshSrcReadObjects(const char *path, bool with_materials,
   int count = kroLoadMeshArrayFromASE(&meshes, path);
   int material_count = 0;
   if (with_materials && !krotoolEngineFailures)
-    material_count = kroLoadMaterialsFromASE(&list, path);
+    material_count = with_maps ? kroLoadMaterialsWithMapsFromASE(&list, path, nullptr, 0, 0)
+                               : kroLoadMaterialsFromASE(&list, path);
   int failures = krotoolEngineFailures;
   krotoolEngineEnd(saved);
   for (int i = 0; i < count; i++) {
@@ -457,15 +460,22 @@ static std::string meshSrcMaterialTable(const MeshSrcRequest &request,
       "// Materials of " + meshSrcCommentText(request.path) +
       ", written by krotool mesh-src --materials.\n"
       "// Each row: the file's material number (a loader's, as krotool mesh-src --header\n"
-      "// notes it), its name and its diffuse colour (red, green, blue, 0..1).\n#ifndef " +
+      "// notes it), its name, its diffuse colour (red, green, blue, 0..1) and its\n"
+      "// diffuse map: the picture's file name as the model writes it (\"\" for none),\n"
+      "// its UV offset, tiling and angle (radians), as kroMaterialMap keeps them.\n#ifndef " +
       guard + "\n#define " + guard + "\n\n#include \"kro.h\"\n\nstatic const kroMaterialEntry " +
       table + "[] = {\n";
-  char colour[192]; /* three "%f" of any float fit */
+  char colour[192], transform[320]; /* three and five "%f" of any float fit */
   for (size_t i = 0; i < materials.size(); i++) {
     const float *d = materials[i].diffuse;
+    const kroMaterialMap *map = &materials[i].map[KRO_MAP_DIFFUSE];
     snprintf(colour, sizeof colour, "{%ff, %ff, %ff}", d[0], d[1], d[2]);
+    float tiling[2] = {map->bitmap[0] ? map->u_tiling : 1.0f,
+                       map->bitmap[0] ? map->v_tiling : 1.0f};
+    snprintf(transform, sizeof transform, "{%ff, %ff}, {%ff, %ff}, %ff", map->u_offset,
+             map->v_offset, tiling[0], tiling[1], map->angle);
     text += "    {" + std::to_string(i) + ", " + meshSrcStringLiteral(materials[i].name) + ", " +
-            colour + "},\n";
+            colour + ", " + meshSrcStringLiteral(map->bitmap) + ", " + transform + "},\n";
   }
   return text + "};\nenum { " + count + "_COUNT = " + std::to_string(materials.size()) +
          " };\n\n#endif\n";
@@ -490,8 +500,8 @@ int krotoolMeshSrc(int argc, char **argv) {
     return status < 0 ? 0 : status;
   std::vector<MeshSrcObject> objects;
   std::vector<kroMaterial> materials;
-  if (!meshSrcReadObjects(request.path, request.header_path || request.materials_path, &objects,
-                          &materials))
+  if (!meshSrcReadObjects(request.path, request.header_path || request.materials_path,
+                          request.materials_path != nullptr, &objects, &materials))
     return 1;
   status = meshSrcChoose(request, &objects);
   if (status != 0)
@@ -523,7 +533,11 @@ static void aseInfoUsage(FILE *out) {
                "light objects, each geometry object's node name, triangle count, material\n"
                "reference and whether it carries vertex normals (without them it draws\n"
                "unlit until kroComputeNormals fills them), and the material list (diffuse\n"
-               "colour, opacity).\n");
+               "colour, opacity), with each material's picture maps (diffuse, bump,\n"
+               "specular, opacity, reflect): the file name as written, where the engine\n"
+               "finds it (as written, beside FILE.ase, its name in any case) or \"not found\",\n"
+               "the picture's size or why it is refused, and the map's UV offset, tiling\n"
+               "and angle.\n");
 }
 
 // Why path is not an ASE file to read (empty when it is one): exporters
@@ -553,6 +567,24 @@ static bool aseHasNormals(const kroMesh &mesh) {
   return false;
 }
 
+// One map of a material: its file as written, where it was found (and the
+// picture's size, or why the engine refuses it), its UV transform.
+static void aseInfoMap(const char *path, int kind, const kroMaterialMap *map) {
+  char found[KRO_OUT_PATH_CHARS], why[256] = "";
+  std::string where = "not found";
+  if (kroFindMapFile(map->bitmap, path, nullptr, 0, found, sizeof found)) {
+    int32_t size[2];
+    uint8_t *pixels = kroDecodePicture(found, size, why, sizeof why);
+    where = std::string("found: ") + found + ", " +
+            (pixels ? std::to_string(size[0]) + " x " + std::to_string(size[1])
+                    : std::string("refused: ") + why);
+    free(pixels);
+  }
+  printf("    %s map \"%s\": %s; offset %.4f %.4f, tiling %.4f %.4f, angle %.4f\n",
+         kroMapKindName(kind), map->bitmap, where.c_str(), map->u_offset, map->v_offset,
+         map->u_tiling, map->v_tiling, map->angle);
+}
+
 int krotoolAseInfo(int argc, char **argv) {
   if (argc == 1 && krotoolIsHelp(argv[0])) {
     aseInfoUsage(stdout);
@@ -578,7 +610,7 @@ int krotoolAseInfo(int argc, char **argv) {
   kroObjectsAndLightsInASE(path, &objects, &lights);
   int loaded = krotoolEngineFailures ? 0 : kroLoadMeshArrayFromASE(&meshes, path);
   if (!krotoolEngineFailures)
-    material_count = kroLoadMaterialsFromASE(&materials, path);
+    material_count = kroLoadMaterialsWithMapsFromASE(&materials, path, nullptr, 0, 0);
   int failures = krotoolEngineFailures;
   krotoolEngineEnd(saved);
   if (failures) {
@@ -596,9 +628,13 @@ int krotoolAseInfo(int argc, char **argv) {
            meshes[i].triangles, meshes[i].triangles == 1 ? "" : "s", meshes[i].material_ref,
            aseHasNormals(meshes[i]) ? "normals" : "no normals");
   printf("materials: %d\n", material_count);
-  for (int i = 0; i < material_count; i++)
+  for (int i = 0; i < material_count; i++) {
     printf("  material %d: diffuse %.4f %.4f %.4f, opacity %.4f\n", i, materials[i].diffuse[0],
            materials[i].diffuse[1], materials[i].diffuse[2], materials[i].opacity);
+    for (int k = 0; k < KRO_MATERIAL_MAPS; k++)
+      if (materials[i].map[k].bitmap[0])
+        aseInfoMap(path, k, &materials[i].map[k]);
+  }
   kroFreeMeshArray(&meshes, loaded);
   kroFreeMaterials(&materials, material_count);
   return fflush(stdout) == 0 ? 0 : 1;

@@ -63,21 +63,23 @@ static void kvUsage(FILE *out) {
           "  --grid              a ground grid in file units (its spacing in the overlay)\n"
           "  --axis              a gizmo of the file's axes in the lower-left corner\n"
           "  --edges             every object's triangle edges\n"
-          "  --no-watch          do not read the model and the shaders again when they change\n"
-          "                      (a window watches them; --shot never does)\n"
+          "  --no-watch          do not read the model, its map pictures and the shaders again\n"
+          "                      when they change (a window watches them; --shot never does)\n"
           "  --watch-poll        watch by looking at the files' times every 0.1 s, for file\n"
           "                      systems that do not report changes\n"
           "  --object NAME|N     start with this object chosen: its name, or 1 for the first\n"
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
           "  --font FILE.krof    the overlay font\n"
-          "  --info              describe the file (objects, materials, bounds, normals,\n"
-          "                      refusals) without a window, and exit\n"
+          "  --info              describe the file (objects, materials and their picture\n"
+          "                      maps, bounds, normals, refusals) without a window, and exit\n"
           "  --list-keys         the keys of the window and what they do\n"
           "  --version           the version\n"
           "  --help              this text\n"
           "Pictures are written whole: --shot replaces OUT.png only once it is complete,\n"
-          "F12 takes the first free kroview-NNNN.png of the working folder.\n",
+          "F12 takes the first free kroview-NNNN.png of the working folder.\n"
+          "A material's diffuse map is drawn as a texture (T turns textures off and on); its\n"
+          "picture is looked for as the file names it, then by its name beside FILE.ase.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
 }
 
@@ -552,6 +554,10 @@ static void kvKey(kvWindow *w, SDLKey key, Uint16 unicode) {
   case SDLK_e:
     view->edges = !view->edges;
     break;
+  case SDLK_t:
+    view->scene.hide_textures = !view->scene.hide_textures;
+    kvBuildSceneLists(&view->scene);
+    break;
   case SDLK_F12:
     w->screenshot = 1; /* taken from the next frame, before its swap */
     break;
@@ -651,6 +657,8 @@ static void kvFollowChanges(kvWindow *w) {
     } else
       printf("kroview: kept the last good model: %s\n", view->reload_problem);
   }
+  if (!(changed & KV_CHANGED_MODEL) && w->watch.open && kvMapsChanged(&view->scene))
+    printf("kroview: reloaded %d map textures\n", kvReloadMaps(&view->scene));
   if (changed & KV_CHANGED_SHADERS) {
     if (kvReloadShaders(view) == 0)
       printf("kroview: rebuilt the shaders\n");

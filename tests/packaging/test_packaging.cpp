@@ -123,6 +123,22 @@ void expectShapes(const std::string &picture) {
   EXPECT_GT(shot.count([&](const uint8_t *p) { return red(p) && p[0] < 100; }), 20);
 }
 
+// textured: the torus read at run time (left half) and compiled in (right half), each showing
+// its picture's blue tiles, which its orange material colour alone has none of.
+void expectTextured(const std::string &picture) {
+  Shot shot(picture);
+  ASSERT_TRUE(shot.pixels && shot.size[0] == 640 && shot.size[1] == 320) << picture;
+  for (int half = 0; half < 2; half++) {
+    long blue = 0;
+    for (int y = 0; y < 320; y++)
+      for (int x = 320 * half; x < 320 * (half + 1); x++) {
+        const uint8_t *p = shot.at(x, y);
+        blue += p[2] > 80 && p[2] > p[0] + 40 && p[2] > p[1];
+      }
+    EXPECT_GT(blue, 320L * 320 / 100) << picture << (half ? ": compiled in" : ": run time");
+  }
+}
+
 // text: every font pixel of the title (32 x 32 a character from (16, 16)) and
 // of the first line below it (16 x 16 from (16, 72)) is a sharp block in the
 // ink colour where the glyph picture the font was built from is black, and
@@ -250,6 +266,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   expectMovingLight(runExample(out + "/terrain", root, "terrain-1", 1),
                     runExample(out + "/terrain", root, "terrain-31", 31));
   expectBlurredGrid(runExample(out + "/post", root, "post", 2));
+  expectTextured(runExample(out + "/textured", root, "textured", 2));
 
   // find_package with a version the install does not satisfy.
   kroTestWriteFile(root + "/CMakeLists.txt",
