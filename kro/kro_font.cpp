@@ -2,7 +2,7 @@
  * KROF bitmap fonts: the builder that packs a folder of glyph pictures into
  * one bit per pixel, the reader and checker of the file, the loader that
  * expands every glyph into a GL texture in two colours, and the drawer.
- * Depends on: kro_bmp.cpp (kroLoadBMP, kroResizeBitmap), kro_error.cpp (bit
+ * Depends on: kro_picture.cpp (kroLoadPicture), kro_bmp.cpp (kroResizeBitmap), kro_error.cpp (bit
  * and byte utilities, allocation, failure reporting), GL.
  */
 #include "kro.h"
@@ -53,6 +53,22 @@ static uint8_t *kroEncodeGlyph(uint8_t *out, uint8_t code, const uint8_t *glyph,
   return out;
 }
 
+/* The picture of a code: dir/<code>.bmp when it can be opened, else dir/<code>.png, into name
+ * (KRO_KROF_MAX_NAME bytes); 0 when neither can be opened. */
+static int kroGlyphPicture(char *name, const char *dir, int code) {
+  static const char *const endings[] = {"bmp", "png"};
+  for (const char *ending : endings) {
+    snprintf(name, KRO_KROF_MAX_NAME, "%s/%d.%s", dir, code, ending);
+    FILE *picture = fopen(name, "rb");
+    if (picture) {
+      fclose(picture);
+      return 1;
+    }
+  }
+  snprintf(name, KRO_KROF_MAX_NAME, "%s/%d.bmp", dir, code); /* named in the report */
+  return 0;
+}
+
 /* Reads, scales and encodes the picture of every chosen code, in ascending
  * order, into records; 0 or -1 (the failing reader or scaler has reported). */
 static int kroEncodeGlyphs(uint8_t *records, const char *dir, const uint8_t *chosen,
@@ -62,8 +78,8 @@ static int kroEncodeGlyphs(uint8_t *records, const char *dir, const uint8_t *cho
     if (!chosen[code])
       continue;
     int32_t picture_size[2];
-    snprintf(name, sizeof name, "%s/%d.bmp", dir, code);
-    uint8_t *picture = kroLoadBMP(name, picture_size);
+    kroGlyphPicture(name, dir, code);
+    uint8_t *picture = kroLoadPicture(name, picture_size);
     if (!picture)
       return -1;
     uint8_t *glyph = kroResizeBitmap(picture, picture_size, size);
@@ -150,13 +166,8 @@ int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path, ui
     return 0;
   char name[KRO_KROF_MAX_NAME];
   uint8_t chosen[KRO_KROF_MAX_GLYPHS];
-  for (int c = 0; c < KRO_KROF_MAX_GLYPHS; c++) {
-    snprintf(name, sizeof name, "%s/%d.bmp", dir, c);
-    FILE *picture = fopen(name, "r");
-    chosen[c] = picture != nullptr;
-    if (picture)
-      fclose(picture);
-  }
+  for (int c = 0; c < KRO_KROF_MAX_GLYPHS; c++)
+    chosen[c] = (uint8_t)kroGlyphPicture(name, dir, c);
   uint32_t record_bytes;
   int count;
   uint8_t *records =

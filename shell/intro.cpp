@@ -49,18 +49,26 @@ static void RequestGLBuffers() {
   SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
 }
 
-void MakeWindow(const char *title, int width, int height) {
-  /* Without a display SDL would fall back to a text-terminal driver that has
-   * no GL; asking for X11 makes the start fail with SDL's reason instead. */
+/* The video driver, every time video starts: without a display SDL would fall
+ * back to a text-terminal driver that has no GL and leaves the terminal
+ * changed; X11 makes the start fail with SDL's reason instead. A driver the
+ * user chose stays. */
+static const char *VideoDriver() {
   setenv("SDL_VIDEODRIVER", "x11", 0);
+  return getenv("SDL_VIDEODRIVER");
+}
+
+void MakeWindow(const char *title, int width, int height) {
+  VideoDriver();
   SDL_Init(SDL_INIT_EVERYTHING);
-  if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_VideoInit(NULL, 0) < 0)
+  if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_VideoInit(VideoDriver(), 0) < 0)
     FailVideo("cannot start video");
   RequestGLBuffers();
   /* A display that cannot give those buffers gets one more try with SDL's
    * defaults, which starting video again restores. */
   if (!SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags) &&
-      (SDL_VideoInit(NULL, 0) < 0 || !SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags)))
+      (SDL_VideoInit(VideoDriver(), 0) < 0 ||
+       !SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags)))
     FailVideo("cannot set the video mode");
   if (!glGetString(GL_VERSION)) {
     SDL_SetError("the video mode has no OpenGL context");

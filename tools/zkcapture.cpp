@@ -248,6 +248,40 @@ struct Replacement {
   kroOutFile out;
 };
 
+// ffmpeg and the file it writes, for the signal handler: a signal ends ffmpeg
+// and removes every unfinished file, so the old video stays.
+volatile pid_t encoderPid = -1;
+char encoderScratch[KRO_OUT_PATH_CHARS]; // ffmpeg's own file when the destination
+                                         // is written in place or directly, or ""
+
+void stopOnSignal(int number) {
+  int saved = errno;
+  if (encoderPid > 0) {
+    kill(encoderPid, SIGKILL);
+    while (waitpid(encoderPid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (encoderScratch[0])
+    unlink(encoderScratch);
+  kroRemoveOutFilesNow();
+  errno = saved;
+  signal(number, SIG_DFL);
+  raise(number); // the exit status says which signal ended the capture
+}
+
+// Installed after SDL_Init, whose own handlers would only post a quit event
+// that nothing here reads.
+void stopOnSignals() {
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action, before;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = stopOnSignal;
+    sigfillset(&action.sa_mask);
+    if (sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+      sigaction(number, &action, nullptr);
+  }
+}
+
 bool beginReplacement(const std::string &path, Replacement *replacement) {
   replacement->path = path;
   if (kroBeginOutFile(&replacement->out, path.c_str()) == 0)
@@ -258,6 +292,21 @@ bool beginReplacement(const std::string &path, Replacement *replacement) {
 }
 
 bool endReplacement(Replacement &replacement, bool keep) {
+  // ffmpeg's own file goes into a destination written in place or directly.
+  if (keep && encoderScratch[0]) {
+    FILE *scratch = fopen(encoderScratch, "rb");
+    char buffer[65536];
+    for (size_t got; scratch && (got = fread(buffer, 1, sizeof buffer, scratch)) > 0;)
+      fwrite(buffer, 1, got, replacement.out.file);
+    keep = scratch && !ferror(scratch);
+    if (scratch)
+      fclose(scratch);
+    if (!keep)
+      fprintf(stderr, "zkcapture: cannot read back %s: %s\n", encoderScratch, strerror(errno));
+  }
+  if (encoderScratch[0])
+    unlink(encoderScratch);
+  encoderScratch[0] = '\0';
   if (!keep) {
     kroAbortOutFile(&replacement.out);
     return false;
@@ -284,6 +333,24 @@ struct VideoEncoder {
 bool startVideo(const std::string &path, int fps, int crf, int total, VideoEncoder *video) {
   if (!beginReplacement(path, &video->file))
     return false;
+  // ffmpeg writes the new file by its name; where there is none (a link to a
+  // device, a file with several names) it writes a file of its own that is
+  // copied into the destination at the end. "file:" keeps any name a name.
+  std::string written = video->file.out.temporary;
+  if (written.empty()) {
+    const char *folder = getenv("TMPDIR");
+    snprintf(encoderScratch, sizeof encoderScratch, "%s/zkcapture.XXXXXX",
+             folder && *folder ? folder : "/tmp");
+    int fd = mkstemp(encoderScratch);
+    if (fd < 0) {
+      fprintf(stderr, "zkcapture: cannot make a file for ffmpeg: %s\n", strerror(errno));
+      encoderScratch[0] = '\0';
+      return endReplacement(video->file, false);
+    }
+    close(fd);
+    written = encoderScratch;
+  }
+  written = "file:" + written;
   std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
   std::string rate = std::to_string(fps), quality = std::to_string(crf);
   // Quiet; raw frames on standard input; H.264 in yuv420p; the MP4 file.
@@ -292,7 +359,7 @@ bool startVideo(const std::string &path, int fps, int crf, int total, VideoEncod
       "ffmpeg", "-hide_banner", "-nostats", "-loglevel", "error", "-y",
       "-f", "rawvideo", "-pix_fmt", "rgb24", "-s", size.c_str(), "-r", rate.c_str(), "-i", "-",
       "-an", "-c:v", "libx264", "-crf", quality.c_str(), "-pix_fmt", "yuv420p",
-      "-movflags", "+faststart", "-f", "mp4", video->file.out.temporary, nullptr};
+      "-movflags", "+faststart", "-f", "mp4", written.c_str(), nullptr};
   // clang-format on
   int pipe_ends[2];
   video->messages = tmpfile();
@@ -306,7 +373,21 @@ bool startVideo(const std::string &path, int fps, int crf, int total, VideoEncod
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], 0);
   posix_spawn_file_actions_adddup2(&actions, fileno(video->messages), 2);
-  int error = posix_spawnp(&video->pid, "ffmpeg", &actions, nullptr, (char *const *)argv, environ);
+  // Signals held until the handler knows ffmpeg's number.
+  sigset_t held, before;
+  sigemptyset(&held);
+  for (int number : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&held, number);
+  sigprocmask(SIG_BLOCK, &held, &before);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &before);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  int error =
+      posix_spawnp(&video->pid, "ffmpeg", &actions, &attributes, (char *const *)argv, environ);
+  encoderPid = error ? -1 : video->pid;
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_ends[0]);
   if (error) {
@@ -365,6 +446,7 @@ bool finishVideo(VideoEncoder *video) {
   int status = 0;
   while (waitpid(video->pid, &status, 0) < 0 && errno == EINTR) {
   }
+  encoderPid = -1;
   bool encoded = !video->broken && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (!encoded) {
     // Its own last word, else what is known: frames taken, or how it ended.
@@ -428,7 +510,7 @@ void usage(FILE *out) {
           "  --out   where to write (default out)\n"
           "  --help  show this help\n"
           "Each picture and the video replace their file only once complete: a failed\n"
-          "write leaves the file as it was.\n"
+          "write, or a stop by SIGINT, SIGTERM or SIGHUP, leaves the file as it was.\n"
           "It needs an X display with OpenGL (tools/with-display gives one), and for\n"
           "--video the ffmpeg program (tools/setup-deps.sh video installs it).\n",
           kMaxFps, kVideoFps, kMaxCrf, kVideoCrf);
@@ -510,6 +592,7 @@ int main(int argc, char **argv) {
     SDL_Quit();
     return 1;
   }
+  stopOnSignals();
   VideoEncoder encoder;
   if (!makeDirectories(out) || (fps && !video && !makeDirectories(out + "/frames")) ||
       (video &&

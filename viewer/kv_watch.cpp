@@ -1,17 +1,18 @@
 /*
  * Watching the model file and the shader folder for changes: inotify on the
- * model's folder (editors that save by writing a new file and renaming it
- * over the old one are seen too), or, where inotify is missing or refused,
- * the file's time and size looked at every KV_POLL_MS; the shader folder
- * through the engine's watch (kroShaderWatch), which works the same way. A
- * burst of events is reported once, when the files have been quiet for
- * KV_QUIET_MS.
+ * model's folder and, for a linked model, its final file's folder (editors
+ * that save by writing a new file and renaming it over the old one are seen
+ * too), or, where inotify is missing or refused, the files' times and sizes
+ * looked at every KV_POLL_MS; the shader folder through the engine's watch
+ * (kroShaderWatch), which works the same way. A burst of events is reported
+ * once, when the files have been quiet for KV_QUIET_MS.
  * Depends on: Linux inotify, POSIX stat, kro (kroShaderWatch).
  */
 #include "kroview.h"
 
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -66,6 +67,17 @@ static int kvOpenInotify(kvWatch *watch) {
   if (watch->fd < 0)
     return 0;
   watch->model_wd = inotify_add_watch(watch->fd, watch->model_folder, KV_EVENTS);
+  /* A linked model changes where its final file is: that folder too. */
+  struct stat info;
+  char *target = lstat(watch->model_path, &info) == 0 && S_ISLNK(info.st_mode)
+                     ? realpath(watch->model_path, nullptr)
+                     : nullptr;
+  if (target && strlen(target) < KV_WATCH_PATH) {
+    kvSplitPath(target, watch->target_folder, sizeof watch->target_folder, watch->target_name,
+                sizeof watch->target_name);
+    watch->target_wd = inotify_add_watch(watch->fd, watch->target_folder, KV_EVENTS);
+  }
+  free(target);
   if (watch->model_wd >= 0)
     return 1;
   close(watch->fd);
@@ -76,6 +88,7 @@ static int kvOpenInotify(kvWatch *watch) {
 int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folder, int poll) {
   memset(watch, 0, sizeof *watch);
   watch->fd = watch->model_wd = -1;
+  watch->target_wd = -1;
   if (strlen(model_path) >= KV_WATCH_PATH || strlen(shader_folder) >= KV_WATCH_PATH)
     return -1;
   snprintf(watch->model_path, sizeof watch->model_path, "%s", model_path);
@@ -98,8 +111,10 @@ static void kvReadEvents(kvWatch *watch, long now) {
     for (char *at = buffer; at < buffer + length;) {
       const struct inotify_event *event = (const struct inotify_event *)at;
       at += sizeof(struct inotify_event) + event->len;
-      int is_model = event->wd == watch->model_wd && event->len > 0 &&
-                     strcmp(event->name, watch->model_name) == 0;
+      int is_model =
+          event->len > 0 &&
+          ((event->wd == watch->model_wd && strcmp(event->name, watch->model_name) == 0) ||
+           (event->wd == watch->target_wd && strcmp(event->name, watch->target_name) == 0));
       if (is_model) {
         watch->pending |= KV_CHANGED_MODEL;
         watch->last_event = now;
