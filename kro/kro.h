@@ -585,13 +585,13 @@ void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0, const 
  * KRO_SYNTH_RATE per second, seconds, Hz, semitones (MIDI keys, 69 = 440 Hz),
  * octaves for cutoff modulation, levels 0..1. */
 enum {
-  KRO_SYNTH_RATE = 44100,          /* frames per second; a frame is a left and a right sample */
-  KRO_SYNTH_CHANNELS = 8,          /* most channels a song may have */
-  KRO_SYNTH_BLOCK = 32,            /* frames between updates of pitch, cutoff and pan */
-  KRO_SYNTH_DELAY_FRAMES = 44100,  /* longest echo time: 1 s */
-  KRO_NOTE_NONE = 0,               /* cell: the channel goes on as it was */
-  KRO_NOTE_OFF = 255,              /* cell: release the sounding note; 1..127 start that key */
-  KRO_PATTERN_SILENT = 255         /* order entry: the channel rests for one pattern */
+  KRO_SYNTH_RATE = 44100,         /* frames per second; a frame is a left and a right sample */
+  KRO_SYNTH_CHANNELS = 8,         /* most channels a song may have */
+  KRO_SYNTH_BLOCK = 32,           /* frames between updates of pitch, cutoff and pan */
+  KRO_SYNTH_DELAY_FRAMES = 44100, /* longest echo time: 1 s */
+  KRO_NOTE_NONE = 0,              /* cell: the channel goes on as it was */
+  KRO_NOTE_OFF = 255,             /* cell: release the sounding note; 1..127 start that key */
+  KRO_PATTERN_SILENT = 255        /* order entry: the channel rests for one pattern */
 };
 
 /* Oscillator shapes, each from -1 to +1 */
@@ -634,7 +634,7 @@ typedef struct kroSong {
   int instrument_count;
   const kroChannel *channels;
   int channel_count;       /* 1..KRO_SYNTH_CHANNELS */
-  const uint8_t *patterns; /* pattern_count x rows cells: KRO_NOTE_NONE, a key 1..127, KRO_NOTE_OFF */
+  const uint8_t *patterns; /* pattern_count x rows cells: NONE, a key 1..127, or OFF */
   int pattern_count;       /* 1..254 */
   int rows;                /* rows per pattern, 1..1024 */
   const uint8_t *order;    /* order_count steps x channel_count pattern numbers (or SILENT) */

@@ -70,12 +70,12 @@ typedef struct kroReverbSide {
 
 struct kroSynthState {
   kroVoice voice[KRO_SYNTH_CHANNELS];
-  int64_t row;      /* the next row to start */
-  int64_t row_at;   /* its first frame */
-  int64_t rows;     /* rows in the song */
+  int64_t row;    /* the next row to start */
+  int64_t row_at; /* its first frame */
+  int64_t rows;   /* rows in the song */
   float echo[2][KRO_SYNTH_DELAY_FRAMES];
   int echo_at, echo_length;
-  float feedback;   /* echo and comb feedback */
+  float feedback; /* echo and comb feedback */
   float comb_feedback;
   kroReverbSide side[2];
   float limit; /* the limiter's gain */
@@ -307,7 +307,7 @@ static float kroVoiceSample(kroVoice *v) {
     float low = v->s2 + v->a2 * v->s1 + v->a3 * v3;
     v->s1 = 2.0f * band - v->s1;
     v->s2 = 2.0f * low - v->s2;
-    x = ins->filter == KRO_FILTER_LOW ? low
+    x = ins->filter == KRO_FILTER_LOW    ? low
         : ins->filter == KRO_FILTER_BAND ? band
                                          : x - v->k * band - low;
   }
@@ -462,13 +462,13 @@ int kroWriteWAV(const char *path, const int16_t *samples, int64_t frames) {
   memcpy(header, "RIFF", 4);
   kroPut32(header + 4, data_bytes + 36u);
   memcpy(header + 8, "WAVEfmt ", 8);
-  kroPut32(header + 16, 16);                     /* format chunk bytes */
-  kroPut16(header + 20, 1);                      /* integer samples */
-  kroPut16(header + 22, 2);                      /* channels */
-  kroPut32(header + 24, KRO_SYNTH_RATE);         /* frames per second */
-  kroPut32(header + 28, KRO_SYNTH_RATE * 4);     /* bytes per second */
-  kroPut16(header + 32, 4);                      /* bytes per frame */
-  kroPut16(header + 34, 16);                     /* bits per sample */
+  kroPut32(header + 16, 16);                 /* format chunk bytes */
+  kroPut16(header + 20, 1);                  /* integer samples */
+  kroPut16(header + 22, 2);                  /* channels */
+  kroPut32(header + 24, KRO_SYNTH_RATE);     /* frames per second */
+  kroPut32(header + 28, KRO_SYNTH_RATE * 4); /* bytes per second */
+  kroPut16(header + 32, 4);                  /* bytes per frame */
+  kroPut16(header + 34, 16);                 /* bits per sample */
   memcpy(header + 36, "data", 4);
   kroPut32(header + 40, data_bytes);
   bool written = fwrite(header, 1, sizeof header, out.file) == sizeof header;

@@ -144,16 +144,11 @@ static const uint8_t ZK_ORDER[ZK_SONG_STEPS * ZK_SONG_CHANNELS] = {
 // clang-format on
 
 const kroSong zk_song = {
-    ZK_INSTRUMENTS,
-    (int)(sizeof ZK_INSTRUMENTS / sizeof ZK_INSTRUMENTS[0]),
-    ZK_CHANNELS,
-    ZK_SONG_CHANNELS,
-    ZK_PATTERNS,
-    (int)(sizeof ZK_PATTERNS / ZK_SONG_ROWS),
-    ZK_SONG_ROWS,
-    ZK_ORDER,
-    ZK_SONG_STEPS,
-    ZK_SONG_ROWS_PER_MINUTE,
+    ZK_INSTRUMENTS, (int)(sizeof ZK_INSTRUMENTS / sizeof ZK_INSTRUMENTS[0]),
+    ZK_CHANNELS,    ZK_SONG_CHANNELS,
+    ZK_PATTERNS,    (int)(sizeof ZK_PATTERNS / ZK_SONG_ROWS),
+    ZK_SONG_ROWS,   ZK_ORDER,
+    ZK_SONG_STEPS,  ZK_SONG_ROWS_PER_MINUTE,
     0.3f,  /* echo: 12 rows */
     0.35f, /* echo feedback */
     0.4f,  /* reverb size */

@@ -10,9 +10,9 @@
 #include "kro.h"
 
 enum {
-  ZK_SONG_ROWS = 40,         // rows per pattern: one second
-  ZK_SONG_STEPS = 14,        // order steps: the intro's 14 seconds
-  ZK_SONG_CHANNELS = 6,      // hit, click, bass, spiral, two pads
+  ZK_SONG_ROWS = 40,    // rows per pattern: one second
+  ZK_SONG_STEPS = 14,   // order steps: the intro's 14 seconds
+  ZK_SONG_CHANNELS = 6, // hit, click, bass, spiral, two pads
   ZK_SONG_ROWS_PER_MINUTE = 2400
 };
 

@@ -33,8 +33,8 @@ static Uint32 start = 0; /* SDL ticks (ms) right after the window was made */
 
 static Uint32 ModeFlags = SDL_FULLSCREEN | SDL_OPENGL; /* SDL_OPENGL alone with --window */
 static bool Mute = false;                              /* --mute: no audio device is opened */
-static const int SOUND_FRAMES = 882;  /* frames per audio callback: 20 ms, a whole number */
-static kroSynth Synth;                /* advanced only by the audio callback once started */
+static const int SOUND_FRAMES = 882; /* frames per audio callback: 20 ms, a whole number */
+static kroSynth Synth;               /* advanced only by the audio callback once started */
 
 /* Video that cannot start, a mode that cannot be set, or a mode without GL:
  * one line with SDL's reason, and the intro does not play. */
