@@ -201,7 +201,8 @@ TEST(IntroStart, HelpVersionAndUnknownOptions) {
   EXPECT_EQ(std::tie(version.status, version.out, version.err),
             std::make_tuple(0, "zkintro " KRO_VERSION_STRING "\n", ""));
   EXPECT_EQ(std::tie(help.status, help.err), std::make_tuple(0, ""));
-  EXPECT_EQ(help.out.rfind("usage: zkintro [--window | --version | --help]\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("usage: zkintro [--window] [--mute] | --version | --help\n", 0), 0u)
+      << help.out;
   EXPECT_EQ(std::tie(unknown.status, unknown.out, unknown.err),
             std::make_tuple(2, "", "zkintro: unknown option '--fast'\n" + help.out));
 }
