@@ -16,7 +16,7 @@ static const kroInstrument ZK_INSTRUMENTS[] = {
      20000.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f},
     /* 1 click: band-passed noise, 60 ms */
     {KRO_WAVE_NOISE, KRO_FILTER_BAND, 0.5f, 0.0005f, 0.06f, 0.0f, 0.05f, 0.0f, 0.0f, 0.0f,
-     3000.0f, 0.3f, 1.0f, 0.0f, 0.0f, 1.0f},
+     2500.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f},
     /* 2 bass: a saw under a low-pass that breathes once per turn of the light */
     {KRO_WAVE_SAW, KRO_FILTER_LOW, 0.5f, 0.4f, 1.0f, 0.8f, 1.0f, 0.0f, 0.0f, 0.0f,
      160.0f, 0.5f, 1.5f, 0.25f, 0.5f, 1.0f},
@@ -30,13 +30,13 @@ static const kroInstrument ZK_INSTRUMENTS[] = {
 
 static const kroChannel ZK_CHANNELS[ZK_SONG_CHANNELS] = {
     /* instrument, volume, pan, echo, reverb, pan swing: Hz, width, end (s) */
-    {0, 0.9f, 0.0f, 0.10f, 0.30f, 0.0f, 0.0f, 0.0f},
-    {1, 0.5f, 0.0f, 0.20f, 0.20f, 0.0f, 0.0f, 0.0f},
+    {0, 1.0f, 0.0f, 0.10f, 0.30f, 0.0f, 0.0f, 0.0f},
+    {1, 1.0f, 0.0f, 0.20f, 0.20f, 0.0f, 0.0f, 0.0f},
     {2, 0.5f, 0.0f, 0.00f, 0.10f, 0.0f, 0.0f, 0.0f},
     /* the light's x: r cos(pi t / 2) on a radius shrinking to 0 at second 12 */
-    {3, 0.30f, 0.0f, 0.25f, 0.40f, 0.25f, 0.8f, 12.0f},
-    {4, 0.20f, -0.4f, 0.00f, 0.50f, 0.0f, 0.0f, 0.0f},
-    {4, 0.20f, 0.4f, 0.00f, 0.50f, 0.0f, 0.0f, 0.0f},
+    {3, 0.36f, 0.0f, 0.25f, 0.40f, 0.25f, 0.8f, 12.0f},
+    {4, 0.14f, -0.4f, 0.00f, 0.50f, 0.0f, 0.0f, 0.0f},
+    {4, 0.14f, 0.4f, 0.00f, 0.50f, 0.0f, 0.0f, 0.0f},
 };
 
 static const uint8_t ZK_PATTERNS[28 * ZK_SONG_ROWS] = {
@@ -152,5 +152,5 @@ const kroSong zk_song = {
     0.3f,  /* echo: 12 rows */
     0.35f, /* echo feedback */
     0.4f,  /* reverb size */
-    0.28f, /* master */
+    0.36f, /* master */
 };
