@@ -123,6 +123,20 @@ void expectShapes(const std::string &picture) {
   EXPECT_GT(shot.count([&](const uint8_t *p) { return red(p) && p[0] < 100; }), 20);
 }
 
+// sound: of the sixteen pattern-row cells along the bottom (y 22..36 from the bottom) one is lit
+// yellow, and of the four order-step cells above them (y 42..54) one blue.
+void expectSongPosition(const std::string &picture) {
+  Shot shot(picture);
+  ASSERT_TRUE(shot.pixels && shot.size[0] == 480 && shot.size[1] == 320) << picture;
+  const double cell = 460.0 / 16;
+  int rows = 0, steps = 0;
+  for (int r = 0; r < 16; r++)
+    rows += near(shot.at((int)(10 + (r + 0.5) * cell), 29), {255, 230, 76}, 2);
+  for (int s = 0; s < 4; s++)
+    steps += near(shot.at((int)(10 + (4 * s + 2) * cell), 48), {76, 204, 255}, 2);
+  EXPECT_EQ(rows * 10 + steps, 11) << picture;
+}
+
 // text: every font pixel of the title (32 x 32 a character from (16, 16)) and
 // of the first line below it (16 x 16 from (16, 72)) is a sharp block in the
 // ink colour where the glyph picture the font was built from is black, and
@@ -250,6 +264,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   expectMovingLight(runExample(out + "/terrain", root, "terrain-1", 1),
                     runExample(out + "/terrain", root, "terrain-31", 31));
   expectBlurredGrid(runExample(out + "/post", root, "post", 2));
+  expectSongPosition(runExample(out + "/sound", root, "sound", 2));
 
   // find_package with a version the install does not satisfy.
   kroTestWriteFile(root + "/CMakeLists.txt",
