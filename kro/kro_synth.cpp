@@ -36,6 +36,9 @@ static const float KRO_LIMIT_RECOVER = 0.0002f;    /* share of the way back to u
 static const float KRO_REVERB_DAMP = 0.3f;         /* share of each comb's output kept dull */
 static const float KRO_REVERB_INPUT = 0.2f;        /* the reverb's input level */
 static const float KRO_PASS_GAIN = 0.5f;
+/* A constant far below hearing (-340 dBFS) fed into the echo and reverb lines: their ringing
+ * tails then settle on it instead of sinking into denormal numbers, which are slow. */
+static const float KRO_DENORMAL_GUARD = 1e-17f;
 /* Line lengths in frames, left side; the right side's are 23 longer. */
 static const int KRO_COMB_LENGTH[KRO_REVERB_COMBS] = {1117, 1277, 1423, 1559};
 static const int KRO_PASS_LENGTH[KRO_REVERB_PASSES] = {347, 113};
@@ -323,7 +326,7 @@ static float kroReverbFrame(kroReverbSide *side, float in, float feedback) {
     int at = side->comb_at[i];
     float y = line[at];
     side->low[i] = y + KRO_REVERB_DAMP * (side->low[i] - y);
-    line[at] = in + side->low[i] * feedback;
+    line[at] = in + side->low[i] * feedback + KRO_DENORMAL_GUARD;
     side->comb_at[i] = at + 1 == side->comb_length[i] ? 0 : at + 1;
     out += y;
   }
@@ -378,7 +381,7 @@ void kroRenderSynthFloat(kroSynth *synth, float *out, int frames) {
     }
     float *echo_l = &st->echo[0][st->echo_at], *echo_r = &st->echo[1][st->echo_at];
     float el = *echo_l, er = *echo_r;
-    *echo_l = 0.5f * echo_in + er * st->feedback;
+    *echo_l = 0.5f * echo_in + er * st->feedback + KRO_DENORMAL_GUARD;
     *echo_r = el * st->feedback;
     if (++st->echo_at == st->echo_length)
       st->echo_at = 0;

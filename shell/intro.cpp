@@ -115,13 +115,12 @@ static bool StartSound() {
   want.channels = 2;
   want.samples = SOUND_FRAMES;
   want.callback = PlaySound;
+  if (kroStartSynth(&Synth, &zk_song) != 0)
+    return false;
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0 || SDL_OpenAudio(&want, NULL) < 0) {
     fprintf(stderr, "zkintro: playing without sound: %s\n", SDL_GetError());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    return false;
-  }
-  if (kroStartSynth(&Synth, &zk_song) != 0) {
-    SDL_CloseAudio();
+    kroStopSynth(&Synth);
     return false;
   }
   return true;
