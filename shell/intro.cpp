@@ -35,6 +35,7 @@ static Uint32 ModeFlags = SDL_FULLSCREEN | SDL_OPENGL; /* SDL_OPENGL alone with 
 static bool Mute = false;                              /* --mute: no audio device is opened */
 static const int SOUND_FRAMES = 882; /* frames per audio callback: 20 ms, a whole number */
 static kroSynth Synth;               /* advanced only by the audio callback once started */
+static bool SoundStarted = false;    /* set with `start`, under SDL's audio lock */
 
 /* Video that cannot start, a mode that cannot be set, or a mode without GL:
  * one line with SDL's reason, and the intro does not play. */
@@ -80,10 +81,26 @@ void MakeWindow(const char *title, int width, int height) {
   glClearDepth(1.0);
 }
 
-/* SDL's audio callback: the song's next frames, the same samples as an
- * offline render whatever the slicing. No allocation, lock or I/O. */
+/* SDL's audio callback: silence until the picture's clock starts, then the
+ * song. The device plays what is written one buffer later, so the first
+ * buffer begins where the picture will be when it is heard: the song frames
+ * for the time since start plus one buffer are rendered and dropped. From
+ * then on the device takes the frames at its own rate; they are the samples
+ * of an offline render, whatever the slicing. No allocation, lock or I/O. */
 static void PlaySound(void *user, Uint8 *stream, int bytes) {
   (void)user;
+  static int16_t dropped[2 * SOUND_FRAMES];
+  if (!SoundStarted) {
+    memset(stream, 0, bytes);
+    return;
+  }
+  if (Synth.frame == 0) {
+    int64_t lead = (int64_t)(SDL_GetTicks() - start) * KRO_SYNTH_RATE / 1000 + SOUND_FRAMES;
+    for (int n; lead > 0; lead -= n) {
+      n = lead < SOUND_FRAMES ? (int)lead : SOUND_FRAMES;
+      kroRenderSynth(&Synth, dropped, n);
+    }
+  }
   kroRenderSynth(&Synth, (int16_t *)stream, bytes / 4);
 }
 
@@ -101,9 +118,10 @@ static void QuietAlsa() {
     ((int (*)(AlsaHandler))set)(SilentAlsa);
 }
 
-/* Opens the audio device for the song, paused at frame 0; false without
- * sound (muted, or no device: one line on standard error). The device takes
- * the song's own format, SDL converting where the hardware differs. */
+/* Opens the audio device for the song and lets it run on silence, so that
+ * the song can start at once with the picture's clock; false without sound
+ * (muted, or no device: one line on standard error). The device takes the
+ * song's own format, SDL converting where the hardware differs. */
 static bool StartSound() {
   if (Mute)
     return false;
@@ -123,6 +141,7 @@ static bool StartSound() {
     kroStopSynth(&Synth);
     return false;
   }
+  SDL_PauseAudio(0);
   return true;
 }
 
@@ -228,11 +247,13 @@ int main(int argc, char **argv) {
   ReadOptions(argc, argv);
   MakeWindow("ZKintro", WINDOW_WIDTH, WINDOW_HEIGHT);
   bool sound = StartSound();
-  /* Sound and picture share their zero: the first callback renders frame 0
-   * as the clock starts, and the device then takes frames at its own rate. */
-  start = SDL_GetTicks();
+  /* Sound and picture share their zero: the song starts with the clock. */
   if (sound)
-    SDL_PauseAudio(0);
+    SDL_LockAudio();
+  start = SDL_GetTicks();
+  SoundStarted = sound;
+  if (sound)
+    SDL_UnlockAudio();
   SDL_ShowCursor(0);
   while (Program) {
     if (SDL_PollEvent(&Event))
