@@ -667,8 +667,8 @@ void kroStopSynth(kroSynth *synth);
 int64_t kroSongFrames(const kroSong *song);
 /* The row (0..order_count x rows) playing at `frame`: step = row / rows, row in pattern = % rows */
 int64_t kroSongRow(const kroSong *song, int64_t frame);
-/* The whole song plus tail_frames as 16-bit stereo (heap, free() it), *frames its length; null
- * after a report */
+/* The whole song plus tail_frames (2^30 frames at most) as 16-bit stereo (heap, free() it),
+ * *frames its length; null after a report */
 int16_t *kroRenderSong(const kroSong *song, int64_t tail_frames, int64_t *frames);
 /* Write 16-bit stereo at KRO_SYNTH_RATE as a WAV file, replaced whole (see kroBeginOutFile); 0,
  * or -1 after a report with errno telling why */

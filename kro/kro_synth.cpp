@@ -29,6 +29,7 @@ enum {
   KRO_REVERB_PASS_FRAMES = 400,  /* longest all-pass line */
   KRO_WAV_HEADER_BYTES = 44
 };
+static const int64_t KRO_RENDER_MAX_FRAMES = (int64_t)1 << 30; /* kroRenderSong: 6.7 hours */
 
 static const float KRO_SYNTH_PI = 3.14159265358979f;
 static const float KRO_LIMIT_CEILING = 0.7943282f; /* -2 dBFS: room for peaks between samples */
@@ -420,6 +421,12 @@ int16_t *kroRenderSong(const kroSong *song, int64_t tail_frames, int64_t *frames
   if (kroStartSynth(&synth, song) != 0)
     return NULL;
   int64_t total = synth.frames + (tail_frames > 0 ? tail_frames : 0);
+  if (tail_frames > KRO_RENDER_MAX_FRAMES || total > KRO_RENDER_MAX_FRAMES) {
+    kroStopSynth(&synth);
+    kroFail("Error in kroRenderSong(..) with %lld frames, more than %lld\n", (long long)total,
+            (long long)KRO_RENDER_MAX_FRAMES);
+    return NULL;
+  }
   int16_t *samples = (int16_t *)kroAllocate(sizeof(int16_t) * 2 * (size_t)total);
   if (!samples) {
     kroStopSynth(&synth);

@@ -145,6 +145,37 @@ TEST(Synth, FilterFallsTwelveDecibelsAnOctave) {
   }
 }
 
+// A song the synthesizer cannot play is refused with the reason before anything is made, and
+// the refused synth renders silence.
+TEST(Synth, RefusesSongsItCannotPlay) {
+  struct Case {
+    const char *reason;
+    void (*spoil)(OneNote *);
+  } cases[] = {
+      {"channel count is not 1..8", [](OneNote *n) { n->song.channel_count = 9; }},
+      {"channel names an instrument it does not have",
+       [](OneNote *n) { n->channel.instrument = 1; }},
+      {"order list names a pattern it does not have", [](OneNote *n) { n->order[0] = 1; }},
+      {"pattern holds a cell that is no key", [](OneNote *n) { n->cells[3] = 128; }},
+      {"rows per pattern are not 1..1024", [](OneNote *n) { n->song.rows = 0; }},
+      {"instrument has a value out of range", [](OneNote *n) { n->ins.resonance = 1.0f; }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.reason);
+    OneNote note(plain(KRO_WAVE_SAW), 60, 0, 4);
+    c.spoil(&note);
+    kroSynth synth;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(kroStartSynth(&synth, &note.song), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("Error in kroStartSynth(..): the song's ") + c.reason + "\n");
+    EXPECT_EQ(synth.state, nullptr);
+    float out[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    kroRenderSynthFloat(&synth, out, 4);
+    EXPECT_EQ(std::count(out, out + 8, 0.0f), 8);
+  }
+}
+
 // The intro's song, float and 16-bit, rendered in one call each.
 struct IntroSong : testing::Test {
   static std::vector<float> mix;
