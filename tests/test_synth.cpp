@@ -241,6 +241,29 @@ TEST_F(IntroSong, SameSamplesHoweverSlicedNeverClipped) {
   }
 }
 
+// The WAV file: a 44-byte header a player reads (RIFF size, PCM, 2 channels, 44,100 Hz,
+// 176,400 bytes a second, 4 a frame, 16 bits, the data size), then the samples, little-endian.
+TEST_F(IntroSong, WrittenAsAWavFile) {
+  std::string path = kroTestTempPath("song.wav");
+  ASSERT_EQ(kroWriteWAV(path.c_str(), samples.data(), (int64_t)samples.size() / 2), 0);
+  std::string bytes = kroTestReadFile(path);
+  ASSERT_EQ(bytes.size(), 44 + 2 * samples.size());
+  auto field = [&](size_t at, int size) {
+    uint32_t v = 0;
+    for (int i = size - 1; i >= 0; i--)
+      v = v << 8 | (uint8_t)bytes[at + i];
+    return v;
+  };
+  uint32_t data = (uint32_t)(2 * samples.size());
+  EXPECT_EQ(bytes.substr(0, 4) + bytes.substr(8, 8) + bytes.substr(36, 4), "RIFFWAVEfmt data");
+  std::vector<uint32_t> fields = {field(4, 4),  field(16, 4), field(20, 2),
+                                  field(22, 2), field(24, 4), field(28, 4),
+                                  field(32, 2), field(34, 2), field(40, 4)};
+  EXPECT_EQ(fields, (std::vector<uint32_t>{data + 36, 16, 1, 2, 44100, 176400, 4, 16, data}));
+  for (size_t i = 0; i < samples.size(); i += 4099)
+    ASSERT_EQ((int16_t)field(44 + 2 * i, 2), samples[i]) << "sample " << i;
+}
+
 // The intro played live: SDL's disk driver writes what the callback rendered.
 TEST_F(IntroSong, PlaysLiveAsRenderedMuteWithoutDeviceAndWithoutOne) {
   ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";

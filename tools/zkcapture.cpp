@@ -475,8 +475,9 @@ void usage(FILE *out) {
           "  --help  show this help\n"
           "Each picture and the video replace their file only once complete: a failed\n"
           "write leaves the file as it was.\n"
-          "It needs an X display with OpenGL (tools/with-display gives one), and for\n"
-          "--video the ffmpeg program (tools/setup-deps.sh video installs it).\n",
+          "Pictures and the video need an X display with OpenGL (tools/with-display\n"
+          "gives one), and --video the ffmpeg program (tools/setup-deps.sh video\n"
+          "installs it).\n",
           kMaxFps, kVideoFps, kAudioBitRate, kMaxCrf, kVideoCrf, KRO_SYNTH_RATE);
 }
 
