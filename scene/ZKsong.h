@@ -1,9 +1,13 @@
 // The intro's soundtrack: a song for the engine's synthesizer, 14 seconds at
 // 40 rows per second, composed to the picture. Channel 0 (a pitched drum) and
 // channel 1 (a noise click) hit on each digit's landing, low for a zero and
-// high for a one; channel 3 glides around E5 as the light circles, its pan
-// swinging with the light's x and narrowing to the middle at second 12, where
-// every channel closes on an A major chord that dies away before second 14.
+// high for a one. Channel 3 follows the light's spiral: every 2 s, when the
+// light is furthest right or left, it glides to a key above E5 or below it,
+// by a fifth, a fourth, a fourth, a major third, a minor third, a semitone,
+// closer each time as the orbit shrinks, while its pan swings with the
+// light's x and narrows to the middle at second 12. There the light stops,
+// and every channel closes on an A major chord that dies away before second
+// 14. Bass and pads go A minor, F, G, E under it.
 #ifndef ZKSONG_H
 #define ZKSONG_H
 
