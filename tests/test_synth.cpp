@@ -309,9 +309,9 @@ TEST_F(IntroSong, PlaysLiveAsRenderedMuteWithoutDeviceAndWithoutOne) {
       std::equal(live.begin() + first, live.begin() + length, samples.begin() + first + shift));
   EXPECT_TRUE(std::all_of(live.begin(), live.begin() + first, [](int16_t v) { return v == 0; }));
   // The song's first frame heard: what the picture shows after one 20 ms buffer and the wait
-  // for the first callback, some milliseconds.
+  // for the first callback (some milliseconds; under a second however loaded the machine).
   double lead = (first + shift) / 2 / (double)KRO_SYNTH_RATE;
-  EXPECT_TRUE(lead >= 0.020 && lead < 0.1) << lead << " s";
+  EXPECT_TRUE(lead >= 0.020 && lead < 1.0) << lead << " s";
 }
 
 } // namespace
