@@ -79,8 +79,8 @@ struct kroSynthState {
   int64_t rows;   /* rows in the song */
   float echo[2][KRO_SYNTH_DELAY_FRAMES];
   int echo_at, echo_length;
-  float feedback; /* echo and comb feedback */
-  float comb_feedback;
+  float feedback;      /* the echo's */
+  float comb_feedback; /* the reverb combs' */
   kroReverbSide side[2];
   float limit; /* the limiter's gain */
 };
