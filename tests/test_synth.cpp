@@ -128,7 +128,7 @@ TEST(Synth, EnvelopeTimesAsSet) {
 TEST(Synth, FilterFallsTwelveDecibelsAnOctave) {
   struct Case {
     uint8_t filter;
-    double tone, decibels; // a 1 kHz cutoff, Q 0.7071: 10 log10(1 + (f / fc)^(+-4))
+    double tone, decibels; // a 1 kHz cutoff, Q 0.7071: -10 log10(1 + (f / fc)^(+-4))
   } cases[] = {{KRO_FILTER_LOW, 2000, -12.30}, {KRO_FILTER_LOW, 4000, -24.10},
                {KRO_FILTER_HIGH, 500, -12.30}, {KRO_FILTER_HIGH, 250, -24.10},
                {KRO_FILTER_LOW, 250, 0.0},     {KRO_FILTER_HIGH, 4000, 0.0}};
@@ -142,9 +142,7 @@ TEST(Synth, FilterFallsTwelveDecibelsAnOctave) {
     ins.resonance = 0.29289f;
     std::vector<float> wet = OneNote(ins, key, 0, 2).left();
     double gain = 20 * log10(amplitude(wet, 4410, 22050, hz) / amplitude(dry, 4410, 22050, hz));
-    double expected = -10 * log10(1 + pow(hz / 1000.0, c.filter == KRO_FILTER_LOW ? 4 : -4));
-    EXPECT_NEAR(expected, c.decibels, 1.0); // the nearest key's tone
-    EXPECT_NEAR(gain, expected, 1.0);
+    EXPECT_NEAR(gain, c.decibels, 1.0) << hz << " Hz, the nearest key's tone";
   }
 }
 
