@@ -28,7 +28,7 @@ set(KRO_PACKAGE_ASSIMP "assimp (libassimp-dev, pkg-config)")
 
 # Looks each package up once, quietly, and only when a part that is on needs it.
 set(KRO_WANT_SDL OFF)
-if(KRO_BUILD_INTRO OR KRO_BUILD_VIEWER OR KRO_BUILD_TESTS OR KRO_BENCH)
+if(KRO_BUILD_INTRO OR KRO_BUILD_VIEWER OR KRO_BUILD_TESTS OR KRO_BENCH OR KRO_INSTALL)
   set(KRO_WANT_SDL ON)
 endif()
 if(KRO_WANT_SDL)

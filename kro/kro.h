@@ -172,6 +172,19 @@ void kroDestroyObject(kroObject *object, int count);
  * a mean; no normal is ever NaN. Null arrays: nothing is written. Smoothing takes one
  * allocation; when it fails (reported) the vertex normals are left flat. */
 void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles, int smooth);
+/* Axis-aligned bounds of positions: the least and greatest x, y and z of every vertex, the box's
+ * centre and half its diagonal (the radius of a sphere about the centre that holds the box).
+ * Coordinates that are not finite are passed over. An empty set (no triangles, or none finite)
+ * gives all zeros. */
+typedef struct kroBounds {
+  float low[3], high[3]; /* least and greatest x, y, z */
+  float centre[3];       /* (low + high) / 2 */
+  float radius;          /* half the diagonal, |high - low| / 2 */
+} kroBounds;
+/* Bounds of `count` 9-float rows; the number of vertices that counted */
+long kroObjectBounds(kroObject op, uint32_t count, kroBounds *bounds);
+/* Bounds of `objects` arrays together, array i with counts[i] rows; the vertices that counted */
+long kroObjectsBounds(const kroObject *ops, const uint32_t *counts, int objects, kroBounds *bounds);
 
 /* ------------------------------------------------------------------------ */
 /* Transforms and camera (kro_transform.cpp)                                 */
@@ -317,6 +330,57 @@ int kroInitStatus(void);
 void kroDestroy(void);
 
 /* ------------------------------------------------------------------------ */
+/* Live shaders: start, rebuild on the last-good rule, watch (kro_live.cpp)  */
+/* ------------------------------------------------------------------------ */
+
+/* Which file feeds which drawing: ish/b (KRO_SHADER[0], kroCurrentShader after kroInit) is the
+ * lit drawing's program (kroDrawLightMaterialNormalsObject); ish/c, ish/zki and ish/bt fill
+ * slots 128, 1 and 64 for a production's own use; psh/b is post-processing entry 0. */
+enum {
+  KRO_SHADER_PROBLEM_CHARS = 240, /* longest reason kept, terminator included */
+  KRO_WATCHED_SHADER_FILES = 10,  /* the .vert and .frag of the five programs */
+  KRO_WATCH_QUIET_MS = 60,        /* quiet time that ends a burst of writes */
+  KRO_WATCH_POLL_MS = 100         /* between looks at the files without inotify */
+};
+
+typedef struct kroFileStamp {
+  long long seconds, size, inode;
+  long nanoseconds;
+} kroFileStamp;
+
+/* The shader folder being watched; a zero-filled record is closed. */
+typedef struct kroShaderWatch {
+  int open, polling; /* polling: file stamps looked at instead of inotify events */
+  int fd, wd[2];     /* inotify, and its watches on ish/ and psh/ */
+  char folder[KRO_SHADER_FOLDER_CHARS + 1];
+  kroFileStamp stamps[KRO_WATCHED_SHADER_FILES];
+  int pending;     /* a change seen since the last report */
+  long last_event; /* ms, kroNowMs */
+  long next_poll;  /* ms */
+} kroShaderWatch;
+
+/* kroInit, then the programs checked: how many of the five did not build, plus the files that
+ * could not be read; the first reason is kroShaderProblem() */
+int kroStartShaders(int resx, int resy);
+/* The five programs built again from the shader folder. They replace the old ones only when all
+ * build: 0, or the count as kroStartShaders gives it with the old programs kept and current
+ * program 0. Display lists that use the old programs must be built again after a 0 */
+int kroRebuildShaders(int resx, int resy);
+/* Why the last start or rebuild failed: "FILES.stage: first log line", "FILES: not linked: ..."
+ * or the engine's message for a file it could not read; "" when nothing failed */
+const char *kroShaderProblem(void);
+/* Milliseconds of a monotonic clock */
+long kroNowMs(void);
+/* Watch <folder>/ish and <folder>/psh (null or "": the shader folder) with inotify, or, with
+ * `poll` or where inotify is refused, by the files' times and sizes; 0, or -1 for a folder name
+ * over KRO_SHADER_FOLDER_CHARS */
+int kroOpenShaderWatch(kroShaderWatch *watch, const char *folder, int poll);
+/* 1 once a shader file has changed and the folder has been quiet KRO_WATCH_QUIET_MS; else 0 */
+int kroPollShaderWatch(kroShaderWatch *watch, long now_ms);
+/* Stop watching; the record is left closed */
+void kroCloseShaderWatch(kroShaderWatch *watch);
+
+/* ------------------------------------------------------------------------ */
 /* ASE scene reader, materials and lights (kro_ase*.cpp, kro_material.cpp)    */
 /* ------------------------------------------------------------------------ */
 
@@ -423,6 +487,8 @@ int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObje
                          FILE *stream, char *node_name, int *triangles);
 /* Every geometry object in file order; returns the count */
 int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
+/* Bounds of `count` meshes together (kroBounds; kro_object.cpp); the vertices that counted */
+long kroMeshBounds(const kroMesh *meshes, int count, kroBounds *bounds);
 /* Destroy each mesh's arrays, free the array, null it */
 void kroFreeMeshArray(kroMesh **meshes, int count);
 /* The counters walk the file as the loaders do (a keyword inside a quoted
@@ -519,6 +585,17 @@ typedef struct kroMaterialEntry {
   float map_tiling[2]; /* u, v */
   float map_angle;     /* radians */
 } kroMaterialEntry;
+/* One row of the scene table `krotool mesh-src --table` writes: an object's node name, its
+ * loader, its triangle count, its material number (the row with that number in the
+ * --materials table, and kroMesh's material_ref) and its bounds as the file places it. Drawing
+ * every row draws the whole scene. */
+typedef struct kroSceneEntry {
+  const char *name;
+  kroMeshLoader loader;
+  int triangles;
+  int material;
+  kroBounds bounds;
+} kroSceneEntry;
 /* Source text of a loader for the stream's next object, to standard output */
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name);
 /* The same to `out`; returns 0 when the object was refused or missing. */
@@ -769,8 +846,24 @@ int kroLoadKROF(const char *path, kroFont *font, const float *colour0, const flo
 void kroDestroyKROF(kroFont *font);
 /* Glyph number of code, or -1 */
 int32_t kroGetFontID(uint8_t code, const kroFont *font);
-/* Textured quad, corner0 lower left; nothing for a code without glyph */
+/* The glyph on a textured quad (two triangles) in the current matrices. corner0 and corner1 are
+ * three floats each, x, y, z: corner0 the glyph's lower left (the bottom row of its picture),
+ * corner1 its upper right; the left edge lies at depth z0, the right at z1. Enables
+ * GL_TEXTURE_2D and leaves it so, binds the glyph's texture; nothing for a code without glyph */
 void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0, const float *corner1);
+/* Load a font for kroDrawText: 1 bits opaque white, 0 bits transparent, each glyph texture the
+ * file's own w x h; 0, or non-zero with an empty font (as kroLoadKROF). An installed engine's
+ * default font is <prefix>/share/kro/fonts/kroview.krof (8 x 8, codes 32..126): the CMake
+ * package gives it as KRO_FONT_FILE, pkg-config as `pkg-config --variable=fontfile kro` */
+int kroLoadTextFont(const char *path, kroFont *font);
+/* One line of text, its first glyph's lower left at pixel (x, y) of the viewport (0, 0 its lower
+ * left corner), each glyph `height` pixels tall and as wide as its texture's shape gives, in the
+ * colour rgba (red, green, blue, alpha, 0..1) times the glyph texture, blended over what is
+ * there; a code without glyph leaves its place empty. GL state is left as it was found:
+ * matrices and matrix mode, enables, blending, texture unit, binding and environment, depth
+ * test, current colour and program. Not inside a display list */
+void kroDrawText(const kroFont *font, const char *text, float x, float y, float height,
+                 const float *rgba);
 
 /* ------------------------------------------------------------------------ */
 /* Synthesizer: songs as data, rendered to 16-bit stereo (kro_synth.cpp)    */

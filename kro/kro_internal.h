@@ -33,6 +33,12 @@ long kroStreamBytes(FILE *stream);
  * any line end), flushes, then calls the error hook if one is set. */
 void kroFail(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+/* How many failures kroFail has reported so far, and the last one's message without its line
+ * end (cut to KRO_FAILURE_CHARS - 1 characters; "" before the first). */
+enum { KRO_FAILURE_CHARS = 240 };
+long kroFailureCount(void);
+const char *kroLastFailure(void);
+
 /* kroCheckPNG over `count` bytes in memory: the same rules and reasons. */
 int kroCheckPNGMemory(const uint8_t *bytes, size_t count, char *why, int why_chars);
 

@@ -29,6 +29,7 @@ static void meshSrcUsage(FILE *out) {
   fprintf(out, "usage: krotool mesh-src FILE.ase (NAME... | --auto) [--object WHICH]...\n"
                "                        [-o OUT.cpp] [--header OUT.h] [--materials OUT.h]\n"
                "                        [--include HEADER]... [--compact]\n"
+               "                        [--bounds] [--table OUT.h]\n"
                "\n"
                "Writes one mesh loader per geometry object of FILE.ase, in file order: the\n"
                "loader of an object named NAME is loadMesh<NAME>. The source starts with the\n"
@@ -57,12 +58,22 @@ static void meshSrcUsage(FILE *out) {
                "  --compact         loaders that fill the same arrays with the same floats from\n"
                "                    static tables (each distinct value once): far quicker to\n"
                "                    compile, and a smaller object, than the generator's text\n"
+               "  --bounds          the header (with --header) also gives each loader's object\n"
+               "                    bounds, as the file places it, as a kroBounds constant\n"
+               "                    loadMesh<NAME>Bounds (least and greatest x, y, z, centre,\n"
+               "                    half diagonal)\n"
+               "  --table OUT.h     also write a table of every converted object as\n"
+               "                    kroSceneEntry rows (node name, loader, triangles, material\n"
+               "                    number, bounds), named after OUT.h as --materials names its\n"
+               "                    table, with its _COUNT: a whole scene drawn in one loop.\n"
+               "                    Its material numbers are the --materials rows' numbers\n"
                "  -h, --help        show this help\n"
                "\n"
                "--header and --materials read the material list too: one the engine refuses\n"
                "stops the run, and --materials needs a file that has one.\n"
                "\n"
-               "example: krotool mesh-src ship.ase --auto -o ship.cpp --header ship.h\n");
+               "example: krotool mesh-src ship.ase --auto -o ship.cpp --header ship.h\n"
+               "         krotool mesh-src ship.ase --auto -o ship.cpp --table ship_scene.h\n");
 }
 
 static int meshSrcRefuse(const char *format, const char *detail) {
@@ -153,6 +164,8 @@ struct MeshSrcRequest {
   const char *path = nullptr, *out_path = nullptr, *header_path = nullptr;
   const char *materials_path = nullptr;
   bool automatic = false, compact = false;
+  const char *table_path = nullptr;
+  bool bounds = false;
   std::vector<std::string> names, includes, objects;
 };
 
@@ -163,6 +176,7 @@ struct MeshSrcObject {
   int material_ref = 0;
   bool chosen = false;
   std::string loader; // the NAME, empty when the object is not converted
+  kroBounds bounds = {};
 };
 
 // Fills request from the arguments; 0, or the exit status of a usage error.
@@ -175,6 +189,12 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
     }
     if (!strcmp(arg, "--auto")) {
       request->automatic = true;
+    } else if (!strcmp(arg, "--bounds")) {
+      request->bounds = true;
+    } else if (!strcmp(arg, "--table")) {
+      if (i + 1 == argc)
+        return meshSrcRefuse("%s needs a value", arg);
+      request->table_path = argv[++i];
     } else if (!strcmp(arg, "--compact")) {
       request->compact = true;
     } else if (!strcmp(arg, "-o") || !strcmp(arg, "--header") || !strcmp(arg, "--include") ||
@@ -212,13 +232,16 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
     return meshSrcRefuse("%s", "give NAMEs or --auto, not both");
   if (!request->automatic && request->names.empty())
     return meshSrcRefuse("%s", "missing NAME (or --auto)");
+  if (request->bounds && !request->header_path)
+    return meshSrcRefuse("%s", "--bounds writes into the header: give --header OUT.h too");
   // Each output its own file: the source goes to standard output without -o.
   const std::pair<const char *, const char *> outputs[] = {
       {"-o", request->out_path ? request->out_path : "/dev/stdout"},
       {"--header", request->header_path},
-      {"--materials", request->materials_path}};
-  for (size_t i = 0; i < 3; i++)
-    for (size_t k = i + 1; k < 3; k++)
+      {"--materials", request->materials_path},
+      {"--table", request->table_path}};
+  for (size_t i = 0; i < 4; i++)
+    for (size_t k = i + 1; k < 4; k++)
       if (outputs[i].second && outputs[k].second &&
           kroSameOutDestination(outputs[i].second, outputs[k].second)) {
         std::string both = std::string(outputs[i].first) + " and " + outputs[k].first;
@@ -248,6 +271,7 @@ static bool meshSrcReadObjects(const char *path, bool with_materials, bool with_
     object.node_name = meshes[i].node_name;
     object.triangles = meshes[i].triangles;
     object.material_ref = meshes[i].material_ref;
+    kroObjectBounds(meshes[i].op, (uint32_t)meshes[i].triangles, &object.bounds);
     objects->push_back(object);
   }
   if (list)
@@ -397,6 +421,28 @@ static std::string meshSrcMaterialNote(int number, const std::vector<kroMaterial
          meshSrcDecimals(material.diffuse, 3, " ");
 }
 
+// A float as a C literal that reads back as the same float.
+static std::string meshSrcFloatLiteral(float value) {
+  char number[64];
+  snprintf(number, sizeof number, "%.9g", value);
+  std::string text = number;
+  if (text.find_first_of(".e") == std::string::npos)
+    text += ".0";
+  return text + "f";
+}
+
+// A kroBounds initialiser: {{low}, {high}, {centre}, radius}.
+static std::string meshSrcBoundsLiteral(const kroBounds &bounds) {
+  std::string text = "{";
+  for (const float *v : {bounds.low, bounds.high, bounds.centre}) {
+    text += "{";
+    for (int k = 0; k < 3; k++)
+      text += meshSrcFloatLiteral(v[k]) + (k < 2 ? ", " : "");
+    text += "}, ";
+  }
+  return text + meshSrcFloatLiteral(bounds.radius) + "}";
+}
+
 static std::string meshSrcHeader(const MeshSrcRequest &request,
                                  const std::vector<MeshSrcObject> &objects,
                                  const std::vector<kroMaterial> &materials) {
@@ -413,6 +459,9 @@ static std::string meshSrcHeader(const MeshSrcRequest &request,
             (objects[i].triangles == 1 ? " triangle, " : " triangles, ") +
             meshSrcMaterialNote(objects[i].material_ref, materials) + "\n";
     text += "void loadMesh" + objects[i].loader + kLoaderParameters + ";\n";
+    if (request.bounds)
+      text += "static const kroBounds loadMesh" + objects[i].loader +
+              "Bounds = " + meshSrcBoundsLiteral(objects[i].bounds) + ";\n";
   }
   return text + "\n#endif\n";
 }
@@ -481,6 +530,37 @@ static std::string meshSrcMaterialTable(const MeshSrcRequest &request,
          " };\n\n#endif\n";
 }
 
+// The scene table: every converted object's row, in file order, after the
+// declarations of their loaders.
+static std::string meshSrcSceneTable(const MeshSrcRequest &request,
+                                     const std::vector<MeshSrcObject> &objects) {
+  std::string guard = meshSrcGuard(request.table_path),
+              table = meshSrcTableName(request.table_path);
+  std::string count = table;
+  for (char &c : count)
+    c = (char)toupper((unsigned char)c);
+  std::string text = "// Objects of " + meshSrcCommentText(request.path) +
+                     ", written by krotool mesh-src --table.\n"
+                     "// Each row: the node name, the loader, the triangle count, the material\n"
+                     "// number (a krotool mesh-src --materials row's) and the bounds.\n#ifndef " +
+                     guard + "\n#define " + guard + "\n\n#include \"kro.h\"\n\n";
+  for (const MeshSrcObject &object : objects)
+    if (object.chosen)
+      text += "void loadMesh" + object.loader + kLoaderParameters + ";\n";
+  text += "\nstatic const kroSceneEntry " + table + "[] = {\n";
+  int rows = 0;
+  for (const MeshSrcObject &object : objects) {
+    if (!object.chosen)
+      continue;
+    text += "    {" + meshSrcStringLiteral(object.node_name.c_str()) + ", loadMesh" +
+            object.loader + ", " + std::to_string(object.triangles) + ", " +
+            std::to_string(object.material_ref) + ", " + meshSrcBoundsLiteral(object.bounds) +
+            "},\n";
+    rows++;
+  }
+  return text + "};\nenum { " + count + "_COUNT = " + std::to_string(rows) + " };\n\n#endif\n";
+}
+
 // The includes, then the functions, a blank line between two and a line end
 // after the last.
 static std::string meshSrcSource(const MeshSrcRequest &request,
@@ -519,6 +599,8 @@ int krotoolMeshSrc(int argc, char **argv) {
     outputs.push_back({request.header_path, meshSrcHeader(request, objects, materials)});
   if (request.materials_path)
     outputs.push_back({request.materials_path, meshSrcMaterialTable(request, materials)});
+  if (request.table_path)
+    outputs.push_back({request.table_path, meshSrcSceneTable(request, objects)});
   if (request.out_path)
     outputs.push_back({request.out_path, source});
   return meshSrcWrite(outputs, request.out_path ? nullptr : &source) ? 0 : 1;

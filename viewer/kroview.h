@@ -274,12 +274,7 @@ void kvDrawEdges(const kvScene *scene);
 /* Watching files for changes (kv_watch.cpp)                                 */
 /* ------------------------------------------------------------------------ */
 
-enum {
-  KV_WATCH_PATH = 4096,
-  KV_WATCHED_SHADERS = 10, /* the engine's shader files: four programs and the post pair */
-  KV_CHANGED_MODEL = 1,
-  KV_CHANGED_SHADERS = 2
-};
+enum { KV_WATCH_PATH = 4096, KV_CHANGED_MODEL = 1, KV_CHANGED_SHADERS = 2 };
 
 typedef struct kvFileStamp {
   long long seconds, size, inode;
@@ -288,15 +283,15 @@ typedef struct kvFileStamp {
 
 typedef struct kvWatch {
   int open, polling; /* polling: file stamps looked at instead of inotify events */
-  int fd, model_wd, shader_wd[2];
+  int fd, model_wd;
   char model_path[KV_WATCH_PATH], model_folder[KV_WATCH_PATH], model_name[KV_WATCH_PATH];
   int target_wd; /* a linked model's final file's folder, or -1 */
   char target_folder[KV_WATCH_PATH], target_name[KV_WATCH_PATH];
-  char shader_folder[KV_WATCH_PATH];
-  kvFileStamp model_stamp, shader_stamps[KV_WATCHED_SHADERS];
-  int pending;     /* KV_CHANGED_* seen since the last report */
-  long last_event; /* ms, kvNowMs */
-  long next_poll;  /* ms */
+  kvFileStamp model_stamp;
+  kroShaderWatch shaders; /* the shader folder's ish/ and psh/ (the engine's watch) */
+  int pending;            /* KV_CHANGED_MODEL seen since the last report */
+  long last_event;        /* ms, kvNowMs */
+  long next_poll;         /* ms */
 } kvWatch;
 
 /* Milliseconds of a monotonic clock */

@@ -5,22 +5,27 @@
  * (the wide ones) and one per row of the pattern playing (the narrow ones),
  * the current ones lit, with a bar of the seconds played.
  *
- *   sound [--frames N] [--shot FILE.bmp]
+ *   sound [--window] [--frames N] [--shot FILE.png] [--help]
  *
  * The callback only renders (kroRenderSynth: no allocation, lock or I/O);
  * the picture reads the frame position under SDL's audio lock. Without an
  * audio device it says so in one line and follows the clock instead. The
  * song ends the program after its 8 s; Escape or closing the window ends it
- * earlier, --frames after N frames, and --shot (with --frames) writes the
- * last of them as a BMP picture.
- * Depends on: kro, SDL 1.2 (audio, window), GL.
+ * earlier, --frames after N frames, and --shot writes the last of them as a
+ * PNG picture: the window, the loop and the options are the application
+ * layer's (kroapp.h).
+ * Depends on: kro, kroapp, SDL 1.2 (audio), GL.
  */
-#include "example_window.h"
+#include <kro/kroapp.h>
 
 #include <SDL/SDL.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
+
+#ifndef KRO_SHADER_DIR
+#define KRO_SHADER_DIR "sh"
+#endif
 
 enum { WINDOW_WIDTH = 480, WINDOW_HEIGHT = 320, ROWS = 16, STEPS = 4, CHANNELS = 4 };
 enum { OFF = KRO_NOTE_OFF, REST = KRO_PATTERN_SILENT };
@@ -176,42 +181,30 @@ static void DrawFrame(int64_t frame, long picture) {
 }
 
 int main(int argc, char **argv) {
-  long frames = 0;
-  const char *shot = nullptr;
-  if (!ParseArguments(argc, argv, &frames, &shot)) {
-    fprintf(stderr, "usage: sound [--frames N] [--shot FILE.bmp]\n");
-    return 2;
-  }
+  kroApp app = {};
+  app.windowed = 1;
+  app.fixed_shaders = 1; /* the cube is GL's own lighting: no shader to watch */
+  kroSetShaderFolder(KRO_SHADER_DIR);
   if (kroStartSynth(&Synth, &SONG) != 0)
     return 1;
-  int status = 1;
-  if (OpenWindow("sound", WINDOW_WIDTH, WINDOW_HEIGHT)) {
-    bool sound = StartSound();
-    Uint32 start = SDL_GetTicks();
-    status = 0;
-    for (long picture = 0; frames == 0 || picture < frames; picture++) {
-      if (EscapeOrQuit())
-        break;
-      int64_t frame;
-      if (sound) {
-        SDL_LockAudio();
-        frame = Synth.frame;
-        SDL_UnlockAudio();
-      } else {
-        frame = (int64_t)(SDL_GetTicks() - start) * KRO_SYNTH_RATE / 1000;
-      }
-      if (frames == 0 && frame >= Synth.frames)
-        break;
-      DrawFrame(frame, picture);
-      if (shot && picture + 1 == frames && !WriteShot(shot, WINDOW_WIDTH, WINDOW_HEIGHT))
-        status = 1;
-      SDL_GL_SwapBuffers();
-    }
-    SDL_CloseAudio();
-  } else {
-    fprintf(stderr, "sound: %s\n", SDL_GetError());
+  if (!kroAppStart(&app, "sound", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv)) {
+    kroStopSynth(&Synth);
+    return app.status;
   }
-  SDL_Quit();
+  bool sound = StartSound();
+  while (kroAppFrame(&app)) {
+    int64_t frame = (int64_t)(app.seconds * KRO_SYNTH_RATE);
+    if (sound) {
+      SDL_LockAudio();
+      frame = Synth.frame;
+      SDL_UnlockAudio();
+    }
+    if (app.frames == 0 && frame >= Synth.frames)
+      break;
+    DrawFrame(frame, app.frame - 1);
+  }
+  SDL_CloseAudio();
+  int status = kroAppEnd(&app);
   kroStopSynth(&Synth);
   return status;
 }

@@ -11,19 +11,23 @@
  * lighting, the texture through the map's UV transform (kroLoadMapTransform:
  * the file tiles the picture 4 times around the ring).
  *
- *   textured [--frames N] [--shot FILE.bmp]
+ *   textured [--frames N] [--shot FILE.png]
  *
- * Escape or closing the window ends it; --frames ends it after N frames, and
- * --shot (with --frames) writes the last of them as a BMP picture. The model
- * and the picture are written by textured.py.
- * Depends on: kro, SDL 1.2, GL.
+ * The window, the loop and the options (--window, --frames N, --shot FILE.png,
+ * --help) are the application layer's (kroapp.h). The model and the picture
+ * are written by textured.py.
+ * Depends on: kro, kroapp, GL.
  */
-#include "example_window.h"
+#include <kro/kroapp.h>
+
 #include "textured_materials.h" /* textured_materials[]: krotool mesh-src --materials */
 #include "textured_mesh.h"      /* loadMeshTorus: krotool mesh-src --header */
 
 #include <stdio.h>
 
+#ifndef KRO_SHADER_DIR
+#define KRO_SHADER_DIR "sh"
+#endif
 #ifndef EXAMPLE_DATA_DIR
 #define EXAMPLE_DATA_DIR "."
 #endif
@@ -125,34 +129,23 @@ static void DrawFrame(const Model *models, long frame) {
 }
 
 int main(int argc, char **argv) {
-  long frames = 0;
-  const char *shot = nullptr;
-  if (!ParseArguments(argc, argv, &frames, &shot)) {
-    fprintf(stderr, "usage: textured [--frames N] [--shot FILE.bmp]\n");
-    return 2;
-  }
-  if (!OpenWindow("textured", WINDOW_WIDTH, WINDOW_HEIGHT)) {
-    fprintf(stderr, "textured: %s\n", SDL_GetError());
-    return 1;
-  }
+  kroApp app = {};
+  app.windowed = 1;
+  kroSetShaderFolder(KRO_SHADER_DIR);
+  if (!kroAppStart(&app, "textured", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv))
+    return app.status;
   /* Textures need the GL context: the models are read once the window is open. */
   Model models[2];
   kroMaterial *materials = nullptr;
-  int material_count = 0, status = 1;
+  int material_count = 0;
   if (LoadAtRunTime(&models[0], &materials, &material_count)) {
     LoadCompiledIn(&models[1]);
     for (Model &model : models)
       kroComputeNormals(model.op, model.nc, model.realn, (uint32_t)model.triangles, 1);
-    status = 0;
-    for (long frame = 0; frames == 0 || frame < frames; frame++) {
-      if (EscapeOrQuit())
-        break;
-      DrawFrame(models, frame);
-      if (shot && frame + 1 == frames && !WriteShot(shot, WINDOW_WIDTH, WINDOW_HEIGHT))
-        status = 1;
-      SDL_GL_SwapBuffers();
-    }
+    while (kroAppFrame(&app))
+      DrawFrame(models, app.frame - 1);
   } else {
+    app.status = 1;
     fprintf(stderr, "textured: %s/textured.ase holds no model the engine reads\n",
             EXAMPLE_DATA_DIR);
   }
@@ -164,6 +157,5 @@ int main(int argc, char **argv) {
     kroDestroyObject(&model.realn, model.triangles);
     kroDestroyObject(&model.tc, model.triangles);
   }
-  SDL_Quit();
-  return status;
+  return kroAppEnd(&app);
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <regex>
 
 namespace {
 
@@ -35,11 +36,22 @@ bool run(const std::string &command, std::string *printed = nullptr) {
   return result.status == 0;
 }
 
-// A picture an example wrote with --shot: RGBA rows from the bottom.
+// A picture (an example's PNG shot, or a BMP): RGBA rows from the bottom.
 struct Shot {
   int32_t size[2] = {0, 0};
   uint8_t *pixels = nullptr;
-  explicit Shot(const std::string &path) { pixels = kroLoadBMP(path.c_str(), size); }
+  explicit Shot(const std::string &path) {
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".png") != 0) {
+      pixels = kroLoadBMP(path.c_str(), size);
+      return;
+    }
+    kroTestPng png(path);
+    size[0] = png.width, size[1] = png.height;
+    pixels = png.width ? (uint8_t *)calloc((size_t)png.width * png.height, 4) : nullptr;
+    for (int y = 0; pixels && y < png.height; y++)
+      for (int x = 0; x < png.width; x++)
+        memcpy(pixels + 4 * ((size_t)(png.height - 1 - y) * png.width + x), png.at(x, y), 3);
+  }
   ~Shot() { free(pixels); }
   Shot(const Shot &) = delete;
   const uint8_t *at(int x, int y) const { return pixels + 4 * ((size_t)y * size[0] + x); }
@@ -81,10 +93,10 @@ std::string runIn(const std::string &root, const std::string &program) {
 }
 
 // Runs an example for `frames` frames; it must report nothing. Returns the picture it wrote,
-// `name`.bmp in `root`.
+// `name`.png in `root`.
 std::string runExample(const std::string &program, const std::string &root, const std::string &name,
                        int frames) {
-  std::string shot = root + "/" + name + ".bmp";
+  std::string shot = root + "/" + name + ".png";
   EXPECT_EQ(runIn(root, shellWord(program) + " --frames " + std::to_string(frames) + " --shot " +
                             shellWord(shot)),
             "")
@@ -236,6 +248,32 @@ void expectBlurredGrid(const std::string &picture) {
             shot.all() / 50); // the orange box
 }
 
+// scene: the three objects of scene.ase in their materials' hues (clay orange, glaze blue, steel
+// grey), lit, and the line of text in white, 16 pixels tall from (8, 8) at the bottom left, with
+// only the background above it.
+void expectScene(const std::string &picture) {
+  Shot shot(picture);
+  ASSERT_TRUE(shot.pixels && shot.size[0] == 640 && shot.size[1] == 360) << picture;
+  auto orange = [](const uint8_t *p) { return p[0] > 60 && p[0] > p[1] + 20 && p[1] > p[2] + 10; };
+  auto blue = [](const uint8_t *p) { return p[2] > 60 && p[2] > 2 * p[0] && p[2] > p[1] + 20; };
+  auto grey = [](const uint8_t *p) {
+    return p[0] > 60 && abs(p[0] - p[1]) < 12 && p[2] >= p[0] && p[2] - p[0] < 20;
+  };
+  for (auto hue : {+orange, +blue, +grey})
+    EXPECT_GT(shot.count(hue), shot.all() / 400) << picture;
+  long text = 0, above = 0;
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 200; x++) {
+      const uint8_t *p = shot.at(x, y);
+      if (y >= 8 && y < 24)
+        text += near(p, {255, 255, 255}, 3);
+      else
+        above += p[0] > 20 || p[1] > 20 || p[2] > 20;
+    }
+  EXPECT_GT(text, 200) << picture;
+  EXPECT_EQ(above, 0) << picture;
+}
+
 // Every optional package lookup refused: the engine and krotool alone.
 std::string refusedLookups() {
   std::string refused;
@@ -245,8 +283,9 @@ std::string refusedLookups() {
 }
 
 // The README's install line on a machine that has only a compiler, CMake, GL and zlib: every
-// optional part is skipped with a line naming what it lacks. That one install then serves
-// every example, the READMEs' pkg-config lines and a C program.
+// optional part is skipped with a line naming what it lacks. With SDL 1.2 as well, the install
+// has the application layer, and then serves every example, the READMEs' pkg-config lines and
+// a C program.
 TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   std::string root = kroTestTempFolder("installed"), build = root + "/engine",
               prefix = root + "/prefix", examples = root + "/examples", printed;
@@ -261,12 +300,20 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
     EXPECT_TRUE(kroTestHas(printed, skipped)) << skipped << "\n" << printed;
   for (const char *absent : {"tests", "bench", "viewer", "generated"})
     EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
+  EXPECT_TRUE(kroTestHas(printed, "kro: skipping kroapp: SDL 1.2 (libsdl1.2-dev) not found\n"))
+      << printed;
+  // The application layer is the engine's too, on SDL 1.2: the install has it (the intro, which
+  // would come with SDL, stays off).
+  std::string with_sdl = std::regex_replace(refusedLookups(), std::regex("_SDL=ON"), "_SDL=OFF");
+  ASSERT_TRUE(run(cmake(kSource, build, with_sdl + " -DKRO_BUILD_INTRO=OFF"), &printed));
+  EXPECT_FALSE(kroTestHas(printed, "kro: skipping kroapp")) << printed;
   ASSERT_TRUE(run(kCMake + " --install " + shellWord(build) + " --prefix " + shellWord(prefix)));
   // The layout the README documents, which users' own scripts may name.
   for (const char *file :
        {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
-        "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc"})
+        "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc", "include/kro/kroapp.h",
+        "lib/libkroapp.a", "lib/pkgconfig/kroapp.pc", "share/kro/fonts/kroview.krof"})
     EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
   ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples") + " " +
                   shellWord(examples)));
@@ -287,6 +334,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   expectMovingLight(runExample(out + "/terrain", root, "terrain-1", 1),
                     runExample(out + "/terrain", root, "terrain-31", 31));
   expectBlurredGrid(runExample(out + "/post", root, "post", 2));
+  expectScene(runExample(out + "/scene", root, "scene", 2));
   expectTextured(runExample(out + "/textured", root, "textured", 2));
   expectSongPosition(runExample(out + "/sound", root, "sound", 2));
 
@@ -308,7 +356,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
       "  printf(\"programs not built: %d\\n\", kroInitStatus());\n"
       "  SDL_GL_SwapBuffers();\n  SDL_Quit();\n  return 0;\n}\n");
   for (auto [readme, folder] : {std::pair{minimal, minimal}, {kSource, demo}}) {
-    std::string line = kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro sdl' " +
+    std::string line = kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro' " +
                                   shellWord(readme + "/README.md"))
                            .out;
     ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << readme << ": " << line;
