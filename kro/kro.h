@@ -866,6 +866,111 @@ void kroDrawText(const kroFont *font, const char *text, float x, float y, float 
                  const float *rgba);
 
 /* ------------------------------------------------------------------------ */
+/* Synthesizer: songs as data, rendered to 16-bit stereo (kro_synth.cpp)    */
+/* ------------------------------------------------------------------------ */
+
+/* A song is plain data compiled into the program: instruments, channels that
+ * each play one instrument, one-channel patterns of note cells, and for every
+ * channel an order list of patterns. Every channel moves through its order
+ * list together, one cell per row at a fixed tempo. Rendering is a pure
+ * function of the song and the frame position: the synth state advances one
+ * frame at a time (control values every KRO_SYNTH_BLOCK frames counted from
+ * the song's start), so any split of the output into calls gives the same
+ * samples, live and offline alike. Rendering allocates nothing, takes no lock
+ * and does no I/O: an audio callback may call it. Units: frames of
+ * KRO_SYNTH_RATE per second, seconds, Hz, semitones (MIDI keys, 69 = 440 Hz),
+ * octaves for cutoff modulation, levels 0..1. */
+enum {
+  KRO_SYNTH_RATE = 44100,         /* frames per second; a frame is a left and a right sample */
+  KRO_SYNTH_CHANNELS = 8,         /* most channels a song may have */
+  KRO_SYNTH_BLOCK = 32,           /* frames between updates of pitch, cutoff and pan */
+  KRO_SYNTH_DELAY_FRAMES = 44100, /* longest echo time: 1 s */
+  KRO_NOTE_NONE = 0,              /* cell: the channel goes on as it was */
+  KRO_NOTE_OFF = 255,             /* cell: release the sounding note; 1..127 start that key */
+  KRO_PATTERN_SILENT = 255        /* order entry: the channel rests for one pattern */
+};
+
+/* Oscillator shapes, each from -1 to +1 */
+enum { KRO_WAVE_SINE, KRO_WAVE_SAW, KRO_WAVE_SQUARE, KRO_WAVE_TRIANGLE, KRO_WAVE_NOISE };
+/* Filter kinds: a two-pole state-variable filter, 12 dB per octave beyond its cutoff */
+enum { KRO_FILTER_OFF, KRO_FILTER_LOW, KRO_FILTER_HIGH, KRO_FILTER_BAND };
+
+typedef struct kroInstrument {
+  uint8_t wave;      /* KRO_WAVE_* */
+  uint8_t filter;    /* KRO_FILTER_* */
+  float pulse_width; /* square: share of each period at +1, 0.01..0.99 */
+  float attack;      /* seconds from silence to full level, linear */
+  float decay;       /* seconds from full level down to the sustain level, linear */
+  float sustain;     /* level 0..1 held while the note is on */
+  float release;     /* seconds from the sustain level to silence once the note is off */
+  float slide;       /* semitones the pitch starts away from the note (+ above), falling to it */
+  float slide_time;  /* seconds in which the slide falls to 1/e of itself */
+  float glide;       /* seconds (1/e) a new note glides from the channel's last pitch; 0: none */
+  float cutoff;      /* Hz, the filter's corner before modulation */
+  float resonance;   /* 0..0.99: Q = 1 / (2 - 2 resonance); 0.2929 is the flat Q of 0.7071 */
+  float env_cutoff;  /* octaves the envelope adds to the cutoff at full level */
+  float lfo_rate;    /* Hz of the cutoff's sine LFO, its phase 0 at the note's start */
+  float lfo_depth;   /* octaves the LFO swings the cutoff up and down */
+  float gain;        /* level of the instrument, 0..1 */
+} kroInstrument;
+
+typedef struct kroChannel {
+  uint8_t instrument;  /* index into the song's instruments */
+  float volume;        /* 0..1 */
+  float pan;           /* -1 left .. +1 right, equal power */
+  float delay;         /* send to the stereo echo, 0..1 */
+  float reverb;        /* send to the reverb, 0..1 */
+  float pan_lfo_rate;  /* Hz: pan += depth x cos(2 pi rate t), t seconds since the song's start */
+  float pan_lfo_depth; /* the swing at the start, 0..1 */
+  float pan_lfo_end;   /* seconds at which the swing has narrowed linearly to nothing; 0: never */
+} kroChannel;
+
+typedef struct kroSong {
+  const kroInstrument *instruments;
+  int instrument_count;
+  const kroChannel *channels;
+  int channel_count;       /* 1..KRO_SYNTH_CHANNELS */
+  const uint8_t *patterns; /* pattern_count x rows cells: NONE, a key 1..127, or OFF */
+  int pattern_count;       /* 1..254 */
+  int rows;                /* rows per pattern, 1..1024 */
+  const uint8_t *order;    /* order_count steps x channel_count pattern numbers (or SILENT) */
+  int order_count;         /* steps; the song lasts order_count x rows rows */
+  int rows_per_minute;     /* tempo: row r starts at frame floor(r x 60 x RATE / rows_per_minute) */
+  float delay_seconds;     /* echo time, up to 1 s: left after one, right after two (ping-pong) */
+  float delay_feedback;    /* 0..0.95 */
+  float reverb_size;       /* 0..1: how long the reverb rings (about 0.3 to 3 s) */
+  float master;            /* gain before the limiter, which keeps every sample within -2 dBFS */
+} kroSong;
+
+typedef struct kroSynthState kroSynthState; /* voices, echo and reverb lines; private */
+
+typedef struct kroSynth {
+  const kroSong *song;
+  int64_t frame;        /* frames rendered so far */
+  int64_t frames;       /* the song's length; after it the echo and reverb ring out */
+  kroSynthState *state; /* heap, from kroStartSynth to kroStopSynth */
+} kroSynth;
+
+/* Check the song and make the state for frame 0 (the only allocation); 0, or -1 after a report */
+int kroStartSynth(kroSynth *synth, const kroSong *song);
+/* The next `frames` frames as interleaved left, right floats of the limited mix (-1..1) */
+void kroRenderSynthFloat(kroSynth *synth, float *out, int frames);
+/* The next `frames` frames as interleaved left, right signed 16-bit samples */
+void kroRenderSynth(kroSynth *synth, int16_t *out, int frames);
+/* Release the state; harmless on a stopped or never-started synth */
+void kroStopSynth(kroSynth *synth);
+/* The song's length in frames (its last row's end), or 0 for an empty tempo */
+int64_t kroSongFrames(const kroSong *song);
+/* The row (0..order_count x rows) playing at `frame`: step = row / rows, row in pattern = % rows */
+int64_t kroSongRow(const kroSong *song, int64_t frame);
+/* The whole song plus tail_frames (2^30 frames at most) as 16-bit stereo (heap, free() it),
+ * *frames its length; null after a report */
+int16_t *kroRenderSong(const kroSong *song, int64_t tail_frames, int64_t *frames);
+/* Write 16-bit stereo at KRO_SYNTH_RATE as a WAV file, replaced whole (see kroBeginOutFile); 0,
+ * or -1 after a report with errno telling why */
+int kroWriteWAV(const char *path, const int16_t *samples, int64_t frames);
+
+/* ------------------------------------------------------------------------ */
 /* Framebuffer objects (kro_fbo.cpp)                                         */
 /* ------------------------------------------------------------------------ */
 

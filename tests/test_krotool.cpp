@@ -47,7 +47,7 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
   EXPECT_EQ(version.out, std::string("krotool ") + KRO_VERSION_STRING + "\n");
   EXPECT_EQ(help.status, 0);
   for (std::string name : {"mesh-src", "ase-info", "image-info", "bmp-resize", "png-info",
-                           "font-build", "font-info"}) {
+                           "font-build", "font-info", "song-wav"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(kroTestHas(help.out, name));
     kroTestOutcome sub = krotool(name + " --help");

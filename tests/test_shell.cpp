@@ -201,7 +201,8 @@ TEST(IntroStart, HelpVersionAndUnknownOptions) {
   EXPECT_EQ(std::tie(version.status, version.out, version.err),
             std::make_tuple(0, "zkintro " KRO_VERSION_STRING "\n", ""));
   EXPECT_EQ(std::tie(help.status, help.err), std::make_tuple(0, ""));
-  EXPECT_EQ(help.out.rfind("usage: zkintro [--window | --version | --help]\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("usage: zkintro [--window] [--mute] | --version | --help\n", 0), 0u)
+      << help.out;
   EXPECT_EQ(std::tie(unknown.status, unknown.out, unknown.err),
             std::make_tuple(2, "", "zkintro: unknown option '--fast'\n" + help.out));
 }
@@ -318,9 +319,17 @@ TEST(ZkCapture, VideoOfTheWholeIntroEncodedAsItIsDrawn) {
   const std::string check = KRO_SOURCE_DIR "/tools/check-video " + file;
   kroTestOutcome checked = kroTestRun(check + " 70");
   EXPECT_EQ(checked.status, 0) << checked.err;
-  EXPECT_EQ(checked.out, "check-video: " + file + ": 70 frames, 1200 x 600, h264, yuv420p\n");
+  EXPECT_EQ(checked.out.rfind("check-video: " + file +
+                                  ": 70 frames, 1200 x 600, h264, yuv420p; aac 14.000 s, ",
+                              0),
+            0u)
+      << checked.out;
   for (const char *wrong : {" 69", " 71", " 70 1200x601"})
     EXPECT_EQ(kroTestRun(check + wrong).status, 1) << wrong;
+  // The same picture without its soundtrack is not the intro's video.
+  ASSERT_EQ(kroTestRun("ffmpeg -v error -i " + file + " -an -c copy " + out + "/mute.mp4").status,
+            0);
+  EXPECT_EQ(kroTestRun(KRO_SOURCE_DIR "/tools/check-video " + out + "/mute.mp4 70").status, 1);
 
   const std::string decode = "ffmpeg -v error -i " + file + " -vf 'select=eq(n\\,42)' -frames:v 1 ";
   ASSERT_EQ(kroTestRun(decode + out + "/frame42.png").status, 0);

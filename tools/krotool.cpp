@@ -66,6 +66,7 @@ static const Subcommand subcommands[] = {
     {"png-info", krotoolPngInfo, "check a PNG file chunk by chunk and describe it"},
     {"font-build", krotoolFontBuild, "build a KROF font from a folder of glyph pictures"},
     {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},
+    {"song-wav", krotoolSongWav, "render the intro's song to a WAV file"},
 };
 
 static void printUsage(FILE *out) {

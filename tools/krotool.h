@@ -34,4 +34,7 @@ int krotoolFontInfo(int argc, char **argv);  // font-info FILE.krof
 // PNG check (krotool_png.cpp)
 int krotoolPngInfo(int argc, char **argv); // png-info FILE.png
 
+// Sound (krotool_sound.cpp)
+int krotoolSongWav(int argc, char **argv); // song-wav OUT.wav
+
 #endif

@@ -151,6 +151,27 @@ void expectTextured(const std::string &picture) {
   }
 }
 
+// sound: of the sixteen pattern-row cells along the bottom (y 22..36 from the bottom) one is lit
+// yellow, of the four order-step cells above them (y 42..54) one blue, and the seconds bar
+// (y 10..14, grey, 460 pixels for the song's 64 rows) ends within the row they show.
+void expectSongPosition(const std::string &picture) {
+  Shot shot(picture);
+  ASSERT_TRUE(shot.pixels && shot.size[0] == 480 && shot.size[1] == 320) << picture;
+  const double cell = 460.0 / 16;
+  int rows = 0, steps = 0, row = -1, step = -1, bar = 0;
+  for (int r = 0; r < 16; r++)
+    if (near(shot.at((int)(10 + (r + 0.5) * cell), 29), {255, 230, 76}, 2))
+      rows++, row = r;
+  for (int s = 0; s < 4; s++)
+    if (near(shot.at((int)(10 + (4 * s + 2) * cell), 48), {76, 204, 255}, 2))
+      steps++, step = s;
+  while (bar < 460 && near(shot.at(10 + bar, 12), {204, 204, 204}, 2))
+    bar++;
+  ASSERT_EQ(rows * 10 + steps, 11) << picture;
+  EXPECT_GE(bar, (16 * step + row) * 460 / 64 - 1) << picture;
+  EXPECT_LE(bar, (16 * step + row + 1) * 460 / 64 + 1) << picture;
+}
+
 // text: every font pixel of the title (32 x 32 a character from (16, 16)) and
 // of the first line below it (16 x 16 from (16, 72)) is a sharp block in the
 // ink colour where the glyph picture the font was built from is black, and
@@ -315,6 +336,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   expectBlurredGrid(runExample(out + "/post", root, "post", 2));
   expectScene(runExample(out + "/scene", root, "scene", 2));
   expectTextured(runExample(out + "/textured", root, "textured", 2));
+  expectSongPosition(runExample(out + "/sound", root, "sound", 2));
 
   // find_package with a version the install does not satisfy.
   kroTestWriteFile(root + "/CMakeLists.txt",
