@@ -150,7 +150,8 @@ static void kroAppChunk(FILE *file, const char *type, const uint8_t *data, size_
   uint8_t tail[4];
   kroAppPut32(tail, crc);
   fwrite(head, 1, 8, file);
-  fwrite(data, 1, bytes, file);
+  if (bytes > 0) /* IEND has no data, and no buffer */
+    fwrite(data, 1, bytes, file);
   fwrite(tail, 1, 4, file);
 }
 
