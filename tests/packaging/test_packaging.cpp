@@ -62,10 +62,15 @@ bool near(const uint8_t *pixel, std::initializer_list<int> rgb, int tolerance) {
 }
 
 // The command that configures `source` into `build` with `options` and, with `then_build`,
-// builds it (one command: kroTestRun catches all it prints).
+// builds it (one command: kroTestRun catches all it prints), with this build's compiler
+// launchers.
 std::string cmake(const std::string &source, const std::string &build, const std::string &options,
                   bool then_build = true) {
   std::string configure = kCMake + " -S " + shellWord(source) + " -B " + shellWord(build) + options;
+  for (auto [language, launcher] : {std::pair{"C", KRO_C_LAUNCHER}, {"CXX", KRO_CXX_LAUNCHER}})
+    if (*launcher)
+      configure +=
+          std::string(" -DCMAKE_") + language + "_COMPILER_LAUNCHER=" + shellWord(launcher);
   return then_build ? "(" + configure + " && " + kCMake + " --build " + shellWord(build) + " -j2)"
                     : configure;
 }
