@@ -212,9 +212,9 @@ std::string refusedLookups() {
   return refused;
 }
 
-// The README's install line on a machine that has only a compiler, CMake and GL: every
+// The documented install line on a machine that has only a compiler, CMake and GL: every
 // optional part is skipped with a line naming what it lacks. That one install then serves
-// every example, the READMEs' pkg-config lines and a C program.
+// every example, the documented pkg-config lines and a C program.
 TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   std::string root = kroTestTempFolder("installed"), build = root + "/engine",
               prefix = root + "/prefix", examples = root + "/examples", printed;
@@ -230,7 +230,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   for (const char *absent : {"tests", "bench", "viewer", "generated"})
     EXPECT_FALSE(kroTestFileExists(build + "/" + absent)) << absent;
   ASSERT_TRUE(run(kCMake + " --install " + shellWord(build) + " --prefix " + shellWord(prefix)));
-  // The layout the README documents, which users' own scripts may name.
+  // The layout docs/engine.md documents, which users' own scripts may name.
   for (const char *file :
        {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
@@ -262,8 +262,9 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
                    "find_package(kro 2.0 REQUIRED)\n");
   EXPECT_NE(kroTestRun(cmake(root, root + "/other", found, false)).status, 0);
 
-  // pkg-config: the one line of each README that starts with `c++` and links SDL, as a user
-  // types it, in the minimal example's folder and in a production's own.
+  // pkg-config: the one line of the minimal example's README and of the engine's page that
+  // starts with `c++` and links SDL, as a user types it, in the example's folder and in a
+  // production's own.
   std::string pkg =
       "PKG_CONFIG_PATH=" + shellWord(prefix + "/lib/pkgconfig") + "; export PKG_CONFIG_PATH; ";
   kroTestWriteFile(
@@ -273,11 +274,11 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
       "    return 1;\n  kroSetShaderFolder(KRO_SHADER_DIR);\n  kroInit(64, 64);\n"
       "  printf(\"programs not built: %d\\n\", kroInitStatus());\n"
       "  SDL_GL_SwapBuffers();\n  SDL_Quit();\n  return 0;\n}\n");
-  for (auto [readme, folder] : {std::pair{minimal, minimal}, {kSource, demo}}) {
-    std::string line = kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro sdl' " +
-                                  shellWord(readme + "/README.md"))
-                           .out;
-    ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << readme << ": " << line;
+  for (auto [page, folder] :
+       {std::pair{minimal + "/README.md", minimal}, {kSource + "/docs/engine.md", demo}}) {
+    std::string line =
+        kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro sdl' " + shellWord(page)).out;
+    ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << page << ": " << line;
     ASSERT_TRUE(run(pkg + "cd " + shellWord(folder) + " && " + line));
   }
   expectLitCube(runExample(minimal + "/minimal", root, "minimal-pkg", 4));
