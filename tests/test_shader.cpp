@@ -51,35 +51,6 @@ struct ShaderTest : kroTestGLFailureFixture {
   }
 };
 
-TEST_F(ShaderTest, SourcesKeepEveryByte) {
-  std::string body("uniform float a;\r\n\tvoid main()\r\n{\t}\n\0\x80\xff", 40);
-  std::string path = kroTestTempPath("bytes.vert"), empty = kroTestTempPath("empty.frag");
-  kroTestWriteFile(path, body);
-  kroTestWriteFile(empty, "");
-  kroShader s = {};
-  kroLoadVertexShaderFromFile(&s, path.c_str(), "#define A 1\n");
-  EXPECT_EQ(vertexSource(s), "#define A 1\n" + body);
-  kroLoadVertexShaderFromFile(&s, path.c_str(), nullptr); // appended to what is held
-  EXPECT_EQ(vertexSource(s), "#define A 1\n" + body + body);
-  kroLoadFragmentShaderFromFile(&s, empty.c_str(), nullptr);
-  EXPECT_EQ(s.fragment_length, 0);
-  kroDestroyShader(&s);
-  kroLoadVertexShaderFromFile(&s, empty.c_str(), "#define B\n");
-  EXPECT_EQ(vertexSource(s), "#define B\n");
-  kroDestroyShader(&s);
-
-  kroLoadVertexShader(&s, "abc");
-  EXPECT_EQ(s.vertex_source[3], '\0'); // a text copy keeps its terminator, uncounted
-  kroIncreaseVertexGLSL(&s);
-  s.vertex_source[3] = 'd';
-  EXPECT_EQ(vertexSource(s), "abcd");
-  kroIncreaseFragmentGLSL(&s);
-  EXPECT_EQ(s.fragment_length, 1);
-  kroDestroyShader(&s);
-  EXPECT_TRUE(s.vertex_source == nullptr && s.vertex_length == 0 && s.fragment_length == 0);
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
 TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   kroShader s = {};
   kroCreateShaderVF(&s, kVertexText, kFragmentText);
@@ -186,9 +157,38 @@ TEST_F(ShaderTest, FailuresReportThroughBothHooksAndLeaveNothingHalfBuilt) {
   kroDestroyShaders();
 }
 
-// kroInit builds the engine's fixed set, four object shaders and the post-processing one,
-// from the shader folder (from any working folder), and counts the programs it could not build.
-TEST_F(ShaderTest, InitBuildsTheFixedSetFromTheShaderFolderAndCountsWhatFails) {
+// Sources keep every byte of their files and texts. kroInit builds the engine's fixed set, four
+// object shaders and the post-processing one, from the shader folder (from any working folder),
+// and counts the programs it could not build.
+TEST_F(ShaderTest, SourcesKeepEveryByteAndInitBuildsTheFixedSetFromTheShaderFolder) {
+  std::string body("uniform float a;\r\n\tvoid main()\r\n{\t}\n\0\x80\xff", 40);
+  std::string path = kroTestTempPath("bytes.vert"), empty = kroTestTempPath("empty.frag");
+  kroTestWriteFile(path, body);
+  kroTestWriteFile(empty, "");
+  kroShader s = {};
+  kroLoadVertexShaderFromFile(&s, path.c_str(), "#define A 1\n");
+  EXPECT_EQ(vertexSource(s), "#define A 1\n" + body);
+  kroLoadVertexShaderFromFile(&s, path.c_str(), nullptr); // appended to what is held
+  EXPECT_EQ(vertexSource(s), "#define A 1\n" + body + body);
+  kroLoadFragmentShaderFromFile(&s, empty.c_str(), nullptr);
+  EXPECT_EQ(s.fragment_length, 0);
+  kroDestroyShader(&s);
+  kroLoadVertexShaderFromFile(&s, empty.c_str(), "#define B\n");
+  EXPECT_EQ(vertexSource(s), "#define B\n");
+  kroDestroyShader(&s);
+
+  kroLoadVertexShader(&s, "abc");
+  EXPECT_EQ(s.vertex_source[3], '\0'); // a text copy keeps its terminator, uncounted
+  kroIncreaseVertexGLSL(&s);
+  s.vertex_source[3] = 'd';
+  EXPECT_EQ(vertexSource(s), "abcd");
+  kroIncreaseFragmentGLSL(&s);
+  EXPECT_EQ(s.fragment_length, 1);
+  kroDestroyShader(&s);
+  EXPECT_TRUE(s.vertex_source == nullptr && s.vertex_length == 0 && s.fragment_length == 0);
+  EXPECT_EQ(kroTestHookCalls, 0);
+
+  // kroInit builds the fixed set from the shader folder and counts what fails.
   char cwd[4096];
   ASSERT_TRUE(getcwd(cwd, sizeof cwd));
   const std::string installed = std::string(cwd) + "/sh";
