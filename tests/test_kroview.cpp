@@ -744,7 +744,7 @@ struct LiveKroview {
 
   LiveKroview(const std::string &name, const std::string &arguments)
       : folder(kroTestTempFolder(name)), out(folder + "/out.txt") {
-    turn = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
+    turn = open(kroTestWindowTurnLock().c_str(), O_CREAT | O_RDWR, 0666);
     EXPECT_TRUE(turn >= 0 && flock(turn, LOCK_EX) == 0);
     std::string command = "cd " + folder +
                           " && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" exec " + KROVIEW_PATH +
