@@ -17,9 +17,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -51,8 +53,9 @@ float rolling(int x, int y) {
   return 2.0f * sinf(0.11f * (float)x) * cosf(0.07f * (float)y);
 }
 
-// An exporter-style file of `triangles` triangles in kObjects objects.
-bool writeModel(const std::string &path, int triangles) {
+// An exporter-style file of `triangles` triangles in kObjects objects. With a `map`, every object
+// takes material 0, which maps that picture.
+bool writeModel(const std::string &path, int triangles, const char *map = nullptr) {
   FILE *f = fopen(path.c_str(), "w");
   if (!f)
     return false;
@@ -60,16 +63,23 @@ bool writeModel(const std::string &path, int triangles) {
           "*3DSMAX_ASCIIEXPORT\t200\n*SCENE {\n\t*SCENE_FILENAME \"large.max\"\n}\n"
           "*MATERIAL_LIST {\n\t*MATERIAL_COUNT %d\n",
           kObjects);
-  for (int m = 0; m < kObjects; m++)
+  for (int m = 0; m < kObjects; m++) {
     fprintf(f,
             "\t*MATERIAL %d {\n\t\t*MATERIAL_NAME \"M%d\"\n\t\t*MATERIAL_DIFFUSE %.4f\t0.5000\t"
-            "%.4f\n\t}\n",
+            "%.4f\n",
             m, m, 0.2f * m, 1.0f - 0.2f * m);
+    if (map && m == 0)
+      fprintf(f,
+              "\t\t*MAP_DIFFUSE {\n\t\t\t*MAP_CLASS \"Bitmap\"\n\t\t\t*BITMAP \"C:\\maps\\%s\"\n"
+              "\t\t\t*UVW_U_TILING 2.0000\n\t\t}\n",
+              map);
+    fprintf(f, "\t}\n");
+  }
   fprintf(f, "}\n");
   for (int i = 0; i < kObjects; i++) {
     std::string name = "Grid" + std::to_string(i);
     benchWriteGridObject(f, {name.c_str(), kGridWidth, triangles / kObjects / 2 / kGridWidth,
-                             40.0f * (i % 2), 45.0f * (i / 2), rolling, i});
+                             40.0f * (i % 2), 45.0f * (i / 2), rolling, map ? 0 : i});
   }
   return fclose(f) == 0;
 }
@@ -124,6 +134,94 @@ void BM_OpenModel(benchmark::State &state) {
   }
   state.SetBytesProcessed(state.iterations() * benchFileBytes(path));
   state.counters["MB"] = (double)benchFileBytes(path) / 1e6;
+}
+
+// The material list of the 40 MB file: the reader that reads the whole file (and checks it to
+// its end) beside the one that stops at the end of the list, as kroview now opens.
+void BM_ReadMaterials(benchmark::State &state) {
+  const std::string &path = model();
+  for (auto _ : state) {
+    kroMaterial *materials = nullptr;
+    int count = state.range(0)
+                    ? kroLoadMaterialsWithMapsFromASE(&materials, path.c_str(), nullptr, 0, 0)
+                    : kroLoadMaterialsFromASE(&materials, path.c_str());
+    if (count != kObjects) {
+      state.SkipWithError("the material list was not read");
+      break;
+    }
+    kroFreeMaterials(&materials, count);
+  }
+  state.SetLabel(state.range(0) ? "list only" : "whole file");
+}
+
+// The same 100,000 triangles, all in one material that maps a 4096 x 4096 RGB picture of
+// gradients and grain (not flat colour), as a PNG beside the model: the viewer's open with the
+// picture decoded, made a mipmapped texture and drawn textured.
+const int kMapSide = 4096;
+
+std::string &mapFolder() {
+  static std::string folder;
+  return folder;
+}
+
+void removeMapFolder(void) {
+  const std::string &folder = mapFolder();
+  for (const char *file : {"/map.png", "/textured.ase"})
+    remove((folder + file).c_str());
+  rmdir(folder.c_str());
+}
+
+std::string texturedModel() {
+  static std::string path;
+  if (!path.empty())
+    return path;
+  char pattern[] = "/tmp/kro-bench-kroview-map-XXXXXX";
+  if (!mkdtemp(pattern))
+    return path;
+  std::string &folder = mapFolder();
+  folder = pattern;
+  atexit(removeMapFolder);
+  std::vector<uint8_t> rgb((size_t)kMapSide * kMapSide * 3);
+  uint32_t grain = 12345;
+  for (int y = 0; y < kMapSide; y++)
+    for (int x = 0; x < kMapSide; x++) {
+      grain = grain * 1664525u + 1013904223u;
+      uint8_t *p = &rgb[((size_t)y * kMapSide + x) * 3];
+      int noise = (int)(grain >> 28) - 8;
+      p[0] = (uint8_t)std::clamp(x / 16 + noise, 0, 255);
+      p[1] = (uint8_t)std::clamp(y / 16 + noise, 0, 255);
+      p[2] = (uint8_t)std::clamp(128 + (int)(100 * sinf(x * 0.01f + y * 0.013f)) + noise, 0, 255);
+    }
+  if (kvWritePNG((folder + "/map.png").c_str(), rgb.data(), kMapSide, kMapSide) == 0 &&
+      writeModel(folder + "/textured.ase", kTriangles, "MAP.png"))
+    path = folder + "/textured.ase";
+  return path;
+}
+
+void BM_OpenTexturedModel(benchmark::State &state) {
+  std::string path = texturedModel();
+  if (path.empty() || !openEngine()) {
+    state.SkipWithError("no model or no GL context");
+    return;
+  }
+  char why[256];
+  for (auto _ : state) {
+    kvScene scene;
+    if (kvLoadScene(&scene, path.c_str(), why, sizeof why) != 0) {
+      state.SkipWithError(why);
+      break;
+    }
+    kvBuildSceneLists(&scene);
+    glFinish();
+    bool textured = scene.objects[0].textured;
+    kvFreeScene(&scene);
+    if (!textured) {
+      state.SkipWithError("the map was not loaded");
+      break;
+    }
+  }
+  std::string folder = path.substr(0, path.rfind('/'));
+  state.counters["MB"] = (double)(benchFileBytes(path) + benchFileBytes(folder + "/map.png")) / 1e6;
 }
 
 // Framing the 40 MB scene (every vertex's projection, the distance halved in on): done at start,
@@ -281,5 +379,7 @@ BENCHMARK(BM_WatchModelChange)->Unit(benchmark::kMillisecond)->UseManualTime()->
 BENCHMARK(BM_WatchShaderChange)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
 BENCHMARK(BM_FrameCamera)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_OpenModel)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReadMaterials)->Unit(benchmark::kMillisecond)->Arg(0)->Arg(1)->Iterations(3);
+BENCHMARK(BM_OpenTexturedModel)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_OrbitFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_OrbitFramePost)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

@@ -1,12 +1,16 @@
 # Install rules: the engine library, its header as include/kro/kro.h, krotool,
 # the engine's shader files under share/kro/sh, a CMake package (kro::kro,
-# kro::krotool, KRO_SHADER_DIR) and kro.pc for pkg-config.
+# kro::krotool, KRO_SHADER_DIR, KRO_FONT_FILE) and kro.pc for pkg-config; the
+# application layer (kroapp, include/kro/kroapp.h) with its CMake target
+# kro::kroapp and kroapp.pc, when it is built; the default font
+# (cmake/font.cmake) as share/kro/fonts/kroview.krof, with the tools.
 # Included from the top-level CMakeLists.txt when KRO_INSTALL is on.
 include(CMakePackageConfigHelpers)
 
 set(KRO_INSTALL_SHADER_DIR ${CMAKE_INSTALL_DATADIR}/kro/sh)
 set(KRO_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kro)
 set(KRO_INSTALL_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+set(KRO_INSTALL_FONT_FILE ${CMAKE_INSTALL_DATADIR}/kro/fonts/kroview.krof)
 
 install(TARGETS kro EXPORT kroTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/kro/kro.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kro)
@@ -15,13 +19,21 @@ install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/sh/ish ${CMAKE_CURRENT_SOURCE_DIR}
 if(TARGET krotool)
   install(TARGETS krotool EXPORT kroTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+if(TARGET kroview_font)
+  install(FILES ${KRO_BUILD_FONT_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/kro/fonts)
+endif()
+if(TARGET kroapp)
+  install(TARGETS kroapp EXPORT kroTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/kro/kroapp.h
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kro)
+endif()
 
 install(EXPORT kroTargets NAMESPACE kro:: FILE kroTargets.cmake
         DESTINATION ${KRO_INSTALL_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/kroConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/kroConfig.cmake
   INSTALL_DESTINATION ${KRO_INSTALL_CMAKE_DIR}
-  PATH_VARS KRO_INSTALL_SHADER_DIR)
+  PATH_VARS KRO_INSTALL_SHADER_DIR KRO_INSTALL_FONT_FILE)
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/kroConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kroConfig.cmake
@@ -34,3 +46,7 @@ file(RELATIVE_PATH KRO_PC_TO_PREFIX /root/${KRO_INSTALL_PKGCONFIG_DIR} /root)
 string(REGEX REPLACE "/$" "" KRO_PC_TO_PREFIX ${KRO_PC_TO_PREFIX})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kro.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kro.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kro.pc DESTINATION ${KRO_INSTALL_PKGCONFIG_DIR})
+if(TARGET kroapp)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/kroapp.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kroapp.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kroapp.pc DESTINATION ${KRO_INSTALL_PKGCONFIG_DIR})
+endif()

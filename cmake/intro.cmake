@@ -19,7 +19,7 @@ endif()
 if(KRO_SHELL_SOURCES AND TARGET zkscene)
   add_executable(zkintro ${KRO_SHELL_SOURCES})
   target_include_directories(zkintro PRIVATE ${SDL_INCLUDE_DIR})
-  target_link_libraries(zkintro PRIVATE zkscene ${KRO_SDL_LIBRARY})
+  target_link_libraries(zkintro PRIVATE zkscene ${KRO_SDL_LIBRARY} ${CMAKE_DL_LIBS})
 endif()
 # ---- mesh regeneration from assets/ (asset tools, krotool mesh-src) ----
 # zkassets writes the models into the build tree and krotool mesh-src turns

@@ -1,5 +1,5 @@
 # The optional parts and what they stand on. The engine and krotool need only a
-# C++ compiler and GL; every other part that is on (its KRO_BUILD_... option)
+# C++ compiler, GL and zlib; every other part that is on (its KRO_BUILD_... option)
 # is built when its packages are found, and otherwise skipped with one line
 # that names what is missing. KRO_REQUIRE lists the parts whose missing
 # packages stop the configuration instead ("all": every part that is on): the
@@ -28,7 +28,7 @@ set(KRO_PACKAGE_ASSIMP "assimp (libassimp-dev, pkg-config)")
 
 # Looks each package up once, quietly, and only when a part that is on needs it.
 set(KRO_WANT_SDL OFF)
-if(KRO_BUILD_INTRO OR KRO_BUILD_VIEWER OR KRO_BUILD_TESTS OR KRO_BENCH)
+if(KRO_BUILD_INTRO OR KRO_BUILD_VIEWER OR KRO_BUILD_TESTS OR KRO_BENCH OR KRO_INSTALL)
   set(KRO_WANT_SDL ON)
 endif()
 if(KRO_WANT_SDL)
@@ -41,7 +41,7 @@ if(KRO_WANT_SDL)
     set(SDL_FOUND OFF)
   endif()
 endif()
-if(KRO_BUILD_INTRO OR KRO_BUILD_VIEWER)
+if(KRO_BUILD_INTRO OR KRO_BUILD_VIEWER OR KRO_BUILD_TESTS OR KRO_BENCH)
   find_package(PNG QUIET)
 endif()
 if(KRO_BUILD_TESTS)
@@ -108,6 +108,6 @@ kro_part(KRO_BUILD_ZKCAPTURE zkcapture SDL_FOUND|SDL PNG_FOUND|PNG)
 kro_part(KRO_BUILD_INTRO intro SDL_FOUND|SDL)
 kro_part(KRO_BUILD_VIEWER viewer SDL_FOUND|SDL PNG_FOUND|PNG)
 kro_part(KRO_BUILD_TESTS tests GTest_FOUND|GTest SDL_FOUND|SDL KRO_STB_FOUND|STB ZLIB_FOUND|ZLIB
-         X11_FOUND|X11)
+         X11_FOUND|X11 PNG_FOUND|PNG)
 kro_part(KRO_BENCH bench benchmark_FOUND|benchmark SDL_FOUND|SDL KRO_STB_FOUND|STB
-         KRO_ASSIMP_FOUND|ASSIMP)
+         KRO_ASSIMP_FOUND|ASSIMP PNG_FOUND|PNG)

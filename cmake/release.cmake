@@ -42,7 +42,7 @@ foreach(target zkintro_release_engine zkintro_release)
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
 endforeach()
 target_link_options(zkintro_release PRIVATE ${ZK_RELEASE_LINK_OPTIONS})
-target_link_libraries(zkintro_release PRIVATE zkintro_release_engine ${KRO_SDL_LIBRARY}
+target_link_libraries(zkintro_release PRIVATE zkintro_release_engine ${KRO_SDL_LIBRARY} ${CMAKE_DL_LIBS}
                                               OpenGL::GL m)
 set_target_properties(zkintro_release PROPERTIES OUTPUT_NAME zkintro
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/release)

@@ -21,6 +21,18 @@ FILE *kroFuzzOpenStream(const uint8_t *data, size_t size) {
   return size ? fmemopen((void *)data, size, "r") : fopen("/dev/null", "r");
 }
 
+FILE *kroFuzzOpenPipe(const uint8_t *data, size_t size) {
+  int ends[2];
+  if (size > 65536 || pipe(ends) != 0)
+    return nullptr;
+  bool written = write(ends[1], data, size) == (ssize_t)size;
+  close(ends[1]);
+  FILE *stream = written ? fdopen(ends[0], "r") : nullptr;
+  if (!stream)
+    close(ends[0]);
+  return stream;
+}
+
 void kroFuzzQuiet(void) {
   static bool done = false;
   if (!done && !getenv("KRO_FUZZ_VERBOSE"))

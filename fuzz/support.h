@@ -11,6 +11,8 @@
 const char *kroFuzzWriteFile(const uint8_t *data, size_t size);
 // The same bytes as an open stream (fmemopen); close it with fclose.
 FILE *kroFuzzOpenStream(const uint8_t *data, size_t size);
+// The same bytes through a pipe (they must fit its buffer, 64 KiB), or null.
+FILE *kroFuzzOpenPipe(const uint8_t *data, size_t size);
 // Silences the engine's failure messages (they go to standard output).
 void kroFuzzQuiet(void);
 

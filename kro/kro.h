@@ -74,42 +74,62 @@ uint8_t kroGet3rdByte(uint32_t value);
 char *kroStringAfterLastDot(char *text);
 
 /* ------------------------------------------------------------------------ */
-/* Output files, replaced whole (kro_file.cpp)                               */
+/* Output files, replaced whole or not at all (kro_file.cpp)                 */
 /* ------------------------------------------------------------------------ */
 
-/* Every file the engine writes goes out through these. Begin creates a new
- * file beside the destination (a fresh name, never through a link) and opens
- * `file` on it; the caller writes there; commit checks that every write went
- * out, closes the new file and renames it over the destination; abort removes
- * it. Until the commit the destination is as it was, and after any failure it
- * stays so with no new file left behind. A destination that is a symbolic
- * link stays one: its final target is replaced, with that file's permission
- * bits; a new destination gets 0666 less the umask. A destination that exists
- * and is not a regular file (a device, a pipe) is written into directly.
- * These functions print nothing: `error` gives the caller the reason. */
+/* Every file the engine writes goes out through these, by one rule:
+ * - Whether a file may be written is its own permission, as for the shell's
+ *   `>`: a file the user may not write is refused ("Permission denied"),
+ *   one the user may write is written, whatever its folder allows.
+ * - An existing regular file is replaced by a new file renamed over it when
+ *   that keeps everything a user sees about it: its only name (one hard
+ *   link), owner, group and permission bits. Otherwise it is rewritten in
+ *   place at the commit, its old content kept in memory and put back if the
+ *   write fails. A new destination gets 0666 less the umask.
+ * - A symbolic link stays one: its final target is the file written.
+ * - A path naming an open descriptor (/dev/stdout, /dev/stderr, /dev/fd/N,
+ *   /proc/self/fd/N) writes to that descriptor as it stands, appending where
+ *   it was opened to append; another device or a pipe is opened and written.
+ * Until the commit every destination is as it was; after any failure, also
+ * of one file of a commit of several, every destination holds what it held
+ * (bytes already sent to a descriptor or device excepted) and no new file is
+ * left. While files are open SIGXFSZ is ignored, so that a file size limit is
+ * a failed write (EFBIG). These functions print nothing: `error` gives the
+ * caller the reason. */
 enum { KRO_OUT_PATH_CHARS = 4096 }; /* longest path, terminator included */
 
-typedef struct kroOutFileSink kroOutFileSink; /* the new file's descriptor; private */
+typedef struct kroOutFileSink kroOutFileSink; /* what stands behind the stream; private */
 
 typedef struct kroOutFile {
   FILE *file;                         /* write here between begin and commit; null otherwise */
   int error;                          /* errno value of the first failure; 0 while none */
-  char target[KRO_OUT_PATH_CHARS];    /* the file replaced: the destination, links followed */
-  char temporary[KRO_OUT_PATH_CHARS]; /* the new file until it is renamed or removed, or "" */
+  char target[KRO_OUT_PATH_CHARS];    /* the file written: the destination, links followed */
+  char temporary[KRO_OUT_PATH_CHARS]; /* the new file renamed at the commit, or "" when the
+                                         destination is written in place or directly */
   kroOutFileSink *sink;
 } kroOutFile;
 
 /* Start writing path; 0, or -1 with error set and nothing made */
 int kroBeginOutFile(kroOutFile *out, const char *path);
-/* Finish: check every write, close, rename over the destination; 0, or -1 with error set, the
- * destination as it was and the new file removed */
+/* Finish: check every write and put the content at the destination; 0, or -1 with error set,
+ * the destination as it was and the new file removed */
 int kroCommitOutFile(kroOutFile *out);
-/* Finish `count` files as one: all are closed and checked before the first rename, and when any
- * fails before that none is renamed and every new file is removed; 0, or -1 (see each error) */
+/* Finish `count` files as one: all are checked before the first destination changes, and after
+ * any failure every destination changed so far gets its old content back; 0, or -1 (see each
+ * error) */
 int kroCommitOutFiles(kroOutFile *outs, int count);
 /* Close and remove the new file, leaving the destination as it was; error gets the first failed
  * write, if any. Harmless after a failed begin or a commit */
 void kroAbortOutFile(kroOutFile *out);
+/* 1 when paths a and b name one destination (one file through links or hard links, or one new
+ * name), else 0; a program refuses such a pair before writing anything */
+int kroSameOutDestination(const char *a, const char *b);
+/* Remove the new files of every out file in flight and put back old content being rewritten;
+ * async-signal-safe, for a program's own signal handler */
+void kroRemoveOutFilesNow(void);
+/* Handle SIGINT, SIGTERM and SIGHUP (unless ignored) by kroRemoveOutFilesNow, then end by the
+ * signal as its default would (a shell sees 128 + its number) */
+void kroRemoveOutFilesOnSignals(void);
 
 /* ------------------------------------------------------------------------ */
 /* Object geometry: growable triangle arrays (kro_object.cpp)               */
@@ -152,6 +172,19 @@ void kroDestroyObject(kroObject *object, int count);
  * a mean; no normal is ever NaN. Null arrays: nothing is written. Smoothing takes one
  * allocation; when it fails (reported) the vertex normals are left flat. */
 void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles, int smooth);
+/* Axis-aligned bounds of positions: the least and greatest x, y and z of every vertex, the box's
+ * centre and half its diagonal (the radius of a sphere about the centre that holds the box).
+ * Coordinates that are not finite are passed over. An empty set (no triangles, or none finite)
+ * gives all zeros. */
+typedef struct kroBounds {
+  float low[3], high[3]; /* least and greatest x, y, z */
+  float centre[3];       /* (low + high) / 2 */
+  float radius;          /* half the diagonal, |high - low| / 2 */
+} kroBounds;
+/* Bounds of `count` 9-float rows; the number of vertices that counted */
+long kroObjectBounds(kroObject op, uint32_t count, kroBounds *bounds);
+/* Bounds of `objects` arrays together, array i with counts[i] rows; the vertices that counted */
+long kroObjectsBounds(const kroObject *ops, const uint32_t *counts, int objects, kroBounds *bounds);
 
 /* ------------------------------------------------------------------------ */
 /* Transforms and camera (kro_transform.cpp)                                 */
@@ -297,11 +330,65 @@ int kroInitStatus(void);
 void kroDestroy(void);
 
 /* ------------------------------------------------------------------------ */
-/* ASE scene reader, materials and lights (kro_ase.cpp, kro_material.cpp)     */
+/* Live shaders: start, rebuild on the last-good rule, watch (kro_live.cpp)  */
+/* ------------------------------------------------------------------------ */
+
+/* Which file feeds which drawing: ish/b (KRO_SHADER[0], kroCurrentShader after kroInit) is the
+ * lit drawing's program (kroDrawLightMaterialNormalsObject); ish/c, ish/zki and ish/bt fill
+ * slots 128, 1 and 64 for a production's own use; psh/b is post-processing entry 0. */
+enum {
+  KRO_SHADER_PROBLEM_CHARS = 240, /* longest reason kept, terminator included */
+  KRO_WATCHED_SHADER_FILES = 10,  /* the .vert and .frag of the five programs */
+  KRO_WATCH_QUIET_MS = 60,        /* quiet time that ends a burst of writes */
+  KRO_WATCH_POLL_MS = 100         /* between looks at the files without inotify */
+};
+
+typedef struct kroFileStamp {
+  long long seconds, size, inode;
+  long nanoseconds;
+} kroFileStamp;
+
+/* The shader folder being watched; a zero-filled record is closed. */
+typedef struct kroShaderWatch {
+  int open, polling; /* polling: file stamps looked at instead of inotify events */
+  int fd, wd[2];     /* inotify, and its watches on ish/ and psh/ */
+  char folder[KRO_SHADER_FOLDER_CHARS + 1];
+  kroFileStamp stamps[KRO_WATCHED_SHADER_FILES];
+  int pending;     /* a change seen since the last report */
+  long last_event; /* ms, kroNowMs */
+  long next_poll;  /* ms */
+} kroShaderWatch;
+
+/* kroInit, then the programs checked: how many of the five did not build, plus the files that
+ * could not be read; the first reason is kroShaderProblem() */
+int kroStartShaders(int resx, int resy);
+/* The five programs built again from the shader folder. They replace the old ones only when all
+ * build: 0, or the count as kroStartShaders gives it with the old programs kept and current
+ * program 0. Display lists that use the old programs must be built again after a 0 */
+int kroRebuildShaders(int resx, int resy);
+/* Why the last start or rebuild failed: "FILES.stage: first log line", "FILES: not linked: ..."
+ * or the engine's message for a file it could not read; "" when nothing failed */
+const char *kroShaderProblem(void);
+/* Milliseconds of a monotonic clock */
+long kroNowMs(void);
+/* Watch <folder>/ish and <folder>/psh (null or "": the shader folder) with inotify, or, with
+ * `poll` or where inotify is refused, by the files' times and sizes; 0, or -1 for a folder name
+ * over KRO_SHADER_FOLDER_CHARS */
+int kroOpenShaderWatch(kroShaderWatch *watch, const char *folder, int poll);
+/* 1 once a shader file has changed and the folder has been quiet KRO_WATCH_QUIET_MS; else 0 */
+int kroPollShaderWatch(kroShaderWatch *watch, long now_ms);
+/* Stop watching; the record is left closed */
+void kroCloseShaderWatch(kroShaderWatch *watch);
+
+/* ------------------------------------------------------------------------ */
+/* ASE scene reader, materials and lights (kro_ase*.cpp, kro_material.cpp)    */
 /* ------------------------------------------------------------------------ */
 
 /* ASE files are read as white-space separated tokens; listed keywords take
- * their values, every other token is passed over. A reader refuses a file
+ * their values, every other token is passed over. A file (or stream) that
+ * opens with a UTF-16 byte order mark, of either byte order, is read by every
+ * reader as its UTF-8 twin: the mark dropped, names in UTF-8, an unpaired
+ * surrogate as U+FFFD, counts bounded by its characters. A reader refuses a file
  * (message, hook, empty result) on: a token longer than KRO_ASE_TOKEN_CHARS, a
  * quoted name longer than its buffer or without its closing quote on the same
  * line, a missing or non-finite value, a count that is negative, repeated,
@@ -310,7 +397,9 @@ void kroDestroy(void);
  * animation keyword among a face's values, and a file that ends inside a { }
  * block or a quoted text (cut off). Rows the file does not fill read 0. A
  * token that begins inside a quoted text, or right where a value ends, is
- * text: never a keyword or a brace. */
+ * text: never a keyword or a brace. A refusal's message ends with the line
+ * (from 1) where the reader stood, as in "... (cut off?) at line 1203", when
+ * the stream can tell it (a pipe counts the lines it has read). */
 enum {
   KRO_ASE_TOKEN_CHARS = 256,   /* longest token */
   KRO_ASE_NAME_CHARS = 255,    /* longest node name */
@@ -327,15 +416,55 @@ typedef struct kroMesh {
   char node_name[KRO_ASE_NAME_CHARS + 1];
 } kroMesh;
 
-/* Material record: colour, opacity, room for five GL texture names, and the name. */
+/* The picture maps a material keeps, in the order of its five texture names: map k fills
+ * texture[k]. Other map blocks of a file (ambient, shininess, self-illumination, filter colour,
+ * refraction ...) are passed over. */
+typedef enum kroMapKind {
+  KRO_MAP_DIFFUSE = 0, /* *MAP_DIFFUSE: the surface's colour picture */
+  KRO_MAP_BUMP,        /* *MAP_BUMP */
+  KRO_MAP_SPECULAR,    /* *MAP_SPECULAR */
+  KRO_MAP_OPACITY,     /* *MAP_OPACITY */
+  KRO_MAP_REFLECT,     /* *MAP_REFLECT */
+  KRO_MATERIAL_MAPS
+} kroMapKind;
+
+/* Longest picture name a map keeps: exporters write paths of at most 259 characters, and a
+ * longer *BITMAP name in a map block refuses the material list (as an over-long name does). */
+enum { KRO_MAP_NAME_CHARS = 259 };
+
+/* What became of a map's picture. */
+typedef enum kroMapState {
+  KRO_MAP_NONE = 0, /* no such map, or its texture was not asked for */
+  KRO_MAP_LOADED,   /* texture[k] holds it */
+  KRO_MAP_MISSING,  /* no file by that name where the search looks (a warning was printed) */
+  KRO_MAP_DAMAGED   /* found, but the picture was refused (a warning was printed) */
+} kroMapState;
+
+/* One map of a material: the picture's file name as the file writes it and how texture
+ * coordinates (u, v) become picture coordinates (s, t): turned by `angle` about the
+ * picture's centre (0.5, 0.5), scaled about it by the tilings, then moved by the offsets:
+ *   s = 0.5 + u_offset + u_tiling * ((u - 0.5) cos(angle) - (v - 0.5) sin(angle))
+ *   t = 0.5 + v_offset + v_tiling * ((u - 0.5) sin(angle) + (v - 0.5) cos(angle))
+ * The picture repeats outside 0..1. */
+typedef struct kroMaterialMap {
+  int32_t state;                       /* a kroMapState */
+  float u_offset, v_offset;            /* *UVW_U_OFFSET, *UVW_V_OFFSET; 0 when not given */
+  float u_tiling, v_tiling;            /* *UVW_U_TILING, *UVW_V_TILING; 1 when not given */
+  float angle;                         /* *UVW_ANGLE, radians; 0 when not given */
+  char bitmap[KRO_MAP_NAME_CHARS + 1]; /* *BITMAP without its quotes; "" when none */
+} kroMaterialMap;
+
+/* Material record: colour, opacity, room for five GL texture names, the name, and the maps
+ * (kroLoadMaterialsWithMapsFromASE fills them; kroLoadMaterialsFromASE leaves them zero). */
 typedef struct kroMaterial {
   uint8_t flag;      /* cleared when read; not otherwise used */
-  GLuint texture[5]; /* GL texture names, 0 = none */
+  GLuint texture[5]; /* GL texture names, 0 = none; texture[k] is map k's (kroMapKind) */
   float diffuse[3];  /* red, green, blue, 0..1 */
   float opacity;     /* 1 - the file's transparency */
   /* The material's *MATERIAL_NAME without its quotes, each run of white space in it as one
    * blank, cut to KRO_ASE_NAME_CHARS; "" when none */
   char name[KRO_ASE_NAME_CHARS + 1];
+  kroMaterialMap map[KRO_MATERIAL_MAPS]; /* indexed by kroMapKind */
 } kroMaterial;
 
 /* Read characters up to `stop` (dropped) into buffer; no length limit: the caller sizes it */
@@ -347,11 +476,19 @@ void kroReadStringToChar(FILE *stream, char *buffer, char stop);
 /* Geometry object `number` of the file (1 = first). */
 int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc, int number,
                         const char *path, char *node_name, int *triangles);
-/* The next geometry object of the stream; leaves the stream at the one after. */
+/* The next geometry object of the stream; leaves the stream at the one after.
+ * A stream that cannot seek (a pipe) cannot be moved back to the next
+ * "*GEOMOBJECT": the engine holds the bytes it read ahead (at most one token
+ * and its separator) for the next call on the same stream, so calls give every
+ * object in order as on a file. A held stream is known by its address and its
+ * descriptor's file; read it only through these calls until one returns at its
+ * end, since the held bytes are no longer in the stream. */
 int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                          FILE *stream, char *node_name, int *triangles);
 /* Every geometry object in file order; returns the count */
 int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
+/* Bounds of `count` meshes together (kroBounds; kro_object.cpp); the vertices that counted */
+long kroMeshBounds(const kroMesh *meshes, int count, kroBounds *bounds);
 /* Destroy each mesh's arrays, free the array, null it */
 void kroFreeMeshArray(kroMesh **meshes, int count);
 /* The counters walk the file as the loaders do (a keyword inside a quoted
@@ -365,11 +502,51 @@ void kroObjectsAndLightsInASE(const char *path, int *objects, int *lights);
 /* Where each geometry object begins: the byte offset of its "*GEOMOBJECT", in
  * file order, through *offsets (a new array, release with free; null when
  * none). Returns the count, as kroObjectsInASE. A stream of the file moved to
- * offsets[i] gives object i + 1 to kroLoadMeshFromASEfd. */
+ * offsets[i] gives object i + 1 to kroLoadMeshFromASEfd. Offsets are those of
+ * the file as stored: in a UTF-16 file they count its 2-byte units and the
+ * byte order mark, so they are not its UTF-8 twin's, but they find the same
+ * objects. */
 int kroObjectOffsetsInASE(const char *path, long **offsets);
 
+/* The stream's first word as every reader sees it (a UTF-16 file as UTF-8),
+ * at most `chars` bytes of it into word (chars + 1 bytes); returns its length.
+ * Reports nothing: tools check a file's export keyword with it. */
+int kroReadASEFirstWord(FILE *stream, char *word, int chars);
 /* New material array through *materials; returns the count */
 int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
+/* Materials with their maps. Reads what kroLoadMaterialsFromASE reads (the same colours,
+ * opacities and names, the same refusals inside the material list), and in each material the
+ * map blocks of kroMapKind with their *BITMAP and *UVW_ values; it stops at the end of the
+ * *MATERIAL_LIST block (the rest of the file is neither read nor checked). A material with
+ * sub-materials is drawn as one (objects carry one material number): its own maps stand, and
+ * each kind it lacks is taken from the first sub-material, in file order, that has one; the
+ * sub-materials' colours are not used. With `textures` non-zero (needs a GL context) each
+ * map's picture is looked for with kroFindMapFile (`folders`: folder_count folders, may be
+ * null) and becomes texture[k] (mipmapped, repeating); with 0 only the names and transforms
+ * are read (kroLoadMaterialTextures makes the textures later). A missing or refused picture is
+ * a warning on standard output with the reason ("Warning: ...", no hook) and leaves the
+ * material its colour; it never fails the read. */
+int kroLoadMaterialsWithMapsFromASE(kroMaterial **materials, const char *path,
+                                    const char *const *folders, int folder_count, int textures);
+/* The textures of the maps that have a picture name and no texture yet (materials read
+ * without textures, or whose textures were deleted and zeroed to load them again), found
+ * (path: the ASE file they came from, or null) and warned about as above; needs a GL context.
+ * Returns the textures made */
+int kroLoadMaterialTextures(kroMaterial *materials, int count, const char *path,
+                            const char *const *folders, int folder_count);
+/* Where a map's picture is: `bitmap` as written; when relative, beside the ASE file (path; null
+ * for a model without a file: nothing is looked for beside it); its base name (after the last /
+ * or \) beside the ASE file, then in each folder, each place first exactly and then ignoring
+ * case. 1 with the file's path in found (cut to found_chars - 1); 0 when none is a readable
+ * regular file */
+int kroFindMapFile(const char *bitmap, const char *path, const char *const *folders,
+                   int folder_count, char *found, int found_chars);
+/* Replace the texture matrix of the active texture unit with a map's transform (the matrix
+ * mode is left as it was) */
+void kroLoadMapTransform(const kroMaterialMap *map);
+/* Short English name of a map kind ("diffuse", ...) or state ("missing", ...) */
+const char *kroMapKindName(int kind);
+const char *kroMapStateName(int state);
 /* glDeleteTextures on the five names; frees nothing */
 void kroDestroyMaterial(kroMaterial *material);
 /* Destroy each material, free the array, null it */
@@ -387,19 +564,38 @@ int kroLoadLightsFromASE(void);
  * fills them, copies the node name (KRO_ASE_NAME_CHARS + 1 bytes) and sets the
  * triangle count, as kroLoadMeshFromASEfd would. `krotool mesh-src --header`
  * writes a header declaring a file's loaders.
- * On refused input the function still compiles and yields an empty mesh. A
- * stream with no "*GEOMOBJECT" left is a failure (message, hook) and gets no
- * function. */
+ * Refused input, and a stream with no "*GEOMOBJECT" left, are failures
+ * (message, hook) and get no function at all: the text is written only once
+ * the object is whole. Messages go into C comments when the text goes to
+ * standard output. A stream that cannot seek (a pipe) is read as
+ * kroLoadMeshFromASEfd reads it. */
 typedef void (*kroMeshLoader)(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                               char *node_name, int *triangles);
 /* One row of the material table `krotool mesh-src --materials` writes: the
  * file's material number (a loader's material, as the --header comments give
- * it), its name and its diffuse colour (red, green, blue, 0..1). */
+ * it), its name and its diffuse colour (red, green, blue, 0..1), then its
+ * diffuse map as kroMaterialMap keeps it (file name as the model writes it, ""
+ * for none; a row without a map has offsets 0, tilings 1, angle 0). */
 typedef struct kroMaterialEntry {
   int number;
   const char *name;
   float diffuse[3];
+  const char *diffuse_map;
+  float map_offset[2]; /* u, v */
+  float map_tiling[2]; /* u, v */
+  float map_angle;     /* radians */
 } kroMaterialEntry;
+/* One row of the scene table `krotool mesh-src --table` writes: an object's node name, its
+ * loader, its triangle count, its material number (the row with that number in the
+ * --materials table, and kroMesh's material_ref) and its bounds as the file places it. Drawing
+ * every row draws the whole scene. */
+typedef struct kroSceneEntry {
+  const char *name;
+  kroMeshLoader loader;
+  int triangles;
+  int material;
+  kroBounds bounds;
+} kroSceneEntry;
 /* Source text of a loader for the stream's next object, to standard output */
 void kroCreateSrcMeshFromASEfd(FILE *stream, const char *name);
 /* The same to `out`; returns 0 when the object was refused or missing. */
@@ -489,6 +685,87 @@ uint8_t *kroLoadPNG(const char *path, int32_t *size);
 int kroCheckPNG(const char *path, char *why, int why_chars);
 
 /* ------------------------------------------------------------------------ */
+/* Pictures: PNG and BMP decoding (kro_picture.cpp, kro_picture_bmp.cpp)     */
+/* ------------------------------------------------------------------------ */
+
+/* Reads a PNG or a BMP, told apart by their first bytes, into the bitmap
+ * layout above (red, green, blue, alpha; rows unpadded; row 0 the bottom row).
+ *
+ * PNG: every colour type and bit depth, palettes, transparency (tRNS), Adam7
+ * interlacing. The file must first pass kroCheckPNG's rules (signature, every
+ * chunk's CRC, the chunk order, the header); a file that does not is refused
+ * with that check's reason. The zlib stream is then checked whole: its header,
+ * its checksum, and neither fewer nor more bytes than the rows need. Samples of
+ * 1, 2 and 4 bits are widened by repeating their bits (a 2-bit 1 is 0x55);
+ * 16-bit samples keep their high byte (0x12AB becomes 0x12), with no rounding;
+ * the transparent colour of tRNS is compared at the file's own depth, before
+ * any reduction. Gamma and colour-space chunks are not applied.
+ *
+ * BMP: 12-byte (older), 40, 52, 56, 108 and 124-byte headers; 1, 4 and 8-bit
+ * palettes, RLE4 and RLE8, 16-bit (5-5-5 by default, or bit fields), 24-bit
+ * (rows padded, or unpadded as the engine once wrote them), 32-bit (bit
+ * fields; without them the fourth byte is alpha, unless it is 0 in every
+ * pixel, when the picture is opaque); bottom-up or top-down rows. A bit field
+ * of fewer than 8 bits is widened by repeating its bits (5-bit 1 is 0x08).
+ * Pixels an RLE stream skips (its "delta" and early line ends) take palette
+ * entry 0, opaque. Palette alpha bytes are ignored.
+ *
+ * Refused: width x height above KRO_BMP_MAX_PIXELS, and pictures larger than
+ * their data could make (decompression bombs: PNG rows of more than
+ * KRO_PICTURE_MOST_INFLATE_RATIO times the image data's bytes, the most
+ * deflate can give, RLE pictures of more than KRO_PICTURE_MOST_RLE_PIXELS
+ * pixels a byte of their stream, uncompressed BMP rows past the file's end),
+ * all checked before the picture is allocated; palette indices past the
+ * palette, RLE runs past the row or the picture, cut streams, and files above
+ * KRO_PICTURE_MAX_FILE_BYTES. */
+enum {
+  KRO_PICTURE_MAX_FILE_BYTES = 1 << 30,  /* largest file read, bytes */
+  KRO_PICTURE_MOST_INFLATE_RATIO = 1032, /* bytes of rows a byte of image data may give */
+  KRO_PICTURE_MOST_RLE_PIXELS = 4096,    /* pixels a byte of an RLE stream may cover */
+  KRO_PICTURE_REASON_CHARS = 256,        /* room for any refusal reason */
+  KRO_PICTURE_FORMAT_CHARS = 96          /* room for a format description */
+};
+
+/* What a file held, as kroDecodePictureInfo describes it. */
+typedef struct kroPictureInfo {
+  int32_t width, height; /* pixels */
+  /* e.g. "PNG, palette, 4 bits, transparency, interlaced" or "BMP, RLE8, 8 bits, 124-byte
+   * header"; "" when the file was not recognised */
+  char format[KRO_PICTURE_FORMAT_CHARS];
+  int reduced_16_bit;       /* 1 when 16-bit samples kept their high byte */
+  int transparent_possible; /* 1 when the file could give alpha other than 255 */
+} kroPictureInfo;
+
+/* Decode a PNG or BMP file without reporting; null with the reason in `why` (cut to why_chars -
+ * 1 characters, always terminated when why_chars > 0; "" on success); size gets width, height */
+uint8_t *kroDecodePicture(const char *path, int32_t *size, char *why, int why_chars);
+/* The same, also describing the file in info (may be null) */
+uint8_t *kroDecodePictureInfo(const char *path, int32_t *size, kroPictureInfo *info, char *why,
+                              int why_chars);
+/* The same from `count` bytes in memory */
+uint8_t *kroDecodePictureMemory(const uint8_t *bytes, size_t count, int32_t *size,
+                                kroPictureInfo *info, char *why, int why_chars);
+/* Read a PNG or BMP file; size gets width, height; null after a report (the fixed message "Error
+ * in reading picture from PATH in function kroLoadPicture(..): REASON", then the hook) */
+uint8_t *kroLoadPicture(const char *path, int32_t *size);
+
+/* ------------------------------------------------------------------------ */
+/* Textures from pictures (kro_texture.cpp)                                  */
+/* ------------------------------------------------------------------------ */
+
+/* A 2D texture from a picture file (kroLoadPicture): RGBA8 at the picture's own size, any size
+ * the driver takes (non-power-of-two included), a full mipmap chain (glGenerateMipmap),
+ * GL_REPEAT in both directions, GL_LINEAR_MIPMAP_LINEAR minifying and GL_LINEAR magnifying.
+ * Texture coordinate (0, 0) is the picture's lower left corner. The 2D binding of the active
+ * unit and the unpack alignment are left as they were. 0 after a report when the file is
+ * refused, the picture is larger than GL_MAX_TEXTURE_SIZE, or GL fails. */
+GLuint kroLoadTexture(const char *path);
+/* The same from a bitmap in the engine's layout; 0 after a report */
+GLuint kroCreateTexture(const uint8_t *pixels, const int32_t *size);
+/* Delete the texture and zero the name; nothing for a null pointer or name 0 */
+void kroDestroyTexture(GLuint *texture);
+
+/* ------------------------------------------------------------------------ */
 /* Heightmaps (kro_heightmap.cpp)                                            */
 /* ------------------------------------------------------------------------ */
 
@@ -543,8 +820,11 @@ typedef struct kroFontFile {
   uint8_t *records;     /* heap, glyph_count x record_bytes */
 } kroFontFile;
 
-/* Build a font from dir/<code>.bmp into out_path, replaced whole (see kroBeginOutFile); glyph
- * count, or 0 after a message (no hook), with errno telling why an open, write or close failed */
+/* The glyph of a code is the picture dir/<code>.bmp, or dir/<code>.png when there is no such
+ * BMP: any picture kroLoadPicture reads. */
+/* Build a font from the glyph pictures of dir into out_path, replaced whole (see kroBeginOutFile);
+ * glyph count, or 0 after a message (no hook), with errno telling why an open, write or close
+ * failed */
 int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path, uint8_t threshold);
 /* The same from the pictures of the codes c with chosen[c] non-zero (256 entries), written to
  * `out` with `name` (null: none) kept after the records; glyph count, or 0 after a message (no
@@ -566,8 +846,129 @@ int kroLoadKROF(const char *path, kroFont *font, const float *colour0, const flo
 void kroDestroyKROF(kroFont *font);
 /* Glyph number of code, or -1 */
 int32_t kroGetFontID(uint8_t code, const kroFont *font);
-/* Textured quad, corner0 lower left; nothing for a code without glyph */
+/* The glyph on a textured quad (two triangles) in the current matrices. corner0 and corner1 are
+ * three floats each, x, y, z: corner0 the glyph's lower left (the bottom row of its picture),
+ * corner1 its upper right; the left edge lies at depth z0, the right at z1. Enables
+ * GL_TEXTURE_2D and leaves it so, binds the glyph's texture; nothing for a code without glyph */
 void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0, const float *corner1);
+/* Load a font for kroDrawText: 1 bits opaque white, 0 bits transparent, each glyph texture the
+ * file's own w x h; 0, or non-zero with an empty font (as kroLoadKROF). An installed engine's
+ * default font is <prefix>/share/kro/fonts/kroview.krof (8 x 8, codes 32..126): the CMake
+ * package gives it as KRO_FONT_FILE, pkg-config as `pkg-config --variable=fontfile kro` */
+int kroLoadTextFont(const char *path, kroFont *font);
+/* One line of text, its first glyph's lower left at pixel (x, y) of the viewport (0, 0 its lower
+ * left corner), each glyph `height` pixels tall and as wide as its texture's shape gives, in the
+ * colour rgba (red, green, blue, alpha, 0..1) times the glyph texture, blended over what is
+ * there; a code without glyph leaves its place empty. GL state is left as it was found:
+ * matrices and matrix mode, enables, blending, texture unit, binding and environment, depth
+ * test, current colour and program. Not inside a display list */
+void kroDrawText(const kroFont *font, const char *text, float x, float y, float height,
+                 const float *rgba);
+
+/* ------------------------------------------------------------------------ */
+/* Synthesizer: songs as data, rendered to 16-bit stereo (kro_synth.cpp)    */
+/* ------------------------------------------------------------------------ */
+
+/* A song is plain data compiled into the program: instruments, channels that
+ * each play one instrument, one-channel patterns of note cells, and for every
+ * channel an order list of patterns. Every channel moves through its order
+ * list together, one cell per row at a fixed tempo. Rendering is a pure
+ * function of the song and the frame position: the synth state advances one
+ * frame at a time (control values every KRO_SYNTH_BLOCK frames counted from
+ * the song's start), so any split of the output into calls gives the same
+ * samples, live and offline alike. Rendering allocates nothing, takes no lock
+ * and does no I/O: an audio callback may call it. Units: frames of
+ * KRO_SYNTH_RATE per second, seconds, Hz, semitones (MIDI keys, 69 = 440 Hz),
+ * octaves for cutoff modulation, levels 0..1. */
+enum {
+  KRO_SYNTH_RATE = 44100,         /* frames per second; a frame is a left and a right sample */
+  KRO_SYNTH_CHANNELS = 8,         /* most channels a song may have */
+  KRO_SYNTH_BLOCK = 32,           /* frames between updates of pitch, cutoff and pan */
+  KRO_SYNTH_DELAY_FRAMES = 44100, /* longest echo time: 1 s */
+  KRO_NOTE_NONE = 0,              /* cell: the channel goes on as it was */
+  KRO_NOTE_OFF = 255,             /* cell: release the sounding note; 1..127 start that key */
+  KRO_PATTERN_SILENT = 255        /* order entry: the channel rests for one pattern */
+};
+
+/* Oscillator shapes, each from -1 to +1 */
+enum { KRO_WAVE_SINE, KRO_WAVE_SAW, KRO_WAVE_SQUARE, KRO_WAVE_TRIANGLE, KRO_WAVE_NOISE };
+/* Filter kinds: a two-pole state-variable filter, 12 dB per octave beyond its cutoff */
+enum { KRO_FILTER_OFF, KRO_FILTER_LOW, KRO_FILTER_HIGH, KRO_FILTER_BAND };
+
+typedef struct kroInstrument {
+  uint8_t wave;      /* KRO_WAVE_* */
+  uint8_t filter;    /* KRO_FILTER_* */
+  float pulse_width; /* square: share of each period at +1, 0.01..0.99 */
+  float attack;      /* seconds from silence to full level, linear */
+  float decay;       /* seconds from full level down to the sustain level, linear */
+  float sustain;     /* level 0..1 held while the note is on */
+  float release;     /* seconds from the sustain level to silence once the note is off */
+  float slide;       /* semitones the pitch starts away from the note (+ above), falling to it */
+  float slide_time;  /* seconds in which the slide falls to 1/e of itself */
+  float glide;       /* seconds (1/e) a new note glides from the channel's last pitch; 0: none */
+  float cutoff;      /* Hz, the filter's corner before modulation */
+  float resonance;   /* 0..0.99: Q = 1 / (2 - 2 resonance); 0.2929 is the flat Q of 0.7071 */
+  float env_cutoff;  /* octaves the envelope adds to the cutoff at full level */
+  float lfo_rate;    /* Hz of the cutoff's sine LFO, its phase 0 at the note's start */
+  float lfo_depth;   /* octaves the LFO swings the cutoff up and down */
+  float gain;        /* level of the instrument, 0..1 */
+} kroInstrument;
+
+typedef struct kroChannel {
+  uint8_t instrument;  /* index into the song's instruments */
+  float volume;        /* 0..1 */
+  float pan;           /* -1 left .. +1 right, equal power */
+  float delay;         /* send to the stereo echo, 0..1 */
+  float reverb;        /* send to the reverb, 0..1 */
+  float pan_lfo_rate;  /* Hz: pan += depth x cos(2 pi rate t), t seconds since the song's start */
+  float pan_lfo_depth; /* the swing at the start, 0..1 */
+  float pan_lfo_end;   /* seconds at which the swing has narrowed linearly to nothing; 0: never */
+} kroChannel;
+
+typedef struct kroSong {
+  const kroInstrument *instruments;
+  int instrument_count;
+  const kroChannel *channels;
+  int channel_count;       /* 1..KRO_SYNTH_CHANNELS */
+  const uint8_t *patterns; /* pattern_count x rows cells: NONE, a key 1..127, or OFF */
+  int pattern_count;       /* 1..254 */
+  int rows;                /* rows per pattern, 1..1024 */
+  const uint8_t *order;    /* order_count steps x channel_count pattern numbers (or SILENT) */
+  int order_count;         /* steps; the song lasts order_count x rows rows */
+  int rows_per_minute;     /* tempo: row r starts at frame floor(r x 60 x RATE / rows_per_minute) */
+  float delay_seconds;     /* echo time, up to 1 s: left after one, right after two (ping-pong) */
+  float delay_feedback;    /* 0..0.95 */
+  float reverb_size;       /* 0..1: how long the reverb rings (about 0.3 to 3 s) */
+  float master;            /* gain before the limiter, which keeps every sample within -2 dBFS */
+} kroSong;
+
+typedef struct kroSynthState kroSynthState; /* voices, echo and reverb lines; private */
+
+typedef struct kroSynth {
+  const kroSong *song;
+  int64_t frame;        /* frames rendered so far */
+  int64_t frames;       /* the song's length; after it the echo and reverb ring out */
+  kroSynthState *state; /* heap, from kroStartSynth to kroStopSynth */
+} kroSynth;
+
+/* Check the song and make the state for frame 0 (the only allocation); 0, or -1 after a report */
+int kroStartSynth(kroSynth *synth, const kroSong *song);
+/* The next `frames` frames as interleaved left, right floats of the limited mix (-1..1) */
+void kroRenderSynthFloat(kroSynth *synth, float *out, int frames);
+/* The next `frames` frames as interleaved left, right signed 16-bit samples */
+void kroRenderSynth(kroSynth *synth, int16_t *out, int frames);
+/* Release the state; harmless on a stopped or never-started synth */
+void kroStopSynth(kroSynth *synth);
+/* The song's length in frames (its last row's end), or 0 for an empty tempo */
+int64_t kroSongFrames(const kroSong *song);
+/* The row (0..order_count x rows) playing at `frame`: step = row / rows, row in pattern = % rows */
+int64_t kroSongRow(const kroSong *song, int64_t frame);
+/* The whole song plus tail_frames (2^30 frames at most) as 16-bit stereo (heap, free() it),
+ * *frames its length; null after a report */
+int16_t *kroRenderSong(const kroSong *song, int64_t tail_frames, int64_t *frames);
+/* Write 16-bit stereo at KRO_SYNTH_RATE as a WAV file, replaced whole (see kroBeginOutFile); 0,
+ * or -1 after a report with errno telling why */
+int kroWriteWAV(const char *path, const int16_t *samples, int64_t frames);
 
 /* ------------------------------------------------------------------------ */
 /* Framebuffer objects (kro_fbo.cpp)                                         */

@@ -1,8 +1,9 @@
 /*
- * The ASE token reader and mesh walk, shared by the scene reader
- * (kro_ase.cpp), the materials (kro_material.cpp) and the mesh source
- * generator (kro_meshsrc.cpp), so that all three accept and refuse exactly the
- * same files. Internal: not part of the engine's API.
+ * The ASE token reader (kro_ase_scan.cpp, its fast paths in kro_ase_scan.h)
+ * and mesh walk (kro_ase.cpp), shared by the scene reader, the materials
+ * (kro_material.cpp) and the mesh source generator (kro_meshsrc.cpp), so that
+ * all three accept and refuse exactly the same files. Internal: not part of
+ * the engine's API.
  */
 #ifndef KRO_ASE_READER_H
 #define KRO_ASE_READER_H
@@ -25,11 +26,14 @@ enum { KRO_ASE_PAD = 32 };
  * it reads the values or passes them over as tokens, sees the same keywords.
  *
  * It reads a seekable stream in blocks and one that cannot seek (a pipe) a
- * byte at a time, and takes from the block exactly the characters that
- * character-by-character "%s", "%d" and "%f" reads would consume.
+ * character at a time, and takes from the block exactly the characters that
+ * character-by-character "%s", "%d" and "%f" reads would consume. A stream
+ * whose file begins with a UTF-16 byte order mark is read as UTF-8.
  * kroEndASEReader hands the stream back at that position (the bytes read
- * ahead are sought back, or the one byte of a pipe pushed back), with its end
- * indicator set only when a read went past the end. */
+ * ahead are sought back; a pipe's are held for its next reader, or one byte
+ * pushed back when no room is free), with its end indicator set only when a
+ * read went past the end. kroBeginASEReader takes bytes held for the stream
+ * first. */
 typedef struct kroASEReader {
   FILE *stream;
   const char *source;   /* path, or "file descriptor", for messages */
@@ -47,6 +51,11 @@ typedef struct kroASEReader {
   int end;        /* bytes in buffer; buffer[end] is 0, a stop for the scanning loops */
   int read_bytes; /* what the next block read asks for */
   int past_end;   /* the last read found the stream's end (or an error): nothing follows */
+  int byte_order; /* 0, or KRO_ASE_UTF16LE / _BE: the stream is read as its UTF-8 twin */
+  int carried;    /* bytes of a UTF-16 stream read but not converted yet, in carry */
+  unsigned char carry[3];
+  long lines;     /* line ends before buffer[0], counted for a stream that cannot seek only */
+  int line_ended; /* the byte before buffer[0] ends a line (same streams) */
   char buffer[KRO_ASE_BLOCK_BYTES + KRO_ASE_PAD]; /* bytes read, then KRO_ASE_PAD zeros */
 } kroASEReader;
 
@@ -104,6 +113,8 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
 void kroEndASEReader(kroASEReader *in);
 /* The stream position after the last character taken; -1 when the stream cannot tell. */
 long kroTellASE(const kroASEReader *in);
+/* The stream position where the last token begins; -1 when the stream cannot tell. */
+long kroTokenStartASE(const kroASEReader *in);
 int kroReadASEToken(kroASEReader *in);           // Next word into token: 1, 0 at end, -1 refused
 int kroReadASEInt(kroASEReader *in, int *value); // "%d": 1, or 0 (reported)
 int kroReadASEFloat(kroASEReader *in, float *value); // "%f", finite only: 1, or 0 (reported)
@@ -111,14 +122,23 @@ int kroReadASECount(kroASEReader *in, const char *keyword, int *count); // "%d" 
 /* Right after a keyword token: skips the separator and the opening quote and
  * reads up to the closing quote on the same line, at most `chars` characters. */
 int kroReadASEQuoted(kroASEReader *in, char *buffer, int chars, const char *what);
-int kroStepBackASEToken(kroASEReader *in); // Stream back to the start of the last token: 1 or 0
+/* Stream back to the start of the last token: 1 or 0. A stream that cannot
+ * seek holds the token and what was read after it for its next reader. */
+int kroStepBackASEToken(kroASEReader *in);
 int kroCheckASEComplete(kroASEReader *in); // At the end: 0 (reported) when the file is cut off
 /* Follows the block of a keyword read at `depth` after the token just read:
  * KRO_ASE_HEAD becomes KRO_ASE_BODY at the block's "{", KRO_ASE_BODY becomes
  * KRO_ASE_OUTSIDE at the "}" that brings the depth back. */
 void kroFollowASEBlock(const kroASEReader *in, int *state, int depth);
-/* Reports "Error in reading <what> from <source>: <detail>\n", then the hook. */
+/* Reports "Error in reading <what> from <source>: <detail> at line <n>\n", then
+ * the hook; the line is where the reader stands (left out when the stream
+ * cannot tell). */
 void kroFailASE(kroASEReader *in, const char *format, ...) __attribute__((format(printf, 2, 3)));
+/* The same without a line, for failures of the stream itself. */
+void kroFailASEStream(kroASEReader *in, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+/* Reports "Error during allocating memory in <function>(..)\n", then the hook. */
+void kroFailASEMemory(kroASEReader *in, const char *function);
 
 void kroBeginASEMeshWalk(kroASEMeshWalk *walk, FILE *stream, const char *source); // Tables none
 int kroNextASEMeshEntry(kroASEMeshWalk *walk); // Next entry (KRO_ASE_...); tables kept in walk

@@ -55,6 +55,17 @@ long kroStreamBytes(FILE *stream) {
   return bytes;
 }
 
+static long kroFailures = 0;                       /* kroFail calls so far */
+static char kroLastFailureText[KRO_FAILURE_CHARS]; /* the last one's message, cut */
+
+long kroFailureCount(void) {
+  return kroFailures;
+}
+
+const char *kroLastFailure(void) {
+  return kroLastFailureText;
+}
+
 /* Short messages are formatted on the stack; a longer one (a long path) gets a
  * heap buffer, and if even that fails it is printed straight from the format. */
 void kroFail(const char *format, ...) {
@@ -80,14 +91,17 @@ void kroFail(const char *format, ...) {
   } else {
     fputs(text, stdout);
     fflush(stdout);
-    if (kroErrorMessageFunc) {
-      /* The hook sees the message without its line end. */
-      size_t end = strlen(text);
-      while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
-        text[--end] = '\0';
+    /* The hook and the kept last message see it without its line end. */
+    size_t end = strlen(text);
+    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
+      text[--end] = '\0';
+    size_t kept = end < sizeof kroLastFailureText ? end : sizeof kroLastFailureText - 1;
+    memcpy(kroLastFailureText, text, kept);
+    kroLastFailureText[kept] = '\0';
+    if (kroErrorMessageFunc)
       kroErrorMessageFunc(text, kroErrorMessageUser);
-    }
   }
+  kroFailures++;
   if (text != local)
     free(text);
   if (kroErrorFunc)

@@ -2,7 +2,7 @@
  * KROF bitmap fonts: the builder that packs a folder of glyph pictures into
  * one bit per pixel, the reader and checker of the file, the loader that
  * expands every glyph into a GL texture in two colours, and the drawer.
- * Depends on: kro_bmp.cpp (kroLoadBMP, kroResizeBitmap), kro_error.cpp (bit
+ * Depends on: kro_picture.cpp (kroLoadPicture), kro_bmp.cpp (kroResizeBitmap), kro_error.cpp (bit
  * and byte utilities, allocation, failure reporting), GL.
  */
 #include "kro.h"
@@ -53,6 +53,22 @@ static uint8_t *kroEncodeGlyph(uint8_t *out, uint8_t code, const uint8_t *glyph,
   return out;
 }
 
+/* The picture of a code: dir/<code>.bmp when it can be opened, else dir/<code>.png, into name
+ * (KRO_KROF_MAX_NAME bytes); 0 when neither can be opened. */
+static int kroGlyphPicture(char *name, const char *dir, int code) {
+  static const char *const endings[] = {"bmp", "png"};
+  for (const char *ending : endings) {
+    snprintf(name, KRO_KROF_MAX_NAME, "%s/%d.%s", dir, code, ending);
+    FILE *picture = fopen(name, "rb");
+    if (picture) {
+      fclose(picture);
+      return 1;
+    }
+  }
+  snprintf(name, KRO_KROF_MAX_NAME, "%s/%d.bmp", dir, code); /* named in the report */
+  return 0;
+}
+
 /* Reads, scales and encodes the picture of every chosen code, in ascending
  * order, into records; 0 or -1 (the failing reader or scaler has reported). */
 static int kroEncodeGlyphs(uint8_t *records, const char *dir, const uint8_t *chosen,
@@ -62,8 +78,8 @@ static int kroEncodeGlyphs(uint8_t *records, const char *dir, const uint8_t *cho
     if (!chosen[code])
       continue;
     int32_t picture_size[2];
-    snprintf(name, sizeof name, "%s/%d.bmp", dir, code);
-    uint8_t *picture = kroLoadBMP(name, picture_size);
+    kroGlyphPicture(name, dir, code);
+    uint8_t *picture = kroLoadPicture(name, picture_size);
     if (!picture)
       return -1;
     uint8_t *glyph = kroResizeBitmap(picture, picture_size, size);
@@ -150,13 +166,8 @@ int kroCreateKROF(const char *dir, const int32_t *size, const char *out_path, ui
     return 0;
   char name[KRO_KROF_MAX_NAME];
   uint8_t chosen[KRO_KROF_MAX_GLYPHS];
-  for (int c = 0; c < KRO_KROF_MAX_GLYPHS; c++) {
-    snprintf(name, sizeof name, "%s/%d.bmp", dir, c);
-    FILE *picture = fopen(name, "r");
-    chosen[c] = picture != nullptr;
-    if (picture)
-      fclose(picture);
-  }
+  for (int c = 0; c < KRO_KROF_MAX_GLYPHS; c++)
+    chosen[c] = (uint8_t)kroGlyphPicture(name, dir, c);
   uint32_t record_bytes;
   int count;
   uint8_t *records =
@@ -368,4 +379,79 @@ void kroDrawFont(uint8_t code, const kroFont *font, const float *corner0, const 
   glTexCoord2f(0, 1);
   glVertex3f(x0, y1, z0);
   glEnd();
+}
+
+/* ---- lines of text --------------------------------------------------------- */
+
+int kroLoadTextFont(const char *path, kroFont *font) {
+  static const float transparent[4] = {255.0f, 255.0f, 255.0f, 0.0f};
+  static const float white[4] = {255.0f, 255.0f, 255.0f, 255.0f};
+  kroFontFile file;
+  if (kroReadKROF(path, &file) != 0) {
+    kroEmptyFont(font);
+    return EOF;
+  }
+  int32_t size[2] = {file.width, file.height};
+  kroFreeKROF(&file);
+  return kroLoadKROF(path, font, transparent, white, size);
+}
+
+/* Width over height of the font's glyph textures; 1 for a font without glyphs. */
+static float kroGlyphAspect(const kroFont *font) {
+  GLint width = 0, height = 0;
+  if (font->glyph_count < 1)
+    return 1.0f;
+  glBindTexture(GL_TEXTURE_2D, font->textures[0]);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+  return width > 0 && height > 0 ? (float)width / (float)height : 1.0f;
+}
+
+/* The state the text needs is set inside a saved copy of the caller's: the attribute groups it
+ * touches, the three matrices, the texture unit and the program. */
+void kroDrawText(const kroFont *font, const char *text, float x, float y, float height,
+                 const float *rgba) {
+  if (!font || !text || !font->textures)
+    return;
+  GLint program = 0, unit = GL_TEXTURE0, viewport[4] = {0, 0, 1, 1}, mode = GL_MODELVIEW;
+  glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+  glGetIntegerv(GL_ACTIVE_TEXTURE, &unit);
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  glGetIntegerv(GL_MATRIX_MODE, &mode);
+  glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_CURRENT_BIT | GL_TEXTURE_BIT |
+               GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT | GL_LIGHTING_BIT);
+  glUseProgramObjectARB(0);
+  glActiveTexture(GL_TEXTURE0);
+  static const GLenum matrices[3] = {GL_PROJECTION, GL_MODELVIEW, GL_TEXTURE};
+  for (GLenum matrix : matrices) {
+    glMatrixMode(matrix);
+    glPushMatrix();
+    glLoadIdentity();
+  }
+  glMatrixMode(GL_PROJECTION);
+  glOrtho(0.0, viewport[2], 0.0, viewport[3], -1.0, 1.0);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+  glDisable(GL_ALPHA_TEST);
+  glDisable(GL_FOG);
+  glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  glColor4fv(rgba);
+  float width = height * kroGlyphAspect(font);
+  for (const char *c = text; *c; c++) {
+    float left = x + width * (float)(c - text);
+    float corner0[3] = {left, y, 0.0f}, corner1[3] = {left + width, y + height, 0.0f};
+    kroDrawFont((uint8_t)*c, font, corner0, corner1);
+  }
+  for (int i = 2; i >= 0; i--) {
+    glMatrixMode(matrices[i]);
+    glPopMatrix();
+  }
+  glMatrixMode((GLenum)mode);
+  glPopAttrib();
+  glActiveTexture((GLenum)unit);
+  glUseProgramObjectARB((GLhandleARB)program);
 }

@@ -1,15 +1,34 @@
 /*
  * ASE materials and lights: the material list of an ASE file into an array of
- * kroMaterial records (each "*MATERIAL n" block fills record n), their
- * release, and the light entry (which loads none).
- * Depends on: kro_ase.cpp (token reader), kro_error.cpp, GL (texture names).
+ * kroMaterial records (each "*MATERIAL n" block fills record n), with or
+ * without each material's picture maps (found on disk and made into
+ * textures), their release, and the light entry (which loads none).
+ * Depends on: kro_ase.cpp (token reader), kro_error.cpp, kro_picture.cpp
+ * (kroDecodePicture), kro_texture.cpp (kroCreateTexture), GL (texture names).
  */
 #include "kro.h"
 #include "kro_ase_reader.h"
 #include "kro_internal.h"
 
+#include <dirent.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+/* The keywords of the map blocks a material keeps, in kroMapKind order. */
+static const char *const KRO_MAP_KEYWORDS[KRO_MATERIAL_MAPS] = {
+    "*MAP_DIFFUSE", "*MAP_BUMP", "*MAP_SPECULAR", "*MAP_OPACITY", "*MAP_REFLECT"};
+
+/* A map block being read: which material part it belongs to and its values so far. */
+typedef struct kroMapBlock {
+  int state;  /* KRO_ASE_OUTSIDE, _HEAD or _BODY */
+  int depth;  /* reader depth at its keyword; its own values lie one deeper */
+  int kind;   /* kroMapKind, or -1 for a map the material does not keep */
+  int in_sub; /* it lies in a sub-material */
+  kroMaterialMap map;
+} kroMapBlock;
 
 /* Where the reading stands. Before the first *MATERIAL only the count is
  * looked for; from there on each "*MATERIAL n { ... }" fills record n. */
@@ -25,6 +44,11 @@ typedef struct kroMaterialWalk {
   int sub_state;   /* a *SUBMATERIAL block, whose values are not its parent's */
   int sub_depth;   /* reader depth at that *SUBMATERIAL */
   int naming;      /* the selected material's name continues in the next token */
+  int with_maps;   /* map blocks are read (kroLoadMaterialsWithMapsFromASE) */
+  kroMapBlock map; /* the map block being read, with_maps only */
+  int list_state;  /* KRO_ASE_OUTSIDE, _HEAD or _BODY of *MATERIAL_LIST, with_maps only */
+  int list_depth;  /* reader depth at *MATERIAL_LIST */
+  int list_done;   /* the *MATERIAL_LIST block has ended: nothing more is read */
 } kroMaterialWalk;
 
 /* A new array of count records, each without textures, black and opaque; null
@@ -60,6 +84,10 @@ static int kroSelectMaterial(kroASEReader *in, kroMaterialWalk *walk) {
   kroMaterial *material = &walk->array[number];
   material->flag = 0;
   memset(material->texture, 0, sizeof material->texture);
+  if (walk->with_maps) {
+    memset(material->map, 0, sizeof material->map);
+    walk->map.state = KRO_ASE_OUTSIDE;
+  }
   walk->listing = 1;
   walk->selected = number;
   walk->block = KRO_ASE_HEAD;
@@ -134,13 +162,78 @@ static void kroFollowMaterialBlocks(kroASEReader *in, kroMaterialWalk *walk) {
   }
 }
 
-/* One token after the first *MATERIAL. Bitmap names are read and not used. */
+/* A finished map block goes to the selected material: the material's own
+ * map replaces what is there, a sub-material's fills only a kind still
+ * empty. A block without a picture name leaves the material as it was. */
+static void kroKeepMap(kroMaterialWalk *walk) {
+  kroMapBlock *block = &walk->map;
+  if (block->kind < 0 || walk->selected < 0 || !block->map.bitmap[0])
+    return;
+  kroMaterialMap *kept = &walk->array[walk->selected].map[block->kind];
+  if (block->in_sub && kept->bitmap[0])
+    return;
+  *kept = block->map;
+}
+
+/* Inside the selected material: a map block's keyword starts one; its
+ * picture name and transform are read at its own level (deeper blocks, such
+ * as a map within the map, are passed over). 1 when the token was taken
+ * here, 0 when the caller goes on with it as kroLoadMaterialsFromASE would;
+ * -1 on a refused value. */
+static int kroReadMapToken(kroASEReader *in, kroMaterialWalk *walk) {
+  kroMapBlock *block = &walk->map;
+  if (block->state != KRO_ASE_OUTSIDE) {
+    int was = block->state;
+    kroFollowASEBlock(in, &block->state, block->depth);
+    if (was == KRO_ASE_HEAD && block->state == KRO_ASE_HEAD)
+      block->state = KRO_ASE_OUTSIDE; /* a keyword without a block: nothing to read */
+    else if (block->state == KRO_ASE_OUTSIDE)
+      kroKeepMap(walk);
+  }
+  if (block->state == KRO_ASE_BODY) {
+    if (in->depth != block->depth + 1)
+      return 0;
+    kroMaterialMap *map = &block->map;
+    if (!strcmp(in->token, "*BITMAP"))
+      return kroReadASEQuoted(in, map->bitmap, KRO_MAP_NAME_CHARS, "bitmap name") ? 1 : -1;
+    static const char *const values[5] = {"*UVW_U_OFFSET", "*UVW_V_OFFSET", "*UVW_U_TILING",
+                                          "*UVW_V_TILING", "*UVW_ANGLE"};
+    float *fields[5] = {&map->u_offset, &map->v_offset, &map->u_tiling, &map->v_tiling,
+                        &map->angle};
+    for (int k = 0; k < 5; k++)
+      if (!strcmp(in->token, values[k]))
+        return kroReadASEFloat(in, fields[k]) ? 1 : -1;
+    return 0;
+  }
+  if (walk->selected < 0 || strncmp(in->token, "*MAP_", 5))
+    return 0;
+  block->kind = -1;
+  for (int k = 0; k < KRO_MATERIAL_MAPS; k++)
+    if (!strcmp(in->token, KRO_MAP_KEYWORDS[k]))
+      block->kind = k;
+  if (block->kind < 0)
+    return 0; /* *MAP_NAME, *MAP_CLASS ... and the maps not kept are passed over */
+  block->state = KRO_ASE_HEAD;
+  block->depth = in->depth;
+  block->in_sub = walk->sub_state != KRO_ASE_OUTSIDE;
+  memset(&block->map, 0, sizeof block->map);
+  block->map.u_tiling = block->map.v_tiling = 1.0f;
+  return 0; /* the caller still sees a token with "*MAP" in it */
+}
+
+/* One token after the first *MATERIAL. Bitmap names are read and not used
+ * (with_maps: the map blocks' *BITMAP names are kept). */
 static int kroReadMaterialToken(kroASEReader *in, kroMaterialWalk *walk) {
   char bitmap[KRO_ASE_BITMAP_CHARS + 1];
   kroFollowMaterialBlocks(in, walk);
   if (walk->naming) {
     kroAddToMaterialName(in, walk);
     return 1;
+  }
+  if (walk->with_maps) {
+    int taken = kroReadMapToken(in, walk);
+    if (taken != 0)
+      return taken > 0;
   }
   if (walk->maps_seen && !strcmp(in->token, "*BITMAPA"))
     return kroReadASEQuoted(in, bitmap, KRO_ASE_BITMAP_CHARS, "bitmap name");
@@ -164,7 +257,25 @@ static int kroReadMaterialToken(kroASEReader *in, kroMaterialWalk *walk) {
   return kroReadMaterialProperty(in, walk);
 }
 
-int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
+/* Follows *MATERIAL_LIST after the token just read; 1 when its block has
+ * just ended. A keyword without a block is not a list. */
+static int kroFollowMaterialList(const kroASEReader *in, kroMaterialWalk *walk) {
+  if (walk->list_state == KRO_ASE_OUTSIDE) {
+    if (!strcmp(in->token, "*MATERIAL_LIST")) {
+      walk->list_state = KRO_ASE_HEAD;
+      walk->list_depth = in->depth;
+    }
+    return 0;
+  }
+  int was = walk->list_state;
+  kroFollowASEBlock(in, &walk->list_state, walk->list_depth);
+  if (was == KRO_ASE_HEAD && walk->list_state == KRO_ASE_HEAD)
+    walk->list_state = KRO_ASE_OUTSIDE;
+  return was == KRO_ASE_BODY && walk->list_state == KRO_ASE_OUTSIDE;
+}
+
+/* The material list of path into *materials; the count, or 0 after a report. */
+static int kroReadMaterials(kroMaterial **materials, const char *path, int with_maps) {
   FILE *stream = fopen(path, "r");
   if (!stream) {
     kroFail("Error in reading material from %s\n", path);
@@ -175,13 +286,19 @@ int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
   kroMaterialWalk walk = {};
   walk.count = -1;
   walk.selected = -1;
+  walk.with_maps = with_maps;
   int ok = 1, status;
   /* Text (a quoted name, the rest of a value's word) is never a keyword nor a
    * brace; it matters only as part of the selected material's name. */
   while (ok && (status = kroReadASEToken(&in)) == 1)
-    if (!in.text_only || walk.naming)
+    if (!in.text_only || walk.naming) {
       ok = walk.listing ? kroReadMaterialToken(&in, &walk) : kroReadMaterialHeader(&in, &walk);
-  if (ok)
+      if (ok && with_maps && !in.text_only && kroFollowMaterialList(&in, &walk)) {
+        walk.list_done = 1;
+        break;
+      }
+    }
+  if (ok && !walk.list_done)
     ok = status == 0 && kroCheckASEComplete(&in);
   fclose(stream);
   if (!ok || walk.count < 0) {
@@ -190,6 +307,177 @@ int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
   }
   *materials = walk.array;
   return walk.count;
+}
+
+int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
+  return kroReadMaterials(materials, path, 0);
+}
+
+/* ---- pictures of the maps ----------------------------------------------- */
+
+static const char *const KRO_MAP_KIND_NAMES[KRO_MATERIAL_MAPS] = {"diffuse", "bump", "specular",
+                                                                  "opacity", "reflect"};
+static const char *const KRO_MAP_STATE_NAMES[] = {"not loaded", "loaded", "missing", "refused"};
+
+const char *kroMapKindName(int kind) {
+  return kind >= 0 && kind < KRO_MATERIAL_MAPS ? KRO_MAP_KIND_NAMES[kind] : "unknown";
+}
+
+const char *kroMapStateName(int state) {
+  return state >= KRO_MAP_NONE && state <= KRO_MAP_DAMAGED ? KRO_MAP_STATE_NAMES[state] : "unknown";
+}
+
+/* 1 when path names a regular file that opens for reading. */
+static int kroIsReadableFile(const char *path) {
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+    return 0;
+  FILE *file = fopen(path, "rb");
+  if (!file)
+    return 0;
+  fclose(file);
+  return 1;
+}
+
+/* folder/name into found when that file is readable (folder "" : name as it
+ * is); with `any_case`, the first entry of folder (in name order) that
+ * equals name ignoring case. */
+static int kroTryMapFile(const char *folder, const char *name, int any_case, char *found,
+                         int found_chars) {
+  char candidate[KRO_OUT_PATH_CHARS];
+  const char *separator = folder[0] && folder[strlen(folder) - 1] != '/' ? "/" : "";
+  if (!any_case) {
+    int length = snprintf(candidate, sizeof candidate, "%s%s%s", folder, separator, name);
+    if (length < 0 || length >= (int)sizeof candidate || !kroIsReadableFile(candidate))
+      return 0;
+    snprintf(found, (size_t)found_chars, "%s", candidate);
+    return 1;
+  }
+  DIR *dir = opendir(folder[0] ? folder : ".");
+  if (!dir)
+    return 0;
+  char best[KRO_OUT_PATH_CHARS] = "";
+  for (struct dirent *entry; (entry = readdir(dir)) != nullptr;) {
+    if (strcasecmp(entry->d_name, name) || (best[0] && strcmp(entry->d_name, best) >= 0))
+      continue;
+    int length = snprintf(candidate, sizeof candidate, "%s%s%s", folder, separator, entry->d_name);
+    if (length > 0 && length < (int)sizeof candidate && kroIsReadableFile(candidate))
+      snprintf(best, sizeof best, "%s", entry->d_name);
+  }
+  closedir(dir);
+  if (!best[0])
+    return 0;
+  snprintf(found, (size_t)found_chars, "%s%s%s", folder, separator, best);
+  return 1;
+}
+
+int kroFindMapFile(const char *bitmap, const char *path, const char *const *folders,
+                   int folder_count, char *found, int found_chars) {
+  if (!bitmap || !bitmap[0] || found_chars <= 0)
+    return 0;
+  const char *base = bitmap;
+  for (const char *c = bitmap; *c; c++)
+    if (*c == '/' || *c == '\\')
+      base = c + 1;
+  char beside[KRO_OUT_PATH_CHARS] = "";
+  const char *slash = path ? strrchr(path, '/') : nullptr;
+  if (slash && slash - path < (long)sizeof beside - 1)
+    snprintf(beside, sizeof beside, "%.*s", (int)(slash - path + 1), path);
+  if (kroTryMapFile("", bitmap, 0, found, found_chars))
+    return 1;
+  if (bitmap[0] != '/' && beside[0] && kroTryMapFile(beside, bitmap, 0, found, found_chars))
+    return 1;
+  if (!base[0])
+    return 0;
+  for (int place = -1; place < folder_count; place++) {
+    const char *folder = place < 0 ? (path ? beside : nullptr) : folders[place];
+    if (!folder)
+      continue;
+    if (kroTryMapFile(folder, base, 0, found, found_chars) ||
+        kroTryMapFile(folder, base, 1, found, found_chars))
+      return 1;
+  }
+  return 0;
+}
+
+/* A texture of the picture at found; 0 with the reason in why. The size is
+ * checked here so that only a failing GL (rare) reaches kroCreateTexture's
+ * report and hook. */
+static GLuint kroMakeMapTexture(const char *found, char *why, int why_chars) {
+  int32_t size[2];
+  uint8_t *pixels = kroDecodePicture(found, size, why, why_chars);
+  if (!pixels)
+    return 0;
+  GLint largest = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+  GLuint texture = 0;
+  if (size[0] > largest || size[1] > largest)
+    snprintf(why, (size_t)why_chars, "%d x %d pixels, the driver takes at most %d a side", size[0],
+             size[1], (int)largest);
+  else if (!(texture = kroCreateTexture(pixels, size)))
+    snprintf(why, (size_t)why_chars, "the texture could not be made");
+  free(pixels);
+  return texture;
+}
+
+/* Finds every map with a picture name and no texture yet and makes its
+ * texture; warnings for the pictures that cannot be used. Returns the
+ * textures made. */
+static int kroResolveMaps(kroMaterial *materials, int count, const char *path,
+                          const char *const *folders, int folder_count) {
+  char found[KRO_OUT_PATH_CHARS], why[KRO_PICTURE_REASON_CHARS];
+  const char *source = path ? path : "a model without a file";
+  int made = 0;
+  for (int i = 0; i < count; i++)
+    for (int k = 0; k < KRO_MATERIAL_MAPS; k++) {
+      kroMaterialMap *map = &materials[i].map[k];
+      if (!map->bitmap[0] || materials[i].texture[k])
+        continue;
+      if (!kroFindMapFile(map->bitmap, path, folders, folder_count, found, sizeof found)) {
+        map->state = KRO_MAP_MISSING;
+        printf("Warning: %s, material %d: the %s map \"%s\" was not found\n", source, i,
+               KRO_MAP_KIND_NAMES[k], map->bitmap);
+        continue;
+      }
+      why[0] = 0;
+      materials[i].texture[k] = kroMakeMapTexture(found, why, sizeof why);
+      map->state = materials[i].texture[k] ? KRO_MAP_LOADED : KRO_MAP_DAMAGED;
+      if (materials[i].texture[k])
+        made++;
+      else
+        printf("Warning: %s, material %d: the %s map %s was refused: %s\n", source, i,
+               KRO_MAP_KIND_NAMES[k], found, why);
+    }
+  fflush(stdout);
+  return made;
+}
+
+int kroLoadMaterialsWithMapsFromASE(kroMaterial **materials, const char *path,
+                                    const char *const *folders, int folder_count, int textures) {
+  int count = kroReadMaterials(materials, path, 1);
+  if (count > 0 && textures)
+    kroResolveMaps(*materials, count, path, folders, folder_count);
+  return count;
+}
+
+int kroLoadMaterialTextures(kroMaterial *materials, int count, const char *path,
+                            const char *const *folders, int folder_count) {
+  return materials ? kroResolveMaps(materials, count, path, folders, folder_count) : 0;
+}
+
+void kroLoadMapTransform(const kroMaterialMap *map) {
+  float c = cosf(map->angle), s = sinf(map->angle);
+  /* Column order: s = a u + b v + e, t = c' u + d v + f, the centre kept at 0.5. */
+  float a = map->u_tiling * c, b = -map->u_tiling * s;
+  float cc = map->v_tiling * s, d = map->v_tiling * c;
+  float e = 0.5f + map->u_offset - 0.5f * (a + b);
+  float f = 0.5f + map->v_offset - 0.5f * (cc + d);
+  const GLfloat matrix[16] = {a, cc, 0, 0, b, d, 0, 0, 0, 0, 1, 0, e, f, 0, 1};
+  GLint mode = GL_MODELVIEW;
+  glGetIntegerv(GL_MATRIX_MODE, &mode);
+  glMatrixMode(GL_TEXTURE);
+  glLoadMatrixf(matrix);
+  glMatrixMode((GLenum)mode);
 }
 
 void kroDestroyMaterial(kroMaterial *material) {

@@ -154,45 +154,107 @@ static void kroWriteSrcEntryLines(FILE *out, int entry, int triangle, const floa
   fwrite(text, 1, (size_t)(end - text), out);
 }
 
-/* The end of a refused object: whatever was grown is released again, and the
- * loader hands back an empty mesh (count 0) and an empty name. */
-static void kroWriteSrcEmptyEnd(FILE *out, int header_written, int count_written,
-                                const char *name) {
-  if (!header_written)
-    kroWriteSrcHeader(out, name);
-  if (!count_written)
-    fputs("\t*triangles=0;\n", out);
-  fputs("\tkroDestroyObject(op,*triangles);\n", out);
-  fputs("\tkroDestroyObject(tc,*triangles);\n", out);
-  fputs("\tkroDestroyObject(realn,*triangles);\n", out);
-  fputs("\tkroDestroyObject(nc,*triangles);\n", out);
-  fputs("\t*triangles=0;\n", out);
-  fputs("\tnode_name[0]=0;\n", out);
+/* What one function will say, recorded until its object is whole and then
+ * written at once, so that a refused or missing object writes nothing at all.
+ * A record is its kind (KRO_SRC_HEADER, _NAME, _COUNT, or an entry's
+ * KRO_ASE_FACE, _TFACE, _FACENORMAL) and its values: the name with its 0, the
+ * count, or the row and its floats, some six times smaller than their text. */
+enum { KRO_SRC_HEADER = 'H', KRO_SRC_NAME = 'N', KRO_SRC_COUNT = 'C' };
+
+typedef struct kroSrcRecords {
+  char *bytes;
+  size_t length, capacity;
+} kroSrcRecords;
+
+/* The records' room is kept for the next function up to this size (a loader
+ * of 100,000 triangles records about 13 MB). */
+enum { KRO_SRC_KEPT_BYTES = 32 << 20 };
+static kroSrcRecords kroSrcKept;
+
+/* Floats an entry record holds. */
+static int kroSrcEntryFloats(int kind) {
+  return kind == KRO_ASE_FACE ? 9 : kind == KRO_ASE_TFACE ? 6 : 12;
 }
 
-/* What has been written of the current function. */
+/* Appends a record; 0 (reported) when the room cannot grow. */
+static int kroAddSrcRecord(kroSrcRecords *records, kroASEReader *in, int kind, const void *first,
+                           size_t first_bytes, const void *second, size_t second_bytes) {
+  size_t size = 1 + first_bytes + second_bytes;
+  if (size > records->capacity - records->length) {
+    size_t capacity = records->capacity ? records->capacity : 65536;
+    while (capacity - records->length < size)
+      capacity *= 2;
+    char *grown = (char *)kroAllocate(capacity);
+    if (!grown) {
+      kroFailASEMemory(in, "kroWriteSrcMeshFromASEfd");
+      return 0;
+    }
+    if (records->length)
+      memcpy(grown, records->bytes, records->length);
+    free(records->bytes);
+    records->bytes = grown;
+    records->capacity = capacity;
+  }
+  char *at = records->bytes + records->length;
+  *at = (char)kind;
+  if (first_bytes)
+    memcpy(at + 1, first, first_bytes);
+  if (second_bytes)
+    memcpy(at + 1 + first_bytes, second, second_bytes);
+  records->length += size;
+  return 1;
+}
+
+/* Writes the recorded function to out. */
+static void kroWriteSrcRecords(FILE *out, const kroSrcRecords *records, const char *name) {
+  for (size_t at = 0; at < records->length;) {
+    int kind = records->bytes[at++];
+    const char *values = records->bytes + at;
+    if (kind == KRO_SRC_HEADER) {
+      kroWriteSrcHeader(out, name);
+    } else if (kind == KRO_SRC_NAME) {
+      kroWriteSrcNodeName(out, values);
+      at += strlen(values) + 1;
+    } else if (kind == KRO_SRC_COUNT) {
+      int count;
+      memcpy(&count, values, sizeof count);
+      kroWriteSrcCount(out, count);
+      at += sizeof count;
+    } else {
+      int triangle;
+      float floats[12];
+      size_t bytes = (size_t)kroSrcEntryFloats(kind) * sizeof(float);
+      memcpy(&triangle, values, sizeof triangle);
+      memcpy(floats, values + sizeof triangle, bytes);
+      kroWriteSrcEntryLines(out, kind, triangle, floats);
+      at += sizeof triangle + bytes;
+    }
+  }
+  fputc('}', out);
+}
+
+/* What has been recorded of the current function. */
 typedef struct kroSrcState {
-  FILE *out;
-  const char *name;
+  kroSrcRecords *records;
   int begun;          /* its "*GEOMOBJECT" was met: the next one ends it */
-  int header_written; /* its first line is out: what follows must close it */
-  int count_written;
+  int header_written; /* its first line is recorded */
 } kroSrcState;
 
-/* The header goes out before the first line of the body, so that every
- * line stands inside the function (entries may come before "*GEOMOBJECT"). */
-static FILE *kroSrcBody(kroSrcState *src) {
-  if (!src->header_written)
-    kroWriteSrcHeader(src->out, src->name);
+/* The header goes before the first line of the body, so that every line
+ * stands inside the function (entries may come before "*GEOMOBJECT"). 0
+ * (reported) when the record cannot be kept. */
+static int kroSrcBody(kroSrcState *src, kroASEReader *in) {
+  if (src->header_written)
+    return 1;
   src->header_written = 1;
-  return src->out;
+  return kroAddSrcRecord(src->records, in, KRO_SRC_HEADER, nullptr, 0, nullptr, 0);
 }
 
-/* Writes what one entry says; returns 1 to go on, 0 at the object's end (the
- * stream then stands at the next "*GEOMOBJECT", or at its end), -1 after a
- * failure. */
+/* Records what one entry says; returns 1 to go on, 0 at the object's end
+ * (the stream then stands at the next "*GEOMOBJECT", or at its end), -1 after
+ * a failure. */
 static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
-  int t = walk->triangle;
+  kroASEReader *in = &walk->in;
   switch (entry) {
   case KRO_ASE_END:
     return 0;
@@ -201,26 +263,31 @@ static int kroWriteSrcEntry(kroSrcState *src, kroASEMeshWalk *walk, int entry) {
   case KRO_ASE_GEOMOBJECT:
     if (!src->begun) {
       src->begun = 1;
-      kroSrcBody(src);
-      return 1;
+      return kroSrcBody(src, in) ? 1 : -1;
     }
-    if (!kroStepBackASEToken(&walk->in)) {
-      kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+    if (!kroStepBackASEToken(in)) {
+      kroFailASEStream(in, "the stream cannot move back to the next *GEOMOBJECT");
       return -1;
     }
     return 0;
   case KRO_ASE_NODE_NAME:
-    kroWriteSrcNodeName(kroSrcBody(src), walk->node_name);
-    return 1;
+    return kroSrcBody(src, in) && kroAddSrcRecord(src->records, in, KRO_SRC_NAME, walk->node_name,
+                                                  strlen(walk->node_name) + 1, nullptr, 0)
+               ? 1
+               : -1;
   case KRO_ASE_NUMFACES:
-    kroWriteSrcCount(kroSrcBody(src), walk->face_count);
-    src->count_written = 1;
-    return 1;
+    return kroSrcBody(src, in) && kroAddSrcRecord(src->records, in, KRO_SRC_COUNT,
+                                                  &walk->face_count, sizeof(int), nullptr, 0)
+               ? 1
+               : -1;
   case KRO_ASE_FACE:
   case KRO_ASE_TFACE:
   case KRO_ASE_FACENORMAL:
-    kroWriteSrcEntryLines(kroSrcBody(src), entry, t, walk->values);
-    return 1;
+    return kroSrcBody(src, in) &&
+                   kroAddSrcRecord(src->records, in, entry, &walk->triangle, sizeof(int),
+                                   walk->values, (size_t)kroSrcEntryFloats(entry) * sizeof(float))
+               ? 1
+               : -1;
   }
   return 1;
 }
@@ -241,7 +308,7 @@ static int kroBeginSrcWalk(kroASEMeshWalk *walk, FILE *stream, FILE *out) {
  * object left is reported. */
 static int kroSrcWalkFoundObject(kroASEMeshWalk *walk, int status, int begun) {
   if (status == 0 && !begun)
-    kroFailASE(&walk->in, "no *GEOMOBJECT follows");
+    kroFailASEStream(&walk->in, "no *GEOMOBJECT follows");
   return status == 0 && begun;
 }
 
@@ -249,17 +316,19 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   kroASEMeshWalk walk;
   if (!kroBeginSrcWalk(&walk, stream, out))
     return 0;
-  kroSrcState src = {out, name, 0, 0, 0};
+  kroSrcRecords records = kroSrcKept;
+  records.length = 0;
+  kroSrcState src = {&records, 0, 0};
   int status;
   while ((status = kroWriteSrcEntry(&src, &walk, kroNextASEMeshEntry(&walk))) > 0)
     continue;
   int ok = kroSrcWalkFoundObject(&walk, status, src.begun);
-  /* A refused object still gets a whole loader that empties the mesh; a
-   * missing one gets none, unless lines before the end began one. */
-  if (status < 0 || src.header_written) {
-    if (!ok)
-      kroWriteSrcEmptyEnd(out, src.header_written, src.count_written, name);
-    fputc('}', out);
+  if (ok)
+    kroWriteSrcRecords(out, &records, name);
+  kroSrcKept = records;
+  if (records.capacity > KRO_SRC_KEPT_BYTES) {
+    free(records.bytes);
+    kroSrcKept = {};
   }
   kroEndASEMeshWalk(&walk);
   return ok;
@@ -557,9 +626,8 @@ static void kroWriteSrcCompactBody(FILE *out, const kroSrcMesh *mesh) {
 
 /* Takes what one entry says into mesh; returns 1 to go on, 0 at the object's
  * end (the stream then stands where the generator leaves it), -1 after a
- * failure. `lines` is set once the generator would have written a line. */
-static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry, int *begun,
-                               int *lines) {
+ * failure. */
+static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry, int *begun) {
   switch (entry) {
   case KRO_ASE_END:
     return 0;
@@ -567,26 +635,25 @@ static int kroTakeSrcMeshEntry(kroSrcMesh *mesh, kroASEMeshWalk *walk, int entry
     return -1;
   case KRO_ASE_GEOMOBJECT:
     if (!*begun) {
-      *begun = *lines = 1;
+      *begun = 1;
       return 1;
     }
     if (!kroStepBackASEToken(&walk->in)) {
-      kroFailASE(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
+      kroFailASEStream(&walk->in, "the stream cannot move back to the next *GEOMOBJECT");
       return -1;
     }
     return 0;
   case KRO_ASE_NODE_NAME:
     strcpy(mesh->node_name, walk->node_name);
-    mesh->named = *lines = 1;
+    mesh->named = 1;
     return 1;
   case KRO_ASE_NUMFACES:
     mesh->triangles = walk->face_count;
-    mesh->counted = *lines = 1;
+    mesh->counted = 1;
     return 1;
   case KRO_ASE_FACE:
   case KRO_ASE_TFACE:
   case KRO_ASE_FACENORMAL:
-    *lines = 1;
     return kroTakeSrcEntry(mesh, entry, walk->triangle, walk->values) ? 1 : -1;
   }
   return 1;
@@ -598,20 +665,14 @@ int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
     return 0;
   kroSrcMesh mesh;
   kroBeginSrcMesh(&mesh);
-  int begun = 0, lines = 0, status;
-  while ((status = kroTakeSrcMeshEntry(&mesh, &walk, kroNextASEMeshEntry(&walk), &begun, &lines)) >
-         0)
+  int begun = 0, status;
+  while ((status = kroTakeSrcMeshEntry(&mesh, &walk, kroNextASEMeshEntry(&walk), &begun)) > 0)
     continue;
+  /* As the generator: only a whole object gets a function. */
   int ok = kroSrcWalkFoundObject(&walk, status, begun);
-  /* As the generator: a refused object still gets a whole loader that
-   * empties the mesh; a missing one gets none, unless entries before the end
-   * began one. */
   if (ok) {
     kroWriteSrcHeader(out, name);
     kroWriteSrcCompactBody(out, &mesh);
-    fputc('}', out);
-  } else if (status < 0 || lines) {
-    kroWriteSrcEmptyEnd(out, 0, 0, name);
     fputc('}', out);
   }
   kroEndSrcMesh(&mesh);

@@ -1,7 +1,8 @@
 /*
  * Growable triangle arrays: one heap block of row pointers, one heap row of
  * floats per triangle. Growth replaces only the pointer block, so rows never
- * move. Also the normals of a mesh computed from its positions.
+ * move. Also the normals of a mesh computed from its positions, and the
+ * bounds of one or several arrays.
  * Depends on: kro_error.cpp (allocation, failure reporting).
  */
 #include "kro.h"
@@ -198,4 +199,63 @@ void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t tri
   }
   if (smooth && triangles > 0 && !kroSmoothNormals(op, nc, realn, triangles))
     kroFail("Error during allocating memory in kroComputeNormals(..)\n");
+}
+
+/* ---- bounds ---------------------------------------------------------------- */
+
+/* A box being gathered, in doubles: one vertex more with each kroTakeVertices. */
+typedef struct kroBoxSum {
+  double low[3], high[3];
+  long vertices;
+} kroBoxSum;
+
+static void kroTakeVertices(kroBoxSum *box, kroObject op, uint32_t count) {
+  for (uint32_t t = 0; op && t < count; t++)
+    for (int v = 0; v < 3; v++) {
+      const float *p = &op[t][3 * v];
+      if (!isfinite(p[0]) || !isfinite(p[1]) || !isfinite(p[2]))
+        continue;
+      for (int k = 0; k < 3; k++) {
+        box->low[k] = std::min(box->low[k], (double)p[k]);
+        box->high[k] = std::max(box->high[k], (double)p[k]);
+      }
+      box->vertices++;
+    }
+}
+
+static long kroFinishBounds(const kroBoxSum *box, kroBounds *bounds) {
+  memset(bounds, 0, sizeof *bounds);
+  if (box->vertices == 0)
+    return 0;
+  double squares = 0.0;
+  for (int k = 0; k < 3; k++) {
+    bounds->low[k] = (float)box->low[k];
+    bounds->high[k] = (float)box->high[k];
+    bounds->centre[k] = (float)(0.5 * (box->low[k] + box->high[k]));
+    squares += (box->high[k] - box->low[k]) * (box->high[k] - box->low[k]);
+  }
+  bounds->radius = (float)(0.5 * sqrt(squares));
+  return box->vertices;
+}
+
+static const kroBoxSum KRO_EMPTY_BOX = {
+    {HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, 0};
+
+long kroObjectsBounds(const kroObject *ops, const uint32_t *counts, int objects,
+                      kroBounds *bounds) {
+  kroBoxSum box = KRO_EMPTY_BOX;
+  for (int i = 0; ops && counts && i < objects; i++)
+    kroTakeVertices(&box, ops[i], counts[i]);
+  return kroFinishBounds(&box, bounds);
+}
+
+long kroObjectBounds(kroObject op, uint32_t count, kroBounds *bounds) {
+  return kroObjectsBounds(&op, &count, 1, bounds);
+}
+
+long kroMeshBounds(const kroMesh *meshes, int count, kroBounds *bounds) {
+  kroBoxSum box = KRO_EMPTY_BOX;
+  for (int i = 0; meshes && i < count; i++)
+    kroTakeVertices(&box, meshes[i].op, (uint32_t)std::max(meshes[i].triangles, 0));
+  return kroFinishBounds(&box, bounds);
 }

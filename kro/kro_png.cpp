@@ -3,8 +3,9 @@
  * size from IHDR and gathers the image data (IDAT) payloads, in file order,
  * still compressed. The reader checks no CRC and inflates nothing; the
  * separate format check (kroCheckPNG) checks every CRC and every rule of the
- * chunk sequence and the header, and reports nothing.
- * Depends on: kro_error.cpp (allocation, failure reporting).
+ * chunk sequence and the header, and reports nothing; the picture decoder
+ * (kro_picture.cpp) runs the same check over a file in memory.
+ * Depends on: kro_error.cpp (allocation, failure reporting), zlib (CRC-32).
  */
 #include "kro.h"
 #include "kro_internal.h"
@@ -14,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 enum {
   KRO_PNG_SIGNATURE_BYTES = 8, /* only the first 4 are examined */
@@ -211,6 +213,8 @@ static const uint8_t kroPNGSignature[KRO_PNG_SIGNATURE_BYTES] = {0x89, 'P',  'N'
 /* What the check has met so far, and the reason of the first problem. */
 typedef struct kroPNGCheck {
   FILE *file;
+  const uint8_t *bytes;           /* the file in memory when file is null */
+  size_t count, at;               /* its bytes, and those read */
   uint8_t bit_depth, colour_type; /* of the IHDR chunk, once met */
   uint32_t chunks;                /* chunks begun, the one being checked included */
   uint32_t data_chunks;
@@ -232,6 +236,12 @@ static int kroPNGProblem(kroPNGCheck *check, const char *format, ...) {
 
 /* Reads up to `count` bytes; a short read caused by an error is remembered. */
 static size_t kroPNGCheckRead(kroPNGCheck *check, void *bytes, size_t count) {
+  if (!check->file) {
+    size_t got = count < check->count - check->at ? count : check->count - check->at;
+    memcpy(bytes, check->bytes + check->at, got);
+    check->at += got;
+    return got;
+  }
   size_t got = fread(bytes, 1, count, check->file);
   if (got < count && ferror(check->file) && !check->read_error)
     check->read_error = errno ? errno : EIO;
@@ -239,23 +249,15 @@ static size_t kroPNGCheckRead(kroPNGCheck *check, void *bytes, size_t count) {
 }
 
 /* The chunk CRC: CRC-32 with the reflected polynomial 0xEDB88320, continued
- * from `crc` (0 to start) over `count` bytes. */
+ * from `crc` (0 to start) over `count` bytes: zlib's, which is that one. */
 static uint32_t kroPNGCRC(uint32_t crc, const uint8_t *bytes, size_t count) {
-  static uint32_t table[256];
-  static int table_made = 0;
-  if (!table_made) {
-    for (uint32_t n = 0; n < 256; n++) {
-      uint32_t c = n;
-      for (int bit = 0; bit < 8; bit++)
-        c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[n] = c;
-    }
-    table_made = 1;
+  while (count > 0) {
+    uInt part = count > 0x40000000u ? 0x40000000u : (uInt)count;
+    crc = (uint32_t)crc32(crc, bytes, part);
+    bytes += part;
+    count -= part;
   }
-  crc = ~crc;
-  for (size_t i = 0; i < count; i++)
-    crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+  return crc;
 }
 
 /* Bit depths a colour type allows, as a bit set over depths 1 to 16; 0 for an
@@ -369,6 +371,15 @@ static int kroPNGCheckData(kroPNGCheck *check, const uint8_t *type_bytes, const 
                            uint32_t length, uint8_t *header) {
   uint8_t block[KRO_PNG_CHECK_BLOCK];
   uint32_t crc = kroPNGCRC(0, type_bytes, 4);
+  if (!check->file && length <= check->count - check->at) {
+    /* In memory: the CRC over the data where it lies, the header copied. */
+    const uint8_t *data = check->bytes + check->at;
+    memcpy(header, data,
+           length < (uint32_t)KRO_PNG_IHDR_BYTES ? length : (uint32_t)KRO_PNG_IHDR_BYTES);
+    crc = kroPNGCRC(crc, data, length);
+    check->at += length;
+    length = 0;
+  }
   for (uint32_t done = 0; done < length;) {
     size_t want = length - done < sizeof block ? length - done : sizeof block;
     size_t got = kroPNGCheckRead(check, block, want);
@@ -479,6 +490,17 @@ int kroCheckPNG(const char *path, char *why, int why_chars) {
     result = kroPNGProblem(&check, "read error: %s", strerror(check.read_error));
   if (check.file)
     fclose(check.file);
+  if (why && why_chars > 0)
+    snprintf(why, (size_t)why_chars, "%s", result == 0 ? "" : check.reason);
+  return result;
+}
+
+int kroCheckPNGMemory(const uint8_t *bytes, size_t count, char *why, int why_chars) {
+  kroPNGCheck check;
+  memset(&check, 0, sizeof check);
+  check.bytes = bytes;
+  check.count = count;
+  int result = kroPNGCheckStream(&check);
   if (why && why_chars > 0)
     snprintf(why, (size_t)why_chars, "%s", result == 0 ? "" : check.reason);
   return result;

@@ -281,6 +281,14 @@ static void zkFlyerPosition(int i, float seconds, float pos[2]) {
   }
 }
 
+float zkFlyerLanding(int flyer) {
+  return departure_time[flyer] + ZK_FLIGHT_SECONDS;
+}
+
+int zkFlyerBit(int flyer) {
+  return bit[flyer];
+}
+
 static void zkFrame(float aspect, float seconds) {
   static const float white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
   static const float logo_ambient[4] = {0.8f, 0.5f, 0.1f, 1.0f};

@@ -24,6 +24,15 @@ void zkDrawObject(kroObject positions, kroObject normals, kroObject texcoords, i
 extern const char zk_vertex_text[];
 extern const char zk_fragment_text[];
 
+enum { ZK_FLYER_COUNT = 32 }; // flyers 0..15 land in the upper row, 16..31 in the lower
+
+// The second at which flyer 0..ZK_FLYER_COUNT-1 reaches its row (one second
+// after it leaves), as the frame loop compares it.
+float zkFlyerLanding(int flyer);
+
+// The digit flyer 0..ZK_FLYER_COUNT-1 shows: 0 or 1.
+int zkFlyerBit(int flyer);
+
 // What the scene holds, for tools and tests: its GL names and how far along
 // its life it is. All zero before the first call.
 typedef struct zkIntroState {

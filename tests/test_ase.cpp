@@ -188,14 +188,15 @@ TEST_F(AseTest, NamesAndTokensOfTheirLimitAreTakenAndOneMoreIsRefused) {
     };
     std::string name(KRO_ASE_NAME_CHARS + more, 'n'), token(KRO_ASE_TOKEN_CHARS + more, 't');
     std::string bitmap(KRO_ASE_BITMAP_CHARS + more, 'b');
-    std::string name_too_long = where + ": the node name is longer than 255 characters\n";
+    std::string name_too_long = where + ": the node name is longer than 255 characters at line 2\n";
     Mesh named, tokened;
     kroTestWriteFile(path, "*GEOMOBJECT {\n*NODE_NAME \"" + name + "\"\n*MESH_NUMFACES 1\n}\n");
     expect([&] { named.load(path, 1); }, name_too_long);
     expect([&] { EXPECT_EQ(kroObjectsInASE(path.c_str()), 1 - more); }, name_too_long);
     EXPECT_TRUE(more ? named.untouched() : named.summary() == describe(name.c_str(), 1, 0));
     kroTestWriteFile(path, "*GEOMOBJECT {\n" + token + "\n*MESH_NUMFACES 1\n}\n");
-    expect([&] { tokened.load(path, 1); }, where + ": a token is longer than 256 characters\n");
+    expect([&] { tokened.load(path, 1); },
+           where + ": a token is longer than 256 characters at line 2\n");
     EXPECT_EQ(tokened.triangles, 1 - more);
     kroMaterial *materials = nullptr;
     kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n*MAP_DIFFUSE {\n"
@@ -203,7 +204,7 @@ TEST_F(AseTest, NamesAndTokensOfTheirLimitAreTakenAndOneMoreIsRefused) {
                                bitmap + "\"\n}\n}\n}\n");
     expect([&] { EXPECT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 1 - more); },
            "Error in reading material from " + path +
-               ": the bitmap name is longer than 1023 characters\n");
+               ": the bitmap name is longer than 1023 characters at line 5\n");
     kroFreeMaterials(&materials, 1);
   }
   EXPECT_EQ(kroTestHookCalls, 4);
@@ -246,7 +247,8 @@ TEST_F(AseTest, RefusedFilesLeaveNothingBehind) {
 }
 
 // Cut a good file at every byte: each object read from the stream is either
-// exactly the full object or refused with an empty result.
+// exactly the full object or refused with an empty result; a cut file's
+// message names the line of its last byte.
 TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
   std::string text = kroTestReadFile(kTwo);
   Mesh full[2];
@@ -257,10 +259,14 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
     for (const Mesh &want : full) {
       int calls = kroTestHookCalls;
       Mesh mesh;
-      kroTestCaptured([&] { mesh.next(stream); });
+      std::string message = kroTestCaptured([&] { mesh.next(stream); });
       if (kroTestHookCalls != calls || mesh.triangles == 0) {
         refused += kroTestHookCalls != calls;
         ASSERT_TRUE(mesh.empty()) << length;
+        std::string line = std::to_string(1 + std::count(&text[0], &text[length - 1], '\n'));
+        if (kroTestHas(message, "(cut off?)")) {
+          ASSERT_TRUE(kroTestHas(message, "(cut off?) at line " + line + "\n")) << message;
+        }
         break; // a refusal leaves the stream anywhere
       }
       ASSERT_TRUE(mesh.sameRows(want) && mesh.material == want.material &&
@@ -270,6 +276,23 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
     fclose(stream);
   }
   EXPECT_GT(refused, (int)text.size() / 2);
+}
+
+// Bytes held for a pipe belong to that pipe: one closed after its first
+// object, and another opened after it (at the address and descriptor the C
+// library hands out again), reads its own first object.
+TEST_F(AseTest, HeldBytesStayWithTheirPipe) {
+  const std::string cube = kExporter + "RotatingCube.ASE";
+  Mesh left, first;
+  FILE *pipe = popen(("cat '" + kTwo + "'").c_str(), "r");
+  left.next(pipe);
+  pclose(pipe);
+  pipe = popen(("cat '" + cube + "'").c_str(), "r");
+  first.next(pipe);
+  pclose(pipe);
+  EXPECT_EQ(left.summary(), Mesh(kTwo, 1).summary());
+  EXPECT_EQ(first.summary(), Mesh(cube, 1).summary());
+  EXPECT_EQ(kroTestHookCalls, 0);
 }
 
 // A few bytes in memory announcing millions of faces are refused before any
@@ -404,34 +427,22 @@ TEST_F(MeshSrcTest, WritesOneLoaderPerCall) {
                       "Error in reading mesh from file descriptor\n");
 }
 
-// Every refused file still yields a loader that compiles and empties the
-// mesh; the message sits in a comment, so the text stays one valid source.
-// Entries with no object around them begin a loader, which then ends empty.
-TEST_F(MeshSrcTest, RefusedFilesStillGiveCompilingEmptyLoaders) {
-  std::string source = "#include <string.h>\n#include \"kro.h\"\n";
-  const std::string end = // arrays grown by the loader are released; the mesh ends empty
-      "\tkroDestroyObject(nc,*triangles);\n\t*triangles=0;\n\tnode_name[0]=0;\n}";
+// A refused object, or entries with no object after them, write no function
+// at all, whatever came before the failure: only the message, in a comment.
+TEST_F(MeshSrcTest, RefusedFilesWriteNoFunction) {
+  std::vector<std::string> texts{"*MESH_NUMFACES 1\n"};
+  for (const std::string &path : refusedFiles())
+    if (path.find("/bad_material") == path.npos)
+      texts.push_back(kroTestReadFile(path));
   int refused = 0;
-  for (const std::string &path : refusedFiles()) {
-    if (path.find("/bad_material") != path.npos)
-      continue;
-    SCOPED_TRACE(path);
-    std::string name = "Refused" + std::to_string(refused);
-    std::string out = generate(kroTestReadFile(path), {name});
+  for (const std::string &text : texts) {
+    SCOPED_TRACE(text.substr(0, 80));
+    std::string out = generate(text, {"Refused"});
     EXPECT_TRUE(kroTestHookCalls == ++refused &&
-                out.find("/* Error in reading mesh from file descriptor: ") != out.npos &&
-                out.find(header(name)) != out.npos && out.rfind(end) == out.size() - end.size())
+                out.rfind("/* Error in reading mesh from file descriptor: ", 0) == 0 &&
+                out.find(" */\n") == out.size() - 4 && !kroTestHas(out, "loadMesh"))
         << out;
-    source += out + "\n";
   }
-  std::string headless = generate("*MESH_NUMFACES 1\n", {"Headless"});
-  EXPECT_TRUE(headless.rfind(header("Headless") + "\t*triangles=1;\n", 0) == 0 &&
-              kroTestHas(headless, "no *GEOMOBJECT follows") &&
-              headless.rfind(end) == headless.size() - end.size())
-      << headless;
-  source += headless + "\n";
-  kroTestOutcome built = kroTestCompile(KRO_CXX_COMPILER, "refused.cpp", source, "-fsyntax-only");
-  EXPECT_EQ(built.status, 0) << built.err << source;
 }
 
 // Name, row count and every value as "%f" (the loader's constants carry six decimals).

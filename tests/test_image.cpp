@@ -760,10 +760,10 @@ TEST_F(FontTest, BuilderRefusalsPrintWithoutTheHookAndLeaveTheOldFont) {
   EXPECT_EQ(
       limitedOutcome(4096, [&] { return kroCreateKROF(dir.c_str(), large, out.c_str(), 128); }),
       "Error during writing file: " + out + "\n0, File too large, hook 0");
-  // A picture that is there but not a usable BMP stops the build: the BMP reader reports it
+  // A picture that is there but not usable stops the build: the picture reader reports it
   // and calls the hook, the only one of these to do so.
   kroTestWriteFile(dir + "/66.bmp", "BM not really");
-  EXPECT_NE(refusal(dir, size8, out).find("kroLoadBMP(..)"), std::string::npos);
+  EXPECT_NE(refusal(dir, size8, out).find("kroLoadPicture(..)"), std::string::npos);
   EXPECT_EQ(kroTestHookCalls, 1);
   EXPECT_EQ(kroTestReadFile(out), "old font");
   EXPECT_EQ(kroTestListing(out_dir), "font.krof\n");

@@ -46,8 +46,8 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
   EXPECT_TRUE(kroTestHas(unknown.err, "unknown command 'frobnicate'"));
   EXPECT_EQ(version.out, std::string("krotool ") + KRO_VERSION_STRING + "\n");
   EXPECT_EQ(help.status, 0);
-  for (std::string name :
-       {"mesh-src", "ase-info", "bmp-resize", "png-info", "font-build", "font-info"}) {
+  for (std::string name : {"mesh-src", "ase-info", "image-info", "bmp-resize", "png-info",
+                           "font-build", "font-info", "song-wav"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(kroTestHas(help.out, name));
     kroTestOutcome sub = krotool(name + " --help");
@@ -180,7 +180,9 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
                    "*3DSMAX_ASCIIEXPORT 200\n*MATERIAL_LIST {\n*MATERIAL_COUNT 2\n"
                    "*MATERIAL 0 {\n*MATERIAL_NAME \"back\\slash ?\\?= \xC3\xA9\"\n"
                    "*MATERIAL_DIFFUSE 0.25 0.5 1.0\n}\n*MATERIAL 1 {\n*MATERIAL_NAME \"Moss\"\n"
-                   "*MATERIAL_DIFFUSE 0.1 0.6 0.2\n}\n}\n*GEOMOBJECT {\n*NODE_NAME \"T\"\n"
+                   "*MATERIAL_DIFFUSE 0.1 0.6 0.2\n*MAP_DIFFUSE {\n*BITMAP \"C:\\m\\moss.png\"\n"
+                   "*UVW_V_OFFSET 0.5\n*UVW_U_TILING 3\n*UVW_ANGLE 0.25\n}\n}\n}\n"
+                   "*GEOMOBJECT {\n*NODE_NAME \"T\"\n"
                    "*MESH {\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
                    "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n"
                    "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1\n}\n}\n"
@@ -194,17 +196,20 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
   const std::string show =
       "#include \"odd-names.h\"\nint main(void) {\n  int i;\n"
       "  for (i = 0; i < ODD_NAMES_COUNT; i++)\n"
-      "    printf(\"%d %s %g %g %g;\", odd_names[i].number, odd_names[i].name,\n"
-      "           odd_names[i].diffuse[0], odd_names[i].diffuse[1],\n"
-      "           odd_names[i].diffuse[2]);\n  return 0;\n}\n";
+      "    printf(\"%d %s %g %g %g %s %g %g %g %g %g;\", odd_names[i].number,\n"
+      "           odd_names[i].name, odd_names[i].diffuse[0], odd_names[i].diffuse[1],\n"
+      "           odd_names[i].diffuse[2], odd_names[i].diffuse_map,\n"
+      "           odd_names[i].map_offset[0], odd_names[i].map_offset[1],\n"
+      "           odd_names[i].map_tiling[0], odd_names[i].map_tiling[1],\n"
+      "           odd_names[i].map_angle);\n  return 0;\n}\n";
   kroTestOutcome built = kroTestCompile(KRO_C_COMPILER, "show.c", show,
                                         "-std=c99 -pedantic -I" + dir + " -o " + dir + "/show"),
                  as_cxx =
                      kroTestCompile(KRO_CXX_COMPILER, "show.cpp", show, "-fsyntax-only -I" + dir);
   ASSERT_EQ(built.status, 0) << built.err;
   EXPECT_EQ(as_cxx.status, 0) << as_cxx.err;
-  EXPECT_EQ(kroTestRun(dir + "/show").out,
-            "0 back\\slash ?\\?= \xC3\xA9 0.25 0.5 1;1 Moss 0.1 0.6 0.2;");
+  EXPECT_EQ(kroTestRun(dir + "/show").out, "0 back\\slash ?\\?= \xC3\xA9 0.25 0.5 1  0 0 1 1 0;"
+                                           "1 Moss 0.1 0.6 0.2 C:\\m\\moss.png 0 0.5 3 1 0.25;");
 }
 
 // png-info gives the engine's verdict (kroCheckPNG, whose reasons test_image
@@ -261,6 +266,7 @@ std::string glyphFolder() {
   for (const char *name : {"A.bmp", "300.bmp", "065.bmp"})
     kroTestWriteFile(dir + "/" + name, a);
   kroTestWriteFile(dir + "/67.bmp", deep);
+  kroTestWriteFile(dir + "/68.png", kroTestReadFile(kData + "/png/kinds/c0d01n-11x9.png"));
   kroTestWriteFile(dir + "/notes.txt", "not a picture");
   return dir;
 }
@@ -273,18 +279,19 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
       kroTestRun("cd " + two + " && " + KROTOOL_PATH + " font-build " + glyphs + " 8 8 title.krof");
   ASSERT_EQ(first.status, 0) << first.err;
   ASSERT_EQ(second.status, 0) << second.err;
-  EXPECT_EQ(first.out, one + "/title.krof: 2 glyphs of 8 x 8\n");
-  EXPECT_EQ(first.err, "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
-                       "krotool font-build: skipped 300.bmp: outside 0..255\n"
-                       "krotool font-build: skipped 67.bmp: 32 bits per pixel (24 are taken)\n"
-                       "krotool font-build: skipped A.bmp: not a character code (name it by "
-                       "the code, e.g. 65.bmp for A)\n");
+  EXPECT_EQ(first.out, one + "/title.krof: 3 glyphs of 8 x 8\n");
+  EXPECT_EQ(first.err,
+            "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
+            "krotool font-build: skipped 300.bmp: outside 0..255\n"
+            "krotool font-build: skipped 67.bmp: BMP: pixel data cut short: 768 of 1024 bytes\n"
+            "krotool font-build: skipped A.bmp: not a character code (name it by "
+            "the code, e.g. 65.bmp for A)\n");
   // The font keeps its file name without folders or extension: equal bytes.
   EXPECT_EQ(kroTestReadFile(one + "/title.krof"), kroTestReadFile(two + "/title.krof"));
   EXPECT_EQ(kroTestListing(one), "title.krof\n"); // nothing else left beside it
   kroTestOutcome info = krotool("font-info " + one + "/title.krof");
   EXPECT_EQ(info.status, 0);
-  EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 2\ncodes: 65 66\n"))
+  EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 3\ncodes: 65 66 68\n"))
       << info.out;
 }
 
@@ -370,6 +377,12 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
   EXPECT_TRUE(kroTestHas(cube.out, "geometry objects: 1\nlight objects: 0\n"
                                    "  object 1: \"Box01\", 12 triangles, material 0, normals\n"))
       << cube.out;
+  // A UTF-16 export lists as its UTF-8 twin, after the line naming the file.
+  auto listing = [](const std::string &path) {
+    kroTestOutcome run = krotool("ase-info " + kData + "/ase/utf16/" + path);
+    return std::to_string(run.status) + run.out.substr(run.out.find('\n'));
+  };
+  EXPECT_EQ(listing("unicode_names_utf16be.ase"), listing("unicode_names.ase"));
   std::string text = kroTestTempPath("notes.txt");
   kroTestWriteFile(text, "*GEOMOBJECT is only a word here\n");
   expectUnusable("ase-info", text,

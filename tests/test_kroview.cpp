@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <sstream>
 
@@ -29,6 +28,7 @@ const std::string kData = std::string(KRO_TEST_DATA) + "/viewer/";
 const std::string kThree = kData + "three_materials.ase", kFigure = kData + "zup_figure.ase";
 const std::string kAse = std::string(KRO_TEST_DATA) + "/ase/";
 const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+const std::string kTextured = std::string(KRO_SOURCE_DIR) + "/examples/textured/";
 // An exporter's files: +z up, several objects, cameras and lights beside the geometry.
 const std::string kExporterFiles[] = {
     kExporter + "CameraRollAnim.ase", kExporter + "RotatingCube.ASE",
@@ -438,6 +438,42 @@ TEST(Kroview, MaterialReferencePastTheListGivesGrey) {
   EXPECT_FALSE(std::equal(KV_GREY, KV_GREY + 3, loaded.view.scene.objects[1].colour));
 }
 
+// An object whose material's diffuse map is found is drawn textured until T turns the textures
+// off; without the picture (or without texture coordinates) it keeps its colour, and the overlay
+// and standard output name a missing map.
+TEST(Kroview, TexturedMaterialsFollowTAndAMissingMapIsNamed) {
+  ASSERT_TRUE(kroTestOpenGL());
+  std::string folder = kroTestTempFolder("textured"), model = folder + "/textured.ase";
+  kroTestWriteFile(model, kroTestReadFile(kTextured + "textured.ase"));
+  const std::string missing = "map: diffuse map \"C:\\maps\\Tiles.png\" missing\n";
+  for (bool found : {true, false}) {
+    SCOPED_TRACE(found ? "found" : "missing");
+    if (found)
+      kroTestWriteFile(folder + "/tiles.png", kroTestReadFile(kTextured + "tiles.png"));
+    else
+      ASSERT_EQ(unlink((folder + "/tiles.png").c_str()), 0);
+    ModelView textured(model);
+    kvScene &scene = textured.view.scene;
+    std::string out = kroTestCaptured([&] { kvBuildSceneLists(&scene); });
+    EXPECT_EQ(scene.objects[0].textured, found);
+    EXPECT_EQ(kroTestHas(overlayText(&textured.view), missing), !found);
+    EXPECT_EQ(kroTestHas(out, "the diffuse map \"C:\\maps\\Tiles.png\" was not found"), !found);
+    scene.hide_textures = 1; // T
+    kvBuildSceneLists(&scene);
+    EXPECT_EQ(scene.objects[0].textured, 0);
+    EXPECT_TRUE(kroTestHas(overlayText(&textured.view), "textures off\n"));
+  }
+  // The picture is there, but the faces lose their texture coordinates: the colour stays.
+  kroTestWriteFile(folder + "/tiles.png", kroTestReadFile(kTextured + "tiles.png"));
+  std::string text = kroTestReadFile(model);
+  for (size_t at; (at = text.find("*MESH_TFACE ")) != std::string::npos;)
+    text.erase(at, text.find('\n', at) - at);
+  kroTestWriteFile(model, text);
+  ModelView plain(model);
+  kvBuildSceneLists(&plain.view.scene);
+  EXPECT_EQ(plain.view.scene.objects[0].textured, 0);
+}
+
 // --post splits the view: the left half as drawn, the right half through the engine's blur,
 // which lowers the contrast of edges there and visibly changes a good part of the model.
 TEST(Kroview, PostProcessingShowsTheBlurBesideThePlainPicture) {
@@ -628,10 +664,13 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::string &data = kData, missing = data + "no_such_model.ase",
                     refused = kAse + "bad_numfaces_twice.ase",
                     unclosed = kAse + "bad_node_name_unclosed.ase",
-                    copies = kAse + "name_holds_geomobject.ase";
+                    copies = kAse + "name_holds_geomobject.ase",
+                    picture = std::string(KRO_TEST_DATA) + "/png/ancillary.png";
   // Arguments, status, and parts of standard output and error (empty: anything).
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
-      {missing, 1, "Error in reading material from " + missing, "kroview: cannot open " + missing},
+      // The file's own problem first, before any engine line on standard output.
+      {missing, 1, "", "kroview: cannot open " + missing + ": No such file or directory"},
+      {picture, 1, "", picture + ": no ASE keyword at its start: not an ASE file"},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},
@@ -663,8 +702,9 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
     EXPECT_TRUE(kroTestHas(run.out, out) && kroTestHas(run.err, err))
         << arguments << ": " << run.out << run.err;
     EXPECT_EQ(run.err.find("OpenGL"), std::string::npos) << arguments;
-    if (status == 2) { // one line, no usage text
+    if (status == 2 || arguments == missing || arguments == picture) { // one line
       EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+      EXPECT_TRUE(status == 2 || run.out.empty()) << arguments << ": " << run.out;
     }
   }
 }
@@ -675,12 +715,20 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
 TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
   std::vector<std::string> files(std::begin(kExporterFiles), std::end(kExporterFiles));
   files.insert(files.end(), {kAse + "exported_shapes.ase", kAse + "name_holds_geomobject.ase",
-                             kFigure, kThree}); // the shapes have normals, the boxes not
+                             kFigure, kThree,              // the shapes have normals, the boxes not
+                             kTextured + "textured.ase"}); // a map found beside the file
   for (const std::string &file : files) {
     kroTestOutcome tool = kroTestRun(std::string(KROTOOL_PATH) + " ase-info " + file);
     kroTestOutcome info = kroview("--info " + file, "DISPLAY=");
     ASSERT_EQ(tool.status, 0) << tool.err;
     ASSERT_EQ(info.status, 0) << info.err;
+    if (file == kTextured + "textured.ase") {
+      EXPECT_TRUE(
+          kroTestHas(tool.out, "    diffuse map \"C:\\maps\\Tiles.png\": found: " + kTextured +
+                                   "tiles.png, 256 x 256; offset 0.0000 "
+                                   "0.0000, tiling 4.0000 1.0000, angle 0.0000\n"))
+          << tool.out;
+    }
     std::istringstream expected(tool.out), got(info.out);
     std::string want, line;
     while (std::getline(expected, want)) {
@@ -721,14 +769,12 @@ TEST(Kroview, ShaderFolderThatDoesNotBuildFailsTheShot) {
   EXPECT_EQ(good.status, 0) << good.err;
   kroTestWriteFile(folder + "/ish/b.frag", "void main() { gl_FragColor = vec4(1.0) + ; }\n");
   const std::pair<std::string, std::string> failures[] = {
-      {folder, "ish/b.frag: "},
-      {folder + "/none", "Error in reading vertex shader from " + folder + "/none/"}};
+      {folder, "kroview: the shaders in " + folder + " do not build: ish/b.frag: "},
+      {folder + "/none", "kroview: the shader folder " + folder + "/none does not exist\n"}};
   for (const auto &[shaders, reason] : failures) {
     kroTestOutcome run = kroview(kThree + " --shaders " + shaders + shot);
     EXPECT_EQ(run.status, 1) << shaders;
-    EXPECT_TRUE(
-        kroTestHas(run.err, "kroview: the shaders in " + shaders + " do not build: " + reason))
-        << run.err;
+    EXPECT_TRUE(kroTestHas(run.err, reason)) << run.err;
   }
 }
 
@@ -781,14 +827,16 @@ struct LiveKroview {
   int stop() {
     int status = -1;
     if (pid > 0) {
-      kill(pid, SIGTERM); // SDL turns it into a quit event
+      kill(pid, SIGTERM); // ends it at once, as a shell sees it: 128 + 15
       waitpid(pid, &status, 0);
       pid = -1;
     }
     if (turn >= 0)
       close(turn);
     turn = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status)     ? WEXITSTATUS(status)
+           : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                 : -1;
   }
 };
 
@@ -833,6 +881,16 @@ int countColour(const kroTestPng &png, int r, int g, int b) {
   return count;
 }
 
+// Pixels of the textured example's blue tiles (lit): blue well above red and above green.
+int countBlue(const kroTestPng &png) {
+  int count = 0;
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      count += png.at(x, y)[2] > 80 && png.at(x, y)[2] > png.at(x, y)[0] + 40 &&
+               png.at(x, y)[2] > png.at(x, y)[1];
+  return count;
+}
+
 // Rows from the top covered by the overlay's panel, at its left edge.
 int panelRows(const kroTestPng &png) {
   int y = kMargin;
@@ -872,6 +930,9 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
         below++, unchanged += difference(kept, replaced, x, y) == 0;
     EXPECT_EQ(unchanged, below) << how << ": the picture under the overlay changed";
     EXPECT_GT(panelRows(kept), rows + 15) << how << ": no reason in the overlay";
+    replaceFile(model, kroTestReadFile(kData + "tall_box.ase")); // good again: no reason left
+    live.waitFor("kroview: reloaded " + model);
+    EXPECT_EQ(panelRows(live.shot()), rows) << how << ": the overlay kept an old reason";
 
     replaceFile(shaders + "/ish/b.frag",
                 "void main() { gl_FragColor = vec4(1.0, 0.0, 1.0, 1.0); }\n");
@@ -883,7 +944,24 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good shaders: "), "ish/b.frag"))
         << how;
     EXPECT_GT(countColour(live.shot(), 255, 0, 255), 500) << how;
-    EXPECT_EQ(live.stop(), 0) << how;
+
+    // A textured model shows its picture's blue tiles; a new picture under the map's name is
+    // loaded again (a plain green one: no blue left), also after a broken one.
+    std::string tiles = model.substr(0, model.rfind('/')) + "/tiles.png";
+    kroTestWriteFile(tiles, kroTestReadFile(kTextured + "tiles.png"));
+    replaceFile(model, kroTestReadFile(kTextured + "textured.ase"));
+    live.waitFor("kroview: reloaded " + model);
+    EXPECT_GT(countBlue(live.shot()), 500) << how;
+    replaceFile(tiles, "\x89PNG\r\n\x1a\ncut"); // caught half written: refused, still watched
+    live.waitFor("kroview: reloaded 0 map textures");
+    std::vector<uint8_t> green(16 * 16 * 3);
+    for (size_t i = 1; i < green.size(); i += 3)
+      green[i] = 200;
+    ASSERT_EQ(kvWritePNG((tiles + ".new").c_str(), green.data(), 16, 16), 0);
+    ASSERT_EQ(rename((tiles + ".new").c_str(), tiles.c_str()), 0);
+    live.waitFor("kroview: reloaded 1 map textures");
+    EXPECT_EQ(countBlue(live.shot()), 0) << how;
+    EXPECT_EQ(live.stop(), 128 + SIGTERM) << how;
   }
 }
 
@@ -904,3 +982,79 @@ TEST(Kroview, FileWithoutNormalsIsDrawnLit) {
 }
 
 } // namespace
+
+// A model given through a symbolic link is followed to its file, by inotify as by polling.
+TEST(KroviewWatch, ALinkedModelIsFollowedToItsFile) {
+  std::string real = kroTestTempFolder("watch-real") + "/model.ase",
+              link = kroTestTempFolder("watch-link") + "/model.ase",
+              shaders = kroTestTempFolder("watch-shaders");
+  kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  for (int poll : {0, 1}) {
+    kvWatch watch;
+    ASSERT_TRUE(kvOpenWatch(&watch, link.c_str(), shaders.c_str(), poll) == 0 &&
+                watch.polling == poll);
+    usleep(20000); // a later time stamp for the poll to see
+    kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n*COMMENT \"edited\"\n");
+    int changed = 0;
+    for (int tries = 0; tries < 200 && !changed; tries++, usleep(10000))
+      changed = kvPollWatch(&watch, kvNowMs());
+    EXPECT_EQ(changed, KV_CHANGED_MODEL) << poll;
+    kvCloseWatch(&watch);
+  }
+}
+
+// Without a display (none named, or no server) kroview stops with SDL's reason and leaves the
+// terminal alone: nothing on standard output, no escape sequence.
+TEST(Kroview, WithoutADisplayTheTerminalIsLeftAlone) {
+  for (const char *setup :
+       {"env -u DISPLAY -u SDL_VIDEODRIVER", "env -u SDL_VIDEODRIVER DISPLAY=:97"}) {
+    kroTestOutcome run = kroview(kThree + " --shot " + kroTestTempPath("no-display.png"), setup);
+    EXPECT_TRUE(run.status == 1 && run.out.empty()) << setup << ": " << run.out;
+    EXPECT_EQ(run.err.rfind("kroview: no OpenGL context: ", 0), 0u) << setup << ": " << run.err;
+  }
+}
+
+// --shot stops at once on SIGINT or SIGTERM while it writes, by the signal, with no file left.
+TEST(Kroview, AShotStopsAtOnceOnASignal) {
+  for (int number : {SIGINT, SIGTERM}) {
+    std::string dir = kroTestTempFolder("stopped-shot-" + std::to_string(number)),
+                shot = dir + "/a.png";
+    pid_t pid = fork();
+    if (pid == 0) {
+      freopen("/dev/null", "w", stderr);
+      execl(KROVIEW_PATH, KROVIEW_PATH, kThree.c_str(), "--size", "2048x2048", "--shot",
+            shot.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    int status = 0, tries = 0; // until its new file is there: it is writing
+    while (kroTestListing(dir).empty() && waitpid(pid, &status, WNOHANG) == 0 && ++tries < 6000)
+      usleep(5000);
+    ASSERT_TRUE(pid > 0 && kill(pid, number) == 0 && waitpid(pid, &status, 0) == pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << number << ": " << status;
+    EXPECT_EQ(kroTestListing(dir), "");
+  }
+}
+
+// Each --up axis (+x, -x, +y, -y, +z, -z in turn) is turned onto +y, the view's up.
+TEST(Kroview, EveryUpAxisIsTurnedOntoTheViewsUp) {
+  for (int up = KV_UP_PLUS_X; up <= KV_UP_MINUS_Z; up++) {
+    float turn[9], axis[3] = {0, 0, 0};
+    axis[up / 2] = up % 2 ? -1.0f : 1.0f;
+    kvUpTurn((kvUp)up, turn);
+    kroApply3x3MatrixToVector(turn, axis);
+    EXPECT_TRUE(axis[0] == 0 && axis[1] == 1 && axis[2] == 0) << kvUpName((kvUp)up);
+  }
+}
+
+// --info gives the size of coordinates near the largest float without overflowing.
+TEST(Kroview, InfoSizesCoordinatesNearTheLargestFloat) {
+  std::string path = kroTestTempPath("huge.ase");
+  kroTestWriteFile(path, "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n*NODE_NAME \"Huge\"\n*MESH {\n"
+                         "*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
+                         "*MESH_VERTEX 0 -3.0e38 -3.0e38 -2.0e38\n"
+                         "*MESH_VERTEX 1 3.0e38 -3.0e38 2.0e38\n*MESH_VERTEX 2 0 3.0e38 0\n}\n"
+                         "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n}\n}\n");
+  kroTestOutcome info = kroview("--info " + path, "DISPLAY=");
+  EXPECT_TRUE(kroTestHas(info.out, "\nsize (file units): 6e+38 x 6e+38 x 4e+38\n")) << info.err;
+}

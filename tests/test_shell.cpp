@@ -201,7 +201,8 @@ TEST(IntroStart, HelpVersionAndUnknownOptions) {
   EXPECT_EQ(std::tie(version.status, version.out, version.err),
             std::make_tuple(0, "zkintro " KRO_VERSION_STRING "\n", ""));
   EXPECT_EQ(std::tie(help.status, help.err), std::make_tuple(0, ""));
-  EXPECT_EQ(help.out.rfind("usage: zkintro [--window | --version | --help]\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("usage: zkintro [--window] [--mute] | --version | --help\n", 0), 0u)
+      << help.out;
   EXPECT_EQ(std::tie(unknown.status, unknown.out, unknown.err),
             std::make_tuple(2, "", "zkintro: unknown option '--fast'\n" + help.out));
 }
@@ -318,9 +319,17 @@ TEST(ZkCapture, VideoOfTheWholeIntroEncodedAsItIsDrawn) {
   const std::string check = KRO_SOURCE_DIR "/tools/check-video " + file;
   kroTestOutcome checked = kroTestRun(check + " 70");
   EXPECT_EQ(checked.status, 0) << checked.err;
-  EXPECT_EQ(checked.out, "check-video: " + file + ": 70 frames, 1200 x 600, h264, yuv420p\n");
+  EXPECT_EQ(checked.out.rfind("check-video: " + file +
+                                  ": 70 frames, 1200 x 600, h264, yuv420p; aac 14.000 s, ",
+                              0),
+            0u)
+      << checked.out;
   for (const char *wrong : {" 69", " 71", " 70 1200x601"})
     EXPECT_EQ(kroTestRun(check + wrong).status, 1) << wrong;
+  // The same picture without its soundtrack is not the intro's video.
+  ASSERT_EQ(kroTestRun("ffmpeg -v error -i " + file + " -an -c copy " + out + "/mute.mp4").status,
+            0);
+  EXPECT_EQ(kroTestRun(KRO_SOURCE_DIR "/tools/check-video " + out + "/mute.mp4 70").status, 1);
 
   const std::string decode = "ffmpeg -v error -i " + file + " -vf 'select=eq(n\\,42)' -frames:v 1 ";
   ASSERT_EQ(kroTestRun(decode + out + "/frame42.png").status, 0);
@@ -362,6 +371,48 @@ TEST(ZkCapture, AMissingOrFailingFfmpegLeavesTheEarlierVideo) {
     EXPECT_EQ(last.rfind(message, 0), 0u) << run.err;
     EXPECT_EQ(kroTestReadFile(out + "/zkintro.mp4"), "the earlier video");
     EXPECT_EQ(kroTestListing(out), "zkintro.mp4\n");
+  }
+}
+
+// Folder names reach ffmpeg as file names whatever their characters, and a video linked to a
+// device is written into it, the link kept.
+TEST(ZkCapture, AnyFolderNameAndALinkedDeviceTakeTheVideo) {
+  std::string dir = kroTestTempFolder("video-names");
+  ASSERT_TRUE(mkdir((dir + "/null").c_str(), 0777) == 0 &&
+              symlink("/dev/null", (dir + "/null/zkintro.mp4").c_str()) == 0);
+  for (std::string folder : {"take:2", "-x", "null"}) {
+    kroTestOutcome run = capture("--video --fps 1 --out " + folder, "", "cd " + dir + " && ");
+    std::string video = dir + "/" + folder + "/zkintro.mp4";
+    EXPECT_EQ(run.status, 0) << folder << ": " << run.err;
+    EXPECT_EQ(kroTestListing(dir + "/" + folder), "zkintro.mp4\n") << folder;
+    EXPECT_TRUE(folder == "null" ? kroTestLinkText(video) == "/dev/null"
+                                 : kroTestReadFile(video).size() > 1000)
+        << folder;
+  }
+}
+
+// Stopped while it encodes, zkcapture ends at once by the signal, ffmpeg with it, and the
+// earlier video stays with no other file beside it.
+TEST(ZkCapture, AStopMidVideoKeepsTheEarlierVideo) {
+  for (int number : {SIGTERM, SIGINT}) {
+    std::string out = kroTestTempFolder("stopped-video-" + std::to_string(number));
+    kroTestWriteFile(out + "/zkintro.mp4", "the earlier video");
+    pid_t pid = fork();
+    if (pid == 0) {
+      freopen("/dev/null", "w", stderr);
+      execl(ZKCAPTURE_PATH, ZKCAPTURE_PATH, "--video", "--out", out.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    for (double until = now() + 30; kroTestListing(out) == "zkintro.mp4\n" && now() < until;)
+      usleep(20000); // until its new video is there: it is encoding
+    usleep(300000);
+    int status = 0;
+    ASSERT_TRUE(pid > 0 && kill(pid, number) == 0 && waitpid(pid, &status, 0) == pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << number << ": " << status;
+    usleep(200000); // an ffmpeg left running would write on
+    EXPECT_TRUE(kroTestListing(out) + kroTestReadFile(out + "/zkintro.mp4") ==
+                "zkintro.mp4\nthe earlier video")
+        << number;
   }
 }
 
@@ -495,7 +546,39 @@ TEST_F(ReleasedIntroRun, ShowsTheNormalBuildsFramesAndEndsAfterFourteenSeconds) 
   EXPECT_LT(differing, 50) << "nearest capture at " << exact << " s, between " << earliest
                            << " and " << latest;
 }
+
+// The intro's clock runs between whole seconds: of four pictures 0.3 s apart while everything
+// moves (its second second), at most two in a row are the same frame.
+TEST_F(WindowedIntroRun, ItsClockRunsBetweenWholeSeconds) {
+  Display *display = XOpenDisplay(nullptr);
+  int ignored = 0, width = 0, height = 0, same = 0;
+  auto children = viewableChildren(display, window, &ignored);
+  ASSERT_EQ(children.size(), 1u) << "the drawing window";
+  XSetWindowAttributes keep = {}; // what other tests' windows cover stays drawn
+  keep.backing_store = Always;
+  XChangeWindowAttributes(display, children[0].first, CWBackingStore, &keep);
+  std::vector<unsigned char> pictures[4];
+  for (int i = 0; i < 4; i++, usleep(300000)) {
+    pictures[i] = grabPicture(display, children[0].first, &width, &height);
+    ASSERT_EQ(pictures[i].size(), 1200u * 600 * 3);
+    same += i && kroTestDifferingPixels(pictures[i - 1], pictures[i], 0) == 0;
+  }
+  XCloseDisplay(display);
+  EXPECT_LT(same, 2);
+}
 #endif
+
+// A window resized from outside (SDL delivers the resize even though the window is not
+// meant to be resizable) gets a mode of the new width and height, in that order.
+TEST_F(WindowedIntroRun, AResizedWindowGetsAModeOfItsNewSize) {
+  ASSERT_EQ(kroTestRun("xdotool windowsize " + std::to_string(window) + " 600 300").status, 0);
+  std::string sizes;
+  for (double until = now() + 5.0; sizes != "600x300\n" && now() < until; usleep(100000))
+    sizes = kroTestRun("for w in $(xdotool search --name '^ZKintro$'); do xwininfo -children "
+                       "-id $w | sed -n 's/.*() *\\([0-9]*x[0-9]*\\)+.*/\\1/p'; done")
+                .out;
+  EXPECT_EQ(sizes, "600x300\n");
+}
 
 // Without a display (none named, or one that does not exist) each program
 // stops at once with status 1: nothing on standard output, one line on standard
@@ -516,6 +599,11 @@ TEST(IntroStart, WithoutADisplayEachProgramStopsWithStatusOne) {
     }
   }
   EXPECT_FALSE(kroTestFileExists(out));
+  // A driver the user chose is kept on the retry after a failed mode too: SDL's
+  // driver without GL ends the intro instead of a free choice that finds X11.
+  kroTestOutcome chosen = runIntro("env SDL_VIDEODRIVER=dummy", "--window");
+  EXPECT_EQ(chosen.status, 1) << chosen.err;
+  EXPECT_EQ(chosen.err.rfind("zkintro: cannot set the video mode: ", 0), 0u) << chosen.err;
 }
 
 } // namespace

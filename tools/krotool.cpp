@@ -41,6 +41,10 @@ void krotoolEngineEnd(int saved) {
   }
 }
 
+FILE *krotoolSummaryStream(const char *out_path) {
+  return kroSameOutDestination(out_path, "/dev/stdout") ? stderr : stdout;
+}
+
 const char *krotoolUnreadableFile(const char *path) {
   struct stat info;
   if (stat(path, &info) != 0)
@@ -57,10 +61,12 @@ struct Subcommand {
 static const Subcommand subcommands[] = {
     {"mesh-src", krotoolMeshSrc, "write loader source for the geometry objects of an ASE file"},
     {"ase-info", krotoolAseInfo, "list the objects and materials of an ASE file"},
-    {"bmp-resize", krotoolBmpResize, "resample a 24-bit BMP to a new size"},
+    {"image-info", krotoolImageInfo, "read a PNG or BMP picture and tell what it became"},
+    {"bmp-resize", krotoolBmpResize, "resample a picture into a 24-bit BMP of a new size"},
     {"png-info", krotoolPngInfo, "check a PNG file chunk by chunk and describe it"},
     {"font-build", krotoolFontBuild, "build a KROF font from a folder of glyph pictures"},
     {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},
+    {"song-wav", krotoolSongWav, "render the intro's song to a WAV file"},
 };
 
 static void printUsage(FILE *out) {
@@ -72,6 +78,7 @@ static void printUsage(FILE *out) {
 }
 
 int main(int argc, char **argv) {
+  kroRemoveOutFilesOnSignals(); // stopped by a signal, no unfinished file stays behind
   if (argc < 2) {
     printUsage(stderr);
     return 2;

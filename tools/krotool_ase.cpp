@@ -16,6 +16,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 static bool krotoolIsHelp(const char *arg) {
@@ -28,14 +29,16 @@ static void meshSrcUsage(FILE *out) {
   fprintf(out, "usage: krotool mesh-src FILE.ase (NAME... | --auto) [--object WHICH]...\n"
                "                        [-o OUT.cpp] [--header OUT.h] [--materials OUT.h]\n"
                "                        [--include HEADER]... [--compact]\n"
+               "                        [--bounds] [--table OUT.h]\n"
                "\n"
                "Writes one mesh loader per geometry object of FILE.ase, in file order: the\n"
                "loader of an object named NAME is loadMesh<NAME>. The source starts with the\n"
                "includes it needs and compiles on its own; each loader is the engine's\n"
                "generator output (or, with --compact, its compact writer's), unchanged.\n"
-               "Nothing is written unless every object converts cleanly. OUT.cpp and OUT.h\n"
-               "are replaced whole and together: each is written beside its destination\n"
-               "first, and after a failure both are as they were.\n"
+               "Nothing is written unless every object converts cleanly. OUT.cpp, OUT.h and\n"
+               "the materials are replaced whole and together: after a failure every one is\n"
+               "as it was. Each must be a file of its own (not the same file twice, also\n"
+               "through a link, nor standard output twice).\n"
                "\n"
                "  NAME...           one name per converted object (letters, digits, '_')\n"
                "  --auto            name each loader after the object's node name, made into a\n"
@@ -47,19 +50,30 @@ static void meshSrcUsage(FILE *out) {
                "  --header OUT.h    also write a header declaring every loader, each with its\n"
                "                    object's material number and diffuse colour in a comment\n"
                "  --materials OUT.h also write the file's material list as a table of\n"
-               "                    kroMaterialEntry rows (number, name, diffuse colour), named\n"
+               "                    kroMaterialEntry rows (number, name, diffuse colour, diffuse\n"
+               "                    map file and UV transform), named\n"
                "                    after OUT.h: materials.h holds materials[] and\n"
                "                    MATERIALS_COUNT\n"
                "  --include HEADER  add #include \"HEADER\" after the usual includes (repeatable)\n"
                "  --compact         loaders that fill the same arrays with the same floats from\n"
                "                    static tables (each distinct value once): far quicker to\n"
                "                    compile, and a smaller object, than the generator's text\n"
+               "  --bounds          the header (with --header) also gives each loader's object\n"
+               "                    bounds, as the file places it, as a kroBounds constant\n"
+               "                    loadMesh<NAME>Bounds (least and greatest x, y, z, centre,\n"
+               "                    half diagonal)\n"
+               "  --table OUT.h     also write a table of every converted object as\n"
+               "                    kroSceneEntry rows (node name, loader, triangles, material\n"
+               "                    number, bounds), named after OUT.h as --materials names its\n"
+               "                    table, with its _COUNT: a whole scene drawn in one loop.\n"
+               "                    Its material numbers are the --materials rows' numbers\n"
                "  -h, --help        show this help\n"
                "\n"
                "--header and --materials read the material list too: one the engine refuses\n"
                "stops the run, and --materials needs a file that has one.\n"
                "\n"
-               "example: krotool mesh-src ship.ase --auto -o ship.cpp --header ship.h\n");
+               "example: krotool mesh-src ship.ase --auto -o ship.cpp --header ship.h\n"
+               "         krotool mesh-src ship.ase --auto -o ship.cpp --table ship_scene.h\n");
 }
 
 static int meshSrcRefuse(const char *format, const char *detail) {
@@ -150,6 +164,8 @@ struct MeshSrcRequest {
   const char *path = nullptr, *out_path = nullptr, *header_path = nullptr;
   const char *materials_path = nullptr;
   bool automatic = false, compact = false;
+  const char *table_path = nullptr;
+  bool bounds = false;
   std::vector<std::string> names, includes, objects;
 };
 
@@ -160,6 +176,7 @@ struct MeshSrcObject {
   int material_ref = 0;
   bool chosen = false;
   std::string loader; // the NAME, empty when the object is not converted
+  kroBounds bounds = {};
 };
 
 // Fills request from the arguments; 0, or the exit status of a usage error.
@@ -172,6 +189,12 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
     }
     if (!strcmp(arg, "--auto")) {
       request->automatic = true;
+    } else if (!strcmp(arg, "--bounds")) {
+      request->bounds = true;
+    } else if (!strcmp(arg, "--table")) {
+      if (i + 1 == argc)
+        return meshSrcRefuse("%s needs a value", arg);
+      request->table_path = argv[++i];
     } else if (!strcmp(arg, "--compact")) {
       request->compact = true;
     } else if (!strcmp(arg, "-o") || !strcmp(arg, "--header") || !strcmp(arg, "--include") ||
@@ -209,12 +232,28 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
     return meshSrcRefuse("%s", "give NAMEs or --auto, not both");
   if (!request->automatic && request->names.empty())
     return meshSrcRefuse("%s", "missing NAME (or --auto)");
+  if (request->bounds && !request->header_path)
+    return meshSrcRefuse("%s", "--bounds writes into the header: give --header OUT.h too");
+  // Each output its own file: the source goes to standard output without -o.
+  const std::pair<const char *, const char *> outputs[] = {
+      {"-o", request->out_path ? request->out_path : "/dev/stdout"},
+      {"--header", request->header_path},
+      {"--materials", request->materials_path},
+      {"--table", request->table_path}};
+  for (size_t i = 0; i < 4; i++)
+    for (size_t k = i + 1; k < 4; k++)
+      if (outputs[i].second && outputs[k].second &&
+          kroSameOutDestination(outputs[i].second, outputs[k].second)) {
+        std::string both = std::string(outputs[i].first) + " and " + outputs[k].first;
+        return meshSrcRefuse("%s name the same file: each output needs its own", both.c_str());
+      }
   return 0;
 }
 
 // Reads the node names, triangle counts and material references, and with
-// `with_materials` the material list; false after a failure (reported).
-static bool meshSrcReadObjects(const char *path, bool with_materials,
+// `with_materials` the material list (`with_maps`: and its maps, looked for
+// beside the file); false after a failure (reported).
+static bool meshSrcReadObjects(const char *path, bool with_materials, bool with_maps,
                                std::vector<MeshSrcObject> *objects,
                                std::vector<kroMaterial> *materials) {
   kroMesh *meshes = nullptr;
@@ -223,7 +262,8 @@ static bool meshSrcReadObjects(const char *path, bool with_materials,
   int count = kroLoadMeshArrayFromASE(&meshes, path);
   int material_count = 0;
   if (with_materials && !krotoolEngineFailures)
-    material_count = kroLoadMaterialsFromASE(&list, path);
+    material_count = with_maps ? kroLoadMaterialsWithMapsFromASE(&list, path, nullptr, 0, 0)
+                               : kroLoadMaterialsFromASE(&list, path);
   int failures = krotoolEngineFailures;
   krotoolEngineEnd(saved);
   for (int i = 0; i < count; i++) {
@@ -231,6 +271,7 @@ static bool meshSrcReadObjects(const char *path, bool with_materials,
     object.node_name = meshes[i].node_name;
     object.triangles = meshes[i].triangles;
     object.material_ref = meshes[i].material_ref;
+    kroObjectBounds(meshes[i].op, (uint32_t)meshes[i].triangles, &object.bounds);
     objects->push_back(object);
   }
   if (list)
@@ -380,6 +421,28 @@ static std::string meshSrcMaterialNote(int number, const std::vector<kroMaterial
          meshSrcDecimals(material.diffuse, 3, " ");
 }
 
+// A float as a C literal that reads back as the same float.
+static std::string meshSrcFloatLiteral(float value) {
+  char number[64];
+  snprintf(number, sizeof number, "%.9g", value);
+  std::string text = number;
+  if (text.find_first_of(".e") == std::string::npos)
+    text += ".0";
+  return text + "f";
+}
+
+// A kroBounds initialiser: {{low}, {high}, {centre}, radius}.
+static std::string meshSrcBoundsLiteral(const kroBounds &bounds) {
+  std::string text = "{";
+  for (const float *v : {bounds.low, bounds.high, bounds.centre}) {
+    text += "{";
+    for (int k = 0; k < 3; k++)
+      text += meshSrcFloatLiteral(v[k]) + (k < 2 ? ", " : "");
+    text += "}, ";
+  }
+  return text + meshSrcFloatLiteral(bounds.radius) + "}";
+}
+
 static std::string meshSrcHeader(const MeshSrcRequest &request,
                                  const std::vector<MeshSrcObject> &objects,
                                  const std::vector<kroMaterial> &materials) {
@@ -396,6 +459,9 @@ static std::string meshSrcHeader(const MeshSrcRequest &request,
             (objects[i].triangles == 1 ? " triangle, " : " triangles, ") +
             meshSrcMaterialNote(objects[i].material_ref, materials) + "\n";
     text += "void loadMesh" + objects[i].loader + kLoaderParameters + ";\n";
+    if (request.bounds)
+      text += "static const kroBounds loadMesh" + objects[i].loader +
+              "Bounds = " + meshSrcBoundsLiteral(objects[i].bounds) + ";\n";
   }
   return text + "\n#endif\n";
 }
@@ -443,18 +509,56 @@ static std::string meshSrcMaterialTable(const MeshSrcRequest &request,
       "// Materials of " + meshSrcCommentText(request.path) +
       ", written by krotool mesh-src --materials.\n"
       "// Each row: the file's material number (a loader's, as krotool mesh-src --header\n"
-      "// notes it), its name and its diffuse colour (red, green, blue, 0..1).\n#ifndef " +
+      "// notes it), its name, its diffuse colour (red, green, blue, 0..1) and its\n"
+      "// diffuse map: the picture's file name as the model writes it (\"\" for none),\n"
+      "// its UV offset, tiling and angle (radians), as kroMaterialMap keeps them.\n#ifndef " +
       guard + "\n#define " + guard + "\n\n#include \"kro.h\"\n\nstatic const kroMaterialEntry " +
       table + "[] = {\n";
-  char colour[192]; /* three "%f" of any float fit */
+  char colour[192], transform[320]; /* three and five "%f" of any float fit */
   for (size_t i = 0; i < materials.size(); i++) {
     const float *d = materials[i].diffuse;
+    const kroMaterialMap *map = &materials[i].map[KRO_MAP_DIFFUSE];
     snprintf(colour, sizeof colour, "{%ff, %ff, %ff}", d[0], d[1], d[2]);
+    float tiling[2] = {map->bitmap[0] ? map->u_tiling : 1.0f,
+                       map->bitmap[0] ? map->v_tiling : 1.0f};
+    snprintf(transform, sizeof transform, "{%ff, %ff}, {%ff, %ff}, %ff", map->u_offset,
+             map->v_offset, tiling[0], tiling[1], map->angle);
     text += "    {" + std::to_string(i) + ", " + meshSrcStringLiteral(materials[i].name) + ", " +
-            colour + "},\n";
+            colour + ", " + meshSrcStringLiteral(map->bitmap) + ", " + transform + "},\n";
   }
   return text + "};\nenum { " + count + "_COUNT = " + std::to_string(materials.size()) +
          " };\n\n#endif\n";
+}
+
+// The scene table: every converted object's row, in file order, after the
+// declarations of their loaders.
+static std::string meshSrcSceneTable(const MeshSrcRequest &request,
+                                     const std::vector<MeshSrcObject> &objects) {
+  std::string guard = meshSrcGuard(request.table_path),
+              table = meshSrcTableName(request.table_path);
+  std::string count = table;
+  for (char &c : count)
+    c = (char)toupper((unsigned char)c);
+  std::string text = "// Objects of " + meshSrcCommentText(request.path) +
+                     ", written by krotool mesh-src --table.\n"
+                     "// Each row: the node name, the loader, the triangle count, the material\n"
+                     "// number (a krotool mesh-src --materials row's) and the bounds.\n#ifndef " +
+                     guard + "\n#define " + guard + "\n\n#include \"kro.h\"\n\n";
+  for (const MeshSrcObject &object : objects)
+    if (object.chosen)
+      text += "void loadMesh" + object.loader + kLoaderParameters + ";\n";
+  text += "\nstatic const kroSceneEntry " + table + "[] = {\n";
+  int rows = 0;
+  for (const MeshSrcObject &object : objects) {
+    if (!object.chosen)
+      continue;
+    text += "    {" + meshSrcStringLiteral(object.node_name.c_str()) + ", loadMesh" +
+            object.loader + ", " + std::to_string(object.triangles) + ", " +
+            std::to_string(object.material_ref) + ", " + meshSrcBoundsLiteral(object.bounds) +
+            "},\n";
+    rows++;
+  }
+  return text + "};\nenum { " + count + "_COUNT = " + std::to_string(rows) + " };\n\n#endif\n";
 }
 
 // The includes, then the functions, a blank line between two and a line end
@@ -476,8 +580,8 @@ int krotoolMeshSrc(int argc, char **argv) {
     return status < 0 ? 0 : status;
   std::vector<MeshSrcObject> objects;
   std::vector<kroMaterial> materials;
-  if (!meshSrcReadObjects(request.path, request.header_path || request.materials_path, &objects,
-                          &materials))
+  if (!meshSrcReadObjects(request.path, request.header_path || request.materials_path,
+                          request.materials_path != nullptr, &objects, &materials))
     return 1;
   status = meshSrcChoose(request, &objects);
   if (status != 0)
@@ -495,6 +599,8 @@ int krotoolMeshSrc(int argc, char **argv) {
     outputs.push_back({request.header_path, meshSrcHeader(request, objects, materials)});
   if (request.materials_path)
     outputs.push_back({request.materials_path, meshSrcMaterialTable(request, materials)});
+  if (request.table_path)
+    outputs.push_back({request.table_path, meshSrcSceneTable(request, objects)});
   if (request.out_path)
     outputs.push_back({request.out_path, source});
   return meshSrcWrite(outputs, request.out_path ? nullptr : &source) ? 0 : 1;
@@ -509,11 +615,15 @@ static void aseInfoUsage(FILE *out) {
                "light objects, each geometry object's node name, triangle count, material\n"
                "reference and whether it carries vertex normals (without them it draws\n"
                "unlit until kroComputeNormals fills them), and the material list (diffuse\n"
-               "colour, opacity).\n");
+               "colour, opacity), with each material's picture maps (diffuse, bump,\n"
+               "specular, opacity, reflect): the file name as written, where the engine\n"
+               "finds it (as written, beside FILE.ase, its name in any case) or \"not found\",\n"
+               "the picture's size or why it is refused, and the map's UV offset, tiling\n"
+               "and angle.\n");
 }
 
 // Why path is not an ASE file to read (empty when it is one): exporters
-// start every file with the export keyword.
+// start every file with the export keyword (a UTF-16 file read as UTF-8).
 static std::string aseExportProblem(const char *path) {
   static const char keyword[] = "*3DSMAX_ASCIIEXPORT";
   if (const char *problem = krotoolUnreadableFile(path))
@@ -521,10 +631,10 @@ static std::string aseExportProblem(const char *path) {
   FILE *file = fopen(path, "r");
   if (!file)
     return strerror(errno);
-  char word[sizeof keyword + 1] = "";
-  int got = fscanf(file, "%20s", word);
+  char word[sizeof keyword + 1] = ""; // one byte more than the keyword: a longer word differs
+  kroReadASEFirstWord(file, word, (int)sizeof keyword);
   fclose(file);
-  if (got != 1 || strcmp(word, keyword) != 0)
+  if (strcmp(word, keyword) != 0)
     return std::string("no ASE export keyword (") + keyword + ") at its start: not an ASE file";
   return "";
 }
@@ -537,6 +647,24 @@ static bool aseHasNormals(const kroMesh &mesh) {
       if (mesh.nc[t][k] != 0.0f)
         return true;
   return false;
+}
+
+// One map of a material: its file as written, where it was found (and the
+// picture's size, or why the engine refuses it), its UV transform.
+static void aseInfoMap(const char *path, int kind, const kroMaterialMap *map) {
+  char found[KRO_OUT_PATH_CHARS], why[256] = "";
+  std::string where = "not found";
+  if (kroFindMapFile(map->bitmap, path, nullptr, 0, found, sizeof found)) {
+    int32_t size[2];
+    uint8_t *pixels = kroDecodePicture(found, size, why, sizeof why);
+    where = std::string("found: ") + found + ", " +
+            (pixels ? std::to_string(size[0]) + " x " + std::to_string(size[1])
+                    : std::string("refused: ") + why);
+    free(pixels);
+  }
+  printf("    %s map \"%s\": %s; offset %.4f %.4f, tiling %.4f %.4f, angle %.4f\n",
+         kroMapKindName(kind), map->bitmap, where.c_str(), map->u_offset, map->v_offset,
+         map->u_tiling, map->v_tiling, map->angle);
 }
 
 int krotoolAseInfo(int argc, char **argv) {
@@ -564,7 +692,7 @@ int krotoolAseInfo(int argc, char **argv) {
   kroObjectsAndLightsInASE(path, &objects, &lights);
   int loaded = krotoolEngineFailures ? 0 : kroLoadMeshArrayFromASE(&meshes, path);
   if (!krotoolEngineFailures)
-    material_count = kroLoadMaterialsFromASE(&materials, path);
+    material_count = kroLoadMaterialsWithMapsFromASE(&materials, path, nullptr, 0, 0);
   int failures = krotoolEngineFailures;
   krotoolEngineEnd(saved);
   if (failures) {
@@ -582,9 +710,13 @@ int krotoolAseInfo(int argc, char **argv) {
            meshes[i].triangles, meshes[i].triangles == 1 ? "" : "s", meshes[i].material_ref,
            aseHasNormals(meshes[i]) ? "normals" : "no normals");
   printf("materials: %d\n", material_count);
-  for (int i = 0; i < material_count; i++)
+  for (int i = 0; i < material_count; i++) {
     printf("  material %d: diffuse %.4f %.4f %.4f, opacity %.4f\n", i, materials[i].diffuse[0],
            materials[i].diffuse[1], materials[i].diffuse[2], materials[i].opacity);
+    for (int k = 0; k < KRO_MATERIAL_MAPS; k++)
+      if (materials[i].map[k].bitmap[0])
+        aseInfoMap(path, k, &materials[i].map[k]);
+  }
   kroFreeMeshArray(&meshes, loaded);
   kroFreeMaterials(&materials, material_count);
   return fflush(stdout) == 0 ? 0 : 1;

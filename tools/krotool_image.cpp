@@ -1,6 +1,7 @@
-// krotool image and font subcommands: bmp-resize, font-build and font-info, thin front ends to the
-// engine's readers and writers. Engine failures print their own message on standard output; the
-// tool adds one line on standard error and exits with status 1. Usage errors exit with 2.
+// krotool image and font subcommands: image-info, bmp-resize, font-build and font-info, thin front
+// ends to the engine's readers and writers. Engine failures print their own message on standard
+// output; the tool adds one line on standard error and exits with status 1. Usage errors exit
+// with 2.
 #include "krotool.h"
 
 #include "kro.h"
@@ -39,16 +40,66 @@ static bool krotoolNumber(const char *text, long low, long high, long *value) {
   return true;
 }
 
+// ---- image-info -------------------------------------------------------------
+
+int krotoolImageInfo(int argc, char **argv) {
+  if (krotoolWantsHelp(argc, argv)) {
+    printf("usage: krotool image-info FILE\n\n"
+           "Reads a picture as the engine does (kroDecodePicture) and tells its format, its\n"
+           "size and what it became: the engine's bitmap of 8-bit red, green, blue and\n"
+           "alpha, bottom row first, with how many pixels are not opaque. The engine\n"
+           "reads PNG of every colour type and bit depth (palettes, transparency,\n"
+           "interlacing; 16-bit samples keep their high byte) and BMP with 1, 4 and 8-bit\n"
+           "palettes, RLE4 and RLE8, 16-bit, 24-bit and 32-bit pixels (bit fields,\n"
+           "alpha), top-down rows and the older 12-byte header. A file it refuses gets\n"
+           "the reason and status 1.\n");
+    return 0;
+  }
+  if (argc != 1)
+    return krotoolUsage("image-info", "FILE", "expected one file");
+  const char *path = argv[0];
+  if (const char *problem = krotoolUnreadableFile(path)) {
+    fprintf(stderr, "krotool image-info: %s: %s\n", path, problem);
+    return 1;
+  }
+  int32_t size[2];
+  kroPictureInfo info;
+  char why[KRO_PICTURE_REASON_CHARS];
+  uint8_t *pixels = kroDecodePictureInfo(path, size, &info, why, sizeof why);
+  if (!pixels) {
+    fprintf(stderr, "krotool image-info: %s: %s%s%s\n", path, why,
+            info.format[0] ? "; the file is a " : "", info.format);
+    return 1;
+  }
+  size_t count = (size_t)size[0] * size[1], clear = 0, partly = 0;
+  for (size_t i = 0; i < count; i++) {
+    uint8_t alpha = pixels[i * 4 + 3];
+    clear += alpha == 0;
+    partly += alpha != 0 && alpha != 255;
+  }
+  free(pixels);
+  printf("file: %s\nformat: %s\nsize: %d x %d\n", path, info.format, size[0], size[1]);
+  printf("became: RGBA, 8 bits a channel, bottom row first, %zu bytes%s\n", count * 4,
+         info.reduced_16_bit ? "; 16-bit samples reduced to their high byte" : "");
+  if (clear + partly)
+    printf("alpha: %zu pixel%s transparent, %zu partly transparent, %zu opaque\n", clear,
+           clear == 1 ? "" : "s", partly, count - clear - partly);
+  else
+    printf("alpha: every pixel opaque\n");
+  return 0;
+}
+
 // ---- bmp-resize -------------------------------------------------------------
 
-static const char krotoolBmpResizeUsage[] = "IN.bmp OUT.bmp WIDTH HEIGHT";
+static const char krotoolBmpResizeUsage[] = "IN OUT.bmp WIDTH HEIGHT";
 
 int krotoolBmpResize(int argc, char **argv) {
   if (krotoolWantsHelp(argc, argv)) {
     printf("usage: krotool bmp-resize %s\n\n"
-           "Reads a 24-bit BMP, resamples it to WIDTH x HEIGHT pixels with the engine's box\n"
-           "filter and writes it as a 24-bit BMP, each row padded to a multiple of 4 bytes,\n"
-           "as other programs read it. OUT is replaced whole: after a failure it is as it\n"
+           "Reads a picture (any PNG or BMP the engine reads: see krotool image-info),\n"
+           "resamples it to WIDTH x HEIGHT pixels with the engine's box filter and writes\n"
+           "it as a 24-bit BMP, each row padded to a multiple of 4 bytes, as other programs\n"
+           "read it; alpha is dropped. OUT is replaced whole: after a failure it is as it\n"
            "was.\n",
            krotoolBmpResizeUsage);
     return 0;
@@ -71,11 +122,10 @@ int krotoolBmpResize(int argc, char **argv) {
                         "IN and OUT are the same file: give OUT another name");
 
   int32_t size[2], new_size[2] = {(int32_t)width, (int32_t)height};
-  kroBMPStatus status;
-  uint8_t *pixels = kroDecodeBMP(in_path, size, &status);
+  char why[KRO_PICTURE_REASON_CHARS];
+  uint8_t *pixels = kroDecodePicture(in_path, size, why, sizeof why);
   if (!pixels) {
-    fprintf(stderr, "krotool bmp-resize: cannot read %s: %s\n", in_path,
-            status == KRO_BMP_CANNOT_OPEN ? strerror(errno) : kroBMPStatusText(status));
+    fprintf(stderr, "krotool bmp-resize: cannot read %s: %s\n", in_path, why);
     return 1;
   }
   uint8_t *resized = kroResizeBitmap(pixels, size, new_size);
@@ -92,8 +142,8 @@ int krotoolBmpResize(int argc, char **argv) {
     fprintf(stderr, "krotool bmp-resize: cannot write %s: %s\n", out_path, strerror(error));
     return 1;
   }
-  printf("%s: %d x %d -> %s: %d x %d\n", in_path, size[0], size[1], out_path, new_size[0],
-         new_size[1]);
+  fprintf(krotoolSummaryStream(out_path), "%s: %d x %d -> %s: %d x %d\n", in_path, size[0], size[1],
+          out_path, new_size[0], new_size[1]);
   return 0;
 }
 
@@ -109,11 +159,12 @@ struct GlyphPicture {
   std::string skipped; // the reason, empty when the picture is taken
 };
 
-// The code a file name stands for: "65.bmp" -> 65; -1 with a reason otherwise.
+// The code a file name stands for: "65.bmp" or "65.png" -> 65; -1 with a reason otherwise.
 static int krotoolGlyphCode(const std::string &name, std::string *reason) {
   std::string stem = name.substr(0, name.size() - 4);
-  if (name.compare(name.size() - 4, 4, ".bmp") != 0) {
-    *reason = "the name must end in .bmp, in lower case";
+  if (name.compare(name.size() - 4, 4, ".bmp") != 0 &&
+      name.compare(name.size() - 4, 4, ".png") != 0) {
+    *reason = "the name must end in .bmp or .png, in lower case";
     return -1;
   }
   if (stem.empty() || stem.find_first_not_of("0123456789") != std::string::npos) {
@@ -139,23 +190,14 @@ static std::string krotoolPictureProblem(const std::string &path) {
   if (!S_ISREG(info.st_mode))
     return "not a file";
   int32_t size[2];
-  kroBMPStatus status;
-  uint8_t *pixels = kroDecodeBMP(path.c_str(), size, &status);
+  char why[KRO_PICTURE_REASON_CHARS];
+  uint8_t *pixels = kroDecodePicture(path.c_str(), size, why, sizeof why);
   free(pixels);
-  if (status == KRO_BMP_NOT_24_BIT) {
-    uint8_t header[KRO_BMP_HEADER_BYTES] = {};
-    FILE *file = fopen(path.c_str(), "rb");
-    if (file && fread(header, 1, sizeof header, file) == sizeof header) {
-      fclose(file);
-      return std::to_string(header[28] | header[29] << 8) + " bits per pixel (24 are taken)";
-    }
-    if (file)
-      fclose(file);
-  }
-  return status == KRO_BMP_OK ? "" : kroBMPStatusText(status);
+  return why;
 }
 
-// Every *.bmp of dir (any case), sorted by name, each taken or skipped.
+// Every *.bmp and *.png of dir (any case), sorted by name, each taken or skipped. The engine
+// reads CODE.bmp when there is one, so a CODE.png beside it is skipped.
 static bool krotoolListGlyphs(const char *dir, std::vector<GlyphPicture> *pictures, int *entries) {
   DIR *folder = opendir(dir);
   if (!folder)
@@ -168,7 +210,8 @@ static bool krotoolListGlyphs(const char *dir, std::vector<GlyphPicture> *pictur
     if (name == "." || name == "..")
       continue;
     (*entries)++;
-    if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".bmp") == 0)
+    if (name.size() > 4 && (strcasecmp(name.c_str() + name.size() - 4, ".bmp") == 0 ||
+                            strcasecmp(name.c_str() + name.size() - 4, ".png") == 0))
       names.push_back(name);
   }
   closedir(folder);
@@ -233,9 +276,10 @@ static int krotoolWriteFont(const char *dir, const std::vector<GlyphPicture> &pi
 int krotoolFontBuild(int argc, char **argv) {
   if (krotoolWantsHelp(argc, argv)) {
     printf("usage: krotool font-build %s\n\n"
-           "Builds a KROF font from the glyph pictures in DIR, one 24-bit BMP per\n"
-           "character named by its code in decimal: 65.bmp for 'A', 48.bmp for '0',\n"
-           "32.bmp for the space (codes 0 to 255). Each picture, of any size, is scaled\n"
+           "Builds a KROF font from the glyph pictures in DIR, one picture per\n"
+           "character (any PNG or BMP the engine reads) named by its code in decimal:\n"
+           "65.bmp or 65.png for 'A', 48.png for '0', 32.bmp for the space (codes 0 to\n"
+           "255; CODE.bmp is taken before CODE.png). Each picture, of any size, is scaled\n"
            "to WIDTH x HEIGHT (WIDTH x HEIGHT a multiple of 8). A pixel whose red, green\n"
            "and blue all exceed THRESHOLD (0 to 255, default 128) is a 0 bit, any other\n"
            "a 1 bit: draw the glyphs dark on white. Other pictures are skipped and\n"
@@ -245,7 +289,7 @@ int krotoolFontBuild(int argc, char **argv) {
            "Making the pictures with common tools, e.g. 'A' in a 16 x 16 cell:\n"
            "  convert -size 16x16 xc:white -font DejaVu-Sans -pointsize 14 -gravity center \\\n"
            "          -annotate 0 A -type TrueColor BMP3:glyphs/65.bmp     (ImageMagick)\n"
-           "or save as BMP with 24 bits per pixel from an image editor.\n",
+           "or save as PNG or BMP from an image editor.\n",
            krotoolFontBuildUsage);
     return 0;
   }
@@ -285,7 +329,7 @@ int krotoolFontBuild(int argc, char **argv) {
   if (entries == 0)
     return krotoolFontBuildFail(dir, "an empty folder");
   if (taken == 0)
-    return krotoolFontBuildFail(dir, pictures.empty() ? "no .bmp pictures in it"
+    return krotoolFontBuildFail(dir, pictures.empty() ? "no .bmp or .png pictures in it"
                                                       : "none of its pictures can be used");
 
   kroSetBitMasks();
@@ -293,7 +337,8 @@ int krotoolFontBuild(int argc, char **argv) {
   int glyphs = krotoolWriteFont(dir, pictures, size, out_path, (uint8_t)threshold);
   if (glyphs == 0)
     return 1;
-  printf("%s: %d glyph%s of %ld x %ld\n", out_path, glyphs, glyphs == 1 ? "" : "s", width, height);
+  fprintf(krotoolSummaryStream(out_path), "%s: %d glyph%s of %ld x %ld\n", out_path, glyphs,
+          glyphs == 1 ? "" : "s", width, height);
   return 0;
 }
 

@@ -206,6 +206,7 @@ static bool writeFile(const std::string &path, const char *scene_file,
 }
 
 int main(int argc, char **argv) {
+  kroRemoveOutFilesOnSignals(); // stopped by a signal, no unfinished file stays
   if (argc != 2 || !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) {
     fprintf(argc == 2 ? stdout : stderr,
             "usage: zkassets OUTDIR\n\n"

@@ -3,13 +3,14 @@
  * the real scene code and writes PNG files: single frames at chosen seconds,
  * a frame sequence at a fixed rate, or a labelled contact sheet of one frame
  * per second; or an H.264 video of the whole intro, its frames piped raw into
- * ffmpeg. The scene keeps its state between calls and releases itself at
- * 14 s, so all requested times are rendered in increasing order, and every
- * time lies in 0 <= t < 14 s: the frames the intro shows.
- * Depends on: SDL 1.2 (GL context), GL (EXT framebuffer objects), libpng,
- * the intro scene; ffmpeg (a program on the PATH) for the video.
+ * ffmpeg, with the soundtrack as AAC; or the soundtrack alone as a WAV file. The scene keeps its
+ * state between calls and releases itself at 14 s, so all requested times are rendered in
+ * increasing order, and every time lies in 0 <= t < 14 s: the frames the intro shows. Depends on:
+ * SDL 1.2 (GL context), GL (EXT framebuffer objects), libpng, the intro scene and its song, the
+ * engine's synthesizer; ffmpeg (a program on the PATH) for the video.
  */
 #include "ZKintro.h"
+#include "ZKsong.h"
 
 #include <SDL/SDL.h>
 #include <errno.h>
@@ -46,6 +47,8 @@ const int kVideoFps = 60;    // frames per second of --video without --fps
 const int kVideoCrf = 18;    // x264's constant rate factor: 0 lossless .. 51 worst
 const int kMaxCrf = 51;
 const char kVideoName[] = "/zkintro.mp4";
+const char kWavName[] = "/zkintro.wav";
+const char kAudioBitRate[] = "192k"; // the video's AAC soundtrack
 
 // An RGB picture, row 0 at the top.
 struct Image {
@@ -237,6 +240,21 @@ bool makeDirectories(const std::string &path) {
   return true;
 }
 
+// ---- the soundtrack: the intro's song, the very samples the intro plays ----
+
+// The soundtrack as a 16-bit stereo WAV file at `path`, replaced whole; false after one line
+// saying why.
+bool writeSoundtrack(const std::string &path) {
+  int64_t frames = 0;
+  int16_t *samples = kroRenderSong(&zk_song, 0, &frames);
+  bool written = samples && kroWriteWAV(path.c_str(), samples, frames) == 0;
+  if (!written)
+    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(),
+            samples ? strerror(errno) : "the song cannot be rendered");
+  free(samples);
+  return written;
+}
+
 // ---- the video: raw frames piped into ffmpeg ----
 
 // The video appears whole: ffmpeg writes the engine's new file beside `path`
@@ -248,6 +266,47 @@ struct Replacement {
   kroOutFile out;
 };
 
+// ffmpeg and the file it writes, for the signal handler: a signal ends ffmpeg
+// and removes every unfinished file, so the old video stays.
+volatile pid_t encoderPid = -1;
+char encoderScratch[KRO_OUT_PATH_CHARS];    // ffmpeg's own file when the destination
+                                            // is written in place or directly, or ""
+char soundtrackScratch[KRO_OUT_PATH_CHARS]; // the soundtrack ffmpeg reads, in a folder
+                                            // of its own, or ""
+
+void stopOnSignal(int number) {
+  int saved = errno;
+  if (encoderPid > 0) {
+    kill(encoderPid, SIGKILL);
+    while (waitpid(encoderPid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (encoderScratch[0])
+    unlink(encoderScratch);
+  if (soundtrackScratch[0]) {
+    unlink(soundtrackScratch);
+    *strrchr(soundtrackScratch, '/') = '\0';
+    rmdir(soundtrackScratch);
+  }
+  kroRemoveOutFilesNow();
+  errno = saved;
+  signal(number, SIG_DFL);
+  raise(number); // the exit status says which signal ended the capture
+}
+
+// Installed after SDL_Init, whose own handlers would only post a quit event
+// that nothing here reads.
+void stopOnSignals() {
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action, before;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = stopOnSignal;
+    sigfillset(&action.sa_mask);
+    if (sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+      sigaction(number, &action, nullptr);
+  }
+}
+
 bool beginReplacement(const std::string &path, Replacement *replacement) {
   replacement->path = path;
   if (kroBeginOutFile(&replacement->out, path.c_str()) == 0)
@@ -258,6 +317,21 @@ bool beginReplacement(const std::string &path, Replacement *replacement) {
 }
 
 bool endReplacement(Replacement &replacement, bool keep) {
+  // ffmpeg's own file goes into a destination written in place or directly.
+  if (keep && encoderScratch[0]) {
+    FILE *scratch = fopen(encoderScratch, "rb");
+    char buffer[65536];
+    for (size_t got; scratch && (got = fread(buffer, 1, sizeof buffer, scratch)) > 0;)
+      fwrite(buffer, 1, got, replacement.out.file);
+    keep = scratch && !ferror(scratch);
+    if (scratch)
+      fclose(scratch);
+    if (!keep)
+      fprintf(stderr, "zkcapture: cannot read back %s: %s\n", encoderScratch, strerror(errno));
+  }
+  if (encoderScratch[0])
+    unlink(encoderScratch);
+  encoderScratch[0] = '\0';
   if (!keep) {
     kroAbortOutFile(&replacement.out);
     return false;
@@ -270,8 +344,10 @@ bool endReplacement(Replacement &replacement, bool keep) {
 }
 
 // A running ffmpeg that reads kWidth x kHeight RGB frames, top row first, on
-// its standard input and encodes them as H.264 (yuv420p) in an MP4 file.
+// its standard input and encodes them as H.264 (yuv420p) in an MP4 file, with
+// the soundtrack from a WAV file in a private temporary folder as AAC.
 struct VideoEncoder {
+  std::string soundtrack_folder; // removed with its file when the video ends
   pid_t pid = -1;
   int input = -1;           // the write end of ffmpeg's standard input
   FILE *messages = nullptr; // ffmpeg's standard error, read back when it fails
@@ -281,9 +357,49 @@ struct VideoEncoder {
   bool broken = false;     // a frame could not be sent: ffmpeg has ended
 };
 
+// Removes the soundtrack's temporary folder, if made.
+void removeSoundtrack(VideoEncoder *video) {
+  if (video->soundtrack_folder.empty())
+    return;
+  soundtrackScratch[0] = '\0';
+  unlink((video->soundtrack_folder + kWavName).c_str());
+  rmdir(video->soundtrack_folder.c_str());
+  video->soundtrack_folder.clear();
+}
+
 bool startVideo(const std::string &path, int fps, int crf, int total, VideoEncoder *video) {
-  if (!beginReplacement(path, &video->file))
+  const char *tmp = getenv("TMPDIR");
+  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/zkcapture.XXXXXX";
+  if (!mkdtemp(&folder[0])) {
+    fprintf(stderr, "zkcapture: cannot make a folder for the soundtrack: %s\n", strerror(errno));
     return false;
+  }
+  video->soundtrack_folder = folder;
+  std::string soundtrack = folder + kWavName;
+  snprintf(soundtrackScratch, sizeof soundtrackScratch, "%s", soundtrack.c_str());
+  if (!writeSoundtrack(soundtrack) || !beginReplacement(path, &video->file)) {
+    removeSoundtrack(video);
+    return false;
+  }
+  // ffmpeg writes the new file by its name; where there is none (a link to a
+  // device, a file with several names) it writes a file of its own that is
+  // copied into the destination at the end. "file:" keeps any name a name.
+  std::string written = video->file.out.temporary;
+  if (written.empty()) {
+    snprintf(encoderScratch, sizeof encoderScratch, "%s/zkcapture.XXXXXX",
+             tmp && *tmp ? tmp : "/tmp");
+    int fd = mkstemp(encoderScratch);
+    if (fd < 0) {
+      fprintf(stderr, "zkcapture: cannot make a file for ffmpeg: %s\n", strerror(errno));
+      encoderScratch[0] = '\0';
+      removeSoundtrack(video);
+      return endReplacement(video->file, false);
+    }
+    close(fd);
+    written = encoderScratch;
+  }
+  written = "file:" + written;
+  soundtrack = "file:" + soundtrack;
   std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
   std::string rate = std::to_string(fps), quality = std::to_string(crf);
   // Quiet; raw frames on standard input; H.264 in yuv420p; the MP4 file.
@@ -291,8 +407,10 @@ bool startVideo(const std::string &path, int fps, int crf, int total, VideoEncod
   const char *argv[] = {
       "ffmpeg", "-hide_banner", "-nostats", "-loglevel", "error", "-y",
       "-f", "rawvideo", "-pix_fmt", "rgb24", "-s", size.c_str(), "-r", rate.c_str(), "-i", "-",
-      "-an", "-c:v", "libx264", "-crf", quality.c_str(), "-pix_fmt", "yuv420p",
-      "-movflags", "+faststart", "-f", "mp4", video->file.out.temporary, nullptr};
+      "-i", soundtrack.c_str(), "-map", "0:v", "-map", "1:a",
+      "-c:v", "libx264", "-crf", quality.c_str(), "-pix_fmt", "yuv420p",
+      "-c:a", "aac", "-b:a", kAudioBitRate,
+      "-movflags", "+faststart", "-f", "mp4", written.c_str(), nullptr};
   // clang-format on
   int pipe_ends[2];
   video->messages = tmpfile();
@@ -300,13 +418,28 @@ bool startVideo(const std::string &path, int fps, int crf, int total, VideoEncod
     fprintf(stderr, "zkcapture: cannot start ffmpeg: %s\n", strerror(errno));
     if (video->messages)
       fclose(video->messages);
+    removeSoundtrack(video);
     return endReplacement(video->file, false);
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], 0);
   posix_spawn_file_actions_adddup2(&actions, fileno(video->messages), 2);
-  int error = posix_spawnp(&video->pid, "ffmpeg", &actions, nullptr, (char *const *)argv, environ);
+  // Signals held until the handler knows ffmpeg's number.
+  sigset_t held, before;
+  sigemptyset(&held);
+  for (int number : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&held, number);
+  sigprocmask(SIG_BLOCK, &held, &before);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &before);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  int error =
+      posix_spawnp(&video->pid, "ffmpeg", &actions, &attributes, (char *const *)argv, environ);
+  encoderPid = error ? -1 : video->pid;
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_ends[0]);
   if (error) {
@@ -314,6 +447,7 @@ bool startVideo(const std::string &path, int fps, int crf, int total, VideoEncod
     fclose(video->messages);
     fprintf(stderr, "zkcapture: cannot run ffmpeg: %s (tools/setup-deps.sh video installs it)\n",
             strerror(error));
+    removeSoundtrack(video);
     return endReplacement(video->file, false);
   }
   signal(SIGPIPE, SIG_IGN); // a write to an ended ffmpeg fails with EPIPE instead
@@ -365,7 +499,9 @@ bool finishVideo(VideoEncoder *video) {
   int status = 0;
   while (waitpid(video->pid, &status, 0) < 0 && errno == EINTR) {
   }
+  encoderPid = -1;
   bool encoded = !video->broken && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  removeSoundtrack(video);
   if (!encoded) {
     // Its own last word, else what is known: frames taken, or how it ended.
     std::string reason = lastMessage(video->messages);
@@ -416,22 +552,25 @@ bool parseWhole(const char *text, int low, int high, int *number) {
 void usage(FILE *out) {
   fprintf(out,
           "usage: zkcapture [--at SECONDS,...] [--fps N] [--sheet] [--video [--crf N]]\n"
-          "                 [--out DIR]\n"
+          "                 [--wav] [--out DIR]\n"
           "  --at    one PNG per listed time, each from 0 up to (not including) 14:\n"
           "          DIR/zkintro-at-SS.SSS.png\n"
           "  --fps   every frame before 14 s at N (1 to %d) per second, from t = 0:\n"
           "          DIR/frames/zkintro-NNNN.png; with --video, the video's rate instead\n"
           "  --sheet one frame per second, 0 to 13 s, labelled: DIR/zkintro-sheet.png\n"
           "  --video the whole intro as an H.264 video (yuv420p) at %d frames per second\n"
-          "          (or --fps N), encoded by ffmpeg as the frames are drawn: DIR/zkintro.mp4\n"
+          "          (or --fps N), encoded by ffmpeg as the frames are drawn, with the\n"
+          "          soundtrack as AAC (%s): DIR/zkintro.mp4\n"
           "  --crf   the video's quality, 0 (lossless) to %d (worst); default %d\n"
+          "  --wav   the soundtrack, 14 s of 16-bit stereo at %d Hz: DIR/zkintro.wav\n"
           "  --out   where to write (default out)\n"
           "  --help  show this help\n"
           "Each picture and the video replace their file only once complete: a failed\n"
-          "write leaves the file as it was.\n"
-          "It needs an X display with OpenGL (tools/with-display gives one), and for\n"
-          "--video the ffmpeg program (tools/setup-deps.sh video installs it).\n",
-          kMaxFps, kVideoFps, kMaxCrf, kVideoCrf);
+          "write, or a stop by SIGINT, SIGTERM or SIGHUP, leaves the file as it was.\n"
+          "Pictures and the video need an X display with OpenGL (tools/with-display\n"
+          "gives one), and --video the ffmpeg program (tools/setup-deps.sh video\n"
+          "installs it).\n",
+          kMaxFps, kVideoFps, kAudioBitRate, kMaxCrf, kVideoCrf, KRO_SYNTH_RATE);
 }
 
 // A usage error: what was wrong, then the usage, on standard error.
@@ -446,7 +585,7 @@ int refuse(const std::string &reason) {
 int main(int argc, char **argv) {
   std::vector<double> at;
   int fps = 0, crf = -1; // -1: not given
-  bool sheet = false, video = false;
+  bool sheet = false, video = false, wav = false;
   std::string out = "out";
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
@@ -460,6 +599,10 @@ int main(int argc, char **argv) {
     }
     if (arg == "--video") {
       video = true;
+      continue;
+    }
+    if (arg == "--wav") {
+      wav = true;
       continue;
     }
     if (arg != "--at" && arg != "--fps" && arg != "--crf" && arg != "--out")
@@ -483,8 +626,8 @@ int main(int argc, char **argv) {
   }
   if (crf >= 0 && !video)
     return refuse("--crf is the video's quality: give --video as well");
-  if (at.empty() && !fps && !sheet && !video)
-    return refuse("nothing to capture: give --at, --fps, --sheet or --video");
+  if (at.empty() && !fps && !sheet && !video && !wav)
+    return refuse("nothing to capture: give --at, --fps, --sheet, --video or --wav");
   if (video && !fps)
     fps = kVideoFps;
 
@@ -506,10 +649,19 @@ int main(int argc, char **argv) {
   std::stable_sort(jobs.begin(), jobs.end(),
                    [](const Job &a, const Job &b) { return a.seconds < b.seconds; });
 
+  int status = 0;
+  if (wav && (!makeDirectories(out) || !writeSoundtrack(out + kWavName)))
+    status = 1;
+  if (jobs.empty() && !video) { // the soundtrack alone needs no GL
+    if (status == 0)
+      printf("zkcapture: soundtrack in %s%s\n", out.c_str(), kWavName);
+    return status;
+  }
   if (!openOffscreen()) {
     SDL_Quit();
     return 1;
   }
+  stopOnSignals();
   VideoEncoder encoder;
   if (!makeDirectories(out) || (fps && !video && !makeDirectories(out + "/frames")) ||
       (video &&
@@ -525,7 +677,6 @@ int main(int argc, char **argv) {
   sheet_image.rgb.assign((size_t)sheet_image.width * sheet_image.height * 3, 40);
 
   Image frame;
-  int status = 0;
   for (const Job &job : jobs) {
     if (job.sheet_slot == kVideoSlot && encoder.broken)
       continue; // ffmpeg has ended; finishVideo reports why
@@ -554,6 +705,8 @@ int main(int argc, char **argv) {
              kVideoName);
     if (sheet)
       printf("zkcapture: contact sheet in %s/zkintro-sheet.png\n", out.c_str());
+    if (wav)
+      printf("zkcapture: soundtrack in %s%s\n", out.c_str(), kWavName);
   }
   return status;
 }

@@ -34,7 +34,15 @@ typedef struct kvObject {
   char name[KRO_ASE_NAME_CHARS + 1];
   int material;     /* the file's material reference */
   int file_normals; /* 1: the file gave normals (not all zero); 0: they are computed */
+  int textured;     /* 1: its list draws its material's diffuse map (set by kvBuildSceneLists) */
 } kvObject;
+
+/* A map picture the scene found (loaded, or refused: perhaps caught half written), watched for
+ * changes. */
+typedef struct kvMapFile {
+  char *path; /* where the engine found it (heap) */
+  long long seconds, nanoseconds, size, inode;
+} kvMapFile;
 
 /* An object the reader refused: its place in the file and why. */
 typedef struct kvRefused {
@@ -55,7 +63,16 @@ typedef struct kvScene {
   float half[3];         /* the box's half extents in view units, before the turn */
   float low[3], high[3]; /* the box in file units, as the file gives it (not turned up) */
   int material_count;
-  int up; /* the kvUp the file was turned with */
+  int up;                 /* the kvUp the file was turned with */
+  kroMaterial *materials; /* heap, material_count records with their maps; textures made by
+                             kvBuildSceneLists */
+  char *path;             /* the model file (heap): its maps are looked for beside it */
+  int maps_tried;         /* the maps' textures have been made (or found missing) */
+  int hide_textures;      /* 1: draw every object in its colour (T) */
+  int maps_missing;       /* maps whose picture is missing or refused */
+  char map_problem[KV_MESSAGE_CHARS]; /* the first such map, for the overlay; "" when none */
+  kvMapFile *map_files;               /* heap, map_file_count pictures found */
+  int map_file_count;
 } kvScene;
 
 /* The file axis that points up in the view. Exporters write their program's world, +z up; the
@@ -88,6 +105,8 @@ extern const float KV_BACKGROUND[3];
 void kvCatchEngineMessages(void);
 /* The last engine message ("" when none) */
 const char *kvLastEngineMessage(void);
+/* Forget the last message, before a reload that may have none */
+void kvForgetEngineMessage(void);
 /* How many engine messages were seen since start */
 long kvEngineMessageCount(void);
 /* Read every geometry object of an ASE file on one stream, with its material colour; refused
@@ -96,8 +115,15 @@ long kvEngineMessageCount(void);
 int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars);
 /* The same with the file's `up` axis turned to the view's up (kvLoadScene: +y, as it is) */
 int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_chars);
-/* Build one display list per object (needs kroInit and a GL context) */
+/* Build one display list per object (needs kroInit and a GL context); the first call makes the
+ * materials' textures. An object with texture coordinates whose material has a diffuse map
+ * drawn as a texture is lit with the map's picture (through the map's UV transform) in place of
+ * its colour, unless hide_textures */
 void kvBuildSceneLists(kvScene *scene);
+/* 1 when a map picture found on disk changed since it was read */
+int kvMapsChanged(const kvScene *scene);
+/* Every map's texture made again from its file, and the lists with them; the textures made */
+int kvReloadMaps(kvScene *scene);
 /* Call every object's list */
 void kvDrawScene(const kvScene *scene);
 /* Object `index`'s triangle edges in KV_HIGHLIGHT over everything drawn so far, hidden edges
@@ -248,12 +274,7 @@ void kvDrawEdges(const kvScene *scene);
 /* Watching files for changes (kv_watch.cpp)                                 */
 /* ------------------------------------------------------------------------ */
 
-enum {
-  KV_WATCH_PATH = 4096,
-  KV_WATCHED_SHADERS = 10, /* the engine's shader files: four programs and the post pair */
-  KV_CHANGED_MODEL = 1,
-  KV_CHANGED_SHADERS = 2
-};
+enum { KV_WATCH_PATH = 4096, KV_CHANGED_MODEL = 1, KV_CHANGED_SHADERS = 2 };
 
 typedef struct kvFileStamp {
   long long seconds, size, inode;
@@ -262,18 +283,21 @@ typedef struct kvFileStamp {
 
 typedef struct kvWatch {
   int open, polling; /* polling: file stamps looked at instead of inotify events */
-  int fd, model_wd, shader_wd[2];
+  int fd, model_wd;
   char model_path[KV_WATCH_PATH], model_folder[KV_WATCH_PATH], model_name[KV_WATCH_PATH];
-  char shader_folder[KV_WATCH_PATH];
-  kvFileStamp model_stamp, shader_stamps[KV_WATCHED_SHADERS];
-  int pending;     /* KV_CHANGED_* seen since the last report */
-  long last_event; /* ms, kvNowMs */
-  long next_poll;  /* ms */
+  int target_wd; /* a linked model's final file's folder, or -1 */
+  char target_folder[KV_WATCH_PATH], target_name[KV_WATCH_PATH];
+  kvFileStamp model_stamp;
+  kroShaderWatch shaders; /* the shader folder's ish/ and psh/ (the engine's watch) */
+  int pending;            /* KV_CHANGED_MODEL seen since the last report */
+  long last_event;        /* ms, kvNowMs */
+  long next_poll;         /* ms */
 } kvWatch;
 
 /* Milliseconds of a monotonic clock */
 long kvNowMs(void);
-/* Watch the model file (through its folder) and the shader folder's ish/ and psh/; `poll`
+/* Watch the model file (through its folder, and a link's final file through that one's) and
+ * the shader folder's ish/ and psh/; `poll`
  * (or a system without inotify) looks at the files' stamps instead. 0, or -1 for a path too
  * long */
 int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folder, int poll);

@@ -2,12 +2,13 @@
  * --info: a file described without a window. The engine's own counts and
  * materials, as `krotool ase-info` gives them, then what the viewer adds:
  * where each object's normals come from, the bounds in file units, the up
- * axis, and the objects it refuses.
+ * axis, the materials' picture maps, and the objects it refuses.
  * Depends on: kro (ASE reader, materials), kv_scene.cpp.
  */
 #include "kroview.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 static void kvPrintObjects(const kvScene *scene) {
   for (int i = 0; i < scene->object_count; i++) {
@@ -18,14 +19,35 @@ static void kvPrintObjects(const kvScene *scene) {
   }
 }
 
-static void kvPrintMaterials(const char *path) {
-  kroMaterial *materials = nullptr;
-  int count = kroLoadMaterialsFromASE(&materials, path);
-  printf("materials: %d\n", count);
-  for (int i = 0; i < count; i++)
-    printf("  material %d: diffuse %.4f %.4f %.4f, opacity %.4f\n", i, materials[i].diffuse[0],
-           materials[i].diffuse[1], materials[i].diffuse[2], materials[i].opacity);
-  kroFreeMaterials(&materials, count);
+/* One map of a material, as `krotool ase-info` gives it: the picture as the
+ * file names it, where it was found (and its size, or why it is refused) or
+ * that it was not, the UV transform. */
+static void kvPrintMap(const char *path, int kind, const kroMaterialMap *map) {
+  char found[KV_WATCH_PATH], why[256] = "", where[KV_WATCH_PATH + 300] = "not found";
+  if (kroFindMapFile(map->bitmap, path, nullptr, 0, found, sizeof found)) {
+    int32_t size[2];
+    uint8_t *pixels = kroDecodePicture(found, size, why, sizeof why);
+    if (pixels)
+      snprintf(where, sizeof where, "found: %s, %d x %d", found, size[0], size[1]);
+    else
+      snprintf(where, sizeof where, "found: %s, refused: %s", found, why);
+    free(pixels);
+  }
+  printf("    %s map \"%s\": %s; offset %.4f %.4f, tiling %.4f %.4f, angle %.4f\n",
+         kroMapKindName(kind), map->bitmap, where, map->u_offset, map->v_offset, map->u_tiling,
+         map->v_tiling, map->angle);
+}
+
+static void kvPrintMaterials(const kvScene *scene) {
+  printf("materials: %d\n", scene->material_count);
+  for (int i = 0; i < scene->material_count; i++) {
+    const kroMaterial *material = &scene->materials[i];
+    printf("  material %d: diffuse %.4f %.4f %.4f, opacity %.4f\n", i, material->diffuse[0],
+           material->diffuse[1], material->diffuse[2], material->opacity);
+    for (int k = 0; k < KRO_MATERIAL_MAPS; k++)
+      if (material->map[k].bitmap[0])
+        kvPrintMap(scene->path, k, &material->map[k]);
+  }
 }
 
 static void kvPrintBounds(const kvScene *scene, kvUp up) {
@@ -33,8 +55,11 @@ static void kvPrintBounds(const kvScene *scene, kvUp up) {
   printf("bounds (file units):");
   for (int k = 0; k < 3; k++)
     printf("%s %c %g .. %g", k ? "," : "", axes[k], scene->low[k], scene->high[k]);
-  printf("\nsize (file units): %g x %g x %g\n", scene->high[0] - scene->low[0],
-         scene->high[1] - scene->low[1], scene->high[2] - scene->low[2]);
+  /* In double: the span of floats near +-3.4e38 is beyond a float's range. */
+  double size[3];
+  for (int k = 0; k < 3; k++)
+    size[k] = (double)scene->high[k] - (double)scene->low[k];
+  printf("\nsize (file units): %g x %g x %g\n", size[0], size[1], size[2]);
   printf("up: %s\n", kvUpName(up));
 }
 
@@ -57,7 +82,7 @@ int kvPrintInfo(const char *path, kvUp up) {
   kroObjectsAndLightsInASE(path, &objects, &lights);
   printf("%s\ngeometry objects: %d\nlight objects: %d\n", path, objects, lights);
   kvPrintObjects(&scene);
-  kvPrintMaterials(path);
+  kvPrintMaterials(&scene);
   kvPrintBounds(&scene, up);
   kvPrintRefusals(&scene);
   kvFreeScene(&scene);

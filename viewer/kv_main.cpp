@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static const int KV_WINDOW_WIDTH = 1200, KV_WINDOW_HEIGHT = 600; /* pixels */
@@ -62,21 +63,23 @@ static void kvUsage(FILE *out) {
           "  --grid              a ground grid in file units (its spacing in the overlay)\n"
           "  --axis              a gizmo of the file's axes in the lower-left corner\n"
           "  --edges             every object's triangle edges\n"
-          "  --no-watch          do not read the model and the shaders again when they change\n"
-          "                      (a window watches them; --shot never does)\n"
+          "  --no-watch          do not read the model, its map pictures and the shaders again\n"
+          "                      when they change (a window watches them; --shot never does)\n"
           "  --watch-poll        watch by looking at the files' times every 0.1 s, for file\n"
           "                      systems that do not report changes\n"
           "  --object NAME|N     start with this object chosen: its name, or 1 for the first\n"
           "  --fullscreen        use the whole screen\n"
           "  --shaders DIR       the engine's shader folder (holding ish/ and psh/)\n"
           "  --font FILE.krof    the overlay font\n"
-          "  --info              describe the file (objects, materials, bounds, normals,\n"
-          "                      refusals) without a window, and exit\n"
+          "  --info              describe the file (objects, materials and their picture\n"
+          "                      maps, bounds, normals, refusals) without a window, and exit\n"
           "  --list-keys         the keys of the window and what they do\n"
           "  --version           the version\n"
           "  --help              this text\n"
           "Pictures are written whole: --shot replaces OUT.png only once it is complete,\n"
-          "F12 takes the first free kroview-NNNN.png of the working folder.\n",
+          "F12 takes the first free kroview-NNNN.png of the working folder.\n"
+          "A material's diffuse map is drawn as a texture (T turns textures off and on); its\n"
+          "picture is looked for as the file names it, then by its name beside FILE.ase.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
 }
 
@@ -323,6 +326,17 @@ static int kvChooseObject(kvView *view, const kvOptions *o) {
 /* The model (and ground) before any window: 0, or 1 after the reasons. */
 static int kvLoadFiles(kvView *view, const kvOptions *o) {
   char why[PATH_MAX + 128];
+  struct stat folder;
+  if (o->shaders) {
+    const char *problem = stat(o->shaders, &folder) != 0
+                              ? errno == ENOENT ? "does not exist" : strerror(errno)
+                          : !S_ISDIR(folder.st_mode) ? "is not a folder"
+                                                     : nullptr;
+    if (problem) {
+      fprintf(stderr, "kroview: the shader folder %s %s\n", o->shaders, problem);
+      return 1;
+    }
+  }
   if (kvLoadSceneUp(&view->scene, o->model, o->up, why, (int)sizeof why) != 0) {
     fprintf(stderr, "kroview: %s\n", why);
     return 1;
@@ -364,10 +378,22 @@ static void kvStop(kvView *view) {
   SDL_Quit();
 }
 
+/* SDL 1.2 with a free choice falls back to drivers without OpenGL, one of
+ * which takes over the text terminal and leaves it changed: X11 unless the
+ * user chose a driver. After SDL_Init, whose handlers would only post a quit
+ * event, a signal ends the viewer at once with its unfinished files removed. */
+static int kvStartSDL(void) {
+  setenv("SDL_VIDEODRIVER", "x11", 0);
+  if (SDL_Init(SDL_INIT_VIDEO) != 0)
+    return -1;
+  kroRemoveOutFilesOnSignals();
+  return 0;
+}
+
 /* ---- one frame off-screen ----------------------------------------------- */
 
 static int kvShot(kvView *view, const kvOptions *o) {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 32, SDL_OPENGL)) {
+  if (kvStartSDL() != 0 || !SDL_SetVideoMode(64, 64, 32, SDL_OPENGL)) {
     fprintf(stderr, "kroview: no OpenGL context: %s\n", SDL_GetError());
     return 1;
   }
@@ -395,8 +421,9 @@ static int kvShot(kvView *view, const kvOptions *o) {
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   kroDestroyFrameBufferObject(&target, 3);
   kvStop(view);
-  if (!failed)
-    printf("kroview: wrote %s\n", o->shot);
+  if (!failed) /* not into a picture sent to standard output */
+    fprintf(kroSameOutDestination(o->shot, "/dev/stdout") ? stderr : stdout, "kroview: wrote %s\n",
+            o->shot);
   return failed;
 }
 
@@ -414,7 +441,7 @@ typedef struct kvWindow {
 } kvWindow;
 
 static int kvOpenWindow(const kvOptions *o, int *width, int *height, Uint32 *video_flags) {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+  if (kvStartSDL() != 0) {
     fprintf(stderr, "kroview: %s\n", SDL_GetError());
     return 0;
   }
@@ -527,6 +554,10 @@ static void kvKey(kvWindow *w, SDLKey key, Uint16 unicode) {
   case SDLK_e:
     view->edges = !view->edges;
     break;
+  case SDLK_t:
+    view->scene.hide_textures = !view->scene.hide_textures;
+    kvBuildSceneLists(&view->scene);
+    break;
   case SDLK_F12:
     w->screenshot = 1; /* taken from the next frame, before its swap */
     break;
@@ -626,6 +657,8 @@ static void kvFollowChanges(kvWindow *w) {
     } else
       printf("kroview: kept the last good model: %s\n", view->reload_problem);
   }
+  if (!(changed & KV_CHANGED_MODEL) && w->watch.open && kvMapsChanged(&view->scene))
+    printf("kroview: reloaded %d map textures\n", kvReloadMaps(&view->scene));
   if (changed & KV_CHANGED_SHADERS) {
     if (kvReloadShaders(view) == 0)
       printf("kroview: rebuilt the shaders\n");

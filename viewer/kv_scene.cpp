@@ -9,11 +9,13 @@
  */
 #include "kroview.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 const float KV_GREY[3] = {0.6f, 0.6f, 0.6f};
 const float KV_BACKGROUND[3] = {0.10f, 0.11f, 0.16f};
@@ -33,6 +35,10 @@ static void kvKeepMessage(const char *message, void *) {
 
 void kvCatchEngineMessages(void) {
   kroSetErrorMessageFunc(kvKeepMessage, nullptr);
+}
+
+void kvForgetEngineMessage(void) {
+  kvLastMessage[0] = '\0';
 }
 
 const char *kvLastEngineMessage(void) {
@@ -238,36 +244,40 @@ int kvLoadScene(kvScene *scene, const char *path, char *why, int why_chars) {
 
 int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_chars) {
   memset(scene, 0, sizeof *scene);
-  kroMaterial *materials = nullptr;
-  int material_count = kroLoadMaterialsFromASE(&materials, path); /* reports a missing file */
+  /* The file itself first: missing, unreadable or no ASE text at all, said
+   * before the engine's readers report on it. */
   FILE *stream = fopen(path, "r");
-  scene->objects = stream ? (kvObject *)calloc(KV_MAX_OBJECTS, sizeof(kvObject)) : nullptr;
-  if (!scene->objects) {
-    if (stream)
-      fclose(stream);
-    kroFreeMaterials(&materials, material_count);
-    if (stream)
-      snprintf(why, (size_t)why_chars, "out of memory");
+  if (!stream) {
+    snprintf(why, (size_t)why_chars, "cannot open %s: %s", path, strerror(errno));
+    return -1;
+  }
+  char word[2] = ""; /* a UTF-16 file is read as UTF-8, as every reader reads it */
+  kroReadASEFirstWord(stream, word, 1); /* a folder opens but cannot be read */
+  if (ferror(stream) || (word[0] != '\0' && word[0] != '*')) {
+    if (ferror(stream))
+      snprintf(why, (size_t)why_chars, "cannot read %s: %s", path, strerror(errno));
     else
-      snprintf(why, (size_t)why_chars, "cannot open %s", path);
-    return -1;
-  }
-  scene->material_count = material_count;
-  int first = getc(stream); /* a folder opens but cannot be read */
-  if (ferror(stream)) {
-    snprintf(why, (size_t)why_chars, "cannot read %s: %s", path, strerror(errno));
+      snprintf(why, (size_t)why_chars, "%s: no ASE keyword at its start: not an ASE file", path);
     fclose(stream);
-    kroFreeMaterials(&materials, material_count);
-    kvFreeScene(scene);
     return -1;
   }
-  ungetc(first, stream);
+  rewind(stream);
+  scene->objects = (kvObject *)calloc(KV_MAX_OBJECTS, sizeof(kvObject));
+  if (!scene->objects) {
+    fclose(stream);
+    snprintf(why, (size_t)why_chars, "out of memory");
+    return -1;
+  }
+  kroMaterial *materials = nullptr;
+  /* The maps' textures wait for GL (kvBuildSceneLists). */
+  scene->material_count = kroLoadMaterialsWithMapsFromASE(&materials, path, nullptr, 0, 0);
   long before = kvMessages, *offsets = nullptr;
   int count = kroObjectOffsetsInASE(path, &offsets);
   kvReadObjects(scene, stream, offsets, count, materials);
   free(offsets);
   fclose(stream);
-  kroFreeMaterials(&materials, scene->material_count);
+  scene->materials = materials;
+  scene->path = strdup(path);
   if (scene->object_count == 0) {
     if (count == 0 && kvMessages != before)
       snprintf(why, (size_t)why_chars, "%s was refused", path);
@@ -289,20 +299,207 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
 
 /* ---- drawing ------------------------------------------------------------ */
 
+/* ---- textures ----------------------------------------------------------- */
+
+/* The engine's lit drawing with the surface colour taken from texture unit 0
+ * (through its texture matrix) times the front ambient colour. */
+static const char *const KV_TEXTURED_VERTEX =
+    "varying vec3 pos;\n"
+    "varying vec3 normal;\n"
+    "void main()\n"
+    "{\n"
+    "  pos = vec3(gl_ModelViewMatrix * gl_Vertex);\n"
+    "  normal = normalize(gl_NormalMatrix * gl_Normal);\n"
+    "  gl_TexCoord[0] = gl_TextureMatrix[0] * gl_MultiTexCoord0;\n"
+    "  gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;\n"
+    "}\n";
+static const char *const KV_TEXTURED_FRAGMENT =
+    "uniform sampler2D picture;\n"
+    "varying vec3 pos;\n"
+    "varying vec3 normal;\n"
+    "vec4 surface;\n"
+    "vec4 lightContribution(gl_LightSourceParameters light, vec3 n)\n"
+    "{\n"
+    "  vec3 to_light = normalize(light.position.xyz - pos);\n"
+    "  vec3 half_vector = normalize(to_light - normalize(pos));\n"
+    "  float diffuse = max(dot(n, to_light), 0.0);\n"
+    "  float specular = diffuse > 0.0 ? pow(max(dot(n, half_vector), 0.0),\n"
+    "                                       gl_FrontMaterial.shininess) : 0.0;\n"
+    "  return surface * light.ambient * diffuse + light.ambient * specular * 0.5;\n"
+    "}\n"
+    "void main()\n"
+    "{\n"
+    "  vec3 n = normalize(normal);\n"
+    "  surface = gl_FrontMaterial.ambient * texture2D(picture, gl_TexCoord[0].st);\n"
+    "  vec4 color = gl_LightModel.ambient * surface + gl_FrontMaterial.emission;\n"
+    "  if (dot(n, n) > 0.0) {\n"
+    "    color += lightContribution(gl_LightSource[0], n);\n"
+    "    color += lightContribution(gl_LightSource[1], n);\n"
+    "  }\n"
+    "  gl_FragColor = vec4(color.rgb, 1.0);\n"
+    "}\n";
+
+static kroShader kvTexturedProgram;
+static int kvTexturedTried = 0; /* built once per process; 0 program: draw colours only */
+
+static GLhandleARB kvTextured(void) {
+  if (!kvTexturedTried) {
+    kvTexturedTried = 1;
+    long before = kvMessages;
+    kroCreateShaderVF(&kvTexturedProgram, KV_TEXTURED_VERTEX, KV_TEXTURED_FRAGMENT);
+    if (kvMessages != before)
+      kvTexturedProgram.program = 0;
+  }
+  return kvTexturedProgram.program;
+}
+
+static void kvForgetMapFiles(kvScene *scene) {
+  for (int i = 0; i < scene->map_file_count; i++)
+    free(scene->map_files[i].path);
+  free(scene->map_files);
+  scene->map_files = nullptr;
+  scene->map_file_count = 0;
+}
+
+static void kvStampMapFile(kvMapFile *file) {
+  struct stat info;
+  if (stat(file->path, &info) != 0) {
+    file->seconds = file->nanoseconds = file->size = file->inode = -1;
+    return;
+  }
+  file->seconds = (long long)info.st_mtim.tv_sec;
+  file->nanoseconds = (long long)info.st_mtim.tv_nsec;
+  file->size = (long long)info.st_size;
+  file->inode = (long long)info.st_ino;
+}
+
+/* The textures of every map, the pictures kept for watching, the first
+ * missing or refused map for the overlay. */
+static void kvMakeMapTextures(kvScene *scene) {
+  scene->maps_tried = 1;
+  if (!scene->materials)
+    return;
+  kroLoadMaterialTextures(scene->materials, scene->material_count, scene->path, nullptr, 0);
+  kvForgetMapFiles(scene);
+  scene->maps_missing = 0;
+  scene->map_problem[0] = 0;
+  int slots = scene->material_count * KRO_MATERIAL_MAPS;
+  scene->map_files = (kvMapFile *)calloc((size_t)slots, sizeof(kvMapFile));
+  char found[KV_WATCH_PATH];
+  for (int i = 0; i < scene->material_count; i++)
+    for (int k = 0; k < KRO_MATERIAL_MAPS; k++) {
+      const kroMaterialMap *map = &scene->materials[i].map[k];
+      if (map->state == KRO_MAP_MISSING || map->state == KRO_MAP_DAMAGED) {
+        if (!scene->maps_missing++)
+          snprintf(scene->map_problem, sizeof scene->map_problem, "%s map \"%.160s\" %s",
+                   kroMapKindName(k), map->bitmap, kroMapStateName(map->state));
+      }
+      if (scene->map_files && (map->state == KRO_MAP_LOADED || map->state == KRO_MAP_DAMAGED) &&
+          kroFindMapFile(map->bitmap, scene->path, nullptr, 0, found, sizeof found)) {
+        kvMapFile *file = &scene->map_files[scene->map_file_count];
+        file->path = strdup(found);
+        if (file->path) {
+          kvStampMapFile(file);
+          scene->map_file_count++;
+        }
+      }
+    }
+}
+
+int kvMapsChanged(const kvScene *scene) {
+  for (int i = 0; i < scene->map_file_count; i++) {
+    kvMapFile now = scene->map_files[i];
+    kvStampMapFile(&now);
+    const kvMapFile *then = &scene->map_files[i];
+    if (now.seconds != then->seconds || now.nanoseconds != then->nanoseconds ||
+        now.size != then->size || now.inode != then->inode)
+      return 1;
+  }
+  return 0;
+}
+
+int kvReloadMaps(kvScene *scene) {
+  int made = 0;
+  for (int i = 0; i < scene->material_count; i++) {
+    kroMaterial *material = &scene->materials[i];
+    kroDestroyMaterial(material);
+    memset(material->texture, 0, sizeof material->texture);
+  }
+  scene->maps_tried = 0;
+  kvBuildSceneLists(scene);
+  for (int i = 0; i < scene->material_count; i++)
+    for (int k = 0; k < KRO_MATERIAL_MAPS; k++)
+      made += scene->materials[i].texture[k] != 0;
+  return made;
+}
+
+/* ---- drawing ------------------------------------------------------------ */
+
+/* 1 when the file gave the object texture coordinates (rows it does not fill read 0). */
+static int kvHasTexCoords(const kvObject *object) {
+  for (int t = 0; object->tc && t < object->triangles; t++)
+    for (int k = 0; k < KRO_TEXCOORD_FLOATS; k++)
+      if (object->tc[t][k] != 0.0f)
+        return 1;
+  return 0;
+}
+
+/* The object's material's diffuse map, when the object can be drawn with it: an object without
+ * texture coordinates keeps its colour. */
+static const kroMaterial *kvObjectMap(const kvScene *scene, const kvObject *object) {
+  if (scene->hide_textures || !scene->materials || object->material < 0 ||
+      object->material >= scene->material_count)
+    return nullptr;
+  const kroMaterial *material = &scene->materials[object->material];
+  return material->texture[KRO_MAP_DIFFUSE] && kvHasTexCoords(object) ? material : nullptr;
+}
+
+/* Texture coordinates, normals and positions, one vertex at a time. */
+static void kvDrawTexturedTriangles(const kvObject *object) {
+  glBegin(GL_TRIANGLES);
+  for (int t = 0; t < object->triangles; t++)
+    for (int v = 0; v < 3; v++) {
+      glTexCoord2fv(&object->tc[t][2 * v]);
+      glNormal3fv(&object->nc[t][3 * v]);
+      glVertex3fv(&object->op[t][3 * v]);
+    }
+  glEnd();
+}
+
 /* The lit drawing sets a fixed front ambient colour, which its program uses
  * as the surface colour. With colour tracking on for the front ambient that
- * setting is ignored and the current colour stands in its place. */
+ * setting is ignored and the current colour stands in its place. A textured
+ * object takes white there and its picture through the textured program,
+ * after the engine's lit drawing (of no triangles) has set the lights. */
 void kvBuildSceneLists(kvScene *scene) {
+  if (!scene->maps_tried)
+    kvMakeMapTextures(scene);
   for (int i = 0; i < scene->object_count; i++) {
     kvObject *object = &scene->objects[i];
+    const kroMaterial *material = kvObjectMap(scene, object);
+    GLhandleARB textured = material ? kvTextured() : 0;
+    object->textured = textured != 0;
     if (!object->list)
       object->list = glGenLists(1);
     glNewList(object->list, GL_COMPILE);
     glColorMaterial(GL_FRONT, GL_AMBIENT);
     glEnable(GL_COLOR_MATERIAL);
-    glColor3fv(object->colour);
-    kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, object->nc, object->op,
-                                      (uint32_t)object->triangles);
+    if (!textured) {
+      glColor3fv(object->colour);
+      kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, object->nc, object->op,
+                                        (uint32_t)object->triangles);
+    } else {
+      glColor3f(1.0f, 1.0f, 1.0f);
+      kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, object->nc, object->op, 0);
+      glUseProgramObjectARB(textured);
+      glBindTexture(GL_TEXTURE_2D, material->texture[KRO_MAP_DIFFUSE]);
+      kroLoadMapTransform(&material->map[KRO_MAP_DIFFUSE]);
+      kvDrawTexturedTriangles(object);
+      glMatrixMode(GL_TEXTURE);
+      glLoadIdentity();
+      glMatrixMode(GL_MODELVIEW);
+      glBindTexture(GL_TEXTURE_2D, 0);
+    }
     glDisable(GL_COLOR_MATERIAL);
     glEndList();
   }
@@ -352,6 +549,9 @@ int kvFindObject(const kvScene *scene, const char *which) {
 }
 
 void kvFreeScene(kvScene *scene) {
+  kroFreeMaterials(&scene->materials, scene->material_count);
+  kvForgetMapFiles(scene);
+  free(scene->path);
   if (scene->objects) {
     for (int i = 0; i < scene->object_count; i++) {
       if (scene->objects[i].list)

@@ -24,6 +24,7 @@ const kvKeyHelp KV_KEYS[] = {
     {"G", "ground grid on or off (its spacing in the overlay)"},
     {"A", "axes gizmo on or off (x red, y green, z blue)"},
     {"E", "triangle edges on or off"},
+    {"T", "textures (the materials' diffuse maps) on or off"},
     {"F12", "screenshot into kroview-NNNN.png"},
     {"?  F1", "this list on or off"},
     {"Escape  Q", "quit"},
@@ -96,6 +97,13 @@ void kvComposeOverlay(kvView *view) {
     snprintf(line, sizeof line, "grid %g units", kvGridSpacing(scene));
     kvAddLine(overlay, line);
   }
+  if (scene->maps_missing > 0) {
+    snprintf(line, sizeof line, "map: %.240s%s", scene->map_problem,
+             scene->maps_missing > 1 ? " (and more)" : "");
+    kvAddLine(overlay, line);
+  }
+  if (scene->hide_textures)
+    kvAddLine(overlay, "textures off");
   if (view->reload_problem[0]) {
     snprintf(line, sizeof line, "reload: %.300s", view->reload_problem);
     kvAddLine(overlay, line);
@@ -148,6 +156,7 @@ int kvReloadModel(kvView *view, const char *path, const char *terrain_path) {
   static kvScene fresh; /* large: kept off the stack */
   static kvTerrain ground;
   char why[KV_MESSAGE_CHARS];
+  kvForgetEngineMessage(); /* the last failure's line goes with a good reload */
   if (kvLoadSceneUp(&fresh, path, (kvUp)view->scene.up, why, (int)sizeof why) != 0) {
     snprintf(view->reload_problem, sizeof view->reload_problem, "%s", why);
     return -1;
@@ -158,6 +167,7 @@ int kvReloadModel(kvView *view, const char *path, const char *terrain_path) {
     kvFreeScene(&fresh);
     return -1;
   }
+  fresh.hide_textures = view->scene.hide_textures;
   kvFreeScene(&view->scene);
   view->scene = fresh;
   memset(&fresh, 0, sizeof fresh);

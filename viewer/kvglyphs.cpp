@@ -63,6 +63,7 @@ static int kvWriteGlyph(kvTable *table, const char *dir, int code, const int32_t
 }
 
 int main(int argc, char **argv) {
+  kroRemoveOutFilesOnSignals(); // stopped by a signal, no unfinished file stays
   if (argc != 3) {
     fprintf(stderr, "usage: kvglyphs TABLE.txt OUT_DIR\n");
     return 2;

@@ -24,6 +24,7 @@ static double kvHeight(double u, double v) {
 }
 
 int main(int argc, char **argv) {
+  kroRemoveOutFilesOnSignals(); // stopped by a signal, no unfinished file stays
   int side = argc > 2 ? atoi(argv[2]) : KV_DEFAULT_SIDE;
   if (argc < 2 || argc > 3 || side < 2 || side > KV_MAX_SIDE) {
     fprintf(stderr, "usage: kvterrain OUT.bmp [SIDE 2..%d]\n", KV_MAX_SIDE);

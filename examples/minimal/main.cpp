@@ -1,21 +1,17 @@
 /*
- * minimal: a production on the kro engine in one file. It opens an SDL 1.2
- * OpenGL window, starts the engine with the engine's installed shader files,
- * and draws a turning cube, built by a loader that `krotool mesh-src` wrote
- * from cube.ase, with the engine's lit drawing. Engine failures are shown in
- * the window caption as well as on standard output.
+ * minimal: a production on the kro engine in one file. The application layer
+ * (kroapp.h) opens the window, starts the engine with the engine's installed
+ * shader files and runs the loop; the production draws a turning cube, built
+ * by a loader that `krotool mesh-src` wrote from cube.ase, with the engine's
+ * lit drawing.
  *
- *   minimal [--frames N] [--shot FILE.bmp]
+ *   minimal [--window] [--frames N] [--shot FILE.png] [--help]
  *
  * Escape or closing the window ends it; --frames ends it after N frames, and
- * --shot (with --frames) writes the last of them as a BMP picture.
- * Depends on: kro, SDL 1.2, GL.
+ * --shot writes the last of them as a PNG picture.
+ * Depends on: kro, kroapp, GL.
  */
-#include "kro.h"
-
-#include <SDL/SDL.h>
-#include <stdlib.h>
-#include <string.h>
+#include <kro/kroapp.h>
 
 #ifndef KRO_SHADER_DIR
 #define KRO_SHADER_DIR "sh" /* the engine's default: relative to the working folder */
@@ -35,37 +31,6 @@ struct Mesh {
   char name[KRO_ASE_NAME_CHARS + 1];
 };
 
-static void ShowEngineError(const char *message, void *) {
-  SDL_WM_SetCaption(message, nullptr);
-}
-
-static bool ParseArguments(int argc, char **argv, long *frames, const char **shot) {
-  for (int i = 1; i < argc; i++) {
-    if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
-      char *end = nullptr;
-      *frames = strtol(argv[++i], &end, 10);
-      if (*end || *frames < 1)
-        return false;
-    } else if (strcmp(argv[i], "--shot") == 0 && i + 1 < argc) {
-      *shot = argv[++i];
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-static bool EscapeOrQuit(void) {
-  SDL_Event event;
-  while (SDL_PollEvent(&event)) {
-    if (event.type == SDL_QUIT)
-      return true;
-    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)
-      return true;
-  }
-  return false;
-}
-
 static void DrawFrame(const Mesh *cube, long frame) {
   glClearColor(0.05f, 0.05f, 0.1f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -83,64 +48,22 @@ static void DrawFrame(const Mesh *cube, long frame) {
   glUseProgramObjectARB(0);
 }
 
-/* The window's pixels, bottom row first, as the engine's BMP writer takes them. */
-static bool WriteShot(const char *path) {
-  int32_t size[2] = {WINDOW_WIDTH, WINDOW_HEIGHT};
-  uint8_t *pixels = (uint8_t *)malloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT * 4);
-  if (!pixels)
-    return false;
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
-  bool written = kroExportBMP(path, pixels, size) == 0;
-  free(pixels);
-  return written;
-}
-
 int main(int argc, char **argv) {
-  long frames = 0; /* 0: until Escape */
-  const char *shot = nullptr;
-  if (!ParseArguments(argc, argv, &frames, &shot) || (shot && frames == 0)) {
-    fprintf(stderr, "usage: minimal [--frames N] [--shot FILE.bmp]\n");
-    return 2;
-  }
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-    fprintf(stderr, "minimal: %s\n", SDL_GetError());
-    return 1;
-  }
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-  if (!SDL_SetVideoMode(WINDOW_WIDTH, WINDOW_HEIGHT, 32, SDL_OPENGL)) {
-    fprintf(stderr, "minimal: %s\n", SDL_GetError());
-    SDL_Quit();
-    return 1;
-  }
-  SDL_WM_SetCaption("minimal", nullptr);
-
-  kroSetErrorMessageFunc(ShowEngineError, nullptr);
+  kroApp app = {};
+  app.windowed = 1;
   kroSetShaderFolder(KRO_SHADER_DIR);
-  kroInit(WINDOW_WIDTH, WINDOW_HEIGHT);
+  if (!kroAppStart(&app, "minimal", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv))
+    return app.status;
 
   Mesh cube = {};
   loadMeshCube(&cube.positions, &cube.normals, &cube.face_normals, &cube.texcoords, cube.name,
                &cube.triangles);
-
-  int status = 0;
-  for (long frame = 0; frames == 0 || frame < frames; frame++) {
-    if (EscapeOrQuit())
-      break;
-    DrawFrame(&cube, frame);
-    if (shot && frame + 1 == frames && !WriteShot(shot))
-      status = 1;
-    SDL_GL_SwapBuffers();
-  }
+  while (kroAppFrame(&app))
+    DrawFrame(&cube, app.frame - 1);
 
   kroDestroyObject(&cube.positions, cube.triangles);
   kroDestroyObject(&cube.normals, cube.triangles);
   kroDestroyObject(&cube.face_normals, cube.triangles);
   kroDestroyObject(&cube.texcoords, cube.triangles);
-  kroDestroyShaders();
-  kroDestroy();
-  SDL_Quit();
-  return status;
+  return kroAppEnd(&app);
 }

@@ -12,15 +12,14 @@
  * The grid's lines stand on the pixel columns 20, 60, 100, ... and rows 20,
  * 60, 100, ... from the bottom left, white on a background without red.
  *
- *   post [--frames N] [--shot FILE.bmp]
+ *   post [--frames N] [--shot FILE.png]
  *
- * Escape or closing the window ends it; --frames ends it after N frames, and
- * --shot (with --frames) writes the last of them as a BMP picture.
- * Depends on: kro, SDL 1.2, GL.
+ * The window, the loop and the options (--window, --frames N, --shot FILE.png,
+ * --help) are the application layer's (kroapp.h).
+ * Depends on: kro, kroapp, GL.
  */
-#include "example_window.h"
+#include <kro/kroapp.h>
 
-#include <SDL/SDL.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -146,41 +145,26 @@ static void ShowThroughPost(const kroFrameBufferObject *canvas) {
 }
 
 int main(int argc, char **argv) {
-  long frames = 0; /* 0: until Escape */
-  const char *shot = nullptr;
-  if (!ParseArguments(argc, argv, &frames, &shot)) {
-    fprintf(stderr, "usage: post [--frames N] [--shot FILE.bmp]\n");
-    return 2;
-  }
-  if (!OpenWindow("post", WINDOW_WIDTH, WINDOW_HEIGHT)) {
-    fprintf(stderr, "post: %s\n", SDL_GetError());
-    SDL_Quit();
-    return 1;
-  }
+  kroApp app = {};
+  app.windowed = 1;
   kroSetShaderFolder(KRO_SHADER_DIR);
-  kroInit(WINDOW_WIDTH, WINDOW_HEIGHT); /* the post program's canvas: the window */
+  /* The engine's post program gets the window as its canvas. */
+  if (!kroAppStart(&app, "post", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv))
+    return app.status;
   Box box;
   kroFrameBufferObject canvas = {};
-  int status = 0;
   if (!MakeBox(&box) || !MakeCanvas(&canvas)) {
     fprintf(stderr, "post: cannot make the box or the off-screen canvas\n");
-    frames = -1; /* nothing to draw */
-    status = 1;
-  }
-  for (long frame = 0; frames == 0 || frame < frames; frame++) {
-    if (EscapeOrQuit())
-      break;
-    kroUseFrameBufferObject(&canvas);
-    DrawScene(&box, frame);
-    ShowThroughPost(&canvas);
-    if (shot && frame + 1 == frames && !WriteShot(shot, WINDOW_WIDTH, WINDOW_HEIGHT))
-      status = 1;
-    SDL_GL_SwapBuffers();
+    app.status = 1;
+  } else {
+    while (kroAppFrame(&app)) {
+      kroUseFrameBufferObject(&canvas);
+      DrawScene(&box, app.frame - 1);
+      ShowThroughPost(&canvas);
+    }
   }
   if (canvas.frame_buffer)
     kroDestroyFrameBufferObject(&canvas, 3);
   FreeBox(&box);
-  kroDestroyShaders();
-  SDL_Quit();
-  return status;
+  return kroAppEnd(&app);
 }

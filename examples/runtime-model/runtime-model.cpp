@@ -8,16 +8,15 @@
  * centred and scaled to a half-diagonal of 1 so that the lit drawing's fixed
  * lights stand beside it.
  *
- *   runtime-model [FILE.ase] [--flat] [--frames N] [--shot FILE.bmp]
+ *   runtime-model [FILE.ase] [--flat] [--frames N] [--shot FILE.png]
  *
- * FILE.ase defaults to shapes.ase beside this file (EXAMPLE_DATA_DIR). Escape
- * or closing the window ends it; --frames ends it after N frames, and --shot
- * (with --frames) writes the last of them as a BMP picture.
- * Depends on: kro, SDL 1.2, GL.
+ * FILE.ase defaults to shapes.ase beside this file (EXAMPLE_DATA_DIR). The
+ * window, the loop and the options (--window, --frames N, --shot FILE.png,
+ * --help) are the application layer's (kroapp.h).
+ * Depends on: kro, kroapp, GL.
  */
-#include "example_window.h"
+#include <kro/kroapp.h>
 
-#include <SDL/SDL.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -34,30 +33,23 @@ static const float NO_MATERIAL_GREY[3] = {0.6f, 0.6f, 0.6f};
 static const float TURN_DEGREES_PER_FRAME = 1.5f;
 
 struct Options {
-  const char *model = EXAMPLE_DATA_DIR "/shapes.ase";
-  const char *shot = nullptr;
-  long frames = 0; /* 0: until Escape */
+  const char *model = nullptr; /* null: shapes.ase beside this file */
   int smooth = 1;
 };
 
+/* What the application layer left: FILE.ase and --flat. */
 static bool ParseArguments(int argc, char **argv, Options *options) {
   for (int i = 1; i < argc; i++) {
-    if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
-      char *end = nullptr;
-      options->frames = strtol(argv[++i], &end, 10);
-      if (*end || options->frames < 1)
-        return false;
-    } else if (strcmp(argv[i], "--shot") == 0 && i + 1 < argc) {
-      options->shot = argv[++i];
-    } else if (strcmp(argv[i], "--flat") == 0) {
+    if (strcmp(argv[i], "--flat") == 0)
       options->smooth = 0;
-    } else if (argv[i][0] != '-') {
+    else if (!options->model)
       options->model = argv[i];
-    } else {
+    else
       return false;
-    }
   }
-  return !options->shot || options->frames > 0;
+  if (!options->model)
+    options->model = EXAMPLE_DATA_DIR "/shapes.ase";
+  return true;
 }
 
 /* True when the file gave the object no vertex normal at all (they read zero). */
@@ -72,24 +64,13 @@ static bool LacksNormals(const kroMesh *mesh) {
 /* Moves every object so that the scene's bounding box is centred on the origin
  * with a half-diagonal of 1. */
 static void FitScene(kroMesh *meshes, int count) {
-  float low[3] = {INFINITY, INFINITY, INFINITY}, high[3] = {-INFINITY, -INFINITY, -INFINITY};
-  for (int i = 0; i < count; i++)
-    for (int t = 0; t < meshes[i].triangles; t++)
-      for (int k = 0; k < 9; k++) {
-        low[k % 3] = fminf(low[k % 3], meshes[i].op[t][k]);
-        high[k % 3] = fmaxf(high[k % 3], meshes[i].op[t][k]);
-      }
-  float centre[3], squares = 0.0f;
-  for (int k = 0; k < 3; k++) {
-    centre[k] = 0.5f * (low[k] + high[k]);
-    squares += (high[k] - low[k]) * (high[k] - low[k]);
-  }
-  float radius = 0.5f * sqrtf(squares);
+  kroBounds box;
+  kroMeshBounds(meshes, count, &box);
   for (int i = 0; i < count; i++) {
     uint32_t triangles = (uint32_t)meshes[i].triangles;
-    kroTranslateObject(meshes[i].op, triangles, -centre[0], -centre[1], -centre[2]);
-    if (radius > 0.0f)
-      kroScale1Object(meshes[i].op, triangles, 1.0f / radius);
+    kroTranslateObject(meshes[i].op, triangles, -box.centre[0], -box.centre[1], -box.centre[2]);
+    if (box.radius > 0.0f)
+      kroScale1Object(meshes[i].op, triangles, 1.0f / box.radius);
   }
 }
 
@@ -118,12 +99,19 @@ static void DrawFrame(const kroMesh *meshes, int count, const kroMaterial *mater
 }
 
 int main(int argc, char **argv) {
+  kroApp app = {};
+  app.windowed = 1;
+  app.usage = "[FILE.ase] [--flat]";
+  app.own_options = "--flat";
+  kroSetShaderFolder(KRO_SHADER_DIR);
+  if (!kroAppStart(&app, "runtime-model", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv))
+    return app.status;
   Options options;
   if (!ParseArguments(argc, argv, &options)) {
-    fprintf(stderr, "usage: runtime-model [FILE.ase] [--flat] [--frames N] [--shot FILE.bmp]\n");
-    return 2;
+    fprintf(stderr, "runtime-model: one FILE.ase only\n");
+    app.status = 2;
+    return kroAppEnd(&app);
   }
-  /* The file is read before any window opens: a file the engine refuses ends the program. */
   kroMesh *meshes = nullptr;
   kroMaterial *materials = nullptr;
   int count = kroLoadMeshArrayFromASE(&meshes, options.model);
@@ -131,7 +119,8 @@ int main(int argc, char **argv) {
   if (count == 0) {
     fprintf(stderr, "runtime-model: %s holds no geometry object the engine reads\n", options.model);
     kroFreeMaterials(&materials, material_count);
-    return 1;
+    app.status = 1;
+    return kroAppEnd(&app);
   }
   for (int i = 0; i < count; i++)
     if (LacksNormals(&meshes[i]))
@@ -139,29 +128,9 @@ int main(int argc, char **argv) {
                         options.smooth);
   FitScene(meshes, count);
 
-  int status = 1;
-  if (OpenWindow("runtime-model", WINDOW_WIDTH, WINDOW_HEIGHT)) {
-    kroSetShaderFolder(KRO_SHADER_DIR);
-    kroInit(WINDOW_WIDTH, WINDOW_HEIGHT);
-    if (kroInitStatus() != 0)
-      fprintf(stderr, "runtime-model: %d engine programs were not built from %s\n", kroInitStatus(),
-              KRO_SHADER_DIR);
-    status = 0;
-    for (long frame = 0; options.frames == 0 || frame < options.frames; frame++) {
-      if (EscapeOrQuit())
-        break;
-      DrawFrame(meshes, count, materials, material_count, frame);
-      if (options.shot && frame + 1 == options.frames &&
-          !WriteShot(options.shot, WINDOW_WIDTH, WINDOW_HEIGHT))
-        status = 1;
-      SDL_GL_SwapBuffers();
-    }
-    kroDestroyShaders();
-  } else {
-    fprintf(stderr, "runtime-model: %s\n", SDL_GetError());
-  }
+  while (kroAppFrame(&app))
+    DrawFrame(meshes, count, materials, material_count, app.frame - 1);
   kroFreeMeshArray(&meshes, count);
   kroFreeMaterials(&materials, material_count);
-  SDL_Quit();
-  return status;
+  return kroAppEnd(&app);
 }

@@ -8,15 +8,14 @@
  * grid is then drawn with kroDrawHightmapWithNormals under the camera's own
  * matrix, so the land stands still while its lit slopes change.
  *
- *   terrain [--frames N] [--shot FILE.bmp]
+ *   terrain [--frames N] [--shot FILE.png]
  *
- * Escape or closing the window ends it; --frames ends it after N frames, and
- * --shot (with --frames) writes the last of them as a BMP picture.
- * Depends on: kro, SDL 1.2, GL.
+ * The window, the loop and the options (--window, --frames N, --shot FILE.png,
+ * --help) are the application layer's (kroapp.h).
+ * Depends on: kro, kroapp, GL.
  */
-#include "example_window.h"
+#include <kro/kroapp.h>
 
-#include <SDL/SDL.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -60,39 +59,22 @@ static void DrawFrame(float ***points, float ***normals, const int32_t *size, lo
 }
 
 int main(int argc, char **argv) {
-  long frames = 0; /* 0: until Escape */
-  const char *shot = nullptr;
-  if (!ParseArguments(argc, argv, &frames, &shot)) {
-    fprintf(stderr, "usage: terrain [--frames N] [--shot FILE.bmp]\n");
-    return 2;
-  }
+  kroApp app = {};
+  app.windowed = 1;
+  kroSetShaderFolder(KRO_SHADER_DIR);
+  if (!kroAppStart(&app, "terrain", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv))
+    return app.status;
   int32_t size[2] = {0, 0};
   float ***normals = nullptr;
   float ***points = kroLoadHightmapAndNormalsFromBMP(EXAMPLE_DATA_DIR "/heightmap.bmp", GRID_OFFSET,
                                                      GRID_SCALE, size, &normals);
   if (!points || !normals) {
     fprintf(stderr, "terrain: cannot read %s\n", EXAMPLE_DATA_DIR "/heightmap.bmp");
-    return 1;
+    app.status = 1;
   }
-  int status = 1;
-  if (OpenWindow("terrain", WINDOW_WIDTH, WINDOW_HEIGHT)) {
-    kroSetShaderFolder(KRO_SHADER_DIR);
-    kroInit(WINDOW_WIDTH, WINDOW_HEIGHT);
-    status = 0;
-    for (long frame = 0; frames == 0 || frame < frames; frame++) {
-      if (EscapeOrQuit())
-        break;
-      DrawFrame(points, normals, size, frame);
-      if (shot && frame + 1 == frames && !WriteShot(shot, WINDOW_WIDTH, WINDOW_HEIGHT))
-        status = 1;
-      SDL_GL_SwapBuffers();
-    }
-    kroDestroyShaders();
-  } else {
-    fprintf(stderr, "terrain: %s\n", SDL_GetError());
-  }
+  while (points && normals && kroAppFrame(&app))
+    DrawFrame(points, normals, size, app.frame - 1);
   kroDestroyHightmap(&points, size);
   kroDestroyHightmap(&normals, size);
-  SDL_Quit();
-  return status;
+  return kroAppEnd(&app);
 }

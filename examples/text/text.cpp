@@ -10,15 +10,14 @@
  * Layout, in window pixels from the top left: the title at (16, 16), 32 x 32
  * per character; the lines below it at 16 x 16 per character.
  *
- *   text [--frames N] [--shot FILE.bmp]
+ *   text [--frames N] [--shot FILE.png]
  *
- * Escape or closing the window ends it; --frames ends it after N frames, and
- * --shot (with --frames) writes the last of them as a BMP picture.
- * Depends on: kro, SDL 1.2, GL.
+ * The window, the loop and the options (--window, --frames N, --shot FILE.png,
+ * --help) are the application layer's (kroapp.h).
+ * Depends on: kro, kroapp, GL.
  */
-#include "example_window.h"
+#include <kro/kroapp.h>
 
-#include <SDL/SDL.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -69,40 +68,24 @@ static void DrawFrame(const kroFont *title_font, const kroFont *line_font) {
 }
 
 int main(int argc, char **argv) {
-  long frames = 0; /* 0: until Escape */
-  const char *shot = nullptr;
-  if (!ParseArguments(argc, argv, &frames, &shot)) {
-    fprintf(stderr, "usage: text [--frames N] [--shot FILE.bmp]\n");
-    return 2;
-  }
-  if (!OpenWindow("text", WINDOW_WIDTH, WINDOW_HEIGHT)) {
-    fprintf(stderr, "text: %s\n", SDL_GetError());
-    SDL_Quit();
-    return 1;
-  }
+  kroApp app = {};
+  app.windowed = 1;
   kroSetShaderFolder(KRO_SHADER_DIR);
-  kroInit(WINDOW_WIDTH, WINDOW_HEIGHT); /* also the bit masks the font loader needs */
+  /* kroAppStart starts the engine: also the bit masks the font loader needs */
+  if (!kroAppStart(&app, "text", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv))
+    return app.status;
 
   const int32_t glyph_texture[2] = {8, 8}; /* the file's own glyph size: no resampling */
   kroFont title_font = {}, line_font = {};
-  int status = 0;
   if (kroLoadKROF(EXAMPLE_FONT, &title_font, PAPER, TITLE_INK, glyph_texture) != 0 ||
       kroLoadKROF(EXAMPLE_FONT, &line_font, PAPER, LINE_INK, glyph_texture) != 0) {
     fprintf(stderr, "text: cannot load the font %s\n", EXAMPLE_FONT);
-    frames = -1; /* nothing to draw */
-    status = 1;
-  }
-  for (long frame = 0; frames == 0 || frame < frames; frame++) {
-    if (EscapeOrQuit())
-      break;
-    DrawFrame(&title_font, &line_font);
-    if (shot && frame + 1 == frames && !WriteShot(shot, WINDOW_WIDTH, WINDOW_HEIGHT))
-      status = 1;
-    SDL_GL_SwapBuffers();
+    app.status = 1;
+  } else {
+    while (kroAppFrame(&app))
+      DrawFrame(&title_font, &line_font);
   }
   kroDestroyKROF(&title_font);
   kroDestroyKROF(&line_font);
-  kroDestroyShaders();
-  SDL_Quit();
-  return status;
+  return kroAppEnd(&app);
 }

@@ -1,0 +1,278 @@
+/*
+ * The application layer: options, window, frame loop, shots and live shaders
+ * of a production. Shots are PNG pictures written through the engine's
+ * output-file helper, their image data in stored (uncompressed) deflate
+ * blocks: no compression library is needed.
+ * Depends on: kro (live shaders, output files), SDL 1.2, GL.
+ */
+#include "kroapp.h"
+
+#include <SDL/SDL.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const char *kroAppName(const kroApp *app) {
+  return app->caption && *app->caption ? app->caption : "kroapp";
+}
+
+static void kroAppUsage(const kroApp *app, FILE *out) {
+  fprintf(out,
+          "usage: %s%s%s [--window] [--frames N] [--shot FILE.png] [--help]\n"
+          "  --window       a window of %d x %d instead of full screen\n"
+          "  --frames N     end after N frames, each %.4f s later than the last\n"
+          "  --shot FILE    write the last frame as a PNG picture (alone: after one frame)\n"
+          "Escape or closing the window ends the run. Shader files changed while it runs\n"
+          "are built again; a change that does not build keeps the last good programs.\n",
+          kroAppName(app), app->usage ? " " : "", app->usage ? app->usage : "", app->width,
+          app->height, KRO_APP_STEP_SECONDS);
+}
+
+/* 0 to go on; 0 with status set when the run is over before it began. */
+static int kroAppRefuse(kroApp *app, const char *reason, const char *argument) {
+  fprintf(stderr, "%s: %s '%s'\n", kroAppName(app), reason, argument);
+  kroAppUsage(app, stderr);
+  app->status = 2;
+  return 0;
+}
+
+/* Whether `arg` is one of the words of the production's own option list. */
+static int kroAppOwnOption(const kroApp *app, const char *arg) {
+  size_t length = strlen(arg);
+  for (const char *at = app->own_options; at && *at;) {
+    size_t word = strcspn(at, " ");
+    if (word == length && !strncmp(at, arg, length))
+      return 1;
+    at += word + strspn(at + word, " ");
+  }
+  return 0;
+}
+
+/* Removes the options it knows from argv; 1 to go on, or 0 with the exit status set. */
+static int kroAppOptions(kroApp *app, int *argc, char **argv) {
+  int kept = 1;
+  for (int i = 1; i < *argc; i++) {
+    const char *arg = argv[i];
+    if (!strcmp(arg, "--help") || !strcmp(arg, "-h")) {
+      kroAppUsage(app, stdout);
+      app->status = 0;
+      return 0;
+    } else if (!strcmp(arg, "--window")) {
+      app->windowed = 1;
+    } else if (!strcmp(arg, "--frames") || !strcmp(arg, "--shot")) {
+      if (i + 1 == *argc)
+        return kroAppRefuse(app, "a value is missing after", arg);
+      const char *value = argv[++i];
+      char *end = nullptr;
+      if (!strcmp(arg, "--shot")) {
+        app->shot = value;
+        continue;
+      }
+      app->frames = strtol(value, &end, 10);
+      if (!*value || *end || app->frames < 1)
+        return kroAppRefuse(app, "--frames needs a whole number of frames from 1, not", value);
+    } else if (arg[0] == '-' && arg[1] && !kroAppOwnOption(app, arg)) {
+      return kroAppRefuse(app, "unknown option", arg);
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argv[kept] = nullptr;
+  *argc = kept;
+  if (app->shot && app->frames == 0)
+    app->frames = 1;
+  return 1;
+}
+
+int kroAppStart(kroApp *app, const char *caption, int width, int height, int *argc, char **argv) {
+  app->caption = caption;
+  app->width = width;
+  app->height = height;
+  app->frames = 0;
+  app->shot = nullptr;
+  app->status = 0;
+  app->frame = 0;
+  app->seconds = 0.0;
+  app->running = 0;
+  memset(&app->watch, 0, sizeof app->watch);
+  if (!kroAppOptions(app, argc, argv))
+    return 0;
+  setenv("SDL_VIDEODRIVER", "x11", 0); /* only when the user chose none */
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    fprintf(stderr, "%s: no video: %s\n", kroAppName(app), SDL_GetError());
+    app->status = 1;
+    return 0;
+  }
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+  Uint32 flags = SDL_OPENGL | (app->windowed ? 0 : SDL_FULLSCREEN);
+  if (!SDL_SetVideoMode(app->width, app->height, 32, flags)) {
+    fprintf(stderr, "%s: no %d x %d OpenGL window: %s\n", kroAppName(app), app->width, app->height,
+            SDL_GetError());
+    SDL_Quit();
+    app->status = 1;
+    return 0;
+  }
+  SDL_WM_SetCaption(kroAppName(app), nullptr);
+  if (kroStartShaders(app->width, app->height) != 0)
+    fprintf(stderr, "%s: the engine's shaders did not all build from %s: %s\n", kroAppName(app),
+            kroGetShaderFolder(), kroShaderProblem());
+  if (!app->fixed_shaders)
+    kroOpenShaderWatch(&app->watch, kroGetShaderFolder(), 0);
+  app->start_ms = SDL_GetTicks();
+  app->running = 1;
+  return 1;
+}
+
+/* ---- PNG shots ------------------------------------------------------------- */
+
+static uint32_t kroAppCRC(uint32_t crc, const uint8_t *bytes, size_t count) {
+  crc = ~crc;
+  for (size_t i = 0; i < count; i++) {
+    crc ^= bytes[i];
+    for (int k = 0; k < 8; k++)
+      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+static void kroAppPut32(uint8_t *at, uint32_t value) {
+  at[0] = (uint8_t)(value >> 24);
+  at[1] = (uint8_t)(value >> 16);
+  at[2] = (uint8_t)(value >> 8);
+  at[3] = (uint8_t)value;
+}
+
+static void kroAppChunk(FILE *file, const char *type, const uint8_t *data, size_t bytes) {
+  uint8_t head[8];
+  kroAppPut32(head, (uint32_t)bytes);
+  memcpy(head + 4, type, 4);
+  uint32_t crc = kroAppCRC(kroAppCRC(0, head + 4, 4), data, bytes);
+  uint8_t tail[4];
+  kroAppPut32(tail, crc);
+  fwrite(head, 1, 8, file);
+  fwrite(data, 1, bytes, file);
+  fwrite(tail, 1, 4, file);
+}
+
+enum { KRO_APP_STORED_BLOCK = 65535 }; /* most bytes of one stored deflate block */
+
+/* RGB rows, top first, each after its filter byte 0, as a zlib stream of stored blocks. */
+static uint8_t *kroAppZlib(const uint8_t *raw, size_t bytes, size_t *out_bytes) {
+  size_t blocks = bytes / KRO_APP_STORED_BLOCK + 1;
+  uint8_t *out = (uint8_t *)malloc(2 + blocks * 5 + bytes + 4);
+  if (!out)
+    return nullptr;
+  size_t at = 0;
+  out[at++] = 0x78;
+  out[at++] = 0x01;
+  uint32_t a = 1, b = 0;
+  for (size_t done = 0, block = 0; block < blocks; block++) {
+    size_t take =
+        bytes - done < (size_t)KRO_APP_STORED_BLOCK ? bytes - done : (size_t)KRO_APP_STORED_BLOCK;
+    out[at++] = block + 1 == blocks ? 1 : 0;
+    out[at++] = (uint8_t)take;
+    out[at++] = (uint8_t)(take >> 8);
+    out[at++] = (uint8_t)~take;
+    out[at++] = (uint8_t)(~take >> 8);
+    memcpy(out + at, raw + done, take);
+    for (size_t i = 0; i < take; i++) {
+      a = (a + raw[done + i]) % 65521u;
+      b = (b + a) % 65521u;
+    }
+    at += take;
+    done += take;
+  }
+  kroAppPut32(out + at, (b << 16) | a);
+  *out_bytes = at + 4;
+  return out;
+}
+
+/* The back buffer before the swap as an 8-bit RGB PNG, replacing path whole; 0 or -1. */
+static int kroAppWriteShot(const kroApp *app, const char *path) {
+  int width = app->width, height = app->height;
+  size_t row = (size_t)width * 3 + 1, raw_bytes = row * (size_t)height, zlib_bytes = 0;
+  uint8_t *pixels = (uint8_t *)malloc((size_t)width * height * 3);
+  uint8_t *raw = (uint8_t *)malloc(raw_bytes);
+  uint8_t *zlib = nullptr;
+  int result = -1;
+  if (pixels && raw) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+    for (int y = 0; y < height; y++) { /* GL's row 0 is the bottom one */
+      raw[row * y] = 0;
+      memcpy(raw + row * y + 1, pixels + (size_t)(height - 1 - y) * width * 3, row - 1);
+    }
+    zlib = kroAppZlib(raw, raw_bytes, &zlib_bytes);
+  }
+  kroOutFile out;
+  if (zlib && kroBeginOutFile(&out, path) == 0) {
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    uint8_t header[13] = {0, 0, 0, 0, 0, 0, 0, 0, 8, 2, 0, 0, 0}; /* 8-bit RGB */
+    kroAppPut32(header, (uint32_t)width);
+    kroAppPut32(header + 4, (uint32_t)height);
+    fwrite(signature, 1, sizeof signature, out.file);
+    kroAppChunk(out.file, "IHDR", header, sizeof header);
+    kroAppChunk(out.file, "IDAT", zlib, zlib_bytes);
+    kroAppChunk(out.file, "IEND", nullptr, 0);
+    result = kroCommitOutFile(&out);
+    if (result != 0)
+      fprintf(stderr, "%s: cannot write %s: %s\n", kroAppName(app), path, strerror(out.error));
+  } else {
+    fprintf(stderr, "%s: cannot write %s: %s\n", kroAppName(app), path,
+            zlib ? strerror(out.error) : "out of memory");
+  }
+  free(pixels);
+  free(raw);
+  free(zlib);
+  return result;
+}
+
+/* ---- the frame loop -------------------------------------------------------- */
+
+/* True once the user has asked to stop: Escape, or the window's close. */
+static int kroAppAskedToStop(void) {
+  SDL_Event event;
+  int stop = 0;
+  while (SDL_PollEvent(&event))
+    if (event.type == SDL_QUIT ||
+        (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
+      stop = 1;
+  return stop;
+}
+
+int kroAppFrame(kroApp *app) {
+  if (!app->running)
+    return 0;
+  if (app->frame > 0) {
+    if (app->shot && app->frame == app->frames && kroAppWriteShot(app, app->shot) != 0)
+      app->status = 1;
+    SDL_GL_SwapBuffers();
+  }
+  if ((app->frames > 0 && app->frame >= app->frames) || kroAppAskedToStop()) {
+    app->running = 0;
+    return 0;
+  }
+  app->shaders_rebuilt = 0;
+  if (kroPollShaderWatch(&app->watch, kroNowMs())) {
+    if (kroRebuildShaders(app->width, app->height) == 0)
+      app->shaders_rebuilt = 1;
+    else
+      fprintf(stderr, "%s: kept the last good shaders: %s\n", kroAppName(app), kroShaderProblem());
+  }
+  app->seconds = app->frames > 0 ? (double)app->frame * KRO_APP_STEP_SECONDS
+                                 : (double)(SDL_GetTicks() - app->start_ms) / 1000.0;
+  app->frame++;
+  return 1;
+}
+
+int kroAppEnd(kroApp *app) {
+  kroCloseShaderWatch(&app->watch);
+  if (SDL_GetVideoSurface()) {
+    glUseProgramObjectARB(0);
+    kroDestroyShaders();
+  }
+  SDL_Quit();
+  app->running = 0;
+  return app->status;
+}

@@ -1,0 +1,85 @@
+/*
+ * kroapp - what every production on the kro engine needs around its drawing:
+ * a window with an OpenGL context, the frame loop with the time in seconds,
+ * the ways of ending (Escape, closing the window, --frames N), a picture of
+ * the last frame (--shot FILE.png) and the engine's shaders rebuilt live when
+ * a file in the shader folder changes. A separate library on SDL 1.2 beside
+ * the engine: CMake `kro::kroapp`, pkg-config `kroapp`.
+ *
+ *   int main(int argc, char **argv) {
+ *     kroApp app = {};
+ *     if (!kroAppStart(&app, "demo", 800, 450, &argc, argv))
+ *       return app.status;
+ *     while (kroAppFrame(&app))
+ *       draw(app.seconds);                        // clear and draw; no swap
+ *     return kroAppEnd(&app);
+ *   }
+ *
+ * Options every production takes (kroAppStart removes them from argv and
+ * leaves the other arguments, in order, for the production; an option it does
+ * not know is a usage error unless own_options names it):
+ *   --window      a window of width x height instead of full screen
+ *   --frames N    end after N frames, the time advancing KRO_APP_STEP_SECONDS
+ *                 a frame instead of with the clock (the same pictures on
+ *                 every machine)
+ *   --shot FILE   write the last frame as a PNG picture (alone: after one frame)
+ *   --help        the usage on standard output, then exit status 0
+ * Exit statuses: 0 a run that ended by Escape, the window's close or its
+ * frame count, and --help; 1 no window could be opened, or the shot could not
+ * be written; 2 a usage error (the reason and the usage on standard error).
+ *
+ * SDL's X11 video driver is chosen unless SDL_VIDEODRIVER is set. Starting
+ * runs kroInit, which clears the error hook: set a hook after kroAppStart.
+ * Depends on: kro, SDL 1.2, GL. Single-threaded, one window per process.
+ */
+#ifndef KROAPP_H
+#define KROAPP_H
+
+#include "kro.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define KRO_APP_STEP_SECONDS (1.0 / 60.0) /* a frame's time step with --frames */
+
+typedef struct kroApp {
+  /* Set by kroAppStart from its arguments. */
+  const char *caption; /* window caption, and the program's name in messages */
+  int width, height;   /* pixels */
+  /* May be set by the production before kroAppStart (zero: the default). */
+  int windowed;      /* 1: a window even without --window (else full screen) */
+  int fixed_shaders; /* 1: the shader folder is not watched (else rebuilt live) */
+  const char *usage; /* the production's own arguments for --help, e.g. "[FILE.ase] [--flat]" */
+  const char *own_options; /* the production's own flags (no value), left in argv: "--flat" */
+  /* Set by kroAppStart and kroAppFrame. */
+  double seconds;      /* the time of the frame being drawn: 0 at the first */
+  long frame;          /* frames begun so far, the one being drawn included */
+  long frames;         /* --frames N; 0: until Escape or the window's close */
+  const char *shot;    /* --shot FILE, or null */
+  int shaders_rebuilt; /* 1 while drawing the first frame after a rebuild that took */
+  int status;          /* the exit status so far */
+  /* The library's own. */
+  int running;
+  unsigned long start_ms;
+  kroShaderWatch watch;
+} kroApp;
+
+/* Take the options (removed from argv), open the window (caption, width x height pixels,
+ * double-buffered, a 24-bit depth buffer) and start the engine (kroStartShaders
+ * on the current shader folder, failures reported on standard error, the run going on); 1 to
+ * run the frame loop, or 0 with app->status the exit status (after --help, a usage error or no
+ * window) */
+int kroAppStart(kroApp *app, const char *caption, int width, int height, int *argc, char **argv);
+/* End the frame drawn since the last call (the shot if it was the last, the buffers swapped),
+ * take the events, rebuild the shaders when a file changed (last-good rule, the reason on
+ * standard error); 1 with app->seconds set for the next frame, or 0 when the run is over */
+int kroAppFrame(kroApp *app);
+/* Stop watching, release the engine's shaders, close the window; the exit status */
+int kroAppEnd(kroApp *app);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KROAPP_H */

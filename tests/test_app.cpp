@@ -1,0 +1,380 @@
+// The production's side of the engine: the application layer's options and exit statuses (this
+// program run again as a small production), text at its place and size with the GL state left
+// as found, bounds of known geometry, the scene table krotool writes (compiled here with
+// warnings as errors) against the run-time reader, and live shaders on the last-good rule.
+#include "gl_context.h"
+#include "kroapp.h"
+
+#include "generated_app_scene.h"
+#include "generated_app_scene_bounds.h"
+#include "generated_app_scene_materials.h"
+
+#include <SDL/SDL.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace {
+
+// ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
+
+// Clears every frame to one colour; --quit-at-2 and --escape-at-2 post the window's close or an
+// Escape key during the second frame. Prints what it drew and the arguments left to it.
+int probeMain(int argc, char **argv) {
+  kroApp app = {};
+  app.windowed = 0; // --window is the tests' to give
+  app.fixed_shaders = 1;
+  app.usage = "[WORD]... [--quit-at-2] [--escape-at-2]";
+  app.own_options = "--quit-at-2 --escape-at-2";
+  if (!kroAppStart(&app, "probe", 64, 48, &argc, argv))
+    return app.status;
+  std::string left;
+  bool quit = false, escape = false;
+  for (int i = 1; i < argc; i++) {
+    quit |= !strcmp(argv[i], "--quit-at-2"), escape |= !strcmp(argv[i], "--escape-at-2");
+    left += std::string(" ") + argv[i];
+  }
+  while (kroAppFrame(&app)) {
+    glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    SDL_Event event = {};
+    event.type = quit ? SDL_QUIT : SDL_KEYDOWN;
+    event.key.keysym.sym = SDLK_ESCAPE;
+    if (app.frame == 2 && (quit || escape))
+      SDL_PushEvent(&event);
+  }
+  printf("drew %ld, last at %.4f s; left:%s\n", app.frame, app.seconds, left.c_str());
+  return kroAppEnd(&app);
+}
+
+std::vector<std::string> ownArguments() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::vector<std::string> words;
+  for (std::string word; std::getline(in, word, '\0');)
+    words.push_back(word);
+  return words;
+}
+
+const int kProbeRan = [] {
+  if (!getenv("KRO_TEST_APP_PROBE"))
+    return 0;
+  std::vector<std::string> words = ownArguments();
+  std::vector<char *> argv;
+  for (std::string &word : words)
+    argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  int status = probeMain((int)words.size(), argv.data());
+  fflush(nullptr);
+  _exit(status); // the test program around it is not started
+}();
+
+TEST(App, OptionsAndExitStatuses) {
+  std::string shot = kroTestTempPath("probe.png");
+  const struct {
+    std::string arguments, environment;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {"--help", "", 0, "usage: probe [WORD]... [--quit-at-2] [--escape-at-2] [--window]", ""},
+      {"--frames", "", 2, "", "probe: a value is missing after '--frames'\nusage: probe"},
+      {"--frames 0", "", 2, "", "--frames needs a whole number of frames from 1, not '0'"},
+      {"--frames 2x", "", 2, "", "not '2x'"},
+      {"--window --bogus", "", 2, "", "probe: unknown option '--bogus'"},
+      {"--frames 3", "", 0, "drew 3, last at 0.0333 s; left:\n", ""},
+      {"one --window --frames 2 two --quit-at-2", "", 0, "drew 2, last at 0.0167 s; left: one two",
+       ""},
+      {"--window --frames 9 --quit-at-2", "", 0, "drew 2,", ""},
+      {"--window --frames 9 --escape-at-2", "", 0, "drew 2,", ""},
+      {"--window --shot " + shot, "", 0, "drew 1, last at 0.0000 s", ""},
+      {"--window --frames 2 --shot /no-such-folder/x.png", "", 1, "drew 2", "cannot write"},
+      {"--window --frames 1", "SDL_VIDEODRIVER=no-such-driver ", 1, "", "probe: no video"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.arguments);
+    kroTestOutcome run = kroTestRun(c.environment + "KRO_TEST_APP_PROBE=1 /proc/" +
+                                    std::to_string(getpid()) + "/exe " + c.arguments);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_TRUE(kroTestHas(run.out, c.out)) << run.out;
+    EXPECT_TRUE(kroTestHas(run.err, c.err)) << run.err;
+  }
+  kroTestPng picture(shot);
+  ASSERT_EQ(picture.width * 1000 + picture.height, 64048);
+  for (int y : {0, 47})
+    EXPECT_EQ(std::vector<int>(picture.at(63, y), picture.at(63, y) + 3),
+              std::vector<int>({51, 102, 153}));
+}
+
+// ---- text ----
+
+// The state kroDrawText promises to leave as it was.
+struct GLState {
+  float projection[16], modelview[16], texture[16], colour[4];
+  GLint matrix_mode, bound, program, unit, env_mode, blend_src, blend_dst;
+  GLboolean enabled[6];
+  void read() {
+    memset(this, 0, sizeof *this); // padding too: the records are compared whole
+    glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    glGetFloatv(GL_TEXTURE_MATRIX, texture);
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    glGetIntegerv(GL_MATRIX_MODE, &matrix_mode);
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &unit);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &env_mode);
+    glGetIntegerv(GL_BLEND_SRC, &blend_src);
+    glGetIntegerv(GL_BLEND_DST, &blend_dst);
+    GLenum caps[6] = {GL_TEXTURE_2D, GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_FOG};
+    for (int i = 0; i < 6; i++)
+      enabled[i] = glIsEnabled(caps[i]);
+  }
+  bool operator==(const GLState &other) const { return !memcmp(this, &other, sizeof *this); }
+};
+
+TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
+  ASSERT_TRUE(kroTestOpenGL());
+  kroSetBitMasks();
+  kroFontFile file;
+  kroFont font;
+  ASSERT_EQ(kroReadKROF(KRO_TEST_FONT, &file), 0);
+  ASSERT_EQ(kroLoadTextFont(KRO_TEST_FONT, &font), 0);
+  kroShader program = {};
+  kroCreateShaderVF(&program, nullptr, "void main() { gl_FragColor = vec4(0.5); }");
+  GLuint texture = 0;
+  glGenTextures(1, &texture);
+  const float red[4] = {1, 0, 0, 1};
+  const struct {
+    const char *text;
+    float x, y, height;
+  } cases[] = {{"AB", 10, 20, 16}, {"k", 3, 5, 24}, {"%/", 40, 0, 8}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    // Somebody else's state: a turned camera, lights, texture unit 1, a program.
+    glViewport(0, 0, 64, 64);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    kroPerspectiveOGL(30, 1, 1, 9);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glRotatef(30, 1, 1, 0);
+    glMatrixMode(GL_TEXTURE);
+    glLoadIdentity();
+    glScalef(2, 3, 4);
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glEnable(GL_DEPTH_TEST), glEnable(GL_LIGHTING), glEnable(GL_CULL_FACE);
+    glBlendFunc(GL_ONE, GL_DST_COLOR);
+    glColor4f(0.1f, 0.2f, 0.3f, 0.4f);
+    glUseProgramObjectARB(program.program);
+    GLState before, after;
+    before.read();
+    kroDrawText(&font, c.text, c.x, c.y, c.height, red);
+    after.read();
+    EXPECT_TRUE(before == after);
+    glUseProgramObjectARB(0);
+    glActiveTexture(GL_TEXTURE0);
+
+    std::vector<uint8_t> pixels(64 * 64 * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+    int scale = (int)c.height / file.height, wrong = 0, inked = 0;
+    for (int y = 0; y < 64; y++)
+      for (int x = 0; x < 64; x++) {
+        int gx = (x - (int)c.x) / scale, gy = (y - (int)c.y) / scale, glyph = gx / file.width;
+        bool ink = false;
+        if (x >= c.x && y >= c.y && gy < file.height && glyph < (int)strlen(c.text)) {
+          int g = kroGetFontID((uint8_t)c.text[glyph], &font),
+              p = gy * file.width + gx % file.width;
+          ink = (file.records[g * file.record_bytes + 1 + p / 8] >> (7 - p % 8)) & 1;
+        }
+        const uint8_t *at = &pixels[3 * (y * 64 + x)];
+        inked += ink;
+        wrong += at[0] != (ink ? 255 : 0) || at[1] != 0 || at[2] != 0;
+      }
+    EXPECT_GT(inked, 10);
+    EXPECT_EQ(wrong, 0);
+  }
+  glDisable(GL_DEPTH_TEST), glDisable(GL_LIGHTING), glDisable(GL_CULL_FACE);
+  glDeleteTextures(1, &texture);
+  kroDestroyShader(&program);
+  kroDestroyKROF(&font);
+  kroFreeKROF(&file);
+}
+
+// ---- bounds ----
+
+TEST(App, BoundsOfKnownGeometry) {
+  kroObject a = nullptr, b = nullptr;
+  kroIncreaseObject(&a, 0, 2);
+  kroIncreaseObject(&b, 0, 1);
+  const float rows_a[2][9] = {{-1, 2, 3, 4, -5, 6, 7, 8, -9}, {NAN, 0, 0, 1, 1, 1, 0, 0, INFINITY}};
+  const float row_b[9] = {20, 0, 0, 0, 0, 0, 0, 0, 0};
+  memcpy(a[0], rows_a[0], sizeof rows_a[0]);
+  memcpy(a[1], rows_a[1], sizeof rows_a[1]);
+  memcpy(b[0], row_b, sizeof row_b);
+  kroObject both[2] = {a, b};
+  uint32_t counts[2] = {2, 1};
+  const struct {
+    const char *name;
+    std::function<long(kroBounds *)> call;
+    long vertices;
+    kroBounds expected;
+  } cases[] = {
+      {"one triangle",
+       [&](kroBounds *o) { return kroObjectBounds(a, 1, o); },
+       3,
+       {{-1, -5, -9}, {7, 8, 6}, {3, 1.5f, -1.5f}, 0.5f * sqrtf(64 + 169 + 225)}},
+      {"corners not finite passed over",
+       [&](kroBounds *o) { return kroObjectBounds(a, 2, o); },
+       4,
+       {{-1, -5, -9}, {7, 8, 6}, {3, 1.5f, -1.5f}, 0.5f * sqrtf(64 + 169 + 225)}},
+      {"two objects",
+       [&](kroBounds *o) { return kroObjectsBounds(both, counts, 2, o); },
+       7,
+       {{-1, -5, -9}, {20, 8, 6}, {9.5f, 1.5f, -1.5f}, 0.5f * sqrtf(441 + 169 + 225)}},
+      {"nothing", [&](kroBounds *o) { return kroObjectBounds(a, 0, o); }, 0, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    kroBounds got;
+    memset(&got, 0x55, sizeof got);
+    EXPECT_EQ(c.call(&got), c.vertices);
+    for (int k = 0; k < 3; k++) {
+      EXPECT_FLOAT_EQ(got.low[k], c.expected.low[k]) << k;
+      EXPECT_FLOAT_EQ(got.high[k], c.expected.high[k]) << k;
+      EXPECT_FLOAT_EQ(got.centre[k], c.expected.centre[k]) << k;
+    }
+    EXPECT_FLOAT_EQ(got.radius, c.expected.radius);
+  }
+  kroDestroyObject(&a, 2);
+  kroDestroyObject(&b, 1);
+
+  // The exported shapes as their script makes them: a cylinder of radius 10 and height 30 on
+  // ten segments, and a sphere of radius 20 about (-40, 0, 20), the torus reaching x = 60.
+  kroMesh *meshes = nullptr;
+  int count = kroLoadMeshArrayFromASE(&meshes, KRO_TEST_DATA "/ase/exported_shapes.ase");
+  ASSERT_EQ(count, 3);
+  kroBounds cylinder, all;
+  kroObjectBounds(meshes[1].op, (uint32_t)meshes[1].triangles, &cylinder);
+  kroMeshBounds(meshes, count, &all);
+  const float side = 10 * sinf(0.4f * (float)M_PI), low[3] = {-10, -side, 0},
+              high[3] = {10, side, 30}; // the file keeps four decimals
+  for (int k = 0; k < 3; k++) {
+    EXPECT_NEAR(cylinder.low[k], low[k], 5e-5) << k;
+    EXPECT_NEAR(cylinder.high[k], high[k], 5e-5) << k;
+    EXPECT_NEAR(cylinder.centre[k], (low[k] + high[k]) / 2, 5e-5) << k;
+  }
+  EXPECT_EQ(all.low[0], -60);
+  EXPECT_EQ(all.high[0], 60);
+  EXPECT_EQ(all.high[2], 40);
+  kroFreeMeshArray(&meshes, count);
+}
+
+// ---- the scene table ----
+
+// Each row of the table krotool wrote builds, through its loader, the very arrays the run-time
+// reader reads for that object, with its name, triangle count, material and bounds; the material
+// table's row of that number has the reader's colour.
+TEST(App, SceneTableBuildsWhatTheReaderReads) {
+  const char *path = KRO_TEST_DATA "/ase/exported_shapes.ase";
+  kroMesh *meshes = nullptr;
+  kroMaterial *materials = nullptr;
+  int count = kroLoadMeshArrayFromASE(&meshes, path);
+  int material_count = kroLoadMaterialsFromASE(&materials, path);
+  ASSERT_EQ(count, GENERATED_APP_SCENE_COUNT);
+  ASSERT_EQ(material_count, GENERATED_APP_SCENE_MATERIALS_COUNT);
+  for (int i = 0; i < count; i++) {
+    const kroSceneEntry &row = generated_app_scene[i];
+    SCOPED_TRACE(row.name);
+    kroTestMesh loaded(row.loader);
+    const kroMesh &read = meshes[i];
+    EXPECT_STREQ(loaded.name, read.node_name);
+    EXPECT_STREQ(row.name, read.node_name);
+    ASSERT_EQ(row.triangles, read.triangles);
+    ASSERT_EQ(loaded.triangles, read.triangles);
+    EXPECT_EQ(row.material, read.material_ref);
+    for (int t = 0; t < read.triangles; t++) {
+      ASSERT_EQ(memcmp(loaded.op[t], read.op[t], 9 * sizeof(float)), 0) << t;
+      ASSERT_EQ(memcmp(loaded.nc[t], read.nc[t], 9 * sizeof(float)), 0) << t;
+    }
+    kroBounds bounds;
+    kroObjectBounds(read.op, (uint32_t)read.triangles, &bounds);
+    EXPECT_EQ(memcmp(&bounds, &row.bounds, sizeof bounds), 0);
+    const kroMaterialEntry &material = generated_app_scene_materials[row.material];
+    EXPECT_EQ(material.number, row.material);
+    EXPECT_EQ(memcmp(material.diffuse, materials[row.material].diffuse, 3 * sizeof(float)), 0);
+  }
+  EXPECT_EQ(memcmp(&loadMeshTorus01Bounds, &generated_app_scene[2].bounds, sizeof(kroBounds)), 0);
+  kroFreeMeshArray(&meshes, count);
+  kroFreeMaterials(&materials, material_count);
+}
+
+// ---- live shaders ----
+
+// The colour the lit program draws a full-view triangle pair in, read at the middle.
+std::vector<int> litColour() {
+  glViewport(0, 0, 64, 64);
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glMatrixMode(GL_PROJECTION), glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW), glLoadIdentity();
+  glUseProgramObjectARB(KRO_SHADER[0].program);
+  glBegin(GL_TRIANGLES);
+  for (int corner : {0, 1, 2, 0, 2, 3})
+    glVertex2f(corner == 1 || corner == 2 ? 1.0f : -1.0f, corner >= 2 ? 1.0f : -1.0f);
+  glEnd();
+  glUseProgramObjectARB(0);
+  uint8_t rgb[3];
+  glReadPixels(32, 32, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+  return {rgb[0], rgb[1], rgb[2]};
+}
+
+// A running production polls once a frame (every 16 ms here, on its own clock); a change of the
+// lit program's fragment file must be reported within 200 ms of it, by inotify and by polling.
+// The rebuild takes the new program; a change that does not compile keeps it, with the reason.
+TEST(App, ShaderChangeSeenWithin200msAndBrokenOneKeepsTheLastGood) {
+  ASSERT_TRUE(kroTestOpenGL());
+  for (int poll : {0, 1}) {
+    SCOPED_TRACE(poll ? "polling" : "inotify");
+    std::string folder = kroTestShaderCopy(poll ? "live-poll" : "live-inotify");
+    ASSERT_EQ(kroSetShaderFolder(folder.c_str()), 0);
+    ASSERT_EQ(kroStartShaders(64, 64), 0) << kroShaderProblem();
+    kroShaderWatch watch;
+    ASSERT_EQ(kroOpenShaderWatch(&watch, nullptr, poll), 0);
+    EXPECT_EQ(watch.polling, poll);
+    const struct {
+      const char *fragment;
+      int failed;
+      std::vector<int> colour;
+    } steps[] = {{"void main() { gl_FragColor = vec4(1.0, 0.0, 1.0, 1.0); }\n", 0, {255, 0, 255}},
+                 {"void main() { gl_FragColor = vec4(1.0, 0.0 1.0, 1.0); }\n", 1, {255, 0, 255}},
+                 {"void main() { gl_FragColor = vec4(0.0, 1.0, 0.0, 1.0); }\n", 0, {0, 255, 0}}};
+    long clock = kroNowMs(); // the production's: never behind the real one, never going back
+    for (const auto &step : steps) {
+      SCOPED_TRACE(step.fragment);
+      long start = clock = std::max(clock + 16, kroNowMs()), seen = -1;
+      EXPECT_EQ(kroPollShaderWatch(&watch, start), 0);
+      kroTestWriteFile(folder + "/ish/b.frag", step.fragment);
+      for (long now = start; seen < 0 && now <= start + 200; now += 16)
+        if (kroPollShaderWatch(&watch, clock = now))
+          seen = now - start;
+      ASSERT_GE(seen, 0);
+      GLhandleARB before = KRO_SHADER[0].program;
+      EXPECT_EQ(kroRebuildShaders(64, 64) != 0, step.failed != 0);
+      EXPECT_EQ(KRO_SHADER[0].program == before, step.failed != 0);
+      EXPECT_EQ(kroTestHas(kroShaderProblem(), "ish/b.frag: "), step.failed != 0)
+          << kroShaderProblem();
+      EXPECT_EQ(litColour(), step.colour);
+    }
+    kroCloseShaderWatch(&watch);
+  }
+  kroSetShaderFolder(nullptr);
+}
+
+} // namespace

@@ -1,0 +1,59 @@
+// Cases at an edge no other test reaches: the engine asked before it ever started, and the
+// compact loaders' index tables at the sizes where a narrower type stops holding them.
+#include "gl_context.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+namespace {
+
+// This program never starts the engine: every program counts as not built.
+TEST(Boundaries, BeforeTheFirstStartNoProgramIsBuilt) {
+  EXPECT_EQ(kroInitStatus(), KRO_INIT_PROGRAMS);
+}
+
+// One object whose faces use `positions` distinct vertex positions, each at least once.
+std::string modelWithPositions(int positions) {
+  std::string text = "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n*NODE_NAME \"Many\"\n*MESH {\n";
+  int faces = (positions + 2) / 3;
+  text += "*MESH_NUMVERTEX " + std::to_string(positions) + "\n*MESH_NUMFACES " +
+          std::to_string(faces) + "\n*MESH_VERTEX_LIST {\n";
+  for (int v = 0; v < positions; v++)
+    text += "*MESH_VERTEX " + std::to_string(v) + " " + std::to_string(v) + " 0 0\n";
+  text += "}\n*MESH_FACE_LIST {\n";
+  for (int f = 0; f < faces; f++) {
+    text += "*MESH_FACE " + std::to_string(f) + ":";
+    for (int k = 0; k < 3; k++)
+      text += std::string(" ") + "ABC"[k] + ": " + std::to_string((3 * f + k) % positions);
+    text += "\n";
+  }
+  return text + "}\n}\n}\n";
+}
+
+// The corner table's type is the narrowest that holds its largest number, on either side of
+// the limits of unsigned char and unsigned short.
+TEST(Boundaries, CompactCornerTablesTakeTheNarrowestTypeThatHoldsThem) {
+  for (const auto &[positions, type] : {std::pair{256, "unsigned char"},
+                                        {257, "unsigned short"},
+                                        {65536, "unsigned short"},
+                                        {65537, "int"}}) {
+    std::string path = kroTestTempPath("many-" + std::to_string(positions) + ".ase"), source;
+    kroTestWriteFile(path, modelWithPositions(positions));
+    FILE *stream = fopen(path.c_str(), "r");
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    ASSERT_TRUE(stream && out && kroWriteCompactSrcMeshFromASEfd(stream, "Many", out));
+    fclose(out);
+    fclose(stream);
+    source.assign(text, size);
+    free(text);
+    size_t name = source.find(" faces_corners["), start = source.rfind("const ", name) + 6;
+    ASSERT_NE(name, std::string::npos);
+    EXPECT_EQ(source.substr(start, name - start), type) << positions;
+  }
+}
+
+} // namespace

@@ -1,0 +1,203 @@
+// Writing files as the shell's `>` allows and as a careful editor does (unprivileged cases as
+// `nobody` in a child): permission, links, owner, descriptors, all-or-none, signals, limits.
+#include "gl_context.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const uid_t kNobody = 65534; // nobody and nogroup, as Debian numbers them
+
+struct stat statOf(const std::string &path) {
+  struct stat info = {};
+  lstat(path.c_str(), &info);
+  return info;
+}
+
+// Writes text through an out file: "ok" or the system's reason.
+std::string writeThrough(const std::string &path, const std::string &text) {
+  kroOutFile out;
+  if (kroBeginOutFile(&out, path.c_str()) != 0)
+    return strerror(out.error);
+  fputs(text.c_str(), out.file);
+  return kroCommitOutFile(&out) == 0 ? "ok" : strerror(out.error);
+}
+
+TEST(FileRule, TheFilesOwnPermissionDecidesAndWhatAUserSeesStays) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "files of two owners need root to make them";
+  std::string dir = kroTestTempFolder("rule");
+  ASSERT_EQ(chmod(dir.substr(0, dir.rfind('/')).c_str(), 0711), 0); // nobody passes through
+  ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+  // File under dir, its folder's mode ("" when dir), its mode, owner and group, a second hard
+  // link, written by nobody, the result.
+  const std::tuple<const char *, const char *, mode_t, uid_t, gid_t, const char *, bool,
+                   const char *>
+      cases[] = {{"mine-readonly", "", 0444, kNobody, kNobody, "", true, "Permission denied"},
+                 {"ro/writable", "0755", 0666, 0, 0, "", true, "ok"},
+                 {"sticky/others", "1777", 0666, 0, 0, "", true, "ok"},
+                 {"roots", "", 0666, 0, 0, "", true, "ok"},
+                 {"group", "", 0664, kNobody, 0, "", true, "ok"},
+                 {"linked", "", 0640, kNobody, kNobody, "other", true, "ok"},
+                 {"linked-by-root", "", 02755, kNobody, kNobody, "second", false, "ok"}};
+  for (const auto &[name, folder_mode, mode, owner, group, link_name, nobody, result] : cases) {
+    SCOPED_TRACE(name);
+    std::string path = dir + "/" + name, folder = path.substr(0, path.rfind('/')),
+                second = folder + "/" + link_name;
+    ASSERT_TRUE(!*folder_mode || mkdir(folder.c_str(), 0700) == 0);
+    kroTestWriteFile(path, "old");
+    ASSERT_TRUE(chown(path.c_str(), owner, group) == 0 && chmod(path.c_str(), mode) == 0 &&
+                (!*link_name || link(path.c_str(), second.c_str()) == 0) &&
+                (!*folder_mode || chmod(folder.c_str(), strtol(folder_mode, nullptr, 8)) == 0));
+    std::string listing = kroTestListing(folder);
+    EXPECT_EQ(kroTestWithFileLimit(1L << 40,
+                                   [&, nobody = nobody] {
+                                     bool dropped =
+                                         !nobody || (setgroups(0, nullptr) == 0 &&
+                                                     setresgid(kNobody, kNobody, kNobody) == 0 &&
+                                                     setresuid(kNobody, kNobody, kNobody) == 0);
+                                     return dropped ? writeThrough(path, "new") : "not nobody";
+                                   }),
+              result);
+    EXPECT_EQ(kroTestReadFile(path), std::string(result) == "ok" ? "new" : "old");
+    struct stat info = statOf(path);
+    EXPECT_EQ(std::make_tuple(info.st_uid, info.st_gid, info.st_mode & 07777, info.st_nlink),
+              std::make_tuple(owner, group, mode, (nlink_t)(*link_name ? 2 : 1)));
+    EXPECT_TRUE(!*link_name || kroTestReadFile(second) == kroTestReadFile(path));
+    EXPECT_EQ(kroTestListing(folder), listing);
+  }
+}
+
+// Into a pipe (also through a link to /dev/fd/N), after what a file opened to append holds, at
+// the place a file opened to write has reached; a tool's picture alone, its summary elsewhere.
+TEST(FileRule, DescriptorsAreWrittenAsTheyStand) {
+  std::string dir = kroTestTempFolder("descriptors"), appended = dir + "/all.cpp",
+              placed = dir + "/placed";
+  kroTestWriteFile(appended, "old;");
+  kroTestWriteFile(placed, "0123456789");
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0); // a write that went elsewhere reads nothing
+  int append = open(appended.c_str(), O_WRONLY | O_APPEND), at = open(placed.c_str(), O_WRONLY);
+  ASSERT_TRUE(append >= 0 && at >= 0 && lseek(at, 4, SEEK_SET) == 4);
+  ino_t inode = statOf(appended).st_ino;
+  std::string pipe_path = "/dev/fd/" + std::to_string(ends[1]);
+  ASSERT_EQ(symlink(pipe_path.c_str(), (dir + "/to-pipe").c_str()), 0);
+  for (const std::string &path :
+       {pipe_path, "/proc/self/fd/" + std::to_string(ends[1]), dir + "/to-pipe",
+        "/dev/fd/" + std::to_string(append), "/proc/self/fd/" + std::to_string(at)}) {
+    EXPECT_EQ(writeThrough(path, "new;"), "ok") << path;
+    char got[16] = {};
+    bool into_pipe = path.find(std::to_string(ends[1])) != std::string::npos;
+    EXPECT_TRUE(!into_pipe || (read(ends[0], got, sizeof got) == 4 && !strcmp(got, "new;")))
+        << path;
+  }
+  EXPECT_EQ(kroTestReadFile(appended) + " " + kroTestReadFile(placed), "old;new; 0123new;89");
+  EXPECT_EQ(statOf(appended).st_ino, inode);
+  EXPECT_EQ(writeThrough("/dev/fd/999", "x"), "Bad file descriptor");
+  for (int fd : {ends[0], ends[1], append, at})
+    close(fd);
+  const std::string resize = KROTOOL_PATH " bmp-resize " KRO_TEST_DATA "/bmp/sample-4x2.bmp ";
+  kroTestOutcome to_file = kroTestRun(resize + dir + "/file.bmp 8 8"),
+                 piped = kroTestRun("{ " + resize + "/dev/stdout 8 8 | cat >" + dir + "/p.bmp; }");
+  EXPECT_TRUE(kroTestReadFile(dir + "/p.bmp") == kroTestReadFile(dir + "/file.bmp"));
+  EXPECT_TRUE(to_file.status == 0 && kroTestHas(piped.err, "-> /dev/stdout: 8 x 8")) << piped.err;
+  EXPECT_EQ(kroTestListing(dir), "all.cpp\nfile.bmp\np.bmp\nplaced\nto-pipe\n");
+}
+
+// The second file of a commit cannot be put in place (its name became a folder): the first,
+// renamed or rewritten in place, gets its old content back, and no other file stays.
+TEST(FileRule, ACommitOfSeveralFilesIsAllOrNone) {
+  for (bool linked : {false, true}) {
+    std::string dir = kroTestTempFolder(linked ? "all-in-place" : "all-renamed"),
+                source = dir + "/mesh.cpp", header = dir + "/mesh.h";
+    kroTestWriteFile(source, "old source");
+    kroTestWriteFile(header, "old header");
+    ASSERT_TRUE(!linked || link(source.c_str(), (dir + "/again.cpp").c_str()) == 0);
+    std::string listing = kroTestListing(dir);
+    kroOutFile outs[2];
+    ASSERT_TRUE(kroBeginOutFile(&outs[0], source.c_str()) == 0 &&
+                kroBeginOutFile(&outs[1], header.c_str()) == 0);
+    fputs("new source", outs[0].file);
+    fputs("new header", outs[1].file);
+    ASSERT_TRUE(unlink(header.c_str()) == 0 && mkdir(header.c_str(), 0777) == 0);
+    kroTestWriteFile(header + "/inside", "");
+    EXPECT_EQ(kroCommitOutFiles(outs, 2), -1) << linked;
+    EXPECT_EQ(outs[1].error, EISDIR) << linked;
+    EXPECT_EQ(kroTestReadFile(source), "old source") << linked;
+    EXPECT_EQ(kroTestListing(dir), listing) << linked;
+  }
+}
+
+// mesh-src with one destination twice (directly, through a link, as standard output): a usage
+// error before anything is written; standard output into a pipe works.
+TEST(FileRule, OneDestinationNamedTwiceIsRefused) {
+  std::string dir = kroTestTempFolder("twice"),
+              tool = KROTOOL_PATH " mesh-src " KRO_TEST_DATA "/ase/two_objects.ase --auto ";
+  kroTestWriteFile(dir + "/s.cpp", "old");
+  ASSERT_EQ(symlink("s.cpp", (dir + "/l.h").c_str()), 0);
+  const std::string cases[] = {"-o s.cpp --header s.cpp", "-o s.cpp --header l.h",
+                               "-o new.cpp --materials ./new.cpp", "--header /dev/stdout",
+                               "-o s.cpp --header h.h --materials " + dir + "/h.h"};
+  for (const std::string &outputs : cases) {
+    kroTestOutcome run = kroTestRun("cd " + dir + " && " + tool + outputs);
+    EXPECT_TRUE(run.status == 2 && kroTestHas(run.err, "name the same file")) << outputs;
+    EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(dir + "/s.cpp"), "l.h\ns.cpp\nold");
+  }
+  EXPECT_GT(atoi(kroTestRun(tool + "-o /dev/stdout | wc -c").out.c_str()), 1000);
+}
+
+// Stopped by a signal between begin and commit, a program that asked for it ends by the signal
+// with no new file; a file size limit is a failed write (EFBIG), nothing left.
+TEST(FileRule, SignalsAndSizeLimitsLeaveNoNewFile) {
+  std::string dir = kroTestTempFolder("signals"), path = dir + "/out.bmp";
+  kroTestWriteFile(path, "old");
+  for (int number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
+    fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+      signal(number, SIG_DFL); // as a program starts, whatever the test runner ignores
+      kroRemoveOutFilesOnSignals();
+      struct rlimit limit = {4096, 4096};
+      kroOutFile out;
+      if ((number == SIGXFSZ && setrlimit(RLIMIT_FSIZE, &limit) != 0) ||
+          kroBeginOutFile(&out, path.c_str()) != 0)
+        _exit(3);
+      fputs(std::string(10000, 'x').c_str(), out.file);
+      if (number != SIGXFSZ)
+        raise(number);
+      _exit(kroCommitOutFile(&out) == -1 && out.error == EFBIG ? 0 : 5);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(number == SIGXFSZ ? WIFEXITED(status) && WEXITSTATUS(status) == 0
+                                  : WIFSIGNALED(status) && WTERMSIG(status) == number)
+        << strsignal(number) << ": " << status;
+    EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(path), "out.bmp\nold");
+  }
+}
+
+// The release archive is the same bytes under umask 022 and 002, a clock second apart.
+TEST(FileRule, ReleaseArchiveIsTheSameUnderEveryUmask) {
+  std::string dir = kroTestTempFolder("release"), archives[2];
+  kroTestWriteFile(dir + "/zkintro", "#!/bin/sh\n");
+  kroTestWriteFile(dir + "/README.txt", "read me\n");
+  for (int i = 0; i < 2; i++) {
+    usleep(i ? 1100000 : 0); // a clock second later: no time of packing may enter
+    std::string out = dir + "/out" + std::to_string(i);
+    ASSERT_EQ(kroTestRun(std::string("umask ") + (i ? "002" : "022") +
+                         " && " KRO_SOURCE_DIR "/tools/zkrelease --name zk " + dir + "/zkintro " +
+                         dir + "/README.txt " + out)
+                  .status,
+              0);
+    archives[i] = kroTestReadFile(out + "/zk.tar.gz");
+  }
+  EXPECT_TRUE(!archives[0].empty() && archives[0] == archives[1]);
+}
+
+} // namespace

@@ -1,0 +1,326 @@
+// The synthesizer as a listener measures it: pitch, envelope times and filter slopes of single
+// notes; the intro's song hits on every landing the scene computes, never clips, and gives the
+// same samples however its output is sliced; and the intro plays it live through SDL's disk
+// driver, plays mute without opening a device, and plays without one.
+#include "gl_context.h"
+
+#include "ZKintro.h"
+#include "ZKsong.h"
+
+#include <fcntl.h>
+#include <math.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+namespace {
+
+// A song of one channel playing `ins`: the key at row 0, released at row `off` (rows of
+// 0.5 s), `rows` rows long; no echo, no reverb, unity master.
+struct OneNote {
+  kroInstrument ins;
+  kroChannel channel = {0, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+  uint8_t cells[8] = {};
+  uint8_t order[1] = {0};
+  kroSong song;
+  OneNote(const kroInstrument &instrument, uint8_t key, int off, int rows) : ins(instrument) {
+    cells[0] = key;
+    if (off > 0)
+      cells[off] = KRO_NOTE_OFF;
+    song = {&ins, 1, &channel, 1, cells, 1, rows, order, 1, 120, 0.0f, 0.0f, 0.0f, 1.0f};
+  }
+  // The left channel, float, of the whole song.
+  std::vector<float> left() {
+    kroSynth synth;
+    EXPECT_EQ(kroStartSynth(&synth, &song), 0);
+    std::vector<float> both(2 * synth.frames), mono(synth.frames);
+    kroRenderSynthFloat(&synth, both.data(), (int)synth.frames);
+    kroStopSynth(&synth);
+    for (size_t i = 0; i < mono.size(); i++)
+      mono[i] = both[2 * i];
+    return mono;
+  }
+};
+
+kroInstrument plain(uint8_t wave) {
+  kroInstrument ins = {};
+  ins.wave = wave;
+  ins.pulse_width = 0.5f;
+  ins.sustain = 1.0f;
+  ins.cutoff = 1000.0f;
+  ins.gain = 0.5f;
+  return ins;
+}
+
+// Amplitude of frequency hz in x[from, from + n), Goertzel.
+double amplitude(const std::vector<float> &x, size_t from, size_t n, double hz) {
+  double w = 2.0 * M_PI * hz / KRO_SYNTH_RATE, c = 2.0 * cos(w), s1 = 0, s2 = 0;
+  for (size_t i = from; i < from + n; i++) {
+    double s = x[i] + c * s1 - s2;
+    s2 = s1;
+    s1 = s;
+  }
+  return sqrt(s1 * s1 + s2 * s2 - c * s1 * s2) * 2.0 / n;
+}
+
+TEST(Synth, StrongestFrequencyIsTheNotes) {
+  struct Case {
+    uint8_t wave, key;
+  } cases[] = {{KRO_WAVE_SINE, 69},
+               {KRO_WAVE_SAW, 57},
+               {KRO_WAVE_SQUARE, 64},
+               {KRO_WAVE_TRIANGLE, 81},
+               {KRO_WAVE_SINE, 40}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "wave " << (int)c.wave << " key " << (int)c.key);
+    std::vector<float> x = OneNote(plain(c.wave), c.key, 0, 2).left();
+    double best = 0, best_hz = 0;
+    for (double hz = 30; hz < 4000; hz *= 1.002) {
+      double a = amplitude(x, 4410, 22050, hz);
+      if (a > best)
+        best = a, best_hz = hz;
+    }
+    double expected = 440.0 * pow(2.0, (c.key - 69) / 12.0);
+    EXPECT_NEAR(best_hz / expected, 1.0, 0.004) << best_hz << " Hz";
+  }
+}
+
+// The envelope of a 1 kHz sine, per millisecond: the largest magnitude in each.
+std::vector<float> envelope(const std::vector<float> &x) {
+  std::vector<float> env(x.size() / 44, 0.0f);
+  for (size_t i = 0; i < env.size() * 44; i++)
+    env[i / 44] = fmaxf(env[i / 44], fabsf(x[i]));
+  return env;
+}
+
+TEST(Synth, EnvelopeTimesAsSet) {
+  struct Case {
+    float attack, decay, sustain, release;
+  } cases[] = {{0.1f, 0.2f, 0.5f, 0.3f}, {0.02f, 0.05f, 0.25f, 0.6f}, {0.3f, 0.1f, 0.8f, 0.05f}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.attack << " " << c.decay << " " << c.sustain << " " << c.release);
+    kroInstrument ins = plain(KRO_WAVE_SINE);
+    ins.attack = c.attack, ins.decay = c.decay, ins.sustain = c.sustain, ins.release = c.release;
+    std::vector<float> env = envelope(OneNote(ins, 95, 1, 4).left()); // 1975.5 Hz, off at 0.5 s
+    float peak = *std::max_element(env.begin(), env.end());
+    EXPECT_NEAR(peak, 0.5f * sqrtf(0.5f), 0.005f); // gain 0.5, panned to the middle
+    auto first = [&](size_t from, auto holds) {
+      size_t i = from;
+      while (i < env.size() && !holds(env[i]))
+        i++;
+      return i / 1000.0;
+    };
+    double full = first(0, [&](float e) { return e >= 0.995f * peak; });
+    double sustained = first(full * 1000 + 1, [&](float e) {
+      return e <= (c.sustain + 0.01f * (1 - c.sustain)) * peak;
+    });
+    double silent = first(500, [&](float e) { return e <= 0.002f * c.sustain * peak; });
+    EXPECT_NEAR(full, c.attack, 0.003);
+    EXPECT_NEAR(sustained, c.attack + c.decay, 0.003);
+    EXPECT_NEAR(silent, 0.5 + c.release, 0.003);
+  }
+}
+
+TEST(Synth, FilterFallsTwelveDecibelsAnOctave) {
+  struct Case {
+    uint8_t filter;
+    double tone, decibels; // a 1 kHz cutoff, Q 0.7071: -10 log10(1 + (f / fc)^(+-4))
+  } cases[] = {{KRO_FILTER_LOW, 2000, -12.30}, {KRO_FILTER_LOW, 4000, -24.10},
+               {KRO_FILTER_HIGH, 500, -12.30}, {KRO_FILTER_HIGH, 250, -24.10},
+               {KRO_FILTER_LOW, 250, 0.0},     {KRO_FILTER_HIGH, 4000, 0.0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "filter " << (int)c.filter << " at " << c.tone << " Hz");
+    kroInstrument ins = plain(KRO_WAVE_SINE);
+    uint8_t key = (uint8_t)lround(69 + 12 * log2(c.tone / 440.0));
+    double hz = 440.0 * pow(2.0, (key - 69) / 12.0);
+    std::vector<float> dry = OneNote(ins, key, 0, 2).left();
+    ins.filter = c.filter;
+    ins.resonance = 0.29289f;
+    std::vector<float> wet = OneNote(ins, key, 0, 2).left();
+    double gain = 20 * log10(amplitude(wet, 4410, 22050, hz) / amplitude(dry, 4410, 22050, hz));
+    EXPECT_NEAR(gain, c.decibels, 1.0) << hz << " Hz, the nearest key's tone";
+  }
+}
+
+// A song the synthesizer cannot play is refused with the reason before anything is made, and
+// the refused synth renders silence.
+TEST(Synth, RefusesSongsItCannotPlay) {
+  struct Case {
+    const char *reason;
+    void (*spoil)(OneNote *);
+  } cases[] = {
+      {"channel count is not 1..8", [](OneNote *n) { n->song.channel_count = 9; }},
+      {"channel names an instrument it does not have",
+       [](OneNote *n) { n->channel.instrument = 1; }},
+      {"order list names a pattern it does not have", [](OneNote *n) { n->order[0] = 1; }},
+      {"pattern holds a cell that is no key", [](OneNote *n) { n->cells[3] = 128; }},
+      {"rows per pattern are not 1..1024", [](OneNote *n) { n->song.rows = 0; }},
+      {"instrument has a value out of range", [](OneNote *n) { n->ins.resonance = 1.0f; }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.reason);
+    OneNote note(plain(KRO_WAVE_SAW), 60, 0, 4);
+    c.spoil(&note);
+    kroSynth synth;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(kroStartSynth(&synth, &note.song), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("Error in kroStartSynth(..): the song's ") + c.reason + "\n");
+    EXPECT_EQ(synth.state, nullptr);
+    float out[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    kroRenderSynthFloat(&synth, out, 4);
+    EXPECT_EQ(std::count(out, out + 8, 0.0f), 8);
+  }
+}
+
+// The intro's song, float and 16-bit, rendered in one call each.
+struct IntroSong : testing::Test {
+  static std::vector<float> mix;
+  static std::vector<int16_t> samples;
+  static void SetUpTestSuite() {
+    kroSynth synth;
+    ASSERT_EQ(kroStartSynth(&synth, &zk_song), 0);
+    mix.resize(2 * synth.frames);
+    kroRenderSynthFloat(&synth, mix.data(), (int)synth.frames);
+    kroStopSynth(&synth);
+    int64_t frames = 0;
+    int16_t *rendered = kroRenderSong(&zk_song, 0, &frames);
+    ASSERT_NE(rendered, nullptr);
+    samples.assign(rendered, rendered + 2 * frames);
+    free(rendered);
+  }
+};
+std::vector<float> IntroSong::mix;
+std::vector<int16_t> IntroSong::samples;
+
+// Onsets: the first millisecond whose energy of sample differences (the bright part of a
+// hit) is four times the mean of the 20 before it, after 20 ms without one.
+TEST_F(IntroSong, HitsOnEveryLanding) {
+  const size_t hop = KRO_SYNTH_RATE / 1000;
+  std::vector<double> energy(mix.size() / 2 / hop);
+  for (size_t i = 1; i < energy.size() * hop; i++) {
+    double dl = mix[2 * i] - mix[2 * i - 2], dr = mix[2 * i + 1] - mix[2 * i - 1];
+    energy[i / hop] += dl * dl + dr * dr;
+  }
+  std::vector<double> onsets;
+  for (size_t k = 20, quiet = 20; k < energy.size(); k++, quiet++) {
+    double before = 0;
+    for (size_t j = k - 20; j < k; j++)
+      before += energy[j] / 20;
+    if (energy[k] > 4 * before + 1e-9 && quiet >= 20)
+      onsets.push_back((double)k * hop / KRO_SYNTH_RATE), quiet = 0;
+  }
+  for (int i = 0; i < ZK_FLYER_COUNT; i++) {
+    double landing = zkFlyerLanding(i), nearest = 1e9;
+    for (double t : onsets)
+      nearest = fabs(t - landing) < fabs(nearest - landing) ? t : nearest;
+    EXPECT_NEAR(nearest, landing, 0.005) << "flyer " << i;
+  }
+}
+
+TEST_F(IntroSong, SameSamplesHoweverSlicedNeverClipped) {
+  ASSERT_EQ(mix.size(), (size_t)14 * KRO_SYNTH_RATE * 2);
+  for (size_t i = 0; i < mix.size(); i++)
+    ASSERT_TRUE(isfinite(mix[i]) && fabsf(mix[i]) < 0.8f) << "sample " << i << ": " << mix[i];
+  std::mt19937 random(29);
+  for (int run = 0; run < 3; run++) {
+    SCOPED_TRACE(run);
+    kroSynth synth;
+    ASSERT_EQ(kroStartSynth(&synth, &zk_song), 0);
+    std::vector<int16_t> sliced(samples.size());
+    // The engine's allocations are counted from here: rendering, as an audio callback does,
+    // makes none.
+    kroFailAllocationAfter(0);
+    for (size_t done = 0; done < sliced.size() / 2;) {
+      size_t n = std::min<size_t>(run == 0 ? 882 : 1 + random() % 3000, sliced.size() / 2 - done);
+      kroRenderSynth(&synth, &sliced[2 * done], (int)n);
+      done += n;
+    }
+    EXPECT_EQ(kroFailAllocationAfter(0), 0);
+    kroStopSynth(&synth);
+    ASSERT_TRUE(sliced == samples);
+  }
+}
+
+// The WAV file: a 44-byte header a player reads (RIFF size, PCM, 2 channels, 44,100 Hz,
+// 176,400 bytes a second, 4 a frame, 16 bits, the data size), then the samples, little-endian.
+TEST_F(IntroSong, WrittenAsAWavFile) {
+  std::string path = kroTestTempPath("song.wav");
+  ASSERT_EQ(kroWriteWAV(path.c_str(), samples.data(), (int64_t)samples.size() / 2), 0);
+  std::string bytes = kroTestReadFile(path);
+  ASSERT_EQ(bytes.size(), 44 + 2 * samples.size());
+  auto field = [&](size_t at, int size) {
+    uint32_t v = 0;
+    for (int i = size - 1; i >= 0; i--)
+      v = v << 8 | (uint8_t)bytes[at + i];
+    return v;
+  };
+  uint32_t data = (uint32_t)(2 * samples.size());
+  EXPECT_EQ(bytes.substr(0, 4) + bytes.substr(8, 8) + bytes.substr(36, 4), "RIFFWAVEfmt data");
+  std::vector<uint32_t> fields = {field(4, 4),  field(16, 4), field(20, 2),
+                                  field(22, 2), field(24, 4), field(28, 4),
+                                  field(32, 2), field(34, 2), field(40, 4)};
+  EXPECT_EQ(fields, (std::vector<uint32_t>{data + 36, 16, 1, 2, 44100, 176400, 4, 16, data}));
+  for (size_t i = 0; i < samples.size(); i += 4099)
+    ASSERT_EQ((int16_t)field(44 + 2 * i, 2), samples[i]) << "sample " << i;
+}
+
+// The intro played live: SDL's disk driver writes what the callback rendered.
+TEST_F(IntroSong, PlaysLiveAsRenderedMuteWithoutDeviceAndWithoutOne) {
+  ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
+  std::string dir = kroTestTempFolder("synth-intro"), raw = dir + "/live.raw",
+              muted = dir + "/muted.raw", alsa = dir + "/alsa.conf";
+  kroTestWriteFile(alsa, "");
+  std::string run = "cd " KRO_SOURCE_DIR " && env ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" "
+                    "timeout -s KILL 40 ";
+  // Three runs side by side: live on the disk driver, the same muted, and an ALSA without cards.
+  // Their windows, named ZKintro, take turns with the shell tests', which look for theirs so.
+  int lock = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
+  ASSERT_TRUE(lock >= 0 && flock(lock, LOCK_EX) == 0);
+  kroTestRun("(" + run + "env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + raw +
+             " SDL_DISKAUDIODELAY=20 " ZKINTRO_PATH " --window > " + dir + "/1 2>&1; echo $? > " +
+             dir + "/s1) & (" + run + "env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + muted +
+             " " ZKINTRO_PATH " --window --mute > " + dir + "/2 2>&1; echo $? > " + dir +
+             "/s2) & (" + run + "env SDL_AUDIODRIVER=alsa ALSA_CONFIG_PATH=" + alsa +
+             " " ZKINTRO_PATH " --window >/dev/null 2> " + dir + "/3; echo $? > " + dir +
+             "/s3) & wait");
+  close(lock);
+  EXPECT_EQ(kroTestReadFile(dir + "/s1") + kroTestReadFile(dir + "/s2") +
+                kroTestReadFile(dir + "/s3"),
+            "0\n0\n0\n");
+  EXPECT_EQ(kroTestReadFile(dir + "/2"), ""); // the live run has SDL's own disk-driver notice
+  EXPECT_EQ(kroTestReadFile(dir + "/3"),
+            "zkintro: playing without sound: No available audio device\n");
+  EXPECT_FALSE(kroTestFileExists(muted));
+
+  std::string bytes = kroTestReadFile(raw);
+  std::vector<int16_t> live(bytes.size() / 2);
+  memcpy(live.data(), bytes.data(), live.size() * 2);
+  ASSERT_GT(live.size(), (size_t)KRO_SYNTH_RATE * 2) << "less than a second was played";
+  // Silence until the picture's clock started, then the song from the frame the picture had
+  // reached when that first buffer was heard, sample for sample to the end. Live sample i is
+  // song sample i + shift: found where 0.1 s from a second in matches.
+  const long second = 2 * KRO_SYNTH_RATE, chunk = second / 10;
+  long shift = -second;
+  while (shift < second &&
+         memcmp(&live[second], &samples[second + shift], chunk * sizeof(int16_t)) != 0)
+    shift += 2;
+  ASSERT_LT(shift, second) << "the live stream matches no part of the song";
+  long first = second; // the first live sample of the song
+  while (first > 0 && first + shift > 0 && live[first - 1] == samples[first - 1 + shift])
+    first--;
+  long length = std::min<long>((long)live.size(), (long)samples.size() - shift);
+  EXPECT_TRUE(
+      std::equal(live.begin() + first, live.begin() + length, samples.begin() + first + shift));
+  EXPECT_TRUE(std::all_of(live.begin(), live.begin() + first, [](int16_t v) { return v == 0; }));
+  // The song's first frame heard: what the picture shows after one 20 ms buffer and the wait
+  // for the first callback (some milliseconds; under a second however loaded the machine).
+  double lead = (first + shift) / 2 / (double)KRO_SYNTH_RATE;
+  EXPECT_TRUE(lead >= 0.020 && lead < 1.0) << lead << " s";
+}
+
+} // namespace

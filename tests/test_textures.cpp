@@ -1,0 +1,260 @@
+// Materials with picture maps: what the reader keeps of each map block, where it looks for the
+// picture, and a checker picture drawn through a material's map and read back with glReadPixels,
+// moved by the file's UV offset, tiling and angle; a missing or broken picture leaves the colour.
+#include "gl_context.h"
+
+#include <math.h>
+#include <sys/stat.h>
+
+namespace {
+
+struct TextureTest : kroTestFailureFixture {};
+
+// A one-material list whose material holds `maps`, then a quad (-1..1, texture 0..1) using it.
+std::string model(const std::string &maps) {
+  return "*3DSMAX_ASCIIEXPORT 200\n*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n"
+         "*MATERIAL_NAME \"M\"\n*MATERIAL_DIFFUSE 0.2 0.4 0.6\n" +
+         maps +
+         "}\n}\n*GEOMOBJECT {\n*NODE_NAME \"Quad\"\n*MESH {\n*MESH_NUMVERTEX 4\n*MESH_NUMFACES 2\n"
+         "*MESH_VERTEX_LIST {\n*MESH_VERTEX 0 -1 -1 0\n*MESH_VERTEX 1 1 -1 0\n"
+         "*MESH_VERTEX 2 1 1 0\n*MESH_VERTEX 3 -1 1 0\n}\n*MESH_FACE_LIST {\n"
+         "*MESH_FACE 0: A: 0 B: 1 C: 2\n*MESH_FACE 1: A: 2 B: 3 C: 0\n}\n*MESH_NUMTVERTEX 4\n"
+         "*MESH_TVERTLIST {\n*MESH_TVERT 0 0 0 0\n*MESH_TVERT 1 1 0 0\n*MESH_TVERT 2 1 1 0\n"
+         "*MESH_TVERT 3 0 1 0\n}\n*MESH_NUMTVFACES 2\n*MESH_TFACELIST {\n*MESH_TFACE 0 0 1 2\n"
+         "*MESH_TFACE 1 2 3 0\n}\n}\n*MATERIAL_REF 0\n}\n";
+}
+
+std::string map(const std::string &keyword, const std::string &bitmap,
+                const std::string &values = "") {
+  return keyword + " {\n*MAP_NAME \"n\"\n*MAP_CLASS \"Bitmap\"\n*BITMAP \"" + bitmap + "\"\n" +
+         values + "}\n";
+}
+
+struct Materials {
+  kroMaterial *list = nullptr;
+  int count = 0;
+  Materials(const std::string &path, int textures) {
+    count = kroLoadMaterialsWithMapsFromASE(&list, path.c_str(), nullptr, 0, textures);
+  }
+  ~Materials() { kroFreeMaterials(&list, count); }
+};
+
+// Each map kind lands in its own entry with its values (tiling 1 when not given); maps the
+// material does not keep, and a map inside a map, are passed over; a multi-material keeps its own
+// maps and takes the kinds it lacks from its first sub-material that has them.
+TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransform) {
+  struct Case {
+    std::string maps;
+    int kind;
+    std::string bitmap;
+    float values[5]; // u, v offset, u, v tiling, angle
+  } cases[] = {
+      {map("*MAP_DIFFUSE", "C:\\maps\\a b.png",
+           "*UVW_U_OFFSET 0.25\n*UVW_V_OFFSET -0.5\n*UVW_U_TILING 3\n*UVW_V_TILING 2\n"
+           "*UVW_ANGLE 0.5\n"),
+       KRO_MAP_DIFFUSE,
+       "C:\\maps\\a b.png",
+       {0.25f, -0.5f, 3, 2, 0.5f}},
+      {map("*MAP_AMBIENT", "no.png") + map("*MAP_BUMP", "b.bmp"),
+       KRO_MAP_BUMP,
+       "b.bmp",
+       {0, 0, 1, 1, 0}},
+      {map("*MAP_AMBIENT", "no.png"), KRO_MAP_DIFFUSE, "", {0, 0, 0, 0, 0}},
+      {map("*MAP_OPACITY", "o.png", map("*MAP_GENERIC", "inner.png")),
+       KRO_MAP_OPACITY,
+       "o.png",
+       {0, 0, 1, 1, 0}},
+      {map("*MAP_REFLECT", "r.png", "*UVW_ANGLE 1\n"), KRO_MAP_REFLECT, "r.png", {0, 0, 1, 1, 1}},
+      {"*SUBMATERIAL 0 {\n" + map("*MAP_SPECULAR", "s0.png") + "}\n*SUBMATERIAL 1 {\n" +
+           map("*MAP_SPECULAR", "s1.png") + "}\n",
+       KRO_MAP_SPECULAR,
+       "s0.png",
+       {0, 0, 1, 1, 0}},
+      {map("*MAP_DIFFUSE", "own.png") + "*SUBMATERIAL 0 {\n" + map("*MAP_DIFFUSE", "sub.png") +
+           "}\n",
+       KRO_MAP_DIFFUSE,
+       "own.png",
+       {0, 0, 1, 1, 0}},
+  };
+  std::string path = kroTestTempPath("maps.ase");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.maps);
+    kroTestWriteFile(path, model(c.maps));
+    Materials read(path, 0);
+    ASSERT_EQ(read.count, 1);
+    const kroMaterialMap &got = read.list[0].map[c.kind];
+    EXPECT_EQ(std::string(got.bitmap), c.bitmap);
+    const float values[5] = {got.u_offset, got.v_offset, got.u_tiling, got.v_tiling, got.angle};
+    for (int k = 0; k < 5; k++)
+      EXPECT_FLOAT_EQ(values[k], c.values[k]) << k;
+    EXPECT_FLOAT_EQ(read.list[0].diffuse[2], 0.6f); // the colour as the old reader gives it
+  }
+  EXPECT_EQ(kroTestHookCalls, 0);
+  for (int length :
+       {(int)KRO_MAP_NAME_CHARS, KRO_MAP_NAME_CHARS + 1}) { // the longest name it keeps
+    kroTestWriteFile(path, model(map("*MAP_BUMP", std::string(length, 'n'))));
+    std::string out = kroTestCaptured([&] { Materials read(path, 0); });
+    EXPECT_EQ(kroTestHas(out, "bitmap name is longer than 259 characters"),
+              length > KRO_MAP_NAME_CHARS);
+  }
+}
+
+// The reader stops at the end of the material list: what follows is not read, so a material
+// number outside the list and a cut-off block after it do not refuse the materials (the old
+// reader reads to the end).
+TEST_F(TextureTest, ReaderStopsAtTheEndOfTheMaterialList) {
+  std::string path = kroTestTempPath("cut.ase"), text = model(map("*MAP_DIFFUSE", "x.png"));
+  kroTestWriteFile(path, text.substr(0, text.find("*MESH_FACE_LIST")) + "*MATERIAL 3 {\n");
+  Materials read(path, 0);
+  EXPECT_EQ(read.count, 1);
+  EXPECT_EQ(kroTestHookCalls, 0);
+  kroMaterial *old = nullptr;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(kroLoadMaterialsFromASE(&old, path.c_str()), 0);
+  EXPECT_TRUE(kroTestHas(testing::internal::GetCapturedStdout(), "material 3 of *MATERIAL"));
+}
+
+// The file as written, then relative to the model, then its base name beside the model and in
+// the folders given, each place exactly before ignoring case.
+TEST(TextureSearch, PicturesAreFoundWhereTheSearchLooks) {
+  std::string root = kroTestTempFolder("search"), model = root + "/m/scene.ase";
+  for (const char *folder : {"/m", "/m/maps", "/extra", "/m/dir.png"})
+    mkdir((root + folder).c_str(), 0755);
+  for (const char *file : {"/m/Wood.PNG", "/m/maps/stone.png", "/m/tile.png", "/m/TILE.png",
+                           "/extra/metal.png", "/extra/wood.png", "/abs.png"})
+    kroTestWriteFile(root + file, "x");
+  const std::string extra = root + "/extra";
+  const char *folders[] = {extra.c_str()};
+  const struct {
+    std::string bitmap, found;
+  } cases[] = {
+      {root + "/abs.png", root + "/abs.png"},
+      {"C:\\maps\\wood.png", root + "/m/Wood.PNG"}, // beside the model wins over the folders
+      {"maps/stone.png", root + "/m/maps/stone.png"},
+      {"D:\\x\\tile.png", root + "/m/tile.png"}, // exactly before ignoring case
+      {"D:\\x\\Tile.png", root + "/m/TILE.png"}, // the first in name order
+      {"D:\\x\\metal.png", extra + "/metal.png"},
+      {"D:\\x\\dir.png", ""}, // a folder is no picture
+      {"nothing.png", ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.bitmap);
+    char found[4096] = "";
+    int got = kroFindMapFile(c.bitmap.c_str(), model.c_str(), folders, 1, found, sizeof found);
+    EXPECT_EQ(got, !c.found.empty());
+    EXPECT_EQ(std::string(got ? found : ""), c.found);
+  }
+}
+
+enum { kSide = 64, kCells = 8 }; // the checker picture: 64 x 64 pixels, 8 x 8 cells
+
+// Cell (i, j) of the checker, i from the left, j from the bottom: red when i is odd, green
+// when j is odd, blue 64.
+void cellColour(int i, int j, uint8_t *rgb) {
+  rgb[0] = (uint8_t)(i & 1 ? 255 : 0), rgb[1] = (uint8_t)(j & 1 ? 255 : 0), rgb[2] = 64;
+}
+
+// The quad of the model at `path` drawn over the 64 x 64 view through its material's diffuse
+// texture.
+std::vector<uint8_t> drawQuad(const std::string &path, const kroMaterial &material) {
+  kroTestMesh quad(path, 1);
+  glViewport(0, 0, 64, 64);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_LIGHTING);
+  glUseProgramObjectARB(0);
+  glMatrixMode(GL_PROJECTION), glLoadIdentity(), glMatrixMode(GL_MODELVIEW), glLoadIdentity();
+  glEnable(GL_TEXTURE_2D);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+  glBindTexture(GL_TEXTURE_2D, material.texture[KRO_MAP_DIFFUSE]);
+  kroLoadMapTransform(&material.map[KRO_MAP_DIFFUSE]);
+  glBegin(GL_TRIANGLES);
+  for (int c = 0; c < 6; c++)
+    glTexCoord2fv(&quad.tc[c / 3][2 * (c % 3)]), glVertex3fv(quad.corner(c));
+  glEnd();
+  glMatrixMode(GL_TEXTURE), glLoadIdentity(), glMatrixMode(GL_MODELVIEW);
+  glDisable(GL_TEXTURE_2D);
+  std::vector<uint8_t> rgb(64 * 64 * 3);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+  return rgb;
+}
+
+// Every pixel well inside a cell shows that cell's colour, the cell found from the map's
+// transform as kro.h writes it out; pixels near a cell's edge are left out (filtering).
+TEST(TextureDrawing, CheckerMovesAsTheFilesOffsetTilingAndAngleSay) {
+  ASSERT_TRUE(kroTestOpenGL());
+  std::vector<uint8_t> checker(kSide * kSide * 4, 255);
+  for (int y = 0; y < kSide; y++)
+    for (int x = 0; x < kSide; x++)
+      cellColour(x * kCells / kSide, y * kCells / kSide, &checker[(y * kSide + x) * 4]);
+  std::string folder = kroTestTempFolder("checker"), path = folder + "/quad.ase";
+  int32_t size[2] = {kSide, kSide};
+  ASSERT_EQ(kroExportBMP((folder + "/checker.bmp").c_str(), checker.data(), size), 0);
+  const float quarter = (float)M_PI / 2;
+  const float transforms[][5] = {
+      {0, 0, 1, 1, 0}, {0.0625f, 0, 1, 1, 0},      {0, -0.3125f, 1, 1, 0},
+      {0, 0, 2, 1, 0}, {0.125f, 0.0625f, 1, 2, 0}, {0, 0, 1, 1, quarter}};
+  for (const auto &t : transforms) {
+    char values[256];
+    snprintf(values, sizeof values,
+             "*UVW_U_OFFSET %g\n*UVW_V_OFFSET %g\n*UVW_U_TILING %g\n*UVW_V_TILING %g\n"
+             "*UVW_ANGLE %.9g\n",
+             t[0], t[1], t[2], t[3], t[4]);
+    SCOPED_TRACE(values);
+    kroTestWriteFile(path, model(map("*MAP_DIFFUSE", "C:\\pictures\\CHECKER.bmp", values)));
+    Materials read(path, 1);
+    ASSERT_EQ(read.count, 1);
+    ASSERT_EQ(read.list[0].map[KRO_MAP_DIFFUSE].state, KRO_MAP_LOADED);
+    std::vector<uint8_t> rgb = drawQuad(path, read.list[0]);
+    int checked = 0, wrong = 0;
+    for (int y = 0; y < 64; y++)
+      for (int x = 0; x < 64; x++) {
+        double u = (x + 0.5) / 64 - 0.5, v = (y + 0.5) / 64 - 0.5;
+        double s = 0.5 + t[0] + t[2] * (u * cos(t[4]) - v * sin(t[4]));
+        double r = 0.5 + t[1] + t[3] * (u * sin(t[4]) + v * cos(t[4]));
+        double cs = (s - floor(s)) * kCells, ct = (r - floor(r)) * kCells;
+        double edge = std::min({cs - floor(cs), ceil(cs) - cs, ct - floor(ct), ceil(ct) - ct});
+        if (edge < 0.2)
+          continue;
+        uint8_t want[3];
+        cellColour((int)cs, (int)ct, want);
+        const uint8_t *got = &rgb[(y * 64 + x) * 3];
+        checked++;
+        wrong +=
+            abs(got[0] - want[0]) > 12 || abs(got[1] - want[1]) > 12 || abs(got[2] - want[2]) > 12;
+      }
+    EXPECT_GT(checked, 1000);
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+// A picture that is not there, or is not a picture, is a warning with the reason and no hook;
+// the material keeps its colour and has no texture.
+TEST_F(TextureTest, MissingOrBrokenPictureLeavesTheColourWithAWarning) {
+  ASSERT_TRUE(kroTestOpenGL());
+  std::string folder = kroTestTempFolder("broken"), path = folder + "/m.ase";
+  kroTestWriteFile(folder + "/broken.png", "\x89PNG\r\n\x1a\nnot a picture");
+  const struct {
+    std::string bitmap, warning;
+    int state;
+  } cases[] = {
+      {"gone.png", "the diffuse map \"gone.png\" was not found\n", KRO_MAP_MISSING},
+      {"broken.png", "the diffuse map " + folder + "/broken.png was refused: ", KRO_MAP_DAMAGED}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.bitmap);
+    kroTestWriteFile(path, model(map("*MAP_DIFFUSE", c.bitmap)));
+    kroMaterial *list = nullptr;
+    int count = 0;
+    std::string out = kroTestCaptured(
+        [&] { count = kroLoadMaterialsWithMapsFromASE(&list, path.c_str(), nullptr, 0, 1); });
+    ASSERT_EQ(count, 1);
+    EXPECT_TRUE(kroTestHas(out, "Warning: " + path + ", material 0: " + c.warning)) << out;
+    EXPECT_EQ(list[0].map[KRO_MAP_DIFFUSE].state, c.state);
+    EXPECT_EQ(list[0].texture[KRO_MAP_DIFFUSE], 0u);
+    EXPECT_FLOAT_EQ(list[0].diffuse[1], 0.4f);
+    kroFreeMaterials(&list, count);
+  }
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+} // namespace
