@@ -24,6 +24,7 @@
 #include "textured_mesh.h"      /* loadMeshTorus: krotool mesh-src --header */
 
 #include <stdio.h>
+#include <string.h>
 
 #ifndef KRO_SHADER_DIR
 #define KRO_SHADER_DIR "sh"
