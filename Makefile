@@ -2,7 +2,8 @@
 # and configures with KRO_REQUIRE naming the parts it runs, so that a missing package stops it
 # instead of leaving a part out.
 # make       - install everything, build everything
-# make test  - install what is missing, build, run every test (under Xvfb when there is no display)
+# make test  - install what is missing, build, run every test on a private Xvfb screen, then
+#              check that the tests stay within their share of the code (tools/test-share)
 # make run   - install what the intro needs, build and play it
 # make view  - build kroview and open FILE (default the showcase scene on the sample ground)
 # make bench - build and run the benchmarks
@@ -16,8 +17,8 @@ JOBS ?= 2
 # CMake's generated makefiles run as sub-makes: no "Entering directory" lines.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup configure build test test-unit test-sanitize fuzz fuzz-smoke run view \
-	bench release video clean
+.PHONY: all setup configure build test test-unit test-sanitize test-share fuzz fuzz-smoke run \
+	view bench release video clean
 
 all: build
 
@@ -33,8 +34,15 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-# The plain suite runs last so that its summary closes the output.
+# The plain suite runs after the others so that its summary comes last; then the
+# size check: `make test` fails when the tests' lines pass TEST_SHARE_MAX per
+# cent of the code's (tools/test-share prints how they are counted).
+TEST_SHARE_MAX ?= 35
 test: test-sanitize fuzz-smoke test-unit
+	@$(MAKE) test-share
+
+test-share:
+	@tools/test-share --max $(TEST_SHARE_MAX)
 
 test-unit: build
 	@tools/with-display ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)

@@ -224,3 +224,11 @@ std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function
   }
   return vertices;
 }
+
+std::string kroTestWindowTurnLock(void) {
+  std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+  for (char &c : display)
+    if (c == '/')
+      c = '_';
+  return "/tmp/kro-window-turn" + display + ".lock";
+}

@@ -140,6 +140,10 @@ struct kroTestPng {
 int kroTestDifferingPixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b,
                            int tolerance);
 
+// The lock file through which the window tests on this X display take turns (keys and pointer
+// moves go to whatever window stands under them); tests on other displays do not wait for them.
+std::string kroTestWindowTurnLock(void);
+
 // A fresh folder holding a copy of the engine's shader folders, ish and psh.
 std::string kroTestShaderCopy(const std::string &name);
 

@@ -389,21 +389,25 @@ TEST_F(Scene, LightingPhasesAndTheirEdges) {
   glEndList();
 }
 
+// The word's texture mapping, a property of the placed letters: each coordinate grows with its
+// axis and the word spans the texture once, edge to edge.
 TEST(SceneHelpers, TexCoordsSpanTheWordOnce) {
-  kroObject positions = nullptr, texcoords = nullptr;
-  kroIncreaseObject(&positions, 0, 1);
-  kroIncreaseTexCoords(&texcoords, 0, 1);
-  const float corners[9] = {-2.376711f, -0.296261f,  -2.3f,    2.333038f, 0.317921f,
-                            0,          -0.0218365f, 0.01083f, 5.0f};
-  memcpy(positions[0], corners, sizeof corners);
-  calculateTexCoords(positions, texcoords, 1);
-  const float s = (float)((-0.0218365 + 2.376711) / 4.709749),
-              t = (float)((0.01083 + 0.296261) / 0.614182), expected[6] = {0, 0, 1, 1, s, t};
-  for (int k = 0; k < 6; k++)
-    EXPECT_NEAR(texcoords[0][k], expected[k], 2e-7) << k;
-  EXPECT_EQ(texcoords[0][4], expected[4]); // rounded once from double
-  kroDestroyObject(&positions, 1);
-  kroDestroyObject(&texcoords, 1);
+  std::vector<std::pair<float, float>> along[2]; // (position, texture coordinate) for x, then y
+  for (auto [loader, offset] : kGlyphs) {
+    Mesh m(loader);
+    kroTranslateObject(m.op, m.triangles, offset, 0, 0);
+    calculateTexCoords(m.op, m.tc, m.triangles);
+    for (int i = 0; i < m.triangles * 3; i++)
+      for (int a = 0; a < 2; a++)
+        along[a].push_back({m.op[i / 3][i % 3 * 3 + a], m.tc[i / 3][i % 3 * 2 + a]});
+  }
+  for (auto &pairs : along) {
+    std::sort(pairs.begin(), pairs.end());
+    EXPECT_NEAR(pairs.front().second, 0, 1e-6);
+    EXPECT_NEAR(pairs.back().second, 1, 1e-6);
+    for (size_t i = 1; i < pairs.size(); i++)
+      ASSERT_LE(pairs[i - 1].second, pairs[i].second) << pairs[i].first;
+  }
 }
 
 // Runs last in a process that runs every case: the scene cannot come back.

@@ -51,35 +51,6 @@ struct ShaderTest : kroTestGLFailureFixture {
   }
 };
 
-TEST_F(ShaderTest, SourcesKeepEveryByte) {
-  std::string body("uniform float a;\r\n\tvoid main()\r\n{\t}\n\0\x80\xff", 40);
-  std::string path = kroTestTempPath("bytes.vert"), empty = kroTestTempPath("empty.frag");
-  kroTestWriteFile(path, body);
-  kroTestWriteFile(empty, "");
-  kroShader s = {};
-  kroLoadVertexShaderFromFile(&s, path.c_str(), "#define A 1\n");
-  EXPECT_EQ(vertexSource(s), "#define A 1\n" + body);
-  kroLoadVertexShaderFromFile(&s, path.c_str(), nullptr); // appended to what is held
-  EXPECT_EQ(vertexSource(s), "#define A 1\n" + body + body);
-  kroLoadFragmentShaderFromFile(&s, empty.c_str(), nullptr);
-  EXPECT_EQ(s.fragment_length, 0);
-  kroDestroyShader(&s);
-  kroLoadVertexShaderFromFile(&s, empty.c_str(), "#define B\n");
-  EXPECT_EQ(vertexSource(s), "#define B\n");
-  kroDestroyShader(&s);
-
-  kroLoadVertexShader(&s, "abc");
-  EXPECT_EQ(s.vertex_source[3], '\0'); // a text copy keeps its terminator, uncounted
-  kroIncreaseVertexGLSL(&s);
-  s.vertex_source[3] = 'd';
-  EXPECT_EQ(vertexSource(s), "abcd");
-  kroIncreaseFragmentGLSL(&s);
-  EXPECT_EQ(s.fragment_length, 1);
-  kroDestroyShader(&s);
-  EXPECT_TRUE(s.vertex_source == nullptr && s.vertex_length == 0 && s.fragment_length == 0);
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
 TEST_F(ShaderTest, BuildFromTextsAndRebuildInPlace) {
   kroShader s = {};
   kroCreateShaderVF(&s, kVertexText, kFragmentText);
@@ -186,9 +157,38 @@ TEST_F(ShaderTest, FailuresReportThroughBothHooksAndLeaveNothingHalfBuilt) {
   kroDestroyShaders();
 }
 
-// kroInit builds the engine's fixed set, four object shaders and the post-processing one,
-// from the shader folder (from any working folder), and counts the programs it could not build.
-TEST_F(ShaderTest, InitBuildsTheFixedSetFromTheShaderFolderAndCountsWhatFails) {
+// Sources keep every byte of their files and texts. kroInit builds the engine's fixed set, four
+// object shaders and the post-processing one, from the shader folder (from any working folder),
+// and counts the programs it could not build.
+TEST_F(ShaderTest, SourcesKeepEveryByteAndInitBuildsTheFixedSetFromTheShaderFolder) {
+  std::string body("uniform float a;\r\n\tvoid main()\r\n{\t}\n\0\x80\xff", 40);
+  std::string path = kroTestTempPath("bytes.vert"), empty = kroTestTempPath("empty.frag");
+  kroTestWriteFile(path, body);
+  kroTestWriteFile(empty, "");
+  kroShader s = {};
+  kroLoadVertexShaderFromFile(&s, path.c_str(), "#define A 1\n");
+  EXPECT_EQ(vertexSource(s), "#define A 1\n" + body);
+  kroLoadVertexShaderFromFile(&s, path.c_str(), nullptr); // appended to what is held
+  EXPECT_EQ(vertexSource(s), "#define A 1\n" + body + body);
+  kroLoadFragmentShaderFromFile(&s, empty.c_str(), nullptr);
+  EXPECT_EQ(s.fragment_length, 0);
+  kroDestroyShader(&s);
+  kroLoadVertexShaderFromFile(&s, empty.c_str(), "#define B\n");
+  EXPECT_EQ(vertexSource(s), "#define B\n");
+  kroDestroyShader(&s);
+
+  kroLoadVertexShader(&s, "abc");
+  EXPECT_EQ(s.vertex_source[3], '\0'); // a text copy keeps its terminator, uncounted
+  kroIncreaseVertexGLSL(&s);
+  s.vertex_source[3] = 'd';
+  EXPECT_EQ(vertexSource(s), "abcd");
+  kroIncreaseFragmentGLSL(&s);
+  EXPECT_EQ(s.fragment_length, 1);
+  kroDestroyShader(&s);
+  EXPECT_TRUE(s.vertex_source == nullptr && s.vertex_length == 0 && s.fragment_length == 0);
+  EXPECT_EQ(kroTestHookCalls, 0);
+
+  // kroInit builds the fixed set from the shader folder and counts what fails.
   char cwd[4096];
   ASSERT_TRUE(getcwd(cwd, sizeof cwd));
   const std::string installed = std::string(cwd) + "/sh";
@@ -360,7 +360,7 @@ Names held(const kroFrameBufferObject &f) {
   return {f.color_buffer ? (GLint)*f.color_buffer : 0, f.depth_buffer ? (GLint)*f.depth_buffer : 0};
 }
 
-TEST_F(FboTest, EveryModeAttachesItsCellsModeZeroRendersAndOnlyOwnedCellsAreDeleted) {
+TEST_F(FboTest, EveryModeAttachesItsCellsAndRendersIncompleteOrFailedTargetsAreRefused) {
   kroFrameBufferObject fbo, borrower1, borrower3, depth_only, own, alone;
   int32_t size[2] = {256, 256};
   // Each record, the record it is given and its mode: modes 1 and 3 borrow both cells (a
@@ -412,45 +412,45 @@ TEST_F(FboTest, EveryModeAttachesItsCellsModeZeroRendersAndOnlyOwnedCellsAreDele
   EXPECT_EQ(fbo.mode, 0);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
   EXPECT_EQ(kroTestHookCalls, 0);
-}
 
-TEST_F(FboTest, IncompleteTargetsFailedCellAllocationsAndNothingToBorrow) {
-  // Zero-sized images: both attachments incomplete (3); with depth only, colour counts complete.
-  kroFrameBufferObject empty, depth_only, fbo;
-  int32_t nothing[2] = {0, 0}, size[2] = {16, 16};
-  EXPECT_EQ(kroCreateFrameBufferObject(&empty, nothing, nullptr, 0), 3);
-  EXPECT_NE(empty.color_buffer, nullptr);
-  kroDestroyFrameBufferObject(&empty, 3);
-  EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, nothing, nullptr, 2), 2);
-  kroDestroyFrameBufferObject(&depth_only, 2);
-  glGetError();
-  // Refused, with nothing left made or bound and the record empty: a cell that cannot be
-  // allocated, and borrowing (modes 1 and 3 own nothing) from a record made with mode 2 alone,
-  // which has no colour cell to lend.
-  ASSERT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
-  const std::string in = " in kroCreateFameBufferObject(..)",
-                    lend = "Error" + in +
-                           ": the shared framebuffer object has no color buffer "
-                           "to lend\n";
-  const std::tuple<int, long, std::string> refusals[] = {
-      {0, 1, "Error during allocating memory for color_buffer" + in},
-      {0, 2, "Error during allocating memory for depth_buffer" + in},
-      {1, 0, lend},
-      {3, 0, lend}};
-  for (const auto &[mode, fail, message] : refusals) {
-    SCOPED_TRACE(message);
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    kroTestExpectReport(
-        [&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1); }, message,
-        fail);
-    EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
-    GLint bound = -1;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
-    EXPECT_EQ(bound, 0);
+  { // records of their own
+    // Zero-sized images: both attachments incomplete (3); with depth only, colour counts complete.
+    kroFrameBufferObject empty, depth_only, fbo;
+    int32_t nothing[2] = {0, 0}, size[2] = {16, 16};
+    EXPECT_EQ(kroCreateFrameBufferObject(&empty, nothing, nullptr, 0), 3);
+    EXPECT_NE(empty.color_buffer, nullptr);
+    kroDestroyFrameBufferObject(&empty, 3);
+    EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, nothing, nullptr, 2), 2);
+    kroDestroyFrameBufferObject(&depth_only, 2);
+    glGetError();
+    // Refused, with nothing left made or bound and the record empty: a cell that cannot be
+    // allocated, and borrowing (modes 1 and 3 own nothing) from a record made with mode 2 alone,
+    // which has no colour cell to lend.
+    ASSERT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
+    const std::string in = " in kroCreateFameBufferObject(..)",
+                      lend = "Error" + in +
+                             ": the shared framebuffer object has no color buffer "
+                             "to lend\n";
+    const std::tuple<int, long, std::string> refusals[] = {
+        {0, 1, "Error during allocating memory for color_buffer" + in},
+        {0, 2, "Error during allocating memory for depth_buffer" + in},
+        {1, 0, lend},
+        {3, 0, lend}};
+    for (const auto &[mode, fail, message] : refusals) {
+      SCOPED_TRACE(message);
+      glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+      kroTestExpectReport(
+          [&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1); },
+          message, fail);
+      EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
+      GLint bound = -1;
+      glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
+      EXPECT_EQ(bound, 0);
+    }
+    EXPECT_EQ(attached(depth_only), Names(0, (GLint)*depth_only.depth_buffer));
+    kroDestroyFrameBufferObject(&depth_only, 2);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
   }
-  EXPECT_EQ(attached(depth_only), Names(0, (GLint)*depth_only.depth_buffer));
-  kroDestroyFrameBufferObject(&depth_only, 2);
-  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
 } // namespace

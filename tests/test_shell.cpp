@@ -38,7 +38,7 @@ struct IntroRun : ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
-    lock = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
+    lock = open(kroTestWindowTurnLock().c_str(), O_CREAT | O_RDWR, 0666);
     ASSERT_TRUE(lock >= 0 && flock(lock, LOCK_EX) == 0);
     // The server tears down a killed run's windows after the process is gone;
     // a search now could find the old window instead of this run's.

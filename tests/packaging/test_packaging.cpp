@@ -74,10 +74,15 @@ bool near(const uint8_t *pixel, std::initializer_list<int> rgb, int tolerance) {
 }
 
 // The command that configures `source` into `build` with `options` and, with `then_build`,
-// builds it (one command: kroTestRun catches all it prints).
+// builds it (one command: kroTestRun catches all it prints), with this build's compiler
+// launchers.
 std::string cmake(const std::string &source, const std::string &build, const std::string &options,
                   bool then_build = true) {
   std::string configure = kCMake + " -S " + shellWord(source) + " -B " + shellWord(build) + options;
+  for (auto [language, launcher] : {std::pair{"C", KRO_C_LAUNCHER}, {"CXX", KRO_CXX_LAUNCHER}})
+    if (*launcher)
+      configure +=
+          std::string(" -DCMAKE_") + language + "_COMPILER_LAUNCHER=" + shellWord(launcher);
   return then_build ? "(" + configure + " && " + kCMake + " --build " + shellWord(build) + " -j2)"
                     : configure;
 }
@@ -282,9 +287,9 @@ std::string refusedLookups() {
   return refused;
 }
 
-// The README's install line on a machine that has only a compiler, CMake, GL and zlib: every
+// The documented install line on a machine that has only a compiler, CMake, GL and zlib: every
 // optional part is skipped with a line naming what it lacks. With SDL 1.2 as well, the install
-// has the application layer, and then serves every example, the READMEs' pkg-config lines and
+// has the application layer, and then serves every example, the documented pkg-config lines and
 // a C program.
 TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   std::string root = kroTestTempFolder("installed"), build = root + "/engine",
@@ -308,7 +313,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   ASSERT_TRUE(run(cmake(kSource, build, with_sdl + " -DKRO_BUILD_INTRO=OFF"), &printed));
   EXPECT_FALSE(kroTestHas(printed, "kro: skipping kroapp")) << printed;
   ASSERT_TRUE(run(kCMake + " --install " + shellWord(build) + " --prefix " + shellWord(prefix)));
-  // The layout the README documents, which users' own scripts may name.
+  // The layout docs/engine.md documents, which users' own scripts may name.
   for (const char *file :
        {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
@@ -344,8 +349,9 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
                    "find_package(kro 2.0 REQUIRED)\n");
   EXPECT_NE(kroTestRun(cmake(root, root + "/other", found, false)).status, 0);
 
-  // pkg-config: the one line of each README that starts with `c++` and links SDL, as a user
-  // types it, in the minimal example's folder and in a production's own.
+  // pkg-config: the one line of the minimal example's README and of the engine's page that
+  // starts with `c++` and links SDL, as a user types it, in the example's folder and in a
+  // production's own.
   std::string pkg =
       "PKG_CONFIG_PATH=" + shellWord(prefix + "/lib/pkgconfig") + "; export PKG_CONFIG_PATH; ";
   kroTestWriteFile(
@@ -355,11 +361,11 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
       "    return 1;\n  kroSetShaderFolder(KRO_SHADER_DIR);\n  kroInit(64, 64);\n"
       "  printf(\"programs not built: %d\\n\", kroInitStatus());\n"
       "  SDL_GL_SwapBuffers();\n  SDL_Quit();\n  return 0;\n}\n");
-  for (auto [readme, folder] : {std::pair{minimal, minimal}, {kSource, demo}}) {
-    std::string line = kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro' " +
-                                  shellWord(readme + "/README.md"))
-                           .out;
-    ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << readme << ": " << line;
+  for (auto [page, folder] :
+       {std::pair{minimal + "/README.md", minimal}, {kSource + "/docs/engine.md", demo}}) {
+    std::string line =
+        kroTestRun("grep '^c++ .*pkg-config --cflags --libs kro' " + shellWord(page)).out;
+    ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << page << ": " << line;
     ASSERT_TRUE(run(pkg + "cd " + shellWord(folder) + " && " + line));
   }
   expectLitCube(runExample(minimal + "/minimal", root, "minimal-pkg", 4));
