@@ -326,6 +326,16 @@ static inline __m128i kroSelect(__m128i mask, __m128i yes, __m128i no) {
   return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
 }
 
+/* The Paeth predictor of each 16-bit lane: of a (left), b (above) and c
+ * (above left), the one nearest a + b - c, ties in that order. */
+static inline __m128i kroPaeth16(__m128i a, __m128i b, __m128i c) {
+  __m128i pa = kroAbs16(_mm_sub_epi16(b, c)), pb = kroAbs16(_mm_sub_epi16(a, c));
+  __m128i pc = kroAbs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
+  __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+  __m128i pick = kroSelect(_mm_cmpeq_epi16(smallest, pb), b, c);
+  return kroSelect(_mm_cmpeq_epi16(smallest, pa), a, pick);
+}
+
 /* Sub, Average and Paeth for 3 and 4-byte pixels, a pixel at a time in
  * 16-bit lanes; the filter and the pixel size are fixed at compile time, so
  * that every load and store is one word. Each pixel needs the one before:
@@ -342,12 +352,7 @@ static void kroUnfilterPixels(uint8_t *row, const uint8_t *prior, size_t bytes) 
       value = _mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1));
     } else {
       __m128i b = kroLoadPixel<bpp>(prior + i);
-      __m128i pa = kroAbs16(_mm_sub_epi16(b, c)), pb = kroAbs16(_mm_sub_epi16(a, c));
-      __m128i pc = kroAbs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
-      __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
-      __m128i pick = kroSelect(_mm_cmpeq_epi16(smallest, pb), b, c);
-      pick = kroSelect(_mm_cmpeq_epi16(smallest, pa), a, pick);
-      value = _mm_add_epi16(x, pick);
+      value = _mm_add_epi16(x, kroPaeth16(a, b, c));
       c = b;
     }
     a = _mm_and_si128(value, mask);
@@ -542,12 +547,7 @@ static void kroUnfilterInto(const uint8_t *raw, const uint8_t *above, uint8_t *o
       } else if (type == 3) {
         value = _mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1));
       } else {
-        __m128i pa = kroAbs16(_mm_sub_epi16(b, c)), pb = kroAbs16(_mm_sub_epi16(a, c));
-        __m128i pc = kroAbs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
-        __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
-        __m128i pick = kroSelect(_mm_cmpeq_epi16(smallest, pb), b, c);
-        pick = kroSelect(_mm_cmpeq_epi16(smallest, pa), a, pick);
-        value = _mm_add_epi16(x, pick);
+        value = _mm_add_epi16(x, kroPaeth16(a, b, c));
         c = b;
       }
     }
