@@ -182,22 +182,4 @@ TEST(FileRule, SignalsAndSizeLimitsLeaveNoNewFile) {
   }
 }
 
-// The release archive is the same bytes under umask 022 and 002, a clock second apart.
-TEST(FileRule, ReleaseArchiveIsTheSameUnderEveryUmask) {
-  std::string dir = kroTestTempFolder("release"), archives[2];
-  kroTestWriteFile(dir + "/zkintro", "#!/bin/sh\n");
-  kroTestWriteFile(dir + "/README.txt", "read me\n");
-  for (int i = 0; i < 2; i++) {
-    usleep(i ? 1100000 : 0); // a clock second later: no time of packing may enter
-    std::string out = dir + "/out" + std::to_string(i);
-    ASSERT_EQ(kroTestRun(std::string("umask ") + (i ? "002" : "022") +
-                         " && " KRO_SOURCE_DIR "/tools/zkrelease --name zk " + dir + "/zkintro " +
-                         dir + "/README.txt " + out)
-                  .status,
-              0);
-    archives[i] = kroTestReadFile(out + "/zk.tar.gz");
-  }
-  EXPECT_TRUE(!archives[0].empty() && archives[0] == archives[1]);
-}
-
 } // namespace
