@@ -244,20 +244,6 @@ kroTestOutcome runIntro(const std::string &setup, const std::string &arguments) 
                     " " + arguments);
 }
 
-// "--help" prints the usage and "--version" the engine's version, and both succeed; an
-// unknown option is named with the usage, status 2.
-TEST(IntroStart, HelpVersionAndUnknownOptions) {
-  kroTestOutcome help = runIntro("", "--help"), unknown = runIntro("", "--fast"),
-                 version = runIntro("", "--version");
-  EXPECT_EQ(std::tie(version.status, version.out, version.err),
-            std::make_tuple(0, "zkintro " KRO_VERSION_STRING "\n", ""));
-  EXPECT_EQ(std::tie(help.status, help.err), std::make_tuple(0, ""));
-  EXPECT_EQ(help.out.rfind("usage: zkintro [--window] [--mute] | --version | --help\n", 0), 0u)
-      << help.out;
-  EXPECT_EQ(std::tie(unknown.status, unknown.out, unknown.err),
-            std::make_tuple(2, "", "zkintro: unknown option '--fast'\n" + help.out));
-}
-
 // On a display whose GL visuals have neither 8-bit channels nor alpha (16
 // bits, 5-6-5, without the 32-bit visuals compositing adds), the buffers asked
 // for cannot be had: the intro plays with SDL's defaults instead, until the
@@ -568,10 +554,21 @@ TEST_F(ReleasedIntroRun, ShowsTheNormalBuildsFramesAndEndsAfterFourteenSeconds) 
 
 #endif
 
-// Without a display (none named, or one that does not exist) each program
-// stops at once with status 1: nothing on standard output, one line on standard
-// error with its reason and SDL's (no terminal drawing); zkcapture makes no folder.
-TEST(IntroStart, WithoutADisplayEachProgramStopsWithStatusOne) {
+// "--help" prints the usage and "--version" the engine's version, and both succeed; an
+// unknown option is named with the usage, status 2. Without a display (none named, or one that
+// does not exist) each program stops at once with status 1: nothing on standard output, one
+// line on standard error with its reason and SDL's (no terminal drawing); zkcapture makes no
+// folder.
+TEST(IntroStart, OptionsAndWithoutADisplayEachProgramStopsWithStatusOne) {
+  kroTestOutcome help = runIntro("", "--help"), unknown = runIntro("", "--fast"),
+                 version = runIntro("", "--version");
+  EXPECT_EQ(std::tie(version.status, version.out, version.err),
+            std::make_tuple(0, "zkintro " KRO_VERSION_STRING "\n", ""));
+  EXPECT_EQ(std::tie(help.status, help.err), std::make_tuple(0, ""));
+  EXPECT_EQ(help.out.rfind("usage: zkintro [--window] [--mute] | --version | --help\n", 0), 0u)
+      << help.out;
+  EXPECT_EQ(std::tie(unknown.status, unknown.out, unknown.err),
+            std::make_tuple(2, "", "zkintro: unknown option '--fast'\n" + help.out));
   std::string out = kroTestTempPath("no-display");
   for (std::string setup : {"-u DISPLAY -u SDL_VIDEODRIVER", "-u SDL_VIDEODRIVER DISPLAY=:97"}) {
     SCOPED_TRACE(setup);
