@@ -266,23 +266,6 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
   EXPECT_GT(refused, (int)text.size() / 2);
 }
 
-// Bytes held for a pipe belong to that pipe: one closed after its first
-// object, and another opened after it (at the address and descriptor the C
-// library hands out again), reads its own first object.
-TEST_F(AseTest, HeldBytesStayWithTheirPipe) {
-  const std::string cube = kExporter + "RotatingCube.ASE";
-  Mesh left, first;
-  FILE *pipe = popen(("cat '" + kTwo + "'").c_str(), "r");
-  left.next(pipe);
-  pclose(pipe);
-  pipe = popen(("cat '" + cube + "'").c_str(), "r");
-  first.next(pipe);
-  pclose(pipe);
-  EXPECT_EQ(left.summary(), Mesh(kTwo, 1).summary());
-  EXPECT_EQ(first.summary(), Mesh(cube, 1).summary());
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
 // A few bytes in memory announcing millions of faces are refused before any
 // allocation: the stream's size bounds its counts (found by fuzzing).
 TEST_F(AseTest, StreamCountsAreBoundedByTheStreamSize) {
@@ -379,38 +362,21 @@ std::string generate(const std::string &text, const std::vector<std::string> &na
   return out;
 }
 
-std::string header(const std::string &name) {
-  return "void loadMesh" + name +
-         "(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char *node_name,int "
-         "*triangles)\n{\n";
-}
-
-const char kOneTriangle[] =
-    "*GEOMOBJECT {\n\t*NODE_NAME \"a b\"\n\t*MESH {\n\t\t*MESH_NUMVERTEX 3\n\t\t*MESH_NUMFACES 1\n"
-    "\t\t*MESH_VERTEX 0 1.5 -0.0000 2\n\t\t*MESH_VERTEX 1 -0.0000001 0.25 3\n"
-    "\t\t*MESH_VERTEX 2 7 8 9\n\t\t*MESH_FACE 0: A: 2 B: 0 C: 1 AB: 1 BC: 1 CA: 1\n"
-    "\t\t*MESH_FACENORMAL 0 0.0 0.0 1.0\n\t\t\t*MESH_VERTEXNORMAL 2 0.1 0.2 0.3\n"
-    "\t\t\t*MESH_VERTEXNORMAL 0 0.4 0.5 0.6\n\t\t\t*MESH_VERTEXNORMAL 1 0.7 0.8 0.9\n"
-    "\t}\n\t*MATERIAL_REF 3\n}\n";
-
-// Each call writes the next object's loader, the name kept with its blank; with
-// no object left it reports (in a comment) and writes no function; names
-// outside an object's own block write no line. (What each call writes for every
-// repository file, lights between objects and calls past the last object
-// included, is pinned by test_ase_exact's record; the text of every value by the
-// committed loaders, which the GeneratedMeshes tests regenerate, and checked
-// against the reader below.)
-TEST_F(MeshSrcTest, WritesOneLoaderPerCall) {
-  const std::string one = generate(kOneTriangle, {"A"});
-  EXPECT_EQ(one.rfind(header("A") + "\tstrcpy(node_name,\"a b\");\n\t*triangles=1;\n", 0), 0u)
-      << one;
-  const std::string none = "/* Error in reading mesh from file descriptor: no *GEOMOBJECT "
-                           "follows\n */\n";
-  EXPECT_TRUE(generate("", {"Empty"}) == none && kroTestHookCalls == 1);
-  std::string out = generate("*NODE_NAME \"early\"\n*GEOMOBJECT {\n*MESH_NUMFACES 1\n}\n"
-                             "*CAMERAOBJECT {\n*NODE_NAME \"late\"\n}\n",
-                             {"T"});
-  EXPECT_EQ(out.rfind(header("T") + "\t*triangles=1;\n", 0), 0u) << out;
+// A refusal, or a stream with no object left, writes no function, only the message in a
+// comment; without a stream the generator reports just that. (What each call writes for every
+// repository file, lights between objects and calls past the last object included, is pinned by
+// test_ase_exact's record, where messages are not comments; the text of every value by the
+// committed loaders, which the GeneratedMeshes tests regenerate, and checked against the reader
+// below.)
+TEST_F(MeshSrcTest, RefusalsWriteOnlyTheirMessageInAComment) {
+  EXPECT_EQ(generate("", {"Empty"}),
+            "/* Error in reading mesh from file descriptor: no *GEOMOBJECT follows\n */\n");
+  const std::string cut = generate(kroTestReadFile(kData + "bad_cut_in_number.ase"), {"Cut"});
+  EXPECT_TRUE(cut.rfind("/* Error in reading mesh from file descriptor: ", 0) == 0 &&
+              kroTestHas(cut, " at line ") && cut.find(" */\n") == cut.size() - 4 &&
+              !kroTestHas(cut, "loadMesh"))
+      << cut;
+  EXPECT_EQ(kroTestHookCalls, 2);
   kroTestExpectReport([] { kroCreateSrcMeshFromASEfd(nullptr, "X"); },
                       "Error in reading mesh from file descriptor\n");
 }
