@@ -263,24 +263,39 @@ TEST_F(AseTest, FailedAllocationsLeaveEmptyArrays) {
   EXPECT_NE(out.find("Error during allocating memory in kroIncreaseCoords(..)\n"), out.npos);
 }
 
-// A map section ends with its material; freeing a record deletes its textures.
-// (The count and colours of every repository file's records are pinned by
-// test_ase_exact's record, the names by the next test.)
-TEST_F(AseTest, AMapSectionEndsWithItsMaterialAndFreeingDeletesTextures) {
+// Each "*MATERIAL n" block fills record n: its *MATERIAL_NAME without quotes,
+// white space inside it one blank, cut to KRO_ASE_NAME_CHARS (keywords inside
+// the quotes are part of the name and select nothing), empty without one; a
+// map section ends with its material. Freeing destroys each record, deleting
+// its texture names. (The count and colours of every repository file's records
+// are pinned by test_ase_exact's record.)
+TEST_F(AseTest, MaterialsAsTheFileGivesThemAndFreeingDeletesTextures) {
+  std::string path = kroTestTempPath("materials.ase"), long_name;
+  while (long_name.size() <= KRO_ASE_NAME_CHARS) // words: no token is too long
+    long_name += " name" + std::to_string(long_name.size());
+  long_name.erase(0, 1);
+  kroTestWriteFile(path,
+                   "*MATERIAL_LIST {\n*MATERIAL_COUNT 5\n*MATERIAL_REF 5\n*MATERIAL_COUNTS 9\n"
+                   "*MATERIAL 0 {\n*MATERIAL_DIFFUSE 0.5 0.25 1.0\n*MATERIAL_TRANSPARENCY 0.25\n"
+                   "*MAP_DIFFUSE {\n*BITMAPA \"C:\\a b.bmp\"\n*MATERIAL_DIFFUSE 9 9 9\n"
+                   "*MATERIAL_TRANSPARENCY 1.0\n}\n}\n"
+                   "*MATERIAL 1 {\n*MATERIAL_NAME \"two  words\tand *MATERIAL 3\"\n"
+                   "*MATERIAL_DIFFUSE 1 0 0\n}\n"
+                   "*MATERIAL 2 {\n*MATERIAL_NAME bare\n}\n"
+                   "*MATERIAL 3 {\n*MATERIAL_NAME \"" +
+                       long_name + "\"\n}\n*MATERIAL 4 {\n*MATERIAL_NAME \"\"\n}\n}\n");
   kroMaterial *materials = nullptr;
-  std::string path = kroTestTempPath("quarter.ase");
-  kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL_REF 5\n"
-                         "*MATERIAL_COUNTS 9\n*MATERIAL 0 {\n*MATERIAL_DIFFUSE 0.5 0.25 1.0\n"
-                         "*MATERIAL_TRANSPARENCY 0.25\n*MAP_DIFFUSE {\n*BITMAPA \"C:\\a b.bmp\"\n"
-                         "*MATERIAL_DIFFUSE 9 9 9\n*MATERIAL_TRANSPARENCY 1.0\n}\n}\n}\n");
-  ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 1);
+  ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 5);
+  EXPECT_TRUE(!strcmp(materials[0].name, "") && !strcmp(materials[4].name, ""));
   EXPECT_EQ(describe(materials[0]), "0.5 0.25 1 0.75 0 0 0 0 0 0");
-  EXPECT_STREQ(materials[0].name, "");
-  // Freeing destroys each record, deleting its texture names; zero names are ignored.
-  glGenTextures(1, &materials[0].texture[2]);
-  glBindTexture(GL_TEXTURE_2D, materials[0].texture[2]);
-  GLuint texture = materials[0].texture[2];
-  kroFreeMaterials(&materials, 1);
+  EXPECT_STREQ(materials[1].name, "two words and *MATERIAL 3");
+  EXPECT_EQ(describe(materials[1]), "1 0 0 1 0 0 0 0 0 0");
+  EXPECT_STREQ(materials[2].name, "bare");
+  EXPECT_EQ(materials[3].name, long_name.substr(0, KRO_ASE_NAME_CHARS));
+  glGenTextures(1, &materials[4].texture[2]); // zero names are ignored
+  glBindTexture(GL_TEXTURE_2D, materials[4].texture[2]);
+  GLuint texture = materials[4].texture[2];
+  kroFreeMaterials(&materials, 5);
   EXPECT_TRUE(!glIsTexture(texture) && !materials);
   // "*MATERIAL_COUNT 0" gives no records; no material list leaves the pointer alone.
   kroMaterial sentinel, *zero = &sentinel, *none = &sentinel;
@@ -288,31 +303,6 @@ TEST_F(AseTest, AMapSectionEndsWithItsMaterialAndFreeingDeletesTextures) {
   EXPECT_TRUE(!kroLoadMaterialsFromASE(&zero, (kExporter + "CameraRollAnim.ase").c_str()) &&
               !kroLoadMaterialsFromASE(&none, path.c_str()));
   EXPECT_TRUE(zero == nullptr && none == &sentinel && kroTestHookCalls == 0);
-}
-
-// Each "*MATERIAL n" block fills record n with its own name: its *MATERIAL_NAME
-// without quotes, white space inside it one blank, cut to KRO_ASE_NAME_CHARS;
-// keywords inside the quotes are part of the name and select nothing.
-TEST_F(AseTest, MaterialNamesAsTheFileGivesThem) {
-  std::string path = kroTestTempPath("names.ase"), long_name;
-  while (long_name.size() <= KRO_ASE_NAME_CHARS) // words: no token is too long
-    long_name += " name" + std::to_string(long_name.size());
-  long_name.erase(0, 1);
-  kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 4\n"
-                         "*MATERIAL 0 {\n*MATERIAL_NAME \"two  words\tand *MATERIAL 3\"\n"
-                         "*MATERIAL_DIFFUSE 1 0 0\n}\n"
-                         "*MATERIAL 1 {\n*MATERIAL_NAME bare\n}\n"
-                         "*MATERIAL 2 {\n*MATERIAL_NAME \"" +
-                             long_name + "\"\n}\n*MATERIAL 3 {\n*MATERIAL_NAME \"\"\n}\n}\n");
-  kroMaterial *materials = nullptr;
-  ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 4);
-  EXPECT_STREQ(materials[0].name, "two words and *MATERIAL 3");
-  EXPECT_EQ(describe(materials[0]), "1 0 0 1 0 0 0 0 0 0");
-  EXPECT_STREQ(materials[1].name, "bare");
-  EXPECT_EQ(materials[2].name, long_name.substr(0, KRO_ASE_NAME_CHARS));
-  EXPECT_STREQ(materials[3].name, "");
-  EXPECT_EQ(kroTestHookCalls, 0);
-  kroFreeMaterials(&materials, 4);
 }
 
 struct MeshSrcTest : kroTestFailureFixture {};
