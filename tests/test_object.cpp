@@ -133,12 +133,6 @@ TEST(TransformTest, ScaleAndTranslateTouchTheRightAxes) {
   kroDestroyObject(&op, 1);
 }
 
-// a x b.
-std::vector<double> cross(const float *a, const float *b) {
-  return {(double)a[1] * b[2] - (double)a[2] * b[1], (double)a[2] * b[0] - (double)a[0] * b[2],
-          (double)a[0] * b[1] - (double)a[1] * b[0]};
-}
-
 float dot3(const float *a, const float *b) {
   return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
@@ -159,7 +153,8 @@ TEST(TransformTest, RotationIsRightHandedAboutAnyAxisAndAliasSafe) {
     float w[3] = {v[0], v[1], v[2]};
     kroCreateRotationMatrixFromNormalizedAxis(m, k, a);
     kroApply3x3MatrixToVector(m, w);
-    const std::vector<double> across = cross(k, v);
+    const double across[3] = {k[1] * v[2] - k[2] * v[1], k[2] * v[0] - k[0] * v[2],
+                              k[0] * v[1] - k[1] * v[0]}; // k x v
     SCOPED_TRACE(i);
     for (int c = 0; c < 3; c++)
       EXPECT_NEAR(w[c], v[c] * cos(a) + across[c] * sin(a) + k[c] * dot3(k, v) * (1 - cos(a)), 1e-5)
