@@ -214,11 +214,10 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
 
 // png-info gives the engine's verdict (kroCheckPNG, whose reasons test_image
 // checks rule by rule) on every PNG file of the test data: a refused file with
-// that reason, whole, on one line; a sound one described. Every sound file of
-// the vendored PngSuite (the corrupt x* files break rules the damaged files
-// break one by one) has a name that tells what the description must say:
-// letter 4 'n' or 'i' (interlace), digit 5 the colour type, digits 7-8 the bit
-// depth; all are 32 x 32.
+// that reason, whole, on one line, the reason the decoder gives too; a sound one described. Every
+// sound file of the vendored PngSuite (the corrupt x* files break rules the damaged files break one
+// by one) has a name that tells what the description must say: letter 4 'n' or 'i' (interlace),
+// digit 5 the colour type, digits 7-8 the bit depth; all are 32 x 32.
 TEST(KrotoolPngInfo, RefusesWhatTheEngineRefusesAndDescribesTheRest) {
   const std::string suite = kThirdParty + "/pngsuite";
   int refused = 0, sound = 0, suite_sound = 0;
@@ -234,6 +233,10 @@ TEST(KrotoolPngInfo, RefusesWhatTheEngineRefusesAndDescribesTheRest) {
         refused++;
         EXPECT_TRUE(tool.status == 1 && tool.out.empty()) << tool.status << tool.out;
         EXPECT_EQ(tool.err, "krotool png-info: " + path + ": " + why + "\n");
+        char decoded[KRO_PICTURE_REASON_CHARS]; // the decoder refuses it for the same reason
+        int32_t size[2];
+        EXPECT_EQ(kroDecodePicture(path.c_str(), size, decoded, sizeof decoded), nullptr);
+        EXPECT_STREQ(decoded, why);
         continue;
       }
       sound++;
