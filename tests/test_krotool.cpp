@@ -23,8 +23,7 @@ kroTestOutcome expectRefusal(const std::string &arguments, int status, const std
 // standard error naming the file and the reason (which may add figures).
 void expectUnusable(const std::string &command, const std::string &file,
                     const std::string &reason) {
-  kroTestOutcome tool = krotool(command + " " + file);
-  EXPECT_EQ(tool.status, 1) << command << " " << file;
+  kroTestOutcome tool = expectRefusal(command + " " + file, 1, reason);
   EXPECT_TRUE(tool.out.empty()) << tool.out;
   EXPECT_EQ(tool.err.rfind("krotool " + command + ": " + file + ": " + reason, 0), 0u) << tool.err;
   EXPECT_EQ(tool.err.find('\n'), tool.err.size() - 1) << tool.err;
@@ -261,7 +260,7 @@ std::string glyphFolder() {
   return dir;
 }
 
-TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
+TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailuresReason) {
   std::string glyphs = glyphFolder(), one = kroTestTempFolder("one"),
               two = kroTestTempFolder("two");
   kroTestOutcome first = krotool("font-build " + glyphs + " 8 8 " + one + "/title.krof");
@@ -283,9 +282,8 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
   EXPECT_EQ(info.status, 0);
   EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 3\ncodes: 65 66 68\n"))
       << info.out;
-}
 
-TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
+  // Each failure has its reason and leaves no file.
   std::string out = kroTestTempFolder("out"), empty = kroTestTempFolder("empty");
   std::string unusable = kroTestTempFolder("unusable");
   kroTestWriteFile(unusable + "/A.bmp", "BM");
