@@ -170,8 +170,10 @@ std::vector<uint8_t> drawQuad(const std::string &path, const kroMaterial &materi
 }
 
 // Every pixel well inside a cell shows that cell's colour, the cell found from the map's
-// transform as kro.h writes it out; pixels near a cell's edge are left out (filtering).
-TEST(TextureDrawing, CheckerMovesAsTheFilesOffsetTilingAndAngleSay) {
+// transform as kro.h writes it out; pixels near a cell's edge are left out (filtering). A
+// picture that is not there, or is not a picture, is a warning with the reason and no hook; the
+// material keeps its colour and has no texture.
+TEST_F(TextureTest, CheckerMovesAsTheFilesOffsetTilingAndAngleSayAndBrokenPicturesWarn) {
   ASSERT_TRUE(kroTestOpenGL());
   std::vector<uint8_t> checker(kSide * kSide * 4, 255);
   for (int y = 0; y < kSide; y++)
@@ -216,13 +218,6 @@ TEST(TextureDrawing, CheckerMovesAsTheFilesOffsetTilingAndAngleSay) {
     EXPECT_GT(checked, 1000);
     EXPECT_EQ(wrong, 0);
   }
-}
-
-// A picture that is not there, or is not a picture, is a warning with the reason and no hook;
-// the material keeps its colour and has no texture.
-TEST_F(TextureTest, MissingOrBrokenPictureLeavesTheColourWithAWarning) {
-  ASSERT_TRUE(kroTestOpenGL());
-  std::string folder = kroTestTempFolder("broken"), path = folder + "/m.ase";
   kroTestWriteFile(folder + "/broken.png", "\x89PNG\r\n\x1a\nnot a picture");
   const struct {
     std::string bitmap, warning;
