@@ -56,8 +56,18 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
 
 const std::string kNamed = kData + "/ase/named_objects.ase";
 
-// Usage errors exit with 2 and leave neither the source nor the header.
-TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
+// Loader names, in file order, of the functions in a generated source.
+std::vector<std::string> loaderNames(const std::string &source) {
+  std::vector<std::string> names;
+  for (size_t at = source.find("void loadMesh"); at != std::string::npos;
+       at = source.find("void loadMesh", at + 1))
+    names.push_back(source.substr(at + 13, source.find('(', at) - at - 13));
+  return names;
+}
+
+// Usage errors exit with 2 and leave neither the source nor the header; clear
+// requests name the chosen objects' loaders.
+TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWritingAndNamesChosenObjects) {
   const std::string out = kroTestTempPath("refused.cpp"), header = kroTestTempPath("refused.h");
   const std::string files = " -o " + out + " --header " + header;
   const std::pair<std::string, std::string> refused[] = {
@@ -85,6 +95,19 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
   EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header) ||
                kroTestFileExists(out + ".tmp"));
   EXPECT_EQ(krotool("mesh-src /no/such.ase X").status, 1);
+
+  // The objects chosen and the names their loaders get (--auto names are
+  // checked, compiled, by test_ase).
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
+      {"--object 1st --object 1 Front Back", {"Front", "Back"}},
+      {"a b c d e", {"a", "b", "c", "d", "e"}},
+  };
+  for (const auto &[arguments, loaders] : cases) {
+    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + arguments);
+    ASSERT_EQ(tool.status, 0) << arguments << "\n" << tool.err;
+    EXPECT_EQ(loaderNames(tool.out), loaders) << arguments;
+  }
 }
 
 // mesh-src writes only the files asked for, each whole, both or neither: a link
@@ -110,30 +133,6 @@ TEST(KrotoolMeshSrc, WritesOnlyTheFilesAskedForWholeAndTogether) {
   expectRefusal(cube + " -o " + dir + "/missing/mesh.cpp --header " + dir + "/lone.h", 1,
                 "cannot write " + dir + "/missing/mesh.cpp: No such file or directory\n");
   EXPECT_EQ(kroTestListing(dir), names);
-}
-
-// Loader names, in file order, of the functions in a generated source.
-std::vector<std::string> loaderNames(const std::string &source) {
-  std::vector<std::string> names;
-  for (size_t at = source.find("void loadMesh"); at != std::string::npos;
-       at = source.find("void loadMesh", at + 1))
-    names.push_back(source.substr(at + 13, source.find('(', at) - at - 13));
-  return names;
-}
-
-// The objects chosen and the names their loaders get (--auto names are
-// checked, compiled, by test_ase).
-TEST(KrotoolMeshSrc, NamesChosenObjects) {
-  const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
-      {"--object 1st --object 1 Front Back", {"Front", "Back"}},
-      {"a b c d e", {"a", "b", "c", "d", "e"}},
-  };
-  for (const auto &[arguments, loaders] : cases) {
-    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + arguments);
-    ASSERT_EQ(tool.status, 0) << arguments << "\n" << tool.err;
-    EXPECT_EQ(loaderNames(tool.out), loaders) << arguments;
-  }
 }
 
 // With --header each loader's comment names its object's material and the

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string.h>
+#include <tuple>
 
 namespace {
 
@@ -303,23 +304,20 @@ TEST_F(TextureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBindi
 }
 
 TEST(ImageInfo, ToolDescribesTheFileAndWhatItBecame) {
-  struct Case {
-    const char *file;
-    int status;
-    const char *out;
-  } cases[] = {
+  const std::tuple<const char *, int, const char *> cases[] = {
+      // file, status, what it prints
       {"png/kinds/c3d04it-11x9.png", 0,
        "format: PNG, palette, 4 bits, transparency, interlaced\nsize: 11 x 9"},
       {"third-party/pngsuite/basn4a16.png", 0, "16-bit samples reduced to their high byte"},
       {"bmp/variants/rle4.bmp", 0, "format: BMP, RLE4, 4 bits, 40-byte header\nsize: 13 x 7"},
       {"png/damaged/crc-ihdr.png", 1, "IHDR: CRC 0x000004D2 does not match"},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.file);
+  for (const auto &[file, status, out] : cases) {
+    SCOPED_TRACE(file);
     kroTestOutcome outcome =
-        kroTestRun(std::string(KROTOOL_PATH) + " image-info '" + kData + c.file + "'");
-    EXPECT_EQ(outcome.status, c.status) << outcome.err;
-    EXPECT_TRUE(kroTestHas(outcome.out + outcome.err, c.out)) << outcome.out << outcome.err;
+        kroTestRun(std::string(KROTOOL_PATH) + " image-info '" + kData + file + "'");
+    EXPECT_EQ(outcome.status, status) << outcome.err;
+    EXPECT_TRUE(kroTestHas(outcome.out + outcome.err, out)) << outcome.out << outcome.err;
   }
 }
 
