@@ -172,10 +172,9 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
                    "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n"
                    "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1\n}\n}\n"
                    "*MATERIAL_REF 3\n}\n");
-  ASSERT_EQ(krotool("mesh-src " + odd + " T -o /dev/null --header " + dir + "/odd.h --materials " +
-                    dir + "/odd-names.h")
-                .status,
-            0);
+  kroTestOutcome odd_run = krotool("mesh-src " + odd + " T -o /dev/null --header " + dir +
+                                   "/odd.h --materials " + dir + "/odd-names.h");
+  ASSERT_EQ(odd_run.status, 0) << odd_run.err;
   EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/odd.h"),
                          "1 triangle, material 3 (not in the file's material list)\n"));
   const std::string show =

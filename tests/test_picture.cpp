@@ -182,12 +182,8 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
   std::string fields = kroTestReadFile(kData + "bmp/variants/rgb565-fields.bmp");
   uint32_t rle8_data = (uint8_t)rle8[10] | (uint8_t)rle8[11] << 8;
   uint32_t rle4_data = (uint8_t)rle4[10] | (uint8_t)rle4[11] << 8;
-  struct Case {
-    const char *name;
-    std::string file;
-    const char *reason;
-    bool allocates; // the picture was allocated before the refusal
-  } cases[] = {
+  // Name, file, reason, whether the picture was allocated before the refusal.
+  const std::tuple<const char *, std::string, const char *, bool> cases[] = {
       {"sound", png(2, 1, 8, 6, good), "", true},
       {"too large", png(65536, 65536, 8, 6, good), "more than the engine takes", false},
       {"more than the data makes", png(2000, 2000, 8, 6, good), "cannot inflate", false},
@@ -220,12 +216,12 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"header 64", patched(pal8, 14, 64), "information header of 64 bytes", false},
       {"data offset past end", patched(pal8, 10, 100000), "pixel data offset", false},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    Picture picture = decode(c.file);
-    EXPECT_EQ(picture.pixels.empty(), c.reason[0] != '\0');
-    EXPECT_TRUE(kroTestHas(picture.why, c.reason)) << picture.why;
-    EXPECT_EQ(picture.allocations > 0, c.allocates) << picture.allocations;
+  for (const auto &[name, file, reason, allocates] : cases) {
+    SCOPED_TRACE(name);
+    Picture picture = decode(file);
+    EXPECT_EQ(picture.pixels.empty(), reason[0] != '\0');
+    EXPECT_TRUE(kroTestHas(picture.why, reason)) << picture.why;
+    EXPECT_EQ(picture.allocations > 0, allocates) << picture.allocations;
   }
   // Every file cut anywhere before its first row ends, and a run-length file cut anywhere.
   for (const std::string &path : filesIn("bmp/variants", ".bmp")) {
