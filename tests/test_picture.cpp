@@ -20,12 +20,9 @@ const std::string kData = KRO_TEST_DATA "/";
 
 std::vector<std::string> filesIn(const std::string &folder, const std::string &ending) {
   std::vector<std::string> paths;
-  for (const auto &entry : std::filesystem::directory_iterator(kData + folder)) {
-    std::string path = entry.path().string();
-    if (path.size() > ending.size() &&
-        path.compare(path.size() - ending.size(), ending.size(), ending) == 0)
-      paths.push_back(path);
-  }
+  for (const auto &entry : std::filesystem::directory_iterator(kData + folder))
+    if (entry.path().extension() == ending)
+      paths.push_back(entry.path().string());
   std::sort(paths.begin(), paths.end());
   return paths;
 }
