@@ -11,11 +11,6 @@ kroTestOutcome krotool(const std::string &arguments) {
   return kroTestRun(std::string(KROTOOL_PATH) + " " + arguments);
 }
 
-// Runs krotool where no file may grow past `bytes`.
-kroTestOutcome krotoolLimited(const std::string &arguments, long bytes) {
-  return kroTestRun(kroTestFileLimit(bytes) + KROTOOL_PATH + " " + arguments);
-}
-
 // Runs krotool, which must end with `status` and name `reason` on standard error.
 kroTestOutcome expectRefusal(const std::string &arguments, int status, const std::string &reason) {
   kroTestOutcome tool = krotool(arguments);
@@ -28,8 +23,7 @@ kroTestOutcome expectRefusal(const std::string &arguments, int status, const std
 // standard error naming the file and the reason (which may add figures).
 void expectUnusable(const std::string &command, const std::string &file,
                     const std::string &reason) {
-  kroTestOutcome tool = krotool(command + " " + file);
-  EXPECT_EQ(tool.status, 1) << command << " " << file;
+  kroTestOutcome tool = expectRefusal(command + " " + file, 1, reason);
   EXPECT_TRUE(tool.out.empty()) << tool.out;
   EXPECT_EQ(tool.err.rfind("krotool " + command + ": " + file + ": " + reason, 0), 0u) << tool.err;
   EXPECT_EQ(tool.err.find('\n'), tool.err.size() - 1) << tool.err;
@@ -62,8 +56,18 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
 
 const std::string kNamed = kData + "/ase/named_objects.ase";
 
-// Usage errors exit with 2 and leave neither the source nor the header.
-TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
+// Loader names, in file order, of the functions in a generated source.
+std::vector<std::string> loaderNames(const std::string &source) {
+  std::vector<std::string> names;
+  for (size_t at = source.find("void loadMesh"); at != std::string::npos;
+       at = source.find("void loadMesh", at + 1))
+    names.push_back(source.substr(at + 13, source.find('(', at) - at - 13));
+  return names;
+}
+
+// Usage errors exit with 2 and leave neither the source nor the header; clear
+// requests name the chosen objects' loaders.
+TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWritingAndNamesChosenObjects) {
   const std::string out = kroTestTempPath("refused.cpp"), header = kroTestTempPath("refused.h");
   const std::string files = " -o " + out + " --header " + header;
   const std::pair<std::string, std::string> refused[] = {
@@ -91,12 +95,25 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWriting) {
   EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header) ||
                kroTestFileExists(out + ".tmp"));
   EXPECT_EQ(krotool("mesh-src /no/such.ase X").status, 1);
+
+  // The objects chosen and the names their loaders get (--auto names are
+  // checked, compiled, by test_ase).
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
+      {"--object 1st --object 1 Front Back", {"Front", "Back"}},
+      {"a b c d e", {"a", "b", "c", "d", "e"}},
+  };
+  for (const auto &[arguments, loaders] : cases) {
+    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + arguments);
+    ASSERT_EQ(tool.status, 0) << arguments << "\n" << tool.err;
+    EXPECT_EQ(loaderNames(tool.out), loaders) << arguments;
+  }
 }
 
 // mesh-src writes only the files asked for, each whole, both or neither: a link
 // planted where the source's temporary file once went is never followed; a
-// source that cannot be written leaves no header; a write that fails leaves
-// both old files. (How the out files treat links, test_image's OutFile tests.)
+// source that cannot be written leaves no header. (How the out files treat links, test_image's
+// OutFile tests.)
 TEST(KrotoolMeshSrc, WritesOnlyTheFilesAskedForWholeAndTogether) {
   std::string dir = kroTestTempFolder("mesh-out"), source = dir + "/mesh.cpp",
               header = dir + "/mesh.h", victim = dir + "/victim.txt";
@@ -116,38 +133,6 @@ TEST(KrotoolMeshSrc, WritesOnlyTheFilesAskedForWholeAndTogether) {
   expectRefusal(cube + " -o " + dir + "/missing/mesh.cpp --header " + dir + "/lone.h", 1,
                 "cannot write " + dir + "/missing/mesh.cpp: No such file or directory\n");
   EXPECT_EQ(kroTestListing(dir), names);
-
-  kroTestWriteFile(source, "old source");
-  kroTestWriteFile(header, "old header");
-  kroTestOutcome limited = krotoolLimited(cube + files, 1024); // the header fits, the source not
-  EXPECT_EQ(limited.status, 1);
-  EXPECT_EQ(limited.err, "krotool mesh-src: cannot write " + source + ": File too large\n");
-  EXPECT_TRUE(kroTestReadFile(source) == "old source" && kroTestReadFile(header) == "old header");
-  EXPECT_EQ(kroTestListing(dir), names);
-}
-
-// Loader names, in file order, of the functions in a generated source.
-std::vector<std::string> loaderNames(const std::string &source) {
-  std::vector<std::string> names;
-  for (size_t at = source.find("void loadMesh"); at != std::string::npos;
-       at = source.find("void loadMesh", at + 1))
-    names.push_back(source.substr(at + 13, source.find('(', at) - at - 13));
-  return names;
-}
-
-// The objects chosen and the names their loaders get (--auto names are
-// checked, compiled, by test_ase).
-TEST(KrotoolMeshSrc, NamesChosenObjects) {
-  const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {"--auto --object 2 --object Box_01_2", {"Box_01", "Box_01_2"}},
-      {"--object 1st --object 1 Front Back", {"Front", "Back"}},
-      {"a b c d e", {"a", "b", "c", "d", "e"}},
-  };
-  for (const auto &[arguments, loaders] : cases) {
-    kroTestOutcome tool = krotool("mesh-src " + kNamed + " " + arguments);
-    ASSERT_EQ(tool.status, 0) << arguments << "\n" << tool.err;
-    EXPECT_EQ(loaderNames(tool.out), loaders) << arguments;
-  }
 }
 
 // With --header each loader's comment names its object's material and the
@@ -187,10 +172,9 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
                    "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n"
                    "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1\n}\n}\n"
                    "*MATERIAL_REF 3\n}\n");
-  ASSERT_EQ(krotool("mesh-src " + odd + " T -o /dev/null --header " + dir + "/odd.h --materials " +
-                    dir + "/odd-names.h")
-                .status,
-            0);
+  kroTestOutcome odd_run = krotool("mesh-src " + odd + " T -o /dev/null --header " + dir +
+                                   "/odd.h --materials " + dir + "/odd-names.h");
+  ASSERT_EQ(odd_run.status, 0) << odd_run.err;
   EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/odd.h"),
                          "1 triangle, material 3 (not in the file's material list)\n"));
   const std::string show =
@@ -214,11 +198,10 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
 
 // png-info gives the engine's verdict (kroCheckPNG, whose reasons test_image
 // checks rule by rule) on every PNG file of the test data: a refused file with
-// that reason, whole, on one line; a sound one described. Every sound file of
-// the vendored PngSuite (the corrupt x* files break rules the damaged files
-// break one by one) has a name that tells what the description must say:
-// letter 4 'n' or 'i' (interlace), digit 5 the colour type, digits 7-8 the bit
-// depth; all are 32 x 32.
+// that reason, whole, on one line, the reason the decoder gives too; a sound one described. Every
+// sound file of the vendored PngSuite (the corrupt x* files break rules the damaged files break one
+// by one) has a name that tells what the description must say: letter 4 'n' or 'i' (interlace),
+// digit 5 the colour type, digits 7-8 the bit depth; all are 32 x 32.
 TEST(KrotoolPngInfo, RefusesWhatTheEngineRefusesAndDescribesTheRest) {
   const std::string suite = kThirdParty + "/pngsuite";
   int refused = 0, sound = 0, suite_sound = 0;
@@ -234,6 +217,10 @@ TEST(KrotoolPngInfo, RefusesWhatTheEngineRefusesAndDescribesTheRest) {
         refused++;
         EXPECT_TRUE(tool.status == 1 && tool.out.empty()) << tool.status << tool.out;
         EXPECT_EQ(tool.err, "krotool png-info: " + path + ": " + why + "\n");
+        char decoded[KRO_PICTURE_REASON_CHARS]; // the decoder refuses it for the same reason
+        int32_t size[2];
+        EXPECT_EQ(kroDecodePicture(path.c_str(), size, decoded, sizeof decoded), nullptr);
+        EXPECT_STREQ(decoded, why);
         continue;
       }
       sound++;
@@ -271,7 +258,7 @@ std::string glyphFolder() {
   return dir;
 }
 
-TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
+TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailuresReason) {
   std::string glyphs = glyphFolder(), one = kroTestTempFolder("one"),
               two = kroTestTempFolder("two");
   kroTestOutcome first = krotool("font-build " + glyphs + " 8 8 " + one + "/title.krof");
@@ -293,9 +280,8 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereAndListsSkippedPictures) {
   EXPECT_EQ(info.status, 0);
   EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 3\ncodes: 65 66 68\n"))
       << info.out;
-}
 
-TEST(KrotoolFont, EachFailureHasItsReasonAndLeavesNoFile) {
+  // Each failure has its reason and leaves no file.
   std::string out = kroTestTempFolder("out"), empty = kroTestTempFolder("empty");
   std::string unusable = kroTestTempFolder("unusable");
   kroTestWriteFile(unusable + "/A.bmp", "BM");
@@ -348,26 +334,30 @@ TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
   EXPECT_EQ(kroTestListing(dir), "half.bmp\nhard.bmp\nin.bmp\nsoft.bmp\n");
 }
 
-// A write that fails (the file size limit) leaves the old file and no other;
-// the reason is the last line on standard error, and the status 1.
-TEST(Krotool, AFailedWriteOfAPictureOrFontLeavesTheOldFile) {
+// A write that fails (the file size limit) leaves the old files and no other;
+// the reason is the last line on standard error, and the status 1. (mesh-src:
+// the header fits, the source not.)
+TEST(Krotool, AFailedWriteOfAPictureFontOrMeshLeavesTheOldFiles) {
   std::string dir = kroTestTempFolder("limited"), picture = dir + "/big.bmp",
-              font = dir + "/font.krof";
-  kroTestWriteFile(picture, "old picture");
-  kroTestWriteFile(font, "old font");
+              font = dir + "/font.krof", source = dir + "/mesh.cpp";
+  for (std::string name : {"big.bmp", "font.krof", "mesh.cpp", "mesh.h"})
+    kroTestWriteFile(dir + "/" + name, "old " + name);
   const std::pair<std::string, std::string> runs[] = {
       {"bmp-resize " + kData + "/bmp/imagemagick/orange-16x8.bmp " + picture + " 640 320",
        "krotool bmp-resize: cannot write " + picture + ": File too large\n"},
       {"font-build " + kData + "/krof/glyphs 64 64 " + font,
-       "krotool font-build: " + font + ": File too large; no font written\n"}};
+       "krotool font-build: " + font + ": File too large; no font written\n"},
+      {"mesh-src " + kThirdParty + "/assimp/RotatingCube.ASE --auto -o " + source + " --header " +
+           dir + "/mesh.h",
+       "krotool mesh-src: cannot write " + source + ": File too large\n"}};
   for (const auto &[arguments, reason] : runs) {
-    kroTestOutcome run = krotoolLimited(arguments, 1024);
+    kroTestOutcome run = kroTestRun(kroTestFileLimit(1024) + KROTOOL_PATH + " " + arguments);
     EXPECT_EQ(run.status, 1) << arguments;
     EXPECT_EQ(run.err, reason);
   }
-  EXPECT_EQ(kroTestReadFile(picture), "old picture");
-  EXPECT_EQ(kroTestReadFile(font), "old font");
-  EXPECT_EQ(kroTestListing(dir), "big.bmp\nfont.krof\n");
+  for (std::string name : {"big.bmp", "font.krof", "mesh.cpp", "mesh.h"})
+    EXPECT_EQ(kroTestReadFile(dir + "/" + name), "old " + name);
+  EXPECT_EQ(kroTestListing(dir), "big.bmp\nfont.krof\nmesh.cpp\nmesh.h\n");
 }
 
 // (Kroview.InfoAgreesWithKrotool... checks its lines for more files, normals or none.)

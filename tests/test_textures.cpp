@@ -4,6 +4,7 @@
 #include "gl_context.h"
 
 #include <math.h>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -39,57 +40,61 @@ struct Materials {
   ~Materials() { kroFreeMaterials(&list, count); }
 };
 
+// Every map of a material as "bitmap u-offset v-offset u-tiling v-tiling angle|", kinds in
+// kroMapKind order; a map with no bitmap and all values 0 as "|".
+std::string describe(const kroMaterial &material) {
+  std::string text;
+  for (const kroMaterialMap &m : material.map) {
+    char values[128] = "";
+    if (m.bitmap[0] || m.u_offset || m.v_offset || m.u_tiling || m.v_tiling || m.angle)
+      snprintf(values, sizeof values, " %g %g %g %g %g", m.u_offset, m.v_offset, m.u_tiling,
+               m.v_tiling, m.angle);
+    text += m.bitmap + std::string(values) + "|";
+  }
+  return text;
+}
+
 // Each map kind lands in its own entry with its values (tiling 1 when not given); maps the
 // material does not keep, and a map inside a map, are passed over; a multi-material keeps its own
-// maps and takes the kinds it lacks from its first sub-material that has them.
-TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransform) {
-  struct Case {
-    std::string maps;
-    int kind;
-    std::string bitmap;
-    float values[5]; // u, v offset, u, v tiling, angle
-  } cases[] = {
-      {map("*MAP_DIFFUSE", "C:\\maps\\a b.png",
-           "*UVW_U_OFFSET 0.25\n*UVW_V_OFFSET -0.5\n*UVW_U_TILING 3\n*UVW_V_TILING 2\n"
-           "*UVW_ANGLE 0.5\n"),
-       KRO_MAP_DIFFUSE,
-       "C:\\maps\\a b.png",
-       {0.25f, -0.5f, 3, 2, 0.5f}},
-      {map("*MAP_AMBIENT", "no.png") + map("*MAP_BUMP", "b.bmp"),
-       KRO_MAP_BUMP,
-       "b.bmp",
-       {0, 0, 1, 1, 0}},
-      {map("*MAP_AMBIENT", "no.png"), KRO_MAP_DIFFUSE, "", {0, 0, 0, 0, 0}},
-      {map("*MAP_OPACITY", "o.png", map("*MAP_GENERIC", "inner.png")),
-       KRO_MAP_OPACITY,
-       "o.png",
-       {0, 0, 1, 1, 0}},
-      {map("*MAP_REFLECT", "r.png", "*UVW_ANGLE 1\n"), KRO_MAP_REFLECT, "r.png", {0, 0, 1, 1, 1}},
-      {"*SUBMATERIAL 0 {\n" + map("*MAP_SPECULAR", "s0.png") + "}\n*SUBMATERIAL 1 {\n" +
-           map("*MAP_SPECULAR", "s1.png") + "}\n",
-       KRO_MAP_SPECULAR,
-       "s0.png",
-       {0, 0, 1, 1, 0}},
-      {map("*MAP_DIFFUSE", "own.png") + "*SUBMATERIAL 0 {\n" + map("*MAP_DIFFUSE", "sub.png") +
-           "}\n",
-       KRO_MAP_DIFFUSE,
-       "own.png",
-       {0, 0, 1, 1, 0}},
+// maps and takes the kinds it lacks from its first sub-material that has them. The reader stops
+// at the end of the material list: a material number outside the list and a cut-off block after
+// it, which the old reader reads and refuses, do not refuse the materials.
+TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransformAndStopsAtTheListsEnd) {
+  std::string cut = model(map("*MAP_DIFFUSE", "x.png"));
+  cut = cut.substr(0, cut.find("*MESH_FACE_LIST")) + "*MATERIAL 3 {\n";
+  const std::pair<std::string, std::string> cases[] = {
+      // the file, its maps as diffuse|bump|specular|opacity|reflect
+      {model(map("*MAP_DIFFUSE", "C:\\maps\\a b.png",
+                 "*UVW_U_OFFSET 0.25\n*UVW_V_OFFSET -0.5\n*UVW_U_TILING 3\n*UVW_V_TILING 2\n"
+                 "*UVW_ANGLE 0.5\n") +
+             map("*MAP_AMBIENT", "no.png") + map("*MAP_BUMP", "b.bmp") +
+             map("*MAP_OPACITY", "o.png", map("*MAP_GENERIC", "inner.png")) +
+             map("*MAP_REFLECT", "r.png", "*UVW_ANGLE 1\n")),
+       "C:\\maps\\a b.png 0.25 -0.5 3 2 0.5|b.bmp 0 0 1 1 0||o.png 0 0 1 1 0|r.png 0 0 1 1 1|"},
+      {model(map("*MAP_AMBIENT", "no.png")), "|||||"},
+      {model("*SUBMATERIAL 0 {\n" + map("*MAP_SPECULAR", "s0.png") + "}\n*SUBMATERIAL 1 {\n" +
+             map("*MAP_SPECULAR", "s1.png") + "}\n"),
+       "||s0.png 0 0 1 1 0|||"},
+      {model(map("*MAP_DIFFUSE", "own.png") + "*SUBMATERIAL 0 {\n" +
+             map("*MAP_DIFFUSE", "sub.png") + "}\n"),
+       "own.png 0 0 1 1 0|||||"},
+      {cut, "x.png 0 0 1 1 0|||||"},
   };
   std::string path = kroTestTempPath("maps.ase");
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.maps);
-    kroTestWriteFile(path, model(c.maps));
+  for (const auto &[file, described] : cases) {
+    SCOPED_TRACE(described);
+    kroTestWriteFile(path, file);
     Materials read(path, 0);
     ASSERT_EQ(read.count, 1);
-    const kroMaterialMap &got = read.list[0].map[c.kind];
-    EXPECT_EQ(std::string(got.bitmap), c.bitmap);
-    const float values[5] = {got.u_offset, got.v_offset, got.u_tiling, got.v_tiling, got.angle};
-    for (int k = 0; k < 5; k++)
-      EXPECT_FLOAT_EQ(values[k], c.values[k]) << k;
+    EXPECT_EQ(describe(read.list[0]), described);
     EXPECT_FLOAT_EQ(read.list[0].diffuse[2], 0.6f); // the colour as the old reader gives it
   }
   EXPECT_EQ(kroTestHookCalls, 0);
+  kroMaterial *old = nullptr;
+  kroTestWriteFile(path, cut);
+  std::string refusal =
+      kroTestCaptured([&] { EXPECT_EQ(kroLoadMaterialsFromASE(&old, path.c_str()), 0); });
+  EXPECT_TRUE(kroTestHas(refusal, "material 3 of *MATERIAL"));
   for (int length :
        {(int)KRO_MAP_NAME_CHARS, KRO_MAP_NAME_CHARS + 1}) { // the longest name it keeps
     kroTestWriteFile(path, model(map("*MAP_BUMP", std::string(length, 'n'))));
@@ -97,21 +102,6 @@ TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransform) {
     EXPECT_EQ(kroTestHas(out, "bitmap name is longer than 259 characters"),
               length > KRO_MAP_NAME_CHARS);
   }
-}
-
-// The reader stops at the end of the material list: what follows is not read, so a material
-// number outside the list and a cut-off block after it do not refuse the materials (the old
-// reader reads to the end).
-TEST_F(TextureTest, ReaderStopsAtTheEndOfTheMaterialList) {
-  std::string path = kroTestTempPath("cut.ase"), text = model(map("*MAP_DIFFUSE", "x.png"));
-  kroTestWriteFile(path, text.substr(0, text.find("*MESH_FACE_LIST")) + "*MATERIAL 3 {\n");
-  Materials read(path, 0);
-  EXPECT_EQ(read.count, 1);
-  EXPECT_EQ(kroTestHookCalls, 0);
-  kroMaterial *old = nullptr;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(kroLoadMaterialsFromASE(&old, path.c_str()), 0);
-  EXPECT_TRUE(kroTestHas(testing::internal::GetCapturedStdout(), "material 3 of *MATERIAL"));
 }
 
 // The file as written, then relative to the model, then its base name beside the model and in
@@ -180,8 +170,10 @@ std::vector<uint8_t> drawQuad(const std::string &path, const kroMaterial &materi
 }
 
 // Every pixel well inside a cell shows that cell's colour, the cell found from the map's
-// transform as kro.h writes it out; pixels near a cell's edge are left out (filtering).
-TEST(TextureDrawing, CheckerMovesAsTheFilesOffsetTilingAndAngleSay) {
+// transform as kro.h writes it out; pixels near a cell's edge are left out (filtering). A
+// picture that is not there, or is not a picture, is a warning with the reason and no hook; the
+// material keeps its colour and has no texture.
+TEST_F(TextureTest, CheckerMovesAsTheFilesOffsetTilingAndAngleSayAndBrokenPicturesWarn) {
   ASSERT_TRUE(kroTestOpenGL());
   std::vector<uint8_t> checker(kSide * kSide * 4, 255);
   for (int y = 0; y < kSide; y++)
@@ -226,13 +218,6 @@ TEST(TextureDrawing, CheckerMovesAsTheFilesOffsetTilingAndAngleSay) {
     EXPECT_GT(checked, 1000);
     EXPECT_EQ(wrong, 0);
   }
-}
-
-// A picture that is not there, or is not a picture, is a warning with the reason and no hook;
-// the material keeps its colour and has no texture.
-TEST_F(TextureTest, MissingOrBrokenPictureLeavesTheColourWithAWarning) {
-  ASSERT_TRUE(kroTestOpenGL());
-  std::string folder = kroTestTempFolder("broken"), path = folder + "/m.ase";
   kroTestWriteFile(folder + "/broken.png", "\x89PNG\r\n\x1a\nnot a picture");
   const struct {
     std::string bitmap, warning;
@@ -243,16 +228,14 @@ TEST_F(TextureTest, MissingOrBrokenPictureLeavesTheColourWithAWarning) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.bitmap);
     kroTestWriteFile(path, model(map("*MAP_DIFFUSE", c.bitmap)));
-    kroMaterial *list = nullptr;
-    int count = 0;
-    std::string out = kroTestCaptured(
-        [&] { count = kroLoadMaterialsWithMapsFromASE(&list, path.c_str(), nullptr, 0, 1); });
-    ASSERT_EQ(count, 1);
+    std::unique_ptr<Materials> read;
+    std::string out = kroTestCaptured([&] { read = std::make_unique<Materials>(path, 1); });
+    ASSERT_EQ(read->count, 1);
+    const kroMaterial &got = read->list[0];
     EXPECT_TRUE(kroTestHas(out, "Warning: " + path + ", material 0: " + c.warning)) << out;
-    EXPECT_EQ(list[0].map[KRO_MAP_DIFFUSE].state, c.state);
-    EXPECT_EQ(list[0].texture[KRO_MAP_DIFFUSE], 0u);
-    EXPECT_FLOAT_EQ(list[0].diffuse[1], 0.4f);
-    kroFreeMaterials(&list, count);
+    EXPECT_EQ(got.map[KRO_MAP_DIFFUSE].state, c.state);
+    EXPECT_EQ(got.texture[KRO_MAP_DIFFUSE], 0u);
+    EXPECT_FLOAT_EQ(got.diffuse[1], 0.4f);
   }
   EXPECT_EQ(kroTestHookCalls, 0);
 }
