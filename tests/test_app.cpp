@@ -109,30 +109,26 @@ TEST(App, OptionsAndExitStatuses) {
 
 // ---- text ----
 
-// The state kroDrawText promises to leave as it was.
-struct GLState {
-  float projection[16], modelview[16], texture[16], colour[4];
-  GLint matrix_mode, bound, program, unit, env_mode, blend_src, blend_dst;
-  GLboolean enabled[6];
-  void read() {
-    memset(this, 0, sizeof *this); // padding too: the records are compared whole
-    glGetFloatv(GL_PROJECTION_MATRIX, projection);
-    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
-    glGetFloatv(GL_TEXTURE_MATRIX, texture);
-    glGetFloatv(GL_CURRENT_COLOR, colour);
-    glGetIntegerv(GL_MATRIX_MODE, &matrix_mode);
-    glGetIntegerv(GL_ACTIVE_TEXTURE, &unit);
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &env_mode);
-    glGetIntegerv(GL_BLEND_SRC, &blend_src);
-    glGetIntegerv(GL_BLEND_DST, &blend_dst);
-    GLenum caps[6] = {GL_TEXTURE_2D, GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_FOG};
-    for (int i = 0; i < 6; i++)
-      enabled[i] = glIsEnabled(caps[i]);
+// The state kroDrawText promises to leave as it was: the three matrices, the colour, the matrix
+// mode, unit, texture, program, texture mode, blend factors and the switches it may flip.
+std::vector<float> glState() {
+  std::vector<float> state(16 * 3 + 4);
+  GLenum floats[] = {GL_PROJECTION_MATRIX, GL_MODELVIEW_MATRIX, GL_TEXTURE_MATRIX,
+                     GL_CURRENT_COLOR};
+  for (int i = 0; i < 4; i++)
+    glGetFloatv(floats[i], &state[16 * i]);
+  for (GLenum name : {GL_MATRIX_MODE, GL_ACTIVE_TEXTURE, GL_TEXTURE_BINDING_2D, GL_CURRENT_PROGRAM,
+                      GL_BLEND_SRC, GL_BLEND_DST, GL_TEXTURE_ENV_MODE}) {
+    state.push_back(0);
+    if (name == GL_TEXTURE_ENV_MODE)
+      glGetTexEnvfv(GL_TEXTURE_ENV, name, &state.back());
+    else
+      glGetFloatv(name, &state.back());
   }
-  bool operator==(const GLState &other) const { return !memcmp(this, &other, sizeof *this); }
-};
+  for (GLenum cap : {GL_TEXTURE_2D, GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_FOG})
+    state.push_back(glIsEnabled(cap));
+  return state;
+}
 
 TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
   ASSERT_TRUE(kroTestOpenGL());
@@ -172,11 +168,9 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
     glBlendFunc(GL_ONE, GL_DST_COLOR);
     glColor4f(0.1f, 0.2f, 0.3f, 0.4f);
     glUseProgramObjectARB(program.program);
-    GLState before, after;
-    before.read();
+    std::vector<float> before = glState();
     kroDrawText(&font, c.text, c.x, c.y, c.height, red);
-    after.read();
-    EXPECT_TRUE(before == after);
+    EXPECT_EQ(glState(), before);
     glUseProgramObjectARB(0);
     glActiveTexture(GL_TEXTURE0);
 
