@@ -38,7 +38,7 @@ build: configure
 # size check: `make test` fails when the tests' lines pass TEST_SHARE_MAX per
 # cent of the code's (tools/test-share prints how they are counted). The aim is
 # 35; until the tests are folded down to it, the limit holds them where they are.
-TEST_SHARE_MAX ?= 41
+TEST_SHARE_MAX ?= 39
 test: test-sanitize fuzz-smoke test-unit
 	@$(MAKE) test-share
 
