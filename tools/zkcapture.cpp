@@ -6,17 +6,17 @@
  * ffmpeg, with the soundtrack as AAC; or the soundtrack alone as a WAV file. The scene keeps its
  * state between calls and releases itself at 14 s, so all requested times are rendered in
  * increasing order, and every time lies in 0 <= t < 14 s: the frames the intro shows. Depends on:
- * SDL 1.2 (GL context), GL (EXT framebuffer objects), libpng, the intro scene and its song, the
- * engine's synthesizer; ffmpeg (a program on the PATH) for the video.
+ * SDL 1.2 (GL context), GL (EXT framebuffer objects), pngout (libpng), the intro scene and its
+ * song, the engine's synthesizer; ffmpeg (a program on the PATH) for the video.
  */
 #include "ZKintro.h"
 #include "ZKsong.h"
+#include "pngout.h"
 
 #include <SDL/SDL.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <math.h>
-#include <png.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -66,59 +66,10 @@ struct Job {
 };
 const int kVideoSlot = -2;
 
-const int kPngWhyChars = 160; // longest libpng message kept
-
-// libpng's failures end here instead of in its own printing: the message is
-// kept for the one line the caller prints, then libpng unwinds.
-void pngError(png_structp png, png_const_charp message) {
-  snprintf((char *)png_get_error_ptr(png), kPngWhyChars, "%s", message);
-  png_longjmp(png, 1);
-}
-
-void pngWarning(png_structp, png_const_charp) {}
-
-// The picture into an open stream; false with libpng's reason in `why`.
-bool encodePng(FILE *file, Image &image, int compression, char *why) {
-  snprintf(why, kPngWhyChars, "out of memory");
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, why, pngError, pngWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_init_io(png, file);
-  png_set_compression_level(png, compression);
-  png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < image.height; y++)
-    png_write_row(png, image.at(0, y));
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return true;
-}
-
-// Replaces path whole with the picture: after a failure it is as it was.
-bool writePng(const std::string &path, Image &image, int compression) {
-  kroOutFile out;
-  if (kroBeginOutFile(&out, path.c_str()) != 0) {
-    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
-    return false;
-  }
-  char why[kPngWhyChars];
-  if (!encodePng(out.file, image, compression, why)) {
-    kroAbortOutFile(&out); // a failed write stops libpng: abort gives its reason
-    if (out.error)
-      fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
-    else
-      fprintf(stderr, "zkcapture: cannot encode %s: %s\n", path.c_str(), why);
-    return false;
-  }
-  if (kroCommitOutFile(&out) != 0) {
-    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
-    return false;
-  }
-  return true;
+// Replaces path whole with the picture at zlib `level`: after a failure it is as it was.
+bool writePng(const std::string &path, const Image &image, int level) {
+  return pngoutWrite("zkcapture", path.c_str(), image.rgb.data(), image.width, image.height,
+                     level) == 0;
 }
 
 // A GL context from a small window, and a 1200 x 600 framebuffer object with a
