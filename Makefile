@@ -26,7 +26,10 @@ setup:
 	@bash tools/setup-deps.sh all
 
 # $(call configure_for,PARTS): configures $(BUILD) with those parts required (KRO_REQUIRE).
-configure_for = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRO_REQUIRE="$(1)" >/dev/null
+# A compiler cache, where the machine has one, serves the builds that make test
+# repeats (the same sources in the plain, sanitizer and packaging builds).
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+configure_for = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) -DKRO_REQUIRE="$(1)" >/dev/null
 
 configure: setup
 	@$(call configure_for,all)
@@ -53,7 +56,7 @@ test-unit: build
 # its worker threads here (LP_NUM_THREADS=0): the leak checker stops every
 # thread at exit, and once crashed doing so with the driver's threads about.
 test-sanitize: setup
-	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF \
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF $(LAUNCHER) \
 	  -DKRO_REQUIRE=all >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	@LP_NUM_THREADS=0 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
