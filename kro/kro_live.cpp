@@ -27,11 +27,9 @@ typedef struct kroLiveProgram {
 } kroLiveProgram;
 
 static const kroLiveProgram KRO_LIVE_PROGRAMS[KRO_INIT_PROGRAMS] = {
-    {&KRO_SHADER[128], "ish/c"},
-    {&KRO_SHADER[0], "ish/b"},
-    {&KRO_SHADER[1], "ish/zki"},
-    {&KRO_SHADER[64], "ish/bt"},
-    {&KRO_POST_PROCESS_SHADER[0], "psh/b"},
+    {&KRO_SHADER[128], "ish/c"},          {&KRO_SHADER[0], "ish/b"},
+    {&KRO_SHADER[1], "ish/zki"},          {&KRO_SHADER[64], "ish/bt"},
+    {&KRO_SHADER[2], "ish/b (textured)"}, {&KRO_POST_PROCESS_SHADER[0], "psh/b"},
 };
 
 static char kroShaderProblemText[KRO_SHADER_PROBLEM_CHARS];
