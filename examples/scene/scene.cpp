@@ -32,7 +32,6 @@ int main(int argc, char **argv) {
     glRotatef(10 * (float)app.seconds, 0, 0, 1);
     for (int i = 0; i < count; i++)
       kroDrawMesh(&meshes[i], materials, colours);
-    glUseProgramObjectARB(0);
     char line[64];
     snprintf(line, sizeof line, "%d objects, %.1f s", count, app.seconds);
     kroDrawText(&font, line, 8, 8, 16, white);
