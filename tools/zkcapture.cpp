@@ -6,17 +6,17 @@
  * ffmpeg, with the soundtrack as AAC; or the soundtrack alone as a WAV file. The scene keeps its
  * state between calls and releases itself at 14 s, so all requested times are rendered in
  * increasing order, and every time lies in 0 <= t < 14 s: the frames the intro shows. Depends on:
- * SDL 1.2 (GL context), GL (EXT framebuffer objects), libpng, the intro scene and its song, the
- * engine's synthesizer; ffmpeg (a program on the PATH) for the video.
+ * SDL 1.2 (GL context), GL (EXT framebuffer objects), pngout (libpng), the intro scene and its
+ * song, the engine's synthesizer; ffmpeg (a program on the PATH) for the video.
  */
 #include "ZKintro.h"
 #include "ZKsong.h"
+#include "pngout.h"
 
 #include <SDL/SDL.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <math.h>
-#include <png.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -66,59 +66,10 @@ struct Job {
 };
 const int kVideoSlot = -2;
 
-const int kPngWhyChars = 160; // longest libpng message kept
-
-// libpng's failures end here instead of in its own printing: the message is
-// kept for the one line the caller prints, then libpng unwinds.
-void pngError(png_structp png, png_const_charp message) {
-  snprintf((char *)png_get_error_ptr(png), kPngWhyChars, "%s", message);
-  png_longjmp(png, 1);
-}
-
-void pngWarning(png_structp, png_const_charp) {}
-
-// The picture into an open stream; false with libpng's reason in `why`.
-bool encodePng(FILE *file, Image &image, int compression, char *why) {
-  snprintf(why, kPngWhyChars, "out of memory");
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, why, pngError, pngWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_init_io(png, file);
-  png_set_compression_level(png, compression);
-  png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < image.height; y++)
-    png_write_row(png, image.at(0, y));
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return true;
-}
-
-// Replaces path whole with the picture: after a failure it is as it was.
-bool writePng(const std::string &path, Image &image, int compression) {
-  kroOutFile out;
-  if (kroBeginOutFile(&out, path.c_str()) != 0) {
-    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
-    return false;
-  }
-  char why[kPngWhyChars];
-  if (!encodePng(out.file, image, compression, why)) {
-    kroAbortOutFile(&out); // a failed write stops libpng: abort gives its reason
-    if (out.error)
-      fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
-    else
-      fprintf(stderr, "zkcapture: cannot encode %s: %s\n", path.c_str(), why);
-    return false;
-  }
-  if (kroCommitOutFile(&out) != 0) {
-    fprintf(stderr, "zkcapture: cannot write %s: %s\n", path.c_str(), strerror(out.error));
-    return false;
-  }
-  return true;
+// Replaces path whole with the picture at zlib `level`: after a failure it is as it was.
+bool writePng(const std::string &path, const Image &image, int level) {
+  return pngoutWrite("zkcapture", path.c_str(), image.rgb.data(), image.width, image.height,
+                     level) == 0;
 }
 
 // A GL context from a small window, and a 1200 x 600 framebuffer object with a
@@ -580,13 +531,20 @@ int refuse(const std::string &reason) {
   return 2;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  std::vector<double> at;
-  int fps = 0, crf = -1; // -1: not given
+// What the command line asks for.
+struct Options {
+  std::vector<double> at; // seconds, as listed
+  int fps = 0;            // 0: no frame sequence and no video
+  int crf = -1;           // -1: not given
   bool sheet = false, video = false, wav = false;
   std::string out = "out";
+};
+
+const int kGoOn = -1; // parseOptions: nothing to exit for
+
+// The command line into `o`, settled (--video's rate filled in); kGoOn, or the status to exit
+// with: 0 after --help, that of refuse after a usage error.
+int parseOptions(int argc, char **argv, Options *o) {
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -594,15 +552,15 @@ int main(int argc, char **argv) {
       return 0;
     }
     if (arg == "--sheet") {
-      sheet = true;
+      o->sheet = true;
       continue;
     }
     if (arg == "--video") {
-      video = true;
+      o->video = true;
       continue;
     }
     if (arg == "--wav") {
-      wav = true;
+      o->wav = true;
       continue;
     }
     if (arg != "--at" && arg != "--fps" && arg != "--crf" && arg != "--out")
@@ -610,51 +568,120 @@ int main(int argc, char **argv) {
     if (i + 1 == argc)
       return refuse(arg + " needs a value");
     const char *value = argv[++i];
-    if (arg == "--at" && !parseTimes(value, &at))
+    if (arg == "--at" && !parseTimes(value, &o->at))
       return refuse("--at '" + std::string(value) +
                     "': expected seconds from 0 up to (not including) 14, separated by commas");
-    if (arg == "--fps" && !parseWhole(value, 1, kMaxFps, &fps))
+    if (arg == "--fps" && !parseWhole(value, 1, kMaxFps, &o->fps))
       return refuse("--fps '" + std::string(value) + "': expected a whole number from 1 to " +
                     std::to_string(kMaxFps));
-    if (arg == "--crf" && !parseWhole(value, 0, kMaxCrf, &crf))
+    if (arg == "--crf" && !parseWhole(value, 0, kMaxCrf, &o->crf))
       return refuse("--crf '" + std::string(value) + "': expected a whole number from 0 to " +
                     std::to_string(kMaxCrf));
     if (arg == "--out" && !*value)
       return refuse("--out needs a folder name");
     if (arg == "--out")
-      out = value;
+      o->out = value;
   }
-  if (crf >= 0 && !video)
+  if (o->crf >= 0 && !o->video)
     return refuse("--crf is the video's quality: give --video as well");
-  if (at.empty() && !fps && !sheet && !video && !wav)
+  if (o->at.empty() && !o->fps && !o->sheet && !o->video && !o->wav)
     return refuse("nothing to capture: give --at, --fps, --sheet, --video or --wav");
-  if (video && !fps)
-    fps = kVideoFps;
+  if (o->video && !o->fps)
+    o->fps = kVideoFps;
+  return kGoOn;
+}
 
+// Frames k / fps for every k with k / fps < 14 s.
+int sequenceFrames(int fps) {
+  return (int)(kRunningSeconds * fps);
+}
+
+// Every frame to render, in increasing time (equal times keep the order: --at, sequence, sheet).
+std::vector<Job> planJobs(const Options &o) {
   std::vector<Job> jobs;
   char name[64];
-  for (double t : at) {
+  for (double t : o.at) {
     snprintf(name, sizeof name, "/zkintro-at-%06.3f.png", t);
-    jobs.push_back({t, out + name, -1});
+    jobs.push_back({t, o.out + name, -1});
   }
-  // Frames k / fps for every k with k / fps < 14 s.
-  const int sequence_frames = (int)(kRunningSeconds * fps);
-  for (int k = 0; k < sequence_frames; k++) {
+  for (int k = 0; k < sequenceFrames(o.fps); k++) {
     snprintf(name, sizeof name, "/frames/zkintro-%04d.png", k);
-    jobs.push_back({(double)k / fps, video ? "" : out + name, video ? kVideoSlot : -1});
+    jobs.push_back({(double)k / o.fps, o.video ? "" : o.out + name, o.video ? kVideoSlot : -1});
   }
-  if (sheet)
+  if (o.sheet)
     for (int k = 0; k < kSheetFrames; k++)
       jobs.push_back({(double)k, "", k});
   std::stable_sort(jobs.begin(), jobs.end(),
                    [](const Job &a, const Job &b) { return a.seconds < b.seconds; });
+  return jobs;
+}
+
+// The folders the pictures go to, and the video's encoder when one is asked for.
+bool openOutputs(const Options &o, VideoEncoder *encoder) {
+  return makeDirectories(o.out) && (!o.fps || o.video || makeDirectories(o.out + "/frames")) &&
+         (!o.video || startVideo(o.out + kVideoName, o.fps, o.crf >= 0 ? o.crf : kVideoCrf,
+                                 sequenceFrames(o.fps), encoder));
+}
+
+// The contact sheet's background, its thumbnails still to come.
+Image emptySheet() {
+  Image sheet;
+  sheet.width = kGap + kSheetColumns * (kThumbWidth + kGap);
+  int rows = (kSheetFrames + kSheetColumns - 1) / kSheetColumns;
+  sheet.height = kGap + rows * (kLabelHeight + kThumbHeight + kGap);
+  sheet.rgb.assign((size_t)sheet.width * sheet.height * 3, 40);
+  return sheet;
+}
+
+// Every job drawn and put where it goes; false when a picture could not be written.
+bool renderJobs(const std::vector<Job> &jobs, VideoEncoder *encoder, Image *sheet) {
+  bool written = true;
+  Image frame;
+  for (const Job &job : jobs) {
+    if (job.sheet_slot == kVideoSlot && encoder->broken)
+      continue; // ffmpeg has ended; finishVideo reports why
+    renderFrame(job.seconds, &frame);
+    if (job.sheet_slot >= 0)
+      putOnSheet(sheet, job.sheet_slot, job.seconds, frame);
+    else if (job.sheet_slot == kVideoSlot)
+      sendFrame(encoder, frame);
+    else if (!writePng(job.path, frame, job.path.find("/frames/") != std::string::npos ? 3 : 6))
+      written = false;
+  }
+  return written;
+}
+
+// One line for each kind of output made, after a run without failures.
+void report(const Options &o) {
+  if (!o.at.empty())
+    printf("zkcapture: %zu frame(s) in %s/zkintro-at-*.png\n", o.at.size(), o.out.c_str());
+  if (o.fps && !o.video)
+    printf("zkcapture: %d frames in %s/frames/ (%d per second)\n", sequenceFrames(o.fps),
+           o.out.c_str(), o.fps);
+  if (o.video)
+    printf("zkcapture: %d frames at %d per second in %s%s\n", sequenceFrames(o.fps), o.fps,
+           o.out.c_str(), kVideoName);
+  if (o.sheet)
+    printf("zkcapture: contact sheet in %s/zkintro-sheet.png\n", o.out.c_str());
+  if (o.wav)
+    printf("zkcapture: soundtrack in %s%s\n", o.out.c_str(), kWavName);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Options o;
+  int exit_status = parseOptions(argc, argv, &o);
+  if (exit_status != kGoOn)
+    return exit_status;
+  std::vector<Job> jobs = planJobs(o);
 
   int status = 0;
-  if (wav && (!makeDirectories(out) || !writeSoundtrack(out + kWavName)))
+  if (o.wav && (!makeDirectories(o.out) || !writeSoundtrack(o.out + kWavName)))
     status = 1;
-  if (jobs.empty() && !video) { // the soundtrack alone needs no GL
+  if (jobs.empty() && !o.video) { // the soundtrack alone needs no GL
     if (status == 0)
-      printf("zkcapture: soundtrack in %s%s\n", out.c_str(), kWavName);
+      report(o);
     return status;
   }
   if (!openOffscreen()) {
@@ -663,50 +690,20 @@ int main(int argc, char **argv) {
   }
   stopOnSignals();
   VideoEncoder encoder;
-  if (!makeDirectories(out) || (fps && !video && !makeDirectories(out + "/frames")) ||
-      (video &&
-       !startVideo(out + kVideoName, fps, crf >= 0 ? crf : kVideoCrf, sequence_frames, &encoder))) {
+  if (!openOutputs(o, &encoder)) {
     SDL_Quit();
     return 1;
   }
-
-  Image sheet_image;
-  sheet_image.width = kGap + kSheetColumns * (kThumbWidth + kGap);
-  int sheet_rows = (kSheetFrames + kSheetColumns - 1) / kSheetColumns;
-  sheet_image.height = kGap + sheet_rows * (kLabelHeight + kThumbHeight + kGap);
-  sheet_image.rgb.assign((size_t)sheet_image.width * sheet_image.height * 3, 40);
-
-  Image frame;
-  for (const Job &job : jobs) {
-    if (job.sheet_slot == kVideoSlot && encoder.broken)
-      continue; // ffmpeg has ended; finishVideo reports why
-    renderFrame(job.seconds, &frame);
-    if (job.sheet_slot >= 0)
-      putOnSheet(&sheet_image, job.sheet_slot, job.seconds, frame);
-    else if (job.sheet_slot == kVideoSlot)
-      sendFrame(&encoder, frame);
-    else if (!writePng(job.path, frame, job.path.find("/frames/") != std::string::npos ? 3 : 6))
-      status = 1;
-  }
-  if (sheet && !writePng(out + "/zkintro-sheet.png", sheet_image, 9))
+  Image sheet = emptySheet();
+  if (!renderJobs(jobs, &encoder, &sheet))
     status = 1;
-  if (video && !finishVideo(&encoder))
+  if (o.sheet && !writePng(o.out + "/zkintro-sheet.png", sheet, 9))
+    status = 1;
+  if (o.video && !finishVideo(&encoder))
     status = 1;
   zkIntro(kAspect, (float)kRunningSeconds); // releases the scene
   SDL_Quit();
-  if (status == 0) {
-    if (!at.empty())
-      printf("zkcapture: %zu frame(s) in %s/zkintro-at-*.png\n", at.size(), out.c_str());
-    if (fps && !video)
-      printf("zkcapture: %d frames in %s/frames/ (%d per second)\n", sequence_frames, out.c_str(),
-             fps);
-    if (video)
-      printf("zkcapture: %d frames at %d per second in %s%s\n", sequence_frames, fps, out.c_str(),
-             kVideoName);
-    if (sheet)
-      printf("zkcapture: contact sheet in %s/zkintro-sheet.png\n", out.c_str());
-    if (wav)
-      printf("zkcapture: soundtrack in %s%s\n", out.c_str(), kWavName);
-  }
+  if (status == 0)
+    report(o);
   return status;
 }
