@@ -207,6 +207,8 @@ void kroApply3x3MatrixToVector(const float *matrix, float *vector);
 void kroCreateRotationMatrixFromNormalizedAxis(float *matrix, const float *axis, float angle);
 /* Multiply the current matrix by a frustum; angle in degrees from the axis to the top edge */
 void kroPerspectiveOGL(float angle, float aspect, float near_distance, float far_distance);
+/* Set projection and model-view (mode left MODELVIEW) to show the bounds' sphere whole, centred */
+void kroFrameBounds(const kroBounds *bounds, float angle, float aspect);
 
 /* ------------------------------------------------------------------------ */
 /* Shader programs (kro_shader.cpp)                                          */
@@ -227,7 +229,7 @@ typedef struct kroShader {
 
 enum { KRO_SHADER_SLOTS = 512, KRO_POST_PROCESS_SLOTS = 4 };
 
-extern kroShader KRO_SHADER[KRO_SHADER_SLOTS];                    /* slots 0, 1, 64, 128 fixed */
+extern kroShader KRO_SHADER[KRO_SHADER_SLOTS];                    /* slots 0, 1, 2, 64, 128 fixed */
 extern kroShader KRO_POST_PROCESS_SHADER[KRO_POST_PROCESS_SLOTS]; /* entry 0 filled by kroInit */
 extern int kroCurrentShader;            /* KRO_SHADER index used by the lit drawing */
 extern int kroCurrentPostProcessShader; /* KRO_POST_PROCESS_SHADER index */
@@ -312,12 +314,16 @@ void kroDrawLightMaterialNormalsObject(const void *reserved0, const void *reserv
 /* The front ambient colour (0..1) the lit drawing sets; (0, 1, 0) until set. The setting is
  * kept by kroInit and lasts until set again. */
 void kroSetLightMaterialColor(float red, float green, float blue);
+struct kroMesh;
+struct kroMaterial;
+/* Lit drawing in materials[material_ref]'s diffuse colour, or its diffuse texture if it has one */
+void kroDrawMesh(const struct kroMesh *mesh, const struct kroMaterial *materials, int count);
 
 /* ------------------------------------------------------------------------ */
 /* Engine lifecycle (kro_init.cpp)                                           */
 /* ------------------------------------------------------------------------ */
 
-enum { KRO_INIT_PROGRAMS = 5 }; /* the four fixed object programs and the post-processing one */
+enum { KRO_INIT_PROGRAMS = 6 }; /* the five fixed object programs and the post-processing one */
 
 /* Start the engine: bit masks, the fixed shaders, the post-processing shader; clears the hook */
 void kroInit(int resx, int resy);
@@ -334,11 +340,12 @@ void kroDestroy(void);
 /* ------------------------------------------------------------------------ */
 
 /* Which file feeds which drawing: ish/b (KRO_SHADER[0], kroCurrentShader after kroInit) is the
- * lit drawing's program (kroDrawLightMaterialNormalsObject); ish/c, ish/zki and ish/bt fill
+ * lit drawing's program (kroDrawLightMaterialNormalsObject), and built again with KRO_TEXTURED
+ * defined it is the textured one (KRO_SHADER[2], kroDrawMesh); ish/c, ish/zki and ish/bt fill
  * slots 128, 1 and 64 for a production's own use; psh/b is post-processing entry 0. */
 enum {
   KRO_SHADER_PROBLEM_CHARS = 240, /* longest reason kept, terminator included */
-  KRO_WATCHED_SHADER_FILES = 10,  /* the .vert and .frag of the five programs */
+  KRO_WATCHED_SHADER_FILES = 10,  /* ish/b feeds two of the six programs */
   KRO_WATCH_QUIET_MS = 60,        /* quiet time that ends a burst of writes */
   KRO_WATCH_POLL_MS = 100         /* between looks at the files without inotify */
 };
@@ -359,10 +366,10 @@ typedef struct kroShaderWatch {
   long next_poll;  /* ms */
 } kroShaderWatch;
 
-/* kroInit, then the programs checked: how many of the five did not build, plus the files that
+/* kroInit, then the programs checked: how many of the six did not build, plus the files that
  * could not be read; the first reason is kroShaderProblem() */
 int kroStartShaders(int resx, int resy);
-/* The five programs built again from the shader folder. They replace the old ones only when all
+/* The six programs built again from the shader folder. They replace the old ones only when all
  * build: 0, or the count as kroStartShaders gives it with the old programs kept and current
  * program 0. Display lists that use the old programs must be built again after a 0 */
 int kroRebuildShaders(int resx, int resy);
@@ -489,6 +496,8 @@ int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObje
 int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
 /* Bounds of `count` meshes together (kroBounds; kro_object.cpp); the vertices that counted */
 long kroMeshBounds(const kroMesh *meshes, int count, kroBounds *bounds);
+/* Move and scale the meshes so their bounds (updated) are the unit sphere's about the origin */
+void kroFitMeshes(kroMesh *meshes, int count, kroBounds *bounds);
 /* Destroy each mesh's arrays, free the array, null it */
 void kroFreeMeshArray(kroMesh **meshes, int count);
 /* The counters walk the file as the loaders do (a keyword inside a quoted

@@ -2,7 +2,7 @@
  * Immediate-mode drawing of triangle arrays: one glBegin(GL_TRIANGLES) per
  * call, attributes per vertex in the order colour, normal, vertex. Keeps no
  * state between calls but the lit drawing's material colour.
- * Depends on: GL, kro_shader.cpp (the lit drawing's program).
+ * Depends on: GL, kro_shader.cpp (the lit drawing's programs), kro_material.cpp (map transform).
  */
 #include "kro.h"
 
@@ -87,15 +87,17 @@ void kroSetLightMaterialColor(float red, float green, float blue) {
 /* The lighting is fixed but for the material colour; the three leading
  * arguments are not read. Light positions are taken in the eye space of the
  * current model-view matrix. */
-void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *, kroObject normals,
-                                       kroObject positions, uint32_t count) {
+/* The lit drawing's set-up and triangles through `program`; texture coordinates (u, v at 0, 2
+ * and 4 of each row) when `coords` is given. */
+static void kroDrawLit(GLhandleARB program, kroObject normals, kroObject positions,
+                       kroObject coords, uint32_t count) {
   static const GLfloat model_ambient[4] = {0.1f, 0.1f, 0.1f, 1.0f};
   static const GLfloat material_emission[4] = {0.0f, 0.0f, 0.0f, 1.0f};
   static const GLfloat light_ambient[4] = {1.0f, 1.0f, 1.0f, 0.0f};
   static const GLfloat light0_position[4] = {-1.5f, 0.0f, 0.0f, 1.0f};
   static const GLfloat light1_position[4] = {15.0f, 15.0f, 0.0f, 1.0f};
 
-  glUseProgramObjectARB(KRO_SHADER[kroCurrentShader].program);
+  glUseProgramObjectARB(program);
   glLightModelfv(GL_LIGHT_MODEL_AMBIENT, model_ambient);
   glMaterialfv(GL_FRONT, GL_AMBIENT, kroLightMaterialColor);
   glMaterialfv(GL_FRONT, GL_EMISSION, material_emission);
@@ -105,7 +107,54 @@ void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *,
   glLightfv(GL_LIGHT0, GL_POSITION, light0_position);
   glLightfv(GL_LIGHT1, GL_AMBIENT, light_ambient);
   glLightfv(GL_LIGHT1, GL_POSITION, light1_position);
-  kroDrawNormalsObject(normals, positions, count);
+  if (coords) {
+    glBegin(GL_TRIANGLES);
+    for (uint32_t i = 0; i < count; i++)
+      for (int k = 0; k < 3; k++) {
+        glTexCoord2fv(&coords[i][2 * k]);
+        glNormal3fv(&normals[i][3 * k]);
+        glVertex3fv(&positions[i][3 * k]);
+      }
+    glEnd();
+  } else
+    kroDrawNormalsObject(normals, positions, count);
   glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 0.0f);
   glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 0.0f);
+}
+
+void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *, kroObject normals,
+                                       kroObject positions, uint32_t count) {
+  kroDrawLit(KRO_SHADER[kroCurrentShader].program, normals, positions, nullptr, count);
+}
+
+/* A reference outside the materials keeps the colour set. The diffuse texture is used only with
+ * texture coordinates, in white's place (as the picture replaces the colour in a modelling tool):
+ * bound on unit 0 with the map's transform as its texture matrix, through KRO_SHADER[2]; after,
+ * unit 0 has texture 0 and the identity, and the active unit is as it was. */
+void kroDrawMesh(const kroMesh *mesh, const kroMaterial *materials, int count) {
+  int m = mesh->material_ref;
+  const kroMaterial *material = materials && m >= 0 && m < count ? &materials[m] : nullptr;
+  GLuint texture = material && mesh->tc ? material->texture[KRO_MAP_DIFFUSE] : 0;
+  uint32_t rows = mesh->triangles > 0 ? (uint32_t)mesh->triangles : 0;
+  if (texture)
+    kroSetLightMaterialColor(1.0f, 1.0f, 1.0f);
+  else if (material)
+    kroSetLightMaterialColor(material->diffuse[0], material->diffuse[1], material->diffuse[2]);
+  if (!texture) {
+    kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, mesh->nc, mesh->op, rows);
+    return;
+  }
+  GLint unit = GL_TEXTURE0;
+  glGetIntegerv(GL_ACTIVE_TEXTURE, &unit);
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  kroLoadMapTransform(&material->map[KRO_MAP_DIFFUSE]);
+  kroDrawLit(KRO_SHADER[2].program, mesh->nc, mesh->op, mesh->tc, rows);
+  GLint mode = GL_MODELVIEW;
+  glGetIntegerv(GL_MATRIX_MODE, &mode);
+  glMatrixMode(GL_TEXTURE);
+  glLoadIdentity();
+  glMatrixMode((GLenum)mode);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  glActiveTexture((GLenum)unit);
 }

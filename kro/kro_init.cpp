@@ -18,8 +18,9 @@ static int kroProgramBuilt(const kroShader *shader) {
 
 /* The fixed set as kroLoadShaders and kroLoadPostProcessShaders fill it. */
 static int kroCountUnbuiltPrograms(void) {
-  const kroShader *programs[KRO_INIT_PROGRAMS] = {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1],
-                                                  &KRO_SHADER[64], &KRO_POST_PROCESS_SHADER[0]};
+  const kroShader *programs[KRO_INIT_PROGRAMS] = {&KRO_SHADER[128], &KRO_SHADER[0],
+                                                  &KRO_SHADER[1],   &KRO_SHADER[64],
+                                                  &KRO_SHADER[2],   &KRO_POST_PROCESS_SHADER[0]};
   int failures = 0;
   for (const kroShader *shader : programs)
     failures += !kroProgramBuilt(shader);

@@ -31,6 +31,7 @@ static const kroLiveProgram KRO_LIVE_PROGRAMS[KRO_INIT_PROGRAMS] = {
     {&KRO_SHADER[0], "ish/b"},
     {&KRO_SHADER[1], "ish/zki"},
     {&KRO_SHADER[64], "ish/bt"},
+    {&KRO_SHADER[2], "ish/b"}, /* built with KRO_TEXTURED defined */
     {&KRO_POST_PROCESS_SHADER[0], "psh/b"},
 };
 
@@ -40,8 +41,11 @@ const char *kroShaderProblem(void) {
   return kroShaderProblemText;
 }
 
-/* The first line of a GL object's info log after `prefix`, as the kept reason. */
+/* The first line of a GL object's info log after `prefix`, as the kept reason unless one is
+ * kept already (ish/b feeds two programs: a fault in it is reported once). */
 static void kroKeepLog(GLhandleARB object, const char *prefix) {
+  if (kroShaderProblemText[0])
+    return;
   char log[KRO_SHADER_PROBLEM_CHARS] = "";
   GLsizei length = 0;
   glGetInfoLogARB(object, (GLsizei)sizeof log, &length, log);

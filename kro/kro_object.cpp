@@ -259,3 +259,19 @@ long kroMeshBounds(const kroMesh *meshes, int count, kroBounds *bounds) {
     kroTakeVertices(&box, meshes[i].op, (uint32_t)std::max(meshes[i].triangles, 0));
   return kroFinishBounds(&box, bounds);
 }
+
+void kroFitMeshes(kroMesh *meshes, int count, kroBounds *bounds) {
+  float scale = bounds->radius > 0 ? 1 / bounds->radius : 1;
+  for (int i = 0; meshes && i < count; i++) {
+    uint32_t rows = (uint32_t)std::max(meshes[i].triangles, 0);
+    kroTranslateObject(meshes[i].op, rows, -bounds->centre[0], -bounds->centre[1],
+                       -bounds->centre[2]);
+    kroScale1Object(meshes[i].op, rows, scale);
+  }
+  for (int k = 0; k < 3; k++) {
+    bounds->low[k] = (bounds->low[k] - bounds->centre[k]) * scale;
+    bounds->high[k] = (bounds->high[k] - bounds->centre[k]) * scale;
+    bounds->centre[k] = 0;
+  }
+  bounds->radius *= scale;
+}

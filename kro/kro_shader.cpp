@@ -369,6 +369,8 @@ void kroLoadShaders(void) {
   kroLoadShaderPair(&KRO_SHADER[0], "ish", "b", nullptr);
   kroLoadShaderPair(&KRO_SHADER[1], "ish", "zki", nullptr);
   kroLoadShaderPair(&KRO_SHADER[64], "ish", "bt", nullptr);
+  kroLoadShaderPair(&KRO_SHADER[2], "ish", "b",
+                    "#define KRO_TEXTURED\n"); /* the lit drawing, textured */
 }
 
 void kroLoadPostProcessShaders(int resx, int resy) {

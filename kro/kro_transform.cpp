@@ -79,3 +79,18 @@ void kroPerspectiveOGL(float angle, float aspect, float near_distance, float far
   float x = y * aspect;
   glFrustum(-x, x, -y, y, near_distance, far_distance);
 }
+
+void kroFrameBounds(const kroBounds *bounds, float angle, float aspect) {
+  const double degrees_to_radians = 0.017453292519943295;
+  double half = (double)angle * degrees_to_radians;
+  double across = atan(tan(half) * (double)aspect); /* half the horizontal field */
+  double radius = bounds->radius > 0 ? (double)bounds->radius : 1.0;
+  double distance = radius / sin(across < half ? across : half);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  kroPerspectiveOGL(angle, aspect, (float)(distance - radius), (float)(distance + radius));
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslatef(0, 0, -(float)distance);
+  glTranslatef(-bounds->centre[0], -bounds->centre[1], -bounds->centre[2]);
+}

@@ -350,9 +350,10 @@ TEST(App, ShaderChangeSeenWithin200msAndBrokenOneKeepsTheLastGood) {
         if (kroPollShaderWatch(&watch, clock = now))
           seen = now - start;
       ASSERT_GE(seen, 0);
-      GLhandleARB before = KRO_SHADER[0].program;
+      GLhandleARB before = KRO_SHADER[0].program, textured = KRO_SHADER[2].program;
       EXPECT_EQ(kroRebuildShaders(64, 64) != 0, step.failed != 0);
       EXPECT_EQ(KRO_SHADER[0].program == before, step.failed != 0);
+      EXPECT_EQ(KRO_SHADER[2].program == textured, step.failed != 0);
       EXPECT_EQ(kroTestHas(kroShaderProblem(), "ish/b.frag: "), step.failed != 0)
           << kroShaderProblem();
       EXPECT_EQ(litColour(), step.colour);

@@ -199,7 +199,7 @@ TEST_F(ShaderTest, SourcesKeepEveryByteAndInitBuildsTheFixedSetFromTheShaderFold
   // The default folder, relative to a working folder that has no sh/.
   EXPECT_STREQ(kroGetShaderFolder(), "sh");
   kroTestCaptured([] { kroInit(64, 64); });
-  EXPECT_EQ(log.size(), 5u);
+  EXPECT_EQ(log.size(), 6u);
   EXPECT_EQ(kroInitStatus(), KRO_INIT_PROGRAMS); // not one file found
   EXPECT_EQ(log.front(), "message:Error in reading vertex shader from sh/ish/c.vert");
   EXPECT_EQ(log.back(), "message:Error in reading vertex shader from sh/psh/b.vert");
@@ -217,7 +217,7 @@ TEST_F(ShaderTest, SourcesKeepEveryByteAndInitBuildsTheFixedSetFromTheShaderFold
   EXPECT_TRUE(kroCurrentShader == 0 && kroCurrentPostProcessShader == 0);
   EXPECT_EQ(KRO_TRUE_MASK[31], 0x80000000u);
   for (kroShader *s : {&KRO_SHADER[128], &KRO_SHADER[0], &KRO_SHADER[1], &KRO_SHADER[64],
-                       &KRO_POST_PROCESS_SHADER[0]}) {
+                       &KRO_SHADER[2], &KRO_POST_PROCESS_SHADER[0]}) {
     EXPECT_TRUE(built(*s)) << s - KRO_SHADER;
     EXPECT_TRUE(!s->vertex_source && !s->fragment_source && !s->vertex_length &&
                 !s->fragment_length)

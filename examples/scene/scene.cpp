@@ -1,6 +1,8 @@
 /*
- * scene: an exported scene read at run time, framed by its bounds, lit in its materials' colours,
- * with a line of text; editing the engine's shader files while it runs rebuilds its programs.
+ * scene: an exported scene read at run time, framed by its bounds, lit in its materials' colours
+ * and textured where a material has a diffuse map (scene.ase's clay sphere: clay.bmp beside it,
+ * both written by scene.py), with a line of text; editing the engine's shader files while it
+ * runs rebuilds its programs.
  *   scene [FILE.ase] [--window] [--frames N] [--shot FILE.png] [--help]
  */
 #include <kro/kroapp.h>
@@ -15,35 +17,21 @@ int main(int argc, char **argv) {
   kroMesh *meshes = nullptr;
   kroMaterial *materials = nullptr;
   int count = kroLoadMeshArrayFromASE(&meshes, path);
-  int colours = kroLoadMaterialsFromASE(&materials, path);
+  int colours = kroLoadMaterialsWithMapsFromASE(&materials, path, nullptr, 0, 1);
   kroBounds box;
   kroFont font = {};
   const float white[4] = {1, 1, 1, 1};
   if (kroMeshBounds(meshes, count, &box) == 0 || kroLoadTextFont(KRO_FONT_FILE, &font) != 0)
     app.status = 1;
-  for (int i = 0; i < count; i++) { /* centred, in a sphere of radius 1: the lights stand beside */
-    kroTranslateObject(meshes[i].op, meshes[i].triangles, -box.centre[0], -box.centre[1],
-                       -box.centre[2]);
-    kroScale1Object(meshes[i].op, meshes[i].triangles, 1 / box.radius);
-  }
+  kroFitMeshes(meshes, count, &box); /* about the origin, where the lit drawing's lights stand */
   while (app.status == 0 && kroAppFrame(&app)) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_DEPTH_TEST);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    kroPerspectiveOGL(30, 640 / 360.0f, 0.5f, 4);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glTranslatef(0, 0, -2); /* the unit sphere fills the view: sin 30 degrees = 1 / 2 */
+    kroFrameBounds(&box, 30, 640 / 360.0f);
     glRotatef(-60, 1, 0, 0);
     glRotatef(10 * (float)app.seconds, 0, 0, 1);
-    for (int i = 0; i < count; i++) {
-      int m = meshes[i].material_ref;
-      const float *c = m >= 0 && m < colours ? materials[m].diffuse : white;
-      kroSetLightMaterialColor(c[0], c[1], c[2]);
-      kroDrawLightMaterialNormalsObject(0, 0, 0, meshes[i].nc, meshes[i].op, meshes[i].triangles);
-    }
-    glUseProgramObjectARB(0);
+    for (int i = 0; i < count; i++)
+      kroDrawMesh(&meshes[i], materials, colours);
     char line[64];
     snprintf(line, sizeof line, "%d objects, %.1f s", count, app.seconds);
     kroDrawText(&font, line, 8, 8, 16, white);

@@ -254,8 +254,8 @@ void expectBlurredGrid(const std::string &picture) {
 }
 
 // scene: the three objects of scene.ase in their materials' hues (clay orange, glaze blue, steel
-// grey), lit, and the line of text in white, 16 pixels tall from (8, 8) at the bottom left, with
-// only the background above it.
+// grey), lit, the clay map's green squares (clay.bmp) on the sphere, and the line of text in white,
+// 16 pixels tall from (8, 8) at the bottom left, with only the background above it.
 void expectScene(const std::string &picture) {
   Shot shot(picture);
   ASSERT_TRUE(shot.pixels && shot.size[0] == 640 && shot.size[1] == 360) << picture;
@@ -264,7 +264,8 @@ void expectScene(const std::string &picture) {
   auto grey = [](const uint8_t *p) {
     return p[0] > 60 && abs(p[0] - p[1]) < 12 && p[2] >= p[0] && p[2] - p[0] < 20;
   };
-  for (auto hue : {+orange, +blue, +grey})
+  auto green = [](const uint8_t *p) { return p[1] > 60 && p[1] > p[0] + 20 && p[1] > p[2] + 20; };
+  for (auto hue : {+orange, +blue, +grey, +green})
     EXPECT_GT(shot.count(hue), shot.all() / 400) << picture;
   long text = 0, above = 0;
   for (int y = 0; y < 48; y++)
