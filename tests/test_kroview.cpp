@@ -47,6 +47,14 @@ int difference(const kroTestPng &a, const kroTestPng &b, int x, int y) {
     most = std::max(most, abs(a.at(x, y)[c] - b.at(x, y)[c]));
   return most;
 }
+// Pixels (x, y) of the picture for which `is(x, y)` holds.
+template <typename F> int countPixels(const kroTestPng &png, F is) {
+  int count = 0;
+  for (int y = 0; y < png.height; y++)
+    for (int x = 0; x < png.width; x++)
+      count += is(x, y);
+  return count;
+}
 int grey(const kroTestPng &png, int x, int y) {
   return (png.at(x, y)[0] + png.at(x, y)[1] + png.at(x, y)[2]) / 3;
 }
@@ -265,15 +273,13 @@ TEST(Kroview, GroundFillsTheLowerPartUnderTheModelAndNeverHidesIt) {
   for (const char *angles : {"--no-overlay", "--no-overlay --pitch 5 --yaw -60"}) {
     kroTestPng bare = shot(kFigure, angles), grounded = shot(kFigure, std::string(angles) + ground);
     ASSERT_TRUE(bare.width && grounded.width);
-    int model = 0, hidden = 0;
-    for (int y = 0; y < kHeight; y++)
-      for (int x = 0; x < kWidth; x++)
-        if (!background(bare, x, y)) {
-          model++;
-          hidden += difference(bare, grounded, x, y) != 0;
-        }
-    EXPECT_GT(model, 1000) << angles;
-    EXPECT_EQ(hidden, 0) << angles;
+    EXPECT_GT(countPixels(bare, [&](int x, int y) { return !background(bare, x, y); }), 1000);
+    EXPECT_EQ(countPixels(bare,
+                          [&](int x, int y) {
+                            return !background(bare, x, y) && difference(bare, grounded, x, y) != 0;
+                          }),
+              0)
+        << angles;
     // Under the feet there is ground: the rows below the model's lowest pixel are covered.
     auto box = drawnBox(bare);
     int below = 0, covered = 0;
@@ -349,28 +355,14 @@ TEST(Kroview, GridAxesAndEdgesStandWhereTheyBelong) {
   }
   kroTestPng edged = shot(kFigure, "--no-overlay --edges");
   auto box = drawnBox(bare);
-  int changed = 0, outside = 0;
-  for (int y = 0; y < kHeight; y++)
-    for (int x = 0; x < kWidth; x++)
-      if (difference(bare, edged, x, y) != 0) {
-        changed++;
-        // lines may reach a pixel past the faces' edge
-        outside += x < box[0] - 2 || x > box[1] + 2 || y < box[2] - 2 || y > box[3] + 2;
-      }
-  EXPECT_GT(changed, 400);
-  EXPECT_EQ(outside, 0);
-}
-
-TEST(Kroview, EachObjectShowsItsOwnMaterialColour) {
-  // Red, green and blue boxes from left to right; the file lists the materials green, blue, red.
-  kroTestPng png = shot(kThree, "--yaw 0 --pitch 0 --no-overlay --up +y");
-  Projection projection(fileVertices(kThree), 0, 0);
-  for (int box = 0; box < 3 && png.width; box++) {
-    auto [column, row] = projection.pixel({-3.0f + 3 * box, 0, 1}); // the front face's middle
-    const unsigned char *p = png.at((int)column, (int)row);
-    EXPECT_GT(p[box], 2 * std::max({p[0] * (box != 0), p[1] * (box != 1), p[2] * (box != 2)}))
-        << "box " << box << ": " << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
-  }
+  auto changed = [&](int x, int y) { return difference(bare, edged, x, y) != 0; };
+  EXPECT_GT(countPixels(edged, changed), 400);
+  EXPECT_EQ(countPixels(edged, // lines may reach a pixel past the faces' edge
+                        [&](int x, int y) {
+                          return changed(x, y) && (x < box[0] - 2 || x > box[1] + 2 ||
+                                                   y < box[2] - 2 || y > box[3] + 2);
+                        }),
+            0);
 }
 
 TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
@@ -398,17 +390,25 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
   EXPECT_EQ(std::string(view.overlay.lines[2]), "object: BlueBox (12 triangles)");
 }
 
-// The chosen object's edges are drawn over it in the highlight colour, chosen
-// by name or by place alike, and nothing outside its projected box changes.
-TEST(Kroview, ChosenObjectIsOutlinedAndNothingElseChanges) {
+// Each object shows its own material's colour. The chosen object's edges are drawn over it in
+// the highlight colour, chosen by name or by place alike, and nothing outside its projected box
+// changes.
+TEST(Kroview, ObjectsShowTheirColoursAndTheChosenOneIsOutlinedAndNothingElseChanges) {
   const std::string angles = "--no-overlay --yaw 40 --pitch -15 --up +y";
   kroTestPng plain = shot(kThree, angles);
   kroTestPng named = shot(kThree, angles + " --object GreenBox");
   kroTestPng placed = shot(kThree, angles + " --object 2");
   ASSERT_TRUE(plain.width && named.width && placed.width);
   EXPECT_TRUE(named.rgb == placed.rgb);
-  auto [left, right, top, bottom] =
-      Projection(fileVertices(kThree), 40, -15).box(corners({-1, -1, -1}, {1, 1, 1}));
+  Projection projection(fileVertices(kThree), 40, -15);
+  // Red, green and blue boxes from left to right; the file lists the materials green, blue, red.
+  for (int box = 0; box < 3; box++) {
+    auto [column, row] = projection.pixel({-3.0f + 3 * box, 0, 1}); // the front face's middle
+    const unsigned char *p = plain.at((int)column, (int)row);
+    EXPECT_GT(p[box], 2 * std::max({p[0] * (box != 0), p[1] * (box != 1), p[2] * (box != 2)}))
+        << "box " << box << ": " << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
+  }
+  auto [left, right, top, bottom] = projection.box(corners({-1, -1, -1}, {1, 1, 1}));
   const int amber[3] = {255, 191, 26}; // the highlight colour, 0..255
   int outlined = 0, stray = 0;
   for (int y = 0; y < kHeight; y++)
@@ -665,7 +665,14 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
                     refused = kAse + "bad_numfaces_twice.ase",
                     unclosed = kAse + "bad_node_name_unclosed.ase",
                     copies = kAse + "name_holds_geomobject.ase",
-                    picture = std::string(KRO_TEST_DATA) + "/png/ancillary.png";
+                    picture = std::string(KRO_TEST_DATA) + "/png/ancillary.png",
+                    huge = kroTestTempPath("huge.ase");
+  // Coordinates near the largest float: --info sizes them without overflowing.
+  kroTestWriteFile(huge, "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n*NODE_NAME \"Huge\"\n*MESH {\n"
+                         "*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
+                         "*MESH_VERTEX 0 -3.0e38 -3.0e38 -2.0e38\n"
+                         "*MESH_VERTEX 1 3.0e38 -3.0e38 2.0e38\n*MESH_VERTEX 2 0 3.0e38 0\n}\n"
+                         "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n}\n}\n");
   // Arguments, status, and parts of standard output and error (empty: anything).
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
       // The file's own problem first, before any engine line on standard output.
@@ -695,6 +702,12 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
       {copies + " --object 2", 2, "", "name_holds_geomobject.ase has no object '2'"},
       {"--help", 0, "usage: kroview", ""},
       {"a.ase --version", 0, "kroview " KRO_VERSION_STRING "\n", ""},
+      {"--info " + huge, 0, "\nsize (file units): 6e+38 x 6e+38 x 4e+38\n", ""},
+      {"--info " + data + "one_refused.ase", 0,
+       "refused objects: 1\n  object 2: Error in reading mesh from file descriptor: vertex 9 of "
+       "*MESH_FACE is outside",
+       ""},
+      {"--info " + missing, 1, "", "kroview: cannot open " + missing},
   };
   for (const auto &[arguments, status, out, err] : cases) {
     kroTestOutcome run = kroview(arguments, "DISPLAY=");
@@ -750,14 +763,6 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
     EXPECT_TRUE(kroTestHas(info.out, bounds)) << info.out << "\nwanted " << bounds;
     EXPECT_TRUE(kroTestHas(info.out, "up: +z\nrefused objects: 0\n")) << info.out;
   }
-  kroTestOutcome refused = kroview("--info " + kData + "one_refused.ase");
-  EXPECT_EQ(refused.status, 0);
-  EXPECT_TRUE(kroTestHas(refused.out, "refused objects: 1\n  object 2: Error in reading mesh "
-                                      "from file descriptor: vertex 9 of *MESH_FACE is outside"))
-      << refused.out;
-  kroTestOutcome missing = kroview("--info " + kData + "no_such.ase");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_TRUE(kroTestHas(missing.err, "kroview: cannot open ")) << missing.err;
 }
 
 // A shader folder that does not build, or is not there, ends a --shot with the reason; the view
@@ -873,22 +878,18 @@ void replaceFile(const std::string &path, const std::string &bytes) {
 }
 
 int countColour(const kroTestPng &png, int r, int g, int b) {
-  int count = 0;
-  for (int y = 0; y < png.height; y++)
-    for (int x = 0; x < png.width; x++)
-      count += abs(png.at(x, y)[0] - r) < 12 && abs(png.at(x, y)[1] - g) < 12 &&
-               abs(png.at(x, y)[2] - b) < 12;
-  return count;
+  return countPixels(png, [&](int x, int y) {
+    const unsigned char *p = png.at(x, y);
+    return abs(p[0] - r) < 12 && abs(p[1] - g) < 12 && abs(p[2] - b) < 12;
+  });
 }
 
 // Pixels of the textured example's blue tiles (lit): blue well above red and above green.
 int countBlue(const kroTestPng &png) {
-  int count = 0;
-  for (int y = 0; y < png.height; y++)
-    for (int x = 0; x < png.width; x++)
-      count += png.at(x, y)[2] > 80 && png.at(x, y)[2] > png.at(x, y)[0] + 40 &&
-               png.at(x, y)[2] > png.at(x, y)[1];
-  return count;
+  return countPixels(png, [&](int x, int y) {
+    const unsigned char *p = png.at(x, y);
+    return p[2] > 80 && p[2] > p[0] + 40 && p[2] > p[1];
+  });
 }
 
 // Rows from the top covered by the overlay's panel, at its left edge.
@@ -1046,16 +1047,4 @@ TEST(Kroview, EveryUpAxisIsTurnedOntoTheViewsUp) {
     kroApply3x3MatrixToVector(turn, axis);
     EXPECT_TRUE(axis[0] == 0 && axis[1] == 1 && axis[2] == 0) << kvUpName((kvUp)up);
   }
-}
-
-// --info gives the size of coordinates near the largest float without overflowing.
-TEST(Kroview, InfoSizesCoordinatesNearTheLargestFloat) {
-  std::string path = kroTestTempPath("huge.ase");
-  kroTestWriteFile(path, "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n*NODE_NAME \"Huge\"\n*MESH {\n"
-                         "*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
-                         "*MESH_VERTEX 0 -3.0e38 -3.0e38 -2.0e38\n"
-                         "*MESH_VERTEX 1 3.0e38 -3.0e38 2.0e38\n*MESH_VERTEX 2 0 3.0e38 0\n}\n"
-                         "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n}\n}\n");
-  kroTestOutcome info = kroview("--info " + path, "DISPLAY=");
-  EXPECT_TRUE(kroTestHas(info.out, "\nsize (file units): 6e+38 x 6e+38 x 4e+38\n")) << info.err;
 }
