@@ -273,7 +273,8 @@ TEST(Kroview, GroundFillsTheLowerPartUnderTheModelAndNeverHidesIt) {
   for (const char *angles : {"--no-overlay", "--no-overlay --pitch 5 --yaw -60"}) {
     kroTestPng bare = shot(kFigure, angles), grounded = shot(kFigure, std::string(angles) + ground);
     ASSERT_TRUE(bare.width && grounded.width);
-    EXPECT_GT(countPixels(bare, [&](int x, int y) { return !background(bare, x, y); }), 1000);
+    EXPECT_GT(countPixels(bare, [&](int x, int y) { return !background(bare, x, y); }), 1000)
+        << angles;
     EXPECT_EQ(countPixels(bare,
                           [&](int x, int y) {
                             return !background(bare, x, y) && difference(bare, grounded, x, y) != 0;
