@@ -65,16 +65,17 @@ kroTestOutcome kroview(const std::string &arguments, const std::string &environm
                     " " + arguments);
 }
 
-// One frame of `model` off-screen; `out` gets what kroview printed.
-kroTestPng shot(const std::string &model, const std::string &options, std::string *out = nullptr) {
+// One frame of `model` off-screen, of the given size; `out` gets what kroview printed.
+kroTestPng shot(const std::string &model, const std::string &options, std::string *out = nullptr,
+                int width = kWidth, int height = kHeight) {
   std::string path = kroTestTempPath("shot.png");
-  std::string size = " --size " + std::to_string(kWidth) + "x" + std::to_string(kHeight) + " ";
+  std::string size = " --size " + std::to_string(width) + "x" + std::to_string(height) + " ";
   kroTestOutcome run = kroview(model + size + options + " --shot " + path);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   if (out)
     *out = run.out;
   kroTestPng png(path);
-  EXPECT_EQ(png.width, kWidth);
+  EXPECT_EQ(png.width, width);
   return png;
 }
 
@@ -239,13 +240,10 @@ TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.file + " " + c.options + " yaw " + std::to_string(c.yaw) + " " +
                  std::to_string(c.width) + "x" + std::to_string(c.height));
-    std::string path = kroTestTempPath("framed.png");
-    kroTestOutcome run =
-        kroview(c.file + " --no-overlay --yaw " + std::to_string(c.yaw) + " --pitch " +
-                std::to_string(c.pitch) + " --size " + std::to_string(c.width) + "x" +
-                std::to_string(c.height) + " " + c.options + " --shot " + path);
-    ASSERT_EQ(run.status, 0) << run.err;
-    kroTestPng png(path);
+    kroTestPng png = shot(c.file,
+                          "--no-overlay --yaw " + std::to_string(c.yaw) + " --pitch " +
+                              std::to_string(c.pitch) + " " + c.options,
+                          nullptr, c.width, c.height);
     ASSERT_EQ(png.width, c.width);
     auto points = fileVertices(c.file);
     auto seen = drawnBox(png);
