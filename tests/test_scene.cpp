@@ -98,9 +98,12 @@ TEST(DigitMeshes, ZeroIsAnExtrudedEllipticalRingOneAFlatShadedBox) {
   }
 }
 
-TEST(GlyphMeshes, FlatLettersPlacedIntoTheWordsTextureBox) {
+// Flat letters placed into the box the word's texture mapping assumes; the mapping, a property of
+// the placed letters: each coordinate grows with its axis and the word spans the texture once.
+TEST(GlyphMeshes, FlatLettersPlacedIntoTheWordsTextureBoxWhichTheirCoordinatesSpanOnce) {
   const float up[3] = {0, 0, 1};
   std::vector<double> word;
+  std::vector<std::pair<float, float>> along[2]; // (position, texture coordinate) for x, then y
   for (auto [loader, offset] : kGlyphs) {
     Mesh m(loader);
     expectUnitNormalsAndWinding(m);
@@ -110,9 +113,21 @@ TEST(GlyphMeshes, FlatLettersPlacedIntoTheWordsTextureBox) {
                     m.op[i][3 * k + 2] == 0)
             << m.name << " triangle " << i;
     word = extent(m, offset, word);
+    kroTranslateObject(m.op, m.triangles, offset, 0, 0);
+    calculateTexCoords(m.op, m.tc, m.triangles);
+    for (int i = 0; i < m.triangles * 3; i++)
+      for (int a = 0; a < 2; a++)
+        along[a].push_back({m.op[i / 3][i % 3 * 3 + a], m.tc[i / 3][i % 3 * 2 + a]});
   }
   // The box the planar texture mapping assumes, to six decimals.
   expectExtent(word, {-2.376711, -0.296261, 0, 2.333038, 0.317921, 0}, 5e-7);
+  for (auto &pairs : along) {
+    std::sort(pairs.begin(), pairs.end());
+    EXPECT_NEAR(pairs.front().second, 0, 1e-6);
+    EXPECT_NEAR(pairs.back().second, 1, 1e-6);
+    for (size_t i = 1; i < pairs.size(); i++)
+      ASSERT_LE(pairs[i - 1].second, pairs[i].second) << pairs[i].first;
+  }
 }
 
 const int kWidth = 1200, kHeight = 600;
@@ -387,27 +402,6 @@ TEST_F(Scene, LightingPhasesAndTheirEdges) {
   }
   glNewList(logo_list, GL_COMPILE);
   glEndList();
-}
-
-// The word's texture mapping, a property of the placed letters: each coordinate grows with its
-// axis and the word spans the texture once, edge to edge.
-TEST(SceneHelpers, TexCoordsSpanTheWordOnce) {
-  std::vector<std::pair<float, float>> along[2]; // (position, texture coordinate) for x, then y
-  for (auto [loader, offset] : kGlyphs) {
-    Mesh m(loader);
-    kroTranslateObject(m.op, m.triangles, offset, 0, 0);
-    calculateTexCoords(m.op, m.tc, m.triangles);
-    for (int i = 0; i < m.triangles * 3; i++)
-      for (int a = 0; a < 2; a++)
-        along[a].push_back({m.op[i / 3][i % 3 * 3 + a], m.tc[i / 3][i % 3 * 2 + a]});
-  }
-  for (auto &pairs : along) {
-    std::sort(pairs.begin(), pairs.end());
-    EXPECT_NEAR(pairs.front().second, 0, 1e-6);
-    EXPECT_NEAR(pairs.back().second, 1, 1e-6);
-    for (size_t i = 1; i < pairs.size(); i++)
-      ASSERT_LE(pairs[i - 1].second, pairs[i].second) << pairs[i].first;
-  }
 }
 
 // Runs last in a process that runs every case: the scene cannot come back.
