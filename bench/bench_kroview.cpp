@@ -309,7 +309,7 @@ double followChange(kvView *view, kvWatch *watch, int what, const std::string &m
                     double started) {
   int changed = 0;
   while (!(changed & what)) {
-    changed |= kvPollWatch(watch, kvNowMs());
+    changed |= kvPollWatch(watch, kroNowMs());
     if (!(changed & what))
       usleep(1000);
   }
@@ -318,7 +318,7 @@ double followChange(kvView *view, kvWatch *watch, int what, const std::string &m
   kvDrawView(view, 0);
   SDL_GL_SwapBuffers();
   glFinish();
-  return failed ? -1.0 : (double)kvNowMs() / 1000.0 - started;
+  return failed ? -1.0 : (double)kroNowMs() / 1000.0 - started;
 }
 
 void watched(benchmark::State &state, int what) {
@@ -352,7 +352,7 @@ void watched(benchmark::State &state, int what) {
       fprintf(f, "%s// %d\n", fragment.c_str(), round++);
       fclose(f);
     }
-    double seconds = followChange(&view, &watch, what, files.model, (double)kvNowMs() / 1000.0);
+    double seconds = followChange(&view, &watch, what, files.model, (double)kroNowMs() / 1000.0);
     if (seconds < 0) {
       state.SkipWithError("the reload failed");
       break;

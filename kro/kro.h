@@ -378,6 +378,10 @@ int kroRebuildShaders(int resx, int resy);
 const char *kroShaderProblem(void);
 /* Milliseconds of a monotonic clock */
 long kroNowMs(void);
+/* A file's modification time, size and inode as one stamp; zeros for a missing file */
+void kroStampFile(const char *path, kroFileStamp *stamp);
+/* 1 when two stamps are the same, 0 when the file changed between them */
+int kroSameFileStamp(const kroFileStamp *a, const kroFileStamp *b);
 /* Watch <folder>/ish and <folder>/psh (null or "": the shader folder) with inotify, or, with
  * `poll` or where inotify is refused, by the files' times and sizes; 0, or -1 for a folder name
  * over KRO_SHADER_FOLDER_CHARS */

@@ -150,8 +150,7 @@ long kroNowMs(void) {
   return (long)now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
-/* A file's time, size and inode as one stamp; zeros for a missing file. */
-static void kroStamp(const char *path, kroFileStamp *stamp) {
+void kroStampFile(const char *path, kroFileStamp *stamp) {
   struct stat info;
   memset(stamp, 0, sizeof *stamp);
   if (stat(path, &info) != 0)
@@ -162,11 +161,16 @@ static void kroStamp(const char *path, kroFileStamp *stamp) {
   stamp->inode = (long long)info.st_ino;
 }
 
+int kroSameFileStamp(const kroFileStamp *a, const kroFileStamp *b) {
+  return a->seconds == b->seconds && a->nanoseconds == b->nanoseconds && a->size == b->size &&
+         a->inode == b->inode;
+}
+
 static void kroStampShaders(const kroShaderWatch *watch, kroFileStamp *stamps) {
   char path[KRO_SHADER_FOLDER_CHARS + 32];
   for (int i = 0; i < KRO_WATCHED_SHADER_FILES; i++) {
     snprintf(path, sizeof path, "%s/%s", watch->folder, KRO_WATCHED_FILES[i]);
-    kroStamp(path, &stamps[i]);
+    kroStampFile(path, &stamps[i]);
   }
 }
 

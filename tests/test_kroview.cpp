@@ -984,7 +984,7 @@ TEST(KroviewWatch, ALinkedModelIsFollowedToItsFile) {
     kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n*COMMENT \"edited\"\n");
     int changed = 0;
     for (int tries = 0; tries < 200 && !changed; tries++, usleep(10000))
-      changed = kvPollWatch(&watch, kvNowMs());
+      changed = kvPollWatch(&watch, kroNowMs());
     EXPECT_EQ(changed, KV_CHANGED_MODEL) << poll;
     kvCloseWatch(&watch);
   }

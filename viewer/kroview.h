@@ -41,7 +41,7 @@ typedef struct kvObject {
  * changes. */
 typedef struct kvMapFile {
   char *path; /* where the engine found it (heap) */
-  long long seconds, nanoseconds, size, inode;
+  kroFileStamp stamp;
 } kvMapFile;
 
 /* An object the reader refused: its place in the file and why. */
@@ -276,26 +276,19 @@ void kvDrawEdges(const kvScene *scene);
 
 enum { KV_WATCH_PATH = 4096, KV_CHANGED_MODEL = 1, KV_CHANGED_SHADERS = 2 };
 
-typedef struct kvFileStamp {
-  long long seconds, size, inode;
-  long nanoseconds;
-} kvFileStamp;
-
 typedef struct kvWatch {
   int open, polling; /* polling: file stamps looked at instead of inotify events */
   int fd, model_wd;
   char model_path[KV_WATCH_PATH], model_folder[KV_WATCH_PATH], model_name[KV_WATCH_PATH];
   int target_wd; /* a linked model's final file's folder, or -1 */
   char target_folder[KV_WATCH_PATH], target_name[KV_WATCH_PATH];
-  kvFileStamp model_stamp;
+  kroFileStamp model_stamp;
   kroShaderWatch shaders; /* the shader folder's ish/ and psh/ (the engine's watch) */
   int pending;            /* KV_CHANGED_MODEL seen since the last report */
-  long last_event;        /* ms, kvNowMs */
+  long last_event;        /* ms, kroNowMs */
   long next_poll;         /* ms */
 } kvWatch;
 
-/* Milliseconds of a monotonic clock */
-long kvNowMs(void);
 /* Watch the model file (through its folder, and a link's final file through that one's) and
  * the shader folder's ish/ and psh/; `poll`
  * (or a system without inotify) looks at the files' stamps instead. 0, or -1 for a path too

@@ -648,7 +648,7 @@ static void kvStartWatch(kvWindow *w) {
 
 /* A changed model or shader file read again; what happened, one line on standard output. */
 static void kvFollowChanges(kvWindow *w) {
-  int changed = kvPollWatch(&w->watch, kvNowMs());
+  int changed = kvPollWatch(&w->watch, kroNowMs());
   kvView *view = w->view;
   if (changed & KV_CHANGED_MODEL) {
     if (kvReloadModel(view, w->options->model, w->options->terrain) == 0) {

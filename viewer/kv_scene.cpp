@@ -9,13 +9,11 @@
  */
 #include "kroview.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 const float KV_GREY[3] = {0.6f, 0.6f, 0.6f};
 const float KV_BACKGROUND[3] = {0.10f, 0.11f, 0.16f};
@@ -361,18 +359,6 @@ static void kvForgetMapFiles(kvScene *scene) {
   scene->map_file_count = 0;
 }
 
-static void kvStampMapFile(kvMapFile *file) {
-  struct stat info;
-  if (stat(file->path, &info) != 0) {
-    file->seconds = file->nanoseconds = file->size = file->inode = -1;
-    return;
-  }
-  file->seconds = (long long)info.st_mtim.tv_sec;
-  file->nanoseconds = (long long)info.st_mtim.tv_nsec;
-  file->size = (long long)info.st_size;
-  file->inode = (long long)info.st_ino;
-}
-
 /* The textures of every map, the pictures kept for watching, the first
  * missing or refused map for the overlay. */
 static void kvMakeMapTextures(kvScene *scene) {
@@ -399,7 +385,7 @@ static void kvMakeMapTextures(kvScene *scene) {
         kvMapFile *file = &scene->map_files[scene->map_file_count];
         file->path = strdup(found);
         if (file->path) {
-          kvStampMapFile(file);
+          kroStampFile(file->path, &file->stamp);
           scene->map_file_count++;
         }
       }
@@ -408,11 +394,9 @@ static void kvMakeMapTextures(kvScene *scene) {
 
 int kvMapsChanged(const kvScene *scene) {
   for (int i = 0; i < scene->map_file_count; i++) {
-    kvMapFile now = scene->map_files[i];
-    kvStampMapFile(&now);
-    const kvMapFile *then = &scene->map_files[i];
-    if (now.seconds != then->seconds || now.nanoseconds != then->nanoseconds ||
-        now.size != then->size || now.inode != then->inode)
+    kroFileStamp now;
+    kroStampFile(scene->map_files[i].path, &now);
+    if (!kroSameFileStamp(&now, &scene->map_files[i].stamp))
       return 1;
   }
   return 0;

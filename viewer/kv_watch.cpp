@@ -16,36 +16,12 @@
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 static const long KV_QUIET_MS = 60; /* quiet time that ends a burst of writes */
 static const long KV_POLL_MS = 100; /* between looks at the files without inotify */
 static const uint32_t KV_EVENTS =
     IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_CREATE | IN_DELETE | IN_ATTRIB;
-
-long kvNowMs(void) {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (long)now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
-
-/* A file's time, size and inode as one stamp; zeros for a missing file. */
-static void kvStamp(const char *path, kvFileStamp *stamp) {
-  struct stat info;
-  memset(stamp, 0, sizeof *stamp);
-  if (stat(path, &info) != 0)
-    return;
-  stamp->seconds = (long long)info.st_mtim.tv_sec;
-  stamp->nanoseconds = (long)info.st_mtim.tv_nsec;
-  stamp->size = (long long)info.st_size;
-  stamp->inode = (long long)info.st_ino;
-}
-
-static int kvSameStamp(const kvFileStamp *a, const kvFileStamp *b) {
-  return a->seconds == b->seconds && a->nanoseconds == b->nanoseconds && a->size == b->size &&
-         a->inode == b->inode;
-}
 
 static void kvSplitPath(const char *path, char *folder, size_t folder_bytes, char *name,
                         size_t name_bytes) {
@@ -95,10 +71,10 @@ int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folde
   kvSplitPath(model_path, watch->model_folder, sizeof watch->model_folder, watch->model_name,
               sizeof watch->model_name);
   watch->polling = poll || !kvOpenInotify(watch);
-  kvStamp(watch->model_path, &watch->model_stamp);
+  kroStampFile(watch->model_path, &watch->model_stamp);
   if (kroOpenShaderWatch(&watch->shaders, shader_folder, watch->polling) != 0)
     return -1;
-  watch->next_poll = kvNowMs() + KV_POLL_MS;
+  watch->next_poll = kroNowMs() + KV_POLL_MS;
   watch->open = 1;
   return 0;
 }
@@ -128,9 +104,9 @@ static void kvLookAtFiles(kvWatch *watch, long now) {
   if (now < watch->next_poll)
     return;
   watch->next_poll = now + KV_POLL_MS;
-  kvFileStamp model;
-  kvStamp(watch->model_path, &model);
-  if (!kvSameStamp(&model, &watch->model_stamp)) {
+  kroFileStamp model;
+  kroStampFile(watch->model_path, &model);
+  if (!kroSameFileStamp(&model, &watch->model_stamp)) {
     watch->pending |= KV_CHANGED_MODEL;
     watch->last_event = now;
   }
