@@ -127,37 +127,17 @@ TEST_F(AseTest, AMissingFileOrStreamFillsNothing) {
     EXPECT_EQ(kroObjectOffsetsInASE(missing, &offsets), 0);
     none.load(missing, 1);
     EXPECT_EQ(kroLoadMaterialsFromASE(&materials, missing), 0);
-    streamed.next(nullptr);
+    streamed.next(nullptr), kroCreateSrcMeshFromASEfd(nullptr, "X");
   });
   std::string err = "Error during reading from file no/such.ase in function kro";
   EXPECT_EQ(out, err + "ObjectsInASE(..)\n" + err + "LightsInASE(..)\n" + err +
                      "ObjectsAndLightsInASE(..)\n" + err + "ObjectOffsetsInASE(..)\n" +
                      "Error in reading mesh from no/such.ase\n" +
                      "Error in reading material from no/such.ase\n" +
+                     "Error in reading mesh from file descriptor\n" +
                      "Error in reading mesh from file descriptor\n");
   EXPECT_TRUE(objects + lights == 0 && !offsets && none.untouched() && streamed.untouched());
-  EXPECT_EQ(kroTestHookCalls, 7);
-}
-
-// A bitmap name of exactly its limit is taken whole; one character more is
-// refused before it is written anywhere. (The node name's and the token's
-// limits, either side, are pinned by test_ase_exact's record.)
-TEST_F(AseTest, BitmapNamesOfTheLimitAreTakenAndOneMoreIsRefused) {
-  const std::string path = kroTestTempPath("limits.ase");
-  for (int more : {0, 1}) {
-    SCOPED_TRACE(more);
-    kroMaterial *materials = nullptr;
-    kroTestWriteFile(path, "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n*MAP_DIFFUSE {\n"
-                           "*BITMAPA \"" +
-                               std::string(KRO_ASE_BITMAP_CHARS + more, 'b') + "\"\n}\n}\n}\n");
-    const std::string out = kroTestCaptured(
-        [&] { EXPECT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 1 - more); });
-    EXPECT_EQ(out, more ? "Error in reading material from " + path +
-                              ": the bitmap name is longer than 1023 characters at line 5\n"
-                        : "");
-    EXPECT_EQ(kroTestHookCalls, more);
-    kroFreeMaterials(&materials, 1);
-  }
+  EXPECT_EQ(kroTestHookCalls, 8);
 }
 
 TEST_F(AseTest, ReadStringToCharStopsAtTheCharacterOrTheEnd) {
@@ -203,24 +183,28 @@ TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
 // Each "*MATERIAL n" block fills record n: its *MATERIAL_NAME without quotes,
 // white space inside it one blank, cut to KRO_ASE_NAME_CHARS (keywords inside
 // the quotes are part of the name and select nothing), empty without one; a
-// map section ends with its material. Freeing destroys each record, deleting
-// its texture names. (The count and colours of every repository file's records
-// are pinned by test_ase_exact's record.)
+// map section ends with its material; a bitmap name of exactly its limit is
+// taken, one character more refused. Freeing destroys each record, deleting
+// its texture names. (The count and colours of every repository file's records,
+// and the node name's and the token's limits, are pinned by test_ase_exact's record.)
 TEST_F(AseTest, MaterialsAsTheFileGivesThemAndFreeingDeletesTextures) {
-  std::string path = kroTestTempPath("materials.ase"), long_name;
+  std::string path = kroTestTempPath("materials.ase"), long_name,
+              bitmap = std::string(KRO_ASE_BITMAP_CHARS, 'b');
   while (long_name.size() <= KRO_ASE_NAME_CHARS) // words: no token is too long
     long_name += " name" + std::to_string(long_name.size());
   long_name.erase(0, 1);
-  kroTestWriteFile(path,
-                   "*MATERIAL_LIST {\n*MATERIAL_COUNT 5\n*MATERIAL_REF 5\n*MATERIAL_COUNTS 9\n"
-                   "*MATERIAL 0 {\n*MATERIAL_DIFFUSE 0.5 0.25 1.0\n*MATERIAL_TRANSPARENCY 0.25\n"
-                   "*MAP_DIFFUSE {\n*BITMAPA \"C:\\a b.bmp\"\n*MATERIAL_DIFFUSE 9 9 9\n"
-                   "*MATERIAL_TRANSPARENCY 1.0\n}\n}\n"
-                   "*MATERIAL 1 {\n*MATERIAL_NAME \"two  words\tand *MATERIAL 3\"\n"
-                   "*MATERIAL_DIFFUSE 1 0 0\n}\n"
-                   "*MATERIAL 2 {\n*MATERIAL_NAME bare\n}\n"
-                   "*MATERIAL 3 {\n*MATERIAL_NAME \"" +
-                       long_name + "\"\n}\n*MATERIAL 4 {\n*MATERIAL_NAME \"\"\n}\n}\n");
+  const std::string text =
+      "*MATERIAL_LIST {\n*MATERIAL_COUNT 5\n*MATERIAL_REF 5\n*MATERIAL_COUNTS 9\n"
+      "*MATERIAL 0 {\n*MATERIAL_DIFFUSE 0.5 0.25 1.0\n*MATERIAL_TRANSPARENCY 0.25\n"
+      "*MAP_DIFFUSE {\n*BITMAPA \"C:\\a b.bmp\"\n*MATERIAL_DIFFUSE 9 9 9\n"
+      "*MATERIAL_TRANSPARENCY 1.0\n}\n}\n"
+      "*MATERIAL 1 {\n*MATERIAL_NAME \"two  words\tand *MATERIAL 3\"\n"
+      "*MATERIAL_DIFFUSE 1 0 0\n}\n"
+      "*MATERIAL 2 {\n*MATERIAL_NAME bare\n}\n"
+      "*MATERIAL 3 {\n*MATERIAL_NAME \"" +
+      long_name + "\"\n}\n*MATERIAL 4 {\n*MATERIAL_NAME \"\"\n*MAP_BUMP {\n*BITMAPA \"" + bitmap +
+      "\"\n}\n}\n}\n";
+  kroTestWriteFile(path, text);
   kroMaterial *materials = nullptr;
   ASSERT_EQ(kroLoadMaterialsFromASE(&materials, path.c_str()), 5);
   EXPECT_TRUE(!strcmp(materials[0].name, "") && !strcmp(materials[4].name, ""));
@@ -240,41 +224,32 @@ TEST_F(AseTest, MaterialsAsTheFileGivesThemAndFreeingDeletesTextures) {
   EXPECT_TRUE(!kroLoadMaterialsFromASE(&zero, (kExporter + "CameraRollAnim.ase").c_str()) &&
               !kroLoadMaterialsFromASE(&none, path.c_str()));
   EXPECT_TRUE(zero == nullptr && none == &sentinel && kroTestHookCalls == 0);
+  kroTestWriteFile(path, std::string(text).insert(text.find(bitmap), "b"));
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadMaterialsFromASE(&none, path.c_str()), 0); },
+                      "Error in reading material from " + path +
+                          ": the bitmap name is longer than 1023 characters at line 27\n");
 }
 
 struct MeshSrcTest : kroTestFailureFixture {};
 
-// Runs the generator once per name over one stream of `text`; returns what it printed.
-std::string generate(const std::string &text, const std::vector<std::string> &names) {
-  std::string path = kroTestTempPath("gen.ase");
-  kroTestWriteFile(path, text);
-  FILE *stream = fopen(path.c_str(), "r");
-  std::string out = kroTestCaptured([&] {
-    for (const std::string &name : names)
-      kroCreateSrcMeshFromASEfd(stream, name.c_str());
+// A refusal, or a stream with no object left, writes no function, only the message in a
+// comment. (What each call writes for every repository file, lights between objects and calls
+// past the last object included, is pinned by test_ase_exact's record, where messages are not
+// comments; the text of every value by the committed loaders, which the GeneratedMeshes tests
+// regenerate, and checked against the reader below.)
+TEST_F(MeshSrcTest, RefusalsWriteOnlyTheirMessageInAComment) {
+  FILE *stream = fopen((kData + "bad_cut_in_number.ase").c_str(), "r"); // cut inside its object
+  const std::string out = kroTestCaptured([&] {
+    kroCreateSrcMeshFromASEfd(stream, "Cut"), kroCreateSrcMeshFromASEfd(stream, "Empty");
     fflush(stdout);
   });
   fclose(stream);
-  return out;
-}
-
-// A refusal, or a stream with no object left, writes no function, only the message in a
-// comment; without a stream the generator reports just that. (What each call writes for every
-// repository file, lights between objects and calls past the last object included, is pinned by
-// test_ase_exact's record, where messages are not comments; the text of every value by the
-// committed loaders, which the GeneratedMeshes tests regenerate, and checked against the reader
-// below.)
-TEST_F(MeshSrcTest, RefusalsWriteOnlyTheirMessageInAComment) {
-  EXPECT_EQ(generate("", {"Empty"}),
-            "/* Error in reading mesh from file descriptor: no *GEOMOBJECT follows\n */\n");
-  const std::string cut = generate(kroTestReadFile(kData + "bad_cut_in_number.ase"), {"Cut"});
-  EXPECT_TRUE(cut.rfind("/* Error in reading mesh from file descriptor: ", 0) == 0 &&
-              kroTestHas(cut, " at line ") && cut.find(" */\n") == cut.size() - 4 &&
-              !kroTestHas(cut, "loadMesh"))
-      << cut;
+  const std::string fd = "/* Error in reading mesh from file descriptor: ",
+                    empty = " */\n" + fd + "no *GEOMOBJECT follows\n */\n";
+  EXPECT_TRUE(out.rfind(fd, 0) == 0 && kroTestHas(out, " at line ") &&
+              out.find(empty) == out.size() - empty.size() && !kroTestHas(out, "loadMesh"))
+      << out;
   EXPECT_EQ(kroTestHookCalls, 2);
-  kroTestExpectReport([] { kroCreateSrcMeshFromASEfd(nullptr, "X"); },
-                      "Error in reading mesh from file descriptor\n");
 }
 
 // Name, row count and every value as "%f" (the loader's constants carry six decimals).
