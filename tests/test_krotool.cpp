@@ -112,71 +112,61 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWritingAndNamesChosenObjects) {
 
 // mesh-src writes only the files asked for, each whole, both or neither: a link
 // planted where the source's temporary file once went is never followed; a
-// source that cannot be written leaves no header. (How the out files treat links, test_image's
-// OutFile tests.)
+// source that cannot be written, or a table of a file without a material list,
+// leaves no file. (How the out files treat links, test_image's OutFile tests.)
 TEST(KrotoolMeshSrc, WritesOnlyTheFilesAskedForWholeAndTogether) {
   std::string dir = kroTestTempFolder("mesh-out"), source = dir + "/mesh.cpp",
               header = dir + "/mesh.h", victim = dir + "/victim.txt";
   kroTestWriteFile(victim, "not to be touched");
   ASSERT_EQ(symlink(victim.c_str(), (source + ".tmp").c_str()), 0);
   const std::string cube = "mesh-src " + kThirdParty + "/assimp/RotatingCube.ASE --auto";
-  const std::string files = " -o " + source + " --header " + header;
-  kroTestOutcome run = krotool(cube + files);
+  kroTestOutcome run = krotool(cube + " -o " + source + " --header " + header);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(kroTestReadFile(victim), "not to be touched");
   EXPECT_EQ(kroTestLinkText(source + ".tmp"), victim);
-  for (const std::string &file : {source, header})
-    EXPECT_TRUE(kroTestHas(kroTestReadFile(file), "void loadMeshBox01(")) << file;
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(source), "void loadMeshBox01("));
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(header), "12 triangles, material 0 (the file has no "
+                                                  "material list)\nvoid loadMeshBox01("));
   const std::string names = "mesh.cpp\nmesh.cpp.tmp\nmesh.h\nvictim.txt\n";
   EXPECT_EQ(kroTestListing(dir), names);
 
   expectRefusal(cube + " -o " + dir + "/missing/mesh.cpp --header " + dir + "/lone.h", 1,
                 "cannot write " + dir + "/missing/mesh.cpp: No such file or directory\n");
+  expectRefusal(cube + " -o " + dir + "/c.cpp --materials " + dir + "/c.h", 1,
+                "has no material list for --materials");
   EXPECT_EQ(kroTestListing(dir), names);
 }
 
 // With --header each loader's comment names its object's material and the
-// material's colour; --materials writes the list as a table, row for row, that
-// keeps every name's bytes (compiled as strict C99, where "??=" would be a
-// trigraph, and as C++). The loaders themselves are the same text with or
-// without them.
+// material's colour, or why there is none; --materials writes the list as a
+// table, row for row, that keeps every name's bytes (compiled as strict C99,
+// where "??=" would be a trigraph, and as C++). The loaders themselves are the
+// same text with or without them.
 TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
-  const std::string shapes = kData + "/ase/exported_shapes.ase", dir = kroTestTempFolder("tables");
-  kroTestOutcome plain = krotool("mesh-src " + shapes + " --auto");
-  kroTestOutcome noted = krotool("mesh-src " + shapes + " --auto -o " + dir + "/s.cpp --header " +
-                                 dir + "/s.h --materials " + dir + "/s-table.h");
+  const std::string dir = kroTestTempFolder("tables"), odd = dir + "/odd.ase";
+  std::string text = "*3DSMAX_ASCIIEXPORT 200\n*MATERIAL_LIST {\n*MATERIAL_COUNT 2\n"
+                     "*MATERIAL 0 {\n*MATERIAL_NAME \"back\\slash ?\\?= \xC3\xA9\"\n"
+                     "*MATERIAL_DIFFUSE 0.25 0.5 1.0\n}\n*MATERIAL 1 {\n*MATERIAL_NAME \"Moss\"\n"
+                     "*MATERIAL_DIFFUSE 0.1 0.6 0.2\n*MAP_DIFFUSE {\n*BITMAP \"C:\\m\\moss.png\"\n"
+                     "*UVW_V_OFFSET 0.5\n*UVW_U_TILING 3\n*UVW_ANGLE 0.25\n}\n}\n}\n";
+  for (std::string object : {"T 3", "U 1"}) // a material not in the list, one that is
+    text += "*GEOMOBJECT {\n*NODE_NAME \"" + object.substr(0, 1) +
+            "\"\n*MESH {\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
+            "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n"
+            "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1\n}\n}\n"
+            "*MATERIAL_REF " +
+            object.substr(2) + "\n}\n";
+  kroTestWriteFile(odd, text);
+  kroTestOutcome plain = krotool("mesh-src " + odd + " T U"),
+                 noted = krotool("mesh-src " + odd + " T U -o " + dir + "/odd.cpp --header " + dir +
+                                 "/odd.h --materials " + dir + "/odd-names.h");
   ASSERT_EQ(noted.status, 0) << noted.err;
-  EXPECT_EQ(kroTestReadFile(dir + "/s.cpp"), plain.out);
-  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/s.h"),
-                         "// object 2, \"Cylinder01\", 40 triangles, material 2 \"Glaze\", "
-                         "diffuse 0.1000 0.3000 0.7000\nvoid loadMeshCylinder01("));
-
-  // A file without a material list: noted in the header, refused for a table.
-  const std::string cube = kThirdParty + "/assimp/RotatingCube.ASE";
-  ASSERT_EQ(krotool("mesh-src " + cube + " Cube --header " + dir + "/c.h").status, 0);
-  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/c.h"),
-                         "12 triangles, material 0 (the file has no material list)\n"));
-  expectRefusal("mesh-src " + cube + " Cube -o " + dir + "/c2.cpp --materials " + dir + "/c2.h", 1,
-                "has no material list for --materials");
-  EXPECT_FALSE(kroTestFileExists(dir + "/c2.cpp") || kroTestFileExists(dir + "/c2.h"));
-
-  const std::string odd = dir + "/odd.ase";
-  kroTestWriteFile(odd,
-                   "*3DSMAX_ASCIIEXPORT 200\n*MATERIAL_LIST {\n*MATERIAL_COUNT 2\n"
-                   "*MATERIAL 0 {\n*MATERIAL_NAME \"back\\slash ?\\?= \xC3\xA9\"\n"
-                   "*MATERIAL_DIFFUSE 0.25 0.5 1.0\n}\n*MATERIAL 1 {\n*MATERIAL_NAME \"Moss\"\n"
-                   "*MATERIAL_DIFFUSE 0.1 0.6 0.2\n*MAP_DIFFUSE {\n*BITMAP \"C:\\m\\moss.png\"\n"
-                   "*UVW_V_OFFSET 0.5\n*UVW_U_TILING 3\n*UVW_ANGLE 0.25\n}\n}\n}\n"
-                   "*GEOMOBJECT {\n*NODE_NAME \"T\"\n"
-                   "*MESH {\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_VERTEX_LIST {\n"
-                   "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n"
-                   "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1\n}\n}\n"
-                   "*MATERIAL_REF 3\n}\n");
-  kroTestOutcome odd_run = krotool("mesh-src " + odd + " T -o /dev/null --header " + dir +
-                                   "/odd.h --materials " + dir + "/odd-names.h");
-  ASSERT_EQ(odd_run.status, 0) << odd_run.err;
-  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/odd.h"),
-                         "1 triangle, material 3 (not in the file's material list)\n"));
+  EXPECT_EQ(kroTestReadFile(dir + "/odd.cpp"), plain.out);
+  const std::string header = kroTestReadFile(dir + "/odd.h");
+  EXPECT_TRUE(kroTestHas(header, "1 triangle, material 3 (not in the file's material list)\n") &&
+              kroTestHas(header, "// object 2, \"U\", 1 triangle, material 1 \"Moss\", "
+                                 "diffuse 0.1000 0.6000 0.2000\nvoid loadMeshU("))
+      << header;
   const std::string show =
       "#include \"odd-names.h\"\nint main(void) {\n  int i;\n"
       "  for (i = 0; i < ODD_NAMES_COUNT; i++)\n"
