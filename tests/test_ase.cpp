@@ -1,13 +1,10 @@
-// ASE reader, counters, materials; every refused file leaves an empty result.
-// The mesh source generator on the reader's walk: one loader per call, loaders
-// for refused files that still compile, loaders generated at build time by
-// `krotool mesh-src` that must rebuild what the reader reads.
+// ASE readers on a missing file, materials and their textures. The mesh source
+// generator on the reader's walk: refusals written as comments, loaders
+// generated at build time by `krotool mesh-src` that must rebuild what the
+// reader reads. (The readers' exact results: test_ase_exact.)
 #include "gl_context.h"
 
-#include <math.h>
 #include <string.h>
-
-#include <algorithm>
 
 // Written at build time by `krotool mesh-src --header`; one twice, so its guard must hold.
 #include "generated_loaders_RotatingCube.h"
@@ -41,10 +38,8 @@ struct AseTest : kroTestGLFailureFixture {}; // the material records hold textur
 // A load and what the reader tests ask of it.
 struct Mesh : kroTestMesh {
   using kroTestMesh::kroTestMesh;
-  bool empty() const { return !op && !nc && !realn && !tc && triangles == 0; }
-  bool untouched() const { return empty() && material == 0 && !strcmp(name, "untouched"); }
-  std::string summary() const { // "name triangles material"
-    return std::string(name) + " " + std::to_string(triangles) + " " + std::to_string(material);
+  bool untouched() const {
+    return !op && !nc && !realn && !tc && !triangles && !material && !strcmp(name, "untouched");
   }
   // The same rows of 9, 9, 6 (unless `texture` is false) and 3 floats, bit for bit.
   template <typename M> bool sameRows(const M &o, bool texture = true) const {
@@ -62,56 +57,6 @@ std::string describe(const kroMaterial &m) { // colour, opacity, flag, texture n
            m.diffuse[2], m.opacity, (int)m.flag, m.texture[0], m.texture[1], m.texture[2],
            m.texture[3], m.texture[4]);
   return text;
-}
-
-// Objects with a further mapping channel (which replaces the texture table), a keyword glued to
-// a value (which is text) and a brace among a face's values (which closes the object's block, so
-// the name after it names nothing): the stream reader, the stream reader placed at each offset
-// the offset finder gives and the array reader read each as the numbered reader does. (What each
-// reader gives for each repository file, counters and offsets included, is pinned by
-// test_ase_exact's record.)
-TEST_F(AseTest, EveryReaderAndTheOffsetsAgreeOnOddObjects) {
-  const std::string path = kroTestTempPath("odd.ase"),
-                    triangle =
-                        "*MESH_NUMVERTEX 3\n"
-                        "*MESH_NUMFACES 1\n*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0*GEOMOBJECT\n"
-                        "*MESH_VERTEX 2 0 1 0\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n";
-  kroTestWriteFile(path,
-                   "*GEOMOBJECT {\n*NODE_NAME \"c\"\n*MESH_NUMVERTEX 1\n*MESH_NUMFACES 1\n"
-                   "*MESH_NUMTVERTEX 1\n*MESH_TVERT 0 0.1 0.2 0\n*MESH_TFACE 0 0 0 0\n"
-                   "*MESH_MAPPINGCHANNEL 2 {\n*MESH_NUMTVERTEX 2\n*MESH_TVERT 1 0.5 0.6 0\n"
-                   "*MESH_TFACE 0 1 1 1\n}\n}\n*GEOMOBJECT {\n*NODE_NAME \"A\"\n" +
-                       triangle + "*GEOMOBJECT {\n*NODE_NAME \"B\"\n" + triangle +
-                       "*GEOMOBJECT {\n*NODE_NAME \"a\"\n*MESH_NUMVERTEX 1\n*MESH_NUMFACES 1\n"
-                       "*MESH_VERTEX 0 1 2 3\n*MESH_FACE 0 } A: 0 B: 0 C: 0\nx y\n{\n"
-                       "*NODE_NAME \"b\"\n}\n");
-  const char *p = path.c_str();
-  long *offsets = nullptr;
-  kroMesh *meshes = nullptr;
-  ASSERT_EQ(kroObjectsInASE(p), 4);
-  ASSERT_EQ(kroObjectOffsetsInASE(p, &offsets), 4);
-  ASSERT_EQ(kroLoadMeshArrayFromASE(&meshes, p), 4);
-  FILE *stream = fopen(p, "r"), *placed_stream = fopen(p, "r");
-  std::string names;
-  for (int i = 0; i < 4; i++) {
-    Mesh numbered(path, i + 1), streamed, placed;
-    streamed.next(stream);
-    ASSERT_EQ(fseek(placed_stream, offsets[i], SEEK_SET), 0);
-    placed.next(placed_stream);
-    EXPECT_TRUE(streamed.summary() == numbered.summary() &&
-                placed.summary() == numbered.summary() && numbered.sameRows(streamed) &&
-                numbered.sameRows(placed) && numbered.sameRows(meshes[i]))
-        << i;
-    names += numbered.summary() + ";";
-  }
-  fclose(stream), fclose(placed_stream), free(offsets);
-  kroFreeMeshArray(&meshes, 4);
-  EXPECT_EQ(meshes, nullptr);
-  EXPECT_EQ(names, "c 1 0;A 1 0;B 1 0;a 1 0;");
-  Mesh channels(path, 1);
-  EXPECT_EQ(std::vector<float>(channels.tc[0], channels.tc[0] + 6),
-            std::vector<float>({0.5f, 0.6f, 0.5f, 0.6f, 0.5f, 0.6f}));
-  EXPECT_EQ(kroTestHookCalls, 0);
 }
 
 // A missing file or stream: each reader names itself, counts are 0, nothing is filled.
@@ -146,38 +91,6 @@ TEST_F(AseTest, ReadStringToCharStopsAtTheCharacterOrTheEnd) {
   kroReadStringToChar(stream, a, '"'), kroReadStringToChar(stream, b, '|');
   kroReadStringToChar(stream, c, '"'), fclose(stream);
   EXPECT_EQ(std::string(a) + "/" + b + "/" + c, "a b/rest/tail");
-}
-
-// Cut a good file at every byte: each object read from the stream is either
-// exactly the full object or refused with an empty result; a cut file's
-// message names the line of its last byte.
-TEST_F(AseTest, FileCutAnywhereIsCompleteOrEmpty) {
-  std::string text = kroTestReadFile(kTwo);
-  Mesh full[2];
-  full[0].load(kTwo, 1), full[1].load(kTwo, 2);
-  int refused = 0;
-  for (size_t length = 1; length < text.size(); length++) {
-    FILE *stream = fmemopen(&text[0], length, "r");
-    for (const Mesh &want : full) {
-      int calls = kroTestHookCalls;
-      Mesh mesh;
-      std::string message = kroTestCaptured([&] { mesh.next(stream); });
-      if (kroTestHookCalls != calls || mesh.triangles == 0) {
-        refused += kroTestHookCalls != calls;
-        ASSERT_TRUE(mesh.empty()) << length;
-        std::string line = std::to_string(1 + std::count(&text[0], &text[length - 1], '\n'));
-        if (kroTestHas(message, "(cut off?)")) {
-          ASSERT_TRUE(kroTestHas(message, "(cut off?) at line " + line + "\n")) << message;
-        }
-        break; // a refusal leaves the stream anywhere
-      }
-      ASSERT_TRUE(mesh.sameRows(want) && mesh.material == want.material &&
-                  !strcmp(mesh.name, want.name))
-          << length;
-    }
-    fclose(stream);
-  }
-  EXPECT_GT(refused, (int)text.size() / 2);
 }
 
 // Each "*MATERIAL n" block fills record n: its *MATERIAL_NAME without quotes,

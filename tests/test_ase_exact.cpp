@@ -5,7 +5,8 @@
 // tests/data/ase/reader-results.txt, on files, on pipes and through every
 // reader; the large generated files cross many of the reader's blocks, and
 // their numbers take every path of the number reader and the value writer.
-// The compact writer walks each file as the generator does.
+// The compact writer walks each file as the generator does. Every reader
+// agrees on odd objects, and on a file cut anywhere.
 //
 // The record is rewritten from the reader as it stands with
 //   KRO_ASE_RESULTS_WRITE=tests/data/ase/reader-results.txt build/tests/test_ase_exact
@@ -485,6 +486,87 @@ TEST_F(AseExactTest, Utf16FilesReadAsTheirUtf8Twins) {
       EXPECT_EQ(resultsOf(path), want);
     }
   }
+}
+
+// Objects with a further mapping channel (which replaces the texture table), a keyword glued to
+// a value (which is text) and a brace among a face's values (which closes the object's block, so
+// the name after it names nothing): the stream reader, the stream reader placed at each offset
+// the offset finder gives and the array reader read each as the numbered reader does.
+TEST_F(AseExactTest, EveryReaderAndTheOffsetsAgreeOnOddObjects) {
+  const std::string path = kroTestTempPath("odd.ase"),
+                    triangle =
+                        "*MESH_NUMVERTEX 3\n"
+                        "*MESH_NUMFACES 1\n*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0*GEOMOBJECT\n"
+                        "*MESH_VERTEX 2 0 1 0\n*MESH_FACE 0: A: 0 B: 1 C: 2\n}\n";
+  kroTestWriteFile(path,
+                   "*GEOMOBJECT {\n*NODE_NAME \"c\"\n*MESH_NUMVERTEX 1\n*MESH_NUMFACES 1\n"
+                   "*MESH_NUMTVERTEX 1\n*MESH_TVERT 0 0.1 0.2 0\n*MESH_TFACE 0 0 0 0\n"
+                   "*MESH_MAPPINGCHANNEL 2 {\n*MESH_NUMTVERTEX 2\n*MESH_TVERT 1 0.5 0.6 0\n"
+                   "*MESH_TFACE 0 1 1 1\n}\n}\n*GEOMOBJECT {\n*NODE_NAME \"A\"\n" +
+                       triangle + "*GEOMOBJECT {\n*NODE_NAME \"B\"\n" + triangle +
+                       "*GEOMOBJECT {\n*NODE_NAME \"a\"\n*MESH_NUMVERTEX 1\n*MESH_NUMFACES 1\n"
+                       "*MESH_VERTEX 0 1 2 3\n*MESH_FACE 0 } A: 0 B: 0 C: 0\nx y\n{\n"
+                       "*NODE_NAME \"b\"\n}\n");
+  const char *p = path.c_str();
+  long *offsets = nullptr;
+  kroMesh *meshes = nullptr;
+  ASSERT_EQ(kroObjectsInASE(p), 4);
+  ASSERT_EQ(kroObjectOffsetsInASE(p, &offsets), 4);
+  ASSERT_EQ(kroLoadMeshArrayFromASE(&meshes, p), 4);
+  FILE *stream = fopen(p, "r"), *placed_stream = fopen(p, "r");
+  std::string names;
+  for (int i = 0; i < 4; i++) {
+    kroTestMesh numbered(path, i + 1), streamed, placed;
+    streamed.next(stream);
+    ASSERT_EQ(fseek(placed_stream, offsets[i], SEEK_SET), 0);
+    placed.next(placed_stream);
+    const kroMesh &m = meshes[i];
+    const std::string want = describe(numbered);
+    EXPECT_TRUE(describe(streamed) == want && describe(placed) == want &&
+                describe(m.node_name, m.triangles, m.material_ref, m.op, m.nc, m.realn, m.tc) ==
+                    want)
+        << i;
+    names += std::string(numbered.name) + " " + std::to_string(numbered.triangles) + ";";
+  }
+  fclose(stream), fclose(placed_stream), free(offsets);
+  kroFreeMeshArray(&meshes, 4);
+  EXPECT_EQ(meshes, nullptr);
+  EXPECT_EQ(names, "c 1;A 1;B 1;a 1;");
+  kroTestMesh channels(path, 1);
+  EXPECT_EQ(std::vector<float>(channels.tc[0], channels.tc[0] + 6),
+            std::vector<float>({0.5f, 0.6f, 0.5f, 0.6f, 0.5f, 0.6f}));
+  EXPECT_EQ(kroTestHookCalls, 0);
+}
+
+// Cut a good file at every byte: each object read from the stream is either
+// exactly the full object or refused with an empty result; a cut file's
+// message names the line of its last byte.
+TEST_F(AseExactTest, FileCutAnywhereIsCompleteOrEmpty) {
+  const std::string two = kSource + "/tests/data/ase/two_objects.ase";
+  std::string text = kroTestReadFile(two);
+  kroTestMesh first(two, 1), second(two, 2);
+  const std::string full[2] = {describe(first), describe(second)};
+  int refused = 0;
+  for (size_t length = 1; length < text.size(); length++) {
+    FILE *stream = fmemopen(&text[0], length, "r");
+    for (const std::string &want : full) {
+      kroTestMesh mesh;
+      const std::string said = reported(two, [&] { mesh.next(stream); }), got = describe(mesh);
+      if (said == " hook0 []" && mesh.triangles > 0) {
+        ASSERT_EQ(got, want) << length;
+        continue;
+      }
+      refused += said != " hook0 []";
+      ASSERT_EQ(mesh.triangles, 0) << length; // and no arrays, as describe() checks
+      std::string line = std::to_string(1 + std::count(&text[0], &text[length - 1], '\n'));
+      ASSERT_TRUE(!kroTestHas(said, "(cut off?)") ||
+                  kroTestHas(said, "(cut off?) at line " + line + "|"))
+          << said;
+      break; // a refusal leaves the stream anywhere
+    }
+    fclose(stream);
+  }
+  EXPECT_GT(refused, (int)text.size() / 2);
 }
 
 // Each allocation of the compact writer, of the generator and of the mesh
