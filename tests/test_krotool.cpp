@@ -20,13 +20,12 @@ kroTestOutcome expectRefusal(const std::string &arguments, int status, const std
 }
 
 // `command` refuses `file`: status 1, nothing on standard output, one line on
-// standard error naming the file and the reason (which may add figures).
+// standard error naming the file and the reason.
 void expectUnusable(const std::string &command, const std::string &file,
                     const std::string &reason) {
-  kroTestOutcome tool = expectRefusal(command + " " + file, 1, reason);
-  EXPECT_TRUE(tool.out.empty()) << tool.out;
-  EXPECT_EQ(tool.err.rfind("krotool " + command + ": " + file + ": " + reason, 0), 0u) << tool.err;
-  EXPECT_EQ(tool.err.find('\n'), tool.err.size() - 1) << tool.err;
+  kroTestOutcome tool = krotool(command + " " + file);
+  EXPECT_TRUE(tool.status == 1 && tool.out.empty()) << tool.status << tool.out;
+  EXPECT_EQ(tool.err, "krotool " + command + ": " + file + ": " + reason + "\n");
 }
 
 const std::string kData = KRO_TEST_DATA, kThirdParty = kData + "/third-party";
@@ -202,17 +201,16 @@ TEST(KrotoolPngInfo, RefusesWhatTheEngineRefusesAndDescribesTheRest) {
       if (entry.path().extension() != ".png")
         continue;
       SCOPED_TRACE(path);
-      kroTestOutcome tool = krotool("png-info " + path);
       if (kroCheckPNG(path.c_str(), why, sizeof why) != 0) {
         refused++;
-        EXPECT_TRUE(tool.status == 1 && tool.out.empty()) << tool.status << tool.out;
-        EXPECT_EQ(tool.err, "krotool png-info: " + path + ": " + why + "\n");
+        expectUnusable("png-info", path, why);
         char decoded[KRO_PICTURE_REASON_CHARS]; // the decoder refuses it for the same reason
         int32_t size[2];
         EXPECT_EQ(kroDecodePicture(path.c_str(), size, decoded, sizeof decoded), nullptr);
         EXPECT_STREQ(decoded, why);
         continue;
       }
+      kroTestOutcome tool = krotool("png-info " + path);
       sound++;
       EXPECT_EQ(tool.status, 0) << tool.err;
       EXPECT_EQ(tool.out.rfind("file: " + path + "\n", 0), 0u) << tool.out;
@@ -232,25 +230,19 @@ TEST(KrotoolPngInfo, RefusesWhatTheEngineRefusesAndDescribesTheRest) {
   EXPECT_EQ(suite_sound, 19);
 }
 
-// A glyph folder: two good pictures, one of them twice under names that are
-// not codes, and a 32-bit picture.
-std::string glyphFolder() {
-  std::string dir = kroTestTempFolder("glyphs"), good = kData + "/krof/glyphs/";
+// A glyph folder of two good pictures, one of them twice under names that are
+// not codes, and a 32-bit picture, builds the same font from anywhere.
+TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailuresReason) {
+  std::string glyphs = kroTestTempFolder("glyphs"), one = kroTestTempFolder("one"),
+              two = kroTestTempFolder("two"), good = kData + "/krof/glyphs/";
   std::string a = kroTestReadFile(good + "65.bmp"), deep = a;
   deep[28] = 32; // bits per pixel
-  kroTestWriteFile(dir + "/65.bmp", a);
-  kroTestWriteFile(dir + "/66.bmp", kroTestReadFile(good + "66.bmp"));
-  for (const char *name : {"A.bmp", "300.bmp", "065.bmp"})
-    kroTestWriteFile(dir + "/" + name, a);
-  kroTestWriteFile(dir + "/67.bmp", deep);
-  kroTestWriteFile(dir + "/68.png", kroTestReadFile(kData + "/png/kinds/c0d01n-11x9.png"));
-  kroTestWriteFile(dir + "/notes.txt", "not a picture");
-  return dir;
-}
-
-TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailuresReason) {
-  std::string glyphs = glyphFolder(), one = kroTestTempFolder("one"),
-              two = kroTestTempFolder("two");
+  for (const char *name : {"65.bmp", "A.bmp", "300.bmp", "065.bmp"})
+    kroTestWriteFile(glyphs + "/" + name, a);
+  kroTestWriteFile(glyphs + "/66.bmp", kroTestReadFile(good + "66.bmp"));
+  kroTestWriteFile(glyphs + "/67.bmp", deep);
+  kroTestWriteFile(glyphs + "/68.png", kroTestReadFile(kData + "/png/kinds/c0d01n-11x9.png"));
+  kroTestWriteFile(glyphs + "/notes.txt", "not a picture");
   kroTestOutcome first = krotool("font-build " + glyphs + " 8 8 " + one + "/title.krof");
   kroTestOutcome second =
       kroTestRun("cd " + two + " && " + KROTOOL_PATH + " font-build " + glyphs + " 8 8 title.krof");
