@@ -58,15 +58,6 @@ std::string bits(float value) {
   return printed("%08" PRIx32, word);
 }
 
-// Messages on one line, the file's path replaced so that the record holds anywhere.
-std::string flat(std::string text, const std::string &path) {
-  for (size_t at; (at = text.find(path)) != text.npos;)
-    text.replace(at, path.size(), "<file>");
-  for (size_t at; (at = text.find('\n')) != text.npos;)
-    text.replace(at, 1, "|");
-  return text;
-}
-
 // Name, count, material and a hash of every row (the reader zeroes what the file leaves out).
 std::string describe(const char *name, int triangles, int material, kroObject op, kroObject nc,
                      kroObject realn, kroObject tc) {
@@ -85,25 +76,25 @@ std::string describe(const kroTestMesh &m) {
   return describe(m.name, m.triangles, m.material, m.op, m.nc, m.realn, m.tc);
 }
 
-// What a call printed and how often it called the hook.
+std::string describe(const kroMesh &m) {
+  return describe(m.node_name, m.triangles, m.material_ref, m.op, m.nc, m.realn, m.tc);
+}
+
+// How often a call called the hook and what it printed, on one line, the file's path replaced
+// so that the record holds anywhere.
 template <typename F> std::string reported(const std::string &path, F call) {
   int calls = kroTestHookCalls;
   std::string out = kroTestCaptured(call);
-  return " hook" + std::to_string(kroTestHookCalls - calls) + " [" + flat(out, path) + "]";
+  for (size_t at; (at = out.find(path)) != out.npos;)
+    out.replace(at, path.size(), "<file>");
+  for (size_t at; (at = out.find('\n')) != out.npos;)
+    out.replace(at, 1, "|");
+  return " hook" + std::to_string(kroTestHookCalls - calls) + " [" + out + "]";
 }
 
 // Where the stream is, counted from `start`, and whether it has ended.
 std::string streamState(FILE *stream, long start = 0) {
   return " at" + std::to_string(ftell(stream) - start) + (feof(stream) ? " eof" : "");
-}
-
-// The rest of a pipe after the calls: how many bytes, and whether it had ended.
-std::string pipeRest(FILE *stream) {
-  std::string state = feof(stream) ? " eof" : "";
-  size_t rest = 0;
-  for (int c; (c = getc(stream)) != EOF;)
-    rest++;
-  return state + " rest" + std::to_string(rest);
 }
 
 // What a loader writer returns, writes and reports for the next object of `stream`.
@@ -173,9 +164,7 @@ std::string resultsOf(const std::string &path, std::string *loaders = nullptr) {
   text += "array " + std::to_string(count) + messages + "\n";
   EXPECT_TRUE(count > 0 || !meshes);
   for (int i = 0; i < count; i++) {
-    const kroMesh &m = meshes[i];
-    text += "array " + std::to_string(i) + " " +
-            describe(m.node_name, m.triangles, m.material_ref, m.op, m.nc, m.realn, m.tc) + "\n";
+    text += "array " + std::to_string(i) + " " + describe(meshes[i]) + "\n";
   }
   kroFreeMeshArray(&meshes, count);
   // The stream readers on a file, then on a pipe of it, where a result the
@@ -201,7 +190,11 @@ std::string resultsOf(const std::string &path, std::string *loaders = nullptr) {
       text += (source ? "pipe source " : "pipe ") + std::to_string(call) + " " +
               (line == results[source * calls + call] ? "as file" : line) + "\n";
     }
-    text += "pipe rest" + pipeRest(stream) + "\n";
+    std::string ended = feof(stream) ? " eof" : ""; // and how many bytes are left
+    size_t rest = 0;
+    for (int c; (c = getc(stream)) != EOF;)
+      rest++;
+    text += "pipe rest" + ended + " rest" + std::to_string(rest) + "\n";
     pclose(stream);
   }
   kroMaterial sentinel, *materials = &sentinel; // left alone by a refusal
@@ -515,11 +508,9 @@ TEST_F(AseExactTest, EveryReaderAndTheOffsetsAgreeOnOddObjects) {
     streamed.next(stream);
     ASSERT_EQ(fseek(placed_stream, offsets[i], SEEK_SET), 0);
     placed.next(placed_stream);
-    const kroMesh &m = meshes[i];
     const std::string want = describe(numbered);
     EXPECT_TRUE(describe(streamed) == want && describe(placed) == want &&
-                describe(m.node_name, m.triangles, m.material_ref, m.op, m.nc, m.realn, m.tc) ==
-                    want)
+                describe(meshes[i]) == want)
         << i;
     names += std::string(numbered.name) + " " + std::to_string(numbered.triangles) + ";";
   }
