@@ -133,18 +133,15 @@ TEST_F(AseTest, MaterialsAsTheFileGivesThemAndFreeingDeletesTextures) {
                           ": the bitmap name is longer than 1023 characters at line 27\n");
 }
 
-struct MeshSrcTest : kroTestFailureFixture {};
-
 // A refusal, or a stream with no object left, writes no function, only the message in a
 // comment. (What each call writes for every repository file, lights between objects and calls
 // past the last object included, is pinned by test_ase_exact's record, where messages are not
 // comments; the text of every value by the committed loaders, which the GeneratedMeshes tests
 // regenerate, and checked against the reader below.)
-TEST_F(MeshSrcTest, RefusalsWriteOnlyTheirMessageInAComment) {
+TEST_F(AseTest, RefusalsWriteOnlyTheirMessageInAComment) {
   FILE *stream = fopen((kData + "bad_cut_in_number.ase").c_str(), "r"); // cut inside its object
   const std::string out = kroTestCaptured([&] {
     kroCreateSrcMeshFromASEfd(stream, "Cut"), kroCreateSrcMeshFromASEfd(stream, "Empty");
-    fflush(stdout);
   });
   fclose(stream);
   const std::string fd = "/* Error in reading mesh from file descriptor: ",
@@ -172,7 +169,7 @@ std::string dump(const kroTestMesh &m, bool texture_faces, const char *format = 
 // Each loader `krotool mesh-src` wrote builds the reader's object (texture rows only where the
 // file has texture faces; the others stay as allocated), and its compact twin, where there is
 // one, builds the same, bit for bit.
-TEST_F(MeshSrcTest, GeneratedLoadersAndCompactTwinsRebuildWhatTheReaderReads) {
+TEST_F(AseTest, GeneratedLoadersAndCompactTwinsRebuildWhatTheReaderReads) {
   const std::tuple<kroTestLoader *, kroTestLoader *, std::string, int, bool> loaders[] = {
       {loadMeshTwoLeft, loadMeshCompactTwoLeft, kTwo, 1, true},
       {loadMeshTwoRight, loadMeshCompactTwoRight, kTwo, 2, false},

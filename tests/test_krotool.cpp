@@ -68,23 +68,22 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWritingAndNamesChosenObjects) {
   const std::string out = kroTestTempPath("refused.cpp"), header = kroTestTempPath("refused.h");
   const std::string files = " -o " + out + " --header " + header;
   const std::pair<std::string, std::string> refused[] = {
-      {kNamed + " A B C D A", "NAME 'A' is given twice"},
-      {kNamed + " A B C D", "5 objects to convert but 4 NAMEs were given"},
-      {kNamed + " A B --object 1 --object 2 --object 3", "3 objects to convert but 2 NAMEs"},
-      {kNamed + " --auto A", "give NAMEs or --auto, not both"},
-      {kNamed, "missing NAME (or --auto)"},
-      {kNamed + " A-1", "NAME 'A-1' may hold only letters, digits and '_'"},
-      {kNamed + " --auto --object 6", "has no object '6'"},
-      {kNamed + " --auto --object Box", "has no object 'Box'"},
-      {kNamed + " --auto --object 1 --object 1", "object '1' is chosen twice"},
-      {kNamed + " --auto --object 1 --object 'Box 01'",
-       "object 1 is chosen twice, as '1' and as 'Box 01'"},
-      {kNamed + " --auto --object 1st --object 3", "object 3 is chosen twice, as '1st' and as '3'"},
-      {kNamed + " --auto --frobnicate", "unknown option '--frobnicate'"},
-      {kNamed + " --auto --header", "--header needs a value"},
+      {"A B C D A", "NAME 'A' is given twice"},
+      {"A B C D", "5 objects to convert but 4 NAMEs were given"},
+      {"A B --object 1 --object 2 --object 3", "3 objects to convert but 2 NAMEs"},
+      {"--auto A", "give NAMEs or --auto, not both"},
+      {"", "missing NAME (or --auto)"},
+      {"A-1", "NAME 'A-1' may hold only letters, digits and '_'"},
+      {"--auto --object 6", "has no object '6'"},
+      {"--auto --object Box", "has no object 'Box'"},
+      {"--auto --object 1 --object 1", "object '1' is chosen twice"},
+      {"--auto --object 1 --object 'Box 01'", "object 1 is chosen twice, as '1' and as 'Box 01'"},
+      {"--auto --object 1st --object 3", "object 3 is chosen twice, as '1st' and as '3'"},
+      {"--auto --frobnicate", "unknown option '--frobnicate'"},
+      {"--auto --header", "--header needs a value"},
   };
   for (const auto &[arguments, reason] : refused) {
-    expectRefusal("mesh-src" + files + " " + arguments, 2, reason);
+    expectRefusal("mesh-src" + files + " " + kNamed + " " + arguments, 2, reason);
     EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header)) << arguments;
   }
   // A file that cannot be read is a failure, not a usage error; nothing is left.
@@ -244,8 +243,7 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
   kroTestOutcome first = krotool("font-build " + glyphs + " 8 8 " + one + "/title.krof");
   kroTestOutcome second =
       kroTestRun("cd " + two + " && " + KROTOOL_PATH + " font-build " + glyphs + " 8 8 title.krof");
-  ASSERT_EQ(first.status, 0) << first.err;
-  ASSERT_EQ(second.status, 0) << second.err;
+  ASSERT_TRUE(first.status == 0 && second.status == 0) << first.err << second.err;
   EXPECT_EQ(first.out, one + "/title.krof: 3 glyphs of 8 x 8\n");
   EXPECT_EQ(first.err,
             "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
@@ -257,8 +255,8 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
   EXPECT_EQ(kroTestReadFile(one + "/title.krof"), kroTestReadFile(two + "/title.krof"));
   EXPECT_EQ(kroTestListing(one), "title.krof\n"); // nothing else left beside it
   kroTestOutcome info = krotool("font-info " + one + "/title.krof");
-  EXPECT_EQ(info.status, 0);
-  EXPECT_TRUE(kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 3\ncodes: 65 66 68\n"))
+  EXPECT_TRUE(info.status == 0 &&
+              kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 3\ncodes: 65 66 68\n"))
       << info.out;
 
   // Each failure has its reason and leaves no file.
