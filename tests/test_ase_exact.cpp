@@ -14,10 +14,8 @@
 // block reader replaced); a change to the reader's results is then a change to
 // that file, visible in review.
 #include "gl_context.h"
-#include "kro_ase_reader.h"
 
 #include <inttypes.h>
-#include <math.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -163,9 +161,8 @@ std::string resultsOf(const std::string &path, std::string *loaders = nullptr) {
   messages = reported(path, [&] { count = kroLoadMeshArrayFromASE(&meshes, p); });
   text += "array " + std::to_string(count) + messages + "\n";
   EXPECT_TRUE(count > 0 || !meshes);
-  for (int i = 0; i < count; i++) {
+  for (int i = 0; i < count; i++)
     text += "array " + std::to_string(i) + " " + describe(meshes[i]) + "\n";
-  }
   kroFreeMeshArray(&meshes, count);
   // The stream readers on a file, then on a pipe of it, where a result the
   // file gave too is written "as file".
