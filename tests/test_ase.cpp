@@ -1,7 +1,6 @@
-// ASE readers on a missing file, materials and their textures. The mesh source
-// generator on the reader's walk: refusals written as comments, loaders
+// ASE readers on a missing file, materials and their textures; loaders
 // generated at build time by `krotool mesh-src` that must rebuild what the
-// reader reads. (The readers' exact results: test_ase_exact.)
+// reader reads. (The readers' and the generator's exact results: test_ase_exact.)
 #include "gl_context.h"
 
 #include <string.h>
@@ -129,25 +128,6 @@ TEST_F(AseTest, MaterialsAsTheFileGivesThemAndFreeingDeletesTextures) {
   kroTestExpectReport([&] { EXPECT_EQ(kroLoadMaterialsFromASE(&none, path.c_str()), 0); },
                       "Error in reading material from " + path +
                           ": the bitmap name is longer than 1023 characters at line 27\n");
-}
-
-// A refusal, or a stream with no object left, writes no function, only the message in a
-// comment. (What each call writes for every repository file, lights between objects and calls
-// past the last object included, is pinned by test_ase_exact's record, where messages are not
-// comments; the text of every value by the committed loaders, which the GeneratedMeshes tests
-// regenerate, and checked against the reader below.)
-TEST_F(AseTest, RefusalsWriteOnlyTheirMessageInAComment) {
-  FILE *stream = fopen((kData + "bad_cut_in_number.ase").c_str(), "r"); // cut inside its object
-  const std::string out = kroTestCaptured([&] {
-    kroCreateSrcMeshFromASEfd(stream, "Cut"), kroCreateSrcMeshFromASEfd(stream, "Empty");
-  });
-  fclose(stream);
-  const std::string fd = "/* Error in reading mesh from file descriptor: ",
-                    empty = " */\n" + fd + "no *GEOMOBJECT follows\n */\n";
-  EXPECT_TRUE(out.rfind(fd, 0) == 0 && kroTestHas(out, " at line ") &&
-              out.find(empty) == out.size() - empty.size() && !kroTestHas(out, "loadMesh"))
-      << out;
-  EXPECT_EQ(kroTestHookCalls, 2);
 }
 
 // Name, row count and every value as `format` gives it ("%f": the loader's constants carry six

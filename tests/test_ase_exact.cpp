@@ -5,7 +5,8 @@
 // tests/data/ase/reader-results.txt, on files, on pipes and through every
 // reader; the large generated files cross many of the reader's blocks, and
 // their numbers take every path of the number reader and the value writer.
-// The compact writer walks each file as the generator does. Every reader
+// The compact writer walks each file as the generator does, and the generator
+// writes the same to standard output, its messages in comments. Every reader
 // agrees on odd objects, and on a file cut anywhere.
 //
 // The record is rewritten from the reader as it stands with
@@ -114,10 +115,12 @@ Written written(W writer, FILE *stream, const std::string &path, const std::stri
   return w;
 }
 
-// The generator's text: length and hash. The compact writer, given a stream of the same file,
-// must walk alike (result, messages, position); its loaders are added to `loaders`.
+// The generator's text: length and hash. Beside it, on streams of the same file, the compact
+// writer must walk alike (result, messages, position), its loaders added to `loaders`, and the
+// generator writing to standard output must write the same, its messages in comments.
 std::string generate(FILE *stream, const std::string &path, const std::string &name,
-                     FILE *compact = nullptr, std::string *loaders = nullptr) {
+                     FILE *compact = nullptr, FILE *printing = nullptr,
+                     std::string *loaders = nullptr) {
   Written w = written(kroWriteSrcMeshFromASEfd, stream, path, name);
   if (compact) {
     static int written_loaders = 0;
@@ -127,6 +130,10 @@ std::string generate(FILE *stream, const std::string &path, const std::string &n
         << name << c.says << streamState(compact);
     if (loaders && kroTestHas(c.text, "void loadMesh")) // past the last object only a brace
       *loaders += c.text + "\n";
+    std::string said = w.says.substr(w.says.find('[') + 1, w.says.size() - w.says.find('[') - 2);
+    std::replace(said.begin(), said.end(), '|', '\n');
+    EXPECT_EQ(kroTestCaptured([&] { kroCreateSrcMeshFromASEfd(printing, name.c_str()); }),
+              w.ok ? w.text : "/* " + said + " */\n");
   }
   return "ok" + std::to_string(w.ok) + " " + std::to_string(w.text.size()) + "B " +
          printed("%016" PRIx64, fnv(w.text.data(), w.text.size())) + w.says;
@@ -166,19 +173,19 @@ std::string resultsOf(const std::string &path, std::string *loaders = nullptr) {
   kroFreeMeshArray(&meshes, count);
   // The stream readers on a file, then on a pipe of it, where a result the
   // file gave too is written "as file".
-  FILE *stream = fopen(p, "r"), *compact = fopen(p, "r");
+  FILE *stream = fopen(p, "r"), *compact = fopen(p, "r"), *printing = fopen(p, "r");
   std::vector<std::string> results;
   for (int call = 0; call < 2 * calls; call++) {
     if (call == calls)
       rewind(stream);
-    std::string line =
-        call < calls ? loadNext(stream, path)
-                     : generate(stream, path, "L" + std::to_string(call - calls), compact, loaders);
+    std::string line = call < calls ? loadNext(stream, path)
+                                    : generate(stream, path, "L" + std::to_string(call - calls),
+                                               compact, printing, loaders);
     results.push_back(line);
     text += (call < calls ? "stream " : "source ") + std::to_string(call % calls) + " " + line +
             streamState(stream) + "\n";
   }
-  fclose(stream), fclose(compact);
+  fclose(stream), fclose(compact), fclose(printing);
   for (int source = 0; source < 2; source++) {
     stream = popen(("cat '" + path + "'").c_str(), "r");
     for (int call = 0; call < calls; call++) {
