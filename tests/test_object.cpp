@@ -21,14 +21,18 @@ void fillRows(kroObject rows, int count, int width, float base) {
 }
 
 // Growing from none by one row, then by two and by four, for each of the three row widths:
-// every step keeps the rows it had, the same rows with their floats untouched,
-// and a copy holds the same floats in rows of its own.
-TEST_F(ObjectTest, GrowthKeepsEveryRowAndCopiesAreIndependent) {
-  const std::tuple<void (*)(kroObject *, int, int), kroObject (*)(kroObject, uint32_t), int>
-      kinds[] = {{kroIncreaseObject, kroCopyObject, 9},
-                 {kroIncreaseTexCoords, kroCopyTexCoords, 6},
-                 {kroIncreaseCoords, kroCopyRealNormals, 3}};
-  for (auto [grow, copy, width] : kinds) {
+// every step keeps the rows it had, the same rows with their floats untouched, and a copy holds
+// the same floats in rows of its own. Every failed allocation of growth by two (its pointer
+// block or either new row) or of a copy of two rows (its pointer block or either row copy) is
+// reported under the operation's name, and the rows are left as they were, no copy made.
+TEST_F(ObjectTest, GrowthKeepsEveryRowCopiesAreIndependentAndFailuresChangeNothing) {
+  const std::tuple<void (*)(kroObject *, int, int), kroObject (*)(kroObject, uint32_t), int,
+                   std::string, std::string>
+      kinds[] = {{kroIncreaseObject, kroCopyObject, 9, "IncreaseObject", "CopyObject"},
+                 {kroIncreaseTexCoords, kroCopyTexCoords, 6, "IncreaseTexCoords", "CopyTexCoords"},
+                 {kroIncreaseCoords, kroCopyRealNormals, 3, "IncreaseCoords", "CopyRealNormals"}};
+  for (auto [grow, copy, width, grow_name, copy_name] : kinds) {
+    SCOPED_TRACE(width);
     kroObject rows = nullptr;
     std::vector<float *> kept;
     for (int count = 0; count < 7; count = 2 * count + 1) {
@@ -37,7 +41,7 @@ TEST_F(ObjectTest, GrowthKeepsEveryRowAndCopiesAreIndependent) {
       for (int i = 0; i < count; i++)
         EXPECT_TRUE(rows[i] == kept[i] && rows[i][0] == 100.0f * i &&
                     rows[i][width - 1] == 100.0f * i + width - 1)
-            << "width " << width << ", from " << count << " rows: row " << i;
+            << "from " << count << " rows: row " << i;
       fillRows(rows + count, count + 1, width, 100.0f * count); // in bounds (sanitizer build)
       for (int i = count; i <= 2 * count; i++)
         kept.push_back(rows[i]);
@@ -46,60 +50,37 @@ TEST_F(ObjectTest, GrowthKeepsEveryRowAndCopiesAreIndependent) {
     for (int i = 0; i < 3; i++)
       EXPECT_TRUE(copied[i] != rows[i] && !memcmp(copied[i], rows[i], width * sizeof(float))) << i;
     copied[1][width - 1] = -7.0f;
-    EXPECT_FLOAT_EQ(rows[1][width - 1], 100.0f + width - 1);
     kroDestroyObject(&copied, 3);
-    kroDestroyObject(&rows, 7);
+    const std::string oom = "Error during allocating memory in kro";
+    const kroObject block = rows;
+    for (int n = 1; n <= 3; n++) {
+      SCOPED_TRACE(n);
+      kroTestExpectReport([&] { grow(&rows, 7, 2); }, oom + grow_name + "(..)\n", n);
+      kroTestExpectReport([&] { copied = copy(rows, 2); }, oom + copy_name + "(..)\n", n);
+      EXPECT_TRUE(!copied && rows == block && rows[0] == kept[0] && rows[6] == kept[6]);
+      EXPECT_FLOAT_EQ(rows[1][width - 1], 100.0f + width - 1);
+    }
+    kroTestExpectReport([&] { grow(&rows, 7, -1); }, oom + grow_name + "(..)\n");
+    kroDestroyObject(&rows, 7); // the count is still 7
     EXPECT_TRUE(!rows && !copied);
   }
   kroObject empty = kroCopyObject(nullptr, 0), null_handle = nullptr;
   kroDestroyObject(&empty, 0);
   kroDestroyObject(&null_handle, 0);
   EXPECT_TRUE(!empty && !null_handle);
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
-// Every failed allocation of each operation on a source of two rows is reported under the
-// operation's name: growth by two fails at its pointer block or either new row, a copy at its
-// pointer block or either row copy, and the source is left as it was, no copy made.
-TEST_F(ObjectTest, EveryFailedAllocationIsReportedAndChangesNothing) {
-  kroObject source = nullptr;
-  kroIncreaseObject(&source, 0, 2);
-  fillRows(source, 2, 9, 4.0f);
-  const kroObject block = source;
-  float *const row0 = source[0];
-  const std::pair<const char *, void (*)(kroObject *, kroObject *)> cases[] = {
-      {"kroIncreaseObject", [](kroObject *s, kroObject *) { kroIncreaseObject(s, 2, 2); }},
-      {"kroIncreaseTexCoords", [](kroObject *s, kroObject *) { kroIncreaseTexCoords(s, 2, 2); }},
-      {"kroIncreaseCoords", [](kroObject *s, kroObject *) { kroIncreaseCoords(s, 2, 2); }},
-      {"kroCopyObject", [](kroObject *s, kroObject *made) { *made = kroCopyObject(*s, 2); }},
-      {"kroCopyTexCoords", [](kroObject *s, kroObject *made) { *made = kroCopyTexCoords(*s, 2); }},
-      {"kroCopyRealNormals",
-       [](kroObject *s, kroObject *made) { *made = kroCopyRealNormals(*s, 2); }},
-  };
-  for (auto [name, run] : cases)
-    for (int n = 1; n <= 3; n++) {
-      SCOPED_TRACE(name + (" allocation " + std::to_string(n)));
-      kroObject made = nullptr;
-      kroTestExpectReport([&] { run(&source, &made); },
-                          std::string("Error during allocating memory in ") + name + "(..)\n", n);
-      EXPECT_TRUE(!made && source == block && source[0] == row0);
-      EXPECT_FLOAT_EQ(source[1][8], 4.0f + 100 + 8);
-    }
-  kroTestExpectReport([&] { kroIncreaseObject(&source, 2, -1); },
-                      "Error during allocating memory in kroIncreaseObject(..)\n");
-  kroDestroyObject(&source, 2); // the count is still 2
+  EXPECT_EQ(kroTestHookCalls, 3 * 7); // the reports expected above, and no others
 }
 
 TEST(BitsTest, MasksBitsBytesAndTheStringAfterTheLastDot) {
   kroSetBitMasks();
+  const uint32_t bits = 0xA5A5A5A5u; // bit 31 set, bit 30 clear
   for (int i = 0; i < 32; i++) {
-    EXPECT_EQ(KRO_TRUE_MASK[i], 1u << i) << i;
-    EXPECT_EQ(KRO_FALSE_MASK[i], ~(1u << i)) << i;
+    const uint32_t bit = 1u << i;
+    EXPECT_TRUE(KRO_TRUE_MASK[i] == bit && KRO_FALSE_MASK[i] == ~bit) << i;
+    EXPECT_EQ(kroSetBitTrue(bits, (int8_t)i), bits | bit) << i;
+    EXPECT_EQ(kroSetBitFalse(bits, (int8_t)i), bits & ~bit) << i;
+    EXPECT_EQ(kroGetBit(bits, (int8_t)i), (bits >> i) & 1u) << i;
   }
-  EXPECT_EQ(kroSetBitFalse(0xFFFFFFFFu, 0), 0xFFFFFFFEu);
-  EXPECT_EQ(kroSetBitTrue(0u, 31), 0x80000000u);
-  for (int i = 0; i < 32; i++) // bit 31 set, bit 30 clear
-    EXPECT_EQ(kroGetBit(0xA5A5A5A5u, (int8_t)i), (0xA5A5A5A5u >> i) & 1u) << i;
   const uint32_t word = 0x11223344u; // bytes from the least to the most significant
   EXPECT_EQ((std::vector<int>{kroGet0thByte(word), kroGet1stByte(word), kroGet2ndByte(word),
                               kroGet3rdByte(word)}),
@@ -168,6 +149,14 @@ TEST(TransformTest, RotationIsRightHandedAboutAnyAxisAndAliasSafe) {
   EXPECT_TRUE(n[0] == 14.0f && n[1] == 32.0f && n[2] == 50.0f);
 }
 
+// Normalised device coordinates of the point (x, y, z, 1) under the column-major matrix m.
+std::vector<double> project(const float *m, double x, double y, double z) {
+  double clip[4];
+  for (int r = 0; r < 4; r++)
+    clip[r] = m[r] * x + m[4 + r] * y + m[8 + r] * z + m[12 + r];
+  return {clip[0] / clip[3], clip[1] / clip[3], clip[2] / clip[3]};
+}
+
 // The intro's camera: kroPerspectiveOGL(40, 2, 0.2, 50) puts the top edge of the view 40
 // degrees above the axis and the right edge twice as far out as the top (the aspect, width
 // over height), and maps the near and far distances to the ends of the depth range: a point
@@ -181,22 +170,15 @@ TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
   glGetFloatv(GL_PROJECTION_MATRIX, p);
   glLoadIdentity();
   glMatrixMode(GL_MODELVIEW);
-  // Normalised device coordinates of an eye-space point (the matrix is column-major).
-  auto device = [&](double x, double y, double z) {
-    double clip[4];
-    for (int r = 0; r < 4; r++)
-      clip[r] = p[r] * x + p[4 + r] * y + p[8 + r] * z + p[12 + r];
-    return std::vector<double>{clip[0] / clip[3], clip[1] / clip[3], clip[2] / clip[3]};
-  };
   const double up = tan(40.0 * M_PI / 180);
   for (double d : {0.2, 1.0, 7.5, 50.0})
     for (int corner = 0; corner < 4; corner++) {
       const double x = corner & 1 ? 1 : -1, y = corner & 2 ? 1 : -1;
-      const std::vector<double> got = device(2 * up * d * x, up * d * y, -d);
+      const std::vector<double> got = project(p, 2 * up * d * x, up * d * y, -d);
       EXPECT_TRUE(fabs(got[0] - x) < 1e-5 && fabs(got[1] - y) < 1e-5) << d << " " << x << y;
     }
-  EXPECT_NEAR(device(0, 0, -0.2)[2], -1, 1e-5);
-  EXPECT_NEAR(device(0, 0, -50)[2], 1, 1e-4);
+  EXPECT_NEAR(project(p, 0, 0, -0.2)[2], -1, 1e-5);
+  EXPECT_NEAR(project(p, 0, 0, -50)[2], 1, 1e-4);
 }
 
 // Two triangles facing the viewer, every vertex at its own place, with its own
@@ -205,6 +187,14 @@ const float kRows[3][2][9] = {
     {{-0.5f, -0.5f, 0, 0.5f, -0.5f, 0, 0, 0.5f, 0}, {-0.25f, 0, 0, 0.25f, 0, 0, 0, 0.25f, 0}},
     {{1, 0, 0, 0, 1, 0, 0, 0, 1}, {1, 1, 0, 0, 1, 1, 1, 0, 1}},
     {{0, 0, 1, 0, 0.6f, 0.8f, 0.8f, 0, 0.6f}, {0, 0.8f, 0.6f, 0, 0, 1, 0.28f, 0, 0.96f}}};
+// A new array of the rows of `table`.
+template <size_t N> kroObject rowsOf(const float (&table)[N][9]) {
+  kroObject rows = nullptr;
+  kroIncreaseObject(&rows, 0, N);
+  for (size_t t = 0; t < N; t++)
+    memcpy(rows[t], table[t], sizeof table[t]);
+  return rows;
+}
 const float *vertexOf(int role, int i) {
   return &kRows[role][i / 3][(i % 3) * 3];
 }
@@ -214,11 +204,8 @@ struct DrawTest : ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(kroTestOpenGL());
     glUseProgramObjectARB(0);
-    for (int role = 0; role < 3; role++) {
-      kroIncreaseObject(&rows[role], 0, 2);
-      for (int k = 0; k < 18; k++)
-        rows[role][k / 9][k % 9] = kRows[role][k / 9][k % 9];
-    }
+    for (int role = 0; role < 3; role++)
+      rows[role] = rowsOf(kRows[role]);
   }
   void TearDown() override {
     glDisable(GL_LIGHTING);
@@ -319,20 +306,16 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
 
 const std::string kAse = std::string(KRO_TEST_DATA) + "/ase/";
 
-using Mesh = kroTestMesh;
-
-void computeNormals(Mesh &m, int smooth) {
+void computeNormals(kroTestMesh &m, int smooth) {
   kroComputeNormals(m.op, m.nc, m.realn, (uint32_t)m.triangles, smooth);
 }
 
 // A mesh of `rows`, the corners of its triangles, with room for their normals.
-template <size_t N> void makeMesh(Mesh *m, const float (&rows)[N][9]) {
+template <size_t N> void makeMesh(kroTestMesh *m, const float (&rows)[N][9]) {
   m->triangles = N;
-  kroIncreaseObject(&m->op, 0, N);
-  kroIncreaseObject(&m->nc, 0, N);
+  m->op = rowsOf(rows);
+  m->nc = rowsOf(rows);
   kroIncreaseCoords(&m->realn, 0, N);
-  for (size_t t = 0; t < N; t++)
-    memcpy(m->op[t], rows[t], sizeof rows[t]);
 }
 
 // The lit drawing's picture of a mesh on the 64 x 64 test window, black
@@ -340,23 +323,17 @@ template <size_t N> void makeMesh(Mesh *m, const float (&rows)[N][9]) {
 // then tilted by `pitch` about x. RGB rows from the bottom.
 struct Picture {
   std::vector<uint8_t> rgb = std::vector<uint8_t>(64 * 64 * 3);
-  float modelview[16], projection[16];
+  float both[16]; // the projection times the model-view matrix
   // The pixel a point of the mesh lands on.
   const uint8_t *of(const float *point) const {
-    float eye[4], clip[4];
-    for (int r = 0; r < 4; r++)
-      eye[r] = modelview[r] * point[0] + modelview[4 + r] * point[1] + modelview[8 + r] * point[2] +
-               modelview[12 + r];
-    for (int r = 0; r < 4; r++)
-      clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] + projection[8 + r] * eye[2] +
-                projection[12 + r] * eye[3];
-    int x = (int)(32 * (clip[0] / clip[3] + 1)), y = (int)(32 * (clip[1] / clip[3] + 1));
+    std::vector<double> device = project(both, point[0], point[1], point[2]);
+    int x = (int)(32 * (device[0] + 1)), y = (int)(32 * (device[1] + 1));
     EXPECT_TRUE(x >= 0 && x < 64 && y >= 0 && y < 64) << x << ", " << y;
     return &rgb[((size_t)std::clamp(y, 0, 63) * 64 + std::clamp(x, 0, 63)) * 3];
   }
 };
 
-Picture drawLit(const Mesh &mesh, float distance, float yaw, float pitch) {
+Picture drawLit(const kroTestMesh &mesh, float distance, float yaw, float pitch) {
   Picture picture;
   glViewport(0, 0, 64, 64);
   glClearColor(0, 0, 0, 1);
@@ -373,16 +350,14 @@ Picture drawLit(const Mesh &mesh, float distance, float yaw, float pitch) {
   kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, mesh.nc, mesh.op,
                                     (uint32_t)mesh.triangles);
   glUseProgramObjectARB(0);
-  glGetFloatv(GL_MODELVIEW_MATRIX, picture.modelview);
-  glGetFloatv(GL_PROJECTION_MATRIX, picture.projection);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, picture.rgb.data());
   glDisable(GL_DEPTH_TEST);
+  float modelview[16];
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
   glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
+  glMultMatrixf(modelview);
+  glGetFloatv(GL_PROJECTION_MATRIX, picture.both);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, picture.rgb.data());
   return picture;
 }
 
@@ -405,7 +380,7 @@ struct NormalsTest : kroTestFailureFixture {
 // face gets its own brightness once it has normals; without them all three
 // show the same ambient-only colour.
 TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputedInTheChosenColour) {
-  Mesh box(kAse + "box_without_normals.ase", 1);
+  kroTestMesh box(kAse + "box_without_normals.ase", 1);
   ASSERT_EQ(box.triangles, 12);
   const float centres[3][3] = {{0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
   auto faceGreens = [&] {
@@ -451,7 +426,7 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputedInTheChosenColour) 
   const float corner[3][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},  // +z, 90 degrees at the origin
                               {0, 0, 0, 0, 0, 1, 1, 0, 1},  // +y, 45 degrees
                               {0, 0, 0, 1, 0, 1, 1, 0, 0}}; // +y, 45 degrees
-  Mesh split;
+  kroTestMesh split;
   makeMesh(&split, corner);
   computeNormals(split, 1);
   for (int t = 0; t < 3; t++)
@@ -469,7 +444,7 @@ TEST_F(NormalsTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
                             {0, 0, 0, 0, nan, 0, 1, 0, 0}, // not a number
                             {inf, 0, 0, 1, 0, 0, 0, 0, 1}, // infinite
                             {0, 0, 1e30f, 1e30f, 0, 1e30f, 0, 1e30f, 1e30f}}; // huge but sound: +z
-  Mesh odd;
+  kroTestMesh odd;
   makeMesh(&odd, rows);
   const float up[3] = {0, 0, 1}, zero[3] = {0, 0, 0};
   for (int smooth : {0, 1}) {
@@ -483,7 +458,7 @@ TEST_F(NormalsTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
         EXPECT_EQ(odd.nc[t][c], face[c % 3]) << t << " corner " << c / 3;
     }
   }
-  Mesh box(kAse + "box_without_normals.ase", 1);
+  kroTestMesh box(kAse + "box_without_normals.ase", 1);
   kroTestExpectReport([&] { computeNormals(box, 1); },
                       "Error during allocating memory in kroComputeNormals(..)\n", 1);
   for (int c = 0; c < 36; c++)
