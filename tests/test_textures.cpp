@@ -11,18 +11,11 @@ namespace {
 
 struct TextureTest : kroTestFailureFixture {};
 
-// A one-material list whose material holds `maps`, then a quad (-1..1, texture 0..1) using it.
+// A file whose material list holds one material with `maps`.
 std::string model(const std::string &maps) {
   return "*3DSMAX_ASCIIEXPORT 200\n*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n"
          "*MATERIAL_NAME \"M\"\n*MATERIAL_DIFFUSE 0.2 0.4 0.6\n" +
-         maps +
-         "}\n}\n*GEOMOBJECT {\n*NODE_NAME \"Quad\"\n*MESH {\n*MESH_NUMVERTEX 4\n*MESH_NUMFACES 2\n"
-         "*MESH_VERTEX_LIST {\n*MESH_VERTEX 0 -1 -1 0\n*MESH_VERTEX 1 1 -1 0\n"
-         "*MESH_VERTEX 2 1 1 0\n*MESH_VERTEX 3 -1 1 0\n}\n*MESH_FACE_LIST {\n"
-         "*MESH_FACE 0: A: 0 B: 1 C: 2\n*MESH_FACE 1: A: 2 B: 3 C: 0\n}\n*MESH_NUMTVERTEX 4\n"
-         "*MESH_TVERTLIST {\n*MESH_TVERT 0 0 0 0\n*MESH_TVERT 1 1 0 0\n*MESH_TVERT 2 1 1 0\n"
-         "*MESH_TVERT 3 0 1 0\n}\n*MESH_NUMTVFACES 2\n*MESH_TFACELIST {\n*MESH_TFACE 0 0 1 2\n"
-         "*MESH_TFACE 1 2 3 0\n}\n}\n*MATERIAL_REF 0\n}\n";
+         maps + "}\n}\n";
 }
 
 std::string map(const std::string &keyword, const std::string &bitmap,
@@ -60,8 +53,7 @@ std::string describe(const kroMaterial &material) {
 // at the end of the material list: a material number outside the list and a cut-off block after
 // it, which the old reader reads and refuses, do not refuse the materials.
 TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransformAndStopsAtTheListsEnd) {
-  std::string cut = model(map("*MAP_DIFFUSE", "x.png"));
-  cut = cut.substr(0, cut.find("*MESH_FACE_LIST")) + "*MATERIAL 3 {\n";
+  const std::string cut = model(map("*MAP_DIFFUSE", "x.png")) + "*GEOMOBJECT {\n*MATERIAL 3 {\n";
   const std::pair<std::string, std::string> cases[] = {
       // the file, its maps as diffuse|bump|specular|opacity|reflect
       {model(map("*MAP_DIFFUSE", "C:\\maps\\a b.png",
@@ -144,10 +136,8 @@ void cellColour(int i, int j, uint8_t *rgb) {
   rgb[0] = (uint8_t)(i & 1 ? 255 : 0), rgb[1] = (uint8_t)(j & 1 ? 255 : 0), rgb[2] = 64;
 }
 
-// The quad of the model at `path` drawn over the 64 x 64 view through its material's diffuse
-// texture.
-std::vector<uint8_t> drawQuad(const std::string &path, const kroMaterial &material) {
-  kroTestMesh quad(path, 1);
+// The whole 64 x 64 view drawn through the material's diffuse texture, corner to corner 0..1.
+std::vector<uint8_t> drawQuad(const kroMaterial &material) {
   glViewport(0, 0, 64, 64);
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_LIGHTING);
@@ -157,9 +147,10 @@ std::vector<uint8_t> drawQuad(const std::string &path, const kroMaterial &materi
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
   glBindTexture(GL_TEXTURE_2D, material.texture[KRO_MAP_DIFFUSE]);
   kroLoadMapTransform(&material.map[KRO_MAP_DIFFUSE]);
-  glBegin(GL_TRIANGLES);
-  for (int c = 0; c < 6; c++)
-    glTexCoord2fv(&quad.tc[c / 3][2 * (c % 3)]), glVertex3fv(quad.corner(c));
+  const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+  glBegin(GL_QUADS);
+  for (const float *c : corners)
+    glTexCoord2fv(c), glVertex2f(2 * c[0] - 1, 2 * c[1] - 1);
   glEnd();
   glMatrixMode(GL_TEXTURE), glLoadIdentity(), glMatrixMode(GL_MODELVIEW);
   glDisable(GL_TEXTURE_2D);
@@ -197,7 +188,7 @@ TEST_F(TextureTest, CheckerMovesAsTheFilesOffsetTilingAndAngleSayAndBrokenPictur
     Materials read(path, 1);
     ASSERT_EQ(read.count, 1);
     ASSERT_EQ(read.list[0].map[KRO_MAP_DIFFUSE].state, KRO_MAP_LOADED);
-    std::vector<uint8_t> rgb = drawQuad(path, read.list[0]);
+    std::vector<uint8_t> rgb = drawQuad(read.list[0]);
     int checked = 0, wrong = 0;
     for (int y = 0; y < 64; y++)
       for (int x = 0; x < 64; x++) {
