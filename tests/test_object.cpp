@@ -222,11 +222,9 @@ struct DrawTest : ::testing::Test {
     glLightfv(GL_LIGHT0, GL_POSITION, direction);
     glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
     glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
-    for (GLenum term : {GL_AMBIENT, GL_SPECULAR}) {
-      glLightfv(GL_LIGHT0, term, black);
-      glMaterialfv(GL_FRONT_AND_BACK, term, black);
-    }
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black); // so no ambient nor specular term
+    glLightfv(GL_LIGHT0, GL_AMBIENT, black);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, black);
     glColorMaterial(GL_FRONT_AND_BACK, GL_DIFFUSE);
     colour_material ? glEnable(GL_COLOR_MATERIAL) : glDisable(GL_COLOR_MATERIAL);
   }
