@@ -208,6 +208,7 @@ struct DrawTest : ::testing::Test {
       rows[role] = rowsOf(kRows[role]);
   }
   void TearDown() override {
+    kroSetLightMaterialColor(0, 1, 0);
     glDisable(GL_LIGHTING);
     glDisable(GL_COLOR_MATERIAL);
     for (kroObject &a : rows)
@@ -262,42 +263,6 @@ TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
   EXPECT_TRUE(kroTestFeedback(GL_3D_COLOR, [&] {
                 kroDrawColorNormalObject(orange, tilted, op, 0);
               }).empty());
-}
-
-TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
-  kroInit(64, 64);
-  ASSERT_NE(KRO_SHADER[0].program, 0u);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glTranslatef(1.0f, 0.0f, 0.0f); // light positions are taken in eye space
-  kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2], rows[0], 0);
-  GLint program = 0;
-  glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-  EXPECT_EQ((GLuint)program, KRO_SHADER[0].program);
-  // Whose state (0: the light model), which, and the values expected.
-  const std::tuple<GLenum, GLenum, std::vector<float>> state[] = {
-      {0, GL_LIGHT_MODEL_AMBIENT, {0.1f, 0.1f, 0.1f}},
-      {GL_FRONT, GL_AMBIENT, {0, 1, 0, 1}},
-      {GL_FRONT, GL_EMISSION, {0, 0, 0}},
-      {GL_FRONT, GL_SHININESS, {128}},
-      {GL_LIGHT0, GL_CONSTANT_ATTENUATION, {0}},
-      {GL_LIGHT1, GL_CONSTANT_ATTENUATION, {0}},
-      {GL_LIGHT0, GL_AMBIENT, {1, 1, 1, 0}},
-      {GL_LIGHT1, GL_AMBIENT, {1, 1, 1, 0}},
-      {GL_LIGHT0, GL_POSITION, {-0.5f, 0, 0, 1}},
-      {GL_LIGHT1, GL_POSITION, {16, 15, 0, 1}}};
-  for (const auto &[owner, what, expected] : state) {
-    GLfloat v[4] = {-9, -9, -9, -9};
-    if (!owner)
-      glGetFloatv(what, v);
-    else if (owner == GL_FRONT)
-      glGetMaterialfv(owner, what, v);
-    else
-      glGetLightfv(owner, what, v);
-    for (size_t i = 0; i < expected.size(); i++)
-      EXPECT_FLOAT_EQ(v[i], expected[i]) << std::hex << owner << " " << what << " [" << i << "]";
-  }
-  glUseProgramObjectARB(0);
 }
 
 // ---- normals from positions, and the lit drawing in a chosen colour ----
@@ -359,25 +324,43 @@ Picture drawLit(const kroTestMesh &mesh, float distance, float yaw, float pitch)
   return picture;
 }
 
-struct NormalsTest : kroTestFailureFixture {
-  void SetUp() override {
-    ASSERT_TRUE(kroTestOpenGL());
-    kroTestFailureFixture::SetUp();
-    kroInit(64, 64);
-    kroTestUseCountingHook(); // kroInit clears the hook
-    ASSERT_EQ(kroInitStatus(), 0);
+// The lit drawing leaves its lighting state, lights placed in eye space. The cube of side 2
+// seen with its +z, -x and +y faces towards the eye: the lights stand beside -x (light 0, close)
+// and above +x +y (light 1), so each face gets its own brightness once it has normals; without
+// them all three show the same ambient-only colour.
+TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChosenColour) {
+  kroInit(64, 64);
+  ASSERT_EQ(kroInitStatus(), 0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslatef(1.0f, 0.0f, 0.0f); // light positions are taken in eye space
+  kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, rows[2], rows[0], 0);
+  GLint program = 0;
+  glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+  EXPECT_EQ((GLuint)program, KRO_SHADER[0].program);
+  // Whose state (0: the light model), which, and the values expected.
+  const std::tuple<GLenum, GLenum, std::vector<float>> state[] = {
+      {0, GL_LIGHT_MODEL_AMBIENT, {0.1f, 0.1f, 0.1f}},
+      {GL_FRONT, GL_AMBIENT, {0, 1, 0, 1}},
+      {GL_FRONT, GL_EMISSION, {0, 0, 0}},
+      {GL_FRONT, GL_SHININESS, {128}},
+      {GL_LIGHT0, GL_CONSTANT_ATTENUATION, {0}},
+      {GL_LIGHT1, GL_CONSTANT_ATTENUATION, {0}},
+      {GL_LIGHT0, GL_AMBIENT, {1, 1, 1, 0}},
+      {GL_LIGHT1, GL_AMBIENT, {1, 1, 1, 0}},
+      {GL_LIGHT0, GL_POSITION, {-0.5f, 0, 0, 1}},
+      {GL_LIGHT1, GL_POSITION, {16, 15, 0, 1}}};
+  for (const auto &[owner, what, expected] : state) {
+    GLfloat v[4] = {-9, -9, -9, -9};
+    if (!owner)
+      glGetFloatv(what, v);
+    else if (owner == GL_FRONT)
+      glGetMaterialfv(owner, what, v);
+    else
+      glGetLightfv(owner, what, v);
+    for (size_t i = 0; i < expected.size(); i++)
+      EXPECT_FLOAT_EQ(v[i], expected[i]) << std::hex << owner << " " << what << " [" << i << "]";
   }
-  void TearDown() override {
-    kroSetLightMaterialColor(0, 1, 0);
-    kroTestFailureFixture::TearDown();
-  }
-};
-
-// The cube of side 2 seen with its +z, -x and +y faces towards the eye: the
-// lights stand beside -x (light 0, close) and above +x +y (light 1), so each
-// face gets its own brightness once it has normals; without them all three
-// show the same ambient-only colour.
-TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputedInTheChosenColour) {
   kroTestMesh box(kAse + "box_without_normals.ase", 1);
   ASSERT_EQ(box.triangles, 12);
   const float centres[3][3] = {{0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
@@ -435,7 +418,7 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputedInTheChosenColour) 
 // A triangle without area, or with a coordinate that is not finite, has the
 // zero normal and adds nothing where it meets others; far-out coordinates
 // still give unit normals; and a failed smoothing leaves the flat normals.
-TEST_F(NormalsTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
+TEST_F(ObjectTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
   const float inf = INFINITY, nan = NAN;
   const float rows[5][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},   // a unit triangle facing +z
                             {0, 0, 0, 0, 0, 0, 1, 1, 0},   // no area, a corner on the first one's
