@@ -26,10 +26,9 @@ std::string map(const std::string &keyword, const std::string &bitmap,
 
 struct Materials {
   kroMaterial *list = nullptr;
-  int count = 0;
-  Materials(const std::string &path, int textures) {
-    count = kroLoadMaterialsWithMapsFromASE(&list, path.c_str(), nullptr, 0, textures);
-  }
+  int count;
+  Materials(const std::string &path, int textures)
+      : count(kroLoadMaterialsWithMapsFromASE(&list, path.c_str(), nullptr, 0, textures)) {}
   ~Materials() { kroFreeMaterials(&list, count); }
 };
 
@@ -87,8 +86,8 @@ TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransformAndStopsAtTheListsEnd) {
   std::string refusal =
       kroTestCaptured([&] { EXPECT_EQ(kroLoadMaterialsFromASE(&old, path.c_str()), 0); });
   EXPECT_TRUE(kroTestHas(refusal, "material 3 of *MATERIAL"));
-  for (int length :
-       {(int)KRO_MAP_NAME_CHARS, KRO_MAP_NAME_CHARS + 1}) { // the longest name it keeps
+  // The longest name it keeps, and one longer.
+  for (int length : {(int)KRO_MAP_NAME_CHARS, KRO_MAP_NAME_CHARS + 1}) {
     kroTestWriteFile(path, model(map("*MAP_BUMP", std::string(length, 'n'))));
     std::string out = kroTestCaptured([&] { Materials read(path, 0); });
     EXPECT_EQ(kroTestHas(out, "bitmap name is longer than 259 characters"),
