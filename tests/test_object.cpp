@@ -7,6 +7,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <numeric>
 #include <random>
 
 namespace {
@@ -107,10 +108,6 @@ TEST(TransformTest, ScaleAndTranslateTouchTheRightAxes) {
   kroDestroyObject(&op, 1);
 }
 
-float dot3(const float *a, const float *b) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
 // Rotations follow the right-hand rule: about any unit axis k by any angle a, a vector v
 // turns to v cos(a) + (k x v) sin(a) + k (k . v) (1 - cos(a)); angle 0 gives the identity.
 // The vector may be a row of the matrix.
@@ -121,17 +118,18 @@ TEST(TransformTest, RotationIsRightHandedAboutAnyAxisAndAliasSafe) {
   for (int i = 0; i < 1000; i++) {
     float k[3] = {component(random), component(random), component(random)};
     const float v[3] = {component(random), component(random), component(random)}, a = angle(random);
-    const float length = sqrtf(dot3(k, k));
+    const float length = sqrtf(std::inner_product(k, k + 3, k, 0.0f));
     for (float &c : k)
       c /= length;
     float w[3] = {v[0], v[1], v[2]};
     kroCreateRotationMatrixFromNormalizedAxis(m, k, a);
     kroApply3x3MatrixToVector(m, w);
-    const double across[3] = {k[1] * v[2] - k[2] * v[1], k[2] * v[0] - k[0] * v[2],
-                              k[0] * v[1] - k[1] * v[0]}; // k x v
+    const double along = std::inner_product(k, k + 3, v, 0.0), // k . v
+        across[3] = {k[1] * v[2] - k[2] * v[1], k[2] * v[0] - k[0] * v[2],
+                     k[0] * v[1] - k[1] * v[0]}; // k x v
     SCOPED_TRACE(i);
     for (int c = 0; c < 3; c++)
-      EXPECT_NEAR(w[c], v[c] * cos(a) + across[c] * sin(a) + k[c] * dot3(k, v) * (1 - cos(a)), 1e-5)
+      EXPECT_NEAR(w[c], v[c] * cos(a) + across[c] * sin(a) + k[c] * along * (1 - cos(a)), 1e-5)
           << c;
   }
   const float y[3] = {0, 1, 0};
@@ -161,8 +159,6 @@ TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
   glLoadIdentity();
   kroPerspectiveOGL(40.0f, 2.0f, 0.2f, 50.0f);
   glGetFloatv(GL_PROJECTION_MATRIX, p);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
   const double up = tan(40.0 * M_PI / 180);
   for (double d : {0.2, 1.0, 7.5, 50.0})
     for (int corner = 0; corner < 4; corner++) {

@@ -101,23 +101,21 @@ TEST_F(ShaderTest, FailuresReportThroughBothHooksAndLeaveNothingHalfBuilt) {
   gHookLog = &log;
   kroSetErrorMessageFunc(recordMessage, &log);
   kroSetErrorFunc(recordPlain);
-  std::string vertex = kroTestTempPath("good.vert"), fragment = kroTestTempPath("good.frag");
-  kroTestWriteFile(vertex, kVertexText);
-  kroTestWriteFile(fragment, kFragmentText);
+  const char *vertex = KRO_SOURCE_DIR "/sh/ish/b.vert", *fragment = KRO_SOURCE_DIR "/sh/ish/b.frag";
   kroShader grown = {}, failed[5] = {};
   kroLoadVertexShader(&grown, "abc");
   char *held = grown.vertex_source;
   std::string out = kroTestCaptured([&] {
     kroCreateShaderFromFileVF(&failed[0], "no/such.vert", nullptr);
-    kroCreateShaderFromFileWithMacrosVF(&failed[1], vertex.c_str(), "no/such.frag", "#define X\n",
+    kroCreateShaderFromFileWithMacrosVF(&failed[1], vertex, "no/such.frag", "#define X\n",
                                         "#define Y\n");
     kroFailAllocationAfter(1);
     kroIncreaseVertexGLSL(&grown);
     // The macro copy and the read buffer of a file; the copy of a text.
     for (int allocation : {1, 2}) {
       kroFailAllocationAfter(allocation);
-      kroCreateShaderFromFileWithMacrosVF(&failed[1 + allocation], nullptr, fragment.c_str(),
-                                          nullptr, "#define Z\n");
+      kroCreateShaderFromFileWithMacrosVF(&failed[1 + allocation], nullptr, fragment, nullptr,
+                                          "#define Z\n");
     }
     kroFailAllocationAfter(1);
     kroCreateShaderVF(&failed[4], kVertexText, kFragmentText);
@@ -379,44 +377,40 @@ TEST_F(FboTest, EveryModeAttachesItsCellsAndRendersIncompleteOrFailedTargetsAreR
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
   EXPECT_EQ(kroTestHookCalls, 0);
 
-  { // records of their own
-    // Zero-sized images: both attachments incomplete (3); with depth only, colour counts complete.
-    kroFrameBufferObject empty, depth_only, fbo;
-    int32_t nothing[2] = {0, 0}, size[2] = {16, 16};
-    EXPECT_EQ(kroCreateFrameBufferObject(&empty, nothing, nullptr, 0), 3);
-    EXPECT_NE(empty.color_buffer, nullptr);
-    kroDestroyFrameBufferObject(&empty, 3);
-    EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, nothing, nullptr, 2), 2);
-    kroDestroyFrameBufferObject(&depth_only, 2);
-    glGetError();
-    // Refused, with nothing left made or bound and the record empty: a cell that cannot be
-    // allocated, and borrowing (modes 1 and 3 own nothing) from a record made with mode 2 alone,
-    // which has no colour cell to lend.
-    ASSERT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
-    const std::string in = " in kroCreateFameBufferObject(..)",
-                      lend = "Error" + in +
-                             ": the shared framebuffer object has no color buffer "
-                             "to lend\n";
-    const std::tuple<int, long, std::string> refusals[] = {
-        {0, 1, "Error during allocating memory for color_buffer" + in},
-        {0, 2, "Error during allocating memory for depth_buffer" + in},
-        {1, 0, lend},
-        {3, 0, lend}};
-    for (const auto &[mode, fail, message] : refusals) {
-      SCOPED_TRACE(message);
-      glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-      kroTestExpectReport(
-          [&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1); },
-          message, fail);
-      EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
-      GLint bound = -1;
-      glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
-      EXPECT_EQ(bound, 0);
-    }
-    EXPECT_EQ(attached(depth_only), Names(0, (GLint)*depth_only.depth_buffer));
-    kroDestroyFrameBufferObject(&depth_only, 2);
-    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+  // Zero-sized images: both attachments incomplete (3); with depth only, colour counts complete.
+  int32_t nothing[2] = {0, 0};
+  EXPECT_EQ(kroCreateFrameBufferObject(&alone, nothing, nullptr, 0), 3);
+  EXPECT_NE(alone.color_buffer, nullptr);
+  kroDestroyFrameBufferObject(&alone, 3);
+  EXPECT_EQ(kroCreateFrameBufferObject(&depth_only, nothing, nullptr, 2), 2);
+  kroDestroyFrameBufferObject(&depth_only, 2);
+  glGetError();
+  // Refused, with nothing left made or bound and the record empty: a cell that cannot be
+  // allocated, and borrowing (modes 1 and 3 own nothing) from a record made with mode 2 alone,
+  // which has no colour cell to lend.
+  ASSERT_EQ(kroCreateFrameBufferObject(&depth_only, size, nullptr, 2), 0);
+  const std::string in = " in kroCreateFameBufferObject(..)",
+                    lend = "Error" + in +
+                           ": the shared framebuffer object has no color buffer to lend\n";
+  const std::tuple<int, long, std::string> refusals[] = {
+      {0, 1, "Error during allocating memory for color_buffer" + in},
+      {0, 2, "Error during allocating memory for depth_buffer" + in},
+      {1, 0, lend},
+      {3, 0, lend}};
+  for (const auto &[mode, fail, message] : refusals) {
+    SCOPED_TRACE(message);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    kroTestExpectReport(
+        [&] { EXPECT_EQ(kroCreateFrameBufferObject(&fbo, size, &depth_only, mode), -1); }, message,
+        fail);
+    EXPECT_TRUE(fbo.frame_buffer == 0 && !fbo.color_buffer && !fbo.depth_buffer && fbo.mode == 0);
+    GLint bound = -1;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
+    EXPECT_EQ(bound, 0);
   }
+  EXPECT_EQ(attached(depth_only), Names(0, (GLint)*depth_only.depth_buffer));
+  kroDestroyFrameBufferObject(&depth_only, 2);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
 } // namespace
