@@ -106,9 +106,8 @@ TEST(TextureSearch, PicturesAreFoundWhereTheSearchLooks) {
     kroTestWriteFile(root + file, "x");
   const std::string extra = root + "/extra";
   const char *folders[] = {extra.c_str()};
-  const struct {
-    std::string bitmap, found;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
+      // the bitmap, the picture found
       {root + "/abs.png", root + "/abs.png"},
       {"C:\\maps\\wood.png", root + "/m/Wood.PNG"}, // beside the model wins over the folders
       {"maps/stone.png", root + "/m/maps/stone.png"},
@@ -118,12 +117,12 @@ TEST(TextureSearch, PicturesAreFoundWhereTheSearchLooks) {
       {"D:\\x\\dir.png", ""}, // a folder is no picture
       {"nothing.png", ""},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.bitmap);
+  for (const auto &[bitmap, want] : cases) {
+    SCOPED_TRACE(bitmap);
     char found[4096] = "";
-    int got = kroFindMapFile(c.bitmap.c_str(), model.c_str(), folders, 1, found, sizeof found);
-    EXPECT_EQ(got, !c.found.empty());
-    EXPECT_EQ(std::string(got ? found : ""), c.found);
+    int got = kroFindMapFile(bitmap.c_str(), model.c_str(), folders, 1, found, sizeof found);
+    EXPECT_EQ(got, !want.empty());
+    EXPECT_EQ(std::string(got ? found : ""), want);
   }
 }
 
@@ -137,10 +136,7 @@ void cellColour(int i, int j, uint8_t *rgb) {
 
 // The whole 64 x 64 view drawn through the material's diffuse texture, corner to corner 0..1.
 std::vector<uint8_t> drawQuad(const kroMaterial &material) {
-  glViewport(0, 0, 64, 64);
-  glDisable(GL_DEPTH_TEST);
-  glDisable(GL_LIGHTING);
-  glUseProgramObjectARB(0);
+  glViewport(0, 0, 64, 64); // no lighting, depth test or program: nothing here turns them on
   glMatrixMode(GL_PROJECTION), glLoadIdentity(), glMatrixMode(GL_MODELVIEW), glLoadIdentity();
   glEnable(GL_TEXTURE_2D);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
@@ -151,8 +147,6 @@ std::vector<uint8_t> drawQuad(const kroMaterial &material) {
   for (const float *c : corners)
     glTexCoord2fv(c), glVertex2f(2 * c[0] - 1, 2 * c[1] - 1);
   glEnd();
-  glMatrixMode(GL_TEXTURE), glLoadIdentity(), glMatrixMode(GL_MODELVIEW);
-  glDisable(GL_TEXTURE_2D);
   std::vector<uint8_t> rgb(64 * 64 * 3);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
@@ -207,21 +201,19 @@ TEST_F(TextureTest, CheckerMovesAsTheFilesOffsetTilingAndAngleSayAndBrokenPictur
     EXPECT_EQ(wrong, 0);
   }
   kroTestWriteFile(folder + "/broken.png", "\x89PNG\r\n\x1a\nnot a picture");
-  const struct {
-    std::string bitmap, warning;
-    int state;
-  } cases[] = {
+  const std::tuple<std::string, std::string, int> cases[] = {
+      // the bitmap, the warning, the state
       {"gone.png", "the diffuse map \"gone.png\" was not found\n", KRO_MAP_MISSING},
       {"broken.png", "the diffuse map " + folder + "/broken.png was refused: ", KRO_MAP_DAMAGED}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.bitmap);
-    kroTestWriteFile(path, model(map("*MAP_DIFFUSE", c.bitmap)));
+  for (const auto &[bitmap, warning, state] : cases) {
+    SCOPED_TRACE(bitmap);
+    kroTestWriteFile(path, model(map("*MAP_DIFFUSE", bitmap)));
     std::unique_ptr<Materials> read;
     std::string out = kroTestCaptured([&] { read = std::make_unique<Materials>(path, 1); });
     ASSERT_EQ(read->count, 1);
     const kroMaterial &got = read->list[0];
-    EXPECT_TRUE(kroTestHas(out, "Warning: " + path + ", material 0: " + c.warning)) << out;
-    EXPECT_EQ(got.map[KRO_MAP_DIFFUSE].state, c.state);
+    EXPECT_TRUE(kroTestHas(out, "Warning: " + path + ", material 0: " + warning)) << out;
+    EXPECT_EQ(got.map[KRO_MAP_DIFFUSE].state, state);
     EXPECT_EQ(got.texture[KRO_MAP_DIFFUSE], 0u);
     EXPECT_FLOAT_EQ(got.diffuse[1], 0.4f);
   }
