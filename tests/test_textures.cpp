@@ -1,6 +1,6 @@
 // Materials with picture maps: what the reader keeps of each map block, where it looks for the
 // picture, and a checker picture drawn through a material's map and read back with glReadPixels,
-// moved by the file's UV offset, tiling and angle; a missing or broken picture leaves the colour.
+// moved by the map's UV offset, tiling and angle; a missing or broken picture leaves the colour.
 #include "gl_context.h"
 
 #include <math.h>
@@ -157,7 +157,7 @@ std::vector<uint8_t> drawQuad(const kroMaterial &material) {
 // transform as kro.h writes it out; pixels near a cell's edge are left out (filtering). A
 // picture that is not there, or is not a picture, is a warning with the reason and no hook; the
 // material keeps its colour and has no texture.
-TEST_F(TextureTest, CheckerMovesAsTheFilesOffsetTilingAndAngleSayAndBrokenPicturesWarn) {
+TEST_F(TextureTest, CheckerMovesAsTheMapsOffsetTilingAndAngleSayAndBrokenPicturesWarn) {
   ASSERT_TRUE(kroTestOpenGL());
   std::vector<uint8_t> checker(kSide * kSide * 4, 255);
   for (int y = 0; y < kSide; y++)
