@@ -203,20 +203,19 @@ struct DrawTest : ::testing::Test {
     for (kroObject &a : rows)
       kroDestroyObject(&a, 2);
   }
-  // Lights with white diffuse light along +z (all else black); with
-  // `colour_material` the vertex colour is the diffuse material.
-  void light(bool colour_material) {
+  // Lights with white diffuse light along +z (all else black); the vertex colour is the diffuse
+  // material.
+  void light() {
     const GLfloat direction[4] = {0, 0, 1, 0}, white[4] = {1, 1, 1, 1}, black[4] = {0, 0, 0, 1};
     glEnable(GL_LIGHTING);
     glEnable(GL_LIGHT0);
     glLightfv(GL_LIGHT0, GL_POSITION, direction);
     glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
-    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
     glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black); // so no ambient nor specular term
     glLightfv(GL_LIGHT0, GL_AMBIENT, black);
     glLightfv(GL_LIGHT0, GL_SPECULAR, black);
     glColorMaterial(GL_FRONT_AND_BACK, GL_DIFFUSE);
-    colour_material ? glEnable(GL_COLOR_MATERIAL) : glDisable(GL_COLOR_MATERIAL);
+    glEnable(GL_COLOR_MATERIAL);
   }
   // Every vertex at its place, in row and slot order, with `colour` (null: its
   // own) times `light` (0: the z of its own normal).
@@ -242,10 +241,10 @@ TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
   expectVertices([&] { kroDrawObject(op, 2); }, white, 1);
   expectVertices([&] { kroDrawColorsObject(colors, op, 2); }, nullptr, 1);
   expectVertices([&] { kroDrawColorObject(orange, op, 2); }, orange, 1);
-  light(false);
+  light();
+  glColor3f(1, 1, 1); // a drawer that sends no colour leaves this one
   expectVertices([&] { kroDrawNormalsObject(normals, op, 2); }, white, 0);
   expectVertices([&] { kroDrawNormalObject(tilted, op, 2); }, white, 0.8f);
-  light(true);
   expectVertices([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); }, nullptr, 0);
   expectVertices([&] { kroDrawColorNormalObject(orange, tilted, op, 2); }, orange, 0.8f);
 
