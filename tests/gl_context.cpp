@@ -18,13 +18,9 @@
 
 int kroTestHookCalls = 0;
 
-static void kroTestCountingHook(void) {
-  kroTestHookCalls++;
-}
-
 void kroTestUseCountingHook(void) {
   kroTestHookCalls = 0;
-  kroSetErrorFunc(kroTestCountingHook);
+  kroSetErrorFunc([] { kroTestHookCalls++; });
 }
 
 // An X server that resets when its last client leaves refuses connections
@@ -56,11 +52,8 @@ void kroTestExpectReport(const std::function<void()> &call, const std::string &m
 }
 
 std::string kroTestTempPath(const std::string &name) {
-  static std::string folder;
-  if (folder.empty()) {
-    char pattern[] = "/tmp/kro-test-XXXXXX";
-    folder = mkdtemp(pattern);
-  }
+  static char pattern[] = "/tmp/kro-test-XXXXXX";
+  static const std::string folder = mkdtemp(pattern);
   return folder + "/" + name;
 }
 
@@ -93,21 +86,13 @@ bool kroTestHas(const std::string &text, const std::string &part) {
 kroTestOutcome kroTestRun(const std::string &command) {
   std::string out = kroTestTempPath("run.out"), err = kroTestTempPath("run.err");
   int status = system((command + " >" + out + " 2>" + err).c_str());
-  kroTestOutcome run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = kroTestReadFile(out);
-  run.err = kroTestReadFile(err);
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, kroTestReadFile(out), kroTestReadFile(err)};
 }
 
 std::string kroTestWithFileLimit(long file_bytes, const std::function<std::string()> &call) {
-  int channel[2];
-  if (pipe(channel) != 0) {
-    ADD_FAILURE() << "no pipe";
-    return "";
-  }
+  int channel[2] = {-1, -1};
   fflush(stdout);
-  pid_t child = fork();
+  pid_t child = pipe(channel) == 0 ? fork() : -1;
   if (child == 0) {
     close(channel[0]);
     signal(SIGXFSZ, SIG_IGN);

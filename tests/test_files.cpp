@@ -14,12 +14,6 @@ namespace {
 
 const uid_t kNobody = 65534; // nobody and nogroup, as Debian numbers them
 
-struct stat statOf(const std::string &path) {
-  struct stat info = {};
-  lstat(path.c_str(), &info);
-  return info;
-}
-
 // Writes text through an out file: "ok" or the system's reason.
 std::string writeThrough(const std::string &path, const std::string &text) {
   kroOutFile out;
@@ -63,10 +57,10 @@ TEST(FileRule, TheFilesOwnPermissionDecidesAndWhatAUserSeesStays) {
     };
     EXPECT_EQ(kroTestWithFileLimit(1L << 40, write), result);
     EXPECT_EQ(kroTestReadFile(path), std::string(result) == "ok" ? "new" : "old");
-    struct stat info = statOf(path);
+    struct stat info = {};
+    lstat(path.c_str(), &info);
     EXPECT_EQ(std::make_tuple(info.st_uid, info.st_gid, info.st_mode & 07777, info.st_nlink),
               std::make_tuple(owner, group, mode, (nlink_t)(*link_name ? 2 : 1)));
-    EXPECT_TRUE(!*link_name || kroTestReadFile(second) == kroTestReadFile(path));
     EXPECT_EQ(kroTestListing(folder), listing);
   }
 }
@@ -121,10 +115,8 @@ TEST(FileRule, ACommitIsAllOrNoneAndAStopOrASizeLimitLeavesNoNewFile) {
     fputs("new header", outs[1].file);
     ASSERT_TRUE(unlink(header.c_str()) == 0 && mkdir(header.c_str(), 0777) == 0);
     kroTestWriteFile(header + "/inside", "");
-    EXPECT_EQ(kroCommitOutFiles(outs, 2), -1) << linked;
-    EXPECT_EQ(outs[1].error, EISDIR) << linked;
-    EXPECT_EQ(kroTestReadFile(source), "old source") << linked;
-    EXPECT_EQ(kroTestListing(dir), listing) << linked;
+    EXPECT_TRUE(kroCommitOutFiles(outs, 2) == -1 && outs[1].error == EISDIR) << linked;
+    EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(source), listing + "old source") << linked;
   }
   std::string dir = kroTestTempFolder("signals"), path = dir + "/out.bmp";
   kroTestWriteFile(path, "old");

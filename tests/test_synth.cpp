@@ -7,16 +7,12 @@
 #include "ZKintro.h"
 #include "ZKsong.h"
 
-#include <fcntl.h>
 #include <math.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <numeric>
 #include <random>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -237,10 +233,7 @@ TEST(Synth, IntroPlaysLiveAsRenderedMuteWithoutDeviceAndWithoutOne) {
            "/out" + std::to_string(i) + " 2>" + dir + "/err" + std::to_string(i) + "; echo $? >>" +
            dir + "/status) & ";
   // Their windows, named ZKintro, take turns with the shell tests', which look for theirs so.
-  int lock = open("/tmp/zkintro-shell-test.lock", O_CREAT | O_RDWR, 0666);
-  ASSERT_TRUE(lock >= 0 && flock(lock, LOCK_EX) == 0);
-  kroTestRun(all + "wait");
-  close(lock);
+  kroTestRun("exec 9>>" + kroTestWindowTurnLock() + " && flock 9 && " + all + "wait");
   EXPECT_EQ(kroTestReadFile(dir + "/status"), "0\n0\n0\n");
   // The live run has SDL's own disk-driver notice.
   EXPECT_EQ(kroTestReadFile(dir + "/out1") + kroTestReadFile(dir + "/err1"), "");
@@ -254,13 +247,12 @@ TEST(Synth, IntroPlaysLiveAsRenderedMuteWithoutDeviceAndWithoutOne) {
   ASSERT_GT(live.size(), (size_t)KRO_SYNTH_RATE * 2) << "less than a second was played";
   // Silence until the picture's clock started, then the song from the frame the picture had
   // reached when that first buffer was heard, sample for sample to the end. Live sample i is
-  // song sample i + shift: found where 0.1 s from a second in matches.
+  // song sample i + shift: found where 0.1 s from a second in first matches.
   const long second = 2 * KRO_SYNTH_RATE, chunk = second / 10;
-  long shift = -second;
-  while (shift < second &&
-         memcmp(&live[second], &samples[second + shift], chunk * sizeof(int16_t)) != 0)
-    shift += 2;
-  ASSERT_LT(shift, second) << "the live stream matches no part of the song";
+  long shift = std::search(samples.begin(), samples.end(), live.begin() + second,
+                           live.begin() + second + chunk) -
+               samples.begin() - second;
+  ASSERT_LT(shift + second, (long)samples.size()) << "the live stream matches no part of the song";
   long first = second; // the first live sample of the song
   while (first > 0 && first + shift > 0 && live[first - 1] == samples[first - 1 + shift])
     first--;
