@@ -37,20 +37,13 @@ struct OneNote {
     ins.wave = wave, ins.pulse_width = 0.5f, ins.sustain = 1.0f, ins.cutoff = 1000.0f;
     ins.gain = 0.5f, cells[0] = key;
   }
-  // The left channel.
-  std::vector<float> left() {
-    std::vector<float> mix = renderFloat(&song), mono;
-    for (size_t i = 0; i < mix.size(); i += 2)
-      mono.push_back(mix[i]);
-    return mono;
-  }
 };
 
-// Amplitude of frequency hz in x[from, from + n), Goertzel.
-double amplitude(const std::vector<float> &x, size_t from, size_t n, double hz) {
+// Amplitude of frequency hz in the left channel of frames [from, from + n) of mix, Goertzel.
+double amplitude(const std::vector<float> &mix, size_t from, size_t n, double hz) {
   double c = 2.0 * cos(2.0 * M_PI * hz / KRO_SYNTH_RATE), s1 = 0, s2 = 0;
   for (size_t i = from; i < from + n; i++)
-    s2 = std::exchange(s1, x[i] + c * s1 - s2);
+    s2 = std::exchange(s1, mix[2 * i] + c * s1 - s2);
   return sqrt(s1 * s1 + s2 * s2 - c * s1 * s2) * 2.0 / n;
 }
 
@@ -72,7 +65,7 @@ TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
                  << "wave " << (int)c.wave << " key " << (int)c.key << " filter " << (int)c.filter);
     OneNote note(c.wave, c.key);
     note.ins.filter = c.filter, note.ins.resonance = 0.29289f;
-    std::vector<float> x = note.left();
+    std::vector<float> x = renderFloat(&note.song);
     double best = 0, best_hz = 0, hz = 440.0 * pow(2.0, (c.key - 69) / 12.0);
     for (double f = 30, a; f < 4000; f *= 1.002)
       if ((a = amplitude(x, 4410, 22050, f)) > best)
@@ -97,9 +90,9 @@ TEST(Synth, EnvelopeTimesAsSet) {
     note.cells[1] = KRO_NOTE_OFF;
     note.ins.attack = c.attack, note.ins.decay = c.decay, note.ins.sustain = c.sustain;
     note.ins.release = c.release;
-    std::vector<float> x = note.left(), env(x.size() / 44);
-    for (size_t i = 0; i < env.size() * 44; i++)
-      env[i / 44] = fmaxf(env[i / 44], fabsf(x[i]));
+    std::vector<float> x = renderFloat(&note.song), env(x.size() / 88);
+    for (size_t i = 0; i < env.size() * 44; i++) // left
+      env[i / 44] = fmaxf(env[i / 44], fabsf(x[2 * i]));
     float peak = *std::max_element(env.begin(), env.end());
     EXPECT_NEAR(peak, 0.5f * sqrtf(0.5f), 0.005f); // gain 0.5, panned to the middle
     auto first = [&](size_t from, auto holds) {
