@@ -47,9 +47,6 @@ int main(void) {
   free(pixels);
   printf("hook %d [%s]\n", messages.count, messages.last);
 
-#ifndef KRO_SHADER_DIR
-#define KRO_SHADER_DIR "/opt/shaders"
-#endif
   kroSetShaderFolder(KRO_SHADER_DIR);
   printf("shaders %s\n", kroGetShaderFolder());
   return 0;
