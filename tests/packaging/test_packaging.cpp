@@ -216,10 +216,9 @@ void expectScene(const Shot &shot) {
 }
 
 // The documented install line on a machine that has only a compiler, CMake, GL and zlib: every
-// optional part is skipped with a line naming what it lacks (or, with the Makefile's strict
-// setting, the configuration stops). With SDL 1.2 as well, the install
-// has the application layer, and then serves every example, the documented pkg-config lines and
-// a C program.
+// optional part is skipped with a line naming what it lacks, or, with the Makefile's strict
+// setting, the configuration stops. With SDL 1.2 as well, the install has the application layer,
+// and then serves every example, the documented pkg-config lines and a C program.
 TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   std::string root = kroTestTempFolder("installed"), build = root + "/engine",
               prefix = root + "/prefix", examples = root + "/examples", printed;
