@@ -756,21 +756,28 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
 
 const float kOrigin[3] = {0, 0, 0};
 
-// Loads a file; its points, or with normals_wanted its normals, flattened [x][y][axis].
+// Loads a file; its points, or with normals_wanted its normals, flattened [x][y][axis]. Refused:
+// empty, with no grid, the size and the normals cleared.
 std::vector<float> loadGrid(const char *name, const float *offset, const float *scale,
                             bool normals_wanted) {
-  int32_t size[2];
+  int32_t size[2] = {5, 5};
   std::string path = kData + name;
-  float ***normals = nullptr,
+  float **stale = nullptr, ***normals = &stale,
         ***grid = normals_wanted ? kroLoadHightmapAndNormalsFromBMP(path.c_str(), offset, scale,
                                                                     size, &normals)
                                  : kroLoadHightmapFromBMP(path.c_str(), offset, scale, size),
         ***got = normals_wanted ? normals : grid;
+  if (!grid) {
+    EXPECT_TRUE(size[0] == 0 && (!normals_wanted || !normals)) << name;
+    return {};
+  }
+  EXPECT_TRUE(size[0] > 0 && size[1] > 0) << name; // a grid is never empty
   std::vector<float> out;
-  for (int i = 0; got && i < size[0] * size[1] * 3; i++)
+  for (int i = 0; i < size[0] * size[1] * 3; i++)
     out.push_back(got[i / 3 / size[1]][i / 3 % size[1]][i % 3]);
   kroDestroyHightmap(&grid, size);
-  kroDestroyHightmap(&normals, size);
+  if (normals_wanted)
+    kroDestroyHightmap(&normals, size);
   return out;
 }
 
@@ -821,35 +828,23 @@ TEST_F(GLPictureTest, HeightmapPointsNormalsAndEveryFailureLeavingNothing) {
   for (int i = 0; i < 27; i++)
     EXPECT_NEAR(slope[i], n[i % 3] / length, 1e-6) << i;
   EXPECT_EQ(kroTestHookCalls, 0);
-  int32_t size[2];
-  float ***normals = nullptr, ***grid = nullptr, **stale = nullptr;
-  std::string path;
-  bool with_normals = true;
-  auto load = [&] {
-    grid = with_normals
-               ? kroLoadHightmapAndNormalsFromBMP(path.c_str(), kOrigin, kOrigin, size, &normals)
-               : kroLoadHightmapFromBMP(path.c_str(), kOrigin, kOrigin, size);
-  };
   // The reader's reason is passed on; a missing file gets the plain message.
   for (auto [name, reason] :
        {std::pair{"bmp/bad-signature.bmp", ": not a BMP file"}, {"heightmap/missing.bmp", ""}})
-    for (bool normals_too : {false, true}) {
-      path = kData + name, with_normals = normals_too;
-      size[0] = 5, normals = &stale; // both must be cleared
-      kroTestExpectReport(load, "Error in reading hightmap from " + path + reason + "\n");
-      EXPECT_TRUE(grid == nullptr && size[0] == 0 && (!with_normals || !normals)) << name;
-    }
+    for (bool normals_too : {false, true})
+      kroTestExpectReport(
+          [&] { EXPECT_TRUE(loadGrid(name, kOrigin, kOrigin, normals_too).empty()); },
+          "Error in reading hightmap from " + kData + name + reason + "\n");
   // Every allocation of a good load, failing in turn.
+  auto good = [] { return loadGrid("heightmap/sample-4x2.bmp", kOrigin, kOrigin, true); };
   kroFailAllocationAfter(0);
-  loadGrid("heightmap/sample-4x2.bmp", kOrigin, kOrigin, true);
+  good();
   long allocations = kroFailAllocationAfter(0);
   ASSERT_GT(allocations, 2 * 8);
-  path = kData + "heightmap/sample-4x2.bmp", with_normals = true;
-  for (long fail = 1; fail <= allocations; fail++) {
-    kroTestExpectReport(
-        load, "Error during allocating memory in kroLoadHightmapAndNormalsFromBMP(..)\n", fail);
-    EXPECT_TRUE(grid == nullptr && normals == nullptr) << fail;
-  }
+  for (long fail = 1; fail <= allocations; fail++)
+    kroTestExpectReport([&] { EXPECT_TRUE(good().empty()) << fail; },
+                        "Error during allocating memory in kroLoadHightmapAndNormalsFromBMP(..)\n",
+                        fail);
 }
 
 struct FontTest : kroTestGLFailureFixture {
