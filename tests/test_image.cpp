@@ -1,7 +1,5 @@
-// Pictures and what the engine makes of them: the decoder (every PNG kind against stb_image,
-// BMP variants against ImageMagick's reading) and the older BMP and PNG readers on the same
-// files (PNG image data checked with zlib), BMP writing and box-filter resampling (against a
-// literal rendering of the filter), the PNG checker, out files, textures, heightmaps, KROF fonts
+// Pictures and what the engine makes of them: the decoder and the older readers on one set of
+// files, BMP writing and resampling, the PNG checker, out files, textures, heightmaps, KROF fonts
 // and `krotool image-info`; every refused file or request.
 #include "gl_context.h"
 
