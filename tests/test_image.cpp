@@ -639,14 +639,16 @@ std::string checkPNG(const std::string &path) {
   return why;
 }
 
-// Every damaged file refused with its rule's reason and the good ones passed, the suite's corrupt
-// files (x*) too (its sound ones pass the decoder's check above); bytes 5 to 8 of the signature
+// PngSuite's own verdict on each of its files (its corrupt ones start with x); every damaged
+// file refused with its rule's reason and the good ones passed; bytes 5 to 8 of the signature
 // count as much as the first four. A question, not a load: nothing printed, no hook called. The
 // reason is cut to why_chars - 1 characters and terminated; nothing is written without room, and
 // a sound file leaves "".
-TEST_F(PictureTest, CheckNamesEachBrokenRuleInTheGivenRoom) {
+TEST_F(PictureTest, CheckAgreesWithTheSuiteAndNamesEachBrokenRuleInTheGivenRoom) {
   EXPECT_EQ(filesIn("png/damaged").size(), std::size(kDamagedPng) + 2); // each has a rule
   std::string printed = kroTestCaptured([&] {
+    for (const std::string &path : filesIn("third-party/pngsuite"))
+      EXPECT_EQ(checkPNG(path).empty(), !kroTestHas(path, "/x")) << path;
     for (const auto &[name, reason] : kDamagedPng)
       EXPECT_EQ(checkPNG(kPng + "damaged/" + name + ".png").substr(0, strlen(reason)), reason)
           << name;
