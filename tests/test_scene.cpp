@@ -14,14 +14,6 @@
 
 namespace {
 
-// One loaded mesh; its arrays are released with it.
-struct Mesh : kroTestMesh {
-  explicit Mesh(kroTestLoader *loader) : kroTestMesh(loader) {
-    for (int i = 0; i < triangles; i++) // every row is there to write (sanitizer build)
-      tc[i][5] = op[i][8] + nc[i][8] + realn[i][2];
-  }
-};
-
 // The letters' loaders, each with its x offset in the word.
 const std::pair<kroTestLoader *, float> kGlyphs[9] = {
     {loadMeshFontZ, -2.1494f}, {loadMeshFontA, -1.8154f}, {loadMeshFontN, -1.4694f},
@@ -37,7 +29,7 @@ struct Vec {
 };
 
 // Bounding box {min x, y, z, max x, y, z} of the corners moved by dx, grown from `box`.
-std::vector<double> extent(const Mesh &m, float dx = 0, std::vector<double> box = {NAN}) {
+std::vector<double> extent(const kroTestMesh &m, float dx = 0, std::vector<double> box = {NAN}) {
   box.resize(6, NAN); // fmin and fmax pass over NaN
   for (int i = 0; i < m.triangles * 9; i++) {
     float v = m.op[i / 9][i % 9] + (i % 3 ? 0 : dx);
@@ -52,11 +44,12 @@ void expectExtent(const std::vector<double> &box, const std::vector<double> &wan
     EXPECT_NEAR(box[a], want[a], tol) << "bound " << a;
 }
 
-// Unit normals; every triangle counterclockwise seen from the side its real
-// normal points to, the real normal square to it.
-void expectUnitNormalsAndWinding(const Mesh &m) {
+// Every row there to write (sanitizer build); unit normals; every triangle counterclockwise
+// seen from the side its real normal points to, the real normal square to it.
+void expectUnitNormalsAndWinding(kroTestMesh &m) {
   for (int i = 0; i < m.triangles; i++) {
     SCOPED_TRACE(testing::Message() << m.name << " triangle " << i);
+    m.tc[i][5] = m.op[i][8] + m.nc[i][8] + m.realn[i][2];
     Vec real = Vec::of(m.realn[i]), a = Vec::of(m.op[i]);
     Vec n = (Vec::of(m.op[i] + 3) - a).cross(Vec::of(m.op[i] + 6) - a);
     EXPECT_NEAR(real.dot(real), 1.0, 2e-5);
@@ -68,11 +61,12 @@ void expectUnitNormalsAndWinding(const Mesh &m) {
 
 const auto sameNormal = [](const float *a, const float *b) { return std::equal(a, a + 3, b); };
 
-TEST(DigitMeshes, ZeroIsAnExtrudedEllipticalRingOneAFlatShadedBox) {
-  Mesh zero(loadMeshBit0), one(loadMeshBit1);
+// The digits: a zero, an extruded elliptical ring, and a one, a flat-shaded box.
+TEST(IntroMeshes, DigitsAndFlatLettersWhoseCoordinatesSpanTheWordsTextureOnce) {
+  kroTestMesh zero(loadMeshBit0), one(loadMeshBit1);
   ASSERT_TRUE(zero.triangles == 144 && one.triangles == 12)
       << zero.triangles << ", " << one.triangles;
-  for (const Mesh *m : {&zero, &one})
+  for (kroTestMesh *m : {&zero, &one})
     expectUnitNormalsAndWinding(*m);
   expectExtent(extent(zero), {-0.9848, -1.4479, 0, 0.9848, 1.4479, 0.75}, 1e-4);
   std::vector<double> box = extent(one);
@@ -96,16 +90,13 @@ TEST(DigitMeshes, ZeroIsAnExtrudedEllipticalRingOneAFlatShadedBox) {
                   one.op[i][k * 3 + axis] == (float)box[axis + (real[axis] > 0 ? 3 : 0)])
           << "triangle " << i;
   }
-}
-
-// Flat letters placed into the box the word's texture mapping assumes; the mapping, a property of
-// the placed letters: each coordinate grows with its axis and the word spans the texture once.
-TEST(GlyphMeshes, FlatLettersPlacedIntoTheWordsTextureBoxWhichTheirCoordinatesSpanOnce) {
+  // Flat letters placed into the box the word's texture mapping assumes; the mapping, a
+  // property of them placed: each coordinate grows with its axis, the word spans it once.
   const float up[3] = {0, 0, 1};
   std::vector<double> word;
   std::vector<std::pair<float, float>> along[2]; // (position, texture coordinate) for x, then y
   for (auto [loader, offset] : kGlyphs) {
-    Mesh m(loader);
+    kroTestMesh m(loader);
     expectUnitNormalsAndWinding(m);
     for (int i = 0; i < m.triangles; i++)
       for (int k = 0; k < 3; k++)
@@ -198,13 +189,6 @@ int digitAt(const Frame &frame, double x, double y) {
   return centre == 9 ? 1 : centre == 0 ? 0 : -1;
 }
 
-TEST_F(Scene, HalfASecondInOnlyTheWordShows) {
-  Frame p(0.5f);
-  EXPECT_EQ(p.lit(0, 0, kWidth, kWordBottom), 0) << "something below the word";
-  EXPECT_EQ(p.lit(0, kWordTop, kWidth, kHeight), 0) << "something above the word";
-  EXPECT_GT(p.lit(0, kWordBottom, kWidth, kWordTop), 2000) << "the word is dark";
-}
-
 // The digit each flyer shows (1: a one).
 const int kBits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
                        0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 1};
@@ -214,16 +198,18 @@ const int kBits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
 const auto landingX = [](int i) { return (i % 16) * 0.3 - 2.25; };
 const auto rowSide = [](int i) { return i < 16 ? 1.0 : -1.0; };
 
-TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
-  Frame p(11.0f);
+// Half a second in only the word shows; eleven seconds in all digits stand in their rows
+// around it, and nothing else is lit.
+TEST_F(Scene, HalfASecondInOnlyTheWordElevenInAllDigitsInTheirRowsAroundIt) {
+  Frame half(0.5f), p(11.0f);
+  EXPECT_EQ(half.lit(0, 0, kWidth, kHeight), half.lit(0, kWordBottom, kWidth, kWordTop));
+  EXPECT_GT(half.lit(0, kWordBottom, kWidth, kWordTop), 2000) << "the word is dark";
   for (int i = 0; i < 32; i++) {
     double x = landingX(i), y = 0.6 * rowSide(i);
     int gap = px(x + 0.15, kDigitFront), cy = py(y, kDigitFront);
     EXPECT_EQ(digitAt(p, x, y), kBits[i]) << "digit " << i;
     // Nothing stands between this digit and its right-hand neighbour.
-    if (i % 16 != 15) {
-      EXPECT_EQ(p.lit(gap - 2, cy - 20, gap + 3, cy + 21), 0) << "right of digit " << i;
-    }
+    EXPECT_EQ(i % 16 == 15 ? 0 : p.lit(gap - 2, cy - 20, gap + 3, cy + 21), 0) << "right of " << i;
   }
   // Each glyph shows around its x offset in the word, in the logo plane.
   for (auto [loader, offset] : kGlyphs) {
@@ -231,16 +217,13 @@ TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
     int area = (x1 - x0) * (kWordTop - kWordBottom);
     EXPECT_GT(p.lit(x0, kWordBottom, x1, kWordTop), area / 8) << "glyph at " << offset;
   }
-  // Outside the two rows and the word, and beside the word, the frame is black.
+  // Outside the two rows and the word the frame is black.
   int row_top = py(0.76, kDigitFront), row_bottom = py(0.44, kDigitFront);
   int left = px(-2.376711 - 0.02, kLogoDepth), right = px(2.333038 + 0.02, kLogoDepth);
-  for (auto [x0, y0, x1, y1] : {std::array{0, row_top, kWidth, kHeight},
-                                {0, 0, kWidth, kHeight - row_top},
-                                {0, kWordTop, kWidth, row_bottom},
-                                {0, kHeight - row_bottom, kWidth, kWordBottom},
-                                {0, kWordBottom, left, kWordTop},
-                                {right, kWordBottom, kWidth, kWordTop}})
-    EXPECT_EQ(p.lit(x0, y0, x1, y1), 0) << x0 << ", " << y0 << " to " << x1 << ", " << y1;
+  EXPECT_EQ(p.lit(0, 0, kWidth, kHeight),
+            p.lit(0, row_bottom, kWidth, row_top) +
+                p.lit(0, kHeight - row_top, kWidth, kHeight - row_bottom) +
+                p.lit(left, kWordBottom, right, kWordTop));
 }
 
 // A square facing +z at z = -2 shaded by the scene's program, light at
@@ -269,7 +252,7 @@ std::vector<int> shadeSquare(float w, float s, float t, float x) {
   return {rgba[0], rgba[1], rgba[2]};
 }
 
-TEST_F(Scene, ProgramFromTheEmbeddedTextsShadesWithClampedDiffuseAndSharpHighlight) {
+TEST_F(Scene, ProgramShadesWithClampedDiffuseAndSharpHighlightTexturesAsGenerated) {
   // One line each; no integer compared with a float (strict GLSL compilers refuse it).
   EXPECT_FALSE(strchr(zk_vertex_text, '\n') || strchr(zk_fragment_text, '\n'));
   EXPECT_EQ(std::string(zk_fragment_text).find("<0)"), std::string::npos);
@@ -284,9 +267,8 @@ TEST_F(Scene, ProgramFromTheEmbeddedTextsShadesWithClampedDiffuseAndSharpHighlig
   const float steep_s = 0.5f / 512, steep_t = 0.5f / 64;
   EXPECT_EQ(shadeSquare(0, steep_s, steep_t, 1.0f), side);
   EXPECT_LT(shadeSquare(1, steep_s, steep_t, 1.0f)[0], side[0] - 25);
-}
 
-TEST_F(Scene, SpecularAndBumpTexelsAsGenerated) {
+  // The textures' texels as generated.
   Frame(2.0f);
   std::vector<unsigned char> maps[2];
   for (int unit = 0; unit < 2; unit++) {
