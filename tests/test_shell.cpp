@@ -26,18 +26,19 @@ namespace {
 using namespace std::chrono;
 const auto now = [] { return duration<double>(steady_clock::now().time_since_epoch()).count(); };
 
-// One run of the program, its window up for a second. Keys go to the
+// One run of a program, started by start(), its window up for a second. Keys go to the
 // grabbing window on a shared display, so runs take turns through a lock.
 struct IntroRun : ::testing::Test {
-  const char *program = ZKINTRO_PATH;
-  const char *option = nullptr; // one command-line option, or none
+  const char *program = nullptr;
   pid_t pid = -1;
   int lock = -1;
   double started = 0;     // s, just before the program was started
   double window_seen = 0; // s, once its window was found by its name
   Window window = 0;
 
-  void SetUp() override {
+  // Starts `path` with one command-line option, or none.
+  void start(const char *path, const char *option) {
+    program = path;
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
     lock = open(kroTestWindowTurnLock().c_str(), O_CREAT | O_RDWR, 0666);
     ASSERT_TRUE(lock >= 0 && flock(lock, LOCK_EX) == 0);
@@ -94,6 +95,7 @@ struct IntroRun : ::testing::Test {
 // Full screen: motion, all three buttons, another key and an Escape release alone leave it
 // playing (its natural end after 14 s: the released run below); Escape pressed ends it at once.
 TEST_F(IntroRun, PlaysOnWhateverTheMouseDoesUntilEscapeEndsItAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(start(ZKINTRO_PATH, nullptr));
   kroTestRun("xdotool mousemove 600 300 click 1 click 2 click 3 mousemove 10 10 mousedown 1 "
              "mousemove 900 500 mouseup 1 mousemove_relative 7 3 key a keyup Escape");
   sleep(1);
@@ -102,10 +104,6 @@ TEST_F(IntroRun, PlaysOnWhateverTheMouseDoesUntilEscapeEndsItAtOnce) {
   kroTestRun("xdotool keydown Escape");
   expectExit(pressed + 5.0, true);
 }
-
-struct WindowedIntroRun : IntroRun {
-  WindowedIntroRun() { option = "--window"; }
-};
 
 // The viewable windows under `parent`; `override_redirect` counts those that
 // bypass the window manager, as a full-screen window does.
@@ -189,7 +187,8 @@ Window drawingWindow(Display *display, Window window) {
 // visuals without alpha too). Resized from outside (SDL delivers the resize even though the
 // window is not meant to be resizable), it gets a mode of the new width and height, in that
 // order. The window system's close request (the same in either mode) ends it.
-TEST_F(WindowedIntroRun, PlaysInItsWindowWithItsBuffersAndClockResizedUntilAskedToClose) {
+TEST_F(IntroRun, PlaysInItsWindowWithItsBuffersAndClockResizedUntilAskedToClose) {
+  ASSERT_NO_FATAL_FAILURE(start(ZKINTRO_PATH, "--window"));
   Display *display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
   // Another client's window may vanish between listing and asking about it; Xlib's default
@@ -261,7 +260,7 @@ kroTestOutcome capture(const std::string &arguments, const std::string &environm
 // standard error; ffprobe reads back 70 H.264 frames of 1200 x 600 in yuv420p, and frame 42 is
 // the intro at 8.4 s: nearer the still at 8.4 than those at 8.2 and 8.6, while three digits
 // are in flight. Nothing else is left in the folder.
-TEST(ZkCapture, StillsSheetVideoAndSequenceOfTheIntro) {
+TEST(ZkCapture, StillsSheetVideoAndSequenceOfTheIntroIntoAnyFolder) {
   std::string dir = kroTestTempFolder("capture"), out = dir + "/take:2",
               file = out + "/zkintro.mp4";
   kroTestOutcome made =
@@ -320,6 +319,19 @@ TEST(ZkCapture, StillsSheetVideoAndSequenceOfTheIntro) {
     EXPECT_EQ(still.width, k < 14 ? 1200 : 0) << "frame " << k;
     EXPECT_TRUE(k == 14 || litPixels(still.rgb) > 5000) << "frame " << k;
   }
+  // Folder names reach ffmpeg as file names whatever their characters (a colon: the video
+  // above), and a video linked to a device is written into it, the link kept.
+  ASSERT_TRUE(mkdir((dir + "/null").c_str(), 0777) == 0 &&
+              symlink("/dev/null", (dir + "/null/zkintro.mp4").c_str()) == 0);
+  for (std::string folder : {"-x", "null"}) {
+    kroTestOutcome run = capture("--video --fps 1 --out " + folder, "", "cd " + dir + " && ");
+    std::string video = dir + "/" + folder + "/zkintro.mp4";
+    EXPECT_EQ(run.status, 0) << folder << ": " << run.err;
+    EXPECT_EQ(kroTestListing(dir + "/" + folder), "zkintro.mp4\n") << folder;
+    EXPECT_TRUE(folder == "null" ? kroTestLinkText(video) == "/dev/null"
+                                 : kroTestReadFile(video).size() > 1000)
+        << folder;
+  }
 }
 
 // An ffmpeg that is missing or fails part-way: one line saying so, status 1. Stopped while it
@@ -328,21 +340,18 @@ TEST(ZkCapture, StillsSheetVideoAndSequenceOfTheIntro) {
 TEST(ZkCapture, AFailingFfmpegOrAStopMidVideoLeavesTheEarlierVideo) {
   std::string out = kroTestTempFolder("failing-video"), bin = kroTestTempFolder("fake-bin");
   kroTestWriteFile(out + "/zkintro.mp4", "the earlier video");
-  // Encoders that take one frame's bytes and then give up: with a message and a failing
-  // status, or silently and with status 0.
-  for (const auto &[name, ending] :
-       {std::pair{"failing", "echo 'Conversion failed!' >&2\nexit 1"}, {"quiet", "exit 0"}}) {
-    std::string fake = bin + "/" + name + "/ffmpeg";
-    ASSERT_EQ(mkdir((bin + "/" + name).c_str(), 0755), 0);
-    kroTestWriteFile(fake, std::string("#!/bin/sh\nhead -c 2160000 >/dev/null\n") + ending + "\n");
-    ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
-  }
+  // An encoder that takes one frame's bytes and then gives up: with a message and a failing
+  // status when FAIL is set, else silently and with status 0.
+  kroTestWriteFile(bin + "/ffmpeg",
+                   "#!/bin/sh\nhead -c 2160000 >/dev/null\n"
+                   "[ -z \"$FAIL\" ] || { echo 'Conversion failed!' >&2; exit 1; }\n");
+  ASSERT_EQ(chmod((bin + "/ffmpeg").c_str(), 0755), 0);
   const std::string failed = "zkcapture: ffmpeg failed on " + out + "/zkintro.mp4: ",
                     earlier = "zkintro.mp4\nthe earlier video";
   const std::pair<std::string, std::string> failures[] = {
-      {"PATH=" + bin, "zkcapture: cannot run ffmpeg: No such file or directory"},
-      {"PATH=" + bin + "/failing:$PATH", failed + "Conversion failed!\n"},
-      {"PATH=" + bin + "/quiet:$PATH", failed + "it ended after 1 of 28 frames\n"}};
+      {"PATH=" + bin + "/none", "zkcapture: cannot run ffmpeg: No such file or directory"},
+      {"FAIL=1 PATH=" + bin + ":$PATH", failed + "Conversion failed!\n"},
+      {"PATH=" + bin + ":$PATH", failed + "it ended after 1 of 28 frames\n"}};
   for (const auto &[environment, message] : failures) {
     kroTestOutcome run = capture("--video --fps 2 --out " + out, environment);
     EXPECT_EQ(run.status, 1) << environment;
@@ -370,32 +379,8 @@ TEST(ZkCapture, AFailingFfmpegOrAStopMidVideoLeavesTheEarlierVideo) {
   }
 }
 
-// Folder names reach ffmpeg as file names whatever their characters (a colon: the video
-// above), and a video linked to a device is written into it, the link kept.
-TEST(ZkCapture, AnyFolderNameAndALinkedDeviceTakeTheVideo) {
-  std::string dir = kroTestTempFolder("video-names");
-  ASSERT_TRUE(mkdir((dir + "/null").c_str(), 0777) == 0 &&
-              symlink("/dev/null", (dir + "/null/zkintro.mp4").c_str()) == 0);
-  for (std::string folder : {"-x", "null"}) {
-    kroTestOutcome run = capture("--video --fps 1 --out " + folder, "", "cd " + dir + " && ");
-    std::string video = dir + "/" + folder + "/zkintro.mp4";
-    EXPECT_EQ(run.status, 0) << folder << ": " << run.err;
-    EXPECT_EQ(kroTestListing(dir + "/" + folder), "zkintro.mp4\n") << folder;
-    EXPECT_TRUE(folder == "null" ? kroTestLinkText(video) == "/dev/null"
-                                 : kroTestReadFile(video).size() > 1000)
-        << folder;
-  }
-}
-
 #ifdef ZK_RELEASE_DIST
 // ---- the release: the intro built for size, as its audience gets it ----
-
-struct ReleasedIntroRun : IntroRun {
-  ReleasedIntroRun() {
-    program = ZK_RELEASE_DIST "/zkintro";
-    option = "--window";
-  }
-};
 
 // zkcapture's frames from `from` to `to` seconds, `step` apart (whole milliseconds, as the
 // intro's clock counts): the number of pixels in which the nearest differs from `shown` at
@@ -426,7 +411,8 @@ int nearestCapture(const std::vector<unsigned char> &shown, double from, double 
 // dist/zkintro, with the audience's README for this version; --version names it. Packed
 // again beyond its limit, the packing stops, says by how many bytes and writes nothing; at
 // the limit exactly it packs.
-TEST_F(ReleasedIntroRun, ShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIsPacked) {
+TEST_F(IntroRun, ReleasedShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIsPacked) {
+  ASSERT_NO_FATAL_FAILURE(start(ZK_RELEASE_DIST "/zkintro", "--window"));
   Display *display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
   Window drawing = drawingWindow(display, window);
