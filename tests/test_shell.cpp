@@ -107,35 +107,33 @@ TEST_F(IntroRun, PlaysOnWhateverTheMouseDoesUntilEscapeEndsItAtOnce) {
 
 // The viewable windows under `parent`; `override_redirect` counts those that
 // bypass the window manager, as a full-screen window does.
-std::vector<std::pair<Window, XWindowAttributes>> viewableChildren(Display *display, Window parent,
-                                                                   int *override_redirect) {
+std::vector<Window> viewableChildren(Display *display, Window parent, int *override_redirect) {
   Window root, up, *children = nullptr;
-  unsigned count = 0;
-  std::vector<std::pair<Window, XWindowAttributes>> out;
+  unsigned count = 0; // left 0 when the query fails
+  std::vector<Window> out;
   *override_redirect = 0;
-  if (!XQueryTree(display, parent, &root, &up, &children, &count))
-    return out;
+  XQueryTree(display, parent, &root, &up, &children, &count);
   for (unsigned i = 0; i < count; i++) {
     XWindowAttributes a;
-    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable) {
-      out.push_back({children[i], a});
-      *override_redirect += a.override_redirect;
-    }
+    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable)
+      out.push_back(children[i]), *override_redirect += a.override_redirect;
   }
   XFree(children);
   return out;
 }
 
-// What GL granted a visual, as "DOUBLE DEPTH RED GREEN BLUE ALPHA" (bits; -1 each when it
-// cannot be asked). Asked in a child process (its file size limit is beside the point), which
-// leaves without exit handlers: the GL library that answers loads a driver whose leftovers a
-// leak check would blame on the test.
-std::string grantedBuffers(VisualID visual) {
-  return kroTestWithFileLimit(1L << 40, [visual] {
+// What GL granted the visual of `drawing`, as "DOUBLE DEPTH RED GREEN BLUE ALPHA" (bits; -1
+// each when it cannot be asked). Asked in a child process (its file size limit is beside the
+// point), which leaves without exit handlers: the GL library that answers loads a driver whose
+// leftovers a leak check would blame on the test.
+std::string grantedBuffers(Window drawing) {
+  return kroTestWithFileLimit(1L << 40, [drawing] {
     Display *display = XOpenDisplay(nullptr);
+    XWindowAttributes a = {};
     XVisualInfo wanted = {};
-    wanted.visualid = visual;
     int count = 0;
+    if (display && XGetWindowAttributes(display, drawing, &a))
+      wanted.visualid = XVisualIDFromVisual(a.visual);
     XVisualInfo *info = display ? XGetVisualInfo(display, VisualIDMask, &wanted, &count) : nullptr;
     std::string granted;
     for (int attribute : {GLX_DOUBLEBUFFER, GLX_DEPTH_SIZE, GLX_RED_SIZE, GLX_GREEN_SIZE,
@@ -174,9 +172,9 @@ Window drawingWindow(Display *display, Window window) {
     return 0;
   XSetWindowAttributes keep = {};
   keep.backing_store = Always;
-  XChangeWindowAttributes(display, children[0].first, CWBackingStore, &keep);
+  XChangeWindowAttributes(display, children[0], CWBackingStore, &keep);
   XSync(display, False);
-  return children[0].first;
+  return children[0];
 }
 
 // "--window": the picture in the intro's own 1200 x 600 window; no full-screen window covers
@@ -203,21 +201,18 @@ TEST_F(IntroRun, PlaysInItsWindowWithItsBuffersAndClockResizedUntilAskedToClose)
   int covering = -1;
   for (double until = now() + 3.0; covering != 0 && now() < until; usleep(50000))
     viewableChildren(display, DefaultRootWindow(display), &covering);
-  XWindowAttributes a = {};
-  VisualID visual = XGetWindowAttributes(display, drawing, &a) ? XVisualIDFromVisual(a.visual) : 0;
   EXPECT_EQ(covering, 0);
   EXPECT_EQ(pictures[0].width * 10000 + pictures[0].height, 1200 * 10000 + 600);
   EXPECT_LT(same, 2);
-  std::string granted = grantedBuffers(visual);
+  std::string granted = grantedBuffers(drawing);
   EXPECT_TRUE(granted == "1 24 8 8 8 8" || granted == "1 32 8 8 8 8") << granted;
 
   ASSERT_EQ(kroTestRun("xdotool windowsize " + std::to_string(window) + " 600 300").status, 0);
-  std::string sizes;
-  for (double until = now() + 5.0; sizes != "600x300\n" && now() < until; usleep(100000))
-    sizes = kroTestRun("for w in $(xdotool search --name '^ZKintro$'); do xwininfo -children "
-                       "-id $w | sed -n 's/.*() *\\([0-9]*x[0-9]*\\)+.*/\\1/p'; done")
-                .out;
-  EXPECT_EQ(sizes, "600x300\n");
+  XWindowAttributes resized = {};
+  for (double until = now() + 5.0;
+       resized.width * 10000 + resized.height != 600 * 10000 + 300 && now() < until; usleep(100000))
+    XGetWindowAttributes(display, drawingWindow(display, window), &resized);
+  EXPECT_EQ(resized.width * 10000 + resized.height, 600 * 10000 + 300);
   usleep(500000); // the new mode's window settled: SDL makes it again for the new size
   // The close request, as a window manager sends it.
   XEvent close_request = {};
@@ -232,25 +227,20 @@ TEST_F(IntroRun, PlaysInItsWindowWithItsBuffersAndClockResizedUntilAskedToClose)
   expectExit(now() - started + 8.0, true); // before its 14 s: the close ended it
 }
 
-// Runs the built intro with `setup` (environment changes) and `arguments`.
-kroTestOutcome runIntro(const std::string &setup, const std::string &arguments) {
-  return kroTestRun("cd " KRO_SOURCE_DIR " && " + setup + " timeout -s KILL 10 " + ZKINTRO_PATH +
-                    " " + arguments);
-}
-
 // Lit pixels of a picture, RGB: brighter than 24 in a channel.
 int litPixels(const std::vector<unsigned char> &rgb) {
   return kroTestDifferingPixels(rgb, std::vector<unsigned char>(rgb.size()), 24);
 }
 
-// Runs zkcapture under `environment` (words for env) after the shell words `before`; SDL_Quit
-// unloads the GL driver before a sanitizer's leak check.
-kroTestOutcome capture(const std::string &arguments, const std::string &environment = "",
-                       const std::string &before = "") {
-  return kroTestRun(before + "env " + environment +
-                    " ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " ZKCAPTURE_PATH " " +
-                    arguments);
+// Runs `program` with `arguments` under `environment` (words for env) after the shell words
+// `before`, killed after five minutes; SDL_Quit unloads the GL driver before a sanitizer's
+// leak check.
+kroTestOutcome launch(const char *program, const std::string &arguments,
+                      const std::string &environment = "", const std::string &before = "") {
+  return kroTestRun(before + "timeout -s KILL 300 env " + environment +
+                    " ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " + program + " " + arguments);
 }
+const auto capture = [](auto... arguments) { return launch(ZKCAPTURE_PATH, arguments...); };
 
 // One run takes stills at chosen times (in any order), a contact sheet and a short video into
 // a folder whose name ffmpeg could take for a protocol; another a sequence. At 0.5 s only the
@@ -486,8 +476,8 @@ TEST_F(IntroRun, ReleasedShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIs
 // compositing adds), the buffers asked for cannot be had: the intro plays with SDL's defaults
 // instead, until the quit request that SDL makes of the TERM signal.
 TEST(ProgramStart, OptionsRefusalsAndStartsWithoutTheDisplayOrBuffersWanted) {
-  kroTestOutcome help = runIntro("", "--help"), unknown = runIntro("", "--fast"),
-                 version = runIntro("", "--version");
+  kroTestOutcome help = launch(ZKINTRO_PATH, "--help"), unknown = launch(ZKINTRO_PATH, "--fast"),
+                 version = launch(ZKINTRO_PATH, "--version");
   EXPECT_EQ(std::tie(version.status, version.out, version.err),
             std::make_tuple(0, "zkintro " KRO_VERSION_STRING "\n", ""));
   for (const auto &[o, usage] :
@@ -501,9 +491,8 @@ TEST(ProgramStart, OptionsRefusalsAndStartsWithoutTheDisplayOrBuffersWanted) {
   std::string out = kroTestTempPath("no-display");
   for (std::string setup : {"-u DISPLAY -u SDL_VIDEODRIVER", "-u SDL_VIDEODRIVER DISPLAY=:97"}) {
     SCOPED_TRACE(setup);
-    // A zkintro that plays would be killed after 10 s (status -1).
     for (const auto &[o, reason] :
-         {std::pair{runIntro("env " + setup, ""), "zkintro: cannot start video: "},
+         {std::pair{launch(ZKINTRO_PATH, "", setup), "zkintro: cannot start video: "},
           {capture("--at 1 --out " + out, setup), "zkcapture: no OpenGL context: "}}) {
       EXPECT_TRUE(o.status == 1 && o.out.empty()) << o.status << " " << o.out;
       EXPECT_EQ(o.err.find('\n'), o.err.size() - 1) << o.err; // exactly one line
@@ -514,7 +503,7 @@ TEST(ProgramStart, OptionsRefusalsAndStartsWithoutTheDisplayOrBuffersWanted) {
   }
   // A driver the user chose is kept on the retry after a failed mode too: SDL's
   // driver without GL ends the intro instead of a free choice that finds X11.
-  kroTestOutcome chosen = runIntro("env SDL_VIDEODRIVER=dummy", "--window");
+  kroTestOutcome chosen = launch(ZKINTRO_PATH, "--window", "SDL_VIDEODRIVER=dummy");
   EXPECT_EQ(chosen.status, 1) << chosen.err;
   EXPECT_EQ(chosen.err.rfind("zkintro: cannot set the video mode: ", 0), 0u) << chosen.err;
   kroTestOutcome plain =
