@@ -275,22 +275,19 @@ TEST(ZkCapture, StillsSheetVideoAndSequenceOfTheIntroIntoAnyFolder) {
   EXPECT_EQ(sheet.width, 6 + 4 * (300 + 6));
   EXPECT_EQ(sheet.height, 6 + 4 * (22 + 150 + 6));
 
-  const std::string check = KRO_SOURCE_DIR "/tools/check-video " + file;
-  kroTestOutcome checked = kroTestRun(check + " 70");
+  kroTestOutcome checked = kroTestRun(KRO_SOURCE_DIR "/tools/check-video " + file + " 70");
   EXPECT_EQ(checked.status, 0) << checked.err;
-  EXPECT_EQ(checked.out.rfind("check-video: " + file +
-                                  ": 70 frames, 1200 x 600, h264, yuv420p; aac 14.000 s, ",
-                              0),
-            0u)
+  EXPECT_TRUE(kroTestHas(checked.out, "check-video: " + file +
+                                          ": 70 frames, 1200 x 600, h264, yuv420p; aac 14.000 s, "))
       << checked.out;
-  for (const char *wrong : {" 69", " 71", " 70 1200x601"})
-    EXPECT_EQ(kroTestRun(check + wrong).status, 1) << wrong;
-  // The same picture without its soundtrack is not the intro's video.
-  ASSERT_EQ(kroTestRun("ffmpeg -v error -i " + file + " -an -c copy " + dir + "/mute.mp4").status,
+  // The same picture without its soundtrack is not the intro's video; frame 42 decoded.
+  ASSERT_EQ(kroTestRun("ffmpeg -v error -i " + file + " -an -c copy " + dir +
+                       "/mute.mp4 -vf 'select=eq(n\\,42)' -frames:v 1 " + dir + "/frame42.png")
+                .status,
             0);
-  EXPECT_EQ(kroTestRun(KRO_SOURCE_DIR "/tools/check-video " + dir + "/mute.mp4 70").status, 1);
-  const std::string decode = "ffmpeg -v error -i " + file + " -vf 'select=eq(n\\,42)' -frames:v 1 ";
-  ASSERT_EQ(kroTestRun(decode + dir + "/frame42.png").status, 0);
+  for (std::string wrong :
+       {file + " 69", file + " 71", file + " 70 1200x601", dir + "/mute.mp4 70"})
+    EXPECT_EQ(kroTestRun(KRO_SOURCE_DIR "/tools/check-video " + wrong).status, 1) << wrong;
   kroTestPng frame(dir + "/frame42.png"), before(out + "/zkintro-at-08.200.png"),
       at(out + "/zkintro-at-08.400.png"), after(out + "/zkintro-at-08.600.png");
   // Encoding moves colours a little (by more than 96 at 1 pixel here); a flying digit
@@ -434,8 +431,8 @@ TEST_F(IntroRun, ReleasedShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIs
   kroTestOutcome untar =
       kroTestRun("tar -xzf " ZK_RELEASE_DIST "/" ZK_RELEASE_NAME ".tar.gz -C " + folder);
   ASSERT_EQ(untar.status, 0) << untar.err;
-  EXPECT_EQ(kroTestListing(folder), ZK_RELEASE_NAME "\n");
-  EXPECT_EQ(kroTestListing(unpacked), "README.txt\nzkintro\n");
+  EXPECT_EQ(kroTestListing(folder) + kroTestListing(unpacked),
+            ZK_RELEASE_NAME "\nREADME.txt\nzkintro\n");
   std::string intro = unpacked + "/zkintro", bytes = kroTestReadFile(intro);
   const long size = (long)bytes.size();
   EXPECT_LE(size, ZK_RELEASE_LIMIT);
