@@ -268,8 +268,7 @@ TEST_F(Scene, ProgramShadesWithClampedDiffuseAndSharpHighlightTexturesAsGenerate
   EXPECT_EQ(shadeSquare(0, steep_s, steep_t, 1.0f), side);
   EXPECT_LT(shadeSquare(1, steep_s, steep_t, 1.0f)[0], side[0] - 25);
 
-  // The textures' texels as generated.
-  Frame(2.0f);
+  // The textures the frame bound, their texels as generated.
   std::vector<unsigned char> maps[2];
   for (int unit = 0; unit < 2; unit++) {
     glActiveTextureARB(GL_TEXTURE0_ARB + unit);
@@ -293,24 +292,10 @@ TEST_F(Scene, ProgramShadesWithClampedDiffuseAndSharpHighlightTexturesAsGenerate
     EXPECT_EQ(maps[0][k] | maps[0][(k % 64) * 512], 0) << "first row or column, " << k;
 }
 
-// Departure seconds by flyer: in time order 1.0, then every 0.5 s from 2.0 to
-// 4.0, every 0.25 s to 6.0, every 0.2 s to 8.0 and every 0.125 s to 9.0, the
-// flyers leaving in the order of kFlightOrder.
+// The order in which the flyers leave: the first at 1.0 s, then every 0.5 s from 2.0 to 4.0,
+// every 0.25 s to 6.0, every 0.2 s to 8.0 and every 0.125 s to 9.0.
 const int kFlightOrder[32] = {10, 3,  30, 8, 26, 31, 13, 2,  28, 22, 14, 29, 11, 6, 18, 27,
                               12, 21, 25, 9, 5,  24, 20, 23, 4,  16, 15, 17, 1,  0, 7,  19};
-std::vector<float> departures() {
-  std::vector<double> times = {1.0};
-  for (auto [first, step, last] :
-       {std::tuple{2.0, 0.5, 4.0}, {4.25, 0.25, 6.0}, {6.2, 0.2, 8.0}, {8.125, 0.125, 9.0}})
-    for (int k = 0; first + k * step <= last + 1e-9; k++)
-      times.push_back(first + k * step);
-  std::vector<float> by_flyer(32, NAN);
-  for (size_t k = 0; k < times.size() && k < 32; k++)
-    by_flyer[kFlightOrder[k]] = (float)times[k];
-  EXPECT_EQ(times.size(), 32u);
-  return by_flyer;
-}
-
 // Every flyer's path, the lower row's the upper's mirror image: it starts
 // beyond the view's top (upper row) or bottom (lower row) edge, 5.2 out (the
 // aspect 2.0 x 2.4 + 0.4), at the mirror image of its landing column; it
@@ -318,12 +303,19 @@ std::vector<float> departures() {
 // x / 2, +-1.75), 0.75 s later and lands exactly one second after leaving. The
 // scene leaves the shell's GL state as it found it.
 TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsState) {
-  std::vector<float> departure = departures();
-  for (int i = 0; i < 32; i++) {
-    SCOPED_TRACE(testing::Message() << "flyer " << i << " leaving at " << departure[i]);
+  std::vector<float> times = {1.0f};
+  for (auto [first, step, last] :
+       {std::tuple{2.0, 0.5, 4.0}, {4.25, 0.25, 6.0}, {6.2, 0.2, 8.0}, {8.125, 0.125, 9.0}})
+    for (int k = 0; first + k * step <= last + 1e-9; k++)
+      times.push_back((float)(first + k * step));
+  ASSERT_EQ(times.size(), 32u);
+  for (int k = 0; k < 32; k++) {
+    int i = kFlightOrder[k];
+    float departure = times[k];
+    SCOPED_TRACE(testing::Message() << "flyer " << i << " leaving at " << departure);
     double land_x = landingX(i), land_y = 0.6 * rowSide(i);
     double way_x = land_x / 2, way_y = 1.75 * rowSide(i);
-    Frame leaving(departure[i]), on_the_way(departure[i] + 0.75f), landed(departure[i] + 1.0f);
+    Frame leaving(departure), on_the_way(departure + 0.75f), landed(departure + 1.0f);
     EXPECT_EQ(digitAt(leaving, way_x, way_y), -1);
     EXPECT_EQ(digitAt(leaving, land_x, land_y), -1);
     EXPECT_EQ(digitAt(on_the_way, way_x, way_y), kBits[i]);
