@@ -29,7 +29,6 @@ const auto now = [] { return duration<double>(steady_clock::now().time_since_epo
 // One run of a program, started by start(), its window up for a second. Keys go to the
 // grabbing window on a shared display, so runs take turns through a lock.
 struct IntroRun : ::testing::Test {
-  const char *program = nullptr;
   pid_t pid = -1;
   int lock = -1;
   double started = 0;     // s, just before the program was started
@@ -38,7 +37,6 @@ struct IntroRun : ::testing::Test {
 
   // Starts `path` with one command-line option, or none.
   void start(const char *path, const char *option) {
-    program = path;
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under tools/with-display";
     lock = open(kroTestWindowTurnLock().c_str(), O_CREAT | O_RDWR, 0666);
     ASSERT_TRUE(lock >= 0 && flock(lock, LOCK_EX) == 0);
@@ -58,7 +56,7 @@ struct IntroRun : ::testing::Test {
       std::string options = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
       setenv("ASAN_OPTIONS", (options + ":detect_leaks=0").c_str(), 1);
       if (chdir(KRO_SOURCE_DIR) == 0)
-        execl(program, program, option, (char *)nullptr);
+        execl(path, path, option, (char *)nullptr);
       _exit(127);
     }
     // xdotool's search ends with an X error when another client's window goes away under
@@ -412,7 +410,6 @@ TEST_F(IntroRun, ReleasedShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIs
   XCloseDisplay(display);
   expectExit(30.0, false);
   ASSERT_EQ(shown.width * 10000 + shown.height, 1200 * 10000 + 600);
-  EXPECT_GT(litPixels(shown.rgb), 20000);
 
   // Its clock starts as the window gets its name, after `started` and before `window_seen`;
   // the frame grabbed was drawn up to a few frame times before. Every 20 ms over that span,
@@ -436,7 +433,7 @@ TEST_F(IntroRun, ReleasedShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIs
   std::string intro = unpacked + "/zkintro", bytes = kroTestReadFile(intro);
   const long size = (long)bytes.size();
   EXPECT_LE(size, ZK_RELEASE_LIMIT);
-  EXPECT_EQ(bytes, kroTestReadFile(program));
+  EXPECT_EQ(bytes, kroTestReadFile(ZK_RELEASE_DIST "/zkintro"));
   kroTestOutcome version = kroTestRun(intro + " --version");
   EXPECT_EQ(std::tie(version.status, version.out),
             std::make_tuple(0, "zkintro " KRO_VERSION_STRING "\n"));
