@@ -292,12 +292,11 @@ TEST_F(Scene, ProgramShadesWithClampedDiffuseAndSharpHighlightTexturesAsGenerate
 // every 0.25 s to 6.0, every 0.2 s to 8.0 and every 0.125 s to 9.0.
 const int kFlightOrder[32] = {10, 3,  30, 8, 26, 31, 13, 2,  28, 22, 14, 29, 11, 6, 18, 27,
                               12, 21, 25, 9, 5,  24, 20, 23, 4,  16, 15, 17, 1,  0, 7,  19};
-// Every flyer's path, the lower row's the upper's mirror image: it starts
-// beyond the view's top (upper row) or bottom (lower row) edge, 5.2 out (the
-// aspect 2.0 x 2.4 + 0.4), at the mirror image of its landing column; it
-// leaves at its departure, is three quarters of the way along, at (landing
-// x / 2, +-1.75), 0.75 s later and lands exactly one second after leaving. The
-// scene leaves the shell's GL state as it found it.
+// Every flyer's path, the lower row's the upper's mirror image: it waits unseen (half a second
+// in only the word shows) beyond the view's top (upper row) or bottom (lower row) edge, 5.2 out
+// (the aspect 2.0 x 2.4 + 0.4), at the mirror image of its landing column; it is three quarters
+// of the way along, at (landing x / 2, +-1.75), 0.75 s after its departure and lands exactly
+// one second after it. The scene leaves the shell's GL state as it found it.
 TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsState) {
   std::vector<float> times = {1.0f};
   for (auto [first, step, last] :
@@ -311,9 +310,7 @@ TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsSt
     SCOPED_TRACE(testing::Message() << "flyer " << i << " leaving at " << departure);
     double land_x = landingX(i), land_y = 0.6 * rowSide(i);
     double way_x = land_x / 2, way_y = 1.75 * rowSide(i);
-    Frame leaving(departure), on_the_way(departure + 0.75f), landed(departure + 1.0f);
-    EXPECT_EQ(digitAt(leaving, way_x, way_y), -1);
-    EXPECT_EQ(digitAt(leaving, land_x, land_y), -1);
+    Frame on_the_way(departure + 0.75f), landed(departure + 1.0f);
     EXPECT_EQ(digitAt(on_the_way, way_x, way_y), kBits[i]);
     EXPECT_EQ(digitAt(on_the_way, land_x, land_y), -1);
     EXPECT_EQ(digitAt(landed, land_x, land_y), kBits[i]);
