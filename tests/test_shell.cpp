@@ -1,8 +1,8 @@
 // The intro's programs as a user runs them: zkintro on the X display, input sent as a
-// user's, ends with status 0 after its fourteen seconds whatever the mouse does, at once on
-// Escape or a close request; zkcapture writes PNGs of the right size and content, a frame
-// sequence, a contact sheet and a video, and names what it refuses; the size-built release
-// stays within its limit and shows the same frames as the normal build.
+// user's, plays on whatever the mouse does, ends at once on Escape or a close request, else
+// with status 0 after its fourteen seconds; zkcapture writes PNGs of the right size and
+// content, a frame sequence, a contact sheet and a video, and names what it refuses; the
+// size-built release stays within its limit and shows the same frames as the normal build.
 #include "gl_context.h"
 // After gtest: Xlib defines None and Bool as macros.
 #include <GL/glx.h>
