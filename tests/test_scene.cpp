@@ -14,14 +14,6 @@
 
 namespace {
 
-// One loaded mesh; its arrays are released with it.
-struct Mesh : kroTestMesh {
-  explicit Mesh(kroTestLoader *loader) : kroTestMesh(loader) {
-    for (int i = 0; i < triangles; i++) // every row is there to write (sanitizer build)
-      tc[i][5] = op[i][8] + nc[i][8] + realn[i][2];
-  }
-};
-
 // The letters' loaders, each with its x offset in the word.
 const std::pair<kroTestLoader *, float> kGlyphs[9] = {
     {loadMeshFontZ, -2.1494f}, {loadMeshFontA, -1.8154f}, {loadMeshFontN, -1.4694f},
@@ -36,13 +28,12 @@ struct Vec {
   Vec cross(Vec b) const { return {y * b.z - z * b.y, z * b.x - x * b.z, x * b.y - y * b.x}; }
 };
 
-// Bounding box {min x, y, z, max x, y, z} of the corners moved by dx, grown from `box`.
-std::vector<double> extent(const Mesh &m, float dx = 0, std::vector<double> box = {NAN}) {
+// Bounding box {min x, y, z, max x, y, z} of the corners, grown from `box`.
+std::vector<double> extent(const kroTestMesh &m, std::vector<double> box = {NAN}) {
   box.resize(6, NAN); // fmin and fmax pass over NaN
   for (int i = 0; i < m.triangles * 9; i++) {
-    float v = m.op[i / 9][i % 9] + (i % 3 ? 0 : dx);
-    box[i % 3] = fmin(box[i % 3], v);
-    box[i % 3 + 3] = fmax(box[i % 3 + 3], v);
+    box[i % 3] = fmin(box[i % 3], m.op[i / 9][i % 9]);
+    box[i % 3 + 3] = fmax(box[i % 3 + 3], m.op[i / 9][i % 9]);
   }
   return box;
 }
@@ -52,11 +43,12 @@ void expectExtent(const std::vector<double> &box, const std::vector<double> &wan
     EXPECT_NEAR(box[a], want[a], tol) << "bound " << a;
 }
 
-// Unit normals; every triangle counterclockwise seen from the side its real
-// normal points to, the real normal square to it.
-void expectUnitNormalsAndWinding(const Mesh &m) {
+// Every row there to write (sanitizer build); unit normals; every triangle counterclockwise
+// seen from the side its real normal points to, the real normal square to it.
+void expectUnitNormalsAndWinding(kroTestMesh &m) {
   for (int i = 0; i < m.triangles; i++) {
     SCOPED_TRACE(testing::Message() << m.name << " triangle " << i);
+    m.tc[i][5] = m.op[i][8] + m.nc[i][8] + m.realn[i][2];
     Vec real = Vec::of(m.realn[i]), a = Vec::of(m.op[i]);
     Vec n = (Vec::of(m.op[i] + 3) - a).cross(Vec::of(m.op[i] + 6) - a);
     EXPECT_NEAR(real.dot(real), 1.0, 2e-5);
@@ -68,11 +60,12 @@ void expectUnitNormalsAndWinding(const Mesh &m) {
 
 const auto sameNormal = [](const float *a, const float *b) { return std::equal(a, a + 3, b); };
 
-TEST(DigitMeshes, ZeroIsAnExtrudedEllipticalRingOneAFlatShadedBox) {
-  Mesh zero(loadMeshBit0), one(loadMeshBit1);
+// The digits: a zero, an extruded elliptical ring, and a one, a flat-shaded box.
+TEST(IntroMeshes, DigitsAndFlatLettersWhoseCoordinatesSpanTheWordsTextureOnce) {
+  kroTestMesh zero(loadMeshBit0), one(loadMeshBit1);
   ASSERT_TRUE(zero.triangles == 144 && one.triangles == 12)
       << zero.triangles << ", " << one.triangles;
-  for (const Mesh *m : {&zero, &one})
+  for (kroTestMesh *m : {&zero, &one})
     expectUnitNormalsAndWinding(*m);
   expectExtent(extent(zero), {-0.9848, -1.4479, 0, 0.9848, 1.4479, 0.75}, 1e-4);
   std::vector<double> box = extent(one);
@@ -96,30 +89,24 @@ TEST(DigitMeshes, ZeroIsAnExtrudedEllipticalRingOneAFlatShadedBox) {
                   one.op[i][k * 3 + axis] == (float)box[axis + (real[axis] > 0 ? 3 : 0)])
           << "triangle " << i;
   }
-}
-
-// Flat letters placed into the box the word's texture mapping assumes; the mapping, a property of
-// the placed letters: each coordinate grows with its axis and the word spans the texture once.
-TEST(GlyphMeshes, FlatLettersPlacedIntoTheWordsTextureBoxWhichTheirCoordinatesSpanOnce) {
+  // Flat letters placed into the box the word's texture mapping assumes; the mapping, a
+  // property of them placed: each coordinate grows with its axis, the word spans it once.
   const float up[3] = {0, 0, 1};
   std::vector<double> word;
   std::vector<std::pair<float, float>> along[2]; // (position, texture coordinate) for x, then y
   for (auto [loader, offset] : kGlyphs) {
-    Mesh m(loader);
+    kroTestMesh m(loader);
     expectUnitNormalsAndWinding(m);
-    for (int i = 0; i < m.triangles; i++)
-      for (int k = 0; k < 3; k++)
-        EXPECT_TRUE(sameNormal(m.nc[i] + 3 * k, up) && sameNormal(m.realn[i], up) &&
-                    m.op[i][3 * k + 2] == 0)
-            << m.name << " triangle " << i;
-    word = extent(m, offset, word);
     kroTranslateObject(m.op, m.triangles, offset, 0, 0);
     calculateTexCoords(m.op, m.tc, m.triangles);
-    for (int i = 0; i < m.triangles * 3; i++)
+    word = extent(m, word);
+    for (int c = 0; c < m.triangles * 3; c++) {
+      EXPECT_TRUE(sameNormal(m.normal(c), up) && sameNormal(m.realn[c / 3], up)) << m.name << c;
       for (int a = 0; a < 2; a++)
-        along[a].push_back({m.op[i / 3][i % 3 * 3 + a], m.tc[i / 3][i % 3 * 2 + a]});
+        along[a].push_back({m.corner(c)[a], m.tc[c / 3][c % 3 * 2 + a]});
+    }
   }
-  // The box the planar texture mapping assumes, to six decimals.
+  // The box the planar texture mapping assumes, to six decimals (flat: z is 0 throughout).
   expectExtent(word, {-2.376711, -0.296261, 0, 2.333038, 0.317921, 0}, 5e-7);
   for (auto &pairs : along) {
     std::sort(pairs.begin(), pairs.end());
@@ -198,13 +185,6 @@ int digitAt(const Frame &frame, double x, double y) {
   return centre == 9 ? 1 : centre == 0 ? 0 : -1;
 }
 
-TEST_F(Scene, HalfASecondInOnlyTheWordShows) {
-  Frame p(0.5f);
-  EXPECT_EQ(p.lit(0, 0, kWidth, kWordBottom), 0) << "something below the word";
-  EXPECT_EQ(p.lit(0, kWordTop, kWidth, kHeight), 0) << "something above the word";
-  EXPECT_GT(p.lit(0, kWordBottom, kWidth, kWordTop), 2000) << "the word is dark";
-}
-
 // The digit each flyer shows (1: a one).
 const int kBits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
                        0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 1};
@@ -214,16 +194,18 @@ const int kBits[32] = {0, 1, 1, 1, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0, 1,
 const auto landingX = [](int i) { return (i % 16) * 0.3 - 2.25; };
 const auto rowSide = [](int i) { return i < 16 ? 1.0 : -1.0; };
 
-TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
-  Frame p(11.0f);
+// Half a second in only the word shows; eleven seconds in all digits stand in their rows
+// around it, and nothing else is lit.
+TEST_F(Scene, HalfASecondInOnlyTheWordElevenInAllDigitsInTheirRowsAroundIt) {
+  Frame half(0.5f), p(11.0f);
+  EXPECT_EQ(half.lit(0, 0, kWidth, kHeight), half.lit(0, kWordBottom, kWidth, kWordTop));
+  EXPECT_GT(half.lit(0, kWordBottom, kWidth, kWordTop), 2000) << "the word is dark";
   for (int i = 0; i < 32; i++) {
     double x = landingX(i), y = 0.6 * rowSide(i);
     int gap = px(x + 0.15, kDigitFront), cy = py(y, kDigitFront);
     EXPECT_EQ(digitAt(p, x, y), kBits[i]) << "digit " << i;
     // Nothing stands between this digit and its right-hand neighbour.
-    if (i % 16 != 15) {
-      EXPECT_EQ(p.lit(gap - 2, cy - 20, gap + 3, cy + 21), 0) << "right of digit " << i;
-    }
+    EXPECT_EQ(i % 16 == 15 ? 0 : p.lit(gap - 2, cy - 20, gap + 3, cy + 21), 0) << "right of " << i;
   }
   // Each glyph shows around its x offset in the word, in the logo plane.
   for (auto [loader, offset] : kGlyphs) {
@@ -231,16 +213,13 @@ TEST_F(Scene, ElevenSecondsInAllDigitsStandInTheirRowsAroundTheWord) {
     int area = (x1 - x0) * (kWordTop - kWordBottom);
     EXPECT_GT(p.lit(x0, kWordBottom, x1, kWordTop), area / 8) << "glyph at " << offset;
   }
-  // Outside the two rows and the word, and beside the word, the frame is black.
+  // Outside the two rows and the word the frame is black.
   int row_top = py(0.76, kDigitFront), row_bottom = py(0.44, kDigitFront);
   int left = px(-2.376711 - 0.02, kLogoDepth), right = px(2.333038 + 0.02, kLogoDepth);
-  for (auto [x0, y0, x1, y1] : {std::array{0, row_top, kWidth, kHeight},
-                                {0, 0, kWidth, kHeight - row_top},
-                                {0, kWordTop, kWidth, row_bottom},
-                                {0, kHeight - row_bottom, kWidth, kWordBottom},
-                                {0, kWordBottom, left, kWordTop},
-                                {right, kWordBottom, kWidth, kWordTop}})
-    EXPECT_EQ(p.lit(x0, y0, x1, y1), 0) << x0 << ", " << y0 << " to " << x1 << ", " << y1;
+  EXPECT_EQ(p.lit(0, 0, kWidth, kHeight),
+            p.lit(0, row_bottom, kWidth, row_top) +
+                p.lit(0, kHeight - row_top, kWidth, kHeight - row_bottom) +
+                p.lit(left, kWordBottom, right, kWordTop));
 }
 
 // A square facing +z at z = -2 shaded by the scene's program, light at
@@ -269,7 +248,7 @@ std::vector<int> shadeSquare(float w, float s, float t, float x) {
   return {rgba[0], rgba[1], rgba[2]};
 }
 
-TEST_F(Scene, ProgramFromTheEmbeddedTextsShadesWithClampedDiffuseAndSharpHighlight) {
+TEST_F(Scene, ProgramShadesWithClampedDiffuseAndSharpHighlightTexturesAsGenerated) {
   // One line each; no integer compared with a float (strict GLSL compilers refuse it).
   EXPECT_FALSE(strchr(zk_vertex_text, '\n') || strchr(zk_fragment_text, '\n'));
   EXPECT_EQ(std::string(zk_fragment_text).find("<0)"), std::string::npos);
@@ -284,19 +263,14 @@ TEST_F(Scene, ProgramFromTheEmbeddedTextsShadesWithClampedDiffuseAndSharpHighlig
   const float steep_s = 0.5f / 512, steep_t = 0.5f / 64;
   EXPECT_EQ(shadeSquare(0, steep_s, steep_t, 1.0f), side);
   EXPECT_LT(shadeSquare(1, steep_s, steep_t, 1.0f)[0], side[0] - 25);
-}
 
-TEST_F(Scene, SpecularAndBumpTexelsAsGenerated) {
-  Frame(2.0f);
+  // The textures the frame bound, their texels as generated.
   std::vector<unsigned char> maps[2];
   for (int unit = 0; unit < 2; unit++) {
     glActiveTextureARB(GL_TEXTURE0_ARB + unit);
-    GLint got[3] = {0};
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &got[0]);
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &got[1]);
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &got[2]);
-    GLint name = unit ? sceneState().bump_map : sceneState().specular_map;
-    EXPECT_EQ(std::vector<GLint>(got, got + 3), (std::vector<GLint>{name, 512, 64}));
+    GLint bound = 0; // the texel samples below tell a texture of another size
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(bound, (GLint)(unit ? sceneState().bump_map : sceneState().specular_map));
     maps[unit].resize(512 * 64);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RED, GL_UNSIGNED_BYTE, maps[unit].data());
   }
@@ -311,39 +285,29 @@ TEST_F(Scene, SpecularAndBumpTexelsAsGenerated) {
     EXPECT_EQ(maps[0][k] | maps[0][(k % 64) * 512], 0) << "first row or column, " << k;
 }
 
-// Departure seconds by flyer: in time order 1.0, then every 0.5 s from 2.0 to
-// 4.0, every 0.25 s to 6.0, every 0.2 s to 8.0 and every 0.125 s to 9.0, the
-// flyers leaving in the order of kFlightOrder.
+// The order in which the flyers leave: the first at 1.0 s, then every 0.5 s from 2.0 to 4.0,
+// every 0.25 s to 6.0, every 0.2 s to 8.0 and every 0.125 s to 9.0.
 const int kFlightOrder[32] = {10, 3,  30, 8, 26, 31, 13, 2,  28, 22, 14, 29, 11, 6, 18, 27,
                               12, 21, 25, 9, 5,  24, 20, 23, 4,  16, 15, 17, 1,  0, 7,  19};
-std::vector<float> departures() {
-  std::vector<double> times = {1.0};
+// Every flyer's path, the lower row's the upper's mirror image: it waits unseen (half a second
+// in only the word shows) beyond the view's top (upper row) or bottom (lower row) edge, 5.2 out
+// (the aspect 2.0 x 2.4 + 0.4), at the mirror image of its landing column; it is three quarters
+// of the way along, at (landing x / 2, +-1.75), 0.75 s after its departure and lands exactly
+// one second after it. The scene leaves the shell's GL state as it found it.
+TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsState) {
+  std::vector<float> times = {1.0f};
   for (auto [first, step, last] :
        {std::tuple{2.0, 0.5, 4.0}, {4.25, 0.25, 6.0}, {6.2, 0.2, 8.0}, {8.125, 0.125, 9.0}})
     for (int k = 0; first + k * step <= last + 1e-9; k++)
-      times.push_back(first + k * step);
-  std::vector<float> by_flyer(32, NAN);
-  for (size_t k = 0; k < times.size() && k < 32; k++)
-    by_flyer[kFlightOrder[k]] = (float)times[k];
-  EXPECT_EQ(times.size(), 32u);
-  return by_flyer;
-}
-
-// Every flyer's path, the lower row's the upper's mirror image: it starts
-// beyond the view's top (upper row) or bottom (lower row) edge, 5.2 out (the
-// aspect 2.0 x 2.4 + 0.4), at the mirror image of its landing column; it
-// leaves at its departure, is three quarters of the way along, at (landing
-// x / 2, +-1.75), 0.75 s later and lands exactly one second after leaving. The
-// scene leaves the shell's GL state as it found it.
-TEST_F(Scene, FlyersLeaveAtTheirDepartureAndLandOneSecondLaterLeavingTheShellsState) {
-  std::vector<float> departure = departures();
-  for (int i = 0; i < 32; i++) {
-    SCOPED_TRACE(testing::Message() << "flyer " << i << " leaving at " << departure[i]);
+      times.push_back((float)(first + k * step));
+  ASSERT_EQ(times.size(), 32u);
+  for (int k = 0; k < 32; k++) {
+    int i = kFlightOrder[k];
+    float departure = times[k];
+    SCOPED_TRACE(testing::Message() << "flyer " << i << " leaving at " << departure);
     double land_x = landingX(i), land_y = 0.6 * rowSide(i);
     double way_x = land_x / 2, way_y = 1.75 * rowSide(i);
-    Frame leaving(departure[i]), on_the_way(departure[i] + 0.75f), landed(departure[i] + 1.0f);
-    EXPECT_EQ(digitAt(leaving, way_x, way_y), -1);
-    EXPECT_EQ(digitAt(leaving, land_x, land_y), -1);
+    Frame on_the_way(departure + 0.75f), landed(departure + 1.0f);
     EXPECT_EQ(digitAt(on_the_way, way_x, way_y), kBits[i]);
     EXPECT_EQ(digitAt(on_the_way, land_x, land_y), -1);
     EXPECT_EQ(digitAt(landed, land_x, land_y), kBits[i]);
