@@ -269,48 +269,44 @@ TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
   }
 }
 
-// The ground fills the lower part of the view, leaves the sky clear, lies under the model's
-// feet and never hides it.
-TEST(Kroview, GroundFillsTheLowerPartUnderTheModelAndNeverHidesIt) {
-  const std::string ground =
-      " --terrain " + std::string(KRO_SOURCE_DIR) + "/viewer/data/terrain.bmp";
-  for (const char *angles : {"--no-overlay", "--no-overlay --pitch 5 --yaw -60"}) {
-    kroTestPng bare = shot(kFigure, angles), grounded = shot(kFigure, std::string(angles) + ground);
-    ASSERT_TRUE(bare.width && grounded.width);
-    EXPECT_GT(countPixels(bare, [&](int x, int y) { return !background(bare, x, y); }), 1000)
-        << angles;
-    EXPECT_EQ(countPixels(bare,
+// The figure (+z up) plain and with each extra. The ground fills the lower part of the view,
+// leaves the sky clear, lies under the model's feet and never hides it; from below the ground's
+// highest point it is left out rather than drawn in front. The grid's crossings lie where the
+// camera puts the file's points at whole multiples of its spacing on the ground (z = 0); the
+// overlay gives the spacing. The gizmo in the lower-left corner shows the file's up axis pointing
+// up the screen: blue (z) by default, green (y) with --up +y. Edges add dark lines on the model
+// only. --post splits the view: the left half as drawn, the right half through the engine's
+// blur, which lowers the contrast of edges there and visibly changes a good part of the model.
+TEST(Kroview, GroundGuidesEdgesAndBlurStandWhereTheyBelong) {
+  kroTestPng bare = shot(kFigure, "--no-overlay");
+  const std::string ground = " --terrain " KRO_SOURCE_DIR "/viewer/data/terrain.bmp";
+  for (const std::string angles : {"", " --pitch 5 --yaw -60"}) {
+    SCOPED_TRACE("ground" + angles);
+    kroTestPng plain = angles.empty() ? bare : shot(kFigure, "--no-overlay" + angles),
+               grounded = shot(kFigure, "--no-overlay" + angles + ground);
+    auto model = [&](int x, int y) { return !background(plain, x, y); };
+    EXPECT_GT(countPixels(plain, model), 1000);
+    EXPECT_EQ(countPixels(plain,
                           [&](int x, int y) {
-                            return !background(bare, x, y) && difference(bare, grounded, x, y) != 0;
+                            return model(x, y) && difference(plain, grounded, x, y) != 0;
                           }),
-              0)
-        << angles;
-    // Under the feet there is ground: the rows below the model's lowest pixel are covered.
-    auto box = drawnBox(bare);
+              0);
     auto part = [&](int x0, int y0, int x1, int y1) { // of [x0, x1) x [y0, y1) not background
-      return (double)countPixels(grounded,
-                                 [&](int x, int y) {
-                                   return x >= x0 && x < x1 && y >= y0 && y < y1 &&
-                                          !background(grounded, x, y);
-                                 }) /
-             ((x1 - x0) * (y1 - y0));
+      int covered = 0;
+      for (int y = y0; y < y1; y++)
+        for (int x = x0; x < x1; x++)
+          covered += !background(grounded, x, y);
+      return (double)covered / ((x1 - x0) * (y1 - y0));
     };
-    EXPECT_GT(part(box[0], box[3] + 2, box[1] + 1, std::min(kHeight, box[3] + 12)), 0.9) << angles;
-    EXPECT_GT(part(0, kHeight * 3 / 4, kWidth, kHeight), 0.97) << angles;
-    EXPECT_LT(part(0, 0, kWidth, kHeight / 10), 0.05) << angles; // the sky stays clear
+    auto box = drawnBox(plain); // under the feet: the rows below the model's lowest pixel
+    EXPECT_GT(part(box[0], box[3] + 2, box[1] + 1, std::min(kHeight, box[3] + 12)), 0.9);
+    EXPECT_GT(part(0, kHeight * 3 / 4, kWidth, kHeight), 0.97);
+    EXPECT_LT(part(0, 0, kWidth, kHeight / 10), 0.05); // the sky stays clear
   }
-  // From below the ground's highest point the ground is left out rather than drawn in front.
-  kroTestPng under = shot(kFigure, "--no-overlay --pitch -40" + ground);
-  kroTestPng bare_under = shot(kFigure, "--no-overlay --pitch -40");
-  EXPECT_TRUE(under.rgb == bare_under.rgb);
-}
+  EXPECT_TRUE(shot(kFigure, "--no-overlay --pitch -40" + ground).rgb ==
+              shot(kFigure, "--no-overlay --pitch -40").rgb);
 
-// The guides. The grid's crossings lie where the camera puts the file's points at whole
-// multiples of its spacing on the ground (z = 0 for the +z-up figure); the overlay gives the
-// spacing. The gizmo in the lower-left corner shows the file's up axis pointing up the screen:
-// blue (z) for an exporter's file, green (y) with --up +y. Edges add dark lines on the model only.
-TEST(Kroview, GridAxesAndEdgesStandWhereTheyBelong) {
-  kroTestPng bare = shot(kFigure, "--no-overlay"), grid = shot(kFigure, "--no-overlay --grid");
+  kroTestPng grid = shot(kFigure, "--no-overlay --grid");
   Projection projection(fileVertices(kFigure), KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_UP_PLUS_Z);
   const float spacing = 0.5f; // file units: the box's diagonal is 2.06, a tenth rounded up
   int crossings = 0, found = 0;
@@ -357,14 +353,36 @@ TEST(Kroview, GridAxesAndEdgesStandWhereTheyBelong) {
   }
   kroTestPng edged = shot(kFigure, "--no-overlay --edges");
   auto box = drawnBox(bare);
-  auto changed = [&](int x, int y) { return difference(bare, edged, x, y) != 0; };
-  EXPECT_GT(countPixels(edged, changed), 400);
+  EXPECT_GT(kroTestDifferingPixels(bare.rgb, edged.rgb, 0), 400);
   EXPECT_EQ(countPixels(edged, // lines may reach a pixel past the faces' edge
                         [&](int x, int y) {
-                          return changed(x, y) && (x < box[0] - 2 || x > box[1] + 2 ||
-                                                   y < box[2] - 2 || y > box[3] + 2);
+                          return difference(bare, edged, x, y) != 0 &&
+                                 (x < box[0] - 2 || x > box[1] + 2 || y < box[2] - 2 ||
+                                  y > box[3] + 2);
                         }),
             0);
+
+  kroTestPng soft = shot(kFigure, "--no-overlay --post");
+  const int middle = kWidth / 2;
+  auto changed = [&](int x, int y) { return difference(bare, soft, x, y); }; // largest, 0: none
+  EXPECT_EQ(countPixels(soft, [&](int x, int y) { return x < middle && changed(x, y); }), 0);
+  auto model = [&](int x, int y) { return x > middle && !background(bare, x, y); };
+  int visible = countPixels(soft, [&](int x, int y) { return model(x, y) && changed(x, y) > 8; }),
+      model_pixels = countPixels(bare, model);
+  EXPECT_GT(visible, model_pixels / 4) << visible << " of " << model_pixels; // taps 1 apart: 12 %
+  auto steepest = [&](const kroTestPng &png) {
+    int step = 0;
+    for (int y = kHeight / 4; y < kHeight * 3 / 4; y++)
+      for (int x = middle + 2; x + 1 < kWidth; x++)
+        step = std::max(step, abs(grey(png, x + 1, y) - grey(png, x, y)));
+    return step;
+  };
+  EXPECT_GT(steepest(bare), 60);
+  EXPECT_LT(steepest(soft), steepest(bare) * 3 / 4);
+  int line = 0; // the dividing line: light from top to bottom
+  for (int y = 0; y < kHeight; y++)
+    line += grey(soft, middle, y) > 180;
+  EXPECT_GT(line, kHeight * 9 / 10);
 }
 
 TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
@@ -474,33 +492,6 @@ TEST(Kroview, TexturedMaterialsFollowTAndAMissingMapIsNamed) {
   ModelView plain(model);
   kvBuildSceneLists(&plain.view.scene);
   EXPECT_EQ(plain.view.scene.objects[0].textured, 0);
-}
-
-// --post splits the view: the left half as drawn, the right half through the engine's blur,
-// which lowers the contrast of edges there and visibly changes a good part of the model.
-TEST(Kroview, PostProcessingShowsTheBlurBesideThePlainPicture) {
-  kroTestPng sharp = shot(kFigure, "--no-overlay"), soft = shot(kFigure, "--no-overlay --post");
-  ASSERT_TRUE(sharp.width && soft.width);
-  const int middle = kWidth / 2;
-  auto changed = [&](int x, int y) { return difference(sharp, soft, x, y); }; // largest, 0: none
-  EXPECT_EQ(countPixels(soft, [&](int x, int y) { return x < middle && changed(x, y); }), 0);
-  auto model = [&](int x, int y) { return x > middle && !background(sharp, x, y); };
-  int visible = countPixels(soft, [&](int x, int y) { return model(x, y) && changed(x, y) > 8; }),
-      model_pixels = countPixels(sharp, model);
-  EXPECT_GT(visible, model_pixels / 4) << visible << " of " << model_pixels; // taps 1 apart: 12 %
-  auto steepest = [&](const kroTestPng &png) {
-    int step = 0;
-    for (int y = kHeight / 4; y < kHeight * 3 / 4; y++)
-      for (int x = middle + 2; x + 1 < kWidth; x++)
-        step = std::max(step, abs(grey(png, x + 1, y) - grey(png, x, y)));
-    return step;
-  };
-  EXPECT_GT(steepest(sharp), 60);
-  EXPECT_LT(steepest(soft), steepest(sharp) * 3 / 4);
-  int line = 0; // the dividing line: light from top to bottom
-  for (int y = 0; y < kHeight; y++)
-    line += grey(soft, middle, y) > 180;
-  EXPECT_GT(line, kHeight * 9 / 10);
 }
 
 // Every glyph of the overlay's first lines, drawn `scale` screen pixels per font pixel in rows
