@@ -385,17 +385,31 @@ TEST(Kroview, GroundGuidesEdgesAndBlurStandWhereTheyBelong) {
   EXPECT_GT(line, kHeight * 9 / 10);
 }
 
-TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
+// Red, green and blue boxes from left to right (the file lists the materials green, blue, red):
+// each shows its own material's colour, and a pixel of its front face picks it, the overlay
+// naming it as it does an object chosen with Tab. The chosen object's edges are drawn over it in
+// the highlight colour, chosen by name or by place alike, and nothing outside its projected box
+// changes. A material reference at the material count (one past the list) gives the grey of an
+// object without a material. (That the objects are the engine's, names and all, --info checks.)
+TEST(Kroview, BoxesShowTheirColoursArePickedAndTheChosenOneIsOutlined) {
+  const std::string angles = "--no-overlay --yaw 40 --pitch -15 --up +y";
+  kroTestPng plain = shot(kThree, angles), named = shot(kThree, angles + " --object GreenBox");
+  ASSERT_TRUE(plain.width && named.width);
+  EXPECT_TRUE(named.rgb == shot(kThree, angles + " --object 2").rgb);
+  Projection projection(fileVertices(kThree), 40, -15);
   ModelView three(kThree);
   kvView &view = three.view;
-  Projection projection(fileVertices(kThree), 40, -15);
   kvResetCamera(&view.camera, kWidth, kHeight);
   view.camera.yaw = 40;
   view.camera.pitch = -15;
   kvFrameCamera(&view.camera, &view.scene);
   const char *names[] = {"RedBox", "GreenBox", "BlueBox"};
   for (int box = 0; box < 3; box++) {
-    auto [column, row] = projection.pixel({-3.0f + 3 * box, 0.5f, 1}); // on each front face
+    SCOPED_TRACE(names[box]);
+    auto [column, row] = projection.pixel({-3.0f + 3 * box, 0.5f, 1}); // on the front face
+    const unsigned char *p = plain.at((int)column, (int)row);
+    EXPECT_GT(p[box], 2 * std::max({p[0] * (box != 0), p[1] * (box != 1), p[2] * (box != 2)}))
+        << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
     view.hovered = kvObjectAt(&view, (int)column, (int)row);
     EXPECT_EQ(view.hovered, box);
     kvComposeOverlay(&view);
@@ -408,26 +422,7 @@ TEST(Kroview, PickingFindsTheObjectUnderAPixelAndTheOverlayNamesIt) {
   view.chosen = 2; // chosen with Tab, nothing under the mouse
   kvComposeOverlay(&view);
   EXPECT_EQ(std::string(view.overlay.lines[2]), "object: BlueBox (12 triangles)");
-}
 
-// Each object shows its own material's colour. The chosen object's edges are drawn over it in
-// the highlight colour, chosen by name or by place alike, and nothing outside its projected box
-// changes.
-TEST(Kroview, ObjectsShowTheirColoursAndTheChosenOneIsOutlinedAndNothingElseChanges) {
-  const std::string angles = "--no-overlay --yaw 40 --pitch -15 --up +y";
-  kroTestPng plain = shot(kThree, angles);
-  kroTestPng named = shot(kThree, angles + " --object GreenBox");
-  kroTestPng placed = shot(kThree, angles + " --object 2");
-  ASSERT_TRUE(plain.width && named.width && placed.width);
-  EXPECT_TRUE(named.rgb == placed.rgb);
-  Projection projection(fileVertices(kThree), 40, -15);
-  // Red, green and blue boxes from left to right; the file lists the materials green, blue, red.
-  for (int box = 0; box < 3; box++) {
-    auto [column, row] = projection.pixel({-3.0f + 3 * box, 0, 1}); // the front face's middle
-    const unsigned char *p = plain.at((int)column, (int)row);
-    EXPECT_GT(p[box], 2 * std::max({p[0] * (box != 0), p[1] * (box != 1), p[2] * (box != 2)}))
-        << "box " << box << ": " << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
-  }
   auto [left, right, top, bottom] = projection.box(corners({-1, -1, -1}, {1, 1, 1}));
   const int amber[3] = {255, 191, 26}; // the highlight colour, 0..255
   int outlined = 0, stray = 0;
@@ -444,11 +439,7 @@ TEST(Kroview, ObjectsShowTheirColoursAndTheChosenOneIsOutlinedAndNothingElseChan
     }
   EXPECT_EQ(stray, 0);
   EXPECT_GT(outlined, (right - left + bottom - top) * 2) << "fewer lit pixels than the box's edge";
-}
 
-// A material reference at the material count (one past the list) gives the grey of an object
-// without a material. (That the objects are the engine's, names and all, --info checks.)
-TEST(Kroview, MaterialReferencePastTheListGivesGrey) {
   std::string text = kroTestReadFile(kThree), past = kroTestTempPath("material_past.ase");
   text.replace(text.find("*MATERIAL_REF 2"), 15, "*MATERIAL_REF 3"); // RedBox; 3 materials
   kroTestWriteFile(past, text);
