@@ -225,7 +225,7 @@ std::string overlayText(kvView *view, int first = 0) {
 // yaws, the figure in a tall, a square and a wide view with an object chosen, a 1 x 1 x 4 box
 // along +z: lying with --up +y, hanging upside down with -z, and a box without normals in the
 // file. Seen from off the faces' plane, faces turned differently are lit differently (the
-// normals kroview gives a file without them included).
+// normals kroview gives a file without them included). Each --up axis is turned onto +y.
 TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
   const std::string tall = kData + "tall_box.ase";
   struct {
@@ -264,6 +264,13 @@ TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
         if (!background(png, x, y))
           lo = std::min(lo, grey(png, x, y)), hi = std::max(hi, grey(png, x, y));
     EXPECT_TRUE(c.pitch == 0 || hi - lo > 60) << lo << " " << hi;
+  }
+  for (int up = KV_UP_PLUS_X; up <= KV_UP_MINUS_Z; up++) {
+    float turn[9], axis[3] = {0, 0, 0};
+    axis[up / 2] = up % 2 ? -1.0f : 1.0f;
+    kvUpTurn((kvUp)up, turn);
+    kroApply3x3MatrixToVector(turn, axis);
+    EXPECT_TRUE(axis[0] == 0 && axis[1] == 1 && axis[2] == 0) << kvUpName((kvUp)up);
   }
 }
 
@@ -518,8 +525,10 @@ const std::vector<std::string> kFirstLines = {"kroview three_materials.ase",
 // The viewer's own 8 x 8 font is drawn two screen pixels per font pixel. A font of 8 x 16 glyphs
 // built as `krotool font-build --help` tells (pictures of any size, scaled to the cell; here the
 // 8 x 8 pictures the build draws beside the viewer's font): the overlay takes the cell from the
-// file and draws it at one screen pixel per font pixel, rows 16 + 4 pixels apart.
-TEST(Kroview, OverlayDrawsTheFontFilesGlyphsInTheirCellsAtTheirSize) {
+// file and draws it at one screen pixel per font pixel, rows 16 + 4 pixels apart. Lines wider
+// than the view wrap at spaces (inside a word only when it alone is too wide), and every
+// character is kept in order. `?` lists the keys in the overlay; --list-keys prints the same.
+TEST(Kroview, OverlayDrawsTheFontFilesGlyphsWrapsLinesAndListsTheKeys) {
   expectGlyphsInCells(shot(kThree, "--up +y"), KROVIEW_FONT, 2, 20, kFirstLines);
   const std::string font = KROVIEW_FONT, glyphs = font.substr(0, font.rfind('/')) + "/glyphs";
   std::string tall = kroTestTempPath("tall.krof");
@@ -527,11 +536,7 @@ TEST(Kroview, OverlayDrawsTheFontFilesGlyphsInTheirCellsAtTheirSize) {
       kroTestRun(std::string(KROTOOL_PATH) + " font-build " + glyphs + " 8 16 " + tall);
   ASSERT_EQ(built.status, 0) << built.err;
   expectGlyphsInCells(shot(kThree, "--up +y --font " + tall), tall, 1, 20, kFirstLines);
-}
 
-// Lines wider than the view wrap at spaces (inside a word only when it alone is too wide), and
-// every character is kept in order.
-TEST(Kroview, LongOverlayLinesWrapInsideTheView) {
   static kvOverlay overlay;
   overlay.glyph[0] = overlay.glyph[1] = 8;
   overlay.scale = 2;
@@ -559,10 +564,7 @@ TEST(Kroview, LongOverlayLinesWrapInsideTheView) {
   EXPECT_EQ(count, 4 + 1 + 2); // the long word cut at 20, its rest and "end" on one row
   EXPECT_EQ(std::string(overlay.lines[2] + rows[5].start, rows[5].length), "averyveryverylongwor");
   EXPECT_EQ(kvWrapLines(&overlay, columns, rows, 2), 2); // no more rows than asked for
-}
 
-// `?` lists the keys in the overlay; --list-keys prints the same lines.
-TEST(Kroview, KeyListIsTheSameInTheOverlayAndOnTheCommandLine) {
   kroTestOutcome run = kroview("--list-keys");
   ASSERT_EQ(run.status, 0);
   static kvView view;
@@ -705,7 +707,8 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
 // other: a shader folder that does not build, or is not there (the view still opens in a window:
 // --watch below), a file that cannot be written (the file size limit), its reason one line, and
 // no display (none named, or no server): SDL's reason, and the terminal left alone (nothing on
-// standard output, no escape sequence).
+// standard output, no escape sequence). SIGINT or SIGTERM while it writes stops it at once, by
+// the signal, with no file left.
 TEST(Kroview, AShotThatCannotBeMadeGivesTheReasonAndLeavesTheOldFile) {
   std::string folder = kroTestShaderCopy("broken-shaders"), dir = kroTestTempFolder("shot-limit"),
               path = dir + "/shot.png", shot = " --size 600x300 --shot " + path;
@@ -730,6 +733,24 @@ TEST(Kroview, AShotThatCannotBeMadeGivesTheReasonAndLeavesTheOldFile) {
         << run.err;
     EXPECT_EQ(kroTestReadFile(path), "old shot");
     EXPECT_EQ(kroTestListing(dir), "shot.png\n");
+  }
+  for (int number : {SIGINT, SIGTERM}) {
+    std::string dir = kroTestTempFolder("stopped-shot-" + std::to_string(number)),
+                shot = dir + "/a.png";
+    pid_t pid = fork();
+    if (pid == 0) {
+      signal(number, SIG_DFL); // a suite started in the background has SIGINT ignored
+      freopen("/dev/null", "w", stderr);
+      execl(KROVIEW_PATH, KROVIEW_PATH, kThree.c_str(), "--size", "2048x2048", "--shot",
+            shot.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    int status = 0, tries = 0; // until its new file is there: it is writing
+    while (kroTestListing(dir).empty() && waitpid(pid, &status, WNOHANG) == 0 && ++tries < 6000)
+      usleep(5000);
+    ASSERT_TRUE(pid > 0 && kill(pid, number) == 0 && waitpid(pid, &status, 0) == pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << number << ": " << status;
+    EXPECT_EQ(kroTestListing(dir), "");
   }
 }
 
@@ -827,12 +848,31 @@ int panelRows(const kroTestPng &png) {
 // The window follows the files: a model replaced on disk is shown in the next screenshot, a
 // broken one keeps the last good picture and puts the reason in the overlay, and a changed
 // shader file changes the picture; a broken shader keeps the last good program. Both ways of
-// watching (inotify, and looking at the files' times) behave the same. Screenshots (SIGUSR1 as
+// watching (inotify, and looking at the files' times) behave the same, and both follow a model
+// given through a symbolic link to its file. Screenshots (SIGUSR1 as
 // F12) take the first free kroview-NNNN.png of the working folder, passing over a dangling link
 // at 0001, and show what --shot makes of the same view (under the overlay, whose frame rate
 // differs). F12 and Escape in the window save one more and end it (keys go to every window
 // named kroview until this one has quit); SIGTERM ends it at once.
 TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
+  std::string real = kroTestTempFolder("watch-real") + "/model.ase",
+              link = kroTestTempFolder("watch-link") + "/model.ase",
+              shaders = kroTestTempFolder("watch-shaders");
+  kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  for (int poll : {0, 1}) {
+    kvWatch watch;
+    ASSERT_TRUE(kvOpenWatch(&watch, link.c_str(), shaders.c_str(), poll) == 0 &&
+                watch.polling == poll);
+    usleep(20000); // a later time stamp for the poll to see
+    kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n*COMMENT \"edited\"\n");
+    int changed = 0;
+    for (int tries = 0; tries < 200 && !changed; tries++, usleep(10000))
+      changed = kvPollWatch(&watch, kroNowMs());
+    EXPECT_EQ(changed, KV_CHANGED_MODEL) << poll;
+    kvCloseWatch(&watch);
+  }
+
   for (const std::string how : {"", "--watch-poll"}) {
     SCOPED_TRACE(how);
     std::string shaders = kroTestShaderCopy("live" + how),
@@ -930,57 +970,3 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
 }
 
 } // namespace
-
-// A model given through a symbolic link is followed to its file, by inotify as by polling.
-TEST(KroviewWatch, ALinkedModelIsFollowedToItsFile) {
-  std::string real = kroTestTempFolder("watch-real") + "/model.ase",
-              link = kroTestTempFolder("watch-link") + "/model.ase",
-              shaders = kroTestTempFolder("watch-shaders");
-  kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n");
-  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
-  for (int poll : {0, 1}) {
-    kvWatch watch;
-    ASSERT_TRUE(kvOpenWatch(&watch, link.c_str(), shaders.c_str(), poll) == 0 &&
-                watch.polling == poll);
-    usleep(20000); // a later time stamp for the poll to see
-    kroTestWriteFile(real, "*3DSMAX_ASCIIEXPORT 200\n*COMMENT \"edited\"\n");
-    int changed = 0;
-    for (int tries = 0; tries < 200 && !changed; tries++, usleep(10000))
-      changed = kvPollWatch(&watch, kroNowMs());
-    EXPECT_EQ(changed, KV_CHANGED_MODEL) << poll;
-    kvCloseWatch(&watch);
-  }
-}
-
-// --shot stops at once on SIGINT or SIGTERM while it writes, by the signal, with no file left.
-TEST(Kroview, AShotStopsAtOnceOnASignal) {
-  for (int number : {SIGINT, SIGTERM}) {
-    std::string dir = kroTestTempFolder("stopped-shot-" + std::to_string(number)),
-                shot = dir + "/a.png";
-    pid_t pid = fork();
-    if (pid == 0) {
-      signal(number, SIG_DFL); // a suite started in the background has SIGINT ignored
-      freopen("/dev/null", "w", stderr);
-      execl(KROVIEW_PATH, KROVIEW_PATH, kThree.c_str(), "--size", "2048x2048", "--shot",
-            shot.c_str(), (char *)nullptr);
-      _exit(127);
-    }
-    int status = 0, tries = 0; // until its new file is there: it is writing
-    while (kroTestListing(dir).empty() && waitpid(pid, &status, WNOHANG) == 0 && ++tries < 6000)
-      usleep(5000);
-    ASSERT_TRUE(pid > 0 && kill(pid, number) == 0 && waitpid(pid, &status, 0) == pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << number << ": " << status;
-    EXPECT_EQ(kroTestListing(dir), "");
-  }
-}
-
-// Each --up axis (+x, -x, +y, -y, +z, -z in turn) is turned onto +y, the view's up.
-TEST(Kroview, EveryUpAxisIsTurnedOntoTheViewsUp) {
-  for (int up = KV_UP_PLUS_X; up <= KV_UP_MINUS_Z; up++) {
-    float turn[9], axis[3] = {0, 0, 0};
-    axis[up / 2] = up % 2 ? -1.0f : 1.0f;
-    kvUpTurn((kvUp)up, turn);
-    kroApply3x3MatrixToVector(turn, axis);
-    EXPECT_TRUE(axis[0] == 0 && axis[1] == 1 && axis[2] == 0) << kvUpName((kvUp)up);
-  }
-}
