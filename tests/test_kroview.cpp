@@ -588,10 +588,9 @@ TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
   const kvScene *scene = &loaded.view.scene;
   EXPECT_TRUE(kvFindObject(scene, "3") == 1 && kvFindObject(scene, "RightBox") == 1);
   EXPECT_TRUE(kvFindObject(scene, "1") == 0 && kvFindObject(scene, "2") == -1);
-  // The kept boxes span x -4..4; the refused one stood in the middle, now empty.
-  auto kept = corners({-4, -1, -1}, {-2, 1, 1}), right = corners({2, -1, -1}, {4, 1, 1});
-  kept.insert(kept.end(), right.begin(), right.end());
-  Projection projection(kept, 0, 0);
+  // The kept boxes span x -4..4 (their outer corners frame the view); the refused one stood in
+  // the middle, now empty.
+  Projection projection(corners({-4, -1, -1}, {4, 1, 1}), 0, 0);
   for (float x : {-3.0f, 0.0f, 3.0f}) {
     auto [column, row] = projection.pixel({x, 0, 1});
     EXPECT_TRUE(png.width && background(png, (int)column, (int)row) == (x == 0.0f)) << "x " << x;
