@@ -1,7 +1,5 @@
-// kroview as a user runs it: one frame off-screen (--shot) read back from its PNG. Objects stand
-// where the camera's projection puts them, materials give their colours, the ground fills the
-// lower part, post-processing softens edges, the overlay shows the font's glyphs in their cells,
-// and bad input ends with the right exit code and messages.
+// kroview as a user runs it: frames off-screen (--shot) or from a live window, read back from
+// their PNGs and checked against the documented camera; bad input ends with its code and message.
 #include "gl_context.h"
 #include "kroview.h"
 
@@ -220,12 +218,10 @@ std::string overlayText(kvView *view, int first = 0) {
   return text;
 }
 
-// Every model is framed as the documented camera frames it: its drawn outline is the projection's
-// box, which spans kFill of the binding side, centred. Exporter's files (+z up by default) at two
-// yaws, the figure in a tall, a square and a wide view with an object chosen, a 1 x 1 x 4 box
-// along +z: lying with --up +y, hanging upside down with -z, and a box without normals in the
-// file. Seen from off the faces' plane, faces turned differently are lit differently (the
-// normals kroview gives a file without them included). Each --up axis is turned onto +y.
+// Every model's drawn outline is the documented camera's box (kFill of the binding side, centred):
+// exporter's files (+z up by default) at two yaws, the figure in a tall, a square and a wide view,
+// a 1 x 1 x 4 box along +z lying (--up +y) or hanging (-z), a box without normals. Faces turned
+// differently are lit differently (given normals too). Each --up axis is turned onto +y.
 TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
   const std::string tall = kData + "tall_box.ase";
   struct {
@@ -274,14 +270,12 @@ TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
   }
 }
 
-// The figure (+z up) plain and with each extra. The ground fills the lower part of the view,
-// leaves the sky clear, lies under the model's feet and never hides it; from below the ground's
-// highest point it is left out rather than drawn in front. The grid's crossings lie where the
-// camera puts the file's points at whole multiples of its spacing on the ground (z = 0); the
-// overlay gives the spacing. The gizmo in the lower-left corner shows the file's up axis pointing
-// up the screen: blue (z) by default, green (y) with --up +y. Edges add dark lines on the model
-// only. --post splits the view: the left half as drawn, the right half through the engine's
-// blur, which lowers the contrast of edges there and visibly changes a good part of the model.
+// The figure (+z up) plain and with each extra. The ground fills the lower part, leaves the sky
+// clear, lies under the feet, never hides the model, and is left out from below its highest point.
+// Grid crossings lie where the camera puts whole multiples of the spacing (in the overlay) on
+// z = 0. The gizmo (lower left) points the file's up axis up: blue (z), or green (y) with --up +y.
+// Edges add lines on the model only. --post: the left half as drawn, the right half blurred
+// (softer edges, a good part of the model visibly changed), a light line between.
 TEST(Kroview, GroundGuidesEdgesAndBlurStandWhereTheyBelong) {
   kroTestPng bare = shot(kFigure, "--no-overlay");
   const std::string ground = " --terrain " KRO_SOURCE_DIR "/viewer/data/terrain.bmp";
@@ -388,13 +382,11 @@ TEST(Kroview, GroundGuidesEdgesAndBlurStandWhereTheyBelong) {
   EXPECT_GT(countPixels(soft, line), kHeight * 9 / 10); // the dividing line, top to bottom
 }
 
-// Red, green and blue boxes from left to right (the file lists the materials green, blue, red):
-// each shows its own material's colour, and a pixel of its front face picks it, the overlay
-// naming it as it does an object chosen with Tab. The chosen object's edges are drawn over it in
-// the highlight colour (chosen by name; a place goes through the same kvFindObject, checked with
-// the refused object's file), and nothing outside its projected box changes. A material reference
-// at the material count (one past the list) gives the grey of an object without a material. (That
-// the objects are the engine's, names and all, --info checks.)
+// Red, green and blue boxes from left to right (materials listed green, blue, red): each shows its
+// material's colour and a pixel of its front face picks it, named in the overlay as when chosen
+// with Tab. The chosen one (by name; places: kvFindObject with the refused file) is outlined in the
+// highlight colour, nothing outside its box changing. A material reference one past the list gives
+// the grey of no material. (That the objects are the engine's, --info checks.)
 TEST(Kroview, BoxesShowTheirColoursArePickedAndTheChosenOneIsOutlined) {
   const std::string angles = "--no-overlay --yaw 40 --pitch -15 --up +y";
   kroTestPng plain = shot(kThree, angles), named = shot(kThree, angles + " --object GreenBox");
@@ -522,12 +514,10 @@ void expectGlyphsInCells(const kroTestPng &png, const std::string &font_path, in
 const std::vector<std::string> kFirstLines = {"kroview three_materials.ase",
                                               "objects 3  triangles 36", "object: -", "fps -"};
 
-// The viewer's own 8 x 8 font is drawn two screen pixels per font pixel. A font of 8 x 16 glyphs
-// built as `krotool font-build --help` tells (pictures of any size, scaled to the cell; here the
-// 8 x 8 pictures the build draws beside the viewer's font): the overlay takes the cell from the
-// file and draws it at one screen pixel per font pixel, rows 16 + 4 pixels apart. Lines wider
-// than the view wrap at spaces (inside a word only when it alone is too wide), and every
-// character is kept in order. `?` lists the keys in the overlay; --list-keys prints the same.
+// The viewer's own 8 x 8 font is drawn two screen pixels per font pixel; an 8 x 16 font built by
+// `krotool font-build` from the viewer's glyph pictures at one per font pixel, rows 16 + 4 apart.
+// Long lines wrap at spaces (inside a word only when it alone is too wide), keeping every
+// character in order. `?` lists the keys in the overlay; --list-keys prints the same.
 TEST(Kroview, OverlayDrawsTheFontFilesGlyphsWrapsLinesAndListsTheKeys) {
   expectGlyphsInCells(shot(kThree, "--up +y"), KROVIEW_FONT, 2, 20, kFirstLines);
   const std::string font = KROVIEW_FONT, glyphs = font.substr(0, font.rfind('/')) + "/glyphs";
@@ -702,12 +692,10 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
   }
 }
 
-// A shot that cannot be made ends with status 1 and the reason, leaving the old file and no
-// other: a shader folder that does not build, or is not there (the view still opens in a window:
-// --watch below), a file that cannot be written (the file size limit), its reason one line, and
-// no display (none named, or no server): SDL's reason, and the terminal left alone (nothing on
-// standard output, no escape sequence). SIGINT or SIGTERM while it writes stops it at once, by
-// the signal, with no file left.
+// A shot that cannot be made ends with status 1, the reason and nothing on standard output (no
+// escape sequence either), leaving the old file and no other: shaders that do not build or are
+// not there (a window still opens), a file too large to write (the reason one line), no display
+// (none named, or no server). SIGINT or SIGTERM while it writes stop it at once, no file left.
 TEST(Kroview, AShotThatCannotBeMadeGivesTheReasonAndLeavesTheOldFile) {
   std::string folder = kroTestShaderCopy("broken-shaders"), dir = kroTestTempFolder("shot-limit"),
               path = dir + "/shot.png", shot = " --size 600x300 --shot " + path;
@@ -754,9 +742,8 @@ TEST(Kroview, AShotThatCannotBeMadeGivesTheReasonAndLeavesTheOldFile) {
 }
 
 // kroview in a window, run in its own folder (its screenshots land there), its standard output
-// read as it goes: each reload and screenshot is one line. It takes its turn with the other
-// window tests: their keys and pointer moves go to whatever window stands under them, and this
-// file's keys to every kroview window.
+// read as it goes (a line a reload or screenshot), taking its turn with the other window tests:
+// keys and pointer moves go to whatever window stands under them.
 struct LiveKroview {
   std::string folder, out;
   pid_t pid = -1;
@@ -845,15 +832,13 @@ int panelRows(const kroTestPng &png) {
   return y;
 }
 
-// The window follows the files: a model replaced on disk is shown in the next screenshot, a
-// broken one keeps the last good picture and puts the reason in the overlay, and a changed
-// shader file changes the picture; a broken shader keeps the last good program. Both ways of
-// watching (inotify, and looking at the files' times) behave the same, and both follow a model
-// given through a symbolic link to its file. Screenshots (SIGUSR1 as
-// F12) take the first free kroview-NNNN.png of the working folder, passing over a dangling link
-// at 0001, and show what --shot makes of the same view (under the overlay, whose frame rate
-// differs). F12 and Escape in the window save one more and end it (keys go to every window
-// named kroview until this one has quit); SIGTERM ends it at once.
+// The window follows the files: a replaced model shows in the next screenshot, a broken one keeps
+// the last good picture with the reason in the overlay; a changed shader changes the picture, a
+// broken one keeps the last good program. Both ways of watching (inotify, file times) behave the
+// same and follow a linked model to its file. Screenshots (SIGUSR1 as F12) take the first free
+// kroview-NNNN.png, passing over a dangling link, and match --shot's frame under the overlay (its
+// frame rate differs). F12 and Escape (sent to every kroview window) save one more and end it;
+// SIGTERM ends it at once.
 TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
   std::string real = kroTestTempFolder("watch-real") + "/model.ase",
               link = kroTestTempFolder("watch-link") + "/model.ase",
