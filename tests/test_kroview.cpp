@@ -386,8 +386,9 @@ TEST(Kroview, GroundGuidesEdgesAndBlurStandWhereTheyBelong) {
 // material's colour and a pixel of its front face picks it, named in the overlay as when chosen
 // with Tab. The chosen one (by name; places: kvFindObject with the refused file) is outlined in the
 // highlight colour, nothing outside its box changing. A material reference one past the list gives
-// the grey of no material. (That the objects are the engine's, --info checks.)
-TEST(Kroview, BoxesShowTheirColoursArePickedAndTheChosenOneIsOutlined) {
+// the grey of no material. (That the objects are the engine's, --info checks.) A refused object
+// leaves a gap, and is listed below.
+TEST(Kroview, BoxesShowTheirColoursArePickedOutlinedOrRefused) {
   const std::string angles = "--no-overlay --yaw 40 --pitch -15 --up +y";
   kroTestPng plain = shot(kThree, angles), named = shot(kThree, angles + " --object GreenBox");
   ASSERT_TRUE(plain.width && named.width);
@@ -442,6 +443,26 @@ TEST(Kroview, BoxesShowTheirColoursArePickedAndTheChosenOneIsOutlined) {
   ASSERT_EQ(loaded.view.scene.object_count, 3);
   EXPECT_TRUE(std::equal(KV_GREY, KV_GREY + 3, loaded.view.scene.objects[0].colour));
   EXPECT_FALSE(std::equal(KV_GREY, KV_GREY + 3, loaded.view.scene.objects[1].colour));
+
+  const std::string gapped = kData + "one_refused.ase";
+  kroTestPng gap = shot(gapped, "--yaw 0 --pitch 0 --no-overlay --up +y");
+  kvCatchEngineMessages(); // the overlay lists it too, with the engine's message
+  ModelView refused(gapped);
+  std::string listed = overlayText(&refused.view);
+  for (const char *part : {"objects 2  triangles 24  refused 1\n", "refused object 2\n",
+                           "error: Error in reading mesh from file descriptor: vertex 9"})
+    EXPECT_TRUE(kroTestHas(listed, part)) << listed;
+  // Objects keep their places in the file: the third is the third, the refused second is none.
+  const kvScene *scene = &refused.view.scene;
+  EXPECT_TRUE(kvFindObject(scene, "3") == 1 && kvFindObject(scene, "RightBox") == 1);
+  EXPECT_TRUE(kvFindObject(scene, "1") == 0 && kvFindObject(scene, "2") == -1);
+  // The kept boxes span x -4..4 (their outer corners frame the view); the refused one stood in
+  // the middle, now empty.
+  Projection kept(corners({-4, -1, -1}, {4, 1, 1}), 0, 0);
+  for (float x : {-3.0f, 0.0f, 3.0f}) {
+    auto [column, row] = kept.pixel({x, 0, 1});
+    EXPECT_TRUE(gap.width && background(gap, (int)column, (int)row) == (x == 0.0f)) << "x " << x;
+  }
 }
 
 // An object whose material's diffuse map is found is drawn textured until T turns the textures
@@ -563,28 +584,6 @@ TEST(Kroview, OverlayDrawsTheFontFilesGlyphsWrapsLinesAndListsTheKeys) {
   EXPECT_EQ(view.overlay.line_count, KV_KEY_COUNT + 1); // the heading and every key, none cut
   for (const char *key : {"F12", "Tab", "Home", "?"})
     EXPECT_TRUE(kroTestHas(run.out, std::string("\n") + key)) << key;
-}
-
-TEST(Kroview, RefusedObjectIsListedAndTheRestShown) {
-  const std::string model = kData + "one_refused.ase";
-  kroTestPng png = shot(model, "--yaw 0 --pitch 0 --no-overlay --up +y");
-  kvCatchEngineMessages(); // the overlay lists it too, with the engine's message
-  ModelView loaded(model);
-  std::string text = overlayText(&loaded.view);
-  for (const char *part : {"objects 2  triangles 24  refused 1\n", "refused object 2\n",
-                           "error: Error in reading mesh from file descriptor: vertex 9"})
-    EXPECT_TRUE(kroTestHas(text, part)) << text;
-  // Objects keep their places in the file: the third is the third, the refused second is none.
-  const kvScene *scene = &loaded.view.scene;
-  EXPECT_TRUE(kvFindObject(scene, "3") == 1 && kvFindObject(scene, "RightBox") == 1);
-  EXPECT_TRUE(kvFindObject(scene, "1") == 0 && kvFindObject(scene, "2") == -1);
-  // The kept boxes span x -4..4 (their outer corners frame the view); the refused one stood in
-  // the middle, now empty.
-  Projection projection(corners({-4, -1, -1}, {4, 1, 1}), 0, 0);
-  for (float x : {-3.0f, 0.0f, 3.0f}) {
-    auto [column, row] = projection.pixel({x, 0, 1});
-    EXPECT_TRUE(png.width && background(png, (int)column, (int)row) == (x == 0.0f)) << "x " << x;
-  }
 }
 
 TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
