@@ -820,6 +820,12 @@ int countTint(const kroTestPng &png, int k) {
   });
 }
 
+// Pixels from row `row` down more than `tolerance` apart in two pictures of one size.
+int differingBelow(const kroTestPng &a, const kroTestPng &b, int row, int tolerance) {
+  return countPixels(a,
+                     [&](int x, int y) { return y >= row && difference(a, b, x, y) > tolerance; });
+}
+
 // Rows from the top covered by the overlay's panel, at its left edge.
 int panelRows(const kroTestPng &png) {
   int y = kMargin;
@@ -868,11 +874,8 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     ASSERT_EQ(before.width, 400);
     EXPECT_EQ(countColour(before, 230, 140, 25), 0); // no orange yet
     kroTestPng made = shot(model, options, 400, 200);
-    int rows = panelRows(before) + 2; // under the overlay: more than rounding apart
-    EXPECT_LT(
-        countPixels(made,
-                    [&](int x, int y) { return y >= rows && difference(before, made, x, y) > 8; }),
-        400 * 200 / 300);
+    // under the overlay: pixels more than rounding apart
+    EXPECT_LT(differingBelow(before, made, panelRows(before) + 2, 8), 400 * 200 / 300);
 
     replaceFile(model, kroTestReadFile(kData + "tall_box.ase")); // an orange box
     live.waitFor("kroview: reloaded " + model);
@@ -882,11 +885,7 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     kroTestWriteFile(model, "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX -3\n"); // in place
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good model: "), model));
     kroTestPng kept = live.shot();
-    rows = panelRows(kept) + 2;
-    EXPECT_EQ(
-        countPixels(kept,
-                    [&](int x, int y) { return y >= rows && difference(kept, replaced, x, y); }),
-        0)
+    EXPECT_EQ(differingBelow(kept, replaced, panelRows(kept) + 2, 0), 0)
         << "the picture under the overlay changed";
     EXPECT_GT(panelRows(kept), panelRows(replaced) + 15) << "no reason in the overlay";
     replaceFile(model, kroTestReadFile(kData + "tall_box.ase")); // good again: no reason left
@@ -912,10 +911,8 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     EXPECT_GT(countTint(live.shot(), 2), 500);
     replaceFile(tiles, "\x89PNG\r\n\x1a\ncut"); // caught half written: refused, still watched
     live.waitFor("kroview: reloaded 0 map textures");
-    std::vector<uint8_t> green(16 * 16 * 3);
-    for (size_t i = 1; i < green.size(); i += 3)
-      green[i] = 200;
-    ASSERT_EQ(kvWritePNG((tiles + ".new").c_str(), green.data(), 16, 16), 0);
+    const uint8_t green[3] = {0, 200, 0}; // a picture of one pixel
+    ASSERT_EQ(kvWritePNG((tiles + ".new").c_str(), green, 1, 1), 0);
     ASSERT_EQ(rename((tiles + ".new").c_str(), tiles.c_str()), 0);
     live.waitFor("kroview: reloaded 1 map textures");
     EXPECT_GT(countTint(live.shot(), 1), 500);
