@@ -53,6 +53,13 @@ template <typename F> int countPixels(const kroTestPng &png, F is) {
       count += is(x, y);
   return count;
 }
+// Pixels where `where(x, y)` holds that differ by more than `tolerance` in two pictures of one
+// size.
+template <typename F>
+int differing(const kroTestPng &a, const kroTestPng &b, int tolerance, F where) {
+  return countPixels(
+      a, [&](int x, int y) { return where(x, y) && difference(a, b, x, y) > tolerance; });
+}
 int grey(const kroTestPng &png, int x, int y) {
   return (png.at(x, y)[0] + png.at(x, y)[1] + png.at(x, y)[2]) / 3;
 }
@@ -285,11 +292,7 @@ TEST(Kroview, GroundGuidesEdgesAndBlurStandWhereTheyBelong) {
                grounded = shot(kFigure, "--no-overlay" + angles + ground);
     auto model = [&](int x, int y) { return !background(plain, x, y); };
     EXPECT_GT(countPixels(plain, model), 1000);
-    EXPECT_EQ(countPixels(plain,
-                          [&](int x, int y) {
-                            return model(x, y) && difference(plain, grounded, x, y) != 0;
-                          }),
-              0);
+    EXPECT_EQ(differing(plain, grounded, 0, model), 0);
     auto part = [&](int x0, int y0, int x1, int y1) { // of [x0, x1) x [y0, y1) not background
       int covered = 0;
       for (int y = y0; y < y1; y++)
@@ -353,21 +356,16 @@ TEST(Kroview, GroundGuidesEdgesAndBlurStandWhereTheyBelong) {
   kroTestPng edged = shot(kFigure, "--no-overlay --edges");
   auto box = drawnBox(bare);
   EXPECT_GT(kroTestDifferingPixels(bare.rgb, edged.rgb, 0), 400);
-  EXPECT_EQ(countPixels(edged, // lines may reach a pixel past the faces' edge
-                        [&](int x, int y) {
-                          return difference(bare, edged, x, y) != 0 &&
-                                 (x < box[0] - 2 || x > box[1] + 2 || y < box[2] - 2 ||
-                                  y > box[3] + 2);
-                        }),
-            0);
+  auto outside = [&](int x, int y) { // lines may reach a pixel past the faces' edge
+    return x < box[0] - 2 || x > box[1] + 2 || y < box[2] - 2 || y > box[3] + 2;
+  };
+  EXPECT_EQ(differing(bare, edged, 0, outside), 0);
 
   kroTestPng soft = shot(kFigure, "--no-overlay --post");
   const int middle = kWidth / 2;
-  auto changed = [&](int x, int y) { return difference(bare, soft, x, y); }; // largest, 0: none
-  EXPECT_EQ(countPixels(soft, [&](int x, int y) { return x < middle && changed(x, y); }), 0);
+  EXPECT_EQ(differing(bare, soft, 0, [&](int x, int) { return x < middle; }), 0);
   auto model = [&](int x, int y) { return x > middle && !background(bare, x, y); };
-  int visible = countPixels(soft, [&](int x, int y) { return model(x, y) && changed(x, y) > 8; }),
-      model_pixels = countPixels(bare, model);
+  int visible = differing(bare, soft, 8, model), model_pixels = countPixels(bare, model);
   EXPECT_GT(visible, model_pixels / 4) << visible << " of " << model_pixels; // taps 1 apart: 12 %
   auto steepest = [&](const kroTestPng &png) {
     int step = 0;
@@ -420,20 +418,14 @@ TEST(Kroview, BoxesShowTheirColoursArePickedOutlinedOrRefused) {
   EXPECT_EQ(std::string(view.overlay.lines[2]), "object: BlueBox (12 triangles)");
 
   auto [left, right, top, bottom] = projection.box(corners({-1, -1, -1}, {1, 1, 1}));
-  const int amber[3] = {255, 191, 26}; // the highlight colour, 0..255
-  int outlined = 0, stray = 0;
-  for (int y = 0; y < kHeight; y++)
-    for (int x = 0; x < kWidth; x++) {
-      if (difference(plain, named, x, y) == 0)
-        continue;
-      bool inside = x >= left - 3 && x <= right + 3 && y >= top - 3 && y <= bottom + 3;
-      const unsigned char *p = named.at(x, y);
-      bool highlight =
-          abs(p[0] - amber[0]) <= 2 && abs(p[1] - amber[1]) <= 2 && abs(p[2] - amber[2]) <= 2;
-      stray += !inside;
-      outlined += inside && highlight;
-    }
-  EXPECT_EQ(stray, 0);
+  auto inside = [&](int x, int y) {
+    return x >= left - 3 && x <= right + 3 && y >= top - 3 && y <= bottom + 3;
+  };
+  EXPECT_EQ(differing(plain, named, 0, [&](int x, int y) { return !inside(x, y); }), 0);
+  int outlined = differing(plain, named, 0, [&](int x, int y) { // in the highlight colour
+    const unsigned char *p = named.at(x, y);
+    return inside(x, y) && abs(p[0] - 255) <= 2 && abs(p[1] - 191) <= 2 && abs(p[2] - 26) <= 2;
+  });
   EXPECT_GT(outlined, (right - left + bottom - top) * 2) << "fewer lit pixels than the box's edge";
 
   std::string text = kroTestReadFile(kThree), past = kroTestTempPath("material_past.ase");
@@ -820,12 +812,6 @@ int countTint(const kroTestPng &png, int k) {
   });
 }
 
-// Pixels from row `row` down more than `tolerance` apart in two pictures of one size.
-int differingBelow(const kroTestPng &a, const kroTestPng &b, int row, int tolerance) {
-  return countPixels(a,
-                     [&](int x, int y) { return y >= row && difference(a, b, x, y) > tolerance; });
-}
-
 // Rows from the top covered by the overlay's panel, at its left edge.
 int panelRows(const kroTestPng &png) {
   int y = kMargin;
@@ -874,8 +860,9 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     ASSERT_EQ(before.width, 400);
     EXPECT_EQ(countColour(before, 230, 140, 25), 0); // no orange yet
     kroTestPng made = shot(model, options, 400, 200);
-    // under the overlay: pixels more than rounding apart
-    EXPECT_LT(differingBelow(before, made, panelRows(before) + 2, 8), 400 * 200 / 300);
+    int rows = panelRows(before) + 2; // under the overlay: pixels more than rounding apart
+    auto under = [&](int, int y) { return y >= rows; };
+    EXPECT_LT(differing(before, made, 8, under), 400 * 200 / 300);
 
     replaceFile(model, kroTestReadFile(kData + "tall_box.ase")); // an orange box
     live.waitFor("kroview: reloaded " + model);
@@ -885,8 +872,8 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     kroTestWriteFile(model, "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX -3\n"); // in place
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good model: "), model));
     kroTestPng kept = live.shot();
-    EXPECT_EQ(differingBelow(kept, replaced, panelRows(kept) + 2, 0), 0)
-        << "the picture under the overlay changed";
+    rows = panelRows(kept) + 2;
+    EXPECT_EQ(differing(kept, replaced, 0, under), 0) << "the picture under the overlay changed";
     EXPECT_GT(panelRows(kept), panelRows(replaced) + 15) << "no reason in the overlay";
     replaceFile(model, kroTestReadFile(kData + "tall_box.ase")); // good again: no reason left
     live.waitFor("kroview: reloaded " + model);
