@@ -82,13 +82,13 @@ kroTestPng shot(const std::string &model, const std::string &options, int width 
   return png;
 }
 
-// Every vertex of the file's geometry objects, file units.
-std::vector<std::vector<float>> fileVertices(const std::string &path) {
+// Every vertex of the file's geometry objects (or of the one at index `only`), file units.
+std::vector<std::vector<float>> fileVertices(const std::string &path, int only = -1) {
   kroMesh *meshes = nullptr;
   int count = kroLoadMeshArrayFromASE(&meshes, path.c_str());
   std::vector<std::vector<float>> points;
   for (int i = 0; i < count; i++)
-    for (int t = 0; t < meshes[i].triangles; t++)
+    for (int t = 0; t < meshes[i].triangles && (only < 0 || i == only); t++)
       for (int v = 0; v < 9; v += 3)
         points.push_back({meshes[i].op[t][v], meshes[i].op[t][v + 1], meshes[i].op[t][v + 2]});
   kroFreeMeshArray(&meshes, count);
@@ -179,16 +179,6 @@ struct Projection {
     return extent(points, [&](auto &p) { return pixel(p); });
   }
 };
-
-// Corners of the box low..high, file units
-std::vector<std::vector<float>> corners(const std::vector<float> &low,
-                                        const std::vector<float> &high) {
-  std::vector<std::vector<float>> points;
-  for (int i = 0; i < 8; i++)
-    points.push_back(
-        {i & 1 ? high[0] : low[0], i & 2 ? high[1] : low[1], i & 4 ? high[2] : low[2]});
-  return points;
-}
 
 // Left, right, top and bottom of what is not background; left > right when nothing is.
 std::array<int, 4> drawnBox(const kroTestPng &png) {
@@ -417,7 +407,7 @@ TEST(Kroview, BoxesShowTheirColoursArePickedOutlinedOrRefused) {
   kvComposeOverlay(&view);
   EXPECT_EQ(std::string(view.overlay.lines[2]), "object: BlueBox (12 triangles)");
 
-  auto [left, right, top, bottom] = projection.box(corners({-1, -1, -1}, {1, 1, 1}));
+  auto [left, right, top, bottom] = projection.box(fileVertices(kThree, 1));
   auto inside = [&](int x, int y) {
     return x >= left - 3 && x <= right + 3 && y >= top - 3 && y <= bottom + 3;
   };
@@ -448,9 +438,9 @@ TEST(Kroview, BoxesShowTheirColoursArePickedOutlinedOrRefused) {
   const kvScene *scene = &refused.view.scene;
   EXPECT_TRUE(kvFindObject(scene, "3") == 1 && kvFindObject(scene, "RightBox") == 1);
   EXPECT_TRUE(kvFindObject(scene, "1") == 0 && kvFindObject(scene, "2") == -1);
-  // The kept boxes span x -4..4 (their outer corners frame the view); the refused one stood in
-  // the middle, now empty.
-  Projection kept(corners({-4, -1, -1}, {4, 1, 1}), 0, 0);
+  // The kept boxes frame the view as the three boxes' file's do (the outer ones are the same: x
+  // -4..-2 and 2..4); the refused one stood in the middle, now empty.
+  Projection kept(fileVertices(kThree), 0, 0);
   for (float x : {-3.0f, 0.0f, 3.0f}) {
     auto [column, row] = kept.pixel({x, 0, 1});
     EXPECT_TRUE(gap.width && background(gap, (int)column, (int)row) == (x == 0.0f)) << "x " << x;
