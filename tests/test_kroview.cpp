@@ -742,18 +742,15 @@ struct LiveKroview {
     }
   }
   ~LiveKroview() { stop(); }
-  // Waits (up to 30 s) for the next line holding `part`; the line, or "" after the wait.
+  // Waits (up to 30 s) for the next line holding `part`; the line from `part` on, or "".
   std::string waitFor(const std::string &part) {
-    for (int tries = 0; tries < 3000; tries++) {
+    for (int tries = 0; tries < 3000; tries++, usleep(10000)) {
       std::string text = kroTestFileExists(out) ? kroTestReadFile(out) : "";
-      size_t at = text.find(part, seen);
-      size_t end = at == std::string::npos ? at : text.find('\n', at);
+      size_t at = text.find(part, seen), end = at == std::string::npos ? at : text.find('\n', at);
       if (end != std::string::npos) {
-        size_t start = text.rfind('\n', at);
         seen = end + 1;
-        return text.substr(start == std::string::npos ? 0 : start + 1, end - start - 1);
+        return text.substr(at, end - at);
       }
-      usleep(10000);
     }
     ADD_FAILURE() << "no line with '" << part << "' in:\n" << kroTestReadFile(out);
     return "";
