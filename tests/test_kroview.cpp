@@ -239,12 +239,11 @@ TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
       {tall, 0, 0, kWidth, kHeight, "--up -z", KV_UP_MINUS_Z},
       {kAse + "box_without_normals.ase", 30, 20, kWidth, kHeight, "", KV_UP_PLUS_Z}};
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.file + " " + c.options + " yaw " + std::to_string(c.yaw) + " " +
-                 std::to_string(c.width) + "x" + std::to_string(c.height));
-    kroTestPng png = shot(c.file,
-                          "--no-overlay --yaw " + std::to_string(c.yaw) + " --pitch " +
-                              std::to_string(c.pitch) + " " + c.options,
-                          c.width, c.height);
+    std::string options = "--no-overlay --yaw " + std::to_string(c.yaw) + " --pitch " +
+                          std::to_string(c.pitch) + " " + c.options;
+    SCOPED_TRACE(c.file + " " + options + " " + std::to_string(c.width) + "x" +
+                 std::to_string(c.height));
+    kroTestPng png = shot(c.file, options, c.width, c.height);
     ASSERT_EQ(png.width, c.width);
     auto points = fileVertices(c.file);
     auto seen = drawnBox(png);
