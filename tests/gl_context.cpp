@@ -1,57 +1,44 @@
 #include "gl_context.h"
 
 #include <SDL/SDL.h>
-#include <dirent.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <set>
 
 #include <stb/stb_image.h>
 
 int kroTestHookCalls = 0;
 
-static void kroTestCountingHook(void) {
-  kroTestHookCalls++;
-}
-
 void kroTestUseCountingHook(void) {
   kroTestHookCalls = 0;
-  kroSetErrorFunc(kroTestCountingHook);
+  kroSetErrorFunc([] { kroTestHookCalls++; });
 }
 
 // An X server that resets when its last client leaves refuses connections
 // for a moment (EAGAIN); a few retries ride that out.
-static bool kroTestTryOpenGL(int width, int height) {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-    fprintf(stderr, "kroTestOpenGL: %s\n", SDL_GetError());
-    return false;
-  }
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-  if (!SDL_SetVideoMode(width, height, 32, SDL_OPENGL)) {
-    fprintf(stderr, "kroTestOpenGL: %s\n", SDL_GetError());
-    SDL_Quit();
-    return false;
-  }
-  return true;
-}
-
 bool kroTestOpenGL(int width, int height) {
   static bool opened = false;
   setenv("SDL_AUDIODRIVER", "dummy", 0);
   for (int attempt = 0; !opened && attempt < 50; attempt++) {
-    opened = kroTestTryOpenGL(width, height);
-    if (!opened)
+    bool video = SDL_Init(SDL_INIT_VIDEO) == 0;
+    if (video) {
+      SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+      SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    }
+    if (!(opened = video && SDL_SetVideoMode(width, height, 32, SDL_OPENGL))) {
+      fprintf(stderr, "kroTestOpenGL: %s\n", SDL_GetError());
+      SDL_Quit();
       usleep(100 * 1000);
+    }
   }
   return opened;
 }
@@ -65,11 +52,8 @@ void kroTestExpectReport(const std::function<void()> &call, const std::string &m
 }
 
 std::string kroTestTempPath(const std::string &name) {
-  static std::string folder;
-  if (folder.empty()) {
-    char pattern[] = "/tmp/kro-test-XXXXXX";
-    folder = mkdtemp(pattern);
-  }
+  static char pattern[] = "/tmp/kro-test-XXXXXX";
+  static const std::string folder = mkdtemp(pattern);
   return folder + "/" + name;
 }
 
@@ -80,13 +64,9 @@ void kroTestWriteFile(const std::string &path, const std::string &bytes) {
 
 std::string kroTestReadFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (!in)
     ADD_FAILURE() << "cannot read test file " << path;
-    return "";
-  }
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool kroTestFileExists(const std::string &path) {
@@ -106,21 +86,13 @@ bool kroTestHas(const std::string &text, const std::string &part) {
 kroTestOutcome kroTestRun(const std::string &command) {
   std::string out = kroTestTempPath("run.out"), err = kroTestTempPath("run.err");
   int status = system((command + " >" + out + " 2>" + err).c_str());
-  kroTestOutcome run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = kroTestReadFile(out);
-  run.err = kroTestReadFile(err);
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, kroTestReadFile(out), kroTestReadFile(err)};
 }
 
 std::string kroTestWithFileLimit(long file_bytes, const std::function<std::string()> &call) {
-  int channel[2];
-  if (pipe(channel) != 0) {
-    ADD_FAILURE() << "no pipe";
-    return "";
-  }
+  int channel[2] = {-1, -1};
   fflush(stdout);
-  pid_t child = fork();
+  pid_t child = pipe(channel) == 0 ? fork() : -1;
   if (child == 0) {
     close(channel[0]);
     signal(SIGXFSZ, SIG_IGN);
@@ -149,14 +121,10 @@ std::string kroTestFileLimit(long bytes) {
 }
 
 std::string kroTestListing(const std::string &folder) {
-  std::vector<std::string> names;
-  if (DIR *dir = opendir(folder.c_str())) {
-    while (struct dirent *entry = readdir(dir))
-      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-        names.push_back(entry->d_name);
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
+  std::set<std::string> names;
+  std::error_code missing; // an empty listing
+  for (const auto &entry : std::filesystem::directory_iterator(folder, missing))
+    names.insert(entry.path().filename());
   std::string text;
   for (const std::string &name : names)
     text += name + "\n";
@@ -227,8 +195,6 @@ std::vector<std::vector<float>> kroTestFeedback(GLenum type, const std::function
 
 std::string kroTestWindowTurnLock(void) {
   std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
-  for (char &c : display)
-    if (c == '/')
-      c = '_';
+  std::replace(display.begin(), display.end(), '/', '_');
   return "/tmp/kro-window-turn" + display + ".lock";
 }

@@ -15,8 +15,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <fstream>
-
 namespace {
 
 // ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
@@ -32,11 +30,9 @@ int probeMain(int argc, char **argv) {
   if (!kroAppStart(&app, "probe", 64, 48, &argc, argv))
     return app.status;
   std::string left;
-  bool quit = false, escape = false;
-  for (int i = 1; i < argc; i++) {
-    quit |= !strcmp(argv[i], "--quit-at-2"), escape |= !strcmp(argv[i], "--escape-at-2");
+  for (int i = 1; i < argc; i++)
     left += std::string(" ") + argv[i];
-  }
+  bool quit = kroTestHas(left, " --quit-at-2"), escape = kroTestHas(left, " --escape-at-2");
   while (kroAppFrame(&app)) {
     glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
@@ -53,15 +49,12 @@ int probeMain(int argc, char **argv) {
 const int kProbeRan = [] {
   if (!getenv("KRO_TEST_APP_PROBE"))
     return 0;
-  std::ifstream in("/proc/self/cmdline", std::ios::binary); // its own arguments
-  std::vector<std::string> words;
+  std::string words = kroTestReadFile("/proc/self/cmdline"); // its arguments, each ending in NUL
   std::vector<char *> argv;
-  for (std::string word; std::getline(in, word, '\0');)
-    words.push_back(word);
-  for (std::string &word : words)
-    argv.push_back(&word[0]);
+  for (size_t at = 0; at < words.size(); at += strlen(&words[at]) + 1)
+    argv.push_back(&words[at]);
   argv.push_back(nullptr);
-  int status = probeMain((int)words.size(), argv.data());
+  int status = probeMain((int)argv.size() - 1, argv.data());
   fflush(nullptr);
   _exit(status); // the test program around it is not started
 }();
@@ -78,12 +71,10 @@ TEST(App, OptionsAndExitStatuses) {
       {"--frames 0", "", 2, "", "--frames needs a whole number of frames from 1, not '0'"},
       {"--frames 2x", "", 2, "", "not '2x'"},
       {"--window --bogus", "", 2, "", "probe: unknown option '--bogus'"},
-      {"--frames 3", "", 0, "drew 3, last at 0.0333 s; left:\n", ""},
-      {"one --window --frames 2 two --quit-at-2", "", 0, "drew 2, last at 0.0167 s; left: one two",
-       ""},
-      {"--window --frames 9 --quit-at-2", "", 0, "drew 2,", ""},
-      {"--window --frames 9 --escape-at-2", "", 0, "drew 2,", ""},
-      {"--window --shot " + shot, "", 0, "drew 1, last at 0.0000 s", ""},
+      {"one --window --frames 9 two --quit-at-2", "", 0,
+       "drew 2, last at 0.0167 s; left: one two --quit-at-2\n", ""},
+      {"--frames 9 --escape-at-2", "", 0, "drew 2,", ""},
+      {"--shot " + shot, "", 0, "drew 1, last at 0.0000 s; left:\n", ""},
       {"--window --frames 2 --shot /no-such-folder/x.png", "", 1, "drew 2", "cannot write"},
       {"--window --frames 1", "SDL_VIDEODRIVER=no-such-driver ", 1, "", "probe: no video"},
   };
@@ -107,19 +98,14 @@ TEST(App, OptionsAndExitStatuses) {
 // The state kroDrawText promises to leave as it was: the three matrices, the colour, the matrix
 // mode, unit, texture, program, texture mode, blend factors and the switches it may flip.
 std::vector<float> glState() {
-  std::vector<float> state(16 * 3 + 4);
-  GLenum floats[] = {GL_PROJECTION_MATRIX, GL_MODELVIEW_MATRIX, GL_TEXTURE_MATRIX,
-                     GL_CURRENT_COLOR};
-  for (int i = 0; i < 4; i++)
-    glGetFloatv(floats[i], &state[16 * i]);
-  for (GLenum name : {GL_MATRIX_MODE, GL_ACTIVE_TEXTURE, GL_TEXTURE_BINDING_2D, GL_CURRENT_PROGRAM,
-                      GL_BLEND_SRC, GL_BLEND_DST, GL_TEXTURE_ENV_MODE}) {
-    state.push_back(0);
-    if (name == GL_TEXTURE_ENV_MODE)
-      glGetTexEnvfv(GL_TEXTURE_ENV, name, &state.back());
-    else
-      glGetFloatv(name, &state.back());
-  }
+  const GLenum names[] = {GL_PROJECTION_MATRIX,  GL_MODELVIEW_MATRIX, GL_TEXTURE_MATRIX,
+                          GL_CURRENT_COLOR,      GL_MATRIX_MODE,      GL_ACTIVE_TEXTURE,
+                          GL_TEXTURE_BINDING_2D, GL_CURRENT_PROGRAM,  GL_BLEND_SRC,
+                          GL_BLEND_DST}; // 16 floats each, the unused ones 0
+  std::vector<float> state(16 * 11);
+  for (int i = 0; i < 10; i++)
+    glGetFloatv(names[i], &state[16 * i]);
+  glGetTexEnvfv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &state[16 * 10]);
   for (GLenum cap : {GL_TEXTURE_2D, GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_FOG})
     state.push_back(glIsEnabled(cap));
   return state;
@@ -147,15 +133,11 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
     glViewport(0, 0, 64, 64);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    kroPerspectiveOGL(30, 1, 1, 9);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glRotatef(30, 1, 1, 0);
-    glMatrixMode(GL_TEXTURE);
-    glLoadIdentity();
-    glScalef(2, 3, 4);
+    for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW, GL_TEXTURE}) { // GL_TEXTURE left current
+      glMatrixMode(mode);
+      glLoadIdentity();
+      glRotatef(10.0f + (float)(mode - GL_MODELVIEW) * 20, 1, 1, 0);
+    }
     glActiveTexture(GL_TEXTURE1);
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
@@ -196,24 +178,30 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
   kroFreeKROF(&file);
 }
 
-// ---- bounds ----
+// ---- bounds and the scene table ----
 
-TEST(App, BoundsOfKnownGeometry) {
-  kroObject a = nullptr, b = nullptr;
-  kroIncreaseObject(&a, 0, 2);
-  kroIncreaseObject(&b, 0, 1);
-  const float rows_a[2][9] = {{-1, 2, 3, 4, -5, 6, 7, 8, -9}, {NAN, 0, 0, 1, 1, 1, 0, 0, INFINITY}};
-  const float row_b[9] = {20, 0, 0, 0, 0, 0, 0, 0, 0};
-  memcpy(a[0], rows_a[0], sizeof rows_a[0]);
-  memcpy(a[1], rows_a[1], sizeof rows_a[1]);
-  memcpy(b[0], row_b, sizeof row_b);
-  kroObject both[2] = {a, b};
-  uint32_t counts[2] = {2, 1};
-  // The exported shapes as their script makes them: a cylinder of radius 10 and height 30 on
-  // ten segments, and a sphere of radius 20 about (-40, 0, 20), the torus reaching x = 60.
+// Bounds of known geometry: rows made here, and the exported shapes as their script makes them (a
+// cylinder of radius 10 and height 30 on ten segments, and a sphere of radius 20 about (-40, 0,
+// 20), the torus reaching x = 60). Each row of the table krotool wrote from those shapes builds,
+// through its loader, the very arrays the run-time reader reads for that object, with its name,
+// triangle count, material and bounds; the material table's row of that number has the reader's
+// colour.
+TEST(App, BoundsAndTheSceneTableOfTheExportedShapes) {
+  const char *path = KRO_TEST_DATA "/ase/exported_shapes.ase";
   kroMesh *meshes = nullptr;
-  int count = kroLoadMeshArrayFromASE(&meshes, KRO_TEST_DATA "/ase/exported_shapes.ase");
-  ASSERT_EQ(count, 3);
+  kroMaterial *materials = nullptr;
+  int count = kroLoadMeshArrayFromASE(&meshes, path);
+  int material_count = kroLoadMaterialsFromASE(&materials, path);
+  ASSERT_TRUE(count == 3 && GENERATED_APP_SCENE_COUNT == 3) << count;
+  ASSERT_EQ(material_count, GENERATED_APP_SCENE_MATERIALS_COUNT);
+  kroObject rows = nullptr; // two rows of one object, the third another's
+  kroIncreaseObject(&rows, 0, 3);
+  const float corners[3][9] = {
+      {-1, 2, 3, 4, -5, 6, 7, 8, -9}, {NAN, 0, 0, 1, 1, 1, 0, 0, INFINITY}, {20}};
+  for (int r = 0; r < 3; r++)
+    memcpy(rows[r], corners[r], sizeof corners[r]);
+  kroObject both[2] = {rows, rows + 2};
+  uint32_t counts[2] = {2, 1};
   const float side = 10 * sinf(0.4f * (float)M_PI); // the file keeps four decimals
   const struct {
     const char *name;
@@ -221,19 +209,15 @@ TEST(App, BoundsOfKnownGeometry) {
     long vertices;
     kroBounds expected;
   } cases[] = {
-      {"one triangle",
-       [&](kroBounds *o) { return kroObjectBounds(a, 1, o); },
-       3,
-       {{-1, -5, -9}, {7, 8, 6}, {3, 1.5f, -1.5f}, 0.5f * sqrtf(64 + 169 + 225)}},
       {"corners not finite passed over",
-       [&](kroBounds *o) { return kroObjectBounds(a, 2, o); },
+       [&](kroBounds *o) { return kroObjectBounds(rows, 2, o); },
        4,
        {{-1, -5, -9}, {7, 8, 6}, {3, 1.5f, -1.5f}, 0.5f * sqrtf(64 + 169 + 225)}},
       {"two objects",
        [&](kroBounds *o) { return kroObjectsBounds(both, counts, 2, o); },
        7,
        {{-1, -5, -9}, {20, 8, 6}, {9.5f, 1.5f, -1.5f}, 0.5f * sqrtf(441 + 169 + 225)}},
-      {"nothing", [&](kroBounds *o) { return kroObjectBounds(a, 0, o); }, 0, {}},
+      {"nothing", [&](kroBounds *o) { return kroObjectBounds(rows, 0, o); }, 0, {}},
       {"the cylinder",
        [&](kroBounds *o) {
          return kroObjectBounds(meshes[1].op, (uint32_t)meshes[1].triangles, o);
@@ -256,24 +240,8 @@ TEST(App, BoundsOfKnownGeometry) {
   EXPECT_EQ(all.low[0], -60);
   EXPECT_EQ(all.high[0], 60);
   EXPECT_EQ(all.high[2], 40);
-  kroDestroyObject(&a, 2);
-  kroDestroyObject(&b, 1);
-  kroFreeMeshArray(&meshes, count);
-}
+  kroDestroyObject(&rows, 3);
 
-// ---- the scene table ----
-
-// Each row of the table krotool wrote builds, through its loader, the very arrays the run-time
-// reader reads for that object, with its name, triangle count, material and bounds; the material
-// table's row of that number has the reader's colour.
-TEST(App, SceneTableBuildsWhatTheReaderReads) {
-  const char *path = KRO_TEST_DATA "/ase/exported_shapes.ase";
-  kroMesh *meshes = nullptr;
-  kroMaterial *materials = nullptr;
-  int count = kroLoadMeshArrayFromASE(&meshes, path);
-  int material_count = kroLoadMaterialsFromASE(&materials, path);
-  ASSERT_EQ(count, GENERATED_APP_SCENE_COUNT);
-  ASSERT_EQ(material_count, GENERATED_APP_SCENE_MATERIALS_COUNT);
   for (int i = 0; i < count; i++) {
     const kroSceneEntry &row = generated_app_scene[i];
     SCOPED_TRACE(row.name);
@@ -302,24 +270,6 @@ TEST(App, SceneTableBuildsWhatTheReaderReads) {
 
 // ---- live shaders ----
 
-// The colour the lit program draws a full-view triangle pair in, read at the middle.
-std::vector<int> litColour() {
-  glViewport(0, 0, 64, 64);
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  glMatrixMode(GL_PROJECTION), glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW), glLoadIdentity();
-  glUseProgramObjectARB(KRO_SHADER[0].program);
-  glBegin(GL_TRIANGLES);
-  for (int corner : {0, 1, 2, 0, 2, 3})
-    glVertex2f(corner == 1 || corner == 2 ? 1.0f : -1.0f, corner >= 2 ? 1.0f : -1.0f);
-  glEnd();
-  glUseProgramObjectARB(0);
-  uint8_t rgb[3];
-  glReadPixels(32, 32, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb);
-  return {rgb[0], rgb[1], rgb[2]};
-}
-
 // A running production polls once a frame (every 16 ms here, on its own clock); a change of the
 // lit program's fragment file must be reported within 200 ms of it, by inotify and by polling.
 // The rebuild takes the new program; a change that does not compile keeps it, with the reason.
@@ -332,6 +282,10 @@ TEST(App, ShaderChangeSeenWithin200msAndBrokenOneKeepsTheLastGood) {
     ASSERT_EQ(kroStartShaders(64, 64), 0) << kroShaderProblem();
     kroShaderWatch watch;
     ASSERT_EQ(kroOpenShaderWatch(&watch, nullptr, poll), 0);
+    glViewport(0, 0, 64, 64);
+    glClearColor(0, 0, 0, 1);
+    glMatrixMode(GL_PROJECTION), glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW), glLoadIdentity();
     EXPECT_EQ(watch.polling, poll);
     const struct {
       const char *fragment;
@@ -356,7 +310,14 @@ TEST(App, ShaderChangeSeenWithin200msAndBrokenOneKeepsTheLastGood) {
       EXPECT_EQ(KRO_SHADER[2].program == textured, step.failed != 0);
       EXPECT_EQ(kroTestHas(kroShaderProblem(), "ish/b.frag: "), step.failed != 0)
           << kroShaderProblem();
-      EXPECT_EQ(litColour(), step.colour);
+      // The lit program's colour, drawn over the whole view and read at the middle.
+      glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+      glUseProgramObjectARB(KRO_SHADER[0].program);
+      glRectf(-1, -1, 1, 1);
+      glUseProgramObjectARB(0);
+      uint8_t rgb[3];
+      glReadPixels(32, 32, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+      EXPECT_EQ(std::vector<int>(rgb, rgb + 3), step.colour);
     }
     kroCloseShaderWatch(&watch);
   }

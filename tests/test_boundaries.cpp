@@ -2,27 +2,21 @@
 // compact loaders' index tables at the sizes where a narrower type stops holding them.
 #include "gl_context.h"
 
-#include <stdio.h>
-
-#include <string>
-
 namespace {
 
 // One object whose faces use `positions` distinct vertex positions, each at least once.
 std::string modelWithPositions(int positions) {
-  std::string text = "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n*NODE_NAME \"Many\"\n*MESH {\n";
   int faces = (positions + 2) / 3;
-  text += "*MESH_NUMVERTEX " + std::to_string(positions) + "\n*MESH_NUMFACES " +
-          std::to_string(faces) + "\n*MESH_VERTEX_LIST {\n";
+  std::string text = "*GEOMOBJECT {\n*NODE_NAME \"Many\"\n*MESH {\n*MESH_NUMVERTEX " +
+                     std::to_string(positions) + "\n*MESH_NUMFACES " + std::to_string(faces) +
+                     "\n*MESH_VERTEX_LIST {\n";
   for (int v = 0; v < positions; v++)
     text += "*MESH_VERTEX " + std::to_string(v) + " " + std::to_string(v) + " 0 0\n";
   text += "}\n*MESH_FACE_LIST {\n";
-  for (int f = 0; f < faces; f++) {
-    text += "*MESH_FACE " + std::to_string(f) + ":";
-    for (int k = 0; k < 3; k++)
-      text += std::string(" ") + "ABC"[k] + ": " + std::to_string((3 * f + k) % positions);
-    text += "\n";
-  }
+  for (int f = 0; f < faces; f++) // face f uses positions 3f, 3f + 1 and 3f + 2, wrapped
+    text += "*MESH_FACE " + std::to_string(f) + ": A: " + std::to_string(3 * f % positions) +
+            " B: " + std::to_string((3 * f + 1) % positions) +
+            " C: " + std::to_string((3 * f + 2) % positions) + "\n";
   return text + "}\n}\n}\n";
 }
 

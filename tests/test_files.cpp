@@ -14,12 +14,6 @@ namespace {
 
 const uid_t kNobody = 65534; // nobody and nogroup, as Debian numbers them
 
-struct stat statOf(const std::string &path) {
-  struct stat info = {};
-  lstat(path.c_str(), &info);
-  return info;
-}
-
 // Writes text through an out file: "ok" or the system's reason.
 std::string writeThrough(const std::string &path, const std::string &text) {
   kroOutFile out;
@@ -56,20 +50,17 @@ TEST(FileRule, TheFilesOwnPermissionDecidesAndWhatAUserSeesStays) {
                 (!*link_name || link(path.c_str(), second.c_str()) == 0) &&
                 (!*folder_mode || chmod(folder.c_str(), strtol(folder_mode, nullptr, 8)) == 0));
     std::string listing = kroTestListing(folder);
-    EXPECT_EQ(kroTestWithFileLimit(1L << 40,
-                                   [&, nobody = nobody] {
-                                     bool dropped =
-                                         !nobody || (setgroups(0, nullptr) == 0 &&
-                                                     setresgid(kNobody, kNobody, kNobody) == 0 &&
-                                                     setresuid(kNobody, kNobody, kNobody) == 0);
-                                     return dropped ? writeThrough(path, "new") : "not nobody";
-                                   }),
-              result);
+    auto write = [&, nobody = nobody] { // in a child, as nobody unless root writes
+      bool dropped =
+          !nobody || (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0);
+      return dropped ? writeThrough(path, "new") : "not nobody";
+    };
+    EXPECT_EQ(kroTestWithFileLimit(1L << 40, write), result);
     EXPECT_EQ(kroTestReadFile(path), std::string(result) == "ok" ? "new" : "old");
-    struct stat info = statOf(path);
+    struct stat info = {};
+    lstat(path.c_str(), &info);
     EXPECT_EQ(std::make_tuple(info.st_uid, info.st_gid, info.st_mode & 07777, info.st_nlink),
               std::make_tuple(owner, group, mode, (nlink_t)(*link_name ? 2 : 1)));
-    EXPECT_TRUE(!*link_name || kroTestReadFile(second) == kroTestReadFile(path));
     EXPECT_EQ(kroTestListing(folder), listing);
   }
 }
@@ -85,20 +76,15 @@ TEST(FileRule, DescriptorsAreWrittenAsTheyStand) {
   ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0); // a write that went elsewhere reads nothing
   int append = open(appended.c_str(), O_WRONLY | O_APPEND), at = open(placed.c_str(), O_WRONLY);
   ASSERT_TRUE(append >= 0 && at >= 0 && lseek(at, 4, SEEK_SET) == 4);
-  ino_t inode = statOf(appended).st_ino;
   std::string pipe_path = "/dev/fd/" + std::to_string(ends[1]);
   ASSERT_EQ(symlink(pipe_path.c_str(), (dir + "/to-pipe").c_str()), 0);
   for (const std::string &path :
        {pipe_path, "/proc/self/fd/" + std::to_string(ends[1]), dir + "/to-pipe",
-        "/dev/fd/" + std::to_string(append), "/proc/self/fd/" + std::to_string(at)}) {
+        "/dev/fd/" + std::to_string(append), "/proc/self/fd/" + std::to_string(at)})
     EXPECT_EQ(writeThrough(path, "new;"), "ok") << path;
-    char got[16] = {};
-    bool into_pipe = path.find(std::to_string(ends[1])) != std::string::npos;
-    EXPECT_TRUE(!into_pipe || (read(ends[0], got, sizeof got) == 4 && !strcmp(got, "new;")))
-        << path;
-  }
+  char got[64] = {}; // the first three, and nothing else
+  EXPECT_TRUE(read(ends[0], got, sizeof got) == 12 && !strcmp(got, "new;new;new;")) << got;
   EXPECT_EQ(kroTestReadFile(appended) + " " + kroTestReadFile(placed), "old;new; 0123new;89");
-  EXPECT_EQ(statOf(appended).st_ino, inode);
   EXPECT_EQ(writeThrough("/dev/fd/999", "x"), "Bad file descriptor");
   for (int fd : {ends[0], ends[1], append, at})
     close(fd);
@@ -129,10 +115,8 @@ TEST(FileRule, ACommitIsAllOrNoneAndAStopOrASizeLimitLeavesNoNewFile) {
     fputs("new header", outs[1].file);
     ASSERT_TRUE(unlink(header.c_str()) == 0 && mkdir(header.c_str(), 0777) == 0);
     kroTestWriteFile(header + "/inside", "");
-    EXPECT_EQ(kroCommitOutFiles(outs, 2), -1) << linked;
-    EXPECT_EQ(outs[1].error, EISDIR) << linked;
-    EXPECT_EQ(kroTestReadFile(source), "old source") << linked;
-    EXPECT_EQ(kroTestListing(dir), listing) << linked;
+    EXPECT_TRUE(kroCommitOutFiles(outs, 2) == -1 && outs[1].error == EISDIR) << linked;
+    EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(source), listing + "old source") << linked;
   }
   std::string dir = kroTestTempFolder("signals"), path = dir + "/out.bmp";
   kroTestWriteFile(path, "old");
@@ -144,12 +128,10 @@ TEST(FileRule, ACommitIsAllOrNoneAndAStopOrASizeLimitLeavesNoNewFile) {
       kroRemoveOutFilesOnSignals();
       struct rlimit limit = {4096, 4096};
       kroOutFile out;
-      if ((number == SIGXFSZ && setrlimit(RLIMIT_FSIZE, &limit) != 0) ||
-          kroBeginOutFile(&out, path.c_str()) != 0)
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || kroBeginOutFile(&out, path.c_str()) != 0)
         _exit(3);
       fputs(std::string(10000, 'x').c_str(), out.file);
-      if (number != SIGXFSZ)
-        raise(number);
+      raise(number); // SIGXFSZ is ignored while an out file is open
       _exit(kroCommitOutFile(&out) == -1 && out.error == EFBIG ? 0 : 5);
     }
     int status = 0;

@@ -1,7 +1,6 @@
-// Pictures and what the engine makes of them: BMP reading, writing and box-filter
-// resampling (against a literal rendering of the filter), the PNG container reader
-// (its image data checked with zlib), heightmaps and KROF fonts built from BMP
-// pictures; every refused file or request.
+// Pictures and what the engine makes of them: the decoder and the older readers on one set of
+// files, BMP writing and resampling, the PNG checker, out files, textures, heightmaps, KROF fonts
+// and `krotool image-info`; every refused file or request.
 #include "gl_context.h"
 
 #include <math.h>
@@ -10,24 +9,23 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
-#include <map>
 #include <random>
 #include <string.h>
-#include <stdlib.h>
+#include <tuple>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <stb/stb_image.h>
+#include <stb/stb_image_write.h>
 
 namespace {
 
-struct BmpTest : kroTestFailureFixture {};
-struct PngTest : kroTestFailureFixture {};
+struct PictureTest : kroTestFailureFixture {};
+struct GLPictureTest : kroTestGLFailureFixture {};
 
-const std::string kData = KRO_TEST_DATA "/bmp/", kOther = KRO_TEST_DATA "/bmp/imagemagick/";
-const std::string kPng = KRO_TEST_DATA "/png/", kSuite = KRO_TEST_DATA "/third-party/pngsuite/";
+const std::string kData = KRO_TEST_DATA "/", kPng = kData + "png/";
 
 // Copies a returned bitmap out and releases it.
 std::vector<uint8_t> take(uint8_t *pixels, size_t bytes) {
@@ -36,30 +34,253 @@ std::vector<uint8_t> take(uint8_t *pixels, size_t bytes) {
   return out;
 }
 
-int32_t scratch[2];
+int32_t scratch[2]; // the size an older reader gives
 
-// The first bytes of the buffer a PNG gives (all of it by default); empty when refused.
-std::vector<uint8_t> load(const std::string &path, int32_t *size = scratch,
-                          size_t bytes = KRO_PNG_BUFFER_BYTES) {
-  return take(kroLoadPNG(path.c_str(), size), bytes);
+// What an older reader gives, by the file's ending: the pixels of a BMP, or the first `bytes` of
+// the PNG reader's buffer (all of it by default); empty when refused.
+std::vector<uint8_t> load(const std::string &path, size_t bytes = KRO_PNG_BUFFER_BYTES) {
+  if (kroTestHas(path, ".png"))
+    return take(kroLoadPNG(path.c_str(), scratch), bytes);
+  uint8_t *pixels = kroLoadBMP(path.c_str(), scratch);
+  return take(pixels, (size_t)scratch[0] * scratch[1] * 4);
 }
 
-std::vector<uint8_t> loadPixels(const std::string &path, int32_t *size) {
-  uint8_t *pixels = kroLoadBMP(path.c_str(), size);
-  return take(pixels, (size_t)size[0] * size[1] * 4);
+// The PNG and BMP files in a folder, sorted.
+std::vector<std::string> filesIn(const std::string &folder) {
+  std::vector<std::string> paths;
+  for (const auto &entry : std::filesystem::directory_iterator(kData + folder))
+    if (entry.path().extension() == ".png" || entry.path().extension() == ".bmp")
+      paths.push_back(entry.path().string());
+  std::sort(paths.begin(), paths.end());
+  return paths;
 }
 
-// What another program's reader (stb_image) gets from a file, laid out as the
-// engine lays it out: RGBA, bottom row first.
-std::vector<uint8_t> stbPixels(const std::string &path) {
-  int width = 0, height = 0, channels = 0;
-  uint8_t *read = stbi_load(path.c_str(), &width, &height, &channels, 4);
-  EXPECT_NE(read, nullptr) << path << ": " << stbi_failure_reason();
+// RGBA rows given top row first, laid out as the engine lays them out: bottom row first.
+std::vector<uint8_t> bottomUp(const uint8_t *top, size_t width, size_t height) {
   std::vector<uint8_t> rows;
-  for (int y = height - 1; read && y >= 0; y--)
-    rows.insert(rows.end(), read + (size_t)y * width * 4, read + (size_t)(y + 1) * width * 4);
-  stbi_image_free(read);
+  for (size_t y = height; top && y-- > 0;)
+    rows.insert(rows.end(), top + y * width * 4, top + (y + 1) * width * 4);
   return rows;
+}
+
+// What another program's reader (stb_image) gets from a file as 8-bit RGBA (16-bit samples cut
+// to their high byte), bottom row first; empty unless it is `width` x `height` when those are
+// given. A file it cannot read fails the test.
+std::vector<uint8_t> stbPixels(const std::string &path, int width = 0, int height = 0) {
+  int w = 0, h = 0, channels = 0;
+  uint8_t *read = stbi_load(path.c_str(), &w, &h, &channels, 4);
+  EXPECT_NE(read, nullptr) << path << ": " << stbi_failure_reason();
+  std::vector<uint8_t> rows = bottomUp(read, w, h);
+  stbi_image_free(read);
+  return width && (w != width || h != height) ? std::vector<uint8_t>() : rows;
+}
+
+// A decoded picture, held as bytes; empty with the reason when refused.
+struct Picture {
+  int32_t size[2] = {-1, -1};
+  std::vector<uint8_t> pixels;
+  std::string why;
+  long allocations = 0; // made by the decoder
+};
+
+// The memory decoder over an exactly sized copy, so that any read past the end is caught.
+Picture decode(const std::string &bytes) {
+  Picture picture;
+  std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+  char why[KRO_PICTURE_REASON_CHARS];
+  kroFailAllocationAfter(0);
+  uint8_t *pixels =
+      kroDecodePictureMemory(copy.data(), copy.size(), picture.size, nullptr, why, sizeof why);
+  picture.allocations = kroFailAllocationAfter(0);
+  picture.why = why;
+  picture.pixels = take(pixels, (size_t)picture.size[0] * picture.size[1] * 4);
+  return picture;
+}
+
+// A PNG that stb_image_write writes with the row filters it chooses: gradients with a little
+// noise from a fixed seed; `channels` 3 or 4, 8 bits.
+std::string stbWritten(const std::string &name, int width, int height, int channels) {
+  std::string path = kroTestTempPath(name);
+  std::vector<uint8_t> pixels((size_t)width * height * channels);
+  size_t row = (size_t)width * channels;
+  uint32_t state = 28;
+  for (size_t i = 0; i < pixels.size(); i++) {
+    state = state * 1664525u + 1013904223u;
+    pixels[i] = (uint8_t)((i % row / channels + i / row) * (i % channels + 1) + (state >> 29));
+  }
+  EXPECT_NE(stbi_write_png(path.c_str(), width, height, channels, pixels.data(), (int)row), 0);
+  return path;
+}
+
+std::string big32(uint32_t value) {
+  return {(char)(value >> 24), (char)(value >> 16), (char)(value >> 8), (char)value};
+}
+
+std::string chunk(const char *type, const std::string &data) {
+  std::string body = std::string(type, 4) + data;
+  return big32((uint32_t)data.size()) + body +
+         big32((uint32_t)crc32(0, (const Bytef *)body.data(), (uInt)body.size()));
+}
+
+std::string deflated(const std::string &raw) {
+  uLongf bytes = compressBound(raw.size());
+  std::string out(bytes, '\0');
+  compress((Bytef *)&out[0], &bytes, (const Bytef *)raw.data(), raw.size());
+  out.resize(bytes);
+  return out;
+}
+
+// A PNG whose chunks are all sound (right CRCs): `extra` chunks, then the image data `stream`.
+std::string png(uint32_t width, uint32_t height, int depth, int colour, const std::string &stream,
+                const std::string &extra = "") {
+  std::string header =
+      big32(width) + big32(height) + std::string{(char)depth, (char)colour, 0, 0, 0};
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + extra +
+         chunk("IDAT", stream) + chunk("IEND", "");
+}
+
+// The reference pixels of a picture, bottom row first: for a BMP variant ImageMagick's dump beside
+// it (RGBA, top row first), or for the files it reads wrongly (see make-variants.py) another
+// reading; for a PNG (and a BMP without a dump) stb_image's reading, for rows left unpadded
+// (which stb_image does not take) its reading of the same pixels padded.
+std::vector<uint8_t> reference(const std::string &path, int32_t width, int32_t height) {
+  std::string stem = path.substr(0, path.size() - 4);
+  for (auto [wrong, instead] : {std::pair{"/argb-alpha-fields", "variants/bgra32"},
+                                {"/xbgr-fields-52", "variants/xbgr-fields-56"},
+                                {"/unpadded-3x2", "padded-3x2"}})
+    if (kroTestHas(stem, wrong))
+      stem = kData + "bmp/" + instead;
+  if (!kroTestFileExists(stem + ".rgba"))
+    return stbPixels(stem + path.substr(path.size() - 4), width, height);
+  std::string dump = kroTestReadFile(stem + ".rgba");
+  if (dump.size() != (size_t)width * height * 4)
+    return {};
+  return bottomUp((const uint8_t *)dump.data(), width, height);
+}
+
+// Not interlaced: the older reader's image data inflates, to its end, to a filter byte and a
+// packed row per line (zlib's checksum then vouches for every byte), and the buffer is clear past
+// it. Interlaced: refused, as interlace-1.png.
+void expectImageData(const std::string &path) {
+  kroPNGInfo info;
+  ASSERT_EQ(kroLoadPNGInfo(path.c_str(), &info), 0);
+  std::vector<uint8_t> loaded = load(path);
+  ASSERT_EQ(loaded.empty(), info.interlace != 0);
+  if (info.interlace)
+    return;
+  const int channels[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
+  size_t bits = (size_t)channels[info.color_type] * info.bit_depth;
+  std::vector<uint8_t> raw((size_t)info.height * (1 + ((size_t)info.width * bits + 7) / 8) + 1);
+  uLongf raw_bytes = raw.size();
+  ASSERT_EQ(uncompress(raw.data(), &raw_bytes, loaded.data(), info.data_bytes), Z_OK);
+  EXPECT_EQ(raw_bytes, raw.size() - 1);
+  EXPECT_TRUE(std::all_of(loaded.begin() + info.data_bytes, loaded.end(),
+                          [](uint8_t b) { return b == 0; }));
+}
+
+// Every PNG kind and BMP variant decodes to its reference pixels, and no BMP variant cut short
+// is taken. The same files through the older readers: every BMP they take (24 bits,
+// uncompressed, a header of 40 bytes or more) to the same pixels, and the image data of the
+// suite's PNGs checked with zlib.
+TEST_F(PictureTest, EveryPictureDecodesToItsReferencePixels) {
+  std::vector<std::string> files;
+  for (const char *folder :
+       {"png/kinds", "third-party/pngsuite", "bmp/variants", "bmp/imagemagick"})
+    for (const std::string &path : filesIn(folder))
+      if (!kroTestHas(path, "/pngsuite/x")) // x*: the suite's damaged files
+        files.push_back(path);
+  for (const char *name : {"png/split-basn6a16.png", "bmp/unpadded-3x2.bmp", "bmp/padded-3x2.bmp",
+                           "bmp/topdown-3x2.bmp"})
+    files.push_back(kData + name);
+  // Rows inflated over more than one strip, with the filters stb_image_write picks.
+  files.push_back(stbWritten("strips-rgb.png", 301, 700, 3));
+  files.push_back(stbWritten("strips-rgba.png", 257, 600, 4));
+  ASSERT_GE(files.size(), 99u);
+  for (const std::string &path : files) {
+    SCOPED_TRACE(path);
+    std::string file = kroTestReadFile(path);
+    Picture picture = decode(file);
+    EXPECT_EQ(picture.why, "");
+    std::vector<uint8_t> expected = reference(path, picture.size[0], picture.size[1]);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(picture.pixels == expected);
+    bool old_bmp = file[0] == 'B' && file[28] == 24 && file[30] == 0 && (uint8_t)file[14] >= 40;
+    EXPECT_TRUE(!old_bmp || load(path) == expected);
+    if (kroTestHas(path, "pngsuite/") || kroTestHas(path, "split-"))
+      expectImageData(path);
+    // A variant cut anywhere before its first row ends, or a run-length one cut anywhere: refused.
+    size_t end =
+        kroTestHas(path, "/rle") ? file.size() : ((uint8_t)file[10] | (uint8_t)file[11] << 8) + 4;
+    for (size_t cut = 0; kroTestHas(path, "/variants/") && cut < end; cut++)
+      if (!decode(file.substr(0, cut)).pixels.empty())
+        ADD_FAILURE() << "cut to " << cut << " bytes was taken";
+  }
+  EXPECT_EQ(kroTestHookCalls, 2); // the older PNG reader refused the suite's interlaced files
+}
+
+// Little-endian 32-bit value written into a file at `offset`.
+std::string patched(std::string file, size_t offset, uint32_t value, int bytes = 4) {
+  std::string little;
+  for (int i = 0; i < bytes; i++)
+    little += (char)(value >> (8 * i));
+  return file.replace(offset, little.size(), little);
+}
+// Hostile PNG and BMP files are refused with their reason, without reading past the file, and
+// allocate the picture (for the PNG row kinds a row buffer too) only after the file was read.
+TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
+  std::string row = std::string(1, '\0') + std::string(8, '\x7F'); // 2 x 1 RGBA, filter none
+  std::string good = deflated(row), cut = good.substr(0, 4);
+  std::string wrong_sum = good;
+  wrong_sum.back() ^= 1;
+  std::string palette = chunk("PLTE", std::string(6, '\x10')); // two entries
+  std::string bomb = deflated(std::string(8 << 20, '\0'));     // 8 MiB of rows for 2 x 1
+  std::string rle8 = kroTestReadFile(kData + "bmp/variants/rle8.bmp");
+  std::string rle4 = kroTestReadFile(kData + "bmp/variants/rle4.bmp");
+  std::string pal8 = kroTestReadFile(kData + "bmp/variants/palette-8bit-40-colours.bmp");
+  std::string fields = kroTestReadFile(kData + "bmp/variants/rgb565-fields.bmp");
+  uint32_t rle8_data = (uint8_t)rle8[10] | (uint8_t)rle8[11] << 8;
+  uint32_t rle4_data = (uint8_t)rle4[10] | (uint8_t)rle4[11] << 8;
+  // Name, file, reason, whether the picture was allocated before the refusal.
+  const std::tuple<const char *, std::string, const char *, bool> cases[] = {
+      {"sound", png(2, 1, 8, 6, good), "", true},
+      {"too large", png(65536, 65536, 8, 6, good), "more than the engine takes", false},
+      {"more than the data makes", png(2000, 2000, 8, 6, good), "cannot inflate", false},
+      {"stream cut", png(2, 1, 8, 6, cut), "ends before the last row", true},
+      {"checksum", png(2, 1, 8, 6, wrong_sum), "zlib checksum", true},
+      {"preset dictionary", png(2, 1, 8, 6, "\x78\xBB" + good.substr(2)), "zlib header 0x78BB",
+       true},
+      {"one row missing", png(2, 2, 8, 6, good), "ends before the last row", true},
+      {"bomb", png(2, 1, 8, 6, bomb), "more image data than the picture's rows", true},
+      {"filter 5", png(2, 1, 8, 6, deflated("\5" + row.substr(1))), "filter type 5", true},
+      {"index past palette", png(2, 1, 8, 3, deflated(std::string("\0\1\2", 3)), palette),
+       "palette index 2 past the palette's 2 entries", true},
+      {"long tRNS", png(2, 1, 8, 3, good, palette + chunk("tRNS", "abc")),
+       "tRNS: 3 entries, more than the palette's 2", false},
+      {"tRNS with alpha", png(2, 1, 8, 6, good, chunk("tRNS", "ab")), "not allowed", false},
+      {"BMP too large", patched(patched(pal8, 18, 0x10000), 22, 0x10000),
+       "more than the engine takes", false},
+      {"BMP index past palette", patched(pal8, 46, 20), "past the palette's 20 colours", true},
+      {"palette over depth", patched(pal8, 46, 257), "a palette of 257 colours", false},
+      {"RLE8 run past row", patched(rle8, rle8_data, 14, 1),
+       "run of 14 pixels past the row at (0, 0)", true},
+      {"RLE4 run past row", patched(rle4, rle4_data, 14, 1),
+       "run of 14 pixels past the row at (0, 0)", true},
+      {"RLE8 delta past picture", patched(rle8, rle8_data, 0x00FF0200), "past the picture", true},
+      {"RLE8 without end", rle8.substr(0, rle8.size() - 2), "cut short before its end mark", true},
+      {"RLE8 bomb", patched(patched(rle8, 18, 5000), 22, 5000), "cannot cover 5000 x 5000", false},
+      {"rows past the end", patched(pal8, 22, 8), "pixel data cut short", false},
+      {"RLE top-down", patched(rle8, 22, (uint32_t)-7), "cannot be stored top-down", false},
+      {"mask with a gap", patched(fields, 54, 0xF00F), "not one run of bits", false},
+      {"header 64", patched(pal8, 14, 64), "information header of 64 bytes", false},
+      {"data offset past end", patched(pal8, 10, 100000), "pixel data offset", false},
+  };
+  for (const auto &[name, file, reason, allocates] : cases) {
+    SCOPED_TRACE(name);
+    Picture picture = decode(file);
+    EXPECT_EQ(picture.pixels.empty(), reason[0] != '\0');
+    EXPECT_TRUE(kroTestHas(picture.why, reason)) << picture.why;
+    EXPECT_EQ(picture.allocations > 0, allocates) << picture.allocations;
+  }
 }
 
 // What `call` (returning a result) printed, its result, errno's text and the hook calls, run
@@ -73,28 +294,20 @@ std::string limitedOutcome(long limit, const std::function<int()> &call) {
   });
 }
 
-TEST_F(BmpTest, SamplesRowLayoutsAndFilesFromOtherPrograms) {
-  int32_t size[2] = {-1, -1};
-  std::vector<uint8_t> rows;
-  for (int i = 0, x = 0, y = 0; i < 6; i++, x = i % 3, y = i / 3) // 200 + y, 100 + x, 10 y + x
-    rows.insert(rows.end(), {(uint8_t)(200 + y), (uint8_t)(100 + x), (uint8_t)(10 * y + x), 255});
-  for (const char *name : {"unpadded-3x2.bmp", "padded-3x2.bmp", "topdown-3x2.bmp"})
-    EXPECT_EQ(loadPixels(kData + name, size), rows) << name;
-  // Another program's files, read as stb_image reads them (it fails the test when it cannot).
-  for (const char *name : {"gradient-13x7-padded.bmp", "plasma-16x8.bmp", "orange-16x8.bmp"})
-    EXPECT_EQ(loadPixels(kOther + name, size), stbPixels(kOther + name)) << name;
-}
-
-// An odd width: the header, rows padded to 4 bytes with zeros, and another
-// program's reader gets every pixel back, blue, green, red.
-TEST_F(BmpTest, ExportPadsRowsSoOtherReadersAgree) {
-  int32_t size[2] = {33, 17};
+// An odd width: the header, rows padded to 4 bytes with zeros, and another program's reader gets
+// every pixel back, blue, green, red. Sizes the reader would refuse are refused before anything
+// is opened, the products in 64 bits; a file that cannot be opened, a failed row allocation and a
+// write that fails (the file size limit) are reported. Each leaves the old file as it was, with
+// no other file beside it.
+TEST_F(PictureTest, BmpExportPadsRowsAndItsRefusalsAndFailuresLeaveTheOldFile) {
+  int32_t odd[2] = {33, 17};
   std::vector<uint8_t> pixels((size_t)33 * 17 * 4);
   std::mt19937 random(33);
   for (size_t i = 0; i < pixels.size(); i++)
     pixels[i] = i % 4 == 3 ? 255 : (uint8_t)random();
-  std::string path = kroTestTempPath("odd-33x17.bmp");
-  ASSERT_EQ(kroExportBMP(path.c_str(), pixels.data(), size), 0);
+  std::string dir = kroTestTempFolder("export"), path = dir + "/out.bmp",
+              lost = dir + "/missing/out.bmp";
+  ASSERT_EQ(kroExportBMP(path.c_str(), pixels.data(), odd), 0);
   std::string bytes = kroTestReadFile(path);
   EXPECT_EQ(bytes.size(), 54u + 100 * 17);
   EXPECT_EQ(bytes.substr(0, 54),
@@ -103,17 +316,8 @@ TEST_F(BmpTest, ExportPadsRowsSoOtherReadersAgree) {
                         54));
   for (int row = 0; row < 17; row++) // the padding byte after 99 pixel bytes
     EXPECT_EQ(bytes[54 + 100 * row + 99], 0) << row;
-  EXPECT_EQ(stbPixels(path), pixels);
-}
+  EXPECT_EQ(stbPixels(path, 33, 17), pixels);
 
-// Sizes the reader would refuse are refused before anything is opened, the
-// products in 64 bits; a file that cannot be opened, a failed row allocation
-// and a write that fails (the file size limit) are reported. Each leaves the
-// old file as it was, with no other file beside it.
-TEST_F(BmpTest, ExportRefusalsAndFailuresLeaveTheOldFile) {
-  std::string dir = kroTestTempFolder("export-refusals"), path = dir + "/out.bmp",
-              lost = dir + "/missing/out.bmp";
-  kroTestWriteFile(path, "old picture");
   const uint8_t pixel[4] = {1, 2, 3, 255};
   const int32_t sizes[][2] = {{600000000, 1}, {46341, 46341}, {1, KRO_BMP_MAX_PIXELS + 1},
                               {0, 4},         {4, 0},         {-3, 2}};
@@ -121,9 +325,8 @@ TEST_F(BmpTest, ExportRefusalsAndFailuresLeaveTheOldFile) {
     kroTestExpectReport([&] { EXPECT_EQ(kroExportBMP(path.c_str(), pixel, size), EOF); },
                         "Error in kroExportBMP(..) with bitmap size " + std::to_string(size[0]) +
                             " x " + std::to_string(size[1]) + " for file: " + path + "\n");
-
   int32_t size[2] = {2000, 2000};
-  std::vector<uint8_t> pixels((size_t)size[0] * size[1] * 4, 90);
+  pixels.assign((size_t)size[0] * size[1] * 4, 90);
   kroTestExpectReport([&] { EXPECT_EQ(kroExportBMP(lost.c_str(), pixels.data(), size), EOF); },
                       "Error in kroExportBMP(..) during opening file: " + lost + "\n");
   kroTestExpectReport([&] { EXPECT_EQ(kroExportBMP(path.c_str(), pixels.data(), size), EOF); },
@@ -131,8 +334,74 @@ TEST_F(BmpTest, ExportRefusalsAndFailuresLeaveTheOldFile) {
   EXPECT_EQ(limitedOutcome(65536, [&] { return kroExportBMP(path.c_str(), pixels.data(), size); }),
             "Error in kroExportBMP(..) during writing file: " + path +
                 "\n-1, File too large, hook 1");
-  EXPECT_EQ(kroTestReadFile(path), "old picture");
+  EXPECT_EQ(kroTestReadFile(path), bytes);
   EXPECT_EQ(kroTestListing(dir), "out.bmp\n");
+}
+
+// An 800 x 600 image with two data chunks, 'a's then 'b's, `extra` bytes more than the older
+// PNG reader's buffer holds.
+std::string pngWithData(const char *name, size_t extra) {
+  std::string path = kroTestTempPath(name);
+  kroTestWriteFile(path,
+                   png(800, 600, 8, 6, std::string(KRO_PNG_BUFFER_BYTES - 1000000 + extra, 'b'),
+                       chunk("IDAT", std::string(1000000, 'a'))));
+  return path;
+}
+
+// The older readers: text, gamma and palette chunks are stepped over, bytes after the end chunk
+// are not read, only 4 signature bytes count, and image data fills the buffer to its last byte
+// but never past it. Each refusal with its files: after "Error in reading texture from <path>
+// in function kroLoadBMP(..)" (or kroLoadPNG) when empty or starting with ':', else alone; an
+// allocation message with the first allocation failing.
+TEST_F(PictureTest, OldReadersFillTheirBufferAndRefuseHostileFilesWithTheirReason) {
+  EXPECT_EQ(load(kPng + "ancillary.png", 11),
+            (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
+  EXPECT_TRUE(scratch[0] == 7 && scratch[1] == 5);
+  EXPECT_FALSE(load(kPng + "signature-tail.png").empty());
+  std::vector<uint8_t> loaded = load(pngWithData("full.png", 0));
+  ASSERT_EQ(loaded.size(), (size_t)KRO_PNG_BUFFER_BYTES);
+  EXPECT_TRUE(scratch[0] == 800 && scratch[1] == 600) << scratch[0] << " x " << scratch[1];
+  EXPECT_EQ(std::string(loaded.begin() + 999999, loaded.begin() + 1000001) + (char)loaded.back(),
+            "abb");
+
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"", {"bmp/no-such-file.bmp", "png/no-such-file.png", "third-party/pngsuite/xs1n0g01.png"}},
+      {"Error during allocating memory in function kroLoadBMP(..)\n", {"bmp/sample-4x2.bmp"}},
+      {": not a BMP file", {"bmp/bad-signature.bmp", "bmp/header-cut.bmp"}},
+      {": compressed pixel data", {"bmp/compressed.bmp"}},
+      {": bad width or height", {"bmp/zero-width.bmp", "bmp/min-height.bmp", "bmp/overflow.bmp"}},
+      {": pixel data cut short", {"bmp/truncated.bmp"}},
+      // Palette, 5-6-5 bit fields behind a 124-byte header, and 32 bits with alpha.
+      {": not 24 bits per pixel",
+       {"bmp/imagemagick/palette-8bit-16x8.bmp", "bmp/imagemagick/rgb565-16bit-16x8.bmp",
+        "bmp/imagemagick/rgba-32bit-16x8.bmp"}},
+      {": unsupported header or pixel data offset",
+       {"bmp/bad-offset.bmp", "bmp/offset-past-end.bmp", "bmp/core-header.bmp"}},
+      {": image data before the IHDR chunk", {"png/idat-before-ihdr.png"}},
+      {": no IEND chunk", {"png/no-iend.png"}},
+      {": chunk runs past the end of the file", {"png/chunk-past-end.png"}},
+      {": no IHDR chunk", {"png/no-ihdr.png"}},
+      {": second IHDR chunk", {"png/second-ihdr.png"}},
+      {": bad IHDR chunk", {"png/short-ihdr.png"}},
+      {": bad image size", {"png/zero-width.png"}},
+      {": image data larger than the buffer", {pngWithData("over.png", 1)}},
+      {"Not known compression method in kroLoadPNG(..)", {"png/compression-1.png"}},
+      {"Not known interlace method in kroLoadPNG(..)", {"png/interlace-1.png"}},
+      {"Error during allocating memory in kroLoadPNG(..)", {"png/two-idat.png"}}};
+  for (const auto &[message, names] : cases)
+    for (const std::string &name : names) {
+      std::string path = name[0] == '/' ? name : kData + name;
+      bool png = kroTestHas(name, ".png");
+      std::string plain = "Error in reading texture from " + path + " in function kroLoad" +
+                          (png ? "PNG" : "BMP") + "(..)" + message + "\n";
+      int32_t size[2] = {7, 7};
+      uint8_t *pixels = nullptr;
+      kroTestExpectReport([&] { pixels = (png ? kroLoadPNG : kroLoadBMP)(path.c_str(), size); },
+                          message.empty() || message[0] == ':' ? plain : message,
+                          kroTestHas(message, "allocating"));
+      EXPECT_TRUE(pixels == nullptr && size[0] == 0 && size[1] == 0) << name;
+      free(pixels);
+    }
 }
 
 // ---- output files ------------------------------------------------------------
@@ -155,20 +424,20 @@ mode_t modeOf(const std::string &path) {
   return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-TEST(OutFile, DestinationIsReplacedWholeOrLeftAsItWas) {
-  std::string dir = kroTestTempFolder("out-file"), path = dir + "/picture.bmp";
+// A destination is replaced whole or left as it was. A linked destination stays a link (through
+// any number of links, relative to each link's folder) and its final target is replaced with its
+// mode kept; a dangling link gets its target made; a pipe is written into.
+TEST(OutFile, DestinationIsReplacedWholeOrLeftAsItWasAndLinksStayLinks) {
+  std::string dir = kroTestTempFolder("out-file"), path = dir + "/picture.bmp",
+              real = dir + "/real/font.krof";
   mode_t mask = umask(0);
   umask(mask);
   kroOutFile out;
   // A new file: nothing at the destination before the commit, an ordinary file's mode after.
   EXPECT_EQ(replaceWith(path, "first", &out, [&] { EXPECT_FALSE(kroTestFileExists(path)); }), 0);
-  EXPECT_EQ(kroTestReadFile(path), "first");
   EXPECT_EQ(modeOf(path), 0666 & ~mask);
-  // An abort leaves an existing file; it keeps its content until the commit, and its mode after.
+  // An existing file keeps its content until the commit, and its mode after.
   ASSERT_EQ(chmod(path.c_str(), 0604), 0);
-  ASSERT_EQ(kroBeginOutFile(&out, path.c_str()), 0);
-  fputs("second", out.file);
-  kroAbortOutFile(&out);
   EXPECT_EQ(replaceWith(path, "third", &out, [&] { EXPECT_EQ(kroTestReadFile(path), "first"); }),
             0);
   EXPECT_EQ(kroTestReadFile(path), "third");
@@ -181,14 +450,7 @@ TEST(OutFile, DestinationIsReplacedWholeOrLeftAsItWas) {
     EXPECT_EQ(out.error, error) << where;
     kroAbortOutFile(&out);
   }
-  EXPECT_EQ(kroTestListing(dir), "picture.bmp\n");
-}
 
-// A linked destination stays a link (through any number of links, relative to
-// each link's folder) and its final target is replaced with its mode kept; a
-// dangling link gets its target made; a pipe is written into.
-TEST(OutFile, LinksStayLinksAndPipesAreWrittenInto) {
-  std::string dir = kroTestTempFolder("out-links"), real = dir + "/real/font.krof";
   ASSERT_EQ(mkdir((dir + "/real").c_str(), 0777), 0);
   kroTestWriteFile(real, "old");
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
@@ -197,7 +459,6 @@ TEST(OutFile, LinksStayLinksAndPipesAreWrittenInto) {
                                  {"/dangling", "real/made.krof"},
                                  {"/loop", "loop"}})
     ASSERT_EQ(symlink(to, (dir + link).c_str()), 0);
-  kroOutFile out;
   EXPECT_EQ(replaceWith(dir + "/far", "new", &out), 0);
   EXPECT_EQ(std::string(out.target), real);
   EXPECT_TRUE(kroTestLinkText(dir + "/far") == "near" &&
@@ -219,71 +480,42 @@ TEST(OutFile, LinksStayLinksAndPipesAreWrittenInto) {
   EXPECT_EQ(read(reader, got, sizeof got), 7);
   EXPECT_EQ(std::string(got), "through");
   close(reader);
-  EXPECT_EQ(kroTestListing(dir), "dangling\nfar\nloop\nnear\npipe\nreal\n");
+  EXPECT_EQ(kroTestListing(dir), "dangling\nfar\nloop\nnear\npicture.bmp\npipe\nreal\n");
   EXPECT_EQ(kroTestListing(dir + "/real"), "font.krof\nmade.krof\n");
 }
 
-// Two files written as one under a file size limit: the header fits, the source
-// does not. Neither is replaced; under a larger limit both are. An abort gives
-// the failed write's reason too. No new file is left by any of them.
+// Two files written as one under a file size limit: the header fits, the source does not.
+// Neither is replaced; under a larger limit both are. An abort gives the failed write's reason
+// too. No new file is left by any of them.
 TEST(OutFile, AFailedWriteLeavesEveryDestinationAsItWas) {
   std::string dir = kroTestTempFolder("out-limit"), header = dir + "/mesh.h",
               source = dir + "/mesh.cpp";
   kroTestWriteFile(header, "old header");
   kroTestWriteFile(source, "old source");
-  auto writeBoth = [&] {
+  // Both written, then committed or (`aborting`) aborted: the commit's result and both errors.
+  auto writeBoth = [&](bool aborting) {
     kroOutFile outs[2];
     if (kroBeginOutFile(&outs[0], header.c_str()) || kroBeginOutFile(&outs[1], source.c_str()))
       return std::string("no begin");
     fputs("new header", outs[0].file);
     fputs(std::string(10000, 's').c_str(), outs[1].file);
-    int committed = kroCommitOutFiles(outs, 2);
+    int committed = 0;
+    if (aborting)
+      kroAbortOutFile(&outs[0]), kroAbortOutFile(&outs[1]);
+    else
+      committed = kroCommitOutFiles(outs, 2);
     return std::to_string(committed) + " " + std::to_string(outs[0].error) + " " +
            std::to_string(outs[1].error);
   };
-  EXPECT_EQ(kroTestWithFileLimit(4096, writeBoth), "-1 0 " + std::to_string(EFBIG));
+  for (bool aborting : {false, true})
+    EXPECT_EQ(kroTestWithFileLimit(4096, [&] { return writeBoth(aborting); }),
+              (aborting ? "0 0 " : "-1 0 ") + std::to_string(EFBIG));
   EXPECT_EQ(kroTestReadFile(header), "old header");
   EXPECT_EQ(kroTestReadFile(source), "old source");
-  std::string aborted = kroTestWithFileLimit(4096, [&] {
-    kroOutFile out;
-    if (kroBeginOutFile(&out, source.c_str()) != 0)
-      return std::string("no begin");
-    fputs(std::string(10000, 's').c_str(), out.file);
-    kroAbortOutFile(&out);
-    return std::to_string(out.error);
-  });
-  EXPECT_EQ(aborted, std::to_string(EFBIG));
-  EXPECT_EQ(kroTestWithFileLimit(16384, writeBoth), "0 0 0");
+  EXPECT_EQ(kroTestWithFileLimit(16384, [&] { return writeBoth(false); }), "0 0 0");
   EXPECT_EQ(kroTestReadFile(header), "new header");
   EXPECT_EQ(kroTestReadFile(source), std::string(10000, 's'));
   EXPECT_EQ(kroTestListing(dir), "mesh.cpp\nmesh.h\n");
-}
-
-TEST_F(BmpTest, HostileFilesAreRefusedWithTheirReason) {
-  // Each reason with its files: after the plain message, or alone when not starting with ':'.
-  const std::vector<std::pair<const char *, std::vector<const char *>>> cases = {
-      {"", {"no-such-file.bmp"}},
-      {"Error during allocating memory in function kroLoadBMP(..)", {"sample-4x2.bmp"}},
-      {": not a BMP file", {"bad-signature.bmp", "header-cut.bmp"}},
-      {": compressed pixel data", {"compressed.bmp"}},
-      {": bad width or height", {"zero-width.bmp", "min-height.bmp", "overflow.bmp"}},
-      {": pixel data cut short", {"truncated.bmp"}},
-      // Palette, 5-6-5 bit fields behind a 124-byte header, and 32 bits with alpha.
-      {": not 24 bits per pixel",
-       {"imagemagick/palette-8bit-16x8.bmp", "imagemagick/rgb565-16bit-16x8.bmp",
-        "imagemagick/rgba-32bit-16x8.bmp"}},
-      {": unsupported header or pixel data offset",
-       {"bad-offset.bmp", "offset-past-end.bmp", "core-header.bmp"}}};
-  int32_t size[2];
-  for (auto &[reason, names] : cases)
-    for (const char *name : names) {
-      std::string path = kData + name,
-                  plain = "Error in reading texture from " + path + " in function kroLoadBMP(..)";
-      size[0] = size[1] = 7;
-      kroTestExpectReport([&] { EXPECT_EQ(kroLoadBMP(path.c_str(), size), nullptr); },
-                          (reason[0] == 'E' ? reason : plain + reason) + "\n", reason[0] == 'E');
-      EXPECT_TRUE(size[0] == 0 && size[1] == 0) << name;
-    }
 }
 
 // One line of the filter exactly as its steps read: a running float span. Past
@@ -324,17 +556,7 @@ std::vector<uint8_t> resize(const std::vector<uint8_t> &src, int sw, int sh, int
   return take(kroResizeBitmap(src.data(), size, new_size), (size_t)dw * dh * 4);
 }
 
-// Pixels with the same value in all four channels.
-std::vector<uint8_t> flatRow(std::initializer_list<int> values) {
-  std::vector<uint8_t> row;
-  for (int r : values)
-    row.insert(row.end(), 4, (uint8_t)r);
-  return row;
-}
-
-TEST_F(BmpTest, ResizeSamplesFilterStepByStepAndRefusals) {
-  EXPECT_EQ(resize(flatRow({10, 21, 30, 40}), 4, 1, 2, 1), flatRow({15, 35}));
-  EXPECT_EQ(resize(flatRow({255, 255}), 2, 1, 4, 1), flatRow({255, 254, 255, 254}));
+TEST_F(PictureTest, ResizeSamplesFilterStepByStepAndRefusals) {
   std::mt19937 rng(12345);
   std::vector<uint8_t> src;
   std::vector<std::array<int, 4>> sizes = {{5, 3, 5, 3},     {4, 4, 2, 2},      {2, 2, 4, 4},
@@ -355,7 +577,7 @@ TEST_F(BmpTest, ResizeSamplesFilterStepByStepAndRefusals) {
   }
 
   // Bad target sizes, then each of the two allocations failing.
-  src = flatRow({1, 2, 3, 4});
+  src.assign(16, 1);
   int32_t size[2] = {4, 1};
   const int32_t cases[][3] = {{0, 1, 0}, {2, -1, 0}, {1 << 20, 1 << 20, 0}, {2, 2, 1}, {2, 2, 2}};
   for (auto &c : cases)
@@ -364,95 +586,6 @@ TEST_F(BmpTest, ResizeSamplesFilterStepByStepAndRefusals) {
                              : "Error in kroResizeBitmap(..) with size 4 x 1 to " +
                                    std::to_string(c[0]) + " x " + std::to_string(c[1]) + "\n",
                         c[2]);
-}
-
-// Not interlaced: the data inflates, to its end, to a filter byte and a packed
-// row per line (zlib's checksum then vouches for every byte), and the buffer
-// is clear past it.
-void expectImageData(const std::string &path) {
-  SCOPED_TRACE(path);
-  kroPNGInfo info;
-  ASSERT_EQ(kroLoadPNGInfo(path.c_str(), &info), 0);
-  std::vector<uint8_t> loaded = load(path);
-  ASSERT_EQ(loaded.empty(), info.interlace != 0); // interlaced: refused, as interlace-1.png
-  if (info.interlace)
-    return;
-  const int channels[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
-  size_t bits = (size_t)channels[info.color_type] * info.bit_depth;
-  std::vector<uint8_t> raw((size_t)info.height * (1 + ((size_t)info.width * bits + 7) / 8) + 1);
-  uLongf raw_bytes = raw.size();
-  ASSERT_EQ(uncompress(raw.data(), &raw_bytes, loaded.data(), info.data_bytes), Z_OK);
-  EXPECT_EQ(raw_bytes, raw.size() - 1);
-  EXPECT_TRUE(std::all_of(loaded.begin() + info.data_bytes, loaded.end(),
-                          [](uint8_t b) { return b == 0; }));
-}
-
-std::string chunk(const char *type, const std::string &payload) {
-  uint32_t n = (uint32_t)payload.size();
-  return std::string{(char)(n >> 24), (char)(n >> 16), (char)(n >> 8), (char)n} + type + payload +
-         std::string(4, '\0');
-}
-
-// An image with two data chunks, 'a's then 'b's, extra bytes more than the buffer holds.
-std::string pngWithData(const char *name, size_t extra) {
-  std::string path = kroTestTempPath(name);
-  kroTestWriteFile(path,
-                   std::string("\x89PNG\r\n\x1a\n", 8) +
-                       chunk("IHDR", std::string("\0\0\x03\x20\0\0\x02\x58\x08\x06\0\0\0", 13)) +
-                       chunk("IDAT", std::string(1000000, 'a')) +
-                       chunk("IDAT", std::string(KRO_PNG_BUFFER_BYTES - 1000000 + extra, 'b')) +
-                       chunk("IEND", ""));
-  return path;
-}
-
-TEST_F(PngTest, ImageDataOfEveryFileFillsTheBufferButNeverPassesItAndHostileFilesAreRefused) {
-  int files = 0;
-  std::error_code error;
-  for (auto &entry : std::filesystem::directory_iterator(kSuite, error)) // one refused below
-    if (std::string name = entry.path().filename();
-        entry.path().extension() == ".png" && name != "xs1n0g01.png")
-      expectImageData(entry.path()), files++;
-  EXPECT_GE(files, 20) << kSuite << ": " << error.message();
-  expectImageData(kPng + "split-basn6a16.png");
-
-  // Text, gamma and palette chunks are stepped over; bytes after the end chunk are not read.
-  EXPECT_EQ(load(kPng + "ancillary.png", scratch, 11),
-            (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
-  EXPECT_TRUE(scratch[0] == 7 && scratch[1] == 5);
-  EXPECT_FALSE(load(kPng + "signature-tail.png").empty()); // only 4 signature bytes count
-  EXPECT_EQ(kroTestHookCalls, 2);                          // the two interlaced suite images
-
-  // A buffer filled to the last byte, and hostile files refused.
-  std::string full = pngWithData("full.png", 0), over = pngWithData("over.png", 1);
-  std::vector<uint8_t> loaded = load(full);
-  ASSERT_EQ(loaded.size(), (size_t)KRO_PNG_BUFFER_BYTES);
-  EXPECT_TRUE(scratch[0] == 800 && scratch[1] == 600) << scratch[0] << " x " << scratch[1];
-  EXPECT_EQ(std::string(loaded.begin() + 999999, loaded.begin() + 1000001) + (char)loaded.back(),
-            "abb");
-
-  // Message after the path, empty: the plain one; a message not starting with ':' stands alone.
-  const std::pair<std::string, const char *> cases[] = {
-      {kPng + "no-such-file.png", ""},
-      {kSuite + "xs1n0g01.png", ""},
-      {kPng + "idat-before-ihdr.png", ": image data before the IHDR chunk"},
-      {kPng + "no-iend.png", ": no IEND chunk"},
-      {kPng + "chunk-past-end.png", ": chunk runs past the end of the file"},
-      {kPng + "no-ihdr.png", ": no IHDR chunk"},
-      {kPng + "second-ihdr.png", ": second IHDR chunk"},
-      {kPng + "short-ihdr.png", ": bad IHDR chunk"},
-      {kPng + "zero-width.png", ": bad image size"},
-      {over, ": image data larger than the buffer"},
-      {kPng + "compression-1.png", "Not known compression method in kroLoadPNG(..)"},
-      {kPng + "interlace-1.png", "Not known interlace method in kroLoadPNG(..)"},
-      {kPng + "two-idat.png", "Error during allocating memory in kroLoadPNG(..)"}};
-  for (auto &[path, message] : cases) {
-    std::string plain = "Error in reading texture from " + path + " in function kroLoadPNG(..)";
-    int32_t size[2] = {-1, -1};
-    kroTestExpectReport([&] { EXPECT_TRUE(load(path, size).empty()); },
-                        message[0] && message[0] != ':' ? message : plain + message + "\n",
-                        strstr(message, "allocating") ? 1 : 0);
-    EXPECT_EQ(size[0], 0) << path;
-  }
 }
 
 // One damaged file per rule (tests/data/png/damaged, made by make-damaged.py
@@ -494,7 +627,6 @@ const std::pair<std::string, const char *> kDamagedPng[] = {
     {"crc-cut", "IDAT: cut short in its CRC"},
     {"chunk-head-cut", "chunk 3: cut short in its length and type"},
 };
-
 // kroCheckPNG's verdict on a file: "" for sound, else the reason.
 std::string checkPNG(const std::string &path) {
   char why[256] = "not written";
@@ -504,47 +636,33 @@ std::string checkPNG(const std::string &path) {
   return why;
 }
 
-// PngSuite's own verdict on each vendored file (its corrupt ones start with
-// x); every damaged file refused with its rule's reason and the good ones
-// passed; bytes 5 to 8 of the signature count as much as the first four. A
-// question, not a load: nothing printed, no hook called.
-TEST_F(PngTest, CheckAgreesWithTheSuiteAndNamesEachBrokenRule) {
-  std::map<std::string, std::string> verdict; // by path
+// PngSuite's own verdict on each of its files (its corrupt ones start with x); every damaged
+// file refused with its rule's reason and the good ones passed; bytes 5 to 8 of the signature
+// count as much as the first four. A question, not a load: nothing printed, no hook called. The
+// reason is cut to why_chars - 1 characters and terminated; nothing is written without room, and
+// a sound file leaves "".
+TEST_F(PictureTest, CheckAgreesWithTheSuiteAndNamesEachBrokenRuleInTheGivenRoom) {
+  EXPECT_EQ(filesIn("png/damaged").size(), std::size(kDamagedPng) + 2); // each has a rule
   std::string printed = kroTestCaptured([&] {
-    for (const std::string &folder : {kSuite, kPng + "damaged/"})
-      for (auto &entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".png")
-          verdict[entry.path()] = checkPNG(entry.path());
-    for (const char *odd : {"signature-tail.png", "no-such.png", "damaged"})
-      verdict[kPng + odd] = checkPNG(kPng + odd);
+    for (const std::string &path : filesIn("third-party/pngsuite"))
+      EXPECT_EQ(checkPNG(path).empty(), !kroTestHas(path, "/x")) << path;
+    for (const auto &[name, reason] : kDamagedPng)
+      EXPECT_EQ(checkPNG(kPng + "damaged/" + name + ".png").substr(0, strlen(reason)), reason)
+          << name;
+    for (const auto &[file, why] :
+         {std::pair<std::string, const char *>{"damaged/good-rgb", ""},
+          {"damaged/good-palette", ""},
+          {"../third-party/pngsuite/xs1n0g01", "signature: byte 1 is 0x09, expected 0x89"},
+          {"../third-party/pngsuite/xcrn0g04", "signature: byte 6 is 0x0D, expected 0x0A"},
+          {"signature-tail", "signature: byte 5 is 0x00, expected 0x0D"},
+          {"no-such", "No such file or directory"}})
+      EXPECT_EQ(checkPNG(kPng + file + ".png"), why);
+    EXPECT_EQ(checkPNG(kPng + "damaged"), "a folder, not a file");
     EXPECT_EQ(kroCheckPNG(nullptr, nullptr, 0), -1);
   });
   EXPECT_EQ(printed, "");
   EXPECT_EQ(kroTestHookCalls, 0);
 
-  int suite_files = 0;
-  for (const auto &[file, why] : verdict)
-    if (file.rfind(kSuite, 0) == 0) {
-      suite_files++;
-      EXPECT_EQ(why.empty(), file[kSuite.size()] != 'x') << file << ": " << why;
-    }
-  EXPECT_EQ(suite_files, 21);
-  for (const auto &[name, reason] : kDamagedPng)
-    EXPECT_EQ(verdict[kPng + "damaged/" + name + ".png"].substr(0, strlen(reason)), reason) << name;
-  for (const char *good : {"good-rgb", "good-palette"})
-    EXPECT_EQ(verdict[kPng + "damaged/" + good + ".png"], "");
-  // Every damaged file was looked up above: none is left without its rule.
-  EXPECT_EQ(verdict.size(), 21 + std::size(kDamagedPng) + 2 + 3);
-  EXPECT_EQ(verdict[kSuite + "xs1n0g01.png"], "signature: byte 1 is 0x09, expected 0x89");
-  EXPECT_EQ(verdict[kSuite + "xcrn0g04.png"], "signature: byte 6 is 0x0D, expected 0x0A");
-  EXPECT_EQ(verdict[kPng + "signature-tail.png"], "signature: byte 5 is 0x00, expected 0x0D");
-  EXPECT_EQ(verdict[kPng + "no-such.png"], "No such file or directory");
-  EXPECT_EQ(verdict[kPng + "damaged"], "a folder, not a file");
-}
-
-// The reason is cut to why_chars - 1 characters and terminated; nothing is
-// written without room, and a sound file leaves "".
-TEST_F(PngTest, CheckKeepsItsReasonInsideTheGivenRoom) {
   const std::string bad = kPng + "damaged/crc-idat.png", good = kPng + "damaged/good-rgb.png";
   char why[12];
   for (int room : {-1, 0, 1, 6, 12}) {
@@ -561,45 +679,98 @@ TEST_F(PngTest, CheckKeepsItsReasonInsideTheGivenRoom) {
   EXPECT_EQ(std::string(why, 2), std::string("\0#", 2));
 }
 
-struct HeightmapTest : kroTestGLFailureFixture {};
+// A texture's level 0 read back from GL as RGBA bytes; the texture stays bound.
+std::vector<uint8_t> texels(GLuint texture, int width, int height) {
+  std::vector<uint8_t> all((size_t)width * height * 4);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, all.data());
+  return all;
+}
 
-const std::string kTestData = KRO_TEST_DATA "/";
+TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBindingAlone) {
+  std::string path = kPng + "kinds/c3d04nt-7x5.png"; // not a power of two, transparent
+  Picture expected = decode(kroTestReadFile(path));
+  ASSERT_FALSE(expected.pixels.empty());
+  GLuint other;
+  glGenTextures(1, &other);
+  glBindTexture(GL_TEXTURE_2D, other);
+  GLuint texture = kroLoadTexture(path.c_str());
+  ASSERT_NE(texture, 0u);
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  EXPECT_EQ((GLuint)bound, other);
+  EXPECT_TRUE(texels(texture, expected.size[0], expected.size[1]) == expected.pixels);
+  // The chain goes down to 1 x 1: 7 x 5, 3 x 2, 1 x 1.
+  GLint width = 0, height = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 2, GL_TEXTURE_WIDTH, &width);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 2, GL_TEXTURE_HEIGHT, &height);
+  EXPECT_EQ(width * 10 + height, 11);
+  GLint value;
+  for (auto [name, wanted] : {std::pair<GLenum, GLint>{GL_TEXTURE_WRAP_S, GL_REPEAT},
+                              {GL_TEXTURE_WRAP_T, GL_REPEAT},
+                              {GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR}}) {
+    glGetTexParameteriv(GL_TEXTURE_2D, name, &value);
+    EXPECT_EQ(value, wanted) << name;
+  }
+  kroDestroyTexture(&texture);
+  EXPECT_EQ(texture, 0u);
+  glDeleteTextures(1, &other);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+
+  GLint largest = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+  int32_t too_wide[2] = {largest + 1, 1};
+  kroTestExpectReport([&] { EXPECT_EQ(kroCreateTexture(nullptr, too_wide), 0u); },
+                      "Error in making a texture of a bitmap in function kroCreateTexture(..): " +
+                          std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
+                          std::to_string(largest) + " a side\n");
+  // A missing or damaged picture: decoding prints nothing and calls no hook; loading reports.
+  for (auto [name, reason] :
+       {std::pair<std::string, std::string>{"no-such-picture.png", "No such file or directory"},
+        {"damaged/crc-idat.png", "IDAT: CRC"}}) {
+    std::string path = kPng + name;
+    SCOPED_TRACE(path);
+    char why[KRO_PICTURE_REASON_CHARS];
+    int32_t size[2] = {5, 5};
+    int hooks = kroTestHookCalls;
+    std::string quiet = kroTestCaptured(
+        [&] { EXPECT_EQ(kroDecodePicture(path.c_str(), size, why, sizeof why), nullptr); });
+    EXPECT_EQ(quiet, "");
+    EXPECT_EQ(kroTestHookCalls, hooks);
+    EXPECT_EQ(size[0] | size[1], 0);
+    EXPECT_TRUE(kroTestHas(why, reason)) << why;
+    kroTestExpectReport([&] { EXPECT_EQ(kroLoadTexture(path.c_str()), 0u); },
+                        "Error in reading picture from " + path +
+                            " in function kroLoadPicture(..): " + why + "\n");
+  }
+}
+
 const float kOrigin[3] = {0, 0, 0};
 
-// Loads a file; its points, or with normals_wanted its normals, flattened [x][y][axis].
+// Loads a file; its points, or with normals_wanted its normals, flattened [x][y][axis]. Refused:
+// empty, with no grid, the size and the normals cleared.
 std::vector<float> loadGrid(const char *name, const float *offset, const float *scale,
                             bool normals_wanted) {
-  int32_t size[2];
-  std::string path = kTestData + name;
-  float ***normals = nullptr,
+  int32_t size[2] = {5, 5};
+  std::string path = kData + name;
+  float **stale = nullptr, ***normals = &stale,
         ***grid = normals_wanted ? kroLoadHightmapAndNormalsFromBMP(path.c_str(), offset, scale,
                                                                     size, &normals)
                                  : kroLoadHightmapFromBMP(path.c_str(), offset, scale, size),
         ***got = normals_wanted ? normals : grid;
+  if (!grid) {
+    EXPECT_TRUE(size[0] == 0 && (!normals_wanted || !normals)) << name;
+    return {};
+  }
+  EXPECT_TRUE(size[0] > 0 && size[1] > 0) << name; // a grid is never empty
   std::vector<float> out;
-  for (int i = 0; got && i < size[0] * size[1] * 3; i++)
+  for (int i = 0; i < size[0] * size[1] * 3; i++)
     out.push_back(got[i / 3 / size[1]][i / 3 % size[1]][i % 3]);
   kroDestroyHightmap(&grid, size);
-  kroDestroyHightmap(&normals, size);
+  if (normals_wanted)
+    kroDestroyHightmap(&normals, size);
   return out;
-}
-
-// Point [x][y] is (scale X x / width, scale Z blue / 255, scale Y y / height) plus the offset;
-// normals are those of the surface through the points.
-TEST_F(HeightmapTest, PointsFromPixelAndBlueNormalsFromTheSlope) {
-  const float offset[3] = {10, 20, 30}, padded[3] = {6, 4, 51};
-  // Blue 0, 1, 2 in the bottom row, 10, 11, 12 in the top one.
-  EXPECT_EQ(loadGrid("bmp/padded-3x2.bmp", offset, padded, false),
-            (std::vector<float>{10, 20, 30, 10, 22, 32, 12, 20.2f, 30, 12, 22.2f, 32, 14, 20.4f, 30,
-                                14, 22.4f, 32}));
-  // Blue = 40 x + 10 y; with these scales the plane Y = 40 X + 10 Z, normal (-40, 1, -10).
-  const float scale[3] = {3, 3, 255};
-  const double length = sqrt(40.0 * 40 + 1 + 10 * 10), n[3] = {-40, 1, -10};
-  std::vector<float> slope = loadGrid("heightmap/slope-3x3.bmp", kOrigin, scale, true);
-  ASSERT_EQ(slope.size(), 27u);
-  for (int i = 0; i < 27; i++)
-    EXPECT_NEAR(slope[i], n[i % 3] / length, 1e-6) << i;
-  EXPECT_EQ(kroTestHookCalls, 0);
 }
 
 // 10 x + y for each vertex [x][y] `draw` sends, triangle after triangle, for a
@@ -611,7 +782,7 @@ std::vector<int> feedback(const std::function<void()> &draw) {
   return vertices;
 }
 
-TEST_F(HeightmapTest, DrawingSendsTwoTrianglesPerCellInOrder) {
+TEST_F(GLPictureTest, DrawingSendsTwoTrianglesPerCellInOrder) {
   float cells[3][2][3], *points[3][2], **grid[3];
   for (int i = 0; i < 6; i++) {
     float *p = points[i / 2][i % 2] = cells[i / 2][i % 2];
@@ -632,36 +803,40 @@ TEST_F(HeightmapTest, DrawingSendsTwoTrianglesPerCellInOrder) {
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
-TEST_F(HeightmapTest, BadFilesAndEveryFailedAllocationLeaveNothing) {
-  int32_t size[2];
-  float ***normals = nullptr, ***grid = nullptr, **stale = nullptr;
-  std::string path;
-  bool with_normals = true;
-  auto load = [&] {
-    grid = with_normals
-               ? kroLoadHightmapAndNormalsFromBMP(path.c_str(), kOrigin, kOrigin, size, &normals)
-               : kroLoadHightmapFromBMP(path.c_str(), kOrigin, kOrigin, size);
-  };
+// Point [x][y] is (scale X x / width, scale Z blue / 255, scale Y y / height) plus the offset;
+// normals are those of the surface through the points. Bad files and every failed allocation
+// leave nothing.
+TEST_F(GLPictureTest, HeightmapPointsNormalsAndEveryFailureLeavingNothing) {
+  const float offset[3] = {10, 20, 30}, padded[3] = {6, 4, 51};
+  // Blue 0, 1, 2 in the bottom row, 10, 11, 12 in the top one.
+  EXPECT_EQ(loadGrid("bmp/padded-3x2.bmp", offset, padded, false),
+            (std::vector<float>{10, 20, 30, 10, 22, 32, 12, 20.2f, 30, 12, 22.2f, 32, 14, 20.4f, 30,
+                                14, 22.4f, 32}));
+  // Blue = 40 x + 10 y; with these scales the plane Y = 40 X + 10 Z, normal (-40, 1, -10).
+  const float scale[3] = {3, 3, 255};
+  const double length = sqrt(40.0 * 40 + 1 + 10 * 10), n[3] = {-40, 1, -10};
+  std::vector<float> slope = loadGrid("heightmap/slope-3x3.bmp", kOrigin, scale, true);
+  ASSERT_EQ(slope.size(), 27u);
+  for (int i = 0; i < 27; i++)
+    EXPECT_NEAR(slope[i], n[i % 3] / length, 1e-6) << i;
+  EXPECT_EQ(kroTestHookCalls, 0);
   // The reader's reason is passed on; a missing file gets the plain message.
   for (auto [name, reason] :
        {std::pair{"bmp/bad-signature.bmp", ": not a BMP file"}, {"heightmap/missing.bmp", ""}})
-    for (bool normals_too : {false, true}) {
-      path = kTestData + name, with_normals = normals_too;
-      size[0] = 5, normals = &stale; // both must be cleared
-      kroTestExpectReport(load, "Error in reading hightmap from " + path + reason + "\n");
-      EXPECT_TRUE(grid == nullptr && size[0] == 0 && (!with_normals || !normals)) << name;
-    }
+    for (bool normals_too : {false, true})
+      kroTestExpectReport(
+          [&] { EXPECT_TRUE(loadGrid(name, kOrigin, kOrigin, normals_too).empty()); },
+          "Error in reading hightmap from " + kData + name + reason + "\n");
   // Every allocation of a good load, failing in turn.
+  auto good = [] { return loadGrid("heightmap/sample-4x2.bmp", kOrigin, kOrigin, true); };
   kroFailAllocationAfter(0);
-  loadGrid("heightmap/sample-4x2.bmp", kOrigin, kOrigin, true);
+  good();
   long allocations = kroFailAllocationAfter(0);
   ASSERT_GT(allocations, 2 * 8);
-  path = kTestData + "heightmap/sample-4x2.bmp", with_normals = true;
-  for (long n = 1; n <= allocations; n++) {
-    kroTestExpectReport(
-        load, "Error during allocating memory in kroLoadHightmapAndNormalsFromBMP(..)\n", n);
-    EXPECT_TRUE(grid == nullptr && normals == nullptr) << n;
-  }
+  for (long fail = 1; fail <= allocations; fail++)
+    kroTestExpectReport([&] { EXPECT_TRUE(good().empty()) << fail; },
+                        "Error during allocating memory in kroLoadHightmapAndNormalsFromBMP(..)\n",
+                        fail);
 }
 
 struct FontTest : kroTestGLFailureFixture {
@@ -689,14 +864,7 @@ int loadFont(const std::string &path, kroFont *font, int32_t width = 8, int32_t 
 const std::string kFrameAndGrey =
     "B\xFF" + std::string(6, '\x81') + "\xFF\xC8" + std::string(8, '\xFF');
 
-std::vector<int> texels(GLuint texture, int width) {
-  std::vector<uint8_t> all((size_t)width * width * 4);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, all.data());
-  return std::vector<int>(all.begin(), all.end());
-}
-
-TEST_F(FontTest, BuiltFileLayoutThresholdsAndLoadedGlyphs) {
+TEST_F(FontTest, BuiltFileLayoutThresholdsLoadedGlyphsAndDrawing) {
   std::string dir = folderWith("three", {"65", "66", "200"}), out = kroTestTempPath("three.krof");
   EXPECT_EQ(kroCreateKROF(dir.c_str(), size8, out.c_str(), 128), 3);
   // 65: the left half of a 16 x 16 picture is black; then the path without its extension.
@@ -709,9 +877,24 @@ TEST_F(FontTest, BuiltFileLayoutThresholdsAndLoadedGlyphs) {
   for (int c = 0; c < 256; c++)
     EXPECT_EQ(kroGetFontID((uint8_t)c, &font), c == 65 ? 0 : c == 66 ? 1 : c == 200 ? 2 : -1) << c;
   // Glyph 66, a frame: opaque black on the border, transparent white inside.
-  std::vector<int> t = texels(font.textures[1], 8);
+  std::vector<uint8_t> t = texels(font.textures[1], 8, 8);
   EXPECT_EQ((std::vector<int>{t[0], t[3], t[108], t[111], t[252], t[255]}),
             (std::vector<int>{0, 255, 255, 0, 0, 255}));
+  // Drawing sends two textured triangles, none for a code without a glyph.
+  const float corner0[3] = {10 / 32.0f - 1, 20 / 32.0f - 1, 0},
+              corner1[3] = {30 / 32.0f - 1, 50 / 32.0f - 1, 0}; // (10, 20) and (30, 50)
+  std::vector<float> got; // window x, y and texture s, t of each vertex
+  for (auto &p : kroTestFeedback(GL_3D_COLOR_TEXTURE, [&] {
+         kroDrawFont(67, &font, corner0, corner1);
+         kroDrawFont(200, &font, corner0, corner1);
+       }))
+    got.insert(got.end(), {p[0], p[1], p[7], p[8]}); // x, y, z, RGBA, STRQ
+  EXPECT_EQ(got, (std::vector<float>{10, 20, 0, 0, 30, 20, 1, 0, 30, 50, 1, 1,
+                                     10, 20, 0, 0, 30, 50, 1, 1, 10, 50, 0, 1}));
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  EXPECT_TRUE(bound == (GLint)font.textures[2] && glIsEnabled(GL_TEXTURE_2D));
+  glDisable(GL_TEXTURE_2D);
   std::vector<GLuint> names(font.textures, font.textures + 3);
   kroDestroyKROF(&font);
   EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr);
@@ -719,7 +902,7 @@ TEST_F(FontTest, BuiltFileLayoutThresholdsAndLoadedGlyphs) {
     EXPECT_FALSE(glIsTexture(name));
   // Textures of another size are scaled copies: left half 1 bits, every second row blends.
   ASSERT_EQ(loadFont(out, &font, 16, 16), 0);
-  t = texels(font.textures[0], 16);
+  t = texels(font.textures[0], 16, 16);
   EXPECT_EQ((std::vector<int>{t[66 * 4 + 3], t[82 * 4 + 3], t[93 * 4 + 3]}),
             (std::vector<int>{255, 254, 0}));
   kroDestroyKROF(&font);
@@ -737,10 +920,10 @@ TEST_F(FontTest, BuiltFileLayoutThresholdsAndLoadedGlyphs) {
   EXPECT_EQ(kroTestHookCalls, 0);
 }
 
-// Refusals print their reason without the hook, and a write that fails (the
-// file size limit) with errno telling why: each leaves the old font as it was
-// and no other file.
-TEST_F(FontTest, BuilderRefusalsPrintWithoutTheHookAndLeaveTheOldFont) {
+// The builder's refusals print their reason without the hook, and a write that fails (the file
+// size limit) with errno telling why: each leaves the old font as it was and no other file. The
+// loader refuses hostile files and failed allocations with the hook.
+TEST_F(FontTest, RefusalsLeaveTheOldFontAndHostileFilesAreRefused) {
   std::string dir = folderWith("refusals", {"65"}), long_dir(KRO_KROF_MAX_NAME, 'd');
   std::string out_dir = kroTestTempFolder("font-out"), out = out_dir + "/font.krof",
               lost = out_dir + "/missing/font.krof";
@@ -767,29 +950,7 @@ TEST_F(FontTest, BuilderRefusalsPrintWithoutTheHookAndLeaveTheOldFont) {
   EXPECT_EQ(kroTestHookCalls, 1);
   EXPECT_EQ(kroTestReadFile(out), "old font");
   EXPECT_EQ(kroTestListing(out_dir), "font.krof\n");
-}
 
-TEST_F(FontTest, DrawingSendsTwoTexturedTriangles) {
-  kroFont font;
-  ASSERT_EQ(loadFont(kOneGlyph, &font), 0);
-  const float corner0[3] = {10 / 32.0f - 1, 20 / 32.0f - 1, 0},
-              corner1[3] = {30 / 32.0f - 1, 50 / 32.0f - 1, 0}; // (10, 20) and (30, 50)
-  std::vector<float> got; // window x, y and texture s, t of each vertex
-  for (auto &p : kroTestFeedback(GL_3D_COLOR_TEXTURE, [&] {
-         kroDrawFont(66, &font, corner0, corner1); // no such glyph: nothing
-         kroDrawFont(65, &font, corner0, corner1);
-       }))
-    got.insert(got.end(), {p[0], p[1], p[7], p[8]}); // x, y, z, RGBA, STRQ
-  EXPECT_EQ(got, (std::vector<float>{10, 20, 0, 0, 30, 20, 1, 0, 30, 50, 1, 1,
-                                     10, 20, 0, 0, 30, 50, 1, 1, 10, 50, 0, 1}));
-  GLint bound = 0;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  EXPECT_TRUE(bound == (GLint)font.textures[0] && glIsEnabled(GL_TEXTURE_2D));
-  glDisable(GL_TEXTURE_2D);
-  kroDestroyKROF(&font);
-}
-
-TEST_F(FontTest, HostileFilesAndFailedAllocationsAreRefused) {
   const std::string oom = "Error during allocating memory ";
   // File, allocation to fail, message: after "Error in reading fonts from <path>" when empty or
   // starting with ':', else alone. Allocations: records, texture names, bitmap, scaled glyph.
@@ -820,6 +981,24 @@ TEST_F(FontTest, HostileFilesAndFailedAllocationsAreRefused) {
   EXPECT_EQ(kroTestCaptured([&] { EXPECT_NE(loadFont(kOneGlyph, &font, 0, 8), 0); }),
             "Error in kroLoadKROF(..) with texture size 0 x 8\n");
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+TEST(ImageInfo, ToolDescribesTheFileAndWhatItBecame) {
+  const std::tuple<const char *, int, const char *> cases[] = {
+      // file, status, what it prints
+      {"png/kinds/c3d04it-11x9.png", 0,
+       "format: PNG, palette, 4 bits, transparency, interlaced\nsize: 11 x 9"},
+      {"third-party/pngsuite/basn4a16.png", 0, "16-bit samples reduced to their high byte"},
+      {"bmp/variants/rle4.bmp", 0, "format: BMP, RLE4, 4 bits, 40-byte header\nsize: 13 x 7"},
+      {"png/damaged/crc-ihdr.png", 1, "IHDR: CRC 0x000004D2 does not match"},
+  };
+  for (const auto &[file, status, out] : cases) {
+    SCOPED_TRACE(file);
+    kroTestOutcome outcome =
+        kroTestRun(std::string(KROTOOL_PATH) + " image-info '" + kData + file + "'");
+    EXPECT_EQ(outcome.status, status) << outcome.err;
+    EXPECT_TRUE(kroTestHas(outcome.out + outcome.err, out)) << outcome.out << outcome.err;
+  }
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 #include <math.h>
 #include <string.h>
 
-#include <algorithm>
+#include <numeric>
 #include <random>
 
 namespace {
@@ -21,14 +21,18 @@ void fillRows(kroObject rows, int count, int width, float base) {
 }
 
 // Growing from none by one row, then by two and by four, for each of the three row widths:
-// every step keeps the rows it had, the same rows with their floats untouched,
-// and a copy holds the same floats in rows of its own.
-TEST_F(ObjectTest, GrowthKeepsEveryRowAndCopiesAreIndependent) {
-  const std::tuple<void (*)(kroObject *, int, int), kroObject (*)(kroObject, uint32_t), int>
-      kinds[] = {{kroIncreaseObject, kroCopyObject, 9},
-                 {kroIncreaseTexCoords, kroCopyTexCoords, 6},
-                 {kroIncreaseCoords, kroCopyRealNormals, 3}};
-  for (auto [grow, copy, width] : kinds) {
+// every step keeps the rows it had, the same rows with their floats untouched, and a copy holds
+// the same floats in rows of its own. Every failed allocation of growth by two (its pointer
+// block or either new row) or of a copy of two rows (its pointer block or either row copy) is
+// reported under the operation's name, and the rows are left as they were, no copy made.
+TEST_F(ObjectTest, GrowthKeepsEveryRowCopiesAreIndependentAndFailuresChangeNothing) {
+  const std::tuple<void (*)(kroObject *, int, int), kroObject (*)(kroObject, uint32_t), int,
+                   std::string, std::string>
+      kinds[] = {{kroIncreaseObject, kroCopyObject, 9, "IncreaseObject", "CopyObject"},
+                 {kroIncreaseTexCoords, kroCopyTexCoords, 6, "IncreaseTexCoords", "CopyTexCoords"},
+                 {kroIncreaseCoords, kroCopyRealNormals, 3, "IncreaseCoords", "CopyRealNormals"}};
+  for (auto [grow, copy, width, grow_name, copy_name] : kinds) {
+    SCOPED_TRACE(width);
     kroObject rows = nullptr;
     std::vector<float *> kept;
     for (int count = 0; count < 7; count = 2 * count + 1) {
@@ -37,7 +41,7 @@ TEST_F(ObjectTest, GrowthKeepsEveryRowAndCopiesAreIndependent) {
       for (int i = 0; i < count; i++)
         EXPECT_TRUE(rows[i] == kept[i] && rows[i][0] == 100.0f * i &&
                     rows[i][width - 1] == 100.0f * i + width - 1)
-            << "width " << width << ", from " << count << " rows: row " << i;
+            << "from " << count << " rows: row " << i;
       fillRows(rows + count, count + 1, width, 100.0f * count); // in bounds (sanitizer build)
       for (int i = count; i <= 2 * count; i++)
         kept.push_back(rows[i]);
@@ -46,60 +50,37 @@ TEST_F(ObjectTest, GrowthKeepsEveryRowAndCopiesAreIndependent) {
     for (int i = 0; i < 3; i++)
       EXPECT_TRUE(copied[i] != rows[i] && !memcmp(copied[i], rows[i], width * sizeof(float))) << i;
     copied[1][width - 1] = -7.0f;
-    EXPECT_FLOAT_EQ(rows[1][width - 1], 100.0f + width - 1);
     kroDestroyObject(&copied, 3);
-    kroDestroyObject(&rows, 7);
+    const std::string oom = "Error during allocating memory in kro";
+    const kroObject block = rows;
+    for (int n = 1; n <= 3; n++) {
+      SCOPED_TRACE(n);
+      kroTestExpectReport([&] { grow(&rows, 7, 2); }, oom + grow_name + "(..)\n", n);
+      kroTestExpectReport([&] { copied = copy(rows, 2); }, oom + copy_name + "(..)\n", n);
+      EXPECT_TRUE(!copied && rows == block && rows[0] == kept[0] && rows[6] == kept[6]);
+      EXPECT_FLOAT_EQ(rows[1][width - 1], 100.0f + width - 1);
+    }
+    kroTestExpectReport([&] { grow(&rows, 7, -1); }, oom + grow_name + "(..)\n");
+    kroDestroyObject(&rows, 7); // the count is still 7
     EXPECT_TRUE(!rows && !copied);
   }
   kroObject empty = kroCopyObject(nullptr, 0), null_handle = nullptr;
   kroDestroyObject(&empty, 0);
   kroDestroyObject(&null_handle, 0);
   EXPECT_TRUE(!empty && !null_handle);
-  EXPECT_EQ(kroTestHookCalls, 0);
-}
-
-// Every failed allocation of each operation on a source of two rows is reported under the
-// operation's name: growth by two fails at its pointer block or either new row, a copy at its
-// pointer block or either row copy, and the source is left as it was, no copy made.
-TEST_F(ObjectTest, EveryFailedAllocationIsReportedAndChangesNothing) {
-  kroObject source = nullptr;
-  kroIncreaseObject(&source, 0, 2);
-  fillRows(source, 2, 9, 4.0f);
-  const kroObject block = source;
-  float *const row0 = source[0];
-  const std::pair<const char *, void (*)(kroObject *, kroObject *)> cases[] = {
-      {"kroIncreaseObject", [](kroObject *s, kroObject *) { kroIncreaseObject(s, 2, 2); }},
-      {"kroIncreaseTexCoords", [](kroObject *s, kroObject *) { kroIncreaseTexCoords(s, 2, 2); }},
-      {"kroIncreaseCoords", [](kroObject *s, kroObject *) { kroIncreaseCoords(s, 2, 2); }},
-      {"kroCopyObject", [](kroObject *s, kroObject *made) { *made = kroCopyObject(*s, 2); }},
-      {"kroCopyTexCoords", [](kroObject *s, kroObject *made) { *made = kroCopyTexCoords(*s, 2); }},
-      {"kroCopyRealNormals",
-       [](kroObject *s, kroObject *made) { *made = kroCopyRealNormals(*s, 2); }},
-  };
-  for (auto [name, run] : cases)
-    for (int n = 1; n <= 3; n++) {
-      SCOPED_TRACE(name + (" allocation " + std::to_string(n)));
-      kroObject made = nullptr;
-      kroTestExpectReport([&] { run(&source, &made); },
-                          std::string("Error during allocating memory in ") + name + "(..)\n", n);
-      EXPECT_TRUE(!made && source == block && source[0] == row0);
-      EXPECT_FLOAT_EQ(source[1][8], 4.0f + 100 + 8);
-    }
-  kroTestExpectReport([&] { kroIncreaseObject(&source, 2, -1); },
-                      "Error during allocating memory in kroIncreaseObject(..)\n");
-  kroDestroyObject(&source, 2); // the count is still 2
+  EXPECT_EQ(kroTestHookCalls, 3 * 7); // the reports expected above, and no others
 }
 
 TEST(BitsTest, MasksBitsBytesAndTheStringAfterTheLastDot) {
   kroSetBitMasks();
+  const uint32_t bits = 0xA5A5A5A5u; // bit 31 set, bit 30 clear
   for (int i = 0; i < 32; i++) {
-    EXPECT_EQ(KRO_TRUE_MASK[i], 1u << i) << i;
-    EXPECT_EQ(KRO_FALSE_MASK[i], ~(1u << i)) << i;
+    const uint32_t bit = 1u << i;
+    EXPECT_TRUE(KRO_TRUE_MASK[i] == bit && KRO_FALSE_MASK[i] == ~bit) << i;
+    EXPECT_EQ(kroSetBitTrue(bits, (int8_t)i), bits | bit) << i;
+    EXPECT_EQ(kroSetBitFalse(bits, (int8_t)i), bits & ~bit) << i;
+    EXPECT_EQ(kroGetBit(bits, (int8_t)i), (bits >> i) & 1u) << i;
   }
-  EXPECT_EQ(kroSetBitFalse(0xFFFFFFFFu, 0), 0xFFFFFFFEu);
-  EXPECT_EQ(kroSetBitTrue(0u, 31), 0x80000000u);
-  for (int i = 0; i < 32; i++) // bit 31 set, bit 30 clear
-    EXPECT_EQ(kroGetBit(0xA5A5A5A5u, (int8_t)i), (0xA5A5A5A5u >> i) & 1u) << i;
   const uint32_t word = 0x11223344u; // bytes from the least to the most significant
   EXPECT_EQ((std::vector<int>{kroGet0thByte(word), kroGet1stByte(word), kroGet2ndByte(word),
                               kroGet3rdByte(word)}),
@@ -110,31 +91,21 @@ TEST(BitsTest, MasksBitsBytesAndTheStringAfterTheLastDot) {
   EXPECT_EQ(kroStringAfterLastDot(trailing), trailing + 4);
 }
 
-void expectRow(kroObject op, std::initializer_list<float> values) {
-  int k = 0;
-  for (float v : values)
-    EXPECT_FLOAT_EQ(op[0][k++], v) << "float " << k - 1;
-}
-
 TEST(TransformTest, ScaleAndTranslateTouchTheRightAxes) {
   kroObject op = nullptr;
   kroIncreaseObject(&op, 0, 1);
   fillRows(op, 1, 9, 1.0f);
-  kroScaleObject(op, 1, 0.1f, 0.1f, 0.05f); // the intro's digit scaling
-  expectRow(op, {0.1f, 0.2f, 0.15f, 0.4f, 0.5f, 0.3f, 0.7f, 0.8f, 0.45f});
-  kroTranslateObject(op, 1, 1.0f, -1.0f, 2.0f);
-  expectRow(op, {1.1f, -0.8f, 2.15f, 1.4f, -0.5f, 2.3f, 1.7f, -0.2f, 2.45f});
+  kroScaleObject(op, 1, 0.1f, 0.1f, 0.05f);     // the intro's digit scaling: 0.1 0.2 0.15 ...
+  kroTranslateObject(op, 1, 1.0f, -1.0f, 2.0f); // 1.1 -0.8 2.15 ...
   const float s[3] = {2, 3, 4}, d[3] = {-1, 0, 1};
   kroScalevObject(op, 1, s);
   kroTranslatevObject(op, 1, d);
   kroScale1Object(op, 1, -2.0f);
   kroScale1Object(op, 0, 100.0f); // a count of 0 touches nothing
-  expectRow(op, {-2.4f, 4.8f, -19.2f, -3.6f, 3.0f, -20.4f, -4.8f, 1.2f, -21.6f});
+  const float want[9] = {-2.4f, 4.8f, -19.2f, -3.6f, 3.0f, -20.4f, -4.8f, 1.2f, -21.6f};
+  for (int k = 0; k < 9; k++)
+    EXPECT_FLOAT_EQ(op[0][k], want[k]) << k;
   kroDestroyObject(&op, 1);
-}
-
-float dot3(const float *a, const float *b) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
 // Rotations follow the right-hand rule: about any unit axis k by any angle a, a vector v
@@ -147,17 +118,18 @@ TEST(TransformTest, RotationIsRightHandedAboutAnyAxisAndAliasSafe) {
   for (int i = 0; i < 1000; i++) {
     float k[3] = {component(random), component(random), component(random)};
     const float v[3] = {component(random), component(random), component(random)}, a = angle(random);
-    const float length = sqrtf(dot3(k, k));
+    const float length = sqrtf(std::inner_product(k, k + 3, k, 0.0f));
     for (float &c : k)
       c /= length;
     float w[3] = {v[0], v[1], v[2]};
     kroCreateRotationMatrixFromNormalizedAxis(m, k, a);
     kroApply3x3MatrixToVector(m, w);
-    const double across[3] = {k[1] * v[2] - k[2] * v[1], k[2] * v[0] - k[0] * v[2],
-                              k[0] * v[1] - k[1] * v[0]}; // k x v
+    const double along = std::inner_product(k, k + 3, v, 0.0), // k . v
+        across[3] = {k[1] * v[2] - k[2] * v[1], k[2] * v[0] - k[0] * v[2],
+                     k[0] * v[1] - k[1] * v[0]}; // k x v
     SCOPED_TRACE(i);
     for (int c = 0; c < 3; c++)
-      EXPECT_NEAR(w[c], v[c] * cos(a) + across[c] * sin(a) + k[c] * dot3(k, v) * (1 - cos(a)), 1e-5)
+      EXPECT_NEAR(w[c], v[c] * cos(a) + across[c] * sin(a) + k[c] * along * (1 - cos(a)), 1e-5)
           << c;
   }
   const float y[3] = {0, 1, 0};
@@ -166,6 +138,14 @@ TEST(TransformTest, RotationIsRightHandedAboutAnyAxisAndAliasSafe) {
   float n[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   kroApply3x3MatrixToVector(n, n);
   EXPECT_TRUE(n[0] == 14.0f && n[1] == 32.0f && n[2] == 50.0f);
+}
+
+// Normalised device coordinates of the point (x, y, z, 1) under the column-major matrix m.
+std::vector<double> project(const float *m, double x, double y, double z) {
+  double clip[4];
+  for (int r = 0; r < 4; r++)
+    clip[r] = m[r] * x + m[4 + r] * y + m[8 + r] * z + m[12 + r];
+  return {clip[0] / clip[3], clip[1] / clip[3], clip[2] / clip[3]};
 }
 
 // The intro's camera: kroPerspectiveOGL(40, 2, 0.2, 50) puts the top edge of the view 40
@@ -179,24 +159,15 @@ TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
   glLoadIdentity();
   kroPerspectiveOGL(40.0f, 2.0f, 0.2f, 50.0f);
   glGetFloatv(GL_PROJECTION_MATRIX, p);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  // Normalised device coordinates of an eye-space point (the matrix is column-major).
-  auto device = [&](double x, double y, double z) {
-    double clip[4];
-    for (int r = 0; r < 4; r++)
-      clip[r] = p[r] * x + p[4 + r] * y + p[8 + r] * z + p[12 + r];
-    return std::vector<double>{clip[0] / clip[3], clip[1] / clip[3], clip[2] / clip[3]};
-  };
   const double up = tan(40.0 * M_PI / 180);
   for (double d : {0.2, 1.0, 7.5, 50.0})
     for (int corner = 0; corner < 4; corner++) {
       const double x = corner & 1 ? 1 : -1, y = corner & 2 ? 1 : -1;
-      const std::vector<double> got = device(2 * up * d * x, up * d * y, -d);
+      const std::vector<double> got = project(p, 2 * up * d * x, up * d * y, -d);
       EXPECT_TRUE(fabs(got[0] - x) < 1e-5 && fabs(got[1] - y) < 1e-5) << d << " " << x << y;
     }
-  EXPECT_NEAR(device(0, 0, -0.2)[2], -1, 1e-5);
-  EXPECT_NEAR(device(0, 0, -50)[2], 1, 1e-4);
+  EXPECT_NEAR(project(p, 0, 0, -0.2)[2], -1, 1e-5);
+  EXPECT_NEAR(project(p, 0, 0, -50)[2], 1, 1e-4);
 }
 
 // Two triangles facing the viewer, every vertex at its own place, with its own
@@ -205,6 +176,14 @@ const float kRows[3][2][9] = {
     {{-0.5f, -0.5f, 0, 0.5f, -0.5f, 0, 0, 0.5f, 0}, {-0.25f, 0, 0, 0.25f, 0, 0, 0, 0.25f, 0}},
     {{1, 0, 0, 0, 1, 0, 0, 0, 1}, {1, 1, 0, 0, 1, 1, 1, 0, 1}},
     {{0, 0, 1, 0, 0.6f, 0.8f, 0.8f, 0, 0.6f}, {0, 0.8f, 0.6f, 0, 0, 1, 0.28f, 0, 0.96f}}};
+// A new array of the rows of `table`.
+template <size_t N> kroObject rowsOf(const float (&table)[N][9]) {
+  kroObject rows = nullptr;
+  kroIncreaseObject(&rows, 0, N);
+  for (size_t t = 0; t < N; t++)
+    memcpy(rows[t], table[t], sizeof table[t]);
+  return rows;
+}
 const float *vertexOf(int role, int i) {
   return &kRows[role][i / 3][(i % 3) * 3];
 }
@@ -214,34 +193,29 @@ struct DrawTest : ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(kroTestOpenGL());
     glUseProgramObjectARB(0);
-    for (int role = 0; role < 3; role++) {
-      kroIncreaseObject(&rows[role], 0, 2);
-      for (int k = 0; k < 18; k++)
-        rows[role][k / 9][k % 9] = kRows[role][k / 9][k % 9];
-    }
+    for (int role = 0; role < 3; role++)
+      rows[role] = rowsOf(kRows[role]);
   }
   void TearDown() override {
+    kroSetLightMaterialColor(0, 1, 0);
     glDisable(GL_LIGHTING);
     glDisable(GL_COLOR_MATERIAL);
     for (kroObject &a : rows)
       kroDestroyObject(&a, 2);
   }
-  // Lights with white diffuse light along +z (all else black); with
-  // `colour_material` the vertex colour is the diffuse material.
-  void light(bool colour_material) {
+  // Lights with white diffuse light along +z (all else black); the vertex colour is the diffuse
+  // material.
+  void light() {
     const GLfloat direction[4] = {0, 0, 1, 0}, white[4] = {1, 1, 1, 1}, black[4] = {0, 0, 0, 1};
     glEnable(GL_LIGHTING);
     glEnable(GL_LIGHT0);
     glLightfv(GL_LIGHT0, GL_POSITION, direction);
     glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
-    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
-    for (GLenum term : {GL_AMBIENT, GL_SPECULAR}) {
-      glLightfv(GL_LIGHT0, term, black);
-      glMaterialfv(GL_FRONT_AND_BACK, term, black);
-    }
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black); // so no ambient nor specular term
+    glLightfv(GL_LIGHT0, GL_AMBIENT, black);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, black);
     glColorMaterial(GL_FRONT_AND_BACK, GL_DIFFUSE);
-    colour_material ? glEnable(GL_COLOR_MATERIAL) : glDisable(GL_COLOR_MATERIAL);
+    glEnable(GL_COLOR_MATERIAL);
   }
   // Every vertex at its place, in row and slot order, with `colour` (null: its
   // own) times `light` (0: the z of its own normal).
@@ -267,10 +241,10 @@ TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
   expectVertices([&] { kroDrawObject(op, 2); }, white, 1);
   expectVertices([&] { kroDrawColorsObject(colors, op, 2); }, nullptr, 1);
   expectVertices([&] { kroDrawColorObject(orange, op, 2); }, orange, 1);
-  light(false);
+  light();
+  glColor3f(1, 1, 1); // a drawer that sends no colour leaves this one
   expectVertices([&] { kroDrawNormalsObject(normals, op, 2); }, white, 0);
   expectVertices([&] { kroDrawNormalObject(tilted, op, 2); }, white, 0.8f);
-  light(true);
   expectVertices([&] { kroDrawColorsNormalsObject(colors, normals, op, 2); }, nullptr, 0);
   expectVertices([&] { kroDrawColorNormalObject(orange, tilted, op, 2); }, orange, 0.8f);
 
@@ -279,9 +253,62 @@ TEST_F(DrawTest, AttributesPrecedeTheirVertexInRowAndSlotOrder) {
               }).empty());
 }
 
-TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
+// ---- normals from positions, and the lit drawing in a chosen colour ----
+
+const std::string kAse = std::string(KRO_TEST_DATA) + "/ase/";
+
+// A mesh of `rows`, the corners of its triangles, with room for their normals.
+template <size_t N> void makeMesh(kroTestMesh *m, const float (&rows)[N][9]) {
+  m->triangles = N;
+  m->op = rowsOf(rows);
+  m->nc = rowsOf(rows);
+  kroIncreaseCoords(&m->realn, 0, N);
+}
+
+// The centres of a box's +z, -x and +y faces, and the colours the lit drawing gives them on the
+// black 64 x 64 window: the box 6 in front of the eye, turned 35 degrees about y, then tilted 25
+// about x.
+const float kCentres[3][3] = {{0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
+std::vector<std::vector<int>> drawLit(const kroTestMesh &box) {
+  glViewport(0, 0, 64, 64);
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glEnable(GL_DEPTH_TEST);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  kroPerspectiveOGL(30.0f, 1.0f, 0.5f, 20.0f);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslatef(0, 0, -6);
+  glRotatef(25, 1, 0, 0);
+  glRotatef(35, 0, 1, 0);
+  kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, box.nc, box.op,
+                                    (uint32_t)box.triangles);
+  glUseProgramObjectARB(0);
+  glDisable(GL_DEPTH_TEST);
+  float modelview[16], both[16]; // then the projection times the model-view matrix
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+  glMatrixMode(GL_PROJECTION);
+  glMultMatrixf(modelview);
+  glGetFloatv(GL_PROJECTION_MATRIX, both);
+  std::vector<std::vector<int>> colours;
+  for (const float *centre : kCentres) {
+    std::vector<double> device = project(both, centre[0], centre[1], centre[2]);
+    GLubyte rgb[3] = {};
+    glReadPixels((int)(32 * (device[0] + 1)), (int)(32 * (device[1] + 1)), 1, 1, GL_RGB,
+                 GL_UNSIGNED_BYTE, rgb);
+    colours.push_back({rgb[0], rgb[1], rgb[2]});
+  }
+  return colours;
+}
+
+// The lit drawing leaves its lighting state, lights placed in eye space. The cube of side 2
+// seen with its +z, -x and +y faces towards the eye: the lights stand beside -x (light 0, close)
+// and above +x +y (light 1), so each face gets its own brightness once it has normals; without
+// them all three show the same ambient-only colour.
+TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChosenColour) {
   kroInit(64, 64);
-  ASSERT_NE(KRO_SHADER[0].program, 0u);
+  ASSERT_EQ(kroInitStatus(), 0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glTranslatef(1.0f, 0.0f, 0.0f); // light positions are taken in eye space
@@ -312,135 +339,30 @@ TEST_F(DrawTest, LitDrawingLeavesItsLightingState) {
     for (size_t i = 0; i < expected.size(); i++)
       EXPECT_FLOAT_EQ(v[i], expected[i]) << std::hex << owner << " " << what << " [" << i << "]";
   }
-  glUseProgramObjectARB(0);
-}
-
-// ---- normals from positions, and the lit drawing in a chosen colour ----
-
-const std::string kAse = std::string(KRO_TEST_DATA) + "/ase/";
-
-using Mesh = kroTestMesh;
-
-void computeNormals(Mesh &m, int smooth) {
-  kroComputeNormals(m.op, m.nc, m.realn, (uint32_t)m.triangles, smooth);
-}
-
-// A mesh of `rows`, the corners of its triangles, with room for their normals.
-template <size_t N> void makeMesh(Mesh *m, const float (&rows)[N][9]) {
-  m->triangles = N;
-  kroIncreaseObject(&m->op, 0, N);
-  kroIncreaseObject(&m->nc, 0, N);
-  kroIncreaseCoords(&m->realn, 0, N);
-  for (size_t t = 0; t < N; t++)
-    memcpy(m->op[t], rows[t], sizeof rows[t]);
-}
-
-// The lit drawing's picture of a mesh on the 64 x 64 test window, black
-// behind it: the mesh `distance` in front of the eye, turned by `yaw` about y,
-// then tilted by `pitch` about x. RGB rows from the bottom.
-struct Picture {
-  std::vector<uint8_t> rgb = std::vector<uint8_t>(64 * 64 * 3);
-  float modelview[16], projection[16];
-  // The pixel a point of the mesh lands on.
-  const uint8_t *of(const float *point) const {
-    float eye[4], clip[4];
-    for (int r = 0; r < 4; r++)
-      eye[r] = modelview[r] * point[0] + modelview[4 + r] * point[1] + modelview[8 + r] * point[2] +
-               modelview[12 + r];
-    for (int r = 0; r < 4; r++)
-      clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] + projection[8 + r] * eye[2] +
-                projection[12 + r] * eye[3];
-    int x = (int)(32 * (clip[0] / clip[3] + 1)), y = (int)(32 * (clip[1] / clip[3] + 1));
-    EXPECT_TRUE(x >= 0 && x < 64 && y >= 0 && y < 64) << x << ", " << y;
-    return &rgb[((size_t)std::clamp(y, 0, 63) * 64 + std::clamp(x, 0, 63)) * 3];
-  }
-};
-
-Picture drawLit(const Mesh &mesh, float distance, float yaw, float pitch) {
-  Picture picture;
-  glViewport(0, 0, 64, 64);
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  glEnable(GL_DEPTH_TEST);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  kroPerspectiveOGL(30.0f, 1.0f, 0.5f, 20.0f);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glTranslatef(0, 0, -distance);
-  glRotatef(pitch, 1, 0, 0);
-  glRotatef(yaw, 0, 1, 0);
-  kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, mesh.nc, mesh.op,
-                                    (uint32_t)mesh.triangles);
-  glUseProgramObjectARB(0);
-  glGetFloatv(GL_MODELVIEW_MATRIX, picture.modelview);
-  glGetFloatv(GL_PROJECTION_MATRIX, picture.projection);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, picture.rgb.data());
-  glDisable(GL_DEPTH_TEST);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  return picture;
-}
-
-struct NormalsTest : kroTestFailureFixture {
-  void SetUp() override {
-    ASSERT_TRUE(kroTestOpenGL());
-    kroTestFailureFixture::SetUp();
-    kroInit(64, 64);
-    kroTestUseCountingHook(); // kroInit clears the hook
-    ASSERT_EQ(kroInitStatus(), 0);
-  }
-  void TearDown() override {
-    kroSetLightMaterialColor(0, 1, 0);
-    kroTestFailureFixture::TearDown();
-  }
-};
-
-// The cube of side 2 seen with its +z, -x and +y faces towards the eye: the
-// lights stand beside -x (light 0, close) and above +x +y (light 1), so each
-// face gets its own brightness once it has normals; without them all three
-// show the same ambient-only colour.
-TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputedInTheChosenColour) {
-  Mesh box(kAse + "box_without_normals.ase", 1);
+  kroTestMesh box(kAse + "box_without_normals.ase", 1);
   ASSERT_EQ(box.triangles, 12);
-  const float centres[3][3] = {{0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
-  auto faceGreens = [&] {
-    Picture picture = drawLit(box, 6.0f, 35.0f, 25.0f);
-    std::vector<int> greens;
-    for (const float *centre : centres)
-      greens.push_back(picture.of(centre)[1]);
-    return greens;
-  };
-  std::vector<int> unlit = faceGreens();
-  EXPECT_GT(unlit[0], 0);
-  EXPECT_TRUE(unlit[0] == unlit[1] && unlit[1] == unlit[2])
-      << unlit[0] << " " << unlit[1] << " " << unlit[2];
-  computeNormals(box, 0);
-  std::vector<int> lit = faceGreens();
-  EXPECT_TRUE(lit[1] > lit[2] + 20 && lit[2] > lit[0] + 20)
-      << lit[0] << " " << lit[1] << " " << lit[2];
+  const std::vector<std::vector<int>> unlit = drawLit(box);
+  EXPECT_GT(unlit[0][1], 0);
+  EXPECT_TRUE(unlit[0] == unlit[1] && unlit[1] == unlit[2]);
+  kroComputeNormals(box.op, box.nc, box.realn, box.triangles, 0);
+  const std::vector<std::vector<int>> lit = drawLit(box);
+  EXPECT_TRUE(lit[1][1] > lit[2][1] + 20 && lit[2][1] > lit[0][1] + 20)
+      << lit[0][1] << " " << lit[1][1] << " " << lit[2][1];
   EXPECT_EQ(lit[0], unlit[0]); // +z faces away from both lights
   // A chosen colour is the surface's, kept by kroInit, and (0, 1, 0) again once set back: the
   // face turned to a light shows red and green in the chosen proportion.
   kroSetLightMaterialColor(0.6f, 0.3f, 0.0f); // dim enough not to saturate
   kroInit(64, 64);
-  Picture orange = drawLit(box, 6.0f, 35.0f, 25.0f);
-  const uint8_t *p = orange.of(centres[1]);
+  const std::vector<int> p = drawLit(box)[1];
   EXPECT_TRUE(p[0] > 120 && p[0] < 250 && abs(p[1] - p[0] / 2) <= 3 && p[2] < 3)
-      << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
+      << p[0] << " " << p[1] << " " << p[2];
   kroSetLightMaterialColor(0.0f, 1.0f, 0.0f);
-  Picture green = drawLit(box, 6.0f, 35.0f, 25.0f);
-  const uint8_t *q = green.of(centres[1]);
-  EXPECT_TRUE(q[0] < 3 && q[1] == lit[1] && q[2] < 3) << (int)q[0] << " " << (int)q[1];
+  EXPECT_EQ(drawLit(box)[1], lit[1]);
 
   // Smooth: each face meets a corner with a right angle; weighted by angle, every face counts
   // alike and the corner's normal is its diagonal, so each face's unit normal must point out
   // of the box. (Flat corners copying their face's normal: the next test.)
-  computeNormals(box, 1);
+  kroComputeNormals(box.op, box.nc, box.realn, box.triangles, 1);
   for (int c = 0; c < 36; c++) {
     const float *p = box.corner(c), *n = box.normal(c);
     for (int k = 0; k < 3; k++)
@@ -451,9 +373,9 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputedInTheChosenColour) 
   const float corner[3][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},  // +z, 90 degrees at the origin
                               {0, 0, 0, 0, 0, 1, 1, 0, 1},  // +y, 45 degrees
                               {0, 0, 0, 1, 0, 1, 1, 0, 0}}; // +y, 45 degrees
-  Mesh split;
+  kroTestMesh split;
   makeMesh(&split, corner);
-  computeNormals(split, 1);
+  kroComputeNormals(split.op, split.nc, split.realn, split.triangles, 1);
   for (int t = 0; t < 3; t++)
     for (int k = 0; k < 3; k++)
       EXPECT_NEAR(split.nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
@@ -462,19 +384,19 @@ TEST_F(NormalsTest, BoxWithoutNormalsIsLitOnceTheyAreComputedInTheChosenColour) 
 // A triangle without area, or with a coordinate that is not finite, has the
 // zero normal and adds nothing where it meets others; far-out coordinates
 // still give unit normals; and a failed smoothing leaves the flat normals.
-TEST_F(NormalsTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
+TEST_F(ObjectTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
   const float inf = INFINITY, nan = NAN;
   const float rows[5][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},   // a unit triangle facing +z
                             {0, 0, 0, 0, 0, 0, 1, 1, 0},   // no area, a corner on the first one's
                             {0, 0, 0, 0, nan, 0, 1, 0, 0}, // not a number
                             {inf, 0, 0, 1, 0, 0, 0, 0, 1}, // infinite
                             {0, 0, 1e30f, 1e30f, 0, 1e30f, 0, 1e30f, 1e30f}}; // huge but sound: +z
-  Mesh odd;
+  kroTestMesh odd;
   makeMesh(&odd, rows);
   const float up[3] = {0, 0, 1}, zero[3] = {0, 0, 0};
   for (int smooth : {0, 1}) {
     SCOPED_TRACE(smooth);
-    computeNormals(odd, smooth);
+    kroComputeNormals(odd.op, odd.nc, odd.realn, odd.triangles, smooth);
     for (int t = 0; t < 5; t++) {
       const float *face = t == 0 || t == 4 ? up : zero;
       for (int k = 0; k < 3; k++)
@@ -483,8 +405,8 @@ TEST_F(NormalsTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
         EXPECT_EQ(odd.nc[t][c], face[c % 3]) << t << " corner " << c / 3;
     }
   }
-  Mesh box(kAse + "box_without_normals.ase", 1);
-  kroTestExpectReport([&] { computeNormals(box, 1); },
+  kroTestMesh box(kAse + "box_without_normals.ase", 1);
+  kroTestExpectReport([&] { kroComputeNormals(box.op, box.nc, box.realn, box.triangles, 1); },
                       "Error during allocating memory in kroComputeNormals(..)\n", 1);
   for (int c = 0; c < 36; c++)
     EXPECT_EQ(memcmp(box.normal(c), box.realn[c / 3], 3 * sizeof(float)), 0) << c;

@@ -1,6 +1,6 @@
 // Materials with picture maps: what the reader keeps of each map block, where it looks for the
 // picture, and a checker picture drawn through a material's map and read back with glReadPixels,
-// moved by the file's UV offset, tiling and angle; a missing or broken picture leaves the colour.
+// moved by the map's UV offset, tiling and angle; a missing or broken picture leaves the colour.
 #include "gl_context.h"
 
 #include <math.h>
@@ -11,18 +11,11 @@ namespace {
 
 struct TextureTest : kroTestFailureFixture {};
 
-// A one-material list whose material holds `maps`, then a quad (-1..1, texture 0..1) using it.
+// A file whose material list holds one material with `maps`.
 std::string model(const std::string &maps) {
   return "*3DSMAX_ASCIIEXPORT 200\n*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n"
          "*MATERIAL_NAME \"M\"\n*MATERIAL_DIFFUSE 0.2 0.4 0.6\n" +
-         maps +
-         "}\n}\n*GEOMOBJECT {\n*NODE_NAME \"Quad\"\n*MESH {\n*MESH_NUMVERTEX 4\n*MESH_NUMFACES 2\n"
-         "*MESH_VERTEX_LIST {\n*MESH_VERTEX 0 -1 -1 0\n*MESH_VERTEX 1 1 -1 0\n"
-         "*MESH_VERTEX 2 1 1 0\n*MESH_VERTEX 3 -1 1 0\n}\n*MESH_FACE_LIST {\n"
-         "*MESH_FACE 0: A: 0 B: 1 C: 2\n*MESH_FACE 1: A: 2 B: 3 C: 0\n}\n*MESH_NUMTVERTEX 4\n"
-         "*MESH_TVERTLIST {\n*MESH_TVERT 0 0 0 0\n*MESH_TVERT 1 1 0 0\n*MESH_TVERT 2 1 1 0\n"
-         "*MESH_TVERT 3 0 1 0\n}\n*MESH_NUMTVFACES 2\n*MESH_TFACELIST {\n*MESH_TFACE 0 0 1 2\n"
-         "*MESH_TFACE 1 2 3 0\n}\n}\n*MATERIAL_REF 0\n}\n";
+         maps + "}\n}\n";
 }
 
 std::string map(const std::string &keyword, const std::string &bitmap,
@@ -33,10 +26,9 @@ std::string map(const std::string &keyword, const std::string &bitmap,
 
 struct Materials {
   kroMaterial *list = nullptr;
-  int count = 0;
-  Materials(const std::string &path, int textures) {
-    count = kroLoadMaterialsWithMapsFromASE(&list, path.c_str(), nullptr, 0, textures);
-  }
+  int count;
+  Materials(const std::string &path, int textures)
+      : count(kroLoadMaterialsWithMapsFromASE(&list, path.c_str(), nullptr, 0, textures)) {}
   ~Materials() { kroFreeMaterials(&list, count); }
 };
 
@@ -60,8 +52,7 @@ std::string describe(const kroMaterial &material) {
 // at the end of the material list: a material number outside the list and a cut-off block after
 // it, which the old reader reads and refuses, do not refuse the materials.
 TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransformAndStopsAtTheListsEnd) {
-  std::string cut = model(map("*MAP_DIFFUSE", "x.png"));
-  cut = cut.substr(0, cut.find("*MESH_FACE_LIST")) + "*MATERIAL 3 {\n";
+  const std::string cut = model(map("*MAP_DIFFUSE", "x.png")) + "*GEOMOBJECT {\n*MATERIAL 3 {\n";
   const std::pair<std::string, std::string> cases[] = {
       // the file, its maps as diffuse|bump|specular|opacity|reflect
       {model(map("*MAP_DIFFUSE", "C:\\maps\\a b.png",
@@ -95,8 +86,8 @@ TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransformAndStopsAtTheListsEnd) {
   std::string refusal =
       kroTestCaptured([&] { EXPECT_EQ(kroLoadMaterialsFromASE(&old, path.c_str()), 0); });
   EXPECT_TRUE(kroTestHas(refusal, "material 3 of *MATERIAL"));
-  for (int length :
-       {(int)KRO_MAP_NAME_CHARS, KRO_MAP_NAME_CHARS + 1}) { // the longest name it keeps
+  // The longest name it keeps, and one longer.
+  for (int length : {(int)KRO_MAP_NAME_CHARS, KRO_MAP_NAME_CHARS + 1}) {
     kroTestWriteFile(path, model(map("*MAP_BUMP", std::string(length, 'n'))));
     std::string out = kroTestCaptured([&] { Materials read(path, 0); });
     EXPECT_EQ(kroTestHas(out, "bitmap name is longer than 259 characters"),
@@ -115,9 +106,8 @@ TEST(TextureSearch, PicturesAreFoundWhereTheSearchLooks) {
     kroTestWriteFile(root + file, "x");
   const std::string extra = root + "/extra";
   const char *folders[] = {extra.c_str()};
-  const struct {
-    std::string bitmap, found;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
+      // the bitmap, the picture found
       {root + "/abs.png", root + "/abs.png"},
       {"C:\\maps\\wood.png", root + "/m/Wood.PNG"}, // beside the model wins over the folders
       {"maps/stone.png", root + "/m/maps/stone.png"},
@@ -127,12 +117,12 @@ TEST(TextureSearch, PicturesAreFoundWhereTheSearchLooks) {
       {"D:\\x\\dir.png", ""}, // a folder is no picture
       {"nothing.png", ""},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.bitmap);
+  for (const auto &[bitmap, want] : cases) {
+    SCOPED_TRACE(bitmap);
     char found[4096] = "";
-    int got = kroFindMapFile(c.bitmap.c_str(), model.c_str(), folders, 1, found, sizeof found);
-    EXPECT_EQ(got, !c.found.empty());
-    EXPECT_EQ(std::string(got ? found : ""), c.found);
+    int got = kroFindMapFile(bitmap.c_str(), model.c_str(), folders, 1, found, sizeof found);
+    EXPECT_EQ(got, !want.empty());
+    EXPECT_EQ(std::string(got ? found : ""), want);
   }
 }
 
@@ -144,25 +134,19 @@ void cellColour(int i, int j, uint8_t *rgb) {
   rgb[0] = (uint8_t)(i & 1 ? 255 : 0), rgb[1] = (uint8_t)(j & 1 ? 255 : 0), rgb[2] = 64;
 }
 
-// The quad of the model at `path` drawn over the 64 x 64 view through its material's diffuse
-// texture.
-std::vector<uint8_t> drawQuad(const std::string &path, const kroMaterial &material) {
-  kroTestMesh quad(path, 1);
-  glViewport(0, 0, 64, 64);
-  glDisable(GL_DEPTH_TEST);
-  glDisable(GL_LIGHTING);
-  glUseProgramObjectARB(0);
+// The whole 64 x 64 view drawn through the material's diffuse texture, corner to corner 0..1.
+std::vector<uint8_t> drawQuad(const kroMaterial &material) {
+  glViewport(0, 0, 64, 64); // no lighting, depth test or program: nothing here turns them on
   glMatrixMode(GL_PROJECTION), glLoadIdentity(), glMatrixMode(GL_MODELVIEW), glLoadIdentity();
   glEnable(GL_TEXTURE_2D);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
   glBindTexture(GL_TEXTURE_2D, material.texture[KRO_MAP_DIFFUSE]);
   kroLoadMapTransform(&material.map[KRO_MAP_DIFFUSE]);
-  glBegin(GL_TRIANGLES);
-  for (int c = 0; c < 6; c++)
-    glTexCoord2fv(&quad.tc[c / 3][2 * (c % 3)]), glVertex3fv(quad.corner(c));
+  const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+  glBegin(GL_QUADS);
+  for (const float *c : corners)
+    glTexCoord2fv(c), glVertex2f(2 * c[0] - 1, 2 * c[1] - 1);
   glEnd();
-  glMatrixMode(GL_TEXTURE), glLoadIdentity(), glMatrixMode(GL_MODELVIEW);
-  glDisable(GL_TEXTURE_2D);
   std::vector<uint8_t> rgb(64 * 64 * 3);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
@@ -173,7 +157,7 @@ std::vector<uint8_t> drawQuad(const std::string &path, const kroMaterial &materi
 // transform as kro.h writes it out; pixels near a cell's edge are left out (filtering). A
 // picture that is not there, or is not a picture, is a warning with the reason and no hook; the
 // material keeps its colour and has no texture.
-TEST_F(TextureTest, CheckerMovesAsTheFilesOffsetTilingAndAngleSayAndBrokenPicturesWarn) {
+TEST_F(TextureTest, CheckerMovesAsTheMapsOffsetTilingAndAngleSayAndBrokenPicturesWarn) {
   ASSERT_TRUE(kroTestOpenGL());
   std::vector<uint8_t> checker(kSide * kSide * 4, 255);
   for (int y = 0; y < kSide; y++)
@@ -186,18 +170,16 @@ TEST_F(TextureTest, CheckerMovesAsTheFilesOffsetTilingAndAngleSayAndBrokenPictur
   const float transforms[][5] = {
       {0, 0, 1, 1, 0}, {0.0625f, 0, 1, 1, 0},      {0, -0.3125f, 1, 1, 0},
       {0, 0, 2, 1, 0}, {0.125f, 0.0625f, 1, 2, 0}, {0, 0, 1, 1, quarter}};
+  // The file's transform values are read as the reader test shows; here they are set in place.
+  kroTestWriteFile(path, model(map("*MAP_DIFFUSE", "C:\\pictures\\CHECKER.bmp")));
+  Materials read(path, 1);
+  ASSERT_EQ(read.count, 1);
+  kroMaterialMap &m = read.list[0].map[KRO_MAP_DIFFUSE];
+  ASSERT_EQ(m.state, KRO_MAP_LOADED);
   for (const auto &t : transforms) {
-    char values[256];
-    snprintf(values, sizeof values,
-             "*UVW_U_OFFSET %g\n*UVW_V_OFFSET %g\n*UVW_U_TILING %g\n*UVW_V_TILING %g\n"
-             "*UVW_ANGLE %.9g\n",
-             t[0], t[1], t[2], t[3], t[4]);
-    SCOPED_TRACE(values);
-    kroTestWriteFile(path, model(map("*MAP_DIFFUSE", "C:\\pictures\\CHECKER.bmp", values)));
-    Materials read(path, 1);
-    ASSERT_EQ(read.count, 1);
-    ASSERT_EQ(read.list[0].map[KRO_MAP_DIFFUSE].state, KRO_MAP_LOADED);
-    std::vector<uint8_t> rgb = drawQuad(path, read.list[0]);
+    SCOPED_TRACE(&t - transforms);
+    m.u_offset = t[0], m.v_offset = t[1], m.u_tiling = t[2], m.v_tiling = t[3], m.angle = t[4];
+    std::vector<uint8_t> rgb = drawQuad(read.list[0]);
     int checked = 0, wrong = 0;
     for (int y = 0; y < 64; y++)
       for (int x = 0; x < 64; x++) {
@@ -219,21 +201,19 @@ TEST_F(TextureTest, CheckerMovesAsTheFilesOffsetTilingAndAngleSayAndBrokenPictur
     EXPECT_EQ(wrong, 0);
   }
   kroTestWriteFile(folder + "/broken.png", "\x89PNG\r\n\x1a\nnot a picture");
-  const struct {
-    std::string bitmap, warning;
-    int state;
-  } cases[] = {
+  const std::tuple<std::string, std::string, int> cases[] = {
+      // the bitmap, the warning, the state
       {"gone.png", "the diffuse map \"gone.png\" was not found\n", KRO_MAP_MISSING},
       {"broken.png", "the diffuse map " + folder + "/broken.png was refused: ", KRO_MAP_DAMAGED}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.bitmap);
-    kroTestWriteFile(path, model(map("*MAP_DIFFUSE", c.bitmap)));
+  for (const auto &[bitmap, warning, state] : cases) {
+    SCOPED_TRACE(bitmap);
+    kroTestWriteFile(path, model(map("*MAP_DIFFUSE", bitmap)));
     std::unique_ptr<Materials> read;
     std::string out = kroTestCaptured([&] { read = std::make_unique<Materials>(path, 1); });
     ASSERT_EQ(read->count, 1);
     const kroMaterial &got = read->list[0];
-    EXPECT_TRUE(kroTestHas(out, "Warning: " + path + ", material 0: " + c.warning)) << out;
-    EXPECT_EQ(got.map[KRO_MAP_DIFFUSE].state, c.state);
+    EXPECT_TRUE(kroTestHas(out, "Warning: " + path + ", material 0: " + warning)) << out;
+    EXPECT_EQ(got.map[KRO_MAP_DIFFUSE].state, state);
     EXPECT_EQ(got.texture[KRO_MAP_DIFFUSE], 0u);
     EXPECT_FLOAT_EQ(got.diffuse[1], 0.4f);
   }

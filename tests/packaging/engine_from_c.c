@@ -1,8 +1,10 @@
 /*
- * A C99 program on the installed engine: the header compiles as C and the
- * library links from C. Prints what a few engine calls give; the packaging
- * test compares the text.
+ * A C99 program on the installed engine, or on the engine a project pulls in
+ * with add_subdirectory: the header compiles as C under both its names and the
+ * library links from C. Prints what a few engine calls give, and the shader
+ * folder it is built with (KRO_SHADER_DIR); the packaging test compares the text.
  */
+#include <kro/kro.h>
 #include "kro.h"
 
 #include <stdlib.h>
@@ -45,7 +47,7 @@ int main(void) {
   free(pixels);
   printf("hook %d [%s]\n", messages.count, messages.last);
 
-  kroSetShaderFolder("/opt/shaders");
+  kroSetShaderFolder(KRO_SHADER_DIR);
   printf("shaders %s\n", kroGetShaderFolder());
   return 0;
 }
