@@ -493,19 +493,15 @@ void expectGlyphsInCells(const kroTestPng &png, const std::string &font_path, in
         if (font.records[g * font.record_bytes] == (uint8_t)lines[line][c])
           record = &font.records[g * font.record_bytes + 1];
       ASSERT_TRUE(record) << lines[line][c];
-      int mismatches = 0;
-      for (int p = 0; p < w * h; p++) {
-        bool ink = record[p / 8] & (0x80 >> (p % 8));
-        int from_top = h - 1 - p / w; // records keep the bitmap's bottom row first
-        for (int d = 0; d < scale * scale; d++) {
-          int x = kMargin + ((int)c * w + p % w) * scale + d % scale;
-          int y = kMargin + (int)line * row_pixels + (row_pixels - h * scale) + from_top * scale +
-                  d / scale;
-          const unsigned char *rgb = png.at(x, y);
+      int mismatches = 0, left = kMargin + (int)c * w * scale,
+          top = kMargin + (int)line * row_pixels + row_pixels - h * scale;
+      for (int y = 0; y < h * scale; y++) // of the cell on screen
+        for (int x = 0; x < w * scale; x++) {
+          int p = (h - 1 - y / scale) * w + x / scale; // records keep the bottom row first
+          const unsigned char *rgb = png.at(left + x, top + y);
           bool white = rgb[0] == 255 && rgb[1] == 255 && rgb[2] == 255;
-          mismatches += white != ink;
+          mismatches += white != (bool)(record[p / 8] & (0x80 >> (p % 8)));
         }
-      }
       EXPECT_EQ(mismatches, 0) << font_path << " line " << line << " char '" << lines[line][c]
                                << "'";
     }
