@@ -809,9 +809,10 @@ int panelRows(const kroTestPng &png) {
 TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
   for (const std::string how : {"", "--watch-poll"}) {
     SCOPED_TRACE(how);
+    // The model is at first a link to a file of another name in another folder.
     std::string shaders = kroTestShaderCopy("live" + how),
-                model = kroTestTempFolder("model" + how) + "/model.ase", // a link at first,
-        target = kroTestTempFolder("target" + how) + "/three.ase";       // to this file
+                model = kroTestTempFolder("model" + how) + "/model.ase",
+                target = kroTestTempFolder("target" + how) + "/three.ase";
     kroTestWriteFile(target, kroTestReadFile(kThree));
     ASSERT_EQ(symlink(target.c_str(), model.c_str()), 0);
     const std::string options = " --up +y --size 400x200 --shaders " + shaders;
