@@ -650,13 +650,13 @@ TEST_F(PictureTest, CheckAgreesWithTheSuiteAndNamesEachBrokenRuleInTheGivenRoom)
       EXPECT_EQ(checkPNG(kPng + "damaged/" + name + ".png").substr(0, strlen(reason)), reason)
           << name;
     for (const auto &[file, why] :
-         {std::pair<std::string, const char *>{"damaged/good-rgb", ""},
-          {"damaged/good-palette", ""},
-          {"../third-party/pngsuite/xs1n0g01", "signature: byte 1 is 0x09, expected 0x89"},
-          {"../third-party/pngsuite/xcrn0g04", "signature: byte 6 is 0x0D, expected 0x0A"},
-          {"signature-tail", "signature: byte 5 is 0x00, expected 0x0D"},
-          {"no-such", "No such file or directory"}})
-      EXPECT_EQ(checkPNG(kPng + file + ".png"), why);
+         {std::pair<std::string, const char *>{"png/damaged/good-rgb", ""},
+          {"png/damaged/good-palette", ""},
+          {"third-party/pngsuite/xs1n0g01", "signature: byte 1 is 0x09, expected 0x89"},
+          {"third-party/pngsuite/xcrn0g04", "signature: byte 6 is 0x0D, expected 0x0A"},
+          {"png/signature-tail", "signature: byte 5 is 0x00, expected 0x0D"},
+          {"png/no-such", "No such file or directory"}})
+      EXPECT_EQ(checkPNG(kData + file + ".png"), why);
     EXPECT_EQ(checkPNG(kPng + "damaged"), "a folder, not a file");
     EXPECT_EQ(kroCheckPNG(nullptr, nullptr, 0), -1);
   });
