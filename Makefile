@@ -51,14 +51,16 @@ test-unit: build
 	@tools/with-display ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 # Leak detection is on; leaks inside the system's GL, X and SDL libraries are
-# suppressed (tools/sanitizers.supp). Mesa's software renderer draws without
-# its worker threads here (LP_NUM_THREADS=0): the leak checker stops every
-# thread at exit, and once crashed doing so with the driver's threads about.
+# suppressed (tools/sanitizers.supp). Mesa runs no thread of its own here: the
+# software renderer draws without its workers (LP_NUM_THREADS=0) and no shader
+# cache is kept, whose writer is a thread too (MESA_SHADER_CACHE_DISABLE). The
+# leak checker stops every thread at exit and has crashed doing so with the
+# driver's threads about.
 test-sanitize: setup
 	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKRO_SANITIZE=ON -DKRO_BENCH=OFF $(LAUNCHER) \
 	  -DKRO_REQUIRE=all >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
-	@LP_NUM_THREADS=0 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	@LP_NUM_THREADS=0 MESA_SHADER_CACHE_DISABLE=true ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/sanitizers.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  tools/with-display ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)
