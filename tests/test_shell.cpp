@@ -193,11 +193,18 @@ TEST_F(IntroRun, PlaysInItsWindowWithItsBuffersAndClockResizedUntilAskedToClose)
   std::string granted = grantedBuffers(drawing);
   EXPECT_TRUE(granted == "1 24 8 8 8 8" || granted == "1 32 8 8 8 8") << granted;
 
-  ASSERT_EQ(kroTestRun("xdotool windowsize " + std::to_string(window) + " 600 300").status, 0);
+  // The resize is asked for again every 2 s while the window keeps its old size: on a display
+  // shared with other tests' windows, one request has gone unanswered (seen once in many runs).
   XWindowAttributes resized = {};
-  for (double until = now() + 5.0;
-       resized.width * 10000 + resized.height != 600 * 10000 + 300 && now() < until; usleep(100000))
+  for (double until = now() + 6.0, again = 0;
+       resized.width * 10000 + resized.height != 600 * 10000 + 300 && now() < until;
+       usleep(100000)) {
+    if (now() >= again) {
+      ASSERT_EQ(kroTestRun("xdotool windowsize " + std::to_string(window) + " 600 300").status, 0);
+      again = now() + 2.0;
+    }
     XGetWindowAttributes(display, drawingWindow(display, window), &resized);
+  }
   EXPECT_EQ(resized.width * 10000 + resized.height, 600 * 10000 + 300);
   usleep(500000); // the new mode's window settled: SDL makes it again for the new size
   // The close request, as a window manager sends it; again every half second while the
