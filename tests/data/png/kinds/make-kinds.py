@@ -2,7 +2,8 @@
 """Writes small PNG files of every colour type and bit depth, plain and
 interlaced, with and without a transparent colour or palette transparency,
 every row filter used (the first row of each pass included). The pixels are
-pseudo-random from a fixed seed; a few take the transparent colour.
+pseudo-random from a fixed seed; a few take the transparent colour, and as
+many miss it by the low bit of one sample.
 
     python3 tests/data/png/kinds/make-kinds.py
 
@@ -64,10 +65,15 @@ def write(name, width, height, colour, depth, interlace, rng, key=None, palette=
     top = (len(palette) if palette else 1 << depth) - 1
     samples = [[[rng.randint(0, top) for _ in range(channels)] for _ in range(width)]
                for _ in range(height)]
-    if key is not None:  # every fifth pixel takes the transparent colour
-        for y in range(height):
+    if key is not None:  # every fifth pixel takes the transparent colour, the next
+        for y in range(height):  # one a colour that misses it by one sample's low bit
+            keyed = {(x + y) % width for x in range(0, width, 5)}
             for x in range(0, width, 5):
                 samples[y][(x + y) % width] = list(key)
+                near = (x + y + 1) % width
+                if near not in keyed:
+                    samples[y][near] = list(key)
+                    samples[y][near][(x // 5 + y) % channels] ^= 1
     bpp = max(1, channels * depth // 8)
     raw = b''
     passes = PASSES if interlace else [(0, 0, 1, 1)]
