@@ -268,6 +268,8 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
        "run of 14 pixels past the row at (0, 0)", true},
       {"RLE8 delta past picture", patched(rle8, rle8_data, 0x00FF0200), "past the picture", true},
       {"RLE8 without end", rle8.substr(0, rle8.size() - 2), "cut short before its end mark", true},
+      {"RLE8 cut in a literal", rle8.substr(0, rle8_data + 6), "cut short in a literal run", true},
+      {"palette past the file", patched(pal8, 46, 256), "the palette is cut short", false},
       {"RLE8 bomb", patched(patched(rle8, 18, 5000), 22, 5000), "cannot cover 5000 x 5000", false},
       {"rows past the end", patched(pal8, 22, 8), "pixel data cut short", false},
       {"RLE top-down", patched(rle8, 22, (uint32_t)-7), "cannot be stored top-down", false},
