@@ -7,7 +7,7 @@ many miss it by the low bit of one sample.
 
     python3 tests/data/png/kinds/make-kinds.py
 
-The tests compare what the engine decodes with what libpng gives.
+The tests compare what the engine decodes with what stb_image reads.
 """
 import os
 import random
