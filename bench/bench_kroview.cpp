@@ -114,24 +114,40 @@ bool openEngine() {
   return true;
 }
 
-// What the viewer does before its first frame.
-void BM_OpenModel(benchmark::State &state) {
-  const std::string &path = model();
+// Opens `path` as the viewer does before its first frame, once an iteration; `wrong` names what
+// is wrong with a scene that loaded, or gives nullptr. False when it could not start.
+template <typename F>
+bool benchOpenScene(benchmark::State &state, const std::string &path, F wrong) {
   if (path.empty() || !openEngine()) {
     state.SkipWithError("no model or no GL context");
-    return;
+    return false;
   }
   char why[256];
   for (auto _ : state) {
     kvScene scene;
-    if (kvLoadScene(&scene, path.c_str(), why, sizeof why) != 0 || scene.triangles != kTriangles) {
+    if (kvLoadScene(&scene, path.c_str(), why, sizeof why) != 0) {
       state.SkipWithError(why);
       break;
     }
     kvBuildSceneLists(&scene);
     glFinish();
+    const char *problem = wrong(scene);
     kvFreeScene(&scene);
+    if (problem) {
+      state.SkipWithError(problem);
+      break;
+    }
   }
+  return true;
+}
+
+// What the viewer does before its first frame.
+void BM_OpenModel(benchmark::State &state) {
+  const std::string &path = model();
+  if (!benchOpenScene(state, path, [](const kvScene &scene) {
+        return scene.triangles != kTriangles ? "not the model's triangles" : nullptr;
+      }))
+    return;
   state.SetBytesProcessed(state.iterations() * benchFileBytes(path));
   state.counters["MB"] = (double)benchFileBytes(path) / 1e6;
 }
@@ -200,26 +216,10 @@ std::string texturedModel() {
 
 void BM_OpenTexturedModel(benchmark::State &state) {
   std::string path = texturedModel();
-  if (path.empty() || !openEngine()) {
-    state.SkipWithError("no model or no GL context");
+  if (!benchOpenScene(state, path, [](const kvScene &scene) {
+        return scene.objects[0].textured ? nullptr : "the map was not loaded";
+      }))
     return;
-  }
-  char why[256];
-  for (auto _ : state) {
-    kvScene scene;
-    if (kvLoadScene(&scene, path.c_str(), why, sizeof why) != 0) {
-      state.SkipWithError(why);
-      break;
-    }
-    kvBuildSceneLists(&scene);
-    glFinish();
-    bool textured = scene.objects[0].textured;
-    kvFreeScene(&scene);
-    if (!textured) {
-      state.SkipWithError("the map was not loaded");
-      break;
-    }
-  }
   std::string folder = path.substr(0, path.rfind('/'));
   state.counters["MB"] = (double)(benchFileBytes(path) + benchFileBytes(folder + "/map.png")) / 1e6;
 }
