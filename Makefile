@@ -81,14 +81,14 @@ run:
 	  tools/with-display $(BUILD)/zkintro || exit 1; \
 	  echo "Rendering what it showed into out/ ..."; \
 	  rm -rf out/frames; \
-	  tools/with-display $(BUILD)/tools/zkcapture --sheet --fps $(RUN_FPS) --out out || exit 1; \
+	  tools/with-display $(BUILD)/intro-tools/zkcapture --sheet --fps $(RUN_FPS) --out out || exit 1; \
 	  echo "Contact sheet: out/zkintro-sheet.png (one frame per second)"; \
 	  echo "Frames: out/frames/zkintro-NNNN.png ($(RUN_FPS) per second); as a video: make video"; \
 	fi
 
 # Opens FILE in kroview on the user's display. Without a display there is no
 # window to look at: it renders the model's first frame into out/ instead.
-# The default is the showcase scene that tools/zkassets writes (assets/showcase.ase:
+# The default is the showcase scene that intro-tools/zkassets writes (assets/showcase.ase:
 # several objects and materials, smooth and flat normals) standing on the sample
 # ground. The project's own models (assets/) are made +y up; an exporter's file
 # is +z up, kroview's default (UP=+y or another axis overrides).
@@ -125,7 +125,7 @@ video:
 	@bash tools/setup-deps.sh video
 	@$(call configure_for,zkcapture)
 	@cmake --build $(BUILD) --target zkcapture -j$(JOBS)
-	@tools/with-display $(BUILD)/tools/zkcapture --video --out out
+	@tools/with-display $(BUILD)/intro-tools/zkcapture --video --out out
 	@tools/check-video out/zkintro.mp4 840
 
 # Each program also leaves its results in $(BUILD)/bench/results/; the table

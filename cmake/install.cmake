@@ -24,7 +24,7 @@ if(TARGET kroview_font)
 endif()
 if(TARGET kroapp)
   install(TARGETS kroapp EXPORT kroTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/kro/kroapp.h
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.h
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kro)
 endif()
 

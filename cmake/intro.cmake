@@ -48,8 +48,8 @@ foreach(model ${ZK_MODELS})
     COMMAND ${CMAKE_COMMAND} -DKROTOOL=$<TARGET_FILE:krotool>
             -DASE=${ZK_GENERATED}/assets/${model}.ase -DASSET=assets/${model}.ase
             -DNAMES=${ZK_LOADER_NAMES_${model}} -DOUT=${ZK_GENERATED}/meshes/${loader}.cpp
-            -P ${CMAKE_CURRENT_SOURCE_DIR}/tools/zkmeshsrc.cmake
-    DEPENDS krotool ${ZK_GENERATED}/assets/${model}.ase ${CMAKE_CURRENT_SOURCE_DIR}/tools/zkmeshsrc.cmake
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/intro-tools/zkmeshsrc.cmake
+    DEPENDS krotool ${ZK_GENERATED}/assets/${model}.ase ${CMAKE_CURRENT_SOURCE_DIR}/intro-tools/zkmeshsrc.cmake
     COMMENT "Generating meshes/${loader}.cpp with krotool mesh-src")
   list(APPEND ZK_GENERATED_FILES ${ZK_GENERATED}/assets/${model}.ase
        ${ZK_GENERATED}/meshes/${loader}.cpp)

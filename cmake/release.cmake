@@ -52,11 +52,11 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/zkintro-README.txt.in
                ${CMAKE_BINARY_DIR}/release/README.txt @ONLY)
 add_custom_command(
   OUTPUT ${ZK_RELEASE_DIST}/zkintro ${ZK_RELEASE_DIST}/${ZK_RELEASE_NAME}.tar.gz
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/zkrelease --limit ${ZK_RELEASE_LIMIT}
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/intro-tools/zkrelease --limit ${ZK_RELEASE_LIMIT}
           --name ${ZK_RELEASE_NAME} $<TARGET_FILE:zkintro_release>
           ${CMAKE_BINARY_DIR}/release/README.txt ${ZK_RELEASE_DIST}
   DEPENDS zkintro_release ${CMAKE_BINARY_DIR}/release/README.txt
-          ${CMAKE_CURRENT_SOURCE_DIR}/tools/zkrelease
+          ${CMAKE_CURRENT_SOURCE_DIR}/intro-tools/zkrelease
   COMMENT "Packing the release: at most ${ZK_RELEASE_LIMIT} bytes")
 add_custom_target(release DEPENDS ${ZK_RELEASE_DIST}/zkintro
                                   ${ZK_RELEASE_DIST}/${ZK_RELEASE_NAME}.tar.gz)

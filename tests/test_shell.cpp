@@ -440,7 +440,7 @@ TEST_F(IntroRun, ReleasedShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIs
   EXPECT_EQ(readme.find('@'), std::string::npos) << "a placeholder left: " << readme;
 
   std::string out = kroTestTempPath("release-dist");
-  std::string pack = KRO_SOURCE_DIR "/tools/zkrelease --name " ZK_RELEASE_NAME " --limit ";
+  std::string pack = KRO_SOURCE_DIR "/intro-tools/zkrelease --name " ZK_RELEASE_NAME " --limit ";
   std::string files = " " + intro + " " + unpacked + "/README.txt " + out;
   kroTestOutcome over = kroTestRun(pack + std::to_string(size - 100) + files);
   EXPECT_EQ(over.status, 1);
