@@ -40,24 +40,24 @@ TEST_F(SyncTest, ValuesAtAndBetweenKeysAndTheCompiledTablesGiveTheSame) {
     float value;
   } expected[] = {{-5, -2},
                   {0, -2},
-                  {4, 0},                                  // linear
-                  {16, 6},                                 // at a key
-                  {24, (float)(6 + (0.1f - 6.0) * 0.15625)}, // smooth
-                  {56, (float)(0.1f + (-0.75 - 0.1f) * 0.0625)}, // ramp
-                  {88, -0.75f},                                // step
+                  {4, 0},                                                        // linear
+                  {16, 6},                                                       // at a key
+                  {24, (float)(6 + (0.123456789f - 6.0) * 0.15625)},             // smooth
+                  {56, (float)(0.123456789f + (-0.75 - 0.123456789f) * 0.0625)}, // ramp
+                  {88, -0.75f},                                                  // step
                   {95.99, -0.75f},
                   {96, 3},
                   {1e9, 3}};
   for (const auto &e : expected)
     EXPECT_FLOAT_EQ(kroSyncValue(x, e.row), e.value) << e.row;
-  EXPECT_FLOAT_EQ(kroSyncTrackValue(&tracks, "camera.x", 0.2), 0.0f);      // row 4
-  EXPECT_FLOAT_EQ(kroSyncTrackValue(&tracks, "fade:level", 1.15), 1.0f);   // row 23: held
-  EXPECT_FLOAT_EQ(kroSyncTrackValue(&tracks, "fade:level", 1.2), 0.25f);   // row 24
+  EXPECT_FLOAT_EQ(kroSyncTrackValue(&tracks, "camera.x", 0.2), 0.0f);    // row 4
+  EXPECT_FLOAT_EQ(kroSyncTrackValue(&tracks, "fade:level", 1.15), 1.0f); // row 23: held
+  EXPECT_FLOAT_EQ(kroSyncTrackValue(&tracks, "fade:level", 1.2), 0.25f); // row 24: a key
   EXPECT_EQ(kroSyncTrackValue(&tracks, "unused-yet", 1.0), 0.0f);
   EXPECT_EQ(kroSyncTrackValue(&tracks, "camera.y", 1.0), 0.0f);
   expectSameTracks(tracks, flight_tracks);
 
-  // Written and read back: every field, every bit (0.1 needs nine digits).
+  // Written and read back: every field, every bit (0.123456789 needs nine digits).
   std::string path = kroTestTempPath("flight.sync");
   ASSERT_EQ(kroWriteSyncTracks(&tracks, path.c_str()), 0);
   kroSyncTracks again;
@@ -81,7 +81,8 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
   const std::pair<std::string, std::string> refused[] = {
       {"track a\n0 1 bounce\n", bad_word + " at line 2"},
       {"track a\n4 1\n4 2\n", "a row not after the track's previous key at line 3"},
-      {"tempo 120\ntrack a\ntempo 90\n", "a tempo or rows-per-beat after the first track at line 3"},
+      {"tempo 120\ntrack a\ntempo 90\n",
+       "a tempo or rows-per-beat after the first track at line 3"},
       {"rows-per-beat 4\nrows-per-beat 4\n", "a tempo or rows-per-beat given twice at line 2"},
       {"tempo 0.5\n", "a tempo outside 1 to 1000 beats per minute at line 1"},
       {"tempo 1000.5\n", "a tempo outside 1 to 1000 beats per minute at line 1"},

@@ -32,8 +32,9 @@ static void krotoolWriteSyncSource(FILE *out, const kroSyncTracks *tracks, const
                                    const char *path) {
   fprintf(out, "// Sync tracks compiled by krotool sync-src from ");
   krotoolPrintPath(out, path);
-  fprintf(out, ": %s gives\n// the values the file gives (declare it as `extern kroSyncTracks %s;`)."
-               " Rebuild, do not edit.\n#include \"kro.h\"\n",
+  fprintf(out,
+          ": %s gives\n// the values the file gives (declare it as `extern kroSyncTracks %s;`)."
+          " Rebuild, do not edit.\n#include \"kro.h\"\n",
           name, name);
   for (int i = 0; i < tracks->count; i++) {
     const kroSyncTrack *track = &tracks->tracks[i];
@@ -76,8 +77,9 @@ int krotoolSyncSrc(int argc, char **argv) {
   if (argc == 4 && !strcmp(argv[2], "-o"))
     out_path = argv[3];
   else if (argc != 2) {
-    fprintf(stderr, "krotool sync-src: expected FILE.sync NAME [-o OUT.cpp]\n"
-                    "usage: krotool sync-src %s\n",
+    fprintf(stderr,
+            "krotool sync-src: expected FILE.sync NAME [-o OUT.cpp]\n"
+            "usage: krotool sync-src %s\n",
             krotoolSyncSrcUsage);
     return 2;
   }

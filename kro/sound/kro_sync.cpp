@@ -16,8 +16,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-static const char *const KRO_SYNC_INTERPOLATION_NAMES[KRO_SYNC_INTERPOLATIONS] = {
-    "step", "linear", "smooth", "ramp"};
+static const char *const KRO_SYNC_INTERPOLATION_NAMES[KRO_SYNC_INTERPOLATIONS] = {"step", "linear",
+                                                                                  "smooth", "ramp"};
 
 const char *kroSyncInterpolationName(int interpolation) {
   return interpolation >= 0 && interpolation < KRO_SYNC_INTERPOLATIONS
@@ -78,8 +78,7 @@ const kroSyncTrack *kroFindSyncTrack(const kroSyncTracks *tracks, const char *na
 }
 
 float kroSyncTrackValue(const kroSyncTracks *tracks, const char *name, double seconds) {
-  return tracks ? kroSyncValue(kroFindSyncTrack(tracks, name), kroSyncRow(tracks, seconds))
-                : 0.0f;
+  return tracks ? kroSyncValue(kroFindSyncTrack(tracks, name), kroSyncRow(tracks, seconds)) : 0.0f;
 }
 
 void kroFreeSyncTracks(kroSyncTracks *tracks) {
@@ -306,8 +305,8 @@ static char *kroSyncReadFile(const char *path, char *why, int why_chars) {
   long bytes = kroStreamBytes(stream);
   char *text = nullptr;
   if (bytes < 0 || bytes > KRO_SYNC_MAX_BYTES)
-    snprintf(why, (size_t)why_chars, "%s", bytes < 0 ? "not a file that can be measured"
-                                                     : "larger than 16 MiB");
+    snprintf(why, (size_t)why_chars, "%s",
+             bytes < 0 ? "not a file that can be measured" : "larger than 16 MiB");
   else if (!(text = (char *)kroAllocate((size_t)bytes + 1)))
     snprintf(why, (size_t)why_chars, "no memory for its text");
   else if (fread(text, 1, (size_t)bytes, stream) != (size_t)bytes) {
