@@ -399,6 +399,13 @@ void zkIntro(float aspect, float seconds) {
     zkTearDown();
 }
 
+void zkIntroRestore(void) {
+  if (init && !destroy && !glIsList(drawing_list_text)) {
+    zkTearDown(); /* the arrays; the names are already gone with the old context */
+    init = destroy = 0;
+  }
+}
+
 static int zkCountArrays(const zkMesh *mesh) {
   return (mesh->vertex_coord != nullptr) + (mesh->normal_coord != nullptr) +
          (mesh->real_normal_coord != nullptr) + (mesh->tex_coord != nullptr);
