@@ -214,7 +214,10 @@ TEST_F(IntroRun, PlaysInItsWindowWithItsBuffersAndClockResizedUntilAskedToClose)
   EXPECT_EQ(resized.width * 10000 + resized.height, 600 * 10000 + 300);
   EXPECT_EQ(drawingWindow(display, window), drawing);
   std::vector<kroTestPng> after = grabPictures(drawing, 2, "2");
-  EXPECT_GT(litPixels(after[1].rgb), 2000) << "dark after the resize";
+  ASSERT_EQ(after[1].width * 10000 + after[1].height, 600 * 10000 + 300);
+  const std::vector<unsigned char> &rgb = after[1].rgb; // the word's rows, in the middle
+  EXPECT_GT(litPixels({rgb.begin() + 600 * 3 * 120, rgb.begin() + 600 * 3 * 180}), 2000)
+      << "not drawn in the whole window after the resize";
   // The close request, as a window manager sends it; again every half second while the
   // program runs, as a loaded display may deliver one late.
   XEvent close_request = {};
