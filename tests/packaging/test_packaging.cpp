@@ -297,16 +297,13 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   expectExample(out + "/textured", 2, 640, 320, expectTextured);
   // Under --frames the song's position is the application's time, not the device's: 0.65 s at
   // the 40th frame (a bar of 37.4 pixels), and the same picture on every run.
-  const std::string first = root + "/sound-first.png";
-  expectExample(out + "/sound", 40, 480, 320, [&](const Shot &shot) {
-    expectSongPosition(shot);
-    EXPECT_TRUE(near(shot.at(46, 12), {204, 204, 204}, 2) &&
-                !near(shot.at(48, 12), {204, 204, 204}, 2));
-    EXPECT_TRUE(run("mv " + shellWord(root + "/sound-40.png") + " " + shellWord(first)));
-  });
-  expectExample(out + "/sound", 40, 480, 320, [&](const Shot &) {
-    EXPECT_TRUE(run("cmp " + shellWord(root + "/sound-40.png") + " " + shellWord(first)));
-  });
+  for (std::string command : {"mv ", "cmp "}) // the first kept, the second compared with it
+    expectExample(out + "/sound", 40, 480, 320, [&](const Shot &shot) {
+      expectSongPosition(shot);
+      EXPECT_TRUE(near(shot.at(46, 12), {204, 204, 204}, 2) && shot.at(48, 12)[0] < 100);
+      EXPECT_TRUE(
+          run(command + shellWord(root + "/sound-40.png") + " " + shellWord(root + "/sound.png")));
+    });
   expectExample(out + "/terrain", 1, 480, 320, [](const Shot &) {});
   expectExample(out + "/terrain", 31, 480, 320, [&](const Shot &later) {
     expectMovingLight(Shot(root + "/terrain-1.png"), later);
