@@ -75,6 +75,7 @@ run:
 	@$(call configure_for,intro;zkcapture)
 	@cmake --build $(BUILD) --target zkintro zkcapture krotool -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
+	  echo "Playing ZKintro full screen with its sound (14 s); Escape ends it earlier."; \
 	  $(BUILD)/zkintro; \
 	else \
 	  echo "No display: playing the intro under Xvfb (14 s)..."; \

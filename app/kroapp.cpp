@@ -35,10 +35,10 @@ static int kroAppRefuse(kroApp *app, const char *reason, const char *argument) {
   return 0;
 }
 
-/* Whether `arg` is one of the words of the production's own option list. */
-static int kroAppOwnOption(const kroApp *app, const char *arg) {
+/* Whether `arg` is one of the words of `options`, a list of the production's own. */
+static int kroAppOwnOption(const char *options, const char *arg) {
   size_t length = strlen(arg);
-  for (const char *at = app->own_options; at && *at;) {
+  for (const char *at = options; at && *at;) {
     size_t word = strcspn(at, " ");
     if (word == length && !strncmp(at, arg, length))
       return 1;
@@ -70,7 +70,12 @@ static int kroAppOptions(kroApp *app, int *argc, char **argv) {
       app->frames = strtol(value, &end, 10);
       if (!*value || *end || app->frames < 1)
         return kroAppRefuse(app, "--frames needs a whole number of frames from 1, not", value);
-    } else if (arg[0] == '-' && arg[1] && !kroAppOwnOption(app, arg)) {
+    } else if (kroAppOwnOption(app->own_value_options, arg)) {
+      if (i + 1 == *argc)
+        return kroAppRefuse(app, "a value is missing after", arg);
+      argv[kept++] = argv[i++]; /* the value stays with it, whatever it looks like */
+      argv[kept++] = argv[i];
+    } else if (arg[0] == '-' && arg[1] && !kroAppOwnOption(app->own_options, arg)) {
       return kroAppRefuse(app, "unknown option", arg);
     } else {
       argv[kept++] = argv[i];
@@ -83,6 +88,10 @@ static int kroAppOptions(kroApp *app, int *argc, char **argv) {
   return 1;
 }
 
+static Uint32 kroAppVideoFlags(const kroApp *app) {
+  return SDL_OPENGL | (app->windowed ? 0 : SDL_FULLSCREEN);
+}
+
 int kroAppStart(kroApp *app, const char *caption, int width, int height, int *argc, char **argv) {
   app->caption = caption;
   app->width = width;
@@ -93,6 +102,7 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
   app->frame = 0;
   app->seconds = 0.0;
   app->running = 0;
+  app->resized = 0;
   memset(&app->watch, 0, sizeof app->watch);
   if (!kroAppOptions(app, argc, argv))
     return 0;
@@ -104,8 +114,7 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
   }
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-  Uint32 flags = SDL_OPENGL | (app->windowed ? 0 : SDL_FULLSCREEN);
-  if (!SDL_SetVideoMode(app->width, app->height, 32, flags)) {
+  if (!SDL_SetVideoMode(app->width, app->height, 32, kroAppVideoFlags(app))) {
     fprintf(stderr, "%s: no %d x %d OpenGL window: %s\n", kroAppName(app), app->width, app->height,
             SDL_GetError());
     SDL_Quit();
@@ -113,6 +122,7 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
     return 0;
   }
   SDL_WM_SetCaption(kroAppName(app), nullptr);
+  app->context_mark = glGenLists(1);
   if (kroStartShaders(app->width, app->height) != 0)
     fprintf(stderr, "%s: the engine's shaders did not all build from %s: %s\n", kroAppName(app),
             kroGetShaderFolder(), kroShaderProblem());
@@ -231,30 +241,65 @@ static int kroAppWriteShot(const kroApp *app, const char *path) {
 
 /* ---- the frame loop -------------------------------------------------------- */
 
-/* True once the user has asked to stop: Escape, or the window's close. */
-static int kroAppAskedToStop(void) {
+/* True once the user has asked to stop: Escape, or the window's close. The last new size the
+ * window was given goes to *width, *height (pixels; left as they are without one). */
+static int kroAppTakeEvents(int *width, int *height) {
   SDL_Event event;
   int stop = 0;
   while (SDL_PollEvent(&event))
     if (event.type == SDL_QUIT ||
         (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
       stop = 1;
+    else if (event.type == SDL_VIDEORESIZE)
+      *width = event.resize.w, *height = event.resize.h;
   return stop;
+}
+
+/* The mode set again at width x height pixels. SDL on X11 keeps the window and its context; a
+ * context without the mark is a new one, and the engine's shaders are started in it afresh
+ * (else rebuilt, the post-processing program being made for the canvas size; shaders_rebuilt
+ * as after a file's change). 1, or 0 when no
+ * mode of that size could be set (the reason on standard error, status 1). */
+static int kroAppResize(kroApp *app, int width, int height) {
+  if (!SDL_SetVideoMode(width, height, 32, kroAppVideoFlags(app))) {
+    fprintf(stderr, "%s: no %d x %d OpenGL window: %s\n", kroAppName(app), width, height,
+            SDL_GetError());
+    app->status = 1;
+    return 0;
+  }
+  app->width = width;
+  app->height = height;
+  glViewport(0, 0, width, height);
+  app->resized = glIsList(app->context_mark) ? 1 : 2;
+  if (app->resized == 2)
+    app->context_mark = glGenLists(1);
+  if ((app->resized == 2 ? kroStartShaders(width, height) : kroRebuildShaders(width, height)) != 0)
+    fprintf(stderr, "%s: the engine's shaders did not all build at %d x %d: %s\n", kroAppName(app),
+            width, height, kroShaderProblem());
+  else
+    app->shaders_rebuilt = 1;
+  return 1;
 }
 
 int kroAppFrame(kroApp *app) {
   if (!app->running)
     return 0;
+  int width = 0, height = 0; /* a new window size, applied after the swap */
+  int last = kroAppTakeEvents(&width, &height) || (app->frames > 0 && app->frame >= app->frames);
   if (app->frame > 0) {
-    if (app->shot && app->frame == app->frames && kroAppWriteShot(app, app->shot) != 0)
+    if (app->shot && last && kroAppWriteShot(app, app->shot) != 0)
       app->status = 1;
     SDL_GL_SwapBuffers();
+  } else if (app->shot && last) {
+    fprintf(stderr, "%s: no frame was drawn for %s\n", kroAppName(app), app->shot);
+    app->status = 1;
   }
-  if ((app->frames > 0 && app->frame >= app->frames) || kroAppAskedToStop()) {
+  app->resized = 0;
+  app->shaders_rebuilt = 0;
+  if (last || (width > 0 && height > 0 && !kroAppResize(app, width, height))) {
     app->running = 0;
     return 0;
   }
-  app->shaders_rebuilt = 0;
   if (kroPollShaderWatch(&app->watch, kroNowMs())) {
     if (kroRebuildShaders(app->width, app->height) == 0)
       app->shaders_rebuilt = 1;
@@ -271,6 +316,7 @@ int kroAppEnd(kroApp *app) {
   kroCloseShaderWatch(&app->watch);
   if (SDL_GetVideoSurface()) {
     glUseProgramObjectARB(0);
+    glDeleteLists(app->context_mark, 1);
     kroDestroyShaders();
   }
   SDL_Quit();

@@ -17,16 +17,24 @@
  *
  * Options every production takes (kroAppStart removes them from argv and
  * leaves the other arguments, in order, for the production; an option it does
- * not know is a usage error unless own_options names it):
+ * not know is a usage error unless own_options or own_value_options names it):
  *   --window      a window of width x height instead of full screen
  *   --frames N    end after N frames, the time advancing KRO_APP_STEP_SECONDS
  *                 a frame instead of with the clock (the same pictures on
  *                 every machine)
- *   --shot FILE   write the last frame as a PNG picture (alone: after one frame)
+ *   --shot FILE   write the last frame as a PNG picture (alone: after one frame),
+ *                 however the run ends
  *   --help        the usage on standard output, then exit status 0
  * Exit statuses: 0 a run that ended by Escape, the window's close or its
  * frame count, and --help; 1 no window could be opened, or the shot could not
  * be written; 2 a usage error (the reason and the usage on standard error).
+ *
+ * A window given a new size (by the user or a window manager, which may do so
+ * as it maps the window) gets a mode of that size: width and height change,
+ * the viewport and the engine's shaders follow, and `resized` tells the
+ * production for one frame. SDL keeps the GL context on X11 (resized 1); should
+ * a driver make a new one (resized 2), the production makes its textures,
+ * display lists and programs again in that frame, before drawing with them.
  *
  * SDL's X11 video driver is chosen unless SDL_VIDEODRIVER is set. Starting
  * runs kroInit, which clears the error hook: set a hook after kroAppStart.
@@ -51,17 +59,22 @@ typedef struct kroApp {
   int windowed;      /* 1: a window even without --window (else full screen) */
   int fixed_shaders; /* 1: the shader folder is not watched (else rebuilt live) */
   const char *usage; /* the production's own arguments for --help, e.g. "[FILE.ase] [--flat]" */
-  const char *own_options; /* the production's own flags (no value), left in argv: "--flat" */
+  const char *own_options;       /* the production's own flags (no value), left in argv: "--flat" */
+  const char *own_value_options; /* its own options that take the next argument as their
+                                    value, left in argv with it: "--wav --level" */
   /* Set by kroAppStart and kroAppFrame. */
   double seconds;      /* the time of the frame being drawn: 0 at the first */
   long frame;          /* frames begun so far, the one being drawn included */
   long frames;         /* --frames N; 0: until Escape or the window's close */
   const char *shot;    /* --shot FILE, or null */
   int shaders_rebuilt; /* 1 while drawing the first frame after a rebuild that took */
-  int status;          /* the exit status so far */
+  int resized; /* while drawing the first frame at a new window size: 1 in the same GL context,
+                  2 in a new one (the production's GL objects are gone); else 0 */
+  int status;  /* the exit status so far */
   /* The library's own. */
   int running;
   unsigned long start_ms;
+  GLuint context_mark; /* a display list of the current context: gone when the context is new */
   kroShaderWatch watch;
 } kroApp;
 
@@ -72,8 +85,9 @@ typedef struct kroApp {
  * window) */
 int kroAppStart(kroApp *app, const char *caption, int width, int height, int *argc, char **argv);
 /* End the frame drawn since the last call (the shot if it was the last, the buffers swapped),
- * take the events, rebuild the shaders when a file changed (last-good rule, the reason on
- * standard error); 1 with app->seconds set for the next frame, or 0 when the run is over */
+ * take the events (a new window size: the mode set again, app->resized), rebuild the shaders when a
+ * file changed (last-good rule, the reason on standard error); 1 with app->seconds set for the next
+ * frame, or 0 when the run is over */
 int kroAppFrame(kroApp *app);
 /* Stop watching, release the engine's shaders, close the window; the exit status */
 int kroAppEnd(kroApp *app);

@@ -2,7 +2,8 @@
  * The intro scene: the logo word ZANYKLUMP as nine flat glyphs, bump-lit by a
  * light spiralling in towards (0, 0, 4), and 32 digits flying in to two rows
  * above and below it. The first call builds two generated textures, the
- * embedded shader program, the meshes and three display lists; each call
+ * embedded shader program, the meshes and three display lists (and builds
+ * them again when zkIntroRestore finds a new GL context); each call
  * before second 14 draws one frame; the first call from second 14 on releases
  * everything once. All state is private to this file and persists between
  * calls. Units: scene units of the meshes, seconds, degrees for the view.
@@ -397,6 +398,13 @@ void zkIntro(float aspect, float seconds) {
     zkFrame(aspect, seconds);
   else
     zkTearDown();
+}
+
+void zkIntroRestore(void) {
+  if (init && !destroy && !glIsList(drawing_list_text)) {
+    zkTearDown(); /* the arrays; the names are already gone with the old context */
+    init = destroy = 0;
+  }
 }
 
 static int zkCountArrays(const zkMesh *mesh) {

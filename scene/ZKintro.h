@@ -12,6 +12,11 @@
 // the first call at 14.0 or later releases the scene for good.
 void zkIntro(float aspect, float seconds);
 
+// After the window's mode was set again: when the current GL context no longer
+// has the scene's lists (a new context), the scene is dropped and the next call
+// builds it again; a kept context, or a scene not built or released, is left.
+void zkIntroRestore(void);
+
 // Planar texture coordinates for triangles 0..count-1: s and t run from 0 to
 // 1 across the logo word's bounding box in its final place (z is ignored).
 void calculateTexCoords(kroObject positions, kroObject texcoords, int count);

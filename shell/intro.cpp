@@ -89,6 +89,20 @@ void MakeWindow(const char *title, int width, int height) {
   glClearDepth(1.0);
 }
 
+/* The window at a new size, in pixels. The mode is set again on the running
+ * video: the window and its GL context stay (starting video again would close
+ * both, and the scene's textures, lists and program with them, and give the
+ * window a new name on the display). Should a driver still make a new
+ * context, the scene builds itself again on its next frame. */
+static void ResizeWindow(int width, int height) {
+  if (width < 1 || height < 1)
+    return;
+  if (!SDL_SetVideoMode(width, height, WINDOW_BITS, ModeFlags))
+    FailVideo("cannot set the video mode");
+  glViewport(0, 0, width, height);
+  zkIntroRestore();
+}
+
 /* SDL's audio callback: silence until the picture's clock starts, then the
  * song. The device plays what is written one buffer later, so the first
  * buffer begins where the picture will be when it is heard: the song frames
@@ -205,7 +219,7 @@ static void HandleEvent() {
     Program = 0;
     break;
   case SDL_VIDEORESIZE:
-    MakeWindow("ZKintro", Event.resize.w, Event.resize.h);
+    ResizeWindow(Event.resize.w, Event.resize.h);
     break;
   default:
     break;

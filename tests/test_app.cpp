@@ -1,7 +1,7 @@
-// The production's side of the engine: the application layer's options and exit statuses (this
-// program run again as a small production), text at its place and size with the GL state left
-// as found, bounds of known geometry, the scene table krotool writes (compiled here with
-// warnings as errors) against the run-time reader, and live shaders on the last-good rule.
+// The production's side of the engine: the application layer's options, exit statuses and a
+// resize (this program run again as a small production), text at its place and size with the GL
+// state left as found, bounds of known geometry, the scene table krotool writes (compiled here
+// with warnings as errors) against the run-time reader, and live shaders on the last-good rule.
 #include "gl_context.h"
 #include "kroapp.h"
 
@@ -15,31 +15,41 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <tuple>
+
 namespace {
 
 // ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
 
-// Clears every frame to one colour; --quit-at-2 and --escape-at-2 post the window's close or an
-// Escape key during the second frame. Prints what it drew and the arguments left to it.
+// Clears every frame to one colour; --quit-at-2, --escape-at-2 and --resize-at-2 post the
+// window's close, an Escape key or a new size of 40 x 30 during the second frame. Prints the
+// size it was told of, what it drew and the arguments left to it; --say takes a value.
 int probeMain(int argc, char **argv) {
   kroApp app = {};
   app.windowed = 0; // --window is the tests' to give
   app.fixed_shaders = 1;
-  app.usage = "[WORD]... [--quit-at-2] [--escape-at-2]";
-  app.own_options = "--quit-at-2 --escape-at-2";
+  app.usage = "[WORD]... [--say WORD] [--quit-at-2] [--escape-at-2] [--resize-at-2]";
+  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2";
+  app.own_value_options = "--say";
   if (!kroAppStart(&app, "probe", 64, 48, &argc, argv))
     return app.status;
   std::string left;
   for (int i = 1; i < argc; i++)
     left += std::string(" ") + argv[i];
   bool quit = kroTestHas(left, " --quit-at-2"), escape = kroTestHas(left, " --escape-at-2");
+  bool resize = kroTestHas(left, " --resize-at-2");
   while (kroAppFrame(&app)) {
+    if (app.resized)
+      printf("resized %d: %d x %d\n", app.resized, SDL_GetVideoSurface()->w,
+             SDL_GetVideoSurface()->h);
     glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     SDL_Event event = {};
-    event.type = quit ? SDL_QUIT : SDL_KEYDOWN;
+    event.type = quit ? SDL_QUIT : resize ? SDL_VIDEORESIZE : SDL_KEYDOWN;
     event.key.keysym.sym = SDLK_ESCAPE;
-    if (app.frame == 2 && (quit || escape))
+    if (resize)
+      event.resize.w = 40, event.resize.h = 30;
+    if (app.frame == 2 && (quit || escape || resize))
       SDL_PushEvent(&event);
   }
   printf("drew %ld, last at %.4f s; left:%s\n", app.frame, app.seconds, left.c_str());
@@ -60,20 +70,23 @@ const int kProbeRan = [] {
 }();
 
 TEST(App, OptionsAndExitStatuses) {
-  std::string shot = kroTestTempPath("probe.png");
+  std::string shot = kroTestTempPath("probe.png"), resized = kroTestTempPath("resized.png");
   const struct {
     std::string arguments, environment;
     int status;
     std::string out, err;
   } cases[] = {
-      {"--help", "", 0, "usage: probe [WORD]... [--quit-at-2] [--escape-at-2] [--window]", ""},
+      {"--help", "", 0, "usage: probe [WORD]... [--say WORD] [--quit-at-2] [--escape-at-2]", ""},
       {"--frames", "", 2, "", "probe: a value is missing after '--frames'\nusage: probe"},
+      {"--window --say", "", 2, "", "probe: a value is missing after '--say'\nusage: probe"},
       {"--frames 0", "", 2, "", "--frames needs a whole number of frames from 1, not '0'"},
       {"--frames 2x", "", 2, "", "not '2x'"},
       {"--window --bogus", "", 2, "", "probe: unknown option '--bogus'"},
-      {"one --window --frames 9 two --quit-at-2", "", 0,
-       "drew 2, last at 0.0167 s; left: one two --quit-at-2\n", ""},
-      {"--frames 9 --escape-at-2", "", 0, "drew 2,", ""},
+      {"one --say --window --window --frames 9 two --quit-at-2", "", 0,
+       "drew 2, last at 0.0167 s; left: one --say --window two --quit-at-2\n", ""},
+      {"--frames 9 --escape-at-2 --shot /no-such-folder/x.png", "", 1, "drew 2,", "cannot write"},
+      {"--window --frames 3 --resize-at-2 --shot " + resized, "", 0, "resized 1: 40 x 30\ndrew 3",
+       ""},
       {"--shot " + shot, "", 0, "drew 1, last at 0.0000 s; left:\n", ""},
       {"--window --frames 2 --shot /no-such-folder/x.png", "", 1, "drew 2", "cannot write"},
       {"--window --frames 1", "SDL_VIDEODRIVER=no-such-driver ", 1, "", "probe: no video"},
@@ -86,11 +99,13 @@ TEST(App, OptionsAndExitStatuses) {
     EXPECT_TRUE(kroTestHas(run.out, c.out)) << run.out;
     EXPECT_TRUE(kroTestHas(run.err, c.err)) << run.err;
   }
-  kroTestPng picture(shot);
-  ASSERT_EQ(picture.width * 1000 + picture.height, 64048);
-  for (int y : {0, 47})
-    EXPECT_EQ(std::vector<int>(picture.at(63, y), picture.at(63, y) + 3),
-              std::vector<int>({51, 102, 153}));
+  for (auto [path, width, height] : {std::tuple{shot, 64, 48}, {resized, 40, 30}}) {
+    kroTestPng picture(path);
+    ASSERT_EQ(picture.width * 1000 + picture.height, width * 1000 + height);
+    for (int y : {0, height - 1})
+      EXPECT_EQ(std::vector<int>(picture.at(width - 1, y), picture.at(width - 1, y) + 3),
+                std::vector<int>({51, 102, 153}));
+  }
 }
 
 // ---- text ----

@@ -734,15 +734,19 @@ struct LiveKroview {
     }
   }
   ~LiveKroview() { stop(); }
-  // Waits (up to 30 s) for the next line holding `part`; the line from `part` on, or "".
+  // Waits for the next line holding `part` while kroview runs (on a loaded machine a line may
+  // take long; at most 5 minutes); the line from `part` on, or "" once it ended without one.
   std::string waitFor(const std::string &part) {
-    for (int tries = 0; tries < 3000; tries++, usleep(10000)) {
+    for (int tries = 0, ended = 0; tries < 30000 && ended < 2; tries++, usleep(10000)) {
       std::string text = kroTestFileExists(out) ? kroTestReadFile(out) : "";
       size_t at = text.find(part, seen), end = at == std::string::npos ? at : text.find('\n', at);
       if (end != std::string::npos) {
         seen = end + 1;
         return text.substr(at, end - at);
       }
+      siginfo_t info = {}; // ended: its output read once more after that
+      ended += pid <= 0 || waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+               info.si_pid == pid;
     }
     ADD_FAILURE() << "no line with '" << part << "' in:\n" << kroTestReadFile(out);
     return "";

@@ -686,8 +686,10 @@ static int kvRunWindow(kvView *view, const kvOptions *o) {
   w.running = 1;
   w.mouse_x = w.mouse_y = -1;
   w.fps_start = SDL_GetTicks();
-  kvStartWatch(&w);
+  /* Before the watch's line, which scripts take for the window being up: the signal's default
+   * action would end the program. */
   signal(SIGUSR1, kvAskScreenshot);
+  kvStartWatch(&w);
   view->fps = -1.0f;
   SDL_Event event;
   while (w.running) {

@@ -9,7 +9,9 @@
  *
  * The callback only renders (kroRenderSynth: no allocation, lock or I/O);
  * the picture reads the frame position under SDL's audio lock. Without an
- * audio device it says so in one line and follows the clock instead. The
+ * audio device it says so in one line and follows the clock instead; under
+ * --frames it follows the application's time (1/60 s a frame), so that the
+ * pictures are the same on every run whatever the device plays. The
  * song ends the program after its 8 s; Escape or closing the window ends it
  * earlier, --frames after N frames, and --shot writes the last of them as a
  * PNG picture: the window, the loop and the options are the application
@@ -194,7 +196,7 @@ int main(int argc, char **argv) {
   bool sound = StartSound();
   while (kroAppFrame(&app)) {
     int64_t frame = (int64_t)(app.seconds * KRO_SYNTH_RATE);
-    if (sound) {
+    if (sound && app.frames == 0) {
       SDL_LockAudio();
       frame = Synth.frame;
       SDL_UnlockAudio();
