@@ -498,9 +498,15 @@ int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObjec
  * and its separator) for the next call on the same stream, so calls give every
  * object in order as on a file. A held stream is known by its address and its
  * descriptor's file; read it only through these calls until one returns at its
- * end, since the held bytes are no longer in the stream. */
+ * end, since the held bytes are no longer in the stream. The bytes live as long
+ * as the stream: they are dropped when a reader reaches its end, and a stream
+ * closed before that must be forgotten first (kroForgetASEStream), or a stream
+ * opened later at the same address on the same file (a FIFO opened again)
+ * would be served them. */
 int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                          FILE *stream, char *node_name, int *triangles);
+/* Drop the bytes held for stream, if any; call it before closing a stream not read to its end */
+void kroForgetASEStream(FILE *stream);
 /* Every geometry object in file order; returns the count */
 int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
 /* Bounds of `count` meshes together (kroBounds; kro_object.cpp); the vertices that counted */
