@@ -337,6 +337,11 @@ void kroForgetASEStream(FILE *stream) {
       slot.stream = nullptr;
 }
 
+int kroCloseASEStream(FILE *stream) {
+  kroForgetASEStream(stream);
+  return fclose(stream);
+}
+
 /* A stream that cannot seek, where no reader held bytes: its first bytes
  * tell whether it is UTF-16 (the mark is dropped); others stay in the
  * buffer as read. */
