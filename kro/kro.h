@@ -83,9 +83,12 @@ char *kroStringAfterLastDot(char *text);
  *   one the user may write is written, whatever its folder allows.
  * - An existing regular file is replaced by a new file renamed over it when
  *   that keeps everything a user sees about it: its only name (one hard
- *   link), owner, group and permission bits. Otherwise it is rewritten in
- *   place at the commit, its old content kept in memory and put back if the
- *   write fails. A new destination gets 0666 less the umask.
+ *   link), owner, group and permission bits, and it has no extended
+ *   attributes (an ACL is one). Otherwise it is rewritten in place at the
+ *   commit, its old content kept in memory and put back if the write fails;
+ *   such a file the user may write but not read (mode 0200) is refused
+ *   ("Permission denied"), as its old content could not be put back. A new
+ *   destination gets 0666 less the umask.
  * - A symbolic link stays one: its final target is the file written.
  * - A path naming an open descriptor (/dev/stdout, /dev/stderr, /dev/fd/N,
  *   /proc/self/fd/N) writes to that descriptor as it stands, appending where
@@ -93,9 +96,11 @@ char *kroStringAfterLastDot(char *text);
  * Until the commit every destination is as it was; after any failure, also
  * of one file of a commit of several, every destination holds what it held
  * (bytes already sent to a descriptor or device excepted) and no new file is
- * left. While files are open SIGXFSZ is ignored, so that a file size limit is
- * a failed write (EFBIG). These functions print nothing: `error` gives the
- * caller the reason. */
+ * left. While files are open SIGXFSZ and SIGPIPE are ignored (their actions
+ * are restored when the last one closes), so that a file size limit or a
+ * pipe without reader is a failed write (EFBIG, EPIPE) and the commit is
+ * undone. These functions print nothing: `error` gives the caller the
+ * reason. */
 enum { KRO_OUT_PATH_CHARS = 4096 }; /* longest path, terminator included */
 
 typedef struct kroOutFileSink kroOutFileSink; /* what stands behind the stream; private */
@@ -493,9 +498,15 @@ int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObjec
  * and its separator) for the next call on the same stream, so calls give every
  * object in order as on a file. A held stream is known by its address and its
  * descriptor's file; read it only through these calls until one returns at its
- * end, since the held bytes are no longer in the stream. */
+ * end, since the held bytes are no longer in the stream. The bytes live as long
+ * as the stream: they are dropped when a reader reaches its end, and a stream
+ * closed before that must be forgotten first (kroForgetASEStream), or a stream
+ * opened later at the same address on the same file (a FIFO opened again)
+ * would be served them. */
 int kroLoadMeshFromASEfd(kroObject *op, kroObject *nc, kroObject *realn, kroObject *tc,
                          FILE *stream, char *node_name, int *triangles);
+/* Drop the bytes held for stream, if any; call it before closing a stream not read to its end */
+void kroForgetASEStream(FILE *stream);
 /* Every geometry object in file order; returns the count */
 int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
 /* Bounds of `count` meshes together (kroBounds; kro_object.cpp); the vertices that counted */

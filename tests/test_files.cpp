@@ -39,6 +39,7 @@ TEST(FileRule, TheFilesOwnPermissionDecidesAndWhatAUserSeesStays) {
                  {"roots", "", 0666, 0, 0, "", true, "ok"},
                  {"group", "", 0664, kNobody, 0, "", true, "ok"},
                  {"linked", "", 0640, kNobody, kNobody, "other", true, "ok"},
+                 {"write-only", "", 0200, kNobody, kNobody, "twin", true, "Permission denied"},
                  {"linked-by-root", "", 02755, kNobody, kNobody, "second", false, "ok"}};
   for (const auto &[name, folder_mode, mode, owner, group, link_name, nobody, result] : cases) {
     SCOPED_TRACE(name);
@@ -63,6 +64,15 @@ TEST(FileRule, TheFilesOwnPermissionDecidesAndWhatAUserSeesStays) {
               std::make_tuple(owner, group, mode, (nlink_t)(*link_name ? 2 : 1)));
     EXPECT_EQ(kroTestListing(folder), listing);
   }
+  // An ACL, a user attribute (each alone on a file) stay; the group gains nothing from the mask.
+  std::string acl = dir + "/acl", attr = dir + "/attr",
+              show = "{ getfacl -p " + acl + "; getfattr -d " + attr + "; }";
+  std::string before = kroTestRun("echo old >" + acl + " && echo old >" + attr + " && chmod 0640 " +
+                                  acl + " && setfacl -m u:nobody:rw " + acl +
+                                  " && setfattr -n user.kept -v yes " + attr + " && " + show)
+                           .out;
+  EXPECT_TRUE(writeThrough(acl, "a") == "ok" && writeThrough(attr, "b") == "ok");
+  EXPECT_EQ(kroTestRun(show).out + kroTestReadFile(acl) + kroTestReadFile(attr), before + "ab");
 }
 
 // Into a pipe (also through a link to /dev/fd/N), after what a file opened to append holds, at
@@ -99,7 +109,8 @@ TEST(FileRule, DescriptorsAreWrittenAsTheyStand) {
 // The second file of a commit cannot be put in place (its name became a folder): the first,
 // renamed or rewritten in place, gets its old content back, and no other file stays. Stopped
 // by a signal between begin and commit, a program that asked for it ends by the signal with no
-// new file; a file size limit is a failed write (EFBIG), nothing left.
+// new file; a file size limit or a pipe without reader is a failed write (EFBIG, EPIPE), the
+// commit undone, nothing left, and both signals' actions are back after the commit.
 TEST(FileRule, ACommitIsAllOrNoneAndAStopOrASizeLimitLeavesNoNewFile) {
   for (bool linked : {false, true}) {
     std::string dir = kroTestTempFolder(linked ? "all-in-place" : "all-renamed"),
@@ -111,7 +122,7 @@ TEST(FileRule, ACommitIsAllOrNoneAndAStopOrASizeLimitLeavesNoNewFile) {
     kroOutFile outs[2];
     ASSERT_TRUE(kroBeginOutFile(&outs[0], source.c_str()) == 0 &&
                 kroBeginOutFile(&outs[1], header.c_str()) == 0);
-    fputs("new source", outs[0].file);
+    fputs("new source, longer than the old", outs[0].file);
     fputs("new header", outs[1].file);
     ASSERT_TRUE(unlink(header.c_str()) == 0 && mkdir(header.c_str(), 0777) == 0);
     kroTestWriteFile(header + "/inside", "");
@@ -120,24 +131,34 @@ TEST(FileRule, ACommitIsAllOrNoneAndAStopOrASizeLimitLeavesNoNewFile) {
   }
   std::string dir = kroTestTempFolder("signals"), path = dir + "/out.bmp";
   kroTestWriteFile(path, "old");
-  for (int number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
+  for (int number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE}) {
     fflush(stdout);
     pid_t child = fork();
     if (child == 0) {
-      signal(number, SIG_DFL); // as a program starts, whatever the test runner ignores
+      for (int each : {number, SIGXFSZ, SIGPIPE})
+        signal(each, SIG_DFL); // as a program starts, whatever the test runner ignores
       kroRemoveOutFilesOnSignals();
       struct rlimit limit = {4096, 4096};
-      kroOutFile out;
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || kroBeginOutFile(&out, path.c_str()) != 0)
+      int ends[2];
+      kroOutFile outs[2];
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || pipe(ends) != 0 || close(ends[0]) != 0 ||
+          kroBeginOutFile(&outs[0], path.c_str()) != 0 ||
+          kroBeginOutFile(&outs[1], ("/dev/fd/" + std::to_string(ends[1])).c_str()) != 0)
         _exit(3);
-      fputs(std::string(10000, 'x').c_str(), out.file);
-      raise(number); // SIGXFSZ is ignored while an out file is open
-      _exit(kroCommitOutFile(&out) == -1 && out.error == EFBIG ? 0 : 5);
+      fputs(std::string(number == SIGPIPE ? 10 : 10000, 'x').c_str(), outs[0].file);
+      fputs("into a pipe nobody reads", outs[1].file);
+      raise(number); // ignored while an out file is open if a write can raise it
+      struct sigaction xfsz, pipe;
+      bool failed = kroCommitOutFiles(outs, 2) == -1 &&
+                    (number == SIGPIPE ? outs[1].error == EPIPE : outs[0].error == EFBIG);
+      sigaction(SIGXFSZ, nullptr, &xfsz), sigaction(SIGPIPE, nullptr, &pipe);
+      _exit(failed && xfsz.sa_handler == SIG_DFL && pipe.sa_handler == SIG_DFL ? 0 : 5);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(number == SIGXFSZ ? WIFEXITED(status) && WEXITSTATUS(status) == 0
-                                  : WIFSIGNALED(status) && WTERMSIG(status) == number)
+    EXPECT_TRUE(number == SIGXFSZ || number == SIGPIPE
+                    ? WIFEXITED(status) && WEXITSTATUS(status) == 0
+                    : WIFSIGNALED(status) && WTERMSIG(status) == number)
         << strsignal(number) << ": " << status;
     EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(path), "out.bmp\nold");
   }

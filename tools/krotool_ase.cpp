@@ -368,6 +368,7 @@ static bool meshSrcGenerate(const char *path, bool compact,
     free(text);
   }
   krotoolEngineEnd(saved);
+  kroForgetASEStream(stream); // a FIFO's read-ahead must not reach its next opening
   fclose(stream);
   if (!ok)
     fprintf(stderr, "krotool mesh-src: %s: no loaders written\n", path);

@@ -31,7 +31,8 @@ packages_for() {
     fuzz) echo "$(packages_for engine) clang libclang-rt-14-dev" ;;
     test)
       echo "$(packages_for video) $(packages_for bench) $(packages_for fuzz)" \
-        libgtest-dev libgmock-dev zlib1g-dev libx11-dev xdotool clang-format libglu1-mesa-dev
+        libgtest-dev libgmock-dev zlib1g-dev libx11-dev xdotool clang-format libglu1-mesa-dev \
+        acl attr
       ;;
     all) packages_for test ;;
     *) return 1 ;;

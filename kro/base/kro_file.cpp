@@ -22,6 +22,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -65,8 +66,14 @@ struct kroOutFileSink {
 /* ---- the registry a signal handler reads ---------------------------------- */
 
 static kroOutFileSink *volatile kroOutSlots[KRO_OUT_SIGNAL_SLOTS];
-static int kroOutOpenCount;              /* out files between begin and the end */
-static struct sigaction kroOutSavedXfsz; /* SIGXFSZ's action before the first begin */
+static int kroOutOpenCount; /* out files between begin and the end */
+
+/* The fatal signals a write itself can raise: a file size limit passed
+ * (SIGXFSZ), a pipe or socket without reader (SIGPIPE). While out files are
+ * open they are ignored, so that such a write fails (EFBIG, EPIPE) and the
+ * commit is undone instead of the program ending halfway. */
+static const int kroOutWriteSignals[] = {SIGXFSZ, SIGPIPE};
+static struct sigaction kroOutSavedActions[2]; /* their actions before the first begin */
 
 static void kroRegister(kroOutFileSink *sink) {
   for (int i = 0; i < KRO_OUT_SIGNAL_SLOTS; i++)
@@ -74,13 +81,12 @@ static void kroRegister(kroOutFileSink *sink) {
       kroOutSlots[i] = sink;
       break;
     }
-  /* A file size limit makes a write fail with EFBIG instead of ending the
-   * program, so that the new file is removed and the reason reported. */
   if (kroOutOpenCount++ == 0) {
     struct sigaction ignore;
     memset(&ignore, 0, sizeof ignore);
     ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &kroOutSavedXfsz);
+    for (int i = 0; i < 2; i++)
+      sigaction(kroOutWriteSignals[i], &ignore, &kroOutSavedActions[i]);
   }
 }
 
@@ -89,7 +95,8 @@ static void kroUnregister(kroOutFileSink *sink) {
     if (kroOutSlots[i] == sink)
       kroOutSlots[i] = nullptr;
   if (--kroOutOpenCount == 0)
-    sigaction(SIGXFSZ, &kroOutSavedXfsz, nullptr);
+    for (int i = 0; i < 2; i++)
+      sigaction(kroOutWriteSignals[i], &kroOutSavedActions[i], nullptr);
 }
 
 /* ---- the stream ---------------------------------------------------------- */
@@ -287,11 +294,21 @@ static int kroStickyRefuses(const char *target, uid_t owner) {
          self != info.st_uid;
 }
 
+/* Whether the file has extended attributes (an ACL is one): a new file
+ * could not take them all (trusted.* and security.* need privileges, a copy
+ * that fails halfway loses some), so such a file is written in place, which
+ * keeps them with its inode. Unknown counts as having some. */
+static int kroHasAttributes(const char *target) {
+  ssize_t bytes = llistxattr(target, nullptr, 0);
+  return bytes > 0 || (bytes < 0 && errno != ENOTSUP);
+}
+
 /* A new file beside the destination that stands as it does (owner, group,
  * permission bits), or -1 when there can be none: then the file is written in
  * place. */
 static int kroTakeItsPlace(kroOutFileSink *sink, const struct stat *info) {
-  if (info->st_nlink != 1 || kroStickyRefuses(sink->target, info->st_uid))
+  if (info->st_nlink != 1 || kroHasAttributes(sink->target) ||
+      kroStickyRefuses(sink->target, info->st_uid))
     return -1;
   int fd = kroCreateBeside(sink->target, sink->temporary);
   if (fd < 0)
@@ -312,15 +329,18 @@ static int kroTakeItsPlace(kroOutFileSink *sink, const struct stat *info) {
   return -1;
 }
 
-/* Reads the whole file at fd into sink->old; best effort (old stays null). */
-static void kroKeepOldContent(kroOutFileSink *sink, int fd) {
+/* Reads the whole file at fd into sink->old; 0, or an errno value (old
+ * stays null). */
+static int kroKeepOldContent(kroOutFileSink *sink, int fd) {
   size_t size = 0, capacity = 0;
   char *old = nullptr;
   for (;;) {
     if (capacity - size < KRO_OUT_READ_CHUNK) {
       char *grown = (char *)realloc(old, capacity + KRO_OUT_READ_CHUNK * 4);
-      if (!grown)
-        break;
+      if (!grown) {
+        free(old);
+        return ENOMEM;
+      }
       old = grown;
       capacity += KRO_OUT_READ_CHUNK * 4;
     }
@@ -328,19 +348,23 @@ static void kroKeepOldContent(kroOutFileSink *sink, int fd) {
     if (got < 0 && errno == EINTR)
       continue;
     if (got == 0) {
-      sink->old = old ? old : (char *)malloc(1);
+      sink->old = old;
       sink->old_size = size;
-      return;
+      return 0;
     }
-    if (got < 0)
-      break;
+    if (got < 0) {
+      int error = errno;
+      free(old);
+      return error;
+    }
     size += (size_t)got;
   }
-  free(old);
 }
 
 /* Chooses the way for an existing regular file and opens what it needs; 0, or
- * an errno value. The permission to write is the file's own. */
+ * an errno value. The permission to write is the file's own; a file written
+ * in place must also be readable, its old content held, or a failed write
+ * could not put it back: a write-only one is refused (EACCES). */
 static int kroOpenExisting(kroOutFileSink *sink, const struct stat *info) {
   int fd = open(sink->target, O_RDWR | O_NOCTTY | O_CLOEXEC);
   int readable = fd >= 0;
@@ -358,9 +382,7 @@ static int kroOpenExisting(kroOutFileSink *sink, const struct stat *info) {
   }
   sink->way = KRO_OUT_IN_PLACE;
   sink->fd = fd;
-  if (readable)
-    kroKeepOldContent(sink, fd);
-  return 0;
+  return readable ? kroKeepOldContent(sink, fd) : EACCES;
 }
 
 /* Opens the sink for the destination path; 0, or an errno value. */

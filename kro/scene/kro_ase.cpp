@@ -587,7 +587,7 @@ int kroLoadMeshxFromASE(kroObject *op, kroObject *nc, kroObject *realn, kroObjec
     ok = kroLoadASEObject(&walk, &target, 1, 0, name, &have_name);
   }
   int material_ref = kroFinishASELoad(&walk, &target, ok, name, have_name, node_name, triangles);
-  fclose(stream);
+  kroCloseASEStream(stream);
   return material_ref;
 }
 
@@ -670,7 +670,7 @@ static int kroFindASEObjects(const char *path, const char *function, kroASEFound
     scan->objects++;
   }
   kroEndASEMeshWalk(&walk);
-  fclose(stream);
+  kroCloseASEStream(stream);
   if (entry == KRO_ASE_FAILED) {
     free(scan->offsets);
     memset(scan, 0, sizeof *scan);
@@ -757,7 +757,7 @@ int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path) {
       ok = kroLoadASEObjectAt(stream, path, scan.offsets[i], &all[i]);
   }
   if (stream)
-    fclose(stream);
+    kroCloseASEStream(stream);
   free(scan.offsets);
   if (!all || !ok) {
     kroFreeMeshArray(&all, count);

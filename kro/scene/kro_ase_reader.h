@@ -111,6 +111,9 @@ void kroBeginASEReader(kroASEReader *in, FILE *stream, const char *source, const
 /* The stream back at the position after the last character taken; call it
  * before anything else reads, seeks or closes a stream that the caller keeps. */
 void kroEndASEReader(kroASEReader *in);
+/* Closes a stream the engine opened itself (a path may name a FIFO), dropping
+ * what a reader held for it; fclose's result. */
+int kroCloseASEStream(FILE *stream);
 /* The stream position after the last character taken; -1 when the stream cannot tell. */
 long kroTellASE(const kroASEReader *in);
 /* The stream position where the last token begins; -1 when the stream cannot tell. */

@@ -17,6 +17,7 @@
 #include <math.h>
 #include <stdarg.h>
 #include <stdint.h>
+#include <stdio_ext.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -229,7 +230,12 @@ static long kroASELine(const kroASEReader *in) {
  * of the same stream, which reads them first. A slot names its stream by
  * address and by the file behind it (descriptor, device, inode): a slot whose
  * descriptor was closed or now names another file is stale and free again,
- * and a stream found at a held address whose file differs gets nothing. */
+ * and a stream found at a held address whose file differs gets nothing.
+ * None of that tells a FIFO opened again at the same address from the stream
+ * it replaced, so held bytes live only as long as their stream: none are
+ * held once a reader reached its end, kroForgetASEStream drops them before
+ * the stream is closed, and a stream that has never buffered a byte (freshly
+ * opened) is served none. */
 enum {
   KRO_ASE_HELD_STREAMS = 8,                          /* pipes with bytes held at once */
   KRO_ASE_HELD_BYTES = 2 * (KRO_ASE_TOKEN_CHARS + 2) /* a token, its separator, bytes read ahead */
@@ -309,7 +315,7 @@ static int kroResumeASEHeld(kroASEReader *in) {
       continue;
     int descriptor;
     struct stat file;
-    if (kroASEStreamFile(in->stream, &descriptor, &file) &&
+    if (__fbufsize(in->stream) > 0 && kroASEStreamFile(in->stream, &descriptor, &file) &&
         kroIsASEHeldFile(&slot, descriptor, &file)) {
       memcpy(in->buffer, slot.bytes, (size_t)slot.length);
       in->end = slot.length;
@@ -323,6 +329,17 @@ static int kroResumeASEHeld(kroASEReader *in) {
     slot.stream = nullptr;
   }
   return resumed;
+}
+
+void kroForgetASEStream(FILE *stream) {
+  for (kroASEHeld &slot : kroASEHeldStreams)
+    if (slot.stream == stream)
+      slot.stream = nullptr;
+}
+
+int kroCloseASEStream(FILE *stream) {
+  kroForgetASEStream(stream);
+  return fclose(stream);
 }
 
 /* A stream that cannot seek, where no reader held bytes: its first bytes

@@ -300,7 +300,7 @@ static int kroReadMaterials(kroMaterial **materials, const char *path, int with_
     }
   if (ok && !walk.list_done)
     ok = status == 0 && kroCheckASEComplete(&in);
-  fclose(stream);
+  kroCloseASEStream(stream);
   if (!ok || walk.count < 0) {
     free(walk.array);
     return 0;
