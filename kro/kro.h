@@ -951,7 +951,8 @@ typedef struct kroSong {
   int rows;                /* rows per pattern, 1..1024 */
   const uint8_t *order;    /* order_count steps x channel_count pattern numbers (or SILENT) */
   int order_count;         /* steps, 0 or more; the song lasts order_count x rows rows */
-  int rows_per_minute;     /* tempo: row r starts at frame floor(r x 60 x RATE / rows_per_minute) */
+  int rows_per_minute;     /* tempo, 1..60 x RATE: row r starts at frame
+                              floor(r x 60 x RATE / rows_per_minute) */
   float delay_seconds;     /* echo time, 0..1 s: left after one, right after two (ping-pong) */
   float delay_feedback;    /* 0..0.95 */
   float reverb_size;       /* 0..1: how long the reverb rings (about 0.3 to 3 s) */
