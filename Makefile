@@ -8,7 +8,8 @@
 # make view  - build kroview and open FILE (default the showcase scene on the sample ground)
 # make bench - build and run the benchmarks
 # make fuzz  - every libFuzzer target for FUZZ_SECONDS seconds (default 60); fails on any finding
-# make test-sanitize - the whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+# make test-sanitize - the whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+#                      float-to-integer overflow included
 # make release - the intro built for size (at most 64 KiB) and packed: dist/
 # make video - the intro as an H.264 video, out/zkintro.mp4 (installs ffmpeg)
 BUILD ?= build

@@ -363,7 +363,7 @@ typedef struct kroFileStamp {
 /* The shader folder being watched; a zero-filled record is closed. */
 typedef struct kroShaderWatch {
   int open, polling; /* polling: file stamps looked at instead of inotify events */
-  int fd, wd[2];     /* inotify, and its watches on ish/ and psh/ */
+  int fd, wd[2];     /* inotify, and its watches on ish/ and psh/; -1 while one is gone */
   char folder[KRO_SHADER_FOLDER_CHARS + 1];
   kroFileStamp stamps[KRO_WATCHED_SHADER_FILES];
   int pending;     /* a change seen since the last report */
@@ -923,18 +923,20 @@ typedef struct kroInstrument {
   uint8_t wave;      /* KRO_WAVE_* */
   uint8_t filter;    /* KRO_FILTER_* */
   float pulse_width; /* square: share of each period at +1, 0.01..0.99 */
-  float attack;      /* seconds from silence to full level, linear */
-  float decay;       /* seconds from full level down to the sustain level, linear */
+  float attack;      /* seconds from silence to full level, linear, 0..60 */
+  float decay;       /* seconds from full level down to the sustain level, linear, 0..60 */
   float sustain;     /* level 0..1 held while the note is on */
-  float release;     /* seconds from the sustain level to silence once the note is off */
-  float slide;       /* semitones the pitch starts away from the note (+ above), falling to it */
-  float slide_time;  /* seconds in which the slide falls to 1/e of itself */
-  float glide;       /* seconds (1/e) a new note glides from the channel's last pitch; 0: none */
-  float cutoff;      /* Hz, the filter's corner before modulation */
+  float release;     /* seconds from the sustain level to silence once the note is off, 0..60 */
+  float slide;       /* semitones the pitch starts away from the note (+ above), falling to it,
+                        -48..48; the pitch sounded stays within keys 0..127 */
+  float slide_time;  /* seconds in which the slide falls to 1/e of itself, 0..60 */
+  float glide;       /* seconds (1/e) a new note glides from the channel's last pitch, 0..60;
+                        0: none */
+  float cutoff;      /* Hz, the filter's corner before modulation, 10..20000 */
   float resonance;   /* 0..0.99: Q = 1 / (2 - 2 resonance); 0.2929 is the flat Q of 0.7071 */
-  float env_cutoff;  /* octaves the envelope adds to the cutoff at full level */
-  float lfo_rate;    /* Hz of the cutoff's sine LFO, its phase 0 at the note's start */
-  float lfo_depth;   /* octaves the LFO swings the cutoff up and down */
+  float env_cutoff;  /* octaves the envelope adds to the cutoff at full level, -10..10 */
+  float lfo_rate;    /* Hz of the cutoff's sine LFO, its phase 0 at the note's start, 0..100 */
+  float lfo_depth;   /* octaves the LFO swings the cutoff up and down, 0..10 */
   float gain;        /* level of the instrument, 0..1 */
 } kroInstrument;
 
@@ -944,26 +946,29 @@ typedef struct kroChannel {
   float pan;           /* -1 left .. +1 right, equal power */
   float delay;         /* send to the stereo echo, 0..1 */
   float reverb;        /* send to the reverb, 0..1 */
-  float pan_lfo_rate;  /* Hz: pan += depth x cos(2 pi rate t), t seconds since the song's start */
+  float pan_lfo_rate;  /* Hz, 0..100: pan += depth x cos(2 pi rate t), t seconds since the start */
   float pan_lfo_depth; /* the swing at the start, 0..1 */
-  float pan_lfo_end;   /* seconds at which the swing has narrowed linearly to nothing; 0: never */
+  float pan_lfo_end;   /* seconds at which the swing has narrowed linearly to nothing, 0..86400;
+                          0: never */
 } kroChannel;
 
 typedef struct kroSong {
   const kroInstrument *instruments;
-  int instrument_count;
+  int instrument_count; /* 1 or more */
   const kroChannel *channels;
   int channel_count;       /* 1..KRO_SYNTH_CHANNELS */
   const uint8_t *patterns; /* pattern_count x rows cells: NONE, a key 1..127, or OFF */
   int pattern_count;       /* 1..254 */
   int rows;                /* rows per pattern, 1..1024 */
   const uint8_t *order;    /* order_count steps x channel_count pattern numbers (or SILENT) */
-  int order_count;         /* steps; the song lasts order_count x rows rows */
-  int rows_per_minute;     /* tempo: row r starts at frame floor(r x 60 x RATE / rows_per_minute) */
-  float delay_seconds;     /* echo time, up to 1 s: left after one, right after two (ping-pong) */
+  int order_count;         /* steps, 0 or more; the song lasts order_count x rows rows */
+  int rows_per_minute;     /* tempo, 1..60 x RATE: row r starts at frame
+                              floor(r x 60 x RATE / rows_per_minute) */
+  float delay_seconds;     /* echo time, 0..1 s: left after one, right after two (ping-pong) */
   float delay_feedback;    /* 0..0.95 */
   float reverb_size;       /* 0..1: how long the reverb rings (about 0.3 to 3 s) */
-  float master;            /* gain before the limiter, which keeps every sample within -2 dBFS */
+  float master;            /* gain before the limiter (0..16), which keeps every sample within
+                              -2 dBFS */
 } kroSong;
 
 typedef struct kroSynthState kroSynthState; /* voices, echo and reverb lines; private */
@@ -975,7 +980,8 @@ typedef struct kroSynth {
   kroSynthState *state; /* heap, from kroStartSynth to kroStopSynth */
 } kroSynth;
 
-/* Check the song and make the state for frame 0 (the only allocation); 0, or -1 after a report */
+/* Check the song (every field in the range given above) and make the state for frame 0 (the
+ * only allocation); 0, or -1 after a report */
 int kroStartSynth(kroSynth *synth, const kroSong *song);
 /* The next `frames` frames as interleaved left, right floats of the limited mix (-1..1) */
 void kroRenderSynthFloat(kroSynth *synth, float *out, int frames);

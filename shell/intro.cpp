@@ -36,6 +36,7 @@ static bool Mute = false;                              /* --mute: no audio devic
 static const int SOUND_FRAMES = 882; /* frames per audio callback: 20 ms, a whole number */
 static kroSynth Synth;               /* advanced only by the audio callback once started */
 static bool SoundStarted = false;    /* set with `start`, under SDL's audio lock */
+static bool SoundRunning = false;    /* the callback has run once: the device takes buffers */
 
 /* Video that cannot start, a mode that cannot be set, or a mode without GL:
  * one line with SDL's reason, and the intro does not play. */
@@ -114,6 +115,7 @@ static void PlaySound(void *user, Uint8 *stream, int bytes) {
   static int16_t dropped[2 * SOUND_FRAMES];
   if (!SoundStarted) {
     memset(stream, 0, bytes);
+    SoundRunning = true;
     return;
   }
   if (Synth.frame == 0) {
@@ -140,8 +142,9 @@ static void QuietAlsa() {
     ((int (*)(AlsaHandler))set)(SilentAlsa);
 }
 
-/* Opens the audio device for the song and lets it run on silence, so that
- * the song can start at once with the picture's clock; false without sound
+/* Opens the audio device for the song and lets it run on silence until it
+ * has taken a buffer, so that the song can start at once with the picture's
+ * clock; false without sound
  * (muted, or no device: one line on standard error). The device takes the
  * song's own format, SDL converting where the hardware differs. */
 static bool StartSound() {
@@ -164,6 +167,15 @@ static bool StartSound() {
     return false;
   }
   SDL_PauseAudio(0);
+  /* The picture's clock starts on a running device (waited for a second at most), which has
+   * then played silence before the song. */
+  for (Uint32 asked = SDL_GetTicks(); SDL_GetTicks() - asked < 1000; SDL_Delay(1)) {
+    SDL_LockAudio();
+    bool running = SoundRunning;
+    SDL_UnlockAudio();
+    if (running)
+      break;
+  }
   return true;
 }
 

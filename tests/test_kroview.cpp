@@ -806,8 +806,10 @@ int panelRows(const kroTestPng &png) {
 // The window follows the files: a replaced model shows in the next screenshot, a broken one keeps
 // the last good picture with the reason in the overlay; a changed shader changes the picture, a
 // broken one keeps the last good program. Both ways of watching (inotify, file times) behave the
-// same, following a linked model to its file and then the file put in the link's place. Screenshots
-// (SIGUSR1 as F12) take the first free kroview-NNNN.png, passing over a dangling link, and match
+// same, following a linked model to its file, to the one it is re-pointed to (not the old one) and
+// then the file put in the link's place, and the shader folder to a copy put in its place.
+// Screenshots (SIGUSR1 as F12) take the first free kroview-NNNN.png, passing over a dangling link,
+// and match
 // --shot's frame under the overlay (its frame rate differs). F12 and Escape (sent to every kroview
 // window) save one more and end it; SIGTERM ends it at once.
 TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
@@ -820,6 +822,13 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     kroTestWriteFile(target, kroTestReadFile(kThree));
     ASSERT_EQ(symlink(target.c_str(), model.c_str()), 0);
     const std::string options = " --up +y --size 400x200 --shaders " + shaders;
+    kvWatch watch; // beside the window's, on its own clock: seen changes of the model
+    ASSERT_EQ(kvOpenWatch(&watch, model.c_str(), shaders.c_str(), !how.empty()), 0);
+    long clock = kroNowMs();
+    auto changed = [&] { // a look, then another a quiet time later
+      kvPollWatch(&watch, clock += 1000);
+      return kvPollWatch(&watch, clock += 1000);
+    };
     LiveKroview live("run" + how, model + options + " " + how);
     const std::string dir = live.folder;
     ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
@@ -837,9 +846,21 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     live.waitFor("kroview: reloaded " + model);
     kroTestPng replaced = live.shot();
     EXPECT_GT(countColour(replaced, 242, 140, 25) + countColour(replaced, 220, 128, 23), 500);
+    // Re-pointed as ln -sfn does (a new link renamed over it) to a copy in a third folder: the
+    // write below goes to the copy.
+    std::string other = kroTestTempFolder("other" + how) + "/other.ase";
+    kroTestWriteFile(other, kroTestReadFile(target));
+    ASSERT_EQ(symlink(other.c_str(), (model + ".new").c_str()), 0);
+    ASSERT_EQ(rename((model + ".new").c_str(), model.c_str()), 0);
+    live.waitFor("kroview: reloaded " + model);
+    EXPECT_EQ(changed(), KV_CHANGED_MODEL);
+    kroTestWriteFile(target, "no longer shown");
+    EXPECT_EQ(changed(), 0);
 
     kroTestWriteFile(model, "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX -3\n"); // in place
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good model: "), model));
+    EXPECT_EQ(changed(), KV_CHANGED_MODEL);
+    kvCloseWatch(&watch);
     kroTestPng kept = live.shot();
     rows = panelRows(kept) + 2;
     EXPECT_EQ(differing(kept, replaced, 0, under), 0) << "the picture under the overlay changed";
@@ -848,8 +869,8 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     live.waitFor("kroview: reloaded " + model);
     EXPECT_EQ(panelRows(live.shot()), panelRows(replaced)) << "the overlay kept an old reason";
 
-    replaceFile(shaders + "/ish/b.frag",
-                "void main() { gl_FragColor = vec4(1.0, 0.0, 1.0, 1.0); }\n");
+    const std::string lit = "void main() { gl_FragColor = vec4(1.0, 0.0, 1.0, 1.0); }\n";
+    replaceFile(shaders + "/ish/b.frag", lit);
     live.waitFor("kroview: rebuilt the shaders");
     kroTestPng magenta = live.shot();
     EXPECT_GT(countColour(magenta, 255, 0, 255), 500);
@@ -857,6 +878,11 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     kroTestWriteFile(shaders + "/ish/b.frag", "void main() { gl_FragColor = ; }\n");
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good shaders: "), "ish/b.frag"));
     EXPECT_GT(countColour(live.shot(), 255, 0, 255), 500);
+    // ish/ replaced by its copy: the copy is watched, its broken file found and then its fix.
+    ASSERT_EQ(kroTestRun("cd " + shaders + " && mv ish ish.old && cp -r ish.old ish").status, 0);
+    live.waitFor("kroview: kept the last good shaders: ");
+    replaceFile(shaders + "/ish/b.frag", lit);
+    live.waitFor("kroview: rebuilt the shaders");
 
     // A textured model shows its picture's blue tiles; a new picture under the map's name is
     // loaded again (a plain green one: green tiles, no blue), also after a broken one.

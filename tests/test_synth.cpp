@@ -48,7 +48,9 @@ double amplitude(const std::vector<float> &mix, size_t from, size_t n, double hz
 }
 
 // The strongest frequency is the note's, filtered or not; a sine's level is its gain's, panned
-// to the middle, and a 1 kHz filter of Q 0.7071 takes -10 log10(1 + (f / fc)^(+-4)) dB from it.
+// to the middle, and a 1 kHz filter of Q 0.7071 takes -10 log10(1 + (f / fc)^(+-4)) dB from it
+// (the band pass 1 / sqrt(2 + (f / fc - fc / f)^2): -6.4 dB an octave below fc). A slide from
+// beyond the top key holds there.
 TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
   struct Case {
     uint8_t wave, key, filter;
@@ -59,7 +61,7 @@ TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
       {KRO_WAVE_SINE, 40, KRO_FILTER_OFF, 0.0},     {KRO_WAVE_SINE, 95, KRO_FILTER_LOW, -12.30},
       {KRO_WAVE_SINE, 107, KRO_FILTER_LOW, -24.10}, {KRO_WAVE_SINE, 71, KRO_FILTER_HIGH, -12.30},
       {KRO_WAVE_SINE, 59, KRO_FILTER_HIGH, -24.10}, {KRO_WAVE_SINE, 59, KRO_FILTER_LOW, 0.0},
-      {KRO_WAVE_SINE, 107, KRO_FILTER_HIGH, 0.0}};
+      {KRO_WAVE_SINE, 107, KRO_FILTER_HIGH, 0.0},   {KRO_WAVE_SINE, 71, KRO_FILTER_BAND, -6.39}};
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "wave " << (int)c.wave << " key " << (int)c.key << " filter " << (int)c.filter);
@@ -75,26 +77,35 @@ TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
       EXPECT_NEAR(20 * log10(amplitude(x, 4410, 22050, hz) / (0.5 * sqrt(0.5))), c.decibels, 1.0);
     }
   }
+  OneNote top(KRO_WAVE_SINE, 127);
+  top.ins.slide = 48, top.ins.slide_time = 0.05f;
+  EXPECT_NEAR(amplitude(renderFloat(&top.song), 0, 2205, 12543.85) / (0.5 * sqrt(0.5)), 1, 0.02);
 }
 
 // A 1975.5 Hz sine released at 0.5 s: its envelope, the largest magnitude in each millisecond,
-// peaks at the gain's level and reaches full, sustain and silence at the times set.
-TEST(Synth, EnvelopeTimesAsSet) {
+// peaks at the gain's level panned (left cos, right sin of (pan + 1) pi / 4) and reaches full,
+// sustain and silence at the times set. Hard left through the echo and loud: the right side
+// hears the echo's second pass only, and the limiter holds the peak at -2 dBFS.
+TEST(Synth, EnvelopeTimesPanEchoAndLimitAsSet) {
   struct Case {
-    float attack, decay, sustain, release;
-  } cases[] = {{0.1f, 0.2f, 0.5f, 0.3f}, {0.02f, 0.05f, 0.25f, 0.6f}, {0.3f, 0.1f, 0.8f, 0.05f}};
+    float attack, decay, sustain, release, pan;
+  } cases[] = {{0.1f, 0.2f, 0.5f, 0.3f, -0.5f},
+               {0.02f, 0.05f, 0.25f, 0.6f, 0.0f},
+               {0.3f, 0.1f, 0.8f, 0.05f, 0.5f}};
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message()
                  << c.attack << " " << c.decay << " " << c.sustain << " " << c.release);
     OneNote note(KRO_WAVE_SINE, 95);
     note.cells[1] = KRO_NOTE_OFF;
     note.ins.attack = c.attack, note.ins.decay = c.decay, note.ins.sustain = c.sustain;
-    note.ins.release = c.release;
+    note.ins.release = c.release, note.channel.pan = c.pan;
     std::vector<float> x = renderFloat(&note.song), env(x.size() / 88);
+    float right = 0, angle = (c.pan + 1) * (float)M_PI / 4;
     for (size_t i = 0; i < env.size() * 44; i++) // left
-      env[i / 44] = fmaxf(env[i / 44], fabsf(x[2 * i]));
+      env[i / 44] = fmaxf(env[i / 44], fabsf(x[2 * i])), right = fmaxf(right, fabsf(x[2 * i + 1]));
     float peak = *std::max_element(env.begin(), env.end());
-    EXPECT_NEAR(peak, 0.5f * sqrtf(0.5f), 0.005f); // gain 0.5, panned to the middle
+    EXPECT_NEAR(peak, 0.5f * cosf(angle), 0.005f); // gain 0.5
+    EXPECT_NEAR(right, 0.5f * sinf(angle), 0.005f);
     auto first = [&](size_t from, auto holds) {
       return (std::find_if(env.begin() + from, env.end(), holds) - env.begin()) / 1000.0;
     };
@@ -107,10 +118,22 @@ TEST(Synth, EnvelopeTimesAsSet) {
     EXPECT_NEAR(sustained, c.attack + c.decay, 0.003);
     EXPECT_NEAR(silent, 0.5 + c.release, 0.003);
   }
+  OneNote note(KRO_WAVE_SINE, 69);
+  note.channel.pan = -1, note.channel.delay = 1, note.song.delay_seconds = 0.1f;
+  note.song.delay_feedback = 0.5f, note.song.master = 8;
+  std::vector<float> x = renderFloat(&note.song);
+  float right[2] = {0, 0}, peak = 0; // right before and after 0.2 s, both
+  for (size_t i = 0; i < x.size(); i++) {
+    peak = fmaxf(peak, fabsf(x[i]));
+    if (i % 2)
+      right[i >= 2 * 8820] = fmaxf(right[i >= 2 * 8820], fabsf(x[i]));
+  }
+  EXPECT_TRUE(right[0] < 1e-6f && right[1] > 0.05f) << right[0] << " " << right[1];
+  EXPECT_NEAR(peak, 0.7943f, 1e-4f);
 }
 
-// A song the synthesizer cannot play is refused with the reason before anything is made, and
-// the refused synth renders silence.
+// A song the synthesizer cannot play (a field out of its range in kro.h, NaN in none) is refused
+// with the reason before anything is made, and the refused synth renders silence.
 TEST(Synth, RefusesSongsItCannotPlay) {
   struct Case {
     const char *reason;
@@ -123,6 +146,10 @@ TEST(Synth, RefusesSongsItCannotPlay) {
       {"pattern holds a cell that is no key", [](OneNote *n) { n->cells[3] = 128; }},
       {"rows per pattern are not 1..1024", [](OneNote *n) { n->song.rows = 0; }},
       {"instrument has a value out of range", [](OneNote *n) { n->ins.resonance = 1.0f; }},
+      {"instrument has a value out of range", [](OneNote *n) { n->ins.sustain = NAN; }},
+      {"instrument has a value out of range", [](OneNote *n) { n->ins.slide = 48.5f; }},
+      {"channel has a value out of range", [](OneNote *n) { n->channel.pan_lfo_end = INFINITY; }},
+      {"echo, reverb or master level is out of range", [](OneNote *n) { n->song.master = 17; }},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.reason);

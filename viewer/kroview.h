@@ -280,7 +280,7 @@ typedef struct kvWatch {
   int open, polling; /* polling: file stamps looked at instead of inotify events */
   int fd, model_wd;
   char model_path[KV_WATCH_PATH], model_folder[KV_WATCH_PATH], model_name[KV_WATCH_PATH];
-  int target_wd; /* a linked model's final file's folder, or -1 */
+  int target_wd; /* a linked model's final file's folder (where it leads now), or -1 */
   char target_folder[KV_WATCH_PATH], target_name[KV_WATCH_PATH];
   kroFileStamp model_stamp;
   kroShaderWatch shaders; /* the shader folder's ish/ and psh/ (the engine's watch) */

@@ -1,11 +1,12 @@
 /*
  * Watching the model file and the shader folder for changes: inotify on the
- * model's folder and, for a linked model, its final file's folder (editors
- * that save by writing a new file and renaming it over the old one are seen
- * too), or, where inotify is missing or refused, the files' times and sizes
- * looked at every KV_POLL_MS; the shader folder through the engine's watch
- * (kroShaderWatch), which works the same way. A burst of events is reported
- * once, when the files have been quiet for KV_QUIET_MS.
+ * model's folder and, for a linked model, its final file's folder, followed
+ * again whenever the link changes (editors that save by writing a new file
+ * and renaming it over the old one are seen too), or, where inotify is
+ * missing or refused, the files' times and sizes looked at every KV_POLL_MS;
+ * the shader folder through the engine's watch (kroShaderWatch), which works
+ * the same way. A burst of events is reported once, when the files have been
+ * quiet for KV_QUIET_MS.
  * Depends on: Linux inotify, POSIX stat, kro (kroShaderWatch).
  */
 #include "kroview.h"
@@ -38,12 +39,13 @@ static void kvSplitPath(const char *path, char *folder, size_t folder_bytes, cha
   }
 }
 
-static int kvOpenInotify(kvWatch *watch) {
-  watch->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (watch->fd < 0)
-    return 0;
-  watch->model_wd = inotify_add_watch(watch->fd, watch->model_folder, KV_EVENTS);
-  /* A linked model changes where its final file is: that folder too. */
+/* A linked model changes where its final file is: that folder is watched too, and only the
+ * folder the link leads to now (a re-pointed link leaves its old one). The two folders may be
+ * one, and so one watch: that one stays. */
+static void kvFollowLink(kvWatch *watch) {
+  if (watch->target_wd >= 0 && watch->target_wd != watch->model_wd)
+    inotify_rm_watch(watch->fd, watch->target_wd);
+  watch->target_wd = -1;
   struct stat info;
   char *target = lstat(watch->model_path, &info) == 0 && S_ISLNK(info.st_mode)
                      ? realpath(watch->model_path, nullptr)
@@ -54,6 +56,14 @@ static int kvOpenInotify(kvWatch *watch) {
     watch->target_wd = inotify_add_watch(watch->fd, watch->target_folder, KV_EVENTS);
   }
   free(target);
+}
+
+static int kvOpenInotify(kvWatch *watch) {
+  watch->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch->fd < 0)
+    return 0;
+  watch->model_wd = inotify_add_watch(watch->fd, watch->model_folder, KV_EVENTS);
+  kvFollowLink(watch);
   if (watch->model_wd >= 0)
     return 1;
   close(watch->fd);
@@ -83,20 +93,23 @@ int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folde
 static void kvReadEvents(kvWatch *watch, long now) {
   char buffer[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
   ssize_t length;
+  int relink = 0; /* the model's own name changed: it may lead elsewhere now */
   while ((length = read(watch->fd, buffer, sizeof buffer)) > 0) {
     for (char *at = buffer; at < buffer + length;) {
       const struct inotify_event *event = (const struct inotify_event *)at;
       at += sizeof(struct inotify_event) + event->len;
-      int is_model =
-          event->len > 0 &&
-          ((event->wd == watch->model_wd && strcmp(event->name, watch->model_name) == 0) ||
-           (event->wd == watch->target_wd && strcmp(event->name, watch->target_name) == 0));
-      if (is_model) {
+      int is_link = event->len > 0 && event->wd == watch->model_wd &&
+                    strcmp(event->name, watch->model_name) == 0;
+      if (is_link || (event->len > 0 && event->wd == watch->target_wd &&
+                      strcmp(event->name, watch->target_name) == 0)) {
         watch->pending |= KV_CHANGED_MODEL;
         watch->last_event = now;
       }
+      relink |= is_link;
     }
   }
+  if (relink)
+    kvFollowLink(watch);
 }
 
 /* Files whose stamp moved since the last look: marks them pending. */

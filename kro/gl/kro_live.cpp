@@ -4,8 +4,10 @@
  * the last-good rule (the new programs replace the old ones only when every
  * one of them builds), and the shader folder watched for changes: inotify on
  * its ish/ and psh/, or, where inotify is missing or refused, the files'
- * times and sizes looked at every KRO_WATCH_POLL_MS. A burst of events counts
- * once, when the files have been quiet for KRO_WATCH_QUIET_MS.
+ * times and sizes looked at every KRO_WATCH_POLL_MS; the same while a watched
+ * folder has been moved or deleted away, until one stands in its place again.
+ * A burst of events counts once, when the files have been quiet for
+ * KRO_WATCH_QUIET_MS.
  * Depends on: kro_shader.cpp, kro_init.cpp, kro_error.cpp, GL, Linux inotify.
  */
 #include "kro.h"
@@ -136,8 +138,8 @@ int kroRebuildShaders(int resx, int resy) {
 
 /* ---- watching the shader folder ------------------------------------------ */
 
-static const uint32_t KRO_WATCH_EVENTS =
-    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_CREATE | IN_DELETE | IN_ATTRIB;
+static const uint32_t KRO_WATCH_EVENTS = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_CREATE |
+                                         IN_DELETE | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF;
 
 /* The shader files the engine reads, under the shader folder. */
 static const char *const KRO_WATCHED_FILES[KRO_WATCHED_SHADER_FILES] = {
@@ -213,19 +215,28 @@ static int kroIsStageFileName(const char *name) {
   return length > 5 && (!strcmp(name + length - 5, ".vert") || !strcmp(name + length - 5, ".frag"));
 }
 
+/* Events since the last read. A watched folder moved or deleted away takes its watch with it:
+ * then inotify is closed (fd -1) until both folders can be watched again. */
 static void kroReadShaderEvents(kroShaderWatch *watch, long now) {
   char buffer[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
   ssize_t length;
+  int lost = 0;
   while ((length = read(watch->fd, buffer, sizeof buffer)) > 0) {
     for (char *at = buffer; at < buffer + length;) {
       const struct inotify_event *event = (const struct inotify_event *)at;
       at += sizeof(struct inotify_event) + event->len;
-      if ((event->wd == watch->wd[0] || event->wd == watch->wd[1]) && event->len > 0 &&
-          kroIsStageFileName(event->name)) {
+      if (event->wd != watch->wd[0] && event->wd != watch->wd[1])
+        continue;
+      lost |= (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_IGNORED)) != 0;
+      if (event->len > 0 && kroIsStageFileName(event->name)) {
         watch->pending = 1;
         watch->last_event = now;
       }
     }
+  }
+  if (lost) {
+    close(watch->fd);
+    watch->fd = watch->wd[0] = watch->wd[1] = -1;
   }
 }
 
@@ -245,10 +256,16 @@ static void kroLookAtShaders(kroShaderWatch *watch, long now) {
 int kroPollShaderWatch(kroShaderWatch *watch, long now_ms) {
   if (!watch->open)
     return 0;
-  if (watch->polling)
-    kroLookAtShaders(watch, now_ms);
-  else
+  if (!watch->polling && watch->fd >= 0)
     kroReadShaderEvents(watch, now_ms);
+  /* Without its folders the watch looks at the stamps, and tries inotify again at each look:
+   * the folders it then finds (a copy put in place, say) count as a change. */
+  if (!watch->polling && watch->fd < 0 && now_ms >= watch->next_poll && kroOpenInotify(watch)) {
+    watch->pending = 1;
+    watch->last_event = now_ms;
+  }
+  if (watch->polling || watch->fd < 0)
+    kroLookAtShaders(watch, now_ms);
   if (!watch->pending || now_ms - watch->last_event < KRO_WATCH_QUIET_MS)
     return 0;
   watch->pending = 0;

@@ -16,6 +16,7 @@
 
 #include <errno.h>
 #include <math.h>
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -106,6 +107,48 @@ int64_t kroSongRow(const kroSong *song, int64_t frame) {
   return row < rows ? row : rows;
 }
 
+/* The float fields of each record, in their order there (kro.h): the range each must lie in.
+ * NaN lies in none; infinities lie outside every one. */
+typedef struct kroRange {
+  float low, high;
+} kroRange;
+
+static const kroRange KRO_INSTRUMENT_RANGES[] = {
+    {0.01f, 0.99f},                      /* pulse_width */
+    {0, 60},        {0, 60},    {0, 1},  /* attack, decay, sustain */
+    {0, 60},        {-48, 48},           /* release, slide */
+    {0, 60},        {0, 60},             /* slide_time, glide */
+    {10, 20000},    {0, 0.99f},          /* cutoff, resonance */
+    {-10, 10},      {0, 100},   {0, 10}, /* env_cutoff, lfo_rate, lfo_depth */
+    {0, 1}};                             /* gain */
+static const kroRange KRO_CHANNEL_RANGES[] = {
+    {0, 1},   {-1, 1}, {0, 1},    {0, 1}, /* volume, pan, delay, reverb */
+    {0, 100}, {0, 1},  {0, 86400}};       /* pan_lfo_rate, pan_lfo_depth, pan_lfo_end */
+static const kroRange KRO_SONG_RANGES[] = {
+    {0, 1}, {0, 0.95f}, {0, 1}, {0, 16}}; /* delay_seconds, delay_feedback, reverb_size, master */
+
+#define KRO_COUNT(table) (sizeof table / sizeof table[0])
+/* The tables cover each record's floats from the first to the last, with no gap. */
+#define KRO_FLOATS(type, first, last)                                                              \
+  ((offsetof(type, last) - offsetof(type, first)) / sizeof(float) + 1)
+static_assert(KRO_FLOATS(kroInstrument, pulse_width, gain) == KRO_COUNT(KRO_INSTRUMENT_RANGES),
+              "instrument ranges");
+static_assert(KRO_FLOATS(kroChannel, volume, pan_lfo_end) == KRO_COUNT(KRO_CHANNEL_RANGES),
+              "channel ranges");
+static_assert(KRO_FLOATS(kroSong, delay_seconds, master) == KRO_COUNT(KRO_SONG_RANGES),
+              "song ranges");
+
+/* 1 when the `count` floats from `first` each lie in their range. */
+static int kroInRanges(const float *first, const kroRange *range, size_t count) {
+  for (size_t i = 0; i < count; i++) {
+    float x;
+    memcpy(&x, (const char *)first + i * sizeof x, sizeof x);
+    if (!(x >= range[i].low && x <= range[i].high))
+      return 0;
+  }
+  return 1;
+}
+
 /* The reason a song cannot play, or null when it can. */
 static const char *kroSongFault(const kroSong *song) {
   if (!song->instruments || song->instrument_count < 1)
@@ -120,18 +163,17 @@ static const char *kroSongFault(const kroSong *song) {
     return "order list is missing";
   if (song->rows_per_minute < 1 || song->rows_per_minute > 60 * KRO_SYNTH_RATE)
     return "tempo is not 1..2646000 rows per minute";
-  if (!(song->delay_seconds >= 0.0f && song->delay_seconds <= 1.0f) ||
-      !(song->delay_feedback >= 0.0f && song->delay_feedback <= 0.95f) ||
-      !(song->reverb_size >= 0.0f && song->reverb_size <= 1.0f) || !(song->master >= 0.0f))
+  if (!kroInRanges(&song->delay_seconds, KRO_SONG_RANGES, KRO_COUNT(KRO_SONG_RANGES)))
     return "echo, reverb or master level is out of range";
   for (int i = 0; i < song->instrument_count; i++) {
     const kroInstrument *ins = &song->instruments[i];
     if (ins->wave > KRO_WAVE_NOISE || ins->filter > KRO_FILTER_BAND ||
-        !(ins->resonance >= 0.0f && ins->resonance <= 0.99f) || !(ins->attack >= 0.0f) ||
-        !(ins->decay >= 0.0f) || !(ins->release >= 0.0f) || !(ins->slide_time >= 0.0f) ||
-        !(ins->glide >= 0.0f) || !(ins->cutoff > 0.0f))
+        !kroInRanges(&ins->pulse_width, KRO_INSTRUMENT_RANGES, KRO_COUNT(KRO_INSTRUMENT_RANGES)))
       return "instrument has a value out of range";
   }
+  for (int c = 0; c < song->channel_count; c++)
+    if (!kroInRanges(&song->channels[c].volume, KRO_CHANNEL_RANGES, KRO_COUNT(KRO_CHANNEL_RANGES)))
+      return "channel has a value out of range";
   for (int c = 0; c < song->channel_count; c++)
     if (song->channels[c].instrument >= song->instrument_count)
       return "channel names an instrument it does not have";
@@ -193,7 +235,9 @@ void kroStopSynth(kroSynth *synth) {
 static void kroVoiceControl(kroVoice *v, int64_t frame) {
   const kroInstrument *ins = v->ins;
   const kroChannel *ch = v->channel;
-  v->heard = v->key + v->offset;
+  /* A slide or glide beyond the keys holds at the last one: the oscillator's step stays far
+   * inside 32 bits (key 127 is 12.5 kHz). */
+  v->heard = fminf(fmaxf(v->key + v->offset, 0.0f), (float)KRO_SYNTH_MAX_KEY);
   float hz = 440.0f * exp2f((v->heard - 69.0f) / 12.0f);
   v->step = (uint32_t)(hz * (4294967296.0f / KRO_SYNTH_RATE));
   v->offset *= v->keep;
