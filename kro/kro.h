@@ -207,7 +207,9 @@ void kroApply3x3MatrixToVector(const float *matrix, float *vector);
 void kroCreateRotationMatrixFromNormalizedAxis(float *matrix, const float *axis, float angle);
 /* Multiply the current matrix by a frustum; angle in degrees from the axis to the top edge */
 void kroPerspectiveOGL(float angle, float aspect, float near_distance, float far_distance);
-/* Set projection and model-view (mode left MODELVIEW) to show the bounds' sphere whole, centred */
+/* Set projection and model-view (mode left MODELVIEW) to show the bounds' box centred, its front
+ * face filling the view's binding side (width or height) exactly; near and far hold the
+ * bounds' sphere, so the model may turn about its centre (it may then overfill the view) */
 void kroFrameBounds(const kroBounds *bounds, float angle, float aspect);
 
 /* ------------------------------------------------------------------------ */
@@ -316,7 +318,10 @@ void kroDrawLightMaterialNormalsObject(const void *reserved0, const void *reserv
 void kroSetLightMaterialColor(float red, float green, float blue);
 struct kroMesh;
 struct kroMaterial;
-/* Lit drawing in materials[material_ref]'s diffuse colour, or its diffuse texture if it has one */
+/* Lit drawing in materials[material_ref]'s diffuse colour, or its diffuse texture if it has one
+ * and the mesh has texture coordinates; as kroDrawLightMaterialNormalsObject but with the lights
+ * placed in eye space as they stand (the model-view matrix is not applied): light 0 at the eye,
+ * light 1 at (15, 15, 0), so what faces the viewer is lit, whatever the model's shape or turn */
 void kroDrawMesh(const struct kroMesh *mesh, const struct kroMaterial *materials, int count);
 
 /* ------------------------------------------------------------------------ */

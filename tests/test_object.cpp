@@ -167,7 +167,7 @@ TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
       EXPECT_TRUE(fabs(got[0] - x) < 1e-5 && fabs(got[1] - y) < 1e-5) << d << " " << x << y;
     }
   EXPECT_NEAR(project(p, 0, 0, -0.2)[2], -1, 1e-5);
-  EXPECT_NEAR(project(p, 0, 0, -50)[2], 1, 1e-4);
+  EXPECT_NEAR(project(p, 0, 0, -50)[2], 1, 1e-6); // a far plane 1 % off is 8e-5 away
 }
 
 // Two triangles facing the viewer, every vertex at its own place, with its own
@@ -269,6 +269,14 @@ template <size_t N> void makeMesh(kroTestMesh *m, const float (&rows)[N][9]) {
 // black 64 x 64 window: the box 6 in front of the eye, turned 35 degrees about y, then tilted 25
 // about x.
 const float kCentres[3][3] = {{0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
+// The projection times the model-view matrix, left as the projection (matrix mode projection).
+std::vector<float> projectionTimesModelView() {
+  std::vector<float> modelview(16), both(16);
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelview.data());
+  glMatrixMode(GL_PROJECTION), glMultMatrixf(modelview.data());
+  glGetFloatv(GL_PROJECTION_MATRIX, both.data());
+  return both;
+}
 std::vector<std::vector<int>> drawLit(const kroTestMesh &box) {
   glViewport(0, 0, 64, 64);
   glClearColor(0, 0, 0, 1);
@@ -286,20 +294,35 @@ std::vector<std::vector<int>> drawLit(const kroTestMesh &box) {
                                     (uint32_t)box.triangles);
   glUseProgramObjectARB(0);
   glDisable(GL_DEPTH_TEST);
-  float modelview[16], both[16]; // then the projection times the model-view matrix
-  glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
-  glMatrixMode(GL_PROJECTION);
-  glMultMatrixf(modelview);
-  glGetFloatv(GL_PROJECTION_MATRIX, both);
+  std::vector<float> both = projectionTimesModelView();
   std::vector<std::vector<int>> colours;
   for (const float *centre : kCentres) {
-    std::vector<double> device = project(both, centre[0], centre[1], centre[2]);
+    std::vector<double> device = project(both.data(), centre[0], centre[1], centre[2]);
     GLubyte rgb[3] = {};
     glReadPixels((int)(32 * (device[0] + 1)), (int)(32 * (device[1] + 1)), 1, 1, GL_RGB,
                  GL_UNSIGNED_BYTE, rgb);
     colours.push_back({rgb[0], rgb[1], rgb[2]});
   }
   return colours;
+}
+
+// An exported box of half sizes hx, hy, hz about (30, -20, 10), its +z side first: `sides` of
+// its six (1: that side alone, a plane facing +z), outward normals by their winding.
+std::string boxAse(float hx, float hy, float hz, int sides) {
+  const char *quads = "457602311375046226730154"; // +z, -z, +x, -x, +y, -y, counterclockwise
+  char line[160];
+  std::string text = "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 8\n"
+                     "*MESH_NUMFACES " +
+                     std::to_string(2 * sides) + "\n*MESH_VERTEX_LIST {\n";
+  for (int i = 0; i < 8; i++, text += line)
+    snprintf(line, sizeof line, "*MESH_VERTEX %d %g %g %g\n", i, 30 + (i & 1 ? hx : -hx),
+             -20 + (i & 2 ? hy : -hy), 10 + (i & 4 ? hz : -hz));
+  text += "}\n*MESH_FACE_LIST {\n";
+  for (int f = 0; f < 2 * sides; f++, text += line) // a quad's corners 0 1 2, then 2 3 0
+    snprintf(line, sizeof line, "*MESH_FACE %d: A: %c B: %c C: %c\n", f,
+             quads[4 * (f / 2) + 2 * (f % 2)], quads[4 * (f / 2) + 2 * (f % 2) + 1],
+             quads[4 * (f / 2) + (f % 2 ? 0 : 2)]);
+  return text + "}\n}\n}\n";
 }
 
 // The lit drawing leaves its lighting state, lights placed in eye space. The cube of side 2
@@ -379,6 +402,43 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
   for (int t = 0; t < 3; t++)
     for (int k = 0; k < 3; k++)
       EXPECT_NEAR(split.nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
+
+  // A flat, a tall and a deep model, fitted and framed (view twice as wide as high) and drawn
+  // as a mesh: the box's front face fills the binding side exactly (across for the flat one, four
+  // times as wide as high), the box lies within the depth range, whose far end is the sphere's,
+  // and the front face, turned to the viewer, is lit head-on, well above the ambient 26.
+  const float shapes[3][4] = {{80, 20, 0, 1}, {5, 30, 5, 6}, {5, 5, 30, 6}}; // hx, hy, hz, sides
+  glViewport(0, 0, 64, 32), glEnable(GL_DEPTH_TEST), kroSetLightMaterialColor(1, 1, 1);
+  for (int m = 0; m < 3; m++) {
+    SCOPED_TRACE(m);
+    kroTestWriteFile(kroTestTempPath("shape.ase"),
+                     boxAse(shapes[m][0], shapes[m][1], shapes[m][2], (int)shapes[m][3]));
+    kroMesh *mesh = nullptr;
+    ASSERT_EQ(kroLoadMeshArrayFromASE(&mesh, kroTestTempPath("shape.ase").c_str()), 1);
+    kroComputeNormals(mesh->op, mesh->nc, mesh->realn, mesh->triangles, 0);
+    kroBounds fit;
+    kroMeshBounds(mesh, 1, &fit), kroFitMeshes(mesh, 1, &fit);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    kroFrameBounds(&fit, 30, 2);
+    kroDrawMesh(mesh, nullptr, 0);
+    kroFreeMeshArray(&mesh, 1);
+    std::vector<float> both = projectionTimesModelView();
+    double most[3] = {0, 0, 0}; // the corners' greatest |x|, |y| and |depth|, normalised
+    for (int c = 0; c < 8; c++) {
+      std::vector<double> at =
+          project(both.data(), c & 1 ? fit.high[0] : fit.low[0], c & 2 ? fit.high[1] : fit.low[1],
+                  c & 4 ? fit.high[2] : fit.low[2]);
+      for (int k = 0; k < 3; k++)
+        most[k] = std::max(most[k], fabs(at[k]));
+    }
+    EXPECT_TRUE(fabs(std::max(most[0], most[1]) - 1) < 1e-5 && (most[0] > most[1]) == (m == 0) &&
+                most[2] < 1);
+    EXPECT_NEAR(project(both.data(), 0, 0, -fit.radius)[2], 1, 1e-5); // far: the sphere's back
+    std::vector<GLubyte> rgb(64 * 32 * 3);
+    glReadPixels(0, 0, 64, 32, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    EXPECT_GT(*std::max_element(rgb.begin(), rgb.end()), 150);
+  }
+  glViewport(0, 0, 64, 64), glDisable(GL_DEPTH_TEST);
 }
 
 // A triangle without area, or with a coordinate that is not finite, has the
