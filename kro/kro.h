@@ -263,9 +263,13 @@ void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *f
  * the next build deletes the program) */
 void kroDestroyShader(kroShader *shader);
 /* The folder the engine's shader files are read from (it holds ish/ and psh/); "sh", relative
- * to the working folder, until set. An installed engine keeps them in <prefix>/share/kro/sh:
- * the CMake package gives it as KRO_SHADER_DIR, pkg-config as `pkg-config --variable=shaderdir
- * kro`. Null or "" restores "sh"; a path over KRO_SHADER_FOLDER_CHARS is refused. */
+ * to the working folder, until set. An installed engine keeps them in <prefix>/share/kro/sh
+ * (the prefix it was configured with): the CMake package gives it as KRO_SHADER_DIR,
+ * pkg-config as `pkg-config --variable=shaderdir kro`, and kroInit takes it by itself while the
+ * folder is "sh" and the working folder has no sh/ish. A production names its own folder with
+ * kroSetShaderFolder before kroInit (kroAppStart); a named folder is never replaced, so a
+ * missing one is reported. Null or "" restores "sh"; a path over KRO_SHADER_FOLDER_CHARS is
+ * refused. */
 enum { KRO_SHADER_FOLDER_CHARS = 4000 };
 /* Set the shader folder (copied); 0, or -1 after a report when it is too long */
 int kroSetShaderFolder(const char *folder);
@@ -330,7 +334,8 @@ void kroDrawMesh(const struct kroMesh *mesh, const struct kroMaterial *materials
 
 enum { KRO_INIT_PROGRAMS = 6 }; /* the five fixed object programs and the post-processing one */
 
-/* Start the engine: bit masks, the fixed shaders, the post-processing shader; clears the hook */
+/* Start the engine: bit masks, the fixed shaders (an installed engine's own folder when "sh" is
+ * missing, see kroSetShaderFolder), the post-processing shader; clears the hook */
 void kroInit(int resx, int resy);
 /* How many of the KRO_INIT_PROGRAMS programs the last kroInit could not build: a file that is
  * missing or cannot be read, a stage that does not compile, a program that does not link.
