@@ -306,25 +306,6 @@ std::vector<std::vector<int>> drawLit(const kroTestMesh &box) {
   return colours;
 }
 
-// An exported box of half sizes hx, hy, hz about (30, -20, 10), its +z side first: `sides` of
-// its six (1: that side alone, a plane facing +z), outward normals by their winding.
-std::string boxAse(float hx, float hy, float hz, int sides) {
-  const char *quads = "457602311375046226730154"; // +z, -z, +x, -x, +y, -y, counterclockwise
-  char line[160];
-  std::string text = "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 8\n"
-                     "*MESH_NUMFACES " +
-                     std::to_string(2 * sides) + "\n*MESH_VERTEX_LIST {\n";
-  for (int i = 0; i < 8; i++, text += line)
-    snprintf(line, sizeof line, "*MESH_VERTEX %d %g %g %g\n", i, 30 + (i & 1 ? hx : -hx),
-             -20 + (i & 2 ? hy : -hy), 10 + (i & 4 ? hz : -hz));
-  text += "}\n*MESH_FACE_LIST {\n";
-  for (int f = 0; f < 2 * sides; f++, text += line) // a quad's corners 0 1 2, then 2 3 0
-    snprintf(line, sizeof line, "*MESH_FACE %d: A: %c B: %c C: %c\n", f,
-             quads[4 * (f / 2) + 2 * (f % 2)], quads[4 * (f / 2) + 2 * (f % 2) + 1],
-             quads[4 * (f / 2) + (f % 2 ? 0 : 2)]);
-  return text + "}\n}\n}\n";
-}
-
 // The lit drawing leaves its lighting state, lights placed in eye space. The cube of side 2
 // seen with its +z, -x and +y faces towards the eye: the lights stand beside -x (light 0, close)
 // and above +x +y (light 1), so each face gets its own brightness once it has normals; without
@@ -403,25 +384,25 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
     for (int k = 0; k < 3; k++)
       EXPECT_NEAR(split.nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
 
-  // A flat, a tall and a deep model, fitted and framed (view twice as wide as high) and drawn
-  // as a mesh: the box's front face fills the binding side exactly (across for the flat one, four
-  // times as wide as high), the box lies within the depth range, whose far end is the sphere's,
-  // and the front face, turned to the viewer, is lit head-on, well above the ambient 26.
-  const float shapes[3][4] = {{80, 20, 0, 1}, {5, 30, 5, 6}, {5, 5, 30, 6}}; // hx, hy, hz, sides
+  // A flat, a tall and a deep model (the cube squeezed, placed off the origin), fitted and framed
+  // (view twice as wide as high) and drawn as a mesh: the box's front face fills the binding side
+  // exactly (across for the flat one, four times as wide as high), the box lies within the depth
+  // range, whose far end is the sphere's, and the front face, turned to the viewer, is lit
+  // head-on, well above the ambient 26.
+  const float shapes[3][3] = {{4, 1, 0.001f}, {0.2f, 1.2f, 0.2f}, {0.2f, 0.2f, 1.2f}};
   glViewport(0, 0, 64, 32), glEnable(GL_DEPTH_TEST), kroSetLightMaterialColor(1, 1, 1);
   for (int m = 0; m < 3; m++) {
     SCOPED_TRACE(m);
-    kroTestWriteFile(kroTestTempPath("shape.ase"),
-                     boxAse(shapes[m][0], shapes[m][1], shapes[m][2], (int)shapes[m][3]));
-    kroMesh *mesh = nullptr;
-    ASSERT_EQ(kroLoadMeshArrayFromASE(&mesh, kroTestTempPath("shape.ase").c_str()), 1);
-    kroComputeNormals(mesh->op, mesh->nc, mesh->realn, mesh->triangles, 0);
+    kroTestMesh cube(kAse + "box_without_normals.ase", 1);
+    kroScaleObject(cube.op, 12, shapes[m][0], shapes[m][1], shapes[m][2]);
+    kroTranslateObject(cube.op, 12, 30, -20, 10);
+    kroComputeNormals(cube.op, cube.nc, cube.realn, 12, 0);
+    kroMesh mesh = {cube.op, cube.nc, cube.realn, cube.tc, 12, 0, ""};
     kroBounds fit;
-    kroMeshBounds(mesh, 1, &fit), kroFitMeshes(mesh, 1, &fit);
+    kroMeshBounds(&mesh, 1, &fit), kroFitMeshes(&mesh, 1, &fit);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     kroFrameBounds(&fit, 30, 2);
-    kroDrawMesh(mesh, nullptr, 0);
-    kroFreeMeshArray(&mesh, 1);
+    kroDrawMesh(&mesh, nullptr, 0);
     std::vector<float> both = projectionTimesModelView();
     double most[3] = {0, 0, 0}; // the corners' greatest |x|, |y| and |depth|, normalised
     for (int c = 0; c < 8; c++) {
