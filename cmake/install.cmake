@@ -16,6 +16,13 @@ install(TARGETS kro EXPORT kroTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/kro/kro.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kro)
 install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/sh/ish ${CMAKE_CURRENT_SOURCE_DIR}/sh/psh
         DESTINATION ${KRO_INSTALL_SHADER_DIR})
+# The library knows the configured prefix's shader folder (kro_init.cpp); installed elsewhere,
+# its productions must name the folder themselves.
+install(CODE "if(NOT CMAKE_INSTALL_PREFIX STREQUAL \"${CMAKE_INSTALL_PREFIX}\")
+  message(WARNING \"kro: libkro looks for its shader files in ${CMAKE_INSTALL_FULL_DATADIR}/kro/sh; \"
+    \"installed under \${CMAKE_INSTALL_PREFIX}, productions must call kroSetShaderFolder \"
+    \"(pkg-config --variable=shaderdir kro) or configure with -DCMAKE_INSTALL_PREFIX\")
+endif()")
 if(TARGET krotool)
   install(TARGETS krotool EXPORT kroTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

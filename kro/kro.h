@@ -212,7 +212,9 @@ void kroApply3x3MatrixToVector(const float *matrix, float *vector);
 void kroCreateRotationMatrixFromNormalizedAxis(float *matrix, const float *axis, float angle);
 /* Multiply the current matrix by a frustum; angle in degrees from the axis to the top edge */
 void kroPerspectiveOGL(float angle, float aspect, float near_distance, float far_distance);
-/* Set projection and model-view (mode left MODELVIEW) to show the bounds' sphere whole, centred */
+/* Set projection and model-view (mode left MODELVIEW) to show the bounds' box centred, its front
+ * face filling the view's binding side (width or height) exactly; near and far hold the
+ * bounds' sphere, so the model may turn about its centre (it may then overfill the view) */
 void kroFrameBounds(const kroBounds *bounds, float angle, float aspect);
 
 /* ------------------------------------------------------------------------ */
@@ -266,9 +268,13 @@ void kroCreateShaderVF(kroShader *shader, const char *vertex_text, const char *f
  * the next build deletes the program) */
 void kroDestroyShader(kroShader *shader);
 /* The folder the engine's shader files are read from (it holds ish/ and psh/); "sh", relative
- * to the working folder, until set. An installed engine keeps them in <prefix>/share/kro/sh:
- * the CMake package gives it as KRO_SHADER_DIR, pkg-config as `pkg-config --variable=shaderdir
- * kro`. Null or "" restores "sh"; a path over KRO_SHADER_FOLDER_CHARS is refused. */
+ * to the working folder, until set. An installed engine keeps them in <prefix>/share/kro/sh
+ * (the prefix it was configured with): the CMake package gives it as KRO_SHADER_DIR,
+ * pkg-config as `pkg-config --variable=shaderdir kro`, and kroInit takes it by itself while the
+ * folder is "sh" and the working folder has no sh/ish. A production names its own folder with
+ * kroSetShaderFolder before kroInit (kroAppStart); a named folder is never replaced, so a
+ * missing one is reported. Null or "" restores "sh"; a path over KRO_SHADER_FOLDER_CHARS is
+ * refused. */
 enum { KRO_SHADER_FOLDER_CHARS = 4000 };
 /* Set the shader folder (copied); 0, or -1 after a report when it is too long */
 int kroSetShaderFolder(const char *folder);
@@ -321,7 +327,10 @@ void kroDrawLightMaterialNormalsObject(const void *reserved0, const void *reserv
 void kroSetLightMaterialColor(float red, float green, float blue);
 struct kroMesh;
 struct kroMaterial;
-/* Lit drawing in materials[material_ref]'s diffuse colour, or its diffuse texture if it has one */
+/* Lit drawing in materials[material_ref]'s diffuse colour, or its diffuse texture if it has one
+ * and the mesh has texture coordinates; as kroDrawLightMaterialNormalsObject but with the lights
+ * placed in eye space as they stand (the model-view matrix is not applied): light 0 at the eye,
+ * light 1 at (15, 15, 0), so what faces the viewer is lit, whatever the model's shape or turn */
 void kroDrawMesh(const struct kroMesh *mesh, const struct kroMaterial *materials, int count);
 
 /* ------------------------------------------------------------------------ */
@@ -330,7 +339,8 @@ void kroDrawMesh(const struct kroMesh *mesh, const struct kroMaterial *materials
 
 enum { KRO_INIT_PROGRAMS = 6 }; /* the five fixed object programs and the post-processing one */
 
-/* Start the engine: bit masks, the fixed shaders, the post-processing shader; clears the hook */
+/* Start the engine: bit masks, the fixed shaders (an installed engine's own folder when "sh" is
+ * missing, see kroSetShaderFolder), the post-processing shader; clears the hook */
 void kroInit(int resx, int resy);
 /* How many of the KRO_INIT_PROGRAMS programs the last kroInit could not build: a file that is
  * missing or cannot be read, a stage that does not compile, a program that does not link.
@@ -432,9 +442,9 @@ typedef struct kroMesh {
   char node_name[KRO_ASE_NAME_CHARS + 1];
 } kroMesh;
 
-/* The picture maps a material keeps, in the order of its five texture names: map k fills
- * texture[k]. Other map blocks of a file (ambient, shininess, self-illumination, filter colour,
- * refraction ...) are passed over. */
+/* The picture maps a material keeps, in the order of its five texture names: map k may fill
+ * texture[k] (only the diffuse map, the one drawn, is made a texture). Other map blocks of a
+ * file (ambient, shininess, self-illumination, filter colour, refraction ...) are passed over. */
 typedef enum kroMapKind {
   KRO_MAP_DIFFUSE = 0, /* *MAP_DIFFUSE: the surface's colour picture */
   KRO_MAP_BUMP,        /* *MAP_BUMP */
@@ -450,7 +460,7 @@ enum { KRO_MAP_NAME_CHARS = 259 };
 
 /* What became of a map's picture. */
 typedef enum kroMapState {
-  KRO_MAP_NONE = 0, /* no such map, or its texture was not asked for */
+  KRO_MAP_NONE = 0, /* no such map, its texture was not asked for, or a kind not drawn */
   KRO_MAP_LOADED,   /* texture[k] holds it */
   KRO_MAP_MISSING,  /* no file by that name where the search looks (a warning was printed) */
   KRO_MAP_DAMAGED   /* found, but the picture was refused (a warning was printed) */
@@ -544,22 +554,25 @@ int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path);
  * *MATERIAL_LIST block (the rest of the file is neither read nor checked). A material with
  * sub-materials is drawn as one (objects carry one material number): its own maps stand, and
  * each kind it lacks is taken from the first sub-material, in file order, that has one; the
- * sub-materials' colours are not used. With `textures` non-zero (needs a GL context) each
- * map's picture is looked for with kroFindMapFile (`folders`: folder_count folders, may be
- * null) and becomes texture[k] (mipmapped, repeating); with 0 only the names and transforms
- * are read (kroLoadMaterialTextures makes the textures later). A missing or refused picture is
+ * sub-materials' colours are not used. With `textures` non-zero (needs a GL context) the
+ * diffuse map's picture, the one kroDrawMesh draws, is looked for with kroFindMapFile
+ * (`folders`: folder_count folders, may be null) and becomes texture[KRO_MAP_DIFFUSE]
+ * (mipmapped, repeating); the other kinds keep their names and transforms, no texture, state
+ * KRO_MAP_NONE. With 0 only the names and transforms are read (kroLoadMaterialTextures makes
+ * the textures later). A missing or refused picture is
  * a warning on standard output with the reason ("Warning: ...", no hook) and leaves the
  * material its colour; it never fails the read. */
 int kroLoadMaterialsWithMapsFromASE(kroMaterial **materials, const char *path,
                                     const char *const *folders, int folder_count, int textures);
-/* The textures of the maps that have a picture name and no texture yet (materials read
+/* The textures of the diffuse maps that have a picture name and no texture yet (materials read
  * without textures, or whose textures were deleted and zeroed to load them again), found
  * (path: the ASE file they came from, or null) and warned about as above; needs a GL context.
  * Returns the textures made */
 int kroLoadMaterialTextures(kroMaterial *materials, int count, const char *path,
                             const char *const *folders, int folder_count);
-/* Where a map's picture is: `bitmap` as written; when relative, beside the ASE file (path; null
- * for a model without a file: nothing is looked for beside it); its base name (after the last /
+/* Where a map's picture is: an absolute `bitmap` as written; a relative one beside the ASE file
+ * (path; null for a model without a file: nothing is looked for beside it), then in the working
+ * folder; its base name (after the last /
  * or \) beside the ASE file, then in each folder, each place first exactly and then ignoring
  * case. 1 with the file's path in found (cut to found_chars - 1); 0 when none is a readable
  * regular file */
@@ -571,7 +584,7 @@ void kroLoadMapTransform(const kroMaterialMap *map);
 /* Short English name of a map kind ("diffuse", ...) or state ("missing", ...) */
 const char *kroMapKindName(int kind);
 const char *kroMapStateName(int state);
-/* glDeleteTextures on the five names; frees nothing */
+/* glDeleteTextures on the five names, which become 0; frees nothing */
 void kroDestroyMaterial(kroMaterial *material);
 /* Destroy each material, free the array, null it */
 void kroFreeMaterials(kroMaterial **materials, int count);

@@ -167,7 +167,7 @@ TEST(TransformTest, PerspectiveSpansTheAngleUpAndTheAspectAcross) {
       EXPECT_TRUE(fabs(got[0] - x) < 1e-5 && fabs(got[1] - y) < 1e-5) << d << " " << x << y;
     }
   EXPECT_NEAR(project(p, 0, 0, -0.2)[2], -1, 1e-5);
-  EXPECT_NEAR(project(p, 0, 0, -50)[2], 1, 1e-4);
+  EXPECT_NEAR(project(p, 0, 0, -50)[2], 1, 1e-6); // a far plane 1 % off is 8e-5 away
 }
 
 // Two triangles facing the viewer, every vertex at its own place, with its own
@@ -269,6 +269,14 @@ template <size_t N> void makeMesh(kroTestMesh *m, const float (&rows)[N][9]) {
 // black 64 x 64 window: the box 6 in front of the eye, turned 35 degrees about y, then tilted 25
 // about x.
 const float kCentres[3][3] = {{0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
+// The projection times the model-view matrix, left as the projection (matrix mode projection).
+std::vector<float> projectionTimesModelView() {
+  std::vector<float> modelview(16), both(16);
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelview.data());
+  glMatrixMode(GL_PROJECTION), glMultMatrixf(modelview.data());
+  glGetFloatv(GL_PROJECTION_MATRIX, both.data());
+  return both;
+}
 std::vector<std::vector<int>> drawLit(const kroTestMesh &box) {
   glViewport(0, 0, 64, 64);
   glClearColor(0, 0, 0, 1);
@@ -286,14 +294,10 @@ std::vector<std::vector<int>> drawLit(const kroTestMesh &box) {
                                     (uint32_t)box.triangles);
   glUseProgramObjectARB(0);
   glDisable(GL_DEPTH_TEST);
-  float modelview[16], both[16]; // then the projection times the model-view matrix
-  glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
-  glMatrixMode(GL_PROJECTION);
-  glMultMatrixf(modelview);
-  glGetFloatv(GL_PROJECTION_MATRIX, both);
+  std::vector<float> both = projectionTimesModelView();
   std::vector<std::vector<int>> colours;
   for (const float *centre : kCentres) {
-    std::vector<double> device = project(both, centre[0], centre[1], centre[2]);
+    std::vector<double> device = project(both.data(), centre[0], centre[1], centre[2]);
     GLubyte rgb[3] = {};
     glReadPixels((int)(32 * (device[0] + 1)), (int)(32 * (device[1] + 1)), 1, 1, GL_RGB,
                  GL_UNSIGNED_BYTE, rgb);
@@ -379,6 +383,43 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
   for (int t = 0; t < 3; t++)
     for (int k = 0; k < 3; k++)
       EXPECT_NEAR(split.nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
+
+  // A flat, a tall and a deep model (the cube squeezed, placed off the origin), fitted and framed
+  // (view twice as wide as high) and drawn as a mesh: the box's front face fills the binding side
+  // exactly (across for the flat one, four times as wide as high), the box lies within the depth
+  // range, whose far end is the sphere's, and the front face, turned to the viewer, is lit
+  // head-on, well above the ambient 26.
+  const float shapes[3][3] = {{4, 1, 0.001f}, {0.2f, 1.2f, 0.2f}, {0.2f, 0.2f, 1.2f}};
+  glViewport(0, 0, 64, 32), glEnable(GL_DEPTH_TEST), kroSetLightMaterialColor(1, 1, 1);
+  for (int m = 0; m < 3; m++) {
+    SCOPED_TRACE(m);
+    kroTestMesh cube(kAse + "box_without_normals.ase", 1);
+    kroScaleObject(cube.op, 12, shapes[m][0], shapes[m][1], shapes[m][2]);
+    kroTranslateObject(cube.op, 12, 30, -20, 10);
+    kroComputeNormals(cube.op, cube.nc, cube.realn, 12, 0);
+    kroMesh mesh = {cube.op, cube.nc, cube.realn, cube.tc, 12, 0, ""};
+    kroBounds fit;
+    kroMeshBounds(&mesh, 1, &fit), kroFitMeshes(&mesh, 1, &fit);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    kroFrameBounds(&fit, 30, 2);
+    kroDrawMesh(&mesh, nullptr, 0);
+    std::vector<float> both = projectionTimesModelView();
+    double most[3] = {0, 0, 0}; // the corners' greatest |x|, |y| and |depth|, normalised
+    for (int c = 0; c < 8; c++) {
+      std::vector<double> at =
+          project(both.data(), c & 1 ? fit.high[0] : fit.low[0], c & 2 ? fit.high[1] : fit.low[1],
+                  c & 4 ? fit.high[2] : fit.low[2]);
+      for (int k = 0; k < 3; k++)
+        most[k] = std::max(most[k], fabs(at[k]));
+    }
+    EXPECT_TRUE(fabs(std::max(most[0], most[1]) - 1) < 1e-5 && (most[0] > most[1]) == (m == 0) &&
+                most[2] < 1);
+    EXPECT_NEAR(project(both.data(), 0, 0, -fit.radius)[2], 1, 1e-5); // far: the sphere's back
+    std::vector<GLubyte> rgb(64 * 32 * 3);
+    glReadPixels(0, 0, 64, 32, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    EXPECT_GT(*std::max_element(rgb.begin(), rgb.end()), 150);
+  }
+  glViewport(0, 0, 64, 64), glDisable(GL_DEPTH_TEST);
 }
 
 // A triangle without area, or with a coordinate that is not finite, has the

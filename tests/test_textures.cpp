@@ -63,9 +63,10 @@ TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransformAndStopsAtTheListsEnd) {
              map("*MAP_REFLECT", "r.png", "*UVW_ANGLE 1\n")),
        "C:\\maps\\a b.png 0.25 -0.5 3 2 0.5|b.bmp 0 0 1 1 0||o.png 0 0 1 1 0|r.png 0 0 1 1 1|"},
       {model(map("*MAP_AMBIENT", "no.png")), "|||||"},
-      {model("*SUBMATERIAL 0 {\n" + map("*MAP_SPECULAR", "s0.png") + "}\n*SUBMATERIAL 1 {\n" +
-             map("*MAP_SPECULAR", "s1.png") + "}\n"),
-       "||s0.png 0 0 1 1 0|||"},
+      {model("*SUBMATERIAL 0 {\n" + map("*MAP_SPECULAR", "s0.png") + map("*MAP_DIFFUSE", "d0") +
+             "}\n*SUBMATERIAL 1 {\n" + map("*MAP_SPECULAR", "s1.png") + "}\n" +
+             map("*MAP_DIFFUSE", "own.png")), // its own map, after the sub-materials, replaces
+       "own.png 0 0 1 1 0||s0.png 0 0 1 1 0|||"},
       {model(map("*MAP_DIFFUSE", "own.png") + "*SUBMATERIAL 0 {\n" +
              map("*MAP_DIFFUSE", "sub.png") + "}\n"),
        "own.png 0 0 1 1 0|||||"},
@@ -99,24 +100,26 @@ TEST_F(TextureTest, ReaderKeepsEachMapsFileAndTransformAndStopsAtTheListsEnd) {
 // the folders given, each place exactly before ignoring case.
 TEST(TextureSearch, PicturesAreFoundWhereTheSearchLooks) {
   std::string root = kroTestTempFolder("search"), model = root + "/m/scene.ase";
-  for (const char *folder : {"/m", "/m/maps", "/extra", "/m/dir.png"})
+  for (const char *folder : {"/m", "/m/maps", "/extra", "/m/dir.png", "/maps"})
     mkdir((root + folder).c_str(), 0755);
   for (const char *file : {"/m/Wood.PNG", "/m/maps/stone.png", "/m/tile.png", "/m/TILE.png",
-                           "/extra/metal.png", "/extra/wood.png", "/abs.png"})
+                           "/extra/metal.png", "/extra/wood.png", "/abs.png", "/maps/stone.png"})
     kroTestWriteFile(root + file, "x");
   const std::string extra = root + "/extra";
   const char *folders[] = {extra.c_str()};
   const std::pair<std::string, std::string> cases[] = {
       // the bitmap, the picture found
       {root + "/abs.png", root + "/abs.png"},
-      {"C:\\maps\\wood.png", root + "/m/Wood.PNG"}, // beside the model wins over the folders
-      {"maps/stone.png", root + "/m/maps/stone.png"},
-      {"D:\\x\\tile.png", root + "/m/tile.png"}, // exactly before ignoring case
-      {"D:\\x\\Tile.png", root + "/m/TILE.png"}, // the first in name order
+      {"C:\\maps\\wood.png", root + "/m/Wood.PNG"},   // beside the model wins over the folders
+      {"maps/stone.png", root + "/m/maps/stone.png"}, // before the working folder's
+      {"D:\\x\\tile.png", root + "/m/tile.png"},      // exactly before ignoring case
+      {"D:\\x\\Tile.png", root + "/m/TILE.png"},      // the first in name order
       {"D:\\x\\metal.png", extra + "/metal.png"},
       {"D:\\x\\dir.png", ""}, // a folder is no picture
       {"nothing.png", ""},
   };
+  char cwd[4096];
+  ASSERT_TRUE(getcwd(cwd, sizeof cwd) && chdir(root.c_str()) == 0);
   for (const auto &[bitmap, want] : cases) {
     SCOPED_TRACE(bitmap);
     char found[4096] = "";
@@ -124,6 +127,7 @@ TEST(TextureSearch, PicturesAreFoundWhereTheSearchLooks) {
     EXPECT_EQ(got, !want.empty());
     EXPECT_EQ(std::string(got ? found : ""), want);
   }
+  ASSERT_EQ(chdir(cwd), 0);
 }
 
 enum { kSide = 64, kCells = 8 }; // the checker picture: 64 x 64 pixels, 8 x 8 cells
@@ -169,13 +173,16 @@ TEST_F(TextureTest, CheckerMovesAsTheMapsOffsetTilingAndAngleSayAndBrokenPicture
   const float quarter = (float)M_PI / 2;
   const float transforms[][5] = {
       {0, 0, 1, 1, 0}, {0.0625f, 0, 1, 1, 0},      {0, -0.3125f, 1, 1, 0},
-      {0, 0, 2, 1, 0}, {0.125f, 0.0625f, 1, 2, 0}, {0, 0, 1, 1, quarter}};
+      {0, 0, 2, 1, 0}, {0.125f, 0.0625f, 1, 2, 0}, {0, 0, 1, 2, quarter}};
   // The file's transform values are read as the reader test shows; here they are set in place.
-  kroTestWriteFile(path, model(map("*MAP_DIFFUSE", "C:\\pictures\\CHECKER.bmp")));
+  kroTestWriteFile(path, model(map("*MAP_DIFFUSE", "C:\\pictures\\CHECKER.bmp") +
+                               map("*MAP_BUMP", "checker.bmp")));
   Materials read(path, 1);
   ASSERT_EQ(read.count, 1);
   kroMaterialMap &m = read.list[0].map[KRO_MAP_DIFFUSE];
   ASSERT_EQ(m.state, KRO_MAP_LOADED);
+  EXPECT_TRUE(read.list[0].texture[KRO_MAP_BUMP] == 0 &&
+              read.list[0].map[1].state == 0); // not drawn
   for (const auto &t : transforms) {
     SCOPED_TRACE(&t - transforms);
     m.u_offset = t[0], m.v_offset = t[1], m.u_tiling = t[2], m.v_tiling = t[3], m.angle = t[4];
@@ -200,6 +207,8 @@ TEST_F(TextureTest, CheckerMovesAsTheMapsOffsetTilingAndAngleSayAndBrokenPicture
     EXPECT_GT(checked, 1000);
     EXPECT_EQ(wrong, 0);
   }
+  kroDestroyMaterial(&read.list[0]); // its names may be GL's to give again: none is kept
+  EXPECT_EQ(read.list[0].texture[KRO_MAP_DIFFUSE], 0u);
   kroTestWriteFile(folder + "/broken.png", "\x89PNG\r\n\x1a\nnot a picture");
   const std::tuple<std::string, std::string, int> cases[] = {
       // the bitmap, the warning, the state

@@ -23,7 +23,7 @@ int main(int argc, char **argv) {
   const float white[4] = {1, 1, 1, 1};
   if (kroMeshBounds(meshes, count, &box) == 0 || kroLoadTextFont(KRO_FONT_FILE, &font) != 0)
     app.status = 1;
-  kroFitMeshes(meshes, count, &box); /* about the origin, where the lit drawing's lights stand */
+  kroFitMeshes(meshes, count, &box); /* about the origin, radius 1 */
   while (app.status == 0 && kroAppFrame(&app)) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_DEPTH_TEST);

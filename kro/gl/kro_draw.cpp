@@ -88,13 +88,17 @@ void kroSetLightMaterialColor(float red, float green, float blue) {
  * arguments are not read. Light positions are taken in the eye space of the
  * current model-view matrix. */
 /* The lit drawing's set-up and triangles through `program`; texture coordinates (u, v at 0, 2
- * and 4 of each row) when `coords` is given. */
+ * and 4 of each row) when `coords` is given. With `from_eye` the lights are placed in eye space
+ * as they stand (the model-view matrix is not applied to them), light 0 at the eye itself: a
+ * face turned to the viewer takes its light head-on whatever its shape, place or turn, and
+ * light 1, at (15, 15, 0) beside the viewer, still shades the faces turned up and right. */
 static void kroDrawLit(GLhandleARB program, kroObject normals, kroObject positions,
-                       kroObject coords, uint32_t count) {
+                       kroObject coords, uint32_t count, int from_eye) {
   static const GLfloat model_ambient[4] = {0.1f, 0.1f, 0.1f, 1.0f};
   static const GLfloat material_emission[4] = {0.0f, 0.0f, 0.0f, 1.0f};
   static const GLfloat light_ambient[4] = {1.0f, 1.0f, 1.0f, 0.0f};
   static const GLfloat light0_position[4] = {-1.5f, 0.0f, 0.0f, 1.0f};
+  static const GLfloat at_eye[4] = {0.0f, 0.0f, 0.0f, 1.0f};
   static const GLfloat light1_position[4] = {15.0f, 15.0f, 0.0f, 1.0f};
 
   glUseProgramObjectARB(program);
@@ -104,9 +108,20 @@ static void kroDrawLit(GLhandleARB program, kroObject normals, kroObject positio
   glMaterialf(GL_FRONT, GL_SHININESS, 128.0f);
   glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 1.0f);
   glLightfv(GL_LIGHT0, GL_AMBIENT, light_ambient);
-  glLightfv(GL_LIGHT0, GL_POSITION, light0_position);
   glLightfv(GL_LIGHT1, GL_AMBIENT, light_ambient);
+  GLint mode = GL_MODELVIEW;
+  if (from_eye) {
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+  }
+  glLightfv(GL_LIGHT0, GL_POSITION, from_eye ? at_eye : light0_position);
   glLightfv(GL_LIGHT1, GL_POSITION, light1_position);
+  if (from_eye) {
+    glPopMatrix();
+    glMatrixMode((GLenum)mode);
+  }
   if (coords) {
     glBegin(GL_TRIANGLES);
     for (uint32_t i = 0; i < count; i++)
@@ -124,13 +139,15 @@ static void kroDrawLit(GLhandleARB program, kroObject normals, kroObject positio
 
 void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *, kroObject normals,
                                        kroObject positions, uint32_t count) {
-  kroDrawLit(KRO_SHADER[kroCurrentShader].program, normals, positions, nullptr, count);
+  kroDrawLit(KRO_SHADER[kroCurrentShader].program, normals, positions, nullptr, count, 0);
 }
 
-/* A reference outside the materials keeps the colour set. The diffuse texture is used only with
- * texture coordinates, in white's place (as the picture replaces the colour in a modelling tool):
- * bound on unit 0 with the map's transform as its texture matrix, through KRO_SHADER[2]; after,
- * unit 0 has texture 0 and the identity, and the active unit is as it was. */
+/* A reference outside the materials keeps the colour set. The lights stand with the viewer
+ * (kroDrawLit's from_eye): a model fitted about the origin, as kroFitMeshes leaves it, has them
+ * in its own middle otherwise, where a flat model gets only grazing light. The diffuse texture is
+ * used only with texture coordinates, in white's place (as the picture replaces the colour in a
+ * modelling tool): bound on unit 0 with the map's transform as its texture matrix, through
+ * KRO_SHADER[2]; after, unit 0 has texture 0 and the identity, and the active unit is as it was. */
 void kroDrawMesh(const kroMesh *mesh, const kroMaterial *materials, int count) {
   int m = mesh->material_ref;
   const kroMaterial *material = materials && m >= 0 && m < count ? &materials[m] : nullptr;
@@ -141,7 +158,7 @@ void kroDrawMesh(const kroMesh *mesh, const kroMaterial *materials, int count) {
   else if (material)
     kroSetLightMaterialColor(material->diffuse[0], material->diffuse[1], material->diffuse[2]);
   if (!texture) {
-    kroDrawLightMaterialNormalsObject(nullptr, nullptr, nullptr, mesh->nc, mesh->op, rows);
+    kroDrawLit(KRO_SHADER[kroCurrentShader].program, mesh->nc, mesh->op, nullptr, rows, 1);
     return;
   }
   GLint unit = GL_TEXTURE0;
@@ -149,7 +166,7 @@ void kroDrawMesh(const kroMesh *mesh, const kroMaterial *materials, int count) {
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, texture);
   kroLoadMapTransform(&material->map[KRO_MAP_DIFFUSE]);
-  kroDrawLit(KRO_SHADER[2].program, mesh->nc, mesh->op, mesh->tc, rows);
+  kroDrawLit(KRO_SHADER[2].program, mesh->nc, mesh->op, mesh->tc, rows, 1);
   GLint mode = GL_MODELVIEW;
   glGetIntegerv(GL_MATRIX_MODE, &mode);
   glMatrixMode(GL_TEXTURE);

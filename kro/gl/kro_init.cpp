@@ -3,6 +3,9 @@
  */
 #include "kro.h"
 
+#include <string.h>
+#include <sys/stat.h>
+
 /* Programs the last kroInit could not build; all of them until the first. */
 static int kroInitFailures = KRO_INIT_PROGRAMS;
 
@@ -27,8 +30,24 @@ static int kroCountUnbuiltPrograms(void) {
   return failures;
 }
 
+/* An installed engine (KRO_INSTALLED_SHADER_FOLDER: <prefix>/share/kro/sh, set by the build
+ * when it installs) reads its own shader files when the production named no folder and the
+ * working folder has no sh/ish. A folder the production named is never replaced: a missing one
+ * stays a failure. */
+static void kroFindInstalledShaders(void) {
+#ifdef KRO_INSTALLED_SHADER_FOLDER
+  struct stat info;
+  if (strcmp(kroGetShaderFolder(), "sh") != 0 ||
+      (stat("sh/ish", &info) == 0 && S_ISDIR(info.st_mode)))
+    return;
+  if (stat(KRO_INSTALLED_SHADER_FOLDER "/ish", &info) == 0 && S_ISDIR(info.st_mode))
+    kroSetShaderFolder(KRO_INSTALLED_SHADER_FOLDER);
+#endif
+}
+
 void kroInit(int resx, int resy) {
   kroSetBitMasks();
+  kroFindInstalledShaders();
   kroLoadShaders();
   kroLoadPostProcessShaders(resx, resy);
   kroInitFailures = kroCountUnbuiltPrograms();

@@ -80,15 +80,34 @@ void kroPerspectiveOGL(float angle, float aspect, float near_distance, float far
   glFrustum(-x, x, -y, y, near_distance, far_distance);
 }
 
+/* The box is framed, not its sphere: with tangents tx, ty of the half fields and half sizes
+ * hx, hy, hz, its front face (nearer by hz) fills the binding side exactly at the distance
+ * hz + max(hx / tx, hy / ty). Depth spans the bounding sphere (distance -/+ radius), so the
+ * model may be turned about its centre without being cut by the near or far plane; where the
+ * eye stands inside the sphere, the near plane stays an eighth of the way to the front face.
+ * A box without width and height (a point, a line along the view) gets the sphere's fit,
+ * radius 1 for a point. */
 void kroFrameBounds(const kroBounds *bounds, float angle, float aspect) {
   const double degrees_to_radians = 0.017453292519943295;
-  double half = (double)angle * degrees_to_radians;
-  double across = atan(tan(half) * (double)aspect); /* half the horizontal field */
+  double ty = tan((double)angle * degrees_to_radians), tx = ty * (double)aspect;
+  double hx = 0.5 * ((double)bounds->high[0] - bounds->low[0]);
+  double hy = 0.5 * ((double)bounds->high[1] - bounds->low[1]);
+  double hz = 0.5 * ((double)bounds->high[2] - bounds->low[2]);
   double radius = bounds->radius > 0 ? (double)bounds->radius : 1.0;
-  double distance = radius / sin(across < half ? across : half);
+  double distance, near_distance;
+  if (hx > 0 || hy > 0) {
+    distance = hz + (hx / tx > hy / ty ? hx / tx : hy / ty);
+    near_distance = distance - radius;
+    if (near_distance < 0.125 * (distance - hz))
+      near_distance = 0.125 * (distance - hz);
+  } else {
+    double narrower = tx < ty ? tx : ty;
+    distance = radius * sqrt(1.0 + narrower * narrower) / narrower; /* radius / sin(half field) */
+    near_distance = distance - radius;
+  }
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  kroPerspectiveOGL(angle, aspect, (float)(distance - radius), (float)(distance + radius));
+  kroPerspectiveOGL(angle, aspect, (float)near_distance, (float)(distance + radius));
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glTranslatef(0, 0, -(float)distance);

@@ -383,9 +383,10 @@ int kroFindMapFile(const char *bitmap, const char *path, const char *const *fold
   const char *slash = path ? strrchr(path, '/') : nullptr;
   if (slash && slash - path < (long)sizeof beside - 1)
     snprintf(beside, sizeof beside, "%.*s", (int)(slash - path + 1), path);
-  if (kroTryMapFile("", bitmap, 0, found, found_chars))
-    return 1;
+  /* A relative name belongs to the model: its folder is tried before the working folder. */
   if (bitmap[0] != '/' && beside[0] && kroTryMapFile(beside, bitmap, 0, found, found_chars))
+    return 1;
+  if (kroTryMapFile("", bitmap, 0, found, found_chars))
     return 1;
   if (!base[0])
     return 0;
@@ -420,34 +421,36 @@ static GLuint kroMakeMapTexture(const char *found, char *why, int why_chars) {
   return texture;
 }
 
-/* Finds every map with a picture name and no texture yet and makes its
- * texture; warnings for the pictures that cannot be used. Returns the
- * textures made. */
+/* Finds every diffuse map with a picture name and no texture yet and makes
+ * its texture; warnings for the pictures that cannot be used. Returns the
+ * textures made. Only the diffuse map is drawn (kroDrawMesh), so the other
+ * kinds keep their names and transforms and stay KRO_MAP_NONE. */
 static int kroResolveMaps(kroMaterial *materials, int count, const char *path,
                           const char *const *folders, int folder_count) {
   char found[KRO_OUT_PATH_CHARS], why[KRO_PICTURE_REASON_CHARS];
   const char *source = path ? path : "a model without a file";
+  const char *kind = KRO_MAP_KIND_NAMES[KRO_MAP_DIFFUSE];
   int made = 0;
-  for (int i = 0; i < count; i++)
-    for (int k = 0; k < KRO_MATERIAL_MAPS; k++) {
-      kroMaterialMap *map = &materials[i].map[k];
-      if (!map->bitmap[0] || materials[i].texture[k])
-        continue;
-      if (!kroFindMapFile(map->bitmap, path, folders, folder_count, found, sizeof found)) {
-        map->state = KRO_MAP_MISSING;
-        printf("Warning: %s, material %d: the %s map \"%s\" was not found\n", source, i,
-               KRO_MAP_KIND_NAMES[k], map->bitmap);
-        continue;
-      }
-      why[0] = 0;
-      materials[i].texture[k] = kroMakeMapTexture(found, why, sizeof why);
-      map->state = materials[i].texture[k] ? KRO_MAP_LOADED : KRO_MAP_DAMAGED;
-      if (materials[i].texture[k])
-        made++;
-      else
-        printf("Warning: %s, material %d: the %s map %s was refused: %s\n", source, i,
-               KRO_MAP_KIND_NAMES[k], found, why);
+  for (int i = 0; i < count; i++) {
+    kroMaterialMap *map = &materials[i].map[KRO_MAP_DIFFUSE];
+    GLuint *texture = &materials[i].texture[KRO_MAP_DIFFUSE];
+    if (!map->bitmap[0] || *texture)
+      continue;
+    if (!kroFindMapFile(map->bitmap, path, folders, folder_count, found, sizeof found)) {
+      map->state = KRO_MAP_MISSING;
+      printf("Warning: %s, material %d: the %s map \"%s\" was not found\n", source, i, kind,
+             map->bitmap);
+      continue;
     }
+    why[0] = 0;
+    *texture = kroMakeMapTexture(found, why, sizeof why);
+    map->state = *texture ? KRO_MAP_LOADED : KRO_MAP_DAMAGED;
+    if (*texture)
+      made++;
+    else
+      printf("Warning: %s, material %d: the %s map %s was refused: %s\n", source, i, kind, found,
+             why);
+  }
   fflush(stdout);
   return made;
 }
@@ -480,9 +483,13 @@ void kroLoadMapTransform(const kroMaterialMap *map) {
   glMatrixMode((GLenum)mode);
 }
 
+/* The names are zeroed once deleted: GL may hand them out again, and a later
+ * kroFreeMaterials or kroDestroyMaterial must not delete another owner's texture. */
 void kroDestroyMaterial(kroMaterial *material) {
-  for (int i = 0; i < 5; i++)
+  for (int i = 0; i < 5; i++) {
     glDeleteTextures(1, &material->texture[i]);
+    material->texture[i] = 0;
+  }
 }
 
 void kroFreeMaterials(kroMaterial **materials, int count) {

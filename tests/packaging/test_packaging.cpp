@@ -251,8 +251,10 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
       << stopped.err;
   // The application layer is the engine's too, on SDL 1.2: the install has it (the intro, which
   // would come with SDL, stays off).
-  ASSERT_TRUE(
-      run(cmake(kSource, build, refusedLookups("SDL") + " -DKRO_BUILD_INTRO=OFF"), &printed));
+  ASSERT_TRUE(run(cmake(kSource, build,
+                        refusedLookups("SDL") +
+                            " -DKRO_BUILD_INTRO=OFF -DCMAKE_INSTALL_PREFIX=" + shellWord(prefix)),
+                  &printed));
   EXPECT_FALSE(kroTestHas(printed, "kro: skipping kroapp")) << printed;
   ASSERT_TRUE(run(kCMake + " --install " + shellWord(build) + " --prefix " + shellWord(prefix)));
   // The layout docs/engine.md documents, which users' own scripts may name.
@@ -318,14 +320,15 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
 
   // pkg-config: the one line of the minimal example's README and of the engine's page that
   // starts with `c++` and links SDL, as a user types it, in the example's folder and in a
-  // production's own.
+  // production's own, which names no shader folder: run in `root`, the installed engine finds
+  // its own.
   std::string pkg =
       "PKG_CONFIG_PATH=" + shellWord(prefix + "/lib/pkgconfig") + "; export PKG_CONFIG_PATH; ";
   kroTestWriteFile(
       demo + "/demo.cpp",
       "#include <kro/kro.h>\n#include <SDL/SDL.h>\nint main() {\n"
       "  if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 32, SDL_OPENGL))\n"
-      "    return 1;\n  kroSetShaderFolder(KRO_SHADER_DIR);\n  kroInit(64, 64);\n"
+      "    return 1;\n  kroInit(64, 64);\n"
       "  printf(\"programs not built: %d\\n\", kroInitStatus());\n"
       "  SDL_GL_SwapBuffers();\n  SDL_Quit();\n  return 0;\n}\n");
   for (auto [page, folder] :
