@@ -989,6 +989,78 @@ int16_t *kroRenderSong(const kroSong *song, int64_t tail_frames, int64_t *frames
 int kroWriteWAV(const char *path, const int16_t *samples, int64_t frames);
 
 /* ------------------------------------------------------------------------ */
+/* Sync tracks: values that move with the music's rows (kro_sync.cpp)       */
+/* ------------------------------------------------------------------------ */
+
+/* Named tracks of keys against rows of the music: row r starts at r x 60 / (tempo x
+ * rows_per_beat) seconds. A key holds its value from its row on and says how the value moves
+ * to the next key's: STEP holds it, LINEAR goes straight, SMOOTH eases in and out (3t^2 -
+ * 2t^3), RAMP eases in (t^2). Before a track's first key it has that key's value, from its
+ * last key on the last key's value; a track without keys is 0.
+ * The text file (docs/timing.md): one statement a line, `#` to the line's end a comment:
+ *   tempo BEATS_PER_MINUTE     1..1000, before the first track (default 120)
+ *   rows-per-beat ROWS         1..64, before the first track (default 4)
+ *   track NAME                 letters, digits and . _ : -, at most 63 characters, once each
+ *   ROW VALUE [step|linear|smooth|ramp]   a key of the track above (default step); rows
+ *                              0..16777216, rising within a track; values finite floats
+ * A file is refused whole (message with the reason and the line, hook) on anything else.
+ * `krotool sync-src` compiles a file into tables of these records that give the same values. */
+enum {
+  KRO_SYNC_NAME_CHARS = 63,          /* longest track name */
+  KRO_SYNC_MAX_TRACKS = 1024,        /* most tracks of a file */
+  KRO_SYNC_MAX_KEYS = 1 << 20,       /* most keys of a file, all tracks together */
+  KRO_SYNC_MAX_ROW = 1 << 24,        /* last row a key may stand on */
+  KRO_SYNC_MAX_BYTES = 16 << 20      /* largest track file read */
+};
+typedef enum kroSyncInterpolation {
+  KRO_SYNC_STEP = 0,
+  KRO_SYNC_LINEAR,
+  KRO_SYNC_SMOOTH,
+  KRO_SYNC_RAMP,
+  KRO_SYNC_INTERPOLATIONS
+} kroSyncInterpolation;
+
+typedef struct kroSyncKey {
+  int32_t row;           /* 0..KRO_SYNC_MAX_ROW, rising within a track */
+  float value;           /* finite */
+  int32_t interpolation; /* a kroSyncInterpolation: how the value moves to the next key's */
+} kroSyncKey;
+
+typedef struct kroSyncTrack {
+  char name[KRO_SYNC_NAME_CHARS + 1];
+  kroSyncKey *keys; /* count keys, rows rising */
+  int32_t count;
+  int32_t capacity; /* keys allocated (read tracks); 0 for compiled tables */
+} kroSyncTrack;
+
+typedef struct kroSyncTracks {
+  double tempo;          /* beats per minute */
+  int32_t rows_per_beat; /* rows per beat */
+  kroSyncTrack *tracks;
+  int32_t count;
+  int32_t owned; /* 1: read from a file, kroFreeSyncTracks frees it; 0: compiled-in tables */
+} kroSyncTracks;
+
+/* Read a track file into *tracks (emptied first); the number of tracks, or -1 after a report
+ * naming the reason and the line, *tracks left empty */
+int kroLoadSyncTracks(kroSyncTracks *tracks, const char *path);
+/* Write the tracks as a track file, replaced whole (see kroBeginOutFile); 0, or -1 after a
+ * report with errno telling why. Values keep every bit when read back */
+int kroWriteSyncTracks(const kroSyncTracks *tracks, const char *path);
+/* Free what kroLoadSyncTracks made and empty the record; compiled tables are only emptied */
+void kroFreeSyncTracks(kroSyncTracks *tracks);
+/* The row (fractional) playing at `seconds` from the music's start */
+double kroSyncRow(const kroSyncTracks *tracks, double seconds);
+/* The track named `name`, or null */
+const kroSyncTrack *kroFindSyncTrack(const kroSyncTracks *tracks, const char *name);
+/* The track's value at a row (fractional); 0 for a null track or one without keys */
+float kroSyncValue(const kroSyncTrack *track, double row);
+/* The named track's value at `seconds`: 0 when there is no such track */
+float kroSyncTrackValue(const kroSyncTracks *tracks, const char *name, double seconds);
+/* "step", "linear", "smooth", "ramp"; "?" for anything else */
+const char *kroSyncInterpolationName(int interpolation);
+
+/* ------------------------------------------------------------------------ */
 /* Framebuffer objects (kro_fbo.cpp)                                         */
 /* ------------------------------------------------------------------------ */
 

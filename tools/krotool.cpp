@@ -67,6 +67,7 @@ static const Subcommand subcommands[] = {
     {"font-build", krotoolFontBuild, "build a KROF font from a folder of glyph pictures"},
     {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},
     {"song-wav", krotoolSongWav, "render the intro's song to a WAV file"},
+    {"sync-src", krotoolSyncSrc, "compile a sync track file into C++ tables"},
 };
 
 static void printUsage(FILE *out) {

@@ -37,4 +37,7 @@ int krotoolPngInfo(int argc, char **argv); // png-info FILE.png
 // Sound (krotool_sound.cpp)
 int krotoolSongWav(int argc, char **argv); // song-wav OUT.wav
 
+// Sync tracks (krotool_sync.cpp)
+int krotoolSyncSrc(int argc, char **argv); // sync-src FILE.sync NAME [-o OUT.cpp]
+
 #endif
