@@ -54,6 +54,16 @@ foreach(model ${ZK_MODELS})
   list(APPEND ZK_GENERATED_FILES ${ZK_GENERATED}/assets/${model}.ase
        ${ZK_GENERATED}/meshes/${loader}.cpp)
 endforeach()
+# The intro's song: assets/zkintro.song compiled into scene/ZKsong.cpp.
+add_custom_command(
+  OUTPUT ${ZK_GENERATED}/scene/ZKsong.cpp
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${ZK_GENERATED}/scene
+  COMMAND krotool song-src assets/zkintro.song zk_song --include ZKsong.h
+          -o ${ZK_GENERATED}/scene/ZKsong.cpp
+  WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+  DEPENDS krotool ${CMAKE_CURRENT_SOURCE_DIR}/assets/zkintro.song
+  COMMENT "Generating scene/ZKsong.cpp with krotool song-src")
+list(APPEND ZK_GENERATED_FILES ${ZK_GENERATED}/scene/ZKsong.cpp)
 # kroview's showcase scene (make view) is a model only: no loader is made from it.
 list(APPEND ZK_GENERATED_FILES ${ZK_GENERATED}/assets/showcase.ase)
 add_custom_target(zkmeshes_generated ALL DEPENDS ${ZK_GENERATED_FILES})
@@ -66,7 +76,12 @@ else()
 endif()
 add_custom_command(TARGET update-meshes POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy ${ZK_GENERATED}/assets/showcase.ase ${CMAKE_CURRENT_SOURCE_DIR}/assets/)
+add_custom_command(TARGET update-meshes POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy ${ZK_GENERATED}/scene/ZKsong.cpp ${CMAKE_CURRENT_SOURCE_DIR}/scene/)
 if(KRO_BUILD_TESTS)
+  add_test(NAME GeneratedMeshes.scene_ZKsong_cpp
+           COMMAND ${ZK_COMPARE} ${CMAKE_CURRENT_SOURCE_DIR}/scene/ZKsong.cpp
+                   ${ZK_GENERATED}/scene/ZKsong.cpp)
   add_test(NAME GeneratedMeshes.assets_showcase_ase
            COMMAND ${ZK_COMPARE} ${CMAKE_CURRENT_SOURCE_DIR}/assets/showcase.ase
                    ${ZK_GENERATED}/assets/showcase.ase)

@@ -1013,6 +1013,44 @@ int16_t *kroRenderSong(const kroSong *song, int64_t tail_frames, int64_t *frames
  * or -1 after a report with errno telling why */
 int kroWriteWAV(const char *path, const int16_t *samples, int64_t frames);
 
+/* Songs as text (kro_song.cpp, docs/sound.md): the records above read from a file a musician
+ * edits, and written back. One statement a line, `#` to the line's end a comment; blocks in
+ * this order, each field at most once and in any order within its block, missing ones at their
+ * defaults:
+ *   song         rows 1..1024 (64), tempo rows a minute (480), echo-time (0), echo-feedback
+ *                (0), reverb-size (0), master (1)
+ *   instrument NAME   wave sine|saw|square|triangle|noise (sine), filter off|low|high|band
+ *                (off), pulse-width (0.5), attack, decay (0), sustain (1), release, slide,
+ *                slide-time, glide (0), cutoff (20000), resonance, env-cutoff, lfo-rate,
+ *                lfo-depth (0), gain (1)
+ *   channel NAME instrument NAME (the first), volume (1), pan, echo, reverb, pan-lfo-rate,
+ *                pan-lfo-depth, pan-lfo-end (0)
+ *   pattern N    numbered 0, 1, ... in turn; lines ROW CELL, rows rising: a note C-0 .. G-9
+ *                (- or # after the letter; A-4 is key 69), a key 1..127, or off
+ *   order        one step a line: for each channel a pattern number or . (rest)
+ * Names: letters, digits and . _ : -, at most KRO_SONG_NAME_CHARS. Every value must lie in its
+ * field's range above; a file is refused whole (message with the reason and the line, hook).
+ * `krotool song-src` compiles a song file into the data the engine renders. */
+enum {
+  KRO_SONG_NAME_CHARS = 31,     /* longest instrument or channel name */
+  KRO_SONG_MAX_BYTES = 16 << 20 /* largest song file read */
+};
+typedef char kroSongName[KRO_SONG_NAME_CHARS + 1];
+typedef struct kroSongFile {
+  kroSong song;                   /* what the synthesizer plays; its arrays are the file's */
+  kroSongName *instrument_names;  /* song.instrument_count names */
+  kroSongName *channel_names;     /* song.channel_count names */
+} kroSongFile;
+/* Read a song file into *file (emptied first); 0, or -1 after a report naming the reason and
+ * the line, *file left empty */
+int kroLoadSong(kroSongFile *file, const char *path);
+/* Write the song as a song file, replaced whole (see kroBeginOutFile): names may be null (then
+ * "instrument-N", "channel-N"). A song kroStartSynth refuses is not written. 0, or -1 after a
+ * report. Values keep every bit when read back */
+int kroWriteSong(const kroSongFile *file, const char *path);
+/* Free what kroLoadSong made and empty the record */
+void kroFreeSong(kroSongFile *file);
+
 /* ------------------------------------------------------------------------ */
 /* Sync tracks: values that move with the music's rows (kro_sync.cpp)       */
 /* ------------------------------------------------------------------------ */

@@ -61,4 +61,49 @@ void kroPictureDescribe(kroPictureResult *result, const char *format, ...)
 uint8_t *kroDecodeBMPMemory(const uint8_t *bytes, size_t count, int32_t *size,
                             kroPictureResult *result);
 
+/* Line-based text files (kro_text.cpp). A reader stands in `text` (NUL-terminated) at `line`
+ * (from 1); a refusal writes its reason into why and returns -1. Words are separated by blanks;
+ * `#` starts a comment to the line's end. */
+typedef struct kroTextLines {
+  const char *p;
+  int line;
+  char why[128];
+} kroTextLines;
+int kroTextRefuse(kroTextLines *text, const char *format, ...) __attribute__((format(printf, 2, 3)));
+/* The line's next word into word (chars bytes and a terminator): its length, 0 at the line's end
+ * or a comment, -1 when longer */
+int kroTextWord(kroTextLines *text, char *word, int chars);
+/* Past the line's end, which must hold nothing but a comment; 0 or -1 */
+int kroTextEndLine(kroTextLines *text);
+/* The next word as a finite number that fits a float; 0 or -1 ("<what> missing or not a finite
+ * number") */
+int kroTextNumber(kroTextLines *text, double *value, const char *what);
+/* 1 when name is 1 or more of letters, digits and . _ : - */
+int kroTextNameIsSound(const char *name);
+/* The float in the fewest significant digits (at most 9) that read back as the same float */
+void kroPrintShortFloat(FILE *out, float value);
+/* The file's bytes NUL-terminated (heap, free it), at most max_bytes; null with the reason in
+ * why */
+char *kroReadTextFile(const char *path, long max_bytes, char *why, int why_chars);
+
+/* Songs (kro_synth.cpp): the limits of a song's lists, and the range each float field of the
+ * song records must lie in, in the fields' order there from the first float to the last
+ * (kroInstrument from pulse_width, kroChannel from volume, kroSong from delay_seconds). NaN lies
+ * in no range; infinities lie outside every one. The synthesizer and the song file reader check
+ * by these same tables. */
+enum {
+  KRO_SYNTH_MAX_ROWS = 1024,    /* rows per pattern */
+  KRO_SYNTH_MAX_PATTERNS = 254, /* patterns per song (255 is the silent order entry) */
+  KRO_SYNTH_MAX_KEY = 127,      /* highest key a cell may start */
+  KRO_INSTRUMENT_FLOATS = 14,
+  KRO_CHANNEL_FLOATS = 7,
+  KRO_SONG_FLOATS = 4
+};
+typedef struct kroRange {
+  float low, high;
+} kroRange;
+extern const kroRange KRO_INSTRUMENT_RANGES[KRO_INSTRUMENT_FLOATS];
+extern const kroRange KRO_CHANNEL_RANGES[KRO_CHANNEL_FLOATS];
+extern const kroRange KRO_SONG_RANGES[KRO_SONG_FLOATS];
+
 #endif /* KRO_INTERNAL_H */

@@ -286,4 +286,107 @@ TEST(Synth, IntroPlaysLiveAsRenderedMuteWithoutDeviceAndWithoutOne) {
   EXPECT_TRUE(lead >= 0.020 && lead < 1.0) << lead << " s";
 }
 
+
+
+// ---- songs as text ----
+
+void expectSameSong(const kroSong &a, const kroSong &b) {
+  ASSERT_TRUE(a.instrument_count == b.instrument_count && a.channel_count == b.channel_count &&
+              a.pattern_count == b.pattern_count && a.rows == b.rows &&
+              a.order_count == b.order_count);
+  EXPECT_EQ(a.rows_per_minute, b.rows_per_minute);
+  EXPECT_EQ(memcmp(&a.delay_seconds, &b.delay_seconds, 4 * sizeof(float)), 0);
+  for (int i = 0; i < a.instrument_count; i++) { // field by field: the records have padding
+    const kroInstrument &x = a.instruments[i], &y = b.instruments[i];
+    EXPECT_TRUE(x.wave == y.wave && x.filter == y.filter) << i;
+    EXPECT_EQ(memcmp(&x.pulse_width, &y.pulse_width, 14 * sizeof(float)), 0) << i;
+  }
+  for (int c = 0; c < a.channel_count; c++) {
+    EXPECT_EQ(a.channels[c].instrument, b.channels[c].instrument) << c;
+    EXPECT_EQ(memcmp(&a.channels[c].volume, &b.channels[c].volume, 7 * sizeof(float)), 0) << c;
+  }
+  EXPECT_EQ(memcmp(a.patterns, b.patterns, (size_t)a.pattern_count * a.rows), 0);
+  EXPECT_EQ(memcmp(a.order, b.order, (size_t)a.order_count * a.channel_count), 0);
+}
+
+// The intro's song file is the compiled song, every field and cell; written out and read back
+// it is the same song again, names and all, and every note name (C-0 .. G-9, low keys as
+// numbers) survives the trip.
+TEST(SongText, TheIntroSongFileIsTheCompiledSongAndComesBackWhole) {
+  kroSongFile file, again;
+  ASSERT_EQ(kroLoadSong(&file, KRO_SOURCE_DIR "/assets/zkintro.song"), 0);
+  expectSameSong(file.song, zk_song);
+  EXPECT_STREQ(file.instrument_names[3], "spiral");
+  EXPECT_STREQ(file.channel_names[5], "pad-right");
+  uint8_t *cells = (uint8_t *)file.song.patterns;
+  for (int key = 1; key <= 127; key++) // every key once, in pattern 0's rows and beyond
+    cells[(key * 7) % (file.song.pattern_count * file.song.rows)] = (uint8_t)key;
+  std::string path = kroTestTempPath("again.song");
+  ASSERT_EQ(kroWriteSong(&file, path.c_str()), 0);
+  ASSERT_EQ(kroLoadSong(&again, path.c_str()), 0);
+  expectSameSong(file.song, again.song);
+  for (int c = 0; c < file.song.channel_count; c++)
+    EXPECT_STREQ(file.channel_names[c], again.channel_names[c]);
+  kroFreeSong(&again);
+  kroFreeSong(&file);
+  EXPECT_TRUE(!file.song.instruments && !file.instrument_names && file.song.channel_count == 0);
+}
+
+// A refused song names its reason and line and leaves the record empty; what is left out takes
+// its default, and a note name means its key.
+TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
+  const std::string head = "song\nrows 4\ninstrument lead\nchannel one\n";
+  const std::pair<std::string, std::string> refused[] = {
+      {"instrument a\ncutoff 5\n", "cutoff outside 10 to 20000 at line 2"},
+      {"instrument a\ngain 1.5\n", "gain outside 0 to 1 at line 2"},
+      {"instrument a\nslide nan\n", "slide missing or not a finite number at line 2"},
+      {"instrument a\ngain 1\ngain 0.5\n", "gain given twice in one block at line 3"},
+      {"instrument a\nwave sinus\n",
+       "a wave that is none of sine, saw, square, triangle, noise at line 2"},
+      {"instrument a\nvolume 1\n", "'volume' is no field of this block at line 2"},
+      {"channel c\ninstrument lead\n", "an instrument not named before the channel at line 2"},
+      {head + "pattern 0\ninstrument late\n",
+       "'instrument' out of the blocks' order (song, instruments, channels, patterns, order) at "
+       "line 6"},
+      {"song\nrows 1025\n", "rows not a whole number from 1 to 1024 at line 2"},
+      {head + "pattern 1\n", "pattern 1 where pattern 0 comes next at line 5"},
+      {head + "pattern 0\n4 A-4\n", "a row that is not a whole number from 0 to 3 at line 6"},
+      {head + "pattern 0\n2 A-4\n2 off\n", "a row not after the pattern's previous one at line 7"},
+      {head + "pattern 0\n0 H-4\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
+      {head + "pattern 0\n0 G#9\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
+      {head + "pattern 0\n0 128\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
+      {head + "pattern 0\norder\n1\n",
+       "an order entry that is no pattern number (0 to 0, or .) at line 7"},
+      {head + "channel two\npattern 0\norder\n0\n",
+       "a step with fewer entries than the 2 channels at line 8"},
+      {head + "pattern 0\norder\n0 0\n", "more than the line's fields at line 7"},
+      {"song\n", "a song without an instrument, a channel or a pattern at line 2"},
+      {"rows 4\n", "'rows' before the first block at line 1"}};
+  std::string path = kroTestTempPath("refused.song");
+  kroTestUseCountingHook();
+  for (const auto &[text, reason] : refused) {
+    SCOPED_TRACE(text);
+    kroTestWriteFile(path, text);
+    kroSongFile file;
+    memset(&file, 0x55, sizeof file);
+    kroTestExpectReport([&] { EXPECT_EQ(kroLoadSong(&file, path.c_str()), -1); },
+                        "Error in reading a song from " + path + ": " + reason + "\n");
+    EXPECT_TRUE(!file.song.instruments && !file.channel_names && file.song.pattern_count == 0);
+  }
+  kroSetErrorFunc(nullptr);
+  kroSongFile file;
+  kroTestWriteFile(path, head + "pattern 0\n0 C-0\n1 A-4\n2 G-9\n3 11\norder\n0\n.\n");
+  ASSERT_EQ(kroLoadSong(&file, path.c_str()), 0);
+  const kroInstrument &lead = file.song.instruments[0];
+  EXPECT_TRUE(lead.wave == KRO_WAVE_SINE && lead.pulse_width == 0.5f && lead.sustain == 1 &&
+              lead.cutoff == 20000 && lead.gain == 1 && lead.attack == 0);
+  EXPECT_TRUE(file.song.channels[0].volume == 1 && file.song.master == 1 &&
+              file.song.rows_per_minute == 480);
+  EXPECT_EQ(std::vector<int>(file.song.patterns, file.song.patterns + 4),
+            (std::vector<int>{12, 69, 127, 11}));
+  EXPECT_EQ(std::vector<int>(file.song.order, file.song.order + 2),
+            (std::vector<int>{0, KRO_PATTERN_SILENT}));
+  kroFreeSong(&file);
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "kro.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -52,6 +53,15 @@ const char *krotoolUnreadableFile(const char *path) {
   return S_ISDIR(info.st_mode) ? "a folder, not a file" : nullptr;
 }
 
+int krotoolIsCName(const char *name) {
+  if (!isalpha((unsigned char)*name) && *name != '_')
+    return 0;
+  for (const char *c = name; *c; c++)
+    if (!isalnum((unsigned char)*c) && *c != '_')
+      return 0;
+  return 1;
+}
+
 struct Subcommand {
   const char *name;
   int (*run)(int argc, char **argv);
@@ -67,6 +77,7 @@ static const Subcommand subcommands[] = {
     {"font-build", krotoolFontBuild, "build a KROF font from a folder of glyph pictures"},
     {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},
     {"song-wav", krotoolSongWav, "render the intro's song to a WAV file"},
+    {"song-src", krotoolSongSrc, "compile a song file into C++ data for the synthesizer"},
     {"sync-src", krotoolSyncSrc, "compile a sync track file into C++ tables"},
 };
 

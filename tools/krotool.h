@@ -17,6 +17,8 @@ void krotoolEngineEnd(int saved);
 // Why `path` cannot be read as a file: the system's reason, or "a folder, not
 // a file"; null when it can.
 const char *krotoolUnreadableFile(const char *path);
+// 1 when name is a C identifier (letters, digits, _; not a digit first).
+int krotoolIsCName(const char *name);
 // Where a command's closing summary goes: standard error when its output file is standard
 // output itself (the summary must not end up inside the file), else standard output.
 FILE *krotoolSummaryStream(const char *out_path);
@@ -36,6 +38,7 @@ int krotoolPngInfo(int argc, char **argv); // png-info FILE.png
 
 // Sound (krotool_sound.cpp)
 int krotoolSongWav(int argc, char **argv); // song-wav OUT.wav
+int krotoolSongSrc(int argc, char **argv); // song-src FILE.song NAME [--include H] [-o OUT]
 
 // Sync tracks (krotool_sync.cpp)
 int krotoolSyncSrc(int argc, char **argv); // sync-src FILE.sync NAME [-o OUT.cpp]

@@ -7,20 +7,10 @@
 
 #include "kro.h"
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
 static const char krotoolSyncSrcUsage[] = "FILE.sync NAME [-o OUT.cpp]";
-
-static int krotoolIsCName(const char *name) {
-  if (!isalpha((unsigned char)*name) && *name != '_')
-    return 0;
-  for (const char *c = name; *c; c++)
-    if (!isalnum((unsigned char)*c) && *c != '_')
-      return 0;
-  return 1;
-}
 
 // The path as it may stand in a line comment: control bytes become '?'.
 static void krotoolPrintPath(FILE *out, const char *path) {

@@ -92,79 +92,6 @@ void kroFreeSyncTracks(kroSyncTracks *tracks) {
 
 /* ---- reading ------------------------------------------------------------ */
 
-/* The reader's place: the text (NUL-terminated), the line being read, and where the refusal's
- * reason goes. */
-typedef struct kroSyncText {
-  const char *p;
-  int line;
-  char why[96];
-} kroSyncText;
-
-static int kroSyncRefuse(kroSyncText *text, const char *why) {
-  snprintf(text->why, sizeof text->why, "%s", why);
-  return -1;
-}
-
-static int kroSyncIsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r';
-}
-
-/* The next word of the current line into word (at most `chars` bytes and its terminator): its
- * length, 0 at the line's end or a comment, -1 (reason set) when longer. */
-static int kroSyncWord(kroSyncText *text, char *word, int chars) {
-  while (kroSyncIsBlank(*text->p))
-    text->p++;
-  int length = 0;
-  if (*text->p == '#')
-    while (*text->p && *text->p != '\n')
-      text->p++;
-  while (*text->p && *text->p != '\n' && !kroSyncIsBlank(*text->p)) {
-    if (length == chars)
-      return kroSyncRefuse(text, "a word too long");
-    word[length++] = *text->p++;
-  }
-  word[length] = '\0';
-  return length;
-}
-
-/* Past the rest of the line, which must hold nothing but a comment. */
-static int kroSyncEndLine(kroSyncText *text) {
-  char extra[2];
-  int length = kroSyncWord(text, extra, 1);
-  if (length != 0)
-    return kroSyncRefuse(text, "more than the line's fields");
-  if (*text->p == '\n') {
-    text->p++;
-    text->line++;
-  }
-  return 0;
-}
-
-static int kroSyncNumber(kroSyncText *text, double *value, const char *what) {
-  char word[64], *end;
-  int length = kroSyncWord(text, word, sizeof word - 1);
-  if (length < 0)
-    return -1;
-  errno = 0;
-  *value = length ? strtod(word, &end) : 0.0;
-  if (length == 0 || *end || !isfinite(*value) || fabs(*value) > 3.4e38) {
-    char why[96];
-    snprintf(why, sizeof why, "%s missing or not a finite number", what);
-    return kroSyncRefuse(text, why);
-  }
-  return 0;
-}
-
-/* A track name: letters, digits and . _ : - only, so that it stands as one word and as part of
- * a C name's comment. */
-static int kroSyncNameIsSound(const char *name) {
-  for (const char *c = name; *c; c++)
-    if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') ||
-          strchr("._:-", *c)))
-      return 0;
-  return *name != '\0';
-}
-
 /* Room for one key more in the track; 0, or -1 after the report. */
 static int kroSyncGrowKeys(kroSyncTrack *track) {
   if (track->count < track->capacity)
@@ -201,32 +128,32 @@ static int kroSyncGrowTracks(kroSyncTracks *tracks, int *capacity) {
 }
 
 /* A key line of the current track: ROW VALUE [INTERPOLATION]. */
-static int kroSyncKeyLine(kroSyncText *text, const char *first, kroSyncTrack *track, int *keys) {
+static int kroSyncKeyLine(kroTextLines *text, const char *first, kroSyncTrack *track, int *keys) {
   char *end;
   errno = 0;
   long row = strtol(first, &end, 10);
   if (*end || errno || row < 0 || row > KRO_SYNC_MAX_ROW)
-    return kroSyncRefuse(text, "a row that is not a whole number from 0 to 16777216");
+    return kroTextRefuse(text, "a row that is not a whole number from 0 to 16777216");
   if (track->count > 0 && row <= track->keys[track->count - 1].row)
-    return kroSyncRefuse(text, "a row not after the track's previous key");
+    return kroTextRefuse(text, "a row not after the track's previous key");
   double value;
-  if (kroSyncNumber(text, &value, "the key's value") != 0)
+  if (kroTextNumber(text, &value, "the key's value") != 0)
     return -1;
   char word[16];
-  int length = kroSyncWord(text, word, sizeof word - 1);
+  int length = kroTextWord(text, word, sizeof word - 1);
   int interpolation = KRO_SYNC_STEP;
   if (length < 0)
-    return kroSyncRefuse(text, "an interpolation that is none of step, linear, smooth, ramp");
+    return kroTextRefuse(text, "an interpolation that is none of step, linear, smooth, ramp");
   if (length > 0) {
     for (interpolation = 0; interpolation < KRO_SYNC_INTERPOLATIONS; interpolation++)
       if (strcmp(word, KRO_SYNC_INTERPOLATION_NAMES[interpolation]) == 0)
         break;
     if (interpolation == KRO_SYNC_INTERPOLATIONS)
-      return kroSyncRefuse(text, "an interpolation that is none of step, linear, smooth, ramp");
+      return kroTextRefuse(text, "an interpolation that is none of step, linear, smooth, ramp");
   }
   if (++*keys > KRO_SYNC_MAX_KEYS)
-    return kroSyncRefuse(text, "more keys than 1048576");
-  if (kroSyncEndLine(text) != 0)
+    return kroTextRefuse(text, "more keys than 1048576");
+  if (kroTextEndLine(text) != 0)
     return -1;
   if (kroSyncGrowKeys(track) != 0)
     return -2;
@@ -235,58 +162,58 @@ static int kroSyncKeyLine(kroSyncText *text, const char *first, kroSyncTrack *tr
 }
 
 /* The whole text into tracks; 0, -1 refused (text->why), -2 allocation failed (reported). */
-static int kroSyncParse(kroSyncText *text, kroSyncTracks *tracks) {
+static int kroSyncParse(kroTextLines *text, kroSyncTracks *tracks) {
   int capacity = 0, keys = 0, seen_tempo = 0, seen_rows = 0;
   tracks->tempo = 120.0;
   tracks->rows_per_beat = 4;
   tracks->owned = 1;
   for (;;) {
     char word[KRO_SYNC_NAME_CHARS + 1];
-    int length = kroSyncWord(text, word, KRO_SYNC_NAME_CHARS);
+    int length = kroTextWord(text, word, KRO_SYNC_NAME_CHARS);
     if (length < 0)
       return -1;
     if (length == 0) {
       if (!*text->p)
         return 0;
-      kroSyncEndLine(text);
+      kroTextEndLine(text);
       continue;
     }
     if (strcmp(word, "tempo") == 0 || strcmp(word, "rows-per-beat") == 0) {
       int is_tempo = word[0] == 't';
       if (tracks->count > 0)
-        return kroSyncRefuse(text, "a tempo or rows-per-beat after the first track");
+        return kroTextRefuse(text, "a tempo or rows-per-beat after the first track");
       if (is_tempo ? seen_tempo++ : seen_rows++)
-        return kroSyncRefuse(text, "a tempo or rows-per-beat given twice");
+        return kroTextRefuse(text, "a tempo or rows-per-beat given twice");
       double value;
-      if (kroSyncNumber(text, &value, is_tempo ? "the tempo" : "rows-per-beat") != 0)
+      if (kroTextNumber(text, &value, is_tempo ? "the tempo" : "rows-per-beat") != 0)
         return -1;
       if (is_tempo && !(value >= 1.0 && value <= 1000.0))
-        return kroSyncRefuse(text, "a tempo outside 1 to 1000 beats per minute");
+        return kroTextRefuse(text, "a tempo outside 1 to 1000 beats per minute");
       if (!is_tempo && !(value >= 1.0 && value <= 64.0 && value == floor(value)))
-        return kroSyncRefuse(text, "rows-per-beat not a whole number from 1 to 64");
+        return kroTextRefuse(text, "rows-per-beat not a whole number from 1 to 64");
       if (is_tempo)
         tracks->tempo = value;
       else
         tracks->rows_per_beat = (int32_t)value;
-      if (kroSyncEndLine(text) != 0)
+      if (kroTextEndLine(text) != 0)
         return -1;
     } else if (strcmp(word, "track") == 0) {
       char name[KRO_SYNC_NAME_CHARS + 2];
-      length = kroSyncWord(text, name, KRO_SYNC_NAME_CHARS + 1);
-      if (length <= 0 || length > KRO_SYNC_NAME_CHARS || !kroSyncNameIsSound(name))
-        return kroSyncRefuse(text, "a track name missing, over 63 characters or not of letters, "
+      length = kroTextWord(text, name, KRO_SYNC_NAME_CHARS + 1);
+      if (length <= 0 || length > KRO_SYNC_NAME_CHARS || !kroTextNameIsSound(name))
+        return kroTextRefuse(text, "a track name missing, over 63 characters or not of letters, "
                                    "digits and . _ : -");
       if (kroFindSyncTrack(tracks, name))
-        return kroSyncRefuse(text, "a track name given twice");
+        return kroTextRefuse(text, "a track name given twice");
       if (tracks->count == KRO_SYNC_MAX_TRACKS)
-        return kroSyncRefuse(text, "more tracks than 1024");
-      if (kroSyncEndLine(text) != 0)
+        return kroTextRefuse(text, "more tracks than 1024");
+      if (kroTextEndLine(text) != 0)
         return -1;
       if (kroSyncGrowTracks(tracks, &capacity) != 0)
         return -2;
       memcpy(tracks->tracks[tracks->count++].name, name, (size_t)length + 1);
     } else if (tracks->count == 0) {
-      return kroSyncRefuse(text, "a key before the first track, or a word that is no keyword");
+      return kroTextRefuse(text, "a key before the first track, or a word that is no keyword");
     } else {
       int result = kroSyncKeyLine(text, word, &tracks->tracks[tracks->count - 1], &keys);
       if (result != 0)
@@ -295,44 +222,15 @@ static int kroSyncParse(kroSyncText *text, kroSyncTracks *tracks) {
   }
 }
 
-/* The file's bytes, NUL-terminated (heap); null with why set. */
-static char *kroSyncReadFile(const char *path, char *why, int why_chars) {
-  FILE *stream = fopen(path, "rb");
-  if (!stream) {
-    snprintf(why, (size_t)why_chars, "%s", strerror(errno));
-    return nullptr;
-  }
-  long bytes = kroStreamBytes(stream);
-  char *text = nullptr;
-  if (bytes < 0 || bytes > KRO_SYNC_MAX_BYTES)
-    snprintf(why, (size_t)why_chars, "%s",
-             bytes < 0 ? "not a file that can be measured" : "larger than 16 MiB");
-  else if (!(text = (char *)kroAllocate((size_t)bytes + 1)))
-    snprintf(why, (size_t)why_chars, "no memory for its text");
-  else if (fread(text, 1, (size_t)bytes, stream) != (size_t)bytes) {
-    snprintf(why, (size_t)why_chars, "%s", ferror(stream) ? strerror(errno) : "cut short");
-    free(text);
-    text = nullptr;
-  } else if (memchr(text, '\0', (size_t)bytes)) {
-    snprintf(why, (size_t)why_chars, "a zero byte: not a text file");
-    free(text);
-    text = nullptr;
-  } else {
-    text[bytes] = '\0';
-  }
-  fclose(stream);
-  return text;
-}
-
 int kroLoadSyncTracks(kroSyncTracks *tracks, const char *path) {
   memset(tracks, 0, sizeof *tracks);
   char why[96];
-  char *bytes = kroSyncReadFile(path, why, sizeof why);
+  char *bytes = kroReadTextFile(path, KRO_SYNC_MAX_BYTES, why, sizeof why);
   if (!bytes) {
     kroFail("Error in reading sync tracks from %s: %s\n", path, why);
     return -1;
   }
-  kroSyncText text = {bytes, 1, ""};
+  kroTextLines text = {bytes, 1, ""};
   int result = kroSyncParse(&text, tracks);
   free(bytes);
   if (result != 0) {
@@ -346,7 +244,7 @@ int kroLoadSyncTracks(kroSyncTracks *tracks, const char *path) {
 
 /* ---- writing ------------------------------------------------------------ */
 
-/* Values are written with 9 significant digits, which read back as the same float. */
+/* Values are written in the fewest digits that read back as the same float. */
 static void kroSyncPrint(FILE *out, const kroSyncTracks *tracks) {
   fprintf(out, "# sync tracks: rows at tempo x rows-per-beat a minute; keys are\n"
                "# ROW VALUE [step|linear|smooth|ramp]\n");
@@ -354,9 +252,11 @@ static void kroSyncPrint(FILE *out, const kroSyncTracks *tracks) {
   for (int i = 0; i < tracks->count; i++) {
     const kroSyncTrack *track = &tracks->tracks[i];
     fprintf(out, "\ntrack %s\n", track->name);
-    for (int k = 0; k < track->count; k++)
-      fprintf(out, "%d %.9g %s\n", (int)track->keys[k].row, (double)track->keys[k].value,
-              kroSyncInterpolationName(track->keys[k].interpolation));
+    for (int k = 0; k < track->count; k++) {
+      fprintf(out, "%d ", (int)track->keys[k].row);
+      kroPrintShortFloat(out, track->keys[k].value);
+      fprintf(out, " %s\n", kroSyncInterpolationName(track->keys[k].interpolation));
+    }
   }
 }
 

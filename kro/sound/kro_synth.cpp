@@ -21,9 +21,6 @@
 #include <string.h>
 
 enum {
-  KRO_SYNTH_MAX_ROWS = 1024,     /* rows per pattern */
-  KRO_SYNTH_MAX_PATTERNS = 254,  /* patterns per song (255 is the silent order entry) */
-  KRO_SYNTH_MAX_KEY = 127,       /* highest key a cell may start */
   KRO_REVERB_COMBS = 4,          /* parallel comb filters per side */
   KRO_REVERB_PASSES = 2,         /* all-pass filters per side, in series */
   KRO_REVERB_COMB_FRAMES = 1700, /* longest comb line */
@@ -107,13 +104,7 @@ int64_t kroSongRow(const kroSong *song, int64_t frame) {
   return row < rows ? row : rows;
 }
 
-/* The float fields of each record, in their order there (kro.h): the range each must lie in.
- * NaN lies in none; infinities lie outside every one. */
-typedef struct kroRange {
-  float low, high;
-} kroRange;
-
-static const kroRange KRO_INSTRUMENT_RANGES[] = {
+const kroRange KRO_INSTRUMENT_RANGES[KRO_INSTRUMENT_FLOATS] = {
     {0.01f, 0.99f},                      /* pulse_width */
     {0, 60},        {0, 60},    {0, 1},  /* attack, decay, sustain */
     {0, 60},        {-48, 48},           /* release, slide */
@@ -121,10 +112,10 @@ static const kroRange KRO_INSTRUMENT_RANGES[] = {
     {10, 20000},    {0, 0.99f},          /* cutoff, resonance */
     {-10, 10},      {0, 100},   {0, 10}, /* env_cutoff, lfo_rate, lfo_depth */
     {0, 1}};                             /* gain */
-static const kroRange KRO_CHANNEL_RANGES[] = {
+const kroRange KRO_CHANNEL_RANGES[KRO_CHANNEL_FLOATS] = {
     {0, 1},   {-1, 1}, {0, 1},    {0, 1}, /* volume, pan, delay, reverb */
     {0, 100}, {0, 1},  {0, 86400}};       /* pan_lfo_rate, pan_lfo_depth, pan_lfo_end */
-static const kroRange KRO_SONG_RANGES[] = {
+const kroRange KRO_SONG_RANGES[KRO_SONG_FLOATS] = {
     {0, 1}, {0, 0.95f}, {0, 1}, {0, 16}}; /* delay_seconds, delay_feedback, reverb_size, master */
 
 #define KRO_COUNT(table) (sizeof table / sizeof table[0])
