@@ -286,8 +286,6 @@ TEST(Synth, IntroPlaysLiveAsRenderedMuteWithoutDeviceAndWithoutOne) {
   EXPECT_TRUE(lead >= 0.020 && lead < 1.0) << lead << " s";
 }
 
-
-
 // ---- songs as text ----
 
 void expectSameSong(const kroSong &a, const kroSong &b) {
@@ -330,6 +328,16 @@ TEST(SongText, TheIntroSongFileIsTheCompiledSongAndComesBackWhole) {
   kroFreeSong(&again);
   kroFreeSong(&file);
   EXPECT_TRUE(!file.song.instruments && !file.instrument_names && file.song.channel_count == 0);
+  // krotool renders the written file, not the intro's song; the intro's file as the intro's song.
+  std::string wav[3] = {path + ".wav", path + "-intro.wav", path + "-file.wav"};
+  EXPECT_EQ(kroTestRun(KROTOOL_PATH " song-wav " + wav[0] + " " + path).status, 0);
+  EXPECT_EQ(kroTestRun(KROTOOL_PATH " song-wav " + wav[1]).status, 0);
+  EXPECT_EQ(
+      kroTestRun(KROTOOL_PATH " song-wav " + wav[2] + " " KRO_SOURCE_DIR "/assets/zkintro.song")
+          .status,
+      0);
+  EXPECT_NE(kroTestReadFile(wav[0]), kroTestReadFile(wav[1]));
+  EXPECT_EQ(kroTestReadFile(wav[2]), kroTestReadFile(wav[1]));
 }
 
 // A refused song names its reason and line and leaves the record empty; what is left out takes

@@ -11,26 +11,30 @@
 #include <stdlib.h>
 #include <string.h>
 
-static const char krotoolSongWavUsage[] = "OUT.wav";
+static const char krotoolSongWavUsage[] = "OUT.wav [FILE.song]";
 
 int krotoolSongWav(int argc, char **argv) {
   if (argc >= 1 && (!strcmp(argv[0], "--help") || !strcmp(argv[0], "-h"))) {
     printf("usage: krotool song-wav %s\n\n"
-           "Renders the intro's song (scene/ZKsong.cpp) with the engine's synthesizer, the\n"
-           "very samples the intro plays, and writes them as a 16-bit stereo WAV file at\n"
-           "%d Hz, 14 seconds. OUT is replaced whole: after a failure it is as it was.\n"
-           "Edit the song, rebuild krotool and run this again to hear the change.\n",
+           "Renders a song file (docs/sound.md), or without one the intro's song as the\n"
+           "intro plays it, with the engine's synthesizer, and writes it as a 16-bit\n"
+           "stereo WAV file at %d Hz. OUT is replaced whole: after a failure it is as it\n"
+           "was. Edit the song file and run this again to hear the change.\n",
            krotoolSongWavUsage, KRO_SYNTH_RATE);
     return 0;
   }
-  if (argc != 1) {
-    fprintf(stderr, "krotool song-wav: expected one argument\nusage: krotool song-wav %s\n",
+  if (argc != 1 && argc != 2) {
+    fprintf(stderr, "krotool song-wav: expected one or two arguments\nusage: krotool song-wav %s\n",
             krotoolSongWavUsage);
     return 2;
   }
   int saved = krotoolEngineBegin();
   int64_t frames = 0;
-  int16_t *samples = kroRenderSong(&zk_song, 0, &frames);
+  kroSongFile file = {};
+  int loaded = argc == 2 ? kroLoadSong(&file, argv[1]) : 0;
+  int16_t *samples =
+      loaded != 0 ? nullptr : kroRenderSong(argc == 2 ? &file.song : &zk_song, 0, &frames);
+  kroFreeSong(&file);
   int written = samples ? kroWriteWAV(argv[0], samples, frames) : -1;
   int error = errno;
   free(samples);
