@@ -92,37 +92,21 @@ void kroFreeSyncTracks(kroSyncTracks *tracks) {
 
 /* ---- reading ------------------------------------------------------------ */
 
-/* Room for one key more in the track; 0, or -1 after the report. */
-static int kroSyncGrowKeys(kroSyncTrack *track) {
-  if (track->count < track->capacity)
+/* Room for one item more in *items (count in use, *capacity allocated, `size` bytes each; the
+ * new room zeroed); 0, or -1 after the report with *items as it was. */
+static int kroSyncGrow(void **items, int count, int32_t *capacity, size_t size) {
+  if (count < *capacity)
     return 0;
-  int capacity = track->capacity ? 2 * track->capacity : 16;
-  kroSyncKey *keys = (kroSyncKey *)kroAllocate((size_t)capacity * sizeof(kroSyncKey));
-  if (!keys) {
-    kroFail("Error during allocating memory in kroLoadSyncTracks(..)\n");
-    return -1;
-  }
-  if (track->count)
-    memcpy(keys, track->keys, (size_t)track->count * sizeof(kroSyncKey));
-  free(track->keys);
-  track->keys = keys;
-  track->capacity = capacity;
-  return 0;
-}
-
-static int kroSyncGrowTracks(kroSyncTracks *tracks, int *capacity) {
-  if (tracks->count < *capacity)
-    return 0;
-  int grown = *capacity ? 2 * *capacity : 8;
-  kroSyncTrack *list = (kroSyncTrack *)kroAllocateZeroed((size_t)grown * sizeof(kroSyncTrack));
+  int32_t grown = *capacity ? 2 * *capacity : 8;
+  void *list = kroAllocateZeroed((size_t)grown * size);
   if (!list) {
     kroFail("Error during allocating memory in kroLoadSyncTracks(..)\n");
     return -1;
   }
-  if (tracks->count)
-    memcpy(list, tracks->tracks, (size_t)tracks->count * sizeof(kroSyncTrack));
-  free(tracks->tracks);
-  tracks->tracks = list;
+  if (count)
+    memcpy(list, *items, (size_t)count * size);
+  free(*items);
+  *items = list;
   *capacity = grown;
   return 0;
 }
@@ -155,7 +139,10 @@ static int kroSyncKeyLine(kroTextLines *text, const char *first, kroSyncTrack *t
     return kroTextRefuse(text, "more keys than 1048576");
   if (kroTextEndLine(text) != 0)
     return -1;
-  if (kroSyncGrowKeys(track) != 0)
+  void *room = track->keys;
+  int grown = kroSyncGrow(&room, track->count, &track->capacity, sizeof(kroSyncKey));
+  track->keys = (kroSyncKey *)room;
+  if (grown != 0)
     return -2;
   track->keys[track->count++] = {(int32_t)row, (float)value, (int32_t)interpolation};
   return 0;
@@ -163,7 +150,8 @@ static int kroSyncKeyLine(kroTextLines *text, const char *first, kroSyncTrack *t
 
 /* The whole text into tracks; 0, -1 refused (text->why), -2 allocation failed (reported). */
 static int kroSyncParse(kroTextLines *text, kroSyncTracks *tracks) {
-  int capacity = 0, keys = 0, seen_tempo = 0, seen_rows = 0;
+  int32_t capacity = 0;
+  int keys = 0, seen_tempo = 0, seen_rows = 0;
   tracks->tempo = 120.0;
   tracks->rows_per_beat = 4;
   tracks->owned = 1;
@@ -209,7 +197,10 @@ static int kroSyncParse(kroTextLines *text, kroSyncTracks *tracks) {
         return kroTextRefuse(text, "more tracks than 1024");
       if (kroTextEndLine(text) != 0)
         return -1;
-      if (kroSyncGrowTracks(tracks, &capacity) != 0)
+      void *list = tracks->tracks;
+      int grown = kroSyncGrow(&list, tracks->count, &capacity, sizeof(kroSyncTrack));
+      tracks->tracks = (kroSyncTrack *)list;
+      if (grown != 0)
         return -2;
       memcpy(tracks->tracks[tracks->count++].name, name, (size_t)length + 1);
     } else if (tracks->count == 0) {
