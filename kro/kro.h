@@ -698,7 +698,7 @@ uint8_t *kroLoadPNG(const char *path, int32_t *size);
 int kroCheckPNG(const char *path, char *why, int why_chars);
 
 /* ------------------------------------------------------------------------ */
-/* Pictures: PNG and BMP decoding (kro_picture.cpp, kro_picture_bmp.cpp)     */
+/* Pictures: PNG and BMP decoding (kro_picture.cpp, kro_png.cpp, kro_bmp.cpp) */
 /* ------------------------------------------------------------------------ */
 
 /* Reads a PNG or a BMP, told apart by their first bytes, into the bitmap
