@@ -729,11 +729,12 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                       "Error in making a texture of a bitmap in function kroCreateTexture(..): " +
                           std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
                           std::to_string(largest) + " a side\n");
-  // Pictures wider than that are refused from their header: the allocation after the file's fails.
+  // Wider pictures (a PNG whose image data could fill its rows, a BMP header) are refused from
+  // their header, before the allocation after the file's, which is made to fail.
   std::string rgb24 = kroTestReadFile(kData + "bmp/variants/rgb24.bmp"),
               wide = kroTestTempPath("wide");
-  for (const std::string &file :
-       {png(536870911, 1, 8, 6, "x"), patched(patched(rgb24, 18, 536870911), 22, 1)}) {
+  for (const std::string &file : {png(536870911, 1, 8, 6, std::string(1 << 21, 0)),
+                                  patched(patched(rgb24, 18, 536870911), 22, 1)}) {
     kroTestWriteFile(wide, file);
     kroTestExpectReport(
         [&] { EXPECT_EQ(kroLoadTexture(wide.c_str()), 0u); },
