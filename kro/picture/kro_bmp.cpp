@@ -3,10 +3,11 @@
  * bitmap layout (the older 12-byte header and the 40 to 124-byte ones,
  * palettes of 1, 4 and 8 bits, RLE8 and RLE4, 16 and 32-bit bit fields, 24
  * and 32-bit pixels, bottom-up and top-down rows); kroDecodeBMP and
- * kroLoadBMP over it for 24-bit files alone; writing a bitmap back out;
- * resampling with a box filter.
- * Depends on: kro_picture_file.cpp (reading a file whole, refusals),
- * kro_error.cpp (allocation, failure reporting, byte utilities).
+ * kroLoadBMP over its header fields and rows for 24-bit files alone, read a
+ * chunk of rows at a time; writing a bitmap back out; resampling with a box
+ * filter.
+ * Depends on: kro_picture_file.cpp (refusals, size limits), kro_error.cpp
+ * (allocation, failure reporting, byte utilities).
  */
 #include "kro.h"
 #include "kro_internal.h"
@@ -30,7 +31,8 @@ enum {
   KRO_BMP_RLE8 = 1,
   KRO_BMP_RLE4 = 2,
   KRO_BMP_BITFIELDS = 3,
-  KRO_BMP_ALPHABITFIELDS = 6
+  KRO_BMP_ALPHABITFIELDS = 6,
+  KRO_BMP_CHUNK_BYTES = 1 << 18 /* pixel bytes kroDecodeBMP reads at a time */
 };
 
 /* One bit field: where it sits, and its values widened to 8 bits. */
@@ -265,36 +267,39 @@ static uint64_t kroBMPStride(const kroBMPFile *f, int whole_rows, kroPictureResu
   return stride;
 }
 
-static int kroBMPPlainRows(const kroBMPFile *f, uint64_t stride, uint8_t *pixels,
-                           kroPictureResult *result) {
-  /* Without bit fields the fourth byte of a 32-bit pixel is alpha, unless it
-   * is 0 everywhere. */
-  int byte_alpha = f->bits == 32 && f->compression == KRO_BMP_RGB, any_alpha = 0;
-  for (int32_t row = 0; row < f->height; row++) {
-    const uint8_t *in = f->bytes + f->data_offset + (size_t)row * stride;
+/* Without bit fields the fourth byte of a 32-bit pixel is alpha, unless it
+ * is 0 everywhere. */
+static int kroBMPByteAlpha(const kroBMPFile *f) {
+  return f->bits == 32 && f->compression == KRO_BMP_RGB;
+}
+
+/* Stored rows first to first + rows - 1, the first at `in`, into their places
+ * in the bitmap: 1 when a byte alpha is not 0, 0 when none is, -1 after the
+ * refusal. */
+static int kroBMPPlainRows(const kroBMPFile *f, const uint8_t *in, int32_t first, int32_t rows,
+                           uint64_t stride, uint8_t *pixels, kroPictureResult *result) {
+  uint32_t alpha = 0;
+  for (int32_t row = first; row < first + rows; row++, in += stride) {
     int32_t target = f->top_down ? f->height - 1 - row : row;
     uint32_t *out = (uint32_t *)(void *)(pixels + (size_t)target * f->width * 4);
     if (f->bits <= 8) {
       if (kroBMPIndexRow(f, in, out, result) != 0)
         return -1;
     } else if (f->bits == 24) {
-      for (int32_t x = 0; x < f->width; x++, in += 3)
-        out[x] = kroBMPWord(in[2], in[1], in[0], 255);
-    } else if (byte_alpha) {
-      uint32_t alpha = 0;
-      for (int32_t x = 0; x < f->width; x++, in += 4) {
-        out[x] = kroBMPWord(in[2], in[1], in[0], in[3]);
-        alpha |= in[3];
+      const uint8_t *p = in;
+      for (int32_t x = 0; x < f->width; x++, p += 3)
+        out[x] = kroBMPWord(p[2], p[1], p[0], 255);
+    } else if (kroBMPByteAlpha(f)) {
+      const uint8_t *p = in;
+      for (int32_t x = 0; x < f->width; x++, p += 4) {
+        out[x] = kroBMPWord(p[2], p[1], p[0], p[3]);
+        alpha |= p[3];
       }
-      any_alpha |= alpha != 0;
     } else {
       kroBMPFieldRow(f, in, out);
     }
   }
-  if (byte_alpha && !any_alpha)
-    for (size_t i = 0; i < (size_t)f->width * f->height; i++)
-      pixels[i * 4 + 3] = 255;
-  return 0;
+  return alpha != 0;
 }
 
 /* RLE8 and RLE4: runs and literal stretches within a row, line ends, deltas
@@ -387,8 +392,12 @@ uint8_t *kroDecodeBMPMemory(const uint8_t *bytes, size_t count, int32_t *size,
     return nullptr;
   }
   int failed =
-      run_length ? kroBMPRunRows(&f, pixels, result) : kroBMPPlainRows(&f, stride, pixels, result);
-  if (failed) {
+      run_length ? kroBMPRunRows(&f, pixels, result)
+                 : kroBMPPlainRows(&f, bytes + f.data_offset, 0, f.height, stride, pixels, result);
+  if (!run_length && kroBMPByteAlpha(&f) && failed == 0) /* no alpha anywhere: opaque */
+    for (size_t i = 0; i < (size_t)f.width * f.height; i++)
+      pixels[i * 4 + 3] = 255;
+  if (failed < 0) {
     free(pixels);
     return nullptr;
   }
@@ -418,29 +427,60 @@ static kroBMPStatus kroBMPCheck24(kroBMPFile *f, uint64_t *stride) {
   return *stride ? KRO_BMP_OK : KRO_BMP_TRUNCATED;
 }
 
+/* The stored rows of a checked 24-bit file, read from its pixel data a
+ * chunk of whole rows at a time. */
+static kroBMPStatus kroBMPStreamRows(FILE *file, const kroBMPFile *f, uint64_t stride,
+                                     uint8_t *pixels) {
+  uint32_t rows_per_chunk = stride >= KRO_BMP_CHUNK_BYTES ? 1 : KRO_BMP_CHUNK_BYTES / stride;
+  if (rows_per_chunk > (uint32_t)f->height)
+    rows_per_chunk = (uint32_t)f->height;
+  uint8_t *chunk = (uint8_t *)kroAllocate((size_t)rows_per_chunk * stride);
+  if (!chunk)
+    return KRO_BMP_NO_MEMORY;
+  kroBMPStatus status =
+      fseek(file, (long)f->data_offset, SEEK_SET) ? KRO_BMP_TRUNCATED : KRO_BMP_OK;
+  kroPictureResult quiet = {};
+  for (int32_t row = 0; row < f->height && status == KRO_BMP_OK; row += (int32_t)rows_per_chunk) {
+    uint32_t rows =
+        (uint32_t)(f->height - row) < rows_per_chunk ? (uint32_t)(f->height - row) : rows_per_chunk;
+    if (fread(chunk, (size_t)stride, rows, file) != rows)
+      status = KRO_BMP_TRUNCATED;
+    else /* 24-bit rows: nothing to refuse */
+      kroBMPPlainRows(f, chunk, row, (int32_t)rows, stride, pixels, &quiet);
+  }
+  free(chunk);
+  return status;
+}
+
 uint8_t *kroDecodeBMP(const char *path, int32_t *size, kroBMPStatus *status) {
   kroBMPFile f;
   memset(&f, 0, sizeof f);
   size[0] = size[1] = 0;
-  uint8_t *bytes;
-  kroPictureRead read = kroReadPictureFile(path, LONG_MAX, &bytes, &f.count);
-  if (read != KRO_PICTURE_READ_OK) {
-    *status = read == KRO_PICTURE_READ_NO_MEMORY ? KRO_BMP_NO_MEMORY : KRO_BMP_CANNOT_OPEN;
+  FILE *file = fopen(path, "rb");
+  long file_bytes = file ? kroStreamBytes(file) : -1;
+  if (file_bytes < 0) {
+    if (file)
+      fclose(file);
+    *status = KRO_BMP_CANNOT_OPEN;
     return nullptr;
   }
-  f.bytes = bytes;
+  uint8_t header[KRO_BMP_HEADER_BYTES];
   uint64_t stride = 0;
-  uint8_t *pixels = nullptr;
+  f.bytes = header;
+  f.count = fread(header, 1, sizeof header, file) == sizeof header ? (size_t)file_bytes : 0;
   *status = kroBMPCheck24(&f, &stride);
+  uint8_t *pixels = nullptr;
   if (*status == KRO_BMP_OK && !(pixels = (uint8_t *)kroAllocate((size_t)f.width * f.height * 4)))
     *status = KRO_BMP_NO_MEMORY;
-  if (pixels) {
-    kroPictureResult quiet = {};
-    kroBMPPlainRows(&f, stride, pixels, &quiet); /* 24-bit rows: nothing to refuse */
-    size[0] = f.width;
-    size[1] = f.height;
+  if (pixels)
+    *status = kroBMPStreamRows(file, &f, stride, pixels);
+  fclose(file);
+  if (*status != KRO_BMP_OK) {
+    free(pixels);
+    return nullptr;
   }
-  free(bytes);
+  size[0] = f.width;
+  size[1] = f.height;
   return pixels;
 }
 
