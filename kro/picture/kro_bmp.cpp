@@ -364,10 +364,8 @@ static int kroBMPRunRows(const kroBMPFile *f, uint8_t *pixels, kroPictureResult 
 
 uint8_t *kroDecodeBMPMemory(const uint8_t *bytes, size_t count, int32_t *size,
                             kroPictureResult *result) {
-  kroBMPFile f;
-  memset(&f, 0, sizeof f);
-  f.bytes = bytes;
-  f.count = count;
+  kroBMPFile f = {};
+  f.bytes = bytes, f.count = count;
   if (kroBMPReadHeaders(&f, result) != 0)
     return nullptr;
   kroPictureDescribe(result, "BMP, %s, %u bit%s, %u-byte header%s",

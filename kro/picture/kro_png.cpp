@@ -716,22 +716,30 @@ static int kroPNGStart(kroPNGDecode *d, kroPictureResult *result) {
   return 0;
 }
 
+/* One inflate call, fed the next image data chunk when the last one is used
+ * up: 0, or -1 after the refusal (`ends` when there is no chunk left). */
+static int kroPNGInflateStep(kroPNGDecode *d, const char *ends, kroPictureResult *result) {
+  if (d->z.avail_in == 0 && !kroPNGNextData(d))
+    return kroPictureRefuse(result, "IDAT: %s", ends);
+  int status = inflate(&d->z, Z_NO_FLUSH);
+  if (status == Z_STREAM_END)
+    d->z_ended = 1;
+  else if (status != Z_OK && status != Z_BUF_ERROR)
+    return kroPictureRefuse(result, "IDAT: damaged zlib stream (%s)",
+                            d->z.msg ? d->z.msg : "no message");
+  return 0;
+}
+
 /* Exactly `count` bytes of the inflated stream into out; -1 with the reason
  * when the stream is damaged or ends first. */
 static int kroPNGInflate(kroPNGDecode *d, uint8_t *out, size_t count, kroPictureResult *result) {
   d->z.next_out = out;
   d->z.avail_out = (uInt)count;
   while (d->z.avail_out > 0) {
-    if (d->z.avail_in == 0 && !kroPNGNextData(d))
-      return kroPictureRefuse(result, "IDAT: the image data ends before the last row");
-    int status = inflate(&d->z, Z_NO_FLUSH);
-    if (status == Z_STREAM_END && d->z.avail_out > 0)
+    if (kroPNGInflateStep(d, "the image data ends before the last row", result) != 0)
+      return -1;
+    if (d->z_ended && d->z.avail_out > 0)
       return kroPictureRefuse(result, "IDAT: the zlib stream ends before the last row");
-    if (status == Z_STREAM_END)
-      d->z_ended = 1;
-    else if (status != Z_OK && status != Z_BUF_ERROR)
-      return kroPictureRefuse(result, "IDAT: damaged zlib stream (%s)",
-                              d->z.msg ? d->z.msg : "no message");
   }
   d->adler = kroAdler32(d->adler, out, count);
   return 0;
@@ -744,16 +752,10 @@ static int kroPNGFinish(kroPNGDecode *d, kroPictureResult *result) {
   while (!d->z_ended) {
     d->z.next_out = &extra;
     d->z.avail_out = 1;
-    if (d->z.avail_in == 0 && !kroPNGNextData(d))
-      return kroPictureRefuse(result, "IDAT: the zlib stream is cut short after the last row");
-    int status = inflate(&d->z, Z_NO_FLUSH);
+    if (kroPNGInflateStep(d, "the zlib stream is cut short after the last row", result) != 0)
+      return -1;
     if (d->z.avail_out == 0)
       return kroPictureRefuse(result, "IDAT: more image data than the picture's rows");
-    if (status == Z_STREAM_END)
-      d->z_ended = 1;
-    else if (status != Z_OK && status != Z_BUF_ERROR)
-      return kroPictureRefuse(result, "IDAT: damaged zlib stream (%s)",
-                              d->z.msg ? d->z.msg : "no message");
   }
   uint8_t stored[4];
   if (kroPNGTake(d, stored, 4) != 0)
@@ -1136,10 +1138,8 @@ static uint64_t kroPNGRawBytes(const kroPNGDecode *d) {
 
 uint8_t *kroDecodePNGMemory(const uint8_t *bytes, size_t count, int32_t *size,
                             kroPictureResult *result) {
-  kroPNGCheck check;
-  memset(&check, 0, sizeof check);
-  check.bytes = bytes;
-  check.count = count;
+  kroPNGCheck check = {};
+  check.bytes = bytes, check.count = count;
   if (kroPNGCheckStream(&check) != 0) {
     kroPictureRefuse(result, "%s", check.reason);
     return nullptr;
