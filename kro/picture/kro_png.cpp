@@ -591,6 +591,34 @@ static inline uint32_t kroRGBA(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
   return word;
 }
 
+/* The tRNS chunk the format check found before the image data: palette
+ * alpha, or the transparent grey or RGB colour. */
+static int kroPNGTakeTransparency(kroPNGDecode *d, const kroPNGCheck *check,
+                                  kroPictureResult *result) {
+  uint32_t length = check->trns_length, colour = d->h.colour;
+  const uint8_t *data = d->bytes + check->trns_at;
+  if (colour == 3) {
+    /* a tRNS chunk before the palette finds no entries to give alpha to */
+    int entries = check->trns_at < check->palette_at ? 0 : d->palette_entries;
+    if (length > (uint32_t)entries || entries == 0)
+      return kroPictureRefuse(result, "tRNS: %u entries, more than the palette's %d", length,
+                              entries);
+    for (uint32_t i = 0; i < length; i++)
+      d->palette[i] = (d->palette[i] & ~kroRGBA(0, 0, 0, 255)) | kroRGBA(0, 0, 0, data[i]);
+    return 0;
+  }
+  if (colour != 0 && colour != 2)
+    return kroPictureRefuse(result, "tRNS: not allowed for colour type %u (it has alpha)", colour);
+  uint32_t expected = colour == 0 ? 2 : 6;
+  if (length != expected)
+    return kroPictureRefuse(result, "tRNS: length %u, expected %u for colour type %u", length,
+                            expected, colour);
+  for (uint32_t i = 0; i < expected / 2; i++)
+    d->key[i] = (uint16_t)(data[i * 2] << 8 | data[i * 2 + 1]);
+  d->has_key = 1;
+  return 0;
+}
+
 /* The header, palette and transparency that the format check found before
  * the image data, and where that data starts. */
 static int kroPNGTakeChunks(kroPNGDecode *d, const kroPNGCheck *check, kroPictureResult *result) {
@@ -599,28 +627,8 @@ static int kroPNGTakeChunks(kroPNGDecode *d, const kroPNGCheck *check, kroPictur
   const uint8_t *data = d->bytes + check->palette_at;
   for (int i = 0; i < d->palette_entries; i++)
     d->palette[i] = kroRGBA(data[i * 3], data[i * 3 + 1], data[i * 3 + 2], 255);
-  uint32_t length = check->trns_length, colour = d->h.colour;
-  data = d->bytes + check->trns_at;
-  if (!check->trns_at) {
-  } else if (colour == 3) {
-    /* a tRNS chunk before the palette finds no entries to give alpha to */
-    int entries = check->trns_at < check->palette_at ? 0 : d->palette_entries;
-    if (length > (uint32_t)entries || entries == 0)
-      return kroPictureRefuse(result, "tRNS: %u entries, more than the palette's %d", length,
-                              entries);
-    for (uint32_t i = 0; i < length; i++)
-      d->palette[i] = (d->palette[i] & ~kroRGBA(0, 0, 0, 255)) | kroRGBA(0, 0, 0, data[i]);
-  } else if (colour == 0 || colour == 2) {
-    uint32_t expected = colour == 0 ? 2 : 6;
-    if (length != expected)
-      return kroPictureRefuse(result, "tRNS: length %u, expected %u for colour type %u", length,
-                              expected, colour);
-    for (uint32_t i = 0; i < expected / 2; i++)
-      d->key[i] = (uint16_t)(data[i * 2] << 8 | data[i * 2 + 1]);
-    d->has_key = 1;
-  } else {
-    return kroPictureRefuse(result, "tRNS: not allowed for colour type %u (it has alpha)", colour);
-  }
+  if (check->trns_at && kroPNGTakeTransparency(d, check, result) != 0)
+    return -1;
   d->next = check->first_data;
   d->data_bytes = check->data_bytes;
   d->channels = kroPNGChannels(d->h.colour);
