@@ -722,7 +722,7 @@ uint8_t *kroLoadPNG(const char *path, int32_t *size);
 int kroCheckPNG(const char *path, char *why, int why_chars);
 
 /* ------------------------------------------------------------------------ */
-/* Pictures: PNG and BMP decoding (kro_picture.cpp, kro_picture_bmp.cpp)     */
+/* Pictures: PNG and BMP decoding (kro_picture.cpp, kro_png.cpp, kro_bmp.cpp) */
 /* ------------------------------------------------------------------------ */
 
 /* Reads a PNG or a BMP, told apart by their first bytes, into the bitmap
@@ -795,7 +795,8 @@ uint8_t *kroLoadPicture(const char *path, int32_t *size);
  * GL_REPEAT in both directions, GL_LINEAR_MIPMAP_LINEAR minifying and GL_LINEAR magnifying.
  * Texture coordinate (0, 0) is the picture's lower left corner. The 2D binding of the active
  * unit and the unpack alignment are left as they were. 0 after a report when the file is
- * refused, the picture is larger than GL_MAX_TEXTURE_SIZE, or GL fails. */
+ * refused, the picture is larger than GL_MAX_TEXTURE_SIZE (known from its header, before its
+ * pixels are allocated), or GL fails. */
 GLuint kroLoadTexture(const char *path);
 /* The same from a bitmap in the engine's layout; 0 after a report */
 GLuint kroCreateTexture(const uint8_t *pixels, const int32_t *size);

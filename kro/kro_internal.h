@@ -39,15 +39,27 @@ enum { KRO_FAILURE_CHARS = 240 };
 long kroFailureCount(void);
 const char *kroLastFailure(void);
 
-/* kroCheckPNG over `count` bytes in memory: the same rules and reasons. */
-int kroCheckPNGMemory(const uint8_t *bytes, size_t count, char *why, int why_chars);
+/* ---- pictures (kro_picture_file.cpp, kro_png.cpp, kro_bmp.cpp) ---- */
 
-/* Where a picture decoder puts its refusal reason and its description. */
+static inline uint32_t kroBig32(const uint8_t *b) {
+  return (uint32_t)b[0] << 24 | (uint32_t)b[1] << 16 | (uint32_t)b[2] << 8 | (uint32_t)b[3];
+}
+static inline uint32_t kroLittle16(const uint8_t *b) {
+  return (uint32_t)b[0] | (uint32_t)b[1] << 8;
+}
+static inline uint32_t kroLittle32(const uint8_t *b) {
+  return kroLittle16(b) | kroLittle16(b + 2) << 16;
+}
+
+/* Where a picture decoder puts its refusal reason and its description, and
+ * the largest side its caller takes. */
 struct kroPictureInfo;
 typedef struct kroPictureResult {
   char *why; /* the reason, cut to why_chars - 1 characters; may be null */
   int why_chars;
   struct kroPictureInfo *info; /* may be null */
+  int32_t most_side;           /* a wider or higher picture is refused from its header; 0: any */
+  int32_t too_large[2];        /* the size of a picture refused for most_side, else 0 x 0 */
 } kroPictureResult;
 
 /* Writes the reason into result->why; returns -1. */
@@ -56,10 +68,42 @@ int kroPictureRefuse(kroPictureResult *result, const char *format, ...)
 /* Writes the format description into result->info, when there is one. */
 void kroPictureDescribe(kroPictureResult *result, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
-/* A BMP file in memory (it starts with "BM") into a new bitmap; null after
- * kroPictureRefuse. size is set only on success. */
+/* A header's width x height (both positive) against KRO_BMP_MAX_PIXELS and
+ * result->most_side, before anything is allocated for the pixels: 0, or -1
+ * after the refusal, whose reason starts with `format` ("BMP", "IHDR"). */
+int kroPictureSizeRefused(kroPictureResult *result, const char *format, int64_t width,
+                          int64_t height);
+
+/* How reading a picture file whole went; errno tells why for CANNOT_OPEN and
+ * ERROR. */
+typedef enum kroPictureRead {
+  KRO_PICTURE_READ_OK = 0,
+  KRO_PICTURE_READ_NO_NAME,     /* a null path */
+  KRO_PICTURE_READ_CANNOT_OPEN, /* fopen failed */
+  KRO_PICTURE_READ_FOLDER,      /* the path names a folder */
+  KRO_PICTURE_READ_NO_SIZE,     /* the stream cannot seek */
+  KRO_PICTURE_READ_TOO_LARGE,   /* more than most_bytes */
+  KRO_PICTURE_READ_NO_MEMORY,
+  KRO_PICTURE_READ_ERROR /* fread failed */
+} kroPictureRead;
+/* The file's bytes in a new buffer (*bytes, *count; released with free), or
+ * a null buffer and the reason (with TOO_LARGE, *count is the file's size). */
+kroPictureRead kroReadPictureFile(const char *path, long most_bytes, uint8_t **bytes,
+                                  size_t *count);
+
+/* A BMP file in memory into a new bitmap; null after kroPictureRefuse. size
+ * is set only on success. */
 uint8_t *kroDecodeBMPMemory(const uint8_t *bytes, size_t count, int32_t *size,
                             kroPictureResult *result);
+/* A PNG file in memory into a new bitmap, once it passes kroCheckPNG's
+ * rules; the same contract. */
+uint8_t *kroDecodePNGMemory(const uint8_t *bytes, size_t count, int32_t *size,
+                            kroPictureResult *result);
+/* kroLoadPicture, a picture with a side above most_side (when above 0)
+ * refused from its header without a report: null, with its size in
+ * too_large (else 0 x 0). */
+uint8_t *kroLoadPictureAtMost(const char *path, int32_t *size, int32_t most_side,
+                              int32_t *too_large);
 
 /* Line-based text files (kro_text.cpp). A reader stands in `text` (NUL-terminated) at `line`
  * (from 1); a refusal writes its reason into why and returns -1. Words are separated by blanks;

@@ -147,6 +147,7 @@ std::vector<uint8_t> reference(const std::string &path, int32_t width, int32_t h
   std::string stem = path.substr(0, path.size() - 4);
   for (auto [wrong, instead] : {std::pair{"/argb-alpha-fields", "variants/bgra32"},
                                 {"/xbgr-fields-52", "variants/xbgr-fields-56"},
+                                {"/rgb101010-fields", "variants/rgb24"},
                                 {"/unpadded-3x2", "padded-3x2"}})
     if (kroTestHas(stem, wrong))
       stem = kData + "bmp/" + instead;
@@ -728,6 +729,20 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                       "Error in making a texture of a bitmap in function kroCreateTexture(..): " +
                           std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
                           std::to_string(largest) + " a side\n");
+  // Wider pictures (a PNG whose image data could fill its rows, a BMP header) are refused from
+  // their header, before the allocation after the file's, which is made to fail.
+  std::string rgb24 = kroTestReadFile(kData + "bmp/variants/rgb24.bmp"),
+              wide = kroTestTempPath("wide");
+  for (const std::string &file : {png(536870911, 1, 8, 6, std::string(1 << 21, 0)),
+                                  patched(patched(rgb24, 18, 536870911), 22, 1)}) {
+    kroTestWriteFile(wide, file);
+    kroTestExpectReport(
+        [&] { EXPECT_EQ(kroLoadTexture(wide.c_str()), 0u); },
+        "Error in making a texture of " + wide +
+            " in function kroLoadTexture(..): 536870911 x 1 pixels, the driver takes 1 to " +
+            std::to_string(largest) + " a side\n",
+        2);
+  }
   // A missing or damaged picture: decoding prints nothing and calls no hook; loading reports.
   for (auto [name, reason] :
        {std::pair<std::string, std::string>{"no-such-picture.png", "No such file or directory"},
@@ -908,6 +923,20 @@ TEST_F(FontTest, BuiltFileLayoutThresholdsLoadedGlyphsAndDrawing) {
   t = texels(font.textures[0], 16, 16);
   EXPECT_EQ((std::vector<int>{t[66 * 4 + 3], t[82 * 4 + 3], t[93 * 4 + 3]}),
             (std::vector<int>{255, 254, 0}));
+  kroDestroyKROF(&font);
+  // Text in glyphs twice as wide as high, as their textures; unit 0's texture matrix (scaled here)
+  // as it was while unit 1 is the active one.
+  ASSERT_EQ(loadFont(out, &font, 16, 8), 0);
+  glMatrixMode(GL_TEXTURE), glScalef(2, 3, 1), glActiveTexture(GL_TEXTURE1);
+  float ink[4] = {1, 1, 1, 1}, matrix[16];
+  got.clear();
+  for (auto &p :
+       kroTestFeedback(GL_3D_COLOR_TEXTURE, [&] { kroDrawText(&font, "AB", 10, 20, 5, ink); }))
+    got.push_back(p[0]);
+  EXPECT_EQ(got, (std::vector<float>{10, 20, 20, 10, 20, 10, 20, 30, 30, 20, 30, 20}));
+  glActiveTexture(GL_TEXTURE0), glGetFloatv(GL_TEXTURE_MATRIX, matrix);
+  EXPECT_EQ(matrix[0] * 10 + matrix[5], 23);
+  glMatrixMode(GL_TEXTURE), glLoadIdentity(), glMatrixMode(GL_MODELVIEW);
   kroDestroyKROF(&font);
 
   dir = folderWith("grey", {"200"});

@@ -1,11 +1,15 @@
 /*
- * PNG container reader: checks the signature, walks the chunks, takes the
- * size from IHDR and gathers the image data (IDAT) payloads, in file order,
- * still compressed. The reader checks no CRC and inflates nothing; the
- * separate format check (kroCheckPNG) checks every CRC and every rule of the
- * chunk sequence and the header, and reports nothing; the picture decoder
- * (kro_picture.cpp) runs the same check over a file in memory.
- * Depends on: kro_error.cpp (allocation, failure reporting), zlib (CRC-32).
+ * PNG files, in three uses. The container reader (kroLoadPNG) checks the
+ * signature, walks the chunks, takes the size from IHDR and gathers the image
+ * data (IDAT) payloads, in file order, still compressed: it checks no CRC and
+ * inflates nothing. The format check (kroCheckPNG) checks every CRC and every
+ * rule of the chunk sequence and the header, and reports nothing. The decoder
+ * runs that check over a file in memory, takes the header, palette and
+ * transparency it found, inflates the image data with zlib (a raw inflate:
+ * the zlib header and checksum are checked here), unfilters the rows and
+ * widens them to 8-bit RGBA.
+ * Depends on: kro_picture_file.cpp (refusals, size limits), kro_error.cpp
+ * (allocation, failure reporting), zlib.
  */
 #include "kro.h"
 #include "kro_internal.h"
@@ -16,6 +20,9 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <zlib.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 enum {
   KRO_PNG_SIGNATURE_BYTES = 8, /* only the first 4 are examined */
@@ -24,8 +31,18 @@ enum {
   KRO_PNG_CHUNK_HEAD_BYTES = 8 /* length and type */
 };
 
-static uint32_t kroBig32(const uint8_t *b) {
-  return (uint32_t)b[0] << 24 | (uint32_t)b[1] << 16 | (uint32_t)b[2] << 8 | (uint32_t)b[3];
+static const uint8_t kroPNGSignature[KRO_PNG_SIGNATURE_BYTES] = {0x89, 'P',  'N',  'G',
+                                                                 '\r', '\n', 0x1A, '\n'};
+
+/* The IHDR chunk's 13 bytes as they stand. */
+typedef struct kroPNGHeader {
+  uint32_t width, height; /* big-endian in the file */
+  uint8_t depth, colour, compression, filter, interlace;
+} kroPNGHeader;
+
+static kroPNGHeader kroPNGTakeHeader(const uint8_t *h) {
+  kroPNGHeader header = {kroBig32(h), kroBig32(h + 4), h[8], h[9], h[10], h[11], h[12]};
+  return header;
 }
 
 /* The state of one walk over a file. */
@@ -59,22 +76,23 @@ static int kroPNGSkip(kroPNGWalk *walk, uint32_t count) {
   return 0;
 }
 
-static int kroPNGHeader(kroPNGWalk *walk, uint32_t length, kroPNGInfo *info, int32_t *size) {
+static int kroPNGWalkHeader(kroPNGWalk *walk, uint32_t length, kroPNGInfo *info, int32_t *size) {
   uint8_t h[KRO_PNG_IHDR_BYTES];
   if (walk->have_header)
     return kroPNGRefuse(walk, "second IHDR chunk");
   if (length != KRO_PNG_IHDR_BYTES || kroPNGRead(walk, h, KRO_PNG_IHDR_BYTES) != 0)
     return kroPNGRefuse(walk, "bad IHDR chunk");
-  uint32_t width = kroBig32(h), height = kroBig32(h + 4);
-  if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
+  kroPNGHeader header = kroPNGTakeHeader(h);
+  if (header.width == 0 || header.height == 0 || header.width > INT32_MAX ||
+      header.height > INT32_MAX)
     return kroPNGRefuse(walk, "bad image size");
-  info->width = size[0] = (int32_t)width;
-  info->height = size[1] = (int32_t)height;
-  info->bit_depth = h[8];
-  info->color_type = h[9];
-  info->compression = h[10];
-  info->filter = h[11];
-  info->interlace = h[12];
+  info->width = size[0] = (int32_t)header.width;
+  info->height = size[1] = (int32_t)header.height;
+  info->bit_depth = header.depth;
+  info->color_type = header.colour;
+  info->compression = header.compression;
+  info->filter = header.filter;
+  info->interlace = header.interlace;
   walk->have_header = 1;
   if (walk->gather) {
     walk->data = (uint8_t *)kroAllocate(KRO_PNG_BUFFER_BYTES);
@@ -116,8 +134,8 @@ static int kroPNGData(kroPNGWalk *walk, uint32_t length, kroPNGInfo *info) {
  * enforced. Returns 0, or -1 after the report. */
 static int kroPNGWalkChunks(kroPNGWalk *walk, kroPNGInfo *info, int32_t *size) {
   uint8_t signature[KRO_PNG_SIGNATURE_BYTES];
-  static const uint8_t png[4] = {137, 80, 78, 71};
-  if (kroPNGRead(walk, signature, sizeof signature) != 0 || memcmp(signature, png, 4) != 0) {
+  if (kroPNGRead(walk, signature, sizeof signature) != 0 ||
+      memcmp(signature, kroPNGSignature, 4) != 0) {
     kroFail("Error in reading texture from %s in function %s(..)\n", walk->path, walk->function);
     return -1;
   }
@@ -135,7 +153,7 @@ static int kroPNGWalkChunks(kroPNGWalk *walk, kroPNGInfo *info, int32_t *size) {
       return kroPNGRefuse(walk, "chunk runs past the end of the file");
     int failed;
     if (!memcmp(type, "IHDR", 4))
-      failed = kroPNGHeader(walk, length, info, size);
+      failed = kroPNGWalkHeader(walk, length, info, size);
     else if (!memcmp(type, "IDAT", 4))
       failed = kroPNGData(walk, length, info);
     else
@@ -207,9 +225,6 @@ enum {
   KRO_PNG_CHECK_BLOCK = 8192       /* bytes read at a time for the CRC */
 };
 
-static const uint8_t kroPNGSignature[KRO_PNG_SIGNATURE_BYTES] = {0x89, 'P',  'N',  'G',
-                                                                 '\r', '\n', 0x1A, '\n'};
-
 /* What the check has met so far, and the reason of the first problem. */
 typedef struct kroPNGCheck {
   FILE *file;
@@ -222,6 +237,12 @@ typedef struct kroPNGCheck {
   int data_ended; /* another chunk came after the image data */
   int read_error; /* errno of a failed read; 0 when none */
   char reason[KRO_PNG_REASON_CHARS];
+  /* What the decoder takes, for a file in memory: offsets of the chunks' data
+   * (0: none), the first image data chunk's own, and their payloads together. */
+  uint8_t header[KRO_PNG_IHDR_BYTES];
+  size_t palette_at, trns_at, first_data;
+  uint32_t palette_length, trns_length;
+  uint64_t data_bytes;
 } kroPNGCheck;
 
 static int kroPNGProblem(kroPNGCheck *check, const char *format, ...)
@@ -286,8 +307,10 @@ static void kroPNGAllowedList(uint8_t colour_type, char *list, size_t chars) {
 }
 
 static int kroPNGCheckHeader(kroPNGCheck *check, const uint8_t *h) {
-  uint32_t width = kroBig32(h), height = kroBig32(h + 4);
-  uint8_t depth = h[8], colour = h[9], compression = h[10], filter = h[11], interlace = h[12];
+  kroPNGHeader header = kroPNGTakeHeader(h);
+  uint32_t width = header.width, height = header.height;
+  uint8_t depth = header.depth, colour = header.colour, compression = header.compression,
+          filter = header.filter, interlace = header.interlace;
   if (width == 0 || width > KRO_PNG_MAX_LENGTH)
     return kroPNGProblem(check, "IHDR: width %u is outside 1 to 2^31-1", width);
   if (height == 0 || height > KRO_PNG_MAX_LENGTH)
@@ -438,10 +461,26 @@ static int kroPNGCheckChunk(kroPNGCheck *check, char *last_type) {
   if (length > KRO_PNG_MAX_LENGTH)
     return kroPNGProblem(check, "%s: length %u exceeds 2^31-1", type, length);
   uint8_t header[KRO_PNG_IHDR_BYTES] = {0};
+  size_t data_at = check->at;
   if (kroPNGCheckPlace(check, type, length) != 0 ||
       kroPNGCheckData(check, t, type, length, header) != 0)
     return -1;
-  return !strcmp(type, "IHDR") ? kroPNGCheckHeader(check, header) : 0;
+  if (!strcmp(type, "IHDR")) {
+    memcpy(check->header, header, sizeof header);
+    return kroPNGCheckHeader(check, header);
+  }
+  if (!strcmp(type, "PLTE")) {
+    check->palette_at = data_at;
+    check->palette_length = length;
+  } else if (!strcmp(type, "tRNS") && !check->data_chunks) {
+    check->trns_at = data_at;
+    check->trns_length = length;
+  } else if (!strcmp(type, "IDAT")) {
+    if (check->data_chunks == 1)
+      check->first_data = data_at - KRO_PNG_CHUNK_HEAD_BYTES;
+    check->data_bytes += length;
+  }
+  return 0;
 }
 
 /* Every byte after the end chunk is a problem. */
@@ -495,13 +534,682 @@ int kroCheckPNG(const char *path, char *why, int why_chars) {
   return result;
 }
 
-int kroCheckPNGMemory(const uint8_t *bytes, size_t count, char *why, int why_chars) {
-  kroPNGCheck check;
-  memset(&check, 0, sizeof check);
-  check.bytes = bytes;
-  check.count = count;
-  int result = kroPNGCheckStream(&check);
-  if (why && why_chars > 0)
-    snprintf(why, (size_t)why_chars, "%s", result == 0 ? "" : check.reason);
-  return result;
+/* ---- The decoder: pixels in the engine's bitmap layout ---- */
+
+enum {
+  KRO_PNG_PALETTE_MAX = 256,
+  KRO_PNG_STRIP_BYTES = 1 << 17, /* filtered rows inflated at a time, at least one row */
+  KRO_PNG_SMALLEST_STREAM = 64,  /* bytes of rows any image data may give, whatever its size */
+  KRO_PNG_ROW_SLACK = 4 /* bytes after the row buffers that a word read of a last pixel may touch */
+};
+
+/* The seven passes of Adam7 interlacing: the first pixel of each and the
+ * steps between its pixels. */
+typedef struct kroPNGPass {
+  uint8_t x, y, dx, dy;
+} kroPNGPass;
+static const kroPNGPass kroAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                       {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+/* The decoder's state: the header, the palette as RGBA words, the
+ * transparent colour, and the inflate stream fed chunk by chunk. */
+typedef struct kroPNGDecode {
+  const uint8_t *bytes;
+  size_t count;
+  size_t next; /* offset of the next chunk to look at for image data */
+  kroPNGHeader h;
+  int channels;    /* samples per pixel */
+  int pixel_bytes; /* bytes per pixel for the filters, at least 1 */
+  uint32_t palette[KRO_PNG_PALETTE_MAX];
+  int palette_entries;
+  int has_key;     /* tRNS for grey or RGB */
+  uint16_t key[3]; /* its samples at the file's depth */
+  z_stream z;
+  int z_ended;         /* the deflate data has ended */
+  uint32_t adler;      /* Adler-32 of the rows inflated so far */
+  uint64_t data_bytes; /* the image data chunks' payloads together */
+} kroPNGDecode;
+
+static int kroPNGChannels(uint8_t colour) {
+  switch (colour) {
+  case 0:
+  case 3:
+    return 1;
+  case 2:
+    return 3;
+  case 4:
+    return 2;
+  }
+  return 4;
+}
+
+/* RGBA bytes as the word a little-endian store writes. */
+static inline uint32_t kroRGBA(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+  uint8_t bytes[4] = {(uint8_t)r, (uint8_t)g, (uint8_t)b, (uint8_t)a};
+  uint32_t word;
+  memcpy(&word, bytes, 4);
+  return word;
+}
+
+/* The tRNS chunk the format check found before the image data: palette
+ * alpha, or the transparent grey or RGB colour. */
+static int kroPNGTakeTransparency(kroPNGDecode *d, const kroPNGCheck *check,
+                                  kroPictureResult *result) {
+  uint32_t length = check->trns_length, colour = d->h.colour;
+  const uint8_t *data = d->bytes + check->trns_at;
+  if (colour == 3) {
+    /* a tRNS chunk before the palette finds no entries to give alpha to */
+    int entries = check->trns_at < check->palette_at ? 0 : d->palette_entries;
+    if (length > (uint32_t)entries || entries == 0)
+      return kroPictureRefuse(result, "tRNS: %u entries, more than the palette's %d", length,
+                              entries);
+    for (uint32_t i = 0; i < length; i++)
+      d->palette[i] = (d->palette[i] & ~kroRGBA(0, 0, 0, 255)) | kroRGBA(0, 0, 0, data[i]);
+    return 0;
+  }
+  if (colour != 0 && colour != 2)
+    return kroPictureRefuse(result, "tRNS: not allowed for colour type %u (it has alpha)", colour);
+  uint32_t expected = colour == 0 ? 2 : 6;
+  if (length != expected)
+    return kroPictureRefuse(result, "tRNS: length %u, expected %u for colour type %u", length,
+                            expected, colour);
+  for (uint32_t i = 0; i < expected / 2; i++)
+    d->key[i] = (uint16_t)(data[i * 2] << 8 | data[i * 2 + 1]);
+  d->has_key = 1;
+  return 0;
+}
+
+/* The header, palette and transparency that the format check found before
+ * the image data, and where that data starts. */
+static int kroPNGTakeChunks(kroPNGDecode *d, const kroPNGCheck *check, kroPictureResult *result) {
+  d->h = kroPNGTakeHeader(check->header);
+  d->palette_entries = (int)(check->palette_length / 3);
+  const uint8_t *data = d->bytes + check->palette_at;
+  for (int i = 0; i < d->palette_entries; i++)
+    d->palette[i] = kroRGBA(data[i * 3], data[i * 3 + 1], data[i * 3 + 2], 255);
+  if (check->trns_at && kroPNGTakeTransparency(d, check, result) != 0)
+    return -1;
+  d->next = check->first_data;
+  d->data_bytes = check->data_bytes;
+  d->channels = kroPNGChannels(d->h.colour);
+  int bits = d->channels * d->h.depth;
+  d->pixel_bytes = bits < 8 ? 1 : bits / 8;
+  return 0;
+}
+
+/* Hands inflate the next image data chunk; 0 when there is none left. */
+static int kroPNGNextData(kroPNGDecode *d) {
+  while (d->next + KRO_PNG_CHUNK_HEAD_BYTES <= d->count) {
+    uint32_t length = kroBig32(d->bytes + d->next);
+    const uint8_t *type = d->bytes + d->next + 4;
+    if (memcmp(type, "IDAT", 4) != 0)
+      return 0;
+    d->z.next_in = (Bytef *)(d->bytes + d->next + KRO_PNG_CHUNK_HEAD_BYTES);
+    d->z.avail_in = length;
+    d->next += KRO_PNG_CHUNK_HEAD_BYTES + (size_t)length + KRO_PNG_CRC_BYTES;
+    if (length > 0)
+      return 1;
+  }
+  return 0;
+}
+
+/* Adler-32 as the zlib format defines it, continued from `adler` (1 to start). With SSE2, 16
+ * bytes at a time: over k blocks, b grows by 16 k a, 16 times the sum of the byte sums of the
+ * blocks before each one, and each block's bytes weighted 16 down to 1. */
+static uint32_t kroAdler32(uint32_t adler, const uint8_t *p, size_t n) {
+  enum { BASE = 65521, MOST_BLOCKS = 5552 / 16 }; /* sums stay within 32 bits per lane */
+  uint64_t a = adler & 0xFFFF, b = adler >> 16;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i high = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+  const __m128i low = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+  while (n >= 16) {
+    size_t blocks = n / 16 < (size_t)MOST_BLOCKS ? n / 16 : (size_t)MOST_BLOCKS;
+    __m128i sums = zero, earlier = zero, weighted = zero;
+    for (size_t k = 0; k < blocks; k++, p += 16) {
+      __m128i bytes = _mm_loadu_si128((const __m128i *)(const void *)p);
+      earlier = _mm_add_epi32(earlier, sums);
+      sums = _mm_add_epi32(sums, _mm_sad_epu8(bytes, zero));
+      weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), high));
+      weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), low));
+    }
+    uint32_t lanes[3][4];
+    _mm_storeu_si128((__m128i *)(void *)lanes[0], sums);
+    _mm_storeu_si128((__m128i *)(void *)lanes[1], earlier);
+    _mm_storeu_si128((__m128i *)(void *)lanes[2], weighted);
+    uint64_t sum = (uint64_t)lanes[0][0] + lanes[0][2];
+    uint64_t before = (uint64_t)lanes[1][0] + lanes[1][2];
+    uint64_t weights = (uint64_t)lanes[2][0] + lanes[2][1] + lanes[2][2] + lanes[2][3];
+    b = (b + 16 * blocks * a + 16 * before + weights) % BASE;
+    a = (a + sum) % BASE;
+    n -= blocks * 16;
+  }
+#endif
+  while (n > 0) {
+    size_t part = n < 5552 ? n : 5552;
+    for (size_t i = 0; i < part; i++) {
+      a += p[i];
+      b += a;
+    }
+    a %= BASE;
+    b %= BASE;
+    p += part;
+    n -= part;
+  }
+  return (uint32_t)(b << 16 | a);
+}
+
+/* The next `count` bytes of the image data, outside what inflate reads: the
+ * zlib header and checksum. -1 when the data ends first. */
+static int kroPNGTake(kroPNGDecode *d, uint8_t *bytes, int count) {
+  for (int i = 0; i < count; i++) {
+    if (d->z.avail_in == 0 && !kroPNGNextData(d))
+      return -1;
+    bytes[i] = *d->z.next_in++;
+    d->z.avail_in--;
+  }
+  return 0;
+}
+
+/* The zlib header: deflate, a window of at most 32 KiB, the check bits, no
+ * preset dictionary. The deflate data itself goes to a raw inflate. */
+static int kroPNGStart(kroPNGDecode *d, kroPictureResult *result) {
+  uint8_t h[2];
+  if (kroPNGTake(d, h, 2) != 0)
+    return kroPictureRefuse(result, "IDAT: the image data ends in the zlib header");
+  if ((h[0] & 15) != 8 || h[0] >> 4 > 7 || (h[0] << 8 | h[1]) % 31 != 0 || h[1] & 0x20)
+    return kroPictureRefuse(result, "IDAT: zlib header 0x%02X%02X is not plain deflate data", h[0],
+                            h[1]);
+  d->adler = 1;
+  return 0;
+}
+
+/* One inflate call, fed the next image data chunk when the last one is used
+ * up: 0, or -1 after the refusal (`ends` when there is no chunk left). */
+static int kroPNGInflateStep(kroPNGDecode *d, const char *ends, kroPictureResult *result) {
+  if (d->z.avail_in == 0 && !kroPNGNextData(d))
+    return kroPictureRefuse(result, "IDAT: %s", ends);
+  int status = inflate(&d->z, Z_NO_FLUSH);
+  if (status == Z_STREAM_END)
+    d->z_ended = 1;
+  else if (status != Z_OK && status != Z_BUF_ERROR)
+    return kroPictureRefuse(result, "IDAT: damaged zlib stream (%s)",
+                            d->z.msg ? d->z.msg : "no message");
+  return 0;
+}
+
+/* Exactly `count` bytes of the inflated stream into out; -1 with the reason
+ * when the stream is damaged or ends first. */
+static int kroPNGInflate(kroPNGDecode *d, uint8_t *out, size_t count, kroPictureResult *result) {
+  d->z.next_out = out;
+  d->z.avail_out = (uInt)count;
+  while (d->z.avail_out > 0) {
+    if (kroPNGInflateStep(d, "the image data ends before the last row", result) != 0)
+      return -1;
+    if (d->z_ended && d->z.avail_out > 0)
+      return kroPictureRefuse(result, "IDAT: the zlib stream ends before the last row");
+  }
+  d->adler = kroAdler32(d->adler, out, count);
+  return 0;
+}
+
+/* After the last row the stream must end, its checksum right, with no
+ * further image bytes. */
+static int kroPNGFinish(kroPNGDecode *d, kroPictureResult *result) {
+  uint8_t extra;
+  while (!d->z_ended) {
+    d->z.next_out = &extra;
+    d->z.avail_out = 1;
+    if (kroPNGInflateStep(d, "the zlib stream is cut short after the last row", result) != 0)
+      return -1;
+    if (d->z.avail_out == 0)
+      return kroPictureRefuse(result, "IDAT: more image data than the picture's rows");
+  }
+  uint8_t stored[4];
+  if (kroPNGTake(d, stored, 4) != 0)
+    return kroPictureRefuse(result, "IDAT: the zlib stream is cut short in its checksum");
+  uint32_t adler = kroBig32(stored);
+  if (adler != d->adler)
+    return kroPictureRefuse(result, "IDAT: zlib checksum 0x%08X does not match the rows (0x%08X)",
+                            adler, d->adler);
+  return 0;
+}
+
+/* ---- unfiltering ---- */
+
+static inline int kroPaeth(int a, int b, int c) {
+  int pa = abs(b - c), pb = abs(a - c), pc = abs(a + b - 2 * c);
+  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+#if defined(__SSE2__)
+template <int bpp> static inline __m128i kroLoadPixel(const uint8_t *p) {
+  /* Three bytes put together in a register: a 3-byte copy through memory
+   * stalls the load that follows it. */
+  int32_t word = (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16);
+  if (bpp == 4)
+    memcpy(&word, p, 4);
+  return _mm_unpacklo_epi8(_mm_cvtsi32_si128(word), _mm_setzero_si128());
+}
+
+template <int bpp> static inline void kroStorePixel(uint8_t *p, __m128i v) {
+  int32_t word = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
+  memcpy(p, &word, (size_t)bpp);
+}
+
+static inline __m128i kroAbs16(__m128i v) {
+  return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
+}
+
+static inline __m128i kroSelect(__m128i mask, __m128i yes, __m128i no) {
+  return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+/* The Paeth predictor of each 16-bit lane: of a (left), b (above) and c
+ * (above left), the one nearest a + b - c, ties in that order. */
+static inline __m128i kroPaeth16(__m128i a, __m128i b, __m128i c) {
+  __m128i pa = kroAbs16(_mm_sub_epi16(b, c)), pb = kroAbs16(_mm_sub_epi16(a, c));
+  __m128i pc = kroAbs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
+  __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+  __m128i pick = kroSelect(_mm_cmpeq_epi16(smallest, pb), b, c);
+  return kroSelect(_mm_cmpeq_epi16(smallest, pa), a, pick);
+}
+
+/* Sub, Average and Paeth for 3 and 4-byte pixels, a pixel at a time in
+ * 16-bit lanes; the filter and the pixel size are fixed at compile time, so
+ * that every load and store is one word. Each pixel needs the one before:
+ * the rows stay serial. */
+template <int type, int bpp>
+static void kroUnfilterPixels(uint8_t *row, const uint8_t *prior, size_t bytes) {
+  __m128i mask = _mm_set1_epi16(0xFF), a = _mm_setzero_si128(), c = _mm_setzero_si128();
+  for (size_t i = 0; i + bpp <= bytes; i += bpp) {
+    __m128i x = kroLoadPixel<bpp>(row + i), value;
+    if (type == 1) {
+      value = _mm_add_epi16(x, a);
+    } else if (type == 3) {
+      __m128i b = kroLoadPixel<bpp>(prior + i);
+      value = _mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1));
+    } else {
+      __m128i b = kroLoadPixel<bpp>(prior + i);
+      value = _mm_add_epi16(x, kroPaeth16(a, b, c));
+      c = b;
+    }
+    a = _mm_and_si128(value, mask);
+    kroStorePixel<bpp>(row + i, a);
+  }
+}
+#endif
+
+/* Undoes one row's filter in place; prior is the unfiltered row above, null
+ * for the first row of an image or pass (it counts as zeros). */
+static int kroUnfilterRow(int type, uint8_t *row, const uint8_t *prior, size_t bytes, int bpp,
+                          kroPictureResult *result) {
+  if (!prior && type == 2)
+    return 0; /* Up over zeros */
+  if (!prior && type == 4)
+    type = 1; /* Paeth over zeros picks the left neighbour */
+  switch (type) {
+  case 0:
+    return 0;
+  case 2:
+    for (size_t i = 0; i < bytes; i++)
+      row[i] = (uint8_t)(row[i] + prior[i]);
+    return 0;
+  case 1:
+  case 3:
+  case 4:
+    break;
+  default:
+    return kroPictureRefuse(result, "IDAT: row filter type %d is not defined (0 to 4)", type);
+  }
+  if (type == 3 && !prior) {
+    for (size_t i = (size_t)bpp; i < bytes; i++)
+      row[i] = (uint8_t)(row[i] + (row[i - (size_t)bpp] >> 1));
+    return 0;
+  }
+#if defined(__SSE2__)
+  if (bpp == 3 || bpp == 4) {
+    static void (*const unfilter[2][3])(uint8_t *, const uint8_t *, size_t) = {
+        {kroUnfilterPixels<1, 3>, kroUnfilterPixels<3, 3>, kroUnfilterPixels<4, 3>},
+        {kroUnfilterPixels<1, 4>, kroUnfilterPixels<3, 4>, kroUnfilterPixels<4, 4>}};
+    unfilter[bpp - 3][type == 1 ? 0 : type == 3 ? 1 : 2](row, prior, bytes);
+    return 0;
+  }
+#endif
+  size_t n = (size_t)bpp;
+  if (type == 1) {
+    for (size_t i = n; i < bytes; i++)
+      row[i] = (uint8_t)(row[i] + row[i - n]);
+  } else if (type == 3) {
+    for (size_t i = 0; i < n && i < bytes; i++)
+      row[i] = (uint8_t)(row[i] + (prior[i] >> 1));
+    for (size_t i = n; i < bytes; i++)
+      row[i] = (uint8_t)(row[i] + ((row[i - n] + prior[i]) >> 1));
+  } else {
+    for (size_t i = 0; i < n && i < bytes; i++)
+      row[i] = (uint8_t)(row[i] + prior[i]);
+    for (size_t i = n; i < bytes; i++)
+      row[i] = (uint8_t)(row[i] + kroPaeth(row[i - n], prior[i], prior[i - n]));
+  }
+  return 0;
+}
+
+/* ---- widening to RGBA ---- */
+
+/* Sample i of a row of samples `depth` bits wide, first sample in the top bits. */
+static inline uint32_t kroSample(const uint8_t *row, uint32_t i, int depth) {
+  switch (depth) {
+  case 1:
+    return row[i >> 3] >> (7 - (i & 7)) & 1;
+  case 2:
+    return row[i >> 2] >> (6 - 2 * (i & 3)) & 3;
+  case 4:
+    return row[i >> 1] >> (4 - 4 * (i & 1)) & 15;
+  case 8:
+    return row[i];
+  }
+  return (uint32_t)row[2 * i] << 8 | row[2 * i + 1];
+}
+
+/* `pixels` pixels of an unfiltered row into RGBA words; -1 on a palette
+ * index past the palette. */
+static int kroPNGWiden(const kroPNGDecode *d, const uint8_t *in, uint32_t pixels, uint8_t *out,
+                       kroPictureResult *result) {
+  uint32_t *o = (uint32_t *)(void *)out;
+  int depth = d->h.depth, shift = depth == 16 ? 8 : 0;
+  switch (d->h.colour) {
+  case 0: {
+    uint32_t scale = depth == 1 ? 255 : depth == 2 ? 85 : depth == 4 ? 17 : 1;
+    for (uint32_t x = 0; x < pixels; x++) {
+      uint32_t v = kroSample(in, x, depth);
+      uint32_t g = (v >> shift) * scale;
+      o[x] = kroRGBA(g, g, g, d->has_key && v == d->key[0] ? 0 : 255);
+    }
+    return 0;
+  }
+  case 2:
+    if (depth == 8 && !d->has_key) {
+      /* a word read per pixel, its fourth byte replaced: the row buffers
+       * leave KRO_PNG_ROW_SLACK bytes after every row for it */
+      uint32_t opaque = kroRGBA(0, 0, 0, 255), colour = ~opaque;
+      for (uint32_t x = 0; x < pixels; x++, in += 3) {
+        uint32_t word;
+        memcpy(&word, in, 4);
+        o[x] = (word & colour) | opaque;
+      }
+      return 0;
+    }
+    for (uint32_t x = 0; x < pixels; x++) {
+      uint32_t r = kroSample(in, 3 * x, depth), g = kroSample(in, 3 * x + 1, depth),
+               b = kroSample(in, 3 * x + 2, depth);
+      int clear = d->has_key && r == d->key[0] && g == d->key[1] && b == d->key[2];
+      o[x] = kroRGBA(r >> shift, g >> shift, b >> shift, clear ? 0 : 255);
+    }
+    return 0;
+  case 3:
+    for (uint32_t x = 0; x < pixels; x++) {
+      uint32_t v = kroSample(in, x, depth);
+      if (v >= (uint32_t)d->palette_entries)
+        return kroPictureRefuse(result, "IDAT: palette index %u past the palette's %d entries", v,
+                                d->palette_entries);
+      o[x] = d->palette[v];
+    }
+    return 0;
+  case 4:
+    for (uint32_t x = 0; x < pixels; x++) {
+      uint32_t g = kroSample(in, 2 * x, depth) >> shift;
+      o[x] = kroRGBA(g, g, g, kroSample(in, 2 * x + 1, depth) >> shift);
+    }
+    return 0;
+  }
+  if (depth == 8) {
+    memcpy(out, in, (size_t)pixels * 4);
+    return 0;
+  }
+  for (uint32_t x = 0; x < pixels; x++, in += 8)
+    o[x] = kroRGBA(in[0], in[2], in[4], in[6]);
+  return 0;
+}
+
+/* Bytes of a row of `pixels` pixels, its filter byte not counted. */
+static size_t kroPNGRowBytes(const kroPNGDecode *d, uint32_t pixels) {
+  return ((size_t)pixels * (size_t)d->channels * d->h.depth + 7) / 8;
+}
+
+#if !defined(__SSE2__)
+/* 8-bit RGBA without interlacing: each row is inflated into its place in the
+ * bitmap and unfiltered there against the row above it, which the bitmap
+ * holds one row further on. */
+static int kroPNGDecodeDirect(kroPNGDecode *d, uint8_t *pixels, kroPictureResult *result) {
+  size_t stride = (size_t)d->h.width * 4;
+  for (uint32_t y = 0; y < d->h.height; y++) {
+    uint8_t filter;
+    uint8_t *row = pixels + (size_t)(d->h.height - 1 - y) * stride;
+    if (kroPNGInflate(d, &filter, 1, result) != 0 || kroPNGInflate(d, row, stride, result) != 0 ||
+        kroUnfilterRow(filter, row, y ? row + stride : nullptr, stride, 4, result) != 0)
+      return -1;
+  }
+  return 0;
+}
+#endif
+
+#if defined(__SSE2__)
+/* One filtered row of 3 or 4-byte pixels unfiltered straight into 4-byte
+ * ones in the bitmap: the row above is read back from the bitmap, where it
+ * already stands widened. For 3-byte pixels the fourth lane carries whatever
+ * it meets along (lanes do not mix) and every store sets alpha to 255. Type
+ * 5: Average over a first row (no row above). */
+template <int type, int bpp>
+static void kroUnfilterInto(const uint8_t *raw, const uint8_t *above, uint8_t *out,
+                            uint32_t pixels) {
+  if (bpp == 4 && type == 0) {
+    memcpy(out, raw, (size_t)pixels * 4);
+    return;
+  }
+  if (bpp == 4 && type == 2) {
+    for (size_t i = 0; i < (size_t)pixels * 4; i++)
+      out[i] = (uint8_t)(raw[i] + above[i]);
+    return;
+  }
+  __m128i mask = _mm_set1_epi16(0xFF), a = _mm_setzero_si128(), c = _mm_setzero_si128();
+  uint32_t opaque = bpp == 3 ? kroRGBA(0, 0, 0, 255) : 0;
+  for (uint32_t i = 0; i < pixels; i++) {
+    __m128i x = kroLoadPixel<bpp>(raw + bpp * (size_t)i), value = x;
+    if (type == 1) {
+      value = _mm_add_epi16(x, a);
+    } else if (type == 5) {
+      value = _mm_add_epi16(x, _mm_srli_epi16(a, 1));
+    } else if (type >= 2) {
+      __m128i b = kroLoadPixel<4>(above + 4 * (size_t)i);
+      if (type == 2) {
+        value = _mm_add_epi16(x, b);
+      } else if (type == 3) {
+        value = _mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1));
+      } else {
+        value = _mm_add_epi16(x, kroPaeth16(a, b, c));
+        c = b;
+      }
+    }
+    a = _mm_and_si128(value, mask);
+    uint32_t word = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(a, a)) | opaque;
+    memcpy(out + 4 * (size_t)i, &word, 4);
+  }
+}
+
+/* 8-bit RGB without a transparent colour and 8-bit RGBA, not interlaced:
+ * the filtered rows are inflated a strip at a time, then unfiltered (and
+ * widened) in one pass into the bitmap. Strips, not rows: inflate's fast
+ * loop runs only while 258 bytes of room remain, so a call per row would
+ * leave the end of every row to its slow loop. */
+static int kroPNGDecodeStrips(kroPNGDecode *d, uint8_t *pixels, kroPictureResult *result) {
+  typedef void (*Unfilter)(const uint8_t *, const uint8_t *, uint8_t *, uint32_t);
+  static const Unfilter unfilter[2][6] = {
+      {kroUnfilterInto<0, 3>, kroUnfilterInto<1, 3>, kroUnfilterInto<2, 3>, kroUnfilterInto<3, 3>,
+       kroUnfilterInto<4, 3>, kroUnfilterInto<5, 3>},
+      {kroUnfilterInto<0, 4>, kroUnfilterInto<1, 4>, kroUnfilterInto<2, 4>, kroUnfilterInto<3, 4>,
+       kroUnfilterInto<4, 4>, kroUnfilterInto<5, 4>}};
+  static const int first_row[5] = {0, 1, 0, 5, 1}; /* the same with zeros above */
+  int rgba = d->h.colour == 6;
+  size_t row_bytes = (size_t)d->h.width * (rgba ? 4 : 3) + 1, stride = (size_t)d->h.width * 4;
+  size_t strip_rows = KRO_PNG_STRIP_BYTES / row_bytes ? KRO_PNG_STRIP_BYTES / row_bytes : 1;
+  if (strip_rows > d->h.height)
+    strip_rows = d->h.height;
+  uint8_t *strip = (uint8_t *)kroAllocate(strip_rows * row_bytes + KRO_PNG_ROW_SLACK);
+  if (!strip)
+    return kroPictureRefuse(result, "out of memory");
+  int failed = 0;
+  for (uint32_t y = 0; y < d->h.height && !failed;) {
+    size_t rows = d->h.height - y < strip_rows ? d->h.height - y : strip_rows;
+    failed = kroPNGInflate(d, strip, rows * row_bytes, result);
+    for (size_t r = 0; r < rows && !failed; r++, y++) {
+      const uint8_t *raw = strip + r * row_bytes;
+      uint8_t *out = pixels + (size_t)(d->h.height - 1 - y) * stride;
+      if (raw[0] > 4)
+        failed =
+            kroPictureRefuse(result, "IDAT: row filter type %d is not defined (0 to 4)", raw[0]);
+      else
+        unfilter[rgba][y ? raw[0] : first_row[raw[0]]](raw + 1, y ? out + stride : nullptr, out,
+                                                       d->h.width);
+    }
+  }
+  free(strip);
+  return failed ? -1 : 0;
+}
+#endif
+
+/* Any other kind: rows go through two row buffers and are widened into the
+ * bitmap, pass by pass for interlaced files. */
+static int kroPNGDecodeRows(kroPNGDecode *d, uint8_t *pixels, kroPictureResult *result) {
+  size_t row_bytes = kroPNGRowBytes(d, d->h.width) + 1;
+  /* The widened row of a pass starts on a 4-byte boundary: it is written a word at a time. */
+  size_t wide_at = (row_bytes * 2 + KRO_PNG_ROW_SLACK + 3) & ~(size_t)3;
+  uint8_t *buffer = (uint8_t *)kroAllocate(wide_at + (d->h.interlace ? (size_t)d->h.width * 4 : 0));
+  if (!buffer)
+    return kroPictureRefuse(result, "out of memory");
+  uint8_t *current = buffer, *previous = buffer + row_bytes, *wide = buffer + wide_at;
+  size_t stride = (size_t)d->h.width * 4;
+  int passes = d->h.interlace ? 7 : 1, failed = 0;
+  for (int pass = 0; pass < passes && !failed; pass++) {
+    uint32_t x0 = 0, y0 = 0, dx = 1, dy = 1;
+    if (d->h.interlace) {
+      x0 = kroAdam7[pass].x, y0 = kroAdam7[pass].y, dx = kroAdam7[pass].dx, dy = kroAdam7[pass].dy;
+    }
+    if (x0 >= d->h.width || y0 >= d->h.height)
+      continue; /* an empty pass has no rows, not even filter bytes */
+    uint32_t columns = (d->h.width - x0 + dx - 1) / dx;
+    size_t bytes = kroPNGRowBytes(d, columns);
+    int first = 1;
+    for (uint32_t y = y0; y < d->h.height && !failed; y += dy) {
+      uint8_t *out = pixels + (size_t)(d->h.height - 1 - y) * stride;
+      failed = kroPNGInflate(d, current, bytes + 1, result) != 0 ||
+               kroUnfilterRow(current[0], current + 1, first ? nullptr : previous + 1, bytes,
+                              d->pixel_bytes, result) != 0 ||
+               kroPNGWiden(d, current + 1, columns, d->h.interlace ? wide : out, result) != 0;
+      if (!failed && d->h.interlace)
+        for (uint32_t i = 0, x = x0; i < columns; i++, x += dx)
+          memcpy(out + (size_t)x * 4, wide + (size_t)i * 4, 4);
+      uint8_t *swap = current;
+      current = previous;
+      previous = swap;
+      first = 0;
+    }
+  }
+  free(buffer);
+  return failed ? -1 : 0;
+}
+
+static const char *kroPNGColourName(uint8_t colour) {
+  switch (colour) {
+  case 0:
+    return "grey";
+  case 2:
+    return "RGB";
+  case 3:
+    return "palette";
+  case 4:
+    return "grey and alpha";
+  }
+  return "RGBA";
+}
+
+/* Bytes of filtered rows, filter bytes included, the whole picture needs. */
+static uint64_t kroPNGRawBytes(const kroPNGDecode *d) {
+  if (!d->h.interlace)
+    return (uint64_t)d->h.height * (kroPNGRowBytes(d, d->h.width) + 1);
+  uint64_t bytes = 0;
+  for (const kroPNGPass &p : kroAdam7)
+    if (d->h.width > p.x && d->h.height > p.y)
+      bytes += (uint64_t)((d->h.height - p.y + p.dy - 1) / p.dy) *
+               (kroPNGRowBytes(d, (d->h.width - p.x + p.dx - 1) / p.dx) + 1);
+  return bytes;
+}
+
+uint8_t *kroDecodePNGMemory(const uint8_t *bytes, size_t count, int32_t *size,
+                            kroPictureResult *result) {
+  kroPNGCheck check = {};
+  check.bytes = bytes, check.count = count;
+  if (kroPNGCheckStream(&check) != 0) {
+    kroPictureRefuse(result, "%s", check.reason);
+    return nullptr;
+  }
+  kroPNGDecode d;
+  memset(&d, 0, sizeof d);
+  d.bytes = bytes;
+  d.count = count;
+  if (kroPNGTakeChunks(&d, &check, result) != 0)
+    return nullptr;
+  int alpha_palette = 0;
+  for (int i = 0; i < d.palette_entries; i++)
+    alpha_palette |= (d.palette[i] & kroRGBA(0, 0, 0, 255)) != kroRGBA(0, 0, 0, 255);
+  kroPictureDescribe(result, "PNG, %s, %u bit%s%s%s", kroPNGColourName(d.h.colour), d.h.depth,
+                     d.h.depth == 1 ? "" : "s", d.has_key || alpha_palette ? ", transparency" : "",
+                     d.h.interlace ? ", interlaced" : "");
+  if (result->info) {
+    result->info->reduced_16_bit = d.h.depth == 16;
+    result->info->transparent_possible =
+        d.has_key || alpha_palette || d.h.colour == 4 || d.h.colour == 6;
+  }
+  if (kroPictureSizeRefused(result, "IHDR", d.h.width, d.h.height) != 0)
+    return nullptr;
+  uint64_t raw = kroPNGRawBytes(&d);
+  if (raw > d.data_bytes * KRO_PICTURE_MOST_INFLATE_RATIO + KRO_PNG_SMALLEST_STREAM) {
+    kroPictureRefuse(result,
+                     "IDAT: %llu bytes of image data cannot inflate to the %llu bytes of rows "
+                     "that %u x %u pixels need",
+                     (unsigned long long)d.data_bytes, (unsigned long long)raw, d.h.width,
+                     d.h.height);
+    return nullptr;
+  }
+  uint8_t *pixels = (uint8_t *)kroAllocate((size_t)d.h.width * d.h.height * 4);
+  if (!pixels) {
+    kroPictureRefuse(result, "out of memory");
+    return nullptr;
+  }
+  if (inflateInit2(&d.z, -15) != Z_OK) {
+    free(pixels);
+    kroPictureRefuse(result, "out of memory");
+    return nullptr;
+  }
+  int failed = kroPNGStart(&d, result);
+  if (failed)
+    ;
+#if defined(__SSE2__)
+  else if ((d.h.colour == 6 || (d.h.colour == 2 && !d.has_key)) && d.h.depth == 8 && !d.h.interlace)
+    failed = kroPNGDecodeStrips(&d, pixels, result);
+#else
+  else if (d.h.colour == 6 && d.h.depth == 8 && !d.h.interlace)
+    failed = kroPNGDecodeDirect(&d, pixels, result);
+#endif
+  else
+    failed = kroPNGDecodeRows(&d, pixels, result);
+  if (!failed)
+    failed = kroPNGFinish(&d, result);
+  inflateEnd(&d.z);
+  if (failed) {
+    free(pixels);
+    return nullptr;
+  }
+  size[0] = (int32_t)d.h.width;
+  size[1] = (int32_t)d.h.height;
+  return pixels;
 }

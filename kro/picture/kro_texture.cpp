@@ -1,7 +1,7 @@
 /*
  * Textures from pictures: a picture file (kro_picture.cpp) or a bitmap in
  * the engine's layout made into a mipmapped, repeating GL texture.
- * Depends on: kro_picture.cpp (kroLoadPicture), kro_error.cpp (failure
+ * Depends on: kro_picture.cpp (kroLoadPictureAtMost), kro_error.cpp (failure
  * reporting), GL with the EXT framebuffer-object entry points (mipmaps).
  */
 #include "kro.h"
@@ -54,11 +54,15 @@ GLuint kroCreateTexture(const uint8_t *pixels, const int32_t *size) {
   return kroUploadTexture(pixels, size, "a bitmap", "kroCreateTexture");
 }
 
+/* A picture larger than the driver takes is refused from its header, before
+ * its pixels are allocated. */
 GLuint kroLoadTexture(const char *path) {
-  int32_t size[2];
-  uint8_t *pixels = kroLoadPicture(path, size);
-  if (!pixels)
-    return 0;
+  int32_t size[2], too_large[2];
+  GLint largest = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+  uint8_t *pixels = kroLoadPictureAtMost(path, size, largest > 0 ? largest : 1, too_large);
+  if (!pixels) /* refused by its header: the message of a refused upload */
+    return too_large[0] ? kroUploadTexture(nullptr, too_large, path, "kroLoadTexture") : 0;
   GLuint texture = kroUploadTexture(pixels, size, path, "kroLoadTexture");
   free(pixels);
   return texture;

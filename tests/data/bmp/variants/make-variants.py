@@ -166,6 +166,8 @@ def main():
     run_length_variant('rle4', four=True)
     field_variant('rgb555', 16, [0x7C00, 0x03E0, 0x001F, 0], 0)
     field_variant('rgb565-fields', 16, [0xF800, 0x07E0, 0x001F, 0], 3, masks_after=3)
+    # 10-bit fields: each channel's high 8 bits differ from its low 8
+    field_variant('rgb101010-fields', 32, [0x3FF00000, 0x000FFC00, 0x000003FF, 0], 3, masks_after=3)
     field_variant('argb4444-fields-108', 16, [0x0F00, 0x00F0, 0x000F, 0xF000], 3, info=108)
     field_variant('xbgr-fields-56', 32, [0x000000FF, 0x0000FF00, 0x00FF0000, 0], 3, info=56)
     field_variant('xbgr-fields-52', 32, [0x000000FF, 0x0000FF00, 0x00FF0000, 0], 3, info=52)
@@ -182,8 +184,11 @@ def main():
     # read compression 6 (bit fields with alpha: held to bgra32's pixels), it
     # takes an alpha mask past the end of a 52-byte header (held to the
     # 56-byte file's pixels), and it widens a 4-bit field v to v * 16, so
-    # that 15 is not 255 (held to stb_image, which repeats the bits).
-    skipped = ('argb-alpha-fields.bmp', 'xbgr-fields-52.bmp', 'argb4444-fields-108.bmp')
+    # that 15 is not 255 (held to stb_image, which repeats the bits). The
+    # 10-bit fields hold each colour in their high 8 bits: held to rgb24's
+    # pixels, the same colours.
+    skipped = ('argb-alpha-fields.bmp', 'xbgr-fields-52.bmp', 'argb4444-fields-108.bmp',
+               'rgb101010-fields.bmp')
     for name in sorted(os.listdir(HERE)):
         if name.endswith('.bmp') and name not in skipped:
             stem = os.path.join(HERE, name[:-4])
