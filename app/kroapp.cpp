@@ -17,10 +17,11 @@ static const char *kroAppName(const kroApp *app) {
 
 static void kroAppUsage(const kroApp *app, FILE *out) {
   fprintf(out,
-          "usage: %s%s%s [--window] [--frames N] [--shot FILE.png] [--help]\n"
+          "usage: %s%s%s [--window] [--frames N] [--shot FILE.png] [--sync FILE] [--help]\n"
           "  --window       a window of %d x %d instead of full screen\n"
           "  --frames N     end after N frames, each %.4f s later than the last\n"
           "  --shot FILE    write the last frame as a PNG picture (alone: after one frame)\n"
+          "  --sync FILE    sync tracks, read again when the file changes\n"
           "Escape or closing the window ends the run. Shader files changed while it runs\n"
           "are built again; a change that does not build keeps the last good programs.\n",
           kroAppName(app), app->usage ? " " : "", app->usage ? app->usage : "", app->width,
@@ -70,6 +71,10 @@ static int kroAppOptions(kroApp *app, int *argc, char **argv) {
       app->frames = strtol(value, &end, 10);
       if (!*value || *end || app->frames < 1)
         return kroAppRefuse(app, "--frames needs a whole number of frames from 1, not", value);
+    } else if (!strcmp(arg, "--sync")) {
+      if (i + 1 == *argc)
+        return kroAppRefuse(app, "a value is missing after", arg);
+      app->sync_file = argv[++i];
     } else if (kroAppOwnOption(app->own_value_options, arg)) {
       if (i + 1 == *argc)
         return kroAppRefuse(app, "a value is missing after", arg);
@@ -88,6 +93,36 @@ static int kroAppOptions(kroApp *app, int *argc, char **argv) {
   return 1;
 }
 
+/* ---- sync tracks ------------------------------------------------------------- */
+
+static char kroAppEngineMessage[KRO_APP_MESSAGE_CHARS];
+
+static void kroAppKeepMessage(const char *message, void *) {
+  snprintf(kroAppEngineMessage, sizeof kroAppEngineMessage, "%s", message);
+}
+
+/* The track file read again; the tracks it gives replace the ones in use only when it reads
+ * whole (the last good ones stay, the reason and line on standard error). 1 when replaced. */
+static int kroAppLoadSync(kroApp *app) {
+  kroSyncTracks tracks;
+  kroStampFile(app->sync_file, &app->sync_stamp);
+  app->sync_next_ms = kroNowMs() + KRO_APP_SYNC_POLL_MS;
+  kroSetErrorMessageFunc(kroAppKeepMessage, nullptr);
+  int count = kroLoadSyncTracks(&tracks, app->sync_file);
+  kroSetErrorMessageFunc(nullptr, nullptr);
+  if (count < 0) {
+    fprintf(stderr, "%s: %s; the last good tracks stay\n", kroAppName(app), kroAppEngineMessage);
+    return 0;
+  }
+  kroFreeSyncTracks(&app->sync);
+  app->sync = tracks;
+  return 1;
+}
+
+float kroAppSyncValue(const kroApp *app, const char *track) {
+  return kroSyncTrackValue(&app->sync, track, app->seconds);
+}
+
 static Uint32 kroAppVideoFlags(const kroApp *app) {
   return SDL_OPENGL | (app->windowed ? 0 : SDL_FULLSCREEN);
 }
@@ -104,6 +139,8 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
   app->running = 0;
   app->resized = 0;
   memset(&app->watch, 0, sizeof app->watch);
+  memset(&app->sync, 0, sizeof app->sync);
+  app->sync_reloaded = 0;
   if (!kroAppOptions(app, argc, argv))
     return 0;
   setenv("SDL_VIDEODRIVER", "x11", 0); /* only when the user chose none */
@@ -128,6 +165,8 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
             kroGetShaderFolder(), kroShaderProblem());
   if (!app->fixed_shaders)
     kroOpenShaderWatch(&app->watch, kroGetShaderFolder(), 0);
+  if (app->sync_file)
+    kroAppLoadSync(app);
   app->start_ms = SDL_GetTicks();
   app->running = 1;
   return 1;
@@ -300,6 +339,14 @@ int kroAppFrame(kroApp *app) {
     app->running = 0;
     return 0;
   }
+  app->sync_reloaded = 0;
+  if (app->sync_file && kroNowMs() >= app->sync_next_ms) {
+    kroFileStamp stamp;
+    kroStampFile(app->sync_file, &stamp);
+    app->sync_next_ms = kroNowMs() + KRO_APP_SYNC_POLL_MS;
+    if (!kroSameFileStamp(&stamp, &app->sync_stamp))
+      app->sync_reloaded = kroAppLoadSync(app);
+  }
   if (kroPollShaderWatch(&app->watch, kroNowMs())) {
     if (kroRebuildShaders(app->width, app->height) == 0)
       app->shaders_rebuilt = 1;
@@ -314,6 +361,7 @@ int kroAppFrame(kroApp *app) {
 
 int kroAppEnd(kroApp *app) {
   kroCloseShaderWatch(&app->watch);
+  kroFreeSyncTracks(&app->sync);
   if (SDL_GetVideoSurface()) {
     glUseProgramObjectARB(0);
     glDeleteLists(app->context_mark, 1);

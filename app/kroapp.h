@@ -24,6 +24,10 @@
  *                 every machine)
  *   --shot FILE   write the last frame as a PNG picture (alone: after one frame),
  *                 however the run ends
+ *   --sync FILE   sync tracks (docs/timing.md) read from FILE, and read again within
+ *                 KRO_APP_SYNC_POLL_MS of a change to it (the last good tracks stay while
+ *                 it does not read: the reason and line on standard error);
+ *                 kroAppSyncValue gives a track's value at the frame's time
  *   --help        the usage on standard output, then exit status 0
  * Exit statuses: 0 a run that ended by Escape, the window's close or its
  * frame count, and --help; 1 no window could be opened, or the shot could not
@@ -50,6 +54,10 @@ extern "C" {
 #endif
 
 #define KRO_APP_STEP_SECONDS (1.0 / 60.0) /* a frame's time step with --frames */
+enum {
+  KRO_APP_SYNC_POLL_MS = 100, /* how often the sync track file is looked at */
+  KRO_APP_MESSAGE_CHARS = 256 /* longest engine message passed on */
+};
 
 typedef struct kroApp {
   /* Set by kroAppStart from its arguments. */
@@ -62,12 +70,15 @@ typedef struct kroApp {
   const char *own_options;       /* the production's own flags (no value), left in argv: "--flat" */
   const char *own_value_options; /* its own options that take the next argument as their
                                     value, left in argv with it: "--wav --level" */
+  const char *sync_file;         /* sync tracks to read and follow (or --sync FILE); null: none */
   /* Set by kroAppStart and kroAppFrame. */
   double seconds;      /* the time of the frame being drawn: 0 at the first */
   long frame;          /* frames begun so far, the one being drawn included */
   long frames;         /* --frames N; 0: until Escape or the window's close */
   const char *shot;    /* --shot FILE, or null */
   int shaders_rebuilt; /* 1 while drawing the first frame after a rebuild that took */
+  int sync_reloaded;   /* 1 while drawing the first frame with tracks read again */
+  kroSyncTracks sync;  /* the tracks in use: the last good ones read from sync_file */
   int resized; /* while drawing the first frame at a new window size: 1 in the same GL context,
                   2 in a new one (the production's GL objects are gone); else 0 */
   int status;  /* the exit status so far */
@@ -76,6 +87,8 @@ typedef struct kroApp {
   unsigned long start_ms;
   GLuint context_mark; /* a display list of the current context: gone when the context is new */
   kroShaderWatch watch;
+  kroFileStamp sync_stamp; /* sync_file as last read */
+  long sync_next_ms;       /* kroNowMs at which sync_file is looked at again */
 } kroApp;
 
 /* Take the options (removed from argv), open the window (caption, width x height pixels,
@@ -89,7 +102,10 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
  * file changed (last-good rule, the reason on standard error); 1 with app->seconds set for the next
  * frame, or 0 when the run is over */
 int kroAppFrame(kroApp *app);
-/* Stop watching, release the engine's shaders, close the window; the exit status */
+/* The named sync track's value at the frame's time (app->seconds); 0 without such a track */
+float kroAppSyncValue(const kroApp *app, const char *track);
+/* Stop watching, release the sync tracks and the engine's shaders, close the window; the exit
+ * status */
 int kroAppEnd(kroApp *app);
 
 #ifdef __cplusplus

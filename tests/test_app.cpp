@@ -38,7 +38,24 @@ int probeMain(int argc, char **argv) {
     left += std::string(" ") + argv[i];
   bool quit = kroTestHas(left, " --quit-at-2"), escape = kroTestHas(left, " --escape-at-2");
   bool resize = kroTestHas(left, " --resize-at-2");
+  long wrote_ms = 0; // with --sync: the file rewritten at frame 2, then broken once read
+  std::string sync = app.sync_file ? app.sync_file : "";
   while (kroAppFrame(&app)) {
+    float x = kroAppSyncValue(&app, "x");
+    if (!sync.empty() && app.frame == 1)
+      printf("start %g\n", x);
+    if (!sync.empty() && app.frame == 2) {
+      kroTestWriteFile(sync + ".new", "track x\n0 7\n");
+      rename((sync + ".new").c_str(), sync.c_str());
+      wrote_ms = kroNowMs();
+    } else if (wrote_ms > 0 && x == 7 && app.sync_reloaded) {
+      printf("saw 7 after %ld ms\n", kroNowMs() - wrote_ms);
+      kroTestWriteFile(sync, "track x\n0 8\n0 9\n");
+      wrote_ms = -kroNowMs();
+    } else if (wrote_ms < 0 && kroNowMs() + wrote_ms > 3 * KRO_APP_SYNC_POLL_MS) {
+      printf("kept %g\n", x);
+      quit = true;
+    }
     if (app.resized)
       printf("resized %d: %d x %d\n", app.resized, SDL_GetVideoSurface()->w,
              SDL_GetVideoSurface()->h);
@@ -49,7 +66,7 @@ int probeMain(int argc, char **argv) {
     event.key.keysym.sym = SDLK_ESCAPE;
     if (resize)
       event.resize.w = 40, event.resize.h = 30;
-    if (app.frame == 2 && (quit || escape || resize))
+    if ((app.frame == 2 || !sync.empty()) && (quit || escape || resize))
       SDL_PushEvent(&event);
   }
   printf("drew %ld, last at %.4f s; left:%s\n", app.frame, app.seconds, left.c_str());
@@ -71,6 +88,8 @@ const int kProbeRan = [] {
 
 TEST(App, OptionsAndExitStatuses) {
   std::string shot = kroTestTempPath("probe.png"), resized = kroTestTempPath("resized.png");
+  std::string sync = kroTestTempPath("probe.sync");
+  kroTestWriteFile(sync, "track x\n0 3\n");
   const struct {
     std::string arguments, environment;
     int status;
@@ -90,6 +109,9 @@ TEST(App, OptionsAndExitStatuses) {
       {"--shot " + shot, "", 0, "drew 1, last at 0.0000 s; left:\n", ""},
       {"--window --frames 2 --shot /no-such-folder/x.png", "", 1, "drew 2", "cannot write"},
       {"--window --frames 1", "SDL_VIDEODRIVER=no-such-driver ", 1, "", "probe: no video"},
+      {"--window --sync " + sync, "", 0, "start 3\nsaw 7 after ",
+       "a row not after the track's "
+       "previous key at line 3; the last good tracks stay\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -99,6 +121,11 @@ TEST(App, OptionsAndExitStatuses) {
     EXPECT_TRUE(kroTestHas(run.out, c.out)) << run.out;
     EXPECT_TRUE(kroTestHas(run.err, c.err)) << run.err;
   }
+  // Started on the broken file the run above left: no tracks until the file reads, then kept.
+  kroTestOutcome again = kroTestRun("KRO_TEST_APP_PROBE=1 /proc/" + std::to_string(getpid()) +
+                                    "/exe --window --sync " + sync);
+  EXPECT_TRUE(kroTestHas(again.out, "start 0\nsaw 7 after ") && kroTestHas(again.out, "\nkept 7\n"))
+      << again.out;
   for (auto [path, width, height] : {std::tuple{shot, 64, 48}, {resized, 40, 30}}) {
     kroTestPng picture(path);
     ASSERT_EQ(picture.width * 1000 + picture.height, width * 1000 + height);
