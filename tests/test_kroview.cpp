@@ -854,12 +854,23 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     // write below goes to the copy.
     std::string other = kroTestTempFolder("other" + how) + "/other.ase";
     kroTestWriteFile(other, kroTestReadFile(target));
-    ASSERT_EQ(symlink(other.c_str(), (model + ".new").c_str()), 0);
-    ASSERT_EQ(rename((model + ".new").c_str(), model.c_str()), 0);
+    auto relink = [&](const std::string &to) {
+      ASSERT_EQ(symlink(to.c_str(), (model + ".new").c_str()), 0);
+      ASSERT_EQ(rename((model + ".new").c_str(), model.c_str()), 0);
+    };
+    relink(other);
     live.waitFor("kroview: reloaded " + model);
     EXPECT_EQ(changed(), KV_CHANGED_MODEL);
     kroTestWriteFile(target, "no longer shown");
     EXPECT_EQ(changed(), 0);
+    // To a file beside the link (one folder, one watch), away and back: the link's own folder
+    // stays watched.
+    std::string beside = model + ".beside";
+    kroTestWriteFile(beside, kroTestReadFile(other));
+    for (const std::string &to : {beside, other, beside}) {
+      relink(to);
+      EXPECT_EQ(changed(), KV_CHANGED_MODEL) << to;
+    }
 
     kroTestWriteFile(model, "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX -3\n"); // in place
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: kept the last good model: "), model));

@@ -381,6 +381,51 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
                         "Error in reading a song from " + path + ": " + reason + "\n");
     EXPECT_TRUE(!file.song.instruments && !file.channel_names && file.song.pattern_count == 0);
   }
+  // Every field's documented range (kro.h): its ends play, the floats just past them do not.
+  const char *ranges[] = {"i pulse-width 0.01 0.99",
+                          "i attack 0 60",
+                          "i decay 0 60",
+                          "i sustain 0 1",
+                          "i release 0 60",
+                          "i slide -48 48",
+                          "i slide-time 0 60",
+                          "i glide 0 60",
+                          "i cutoff 10 20000",
+                          "i resonance 0 0.99",
+                          "i env-cutoff -10 10",
+                          "i lfo-rate 0 100",
+                          "i lfo-depth 0 10",
+                          "i gain 0 1",
+                          "c volume 0 1",
+                          "c pan -1 1",
+                          "c echo 0 1",
+                          "c reverb 0 1",
+                          "c pan-lfo-rate 0 100",
+                          "c pan-lfo-depth 0 1",
+                          "c pan-lfo-end 0 86400",
+                          "s echo-time 0 1",
+                          "s echo-feedback 0 0.95",
+                          "s reverb-size 0 1",
+                          "s master 0 16"};
+  for (const char *range : ranges) {
+    char block, field[16];
+    float low, high;
+    ASSERT_EQ(sscanf(range, "%c %15s %f %f", &block, field, &low, &high), 4);
+    for (float value : {low, high, nextafterf(low, -INFINITY), nextafterf(high, INFINITY)}) {
+      char line[64];
+      snprintf(line, sizeof line, "%s %.9g\n", field, (double)value);
+      std::string text = std::string(block == 's' ? "song\n" + std::string(line) : "") +
+                         "instrument a\n" + (block == 'i' ? line : "") + "channel c\n" +
+                         (block == 'c' ? line : "") + "pattern 0\n";
+      kroTestWriteFile(path, text);
+      kroSongFile file;
+      int plays = value >= low && value <= high;
+      std::string out =
+          kroTestCaptured([&] { EXPECT_EQ(kroLoadSong(&file, path.c_str()), plays - 1); });
+      EXPECT_EQ(kroTestHas(out, std::string(field) + " outside"), !plays) << text;
+      kroFreeSong(&file);
+    }
+  }
   kroSetErrorFunc(nullptr);
   kroSongFile file;
   kroTestWriteFile(path, head + "pattern 0\n0 C-0\n1 A-4\n2 G-9\n3 11\norder\n0\n.\n");

@@ -4,6 +4,7 @@
 #include "gl_context.h"
 
 #include <math.h>
+#include <algorithm>
 #include <memory>
 #include <sys/stat.h>
 
@@ -207,8 +208,16 @@ TEST_F(TextureTest, CheckerMovesAsTheMapsOffsetTilingAndAngleSayAndBrokenPicture
     EXPECT_GT(checked, 1000);
     EXPECT_EQ(wrong, 0);
   }
+  // A map that has its texture is not loaded again; one whose texture was deleted and zeroed is.
+  GLuint made = read.list[0].texture[KRO_MAP_DIFFUSE];
+  EXPECT_EQ(kroLoadMaterialTextures(read.list, 1, path.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(read.list[0].texture[KRO_MAP_DIFFUSE], made);
+  GLuint *names = read.list[0].texture, own = 0;
+  glGenTextures(1, &names[KRO_MAP_REFLECT]); // a name the production gave the last kind
+  glBindTexture(GL_TEXTURE_2D, own = names[KRO_MAP_REFLECT]), glBindTexture(GL_TEXTURE_2D, 0);
   kroDestroyMaterial(&read.list[0]); // its names may be GL's to give again: none is kept
-  EXPECT_EQ(read.list[0].texture[KRO_MAP_DIFFUSE], 0u);
+  EXPECT_TRUE(std::all_of(names, names + 5, [](GLuint n) { return n == 0; }) && !glIsTexture(own));
+  EXPECT_EQ(kroLoadMaterialTextures(read.list, 1, path.c_str(), nullptr, 0), 1);
   kroTestWriteFile(folder + "/broken.png", "\x89PNG\r\n\x1a\nnot a picture");
   const std::tuple<std::string, std::string, int> cases[] = {
       // the bitmap, the warning, the state

@@ -146,10 +146,11 @@ static int kroReadRanged(kroSongReader *r, float *value, const kroRange *range, 
   double number;
   if (kroTextNumber(&r->text, &number, field) != 0)
     return -1;
-  if (!(number >= range->low && number <= range->high))
+  float single = (float)number; /* the range holds for the float the record keeps */
+  if (!(single >= range->low && single <= range->high))
     return kroTextRefuse(&r->text, "%s outside %g to %g", field, (double)range->low,
                          (double)range->high);
-  *value = (float)number;
+  *value = single;
   return 0;
 }
 
