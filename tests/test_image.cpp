@@ -729,18 +729,18 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                       "Error in making a texture of a bitmap in function kroCreateTexture(..): " +
                           std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
                           std::to_string(largest) + " a side\n");
-  // Wider pictures (a PNG whose image data could fill its rows, a BMP header) are refused from
-  // their header, before the allocation after the file's, which is made to fail.
+  // Wider or taller pictures (a PNG whose image data could fill its rows, a BMP header) are
+  // refused from their header, before the allocation after the file's, which is made to fail.
   std::string rgb24 = kroTestReadFile(kData + "bmp/variants/rgb24.bmp"),
               wide = kroTestTempPath("wide");
-  for (const std::string &file : {png(536870911, 1, 8, 6, std::string(1 << 21, 0)),
-                                  patched(patched(rgb24, 18, 536870911), 22, 1)}) {
+  for (const auto &[file, size] :
+       {std::pair{png(536870911, 1, 8, 6, std::string(1 << 21, 0)), "536870911 x 1"},
+        {patched(patched(rgb24, 18, 1), 22, 536870911), "1 x 536870911"}}) {
     kroTestWriteFile(wide, file);
     kroTestExpectReport(
         [&] { EXPECT_EQ(kroLoadTexture(wide.c_str()), 0u); },
-        "Error in making a texture of " + wide +
-            " in function kroLoadTexture(..): 536870911 x 1 pixels, the driver takes 1 to " +
-            std::to_string(largest) + " a side\n",
+        "Error in making a texture of " + wide + " in function kroLoadTexture(..): " + size +
+            " pixels, the driver takes 1 to " + std::to_string(largest) + " a side\n",
         2);
   }
   // A missing or damaged picture: decoding prints nothing and calls no hook; loading reports.
