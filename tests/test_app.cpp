@@ -55,6 +55,9 @@ int probeMain(int argc, char **argv) {
     } else if (wrote_ms < 0 && kroNowMs() + wrote_ms > 3 * KRO_APP_SYNC_POLL_MS) {
       printf("kept %g\n", x);
       quit = true;
+    } else if (wrote_ms > 0 && kroNowMs() - wrote_ms > 100 * KRO_APP_SYNC_POLL_MS) {
+      printf("not read again\n"); // a reload that never comes ends the run
+      quit = true;
     }
     if (app.resized)
       printf("resized %d: %d x %d\n", app.resized, SDL_GetVideoSurface()->w,
