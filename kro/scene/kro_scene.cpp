@@ -73,11 +73,10 @@ int kroLoadScene(kroScene *scene, const char *path, int textures) {
   int format = kroSceneFormatOf(path);
   switch (format) {
   case KRO_SCENE_ASE: {
-    int count = kroLoadMeshArrayFromASE(&scene->meshes, path);
-    if (!scene->meshes)
-      return 0;
     long failures = kroFailureCount();
-    int materials = kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures);
+    int count = kroLoadMeshArrayFromASE(&scene->meshes, path), materials = 0;
+    if (kroFailureCount() == failures)
+      materials = kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures);
     if (kroFailureCount() != failures) {
       kroFreeMeshArray(&scene->meshes, count);
       kroFreeMaterials(&scene->materials, materials);
