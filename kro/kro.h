@@ -598,9 +598,9 @@ int kroLoadLightsFromASE(void);
 /* A scene file's format, told by its content, never its name: ASE opens with a "*" keyword
  * (UTF-16 files as every ASE reader sees them); glTF is a binary container opening with
  * "glTF" or a JSON text opening with "{"; OBJ opens (after blank and "#" comment lines) with
- * one of its keywords (v, vt, vn, f, o, g, s, mtllib, usemtl). Up axis: the engine turns no
- * format; ASE and OBJ come as their files have them (3ds Max and Blender's OBJ exports: Z up
- * unless the exporter was told otherwise); glTF files are Y up. */
+ * one of its keywords (v, vt, vn, f, o, g, s, l, p, mtllib, usemtl). Up axis: the engine turns
+ * no format; ASE and OBJ come as their files have them (ASE exporters write Z up; Blender's OBJ
+ * exporter writes Y up unless told otherwise); glTF files are Y up. */
 typedef enum kroSceneFormat {
   KRO_SCENE_UNKNOWN = 0,
   KRO_SCENE_ASE,
