@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   kroFuzzQuiet();
   const char *path = kroFuzzWriteFile(data, size);
