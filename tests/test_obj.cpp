@@ -94,7 +94,7 @@ TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
   EXPECT_EQ(std::to_string(map.u_tiling) + " " + std::to_string(map.v_tiling) + " " +
                 std::to_string(map.u_offset) + " " + std::to_string(map.v_offset),
             "2.000000 4.000000 0.750000 1.500000");
-  EXPECT_STREQ(map.bitmap, "../png/kinds/c0d02nt-1x1.png");
+  EXPECT_TRUE(kroTestHas(map.bitmap, "/png/kinds/c0d02nt-1x1.png")); // beside the library
 }
 
 // Each refusal names the file, the reason and the line, calls the hook once and leaves the
