@@ -592,6 +592,77 @@ void kroFreeMaterials(kroMaterial **materials, int count);
 int kroLoadLightsFromASE(void);
 
 /* ------------------------------------------------------------------------ */
+/* Scenes of any format, OBJ with MTL (kro_scene.cpp, kro_obj.cpp)           */
+/* ------------------------------------------------------------------------ */
+
+/* A scene file's format, told by its content, never its name: ASE opens with a "*" keyword
+ * (UTF-16 files as every ASE reader sees them); glTF is a binary container opening with
+ * "glTF" or a JSON text opening with "{"; OBJ opens (after blank and "#" comment lines) with
+ * one of its keywords (v, vt, vn, f, o, g, s, l, p, mtllib, usemtl). Up axis: the engine turns
+ * no format; ASE and OBJ come as their files have them (ASE exporters write Z up; Blender's OBJ
+ * exporter writes Y up unless told otherwise); glTF files are Y up. */
+typedef enum kroSceneFormat {
+  KRO_SCENE_UNKNOWN = 0,
+  KRO_SCENE_ASE,
+  KRO_SCENE_OBJ,
+  KRO_SCENE_GLTF /* reserved: refused until a glTF reader is linked in */
+} kroSceneFormat;
+
+/* Everything a scene file draws: meshes as kroLoadMeshArrayFromASE gives them, each
+ * material_ref an index into materials (kroDrawMesh(mesh, materials, material_count)). */
+typedef struct kroScene {
+  kroMesh *meshes;
+  int mesh_count;
+  kroMaterial *materials;
+  int material_count;
+  int format; /* a kroSceneFormat */
+} kroScene;
+
+/* Limits of the OBJ reader: a file is read whole, at most this many bytes; each of its lists
+ * (positions, texture coordinates, normals, triangles of the whole file) holds at most
+ * KRO_ASE_MAX_COUNT entries. */
+enum { KRO_OBJ_MAX_BYTES = 1 << 30 };
+
+/* The format of the file at path by its first bytes; KRO_SCENE_UNKNOWN when it cannot be read
+ * or is none of them. Reports nothing. */
+int kroSceneFormatOf(const char *path);
+/* "ASE", "OBJ", "glTF", or "unknown" */
+const char *kroSceneFormatName(int format);
+/* Load the scene at path, whatever its format: ASE through kroLoadMeshArrayFromASE and
+ * kroLoadMaterialsWithMapsFromASE (folders none), OBJ through kroLoadSceneFromOBJ; with
+ * `textures` non-zero (needs a GL context) the diffuse maps become textures. Returns the mesh
+ * count. A refused file (an unknown format is refused: message, hook) leaves the scene empty,
+ * nothing allocated. Release with kroFreeScene. */
+int kroLoadScene(kroScene *scene, const char *path, int textures);
+/* Free the meshes and materials (their textures deleted) and empty the record */
+void kroFreeScene(kroScene *scene);
+
+/* An OBJ file and the MTL libraries it names. Lines: v x y z (more values passed over), vt u
+ * [v] (v 0 when left out), vn x y z, f with corners v, v/vt, v//vn or v/vt/vn (1-based from
+ * the first entry of the file, or negative: -1 the last read so far), o and g (the name: the
+ * rest of the line, blank runs as one blank, cut to KRO_ASE_NAME_CHARS), usemtl, mtllib (each
+ * blank-separated name a library, relative to the OBJ file's folder), "\" at a line's end
+ * joining the next line; s, l, p, "#" comments and other keywords are passed over; CR LF
+ * reads as LF. A face of n corners becomes n - 2 triangles fanned from its first corner. Each
+ * run of faces under one name and one material is one mesh, in file order (a name or
+ * material that comes back starts a new mesh). A mesh whose corners all give a normal keeps
+ * them, otherwise its normals are computed smooth (kroComputeNormals); texture coordinates a
+ * corner lacks read 0. MTL: newmtl, Kd (diffuse; white when left out, so a textured material
+ * shows its picture), d (opacity) or Tr (1 - opacity); map_Kd, map_Bump or bump, map_Ks,
+ * map_d and refl fill the diffuse, bump, specular, opacity and reflect maps: a picture name
+ * after the options, -o u v and -s u v as the map's offset and tiling about the origin, other
+ * options passed over; pictures are found as ASE maps are, beside the library. Ks, Ns, Ka and
+ * illum have no place in kroMaterial. A usemtl no library holds (or faces before any usemtl)
+ * adds a white material of that name (a warning), so every material_ref is valid; a library
+ * that cannot be opened is a warning. Refused (message ending "at line N", hook, empty scene):
+ * an index of 0, or outside the entries read so far, a corner of another form, a face of
+ * fewer than 3 corners, a value that is not a finite number, a map picture name over
+ * KRO_MAP_NAME_CHARS, a material property before newmtl, more than KRO_ASE_MAX_COUNT of a
+ * list, more than 4096 materials or 64 libraries, a zero byte, a file over KRO_OBJ_MAX_BYTES.
+ * Returns the mesh count (0 for a file without faces: its materials are kept). */
+int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures);
+
+/* ------------------------------------------------------------------------ */
 /* Mesh source generator (kro_meshsrc.cpp)                                   */
 /* ------------------------------------------------------------------------ */
 

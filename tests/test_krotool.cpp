@@ -37,8 +37,8 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
   EXPECT_TRUE(krotool("").status == 2 && version.status == 0 && help.status == 0);
   expectRefusal("frobnicate", 2, "unknown command 'frobnicate'");
   EXPECT_EQ(version.out, std::string("krotool ") + KRO_VERSION_STRING + "\n");
-  for (std::string name : {"mesh-src", "ase-info", "image-info", "bmp-resize", "png-info",
-                           "font-build", "font-info", "song-wav"}) {
+  for (std::string name : {"mesh-src", "ase-info", "scene-info", "image-info", "bmp-resize",
+                           "png-info", "font-build", "font-info", "song-wav"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(kroTestHas(help.out, name));
     kroTestOutcome sub = krotool(name + " --help");
@@ -355,6 +355,21 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
   kroTestWriteFile(text, "*GEOMOBJECT is only a word here\n");
   expectUnusable("ase-info", text,
                  "no ASE export keyword (*3DSMAX_ASCIIEXPORT) at its start: not an ASE file");
+  // scene-info tells an ASE file and its OBJ twin apart by content only, and lists both alike.
+  kroTestOutcome ase = krotool("scene-info " + kData + "/ase/two_objects.ase"),
+                 obj = krotool("scene-info " + kData + "/obj/two_objects.obj");
+  EXPECT_TRUE(kroTestHas(ase.out, "\nformat: ASE\n") && kroTestHas(obj.out, "\nformat: OBJ\n"));
+  EXPECT_EQ(obj.out.substr(obj.out.find("objects:")), ase.out.substr(ase.out.find("objects:")));
+  EXPECT_TRUE(kroTestHas(obj.out, "objects: 2, triangles: 3\n  object 1: \"Left quad\", 2 "
+                                  "triangles, material 1\n") &&
+              kroTestHas(obj.out, "    diffuse map \"C:\\maps\\blue.bmp\": not found\nmaps: 1, "
+                                  "found: 0\nbounds (file units): x -1 .. 3, y -1 .. 123.457, "
+                                  "z -1e-07 .. 0.25\n"))
+      << obj.out;
+  kroTestWriteFile(text, "# notes\nhello\n");
+  kroTestOutcome notes = krotool("scene-info " + text);
+  EXPECT_TRUE(notes.status == 1 && notes.out.empty() &&
+              kroTestHas(notes.err, ": not a scene file of a known format (ASE, OBJ)\n"));
 }
 
 } // namespace

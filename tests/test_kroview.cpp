@@ -581,7 +581,7 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
       // The file's own problem first, before any engine line on standard output.
       {missing, 1, "", "kroview: cannot open " + missing + ": No such file or directory"},
-      {picture, 1, "", picture + ": no ASE keyword at its start: not an ASE file"},
+      {picture, 1, "", picture + ": neither an ASE nor an OBJ file"},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},
@@ -664,6 +664,12 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
     EXPECT_TRUE(kroTestHas(info.out, bounds)) << info.out << "\nwanted " << bounds;
     EXPECT_TRUE(kroTestHas(info.out, "up: +z\nrefused objects: 0\n")) << info.out;
   }
+  // An OBJ file, told by its content, lists as its ASE twin (which has a light besides).
+  kroTestOutcome ase = kroview("--info " + kAse + "two_objects.ase", "DISPLAY="),
+                 obj = kroview("--info " KRO_TEST_DATA "/obj/two_objects.obj", "DISPLAY=");
+  EXPECT_TRUE(kroTestHas(obj.out, "geometry objects: 2\nlight objects: 0\n  object 1: "))
+      << obj.out;
+  EXPECT_EQ(obj.out.substr(obj.out.find("  object 1")), ase.out.substr(ase.out.find("  object 1")));
 }
 
 // A shot that cannot be made ends with status 1, the reason and nothing on standard output (no

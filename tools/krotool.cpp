@@ -71,6 +71,7 @@ struct Subcommand {
 static const Subcommand subcommands[] = {
     {"mesh-src", krotoolMeshSrc, "write loader source for the geometry objects of an ASE file"},
     {"ase-info", krotoolAseInfo, "list the objects and materials of an ASE file"},
+    {"scene-info", krotoolSceneInfo, "describe a scene file of any format (ASE, OBJ)"},
     {"image-info", krotoolImageInfo, "read a PNG or BMP picture and tell what it became"},
     {"bmp-resize", krotoolBmpResize, "resample a picture into a 24-bit BMP of a new size"},
     {"png-info", krotoolPngInfo, "check a PNG file chunk by chunk and describe it"},

@@ -26,6 +26,8 @@ FILE *krotoolSummaryStream(const char *out_path);
 // ASE pipeline (krotool_ase.cpp)
 int krotoolMeshSrc(int argc, char **argv); // mesh-src FILE.ase (NAME... | --auto) [options]
 int krotoolAseInfo(int argc, char **argv); // ase-info FILE.ase
+// Scenes of any format (krotool_scene.cpp)
+int krotoolSceneInfo(int argc, char **argv); // scene-info FILE
 
 // Images and fonts (krotool_image.cpp)
 int krotoolImageInfo(int argc, char **argv); // image-info FILE

@@ -78,8 +78,9 @@ int kvPrintInfo(const char *path, kvUp up) {
     fprintf(stderr, "kroview: %s\n", why);
     return 1;
   }
-  int objects = 0, lights = 0;
-  kroObjectsAndLightsInASE(path, &objects, &lights);
+  int objects = scene.object_count + scene.beyond_limit, lights = 0; /* OBJ has no lights */
+  if (kroSceneFormatOf(path) != KRO_SCENE_OBJ)
+    kroObjectsAndLightsInASE(path, &objects, &lights);
   printf("%s\ngeometry objects: %d\nlight objects: %d\n", path, objects, lights);
   kvPrintObjects(&scene);
   kvPrintMaterials(&scene);

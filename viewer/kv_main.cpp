@@ -79,7 +79,9 @@ static void kvUsage(FILE *out) {
           "Pictures are written whole: --shot replaces OUT.png only once it is complete,\n"
           "F12 takes the first free kroview-NNNN.png of the working folder.\n"
           "A material's diffuse map is drawn as a texture (T turns textures off and on); its\n"
-          "picture is looked for as the file names it, then by its name beside FILE.ase.\n",
+          "picture is looked for as the file names it, then by its name beside FILE.ase.\n"
+          "FILE.ase may be an OBJ file (told by its content): its .mtl libraries give the\n"
+          "materials, and their pictures are looked for beside the OBJ file.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
 }
 

@@ -1,8 +1,8 @@
 /*
  * The viewer's scene: every geometry object of one ASE file, read on one
  * stream from where the engine finds it, refused objects left out and listed
- * by their place in the file, each object's material colour, the bounding
- * box, the move into view units, one display list of the engine's lit drawing
+ * by their place in the file, or every mesh of an OBJ file (refused whole), each object's material
+ * colour, the bounding box, the move into view units, one display list of the engine's lit drawing
  * per object, and picking by ray-triangle tests.
  * Depends on: kro (ASE reader and object offsets, materials, transforms, lit
  * drawing), GL.
@@ -109,6 +109,35 @@ static void kvReadObjects(kvScene *scene, FILE *stream, const long *offsets, int
     scene->object_count++;
   }
   scene->beyond_limit = count - (number - 1);
+}
+
+/* The meshes of an OBJ file as the objects, their arrays moved over; 0 when the file was
+ * refused (the engine reported it). */
+static int kvReadOBJObjects(kvScene *scene, const char *path) {
+  kroScene file;
+  long before = kvMessages;
+  kroLoadSceneFromOBJ(&file, path, 0); /* the maps' textures wait for GL */
+  if (kvMessages != before)
+    return 0;
+  for (int i = 0; i < file.mesh_count && scene->object_count < KV_MAX_OBJECTS; i++) {
+    kroMesh *mesh = &file.meshes[i];
+    kvObject *object = &scene->objects[scene->object_count++];
+    object->op = mesh->op, object->nc = mesh->nc, object->realn = mesh->realn;
+    object->tc = mesh->tc, object->triangles = mesh->triangles, object->number = i + 1;
+    mesh->op = mesh->nc = mesh->realn = mesh->tc = nullptr;
+    snprintf(object->name, sizeof object->name, "%s", mesh->node_name);
+    if (!object->name[0])
+      snprintf(object->name, sizeof object->name, "object %d", i + 1);
+    kvColourObject(object, mesh->material_ref, file.materials, file.material_count);
+    object->material = mesh->material_ref;
+    scene->triangles += object->triangles;
+  }
+  scene->beyond_limit = file.mesh_count - scene->object_count;
+  scene->materials = file.materials;
+  scene->material_count = file.material_count;
+  file.materials = nullptr;
+  kroFreeScene(&file);
+  return 1;
 }
 
 /* ---- bounds and view units ---------------------------------------------- */
@@ -251,11 +280,12 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
   }
   char word[2] = ""; /* a UTF-16 file is read as UTF-8, as every reader reads it */
   kroReadASEFirstWord(stream, word, 1); /* a folder opens but cannot be read */
-  if (ferror(stream) || (word[0] != '\0' && word[0] != '*')) {
+  int obj = !ferror(stream) && kroSceneFormatOf(path) == KRO_SCENE_OBJ;
+  if (!obj && (ferror(stream) || (word[0] != '\0' && word[0] != '*'))) {
     if (ferror(stream))
       snprintf(why, (size_t)why_chars, "cannot read %s: %s", path, strerror(errno));
     else
-      snprintf(why, (size_t)why_chars, "%s: no ASE keyword at its start: not an ASE file", path);
+      snprintf(why, (size_t)why_chars, "%s: neither an ASE nor an OBJ file", path);
     fclose(stream);
     return -1;
   }
@@ -267,11 +297,17 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
     return -1;
   }
   kroMaterial *materials = nullptr;
-  /* The maps' textures wait for GL (kvBuildSceneLists). */
-  scene->material_count = kroLoadMaterialsWithMapsFromASE(&materials, path, nullptr, 0, 0);
   long before = kvMessages, *offsets = nullptr;
-  int count = kroObjectOffsetsInASE(path, &offsets);
-  kvReadObjects(scene, stream, offsets, count, materials);
+  int count = 0;
+  if (obj) {
+    count = kvReadOBJObjects(scene, path) ? scene->object_count : 0;
+    materials = scene->materials;
+  } else {
+    /* The maps' textures wait for GL (kvBuildSceneLists). */
+    scene->material_count = kroLoadMaterialsWithMapsFromASE(&materials, path, nullptr, 0, 0);
+    count = kroObjectOffsetsInASE(path, &offsets);
+    kvReadObjects(scene, stream, offsets, count, materials);
+  }
   free(offsets);
   fclose(stream);
   scene->materials = materials;

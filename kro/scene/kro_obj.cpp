@@ -1,0 +1,646 @@
+/*
+ * OBJ scenes with their MTL material libraries: the whole file is read into
+ * one buffer and walked line by line; faces are fanned into triangles and
+ * gathered into one kroMesh per run of faces that share an object or group
+ * name and a material; the libraries fill kroMaterial records whose diffuse
+ * pictures are found as ASE maps are (kroLoadMaterialTextures, relative to
+ * the library's folder).
+ * Depends on: kro_ase_scan.h (number scanning), kro_object.cpp (rows,
+ * normals), kro_material.cpp (textures), kro_error.cpp.
+ */
+#include "kro.h"
+#include "kro_ase_scan.h"
+#include "kro_internal.h"
+
+#include <initializer_list>
+#include <math.h>
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* A text file in memory with KRO_ASE_PAD zeros after it, and where the walk stands. */
+typedef struct kroObjText {
+  const char *path;
+  const char *what; /* "OBJ scene" or "materials", for messages */
+  char *bytes;
+  const char *end; /* bytes + size; *end is 0 */
+  long line;       /* from 1 */
+} kroObjText;
+
+static void kroFailObj(const kroObjText *text, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+static void kroFailObj(const kroObjText *text, const char *format, ...) {
+  char detail[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(detail, sizeof detail, format, args);
+  va_end(args);
+  kroFail("Error in reading %s from %s: %s at line %ld\n", text->what, text->path, detail,
+          text->line);
+}
+
+/* The file into text->bytes; 0 after a report (nothing left allocated). */
+static int kroReadObjText(kroObjText *text, const char *path, const char *what) {
+  text->path = path;
+  text->what = what;
+  text->bytes = nullptr;
+  text->line = 1;
+  FILE *stream = fopen(path, "rb");
+  long size = stream ? kroStreamBytes(stream) : -1;
+  if (!stream || size < 0 || size > KRO_OBJ_MAX_BYTES) {
+    kroFail("Error in reading %s from %s: %s\n", what, path,
+            !stream    ? "the file cannot be opened"
+            : size < 0 ? "the file is not a regular file"
+                       : "the file is larger than the engine reads");
+    if (stream)
+      fclose(stream);
+    return 0;
+  }
+  text->bytes = (char *)kroAllocate((size_t)size + KRO_ASE_PAD);
+  if (!text->bytes) {
+    fclose(stream);
+    kroFail("Error during allocating memory in kroLoadSceneFromOBJ(..)\n");
+    return 0;
+  }
+  size_t got = fread(text->bytes, 1, (size_t)size, stream);
+  fclose(stream);
+  memset(text->bytes + got, 0, KRO_ASE_PAD);
+  text->end = text->bytes + got;
+  if (got != (size_t)size || memchr(text->bytes, 0, got)) {
+    kroFail("Error in reading %s from %s: %s\n", what, path,
+            got != (size_t)size ? "the file could not be read whole" : "a zero byte (not a text)");
+    free(text->bytes);
+    text->bytes = nullptr;
+    return 0;
+  }
+  return 1;
+}
+
+/* A backslash right before the line end (CR LF or LF) joins the next line to this one. */
+static inline int kroObjContinues(const char *p) {
+  return p[0] == '\\' && (p[1] == '\n' || (p[1] == '\r' && p[2] == '\n'));
+}
+
+static inline int kroObjBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+/* Past blanks and line continuations (counted as lines) */
+static const char *kroPassObjBlanks(kroObjText *text, const char *p) {
+  for (;;) {
+    while (kroObjBlank(*p))
+      p++;
+    if (!kroObjContinues(p))
+      return p;
+    p += p[1] == '\n' ? 2 : 3;
+    text->line++;
+  }
+}
+
+/* Whether p stands where a word ends: a blank, a line end, a continuation, the end, a comment */
+static inline int kroObjWordEnds(const char *p) {
+  return kroObjBlank(*p) || *p == '\n' || *p == 0 || *p == '#' || kroObjContinues(p);
+}
+
+/* Past the rest of the line and its end; the line count follows */
+static const char *kroNextObjLine(kroObjText *text, const char *p) {
+  for (; *p && *p != '\n'; p++)
+    if (kroObjContinues(p)) {
+      p += p[1] == '\n' ? 1 : 2;
+      text->line++;
+    }
+  if (*p == '\n') {
+    p++;
+    text->line++;
+  }
+  return p;
+}
+
+/* A float at p (after blanks): the engine's fast scan, else strtof on the word (at most 63
+ * characters); refused unless it is a whole finite number. The position after it, or null. */
+static const char *kroReadObjFloat(kroObjText *text, const char *p, float *value,
+                                   const char *what) {
+  p = kroPassObjBlanks(text, p);
+  const char *after = kroScanASEPlainFloat(p, text->end, value);
+  if (after && kroObjWordEnds(after))
+    return after;
+  char word[64];
+  int length = 0;
+  while (!kroObjWordEnds(p + length) && length < (int)sizeof word - 1) {
+    word[length] = p[length];
+    length++;
+  }
+  word[length] = 0;
+  char *stop = nullptr;
+  *value = length ? strtof(word, &stop) : 0.0f;
+  if (!length || !kroObjWordEnds(p + length) || stop != word + length || !isfinite(*value)) {
+    kroFailObj(text, "%s: not a finite number", what);
+    return nullptr;
+  }
+  return p + length;
+}
+
+/* The rest of the line as a name: blanks at both ends dropped, each inner run of blanks (and
+ * continuations) as one blank, a comment kept. Longer than chars: cut there when `cut`,
+ * otherwise refused. Returns the position at the line end, or null. */
+static const char *kroReadObjName(kroObjText *text, const char *p, char *name, int chars, int cut,
+                                  const char *what) {
+  int length = 0, blank = 0;
+  for (p = kroPassObjBlanks(text, p); *p && *p != '\n';) {
+    if (kroObjBlank(*p) || kroObjContinues(p)) {
+      p = kroPassObjBlanks(text, p);
+      blank = 1;
+      continue;
+    }
+    if (length + blank + 1 > chars) {
+      if (!cut) {
+        kroFailObj(text, "%s is longer than %d characters", what, chars);
+        return nullptr;
+      }
+      break;
+    }
+    if (blank && length)
+      name[length++] = ' ';
+    blank = 0;
+    name[length++] = *p++;
+  }
+  name[length] = 0;
+  return p;
+}
+
+/* The first word at p (after blanks), its length through *length */
+static const char *kroReadObjWord(kroObjText *text, const char *p, int *length) {
+  p = kroPassObjBlanks(text, p);
+  int n = 0;
+  while (!kroObjWordEnds(p + n))
+    n++;
+  *length = n;
+  return p;
+}
+
+static inline int kroObjIs(const char *word, int length, const char *keyword) {
+  return (int)strlen(keyword) == length && memcmp(word, keyword, (size_t)length) == 0;
+}
+
+/* A list that grows by doubling up to `limit` entries of `size` bytes; 0 after a report. */
+typedef struct kroObjList {
+  void *data;
+  int count, room;
+} kroObjList;
+
+static int kroGrowObjList(kroObjList *list, int size, int limit, kroObjText *text,
+                          const char *what) {
+  if (list->count < list->room)
+    return 1;
+  if (list->count >= limit) {
+    kroFailObj(text, "more than %d %s", limit, what);
+    return 0;
+  }
+  int room = list->room ? (list->room > limit / 2 ? limit : list->room * 2) : 64;
+  void *data = kroAllocate((size_t)room * (size_t)size);
+  if (!data) {
+    kroFail("Error during allocating memory in kroLoadSceneFromOBJ(..)\n");
+    return 0;
+  }
+  if (list->count)
+    memcpy(data, list->data, (size_t)list->count * (size_t)size);
+  free(list->data);
+  list->data = data;
+  list->room = room;
+  return 1;
+}
+
+/* ---- MTL libraries ---- */
+
+/* A library's materials: the records, and for each the library it came from (textures are
+ * looked for beside it). */
+typedef struct kroObjMaterials {
+  kroObjList records;   /* kroMaterial */
+  kroObjList libraries; /* char[KRO_OBJ_PATH_CHARS]: each library's path */
+  kroObjList first;     /* int: each library's first material */
+} kroObjMaterials;
+
+/* Materials and libraries are looked up by name through every one read: few by design. */
+enum { KRO_OBJ_PATH_CHARS = 4096, KRO_OBJ_MAX_MATERIALS = 4096, KRO_OBJ_MAX_LIBRARIES = 64 };
+
+static const struct {
+  const char *keyword;
+  int kind;
+} KRO_MTL_MAPS[] = {{"map_Kd", KRO_MAP_DIFFUSE},  {"map_Bump", KRO_MAP_BUMP},
+                    {"bump", KRO_MAP_BUMP},       {"map_bump", KRO_MAP_BUMP},
+                    {"map_Ks", KRO_MAP_SPECULAR}, {"map_d", KRO_MAP_OPACITY},
+                    {"refl", KRO_MAP_REFLECT}};
+
+static void kroBlankObjMaterial(kroMaterial *material) {
+  memset(material, 0, sizeof *material);
+  material->diffuse[0] = material->diffuse[1] = material->diffuse[2] = 1.0f;
+  material->opacity = 1.0f;
+  for (int k = 0; k < KRO_MATERIAL_MAPS; k++)
+    material->map[k].u_tiling = material->map[k].v_tiling = 1.0f;
+}
+
+/* A map line after its keyword: options, then the picture's name. -o and -s (offset and scale
+ * about the origin, u then v) become the map's transform about the picture's centre; the other
+ * options are passed over with their values. */
+static inline int kroObjNumberStarts(const char *p) {
+  p += *p == '-' || *p == '+';
+  p += *p == '.';
+  return *p >= '0' && *p <= '9';
+}
+
+static const char *kroReadMtlMap(kroObjText *text, const char *p, kroMaterialMap *map) {
+  float offset[2] = {0, 0}, scale[2] = {1, 1};
+  for (;;) {
+    int length;
+    const char *word = kroReadObjWord(text, p, &length);
+    if (length < 2 || word[0] != '-' || kroObjNumberStarts(word))
+      break;
+    p = word + length;
+    int numbers =
+        kroObjIs(word, length, "-o") || kroObjIs(word, length, "-s") || kroObjIs(word, length, "-t")
+            ? 3
+        : kroObjIs(word, length, "-mm") ? 2
+                                        : 0;
+    float *into = word[1] == 'o' ? offset : word[1] == 's' ? scale : nullptr;
+    if (!numbers) { /* -bm, -clamp, -imfchan ...: one value */
+      word = kroReadObjWord(text, p, &length);
+      p = word + length;
+    }
+    for (int i = 0; i < numbers; i++) {
+      word = kroReadObjWord(text, p, &length);
+      float number;
+      if (i > 0 && !kroObjNumberStarts(word))
+        break;
+      if (!(p = kroReadObjFloat(text, word, &number, "map options")))
+        return nullptr;
+      if (into && i < 2)
+        into[i] = number;
+    }
+  }
+  p = kroReadObjName(text, p, map->bitmap, KRO_MAP_NAME_CHARS, 0, "a map's picture name");
+  map->u_tiling = scale[0];
+  map->v_tiling = scale[1];
+  map->u_offset = offset[0] - 0.5f + 0.5f * scale[0];
+  map->v_offset = offset[1] - 0.5f + 0.5f * scale[1];
+  return p;
+}
+
+/* One library into the materials; 0 after a refusal (reported). A library that cannot be
+ * opened is a warning: its materials stay unknown. */
+static int kroReadMtl(kroObjMaterials *all, const char *path) {
+  FILE *probe = fopen(path, "rb");
+  if (!probe) {
+    printf("Warning: the material library %s was not found\n", path);
+    return 1;
+  }
+  fclose(probe);
+  kroObjText text;
+  if (!kroReadObjText(&text, path, "materials"))
+    return 0;
+  if (!kroGrowObjList(&all->libraries, KRO_OBJ_PATH_CHARS, KRO_OBJ_MAX_LIBRARIES, &text,
+                      "material libraries") ||
+      !kroGrowObjList(&all->first, sizeof(int), KRO_OBJ_MAX_LIBRARIES, &text,
+                      "material libraries")) {
+    free(text.bytes);
+    return 0;
+  }
+  snprintf((char *)all->libraries.data + (size_t)all->libraries.count++ * KRO_OBJ_PATH_CHARS,
+           KRO_OBJ_PATH_CHARS, "%s", path);
+  ((int *)all->first.data)[all->first.count++] = all->records.count;
+  kroMaterial *current = nullptr;
+  const char *p = text.bytes;
+  while (p && p < text.end) {
+    int length;
+    const char *word = kroReadObjWord(&text, p, &length);
+    p = word + length;
+    if (kroObjIs(word, length, "newmtl")) {
+      if (!kroGrowObjList(&all->records, sizeof(kroMaterial), KRO_OBJ_MAX_MATERIALS, &text,
+                          "materials")) {
+        p = nullptr;
+        break;
+      }
+      current = (kroMaterial *)all->records.data + all->records.count++;
+      kroBlankObjMaterial(current);
+      p = kroReadObjName(&text, p, current->name, KRO_ASE_NAME_CHARS, 1, "");
+      continue;
+    }
+    int colour = kroObjIs(word, length, "Kd"), fraction = kroObjIs(word, length, "d"),
+        clear = kroObjIs(word, length, "Tr"), map = -1;
+    for (size_t m = 0; m < sizeof KRO_MTL_MAPS / sizeof *KRO_MTL_MAPS; m++)
+      if (kroObjIs(word, length, KRO_MTL_MAPS[m].keyword))
+        map = KRO_MTL_MAPS[m].kind;
+    if ((colour || fraction || clear || map >= 0) && !current) {
+      kroFailObj(&text, "a material property before the first newmtl");
+      p = nullptr;
+    } else if (colour) {
+      for (int i = 0; p && i < 3; i++)
+        p = kroReadObjFloat(&text, p, &current->diffuse[i], "Kd");
+    } else if (fraction || clear) {
+      float value = 1.0f;
+      if ((p = kroReadObjFloat(&text, p, &value, "d or Tr")))
+        current->opacity = fraction ? value : 1.0f - value;
+    } else if (map >= 0) {
+      p = kroReadMtlMap(&text, p, &current->map[map]);
+    }
+    if (p)
+      p = kroNextObjLine(&text, p); /* Ks, Ns, Ka, illum ... have no place in the record */
+  }
+  free(text.bytes);
+  return p != nullptr;
+}
+
+/* ---- the OBJ walk ---- */
+
+/* A run of triangles sharing a name and a material. */
+typedef struct kroObjPart {
+  int first, triangles; /* in the corner list, 3 corners a triangle */
+  int material;
+  int normals; /* every corner has a normal */
+  char name[KRO_ASE_NAME_CHARS + 1];
+} kroObjPart;
+
+/* One corner of a face: indices into the position, texture coordinate and normal lists
+ * (-1 when the face gives none). */
+typedef struct kroObjCorner {
+  int v, t, n;
+} kroObjCorner;
+
+typedef struct kroObjWalk {
+  kroObjText text;
+  kroObjList positions, coords, normals; /* float[3], float[2], float[3] */
+  kroObjList corners;                    /* kroObjCorner, three a triangle */
+  kroObjList polygon;                    /* kroObjCorner of the face being read */
+  kroObjList parts;                      /* kroObjPart */
+  kroObjMaterials materials;
+  char name[KRO_ASE_NAME_CHARS + 1]; /* the last o or g */
+  int material;                      /* the last usemtl's material; -1 before one */
+  int changed;                       /* name or material changed since the last part began */
+} kroObjWalk;
+
+static void kroFreeObjWalk(kroObjWalk *walk) {
+  kroObjList *lists[] = {
+      &walk->positions,      &walk->coords, &walk->normals,           &walk->corners,
+      &walk->polygon,        &walk->parts,  &walk->materials.records, &walk->materials.libraries,
+      &walk->materials.first};
+  for (kroObjList *list : lists)
+    free(list->data);
+  free(walk->text.bytes);
+}
+
+/* The material named `name`, made (white, with a warning) when no library holds it; -1 after a
+ * report. The empty name is the material of faces before any usemtl. */
+static int kroFindObjMaterial(kroObjWalk *walk, const char *name) {
+  kroObjList *records = &walk->materials.records;
+  for (int i = records->count - 1; i >= 0; i--)
+    if (!strcmp(((kroMaterial *)records->data)[i].name, name))
+      return i;
+  if (*name)
+    printf("Warning: %s, line %ld: no material library holds \"%s\"; it is drawn white\n",
+           walk->text.path, walk->text.line, name);
+  if (!kroGrowObjList(records, sizeof(kroMaterial), KRO_OBJ_MAX_MATERIALS, &walk->text,
+                      "materials"))
+    return -1;
+  kroMaterial *material = (kroMaterial *)records->data + records->count;
+  kroBlankObjMaterial(material);
+  snprintf(material->name, sizeof material->name, "%s", name);
+  return records->count++;
+}
+
+/* One index of a corner: 1-based from the first entry, or negative from the last read so far;
+ * null after a report. */
+static const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int count, const char *list,
+                                   int *index) {
+  int negative = *p == '-', digits = 0;
+  long value = 0;
+  for (p += negative; *p >= '0' && *p <= '9'; p++, digits++)
+    if (value <= KRO_ASE_MAX_COUNT)
+      value = value * 10 + (*p - '0');
+  long resolved = negative ? count - value : value - 1;
+  if (!digits)
+    kroFailObj(&walk->text, "a face's corner lacks its index into the %s", list);
+  else if (value == 0 || resolved < 0 || resolved >= count)
+    kroFailObj(&walk->text, "a face's index %s%.*s is outside the %d %s read so far",
+               negative ? "-" : "", digits > 12 ? 12 : digits, p - digits, count, list);
+  else {
+    *index = (int)resolved;
+    return p;
+  }
+  return nullptr;
+}
+
+/* An "f" line: its corners, then the fan of triangles over them into the current part. */
+static const char *kroReadObjFace(kroObjWalk *walk, const char *p) {
+  walk->polygon.count = 0;
+  int normals = 1;
+  for (;;) {
+    p = kroPassObjBlanks(&walk->text, p);
+    if (kroObjWordEnds(p))
+      break;
+    if (!kroGrowObjList(&walk->polygon, sizeof(kroObjCorner), KRO_ASE_MAX_COUNT, &walk->text,
+                        "corners of a face"))
+      return nullptr;
+    kroObjCorner *corner = (kroObjCorner *)walk->polygon.data + walk->polygon.count++;
+    corner->t = corner->n = -1;
+    p = kroReadObjIndex(walk, p, walk->positions.count, "positions", &corner->v);
+    if (p && *p == '/') {
+      if (*++p != '/' && !kroObjWordEnds(p))
+        p = kroReadObjIndex(walk, p, walk->coords.count, "texture coordinates", &corner->t);
+      if (p && *p == '/')
+        p = kroReadObjIndex(walk, p + 1, walk->normals.count, "normals", &corner->n);
+    }
+    if (!p)
+      return nullptr;
+    normals &= corner->n >= 0;
+    if (!kroObjWordEnds(p)) {
+      kroFailObj(&walk->text, "a face's corner is not v, v/vt, v//vn or v/vt/vn");
+      return nullptr;
+    }
+  }
+  int corners = walk->polygon.count;
+  if (corners < 3 || walk->corners.count / 3 + (corners - 2) > KRO_ASE_MAX_COUNT) {
+    if (corners < 3)
+      kroFailObj(&walk->text, "a face has %d corners (at least 3)", corners);
+    else
+      kroFailObj(&walk->text, "the file has more than %d triangles", KRO_ASE_MAX_COUNT);
+    return nullptr;
+  }
+  kroObjPart *part =
+      walk->parts.count ? (kroObjPart *)walk->parts.data + walk->parts.count - 1 : nullptr;
+  if (!part || walk->changed) {
+    if (walk->material < 0 && (walk->material = kroFindObjMaterial(walk, "")) < 0)
+      return nullptr;
+    if (!kroGrowObjList(&walk->parts, sizeof(kroObjPart), KRO_ASE_MAX_COUNT, &walk->text,
+                        "objects"))
+      return nullptr;
+    part = (kroObjPart *)walk->parts.data + walk->parts.count++;
+    part->first = walk->corners.count / 3;
+    part->triangles = 0;
+    part->material = walk->material;
+    part->normals = 1;
+    memcpy(part->name, walk->name, sizeof part->name);
+    walk->changed = 0;
+  }
+  part->normals &= normals;
+  const kroObjCorner *polygon = (const kroObjCorner *)walk->polygon.data;
+  for (int i = 1; i + 1 < corners; i++) {
+    for (int k : {0, i, i + 1}) {
+      if (!kroGrowObjList(&walk->corners, sizeof(kroObjCorner), 3 * KRO_ASE_MAX_COUNT, &walk->text,
+                          "triangle corners"))
+        return nullptr;
+      ((kroObjCorner *)walk->corners.data)[walk->corners.count++] = polygon[k];
+    }
+    part->triangles++;
+  }
+  return p;
+}
+
+/* A "v", "vt" or "vn" line: `floats` numbers (a texture coordinate's v may be left out: 0) */
+static const char *kroReadObjRow(kroObjWalk *walk, const char *p, kroObjList *list, int floats,
+                                 const char *what) {
+  if (!kroGrowObjList(list, floats * (int)sizeof(float), KRO_ASE_MAX_COUNT, &walk->text, what))
+    return nullptr;
+  float *row = (float *)list->data + (size_t)list->count++ * (size_t)floats;
+  for (int i = 0; i < floats; i++) {
+    row[i] = 0.0f;
+    if (i == 1 && floats == 2 && kroObjWordEnds(kroPassObjBlanks(&walk->text, p)))
+      break;
+    if (!(p = kroReadObjFloat(&walk->text, p, &row[i], what)))
+      return nullptr;
+  }
+  return p;
+}
+
+/* "mtllib": each named library, relative to the OBJ file's folder */
+static const char *kroReadObjLibraries(kroObjWalk *walk, const char *p) {
+  const char *slash = strrchr(walk->text.path, '/');
+  int folder = slash ? (int)(slash - walk->text.path) + 1 : 0;
+  for (int length;; p = p + length) {
+    const char *word = kroReadObjWord(&walk->text, p, &length);
+    p = word;
+    if (!length)
+      return word;
+    char path[KRO_OBJ_PATH_CHARS];
+    int made = word[0] == '/'
+                   ? snprintf(path, sizeof path, "%.*s", length, word)
+                   : snprintf(path, sizeof path, "%.*s%.*s", folder, walk->text.path, length, word);
+    if (made >= (int)sizeof path) {
+      kroFailObj(&walk->text, "a material library's path is longer than %d characters",
+                 KRO_OBJ_PATH_CHARS - 1);
+      return nullptr;
+    }
+    if (!kroReadMtl(&walk->materials, path))
+      return nullptr;
+  }
+}
+
+static int kroWalkObj(kroObjWalk *walk) {
+  const char *p = walk->text.bytes;
+  while (p && p < walk->text.end) {
+    int length;
+    const char *word = kroReadObjWord(&walk->text, p, &length);
+    p = word + length;
+    if (kroObjIs(word, length, "v"))
+      p = kroReadObjRow(walk, p, &walk->positions, 3, "positions");
+    else if (kroObjIs(word, length, "vt"))
+      p = kroReadObjRow(walk, p, &walk->coords, 2, "texture coordinates");
+    else if (kroObjIs(word, length, "vn"))
+      p = kroReadObjRow(walk, p, &walk->normals, 3, "normals");
+    else if (kroObjIs(word, length, "f"))
+      p = kroReadObjFace(walk, p);
+    else if (kroObjIs(word, length, "o") || kroObjIs(word, length, "g")) {
+      char name[KRO_ASE_NAME_CHARS + 1];
+      p = kroReadObjName(&walk->text, p, name, KRO_ASE_NAME_CHARS, 1, "");
+      walk->changed |= strcmp(name, walk->name) != 0;
+      memcpy(walk->name, name, sizeof name);
+    } else if (kroObjIs(word, length, "usemtl")) {
+      char name[KRO_ASE_NAME_CHARS + 1];
+      int material = -1;
+      if ((p = kroReadObjName(&walk->text, p, name, KRO_ASE_NAME_CHARS, 1, "")) &&
+          (material = kroFindObjMaterial(walk, name)) < 0)
+        p = nullptr;
+      walk->changed |= material != walk->material;
+      walk->material = material;
+    } else if (kroObjIs(word, length, "mtllib"))
+      p = kroReadObjLibraries(walk, p);
+    if (p) /* s, l, p, comments and other keywords are passed over */
+      p = kroNextObjLine(&walk->text, p);
+  }
+  return p != nullptr;
+}
+
+/* The parts as meshes; 0 after a report, nothing left allocated. */
+static int kroMakeObjMeshes(kroObjWalk *walk, kroMesh **meshes) {
+  int count = walk->parts.count;
+  kroMesh *all = (kroMesh *)kroAllocateZeroed((size_t)count * sizeof(kroMesh));
+  if (!all) {
+    kroFail("Error during allocating memory in kroLoadSceneFromOBJ(..)\n");
+    return 0;
+  }
+  const float *v = (const float *)walk->positions.data, *vt = (const float *)walk->coords.data,
+              *vn = (const float *)walk->normals.data;
+  for (int i = 0; i < count; i++) {
+    const kroObjPart *part = (const kroObjPart *)walk->parts.data + i;
+    kroMesh *mesh = &all[i];
+    int n = part->triangles;
+    kroIncreaseObject(&mesh->op, 0, n);
+    kroIncreaseObject(&mesh->nc, 0, n);
+    kroIncreaseCoords(&mesh->realn, 0, n);
+    kroIncreaseTexCoords(&mesh->tc, 0, n);
+    mesh->triangles = n; /* rows held, for the release below */
+    if (!mesh->op || !mesh->nc || !mesh->realn || !mesh->tc) {
+      for (kroObject *rows : {&mesh->op, &mesh->nc, &mesh->realn, &mesh->tc})
+        if (*rows)
+          kroDestroyObject(rows, n);
+      mesh->triangles = 0;
+      kroFreeMeshArray(&all, count);
+      return 0;
+    }
+    const kroObjCorner *corner = (const kroObjCorner *)walk->corners.data + 3 * part->first;
+    for (int t = 0; t < n; t++)
+      for (int k = 0; k < 3; k++, corner++) {
+        memcpy(mesh->op[t] + 3 * k, v + 3 * corner->v, 3 * sizeof(float));
+        mesh->tc[t][2 * k] = corner->t >= 0 ? vt[2 * corner->t] : 0.0f;
+        mesh->tc[t][2 * k + 1] = corner->t >= 0 ? vt[2 * corner->t + 1] : 0.0f;
+      }
+    kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)n, !part->normals);
+    corner -= 3 * n;
+    for (int t = 0; part->normals && t < n; t++)
+      for (int k = 0; k < 3; k++, corner++)
+        memcpy(mesh->nc[t] + 3 * k, vn + 3 * corner->n, 3 * sizeof(float));
+    mesh->material_ref = part->material;
+    memcpy(mesh->node_name, part->name, sizeof mesh->node_name);
+  }
+  *meshes = all;
+  return 1;
+}
+
+int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures) {
+  memset(scene, 0, sizeof *scene);
+  kroObjWalk walk;
+  memset(&walk, 0, sizeof walk);
+  walk.material = -1;
+  if (!kroReadObjText(&walk.text, path, "OBJ scene"))
+    return 0;
+  kroMesh *meshes = nullptr;
+  if (!kroWalkObj(&walk) || !kroMakeObjMeshes(&walk, &meshes)) {
+    kroFreeObjWalk(&walk);
+    return 0;
+  }
+  scene->format = KRO_SCENE_OBJ;
+  scene->meshes = meshes;
+  scene->mesh_count = walk.parts.count;
+  scene->materials = (kroMaterial *)walk.materials.records.data;
+  scene->material_count = walk.materials.records.count;
+  walk.materials.records.data = nullptr;
+  if (textures) {
+    const int *first = (const int *)walk.materials.first.data;
+    for (int l = 0; l < walk.materials.libraries.count; l++) {
+      int end = l + 1 < walk.materials.first.count ? first[l + 1] : scene->material_count;
+      kroLoadMaterialTextures(
+          scene->materials + first[l], end - first[l],
+          (const char *)walk.materials.libraries.data + (size_t)l * KRO_OBJ_PATH_CHARS, nullptr, 0);
+    }
+  }
+  kroFreeObjWalk(&walk);
+  return scene->mesh_count;
+}

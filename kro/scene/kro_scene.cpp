@@ -1,0 +1,105 @@
+/*
+ * Scenes of any format: the format told by a file's first bytes, and the one
+ * loading call that hands each format to its reader.
+ * Depends on: kro_ase.cpp, kro_material.cpp (ASE), kro_obj.cpp (OBJ).
+ */
+#include "kro.h"
+#include "kro_internal.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+/* OBJ files open with a header of comments (an exporter's name and address); a first keyword
+ * later than this is not looked for. */
+enum { KRO_SCENE_SNIFF_BYTES = 8192 };
+
+static int kroIsOBJKeyword(const char *word, size_t length) {
+  static const char *const keywords[] = {"v", "vt", "vn", "f",      "o",     "g",
+                                         "s", "l",  "p",  "mtllib", "usemtl"};
+  for (const char *keyword : keywords)
+    if (strlen(keyword) == length && !memcmp(word, keyword, length))
+      return 1;
+  return 0;
+}
+
+int kroSceneFormatOf(const char *path) {
+  FILE *stream = fopen(path, "rb");
+  if (!stream)
+    return KRO_SCENE_UNKNOWN;
+  char head[KRO_SCENE_SNIFF_BYTES + 1];
+  size_t got = fread(head, 1, KRO_SCENE_SNIFF_BYTES, stream);
+  head[got] = 0;
+  int format = KRO_SCENE_UNKNOWN;
+  char word[2];
+  if (got >= 4 && !memcmp(head, "glTF", 4))
+    format = KRO_SCENE_GLTF;
+  else if (fseek(stream, 0, SEEK_SET) == 0 && kroReadASEFirstWord(stream, word, 1) == 1 &&
+           word[0] == '*')
+    format = KRO_SCENE_ASE;
+  fclose(stream);
+  if (format != KRO_SCENE_UNKNOWN)
+    return format;
+  const char *p = head + (got >= 3 && !memcmp(head, "\xEF\xBB\xBF", 3) ? 3 : 0);
+  for (;;) {
+    p += strspn(p, " \t\r\n\v\f");
+    if (*p == '{')
+      return KRO_SCENE_GLTF;
+    if (*p != '#')
+      break;
+    const char *line_end = strchr(p, '\n');
+    if (!line_end)
+      return KRO_SCENE_UNKNOWN;
+    p = line_end + 1;
+  }
+  size_t length = strcspn(p, " \t\r\n\v\f");
+  return p[length] && kroIsOBJKeyword(p, length) ? KRO_SCENE_OBJ : KRO_SCENE_UNKNOWN;
+}
+
+const char *kroSceneFormatName(int format) {
+  switch (format) {
+  case KRO_SCENE_ASE:
+    return "ASE";
+  case KRO_SCENE_OBJ:
+    return "OBJ";
+  case KRO_SCENE_GLTF:
+    return "glTF";
+  default:
+    return "unknown";
+  }
+}
+
+int kroLoadScene(kroScene *scene, const char *path, int textures) {
+  memset(scene, 0, sizeof *scene);
+  int format = kroSceneFormatOf(path);
+  switch (format) {
+  case KRO_SCENE_ASE: {
+    long failures = kroFailureCount();
+    int count = kroLoadMeshArrayFromASE(&scene->meshes, path), materials = 0;
+    if (kroFailureCount() == failures)
+      materials = kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures);
+    if (kroFailureCount() != failures) {
+      kroFreeMeshArray(&scene->meshes, count);
+      kroFreeMaterials(&scene->materials, materials);
+      return 0;
+    }
+    scene->mesh_count = count;
+    scene->material_count = materials;
+    scene->format = format;
+    return count;
+  }
+  case KRO_SCENE_OBJ:
+    return kroLoadSceneFromOBJ(scene, path, textures);
+  case KRO_SCENE_GLTF: /* the glTF reader goes here */
+  default:
+    kroFail("Error in reading scene from %s: %s\n", path,
+            format == KRO_SCENE_GLTF ? "glTF files are not read yet"
+                                     : "not a scene file of a known format (ASE, OBJ)");
+    return 0;
+  }
+}
+
+void kroFreeScene(kroScene *scene) {
+  kroFreeMeshArray(&scene->meshes, scene->mesh_count);
+  kroFreeMaterials(&scene->materials, scene->material_count);
+  memset(scene, 0, sizeof *scene);
+}

@@ -1,0 +1,152 @@
+// The one scene loading call and the OBJ/MTL reader: an OBJ twin of an ASE file gives the same
+// triangles and materials; fans, negative indices, computed normals, pictures; refusals.
+#include "gl_context.h"
+
+#include <string.h>
+
+namespace {
+
+const std::string kData = std::string(KRO_TEST_DATA) + "/";
+
+struct ObjTest : kroTestGLFailureFixture {
+  kroScene scene{};
+  void TearDown() override { kroFreeScene(&scene); }
+  std::string load(const std::string &path, int textures = 0) {
+    kroFreeScene(&scene);
+    return kroTestCaptured([&] { kroLoadScene(&scene, path.c_str(), textures); });
+  }
+};
+
+std::string rows(const kroMesh &m, kroObject array, int floats) {
+  std::string text = std::string(m.node_name) + ":";
+  for (int i = 0; i < m.triangles * floats; i++)
+    text += " " + std::to_string(array[i / floats][i % floats]);
+  return text;
+}
+
+// Same positions, texture rows and vertex normals, names, material numbers and materials as
+// the ASE file (face normals are computed from the positions, the ASE file's are its own).
+TEST_F(ObjTest, TheTwinOfAnASEFileGivesItsTrianglesAndMaterials) {
+  kroScene ase{};
+  EXPECT_EQ(kroLoadScene(&ase, (kData + "ase/two_objects.ase").c_str(), 0), 2);
+  EXPECT_EQ(load(kData + "obj/two_objects.obj"), "");
+  ASSERT_EQ(scene.mesh_count, 2);
+  EXPECT_TRUE(ase.format == KRO_SCENE_ASE && scene.format == KRO_SCENE_OBJ);
+  for (int i = 0; i < 2; i++) {
+    const kroMesh &a = ase.meshes[i], &o = scene.meshes[i];
+    EXPECT_EQ(rows(o, o.op, 9) + rows(o, o.tc, 6), rows(a, a.op, 9) + rows(a, a.tc, 6));
+    EXPECT_EQ(rows(o, o.nc, 9), rows(a, a.nc, 9));
+    EXPECT_EQ(o.material_ref, a.material_ref);
+  }
+  ASSERT_EQ(scene.material_count, ase.material_count);
+  for (int i = 0; i < 2; i++) {
+    const kroMaterial &a = ase.materials[i], &o = scene.materials[i];
+    EXPECT_STREQ(o.name, a.name);
+    EXPECT_STREQ(o.map[KRO_MAP_DIFFUSE].bitmap, a.map[KRO_MAP_DIFFUSE].bitmap);
+    EXPECT_TRUE(!memcmp(o.diffuse, a.diffuse, sizeof o.diffuse) && o.opacity == a.opacity);
+  }
+  kroFreeScene(&ase);
+  EXPECT_TRUE(!ase.meshes && !ase.materials && ase.mesh_count == 0 && kroTestHookCalls == 0);
+}
+
+// Fans from the first corner; negative indices from the last vertex read; smooth normals where
+// the file has none; a new mesh at each name or material; a usemtl no library holds is white.
+TEST_F(ObjTest, FansNegativeIndicesComputedNormalsAndUnknownMaterials) {
+  EXPECT_EQ(load(kData + "obj/ngon.obj"), "Warning: " + kData +
+                                              "obj/ngon.obj, line 18: no material library holds "
+                                              "\"nowhere\"; it is drawn white\n");
+  ASSERT_EQ(scene.mesh_count, 3);
+  const kroMesh &hexagon = scene.meshes[0], &pyramid = scene.meshes[1];
+  const char *corners[] = {"2.000000 0.000000",  "1.000000 1.732051",   "-1.000000 1.732051",
+                           "-2.000000 0.000000", "-1.000000 -1.732051", "1.000000 -1.732051"};
+  std::string fan = "hexagon:", up = fan;
+  for (int c : {0, 1, 2, 0, 2, 3, 0, 3, 4, 0, 4, 5})
+    fan += " " + std::string(corners[c]) + " 0.000000", up += " 0.000000 0.000000 1.000000";
+  EXPECT_EQ(rows(hexagon, hexagon.op, 9), fan);
+  EXPECT_EQ(rows(hexagon, hexagon.nc, 9), up);
+  EXPECT_EQ(pyramid.triangles + 10 * scene.meshes[2].triangles, 12);
+  EXPECT_STREQ(scene.meshes[2].node_name, "pyramid base");
+  // The apex (first corner of both side faces) has one normal, between the faces' normals.
+  EXPECT_TRUE(!memcmp(pyramid.nc[0], pyramid.nc[1], 3 * sizeof(float)));
+  EXPECT_TRUE(memcmp(pyramid.nc[0], pyramid.realn[0], 3 * sizeof(float)) &&
+              memcmp(pyramid.nc[0], pyramid.realn[1], 3 * sizeof(float)));
+  EXPECT_EQ(hexagon.material_ref + 2 * pyramid.material_ref + 4 * scene.meshes[2].material_ref, 4);
+  ASSERT_EQ(scene.material_count, 2);
+  EXPECT_STREQ(scene.materials[1].name, "nowhere");
+  EXPECT_EQ(scene.materials[1].diffuse[0] + scene.materials[1].diffuse[2], 2.0f);
+}
+
+// CR LF, a continued line, a missing library, map options and a picture beside the library.
+TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
+  EXPECT_EQ(load(kData + "obj/quad.obj", 1),
+            "Warning: the material library " + kData + "obj/missing.mtl was not found\n");
+  ASSERT_EQ(scene.mesh_count, 1);
+  const kroMesh &quad = scene.meshes[0];
+  EXPECT_EQ(rows(quad, quad.op, 9) + rows(quad, quad.tc, 6).substr(8),
+            "picture: 0.000000 0.000000 0.000000 1.000000 0.000000 0.000000 1.000000 1.000000 "
+            "0.000000 0.000000 0.000000 0.000000 1.000000 1.000000 0.000000 0.000000 1.000000 "
+            "0.000000 0.000000 0.000000 1.000000 0.000000 1.000000 1.000000 0.000000 0.000000 "
+            "1.000000 1.000000 0.000000 1.000000");
+  const kroMaterial &m = scene.materials[0];
+  const kroMaterialMap &map = m.map[KRO_MAP_DIFFUSE];
+  EXPECT_TRUE(m.diffuse[0] == 1 && m.diffuse[1] == 1 && m.diffuse[2] == 1 && m.opacity == 1);
+  EXPECT_TRUE(map.state == KRO_MAP_LOADED && glIsTexture(m.texture[KRO_MAP_DIFFUSE]));
+  EXPECT_EQ(std::to_string(map.u_tiling) + " " + std::to_string(map.v_tiling) + " " +
+                std::to_string(map.u_offset) + " " + std::to_string(map.v_offset),
+            "2.000000 4.000000 0.750000 1.500000");
+  EXPECT_TRUE(kroTestHas(map.bitmap, "/png/kinds/c0d02nt-1x1.png")); // beside the library
+}
+
+// Each refusal names the file, the reason and the line, calls the hook once and leaves the
+// scene empty; so does every failed allocation of a load.
+TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
+  const std::string obj = kroTestTempPath("bad.obj"), mtl = kroTestTempPath("bad.mtl");
+  const std::string in = "Error in reading OBJ scene from " + obj + ": ";
+  const std::pair<std::string, std::string> cases[] = {
+      {"v 0 0 0\n\nf 1 2 1\n",
+       in + "a face's index 2 is outside the 1 positions read so far at line 3"},
+      {"v 0 0 0\nf 1 1 0\n",
+       in + "a face's index 0 is outside the 1 positions read so far at line 2"},
+      {"v 0 0 0\nv 0 0 0\nf 1 2 -3\n",
+       in + "a face's index -3 is outside the 2 positions read so far at line 3"},
+      {"v 0 0 0\nvt 0 0\nf 1/2 1/1 1/1\n",
+       in + "a face's index 2 is outside the 1 texture coordinates read so far at line 3"},
+      {"v 0 0 0\nvn 0 0 1\nf 1//1 1//2 1//1\n",
+       in + "a face's index 2 is outside the 1 normals read so far at line 3"},
+      {"v 0 0 0\nf 1/ 1// 1\n", in + "a face's corner lacks its index into the normals at line 2"},
+      {"v 0 0 0\nvt 0 0\nvn 0 0 1\nf 1/1/1/1 1 1\n",
+       in + "a face's corner is not v, v/vt, v//vn or v/vt/vn at line 4"},
+      {"v 0 0 0\nf 1 \\\n 1\n", in + "a face has 2 corners (at least 3) at line 3"},
+      {"v 0 0 1e39\n", in + "positions: not a finite number at line 1"},
+      {"vt 0 x\n", in + "texture coordinates: not a finite number at line 1"},
+      {std::string("v 0 0 0\0\n", 9),
+       "Error in reading OBJ scene from " + obj + ": a zero byte (not a text)"},
+      {"mtllib bad.mtl\n", "Error in reading materials from " + mtl +
+                               ": a material property before the first newmtl at line 2"},
+      {"mtllib bad.mtl\n", "Error in reading materials from " + mtl +
+                               ": a map's picture name is longer than 259 characters at line 2"},
+  };
+  int hooks = 0;
+  for (const auto &[text, message] : cases) {
+    kroTestWriteFile(obj, text);
+    kroTestWriteFile(mtl, &text == &cases[11].first ? "\n d 0.5\n"
+                                                    : "newmtl x\nmap_Kd " + std::string(260, 'a'));
+    EXPECT_EQ(load(obj), message + "\n");
+    EXPECT_TRUE(!scene.meshes && !scene.materials && scene.mesh_count == 0);
+    EXPECT_EQ(kroTestHookCalls, ++hooks);
+  }
+  for (long fail = 1;; fail++) {
+    kroFailAllocationAfter(fail);
+    std::string out = load(kData + "obj/two_objects.obj");
+    if (kroFailAllocationAfter(0) < fail) {
+      EXPECT_TRUE(out.empty() && scene.mesh_count == 2 && kroTestHookCalls == hooks) << out << fail;
+      break;
+    }
+    EXPECT_TRUE(!scene.meshes && !scene.materials && kroTestHookCalls == ++hooks) << fail;
+  }
+  kroTestWriteFile(obj, "# not a scene\n*\n");
+  EXPECT_EQ(load(obj), "Error in reading scene from " + obj +
+                           ": not a scene file of a known format (ASE, OBJ)\n");
+}
+
+} // namespace
