@@ -262,7 +262,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
        {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
         "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc", "include/kro/kroapp.h",
-        "lib/libkroapp.a", "lib/pkgconfig/kroapp.pc", "share/kro/fonts/kroview.krof"})
+        "lib/libkroapp.a", "lib/pkgconfig/kroapp.pc", "share/kro/fonts/kroview.krof", "share/kro/presets/kick.song"})
     EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
   ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples") + " " +
                   shellWord(examples)));
