@@ -1039,9 +1039,9 @@ enum {
 };
 typedef char kroSongName[KRO_SONG_NAME_CHARS + 1];
 typedef struct kroSongFile {
-  kroSong song;                  /* what the synthesizer plays; its arrays are the file's */
-  kroSongName *instrument_names; /* song.instrument_count names */
-  kroSongName *channel_names;    /* song.channel_count names */
+  kroSong song;                   /* what the synthesizer plays; its arrays are the file's */
+  kroSongName *instrument_names;  /* song.instrument_count names */
+  kroSongName *channel_names;     /* song.channel_count names */
 } kroSongFile;
 /* Read a song file into *file (emptied first); 0, or -1 after a report naming the reason and
  * the line, *file left empty */
@@ -1091,7 +1091,7 @@ typedef struct kroMidi {
   int beats_per_bar;   /* the first time signature's (4/4 with none) */
   int beat_unit;       /* 1, 2, 4, 8 ... (0: a unit over 128) */
   int signature_count; /* time signature events in the file */
-  int64_t length;      /* the last track's end, ticks */
+  int64_t length;      /* the longest track's end, ticks */
   kroMidiNote *notes;  /* in the order their note-ons were read: track by track */
   int note_count;
 } kroMidi;
@@ -1120,11 +1120,11 @@ void kroFreeMidi(kroMidi *midi);
  * A file is refused whole (message with the reason and the line, hook) on anything else.
  * `krotool sync-src` compiles a file into tables of these records that give the same values. */
 enum {
-  KRO_SYNC_NAME_CHARS = 63,     /* longest track name */
-  KRO_SYNC_MAX_TRACKS = 1024,   /* most tracks of a file */
-  KRO_SYNC_MAX_KEYS = 1 << 20,  /* most keys of a file, all tracks together */
-  KRO_SYNC_MAX_ROW = 1 << 24,   /* last row a key may stand on */
-  KRO_SYNC_MAX_BYTES = 16 << 20 /* largest track file read */
+  KRO_SYNC_NAME_CHARS = 63,          /* longest track name */
+  KRO_SYNC_MAX_TRACKS = 1024,        /* most tracks of a file */
+  KRO_SYNC_MAX_KEYS = 1 << 20,       /* most keys of a file, all tracks together */
+  KRO_SYNC_MAX_ROW = 1 << 24,        /* last row a key may stand on */
+  KRO_SYNC_MAX_BYTES = 16 << 20      /* largest track file read */
 };
 typedef enum kroSyncInterpolation {
   KRO_SYNC_STEP = 0,
