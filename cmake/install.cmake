@@ -1,5 +1,5 @@
 # Install rules: the engine library, its header as include/kro/kro.h, krotool,
-# the engine's shader files under share/kro/sh, a CMake package (kro::kro,
+# the engine's shader files under share/kro/sh, instrument presets under share/kro/presets, a CMake package (kro::kro,
 # kro::krotool, KRO_SHADER_DIR, KRO_FONT_FILE) and kro.pc for pkg-config; the
 # application layer (kroapp, include/kro/kroapp.h) with its CMake target
 # kro::kroapp and kroapp.pc, when it is built; the default font
@@ -16,6 +16,8 @@ install(TARGETS kro EXPORT kroTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/kro/kro.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kro)
 install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/sh/ish ${CMAKE_CURRENT_SOURCE_DIR}/sh/psh
         DESTINATION ${KRO_INSTALL_SHADER_DIR})
+install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/presets/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kro/presets
+        FILES_MATCHING PATTERN "*.song")
 # The library knows the configured prefix's shader folder (kro_init.cpp); installed elsewhere,
 # its productions must name the folder themselves.
 install(CODE "if(NOT CMAKE_INSTALL_PREFIX STREQUAL \"${CMAKE_INSTALL_PREFIX}\")

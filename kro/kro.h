@@ -1094,7 +1094,8 @@ int kroWriteWAV(const char *path, const int16_t *samples, int64_t frames);
  *   instrument NAME   wave sine|saw|square|triangle|noise (sine), filter off|low|high|band
  *                (off), pulse-width (0.5), attack, decay (0), sustain (1), release, slide,
  *                slide-time, glide (0), cutoff (20000), resonance, env-cutoff, lfo-rate,
- *                lfo-depth (0), gain (1)
+ *                lfo-depth (0), gain (1); preset NAME: the first instrument of <preset
+ *                folder>/NAME.song under every field the block does not give itself
  *   channel NAME instrument NAME (the first), volume (1), pan, echo, reverb, pan-lfo-rate,
  *                pan-lfo-depth, pan-lfo-end (0)
  *   pattern N    numbered 0, 1, ... in turn; lines ROW CELL, rows rising: a note C-0 .. G-9
@@ -1122,6 +1123,55 @@ int kroLoadSong(kroSongFile *file, const char *path);
 int kroWriteSong(const kroSongFile *file, const char *path);
 /* Free what kroLoadSong made and empty the record */
 void kroFreeSong(kroSongFile *file);
+/* The folder of instrument presets (docs/sound.md "Presets"), one song file each: "presets",
+ * relative to the working folder, until set; while it is that and the working folder has no
+ * presets/, an installed engine reads <prefix>/share/kro/presets. A preset names no preset; an
+ * unknown one refuses the song at its line. Null or "" restores "presets". */
+enum { KRO_PRESET_FOLDER_CHARS = 4000 };
+/* Set the preset folder (copied); 0, or -1 after a report when it is too long */
+int kroSetPresetFolder(const char *folder);
+/* The folder presets are read from now */
+const char *kroGetPresetFolder(void);
+
+/* Standard MIDI Files, formats 0 and 1, as a list of notes (kro_midi.cpp; `krotool midi-song`
+ * makes a song file of them). Ticks count from the file's start at ticks_per_beat a quarter
+ * note. A note runs from its note-on to the note-off (or note-on of velocity 0) of its channel
+ * and key; a second note-on of a sounding key ends the first there, and a note still on at its
+ * track's end ends with the track. Running status is followed; sysex, controllers and meta
+ * events other than tempo and time signature are skipped by their lengths; every length and
+ * delta must lie within its chunk, deltas in at most 4 bytes. */
+enum {
+  KRO_MIDI_MAX_BYTES = 16 << 20, /* largest MIDI file read */
+  KRO_MIDI_MAX_NOTES = 1 << 20   /* most notes a file may hold */
+};
+typedef struct kroMidiNote {
+  int64_t start, end; /* ticks, start <= end */
+  uint16_t track;     /* track chunk, from 0 */
+  uint8_t channel;    /* 0..15 (channel 10, the drums, is 9) */
+  uint8_t key;        /* 0..127, 60 the middle C */
+  uint8_t velocity;   /* 1..127 */
+  uint8_t program;    /* the channel's last program change before the note in its track's
+                         reading order, 0 with none */
+} kroMidiNote;
+typedef struct kroMidi {
+  int format;          /* 0 or 1 */
+  int tracks;          /* track chunks read */
+  int ticks_per_beat;  /* 1..32767 */
+  int micros_per_beat; /* the first tempo event's (500000, 120 bpm, with none) */
+  int tempo_count;     /* tempo events in the file: the ones after the first are not kept */
+  int beats_per_bar;   /* the first time signature's (4/4 with none) */
+  int beat_unit;       /* 1, 2, 4, 8 ... (0: a unit over 128) */
+  int signature_count; /* time signature events in the file */
+  int64_t length;      /* the longest track's end, ticks */
+  kroMidiNote *notes;  /* in the order their note-ons were read: track by track */
+  int note_count;
+} kroMidi;
+/* Read a MIDI file into *midi; 0, or -1 after a report with the reason, *midi empty */
+int kroReadMidi(kroMidi *midi, const char *path);
+/* The same from bytes in memory, `name` naming them in the report */
+int kroReadMidiMemory(kroMidi *midi, const uint8_t *bytes, size_t size, const char *name);
+/* Free the notes and empty the record */
+void kroFreeMidi(kroMidi *midi);
 
 /* ------------------------------------------------------------------------ */
 /* Sync tracks: values that move with the music's rows (kro_sync.cpp)       */

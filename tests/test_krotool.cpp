@@ -38,7 +38,8 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
   expectRefusal("frobnicate", 2, "unknown command 'frobnicate'");
   EXPECT_EQ(version.out, std::string("krotool ") + KRO_VERSION_STRING + "\n");
   for (std::string name : {"mesh-src", "ase-info", "scene-info", "image-info", "bmp-resize",
-                           "png-info", "font-build", "font-info", "song-wav"}) {
+                           "png-info", "font-build", "font-info", "song-wav", "midi-song",
+                           "song-src", "sync-src"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(kroTestHas(help.out, name));
     kroTestOutcome sub = krotool(name + " --help");

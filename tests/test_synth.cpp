@@ -352,6 +352,7 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
       {"instrument a\nwave sinus\n",
        "a wave that is none of sine, saw, square, triangle, noise at line 2"},
       {"instrument a\nvolume 1\n", "'volume' is no field of this block at line 2"},
+      {"instrument a\npreset no-such\n", "an unknown preset no-such at line 2"},
       {"channel c\ninstrument lead\n", "an instrument not named before the channel at line 2"},
       {head + "pattern 0\ninstrument late\n",
        "'instrument' out of the blocks' order (song, instruments, channels, patterns, order) at "
@@ -440,6 +441,161 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
   EXPECT_EQ(std::vector<int>(file.song.order, file.song.order + 2),
             (std::vector<int>{0, KRO_PATTERN_SILENT}));
   kroFreeSong(&file);
+}
+
+// Every preset plays its song without driving the limiter (peak under its ceiling, every
+// sample finite) at an RMS from 0.02 to 0.3; a song naming a preset plays the preset's
+// instrument under the block's own fields, before or after the line; a preset names none.
+TEST(SongText, PresetsPlayCleanlyAndSongsNameThem) {
+  const char *names[] = {"kick",       "snare",    "clap",       "closed-hat", "open-hat",    "tom",
+                         "sub-bass",   "saw-bass", "pluck-bass", "lead",       "square-lead", "pad",
+                         "string-pad", "pluck",    "bell",       "arp",        "noise-sweep"};
+  ASSERT_EQ(kroSetPresetFolder(KRO_SOURCE_DIR "/presets"), 0);
+  std::string path = kroTestTempPath("named.song");
+  for (const char *name : names) {
+    SCOPED_TRACE(name);
+    kroSongFile preset, named;
+    ASSERT_EQ(
+        kroLoadSong(&preset, (std::string(KRO_SOURCE_DIR "/presets/") + name + ".song").c_str()),
+        0);
+    EXPECT_TRUE(preset.song.instrument_count == 1 && !strcmp(preset.instrument_names[0], name));
+    std::vector<float> x = renderFloat(&preset.song);
+    double sum = 0, peak = 0;
+    for (float v : x)
+      sum += (double)v * v, peak = std::max(peak, std::isfinite(v) ? fabs(v) : 1e9);
+    EXPECT_LT(peak, 0.99 * 0.7943282);
+    double rms = sqrt(sum / (double)x.size());
+    EXPECT_TRUE(rms > 0.02 && rms < 0.3) << rms;
+    kroTestWriteFile(path, std::string("instrument x\ngain 0.25\npreset ") + name +
+                               "\nattack 0.5\nchannel c\ninstrument x\npattern 0\n0 C-4\n");
+    ASSERT_EQ(kroLoadSong(&named, path.c_str()), 0);
+    kroInstrument expect = preset.song.instruments[0], got = named.song.instruments[0];
+    expect.gain = 0.25f, expect.attack = 0.5f;
+    EXPECT_TRUE(got.wave == expect.wave && got.filter == expect.filter);
+    EXPECT_EQ(memcmp(&got.pulse_width, &expect.pulse_width, 14 * sizeof(float)), 0);
+    kroFreeSong(&preset);
+    kroFreeSong(&named);
+  }
+  std::string folder = kroTestTempPath("");
+  kroTestWriteFile(folder + "/inner.song", "instrument a\npreset kick\n");
+  kroTestWriteFile(path, "instrument x\n\npreset inner\n");
+  ASSERT_EQ(kroSetPresetFolder(folder.c_str()), 0);
+  kroSongFile file;
+  kroTestUseCountingHook();
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadSong(&file, path.c_str()), -1); },
+                      "Error in reading a song from " + path +
+                          ": preset inner refused: a preset inside a preset at line 2 at line 3\n");
+  kroSetErrorFunc(nullptr);
+  kroSetPresetFolder(nullptr);
+  EXPECT_STREQ(kroGetPresetFolder(), "presets");
+}
+
+// ---- MIDI files ----
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string text;
+  for (int v : values)
+    text += (char)v;
+  return text;
+}
+
+// A Standard MIDI File: its header, then one MTrk chunk for each track's events.
+std::string midiFile(int format, int division, const std::vector<std::string> &tracks) {
+  auto big = [](uint32_t v, int n) {
+    std::string text;
+    for (int i = n - 1; i >= 0; i--)
+      text += (char)(v >> 8 * i);
+    return text;
+  };
+  std::string file = "MThd" + big(6, 4) + big(format, 2) + big(tracks.size(), 2) + big(division, 2);
+  for (const std::string &track : tracks)
+    file += "MTrk" + big(track.size(), 4) + track;
+  return file;
+}
+
+// The cell channel c of a song starts at row r counted from the song's start.
+int cellAt(const kroSong &song, int c, int r) {
+  int pattern = song.order[(size_t)(r / song.rows) * song.channel_count + c];
+  return pattern == KRO_PATTERN_SILENT ? 0
+                                       : song.patterns[(size_t)pattern * song.rows + r % song.rows];
+}
+
+// krotool midi-song on files written byte by byte: notes at their rows, keys and channels, the
+// drum channel split by preset, the first tempo and time signature, and the report's counts;
+// hostile files refused with their reasons.
+TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
+  const std::string end = bytes({0, 0xff, 0x2f, 0});
+  std::string conductor =
+      bytes({0, 0xff, 0x51, 3,   0x07, 0xa1, 0x20, 0,    0xff, 0x58, 4,    3,
+             2, 24,   8,    0,   0xf0, 3,    0x7e, 0x7f, 0xf7, 0,    0xff, 1,
+             3, 'a',  'b',  'c', 0x81, 0x40, 0xff, 0x51, 3,    0x0f, 0x42, 0x40}) +
+      end;
+  // 96 ticks a beat, 24 a row: C-4 at row 0 cut by D-4 at row 2 (running status), velocity-0
+  // offs, E-4 at tick 106 moved to row 4, a note-off at tick 138 (row 6).
+  std::string bass = bytes({0, 0xc0, 33, 0, 0x90, 60, 100, 48, 62,   100, 48, 60,
+                            0, 0,    62, 0, 10,   64, 80,  32, 0x80, 64,  0}) +
+                     end;
+  std::string drums = bytes({0,    0x99, 36,  100, 0,  38,  100,  0,    0x92, 69, 90, 0x60,
+                             0x99, 36,   100, 0,   81, 100, 0x82, 0x20, 0x82, 69, 0}) +
+                      end;
+  std::string path = kroTestTempPath("two.mid"), out = path + ".song";
+  kroTestWriteFile(path, midiFile(1, 96, {conductor, bass, drums}));
+  kroTestOutcome tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out);
+  EXPECT_EQ(tool.status, 0) << tool.err;
+  for (const char *line : {"format 1, 3 tracks, 8 notes, 120 bpm", ": 1 notes moved to the nearest",
+                           ": 1 notes cut short", ": 1 drum notes dropped: no preset for keys 81 ",
+                           ": 1 tempo changes not followed"})
+    EXPECT_TRUE(kroTestHas(tool.err, line)) << line << "\n" << tool.err;
+  ASSERT_EQ(kroSetPresetFolder(KRO_SOURCE_DIR "/presets"), 0);
+  kroSongFile song;
+  ASSERT_EQ(kroLoadSong(&song, out.c_str()), 0);
+  const kroSong &s = song.song;
+  EXPECT_TRUE(s.rows == 48 && s.rows_per_minute == 480 && s.channel_count == 4) << s.rows;
+  const char *channels[] = {"ch1", "drums-kick", "drums-snare", "ch3"};
+  const char *instruments[] = {"saw-bass", "kick", "snare", "pluck"};
+  for (int c = 0; c < 4 && c < s.channel_count; c++)
+    EXPECT_TRUE(!strcmp(song.channel_names[c], channels[c]) &&
+                !strcmp(song.instrument_names[s.channels[c].instrument], instruments[c]))
+        << c;
+  std::vector<int> cells;
+  for (int c = 0; c < 4; c++)
+    for (int r = 0; r < 8; r++)
+      cells.push_back(cellAt(s, c, r));
+  EXPECT_EQ(cells, (std::vector<int>{60, 0, 62, 0, 64, 0, 255, 0, 36, 0, 0, 0, 36, 0, 0, 0,
+                                     38, 0, 0,  0, 0,  0, 0,   0, 69, 0, 0, 0, 0,  0, 0, 0}));
+  EXPECT_EQ(cellAt(s, 3, 16), KRO_NOTE_OFF); // 0x82 0x20: 288 ticks after tick 96
+  kroFreeSong(&song);
+  kroSetPresetFolder(nullptr);
+
+  // Format 0 with no tempo (120 bpm) at 8 rows a beat: nine channels, the last dropped; two
+  // notes on one row of channel 1, the second dropped.
+  std::string many = bytes({0, 0x90, 60, 100, 0, 64, 100});
+  for (int c = 1; c < 9; c++)
+    many += bytes({0, 0x90 + c, 60, 100});
+  kroTestWriteFile(path, midiFile(0, 96, {many + end}));
+  tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out + " --rows-per-beat 8");
+  EXPECT_TRUE(
+      tool.status == 0 && kroTestHas(tool.err, ": 1 notes dropped: their channel starts") &&
+      kroTestHas(tool.err, ": 1 notes dropped past the 8 channels: MIDI channel 9 pluck (1)") &&
+      kroTestHas(kroTestReadFile(out), "tempo 960\n"))
+      << tool.err;
+
+  const std::pair<std::string, std::string> hostile[] = {
+      {midiFile(0, 96, {end}).substr(0, 25), "a chunk of 4 bytes past the file's end"},
+      {midiFile(0, 96, {bytes({0x81, 0x80, 0x80, 0x80, 0, 0x90, 60, 1}) + end}),
+       "track 0: a variable-length number longer than 4 bytes"},
+      {midiFile(0, 96, {bytes({0, 60, 100}) + end}),
+       "track 0: running status with no status before it"},
+      {midiFile(0, 96, {bytes({0, 0xff, 1, 0x7f, 'a'})}), "a meta event of 127 bytes past"},
+      {midiFile(2, 96, {end}), "format 2 (0 and 1 are read)"},
+      {midiFile(0, 96, {}), "0 tracks for format 0"}};
+  for (const auto &[file, reason] : hostile) {
+    kroTestWriteFile(path, file);
+    tool = kroTestRun(KROTOOL_PATH " midi-song " + path);
+    EXPECT_TRUE(tool.status == 1 && tool.out.empty() && kroTestHas(tool.err, reason))
+        << reason << "\n"
+        << tool.err;
+  }
 }
 
 } // namespace

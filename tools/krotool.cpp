@@ -79,6 +79,7 @@ static const Subcommand subcommands[] = {
     {"font-info", krotoolFontInfo, "show a KROF font's glyphs"},
     {"song-wav", krotoolSongWav, "render the intro's song to a WAV file"},
     {"song-src", krotoolSongSrc, "compile a song file into C++ data for the synthesizer"},
+    {"midi-song", krotoolMidiSong, "write a song file from a Standard MIDI File"},
     {"sync-src", krotoolSyncSrc, "compile a sync track file into C++ tables"},
 };
 

@@ -42,6 +42,9 @@ int krotoolPngInfo(int argc, char **argv); // png-info FILE.png
 int krotoolSongWav(int argc, char **argv); // song-wav OUT.wav
 int krotoolSongSrc(int argc, char **argv); // song-src FILE.song NAME [--include H] [-o OUT]
 
+// MIDI import (krotool_midi.cpp)
+int krotoolMidiSong(int argc, char **argv); // midi-song FILE.mid [-o OUT.song] [options]
+
 // Sync tracks (krotool_sync.cpp)
 int krotoolSyncSrc(int argc, char **argv); // sync-src FILE.sync NAME [-o OUT.cpp]
 

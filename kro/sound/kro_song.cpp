@@ -14,6 +14,7 @@
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 /* ---- the fields of each block ------------------------------------------ */
 
@@ -108,7 +109,11 @@ typedef struct kroSongReader {
   int block;
   uint32_t fields_seen; /* the current block's fields, one bit each */
   int last_row;         /* the current pattern's last row, -1 before its first */
+  int in_preset;        /* reading a preset file: presets name no presets */
 } kroSongReader;
+
+static int kroReadSong(kroSongFile *file, const char *path, int in_preset, char *why,
+                       size_t why_bytes);
 
 /* How many of each block the text holds, read by each line's first word. */
 static void kroCountBlocks(const char *bytes, int counts[4]) {
@@ -164,6 +169,71 @@ static int kroReadWhole(kroSongReader *r, int *value, long low, long high, const
   return 0;
 }
 
+static char kroPresetFolder[KRO_PRESET_FOLDER_CHARS + 1] = "presets";
+
+int kroSetPresetFolder(const char *folder) {
+  if (!folder || !*folder)
+    folder = "presets";
+  if (strlen(folder) > KRO_PRESET_FOLDER_CHARS) {
+    kroFail("Error in kroSetPresetFolder(..): the folder name is longer than %d characters\n",
+            (int)KRO_PRESET_FOLDER_CHARS);
+    return -1;
+  }
+  strcpy(kroPresetFolder, folder);
+  return 0;
+}
+
+/* The folder named, or while it is the default and the working folder has none, the installed
+ * engine's (KRO_INSTALLED_PRESET_FOLDER: <prefix>/share/kro/presets, set by the build when it
+ * installs). */
+const char *kroGetPresetFolder(void) {
+#ifdef KRO_INSTALLED_PRESET_FOLDER
+  struct stat info;
+  if (strcmp(kroPresetFolder, "presets") == 0 &&
+      !(stat("presets", &info) == 0 && S_ISDIR(info.st_mode)))
+    return KRO_INSTALLED_PRESET_FOLDER;
+#endif
+  return kroPresetFolder;
+}
+
+/* `preset NAME`: the instrument of <preset folder>/NAME.song under every field this block has
+ * not given yet, so that the block's own fields win wherever they stand. */
+static int kroReadPreset(kroSongReader *r, kroInstrument *ins) {
+  char name[KRO_SONG_NAME_CHARS + 2], why[sizeof r->text.why];
+  int length = kroTextWord(&r->text, name, KRO_SONG_NAME_CHARS + 1);
+  if (length <= 0 || length > KRO_SONG_NAME_CHARS || !kroTextNameIsSound(name))
+    return kroTextRefuse(&r->text, "a preset name missing, over 31 characters or not of "
+                                   "letters, digits and . _ : -");
+  if (r->in_preset)
+    return kroTextRefuse(&r->text, "a preset inside a preset");
+  size_t bytes = strlen(kroGetPresetFolder()) + sizeof name + 8;
+  char *path = (char *)kroAllocate(bytes);
+  if (!path)
+    return -2;
+  snprintf(path, bytes, "%s/%s.song", kroGetPresetFolder(), name);
+  struct stat info;
+  int exists = stat(path, &info) == 0;
+  kroSongFile preset;
+  int result = kroReadSong(&preset, path, 1, why, sizeof why);
+  free(path);
+  if (result == -2)
+    return -2;
+  if (result != 0)
+    return exists ? kroTextRefuse(&r->text, "preset %s refused: %.80s", name, why)
+                  : kroTextRefuse(&r->text, "an unknown preset %s", name);
+  kroInstrument base = preset.song.instruments[0];
+  kroFreeSong(&preset);
+  if (!(r->fields_seen & (1u << 20)))
+    ins->wave = base.wave;
+  if (!(r->fields_seen & (1u << 21)))
+    ins->filter = base.filter;
+  for (int i = 0; i < KRO_INSTRUMENT_FLOATS; i++)
+    if (!(r->fields_seen & (1u << i)))
+      *kroFloatField(ins, offsetof(kroInstrument, pulse_width), i) =
+          *kroFloatField(&base, offsetof(kroInstrument, pulse_width), i);
+  return 0;
+}
+
 /* One field line of the song, an instrument or a channel block. */
 static int kroReadField(kroSongReader *r, const char *field) {
   char word[KRO_SONG_NAME_CHARS + 2];
@@ -186,6 +256,8 @@ static int kroReadField(kroSongReader *r, const char *field) {
     break;
   case KRO_BLOCK_INSTRUMENT: {
     kroInstrument *ins = &r->instruments[r->instruments_made - 1];
+    if (strcmp(field, "preset") == 0)
+      return kroSeeField(r, 22, field) ? -1 : kroReadPreset(r, ins);
     int wave = strcmp(field, "wave") == 0, filter = strcmp(field, "filter") == 0;
     if (wave || filter) {
       if (kroSeeField(r, wave ? 20 : 21, field) || kroTextWord(&r->text, word, 15) < 0)
@@ -382,19 +454,20 @@ void kroFreeSong(kroSongFile *file) {
   memset(file, 0, sizeof *file);
 }
 
-int kroLoadSong(kroSongFile *file, const char *path) {
+/* Read path into *file: 0; -1 refused with the reason and line (or why the file cannot be
+ * read) in why; -2 allocation failed. *file is empty unless 0. */
+static int kroReadSong(kroSongFile *file, const char *path, int in_preset, char *why,
+                       size_t why_bytes) {
   memset(file, 0, sizeof *file);
-  char why[96];
-  char *bytes = kroReadTextFile(path, KRO_SONG_MAX_BYTES, why, sizeof why);
-  if (!bytes) {
-    kroFail("Error in reading a song from %s: %s\n", path, why);
+  char *bytes = kroReadTextFile(path, KRO_SONG_MAX_BYTES, why, (int)why_bytes);
+  if (!bytes)
     return -1;
-  }
   int counts[4];
   kroCountBlocks(bytes, counts);
   kroSongReader r = {};
   r.text = {bytes, 1, ""};
   r.file = file;
+  r.in_preset = in_preset;
   r.pattern_room = counts[2] < KRO_SYNTH_MAX_PATTERNS ? counts[2] : KRO_SYNTH_MAX_PATTERNS;
   r.step_room = counts[3];
   int instruments = counts[0] < 255 ? counts[0] : 255;
@@ -419,15 +492,21 @@ int kroLoadSong(kroSongFile *file, const char *path) {
   song->pattern_count = r.patterns_made;
   song->order = r.order;
   song->order_count = r.steps_made;
-  if (result != 0) {
-    if (result == -1)
-      kroFail("Error in reading a song from %s: %s at line %d\n", path, r.text.why, r.text.line);
-    else
-      kroFail("Error during allocating memory in kroLoadSong(..)\n");
+  if (result == -1)
+    snprintf(why, why_bytes, "%s at line %d", r.text.why, r.text.line);
+  if (result != 0)
     kroFreeSong(file);
-    return -1;
-  }
-  return 0;
+  return result;
+}
+
+int kroLoadSong(kroSongFile *file, const char *path) {
+  char why[256];
+  int result = kroReadSong(file, path, 0, why, sizeof why);
+  if (result == -1)
+    kroFail("Error in reading a song from %s: %s\n", path, why);
+  else if (result != 0)
+    kroFail("Error during allocating memory in kroLoadSong(..)\n");
+  return result == 0 ? 0 : -1;
 }
 
 /* ---- writing ------------------------------------------------------------- */

@@ -262,7 +262,8 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
        {"include/kro/kro.h", "lib/libkro.a", "bin/krotool", "share/kro/sh/ish/b.vert",
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
         "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc", "include/kro/kroapp.h",
-        "lib/libkroapp.a", "lib/pkgconfig/kroapp.pc", "share/kro/fonts/kroview.krof"})
+        "lib/libkroapp.a", "lib/pkgconfig/kroapp.pc", "share/kro/fonts/kroview.krof",
+        "share/kro/presets/kick.song"})
     EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
   ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples") + " " +
                   shellWord(examples)));
@@ -271,6 +272,11 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   std::string minimal = examples + "/minimal";
   EXPECT_TRUE(run("cd " + shellWord(minimal) + " && " + shellWord(prefix + "/bin/krotool") +
                   " mesh-src cube.ase Cube -o fresh.cpp && cmp fresh.cpp loaders/cube_mesh.cpp"));
+  // A song naming a preset plays from a working folder without presets/: the installed ones.
+  kroTestWriteFile(root + "/kick.song", "instrument k\npreset kick\nchannel c\ninstrument k\n"
+                                        "pattern 0\n0 C-2\norder\n0\n");
+  EXPECT_TRUE(run("cd " + shellWord(root) + " && " + shellWord(prefix + "/bin/krotool") +
+                  " song-wav kick.wav kick.song"));
 
   // Every example with find_package(kro), warnings as errors, run for a few frames in `root`, a
   // working folder without sh/ (the shader files must come from the installed folder): it reports
