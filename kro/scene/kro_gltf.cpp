@@ -730,7 +730,8 @@ int readPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world
   if (rows && (!mesh->op || !mesh->nc || !mesh->realn || (has_tc && !mesh->tc)))
     return 0; /* reported by the growth */
   const double *m = world.m;
-  /* Normals go through the cofactor matrix (the inverse transpose times the determinant);
+  /* Normals go through the cofactor matrix (the inverse transpose times the determinant;
+   * c holds it by columns, c[3 * j + i] is row i, column j);
    * a mirroring transform (negative determinant) turns the winding, kept counter-clockwise. */
   double c[9] = {m[5] * m[10] - m[6] * m[9], m[6] * m[8] - m[4] * m[10], m[4] * m[9] - m[5] * m[8],
                  m[2] * m[9] - m[1] * m[10], m[0] * m[10] - m[2] * m[8], m[1] * m[8] - m[0] * m[9],
@@ -757,7 +758,7 @@ int readPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world
       double x = component(&nrm, v, 0), y = component(&nrm, v, 1), z = component(&nrm, v, 2);
       double w[3], length = 0;
       for (int a = 0; a < 3; a++) {
-        w[a] = (c[a * 3] * x + c[a * 3 + 1] * y + c[a * 3 + 2] * z) * (mirror ? -1 : 1);
+        w[a] = (c[a] * x + c[3 + a] * y + c[6 + a] * z) * (mirror ? -1 : 1);
         length += w[a] * w[a];
       }
       length = length > 0 ? sqrt(length) : 1;

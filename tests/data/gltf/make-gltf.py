@@ -84,7 +84,9 @@ def cube_doc(indices=None, positions=None, view_stride=None):
              (pack("3f", nrm), {"componentType": FLOAT, "count": 24, "type": "VEC3"}),
              (pack("2f", uv), {"componentType": FLOAT, "count": 24, "type": "VEC2"}),
              (pack("H", indices or idx), {"componentType": USHORT, "count": 36, "type": "SCALAR"})]
-    doc, blob = document(parts, [{"name": "Cube", "mesh": 0, "translation": [0, 2, 0]}],
+    doc, blob = document(parts, [{"name": "Cube", "mesh": 0, "translation": [0, 2, 0],
+                                    "rotation": [0, math.sqrt(0.5), 0, math.sqrt(0.5)],
+                                    "scale": [1, 2, 1]}],
                          [{"name": "Cube", "primitives": [{"attributes": {
                              "POSITION": 0, "NORMAL": 1, "TEXCOORD_0": 2}, "indices": 3,
                              "material": 0}]}],
@@ -102,17 +104,18 @@ write("cube-embedded.gltf", text(embedded(*cube_doc())))
 write("cube.glb", glb(*cube_doc()))
 
 # A node tree: Parent (turned 90 degrees about z, moved 10 along x) holds Child (moved 1 along x,
-# scaled 2); Mirror (x scaled -1) is a second root. All three show one triangle without normals
-# or a material.
+# scaled 2); Mirror (x scaled -1) is a second root. All three show one triangle facing +z,
+# without a material.
 s = math.sqrt(0.5)
 tri = [(pack("3f", [[0, 0, 0], [1, 0, 0], [0, 1, 0]]),
-        {"componentType": FLOAT, "count": 3, "type": "VEC3"})]
+        {"componentType": FLOAT, "count": 3, "type": "VEC3"}),
+       (pack("3f", [[0, 0, 1]] * 3), {"componentType": FLOAT, "count": 3, "type": "VEC3"})]
 doc, blob = document(tri, [{"name": "Parent", "mesh": 0, "children": [1], "translation": [10, 0, 0],
                             "rotation": [0, 0, s, s]},
                            {"name": "Child", "mesh": 0, "translation": [1, 0, 0],
                             "scale": [2, 2, 2], "_child": True},
                            {"name": "Mirror", "mesh": 0, "scale": [-1, 1, 1]}],
-                     [{"primitives": [{"attributes": {"POSITION": 0}}]}])
+                     [{"primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1}}]}])
 write("hierarchy.gltf", text(embedded(doc, blob)))
 
 # A textured quad, its texture coordinates unsigned shorts normalized, its indices bytes, its
