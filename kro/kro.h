@@ -616,7 +616,8 @@ int kroLoadLightsFromASE(void);
  * attributes of unequal counts, an index past the vertices, corners not a multiple of three,
  * a node that is its own ancestor (a cycle) or the child of two nodes, a buffer shorter than
  * its byteLength, a buffer URI with a scheme or an absolute path, and a rotation
- * that is the zero quaternion. Nothing is allocated for a count before it is checked against its buffer. */
+ * that is the zero quaternion. Nothing is allocated for a count before it is checked against its
+ * buffer. */
 /* Every mesh instance of the file; returns the count (0 when refused, *meshes null) */
 int kroLoadMeshArrayFromGLTF(kroMesh **meshes, const char *path);
 /* The file's materials, then one more: the default material (white, opaque, name ""), which
