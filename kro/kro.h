@@ -663,6 +663,45 @@ void kroFreeScene(kroScene *scene);
 int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures);
 
 /* ------------------------------------------------------------------------ */
+/* glTF scene reader (kro_gltf.cpp)                                          */
+/* ------------------------------------------------------------------------ */
+
+/* glTF 2.0 as a .gltf text (buffers in files beside it, named by relative URIs with %XX
+ * escapes, or in base64 data: URIs) or a .glb container (header, JSON chunk, optional BIN
+ * chunk; every length must lie within the file, whose size the header must give). Read: the
+ * default scene's node tree (or, without scenes, every parentless node) flattened to world
+ * transforms (matrix, or translation, rotation, scale); each primitive of each node's mesh is
+ * one kroMesh in world space, named by its node ("" when unnamed). Primitives must be
+ * triangles (mode 4 or none); POSITION and NORMAL float VEC3, TEXCOORD_0 VEC2 of floats or of
+ * unsigned bytes or shorts (normalized to 0..1 when the accessor says so), indices of
+ * unsigned bytes, shorts or ints, or none (the vertices in order). realn is always computed;
+ * nc is the file's normals turned with the node (unit length), or the face normals when it
+ * has none. Texture coordinates become the engine's (u, 1 - v): (0, 0) is the picture's lower
+ * left corner. A mirroring node (negative determinant) has its triangles' corners swapped so
+ * they stay counter-clockwise. Axes: none are changed; glTF is +Y up and records come as the
+ * file has them. Cameras, lights, animations, skins, morph targets and vertex colours are not
+ * read. Refused (message, hook, empty result), naming the reason and, for a fault inside the
+ * JSON text, its line ("... at line 12"): malformed JSON, a version other than 2.x, any index
+ * outside its list, an accessor or buffer view running past what holds it, a stride smaller
+ * than its element, sparse accessors, a component type or accessor type not listed above,
+ * attributes of unequal counts, an index past the vertices, corners not a multiple of three,
+ * a node that is its own ancestor (a cycle) or the child of two nodes, a buffer shorter than
+ * its byteLength, a buffer URI with a scheme or an absolute path, and a rotation
+ * that is the zero quaternion. Nothing is allocated for a count before it is checked against its
+ * buffer. */
+/* Every mesh instance of the file; returns the count (0 when refused, *meshes null) */
+int kroLoadMeshArrayFromGLTF(kroMesh **meshes, const char *path);
+/* The file's materials, then one more: the default material (white, opaque, name ""), which
+ * the primitives without a material reference (material_ref). diffuse and opacity are the
+ * base colour factor; the base colour texture is the diffuse map: a picture file's relative URI
+ * in bitmap, found as kroFindMapFile does beside the file, or a picture inside the file (a
+ * buffer view or a data: URI; bitmap ""), decoded only here. KHR_texture_transform becomes the
+ * map's transform (exact unless a rotation turns unequal scales: a warning). textures as for
+ * kroLoadMaterialsWithMapsFromASE (non-zero needs a GL context; warnings, never a refusal,
+ * for pictures that cannot be used). Returns the count (0 when refused, *materials null) */
+int kroLoadMaterialsFromGLTF(kroMaterial **materials, const char *path, int textures);
+
+/* ------------------------------------------------------------------------ */
 /* Mesh source generator (kro_meshsrc.cpp)                                   */
 /* ------------------------------------------------------------------------ */
 

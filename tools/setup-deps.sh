@@ -4,7 +4,7 @@
 #
 #   tools/setup-deps.sh [PURPOSE...]     (no PURPOSE: all of them)
 #
-#   engine  build and install the engine and krotool (GL, zlib)
+#   engine  build and install the engine and krotool (GL, zlib, RapidJSON headers)
 #   run     play the intro (make run): SDL, libpng for zkcapture, Xvfb without a display
 #   view    kroview (make view)
 #   release the size-built intro and its archive (make release)
@@ -18,7 +18,7 @@ set -euo pipefail
 # The packages of one purpose, one word each. A new purpose is one more case.
 packages_for() {
   case "$1" in
-    engine) echo g++ make cmake pkg-config libgl-dev zlib1g-dev ;;
+    engine) echo g++ make cmake pkg-config libgl-dev zlib1g-dev rapidjson-dev ;;
     display) echo libgl1-mesa-dri xvfb xauth x11-utils ;;
     run) echo "$(packages_for engine) $(packages_for display) libsdl1.2-dev libpng-dev" ;;
     view) packages_for run ;;
