@@ -605,7 +605,7 @@ typedef enum kroSceneFormat {
   KRO_SCENE_UNKNOWN = 0,
   KRO_SCENE_ASE,
   KRO_SCENE_OBJ,
-  KRO_SCENE_GLTF /* reserved: refused until a glTF reader is linked in */
+  KRO_SCENE_GLTF
 } kroSceneFormat;
 
 /* Everything a scene file draws: meshes as kroLoadMeshArrayFromASE gives them, each
@@ -629,7 +629,8 @@ int kroSceneFormatOf(const char *path);
 /* "ASE", "OBJ", "glTF", or "unknown" */
 const char *kroSceneFormatName(int format);
 /* Load the scene at path, whatever its format: ASE through kroLoadMeshArrayFromASE and
- * kroLoadMaterialsWithMapsFromASE (folders none), OBJ through kroLoadSceneFromOBJ; with
+ * kroLoadMaterialsWithMapsFromASE (folders none), OBJ through kroLoadSceneFromOBJ, glTF
+ * through kroLoadMeshArrayFromGLTF and kroLoadMaterialsFromGLTF; with
  * `textures` non-zero (needs a GL context) the diffuse maps become textures. Returns the mesh
  * count. A refused file (an unknown format is refused: message, hook) leaves the scene empty,
  * nothing allocated. Release with kroFreeScene. */

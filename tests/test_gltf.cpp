@@ -57,6 +57,11 @@ TEST_F(GltfTest, CubeAsTextEmbeddedAndBinaryGivesTheSameTrianglesAndMaterials) {
                 materials[1].opacity == 1 && !materials[1].name[0]);
     kroFreeMaterials(&materials, 2);
     kroFreeMeshArray(&meshes, 1);
+    kroScene scene; // the one loading call tells the format by content and gives the same
+    ASSERT_EQ(kroLoadScene(&scene, (kData + name).c_str(), 0), 1);
+    EXPECT_TRUE(scene.format == KRO_SCENE_GLTF && scene.material_count == 2 &&
+                dump(scene.meshes, 1) == first);
+    kroFreeScene(&scene);
   }
 }
 

@@ -370,7 +370,7 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
   kroTestWriteFile(text, "# notes\nhello\n");
   kroTestOutcome notes = krotool("scene-info " + text);
   EXPECT_TRUE(notes.status == 1 && notes.out.empty() &&
-              kroTestHas(notes.err, ": not a scene file of a known format (ASE, OBJ)\n"));
+              kroTestHas(notes.err, ": not a scene file of a known format (ASE, OBJ, glTF)\n"));
 }
 
 } // namespace

@@ -581,7 +581,7 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
   const std::tuple<std::string, int, std::string, std::string> cases[] = {
       // The file's own problem first, before any engine line on standard output.
       {missing, 1, "", "kroview: cannot open " + missing + ": No such file or directory"},
-      {picture, 1, "", picture + ": neither an ASE nor an OBJ file"},
+      {picture, 1, "", picture + ": not an ASE, OBJ or glTF file"},
       {data, 1, "", "kroview: cannot read " + data + ": Is a directory"},
       {data + "no_geometry.ase", 1, "", "no_geometry.ase holds no geometry object"},
       {refused, 1, "*MESH_NUMFACES is given twice", refused + " was refused"},

@@ -146,7 +146,7 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
   }
   kroTestWriteFile(obj, "# not a scene\n*\n");
   EXPECT_EQ(load(obj), "Error in reading scene from " + obj +
-                           ": not a scene file of a known format (ASE, OBJ)\n");
+                           ": not a scene file of a known format (ASE, OBJ, glTF)\n");
 }
 
 } // namespace

@@ -78,8 +78,8 @@ int kvPrintInfo(const char *path, kvUp up) {
     fprintf(stderr, "kroview: %s\n", why);
     return 1;
   }
-  int objects = scene.object_count + scene.beyond_limit, lights = 0; /* OBJ has no lights */
-  if (kroSceneFormatOf(path) != KRO_SCENE_OBJ)
+  int objects = scene.object_count + scene.beyond_limit, lights = 0; /* lights: ASE only */
+  if (kroSceneFormatOf(path) == KRO_SCENE_ASE)
     kroObjectsAndLightsInASE(path, &objects, &lights);
   printf("%s\ngeometry objects: %d\nlight objects: %d\n", path, objects, lights);
   kvPrintObjects(&scene);

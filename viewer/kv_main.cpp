@@ -80,8 +80,9 @@ static void kvUsage(FILE *out) {
           "F12 takes the first free kroview-NNNN.png of the working folder.\n"
           "A material's diffuse map is drawn as a texture (T turns textures off and on); its\n"
           "picture is looked for as the file names it, then by its name beside FILE.ase.\n"
-          "FILE.ase may be an OBJ file (told by its content): its .mtl libraries give the\n"
-          "materials, and their pictures are looked for beside the OBJ file.\n",
+          "FILE.ase may be an OBJ or a glTF file (told by its content): an OBJ file's .mtl\n"
+          "libraries give its materials, their pictures looked for beside the OBJ file; a\n"
+          "glTF file (.gltf or .glb) gives its own, pictures inside it not drawn yet.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
 }
 

@@ -1,11 +1,10 @@
 /*
  * The viewer's scene: every geometry object of one ASE file, read on one
  * stream from where the engine finds it, refused objects left out and listed
- * by their place in the file, or every mesh of an OBJ file (refused whole), each object's material
- * colour, the bounding box, the move into view units, one display list of the engine's lit drawing
- * per object, and picking by ray-triangle tests.
- * Depends on: kro (ASE reader and object offsets, materials, transforms, lit
- * drawing), GL.
+ * by their place in the file, or every mesh of an OBJ or glTF file (refused whole), each object's
+ * material colour, the bounding box, the move into view units, one display list of the engine's lit
+ * drawing per object, and picking by ray-triangle tests. Depends on: kro (ASE reader and object
+ * offsets, materials, transforms, lit drawing), GL.
  */
 #include "kroview.h"
 
@@ -111,12 +110,12 @@ static void kvReadObjects(kvScene *scene, FILE *stream, const long *offsets, int
   scene->beyond_limit = count - (number - 1);
 }
 
-/* The meshes of an OBJ file as the objects, their arrays moved over; 0 when the file was
- * refused (the engine reported it). */
-static int kvReadOBJObjects(kvScene *scene, const char *path) {
+/* The meshes of an OBJ or glTF file as the objects, their arrays moved over; 0 when the file
+ * was refused (the engine reported it). */
+static int kvReadSceneObjects(kvScene *scene, const char *path) {
   kroScene file;
   long before = kvMessages;
-  kroLoadSceneFromOBJ(&file, path, 0); /* the maps' textures wait for GL */
+  kroLoadScene(&file, path, 0); /* the maps' textures wait for GL */
   if (kvMessages != before)
     return 0;
   for (int i = 0; i < file.mesh_count && scene->object_count < KV_MAX_OBJECTS; i++) {
@@ -280,12 +279,13 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
   }
   char word[2] = ""; /* a UTF-16 file is read as UTF-8, as every reader reads it */
   kroReadASEFirstWord(stream, word, 1); /* a folder opens but cannot be read */
-  int obj = !ferror(stream) && kroSceneFormatOf(path) == KRO_SCENE_OBJ;
-  if (!obj && (ferror(stream) || (word[0] != '\0' && word[0] != '*'))) {
+  int format = ferror(stream) ? KRO_SCENE_UNKNOWN : kroSceneFormatOf(path);
+  int other = format == KRO_SCENE_OBJ || format == KRO_SCENE_GLTF; /* not ASE */
+  if (!other && (ferror(stream) || (word[0] != '\0' && word[0] != '*'))) {
     if (ferror(stream))
       snprintf(why, (size_t)why_chars, "cannot read %s: %s", path, strerror(errno));
     else
-      snprintf(why, (size_t)why_chars, "%s: neither an ASE nor an OBJ file", path);
+      snprintf(why, (size_t)why_chars, "%s: not an ASE, OBJ or glTF file", path);
     fclose(stream);
     return -1;
   }
@@ -299,8 +299,8 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
   kroMaterial *materials = nullptr;
   long before = kvMessages, *offsets = nullptr;
   int count = 0;
-  if (obj) {
-    count = kvReadOBJObjects(scene, path) ? scene->object_count : 0;
+  if (other) {
+    count = kvReadSceneObjects(scene, path) ? scene->object_count : 0;
     materials = scene->materials;
   } else {
     /* The maps' textures wait for GL (kvBuildSceneLists). */

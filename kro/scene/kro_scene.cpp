@@ -1,7 +1,7 @@
 /*
  * Scenes of any format: the format told by a file's first bytes, and the one
  * loading call that hands each format to its reader.
- * Depends on: kro_ase.cpp, kro_material.cpp (ASE), kro_obj.cpp (OBJ).
+ * Depends on: kro_ase.cpp, kro_material.cpp (ASE), kro_obj.cpp (OBJ), kro_gltf.cpp (glTF).
  */
 #include "kro.h"
 #include "kro_internal.h"
@@ -72,11 +72,17 @@ int kroLoadScene(kroScene *scene, const char *path, int textures) {
   memset(scene, 0, sizeof *scene);
   int format = kroSceneFormatOf(path);
   switch (format) {
-  case KRO_SCENE_ASE: {
+  case KRO_SCENE_ASE:
+  case KRO_SCENE_GLTF: {
+    int ase = format == KRO_SCENE_ASE;
     long failures = kroFailureCount();
-    int count = kroLoadMeshArrayFromASE(&scene->meshes, path), materials = 0;
+    int count = ase ? kroLoadMeshArrayFromASE(&scene->meshes, path)
+                    : kroLoadMeshArrayFromGLTF(&scene->meshes, path);
+    int materials = 0;
     if (kroFailureCount() == failures)
-      materials = kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures);
+      materials =
+          ase ? kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures)
+              : kroLoadMaterialsFromGLTF(&scene->materials, path, textures);
     if (kroFailureCount() != failures) {
       kroFreeMeshArray(&scene->meshes, count);
       kroFreeMaterials(&scene->materials, materials);
@@ -89,11 +95,9 @@ int kroLoadScene(kroScene *scene, const char *path, int textures) {
   }
   case KRO_SCENE_OBJ:
     return kroLoadSceneFromOBJ(scene, path, textures);
-  case KRO_SCENE_GLTF: /* the glTF reader goes here */
   default:
     kroFail("Error in reading scene from %s: %s\n", path,
-            format == KRO_SCENE_GLTF ? "glTF files are not read yet"
-                                     : "not a scene file of a known format (ASE, OBJ)");
+            "not a scene file of a known format (ASE, OBJ, glTF)");
     return 0;
   }
 }
