@@ -98,7 +98,7 @@ __attribute__((format(printf, 3, 4))) int refuse(kroGLTF *g, const Value *at, co
 
 /* Position of `target` among the document's objects in text order, or -1. Values nested
  * deeper than a glTF's own objects stop the walk (*seen becomes -1): the count would be lost. */
-long objectOrdinal(const Value &value, const Value *target, long *seen, int depth = 0) {
+long kroGLTFObjectOrdinal(const Value &value, const Value *target, long *seen, int depth = 0) {
   if (*seen < 0 || depth > 64) {
     *seen = -1;
     return -1;
@@ -108,13 +108,13 @@ long objectOrdinal(const Value &value, const Value *target, long *seen, int dept
     if (&value == target)
       return me;
     for (auto &member : value.GetObject()) {
-      long found = objectOrdinal(member.value, target, seen, depth + 1);
+      long found = kroGLTFObjectOrdinal(member.value, target, seen, depth + 1);
       if (found >= 0)
         return found;
     }
   } else if (value.IsArray()) {
     for (auto &item : value.GetArray()) {
-      long found = objectOrdinal(item, target, seen, depth + 1);
+      long found = kroGLTFObjectOrdinal(item, target, seen, depth + 1);
       if (found >= 0)
         return found;
     }
@@ -135,7 +135,7 @@ struct kroObjectFinder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, kroObje
   }
 };
 
-long lineAt(const char *text, size_t offset) {
+long kroGLTFLineAt(const char *text, size_t offset) {
   long line = 1;
   for (size_t i = 0; i < offset; i++)
     line += text[i] == '\n';
@@ -143,10 +143,10 @@ long lineAt(const char *text, size_t offset) {
 }
 
 /* The blamed object's line in the JSON text; 0 when not known. */
-long blamedLine(kroGLTF *g) {
+long kroGLTFBlamedLine(kroGLTF *g) {
   if (!g->blamed)
     return 0;
-  long seen = 0, ordinal = objectOrdinal(g->doc, g->blamed, &seen);
+  long seen = 0, ordinal = kroGLTFObjectOrdinal(g->doc, g->blamed, &seen);
   if (ordinal < 0)
     return 0;
   rapidjson::MemoryStream stream(g->json, g->json_size);
@@ -155,12 +155,12 @@ long blamedLine(kroGLTF *g) {
   finder.stream = &stream;
   rapidjson::Reader reader;
   reader.Parse<KRO_GLTF_PARSE>(stream, finder);
-  return finder.offset ? lineAt(g->json, finder.offset) : 0;
+  return finder.offset ? kroGLTFLineAt(g->json, finder.offset) : 0;
 }
 
 /* ---- JSON values ---- */
 
-const Value *member(const Value &object, const char *name) {
+const Value *kroGLTFMember(const Value &object, const char *name) {
   if (!object.IsObject())
     return nullptr;
   auto it = object.FindMember(name);
@@ -168,9 +168,9 @@ const Value *member(const Value &object, const char *name) {
 }
 
 /* The array `name` of the top level (an empty one when absent); 0 when not an array. */
-int topArray(kroGLTF *g, const char *name, const Value **array) {
+int kroGLTFTopArray(kroGLTF *g, const char *name, const Value **array) {
   static const Value empty(rapidjson::kArrayType);
-  const Value *found = member(g->doc, name);
+  const Value *found = kroGLTFMember(g->doc, name);
   *array = found ? found : &empty;
   if (!(*array)->IsArray())
     return refuse(g, &g->doc, "\"%s\" is not an array", name);
@@ -178,9 +178,9 @@ int topArray(kroGLTF *g, const char *name, const Value **array) {
 }
 
 /* An optional whole number in [0, most]: fallback when absent. */
-int getIndex(kroGLTF *g, const Value &object, const char *name, uint64_t most, uint64_t fallback,
-             uint64_t *out) {
-  const Value *v = member(object, name);
+int kroGLTFGetIndex(kroGLTF *g, const Value &object, const char *name, uint64_t most,
+                    uint64_t fallback, uint64_t *out) {
+  const Value *v = kroGLTFMember(object, name);
   *out = fallback;
   if (!v)
     return 1;
@@ -192,17 +192,18 @@ int getIndex(kroGLTF *g, const Value &object, const char *name, uint64_t most, u
 }
 
 /* A required index into a list of `count` entries. */
-int getRequired(kroGLTF *g, const Value &object, const char *name, uint64_t count, uint64_t *out) {
-  if (!member(object, name))
+int kroGLTFGetRequired(kroGLTF *g, const Value &object, const char *name, uint64_t count,
+                       uint64_t *out) {
+  if (!kroGLTFMember(object, name))
     return refuse(g, &object, "\"%s\" is missing", name);
   if (count == 0)
     return refuse(g, &object, "\"%s\" points into an empty list", name);
-  return getIndex(g, object, name, count - 1, 0, out);
+  return kroGLTFGetIndex(g, object, name, count - 1, 0, out);
 }
 
 /* `count` finite numbers of an optional array; fallback kept when absent. */
-int getFloats(kroGLTF *g, const Value &object, const char *name, int count, double *out) {
-  const Value *v = member(object, name);
+int kroGLTFGetFloats(kroGLTF *g, const Value &object, const char *name, int count, double *out) {
+  const Value *v = kroGLTFMember(object, name);
   if (!v)
     return 1;
   if (!v->IsArray() || v->Size() != (unsigned)count)
@@ -216,14 +217,14 @@ int getFloats(kroGLTF *g, const Value &object, const char *name, int count, doub
   return 1;
 }
 
-const char *getString(const Value &object, const char *name) {
-  const Value *v = member(object, name);
+const char *kroGLTFGetString(const Value &object, const char *name) {
+  const Value *v = kroGLTFMember(object, name);
   return v && v->IsString() ? v->GetString() : nullptr;
 }
 
 /* ---- the file and its buffers ---- */
 
-int readFile(kroGLTF *g) {
+int kroGLTFReadFile(kroGLTF *g) {
   FILE *stream = fopen(g->path, "rb");
   long bytes = stream ? kroStreamBytes(stream) : -1;
   if (!stream || bytes < 0) {
@@ -249,7 +250,7 @@ int readFile(kroGLTF *g) {
 
 /* The GLB container: 12-byte header, a JSON chunk, an optional BIN chunk; every length must lie
  * within the file and the header's total must be the file's size. */
-int readContainer(kroGLTF *g) {
+int kroGLTFReadContainer(kroGLTF *g) {
   const uint8_t *b = g->file;
   uint64_t size = g->file_size;
   if (size < 4 || kroLittle32(b) != KRO_GLB_MAGIC) {
@@ -288,23 +289,23 @@ int readContainer(kroGLTF *g) {
   return 1;
 }
 
-int parseJSON(kroGLTF *g) {
+int kroGLTFParseJSON(kroGLTF *g) {
   g->doc.Parse<KRO_GLTF_PARSE>(g->json, g->json_size);
   if (g->doc.HasParseError()) {
     refuse(g, nullptr, "JSON: %s at line %ld", rapidjson::GetParseError_En(g->doc.GetParseError()),
-           lineAt(g->json, g->doc.GetErrorOffset()));
+           kroGLTFLineAt(g->json, g->doc.GetErrorOffset()));
     return 0;
   }
   if (!g->doc.IsObject())
     return refuse(g, nullptr, "the JSON text is not an object");
-  const Value *asset = member(g->doc, "asset");
-  const char *version = asset ? getString(*asset, "version") : nullptr;
+  const Value *asset = kroGLTFMember(g->doc, "asset");
+  const char *version = asset ? kroGLTFGetString(*asset, "version") : nullptr;
   if (!version || strncmp(version, "2.", 2) != 0)
     return refuse(g, asset ? asset : &g->doc, "not glTF 2.x (asset.version)");
   return 1;
 }
 
-int base64Value(int c) {
+int kroGLTFBase64Value(int c) {
   if (c >= 'A' && c <= 'Z')
     return c - 'A';
   if (c >= 'a' && c <= 'z')
@@ -315,7 +316,7 @@ int base64Value(int c) {
 }
 
 /* The bytes of a base64 data: URI into a new buffer (*size of them); null when not one. */
-uint8_t *decodeDataURI(const char *uri, size_t length, uint64_t *size, int *malformed) {
+uint8_t *kroGLTFDecodeDataURI(const char *uri, size_t length, uint64_t *size, int *malformed) {
   const char *comma = (const char *)memchr(uri, ',', length);
   *malformed = !comma || comma - uri < 12 || strncmp(comma - 7, ";base64", 7) != 0;
   if (*malformed)
@@ -331,7 +332,7 @@ uint8_t *decodeDataURI(const char *uri, size_t length, uint64_t *size, int *malf
   int held = 0;
   size_t n = 0;
   for (size_t i = 0; i < chars; i++) {
-    int v = base64Value((unsigned char)text[i]);
+    int v = kroGLTFBase64Value((unsigned char)text[i]);
     if (v < 0) {
       free(out);
       *malformed = 1;
@@ -348,7 +349,7 @@ uint8_t *decodeDataURI(const char *uri, size_t length, uint64_t *size, int *malf
 }
 
 /* A relative URI's path: %XX escapes decoded; 0 when it has a scheme or does not fit. */
-int uriPath(const char *uri, char *out, size_t out_chars) {
+int kroGLTFUriPath(const char *uri, char *out, size_t out_chars) {
   if (strstr(uri, "://") || uri[0] == '/')
     return 0;
   size_t n = 0;
@@ -371,19 +372,19 @@ int uriPath(const char *uri, char *out, size_t out_chars) {
 }
 
 /* The path of a file beside the glTF file. */
-int besidePath(kroGLTF *g, const char *name, char *out, size_t out_chars) {
+int kroGLTFBesidePath(kroGLTF *g, const char *name, char *out, size_t out_chars) {
   const char *slash = strrchr(g->path, '/');
   int folder = slash ? (int)(slash - g->path + 1) : 0;
   return snprintf(out, out_chars, "%.*s%s", folder, g->path, name) < (int)out_chars;
 }
 
-int loadBuffer(kroGLTF *g, const Value &buffer, kroGLTFBuffer *out) {
+int kroGLTFLoadBuffer(kroGLTF *g, const Value &buffer, kroGLTFBuffer *out) {
   uint64_t length;
-  if (!getIndex(g, buffer, "byteLength", UINT64_MAX, 0, &length))
+  if (!kroGLTFGetIndex(g, buffer, "byteLength", UINT64_MAX, 0, &length))
     return 0;
-  if (!member(buffer, "byteLength"))
+  if (!kroGLTFMember(buffer, "byteLength"))
     return refuse(g, &buffer, "buffer without \"byteLength\"");
-  const Value *uri = member(buffer, "uri");
+  const Value *uri = kroGLTFMember(buffer, "uri");
   uint64_t have = 0;
   if (!uri) {
     if (out != g->buffers || !g->bin)
@@ -394,13 +395,14 @@ int loadBuffer(kroGLTF *g, const Value &buffer, kroGLTFBuffer *out) {
     return refuse(g, &buffer, "\"uri\" is not a text");
   } else if (strncmp(uri->GetString(), "data:", 5) == 0) {
     int malformed;
-    out->owned = decodeDataURI(uri->GetString(), uri->GetStringLength(), &have, &malformed);
+    out->owned = kroGLTFDecodeDataURI(uri->GetString(), uri->GetStringLength(), &have, &malformed);
     if (!out->owned)
       return refuse(g, &buffer, malformed ? "a data: URI that is not base64" : "no memory");
     out->bytes = out->owned;
   } else {
     char name[KRO_OUT_PATH_CHARS], found[KRO_OUT_PATH_CHARS];
-    if (!uriPath(uri->GetString(), name, sizeof name) || !besidePath(g, name, found, sizeof found))
+    if (!kroGLTFUriPath(uri->GetString(), name, sizeof name) ||
+        !kroGLTFBesidePath(g, name, found, sizeof found))
       return refuse(g, &buffer, "the buffer \"%.200s\" is not a relative file name",
                     uri->GetString());
     size_t count = 0;
@@ -417,16 +419,16 @@ int loadBuffer(kroGLTF *g, const Value &buffer, kroGLTFBuffer *out) {
   return 1;
 }
 
-int loadBuffers(kroGLTF *g) {
+int kroGLTFLoadBuffers(kroGLTF *g) {
   const Value *list;
-  if (!topArray(g, "buffers", &list))
+  if (!kroGLTFTopArray(g, "buffers", &list))
     return 0;
   g->buffers = (kroGLTFBuffer *)kroAllocateZeroed((list->Size() + 1) * sizeof(kroGLTFBuffer));
   if (!g->buffers)
     return refuse(g, nullptr, "no memory");
   for (unsigned i = 0; i < list->Size(); i++) {
     g->buffer_count = i + 1;
-    if (!loadBuffer(g, (*list)[i], &g->buffers[i]))
+    if (!kroGLTFLoadBuffer(g, (*list)[i], &g->buffers[i]))
       return 0;
   }
   return 1;
@@ -434,7 +436,7 @@ int loadBuffers(kroGLTF *g) {
 
 /* ---- accessors ---- */
 
-int componentBytes(int type) {
+int kroGLTFComponentBytes(int type) {
   switch (type) {
   case 5120:
   case 5121:
@@ -452,22 +454,22 @@ int componentBytes(int type) {
 
 /* Accessor `index` checked whole against its buffer view and buffer: `type` ("VEC3") and a
  * component type among `allowed` (0-ended). `what` names the use in a refusal. */
-int getSpan(kroGLTF *g, uint64_t index, const char *type, const int *allowed, const char *what,
-            kroGLTFSpan *span) {
+int kroGLTFGetSpan(kroGLTF *g, uint64_t index, const char *type, const int *allowed,
+                   const char *what, kroGLTFSpan *span) {
   const Value *accessors, *views;
-  if (!topArray(g, "accessors", &accessors) || !topArray(g, "bufferViews", &views))
+  if (!kroGLTFTopArray(g, "accessors", &accessors) || !kroGLTFTopArray(g, "bufferViews", &views))
     return 0;
   if (index >= accessors->Size())
     return refuse(g, nullptr, "%s accessor %llu of %u", what, (unsigned long long)index,
                   accessors->Size());
   const Value &a = (*accessors)[(unsigned)index];
   uint64_t component, count, offset, view_index, view_offset, view_length, stride, buffer;
-  const char *kind = getString(a, "type");
-  if (!getIndex(g, a, "componentType", 99999, 0, &component) ||
-      !getIndex(g, a, "count", UINT32_MAX, 0, &count) ||
-      !getIndex(g, a, "byteOffset", UINT32_MAX, 0, &offset))
+  const char *kind = kroGLTFGetString(a, "type");
+  if (!kroGLTFGetIndex(g, a, "componentType", 99999, 0, &component) ||
+      !kroGLTFGetIndex(g, a, "count", UINT32_MAX, 0, &count) ||
+      !kroGLTFGetIndex(g, a, "byteOffset", UINT32_MAX, 0, &offset))
     return 0;
-  if (member(a, "sparse"))
+  if (kroGLTFMember(a, "sparse"))
     return refuse(g, &a, "sparse accessors are not read");
   if (!kind || strcmp(kind, type) != 0)
     return refuse(g, &a, "%s accessor %llu is not %s", what, (unsigned long long)index, type);
@@ -477,16 +479,16 @@ int getSpan(kroGLTF *g, uint64_t index, const char *type, const int *allowed, co
   if (!ok)
     return refuse(g, &a, "%s accessor %llu: component type %llu not read", what,
                   (unsigned long long)index, (unsigned long long)component);
-  if (!getRequired(g, a, "bufferView", views->Size(), &view_index))
+  if (!kroGLTFGetRequired(g, a, "bufferView", views->Size(), &view_index))
     return 0;
   const Value &v = (*views)[(unsigned)view_index];
-  if (!getRequired(g, v, "buffer", g->buffer_count, &buffer) ||
-      !getIndex(g, v, "byteOffset", UINT32_MAX, 0, &view_offset) ||
-      !getIndex(g, v, "byteLength", UINT32_MAX, 0, &view_length) ||
-      !getIndex(g, v, "byteStride", 252, 0, &stride))
+  if (!kroGLTFGetRequired(g, v, "buffer", g->buffer_count, &buffer) ||
+      !kroGLTFGetIndex(g, v, "byteOffset", UINT32_MAX, 0, &view_offset) ||
+      !kroGLTFGetIndex(g, v, "byteLength", UINT32_MAX, 0, &view_length) ||
+      !kroGLTFGetIndex(g, v, "byteStride", 252, 0, &stride))
     return 0;
   uint64_t components = type[0] == 'V' ? (uint64_t)(type[3] - '0') : 1;
-  uint64_t element = components * (uint64_t)componentBytes((int)component);
+  uint64_t element = components * (uint64_t)kroGLTFComponentBytes((int)component);
   if (stride == 0)
     stride = element;
   else if (stride < element)
@@ -499,7 +501,7 @@ int getSpan(kroGLTF *g, uint64_t index, const char *type, const int *allowed, co
   if (count > 0 && offset + stride * (count - 1) + element > view_length)
     return refuse(g, &a, "%s accessor %llu: %llu elements run past its buffer view", what,
                   (unsigned long long)index, (unsigned long long)count);
-  const Value *normalized = member(a, "normalized");
+  const Value *normalized = kroGLTFMember(a, "normalized");
   span->base = g->buffers[buffer].bytes + view_offset + offset;
   span->stride = stride;
   span->count = count;
@@ -508,7 +510,7 @@ int getSpan(kroGLTF *g, uint64_t index, const char *type, const int *allowed, co
   return 1;
 }
 
-float readFloat(const uint8_t *p) {
+float kroGLTFReadFloat(const uint8_t *p) {
   uint32_t bits = kroLittle32(p);
   float f;
   memcpy(&f, &bits, sizeof f);
@@ -516,7 +518,7 @@ float readFloat(const uint8_t *p) {
 }
 
 /* Component k of element i as a number (integers as they stand, or normalized to 0..1). */
-float component(const kroGLTFSpan *s, uint64_t i, int k) {
+float kroGLTFComponent(const kroGLTFSpan *s, uint64_t i, int k) {
   const uint8_t *p = s->base + i * s->stride;
   switch (s->component) {
   case 5121:
@@ -526,11 +528,11 @@ float component(const kroGLTFSpan *s, uint64_t i, int k) {
   case 5125:
     return (float)kroLittle32(p + 4 * k);
   default:
-    return readFloat(p + 4 * k);
+    return kroGLTFReadFloat(p + 4 * k);
   }
 }
 
-uint32_t indexAt(const kroGLTFSpan *s, uint64_t i) {
+uint32_t kroGLTFIndexAt(const kroGLTFSpan *s, uint64_t i) {
   const uint8_t *p = s->base + i * s->stride;
   return s->component == 5121 ? p[0] : s->component == 5123 ? kroLittle16(p) : kroLittle32(p);
 }
@@ -541,7 +543,7 @@ typedef struct kroGLTFMatrix {
   double m[16]; /* column-major, as glTF writes it */
 } kroGLTFMatrix;
 
-kroGLTFMatrix multiply(const kroGLTFMatrix &a, const kroGLTFMatrix &b) {
+kroGLTFMatrix kroGLTFMultiply(const kroGLTFMatrix &a, const kroGLTFMatrix &b) {
   kroGLTFMatrix r;
   for (int c = 0; c < 4; c++)
     for (int row = 0; row < 4; row++) {
@@ -554,15 +556,15 @@ kroGLTFMatrix multiply(const kroGLTFMatrix &a, const kroGLTFMatrix &b) {
 }
 
 /* A node's own transform: its matrix, or translation * rotation * scale. */
-int localMatrix(kroGLTF *g, const Value &node, kroGLTFMatrix *out) {
+int kroGLTFLocalMatrix(kroGLTF *g, const Value &node, kroGLTFMatrix *out) {
   double t[3] = {0, 0, 0}, q[4] = {0, 0, 0, 1}, s[3] = {1, 1, 1};
   double *m = out->m;
   for (int i = 0; i < 16; i++)
     m[i] = i % 5 == 0;
-  if (member(node, "matrix"))
-    return getFloats(g, node, "matrix", 16, m);
-  if (!getFloats(g, node, "translation", 3, t) || !getFloats(g, node, "rotation", 4, q) ||
-      !getFloats(g, node, "scale", 3, s))
+  if (kroGLTFMember(node, "matrix"))
+    return kroGLTFGetFloats(g, node, "matrix", 16, m);
+  if (!kroGLTFGetFloats(g, node, "translation", 3, t) ||
+      !kroGLTFGetFloats(g, node, "rotation", 4, q) || !kroGLTFGetFloats(g, node, "scale", 3, s))
     return 0;
   double n = sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
   if (n == 0)
@@ -581,8 +583,8 @@ int localMatrix(kroGLTF *g, const Value &node, kroGLTFMatrix *out) {
 /* World transforms of the scene's nodes, in an order where a parent comes before its
  * children (order, *reached of them). A child listed twice, a node with two parents, and a
  * cycle are refused. */
-int flattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, uint32_t *order,
-                 uint32_t *reached) {
+int kroGLTFFlattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, uint32_t *order,
+                        uint32_t *reached) {
   uint32_t count = nodes.Size();
   int64_t *parent = (int64_t *)kroAllocate((count + 1) * sizeof(int64_t));
   if (!parent)
@@ -591,7 +593,7 @@ int flattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, uint32_t 
     parent[i] = -1;
   int ok = 1;
   for (uint32_t i = 0; ok && i < count; i++) {
-    const Value *children = member(nodes[i], "children");
+    const Value *children = kroGLTFMember(nodes[i], "children");
     if (children && !children->IsArray())
       ok = refuse(g, &nodes[i], "\"children\" is not an array");
     for (unsigned k = 0; ok && children && k < children->Size(); k++) {
@@ -629,9 +631,10 @@ int flattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, uint32_t 
   const Value *scenes;
   uint64_t scene = 0;
   uint32_t n = 0;
-  ok = ok && topArray(g, "scenes", &scenes) &&
-       getIndex(g, g->doc, "scene", scenes->Size() ? scenes->Size() - 1 : 0, 0, &scene);
-  const Value *roots = ok && scenes->Size() ? member((*scenes)[(unsigned)scene], "nodes") : nullptr;
+  ok = ok && kroGLTFTopArray(g, "scenes", &scenes) &&
+       kroGLTFGetIndex(g, g->doc, "scene", scenes->Size() ? scenes->Size() - 1 : 0, 0, &scene);
+  const Value *roots =
+      ok && scenes->Size() ? kroGLTFMember((*scenes)[(unsigned)scene], "nodes") : nullptr;
   if (ok && roots && !roots->IsArray())
     ok = refuse(g, &(*scenes)[(unsigned)scene], "\"nodes\" is not an array");
   if (ok && roots) {
@@ -658,12 +661,12 @@ int flattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, uint32_t 
   for (uint32_t at = 0; ok && at < n; at++) {
     uint32_t i = order[at];
     kroGLTFMatrix local;
-    if (!localMatrix(g, nodes[i], &local)) {
+    if (!kroGLTFLocalMatrix(g, nodes[i], &local)) {
       ok = 0;
       break;
     }
-    world[i] = parent[i] >= 0 ? multiply(world[parent[i]], local) : local;
-    const Value *children = member(nodes[i], "children");
+    world[i] = parent[i] >= 0 ? kroGLTFMultiply(world[parent[i]], local) : local;
+    const Value *children = kroGLTFMember(nodes[i], "children");
     for (unsigned k = 0; children && k < children->Size(); k++)
       order[n++] = (*children)[k].GetUint();
   }
@@ -679,33 +682,33 @@ const int KRO_TEXCOORDS[] = {5126, 5121, 5123, 0};
 const int KRO_INDICES[] = {5121, 5123, 5125, 0};
 
 /* One primitive's triangles into mesh, in world space (world). */
-int readPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world,
-                  uint64_t material_count, kroMesh *mesh) {
+int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world,
+                         uint64_t material_count, kroMesh *mesh) {
   uint64_t mode, position, normal, texcoord, indices, material;
-  const Value *attributes = member(primitive, "attributes");
+  const Value *attributes = kroGLTFMember(primitive, "attributes");
   if (!attributes || !attributes->IsObject())
     return refuse(g, &primitive, "a primitive without \"attributes\"");
-  if (!getIndex(g, primitive, "mode", 6, 4, &mode) ||
-      !getIndex(g, primitive, "material", material_count ? material_count - 1 : 0, material_count,
-                &material))
+  if (!kroGLTFGetIndex(g, primitive, "mode", 6, 4, &mode) ||
+      !kroGLTFGetIndex(g, primitive, "material", material_count ? material_count - 1 : 0,
+                       material_count, &material))
     return 0;
-  if (material == 0 && material_count == 0 && member(primitive, "material"))
+  if (material == 0 && material_count == 0 && kroGLTFMember(primitive, "material"))
     return refuse(g, &primitive, "\"material\" points into an empty list");
   if (mode != 4)
     return refuse(g, &primitive, "primitive mode %llu: only triangles (4) are read",
                   (unsigned long long)mode);
   kroGLTFSpan p, nrm, tc, ix;
-  int has_normal = member(*attributes, "NORMAL") != nullptr;
-  int has_tc = member(*attributes, "TEXCOORD_0") != nullptr;
-  int has_ix = member(primitive, "indices") != nullptr;
-  if (!getRequired(g, *attributes, "POSITION", UINT32_MAX, &position) ||
-      !getIndex(g, *attributes, "NORMAL", UINT32_MAX, 0, &normal) ||
-      !getIndex(g, *attributes, "TEXCOORD_0", UINT32_MAX, 0, &texcoord) ||
-      !getIndex(g, primitive, "indices", UINT32_MAX, 0, &indices) ||
-      !getSpan(g, position, "VEC3", KRO_FLOATS, "POSITION", &p) ||
-      (has_normal && !getSpan(g, normal, "VEC3", KRO_FLOATS, "NORMAL", &nrm)) ||
-      (has_tc && !getSpan(g, texcoord, "VEC2", KRO_TEXCOORDS, "TEXCOORD_0", &tc)) ||
-      (has_ix && !getSpan(g, indices, "SCALAR", KRO_INDICES, "indices", &ix)))
+  int has_normal = kroGLTFMember(*attributes, "NORMAL") != nullptr;
+  int has_tc = kroGLTFMember(*attributes, "TEXCOORD_0") != nullptr;
+  int has_ix = kroGLTFMember(primitive, "indices") != nullptr;
+  if (!kroGLTFGetRequired(g, *attributes, "POSITION", UINT32_MAX, &position) ||
+      !kroGLTFGetIndex(g, *attributes, "NORMAL", UINT32_MAX, 0, &normal) ||
+      !kroGLTFGetIndex(g, *attributes, "TEXCOORD_0", UINT32_MAX, 0, &texcoord) ||
+      !kroGLTFGetIndex(g, primitive, "indices", UINT32_MAX, 0, &indices) ||
+      !kroGLTFGetSpan(g, position, "VEC3", KRO_FLOATS, "POSITION", &p) ||
+      (has_normal && !kroGLTFGetSpan(g, normal, "VEC3", KRO_FLOATS, "NORMAL", &nrm)) ||
+      (has_tc && !kroGLTFGetSpan(g, texcoord, "VEC2", KRO_TEXCOORDS, "TEXCOORD_0", &tc)) ||
+      (has_ix && !kroGLTFGetSpan(g, indices, "SCALAR", KRO_INDICES, "indices", &ix)))
     return 0;
   if ((has_normal && nrm.count != p.count) || (has_tc && tc.count != p.count))
     return refuse(g, &primitive, "attributes of unequal counts");
@@ -716,9 +719,9 @@ int readPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world
   if (corners / 3 > KRO_GLTF_MAX_TRIANGLES)
     return refuse(g, &primitive, "more than %u triangles", (unsigned)KRO_GLTF_MAX_TRIANGLES);
   for (uint64_t i = 0; has_ix && i < corners; i++)
-    if (indexAt(&ix, i) >= p.count)
-      return refuse(g, &primitive, "index %u (corner %llu) past the %llu vertices", indexAt(&ix, i),
-                    (unsigned long long)i, (unsigned long long)p.count);
+    if (kroGLTFIndexAt(&ix, i) >= p.count)
+      return refuse(g, &primitive, "index %u (corner %llu) past the %llu vertices",
+                    kroGLTFIndexAt(&ix, i), (unsigned long long)i, (unsigned long long)p.count);
   int rows = (int)(corners / 3);
   mesh->material_ref = (int)material;
   mesh->triangles = rows; /* before the growth: a failed one still frees what was made */
@@ -741,21 +744,25 @@ int readPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world
   for (int r = 0; r < rows; r++)
     for (int k = 0; k < 3; k++) {
       int slot = mirror && k ? 3 - k : k;
-      uint64_t v = has_ix ? indexAt(&ix, (uint64_t)r * 3 + (uint64_t)k) : (uint64_t)r * 3 + k;
-      double x = component(&p, v, 0), y = component(&p, v, 1), z = component(&p, v, 2);
+      uint64_t v =
+          has_ix ? kroGLTFIndexAt(&ix, (uint64_t)r * 3 + (uint64_t)k) : (uint64_t)r * 3 + k;
+      double x = kroGLTFComponent(&p, v, 0), y = kroGLTFComponent(&p, v, 1),
+             z = kroGLTFComponent(&p, v, 2);
       for (int a = 0; a < 3; a++)
         mesh->op[r][slot * 3 + a] = (float)(m[a] * x + m[4 + a] * y + m[8 + a] * z + m[12 + a]);
       if (has_tc) {
-        mesh->tc[r][slot * 2] = component(&tc, v, 0);
-        mesh->tc[r][slot * 2 + 1] = 1.0f - component(&tc, v, 1); /* glTF's v runs down */
+        mesh->tc[r][slot * 2] = kroGLTFComponent(&tc, v, 0);
+        mesh->tc[r][slot * 2 + 1] = 1.0f - kroGLTFComponent(&tc, v, 1); /* glTF's v runs down */
       }
     }
   kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)rows, 0);
   for (int r = 0; has_normal && r < rows; r++)
     for (int k = 0; k < 3; k++) {
       int slot = mirror && k ? 3 - k : k;
-      uint64_t v = has_ix ? indexAt(&ix, (uint64_t)r * 3 + (uint64_t)k) : (uint64_t)r * 3 + k;
-      double x = component(&nrm, v, 0), y = component(&nrm, v, 1), z = component(&nrm, v, 2);
+      uint64_t v =
+          has_ix ? kroGLTFIndexAt(&ix, (uint64_t)r * 3 + (uint64_t)k) : (uint64_t)r * 3 + k;
+      double x = kroGLTFComponent(&nrm, v, 0), y = kroGLTFComponent(&nrm, v, 1),
+             z = kroGLTFComponent(&nrm, v, 2);
       double w[3], length = 0;
       for (int a = 0; a < 3; a++) {
         w[a] = (c[a] * x + c[3 + a] * y + c[6 + a] * z) * (mirror ? -1 : 1);
@@ -768,33 +775,33 @@ int readPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world
   return 1;
 }
 
-int materialCount(kroGLTF *g, uint64_t *count) {
+int kroGLTFMaterialCount(kroGLTF *g, uint64_t *count) {
   const Value *materials;
-  if (!topArray(g, "materials", &materials))
+  if (!kroGLTFTopArray(g, "materials", &materials))
     return 0;
   *count = materials->Size();
   return 1;
 }
 
-int loadMeshes(kroGLTF *g, kroMesh **out, int *out_count) {
+int kroGLTFLoadMeshes(kroGLTF *g, kroMesh **out, int *out_count) {
   const Value *nodes, *meshes;
   uint64_t materials;
-  if (!topArray(g, "nodes", &nodes) || !topArray(g, "meshes", &meshes) ||
-      !materialCount(g, &materials))
+  if (!kroGLTFTopArray(g, "nodes", &nodes) || !kroGLTFTopArray(g, "meshes", &meshes) ||
+      !kroGLTFMaterialCount(g, &materials))
     return 0;
   uint32_t count = nodes->Size(), reached = 0;
   kroGLTFMatrix *world = (kroGLTFMatrix *)kroAllocate((count + 1) * sizeof(kroGLTFMatrix));
   uint32_t *order = (uint32_t *)kroAllocate((count + 1) * sizeof(uint32_t));
   int ok = world && order ? 1 : refuse(g, nullptr, "no memory");
-  ok = ok && flattenNodes(g, *nodes, world, order, &reached);
+  ok = ok && kroGLTFFlattenNodes(g, *nodes, world, order, &reached);
   /* The rows: one per primitive of each reached node's mesh. */
   uint64_t rows = 0, mesh;
   for (uint32_t at = 0; ok && at < reached; at++) {
     const Value &node = (*nodes)[order[at]];
-    if (!member(node, "mesh"))
+    if (!kroGLTFMember(node, "mesh"))
       continue;
-    ok = getRequired(g, node, "mesh", meshes->Size(), &mesh);
-    const Value *primitives = ok ? member((*meshes)[(unsigned)mesh], "primitives") : nullptr;
+    ok = kroGLTFGetRequired(g, node, "mesh", meshes->Size(), &mesh);
+    const Value *primitives = ok ? kroGLTFMember((*meshes)[(unsigned)mesh], "primitives") : nullptr;
     if (ok && (!primitives || !primitives->IsArray()))
       ok = refuse(g, &(*meshes)[(unsigned)mesh], "a mesh without \"primitives\"");
     rows += ok ? primitives->Size() : 0;
@@ -807,15 +814,15 @@ int loadMeshes(kroGLTF *g, kroMesh **out, int *out_count) {
   int made = 0;
   for (uint32_t at = 0; ok && at < reached; at++) {
     const Value &node = (*nodes)[order[at]];
-    if (!member(node, "mesh"))
+    if (!kroGLTFMember(node, "mesh"))
       continue;
-    getRequired(g, node, "mesh", meshes->Size(), &mesh);
+    kroGLTFGetRequired(g, node, "mesh", meshes->Size(), &mesh);
     const Value &primitives = (*meshes)[(unsigned)mesh]["primitives"];
-    const char *name = getString(node, "name");
+    const char *name = kroGLTFGetString(node, "name");
     for (unsigned k = 0; ok && k < primitives.Size(); k++) {
       kroMesh *row = &all[made++];
       snprintf(row->node_name, sizeof row->node_name, "%s", name ? name : "");
-      ok = readPrimitive(g, primitives[k], world[order[at]], materials, row);
+      ok = kroGLTFReadPrimitive(g, primitives[k], world[order[at]], materials, row);
     }
   }
   free(world);
@@ -835,13 +842,14 @@ int loadMeshes(kroGLTF *g, kroMesh **out, int *out_count) {
  * downward v) as the map's transform about the picture's centre with v upward. Exact when the
  * two scales are equal or there is no rotation; otherwise the rotation is kept with each scale
  * on its own axis, and a warning says so. */
-void readTextureTransform(kroGLTF *g, const Value &info, kroMaterialMap *map, int index) {
-  const Value *ext = member(info, "extensions");
-  const Value *t = ext ? member(*ext, "KHR_texture_transform") : nullptr;
+void kroGLTFReadTextureTransform(kroGLTF *g, const Value &info, kroMaterialMap *map, int index) {
+  const Value *ext = kroGLTFMember(info, "extensions");
+  const Value *t = ext ? kroGLTFMember(*ext, "KHR_texture_transform") : nullptr;
   double offset[2] = {0, 0}, scale[2] = {1, 1}, r = 0;
-  if (!t || !getFloats(g, *t, "offset", 2, offset) || !getFloats(g, *t, "scale", 2, scale))
+  if (!t || !kroGLTFGetFloats(g, *t, "offset", 2, offset) ||
+      !kroGLTFGetFloats(g, *t, "scale", 2, scale))
     return;
-  const Value *rotation = member(*t, "rotation");
+  const Value *rotation = kroGLTFMember(*t, "rotation");
   if (rotation && rotation->IsNumber())
     r = rotation->GetDouble();
   if (r != 0 && scale[0] != scale[1])
@@ -856,38 +864,38 @@ void readTextureTransform(kroGLTF *g, const Value &info, kroMaterialMap *map, in
 }
 
 /* The picture of texture `index`: a file name into the map, or its bytes when embedded. */
-int findImage(kroGLTF *g, uint64_t index, kroMaterialMap *map, const uint8_t **bytes,
-              uint64_t *size, uint8_t **owned) {
+int kroGLTFFindImage(kroGLTF *g, uint64_t index, kroMaterialMap *map, const uint8_t **bytes,
+                     uint64_t *size, uint8_t **owned) {
   const Value *textures, *images, *views;
   uint64_t source, view;
-  if (!topArray(g, "textures", &textures) || !topArray(g, "images", &images) ||
-      !topArray(g, "bufferViews", &views))
+  if (!kroGLTFTopArray(g, "textures", &textures) || !kroGLTFTopArray(g, "images", &images) ||
+      !kroGLTFTopArray(g, "bufferViews", &views))
     return 0;
   if (index >= textures->Size())
     return refuse(g, nullptr, "texture %llu of %u", (unsigned long long)index, textures->Size());
-  if (!getRequired(g, (*textures)[(unsigned)index], "source", images->Size(), &source))
+  if (!kroGLTFGetRequired(g, (*textures)[(unsigned)index], "source", images->Size(), &source))
     return 0;
   const Value &image = (*images)[(unsigned)source];
-  const char *uri = getString(image, "uri");
+  const char *uri = kroGLTFGetString(image, "uri");
   if (uri && strncmp(uri, "data:", 5) == 0) {
     int malformed;
-    *owned = decodeDataURI(uri, strlen(uri), size, &malformed);
+    *owned = kroGLTFDecodeDataURI(uri, strlen(uri), size, &malformed);
     *bytes = *owned;
     return *owned ? 1
                   : refuse(g, &image, malformed ? "a data: URI that is not base64" : "no memory");
   }
   if (uri) {
-    if (!uriPath(uri, map->bitmap, sizeof map->bitmap))
+    if (!kroGLTFUriPath(uri, map->bitmap, sizeof map->bitmap))
       return refuse(g, &image, "the picture \"%.200s\" is not a relative file name", uri);
     return 1;
   }
   uint64_t buffer, offset, length;
-  if (!getRequired(g, image, "bufferView", views->Size(), &view))
+  if (!kroGLTFGetRequired(g, image, "bufferView", views->Size(), &view))
     return 0;
   const Value &v = (*views)[(unsigned)view];
-  if (!getRequired(g, v, "buffer", g->buffer_count, &buffer) ||
-      !getIndex(g, v, "byteOffset", UINT32_MAX, 0, &offset) ||
-      !getIndex(g, v, "byteLength", UINT32_MAX, 0, &length))
+  if (!kroGLTFGetRequired(g, v, "buffer", g->buffer_count, &buffer) ||
+      !kroGLTFGetIndex(g, v, "byteOffset", UINT32_MAX, 0, &offset) ||
+      !kroGLTFGetIndex(g, v, "byteLength", UINT32_MAX, 0, &length))
     return 0;
   if (offset + length > g->buffers[buffer].size)
     return refuse(g, &v, "buffer view %llu runs past its buffer's %llu bytes",
@@ -898,8 +906,8 @@ int findImage(kroGLTF *g, uint64_t index, kroMaterialMap *map, const uint8_t **b
 }
 
 /* An embedded picture as the map's texture (a warning, not a refusal, when it cannot be). */
-void makeEmbeddedTexture(kroGLTF *g, int index, const uint8_t *bytes, uint64_t size,
-                         kroMaterial *material) {
+void kroGLTFMakeEmbeddedTexture(kroGLTF *g, int index, const uint8_t *bytes, uint64_t size,
+                                kroMaterial *material) {
   char why[KRO_PICTURE_REASON_CHARS] = "";
   int32_t side[2];
   GLint largest = 0;
@@ -918,9 +926,9 @@ void makeEmbeddedTexture(kroGLTF *g, int index, const uint8_t *bytes, uint64_t s
            index, why[0] ? why : "the texture could not be made");
 }
 
-int loadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int textures) {
+int kroGLTFLoadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int textures) {
   const Value *list;
-  if (!topArray(g, "materials", &list))
+  if (!kroGLTFTopArray(g, "materials", &list))
     return 0;
   int count = (int)list->Size() + 1; /* and the default material, last */
   kroMaterial *all = (kroMaterial *)kroAllocateZeroed((size_t)count * sizeof(kroMaterial));
@@ -936,27 +944,27 @@ int loadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int textures) {
     if (i == count - 1)
       break;
     const Value &m = (*list)[(unsigned)i];
-    const char *name = getString(m, "name");
+    const char *name = kroGLTFGetString(m, "name");
     snprintf(material->name, sizeof material->name, "%s", name ? name : "");
-    const Value *pbr = member(m, "pbrMetallicRoughness");
+    const Value *pbr = kroGLTFMember(m, "pbrMetallicRoughness");
     if (!pbr)
       continue;
-    ok = getFloats(g, *pbr, "baseColorFactor", 4, color);
+    ok = kroGLTFGetFloats(g, *pbr, "baseColorFactor", 4, color);
     for (int k = 0; k < 3; k++)
       material->diffuse[k] = (float)color[k];
     material->opacity = (float)color[3];
-    const Value *info = member(*pbr, "baseColorTexture");
+    const Value *info = kroGLTFMember(*pbr, "baseColorTexture");
     uint64_t texture, size = 0;
     const uint8_t *bytes = nullptr;
     uint8_t *owned = nullptr;
     if (!ok || !info)
       continue;
-    ok = getRequired(g, *info, "index", UINT32_MAX, &texture) &&
-         findImage(g, texture, &material->map[KRO_MAP_DIFFUSE], &bytes, &size, &owned);
+    ok = kroGLTFGetRequired(g, *info, "index", UINT32_MAX, &texture) &&
+         kroGLTFFindImage(g, texture, &material->map[KRO_MAP_DIFFUSE], &bytes, &size, &owned);
     if (ok)
-      readTextureTransform(g, *info, &material->map[KRO_MAP_DIFFUSE], i);
+      kroGLTFReadTextureTransform(g, *info, &material->map[KRO_MAP_DIFFUSE], i);
     if (ok && bytes && textures)
-      makeEmbeddedTexture(g, i, bytes, size, material);
+      kroGLTFMakeEmbeddedTexture(g, i, bytes, size, material);
     free(owned);
   }
   if (!ok) {
@@ -971,12 +979,13 @@ int loadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int textures) {
 }
 
 /* Reads the file up to its buffers; 0 after a refusal (not yet reported). */
-int openGLTF(kroGLTF *g, int buffers) {
-  return readFile(g) && readContainer(g) && parseJSON(g) && (!buffers || loadBuffers(g));
+int kroOpenGLTF(kroGLTF *g, int buffers) {
+  return kroGLTFReadFile(g) && kroGLTFReadContainer(g) && kroGLTFParseJSON(g) &&
+         (!buffers || kroGLTFLoadBuffers(g));
 }
 
-void report(kroGLTF *g, const char *function) {
-  long line = blamedLine(g);
+void kroGLTFReport(kroGLTF *g, const char *function) {
+  long line = kroGLTFBlamedLine(g);
   if (line > 0)
     kroFail("Error in reading glTF from %s in function %s(..): %s at line %ld\n", g->path, function,
             g->why, line);
@@ -991,9 +1000,9 @@ int kroLoadMeshArrayFromGLTF(kroMesh **meshes, const char *path) {
   kroGLTF g;
   g.path = path ? path : "";
   int count = 0;
-  if (!openGLTF(&g, 1) || !loadMeshes(&g, meshes, &count)) {
+  if (!kroOpenGLTF(&g, 1) || !kroGLTFLoadMeshes(&g, meshes, &count)) {
     if (g.why[0])
-      report(&g, "kroLoadMeshArrayFromGLTF");
+      kroGLTFReport(&g, "kroLoadMeshArrayFromGLTF");
     return 0;
   }
   return count;
@@ -1004,9 +1013,9 @@ int kroLoadMaterialsFromGLTF(kroMaterial **materials, const char *path, int text
   kroGLTF g;
   g.path = path ? path : "";
   int count = 0;
-  if (!openGLTF(&g, 1) || !loadMaterials(&g, materials, &count, textures)) {
+  if (!kroOpenGLTF(&g, 1) || !kroGLTFLoadMaterials(&g, materials, &count, textures)) {
     if (g.why[0])
-      report(&g, "kroLoadMaterialsFromGLTF");
+      kroGLTFReport(&g, "kroLoadMaterialsFromGLTF");
     return 0;
   }
   return count;
