@@ -82,8 +82,8 @@ struct kroGLTF {
 };
 
 /* Writes the reason (the first one stands) and the object it is about; returns 0. */
-__attribute__((format(printf, 3, 4))) int refuse(kroGLTF *g, const Value *at, const char *format,
-                                                 ...) {
+__attribute__((format(printf, 3, 4))) int kroGLTFRefuse(kroGLTF *g, const Value *at,
+                                                        const char *format, ...) {
   if (g->why[0])
     return 0;
   va_list args;
@@ -173,7 +173,7 @@ int kroGLTFTopArray(kroGLTF *g, const char *name, const Value **array) {
   const Value *found = kroGLTFMember(g->doc, name);
   *array = found ? found : &empty;
   if (!(*array)->IsArray())
-    return refuse(g, &g->doc, "\"%s\" is not an array", name);
+    return kroGLTFRefuse(g, &g->doc, "\"%s\" is not an array", name);
   return 1;
 }
 
@@ -185,8 +185,8 @@ int kroGLTFGetIndex(kroGLTF *g, const Value &object, const char *name, uint64_t 
   if (!v)
     return 1;
   if (!v->IsUint64() || v->GetUint64() > most)
-    return refuse(g, &object, "\"%s\" is not a whole number from 0 to %llu", name,
-                  (unsigned long long)most);
+    return kroGLTFRefuse(g, &object, "\"%s\" is not a whole number from 0 to %llu", name,
+                         (unsigned long long)most);
   *out = v->GetUint64();
   return 1;
 }
@@ -195,9 +195,9 @@ int kroGLTFGetIndex(kroGLTF *g, const Value &object, const char *name, uint64_t 
 int kroGLTFGetRequired(kroGLTF *g, const Value &object, const char *name, uint64_t count,
                        uint64_t *out) {
   if (!kroGLTFMember(object, name))
-    return refuse(g, &object, "\"%s\" is missing", name);
+    return kroGLTFRefuse(g, &object, "\"%s\" is missing", name);
   if (count == 0)
-    return refuse(g, &object, "\"%s\" points into an empty list", name);
+    return kroGLTFRefuse(g, &object, "\"%s\" points into an empty list", name);
   return kroGLTFGetIndex(g, object, name, count - 1, 0, out);
 }
 
@@ -207,11 +207,11 @@ int kroGLTFGetFloats(kroGLTF *g, const Value &object, const char *name, int coun
   if (!v)
     return 1;
   if (!v->IsArray() || v->Size() != (unsigned)count)
-    return refuse(g, &object, "\"%s\" is not an array of %d numbers", name, count);
+    return kroGLTFRefuse(g, &object, "\"%s\" is not an array of %d numbers", name, count);
   for (int i = 0; i < count; i++) {
     const Value &x = (*v)[(unsigned)i];
     if (!x.IsNumber() || !isfinite(x.GetDouble()))
-      return refuse(g, &object, "\"%s\" is not an array of %d numbers", name, count);
+      return kroGLTFRefuse(g, &object, "\"%s\" is not an array of %d numbers", name, count);
     out[i] = x.GetDouble();
   }
   return 1;
@@ -230,19 +230,20 @@ int kroGLTFReadFile(kroGLTF *g) {
   if (!stream || bytes < 0) {
     if (stream)
       fclose(stream);
-    return refuse(g, nullptr, "cannot be opened or is not a file");
+    return kroGLTFRefuse(g, nullptr, "cannot be opened or is not a file");
   }
   if (bytes > (long)KRO_GLTF_MAX_BYTES) {
     fclose(stream);
-    return refuse(g, nullptr, "%ld bytes, more than %u", bytes, (unsigned)KRO_GLTF_MAX_BYTES);
+    return kroGLTFRefuse(g, nullptr, "%ld bytes, more than %u", bytes,
+                         (unsigned)KRO_GLTF_MAX_BYTES);
   }
   g->file = (uint8_t *)kroAllocate((size_t)bytes + 1);
   size_t got = g->file ? fread(g->file, 1, (size_t)bytes, stream) : 0;
   fclose(stream);
   if (!g->file)
-    return refuse(g, nullptr, "no memory for %ld bytes", bytes);
+    return kroGLTFRefuse(g, nullptr, "no memory for %ld bytes", bytes);
   if (got != (size_t)bytes)
-    return refuse(g, nullptr, "could not be read whole");
+    return kroGLTFRefuse(g, nullptr, "could not be read whole");
   g->file_size = got;
   g->file[got] = 0;
   return 1;
@@ -259,28 +260,30 @@ int kroGLTFReadContainer(kroGLTF *g) {
     return 1;
   }
   if (size < 20)
-    return refuse(g, nullptr, "GLB header cut off (%llu bytes)", (unsigned long long)size);
+    return kroGLTFRefuse(g, nullptr, "GLB header cut off (%llu bytes)", (unsigned long long)size);
   if (kroLittle32(b + 4) != 2)
-    return refuse(g, nullptr, "GLB version %u, not 2", kroLittle32(b + 4));
+    return kroGLTFRefuse(g, nullptr, "GLB version %u, not 2", kroLittle32(b + 4));
   if (kroLittle32(b + 8) != size)
-    return refuse(g, nullptr, "GLB length %u, but the file has %llu bytes", kroLittle32(b + 8),
-                  (unsigned long long)size);
+    return kroGLTFRefuse(g, nullptr, "GLB length %u, but the file has %llu bytes",
+                         kroLittle32(b + 8), (unsigned long long)size);
   uint64_t json_size = kroLittle32(b + 12);
   if (kroLittle32(b + 16) != KRO_GLB_JSON)
-    return refuse(g, nullptr, "the first GLB chunk is not JSON");
+    return kroGLTFRefuse(g, nullptr, "the first GLB chunk is not JSON");
   if (json_size > size - 20)
-    return refuse(g, nullptr, "GLB JSON chunk of %llu bytes runs past the file's end",
-                  (unsigned long long)json_size);
+    return kroGLTFRefuse(g, nullptr, "GLB JSON chunk of %llu bytes runs past the file's end",
+                         (unsigned long long)json_size);
   g->json = (const char *)b + 20;
   g->json_size = (size_t)json_size;
   uint64_t at = 20 + json_size;
   if (at < size) {
     if (size - at < 8)
-      return refuse(g, nullptr, "GLB chunk header cut off at byte %llu", (unsigned long long)at);
+      return kroGLTFRefuse(g, nullptr, "GLB chunk header cut off at byte %llu",
+                           (unsigned long long)at);
     uint64_t bin_size = kroLittle32(b + at);
     if (bin_size > size - at - 8)
-      return refuse(g, nullptr, "GLB chunk of %llu bytes at byte %llu runs past the file's end",
-                    (unsigned long long)bin_size, (unsigned long long)at);
+      return kroGLTFRefuse(g, nullptr,
+                           "GLB chunk of %llu bytes at byte %llu runs past the file's end",
+                           (unsigned long long)bin_size, (unsigned long long)at);
     if (kroLittle32(b + at + 4) == KRO_GLB_BIN) {
       g->bin = b + at + 8;
       g->bin_size = bin_size;
@@ -292,16 +295,17 @@ int kroGLTFReadContainer(kroGLTF *g) {
 int kroGLTFParseJSON(kroGLTF *g) {
   g->doc.Parse<KRO_GLTF_PARSE>(g->json, g->json_size);
   if (g->doc.HasParseError()) {
-    refuse(g, nullptr, "JSON: %s at line %ld", rapidjson::GetParseError_En(g->doc.GetParseError()),
-           kroGLTFLineAt(g->json, g->doc.GetErrorOffset()));
+    kroGLTFRefuse(g, nullptr, "JSON: %s at line %ld",
+                  rapidjson::GetParseError_En(g->doc.GetParseError()),
+                  kroGLTFLineAt(g->json, g->doc.GetErrorOffset()));
     return 0;
   }
   if (!g->doc.IsObject())
-    return refuse(g, nullptr, "the JSON text is not an object");
+    return kroGLTFRefuse(g, nullptr, "the JSON text is not an object");
   const Value *asset = kroGLTFMember(g->doc, "asset");
   const char *version = asset ? kroGLTFGetString(*asset, "version") : nullptr;
   if (!version || strncmp(version, "2.", 2) != 0)
-    return refuse(g, asset ? asset : &g->doc, "not glTF 2.x (asset.version)");
+    return kroGLTFRefuse(g, asset ? asset : &g->doc, "not glTF 2.x (asset.version)");
   return 1;
 }
 
@@ -383,38 +387,38 @@ int kroGLTFLoadBuffer(kroGLTF *g, const Value &buffer, kroGLTFBuffer *out) {
   if (!kroGLTFGetIndex(g, buffer, "byteLength", UINT64_MAX, 0, &length))
     return 0;
   if (!kroGLTFMember(buffer, "byteLength"))
-    return refuse(g, &buffer, "buffer without \"byteLength\"");
+    return kroGLTFRefuse(g, &buffer, "buffer without \"byteLength\"");
   const Value *uri = kroGLTFMember(buffer, "uri");
   uint64_t have = 0;
   if (!uri) {
     if (out != g->buffers || !g->bin)
-      return refuse(g, &buffer, "buffer without \"uri\" outside a GLB's first buffer");
+      return kroGLTFRefuse(g, &buffer, "buffer without \"uri\" outside a GLB's first buffer");
     out->bytes = g->bin;
     have = g->bin_size;
   } else if (!uri->IsString()) {
-    return refuse(g, &buffer, "\"uri\" is not a text");
+    return kroGLTFRefuse(g, &buffer, "\"uri\" is not a text");
   } else if (strncmp(uri->GetString(), "data:", 5) == 0) {
     int malformed;
     out->owned = kroGLTFDecodeDataURI(uri->GetString(), uri->GetStringLength(), &have, &malformed);
     if (!out->owned)
-      return refuse(g, &buffer, malformed ? "a data: URI that is not base64" : "no memory");
+      return kroGLTFRefuse(g, &buffer, malformed ? "a data: URI that is not base64" : "no memory");
     out->bytes = out->owned;
   } else {
     char name[KRO_OUT_PATH_CHARS], found[KRO_OUT_PATH_CHARS];
     if (!kroGLTFUriPath(uri->GetString(), name, sizeof name) ||
         !kroGLTFBesidePath(g, name, found, sizeof found))
-      return refuse(g, &buffer, "the buffer \"%.200s\" is not a relative file name",
-                    uri->GetString());
+      return kroGLTFRefuse(g, &buffer, "the buffer \"%.200s\" is not a relative file name",
+                           uri->GetString());
     size_t count = 0;
     if (kroReadPictureFile(found, (long)KRO_GLTF_MAX_BYTES, &out->owned, &count) !=
         KRO_PICTURE_READ_OK)
-      return refuse(g, &buffer, "the buffer file %.200s cannot be read", found);
+      return kroGLTFRefuse(g, &buffer, "the buffer file %.200s cannot be read", found);
     out->bytes = out->owned;
     have = count;
   }
   if (have < length)
-    return refuse(g, &buffer, "buffer of %llu bytes holds only %llu", (unsigned long long)length,
-                  (unsigned long long)have);
+    return kroGLTFRefuse(g, &buffer, "buffer of %llu bytes holds only %llu",
+                         (unsigned long long)length, (unsigned long long)have);
   out->size = length;
   return 1;
 }
@@ -425,7 +429,7 @@ int kroGLTFLoadBuffers(kroGLTF *g) {
     return 0;
   g->buffers = (kroGLTFBuffer *)kroAllocateZeroed((list->Size() + 1) * sizeof(kroGLTFBuffer));
   if (!g->buffers)
-    return refuse(g, nullptr, "no memory");
+    return kroGLTFRefuse(g, nullptr, "no memory");
   for (unsigned i = 0; i < list->Size(); i++) {
     g->buffer_count = i + 1;
     if (!kroGLTFLoadBuffer(g, (*list)[i], &g->buffers[i]))
@@ -460,8 +464,8 @@ int kroGLTFGetSpan(kroGLTF *g, uint64_t index, const char *type, const int *allo
   if (!kroGLTFTopArray(g, "accessors", &accessors) || !kroGLTFTopArray(g, "bufferViews", &views))
     return 0;
   if (index >= accessors->Size())
-    return refuse(g, nullptr, "%s accessor %llu of %u", what, (unsigned long long)index,
-                  accessors->Size());
+    return kroGLTFRefuse(g, nullptr, "%s accessor %llu of %u", what, (unsigned long long)index,
+                         accessors->Size());
   const Value &a = (*accessors)[(unsigned)index];
   uint64_t component, count, offset, view_index, view_offset, view_length, stride, buffer;
   const char *kind = kroGLTFGetString(a, "type");
@@ -470,15 +474,16 @@ int kroGLTFGetSpan(kroGLTF *g, uint64_t index, const char *type, const int *allo
       !kroGLTFGetIndex(g, a, "byteOffset", UINT32_MAX, 0, &offset))
     return 0;
   if (kroGLTFMember(a, "sparse"))
-    return refuse(g, &a, "sparse accessors are not read");
+    return kroGLTFRefuse(g, &a, "sparse accessors are not read");
   if (!kind || strcmp(kind, type) != 0)
-    return refuse(g, &a, "%s accessor %llu is not %s", what, (unsigned long long)index, type);
+    return kroGLTFRefuse(g, &a, "%s accessor %llu is not %s", what, (unsigned long long)index,
+                         type);
   int ok = 0;
   for (const int *t = allowed; *t; t++)
     ok |= (uint64_t)*t == component;
   if (!ok)
-    return refuse(g, &a, "%s accessor %llu: component type %llu not read", what,
-                  (unsigned long long)index, (unsigned long long)component);
+    return kroGLTFRefuse(g, &a, "%s accessor %llu: component type %llu not read", what,
+                         (unsigned long long)index, (unsigned long long)component);
   if (!kroGLTFGetRequired(g, a, "bufferView", views->Size(), &view_index))
     return 0;
   const Value &v = (*views)[(unsigned)view_index];
@@ -492,15 +497,16 @@ int kroGLTFGetSpan(kroGLTF *g, uint64_t index, const char *type, const int *allo
   if (stride == 0)
     stride = element;
   else if (stride < element)
-    return refuse(g, &v, "buffer view %llu: stride %llu is less than the %llu-byte element",
-                  (unsigned long long)view_index, (unsigned long long)stride,
-                  (unsigned long long)element);
+    return kroGLTFRefuse(g, &v, "buffer view %llu: stride %llu is less than the %llu-byte element",
+                         (unsigned long long)view_index, (unsigned long long)stride,
+                         (unsigned long long)element);
   if (view_offset + view_length > g->buffers[buffer].size)
-    return refuse(g, &v, "buffer view %llu runs past its buffer's %llu bytes",
-                  (unsigned long long)view_index, (unsigned long long)g->buffers[buffer].size);
+    return kroGLTFRefuse(g, &v, "buffer view %llu runs past its buffer's %llu bytes",
+                         (unsigned long long)view_index,
+                         (unsigned long long)g->buffers[buffer].size);
   if (count > 0 && offset + stride * (count - 1) + element > view_length)
-    return refuse(g, &a, "%s accessor %llu: %llu elements run past its buffer view", what,
-                  (unsigned long long)index, (unsigned long long)count);
+    return kroGLTFRefuse(g, &a, "%s accessor %llu: %llu elements run past its buffer view", what,
+                         (unsigned long long)index, (unsigned long long)count);
   const Value *normalized = kroGLTFMember(a, "normalized");
   span->base = g->buffers[buffer].bytes + view_offset + offset;
   span->stride = stride;
@@ -568,7 +574,7 @@ int kroGLTFLocalMatrix(kroGLTF *g, const Value &node, kroGLTFMatrix *out) {
     return 0;
   double n = sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
   if (n == 0)
-    return refuse(g, &node, "\"rotation\" is the zero quaternion");
+    return kroGLTFRefuse(g, &node, "\"rotation\" is the zero quaternion");
   double x = q[0] / n, y = q[1] / n, z = q[2] / n, w = q[3] / n;
   const double r[9] = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w),     2 * (x * z - y * w),
                        2 * (x * y - z * w),     1 - 2 * (x * x + z * z), 2 * (y * z + x * w),
@@ -588,23 +594,23 @@ int kroGLTFFlattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, ui
   uint32_t count = nodes.Size();
   int64_t *parent = (int64_t *)kroAllocate((count + 1) * sizeof(int64_t));
   if (!parent)
-    return refuse(g, nullptr, "no memory");
+    return kroGLTFRefuse(g, nullptr, "no memory");
   for (uint32_t i = 0; i < count; i++)
     parent[i] = -1;
   int ok = 1;
   for (uint32_t i = 0; ok && i < count; i++) {
     const Value *children = kroGLTFMember(nodes[i], "children");
     if (children && !children->IsArray())
-      ok = refuse(g, &nodes[i], "\"children\" is not an array");
+      ok = kroGLTFRefuse(g, &nodes[i], "\"children\" is not an array");
     for (unsigned k = 0; ok && children && k < children->Size(); k++) {
       const Value &c = (*children)[k];
       if (!c.IsUint() || c.GetUint() >= count)
-        ok = refuse(g, &nodes[i], "node %u: a child is not a node index", i);
+        ok = kroGLTFRefuse(g, &nodes[i], "node %u: a child is not a node index", i);
       else if (c.GetUint() == i)
-        ok = refuse(g, &nodes[i], "node %u is its own child (a cycle)", i);
+        ok = kroGLTFRefuse(g, &nodes[i], "node %u is its own child (a cycle)", i);
       else if (parent[c.GetUint()] >= 0)
-        ok = refuse(g, &nodes[i], "node %u has two parents (%lld and %u)", c.GetUint(),
-                    (long long)parent[c.GetUint()], i);
+        ok = kroGLTFRefuse(g, &nodes[i], "node %u has two parents (%lld and %u)", c.GetUint(),
+                           (long long)parent[c.GetUint()], i);
       else
         parent[c.GetUint()] = i;
     }
@@ -613,7 +619,7 @@ int kroGLTFFlattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, ui
    * the walk (1) until a node known to end in a root (2) or a root. */
   uint8_t *state = ok ? (uint8_t *)kroAllocateZeroed(count + 1) : nullptr;
   if (ok && !state)
-    ok = refuse(g, nullptr, "no memory");
+    ok = kroGLTFRefuse(g, nullptr, "no memory");
   for (uint32_t i = 0; ok && i < count; i++) {
     int64_t j = i;
     while (state[j] == 0 && parent[j] >= 0) {
@@ -621,7 +627,7 @@ int kroGLTFFlattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, ui
       j = parent[j];
     }
     if (state[j] == 1)
-      ok = refuse(g, &nodes[(unsigned)j], "node %lld lies on a cycle", (long long)j);
+      ok = kroGLTFRefuse(g, &nodes[(unsigned)j], "node %lld lies on a cycle", (long long)j);
     for (j = i; state[j] == 1; j = parent[j])
       state[j] = 2;
     state[j] = 2;
@@ -636,14 +642,15 @@ int kroGLTFFlattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, ui
   const Value *roots =
       ok && scenes->Size() ? kroGLTFMember((*scenes)[(unsigned)scene], "nodes") : nullptr;
   if (ok && roots && !roots->IsArray())
-    ok = refuse(g, &(*scenes)[(unsigned)scene], "\"nodes\" is not an array");
+    ok = kroGLTFRefuse(g, &(*scenes)[(unsigned)scene], "\"nodes\" is not an array");
   if (ok && roots) {
     for (unsigned k = 0; ok && k < roots->Size(); k++) {
       const Value &r = (*roots)[k];
       if (!r.IsUint() || r.GetUint() >= count)
-        ok = refuse(g, &(*scenes)[(unsigned)scene], "scene node %u is not a node index", k);
+        ok = kroGLTFRefuse(g, &(*scenes)[(unsigned)scene], "scene node %u is not a node index", k);
       else if (parent[r.GetUint()] != -1)
-        ok = refuse(g, &(*scenes)[(unsigned)scene], "scene node %u is not a root", r.GetUint());
+        ok = kroGLTFRefuse(g, &(*scenes)[(unsigned)scene], "scene node %u is not a root",
+                           r.GetUint());
       else {
         parent[r.GetUint()] = -2; /* placed */
         order[n++] = r.GetUint();
@@ -687,16 +694,16 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
   uint64_t mode, position, normal, texcoord, indices, material;
   const Value *attributes = kroGLTFMember(primitive, "attributes");
   if (!attributes || !attributes->IsObject())
-    return refuse(g, &primitive, "a primitive without \"attributes\"");
+    return kroGLTFRefuse(g, &primitive, "a primitive without \"attributes\"");
   if (!kroGLTFGetIndex(g, primitive, "mode", 6, 4, &mode) ||
       !kroGLTFGetIndex(g, primitive, "material", material_count ? material_count - 1 : 0,
                        material_count, &material))
     return 0;
   if (material == 0 && material_count == 0 && kroGLTFMember(primitive, "material"))
-    return refuse(g, &primitive, "\"material\" points into an empty list");
+    return kroGLTFRefuse(g, &primitive, "\"material\" points into an empty list");
   if (mode != 4)
-    return refuse(g, &primitive, "primitive mode %llu: only triangles (4) are read",
-                  (unsigned long long)mode);
+    return kroGLTFRefuse(g, &primitive, "primitive mode %llu: only triangles (4) are read",
+                         (unsigned long long)mode);
   kroGLTFSpan p, nrm, tc, ix;
   int has_normal = kroGLTFMember(*attributes, "NORMAL") != nullptr;
   int has_tc = kroGLTFMember(*attributes, "TEXCOORD_0") != nullptr;
@@ -711,17 +718,18 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
       (has_ix && !kroGLTFGetSpan(g, indices, "SCALAR", KRO_INDICES, "indices", &ix)))
     return 0;
   if ((has_normal && nrm.count != p.count) || (has_tc && tc.count != p.count))
-    return refuse(g, &primitive, "attributes of unequal counts");
+    return kroGLTFRefuse(g, &primitive, "attributes of unequal counts");
   uint64_t corners = has_ix ? ix.count : p.count;
   if (corners % 3)
-    return refuse(g, &primitive, "%llu corners do not make whole triangles",
-                  (unsigned long long)corners);
+    return kroGLTFRefuse(g, &primitive, "%llu corners do not make whole triangles",
+                         (unsigned long long)corners);
   if (corners / 3 > KRO_GLTF_MAX_TRIANGLES)
-    return refuse(g, &primitive, "more than %u triangles", (unsigned)KRO_GLTF_MAX_TRIANGLES);
+    return kroGLTFRefuse(g, &primitive, "more than %u triangles", (unsigned)KRO_GLTF_MAX_TRIANGLES);
   for (uint64_t i = 0; has_ix && i < corners; i++)
     if (kroGLTFIndexAt(&ix, i) >= p.count)
-      return refuse(g, &primitive, "index %u (corner %llu) past the %llu vertices",
-                    kroGLTFIndexAt(&ix, i), (unsigned long long)i, (unsigned long long)p.count);
+      return kroGLTFRefuse(g, &primitive, "index %u (corner %llu) past the %llu vertices",
+                           kroGLTFIndexAt(&ix, i), (unsigned long long)i,
+                           (unsigned long long)p.count);
   int rows = (int)(corners / 3);
   mesh->material_ref = (int)material;
   mesh->triangles = rows; /* before the growth: a failed one still frees what was made */
@@ -792,7 +800,7 @@ int kroGLTFLoadMeshes(kroGLTF *g, kroMesh **out, int *out_count) {
   uint32_t count = nodes->Size(), reached = 0;
   kroGLTFMatrix *world = (kroGLTFMatrix *)kroAllocate((count + 1) * sizeof(kroGLTFMatrix));
   uint32_t *order = (uint32_t *)kroAllocate((count + 1) * sizeof(uint32_t));
-  int ok = world && order ? 1 : refuse(g, nullptr, "no memory");
+  int ok = world && order ? 1 : kroGLTFRefuse(g, nullptr, "no memory");
   ok = ok && kroGLTFFlattenNodes(g, *nodes, world, order, &reached);
   /* The rows: one per primitive of each reached node's mesh. */
   uint64_t rows = 0, mesh;
@@ -803,14 +811,14 @@ int kroGLTFLoadMeshes(kroGLTF *g, kroMesh **out, int *out_count) {
     ok = kroGLTFGetRequired(g, node, "mesh", meshes->Size(), &mesh);
     const Value *primitives = ok ? kroGLTFMember((*meshes)[(unsigned)mesh], "primitives") : nullptr;
     if (ok && (!primitives || !primitives->IsArray()))
-      ok = refuse(g, &(*meshes)[(unsigned)mesh], "a mesh without \"primitives\"");
+      ok = kroGLTFRefuse(g, &(*meshes)[(unsigned)mesh], "a mesh without \"primitives\"");
     rows += ok ? primitives->Size() : 0;
   }
   kroMesh *all = nullptr;
   if (ok && rows > (uint64_t)KRO_ASE_MAX_COUNT)
-    ok = refuse(g, nullptr, "%llu mesh instances", (unsigned long long)rows);
+    ok = kroGLTFRefuse(g, nullptr, "%llu mesh instances", (unsigned long long)rows);
   if (ok && rows && !(all = (kroMesh *)kroAllocateZeroed(rows * sizeof(kroMesh))))
-    ok = refuse(g, nullptr, "no memory");
+    ok = kroGLTFRefuse(g, nullptr, "no memory");
   int made = 0;
   for (uint32_t at = 0; ok && at < reached; at++) {
     const Value &node = (*nodes)[order[at]];
@@ -872,7 +880,8 @@ int kroGLTFFindImage(kroGLTF *g, uint64_t index, kroMaterialMap *map, const uint
       !kroGLTFTopArray(g, "bufferViews", &views))
     return 0;
   if (index >= textures->Size())
-    return refuse(g, nullptr, "texture %llu of %u", (unsigned long long)index, textures->Size());
+    return kroGLTFRefuse(g, nullptr, "texture %llu of %u", (unsigned long long)index,
+                         textures->Size());
   if (!kroGLTFGetRequired(g, (*textures)[(unsigned)index], "source", images->Size(), &source))
     return 0;
   const Value &image = (*images)[(unsigned)source];
@@ -882,11 +891,12 @@ int kroGLTFFindImage(kroGLTF *g, uint64_t index, kroMaterialMap *map, const uint
     *owned = kroGLTFDecodeDataURI(uri, strlen(uri), size, &malformed);
     *bytes = *owned;
     return *owned ? 1
-                  : refuse(g, &image, malformed ? "a data: URI that is not base64" : "no memory");
+                  : kroGLTFRefuse(g, &image,
+                                  malformed ? "a data: URI that is not base64" : "no memory");
   }
   if (uri) {
     if (!kroGLTFUriPath(uri, map->bitmap, sizeof map->bitmap))
-      return refuse(g, &image, "the picture \"%.200s\" is not a relative file name", uri);
+      return kroGLTFRefuse(g, &image, "the picture \"%.200s\" is not a relative file name", uri);
     return 1;
   }
   uint64_t buffer, offset, length;
@@ -898,8 +908,8 @@ int kroGLTFFindImage(kroGLTF *g, uint64_t index, kroMaterialMap *map, const uint
       !kroGLTFGetIndex(g, v, "byteLength", UINT32_MAX, 0, &length))
     return 0;
   if (offset + length > g->buffers[buffer].size)
-    return refuse(g, &v, "buffer view %llu runs past its buffer's %llu bytes",
-                  (unsigned long long)view, (unsigned long long)g->buffers[buffer].size);
+    return kroGLTFRefuse(g, &v, "buffer view %llu runs past its buffer's %llu bytes",
+                         (unsigned long long)view, (unsigned long long)g->buffers[buffer].size);
   *bytes = g->buffers[buffer].bytes + offset;
   *size = length;
   return 1;
@@ -933,7 +943,7 @@ int kroGLTFLoadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int text
   int count = (int)list->Size() + 1; /* and the default material, last */
   kroMaterial *all = (kroMaterial *)kroAllocateZeroed((size_t)count * sizeof(kroMaterial));
   if (!all)
-    return refuse(g, nullptr, "no memory");
+    return kroGLTFRefuse(g, nullptr, "no memory");
   int ok = 1;
   for (int i = 0; ok && i < count; i++) {
     kroMaterial *material = &all[i];
