@@ -29,8 +29,15 @@ int probeMain(int argc, char **argv) {
   app.windowed = 0; // --window is the tests' to give
   app.fixed_shaders = 1;
   app.usage = "[WORD]... [--say WORD] [--quit-at-2] [--escape-at-2] [--resize-at-2]";
-  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2";
-  app.own_value_options = "--say";
+  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --pause-at-2";
+  app.own_value_options = "--say --song --until";
+  kroSongFile song = {}; // --song FILE plays on the synthesizer, 10 ms a frame
+  double until = 0;      // --until S: the window's close once the time reaches S seconds
+  for (int i = 1; i + 1 < argc; i++)
+    if (!strcmp(argv[i], "--song") && kroLoadSong(&song, argv[i + 1]) == 0)
+      app.song = &song.song;
+    else if (!strcmp(argv[i], "--until"))
+      until = atof(argv[i + 1]);
   if (!kroAppStart(&app, "probe", 64, 48, &argc, argv))
     return app.status;
   std::string left;
@@ -59,6 +66,15 @@ int probeMain(int argc, char **argv) {
     if (app.resized)
       printf("resized %d: %d x %d\n", app.resized, SDL_GetVideoSurface()->w,
              SDL_GetVideoSurface()->h);
+    SDL_Event key = {}; // Right at frame 2, or Space at 2 and 12
+    key.type = SDL_KEYDOWN;
+    bool seek = kroTestHas(left, " --seek-at-2"), pause = kroTestHas(left, " --pause-at-2");
+    key.key.keysym.sym = seek ? SDLK_RIGHT : SDLK_SPACE;
+    if ((app.frame == 2 && (seek || pause)) || (app.frame == 12 && pause))
+      SDL_PushEvent(&key);
+    quit = quit || (until > 0 && app.seconds >= until);
+    if (app.song)
+      SDL_Delay(10);
     glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     SDL_Event event = {};
@@ -66,11 +82,15 @@ int probeMain(int argc, char **argv) {
     event.key.keysym.sym = SDLK_ESCAPE;
     if (resize)
       event.resize.w = 40, event.resize.h = 30;
-    if ((app.frame == 2 || !sync.empty()) && (quit || escape || resize))
+    if ((app.frame == 2 || !sync.empty() || until > 0) && (quit || escape || resize))
       SDL_PushEvent(&event);
   }
   printf("drew %ld, last at %.4f s; left:%s\n", app.frame, app.seconds, left.c_str());
-  return kroAppEnd(&app);
+  if (app.sound && app.frames == 0) // the sound's frames played since the start
+    printf("heard %lld\n", llround((app.seconds - app.start_seconds) * KRO_SYNTH_RATE));
+  int status = kroAppEnd(&app);
+  kroFreeSong(&song);
+  return status;
 }
 
 const int kProbeRan = [] {
@@ -133,6 +153,102 @@ TEST(App, OptionsAndExitStatuses) {
       EXPECT_EQ(std::vector<int>(picture.at(width - 1, y), picture.at(width - 1, y) + 3),
                 std::vector<int>({51, 102, 153}));
   }
+}
+
+// ---- the soundtrack ----
+
+// What a run plays through SDL's disk driver is the song's own render from the frame it starts
+// at, a beat on after Right, silence while paused and then the very next frame; the picture's time
+// is the frames played (whole device buffers). Music files decode as ffmpeg decodes them: WAV and
+// FLAC exact, Ogg Vorbis within its rounding, a mono 22050 Hz file interpolated between frames.
+TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
+  const int rate = KRO_SYNTH_RATE;
+  kroSongFile song = {};
+  ASSERT_EQ(kroLoadSong(&song, KRO_SOURCE_DIR "/assets/zkintro.song"), 0);
+  kroSynth synth;
+  ASSERT_EQ(kroStartSynth(&synth, &song.song), 0);
+  std::vector<int16_t> render(2 * 5 * rate);
+  kroRenderSynth(&synth, render.data(), 5 * rate);
+  kroStopSynth(&synth);
+  std::string raw = kroTestTempPath("played.raw");
+  const struct {
+    std::string arguments, out;
+    size_t jump;
+    bool pause;
+  } cases[] = {{"--frames 4", "drew 4, last at 1.5500 s", 0, false},
+               {"--frames 4 --seek-at-2", "drew 4, last at 2.5500 s", (size_t)rate, false},
+               {"--frames 14 --pause-at-2", "drew 14, last at 1.5500 s", 0, true},
+               {"--until 1.7", "heard ", 0, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.arguments);
+    kroTestOutcome run = kroTestRun(
+        "SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=5 SDL_DISKAUDIOFILE=" + raw +
+        " KRO_TEST_APP_PROBE=1 /proc/" + std::to_string(getpid()) +
+        "/exe --window --start 1.5 --song " KRO_SOURCE_DIR "/assets/zkintro.song " + c.arguments);
+    EXPECT_TRUE(kroTestHas(run.out, c.out)) << run.out << run.err;
+    std::string bytes = kroTestReadFile(raw);
+    std::vector<int16_t> played(bytes.size() / 2);
+    memcpy(played.data(), bytes.data(), played.size() * 2);
+    size_t n = std::min(played.size() / 2, (size_t)2 * rate), s = rate * 3 / 2, a = 0, z, wrong = 0;
+    auto same = [&](size_t i, size_t r) {
+      return played[2 * i] == render[2 * r] && played[2 * i + 1] == render[2 * r + 1];
+    };
+    auto silent = [&](size_t i) { return !played[2 * i] && !played[2 * i + 1]; };
+    size_t lead = 0; // the device's own silence before it is first unpaused
+    for (; lead < n && silent(lead);)
+      lead++;
+    for (a = lead; a < n && same(a, s + a - lead);)
+      a++;
+    for (z = a; z < n && silent(z);)
+      z++;
+    for (size_t i = z; i < n; i++)
+      wrong += !same(i, s + a - lead + c.jump + i - z);
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_TRUE(n > 0 && (a == n) == (!c.jump && !c.pause) && (z > a) == c.pause &&
+                (a == n || z < n))
+        << a << " " << z << " " << n;
+    size_t at = run.out.find("heard "),
+           heard = at == std::string::npos ? 0 : atol(&run.out[at + 6]);
+    EXPECT_TRUE(heard % KRO_APP_AUDIO_FRAMES == 0 && heard <= played.size() / 2) << heard;
+  }
+  kroFreeSong(&song);
+
+  std::string wav = kroTestTempPath("music.wav");
+  ASSERT_EQ(kroWriteWAV(wav.c_str(), render.data(), rate), 0);
+  // ffmpeg's own Vorbis decoder ends the last short block (128 frames) early: compared up to it.
+  for (auto [name, making, slack, short_by] : {std::tuple{"music.wav", "", 0, 0},
+                                               {"music.flac", "", 0, 0},
+                                               {"music.ogg", "-c:a libvorbis", 1, 128},
+                                               {"mono.wav", "-ac 1 -ar 22050", 0, 0}}) {
+    SCOPED_TRACE(name);
+    std::string file = kroTestTempPath(name), mono = name[0] == 'm' && name[1] == 'o' ? "1" : "2";
+    if (file != wav) {
+      ASSERT_EQ(kroTestRun("ffmpeg -v error -y -i " + wav + " " + making + " " + file).status, 0);
+    }
+    std::string out = kroTestRun("ffmpeg -v error -i " + file + " -f s16le -ac " + mono + " -").out;
+    std::vector<int16_t> reference(out.size() / 2);
+    memcpy(reference.data(), out.data(), reference.size() * 2);
+    kroMusic music = {};
+    ASSERT_EQ(kroLoadMusic(&music, file.c_str()), 0);
+    ASSERT_EQ(music.frames, mono == "1" ? rate : (int64_t)reference.size() / 2 + short_by);
+    double most = 0; // the largest difference, in steps of a 16-bit sample
+    for (int64_t i = 0; i < 2 * (music.frames - short_by); i++) {
+      size_t k = mono == "1" ? (size_t)(i / 4) : (size_t)i,
+             next = std::min(k + 1, reference.size() - 1);
+      double expected =
+          mono == "1" && i % 4 > 1 ? (reference[k] + reference[next]) / 2.0 : reference[k];
+      most = std::max(most, fabs(music.samples[i] * 32768.0 - expected));
+    }
+    EXPECT_LE(most, slack);
+    kroFreeMusic(&music);
+  }
+  kroMusic none = {};
+  kroTestUseCountingHook();
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadMusic(&none, KRO_SOURCE_DIR "/README.md"), -1); },
+                      "kroLoadMusic: cannot open " KRO_SOURCE_DIR
+                      "/README.md as WAV, Ogg Vorbis or FLAC\n");
+  kroSetErrorFunc(nullptr);
+  EXPECT_TRUE(!none.samples && none.frames == 0);
 }
 
 // ---- text ----
