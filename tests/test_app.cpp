@@ -170,7 +170,8 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   std::vector<int16_t> render(2 * 5 * rate);
   kroRenderSynth(&synth, render.data(), 5 * rate);
   kroStopSynth(&synth);
-  std::string raw = kroTestTempPath("played.raw");
+  std::string raw = kroTestTempPath("played.raw"), wav = kroTestTempPath("music.wav");
+  ASSERT_EQ(kroWriteWAV(wav.c_str(), render.data(), 5 * rate), 0);
   const struct {
     std::string arguments, out;
     size_t jump;
@@ -178,6 +179,7 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   } cases[] = {{"--frames 4", "drew 4, last at 1.5500 s", 0, false},
                {"--frames 4 --seek-at-2", "drew 4, last at 2.5500 s", (size_t)rate, false},
                {"--frames 14 --pause-at-2", "drew 14, last at 1.5500 s", 0, true},
+               {"--frames 4 --seek-at-2 --music " + wav, "last at 2.5500 s", (size_t)rate, false},
                {"--until 1.7", "heard ", 0, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -213,9 +215,7 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   }
   kroFreeSong(&song);
 
-  std::string wav = kroTestTempPath("music.wav");
-  ASSERT_EQ(kroWriteWAV(wav.c_str(), render.data(), rate), 0);
-  // ffmpeg's own Vorbis decoder ends the last short block (128 frames) early: compared up to it.
+  // ffmpeg's Vorbis decoder may end a short block (128 frames) early: compared up to its end.
   for (auto [name, making, slack, short_by] : {std::tuple{"music.wav", "", 0, 0},
                                                {"music.flac", "", 0, 0},
                                                {"music.ogg", "-c:a libvorbis", 1, 128},
@@ -230,9 +230,10 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
     memcpy(reference.data(), out.data(), reference.size() * 2);
     kroMusic music = {};
     ASSERT_EQ(kroLoadMusic(&music, file.c_str()), 0);
-    ASSERT_EQ(music.frames, mono == "1" ? rate : (int64_t)reference.size() / 2 + short_by);
+    int64_t frames = mono == "1" ? 5 * rate : (int64_t)reference.size() / 2;
+    ASSERT_TRUE(music.frames >= frames && music.frames <= frames + short_by) << music.frames;
     double most = 0; // the largest difference, in steps of a 16-bit sample
-    for (int64_t i = 0; i < 2 * (music.frames - short_by); i++) {
+    for (int64_t i = 0; i < 2 * frames; i++) {
       size_t k = mono == "1" ? (size_t)(i / 4) : (size_t)i,
              next = std::min(k + 1, reference.size() - 1);
       double expected =
