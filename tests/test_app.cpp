@@ -129,6 +129,9 @@ TEST(App, OptionsAndExitStatuses) {
       {"--shot " + shot, "", 0, "drew 1, last at 0.0000 s; left:\n", ""},
       {"--window --frames 2 --shot /no-such-folder/x.png", "", 1, "drew 2", "cannot write"},
       {"--window --frames 1", "SDL_VIDEODRIVER=no-such-driver ", 1, "", "probe: no video"},
+      {"--window --frames 2 --song " KRO_SOURCE_DIR "/assets/zkintro.song --start 1",
+       "SDL_AUDIODRIVER=no-such-driver ", 0, "drew 2, last at 1.0167 s", "probe: no sound ("},
+      {"--frames 1 --start -1", "", 2, "", "probe: --start needs seconds from 0, not '-1'"},
       {"--window --sync " + sync, "", 0, "start 3\nsaw 7 after ",
        "a row not after the track's "
        "previous key at line 3; the last good tracks stay\n"},
