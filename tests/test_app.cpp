@@ -174,6 +174,10 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   kroRenderSynth(&synth, render.data(), 5 * rate);
   kroStopSynth(&synth);
   std::string raw = kroTestTempPath("played.raw"), wav = kroTestTempPath("music.wav");
+  auto pcm = [](const std::string &bytes) { // 16-bit samples
+    return std::vector<int16_t>((const int16_t *)bytes.data(),
+                                (const int16_t *)bytes.data() + bytes.size() / 2);
+  };
   ASSERT_EQ(kroWriteWAV(wav.c_str(), render.data(), 5 * rate), 0);
   const struct {
     std::string arguments, out;
@@ -191,16 +195,14 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
         " KRO_TEST_APP_PROBE=1 /proc/" + std::to_string(getpid()) +
         "/exe --window --start 1.5 --song " KRO_SOURCE_DIR "/assets/zkintro.song " + c.arguments);
     EXPECT_TRUE(kroTestHas(run.out, c.out)) << run.out << run.err;
-    std::string bytes = kroTestReadFile(raw);
-    std::vector<int16_t> played(bytes.size() / 2);
-    memcpy(played.data(), bytes.data(), played.size() * 2);
-    size_t n = std::min(played.size() / 2, (size_t)2 * rate), s = rate * 3 / 2, a = 0, z, wrong = 0;
+    std::vector<int16_t> played = pcm(kroTestReadFile(raw));
+    size_t n = std::min(played.size() / 2, (size_t)2 * rate), s = rate * 3 / 2, a, z, wrong = 0;
     auto same = [&](size_t i, size_t r) {
       return played[2 * i] == render[2 * r] && played[2 * i + 1] == render[2 * r + 1];
     };
     auto silent = [&](size_t i) { return !played[2 * i] && !played[2 * i + 1]; };
     size_t lead = 0; // the device's own silence before it is first unpaused
-    for (; lead < n && silent(lead);)
+    while (lead < n && silent(lead))
       lead++;
     for (a = lead; a < n && same(a, s + a - lead);)
       a++;
@@ -228,9 +230,8 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
     if (file != wav) {
       ASSERT_EQ(kroTestRun("ffmpeg -v error -y -i " + wav + " " + making + " " + file).status, 0);
     }
-    std::string out = kroTestRun("ffmpeg -v error -i " + file + " -f s16le -ac " + mono + " -").out;
-    std::vector<int16_t> reference(out.size() / 2);
-    memcpy(reference.data(), out.data(), reference.size() * 2);
+    std::vector<int16_t> reference =
+        pcm(kroTestRun("ffmpeg -v error -i " + file + " -f s16le -ac " + mono + " -").out);
     kroMusic music = {};
     ASSERT_EQ(kroLoadMusic(&music, file.c_str()), 0);
     int64_t frames = mono == "1" ? 5 * rate : (int64_t)reference.size() / 2;
