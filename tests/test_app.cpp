@@ -21,9 +21,10 @@ namespace {
 
 // ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
 
-// Clears every frame to one colour; --quit-at-2, --escape-at-2 and --resize-at-2 post the
-// window's close, an Escape key or a new size of 40 x 30 during the second frame. Prints the
-// size it was told of, what it drew and the arguments left to it; --say takes a value.
+// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2 and --seek-at-2
+// post the window's close, an Escape key, a new size of 40 x 30 or a Right key during the second
+// frame. Prints the size it was told of, what it drew and the arguments left to it; --say takes a
+// value. --song FILE plays a song file, 10 ms a frame; --until S closes at S seconds.
 int probeMain(int argc, char **argv) {
   kroApp app = {};
   app.windowed = 0; // --window is the tests' to give
@@ -31,8 +32,8 @@ int probeMain(int argc, char **argv) {
   app.usage = "[WORD]... [--say WORD] [--quit-at-2] [--escape-at-2] [--resize-at-2]";
   app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --pause-at-2";
   app.own_value_options = "--say --song --until";
-  kroSongFile song = {}; // --song FILE plays on the synthesizer, 10 ms a frame
-  double until = 0;      // --until S: the window's close once the time reaches S seconds
+  kroSongFile song = {};
+  double until = 0;
   for (int i = 1; i + 1 < argc; i++)
     if (!strcmp(argv[i], "--song") && kroLoadSong(&song, argv[i + 1]) == 0)
       app.song = &song.song;
@@ -44,7 +45,8 @@ int probeMain(int argc, char **argv) {
   for (int i = 1; i < argc; i++)
     left += std::string(" ") + argv[i];
   bool quit = kroTestHas(left, " --quit-at-2"), escape = kroTestHas(left, " --escape-at-2");
-  bool resize = kroTestHas(left, " --resize-at-2");
+  bool resize = kroTestHas(left, " --resize-at-2"), seek = kroTestHas(left, " --seek-at-2");
+  bool pause = kroTestHas(left, " --pause-at-2"); // Space at frames 2 and 12; seek: Right at 2
   long wrote_ms = 0; // with --sync: the file rewritten at frame 2, then broken once read
   std::string sync = app.sync_file ? app.sync_file : "";
   while (kroAppFrame(&app)) {
@@ -66,12 +68,6 @@ int probeMain(int argc, char **argv) {
     if (app.resized)
       printf("resized %d: %d x %d\n", app.resized, SDL_GetVideoSurface()->w,
              SDL_GetVideoSurface()->h);
-    SDL_Event key = {}; // Right at frame 2, or Space at 2 and 12
-    key.type = SDL_KEYDOWN;
-    bool seek = kroTestHas(left, " --seek-at-2"), pause = kroTestHas(left, " --pause-at-2");
-    key.key.keysym.sym = seek ? SDLK_RIGHT : SDLK_SPACE;
-    if ((app.frame == 2 && (seek || pause)) || (app.frame == 12 && pause))
-      SDL_PushEvent(&key);
     quit = quit || (until > 0 && app.seconds >= until);
     if (app.song)
       SDL_Delay(10);
@@ -79,10 +75,11 @@ int probeMain(int argc, char **argv) {
     glClear(GL_COLOR_BUFFER_BIT);
     SDL_Event event = {};
     event.type = quit ? SDL_QUIT : resize ? SDL_VIDEORESIZE : SDL_KEYDOWN;
-    event.key.keysym.sym = SDLK_ESCAPE;
+    event.key.keysym.sym = escape ? SDLK_ESCAPE : seek ? SDLK_RIGHT : SDLK_SPACE;
     if (resize)
       event.resize.w = 40, event.resize.h = 30;
-    if ((app.frame == 2 || !sync.empty() || until > 0) && (quit || escape || resize))
+    if (((app.frame == 2 || !sync.empty() || until > 0) && (quit || escape || resize)) ||
+        (app.frame == 2 && (seek || pause)) || (app.frame == 12 && pause))
       SDL_PushEvent(&event);
   }
   printf("drew %ld, last at %.4f s; left:%s\n", app.frame, app.seconds, left.c_str());
