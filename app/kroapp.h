@@ -92,9 +92,8 @@ typedef struct kroApp {
                                     value, left in argv with it: "--wav --level" */
   const char *sync_file;         /* sync tracks to read and follow (or --sync FILE); null: none */
   const kroSong *song;           /* the soundtrack on the synthesizer; null: none */
-  const char
-      *music_file;      /* the soundtrack from a file (or --music FILE), before song; null: none */
-  double start_seconds; /* where the run begins (or --start S) */
+  const char *music_file;        /* the soundtrack from a file (or --music FILE), before song */
+  double start_seconds;          /* where the run begins (or --start S) */
   /* Set by kroAppStart and kroAppFrame. */
   double seconds;      /* the time of the frame being drawn: 0 at the first */
   long frame;          /* frames begun so far, the one being drawn included */
