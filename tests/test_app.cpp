@@ -209,7 +209,7 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
     size_t wrong = 0; // after the device's own silence (lead) before it is first unpaused
     for (size_t i = z; i < n; i++)
       wrong += !same(i, s + a - lead + c.jump + i - z);
-    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(wrong, 0u) << lead << " " << a << " " << z << " " << n;
     EXPECT_TRUE(n > 0 && (a == n) == (!c.jump && !c.pause) && (z > a) == c.pause &&
                 (a == n || z < n))
         << a << " " << z << " " << n;
