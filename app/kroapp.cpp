@@ -3,11 +3,17 @@
  * of a production. Shots are PNG pictures written through the engine's
  * output-file helper, their image data in stored (uncompressed) deflate
  * blocks: no compression library is needed.
- * Depends on: kro (live shaders, output files), SDL 1.2, GL.
+ * The soundtrack is decoded by libsndfile: one library for WAV, Ogg Vorbis and
+ * FLAC, so the engine itself needs no sound library.
+ * Depends on: kro (live shaders, output files, the synthesizer), SDL 1.2, GL, libsndfile.
  */
 #include "kroapp.h"
 
+#include "../kro/kro_internal.h"
+
 #include <SDL/SDL.h>
+#include <math.h>
+#include <sndfile.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -17,12 +23,17 @@ static const char *kroAppName(const kroApp *app) {
 
 static void kroAppUsage(const kroApp *app, FILE *out) {
   fprintf(out,
-          "usage: %s%s%s [--window] [--frames N] [--shot FILE.png] [--sync FILE] [--help]\n"
+          "usage: %s%s%s [--window] [--frames N] [--shot FILE.png] [--sync FILE] [--music FILE]\n"
+          "       [--start SECONDS] [--help]\n"
           "  --window       a window of %d x %d instead of full screen\n"
           "  --frames N     end after N frames, each %.4f s later than the last\n"
           "  --shot FILE    write the last frame as a PNG picture (alone: after one frame)\n"
           "  --sync FILE    sync tracks, read again when the file changes\n"
-          "Escape or closing the window ends the run. Shader files changed while it runs\n"
+          "  --music FILE   the soundtrack: a WAV, Ogg Vorbis or FLAC file\n"
+          "  --start S      begin S seconds in\n"
+          "Space pauses and resumes, Left/Right move a beat, Page Up/Page Down a bar, Home\n"
+          "goes to the start. Escape or closing the window ends the run. Shader files changed "
+          "while it runs\n"
           "are built again; a change that does not build keeps the last good programs.\n",
           kroAppName(app), app->usage ? " " : "", app->usage ? app->usage : "", app->width,
           app->height, KRO_APP_STEP_SECONDS);
@@ -71,10 +82,18 @@ static int kroAppOptions(kroApp *app, int *argc, char **argv) {
       app->frames = strtol(value, &end, 10);
       if (!*value || *end || app->frames < 1)
         return kroAppRefuse(app, "--frames needs a whole number of frames from 1, not", value);
-    } else if (!strcmp(arg, "--sync")) {
+    } else if (!strcmp(arg, "--sync") || !strcmp(arg, "--music")) {
       if (i + 1 == *argc)
         return kroAppRefuse(app, "a value is missing after", arg);
-      app->sync_file = argv[++i];
+      *(arg[2] == 's' ? &app->sync_file : &app->music_file) = argv[++i];
+    } else if (!strcmp(arg, "--start")) {
+      if (i + 1 == *argc)
+        return kroAppRefuse(app, "a value is missing after", arg);
+      const char *value = argv[++i];
+      char *end = nullptr;
+      app->start_seconds = strtod(value, &end);
+      if (!*value || *end || !(app->start_seconds >= 0 && app->start_seconds < 1e7))
+        return kroAppRefuse(app, "--start needs seconds from 0, not", value);
     } else if (kroAppOwnOption(app->own_value_options, arg)) {
       if (i + 1 == *argc)
         return kroAppRefuse(app, "a value is missing after", arg);
@@ -123,6 +142,157 @@ float kroAppSyncValue(const kroApp *app, const char *track) {
   return kroSyncTrackValue(&app->sync, track, app->seconds);
 }
 
+/* ---- the soundtrack --------------------------------------------------------- */
+
+void kroFreeMusic(kroMusic *music) {
+  free(music->samples);
+  music->samples = nullptr;
+  music->frames = 0;
+}
+
+int kroLoadMusic(kroMusic *music, const char *path) {
+  kroFreeMusic(music);
+  SF_INFO info = {};
+  SNDFILE *file = sf_open(path, SFM_READ, &info);
+  if (!file) {
+    kroFail("kroLoadMusic: cannot open %s as WAV, Ogg Vorbis or FLAC\n", path);
+    return -1;
+  }
+  const char *problem = nullptr;
+  float *read = nullptr;
+  int channels = info.channels;
+  if (channels < 1 || channels > 2)
+    problem = "not one or two channels";
+  else if (info.frames < 1 || info.frames > (1 << 29) || info.samplerate < 1)
+    problem = "no frames, too many (over 2^29) or no rate";
+  else if (!(read = (float *)kroAllocate((size_t)info.frames * channels * sizeof(float))))
+    problem = "out of memory";
+  else if (sf_readf_float(file, read, info.frames) != info.frames)
+    problem = "its samples do not read whole";
+  sf_close(file);
+  /* Frame i at KRO_SYNTH_RATE lies at the file's frame i x rate / KRO_SYNTH_RATE, between two of
+   * its frames (the last one held). */
+  double step = (double)info.samplerate / KRO_SYNTH_RATE;
+  int64_t frames = problem ? 0 : (int64_t)ceil((double)info.frames / step);
+  float *out = problem ? nullptr : (float *)kroAllocate((size_t)frames * 2 * sizeof(float));
+  if (!problem && !out)
+    problem = "out of memory";
+  if (problem) {
+    free(read);
+    kroFail("kroLoadMusic: cannot use %s: %s\n", path, problem);
+    return -1;
+  }
+  for (int64_t i = 0; i < frames; i++) {
+    double at = (double)i * step;
+    int64_t low = (int64_t)at, high = low + 1 < info.frames ? low + 1 : low;
+    float part = (float)(at - (double)low);
+    for (int side = 0; side < 2; side++) {
+      int from = side % channels;
+      float a = read[low * channels + from], b = read[high * channels + from];
+      out[2 * i + side] = part == 0.0f ? a : a + (b - a) * part;
+    }
+  }
+  free(read);
+  music->samples = out;
+  music->frames = frames;
+  return 0;
+}
+
+/* The soundtrack's next `frames` frames from app->sound_frame, 16-bit: the music (silence after
+ * its end) or the synthesizer, which is always at sound_frame. */
+static void kroAppRender(kroApp *app, int16_t *out, int frames) {
+  if (!app->music.samples) {
+    kroRenderSynth(&app->synth, out, frames);
+    return;
+  }
+  int64_t first = app->sound_frame * 2, end = app->music.frames * 2;
+  for (int64_t i = 0; i < 2 * (int64_t)frames; i++) {
+    float value = first + i < end ? app->music.samples[first + i] * 32768.0f : 0.0f;
+    out[i] = (int16_t)lrintf(value > 32767.0f ? 32767.0f : value < -32768.0f ? -32768.0f : value);
+  }
+}
+
+/* SDL's audio thread: silence while paused, else the soundtrack, the position moving on. */
+static void kroAppPlay(void *user, Uint8 *stream, int bytes) {
+  kroApp *app = (kroApp *)user;
+  if (app->paused) {
+    memset(stream, 0, (size_t)bytes);
+    return;
+  }
+  kroAppRender(app, (int16_t *)stream, bytes / 4);
+  app->sound_frame += bytes / 4;
+}
+
+/* The sound moved to `frame` (from 0): the synthesizer started again and run up to it, its output
+ * being a function of the frame alone. Under the audio lock once playing. */
+static void kroAppSeekSound(kroApp *app, int64_t frame) {
+  frame = frame < 0 ? 0 : frame;
+  if (!app->music.samples) {
+    kroStopSynth(&app->synth);
+    kroStartSynth(&app->synth, app->song);
+    static int16_t discarded[2 * 4096];
+    for (int64_t done = 0; done < frame; done += 4096)
+      kroRenderSynth(&app->synth, discarded, frame - done < 4096 ? (int)(frame - done) : 4096);
+  }
+  app->sound_frame = frame;
+}
+
+/* Decodes or starts the soundtrack and opens the device; without either the run goes on silently
+ * on the clock, with one line on standard error. */
+static void kroAppOpenSound(kroApp *app) {
+  const char *problem = nullptr;
+  if (app->music_file ? kroLoadMusic(&app->music, app->music_file) != 0
+                      : kroStartSynth(&app->synth, app->song) != 0) {
+    problem = app->music_file ? "the music file does not read" : "the song does not play";
+  } else {
+    kroAppSeekSound(app, llround(app->start_seconds * KRO_SYNTH_RATE)); /* before the device runs */
+    SDL_AudioSpec want = {};
+    want.freq = KRO_SYNTH_RATE;
+    want.format = AUDIO_S16SYS;
+    want.channels = 2;
+    want.samples = KRO_APP_AUDIO_FRAMES;
+    want.callback = kroAppPlay;
+    want.userdata = app;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0 || SDL_OpenAudio(&want, nullptr) != 0)
+      problem = SDL_GetError();
+  }
+  if (problem) {
+    fprintf(stderr, "%s: no sound (%s): playing silently on the clock\n", kroAppName(app), problem);
+    return;
+  }
+  app->sound = 1;
+  SDL_PauseAudio(0);
+}
+
+/* Time moved by `seconds` (to 0 with `home`), picture and sound together, neither before 0. */
+static void kroAppJump(kroApp *app, double seconds, int home) {
+  if (app->sound)
+    SDL_LockAudio();
+  app->clock_seconds = home || app->clock_seconds + seconds < 0 ? 0 : app->clock_seconds + seconds;
+  if (app->sound)
+    kroAppSeekSound(app, home ? 0 : app->sound_frame + llround(seconds * KRO_SYNTH_RATE));
+  if (app->sound)
+    SDL_UnlockAudio();
+}
+
+/* A key that holds time: Space, Left, Right, Page Up, Page Down, Home. */
+static void kroAppTimeKey(kroApp *app, SDLKey key) {
+  double beat = app->sync.tempo > 0 ? 60.0 / app->sync.tempo : 1.0;
+  if (key == SDLK_SPACE) {
+    if (app->sound)
+      SDL_LockAudio();
+    app->paused = !app->paused;
+    if (app->sound)
+      SDL_UnlockAudio();
+  } else if (key == SDLK_LEFT || key == SDLK_RIGHT) {
+    kroAppJump(app, key == SDLK_LEFT ? -beat : beat, 0);
+  } else if (key == SDLK_PAGEUP || key == SDLK_PAGEDOWN) {
+    kroAppJump(app, (key == SDLK_PAGEUP ? -beat : beat) * KRO_APP_BEAT_BAR, 0);
+  } else if (key == SDLK_HOME) {
+    kroAppJump(app, 0, 1);
+  }
+}
+
 static Uint32 kroAppVideoFlags(const kroApp *app) {
   return SDL_OPENGL | (app->windowed ? 0 : SDL_FULLSCREEN);
 }
@@ -141,8 +311,14 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
   memset(&app->watch, 0, sizeof app->watch);
   memset(&app->sync, 0, sizeof app->sync);
   app->sync_reloaded = 0;
+  app->paused = 0;
+  app->sound = 0;
+  app->sound_frame = 0;
+  memset(&app->music, 0, sizeof app->music);
+  memset(&app->synth, 0, sizeof app->synth);
   if (!kroAppOptions(app, argc, argv))
     return 0;
+  app->clock_seconds = app->start_seconds;
   setenv("SDL_VIDEODRIVER", "x11", 0); /* only when the user chose none */
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     fprintf(stderr, "%s: no video: %s\n", kroAppName(app), SDL_GetError());
@@ -167,7 +343,9 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
     kroOpenShaderWatch(&app->watch, kroGetShaderFolder(), 0);
   if (app->sync_file)
     kroAppLoadSync(app);
-  app->start_ms = SDL_GetTicks();
+  if (app->music_file || app->song)
+    kroAppOpenSound(app);
+  app->start_ms = app->clock_ms = SDL_GetTicks();
   app->running = 1;
   return 1;
 }
@@ -281,14 +459,17 @@ static int kroAppWriteShot(const kroApp *app, const char *path) {
 /* ---- the frame loop -------------------------------------------------------- */
 
 /* True once the user has asked to stop: Escape, or the window's close. The last new size the
- * window was given goes to *width, *height (pixels; left as they are without one). */
-static int kroAppTakeEvents(int *width, int *height) {
+ * window was given goes to *width, *height (pixels; left as they are without one); the keys
+ * that hold time act. */
+static int kroAppTakeEvents(kroApp *app, int *width, int *height) {
   SDL_Event event;
   int stop = 0;
   while (SDL_PollEvent(&event))
     if (event.type == SDL_QUIT ||
         (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
       stop = 1;
+    else if (event.type == SDL_KEYDOWN)
+      kroAppTimeKey(app, event.key.keysym.sym);
     else if (event.type == SDL_VIDEORESIZE)
       *width = event.resize.w, *height = event.resize.h;
   return stop;
@@ -324,7 +505,8 @@ int kroAppFrame(kroApp *app) {
   if (!app->running)
     return 0;
   int width = 0, height = 0; /* a new window size, applied after the swap */
-  int last = kroAppTakeEvents(&width, &height) || (app->frames > 0 && app->frame >= app->frames);
+  int last =
+      kroAppTakeEvents(app, &width, &height) || (app->frames > 0 && app->frame >= app->frames);
   if (app->frame > 0) {
     if (app->shot && last && kroAppWriteShot(app, app->shot) != 0)
       app->status = 1;
@@ -353,13 +535,30 @@ int kroAppFrame(kroApp *app) {
     else
       fprintf(stderr, "%s: kept the last good shaders: %s\n", kroAppName(app), kroShaderProblem());
   }
-  app->seconds = app->frames > 0 ? (double)app->frame * KRO_APP_STEP_SECONDS
-                                 : (double)(SDL_GetTicks() - app->start_ms) / 1000.0;
+  /* The picture's time: the sound's position when it plays in real time, else the clock's or
+   * the steps', neither moving while paused. */
+  unsigned long now_ms = SDL_GetTicks();
+  if (!app->paused && app->frame > 0)
+    app->clock_seconds +=
+        app->frames > 0 ? KRO_APP_STEP_SECONDS : (now_ms - app->clock_ms) / 1000.0;
+  app->clock_ms = now_ms;
+  if (app->sound && app->frames == 0) {
+    SDL_LockAudio();
+    app->seconds = (double)app->sound_frame / KRO_SYNTH_RATE;
+    SDL_UnlockAudio();
+  } else {
+    app->seconds = app->clock_seconds;
+  }
   app->frame++;
   return 1;
 }
 
 int kroAppEnd(kroApp *app) {
+  if (app->sound)
+    SDL_CloseAudio();
+  app->sound = 0;
+  kroFreeMusic(&app->music);
+  kroStopSynth(&app->synth);
   kroCloseShaderWatch(&app->watch);
   kroFreeSyncTracks(&app->sync);
   if (SDL_GetVideoSurface()) {

@@ -28,7 +28,18 @@
  *                 KRO_APP_SYNC_POLL_MS of a change to it (the last good tracks stay while
  *                 it does not read: the reason and line on standard error);
  *                 kroAppSyncValue gives a track's value at the frame's time
+ *   --music FILE  the soundtrack: a WAV, Ogg Vorbis or FLAC file (see kroLoadMusic)
+ *   --start S     begin S seconds into the production (picture and sound)
  *   --help        the usage on standard output, then exit status 0
+ *
+ * The soundtrack (music_file, else song on the synthesizer) plays through SDL's audio at
+ * KRO_SYNTH_RATE, and the production's time IS its position: app->seconds is the frames handed
+ * to the device / KRO_SYNTH_RATE, so picture and sound cannot drift apart. Under --frames the
+ * time steps as above and the sound plays beside it. Without a sound device the run goes on
+ * silently on the clock (one line on standard error). Keys that hold time (docs/timing.md):
+ * Space pauses and resumes picture and sound; Left/Right move a beat back/forward, Page Up/Page
+ * Down a bar of KRO_APP_BEAT_BAR beats; Home goes to the start. A beat is the sync tracks' 60 /
+ * tempo seconds, or a second without tracks; the sound moves by the same frames, to the sample.
  * Exit statuses: 0 a run that ended by Escape, the window's close or its
  * frame count, and --help; 1 no window could be opened, or the shot could not
  * be written; 2 a usage error (the reason and the usage on standard error).
@@ -42,7 +53,7 @@
  *
  * SDL's X11 video driver is chosen unless SDL_VIDEODRIVER is set. Starting
  * runs kroInit, which clears the error hook: set a hook after kroAppStart.
- * Depends on: kro, SDL 1.2, GL. Single-threaded, one window per process.
+ * Depends on: kro, SDL 1.2, GL, libsndfile. Single-threaded, one window per process.
  */
 #ifndef KROAPP_H
 #define KROAPP_H
@@ -55,9 +66,18 @@ extern "C" {
 
 #define KRO_APP_STEP_SECONDS (1.0 / 60.0) /* a frame's time step with --frames */
 enum {
-  KRO_APP_SYNC_POLL_MS = 100, /* how often the sync track file is looked at */
-  KRO_APP_MESSAGE_CHARS = 256 /* longest engine message passed on */
+  KRO_APP_SYNC_POLL_MS = 100,  /* how often the sync track file is looked at */
+  KRO_APP_MESSAGE_CHARS = 256, /* longest engine message passed on */
+  KRO_APP_BEAT_BAR = 4,        /* beats a bar (Page Up, Page Down) */
+  KRO_APP_AUDIO_FRAMES = 1024  /* frames of one audio buffer handed to the device */
 };
+
+/* A soundtrack decoded whole: stereo frames at KRO_SYNTH_RATE, left then right, full scale
+ * -1..1 (a 16-bit file's sample s reads as s / 32768 exactly). */
+typedef struct kroMusic {
+  float *samples; /* 2 x frames; heap, kroFreeMusic */
+  int64_t frames;
+} kroMusic;
 
 typedef struct kroApp {
   /* Set by kroAppStart from its arguments. */
@@ -71,6 +91,9 @@ typedef struct kroApp {
   const char *own_value_options; /* its own options that take the next argument as their
                                     value, left in argv with it: "--wav --level" */
   const char *sync_file;         /* sync tracks to read and follow (or --sync FILE); null: none */
+  const kroSong *song;           /* the soundtrack on the synthesizer; null: none */
+  const char *music_file;        /* the soundtrack from a file (or --music FILE), before song */
+  double start_seconds;          /* where the run begins (or --start S) */
   /* Set by kroAppStart and kroAppFrame. */
   double seconds;      /* the time of the frame being drawn: 0 at the first */
   long frame;          /* frames begun so far, the one being drawn included */
@@ -82,6 +105,8 @@ typedef struct kroApp {
   int resized; /* while drawing the first frame at a new window size: 1 in the same GL context,
                   2 in a new one (the production's GL objects are gone); else 0 */
   int status;  /* the exit status so far */
+  int paused;  /* 1 while time is held (Space) */
+  int sound;   /* 1 while the soundtrack plays on a device */
   /* The library's own. */
   int running;
   unsigned long start_ms;
@@ -89,7 +114,19 @@ typedef struct kroApp {
   kroShaderWatch watch;
   kroFileStamp sync_stamp; /* sync_file as last read */
   long sync_next_ms;       /* kroNowMs at which sync_file is looked at again */
+  double clock_seconds;    /* the picture's time without a device: steps or the clock */
+  unsigned long clock_ms;  /* SDL_GetTicks when clock_seconds was last brought up to date */
+  int64_t sound_frame;     /* the soundtrack's next frame to the device (under the audio lock) */
+  kroMusic music;
+  kroSynth synth;
 } kroApp;
+
+/* Decode a WAV, Ogg Vorbis or FLAC file whole into *music (emptied first): mono is played on
+ * both sides, a file at another rate than KRO_SYNTH_RATE is resampled linearly, more than two
+ * channels are refused. 0, or -1 after a report naming the file and the reason, *music empty */
+int kroLoadMusic(kroMusic *music, const char *path);
+/* Free the samples and empty the record; harmless on an empty one */
+void kroFreeMusic(kroMusic *music);
 
 /* Take the options (removed from argv), open the window (caption, width x height pixels,
  * double-buffered, a 24-bit depth buffer) and start the engine (kroStartShaders

@@ -21,23 +21,32 @@ namespace {
 
 // ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
 
-// Clears every frame to one colour; --quit-at-2, --escape-at-2 and --resize-at-2 post the
-// window's close, an Escape key or a new size of 40 x 30 during the second frame. Prints the
-// size it was told of, what it drew and the arguments left to it; --say takes a value.
+// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2 and --seek-at-2
+// post the window's close, an Escape key, a new size of 40 x 30 or a Right key during the second
+// frame. Prints the size it was told of, what it drew and the arguments left to it; --say takes a
+// value. --song FILE plays a song file, 10 ms a frame; --until S closes at S seconds.
 int probeMain(int argc, char **argv) {
   kroApp app = {};
   app.windowed = 0; // --window is the tests' to give
   app.fixed_shaders = 1;
   app.usage = "[WORD]... [--say WORD] [--quit-at-2] [--escape-at-2] [--resize-at-2]";
-  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2";
-  app.own_value_options = "--say";
+  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --pause-at-2";
+  app.own_value_options = "--say --song --until";
+  kroSongFile song = {};
+  double until = 0;
+  for (int i = 1; i + 1 < argc; i++)
+    if (!strcmp(argv[i], "--song") && kroLoadSong(&song, argv[i + 1]) == 0)
+      app.song = &song.song;
+    else if (!strcmp(argv[i], "--until"))
+      until = atof(argv[i + 1]);
   if (!kroAppStart(&app, "probe", 64, 48, &argc, argv))
     return app.status;
   std::string left;
   for (int i = 1; i < argc; i++)
     left += std::string(" ") + argv[i];
   bool quit = kroTestHas(left, " --quit-at-2"), escape = kroTestHas(left, " --escape-at-2");
-  bool resize = kroTestHas(left, " --resize-at-2");
+  bool resize = kroTestHas(left, " --resize-at-2"), seek = kroTestHas(left, " --seek-at-2");
+  bool pause = kroTestHas(left, " --pause-at-2"); // Space at frames 2 and 12; seek: Right at 2
   long wrote_ms = 0; // with --sync: the file rewritten at frame 2, then broken once read
   std::string sync = app.sync_file ? app.sync_file : "";
   while (kroAppFrame(&app)) {
@@ -62,18 +71,29 @@ int probeMain(int argc, char **argv) {
     if (app.resized)
       printf("resized %d: %d x %d\n", app.resized, SDL_GetVideoSurface()->w,
              SDL_GetVideoSurface()->h);
+    quit = quit || (until > 0 && app.seconds >= until);
+    if (app.song)
+      SDL_Delay(10);
     glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     SDL_Event event = {};
     event.type = quit ? SDL_QUIT : resize ? SDL_VIDEORESIZE : SDL_KEYDOWN;
-    event.key.keysym.sym = SDLK_ESCAPE;
+    event.key.keysym.sym = escape ? SDLK_ESCAPE : seek ? SDLK_RIGHT : SDLK_SPACE;
     if (resize)
       event.resize.w = 40, event.resize.h = 30;
-    if ((app.frame == 2 || !sync.empty()) && (quit || escape || resize))
+    if (((app.frame == 2 || !sync.empty() || until > 0) && (quit || escape || resize)) ||
+        (app.frame == 2 && (seek || pause)) || (app.frame == 12 && pause))
       SDL_PushEvent(&event);
   }
   printf("drew %ld, last at %.4f s; left:%s\n", app.frame, app.seconds, left.c_str());
-  return kroAppEnd(&app);
+  if (app.sound && app.frames == 0) // the sound's frames played since the start
+    printf("heard %lld\n", llround((app.seconds - app.start_seconds) * KRO_SYNTH_RATE));
+  // The sound's next 4096 frames: what the last key did is heard, even under load.
+  for (int64_t from = -1, now = 0; app.sound && now < from + 4096; from = from < 0 ? now : from)
+    SDL_Delay(5), SDL_LockAudio(), now = app.sound_frame, SDL_UnlockAudio();
+  int status = kroAppEnd(&app);
+  kroFreeSong(&song);
+  return status;
 }
 
 const int kProbeRan = [] {
@@ -112,6 +132,9 @@ TEST(App, OptionsAndExitStatuses) {
       {"--shot " + shot, "", 0, "drew 1, last at 0.0000 s; left:\n", ""},
       {"--window --frames 2 --shot /no-such-folder/x.png", "", 1, "drew 2", "cannot write"},
       {"--window --frames 1", "SDL_VIDEODRIVER=no-such-driver ", 1, "", "probe: no video"},
+      {"--window --frames 2 --song " KRO_SOURCE_DIR "/assets/zkintro.song --start 1",
+       "SDL_AUDIODRIVER=no-such-driver ", 0, "drew 2, last at 1.0167 s", "probe: no sound ("},
+      {"--frames 1 --start -1", "", 2, "", "probe: --start needs seconds from 0, not '-1'"},
       {"--window --sync " + sync, "", 0, "start 3\nsaw 7 after ",
        "a row not after the track's "
        "previous key at line 3; the last good tracks stay\n"},
@@ -136,6 +159,102 @@ TEST(App, OptionsAndExitStatuses) {
       EXPECT_EQ(std::vector<int>(picture.at(width - 1, y), picture.at(width - 1, y) + 3),
                 std::vector<int>({51, 102, 153}));
   }
+}
+
+// ---- the soundtrack ----
+
+// What a run plays through SDL's disk driver is the song's own render from the frame it starts
+// at, a beat on after Right, silence while paused and then the very next frame; the picture's time
+// is the frames played (whole device buffers). Music files decode as ffmpeg decodes them: WAV and
+// FLAC exact, Ogg Vorbis within its rounding, a mono 22050 Hz file interpolated between frames.
+TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
+  const int rate = KRO_SYNTH_RATE;
+  kroSongFile song = {};
+  ASSERT_EQ(kroLoadSong(&song, KRO_SOURCE_DIR "/assets/zkintro.song"), 0);
+  kroSynth synth;
+  ASSERT_EQ(kroStartSynth(&synth, &song.song), 0);
+  std::vector<int16_t> render(2 * 5 * rate);
+  kroRenderSynth(&synth, render.data(), 5 * rate);
+  kroStopSynth(&synth);
+  std::string raw = kroTestTempPath("played.raw"), wav = kroTestTempPath("music.wav");
+  auto pcm = [](const std::string &bytes) { // 16-bit samples
+    return std::vector<int16_t>((const int16_t *)bytes.data(),
+                                (const int16_t *)bytes.data() + bytes.size() / 2);
+  };
+  ASSERT_EQ(kroWriteWAV(wav.c_str(), render.data(), 5 * rate), 0);
+  const struct {
+    std::string arguments, out;
+    size_t jump;
+    bool pause;
+  } cases[] = {{"--frames 4 --seek-at-2", "drew 4, last at 2.5500 s", (size_t)rate, false},
+               {"--frames 14 --pause-at-2", "drew 14, last at 1.5500 s", 0, true},
+               {"--frames 4 --seek-at-2 --music " + wav, "last at 2.5500 s", (size_t)rate, false},
+               {"--until 1.7", "heard ", 0, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.arguments);
+    kroTestOutcome run = kroTestRun(
+        "SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=5 SDL_DISKAUDIOFILE=" + raw +
+        " KRO_TEST_APP_PROBE=1 /proc/" + std::to_string(getpid()) +
+        "/exe --window --start 1.5 --song " KRO_SOURCE_DIR "/assets/zkintro.song " + c.arguments);
+    EXPECT_TRUE(kroTestHas(run.out, c.out)) << run.out << run.err;
+    std::vector<int16_t> played = pcm(kroTestReadFile(raw));
+    size_t n = std::min(played.size() / 2, (size_t)2 * rate), s = rate * 3 / 2, a, z, lead = 0;
+    auto same = [&](size_t i, size_t r) {
+      return played[2 * i] == render[2 * r] && played[2 * i + 1] == render[2 * r + 1];
+    };
+    auto silent = [&](size_t i) { return !played[2 * i] && !played[2 * i + 1]; };
+    while (lead < n && silent(lead))
+      lead++;
+    for (a = lead; a < n && same(a, s + a - lead);)
+      a++;
+    for (z = a; z < n && silent(z);)
+      z++;
+    size_t wrong = 0; // after the device's own silence (lead) before it is first unpaused
+    for (size_t i = z; i < n; i++)
+      wrong += !same(i, s + a - lead + c.jump + i - z);
+    EXPECT_EQ(wrong, 0u) << lead << " " << a << " " << z << " " << n;
+    EXPECT_TRUE(n > 0 && (a == n) == (!c.jump && !c.pause) && (z > a) == c.pause &&
+                (a == n || z < n))
+        << a << " " << z << " " << n;
+    size_t h = run.out.find("heard "), heard = h == std::string::npos ? 0 : atol(&run.out[h + 6]);
+    EXPECT_TRUE(heard % KRO_APP_AUDIO_FRAMES == 0 && heard <= played.size() / 2) << heard;
+  }
+  kroFreeSong(&song);
+
+  // ffmpeg's Vorbis decoder may end a short block (128 frames) early: compared up to its end.
+  const std::tuple<const char *, const char *, int, int> decoded[] = {
+      {"music.wav", "", 0, 0},
+      {"music.flac", "", 0, 0},
+      {"music.ogg", "-c:a libvorbis", 1, 128},
+      {"mono.wav", "-ac 1 -ar 22050", 0, 0}};
+  for (auto [name, making, slack, short_by] : decoded) {
+    SCOPED_TRACE(name);
+    std::string file = kroTestTempPath(name), mono = name[0] == 'm' && name[1] == 'o' ? "1" : "2";
+    std::string make = "ffmpeg -v error -y -i " + wav + " " + making + " " + file;
+    ASSERT_EQ(file == wav ? 0 : kroTestRun(make).status, 0);
+    std::vector<int16_t> reference =
+        pcm(kroTestRun("ffmpeg -v error -i " + file + " -f s16le -ac " + mono + " -").out);
+    kroMusic music = {};
+    ASSERT_EQ(kroLoadMusic(&music, file.c_str()), 0);
+    int64_t frames = mono == "1" ? 5 * rate : (int64_t)reference.size() / 2;
+    ASSERT_TRUE(music.frames >= frames && music.frames <= frames + short_by) << music.frames;
+    double most = 0; // the largest difference, in steps of a 16-bit sample
+    for (int64_t i = 0; i < 2 * frames; i++) {
+      size_t k = mono == "1" ? (size_t)(i / 4) : (size_t)i,
+             next = std::min(k + 1, reference.size() - 1);
+      double expected =
+          mono == "1" && i % 4 > 1 ? (reference[k] + reference[next]) / 2.0 : reference[k];
+      most = std::max(most, fabs(music.samples[i] * 32768.0 - expected));
+    }
+    EXPECT_LE(most, slack);
+    kroFreeMusic(&music);
+  }
+  kroMusic none = {};
+  kroTestUseCountingHook();
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadMusic(&none, KRO_SOURCE_DIR "/README.md"), -1); },
+                      "kroLoadMusic: cannot open " KRO_SOURCE_DIR
+                      "/README.md as WAV, Ogg Vorbis or FLAC\n");
+  EXPECT_TRUE(!none.samples && none.frames == 0);
 }
 
 // ---- text ----

@@ -5,7 +5,8 @@
 #   tools/setup-deps.sh [PURPOSE...]     (no PURPOSE: all of them)
 #
 #   engine  build and install the engine and krotool (GL, zlib, RapidJSON headers)
-#   run     play the intro (make run): SDL, libpng for zkcapture, Xvfb without a display
+#   run     play the intro (make run): SDL, libpng for zkcapture, Xvfb without a display,
+#           libsndfile for the application layer's soundtracks
 #   view    kroview (make view)
 #   release the size-built intro and its archive (make release)
 #   video   the intro's video (make video): ffmpeg as well
@@ -20,13 +21,13 @@ packages_for() {
   case "$1" in
     engine) echo g++ make cmake pkg-config libgl-dev zlib1g-dev rapidjson-dev ;;
     display) echo libgl1-mesa-dri xvfb xauth x11-utils ;;
-    run) echo "$(packages_for engine) $(packages_for display) libsdl1.2-dev libpng-dev" ;;
+    run) echo "$(packages_for engine) $(packages_for display) libsdl1.2-dev libpng-dev libsndfile1-dev" ;;
     view) packages_for run ;;
     release) packages_for run ;;
     video) echo "$(packages_for run) ffmpeg" ;;
     bench)
       echo "$(packages_for engine) $(packages_for display) libsdl1.2-dev libpng-dev" \
-        libbenchmark-dev libassimp-dev libstb-dev
+        libsndfile1-dev libbenchmark-dev libassimp-dev libstb-dev
       ;;
     fuzz) echo "$(packages_for engine) clang libclang-rt-14-dev" ;;
     test)
