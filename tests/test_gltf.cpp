@@ -113,7 +113,7 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
   const char *cases[][2] = {
       {"bad-index.gltf", "index 24 (corner 5) past the 24 vertices at line 40"},
       {"bad-accessor.gltf", "POSITION accessor 0: 25 elements run past its buffer view at line 53"},
-      {"bad-stride.gltf", "buffer view 0: stride 8 is less than the 12-byte element at line 89"},
+      {"bad-stride.gltf", "buffer view 0: stride 11 is less than the 12-byte element at line 89"},
       {"bad-cycle.gltf", "node 1 lies on a cycle at line 19"},
       {"bad-parents.gltf", "node 2 has two parents (0 and 1) at line 21"},
       {"bad-json.gltf", "JSON: Missing a comma or '}' after an object member. at line 119"},

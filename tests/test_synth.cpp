@@ -586,7 +586,7 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
        "track 0: a variable-length number longer than 4 bytes"},
       {midiFile(0, 96, {bytes({0, 60, 100}) + end}),
        "track 0: running status with no status before it"},
-      {midiFile(0, 96, {bytes({0, 0xff, 1, 0x7f, 'a'})}), "a meta event of 127 bytes past"},
+      {midiFile(0, 96, {bytes({0, 0xff, 1, 2, 'a'})}), "a meta event of 2 bytes past"},
       {midiFile(2, 96, {end}), "format 2 (0 and 1 are read)"},
       {midiFile(0, 96, {}), "0 tracks for format 0"}};
   for (const auto &[file, reason] : hostile) {

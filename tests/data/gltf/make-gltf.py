@@ -146,7 +146,7 @@ pos, nrm, uv, idx = cube()
 write("bad-index.gltf", text(embedded(*cube_doc(indices=idx[:5] + [24] + idx[6:]))))
 write("bad-accessor.gltf", text(embedded(*cube_doc(positions={
     "componentType": FLOAT, "count": 25, "type": "VEC3"}))))
-write("bad-stride.gltf", text(embedded(*cube_doc(view_stride=8))))
+write("bad-stride.gltf", text(embedded(*cube_doc(view_stride=11))))
 doc, blob = cube_doc()
 doc["nodes"] = [{"name": "A", "mesh": 0}, {"name": "B", "children": [2]}, {"name": "C", "children": [1]}]
 doc["scenes"] = [{"nodes": [0]}]
