@@ -182,14 +182,18 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
                                 (const int16_t *)bytes.data() + bytes.size() / 2);
   };
   ASSERT_EQ(kroWriteWAV(wav.c_str(), render.data(), 5 * rate), 0);
+  std::string tempo = kroTestTempPath("tempo.sync"); // a beat of 0.5 s, whatever the rows
+  kroTestWriteFile(tempo, "tempo 120\nrows-per-beat 8\n");
   const struct {
     std::string arguments, out;
     size_t jump;
     bool pause;
-  } cases[] = {{"--frames 4 --seek-at-2", "drew 4, last at 2.5500 s", (size_t)rate, false},
-               {"--frames 14 --pause-at-2", "drew 14, last at 1.5500 s", 0, true},
-               {"--frames 4 --seek-at-2 --music " + wav, "last at 2.5500 s", (size_t)rate, false},
-               {"--until 1.7", "heard ", 0, false}};
+  } cases[] = {
+      {"--frames 4 --seek-at-2", "drew 4, last at 2.5500 s", (size_t)rate, false},
+      {"--frames 14 --pause-at-2", "drew 14, last at 1.5500 s", 0, true},
+      {"--frames 4 --seek-at-2 --music " + wav, "last at 2.5500 s", (size_t)rate, false},
+      {"--frames 4 --seek-at-2 --sync " + tempo, "last at 2.0500 s", (size_t)rate / 2, false},
+      {"--until 1.7", "heard ", 0, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.arguments);
     kroTestOutcome run = kroTestRun(
