@@ -21,16 +21,17 @@ namespace {
 
 // ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
 
-// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2 and --seek-at-2
-// post the window's close, an Escape key, a new size of 40 x 30 or a Right key during the second
-// frame. Prints the size it was told of, what it drew and the arguments left to it; --say takes a
-// value. --song FILE plays a song file, 10 ms a frame; --until S closes at S seconds.
+// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2, --seek-at-2 and
+// --bar-at-2 post the window's close, an Escape key, a new size of 40 x 30, a Right or a Page Down
+// key during the second frame. Prints the size it was told of, what it drew and the arguments left
+// to it; --say takes a value. --song FILE plays a song file, 10 ms a frame; --until S closes at S
+// seconds.
 int probeMain(int argc, char **argv) {
   kroApp app = {};
   app.windowed = 0; // --window is the tests' to give
   app.fixed_shaders = 1;
   app.usage = "[WORD]... [--say WORD] [--quit-at-2] [--escape-at-2] [--resize-at-2]";
-  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --pause-at-2";
+  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --bar-at-2 --pause-at-2";
   app.own_value_options = "--say --song --until";
   kroSongFile song = {};
   double until = 0;
@@ -45,7 +46,8 @@ int probeMain(int argc, char **argv) {
   for (int i = 1; i < argc; i++)
     left += std::string(" ") + argv[i];
   bool quit = kroTestHas(left, " --quit-at-2"), escape = kroTestHas(left, " --escape-at-2");
-  bool resize = kroTestHas(left, " --resize-at-2"), seek = kroTestHas(left, " --seek-at-2");
+  bool resize = kroTestHas(left, " --resize-at-2"), bar = kroTestHas(left, " --bar-at-2");
+  bool seek = bar || kroTestHas(left, " --seek-at-2");
   bool pause = kroTestHas(left, " --pause-at-2"); // Space at frames 2 and 12; seek: Right at 2
   long wrote_ms = 0; // with --sync: the file rewritten at frame 2, then broken once read
   std::string sync = app.sync_file ? app.sync_file : "";
@@ -78,7 +80,10 @@ int probeMain(int argc, char **argv) {
     glClear(GL_COLOR_BUFFER_BIT);
     SDL_Event event = {};
     event.type = quit ? SDL_QUIT : resize ? SDL_VIDEORESIZE : SDL_KEYDOWN;
-    event.key.keysym.sym = escape ? SDLK_ESCAPE : seek ? SDLK_RIGHT : SDLK_SPACE;
+    event.key.keysym.sym = escape ? SDLK_ESCAPE
+                           : bar  ? SDLK_PAGEDOWN
+                           : seek ? SDLK_RIGHT
+                                  : SDLK_SPACE;
     if (resize)
       event.resize.w = 40, event.resize.h = 30;
     if (((app.frame == 2 || !sync.empty() || until > 0) && (quit || escape || resize)) ||
@@ -182,8 +187,9 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
                                 (const int16_t *)bytes.data() + bytes.size() / 2);
   };
   ASSERT_EQ(kroWriteWAV(wav.c_str(), render.data(), 5 * rate), 0);
-  std::string tempo = kroTestTempPath("tempo.sync"); // a beat of 0.5 s, whatever the rows
-  kroTestWriteFile(tempo, "tempo 120\nrows-per-beat 8\n");
+  std::string tempo = kroTestTempPath("tempo.sync"), bars = kroTestTempPath("bars.sync");
+  kroTestWriteFile(tempo, "tempo 120\nrows-per-beat 8\n"); // a beat of 0.5 s, whatever the rows
+  kroTestWriteFile(bars, "tempo 240\n");                   // a bar of four beats: 1 s
   const struct {
     std::string arguments, out;
     size_t jump;
@@ -193,6 +199,7 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
       {"--frames 14 --pause-at-2", "drew 14, last at 1.5500 s", 0, true},
       {"--frames 4 --seek-at-2 --music " + wav, "last at 2.5500 s", (size_t)rate, false},
       {"--frames 4 --seek-at-2 --sync " + tempo, "last at 2.0500 s", (size_t)rate / 2, false},
+      {"--frames 4 --bar-at-2 --sync " + bars, "last at 2.5500 s", (size_t)rate, false},
       {"--until 1.7", "heard ", 0, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.arguments);
