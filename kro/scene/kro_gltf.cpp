@@ -549,6 +549,12 @@ typedef struct kroGLTFMatrix {
   double m[16]; /* column-major, as glTF writes it */
 } kroGLTFMatrix;
 
+/* The vertex of corner k (0..2) of triangle r: through the indices, or in order without. */
+uint64_t kroGLTFCornerVertex(const kroGLTFSpan *indices, int r, int k) {
+  uint64_t corner = (uint64_t)r * 3 + (uint64_t)k;
+  return indices ? kroGLTFIndexAt(indices, corner) : corner;
+}
+
 kroGLTFMatrix kroGLTFMultiply(const kroGLTFMatrix &a, const kroGLTFMatrix &b) {
   kroGLTFMatrix r;
   for (int c = 0; c < 4; c++)
@@ -752,8 +758,7 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
   for (int r = 0; r < rows; r++)
     for (int k = 0; k < 3; k++) {
       int slot = mirror && k ? 3 - k : k;
-      uint64_t v =
-          has_ix ? kroGLTFIndexAt(&ix, (uint64_t)r * 3 + (uint64_t)k) : (uint64_t)r * 3 + k;
+      uint64_t v = kroGLTFCornerVertex(has_ix ? &ix : nullptr, r, k);
       double x = kroGLTFComponent(&p, v, 0), y = kroGLTFComponent(&p, v, 1),
              z = kroGLTFComponent(&p, v, 2);
       for (int a = 0; a < 3; a++)
@@ -767,8 +772,7 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
   for (int r = 0; has_normal && r < rows; r++)
     for (int k = 0; k < 3; k++) {
       int slot = mirror && k ? 3 - k : k;
-      uint64_t v =
-          has_ix ? kroGLTFIndexAt(&ix, (uint64_t)r * 3 + (uint64_t)k) : (uint64_t)r * 3 + k;
+      uint64_t v = kroGLTFCornerVertex(has_ix ? &ix : nullptr, r, k);
       double x = kroGLTFComponent(&nrm, v, 0), y = kroGLTFComponent(&nrm, v, 1),
              z = kroGLTFComponent(&nrm, v, 2);
       double w[3], length = 0;
