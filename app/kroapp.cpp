@@ -230,6 +230,7 @@ static void kroAppSeekSound(kroApp *app, int64_t frame) {
   if (!app->music.samples) {
     kroStopSynth(&app->synth);
     kroStartSynth(&app->synth, app->song);
+    app->synth.mute = app->mute;
     static int16_t discarded[2 * 4096];
     for (int64_t done = 0; done < frame; done += 4096)
       kroRenderSynth(&app->synth, discarded, frame - done < 4096 ? (int)(frame - done) : 4096);
@@ -264,15 +265,77 @@ static void kroAppOpenSound(kroApp *app) {
   SDL_PauseAudio(0);
 }
 
-/* Time moved by `seconds` (to 0 with `home`), picture and sound together, neither before 0. */
+/* Time moved by `seconds` (to `seconds` from the start with `home`), picture and sound together,
+ * neither before 0. */
 static void kroAppJump(kroApp *app, double seconds, int home) {
   if (app->sound)
     SDL_LockAudio();
-  app->clock_seconds = home || app->clock_seconds + seconds < 0 ? 0 : app->clock_seconds + seconds;
+  double to = home ? seconds : app->clock_seconds + seconds;
+  app->clock_seconds = to < 0 ? 0 : to;
   if (app->sound)
-    kroAppSeekSound(app, home ? 0 : app->sound_frame + llround(seconds * KRO_SYNTH_RATE));
+    kroAppSeekSound(app, llround(seconds * KRO_SYNTH_RATE) + (home ? 0 : app->sound_frame));
   if (app->sound)
     SDL_UnlockAudio();
+}
+
+void kroAppSeek(kroApp *app, double seconds) {
+  kroAppJump(app, seconds, 1);
+}
+
+void kroAppMute(kroApp *app, unsigned mask) {
+  if (app->sound)
+    SDL_LockAudio();
+  app->mute = app->synth.mute = mask;
+  if (app->sound)
+    SDL_UnlockAudio();
+}
+
+/* The frame of `to` at `frame`'s row of `from` and the same share through it (rows past either
+ * song's end counted on at its tempo). */
+static int64_t kroAppSameRow(const kroSong *from, const kroSong *to, int64_t frame) {
+  if (!from || from->rows_per_minute == to->rows_per_minute)
+    return frame;
+  int64_t row = kroSongRow(from, frame), rows = (int64_t)from->order_count * from->rows;
+  int64_t step = (int64_t)60 * KRO_SYNTH_RATE;
+  int64_t start = row * step / from->rows_per_minute,
+          next = (row + 1) * step / from->rows_per_minute;
+  if (row >= rows) /* ringing out: the frames after the end */
+    return rows * step / to->rows_per_minute + frame - start;
+  int64_t to_start = row * step / to->rows_per_minute;
+  return to_start + ((row + 1) * step / to->rows_per_minute - to_start) * (frame - start) /
+                        (next > start ? next - start : 1);
+}
+
+int kroAppSetSong(kroApp *app, const kroSong *song) {
+  kroSynth next;
+  if (kroStartSynth(&next, song) != 0)
+    return -1;
+  next.mute = app->mute;
+  app->clock_seconds =
+      (double)kroAppSameRow(app->song, song, llround(app->clock_seconds * KRO_SYNTH_RATE)) /
+      KRO_SYNTH_RATE;
+  if (!app->sound || app->music.samples) {
+    kroStopSynth(&next);
+    app->song = song;
+    return 0;
+  }
+  SDL_LockAudio();
+  int64_t from = app->sound_frame;
+  SDL_UnlockAudio();
+  int64_t at = kroAppSameRow(app->song, song, from), done = 0;
+  static int16_t discarded[2 * 4096];
+  for (; done < at; done += 4096)
+    kroRenderSynth(&next, discarded, at - done < 4096 ? (int)(at - done) : 4096);
+  SDL_LockAudio(); /* the few frames the device took meanwhile, then the swap */
+  int64_t moved = app->sound_frame - from;
+  for (done = 0; done < moved; done += 4096)
+    kroRenderSynth(&next, discarded, moved - done < 4096 ? (int)(moved - done) : 4096);
+  kroStopSynth(&app->synth);
+  app->synth = next;
+  app->song = song;
+  app->sound_frame = at + moved;
+  SDL_UnlockAudio();
+  return 0;
 }
 
 /* A key that holds time: Space, Left, Right, Page Up, Page Down, Home. */
@@ -314,6 +377,7 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
   app->paused = 0;
   app->sound = 0;
   app->sound_frame = 0;
+  memset(app->levels, 0, sizeof app->levels);
   memset(&app->music, 0, sizeof app->music);
   memset(&app->synth, 0, sizeof app->synth);
   if (!kroAppOptions(app, argc, argv))
@@ -468,7 +532,9 @@ static int kroAppTakeEvents(kroApp *app, int *width, int *height) {
     if (event.type == SDL_QUIT ||
         (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
       stop = 1;
-    else if (event.type == SDL_KEYDOWN)
+    else if (event.type == SDL_KEYDOWN &&
+             !(app->key &&
+               app->key(app, event.key.keysym.sym, !!(event.key.keysym.mod & KMOD_SHIFT))))
       kroAppTimeKey(app, event.key.keysym.sym);
     else if (event.type == SDL_VIDEORESIZE)
       *width = event.resize.w, *height = event.resize.h;
@@ -542,12 +608,14 @@ int kroAppFrame(kroApp *app) {
     app->clock_seconds +=
         app->frames > 0 ? KRO_APP_STEP_SECONDS : (now_ms - app->clock_ms) / 1000.0;
   app->clock_ms = now_ms;
-  if (app->sound && app->frames == 0) {
+  app->seconds = app->clock_seconds;
+  if (app->sound) {
     SDL_LockAudio();
-    app->seconds = (double)app->sound_frame / KRO_SYNTH_RATE;
+    if (app->frames == 0)
+      app->seconds = (double)app->sound_frame / KRO_SYNTH_RATE;
+    memcpy(app->levels, app->synth.peak, sizeof app->levels);
+    memset(app->synth.peak, 0, sizeof app->synth.peak);
     SDL_UnlockAudio();
-  } else {
-    app->seconds = app->clock_seconds;
   }
   app->frame++;
   return 1;

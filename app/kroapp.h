@@ -94,6 +94,9 @@ typedef struct kroApp {
   const kroSong *song;           /* the soundtrack on the synthesizer; null: none */
   const char *music_file;        /* the soundtrack from a file (or --music FILE), before song */
   double start_seconds;          /* where the run begins (or --start S) */
+  /* The production's own keys: each key pressed (an SDL 1.2 key symbol, shift 1 while Shift is
+   * held) before the layer's; returning 1 takes it from the layer. Null: none */
+  int (*key)(struct kroApp *app, int key, int shift);
   /* Set by kroAppStart and kroAppFrame. */
   double seconds;      /* the time of the frame being drawn: 0 at the first */
   long frame;          /* frames begun so far, the one being drawn included */
@@ -102,11 +105,14 @@ typedef struct kroApp {
   int shaders_rebuilt; /* 1 while drawing the first frame after a rebuild that took */
   int sync_reloaded;   /* 1 while drawing the first frame with tracks read again */
   kroSyncTracks sync;  /* the tracks in use: the last good ones read from sync_file */
-  int resized; /* while drawing the first frame at a new window size: 1 in the same GL context,
-                  2 in a new one (the production's GL objects are gone); else 0 */
-  int status;  /* the exit status so far */
-  int paused;  /* 1 while time is held (Space) */
-  int sound;   /* 1 while the soundtrack plays on a device */
+  int resized;   /* while drawing the first frame at a new window size: 1 in the same GL context,
+                    2 in a new one (the production's GL objects are gone); else 0 */
+  int status;    /* the exit status so far */
+  int paused;    /* 1 while time is held (Space) */
+  int sound;     /* 1 while the soundtrack plays on a device */
+  unsigned mute; /* the song's muted channels (kroAppMute) */
+  float levels[KRO_SYNTH_CHANNELS]; /* each channel's peak (kroSynth.peak) in the sound
+                                       handed to the device since the last frame */
   /* The library's own. */
   int running;
   unsigned long start_ms;
@@ -139,6 +145,14 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
  * file changed (last-good rule, the reason on standard error); 1 with app->seconds set for the next
  * frame, or 0 when the run is over */
 int kroAppFrame(kroApp *app);
+/* Picture and sound to `seconds` from the start (0 before it), the sound to the sample */
+void kroAppSeek(kroApp *app, double seconds);
+/* Play `song` from now on instead of app->song, at the same row and the same share of it (the
+ * same frame at an unchanged tempo), what the device played meanwhile counted; the new synth is
+ * run up to there outside the audio lock. 0, or -1 after a report (the old song plays on) */
+int kroAppSetSong(kroApp *app, const kroSong *song);
+/* Silence the song's channels whose bits are set (bit c: channel c), from the next buffer on */
+void kroAppMute(kroApp *app, unsigned mask);
 /* The named sync track's value at the frame's time (app->seconds); 0 without such a track */
 float kroAppSyncValue(const kroApp *app, const char *track);
 /* Stop watching, release the sync tracks and the engine's shaders, close the window; the exit
