@@ -7,7 +7,7 @@
  * FLAC, so the engine itself needs no sound library.
  * Depends on: kro (live shaders, output files, the synthesizer), SDL 1.2, GL, libsndfile.
  */
-#include "kroapp.h"
+#include "kroapp_own.h"
 
 #include "../kro/kro_internal.h"
 
@@ -380,6 +380,8 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
   memset(app->levels, 0, sizeof app->levels);
   memset(&app->music, 0, sizeof app->music);
   memset(&app->synth, 0, sizeof app->synth);
+  memset(&app->text_font, 0, sizeof app->text_font);
+  app->text_font_ready = 0;
   if (!kroAppOptions(app, argc, argv))
     return 0;
   app->clock_seconds = app->start_seconds;
@@ -557,8 +559,10 @@ static int kroAppResize(kroApp *app, int width, int height) {
   app->height = height;
   glViewport(0, 0, width, height);
   app->resized = glIsList(app->context_mark) ? 1 : 2;
-  if (app->resized == 2)
+  if (app->resized == 2) {
     app->context_mark = glGenLists(1);
+    kroAppCloseText(app, 1);
+  }
   if ((app->resized == 2 ? kroStartShaders(width, height) : kroRebuildShaders(width, height)) != 0)
     fprintf(stderr, "%s: the engine's shaders did not all build at %d x %d: %s\n", kroAppName(app),
             width, height, kroShaderProblem());
@@ -629,6 +633,7 @@ int kroAppEnd(kroApp *app) {
   kroStopSynth(&app->synth);
   kroCloseShaderWatch(&app->watch);
   kroFreeSyncTracks(&app->sync);
+  kroAppCloseText(app, !SDL_GetVideoSurface());
   if (SDL_GetVideoSurface()) {
     glUseProgramObjectARB(0);
     glDeleteLists(app->context_mark, 1);

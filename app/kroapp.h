@@ -66,10 +66,11 @@ extern "C" {
 
 #define KRO_APP_STEP_SECONDS (1.0 / 60.0) /* a frame's time step with --frames */
 enum {
-  KRO_APP_SYNC_POLL_MS = 100,  /* how often the sync track file is looked at */
-  KRO_APP_MESSAGE_CHARS = 256, /* longest engine message passed on */
-  KRO_APP_BEAT_BAR = 4,        /* beats a bar (Page Up, Page Down) */
-  KRO_APP_AUDIO_FRAMES = 1024  /* frames of one audio buffer handed to the device */
+  KRO_APP_SYNC_POLL_MS = 100,     /* how often the sync track file is looked at */
+  KRO_APP_MESSAGE_CHARS = 256,    /* longest engine message passed on */
+  KRO_APP_BEAT_BAR = 4,           /* beats a bar (Page Up, Page Down) */
+  KRO_APP_AUDIO_FRAMES = 1024,    /* frames of one audio buffer handed to the device */
+  KRO_APP_TEXT_LARGE_HEIGHT = 360 /* windows this tall and more get 16-pixel text cells */
 };
 
 /* A soundtrack decoded whole: stereo frames at KRO_SYNTH_RATE, left then right, full scale
@@ -125,6 +126,8 @@ typedef struct kroApp {
   int64_t sound_frame;     /* the soundtrack's next frame to the device (under the audio lock) */
   kroMusic music;
   kroSynth synth;
+  kroFont text_font;   /* the overlay's glyphs, made on first use in the current context */
+  int text_font_ready; /* 1 once text_font holds them */
 } kroApp;
 
 /* Decode a WAV, Ogg Vorbis or FLAC file whole into *music (emptied first): mono is played on
@@ -155,6 +158,21 @@ int kroAppSetSong(kroApp *app, const kroSong *song);
 void kroAppMute(kroApp *app, unsigned mask);
 /* The named sync track's value at the frame's time (app->seconds); 0 without such a track */
 float kroAppSyncValue(const kroApp *app, const char *track);
+/* Text over the picture, for a production's own overlay: the engine's 8 x 8 font (ASCII 32..126)
+ * in fixed square cells of kroAppTextCell pixels, column 0, row 0 the window's top left cell.
+ * kroAppDrawText draws `text` from that cell rightwards in the colour rgba (red, green, blue,
+ * alpha 0..1), blended over what is there (a panel from kroAppFillCells keeps it readable); what
+ * falls outside the window is cut. Draw after the frame's picture, before kroAppFrame; GL state
+ * is left as it was found. The font is in the library: an installed production reads no file */
+void kroAppDrawText(kroApp *app, int column, int row, const char *text, const float *rgba);
+/* Blend rgba over `columns` x `rows` cells from column, row (a panel, a highlight); GL state is
+ * left as it was found */
+void kroAppFillCells(const kroApp *app, int column, int row, int columns, int rows,
+                     const float *rgba);
+/* A text cell's side in pixels: 16 in a window at least KRO_APP_TEXT_LARGE_HEIGHT tall, else 8 */
+int kroAppTextCell(const kroApp *app);
+/* The whole cells the window holds across and down */
+void kroAppTextCells(const kroApp *app, int *columns, int *rows);
 /* Stop watching, release the sync tracks and the engine's shaders, close the window; the exit
  * status */
 int kroAppEnd(kroApp *app);

@@ -1,7 +1,8 @@
 // The production's side of the engine: the application layer's options, exit statuses and a
-// resize (this program run again as a small production), text at its place and size with the GL
-// state left as found, bounds of known geometry, the scene table krotool writes (compiled here
-// with warnings as errors) against the run-time reader, and live shaders on the last-good rule.
+// resize (this program run again as a small production), text (the engine's and the overlay's)
+// at its place and size with the GL state left as found, bounds of known geometry, the scene table
+// krotool writes (compiled here with warnings as errors) against the run-time reader, and live
+// shaders on the last-good rule.
 #include "gl_context.h"
 #include "kroapp.h"
 
@@ -298,10 +299,17 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
   GLuint texture = 0;
   glGenTextures(1, &texture);
   const float red[4] = {1, 0, 0, 1};
+  // The overlay's cells (app: column x / 8, row 7 - y / 8) carry the same glyphs, compiled in.
+  kroApp app = {};
+  app.width = app.height = 64;
   const struct {
     const char *text;
     float x, y, height;
-  } cases[] = {{"AB", 10, 20, 16}, {"k", 3, 5, 24}, {"%/", 40, 0, 8}};
+    bool app;
+  } cases[] = {{"AB", 10, 20, 16, false},
+               {"k", 3, 5, 24, false},
+               {"%/", 40, 0, 8, false},
+               {"Qz~", 16, 40, 8, true}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.text);
     // Somebody else's state: a turned camera, lights, texture unit 1, a program.
@@ -321,7 +329,10 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
     glColor4f(0.1f, 0.2f, 0.3f, 0.4f);
     glUseProgramObjectARB(program.program);
     std::vector<float> before = glState();
-    kroDrawText(&font, c.text, c.x, c.y, c.height, red);
+    if (c.app)
+      kroAppDrawText(&app, (int)c.x / 8, 7 - (int)c.y / 8, c.text, red);
+    else
+      kroDrawText(&font, c.text, c.x, c.y, c.height, red);
     EXPECT_EQ(glState(), before);
     glUseProgramObjectARB(0);
     glActiveTexture(GL_TEXTURE0);
@@ -346,10 +357,28 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
     EXPECT_GT(inked, 10);
     EXPECT_EQ(wrong, 0);
   }
+  // An overlay panel: cells 1..2 of row 1, blue blended half over red, the state as found.
+  glClearColor(1, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  std::vector<float> before = glState();
+  const float blue[4] = {0, 0, 1, 0.5f};
+  kroAppFillCells(&app, 1, 1, 2, 1, blue);
+  EXPECT_EQ(glState(), before);
+  std::vector<uint8_t> pixels(64 * 64 * 3);
+  glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+  int wrong = 0;
+  for (int y = 0; y < 64; y++)
+    for (int x = 0; x < 64; x++) {
+      bool inside = x >= 8 && x < 24 && y >= 48 && y < 56;
+      const uint8_t *at = &pixels[3 * (y * 64 + x)];
+      wrong += abs(at[0] - (inside ? 128 : 255)) > 1 || abs(at[2] - (inside ? 128 : 0)) > 1;
+    }
+  EXPECT_EQ(wrong, 0);
   glDisable(GL_DEPTH_TEST), glDisable(GL_LIGHTING), glDisable(GL_CULL_FACE);
   glDeleteTextures(1, &texture);
   kroDestroyShader(&program);
   kroDestroyKROF(&font);
+  kroDestroyKROF(&app.text_font);
   kroFreeKROF(&file);
 }
 
