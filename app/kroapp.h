@@ -40,6 +40,8 @@
  * Space pauses and resumes picture and sound; Left/Right move a beat back/forward, Page Up/Page
  * Down a bar of KRO_APP_BEAT_BAR beats; Home goes to the start. A beat is the sync tracks' 60 /
  * tempo seconds, or a second without tracks; the sound moves by the same frames, to the sample.
+ * A production may take keys before these (app->key), seek (kroAppSeek), swap the song at its
+ * row (kroAppSetSong) and mute its channels (kroAppMute), as kroplay does.
  * Exit statuses: 0 a run that ended by Escape, the window's close or its
  * frame count, and --help; 1 no window could be opened, or the shot could not
  * be written; 2 a usage error (the reason and the usage on standard error).

@@ -191,10 +191,12 @@ void followFile(kroApp *app) {
   if (kroSameFileStamp(&stamp, &player.stamp))
     return;
   kroSongFile *song = readSong();
+  kroSetErrorMessageFunc(keepMessage, nullptr);
   if (song && kroAppSetSong(app, &song->song) != 0) {
     freeSong(song);
     song = nullptr;
   }
+  kroSetErrorMessageFunc(nullptr, nullptr);
   if (!song) {
     player.problem = player.message;
     fprintf(stderr, "kroplay: %s; the last good song plays on\n", player.problem.c_str());
@@ -205,8 +207,7 @@ void followFile(kroApp *app) {
   player.problem.clear();
   if (player.loop_step >= song->song.order_count)
     player.loop_step = -1;
-  app->mute &= allChannels();
-  kroAppMute(app, app->mute);
+  kroAppMute(app, app->mute & allChannels());
   fprintf(stderr, "kroplay: %s read again\n", player.path);
 }
 
