@@ -215,6 +215,7 @@ static void kroAppRender(kroApp *app, int16_t *out, int frames) {
 /* SDL's audio thread: silence while paused, else the soundtrack, the position moving on. */
 static void kroAppPlay(void *user, Uint8 *stream, int bytes) {
   kroApp *app = (kroApp *)user;
+  memset(app->synth.peak, 0, sizeof app->synth.peak); /* the levels are this buffer's */
   if (app->paused) {
     memset(stream, 0, (size_t)bytes);
     return;
@@ -618,7 +619,6 @@ int kroAppFrame(kroApp *app) {
     if (app->frames == 0)
       app->seconds = (double)app->sound_frame / KRO_SYNTH_RATE;
     memcpy(app->levels, app->synth.peak, sizeof app->levels);
-    memset(app->synth.peak, 0, sizeof app->synth.peak);
     SDL_UnlockAudio();
   }
   app->frame++;

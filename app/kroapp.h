@@ -114,8 +114,8 @@ typedef struct kroApp {
   int paused;    /* 1 while time is held (Space) */
   int sound;     /* 1 while the soundtrack plays on a device */
   unsigned mute; /* the song's muted channels (kroAppMute) */
-  float levels[KRO_SYNTH_CHANNELS]; /* each channel's peak (kroSynth.peak) in the sound
-                                       handed to the device since the last frame */
+  float levels[KRO_SYNTH_CHANNELS]; /* each channel's peak (kroSynth.peak) in the last
+                                       buffer handed to the device; 0 while paused */
   /* The library's own. */
   int running;
   unsigned long start_ms;

@@ -241,10 +241,11 @@ void drawView(kroApp *app) {
   int64_t step = row / song->rows, in_pattern = row % song->rows;
   bool ended = row >= total;
   char line[256];
-  snprintf(line, sizeof line, "%s  %d rows/min  entry %lld (0-%d)  row %lld (0-%d)%s%s",
-           player.path, song->rows_per_minute, (long long)(ended ? song->order_count : step),
-           song->order_count - 1, (long long)(ended ? 0 : in_pattern), song->rows - 1,
-           app->paused ? "  paused" : "", player.loop_step >= 0 ? "  loop" : "");
+  const char *name = strrchr(player.path, '/') ? strrchr(player.path, '/') + 1 : player.path;
+  snprintf(line, sizeof line, "%s  %d rows/min  entry %lld of %d  row %lld of %d%s%s", name,
+           song->rows_per_minute, (long long)(ended ? song->order_count : step), song->order_count,
+           (long long)(ended ? 0 : in_pattern), song->rows, app->paused ? "  paused" : "",
+           player.loop_step >= 0 ? "  loop" : "");
   kroAppDrawText(app, 0, 0, line, kWhite);
 
   int channels = song->channel_count, order_x = 0, pattern_x = 5 + 3 * channels;
