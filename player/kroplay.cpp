@@ -417,8 +417,10 @@ int main(int argc, char **argv) {
           glClear(GL_COLOR_BUFFER_BIT);
           drawView(&app);
         }
+        status = kroAppEnd(&app);
+      } else {
+        status = app.status; // a usage error or no window
       }
-      status = kroAppEnd(&app);
     }
   }
   freeSong(player.song);
