@@ -108,12 +108,16 @@ typedef struct kroApp {
   int shaders_rebuilt; /* 1 while drawing the first frame after a rebuild that took */
   int sync_reloaded;   /* 1 while drawing the first frame with tracks read again */
   kroSyncTracks sync;  /* the tracks in use: the last good ones read from sync_file */
-  int resized;   /* while drawing the first frame at a new window size: 1 in the same GL context,
-                    2 in a new one (the production's GL objects are gone); else 0 */
-  int status;    /* the exit status so far */
-  int paused;    /* 1 while time is held (Space) */
-  int sound;     /* 1 while the soundtrack plays on a device */
-  unsigned mute; /* the song's muted channels (kroAppMute) */
+  int resized;      /* while drawing the first frame at a new window size: 1 in the same GL context,
+                       2 in a new one (the production's GL objects are gone); else 0 */
+  int status;       /* the exit status so far */
+  int paused;       /* 1 while time is held (Space) */
+  int sound;        /* 1 while the soundtrack plays on a device */
+  int editor_shown; /* 1 while the sync editor is shown (Tab) */
+  int help_shown;   /* 1 while the key list is shown (F1, H) */
+  int loop_marks;   /* L: 0 no loop, 1 its start marked, 2 looping */
+  double loop_start, loop_end; /* seconds: where the loop begins and ends (end: looping only) */
+  unsigned mute;               /* the song's muted channels (kroAppMute) */
   float levels[KRO_SYNTH_CHANNELS]; /* each channel's peak (kroSynth.peak) in the last
                                        buffer handed to the device; 0 while paused */
   /* The library's own. */
@@ -128,8 +132,15 @@ typedef struct kroApp {
   int64_t sound_frame;     /* the soundtrack's next frame to the device (under the audio lock) */
   kroMusic music;
   kroSynth synth;
-  kroFont text_font;   /* the overlay's glyphs, made on first use in the current context */
-  int text_font_ready; /* 1 once text_font holds them */
+  kroFont text_font;     /* the overlay's glyphs, made on first use in the current context */
+  int text_font_ready;   /* 1 once text_font holds them */
+  int editor_track;      /* the editor's cursor: a track of sync */
+  int editor_dirty;      /* 1 while the tracks hold edits not saved */
+  int editor_alert;      /* 1 while editor_status tells of a failure */
+  char editor_entry[32]; /* the number being typed */
+  char editor_status[KRO_APP_MESSAGE_CHARS]; /* the editor's last word: saved, not saved */
+  int64_t loop_frames[2];                    /* the loop's first and end sound frames */
+  int16_t *loop_sound; /* its sound, made as it was set: 2 x its frames (under the audio lock) */
 } kroApp;
 
 /* Decode a WAV, Ogg Vorbis or FLAC file whole into *music (emptied first): mono is played on

@@ -22,26 +22,31 @@ namespace {
 
 // ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
 
-// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2, --seek-at-2 and
-// --bar-at-2 post the window's close, an Escape key, a new size of 40 x 30, a Right or a Page Down
-// key during the second frame. Prints the size it was told of, what it drew and the arguments left
-// to it; --say takes a value. --song FILE plays a song file, 10 ms a frame; --until S closes at S
-// seconds.
+// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2, --seek-at-2,
+// --bar-at-2 and --loop-at-2 post the window's close, an Escape key, a new size of 40 x 30, a
+// Right or a Page Down key, or L twice during the second frame. Prints the size it was told of,
+// what it drew and the arguments left to it; --say takes a value. --song FILE plays a song file,
+// 10 ms a frame; --until S closes at S seconds. --keys: a window named keyed, for keys from
+// outside, printing the sync tracks x and y whenever their values change.
 int probeMain(int argc, char **argv) {
   kroApp app = {};
   app.windowed = 0; // --window is the tests' to give
   app.fixed_shaders = 1;
   app.usage = "[WORD]... [--say WORD] [--quit-at-2] [--escape-at-2] [--resize-at-2]";
-  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --bar-at-2 --pause-at-2";
+  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --bar-at-2 --pause-at-2 "
+                    "--loop-at-2 --keys";
   app.own_value_options = "--say --song --until";
   kroSongFile song = {};
   double until = 0;
-  for (int i = 1; i + 1 < argc; i++)
-    if (!strcmp(argv[i], "--song") && kroLoadSong(&song, argv[i + 1]) == 0)
+  bool keys = false;
+  for (int i = 1; i < argc; i++)
+    if (i + 1 < argc && !strcmp(argv[i], "--song") && kroLoadSong(&song, argv[i + 1]) == 0)
       app.song = &song.song;
-    else if (!strcmp(argv[i], "--until"))
+    else if (i + 1 < argc && !strcmp(argv[i], "--until"))
       until = atof(argv[i + 1]);
-  if (!kroAppStart(&app, "probe", 64, 48, &argc, argv))
+    else
+      keys = keys || !strcmp(argv[i], "--keys");
+  if (!kroAppStart(&app, keys ? "keyed" : "probe", 64, 48, &argc, argv))
     return app.status;
   std::string left;
   for (int i = 1; i < argc; i++)
@@ -50,10 +55,16 @@ int probeMain(int argc, char **argv) {
   bool resize = kroTestHas(left, " --resize-at-2"), bar = kroTestHas(left, " --bar-at-2");
   bool seek = bar || kroTestHas(left, " --seek-at-2");
   bool pause = kroTestHas(left, " --pause-at-2"); // Space at frames 2 and 12; seek: Right at 2
+  bool loop = kroTestHas(left, " --loop-at-2");
   long wrote_ms = 0; // with --sync: the file rewritten at frame 2, then broken once read
-  std::string sync = app.sync_file ? app.sync_file : "";
+  std::string sync = app.sync_file && !keys && !loop ? app.sync_file : "";
+  std::pair<float, float> shown = {NAN, NAN};
   while (kroAppFrame(&app)) {
     float x = kroAppSyncValue(&app, "x");
+    if (keys && shown != std::pair{x, kroAppSyncValue(&app, "y")}) {
+      shown = {x, kroAppSyncValue(&app, "y")};
+      printf("x %g y %g\n", shown.first, shown.second);
+    }
     if (!sync.empty() && app.frame == 1)
       printf("start %g\n", x);
     if (!sync.empty() && app.frame == 2) {
@@ -90,11 +101,17 @@ int probeMain(int argc, char **argv) {
     if (((app.frame == 2 || !sync.empty() || until > 0) && (quit || escape || resize)) ||
         (app.frame == 2 && (seek || pause)) || (app.frame == 12 && pause))
       SDL_PushEvent(&event);
+    event.key.keysym.sym = SDLK_l;
+    for (int mark = 0; mark < 2 && loop && app.frame == 2; mark++)
+      SDL_PushEvent(&event);
   }
   printf("drew %ld, last at %.4f s; left:%s\n", app.frame, app.seconds, left.c_str());
   if (app.sound && app.frames == 0) // the sound's frames played since the start
     printf("heard %lld\n", llround((app.seconds - app.start_seconds) * KRO_SYNTH_RATE));
-  // The sound's next 4096 frames: what the last key did is heard, even under load.
+  // Looping, the sound goes back into the loop first. Then its next 4096 frames: what the last
+  // key did is heard, even under load.
+  for (int64_t last = 0, now = 0; app.sound && loop && now >= last;)
+    last = now, SDL_Delay(5), SDL_LockAudio(), now = app.sound_frame, SDL_UnlockAudio();
   for (int64_t from = -1, now = 0; app.sound && now < from + 4096; from = from < 0 ? now : from)
     SDL_Delay(5), SDL_LockAudio(), now = app.sound_frame, SDL_UnlockAudio();
   int status = kroAppEnd(&app);
@@ -167,12 +184,72 @@ TEST(App, OptionsAndExitStatuses) {
   }
 }
 
+// ---- the sync editor, by keys from outside as a user types them ----
+
+// Paused at row 0 (a row is 0.25 s): down two rows, track y, 1.7 corrected to 1.5 as a key, its
+// interpolation twice on (step, linear, smooth); up to row 0, track x: its key deleted, -2 typed
+// in, 7 typed and dropped with Escape, Enter with nothing typed. The first save finds no room for
+// the file (a 16-byte limit) and must leave it whole; the second, with room, writes what was
+// typed, and the picture's values followed each edit.
+TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
+  std::string sync = kroTestTempPath("keyed.sync"), log = kroTestTempPath("keyed.log"),
+              pid_file = kroTestTempPath("keyed.pid");
+  const std::string old = "tempo 60\ntrack x\n0 3\ntrack y\n4 1 linear\n8 2\n";
+  kroTestWriteFile(sync, old);
+  ASSERT_EQ(kroTestRun("rm -f " + pid_file + "; (KRO_TEST_APP_PROBE=1 /proc/" +
+                       std::to_string(getpid()) + "/exe --window --keys --sync " + sync +
+                       " & echo $! >" + pid_file + "; wait) 2>&1 </dev/null | cat >" + log +
+                       " 2>/dev/null &")
+                .status,
+            0);
+  std::string window = kroTestRun("timeout 20 xdotool search --sync --name '^keyed$'").out;
+  std::string pid = kroTestReadFile(pid_file);
+  pid = pid.substr(0, pid.find('\n'));
+  ASSERT_TRUE(!window.empty() && !pid.empty()) << kroTestReadFile(log);
+  std::string keyed = "xdotool key --delay 20 --window " + window.substr(0, window.find('\n'));
+  auto waitFor = [&](const std::string &shell) { // up to 10 s
+    return kroTestRun("for i in $(seq 100); do " + shell + " && exit 0; sleep 0.1; done; exit 1")
+               .status == 0;
+  };
+  ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=16:unlimited").status, 0);
+  kroTestRun(keyed + " space Home Tab Down Down Right 1 period 7 BackSpace 5 Return i i Up Up " +
+             "Left Delete minus 2 Return 7 Escape Return s");
+  EXPECT_TRUE(waitFor("grep -q 'not saved' " + log)) << kroTestReadFile(log);
+  EXPECT_EQ(kroTestReadFile(sync), old);
+  ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=unlimited").status, 0);
+  kroTestRun(keyed + " s");
+  kroTestWriteFile(sync + ".old", old);
+  EXPECT_TRUE(waitFor("! cmp -s " + sync + ".old " + sync));
+  kroTestRun(keyed + " Escape");
+  EXPECT_TRUE(waitFor("! kill -0 " + pid + " 2>/dev/null"));
+  kroSyncTracks tracks = {};
+  ASSERT_EQ(kroLoadSyncTracks(&tracks, sync.c_str()), 2) << kroTestReadFile(sync);
+  std::string keys;
+  for (int t = 0; t < tracks.count; t++)
+    for (int k = 0; k < tracks.tracks[t].count; k++) {
+      const kroSyncKey &key = tracks.tracks[t].keys[k];
+      char line[128];
+      snprintf(line, sizeof line, "%s %d %g %s\n", tracks.tracks[t].name, key.row, key.value,
+               kroSyncInterpolationName(key.interpolation));
+      keys += line;
+    }
+  EXPECT_EQ(keys, "x 0 -2 step\ny 2 1.5 smooth\ny 4 1 linear\ny 8 2 step\n");
+  EXPECT_EQ(tracks.tempo, 60);
+  kroFreeSyncTracks(&tracks);
+  std::string printed = kroTestReadFile(log);
+  size_t last = printed.find("x -2 y 1.5\n"); // and no other value after it
+  EXPECT_TRUE(kroTestHas(printed, "x 3 y 1\n") && kroTestHas(printed, "x 3 y 1.5\n") &&
+              last != std::string::npos && printed.find("x ", last + 1) == std::string::npos)
+      << printed;
+}
+
 // ---- the soundtrack ----
 
 // What a run plays through SDL's disk driver is the song's own render from the frame it starts
-// at, a beat on after Right, silence while paused and then the very next frame; the picture's time
-// is the frames played (whole device buffers). Music files decode as ffmpeg decodes them: WAV and
-// FLAC exact, Ogg Vorbis within its rounding, a mono 22050 Hz file interpolated between frames.
+// at, a beat on after Right, a loop's start after its end, silence while paused and then the very
+// next frame; the picture's time is the frames played (whole device buffers). Music files decode as
+// ffmpeg decodes them: WAV and FLAC exact, Ogg Vorbis within its rounding, a mono 22050 Hz file
+// interpolated between frames.
 TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   const int rate = KRO_SYNTH_RATE;
   kroSongFile song = {};
@@ -191,6 +268,7 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   std::string tempo = kroTestTempPath("tempo.sync"), bars = kroTestTempPath("bars.sync");
   kroTestWriteFile(tempo, "tempo 120\nrows-per-beat 8\n"); // a beat of 0.5 s, whatever the rows
   kroTestWriteFile(bars, "tempo 240\n");                   // a bar of four beats: 1 s
+  kroTestWriteFile(bars + "3", "tempo 200\n");             // and of 1.2 s
   const struct {
     std::string arguments, out;
     size_t jump;
@@ -201,6 +279,9 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
       {"--frames 4 --seek-at-2 --music " + wav, "last at 2.5500 s", (size_t)rate, false},
       {"--frames 4 --seek-at-2 --sync " + tempo, "last at 2.0500 s", (size_t)rate / 2, false},
       {"--frames 4 --bar-at-2 --sync " + bars, "last at 2.5500 s", (size_t)rate, false},
+      // The bar from 1.2 s to 2.4 s loops: the picture at 2.4833 s is 1.2833 s.
+      {"--frames 60 --loop-at-2 --sync " + bars + "3", "last at 1.2833 s", (size_t)(-rate * 6 / 5),
+       false},
       {"--until 1.7", "heard ", 0, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.arguments);
