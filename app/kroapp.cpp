@@ -637,7 +637,8 @@ static int kroAppTakeEvents(kroApp *app, int *width, int *height) {
   SDL_Event event;
   int stop = 0;
   while (SDL_PollEvent(&event)) {
-    SDLKey key = event.key.keysym.sym;
+    /* Only a key event holds a key: another's bytes there are no SDLKey. */
+    SDLKey key = event.type == SDL_KEYDOWN ? event.key.keysym.sym : SDLK_UNKNOWN;
     if (event.type == SDL_QUIT) {
       stop = 1;
     } else if (event.type == SDL_KEYDOWN &&
