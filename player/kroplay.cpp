@@ -26,8 +26,8 @@ const char kKeys[] =
     "Keys: Space pause/resume, Up/Down a row, Page Up/Page Down an order entry, Home the\n"
     "start, L loop the playing order entry (again: no loop), 1-9 mute/unmute channel N,\n"
     "Shift+1-9 solo channel N (again: all heard), 0 all channels heard, Left/Right a second,\n"
-    "Escape quit (these replace the layer's Page Up/Page Down above). The song file is read\n"
-    "again when it changes, at the same row.\n";
+    "Escape quit (these replace the layer's Page Up, Page Down and L above). The song file\n"
+    "is read again when it changes, at the same row.\n";
 
 enum {
   kLevelCells = 24,   // a level bar's cells at full scale
