@@ -7,7 +7,7 @@
  * FLAC, so the engine itself needs no sound library.
  * Depends on: kro (live shaders, output files, the synthesizer), SDL 1.2, GL, libsndfile.
  */
-#include "kroapp.h"
+#include "kroapp_own.h"
 
 #include "../kro/kro_internal.h"
 
@@ -32,9 +32,10 @@ static void kroAppUsage(const kroApp *app, FILE *out) {
           "  --music FILE   the soundtrack: a WAV, Ogg Vorbis or FLAC file\n"
           "  --start S      begin S seconds in\n"
           "Space pauses and resumes, Left/Right move a beat, Page Up/Page Down a bar, Home\n"
-          "goes to the start. Escape or closing the window ends the run. Shader files changed "
-          "while it runs\n"
-          "are built again; a change that does not build keeps the last good programs.\n",
+          "goes to the start, L marks a bar's start, then its end and loops, then lets go.\n"
+          "Tab shows the sync editor (with --sync), F1 or H every key. Escape or closing the\n"
+          "window ends the run. Shader files changed while it runs are built again; a change\n"
+          "that does not build keeps the last good programs.\n",
           kroAppName(app), app->usage ? " " : "", app->usage ? app->usage : "", app->width,
           app->height, KRO_APP_STEP_SECONDS);
 }
@@ -198,42 +199,64 @@ int kroLoadMusic(kroMusic *music, const char *path) {
   return 0;
 }
 
-/* The soundtrack's next `frames` frames from app->sound_frame, 16-bit: the music (silence after
- * its end) or the synthesizer, which is always at sound_frame. */
-static void kroAppRender(kroApp *app, int16_t *out, int frames) {
+/* The soundtrack's `frames` frames from `from`, 16-bit: the music (silence after its end) or
+ * `synth`, which is at `from`. */
+static void kroAppRender(kroApp *app, kroSynth *synth, int64_t from, int16_t *out, int frames) {
   if (!app->music.samples) {
-    kroRenderSynth(&app->synth, out, frames);
+    kroRenderSynth(synth, out, frames);
     return;
   }
-  int64_t first = app->sound_frame * 2, end = app->music.frames * 2;
+  int64_t first = from * 2, end = app->music.frames * 2;
   for (int64_t i = 0; i < 2 * (int64_t)frames; i++) {
     float value = first + i < end ? app->music.samples[first + i] * 32768.0f : 0.0f;
     out[i] = (int16_t)lrintf(value > 32767.0f ? 32767.0f : value < -32768.0f ? -32768.0f : value);
   }
 }
 
-/* SDL's audio thread: silence while paused, else the soundtrack, the position moving on. */
+/* SDL's audio thread: silence while paused, else the soundtrack, the position moving on. While a
+ * loop is set, a position at or past its end goes back into it by whole loops, and the loop
+ * plays from the sound made as it was set (the synthesizer waits at the loop's start). */
 static void kroAppPlay(void *user, Uint8 *stream, int bytes) {
   kroApp *app = (kroApp *)user;
+  memset(app->synth.peak, 0, sizeof app->synth.peak); /* the levels are this buffer's */
   if (app->paused) {
     memset(stream, 0, (size_t)bytes);
     return;
   }
-  kroAppRender(app, (int16_t *)stream, bytes / 4);
-  app->sound_frame += bytes / 4;
+  int16_t *out = (int16_t *)stream;
+  int64_t first = app->loop_frames[0], end = app->loop_frames[1];
+  for (int left = bytes / 4, take; left > 0; left -= take, out += 2 * take) {
+    take = left;
+    if (app->loop_sound && app->sound_frame >= end)
+      app->sound_frame = first + (app->sound_frame - first) % (end - first);
+    if (app->loop_sound && app->sound_frame >= first) {
+      take = end - app->sound_frame < take ? (int)(end - app->sound_frame) : take;
+      memcpy(out, app->loop_sound + 2 * (app->sound_frame - first), (size_t)take * 4);
+    } else {
+      take = app->loop_sound && first - app->sound_frame < take ? (int)(first - app->sound_frame)
+                                                                : take;
+      kroAppRender(app, &app->synth, app->sound_frame, out, take);
+    }
+    app->sound_frame += take;
+  }
 }
 
-/* The sound moved to `frame` (from 0): the synthesizer started again and run up to it, its output
- * being a function of the frame alone. Under the audio lock once playing. */
+/* `synth` started on the song and run (unheard) up to `frame`: its output is a function of the
+ * frame alone. */
+static void kroAppRunSynth(kroApp *app, kroSynth *synth, int64_t frame) {
+  kroStopSynth(synth);
+  kroStartSynth(synth, app->song);
+  synth->mute = app->mute;
+  static int16_t discarded[2 * 4096];
+  for (int64_t done = 0; done < frame; done += 4096)
+    kroRenderSynth(synth, discarded, frame - done < 4096 ? (int)(frame - done) : 4096);
+}
+
+/* The sound moved to `frame` (from 0). Under the audio lock once playing. */
 static void kroAppSeekSound(kroApp *app, int64_t frame) {
   frame = frame < 0 ? 0 : frame;
-  if (!app->music.samples) {
-    kroStopSynth(&app->synth);
-    kroStartSynth(&app->synth, app->song);
-    static int16_t discarded[2 * 4096];
-    for (int64_t done = 0; done < frame; done += 4096)
-      kroRenderSynth(&app->synth, discarded, frame - done < 4096 ? (int)(frame - done) : 4096);
-  }
+  if (!app->music.samples)
+    kroAppRunSynth(app, &app->synth, frame);
   app->sound_frame = frame;
 }
 
@@ -264,7 +287,19 @@ static void kroAppOpenSound(kroApp *app) {
   SDL_PauseAudio(0);
 }
 
-/* Time moved by `seconds` (to 0 with `home`), picture and sound together, neither before 0. */
+/* The picture's time: the sound's position when it plays in real time, else the clock's or the
+ * steps'. */
+static double kroAppNow(kroApp *app) {
+  if (!app->sound || app->frames > 0)
+    return app->clock_seconds;
+  SDL_LockAudio();
+  double seconds = (double)app->sound_frame / KRO_SYNTH_RATE;
+  SDL_UnlockAudio();
+  return seconds;
+}
+
+/* Time moved by `seconds` (to 0 with `home`), picture and sound together, neither before 0; the
+ * keys after it in the same frame see the new time. */
 static void kroAppJump(kroApp *app, double seconds, int home) {
   if (app->sound)
     SDL_LockAudio();
@@ -273,9 +308,134 @@ static void kroAppJump(kroApp *app, double seconds, int home) {
     kroAppSeekSound(app, home ? 0 : app->sound_frame + llround(seconds * KRO_SYNTH_RATE));
   if (app->sound)
     SDL_UnlockAudio();
+  app->seconds = kroAppNow(app);
 }
 
-/* A key that holds time: Space, Left, Right, Page Up, Page Down, Home. */
+void kroAppSeek(kroApp *app, double seconds) {
+  if (app->sound)
+    SDL_LockAudio();
+  app->clock_seconds = seconds < 0 ? 0 : seconds;
+  if (app->sound)
+    kroAppSeekSound(app, llround(app->clock_seconds * KRO_SYNTH_RATE));
+  if (app->sound)
+    SDL_UnlockAudio();
+  app->seconds = kroAppNow(app);
+}
+
+void kroAppMute(kroApp *app, unsigned mask) {
+  if (app->sound)
+    SDL_LockAudio();
+  app->mute = app->synth.mute = mask;
+  if (app->sound)
+    SDL_UnlockAudio();
+}
+
+/* The loop let go: the synthesizer, left waiting at the loop's start, is run up to the sound's
+ * position again. */
+static void kroAppClearLoop(kroApp *app) {
+  if (app->sound)
+    SDL_LockAudio();
+  if (app->loop_sound && app->sound_frame >= app->loop_frames[0])
+    kroAppSeekSound(app, app->sound_frame);
+  free(app->loop_sound);
+  app->loop_sound = nullptr;
+  app->loop_marks = 0;
+  if (app->sound)
+    SDL_UnlockAudio();
+}
+
+/* L: the first marks the start of the bar playing, the second the end of the bar playing (the
+ * loop spans both bars, whichever comes first) and loops, the third lets go. The loop's sound
+ * is made here, outside the audio lock, from a synthesizer of its own. */
+static void kroAppLoopKey(kroApp *app, double beat) {
+  double bar = beat * KRO_APP_BEAT_BAR, bar_start = floor(app->seconds / bar + 1e-9) * bar;
+  if (app->loop_marks == 2) {
+    kroAppClearLoop(app);
+    return;
+  }
+  if (app->loop_marks == 0) {
+    app->loop_start = bar_start;
+    app->loop_marks = 1;
+    return;
+  }
+  app->loop_end = (bar_start > app->loop_start ? bar_start : app->loop_start) + bar;
+  app->loop_start = bar_start < app->loop_start ? bar_start : app->loop_start;
+  app->loop_marks = 2;
+  if (!app->sound)
+    return;
+  int64_t first = llround(app->loop_start * KRO_SYNTH_RATE);
+  int64_t end = llround(app->loop_end * KRO_SYNTH_RATE);
+  int16_t *sound = (int16_t *)kroAllocate((size_t)(end - first) * 4);
+  if (!sound) {
+    kroFail("Error during allocating memory for the loop's sound\n");
+    app->loop_marks = 0;
+    return;
+  }
+  kroSynth synth = {};
+  if (!app->music.samples)
+    kroAppRunSynth(app, &synth, first);
+  for (int64_t done = 0; done < end - first; done += 4096)
+    kroAppRender(app, &synth, first + done, sound + 2 * done,
+                 end - first - done < 4096 ? (int)(end - first - done) : 4096);
+  kroStopSynth(&synth);
+  SDL_LockAudio();
+  app->loop_frames[0] = first;
+  app->loop_frames[1] = end;
+  app->loop_sound = sound;
+  SDL_UnlockAudio();
+}
+
+/* The frame of `to` at `frame`'s row of `from` and the same share through it (rows past either
+ * song's end counted on at its tempo). */
+static int64_t kroAppSameRow(const kroSong *from, const kroSong *to, int64_t frame) {
+  if (!from || from->rows_per_minute == to->rows_per_minute)
+    return frame;
+  int64_t row = kroSongRow(from, frame), rows = (int64_t)from->order_count * from->rows;
+  int64_t step = (int64_t)60 * KRO_SYNTH_RATE;
+  int64_t start = row * step / from->rows_per_minute,
+          next = (row + 1) * step / from->rows_per_minute;
+  if (row >= rows) /* ringing out: the frames after the end */
+    return rows * step / to->rows_per_minute + frame - start;
+  int64_t to_start = row * step / to->rows_per_minute;
+  return to_start + ((row + 1) * step / to->rows_per_minute - to_start) * (frame - start) /
+                        (next > start ? next - start : 1);
+}
+
+int kroAppSetSong(kroApp *app, const kroSong *song) {
+  kroSynth next;
+  if (kroStartSynth(&next, song) != 0)
+    return -1;
+  next.mute = app->mute;
+  app->clock_seconds =
+      (double)kroAppSameRow(app->song, song, llround(app->clock_seconds * KRO_SYNTH_RATE)) /
+      KRO_SYNTH_RATE;
+  if (!app->sound || app->music.samples) {
+    kroStopSynth(&next);
+    app->song = song;
+    return 0;
+  }
+  if (app->loop_marks == 2) /* its sound is the old song's */
+    kroAppClearLoop(app);
+  SDL_LockAudio();
+  int64_t from = app->sound_frame;
+  SDL_UnlockAudio();
+  int64_t at = kroAppSameRow(app->song, song, from), done = 0;
+  static int16_t discarded[2 * 4096];
+  for (; done < at; done += 4096)
+    kroRenderSynth(&next, discarded, at - done < 4096 ? (int)(at - done) : 4096);
+  SDL_LockAudio(); /* the few frames the device took meanwhile, then the swap */
+  int64_t moved = app->sound_frame - from;
+  for (done = 0; done < moved; done += 4096)
+    kroRenderSynth(&next, discarded, moved - done < 4096 ? (int)(moved - done) : 4096);
+  kroStopSynth(&app->synth);
+  app->synth = next;
+  app->song = song;
+  app->sound_frame = at + moved;
+  SDL_UnlockAudio();
+  return 0;
+}
+
+/* A key that holds time: Space, Left, Right, Page Up, Page Down, Home, L. */
 static void kroAppTimeKey(kroApp *app, SDLKey key) {
   double beat = app->sync.tempo > 0 ? 60.0 / app->sync.tempo : 1.0;
   if (key == SDLK_SPACE) {
@@ -290,6 +450,8 @@ static void kroAppTimeKey(kroApp *app, SDLKey key) {
     kroAppJump(app, (key == SDLK_PAGEUP ? -beat : beat) * KRO_APP_BEAT_BAR, 0);
   } else if (key == SDLK_HOME) {
     kroAppJump(app, 0, 1);
+  } else if (key == SDLK_l) {
+    kroAppLoopKey(app, beat);
   }
 }
 
@@ -314,8 +476,18 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
   app->paused = 0;
   app->sound = 0;
   app->sound_frame = 0;
+  memset(app->levels, 0, sizeof app->levels);
   memset(&app->music, 0, sizeof app->music);
   memset(&app->synth, 0, sizeof app->synth);
+  memset(&app->text_font, 0, sizeof app->text_font);
+  app->text_font_ready = 0;
+  app->editor_shown = app->help_shown = app->editor_track = 0;
+  app->editor_dirty = app->editor_alert = 0;
+  app->editor_entry[0] = app->editor_status[0] = '\0';
+  app->loop_marks = 0;
+  app->loop_start = app->loop_end = 0.0;
+  app->loop_frames[0] = app->loop_frames[1] = 0;
+  app->loop_sound = nullptr;
   if (!kroAppOptions(app, argc, argv))
     return 0;
   app->clock_seconds = app->start_seconds;
@@ -458,20 +630,26 @@ static int kroAppWriteShot(const kroApp *app, const char *path) {
 
 /* ---- the frame loop -------------------------------------------------------- */
 
-/* True once the user has asked to stop: Escape, or the window's close. The last new size the
- * window was given goes to *width, *height (pixels; left as they are without one); the keys
- * that hold time act. */
+/* True once the user has asked to stop: Escape (unless it dropped a number being typed), or the
+ * window's close. The last new size the window was given goes to *width, *height (pixels; left
+ * as they are without one); the keys of the editor and those that hold time act. */
 static int kroAppTakeEvents(kroApp *app, int *width, int *height) {
   SDL_Event event;
   int stop = 0;
-  while (SDL_PollEvent(&event))
-    if (event.type == SDL_QUIT ||
-        (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
+  while (SDL_PollEvent(&event)) {
+    /* Only a key event holds a key: another's bytes there are no SDLKey. */
+    SDLKey key = event.type == SDL_KEYDOWN ? event.key.keysym.sym : SDLK_UNKNOWN;
+    if (event.type == SDL_QUIT) {
       stop = 1;
-    else if (event.type == SDL_KEYDOWN)
-      kroAppTimeKey(app, event.key.keysym.sym);
-    else if (event.type == SDL_VIDEORESIZE)
+    } else if (event.type == SDL_KEYDOWN &&
+               !(app->key && app->key(app, key, (event.key.keysym.mod & KMOD_SHIFT) != 0)) &&
+               !kroAppEditorKey(app, key, (event.key.keysym.mod & KMOD_SHIFT) != 0)) {
+      stop = stop || key == SDLK_ESCAPE;
+      kroAppTimeKey(app, key);
+    } else if (event.type == SDL_VIDEORESIZE) {
       *width = event.resize.w, *height = event.resize.h;
+    }
+  }
   return stop;
 }
 
@@ -491,8 +669,10 @@ static int kroAppResize(kroApp *app, int width, int height) {
   app->height = height;
   glViewport(0, 0, width, height);
   app->resized = glIsList(app->context_mark) ? 1 : 2;
-  if (app->resized == 2)
+  if (app->resized == 2) {
     app->context_mark = glGenLists(1);
+    kroAppCloseText(app, 1);
+  }
   if ((app->resized == 2 ? kroStartShaders(width, height) : kroRebuildShaders(width, height)) != 0)
     fprintf(stderr, "%s: the engine's shaders did not all build at %d x %d: %s\n", kroAppName(app),
             width, height, kroShaderProblem());
@@ -508,6 +688,7 @@ int kroAppFrame(kroApp *app) {
   int last =
       kroAppTakeEvents(app, &width, &height) || (app->frames > 0 && app->frame >= app->frames);
   if (app->frame > 0) {
+    kroAppDrawEditor(app);
     if (app->shot && last && kroAppWriteShot(app, app->shot) != 0)
       app->status = 1;
     SDL_GL_SwapBuffers();
@@ -526,8 +707,13 @@ int kroAppFrame(kroApp *app) {
     kroFileStamp stamp;
     kroStampFile(app->sync_file, &stamp);
     app->sync_next_ms = kroNowMs() + KRO_APP_SYNC_POLL_MS;
-    if (!kroSameFileStamp(&stamp, &app->sync_stamp))
+    if (!kroSameFileStamp(&stamp, &app->sync_stamp) && app->editor_dirty) {
+      app->sync_stamp = stamp; /* said once a change */
+      fprintf(stderr, "%s: %s changed; the edits not saved stay (S writes them over it)\n",
+              kroAppName(app), app->sync_file);
+    } else if (!kroSameFileStamp(&stamp, &app->sync_stamp)) {
       app->sync_reloaded = kroAppLoadSync(app);
+    }
   }
   if (kroPollShaderWatch(&app->watch, kroNowMs())) {
     if (kroRebuildShaders(app->width, app->height) == 0)
@@ -535,19 +721,20 @@ int kroAppFrame(kroApp *app) {
     else
       fprintf(stderr, "%s: kept the last good shaders: %s\n", kroAppName(app), kroShaderProblem());
   }
-  /* The picture's time: the sound's position when it plays in real time, else the clock's or
-   * the steps', neither moving while paused. */
+  /* The clock and the steps do not move while paused. */
   unsigned long now_ms = SDL_GetTicks();
   if (!app->paused && app->frame > 0)
     app->clock_seconds +=
         app->frames > 0 ? KRO_APP_STEP_SECONDS : (now_ms - app->clock_ms) / 1000.0;
   app->clock_ms = now_ms;
-  if (app->sound && app->frames == 0) {
+  double loop = app->loop_end - app->loop_start;
+  if (app->loop_marks == 2 && app->clock_seconds >= app->loop_end)
+    app->clock_seconds = app->loop_start + fmod(app->clock_seconds - app->loop_start, loop);
+  app->seconds = kroAppNow(app);
+  if (app->sound) {
     SDL_LockAudio();
-    app->seconds = (double)app->sound_frame / KRO_SYNTH_RATE;
+    memcpy(app->levels, app->synth.peak, sizeof app->levels);
     SDL_UnlockAudio();
-  } else {
-    app->seconds = app->clock_seconds;
   }
   app->frame++;
   return 1;
@@ -557,10 +744,13 @@ int kroAppEnd(kroApp *app) {
   if (app->sound)
     SDL_CloseAudio();
   app->sound = 0;
+  free(app->loop_sound);
+  app->loop_sound = nullptr;
   kroFreeMusic(&app->music);
   kroStopSynth(&app->synth);
   kroCloseShaderWatch(&app->watch);
   kroFreeSyncTracks(&app->sync);
+  kroAppCloseText(app, !SDL_GetVideoSurface());
   if (SDL_GetVideoSurface()) {
     glUseProgramObjectARB(0);
     glDeleteLists(app->context_mark, 1);

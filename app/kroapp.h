@@ -40,6 +40,8 @@
  * Space pauses and resumes picture and sound; Left/Right move a beat back/forward, Page Up/Page
  * Down a bar of KRO_APP_BEAT_BAR beats; Home goes to the start. A beat is the sync tracks' 60 /
  * tempo seconds, or a second without tracks; the sound moves by the same frames, to the sample.
+ * A production may take keys before these (app->key), seek (kroAppSeek), swap the song at its
+ * row (kroAppSetSong) and mute its channels (kroAppMute), as kroplay does.
  * Exit statuses: 0 a run that ended by Escape, the window's close or its
  * frame count, and --help; 1 no window could be opened, or the shot could not
  * be written; 2 a usage error (the reason and the usage on standard error).
@@ -66,10 +68,11 @@ extern "C" {
 
 #define KRO_APP_STEP_SECONDS (1.0 / 60.0) /* a frame's time step with --frames */
 enum {
-  KRO_APP_SYNC_POLL_MS = 100,  /* how often the sync track file is looked at */
-  KRO_APP_MESSAGE_CHARS = 256, /* longest engine message passed on */
-  KRO_APP_BEAT_BAR = 4,        /* beats a bar (Page Up, Page Down) */
-  KRO_APP_AUDIO_FRAMES = 1024  /* frames of one audio buffer handed to the device */
+  KRO_APP_SYNC_POLL_MS = 100,     /* how often the sync track file is looked at */
+  KRO_APP_MESSAGE_CHARS = 256,    /* longest engine message passed on */
+  KRO_APP_BEAT_BAR = 4,           /* beats a bar (Page Up, Page Down) */
+  KRO_APP_AUDIO_FRAMES = 1024,    /* frames of one audio buffer handed to the device */
+  KRO_APP_TEXT_LARGE_HEIGHT = 360 /* windows this tall and more get 16-pixel text cells */
 };
 
 /* A soundtrack decoded whole: stereo frames at KRO_SYNTH_RATE, left then right, full scale
@@ -94,6 +97,9 @@ typedef struct kroApp {
   const kroSong *song;           /* the soundtrack on the synthesizer; null: none */
   const char *music_file;        /* the soundtrack from a file (or --music FILE), before song */
   double start_seconds;          /* where the run begins (or --start S) */
+  /* The production's own keys: each key pressed (an SDL 1.2 key symbol, shift 1 while Shift is
+   * held) before the layer's; returning 1 takes it from the layer. Null: none */
+  int (*key)(struct kroApp *app, int key, int shift);
   /* Set by kroAppStart and kroAppFrame. */
   double seconds;      /* the time of the frame being drawn: 0 at the first */
   long frame;          /* frames begun so far, the one being drawn included */
@@ -102,11 +108,18 @@ typedef struct kroApp {
   int shaders_rebuilt; /* 1 while drawing the first frame after a rebuild that took */
   int sync_reloaded;   /* 1 while drawing the first frame with tracks read again */
   kroSyncTracks sync;  /* the tracks in use: the last good ones read from sync_file */
-  int resized; /* while drawing the first frame at a new window size: 1 in the same GL context,
-                  2 in a new one (the production's GL objects are gone); else 0 */
-  int status;  /* the exit status so far */
-  int paused;  /* 1 while time is held (Space) */
-  int sound;   /* 1 while the soundtrack plays on a device */
+  int resized;      /* while drawing the first frame at a new window size: 1 in the same GL context,
+                       2 in a new one (the production's GL objects are gone); else 0 */
+  int status;       /* the exit status so far */
+  int paused;       /* 1 while time is held (Space) */
+  int sound;        /* 1 while the soundtrack plays on a device */
+  int editor_shown; /* 1 while the sync editor is shown (Tab) */
+  int help_shown;   /* 1 while the key list is shown (F1, H) */
+  int loop_marks;   /* L: 0 no loop, 1 its start marked, 2 looping */
+  double loop_start, loop_end; /* seconds: where the loop begins and ends (end: looping only) */
+  unsigned mute;               /* the song's muted channels (kroAppMute) */
+  float levels[KRO_SYNTH_CHANNELS]; /* each channel's peak (kroSynth.peak) in the last
+                                       buffer handed to the device; 0 while paused */
   /* The library's own. */
   int running;
   unsigned long start_ms;
@@ -119,6 +132,15 @@ typedef struct kroApp {
   int64_t sound_frame;     /* the soundtrack's next frame to the device (under the audio lock) */
   kroMusic music;
   kroSynth synth;
+  kroFont text_font;     /* the overlay's glyphs, made on first use in the current context */
+  int text_font_ready;   /* 1 once text_font holds them */
+  int editor_track;      /* the editor's cursor: a track of sync */
+  int editor_dirty;      /* 1 while the tracks hold edits not saved */
+  int editor_alert;      /* 1 while editor_status tells of a failure */
+  char editor_entry[32]; /* the number being typed */
+  char editor_status[KRO_APP_MESSAGE_CHARS]; /* the editor's last word: saved, not saved */
+  int64_t loop_frames[2];                    /* the loop's first and end sound frames */
+  int16_t *loop_sound; /* its sound, made as it was set: 2 x its frames (under the audio lock) */
 } kroApp;
 
 /* Decode a WAV, Ogg Vorbis or FLAC file whole into *music (emptied first): mono is played on
@@ -139,8 +161,31 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
  * file changed (last-good rule, the reason on standard error); 1 with app->seconds set for the next
  * frame, or 0 when the run is over */
 int kroAppFrame(kroApp *app);
+/* Picture and sound to `seconds` from the start (0 before it), the sound to the sample */
+void kroAppSeek(kroApp *app, double seconds);
+/* Play `song` from now on instead of app->song, at the same row and the same share of it (the
+ * same frame at an unchanged tempo), what the device played meanwhile counted; the new synth is
+ * run up to there outside the audio lock. 0, or -1 after a report (the old song plays on) */
+int kroAppSetSong(kroApp *app, const kroSong *song);
+/* Silence the song's channels whose bits are set (bit c: channel c), from the next buffer on */
+void kroAppMute(kroApp *app, unsigned mask);
 /* The named sync track's value at the frame's time (app->seconds); 0 without such a track */
 float kroAppSyncValue(const kroApp *app, const char *track);
+/* Text over the picture, for a production's own overlay: the engine's 8 x 8 font (ASCII 32..126)
+ * in fixed square cells of kroAppTextCell pixels, column 0, row 0 the window's top left cell.
+ * kroAppDrawText draws `text` from that cell rightwards in the colour rgba (red, green, blue,
+ * alpha 0..1), blended over what is there (a panel from kroAppFillCells keeps it readable); what
+ * falls outside the window is cut. Draw after the frame's picture, before kroAppFrame; GL state
+ * is left as it was found. The font is in the library: an installed production reads no file */
+void kroAppDrawText(kroApp *app, int column, int row, const char *text, const float *rgba);
+/* Blend rgba over `columns` x `rows` cells from column, row (a panel, a highlight); GL state is
+ * left as it was found */
+void kroAppFillCells(const kroApp *app, int column, int row, int columns, int rows,
+                     const float *rgba);
+/* A text cell's side in pixels: 16 in a window at least KRO_APP_TEXT_LARGE_HEIGHT tall, else 8 */
+int kroAppTextCell(const kroApp *app);
+/* The whole cells the window holds across and down */
+void kroAppTextCells(const kroApp *app, int *columns, int *rows);
 /* Stop watching, release the sync tracks and the engine's shaders, close the window; the exit
  * status */
 int kroAppEnd(kroApp *app);

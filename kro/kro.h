@@ -1103,6 +1103,11 @@ typedef struct kroSynth {
   int64_t frame;        /* frames rendered so far */
   int64_t frames;       /* the song's length; after it the echo and reverb ring out */
   kroSynthState *state; /* heap, from kroStartSynth to kroStopSynth */
+  unsigned mute;        /* bit c set: channel c plays on unheard, its echo and reverb sends too
+                           (0 from kroStartSynth; the caller's to set between renders) */
+  float peak[KRO_SYNTH_CHANNELS]; /* each channel's largest |sample| heard (after volume, gain
+                                     and pan, before echo, reverb and limiter) since the caller
+                                     last cleared it */
 } kroSynth;
 
 /* Check the song (every field in the range given above) and make the state for frame 0 (the

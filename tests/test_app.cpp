@@ -1,7 +1,8 @@
 // The production's side of the engine: the application layer's options, exit statuses and a
-// resize (this program run again as a small production), text at its place and size with the GL
-// state left as found, bounds of known geometry, the scene table krotool writes (compiled here
-// with warnings as errors) against the run-time reader, and live shaders on the last-good rule.
+// resize (this program run again as a small production), text (the engine's and the overlay's)
+// at its place and size with the GL state left as found, bounds of known geometry, the scene table
+// krotool writes (compiled here with warnings as errors) against the run-time reader, and live
+// shaders on the last-good rule.
 #include "gl_context.h"
 #include "kroapp.h"
 
@@ -21,26 +22,31 @@ namespace {
 
 // ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
 
-// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2, --seek-at-2 and
-// --bar-at-2 post the window's close, an Escape key, a new size of 40 x 30, a Right or a Page Down
-// key during the second frame. Prints the size it was told of, what it drew and the arguments left
-// to it; --say takes a value. --song FILE plays a song file, 10 ms a frame; --until S closes at S
-// seconds.
+// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2, --seek-at-2,
+// --bar-at-2 and --loop-at-2 post the window's close, an Escape key, a new size of 40 x 30, a
+// Right or a Page Down key, or L twice during the second frame. Prints the size it was told of,
+// what it drew and the arguments left to it; --say takes a value. --song FILE plays a song file,
+// 10 ms a frame; --until S closes at S seconds. --keys: a window named keyed, for keys from
+// outside, printing the sync tracks x and y whenever their values change.
 int probeMain(int argc, char **argv) {
   kroApp app = {};
   app.windowed = 0; // --window is the tests' to give
   app.fixed_shaders = 1;
   app.usage = "[WORD]... [--say WORD] [--quit-at-2] [--escape-at-2] [--resize-at-2]";
-  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --bar-at-2 --pause-at-2";
+  app.own_options = "--quit-at-2 --escape-at-2 --resize-at-2 --seek-at-2 --bar-at-2 --pause-at-2 "
+                    "--loop-at-2 --keys";
   app.own_value_options = "--say --song --until";
   kroSongFile song = {};
   double until = 0;
-  for (int i = 1; i + 1 < argc; i++)
-    if (!strcmp(argv[i], "--song") && kroLoadSong(&song, argv[i + 1]) == 0)
+  bool keys = false;
+  for (int i = 1; i < argc; i++)
+    if (i + 1 < argc && !strcmp(argv[i], "--song") && kroLoadSong(&song, argv[i + 1]) == 0)
       app.song = &song.song;
-    else if (!strcmp(argv[i], "--until"))
+    else if (i + 1 < argc && !strcmp(argv[i], "--until"))
       until = atof(argv[i + 1]);
-  if (!kroAppStart(&app, "probe", 64, 48, &argc, argv))
+    else
+      keys = keys || !strcmp(argv[i], "--keys");
+  if (!kroAppStart(&app, keys ? "keyed" : "probe", 64, 48, &argc, argv))
     return app.status;
   std::string left;
   for (int i = 1; i < argc; i++)
@@ -49,10 +55,16 @@ int probeMain(int argc, char **argv) {
   bool resize = kroTestHas(left, " --resize-at-2"), bar = kroTestHas(left, " --bar-at-2");
   bool seek = bar || kroTestHas(left, " --seek-at-2");
   bool pause = kroTestHas(left, " --pause-at-2"); // Space at frames 2 and 12; seek: Right at 2
+  bool loop = kroTestHas(left, " --loop-at-2");
   long wrote_ms = 0; // with --sync: the file rewritten at frame 2, then broken once read
-  std::string sync = app.sync_file ? app.sync_file : "";
+  std::string sync = app.sync_file && !keys && !loop ? app.sync_file : "";
+  std::pair<float, float> shown = {NAN, NAN};
   while (kroAppFrame(&app)) {
     float x = kroAppSyncValue(&app, "x");
+    if (keys && shown != std::pair{x, kroAppSyncValue(&app, "y")}) {
+      shown = {x, kroAppSyncValue(&app, "y")};
+      printf("x %g y %g\n", shown.first, shown.second);
+    }
     if (!sync.empty() && app.frame == 1)
       printf("start %g\n", x);
     if (!sync.empty() && app.frame == 2) {
@@ -89,11 +101,17 @@ int probeMain(int argc, char **argv) {
     if (((app.frame == 2 || !sync.empty() || until > 0) && (quit || escape || resize)) ||
         (app.frame == 2 && (seek || pause)) || (app.frame == 12 && pause))
       SDL_PushEvent(&event);
+    event.key.keysym.sym = SDLK_l;
+    for (int mark = 0; mark < 2 && loop && app.frame == 2; mark++)
+      SDL_PushEvent(&event);
   }
   printf("drew %ld, last at %.4f s; left:%s\n", app.frame, app.seconds, left.c_str());
   if (app.sound && app.frames == 0) // the sound's frames played since the start
     printf("heard %lld\n", llround((app.seconds - app.start_seconds) * KRO_SYNTH_RATE));
-  // The sound's next 4096 frames: what the last key did is heard, even under load.
+  // Looping, the sound goes back into the loop first. Then its next 4096 frames: what the last
+  // key did is heard, even under load.
+  for (int64_t last = 0, now = 0; app.sound && loop && now >= last;)
+    last = now, SDL_Delay(5), SDL_LockAudio(), now = app.sound_frame, SDL_UnlockAudio();
   for (int64_t from = -1, now = 0; app.sound && now < from + 4096; from = from < 0 ? now : from)
     SDL_Delay(5), SDL_LockAudio(), now = app.sound_frame, SDL_UnlockAudio();
   int status = kroAppEnd(&app);
@@ -166,12 +184,72 @@ TEST(App, OptionsAndExitStatuses) {
   }
 }
 
+// ---- the sync editor, by keys from outside as a user types them ----
+
+// Paused at row 0 (a row is 0.25 s): down two rows, track y, 1.7 corrected to 1.5 as a key, its
+// interpolation twice on (step, linear, smooth); up to row 0, track x: its key deleted, -2 typed
+// in, 7 typed and dropped with Escape, Enter with nothing typed. The first save finds no room for
+// the file (a 16-byte limit) and must leave it whole; the second, with room, writes what was
+// typed, and the picture's values followed each edit.
+TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
+  std::string sync = kroTestTempPath("keyed.sync"), log = kroTestTempPath("keyed.log"),
+              pid_file = kroTestTempPath("keyed.pid");
+  const std::string old = "tempo 60\ntrack x\n0 3\ntrack y\n4 1 linear\n8 2\n";
+  kroTestWriteFile(sync, old);
+  ASSERT_EQ(kroTestRun("rm -f " + pid_file + "; (KRO_TEST_APP_PROBE=1 /proc/" +
+                       std::to_string(getpid()) + "/exe --window --keys --sync " + sync +
+                       " & echo $! >" + pid_file + "; wait) 2>&1 </dev/null | cat >" + log +
+                       " 2>/dev/null &")
+                .status,
+            0);
+  std::string window = kroTestRun("timeout 20 xdotool search --sync --name '^keyed$'").out;
+  std::string pid = kroTestReadFile(pid_file);
+  pid = pid.substr(0, pid.find('\n'));
+  ASSERT_TRUE(!window.empty() && !pid.empty()) << kroTestReadFile(log);
+  std::string keyed = "xdotool key --delay 20 --window " + window.substr(0, window.find('\n'));
+  auto waitFor = [&](const std::string &shell) { // up to 10 s
+    return kroTestRun("for i in $(seq 100); do " + shell + " && exit 0; sleep 0.1; done; exit 1")
+               .status == 0;
+  };
+  ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=16:unlimited").status, 0);
+  kroTestRun(keyed + " space Home Tab Down Down Right 1 period 7 BackSpace 5 Return i i Up Up " +
+             "Left Delete minus 2 Return 7 Escape Return s");
+  EXPECT_TRUE(waitFor("grep -q 'not saved' " + log)) << kroTestReadFile(log);
+  EXPECT_EQ(kroTestReadFile(sync), old);
+  ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=unlimited").status, 0);
+  kroTestRun(keyed + " s");
+  kroTestWriteFile(sync + ".old", old);
+  EXPECT_TRUE(waitFor("! cmp -s " + sync + ".old " + sync));
+  kroTestRun(keyed + " Escape");
+  EXPECT_TRUE(waitFor("! kill -0 " + pid + " 2>/dev/null"));
+  kroSyncTracks tracks = {};
+  ASSERT_EQ(kroLoadSyncTracks(&tracks, sync.c_str()), 2) << kroTestReadFile(sync);
+  std::string keys;
+  for (int t = 0; t < tracks.count; t++)
+    for (int k = 0; k < tracks.tracks[t].count; k++) {
+      const kroSyncKey &key = tracks.tracks[t].keys[k];
+      char line[128];
+      snprintf(line, sizeof line, "%s %d %g %s\n", tracks.tracks[t].name, key.row, key.value,
+               kroSyncInterpolationName(key.interpolation));
+      keys += line;
+    }
+  EXPECT_EQ(keys, "x 0 -2 step\ny 2 1.5 smooth\ny 4 1 linear\ny 8 2 step\n");
+  EXPECT_EQ(tracks.tempo, 60);
+  kroFreeSyncTracks(&tracks);
+  std::string printed = kroTestReadFile(log);
+  size_t last = printed.find("x -2 y 1.5\n"); // and no other value after it
+  EXPECT_TRUE(kroTestHas(printed, "x 3 y 1\n") && kroTestHas(printed, "x 3 y 1.5\n") &&
+              last != std::string::npos && printed.find("x ", last + 1) == std::string::npos)
+      << printed;
+}
+
 // ---- the soundtrack ----
 
 // What a run plays through SDL's disk driver is the song's own render from the frame it starts
-// at, a beat on after Right, silence while paused and then the very next frame; the picture's time
-// is the frames played (whole device buffers). Music files decode as ffmpeg decodes them: WAV and
-// FLAC exact, Ogg Vorbis within its rounding, a mono 22050 Hz file interpolated between frames.
+// at, a beat on after Right, a loop's start after its end, silence while paused and then the very
+// next frame; the picture's time is the frames played (whole device buffers). Music files decode as
+// ffmpeg decodes them: WAV and FLAC exact, Ogg Vorbis within its rounding, a mono 22050 Hz file
+// interpolated between frames.
 TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   const int rate = KRO_SYNTH_RATE;
   kroSongFile song = {};
@@ -190,6 +268,7 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   std::string tempo = kroTestTempPath("tempo.sync"), bars = kroTestTempPath("bars.sync");
   kroTestWriteFile(tempo, "tempo 120\nrows-per-beat 8\n"); // a beat of 0.5 s, whatever the rows
   kroTestWriteFile(bars, "tempo 240\n");                   // a bar of four beats: 1 s
+  kroTestWriteFile(bars + "3", "tempo 200\n");             // and of 1.2 s
   const struct {
     std::string arguments, out;
     size_t jump;
@@ -200,6 +279,9 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
       {"--frames 4 --seek-at-2 --music " + wav, "last at 2.5500 s", (size_t)rate, false},
       {"--frames 4 --seek-at-2 --sync " + tempo, "last at 2.0500 s", (size_t)rate / 2, false},
       {"--frames 4 --bar-at-2 --sync " + bars, "last at 2.5500 s", (size_t)rate, false},
+      // The bar from 1.2 s to 2.4 s loops: the picture at 2.4833 s is 1.2833 s.
+      {"--frames 60 --loop-at-2 --sync " + bars + "3", "last at 1.2833 s", (size_t)(-rate * 6 / 5),
+       false},
       {"--until 1.7", "heard ", 0, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -268,6 +350,83 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   EXPECT_TRUE(!none.samples && none.frames == 0);
 }
 
+// ---- kroplay ----
+
+// kroplay through the disk driver, its song rewritten while it plays: a later row gains a note,
+// then the file breaks. Every frame played is the new song's own render from its start (no
+// restart, to the sample), the new note included; the broken file is refused with its line and
+// the last good song plays on. --wav is `krotool song-wav` of the same song (a MIDI file through
+// krotool's import), --mute 2 and --solo 1 that of the song with channel 2 at volume 0. (SDL_Quit
+// unloads the GL driver, whose leftovers a leak check would blame on the windowed run.)
+TEST(App, PlayerReloadsAtItsRowAndRendersAsKrotoolWithChannelsMuted) {
+  auto song = [](const char *last, const char *b_volume) {
+    return "song\nrows 16\ntempo 960\ninstrument t\nwave saw\nchannel a\nchannel b\nvolume " +
+           std::string(b_volume) + "\npattern 0\n0 A-4\npattern 1\n0 B-4\npattern 2\n0 C#5\n" +
+           "pattern 3\n0 D-5\npattern 4\n0 E-3\npattern 5\n0 D-5\n8 A-5\norder\n0 4\n1 4\n2 .\n" +
+           last + " 4\n";
+  };
+  std::string path = kroTestTempPath("live.song"), raw = kroTestTempPath("live.raw");
+  std::string err = kroTestTempPath("live.err"), wait = "for i in $(seq 600); do ";
+  kroTestWriteFile(path, song("3", "1"));
+  kroTestWriteFile(path + ".new", song("5", "1"));
+  kroTestOutcome run =
+      kroTestRun("(SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=20 SDL_DISKAUDIOFILE=" + raw +
+                 " ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " KROPLAY_PATH " --window " +
+                 path + " 2>" + err + " & " + wait + "[ $(stat -c %s " + raw +
+                 " 2>/dev/null || echo 0) -gt 200000 ] && break; sleep 0.05; done; mv " + path +
+                 ".new " + path + "; " + wait + "grep -q 'read again' " + err +
+                 " && break; sleep 0.05; done; " + "printf 'song\\nrows 16\\n\\nbeat 4\\n' >" +
+                 path + "; " + wait + "grep -q 'plays on' " + err + " && [ $(stat -c %s " + raw +
+                 ") -gt 1200000 ] && break; sleep 0.05; done; kill $!; wait $!)");
+  std::string said = kroTestReadFile(err);
+  EXPECT_TRUE(run.status == 0 && kroTestHas(said, "at line 4; the last good song plays on"))
+      << said;
+  kroSongFile was = {}, now = {};
+  kroTestWriteFile(path, song("3", "1"));
+  ASSERT_EQ(kroLoadSong(&was, path.c_str()), 0);
+  kroTestWriteFile(path, song("5", "1"));
+  ASSERT_EQ(kroLoadSong(&now, path.c_str()), 0);
+  const int length = 5 * KRO_SYNTH_RATE, note = KRO_SYNTH_RATE * 7 / 2; // A-5 at 3.5 s
+  std::vector<int16_t> old_render(2 * length), render(2 * length);
+  for (auto [from, to] : {std::make_pair(&was, &old_render), std::make_pair(&now, &render)}) {
+    kroSynth synth;
+    ASSERT_EQ(kroStartSynth(&synth, &from->song), 0);
+    kroRenderSynth(&synth, to->data(), length);
+    kroStopSynth(&synth);
+  }
+  kroFreeSong(&was), kroFreeSong(&now);
+  EXPECT_NE(memcmp(&old_render[2 * note], &render[2 * note], 4 * 4410), 0);
+  std::string bytes = kroTestReadFile(raw);
+  const int16_t *played = (const int16_t *)bytes.data();
+  size_t frames = bytes.size() / 4, lead = 0, wrong = 0;
+  while (lead + 4410 < frames && memcmp(played + 2 * lead, render.data(), 4 * 4410))
+    lead++; // the device's silence before the song's first frame
+  ASSERT_GT(frames, lead + length);
+  for (size_t i = 0; i < (size_t)length; i++)
+    wrong += memcmp(played + 2 * (lead + i), &render[2 * i], 4) != 0;
+  EXPECT_EQ(wrong, 0u) << lead;
+
+  std::string midi = kroTestTempPath("t.mid"), wav = kroTestTempPath("w.wav");
+  kroTestWriteFile(midi, std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x0c\0\x90\x45\x64\x60"
+                                     "\x80\x45\0\0\xff\x2f\0",
+                                     34));
+  kroTestWriteFile(path, song("5", "1"));
+  kroTestWriteFile(path + ".b", song("5", "0"));
+  const std::pair<std::string, std::string> same[] = {
+      {path, KROTOOL_PATH " song-wav " + wav + " " + path},
+      {path + " --mute 2", KROTOOL_PATH " song-wav " + wav + " " + path + ".b"},
+      {path + " --solo 1", KROTOOL_PATH " song-wav " + wav + " " + path + ".b"},
+      {midi, "(" KROTOOL_PATH " midi-song " + midi + " -o " + path +
+                 ".m && " KROTOOL_PATH " song-wav " + wav + " " + path + ".m)"}};
+  for (const auto &[arguments, krotool] : same) {
+    SCOPED_TRACE(arguments);
+    ASSERT_EQ(kroTestRun(KROPLAY_PATH " " + arguments + " --wav " + wav + ".p").status, 0);
+    ASSERT_EQ(kroTestRun(krotool).status, 0);
+    std::string ours = kroTestReadFile(wav + ".p");
+    EXPECT_TRUE(ours.size() > 100000 && ours == kroTestReadFile(wav)) << ours.size();
+  }
+}
+
 // ---- text ----
 
 // The state kroDrawText promises to leave as it was: the three matrices, the colour, the matrix
@@ -298,10 +457,17 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
   GLuint texture = 0;
   glGenTextures(1, &texture);
   const float red[4] = {1, 0, 0, 1};
+  // The overlay's cells (app: column x / 8, row 7 - y / 8) carry the same glyphs, compiled in.
+  kroApp app = {};
+  app.width = app.height = 64;
   const struct {
     const char *text;
     float x, y, height;
-  } cases[] = {{"AB", 10, 20, 16}, {"k", 3, 5, 24}, {"%/", 40, 0, 8}};
+    bool app;
+  } cases[] = {{"AB", 10, 20, 16, false},
+               {"k", 3, 5, 24, false},
+               {"%/", 40, 0, 8, false},
+               {"Qz~", 16, 40, 8, true}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.text);
     // Somebody else's state: a turned camera, lights, texture unit 1, a program.
@@ -321,7 +487,10 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
     glColor4f(0.1f, 0.2f, 0.3f, 0.4f);
     glUseProgramObjectARB(program.program);
     std::vector<float> before = glState();
-    kroDrawText(&font, c.text, c.x, c.y, c.height, red);
+    if (c.app)
+      kroAppDrawText(&app, (int)c.x / 8, 7 - (int)c.y / 8, c.text, red);
+    else
+      kroDrawText(&font, c.text, c.x, c.y, c.height, red);
     EXPECT_EQ(glState(), before);
     glUseProgramObjectARB(0);
     glActiveTexture(GL_TEXTURE0);
@@ -346,10 +515,28 @@ TEST(App, TextLandsAtItsPlaceAndSizeAndLeavesTheStateAsFound) {
     EXPECT_GT(inked, 10);
     EXPECT_EQ(wrong, 0);
   }
+  // An overlay panel: cells 1..2 of row 1, blue blended half over red, the state as found.
+  glClearColor(1, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  std::vector<float> before = glState();
+  const float blue[4] = {0, 0, 1, 0.5f};
+  kroAppFillCells(&app, 1, 1, 2, 1, blue);
+  EXPECT_EQ(glState(), before);
+  std::vector<uint8_t> pixels(64 * 64 * 3);
+  glReadPixels(0, 0, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+  int wrong = 0;
+  for (int y = 0; y < 64; y++)
+    for (int x = 0; x < 64; x++) {
+      bool inside = x >= 8 && x < 24 && y >= 48 && y < 56;
+      const uint8_t *at = &pixels[3 * (y * 64 + x)];
+      wrong += abs(at[0] - (inside ? 128 : 255)) > 1 || abs(at[2] - (inside ? 128 : 0)) > 1;
+    }
+  EXPECT_EQ(wrong, 0);
   glDisable(GL_DEPTH_TEST), glDisable(GL_LIGHTING), glDisable(GL_CULL_FACE);
   glDeleteTextures(1, &texture);
   kroDestroyShader(&program);
   kroDestroyKROF(&font);
+  kroDestroyKROF(&app.text_font);
   kroFreeKROF(&file);
 }
 

@@ -263,7 +263,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
         "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc", "include/kro/kroapp.h",
         "lib/libkroapp.a", "lib/pkgconfig/kroapp.pc", "share/kro/fonts/kroview.krof",
-        "share/kro/presets/kick.song"})
+        "share/kro/presets/kick.song", "bin/kroplay"})
     EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
   ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples") + " " +
                   shellWord(examples)));
@@ -276,7 +276,8 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   kroTestWriteFile(root + "/kick.song", "instrument k\npreset kick\nchannel c\ninstrument k\n"
                                         "pattern 0\n0 C-2\norder\n0\n");
   EXPECT_TRUE(run("cd " + shellWord(root) + " && " + shellWord(prefix + "/bin/krotool") +
-                  " song-wav kick.wav kick.song"));
+                  " song-wav kick.wav kick.song && " + shellWord(prefix + "/bin/kroplay") +
+                  " kick.song --wav kick2.wav && cmp kick.wav kick2.wav"));
 
   // Every example with find_package(kro), warnings as errors, run for a few frames in `root`, a
   // working folder without sh/ (the shader files must come from the installed folder): it reports

@@ -1,0 +1,46 @@
+# Writes the font table viewer/font/kroview-8x8.txt as C source for the
+# application layer's text overlay, so that the library carries its font and
+# finds no file at run time: one entry per glyph, its character code and its 8
+# rows, top row first, the leftmost pixel the high bit.
+#   cmake -DTABLE=kroview-8x8.txt -DOUT=kroapp_font.inc -P embed-font.cmake
+file(STRINGS ${TABLE} lines)
+set(body "")
+set(code "")
+set(rows "")
+set(count 0)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^size ([0-9]+) ([0-9]+)$")
+    if(NOT CMAKE_MATCH_1 EQUAL 8 OR NOT CMAKE_MATCH_2 EQUAL 8)
+      message(FATAL_ERROR "${TABLE}: the overlay takes 8 x 8 glyphs, not ${CMAKE_MATCH_1} x ${CMAKE_MATCH_2}")
+    endif()
+  elseif(line MATCHES "^glyph ([0-9]+)$")
+    set(code ${CMAKE_MATCH_1})
+    set(rows "")
+  elseif(line MATCHES "^[#.]+$")
+    string(LENGTH "${line}" width)
+    if(code STREQUAL "" OR NOT width EQUAL 8)
+      message(FATAL_ERROR "${TABLE}: a glyph row outside a glyph or not 8 wide: '${line}'")
+    endif()
+    set(bits 0)
+    foreach(x RANGE 7)
+      string(SUBSTRING "${line}" ${x} 1 pixel)
+      if(pixel STREQUAL "#")
+        math(EXPR bits "${bits} | (128 >> ${x})")
+      endif()
+    endforeach()
+    list(APPEND rows ${bits})
+    list(LENGTH rows done)
+    if(done EQUAL 8)
+      string(REPLACE ";" ", " row_text "${rows}")
+      string(APPEND body "    {${code}, {${row_text}}},\n")
+      math(EXPR count "${count} + 1")
+      set(code "")
+    endif()
+  endif()
+endforeach()
+get_filename_component(table_name ${TABLE} NAME)
+file(WRITE ${OUT}.new "/* Made by cmake/embed-font.cmake from ${table_name}. */\n"
+  "enum { KRO_APP_FONT_GLYPHS = ${count} };\n"
+  "static const struct {\n  unsigned char code;\n  unsigned char rows[8];\n"
+  "} kroAppFontGlyphs[KRO_APP_FONT_GLYPHS] = {\n${body}};\n")
+file(RENAME ${OUT}.new ${OUT})
