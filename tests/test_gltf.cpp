@@ -137,8 +137,8 @@ TEST_F(GltfTest, NodesCamerasLightsAndAnimationsSampledAtAnyTime) {
             "Warning: " + path + ", animation 0: 1 channel of morph target weights passed over\n");
   ASSERT_TRUE(scene.node_count == 6 && scene.camera_count == 2 && scene.light_count == 3 &&
               scene.animation_count == 1 && scene.mesh_count == 1);
-  const int want[6][5] = {{-1, -1, -1, -1, 0}, {0, -1, 0, -1, 1},  {0, 0, -1, -1, 1},
-                          {-1, -1, -1, 0, 0},  {-1, -1, -1, 1, 0}, {-1, -1, 1, 2, 0}};
+  const int want[6][5] = {{-1, -1, -1, -1, 0}, {0, -1, 0, -1, 1}, {0, 0, -1, -1, 1},
+                          {-1, -1, -1, 0, 0},  {-1, -1, 0, 1, 0}, {-1, -1, 1, 2, 0}};
   for (int i = 0; i < 6; i++) {
     const kroSceneNode &n = scene.nodes[i];
     const int got[5] = {n.parent, n.mesh, n.camera, n.light, n.animated};
@@ -211,12 +211,12 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       {"bad-length.glb", "GLB length 1956, but the file has 1952 bytes"},
       {"bad-json-chunk.glb", "GLB JSON chunk of 1952 bytes runs past the file's end"},
       {"bad-bin-chunk.glb", "GLB chunk of 841 bytes at byte 1104 runs past the file's end"},
-      {"bad-anim-times.gltf", "sampler 0: key time 2 not after the one before at line 289"},
-      {"bad-anim-output.gltf", "sampler 1: 2 output values for 3 keys at line 294"},
-      {"bad-anim-node.gltf", "channel 1: node 9 of 6 at line 266"},
-      {"bad-anim-sampler.gltf", "channel 2: sampler 7 of 4 at line 273"},
+      {"bad-anim-times.gltf", "sampler 0: key time 2 not after the one before at line 290"},
+      {"bad-anim-output.gltf", "sampler 1: 2 output values for 3 keys at line 295"},
+      {"bad-anim-node.gltf", "channel 1: node 9 of 6 at line 267"},
+      {"bad-anim-sampler.gltf", "channel 2: sampler 7 of 4 at line 274"},
       {"bad-anim-cubic.gltf",
-       "sampler 2: 2 output values for 2 keys (CUBICSPLINE needs 3 a key) at line 298"}};
+       "sampler 2: 2 output values for 2 keys (CUBICSPLINE needs 3 a key) at line 299"}};
   for (auto &c : cases) {
     std::string path = kData + c[0], head = "Error in reading glTF from " + path;
     kroMesh *meshes = nullptr;

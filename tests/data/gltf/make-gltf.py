@@ -163,7 +163,7 @@ at = 20 + json_len
 write("bad-bin-chunk.glb", good[:at] + struct.pack("<I", len(good) - at - 7) + good[at + 4:])
 
 # Nodes in motion: Rig (moved 10 along x, turned 90 degrees about y) holds Camera and Mover;
-# three lights, one of each kind; two cameras. The animation "Fly": the camera's translation
+# three lights, one of each kind; two cameras, the first also on Lamp. The animation "Fly": the camera's translation
 # in STEP keys, Mover's rotation in LINEAR keys (0, 90 and 180 degrees about y, the last
 # written with its sign flipped, as exporters do), Mover's translation in one CUBICSPLINE
 # interval (keys at 1 and 3 s), and a morph target weights channel the reader passes over.
@@ -192,7 +192,7 @@ def animated(fault=None):
              {"name": "Mover", "mesh": 0, "_child": True},
              {"name": "Sun", "rotation": [-s, 0, 0, s],
               "extensions": {"KHR_lights_punctual": {"light": 0}}},
-             {"name": "Lamp", "translation": [0, 3, 0],
+             {"name": "Lamp", "translation": [0, 3, 0], "camera": 0,
               "extensions": {"KHR_lights_punctual": {"light": 1}}},
              {"name": "Spot", "translation": [0, 4, 0], "camera": 1,
               "extensions": {"KHR_lights_punctual": {"light": 2}}}]
