@@ -44,8 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     abort();
   kroNodePose *poses = (kroNodePose *)malloc((size_t)(scene.node_count + 1) * sizeof *poses);
   float m[16];
+  const double times[] = {-1, 0.5, 1e9};
   for (int a = -1; a < scene.animation_count; a++)
-    for (double t : {-1.0, 0.5, 1e9}) {
+    for (double t : times) {
       double at = a >= 0 ? scene.animations[a].start + t : t;
       kroSampleAnimation(&scene, a, at, poses);
       for (int n = 0; n < scene.node_count; n++)
