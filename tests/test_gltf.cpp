@@ -216,7 +216,8 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       {"bad-anim-node.gltf", "channel 1: node 9 of 6 at line 267"},
       {"bad-anim-sampler.gltf", "channel 2: sampler 7 of 4 at line 274"},
       {"bad-anim-cubic.gltf",
-       "sampler 2: 2 output values for 2 keys (CUBICSPLINE needs 3 a key) at line 299"}};
+       "sampler 2: 2 output values for 2 keys (CUBICSPLINE needs 3 a key) at line 299"},
+      {"bad-anim-spot.gltf", "spot cones not 0 <= inner < outer <= pi / 2 at line 248"}};
   for (auto &c : cases) {
     std::string path = kData + c[0], head = "Error in reading glTF from " + path;
     kroMesh *meshes = nullptr;

@@ -217,8 +217,8 @@ def animated(fault=None):
                  {"name": "SunLight", "type": "directional", "color": [1, 0.9, 0.8],
                   "intensity": 3},
                  {"name": "LampLight", "type": "point", "intensity": 100, "range": 10},
-                 {"type": "spot", "intensity": 50, "spot": {"innerConeAngle": 0.2,
-                                                             "outerConeAngle": 0.6}}]}},
+                 {"type": "spot", "intensity": 50, "spot": {
+                     "innerConeAngle": 0.2, "outerConeAngle": 0.1 if fault == "spot" else 0.6}}]}},
              "animations": [{"name": "Fly", "channels": channels, "samplers": samplers}]}
     doc, blob = document(parts, nodes, [{"primitives": [{"attributes": {"POSITION": 0,
                                                                          "NORMAL": 1}}]}],
@@ -227,5 +227,5 @@ def animated(fault=None):
 
 
 write("animated.gltf", animated())
-for fault in ("times", "output", "node", "sampler", "cubic"):
+for fault in ("times", "output", "node", "sampler", "cubic", "spot"):
     write("bad-anim-%s.gltf" % fault, animated(fault))
