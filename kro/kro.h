@@ -332,6 +332,10 @@ struct kroMaterial;
  * placed in eye space as they stand (the model-view matrix is not applied): light 0 at the eye,
  * light 1 at (15, 15, 0), so what faces the viewer is lit, whatever the model's shape or turn */
 void kroDrawMesh(const struct kroMesh *mesh, const struct kroMaterial *materials, int count);
+/* Unlit drawing of the same colour or picture (white times the picture), as a modelling tool's
+ * flat, textured view shows it: no program, lighting off (left off), the colour set; a reference
+ * outside the materials keeps the colour set. Texture state is left as kroDrawMesh leaves it */
+void kroDrawMeshUnlit(const struct kroMesh *mesh, const struct kroMaterial *materials, int count);
 
 /* ------------------------------------------------------------------------ */
 /* Engine lifecycle (kro_init.cpp)                                           */

@@ -103,8 +103,11 @@ def add(kind, name, **options):
     return obj
 
 
-def scene_nodes():
-    """A node tree: each child placed in its parent's turned and scaled space."""
+def scene_nodes(picture):
+    """A node tree: each child placed in its parent's turned and scaled space; and a picture
+    turned 30 degrees, scaled and moved by a mapping node."""
+    turned = picture_material("Turned", picture, ((0.1, 0.2), math.radians(30), (1.5, 1.5)))
+    place(add("plane", "Turned", size=2.4), (-2.6, 0, -2.6), (90, 0, 0), material=turned)
     parent = place(add("cube", "Parent", size=1), (-3, 0, 1.5), (0, 0, 30), (1, 1, 1.5),
                    colour_material("Red", (0.8, 0.05, 0.05)))
     child = place(add("cube", "Child", size=1), (2.5, 1, -1.4), (45, 0, 0), (0.8, 0.8, 0.5),
@@ -215,7 +218,7 @@ for name, build in (("nodes", scene_nodes), ("materials", scene_materials),
                     ("cylinder", scene_cylinder)):
     fresh_scene()
     picture = checker_picture()
-    build(*([picture] if name != "nodes" else []))
+    build(picture)
     bpy.ops.object.select_all(action="DESELECT")
     export(name)
     render(name)
