@@ -66,8 +66,8 @@ std::string compare(const kroScene &scene, const uint8_t *render) {
         both++, off += std::max({abs(a[0] - b[0]), abs(a[1] - b[1]), abs(a[2] - b[2])}) > 24;
     }
     char line[400];
-    if (!n[0] || fabs(x[0] / n[0] - x[1] / n[1]) > 0.5 || fabs(y[0] / n[0] - y[1] / n[1]) > 0.5 ||
-        off * 100 > both)
+    if (!n[0] || !n[1] || fabs(x[0] / n[0] - x[1] / n[1]) > 0.5 ||
+        fabs(y[0] / n[0] - y[1] / n[1]) > 0.5 || off * 100 > both)
       differed += (snprintf(line, sizeof line,
                             "%s: centre %.2f %.2f against %.2f %.2f, %d of %d pixels off\n",
                             scene.meshes[m].node_name, x[0] / n[0], y[0] / n[0], x[1] / n[1],
