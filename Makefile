@@ -19,7 +19,7 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build test test-unit test-sanitize test-share fuzz fuzz-smoke run \
-	view bench release video clean
+	view bench release video scenes clean
 
 all: build
 
@@ -129,6 +129,11 @@ video:
 	@cmake --build $(BUILD) --target zkcapture -j$(JOBS)
 	@tools/with-display $(BUILD)/intro-tools/zkcapture --video --out out
 	@tools/check-video out/zkintro.mp4 840
+
+# The Blender test scenes and Blender's renders of them, made again in place (tests/data/blender).
+scenes:
+	@bash tools/setup-deps.sh scenes
+	@blender -b --factory-startup -P tests/data/blender/make-scenes.py -- tests/data/blender
 
 # Each program also leaves its results in $(BUILD)/bench/results/; the table
 # of goals (engine, peer, ratio, goal, whether it holds) closes the output.

@@ -332,6 +332,10 @@ struct kroMaterial;
  * placed in eye space as they stand (the model-view matrix is not applied): light 0 at the eye,
  * light 1 at (15, 15, 0), so what faces the viewer is lit, whatever the model's shape or turn */
 void kroDrawMesh(const struct kroMesh *mesh, const struct kroMaterial *materials, int count);
+/* Unlit drawing of the same colour or picture (white times the picture), as a modelling tool's
+ * flat, textured view shows it: no program, lighting off (left off), the colour set; a reference
+ * outside the materials keeps the colour set. Texture state is left as kroDrawMesh leaves it */
+void kroDrawMeshUnlit(const struct kroMesh *mesh, const struct kroMaterial *materials, int count);
 
 /* ------------------------------------------------------------------------ */
 /* Engine lifecycle (kro_init.cpp)                                           */
@@ -793,11 +797,14 @@ int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures);
 /* Every mesh instance of the file; returns the count (0 when refused, *meshes null) */
 int kroLoadMeshArrayFromGLTF(kroMesh **meshes, const char *path);
 /* The file's materials, then one more: the default material (white, opaque, name ""), which
- * the primitives without a material reference (material_ref). diffuse and opacity are the
- * base colour factor; the base colour texture is the diffuse map: a picture file's relative URI
+ * the primitives without a material reference (material_ref). diffuse is the base colour
+ * factor's red, green and blue (linear light) encoded with the sRGB curve, the display values
+ * the engine draws and pictures hold; opacity is its alpha as written. The base colour texture
+ * is the diffuse map: a picture file's relative URI
  * in bitmap, found as kroFindMapFile does beside the file, or a picture inside the file (a
  * buffer view or a data: URI; bitmap ""), decoded only here. KHR_texture_transform becomes the
- * map's transform (exact unless a rotation turns unequal scales: a warning). textures as for
+ * map's transform (exact unless a rotation other than a multiple of a quarter turn turns
+ * unequal scales: a warning). textures as for
  * kroLoadMaterialsWithMapsFromASE (non-zero needs a GL context; warnings, never a refusal,
  * for pictures that cannot be used). Returns the count (0 when refused, *materials null) */
 int kroLoadMaterialsFromGLTF(kroMaterial **materials, const char *path, int textures);

@@ -14,7 +14,9 @@
 #   bench   the benchmarks (make bench)
 #   fuzz    the libFuzzer targets (make fuzz)
 #   test    everything make test builds and runs
-#   all     every purpose above
+#   scenes  Blender, to make the Blender test scenes and renders again (make scenes; not
+#           needed by make test, which reads the committed files)
+#   all     every purpose above but scenes
 set -euo pipefail
 
 # The packages of one purpose, one word each. A new purpose is one more case.
@@ -36,6 +38,7 @@ packages_for() {
         libgtest-dev libgmock-dev zlib1g-dev libx11-dev xdotool clang-format libglu1-mesa-dev \
         acl attr
       ;;
+    scenes) echo blender python3-numpy ;;
     all) packages_for test ;;
     *) return 1 ;;
   esac
@@ -46,7 +49,7 @@ purposes=("$@")
 wanted=()
 for purpose in "${purposes[@]}"; do
   if ! list=$(packages_for "$purpose"); then
-    echo "setup-deps.sh: unknown purpose '$purpose' (engine, run, view, release, video, bench, fuzz, test, all)" >&2
+    echo "setup-deps.sh: unknown purpose '$purpose' (engine, run, view, release, video, bench, fuzz, test, scenes, all)" >&2
     exit 2
   fi
   read -r -a words <<<"$list"

@@ -142,6 +142,38 @@ void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *,
   kroDrawLit(KRO_SHADER[kroCurrentShader].program, normals, positions, nullptr, count, 0);
 }
 
+/* The material kroDrawMesh and kroDrawMeshUnlit use (null outside the materials) and the
+ * diffuse texture they draw (0 without one or without texture coordinates). */
+static const kroMaterial *kroMeshMaterial(const kroMesh *mesh, const kroMaterial *materials,
+                                          int count, GLuint *texture) {
+  int m = mesh->material_ref;
+  const kroMaterial *material = materials && m >= 0 && m < count ? &materials[m] : nullptr;
+  *texture = material && mesh->tc ? material->texture[KRO_MAP_DIFFUSE] : 0;
+  return material;
+}
+
+/* Binds a diffuse texture on unit 0 with its map's transform as the texture matrix; returns the
+ * active unit to give back to kroEndMeshTexture. */
+static GLint kroBeginMeshTexture(const kroMaterial *material, GLuint texture) {
+  GLint unit = GL_TEXTURE0;
+  glGetIntegerv(GL_ACTIVE_TEXTURE, &unit);
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  kroLoadMapTransform(&material->map[KRO_MAP_DIFFUSE]);
+  return unit;
+}
+
+/* Unit 0 left with texture 0 and the identity texture matrix, `unit` active again. */
+static void kroEndMeshTexture(GLint unit) {
+  GLint mode = GL_MODELVIEW;
+  glGetIntegerv(GL_MATRIX_MODE, &mode);
+  glMatrixMode(GL_TEXTURE);
+  glLoadIdentity();
+  glMatrixMode((GLenum)mode);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  glActiveTexture((GLenum)unit);
+}
+
 /* A reference outside the materials keeps the colour set. The lights stand with the viewer
  * (kroDrawLit's from_eye): a model fitted about the origin, as kroFitMeshes leaves it, has them
  * in its own middle otherwise, where a flat model gets only grazing light. The diffuse texture is
@@ -149,9 +181,8 @@ void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *,
  * modelling tool): bound on unit 0 with the map's transform as its texture matrix, through
  * KRO_SHADER[2]; after, unit 0 has texture 0 and the identity, and the active unit is as it was. */
 void kroDrawMesh(const kroMesh *mesh, const kroMaterial *materials, int count) {
-  int m = mesh->material_ref;
-  const kroMaterial *material = materials && m >= 0 && m < count ? &materials[m] : nullptr;
-  GLuint texture = material && mesh->tc ? material->texture[KRO_MAP_DIFFUSE] : 0;
+  GLuint texture;
+  const kroMaterial *material = kroMeshMaterial(mesh, materials, count, &texture);
   uint32_t rows = mesh->triangles > 0 ? (uint32_t)mesh->triangles : 0;
   if (texture)
     kroSetLightMaterialColor(1.0f, 1.0f, 1.0f);
@@ -161,17 +192,38 @@ void kroDrawMesh(const kroMesh *mesh, const kroMaterial *materials, int count) {
     kroDrawLit(KRO_SHADER[kroCurrentShader].program, mesh->nc, mesh->op, nullptr, rows, 1);
     return;
   }
-  GLint unit = GL_TEXTURE0;
-  glGetIntegerv(GL_ACTIVE_TEXTURE, &unit);
-  glActiveTexture(GL_TEXTURE0);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  kroLoadMapTransform(&material->map[KRO_MAP_DIFFUSE]);
+  GLint unit = kroBeginMeshTexture(material, texture);
   kroDrawLit(KRO_SHADER[2].program, mesh->nc, mesh->op, mesh->tc, rows, 1);
-  GLint mode = GL_MODELVIEW;
-  glGetIntegerv(GL_MATRIX_MODE, &mode);
-  glMatrixMode(GL_TEXTURE);
-  glLoadIdentity();
-  glMatrixMode((GLenum)mode);
-  glBindTexture(GL_TEXTURE_2D, 0);
-  glActiveTexture((GLenum)unit);
+  kroEndMeshTexture(unit);
+}
+
+/* No program and no lighting: each corner takes the colour (or white times the picture, which
+ * GL_MODULATE gives) as it is, the flat look of a modelling tool's unlit, textured view. */
+void kroDrawMeshUnlit(const kroMesh *mesh, const kroMaterial *materials, int count) {
+  GLuint texture;
+  const kroMaterial *material = kroMeshMaterial(mesh, materials, count, &texture);
+  uint32_t rows = mesh->triangles > 0 ? (uint32_t)mesh->triangles : 0;
+  glUseProgramObjectARB(0);
+  glDisable(GL_LIGHTING);
+  if (texture)
+    glColor3f(1.0f, 1.0f, 1.0f);
+  else if (material)
+    glColor3fv(material->diffuse);
+  GLint unit = texture ? kroBeginMeshTexture(material, texture) : GL_TEXTURE0;
+  if (texture) {
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  }
+  glBegin(GL_TRIANGLES);
+  for (uint32_t i = 0; i < rows; i++)
+    for (int k = 0; k < 3; k++) {
+      if (texture)
+        glTexCoord2fv(&mesh->tc[i][2 * k]);
+      glVertex3fv(&mesh->op[i][3 * k]);
+    }
+  glEnd();
+  if (texture) {
+    glDisable(GL_TEXTURE_2D);
+    kroEndMeshTexture(unit);
+  }
 }

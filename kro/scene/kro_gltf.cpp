@@ -864,12 +864,16 @@ void kroGLTFReadTextureTransform(kroGLTF *g, const Value &info, kroMaterialMap *
   const Value *rotation = kroGLTFMember(*t, "rotation");
   if (rotation && rotation->IsNumber())
     r = rotation->GetDouble();
-  if (r != 0 && scale[0] != scale[1])
+  /* The map scales after turning, glTF before: the same for equal scales and for whole half
+   * turns, the same with the scales swapped for odd quarter turns; no other turn of unequal
+   * scales can be written. */
+  int quarter = fabs(cos(r)) < 1e-6;
+  if (!quarter && fabs(sin(r)) > 1e-6 && scale[0] != scale[1])
     printf("Warning: %s, material %d: a texture transform turning unequal scales is drawn "
            "approximately\n",
            g->path, index);
-  map->u_tiling = (float)scale[0];
-  map->v_tiling = (float)scale[1];
+  map->u_tiling = (float)scale[quarter];
+  map->v_tiling = (float)scale[!quarter];
   map->angle = (float)r;
   map->u_offset = (float)(offset[0] - 0.5 + 0.5 * scale[0] * cos(r) + 0.5 * scale[1] * sin(r));
   map->v_offset = (float)(0.5 - offset[1] - 0.5 * scale[1] * cos(r) + 0.5 * scale[0] * sin(r));
@@ -940,6 +944,14 @@ void kroGLTFMakeEmbeddedTexture(kroGLTF *g, int index, const uint8_t *bytes, uin
            index, why[0] ? why : "the texture could not be made");
 }
 
+/* glTF's base colour factor is linear light; the engine draws colours as display values, as its
+ * pictures hold them (sRGB, as glTF's base colour pictures are): the factor is encoded with the
+ * sRGB curve so a factor and a picture of one colour show alike. 0..1 in, 0..1 out. */
+float kroGLTFDisplayColour(double linear) {
+  double c = linear < 0 ? 0 : linear > 1 ? 1 : linear;
+  return (float)(c <= 0.0031308 ? 12.92 * c : 1.055 * pow(c, 1 / 2.4) - 0.055);
+}
+
 int kroGLTFLoadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int textures) {
   const Value *list;
   if (!kroGLTFTopArray(g, "materials", &list))
@@ -965,7 +977,7 @@ int kroGLTFLoadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int text
       continue;
     ok = kroGLTFGetFloats(g, *pbr, "baseColorFactor", 4, color);
     for (int k = 0; k < 3; k++)
-      material->diffuse[k] = (float)color[k];
+      material->diffuse[k] = kroGLTFDisplayColour(color[k]);
     material->opacity = (float)color[3];
     const Value *info = kroGLTFMember(*pbr, "baseColorTexture");
     uint64_t texture, size = 0;
