@@ -426,6 +426,12 @@ int kvFindMap(const kvScene *scene, const char *bitmap, char *found, int found_c
  * scene's records; those stay, their textures made by name, when the file now gives another
  * list. */
 static void kvMakeSceneTextures(kvScene *scene) {
+  int maps = 0; /* a file without maps is not read again */
+  for (int i = 0; i < scene->material_count; i++)
+    for (const kroMaterialMap &map : scene->materials[i].map)
+      maps += map.bitmap[0] || map.state != KRO_MAP_NONE;
+  if (!maps)
+    return;
   kroScene file;
   kroMaterial *fresh = nullptr;
   int count = 0;
