@@ -186,8 +186,8 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
                                 dir + "/quad.h --table " + dir + "/quad_scene.h");
   ASSERT_EQ(gltf.status, 0) << gltf.err;
   EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/quad.h"),
-                         "f}, \"../png/kinds/c0d02i-11x9.png\", {1.107008f, -0.398157f}, {2.0"
-                         "00000f, 2.000000f}, 0.500000f},\n    {1, \"\", {1.000000f, 1.000000f"));
+                         "/kinds/c0d02i-11x9.png\", {1.107008f, -0.398157f}, {2.000000f, 2.0"
+                         "00000f}, 0.500000f},\n    {1, \"\", {1.000000f, 1.000000f, 1.000"));
   EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/quad_scene.h"),
                          "{\"Quad\", loadMeshQuad, 2, 0, {{-1.0f, -1.0f, 0.0f}, {1.0f, 1.0f"));
 }
