@@ -110,8 +110,7 @@ static void kvReadObjects(kvScene *scene, FILE *stream, const long *offsets, int
   scene->beyond_limit = count - (number - 1);
 }
 
-/* The other files the scene is read from, with their stamps now (before the read: a change
- * during it is seen by the watch). */
+/* The other files the scene was read from, with their stamps now. */
 static void kvNoteSources(kvScene *scene, const char *path) {
   scene->source_count = kroSceneFiles(path, &scene->sources);
   scene->source_stamps =
@@ -130,10 +129,10 @@ static void kvNoteSources(kvScene *scene, const char *path) {
 static int kvReadSceneObjects(kvScene *scene, const char *path) {
   kroScene file;
   long before = kvMessages;
-  kvNoteSources(scene, path);
   kroLoadScene(&file, path, 0); /* the maps' textures wait for GL */
   if (kvMessages != before)
     return 0;
+  kvNoteSources(scene, path);
   for (int i = 0; i < file.mesh_count && scene->object_count < KV_MAX_OBJECTS; i++) {
     kroMesh *mesh = &file.meshes[i];
     kvObject *object = &scene->objects[scene->object_count++];

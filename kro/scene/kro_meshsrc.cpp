@@ -85,8 +85,17 @@ static char *kroWriteSrcFixed(char *out, char *end, float value) {
 }
 
 /* A float constant that reads back as exactly `value`: the shortest
- * round-trip digits, made a float literal ("0.1f", "-3.0f", "1e+30f"). */
+ * round-trip digits, made a float literal ("0.1f", "-3.0f", "1e+30f"); an
+ * infinity or a NaN (a binary file may hold them) as the compiler's constant. */
 static char *kroWriteSrcExact(char *out, char *end, float value) {
+  if (!std::isfinite(value)) {
+    const char *text = std::isnan(value)     ? "__builtin_nanf(\"\")"
+                       : std::signbit(value) ? "-__builtin_inff()"
+                                             : "__builtin_inff()";
+    size_t length = strlen(text);
+    memcpy(out, text, length);
+    return out + length;
+  }
   char *start = out;
   out = std::to_chars(out, end - 3, value).ptr;
   if (!memchr(start, '.', (size_t)(out - start)) && !memchr(start, 'e', (size_t)(out - start))) {
