@@ -484,7 +484,8 @@ TEST(Kroview, TexturedMaterialsFollowTAndAMissingMapIsNamed) {
   kvBuildSceneLists(&plain.view.scene);
   EXPECT_EQ(plain.view.scene.objects[0].textured, 0);
   // A blue picture inside a .glb is drawn on its white quad, which faces the eye.
-  const unsigned char *centre = shot(kGltf + "picture.glb", "--yaw 0 --pitch 0").at(300, 150);
+  kroTestPng glb = shot(kGltf + "picture.glb", "--yaw 0 --pitch 0");
+  const unsigned char *centre = glb.at(300, 150);
   EXPECT_TRUE(centre[2] > 150 && centre[0] < 30 && centre[1] < 30) << (int)centre[0];
 }
 
