@@ -92,20 +92,21 @@ run:
 # window to look at: it renders the model's first frame into out/ instead.
 # The default is the showcase scene that intro-tools/zkassets writes (assets/showcase.ase:
 # several objects and materials, smooth and flat normals) standing on the sample
-# ground. The project's own models (assets/) are made +y up; an exporter's file
-# is +z up, kroview's default (UP=+y or another axis overrides).
+# ground. The project's own models (assets/) are made +y up; any other file gets
+# kroview's default for its format (ASE +z, OBJ and glTF +y; UP=+z or another
+# axis overrides).
 FILE ?= assets/showcase.ase
-UP ?= $(if $(filter assets/%,$(FILE)),+y,+z)
+UP ?= $(if $(filter assets/%,$(FILE)),+y)
 VIEW_OPTIONS ?= $(if $(filter assets/showcase.ase,$(FILE)),--terrain viewer/data/terrain.bmp)
 view:
 	@bash tools/setup-deps.sh view
 	@$(call configure_for,viewer)
 	@cmake --build $(BUILD) --target kroview -j$(JOBS)
 	@if [ -n "$${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then \
-	  $(BUILD)/viewer/kroview "$(FILE)" --up $(UP) $(VIEW_OPTIONS); \
+	  $(BUILD)/viewer/kroview "$(FILE)" $(if $(UP),--up $(UP)) $(VIEW_OPTIONS); \
 	else \
 	  echo "No display: rendering $(FILE) under Xvfb into out/kroview.png"; \
-	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" --up $(UP) $(VIEW_OPTIONS) --shot out/kroview.png; \
+	  mkdir -p out && tools/with-display $(BUILD)/viewer/kroview "$(FILE)" $(if $(UP),--up $(UP)) $(VIEW_OPTIONS) --shot out/kroview.png; \
 	fi
 
 # The release: the build's `release` target makes the size-built intro, refuses

@@ -467,7 +467,8 @@ typedef enum kroMapState {
   KRO_MAP_NONE = 0, /* no such map, its texture was not asked for, or a kind not drawn */
   KRO_MAP_LOADED,   /* texture[k] holds it */
   KRO_MAP_MISSING,  /* no file by that name where the search looks (a warning was printed) */
-  KRO_MAP_DAMAGED   /* found, but the picture was refused (a warning was printed) */
+  KRO_MAP_DAMAGED,  /* found, but the picture was refused (a warning was printed) */
+  KRO_MAP_EMBEDDED  /* a picture inside the scene file (bitmap ""), its texture not asked for */
 } kroMapState;
 
 /* One map of a material: the picture's file name as the file writes it and how texture
@@ -740,6 +741,17 @@ int kroLoadScene(kroScene *scene, const char *path, int textures);
 /* Free the meshes, materials (their textures deleted), nodes, cameras, lights and animations,
  * and empty the record */
 void kroFreeScene(kroScene *scene);
+/* A path as kroSceneFiles gives it */
+typedef char kroScenePath[KRO_OUT_PATH_CHARS];
+/* The other files kroLoadScene reads the geometry and materials of the scene at path from, in
+ * the order it reads them, for a tool that watches them: an OBJ file's material libraries (as
+ * mtllib names them, relative to the OBJ file's folder, found or not), a glTF file's buffer
+ * files (URIs relative to the file; data: URIs and a GLB's own chunk are not files). Pictures
+ * are not listed: kroFindMapFile finds them (an OBJ file's beside its library). ASE and files
+ * of no known format have none. Returns the count, the paths through *files (a new array,
+ * release with free; null when none). A scene file that cannot be read gives 0 and is reported
+ * as kroLoadScene reports it. */
+int kroSceneFiles(const char *path, kroScenePath **files);
 
 /* An OBJ file and the MTL libraries it names. Lines: v x y z (more values passed over), vt u
  * [v] (v 0 when left out), vn x y z, f with corners v, v/vt, v//vn or v/vt/vn (1-based from
@@ -802,9 +814,10 @@ int kroLoadMeshArrayFromGLTF(kroMesh **meshes, const char *path);
  * the engine draws and pictures hold; opacity is its alpha as written. The base colour texture
  * is the diffuse map: a picture file's relative URI
  * in bitmap, found as kroFindMapFile does beside the file, or a picture inside the file (a
- * buffer view or a data: URI; bitmap ""), decoded only here. KHR_texture_transform becomes the
- * map's transform (exact unless a rotation other than a multiple of a quarter turn turns
- * unequal scales: a warning). textures as for
+ * buffer view or a data: URI; bitmap "", state KRO_MAP_EMBEDDED when textures is 0), decoded
+ * only with textures. KHR_texture_transform becomes the map's transform (exact unless a
+ * rotation other than a multiple of a quarter turn turns unequal scales: a warning). textures
+ * as for
  * kroLoadMaterialsWithMapsFromASE (non-zero needs a GL context; warnings, never a refusal,
  * for pictures that cannot be used). Returns the count (0 when refused, *materials null) */
 int kroLoadMaterialsFromGLTF(kroMaterial **materials, const char *path, int textures);
@@ -914,6 +927,14 @@ int kroWriteSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
  * compiles many times faster. The stream is left as the function above leaves
  * it; returns 0 when the object was refused. */
 int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
+/* A loader of the same kind for a mesh record already read (a kroScene's mesh, whatever the
+ * file's format): every row of its four arrays, each float written so that it reads back
+ * exactly, so the loader builds the record bit for bit, node name included (a record without
+ * texture coordinates, tc null, gets rows of zeros). 0 (message, hook, nothing written) for a
+ * null record or one whose positions or normals lack its rows. */
+int kroWriteSrcMeshFromRecord(const kroMesh *mesh, const char *name, FILE *out);
+/* The same as a compact loader (static tables, each distinct value once) */
+int kroWriteCompactSrcMeshFromRecord(const kroMesh *mesh, const char *name, FILE *out);
 
 /* ------------------------------------------------------------------------ */
 /* BMP images (kro_bmp.cpp)                                                  */

@@ -155,4 +155,11 @@ extern const kroRange KRO_INSTRUMENT_RANGES[KRO_INSTRUMENT_FLOATS];
 extern const kroRange KRO_CHANNEL_RANGES[KRO_CHANNEL_FLOATS];
 extern const kroRange KRO_SONG_RANGES[KRO_SONG_FLOATS];
 
+/* kroSceneFiles for each format: the OBJ file's material libraries (kro_obj.cpp), the glTF
+ * file's buffer files (kro_gltf.cpp); each appended through kroAddSceneFile (kro_scene.cpp),
+ * which grows the array by one (0 after a report). */
+int kroOBJSceneFiles(const char *path, kroScenePath **files);
+int kroGLTFSceneFiles(const char *path, kroScenePath **files);
+int kroAddSceneFile(kroScenePath **files, int *count, const char *path);
+
 #endif /* KRO_INTERNAL_H */

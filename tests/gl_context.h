@@ -123,6 +123,16 @@ struct kroTestMesh {
   void next(FILE *stream) {
     material = kroLoadMeshFromASEfd(&op, &nc, &realn, &tc, stream, name, &triangles);
   }
+  void loadScene(const std::string &path, int number) { // mesh `number` of kroLoadScene's
+    kroScene scene;
+    if (kroLoadScene(&scene, path.c_str(), 0) >= number) {
+      kroMesh &m = scene.meshes[number - 1];
+      std::swap(op, m.op), std::swap(nc, m.nc), std::swap(realn, m.realn), std::swap(tc, m.tc);
+      std::swap(triangles, m.triangles), material = m.material_ref;
+      memcpy(name, m.node_name, sizeof name);
+    }
+    kroFreeScene(&scene);
+  }
   const float *corner(int c) const { return &op[c / 3][3 * (c % 3)]; }
   const float *normal(int c) const { return &nc[c / 3][3 * (c % 3)]; }
 };

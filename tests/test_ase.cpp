@@ -9,27 +9,34 @@
 #include "generated_loaders_RotatingCube.h"
 #include "generated_loaders_UVTransform_Normal.h"
 #include "generated_loaders_awkward_values.h"
+#include "generated_loaders_cube.h"
 #include "generated_loaders_exported_shapes.h"
 #include "generated_loaders_faces_shuffled.h"
+#include "generated_loaders_hierarchy.h"
 #include "generated_loaders_mesh_animation.h"
 #include "generated_loaders_name_holds_geomobject.h"
 #include "generated_loaders_named_objects.h"
 #include "generated_loaders_named_objects.h"
+#include "generated_loaders_ngon.h"
 #include "generated_loaders_two_objects.h"
 // The same objects as compact loaders.
 #include "generated_compact_loaders_RotatingCube.h"
 #include "generated_compact_loaders_UVTransform_Normal.h"
 #include "generated_compact_loaders_awkward_values.h"
+#include "generated_compact_loaders_cube.h"
 #include "generated_compact_loaders_exported_shapes.h"
 #include "generated_compact_loaders_faces_shuffled.h"
+#include "generated_compact_loaders_hierarchy.h"
 #include "generated_compact_loaders_mesh_animation.h"
 #include "generated_compact_loaders_named_objects.h"
+#include "generated_compact_loaders_ngon.h"
 #include "generated_compact_loaders_two_objects.h"
 
 namespace {
 
 const std::string kData = std::string(KRO_TEST_DATA) + "/ase/";
 const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
+const std::string kScenes = std::string(KRO_TEST_DATA) + "/";
 
 struct AseTest : kroTestGLFailureFixture {}; // the material records hold texture names
 
@@ -146,7 +153,8 @@ std::string dump(const kroTestMesh &m, bool texture_faces, const char *format = 
 
 // Each loader `krotool mesh-src` wrote builds the reader's object (texture rows only where the
 // file has texture faces; the others stay as allocated), and its compact twin, where there is
-// one, builds the same, bit for bit.
+// one, builds the same, bit for bit. An OBJ or glTF file's loaders build kroLoadScene's meshes
+// bit for bit.
 TEST_F(AseTest, GeneratedLoadersAndCompactTwinsRebuildWhatTheReaderReads) {
   const std::tuple<kroTestLoader *, kroTestLoader *, std::string, int, bool> loaders[] = {
       {loadMeshTwoLeft, loadMeshCompactTwoLeft, kData + "two_objects.ase", 1, true},
@@ -170,12 +178,23 @@ TEST_F(AseTest, GeneratedLoadersAndCompactTwinsRebuildWhatTheReaderReads) {
       {loadMeshBox_01_2_2, loadMeshCompactBox_01_2_2, kData + "named_objects.ase", 5, true},
       // Rows out of order, some twice; ties, 2^32 and beyond, tiny values.
       {loadMeshShuffled, loadMeshCompactShuffled, kData + "faces_shuffled.ase", 1, true},
-      {loadMeshAwkward, loadMeshCompactAwkward, kData + "awkward_values.ase", 1, true}};
+      {loadMeshAwkward, loadMeshCompactAwkward, kData + "awkward_values.ase", 1, true},
+      // --auto names of glTF nodes and OBJ groups ("pyramid base"); one mirrored, turned node.
+      {loadMeshParent, loadMeshCompactParent, kScenes + "gltf/hierarchy.gltf", 1, false},
+      {loadMeshMirror, loadMeshCompactMirror, kScenes + "gltf/hierarchy.gltf", 2, false},
+      {loadMeshChild, loadMeshCompactChild, kScenes + "gltf/hierarchy.gltf", 3, false},
+      {loadMeshGlbCube, loadMeshCompactGlbCube, kScenes + "gltf/cube.glb", 1, true},
+      {loadMeshhexagon, nullptr, kScenes + "obj/ngon.obj", 1, true},
+      {loadMeshpyramid, loadMeshCompactPyramid, kScenes + "obj/ngon.obj", 2, true},
+      {loadMeshpyramid_base, loadMeshCompactPyramidBase, kScenes + "obj/ngon.obj", 3, true}};
   for (const auto &[plain, compact, path, number, texture_faces] : loaders) {
     SCOPED_TRACE(path + " object " + std::to_string(number));
-    kroTestMesh built(plain), read(path, number);
+    bool scene = kroSceneFormatOf(path.c_str()) != KRO_SCENE_ASE;
+    kroTestMesh built(plain), read;
+    scene ? read.loadScene(path, number) : read.load(path, number);
     EXPECT_GT(read.triangles, 0);
-    EXPECT_EQ(dump(built, texture_faces), dump(read, texture_faces));
+    EXPECT_EQ(dump(built, texture_faces, scene ? " %a" : " %f"),
+              dump(read, texture_faces, scene ? " %a" : " %f"));
     if (compact) {
       kroTestMesh twin(compact);
       EXPECT_EQ(dump(twin, texture_faces, " %a"), dump(built, texture_faces, " %a"));

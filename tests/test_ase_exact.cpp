@@ -447,6 +447,22 @@ TEST_F(AseExactTest, EveryReaderGivesTheRecordedResults) {
     SCOPED_TRACE(name);
     EXPECT_EQ(resultsOf(pathOf(name, generated), &loaders), want);
   }
+  // And the loaders of a record (as kroLoadScene gives): a name of quotes, a backslash and a line
+  // end, values no text holds, no texture coordinates.
+  kroMesh odd = {};
+  kroIncreaseObject(&odd.op, 0, 1), kroIncreaseObject(&odd.nc, 0, 1);
+  kroIncreaseCoords(&odd.realn, 0, 1);
+  odd.op[0][0] = NAN, odd.op[0][1] = -INFINITY, odd.triangles = 1;
+  strcpy(odd.node_name, "a \"b\"\n\\c\x7f");
+  for (auto writer : {kroWriteSrcMeshFromRecord, kroWriteCompactSrcMeshFromRecord}) {
+    Written w =
+        written([&](FILE *, const char *name, FILE *out) { return writer(&odd, name, out); },
+                nullptr, "-", writer == kroWriteSrcMeshFromRecord ? "Odd" : "OddCompact");
+    EXPECT_TRUE(w.ok && w.says == " hook0 []") << w.says;
+    loaders += w.text + "\n";
+  }
+  for (kroObject *rows : {&odd.op, &odd.nc, &odd.realn})
+    kroDestroyObject(rows, 1);
   // Every compact loader compiles cleanly.
   kroTestOutcome built = kroTestCompile(KRO_CXX_COMPILER, "compact.cpp", loaders, "-fsyntax-only");
   EXPECT_EQ(built.status, 0) << built.err;

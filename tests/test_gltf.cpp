@@ -128,6 +128,11 @@ TEST_F(GltfTest, CubeAsTextEmbeddedAndBinaryGivesTheSameTrianglesAndMaterials) {
     EXPECT_TRUE(scene.format == KRO_SCENE_GLTF && scene.material_count == 2 &&
                 dump(scene.meshes, 1) == first);
     kroFreeScene(&scene);
+    kroScenePath *files = nullptr; // what a watcher follows besides the file: cube.gltf's .bin
+    int count = kroSceneFiles((kData + name).c_str(), &files);
+    EXPECT_EQ(count ? files[0] + std::to_string(count) : "",
+              std::string(name) == "cube.gltf" ? kData + "cube.bin1" : "");
+    free(files);
   }
 }
 

@@ -181,6 +181,15 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
   EXPECT_EQ(as_cxx.status, 0) << as_cxx.err;
   EXPECT_EQ(kroTestRun(dir + "/show").out, "0 back\\slash ?\\?= \xC3\xA9 0.25 0.5 1  0 0 1 1 0;"
                                            "1 Moss 0.1 0.6 0.2 C:\\m\\moss.png 0 0.5 3 1 0.25;");
+  // A glTF file's table: its picture file and transform, then the default material; its scene.
+  kroTestOutcome gltf = krotool("mesh-src " KRO_TEST_DATA "/gltf/quad.gltf Quad --materials " +
+                                dir + "/quad.h --table " + dir + "/quad_scene.h");
+  ASSERT_EQ(gltf.status, 0) << gltf.err;
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/quad.h"),
+                         "/kinds/c0d02i-11x9.png\", {1.107008f, -0.398157f}, {2.000000f, 2.0"
+                         "00000f}, 0.500000f},\n    {1, \"\", {1.000000f, 1.000000f, 1.000"));
+  EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/quad_scene.h"),
+                         "{\"Quad\", loadMeshQuad, 2, 0, {{-1.0f, -1.0f, 0.0f}, {1.0f, 1.0f"));
 }
 
 // png-info gives the engine's verdict (kroCheckPNG, whose reasons test_image

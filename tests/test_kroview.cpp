@@ -27,6 +27,7 @@ const std::string kThree = kData + "three_materials.ase", kFigure = kData + "zup
 const std::string kAse = std::string(KRO_TEST_DATA) + "/ase/";
 const std::string kExporter = std::string(KRO_TEST_DATA) + "/third-party/assimp/";
 const std::string kTextured = std::string(KRO_SOURCE_DIR) + "/examples/textured/";
+const std::string kGltf = std::string(KRO_TEST_DATA) + "/gltf/";
 // An exporter's files: +z up, several objects, cameras and lights beside the geometry.
 const std::string kExporterFiles[] = {
     kExporter + "CameraRollAnim.ase", kExporter + "RotatingCube.ASE",
@@ -84,14 +85,14 @@ kroTestPng shot(const std::string &model, const std::string &options, int width 
 
 // Every vertex of the file's geometry objects (or of the one at index `only`), file units.
 std::vector<std::vector<float>> fileVertices(const std::string &path, int only = -1) {
-  kroMesh *meshes = nullptr;
-  int count = kroLoadMeshArrayFromASE(&meshes, path.c_str());
+  kroScene scene;
+  kroLoadScene(&scene, path.c_str(), 0);
   std::vector<std::vector<float>> points;
-  for (int i = 0; i < count; i++)
-    for (int t = 0; t < meshes[i].triangles && (only < 0 || i == only); t++)
-      for (int v = 0; v < 9; v += 3)
-        points.push_back({meshes[i].op[t][v], meshes[i].op[t][v + 1], meshes[i].op[t][v + 2]});
-  kroFreeMeshArray(&meshes, count);
+  for (int i = 0; i < scene.mesh_count; i++)
+    for (int t = 0; t < scene.meshes[i].triangles && (only < 0 || i == only); t++)
+      for (const float *v = scene.meshes[i].op[t]; v < scene.meshes[i].op[t] + 9; v += 3)
+        points.push_back({v[0], v[1], v[2]});
+  kroFreeScene(&scene);
   return points;
 }
 
@@ -217,7 +218,8 @@ std::string overlayText(kvView *view, int first = 0) {
 
 // Every model's drawn outline is the documented camera's box (kFill of the binding side, centred):
 // exporter's files (+z up by default) at two yaws, the figure in a tall, a square and a wide view,
-// a 1 x 1 x 4 box along +z lying (--up +y) or hanging (-z), a box without normals. Faces turned
+// a 1 x 1 x 4 box along +z lying (--up +y) or hanging (-z), a box without normals, a glTF box
+// 4 tall along +y standing (+y up by default). Faces turned
 // differently are lit differently (given normals too). Each --up axis is turned onto +y.
 TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
   const std::string tall = kData + "tall_box.ase";
@@ -237,7 +239,8 @@ TEST(Kroview, ModelsStandWhereTheProjectionPutsThemFramedAtAnyShape) {
       {kFigure, KV_DEFAULT_YAW, KV_DEFAULT_PITCH, kWidth, kHeight, "--object Head", KV_UP_PLUS_Z},
       {tall, KV_DEFAULT_YAW, KV_DEFAULT_PITCH, kWidth, kHeight, "--up +y", KV_UP_PLUS_Y},
       {tall, 0, 0, kWidth, kHeight, "--up -z", KV_UP_MINUS_Z},
-      {kAse + "box_without_normals.ase", 30, 20, kWidth, kHeight, "", KV_UP_PLUS_Z}};
+      {kAse + "box_without_normals.ase", 30, 20, kWidth, kHeight, "", KV_UP_PLUS_Z},
+      {kGltf + "cube.glb", 30, 0, kWidth, kHeight, "", KV_UP_PLUS_Y}};
   for (const auto &c : cases) {
     std::string options = "--no-overlay --yaw " + std::to_string(c.yaw) + " --pitch " +
                           std::to_string(c.pitch) + " " + c.options;
@@ -480,6 +483,10 @@ TEST(Kroview, TexturedMaterialsFollowTAndAMissingMapIsNamed) {
   ModelView plain(model);
   kvBuildSceneLists(&plain.view.scene);
   EXPECT_EQ(plain.view.scene.objects[0].textured, 0);
+  // A blue picture inside a .glb is drawn on its white quad, which faces the eye.
+  kroTestPng glb = shot(kGltf + "picture.glb", "--yaw 0 --pitch 0");
+  const unsigned char *centre = glb.at(300, 150);
+  EXPECT_TRUE(centre[2] > 150 && centre[0] < 30 && centre[1] < 30) << (int)centre[0];
 }
 
 // Every glyph of the overlay's first lines, drawn `scale` screen pixels per font pixel in rows
@@ -669,7 +676,14 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
                  obj = kroview("--info " KRO_TEST_DATA "/obj/two_objects.obj", "DISPLAY=");
   EXPECT_TRUE(kroTestHas(obj.out, "geometry objects: 2\nlight objects: 0\n  object 1: "))
       << obj.out;
-  EXPECT_EQ(obj.out.substr(obj.out.find("  object 1")), ase.out.substr(ase.out.find("  object 1")));
+  std::string twin = ase.out.substr(ase.out.find("  object 1")); // but +y up, as Blender's OBJ
+  EXPECT_EQ(obj.out.substr(obj.out.find("  object 1")),
+            twin.replace(twin.find("up: +z"), 6, "up: +y"));
+  // A glTF file's maps: a picture inside it, a picture file found beside it.
+  EXPECT_TRUE(kroTestHas(kroview("--info " + kGltf + "picture.glb").out,
+                         "    diffuse map inside the file; offset 0.0000 0.0000, tiling 1.0000"));
+  EXPECT_TRUE(kroTestHas(kroview("--info " + kGltf + "quad.gltf").out,
+                         "kinds/c0d02i-11x9.png\": found: " + kGltf));
 }
 
 // A shot that cannot be made ends with status 1, the reason and nothing on standard output (no
@@ -919,6 +933,20 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     ASSERT_EQ(rename((tiles + ".new").c_str(), tiles.c_str()), 0);
     live.waitFor("kroview: reloaded 1 map textures");
     EXPECT_GT(countTint(live.shot(), 1), 500);
+    // An OBJ model's .mtl library is watched too: a colour changed there reads the model again
+    // (seen through the engine's shaders, back as they were).
+    replaceFile(shaders + "/ish/b.frag", kroTestReadFile(KRO_SOURCE_DIR "/sh/ish/b.frag"));
+    live.waitFor("kroview: rebuilt the shaders");
+    std::string library = tiles.substr(0, tiles.rfind('/')) + "/box.mtl";
+    kroTestWriteFile(library, "newmtl Paint\nKd 0.9 0.1 0.1\n");
+    replaceFile(model, "mtllib box.mtl\nv -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\n"
+                       "v 1 -1 1\nv 1 1 1\nv -1 1 1\nusemtl Paint\nf 1 4 3 2\nf 5 6 7 8\n"
+                       "f 1 2 6 5\nf 4 8 7 3\nf 1 5 8 4\nf 2 3 7 6\n");
+    live.waitFor("kroview: reloaded " + model);
+    EXPECT_GT(countTint(live.shot(), 0), 500);
+    replaceFile(library, "newmtl Paint\nKd 0.1 0.1 0.9\n");
+    live.waitFor("kroview: reloaded " + model);
+    EXPECT_GT(countTint(live.shot(), 2), 500);
     if (!how.empty()) {
       EXPECT_EQ(live.stop(), 128 + SIGTERM);
       continue;
@@ -932,19 +960,19 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
                    ended);
     EXPECT_EQ(keys.status, 0) << "still running after F12 and Escape";
     EXPECT_EQ(live.stop(), 0);
-    EXPECT_EQ(live.waitFor("kroview: screenshot "), "kroview: screenshot kroview-0010.png");
-    // With 0001 to 0010 taken (8 screenshots from 0002 on), a claim up to 10 touches none, one
-    // up to 11 makes 0011, empty.
+    EXPECT_EQ(live.waitFor("kroview: screenshot "), "kroview: screenshot kroview-0012.png");
+    // With 0001 to 0012 taken (10 screenshots from 0002 on), a claim up to 12 touches none, one
+    // up to 13 makes 0013, empty.
     char path[256];
     const std::string format = dir + "/kroview-%04d.png";
     errno = 0;
-    EXPECT_EQ(kvClaimNumberedFile(format.c_str(), 1, 10, path, sizeof path), -1);
+    EXPECT_EQ(kvClaimNumberedFile(format.c_str(), 1, 12, path, sizeof path), -1);
     EXPECT_EQ(errno, EEXIST);
-    ASSERT_EQ(kvClaimNumberedFile(format.c_str(), 1, 11, path, sizeof path), 0);
+    ASSERT_EQ(kvClaimNumberedFile(format.c_str(), 1, 13, path, sizeof path), 0);
     EXPECT_EQ(kroTestReadFile(path), "");
-    EXPECT_EQ(kroTestPng(dir + "/kroview-0010.png").width, 400);
+    EXPECT_EQ(kroTestPng(dir + "/kroview-0012.png").width, 400);
     std::string listing = "err.txt\n";
-    for (int n = 1; n <= 11; n++)
+    for (int n = 1; n <= 13; n++)
       listing += "kroview-00" + std::string(n < 10 ? "0" : "") + std::to_string(n) + ".png\n";
     EXPECT_EQ(kroTestListing(dir), listing + "out.txt\n");
   }

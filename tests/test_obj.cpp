@@ -95,6 +95,10 @@ TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
                 std::to_string(map.u_offset) + " " + std::to_string(map.v_offset),
             "2.000000 4.000000 0.750000 1.500000");
   EXPECT_TRUE(kroTestHas(map.bitmap, "/png/kinds/c0d02nt-1x1.png")); // beside the library
+  kroScenePath *files = nullptr; // both libraries, found or not: a watcher follows them
+  ASSERT_EQ(kroSceneFiles((kData + "obj/quad.obj").c_str(), &files), 2);
+  EXPECT_EQ(std::string(files[0]) + files[1], kData + "obj/missing.mtl" + kData + "obj/quad.mtl");
+  free(files);
 }
 
 // Each refusal names the file, the reason and the line, calls the hook once and leaves the

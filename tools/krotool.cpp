@@ -69,7 +69,8 @@ struct Subcommand {
 };
 
 static const Subcommand subcommands[] = {
-    {"mesh-src", krotoolMeshSrc, "write loader source for the geometry objects of an ASE file"},
+    {"mesh-src", krotoolMeshSrc,
+     "write loader source for the geometry objects of a scene (ASE, OBJ, glTF)"},
     {"ase-info", krotoolAseInfo, "list the objects and materials of an ASE file"},
     {"scene-info", krotoolSceneInfo, "describe a scene file of any format (ASE, OBJ)"},
     {"image-info", krotoolImageInfo, "read a PNG or BMP picture and tell what it became"},

@@ -1,4 +1,5 @@
-// krotool mesh-src and ase-info: the ASE half of the content pipeline.
+// krotool mesh-src and ase-info: the ASE half of the content pipeline, and
+// mesh-src for OBJ and glTF files through the engine's one scene loading call.
 //
 // The engine prints its failure messages on standard output. While a
 // subcommand runs the engine, standard output is pointed at standard error,
@@ -26,15 +27,20 @@ static bool krotoolIsHelp(const char *arg) {
 // ---- mesh-src ----
 
 static void meshSrcUsage(FILE *out) {
-  fprintf(out, "usage: krotool mesh-src FILE.ase (NAME... | --auto) [--object WHICH]...\n"
+  fprintf(out, "usage: krotool mesh-src FILE (NAME... | --auto) [--object WHICH]...\n"
                "                        [-o OUT.cpp] [--header OUT.h] [--materials OUT.h]\n"
                "                        [--include HEADER]... [--compact]\n"
                "                        [--bounds] [--table OUT.h]\n"
                "\n"
-               "Writes one mesh loader per geometry object of FILE.ase, in file order: the\n"
-               "loader of an object named NAME is loadMesh<NAME>. The source starts with the\n"
-               "includes it needs and compiles on its own; each loader is the engine's\n"
-               "generator output (or, with --compact, its compact writer's), unchanged.\n"
+               "Writes one mesh loader per geometry object of FILE, in file order: the\n"
+               "loader of an object named NAME is loadMesh<NAME>. FILE is an ASE, OBJ or\n"
+               "glTF (.gltf, .glb) file, told by its content; an OBJ or glTF file's objects\n"
+               "are the meshes kroLoadScene gives (a glTF primitive of a node, an OBJ run of\n"
+               "faces under one name and material), named by their node or group, and\n"
+               "their loaders fill the same rows with the same floats, bit for bit: a\n"
+               "release needs no file. The source starts with the includes it needs and\n"
+               "compiles on its own; each loader is the engine's generator output (or, with\n"
+               "--compact, its compact writer's), unchanged.\n"
                "Nothing is written unless every object converts cleanly. OUT.cpp, OUT.h and\n"
                "the materials are replaced whole and together: after a failure every one is\n"
                "as it was. Each must be a file of its own (not the same file twice, also\n"
@@ -45,7 +51,7 @@ static void meshSrcUsage(FILE *out) {
                "                    unique C identifier (other characters become '_', a\n"
                "                    repeated name gets _2, _3, ...)\n"
                "  --object WHICH    convert only this object: its number (from 1) or its node\n"
-               "                    name as krotool ase-info lists them; repeatable\n"
+               "                    name as krotool scene-info lists them; repeatable\n"
                "  -o OUT.cpp        write the source to OUT.cpp instead of standard output\n"
                "  --header OUT.h    also write a header declaring every loader, each with its\n"
                "                    object's material number and diffuse colour in a comment\n"
@@ -70,9 +76,12 @@ static void meshSrcUsage(FILE *out) {
                "  -h, --help        show this help\n"
                "\n"
                "--header and --materials read the material list too: one the engine refuses\n"
-               "stops the run, and --materials needs a file that has one.\n"
+               "stops the run, and --materials needs a file that has one. A glTF file's list\n"
+               "ends with the default material (white), which meshes without one use; a\n"
+               "picture inside the file is a diffuse map named \"\".\n"
                "\n"
                "example: krotool mesh-src ship.ase --auto -o ship.cpp --header ship.h\n"
+               "         krotool mesh-src ship.glb --auto --compact -o ship.cpp\n"
                "         krotool mesh-src ship.ase --auto -o ship.cpp --table ship_scene.h\n");
 }
 
@@ -227,7 +236,7 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
     }
   }
   if (!request->path)
-    return meshSrcRefuse("%s", "missing FILE.ase");
+    return meshSrcRefuse("%s", "missing FILE");
   if (request->automatic && !request->names.empty())
     return meshSrcRefuse("%s", "give NAMEs or --auto, not both");
   if (!request->automatic && request->names.empty())
@@ -250,20 +259,34 @@ static int meshSrcParse(int argc, char **argv, MeshSrcRequest *request) {
   return 0;
 }
 
+// Whether the file is a scene of another format than ASE, read whole by
+// kroLoadScene (a file of no known format goes to the ASE reader, which says why).
+static bool meshSrcIsScene(const char *path) {
+  int format = kroSceneFormatOf(path);
+  return format == KRO_SCENE_OBJ || format == KRO_SCENE_GLTF;
+}
+
 // Reads the node names, triangle counts and material references, and with
 // `with_materials` the material list (`with_maps`: and its maps, looked for
-// beside the file); false after a failure (reported).
+// beside the file); false after a failure (reported). An OBJ or glTF file is
+// read whole into scene, meshes and materials, which the loaders are written from.
 static bool meshSrcReadObjects(const char *path, bool with_materials, bool with_maps,
                                std::vector<MeshSrcObject> *objects,
-                               std::vector<kroMaterial> *materials) {
+                               std::vector<kroMaterial> *materials, kroScene *scene) {
   kroMesh *meshes = nullptr;
   kroMaterial *list = nullptr;
   int saved = krotoolEngineBegin();
-  int count = kroLoadMeshArrayFromASE(&meshes, path);
-  int material_count = 0;
-  if (with_materials && !krotoolEngineFailures)
-    material_count = with_maps ? kroLoadMaterialsWithMapsFromASE(&list, path, nullptr, 0, 0)
-                               : kroLoadMaterialsFromASE(&list, path);
+  int count = 0, material_count = 0;
+  if (meshSrcIsScene(path)) {
+    kroLoadScene(scene, path, 0);
+    meshes = scene->meshes, count = scene->mesh_count;
+    list = scene->materials, material_count = scene->material_count;
+  } else {
+    count = kroLoadMeshArrayFromASE(&meshes, path);
+    if (with_materials && !krotoolEngineFailures)
+      material_count = with_maps ? kroLoadMaterialsWithMapsFromASE(&list, path, nullptr, 0, 0)
+                                 : kroLoadMaterialsFromASE(&list, path);
+  }
   int failures = krotoolEngineFailures;
   krotoolEngineEnd(saved);
   for (int i = 0; i < count; i++) {
@@ -276,8 +299,10 @@ static bool meshSrcReadObjects(const char *path, bool with_materials, bool with_
   }
   if (list)
     materials->assign(list, list + material_count);
-  kroFreeMeshArray(&meshes, count);
-  kroFreeMaterials(&list, material_count);
+  if (meshes != scene->meshes) {
+    kroFreeMeshArray(&meshes, count);
+    kroFreeMaterials(&list, material_count);
+  }
   if (failures) {
     fprintf(stderr, "krotool mesh-src: %s could not be read; no loaders written\n", path);
     return false;
@@ -307,7 +332,7 @@ static int meshSrcChoose(const MeshSrcRequest &request, std::vector<MeshSrcObjec
         (*objects)[i].chosen = true, chosen_by[i] = &which, matches++;
     }
     if (matches == 0) {
-      fprintf(stderr, "krotool mesh-src: %s has no object '%s' (krotool ase-info lists them)\n",
+      fprintf(stderr, "krotool mesh-src: %s has no object '%s' (krotool scene-info lists them)\n",
               path, which.c_str());
       return 2;
     }
@@ -337,6 +362,35 @@ static int meshSrcChoose(const MeshSrcRequest &request, std::vector<MeshSrcObjec
     return 1;
   }
   return 0;
+}
+
+// One function per chosen mesh of a scene read whole, written from its records.
+static bool meshSrcGenerateFromScene(const char *path, bool compact, const kroScene &scene,
+                                     const std::vector<MeshSrcObject> &objects,
+                                     std::vector<std::string> *functions) {
+  int saved = krotoolEngineBegin();
+  bool ok = true;
+  for (size_t i = 0; ok && i < objects.size(); i++) {
+    if (!objects[i].chosen)
+      continue;
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    const char *name = objects[i].loader.c_str();
+    if (out)
+      ok = compact ? kroWriteCompactSrcMeshFromRecord(&scene.meshes[i], name, out)
+                   : kroWriteSrcMeshFromRecord(&scene.meshes[i], name, out);
+    ok = out && ok && krotoolEngineFailures == 0;
+    if (out)
+      ok = fclose(out) == 0 && ok;
+    if (ok)
+      functions->push_back(std::string(text, size));
+    free(text);
+  }
+  krotoolEngineEnd(saved);
+  if (!ok)
+    fprintf(stderr, "krotool mesh-src: %s: no loaders written\n", path);
+  return ok;
 }
 
 // One generated function per chosen object, in file order; false after a
@@ -581,19 +635,24 @@ int krotoolMeshSrc(int argc, char **argv) {
     return status < 0 ? 0 : status;
   std::vector<MeshSrcObject> objects;
   std::vector<kroMaterial> materials;
+  kroScene scene = {};
   if (!meshSrcReadObjects(request.path, request.header_path || request.materials_path,
-                          request.materials_path != nullptr, &objects, &materials))
+                          request.materials_path != nullptr, &objects, &materials, &scene))
     return 1;
   status = meshSrcChoose(request, &objects);
-  if (status != 0)
-    return status;
-  if (request.materials_path && materials.empty()) {
+  if (status == 0 && request.materials_path && materials.empty()) {
     fprintf(stderr, "krotool mesh-src: %s has no material list for --materials\n", request.path);
-    return 1;
+    status = 1;
   }
   std::vector<std::string> functions;
-  if (!meshSrcGenerate(request.path, request.compact, objects, &functions))
-    return 1;
+  if (status == 0 &&
+      !(scene.format
+            ? meshSrcGenerateFromScene(request.path, request.compact, scene, objects, &functions)
+            : meshSrcGenerate(request.path, request.compact, objects, &functions)))
+    status = 1;
+  kroFreeScene(&scene); // materials holds copies of its records
+  if (status != 0)
+    return status;
   std::string source = meshSrcSource(request, functions);
   std::vector<MeshSrcOutput> outputs;
   if (request.header_path)

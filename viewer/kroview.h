@@ -73,6 +73,10 @@ typedef struct kvScene {
   char map_problem[KV_MESSAGE_CHARS]; /* the first such map, for the overlay; "" when none */
   kvMapFile *map_files;               /* heap, map_file_count pictures found */
   int map_file_count;
+  int format;                  /* the file's kroSceneFormat */
+  kroScenePath *sources;       /* heap: the other files the scene was read from (kroSceneFiles) */
+  kroFileStamp *source_stamps; /* heap: theirs when it was read */
+  int source_count;
 } kvScene;
 
 /* The file axis that points up in the view. Exporters write their program's world, +z up; the
@@ -86,6 +90,9 @@ typedef enum kvUp {
   KV_UP_MINUS_Z
 } kvUp;
 
+/* The up axis of a file's format when none is given: +y for OBJ and glTF (Blender writes both
+ * Y up), +z for ASE (its exporters' world) and any other file */
+kvUp kvFormatUp(const char *path);
 /* "+z", "-x", "y" (= "+y") ...; 0 when the text names no axis */
 int kvParseUp(const char *text, kvUp *up);
 /* "+z" ... */
@@ -122,6 +129,9 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
 void kvBuildSceneLists(kvScene *scene);
 /* 1 when a map picture found on disk changed since it was read */
 int kvMapsChanged(const kvScene *scene);
+/* Where the engine finds a map's picture: beside the model, or beside an OBJ file's material
+ * libraries; 1 with the path in found */
+int kvFindMap(const kvScene *scene, const char *bitmap, char *found, int found_chars);
 /* Every map's texture made again from its file, and the lists with them; the textures made */
 int kvReloadMaps(kvScene *scene);
 /* Call every object's list */
@@ -277,7 +287,10 @@ void kvDrawEdges(const kvScene *scene);
 enum { KV_WATCH_PATH = 4096, KV_CHANGED_MODEL = 1, KV_CHANGED_SHADERS = 2 };
 
 typedef struct kvWatch {
-  int open, polling; /* polling: file stamps looked at instead of inotify events */
+  int open, polling;     /* polling: file stamps looked at instead of inotify events */
+  kroScenePath *sources; /* heap: the model's other files (a .bin, .mtl), their stamps looked at */
+  kroFileStamp *source_stamps; /* every KV_POLL_MS, inotify or not */
+  int source_count;
   int fd, model_wd;
   char model_path[KV_WATCH_PATH], model_folder[KV_WATCH_PATH], model_name[KV_WATCH_PATH];
   int target_wd; /* a linked model's final file's folder (where it leads now), or -1 */
@@ -297,6 +310,9 @@ int kvOpenWatch(kvWatch *watch, const char *model_path, const char *shader_folde
 /* What changed (KV_CHANGED_MODEL | KV_CHANGED_SHADERS) once the files have been quiet for a
  * moment; 0 while nothing did or a burst of writes goes on */
 int kvPollWatch(kvWatch *watch, long now_ms);
+/* Watch the scene's other files too (those it was read from, kvScene sources), in place of
+ * the ones watched so far: a change to one is a change of the model */
+void kvWatchSources(kvWatch *watch, const kvScene *scene);
 void kvCloseWatch(kvWatch *watch);
 
 /* ------------------------------------------------------------------------ */

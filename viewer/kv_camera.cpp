@@ -50,6 +50,11 @@ int kvParseUp(const char *text, kvUp *up) {
   return 0;
 }
 
+kvUp kvFormatUp(const char *path) {
+  int format = kroSceneFormatOf(path);
+  return format == KRO_SCENE_OBJ || format == KRO_SCENE_GLTF ? KV_UP_PLUS_Y : KV_UP_PLUS_Z;
+}
+
 const char *kvUpName(kvUp up) {
   return up >= KV_UP_PLUS_X && up <= KV_UP_MINUS_Z ? KV_UP_NAMES[up] : "?";
 }

@@ -22,9 +22,9 @@ static void kvPrintObjects(const kvScene *scene) {
 /* One map of a material, as `krotool ase-info` gives it: the picture as the
  * file names it, where it was found (and its size, or why it is refused) or
  * that it was not, the UV transform. */
-static void kvPrintMap(const char *path, int kind, const kroMaterialMap *map) {
+static void kvPrintMap(const kvScene *scene, int kind, const kroMaterialMap *map) {
   char found[KV_WATCH_PATH], why[256] = "", where[KV_WATCH_PATH + 300] = "not found";
-  if (kroFindMapFile(map->bitmap, path, nullptr, 0, found, sizeof found)) {
+  if (kvFindMap(scene, map->bitmap, found, sizeof found)) {
     int32_t size[2];
     uint8_t *pixels = kroDecodePicture(found, size, why, sizeof why);
     if (pixels)
@@ -33,9 +33,12 @@ static void kvPrintMap(const char *path, int kind, const kroMaterialMap *map) {
       snprintf(where, sizeof where, "found: %s, refused: %s", found, why);
     free(pixels);
   }
-  printf("    %s map \"%s\": %s; offset %.4f %.4f, tiling %.4f %.4f, angle %.4f\n",
-         kroMapKindName(kind), map->bitmap, where, map->u_offset, map->v_offset, map->u_tiling,
-         map->v_tiling, map->angle);
+  if (map->state == KRO_MAP_EMBEDDED) /* a picture inside a glTF file */
+    printf("    %s map %s", kroMapKindName(kind), kroMapStateName(map->state));
+  else
+    printf("    %s map \"%s\": %s", kroMapKindName(kind), map->bitmap, where);
+  printf("; offset %.4f %.4f, tiling %.4f %.4f, angle %.4f\n", map->u_offset, map->v_offset,
+         map->u_tiling, map->v_tiling, map->angle);
 }
 
 static void kvPrintMaterials(const kvScene *scene) {
@@ -45,8 +48,8 @@ static void kvPrintMaterials(const kvScene *scene) {
     printf("  material %d: diffuse %.4f %.4f %.4f, opacity %.4f\n", i, material->diffuse[0],
            material->diffuse[1], material->diffuse[2], material->opacity);
     for (int k = 0; k < KRO_MATERIAL_MAPS; k++)
-      if (material->map[k].bitmap[0])
-        kvPrintMap(scene->path, k, &material->map[k]);
+      if (material->map[k].bitmap[0] || material->map[k].state == KRO_MAP_EMBEDDED)
+        kvPrintMap(scene, k, &material->map[k]);
   }
 }
 

@@ -42,6 +42,7 @@ typedef struct kvOptions {
   float yaw, pitch;
   int width, height;
   kvUp up;
+  int up_given; /* 0: the format's own (kvFormatUp) */
   int post, fullscreen, overlay, grid, axes, edges;
   int watch; /* 0 off, 1 inotify (polling where it is missing), 2 polling */
   int info;
@@ -57,14 +58,17 @@ static void kvUsage(FILE *out) {
           "  --yaw DEG           camera angle about the vertical (default %.0f)\n"
           "  --pitch DEG         camera angle above the horizon (default %.0f)\n"
           "  --size WxH          view size in pixels (default %dx%d)\n"
-          "  --up AXIS           the file's axis that points up: +z (default), +y, -z, +x, -x, -y\n"
+          "  --up AXIS           the file's axis that points up: +z, +y, -z, +x, -x, -y\n"
+          "                      (default +z for ASE, +y for OBJ and glTF, as Blender\n"
+          "                      writes them: a Blender scene stands as it did there)\n"
           "  --post              start with post-processing on\n"
           "  --no-overlay        hide the text overlay\n"
           "  --grid              a ground grid in file units (its spacing in the overlay)\n"
           "  --axis              a gizmo of the file's axes in the lower-left corner\n"
           "  --edges             every object's triangle edges\n"
-          "  --no-watch          do not read the model, its map pictures and the shaders again\n"
-          "                      when they change (a window watches them; --shot never does)\n"
+          "  --no-watch          do not read the model (with its .mtl or .bin files), its map\n"
+          "                      pictures and the shaders again when they change (a window\n"
+          "                      watches them; --shot never does)\n"
           "  --watch-poll        watch by looking at the files' times every 0.1 s, for file\n"
           "                      systems that do not report changes\n"
           "  --object NAME|N     start with this object chosen: its name, or 1 for the first\n"
@@ -81,8 +85,10 @@ static void kvUsage(FILE *out) {
           "A material's diffuse map is drawn as a texture (T turns textures off and on); its\n"
           "picture is looked for as the file names it, then by its name beside FILE.ase.\n"
           "FILE.ase may be an OBJ or a glTF file (told by its content): an OBJ file's .mtl\n"
-          "libraries give its materials, their pictures looked for beside the OBJ file; a\n"
-          "glTF file (.gltf or .glb) gives its own, pictures inside it not drawn yet.\n",
+          "libraries give its materials, their pictures looked for beside the library; a\n"
+          "glTF file (.gltf or .glb) gives its own, pictures inside it (a .glb's, or data:\n"
+          "URIs) drawn as textures too. A window also watches an OBJ file's .mtl libraries\n"
+          "and a glTF file's .bin buffers: a change reads the model again.\n",
           KV_DEFAULT_YAW, KV_DEFAULT_PITCH, KV_WINDOW_WIDTH, KV_WINDOW_HEIGHT);
 }
 
@@ -170,6 +176,7 @@ static int kvTakeValue(int which, const char *value, kvOptions *o) {
   case 7:
     return kvParseSize(value, &o->width, &o->height);
   default:
+    o->up_given = 1;
     return kvParseUp(value, &o->up);
   }
 }
@@ -249,6 +256,8 @@ static int kvParseOptions(int argc, char **argv, kvOptions *o) {
   }
   if (!o->model)
     return kvUsageError("no model file: usage: kroview [options] FILE.ase");
+  if (!o->up_given)
+    o->up = kvFormatUp(o->model);
   return KV_PARSED;
 }
 
@@ -645,6 +654,7 @@ static void kvStartWatch(kvWindow *w) {
     fprintf(stderr, "kroview: warning: cannot watch %s\n", o->model);
     return;
   }
+  kvWatchSources(&w->watch, &w->view->scene);
   printf("kroview: watching %s and %s (%s)\n", o->model, kroGetShaderFolder(),
          w->watch.polling ? "polling" : "inotify");
 }
@@ -655,6 +665,7 @@ static void kvFollowChanges(kvWindow *w) {
   kvView *view = w->view;
   if (changed & KV_CHANGED_MODEL) {
     if (kvReloadModel(view, w->options->model, w->options->terrain) == 0) {
+      kvWatchSources(&w->watch, &view->scene); /* a new .mtl or .bin may be named */
       kvPrintRefused(&view->scene, w->options->model);
       printf("kroview: reloaded %s\n", w->options->model);
     } else

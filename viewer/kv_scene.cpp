@@ -110,6 +110,20 @@ static void kvReadObjects(kvScene *scene, FILE *stream, const long *offsets, int
   scene->beyond_limit = count - (number - 1);
 }
 
+/* The other files the scene was read from, with their stamps now. */
+static void kvNoteSources(kvScene *scene, const char *path) {
+  scene->source_count = kroSceneFiles(path, &scene->sources);
+  scene->source_stamps =
+      (kroFileStamp *)calloc((size_t)scene->source_count + 1, sizeof(kroFileStamp));
+  if (!scene->source_stamps) {
+    free(scene->sources);
+    scene->sources = nullptr;
+    scene->source_count = 0;
+  }
+  for (int i = 0; i < scene->source_count; i++)
+    kroStampFile(scene->sources[i], &scene->source_stamps[i]);
+}
+
 /* The meshes of an OBJ or glTF file as the objects, their arrays moved over; 0 when the file
  * was refused (the engine reported it). */
 static int kvReadSceneObjects(kvScene *scene, const char *path) {
@@ -118,6 +132,7 @@ static int kvReadSceneObjects(kvScene *scene, const char *path) {
   kroLoadScene(&file, path, 0); /* the maps' textures wait for GL */
   if (kvMessages != before)
     return 0;
+  kvNoteSources(scene, path);
   for (int i = 0; i < file.mesh_count && scene->object_count < KV_MAX_OBJECTS; i++) {
     kroMesh *mesh = &file.meshes[i];
     kvObject *object = &scene->objects[scene->object_count++];
@@ -290,6 +305,7 @@ int kvLoadSceneUp(kvScene *scene, const char *path, kvUp up, char *why, int why_
     return -1;
   }
   rewind(stream);
+  scene->format = format;
   scene->objects = (kvObject *)calloc(KV_MAX_OBJECTS, sizeof(kvObject));
   if (!scene->objects) {
     fclose(stream);
@@ -395,13 +411,56 @@ static void kvForgetMapFiles(kvScene *scene) {
   scene->map_file_count = 0;
 }
 
+int kvFindMap(const kvScene *scene, const char *bitmap, char *found, int found_chars) {
+  if (scene->format != KRO_SCENE_OBJ)
+    return kroFindMapFile(bitmap, scene->path, nullptr, 0, found, found_chars);
+  for (int i = 0; i < scene->source_count; i++)
+    if (kroFindMapFile(bitmap, scene->sources[i], nullptr, 0, found, found_chars))
+      return 1;
+  return 0;
+}
+
+/* An OBJ or glTF file's materials with their textures made as the engine's loading call makes
+ * them (pictures inside a glTF file, an OBJ file's beside its library), in place of the
+ * scene's records; those stay, their textures made by name, when the file now gives another
+ * list. */
+static void kvMakeSceneTextures(kvScene *scene) {
+  int maps = 0; /* a file without maps is not read again */
+  for (int i = 0; i < scene->material_count; i++)
+    for (const kroMaterialMap &map : scene->materials[i].map)
+      maps += map.bitmap[0] || map.state != KRO_MAP_NONE;
+  if (!maps)
+    return;
+  kroScene file;
+  kroMaterial *fresh = nullptr;
+  int count = 0;
+  if (scene->format == KRO_SCENE_GLTF) {
+    count = kroLoadMaterialsFromGLTF(&fresh, scene->path, 1);
+  } else {
+    kroLoadScene(&file, scene->path, 1);
+    fresh = file.materials, count = file.material_count;
+    file.materials = nullptr, file.material_count = 0;
+    kroFreeScene(&file);
+  }
+  if (count != scene->material_count) {
+    kroFreeMaterials(&fresh, count);
+    kroLoadMaterialTextures(scene->materials, scene->material_count, scene->path, nullptr, 0);
+    return;
+  }
+  kroFreeMaterials(&scene->materials, scene->material_count);
+  scene->materials = fresh;
+}
+
 /* The textures of every map, the pictures kept for watching, the first
  * missing or refused map for the overlay. */
 static void kvMakeMapTextures(kvScene *scene) {
   scene->maps_tried = 1;
   if (!scene->materials)
     return;
-  kroLoadMaterialTextures(scene->materials, scene->material_count, scene->path, nullptr, 0);
+  if (scene->format == KRO_SCENE_OBJ || scene->format == KRO_SCENE_GLTF)
+    kvMakeSceneTextures(scene);
+  else
+    kroLoadMaterialTextures(scene->materials, scene->material_count, scene->path, nullptr, 0);
   kvForgetMapFiles(scene);
   scene->maps_missing = 0;
   scene->map_problem[0] = 0;
@@ -417,7 +476,7 @@ static void kvMakeMapTextures(kvScene *scene) {
                    kroMapKindName(k), map->bitmap, kroMapStateName(map->state));
       }
       if (scene->map_files && (map->state == KRO_MAP_LOADED || map->state == KRO_MAP_DAMAGED) &&
-          kroFindMapFile(map->bitmap, scene->path, nullptr, 0, found, sizeof found)) {
+          map->bitmap[0] && kvFindMap(scene, map->bitmap, found, sizeof found)) {
         kvMapFile *file = &scene->map_files[scene->map_file_count];
         file->path = strdup(found);
         if (file->path) {
@@ -571,6 +630,8 @@ int kvFindObject(const kvScene *scene, const char *which) {
 void kvFreeScene(kvScene *scene) {
   kroFreeMaterials(&scene->materials, scene->material_count);
   kvForgetMapFiles(scene);
+  free(scene->sources);
+  free(scene->source_stamps);
   free(scene->path);
   if (scene->objects) {
     for (int i = 0; i < scene->object_count; i++) {

@@ -5,8 +5,10 @@
  * and renaming it over the old one are seen too), or, where inotify is
  * missing or refused, the files' times and sizes looked at every KV_POLL_MS;
  * the shader folder through the engine's watch (kroShaderWatch), which works
- * the same way. A burst of events is reported once, when the files have been
- * quiet for KV_QUIET_MS.
+ * the same way. The model's other files (an OBJ file's .mtl libraries, a glTF
+ * file's .bin buffers), which may lie in other folders, have their stamps
+ * looked at every KV_POLL_MS either way. A burst of events is reported once,
+ * when the files have been quiet for KV_QUIET_MS.
  * Depends on: Linux inotify, POSIX stat, kro (kroShaderWatch).
  */
 #include "kroview.h"
@@ -113,26 +115,58 @@ static void kvReadEvents(kvWatch *watch, long now) {
 }
 
 /* Files whose stamp moved since the last look: marks them pending. */
+/* A changed stamp is a change of the model; the new one is kept, so that it is told once. */
+static void kvLookAtStamp(kvWatch *watch, const char *path, kroFileStamp *stamp, long now) {
+  kroFileStamp seen;
+  kroStampFile(path, &seen);
+  if (!kroSameFileStamp(&seen, stamp)) {
+    watch->pending |= KV_CHANGED_MODEL;
+    watch->last_event = now;
+  }
+  *stamp = seen;
+}
+
 static void kvLookAtFiles(kvWatch *watch, long now) {
   if (now < watch->next_poll)
     return;
   watch->next_poll = now + KV_POLL_MS;
-  kroFileStamp model;
-  kroStampFile(watch->model_path, &model);
-  if (!kroSameFileStamp(&model, &watch->model_stamp)) {
-    watch->pending |= KV_CHANGED_MODEL;
-    watch->last_event = now;
+  if (watch->polling)
+    kvLookAtStamp(watch, watch->model_path, &watch->model_stamp, now);
+  for (int i = 0; i < watch->source_count; i++)
+    kvLookAtStamp(watch, watch->sources[i], &watch->source_stamps[i], now);
+}
+
+static void kvForgetSources(kvWatch *watch) {
+  free(watch->sources);
+  free(watch->source_stamps);
+  watch->sources = nullptr;
+  watch->source_stamps = nullptr;
+  watch->source_count = 0;
+}
+
+void kvWatchSources(kvWatch *watch, const kvScene *scene) {
+  kvForgetSources(watch);
+  int count = scene->source_count;
+  if (!watch->open || count == 0)
+    return;
+  watch->sources = (kroScenePath *)malloc((size_t)count * sizeof(kroScenePath));
+  watch->source_stamps = (kroFileStamp *)malloc((size_t)count * sizeof(kroFileStamp));
+  if (!watch->sources || !watch->source_stamps) {
+    kvForgetSources(watch);
+    return;
   }
-  watch->model_stamp = model;
+  memcpy(watch->sources, scene->sources, (size_t)count * sizeof(kroScenePath));
+  /* The stamps the files had when the scene read them: a change since is seen. */
+  memcpy(watch->source_stamps, scene->source_stamps, (size_t)count * sizeof(kroFileStamp));
+  watch->source_count = count;
 }
 
 int kvPollWatch(kvWatch *watch, long now) {
   if (!watch->open)
     return 0;
-  if (watch->polling)
-    kvLookAtFiles(watch, now);
-  else
+  if (!watch->polling)
     kvReadEvents(watch, now);
+  kvLookAtFiles(watch, now);
   int changed = kroPollShaderWatch(&watch->shaders, now) ? KV_CHANGED_SHADERS : 0;
   if (!watch->pending || now - watch->last_event < KV_QUIET_MS)
     return changed;
@@ -142,6 +176,7 @@ int kvPollWatch(kvWatch *watch, long now) {
 }
 
 void kvCloseWatch(kvWatch *watch) {
+  kvForgetSources(watch);
   if (watch->fd >= 0)
     close(watch->fd);
   kroCloseShaderWatch(&watch->shaders);

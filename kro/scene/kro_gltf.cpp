@@ -991,6 +991,8 @@ int kroGLTFLoadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int text
       kroGLTFReadTextureTransform(g, *info, &material->map[KRO_MAP_DIFFUSE], i);
     if (ok && bytes && textures)
       kroGLTFMakeEmbeddedTexture(g, i, bytes, size, material);
+    else if (ok && bytes)
+      material->map[KRO_MAP_DIFFUSE].state = KRO_MAP_EMBEDDED;
     free(owned);
   }
   if (!ok) {
@@ -1429,4 +1431,26 @@ int kroLoadNodesFromGLTF(kroScene *scene, const char *path) {
     return 0;
   }
   return scene->node_count;
+}
+
+int kroGLTFSceneFiles(const char *path, kroScenePath **files) {
+  kroGLTF g;
+  g.path = path;
+  const Value *buffers;
+  int count = 0, ok = kroOpenGLTF(&g, 0) && kroGLTFTopArray(&g, "buffers", &buffers);
+  for (unsigned i = 0; ok && i < buffers->Size(); i++) {
+    const char *uri = kroGLTFGetString((*buffers)[i], "uri");
+    char name[KRO_OUT_PATH_CHARS], beside[KRO_OUT_PATH_CHARS];
+    if (uri && strncmp(uri, "data:", 5) != 0 && kroGLTFUriPath(uri, name, sizeof name) &&
+        kroGLTFBesidePath(&g, name, beside, sizeof beside))
+      ok = kroAddSceneFile(files, &count, beside);
+  }
+  if (!ok && g.why[0])
+    kroGLTFReport(&g, "kroSceneFiles");
+  if (!ok) {
+    free(*files);
+    *files = nullptr;
+    count = 0;
+  }
+  return count;
 }

@@ -317,14 +317,16 @@ int kroLoadMaterialsFromASE(kroMaterial **materials, const char *path) {
 
 static const char *const KRO_MAP_KIND_NAMES[KRO_MATERIAL_MAPS] = {"diffuse", "bump", "specular",
                                                                   "opacity", "reflect"};
-static const char *const KRO_MAP_STATE_NAMES[] = {"not loaded", "loaded", "missing", "refused"};
+static const char *const KRO_MAP_STATE_NAMES[] = {"not loaded", "loaded", "missing", "refused",
+                                                  "inside the file"};
 
 const char *kroMapKindName(int kind) {
   return kind >= 0 && kind < KRO_MATERIAL_MAPS ? KRO_MAP_KIND_NAMES[kind] : "unknown";
 }
 
 const char *kroMapStateName(int state) {
-  return state >= KRO_MAP_NONE && state <= KRO_MAP_DAMAGED ? KRO_MAP_STATE_NAMES[state] : "unknown";
+  return state >= KRO_MAP_NONE && state <= KRO_MAP_EMBEDDED ? KRO_MAP_STATE_NAMES[state]
+                                                            : "unknown";
 }
 
 /* 1 when path names a regular file that opens for reading. */

@@ -3,6 +3,8 @@
  * source text of a loader function that rebuilds the mesh from constants.
  * It walks the stream with the reader's mesh walk, so both accept and refuse
  * the same files; where the reader stores a value, this writes an assignment.
+ * A mesh record already read (any scene format) is written by the same
+ * printers, every row whole and every float exactly.
  * Depends on: kro_ase.cpp (the mesh walk), kro_error.cpp (reporting).
  */
 #include "kro.h"
@@ -18,7 +20,8 @@
 #include <charconv>
 
 /* Longest assignment line: "\t(*realn)[", two ints, "]=", a float written
- * with "%f" (up to 39 digits before the point for FLT_MAX), ";\n". */
+ * with "%f" (up to 39 digits before the point for FLT_MAX) or as its shortest
+ * exact literal, ";\n". */
 enum { KRO_SRC_LINE_BYTES = 128 };
 
 /* Most lines one entry writes: a face normal's 3 and its vertex normals' 9. */
@@ -81,6 +84,28 @@ static char *kroWriteSrcFixed(char *out, char *end, float value) {
   return kroWriteSrcSixDigits(out, (uint32_t)(millionths % 1000000));
 }
 
+/* A float constant that reads back as exactly `value`: the shortest
+ * round-trip digits, made a float literal ("0.1f", "-3.0f", "1e+30f"); an
+ * infinity or a NaN (a binary file may hold them) as the compiler's constant. */
+static char *kroWriteSrcExact(char *out, char *end, float value) {
+  if (!std::isfinite(value)) {
+    const char *text = std::isnan(value)     ? "__builtin_nanf(\"\")"
+                       : std::signbit(value) ? "-__builtin_inff()"
+                                             : "__builtin_inff()";
+    size_t length = strlen(text);
+    memcpy(out, text, length);
+    return out + length;
+  }
+  char *start = out;
+  out = std::to_chars(out, end - 3, value).ptr;
+  if (!memchr(start, '.', (size_t)(out - start)) && !memchr(start, 'e', (size_t)(out - start))) {
+    memcpy(out, ".0", 2);
+    out += 2;
+  }
+  *out++ = 'f';
+  return out;
+}
+
 static void kroWriteSrcHeader(FILE *out, const char *name) {
   fprintf(out,
           "void loadMesh%s(kroObject *op,kroObject *nc,kroObject *realn,kroObject *tc,char "
@@ -88,12 +113,19 @@ static void kroWriteSrcHeader(FILE *out, const char *name) {
           name);
 }
 
-/* The name between double quotes. It holds no quote or line end (the walk
- * refuses those); a backslash is doubled so that the copy equals the name. */
+/* The name between double quotes, so that the copy equals the name: a
+ * backslash or a quote escaped, a control character other than a tab as a
+ * three-digit octal escape (an ASE walk refuses quotes and line ends; other
+ * formats' names may hold them). */
 static void kroWriteSrcNodeName(FILE *out, const char *node_name) {
   fputs("\tstrcpy(node_name,\"", out);
   for (const char *c = node_name; *c; c++) {
-    if (*c == '\\')
+    unsigned char byte = (unsigned char)*c;
+    if ((byte < ' ' && byte != '\t') || byte == 0x7f) {
+      fprintf(out, "\\%03o", byte);
+      continue;
+    }
+    if (byte == '\\' || byte == '"')
       fputc('\\', out);
     fputc(*c, out);
   }
@@ -108,10 +140,11 @@ static void kroWriteSrcCount(FILE *out, int triangles) {
   fputs("\tkroIncreaseObject(nc,0,*triangles);\n", out);
 }
 
-/* One assignment line per value, "\t(*op)[t][k]=%f;\n" as printf writes it,
- * added to the entry's text at `out`; returns its new end. */
+/* One assignment line per value, "\t(*op)[t][k]=%f;\n" as printf writes it
+ * (`exact`: the value's exact literal in place of "%f"), added to the entry's
+ * text at `out`; returns its new end. */
 static char *kroWriteSrcRow(char *out, const char *array, int triangle, const float *values,
-                            int count) {
+                            int count, int exact) {
   char index[16]; /* "[t][" */
   char *index_end = index;
   *index_end++ = '[';
@@ -132,7 +165,7 @@ static char *kroWriteSrcRow(char *out, const char *array, int triangle, const fl
     *out++ = (char)('0' + k);
     *out++ = ']';
     *out++ = '=';
-    out = kroWriteSrcFixed(out, end, values[k]);
+    out = exact ? kroWriteSrcExact(out, end, values[k]) : kroWriteSrcFixed(out, end, values[k]);
     *out++ = ';';
     *out++ = '\n';
   }
@@ -140,16 +173,17 @@ static char *kroWriteSrcRow(char *out, const char *array, int triangle, const fl
 }
 
 /* The lines of one face entry (KRO_ASE_FACE, _TFACE or _FACENORMAL), written at once. */
-static void kroWriteSrcEntryLines(FILE *out, int entry, int triangle, const float *values) {
+static void kroWriteSrcEntryLines(FILE *out, int entry, int triangle, const float *values,
+                                  int exact) {
   char text[KRO_SRC_ENTRY_LINES * KRO_SRC_LINE_BYTES];
   char *end = text;
   if (entry == KRO_ASE_FACE)
-    end = kroWriteSrcRow(end, "op", triangle, values, 9);
+    end = kroWriteSrcRow(end, "op", triangle, values, 9, exact);
   else if (entry == KRO_ASE_TFACE)
-    end = kroWriteSrcRow(end, "tc", triangle, values, 6);
+    end = kroWriteSrcRow(end, "tc", triangle, values, 6, exact);
   else {
-    end = kroWriteSrcRow(end, "realn", triangle, values, 3);
-    end = kroWriteSrcRow(end, "nc", triangle, &values[3], 9);
+    end = kroWriteSrcRow(end, "realn", triangle, values, 3, exact);
+    end = kroWriteSrcRow(end, "nc", triangle, &values[3], 9, exact);
   }
   fwrite(text, 1, (size_t)(end - text), out);
 }
@@ -226,7 +260,7 @@ static void kroWriteSrcRecords(FILE *out, const kroSrcRecords *records, const ch
       size_t bytes = (size_t)kroSrcEntryFloats(kind) * sizeof(float);
       memcpy(&triangle, values, sizeof triangle);
       memcpy(floats, values + sizeof triangle, bytes);
-      kroWriteSrcEntryLines(out, kind, triangle, floats);
+      kroWriteSrcEntryLines(out, kind, triangle, floats, 0);
       at += sizeof triangle + bytes;
     }
   }
@@ -441,6 +475,7 @@ typedef struct kroSrcMesh {
   kroSrcTuples positions, uvs, normals;
   kroSrcEntries faces, texture_faces, normal_faces;
   int named, counted, triangles;
+  int exact; /* values kept as they are, not as the default loader's "%f" text stores them */
   char node_name[KRO_ASE_NAME_CHARS + 1];
 } kroSrcMesh;
 
@@ -483,10 +518,10 @@ static float kroSrcStoredFloat(float value) {
 }
 
 /* Enters one entry: its row, and `corners` tuples of the table's width from
- * values, each as the default loader would store it. 0 after a failed
- * allocation (reported). */
+ * values, each as the default loader would store it (`exact`: as it is). 0
+ * after a failed allocation (reported). */
 static int kroAddSrcEntry(kroSrcEntries *entries, kroSrcTuples *table, int triangle,
-                          const float *values) {
+                          const float *values, int exact) {
   int *item = (int *)kroAddSrcItem(&entries->items);
   if (!item)
     return 0;
@@ -494,7 +529,8 @@ static int kroAddSrcEntry(kroSrcEntries *entries, kroSrcTuples *table, int trian
   for (int k = 0; k < entries->corners; k++) {
     float tuple[3];
     for (int i = 0; i < table->floats; i++)
-      tuple[i] = kroSrcStoredFloat(values[k * table->floats + i]);
+      tuple[i] =
+          exact ? values[k * table->floats + i] : kroSrcStoredFloat(values[k * table->floats + i]);
     if ((item[1 + k] = kroFindSrcTuple(table, tuple)) < 0)
       return 0;
   }
@@ -503,10 +539,10 @@ static int kroAddSrcEntry(kroSrcEntries *entries, kroSrcTuples *table, int trian
 
 static int kroTakeSrcEntry(kroSrcMesh *mesh, int entry, int triangle, const float *values) {
   if (entry == KRO_ASE_FACE)
-    return kroAddSrcEntry(&mesh->faces, &mesh->positions, triangle, values);
+    return kroAddSrcEntry(&mesh->faces, &mesh->positions, triangle, values, mesh->exact);
   if (entry == KRO_ASE_TFACE)
-    return kroAddSrcEntry(&mesh->texture_faces, &mesh->uvs, triangle, values);
-  return kroAddSrcEntry(&mesh->normal_faces, &mesh->normals, triangle, values);
+    return kroAddSrcEntry(&mesh->texture_faces, &mesh->uvs, triangle, values, mesh->exact);
+  return kroAddSrcEntry(&mesh->normal_faces, &mesh->normals, triangle, values, mesh->exact);
 }
 
 /* The smallest type that holds numbers up to `largest`. */
@@ -514,17 +550,9 @@ static const char *kroSrcIndexType(int largest) {
   return largest < 256 ? "unsigned char" : largest < 65536 ? "unsigned short" : "int";
 }
 
-/* A float constant that reads back as exactly `value`: the shortest
- * round-trip digits, made a float literal. */
 static void kroWriteSrcFloatConstant(FILE *out, float value) {
   char text[40];
-  char *end = std::to_chars(text, text + sizeof text - 4, value).ptr;
-  if (!memchr(text, '.', (size_t)(end - text)) && !memchr(text, 'e', (size_t)(end - text))) {
-    memcpy(end, ".0", 2);
-    end += 2;
-  }
-  *end++ = 'f';
-  fwrite(text, 1, (size_t)(end - text), out);
+  fwrite(text, 1, (size_t)(kroWriteSrcExact(text, text + sizeof text, value) - text), out);
 }
 
 /* "\tstatic const float <name>[][<floats>]={...};" */
@@ -677,5 +705,77 @@ int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out) {
   }
   kroEndSrcMesh(&mesh);
   kroEndASEMeshWalk(&walk);
+  return ok;
+}
+
+/* ---- loaders of mesh records ---- */
+
+/* Entry `entry` of triangle t as the walk gives it: the corners' positions,
+ * their texture coordinates, or the face normal and the corners' normals. */
+static void kroSrcRecordValues(const kroMesh *mesh, int t, int entry, float *values) {
+  if (entry == KRO_ASE_FACE) {
+    memcpy(values, mesh->op[t], 9 * sizeof(float));
+  } else if (entry == KRO_ASE_TFACE) {
+    memcpy(values, mesh->tc[t], 6 * sizeof(float));
+  } else {
+    memcpy(values, mesh->realn[t], 3 * sizeof(float));
+    memcpy(&values[3], mesh->nc[t], 9 * sizeof(float));
+  }
+}
+
+/* A record a loader can be written from: its arrays hold its rows (texture
+ * coordinates may be missing). 0 (reported) when not. */
+static int kroSrcRecordUsable(const kroMesh *mesh, const char *function) {
+  if (mesh && mesh->triangles >= 0 &&
+      (mesh->triangles == 0 || (mesh->op && mesh->nc && mesh->realn)))
+    return 1;
+  kroFail("Error in writing mesh source in function %s(..): no mesh record with its rows\n",
+          function);
+  return 0;
+}
+
+static const int KRO_SRC_RECORD_ENTRIES[] = {KRO_ASE_FACE, KRO_ASE_TFACE, KRO_ASE_FACENORMAL};
+
+int kroWriteSrcMeshFromRecord(const kroMesh *mesh, const char *name, FILE *out) {
+  if (!kroSrcRecordUsable(mesh, "kroWriteSrcMeshFromRecord"))
+    return 0;
+  kroWriteSrcHeader(out, name);
+  kroWriteSrcNodeName(out, mesh->node_name);
+  kroWriteSrcCount(out, mesh->triangles);
+  float values[12];
+  for (int t = 0; t < mesh->triangles; t++)
+    for (int entry : KRO_SRC_RECORD_ENTRIES)
+      if (entry != KRO_ASE_TFACE || mesh->tc) {
+        kroSrcRecordValues(mesh, t, entry, values);
+        kroWriteSrcEntryLines(out, entry, t, values, 1);
+      }
+  fputc('}', out);
+  return 1;
+}
+
+int kroWriteCompactSrcMeshFromRecord(const kroMesh *mesh, const char *name, FILE *out) {
+  if (!kroSrcRecordUsable(mesh, "kroWriteCompactSrcMeshFromRecord"))
+    return 0;
+  kroSrcMesh src;
+  kroBeginSrcMesh(&src);
+  src.exact = src.named = src.counted = 1;
+  src.triangles = mesh->triangles;
+  memcpy(src.node_name, mesh->node_name, sizeof src.node_name);
+  int ok = 1;
+  float values[12];
+  for (int t = 0; ok && t < mesh->triangles; t++)
+    for (int entry : KRO_SRC_RECORD_ENTRIES) {
+      if (entry == KRO_ASE_TFACE && !mesh->tc)
+        continue;
+      kroSrcRecordValues(mesh, t, entry, values);
+      if (!(ok = kroTakeSrcEntry(&src, entry, t, values)))
+        break;
+    }
+  if (ok) {
+    kroWriteSrcHeader(out, name);
+    kroWriteSrcCompactBody(out, &src);
+    fputc('}', out);
+  }
+  kroEndSrcMesh(&src);
   return ok;
 }

@@ -510,25 +510,30 @@ static const char *kroReadObjRow(kroObjWalk *walk, const char *p, kroObjList *li
   return p;
 }
 
-/* "mtllib": each named library, relative to the OBJ file's folder */
+/* The path of the library named by the `length` bytes at word: relative to the OBJ file's
+ * folder unless absolute. 0 after a report when it does not fit. */
+static int kroObjLibraryPath(kroObjText *text, const char *word, int length, char *path) {
+  const char *slash = strrchr(text->path, '/');
+  int folder = slash ? (int)(slash - text->path) + 1 : 0;
+  int made = word[0] == '/'
+                 ? snprintf(path, KRO_OBJ_PATH_CHARS, "%.*s", length, word)
+                 : snprintf(path, KRO_OBJ_PATH_CHARS, "%.*s%.*s", folder, text->path, length, word);
+  if (made < KRO_OBJ_PATH_CHARS)
+    return 1;
+  kroFailObj(text, "a material library's path is longer than %d characters",
+             KRO_OBJ_PATH_CHARS - 1);
+  return 0;
+}
+
+/* "mtllib": each named library */
 static const char *kroReadObjLibraries(kroObjWalk *walk, const char *p) {
-  const char *slash = strrchr(walk->text.path, '/');
-  int folder = slash ? (int)(slash - walk->text.path) + 1 : 0;
   for (int length;; p = p + length) {
     const char *word = kroReadObjWord(&walk->text, p, &length);
     p = word;
     if (!length)
       return word;
     char path[KRO_OBJ_PATH_CHARS];
-    int made = word[0] == '/'
-                   ? snprintf(path, sizeof path, "%.*s", length, word)
-                   : snprintf(path, sizeof path, "%.*s%.*s", folder, walk->text.path, length, word);
-    if (made >= (int)sizeof path) {
-      kroFailObj(&walk->text, "a material library's path is longer than %d characters",
-                 KRO_OBJ_PATH_CHARS - 1);
-      return nullptr;
-    }
-    if (!kroReadMtl(&walk->materials, path))
+    if (!kroObjLibraryPath(&walk->text, word, length, path) || !kroReadMtl(&walk->materials, path))
       return nullptr;
   }
 }
@@ -612,6 +617,36 @@ static int kroMakeObjMeshes(kroObjWalk *walk, kroMesh **meshes) {
   }
   *meshes = all;
   return 1;
+}
+
+int kroOBJSceneFiles(const char *path, kroScenePath **files) {
+  kroObjText text;
+  if (!kroReadObjText(&text, path, "OBJ scene"))
+    return 0;
+  int count = 0, ok = 1;
+  for (const char *p = text.bytes; ok && p < text.end; p = kroNextObjLine(&text, p)) {
+    int length;
+    const char *word = kroReadObjWord(&text, p, &length);
+    p = word + length;
+    if (!kroObjIs(word, length, "mtllib"))
+      continue; /* the line is passed over */
+    while (ok) {
+      char library[KRO_OBJ_PATH_CHARS];
+      word = kroReadObjWord(&text, p, &length);
+      p = word + length;
+      if (!length)
+        break;
+      ok = kroObjLibraryPath(&text, word, length, library) &&
+           kroAddSceneFile(files, &count, library);
+    }
+  }
+  free(text.bytes);
+  if (!ok) {
+    free(*files);
+    *files = nullptr;
+    count = 0;
+  }
+  return count;
 }
 
 int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures) {

@@ -106,6 +106,32 @@ int kroLoadScene(kroScene *scene, const char *path, int textures) {
   }
 }
 
+int kroAddSceneFile(kroScenePath **files, int *count, const char *path) {
+  kroScenePath *grown = (kroScenePath *)kroAllocate((size_t)(*count + 1) * sizeof(kroScenePath));
+  if (!grown) {
+    kroFail("Error during allocating memory in kroSceneFiles(..)\n");
+    return 0;
+  }
+  if (*count)
+    memcpy(grown, *files, (size_t)*count * sizeof(kroScenePath));
+  free(*files);
+  *files = grown;
+  snprintf(grown[(*count)++], sizeof(kroScenePath), "%s", path);
+  return 1;
+}
+
+int kroSceneFiles(const char *path, kroScenePath **files) {
+  *files = nullptr;
+  switch (kroSceneFormatOf(path)) {
+  case KRO_SCENE_OBJ:
+    return kroOBJSceneFiles(path, files);
+  case KRO_SCENE_GLTF:
+    return kroGLTFSceneFiles(path, files);
+  default:
+    return 0;
+  }
+}
+
 void kroFreeScene(kroScene *scene) {
   kroFreeMeshArray(&scene->meshes, scene->mesh_count);
   kroFreeMaterials(&scene->materials, scene->material_count);

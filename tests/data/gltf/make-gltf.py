@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Writes the glTF test files of this folder: run it here (python3 make-gltf.py) to make them
 again. A cube three ways (.gltf with cube.bin, .gltf with an embedded buffer, .glb), a node
-tree, a textured quad (.gltf naming a PNG of tests/data, .glb holding it) and hostile files,
-each with one fault the reader must refuse."""
+tree, a textured quad (.gltf naming a PNG of tests/data, .glb holding it, another .glb holding a
+blue picture) and hostile files, each with one fault the reader must refuse."""
 import base64
 import json
 import math
 import struct
+import zlib
 
 FLOAT, UBYTE, USHORT = 5126, 5121, 5123
 
@@ -140,6 +141,26 @@ doc, blob = document(quad + [(picture, None)], [{"name": "Quad", "mesh": 0}], me
                      {"textures": [{"source": 0}],
                       "images": [{"bufferView": 3, "mimeType": "image/png"}]})
 write("quad.glb", glb(doc, blob))
+
+
+def png(width, height, rgb):
+    """A one-colour RGB PNG."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + \
+            struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) + \
+        chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b"")
+
+
+# The quad holding a blue picture, no texture transform: drawn blue where it stands.
+doc, blob = document(quad + [(png(4, 4, [0, 0, 255]), None)], [{"name": "Quad", "mesh": 0}],
+                     [{"primitives": [{"attributes": {"POSITION": 0, "TEXCOORD_0": 1},
+                                       "indices": 2, "material": 0}]}],
+                     [{"name": "Blue", "pbrMetallicRoughness": {"baseColorTexture": {"index": 0}}}],
+                     {"textures": [{"source": 0}],
+                      "images": [{"bufferView": 3, "mimeType": "image/png"}]})
+write("picture.glb", glb(doc, blob))
 
 # Hostile files, one fault each.
 pos, nrm, uv, idx = cube()
