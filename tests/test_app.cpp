@@ -64,6 +64,7 @@ int probeMain(int argc, char **argv) {
     if (keys && shown != std::pair{x, kroAppSyncValue(&app, "y")}) {
       shown = {x, kroAppSyncValue(&app, "y")};
       printf("x %g y %g\n", shown.first, shown.second);
+      fflush(stdout); // the first line tells the test the window takes keys
     }
     if (!sync.empty() && app.frame == 1)
       printf("start %g\n", x);
@@ -211,6 +212,7 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
     return kroTestRun("for i in $(seq 100); do " + shell + " && exit 0; sleep 0.1; done; exit 1")
                .status == 0;
   };
+  ASSERT_TRUE(waitFor("grep -q 'x 3 y' " + log));
   ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=16:unlimited").status, 0);
   kroTestRun(keyed + " space Home Tab Down Down Right 1 period 7 BackSpace 5 Return i i Up Up " +
              "Left Delete minus 2 Return 7 Escape Return s");
