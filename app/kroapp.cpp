@@ -576,11 +576,12 @@ static int kroAppTakeEvents(kroApp *app, int *width, int *height) {
   SDL_Event event;
   int stop = 0;
   while (SDL_PollEvent(&event)) {
-    SDLKey key = event.key.keysym.sym;
     if (event.type == SDL_QUIT) {
       stop = 1;
-    } else if (event.type == SDL_KEYDOWN &&
-               !kroAppEditorKey(app, key, (event.key.keysym.mod & KMOD_SHIFT) != 0)) {
+    } else if (event.type == SDL_KEYDOWN) {
+      SDLKey key = event.key.keysym.sym;
+      if (kroAppEditorKey(app, key, (event.key.keysym.mod & KMOD_SHIFT) != 0))
+        continue;
       stop = stop || key == SDLK_ESCAPE;
       kroAppTimeKey(app, key);
     } else if (event.type == SDL_VIDEORESIZE) {
