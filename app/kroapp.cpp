@@ -576,12 +576,12 @@ static int kroAppTakeEvents(kroApp *app, int *width, int *height) {
   SDL_Event event;
   int stop = 0;
   while (SDL_PollEvent(&event)) {
+    /* Only a key event holds a key: another's bytes there are no SDLKey. */
+    SDLKey key = event.type == SDL_KEYDOWN ? event.key.keysym.sym : SDLK_UNKNOWN;
     if (event.type == SDL_QUIT) {
       stop = 1;
-    } else if (event.type == SDL_KEYDOWN) {
-      SDLKey key = event.key.keysym.sym;
-      if (kroAppEditorKey(app, key, (event.key.keysym.mod & KMOD_SHIFT) != 0))
-        continue;
+    } else if (event.type == SDL_KEYDOWN &&
+               !kroAppEditorKey(app, key, (event.key.keysym.mod & KMOD_SHIFT) != 0)) {
       stop = stop || key == SDLK_ESCAPE;
       kroAppTimeKey(app, key);
     } else if (event.type == SDL_VIDEORESIZE) {
