@@ -218,6 +218,7 @@ static void kroAppRender(kroApp *app, kroSynth *synth, int64_t from, int16_t *ou
  * plays from the sound made as it was set (the synthesizer waits at the loop's start). */
 static void kroAppPlay(void *user, Uint8 *stream, int bytes) {
   kroApp *app = (kroApp *)user;
+  memset(app->synth.peak, 0, sizeof app->synth.peak); /* the levels are this buffer's */
   if (app->paused) {
     memset(stream, 0, (size_t)bytes);
     return;
@@ -245,6 +246,7 @@ static void kroAppPlay(void *user, Uint8 *stream, int bytes) {
 static void kroAppRunSynth(kroApp *app, kroSynth *synth, int64_t frame) {
   kroStopSynth(synth);
   kroStartSynth(synth, app->song);
+  synth->mute = app->mute;
   static int16_t discarded[2 * 4096];
   for (int64_t done = 0; done < frame; done += 4096)
     kroRenderSynth(synth, discarded, frame - done < 4096 ? (int)(frame - done) : 4096);
@@ -320,6 +322,14 @@ void kroAppSeek(kroApp *app, double seconds) {
   app->seconds = kroAppNow(app);
 }
 
+void kroAppMute(kroApp *app, unsigned mask) {
+  if (app->sound)
+    SDL_LockAudio();
+  app->mute = app->synth.mute = mask;
+  if (app->sound)
+    SDL_UnlockAudio();
+}
+
 /* The loop let go: the synthesizer, left waiting at the loop's start, is run up to the sound's
  * position again. */
 static void kroAppClearLoop(kroApp *app) {
@@ -375,6 +385,56 @@ static void kroAppLoopKey(kroApp *app, double beat) {
   SDL_UnlockAudio();
 }
 
+/* The frame of `to` at `frame`'s row of `from` and the same share through it (rows past either
+ * song's end counted on at its tempo). */
+static int64_t kroAppSameRow(const kroSong *from, const kroSong *to, int64_t frame) {
+  if (!from || from->rows_per_minute == to->rows_per_minute)
+    return frame;
+  int64_t row = kroSongRow(from, frame), rows = (int64_t)from->order_count * from->rows;
+  int64_t step = (int64_t)60 * KRO_SYNTH_RATE;
+  int64_t start = row * step / from->rows_per_minute,
+          next = (row + 1) * step / from->rows_per_minute;
+  if (row >= rows) /* ringing out: the frames after the end */
+    return rows * step / to->rows_per_minute + frame - start;
+  int64_t to_start = row * step / to->rows_per_minute;
+  return to_start + ((row + 1) * step / to->rows_per_minute - to_start) * (frame - start) /
+                        (next > start ? next - start : 1);
+}
+
+int kroAppSetSong(kroApp *app, const kroSong *song) {
+  kroSynth next;
+  if (kroStartSynth(&next, song) != 0)
+    return -1;
+  next.mute = app->mute;
+  app->clock_seconds =
+      (double)kroAppSameRow(app->song, song, llround(app->clock_seconds * KRO_SYNTH_RATE)) /
+      KRO_SYNTH_RATE;
+  if (!app->sound || app->music.samples) {
+    kroStopSynth(&next);
+    app->song = song;
+    return 0;
+  }
+  if (app->loop_marks == 2) /* its sound is the old song's */
+    kroAppClearLoop(app);
+  SDL_LockAudio();
+  int64_t from = app->sound_frame;
+  SDL_UnlockAudio();
+  int64_t at = kroAppSameRow(app->song, song, from), done = 0;
+  static int16_t discarded[2 * 4096];
+  for (; done < at; done += 4096)
+    kroRenderSynth(&next, discarded, at - done < 4096 ? (int)(at - done) : 4096);
+  SDL_LockAudio(); /* the few frames the device took meanwhile, then the swap */
+  int64_t moved = app->sound_frame - from;
+  for (done = 0; done < moved; done += 4096)
+    kroRenderSynth(&next, discarded, moved - done < 4096 ? (int)(moved - done) : 4096);
+  kroStopSynth(&app->synth);
+  app->synth = next;
+  app->song = song;
+  app->sound_frame = at + moved;
+  SDL_UnlockAudio();
+  return 0;
+}
+
 /* A key that holds time: Space, Left, Right, Page Up, Page Down, Home, L. */
 static void kroAppTimeKey(kroApp *app, SDLKey key) {
   double beat = app->sync.tempo > 0 ? 60.0 / app->sync.tempo : 1.0;
@@ -416,6 +476,7 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
   app->paused = 0;
   app->sound = 0;
   app->sound_frame = 0;
+  memset(app->levels, 0, sizeof app->levels);
   memset(&app->music, 0, sizeof app->music);
   memset(&app->synth, 0, sizeof app->synth);
   memset(&app->text_font, 0, sizeof app->text_font);
@@ -581,6 +642,7 @@ static int kroAppTakeEvents(kroApp *app, int *width, int *height) {
     if (event.type == SDL_QUIT) {
       stop = 1;
     } else if (event.type == SDL_KEYDOWN &&
+               !(app->key && app->key(app, key, (event.key.keysym.mod & KMOD_SHIFT) != 0)) &&
                !kroAppEditorKey(app, key, (event.key.keysym.mod & KMOD_SHIFT) != 0)) {
       stop = stop || key == SDLK_ESCAPE;
       kroAppTimeKey(app, key);
@@ -669,6 +731,11 @@ int kroAppFrame(kroApp *app) {
   if (app->loop_marks == 2 && app->clock_seconds >= app->loop_end)
     app->clock_seconds = app->loop_start + fmod(app->clock_seconds - app->loop_start, loop);
   app->seconds = kroAppNow(app);
+  if (app->sound) {
+    SDL_LockAudio();
+    memcpy(app->levels, app->synth.peak, sizeof app->levels);
+    SDL_UnlockAudio();
+  }
   app->frame++;
   return 1;
 }

@@ -54,7 +54,9 @@
  * the track file with kroWriteSyncTracks (after a failure the file is as it was, the reason on
  * the status line and standard error). kroAppSyncValue gives an edit's value from the next
  * frame on; while edits are not saved, a change to the file is not read over them. The time keys
- * work while the editor is shown. Productions get no key events: every key is the layer's.
+ * work while the editor is shown.
+ * A production may take keys before these (app->key), seek (kroAppSeek), swap the song at its
+ * row (kroAppSetSong) and mute its channels (kroAppMute), as kroplay does.
  * Exit statuses: 0 a run that ended by Escape, the window's close or its
  * frame count, and --help; 1 no window could be opened, or the shot could not
  * be written; 2 a usage error (the reason and the usage on standard error).
@@ -110,6 +112,9 @@ typedef struct kroApp {
   const kroSong *song;           /* the soundtrack on the synthesizer; null: none */
   const char *music_file;        /* the soundtrack from a file (or --music FILE), before song */
   double start_seconds;          /* where the run begins (or --start S) */
+  /* The production's own keys: each key pressed (an SDL 1.2 key symbol, shift 1 while Shift is
+   * held) before the layer's; returning 1 takes it from the layer. Null: none */
+  int (*key)(struct kroApp *app, int key, int shift);
   /* Set by kroAppStart and kroAppFrame. */
   double seconds;      /* the time of the frame being drawn: 0 at the first */
   long frame;          /* frames begun so far, the one being drawn included */
@@ -127,6 +132,9 @@ typedef struct kroApp {
   int help_shown;   /* 1 while the key list is shown (F1, H) */
   int loop_marks;   /* L: 0 no loop, 1 its start marked, 2 looping */
   double loop_start, loop_end; /* seconds: where the loop begins and ends (end: looping only) */
+  unsigned mute;               /* the song's muted channels (kroAppMute) */
+  float levels[KRO_SYNTH_CHANNELS]; /* each channel's peak (kroSynth.peak) in the last
+                                       buffer handed to the device; 0 while paused */
   /* The library's own. */
   int running;
   unsigned long start_ms;
@@ -168,6 +176,14 @@ int kroAppStart(kroApp *app, const char *caption, int width, int height, int *ar
  * file changed (last-good rule, the reason on standard error); 1 with app->seconds set for the next
  * frame, or 0 when the run is over */
 int kroAppFrame(kroApp *app);
+/* Picture and sound to `seconds` from the start (0 before it), the sound to the sample */
+void kroAppSeek(kroApp *app, double seconds);
+/* Play `song` from now on instead of app->song, at the same row and the same share of it (the
+ * same frame at an unchanged tempo), what the device played meanwhile counted; the new synth is
+ * run up to there outside the audio lock. 0, or -1 after a report (the old song plays on) */
+int kroAppSetSong(kroApp *app, const kroSong *song);
+/* Silence the song's channels whose bits are set (bit c: channel c), from the next buffer on */
+void kroAppMute(kroApp *app, unsigned mask);
 /* The named sync track's value at the frame's time (app->seconds); 0 without such a track */
 float kroAppSyncValue(const kroApp *app, const char *track);
 /* Text over the picture, for a production's own overlay: the engine's 8 x 8 font (ASCII 32..126)

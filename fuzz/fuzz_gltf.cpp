@@ -1,7 +1,8 @@
 // The glTF reader on arbitrary bytes, as JSON text or as a GLB container (a buffer or picture
 // URI names files beside the scratch file, which are not there): both calls, every row of every
-// mesh read (ASan checks the widths), every material's name ended within its buffer. The
-// arrays of materials are released with free: no textures were asked for.
+// mesh read (ASan checks the widths), every material's name ended within its buffer, then the
+// nodes and animations sampled. The arrays of materials are released with free: no textures
+// were asked for.
 #include "kro.h"
 #include "support.h"
 
@@ -35,5 +36,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         materials[i].texture[0] != 0)
       abort();
   free(materials);
+  // The node reader, and every animation sampled before, inside and after its keys; every
+  // node's world matrix composed through its parents.
+  kroScene scene = {};
+  count = kroLoadNodesFromGLTF(&scene, path);
+  if (count != scene.node_count || (count > 0) != (scene.nodes != nullptr))
+    abort();
+  kroNodePose *poses = (kroNodePose *)malloc((size_t)(scene.node_count + 1) * sizeof *poses);
+  float m[16];
+  const double times[] = {-1, 0.5, 1e9};
+  for (int a = -1; a < scene.animation_count; a++)
+    for (double t : times) {
+      double at = a >= 0 ? scene.animations[a].start + t : t;
+      kroSampleAnimation(&scene, a, at, poses);
+      for (int n = 0; n < scene.node_count; n++)
+        sum = sum + (kroSceneNodeMatrix(&scene, a, n, at, m) ? m[12] : 0);
+    }
+  free(poses);
+  kroFreeScene(&scene);
   return 0;
 }

@@ -608,14 +608,112 @@ typedef enum kroSceneFormat {
   KRO_SCENE_GLTF
 } kroSceneFormat;
 
+/* A node's own transform: translated, after rotation, after scale (T R S), in the units of
+ * its parent. */
+typedef struct kroNodePose {
+  float translation[3];
+  float rotation[4]; /* unit quaternion x, y, z, w */
+  float scale[3];
+} kroNodePose;
+
+/* One node of a scene's tree (glTF: the file's node of the same index, whether its scene
+ * draws it or not). Matrices are 4 x 4, column-major (as glLoadMatrixf takes them). */
+typedef struct kroSceneNode {
+  char name[KRO_ASE_NAME_CHARS + 1]; /* "" when unnamed */
+  int parent;                        /* index of its parent node, -1 for a root */
+  kroNodePose pose;                  /* at rest; identity when the file gives a matrix */
+  float local[16];                   /* at rest: the pose's matrix, or the file's matrix */
+  float world[16];                   /* at rest: the parents' local matrices times local */
+  int mesh, camera, light;           /* indices into the file's lists, -1 when none */
+  int animated;                      /* 1 when an animation channel moves it */
+} kroSceneNode;
+
+/* A camera looks down its node's -Z, +Y up (the node's world matrix places it). */
+typedef struct kroSceneCamera {
+  char name[KRO_ASE_NAME_CHARS + 1];
+  int orthographic; /* 0: perspective */
+  float yfov;       /* perspective: the whole vertical angle, radians */
+  float aspect;     /* perspective: width / height, 0 when the file leaves it to the window */
+  float xmag, ymag; /* orthographic: half the view's width and height */
+  float znear;
+  float zfar; /* 0 (perspective only): no far plane */
+  int node;   /* the first node carrying it, -1 when none */
+} kroSceneCamera;
+
+typedef enum kroLightKind {
+  KRO_LIGHT_DIRECTIONAL = 0, /* shines down its node's -Z */
+  KRO_LIGHT_POINT,
+  KRO_LIGHT_SPOT /* a cone about its node's -Z */
+} kroLightKind;
+
+/* A punctual light (glTF KHR_lights_punctual); intensity in the file's physical units:
+ * lux for directional lights, candela for point and spot lights. */
+typedef struct kroSceneLight {
+  char name[KRO_ASE_NAME_CHARS + 1];
+  int kind;         /* a kroLightKind */
+  float color[3];   /* linear red, green, blue, 0..1; white when not given */
+  float intensity;  /* 1 when not given */
+  float range;      /* 0: unbounded */
+  float inner_cone; /* spot: radians from the axis where the light starts to fall off */
+  float outer_cone; /* spot: radians from the axis where it ends */
+  int node;         /* the first node carrying it, -1 when none */
+} kroSceneLight;
+
+typedef enum kroAnimationPath {
+  KRO_PATH_TRANSLATION = 0,
+  KRO_PATH_ROTATION,
+  KRO_PATH_SCALE
+} kroAnimationPath;
+
+typedef enum kroInterpolation {
+  KRO_INTERPOLATE_STEP = 0, /* a key's value holds until the next key */
+  KRO_INTERPOLATE_LINEAR,   /* straight between keys; rotations by the shorter-arc slerp */
+  KRO_INTERPOLATE_CUBIC     /* Hermite through the keys with the file's tangents */
+} kroInterpolation;
+
+/* Keys of one animated value: `width` floats a value (3, or 4 for a rotation). LINEAR and
+ * STEP hold one value a key; CUBIC three (in-tangent, value, out-tangent, each per second). */
+typedef struct kroAnimationSampler {
+  int interpolation; /* a kroInterpolation */
+  int keys;          /* 0 for a sampler no kept channel uses (not read) */
+  int width;
+  float *times;  /* keys seconds, strictly increasing */
+  float *values; /* keys * width floats, or keys * 3 * width for CUBIC */
+} kroAnimationSampler;
+
+/* A channel moves one part of one node's pose by one sampler. */
+typedef struct kroAnimationChannel {
+  int node;    /* index into the scene's nodes */
+  int path;    /* a kroAnimationPath */
+  int sampler; /* index into its animation's samplers */
+} kroAnimationChannel;
+
+typedef struct kroAnimation {
+  char name[KRO_ASE_NAME_CHARS + 1];
+  kroAnimationChannel *channels;
+  int channel_count;
+  kroAnimationSampler *samplers;
+  int sampler_count;
+  float start, end; /* the earliest and the latest key of its samplers, seconds */
+} kroAnimation;
+
 /* Everything a scene file draws: meshes as kroLoadMeshArrayFromASE gives them, each
- * material_ref an index into materials (kroDrawMesh(mesh, materials, material_count)). */
+ * material_ref an index into materials (kroDrawMesh(mesh, materials, material_count)); for
+ * glTF also its node tree, cameras, lights and animations (empty for ASE and OBJ). */
 typedef struct kroScene {
   kroMesh *meshes;
   int mesh_count;
   kroMaterial *materials;
   int material_count;
   int format; /* a kroSceneFormat */
+  kroSceneNode *nodes;
+  int node_count;
+  kroSceneCamera *cameras;
+  int camera_count;
+  kroSceneLight *lights;
+  int light_count;
+  kroAnimation *animations;
+  int animation_count;
 } kroScene;
 
 /* Limits of the OBJ reader: a file is read whole, at most this many bytes; each of its lists
@@ -630,12 +728,13 @@ int kroSceneFormatOf(const char *path);
 const char *kroSceneFormatName(int format);
 /* Load the scene at path, whatever its format: ASE through kroLoadMeshArrayFromASE and
  * kroLoadMaterialsWithMapsFromASE (folders none), OBJ through kroLoadSceneFromOBJ, glTF
- * through kroLoadMeshArrayFromGLTF and kroLoadMaterialsFromGLTF; with
+ * through kroLoadMeshArrayFromGLTF, kroLoadMaterialsFromGLTF and kroLoadNodesFromGLTF; with
  * `textures` non-zero (needs a GL context) the diffuse maps become textures. Returns the mesh
  * count. A refused file (an unknown format is refused: message, hook) leaves the scene empty,
  * nothing allocated. Release with kroFreeScene. */
 int kroLoadScene(kroScene *scene, const char *path, int textures);
-/* Free the meshes and materials (their textures deleted) and empty the record */
+/* Free the meshes, materials (their textures deleted), nodes, cameras, lights and animations,
+ * and empty the record */
 void kroFreeScene(kroScene *scene);
 
 /* An OBJ file and the MTL libraries it names. Lines: v x y z (more values passed over), vt u
@@ -680,7 +779,8 @@ int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures);
  * has none. Texture coordinates become the engine's (u, 1 - v): (0, 0) is the picture's lower
  * left corner. A mirroring node (negative determinant) has its triangles' corners swapped so
  * they stay counter-clockwise. Axes: none are changed; glTF is +Y up and records come as the
- * file has them. Cameras, lights, animations, skins, morph targets and vertex colours are not
+ * file has them (Blender's exporter writes its Z-up point (x, y, z) as (x, z, -y)). Cameras,
+ * lights and animations: kroLoadNodesFromGLTF; skins, morph targets and vertex colours are not
  * read. Refused (message, hook, empty result), naming the reason and, for a fault inside the
  * JSON text, its line ("... at line 12"): malformed JSON, a version other than 2.x, any index
  * outside its list, an accessor or buffer view running past what holds it, a stride smaller
@@ -701,6 +801,59 @@ int kroLoadMeshArrayFromGLTF(kroMesh **meshes, const char *path);
  * kroLoadMaterialsWithMapsFromASE (non-zero needs a GL context; warnings, never a refusal,
  * for pictures that cannot be used). Returns the count (0 when refused, *materials null) */
 int kroLoadMaterialsFromGLTF(kroMaterial **materials, const char *path, int textures);
+/* The file's whole node table, cameras, KHR_lights_punctual lights and animations into
+ * scene's nodes, cameras, lights and animations (its meshes, materials and format untouched;
+ * kroLoadScene calls it for glTF; the four lists, released first, must be empty or a reader's).
+ * Nodes keep the file's indices; a node's camera, light (extensions.KHR_lights_punctual.light) and
+ * mesh are indices into the file's lists. Each of the four lists holds at most KRO_ASE_MAX_COUNT
+ * entries, each sampler at most KRO_ASE_MAX_COUNT keys. Animation channels of translation, rotation
+ * or scale are read; a channel moving morph target weights is passed over with a warning, one
+ * without a target node is passed over. Keys: input SCALAR floats, strictly increasing; output VEC3
+ * floats (translation, scale) or VEC4 (rotation: floats, or normalized bytes or shorts), as many
+ * values as keys (three times as many for CUBICSPLINE); only samplers a kept channel uses are
+ * read. Refused as kroLoadMeshArrayFromGLTF refuses (its node tree rules and accessor checks,
+ * message with the line, hook; the four lists left empty): any index outside its list, a
+ * camera or light type other than those listed or without its required values (perspective
+ * yfov and znear above 0, zfar above znear; orthographic xmag, ymag non-zero, znear 0 or more,
+ * zfar above it; a spot's cones 0 <= inner < outer <= pi / 2), a negative intensity or a range
+ * not above 0, an interpolation other than STEP, LINEAR or CUBICSPLINE, a path not listed,
+ * key times not strictly increasing or not finite, output and input counts that do not match,
+ * one sampler serving channels of different widths, and an animated node that gives a matrix.
+ * Returns the node count (0 when refused). */
+int kroLoadNodesFromGLTF(kroScene *scene, const char *path);
+
+/* ------------------------------------------------------------------------ */
+/* Scene nodes, cameras and animations (kro_anim.cpp)                        */
+/* ------------------------------------------------------------------------ */
+
+/* Sampling: before a sampler's first key its first value, after its last key its last value;
+ * between keys k and k + 1 (s = (t - t[k]) / (t[k+1] - t[k])), STEP gives key k's value, LINEAR
+ * (1 - s) v[k] + s v[k+1], for rotations the spherical interpolation along the shorter arc
+ * (v[k+1] negated when the two point apart: a sign flip between neighbouring keys does not
+ * spin the long way round), normalized; CUBIC the Hermite curve with v[k]'s out-tangent and
+ * v[k+1]'s in-tangent, each times the interval t[k+1] - t[k] (rotations normalized). */
+/* One sampler's value at t seconds into value (sampler->width floats); zeros when it has no keys */
+void kroSampleKeys(const kroAnimationSampler *sampler, double t, float *value);
+/* Every node's pose (scene->node_count of them) at t seconds of animation `animation`: the
+ * rest pose, with each of the animation's channels sampled onto it; animation -1: the rest
+ * poses. Returns the channels applied; an animation index out of range fails (message, hook,
+ * the rest poses, 0) */
+int kroSampleAnimation(const kroScene *scene, int animation, double t, kroNodePose *poses);
+/* The pose's matrix: translation times rotation times scale, column-major */
+void kroPoseMatrix(const kroNodePose *pose, float *matrix);
+/* A node's world matrix (16 floats, column-major) at t seconds of animation `animation` (-1:
+ * at rest, the node's world): each of its ancestors' and its own local matrix (sampled pose
+ * when the animation moves it), composed from the root down. 1; a node or animation index out
+ * of range fails (message, hook, identity, 0) */
+int kroSceneNodeMatrix(const kroScene *scene, int animation, int node, double t, float *matrix);
+/* The view matrix of a camera's node (looking down its -Z, +Y up) at t: the inverse of its
+ * world matrix, for the model-view before the scene's world-space meshes are drawn. Fails as
+ * kroSceneNodeMatrix does, and on a matrix that cannot be inverted */
+int kroSceneViewMatrix(const kroScene *scene, int animation, int node, double t, float *matrix);
+/* The camera's projection matrix (column-major, for glLoadMatrixf): perspective with the
+ * camera's aspect, or `aspect` (the view's width / height) when it has none, without a far
+ * plane when zfar is 0; or orthographic */
+void kroCameraProjection(const kroSceneCamera *camera, float aspect, float *matrix);
 
 /* ------------------------------------------------------------------------ */
 /* Mesh source generator (kro_meshsrc.cpp)                                   */
@@ -1103,6 +1256,11 @@ typedef struct kroSynth {
   int64_t frame;        /* frames rendered so far */
   int64_t frames;       /* the song's length; after it the echo and reverb ring out */
   kroSynthState *state; /* heap, from kroStartSynth to kroStopSynth */
+  unsigned mute;        /* bit c set: channel c plays on unheard, its echo and reverb sends too
+                           (0 from kroStartSynth; the caller's to set between renders) */
+  float peak[KRO_SYNTH_CHANNELS]; /* each channel's largest |sample| heard (after volume, gain
+                                     and pan, before echo, reverb and limiter) since the caller
+                                     last cleared it */
 } kroSynth;
 
 /* Check the song (every field in the range given above) and make the state for frame 0 (the

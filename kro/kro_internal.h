@@ -39,6 +39,11 @@ enum { KRO_FAILURE_CHARS = 240 };
 long kroFailureCount(void);
 const char *kroLastFailure(void);
 
+/* Free a scene's nodes, cameras, lights and animations (kro_anim.cpp), leaving them empty and
+ * the meshes and materials as they are. */
+struct kroScene;
+void kroFreeSceneNodes(struct kroScene *scene);
+
 /* ---- pictures (kro_picture_file.cpp, kro_png.cpp, kro_bmp.cpp) ---- */
 
 static inline uint32_t kroBig32(const uint8_t *b) {

@@ -360,6 +360,83 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
   EXPECT_TRUE(!none.samples && none.frames == 0);
 }
 
+// ---- kroplay ----
+
+// kroplay through the disk driver, its song rewritten while it plays: a later row gains a note,
+// then the file breaks. Every frame played is the new song's own render from its start (no
+// restart, to the sample), the new note included; the broken file is refused with its line and
+// the last good song plays on. --wav is `krotool song-wav` of the same song (a MIDI file through
+// krotool's import), --mute 2 and --solo 1 that of the song with channel 2 at volume 0. (SDL_Quit
+// unloads the GL driver, whose leftovers a leak check would blame on the windowed run.)
+TEST(App, PlayerReloadsAtItsRowAndRendersAsKrotoolWithChannelsMuted) {
+  auto song = [](const char *last, const char *b_volume) {
+    return "song\nrows 16\ntempo 960\ninstrument t\nwave saw\nchannel a\nchannel b\nvolume " +
+           std::string(b_volume) + "\npattern 0\n0 A-4\npattern 1\n0 B-4\npattern 2\n0 C#5\n" +
+           "pattern 3\n0 D-5\npattern 4\n0 E-3\npattern 5\n0 D-5\n8 A-5\norder\n0 4\n1 4\n2 .\n" +
+           last + " 4\n";
+  };
+  std::string path = kroTestTempPath("live.song"), raw = kroTestTempPath("live.raw");
+  std::string err = kroTestTempPath("live.err"), wait = "for i in $(seq 600); do ";
+  kroTestWriteFile(path, song("3", "1"));
+  kroTestWriteFile(path + ".new", song("5", "1"));
+  kroTestOutcome run =
+      kroTestRun("(SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=20 SDL_DISKAUDIOFILE=" + raw +
+                 " ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " KROPLAY_PATH " --window " +
+                 path + " 2>" + err + " & " + wait + "[ $(stat -c %s " + raw +
+                 " 2>/dev/null || echo 0) -gt 200000 ] && break; sleep 0.05; done; mv " + path +
+                 ".new " + path + "; " + wait + "grep -q 'read again' " + err +
+                 " && break; sleep 0.05; done; " + "printf 'song\\nrows 16\\n\\nbeat 4\\n' >" +
+                 path + "; " + wait + "grep -q 'plays on' " + err + " && [ $(stat -c %s " + raw +
+                 ") -gt 1200000 ] && break; sleep 0.05; done; kill $!; wait $!)");
+  std::string said = kroTestReadFile(err);
+  EXPECT_TRUE(run.status == 0 && kroTestHas(said, "at line 4; the last good song plays on"))
+      << said;
+  kroSongFile was = {}, now = {};
+  kroTestWriteFile(path, song("3", "1"));
+  ASSERT_EQ(kroLoadSong(&was, path.c_str()), 0);
+  kroTestWriteFile(path, song("5", "1"));
+  ASSERT_EQ(kroLoadSong(&now, path.c_str()), 0);
+  const int length = 5 * KRO_SYNTH_RATE, note = KRO_SYNTH_RATE * 7 / 2; // A-5 at 3.5 s
+  std::vector<int16_t> old_render(2 * length), render(2 * length);
+  for (auto [from, to] : {std::make_pair(&was, &old_render), std::make_pair(&now, &render)}) {
+    kroSynth synth;
+    ASSERT_EQ(kroStartSynth(&synth, &from->song), 0);
+    kroRenderSynth(&synth, to->data(), length);
+    kroStopSynth(&synth);
+  }
+  kroFreeSong(&was), kroFreeSong(&now);
+  EXPECT_NE(memcmp(&old_render[2 * note], &render[2 * note], 4 * 4410), 0);
+  std::string bytes = kroTestReadFile(raw);
+  const int16_t *played = (const int16_t *)bytes.data();
+  size_t frames = bytes.size() / 4, lead = 0, wrong = 0;
+  while (lead + 4410 < frames && memcmp(played + 2 * lead, render.data(), 4 * 4410))
+    lead++; // the device's silence before the song's first frame
+  ASSERT_GT(frames, lead + length);
+  for (size_t i = 0; i < (size_t)length; i++)
+    wrong += memcmp(played + 2 * (lead + i), &render[2 * i], 4) != 0;
+  EXPECT_EQ(wrong, 0u) << lead;
+
+  std::string midi = kroTestTempPath("t.mid"), wav = kroTestTempPath("w.wav");
+  kroTestWriteFile(midi, std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x0c\0\x90\x45\x64\x60"
+                                     "\x80\x45\0\0\xff\x2f\0",
+                                     34));
+  kroTestWriteFile(path, song("5", "1"));
+  kroTestWriteFile(path + ".b", song("5", "0"));
+  const std::pair<std::string, std::string> same[] = {
+      {path, KROTOOL_PATH " song-wav " + wav + " " + path},
+      {path + " --mute 2", KROTOOL_PATH " song-wav " + wav + " " + path + ".b"},
+      {path + " --solo 1", KROTOOL_PATH " song-wav " + wav + " " + path + ".b"},
+      {midi, "(" KROTOOL_PATH " midi-song " + midi + " -o " + path +
+                 ".m && " KROTOOL_PATH " song-wav " + wav + " " + path + ".m)"}};
+  for (const auto &[arguments, krotool] : same) {
+    SCOPED_TRACE(arguments);
+    ASSERT_EQ(kroTestRun(KROPLAY_PATH " " + arguments + " --wav " + wav + ".p").status, 0);
+    ASSERT_EQ(kroTestRun(krotool).status, 0);
+    std::string ours = kroTestReadFile(wav + ".p");
+    EXPECT_TRUE(ours.size() > 100000 && ours == kroTestReadFile(wav)) << ours.size();
+  }
+}
+
 // ---- text ----
 
 // The state kroDrawText promises to leave as it was: the three matrices, the colour, the matrix

@@ -129,6 +129,17 @@ TEST(FileRule, ACommitIsAllOrNoneAndAStopOrASizeLimitLeavesNoNewFile) {
     EXPECT_TRUE(kroCommitOutFiles(outs, 2) == -1 && outs[1].error == EISDIR) << linked;
     EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(source), listing + "old source") << linked;
   }
+  // In place (a second link) with the old file already past a size limit: a longer new content
+  // is refused and every old byte stays; a shorter one goes in, cut to its length.
+  std::string limited = kroTestTempFolder("in-place-limit") + "/big.bin", old(6000, 'o');
+  kroTestWriteFile(limited, old);
+  ASSERT_EQ(link(limited.c_str(), (limited + ".link").c_str()), 0);
+  EXPECT_EQ(
+      kroTestWithFileLimit(4096, [&] { return writeThrough(limited, std::string(8000, 'n')); }),
+      strerror(EFBIG));
+  EXPECT_TRUE(kroTestReadFile(limited) == old) << kroTestReadFile(limited).size() << " bytes";
+  EXPECT_EQ(kroTestWithFileLimit(4096, [&] { return writeThrough(limited, "short"); }), "ok");
+  EXPECT_EQ(kroTestReadFile(limited + ".link"), "short");
   std::string dir = kroTestTempFolder("signals"), path = dir + "/out.bmp";
   kroTestWriteFile(path, "old");
   for (int number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE}) {

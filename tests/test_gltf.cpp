@@ -107,6 +107,97 @@ TEST_F(GltfTest, TexturedQuadFromAFileBesideItOrInsideAndItsTransform) {
   kroFreeMeshArray(&meshes, 1);
 }
 
+// A point through a 4 x 4 column-major matrix, divided by its w.
+std::vector<double> transformed(const float *m, double x, double y, double z) {
+  std::vector<double> out(4);
+  for (int r = 0; r < 4; r++)
+    out[r] = m[r] * x + m[4 + r] * y + m[8 + r] * z + m[12 + r];
+  return {out[0] / out[3], out[1] / out[3], out[2] / out[3]};
+}
+
+// |cos| of the angle between a sampled rotation and `degrees` about y: 1 when they are one
+// rotation (q and -q are).
+double sameTurn(const float *q, double degrees) {
+  double h = degrees * M_PI / 360;
+  return fabs(q[1] * sin(h) + q[3] * cos(h)) /
+         sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+}
+
+// animated.gltf: the node table, cameras and lights as written; the animation sampled against
+// closed forms: STEP holds each key until the next; the LINEAR rotation halfway from 0 to 90
+// degrees about y is 45, and from 90 to 180 (written with its sign flipped) 135, not the long
+// way; the CUBICSPLINE interval from 1 s to 3 s is the cubic with the keys' values and slopes:
+// x = 2 (3 s^2 - 2 s^3) with s = u / 2, y = u (u - 2)^2, z = u^2 - u^3 / 2 (u = t - 1).
+// Outside the keys: the first and the last values. The camera, under Rig (moved 10 along x,
+// turned 90 degrees about y), looks down world -x.
+TEST_F(GltfTest, NodesCamerasLightsAndAnimationsSampledAtAnyTime) {
+  kroScene scene;
+  std::string path = kData + "animated.gltf";
+  EXPECT_EQ(kroTestCaptured([&] { kroLoadScene(&scene, path.c_str(), 0); }),
+            "Warning: " + path + ", animation 0: 1 channel of morph target weights passed over\n");
+  ASSERT_TRUE(scene.node_count == 6 && scene.camera_count == 2 && scene.light_count == 3 &&
+              scene.animation_count == 1 && scene.mesh_count == 1);
+  const int want[6][5] = {{-1, -1, -1, -1, 0}, {0, -1, 0, -1, 1}, {0, 0, -1, -1, 1},
+                          {-1, -1, -1, 0, 0},  {-1, -1, 0, 1, 0}, {-1, -1, 1, 2, 0}};
+  for (int i = 0; i < 6; i++) {
+    const kroSceneNode &n = scene.nodes[i];
+    const int got[5] = {n.parent, n.mesh, n.camera, n.light, n.animated};
+    EXPECT_EQ(std::vector<int>(got, got + 5), std::vector<int>(want[i], want[i] + 5)) << i;
+  }
+  EXPECT_TRUE(!strcmp(scene.nodes[5].name, "Spot") && scene.nodes[1].world[12] == 15 &&
+              scene.nodes[1].world[13] == 1 && fabs(scene.nodes[1].world[14]) < 1e-6);
+  const kroSceneCamera &lens = scene.cameras[0], &plan = scene.cameras[1];
+  EXPECT_TRUE(!lens.orthographic && lens.yfov == 0.8f && lens.aspect == 1.5f && lens.zfar == 0 &&
+              lens.node == 1 && plan.orthographic && plan.node == 5);
+  const kroSceneLight *l = scene.lights;
+  EXPECT_TRUE(l[0].kind == KRO_LIGHT_DIRECTIONAL && l[0].color[1] == 0.9f && l[0].intensity == 3 &&
+              l[0].node == 3 && !strcmp(l[0].name, "SunLight"));
+  EXPECT_TRUE(l[1].kind == KRO_LIGHT_POINT && l[1].color[2] == 1 && l[1].range == 10 &&
+              l[1].intensity == 100 && l[1].node == 4);
+  EXPECT_TRUE(l[2].kind == KRO_LIGHT_SPOT && l[2].inner_cone == 0.2f && l[2].outer_cone == 0.6f &&
+              l[2].range == 0 && l[2].node == 5);
+  const kroAnimation &fly = scene.animations[0];
+  EXPECT_TRUE(!strcmp(fly.name, "Fly") && fly.channel_count == 3 && fly.start == 0 && fly.end == 3);
+  kroNodePose poses[6];
+  struct Key {
+    double t, camera_y, turn, x, y, z;
+  } keys[] = {{-1, 1, 0, 0, 0, 0},
+              {0.5, 1, 45, 0, 0, 0},
+              {0.999, 1, 89.91, 0, 0, 0},
+              {1, 2, 90, 0, 0, 0},
+              {1.5, 2, 135, 0.3125, 1.125, 0.1875},
+              {2, 3, 180, 1, 1, 0.5},
+              {9, 3, 180, 2, 0, 0}};
+  for (const Key &k : keys) {
+    EXPECT_EQ(kroSampleAnimation(&scene, 0, k.t, poses), 3);
+    EXPECT_EQ(poses[1].translation[1], k.camera_y) << k.t;
+    EXPECT_NEAR(sameTurn(poses[2].rotation, k.turn), 1, 1e-6) << k.t;
+    const double cubic[3] = {k.x, k.y, k.z};
+    for (int a = 0; a < 3; a++)
+      EXPECT_NEAR(poses[2].translation[a], cubic[a], 1e-6) << k.t << " " << a;
+  }
+  float m[16], view[16];
+  ASSERT_TRUE(kroSceneNodeMatrix(&scene, 0, 1, 1.5, m) &&
+              kroSceneViewMatrix(&scene, 0, 1, 1.5, view));
+  std::vector<double> at = transformed(m, 0, 0, 0), ahead = transformed(view, 14, 2, 0);
+  EXPECT_TRUE(fabs(at[0] - 15) + fabs(at[1] - 2) + fabs(at[2]) < 1e-5);
+  EXPECT_TRUE(fabs(ahead[0]) + fabs(ahead[1]) + fabs(ahead[2] + 1) < 1e-5);
+  // Projections: the perspective's top and right edges at any depth, its near plane at -1; the
+  // orthographic box's corners.
+  kroCameraProjection(&lens, 3, m);
+  double d = 7, edge = tan(0.4) * d;
+  at = transformed(m, 1.5 * edge, edge, -d);
+  EXPECT_TRUE(fabs(at[0] - 1) + fabs(at[1] - 1) + fabs(transformed(m, 0, 0, -0.1)[2] + 1) < 1e-5);
+  kroCameraProjection(&plan, 3, m);
+  at = transformed(m, 4, -2, -50);
+  EXPECT_TRUE(fabs(at[0] - 1) + fabs(at[1] + 1) + fabs(at[2] - 1) < 1e-5);
+  kroTestExpectReport([&] { EXPECT_FALSE(kroSceneNodeMatrix(&scene, 0, 6, 0, m)); },
+                      "Error in kroSceneNodeMatrix(..): node 6 of 6\n");
+  kroTestExpectReport([&] { EXPECT_EQ(kroSampleAnimation(&scene, 1, 0, poses), 0); },
+                      "Error in kroSampleAnimation(..): animation 1 of 1\n");
+  kroFreeScene(&scene);
+}
+
 // Each hostile file is refused by both calls with its reason (and, inside the JSON, the line of
 // the object at fault), leaving nothing; so is every load whose allocation fails.
 TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
@@ -119,10 +210,24 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       {"bad-json.gltf", "JSON: Missing a comma or '}' after an object member. at line 119"},
       {"bad-length.glb", "GLB length 1956, but the file has 1952 bytes"},
       {"bad-json-chunk.glb", "GLB JSON chunk of 1952 bytes runs past the file's end"},
-      {"bad-bin-chunk.glb", "GLB chunk of 841 bytes at byte 1104 runs past the file's end"}};
+      {"bad-bin-chunk.glb", "GLB chunk of 841 bytes at byte 1104 runs past the file's end"},
+      {"bad-anim-times.gltf", "sampler 0: key time 2 not after the one before at line 290"},
+      {"bad-anim-output.gltf", "sampler 1: 2 output values for 3 keys at line 295"},
+      {"bad-anim-node.gltf", "channel 1: node 9 of 6 at line 267"},
+      {"bad-anim-sampler.gltf", "channel 2: sampler 7 of 4 at line 274"},
+      {"bad-anim-cubic.gltf",
+       "sampler 2: 2 output values for 2 keys (CUBICSPLINE needs 3 a key) at line 299"},
+      {"bad-anim-spot.gltf", "spot cones not 0 <= inner < outer <= pi / 2 at line 248"}};
   for (auto &c : cases) {
     std::string path = kData + c[0], head = "Error in reading glTF from " + path;
     kroMesh *meshes = nullptr;
+    kroScene scene; // the animations' faults: the one loading call, through the node reader
+    if (!strncmp(c[0], "bad-anim", 8)) {
+      kroTestExpectReport([&] { EXPECT_EQ(kroLoadScene(&scene, path.c_str(), 0), 0); },
+                          head + " in function kroLoadNodesFromGLTF(..): " + c[1] + "\n");
+      EXPECT_TRUE(!scene.meshes && !scene.nodes && !scene.animations && !scene.mesh_count);
+      continue;
+    }
     kroTestExpectReport([&] { EXPECT_EQ(kroLoadMeshArrayFromGLTF(&meshes, path.c_str()), 0); },
                         head + " in function kroLoadMeshArrayFromGLTF(..): " + c[1] + "\n");
     EXPECT_FALSE(meshes);
@@ -135,19 +240,20 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       "Error in reading glTF from " + kData +
           "bad-length.glb in function kroLoadMaterialsFromGLTF(..): GLB length 1956, but the "
           "file has 1952 bytes\n");
-  for (long n = 1, loaded = 0; !loaded; n++) {
-    kroMesh *meshes = nullptr;
-    kroTestHookCalls = 0;
-    kroFailAllocationAfter(n);
-    testing::internal::CaptureStdout();
-    loaded = kroLoadMeshArrayFromGLTF(&meshes, (kData + "cube.gltf").c_str());
-    std::string out = testing::internal::GetCapturedStdout();
-    kroFailAllocationAfter(0);
-    EXPECT_EQ(kroTestHookCalls, loaded ? 0 : 1) << n << out;
-    EXPECT_EQ(!meshes, !loaded) << n;
-    kroFreeMeshArray(&meshes, (int)loaded);
-    ASSERT_LT(n, 200);
-  }
+  for (const char *name : {"cube.gltf", "animated.gltf"})
+    for (long n = 1, loaded = 0; !loaded; n++) {
+      kroScene scene;
+      kroTestHookCalls = 0;
+      kroFailAllocationAfter(n);
+      testing::internal::CaptureStdout();
+      loaded = kroLoadScene(&scene, (kData + name).c_str(), 0);
+      std::string out = testing::internal::GetCapturedStdout();
+      kroFailAllocationAfter(0);
+      EXPECT_EQ(kroTestHookCalls, loaded ? 0 : 1) << n << out;
+      EXPECT_EQ(!scene.meshes || !scene.nodes, !loaded) << n;
+      kroFreeScene(&scene);
+      ASSERT_LT(n, 200);
+    }
 }
 
 } // namespace

@@ -37,9 +37,9 @@ TEST(Krotool, UsageHelpVersionAndUnreadablePaths) {
   EXPECT_TRUE(krotool("").status == 2 && version.status == 0 && help.status == 0);
   expectRefusal("frobnicate", 2, "unknown command 'frobnicate'");
   EXPECT_EQ(version.out, std::string("krotool ") + KRO_VERSION_STRING + "\n");
-  for (std::string name : {"mesh-src", "ase-info", "scene-info", "image-info", "bmp-resize",
-                           "png-info", "font-build", "font-info", "song-wav", "midi-song",
-                           "song-src", "sync-src"}) {
+  for (std::string name :
+       {"mesh-src", "ase-info", "scene-info", "image-info", "bmp-resize", "png-info", "font-build",
+        "font-info", "song-wav", "midi-song", "song-src", "sync-src"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(kroTestHas(help.out, name));
     kroTestOutcome sub = krotool(name + " --help");
@@ -367,6 +367,15 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
                                   "found: 0\nbounds (file units): x -1 .. 3, y -1 .. 123.457, "
                                   "z -1e-07 .. 0.25\n"))
       << obj.out;
+  kroTestOutcome gltf = krotool("scene-info " + kData + "/gltf/animated.gltf"); // and the nodes
+  EXPECT_TRUE(kroTestHas(gltf.out, "camera 1 \"Plan\" at node 5 \"Spot\": orthographic 8 x 4, "
+                                   "near 0.5, far 50\nlights: 3\n") &&
+              kroTestHas(gltf.out,
+                         "spot, colour 1.0000 1.0000 1.0000, intensity 50 candela, cone "
+                         "11.46 .. 34.38 degrees\nanimations: 1\n  animation 0 \"Fly\": 3 "
+                         "channels, 0 .. 3 s (3 s)\n") &&
+              kroTestHas(gltf.out, "node 2 \"Mover\" translation: 2 keys, CUBICSPLINE, 1 .. 3 s\n"))
+      << gltf.out;
   kroTestWriteFile(text, "# notes\nhello\n");
   kroTestOutcome notes = krotool("scene-info " + text);
   EXPECT_TRUE(notes.status == 1 && notes.out.empty() &&

@@ -9,7 +9,8 @@
 #           libsndfile for the application layer's soundtracks
 #   view    kroview (make view)
 #   release the size-built intro and its archive (make release)
-#   video   the intro's video (make video): ffmpeg as well
+#   video   the intro's video (make video), the presets' pictures (tools/preset-pictures):
+#           ffmpeg as well
 #   bench   the benchmarks (make bench)
 #   fuzz    the libFuzzer targets (make fuzz)
 #   test    everything make test builds and runs

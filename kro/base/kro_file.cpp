@@ -416,15 +416,21 @@ static int kroOpenSinkFor(kroOutFileSink *sink, const char *path) {
 
 /* ---- applying and undoing, also from a signal handler ---------------------- */
 
-/* Puts the old content back into an in-place destination; async-signal-safe. */
+/* Puts the old content back into an in-place destination; async-signal-safe.
+ * The new content went over the old from the start and the file is cut to its
+ * length only once all of it is in, so a write a size limit stops leaves the
+ * old bytes past that limit as they were: what can be written back is, then
+ * the old length is set again. */
 static void kroRestoreInPlace(kroOutFileSink *sink) {
-  if (!sink->old || ftruncate(sink->fd, 0) != 0)
+  if (!sink->old)
     return;
   for (size_t done = 0; done < sink->old_size;) {
     ssize_t wrote = pwrite(sink->fd, sink->old + done, sink->old_size - done, (off_t)done);
     if (wrote <= 0 && !(wrote < 0 && errno == EINTR))
-      return;
+      break;
     done += wrote > 0 ? (size_t)wrote : 0;
+  }
+  while (ftruncate(sink->fd, (off_t)sink->old_size) != 0 && errno == EINTR) {
   }
 }
 
@@ -489,13 +495,13 @@ static int kroApply(kroOutFileSink *sink, int keep_old) {
     return 0;
   }
   int error = 0;
-  if (sink->way == KRO_OUT_IN_PLACE) {
-    error = ftruncate(sink->fd, 0) != 0 ? errno : 0;
-    if (!error && lseek(sink->fd, 0, SEEK_SET) < 0)
-      error = errno;
-  }
+  if (sink->way == KRO_OUT_IN_PLACE && lseek(sink->fd, 0, SEEK_SET) < 0)
+    error = errno;
   if (!error)
     error = kroWriteAll(sink->fd, sink->data, sink->size);
+  /* Cut last: a file longer than a size limit allows keeps its tail until the new content is in. */
+  if (!error && sink->way == KRO_OUT_IN_PLACE && ftruncate(sink->fd, (off_t)sink->size) != 0)
+    error = errno;
   if (error && sink->way == KRO_OUT_IN_PLACE)
     kroRestoreInPlace(sink);
   sink->stage = error ? KRO_OUT_OPEN : KRO_OUT_APPLIED;

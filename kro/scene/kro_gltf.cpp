@@ -1034,3 +1034,387 @@ int kroLoadMaterialsFromGLTF(kroMaterial **materials, const char *path, int text
   }
   return count;
 }
+
+/* ---- nodes, cameras, lights and animations ---- */
+
+namespace {
+
+/* An optional finite number; fallback when absent. */
+int kroGLTFGetNumber(kroGLTF *g, const Value &object, const char *name, double fallback,
+                     double *out) {
+  const Value *v = kroGLTFMember(object, name);
+  *out = fallback;
+  if (!v)
+    return 1;
+  if (!v->IsNumber() || !isfinite(v->GetDouble()))
+    return kroGLTFRefuse(g, &object, "\"%s\" is not a number", name);
+  *out = v->GetDouble();
+  return 1;
+}
+
+/* A list of the file (top level, or an extension's) no longer than the engine keeps. */
+int kroGLTFCheckedList(kroGLTF *g, const Value *list, const char *name) {
+  if (!list->IsArray())
+    return kroGLTFRefuse(g, &g->doc, "\"%s\" is not an array", name);
+  if (list->Size() > (unsigned)KRO_ASE_MAX_COUNT)
+    return kroGLTFRefuse(g, list, "%u %s, more than %d", list->Size(), name, KRO_ASE_MAX_COUNT);
+  return 1;
+}
+
+/* An optional index into a list of `count` entries: -1 when absent. */
+int kroGLTFGetOptional(kroGLTF *g, const Value &object, const char *name, uint64_t count,
+                       int *out) {
+  uint64_t index = 0;
+  *out = -1;
+  if (!kroGLTFMember(object, name))
+    return 1;
+  if (!kroGLTFGetRequired(g, object, name, count, &index))
+    return 0;
+  *out = (int)index;
+  return 1;
+}
+
+void kroGLTFCopyName(const Value &object, char *name) {
+  const char *text = kroGLTFGetString(object, "name");
+  snprintf(name, KRO_ASE_NAME_CHARS + 1, "%s", text ? text : "");
+}
+
+int kroGLTFReadCamera(kroGLTF *g, const Value &c, kroSceneCamera *camera) {
+  const char *type = kroGLTFGetString(c, "type");
+  kroGLTFCopyName(c, camera->name);
+  camera->orthographic = type && !strcmp(type, "orthographic");
+  const Value *values = type ? kroGLTFMember(c, type) : nullptr;
+  if (!type || (!camera->orthographic && strcmp(type, "perspective")))
+    return kroGLTFRefuse(g, &c, "a camera type other than perspective or orthographic");
+  if (!values || !values->IsObject())
+    return kroGLTFRefuse(g, &c, "a %s camera without \"%s\"", type, type);
+  const char *required[2][3] = {{"yfov", "znear", nullptr}, {"xmag", "ymag", "zfar"}};
+  for (const char *name : required[camera->orthographic])
+    if (name && !kroGLTFMember(*values, name))
+      return kroGLTFRefuse(g, values, "a %s camera without \"%s\"", type, name);
+  double yfov, aspect, xmag, ymag, znear, zfar;
+  if (!kroGLTFGetNumber(g, *values, "yfov", 0, &yfov) ||
+      !kroGLTFGetNumber(g, *values, "aspectRatio", 0, &aspect) ||
+      !kroGLTFGetNumber(g, *values, "xmag", 0, &xmag) ||
+      !kroGLTFGetNumber(g, *values, "ymag", 0, &ymag) ||
+      !kroGLTFGetNumber(g, *values, "znear", 0, &znear) ||
+      !kroGLTFGetNumber(g, *values, "zfar", 0, &zfar))
+    return 0;
+  if (camera->orthographic ? xmag == 0 || ymag == 0 || znear < 0 || zfar <= znear
+                           : yfov <= 0 || znear <= 0 || aspect < 0 ||
+                                 (kroGLTFMember(*values, "zfar") && zfar <= znear))
+    return kroGLTFRefuse(g, values, "%s camera values out of range", type);
+  camera->yfov = (float)yfov, camera->aspect = (float)aspect;
+  camera->xmag = (float)xmag, camera->ymag = (float)ymag;
+  camera->znear = (float)znear, camera->zfar = (float)zfar;
+  camera->node = -1;
+  return 1;
+}
+
+int kroGLTFReadLight(kroGLTF *g, const Value &l, kroSceneLight *light) {
+  static const char *const kinds[] = {"directional", "point", "spot"};
+  const char *type = kroGLTFGetString(l, "type");
+  light->kind = -1;
+  for (int k = 0; type && k < 3; k++)
+    if (!strcmp(type, kinds[k]))
+      light->kind = k;
+  kroGLTFCopyName(l, light->name);
+  if (light->kind < 0)
+    return kroGLTFRefuse(g, &l, "a light type other than directional, point or spot");
+  double color[3] = {1, 1, 1}, intensity, range, inner = 0, outer = M_PI / 4;
+  const Value *spot = kroGLTFMember(l, "spot");
+  if (light->kind == KRO_LIGHT_SPOT && (!spot || !spot->IsObject()))
+    return kroGLTFRefuse(g, &l, "a spot light without \"spot\"");
+  if (!kroGLTFGetFloats(g, l, "color", 3, color) ||
+      !kroGLTFGetNumber(g, l, "intensity", 1, &intensity) ||
+      !kroGLTFGetNumber(g, l, "range", 0, &range) ||
+      (spot && light->kind == KRO_LIGHT_SPOT &&
+       (!kroGLTFGetNumber(g, *spot, "innerConeAngle", 0, &inner) ||
+        !kroGLTFGetNumber(g, *spot, "outerConeAngle", M_PI / 4, &outer))))
+    return 0;
+  if (intensity < 0 || (kroGLTFMember(l, "range") && range <= 0))
+    return kroGLTFRefuse(g, &l, "a negative intensity or a range not above 0");
+  if (light->kind == KRO_LIGHT_SPOT && !(inner >= 0 && inner < outer && outer <= M_PI / 2))
+    return kroGLTFRefuse(g, spot, "spot cones not 0 <= inner < outer <= pi / 2");
+  for (int k = 0; k < 3; k++)
+    light->color[k] = (float)color[k];
+  light->intensity = (float)intensity, light->range = (float)range;
+  light->inner_cone = (float)inner, light->outer_cone = (float)outer;
+  light->node = -1;
+  return 1;
+}
+
+/* Node i's record: name, pose, rest matrix and what it carries. */
+int kroGLTFReadNode(kroGLTF *g, const Value &n, uint64_t meshes, uint64_t cameras, uint64_t lights,
+                    kroSceneNode *node) {
+  kroGLTFCopyName(n, node->name);
+  const Value *ext = kroGLTFMember(n, "extensions");
+  const Value *punctual = ext ? kroGLTFMember(*ext, "KHR_lights_punctual") : nullptr;
+  node->light = -1;
+  if (!kroGLTFGetOptional(g, n, "mesh", meshes, &node->mesh) ||
+      !kroGLTFGetOptional(g, n, "camera", cameras, &node->camera) ||
+      (punctual && !kroGLTFGetOptional(g, *punctual, "light", lights, &node->light)))
+    return 0;
+  kroGLTFMatrix local;
+  double t[3] = {0, 0, 0}, q[4] = {0, 0, 0, 1}, s[3] = {1, 1, 1};
+  if (!kroGLTFLocalMatrix(g, n, &local))
+    return 0;
+  if (!kroGLTFMember(n, "matrix") &&
+      !(kroGLTFGetFloats(g, n, "translation", 3, t) && kroGLTFGetFloats(g, n, "rotation", 4, q) &&
+        kroGLTFGetFloats(g, n, "scale", 3, s)))
+    return 0;
+  double length = sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+  for (int k = 0; k < 4; k++) {
+    node->pose.rotation[k] = (float)(q[k] / length);
+    if (k < 3)
+      node->pose.translation[k] = (float)t[k], node->pose.scale[k] = (float)s[k];
+  }
+  for (int i = 0; i < 16; i++)
+    node->local[i] = (float)local.m[i];
+  return 1;
+}
+
+const int KRO_KEY_TIMES[] = {5126, 0};
+const int KRO_KEY_ROTATIONS[] = {5126, 5120, 5121, 5122, 5123, 0};
+
+/* Component k of key value i: floats, or normalized integers (signed ones to -1..1). */
+float kroGLTFKeyComponent(const kroGLTFSpan *s, uint64_t i, int k) {
+  const uint8_t *p = s->base + i * s->stride;
+  if (s->component == 5120)
+    return fmaxf((int8_t)p[k] / 127.0f, -1.0f);
+  if (s->component == 5122)
+    return fmaxf((int16_t)kroLittle16(p + 2 * k) / 32767.0f, -1.0f);
+  return kroGLTFComponent(s, i, k);
+}
+
+/* Sampler `index` of animation a (width floats a value), its keys checked and copied. */
+int kroGLTFReadSampler(kroGLTF *g, const Value &sampler, int index, kroAnimationSampler *out) {
+  const char *interpolation = kroGLTFGetString(sampler, "interpolation");
+  const char *names[] = {"STEP", "LINEAR", "CUBICSPLINE"};
+  out->interpolation = interpolation ? -1 : KRO_INTERPOLATE_LINEAR;
+  for (int k = 0; interpolation && k < 3; k++)
+    if (!strcmp(interpolation, names[k]))
+      out->interpolation = k;
+  if (out->interpolation < 0)
+    return kroGLTFRefuse(g, &sampler, "interpolation other than STEP, LINEAR or CUBICSPLINE");
+  uint64_t input, output;
+  kroGLTFSpan in, values;
+  int rotation = out->width == 4, cubic = out->interpolation == KRO_INTERPOLATE_CUBIC;
+  if (!kroGLTFGetRequired(g, sampler, "input", UINT32_MAX, &input) ||
+      !kroGLTFGetRequired(g, sampler, "output", UINT32_MAX, &output) ||
+      !kroGLTFGetSpan(g, input, "SCALAR", KRO_KEY_TIMES, "key time", &in) ||
+      !kroGLTFGetSpan(g, output, rotation ? "VEC4" : "VEC3",
+                      rotation ? KRO_KEY_ROTATIONS : KRO_FLOATS, "key value", &values))
+    return 0;
+  if (values.component != 5126 && !values.normalized)
+    return kroGLTFRefuse(g, &sampler, "sampler %d: integer rotations not normalized", index);
+  if (in.count == 0 || in.count > (uint64_t)KRO_ASE_MAX_COUNT)
+    return kroGLTFRefuse(g, &sampler, "sampler %d: %llu keys, not 1 to %d", index,
+                         (unsigned long long)in.count, KRO_ASE_MAX_COUNT);
+  if (values.count != in.count * (cubic ? 3 : 1))
+    return kroGLTFRefuse(g, &sampler, "sampler %d: %llu output values for %llu keys%s", index,
+                         (unsigned long long)values.count, (unsigned long long)in.count,
+                         cubic ? " (CUBICSPLINE needs 3 a key)" : "");
+  for (uint64_t i = 0; i < in.count; i++) {
+    float t = kroGLTFComponent(&in, i, 0);
+    if (!isfinite(t) || (i > 0 && !(t > kroGLTFComponent(&in, i - 1, 0))))
+      return kroGLTFRefuse(g, &sampler, "sampler %d: key time %llu not after the one before", index,
+                           (unsigned long long)i);
+  }
+  out->times = (float *)kroAllocate(in.count * sizeof(float));
+  out->values = (float *)kroAllocate(values.count * (uint64_t)out->width * sizeof(float));
+  if (!out->times || !out->values)
+    return kroGLTFRefuse(g, nullptr, "no memory");
+  for (uint64_t i = 0; i < values.count; i++)
+    for (int k = 0; k < out->width; k++) {
+      float v = kroGLTFKeyComponent(&values, i, k);
+      if (!isfinite(v))
+        return kroGLTFRefuse(g, &sampler, "sampler %d: value %llu not a finite number", index,
+                             (unsigned long long)i);
+      out->values[i * (uint64_t)out->width + (uint64_t)k] = v;
+    }
+  for (uint64_t i = 0; i < in.count; i++)
+    out->times[i] = kroGLTFComponent(&in, i, 0);
+  out->keys = (int)in.count;
+  return 1;
+}
+
+/* Animation `index`: its kept channels, and the samplers they use. */
+int kroGLTFReadAnimation(kroGLTF *g, const Value &a, int index, const Value &json_nodes,
+                         kroSceneNode *nodes, int node_count, kroAnimation *out) {
+  static const char *const paths[] = {"translation", "rotation", "scale"};
+  int weights = 0; /* channels passed over: told once the animation is read */
+  kroGLTFCopyName(a, out->name);
+  const Value *channels = kroGLTFMember(a, "channels"), *samplers = kroGLTFMember(a, "samplers");
+  if (!channels || !samplers || !channels->IsArray() || !samplers->IsArray())
+    return kroGLTFRefuse(g, &a, "animation %d without \"channels\" and \"samplers\"", index);
+  if (!kroGLTFCheckedList(g, channels, "channels") || !kroGLTFCheckedList(g, samplers, "samplers"))
+    return 0;
+  out->channels =
+      (kroAnimationChannel *)kroAllocate((channels->Size() + 1) * sizeof(kroAnimationChannel));
+  out->samplers = (kroAnimationSampler *)kroAllocateZeroed((samplers->Size() + 1) *
+                                                           sizeof(kroAnimationSampler));
+  if (!out->channels || !out->samplers)
+    return kroGLTFRefuse(g, nullptr, "no memory");
+  out->sampler_count = (int)samplers->Size();
+  for (unsigned c = 0; c < channels->Size(); c++) {
+    const Value &channel = (*channels)[c];
+    const Value *target = kroGLTFMember(channel, "target");
+    uint64_t sampler, node;
+    if (!target || !target->IsObject())
+      return kroGLTFRefuse(g, &channel, "channel %u without \"target\"", c);
+    const char *path = kroGLTFGetString(*target, "path");
+    if (!kroGLTFMember(channel, "sampler"))
+      return kroGLTFRefuse(g, &channel, "channel %u without \"sampler\"", c);
+    if (!kroGLTFGetIndex(g, channel, "sampler", UINT32_MAX, 0, &sampler))
+      return 0;
+    if (sampler >= samplers->Size())
+      return kroGLTFRefuse(g, &channel, "channel %u: sampler %llu of %u", c,
+                           (unsigned long long)sampler, samplers->Size());
+    if (!kroGLTFGetIndex(g, *target, "node", UINT32_MAX, UINT64_MAX, &node))
+      return 0;
+    if (node != UINT64_MAX && node >= (uint64_t)node_count)
+      return kroGLTFRefuse(g, &channel, "channel %u: node %llu of %d", c, (unsigned long long)node,
+                           node_count);
+    int kind = -1;
+    for (int k = 0; path && k < 3; k++)
+      if (!strcmp(path, paths[k]))
+        kind = k;
+    if (path && !strcmp(path, "weights")) {
+      weights++;
+      continue;
+    }
+    if (kind < 0)
+      return kroGLTFRefuse(g, target,
+                           "channel %u: a path other than translation, rotation, "
+                           "scale or weights",
+                           c);
+    if (node == UINT64_MAX)
+      continue;
+    if (kroGLTFMember(json_nodes[(unsigned)node], "matrix"))
+      return kroGLTFRefuse(g, &channel, "channel %u moves node %llu, which gives a matrix", c,
+                           (unsigned long long)node);
+    int width = kind == KRO_PATH_ROTATION ? 4 : 3;
+    kroAnimationSampler *s = &out->samplers[sampler];
+    if (s->width && s->width != width)
+      return kroGLTFRefuse(g, &channel, "sampler %llu serves values of 3 and of 4 numbers",
+                           (unsigned long long)sampler);
+    s->width = width;
+    nodes[node].animated = 1;
+    out->channels[out->channel_count++] = {(int)node, kind, (int)sampler};
+  }
+  out->start = out->end = 0;
+  for (int k = 0, first = 1; k < out->sampler_count; k++) {
+    kroAnimationSampler *s = &out->samplers[k];
+    if (!s->width)
+      continue;
+    if (!kroGLTFReadSampler(g, (*samplers)[(unsigned)k], k, s))
+      return 0;
+    float start = s->times[0], end = s->times[s->keys - 1];
+    out->start = first || start < out->start ? start : out->start;
+    out->end = first || end > out->end ? end : out->end;
+    first = 0;
+  }
+  if (weights)
+    printf("Warning: %s, animation %d: %d channel%s of morph target weights passed over\n", g->path,
+           index, weights, weights == 1 ? "" : "s");
+  return 1;
+}
+
+/* Every node's rest world matrix, parents before children: roots first, then breadth first
+ * through the file's children lists (checked by kroGLTFFlattenNodes: each node has one place). */
+void kroGLTFRestWorld(const Value &json_nodes, kroSceneNode *nodes, int count, int *order) {
+  int n = 0;
+  for (int i = 0; i < count; i++)
+    if (nodes[i].parent < 0)
+      order[n++] = i;
+  for (int at = 0; at < n; at++) {
+    kroSceneNode *node = &nodes[order[at]];
+    kroGLTFMatrix local, parent;
+    for (int k = 0; k < 16; k++) {
+      local.m[k] = node->local[k];
+      parent.m[k] = node->parent >= 0 ? nodes[node->parent].world[k] : k % 5 == 0;
+    }
+    kroGLTFMatrix world = kroGLTFMultiply(parent, local);
+    for (int k = 0; k < 16; k++)
+      node->world[k] = (float)world.m[k];
+    const Value *children = kroGLTFMember(json_nodes[(unsigned)order[at]], "children");
+    for (unsigned k = 0; children && k < children->Size(); k++)
+      order[n++] = (int)(*children)[k].GetUint();
+  }
+}
+
+int kroGLTFLoadNodes(kroGLTF *g, kroScene *scene) {
+  const Value *nodes, *meshes, *cameras, *animations, *lights;
+  static const Value none(rapidjson::kArrayType);
+  const Value *ext = kroGLTFMember(g->doc, "extensions");
+  const Value *punctual = ext ? kroGLTFMember(*ext, "KHR_lights_punctual") : nullptr;
+  lights = punctual ? kroGLTFMember(*punctual, "lights") : nullptr;
+  if (!lights)
+    lights = &none;
+  if (!kroGLTFTopArray(g, "nodes", &nodes) || !kroGLTFTopArray(g, "meshes", &meshes) ||
+      !kroGLTFTopArray(g, "cameras", &cameras) || !kroGLTFTopArray(g, "animations", &animations) ||
+      !kroGLTFCheckedList(g, nodes, "nodes") || !kroGLTFCheckedList(g, cameras, "cameras") ||
+      !kroGLTFCheckedList(g, lights, "lights") || !kroGLTFCheckedList(g, animations, "animations"))
+    return 0;
+  int count = (int)nodes->Size();
+  /* The tree's rules (a cycle, two parents) as the mesh reader applies them. */
+  kroGLTFMatrix *world = (kroGLTFMatrix *)kroAllocate((count + 1) * sizeof(kroGLTFMatrix));
+  uint32_t *order = (uint32_t *)kroAllocate((count + 1) * sizeof(uint32_t)), reached = 0;
+  int ok = world && order ? kroGLTFFlattenNodes(g, *nodes, world, order, &reached)
+                          : kroGLTFRefuse(g, nullptr, "no memory");
+  free(world);
+  scene->nodes = ok ? (kroSceneNode *)kroAllocateZeroed((count + 1) * sizeof(kroSceneNode)) : 0;
+  scene->cameras =
+      ok ? (kroSceneCamera *)kroAllocateZeroed((cameras->Size() + 1) * sizeof(kroSceneCamera))
+         : nullptr;
+  scene->lights =
+      ok ? (kroSceneLight *)kroAllocateZeroed((lights->Size() + 1) * sizeof(kroSceneLight))
+         : nullptr;
+  scene->animations =
+      ok ? (kroAnimation *)kroAllocateZeroed((animations->Size() + 1) * sizeof(kroAnimation))
+         : nullptr;
+  if (ok && (!scene->nodes || !scene->cameras || !scene->lights || !scene->animations))
+    ok = kroGLTFRefuse(g, nullptr, "no memory");
+  for (unsigned i = 0; ok && i < cameras->Size(); i++)
+    ok = kroGLTFReadCamera(g, (*cameras)[i], &scene->cameras[scene->camera_count++]);
+  for (unsigned i = 0; ok && i < lights->Size(); i++)
+    ok = kroGLTFReadLight(g, (*lights)[i], &scene->lights[scene->light_count++]);
+  for (int i = 0; ok && i < count; i++)
+    scene->nodes[i].parent = -1;
+  for (int i = 0; ok && i < count; i++) {
+    kroSceneNode *node = &scene->nodes[i];
+    ok = kroGLTFReadNode(g, (*nodes)[(unsigned)i], meshes->Size(), cameras->Size(), lights->Size(),
+                         node);
+    const Value *children = kroGLTFMember((*nodes)[(unsigned)i], "children");
+    for (unsigned k = 0; ok && children && k < children->Size(); k++)
+      scene->nodes[(*children)[k].GetUint()].parent = i;
+    if (ok && node->camera >= 0 && scene->cameras[node->camera].node < 0)
+      scene->cameras[node->camera].node = i;
+    if (ok && node->light >= 0 && scene->lights[node->light].node < 0)
+      scene->lights[node->light].node = i;
+  }
+  scene->node_count = ok ? count : 0;
+  if (ok)
+    kroGLTFRestWorld(*nodes, scene->nodes, count, (int *)order);
+  free(order);
+  for (unsigned i = 0; ok && i < animations->Size(); i++)
+    ok = kroGLTFReadAnimation(g, (*animations)[i], (int)i, *nodes, scene->nodes, count,
+                              &scene->animations[scene->animation_count++]);
+  return ok;
+}
+
+} // namespace
+
+int kroLoadNodesFromGLTF(kroScene *scene, const char *path) {
+  kroFreeSceneNodes(scene);
+  kroGLTF g;
+  g.path = path ? path : "";
+  if (!kroOpenGLTF(&g, 1) || !kroGLTFLoadNodes(&g, scene)) {
+    kroFreeSceneNodes(scene);
+    if (g.why[0])
+      kroGLTFReport(&g, "kroLoadNodesFromGLTF");
+    return 0;
+  }
+  return scene->node_count;
+}

@@ -1,7 +1,8 @@
 /*
  * Scenes of any format: the format told by a file's first bytes, and the one
  * loading call that hands each format to its reader.
- * Depends on: kro_ase.cpp, kro_material.cpp (ASE), kro_obj.cpp (OBJ), kro_gltf.cpp (glTF).
+ * Depends on: kro_ase.cpp, kro_material.cpp (ASE), kro_obj.cpp (OBJ), kro_gltf.cpp (glTF),
+ * kro_anim.cpp (nodes).
  */
 #include "kro.h"
 #include "kro_internal.h"
@@ -83,9 +84,12 @@ int kroLoadScene(kroScene *scene, const char *path, int textures) {
       materials =
           ase ? kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures)
               : kroLoadMaterialsFromGLTF(&scene->materials, path, textures);
+    if (!ase && kroFailureCount() == failures)
+      kroLoadNodesFromGLTF(scene, path);
     if (kroFailureCount() != failures) {
       kroFreeMeshArray(&scene->meshes, count);
       kroFreeMaterials(&scene->materials, materials);
+      kroFreeSceneNodes(scene);
       return 0;
     }
     scene->mesh_count = count;
@@ -105,5 +109,6 @@ int kroLoadScene(kroScene *scene, const char *path, int textures) {
 void kroFreeScene(kroScene *scene) {
   kroFreeMeshArray(&scene->meshes, scene->mesh_count);
   kroFreeMaterials(&scene->materials, scene->material_count);
+  kroFreeSceneNodes(scene);
   memset(scene, 0, sizeof *scene);
 }

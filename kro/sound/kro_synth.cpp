@@ -428,7 +428,10 @@ void kroRenderSynthFloat(kroSynth *synth, float *out, int frames) {
       if (control)
         kroVoiceControl(v, frame);
       float x = kroVoiceSample(v);
+      if (synth->mute >> c & 1u)
+        continue;
       float l = x * v->left, r = x * v->right;
+      synth->peak[c] = fmaxf(synth->peak[c], fmaxf(fabsf(l), fabsf(r)));
       dry[0] += l;
       dry[1] += r;
       echo_in += (l + r) * v->channel->delay;

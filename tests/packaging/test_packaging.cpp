@@ -215,6 +215,18 @@ void expectScene(const Shot &shot) {
   EXPECT_EQ(shot.count(lit, 0, 0, 200, 8) + shot.count(lit, 0, 24, 200, 48), 0);
 }
 
+// flight: Blender's camera flight over its checkered town, the sky above and both checker hues
+// below; the block at the foot of the view changes as the camera flies on: red at the start,
+// green at 1.5 s (a sixth of the way round the town, as make-flight.py keys it).
+void expectFlight(const Shot &start, const Shot &later) {
+  auto orange = [](const uint8_t *p) { return p[0] > 150 && p[1] > 90 && p[2] < 110; };
+  for (const Shot *shot : {&start, &later})
+    EXPECT_TRUE(near(shot->at(320, 350), {140, 178, 230}, 3) &&
+                shot->count(orange) > shot->all() / 20 && shot->count(blue) > shot->all() / 20);
+  EXPECT_TRUE(near(start.at(320, 20), {209, 26, 26}, 40)) << "red block ahead";
+  EXPECT_TRUE(near(later.at(320, 20), {28, 196, 56}, 40)) << "green block ahead";
+}
+
 // The documented install line on a machine that has only a compiler, CMake, GL and zlib: every
 // optional part is skipped with a line naming what it lacks, or, with the Makefile's strict
 // setting, the configuration stops. With SDL 1.2 as well, the install has the application layer,
@@ -263,7 +275,7 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
         "share/kro/sh/psh/b.frag", "lib/cmake/kro/kroConfig.cmake",
         "lib/cmake/kro/kroConfigVersion.cmake", "lib/pkgconfig/kro.pc", "include/kro/kroapp.h",
         "lib/libkroapp.a", "lib/pkgconfig/kroapp.pc", "share/kro/fonts/kroview.krof",
-        "share/kro/presets/kick.song"})
+        "share/kro/presets/kick.song", "bin/kroplay"})
     EXPECT_TRUE(kroTestFileExists(prefix + "/" + file)) << file;
   ASSERT_TRUE(run(kCMake + " -E copy_directory " + shellWord(kSource + "/examples") + " " +
                   shellWord(examples)));
@@ -276,7 +288,8 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
   kroTestWriteFile(root + "/kick.song", "instrument k\npreset kick\nchannel c\ninstrument k\n"
                                         "pattern 0\n0 C-2\norder\n0\n");
   EXPECT_TRUE(run("cd " + shellWord(root) + " && " + shellWord(prefix + "/bin/krotool") +
-                  " song-wav kick.wav kick.song"));
+                  " song-wav kick.wav kick.song && " + shellWord(prefix + "/bin/kroplay") +
+                  " kick.song --wav kick2.wav && cmp kick.wav kick2.wav"));
 
   // Every example with find_package(kro), warnings as errors, run for a few frames in `root`, a
   // working folder without sh/ (the shader files must come from the installed folder), twice: it
@@ -322,6 +335,9 @@ TEST(Packaging, EngineAloneInstallsAndEveryExampleRunsFromIt) {
       EXPECT_EQ(s.count(other), 0);
     });
   EXPECT_TRUE(kroTestFileExists(out + "/timing.wav"));
+  expectExample(out + "/flight", 2, 640, 360, [](const Shot &) {});
+  expectExample(out + "/flight", 90, 640, 360,
+                [&](const Shot &later) { expectFlight(Shot(root + "/flight-2.png"), later); });
   expectExample(out + "/terrain", 1, 480, 320, [](const Shot &) {});
   expectExample(out + "/terrain", 31, 480, 320, [&](const Shot &later) {
     expectMovingLight(Shot(root + "/terrain-1.png"), later);

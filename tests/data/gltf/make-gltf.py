@@ -161,3 +161,71 @@ json_len = struct.unpack("<I", good[12:16])[0]
 write("bad-json-chunk.glb", good[:12] + struct.pack("<I", len(good)) + good[16:])
 at = 20 + json_len
 write("bad-bin-chunk.glb", good[:at] + struct.pack("<I", len(good) - at - 7) + good[at + 4:])
+
+# Nodes in motion: Rig (moved 10 along x, turned 90 degrees about y) holds Camera and Mover;
+# three lights, one of each kind; two cameras, the first also on Lamp. The animation "Fly": the camera's translation
+# in STEP keys, Mover's rotation in LINEAR keys (0, 90 and 180 degrees about y, the last
+# written with its sign flipped, as exporters do), Mover's translation in one CUBICSPLINE
+# interval (keys at 1 and 3 s), and a morph target weights channel the reader passes over.
+def q_y(degrees):
+    h = math.radians(degrees) / 2
+    return [0, math.sin(h), 0, math.cos(h)]
+
+
+def animated(fault=None):
+    times = [0, 1, 1] if fault == "times" else [0, 1, 2]
+    flip = [-x for x in q_y(180)]
+    cubic = [[0, 0, 0], [0, 0, 0], [0, 4, 0],       # in-tangent, value, out-tangent at 1 s
+             [0, 0, -2], [2, 0, 0], [0, 0, 0]]      # and at 3 s
+    parts = tri + [
+        (pack("f", times), {"componentType": FLOAT, "count": 3, "type": "SCALAR"}),
+        (pack("3f", [[0, 1, 5], [0, 2, 5], [0, 3, 5]]),
+         {"componentType": FLOAT, "count": 3, "type": "VEC3"}),
+        (pack("4f", [q_y(0), q_y(90), flip]),
+         {"componentType": FLOAT, "count": 2 if fault == "output" else 3, "type": "VEC4"}),
+        (pack("f", [1, 3]), {"componentType": FLOAT, "count": 2, "type": "SCALAR"}),
+        (pack("3f", cubic),
+         {"componentType": FLOAT, "count": 2 if fault == "cubic" else 6, "type": "VEC3"}),
+        (pack("f", [0, 1]), {"componentType": FLOAT, "count": 2, "type": "SCALAR"})]
+    nodes = [{"name": "Rig", "children": [1, 2], "translation": [10, 0, 0], "rotation": q_y(90)},
+             {"name": "Camera", "camera": 0, "translation": [0, 1, 5], "_child": True},
+             {"name": "Mover", "mesh": 0, "_child": True},
+             {"name": "Sun", "rotation": [-s, 0, 0, s],
+              "extensions": {"KHR_lights_punctual": {"light": 0}}},
+             {"name": "Lamp", "translation": [0, 3, 0], "camera": 0,
+              "extensions": {"KHR_lights_punctual": {"light": 1}}},
+             {"name": "Spot", "translation": [0, 4, 0], "camera": 1,
+              "extensions": {"KHR_lights_punctual": {"light": 2}}}]
+    channels = [{"sampler": 0, "target": {"node": 1, "path": "translation"}},
+                {"sampler": 1, "target": {"node": 2, "path": "rotation"}},
+                {"sampler": 2, "target": {"node": 2, "path": "translation"}},
+                {"sampler": 3, "target": {"node": 2, "path": "weights"}}]
+    if fault == "node":
+        channels[1]["target"]["node"] = 9
+    if fault == "sampler":
+        channels[2]["sampler"] = 7
+    samplers = [{"input": 2, "output": 3, "interpolation": "STEP"},
+                {"input": 2, "output": 4},
+                {"input": 5, "output": 6, "interpolation": "CUBICSPLINE"},
+                {"input": 7, "output": 7}]
+    extra = {"cameras": [{"name": "Lens", "type": "perspective", "perspective": {
+                 "yfov": 0.8, "znear": 0.1, "aspectRatio": 1.5}},
+                         {"name": "Plan", "type": "orthographic", "orthographic": {
+                 "xmag": 4, "ymag": 2, "znear": 0.5, "zfar": 50}}],
+             "extensionsUsed": ["KHR_lights_punctual"],
+             "extensions": {"KHR_lights_punctual": {"lights": [
+                 {"name": "SunLight", "type": "directional", "color": [1, 0.9, 0.8],
+                  "intensity": 3},
+                 {"name": "LampLight", "type": "point", "intensity": 100, "range": 10},
+                 {"type": "spot", "intensity": 50, "spot": {
+                     "innerConeAngle": 0.2, "outerConeAngle": 0.1 if fault == "spot" else 0.6}}]}},
+             "animations": [{"name": "Fly", "channels": channels, "samplers": samplers}]}
+    doc, blob = document(parts, nodes, [{"primitives": [{"attributes": {"POSITION": 0,
+                                                                         "NORMAL": 1}}]}],
+                         extra=extra)
+    return text(embedded(doc, blob))
+
+
+write("animated.gltf", animated())
+for fault in ("times", "output", "node", "sampler", "cubic", "spot"):
+    write("bad-anim-%s.gltf" % fault, animated(fault))
