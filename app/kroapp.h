@@ -38,8 +38,23 @@
  * time steps as above and the sound plays beside it. Without a sound device the run goes on
  * silently on the clock (one line on standard error). Keys that hold time (docs/timing.md):
  * Space pauses and resumes picture and sound; Left/Right move a beat back/forward, Page Up/Page
- * Down a bar of KRO_APP_BEAT_BAR beats; Home goes to the start. A beat is the sync tracks' 60 /
- * tempo seconds, or a second without tracks; the sound moves by the same frames, to the sample.
+ * Down a bar of KRO_APP_BEAT_BAR beats; Home goes to the start; L marks the start of the bar
+ * playing, a second L the end of the bar then playing and loops picture and sound between the
+ * two (time at or past the end goes back by whole loops), a third lets go. A beat is the sync
+ * tracks' 60 / tempo seconds, or a second without tracks; the sound moves by the same frames,
+ * to the sample. F1 or H shows and hides the list of every key.
+ * The sync editor (with sync tracks; docs/timing.md): Tab shows and hides the tracks as columns
+ * against the rows around the time, the row playing highlighted, each key's value followed by
+ * its interpolation's mark (- step, / linear, ~ smooth, ^ ramp). While it is shown: Up/Down move
+ * time one row back/forward (the cursor's row is the row playing); Left/Right move the cursor a
+ * track (Shift+Left/Right still move a beat); digits, '.' and '-' type a value, Backspace drops
+ * its last character, Escape all of it (the run goes on), Enter sets it as the key at the cursor
+ * (a new key takes the interpolation of the key before it, step for a track's first); I turns
+ * the key at the cursor to the next interpolation; Delete removes it; S writes the tracks over
+ * the track file with kroWriteSyncTracks (after a failure the file is as it was, the reason on
+ * the status line and standard error). kroAppSyncValue gives an edit's value from the next
+ * frame on; while edits are not saved, a change to the file is not read over them. The time keys
+ * work while the editor is shown.
  * A production may take keys before these (app->key), seek (kroAppSeek), swap the song at its
  * row (kroAppSetSong) and mute its channels (kroAppMute), as kroplay does.
  * Exit statuses: 0 a run that ended by Escape, the window's close or its

@@ -64,6 +64,7 @@ int probeMain(int argc, char **argv) {
     if (keys && shown != std::pair{x, kroAppSyncValue(&app, "y")}) {
       shown = {x, kroAppSyncValue(&app, "y")};
       printf("x %g y %g\n", shown.first, shown.second);
+      fflush(stdout); // the first line tells the test the window takes keys
     }
     if (!sync.empty() && app.frame == 1)
       printf("start %g\n", x);
@@ -190,15 +191,16 @@ TEST(App, OptionsAndExitStatuses) {
 // interpolation twice on (step, linear, smooth); up to row 0, track x: its key deleted, -2 typed
 // in, 7 typed and dropped with Escape, Enter with nothing typed. The first save finds no room for
 // the file (a 16-byte limit) and must leave it whole; the second, with room, writes what was
-// typed, and the picture's values followed each edit.
+// typed, and the picture's values followed each edit; the editor is on the last frame's shot.
 TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
   std::string sync = kroTestTempPath("keyed.sync"), log = kroTestTempPath("keyed.log"),
               pid_file = kroTestTempPath("keyed.pid");
   const std::string old = "tempo 60\ntrack x\n0 3\ntrack y\n4 1 linear\n8 2\n";
   kroTestWriteFile(sync, old);
   ASSERT_EQ(kroTestRun("rm -f " + pid_file + "; (KRO_TEST_APP_PROBE=1 /proc/" +
-                       std::to_string(getpid()) + "/exe --window --keys --sync " + sync +
-                       " & echo $! >" + pid_file + "; wait) 2>&1 </dev/null | cat >" + log +
+                       std::to_string(getpid()) +
+                       "/exe --window --keys --frames 1000000000 --shot " + log + ".png --sync " +
+                       sync + " & echo $! >" + pid_file + "; wait) 2>&1 </dev/null | cat >" + log +
                        " 2>/dev/null &")
                 .status,
             0);
@@ -211,9 +213,12 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
     return kroTestRun("for i in $(seq 100); do " + shell + " && exit 0; sleep 0.1; done; exit 1")
                .status == 0;
   };
+  ASSERT_TRUE(waitFor("grep -q 'x 3 y' " + log));
   ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=16:unlimited").status, 0);
-  kroTestRun(keyed + " space Home Tab Down Down Right 1 period 7 BackSpace 5 Return i i Up Up " +
-             "Left Delete minus 2 Return 7 Escape Return s");
+  // A Shift between two presses of one key: sent key events carry no time, and SDL reads a
+  // release and a press of one key at one time as the key held.
+  kroTestRun(keyed + " space Home Tab Down Shift_L Down Right 1 period 7 BackSpace 5 Return i " +
+             "Shift_L i Up Shift_L Up Left Delete minus 2 Return 7 Escape Return s");
   EXPECT_TRUE(waitFor("grep -q 'not saved' " + log)) << kroTestReadFile(log);
   EXPECT_EQ(kroTestReadFile(sync), old);
   ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=unlimited").status, 0);
@@ -236,6 +241,11 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
   EXPECT_EQ(keys, "x 0 -2 step\ny 2 1.5 smooth\ny 4 1 linear\ny 8 2 step\n");
   EXPECT_EQ(tracks.tempo, 60);
   kroFreeSyncTracks(&tracks);
+  kroTestPng shot(log + ".png"); // the editor over the clear colour on the last frame
+  int covered = 0;
+  for (int i = 0; i < shot.width * shot.height; i++)
+    covered += memcmp(shot.at(i % shot.width, i / shot.width), "\x33\x66\x99", 3) != 0;
+  EXPECT_GT(covered, shot.width * shot.height / 4);
   std::string printed = kroTestReadFile(log);
   size_t last = printed.find("x -2 y 1.5\n"); // and no other value after it
   EXPECT_TRUE(kroTestHas(printed, "x 3 y 1\n") && kroTestHas(printed, "x 3 y 1.5\n") &&

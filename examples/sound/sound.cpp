@@ -1,29 +1,27 @@
 /*
  * sound: a song for the engine's synthesizer, written as data in this file,
- * played through SDL's audio callback under a turning cube that kicks with
- * the drum. Along the bottom, the song's position: one cell per order step
- * (the wide ones) and one per row of the pattern playing (the narrow ones),
- * the current ones lit, with a bar of the seconds played.
+ * played by the application layer (app.song) under a turning cube that kicks
+ * with the drum. Along the bottom, the song's position: one cell per order
+ * step (the wide ones) and one per row of the pattern playing (the narrow
+ * ones), the current ones lit, with a bar of the seconds played.
  *
- *   sound [--window] [--frames N] [--shot FILE.png] [--help]
+ *   sound [--window] [--frames N] [--shot FILE.png] [--start SECONDS] [--help]
  *
- * The callback only renders (kroRenderSynth: no allocation, lock or I/O);
- * the picture reads the frame position under SDL's audio lock. Without an
- * audio device it says so in one line and follows the clock instead; under
- * --frames it follows the application's time (1/60 s a frame), so that the
- * pictures are the same on every run whatever the device plays. The
- * song ends the program after its 8 s; Escape or closing the window ends it
- * earlier, --frames after N frames, and --shot writes the last of them as a
- * PNG picture: the window, the loop and the options are the application
- * layer's (kroapp.h).
- * Depends on: kro, kroapp, SDL 1.2 (audio), GL.
+ * The production's time (app.seconds) is the song's position as the device
+ * plays it, so the picture follows the sound with no audio code here; the
+ * time keys (Space, Left/Right, Home, L...) hold picture and sound together.
+ * Without an audio device the layer says so in one line and follows the
+ * clock; under --frames the time steps 1/60 s a frame, so that the pictures
+ * are the same on every run whatever the device plays. The song ends the
+ * program after its 8 s; Escape or closing the window ends it earlier,
+ * --frames after N frames, and --shot writes the last of them as a PNG
+ * picture: the window, the loop, the sound and the options are the
+ * application layer's (kroapp.h).
+ * Depends on: kro, kroapp, GL.
  */
 #include <kro/kroapp.h>
 
-#include <SDL/SDL.h>
 #include <math.h>
-#include <stdio.h>
-#include <string.h>
 
 #ifndef KRO_SHADER_DIR
 #define KRO_SHADER_DIR "sh"
@@ -75,30 +73,6 @@ static const uint8_t ORDER[STEPS * CHANNELS] = {
 static const kroSong SONG = {INSTRUMENTS, 4,    SONG_CHANNELS, CHANNELS, &PATTERNS[0][0],
                              6,           ROWS, ORDER,         STEPS,    480, /* 8 rows a second */
                              0.375f,      0.4f, 0.5f,          0.6f};
-
-static kroSynth Synth;
-
-/* SDL's audio callback: the song's next frames. */
-static void Play(void *, Uint8 *stream, int bytes) {
-  kroRenderSynth(&Synth, (int16_t *)stream, bytes / 4);
-}
-
-/* Opens the audio device and starts the song; false (after one line) without one. */
-static bool StartSound(void) {
-  SDL_AudioSpec want;
-  memset(&want, 0, sizeof want);
-  want.freq = KRO_SYNTH_RATE;
-  want.format = AUDIO_S16SYS;
-  want.channels = 2;
-  want.samples = 1024;
-  want.callback = Play;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0 || SDL_OpenAudio(&want, nullptr) != 0) {
-    fprintf(stderr, "sound: playing without sound: %s\n", SDL_GetError());
-    return false;
-  }
-  SDL_PauseAudio(0);
-  return true;
-}
 
 /* A quad from (x0, y0) to (x1, y1) in pixels. */
 static void Box(float x0, float y0, float x1, float y1) {
@@ -186,27 +160,15 @@ int main(int argc, char **argv) {
   kroApp app = {};
   app.windowed = 1;
   app.fixed_shaders = 1; /* the cube is GL's own lighting: no shader to watch */
+  app.song = &SONG;
   kroSetShaderFolder(KRO_SHADER_DIR);
-  if (kroStartSynth(&Synth, &SONG) != 0)
-    return 1;
-  if (!kroAppStart(&app, "sound", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv)) {
-    kroStopSynth(&Synth);
+  if (!kroAppStart(&app, "sound", WINDOW_WIDTH, WINDOW_HEIGHT, &argc, argv))
     return app.status;
-  }
-  bool sound = StartSound();
   while (kroAppFrame(&app)) {
     int64_t frame = (int64_t)(app.seconds * KRO_SYNTH_RATE);
-    if (sound && app.frames == 0) {
-      SDL_LockAudio();
-      frame = Synth.frame;
-      SDL_UnlockAudio();
-    }
-    if (app.frames == 0 && frame >= Synth.frames)
+    if (app.frames == 0 && frame >= kroSongFrames(&SONG))
       break;
     DrawFrame(frame, app.frame - 1);
   }
-  SDL_CloseAudio();
-  int status = kroAppEnd(&app);
-  kroStopSynth(&Synth);
-  return status;
+  return kroAppEnd(&app);
 }
