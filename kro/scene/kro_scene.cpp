@@ -74,15 +74,16 @@ int kroLoadScene(kroScene *scene, const char *path, int textures) {
   switch (format) {
   case KRO_SCENE_ASE:
   case KRO_SCENE_GLTF: {
-    int ase = format == KRO_SCENE_ASE;
     long failures = kroFailureCount();
-    int count = ase ? kroLoadMeshArrayFromASE(&scene->meshes, path)
-                    : kroLoadMeshArrayFromGLTF(&scene->meshes, path);
-    int materials = 0;
-    if (kroFailureCount() == failures)
-      materials =
-          ase ? kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures)
-              : kroLoadMaterialsFromGLTF(&scene->materials, path, textures);
+    int count = 0, materials = 0;
+    if (format == KRO_SCENE_GLTF) {
+      kroGLTFLoadScene(scene, path, textures);
+      count = scene->mesh_count, materials = scene->material_count;
+    } else {
+      count = kroLoadMeshArrayFromASE(&scene->meshes, path);
+      if (kroFailureCount() == failures)
+        materials = kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures);
+    }
     if (kroFailureCount() != failures) {
       kroFreeMeshArray(&scene->meshes, count);
       kroFreeMaterials(&scene->materials, materials);
