@@ -88,7 +88,8 @@ std::vector<uint32_t> sphereTriangles(const Sphere &sphere) {
       corners.insert(corners.end(), {a, b, b + 1, a, b + 1, a + 1});
     }
     uint32_t above = splitVertexBefore(sphere, last) + s;
-    corners.insert(corners.end(), {above, (uint32_t)(splitVertexBefore(sphere, last + 1) + s), above + 1});
+    corners.insert(corners.end(),
+                   {above, (uint32_t)(splitVertexBefore(sphere, last + 1) + s), above + 1});
   }
   return corners;
 }
@@ -136,8 +137,8 @@ std::string writeGlb(int triangles) {
       "\"byteLength\":%zu,\"byteOffset\":0},{\"buffer\":0,\"byteLength\":%zu,\"byteOffset\":%zu},{"
       "\"buffer\":0,\"byteLength\":%zu,\"byteOffset\":%zu},{\"buffer\":0,\"byteLength\":%zu,"
       "\"byteOffset\":%zu}],\"buffers\":[{\"byteLength\":%zu}]}",
-      vertices, vertices, vertices, index_bytes == 4 ? 5125 : 5123, corners.size(), v3, v3, v3,
-      v2, 2 * v3, corners.size() * index_bytes, 2 * v3 + v2, bin.size());
+      vertices, vertices, vertices, index_bytes == 4 ? 5125 : 5123, corners.size(), v3, v3, v3, v2,
+      2 * v3, corners.size() * index_bytes, 2 * v3 + v2, bin.size());
   std::string text = json;
   text.resize((text.size() + 3) / 4 * 4, ' ');
   std::vector<uint8_t> file;
@@ -193,9 +194,8 @@ std::string writeObj(int triangles) {
   };
   auto coord = [&](int r, int s) { return 1 + splitVertexBefore(sphere, r) + s; };
   for (int s = 0; s < n; s++) {
-    fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", point(0, s), coord(0, s), point(0, s),
-            point(1, s), coord(1, s), point(1, s), point(1, s + 1), coord(1, s + 1),
-            point(1, s + 1));
+    fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", point(0, s), coord(0, s), point(0, s), point(1, s),
+            coord(1, s), point(1, s), point(1, s + 1), coord(1, s + 1), point(1, s + 1));
     for (int r = 1; r < last; r++)
       fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", point(r, s), coord(r, s), point(r, s),
               point(r + 1, s), coord(r + 1, s), point(r + 1, s), point(r + 1, s + 1),
@@ -285,11 +285,7 @@ void BM_ObjTinyobjloader(benchmark::State &state) {
 // Medians of five runs each: the machine may be busy with other work.
 BENCHMARK(BM_GlbEngine)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_GlbAssimp)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
-BENCHMARK(BM_GlbTinygltf)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5);
+BENCHMARK(BM_GlbTinygltf)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_ObjEngine)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_ObjAssimp)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_ObjTinyobjloader)
