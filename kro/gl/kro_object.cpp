@@ -104,6 +104,21 @@ float *kroMakeRowBlock(kroRowMaker *maker) {
 kroObject kroFinishRows(kroRowMaker *maker) {
   if (maker->count > __INT_MAX__)
     return nullptr;
+  kroRowBlock *last = (kroRowBlock *)maker->last;
+  if (last && maker->room) { /* the last block given back its unused rows; it may move */
+    size_t rows = last->rows - maker->room;
+    kroRowBlock *kept =
+        (kroRowBlock *)realloc(last, sizeof(kroRowBlock) + rows * maker->floats * sizeof(float));
+    if (kept) {
+      kroRowBlock **link = (kroRowBlock **)&maker->first;
+      while (*link != last)
+        link = &(*link)->next;
+      *link = kept;
+      maker->last = kept;
+      kept->rows = rows;
+      maker->room = 0;
+    }
+  }
   kroRowHeader *header =
       (kroRowHeader *)kroAllocate(sizeof(kroRowHeader) + maker->count * sizeof(float *));
   if (!header)

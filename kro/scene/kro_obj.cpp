@@ -706,7 +706,14 @@ int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures) {
   memset(&walk, 0, sizeof walk);
   walk.material = -1;
   kroMesh *meshes = nullptr;
-  if (!kroWalkObj(&walk, path) || !kroMakeObjMeshes(&walk, &meshes)) {
+  int walked = kroWalkObj(&walk, path);
+  for (kroObjList *list : {&walk.positions, &walk.coords, &walk.normals}) {
+    free(list->data); /* before the meshes' row pointers are made */
+    *list = {};
+  }
+  free(walk.text.bytes);
+  walk.text.bytes = nullptr;
+  if (!walked || !kroMakeObjMeshes(&walk, &meshes)) {
     kroFreeObjWalk(&walk);
     return 0;
   }
