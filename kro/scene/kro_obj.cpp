@@ -1,8 +1,9 @@
 /*
- * OBJ scenes with their MTL material libraries: the whole file is read into
- * one buffer and walked line by line; faces are fanned into triangles and
- * gathered into one kroMesh per run of faces that share an object or group
- * name and a material; the libraries fill kroMaterial records whose diffuse
+ * OBJ scenes with their MTL material libraries: the file is read in blocks of
+ * whole lines (a library whole) and walked line by line; faces are fanned into
+ * triangles whose rows are made at once, one kroMesh per run of faces that
+ * share an object or group name and a material; the libraries fill kroMaterial
+ * records whose diffuse
  * pictures are found as ASE maps are (kroLoadMaterialTextures, relative to
  * the library's folder).
  * Depends on: kro_ase_scan.h (number scanning), kro_object.cpp (rows,
