@@ -37,10 +37,11 @@ static int kroAllocationFails(void) {
 static void *kroAdviseLarge(void *block, size_t bytes) {
 #ifdef MADV_HUGEPAGE
   const uintptr_t huge = (uintptr_t)2 << 20;
-  if (block && bytes >= 4 * huge) {
+  if (block && bytes >= 2 * huge) {
     uintptr_t start = ((uintptr_t)block + huge - 1) & ~(huge - 1);
     uintptr_t end = ((uintptr_t)block + bytes) & ~(huge - 1);
-    madvise((void *)start, end - start, MADV_HUGEPAGE);
+    if (end > start)
+      madvise((void *)start, end - start, MADV_HUGEPAGE);
   }
 #endif
   return block;

@@ -81,10 +81,11 @@ static void kroGrowRows(kroObject *object, int count, int added, int row_floats,
 /* ---- rows made one at a time ---- */
 
 /* The maker's blocks run first to last through their links; each holds up to `rows` rows,
- * the last one `room` rows fewer. A new block holds a quarter of the rows so far (at least
- * 4,096), so that little is left unused at the end and nothing is copied on the way. */
+ * the last one `room` rows fewer. A new block holds as many rows as were made before it (at
+ * least 4,096): nothing is copied on the way, pages not yet written take no memory, and big
+ * blocks get huge pages (kroAllocate); the last block is trimmed at the end. */
 float *kroMakeRowBlock(kroRowMaker *maker) {
-  size_t rows = maker->count / 4 > 4096 ? maker->count / 4 : 4096;
+  size_t rows = maker->count > 4096 ? maker->count : 4096;
   kroRowBlock *block =
       (kroRowBlock *)kroAllocate(sizeof(kroRowBlock) + rows * maker->floats * sizeof(float));
   if (!block)
