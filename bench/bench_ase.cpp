@@ -155,53 +155,6 @@ void BM_CompileLoader(benchmark::State &state) {
   state.counters["float_bytes"] = (double)triangles * 9 * sizeof(float);
 }
 
-// A UV sphere of about `triangles` triangles as a modelling tool writes OBJ: 256 segments,
-// quads between the rings and triangle fans at the poles, shared positions, normals and texture
-// coordinates by 1-based index, six decimals.
-std::string writeSphere(int triangles) {
-  std::string path;
-  if (!newFile("sphere" + std::to_string(triangles) + ".obj", &path))
-    return path;
-  const int segments = 256, rings = triangles / (2 * segments) + 1;
-  FILE *f = fopen(path.c_str(), "w");
-  fprintf(f, "# sphere\no Sphere\n");
-  for (int r = 1; r < rings; r++)
-    for (int s = 0; s < segments; s++) {
-      double theta = M_PI * r / rings, phi = 2 * M_PI * s / segments;
-      double x = sin(theta) * cos(phi), y = sin(theta) * sin(phi), z = cos(theta);
-      fprintf(f, "v %f %f %f\nvn %.4f %.4f %.4f\nvt %f %f\n", x, y, z, x, y, z,
-              (double)s / segments, 1.0 - (double)r / rings);
-    }
-  fprintf(f, "v 0 0 1\nvn 0 0 1\nvt 0.5 1\nv 0 0 -1\nvn 0 0 -1\nvt 0.5 0\ns 1\n");
-  const int top = (rings - 1) * segments + 1, bottom = top + 1;
-  for (int s = 0; s < segments; s++) {
-    int n = (s + 1) % segments + 1, c = s + 1, last = (rings - 2) * segments;
-    fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", top, top, top, c, c, c, n, n, n);
-    for (int r = 0; r + 2 < rings; r++) {
-      int a = r * segments + c, b = r * segments + n;
-      fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, a + segments, a + segments,
-              a + segments, b + segments, b + segments, b + segments, b, b, b);
-    }
-    fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", bottom, bottom, bottom, last + n, last + n,
-            last + n, last + c, last + c, last + c);
-  }
-  fclose(f);
-  return path;
-}
-
-// The one loading call on the sphere: the OBJ reader to drawable meshes, and assimp beside it.
-void BM_ObjReader(benchmark::State &state) {
-  std::string path = writeSphere((int)state.range(0));
-  for (auto _ : state) {
-    kroScene scene;
-    if (kroLoadScene(&scene, path.c_str(), 0) != 1)
-      state.SkipWithError("the reader refused the model");
-    state.counters["triangles"] = scene.meshes ? scene.meshes[0].triangles : 0;
-    kroFreeScene(&scene);
-  }
-  state.SetBytesProcessed(state.iterations() * benchFileBytes(path));
-}
-
 // The peer reading the file at path, as it stands after its own reading step (no post-processing).
 void assimpReads(benchmark::State &state, const std::string &path) {
   for (auto _ : state) {
@@ -214,10 +167,6 @@ void assimpReads(benchmark::State &state, const std::string &path) {
   state.SetBytesProcessed(state.iterations() * benchFileBytes(path));
 }
 
-void BM_AssimpObj(benchmark::State &state) {
-  assimpReads(state, writeSphere((int)state.range(0)));
-}
-
 void BM_Assimp(benchmark::State &state) {
   assimpReads(state, writeModel((int)state.range(0)));
 }
@@ -227,8 +176,6 @@ void BM_Assimp(benchmark::State &state) {
 // Medians of five runs each: the machine may be busy with other work.
 BENCHMARK(BM_Reader)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_Assimp)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Repetitions(5);
-BENCHMARK(BM_ObjReader)->Arg(100000)->Unit(benchmark::kMillisecond)->Repetitions(5);
-BENCHMARK(BM_AssimpObj)->Arg(100000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_Generator)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_GeneratorCompact)->Arg(10000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_CompileLoader)

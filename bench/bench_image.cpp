@@ -8,6 +8,7 @@
 // 2048 x 2048, every contender making 8-bit RGBA from the file. Every
 // contender allocates its output on every call. Counters give megapixels per
 // second of output (resampling) or of the picture read or written.
+#include "bench_peak.h"
 #include "kro.h"
 
 #include <benchmark/benchmark.h>
@@ -21,6 +22,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -338,65 +340,82 @@ void decodedRate(benchmark::State &state, const std::string &path) {
   setRate(state, (double)width * height);
 }
 
-void BM_KroDecodePicture(benchmark::State &state, const std::string &(*file)()) {
-  const std::string &path = file();
-  for (auto _ : state) {
+// libpng's own reading loop, expanded to RGBA and stored bottom row first as
+// the engine's bitmap is (row pointers cost nothing either way).
+uint8_t *libpngDecode(const std::string &path) {
+  FILE *in = fopen(path.c_str(), "rb");
+  if (!in)
+    return nullptr;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  uint8_t *pixels = nullptr;
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    fclose(in);
+    free(pixels);
+    return nullptr;
+  }
+  png_init_io(png, in);
+  png_read_info(png, info);
+  png_set_expand(png);
+  png_set_strip_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  png_read_update_info(png, info);
+  size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+  pixels = (uint8_t *)malloc(width * height * 4);
+  std::vector<png_bytep> rows(height);
+  for (size_t y = 0; y < height; y++)
+    rows[y] = pixels + (height - 1 - y) * width * 4;
+  png_read_image(png, rows.data());
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  fclose(in);
+  return pixels;
+}
+
+// One decode of the picture at path by the named contender, its pixels released.
+bool decodeOnce(const std::string &decoder, const std::string &path) {
+  uint8_t *pixels = nullptr;
+  if (decoder == "engine") {
     int32_t size[2];
     char why[KRO_PICTURE_REASON_CHARS];
-    uint8_t *pixels = kroDecodePicture(path.c_str(), size, why, sizeof why);
-    if (!pixels)
-      state.SkipWithError(why);
-    benchmark::DoNotOptimize(pixels);
-    free(pixels);
+    pixels = kroDecodePicture(path.c_str(), size, why, sizeof why);
+  } else if (decoder == "stb") {
+    int width, height, channels;
+    pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
+  } else if (decoder == "libpng") {
+    pixels = libpngDecode(path);
   }
+  benchmark::DoNotOptimize(pixels);
+  free(pixels);
+  return pixels != nullptr;
+}
+
+const BenchPeakChild peakChild(decodeOnce);
+
+// Counter peak_MB: one decode's peak memory.
+void decodes(benchmark::State &state, const std::string &path, const char *decoder) {
+  for (auto _ : state)
+    if (!decodeOnce(decoder, path))
+      state.SkipWithError("the picture was refused");
   decodedRate(state, path);
+  static std::map<std::string, double> peaks;
+  if (!peaks.count(decoder + path))
+    peaks[decoder + path] = benchPeakMB(decoder, path);
+  state.counters["peak_MB"] = peaks[decoder + path];
+}
+
+void BM_KroDecodePicture(benchmark::State &state, const std::string &(*file)()) {
+  decodes(state, file(), "engine");
 }
 
 void BM_StbDecodePicture(benchmark::State &state, const std::string &(*file)()) {
-  const std::string &path = file();
-  for (auto _ : state) {
-    int width, height, channels;
-    uint8_t *pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
-    if (!pixels)
-      state.SkipWithError(stbi_failure_reason());
-    benchmark::DoNotOptimize(pixels);
-    stbi_image_free(pixels);
-  }
-  decodedRate(state, path);
+  decodes(state, file(), "stb");
 }
 
-// libpng's own reading loop, expanded to RGBA and stored bottom row first as
-// the engine's bitmap is (row pointers cost nothing either way).
 void BM_LibpngDecodePicture(benchmark::State &state, const std::string &(*file)()) {
-  const std::string &path = file();
-  for (auto _ : state) {
-    FILE *in = fopen(path.c_str(), "rb");
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-      state.SkipWithError("libpng refused the file");
-      break;
-    }
-    png_init_io(png, in);
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-    png_read_update_info(png, info);
-    size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    uint8_t *pixels = (uint8_t *)malloc(width * height * 4);
-    std::vector<png_bytep> rows(height);
-    for (size_t y = 0; y < height; y++)
-      rows[y] = pixels + (height - 1 - y) * width * 4;
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    fclose(in);
-    benchmark::DoNotOptimize(pixels);
-    free(pixels);
-  }
-  decodedRate(state, path);
+  decodes(state, file(), "libpng");
 }
 
 const std::string &bmpPalette8() {

@@ -140,10 +140,11 @@ void kroRemoveOutFilesOnSignals(void);
 /* Object geometry: growable triangle arrays (kro_object.cpp)               */
 /* ------------------------------------------------------------------------ */
 
-/* A handle to an array of rows, one heap row of floats per triangle. The row
- * count travels beside the handle; the row width follows from the role:
- * positions and vertex normals 9 floats, texture coordinates 6, real (face)
- * normals 3. Rows never move once made; null is the empty array. */
+/* A handle to an array of rows, one row of floats per triangle, made only by the
+ * functions below. The rows of one growth or copy lie end to end in one block that
+ * the array owns. The row count travels beside the handle; the row width follows
+ * from the role: positions and vertex normals 9 floats, texture coordinates 6, real
+ * (face) normals 3. Rows never move once made; null is the empty array. */
 typedef float **kroObject;
 
 enum {
@@ -164,7 +165,7 @@ kroObject kroCopyObject(kroObject object, uint32_t count);
 kroObject kroCopyTexCoords(kroObject object, uint32_t count);
 /* Independent copy of `count` 3-float rows; null on failure */
 kroObject kroCopyRealNormals(kroObject object, uint32_t count);
-/* Release `count` rows and the row block of any role; null the handle */
+/* Release every row and the row block of any role (the count is not needed); null the handle */
 void kroDestroyObject(kroObject *object, int count);
 /* Fill the face normals (realn, 3-float rows) and the vertex normals (nc, 9-float rows) of
  * `triangles` rows from the positions (op); nc and realn must already hold that many rows. A

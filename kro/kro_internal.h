@@ -135,6 +135,43 @@ void kroPrintShortFloat(FILE *out, float value);
  * why */
 char *kroReadTextFile(const char *path, long max_bytes, char *why, int why_chars);
 
+/* The unit face normal of each of `triangles` rows of positions into realn (zero for a
+ * triangle without area), as kroComputeNormals gives it; the vertex normals untouched
+ * (kro_object.cpp). */
+void kroFaceNormals(kroObject op, kroObject realn, uint32_t triangles);
+
+/* A glTF file's meshes, materials and nodes into scene (mesh_count and material_count set), read
+ * once; 0 when anything was reported, what was made left in scene (kro_gltf.cpp) */
+int kroGLTFLoadScene(kroScene *scene, const char *path, int textures);
+
+/* Rows of `floats` floats made one at a time while their number is not yet known, in blocks
+ * that become a kroObject's own at the end (kro_object.cpp). All zero is an empty maker for
+ * rows of 0 floats; set `floats` before the first row. */
+typedef struct kroRowMaker {
+  void *first, *last; /* blocks in the order made */
+  float *next;        /* the next row in the last block */
+  size_t room;        /* rows left in the last block */
+  size_t count;       /* rows made */
+  size_t floats;
+} kroRowMaker;
+/* The next row (uninitialised) from a new block; null (nothing reported) without memory */
+float *kroMakeRowBlock(kroRowMaker *maker);
+/* The next row; null (nothing reported) without memory */
+static inline float *kroNextRow(kroRowMaker *maker) {
+  if (!maker->room)
+    return kroMakeRowBlock(maker);
+  float *row = maker->next;
+  maker->next += maker->floats;
+  maker->room--;
+  maker->count++;
+  return row;
+}
+/* The rows as an array of maker->count rows that owns them, the maker emptied; null (nothing
+ * reported, the maker as it was) without memory */
+kroObject kroFinishRows(kroRowMaker *maker);
+/* Every row made released, the maker emptied */
+void kroDropRows(kroRowMaker *maker);
+
 /* Songs (kro_synth.cpp): the limits of a song's lists, and the range each float field of the
  * song records must lie in, in the fields' order there from the first float to the last
  * (kroInstrument from pulse_width, kroChannel from volume, kroSong from delay_seconds). NaN lies

@@ -106,7 +106,21 @@ TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
 TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
   const std::string obj = kroTestTempPath("bad.obj"), mtl = kroTestTempPath("bad.mtl");
   const std::string in = "Error in reading OBJ scene from " + obj + ": ";
+  // Past the reader's block (a megabyte, more for a longer line): a comment longer than one, a
+  // continuation whose line end is the last byte of the 2 MB block after the first line, faces
+  // across the next block end; read whole, every triangle in its rows.
+  std::string big = "v 0 0 0\n# " + std::string(1 << 20, 'x') + "\n";
+  big += "#" + std::string((2 << 20) - big.size() - 10, 'y') + "\nv 1 2 3\nf 1 2 \\\n1\n";
+  for (int i = 0; i < 300000; i++)
+    big += "f 1 2 1\n";
+  kroTestWriteFile(obj, big);
+  EXPECT_EQ(load(obj), "");
+  ASSERT_TRUE(scene.mesh_count == 1 && scene.meshes[0].triangles == 300001);
+  for (int t = 0; t < 300001; t++)
+    ASSERT_TRUE(scene.meshes[0].op[t][4] == 2.0f && scene.meshes[0].realn[t][0] == 0.0f) << t;
   const std::pair<std::string, std::string> cases[] = {
+      {big + "f 1 1 3\n",
+       in + "a face's index 3 is outside the 2 positions read so far at line 300007"},
       {"v 0 0 0\n\nf 1 2 1\n",
        in + "a face's index 2 is outside the 1 positions read so far at line 3"},
       {"v 0 0 0\nf 1 1 0\n",
@@ -133,7 +147,7 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
   int hooks = 0;
   for (const auto &[text, message] : cases) {
     kroTestWriteFile(obj, text);
-    kroTestWriteFile(mtl, &text == &cases[11].first ? "\n d 0.5\n"
+    kroTestWriteFile(mtl, &text == &cases[12].first ? "\n d 0.5\n"
                                                     : "newmtl x\nmap_Kd " + std::string(260, 'a'));
     EXPECT_EQ(load(obj), message + "\n");
     EXPECT_TRUE(!scene.meshes && !scene.materials && scene.mesh_count == 0);

@@ -21,10 +21,11 @@ void fillRows(kroObject rows, int count, int width, float base) {
 }
 
 // Growing from none by one row, then by two and by four, for each of the three row widths:
-// every step keeps the rows it had, the same rows with their floats untouched, and a copy holds
-// the same floats in rows of its own. Every failed allocation of growth by two (its pointer
-// block or either new row) or of a copy of two rows (its pointer block or either row copy) is
-// reported under the operation's name, and the rows are left as they were, no copy made.
+// every step keeps the rows it had, the same rows with their floats untouched, the new rows end
+// to end, and a copy holds the same floats in rows of its own, released whole without its count
+// (the sanitizer build finds a leak). Every failed allocation of growth by two or of a copy of two
+// rows (the pointer block or the block of rows) is reported under the operation's name, and the
+// rows are left as they were, no copy made.
 TEST_F(ObjectTest, GrowthKeepsEveryRowCopiesAreIndependentAndFailuresChangeNothing) {
   const std::tuple<void (*)(kroObject *, int, int), kroObject (*)(kroObject, uint32_t), int,
                    std::string, std::string>
@@ -43,17 +44,19 @@ TEST_F(ObjectTest, GrowthKeepsEveryRowCopiesAreIndependentAndFailuresChangeNothi
                     rows[i][width - 1] == 100.0f * i + width - 1)
             << "from " << count << " rows: row " << i;
       fillRows(rows + count, count + 1, width, 100.0f * count); // in bounds (sanitizer build)
-      for (int i = count; i <= 2 * count; i++)
+      for (int i = count; i <= 2 * count; i++) {
+        EXPECT_TRUE(i == count || rows[i] == rows[i - 1] + width) << i;
         kept.push_back(rows[i]);
+      }
     }
     kroObject copied = copy(rows, 3);
     for (int i = 0; i < 3; i++)
       EXPECT_TRUE(copied[i] != rows[i] && !memcmp(copied[i], rows[i], width * sizeof(float))) << i;
     copied[1][width - 1] = -7.0f;
-    kroDestroyObject(&copied, 3);
+    kroDestroyObject(&copied, 0);
     const std::string oom = "Error during allocating memory in kro";
     const kroObject block = rows;
-    for (int n = 1; n <= 3; n++) {
+    for (int n = 1; n <= 2; n++) {
       SCOPED_TRACE(n);
       kroTestExpectReport([&] { grow(&rows, 7, 2); }, oom + grow_name + "(..)\n", n);
       kroTestExpectReport([&] { copied = copy(rows, 2); }, oom + copy_name + "(..)\n", n);
@@ -68,7 +71,7 @@ TEST_F(ObjectTest, GrowthKeepsEveryRowCopiesAreIndependentAndFailuresChangeNothi
   kroDestroyObject(&empty, 0);
   kroDestroyObject(&null_handle, 0);
   EXPECT_TRUE(!empty && !null_handle);
-  EXPECT_EQ(kroTestHookCalls, 3 * 7); // the reports expected above, and no others
+  EXPECT_EQ(kroTestHookCalls, 3 * 5); // the reports expected above, and no others
 }
 
 TEST(BitsTest, MasksBitsBytesAndTheStringAfterTheLastDot) {

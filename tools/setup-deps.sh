@@ -30,7 +30,8 @@ packages_for() {
     video) echo "$(packages_for run) ffmpeg" ;;
     bench)
       echo "$(packages_for engine) $(packages_for display) libsdl1.2-dev libpng-dev" \
-        libsndfile1-dev libbenchmark-dev libassimp-dev libstb-dev
+        libsndfile1-dev libbenchmark-dev libassimp-dev libstb-dev libtinygltf-dev \
+        libtinyobjloader-dev
       ;;
     fuzz) echo "$(packages_for engine) clang libclang-rt-14-dev" ;;
     test)

@@ -1,8 +1,9 @@
 /*
- * Growable triangle arrays: one heap block of row pointers, one heap row of
- * floats per triangle. Growth replaces only the pointer block, so rows never
- * move. Also the normals of a mesh computed from its positions, and the
- * bounds of one or several arrays.
+ * Growable triangle arrays: a block of row pointers behind a small header,
+ * and the rows themselves in blocks of many rows each, one block per growth
+ * or copy, which the header owns. Growth replaces only the pointer block and
+ * adds a block for the new rows, so rows never move. Also the normals of a
+ * mesh computed from its positions, and the bounds of one or several arrays.
  * Depends on: kro_error.cpp (allocation, failure reporting).
  */
 #include "kro.h"
@@ -14,6 +15,45 @@
 
 #include <algorithm>
 
+/* A block of rows: this link, then the floats of every row the block holds. */
+typedef struct kroRowBlock {
+  struct kroRowBlock *next;
+  size_t rows; /* used by kroRowMaker; also keeps the floats 16-byte aligned */
+} kroRowBlock;
+
+/* Stands just before an array's row pointers: the blocks its rows live in. */
+typedef struct kroRowHeader {
+  kroRowBlock *blocks;
+  void *unused;
+} kroRowHeader;
+
+static kroRowHeader *kroRowsHeader(kroObject rows) {
+  return (kroRowHeader *)rows - 1;
+}
+
+/* A pointer block for `total` rows whose last `added` rows point into one new
+ * block of `row_floats` floats each; null (nothing left allocated) when either
+ * allocation fails. */
+static kroObject kroNewRows(int total, int added, int row_floats) {
+  kroRowHeader *header =
+      (kroRowHeader *)kroAllocate(sizeof(kroRowHeader) + (size_t)total * sizeof(float *));
+  if (!header)
+    return nullptr;
+  kroRowBlock *block = (kroRowBlock *)kroAllocate(
+      sizeof(kroRowBlock) + (size_t)added * (size_t)row_floats * sizeof(float));
+  if (!block) {
+    free(header);
+    return nullptr;
+  }
+  block->next = nullptr;
+  header->blocks = block;
+  kroObject rows = (kroObject)(header + 1);
+  float *floats = (float *)(block + 1);
+  for (int i = total - added; i < total; i++, floats += row_floats)
+    rows[i] = floats;
+  return rows;
+}
+
 /* Grows *object from `count` rows to count + added rows of `row_floats` each.
  * On any failed allocation the message is reported and everything new is
  * released: the handle and its count stay as they were. */
@@ -23,27 +63,86 @@ static void kroGrowRows(kroObject *object, int count, int added, int row_floats,
     kroFail("%s\n", message);
     return;
   }
-  int total = count + added;
-  kroObject rows = (kroObject)kroAllocate((size_t)total * sizeof(float *));
+  kroObject rows = kroNewRows(count + added, added, row_floats);
   if (!rows) {
     kroFail("%s\n", message);
     return;
   }
-  if (count > 0)
-    memcpy(rows, *object, (size_t)count * sizeof(float *));
-  for (int i = count; i < total; i++) {
-    rows[i] = (float *)kroAllocate((size_t)row_floats * sizeof(float));
-    if (!rows[i]) {
-      kroFail("%s\n", message);
-      for (int j = count; j < i; j++)
-        free(rows[j]);
-      free(rows);
-      return;
+  if (*object) {
+    if (count > 0)
+      memcpy(rows, *object, (size_t)count * sizeof(float *));
+    kroRowHeader *old = kroRowsHeader(*object);
+    kroRowsHeader(rows)->blocks->next = old->blocks;
+    free(old);
+  }
+  *object = rows;
+}
+
+/* ---- rows made one at a time ---- */
+
+/* The maker's blocks run first to last through their links; each holds up to `rows` rows,
+ * the last one `room` rows fewer. A new block holds as many rows as were made before it (at
+ * least 4,096): nothing is copied on the way, pages not yet written take no memory, and big
+ * blocks get huge pages (kroAllocate); the last block is trimmed at the end. */
+float *kroMakeRowBlock(kroRowMaker *maker) {
+  size_t rows = maker->count > 4096 ? maker->count : 4096;
+  kroRowBlock *block =
+      (kroRowBlock *)kroAllocate(sizeof(kroRowBlock) + rows * maker->floats * sizeof(float));
+  if (!block)
+    return nullptr;
+  block->next = nullptr;
+  block->rows = rows;
+  if (maker->last)
+    ((kroRowBlock *)maker->last)->next = block;
+  else
+    maker->first = block;
+  maker->last = block;
+  maker->next = (float *)(block + 1);
+  maker->room = rows;
+  return kroNextRow(maker);
+}
+
+kroObject kroFinishRows(kroRowMaker *maker) {
+  if (maker->count > __INT_MAX__)
+    return nullptr;
+  kroRowBlock *last = (kroRowBlock *)maker->last;
+  if (last && maker->room) { /* the last block given back its unused rows; it may move */
+    size_t rows = last->rows - maker->room;
+    kroRowBlock *kept =
+        (kroRowBlock *)realloc(last, sizeof(kroRowBlock) + rows * maker->floats * sizeof(float));
+    if (kept) {
+      kroRowBlock **link = (kroRowBlock **)&maker->first;
+      while (*link != last)
+        link = &(*link)->next;
+      *link = kept;
+      maker->last = kept;
+      kept->rows = rows;
+      maker->room = 0;
     }
   }
-  if (*object != rows)
-    free(*object);
-  *object = rows;
+  kroRowHeader *header =
+      (kroRowHeader *)kroAllocate(sizeof(kroRowHeader) + maker->count * sizeof(float *));
+  if (!header)
+    return nullptr;
+  kroObject rows = (kroObject)(header + 1);
+  size_t i = 0;
+  for (kroRowBlock *block = (kroRowBlock *)maker->first; block; block = block->next) {
+    size_t held = block->next ? block->rows : block->rows - maker->room;
+    float *row = (float *)(block + 1);
+    for (size_t k = 0; k < held; k++, row += maker->floats)
+      rows[i++] = row;
+  }
+  header->blocks = (kroRowBlock *)maker->first;
+  memset(maker, 0, sizeof *maker);
+  return rows;
+}
+
+void kroDropRows(kroRowMaker *maker) {
+  for (kroRowBlock *block = (kroRowBlock *)maker->first, *next; block; block = next) {
+    next = block->next;
+    free(block);
+  }
+  memset(maker, 0, sizeof *maker);
 }
 
 void kroIncreaseObject(kroObject *object, int count, int added) {
@@ -65,22 +164,13 @@ void kroIncreaseCoords(kroObject *object, int count, int added) {
  * report) when any allocation fails, with nothing left allocated. */
 static kroObject kroCopyRows(kroObject object, uint32_t count, int row_floats,
                              const char *message) {
-  kroObject rows = (kroObject)kroAllocate((size_t)count * sizeof(float *));
+  kroObject rows = count <= __INT_MAX__ ? kroNewRows((int)count, (int)count, row_floats) : nullptr;
   if (!rows) {
     kroFail("%s\n", message);
     return nullptr;
   }
-  for (uint32_t i = 0; i < count; i++) {
-    rows[i] = (float *)kroAllocate((size_t)row_floats * sizeof(float));
-    if (!rows[i]) {
-      kroFail("%s\n", message);
-      for (uint32_t j = 0; j < i; j++)
-        free(rows[j]);
-      free(rows);
-      return nullptr;
-    }
+  for (uint32_t i = 0; i < count; i++)
     memcpy(rows[i], object[i], (size_t)row_floats * sizeof(float));
-  }
   return rows;
 }
 
@@ -99,11 +189,17 @@ kroObject kroCopyRealNormals(kroObject object, uint32_t count) {
                      "Error during allocating memory in kroCopyRealNormals(..)");
 }
 
+/* Every block the array's rows live in goes, whatever the count: an array
+ * grown past the count its owner keeps leaves nothing behind. */
 void kroDestroyObject(kroObject *object, int count) {
+  (void)count;
   if (*object) {
-    for (int i = 0; i < count; i++)
-      free((*object)[i]);
-    free(*object);
+    kroRowHeader *header = kroRowsHeader(*object);
+    for (kroRowBlock *block = header->blocks, *next; block; block = next) {
+      next = block->next;
+      free(block);
+    }
+    free(header);
   }
   *object = nullptr;
 }
@@ -186,6 +282,11 @@ static int kroSmoothNormals(kroObject op, kroObject nc, kroObject realn, uint32_
   }
   free(order);
   return 1;
+}
+
+void kroFaceNormals(kroObject op, kroObject realn, uint32_t triangles) {
+  for (uint32_t t = 0; t < triangles; t++)
+    kroFaceNormal(op[t], realn[t]);
 }
 
 void kroComputeNormals(kroObject op, kroObject nc, kroObject realn, uint32_t triangles,

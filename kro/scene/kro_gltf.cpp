@@ -755,26 +755,20 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
                  m[1] * m[6] - m[2] * m[5],  m[2] * m[4] - m[0] * m[6],  m[0] * m[5] - m[1] * m[4]};
   double det = m[0] * c[0] + m[4] * c[3] + m[8] * c[6];
   int mirror = det < 0;
-  for (int r = 0; r < rows; r++)
-    for (int k = 0; k < 3; k++) {
-      int slot = mirror && k ? 3 - k : k;
-      uint64_t v = kroGLTFCornerVertex(has_ix ? &ix : nullptr, r, k);
-      double x = kroGLTFComponent(&p, v, 0), y = kroGLTFComponent(&p, v, 1),
-             z = kroGLTFComponent(&p, v, 2);
-      for (int a = 0; a < 3; a++)
-        mesh->op[r][slot * 3 + a] = (float)(m[a] * x + m[4 + a] * y + m[8 + a] * z + m[12 + a]);
-      if (has_tc) {
-        mesh->tc[r][slot * 2] = kroGLTFComponent(&tc, v, 0);
-        mesh->tc[r][slot * 2 + 1] = 1.0f - kroGLTFComponent(&tc, v, 1); /* glTF's v runs down */
-      }
-    }
-  kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)rows, 0);
-  for (int r = 0; has_normal && r < rows; r++)
-    for (int k = 0; k < 3; k++) {
-      int slot = mirror && k ? 3 - k : k;
-      uint64_t v = kroGLTFCornerVertex(has_ix ? &ix : nullptr, r, k);
-      double x = kroGLTFComponent(&nrm, v, 0), y = kroGLTFComponent(&nrm, v, 1),
-             z = kroGLTFComponent(&nrm, v, 2);
+  /* Each vertex once, in world space (position, unit normal, texture coordinate: 8 floats),
+   * then copied to every corner that uses it. */
+  float *vertices = (float *)kroAllocate((size_t)p.count * 8 * sizeof(float));
+  if (!vertices)
+    return kroGLTFRefuse(g, nullptr, "no memory");
+  for (uint64_t v = 0; v < p.count; v++) {
+    float *out = vertices + 8 * v;
+    double x = kroGLTFComponent(&p, v, 0), y = kroGLTFComponent(&p, v, 1),
+           z = kroGLTFComponent(&p, v, 2);
+    for (int a = 0; a < 3; a++)
+      out[a] = (float)(m[a] * x + m[4 + a] * y + m[8 + a] * z + m[12 + a]);
+    if (has_normal) {
+      x = kroGLTFComponent(&nrm, v, 0), y = kroGLTFComponent(&nrm, v, 1),
+      z = kroGLTFComponent(&nrm, v, 2);
       double w[3], length = 0;
       for (int a = 0; a < 3; a++) {
         w[a] = (c[a] * x + c[3 + a] * y + c[6 + a] * z) * (mirror ? -1 : 1);
@@ -782,8 +776,30 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
       }
       length = length > 0 ? sqrt(length) : 1;
       for (int a = 0; a < 3; a++)
-        mesh->nc[r][slot * 3 + a] = (float)(w[a] / length);
+        out[3 + a] = (float)(w[a] / length);
     }
+    if (has_tc) {
+      out[6] = kroGLTFComponent(&tc, v, 0);
+      out[7] = 1.0f - kroGLTFComponent(&tc, v, 1); /* glTF's v runs down */
+    }
+  }
+  /* One pass over the triangles: the face normal from the positions just written. */
+  for (int r = 0; r < rows; r++) {
+    for (int k = 0; k < 3; k++) {
+      int slot = mirror && k ? 3 - k : k;
+      const float *from = vertices + 8 * kroGLTFCornerVertex(has_ix ? &ix : nullptr, r, k);
+      memcpy(&mesh->op[r][slot * 3], from, 3 * sizeof(float));
+      if (has_normal)
+        memcpy(&mesh->nc[r][slot * 3], from + 3, 3 * sizeof(float));
+      if (has_tc)
+        memcpy(&mesh->tc[r][slot * 2], from + 6, 2 * sizeof(float));
+    }
+    if (has_normal)
+      kroFaceNormals(&mesh->op[r], &mesh->realn[r], 1);
+  }
+  if (!has_normal)
+    kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)rows, 0);
+  free(vertices);
   return 1;
 }
 
@@ -1034,6 +1050,32 @@ int kroLoadMeshArrayFromGLTF(kroMesh **meshes, const char *path) {
     return 0;
   }
   return count;
+}
+
+/* The file read and parsed once for both lists: its buffers are the bulk of it. Failures are
+ * reported under the function that would have met them alone. */
+namespace {
+int kroGLTFLoadNodes(kroGLTF *g, kroScene *scene);
+}
+
+int kroGLTFLoadScene(kroScene *scene, const char *path, int textures) {
+  kroGLTF g;
+  g.path = path ? path : "";
+  long failures = kroFailureCount();
+  if (!kroOpenGLTF(&g, 1) || !kroGLTFLoadMeshes(&g, &scene->meshes, &scene->mesh_count)) {
+    if (g.why[0])
+      kroGLTFReport(&g, "kroLoadMeshArrayFromGLTF");
+    return 0;
+  }
+  if (kroFailureCount() == failures &&
+      !kroGLTFLoadMaterials(&g, &scene->materials, &scene->material_count, textures) && g.why[0])
+    kroGLTFReport(&g, "kroLoadMaterialsFromGLTF");
+  if (kroFailureCount() == failures && !kroGLTFLoadNodes(&g, scene)) {
+    kroFreeSceneNodes(scene);
+    if (g.why[0])
+      kroGLTFReport(&g, "kroLoadNodesFromGLTF");
+  }
+  return kroFailureCount() == failures;
 }
 
 int kroLoadMaterialsFromGLTF(kroMaterial **materials, const char *path, int textures) {

@@ -1,8 +1,9 @@
 /*
- * OBJ scenes with their MTL material libraries: the whole file is read into
- * one buffer and walked line by line; faces are fanned into triangles and
- * gathered into one kroMesh per run of faces that share an object or group
- * name and a material; the libraries fill kroMaterial records whose diffuse
+ * OBJ scenes with their MTL material libraries: the file is read in blocks of
+ * whole lines (a library whole) and walked line by line; faces are fanned into
+ * triangles whose rows are made at once, one kroMesh per run of faces that
+ * share an object or group name and a material; the libraries fill kroMaterial
+ * records whose diffuse
  * pictures are found as ASE maps are (kroLoadMaterialTextures, relative to
  * the library's folder).
  * Depends on: kro_ase_scan.h (number scanning), kro_object.cpp (rows,
@@ -39,23 +40,32 @@ static void kroFailObj(const kroObjText *text, const char *format, ...) {
           text->line);
 }
 
-/* The file into text->bytes; 0 after a report (nothing left allocated). */
-static int kroReadObjText(kroObjText *text, const char *path, const char *what) {
+/* The file opened, its size in *size; null after a report. */
+static FILE *kroOpenObjText(kroObjText *text, const char *path, const char *what, long *size) {
   text->path = path;
   text->what = what;
   text->bytes = nullptr;
   text->line = 1;
   FILE *stream = fopen(path, "rb");
-  long size = stream ? kroStreamBytes(stream) : -1;
-  if (!stream || size < 0 || size > KRO_OBJ_MAX_BYTES) {
+  *size = stream ? kroStreamBytes(stream) : -1;
+  if (!stream || *size < 0 || *size > KRO_OBJ_MAX_BYTES) {
     kroFail("Error in reading %s from %s: %s\n", what, path,
-            !stream    ? "the file cannot be opened"
-            : size < 0 ? "the file is not a regular file"
-                       : "the file is larger than the engine reads");
+            !stream     ? "the file cannot be opened"
+            : *size < 0 ? "the file is not a regular file"
+                        : "the file is larger than the engine reads");
     if (stream)
       fclose(stream);
-    return 0;
+    return nullptr;
   }
+  return stream;
+}
+
+/* The file into text->bytes; 0 after a report (nothing left allocated). */
+static int kroReadObjText(kroObjText *text, const char *path, const char *what) {
+  long size;
+  FILE *stream = kroOpenObjText(text, path, what, &size);
+  if (!stream)
+    return 0;
   text->bytes = (char *)kroAllocate((size_t)size + KRO_ASE_PAD);
   if (!text->bytes) {
     fclose(stream);
@@ -351,9 +361,12 @@ static int kroReadMtl(kroObjMaterials *all, const char *path) {
 
 /* ---- the OBJ walk ---- */
 
-/* A run of triangles sharing a name and a material. */
+/* A run of triangles sharing a name and a material, its rows made as its faces are read:
+ * positions, vertex normals (zero where a corner has none), texture coordinates (zero where
+ * a corner has none) and face normals. */
 typedef struct kroObjPart {
-  int first, triangles; /* in the corner list, 3 corners a triangle */
+  kroRowMaker op, nc, realn, tc;
+  int triangles;
   int material;
   int normals; /* every corner has a normal */
   char name[KRO_ASE_NAME_CHARS + 1];
@@ -368,7 +381,7 @@ typedef struct kroObjCorner {
 typedef struct kroObjWalk {
   kroObjText text;
   kroObjList positions, coords, normals; /* float[3], float[2], float[3] */
-  kroObjList corners;                    /* kroObjCorner, three a triangle */
+  int triangles;                         /* in every part */
   kroObjList polygon;                    /* kroObjCorner of the face being read */
   kroObjList parts;                      /* kroObjPart */
   kroObjMaterials materials;
@@ -378,10 +391,19 @@ typedef struct kroObjWalk {
 } kroObjWalk;
 
 static void kroFreeObjWalk(kroObjWalk *walk) {
-  kroObjList *lists[] = {
-      &walk->positions,      &walk->coords, &walk->normals,           &walk->corners,
-      &walk->polygon,        &walk->parts,  &walk->materials.records, &walk->materials.libraries,
-      &walk->materials.first};
+  for (int i = 0; i < walk->parts.count; i++) {
+    kroObjPart *part = (kroObjPart *)walk->parts.data + i;
+    for (kroRowMaker *rows : {&part->op, &part->nc, &part->realn, &part->tc})
+      kroDropRows(rows);
+  }
+  kroObjList *lists[] = {&walk->positions,
+                         &walk->coords,
+                         &walk->normals,
+                         &walk->polygon,
+                         &walk->parts,
+                         &walk->materials.records,
+                         &walk->materials.libraries,
+                         &walk->materials.first};
   for (kroObjList *list : lists)
     free(list->data);
   free(walk->text.bytes);
@@ -457,7 +479,7 @@ static const char *kroReadObjFace(kroObjWalk *walk, const char *p) {
     }
   }
   int corners = walk->polygon.count;
-  if (corners < 3 || walk->corners.count / 3 + (corners - 2) > KRO_ASE_MAX_COUNT) {
+  if (corners < 3 || walk->triangles + (corners - 2) > KRO_ASE_MAX_COUNT) {
     if (corners < 3)
       kroFailObj(&walk->text, "a face has %d corners (at least 3)", corners);
     else
@@ -473,8 +495,10 @@ static const char *kroReadObjFace(kroObjWalk *walk, const char *p) {
                         "objects"))
       return nullptr;
     part = (kroObjPart *)walk->parts.data + walk->parts.count++;
-    part->first = walk->corners.count / 3;
-    part->triangles = 0;
+    memset(part, 0, sizeof *part);
+    part->op.floats = part->nc.floats = KRO_POSITION_FLOATS;
+    part->realn.floats = KRO_REALNORMAL_FLOATS;
+    part->tc.floats = KRO_TEXCOORD_FLOATS;
     part->material = walk->material;
     part->normals = 1;
     memcpy(part->name, walk->name, sizeof part->name);
@@ -482,14 +506,28 @@ static const char *kroReadObjFace(kroObjWalk *walk, const char *p) {
   }
   part->normals &= normals;
   const kroObjCorner *polygon = (const kroObjCorner *)walk->polygon.data;
+  const float *v = (const float *)walk->positions.data, *vt = (const float *)walk->coords.data,
+              *vn = (const float *)walk->normals.data;
   for (int i = 1; i + 1 < corners; i++) {
-    for (int k : {0, i, i + 1}) {
-      if (!kroGrowObjList(&walk->corners, sizeof(kroObjCorner), 3 * KRO_ASE_MAX_COUNT, &walk->text,
-                          "triangle corners"))
-        return nullptr;
-      ((kroObjCorner *)walk->corners.data)[walk->corners.count++] = polygon[k];
+    float *op = kroNextRow(&part->op), *nc = kroNextRow(&part->nc), *tc = kroNextRow(&part->tc),
+          *realn = kroNextRow(&part->realn);
+    if (!op || !nc || !tc || !realn) {
+      kroFail("Error during allocating memory in kroLoadSceneFromOBJ(..)\n");
+      return nullptr;
     }
+    for (int k = 0; k < 3; k++) {
+      const kroObjCorner *corner = &polygon[k ? i + k - 1 : 0];
+      memcpy(op + 3 * k, v + 3 * corner->v, 3 * sizeof(float));
+      if (corner->n >= 0)
+        memcpy(nc + 3 * k, vn + 3 * corner->n, 3 * sizeof(float));
+      else
+        memset(nc + 3 * k, 0, 3 * sizeof(float));
+      tc[2 * k] = corner->t >= 0 ? vt[2 * corner->t] : 0.0f;
+      tc[2 * k + 1] = corner->t >= 0 ? vt[2 * corner->t + 1] : 0.0f;
+    }
+    kroFaceNormals(&op, &realn, 1); /* again at the end if the part has corners without normals */
     part->triangles++;
+    walk->triangles++;
   }
   return p;
 }
@@ -538,7 +576,8 @@ static const char *kroReadObjLibraries(kroObjWalk *walk, const char *p) {
   }
 }
 
-static int kroWalkObj(kroObjWalk *walk) {
+/* The lines from text.bytes to text.end (KRO_ASE_PAD zeros there); 0 after a report. */
+static int kroWalkObjLines(kroObjWalk *walk) {
   const char *p = walk->text.bytes;
   while (p && p < walk->text.end) {
     int length;
@@ -573,7 +612,70 @@ static int kroWalkObj(kroObjWalk *walk) {
   return p != nullptr;
 }
 
-/* The parts as meshes; 0 after a report, nothing left allocated. */
+enum { KRO_OBJ_BLOCK_BYTES = 1 << 20 };
+
+/* Where the whole lines among the first `have` bytes end: past the last line end that no
+ * continuation joins to the next line; 0 when there is none. */
+static size_t kroObjWholeLines(const char *bytes, size_t have) {
+  for (size_t i = have; i > 0; i--)
+    if (bytes[i - 1] == '\n' && !(i >= 2 && bytes[i - 2] == '\\') &&
+        !(i >= 3 && bytes[i - 2] == '\r' && bytes[i - 3] == '\\'))
+      return i;
+  return 0;
+}
+
+/* The OBJ file read in blocks of whole lines, each walked as it comes (the buffer grows for a
+ * longer line); 0 after a report. text.bytes is the buffer, freed with the walk. */
+static int kroWalkObj(kroObjWalk *walk, const char *path) {
+  long size;
+  FILE *stream = kroOpenObjText(&walk->text, path, "OBJ scene", &size);
+  if (!stream)
+    return 0;
+  size_t room = KRO_OBJ_BLOCK_BYTES, have = 0;
+  int ok = 1;
+  for (int end = 0; ok && !end;) {
+    if (!walk->text.bytes || have == room) {
+      room = walk->text.bytes ? 2 * room : room;
+      char *bytes = (char *)kroAllocate(room + KRO_ASE_PAD);
+      if (!bytes) {
+        kroFail("Error during allocating memory in kroLoadSceneFromOBJ(..)\n");
+        ok = 0;
+        break;
+      }
+      if (have)
+        memcpy(bytes, walk->text.bytes, have);
+      free(walk->text.bytes);
+      walk->text.bytes = bytes;
+    }
+    char *bytes = walk->text.bytes;
+    size_t got = fread(bytes + have, 1, room - have, stream);
+    end = have + got < room;
+    if (memchr(bytes + have, 0, got) || (end && ferror(stream))) {
+      kroFail("Error in reading OBJ scene from %s: %s\n", path,
+              got && memchr(bytes + have, 0, got) ? "a zero byte (not a text)"
+                                                  : "the file could not be read whole");
+      ok = 0;
+      break;
+    }
+    have += got;
+    size_t lines = end ? have : kroObjWholeLines(bytes, have);
+    if (!lines)
+      continue; /* a line longer than the buffer: a bigger one */
+    char kept[KRO_ASE_PAD];
+    memcpy(kept, bytes + lines, KRO_ASE_PAD);
+    memset(bytes + lines, 0, KRO_ASE_PAD);
+    walk->text.end = bytes + lines;
+    ok = kroWalkObjLines(walk);
+    memcpy(bytes + lines, kept, KRO_ASE_PAD);
+    memmove(bytes, bytes + lines, have - lines);
+    have -= lines;
+  }
+  fclose(stream);
+  return ok;
+}
+
+/* The parts as meshes, their rows handed over; 0 after a report (the walk's release frees what
+ * is left). */
 static int kroMakeObjMeshes(kroObjWalk *walk, kroMesh **meshes) {
   int count = walk->parts.count;
   kroMesh *all = (kroMesh *)kroAllocateZeroed((size_t)count * sizeof(kroMesh));
@@ -581,37 +683,22 @@ static int kroMakeObjMeshes(kroObjWalk *walk, kroMesh **meshes) {
     kroFail("Error during allocating memory in kroLoadSceneFromOBJ(..)\n");
     return 0;
   }
-  const float *v = (const float *)walk->positions.data, *vt = (const float *)walk->coords.data,
-              *vn = (const float *)walk->normals.data;
   for (int i = 0; i < count; i++) {
-    const kroObjPart *part = (const kroObjPart *)walk->parts.data + i;
+    kroObjPart *part = (kroObjPart *)walk->parts.data + i;
     kroMesh *mesh = &all[i];
-    int n = part->triangles;
-    kroIncreaseObject(&mesh->op, 0, n);
-    kroIncreaseObject(&mesh->nc, 0, n);
-    kroIncreaseCoords(&mesh->realn, 0, n);
-    kroIncreaseTexCoords(&mesh->tc, 0, n);
-    mesh->triangles = n; /* rows held, for the release below */
-    if (!mesh->op || !mesh->nc || !mesh->realn || !mesh->tc) {
-      for (kroObject *rows : {&mesh->op, &mesh->nc, &mesh->realn, &mesh->tc})
-        if (*rows)
-          kroDestroyObject(rows, n);
-      mesh->triangles = 0;
-      kroFreeMeshArray(&all, count);
-      return 0;
-    }
-    const kroObjCorner *corner = (const kroObjCorner *)walk->corners.data + 3 * part->first;
-    for (int t = 0; t < n; t++)
-      for (int k = 0; k < 3; k++, corner++) {
-        memcpy(mesh->op[t] + 3 * k, v + 3 * corner->v, 3 * sizeof(float));
-        mesh->tc[t][2 * k] = corner->t >= 0 ? vt[2 * corner->t] : 0.0f;
-        mesh->tc[t][2 * k + 1] = corner->t >= 0 ? vt[2 * corner->t + 1] : 0.0f;
+    kroObject *arrays[] = {&mesh->op, &mesh->nc, &mesh->realn, &mesh->tc};
+    kroRowMaker *makers[] = {&part->op, &part->nc, &part->realn, &part->tc};
+    for (int k = 0; k < 4; k++)
+      if (!(*arrays[k] = kroFinishRows(makers[k]))) {
+        kroFail("Error during allocating memory in kroLoadSceneFromOBJ(..)\n");
+        for (int j = 0; j < k; j++)
+          kroDestroyObject(arrays[j], 0);
+        kroFreeMeshArray(&all, i);
+        return 0;
       }
-    kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)n, !part->normals);
-    corner -= 3 * n;
-    for (int t = 0; part->normals && t < n; t++)
-      for (int k = 0; k < 3; k++, corner++)
-        memcpy(mesh->nc[t] + 3 * k, vn + 3 * corner->n, 3 * sizeof(float));
+    mesh->triangles = part->triangles;
+    if (!part->normals)
+      kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)part->triangles, 1);
     mesh->material_ref = part->material;
     memcpy(mesh->node_name, part->name, sizeof mesh->node_name);
   }
@@ -654,10 +741,15 @@ int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures) {
   kroObjWalk walk;
   memset(&walk, 0, sizeof walk);
   walk.material = -1;
-  if (!kroReadObjText(&walk.text, path, "OBJ scene"))
-    return 0;
   kroMesh *meshes = nullptr;
-  if (!kroWalkObj(&walk) || !kroMakeObjMeshes(&walk, &meshes)) {
+  int walked = kroWalkObj(&walk, path);
+  for (kroObjList *list : {&walk.positions, &walk.coords, &walk.normals}) {
+    free(list->data); /* before the meshes' row pointers are made */
+    *list = {};
+  }
+  free(walk.text.bytes);
+  walk.text.bytes = nullptr;
+  if (!walked || !kroMakeObjMeshes(&walk, &meshes)) {
     kroFreeObjWalk(&walk);
     return 0;
   }

@@ -75,21 +75,21 @@ int kroLoadScene(kroScene *scene, const char *path, int textures) {
   switch (format) {
   case KRO_SCENE_ASE:
   case KRO_SCENE_GLTF: {
-    int ase = format == KRO_SCENE_ASE;
     long failures = kroFailureCount();
-    int count = ase ? kroLoadMeshArrayFromASE(&scene->meshes, path)
-                    : kroLoadMeshArrayFromGLTF(&scene->meshes, path);
-    int materials = 0;
-    if (kroFailureCount() == failures)
-      materials =
-          ase ? kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures)
-              : kroLoadMaterialsFromGLTF(&scene->materials, path, textures);
-    if (!ase && kroFailureCount() == failures)
-      kroLoadNodesFromGLTF(scene, path);
+    int count = 0, materials = 0;
+    if (format == KRO_SCENE_GLTF) {
+      kroGLTFLoadScene(scene, path, textures);
+      count = scene->mesh_count, materials = scene->material_count;
+    } else {
+      count = kroLoadMeshArrayFromASE(&scene->meshes, path);
+      if (kroFailureCount() == failures)
+        materials = kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures);
+    }
     if (kroFailureCount() != failures) {
       kroFreeMeshArray(&scene->meshes, count);
       kroFreeMaterials(&scene->materials, materials);
       kroFreeSceneNodes(scene);
+      memset(scene, 0, sizeof *scene);
       return 0;
     }
     scene->mesh_count = count;
