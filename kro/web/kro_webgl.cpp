@@ -69,7 +69,8 @@ struct Locations {
 };
 
 struct State {
-  std::vector<Matrix> stack[3] = {{IDENTITY}, {IDENTITY}, {IDENTITY}}; /* model-view, projection, texture */
+  std::vector<Matrix> stack[3] = {
+      {IDENTITY}, {IDENTITY}, {IDENTITY}}; /* model-view, projection, texture */
   int mode = 0;
   float normal[3] = {0, 0, 1}, color[4] = {1, 1, 1, 1}, coord[2] = {0, 0};
   GLenum begun = 0;
@@ -81,8 +82,8 @@ struct State {
   std::vector<Segment> recorded_segments;
   Light light[LIGHTS] = {{{0, 0, 0, 1}, {1, 1, 1, 1}, {1, 1, 1, 1}, {0, 0, 1, 0}},
                          {{0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 1, 0}}};
-  float material[5][4] = {{0, 0, 0, 1}, {0.2f, 0.2f, 0.2f, 1}, {0.8f, 0.8f, 0.8f, 1}, {0, 0, 0, 1},
-                          {0, 0, 0, 0}};
+  float material[5][4] = {
+      {0, 0, 0, 1}, {0.2f, 0.2f, 0.2f, 1}, {0.8f, 0.8f, 0.8f, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}};
   float model_ambient[4] = {0.2f, 0.2f, 0.2f, 1};
   bool texturing = false;
   GLuint program = 0, fixed = 0;
@@ -107,8 +108,9 @@ void multiplyTop(const Matrix &m) {
 }
 
 /* The switches glPushAttrib keeps: those WebGL has, then texturing. */
-const GLenum SWITCHES[] = {GL_BLEND, GL_CULL_FACE, GL_DEPTH_TEST, GL_DITHER, GL_POLYGON_OFFSET_FILL,
-                           GL_SCISSOR_TEST, GL_STENCIL_TEST};
+const GLenum SWITCHES[] = {GL_BLEND,       GL_CULL_FACE,           GL_DEPTH_TEST,
+                           GL_DITHER,      GL_POLYGON_OFFSET_FILL, GL_SCISSOR_TEST,
+                           GL_STENCIL_TEST};
 
 bool isWebGLSwitch(GLenum cap) {
   for (GLenum s : SWITCHES)
@@ -137,18 +139,12 @@ const char VERTEX_PRELUDE[] = "attribute vec4 kro_Vertex;attribute vec3 kro_Norm
 const char *const ATTRIBUTES[] = {"kro_Vertex", "kro_Normal", "kro_Color", "kro_MultiTexCoord0"};
 
 /* Built-in names the prelude declares under kro_; gl_Color only in a vertex stage. */
-const char *const BUILT_INS[] = {"gl_Vertex",
-                                 "gl_Normal",
-                                 "gl_MultiTexCoord0",
-                                 "gl_ModelViewMatrix",
-                                 "gl_ProjectionMatrix",
-                                 "gl_ModelViewProjectionMatrix",
-                                 "gl_NormalMatrix",
-                                 "gl_TextureMatrix",
-                                 "gl_LightSource",
-                                 "gl_LightSourceParameters",
-                                 "gl_FrontMaterial",
-                                 "gl_LightModel"};
+const char *const BUILT_INS[] = {"gl_Vertex",           "gl_Normal",
+                                 "gl_MultiTexCoord0",   "gl_ModelViewMatrix",
+                                 "gl_ProjectionMatrix", "gl_ModelViewProjectionMatrix",
+                                 "gl_NormalMatrix",     "gl_TextureMatrix",
+                                 "gl_LightSource",      "gl_LightSourceParameters",
+                                 "gl_FrontMaterial",    "gl_LightModel"};
 
 bool isIdentifierChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -197,8 +193,8 @@ const Locations &locationsOf(GLuint program) {
                                                  "shininess"};
   for (int i = 0; i < LIGHTS; i++)
     for (int f = 0; f < 4; f++)
-      l.light[i][f] = uniform(program, "kro_LightSource[" + std::to_string(i) + "]." +
-                                           light_fields[f]);
+      l.light[i][f] =
+          uniform(program, "kro_LightSource[" + std::to_string(i) + "]." + light_fields[f]);
   for (int f = 0; f < 5; f++)
     l.material[f] = uniform(program, std::string("kro_FrontMaterial.") + material_fields[f]);
   return state().locations[program] = l;
@@ -290,8 +286,9 @@ GLenum toWebGL(GLenum mode, std::vector<float> &v) {
 
 void vertex(float x, float y, float z) {
   State &s = state();
-  const float v[FLOATS] = {x,          y,          z,          s.normal[0], s.normal[1], s.normal[2],
-                           s.color[0], s.color[1], s.color[2], s.color[3],  s.coord[0],  s.coord[1]};
+  const float v[FLOATS] = {x,           y,           z,          s.normal[0],
+                           s.normal[1], s.normal[2], s.color[0], s.color[1],
+                           s.color[2],  s.color[3],  s.coord[0], s.coord[1]};
   s.batch.insert(s.batch.end(), v, v + FLOATS);
 }
 
@@ -689,10 +686,9 @@ void kroWebGetInfoLog(GLhandleARB object, GLsizei size, GLsizei *length, GLcharA
 
 /* With no program in use: the vertex colour, times texture unit 0 while GL_TEXTURE_2D is on. */
 GLuint buildFixedProgram() {
-  static const char vertex[] =
-      "varying vec4 kro_c;varying vec2 kro_t;void main(){kro_c=gl_Color;"
-      "kro_t=(gl_TextureMatrix[0]*gl_MultiTexCoord0).xy;"
-      "gl_Position=gl_ModelViewProjectionMatrix*gl_Vertex;}";
+  static const char vertex[] = "varying vec4 kro_c;varying vec2 kro_t;void main(){kro_c=gl_Color;"
+                               "kro_t=(gl_TextureMatrix[0]*gl_MultiTexCoord0).xy;"
+                               "gl_Position=gl_ModelViewProjectionMatrix*gl_Vertex;}";
   static const char fragment[] =
       "uniform sampler2D kro_s;uniform float kro_Texturing;varying vec4 kro_c;varying vec2 kro_t;"
       "void main(){gl_FragColor=kro_c*mix(vec4(1.0),texture2D(kro_s,kro_t),kro_Texturing);}";

@@ -8,7 +8,9 @@
 // --native holds zkcapture's frames (zkintro-at-SS.SSS.png) and soundtrack (zkintro.wav).
 // A frame passes when at most PIXELS_MAX of its pixels differ by more than CHANNEL_MAX in any
 // channel: the software rasterisers of Mesa and SwiftShader round edges and the last bit of a
-// colour differently, a wrong drawing changes thousands. The sound must be the same samples.
+// colour differently (78 to 159 pixels seen), a wrong drawing changes thousands. The sound is the
+// same synthesizer: its samples may differ by one step of 16 bits where the C libraries' sinf
+// and expf round differently (54 of 264,600 seen), in at most SOUND_ROUNDED_MAX of them.
 // --bench plays the intro without sound and prints frames per second and time to first frame.
 "use strict";
 const { spawn } = require("child_process");
@@ -18,7 +20,8 @@ const path = require("path");
 const zlib = require("zlib");
 
 const CHANNEL_MAX = 24; // of 255
-const PIXELS_MAX = 2000; // of 720,000 (0.28 %)
+const PIXELS_MAX = 800; // of 720,000 (0.11 %)
+const SOUND_ROUNDED_MAX = 0.001; // share of the samples
 const SOUND_SECONDS = 3;
 const TIMEOUT_MS = 120000;
 const PAGES = [
@@ -144,9 +147,15 @@ async function main() {
         console.log(`${ok ? "ok  " : "FAIL"} ${page.name} frame at ${t} s: ${differing} pixels differ (at most ${PIXELS_MAX})`);
       });
       const sound = Buffer.from(r.sound, "base64"), wav = fs.readFileSync(path.join(native, page.wav));
-      const data = wav.indexOf("data") + 8, want = wav.subarray(data, data + sound.length), same = sound.length > 0 && sound.equals(want);
+      const data = wav.indexOf("data") + 8, want = wav.subarray(data, data + sound.length);
+      let rounded = 0, worst = sound.length === want.length && sound.length > 0 ? 0 : Infinity;
+      for (let i = 0; i + 1 < want.length; i += 2) {
+        const step = Math.abs(sound.readInt16LE(i) - want.readInt16LE(i));
+        rounded += step > 0, worst = Math.max(worst, step);
+      }
+      const same = worst <= 1 && rounded <= SOUND_ROUNDED_MAX * (sound.length / 2);
       failures += !same;
-      console.log(`${same ? "ok  " : "FAIL"} ${page.name} sound: first ${SOUND_SECONDS} s (${sound.length} bytes) ${same ? "equal to" : "differ from"} the native render`);
+      console.log(`${same ? "ok  " : "FAIL"} ${page.name} sound, first ${SOUND_SECONDS} s: ${rounded} of ${sound.length / 2} samples off the native render, by ${worst} at most`);
     }
   } finally {
     await browser.close();
