@@ -13,7 +13,11 @@
 
 #include <SDL/SDL.h>
 #include <math.h>
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#else
 #include <sndfile.h>
+#endif
 #include <stdlib.h>
 #include <string.h>
 
@@ -150,6 +154,14 @@ void kroFreeMusic(kroMusic *music) {
   music->frames = 0;
 }
 
+#ifdef __EMSCRIPTEN__
+/* A web page has no libsndfile: its soundtrack is the synthesizer's song. */
+int kroLoadMusic(kroMusic *music, const char *path) {
+  kroFreeMusic(music);
+  kroFail("kroLoadMusic: cannot open %s: the web build reads no music files\n", path);
+  return -1;
+}
+#else
 int kroLoadMusic(kroMusic *music, const char *path) {
   kroFreeMusic(music);
   SF_INFO info = {};
@@ -197,6 +209,7 @@ int kroLoadMusic(kroMusic *music, const char *path) {
   music->frames = frames;
   return 0;
 }
+#endif
 
 /* The soundtrack's next `frames` frames from app->sound_frame, 16-bit: the music (silence after
  * its end) or the synthesizer, which is always at sound_frame. */
@@ -501,6 +514,12 @@ static int kroAppResize(kroApp *app, int width, int height) {
   return 1;
 }
 
+#ifdef __EMSCRIPTEN__
+/* The frame goes to the browser, which draws it, and the loop goes on at its next animation
+ * frame (ASYNCIFY unwinds and rewinds the production's own loop around the wait). */
+EM_ASYNC_JS(void, kroAppYield, (), { await new Promise(requestAnimationFrame); });
+#endif
+
 int kroAppFrame(kroApp *app) {
   if (!app->running)
     return 0;
@@ -511,6 +530,9 @@ int kroAppFrame(kroApp *app) {
     if (app->shot && last && kroAppWriteShot(app, app->shot) != 0)
       app->status = 1;
     SDL_GL_SwapBuffers();
+#ifdef __EMSCRIPTEN__
+    kroAppYield();
+#endif
   } else if (app->shot && last) {
     fprintf(stderr, "%s: no frame was drawn for %s\n", kroAppName(app), app->shot);
     app->status = 1;
@@ -568,5 +590,8 @@ int kroAppEnd(kroApp *app) {
   }
   SDL_Quit();
   app->running = 0;
+#ifdef __EMSCRIPTEN__
+  EM_ASM({ Module.kroEnded && Module.kroEnded($0); }, app->status); /* the page's still screen */
+#endif
   return app->status;
 }

@@ -28,3 +28,41 @@ set_target_properties(zkintro_web PROPERTIES OUTPUT_NAME zkintro SUFFIX .js
 add_custom_command(TARGET zkintro_web POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/web/zkintro.html
           ${CMAKE_CURRENT_BINARY_DIR}/web/zkintro/index.html)
+
+# ---- the examples: the application layer on emscripten's SDL 1.2 ----
+# Each example's loop is its own (kroAppFrame waits for the browser's next frame), kept running
+# across the waits by ASYNCIFY; the engine's shader files and the example's data are packed
+# into the page's file system (/sh, /data). The engine without its PNG and glTF readers (zlib and
+# RapidJSON are not built for the web) and without the loader writer (krotool's, which needs the
+# floating-point std::to_chars emscripten's C++ library lacks).
+file(GLOB KRO_WEB_ALL_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/kro/*/*.cpp)
+list(FILTER KRO_WEB_ALL_SOURCES EXCLUDE REGEX "/kro_(png|gltf|meshsrc)[.]cpp$")
+# Two row pointers of the picture scaler serve only its SSE2 path, which wasm does not take.
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/kro/picture/kro_bmp.cpp PROPERTIES
+                            COMPILE_OPTIONS -Wno-unused-variable)
+add_library(kroapp_web STATIC ${KRO_WEB_ALL_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.cpp)
+target_include_directories(kroapp_web PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/kro
+                                             ${CMAKE_CURRENT_SOURCE_DIR}/app)
+target_compile_definitions(kroapp_web PUBLIC GL_GLEXT_PROTOTYPES)
+# <kro/kroapp.h> as an installed engine gives it.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/include/kro/kroapp.h
+     "#include \"${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.h\"\n")
+target_include_directories(kroapp_web PUBLIC ${CMAKE_CURRENT_BINARY_DIR}/include)
+
+# kro_web_example(NAME SOURCE...): dist page NAME from the sources, with examples/NAME as /data.
+function(kro_web_example name)
+  set(page ${CMAKE_CURRENT_BINARY_DIR}/web/${name})
+  add_executable(${name}_web ${ARGN})
+  target_link_libraries(${name}_web PRIVATE kroapp_web)
+  target_compile_definitions(${name}_web PRIVATE KRO_SHADER_DIR="/sh" EXAMPLE_DATA_DIR="/data")
+  target_link_options(${name}_web PRIVATE ${KRO_WEB_LINK_OPTIONS} -sMODULARIZE=0 -sFILESYSTEM=1
+    -sASYNCIFY -sEXIT_RUNTIME=1 -sEXPORTED_RUNTIME_METHODS=FS,callMain
+    "SHELL:--preload-file ${CMAKE_CURRENT_SOURCE_DIR}/sh@/sh"
+    "SHELL:--preload-file ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}@/data")
+  set_target_properties(${name}_web PROPERTIES OUTPUT_NAME ${name} SUFFIX .js
+                        RUNTIME_OUTPUT_DIRECTORY ${page})
+  set(NAME ${name})
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/web/example.html ${page}/index.html @ONLY)
+endfunction()
+kro_web_example(minimal ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/main.cpp
+                ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/loaders/cube_mesh.cpp)

@@ -27,12 +27,15 @@ const TIMEOUT_MS = 120000;
 const PAGES = [
   { name: "zkintro", query: `shots=0.5,6,11.5&sound=${SOUND_SECONDS}`,
     frames: ["00.500", "06.000", "11.500"], wav: "zkintro.wav" },
+  // Each example's --shot after as many frames as its picture in examples/ was taken with.
+  { name: "minimal", query: "frames=4&shot=1", picture: "examples/minimal/minimal.png" },
 ];
 
 const args = process.argv.slice(2);
 const option = name => { const i = args.indexOf(name); return i >= 0 ? args[i + 1] : null; };
 const dist = option("--dist"), native = option("--native"), bench = args.includes("--bench");
 const chromium = process.env.CHROMIUM || "chromium";
+const top = path.join(__dirname, "..", "..");
 
 // PNG (8-bit RGB or RGBA, not interlaced) to { width, height, rgba }.
 function readPng(bytes) {
@@ -139,6 +142,13 @@ async function main() {
         continue;
       }
       const r = await result(browser, `${base}/${page.name}/index.html?${page.query}`);
+      if (page.picture) {
+        const web = r.shot ? readPng(Buffer.from(r.shot, "base64")) : { width: 0 };
+        const differing = differingPixels(web, readPng(fs.readFileSync(path.join(top, page.picture))));
+        failures += !(differing <= PIXELS_MAX);
+        console.log(`${differing <= PIXELS_MAX ? "ok  " : "FAIL"} ${page.name} --shot: ${differing} pixels differ from ${page.picture} (exit status ${r.status})`);
+        continue;
+      }
       page.frames.forEach((t, i) => {
         const web = readPng(Buffer.from(r.frames[i].split(",")[1], "base64"));
         const want = readPng(fs.readFileSync(path.join(native, `${page.name}-at-${t}.png`)));
