@@ -591,7 +591,7 @@ int kroAppEnd(kroApp *app) {
   SDL_Quit();
   app->running = 0;
 #ifdef __EMSCRIPTEN__
-  EM_ASM({ Module.kroEnded && Module.kroEnded($0); }, app->status); /* the page's still screen */
+  EM_ASM(Module.kroEnded($0), app->status); /* the page (web/example.html): its still screen */
 #endif
   return app->status;
 }

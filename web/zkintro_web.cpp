@@ -61,7 +61,7 @@ static void Finish() {
   emscripten_cancel_main_loop();
   zkIntro(ASPECT, RUNNING_SECONDS); /* releases the scene */
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  EM_ASM(Module.zkEnded && Module.zkEnded());
+  EM_ASM(Module.zkEnded());
 }
 
 static void Frame() {
@@ -120,6 +120,5 @@ EMSCRIPTEN_KEEPALIVE int zkwRestartSound(void) {
 int main() {
   if (!MakeContext())
     return 1;
-  EM_ASM(Module.zkReady && Module.zkReady());
   return 0;
 }

@@ -25,7 +25,7 @@ GLuint buildFixedProgram();
 
 namespace {
 
-enum { FLOATS = 12, STACK_DEPTH = 32, LIGHTS = 2 };
+enum { FLOATS = 12, STACK_DEPTH = 32, LIGHTS = 2, SWITCHES_FIXED = 6 };
 const GLsizei STRIDE = FLOATS * sizeof(float);
 
 struct Matrix {
@@ -63,7 +63,7 @@ struct List {
 
 /* Uniform locations of one linked program; -1 where it does not read the value. */
 struct Locations {
-  GLint modelview, projection, mvp, normal, texture, model_ambient, texturing;
+  GLint modelview, projection, mvp, normal, texture, model_ambient, switches;
   GLint light[LIGHTS][4];
   GLint material[5]; /* emission, ambient, diffuse, specular, shininess */
 };
@@ -85,7 +85,7 @@ struct State {
   float material[5][4] = {
       {0, 0, 0, 1}, {0.2f, 0.2f, 0.2f, 1}, {0.8f, 0.8f, 0.8f, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}};
   float model_ambient[4] = {0.2f, 0.2f, 0.2f, 1};
-  bool texturing = false;
+  float switches[SWITCHES_FIXED] = {}; /* FIXED_SWITCHES: 1 on, 0 off */
   GLuint program = 0, fixed = 0;
   std::map<GLuint, Locations> locations;
   std::map<GLuint, GLenum> shader_types;
@@ -107,7 +107,18 @@ void multiplyTop(const Matrix &m) {
   top() = multiply(top(), m);
 }
 
-/* The switches glPushAttrib keeps: those WebGL has, then texturing. */
+/* The fixed-function switches the layer's own program reads (kro_Switches), in this order. */
+const GLenum FIXED_SWITCHES[SWITCHES_FIXED] = {GL_TEXTURE_2D, GL_LIGHTING,       GL_LIGHT0,
+                                               GL_LIGHT1,     GL_COLOR_MATERIAL, GL_NORMALIZE};
+
+int fixedSwitch(GLenum cap) {
+  for (int i = 0; i < SWITCHES_FIXED; i++)
+    if (FIXED_SWITCHES[i] == cap)
+      return i;
+  return -1;
+}
+
+/* The switches glPushAttrib keeps: those WebGL has, then the fixed-function ones. */
 const GLenum SWITCHES[] = {GL_BLEND,       GL_CULL_FACE,           GL_DEPTH_TEST,
                            GL_DITHER,      GL_POLYGON_OFFSET_FILL, GL_SCISSOR_TEST,
                            GL_STENCIL_TEST};
@@ -187,7 +198,7 @@ const Locations &locationsOf(GLuint program) {
   l.normal = uniform(program, "kro_NormalMatrix");
   l.texture = uniform(program, "kro_TextureMatrix[0]");
   l.model_ambient = uniform(program, "kro_LightModel.ambient");
-  l.texturing = uniform(program, "kro_Texturing");
+  l.switches = uniform(program, "kro_Switches");
   static const char *const light_fields[4] = {"ambient", "diffuse", "specular", "position"};
   static const char *const material_fields[5] = {"emission", "ambient", "diffuse", "specular",
                                                  "shininess"};
@@ -237,7 +248,7 @@ void prepareDraw() {
   glUniformMatrix3fv(l.normal, 1, GL_FALSE, n);
   glUniformMatrix4fv(l.texture, 1, GL_FALSE, s.stack[2].back().m);
   glUniform4fv(l.model_ambient, 1, s.model_ambient);
-  glUniform1f(l.texturing, s.texturing ? 1.0f : 0.0f);
+  glUniform1fv(l.switches, SWITCHES_FIXED, s.switches);
   for (int i = 0; i < LIGHTS; i++) {
     const float *fields[4] = {s.light[i].ambient, s.light[i].diffuse, s.light[i].specular,
                               s.light[i].position};
@@ -513,17 +524,18 @@ void kroWebMaterialf(GLenum face, GLenum name, GLfloat value) {
 
 /* ---- state ---- */
 
-void kroWebEnable(GLenum cap) {
-  if (cap == GL_TEXTURE_2D)
-    state().texturing = true;
+static void kroWebSwitch(GLenum cap, bool on) {
+  int fixed = fixedSwitch(cap);
+  if (fixed >= 0)
+    state().switches[fixed] = on ? 1.0f : 0.0f;
   else if (isWebGLSwitch(cap))
-    glEnable(cap);
+    on ? glEnable(cap) : glDisable(cap);
+}
+void kroWebEnable(GLenum cap) {
+  kroWebSwitch(cap, true);
 }
 void kroWebDisable(GLenum cap) {
-  if (cap == GL_TEXTURE_2D)
-    state().texturing = false;
-  else if (isWebGLSwitch(cap))
-    glDisable(cap);
+  kroWebSwitch(cap, false);
 }
 void kroWebGetIntegerv(GLenum name, GLint *value) {
   static const GLint modes[3] = {GL_MODELVIEW, GL_PROJECTION, GL_TEXTURE};
@@ -540,7 +552,8 @@ void kroWebPushAttrib(GLbitfield) {
   std::vector<bool> saved;
   for (GLenum cap : SWITCHES)
     saved.push_back(glIsEnabled(cap));
-  saved.push_back(state().texturing);
+  for (float on : state().switches)
+    saved.push_back(on != 0);
   state().attributes.push_back(saved);
 }
 void kroWebPopAttrib(void) {
@@ -551,7 +564,8 @@ void kroWebPopAttrib(void) {
   size_t i = 0;
   for (GLenum cap : SWITCHES)
     saved[i++] ? glEnable(cap) : glDisable(cap);
-  s.texturing = saved[i];
+  for (float &on : s.switches)
+    on = saved[i++] ? 1.0f : 0.0f;
   s.attributes.pop_back();
 }
 void kroWebClearDepth(GLdouble depth) {
@@ -583,6 +597,9 @@ static GLenum webFormat(GLint format) {
 void kroWebTexImage2D(GLenum target, GLint level, GLint internal, GLsizei width, GLsizei height,
                       GLint border, GLenum format, GLenum type, const void *pixels) {
   GLenum web = webFormat(internal);
+  if (type == GL_BYTE &&
+      !pixels) /* storage only (a framebuffer's colour): WebGL 1 has no GL_BYTE */
+    type = GL_UNSIGNED_BYTE;
   glTexImage2D(target, level, (GLint)web, width, height, border, webFormat((GLint)format), type,
                pixels);
   GLint bound = 0;
@@ -684,14 +701,38 @@ void kroWebGetInfoLog(GLhandleARB object, GLsizei size, GLsizei *length, GLcharA
 
 } // extern "C"
 
-/* With no program in use: the vertex colour, times texture unit 0 while GL_TEXTURE_2D is on. */
+/* With no program in use: the vertex colour, or with GL_LIGHTING GL's per-vertex lighting by
+ * lights 0 and 1 (ambient, diffuse and specular, a viewer at infinity, no attenuation; the
+ * colour as ambient and diffuse material under GL_COLOR_MATERIAL), times texture unit 0 while
+ * GL_TEXTURE_2D is on. kro_Switches holds FIXED_SWITCHES. */
 GLuint buildFixedProgram() {
-  static const char vertex[] = "varying vec4 kro_c;varying vec2 kro_t;void main(){kro_c=gl_Color;"
-                               "kro_t=(gl_TextureMatrix[0]*gl_MultiTexCoord0).xy;"
-                               "gl_Position=gl_ModelViewProjectionMatrix*gl_Vertex;}";
+  static const char vertex[] =
+      "uniform float kro_Switches[6];varying vec4 kro_c;varying vec2 kro_t;\n"
+      "void main(){\n"
+      " kro_c=gl_Color;\n"
+      " if(kro_Switches[1]>0.5){\n"
+      "  vec3 v=vec3(gl_ModelViewMatrix*gl_Vertex),n=gl_NormalMatrix*gl_Normal;\n"
+      "  if(kro_Switches[5]>0.5)n=normalize(n);\n"
+      "  bool cm=kro_Switches[4]>0.5;\n"
+      "  vec4 a=cm?gl_Color:gl_FrontMaterial.ambient,d=cm?gl_Color:gl_FrontMaterial.diffuse;\n"
+      "  vec4 sum=gl_FrontMaterial.emission+gl_LightModel.ambient*a;\n"
+      "  for(int i=0;i<2;i++){\n"
+      "   if(kro_Switches[2+i]<0.5)continue;\n"
+      "   vec4 p=gl_LightSource[i].position;\n"
+      "   vec3 l=normalize(p.w==0.0?p.xyz:p.xyz-v);\n"
+      "   float lit=max(dot(n,l),0.0);\n"
+      "   sum+=gl_LightSource[i].ambient*a+lit*gl_LightSource[i].diffuse*d;\n"
+      "   if(lit>0.0)sum+=pow(max(dot(n,normalize(l+vec3(0.0,0.0,1.0))),0.0),\n"
+      "    gl_FrontMaterial.shininess)*gl_LightSource[i].specular*gl_FrontMaterial.specular;\n"
+      "  }\n"
+      "  kro_c=vec4(clamp(sum.rgb,0.0,1.0),d.a);\n"
+      " }\n"
+      " kro_t=(gl_TextureMatrix[0]*gl_MultiTexCoord0).xy;\n"
+      " gl_Position=gl_ModelViewProjectionMatrix*gl_Vertex;\n"
+      "}\n";
   static const char fragment[] =
-      "uniform sampler2D kro_s;uniform float kro_Texturing;varying vec4 kro_c;varying vec2 kro_t;"
-      "void main(){gl_FragColor=kro_c*mix(vec4(1.0),texture2D(kro_s,kro_t),kro_Texturing);}";
+      "uniform sampler2D kro_s;uniform float kro_Switches[6];varying vec4 kro_c;varying vec2 kro_t;"
+      "void main(){gl_FragColor=kro_c*mix(vec4(1.0),texture2D(kro_s,kro_t),kro_Switches[0]);}";
   GLuint program = kroWebCreateProgramObject();
   const GLenum types[2] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
   const char *texts[2] = {vertex, fragment};

@@ -5,7 +5,8 @@
 //
 //   node tests/web/check.js --dist DIR --native DIR [--bench]
 //
-// --native holds zkcapture's frames (zkintro-at-SS.SSS.png) and soundtrack (zkintro.wav).
+// --native holds zkcapture's frames (zkintro-at-SS.SSS.png) and soundtrack (zkintro.wav); the
+// examples' pictures are the ones in examples/.
 // A frame passes when at most PIXELS_MAX of its pixels differ by more than CHANNEL_MAX in any
 // channel: the software rasterisers of Mesa and SwiftShader round edges and the last bit of a
 // colour differently (78 to 159 pixels seen), a wrong drawing changes thousands. The sound is the
@@ -27,8 +28,12 @@ const TIMEOUT_MS = 120000;
 const PAGES = [
   { name: "zkintro", query: `shots=0.5,6,11.5&sound=${SOUND_SECONDS}`,
     frames: ["00.500", "06.000", "11.500"], wav: "zkintro.wav" },
-  // Each example's --shot after as many frames as its picture in examples/ was taken with.
+  // An example's --shot after as many frames as its picture in examples/ was taken with: minimal
+  // draws in immediate mode through the engine's lit program, post through a framebuffer object
+  // and a post-processing program, sound with GL's own lighting.
   { name: "minimal", query: "frames=4&shot=1", picture: "examples/minimal/minimal.png" },
+  { name: "post", query: "frames=10&shot=1", picture: "examples/post/post.png" },
+  { name: "sound", query: "frames=40&shot=1", picture: "examples/sound/sound.png" },
 ];
 
 const args = process.argv.slice(2);
@@ -137,6 +142,7 @@ async function main() {
   try {
     for (const page of PAGES) {
       if (bench) {
+        if (!page.frames) continue;
         const r = await result(browser, `${base}/${page.name}/index.html?shots=0.5&bench=5`);
         console.log(`${page.name}: ${r.fps.toFixed(1)} frames per second, first frame after ${Math.round(r.firstFrameMs)} ms`);
         continue;
