@@ -12,9 +12,9 @@
 #                      float-to-integer overflow included
 # make release - the intro built for size (at most 64 KiB) and packed: dist/
 # make video - the intro as an H.264 video, out/zkintro.mp4 (installs ffmpeg)
-# make web   - the intro as a web page (emscripten, WebGL 1): dist/web/zkintro/ (index.html,
-#              .js, .wasm), each page's size printed gzipped; serve the folder with any static
-#              server, e.g. python3 -m http.server -d dist/web
+# make web   - the intro and the examples as web pages (emscripten, WebGL 1): dist/web/<name>/
+#              (index.html, .js, .wasm, .data), each page's size printed gzipped; serve the
+#              folder with any static server, e.g. python3 -m http.server -d dist/web
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
 JOBS ?= 2
