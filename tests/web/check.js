@@ -10,8 +10,8 @@
 // A frame passes when at most PIXELS_MAX of its pixels differ by more than CHANNEL_MAX in any
 // channel: the software rasterisers of Mesa and SwiftShader round edges and the last bit of a
 // colour differently (78 to 159 pixels seen), a wrong drawing changes thousands. The sound is the
-// same synthesizer: its samples may differ by one step of 16 bits where the C libraries' sinf
-// and expf round differently (54 of 264,600 seen), in at most SOUND_ROUNDED_MAX of them.
+// same synthesizer: its samples may differ by one step of 16 bits where the two C libraries
+// round sinf, cosf, expf or exp2f differently (54 of 264,600 seen), in at most SOUND_ROUNDED_MAX of them.
 // --bench plays the intro without sound and prints frames per second and time to first frame.
 "use strict";
 const { spawn } = require("child_process");
