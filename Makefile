@@ -12,6 +12,9 @@
 #                      float-to-integer overflow included
 # make release - the intro built for size (at most 64 KiB) and packed: dist/
 # make video - the intro as an H.264 video, out/zkintro.mp4 (installs ffmpeg)
+# make web   - the intro and the examples as web pages (emscripten, WebGL 1): dist/web/<name>/
+#              (index.html, .js, .wasm, .data), each page's size printed gzipped; serve the
+#              folder with any static server, e.g. python3 -m http.server -d dist/web
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
 JOBS ?= 2
@@ -19,7 +22,7 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build test test-unit test-sanitize test-share fuzz fuzz-smoke run \
-	view bench release video scenes clean
+	view bench release video scenes web clean
 
 all: build
 
@@ -146,6 +149,18 @@ bench:
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b" \
 	  --benchmark_out=$(BUILD)/bench/results/$$(basename $$b).json --benchmark_out_format=json; done
 	@$(BUILD)/bench/kro-bench-summary $(BUILD)/bench/results/*.json
+	@tools/web-test --bench $(BUILD)/intro-tools/zkcapture $(BUILD)/web-bench; \
+	  status=$$?; [ $$status -eq 0 ] || [ $$status -eq 77 ]
+
+# The web build is a second CMake tree configured by emscripten's emcmake; Debian's emscripten
+# runs its optimiser with the system's node modules (NODE_PATH).
+WEB_BUILD ?= build-web
+web:
+	@bash tools/setup-deps.sh web
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=MinSizeRel \
+	  $(LAUNCHER) >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD) -j$(JOBS)
+	@tools/web-dist $(WEB_BUILD)/web dist/web
 
 fuzz:
 	@bash tools/setup-deps.sh fuzz

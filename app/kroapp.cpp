@@ -13,7 +13,11 @@
 
 #include <SDL/SDL.h>
 #include <math.h>
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#else
 #include <sndfile.h>
+#endif
 #include <stdlib.h>
 #include <string.h>
 
@@ -151,6 +155,14 @@ void kroFreeMusic(kroMusic *music) {
   music->frames = 0;
 }
 
+#ifdef __EMSCRIPTEN__
+/* A web page has no libsndfile: its soundtrack is the synthesizer's song. */
+int kroLoadMusic(kroMusic *music, const char *path) {
+  kroFreeMusic(music);
+  kroFail("kroLoadMusic: cannot open %s: the web build reads no music files\n", path);
+  return -1;
+}
+#else
 int kroLoadMusic(kroMusic *music, const char *path) {
   kroFreeMusic(music);
   SF_INFO info = {};
@@ -198,6 +210,7 @@ int kroLoadMusic(kroMusic *music, const char *path) {
   music->frames = frames;
   return 0;
 }
+#endif
 
 /* The soundtrack's `frames` frames from `from`, 16-bit: the music (silence after its end) or
  * `synth`, which is at `from`. */
@@ -681,6 +694,12 @@ static int kroAppResize(kroApp *app, int width, int height) {
   return 1;
 }
 
+#ifdef __EMSCRIPTEN__
+/* The frame goes to the browser, which draws it, and the loop goes on at its next animation
+ * frame (ASYNCIFY unwinds and rewinds the production's own loop around the wait). */
+EM_ASYNC_JS(void, kroAppYield, (), { await new Promise(requestAnimationFrame); });
+#endif
+
 int kroAppFrame(kroApp *app) {
   if (!app->running)
     return 0;
@@ -692,6 +711,9 @@ int kroAppFrame(kroApp *app) {
     if (app->shot && last && kroAppWriteShot(app, app->shot) != 0)
       app->status = 1;
     SDL_GL_SwapBuffers();
+#ifdef __EMSCRIPTEN__
+    kroAppYield();
+#endif
   } else if (app->shot && last) {
     fprintf(stderr, "%s: no frame was drawn for %s\n", kroAppName(app), app->shot);
     app->status = 1;
@@ -758,5 +780,8 @@ int kroAppEnd(kroApp *app) {
   }
   SDL_Quit();
   app->running = 0;
+#ifdef __EMSCRIPTEN__
+  EM_ASM(Module.kroEnded($0), app->status); /* the page (web/example.html): its still screen */
+#endif
   return app->status;
 }

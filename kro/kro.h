@@ -30,6 +30,9 @@
 #endif
 #include <GL/gl.h>
 #include <GL/glext.h>
+#ifdef __EMSCRIPTEN__
+#include "kro_webgl.h" /* the legacy calls in WebGL's terms */
+#endif
 #include <stdint.h>
 #include <stdio.h>
 

@@ -13,6 +13,7 @@
 #           ffmpeg as well
 #   bench   the benchmarks (make bench)
 #   fuzz    the libFuzzer targets (make fuzz)
+#   web     the web pages (make web) and their check in headless Chromium: emscripten, Chromium
 #   test    everything make test builds and runs
 #   scenes  Blender, to make the Blender test scenes and renders again (make scenes; not
 #           needed by make test, which reads the committed files)
@@ -34,8 +35,9 @@ packages_for() {
         libtinyobjloader-dev
       ;;
     fuzz) echo "$(packages_for engine) clang libclang-rt-14-dev" ;;
+    web) echo cmake make emscripten nodejs chromium ;;
     test)
-      echo "$(packages_for video) $(packages_for bench) $(packages_for fuzz)" \
+      echo "$(packages_for video) $(packages_for bench) $(packages_for fuzz) $(packages_for web)" \
         libgtest-dev libgmock-dev zlib1g-dev libx11-dev xdotool clang-format libglu1-mesa-dev \
         acl attr
       ;;
@@ -50,7 +52,7 @@ purposes=("$@")
 wanted=()
 for purpose in "${purposes[@]}"; do
   if ! list=$(packages_for "$purpose"); then
-    echo "setup-deps.sh: unknown purpose '$purpose' (engine, run, view, release, video, bench, fuzz, test, scenes, all)" >&2
+    echo "setup-deps.sh: unknown purpose '$purpose' (engine, run, view, release, video, bench, fuzz, web, test, scenes, all)" >&2
     exit 2
   fi
   read -r -a words <<<"$list"

@@ -471,7 +471,13 @@ static int kroKeepOldFile(kroOutFileSink *sink) {
     return 0;
   sink->moved = 1;
   if (kroMakeBeside(target, sink->backup, [target](const char *name) {
+#ifdef __EMSCRIPTEN__ /* a web page's file system has no renameat2 */
+        (void)target, (void)name;
+        errno = ENOSYS;
+        return -1;
+#else
         return renameat2(AT_FDCWD, target, AT_FDCWD, name, RENAME_NOREPLACE);
+#endif
       }) >= 0)
     return 0;
   sink->moved = 0;

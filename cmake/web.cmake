@@ -1,0 +1,71 @@
+# The web build, configured with emscripten's emcmake (make web): the engine's drawing through
+# its WebGL layer (kro/web), the intro's scene, meshes and song, and its page. Included from the
+# top-level CMakeLists.txt in place of everything else when the compiler is emcc; the pages land
+# in <build>/web/<name>/ (index.html, .js, .wasm), which tools/web-dist copies to dist/web.
+# The intro needs no zlib, file system or SDL: its textures are made in memory, its shaders are
+# texts in the program, and the page gives it the canvas, the clock and the audio.
+set(KRO_WEB_ENGINE_SOURCES kro/base/kro_error.cpp kro/gl/kro_object.cpp kro/gl/kro_transform.cpp
+                           kro/gl/kro_shader.cpp kro/sound/kro_synth.cpp kro/web/kro_webgl.cpp)
+list(TRANSFORM KRO_WEB_ENGINE_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+add_library(kro_web STATIC ${KRO_WEB_ENGINE_SOURCES})
+target_include_directories(kro_web PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/kro)
+target_compile_definitions(kro_web PUBLIC GL_GLEXT_PROTOTYPES)
+
+# -Os for the page's size; the module is a factory (createZKintro), so that "play again" starts
+# a fresh scene; WebGL 1 only; no filesystem (printf still reaches the console).
+set(KRO_WEB_LINK_OPTIONS -Os -sENVIRONMENT=web -sMODULARIZE=1 -sALLOW_MEMORY_GROWTH=1
+    -sMIN_WEBGL_VERSION=1 -sMAX_WEBGL_VERSION=1 -sFILESYSTEM=0 -sMINIFY_HTML=0)
+
+file(GLOB KRO_WEB_INTRO_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/scene/*.cpp
+     ${CMAKE_CURRENT_SOURCE_DIR}/meshes/*.cpp)
+add_executable(zkintro_web ${CMAKE_CURRENT_SOURCE_DIR}/web/zkintro_web.cpp ${KRO_WEB_INTRO_SOURCES})
+target_include_directories(zkintro_web PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/scene
+                                               ${CMAKE_CURRENT_SOURCE_DIR}/meshes)
+target_link_libraries(zkintro_web PRIVATE kro_web)
+target_link_options(zkintro_web PRIVATE ${KRO_WEB_LINK_OPTIONS} -sEXPORT_NAME=createZKintro)
+set_target_properties(zkintro_web PROPERTIES OUTPUT_NAME zkintro SUFFIX .js
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/web/zkintro)
+add_custom_command(TARGET zkintro_web POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/web/zkintro.html
+          ${CMAKE_CURRENT_BINARY_DIR}/web/zkintro/index.html)
+
+# ---- the examples: the application layer on emscripten's SDL 1.2 ----
+# Each example's loop is its own (kroAppFrame waits for the browser's next frame), kept running
+# across the waits by ASYNCIFY; the engine's shader files and the example's data are packed
+# into the page's file system (/sh, /data). The engine without its PNG and glTF readers (zlib and
+# RapidJSON are not built for the web) and without the loader writer (krotool's, which needs the
+# floating-point std::to_chars emscripten's C++ library lacks).
+file(GLOB KRO_WEB_ALL_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/kro/*/*.cpp)
+list(FILTER KRO_WEB_ALL_SOURCES EXCLUDE REGEX "/kro_(png|gltf|meshsrc)[.]cpp$")
+# Two row pointers of the picture scaler serve only its SSE2 path, which wasm does not take.
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/kro/picture/kro_bmp.cpp PROPERTIES
+                            COMPILE_OPTIONS -Wno-unused-variable)
+add_library(kroapp_web STATIC ${KRO_WEB_ALL_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.cpp)
+target_include_directories(kroapp_web PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/kro
+                                             ${CMAKE_CURRENT_SOURCE_DIR}/app)
+target_compile_definitions(kroapp_web PUBLIC GL_GLEXT_PROTOTYPES)
+# <kro/kroapp.h> as an installed engine gives it.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/include/kro/kroapp.h
+     "#include \"${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.h\"\n")
+target_include_directories(kroapp_web PUBLIC ${CMAKE_CURRENT_BINARY_DIR}/include)
+
+# kro_web_example(NAME SOURCE...): dist page NAME from the sources, with examples/NAME as /data.
+function(kro_web_example name)
+  set(page ${CMAKE_CURRENT_BINARY_DIR}/web/${name})
+  add_executable(${name}_web ${ARGN})
+  target_link_libraries(${name}_web PRIVATE kroapp_web)
+  target_compile_definitions(${name}_web PRIVATE KRO_SHADER_DIR="/sh" EXAMPLE_DATA_DIR="/data")
+  target_link_options(${name}_web PRIVATE ${KRO_WEB_LINK_OPTIONS} -sMODULARIZE=0 -sFILESYSTEM=1
+    -sASYNCIFY -sEXIT_RUNTIME=1 -sEXPORTED_RUNTIME_METHODS=FS,callMain
+    "SHELL:--preload-file ${CMAKE_CURRENT_SOURCE_DIR}/sh@/sh"
+    "SHELL:--preload-file ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}@/data")
+  set_target_properties(${name}_web PROPERTIES OUTPUT_NAME ${name} SUFFIX .js
+                        RUNTIME_OUTPUT_DIRECTORY ${page})
+  set(NAME ${name})
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/web/example.html ${page}/index.html @ONLY)
+endfunction()
+kro_web_example(minimal ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/main.cpp
+                ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/loaders/cube_mesh.cpp)
+foreach(name runtime-model terrain post sound)
+  kro_web_example(${name} ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}/${name}.cpp)
+endforeach()

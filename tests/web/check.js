@@ -1,0 +1,183 @@
+#!/usr/bin/env node
+// The web pages against the native programs: each page of dist/web is served over HTTP, opened
+// in headless Chromium (SwiftShader's WebGL, no gesture needed for audio), driven through the
+// DevTools protocol on a pipe, and its window.kroResult compared with the native files.
+//
+//   node tests/web/check.js --dist DIR --native DIR [--bench]
+//
+// --native holds zkcapture's frames (zkintro-at-SS.SSS.png) and soundtrack (zkintro.wav); the
+// examples' pictures are the ones in examples/.
+// A frame passes when at most PIXELS_MAX of its pixels differ by more than CHANNEL_MAX in any
+// channel: the software rasterisers of Mesa and SwiftShader round edges and the last bit of a
+// colour differently (78 to 159 pixels seen), a wrong drawing changes thousands. The sound is the
+// same synthesizer: its samples may differ by one step of 16 bits where the two C libraries
+// round sinf, cosf, expf or exp2f differently (54 of 264,600 seen), in at most SOUND_ROUNDED_MAX of them.
+// --bench plays the intro without sound and prints frames per second and time to first frame.
+"use strict";
+const { spawn } = require("child_process");
+const fs = require("fs");
+const http = require("http");
+const path = require("path");
+const zlib = require("zlib");
+
+const CHANNEL_MAX = 24; // of 255
+const PIXELS_MAX = 800; // of 720,000 (0.11 %)
+const SOUND_ROUNDED_MAX = 0.001; // share of the samples
+const SOUND_SECONDS = 3;
+const TIMEOUT_MS = 120000;
+const PAGES = [
+  { name: "zkintro", query: `shots=0.5,6,11.5&sound=${SOUND_SECONDS}`,
+    frames: ["00.500", "06.000", "11.500"], wav: "zkintro.wav" },
+  // An example's --shot after as many frames as its picture in examples/ was taken with: minimal
+  // draws in immediate mode through the engine's lit program, post through a framebuffer object
+  // and a post-processing program, sound with GL's own lighting.
+  { name: "minimal", query: "frames=4&shot=1", picture: "examples/minimal/minimal.png" },
+  { name: "post", query: "frames=10&shot=1", picture: "examples/post/post.png" },
+  { name: "sound", query: "frames=40&shot=1", picture: "examples/sound/sound.png" },
+];
+
+const args = process.argv.slice(2);
+const option = name => { const i = args.indexOf(name); return i >= 0 ? args[i + 1] : null; };
+const dist = option("--dist"), native = option("--native"), bench = args.includes("--bench");
+const chromium = process.env.CHROMIUM || "chromium";
+const top = path.join(__dirname, "..", "..");
+
+// PNG (8-bit RGB or RGBA, not interlaced) to { width, height, rgba }.
+function readPng(bytes) {
+  let width = 0, height = 0, channels = 0, data = [];
+  for (let at = 8; at < bytes.length;) {
+    const length = bytes.readUInt32BE(at), type = bytes.toString("ascii", at + 4, at + 8);
+    const body = bytes.subarray(at + 8, at + 8 + length);
+    if (type === "IHDR") {
+      width = body.readUInt32BE(0), height = body.readUInt32BE(4);
+      channels = { 2: 3, 6: 4 }[body[9]];
+      if (body[8] !== 8 || !channels || body[12]) throw new Error("unsupported PNG layout");
+    }
+    if (type === "IDAT") data.push(body);
+    at += 12 + length;
+  }
+  const raw = zlib.inflateSync(Buffer.concat(data)), stride = width * channels;
+  const rgba = Buffer.alloc(width * height * 4), line = Buffer.alloc(stride), prior = Buffer.alloc(stride);
+  for (let y = 0; y < height; y++) {
+    const filter = raw[y * (stride + 1)], row = raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1));
+    for (let i = 0; i < stride; i++) {
+      const a = i >= channels ? line[i - channels] : 0, b = prior[i], c = i >= channels ? prior[i - channels] : 0;
+      const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
+      const predictor = [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : pb <= pc ? b : c][filter];
+      line[i] = (row[i] + predictor) & 255;
+    }
+    for (let x = 0; x < width; x++)
+      for (let k = 0; k < 4; k++) rgba[(y * width + x) * 4 + k] = k < channels ? line[x * channels + k] : 255;
+    line.copy(prior);
+  }
+  return { width, height, rgba };
+}
+
+function differingPixels(a, b) {
+  if (a.width !== b.width || a.height !== b.height) return Infinity;
+  let count = 0;
+  for (let i = 0; i < a.rgba.length; i += 4)
+    if (Math.max(...[0, 1, 2].map(k => Math.abs(a.rgba[i + k] - b.rgba[i + k]))) > CHANNEL_MAX) count++;
+  return count;
+}
+
+function serve(folder) {
+  const types = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm" };
+  const server = http.createServer((request, response) => {
+    const file = path.join(folder, decodeURIComponent(new URL(request.url, "http://x").pathname));
+    fs.readFile(file.endsWith("/") ? file + "index.html" : file, (error, body) => {
+      response.writeHead(error ? 404 : 200, { "Content-Type": types[path.extname(file)] || "text/html" });
+      response.end(error ? "" : body);
+    });
+  });
+  return new Promise(ready => server.listen(0, "127.0.0.1", () => ready(server)));
+}
+
+// The DevTools protocol on fds 3 (to Chromium) and 4 (from it), messages ended by NUL.
+function launch() {
+  const profile = fs.mkdtempSync(path.join(require("os").tmpdir(), "kro-web-"));
+  const browser = spawn(chromium, ["--headless", "--remote-debugging-pipe", "--no-sandbox",
+    "--use-angle=swiftshader", "--enable-unsafe-swiftshader", "--autoplay-policy=no-user-gesture-required",
+    "--no-first-run", "--disable-gpu-sandbox", `--user-data-dir=${profile}`, "about:blank"],
+    { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"] });
+  let next = 1, pending = new Map(), buffered = "";
+  browser.stdio[4].on("data", chunk => {
+    const parts = (buffered + chunk.toString()).split("\0");
+    buffered = parts.pop();
+    for (const part of parts) {
+      const message = JSON.parse(part), waiting = pending.get(message.id);
+      if (!waiting) continue;
+      pending.delete(message.id);
+      message.error ? waiting.reject(new Error(message.error.message)) : waiting.resolve(message.result);
+    }
+  });
+  const send = (method, params = {}, sessionId) => new Promise((resolve, reject) => {
+    const id = next++;
+    pending.set(id, { resolve, reject });
+    browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
+  });
+  const exited = new Promise(done => browser.on("exit", done));
+  const close = async () => { browser.kill(); await exited; fs.rmSync(profile, { recursive: true, force: true }); };
+  return { send, close };
+}
+
+async function result(browser, url) {
+  const { targetId } = await browser.send("Target.createTarget", { url });
+  const { sessionId } = await browser.send("Target.attachToTarget", { targetId, flatten: true });
+  for (const started = Date.now(); Date.now() - started < TIMEOUT_MS;) {
+    // Asked again while the page is still navigating (its context replaced) or loading.
+    const answer = await browser.send("Runtime.evaluate",
+      { expression: "window.kroResult", awaitPromise: true, returnByValue: true }, sessionId).catch(() => ({}));
+    if (answer.exceptionDetails) throw new Error(answer.exceptionDetails.exception.description);
+    if (answer.result && answer.result.value) return answer.result.value;
+    await new Promise(done => setTimeout(done, 200));
+  }
+  throw new Error(`${url}: no result within ${TIMEOUT_MS / 1000} s`);
+}
+
+async function main() {
+  if (!dist || (!native && !bench)) throw new Error("usage: check.js --dist DIR --native DIR [--bench]");
+  const server = await serve(dist), browser = launch(), base = `http://127.0.0.1:${server.address().port}`;
+  let failures = 0;
+  try {
+    for (const page of PAGES) {
+      if (bench) {
+        if (!page.frames) continue;
+        const r = await result(browser, `${base}/${page.name}/index.html?shots=0.5&bench=5`);
+        console.log(`${page.name}: ${r.fps.toFixed(1)} frames per second, first frame after ${Math.round(r.firstFrameMs)} ms`);
+        continue;
+      }
+      const r = await result(browser, `${base}/${page.name}/index.html?${page.query}`);
+      if (page.picture) {
+        const web = r.shot ? readPng(Buffer.from(r.shot, "base64")) : { width: 0 };
+        const differing = differingPixels(web, readPng(fs.readFileSync(path.join(top, page.picture))));
+        failures += !(differing <= PIXELS_MAX);
+        console.log(`${differing <= PIXELS_MAX ? "ok  " : "FAIL"} ${page.name} --shot: ${differing} pixels differ from ${page.picture} (exit status ${r.status})`);
+        continue;
+      }
+      page.frames.forEach((t, i) => {
+        const web = readPng(Buffer.from(r.frames[i].split(",")[1], "base64"));
+        const want = readPng(fs.readFileSync(path.join(native, `${page.name}-at-${t}.png`)));
+        const differing = differingPixels(web, want), ok = differing <= PIXELS_MAX;
+        failures += !ok;
+        console.log(`${ok ? "ok  " : "FAIL"} ${page.name} frame at ${t} s: ${differing} pixels differ (at most ${PIXELS_MAX})`);
+      });
+      const sound = Buffer.from(r.sound, "base64"), wav = fs.readFileSync(path.join(native, page.wav));
+      const data = wav.indexOf("data") + 8, want = wav.subarray(data, data + sound.length);
+      let rounded = 0, worst = sound.length === want.length && sound.length > 0 ? 0 : Infinity;
+      for (let i = 0; i + 1 < want.length; i += 2) {
+        const step = Math.abs(sound.readInt16LE(i) - want.readInt16LE(i));
+        rounded += step > 0, worst = Math.max(worst, step);
+      }
+      const same = worst <= 1 && rounded <= SOUND_ROUNDED_MAX * (sound.length / 2);
+      failures += !same;
+      console.log(`${same ? "ok  " : "FAIL"} ${page.name} sound, first ${SOUND_SECONDS} s: ${rounded} of ${sound.length / 2} samples off the native render, by ${worst} at most`);
+    }
+  } finally {
+    await browser.close();
+    server.close();
+  }
+  process.exit(failures ? 1 : 0);
+}
+
+main().catch(error => { console.error(`check.js: ${error.message}`); process.exit(1); });
