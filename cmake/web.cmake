@@ -40,9 +40,13 @@ list(FILTER KRO_WEB_ALL_SOURCES EXCLUDE REGEX "/kro_(png|gltf|meshsrc)[.]cpp$")
 # Two row pointers of the picture scaler serve only its SSE2 path, which wasm does not take.
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/kro/picture/kro_bmp.cpp PROPERTIES
                             COMPILE_OPTIONS -Wno-unused-variable)
-add_library(kroapp_web STATIC ${KRO_WEB_ALL_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.cpp)
+include(${CMAKE_CURRENT_SOURCE_DIR}/cmake/kroapp-font.cmake)
+kro_app_font(KRO_WEB_APP_FONT)
+file(GLOB KRO_WEB_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp)
+add_library(kroapp_web STATIC ${KRO_WEB_ALL_SOURCES} ${KRO_WEB_APP_SOURCES} ${KRO_WEB_APP_FONT})
 target_include_directories(kroapp_web PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/kro
-                                             ${CMAKE_CURRENT_SOURCE_DIR}/app)
+                                             ${CMAKE_CURRENT_SOURCE_DIR}/app
+                                      PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/app)
 target_compile_definitions(kroapp_web PUBLIC GL_GLEXT_PROTOTYPES)
 # <kro/kroapp.h> as an installed engine gives it.
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/include/kro/kroapp.h
