@@ -33,6 +33,10 @@ setup:
 # A compiler cache, where the machine has one, serves the builds that make test
 # repeats (the same sources in the plain, sanitizer and packaging builds).
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+# The compiler cache serves every checkout of the tree, wherever it lies: paths below it are
+# hashed relative to it, and the working folder of a build with debug information is not hashed.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 configure_for = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) -DKRO_REQUIRE="$(1)" >/dev/null
 
 configure: setup
