@@ -29,21 +29,50 @@ add_custom_command(TARGET zkintro_web POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/web/zkintro.html
           ${CMAKE_CURRENT_BINARY_DIR}/web/zkintro/index.html)
 
+# ---- zlib, for the examples' PNG reader ----
+# Debian's source package of zlib (1.2.13), which tools/web-zlib (run by tools/setup-deps.sh web)
+# unpacks into .deps/zlib-src with its README and licence. The PNG reader calls inflate and
+# crc32 only; the whole library but the gz* file functions is compiled, and the linker keeps
+# what is called. The intro's page does not link it.
+set(KRO_WEB_ZLIB_DIR ${CMAKE_CURRENT_SOURCE_DIR}/.deps/zlib-src)
+if(NOT EXISTS ${KRO_WEB_ZLIB_DIR}/zlib.h)
+  message(FATAL_ERROR "zlib's source is missing from ${KRO_WEB_ZLIB_DIR}: tools/web-zlib fetches it")
+endif()
+set(KRO_WEB_ZLIB_SOURCES adler32.c compress.c crc32.c deflate.c infback.c inffast.c inflate.c
+                         inftrees.c trees.c uncompr.c zutil.c)
+list(TRANSFORM KRO_WEB_ZLIB_SOURCES PREPEND ${KRO_WEB_ZLIB_DIR}/)
+add_library(zlib_web STATIC ${KRO_WEB_ZLIB_SOURCES})
+target_include_directories(zlib_web SYSTEM PUBLIC ${KRO_WEB_ZLIB_DIR})
+# zlib's own code: its warnings are not this build's to fix.
+target_compile_options(zlib_web PRIVATE -w)
+
 # ---- the examples: the application layer on emscripten's SDL 1.2 ----
 # Each example's loop is its own (kroAppFrame waits for the browser's next frame), kept running
 # across the waits by ASYNCIFY; the engine's shader files and the example's data are packed
-# into the page's file system (/sh, /data). The engine without its PNG and glTF readers (zlib and
-# RapidJSON are not built for the web) and without the loader writer (krotool's, which needs the
-# floating-point std::to_chars emscripten's C++ library lacks).
+# into the page's file system (/sh, /data). The engine without its glTF reader (RapidJSON is not
+# built for the web) and without the loader writer (krotool's, which needs the floating-point
+# std::to_chars emscripten's C++ library lacks).
 file(GLOB KRO_WEB_ALL_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/kro/*/*.cpp)
-list(FILTER KRO_WEB_ALL_SOURCES EXCLUDE REGEX "/kro_(png|gltf|meshsrc)[.]cpp$")
+list(FILTER KRO_WEB_ALL_SOURCES EXCLUDE REGEX "/kro_(gltf|meshsrc)[.]cpp$")
 # Two row pointers of the picture scaler serve only its SSE2 path, which wasm does not take.
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/kro/picture/kro_bmp.cpp PROPERTIES
                             COMPILE_OPTIONS -Wno-unused-variable)
-add_library(kroapp_web STATIC ${KRO_WEB_ALL_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.cpp)
+# The overlay's font table, compiled in as in the native layer (cmake/embed-font.cmake).
+set(KRO_WEB_APP_FONT ${CMAKE_CURRENT_BINARY_DIR}/app/kroapp_font.inc)
+add_custom_command(OUTPUT ${KRO_WEB_APP_FONT}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/app
+  COMMAND ${CMAKE_COMMAND} -DTABLE=${CMAKE_CURRENT_SOURCE_DIR}/viewer/font/kroview-8x8.txt
+          -DOUT=${KRO_WEB_APP_FONT} -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/embed-font.cmake
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/viewer/font/kroview-8x8.txt
+          ${CMAKE_CURRENT_SOURCE_DIR}/cmake/embed-font.cmake)
+add_library(kroapp_web STATIC ${KRO_WEB_ALL_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.cpp
+                              ${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp_text.cpp
+                              ${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp_editor.cpp ${KRO_WEB_APP_FONT})
 target_include_directories(kroapp_web PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/kro
-                                             ${CMAKE_CURRENT_SOURCE_DIR}/app)
+                                             ${CMAKE_CURRENT_SOURCE_DIR}/app
+                                      PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/app)
 target_compile_definitions(kroapp_web PUBLIC GL_GLEXT_PROTOTYPES)
+target_link_libraries(kroapp_web PUBLIC zlib_web)
 # <kro/kroapp.h> as an installed engine gives it.
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/include/kro/kroapp.h
      "#include \"${CMAKE_CURRENT_SOURCE_DIR}/app/kroapp.h\"\n")
@@ -69,3 +98,33 @@ kro_web_example(minimal ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/main.cpp
 foreach(name runtime-model terrain post sound)
   kro_web_example(${name} ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}/${name}.cpp)
 endforeach()
+
+# The text and textured examples need what the native krotool writes: the font packed from the
+# text example's glyphs, the textured example's compiled-in mesh and material table. The
+# native build's krotool is given as KRO_WEB_KROTOOL (make web builds it); without it the two
+# pages are left out.
+set(KRO_WEB_KROTOOL "" CACHE FILEPATH "the native build's krotool, for the text and textured pages")
+if(KRO_WEB_KROTOOL)
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/web-data/text ${CMAKE_CURRENT_BINARY_DIR}/web-data/textured)
+  set(font ${CMAKE_CURRENT_BINARY_DIR}/web-data/text/text.krof)
+  file(GLOB glyphs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/examples/text/glyphs/*.bmp)
+  add_custom_command(OUTPUT ${font}
+    COMMAND ${KRO_WEB_KROTOOL} font-build ${CMAKE_CURRENT_SOURCE_DIR}/examples/text/glyphs 8 8 ${font}
+    DEPENDS ${glyphs} VERBATIM)
+  kro_web_example(text ${CMAKE_CURRENT_SOURCE_DIR}/examples/text/text.cpp ${font})
+  # The font is packed as /text.krof beside the example's folder.
+  target_compile_definitions(text_web PRIVATE EXAMPLE_FONT="/text.krof")
+  target_link_options(text_web PRIVATE "SHELL:--preload-file ${font}@/text.krof")
+
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/web-data/textured)
+  set(model ${CMAKE_CURRENT_SOURCE_DIR}/examples/textured/textured.ase)
+  add_custom_command(OUTPUT ${out}/textured_mesh.cpp ${out}/textured_mesh.h ${out}/textured_materials.h
+    COMMAND ${KRO_WEB_KROTOOL} mesh-src ${model} Torus -o ${out}/textured_mesh.cpp
+            --header ${out}/textured_mesh.h --materials ${out}/textured_materials.h
+    DEPENDS ${model} VERBATIM)
+  kro_web_example(textured ${CMAKE_CURRENT_SOURCE_DIR}/examples/textured/textured.cpp
+                  ${out}/textured_mesh.cpp)
+  target_include_directories(textured_web PRIVATE ${out})
+else()
+  message(STATUS "web: no KRO_WEB_KROTOOL: the text and textured pages are left out")
+endif()
