@@ -99,32 +99,41 @@ foreach(name runtime-model terrain post sound)
   kro_web_example(${name} ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}/${name}.cpp)
 endforeach()
 
-# The text and textured examples need what the native krotool writes: the font packed from the
-# text example's glyphs, the textured example's compiled-in mesh and material table. The
-# native build's krotool is given as KRO_WEB_KROTOOL (make web builds it); without it the two
-# pages are left out.
-set(KRO_WEB_KROTOOL "" CACHE FILEPATH "the native build's krotool, for the text and textured pages")
-if(KRO_WEB_KROTOOL)
-  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/web-data/text ${CMAKE_CURRENT_BINARY_DIR}/web-data/textured)
-  set(font ${CMAKE_CURRENT_BINARY_DIR}/web-data/text/text.krof)
+# The text, textured and scene examples need what the native build makes: the font krotool packs
+# from the text example's glyphs, the textured example's compiled-in mesh and material table
+# (krotool mesh-src), and the engine's default font (fonts/kroview.krof) the scene writes with.
+# KRO_WEB_NATIVE is that build's folder (make web builds krotool and the font there); without it
+# the three pages are left out.
+set(KRO_WEB_NATIVE "" CACHE PATH "the native build, whose krotool and font the text, textured and scene pages use")
+if(KRO_WEB_NATIVE)
+  set(krotool ${KRO_WEB_NATIVE}/tools/krotool)
+  set(data ${CMAKE_CURRENT_BINARY_DIR}/web-data)
+  file(MAKE_DIRECTORY ${data}/text ${data}/textured)
+  set(font ${data}/text/text.krof)
   file(GLOB glyphs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/examples/text/glyphs/*.bmp)
   add_custom_command(OUTPUT ${font}
-    COMMAND ${KRO_WEB_KROTOOL} font-build ${CMAKE_CURRENT_SOURCE_DIR}/examples/text/glyphs 8 8 ${font}
-    DEPENDS ${glyphs} VERBATIM)
+    COMMAND ${krotool} font-build ${CMAKE_CURRENT_SOURCE_DIR}/examples/text/glyphs 8 8 ${font}
+    DEPENDS ${glyphs} ${krotool} VERBATIM)
   kro_web_example(text ${CMAKE_CURRENT_SOURCE_DIR}/examples/text/text.cpp ${font})
-  # The font is packed as /text.krof beside the example's folder.
+  # The fonts are packed beside the example's folder: /text.krof, /kroview.krof.
   target_compile_definitions(text_web PRIVATE EXAMPLE_FONT="/text.krof")
   target_link_options(text_web PRIVATE "SHELL:--preload-file ${font}@/text.krof")
 
-  set(out ${CMAKE_CURRENT_BINARY_DIR}/web-data/textured)
   set(model ${CMAKE_CURRENT_SOURCE_DIR}/examples/textured/textured.ase)
-  add_custom_command(OUTPUT ${out}/textured_mesh.cpp ${out}/textured_mesh.h ${out}/textured_materials.h
-    COMMAND ${KRO_WEB_KROTOOL} mesh-src ${model} Torus -o ${out}/textured_mesh.cpp
-            --header ${out}/textured_mesh.h --materials ${out}/textured_materials.h
-    DEPENDS ${model} VERBATIM)
+  add_custom_command(OUTPUT ${data}/textured/textured_mesh.cpp ${data}/textured/textured_mesh.h
+                            ${data}/textured/textured_materials.h
+    COMMAND ${krotool} mesh-src ${model} Torus -o ${data}/textured/textured_mesh.cpp
+            --header ${data}/textured/textured_mesh.h --materials ${data}/textured/textured_materials.h
+    DEPENDS ${model} ${krotool} VERBATIM)
   kro_web_example(textured ${CMAKE_CURRENT_SOURCE_DIR}/examples/textured/textured.cpp
-                  ${out}/textured_mesh.cpp)
-  target_include_directories(textured_web PRIVATE ${out})
+                  ${data}/textured/textured_mesh.cpp)
+  target_include_directories(textured_web PRIVATE ${data}/textured)
+
+  kro_web_example(scene ${CMAKE_CURRENT_SOURCE_DIR}/examples/scene/scene.cpp)
+  target_compile_definitions(scene_web PRIVATE KRO_FONT_FILE="/kroview.krof")
+  target_link_options(scene_web PRIVATE
+    "SHELL:--preload-file ${KRO_WEB_NATIVE}/fonts/kroview.krof@/kroview.krof")
+  set_property(TARGET scene_web APPEND PROPERTY LINK_DEPENDS ${KRO_WEB_NATIVE}/fonts/kroview.krof)
 else()
-  message(STATUS "web: no KRO_WEB_KROTOOL: the text and textured pages are left out")
+  message(STATUS "web: no KRO_WEB_NATIVE: the text, textured and scene pages are left out")
 endif()
