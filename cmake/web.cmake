@@ -95,7 +95,7 @@ function(kro_web_example name)
 endfunction()
 kro_web_example(minimal ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/main.cpp
                 ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/loaders/cube_mesh.cpp)
-foreach(name runtime-model terrain post sound)
+foreach(name runtime-model terrain post sound timing)
   kro_web_example(${name} ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}/${name}.cpp)
 endforeach()
 
