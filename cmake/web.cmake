@@ -87,7 +87,10 @@ function(kro_web_example name)
   target_link_options(${name}_web PRIVATE ${KRO_WEB_LINK_OPTIONS} -sMODULARIZE=0 -sFILESYSTEM=1
     -sASYNCIFY -sEXIT_RUNTIME=1 -sEXPORTED_RUNTIME_METHODS=FS,callMain
     "SHELL:--preload-file ${CMAKE_CURRENT_SOURCE_DIR}/sh@/sh"
-    "SHELL:--preload-file ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}@/data")
+    "SHELL:--preload-file ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}@/data"
+    # not the example's own picture (examples/NAME/NAME.png) nor the scripts that made its data
+    "SHELL:--exclude-file ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}/${name}.png"
+    "SHELL:--exclude-file *.py")
   set_target_properties(${name}_web PROPERTIES OUTPUT_NAME ${name} SUFFIX .js
                         RUNTIME_OUTPUT_DIRECTORY ${page})
   set(NAME ${name})
