@@ -159,10 +159,14 @@ bench:
 # The web build is a second CMake tree configured by emscripten's emcmake; Debian's emscripten
 # runs its optimiser with the system's node modules (NODE_PATH).
 WEB_BUILD ?= build-web
+# The text, textured and scene pages take krotool's output and the default font from the native
+# build ($(BUILD)), configured here if it is not yet.
 web:
-	@bash tools/setup-deps.sh web
+	@bash tools/setup-deps.sh web engine
+	@[ -f $(BUILD)/CMakeCache.txt ] || $(call configure_for,)
+	@cmake --build $(BUILD) -j$(JOBS) --target krotool kroview_font
 	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=MinSizeRel \
-	  $(LAUNCHER) >/dev/null
+	  $(LAUNCHER) -DKRO_WEB_NATIVE=$(abspath $(BUILD)) >/dev/null
 	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD) -j$(JOBS)
 	@tools/web-dist $(WEB_BUILD)/web dist/web
 

@@ -91,14 +91,7 @@ void kroAppFillCells(const kroApp *app, int column, int row, int columns, int ro
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   glColor4fv(rgba);
   int top = app->height - row * cell; /* GL's y grows upwards */
-  float x0 = (float)(column * cell), x1 = (float)((column + columns) * cell);
-  float y0 = (float)(top - rows * cell), y1 = (float)top;
-  glBegin(GL_QUADS);
-  glVertex2f(x0, y0);
-  glVertex2f(x1, y0);
-  glVertex2f(x1, y1);
-  glVertex2f(x0, y1);
-  glEnd();
+  glRecti(column * cell, top - rows * cell, (column + columns) * cell, top);
   glPopMatrix();
   glMatrixMode(GL_PROJECTION);
   glPopMatrix();

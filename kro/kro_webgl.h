@@ -33,6 +33,7 @@ void kroWebEnd(void);
 void kroWebVertex3f(GLfloat x, GLfloat y, GLfloat z);
 void kroWebVertex3fv(const GLfloat *v);
 void kroWebVertex2f(GLfloat x, GLfloat y);
+void kroWebRecti(GLint x1, GLint y1, GLint x2, GLint y2);
 void kroWebNormal3f(GLfloat x, GLfloat y, GLfloat z);
 void kroWebNormal3fv(const GLfloat *v);
 void kroWebColor4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a);
@@ -107,6 +108,7 @@ void kroWebGetInfoLog(GLhandleARB object, GLsizei size, GLsizei *length, GLcharA
 #define glVertex3f kroWebVertex3f
 #define glVertex3fv kroWebVertex3fv
 #define glVertex2f kroWebVertex2f
+#define glRecti kroWebRecti
 #define glNormal3f kroWebNormal3f
 #define glNormal3fv kroWebNormal3fv
 #define glColor4f kroWebColor4f

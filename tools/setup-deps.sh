@@ -13,7 +13,8 @@
 #           ffmpeg as well
 #   bench   the benchmarks (make bench)
 #   fuzz    the libFuzzer targets (make fuzz)
-#   web     the web pages (make web) and their check in headless Chromium: emscripten, Chromium
+#   web     the web pages (make web) and their check in headless Chromium: emscripten, Chromium;
+#           and zlib's source for the pages' PNG reader (tools/web-zlib, into .deps/zlib-src)
 #   test    everything make test builds and runs
 #   scenes  Blender, to make the Blender test scenes and renders again (make scenes; not
 #           needed by make test, which reads the committed files)
@@ -69,10 +70,15 @@ missing=()
 for p in $(printf '%s\n' "${wanted[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The web pages' zlib is a source package, fetched into the repository, not installed.
+for purpose in "${purposes[@]}"; do
+  case "$purpose" in web | test | all) exec "$(dirname "$0")/web-zlib" ;; esac
+done

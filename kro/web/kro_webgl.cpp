@@ -396,6 +396,16 @@ void kroWebVertex3fv(const GLfloat *v) {
 void kroWebVertex2f(GLfloat x, GLfloat y) {
   vertex(x, y, 0);
 }
+/* GL's rectangle: a polygon from (x1, y1) round to (x2, y2), counter-clockwise when x1 < x2
+ * and y1 < y2, as GL draws it. */
+void kroWebRecti(GLint x1, GLint y1, GLint x2, GLint y2) {
+  kroWebBegin(GL_POLYGON);
+  kroWebVertex2f((GLfloat)x1, (GLfloat)y1);
+  kroWebVertex2f((GLfloat)x2, (GLfloat)y1);
+  kroWebVertex2f((GLfloat)x2, (GLfloat)y2);
+  kroWebVertex2f((GLfloat)x1, (GLfloat)y2);
+  kroWebEnd();
+}
 void kroWebNormal3f(GLfloat x, GLfloat y, GLfloat z) {
   float *n = state().normal;
   n[0] = x, n[1] = y, n[2] = z;
