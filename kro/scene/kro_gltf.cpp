@@ -1400,6 +1400,26 @@ void kroGLTFRestWorld(const Value &json_nodes, kroSceneNode *nodes, int count, i
   }
 }
 
+/* A list the file left empty is null, as every empty list of the scene is. */
+void kroGLTFDropEmptyLists(kroScene *scene) {
+  if (!scene->node_count) {
+    free(scene->nodes);
+    scene->nodes = nullptr;
+  }
+  if (!scene->camera_count) {
+    free(scene->cameras);
+    scene->cameras = nullptr;
+  }
+  if (!scene->light_count) {
+    free(scene->lights);
+    scene->lights = nullptr;
+  }
+  if (!scene->animation_count) {
+    free(scene->animations);
+    scene->animations = nullptr;
+  }
+}
+
 int kroGLTFLoadNodes(kroGLTF *g, kroScene *scene) {
   const Value *nodes, *meshes, *cameras, *animations, *lights;
   static const Value none(rapidjson::kArrayType);
@@ -1457,6 +1477,8 @@ int kroGLTFLoadNodes(kroGLTF *g, kroScene *scene) {
   for (unsigned i = 0; ok && i < animations->Size(); i++)
     ok = kroGLTFReadAnimation(g, (*animations)[i], (int)i, *nodes, scene->nodes, count,
                               &scene->animations[scene->animation_count++]);
+  if (ok)
+    kroGLTFDropEmptyLists(scene);
   return ok;
 }
 
