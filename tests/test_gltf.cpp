@@ -240,6 +240,11 @@ TEST_F(GltfTest, NodesCamerasLightsAndAnimationsSampledAtAnyTime) {
   kroCameraProjection(&plan, 3, m);
   at = transformed(m, 4, -2, -50);
   EXPECT_TRUE(fabs(at[0] - 1) + fabs(at[1] + 1) + fabs(at[2] - 1) < 1e-5);
+  // A pose scales before it turns: x stretched 2, turned a quarter about z, moved 1 along z.
+  const kroNodePose stretched = {{0, 0, 1}, {0, 0, (float)sqrt(0.5), (float)sqrt(0.5)}, {2, 3, 1}};
+  kroPoseMatrix(&stretched, m);
+  at = transformed(m, 1, 0, 0);
+  EXPECT_TRUE(fabs(at[0]) + fabs(at[1] - 2) + fabs(at[2] - 1) < 1e-5);
   kroTestExpectReport([&] { EXPECT_FALSE(kroSceneNodeMatrix(&scene, 0, 6, 0, m)); },
                       "Error in kroSceneNodeMatrix(..): node 6 of 6\n");
   kroTestExpectReport([&] { EXPECT_EQ(kroSampleAnimation(&scene, 1, 0, poses), 0); },
@@ -262,7 +267,7 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       {"bad-bin-chunk.glb", "GLB chunk of 841 bytes at byte 1104 runs past the file's end"},
       {"bad-anim-times.gltf", "sampler 0: key time 2 not after the one before at line 290"},
       {"bad-anim-output.gltf", "sampler 1: 2 output values for 3 keys at line 295"},
-      {"bad-anim-node.gltf", "channel 1: node 9 of 6 at line 267"},
+      {"bad-anim-node.gltf", "channel 1: node 6 of 6 at line 267"},
       {"bad-anim-sampler.gltf", "channel 2: sampler 7 of 4 at line 274"},
       {"bad-anim-cubic.gltf",
        "sampler 2: 2 output values for 2 keys (CUBICSPLINE needs 3 a key) at line 299"},

@@ -17,11 +17,13 @@
 namespace {
 
 // The whole song, float, left and right interleaved.
-std::vector<float> renderFloat(const kroSong *song) {
+std::vector<float> renderFloat(const kroSong *song, float *peak0 = nullptr) {
   kroSynth synth;
   EXPECT_EQ(kroStartSynth(&synth, song), 0);
   std::vector<float> mix(2 * synth.frames);
   kroRenderSynthFloat(&synth, mix.data(), (int)synth.frames);
+  if (peak0) // channel 0's level, the louder side's
+    *peak0 = synth.peak[0];
   kroStopSynth(&synth);
   return mix;
 }
@@ -99,13 +101,15 @@ TEST(Synth, EnvelopeTimesPanEchoAndLimitAsSet) {
     note.cells[1] = KRO_NOTE_OFF;
     note.ins.attack = c.attack, note.ins.decay = c.decay, note.ins.sustain = c.sustain;
     note.ins.release = c.release, note.channel.pan = c.pan;
-    std::vector<float> x = renderFloat(&note.song), env(x.size() / 88);
+    float heard = 0;
+    std::vector<float> x = renderFloat(&note.song, &heard), env(x.size() / 88);
     float right = 0, angle = (c.pan + 1) * (float)M_PI / 4;
     for (size_t i = 0; i < env.size() * 44; i++) // left
       env[i / 44] = fmaxf(env[i / 44], fabsf(x[2 * i])), right = fmaxf(right, fabsf(x[2 * i + 1]));
     float peak = *std::max_element(env.begin(), env.end());
     EXPECT_NEAR(peak, 0.5f * cosf(angle), 0.005f); // gain 0.5
     EXPECT_NEAR(right, 0.5f * sinf(angle), 0.005f);
+    EXPECT_NEAR(heard, fmaxf(peak, right), 0.005f);
     auto first = [&](size_t from, auto holds) {
       return (std::find_if(env.begin() + from, env.end(), holds) - env.begin()) / 1000.0;
     };

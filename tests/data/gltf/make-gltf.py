@@ -222,7 +222,7 @@ def animated(fault=None):
                 {"sampler": 2, "target": {"node": 2, "path": "translation"}},
                 {"sampler": 3, "target": {"node": 2, "path": "weights"}}]
     if fault == "node":
-        channels[1]["target"]["node"] = 9
+        channels[1]["target"]["node"] = 6
     if fault == "sampler":
         channels[2]["sampler"] = 7
     samplers = [{"input": 2, "output": 3, "interpolation": "STEP"},
