@@ -214,7 +214,7 @@ static int kroAppEditKey(kroApp *app, int key, int shift) {
     app->editor_track = moved < 0 ? 0 : moved > last ? (last < 0 ? 0 : last) : moved;
   } else if (key == SDLK_UP || key == SDLK_DOWN) {
     long row = kroAppRowNow(app) + (key == SDLK_UP ? -1 : 1);
-    kroAppSeek(app, row < 0 ? 0 : row * 60.0 / (app->sync.tempo * app->sync.rows_per_beat));
+    kroAppSeek(app, row * 60.0 / (app->sync.tempo * app->sync.rows_per_beat));
   } else {
     return 0;
   }

@@ -188,8 +188,9 @@ TEST(App, OptionsAndExitStatuses) {
 // ---- the sync editor, by keys from outside as a user types them ----
 
 // Paused at row 0 (a row is 0.25 s): down two rows, track y, 1.7 corrected to 1.5 as a key, its
-// interpolation twice on (step, linear, smooth); up to row 0, track x: its key deleted, -2 typed
-// in, 7 typed and dropped with Escape, Enter with nothing typed. The first save finds no room for
+// interpolation twice on (step, linear, smooth); row 6: 9, taking row 4's linear; Home and one
+// row up, which stays at row 0; track x: its key deleted, -2 typed in, 7 typed and dropped with
+// Escape, Enter with nothing typed. The first save finds no room for
 // the file (a 16-byte limit) and must leave it whole; the second, with room, writes what was
 // typed, and the picture's values followed each edit; the editor is on the last frame's shot.
 TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
@@ -218,7 +219,8 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
   // A Shift between two presses of one key: sent key events carry no time, and SDL reads a
   // release and a press of one key at one time as the key held.
   kroTestRun(keyed + " space Home Tab Down Shift_L Down Right 1 period 7 BackSpace 5 Return i " +
-             "Shift_L i Up Shift_L Up Left Delete minus 2 Return 7 Escape Return s");
+             "Shift_L i Down Shift_L Down Shift_L Down Shift_L Down 9 Return Home Up Left Delete " +
+             "minus 2 Return 7 Escape Return s");
   EXPECT_TRUE(waitFor("grep -q 'not saved' " + log)) << kroTestReadFile(log);
   EXPECT_EQ(kroTestReadFile(sync), old);
   ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=unlimited").status, 0);
@@ -238,7 +240,7 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
                kroSyncInterpolationName(key.interpolation));
       keys += line;
     }
-  EXPECT_EQ(keys, "x 0 -2 step\ny 2 1.5 smooth\ny 4 1 linear\ny 8 2 step\n");
+  EXPECT_EQ(keys, "x 0 -2 step\ny 2 1.5 smooth\ny 4 1 linear\ny 6 9 linear\ny 8 2 step\n");
   EXPECT_EQ(tracks.tempo, 60);
   kroFreeSyncTracks(&tracks);
   kroTestPng shot(log + ".png"); // the editor over the clear colour on the last frame

@@ -101,7 +101,7 @@ function launch() {
   const browser = spawn(chromium, ["--headless", "--remote-debugging-pipe", "--no-sandbox",
     "--use-angle=swiftshader", "--enable-unsafe-swiftshader", "--autoplay-policy=no-user-gesture-required",
     "--no-first-run", "--disable-gpu-sandbox", `--user-data-dir=${profile}`, "about:blank"],
-    { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"] });
+    { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"], detached: true });
   let next = 1, pending = new Map(), buffered = "";
   browser.stdio[4].on("data", chunk => {
     const parts = (buffered + chunk.toString()).split("\0");
@@ -119,7 +119,13 @@ function launch() {
     browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
   });
   const exited = new Promise(done => browser.on("exit", done));
-  const close = async () => { browser.kill(); await exited; fs.rmSync(profile, { recursive: true, force: true }); };
+  // Chromium's helpers (GPU, renderers, crash handler) share its process group and may still
+  // write into the profile after the browser itself has gone: stop them all, then retry.
+  const close = async () => {
+    try { process.kill(-browser.pid, "SIGTERM"); } catch (gone) { browser.kill(); }
+    await exited;
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 50 });
+  };
   return { send, close };
 }
 
