@@ -49,11 +49,20 @@ target_compile_options(zlib_web PRIVATE -w)
 # ---- the examples: the application layer on emscripten's SDL 1.2 ----
 # Each example's loop is its own (kroAppFrame waits for the browser's next frame), kept running
 # across the waits by ASYNCIFY; the engine's shader files and the example's data are packed
-# into the page's file system (/sh, /data). The engine without its glTF reader (RapidJSON is not
-# built for the web) and without the loader writer (krotool's, which needs the floating-point
-# std::to_chars emscripten's C++ library lacks).
+# into the page's file system (/sh, /data). The engine without the loader writer (krotool's,
+# which needs the floating-point std::to_chars emscripten's C++ library lacks).
 file(GLOB KRO_WEB_ALL_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/kro/*/*.cpp)
-list(FILTER KRO_WEB_ALL_SOURCES EXCLUDE REGEX "/kro_(gltf|meshsrc)[.]cpp$")
+list(FILTER KRO_WEB_ALL_SOURCES EXCLUDE REGEX "/kro_meshsrc[.]cpp$")
+# RapidJSON (Debian: rapidjson-dev) is header-only and target-neutral: the glTF reader takes the
+# system's headers through a folder holding only them, so that no other system header can stand
+# in for emscripten's.
+find_path(KRO_WEB_RAPIDJSON_DIR rapidjson/document.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH)
+if(NOT KRO_WEB_RAPIDJSON_DIR)
+  message(FATAL_ERROR "web: rapidjson/document.h not found (Debian: rapidjson-dev)")
+endif()
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/rapidjson-only)
+file(CREATE_LINK ${KRO_WEB_RAPIDJSON_DIR}/rapidjson ${CMAKE_CURRENT_BINARY_DIR}/rapidjson-only/rapidjson
+     SYMBOLIC)
 # Two row pointers of the picture scaler serve only its SSE2 path, which wasm does not take.
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/kro/picture/kro_bmp.cpp PROPERTIES
                             COMPILE_OPTIONS -Wno-unused-variable)
@@ -65,6 +74,7 @@ target_include_directories(kroapp_web PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/kro
                                              ${CMAKE_CURRENT_SOURCE_DIR}/app
                                       PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/app)
 target_compile_definitions(kroapp_web PUBLIC GL_GLEXT_PROTOTYPES)
+target_include_directories(kroapp_web SYSTEM PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/rapidjson-only)
 target_link_libraries(kroapp_web PUBLIC zlib_web)
 # <kro/kroapp.h> as an installed engine gives it.
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/include/kro/kroapp.h
@@ -91,7 +101,7 @@ function(kro_web_example name)
 endfunction()
 kro_web_example(minimal ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/main.cpp
                 ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/loaders/cube_mesh.cpp)
-foreach(name runtime-model terrain post sound timing)
+foreach(name runtime-model terrain post sound timing flight)
   kro_web_example(${name} ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}/${name}.cpp)
 endforeach()
 

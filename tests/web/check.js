@@ -83,10 +83,12 @@ function differingPixels(a, b) {
   return count;
 }
 
-function serve(folder) {
+// dist's pages, and under /live/ the folder `live`.
+function serve(folder, live) {
   const types = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm" };
   const server = http.createServer((request, response) => {
-    const file = path.join(folder, decodeURIComponent(new URL(request.url, "http://x").pathname));
+    const asked = decodeURIComponent(new URL(request.url, "http://x").pathname);
+    const file = asked.startsWith("/live/") ? path.join(live, asked.slice(6)) : path.join(folder, asked);
     fs.readFile(file.endsWith("/") ? file + "index.html" : file, (error, body) => {
       response.writeHead(error ? 404 : 200, { "Content-Type": types[path.extname(file)] || "text/html" });
       response.end(error ? "" : body);
@@ -129,9 +131,13 @@ function launch() {
   return { send, close };
 }
 
-async function result(browser, url) {
+async function open(browser, url) {
   const { targetId } = await browser.send("Target.createTarget", { url });
-  const { sessionId } = await browser.send("Target.attachToTarget", { targetId, flatten: true });
+  return (await browser.send("Target.attachToTarget", { targetId, flatten: true })).sessionId;
+}
+
+async function result(browser, url) {
+  const sessionId = await open(browser, url);
   for (const started = Date.now(); Date.now() - started < TIMEOUT_MS;) {
     // Asked again while the page is still navigating (its context replaced) or loading.
     const answer = await browser.send("Runtime.evaluate",
@@ -143,9 +149,38 @@ async function result(browser, url) {
   throw new Error(`${url}: no result within ${TIMEOUT_MS / 1000} s`);
 }
 
+// Live shaders: post runs on the shader folder /live/ serves (a copy of sh/); once it draws, its
+// post-processing shader is replaced by one that paints magenta, which must fill the middle of
+// the page's picture within LIVE_MS (a screenshot every 100 ms).
+const LIVE_MS = 10000;
+async function liveShaders(browser, base, live) {
+  const sessionId = await open(browser, `${base}/post/index.html?frames=1000000&shot=1&shaders=/live/`);
+  const middle = async () => {
+    const { data } = await browser.send("Page.captureScreenshot", { format: "png" }, sessionId);
+    const shot = readPng(Buffer.from(data, "base64")), at = (shot.height >> 1) * shot.width + (shot.width >> 1);
+    return [...shot.rgba.subarray(at * 4, at * 4 + 3)];
+  };
+  const until = async (seen, ms) => {
+    for (const started = Date.now(); Date.now() - started < ms; await new Promise(done => setTimeout(done, 100)))
+      if (seen(await middle().catch(() => [0, 0, 0]))) return Date.now() - started;
+    return -1;
+  };
+  const isMagenta = rgb => [255, 0, 255].every((want, k) => Math.abs(rgb[k] - want) <= CHANNEL_MAX);
+  const drawn = await until(rgb => rgb.some(value => value > CHANNEL_MAX) && !isMagenta(rgb), TIMEOUT_MS);
+  const frag = path.join(live, "psh", "b.frag");
+  fs.writeFileSync(frag + ".new", "void main()\n{\n\tgl_FragColor = vec4(1.0, 0.0, 1.0, 1.0);\n}\n");
+  fs.renameSync(frag + ".new", frag);
+  const seen = drawn < 0 ? -1 : await until(isMagenta, LIVE_MS), ok = seen >= 0;
+  console.log(`${ok ? "ok  " : "FAIL"} post live shaders: ${drawn < 0 ? "nothing drawn" :
+    seen < 0 ? `the new shader not seen within ${LIVE_MS} ms` : `the new shader seen ${seen} ms after its save`}`);
+  return !ok;
+}
+
 async function main() {
   if (!dist || (!native && !bench)) throw new Error("usage: check.js --dist DIR --native DIR [--bench]");
-  const server = await serve(dist), browser = launch(), base = `http://127.0.0.1:${server.address().port}`;
+  const live = fs.mkdtempSync(path.join(require("os").tmpdir(), "kro-live-"));
+  fs.cpSync(path.join(top, "sh"), live, { recursive: true });
+  const server = await serve(dist, live), browser = launch(), base = `http://127.0.0.1:${server.address().port}`;
   let failures = 0;
   try {
     for (const page of PAGES) {
@@ -186,9 +221,12 @@ async function main() {
       failures += !same;
       console.log(`${same ? "ok  " : "FAIL"} ${page.name} sound, first ${SOUND_SECONDS} s: ${rounded} of ${sound.length / 2} samples off the native render, by ${worst} at most`);
     }
+    if (!bench && fs.existsSync(path.join(dist, "post", "index.html")))
+      failures += await liveShaders(browser, base, live);
   } finally {
     await browser.close();
     server.close();
+    fs.rmSync(live, { recursive: true, force: true });
   }
   process.exit(failures ? 1 : 0);
 }
