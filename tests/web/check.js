@@ -12,6 +12,7 @@
 // colour differently (78 to 159 pixels seen), a wrong drawing changes thousands. The sound is the
 // same synthesizer: its samples may differ by one step of 16 bits where the two C libraries
 // round sinf, cosf, expf or exp2f differently (54 of 264,600 seen), in at most SOUND_ROUNDED_MAX of them.
+// post's page also runs on shader files the server gives, one of them changed while it plays.
 // --bench plays the intro without sound and prints frames per second and time to first frame.
 "use strict";
 const { spawn } = require("child_process");
@@ -36,6 +37,8 @@ const PAGES = [
   { name: "sound", query: "frames=40&shot=1", picture: "examples/sound/sound.png" },
   // textured reads its map, a PNG, through the engine's reader and the page's zlib.
   { name: "textured", query: "frames=30&shot=1", picture: "examples/textured/textured.png" },
+  // flight reads a .glb (the glTF reader, its JSON and its picture) and samples its camera.
+  { name: "flight", query: "frames=90&shot=1", picture: "examples/flight/flight.png" },
 ];
 
 const args = process.argv.slice(2);
