@@ -153,7 +153,7 @@ bench:
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && tools/with-display "$$b" \
 	  --benchmark_out=$(BUILD)/bench/results/$$(basename $$b).json --benchmark_out_format=json; done
 	@$(BUILD)/bench/kro-bench-summary $(BUILD)/bench/results/*.json
-	@tools/web-test --bench $(BUILD)/intro-tools/zkcapture $(BUILD)/web-bench; \
+	@tools/web-test --bench $(BUILD)/intro-tools/zkcapture $(BUILD)/web-bench $(abspath $(BUILD)); \
 	  status=$$?; [ $$status -eq 0 ] || [ $$status -eq 77 ]
 
 # The web build is a second CMake tree configured by emscripten's emcmake; Debian's emscripten

@@ -695,9 +695,14 @@ static int kroAppResize(kroApp *app, int width, int height) {
 }
 
 #ifdef __EMSCRIPTEN__
-/* The frame goes to the browser, which draws it, and the loop goes on at its next animation
- * frame (ASYNCIFY unwinds and rewinds the production's own loop around the wait). */
-EM_ASYNC_JS(void, kroAppYield, (), { await new Promise(requestAnimationFrame); });
+/* The frame goes to the browser, which draws it (the page told of it: Module.kroFrame), and the
+ * loop goes on at its next animation frame (ASYNCIFY unwinds and rewinds the production's own
+ * loop around the wait). */
+EM_ASYNC_JS(void, kroAppYield, (), {
+  if (Module.kroFrame)
+    Module.kroFrame();
+  await new Promise(requestAnimationFrame);
+});
 #endif
 
 int kroAppFrame(kroApp *app) {

@@ -1,23 +1,23 @@
 /*
- * scene: an exported scene read at run time, framed by its bounds, lit in its materials' colours
- * and textured where a material has a diffuse map (scene.ase's clay sphere: clay.bmp beside it,
- * both written by scene.py), with a line of text; editing the engine's shader files while it
- * runs rebuilds its programs.
- *   scene [FILE.ase] [--window] [--frames N] [--shot FILE.png] [--help]
+ * scene: an exported scene read at run time, whatever its format (ASE, OBJ or glTF), framed by
+ * its bounds, lit in its materials' colours and textured where a material has a diffuse map
+ * (scene.ase's clay sphere: clay.bmp beside it, both written by scene.py), with a line of text;
+ * editing the engine's shader files while it runs rebuilds its programs.
+ *   scene [FILE.ase|FILE.obj|FILE.gltf|FILE.glb] [--window] [--frames N] [--shot FILE.png] [--help]
  */
 #include <kro/kroapp.h>
 
 int main(int argc, char **argv) {
   kroApp app = {};
-  app.usage = "[FILE.ase]";
+  app.usage = "[FILE.ase|FILE.obj|FILE.gltf|FILE.glb]";
   kroSetShaderFolder(KRO_SHADER_DIR);
   if (!kroAppStart(&app, "scene", 640, 360, &argc, argv))
     return app.status;
   const char *path = argc > 1 ? argv[1] : EXAMPLE_DATA_DIR "/scene.ase";
-  kroMesh *meshes = nullptr;
-  kroMaterial *materials = nullptr;
-  int count = kroLoadMeshArrayFromASE(&meshes, path);
-  int colours = kroLoadMaterialsWithMapsFromASE(&materials, path, nullptr, 0, 1);
+  kroScene scene;
+  int count = kroLoadScene(&scene, path, 1); /* textures: the window's GL context is open */
+  kroMesh *meshes = scene.meshes;
+  int z_up = scene.format == KRO_SCENE_ASE; /* OBJ and glTF stand on +y */
   kroBounds box;
   kroFont font = {};
   const float white[4] = {1, 1, 1, 1};
@@ -30,14 +30,15 @@ int main(int argc, char **argv) {
     kroFrameBounds(&box, 30, 640 / 360.0f);
     glRotatef(-60, 1, 0, 0);
     glRotatef(10 * (float)app.seconds, 0, 0, 1);
+    if (!z_up)
+      glRotatef(90, 1, 0, 0);
     for (int i = 0; i < count; i++)
-      kroDrawMesh(&meshes[i], materials, colours);
+      kroDrawMesh(&meshes[i], scene.materials, scene.material_count);
     char line[64];
     snprintf(line, sizeof line, "%d objects, %.1f s", count, app.seconds);
     kroDrawText(&font, line, 8, 8, 16, white);
   }
-  kroFreeMeshArray(&meshes, count);
-  kroFreeMaterials(&materials, colours);
+  kroFreeScene(&scene);
   kroDestroyKROF(&font);
   return kroAppEnd(&app);
 }

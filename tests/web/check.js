@@ -13,7 +13,8 @@
 // same synthesizer: its samples may differ by one step of 16 bits where the two C libraries
 // round sinf, cosf, expf or exp2f differently (54 of 264,600 seen), in at most SOUND_ROUNDED_MAX of them.
 // post's page also runs on shader files the server gives, one of them changed while it plays.
-// --bench plays the intro without sound and prints frames per second and time to first frame.
+// --bench prints the frame rates and times to first frame of the intro and of the scene example
+// on a 10,000-triangle model.
 "use strict";
 const { spawn } = require("child_process");
 const fs = require("fs");
@@ -39,6 +40,8 @@ const PAGES = [
   { name: "textured", query: "frames=30&shot=1", picture: "examples/textured/textured.png" },
   // flight reads a .glb (the glTF reader, its JSON and its picture) and samples its camera.
   { name: "flight", query: "frames=90&shot=1", picture: "examples/flight/flight.png" },
+  // ... and ends with status 1 on a scene without a camera, given from the server by ?open=.
+  { name: "flight", query: "open=/live/nodes.glb&frames=2&shot=1", status: 1 },
 ];
 
 const args = process.argv.slice(2);
@@ -179,26 +182,54 @@ async function liveShaders(browser, base, live) {
   return !ok;
 }
 
+// A torus of exactly `triangles` triangles (rings x 100 quads, each two triangles) as OBJ text.
+function torusObj(triangles) {
+  const around = 100, rings = triangles / (2 * around), lines = [];
+  for (let i = 0; i < rings; i++)
+    for (let j = 0; j < around; j++) {
+      const u = (2 * Math.PI * i) / rings, v = (2 * Math.PI * j) / around, r = 1 + 0.4 * Math.cos(v);
+      lines.push(`v ${(r * Math.cos(u)).toFixed(5)} ${(0.4 * Math.sin(v)).toFixed(5)} ${(r * Math.sin(u)).toFixed(5)}`);
+    }
+  const at = (i, j) => ((i % rings) * around + (j % around)) + 1;
+  for (let i = 0; i < rings; i++)
+    for (let j = 0; j < around; j++)
+      lines.push(`f ${at(i, j)} ${at(i + 1, j)} ${at(i + 1, j + 1)}`, `f ${at(i, j)} ${at(i + 1, j + 1)} ${at(i, j + 1)}`);
+  return lines.join("\n") + "\n";
+}
+
+// The frame rates make bench reports: the intro without sound for 5 s; the scene example on a
+// 10,000-triangle model for BENCH_FRAMES frames.
+const BENCH_FRAMES = 300;
+async function benchPages(browser, base, live) {
+  let r = await result(browser, `${base}/zkintro/index.html?shots=0.5&bench=5`);
+  console.log(`zkintro: ${r.fps.toFixed(1)} frames per second, first frame after ${Math.round(r.firstFrameMs)} ms`);
+  if (!fs.existsSync(path.join(dist, "scene", "index.html"))) return console.log("skip scene: not built");
+  fs.writeFileSync(path.join(live, "torus.obj"), torusObj(10000));
+  r = await result(browser, `${base}/scene/index.html?open=/live/torus.obj&frames=${BENCH_FRAMES}&shot=1&bench=1`);
+  if (r.status !== 0) throw new Error(`scene on torus.obj: exit status ${r.status}`);
+  console.log(`scene, 10,000 triangles: ${r.fps.toFixed(1)} frames per second, first frame after ${Math.round(r.firstFrameMs)} ms`);
+}
+
 async function main() {
   if (!dist || (!native && !bench)) throw new Error("usage: check.js --dist DIR --native DIR [--bench]");
   const live = fs.mkdtempSync(path.join(require("os").tmpdir(), "kro-live-"));
   fs.cpSync(path.join(top, "sh"), live, { recursive: true });
+  fs.copyFileSync(path.join(top, "tests", "data", "blender", "nodes.glb"), path.join(live, "nodes.glb"));
   const server = await serve(dist, live), browser = launch(), base = `http://127.0.0.1:${server.address().port}`;
   let failures = 0;
   try {
-    for (const page of PAGES) {
-      if (bench) {
-        if (!page.frames) continue;
-        const r = await result(browser, `${base}/${page.name}/index.html?shots=0.5&bench=5`);
-        console.log(`${page.name}: ${r.fps.toFixed(1)} frames per second, first frame after ${Math.round(r.firstFrameMs)} ms`);
-        continue;
-      }
+    for (const page of bench ? [] : PAGES) {
       // textured is built only with a native build's krotool (tools/web-test NATIVE).
       if (!fs.existsSync(path.join(dist, page.name, "index.html"))) {
         console.log(`skip ${page.name}: not built`);
         continue;
       }
       const r = await result(browser, `${base}/${page.name}/index.html?${page.query}`);
+      if (page.status !== undefined) {
+        failures += r.status !== page.status;
+        console.log(`${r.status === page.status ? "ok  " : "FAIL"} ${page.name}?${page.query}: exit status ${r.status}`);
+        continue;
+      }
       if (page.picture) {
         const web = r.shot ? readPng(Buffer.from(r.shot, "base64")) : { width: 0 };
         const differing = differingPixels(web, readPng(fs.readFileSync(path.join(top, page.picture))));
@@ -224,7 +255,9 @@ async function main() {
       failures += !same;
       console.log(`${same ? "ok  " : "FAIL"} ${page.name} sound, first ${SOUND_SECONDS} s: ${rounded} of ${sound.length / 2} samples off the native render, by ${worst} at most`);
     }
-    if (!bench && fs.existsSync(path.join(dist, "post", "index.html")))
+    if (bench)
+      await benchPages(browser, base, live);
+    else if (fs.existsSync(path.join(dist, "post", "index.html")))
       failures += await liveShaders(browser, base, live);
   } finally {
     await browser.close();
