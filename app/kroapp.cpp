@@ -156,11 +156,53 @@ void kroFreeMusic(kroMusic *music) {
 }
 
 #ifdef __EMSCRIPTEN__
-/* A web page has no libsndfile: its soundtrack is the synthesizer's song. */
+/* A web page has no libsndfile: the browser decodes the file (WAV, Ogg Vorbis, FLAC: whatever it
+ * plays), resampled to `rate` by an offline audio context, and keeps it for kroWebTakeMusic. The
+ * frames (at most 2^29), or -1 with the reason on the console. Waits for the decode (ASYNCIFY). */
+EM_ASYNC_JS(int, kroWebDecodeMusic, (const char *path, int rate), {
+  Module.kroDecoded = null;
+  try {
+    const bytes = FS.readFile(UTF8ToString(path));
+    const context = new OfflineAudioContext(2, 1, rate);
+    const decoded = await context.decodeAudioData(bytes.buffer.slice(bytes.byteOffset,
+                                                                     bytes.byteOffset + bytes.length));
+    if (decoded.numberOfChannels > 2 || decoded.length < 1 || decoded.length > (1 << 29))
+      throw new Error(`${decoded.numberOfChannels} channels, ${decoded.length} frames`);
+    Module.kroDecoded = decoded;
+    return decoded.length;
+  } catch (problem) {
+    console.error(`${UTF8ToString(path)}: the browser does not decode it: ${problem}`);
+    return -1;
+  }
+});
+
+/* The decoded sound into `out` (unless null), 2 floats a frame (a mono file on both sides), and
+ * let go. */
+EM_JS(void, kroWebTakeMusic, (float *out), {
+  const decoded = Module.kroDecoded, frames = decoded.length;
+  const left = decoded.getChannelData(0), right = decoded.getChannelData(decoded.numberOfChannels - 1);
+  const heap = out ? HEAPF32.subarray(out >> 2, (out >> 2) + 2 * frames) : [];
+  for (let i = 0; out && i < frames; i++)
+    heap[2 * i] = left[i], heap[2 * i + 1] = right[i];
+  Module.kroDecoded = null;
+});
+
 int kroLoadMusic(kroMusic *music, const char *path) {
   kroFreeMusic(music);
-  kroFail("kroLoadMusic: cannot open %s: the web build reads no music files\n", path);
-  return -1;
+  int frames = kroWebDecodeMusic(path, KRO_SYNTH_RATE);
+  if (frames < 1) {
+    kroFail("kroLoadMusic: cannot use %s: the browser does not decode it\n", path);
+    return -1;
+  }
+  float *out = (float *)kroAllocate((size_t)frames * 2 * sizeof(float));
+  kroWebTakeMusic(out);
+  if (!out) {
+    kroFail("kroLoadMusic: cannot use %s: out of memory\n", path);
+    return -1;
+  }
+  music->samples = out;
+  music->frames = frames;
+  return 0;
 }
 #else
 int kroLoadMusic(kroMusic *music, const char *path) {

@@ -101,15 +101,15 @@ function(kro_web_example name)
 endfunction()
 kro_web_example(minimal ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/main.cpp
                 ${CMAKE_CURRENT_SOURCE_DIR}/examples/minimal/loaders/cube_mesh.cpp)
-foreach(name runtime-model terrain post sound timing flight)
+foreach(name runtime-model terrain post sound flight)
   kro_web_example(${name} ${CMAKE_CURRENT_SOURCE_DIR}/examples/${name}/${name}.cpp)
 endforeach()
 
-# The text, textured and scene examples need what the native build makes: the font krotool packs
-# from the text example's glyphs, the textured example's compiled-in mesh and material table
-# (krotool mesh-src), and the engine's default font (fonts/kroview.krof) the scene writes with.
-# KRO_WEB_NATIVE is that build's folder (make web builds krotool and the font there); without it
-# the three pages are left out.
+# The text, textured, timing and scene examples need what the native build makes: the font
+# krotool packs from the text example's glyphs, the textured example's compiled-in mesh and
+# material table (krotool mesh-src), timing's music (krotool song-wav), and the engine's default
+# font (fonts/kroview.krof) the scene writes with. KRO_WEB_NATIVE is that build's folder (make web
+# builds krotool and the font there); without it the four pages are left out.
 set(KRO_WEB_NATIVE "" CACHE PATH "the native build, whose krotool and font the text, textured and scene pages use")
 if(KRO_WEB_NATIVE)
   set(krotool ${KRO_WEB_NATIVE}/tools/krotool)
@@ -135,11 +135,25 @@ if(KRO_WEB_NATIVE)
                   ${data}/textured/textured_mesh.cpp)
   target_include_directories(textured_web PRIVATE ${data}/textured)
 
+  # timing's music: its song rendered by krotool (which finds the presets from the source
+  # folder), then made FLAC by ffmpeg: lossless, a third of the WAV, and decoded by browsers.
+  find_program(KRO_WEB_FFMPEG ffmpeg REQUIRED)
+  set(music ${data}/timing/timing.flac)
+  file(MAKE_DIRECTORY ${data}/timing)
+  add_custom_command(OUTPUT ${music}
+    COMMAND ${krotool} song-wav ${data}/timing/timing.wav examples/timing/timing.song
+    COMMAND ${KRO_WEB_FFMPEG} -loglevel error -y -i ${data}/timing/timing.wav ${music}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/examples/timing/timing.song ${krotool} VERBATIM)
+  kro_web_example(timing ${CMAKE_CURRENT_SOURCE_DIR}/examples/timing/timing.cpp ${music})
+  target_compile_definitions(timing_web PRIVATE TIMING_MUSIC="/timing.flac")
+  target_link_options(timing_web PRIVATE "SHELL:--preload-file ${music}@/timing.flac")
+
   kro_web_example(scene ${CMAKE_CURRENT_SOURCE_DIR}/examples/scene/scene.cpp)
   target_compile_definitions(scene_web PRIVATE KRO_FONT_FILE="/kroview.krof")
   target_link_options(scene_web PRIVATE
     "SHELL:--preload-file ${KRO_WEB_NATIVE}/fonts/kroview.krof@/kroview.krof")
   set_property(TARGET scene_web APPEND PROPERTY LINK_DEPENDS ${KRO_WEB_NATIVE}/fonts/kroview.krof)
 else()
-  message(STATUS "web: no KRO_WEB_NATIVE: the text, textured and scene pages are left out")
+  message(STATUS "web: no KRO_WEB_NATIVE: the text, textured, timing and scene pages are left out")
 endif()

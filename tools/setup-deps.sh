@@ -13,8 +13,8 @@
 #           ffmpeg as well
 #   bench   the benchmarks (make bench)
 #   fuzz    the libFuzzer targets (make fuzz)
-#   web     the web pages (make web) and their check in headless Chromium: emscripten, Chromium;
-#           and zlib's source for the pages' PNG reader (tools/web-zlib, into .deps/zlib-src)
+#   web     the web pages (make web) and their check in headless Chromium: emscripten, Chromium,
+#           ffmpeg (the timing page's FLAC music); and zlib's source for the pages' PNG reader (tools/web-zlib, into .deps/zlib-src)
 #   test    everything make test builds and runs
 #   scenes  Blender, to make the Blender test scenes and renders again (make scenes; not
 #           needed by make test, which reads the committed files)
@@ -36,7 +36,7 @@ packages_for() {
         libtinyobjloader-dev
       ;;
     fuzz) echo "$(packages_for engine) clang libclang-rt-14-dev" ;;
-    web) echo cmake make emscripten nodejs chromium ;;
+    web) echo cmake make emscripten nodejs chromium ffmpeg ;;
     test)
       echo "$(packages_for video) $(packages_for bench) $(packages_for fuzz) $(packages_for web)" \
         libgtest-dev libgmock-dev zlib1g-dev libx11-dev xdotool clang-format libglu1-mesa-dev \
