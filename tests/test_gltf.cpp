@@ -281,20 +281,45 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
                    kroTestReadFile(kBlender + "materials.glb").substr(0, 2000));
   kroTestWriteFile(cut + "materials.gltf", kroTestReadFile(kBlender + "materials.gltf"));
   kroTestWriteFile(cut + "materials.bin", bin.substr(0, bin.size() - 4));
+  // The faults of the node reader (animations, cameras, lights): the one loading call.
+  auto refusedScene = [&](const std::string &path, const std::string &why) {
+    kroScene scene;
+    kroTestExpectReport([&] { EXPECT_EQ(kroLoadScene(&scene, path.c_str(), 0), 0); },
+                        "Error in reading glTF from " + path +
+                            " in function kroLoadNodesFromGLTF(..): " + why + "\n");
+    EXPECT_TRUE(!scene.meshes && !scene.nodes && !scene.animations && !scene.cameras &&
+                !scene.lights && !scene.mesh_count);
+  };
   for (auto &c : cases) {
     std::string path = (strncmp(c[0], "bad", 3) ? cut : kData) + c[0];
     std::string head = "Error in reading glTF from " + path;
     kroMesh *meshes = nullptr;
-    kroScene scene; // the animations' faults: the one loading call, through the node reader
     if (!strncmp(c[0], "bad-anim", 8)) {
-      kroTestExpectReport([&] { EXPECT_EQ(kroLoadScene(&scene, path.c_str(), 0), 0); },
-                          head + " in function kroLoadNodesFromGLTF(..): " + c[1] + "\n");
-      EXPECT_TRUE(!scene.meshes && !scene.nodes && !scene.animations && !scene.mesh_count);
+      refusedScene(path, c[1]);
       continue;
     }
     kroTestExpectReport([&] { EXPECT_EQ(kroLoadMeshArrayFromGLTF(&meshes, path.c_str()), 0); },
                         head + " in function kroLoadMeshArrayFromGLTF(..): " + c[1] + "\n");
     EXPECT_FALSE(meshes);
+  }
+  // animated.gltf's cameras and lights, one value of them made wrong at a time.
+  const char *edits[][3] = {
+      {"\"type\": \"perspective\"", "\"type\": \"fisheye\"",
+       "a camera type other than perspective or orthographic at line 203"},
+      {"\"yfov\": 0.8", "\"yfov\": 0", "perspective camera values out of range at line 206"},
+      {"\"zfar\": 50", "\"zfar\": 0.5", "orthographic camera values out of range at line 215"},
+      {"\"ymag\": 2,", "", "an orthographic camera without \"ymag\" at line 215"},
+      {"\"type\": \"point\"", "\"type\": \"area\"",
+       "a light type other than directional, point or spot at line 239"},
+      {"\"intensity\": 3", "\"intensity\": -3",
+       "a negative intensity or a range not above 0 at line 229"},
+      {"\"range\": 10", "\"range\": 0", "a negative intensity or a range not above 0 at line 239"}};
+  const std::string animated = kroTestReadFile(kData + "animated.gltf");
+  for (auto &e : edits) {
+    std::string text = animated, path = cut + "edited.gltf";
+    text.replace(text.find(e[0]), strlen(e[0]), e[1]);
+    kroTestWriteFile(path, text);
+    refusedScene(path, e[2]);
   }
   kroMaterial *materials = nullptr;
   kroTestExpectReport(

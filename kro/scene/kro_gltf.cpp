@@ -1142,12 +1142,13 @@ int kroGLTFReadCamera(kroGLTF *g, const Value &c, kroSceneCamera *camera) {
   const Value *values = type ? kroGLTFMember(c, type) : nullptr;
   if (!type || (!camera->orthographic && strcmp(type, "perspective")))
     return kroGLTFRefuse(g, &c, "a camera type other than perspective or orthographic");
+  const char *article = camera->orthographic ? "an" : "a";
   if (!values || !values->IsObject())
-    return kroGLTFRefuse(g, &c, "a %s camera without \"%s\"", type, type);
+    return kroGLTFRefuse(g, &c, "%s %s camera without \"%s\"", article, type, type);
   const char *required[2][3] = {{"yfov", "znear", nullptr}, {"xmag", "ymag", "zfar"}};
   for (const char *name : required[camera->orthographic])
     if (name && !kroGLTFMember(*values, name))
-      return kroGLTFRefuse(g, values, "a %s camera without \"%s\"", type, name);
+      return kroGLTFRefuse(g, values, "%s %s camera without \"%s\"", article, type, name);
   double yfov, aspect, xmag, ymag, znear, zfar;
   if (!kroGLTFGetNumber(g, *values, "yfov", 0, &yfov) ||
       !kroGLTFGetNumber(g, *values, "aspectRatio", 0, &aspect) ||
