@@ -14,6 +14,7 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <tuple>
@@ -82,6 +83,17 @@ int probeMain(int argc, char **argv) {
     } else if (wrote_ms > 0 && kroNowMs() - wrote_ms > 100 * KRO_APP_SYNC_POLL_MS) {
       printf("not read again\n"); // a reload that never comes ends the run
       quit = true;
+    }
+    // Paused by the key sent at frame 2: the run goes on once SDL's disk driver has written three
+    // more buffers (at least one of them made while paused), however loaded the machine is.
+    const char *disk = getenv("SDL_DISKAUDIOFILE");
+    for (long size = -1, since = kroNowMs(); pause && disk && app.frame == 3 && app.paused;) {
+      struct stat file = {};
+      long now = stat(disk, &file) == 0 ? (long)file.st_size : 0;
+      size = size < 0 ? now : size;
+      if (now >= size + 3 * 4 * KRO_APP_AUDIO_FRAMES || kroNowMs() - since > 5000)
+        break;
+      SDL_Delay(2);
     }
     if (app.resized)
       printf("resized %d: %d x %d\n", app.resized, SDL_GetVideoSurface()->w,
