@@ -82,6 +82,26 @@ TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
   OneNote top(KRO_WAVE_SINE, 127);
   top.ins.slide = 48, top.ins.slide_time = 0.05f;
   EXPECT_NEAR(amplitude(renderFloat(&top.song), 0, 2205, 12543.85) / (0.5 * sqrt(0.5)), 1, 0.02);
+  // A glide of 0.1 s from A-3 up to A-4 starts at the old key, 2^-e^(-t / 0.1) octaves below
+  // the new one: a sine crosses zero twice a period.
+  OneNote glide(KRO_WAVE_SINE, 57);
+  glide.cells[1] = 69, glide.ins.glide = 0.1f;
+  std::vector<float> g = renderFloat(&glide.song);
+  double periods = 0, crossings = 0;
+  for (int i = 22050; i < 22050 + 882; i++) // the first 20 ms of row 1
+    periods += 440 * pow(2, -exp((22050 - i) / 4410.0)) / KRO_SYNTH_RATE,
+        crossings += (g[2 * i] < 0) != (g[2 * i + 2] < 0);
+  EXPECT_NEAR(crossings, 2 * periods, 1.5);
+  // kroSongRow at rows of 377.9 frames: a triangle (1 at phase 0) is heard from its row's frame.
+  OneNote late(KRO_WAVE_TRIANGLE, 60);
+  late.cells[0] = KRO_NOTE_NONE, late.cells[2] = 72, late.song.rows_per_minute = 7001;
+  std::vector<float> t = renderFloat(&late.song);
+  int64_t heard =
+      std::find_if(t.begin(), t.end(), [](float v) { return fabsf(v) > 1e-3f; }) - t.begin();
+  EXPECT_EQ(kroSongRow(&late.song, heard / 2) * 10 + kroSongRow(&late.song, heard / 2 - 1), 21);
+  EXPECT_EQ(kroSongRow(&late.song, (int64_t)t.size() / 2 - 1) * 10 +
+                kroSongRow(&late.song, (int64_t)t.size() / 2),
+            34);
 }
 
 // A 1975.5 Hz sine released at 0.5 s: its envelope, the largest magnitude in each millisecond,
@@ -342,6 +362,11 @@ TEST(SongText, TheIntroSongFileIsTheCompiledSongAndComesBackWhole) {
       0);
   EXPECT_NE(kroTestReadFile(wav[0]), kroTestReadFile(wav[1]));
   EXPECT_EQ(kroTestReadFile(wav[2]), kroTestReadFile(wav[1]));
+  // song-src writes the very source of zk_song, which is the file's song (above).
+  EXPECT_EQ(kroTestRun("cd " KRO_SOURCE_DIR " && " KROTOOL_PATH
+                       " song-src assets/zkintro.song zk_song --include ZKsong.h")
+                .out,
+            kroTestReadFile(KRO_SOURCE_DIR "/scene/ZKsong.cpp"));
 }
 
 // A refused song names its reason and line and leaves the record empty; what is left out takes
@@ -374,7 +399,10 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
        "a step with fewer entries than the 2 channels at line 8"},
       {head + "pattern 0\norder\n0 0\n", "more than the line's fields at line 7"},
       {"song\n", "a song without an instrument, a channel or a pattern at line 2"},
-      {"rows 4\n", "'rows' before the first block at line 1"}};
+      {"rows 4\n", "'rows' before the first block at line 1"},
+      {head + "channel 2\nchannel 3\nchannel 4\nchannel 5\nchannel 6\nchannel 7\nchannel 8\n"
+              "channel 9\n",
+       "more channels than 8 at line 12"}};
   std::string path = kroTestTempPath("refused.song");
   kroTestUseCountingHook();
   for (const auto &[text, reason] : refused) {
