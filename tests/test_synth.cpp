@@ -207,6 +207,11 @@ std::vector<int16_t> introSamples() {
 TEST(Synth, IntroSongHitsOnEveryLandingSlicesAsAWholeAndIsWrittenAsAWavFile) {
   std::vector<float> mix = renderFloat(&zk_song);
   std::vector<int16_t> samples = introSamples();
+  int64_t frames = 0; // with a tail: the same samples, then 0.1 s more
+  int16_t *longer = kroRenderSong(&zk_song, 4410, &frames);
+  EXPECT_TRUE(frames == (int64_t)samples.size() / 2 + 4410 &&
+              std::equal(samples.begin(), samples.end(), longer));
+  free(longer);
   ASSERT_TRUE(mix.size() == (size_t)14 * KRO_SYNTH_RATE * 2 && samples.size() == mix.size());
   const size_t hop = KRO_SYNTH_RATE / 1000;
   std::vector<double> energy(mix.size() / 2 / hop), onsets;
@@ -400,6 +405,8 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
       {head + "pattern 0\norder\n0 0\n", "more than the line's fields at line 7"},
       {"song\n", "a song without an instrument, a channel or a pattern at line 2"},
       {"rows 4\n", "'rows' before the first block at line 1"},
+      {"instrument a\ninstrument b\nchannel c\ninstrument a\ninstrument b\n",
+       "instrument given twice in one block at line 5"},
       {head + "channel 2\nchannel 3\nchannel 4\nchannel 5\nchannel 6\nchannel 7\nchannel 8\n"
               "channel 9\n",
        "more channels than 8 at line 12"}};
@@ -570,7 +577,7 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
   std::string drums = bytes({0,    0x99, 36,  100, 0,  38,  100,  0,    0x92, 69, 90, 0x60,
                              0x99, 36,   100, 0,   81, 100, 0x82, 0x20, 0x82, 69, 0}) +
                       end;
-  std::string path = kroTestTempPath("two.mid"), out = path + ".song";
+  std::string path = kroTestTempPath("two.mid"), out = path + ".song", text;
   kroTestWriteFile(path, midiFile(1, 96, {conductor, bass, drums}));
   kroTestOutcome tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out);
   EXPECT_EQ(tool.status, 0) << tool.err;
@@ -604,12 +611,15 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
   std::string many = bytes({0, 0x90, 60, 100, 0, 64, 100});
   for (int c = 1; c < 9; c++)
     many += bytes({0, 0x90 + c, 60, 100});
-  kroTestWriteFile(path, midiFile(0, 96, {many + end}));
+  kroTestWriteFile(
+      path,
+      midiFile(0, 96, {many + bytes({0x60, 0xff, 0x2f, 0})})); // ends at row 8; volume 100/127
   tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out + " --rows-per-beat 8");
   EXPECT_TRUE(
       tool.status == 0 && kroTestHas(tool.err, ": 1 notes dropped: their channel starts") &&
       kroTestHas(tool.err, ": 1 notes dropped past the 8 channels: MIDI channel 9 pluck (1)") &&
-      kroTestHas(kroTestReadFile(out), "tempo 960\n"))
+      kroTestHas(text = kroTestReadFile(out), "tempo 960\n") && kroTestHas(text, "volume 0.79\n") &&
+      kroTestHas(text, "pattern 0\n0 C-4\n8 off\n"))
       << tool.err;
 
   const std::pair<std::string, std::string> hostile[] = {
@@ -620,7 +630,9 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
        "track 0: running status with no status before it"},
       {midiFile(0, 96, {bytes({0, 0xff, 1, 2, 'a'})}), "a meta event of 2 bytes past"},
       {midiFile(2, 96, {end}), "format 2 (0 and 1 are read)"},
-      {midiFile(0, 96, {}), "0 tracks for format 0"}};
+      {midiFile(0, 96, {}), "0 tracks for format 0"},
+      {midiFile(0, 96, {end, end}), "2 tracks for format 0"},
+      {midiFile(0, 0xe728, {end}), "a time division in SMPTE frames"}};
   for (const auto &[file, reason] : hostile) {
     kroTestWriteFile(path, file);
     tool = kroTestRun(KROTOOL_PATH " midi-song " + path);
