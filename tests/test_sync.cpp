@@ -3,6 +3,7 @@
 // reasons and lines.
 #include "gl_context.h"
 
+#include <math.h>
 #include <string.h>
 
 extern kroSyncTracks flight_tracks; // tests/data/sync/flight.sync, compiled at build time
@@ -39,6 +40,7 @@ TEST_F(SyncTest, ValuesAtAndBetweenKeysAndTheCompiledTablesGiveTheSame) {
     double row;
     float value;
   } expected[] = {{-5, -2},
+                  {NAN, -2},
                   {0, -2},
                   {4, 0},                                                        // linear
                   {16, 6},                                                       // at a key

@@ -82,6 +82,25 @@ TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
   OneNote top(KRO_WAVE_SINE, 127);
   top.ins.slide = 48, top.ins.slide_time = 0.05f;
   EXPECT_NEAR(amplitude(renderFloat(&top.song), 0, 2205, 12543.85) / (0.5 * sqrt(0.5)), 1, 0.02);
+  // A glide of 0.1 s from A-3 up to A-4 starts at the old key, 2^-e^(-t / 0.1) octaves below
+  // the new one: a sine crosses zero twice a period.
+  OneNote glide(KRO_WAVE_SINE, 57);
+  glide.cells[1] = 69, glide.ins.glide = 0.1f;
+  std::vector<float> g = renderFloat(&glide.song);
+  double periods = 0, crossings = 0;
+  for (int i = 22050; i < 22050 + 882; i++) // the first 20 ms of row 1
+    periods += 440 * pow(2, -exp((22050 - i) / 4410.0)) / KRO_SYNTH_RATE,
+        crossings += (g[2 * i] < 0) != (g[2 * i + 2] < 0);
+  EXPECT_NEAR(crossings, 2 * periods, 1.5);
+  // kroSongRow at rows of 377.9 frames: a triangle (1 at phase 0) is heard from its row's frame.
+  OneNote late(KRO_WAVE_TRIANGLE, 60);
+  late.cells[0] = KRO_NOTE_NONE, late.cells[2] = 72, late.song.rows_per_minute = 7001;
+  std::vector<float> t = renderFloat(&late.song);
+  int64_t heard =
+      std::find_if(t.begin(), t.end(), [](float v) { return fabsf(v) > 1e-3f; }) - t.begin();
+  int64_t at[4] = {heard / 2 - 1, heard / 2, (int64_t)t.size() / 2 - 1, (int64_t)t.size() / 2};
+  for (int i = 0; i < 4; i++) // before row 2, row 2, the last row, past the end
+    EXPECT_EQ(kroSongRow(&late.song, at[i]), i + 1) << at[i];
 }
 
 // A 1975.5 Hz sine released at 0.5 s: its envelope, the largest magnitude in each millisecond,
@@ -187,6 +206,11 @@ std::vector<int16_t> introSamples() {
 TEST(Synth, IntroSongHitsOnEveryLandingSlicesAsAWholeAndIsWrittenAsAWavFile) {
   std::vector<float> mix = renderFloat(&zk_song);
   std::vector<int16_t> samples = introSamples();
+  int64_t frames = 0; // with a tail: the same samples, then 0.1 s more
+  int16_t *longer = kroRenderSong(&zk_song, 4410, &frames);
+  EXPECT_TRUE(frames == (int64_t)samples.size() / 2 + 4410 &&
+              std::equal(samples.begin(), samples.end(), longer));
+  free(longer);
   ASSERT_TRUE(mix.size() == (size_t)14 * KRO_SYNTH_RATE * 2 && samples.size() == mix.size());
   const size_t hop = KRO_SYNTH_RATE / 1000;
   std::vector<double> energy(mix.size() / 2 / hop), onsets;
@@ -342,6 +366,11 @@ TEST(SongText, TheIntroSongFileIsTheCompiledSongAndComesBackWhole) {
       0);
   EXPECT_NE(kroTestReadFile(wav[0]), kroTestReadFile(wav[1]));
   EXPECT_EQ(kroTestReadFile(wav[2]), kroTestReadFile(wav[1]));
+  // song-src writes the very source of zk_song, which is the file's song (above).
+  EXPECT_EQ(kroTestRun("cd " KRO_SOURCE_DIR " && " KROTOOL_PATH
+                       " song-src assets/zkintro.song zk_song --include ZKsong.h")
+                .out,
+            kroTestReadFile(KRO_SOURCE_DIR "/scene/ZKsong.cpp"));
 }
 
 // A refused song names its reason and line and leaves the record empty; what is left out takes
@@ -374,7 +403,12 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
        "a step with fewer entries than the 2 channels at line 8"},
       {head + "pattern 0\norder\n0 0\n", "more than the line's fields at line 7"},
       {"song\n", "a song without an instrument, a channel or a pattern at line 2"},
-      {"rows 4\n", "'rows' before the first block at line 1"}};
+      {"rows 4\n", "'rows' before the first block at line 1"},
+      {"instrument a\ninstrument b\nchannel c\ninstrument a\ninstrument b\n",
+       "instrument given twice in one block at line 5"},
+      {head + "channel 2\nchannel 3\nchannel 4\nchannel 5\nchannel 6\nchannel 7\nchannel 8\n"
+              "channel 9\n",
+       "more channels than 8 at line 12"}};
   std::string path = kroTestTempPath("refused.song");
   kroTestUseCountingHook();
   for (const auto &[text, reason] : refused) {
@@ -542,7 +576,7 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
   std::string drums = bytes({0,    0x99, 36,  100, 0,  38,  100,  0,    0x92, 69, 90, 0x60,
                              0x99, 36,   100, 0,   81, 100, 0x82, 0x20, 0x82, 69, 0}) +
                       end;
-  std::string path = kroTestTempPath("two.mid"), out = path + ".song";
+  std::string path = kroTestTempPath("two.mid"), out = path + ".song", text;
   kroTestWriteFile(path, midiFile(1, 96, {conductor, bass, drums}));
   kroTestOutcome tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out);
   EXPECT_EQ(tool.status, 0) << tool.err;
@@ -576,12 +610,15 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
   std::string many = bytes({0, 0x90, 60, 100, 0, 64, 100});
   for (int c = 1; c < 9; c++)
     many += bytes({0, 0x90 + c, 60, 100});
-  kroTestWriteFile(path, midiFile(0, 96, {many + end}));
+  kroTestWriteFile(
+      path,
+      midiFile(0, 96, {many + bytes({0x60, 0xff, 0x2f, 0})})); // ends at row 8; volume 100/127
   tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out + " --rows-per-beat 8");
   EXPECT_TRUE(
       tool.status == 0 && kroTestHas(tool.err, ": 1 notes dropped: their channel starts") &&
       kroTestHas(tool.err, ": 1 notes dropped past the 8 channels: MIDI channel 9 pluck (1)") &&
-      kroTestHas(kroTestReadFile(out), "tempo 960\n"))
+      kroTestHas(text = kroTestReadFile(out), "tempo 960\n") && kroTestHas(text, "volume 0.79\n") &&
+      kroTestHas(text, "pattern 0\n0 C-4\n8 off\n"))
       << tool.err;
 
   const std::pair<std::string, std::string> hostile[] = {
@@ -592,7 +629,9 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
        "track 0: running status with no status before it"},
       {midiFile(0, 96, {bytes({0, 0xff, 1, 2, 'a'})}), "a meta event of 2 bytes past"},
       {midiFile(2, 96, {end}), "format 2 (0 and 1 are read)"},
-      {midiFile(0, 96, {}), "0 tracks for format 0"}};
+      {midiFile(0, 96, {}), "0 tracks for format 0"},
+      {midiFile(0, 96, {end, end}), "2 tracks for format 0"},
+      {midiFile(0, 0xe728, {end}), "a time division in SMPTE frames"}};
   for (const auto &[file, reason] : hostile) {
     kroTestWriteFile(path, file);
     tool = kroTestRun(KROTOOL_PATH " midi-song " + path);
