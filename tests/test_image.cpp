@@ -699,11 +699,14 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
   GLuint other;
   glGenTextures(1, &other);
   glBindTexture(GL_TEXTURE_2D, other);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 2); // the caller's, as the binding
   GLuint texture = kroLoadTexture(path.c_str());
   ASSERT_NE(texture, 0u);
-  GLint bound = 0;
+  GLint bound = 0, alignment = 0;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  EXPECT_EQ((GLuint)bound, other);
+  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+  EXPECT_TRUE((GLuint)bound == other && alignment == 2) << bound << " " << alignment;
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   EXPECT_TRUE(texels(texture, expected.size[0], expected.size[1]) == expected.pixels);
   // The chain goes down to 1 x 1: 7 x 5, 3 x 2, 1 x 1.
   GLint width = 0, height = 0;
@@ -729,6 +732,11 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                       "Error in making a texture of a bitmap in function kroCreateTexture(..): " +
                           std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
                           std::to_string(largest) + " a side\n");
+  std::string widest = kroTestTempPath("widest.png"); // exactly the largest side: taken
+  kroTestWriteFile(widest, png(largest, 1, 8, 0, deflated(std::string(largest + 1, '\0'))));
+  GLuint edge = kroLoadTexture(widest.c_str());
+  EXPECT_NE(edge, 0u);
+  kroDestroyTexture(&edge);
   // Wider or taller pictures (a PNG whose image data could fill its rows, a BMP header) are
   // refused from their header, before the allocation after the file's, which is made to fail.
   std::string rgb24 = kroTestReadFile(kData + "bmp/variants/rgb24.bmp"),
@@ -1031,6 +1039,16 @@ TEST(ImageInfo, ToolDescribesTheFileAndWhatItBecame) {
     EXPECT_EQ(outcome.status, status) << outcome.err;
     EXPECT_TRUE(kroTestHas(outcome.out + outcome.err, out)) << outcome.out << outcome.err;
   }
+  // The alpha counts, against another reader's pixels (alpha 0 to 255 over 32 x 32).
+  std::string ramp = kData + "third-party/pngsuite/basn4a16.png";
+  std::vector<uint8_t> alpha = stbPixels(ramp, 32, 32);
+  size_t clear = 0, partly = 0;
+  for (size_t i = 3; i < alpha.size(); i += 4)
+    clear += alpha[i] == 0, partly += alpha[i] % 255 != 0;
+  EXPECT_TRUE(kroTestHas(kroTestRun(std::string(KROTOOL_PATH) + " image-info " + ramp).out,
+                         "alpha: " + std::to_string(clear) + " pixels transparent, " +
+                             std::to_string(partly) + " partly transparent, " +
+                             std::to_string(1024 - clear - partly) + " opaque\n"));
 }
 
 } // namespace
