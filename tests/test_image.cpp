@@ -733,9 +733,12 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                           std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
                           std::to_string(largest) + " a side\n");
   std::string widest = kroTestTempPath("widest.png"); // exactly the largest side: taken
-  kroTestWriteFile(widest, png(largest, 1, 8, 0, deflated(std::string(largest + 1, '\0'))));
+  kroTestWriteFile(widest, png(largest, 1, 8, 0, deflated('\0' + std::string(largest, 'x'))));
   GLuint edge = kroLoadTexture(widest.c_str());
-  EXPECT_NE(edge, 0u);
+  std::vector<uint8_t> grey((size_t)largest * 4, 'x');
+  for (size_t i = 3; i < grey.size(); i += 4)
+    grey[i] = 255;
+  EXPECT_TRUE(edge && texels(edge, largest, 1) == grey);
   kroDestroyTexture(&edge);
   // Wider or taller pictures (a PNG whose image data could fill its rows, a BMP header) are
   // refused from their header, before the allocation after the file's, which is made to fail.
