@@ -268,6 +268,7 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"RLE4 run past row", patched(rle4, rle4_data, 14, 1),
        "run of 14 pixels past the row at (0, 0)", true},
       {"RLE8 delta past picture", patched(rle8, rle8_data, 0x00FF0200), "past the picture", true},
+      {"RLE8 delta below picture", patched(rle8, rle8_data, 0x08000200), "picture to (0, 8)", true},
       {"RLE8 without end", rle8.substr(0, rle8.size() - 2), "cut short before its end mark", true},
       {"RLE8 cut in a literal", rle8.substr(0, rle8_data + 6), "cut short in a literal run", true},
       {"palette past the file", patched(pal8, 46, 256), "the palette is cut short", false},
@@ -275,6 +276,7 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"rows past the end", patched(pal8, 22, 8), "pixel data cut short", false},
       {"RLE top-down", patched(rle8, 22, (uint32_t)-7), "cannot be stored top-down", false},
       {"mask with a gap", patched(fields, 54, 0xF00F), "not one run of bits", false},
+      {"mask past 16 bits", patched(fields, 54, 0x10000), "wider than 16 bits", false},
       {"header 64", patched(pal8, 14, 64), "information header of 64 bytes", false},
       {"data offset past end", patched(pal8, 10, 100000), "pixel data offset", false},
   };
