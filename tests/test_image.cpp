@@ -268,6 +268,7 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"RLE4 run past row", patched(rle4, rle4_data, 14, 1),
        "run of 14 pixels past the row at (0, 0)", true},
       {"RLE8 delta past picture", patched(rle8, rle8_data, 0x00FF0200), "past the picture", true},
+      {"RLE8 delta below picture", patched(rle8, rle8_data, 0x08000200), "picture to (0, 8)", true},
       {"RLE8 without end", rle8.substr(0, rle8.size() - 2), "cut short before its end mark", true},
       {"RLE8 cut in a literal", rle8.substr(0, rle8_data + 6), "cut short in a literal run", true},
       {"palette past the file", patched(pal8, 46, 256), "the palette is cut short", false},
@@ -275,6 +276,7 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"rows past the end", patched(pal8, 22, 8), "pixel data cut short", false},
       {"RLE top-down", patched(rle8, 22, (uint32_t)-7), "cannot be stored top-down", false},
       {"mask with a gap", patched(fields, 54, 0xF00F), "not one run of bits", false},
+      {"mask past 16 bits", patched(fields, 54, 0x10000), "wider than 16 bits", false},
       {"header 64", patched(pal8, 14, 64), "information header of 64 bytes", false},
       {"data offset past end", patched(pal8, 10, 100000), "pixel data offset", false},
   };
@@ -699,11 +701,14 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
   GLuint other;
   glGenTextures(1, &other);
   glBindTexture(GL_TEXTURE_2D, other);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 2); // the caller's, as the binding
   GLuint texture = kroLoadTexture(path.c_str());
   ASSERT_NE(texture, 0u);
-  GLint bound = 0;
+  GLint bound = 0, alignment = 0;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  EXPECT_EQ((GLuint)bound, other);
+  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+  EXPECT_TRUE((GLuint)bound == other && alignment == 2) << bound << " " << alignment;
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   EXPECT_TRUE(texels(texture, expected.size[0], expected.size[1]) == expected.pixels);
   // The chain goes down to 1 x 1: 7 x 5, 3 x 2, 1 x 1.
   GLint width = 0, height = 0;
@@ -729,6 +734,14 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                       "Error in making a texture of a bitmap in function kroCreateTexture(..): " +
                           std::to_string(largest + 1) + " x 1 pixels, the driver takes 1 to " +
                           std::to_string(largest) + " a side\n");
+  std::string widest = kroTestTempPath("widest.png"); // exactly the largest side: taken
+  kroTestWriteFile(widest, png(largest, 1, 8, 0, deflated('\0' + std::string(largest, 'x'))));
+  GLuint edge = kroLoadTexture(widest.c_str());
+  std::vector<uint8_t> grey((size_t)largest * 4, 'x');
+  for (size_t i = 3; i < grey.size(); i += 4)
+    grey[i] = 255;
+  EXPECT_TRUE(edge && texels(edge, largest, 1) == grey);
+  kroDestroyTexture(&edge);
   // Wider or taller pictures (a PNG whose image data could fill its rows, a BMP header) are
   // refused from their header, before the allocation after the file's, which is made to fail.
   std::string rgb24 = kroTestReadFile(kData + "bmp/variants/rgb24.bmp"),
@@ -1031,6 +1044,16 @@ TEST(ImageInfo, ToolDescribesTheFileAndWhatItBecame) {
     EXPECT_EQ(outcome.status, status) << outcome.err;
     EXPECT_TRUE(kroTestHas(outcome.out + outcome.err, out)) << outcome.out << outcome.err;
   }
+  // The alpha counts, against another reader's pixels (alpha 0 to 255 over 32 x 32).
+  std::string ramp = kData + "third-party/pngsuite/basn4a16.png";
+  std::vector<uint8_t> alpha = stbPixels(ramp, 32, 32);
+  size_t clear = 0, partly = 0;
+  for (size_t i = 3; i < alpha.size(); i += 4)
+    clear += alpha[i] == 0, partly += alpha[i] % 255 != 0;
+  EXPECT_TRUE(kroTestHas(kroTestRun(std::string(KROTOOL_PATH) + " image-info " + ramp).out,
+                         "alpha: " + std::to_string(clear) + " pixels transparent, " +
+                             std::to_string(partly) + " partly transparent, " +
+                             std::to_string(1024 - clear - partly) + " opaque\n"));
 }
 
 } // namespace

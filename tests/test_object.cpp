@@ -387,14 +387,14 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
     for (int k = 0; k < 3; k++)
       EXPECT_NEAR(split.nc[t][k], k ? sqrtf(0.5f) : 0.0f, 1e-6) << t;
 
-  // A flat, a tall and a deep model (the cube squeezed, placed off the origin), fitted and framed
-  // (view twice as wide as high) and drawn as a mesh: the box's front face fills the binding side
-  // exactly (across for the flat one, four times as wide as high), the box lies within the depth
-  // range, whose far end is the sphere's, and the front face, turned to the viewer, is lit
-  // head-on, well above the ambient 26.
-  const float shapes[3][3] = {{4, 1, 0.001f}, {0.2f, 1.2f, 0.2f}, {0.2f, 0.2f, 1.2f}};
+  // A flat, a tall, a deep and a wide model (the cube squeezed, placed off the origin), fitted and
+  // framed (view twice as wide as high) and drawn as a mesh: the box's front face fills the binding
+  // side exactly (across for the flat and the wide one, four times as wide as high), the box lies
+  // within the depth range, whose far end is the sphere's, and the front face, turned to the
+  // viewer, is lit head-on, well above the ambient 26.
+  const float shapes[4][3] = {{4, 1, 0.001f}, {0.2f, 1.2f, 0.2f}, {0.2f, 0.2f, 1.2f}, {4, 1, 0.5f}};
   glViewport(0, 0, 64, 32), glEnable(GL_DEPTH_TEST), kroSetLightMaterialColor(1, 1, 1);
-  for (int m = 0; m < 3; m++) {
+  for (int m = 0; m < 4; m++) {
     SCOPED_TRACE(m);
     kroTestMesh cube(kAse + "box_without_normals.ase", 1);
     kroScaleObject(cube.op, 12, shapes[m][0], shapes[m][1], shapes[m][2]);
@@ -405,6 +405,13 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
     kroMeshBounds(&mesh, 1, &fit), kroFitMeshes(&mesh, 1, &fit);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     kroFrameBounds(&fit, 30, 2);
+    // Near: the sphere's front, or for the wide ones (the eye inside the sphere) an eighth of the
+    // way to the box's front face.
+    float p[16], mv[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, p), glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+    double front = -(mv[14] + fit.high[2]), sphere = -(mv[14] + fit.centre[2]) - fit.radius;
+    EXPECT_EQ(sphere < front / 8, m % 3 == 0);
+    EXPECT_NEAR(p[14] / (p[10] - 1), std::max(sphere, front / 8), 1e-4 * front);
     kroDrawMesh(&mesh, nullptr, 0);
     std::vector<float> both = projectionTimesModelView();
     double most[3] = {0, 0, 0}; // the corners' greatest |x|, |y| and |depth|, normalised
@@ -415,8 +422,8 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
       for (int k = 0; k < 3; k++)
         most[k] = std::max(most[k], fabs(at[k]));
     }
-    EXPECT_TRUE(fabs(std::max(most[0], most[1]) - 1) < 1e-5 && (most[0] > most[1]) == (m == 0) &&
-                most[2] < 1);
+    EXPECT_TRUE(fabs(std::max(most[0], most[1]) - 1) < 1e-5 &&
+                (most[0] > most[1]) == (m % 3 == 0) && most[2] < 1);
     EXPECT_NEAR(project(both.data(), 0, 0, -fit.radius)[2], 1, 1e-5); // far: the sphere's back
     std::vector<GLubyte> rgb(64 * 32 * 3);
     glReadPixels(0, 0, 64, 32, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());

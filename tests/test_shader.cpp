@@ -328,11 +328,11 @@ TEST_F(FboTest, EveryModeAttachesItsCellsAndRendersIncompleteOrFailedTargetsAreR
   kroFrameBufferObject fbo, borrower1, borrower3, depth_only, own, alone;
   int32_t size[2] = {256, 128};
   // Each record, the record it is given and its mode: modes 1 and 3 borrow both cells (a
-  // borrowed attachment is checked like any other), mode 2 makes depth only; with a record
-  // given, other modes still make their own, and mode 1 with nothing to borrow from makes both.
+  // borrowed attachment is checked like any other), modes 2, 5 and the like make depth only;
+  // with a record given, they make both, and mode 1 with nothing to borrow from makes both.
   const std::tuple<kroFrameBufferObject *, kroFrameBufferObject *, int> made[] = {
       {&fbo, nullptr, 0},        {&borrower1, &fbo, 1},  {&borrower3, &fbo, 3},
-      {&depth_only, nullptr, 2}, {&own, &depth_only, 5}, {&alone, nullptr, 1}};
+      {&depth_only, nullptr, 5}, {&own, &depth_only, 2}, {&alone, nullptr, 1}};
   for (auto [f, shared, mode] : made) {
     EXPECT_EQ(kroCreateFrameBufferObject(f, size, shared, mode), 0) << mode;
     EXPECT_EQ(attached(*f), held(*f)) << mode;
