@@ -76,7 +76,8 @@ TEST_F(ObjTest, FansNegativeIndicesComputedNormalsAndUnknownMaterials) {
   EXPECT_EQ(scene.materials[1].diffuse[0] + scene.materials[1].diffuse[2], 2.0f);
 }
 
-// CR LF, a continued line, a missing library, map options and a picture beside the library.
+// A byte order mark before a keyword (both files), CR LF, a continued line, a missing library,
+// transparency as Tr, map options and a picture beside the library.
 TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
   EXPECT_EQ(load(kData + "obj/quad.obj", 1),
             "Warning: the material library " + kData + "obj/missing.mtl was not found\n");
@@ -89,7 +90,7 @@ TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
             "1.000000 1.000000 0.000000 1.000000");
   const kroMaterial &m = scene.materials[0];
   const kroMaterialMap &map = m.map[KRO_MAP_DIFFUSE];
-  EXPECT_TRUE(m.diffuse[0] == 1 && m.diffuse[1] == 1 && m.diffuse[2] == 1 && m.opacity == 1);
+  EXPECT_TRUE(m.diffuse[0] == 1 && m.diffuse[1] == 1 && m.diffuse[2] == 1 && m.opacity == 0.75f);
   EXPECT_TRUE(map.state == KRO_MAP_LOADED && glIsTexture(m.texture[KRO_MAP_DIFFUSE]));
   EXPECT_EQ(std::to_string(map.u_tiling) + " " + std::to_string(map.v_tiling) + " " +
                 std::to_string(map.u_offset) + " " + std::to_string(map.v_offset),
