@@ -96,6 +96,25 @@ TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
                 std::to_string(map.u_offset) + " " + std::to_string(map.v_offset),
             "2.000000 4.000000 0.750000 1.500000");
   EXPECT_TRUE(kroTestHas(map.bitmap, "/png/kinds/c0d02nt-1x1.png")); // beside the library
+  // Drawn lit and unlit while unit 1 is active: unit 0 is left with texture 0 and the identity
+  // (the map's scale undone), unit 1 active again; a reference past the materials (a textured
+  // one stands there) keeps the colour set before.
+  kroMaterial two[2] = {m, m};
+  kroMesh past = quad;
+  past.material_ref = 1;
+  const std::vector<float> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  for (auto draw : {kroDrawMesh, kroDrawMeshUnlit}) {
+    GLint unit = 0, bound = -1;
+    float matrix[16], ambient[4];
+    glActiveTexture(GL_TEXTURE1), draw(&quad, scene.materials, 1);
+    kroSetLightMaterialColor(0.25f, 0.5f, 0.75f), kroDrawMesh(&past, two, 1);
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &unit), glActiveTexture(GL_TEXTURE0);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound), glGetFloatv(GL_TEXTURE_MATRIX, matrix);
+    glGetMaterialfv(GL_FRONT, GL_AMBIENT, ambient);
+    EXPECT_TRUE(unit == GL_TEXTURE1 && bound == 0 &&
+                std::vector<float>(matrix, matrix + 16) == identity);
+    EXPECT_EQ(std::vector<float>(ambient, ambient + 3), (std::vector<float>{0.25f, 0.5f, 0.75f}));
+  }
   kroScenePath *files = nullptr; // both libraries, found or not: a watcher follows them
   ASSERT_EQ(kroSceneFiles((kData + "obj/quad.obj").c_str(), &files), 2);
   EXPECT_EQ(std::string(files[0]) + files[1], kData + "obj/missing.mtl" + kData + "obj/quad.mtl");
