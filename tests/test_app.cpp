@@ -583,7 +583,7 @@ TEST(App, BoundsAndTheSceneTableOfTheExportedShapes) {
   kroObject rows = nullptr; // two rows of one object, the third another's
   kroIncreaseObject(&rows, 0, 3);
   const float corners[3][9] = {
-      {-1, 2, 3, 4, -5, 6, 7, 8, -9}, {NAN, 0, 0, 1, 1, 1, 0, 0, INFINITY}, {20}};
+      {-1, 2, 3, 4, -5, 6, 7, 8, -9}, {NAN, 0, 0, 1, NAN, 1, 0, 0, INFINITY}, {20}};
   for (int r = 0; r < 3; r++)
     memcpy(rows[r], corners[r], sizeof corners[r]);
   kroObject both[2] = {rows, rows + 2};
@@ -597,11 +597,11 @@ TEST(App, BoundsAndTheSceneTableOfTheExportedShapes) {
   } cases[] = {
       {"corners not finite passed over",
        [&](kroBounds *o) { return kroObjectBounds(rows, 2, o); },
-       4,
+       3,
        {{-1, -5, -9}, {7, 8, 6}, {3, 1.5f, -1.5f}, 0.5f * sqrtf(64 + 169 + 225)}},
       {"two objects",
        [&](kroBounds *o) { return kroObjectsBounds(both, counts, 2, o); },
-       7,
+       6,
        {{-1, -5, -9}, {20, 8, 6}, {9.5f, 1.5f, -1.5f}, 0.5f * sqrtf(441 + 169 + 225)}},
       {"nothing", [&](kroBounds *o) { return kroObjectBounds(rows, 0, o); }, 0, {}},
       {"the cylinder",
@@ -622,6 +622,9 @@ TEST(App, BoundsAndTheSceneTableOfTheExportedShapes) {
       EXPECT_NEAR(values[0][k], values[1][k], 5e-5) << k;
   }
   kroBounds all;
+  kroMesh none = meshes[0]; // a count below zero: no triangles
+  none.triangles = -1;
+  EXPECT_EQ(kroMeshBounds(&none, 1, &all), 0);
   kroMeshBounds(meshes, count, &all);
   EXPECT_EQ(all.low[0], -60);
   EXPECT_EQ(all.high[0], 60);
