@@ -77,7 +77,7 @@ TEST_F(ObjTest, FansNegativeIndicesComputedNormalsAndUnknownMaterials) {
 }
 
 // A byte order mark before a keyword (both files), CR LF, a continued line, a missing library,
-// transparency as Tr, map options and a picture beside the library.
+// transparency as Tr, map options (-mm with its two values) and a picture beside the library.
 TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
   EXPECT_EQ(load(kData + "obj/quad.obj", 1),
             "Warning: the material library " + kData + "obj/missing.mtl was not found\n");
