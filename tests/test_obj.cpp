@@ -128,19 +128,22 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
   const std::string in = "Error in reading OBJ scene from " + obj + ": ";
   // Past the reader's block (a megabyte, more for a longer line): a comment longer than one, a
   // continuation whose line end is the last byte of the 2 MB block after the first line, faces
-  // across the next block end; read whole, every triangle in its rows.
-  std::string big = "v 0 0 0\n# " + std::string(1 << 20, 'x') + "\n";
+  // across the next block end; read whole, every triangle in its rows, under a name cut to 255
+  // characters (there a blank, dropped).
+  std::string big =
+      "v 0 0 0\n# " + std::string(1 << 20, 'x') + "\no " + std::string(254, 'n') + " m\n";
   big += "#" + std::string((2 << 20) - big.size() - 10, 'y') + "\nv 1 2 3\nf 1 2 \\\n1\n";
   for (int i = 0; i < 300000; i++)
     big += "f 1 2 1\n";
   kroTestWriteFile(obj, big);
   EXPECT_EQ(load(obj), "");
   ASSERT_TRUE(scene.mesh_count == 1 && scene.meshes[0].triangles == 300001);
+  EXPECT_EQ(scene.meshes[0].node_name, std::string(254, 'n'));
   for (int t = 0; t < 300001; t++)
     ASSERT_TRUE(scene.meshes[0].op[t][4] == 2.0f && scene.meshes[0].realn[t][0] == 0.0f) << t;
   const std::pair<std::string, std::string> cases[] = {
       {big + "f 1 1 3\n",
-       in + "a face's index 3 is outside the 2 positions read so far at line 300007"},
+       in + "a face's index 3 is outside the 2 positions read so far at line 300008"},
       {"v 0 0 0\n\nf 1 2 1\n",
        in + "a face's index 2 is outside the 1 positions read so far at line 3"},
       {"v 0 0 0\nf 1 1 0\n",
