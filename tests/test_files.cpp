@@ -128,6 +128,15 @@ TEST(FileRule, ACommitIsAllOrNoneAndAStopOrASizeLimitLeavesNoNewFile) {
     kroTestWriteFile(header + "/inside", "");
     EXPECT_TRUE(kroCommitOutFiles(outs, 2) == -1 && outs[1].error == EISDIR) << linked;
     EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(source), listing + "old source") << linked;
+    // Again with the header a file: both new, and still no other file.
+    ASSERT_TRUE(unlink((header + "/inside").c_str()) == 0 && rmdir(header.c_str()) == 0);
+    kroTestWriteFile(header, "old header");
+    ASSERT_TRUE(kroBeginOutFile(&outs[0], source.c_str()) == 0 &&
+                kroBeginOutFile(&outs[1], header.c_str()) == 0);
+    fputs("new source", outs[0].file), fputs("new header", outs[1].file);
+    EXPECT_EQ(kroCommitOutFiles(outs, 2), 0);
+    EXPECT_EQ(kroTestListing(dir) + kroTestReadFile(source) + kroTestReadFile(header),
+              listing + "new sourcenew header");
   }
   // In place (a second link) with the old file already past a size limit: a longer new content
   // is refused and every old byte stays; a shorter one goes in, cut to its length.

@@ -76,7 +76,8 @@ TEST_F(ObjTest, FansNegativeIndicesComputedNormalsAndUnknownMaterials) {
   EXPECT_EQ(scene.materials[1].diffuse[0] + scene.materials[1].diffuse[2], 2.0f);
 }
 
-// CR LF, a continued line, a missing library, map options and a picture beside the library.
+// A byte order mark before a keyword (both files), CR LF, a continued line, a missing library,
+// transparency as Tr, map options (-mm with its two values) and a picture beside the library.
 TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
   EXPECT_EQ(load(kData + "obj/quad.obj", 1),
             "Warning: the material library " + kData + "obj/missing.mtl was not found\n");
@@ -89,12 +90,31 @@ TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
             "1.000000 1.000000 0.000000 1.000000");
   const kroMaterial &m = scene.materials[0];
   const kroMaterialMap &map = m.map[KRO_MAP_DIFFUSE];
-  EXPECT_TRUE(m.diffuse[0] == 1 && m.diffuse[1] == 1 && m.diffuse[2] == 1 && m.opacity == 1);
+  EXPECT_TRUE(m.diffuse[0] == 1 && m.diffuse[1] == 1 && m.diffuse[2] == 1 && m.opacity == 0.75f);
   EXPECT_TRUE(map.state == KRO_MAP_LOADED && glIsTexture(m.texture[KRO_MAP_DIFFUSE]));
   EXPECT_EQ(std::to_string(map.u_tiling) + " " + std::to_string(map.v_tiling) + " " +
                 std::to_string(map.u_offset) + " " + std::to_string(map.v_offset),
             "2.000000 4.000000 0.750000 1.500000");
   EXPECT_TRUE(kroTestHas(map.bitmap, "/png/kinds/c0d02nt-1x1.png")); // beside the library
+  // Drawn lit and unlit while unit 1 is active: unit 0 is left with texture 0 and the identity
+  // (the map's scale undone), unit 1 active again; a reference past the materials (a textured
+  // one stands there) keeps the colour set before.
+  kroMaterial two[2] = {m, m};
+  kroMesh past = quad;
+  past.material_ref = 1;
+  const std::vector<float> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  for (auto draw : {kroDrawMesh, kroDrawMeshUnlit}) {
+    GLint unit = 0, bound = -1;
+    float matrix[16], ambient[4];
+    glActiveTexture(GL_TEXTURE1), draw(&quad, scene.materials, 1);
+    kroSetLightMaterialColor(0.25f, 0.5f, 0.75f), kroDrawMesh(&past, two, 1);
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &unit), glActiveTexture(GL_TEXTURE0);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound), glGetFloatv(GL_TEXTURE_MATRIX, matrix);
+    glGetMaterialfv(GL_FRONT, GL_AMBIENT, ambient);
+    EXPECT_TRUE(unit == GL_TEXTURE1 && bound == 0 &&
+                std::vector<float>(matrix, matrix + 16) == identity);
+    EXPECT_EQ(std::vector<float>(ambient, ambient + 3), (std::vector<float>{0.25f, 0.5f, 0.75f}));
+  }
   kroScenePath *files = nullptr; // both libraries, found or not: a watcher follows them
   ASSERT_EQ(kroSceneFiles((kData + "obj/quad.obj").c_str(), &files), 2);
   EXPECT_EQ(std::string(files[0]) + files[1], kData + "obj/missing.mtl" + kData + "obj/quad.mtl");
@@ -108,19 +128,22 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
   const std::string in = "Error in reading OBJ scene from " + obj + ": ";
   // Past the reader's block (a megabyte, more for a longer line): a comment longer than one, a
   // continuation whose line end is the last byte of the 2 MB block after the first line, faces
-  // across the next block end; read whole, every triangle in its rows.
-  std::string big = "v 0 0 0\n# " + std::string(1 << 20, 'x') + "\n";
+  // across the next block end; read whole, every triangle in its rows, under a name cut to 255
+  // characters (there a blank, dropped).
+  std::string big =
+      "v 0 0 0\n# " + std::string(1 << 20, 'x') + "\no " + std::string(254, 'n') + " m\n";
   big += "#" + std::string((2 << 20) - big.size() - 10, 'y') + "\nv 1 2 3\nf 1 2 \\\n1\n";
   for (int i = 0; i < 300000; i++)
     big += "f 1 2 1\n";
   kroTestWriteFile(obj, big);
   EXPECT_EQ(load(obj), "");
   ASSERT_TRUE(scene.mesh_count == 1 && scene.meshes[0].triangles == 300001);
+  EXPECT_EQ(scene.meshes[0].node_name, std::string(254, 'n'));
   for (int t = 0; t < 300001; t++)
     ASSERT_TRUE(scene.meshes[0].op[t][4] == 2.0f && scene.meshes[0].realn[t][0] == 0.0f) << t;
   const std::pair<std::string, std::string> cases[] = {
       {big + "f 1 1 3\n",
-       in + "a face's index 3 is outside the 2 positions read so far at line 300007"},
+       in + "a face's index 3 is outside the 2 positions read so far at line 300008"},
       {"v 0 0 0\n\nf 1 2 1\n",
        in + "a face's index 2 is outside the 1 positions read so far at line 3"},
       {"v 0 0 0\nf 1 1 0\n",

@@ -91,6 +91,7 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
       {"rows-per-beat 2.5\n", "rows-per-beat not a whole number from 1 to 64 at line 1"},
       {"rows-per-beat 65\n", "rows-per-beat not a whole number from 1 to 64 at line 1"},
       {"5 1\n", "a key before the first track, or a word that is no keyword at line 1"},
+      {std::string(64, 'w') + "\n", "a word too long at line 1"},
       {"track a\n1 nan\n", bad_value + " at line 2"},
       {"track a\n1 1e39\n", bad_value + " at line 2"},
       {"track a\n1\n", bad_value + " at line 2"},

@@ -86,6 +86,11 @@ static int kroReadObjText(kroObjText *text, const char *path, const char *what) 
   return 1;
 }
 
+/* Past a UTF-8 byte order mark, which some editors put before a file's first line. */
+static char *kroPassObjMark(char *bytes, const char *end) {
+  return end - bytes >= 3 && !memcmp(bytes, "\xEF\xBB\xBF", 3) ? bytes + 3 : bytes;
+}
+
 /* A backslash right before the line end (CR LF or LF) joins the next line to this one. */
 static inline int kroObjContinues(const char *p) {
   return p[0] == '\\' && (p[1] == '\n' || (p[1] == '\r' && p[2] == '\n'));
@@ -318,7 +323,7 @@ static int kroReadMtl(kroObjMaterials *all, const char *path) {
            KRO_OBJ_PATH_CHARS, "%s", path);
   ((int *)all->first.data)[all->first.count++] = all->records.count;
   kroMaterial *current = nullptr;
-  const char *p = text.bytes;
+  const char *p = kroPassObjMark(text.bytes, text.end);
   while (p && p < text.end) {
     int length;
     const char *word = kroReadObjWord(&text, p, &length);
@@ -632,7 +637,7 @@ static int kroWalkObj(kroObjWalk *walk, const char *path) {
   if (!stream)
     return 0;
   size_t room = KRO_OBJ_BLOCK_BYTES, have = 0;
-  int ok = 1;
+  int ok = 1, first = 1;
   for (int end = 0; ok && !end;) {
     if (!walk->text.bytes || have == room) {
       room = walk->text.bytes ? 2 * room : room;
@@ -657,6 +662,11 @@ static int kroWalkObj(kroObjWalk *walk, const char *path) {
       ok = 0;
       break;
     }
+    if (first && kroPassObjMark(bytes, bytes + got) != bytes) {
+      memmove(bytes, bytes + 3, got - 3);
+      got -= 3;
+    }
+    first = 0;
     have += got;
     size_t lines = end ? have : kroObjWholeLines(bytes, have);
     if (!lines)
@@ -711,7 +721,8 @@ int kroOBJSceneFiles(const char *path, kroScenePath **files) {
   if (!kroReadObjText(&text, path, "OBJ scene"))
     return 0;
   int count = 0, ok = 1;
-  for (const char *p = text.bytes; ok && p < text.end; p = kroNextObjLine(&text, p)) {
+  for (const char *p = kroPassObjMark(text.bytes, text.end); ok && p < text.end;
+       p = kroNextObjLine(&text, p)) {
     int length;
     const char *word = kroReadObjWord(&text, p, &length);
     p = word + length;
