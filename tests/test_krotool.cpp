@@ -181,6 +181,10 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
   EXPECT_EQ(as_cxx.status, 0) << as_cxx.err;
   EXPECT_EQ(kroTestRun(dir + "/show").out, "0 back\\slash ?\\?= \xC3\xA9 0.25 0.5 1  0 0 1 1 0;"
                                            "1 Moss 0.1 0.6 0.2 C:\\m\\moss.png 0 0.5 3 1 0.25;");
+  // An OBJ object's name, which may hold a backslash and quotes, is copied as it stands.
+  kroTestWriteFile(dir + "/odd.obj", "o back\\slash \"q\"\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  EXPECT_TRUE(kroTestHas(krotool("mesh-src " + dir + "/odd.obj X").out,
+                         "(node_name,\"back\\\\slash \\\"q\\\"\");"));
   // A glTF file's table: its picture file and transform, then the default material; its scene.
   kroTestOutcome gltf = krotool("mesh-src " KRO_TEST_DATA "/gltf/quad.gltf Quad --materials " +
                                 dir + "/quad.h --table " + dir + "/quad_scene.h");
