@@ -1401,24 +1401,19 @@ void kroGLTFRestWorld(const Value &json_nodes, kroSceneNode *nodes, int count, i
   }
 }
 
+template <typename T> void kroGLTFDropIfEmpty(T *&list, int count) {
+  if (!count) {
+    free(list);
+    list = nullptr;
+  }
+}
+
 /* A list the file left empty is null, as every empty list of the scene is. */
 void kroGLTFDropEmptyLists(kroScene *scene) {
-  if (!scene->node_count) {
-    free(scene->nodes);
-    scene->nodes = nullptr;
-  }
-  if (!scene->camera_count) {
-    free(scene->cameras);
-    scene->cameras = nullptr;
-  }
-  if (!scene->light_count) {
-    free(scene->lights);
-    scene->lights = nullptr;
-  }
-  if (!scene->animation_count) {
-    free(scene->animations);
-    scene->animations = nullptr;
-  }
+  kroGLTFDropIfEmpty(scene->nodes, scene->node_count);
+  kroGLTFDropIfEmpty(scene->cameras, scene->camera_count);
+  kroGLTFDropIfEmpty(scene->lights, scene->light_count);
+  kroGLTFDropIfEmpty(scene->animations, scene->animation_count);
 }
 
 int kroGLTFLoadNodes(kroGLTF *g, kroScene *scene) {
