@@ -402,6 +402,23 @@ TEST(Kroview, BoxesShowTheirColoursArePickedOutlinedOrRefused) {
               "object: " + std::string(names[box]) + " (12 triangles)");
   }
   EXPECT_EQ(kvObjectAt(&view, 2, 2), -1); // a corner: nothing there
+  // Away from the faces' edges a pixel picks a box exactly where one is drawn.
+  EXPECT_EQ(countPixels(plain,
+                        [&](int x, int y) {
+                          bool empty = background(plain, x, y),
+                               settled = x > 0 && y > 0 && x + 1 < kWidth && y + 1 < kHeight;
+                          for (int d = 0; d < 9 && settled; d++)
+                            settled = background(plain, x - 1 + d % 3, y - 1 + d / 3) == empty;
+                          return settled && (kvObjectAt(&view, x, y) < 0) != empty;
+                        }),
+            0);
+  kvCamera turned = view.camera; // past either pole: held short of it, the same both ways
+  turned.pitch = -200;
+  kvClampCamera(&turned);
+  float lowest = turned.pitch;
+  turned.pitch = 200;
+  kvClampCamera(&turned);
+  EXPECT_TRUE(lowest == -turned.pitch && lowest > -90) << lowest;
   view.camera.zoom = 0.5f; // up close, boxes reach past the edges: picked to the last pixel only
   EXPECT_TRUE(kvObjectAt(&view, kWidth - 1, kHeight / 2) >= 0 &&
               kvObjectAt(&view, 9, kHeight - 1) >= 0);
@@ -625,7 +642,7 @@ TEST(Kroview, BadInputEndsBeforeAnyWindowWithCodeAndMessages) {
        "refused objects: 1\n  object 2: Error in reading mesh from file descriptor: vertex 9 of "
        "*MESH_FACE is outside",
        ""},
-      {"--info " + missing, 1, "", "kroview: cannot open " + missing},
+      {"--size 8192x8192 --info " + missing, 1, "", "kroview: cannot open " + missing},
   };
   for (const auto &[arguments, status, out, err] : cases) {
     SCOPED_TRACE(arguments);
@@ -679,6 +696,17 @@ TEST(Kroview, InfoAgreesWithKrotoolAndAddsBoundsNormalsAndRefusals) {
   std::string twin = ase.out.substr(ase.out.find("  object 1")); // but +y up, as Blender's OBJ
   EXPECT_EQ(obj.out.substr(obj.out.find("  object 1")),
             twin.replace(twin.find("up: +z"), 6, "up: +y"));
+  // Objects past the number kept are counted with the rest and said to be left out.
+  std::string many = kroTestTempPath("many.obj"), text = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+  for (int i = 0; i <= KV_MAX_OBJECTS; i++)
+    text += "o part" + std::to_string(i) + "\nf 1 2 3\n";
+  kroTestWriteFile(many, text);
+  std::string listed = kroview("--info " + many, "DISPLAY=").out,
+              kept = std::to_string(KV_MAX_OBJECTS);
+  EXPECT_TRUE(
+      kroTestHas(listed, "geometry objects: " + std::to_string(KV_MAX_OBJECTS + 1) + "\n") &&
+      kroTestHas(listed, "left out: 1 objects after the first " + kept + "\n"))
+      << listed.substr(0, 300);
   // A glTF file's maps: a picture inside it, a picture file found beside it.
   EXPECT_TRUE(kroTestHas(kroview("--info " + kGltf + "picture.glb").out,
                          "    diffuse map inside the file; offset 0.0000 0.0000, tiling 1.0000"));
