@@ -787,9 +787,9 @@ struct LiveKroview {
   }
   ~LiveKroview() { stop(); }
   // Waits for the next line holding `part` while kroview runs (on a loaded machine a line may
-  // take long; at most 5 minutes); the line from `part` on, or "" once it ended without one.
+  // take long; at most a minute); the line from `part` on, or "" once it ended without one.
   std::string waitFor(const std::string &part) {
-    for (int tries = 0, ended = 0; tries < 30000 && ended < 2; tries++, usleep(10000)) {
+    for (int tries = 0, ended = 0; tries < 6000 && ended < 2; tries++, usleep(10000)) {
       std::string text = kroTestFileExists(out) ? kroTestReadFile(out) : "";
       size_t at = text.find(part, seen), end = at == std::string::npos ? at : text.find('\n', at);
       if (end != std::string::npos) {
