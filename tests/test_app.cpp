@@ -160,7 +160,7 @@ TEST(App, OptionsAndExitStatuses) {
       {"--frames 0", "", 2, "", "--frames needs a whole number of frames from 1, not '0'"},
       {"--frames 2x", "", 2, "", "not '2x'"},
       {"--window --bogus", "", 2, "", "probe: unknown option '--bogus'"},
-      {"- -b", "", 2, "", "probe: unknown option '-b'"},
+      {"--frames 1 - -b", "", 2, "", "probe: unknown option '-b'"},
       {"one --say --window --window --frames 9 two --quit-at-2", "", 0,
        "drew 2, last at 0.0167 s; left: one --say --window two --quit-at-2\n", ""},
       {"--frames 9 --escape-at-2 --shot /no-such-folder/x.png", "", 1, "drew 2,", "cannot write"},
