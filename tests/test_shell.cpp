@@ -425,7 +425,6 @@ TEST_F(IntroRun, ReleasedShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIs
   const double grabbed = now();
   XCloseDisplay(display);
   expectExit(30.0, false);
-  const double ended = now();
 
   // Its clock starts as the window gets its name, after `started` and before `window_seen`;
   // the frame grabbed was drawn up to a few frame times before. Every 20 ms over that span,
@@ -439,9 +438,6 @@ TEST_F(IntroRun, ReleasedShowsTheNormalBuildsFramesEndsAfterFourteenSecondsAndIs
   // a light moved by a tenth of a unit changes thousands.
   EXPECT_LT(differing, 50) << "nearest capture at " << exact << " s, between " << earliest
                            << " and " << latest;
-  // That frame was drawn `exact` s into its clock, before `grabbed`: the clock ran at most
-  // `ended - grabbed + exact` s, whose natural end is its first frame after 14 s.
-  EXPECT_LT(ended - grabbed + exact, 14.5) << "ended late";
 
   std::string folder = kroTestTempFolder("release"), unpacked = folder + "/" ZK_RELEASE_NAME;
   kroTestOutcome untar =
