@@ -3,7 +3,8 @@
 // normals, texture coordinates, one material), at 100,000 and 1,000,000 triangles, as .glb
 // (16-bit indices below 65,536 vertices, 32-bit above) and as OBJ (quads, triangle fans at the
 // poles, shared vn). The engine's one loading call to drawable records (world-space triangles,
-// normals, materials; no textures asked for) against assimp's reading step (nothing
+// normals, materials; no textures asked for), and for glTF its indexed form (shared vertices),
+// against assimp's reading step (nothing
 // post-processed), tinygltf's binary load (JSON parsed, buffers copied, nothing converted) and
 // tinyobjloader's parse (triangulated, its default). Each benchmark also gives its loader's peak
 // memory for one load of the file, measured in a process of its own (bench_peak.h).
@@ -222,9 +223,10 @@ const std::string &sceneFile(const std::string &format, int triangles) {
 // One load of the file at path by the named loader, everything it made released; false when it
 // refused the file or the name is not a loader's.
 bool loadOnce(const std::string &loader, const std::string &path) {
-  if (loader == "engine") {
+  if (loader == "engine" || loader == "engine-indexed") {
     kroScene scene;
-    int meshes = kroLoadScene(&scene, path.c_str(), 0);
+    int meshes = loader == "engine" ? kroLoadScene(&scene, path.c_str(), 0)
+                                    : kroLoadSceneIndexed(&scene, path.c_str(), 0);
     bool made = meshes == 1 && scene.meshes[0].triangles > 0;
     kroFreeScene(&scene);
     return made;
@@ -264,6 +266,9 @@ void loads(benchmark::State &state, const char *format, const char *loader) {
 void BM_GlbEngine(benchmark::State &state) {
   loads(state, "glb", "engine");
 }
+void BM_GlbEngineIndexed(benchmark::State &state) {
+  loads(state, "glb", "engine-indexed");
+}
 void BM_GlbAssimp(benchmark::State &state) {
   loads(state, "glb", "assimp");
 }
@@ -284,6 +289,11 @@ void BM_ObjTinyobjloader(benchmark::State &state) {
 
 // Medians of five runs each: the machine may be busy with other work.
 BENCHMARK(BM_GlbEngine)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_GlbEngineIndexed)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5);
 BENCHMARK(BM_GlbAssimp)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_GlbTinygltf)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_ObjEngine)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);

@@ -1,8 +1,8 @@
 // The glTF reader on arbitrary bytes, as JSON text or as a GLB container (a buffer or picture
 // URI names files beside the scratch file, which are not there): both calls, every row of every
 // mesh read (ASan checks the widths), every material's name ended within its buffer, then the
-// nodes and animations sampled. The arrays of materials are released with free: no textures
-// were asked for.
+// nodes and animations sampled, then the indexed form checked. The arrays of materials are
+// released with free: no textures were asked for.
 #include "kro.h"
 #include "support.h"
 
@@ -53,6 +53,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         sum = sum + (kroSceneNodeMatrix(&scene, a, n, at, m) ? m[12] : 0);
     }
   free(poses);
+  kroFreeScene(&scene);
+  // The indexed form: every index within its vertices, every vertex read.
+  count = kroLoadSceneIndexed(&scene, path, 0);
+  for (int i = 0; i < count; i++) {
+    const kroMesh *mesh = &scene.meshes[i];
+    if (!mesh->vertex || mesh->op || mesh->vertices < 0 || mesh->triangles < 0)
+      abort();
+    for (long c = 0; c < 3L * mesh->triangles; c++)
+      if (mesh->index[c] >= (uint32_t)mesh->vertices)
+        abort();
+    for (long v = 0; v < (long)mesh->vertices * KRO_VERTEX_FLOATS; v += KRO_VERTEX_FLOATS)
+      sum = sum + mesh->vertex[v + 7];
+  }
   kroFreeScene(&scene);
   return 0;
 }

@@ -334,7 +334,9 @@ struct kroMaterial;
 /* Lit drawing in materials[material_ref]'s diffuse colour, or its diffuse texture if it has one
  * and the mesh has texture coordinates; as kroDrawLightMaterialNormalsObject but with the lights
  * placed in eye space as they stand (the model-view matrix is not applied): light 0 at the eye,
- * light 1 at (15, 15, 0), so what faces the viewer is lit, whatever the model's shape or turn */
+ * light 1 at (15, 15, 0), so what faces the viewer is lit, whatever the model's shape or turn.
+ * A one-sided material's back faces are culled (the culling state given back after); either
+ * form of mesh (rows or indexed) */
 void kroDrawMesh(const struct kroMesh *mesh, const struct kroMaterial *materials, int count);
 /* Unlit drawing of the same colour or picture (white times the picture), as a modelling tool's
  * flat, textured view shows it: no program, lighting off (left off), the colour set; a reference
@@ -442,12 +444,21 @@ enum {
   KRO_ASE_MIN_ENTRY_BYTES = 8  /* no list entry is shorter: bounds a count by the file size */
 };
 
-/* A geometry object as kroLoadMeshArrayFromASE hands it back. */
+enum { KRO_VERTEX_FLOATS = 8 }; /* an indexed mesh's vertex: position, unit normal, (u, v) */
+
+/* A geometry object as kroLoadMeshArrayFromASE hands it back: triangle rows. The indexed form
+ * (kroLoadSceneIndexed, kroIndexMesh) leaves the four row arrays null and keeps shared vertices
+ * instead, `triangles` times three indices into them: what a GPU draws in one call. Every call
+ * that takes a mesh takes either form unless it says otherwise. */
 typedef struct kroMesh {
   kroObject op, nc, realn, tc; /* positions, vertex normals, real normals, texture coordinates */
-  int triangles;               /* rows of each array */
+  int triangles;               /* rows of each array, or index triples */
   int material_ref;            /* the object's *MATERIAL_REF, 0 when none */
   char node_name[KRO_ASE_NAME_CHARS + 1];
+  float *vertex;   /* indexed: KRO_VERTEX_FLOATS a vertex, texture coordinates as tc's */
+  uint32_t *index; /* indexed: 3 a triangle, counter-clockwise, each below `vertices` */
+  int vertices;
+  int has_tc; /* indexed: the texture coordinates come from the file (0 otherwise) */
 } kroMesh;
 
 /* The picture maps a material keeps, in the order of its five texture names: map k may fill
@@ -500,6 +511,9 @@ typedef struct kroMaterial {
    * blank, cut to KRO_ASE_NAME_CHARS; "" when none */
   char name[KRO_ASE_NAME_CHARS + 1];
   kroMaterialMap map[KRO_MATERIAL_MAPS]; /* indexed by kroMapKind */
+  /* Back faces (clockwise on screen) are not drawn: glTF's materials unless "doubleSided" (its
+   * default material too); 0 for ASE and OBJ materials, which show both sides */
+  int one_sided;
 } kroMaterial;
 
 /* Read characters up to `stop` (dropped) into buffer; no length limit: the caller sizes it */
@@ -532,8 +546,12 @@ int kroLoadMeshArrayFromASE(kroMesh **meshes, const char *path);
 long kroMeshBounds(const kroMesh *meshes, int count, kroBounds *bounds);
 /* Move and scale the meshes so their bounds (updated) are the unit sphere's about the origin */
 void kroFitMeshes(kroMesh *meshes, int count, kroBounds *bounds);
-/* Destroy each mesh's arrays, free the array, null it */
+/* Destroy each mesh's arrays (either form), free the array, null it */
 void kroFreeMeshArray(kroMesh **meshes, int count);
+/* A mesh's rows turned into the indexed form, three vertices a triangle (normals from nc), the
+ * rows destroyed; an indexed mesh is left as it is. 0 when memory fails (reported; the rows
+ * kept). */
+int kroIndexMesh(kroMesh *mesh);
 /* The counters walk the file as the loaders do (a keyword inside a quoted
  * text is text, not an object); a file whose walk is refused counts 0. */
 /* Number of geometry objects ("*GEOMOBJECT") */
@@ -742,6 +760,11 @@ const char *kroSceneFormatName(int format);
  * count. A refused file (an unknown format is refused: message, hook) leaves the scene empty,
  * nothing allocated. Release with kroFreeScene. */
 int kroLoadScene(kroScene *scene, const char *path, int textures);
+/* As kroLoadScene, every mesh in the indexed form: a glTF primitive with normals keeps the
+ * file's own vertices and indices (turned to world space); a glTF primitive without normals and
+ * ASE and OBJ meshes get three vertices a triangle (kroIndexMesh). Faster and smaller for large
+ * glTF files; kroDrawMesh, kroDrawMeshUnlit, kroMeshBounds and kroFitMeshes take it. */
+int kroLoadSceneIndexed(kroScene *scene, const char *path, int textures);
 /* Free the meshes, materials (their textures deleted), nodes, cameras, lights and animations,
  * and empty the record */
 void kroFreeScene(kroScene *scene);
@@ -935,7 +958,7 @@ int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
  * file's format): every row of its four arrays, each float written so that it reads back
  * exactly, so the loader builds the record bit for bit, node name included (a record without
  * texture coordinates, tc null, gets rows of zeros). 0 (message, hook, nothing written) for a
- * null record or one whose positions or normals lack its rows. */
+ * null record or one whose positions or normals lack its rows (an indexed mesh has none). */
 int kroWriteSrcMeshFromRecord(const kroMesh *mesh, const char *name, FILE *out);
 /* The same as a compact loader (static tables, each distinct value once) */
 int kroWriteCompactSrcMeshFromRecord(const kroMesh *mesh, const char *name, FILE *out);

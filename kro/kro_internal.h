@@ -118,7 +118,8 @@ typedef struct kroTextLines {
   int line;
   char why[128];
 } kroTextLines;
-int kroTextRefuse(kroTextLines *text, const char *format, ...) __attribute__((format(printf, 2, 3)));
+int kroTextRefuse(kroTextLines *text, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
 /* The line's next word into word (chars bytes and a terminator): its length, 0 at the line's end
  * or a comment, -1 when longer */
 int kroTextWord(kroTextLines *text, char *word, int chars);
@@ -141,8 +142,9 @@ char *kroReadTextFile(const char *path, long max_bytes, char *why, int why_chars
 void kroFaceNormals(kroObject op, kroObject realn, uint32_t triangles);
 
 /* A glTF file's meshes, materials and nodes into scene (mesh_count and material_count set), read
- * once; 0 when anything was reported, what was made left in scene (kro_gltf.cpp) */
-int kroGLTFLoadScene(kroScene *scene, const char *path, int textures);
+ * once, with `indexed` its primitives with normals as indexed meshes; 0 when anything was
+ * reported, what was made left in scene (kro_gltf.cpp) */
+int kroGLTFLoadScene(kroScene *scene, const char *path, int textures, int indexed);
 
 /* Rows of `floats` floats made one at a time while their number is not yet known, in blocks
  * that become a kroObject's own at the end (kro_object.cpp). All zero is an empty maker for

@@ -15,10 +15,12 @@ struct GltfTest : kroTestGLFailureFixture {};
 const std::string kBlender = std::string(KRO_TEST_DATA) + "/blender/";
 enum { kW = 160, kH = 120 }; // the renders' size
 
+enum Drawing { kIds, kUnlit, kLit };
+
 // RGB rows, bottom first (as the engine decodes pictures), of the scene seen from make-scenes.py's
-// camera (glTF (0, 0, 12) looking along -z, y up, 40 degrees high): with `ids` each mesh flat in
-// red = its number + 1, else as kroDrawMeshUnlit draws it.
-std::vector<uint8_t> draw(const kroScene &scene, bool ids) {
+// camera (glTF (0, 0, 12) looking along -z, y up, 40 degrees high): kIds each mesh flat in red =
+// its number + 1 (rows only), else as kroDrawMeshUnlit or kroDrawMesh draws it.
+std::vector<uint8_t> draw(const kroScene &scene, Drawing how, float x_scale = 1) {
   glClearColor(0, 0, 0, 0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glEnable(GL_DEPTH_TEST);
@@ -30,10 +32,14 @@ std::vector<uint8_t> draw(const kroScene &scene, bool ids) {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glTranslatef(0, 0, -12);
+  glScalef(x_scale, 1, 1);
   for (int m = 0; m < scene.mesh_count; m++) {
     const float id[3] = {(m + 1) / 255.0f, 0, 0};
-    ids ? kroDrawColorObject(id, scene.meshes[m].op, scene.meshes[m].triangles)
-        : kroDrawMeshUnlit(&scene.meshes[m], scene.materials, scene.material_count);
+    if (how == kIds)
+      kroDrawColorObject(id, scene.meshes[m].op, scene.meshes[m].triangles);
+    else
+      (how == kLit ? kroDrawMesh : kroDrawMeshUnlit)(&scene.meshes[m], scene.materials,
+                                                     scene.material_count);
   }
   glDisable(GL_DEPTH_TEST);
   std::vector<uint8_t> rows(kW * kH * 3);
@@ -46,7 +52,7 @@ std::vector<uint8_t> draw(const kroScene &scene, bool ids) {
 // off by more than 24 of 255 in a channel (measured: 0.01 pixels; 5 of 3309 pixels where a
 // picture shrinks, none elsewhere). What differed, "" when everything agrees.
 std::string compare(const kroScene &scene, const uint8_t *render) {
-  std::vector<uint8_t> ids = draw(scene, true), colours = draw(scene, false);
+  std::vector<uint8_t> ids = draw(scene, kIds), colours = draw(scene, kUnlit);
   std::string differed;
   for (int m = 0; m < scene.mesh_count; m++) {
     int box[4] = {kW, kH, 0, 0}, both = 0, off = 0; // low x, y, high x, y
@@ -321,7 +327,25 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
     kroTestWriteFile(path, text);
     refusedScene(path, e[2]);
   }
+  // "doubleSided" written false is one-sided; a value that is not true or false is refused.
+  const std::string cube = kroTestReadFile(kData + "cube-embedded.gltf"),
+                    red = "\"name\": \"Red\",";
   kroMaterial *materials = nullptr;
+  for (const char *value : {"false", "1"}) {
+    std::string text = cube, path = cut + "sides.gltf";
+    kroTestWriteFile(
+        path, text.replace(text.find(red), red.size(), red + " \"doubleSided\": " + value + ","));
+    if (!strcmp(value, "1"))
+      kroTestExpectReport(
+          [&] { EXPECT_EQ(kroLoadMaterialsFromGLTF(&materials, path.c_str(), 0), 0); },
+          "Error in reading glTF from " + path +
+              " in function kroLoadMaterialsFromGLTF(..): \"doubleSided\" is neither true nor "
+              "false at line 117\n");
+    else
+      EXPECT_TRUE(kroLoadMaterialsFromGLTF(&materials, path.c_str(), 0) == 2 &&
+                  materials[0].one_sided == 1);
+    kroFreeMaterials(&materials, 2);
+  }
   kroTestExpectReport(
       [&] {
         EXPECT_EQ(kroLoadMaterialsFromGLTF(&materials, (kData + "bad-length.glb").c_str(), 0), 0);
@@ -329,20 +353,22 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       "Error in reading glTF from " + kData +
           "bad-length.glb in function kroLoadMaterialsFromGLTF(..): GLB length 1956, but the "
           "file has 1952 bytes\n");
-  for (const char *name : {"cube.gltf", "animated.gltf"})
-    for (long n = 1, loaded = 0; !loaded; n++) {
-      kroScene scene;
-      kroTestHookCalls = 0;
-      kroFailAllocationAfter(n);
-      testing::internal::CaptureStdout();
-      loaded = kroLoadScene(&scene, (kData + name).c_str(), 0);
-      std::string out = testing::internal::GetCapturedStdout();
-      kroFailAllocationAfter(0);
-      EXPECT_EQ(kroTestHookCalls, loaded ? 0 : 1) << n << out;
-      EXPECT_EQ(!scene.meshes || !scene.nodes, !loaded) << n;
-      kroFreeScene(&scene);
-      ASSERT_LT(n, 200);
-    }
+  // quad.gltf has no normals: its indexed form is made from rows (kroIndexMesh).
+  for (const char *name : {"cube.gltf", "animated.gltf", "quad.gltf"})
+    for (int indexed = 0; indexed < 2; indexed++)
+      for (long n = 1, loaded = 0; !loaded; n++) {
+        kroScene scene;
+        kroTestHookCalls = 0;
+        kroFailAllocationAfter(n);
+        testing::internal::CaptureStdout();
+        loaded = (indexed ? kroLoadSceneIndexed : kroLoadScene)(&scene, (kData + name).c_str(), 0);
+        std::string out = testing::internal::GetCapturedStdout();
+        kroFailAllocationAfter(0);
+        EXPECT_EQ(kroTestHookCalls, loaded ? 0 : 1) << n << out;
+        EXPECT_EQ(!scene.meshes || !scene.nodes, !loaded) << n;
+        kroFreeScene(&scene);
+        ASSERT_LT(n, 200);
+      }
 }
 
 // Blender's exports of tests/data/blender/make-scenes.py, each form drawn from its camera, against
@@ -384,6 +410,39 @@ TEST_F(GltfTest, BlenderExportsStandAndShowAsBlenderRendersThem) {
                                  [](float a, float b) { return fabsf(a - b) < 1e-5; });
       EXPECT_EQ(differing, name == "cylinder" ? 60 : 0) << mesh[0]->node_name;
     }
+    // Sides: Blender writes "doubleSided" for Purple only; the other materials and the default
+    // one are one-sided. A triangle facing the eye drawn in each material shows, and drawn
+    // mirrored (clockwise on screen) shows only in a double-sided one; the caller's culling (on,
+    // of front faces) is given back.
+    std::string sides;
+    float corners[3 * KRO_VERTEX_FLOATS] = {-1, -1, 0, 0, 0, 1, 0, 0, 1, -1, 0, 0,
+                                            0,  1,  0, 0, 0, 1, 0, 0, 0, 1,  0, 0};
+    uint32_t order[3] = {0, 1, 2};
+    kroMesh triangle{};
+    triangle.vertex = corners, triangle.index = order, triangle.vertices = 3;
+    kroScene alone = glb;
+    alone.meshes = &triangle, alone.mesh_count = triangle.triangles = 1;
+    glFrontFace(GL_CW); // the caller's; the engine's meshes turn counter-clockwise
+    for (int m = 0; m < glb.material_count; m++) {
+      sides += std::to_string(glb.materials[m].one_sided);
+      triangle.material_ref = m;
+      for (float mirror : {1.0f, -1.0f}) {
+        std::vector<uint8_t> picture = draw(alone, kUnlit, mirror);
+        bool shown = std::count(picture.begin(), picture.end(), 0) < (long)picture.size();
+        EXPECT_EQ(shown, mirror > 0 || !glb.materials[m].one_sided) << name << m;
+      }
+    }
+    EXPECT_EQ(sides, name == "materials" ? "111101" : name == "nodes" ? "00001" : "01") << name;
+    GLint front = 0;
+    glGetIntegerv(GL_FRONT_FACE, &front);
+    EXPECT_EQ(front, GL_CW);
+    glFrontFace(GL_CCW);
+    GLint culled = 0;
+    glEnable(GL_CULL_FACE), glCullFace(GL_FRONT), draw(glb, kLit);
+    glGetIntegerv(GL_CULL_FACE_MODE, &culled);
+    EXPECT_TRUE(glIsEnabled(GL_CULL_FACE) && culled == GL_FRONT);
+    glDisable(GL_CULL_FACE), glCullFace(GL_BACK), draw(glb, kLit);
+    EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
     // A picture whose v is not turned upward shows in the wrong place.
     for (int m = 0; m < glb.mesh_count; m++)
       for (int i = 1; glb.meshes[m].tc && i < 6 * glb.meshes[m].triangles; i += 2)
@@ -396,6 +455,93 @@ TEST_F(GltfTest, BlenderExportsStandAndShowAsBlenderRendersThem) {
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   glViewport(0, 0, 64, 64);
   kroDestroyFrameBufferObject(&fbo, 3);
+}
+
+// Corners of an indexed mesh whose vertex differs in a bit from the rows' position, normal or
+// texture coordinate; -1 for an index past the vertices.
+int differingCorners(const kroMesh &rows, const kroMesh &indexed) {
+  int differing = 0;
+  for (int c = 0; c < 3 * rows.triangles; c++) {
+    if (indexed.index[c] >= (uint32_t)indexed.vertices)
+      return -1;
+    const float *v = indexed.vertex + KRO_VERTEX_FLOATS * indexed.index[c];
+    const int row = c / 3, k = c % 3;
+    differing += memcmp(v, &rows.op[row][3 * k], 12) || memcmp(v + 3, &rows.nc[row][3 * k], 12) ||
+                 (rows.tc && memcmp(v + 6, &rows.tc[row][2 * k], 8));
+  }
+  return differing;
+}
+
+// The indexed form of each file against its rows: every corner through its index equal to the
+// rows bit for bit (a mirroring node's winding turned alike), the rows null, the same bounds (and
+// fitted alike) and the same pictures lit and unlit, drawn while another buffer is bound to
+// GL_ARRAY_BUFFER (the binding, the client unit and the arrays' state given back). A Blender .glb
+// keeps its shared vertices; a glTF primitive without normals (quad.gltf), OBJ and ASE get three a
+// triangle.
+TEST_F(GltfTest, IndexedFormKeepsTheTrianglesAndDrawsTheSamePictures) {
+  kroInit(kW, kH); // the lit drawing's programs: normals and pictures through them
+  ASSERT_EQ(kroInitStatus(), 0);
+  kroFrameBufferObject fbo{};
+  const int32_t size[2] = {kW, kH};
+  ASSERT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), 0);
+  kroUseFrameBufferObject(&fbo);
+  GLuint buffer = 0;
+  glGenBuffers(1, &buffer);
+  glBindBuffer(GL_ARRAY_BUFFER, buffer);
+  glBufferData(GL_ARRAY_BUFFER, 64, nullptr, GL_STATIC_DRAW);
+  glClientActiveTexture(GL_TEXTURE1);
+  const std::string ase = std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase";
+  for (std::string path :
+       {kBlender + "nodes.glb", kBlender + "materials.glb", kBlender + "cylinder.glb",
+        kBlender + "materials.obj", kData + "hierarchy.gltf", kData + "quad.gltf", ase}) {
+    kroScene rows, indexed;
+    const int textures = path != ase; // its maps are not in the repository
+    ASSERT_GT(kroLoadScene(&rows, path.c_str(), textures), 0) << path;
+    ASSERT_EQ(kroLoadSceneIndexed(&indexed, path.c_str(), textures), rows.mesh_count) << path;
+    const bool shared = path.find(".glb") != std::string::npos;
+    ASSERT_EQ(indexed.material_count, rows.material_count);
+    long vertices = 0, corners = 0;
+    for (int m = 0; m < rows.mesh_count; m++) {
+      const kroMesh &a = rows.meshes[m], &b = indexed.meshes[m];
+      ASSERT_TRUE(b.vertex && b.index && !b.op && !b.nc && !b.realn && !b.tc &&
+                  b.triangles == a.triangles && b.material_ref == a.material_ref &&
+                  !strcmp(a.node_name, b.node_name) && b.has_tc == (a.tc != nullptr))
+          << path << " " << m;
+      vertices += b.vertices, corners += 3 * b.triangles;
+      EXPECT_TRUE(shared || b.vertices == 3 * b.triangles) << path;
+      EXPECT_EQ(differingCorners(a, b), 0) << path << " " << a.node_name;
+    }
+    EXPECT_TRUE(!shared || vertices < corners) << path; // smooth meshes share their vertices
+    kroBounds x, y;
+    EXPECT_EQ(kroMeshBounds(rows.meshes, rows.mesh_count, &x),
+              kroMeshBounds(indexed.meshes, indexed.mesh_count, &y));
+    EXPECT_EQ(memcmp(&x, &y, sizeof x), 0) << path;
+    kroFitMeshes(rows.meshes, rows.mesh_count, &x); // both moved and scaled alike
+    kroFitMeshes(indexed.meshes, indexed.mesh_count, &y);
+    for (int m = 0; m < rows.mesh_count; m++)
+      EXPECT_EQ(differingCorners(rows.meshes[m], indexed.meshes[m]), 0) << path << " fitted";
+    for (Drawing how : {kUnlit, kLit}) {
+      std::vector<uint8_t> picture = draw(rows, how);
+      EXPECT_NE(std::count(picture.begin(), picture.end(), 0), (long)picture.size()) << path;
+      EXPECT_TRUE(draw(indexed, how) == picture) << path << " " << how;
+    }
+    GLint bound = 0, unit = 0;
+    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &bound);
+    glGetIntegerv(GL_CLIENT_ACTIVE_TEXTURE, &unit);
+    EXPECT_TRUE(bound == (GLint)buffer && unit == GL_TEXTURE1 && !glIsEnabled(GL_VERTEX_ARRAY) &&
+                !glIsEnabled(GL_NORMAL_ARRAY))
+        << bound << " " << unit;
+    kroFreeScene(&rows);
+    kroFreeScene(&indexed);
+  }
+  glClientActiveTexture(GL_TEXTURE0);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glDeleteBuffers(1, &buffer);
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+  glViewport(0, 0, 64, 64);
+  kroDestroyFrameBufferObject(&fbo, 3);
+  kroDestroyShaders();
+  glUseProgramObjectARB(0);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 /*
  * Immediate-mode drawing of triangle arrays: one glBegin(GL_TRIANGLES) per
- * call, attributes per vertex in the order colour, normal, vertex. Keeps no
+ * call, attributes per vertex in the order colour, normal, vertex; indexed
+ * meshes as client arrays in one glDrawElements. Keeps no
  * state between calls but the lit drawing's material colour.
  * Depends on: GL, kro_shader.cpp (the lit drawing's programs), kro_material.cpp (map transform).
  */
@@ -92,8 +93,7 @@ void kroSetLightMaterialColor(float red, float green, float blue) {
  * as they stand (the model-view matrix is not applied to them), light 0 at the eye itself: a
  * face turned to the viewer takes its light head-on whatever its shape, place or turn, and
  * light 1, at (15, 15, 0) beside the viewer, still shades the faces turned up and right. */
-static void kroDrawLit(GLhandleARB program, kroObject normals, kroObject positions,
-                       kroObject coords, uint32_t count, int from_eye) {
+static void kroBeginLit(GLhandleARB program, int from_eye) {
   static const GLfloat model_ambient[4] = {0.1f, 0.1f, 0.1f, 1.0f};
   static const GLfloat material_emission[4] = {0.0f, 0.0f, 0.0f, 1.0f};
   static const GLfloat light_ambient[4] = {1.0f, 1.0f, 1.0f, 0.0f};
@@ -122,6 +122,16 @@ static void kroDrawLit(GLhandleARB program, kroObject normals, kroObject positio
     glPopMatrix();
     glMatrixMode((GLenum)mode);
   }
+}
+
+static void kroEndLit(void) {
+  glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 0.0f);
+  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 0.0f);
+}
+
+static void kroDrawLit(GLhandleARB program, kroObject normals, kroObject positions,
+                       kroObject coords, uint32_t count, int from_eye) {
+  kroBeginLit(program, from_eye);
   if (coords) {
     glBegin(GL_TRIANGLES);
     for (uint32_t i = 0; i < count; i++)
@@ -133,8 +143,63 @@ static void kroDrawLit(GLhandleARB program, kroObject normals, kroObject positio
     glEnd();
   } else
     kroDrawNormalsObject(normals, positions, count);
-  glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 0.0f);
-  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 0.0f);
+  kroEndLit();
+}
+
+/* An indexed mesh's triangles, with its normals and texture coordinates where asked. The
+ * desktop's GL takes the vertices as client arrays in one call (no buffer bound meanwhile; the
+ * bindings, the client texture unit and the arrays' state are given back); the web layer draws
+ * them in immediate mode. */
+static void kroDrawIndexed(const kroMesh *mesh, int normals, int coords) {
+  const float *vertex = mesh->vertex;
+  GLsizei corners = mesh->triangles > 0 ? 3 * mesh->triangles : 0;
+#ifdef __EMSCRIPTEN__
+  glBegin(GL_TRIANGLES);
+  for (GLsizei c = 0; c < corners; c++) {
+    const float *v = vertex + (size_t)KRO_VERTEX_FLOATS * mesh->index[c];
+    if (coords)
+      glTexCoord2fv(v + 6);
+    if (normals)
+      glNormal3fv(v + 3);
+    glVertex3fv(v);
+  }
+  glEnd();
+#else
+  const GLsizei stride = KRO_VERTEX_FLOATS * sizeof(float);
+  GLint array_buffer = 0, element_buffer = 0;
+  glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &array_buffer);
+  glGetIntegerv(GL_ELEMENT_ARRAY_BUFFER_BINDING, &element_buffer);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+  glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glVertexPointer(3, GL_FLOAT, stride, vertex);
+  if (normals) {
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glNormalPointer(GL_FLOAT, stride, vertex + 3);
+  }
+  if (coords) {
+    glClientActiveTexture(GL_TEXTURE0);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glTexCoordPointer(2, GL_FLOAT, stride, vertex + 6);
+  }
+  glDrawElements(GL_TRIANGLES, corners, GL_UNSIGNED_INT, mesh->index);
+  glPopClientAttrib();
+  glBindBuffer(GL_ARRAY_BUFFER, (GLuint)array_buffer);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, (GLuint)element_buffer);
+#endif
+}
+
+/* A mesh's triangles through the lit drawing's set-up, either form. */
+static void kroDrawMeshLit(GLhandleARB program, const kroMesh *mesh, int coords) {
+  uint32_t rows = mesh->triangles > 0 ? (uint32_t)mesh->triangles : 0;
+  if (!mesh->vertex) {
+    kroDrawLit(program, mesh->nc, mesh->op, coords ? mesh->tc : nullptr, rows, 1);
+    return;
+  }
+  kroBeginLit(program, 1);
+  kroDrawIndexed(mesh, 1, coords);
+  kroEndLit();
 }
 
 void kroDrawLightMaterialNormalsObject(const void *, const void *, const void *, kroObject normals,
@@ -148,8 +213,32 @@ static const kroMaterial *kroMeshMaterial(const kroMesh *mesh, const kroMaterial
                                           int count, GLuint *texture) {
   int m = mesh->material_ref;
   const kroMaterial *material = materials && m >= 0 && m < count ? &materials[m] : nullptr;
-  *texture = material && mesh->tc ? material->texture[KRO_MAP_DIFFUSE] : 0;
+  int coords = mesh->vertex ? mesh->has_tc : mesh->tc != nullptr;
+  *texture = material && coords ? material->texture[KRO_MAP_DIFFUSE] : 0;
   return material;
+}
+
+/* A one-sided material culls back faces (counter-clockwise ones face the viewer) until
+ * kroEndMeshSides gives the culling state back; saved[0..2]: enabled, face culled, front face. */
+static void kroBeginMeshSides(const kroMaterial *material, GLint *saved) {
+  saved[0] = -1;
+  if (!material || !material->one_sided)
+    return;
+  saved[0] = glIsEnabled(GL_CULL_FACE);
+  glGetIntegerv(GL_CULL_FACE_MODE, &saved[1]);
+  glGetIntegerv(GL_FRONT_FACE, &saved[2]);
+  glEnable(GL_CULL_FACE);
+  glCullFace(GL_BACK);
+  glFrontFace(GL_CCW);
+}
+
+static void kroEndMeshSides(const GLint *saved) {
+  if (saved[0] < 0)
+    return;
+  if (!saved[0])
+    glDisable(GL_CULL_FACE);
+  glCullFace((GLenum)saved[1]);
+  glFrontFace((GLenum)saved[2]);
 }
 
 /* Binds a diffuse texture on unit 0 with its map's transform as the texture matrix; returns the
@@ -183,18 +272,20 @@ static void kroEndMeshTexture(GLint unit) {
 void kroDrawMesh(const kroMesh *mesh, const kroMaterial *materials, int count) {
   GLuint texture;
   const kroMaterial *material = kroMeshMaterial(mesh, materials, count, &texture);
-  uint32_t rows = mesh->triangles > 0 ? (uint32_t)mesh->triangles : 0;
+  GLint sides[3];
+  kroBeginMeshSides(material, sides);
   if (texture)
     kroSetLightMaterialColor(1.0f, 1.0f, 1.0f);
   else if (material)
     kroSetLightMaterialColor(material->diffuse[0], material->diffuse[1], material->diffuse[2]);
-  if (!texture) {
-    kroDrawLit(KRO_SHADER[kroCurrentShader].program, mesh->nc, mesh->op, nullptr, rows, 1);
-    return;
+  if (!texture)
+    kroDrawMeshLit(KRO_SHADER[kroCurrentShader].program, mesh, 0);
+  else {
+    GLint unit = kroBeginMeshTexture(material, texture);
+    kroDrawMeshLit(KRO_SHADER[2].program, mesh, 1);
+    kroEndMeshTexture(unit);
   }
-  GLint unit = kroBeginMeshTexture(material, texture);
-  kroDrawLit(KRO_SHADER[2].program, mesh->nc, mesh->op, mesh->tc, rows, 1);
-  kroEndMeshTexture(unit);
+  kroEndMeshSides(sides);
 }
 
 /* No program and no lighting: each corner takes the colour (or white times the picture, which
@@ -203,6 +294,8 @@ void kroDrawMeshUnlit(const kroMesh *mesh, const kroMaterial *materials, int cou
   GLuint texture;
   const kroMaterial *material = kroMeshMaterial(mesh, materials, count, &texture);
   uint32_t rows = mesh->triangles > 0 ? (uint32_t)mesh->triangles : 0;
+  GLint sides[3];
+  kroBeginMeshSides(material, sides);
   glUseProgramObjectARB(0);
   glDisable(GL_LIGHTING);
   if (texture)
@@ -214,16 +307,21 @@ void kroDrawMeshUnlit(const kroMesh *mesh, const kroMaterial *materials, int cou
     glEnable(GL_TEXTURE_2D);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   }
-  glBegin(GL_TRIANGLES);
-  for (uint32_t i = 0; i < rows; i++)
-    for (int k = 0; k < 3; k++) {
-      if (texture)
-        glTexCoord2fv(&mesh->tc[i][2 * k]);
-      glVertex3fv(&mesh->op[i][3 * k]);
-    }
-  glEnd();
+  if (mesh->vertex)
+    kroDrawIndexed(mesh, 0, texture != 0);
+  else {
+    glBegin(GL_TRIANGLES);
+    for (uint32_t i = 0; i < rows; i++)
+      for (int k = 0; k < 3; k++) {
+        if (texture)
+          glTexCoord2fv(&mesh->tc[i][2 * k]);
+        glVertex3fv(&mesh->op[i][3 * k]);
+      }
+    glEnd();
+  }
   if (texture) {
     glDisable(GL_TEXTURE_2D);
     kroEndMeshTexture(unit);
   }
+  kroEndMeshSides(sides);
 }

@@ -310,18 +310,21 @@ typedef struct kroBoxSum {
   long vertices;
 } kroBoxSum;
 
+/* A point that is not finite in every coordinate does not count. */
+static void kroTakePoint(kroBoxSum *box, const float *p) {
+  if (!isfinite(p[0]) || !isfinite(p[1]) || !isfinite(p[2]))
+    return;
+  for (int k = 0; k < 3; k++) {
+    box->low[k] = std::min(box->low[k], (double)p[k]);
+    box->high[k] = std::max(box->high[k], (double)p[k]);
+  }
+  box->vertices++;
+}
+
 static void kroTakeVertices(kroBoxSum *box, kroObject op, uint32_t count) {
   for (uint32_t t = 0; op && t < count; t++)
-    for (int v = 0; v < 3; v++) {
-      const float *p = &op[t][3 * v];
-      if (!isfinite(p[0]) || !isfinite(p[1]) || !isfinite(p[2]))
-        continue;
-      for (int k = 0; k < 3; k++) {
-        box->low[k] = std::min(box->low[k], (double)p[k]);
-        box->high[k] = std::max(box->high[k], (double)p[k]);
-      }
-      box->vertices++;
-    }
+    for (int v = 0; v < 3; v++)
+      kroTakePoint(box, &op[t][3 * v]);
 }
 
 static long kroFinishBounds(const kroBoxSum *box, kroBounds *bounds) {
@@ -354,17 +357,32 @@ long kroObjectBounds(kroObject op, uint32_t count, kroBounds *bounds) {
   return kroObjectsBounds(&op, &count, 1, bounds);
 }
 
+/* An indexed mesh's corners, each vertex as often as corners name it (as rows have it). */
+static void kroTakeIndexed(kroBoxSum *box, const kroMesh *mesh) {
+  for (int64_t c = 0; mesh->index && c < 3 * (int64_t)mesh->triangles; c++)
+    if (mesh->index[c] < (uint32_t)std::max(mesh->vertices, 0))
+      kroTakePoint(box, mesh->vertex + (size_t)KRO_VERTEX_FLOATS * mesh->index[c]);
+}
+
 long kroMeshBounds(const kroMesh *meshes, int count, kroBounds *bounds) {
   kroBoxSum box = KRO_EMPTY_BOX;
   for (int i = 0; meshes && i < count; i++)
-    kroTakeVertices(&box, meshes[i].op, (uint32_t)std::max(meshes[i].triangles, 0));
+    if (meshes[i].vertex)
+      kroTakeIndexed(&box, &meshes[i]);
+    else
+      kroTakeVertices(&box, meshes[i].op, (uint32_t)std::max(meshes[i].triangles, 0));
   return kroFinishBounds(&box, bounds);
 }
 
 void kroFitMeshes(kroMesh *meshes, int count, kroBounds *bounds) {
   float scale = bounds->radius > 0 ? 1 / bounds->radius : 1;
   for (int i = 0; meshes && i < count; i++) {
-    uint32_t rows = (uint32_t)std::max(meshes[i].triangles, 0);
+    for (int v = 0; meshes[i].vertex && v < meshes[i].vertices; v++)
+      for (int k = 0; k < 3; k++) {
+        float *x = &meshes[i].vertex[(size_t)KRO_VERTEX_FLOATS * v + k];
+        *x = (*x - bounds->centre[k]) * scale;
+      }
+    uint32_t rows = meshes[i].op ? (uint32_t)std::max(meshes[i].triangles, 0) : 0;
     kroTranslateObject(meshes[i].op, rows, -bounds->centre[0], -bounds->centre[1],
                        -bounds->centre[2]);
     kroScale1Object(meshes[i].op, rows, scale);

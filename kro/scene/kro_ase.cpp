@@ -715,6 +715,8 @@ void kroFreeMeshArray(kroMesh **meshes, int count) {
       kroDestroyObject(&mesh->nc, mesh->triangles);
       kroDestroyObject(&mesh->realn, mesh->triangles);
       kroDestroyObject(&mesh->tc, mesh->triangles);
+      free(mesh->vertex);
+      free(mesh->index);
     }
     free(*meshes);
   }

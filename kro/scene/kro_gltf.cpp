@@ -72,6 +72,7 @@ struct kroGLTF {
   kroGLTFBuffer *buffers = nullptr;
   size_t buffer_count = 0;
   const Value *blamed = nullptr; /* the JSON object a refusal is about */
+  int indexed = 0;               /* meshes keep the file's vertices and indices */
   char why[KRO_GLTF_WHY_CHARS] = "";
   ~kroGLTF() {
     for (size_t i = 0; i < buffer_count; i++)
@@ -538,22 +539,11 @@ float kroGLTFComponent(const kroGLTFSpan *s, uint64_t i, int k) {
   }
 }
 
-uint32_t kroGLTFIndexAt(const kroGLTFSpan *s, uint64_t i) {
-  const uint8_t *p = s->base + i * s->stride;
-  return s->component == 5121 ? p[0] : s->component == 5123 ? kroLittle16(p) : kroLittle32(p);
-}
-
 /* ---- the node tree ---- */
 
 typedef struct kroGLTFMatrix {
   double m[16]; /* column-major, as glTF writes it */
 } kroGLTFMatrix;
-
-/* The vertex of corner k (0..2) of triangle r: through the indices, or in order without. */
-uint64_t kroGLTFCornerVertex(const kroGLTFSpan *indices, int r, int k) {
-  uint64_t corner = (uint64_t)r * 3 + (uint64_t)k;
-  return indices ? kroGLTFIndexAt(indices, corner) : corner;
-}
 
 kroGLTFMatrix kroGLTFMultiply(const kroGLTFMatrix &a, const kroGLTFMatrix &b) {
   kroGLTFMatrix r;
@@ -694,7 +684,109 @@ const int KRO_FLOATS[] = {5126, 0};
 const int KRO_TEXCOORDS[] = {5126, 5121, 5123, 0};
 const int KRO_INDICES[] = {5121, 5123, 5125, 0};
 
-/* One primitive's triangles into mesh, in world space (world). */
+/* The primitive's corners as vertex numbers, each checked against the `vertices` (in order when
+ * there are no indices); a mirroring transform swaps each triangle's last two corners so the
+ * winding stays counter-clockwise. */
+int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix, uint64_t corners,
+                       uint64_t vertices, int mirror, uint32_t *out) {
+  uint32_t largest = 0;
+  if (!ix)
+    for (uint64_t i = 0; i < corners; i++)
+      largest = out[i] = (uint32_t)i;
+  else if (ix->component == 5125)
+    for (uint64_t i = 0; i < corners; i++)
+      largest |= out[i] = kroLittle32(ix->base + i * ix->stride);
+  else if (ix->component == 5123)
+    for (uint64_t i = 0; i < corners; i++)
+      largest |= out[i] = kroLittle16(ix->base + i * ix->stride);
+  else
+    for (uint64_t i = 0; i < corners; i++)
+      largest |= out[i] = ix->base[i * ix->stride];
+  /* The or of the indices bounds each: only when it reaches the vertices is each looked at. */
+  for (uint64_t i = 0; largest >= vertices && i < corners; i++)
+    if (out[i] >= vertices)
+      return kroGLTFRefuse(g, &primitive, "index %u (corner %llu) past the %llu vertices", out[i],
+                           (unsigned long long)i, (unsigned long long)vertices);
+  for (uint64_t i = 0; mirror && i < corners; i += 3) {
+    uint32_t second = out[i + 1];
+    out[i + 1] = out[i + 2];
+    out[i + 2] = second;
+  }
+  return 1;
+}
+
+/* Element i's first n components as numbers; floats read straight. */
+inline void kroGLTFElement(const kroGLTFSpan *s, uint64_t i, int n, double *out) {
+  if (s->component == 5126)
+    for (int k = 0; k < n; k++)
+      out[k] = kroGLTFReadFloat(s->base + i * s->stride + 4 * k);
+  else
+    for (int k = 0; k < n; k++)
+      out[k] = kroGLTFComponent(s, i, k);
+}
+
+/* Each vertex in world space: KRO_VERTEX_FLOATS floats (position, unit normal, texture
+ * coordinate (u, 1 - v)), normals and coordinates 0 where the file has none. `c` is the cofactor
+ * matrix of the world transform (the inverse transpose times the determinant), by columns. */
+void kroGLTFWorldVertices(const kroGLTFSpan *p, const kroGLTFSpan *nrm, const kroGLTFSpan *tc,
+                          const double *m, const double *c, int mirror, float *vertices) {
+  for (uint64_t v = 0; v < p->count; v++) {
+    float *out = vertices + KRO_VERTEX_FLOATS * v;
+    double e[3];
+    kroGLTFElement(p, v, 3, e);
+    for (int a = 0; a < 3; a++)
+      out[a] = (float)(m[a] * e[0] + m[4 + a] * e[1] + m[8 + a] * e[2] + m[12 + a]);
+    out[3] = out[4] = out[5] = out[6] = out[7] = 0.0f;
+    if (nrm) {
+      kroGLTFElement(nrm, v, 3, e);
+      double w[3], length = 0;
+      for (int a = 0; a < 3; a++) {
+        w[a] = (c[a] * e[0] + c[3 + a] * e[1] + c[6 + a] * e[2]) * (mirror ? -1 : 1);
+        length += w[a] * w[a];
+      }
+      double scale = length > 0 ? 1 / sqrt(length) : 1;
+      for (int a = 0; a < 3; a++)
+        out[3 + a] = (float)(w[a] * scale);
+    }
+    if (tc) {
+      kroGLTFElement(tc, v, 2, e);
+      out[6] = (float)e[0];
+      out[7] = 1.0f - (float)e[1]; /* glTF's v runs down */
+    }
+  }
+}
+
+/* The world vertices copied to each triangle's rows; face normals, and vertex normals from them
+ * when the file has none. */
+int kroGLTFFillRows(const float *vertices, const uint32_t *corner, int rows, int has_normal,
+                    int has_tc, kroMesh *mesh) {
+  mesh->triangles = rows; /* before the growth: a failed one still frees what was made */
+  kroIncreaseObject(&mesh->op, 0, rows);
+  kroIncreaseObject(&mesh->nc, 0, rows);
+  kroIncreaseCoords(&mesh->realn, 0, rows);
+  if (has_tc)
+    kroIncreaseTexCoords(&mesh->tc, 0, rows);
+  if (rows && (!mesh->op || !mesh->nc || !mesh->realn || (has_tc && !mesh->tc)))
+    return 0; /* reported by the growth */
+  for (int r = 0; r < rows; r++) {
+    for (int k = 0; k < 3; k++) {
+      const float *from = vertices + KRO_VERTEX_FLOATS * corner[3 * r + k];
+      memcpy(&mesh->op[r][k * 3], from, 3 * sizeof(float));
+      if (has_normal)
+        memcpy(&mesh->nc[r][k * 3], from + 3, 3 * sizeof(float));
+      if (has_tc)
+        memcpy(&mesh->tc[r][k * 2], from + 6, 2 * sizeof(float));
+    }
+    if (has_normal)
+      kroFaceNormals(&mesh->op[r], &mesh->realn[r], 1);
+  }
+  if (!has_normal)
+    kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)rows, 0);
+  return 1;
+}
+
+/* One primitive's triangles into mesh, in world space (world): rows, or with g->indexed and
+ * normals in the file its own vertices and indices. */
 int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world,
                          uint64_t material_count, kroMesh *mesh) {
   uint64_t mode, position, normal, texcoord, indices, material;
@@ -731,76 +823,31 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
                          (unsigned long long)corners);
   if (corners / 3 > KRO_GLTF_MAX_TRIANGLES)
     return kroGLTFRefuse(g, &primitive, "more than %u triangles", (unsigned)KRO_GLTF_MAX_TRIANGLES);
-  for (uint64_t i = 0; has_ix && i < corners; i++)
-    if (kroGLTFIndexAt(&ix, i) >= p.count)
-      return kroGLTFRefuse(g, &primitive, "index %u (corner %llu) past the %llu vertices",
-                           kroGLTFIndexAt(&ix, i), (unsigned long long)i,
-                           (unsigned long long)p.count);
-  int rows = (int)(corners / 3);
-  mesh->material_ref = (int)material;
-  mesh->triangles = rows; /* before the growth: a failed one still frees what was made */
-  kroIncreaseObject(&mesh->op, 0, rows);
-  kroIncreaseObject(&mesh->nc, 0, rows);
-  kroIncreaseCoords(&mesh->realn, 0, rows);
-  if (has_tc)
-    kroIncreaseTexCoords(&mesh->tc, 0, rows);
-  if (rows && (!mesh->op || !mesh->nc || !mesh->realn || (has_tc && !mesh->tc)))
-    return 0; /* reported by the growth */
   const double *m = world.m;
-  /* Normals go through the cofactor matrix (the inverse transpose times the determinant;
-   * c holds it by columns, c[3 * j + i] is row i, column j);
-   * a mirroring transform (negative determinant) turns the winding, kept counter-clockwise. */
+  /* Normals go through the cofactor matrix (c[3 * j + i] is row i, column j); a mirroring
+   * transform (negative determinant) turns the winding, kept counter-clockwise. */
   double c[9] = {m[5] * m[10] - m[6] * m[9], m[6] * m[8] - m[4] * m[10], m[4] * m[9] - m[5] * m[8],
                  m[2] * m[9] - m[1] * m[10], m[0] * m[10] - m[2] * m[8], m[1] * m[8] - m[0] * m[9],
                  m[1] * m[6] - m[2] * m[5],  m[2] * m[4] - m[0] * m[6],  m[0] * m[5] - m[1] * m[4]};
-  double det = m[0] * c[0] + m[4] * c[3] + m[8] * c[6];
-  int mirror = det < 0;
-  /* Each vertex once, in world space (position, unit normal, texture coordinate: 8 floats),
-   * then copied to every corner that uses it. */
-  float *vertices = (float *)kroAllocate((size_t)p.count * 8 * sizeof(float));
-  if (!vertices)
-    return kroGLTFRefuse(g, nullptr, "no memory");
-  for (uint64_t v = 0; v < p.count; v++) {
-    float *out = vertices + 8 * v;
-    double x = kroGLTFComponent(&p, v, 0), y = kroGLTFComponent(&p, v, 1),
-           z = kroGLTFComponent(&p, v, 2);
-    for (int a = 0; a < 3; a++)
-      out[a] = (float)(m[a] * x + m[4 + a] * y + m[8 + a] * z + m[12 + a]);
-    if (has_normal) {
-      x = kroGLTFComponent(&nrm, v, 0), y = kroGLTFComponent(&nrm, v, 1),
-      z = kroGLTFComponent(&nrm, v, 2);
-      double w[3], length = 0;
-      for (int a = 0; a < 3; a++) {
-        w[a] = (c[a] * x + c[3 + a] * y + c[6 + a] * z) * (mirror ? -1 : 1);
-        length += w[a] * w[a];
-      }
-      length = length > 0 ? sqrt(length) : 1;
-      for (int a = 0; a < 3; a++)
-        out[3 + a] = (float)(w[a] / length);
-    }
-    if (has_tc) {
-      out[6] = kroGLTFComponent(&tc, v, 0);
-      out[7] = 1.0f - kroGLTFComponent(&tc, v, 1); /* glTF's v runs down */
-    }
+  int mirror = m[0] * c[0] + m[4] * c[3] + m[8] * c[6] < 0;
+  mesh->material_ref = (int)material;
+  uint32_t *corner = (uint32_t *)kroAllocate((size_t)corners * sizeof(uint32_t));
+  float *vertices = (float *)kroAllocate((size_t)p.count * KRO_VERTEX_FLOATS * sizeof(float));
+  int ok = corner && vertices ? 1 : kroGLTFRefuse(g, nullptr, "no memory");
+  ok = ok &&
+       kroGLTFReadCorners(g, primitive, has_ix ? &ix : nullptr, corners, p.count, mirror, corner);
+  if (ok)
+    kroGLTFWorldVertices(&p, has_normal ? &nrm : nullptr, has_tc ? &tc : nullptr, m, c, mirror,
+                         vertices);
+  if (ok && g->indexed && has_normal) {
+    mesh->vertex = vertices, mesh->index = corner;
+    mesh->vertices = (int)p.count, mesh->triangles = (int)(corners / 3), mesh->has_tc = has_tc;
+    return 1;
   }
-  /* One pass over the triangles: the face normal from the positions just written. */
-  for (int r = 0; r < rows; r++) {
-    for (int k = 0; k < 3; k++) {
-      int slot = mirror && k ? 3 - k : k;
-      const float *from = vertices + 8 * kroGLTFCornerVertex(has_ix ? &ix : nullptr, r, k);
-      memcpy(&mesh->op[r][slot * 3], from, 3 * sizeof(float));
-      if (has_normal)
-        memcpy(&mesh->nc[r][slot * 3], from + 3, 3 * sizeof(float));
-      if (has_tc)
-        memcpy(&mesh->tc[r][slot * 2], from + 6, 2 * sizeof(float));
-    }
-    if (has_normal)
-      kroFaceNormals(&mesh->op[r], &mesh->realn[r], 1);
-  }
-  if (!has_normal)
-    kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)rows, 0);
+  ok = ok && kroGLTFFillRows(vertices, corner, (int)(corners / 3), has_normal, has_tc, mesh);
   free(vertices);
-  return 1;
+  free(corner);
+  return ok;
 }
 
 int kroGLTFMaterialCount(kroGLTF *g, uint64_t *count) {
@@ -983,11 +1030,18 @@ int kroGLTFLoadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int text
       material->map[k].u_tiling = material->map[k].v_tiling = 1;
     double color[4] = {1, 1, 1, 1};
     material->diffuse[0] = material->diffuse[1] = material->diffuse[2] = material->opacity = 1;
+    material->one_sided = 1; /* glTF's default: back faces are not seen */
     if (i == count - 1)
       break;
     const Value &m = (*list)[(unsigned)i];
     const char *name = kroGLTFGetString(m, "name");
     snprintf(material->name, sizeof material->name, "%s", name ? name : "");
+    const Value *sides = kroGLTFMember(m, "doubleSided");
+    if (sides && !sides->IsBool()) {
+      ok = kroGLTFRefuse(g, &m, "\"doubleSided\" is neither true nor false");
+      break;
+    }
+    material->one_sided = !(sides && sides->GetBool());
     const Value *pbr = kroGLTFMember(m, "pbrMetallicRoughness");
     if (!pbr)
       continue;
@@ -1058,9 +1112,10 @@ namespace {
 int kroGLTFLoadNodes(kroGLTF *g, kroScene *scene);
 }
 
-int kroGLTFLoadScene(kroScene *scene, const char *path, int textures) {
+int kroGLTFLoadScene(kroScene *scene, const char *path, int textures, int indexed) {
   kroGLTF g;
   g.path = path ? path : "";
+  g.indexed = indexed;
   long failures = kroFailureCount();
   if (!kroOpenGLTF(&g, 1) || !kroGLTFLoadMeshes(&g, &scene->meshes, &scene->mesh_count)) {
     if (g.why[0])

@@ -69,41 +69,92 @@ const char *kroSceneFormatName(int format) {
   }
 }
 
-int kroLoadScene(kroScene *scene, const char *path, int textures) {
+int kroIndexMesh(kroMesh *mesh) {
+  if (mesh->vertex || mesh->triangles <= 0)
+    return 1;
+  size_t corners = 3 * (size_t)mesh->triangles;
+  float *vertex = (float *)kroAllocate(corners * KRO_VERTEX_FLOATS * sizeof(float));
+  uint32_t *index = (uint32_t *)kroAllocate(corners * sizeof(uint32_t));
+  if (!vertex || !index) {
+    free(vertex);
+    free(index);
+    kroFail("Error during allocating memory in kroIndexMesh(..)\n");
+    return 0;
+  }
+  for (size_t c = 0; c < corners; c++) {
+    size_t row = c / 3, k = c % 3;
+    float *out = vertex + c * KRO_VERTEX_FLOATS;
+    memcpy(out, &mesh->op[row][3 * k], 3 * sizeof(float));
+    memcpy(out + 3, &mesh->nc[row][3 * k], 3 * sizeof(float));
+    out[6] = mesh->tc ? mesh->tc[row][2 * k] : 0.0f;
+    out[7] = mesh->tc ? mesh->tc[row][2 * k + 1] : 0.0f;
+    index[c] = (uint32_t)c;
+  }
+  mesh->has_tc = mesh->tc != nullptr;
+  kroDestroyObject(&mesh->op, mesh->triangles);
+  kroDestroyObject(&mesh->nc, mesh->triangles);
+  kroDestroyObject(&mesh->realn, mesh->triangles);
+  kroDestroyObject(&mesh->tc, mesh->triangles);
+  mesh->vertex = vertex;
+  mesh->index = index;
+  mesh->vertices = (int)corners;
+  return 1;
+}
+
+/* ASE and glTF: meshes and materials apart, the scene emptied when either is refused. */
+static int kroLoadSceneOfFormat(kroScene *scene, const char *path, int textures, int format,
+                                int indexed) {
+  long failures = kroFailureCount();
+  int count = 0, materials = 0;
+  if (format == KRO_SCENE_GLTF) {
+    kroGLTFLoadScene(scene, path, textures, indexed);
+    count = scene->mesh_count, materials = scene->material_count;
+  } else {
+    count = kroLoadMeshArrayFromASE(&scene->meshes, path);
+    if (kroFailureCount() == failures)
+      materials = kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures);
+  }
+  if (kroFailureCount() != failures) {
+    kroFreeMeshArray(&scene->meshes, count);
+    kroFreeMaterials(&scene->materials, materials);
+    kroFreeSceneNodes(scene);
+    memset(scene, 0, sizeof *scene);
+    return 0;
+  }
+  scene->mesh_count = count;
+  scene->material_count = materials;
+  scene->format = format;
+  return count;
+}
+
+/* Every format through its reader; with `indexed`, glTF primitives keep their own vertices and
+ * the other meshes are turned (a failure empties the scene, as a refusal does). */
+static int kroLoadSceneAs(kroScene *scene, const char *path, int textures, int indexed) {
   memset(scene, 0, sizeof *scene);
   int format = kroSceneFormatOf(path);
-  switch (format) {
-  case KRO_SCENE_ASE:
-  case KRO_SCENE_GLTF: {
-    long failures = kroFailureCount();
-    int count = 0, materials = 0;
-    if (format == KRO_SCENE_GLTF) {
-      kroGLTFLoadScene(scene, path, textures);
-      count = scene->mesh_count, materials = scene->material_count;
-    } else {
-      count = kroLoadMeshArrayFromASE(&scene->meshes, path);
-      if (kroFailureCount() == failures)
-        materials = kroLoadMaterialsWithMapsFromASE(&scene->materials, path, nullptr, 0, textures);
-    }
-    if (kroFailureCount() != failures) {
-      kroFreeMeshArray(&scene->meshes, count);
-      kroFreeMaterials(&scene->materials, materials);
-      kroFreeSceneNodes(scene);
-      memset(scene, 0, sizeof *scene);
-      return 0;
-    }
-    scene->mesh_count = count;
-    scene->material_count = materials;
-    scene->format = format;
-    return count;
-  }
-  case KRO_SCENE_OBJ:
-    return kroLoadSceneFromOBJ(scene, path, textures);
-  default:
+  if (format == KRO_SCENE_OBJ)
+    kroLoadSceneFromOBJ(scene, path, textures);
+  else if (format == KRO_SCENE_ASE || format == KRO_SCENE_GLTF)
+    kroLoadSceneOfFormat(scene, path, textures, format, indexed);
+  else {
     kroFail("Error in reading scene from %s: %s\n", path,
             "not a scene file of a known format (ASE, OBJ, glTF)");
     return 0;
   }
+  for (int i = 0; indexed && i < scene->mesh_count; i++)
+    if (!kroIndexMesh(&scene->meshes[i])) {
+      kroFreeScene(scene);
+      return 0;
+    }
+  return scene->mesh_count;
+}
+
+int kroLoadScene(kroScene *scene, const char *path, int textures) {
+  return kroLoadSceneAs(scene, path, textures, 0);
+}
+
+int kroLoadSceneIndexed(kroScene *scene, const char *path, int textures) {
+  return kroLoadSceneAs(scene, path, textures, 1);
 }
 
 int kroAddSceneFile(kroScenePath **files, int *count, const char *path) {
