@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       abort();
     for (int i = 0; i < mesh->triangles; i++)
       sum = sum + mesh->op[i][8] + mesh->nc[i][8] + mesh->realn[i][2] +
-            (mesh->tc ? mesh->tc[i][5] : 0);
+            (mesh->tc ? mesh->tc[i][5] : 0) + (mesh->colors ? mesh->colors[i][8] : 0);
   }
   kroFreeMeshArray(&meshes, count);
   kroMaterial *materials = nullptr;
@@ -63,8 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (long c = 0; c < 3L * mesh->triangles; c++)
       if (mesh->index[c] >= (uint32_t)mesh->vertices)
         abort();
-    for (long v = 0; v < (long)mesh->vertices * KRO_VERTEX_FLOATS; v += KRO_VERTEX_FLOATS)
-      sum = sum + mesh->vertex[v + 7];
+    for (long v = 0; v < mesh->vertices; v++)
+      sum = sum + mesh->vertex[KRO_VERTEX_FLOATS * v + 7] +
+            (mesh->color ? mesh->color[3 * v + 2] : 0);
   }
   kroFreeScene(&scene);
   return 0;

@@ -459,6 +459,10 @@ typedef struct kroMesh {
   uint32_t *index; /* indexed: 3 a triangle, counter-clockwise, each below `vertices` */
   int vertices;
   int has_tc; /* indexed: the texture coordinates come from the file (0 otherwise) */
+  /* Vertex colours (glTF's COLOR_0) as display values, red, green, blue; null when the file has
+   * none. Kept for a production's own drawing: kroDrawMesh draws the material's colour */
+  kroObject colors; /* rows: 9 floats a row, as kroDrawColorsObject takes them */
+  float *color;     /* indexed: 3 floats a vertex */
 } kroMesh;
 
 /* The picture maps a material keeps, in the order of its five texture names: map k may fill
@@ -958,7 +962,8 @@ int kroWriteCompactSrcMeshFromASEfd(FILE *stream, const char *name, FILE *out);
  * file's format): every row of its four arrays, each float written so that it reads back
  * exactly, so the loader builds the record bit for bit, node name included (a record without
  * texture coordinates, tc null, gets rows of zeros). 0 (message, hook, nothing written) for a
- * null record or one whose positions or normals lack its rows (an indexed mesh has none). */
+ * null record or one whose positions or normals lack its rows (an indexed mesh has none). Vertex
+ * colours are not written. */
 int kroWriteSrcMeshFromRecord(const kroMesh *mesh, const char *name, FILE *out);
 /* The same as a compact loader (static tables, each distinct value once) */
 int kroWriteCompactSrcMeshFromRecord(const kroMesh *mesh, const char *name, FILE *out);

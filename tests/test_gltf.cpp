@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -162,6 +163,45 @@ TEST_F(GltfTest, NodeTreeFlattenedToWorldPositions) {
   kroFreeMeshArray(&meshes, 3);
 }
 
+// COLOR_0 as display values (a linear 0.2 shows as 0.4845, as a base colour factor does), alpha
+// dropped, alike in the rows and the indexed form (a primitive without normals too); a mesh
+// without it has none. Blender's corner layer on "Painted" comes through: each corner 0 or 1 in
+// each channel, all eight mixtures.
+TEST_F(GltfTest, VertexColoursComeAsDisplayValuesInEitherForm) {
+  auto display = [](double x) {
+    return x <= 0.0031308 ? 12.92 * x : 1.055 * pow(x, 1 / 2.4) - 0.055;
+  };
+  const double want[2][9] = {{1, 0, 0, 0, display(0.2), 0, 0, 0, display(188 / 255.0)},
+                             {display(0.2), display(0.5), 1, 1, display(0.2), display(0.5),
+                              display(0.5), 1, display(0.2)}};
+  kroScene rows, indexed;
+  ASSERT_EQ(kroLoadScene(&rows, (kData + "colours.gltf").c_str(), 0), 2);
+  ASSERT_EQ(kroLoadSceneIndexed(&indexed, (kData + "colours.gltf").c_str(), 0), 2);
+  for (int m = 0; m < 2; m++) {
+    const kroMesh &a = rows.meshes[m], &b = indexed.meshes[m];
+    ASSERT_TRUE(a.colors && b.color && b.vertices == 3 && a.triangles == 1) << m;
+    for (int i = 0; i < 9; i++) {
+      EXPECT_NEAR(a.colors[0][i], want[m][i], 1e-6) << m << " " << i;
+      EXPECT_EQ(b.color[3 * b.index[i / 3] + i % 3], a.colors[0][i]) << m << " " << i;
+    }
+  }
+  kroFreeScene(&rows);
+  kroFreeScene(&indexed);
+  ASSERT_GT(kroLoadScene(&rows, (kBlender + "materials.glb").c_str(), 0), 0);
+  std::set<int> mixtures;
+  for (int m = 0; m < rows.mesh_count; m++) {
+    const kroMesh &mesh = rows.meshes[m];
+    EXPECT_EQ(mesh.colors != nullptr, !strcmp(mesh.node_name, "Painted")) << mesh.node_name;
+    for (int i = 0; mesh.colors && i < 9 * mesh.triangles; i += 3) {
+      const float *c = &mesh.colors[i / 9][i % 9];
+      EXPECT_TRUE((c[0] == 0 || c[0] == 1) && (c[1] == 0 || c[1] == 1) && (c[2] == 0 || c[2] == 1));
+      mixtures.insert((int)c[0] + 2 * (int)c[1] + 4 * (int)c[2]);
+    }
+  }
+  EXPECT_EQ(mixtures.size(), 8u);
+  kroFreeScene(&rows);
+}
+
 // A point through a 4 x 4 column-major matrix, divided by its w.
 std::vector<double> transformed(const float *m, double x, double y, double z) {
   std::vector<double> out(4);
@@ -264,6 +304,7 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
   const char *cases[][2] = {
       {"bad-index.gltf", "index 24 (corner 5) past the 24 vertices at line 40"},
       {"bad-accessor.gltf", "POSITION accessor 0: 25 elements run past its buffer view at line 53"},
+      {"bad-colour.gltf", "COLOR_0 of integers that are not normalized at line 28"},
       {"bad-stride.gltf", "buffer view 0: stride 11 is less than the 12-byte element at line 89"},
       {"bad-cycle.gltf", "node 1 lies on a cycle at line 19"},
       {"bad-parents.gltf", "node 2 has two parents (0 and 1) at line 21"},

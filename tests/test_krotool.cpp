@@ -397,6 +397,13 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
                          "channels, 0 .. 3 s (3 s)\n") &&
               kroTestHas(gltf.out, "node 2 \"Mover\" translation: 2 keys, CUBICSPLINE, 1 .. 3 s\n"))
       << gltf.out;
+  // Vertex colours and one-sided materials of Blender's export (Purple alone is double-sided).
+  kroTestOutcome blender = krotool("scene-info " + kData + "/blender/materials.glb");
+  EXPECT_TRUE(kroTestHas(blender.out, "\"Painted\", 12 triangles, material 3, vertex colours\n  "
+                                      "object 6: \"Back\", 2 triangles, material 4\n") &&
+              kroTestHas(blender.out, "opacity 1.0000, one-sided\n  material 4 \"Purple\": "
+                                      "diffuse 0.6652 0.2478 0.7354, opacity 1.0000\n"))
+      << blender.out;
   kroTestWriteFile(text, "# notes\nhello\n");
   kroTestOutcome notes = krotool("scene-info " + text);
   EXPECT_TRUE(notes.status == 1 && notes.out.empty() &&

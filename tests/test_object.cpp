@@ -400,7 +400,7 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
     kroScaleObject(cube.op, 12, shapes[m][0], shapes[m][1], shapes[m][2]);
     kroTranslateObject(cube.op, 12, 30, -20, 10);
     kroComputeNormals(cube.op, cube.nc, cube.realn, 12, 0);
-    kroMesh mesh = {cube.op, cube.nc, cube.realn, cube.tc, 12, 0, "", nullptr, nullptr, 0, 0};
+    kroMesh mesh = {cube.op, cube.nc, cube.realn, cube.tc, 12, 0, "", nullptr, nullptr, 0, 0, nullptr, nullptr};
     kroBounds fit;
     kroMeshBounds(&mesh, 1, &fit), kroFitMeshes(&mesh, 1, &fit);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

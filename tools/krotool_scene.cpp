@@ -13,8 +13,9 @@ static void sceneInfoUsage(FILE *out) {
                "\n"
                "Loads FILE as the engine's kroLoadScene does, whatever its format (told by its\n"
                "content: ASE, OBJ with its MTL libraries, or glTF), and lists its format,\n"
-               "each object's name, triangles and material number, the materials (diffuse\n"
-               "colour, opacity) with each picture map's file as written and whether the\n"
+               "each object's name, triangles and material number (and whether it has vertex\n"
+               "colours), the materials (diffuse colour, opacity, one-sided: back faces not\n"
+               "drawn) with each picture map's file as written and whether the\n"
                "engine finds it (beside FILE, or its name in any case), the bounds of every\n"
                "vertex in file units, then the nodes, cameras, lights (intensity in the file's\n"
                "units) and animations (each channel's node, path, keys and time span); ASE\n"
@@ -99,15 +100,16 @@ int krotoolSceneInfo(int argc, char **argv) {
   printf("%s\nformat: %s\nobjects: %d, triangles: %ld\n", path, kroSceneFormatName(scene.format),
          scene.mesh_count, triangles);
   for (int i = 0; i < scene.mesh_count; i++)
-    printf("  object %d: \"%s\", %d triangle%s, material %d\n", i + 1, scene.meshes[i].node_name,
+    printf("  object %d: \"%s\", %d triangle%s, material %d%s\n", i + 1, scene.meshes[i].node_name,
            scene.meshes[i].triangles, scene.meshes[i].triangles == 1 ? "" : "s",
-           scene.meshes[i].material_ref);
+           scene.meshes[i].material_ref, scene.meshes[i].colors ? ", vertex colours" : "");
   int found_maps = 0, maps = 0;
   printf("materials: %d\n", scene.material_count);
   for (int i = 0; i < scene.material_count; i++) {
     const kroMaterial *m = &scene.materials[i];
-    printf("  material %d \"%s\": diffuse %.4f %.4f %.4f, opacity %.4f\n", i, m->name,
-           m->diffuse[0], m->diffuse[1], m->diffuse[2], m->opacity);
+    printf("  material %d \"%s\": diffuse %.4f %.4f %.4f, opacity %.4f%s\n", i, m->name,
+           m->diffuse[0], m->diffuse[1], m->diffuse[2], m->opacity,
+           m->one_sided ? ", one-sided" : "");
     for (int k = 0; k < KRO_MATERIAL_MAPS; k++) {
       char found[KRO_OUT_PATH_CHARS];
       if (!m->map[k].bitmap[0])

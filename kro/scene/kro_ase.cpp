@@ -715,8 +715,10 @@ void kroFreeMeshArray(kroMesh **meshes, int count) {
       kroDestroyObject(&mesh->nc, mesh->triangles);
       kroDestroyObject(&mesh->realn, mesh->triangles);
       kroDestroyObject(&mesh->tc, mesh->triangles);
+      kroDestroyObject(&mesh->colors, mesh->triangles);
       free(mesh->vertex);
       free(mesh->index);
+      free(mesh->color);
     }
     free(*meshes);
   }

@@ -678,11 +678,53 @@ int kroGLTFFlattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, ui
   return ok;
 }
 
+/* glTF's base colour factor and vertex colours are linear light; the engine draws colours as
+ * display values, as its pictures hold them (sRGB, as glTF's base colour pictures are): the factor
+ * is encoded with the sRGB curve so a factor and a picture of one colour show alike. 0..1 in, 0..1
+ * out. */
+float kroGLTFDisplayColour(double linear) {
+  double c = linear < 0 ? 0 : linear > 1 ? 1 : linear;
+  return (float)(c <= 0.0031308 ? 12.92 * c : 1.055 * pow(c, 1 / 2.4) - 0.055);
+}
+
 /* ---- meshes ---- */
 
 const int KRO_FLOATS[] = {5126, 0};
 const int KRO_TEXCOORDS[] = {5126, 5121, 5123, 0};
 const int KRO_INDICES[] = {5121, 5123, 5125, 0};
+
+/* COLOR_0 (VEC3 or VEC4 of floats or of normalized unsigned bytes or shorts) as display values,
+ * 3 floats a vertex (alpha has no place in the engine's vertices); null after a refusal. */
+float *kroGLTFVertexColours(kroGLTF *g, const Value &primitive, uint64_t accessor,
+                            uint64_t vertices) {
+  const Value *accessors;
+  kroGLTFSpan span;
+  if (!kroGLTFTopArray(g, "accessors", &accessors))
+    return nullptr;
+  const char *type = accessor < accessors->Size()
+                         ? kroGLTFGetString((*accessors)[(unsigned)accessor], "type")
+                         : nullptr;
+  if (!kroGLTFGetSpan(g, accessor, type && !strcmp(type, "VEC4") ? "VEC4" : "VEC3", KRO_TEXCOORDS,
+                      "COLOR_0", &span))
+    return nullptr;
+  if (span.count != vertices) {
+    kroGLTFRefuse(g, &primitive, "attributes of unequal counts");
+    return nullptr;
+  }
+  if (span.component != 5126 && !span.normalized) {
+    kroGLTFRefuse(g, &primitive, "COLOR_0 of integers that are not normalized");
+    return nullptr;
+  }
+  float *colours = (float *)kroAllocate((size_t)vertices * 3 * sizeof(float) + 1);
+  if (!colours) {
+    kroGLTFRefuse(g, nullptr, "no memory");
+    return nullptr;
+  }
+  for (uint64_t v = 0; v < vertices; v++)
+    for (int k = 0; k < 3; k++)
+      colours[3 * v + k] = kroGLTFDisplayColour(kroGLTFComponent(&span, v, k));
+  return colours;
+}
 
 /* The primitive's corners as vertex numbers, each checked against the `vertices` (in order when
  * there are no indices); a mirroring transform swaps each triangle's last two corners so the
@@ -756,21 +798,26 @@ void kroGLTFWorldVertices(const kroGLTFSpan *p, const kroGLTFSpan *nrm, const kr
   }
 }
 
-/* The world vertices copied to each triangle's rows; face normals, and vertex normals from them
- * when the file has none. */
-int kroGLTFFillRows(const float *vertices, const uint32_t *corner, int rows, int has_normal,
-                    int has_tc, kroMesh *mesh) {
+/* The world vertices (and colours, if any) copied to each triangle's rows; face normals, and
+ * vertex normals from them when the file has none. */
+int kroGLTFFillRows(const float *vertices, const float *colours, const uint32_t *corner, int rows,
+                    int has_normal, int has_tc, kroMesh *mesh) {
   mesh->triangles = rows; /* before the growth: a failed one still frees what was made */
   kroIncreaseObject(&mesh->op, 0, rows);
   kroIncreaseObject(&mesh->nc, 0, rows);
   kroIncreaseCoords(&mesh->realn, 0, rows);
   if (has_tc)
     kroIncreaseTexCoords(&mesh->tc, 0, rows);
-  if (rows && (!mesh->op || !mesh->nc || !mesh->realn || (has_tc && !mesh->tc)))
+  if (colours)
+    kroIncreaseObject(&mesh->colors, 0, rows);
+  if (rows && (!mesh->op || !mesh->nc || !mesh->realn || (has_tc && !mesh->tc) ||
+               (colours && !mesh->colors)))
     return 0; /* reported by the growth */
   for (int r = 0; r < rows; r++) {
     for (int k = 0; k < 3; k++) {
       const float *from = vertices + KRO_VERTEX_FLOATS * corner[3 * r + k];
+      if (colours)
+        memcpy(&mesh->colors[r][k * 3], colours + 3 * corner[3 * r + k], 3 * sizeof(float));
       memcpy(&mesh->op[r][k * 3], from, 3 * sizeof(float));
       if (has_normal)
         memcpy(&mesh->nc[r][k * 3], from + 3, 3 * sizeof(float));
@@ -789,7 +836,7 @@ int kroGLTFFillRows(const float *vertices, const uint32_t *corner, int rows, int
  * normals in the file its own vertices and indices. */
 int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix &world,
                          uint64_t material_count, kroMesh *mesh) {
-  uint64_t mode, position, normal, texcoord, indices, material;
+  uint64_t mode, position, normal, texcoord, indices, material, colour;
   const Value *attributes = kroGLTFMember(primitive, "attributes");
   if (!attributes || !attributes->IsObject())
     return kroGLTFRefuse(g, &primitive, "a primitive without \"attributes\"");
@@ -806,10 +853,12 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
   int has_normal = kroGLTFMember(*attributes, "NORMAL") != nullptr;
   int has_tc = kroGLTFMember(*attributes, "TEXCOORD_0") != nullptr;
   int has_ix = kroGLTFMember(primitive, "indices") != nullptr;
+  int has_colour = kroGLTFMember(*attributes, "COLOR_0") != nullptr;
   if (!kroGLTFGetRequired(g, *attributes, "POSITION", UINT32_MAX, &position) ||
       !kroGLTFGetIndex(g, *attributes, "NORMAL", UINT32_MAX, 0, &normal) ||
       !kroGLTFGetIndex(g, *attributes, "TEXCOORD_0", UINT32_MAX, 0, &texcoord) ||
       !kroGLTFGetIndex(g, primitive, "indices", UINT32_MAX, 0, &indices) ||
+      !kroGLTFGetIndex(g, *attributes, "COLOR_0", UINT32_MAX, 0, &colour) ||
       !kroGLTFGetSpan(g, position, "VEC3", KRO_FLOATS, "POSITION", &p) ||
       (has_normal && !kroGLTFGetSpan(g, normal, "VEC3", KRO_FLOATS, "NORMAL", &nrm)) ||
       (has_tc && !kroGLTFGetSpan(g, texcoord, "VEC2", KRO_TEXCOORDS, "TEXCOORD_0", &tc)) ||
@@ -836,17 +885,21 @@ int kroGLTFReadPrimitive(kroGLTF *g, const Value &primitive, const kroGLTFMatrix
   int ok = corner && vertices ? 1 : kroGLTFRefuse(g, nullptr, "no memory");
   ok = ok &&
        kroGLTFReadCorners(g, primitive, has_ix ? &ix : nullptr, corners, p.count, mirror, corner);
+  float *colours = ok && has_colour ? kroGLTFVertexColours(g, primitive, colour, p.count) : nullptr;
+  ok = ok && (!has_colour || colours);
   if (ok)
     kroGLTFWorldVertices(&p, has_normal ? &nrm : nullptr, has_tc ? &tc : nullptr, m, c, mirror,
                          vertices);
   if (ok && g->indexed && has_normal) {
-    mesh->vertex = vertices, mesh->index = corner;
+    mesh->vertex = vertices, mesh->index = corner, mesh->color = colours;
     mesh->vertices = (int)p.count, mesh->triangles = (int)(corners / 3), mesh->has_tc = has_tc;
     return 1;
   }
-  ok = ok && kroGLTFFillRows(vertices, corner, (int)(corners / 3), has_normal, has_tc, mesh);
+  ok = ok &&
+       kroGLTFFillRows(vertices, colours, corner, (int)(corners / 3), has_normal, has_tc, mesh);
   free(vertices);
   free(corner);
+  free(colours);
   return ok;
 }
 
@@ -1005,14 +1058,6 @@ void kroGLTFMakeEmbeddedTexture(kroGLTF *g, int index, const uint8_t *bytes, uin
   if (map->state == KRO_MAP_DAMAGED)
     printf("Warning: %s, material %d: the embedded diffuse picture was refused: %s\n", g->path,
            index, why[0] ? why : "the texture could not be made");
-}
-
-/* glTF's base colour factor is linear light; the engine draws colours as display values, as its
- * pictures hold them (sRGB, as glTF's base colour pictures are): the factor is encoded with the
- * sRGB curve so a factor and a picture of one colour show alike. 0..1 in, 0..1 out. */
-float kroGLTFDisplayColour(double linear) {
-  double c = linear < 0 ? 0 : linear > 1 ? 1 : linear;
-  return (float)(c <= 0.0031308 ? 12.92 * c : 1.055 * pow(c, 1 / 2.4) - 0.055);
 }
 
 int kroGLTFLoadMaterials(kroGLTF *g, kroMaterial **out, int *out_count, int textures) {

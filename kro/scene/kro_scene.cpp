@@ -75,9 +75,11 @@ int kroIndexMesh(kroMesh *mesh) {
   size_t corners = 3 * (size_t)mesh->triangles;
   float *vertex = (float *)kroAllocate(corners * KRO_VERTEX_FLOATS * sizeof(float));
   uint32_t *index = (uint32_t *)kroAllocate(corners * sizeof(uint32_t));
-  if (!vertex || !index) {
+  float *color = mesh->colors ? (float *)kroAllocate(corners * 3 * sizeof(float)) : nullptr;
+  if (!vertex || !index || (mesh->colors && !color)) {
     free(vertex);
     free(index);
+    free(color);
     kroFail("Error during allocating memory in kroIndexMesh(..)\n");
     return 0;
   }
@@ -89,12 +91,16 @@ int kroIndexMesh(kroMesh *mesh) {
     out[6] = mesh->tc ? mesh->tc[row][2 * k] : 0.0f;
     out[7] = mesh->tc ? mesh->tc[row][2 * k + 1] : 0.0f;
     index[c] = (uint32_t)c;
+    if (color)
+      memcpy(color + 3 * c, &mesh->colors[row][3 * k], 3 * sizeof(float));
   }
   mesh->has_tc = mesh->tc != nullptr;
   kroDestroyObject(&mesh->op, mesh->triangles);
   kroDestroyObject(&mesh->nc, mesh->triangles);
   kroDestroyObject(&mesh->realn, mesh->triangles);
   kroDestroyObject(&mesh->tc, mesh->triangles);
+  kroDestroyObject(&mesh->colors, mesh->triangles);
+  mesh->color = color;
   mesh->vertex = vertex;
   mesh->index = index;
   mesh->vertices = (int)corners;

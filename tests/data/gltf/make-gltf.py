@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the glTF test files of this folder: run it here (python3 make-gltf.py) to make them
 again. A cube three ways (.gltf with cube.bin, .gltf with an embedded buffer, .glb), a node
-tree, a textured quad (.gltf naming a PNG of tests/data, .glb holding it, another .glb holding a
-blue picture) and hostile files, each with one fault the reader must refuse."""
+tree, vertex colours, a textured quad (.gltf naming a PNG of tests/data, .glb holding it,
+another .glb holding a blue picture) and hostile files, each with one fault the reader must
+refuse."""
 import base64
 import json
 import math
@@ -118,6 +119,24 @@ doc, blob = document(tri, [{"name": "Parent", "mesh": 0, "children": [1], "trans
                            {"name": "Mirror", "mesh": 0, "scale": [-1, 1, 1]}],
                      [{"primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1}}]}])
 write("hierarchy.gltf", text(embedded(doc, blob)))
+
+# Vertex colours on that triangle: as normalized unsigned bytes with alpha (full red, green 51,
+# blue 188), and as float triples (0.2, 0.5 and 1 turned about) on a primitive without normals;
+# then the bytes without "normalized", which the reader refuses.
+def colour_doc(normalized=True):
+    parts = tri + [(pack("4B", [[255, 0, 0, 255], [0, 51, 0, 255], [0, 0, 188, 128]]),
+                    dict({"componentType": UBYTE, "count": 3, "type": "VEC4"},
+                         **({"normalized": True} if normalized else {}))),
+                   (pack("3f", [[0.2, 0.5, 1], [1, 0.2, 0.5], [0.5, 1, 0.2]]),
+                    {"componentType": FLOAT, "count": 3, "type": "VEC3"})]
+    return embedded(*document(parts, [{"name": "Bytes", "mesh": 0}, {"name": "Floats", "mesh": 1}],
+                              [{"primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1,
+                                                               "COLOR_0": 2}}]},
+                               {"primitives": [{"attributes": {"POSITION": 0, "COLOR_0": 3}}]}]))
+
+
+write("colours.gltf", text(colour_doc()))
+write("bad-colour.gltf", text(colour_doc(normalized=False)))
 
 # A textured quad, its texture coordinates unsigned shorts normalized, its indices bytes, its
 # picture moved, turned and scaled by KHR_texture_transform.
