@@ -729,22 +729,24 @@ float *kroGLTFVertexColours(kroGLTF *g, const Value &primitive, uint64_t accesso
 /* The primitive's corners as vertex numbers, each checked against the `vertices` (in order when
  * there are no indices); a mirroring transform swaps each triangle's last two corners so the
  * winding stays counter-clockwise. */
-int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix, uint64_t corners,
-                       uint64_t vertices, int mirror, uint32_t *out) {
+int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix,
+                       uint64_t corners, uint64_t vertices, int mirror, uint32_t *out) {
   uint32_t largest = 0;
   if (!ix)
     for (uint64_t i = 0; i < corners; i++)
-      largest = out[i] = (uint32_t)i;
+      out[i] = (uint32_t)i;
   else if (ix->component == 5125)
     for (uint64_t i = 0; i < corners; i++)
-      largest |= out[i] = kroLittle32(ix->base + i * ix->stride);
+      out[i] = kroLittle32(ix->base + i * ix->stride);
   else if (ix->component == 5123)
     for (uint64_t i = 0; i < corners; i++)
-      largest |= out[i] = kroLittle16(ix->base + i * ix->stride);
+      out[i] = kroLittle16(ix->base + i * ix->stride);
   else
     for (uint64_t i = 0; i < corners; i++)
-      largest |= out[i] = ix->base[i * ix->stride];
-  /* The or of the indices bounds each: only when it reaches the vertices is each looked at. */
+      out[i] = ix->base[i * ix->stride];
+  for (uint64_t i = 0; i < corners; i++) /* a loop the compiler widens */
+    largest = out[i] > largest ? out[i] : largest;
+  /* Only when the largest index is past the vertices is each one looked at, for the first. */
   for (uint64_t i = 0; largest >= vertices && i < corners; i++)
     if (out[i] >= vertices)
       return kroGLTFRefuse(g, &primitive, "index %u (corner %llu) past the %llu vertices", out[i],
