@@ -1,11 +1,11 @@
 /*
  * flight: a camera flight made in Blender, played. flight.glb (written by make-flight.py
  * through Blender's glTF exporter) holds a textured town, a camera and the camera's animation;
- * kroLoadScene reads it all, and every frame the camera's node is sampled at the
- * production's time (app.seconds, looping over the animation's keys): its view matrix
- * (kroSceneViewMatrix) is the model-view, its lens the projection (kroCameraProjection), and
- * the meshes, in world space, are drawn as they stand with kroDrawMesh (the checker picture
- * on the ground, the blocks in their colours).
+ * kroLoadSceneIndexed reads it all (each mesh as shared vertices and indices, one draw call a
+ * mesh), and every frame the camera's node is sampled at the production's time (app.seconds,
+ * looping over the animation's keys): its view matrix (kroSceneViewMatrix) is the model-view,
+ * its lens the projection (kroCameraProjection), and the meshes, in world space, are drawn as
+ * they stand with kroDrawMesh (the checker picture on the ground, the blocks in their colours).
  *   flight [FILE.glb] [--window] [--frames N] [--shot FILE.png] [--help]
  * A file without an animated camera is shown from its first camera, or refused.
  * Depends on: kro, kroapp, GL.
@@ -43,7 +43,7 @@ int main(int argc, char **argv) {
     return app.status;
   const char *path = argc > 1 ? argv[1] : EXAMPLE_DATA_DIR "/flight.glb";
   kroScene scene;
-  kroLoadScene(&scene, path, 1); /* textures: the window's GL context is open */
+  kroLoadSceneIndexed(&scene, path, 1); /* textures: the window's GL context is open */
   int animation, camera = FindCamera(&scene, &animation);
   if (camera < 0) {
     fprintf(stderr, "flight: %s has no camera on a node\n", path);
