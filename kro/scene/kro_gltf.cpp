@@ -683,7 +683,7 @@ int kroGLTFFlattenNodes(kroGLTF *g, const Value &nodes, kroGLTFMatrix *world, ui
  * is encoded with the sRGB curve so a factor and a picture of one colour show alike. 0..1 in, 0..1
  * out. */
 float kroGLTFDisplayColour(double linear) {
-  double c = linear < 0 ? 0 : linear > 1 ? 1 : linear;
+  double c = !(linear > 0) ? 0 : linear > 1 ? 1 : linear; /* NaN reads as 0 */
   return (float)(c <= 0.0031308 ? 12.92 * c : 1.055 * pow(c, 1 / 2.4) - 0.055);
 }
 
@@ -729,8 +729,8 @@ float *kroGLTFVertexColours(kroGLTF *g, const Value &primitive, uint64_t accesso
 /* The primitive's corners as vertex numbers, each checked against the `vertices` (in order when
  * there are no indices); a mirroring transform swaps each triangle's last two corners so the
  * winding stays counter-clockwise. */
-int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix,
-                       uint64_t corners, uint64_t vertices, int mirror, uint32_t *out) {
+int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix, uint64_t corners,
+                       uint64_t vertices, int mirror, uint32_t *out) {
   uint32_t largest = 0;
   if (!ix)
     for (uint64_t i = 0; i < corners; i++)

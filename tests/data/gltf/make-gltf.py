@@ -121,13 +121,13 @@ doc, blob = document(tri, [{"name": "Parent", "mesh": 0, "children": [1], "trans
 write("hierarchy.gltf", text(embedded(doc, blob)))
 
 # Vertex colours on that triangle: as normalized unsigned bytes with alpha (full red, green 51,
-# blue 188), and as float triples (0.2, 0.5 and 1 turned about) on a primitive without normals;
-# then the bytes without "normalized", which the reader refuses.
+# blue 188), and as float triples (0.2, 0.5 and 1 turned about, one a NaN, read as 0) on a
+# primitive without normals; then the bytes without "normalized", which the reader refuses.
 def colour_doc(normalized=True):
     parts = tri + [(pack("4B", [[255, 0, 0, 255], [0, 51, 0, 255], [0, 0, 188, 128]]),
                     dict({"componentType": UBYTE, "count": 3, "type": "VEC4"},
                          **({"normalized": True} if normalized else {}))),
-                   (pack("3f", [[0.2, 0.5, 1], [1, 0.2, 0.5], [0.5, 1, 0.2]]),
+                   (pack("3f", [[0.2, 0.5, 1], [1, 0.2, 0.5], [0.5, float("nan"), 0.2]]),
                     {"componentType": FLOAT, "count": 3, "type": "VEC3"})]
     return embedded(*document(parts, [{"name": "Bytes", "mesh": 0}, {"name": "Floats", "mesh": 1}],
                               [{"primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1,
