@@ -553,8 +553,8 @@ void kroFitMeshes(kroMesh *meshes, int count, kroBounds *bounds);
 /* Destroy each mesh's arrays (either form), free the array, null it */
 void kroFreeMeshArray(kroMesh **meshes, int count);
 /* A mesh's rows turned into the indexed form, three vertices a triangle (normals from nc), the
- * rows destroyed; an indexed mesh is left as it is. 0 when memory fails (reported; the rows
- * kept). */
+ * rows destroyed; an indexed mesh is left as it is. 0 (reported; the rows kept) when memory
+ * fails or the rows lack positions or normals. */
 int kroIndexMesh(kroMesh *mesh);
 /* The counters walk the file as the loaders do (a keyword inside a quoted
  * text is text, not an object); a file whose walk is refused counts 0. */

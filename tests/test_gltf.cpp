@@ -520,6 +520,12 @@ int differingCorners(const kroMesh &rows, const kroMesh &indexed) {
 // keeps its shared vertices; a glTF primitive without normals (quad.gltf), OBJ and ASE get three a
 // triangle.
 TEST_F(GltfTest, IndexedFormKeepsTheTrianglesAndDrawsTheSamePictures) {
+  kroMesh bare{}; // rows without normals are refused, and kept
+  kroIncreaseObject(&bare.op, 0, bare.triangles = 1);
+  kroTestExpectReport([&] { EXPECT_EQ(kroIndexMesh(&bare), 0); },
+                      "Error in kroIndexMesh(..): no positions and normals for 1 triangles\n");
+  EXPECT_TRUE(bare.op && !bare.vertex);
+  kroDestroyObject(&bare.op, 1);
   kroInit(kW, kH); // the lit drawing's programs: normals and pictures through them
   ASSERT_EQ(kroInitStatus(), 0);
   kroFrameBufferObject fbo{};

@@ -7,6 +7,7 @@
 #include "kro.h"
 #include "kro_internal.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -72,6 +73,11 @@ const char *kroSceneFormatName(int format) {
 int kroIndexMesh(kroMesh *mesh) {
   if (mesh->vertex || mesh->triangles <= 0)
     return 1;
+  if (!mesh->op || !mesh->nc || mesh->triangles > INT_MAX / 3) {
+    kroFail("Error in kroIndexMesh(..): no positions and normals for %d triangles\n",
+            mesh->triangles);
+    return 0;
+  }
   size_t corners = 3 * (size_t)mesh->triangles;
   float *vertex = (float *)kroAllocate(corners * KRO_VERTEX_FLOATS * sizeof(float));
   uint32_t *index = (uint32_t *)kroAllocate(corners * sizeof(uint32_t));
