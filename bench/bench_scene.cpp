@@ -3,7 +3,7 @@
 // normals, texture coordinates, one material), at 100,000 and 1,000,000 triangles, as .glb
 // (16-bit indices below 65,536 vertices, 32-bit above) and as OBJ (quads, triangle fans at the
 // poles, shared vn). The engine's one loading call to drawable records (world-space triangles,
-// normals, materials; no textures asked for), and for glTF its indexed form (shared vertices),
+// normals, materials; no textures asked for), and its indexed form (shared vertices),
 // against assimp's reading step (nothing
 // post-processed), tinygltf's binary load (JSON parsed, buffers copied, nothing converted) and
 // tinyobjloader's parse (triangulated, its default). Each benchmark also gives its loader's peak
@@ -278,6 +278,9 @@ void BM_GlbTinygltf(benchmark::State &state) {
 void BM_ObjEngine(benchmark::State &state) {
   loads(state, "obj", "engine");
 }
+void BM_ObjEngineIndexed(benchmark::State &state) {
+  loads(state, "obj", "engine-indexed");
+}
 void BM_ObjAssimp(benchmark::State &state) {
   loads(state, "obj", "assimp");
 }
@@ -297,6 +300,11 @@ BENCHMARK(BM_GlbEngineIndexed)
 BENCHMARK(BM_GlbAssimp)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_GlbTinygltf)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_ObjEngine)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_ObjEngineIndexed)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5);
 BENCHMARK(BM_ObjAssimp)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_ObjTinyobjloader)
     ->Arg(100000)

@@ -765,9 +765,11 @@ const char *kroSceneFormatName(int format);
  * nothing allocated. Release with kroFreeScene. */
 int kroLoadScene(kroScene *scene, const char *path, int textures);
 /* As kroLoadScene, every mesh in the indexed form: a glTF primitive with normals keeps the
- * file's own vertices and indices (turned to world space); a glTF primitive without normals and
- * ASE and OBJ meshes get three vertices a triangle (kroIndexMesh). Faster and smaller for large
- * glTF files; kroDrawMesh, kroDrawMeshUnlit, kroMeshBounds and kroFitMeshes take it. */
+ * file's own vertices and indices (turned to world space); an OBJ mesh whose corners all give a
+ * normal gets one vertex for each distinct position, texture coordinate and normal it names; a
+ * glTF primitive or OBJ mesh without normals and ASE meshes get three vertices a triangle
+ * (kroIndexMesh). Faster and smaller for large files; kroDrawMesh, kroDrawMeshUnlit,
+ * kroMeshBounds and kroFitMeshes take it. */
 int kroLoadSceneIndexed(kroScene *scene, const char *path, int textures);
 /* Free the meshes, materials (their textures deleted), nodes, cameras, lights and animations,
  * and empty the record */

@@ -141,6 +141,10 @@ char *kroReadTextFile(const char *path, long max_bytes, char *why, int why_chars
  * (kro_object.cpp). */
 void kroFaceNormals(kroObject op, kroObject realn, uint32_t triangles);
 
+/* kroLoadSceneFromOBJ, with `indexed` each mesh in the indexed form: shared vertices where every
+ * corner gives a normal, else three a triangle (kro_obj.cpp) */
+int kroOBJLoadScene(kroScene *scene, const char *path, int textures, int indexed);
+
 /* A glTF file's meshes, materials and nodes into scene (mesh_count and material_count set), read
  * once, with `indexed` its primitives with normals as indexed meshes; 0 when anything was
  * reported, what was made left in scene (kro_gltf.cpp) */

@@ -368,9 +368,12 @@ static int kroReadMtl(kroObjMaterials *all, const char *path) {
 
 /* A run of triangles sharing a name and a material, its rows made as its faces are read:
  * positions, vertex normals (zero where a corner has none), texture coordinates (zero where
- * a corner has none) and face normals. */
+ * a corner has none) and face normals. In the indexed form its vertices instead (float[8] each,
+ * one for each distinct position, texture coordinate and normal its corners name) and its
+ * triangles of three vertex numbers. */
 typedef struct kroObjPart {
   kroRowMaker op, nc, realn, tc;
+  kroObjList vertex, index; /* indexed form: float[KRO_VERTEX_FLOATS], uint32_t[3] */
   int triangles;
   int material;
   int normals; /* every corner has a normal */
@@ -383,7 +386,16 @@ typedef struct kroObjCorner {
   int v, t, n;
 } kroObjCorner;
 
+/* A vertex made in the indexed form, chained to the one made before it at the same position. */
+typedef struct kroObjShared {
+  int next; /* the chain's next entry, -1 at its end */
+  int part, t, n;
+  int local; /* the vertex's number in its part */
+} kroObjShared;
+
 typedef struct kroObjWalk {
+  int indexed;             /* parts keep shared vertices, not rows */
+  kroObjList heads, links; /* indexed: per position the last kroObjShared made there (-1: none) */
   kroObjText text;
   kroObjList positions, coords, normals; /* float[3], float[2], float[3] */
   int triangles;                         /* in every part */
@@ -400,8 +412,12 @@ static void kroFreeObjWalk(kroObjWalk *walk) {
     kroObjPart *part = (kroObjPart *)walk->parts.data + i;
     for (kroRowMaker *rows : {&part->op, &part->nc, &part->realn, &part->tc})
       kroDropRows(rows);
+    free(part->vertex.data);
+    free(part->index.data);
   }
-  kroObjList *lists[] = {&walk->positions,
+  kroObjList *lists[] = {&walk->heads,
+                         &walk->links,
+                         &walk->positions,
                          &walk->coords,
                          &walk->normals,
                          &walk->polygon,
@@ -453,6 +469,64 @@ static const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int count, c
     return p;
   }
   return nullptr;
+}
+
+/* The part's vertex for a corner, found in the chain of the vertices made at its position (of
+ * the same part, texture coordinate and normal) or made; -1 after a report. */
+static int kroObjSharedVertex(kroObjWalk *walk, int part_number, const kroObjCorner *corner) {
+  kroObjList *heads = &walk->heads;
+  while (heads->count < walk->positions.count) { /* positions read since: no vertex yet */
+    if (!kroGrowObjList(heads, sizeof(int), KRO_ASE_MAX_COUNT, &walk->text, "positions"))
+      return -1;
+    int filled = heads->room < walk->positions.count ? heads->room : walk->positions.count;
+    for (int i = heads->count; i < filled; i++)
+      ((int *)heads->data)[i] = -1;
+    heads->count = filled;
+  }
+  int *head = (int *)heads->data;
+  const kroObjShared *links = (const kroObjShared *)walk->links.data;
+  for (int e = head[corner->v]; e >= 0; e = links[e].next)
+    if (links[e].part == part_number && links[e].t == corner->t && links[e].n == corner->n)
+      return links[e].local;
+  kroObjPart *part = (kroObjPart *)walk->parts.data + part_number;
+  if (!kroGrowObjList(&walk->links, sizeof(kroObjShared), 3 * KRO_ASE_MAX_COUNT, &walk->text,
+                      "corners") ||
+      !kroGrowObjList(&part->vertex, KRO_VERTEX_FLOATS * sizeof(float), 3 * KRO_ASE_MAX_COUNT,
+                      &walk->text, "corners"))
+    return -1;
+  kroObjShared *link = (kroObjShared *)walk->links.data + walk->links.count;
+  *link = {head[corner->v], part_number, corner->t, corner->n, part->vertex.count};
+  head[corner->v] = walk->links.count++;
+  float *out = (float *)part->vertex.data + (size_t)KRO_VERTEX_FLOATS * part->vertex.count++;
+  const float *v = (const float *)walk->positions.data, *vt = (const float *)walk->coords.data,
+              *vn = (const float *)walk->normals.data;
+  memcpy(out, v + 3 * corner->v, 3 * sizeof(float));
+  for (int k = 0; k < 3; k++)
+    out[3 + k] = corner->n >= 0 ? vn[3 * corner->n + k] : 0.0f;
+  out[6] = corner->t >= 0 ? vt[2 * corner->t] : 0.0f;
+  out[7] = corner->t >= 0 ? vt[2 * corner->t + 1] : 0.0f;
+  return link->local;
+}
+
+/* The fan of a face's triangles as vertex numbers of the part; 0 after a report. */
+static int kroObjSharedFan(kroObjWalk *walk, int part_number, const kroObjCorner *polygon,
+                           int corners) {
+  kroObjPart *part = (kroObjPart *)walk->parts.data + part_number;
+  for (int i = 1; i + 1 < corners; i++) {
+    if (!kroGrowObjList(&part->index, 3 * sizeof(uint32_t), KRO_ASE_MAX_COUNT, &walk->text,
+                        "triangles"))
+      return 0;
+    uint32_t *triangle = (uint32_t *)part->index.data + 3 * (size_t)part->index.count++;
+    for (int k = 0; k < 3; k++) {
+      int local = kroObjSharedVertex(walk, part_number, &polygon[k ? i + k - 1 : 0]);
+      if (local < 0)
+        return 0;
+      triangle[k] = (uint32_t)local;
+    }
+    part->triangles++;
+    walk->triangles++;
+  }
+  return 1;
 }
 
 /* An "f" line: its corners, then the fan of triangles over them into the current part. */
@@ -511,6 +585,8 @@ static const char *kroReadObjFace(kroObjWalk *walk, const char *p) {
   }
   part->normals &= normals;
   const kroObjCorner *polygon = (const kroObjCorner *)walk->polygon.data;
+  if (walk->indexed)
+    return kroObjSharedFan(walk, walk->parts.count - 1, polygon, corners) ? p : nullptr;
   const float *v = (const float *)walk->positions.data, *vt = (const float *)walk->coords.data,
               *vn = (const float *)walk->normals.data;
   for (int i = 1; i + 1 < corners; i++) {
@@ -684,6 +760,43 @@ static int kroWalkObj(kroObjWalk *walk, const char *path) {
   return ok;
 }
 
+/* Smooth normals for a mesh whose corners do not all give one; 0 when the smoothing's memory
+ * failed (reported there): the load stops rather than hand back flat normals. */
+static int kroObjSmoothNormals(kroMesh *mesh) {
+  long failures = kroFailureCount();
+  kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)mesh->triangles, 1);
+  return kroFailureCount() == failures;
+}
+
+/* An indexed part as its mesh: the vertices and triangles handed over when every corner gave a
+ * normal; otherwise rows made from them get smooth normals, as the row form's do, and are
+ * turned (three vertices a triangle). 0 after a report. */
+static int kroMakeObjIndexedMesh(kroObjPart *part, kroMesh *mesh) {
+  mesh->triangles = part->triangles;
+  if (part->normals) {
+    mesh->vertex = (float *)part->vertex.data, mesh->index = (uint32_t *)part->index.data;
+    mesh->vertices = part->vertex.count, mesh->has_tc = 1;
+    part->vertex = part->index = {};
+    return 1;
+  }
+  int rows = part->triangles;
+  kroIncreaseObject(&mesh->op, 0, rows);
+  kroIncreaseObject(&mesh->nc, 0, rows);
+  kroIncreaseCoords(&mesh->realn, 0, rows);
+  kroIncreaseTexCoords(&mesh->tc, 0, rows);
+  if (rows && (!mesh->op || !mesh->nc || !mesh->realn || !mesh->tc))
+    return 0; /* reported by the growth */
+  const float *vertex = (const float *)part->vertex.data;
+  const uint32_t *index = (const uint32_t *)part->index.data;
+  for (int r = 0; r < rows; r++)
+    for (int k = 0; k < 3; k++) {
+      const float *from = vertex + (size_t)KRO_VERTEX_FLOATS * index[3 * r + k];
+      memcpy(&mesh->op[r][3 * k], from, 3 * sizeof(float));
+      memcpy(&mesh->tc[r][2 * k], from + 6, 2 * sizeof(float));
+    }
+  return kroObjSmoothNormals(mesh) && kroIndexMesh(mesh);
+}
+
 /* The parts as meshes, their rows handed over; 0 after a report (the walk's release frees what
  * is left). */
 static int kroMakeObjMeshes(kroObjWalk *walk, kroMesh **meshes) {
@@ -696,6 +809,15 @@ static int kroMakeObjMeshes(kroObjWalk *walk, kroMesh **meshes) {
   for (int i = 0; i < count; i++) {
     kroObjPart *part = (kroObjPart *)walk->parts.data + i;
     kroMesh *mesh = &all[i];
+    mesh->material_ref = part->material;
+    memcpy(mesh->node_name, part->name, sizeof mesh->node_name);
+    if (walk->indexed) {
+      if (!kroMakeObjIndexedMesh(part, mesh)) {
+        kroFreeMeshArray(&all, i + 1);
+        return 0;
+      }
+      continue;
+    }
     kroObject *arrays[] = {&mesh->op, &mesh->nc, &mesh->realn, &mesh->tc};
     kroRowMaker *makers[] = {&part->op, &part->nc, &part->realn, &part->tc};
     for (int k = 0; k < 4; k++)
@@ -707,10 +829,10 @@ static int kroMakeObjMeshes(kroObjWalk *walk, kroMesh **meshes) {
         return 0;
       }
     mesh->triangles = part->triangles;
-    if (!part->normals)
-      kroComputeNormals(mesh->op, mesh->nc, mesh->realn, (uint32_t)part->triangles, 1);
-    mesh->material_ref = part->material;
-    memcpy(mesh->node_name, part->name, sizeof mesh->node_name);
+    if (!part->normals && !kroObjSmoothNormals(mesh)) {
+      kroFreeMeshArray(&all, i + 1);
+      return 0;
+    }
   }
   *meshes = all;
   return 1;
@@ -748,10 +870,15 @@ int kroOBJSceneFiles(const char *path, kroScenePath **files) {
 }
 
 int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures) {
+  return kroOBJLoadScene(scene, path, textures, 0);
+}
+
+int kroOBJLoadScene(kroScene *scene, const char *path, int textures, int indexed) {
   memset(scene, 0, sizeof *scene);
   kroObjWalk walk;
   memset(&walk, 0, sizeof walk);
   walk.material = -1;
+  walk.indexed = indexed;
   kroMesh *meshes = nullptr;
   int walked = kroWalkObj(&walk, path);
   for (kroObjList *list : {&walk.positions, &walk.coords, &walk.normals}) {

@@ -145,7 +145,7 @@ static int kroLoadSceneAs(kroScene *scene, const char *path, int textures, int i
   memset(scene, 0, sizeof *scene);
   int format = kroSceneFormatOf(path);
   if (format == KRO_SCENE_OBJ)
-    kroLoadSceneFromOBJ(scene, path, textures);
+    kroOBJLoadScene(scene, path, textures, indexed);
   else if (format == KRO_SCENE_ASE || format == KRO_SCENE_GLTF)
     kroLoadSceneOfFormat(scene, path, textures, format, indexed);
   else {
