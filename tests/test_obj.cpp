@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <vector>
+
 namespace {
 
 const std::string kData = std::string(KRO_TEST_DATA) + "/";
@@ -75,6 +77,35 @@ TEST_F(ObjTest, FansNegativeIndicesComputedNormalsAndUnknownMaterials) {
   ASSERT_EQ(scene.material_count, 2);
   EXPECT_STREQ(scene.materials[1].name, "nowhere");
   EXPECT_EQ(scene.materials[1].diffuse[0] + scene.materials[1].diffuse[2], 2.0f);
+  // Numbers as modelling tools write them (six decimals, four, more whole digits, a sign), each
+  // read as strtof reads it: 10,000 triangles of values spread over -99.999999 .. 99.999999.
+  const std::string many = kroTestTempPath("numbers.obj");
+  std::string text, numbers[3];
+  std::vector<float> want;
+  for (long i = 0; i < 90000; i++) {
+    long m = (i * 7919 + i / 3) % 20000000 - 10000000;
+    char value[32];
+    const char *form = i % 5 == 4 ? "%s%ld.%04ld" : i % 5 == 3 ? "%s%ld%ld.%06ld" : "%s%ld.%06ld";
+    if (i % 5 == 4)
+      snprintf(value, sizeof value, form, m < 0 ? "-" : "", labs(m) / 1000000, labs(m) % 10000);
+    else if (i % 5 == 3)
+      snprintf(value, sizeof value, form, m < 0 ? "-" : "", i % 9 + 1, labs(m) / 1000000,
+               labs(m) % 1000000);
+    else
+      snprintf(value, sizeof value, form, m < 0 ? "-" : "", labs(m) / 1000000, labs(m) % 1000000);
+    numbers[i % 3] = value;
+    want.push_back(strtof(value, nullptr));
+    if (i % 3 == 2)
+      text += "v " + numbers[0] + " " + numbers[1] + " " + numbers[2] + "\n";
+  }
+  for (int t = 0; t < 30000; t += 3)
+    text += "f " + std::to_string(t + 1) + " " + std::to_string(t + 2) + " " +
+            std::to_string(t + 3) + "\n";
+  kroTestWriteFile(many, text);
+  EXPECT_EQ(load(many), "");
+  ASSERT_EQ(scene.mesh_count, 1);
+  for (int c = 0; c < 90000; c++)
+    ASSERT_EQ(scene.meshes[0].op[c / 9][c % 9], want[c]) << c;
 }
 
 // A byte order mark before a keyword (both files), CR LF, a continued line, a missing library,

@@ -307,6 +307,39 @@ KRO_ASE_HOT const char *kroScanASEFourDecimals(const char *p, int whole, float *
 #endif
 }
 
+/* [-]d.dddddd, the six decimals of modelling tools' OBJ files, followed by
+ * white space: the text but its sign is one little-endian word, checked and
+ * read as in kroScanASEFourDecimals. Its value and the position of the white
+ * space (9 bytes past the sign are read); null for any other text. */
+KRO_ASE_HOT const char *kroScanASESixDecimals(const char *p, float *value) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const int negative = *p == '-';
+  p += negative;
+  uint64_t word;
+  memcpy(&word, p, sizeof word);
+  const uint64_t dot = UINT64_C(0xFF) << 8; /* byte 1; bytes 0 and 2..7 are digits */
+  const uint64_t digits = UINT64_C(0x0101010101010001);
+  const uint64_t values = word ^ ((digits * '0') | (dot & (UINT64_C(0x0101010101010101) * '.')));
+  if ((values & ((digits * 0xF0) | dot)) != 0 || ((values + digits * 6) & (digits * 0xF0)) != 0 ||
+      !(KRO_ASE_CLASS[(unsigned char)p[8]] & KRO_ASE_SPACE))
+    return nullptr;
+  /* The decimals as the last six of eight digits, the first two bytes (the
+   * unit and the dot) zero: pairs, then fours, then all eight combined. */
+  uint64_t fraction = values & UINT64_C(0xFFFFFFFFFFFF0000);
+  fraction = (fraction * 10 + (fraction >> 8)) & UINT64_C(0x00FF00FF00FF00FF);
+  fraction = (fraction * 100 + (fraction >> 16)) & UINT64_C(0x0000FFFF0000FFFF);
+  fraction = (fraction * 10000 + (fraction >> 32)) & UINT64_C(0xFFFFFFFF);
+  /* Rounds as strtof does: k = 6 of the rounding note of kroScanASEPlainFloat. */
+  const float number = (float)((double)((values & 0xF) * 1000000 + fraction) * 1e-6);
+  *value = negative ? -number : number;
+  return p + 8;
+#else
+  (void)p;
+  (void)value;
+  return nullptr;
+#endif
+}
+
 /* The common number, [sign] digits [. digits] of 1 to 15 digits without
  * exponent ended inside the buffer, at p (after white space): its value and
  * the position after it; null when the whole rule must decide.
@@ -320,7 +353,8 @@ KRO_ASE_HOT const char *kroScanASEFourDecimals(const char *p, int whole, float *
  * to float); larger ones take the double division. */
 KRO_ASE_HOT const char *kroScanASEPlainFloat(const char *p, const char *stop, float *value) {
   const char *after = kroScanASEFourDecimals(p, 1, value);
-  if (after || (after = kroScanASEFourDecimals(p, 2, value)))
+  if (after || (after = kroScanASEFourDecimals(p, 2, value)) ||
+      (after = kroScanASESixDecimals(p, value)))
     return after;
   static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
   static const double inverses[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
