@@ -122,10 +122,10 @@ write("hierarchy.gltf", text(embedded(doc, blob)))
 
 # Vertex colours on that triangle: as normalized unsigned bytes with alpha (full red, green 51,
 # blue 188), and as float triples (0.2, 0.5 and 1 turned about) on a primitive without normals;
-# then the bytes without "normalized", which the reader refuses.
-def colour_doc(normalized=True):
+# then, refused, the bytes without "normalized" and bytes for two of the three vertices.
+def colour_doc(normalized=True, colours=3):
     parts = tri + [(pack("4B", [[255, 0, 0, 255], [0, 51, 0, 255], [0, 0, 188, 128]]),
-                    dict({"componentType": UBYTE, "count": 3, "type": "VEC4"},
+                    dict({"componentType": UBYTE, "count": colours, "type": "VEC4"},
                          **({"normalized": True} if normalized else {}))),
                    (pack("3f", [[0.2, 0.5, 1], [1, 0.2, 0.5], [0.5, 1, 0.2]]),
                     {"componentType": FLOAT, "count": 3, "type": "VEC3"})]
@@ -137,6 +137,7 @@ def colour_doc(normalized=True):
 
 write("colours.gltf", text(colour_doc()))
 write("bad-colour.gltf", text(colour_doc(normalized=False)))
+write("bad-colour-count.gltf", text(colour_doc(colours=2)))
 
 # A textured quad, its texture coordinates unsigned shorts normalized, its indices bytes, its
 # picture moved, turned and scaled by KHR_texture_transform.
