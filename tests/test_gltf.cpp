@@ -306,6 +306,7 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       {"bad-accessor.gltf", "POSITION accessor 0: 25 elements run past its buffer view at line 53"},
       {"bad-colour.gltf", "COLOR_0 of integers that are not normalized at line 28"},
       {"bad-colour-count.gltf", "attributes of unequal counts at line 28"},
+      {"bad-texcoord.gltf", "attributes of unequal counts at line 40"},
       {"bad-stride.gltf", "buffer view 0: stride 11 is less than the 12-byte element at line 89"},
       {"bad-cycle.gltf", "node 1 lies on a cycle at line 19"},
       {"bad-parents.gltf", "node 2 has two parents (0 and 1) at line 21"},

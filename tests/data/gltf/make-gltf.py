@@ -189,6 +189,9 @@ write("bad-accessor.gltf", text(embedded(*cube_doc(positions={
     "componentType": FLOAT, "count": 25, "type": "VEC3"}))))
 write("bad-stride.gltf", text(embedded(*cube_doc(view_stride=11))))
 doc, blob = cube_doc()
+doc["accessors"][2]["count"] = 23  # texture coordinates for all but the last vertex
+write("bad-texcoord.gltf", text(embedded(doc, blob)))
+doc, blob = cube_doc()
 doc["nodes"] = [{"name": "A", "mesh": 0}, {"name": "B", "children": [2]}, {"name": "C", "children": [1]}]
 doc["scenes"] = [{"nodes": [0]}]
 write("bad-cycle.gltf", text(embedded(doc, blob)))
