@@ -102,12 +102,13 @@ std::string dump(const kroMesh *meshes, int count) {
   return text;
 }
 
-// The three forms give the same rows: the node's scale (1, 2, 1), quarter turn about y and
-// translation applied, the file's normals turned to equal the faces' (the winding kept), v
-// turned upward; the material, and the default after it.
+// The four forms (one interleaved) give the same rows: the node's scale (1, 2, 1), quarter turn
+// about y and translation applied, the file's normals turned to equal the faces' (the winding
+// kept), v turned upward; the material, and the default after it.
 TEST_F(GltfTest, CubeAsTextEmbeddedAndBinaryGivesTheSameTrianglesAndMaterials) {
   std::string first;
-  for (const char *name : {"cube.gltf", "cube-embedded.gltf", "cube.glb"}) {
+  for (const char *name :
+       {"cube.gltf", "cube-embedded.gltf", "cube.glb", "cube-interleaved.gltf"}) {
     kroMesh *meshes = nullptr;
     ASSERT_EQ(kroLoadMeshArrayFromGLTF(&meshes, (kData + name).c_str()), 1) << name;
     std::string text = dump(meshes, 1);

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Writes the glTF test files of this folder: run it here (python3 make-gltf.py) to make them
-again. A cube three ways (.gltf with cube.bin, .gltf with an embedded buffer, .glb), a node
-tree, vertex colours, a textured quad (.gltf naming a PNG of tests/data, .glb holding it,
-another .glb holding a blue picture) and hostile files, each with one fault the reader must
-refuse."""
+again. A cube four ways (.gltf with cube.bin, .gltf with an embedded buffer, .glb, .gltf with
+positions and normals interleaved), a node tree, vertex colours, a textured quad (.gltf naming a
+PNG of tests/data, .glb holding it, another .glb holding a blue picture) and hostile files, each
+with one fault the reader must refuse."""
 import base64
 import json
 import math
@@ -104,6 +104,13 @@ write("cube.bin", blob)
 write("cube.gltf", text(dict(doc, buffers=[{"byteLength": len(blob), "uri": "cube.bin"}])))
 write("cube-embedded.gltf", text(embedded(*cube_doc())))
 write("cube.glb", glb(*cube_doc()))
+# Positions and normals interleaved in one view (stride 24), the last normal ending it.
+doc, blob = cube_doc()
+pos, nrm, uv, idx = cube()
+blob = pack("6f", [p + n for p, n in zip(pos, nrm)]) + blob[576:]
+doc["bufferViews"][0].update(byteLength=576, byteStride=24)
+doc["accessors"][1].update(bufferView=0, byteOffset=12)
+write("cube-interleaved.gltf", text(embedded(doc, blob)))
 
 # A node tree: Parent (turned 90 degrees about z, moved 10 along x) holds Child (moved 1 along x,
 # scaled 2); Mirror (x scaled -1) is a second root. All three show one triangle facing +z,
