@@ -102,12 +102,13 @@ std::string dump(const kroMesh *meshes, int count) {
   return text;
 }
 
-// The three forms give the same rows: the node's scale (1, 2, 1), quarter turn about y and
-// translation applied, the file's normals turned to equal the faces' (the winding kept), v
-// turned upward; the material, and the default after it.
+// The four forms (one interleaved) give the same rows: the node's scale (1, 2, 1), quarter turn
+// about y and translation applied, the file's normals turned to equal the faces' (the winding
+// kept), v turned upward; the material, and the default after it.
 TEST_F(GltfTest, CubeAsTextEmbeddedAndBinaryGivesTheSameTrianglesAndMaterials) {
   std::string first;
-  for (const char *name : {"cube.gltf", "cube-embedded.gltf", "cube.glb"}) {
+  for (const char *name :
+       {"cube.gltf", "cube-embedded.gltf", "cube.glb", "cube-interleaved.gltf"}) {
     kroMesh *meshes = nullptr;
     ASSERT_EQ(kroLoadMeshArrayFromGLTF(&meshes, (kData + name).c_str()), 1) << name;
     std::string text = dump(meshes, 1);
@@ -305,6 +306,8 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       {"bad-index.gltf", "index 24 (corner 5) past the 24 vertices at line 40"},
       {"bad-accessor.gltf", "POSITION accessor 0: 25 elements run past its buffer view at line 53"},
       {"bad-colour.gltf", "COLOR_0 of integers that are not normalized at line 28"},
+      {"bad-colour-count.gltf", "attributes of unequal counts at line 28"},
+      {"bad-texcoord.gltf", "attributes of unequal counts at line 40"},
       {"bad-stride.gltf", "buffer view 0: stride 11 is less than the 12-byte element at line 89"},
       {"bad-cycle.gltf", "node 1 lies on a cycle at line 19"},
       {"bad-parents.gltf", "node 2 has two parents (0 and 1) at line 21"},
@@ -471,6 +474,8 @@ TEST_F(GltfTest, BlenderExportsStandAndShowAsBlenderRendersThem) {
         std::vector<uint8_t> picture = draw(alone, kUnlit, mirror);
         bool shown = std::count(picture.begin(), picture.end(), 0) < (long)picture.size();
         EXPECT_EQ(shown, mirror > 0 || !glb.materials[m].one_sided) << name << m;
+        for (int k = 0; mirror > 0 && k < 3; k++) // no texture coordinates: the colour, unpictured
+          EXPECT_NEAR(picture[3 * (kW * kH + kW) / 2 + k], glb.materials[m].diffuse[k] * 255, 1);
       }
     }
     EXPECT_EQ(sides, name == "materials" ? "111101" : name == "nodes" ? "00001" : "01") << name;
@@ -538,6 +543,7 @@ TEST_F(GltfTest, IndexedFormKeepsTheTrianglesAndDrawsTheSamePictures) {
   glGenBuffers(1, &buffer);
   glBindBuffer(GL_ARRAY_BUFFER, buffer);
   glBufferData(GL_ARRAY_BUFFER, 64, nullptr, GL_STATIC_DRAW);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffer);
   glClientActiveTexture(GL_TEXTURE1);
   const std::string ase = std::string(KRO_TEST_DATA) + "/ase/exported_shapes.ase";
   const std::string obj = std::string(KRO_TEST_DATA) + "/obj/";
@@ -579,17 +585,18 @@ TEST_F(GltfTest, IndexedFormKeepsTheTrianglesAndDrawsTheSamePictures) {
     kroFitMeshes(indexed.meshes, indexed.mesh_count, &y);
     for (int m = 0; m < rows.mesh_count; m++)
       EXPECT_EQ(differingCorners(rows.meshes[m], indexed.meshes[m]), 0) << path << " fitted";
-    GLint bound = 0, unit = 0;
+    GLint bound = 0, unit = 0, elements = 0;
     glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &bound);
+    glGetIntegerv(GL_ELEMENT_ARRAY_BUFFER_BINDING, &elements);
     glGetIntegerv(GL_CLIENT_ACTIVE_TEXTURE, &unit);
-    EXPECT_TRUE(bound == (GLint)buffer && unit == GL_TEXTURE1 && !glIsEnabled(GL_VERTEX_ARRAY) &&
-                !glIsEnabled(GL_NORMAL_ARRAY))
-        << bound << " " << unit;
+    EXPECT_TRUE(bound == (GLint)buffer && elements == bound && unit == GL_TEXTURE1 &&
+                !glIsEnabled(GL_VERTEX_ARRAY) && !glIsEnabled(GL_NORMAL_ARRAY))
+        << bound << " " << elements << " " << unit;
     kroFreeScene(&rows);
     kroFreeScene(&indexed);
   }
   glClientActiveTexture(GL_TEXTURE0);
-  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glBindBuffer(GL_ARRAY_BUFFER, 0), glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
   glDeleteBuffers(1, &buffer);
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   glViewport(0, 0, 64, 64);

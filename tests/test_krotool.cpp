@@ -185,7 +185,8 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
   kroTestWriteFile(dir + "/odd.obj", "o back\\slash \"q\"\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   EXPECT_TRUE(kroTestHas(krotool("mesh-src " + dir + "/odd.obj X").out,
                          "(node_name,\"back\\\\slash \\\"q\\\"\");"));
-  // A glTF file's table: its picture file and transform, then the default material; its scene.
+  // A glTF file's table: its picture file and transform, then the default material; its scene
+  // and its texture coordinates (normalized shorts: 65535 is 1, v turned upward).
   kroTestOutcome gltf = krotool("mesh-src " KRO_TEST_DATA "/gltf/quad.gltf Quad --materials " +
                                 dir + "/quad.h --table " + dir + "/quad_scene.h");
   ASSERT_EQ(gltf.status, 0) << gltf.err;
@@ -193,7 +194,8 @@ TEST(KrotoolMeshSrc, NotesMaterialsAndWritesTheirTable) {
                          "/kinds/c0d02i-11x9.png\", {1.107008f, -0.398157f}, {2.000000f, 2.0"
                          "00000f}, 0.500000f},\n    {1, \"\", {1.000000f, 1.000000f, 1.000"));
   EXPECT_TRUE(kroTestHas(kroTestReadFile(dir + "/quad_scene.h"),
-                         "{\"Quad\", loadMeshQuad, 2, 0, {{-1.0f, -1.0f, 0.0f}, {1.0f, 1.0f"));
+                         "{\"Quad\", loadMeshQuad, 2, 0, {{-1.0f, -1.0f, 0.0f}, {1.0f, 1.0f") &&
+              kroTestHas(gltf.out, "[0][1]=0.0f;\n\t(*tc)[0][2]=1.0f;\n\t(*tc)[0][3]=0.0f;"));
 }
 
 // png-info gives the engine's verdict (kroCheckPNG, whose reasons test_image
@@ -404,7 +406,7 @@ TEST(KrotoolAseInfo, ListsAnExportersFileAndRefusesOtherFiles) {
               kroTestHas(blender.out, "opacity 1.0000, one-sided\n  material 4 \"Purple\": "
                                       "diffuse 0.6652 0.2478 0.7354, opacity 1.0000\n"))
       << blender.out;
-  kroTestWriteFile(text, "# notes\nhello\n");
+  kroTestWriteFile(text, "# notes\nsolid cube\n"); // as STL begins
   kroTestOutcome notes = krotool("scene-info " + text);
   EXPECT_TRUE(notes.status == 1 && notes.out.empty() &&
               kroTestHas(notes.err, ": not a scene file of a known format (ASE, OBJ, glTF)\n"));

@@ -131,14 +131,17 @@ TEST_F(ObjTest, ATexturedMaterialWithoutKdShowsItsPicture) {
   // Drawn lit and unlit while unit 1 is active: unit 0 is left with texture 0 and the identity
   // (the map's scale undone), unit 1 active again; a reference past the materials (a textured
   // one stands there) keeps the colour set before.
-  kroMaterial two[2] = {m, m};
+  kroMaterial two[2] = {m, m}; // pictured, drawn white (lit or unlit) whatever their colour
+  two[0].diffuse[1] = 0.5f;
   kroMesh past = quad;
   past.material_ref = 1;
   const std::vector<float> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
   for (auto draw : {kroDrawMesh, kroDrawMeshUnlit}) {
     GLint unit = 0, bound = -1;
-    float matrix[16], ambient[4];
-    glActiveTexture(GL_TEXTURE1), draw(&quad, scene.materials, 1);
+    float matrix[16], ambient[4], colour[4];
+    glActiveTexture(GL_TEXTURE1), draw(&quad, two, 1);
+    glGetMaterialfv(GL_FRONT, GL_AMBIENT, ambient), glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_EQ(draw == kroDrawMesh ? ambient[1] : colour[1], 1.0f);
     kroSetLightMaterialColor(0.25f, 0.5f, 0.75f), kroDrawMesh(&past, two, 1);
     glGetIntegerv(GL_ACTIVE_TEXTURE, &unit), glActiveTexture(GL_TEXTURE0);
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound), glGetFloatv(GL_TEXTURE_MATRIX, matrix);
@@ -190,7 +193,8 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
       {"v 0 0 0\nvt 0 0\nvn 0 0 1\nf 1/1/1/1 1 1\n",
        in + "a face's corner is not v, v/vt, v//vn or v/vt/vn at line 4"},
       {"v 0 0 0\nf 1 \\\n 1\n", in + "a face has 2 corners (at least 3) at line 3"},
-      {"v 0 0 1e39\n", in + "positions: not a finite number at line 1"},
+      {"#" + std::string(8000, '-') + "\nv 0 0 1e39\n", // an exporter's long header
+       in + "positions: not a finite number at line 2"},
       {"vt 0 x\n", in + "texture coordinates: not a finite number at line 1"},
       {std::string("v 0 0 0\0\n", 9),
        "Error in reading OBJ scene from " + obj + ": a zero byte (not a text)"},

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Writes the glTF test files of this folder: run it here (python3 make-gltf.py) to make them
-again. A cube three ways (.gltf with cube.bin, .gltf with an embedded buffer, .glb), a node
-tree, vertex colours, a textured quad (.gltf naming a PNG of tests/data, .glb holding it,
-another .glb holding a blue picture) and hostile files, each with one fault the reader must
-refuse."""
+again. A cube four ways (.gltf with cube.bin, .gltf with an embedded buffer, .glb, .gltf with
+positions and normals interleaved), a node tree, vertex colours, a textured quad (.gltf naming a
+PNG of tests/data, .glb holding it, another .glb holding a blue picture) and hostile files, each
+with one fault the reader must refuse."""
 import base64
 import json
 import math
@@ -104,6 +104,13 @@ write("cube.bin", blob)
 write("cube.gltf", text(dict(doc, buffers=[{"byteLength": len(blob), "uri": "cube.bin"}])))
 write("cube-embedded.gltf", text(embedded(*cube_doc())))
 write("cube.glb", glb(*cube_doc()))
+# Positions and normals interleaved in one view (stride 24), the last normal ending it.
+doc, blob = cube_doc()
+pos, nrm, uv, idx = cube()
+blob = pack("6f", [p + n for p, n in zip(pos, nrm)]) + blob[576:]
+doc["bufferViews"][0].update(byteLength=576, byteStride=24)
+doc["accessors"][1].update(bufferView=0, byteOffset=12)
+write("cube-interleaved.gltf", text(embedded(doc, blob)))
 
 # A node tree: Parent (turned 90 degrees about z, moved 10 along x) holds Child (moved 1 along x,
 # scaled 2); Mirror (x scaled -1) is a second root. All three show one triangle facing +z,
@@ -122,10 +129,11 @@ write("hierarchy.gltf", text(embedded(doc, blob)))
 
 # Vertex colours on that triangle: as normalized unsigned bytes with alpha (full red, green 51,
 # blue 188), and as float triples (0.2, 0.5 and 1 turned about, one a NaN, read as 0) on a
-# primitive without normals; then the bytes without "normalized", which the reader refuses.
-def colour_doc(normalized=True):
+# primitive without normals; then, refused, the bytes without "normalized" and bytes for two of
+# the three vertices.
+def colour_doc(normalized=True, colours=3):
     parts = tri + [(pack("4B", [[255, 0, 0, 255], [0, 51, 0, 255], [0, 0, 188, 128]]),
-                    dict({"componentType": UBYTE, "count": 3, "type": "VEC4"},
+                    dict({"componentType": UBYTE, "count": colours, "type": "VEC4"},
                          **({"normalized": True} if normalized else {}))),
                    (pack("3f", [[0.2, 0.5, 1], [1, 0.2, 0.5], [0.5, float("nan"), 0.2]]),
                     {"componentType": FLOAT, "count": 3, "type": "VEC3"})]
@@ -137,6 +145,7 @@ def colour_doc(normalized=True):
 
 write("colours.gltf", text(colour_doc()))
 write("bad-colour.gltf", text(colour_doc(normalized=False)))
+write("bad-colour-count.gltf", text(colour_doc(colours=2)))
 
 # A textured quad, its texture coordinates unsigned shorts normalized, its indices bytes, its
 # picture moved, turned and scaled by KHR_texture_transform.
@@ -187,6 +196,9 @@ write("bad-index.gltf", text(embedded(*cube_doc(indices=idx[:5] + [24] + idx[6:]
 write("bad-accessor.gltf", text(embedded(*cube_doc(positions={
     "componentType": FLOAT, "count": 25, "type": "VEC3"}))))
 write("bad-stride.gltf", text(embedded(*cube_doc(view_stride=11))))
+doc, blob = cube_doc()
+doc["accessors"][2]["count"] = 23  # texture coordinates for all but the last vertex
+write("bad-texcoord.gltf", text(embedded(doc, blob)))
 doc, blob = cube_doc()
 doc["nodes"] = [{"name": "A", "mesh": 0}, {"name": "B", "children": [2]}, {"name": "C", "children": [1]}]
 doc["scenes"] = [{"nodes": [0]}]
