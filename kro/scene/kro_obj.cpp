@@ -101,7 +101,7 @@ static inline int kroObjBlank(char c) {
 }
 
 /* Past blanks and line continuations (counted as lines) */
-static const char *kroPassObjBlanks(kroObjText *text, const char *p) {
+static const char *kroPassObjBlanksAndJoins(kroObjText *text, const char *p) {
   for (;;) {
     while (kroObjBlank(*p))
       p++;
@@ -110,6 +110,12 @@ static const char *kroPassObjBlanks(kroObjText *text, const char *p) {
     p += p[1] == '\n' ? 2 : 3;
     text->line++;
   }
+}
+
+/* The same, a single space (between numbers) passed at once */
+static inline const char *kroPassObjBlanks(kroObjText *text, const char *p) {
+  p += *p == ' ';
+  return kroObjBlank(*p) || *p == '\\' ? kroPassObjBlanksAndJoins(text, p) : p;
 }
 
 /* Whether p stands where a word ends: a blank, a line end, a continuation, the end, a comment */
@@ -203,10 +209,9 @@ typedef struct kroObjList {
   int count, room;
 } kroObjList;
 
-static int kroGrowObjList(kroObjList *list, int size, int limit, kroObjText *text,
-                          const char *what) {
-  if (list->count < list->room)
-    return 1;
+/* Room for one entry more: doubled when full; 0 after a report. */
+static int kroGrowFullObjList(kroObjList *list, int size, int limit, kroObjText *text,
+                              const char *what) {
   if (list->count >= limit) {
     kroFailObj(text, "more than %d %s", limit, what);
     return 0;
@@ -223,6 +228,11 @@ static int kroGrowObjList(kroObjList *list, int size, int limit, kroObjText *tex
   list->data = data;
   list->room = room;
   return 1;
+}
+
+static inline int kroGrowObjList(kroObjList *list, int size, int limit, kroObjText *text,
+                                 const char *what) {
+  return list->count < list->room || kroGrowFullObjList(list, size, limit, text, what);
 }
 
 /* ---- MTL libraries ---- */
@@ -451,8 +461,8 @@ static int kroFindObjMaterial(kroObjWalk *walk, const char *name) {
 
 /* One index of a corner: 1-based from the first entry, or negative from the last read so far;
  * null after a report. */
-static const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int count, const char *list,
-                                   int *index) {
+static const char *kroReadObjIndexSlowly(kroObjWalk *walk, const char *p, int count,
+                                         const char *list, int *index) {
   int negative = *p == '-', digits = 0;
   long value = 0;
   for (p += negative; *p >= '0' && *p <= '9'; p++, digits++)
@@ -469,6 +479,19 @@ static const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int count, c
     return p;
   }
   return nullptr;
+}
+
+/* The same; a positive index within the list read at once. */
+static inline const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int count,
+                                          const char *list, int *index) {
+  const char *q = p;
+  long value = 0;
+  while (*q >= '0' && *q <= '9' && value <= KRO_ASE_MAX_COUNT)
+    value = value * 10 + (*q++ - '0');
+  if (q == p || (*q >= '0' && *q <= '9') || value == 0 || value > count)
+    return kroReadObjIndexSlowly(walk, p, count, list, index);
+  *index = (int)value - 1;
+  return q;
 }
 
 /* The part's vertex for a corner, found in the chain of the vertices made at its position (of
