@@ -101,11 +101,18 @@ TEST_F(ObjTest, FansNegativeIndicesComputedNormalsAndUnknownMaterials) {
   for (int t = 0; t < 30000; t += 3)
     text += "f " + std::to_string(t + 1) + " " + std::to_string(t + 2) + " " +
             std::to_string(t + 3) + "\n";
+  // Indices of one to seven digits: 1,234,567 texture coordinates, u the number's last six.
+  char line[32];
+  for (int i = 1; i <= 1234567; i++)
+    text += (snprintf(line, sizeof line, "vt 0.%06d 0\n", i % 1000000), line);
+  text += "f 1/1 2/999999 3/1234567\n";
   kroTestWriteFile(many, text);
   EXPECT_EQ(load(many), "");
   ASSERT_EQ(scene.mesh_count, 1);
   for (int c = 0; c < 90000; c++)
     ASSERT_EQ(scene.meshes[0].op[c / 9][c % 9], want[c]) << c;
+  const float *u = scene.meshes[0].tc[10000];
+  EXPECT_TRUE(u[0] == 0.000001f && u[2] == 0.999999f && u[4] == 0.234567f) << u[4];
 }
 
 // A byte order mark before a keyword (both files), CR LF, a continued line, a missing library,
