@@ -808,6 +808,7 @@ int kroSceneFiles(const char *path, kroScenePath **files);
  * fewer than 3 corners, a value that is not a finite number, a map picture name over
  * KRO_MAP_NAME_CHARS, a material property before newmtl, more than KRO_ASE_MAX_COUNT of a
  * list, more than 4096 materials or 64 libraries, a zero byte, a file over KRO_OBJ_MAX_BYTES.
+ * A failed allocation (the smoothing's too) is reported and leaves the scene empty as well.
  * Returns the mesh count (0 for a file without faces: its materials are kept). */
 int kroLoadSceneFromOBJ(kroScene *scene, const char *path, int textures);
 
