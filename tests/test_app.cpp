@@ -235,7 +235,7 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
   // release and a press of one key at one time as the key held.
   kroTestRun(keyed + " space Home Tab Down Shift_L Down Right 1 period 7 BackSpace 5 Return i " +
              "Shift_L i Shift_L i Shift_L i Down Shift_L Down Shift_L Down Shift_L Down 9 Return " +
-             "Home Up Left Shift_L Left Delete minus 2 Return 7 Escape Return s");
+             "Home Up Left shift+Left Delete minus 2 Return 7 Escape Return s");
   EXPECT_TRUE(waitFor("grep -q 'not saved' " + log)) << kroTestReadFile(log);
   EXPECT_EQ(kroTestReadFile(sync), old);
   ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=unlimited").status, 0);
