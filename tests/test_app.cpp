@@ -23,12 +23,12 @@ namespace {
 
 // ---- the production the option tests run: this program with KRO_TEST_APP_PROBE set ----
 
-// Clears every frame to one colour; --quit-at-2, --escape-at-2, --resize-at-2, --seek-at-2,
-// --bar-at-2 and --loop-at-2 post the window's close, an Escape key, a new size of 40 x 30, a
-// Right or a Page Down key, or L twice during the second frame. Prints the size it was told of,
-// what it drew and the arguments left to it; --say takes a value. --song FILE plays a song file,
-// 10 ms a frame; --until S closes at S seconds. --keys: a window named keyed, for keys from
-// outside, printing the sync tracks x and y whenever their values change.
+// Clears every frame to one colour, its top-left text cell white; --quit-at-2, --escape-at-2,
+// --resize-at-2, --seek-at-2, --bar-at-2 and --loop-at-2 post the window's close, an Escape key, a
+// new size of 40 x 30, a Right or a Page Down key, or L twice during the second frame. Prints the
+// size it was told of, what it drew and the arguments left to it; --say takes a value. --song FILE
+// plays a song file, 10 ms a frame; --until S closes at S seconds. --keys: a window named keyed,
+// for keys from outside, printing the sync tracks x and y whenever their values change.
 int probeMain(int argc, char **argv) {
   kroApp app = {};
   app.windowed = 0; // --window is the tests' to give
@@ -103,6 +103,8 @@ int probeMain(int argc, char **argv) {
       SDL_Delay(10);
     glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
+    const float white[4] = {1, 1, 1, 1};
+    kroAppFillCells(&app, 0, 0, 1, 1, white);
     SDL_Event event = {};
     event.type = quit ? SDL_QUIT : resize ? SDL_VIDEORESIZE : SDL_KEYDOWN;
     event.key.keysym.sym = escape ? SDLK_ESCAPE
@@ -192,19 +194,19 @@ TEST(App, OptionsAndExitStatuses) {
   for (auto [path, width, height] : {std::tuple{shot, 64, 48}, {resized, 40, 30}}) {
     kroTestPng picture(path);
     ASSERT_EQ(picture.width * 1000 + picture.height, width * 1000 + height);
-    for (int y : {0, height - 1})
-      EXPECT_EQ(std::vector<int>(picture.at(width - 1, y), picture.at(width - 1, y) + 3),
-                std::vector<int>({51, 102, 153}));
+    for (auto [x, y, grey] : {std::tuple{width - 1, 0, -1}, {0, height - 1, -1}, {7, 7, 255}})
+      EXPECT_EQ(std::vector<int>(picture.at(x, y), picture.at(x, y) + 3),
+                grey < 0 ? std::vector<int>({51, 102, 153}) : std::vector<int>(3, grey));
   }
 }
 
 // ---- the sync editor, by keys from outside as a user types them ----
 
 // Paused at row 0 (a row is 0.25 s): down two rows, track y, 1.7 corrected to 1.5 as a key, its
-// interpolation twice on (step, linear, smooth); row 6: 9, taking row 4's linear; Home and one
-// row up, which stays at row 0; track x: its key deleted, -2 typed in, 7 typed and dropped with
-// Escape, Enter with nothing typed. The first save finds no room for
-// the file (a 16-byte limit) and must leave it whole; the second, with room, writes what was
+// interpolation round all four and back (linear, smooth, ramp, step); row 6: 9, taking row 4's
+// linear; Home, one row up and one beat back, which stay at row 0; track x: its key deleted, -2
+// typed in, 7 typed and dropped with Escape, Enter with nothing typed. The first save finds no room
+// for the file (a 16-byte limit) and must leave it whole; the second, with room, writes what was
 // typed, and the picture's values followed each edit; the editor is on the last frame's shot.
 TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
   std::string sync = kroTestTempPath("keyed.sync"), log = kroTestTempPath("keyed.log"),
@@ -232,8 +234,8 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
   // A Shift between two presses of one key: sent key events carry no time, and SDL reads a
   // release and a press of one key at one time as the key held.
   kroTestRun(keyed + " space Home Tab Down Shift_L Down Right 1 period 7 BackSpace 5 Return i " +
-             "Shift_L i Down Shift_L Down Shift_L Down Shift_L Down 9 Return Home Up Left Delete " +
-             "minus 2 Return 7 Escape Return s");
+             "Shift_L i Shift_L i Shift_L i Down Shift_L Down Shift_L Down Shift_L Down 9 Return " +
+             "Home Up Left shift+Left Delete minus 2 Return 7 Escape Return s");
   EXPECT_TRUE(waitFor("grep -q 'not saved' " + log)) << kroTestReadFile(log);
   EXPECT_EQ(kroTestReadFile(sync), old);
   ASSERT_EQ(kroTestRun("prlimit --pid " + pid + " --fsize=unlimited").status, 0);
@@ -253,7 +255,7 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
                kroSyncInterpolationName(key.interpolation));
       keys += line;
     }
-  EXPECT_EQ(keys, "x 0 -2 step\ny 2 1.5 smooth\ny 4 1 linear\ny 6 9 linear\ny 8 2 step\n");
+  EXPECT_EQ(keys, "x 0 -2 step\ny 2 1.5 step\ny 4 1 linear\ny 6 9 linear\ny 8 2 step\n");
   EXPECT_EQ(tracks.tempo, 60);
   kroFreeSyncTracks(&tracks);
   kroTestPng shot(log + ".png"); // the editor over the clear colour on the last frame
@@ -381,8 +383,9 @@ TEST(App, SoundtrackPlaysFromItsFrameAndMusicDecodesAsFfmpeg) {
 // then the file breaks. Every frame played is the new song's own render from its start (no
 // restart, to the sample), the new note included; the broken file is refused with its line and
 // the last good song plays on. --wav is `krotool song-wav` of the same song (a MIDI file through
-// krotool's import), --mute 2 and --solo 1 that of the song with channel 2 at volume 0. (SDL_Quit
-// unloads the GL driver, whose leftovers a leak check would blame on the windowed run.)
+// krotool's import), --mute 8,2 (no channel 8: not heard anyway) and --solo 1 that of the song with
+// channel 2 at volume 0. (SDL_Quit unloads the GL driver, whose leftovers a leak check would blame
+// on the windowed run.)
 TEST(App, PlayerReloadsAtItsRowAndRendersAsKrotoolWithChannelsMuted) {
   auto song = [](const char *last, const char *b_volume) {
     return "song\nrows 16\ntempo 960\ninstrument t\nwave saw\nchannel a\nchannel b\nvolume " +
@@ -439,7 +442,7 @@ TEST(App, PlayerReloadsAtItsRowAndRendersAsKrotoolWithChannelsMuted) {
   kroTestWriteFile(path + ".b", song("5", "0"));
   const std::pair<std::string, std::string> same[] = {
       {path, KROTOOL_PATH " song-wav " + wav + " " + path},
-      {path + " --mute 2", KROTOOL_PATH " song-wav " + wav + " " + path + ".b"},
+      {path + " --mute 8,2", KROTOOL_PATH " song-wav " + wav + " " + path + ".b"},
       {path + " --solo 1", KROTOOL_PATH " song-wav " + wav + " " + path + ".b"},
       {midi, "(" KROTOOL_PATH " midi-song " + midi + " -o " + path +
                  ".m && " KROTOOL_PATH " song-wav " + wav + " " + path + ".m)"}};

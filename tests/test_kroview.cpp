@@ -862,8 +862,8 @@ int panelRows(const kroTestPng &png) {
 // then the file put in the link's place, and the shader folder to a copy put in its place.
 // Screenshots (SIGUSR1 as F12) take the first free kroview-NNNN.png, passing over a dangling link,
 // and match
-// --shot's frame under the overlay (its frame rate differs). F12 and Escape (sent to every kroview
-// window) save one more and end it; SIGTERM ends it at once.
+// --shot's frame under the overlay (its frame rate differs), turned by Left as by --yaw. F12 and
+// Escape (sent to every kroview window) save one more and end it; SIGTERM ends it at once.
 TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
   for (const std::string how : {"", "--watch-poll"}) {
     SCOPED_TRACE(how);
@@ -893,6 +893,14 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     int rows = panelRows(before) + 2; // under the overlay: pixels more than rounding apart
     auto under = [&](int, int y) { return y >= rows; };
     EXPECT_LT(differing(before, made, 8, under), 400 * 200 / 300);
+    if (!how.empty()) { // Left: 5 degrees less yaw, nearer --yaw 20's picture than 30's (as framed)
+      kroTestRun("for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id "
+                 "Left; done");
+      live.shot(); // the key taken by the next one
+      kroTestPng turned = live.shot();
+      EXPECT_LT(differing(turned, shot(model, options + " --yaw 20", 400, 200), 8, under),
+                differing(turned, shot(model, options + " --yaw 30", 400, 200), 8, under));
+    }
 
     replaceFile(target, kroTestReadFile(kData + "tall_box.ase")); // an orange box
     live.waitFor("kroview: reloaded " + model);
