@@ -233,6 +233,11 @@ TEST_F(GltfTest, NodesCamerasLightsAndAnimationsSampledAtAnyTime) {
             "Warning: " + path + ", animation 0: 1 channel of morph target weights passed over\n");
   ASSERT_TRUE(scene.node_count == 6 && scene.camera_count == 2 && scene.light_count == 3 &&
               scene.animation_count == 1 && scene.mesh_count == 1);
+  kroScene alone{}; // the node reader alone: the same lists, no meshes
+  kroTestCaptured([&] { EXPECT_EQ(kroLoadNodesFromGLTF(&alone, path.c_str()), 6); });
+  EXPECT_TRUE(alone.camera_count == 2 && alone.light_count == 3 && alone.animation_count == 1 &&
+              !alone.meshes && !strcmp(alone.nodes[5].name, "Spot"));
+  kroFreeScene(&alone);
   const int want[6][5] = {{-1, -1, -1, -1, 0}, {0, -1, 0, -1, 1}, {0, 0, -1, -1, 1},
                           {-1, -1, -1, 0, 0},  {-1, -1, 0, 1, 0}, {-1, -1, 1, 2, 0}};
   for (int i = 0; i < 6; i++) {
@@ -389,6 +394,61 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       EXPECT_TRUE(kroLoadMaterialsFromGLTF(&materials, path.c_str(), 0) == 2 &&
                   materials[0].one_sided == 1);
     kroFreeMaterials(&materials, 2);
+  }
+  // The cube with one fault at a time, each refused with its reason and the line it stands on.
+  const char *faults[][3] = {
+      {"\"version\": \"2.0\"", "\"version\": \"1.0\"", "not glTF 2.x (asset.version) at line 2"},
+      {"\"nodes\": [\n    0\n   ]", "\"nodes\": 0", "\"nodes\" is not an array at line 8"},
+      {"\"nodes\": [\n    0\n   ]", "\"nodes\": [1]", "scene node 0 is not a node index at line 8"},
+      {"\"scene\": 0", "\"scene\": 1", "\"scene\" is not a whole number from 0 to 0"},
+      {"\"mesh\": 0", "\"mesh\": 1", "\"mesh\" is not a whole number from 0 to 0 at line 15"},
+      {"\"mesh\": 0", "\"mesh\": 0, \"children\": [0]",
+       "node 0 is its own child (a cycle) at line 15"},
+      {"0.7071067811865476,\n    0,\n    0.7071067811865476", "0, 0, 0",
+       "\"rotation\" is the zero quaternion at line 15"},
+      {"\"primitives\"", "\"primitive\"", "a mesh without \"primitives\" at line 37"},
+      {"\"attributes\"", "\"attribute\"", "a primitive without \"attributes\" at line 40"},
+      {"\"indices\": 3,", "\"indices\": 3, \"mode\": 1,",
+       "primitive mode 1: only triangles (4) are read at line 40"},
+      {"\"POSITION\": 0", "\"POSITION\": 4", "POSITION accessor 4 of 4"},
+      {"\"material\": 0", "\"material\": 1",
+       "\"material\" is not a whole number from 0 to 0 at line 40"},
+      {"\"count\": 36", "\"count\": 35", "35 corners do not make whole triangles at line 40"},
+      {"\"type\": \"VEC2\"", "\"type\": \"VEC3\"", "TEXCOORD_0 accessor 2 is not VEC2 at line 75"},
+      {"\"componentType\": 5123", "\"componentType\": 5126",
+       "indices accessor 3: component type 5126 not read at line 81"},
+      {"\"bufferView\": 3", "\"bufferView\": 3, \"sparse\": {}",
+       "sparse accessors are not read at line 81"},
+      {"\"byteLength\": 72", "\"byteLength\": 80",
+       "buffer view 3 runs past its buffer's 840 bytes at line 104"},
+      {"base64,", "base64,*", "a data: URI that is not base64 at line 111"}};
+  for (auto &f : faults) {
+    std::string text = cube, path = cut + "fault.gltf";
+    kroTestWriteFile(path, text.replace(text.find(f[0]), strlen(f[0]), f[1]));
+    kroMesh *meshes = nullptr;
+    kroTestExpectReport([&] { EXPECT_EQ(kroLoadMeshArrayFromGLTF(&meshes, path.c_str()), 0); },
+                        "Error in reading glTF from " + path +
+                            " in function kroLoadMeshArrayFromGLTF(..): " + f[2] + "\n");
+  }
+  // The cube's container with one fault: its version, its first chunk's kind, cut within its
+  // header, and cut within the header of the chunk after the JSON (the total length kept right).
+  const std::string glb = kroTestReadFile(kData + "cube.glb");
+  const uint32_t json = (uint8_t)glb[12] | (uint8_t)glb[13] << 8, cut_at = 20 + json + 4;
+  std::string version = glb, kind = glb, chunk = glb.substr(0, cut_at);
+  version[4] = 1, kind[16] = 'B', chunk[8] = (char)(cut_at & 0xFF), chunk[9] = (char)(cut_at >> 8);
+  chunk[10] = chunk[11] = 0;
+  const std::pair<std::string, std::string> containers[] = {
+      {version, "GLB version 1, not 2"},
+      {kind, "the first GLB chunk is not JSON"},
+      {glb.substr(0, 16), "GLB header cut off (16 bytes)"},
+      {chunk, "GLB chunk header cut off at byte " + std::to_string(20 + json)}};
+  for (auto &c : containers) {
+    std::string path = cut + "fault.glb";
+    kroTestWriteFile(path, c.first);
+    kroMesh *meshes = nullptr;
+    kroTestExpectReport([&] { EXPECT_EQ(kroLoadMeshArrayFromGLTF(&meshes, path.c_str()), 0); },
+                        "Error in reading glTF from " + path +
+                            " in function kroLoadMeshArrayFromGLTF(..): " + c.second + "\n");
   }
   kroTestExpectReport(
       [&] {
