@@ -23,10 +23,10 @@ void *kroAllocateZeroed(size_t bytes);
  * one; 0 disables. Returns how many allocations were made since the last call. */
 long kroFailAllocationAfter(long n);
 
-/* Bytes of a seekable stream from its start to its end, its position left
- * where it was; -1 when the stream cannot seek (a pipe, a terminal). A size
- * read this way bounds what a reader may allocate; the read itself still
- * checks every byte it gets. */
+/* Bytes of a seekable stream from its start to its end, its position left where it was; -1
+ * when the stream is not a regular file (a pipe, a terminal, a folder) or cannot seek. A size
+ * read this way bounds what a reader may allocate; the read itself still checks every byte it
+ * gets. */
 long kroStreamBytes(FILE *stream);
 
 /* Prints the formatted message to standard output as it stands (callers add

@@ -430,6 +430,12 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
                         "Error in reading glTF from " + path +
                             " in function kroLoadMeshArrayFromGLTF(..): " + f[2] + "\n");
   }
+  kroMesh *none = nullptr; // a folder opens, but is no file
+  const std::string folder = kroTestTempFolder("gltf-folder");
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadMeshArrayFromGLTF(&none, folder.c_str()), 0); },
+                      "Error in reading glTF from " + folder +
+                          " in function kroLoadMeshArrayFromGLTF(..): cannot be opened or is "
+                          "not a file\n");
   // The cube's container with one fault: its version, its first chunk's kind, cut within its
   // header, and cut within the header of the chunk after the JSON (the total length kept right).
   const std::string glb = kroTestReadFile(kData + "cube.glb");

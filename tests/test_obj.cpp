@@ -113,6 +113,11 @@ TEST_F(ObjTest, FansNegativeIndicesComputedNormalsAndUnknownMaterials) {
     ASSERT_EQ(scene.meshes[0].op[c / 9][c % 9], want[c]) << c;
   const float *u = scene.meshes[0].tc[10000];
   EXPECT_TRUE(u[0] == 0.000001f && u[2] == 0.999999f && u[4] == 0.234567f) << u[4];
+  // Numbers in other forms (an exponent, a plus sign) read as strtof reads them.
+  kroTestWriteFile(many, "v 1e2 -2.5E-1 +3\nv 0 0 0\nv 0 1 0\nf 1 2 3\n");
+  EXPECT_EQ(load(many), "");
+  EXPECT_TRUE(scene.meshes[0].op[0][0] == 100 && scene.meshes[0].op[0][1] == -0.25f &&
+              scene.meshes[0].op[0][2] == 3);
 }
 
 // A byte order mark before a keyword (both files), CR LF, a continued line, a missing library,
@@ -209,6 +214,8 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
                                ": a material property before the first newmtl at line 2"},
       {"mtllib bad.mtl\n", "Error in reading materials from " + mtl +
                                ": a map's picture name is longer than 259 characters at line 2"},
+      {"mtllib " + std::string(4090, 'l') + "\n",
+       in + "a material library's path is longer than 4095 characters at line 1"},
   };
   int hooks = 0;
   for (const auto &[text, message] : cases) {
@@ -219,6 +226,14 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
     EXPECT_TRUE(!scene.meshes && !scene.materials && scene.mesh_count == 0);
     EXPECT_EQ(kroTestHookCalls, ++hooks);
   }
+  // A library holding a zero byte, and a folder given as the OBJ file itself.
+  kroTestWriteFile(obj, "mtllib bad.mtl\n");
+  kroTestWriteFile(mtl, std::string("newmtl x\0\n", 10));
+  EXPECT_EQ(load(obj), "Error in reading materials from " + mtl + ": a zero byte (not a text)\n");
+  const std::string folder = kroTestTempFolder("obj-folder");
+  EXPECT_EQ(kroTestCaptured([&] { kroLoadSceneFromOBJ(&scene, folder.c_str(), 0); }),
+            "Error in reading OBJ scene from " + folder + ": the file is not a regular file\n");
+  EXPECT_EQ(kroTestHookCalls, hooks += 2);
   // In either form: ngon.obj's meshes give no normals, so the indexed form makes rows and turns
   // them.
   for (std::string name : {"two_objects", "ngon"})

@@ -10,6 +10,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/mman.h>
 
 kroErrorFuncType kroErrorFunc = nullptr;
@@ -63,6 +64,9 @@ long kroFailAllocationAfter(long n) {
 }
 
 long kroStreamBytes(FILE *stream) {
+  struct stat status; /* a folder opens too, and seeks to a size of its own */
+  if (fstat(fileno(stream), &status) == 0 && !S_ISREG(status.st_mode))
+    return -1;
   long position = ftell(stream);
   if (position < 0 || fseek(stream, 0, SEEK_END) != 0)
     return -1;
