@@ -82,6 +82,7 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWritingAndNamesChosenObjects) {
       {"--auto --object 1st --object 3", "object 3 is chosen twice, as '1st' and as '3'"},
       {"--auto --frobnicate", "unknown option '--frobnicate'"},
       {"--auto --header", "--header needs a value"},
+      {"--auto --table", "--table needs a value"},
   };
   for (const auto &[arguments, reason] : refused) {
     expectRefusal("mesh-src" + files + " " + kNamed + " " + arguments, 2, reason);
@@ -92,6 +93,11 @@ TEST(KrotoolMeshSrc, RefusesUnclearRequestsBeforeWritingAndNamesChosenObjects) {
   EXPECT_FALSE(kroTestFileExists(out) || kroTestFileExists(header) ||
                kroTestFileExists(out + ".tmp"));
   EXPECT_EQ(krotool("mesh-src /no/such.ase X").status, 1);
+  expectRefusal("mesh-src " + kNamed + " --auto --bounds", 2,
+                "--bounds writes into the header: give --header OUT.h too");
+  const std::string faceless = kroTestTempPath("faceless.obj");
+  kroTestWriteFile(faceless, "v 0 0 0\n");
+  expectRefusal("mesh-src " + faceless + " --auto", 1, faceless + " holds no geometry object");
 
   // The objects chosen and the names their loaders get (--auto names are
   // checked, compiled, by test_ase).
