@@ -5,7 +5,10 @@
 #include "gl_context.h"
 
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace {
 
@@ -160,6 +163,23 @@ TEST_F(ShaderTest, SourcesKeepEveryByteAndInitBuildsTheFixedSetFromTheShaderFold
   kroLoadVertexShaderFromFile(&s, empty.c_str(), "#define B\n");
   EXPECT_EQ(vertexSource(s), "#define B\n");
   kroDestroyShader(&s);
+
+  // Through a pipe, whose size is not known: more than the first read's 4 KiB, grown as it comes;
+  // a folder opens but reads nothing, and is refused keeping the source held.
+  const std::string pipe = kroTestTempPath("shader.pipe"), big(10000, 'x');
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::thread writer([&] { kroTestWriteFile(pipe, big); });
+  kroLoadFragmentShaderFromFile(&s, pipe.c_str(), "//\n");
+  writer.join();
+  EXPECT_TRUE(s.fragment_length == 10003 && std::string(s.fragment_source, 10003) == "//\n" + big);
+  const std::string nothing = kroTestTempFolder("shader-folder");
+  kroTestExpectReport([&] { kroLoadFragmentShaderFromFile(&s, nothing.c_str(), nullptr); },
+                      "Error in reading fragmant shader from " + nothing + "\n");
+  EXPECT_EQ(s.fragment_length, 10003);
+  kroLoadFragmentShader(&s, "xyz"); // a text replaces what was held
+  EXPECT_TRUE(s.fragment_length == 3 && !strcmp(s.fragment_source, "xyz"));
+  kroDestroyShader(&s);
+  kroTestHookCalls = 0;
 
   kroLoadVertexShader(&s, "abc");
   EXPECT_EQ(s.vertex_source[3], '\0'); // a text copy keeps its terminator, uncounted
