@@ -233,7 +233,10 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
   const std::string folder = kroTestTempFolder("obj-folder");
   EXPECT_EQ(kroTestCaptured([&] { kroLoadSceneFromOBJ(&scene, folder.c_str(), 0); }),
             "Error in reading OBJ scene from " + folder + ": the file is not a regular file\n");
-  EXPECT_EQ(kroTestHookCalls, hooks += 2);
+  const std::string far = folder + "/" + std::string(600, 'f'); // a message past 512 bytes
+  EXPECT_EQ(load(far), "Error in reading scene from " + far +
+                           ": not a scene file of a known format (ASE, OBJ, glTF)\n");
+  EXPECT_EQ(kroTestHookCalls, hooks += 3);
   // In either form: ngon.obj's meshes give no normals, so the indexed form makes rows and turns
   // them.
   for (std::string name : {"two_objects", "ngon"})
