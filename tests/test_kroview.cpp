@@ -900,6 +900,20 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
       kroTestPng turned = live.shot();
       EXPECT_LT(differing(turned, shot(model, options + " --yaw 20", 400, 200), 8, under),
                 differing(turned, shot(model, options + " --yaw 30", 400, 200), 8, under));
+      // G shows the grid, then G and E swap it for the edges: each picture nearest its option's.
+      const std::string turn = options + " --yaw 20";
+      const kroTestPng grid = shot(model, turn + " --grid", 400, 200),
+                       edges = shot(model, turn + " --edges", 400, 200);
+      for (const char *keys : {"g", "g e"}) {
+        kroTestRun("for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id " +
+                   std::string(keys) + "; done");
+        live.shot();
+        kroTestPng seen = live.shot();
+        const int near[2] = {differing(seen, grid, 8, under), differing(seen, edges, 8, under)};
+        EXPECT_LT(near[keys[1] != 0], near[keys[1] == 0]) << keys;
+      }
+      kroTestRun("for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id e; "
+                 "done"); // edges off again
     }
 
     replaceFile(target, kroTestReadFile(kData + "tall_box.ase")); // an orange box
