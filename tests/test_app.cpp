@@ -453,6 +453,19 @@ TEST(App, PlayerReloadsAtItsRowAndRendersAsKrotoolWithChannelsMuted) {
     std::string ours = kroTestReadFile(wav + ".p");
     EXPECT_TRUE(ours.size() > 100000 && ours == kroTestReadFile(wav)) << ours.size();
   }
+  // Wrong options: a usage error (status 2) naming what is wrong, nothing written.
+  const std::pair<std::string, std::string> refused[] = {
+      {path + " --mute 0", "--mute needs channels 1..8 such as 1,3, not 0"},
+      {path + " --mute 1,9", "--mute needs channels 1..8 such as 1,3, not 1,9"},
+      {path + " --solo 1,2", "--solo needs one channel 1..8, not 1,2"},
+      {path + " --loud", "unknown option with --wav: --loud"},
+      {"", "one song or MIDI file is needed"}};
+  for (const auto &[arguments, reason] : refused) {
+    kroTestOutcome run = kroTestRun(KROPLAY_PATH " " + arguments + " --wav " + wav + ".r");
+    EXPECT_TRUE(run.status == 2 && kroTestHas(run.err, "kroplay: " + reason + "\n") &&
+                !kroTestFileExists(wav + ".r"))
+        << arguments << run.status << run.err;
+  }
 }
 
 // ---- text ----
