@@ -369,21 +369,21 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
       {"\"intensity\": 3", "\"intensity\": -3",
        "a negative intensity or a range not above 0 at line 229"},
       {"\"range\": 10", "\"range\": 0", "a negative intensity or a range not above 0 at line 239"}};
+  // `text` with its first `find` replaced by `put`, written to a file of the cut folder.
+  auto edited = [&](std::string text, const std::string &find, const std::string &put) {
+    const std::string path = cut + "edited.gltf";
+    kroTestWriteFile(path, text.replace(text.find(find), find.size(), put));
+    return path;
+  };
   const std::string animated = kroTestReadFile(kData + "animated.gltf");
-  for (auto &e : edits) {
-    std::string text = animated, path = cut + "edited.gltf";
-    text.replace(text.find(e[0]), strlen(e[0]), e[1]);
-    kroTestWriteFile(path, text);
-    refusedScene(path, e[2]);
-  }
+  for (auto &e : edits)
+    refusedScene(edited(animated, e[0], e[1]), e[2]);
   // "doubleSided" written false is one-sided; a value that is not true or false is refused.
   const std::string cube = kroTestReadFile(kData + "cube-embedded.gltf"),
                     red = "\"name\": \"Red\",";
   kroMaterial *materials = nullptr;
   for (const char *value : {"false", "1"}) {
-    std::string text = cube, path = cut + "sides.gltf";
-    kroTestWriteFile(
-        path, text.replace(text.find(red), red.size(), red + " \"doubleSided\": " + value + ","));
+    const std::string path = edited(cube, red, red + " \"doubleSided\": " + value + ",");
     if (!strcmp(value, "1"))
       kroTestExpectReport(
           [&] { EXPECT_EQ(kroLoadMaterialsFromGLTF(&materials, path.c_str(), 0), 0); },
@@ -423,8 +423,7 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
        "buffer view 3 runs past its buffer's 840 bytes at line 104"},
       {"base64,", "base64,*", "a data: URI that is not base64 at line 111"}};
   for (auto &f : faults) {
-    std::string text = cube, path = cut + "fault.gltf";
-    kroTestWriteFile(path, text.replace(text.find(f[0]), strlen(f[0]), f[1]));
+    const std::string path = edited(cube, f[0], f[1]);
     kroMesh *meshes = nullptr;
     kroTestExpectReport([&] { EXPECT_EQ(kroLoadMeshArrayFromGLTF(&meshes, path.c_str()), 0); },
                         "Error in reading glTF from " + path +
