@@ -299,6 +299,22 @@ TEST_F(GltfTest, NodesCamerasLightsAndAnimationsSampledAtAnyTime) {
   EXPECT_TRUE(fabs(at[0]) + fabs(at[1] - 2) + fabs(at[2] - 1) < 1e-5);
   kroTestExpectReport([&] { EXPECT_FALSE(kroSceneNodeMatrix(&scene, 0, 6, 0, m)); },
                       "Error in kroSceneNodeMatrix(..): node 6 of 6\n");
+  // The camera's steps made LINEAR, halfway between its keys; its rig scaled flat cannot be
+  // looked through.
+  std::string text = kroTestReadFile(path), edited = kroTestTempPath("linear.gltf");
+  text.replace(text.find("\"STEP\""), 6, "\"LINEAR\"");
+  text.replace(text.find("\"name\": \"Rig\","), 14, "\"name\": \"Rig\", \"scale\": [1, 0, 1],");
+  kroTestWriteFile(edited, text);
+  kroScene linear;
+  kroTestCaptured([&] { kroLoadScene(&linear, edited.c_str(), 0); });
+  EXPECT_EQ(kroSampleAnimation(&linear, 0, 0.5, poses), 3);
+  EXPECT_EQ(poses[1].translation[1], 1.5f);
+  EXPECT_EQ(kroSampleAnimation(&linear, 0, 1.75, poses), 3);
+  EXPECT_EQ(poses[1].translation[1], 2.75f);
+  kroTestExpectReport(
+      [&] { EXPECT_FALSE(kroSceneViewMatrix(&linear, 0, 1, 0.5, view)); },
+      "Error in kroSceneViewMatrix(..): node 1's world matrix cannot be inverted\n");
+  kroFreeScene(&linear);
   kroTestExpectReport([&] { EXPECT_EQ(kroSampleAnimation(&scene, 1, 0, poses), 0); },
                       "Error in kroSampleAnimation(..): animation 1 of 1\n");
   kroFreeScene(&scene);
