@@ -400,7 +400,8 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
     kroScaleObject(cube.op, 12, shapes[m][0], shapes[m][1], shapes[m][2]);
     kroTranslateObject(cube.op, 12, 30, -20, 10);
     kroComputeNormals(cube.op, cube.nc, cube.realn, 12, 0);
-    kroMesh mesh = {cube.op, cube.nc, cube.realn, cube.tc, 12, 0, "", nullptr, nullptr, 0, 0, nullptr, nullptr};
+    kroMesh mesh = {cube.op, cube.nc, cube.realn, cube.tc, 12,      0,      "",
+                    nullptr, nullptr, 0,          0,       nullptr, nullptr};
     kroBounds fit;
     kroMeshBounds(&mesh, 1, &fit), kroFitMeshes(&mesh, 1, &fit);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -429,6 +430,14 @@ TEST_F(DrawTest, LitDrawingLeavesItsStateAndLightsABoxOnceItHasNormalsInTheChose
     glReadPixels(0, 0, 64, 32, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
     EXPECT_GT(*std::max_element(rgb.begin(), rgb.end()), 150);
   }
+  // A point (no width, no height) gets a unit sphere's fit: the sphere just inside the narrower
+  // half field (the height's, 30 degrees), from the point's place.
+  const kroBounds point = {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, 0};
+  kroFrameBounds(&point, 30, 2);
+  float mv[16];
+  glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+  EXPECT_TRUE(mv[12] == -1 && mv[13] == -2 && fabs(mv[14] + 3 + 1 / sin(M_PI / 6)) < 1e-5)
+      << mv[14];
   glViewport(0, 0, 64, 64), glDisable(GL_DEPTH_TEST);
 }
 
