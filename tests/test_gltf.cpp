@@ -616,6 +616,7 @@ TEST_F(GltfTest, IndexedFormKeepsTheTrianglesAndDrawsTheSamePictures) {
   kroDestroyObject(&bare.op, 1);
   kroInit(kW, kH); // the lit drawing's programs: normals and pictures through them
   ASSERT_EQ(kroInitStatus(), 0);
+  kroTestUseCountingHook(); // kroInit cleared it
   kroFrameBufferObject fbo{};
   const int32_t size[2] = {kW, kH};
   ASSERT_EQ(kroCreateFrameBufferObject(&fbo, size, nullptr, 0), 0);
@@ -651,6 +652,16 @@ TEST_F(GltfTest, IndexedFormKeepsTheTrianglesAndDrawsTheSamePictures) {
       EXPECT_EQ(differingCorners(a, b), 0) << path << " " << a.node_name;
     }
     EXPECT_TRUE(!shared || vertices < corners) << path; // smooth meshes share their vertices
+    FILE *out = tmpfile(); // the loaders' writers take rows only: an indexed mesh is refused
+    for (auto write : {kroWriteSrcMeshFromRecord, kroWriteCompactSrcMeshFromRecord})
+      kroTestExpectReport([&] { EXPECT_EQ(write(&indexed.meshes[0], "Indexed", out), 0); },
+                          std::string("Error in writing mesh source in function ") +
+                              (write == kroWriteSrcMeshFromRecord
+                                   ? "kroWriteSrcMeshFromRecord"
+                                   : "kroWriteCompactSrcMeshFromRecord") +
+                              "(..): no mesh record with its rows\n");
+    EXPECT_EQ(ftell(out), 0);
+    fclose(out);
     kroBounds x, y;
     EXPECT_EQ(kroMeshBounds(rows.meshes, rows.mesh_count, &x),
               kroMeshBounds(indexed.meshes, indexed.mesh_count, &y));
