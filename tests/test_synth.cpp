@@ -173,6 +173,12 @@ TEST(Synth, RefusesSongsItCannotPlay) {
       {"instrument has a value out of range", [](OneNote *n) { n->ins.slide = 48.5f; }},
       {"channel has a value out of range", [](OneNote *n) { n->channel.pan_lfo_end = INFINITY; }},
       {"echo, reverb or master level is out of range", [](OneNote *n) { n->song.master = 17; }},
+      {"instruments are missing", [](OneNote *n) { n->song.instrument_count = 0; }},
+      {"pattern count is not 1..254", [](OneNote *n) { n->song.pattern_count = 255; }},
+      {"order list is missing", [](OneNote *n) { n->song.order = nullptr; }},
+      {"tempo is not 1..2646000 rows per minute", [](OneNote *n) { n->song.rows_per_minute = 0; }},
+      {"tempo is not 1..2646000 rows per minute",
+       [](OneNote *n) { n->song.rows_per_minute = 2646001; }},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.reason);
@@ -182,6 +188,10 @@ TEST(Synth, RefusesSongsItCannotPlay) {
     EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroStartSynth(&synth, &note.song), -1); }),
               std::string("Error in kroStartSynth(..): the song's ") + c.reason + "\n");
     EXPECT_EQ(synth.state, nullptr);
+    int64_t frames = 1; // nor rendered whole; a song of no tempo lasts no frames
+    EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroRenderSong(&note.song, 0, &frames), nullptr); }),
+              std::string("Error in kroStartSynth(..): the song's ") + c.reason + "\n");
+    EXPECT_TRUE(frames == 0 && (note.song.rows_per_minute || kroSongFrames(&note.song) == 0));
     float out[8] = {1, 1, 1, 1, 1, 1, 1, 1};
     kroRenderSynthFloat(&synth, out, 4);
     EXPECT_EQ(std::count(out, out + 8, 0.0f), 8);
@@ -261,6 +271,24 @@ TEST(Synth, IntroSongHitsOnEveryLandingSlicesAsAWholeAndIsWrittenAsAWavFile) {
   for (int16_t sample : samples)
     expected += le((uint16_t)sample, 2);
   EXPECT_TRUE(kroTestReadFile(path) == expected);
+  // Refused: a negative or 32-bit-overflowing length, a folder that is not there, a render
+  // longer than 2^30 frames; the file left as it was.
+  const std::pair<int64_t, std::string> wavs[] = {{-1, "with -1 frames for file: "},
+                                                  {1073741815, "with 1073741815 frames for file: "},
+                                                  {0, "during opening file: "}};
+  for (const auto &[count, reason] : wavs) {
+    std::string to = count ? path : path + "-none/a.wav";
+    EXPECT_EQ(
+        kroTestCaptured([&] { EXPECT_EQ(kroWriteWAV(to.c_str(), samples.data(), count), -1); }),
+        "Error in kroWriteWAV(..) " + reason + to + "\n");
+  }
+  EXPECT_TRUE(kroTestReadFile(path) == expected);
+  EXPECT_EQ(kroTestCaptured(
+                [&] { EXPECT_EQ(kroRenderSong(&zk_song, (int64_t)1 << 30, &frames), nullptr); }),
+            "Error in kroRenderSong(..) with " +
+                std::to_string(samples.size() / 2 + ((int64_t)1 << 30)) +
+                " frames, more than 1073741824\n");
+  EXPECT_EQ(frames, 0);
 }
 
 // The intro played live, side by side: on SDL's disk driver, which writes what the callback
@@ -356,6 +384,25 @@ TEST(SongText, TheIntroSongFileIsTheCompiledSongAndComesBackWhole) {
   kroFreeSong(&again);
   kroFreeSong(&file);
   EXPECT_TRUE(!file.song.instruments && !file.instrument_names && file.song.channel_count == 0);
+  // A song without names gets numbered ones; one that cannot play, or whose folder is not there,
+  // is not written and the file is left as it was.
+  kroSongFile nameless = {};
+  nameless.song = zk_song;
+  std::string numbered = kroTestTempPath("numbered.song"), none = numbered + "-none/a.song";
+  ASSERT_EQ(kroWriteSong(&nameless, numbered.c_str()), 0);
+  ASSERT_EQ(kroLoadSong(&again, numbered.c_str()), 0);
+  expectSameSong(zk_song, again.song);
+  EXPECT_TRUE(!strcmp(again.instrument_names[3], "instrument-3") &&
+              !strcmp(again.channel_names[5], "channel-5"));
+  kroFreeSong(&again);
+  std::string text = kroTestReadFile(numbered);
+  nameless.song.rows_per_minute = 0;
+  EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroWriteSong(&nameless, numbered.c_str()), -1); }),
+            "Error in kroStartSynth(..): the song's tempo is not 1..2646000 rows per minute\n");
+  nameless.song.rows_per_minute = zk_song.rows_per_minute;
+  EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroWriteSong(&nameless, none.c_str()), -1); }),
+            "Error in writing a song to " + none + ": No such file or directory\n");
+  EXPECT_EQ(kroTestReadFile(numbered), text);
   // krotool renders the written file, not the intro's song; the intro's file as the intro's song.
   std::string wav[3] = {path + ".wav", path + "-intro.wav", path + "-file.wav"};
   EXPECT_EQ(kroTestRun(KROTOOL_PATH " song-wav " + wav[0] + " " + path).status, 0);
@@ -377,6 +424,9 @@ TEST(SongText, TheIntroSongFileIsTheCompiledSongAndComesBackWhole) {
 // its default, and a note name means its key.
 TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
   const std::string head = "song\nrows 4\ninstrument lead\nchannel one\n";
+  std::string manyInstruments;
+  for (int i = 0; i < 256; i++)
+    manyInstruments += "instrument i" + std::to_string(i) + "\n";
   const std::pair<std::string, std::string> refused[] = {
       {"instrument a\ncutoff 5\n", "cutoff outside 10 to 20000 at line 2"},
       {"instrument a\ngain 1.5\n", "gain outside 0 to 1 at line 2"},
@@ -408,7 +458,18 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
        "instrument given twice in one block at line 5"},
       {head + "channel 2\nchannel 3\nchannel 4\nchannel 5\nchannel 6\nchannel 7\nchannel 8\n"
               "channel 9\n",
-       "more channels than 8 at line 12"}};
+       "more channels than 8 at line 12"},
+      {head + "pattern 0\n0 A-44\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
+      {head + "pattern 0\n0 A-x\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
+      {"song\nrows four\n", "rows missing or not a finite number at line 2"},
+      {"instrument a\npreset ../a\n", "a preset name missing, over 31 characters or not of "
+                                      "letters, digits and . _ : - at line 2"},
+      {"instrument a\nfilter lowlowlowlowlowlow\n", "a word too long at line 2"},
+      {"instrument a\nchannel c/d\n", "a channel name missing, over 31 characters or not of "
+                                      "letters, digits and . _ : - at line 2"},
+      {"instrument a\nchannel c\nchannel c\n", "a channel name given twice at line 3"},
+      {"instrument a\nchannel c\norder\n", "an order list before any channel or pattern at line 3"},
+      {manyInstruments, "more instruments than 255 at line 256"}};
   std::string path = kroTestTempPath("refused.song");
   kroTestUseCountingHook();
   for (const auto &[text, reason] : refused) {
@@ -526,6 +587,12 @@ TEST(SongText, PresetsPlayCleanlyAndSongsNameThem) {
   kroSetErrorFunc(nullptr);
   kroSetPresetFolder(nullptr);
   EXPECT_STREQ(kroGetPresetFolder(), "presets");
+  EXPECT_EQ(
+      kroTestCaptured([] { EXPECT_EQ(kroSetPresetFolder(std::string(4001, 'p').c_str()), -1); }),
+      "Error in kroSetPresetFolder(..): the folder name is longer than 4000 characters\n");
+  EXPECT_EQ(kroSetPresetFolder(std::string(4000, 'p').c_str()), 0);
+  EXPECT_EQ(kroGetPresetFolder(), std::string(4000, 'p'));
+  kroSetPresetFolder(nullptr);
 }
 
 // ---- MIDI files ----
@@ -631,14 +698,54 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
       {midiFile(2, 96, {end}), "format 2 (0 and 1 are read)"},
       {midiFile(0, 96, {}), "0 tracks for format 0"},
       {midiFile(0, 96, {end, end}), "2 tracks for format 0"},
-      {midiFile(0, 0xe728, {end}), "a time division in SMPTE frames"}};
+      {midiFile(0, 0xe728, {end}), "a time division in SMPTE frames"},
+      {midiFile(0, 96, {bytes({0x81})}), "track 0: a variable-length number past the track's end"},
+      {midiFile(0, 96, {bytes({0})}), "track 0: an event missing after its delta"},
+      {midiFile(0, 96, {bytes({0, 0xff})}), "track 0: a meta event cut short by the track's end"},
+      {midiFile(0, 96, {bytes({0, 0xff, 0x51, 3, 0, 0, 0}) + end}), "a tempo of 0 microseconds"},
+      {midiFile(0, 96, {bytes({0, 0xf0, 3, 1, 2})}), "a sysex event of 3 bytes past"},
+      {midiFile(0, 96, {bytes({0, 0xf2, 1, 2}) + end}), "a system message 0xf2 inside a track"},
+      {midiFile(0, 96, {bytes({0, 0xb0, 7})}), "a channel message cut short by the track's end"},
+      {midiFile(0, 96, {bytes({0, 0x90, 60, 0x80}) + end}), "track 0: a data byte of 128 or more"},
+      {"MThe" + midiFile(0, 96, {end}).substr(4), "no MThd header chunk of 6 bytes or more"},
+      {midiFile(0, 96, {end}).replace(7, 1, "\x13"), "a header chunk longer than the file"},
+      {midiFile(1, 96, {end}).replace(11, 1, "\x02"), "1 track chunks where the header promises 2"},
+      {"", "No such file or directory"}};
   for (const auto &[file, reason] : hostile) {
-    kroTestWriteFile(path, file);
+    if (file.empty())
+      std::remove(path.c_str());
+    else
+      kroTestWriteFile(path, file);
     tool = kroTestRun(KROTOOL_PATH " midi-song " + path);
     EXPECT_TRUE(tool.status == 1 && tool.out.empty() && kroTestHas(tool.err, reason))
         << reason << "\n"
         << tool.err;
   }
+  kroTestRun("truncate -s 16777217 " + path); // one byte over the largest file read
+  EXPECT_TRUE(kroTestHas(kroTestRun(KROTOOL_PATH " midi-song " + path).err,
+                         ": not a file of at most 16777216 bytes"));
+
+  // The most notes a file holds, keys in turn (the note list grown many times), then one more.
+  std::string full = bytes({0, 0x90, 0, 1});
+  for (int i = 1; i < KRO_MIDI_MAX_NOTES; i++)
+    full += bytes({0, i % 128, 1});
+  kroMidi midi;
+  std::string many_notes = midiFile(0, 96, {full});
+  ASSERT_EQ(kroReadMidiMemory(&midi, (const uint8_t *)many_notes.data(), many_notes.size(), "m"),
+            0);
+  int wrong = 0;
+  for (int i = 0; i < midi.note_count; i++)
+    wrong += midi.notes[i].key != i % 128;
+  EXPECT_TRUE(midi.note_count == KRO_MIDI_MAX_NOTES && wrong == 0) << midi.note_count;
+  kroFreeMidi(&midi);
+  many_notes = midiFile(0, 96, {full + bytes({0, 5, 1})});
+  EXPECT_EQ(kroTestCaptured([&] {
+              EXPECT_EQ(kroReadMidiMemory(&midi, (const uint8_t *)many_notes.data(),
+                                          many_notes.size(), "m"),
+                        -1);
+            }),
+            "Error in reading MIDI from m: track 0: more than 1048576 notes\n");
+  EXPECT_TRUE(midi.notes == nullptr && midi.note_count == 0);
 }
 
 } // namespace
