@@ -688,6 +688,23 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
       kroTestHas(text, "pattern 0\n0 C-4\n8 off\n"))
       << tool.err;
 
+  // Clap, closed and open hat, tom at row 0 with key 0 (dropped) and key 11 (a number) on
+  // channel 1, a kick at row 2 alone in its step, a note past 254 patterns of 2 rows (row 508).
+  kroTestWriteFile(path, midiFile(0, 96,
+                                  {bytes({0,  0x99, 39,   100,  0,   42,   100,  0,    46,  100, 0,
+                                          41, 100,  0,    0x90, 0,   100,  0,    11,   100, 24,  11,
+                                          0,  24,   0x99, 36,   100, 0xde, 0x70, 0x90, 60,  100}) +
+                                   end}));
+  tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out + " --rows 2");
+  EXPECT_TRUE(tool.status == 0 && kroTestHas(tool.err, ": 1 notes of key 0 dropped\n") &&
+              kroTestHas(tool.err, ": 1 notes dropped past the 254 patterns\n") &&
+              kroTestHas(text = kroTestReadFile(out), "pattern 0\n0 11\n1 off\n") &&
+              kroTestHas(text, "rows 2\n") && kroTestHas(text, "order\n0 1 2 3 4 .\n. . . . . 5\n"))
+      << tool.err << text;
+  for (const char *drum : {"clap", "closed-hat", "open-hat", "tom", "kick"})
+    EXPECT_TRUE(kroTestHas(text, "channel drums-" + std::string(drum) + "\ninstrument " + drum))
+        << drum;
+
   const std::pair<std::string, std::string> hostile[] = {
       {midiFile(0, 96, {end}).substr(0, 25), "a chunk of 4 bytes past the file's end"},
       {midiFile(0, 96, {bytes({0x81, 0x80, 0x80, 0x80, 0, 0x90, 60, 1}) + end}),
@@ -710,6 +727,7 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
       {"MThe" + midiFile(0, 96, {end}).substr(4), "no MThd header chunk of 6 bytes or more"},
       {midiFile(0, 96, {end}).replace(7, 1, "\x13"), "a header chunk longer than the file"},
       {midiFile(1, 96, {end}).replace(11, 1, "\x02"), "1 track chunks where the header promises 2"},
+      {midiFile(0, 96, {bytes({0, 0x99, 81, 9, 0, 0x90, 0, 9})}), "no note that a preset plays"},
       {"", "No such file or directory"}};
   for (const auto &[file, reason] : hostile) {
     if (file.empty())
