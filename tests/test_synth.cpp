@@ -271,8 +271,7 @@ TEST(Synth, IntroSongHitsOnEveryLandingSlicesAsAWholeAndIsWrittenAsAWavFile) {
   for (int16_t sample : samples)
     expected += le((uint16_t)sample, 2);
   EXPECT_TRUE(kroTestReadFile(path) == expected);
-  // Refused: a negative or 32-bit-overflowing length, a folder that is not there, a render
-  // longer than 2^30 frames; the file left as it was.
+  // Refused: a length < 0 or past 32 bits, no folder, a render over 2^30 frames; the file kept.
   const std::pair<int64_t, std::string> wavs[] = {{-1, "with -1 frames for file: "},
                                                   {1073741815, "with 1073741815 frames for file: "},
                                                   {0, "during opening file: "}};
@@ -482,35 +481,17 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
     EXPECT_TRUE(!file.song.instruments && !file.channel_names && file.song.pattern_count == 0);
   }
   // Every field's documented range (kro.h): its ends play, the floats just past them do not.
-  const char *ranges[] = {"i pulse-width 0.01 0.99",
-                          "i attack 0 60",
-                          "i decay 0 60",
-                          "i sustain 0 1",
-                          "i release 0 60",
-                          "i slide -48 48",
-                          "i slide-time 0 60",
-                          "i glide 0 60",
-                          "i cutoff 10 20000",
-                          "i resonance 0 0.99",
-                          "i env-cutoff -10 10",
-                          "i lfo-rate 0 100",
-                          "i lfo-depth 0 10",
-                          "i gain 0 1",
-                          "c volume 0 1",
-                          "c pan -1 1",
-                          "c echo 0 1",
-                          "c reverb 0 1",
-                          "c pan-lfo-rate 0 100",
-                          "c pan-lfo-depth 0 1",
-                          "c pan-lfo-end 0 86400",
-                          "s echo-time 0 1",
-                          "s echo-feedback 0 0.95",
-                          "s reverb-size 0 1",
-                          "s master 0 16"};
-  for (const char *range : ranges) {
-    char block, field[16];
-    float low, high;
-    ASSERT_EQ(sscanf(range, "%c %15s %f %f", &block, field, &low, &high), 4);
+  const char *ranges =
+      "i pulse-width 0.01 0.99 i attack 0 60 i decay 0 60 i sustain 0 1 i release 0 60 i slide -48 "
+      "48 i slide-time 0 60 i glide 0 60 i cutoff 10 20000 i resonance 0 0.99 i env-cutoff -10 10 "
+      "i lfo-rate 0 100 i lfo-depth 0 10 i gain 0 1 c volume 0 1 c pan -1 1 c echo 0 1 "
+      "c reverb 0 1 c pan-lfo-rate 0 100 c pan-lfo-depth 0 1 c pan-lfo-end 0 86400 s echo-time 0 1 "
+      "s echo-feedback 0 0.95 s reverb-size 0 1 s master 0 16";
+  char block, field[16];
+  float low, high;
+  int fields = 0;
+  for (int n; sscanf(ranges, " %c %15s %f %f%n", &block, field, &low, &high, &n) == 4;
+       ranges += n, fields++) {
     for (float value : {low, high, nextafterf(low, -INFINITY), nextafterf(high, INFINITY)}) {
       char line[64];
       snprintf(line, sizeof line, "%s %.9g\n", field, (double)value);
@@ -526,6 +507,7 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
       kroFreeSong(&file);
     }
   }
+  EXPECT_EQ(fields, 25);
   kroSetErrorFunc(nullptr);
   kroSongFile file;
   kroTestWriteFile(path, head + "pattern 0\n0 C-0\n1 A-4\n2 G-9\n3 11\norder\n0\n.\n");
@@ -590,18 +572,15 @@ TEST(SongText, PresetsPlayCleanlyAndSongsNameThem) {
   EXPECT_EQ(
       kroTestCaptured([] { EXPECT_EQ(kroSetPresetFolder(std::string(4001, 'p').c_str()), -1); }),
       "Error in kroSetPresetFolder(..): the folder name is longer than 4000 characters\n");
-  EXPECT_EQ(kroSetPresetFolder(std::string(4000, 'p').c_str()), 0);
-  EXPECT_EQ(kroGetPresetFolder(), std::string(4000, 'p'));
+  EXPECT_TRUE(!kroSetPresetFolder(std::string(4000, 'p').c_str()) &&
+              kroGetPresetFolder() == std::string(4000, 'p'));
   kroSetPresetFolder(nullptr);
 }
 
 // ---- MIDI files ----
 
 std::string bytes(std::initializer_list<int> values) {
-  std::string text;
-  for (int v : values)
-    text += (char)v;
-  return text;
+  return std::string(values.begin(), values.end());
 }
 
 // A Standard MIDI File: its header, then one MTrk chunk for each track's events.
@@ -688,13 +667,11 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
       kroTestHas(text, "pattern 0\n0 C-4\n8 off\n"))
       << tool.err;
 
-  // Clap, closed and open hat, tom at row 0 with key 0 (dropped) and key 11 (a number) on
-  // channel 1, a kick at row 2 alone in its step, a note past 254 patterns of 2 rows (row 508).
-  kroTestWriteFile(path, midiFile(0, 96,
-                                  {bytes({0,  0x99, 39,   100,  0,   42,   100,  0,    46,  100, 0,
-                                          41, 100,  0,    0x90, 0,   100,  0,    11,   100, 24,  11,
-                                          0,  24,   0x99, 36,   100, 0xde, 0x70, 0x90, 60,  100}) +
-                                   end}));
+  // Drums, key 0 and key 11 at row 0, a kick alone in step 1, a note past 254 patterns (row 508).
+  std::string kit =
+      bytes({0,   0x99, 39, 100, 0,  42, 100, 0,  46,   100, 0,   41,   100,  0,    0x90, 0,
+             100, 0,    11, 100, 24, 11, 0,   24, 0x99, 36,  100, 0xde, 0x70, 0x90, 60,   100});
+  kroTestWriteFile(path, midiFile(0, 96, {kit + end}));
   tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out + " --rows 2");
   EXPECT_TRUE(tool.status == 0 && kroTestHas(tool.err, ": 1 notes of key 0 dropped\n") &&
               kroTestHas(tool.err, ": 1 notes dropped past the 254 patterns\n") &&
@@ -702,8 +679,7 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
               kroTestHas(text, "rows 2\n") && kroTestHas(text, "order\n0 1 2 3 4 .\n. . . . . 5\n"))
       << tool.err << text;
   for (const char *drum : {"clap", "closed-hat", "open-hat", "tom", "kick"})
-    EXPECT_TRUE(kroTestHas(text, "channel drums-" + std::string(drum) + "\ninstrument " + drum))
-        << drum;
+    EXPECT_TRUE(kroTestHas(text, std::string("channel drums-") + drum + "\n")) << drum;
 
   const std::pair<std::string, std::string> hostile[] = {
       {midiFile(0, 96, {end}).substr(0, 25), "a chunk of 4 bytes past the file's end"},
@@ -730,11 +706,8 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
       {midiFile(0, 96, {bytes({0, 0x99, 81, 9, 0, 0x90, 0, 9})}), "no note that a preset plays"},
       {"", "No such file or directory"}};
   for (const auto &[file, reason] : hostile) {
-    if (file.empty())
-      std::remove(path.c_str());
-    else
-      kroTestWriteFile(path, file);
-    tool = kroTestRun(KROTOOL_PATH " midi-song " + path);
+    kroTestWriteFile(path, file);
+    tool = kroTestRun(KROTOOL_PATH " midi-song " + path + (file.empty() ? "-none" : ""));
     EXPECT_TRUE(tool.status == 1 && tool.out.empty() && kroTestHas(tool.err, reason))
         << reason << "\n"
         << tool.err;
@@ -748,19 +721,18 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
   for (int i = 1; i < KRO_MIDI_MAX_NOTES; i++)
     full += bytes({0, i % 128, 1});
   kroMidi midi;
-  std::string many_notes = midiFile(0, 96, {full});
-  ASSERT_EQ(kroReadMidiMemory(&midi, (const uint8_t *)many_notes.data(), many_notes.size(), "m"),
-            0);
+  auto read = [&](const std::string &track) {
+    std::string file = midiFile(0, 96, {track});
+    return kroReadMidiMemory(&midi, (const uint8_t *)file.data(), file.size(), "m");
+  };
+  ASSERT_EQ(read(full), 0);
   int wrong = 0;
   for (int i = 0; i < midi.note_count; i++)
     wrong += midi.notes[i].key != i % 128;
   EXPECT_TRUE(midi.note_count == KRO_MIDI_MAX_NOTES && wrong == 0) << midi.note_count;
   kroFreeMidi(&midi);
-  many_notes = midiFile(0, 96, {full + bytes({0, 5, 1})});
   EXPECT_EQ(kroTestCaptured([&] {
-              EXPECT_EQ(kroReadMidiMemory(&midi, (const uint8_t *)many_notes.data(),
-                                          many_notes.size(), "m"),
-                        -1);
+              EXPECT_EQ(read(full + bytes({0, 5, 1})), -1);
             }),
             "Error in reading MIDI from m: track 0: more than 1048576 notes\n");
   EXPECT_TRUE(midi.notes == nullptr && midi.note_count == 0);
