@@ -464,8 +464,8 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
       {head + "pattern 0\n0 A-44\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
       {head + "pattern 0\n0 A-x\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
       {"song\nrows four\n", "rows missing or not a finite number at line 2"},
-      {"instrument a\npreset ../a\n", "a preset name missing, over 31 characters or not of "
-                                      "letters, digits and . _ : - at line 2"},
+      {"instrument a\npreset a/b\n", "a preset name missing, over 31 characters or not of "
+                                     "letters, digits and . _ : - at line 2"},
       {"instrument a\nfilter lowlowlowlowlowlow\n", "a word too long at line 2"},
       {"instrument a\nchannel c/d\n", "a channel name missing, over 31 characters or not of "
                                       "letters, digits and . _ : - at line 2"},
