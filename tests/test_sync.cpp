@@ -80,6 +80,9 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
   const std::string bad_word = "an interpolation that is none of step, linear, smooth, ramp";
   const std::string bad_row = "a row that is not a whole number from 0 to 16777216";
   const std::string bad_value = "the key's value missing or not a finite number";
+  std::string most = ""; // the most tracks, the last with keys at rows 0..9
+  for (int i = 0; i < 1034; i++)
+    most += i < 1024 ? "track t" + std::to_string(i) + "\n" : std::to_string(i - 1024) + " 1\n";
   const std::pair<std::string, std::string> refused[] = {
       {"track a\n0 1 bounce\n", bad_word + " at line 2"},
       {"track a\n4 1\n4 2\n", "a row not after the track's previous key at line 3"},
@@ -105,7 +108,11 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
       {"track a\n-1 0\n", bad_row + " at line 2"},
       {"track a\n16777217 0\n", bad_row + " at line 2"},
       {"track a\n1.5 0\n", bad_row + " at line 2"},
-      {std::string("track a\n0 1\0", 12), "a zero byte: not a text file"}};
+      {std::string("track a\n0 1\0", 12), "a zero byte: not a text file"},
+      {"track a\n0 1 " + std::string(16, 'l') + "\n", bad_word + " at line 2"},
+      {"tempo x\n", "the tempo missing or not a finite number at line 1"},
+      {"tempo 120 x\n", "more than the line's fields at line 1"},
+      {most + "track x\n", "more tracks than 1024 at line 1035"}};
   std::string path = kroTestTempPath("refused.sync");
   for (const auto &[text, reason] : refused) {
     SCOPED_TRACE(text);
@@ -122,6 +129,13 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
   ASSERT_EQ(kroLoadSyncTracks(&tracks, path.c_str()), 1);
   EXPECT_TRUE(tracks.tempo == 1000 && tracks.rows_per_beat == 64 &&
               tracks.tracks[0].keys[1].row == 16777216);
+  kroFreeSyncTracks(&tracks);
+  kroTestWriteFile(path, most);
+  ASSERT_EQ(kroLoadSyncTracks(&tracks, path.c_str()), 1024);
+  const kroSyncTrack *last = kroFindSyncTrack(&tracks, "t1023");
+  ASSERT_TRUE(kroFindSyncTrack(&tracks, "t0") && last && last->count == 10);
+  for (int i = 0; i < 10; i++)
+    EXPECT_TRUE(last->keys[i].row == i && last->keys[i].value == 1) << i;
   kroFreeSyncTracks(&tracks);
   kroTestWriteFile(path, "tempo 1\nrows-per-beat 1\n");
   EXPECT_EQ(kroLoadSyncTracks(&tracks, path.c_str()), 0);

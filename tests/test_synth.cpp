@@ -173,6 +173,12 @@ TEST(Synth, RefusesSongsItCannotPlay) {
       {"instrument has a value out of range", [](OneNote *n) { n->ins.slide = 48.5f; }},
       {"channel has a value out of range", [](OneNote *n) { n->channel.pan_lfo_end = INFINITY; }},
       {"echo, reverb or master level is out of range", [](OneNote *n) { n->song.master = 17; }},
+      {"instruments are missing", [](OneNote *n) { n->song.instrument_count = 0; }},
+      {"pattern count is not 1..254", [](OneNote *n) { n->song.pattern_count = 255; }},
+      {"order list is missing", [](OneNote *n) { n->song.order = nullptr; }},
+      {"tempo is not 1..2646000 rows per minute", [](OneNote *n) { n->song.rows_per_minute = 0; }},
+      {"tempo is not 1..2646000 rows per minute",
+       [](OneNote *n) { n->song.rows_per_minute = 2646001; }},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.reason);
@@ -182,6 +188,10 @@ TEST(Synth, RefusesSongsItCannotPlay) {
     EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroStartSynth(&synth, &note.song), -1); }),
               std::string("Error in kroStartSynth(..): the song's ") + c.reason + "\n");
     EXPECT_EQ(synth.state, nullptr);
+    int64_t frames = 1; // nor rendered whole; a song of no tempo lasts no frames
+    EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroRenderSong(&note.song, 0, &frames), nullptr); }),
+              std::string("Error in kroStartSynth(..): the song's ") + c.reason + "\n");
+    EXPECT_TRUE(frames == 0 && (note.song.rows_per_minute || kroSongFrames(&note.song) == 0));
     float out[8] = {1, 1, 1, 1, 1, 1, 1, 1};
     kroRenderSynthFloat(&synth, out, 4);
     EXPECT_EQ(std::count(out, out + 8, 0.0f), 8);
@@ -260,7 +270,20 @@ TEST(Synth, IntroSongHitsOnEveryLandingSlicesAsAWholeAndIsWrittenAsAWavFile) {
                          le(44100, 4) + le(176400, 4) + le(4, 2) + le(16, 2) + "data" + le(data, 4);
   for (int16_t sample : samples)
     expected += le((uint16_t)sample, 2);
+  // Refused: a length < 0 or past 32 bits, no folder, a render over 2^30 frames; the file kept.
+  const std::pair<int64_t, std::string> wavs[] = {{-1, "with -1 frames for file: "},
+                                                  {1073741815, "with 1073741815 frames for file: "},
+                                                  {0, "during opening file: "}};
+  for (const auto &[n, reason] : wavs) {
+    std::string to = n ? path : path + "-none/a.wav";
+    EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroWriteWAV(to.c_str(), &samples[0], n), -1); }),
+              "Error in kroWriteWAV(..) " + reason + to + "\n");
+  }
   EXPECT_TRUE(kroTestReadFile(path) == expected);
+  std::string over = std::to_string(samples.size() / 2 + (1 << 30));
+  EXPECT_EQ(kroTestCaptured([&] { EXPECT_FALSE(kroRenderSong(&zk_song, 1 << 30, &frames)); }),
+            "Error in kroRenderSong(..) with " + over + " frames, more than 1073741824\n");
+  EXPECT_EQ(frames, 0);
 }
 
 // The intro played live, side by side: on SDL's disk driver, which writes what the callback
@@ -356,14 +379,40 @@ TEST(SongText, TheIntroSongFileIsTheCompiledSongAndComesBackWhole) {
   kroFreeSong(&again);
   kroFreeSong(&file);
   EXPECT_TRUE(!file.song.instruments && !file.instrument_names && file.song.channel_count == 0);
-  // krotool renders the written file, not the intro's song; the intro's file as the intro's song.
+  // A song without names gets numbered ones; one that cannot play, or whose folder is not there,
+  // is not written and the file is left as it was.
+  kroSongFile nameless = {zk_song, nullptr, nullptr};
+  std::string numbered = kroTestTempPath("numbered.song"), none = numbered + "-none/a.song";
+  ASSERT_EQ(kroWriteSong(&nameless, numbered.c_str()), 0);
+  ASSERT_EQ(kroLoadSong(&again, numbered.c_str()), 0);
+  expectSameSong(zk_song, again.song);
+  EXPECT_STREQ(again.channel_names[5], "channel-5");
+  kroFreeSong(&again);
+  std::string text = kroTestReadFile(numbered);
+  EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroWriteSong(&nameless, none.c_str()), -1); }),
+            "Error in writing a song to " + none + ": No such file or directory\n");
+  nameless.song.rows_per_minute = 0;
+  EXPECT_EQ(kroTestCaptured([&] { EXPECT_EQ(kroWriteSong(&nameless, numbered.c_str()), -1); }),
+            "Error in kroStartSynth(..): the song's tempo is not 1..2646000 rows per minute\n");
+  EXPECT_EQ(kroTestReadFile(numbered), text);
+  // krotool renders the written file, not the intro's song; the intro's file as the intro's song;
+  // a song of no steps has a source; unreadable and unwritable files are refused.
   std::string wav[3] = {path + ".wav", path + "-intro.wav", path + "-file.wav"};
-  EXPECT_EQ(kroTestRun(KROTOOL_PATH " song-wav " + wav[0] + " " + path).status, 0);
-  EXPECT_EQ(kroTestRun(KROTOOL_PATH " song-wav " + wav[1]).status, 0);
-  EXPECT_EQ(
-      kroTestRun(KROTOOL_PATH " song-wav " + wav[2] + " " KRO_SOURCE_DIR "/assets/zkintro.song")
-          .status,
-      0);
+  kroTestWriteFile(numbered, "instrument a\nchannel c\npattern 0\n");
+  const std::pair<std::string, std::string> runs[] = {
+      {"song-wav " + wav[0] + " " + path, ""},
+      {"song-wav " + wav[1], ""},
+      {"song-wav " + wav[2] + " " KRO_SOURCE_DIR "/assets/zkintro.song", ""},
+      {"song-src " + numbered + " s", "_order[] = {\n    0 /* no steps */\n};"},
+      {"song-wav " + none + " " + path, "cannot write " + none + ": No such file or directory\n"},
+      {"song-wav " + wav[0] + " " + none, "cannot write " + wav[0] + ": Error in reading a song"},
+      {"song-src " + none + " s", "cannot read " + none + ": Error in reading a song from"},
+      {"song-src " + path + " s -o " + none, "cannot write " + none + ": No such file or"}};
+  for (const auto &[args, said] : runs) {
+    kroTestOutcome run = kroTestRun(KROTOOL_PATH " " + args);
+    EXPECT_TRUE(run.status == kroTestHas(said, "cannot ") && kroTestHas(run.out + run.err, said))
+        << args + "\n" + run.err;
+  }
   EXPECT_NE(kroTestReadFile(wav[0]), kroTestReadFile(wav[1]));
   EXPECT_EQ(kroTestReadFile(wav[2]), kroTestReadFile(wav[1]));
   // song-src writes the very source of zk_song, which is the file's song (above).
@@ -377,6 +426,9 @@ TEST(SongText, TheIntroSongFileIsTheCompiledSongAndComesBackWhole) {
 // its default, and a note name means its key.
 TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
   const std::string head = "song\nrows 4\ninstrument lead\nchannel one\n";
+  std::string manyInstruments;
+  for (int i = 0; i < 256; i++)
+    manyInstruments += "instrument i" + std::to_string(i) + "\n";
   const std::pair<std::string, std::string> refused[] = {
       {"instrument a\ncutoff 5\n", "cutoff outside 10 to 20000 at line 2"},
       {"instrument a\ngain 1.5\n", "gain outside 0 to 1 at line 2"},
@@ -408,7 +460,18 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
        "instrument given twice in one block at line 5"},
       {head + "channel 2\nchannel 3\nchannel 4\nchannel 5\nchannel 6\nchannel 7\nchannel 8\n"
               "channel 9\n",
-       "more channels than 8 at line 12"}};
+       "more channels than 8 at line 12"},
+      {head + "pattern 0\n0 A-44\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
+      {head + "pattern 0\n0 A-x\n", "a cell that is no note (C-0 .. G-9, 1..127, off) at line 6"},
+      {"song\nrows four\n", "rows missing or not a finite number at line 2"},
+      {"instrument a\npreset a/b\n", "a preset name missing, over 31 characters or not of "
+                                     "letters, digits and . _ : - at line 2"},
+      {"instrument a\nfilter lowlowlowlowlowlow\n", "a word too long at line 2"},
+      {"instrument a\nchannel c/d\n", "a channel name missing, over 31 characters or not of "
+                                      "letters, digits and . _ : - at line 2"},
+      {"instrument a\nchannel c\nchannel c\n", "a channel name given twice at line 3"},
+      {"instrument a\nchannel c\norder\n", "an order list before any channel or pattern at line 3"},
+      {manyInstruments, "more instruments than 255 at line 256"}};
   std::string path = kroTestTempPath("refused.song");
   kroTestUseCountingHook();
   for (const auto &[text, reason] : refused) {
@@ -421,35 +484,17 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
     EXPECT_TRUE(!file.song.instruments && !file.channel_names && file.song.pattern_count == 0);
   }
   // Every field's documented range (kro.h): its ends play, the floats just past them do not.
-  const char *ranges[] = {"i pulse-width 0.01 0.99",
-                          "i attack 0 60",
-                          "i decay 0 60",
-                          "i sustain 0 1",
-                          "i release 0 60",
-                          "i slide -48 48",
-                          "i slide-time 0 60",
-                          "i glide 0 60",
-                          "i cutoff 10 20000",
-                          "i resonance 0 0.99",
-                          "i env-cutoff -10 10",
-                          "i lfo-rate 0 100",
-                          "i lfo-depth 0 10",
-                          "i gain 0 1",
-                          "c volume 0 1",
-                          "c pan -1 1",
-                          "c echo 0 1",
-                          "c reverb 0 1",
-                          "c pan-lfo-rate 0 100",
-                          "c pan-lfo-depth 0 1",
-                          "c pan-lfo-end 0 86400",
-                          "s echo-time 0 1",
-                          "s echo-feedback 0 0.95",
-                          "s reverb-size 0 1",
-                          "s master 0 16"};
-  for (const char *range : ranges) {
-    char block, field[16];
-    float low, high;
-    ASSERT_EQ(sscanf(range, "%c %15s %f %f", &block, field, &low, &high), 4);
+  const char *ranges =
+      "i pulse-width 0.01 0.99 i attack 0 60 i decay 0 60 i sustain 0 1 i release 0 60 i slide -48 "
+      "48 i slide-time 0 60 i glide 0 60 i cutoff 10 20000 i resonance 0 0.99 i env-cutoff -10 10 "
+      "i lfo-rate 0 100 i lfo-depth 0 10 i gain 0 1 c volume 0 1 c pan -1 1 c echo 0 1 "
+      "c reverb 0 1 c pan-lfo-rate 0 100 c pan-lfo-depth 0 1 c pan-lfo-end 0 86400 s echo-time 0 1 "
+      "s echo-feedback 0 0.95 s reverb-size 0 1 s master 0 16";
+  char block, field[16];
+  float low, high;
+  int fields = 0;
+  for (int n; sscanf(ranges, " %c %15s %f %f%n", &block, field, &low, &high, &n) == 4;
+       ranges += n, fields++) {
     for (float value : {low, high, nextafterf(low, -INFINITY), nextafterf(high, INFINITY)}) {
       char line[64];
       snprintf(line, sizeof line, "%s %.9g\n", field, (double)value);
@@ -465,6 +510,7 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
       kroFreeSong(&file);
     }
   }
+  EXPECT_EQ(fields, 25);
   kroSetErrorFunc(nullptr);
   kroSongFile file;
   kroTestWriteFile(path, head + "pattern 0\n0 C-0\n1 A-4\n2 G-9\n3 11\norder\n0\n.\n");
@@ -526,15 +572,18 @@ TEST(SongText, PresetsPlayCleanlyAndSongsNameThem) {
   kroSetErrorFunc(nullptr);
   kroSetPresetFolder(nullptr);
   EXPECT_STREQ(kroGetPresetFolder(), "presets");
+  EXPECT_EQ(
+      kroTestCaptured([] { EXPECT_EQ(kroSetPresetFolder(std::string(4001, 'p').c_str()), -1); }),
+      "Error in kroSetPresetFolder(..): the folder name is longer than 4000 characters\n");
+  EXPECT_TRUE(!kroSetPresetFolder(std::string(4000, 'p').c_str()) &&
+              kroGetPresetFolder() == std::string(4000, 'p'));
+  kroSetPresetFolder(nullptr);
 }
 
 // ---- MIDI files ----
 
 std::string bytes(std::initializer_list<int> values) {
-  std::string text;
-  for (int v : values)
-    text += (char)v;
-  return text;
+  return std::string(values.begin(), values.end());
 }
 
 // A Standard MIDI File: its header, then one MTrk chunk for each track's events.
@@ -621,24 +670,72 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
       kroTestHas(text, "pattern 0\n0 C-4\n8 off\n"))
       << tool.err;
 
+  // Drums, key 0 and key 11 at row 0, a kick alone in step 1, a note past 254 patterns (row 508).
+  std::string kit =
+      bytes({0,   0x99, 39, 100, 0,  42, 100, 0,  46,   100, 0,   41,   100,  0,    0x90, 0,
+             100, 0,    11, 100, 24, 11, 0,   24, 0x99, 36,  100, 0xde, 0x70, 0x90, 60,   100});
+  kroTestWriteFile(path, midiFile(0, 96, {kit + end}));
+  tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out + " --rows 2");
+  EXPECT_TRUE(tool.status == 0 && kroTestHas(tool.err, ": 1 notes of key 0 dropped\n") &&
+              kroTestHas(tool.err, ": 1 notes dropped past the 254 patterns\n") &&
+              kroTestHas(text = kroTestReadFile(out), "pattern 0\n0 11\n1 off\n") &&
+              kroTestHas(text, "rows 2\n") && kroTestHas(text, "order\n0 1 2 3 4 .\n. . . . . 5\n"))
+      << tool.err << text;
+  for (const char *drum : {"clap", "closed-hat", "open-hat", "tom", "kick"})
+    EXPECT_TRUE(kroTestHas(text, std::string("channel drums-") + drum + "\n")) << drum;
+
   const std::pair<std::string, std::string> hostile[] = {
       {midiFile(0, 96, {end}).substr(0, 25), "a chunk of 4 bytes past the file's end"},
-      {midiFile(0, 96, {bytes({0x81, 0x80, 0x80, 0x80, 0, 0x90, 60, 1}) + end}),
-       "track 0: a variable-length number longer than 4 bytes"},
-      {midiFile(0, 96, {bytes({0, 60, 100}) + end}),
-       "track 0: running status with no status before it"},
+      {midiFile(0, 96, {bytes({0x81, 0x80, 0x80, 0x80, 0})}), "number longer than 4 bytes"},
+      {midiFile(0, 96, {bytes({0, 60, 100}) + end}), "running status with no status before it"},
       {midiFile(0, 96, {bytes({0, 0xff, 1, 2, 'a'})}), "a meta event of 2 bytes past"},
       {midiFile(2, 96, {end}), "format 2 (0 and 1 are read)"},
       {midiFile(0, 96, {}), "0 tracks for format 0"},
       {midiFile(0, 96, {end, end}), "2 tracks for format 0"},
-      {midiFile(0, 0xe728, {end}), "a time division in SMPTE frames"}};
+      {midiFile(0, 0xe728, {end}), "a time division in SMPTE frames"},
+      {midiFile(0, 96, {bytes({0x81})}), "track 0: a variable-length number past the track's end"},
+      {midiFile(0, 96, {bytes({0})}), "track 0: an event missing after its delta"},
+      {midiFile(0, 96, {bytes({0, 0xff})}), "track 0: a meta event cut short by the track's end"},
+      {midiFile(0, 96, {bytes({0, 0xff, 0x51, 3, 0, 0, 0}) + end}), "a tempo of 0 microseconds"},
+      {midiFile(0, 96, {bytes({0, 0xf0, 3, 1, 2})}), "a sysex event of 3 bytes past"},
+      {midiFile(0, 96, {bytes({0, 0xf2, 1, 2}) + end}), "a system message 0xf2 inside a track"},
+      {midiFile(0, 96, {bytes({0, 0xb0, 7})}), "a channel message cut short by the track's end"},
+      {midiFile(0, 96, {bytes({0, 0x90, 60, 0x80}) + end}), "track 0: a data byte of 128 or more"},
+      {"MThe" + midiFile(0, 96, {end}).substr(4), "no MThd header chunk of 6 bytes or more"},
+      {midiFile(0, 96, {end}).replace(7, 1, "\x13"), "a header chunk longer than the file"},
+      {midiFile(1, 96, {end}).replace(11, 1, "\x02"), "1 track chunks where the header promises 2"},
+      {midiFile(0, 96, {bytes({0, 0x99, 81, 9, 0, 0x90, 0, 9})}), "no note that a preset plays"},
+      {"", "No such file or directory"}};
   for (const auto &[file, reason] : hostile) {
     kroTestWriteFile(path, file);
-    tool = kroTestRun(KROTOOL_PATH " midi-song " + path);
+    tool = kroTestRun(KROTOOL_PATH " midi-song " + path + (file.empty() ? "-none" : ""));
     EXPECT_TRUE(tool.status == 1 && tool.out.empty() && kroTestHas(tool.err, reason))
-        << reason << "\n"
-        << tool.err;
+        << reason + "\n" + tool.err;
   }
+  kroTestRun("truncate -s 16777217 " + path); // one byte over the largest file read
+  EXPECT_TRUE(kroTestHas(kroTestRun(KROTOOL_PATH " midi-song " + path).err,
+                         ": not a file of at most 16777216 bytes"));
+
+  // The most notes a file holds, keys in turn (the note list grown many times), then one more.
+  std::string full = bytes({0, 0x90, 0, 1});
+  for (int i = 1; i < KRO_MIDI_MAX_NOTES; i++)
+    full += bytes({0, i % 128, 1});
+  kroMidi midi;
+  auto read = [&](const std::string &track) {
+    std::string file = midiFile(0, 96, {track});
+    return kroReadMidiMemory(&midi, (const uint8_t *)file.data(), file.size(), "m");
+  };
+  ASSERT_EQ(read(full), 0);
+  int wrong = 0;
+  for (int i = 0; i < midi.note_count; i++)
+    wrong += midi.notes[i].key != i % 128;
+  EXPECT_TRUE(midi.note_count == KRO_MIDI_MAX_NOTES && wrong == 0) << midi.note_count;
+  kroFreeMidi(&midi);
+  EXPECT_EQ(kroTestCaptured([&] {
+              EXPECT_EQ(read(full + bytes({0, 5, 1})), -1);
+            }),
+            "Error in reading MIDI from m: track 0: more than 1048576 notes\n");
+  EXPECT_TRUE(midi.notes == nullptr && midi.note_count == 0);
 }
 
 } // namespace
