@@ -258,6 +258,23 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"long tRNS", png(2, 1, 8, 3, good, palette + chunk("tRNS", "abc")),
        "tRNS: 3 entries, more than the palette's 2", false},
       {"tRNS with alpha", png(2, 1, 8, 6, good, chunk("tRNS", "ab")), "not allowed", false},
+      {"grey tRNS for RGB", png(2, 1, 8, 2, good, chunk("tRNS", "ab")),
+       "tRNS: length 2, expected 6 for colour type 2", false},
+      {"zlib header cut", png(2, 1, 8, 6, "\x78"), "ends in the zlib header", true},
+      {"bad block type", png(2, 1, 8, 6, "\x78\x9C\x07"), "damaged zlib stream (invalid block",
+       true},
+      {"checksum cut", png(2, 1, 8, 6, good.substr(0, good.size() - 2)),
+       "cut short in its checksum", true},
+      {"no last block", png(2, 1, 8, 6, std::string("\x78\x01\0\x09\0\xF6\xFF", 7) + row),
+       "zlib stream is cut short after the last row", true},
+      {"BMP two planes", patched(pal8, 26, 2, 2), "BMP: 2 colour planes, expected 1", false},
+      {"BMP 7 bits", patched(pal8, 28, 7, 2), "7 bits per pixel with compression 0 is not", false},
+      {"RLE8 of 4 bits", patched(rle8, 28, 4, 2), "4 bits per pixel with compression 1", false},
+      {"fields of 24 bits", patched(fields, 28, 24, 2), "24 bits per pixel with compression 3",
+       false},
+      {"BMP width 0", patched(pal8, 18, 0), "BMP: bad size 0 x 7", false},
+      {"BMP height 0", patched(pal8, 22, 0), "BMP: bad size 13 x 0", false},
+      {"BMP height -2^31", patched(pal8, 22, 1u << 31), "bad size 13 x -2147483648", false},
       {"BMP too large", patched(patched(pal8, 18, 0x10000), 22, 0x10000),
        "more than the engine takes", false},
       {"BMP index past palette", patched(pal8, 46, 39), "index 39 past the palette's 39", true},
@@ -369,6 +386,8 @@ TEST_F(PictureTest, OldReadersFillTheirBufferAndRefuseHostileFilesWithTheirReaso
   EXPECT_TRUE(scratch[0] == 800 && scratch[1] == 600) << scratch[0] << " x " << scratch[1];
   EXPECT_EQ(std::string(loaded.begin() + 999999, loaded.begin() + 1000001) + (char)loaded.back(),
             "abb");
+  std::string head_cut = kroTestTempPath("head-cut.png"); // 3 bytes of a chunk's length
+  kroTestWriteFile(head_cut, kroTestReadFile(kPng + "no-iend.png") + "abc");
 
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
       {"", {"bmp/no-such-file.bmp", "png/no-such-file.png", "third-party/pngsuite/xs1n0g01.png"}},
@@ -385,7 +404,7 @@ TEST_F(PictureTest, OldReadersFillTheirBufferAndRefuseHostileFilesWithTheirReaso
        {"bmp/bad-offset.bmp", "bmp/offset-past-end.bmp", "bmp/core-header.bmp"}},
       {": image data before the IHDR chunk", {"png/idat-before-ihdr.png"}},
       {": no IEND chunk", {"png/no-iend.png"}},
-      {": chunk runs past the end of the file", {"png/chunk-past-end.png"}},
+      {": chunk runs past the end of the file", {"png/chunk-past-end.png", head_cut}},
       {": no IHDR chunk", {"png/no-ihdr.png"}},
       {": second IHDR chunk", {"png/second-ihdr.png"}},
       {": bad IHDR chunk", {"png/short-ihdr.png"}},
@@ -408,6 +427,11 @@ TEST_F(PictureTest, OldReadersFillTheirBufferAndRefuseHostileFilesWithTheirReaso
       EXPECT_TRUE(pixels == nullptr && size[0] == 0 && size[1] == 0) << name;
       free(pixels);
     }
+  kroPNGInfo info;
+  std::string missing = kPng + "no-such-file.png";
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadPNGInfo(missing.c_str(), &info), -1); },
+                      "Error in reading texture from " + missing +
+                          " in function kroLoadPNGInfo(..)\n");
 }
 
 // ---- output files ------------------------------------------------------------
@@ -756,11 +780,17 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
             " pixels, the driver takes 1 to " + std::to_string(largest) + " a side\n",
         2);
   }
-  // A missing or damaged picture: decoding prints nothing and calls no hook; loading reports.
+  // A missing, damaged or oversized picture or a folder: decoding prints nothing and calls no
+  // hook; loading reports.
+  std::string huge = kroTestTempPath("huge.png");
+  kroTestWriteFile(huge, "");
+  ASSERT_EQ(truncate(huge.c_str(), KRO_PICTURE_MAX_FILE_BYTES + 1L), 0); // sparse: no disk used
   for (auto [name, reason] :
        {std::pair<std::string, std::string>{"no-such-picture.png", "No such file or directory"},
-        {"damaged/crc-idat.png", "IDAT: CRC"}}) {
-    std::string path = kPng + name;
+        {"damaged/crc-idat.png", "IDAT: CRC"},
+        {"damaged", "a folder, not a file"},
+        {huge, "1073741825 bytes, more than the 1073741824 a picture file may have"}}) {
+    std::string path = name[0] == '/' ? name : kPng + name;
     SCOPED_TRACE(path);
     char why[KRO_PICTURE_REASON_CHARS];
     int32_t size[2] = {5, 5};
@@ -775,6 +805,10 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                         "Error in reading picture from " + path +
                             " in function kroLoadPicture(..): " + why + "\n");
   }
+  int32_t size[2];
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadPicture(nullptr, size), nullptr); },
+                      "Error in reading picture from (null) in function kroLoadPicture(..): no "
+                      "file named\n");
 }
 
 const float kOrigin[3] = {0, 0, 0};
@@ -1023,6 +1057,10 @@ TEST_F(FontTest, RefusalsLeaveTheOldFontAndHostileFilesAreRefused) {
     EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr && font.glyph_table[65] == -1);
   }
   kroFont font;
+  font.glyph_count = 99;
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadTextFont((kDir + "none.krof").c_str(), &font), EOF); },
+                      "Cannot read from file: " + kDir + "none.krof\n");
+  EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr);
   EXPECT_EQ(kroTestCaptured([&] { EXPECT_NE(loadFont(kOneGlyph, &font, 0, 8), 0); }),
             "Error in kroLoadKROF(..) with texture size 0 x 8\n");
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
