@@ -83,12 +83,13 @@ struct Picture {
   long allocations = 0; // made by the decoder
 };
 
-// The memory decoder over an exactly sized copy, so that any read past the end is caught.
-Picture decode(const std::string &bytes) {
+// The memory decoder over an exactly sized copy, so that any read past the end is caught; with
+// allocation `fail` failing (0: none).
+Picture decode(const std::string &bytes, long fail = 0) {
   Picture picture;
   std::vector<uint8_t> copy(bytes.begin(), bytes.end());
   char why[KRO_PICTURE_REASON_CHARS];
-  kroFailAllocationAfter(0);
+  kroFailAllocationAfter(fail);
   uint8_t *pixels =
       kroDecodePictureMemory(copy.data(), copy.size(), picture.size, nullptr, why, sizeof why);
   picture.allocations = kroFailAllocationAfter(0);
@@ -228,6 +229,7 @@ std::string patched(std::string file, size_t offset, uint32_t value, int bytes =
 }
 // Hostile PNG and BMP files are refused with their reason, without reading past the file, and
 // allocate the picture (for the PNG row kinds a row buffer too) only after the file was read.
+// Sound ones are refused when any of their allocations fails.
 TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
   std::string row = std::string(1, '\0') + std::string(8, '\x7F'); // 2 x 1 RGBA, filter none
   std::string good = deflated(row), cut = good.substr(0, 4);
@@ -244,6 +246,8 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
   // Name, file, reason, whether the picture was allocated before the refusal.
   const std::tuple<const char *, std::string, const char *, bool> cases[] = {
       {"sound", png(2, 1, 8, 6, good), "", true},
+      {"sound grey", png(2, 1, 8, 0, deflated(std::string("\0\1\2", 3))), "", true},
+      {"sound BMP", pal8, "", true},
       {"too large", png(65536, 65536, 8, 6, good), "more than the engine takes", false},
       {"more than the data makes", png(2000, 2000, 8, 6, good), "cannot inflate", false},
       {"stream cut", png(2, 1, 8, 6, cut), "ends before the last row", true},
@@ -303,6 +307,10 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
     EXPECT_EQ(picture.pixels.empty(), reason[0] != '\0');
     EXPECT_TRUE(kroTestHas(picture.why, reason)) << picture.why;
     EXPECT_EQ(picture.allocations > 0, allocates) << picture.allocations;
+    for (long fail = 1; !reason[0] && fail <= picture.allocations; fail++) {
+      Picture failed = decode(file, fail);
+      EXPECT_TRUE(failed.pixels.empty() && failed.why == "out of memory") << fail << failed.why;
+    }
   }
 }
 
