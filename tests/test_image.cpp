@@ -379,6 +379,15 @@ std::string pngWithData(const char *name, size_t extra) {
   return path;
 }
 
+// A named pipe made at `path` holding `bytes`, held open for writing by the returned descriptor so
+// that opening it to read does not wait; a picture reader cannot tell its size.
+int heldPipe(const std::string &path, const std::string &bytes = "") {
+  EXPECT_EQ(mkfifo(path.c_str(), 0666), 0) << path;
+  int held = open(path.c_str(), O_RDWR | O_NONBLOCK);
+  EXPECT_EQ(write(held, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+  return held;
+}
+
 // The older readers: text, gamma and palette chunks are stepped over, bytes after the end chunk
 // are not read, only 4 signature bytes count, and image data fills the buffer to its last byte
 // but never past it. Each refusal with its files: after "Error in reading texture from <path>
@@ -394,9 +403,12 @@ TEST_F(PictureTest, OldReadersFillTheirBufferAndRefuseHostileFilesWithTheirReaso
   EXPECT_TRUE(scratch[0] == 800 && scratch[1] == 600) << scratch[0] << " x " << scratch[1];
   EXPECT_EQ(std::string(loaded.begin() + 999999, loaded.begin() + 1000001) + (char)loaded.back(),
             "abb");
+  std::string pipe = kroTestTempPath("pipe.bmp");
+  int held = heldPipe(pipe, kroTestReadFile(kData + "bmp/sample-4x2.bmp")); // never read
 
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-      {"", {"bmp/no-such-file.bmp", "png/no-such-file.png", "third-party/pngsuite/xs1n0g01.png"}},
+      {"",
+       {"bmp/no-such-file.bmp", "png/no-such-file.png", "third-party/pngsuite/xs1n0g01.png", pipe}},
       {"Error during allocating memory in function kroLoadBMP(..)\n", {"bmp/sample-4x2.bmp"}},
       {": not a BMP file", {"bmp/bad-signature.bmp", "bmp/header-cut.bmp"}},
       {": compressed pixel data", {"bmp/compressed.bmp"}},
@@ -433,6 +445,7 @@ TEST_F(PictureTest, OldReadersFillTheirBufferAndRefuseHostileFilesWithTheirReaso
       EXPECT_TRUE(pixels == nullptr && size[0] == 0 && size[1] == 0) << name;
       free(pixels);
     }
+  close(held);
   kroPNGInfo info;
   std::string missing = kPng + "no-such-file.png";
   kroTestExpectReport([&] { EXPECT_EQ(kroLoadPNGInfo(missing.c_str(), &info), -1); },
@@ -793,16 +806,19 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
             " pixels, the driver takes 1 to " + std::to_string(largest) + " a side\n",
         2);
   }
-  // A missing, damaged or oversized picture or a folder: decoding prints nothing and calls no
-  // hook; loading reports.
+  // A missing, damaged or oversized picture, a folder or a pipe: decoding prints nothing and calls
+  // no hook; loading reports.
   std::string huge = kroTestTempPath("huge.png");
   kroTestWriteFile(huge, "");
   ASSERT_EQ(truncate(huge.c_str(), KRO_PICTURE_MAX_FILE_BYTES + 1L), 0); // sparse: no disk used
+  std::string pipe = kroTestTempPath("texture-pipe.png");
+  int held = heldPipe(pipe);
   for (auto [name, reason] :
        {std::pair<std::string, std::string>{"no-such-picture.png", "No such file or directory"},
         {"damaged/crc-idat.png", "IDAT: CRC"},
         {"damaged", "a folder, not a file"},
-        {huge, "1073741825 bytes, more than the 1073741824 a picture file may have"}}) {
+        {huge, "1073741825 bytes, more than the 1073741824 a picture file may have"},
+        {pipe, "cannot tell the file's size"}}) {
     std::string path = name[0] == '/' ? name : kPng + name;
     SCOPED_TRACE(path);
     char why[KRO_PICTURE_REASON_CHARS];
@@ -818,6 +834,7 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                         "Error in reading picture from " + path +
                             " in function kroLoadPicture(..): " + why + "\n");
   }
+  close(held);
   int32_t size[2];
   kroTestExpectReport([&] { EXPECT_EQ(kroLoadPicture(nullptr, size), nullptr); },
                       "Error in reading picture from (null) in function kroLoadPicture(..): no "
