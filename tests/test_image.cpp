@@ -83,12 +83,13 @@ struct Picture {
   long allocations = 0; // made by the decoder
 };
 
-// The memory decoder over an exactly sized copy, so that any read past the end is caught.
-Picture decode(const std::string &bytes) {
+// The memory decoder over an exactly sized copy, so that any read past the end is caught; with
+// allocation `fail` failing (0: none).
+Picture decode(const std::string &bytes, long fail = 0) {
   Picture picture;
   std::vector<uint8_t> copy(bytes.begin(), bytes.end());
   char why[KRO_PICTURE_REASON_CHARS];
-  kroFailAllocationAfter(0);
+  kroFailAllocationAfter(fail);
   uint8_t *pixels =
       kroDecodePictureMemory(copy.data(), copy.size(), picture.size, nullptr, why, sizeof why);
   picture.allocations = kroFailAllocationAfter(0);
@@ -228,6 +229,7 @@ std::string patched(std::string file, size_t offset, uint32_t value, int bytes =
 }
 // Hostile PNG and BMP files are refused with their reason, without reading past the file, and
 // allocate the picture (for the PNG row kinds a row buffer too) only after the file was read.
+// Sound ones are refused when any of their allocations fails.
 TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
   std::string row = std::string(1, '\0') + std::string(8, '\x7F'); // 2 x 1 RGBA, filter none
   std::string good = deflated(row), cut = good.substr(0, 4);
@@ -244,6 +246,8 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
   // Name, file, reason, whether the picture was allocated before the refusal.
   const std::tuple<const char *, std::string, const char *, bool> cases[] = {
       {"sound", png(2, 1, 8, 6, good), "", true},
+      {"sound grey", png(2, 1, 8, 0, deflated(std::string("\0\1\2", 3))), "", true},
+      {"sound BMP", pal8, "", true},
       {"too large", png(65536, 65536, 8, 6, good), "more than the engine takes", false},
       {"more than the data makes", png(2000, 2000, 8, 6, good), "cannot inflate", false},
       {"stream cut", png(2, 1, 8, 6, cut), "ends before the last row", true},
@@ -258,6 +262,23 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"long tRNS", png(2, 1, 8, 3, good, palette + chunk("tRNS", "abc")),
        "tRNS: 3 entries, more than the palette's 2", false},
       {"tRNS with alpha", png(2, 1, 8, 6, good, chunk("tRNS", "ab")), "not allowed", false},
+      {"grey tRNS for RGB", png(2, 1, 8, 2, good, chunk("tRNS", "ab")),
+       "tRNS: length 2, expected 6 for colour type 2", false},
+      {"zlib header cut", png(2, 1, 8, 6, "\x78"), "ends in the zlib header", true},
+      {"bad block type", png(2, 1, 8, 6, "\x78\x9C\x07"), "damaged zlib stream (invalid block",
+       true},
+      {"checksum cut", png(2, 1, 8, 6, good.substr(0, good.size() - 2)),
+       "cut short in its checksum", true},
+      {"no last block", png(2, 1, 8, 6, std::string("\x78\x01\0\x09\0\xF6\xFF", 7) + row),
+       "zlib stream is cut short after the last row", true},
+      {"BMP two planes", patched(pal8, 26, 2, 2), "BMP: 2 colour planes, expected 1", false},
+      {"BMP 7 bits", patched(pal8, 28, 7, 2), "7 bits per pixel with compression 0 is not", false},
+      {"RLE8 of 4 bits", patched(rle8, 28, 4, 2), "4 bits per pixel with compression 1", false},
+      {"fields of 24 bits", patched(fields, 28, 24, 2), "24 bits per pixel with compression 3",
+       false},
+      {"BMP width 0", patched(pal8, 18, 0), "BMP: bad size 0 x 7", false},
+      {"BMP height 0", patched(pal8, 22, 0), "BMP: bad size 13 x 0", false},
+      {"BMP height -2^31", patched(pal8, 22, 1u << 31), "bad size 13 x -2147483648", false},
       {"BMP too large", patched(patched(pal8, 18, 0x10000), 22, 0x10000),
        "more than the engine takes", false},
       {"BMP index past palette", patched(pal8, 46, 39), "index 39 past the palette's 39", true},
@@ -286,6 +307,10 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
     EXPECT_EQ(picture.pixels.empty(), reason[0] != '\0');
     EXPECT_TRUE(kroTestHas(picture.why, reason)) << picture.why;
     EXPECT_EQ(picture.allocations > 0, allocates) << picture.allocations;
+    for (long fail = 1; !reason[0] && fail <= picture.allocations; fail++) {
+      Picture failed = decode(file, fail);
+      EXPECT_TRUE(failed.pixels.empty() && failed.why == "out of memory") << fail << failed.why;
+    }
   }
 }
 
@@ -354,6 +379,15 @@ std::string pngWithData(const char *name, size_t extra) {
   return path;
 }
 
+// A named pipe made at `path` holding `bytes`, held open for writing by the returned descriptor so
+// that opening it to read does not wait; a picture reader cannot tell its size.
+int heldPipe(const std::string &path, const std::string &bytes = "") {
+  EXPECT_EQ(mkfifo(path.c_str(), 0666), 0) << path;
+  int held = open(path.c_str(), O_RDWR | O_NONBLOCK);
+  EXPECT_EQ(write(held, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+  return held;
+}
+
 // The older readers: text, gamma and palette chunks are stepped over, bytes after the end chunk
 // are not read, only 4 signature bytes count, and image data fills the buffer to its last byte
 // but never past it. Each refusal with its files: after "Error in reading texture from <path>
@@ -369,9 +403,12 @@ TEST_F(PictureTest, OldReadersFillTheirBufferAndRefuseHostileFilesWithTheirReaso
   EXPECT_TRUE(scratch[0] == 800 && scratch[1] == 600) << scratch[0] << " x " << scratch[1];
   EXPECT_EQ(std::string(loaded.begin() + 999999, loaded.begin() + 1000001) + (char)loaded.back(),
             "abb");
+  std::string pipe = kroTestTempPath("pipe.bmp");
+  int held = heldPipe(pipe, kroTestReadFile(kData + "bmp/sample-4x2.bmp")); // never read
 
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-      {"", {"bmp/no-such-file.bmp", "png/no-such-file.png", "third-party/pngsuite/xs1n0g01.png"}},
+      {"",
+       {"bmp/no-such-file.bmp", "png/no-such-file.png", "third-party/pngsuite/xs1n0g01.png", pipe}},
       {"Error during allocating memory in function kroLoadBMP(..)\n", {"bmp/sample-4x2.bmp"}},
       {": not a BMP file", {"bmp/bad-signature.bmp", "bmp/header-cut.bmp"}},
       {": compressed pixel data", {"bmp/compressed.bmp"}},
@@ -408,6 +445,12 @@ TEST_F(PictureTest, OldReadersFillTheirBufferAndRefuseHostileFilesWithTheirReaso
       EXPECT_TRUE(pixels == nullptr && size[0] == 0 && size[1] == 0) << name;
       free(pixels);
     }
+  close(held);
+  kroPNGInfo info;
+  std::string missing = kPng + "no-such-file.png";
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadPNGInfo(missing.c_str(), &info), -1); },
+                      "Error in reading texture from " + missing +
+                          " in function kroLoadPNGInfo(..)\n");
 }
 
 // ---- output files ------------------------------------------------------------
@@ -456,6 +499,12 @@ TEST(OutFile, DestinationIsReplacedWholeOrLeftAsItWasAndLinksStayLinks) {
     EXPECT_EQ(out.error, error) << where;
     kroAbortOutFile(&out);
   }
+  // A name near the system's longest: the new file beside it keeps only part of it, made and
+  // then replacing the old one.
+  std::string longest = std::string(250, 'n');
+  for (const char *text : {"long", "longer"})
+    EXPECT_EQ(replaceWith(dir + "/" + longest, text, &out), 0);
+  EXPECT_EQ(kroTestReadFile(dir + "/" + longest), "longer");
 
   ASSERT_EQ(mkdir((dir + "/real").c_str(), 0777), 0);
   kroTestWriteFile(real, "old");
@@ -486,7 +535,8 @@ TEST(OutFile, DestinationIsReplacedWholeOrLeftAsItWasAndLinksStayLinks) {
   EXPECT_EQ(read(reader, got, sizeof got), 7);
   EXPECT_EQ(std::string(got), "through");
   close(reader);
-  EXPECT_EQ(kroTestListing(dir), "dangling\nfar\nloop\nnear\npicture.bmp\npipe\nreal\n");
+  EXPECT_EQ(kroTestListing(dir),
+            "dangling\nfar\nloop\nnear\n" + longest + "\npicture.bmp\npipe\nreal\n");
   EXPECT_EQ(kroTestListing(dir + "/real"), "font.krof\nmade.krof\n");
 }
 
@@ -756,11 +806,20 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
             " pixels, the driver takes 1 to " + std::to_string(largest) + " a side\n",
         2);
   }
-  // A missing or damaged picture: decoding prints nothing and calls no hook; loading reports.
+  // A missing, damaged or oversized picture, a folder or a pipe: decoding prints nothing and calls
+  // no hook; loading reports.
+  std::string huge = kroTestTempPath("huge.png");
+  kroTestWriteFile(huge, "");
+  ASSERT_EQ(truncate(huge.c_str(), KRO_PICTURE_MAX_FILE_BYTES + 1L), 0); // sparse: no disk used
+  std::string pipe = kroTestTempPath("texture-pipe.png");
+  int held = heldPipe(pipe);
   for (auto [name, reason] :
        {std::pair<std::string, std::string>{"no-such-picture.png", "No such file or directory"},
-        {"damaged/crc-idat.png", "IDAT: CRC"}}) {
-    std::string path = kPng + name;
+        {"damaged/crc-idat.png", "IDAT: CRC"},
+        {"damaged", "a folder, not a file"},
+        {huge, "1073741825 bytes, more than the 1073741824 a picture file may have"},
+        {pipe, "cannot tell the file's size"}}) {
+    std::string path = name[0] == '/' ? name : kPng + name;
     SCOPED_TRACE(path);
     char why[KRO_PICTURE_REASON_CHARS];
     int32_t size[2] = {5, 5};
@@ -775,6 +834,11 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
                         "Error in reading picture from " + path +
                             " in function kroLoadPicture(..): " + why + "\n");
   }
+  close(held);
+  int32_t size[2];
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadPicture(nullptr, size), nullptr); },
+                      "Error in reading picture from (null) in function kroLoadPicture(..): no "
+                      "file named\n");
 }
 
 const float kOrigin[3] = {0, 0, 0};
@@ -1023,6 +1087,10 @@ TEST_F(FontTest, RefusalsLeaveTheOldFontAndHostileFilesAreRefused) {
     EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr && font.glyph_table[65] == -1);
   }
   kroFont font;
+  font.glyph_count = 99;
+  kroTestExpectReport([&] { EXPECT_EQ(kroLoadTextFont((kDir + "none.krof").c_str(), &font), EOF); },
+                      "Cannot read from file: " + kDir + "none.krof\n");
+  EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr);
   EXPECT_EQ(kroTestCaptured([&] { EXPECT_NE(loadFont(kOneGlyph, &font, 0, 8), 0); }),
             "Error in kroLoadKROF(..) with texture size 0 x 8\n");
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);

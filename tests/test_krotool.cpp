@@ -270,6 +270,10 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
   kroTestWriteFile(glyphs + "/67.bmp", deep);
   kroTestWriteFile(glyphs + "/68.png", kroTestReadFile(kData + "/png/kinds/c0d01n-11x9.png"));
   kroTestWriteFile(glyphs + "/notes.txt", "not a picture");
+  kroTestWriteFile(glyphs + "/65.png", kroTestReadFile(kData + "/png/kinds/c0d01n-11x9.png"));
+  kroTestWriteFile(glyphs + "/69.BMP", a);
+  std::filesystem::create_directory(glyphs + "/70.bmp");
+  std::filesystem::create_symlink("gone.bmp", glyphs + "/71.bmp");
   kroTestOutcome first = krotool("font-build " + glyphs + " 8 8 " + one + "/title.krof");
   kroTestOutcome second = kroTestRun("cd " + two + " && " + KROTOOL_PATH + " font-build " + glyphs +
                                      " 8 8 title.krof 128");
@@ -278,7 +282,11 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
   EXPECT_EQ(first.err,
             "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
             "krotool font-build: skipped 256.bmp: outside 0..255\n"
+            "krotool font-build: skipped 65.png: the code is already taken\n"
             "krotool font-build: skipped 67.bmp: BMP: pixel data cut short: 768 of 1024 bytes\n"
+            "krotool font-build: skipped 69.BMP: the name must end in .bmp or .png, in lower case\n"
+            "krotool font-build: skipped 70.bmp: not a file\n"
+            "krotool font-build: skipped 71.bmp: No such file or directory\n"
             "krotool font-build: skipped A.bmp: not a character code (name it by "
             "the code, e.g. 65.bmp for A)\n");
   // The font keeps its file name without folders or extension, 128 is the default: equal bytes.
@@ -310,6 +318,8 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
     EXPECT_EQ(kroTestListing(out), "") << arguments;
   }
   expectRefusal("font-build " + kData + "/krof/glyphs 3 3 " + font, 2, "a multiple of 8");
+  expectRefusal("font-build " + kData + "/krof/glyphs 0 8 " + font, 2, "from 1 to 65535");
+  expectRefusal("font-build " + kData + "/krof/glyphs 8 8 " + font + " 256", 2, "from 0 to 255");
 
   // After the engine's own message, the file and the reason.
   const std::string bmp = kData + "/krof/glyphs/65.bmp", cut = kData + "/krof/header-cut.krof";
@@ -335,6 +345,7 @@ TEST(KrotoolBmpResize, ResizesThroughATemporaryFileAndRefusesItsOwnInput) {
   free(kroLoadBMP((dir + "/half.bmp").c_str(), size));
   EXPECT_TRUE(size[0] == 8 && size[1] == 4); // made as any out file is: test_image's OutFile tests
 
+  expectRefusal("bmp-resize " + in + " " + dir + "/x.bmp 0 4", 2, "positive whole numbers");
   expectRefusal("bmp-resize /no/such.bmp " + dir + "/x.bmp 4 4", 1,
                 "cannot read /no/such.bmp: No such file or directory");
   expectRefusal("bmp-resize " + in + " " + dir + "/missing/x.bmp 4 4", 1,
