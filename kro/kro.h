@@ -245,9 +245,9 @@ extern kroShader KRO_POST_PROCESS_SHADER[KRO_POST_PROCESS_SLOTS]; /* entry 0 fil
 extern int kroCurrentShader;            /* KRO_SHADER index used by the lit drawing */
 extern int kroCurrentPostProcessShader; /* KRO_POST_PROCESS_SHADER index */
 
-/* Copy a text into the vertex source */
+/* Copy a text into the vertex source, replacing (and releasing) what was held */
 void kroLoadVertexShader(kroShader *shader, const char *text);
-/* Copy a text into the fragment source */
+/* Copy a text into the fragment source, replacing (and releasing) what was held */
 void kroLoadFragmentShader(kroShader *shader, const char *text);
 /* Grow the vertex source by one (unfilled) byte */
 void kroIncreaseVertexGLSL(kroShader *shader);

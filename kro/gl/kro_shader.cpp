@@ -71,6 +71,7 @@ static bool kroCopyText(const kroStage &stage, const char *text) {
     return false;
   }
   memcpy(copy, text, length + 1);
+  free(*stage.source); /* the text replaces what was held */
   *stage.source = copy;
   *stage.length = (int)length;
   return true;
