@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include <stb/stb_image.h>
 
@@ -197,4 +198,18 @@ std::string kroTestWindowTurnLock(void) {
   std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
   std::replace(display.begin(), display.end(), '/', '_');
   return "/tmp/kro-window-turn" + display + ".lock";
+}
+
+std::vector<std::string> kroTestFindWindows(const std::string &title, int seconds) {
+  // xdotool's search ends with an X error when another client's window goes away under it, as
+  // windows of other tests do, so it is asked again until the time is up.
+  std::istringstream ids(kroTestRun("for i in $(seq " + std::to_string(seconds * 10) +
+                                    "); do ids=$(xdotool search " + "--name '^" + title +
+                                    "$' 2>/dev/null) && [ -n \"$ids\" ] && echo \"$ids\" && " +
+                                    "exit 0; sleep 0.1; done")
+                             .out);
+  std::vector<std::string> found;
+  for (std::string id; ids >> id;)
+    found.push_back(id);
+  return found;
 }

@@ -154,6 +154,10 @@ int kroTestDifferingPixels(const std::vector<unsigned char> &a, const std::vecto
 // moves go to whatever window stands under them); tests on other displays do not wait for them.
 std::string kroTestWindowTurnLock(void);
 
+// The ids of the windows titled exactly `title` (decimal, as xdotool takes them), waiting up to
+// `seconds` for one; empty when none came.
+std::vector<std::string> kroTestFindWindows(const std::string &title, int seconds);
+
 // A fresh folder holding a copy of the engine's shader folders, ish and psh.
 std::string kroTestShaderCopy(const std::string &name);
 

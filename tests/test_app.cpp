@@ -220,11 +220,11 @@ TEST(App, SyncEditorDrivenByKeysWritesWhatItShows) {
                        " 2>/dev/null &")
                 .status,
             0);
-  std::string window = kroTestRun("timeout 20 xdotool search --sync --name '^keyed$'").out;
+  std::vector<std::string> window = kroTestFindWindows("keyed", 20);
   std::string pid = kroTestReadFile(pid_file);
   pid = pid.substr(0, pid.find('\n'));
   ASSERT_TRUE(!window.empty() && !pid.empty()) << kroTestReadFile(log);
-  std::string keyed = "xdotool key --delay 20 --window " + window.substr(0, window.find('\n'));
+  std::string keyed = "xdotool key --delay 20 --window " + window[0];
   auto waitFor = [&](const std::string &shell) { // up to 10 s
     return kroTestRun("for i in $(seq 100); do " + shell + " && exit 0; sleep 0.1; done; exit 1")
                .status == 0;

@@ -882,6 +882,10 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
       return kvPollWatch(&watch, clock += 1000);
     };
     LiveKroview live("run" + how, model + options + " " + how);
+    auto press = [](const std::string &pressed) { // to every kroview window
+      for (const std::string &id : kroTestFindWindows("kroview", 10))
+        kroTestRun("xdotool key --window " + id + " " + pressed);
+    };
     const std::string dir = live.folder;
     ASSERT_EQ(symlink((dir + "/elsewhere.png").c_str(), (dir + "/kroview-0001.png").c_str()), 0);
     EXPECT_TRUE(kroTestHas(live.waitFor("kroview: watching " + model),
@@ -894,8 +898,7 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
     auto under = [&](int, int y) { return y >= rows; };
     EXPECT_LT(differing(before, made, 8, under), 400 * 200 / 300);
     if (!how.empty()) { // Left: 5 degrees less yaw, nearer --yaw 20's picture than 30's (as framed)
-      kroTestRun("for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id "
-                 "Left; done");
+      press("Left");
       live.shot(); // the key taken by the next one
       kroTestPng turned = live.shot();
       EXPECT_LT(differing(turned, shot(model, options + " --yaw 20", 400, 200), 8, under),
@@ -904,16 +907,14 @@ TEST(Kroview, WindowFollowsChangedModelAndShaderFiles) {
       const std::string turn = options + " --yaw 20";
       const kroTestPng grid = shot(model, turn + " --grid", 400, 200),
                        edges = shot(model, turn + " --edges", 400, 200);
-      for (const char *keys : {"g", "g e"}) {
-        kroTestRun("for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id " +
-                   std::string(keys) + "; done");
+      for (const char *pressed : {"g", "g e"}) {
+        press(pressed);
         live.shot();
         kroTestPng seen = live.shot();
         const int near[2] = {differing(seen, grid, 8, under), differing(seen, edges, 8, under)};
-        EXPECT_LT(near[keys[1] != 0], near[keys[1] == 0]) << keys;
+        EXPECT_LT(near[pressed[1] != 0], near[pressed[1] == 0]) << pressed;
       }
-      kroTestRun("for id in $(xdotool search --name '^kroview$'); do xdotool key --window $id e; "
-                 "done"); // edges off again
+      press("e"); // edges off again
     }
 
     replaceFile(target, kroTestReadFile(kData + "tall_box.ase")); // an orange box

@@ -60,12 +60,8 @@ struct IntroRun : ::testing::Test {
         execl(path, path, option, (char *)nullptr);
       _exit(127);
     }
-    // xdotool's search ends with an X error when another client's window goes away under
-    // it, as windows of other tests do; it is asked again.
-    std::string id;
-    for (double until = now() + 20.0; id.empty() && now() < until;)
-      id = kroTestRun("timeout 20 xdotool search --sync --name '^ZKintro$'").out;
-    window = (Window)strtoul(id.c_str(), nullptr, 10);
+    std::vector<std::string> ids = kroTestFindWindows("ZKintro", 20);
+    window = ids.empty() ? 0 : (Window)strtoul(ids[0].c_str(), nullptr, 10);
     window_seen = now();
     ASSERT_NE(window, 0u) << "no window after 20 s";
     sleep(1);
