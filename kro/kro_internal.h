@@ -19,6 +19,10 @@ void *kroAllocate(size_t bytes);
  * twice). */
 void *kroAllocateZeroed(size_t bytes);
 
+/* realloc through the same failure hook: null leaves `block` as it was (the caller still owns
+ * it). A big block grows by moving its pages rather than copying them. */
+void *kroReallocate(void *block, size_t bytes);
+
 /* Test hook: the n-th allocation from now (1 = the next) fails, and only that
  * one; 0 disables. Returns how many allocations were made since the last call. */
 long kroFailAllocationAfter(long n);

@@ -105,14 +105,21 @@ TEST_F(ObjTest, FansNegativeIndicesComputedNormalsAndUnknownMaterials) {
   char line[32];
   for (int i = 1; i <= 1234567; i++)
     text += (snprintf(line, sizeof line, "vt 0.%06d 0\n", i % 1000000), line);
-  text += "f 1/1 2/999999 3/1234567\n";
+  // The same in v/vt/vn corners, in an object of their own (v/vt above: no normal given), and
+  // v/vt corners mixed with plain ones (six corners, four triangles).
+  text += "f 1/1 2/999999 3/1234567\nvn 0 0 1\nvn 0 1 0\no own\nf 1/1/2 2/999999/1 3/1234567/2\n";
+  text += "o mixed\nf 1/1 2 1/1 2 1/1 2\n";
   kroTestWriteFile(many, text);
   EXPECT_EQ(load(many), "");
-  ASSERT_EQ(scene.mesh_count, 1);
+  ASSERT_EQ(scene.mesh_count, 3);
+  EXPECT_EQ(scene.meshes[2].triangles, 4);
   for (int c = 0; c < 90000; c++)
     ASSERT_EQ(scene.meshes[0].op[c / 9][c % 9], want[c]) << c;
-  const float *u = scene.meshes[0].tc[10000];
-  EXPECT_TRUE(u[0] == 0.000001f && u[2] == 0.999999f && u[4] == 0.234567f) << u[4];
+  for (const float *u : {scene.meshes[0].tc[10000], scene.meshes[1].tc[0]})
+    EXPECT_TRUE(u[0] == 0.000001f && u[2] == 0.999999f && u[4] == 0.234567f) << u[4];
+  EXPECT_EQ(std::vector<float>(scene.meshes[1].nc[0], scene.meshes[1].nc[0] + 9),
+            std::vector<float>({0, 1, 0, 0, 0, 1, 0, 1, 0}));
+  EXPECT_TRUE(!memcmp(scene.meshes[0].realn[10000], scene.meshes[0].nc[10000], 3 * 4));
   // Numbers in other forms (an exponent, a plus sign) read as strtof reads them.
   kroTestWriteFile(many, "v 1e2 -2.5E-1 +3\nv 0 0 0\nv 0 1 0\nf 1 2 3\n");
   EXPECT_EQ(load(many), "");
@@ -216,6 +223,12 @@ TEST_F(ObjTest, RefusalsGiveTheReasonAndLineAndLeaveNothing) {
                                ": a map's picture name is longer than 259 characters at line 2"},
       {"mtllib " + std::string(4090, 'l') + "\n",
        in + "a material library's path is longer than 4095 characters at line 1"},
+      {"v 0 0 0\nvt 0 0\nvn 0 0 1\nf 1/1/1 1/2/1 1/1/1\n",
+       in + "a face's index 2 is outside the 1 texture coordinates read so far at line 4"},
+      {"v 0 0 0\nvt 0 0\nvn 0 0 1\nf 1/1/1 1/1/1 1/1/2 1/1/1\n",
+       in + "a face's index 2 is outside the 1 normals read so far at line 4"},
+      {"v 0 0 0\nvt 0 0\nvn 0 0 1\nf 2/1/1 1/1/1 1/1/1\n",
+       in + "a face's index 2 is outside the 1 positions read so far at line 4"},
   };
   int hooks = 0;
   for (const auto &[text, message] : cases) {

@@ -56,6 +56,10 @@ void *kroAllocateZeroed(size_t bytes) {
   return kroAllocationFails() ? nullptr : kroAdviseLarge(calloc(1, bytes ? bytes : 1), bytes);
 }
 
+void *kroReallocate(void *block, size_t bytes) {
+  return kroAllocationFails() ? nullptr : kroAdviseLarge(realloc(block, bytes ? bytes : 1), bytes);
+}
+
 long kroFailAllocationAfter(long n) {
   long made = kroAllocationsMade;
   kroAllocationsMade = 0;

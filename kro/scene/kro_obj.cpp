@@ -18,6 +18,9 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 /* A text file in memory with KRO_ASE_PAD zeros after it, and where the walk stands. */
 typedef struct kroObjText {
@@ -137,14 +140,10 @@ static const char *kroNextObjLine(kroObjText *text, const char *p) {
   return p;
 }
 
-/* A float at p (after blanks): the engine's fast scan, else strtof on the word (at most 63
- * characters); refused unless it is a whole finite number. The position after it, or null. */
-static const char *kroReadObjFloat(kroObjText *text, const char *p, float *value,
-                                   const char *what) {
-  p = kroPassObjBlanks(text, p);
-  const char *after = kroScanASEPlainFloat(p, text->end, value);
-  if (after && kroObjWordEnds(after))
-    return after;
+/* A float at p as strtof reads it (at most 63 characters), for what the fast scan leaves;
+ * refused unless it is a whole finite number. The position after it, or null. */
+static __attribute__((noinline)) const char *kroReadObjFloatSlowly(kroObjText *text, const char *p,
+                                                                   float *value, const char *what) {
   char word[64];
   int length = 0;
   while (!kroObjWordEnds(p + length) && length < (int)sizeof word - 1) {
@@ -159,6 +158,17 @@ static const char *kroReadObjFloat(kroObjText *text, const char *p, float *value
     return nullptr;
   }
   return p + length;
+}
+
+/* A float at p (after blanks): six decimals as modelling tools write them, the engine's other
+ * fast scans, else kroReadObjFloatSlowly. The position after it, or null after a report. */
+static inline const char *kroReadObjFloat(kroObjText *text, const char *p, float *value,
+                                          const char *what) {
+  p = kroPassObjBlanks(text, p);
+  const char *after = kroScanASESixDecimals(p, value);
+  if (!after)
+    after = kroScanASEPlainFloat(p, text->end, value);
+  return after && kroObjWordEnds(after) ? after : kroReadObjFloatSlowly(text, p, value, what);
 }
 
 /* The rest of the line as a name: blanks at both ends dropped, each inner run of blanks (and
@@ -217,14 +227,11 @@ static int kroGrowFullObjList(kroObjList *list, int size, int limit, kroObjText 
     return 0;
   }
   int room = list->room ? (list->room > limit / 2 ? limit : list->room * 2) : 64;
-  void *data = kroAllocate((size_t)room * (size_t)size);
+  void *data = kroReallocate(list->data, (size_t)room * (size_t)size);
   if (!data) {
     kroFail("Error during allocating memory in kroLoadSceneFromOBJ(..)\n");
     return 0;
   }
-  if (list->count)
-    memcpy(data, list->data, (size_t)list->count * (size_t)size);
-  free(list->data);
   list->data = data;
   list->room = room;
   return 1;
@@ -481,9 +488,22 @@ static const char *kroReadObjIndexSlowly(kroObjWalk *walk, const char *p, int co
   return nullptr;
 }
 
-/* The same; a positive index of 1 to 7 digits within the list read at once: the 8 bytes at p
- * (the text is padded) as one little-endian word, the digits counted up to the first byte that
- * is none and combined as in kroScanASEFourDecimals. */
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+/* The value of the `digits` (1 to 7) decimal digits at q, read as one little-endian word (the
+ * text is padded): shifted so that zero digits lead, then pairs, fours and all eight combined as
+ * in kroScanASEFourDecimals. */
+static inline uint64_t kroObjDigitsValue(const char *q, int digits) {
+  uint64_t word;
+  memcpy(&word, q, sizeof word);
+  uint64_t value = (word ^ (UINT64_C(0x0101010101010101) * '0')) << (8 * (8 - digits));
+  value = (value * 10 + (value >> 8)) & UINT64_C(0x00FF00FF00FF00FF);
+  value = (value * 100 + (value >> 16)) & UINT64_C(0x0000FFFF0000FFFF);
+  return (value * 10000 + (value >> 32)) & UINT64_C(0xFFFFFFFF);
+}
+#endif
+
+/* The same; a positive index of 1 to 7 digits within the list read at once, its digits counted
+ * in the 8 bytes at p up to the first byte that is none. */
 static inline const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int count,
                                           const char *list, int *index) {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -495,10 +515,7 @@ static inline const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int c
   const uint64_t none = (values | (values + ones * 6)) & (ones * 0xF0);
   const int digits = none ? __builtin_ctzll(none) / 8 : 8;
   if (digits > 0 && digits < 8) {
-    uint64_t value = values << (8 * (8 - digits)); /* leading zero digits below */
-    value = (value * 10 + (value >> 8)) & UINT64_C(0x00FF00FF00FF00FF);
-    value = (value * 100 + (value >> 16)) & UINT64_C(0x0000FFFF0000FFFF);
-    value = (value * 10000 + (value >> 32)) & UINT64_C(0xFFFFFFFF);
+    uint64_t value = kroObjDigitsValue(p, digits);
     if (value > 0 && value <= (uint64_t)count) {
       *index = (int)value - 1;
       return p + digits;
@@ -506,6 +523,45 @@ static inline const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int c
   }
 #endif
   return kroReadObjIndexSlowly(walk, p, count, list, index);
+}
+
+/* A corner written v/vt/vn, each index positive, of 1 to 7 digits and within its list, read
+ * whole: the bytes that are no digit among the 32 at p (the text is padded) give all three
+ * lengths at once, so the three values are combined side by side rather than one after the
+ * other. The position after it; null for any other corner, left to kroReadObjIndex (which
+ * refuses what must be refused). */
+static inline const char *kroReadObjCornerWhole(const kroObjWalk *walk, const char *p,
+                                                kroObjCorner *corner) {
+#if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
+  uint64_t digit = 0;
+  for (int half = 0; half < 2; half++) {
+    const __m128i x = _mm_sub_epi8(_mm_loadu_si128((const __m128i *)(p + 16 * half)), zero);
+    digit |= (uint64_t)(uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, nine), x))
+             << (16 * half);
+  }
+  uint64_t other = ~digit; /* bits 32 and up set: never empty */
+  const int slash = __builtin_ctzll(other);
+  other &= other - 1;
+  const int second = __builtin_ctzll(other);
+  other &= other - 1;
+  const int end = __builtin_ctzll(other);
+  if (slash < 1 || slash > 7 || second - slash < 2 || second - slash > 8 || end - second < 2 ||
+      end - second > 8 || p[slash] != '/' || p[second] != '/' || !kroObjWordEnds(p + end))
+    return nullptr;
+  const uint64_t v = kroObjDigitsValue(p, slash) - 1,
+                 t = kroObjDigitsValue(p + slash + 1, second - slash - 1) - 1,
+                 n = kroObjDigitsValue(p + second + 1, end - second - 1) - 1;
+  /* An index 0 wraps to a huge value and fails its bound too. */
+  if (v >= (uint64_t)walk->positions.count || t >= (uint64_t)walk->coords.count ||
+      n >= (uint64_t)walk->normals.count)
+    return nullptr;
+  corner->v = (int)v, corner->t = (int)t, corner->n = (int)n;
+  return p + end;
+#else
+  (void)walk, (void)p, (void)corner;
+  return nullptr;
+#endif
 }
 
 /* The part's vertex for a corner, found in the chain of the vertices made at its position (of
@@ -578,6 +634,11 @@ static const char *kroReadObjFace(kroObjWalk *walk, const char *p) {
                         "corners of a face"))
       return nullptr;
     kroObjCorner *corner = (kroObjCorner *)walk->polygon.data + walk->polygon.count++;
+    const char *after = kroReadObjCornerWhole(walk, p, corner);
+    if (after) {
+      p = after;
+      continue;
+    }
     corner->t = corner->n = -1;
     p = kroReadObjIndex(walk, p, walk->positions.count, "positions", &corner->v);
     if (p && *p == '/') {
@@ -650,12 +711,30 @@ static const char *kroReadObjFace(kroObjWalk *walk, const char *p) {
   return p;
 }
 
+/* `floats` numbers of six or four decimals (as modelling tools write positions and normals),
+ * each after a single space and ended by white space; the position after the last, or null for
+ * any other text, which is then read number by number. */
+static inline const char *kroReadObjRowAtOnce(const char *p, int floats, float *row) {
+  for (int i = 0; i < floats; i++) {
+    if (*p != ' ')
+      return nullptr;
+    const char *after = kroScanASESixDecimals(p + 1, &row[i]);
+    if (!after && !(after = kroScanASEFourDecimals(p + 1, 1, &row[i])))
+      return nullptr;
+    p = after;
+  }
+  return p;
+}
+
 /* A "v", "vt" or "vn" line: `floats` numbers (a texture coordinate's v may be left out: 0) */
 static const char *kroReadObjRow(kroObjWalk *walk, const char *p, kroObjList *list, int floats,
                                  const char *what) {
   if (!kroGrowObjList(list, floats * (int)sizeof(float), KRO_ASE_MAX_COUNT, &walk->text, what))
     return nullptr;
   float *row = (float *)list->data + (size_t)list->count++ * (size_t)floats;
+  const char *after = kroReadObjRowAtOnce(p, floats, row);
+  if (after)
+    return after;
   for (int i = 0; i < floats; i++) {
     row[i] = 0.0f;
     if (i == 1 && floats == 2 && kroObjWordEnds(kroPassObjBlanks(&walk->text, p)))
