@@ -162,6 +162,27 @@ TEST_F(GltfTest, NodeTreeFlattenedToWorldPositions) {
     EXPECT_NEAR(meshes[m].realn[0][2] + meshes[m].nc[0][8], 2, 1e-6) << names[m];
   }
   kroFreeMeshArray(&meshes, 3);
+  // The cube at rest (no transform, 32-bit indices, normals of length 2) and moved along z: the
+  // file's indices kept as they stand, the same rows but z, each normal unit and its face's, v
+  // upward.
+  kroScene indexed;
+  ASSERT_EQ(kroLoadSceneIndexed(&indexed, (kData + "rest.gltf").c_str(), 0), 2);
+  for (int m = 0; m < 2; m++)
+    for (int i = 0; i < 36; i++)
+      ASSERT_EQ(indexed.meshes[m].index[i], i / 6 * 4 + "012023"[i % 6] - '0') << i;
+  kroFreeScene(&indexed);
+  ASSERT_EQ(kroLoadMeshArrayFromGLTF(&meshes, (kData + "rest.gltf").c_str()), 2);
+  ASSERT_TRUE(meshes[0].triangles == 12 && meshes[1].triangles == 12);
+  for (int i = 0; i < 12; i++)
+    for (int k = 0; k < 9; k++) {
+      ASSERT_EQ(meshes[0].op[i][k] + (k % 3 == 2 ? 5 : 0), meshes[1].op[i][k]) << i;
+      ASSERT_TRUE(meshes[0].nc[i][k] == meshes[1].nc[i][k] &&
+                  meshes[0].nc[i][k] == meshes[0].realn[i][k % 3] &&
+                  meshes[0].tc[i][k % 6] == meshes[1].tc[i][k % 6])
+          << i << " " << k;
+    }
+  EXPECT_TRUE(meshes[0].tc[0][0] == 0 && meshes[0].tc[0][1] == 1 && meshes[0].tc[0][5] == 0);
+  kroFreeMeshArray(&meshes, 2);
 }
 
 // COLOR_0 as display values (a linear 0.2 shows as 0.4845, as a base colour factor does), alpha

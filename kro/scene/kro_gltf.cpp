@@ -735,6 +735,8 @@ int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix
   if (!ix)
     for (uint64_t i = 0; i < corners; i++)
       out[i] = (uint32_t)i;
+  else if (ix->component == 5125 && ix->stride == 4 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+    memcpy(out, ix->base, (size_t)corners * 4); /* packed, as exporters write them */
   else if (ix->component == 5125)
     for (uint64_t i = 0; i < corners; i++)
       out[i] = kroLittle32(ix->base + i * ix->stride);
@@ -772,8 +774,35 @@ inline void kroGLTFElement(const kroGLTFSpan *s, uint64_t i, int n, double *out)
 /* Each vertex in world space: KRO_VERTEX_FLOATS floats (position, unit normal, texture
  * coordinate (u, 1 - v)), normals and coordinates 0 where the file has none. `c` is the cofactor
  * matrix of the world transform (the inverse transpose times the determinant), by columns. */
+/* The same for the common case, a node at rest in the world (identity matrix) with float
+ * positions, normals and coordinates: positions copied as they stand, normals scaled to unit
+ * length as above. */
+void kroGLTFRestingVertices(const kroGLTFSpan *p, const kroGLTFSpan *nrm, const kroGLTFSpan *tc,
+                            float *vertices) {
+  for (uint64_t v = 0; v < p->count; v++) {
+    float *out = vertices + KRO_VERTEX_FLOATS * v;
+    const uint8_t *position = p->base + v * p->stride, *normal = nrm->base + v * nrm->stride,
+                  *coordinate = tc->base + v * tc->stride;
+    double length = 0, n[3];
+    for (int a = 0; a < 3; a++) {
+      out[a] = kroGLTFReadFloat(position + 4 * a);
+      n[a] = kroGLTFReadFloat(normal + 4 * a);
+      length += n[a] * n[a];
+    }
+    double scale = length > 0 ? 1 / sqrt(length) : 1;
+    for (int a = 0; a < 3; a++)
+      out[3 + a] = (float)(n[a] * scale);
+    out[6] = kroGLTFReadFloat(coordinate);
+    out[7] = 1.0f - kroGLTFReadFloat(coordinate + 4); /* glTF's v runs down */
+  }
+}
+
 void kroGLTFWorldVertices(const kroGLTFSpan *p, const kroGLTFSpan *nrm, const kroGLTFSpan *tc,
                           const double *m, const double *c, int mirror, float *vertices) {
+  static const double identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  if (nrm && tc && p->component == 5126 && nrm->component == 5126 && tc->component == 5126 &&
+      !memcmp(m, identity, sizeof identity))
+    return kroGLTFRestingVertices(p, nrm, tc, vertices);
   for (uint64_t v = 0; v < p->count; v++) {
     float *out = vertices + KRO_VERTEX_FLOATS * v;
     double e[3];

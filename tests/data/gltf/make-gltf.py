@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Writes the glTF test files of this folder: run it here (python3 make-gltf.py) to make them
 again. A cube four ways (.gltf with cube.bin, .gltf with an embedded buffer, .glb, .gltf with
-positions and normals interleaved), a node tree, vertex colours, a textured quad (.gltf naming a
-PNG of tests/data, .glb holding it, another .glb holding a blue picture) and hostile files, each
-with one fault the reader must refuse."""
+positions and normals interleaved), a node tree, the cube at rest and moved, vertex colours, a
+textured quad (.gltf naming a PNG of tests/data, .glb holding it, another .glb holding a blue
+picture) and hostile files, each with one fault the reader must refuse."""
 import base64
 import json
 import math
@@ -126,6 +126,20 @@ doc, blob = document(tri, [{"name": "Parent", "mesh": 0, "children": [1], "trans
                            {"name": "Mirror", "mesh": 0, "scale": [-1, 1, 1]}],
                      [{"primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1}}]}])
 write("hierarchy.gltf", text(embedded(doc, blob)))
+
+# The cube at rest (a node without a transform) and moved 5 along z, one mesh: normals twice
+# unit length, indices as packed 32-bit numbers.
+pos, nrm, uv, idx = cube()
+doc, blob = document([(pack("3f", pos), {"componentType": FLOAT, "count": 24, "type": "VEC3"}),
+                      (pack("3f", [[2 * c for c in n] for n in nrm]),
+                       {"componentType": FLOAT, "count": 24, "type": "VEC3"}),
+                      (pack("2f", uv), {"componentType": FLOAT, "count": 24, "type": "VEC2"}),
+                      (pack("I", idx), {"componentType": 5125, "count": 36, "type": "SCALAR"})],
+                     [{"name": "Rest", "mesh": 0}, {"name": "Moved", "mesh": 0,
+                                                     "translation": [0, 0, 5]}],
+                     [{"primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1,
+                                                      "TEXCOORD_0": 2}, "indices": 3}]}])
+write("rest.gltf", text(embedded(doc, blob)))
 
 # Vertex colours on that triangle: as normalized unsigned bytes with alpha (full red, green 51,
 # blue 188), and as float triples (0.2, 0.5 and 1 turned about, one a NaN, read as 0) on a
