@@ -502,8 +502,9 @@ static inline uint64_t kroObjDigitsValue(const char *q, int digits) {
 }
 #endif
 
-/* The same; a positive index of 1 to 7 digits within the list read at once, its digits counted
- * in the 8 bytes at p up to the first byte that is none. */
+/* One index of a corner as kroReadObjIndexSlowly reads it; a positive index of 1 to 7 digits
+ * within the list read at once, its digits counted in the 8 bytes at p up to the first byte
+ * that is none. */
 static inline const char *kroReadObjIndex(kroObjWalk *walk, const char *p, int count,
                                           const char *list, int *index) {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
