@@ -56,17 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   kroFreeScene(&scene);
   // The indexed form: every index within its vertices, every vertex read.
   count = kroLoadSceneIndexed(&scene, path, 0);
-  for (int i = 0; i < count; i++) {
-    const kroMesh *mesh = &scene.meshes[i];
-    if (!mesh->vertex || mesh->op || mesh->vertices < 0 || mesh->triangles < 0)
-      abort();
-    for (long c = 0; c < 3L * mesh->triangles; c++)
-      if (mesh->index[c] >= (uint32_t)mesh->vertices)
-        abort();
-    for (long v = 0; v < mesh->vertices; v++)
-      sum = sum + mesh->vertex[KRO_VERTEX_FLOATS * v + 7] +
-            (mesh->color ? mesh->color[3 * v + 2] : 0);
-  }
+  sum = sum + kroFuzzReadIndexed(&scene, count);
   kroFreeScene(&scene);
   return 0;
 }

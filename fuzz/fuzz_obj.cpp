@@ -1,6 +1,6 @@
-// The OBJ reader on arbitrary bytes: as an OBJ file, and as the one MTL library of a small OBJ
-// file beside it (no textures asked for). Every mesh must have triangles and a material number
-// inside the materials. The materials are released with free: their texture names are all 0
+// The OBJ reader on arbitrary bytes, in both forms: as an OBJ file, and as the one MTL library of
+// a small OBJ file beside it (no textures asked for). Every mesh must have triangles and a material
+// number inside the materials. The materials are released with free: their texture names are all 0
 // and there is no GL context to delete them in.
 #include "kro.h"
 #include "support.h"
@@ -40,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         abort();
     kroFreeMeshArray(&scene.meshes, scene.mesh_count);
     free(scene.materials);
+    // The indexed form: vertices shared by position, coordinate and normal.
+    count = kroLoadSceneIndexed(&scene, input, 0);
+    sum = sum + kroFuzzReadIndexed(&scene, count);
+    kroFreeScene(&scene); /* no textures: no GL needed */
   }
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "kro.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -38,4 +40,19 @@ void kroFuzzQuiet(void) {
   if (!done && !getenv("KRO_FUZZ_VERBOSE"))
     freopen("/dev/null", "w", stdout);
   done = true;
+}
+
+float kroFuzzReadIndexed(const kroScene *scene, int count) {
+  float sum = 0;
+  for (int i = 0; i < count; i++) {
+    const kroMesh *mesh = &scene->meshes[i];
+    if (!mesh->vertex || mesh->op || mesh->vertices < 0 || mesh->triangles < 0)
+      abort();
+    for (long c = 0; c < 3L * mesh->triangles; c++)
+      if (mesh->index[c] >= (uint32_t)mesh->vertices)
+        abort();
+    for (long v = 0; v < mesh->vertices; v++)
+      sum += mesh->vertex[KRO_VERTEX_FLOATS * v + 7] + (mesh->color ? mesh->color[3 * v + 2] : 0);
+  }
+  return sum;
 }

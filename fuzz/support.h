@@ -15,5 +15,9 @@ FILE *kroFuzzOpenStream(const uint8_t *data, size_t size);
 FILE *kroFuzzOpenPipe(const uint8_t *data, size_t size);
 // Silences the engine's failure messages (they go to standard output).
 void kroFuzzQuiet(void);
+struct kroScene;
+// The first `count` meshes of an indexed load: aborts unless each holds vertices (no rows) and
+// every index lies within them; every vertex (and colour) read, their sum given back.
+float kroFuzzReadIndexed(const struct kroScene *scene, int count);
 
 #endif
