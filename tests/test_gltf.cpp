@@ -347,6 +347,7 @@ TEST_F(GltfTest, HostileFilesAndFailedAllocationsAreRefused) {
   const char *cases[][2] = {
       {"bad-index.gltf", "index 24 (corner 5) past the 24 vertices at line 40"},
       {"bad-last-index.gltf", "index 30 (corner 35) past the 24 vertices at line 40"},
+      {"bad-far-index.gltf", "index 60000 (corner 9) past the 24 vertices at line 40"},
       {"bad-accessor.gltf", "POSITION accessor 0: 25 elements run past its buffer view at line 53"},
       {"bad-colour.gltf", "COLOR_0 of integers that are not normalized at line 28"},
       {"bad-colour-count.gltf", "attributes of unequal counts at line 28"},

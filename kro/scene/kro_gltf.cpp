@@ -729,20 +729,31 @@ float *kroGLTFVertexColours(kroGLTF *g, const Value &primitive, uint64_t accesso
   return colours;
 }
 
-/* `count` packed little-endian 16-bit indices at `from` widened into out; eight at a time by
- * vector instructions where the processor has them. */
-void kroGLTFWidenShorts(const uint8_t *from, uint64_t count, uint32_t *out) {
+/* `count` packed little-endian 16-bit indices at `from` widened into out, eight at a time by
+ * vector instructions where the processor has them; the largest of them. */
+uint32_t kroGLTFWidenShorts(const uint8_t *from, uint64_t count, uint32_t *out) {
   uint64_t i = 0;
+  uint32_t largest = 0;
 #if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  const __m128i zero = _mm_setzero_si128();
+  /* The largest so far in each lane, its top bit flipped so that signed order is unsigned. */
+  const __m128i zero = _mm_setzero_si128(), flip = _mm_set1_epi16((short)0x8000);
+  __m128i top = flip;
   for (; i + 8 <= count; i += 8) {
     const __m128i eight = _mm_loadu_si128((const __m128i *)(from + 2 * i));
+    top = _mm_max_epi16(top, _mm_xor_si128(eight, flip));
     _mm_storeu_si128((__m128i *)(out + i), _mm_unpacklo_epi16(eight, zero));
     _mm_storeu_si128((__m128i *)(out + i + 4), _mm_unpackhi_epi16(eight, zero));
   }
+  uint16_t lanes[8];
+  _mm_storeu_si128((__m128i *)lanes, _mm_xor_si128(top, flip));
+  for (int k = 0; k < 8; k++)
+    largest = lanes[k] > largest ? lanes[k] : largest;
 #endif
-  for (; i < count; i++)
+  for (; i < count; i++) {
     out[i] = kroLittle16(from + 2 * i);
+    largest = out[i] > largest ? out[i] : largest;
+  }
+  return largest;
 }
 
 /* The primitive's corners as vertex numbers, each checked against the `vertices` (in order when
@@ -751,6 +762,7 @@ void kroGLTFWidenShorts(const uint8_t *from, uint64_t count, uint32_t *out) {
 int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix, uint64_t corners,
                        uint64_t vertices, int mirror, uint32_t *out) {
   uint32_t largest = 0;
+  int found = 0; /* largest already found while reading */
   if (!ix)
     for (uint64_t i = 0; i < corners; i++)
       out[i] = (uint32_t)i;
@@ -760,7 +772,7 @@ int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix
     for (uint64_t i = 0; i < corners; i++)
       out[i] = kroLittle32(ix->base + i * ix->stride);
   else if (ix->component == 5123 && ix->stride == 2)
-    kroGLTFWidenShorts(ix->base, corners, out);
+    largest = kroGLTFWidenShorts(ix->base, corners, out), found = 1;
   else if (ix->component == 5123)
     for (uint64_t i = 0; i < corners; i++)
       out[i] = kroLittle16(ix->base + i * ix->stride);
@@ -769,7 +781,7 @@ int kroGLTFReadCorners(kroGLTF *g, const Value &primitive, const kroGLTFSpan *ix
       out[i] = ix->base[i * ix->stride];
   /* Eight lanes at a time, a fixed count the compiler turns into vector instructions. */
   uint32_t lanes[8] = {0};
-  uint64_t i = 0;
+  uint64_t i = found ? corners : 0;
   for (; i + 8 <= corners; i += 8)
     for (int k = 0; k < 8; k++)
       lanes[k] = out[i + k] > lanes[k] ? out[i + k] : lanes[k];

@@ -208,6 +208,7 @@ write("picture.glb", glb(doc, blob))
 pos, nrm, uv, idx = cube()
 write("bad-index.gltf", text(embedded(*cube_doc(indices=idx[:5] + [24] + idx[6:]))))
 write("bad-last-index.gltf", text(embedded(*cube_doc(indices=idx[:35] + [30]))))
+write("bad-far-index.gltf", text(embedded(*cube_doc(indices=idx[:9] + [60000] + idx[10:]))))
 write("bad-accessor.gltf", text(embedded(*cube_doc(positions={
     "componentType": FLOAT, "count": 25, "type": "VEC3"}))))
 write("bad-stride.gltf", text(embedded(*cube_doc(view_stride=11))))
