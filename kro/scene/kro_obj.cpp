@@ -121,9 +121,13 @@ static inline const char *kroPassObjBlanks(kroObjText *text, const char *p) {
   return kroObjBlank(*p) || *p == '\\' ? kroPassObjBlanksAndJoins(text, p) : p;
 }
 
-/* Whether p stands where a word ends: a blank, a line end, a continuation, the end, a comment */
+/* Whether p stands where a word ends: a blank, a line end, a continuation, the end, a comment.
+ * Every byte above '#' but the backslash (digits, letters, signs) goes on with the word. */
 static inline int kroObjWordEnds(const char *p) {
-  return kroObjBlank(*p) || *p == '\n' || *p == 0 || *p == '#' || kroObjContinues(p);
+  const unsigned char c = (unsigned char)*p;
+  if (c > '#')
+    return c == '\\' && kroObjContinues(p);
+  return c == '#' || c == ' ' || c == 0 || (c >= '\t' && c <= '\r');
 }
 
 /* Past the rest of the line and its end; the line count follows */
@@ -719,10 +723,12 @@ static inline const char *kroReadObjRowAtOnce(const char *p, int floats, float *
   for (int i = 0; i < floats; i++) {
     if (*p != ' ')
       return nullptr;
-    const char *after = kroScanASESixDecimals(p + 1, &row[i]);
-    if (!after && !(after = kroScanASEFourDecimals(p + 1, 1, &row[i])))
+    const char *q = p + 1; /* white space after d.dddd: four decimals, else try six */
+    p = KRO_ASE_CLASS[(unsigned char)q[(*q == '-') + 6]] & KRO_ASE_SPACE
+            ? kroScanASEFourDecimals(q, 1, &row[i])
+            : kroScanASESixDecimals(q, &row[i]);
+    if (!p)
       return nullptr;
-    p = after;
   }
   return p;
 }
@@ -774,37 +780,54 @@ static const char *kroReadObjLibraries(kroObjWalk *walk, const char *p) {
   }
 }
 
+/* A line of any kind at p, its keyword after blanks: the position after what it holds (s, l, p,
+ * comments and other keywords are passed over), null after a report. */
+static const char *kroReadObjLine(kroObjWalk *walk, const char *p) {
+  int length;
+  const char *word = kroReadObjWord(&walk->text, p, &length);
+  p = word + length;
+  if (kroObjIs(word, length, "v"))
+    p = kroReadObjRow(walk, p, &walk->positions, 3, "positions");
+  else if (kroObjIs(word, length, "vt"))
+    p = kroReadObjRow(walk, p, &walk->coords, 2, "texture coordinates");
+  else if (kroObjIs(word, length, "vn"))
+    p = kroReadObjRow(walk, p, &walk->normals, 3, "normals");
+  else if (kroObjIs(word, length, "f"))
+    p = kroReadObjFace(walk, p);
+  else if (kroObjIs(word, length, "o") || kroObjIs(word, length, "g")) {
+    char name[KRO_ASE_NAME_CHARS + 1];
+    p = kroReadObjName(&walk->text, p, name, KRO_ASE_NAME_CHARS, 1, "");
+    walk->changed |= strcmp(name, walk->name) != 0;
+    memcpy(walk->name, name, sizeof name);
+  } else if (kroObjIs(word, length, "usemtl")) {
+    char name[KRO_ASE_NAME_CHARS + 1];
+    int material = -1;
+    if ((p = kroReadObjName(&walk->text, p, name, KRO_ASE_NAME_CHARS, 1, "")) &&
+        (material = kroFindObjMaterial(walk, name)) < 0)
+      p = nullptr;
+    walk->changed |= material != walk->material;
+    walk->material = material;
+  } else if (kroObjIs(word, length, "mtllib"))
+    p = kroReadObjLibraries(walk, p);
+  return p;
+}
+
 /* The lines from text.bytes to text.end (KRO_ASE_PAD zeros there); 0 after a report. */
 static int kroWalkObjLines(kroObjWalk *walk) {
   const char *p = walk->text.bytes;
   while (p && p < walk->text.end) {
-    int length;
-    const char *word = kroReadObjWord(&walk->text, p, &length);
-    p = word + length;
-    if (kroObjIs(word, length, "v"))
-      p = kroReadObjRow(walk, p, &walk->positions, 3, "positions");
-    else if (kroObjIs(word, length, "vt"))
-      p = kroReadObjRow(walk, p, &walk->coords, 2, "texture coordinates");
-    else if (kroObjIs(word, length, "vn"))
-      p = kroReadObjRow(walk, p, &walk->normals, 3, "normals");
-    else if (kroObjIs(word, length, "f"))
-      p = kroReadObjFace(walk, p);
-    else if (kroObjIs(word, length, "o") || kroObjIs(word, length, "g")) {
-      char name[KRO_ASE_NAME_CHARS + 1];
-      p = kroReadObjName(&walk->text, p, name, KRO_ASE_NAME_CHARS, 1, "");
-      walk->changed |= strcmp(name, walk->name) != 0;
-      memcpy(walk->name, name, sizeof name);
-    } else if (kroObjIs(word, length, "usemtl")) {
-      char name[KRO_ASE_NAME_CHARS + 1];
-      int material = -1;
-      if ((p = kroReadObjName(&walk->text, p, name, KRO_ASE_NAME_CHARS, 1, "")) &&
-          (material = kroFindObjMaterial(walk, name)) < 0)
-        p = nullptr;
-      walk->changed |= material != walk->material;
-      walk->material = material;
-    } else if (kroObjIs(word, length, "mtllib"))
-      p = kroReadObjLibraries(walk, p);
-    if (p) /* s, l, p, comments and other keywords are passed over */
+    /* The lines of numbers and faces, their keyword at the line's start, told at once. */
+    if (p[0] == 'v' && p[1] == ' ')
+      p = kroReadObjRow(walk, p + 1, &walk->positions, 3, "positions");
+    else if (p[0] == 'f' && p[1] == ' ')
+      p = kroReadObjFace(walk, p + 1);
+    else if (p[0] == 'v' && p[1] == 't' && p[2] == ' ')
+      p = kroReadObjRow(walk, p + 2, &walk->coords, 2, "texture coordinates");
+    else if (p[0] == 'v' && p[1] == 'n' && p[2] == ' ')
+      p = kroReadObjRow(walk, p + 2, &walk->normals, 3, "normals");
+    else
+      p = kroReadObjLine(walk, p);
+    if (p)
       p = kroNextObjLine(&walk->text, p);
   }
   return p != nullptr;
