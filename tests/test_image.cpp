@@ -218,6 +218,31 @@ TEST_F(PictureTest, EveryPictureDecodesToItsReferencePixels) {
         ADD_FAILURE() << "cut to " << cut << " bytes was taken";
   }
   EXPECT_EQ(kroTestHookCalls, 2); // the older PNG reader refused the suite's interlaced files
+  // Image data in chunks of 1 to 9 bytes each: the inflater reads ahead across them and the
+  // checksum is split among them at every offset; the same pixels, rows given bottom first.
+  std::string rows, bottom_first;
+  for (int y = 0; y < 5; y++) {
+    std::string row;
+    for (int i = 0; i < 7 * 4; i++)
+      row += (char)(y * 37 + i * i * 11);
+    rows += '\0' + row, bottom_first = row + bottom_first;
+  }
+  uLongf deflated = compressBound(rows.size());
+  std::string stream(deflated, 0);
+  ASSERT_EQ(
+      compress2((Bytef *)stream.data(), &deflated, (const Bytef *)rows.data(), rows.size(), 9),
+      Z_OK);
+  stream.resize(deflated);
+  for (size_t size = 1; size <= 9; size++) {
+    std::string before; // every chunk but the last
+    size_t last = (stream.size() - 1) / size * size;
+    for (size_t at = 0; at < last; at += size)
+      before += chunk("IDAT", stream.substr(at, size));
+    Picture split = decode(png(7, 5, 8, 6, stream.substr(last), before));
+    EXPECT_EQ(split.why, "") << size;
+    EXPECT_TRUE(split.pixels == std::vector<uint8_t>(bottom_first.begin(), bottom_first.end()))
+        << size;
+  }
 }
 
 // Little-endian 32-bit value written into a file at `offset`.

@@ -24,7 +24,7 @@ set -euo pipefail
 # The packages of one purpose, one word each. A new purpose is one more case.
 packages_for() {
   case "$1" in
-    engine) echo g++ make cmake pkg-config libgl-dev zlib1g-dev rapidjson-dev ;;
+    engine) echo g++ make cmake pkg-config libgl-dev zlib1g-dev libisal-dev rapidjson-dev ;;
     display) echo libgl1-mesa-dri xvfb xauth x11-utils ;;
     run) echo "$(packages_for engine) $(packages_for display) libsdl1.2-dev libpng-dev libsndfile1-dev" ;;
     view) packages_for run ;;
