@@ -1086,6 +1086,13 @@ TEST_F(FontTest, RefusalsLeaveTheOldFontAndHostileFilesAreRefused) {
         fail);
     EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr && font.glyph_table[65] == -1);
   }
+  // 256 glyphs of 1 x 8, the most there can be, are read: the file above less its last record.
+  std::string most = kroTestTempPath("most.krof"),
+              bytes = kroTestReadFile(kDir + "too-many-glyphs.krof");
+  kroTestWriteFile(most, bytes.replace(6, 2, "\x02\x00", 2).substr(0, 12 + 512));
+  kroFontFile file;
+  EXPECT_TRUE(kroReadKROF(most.c_str(), &file) == 0 && file.glyph_count == 256);
+  kroFreeKROF(&file);
   kroFont font;
   font.glyph_count = 99;
   kroTestExpectReport([&] { EXPECT_EQ(kroLoadTextFont((kDir + "none.krof").c_str(), &font), EOF); },
