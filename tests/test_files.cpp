@@ -100,10 +100,14 @@ TEST(FileRule, DescriptorsAreWrittenAsTheyStand) {
     close(fd);
   const std::string resize = KROTOOL_PATH " bmp-resize " KRO_TEST_DATA "/bmp/sample-4x2.bmp ";
   kroTestOutcome to_file = kroTestRun(resize + dir + "/file.bmp 8 8"),
-                 piped = kroTestRun("{ " + resize + "/dev/stdout 8 8 | cat >" + dir + "/p.bmp; }");
-  EXPECT_TRUE(kroTestReadFile(dir + "/p.bmp") == kroTestReadFile(dir + "/file.bmp"));
-  EXPECT_TRUE(to_file.status == 0 && kroTestHas(piped.err, "-> /dev/stdout: 8 x 8")) << piped.err;
-  EXPECT_EQ(kroTestListing(dir), "all.cpp\nfile.bmp\np.bmp\nplaced\nto-pipe\n");
+                 piped = kroTestRun("{ " + resize + "/dev/stdout 8 8 | cat >" + dir + "/p.bmp; }"),
+                 to_err = kroTestRun("{ " + resize + "/dev/stderr 8 8 2>" + dir + "/e.bmp; }");
+  EXPECT_TRUE(kroTestReadFile(dir + "/p.bmp") == kroTestReadFile(dir + "/file.bmp") &&
+              kroTestReadFile(dir + "/e.bmp") == kroTestReadFile(dir + "/file.bmp"));
+  EXPECT_TRUE(to_file.status == 0 && kroTestHas(piped.err, "-> /dev/stdout: 8 x 8") &&
+              kroTestHas(to_err.out, "-> /dev/stderr: 8 x 8"))
+      << piped.err << to_err.out;
+  EXPECT_EQ(kroTestListing(dir), "all.cpp\ne.bmp\nfile.bmp\np.bmp\nplaced\nto-pipe\n");
 }
 
 // The second file of a commit cannot be put in place (its name became a folder): the first,
