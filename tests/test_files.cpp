@@ -95,7 +95,11 @@ TEST(FileRule, DescriptorsAreWrittenAsTheyStand) {
   char got[64] = {}; // the first three, and nothing else
   EXPECT_TRUE(read(ends[0], got, sizeof got) == 12 && !strcmp(got, "new;new;new;")) << got;
   EXPECT_EQ(kroTestReadFile(appended) + " " + kroTestReadFile(placed), "old;new; 0123new;89");
-  EXPECT_EQ(writeThrough("/dev/fd/999", "x"), "Bad file descriptor");
+  for (int fd : {999, ends[0]}) { // none, and one open to read: refused before anything is written
+    kroOutFile out;
+    std::string path = "/dev/fd/" + std::to_string(fd);
+    EXPECT_TRUE(kroBeginOutFile(&out, path.c_str()) == -1 && out.error == EBADF) << fd;
+  }
   for (int fd : {ends[0], ends[1], append, at})
     close(fd);
   const std::string resize = KROTOOL_PATH " bmp-resize " KRO_TEST_DATA "/bmp/sample-4x2.bmp ";

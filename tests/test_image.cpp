@@ -1093,6 +1093,9 @@ TEST_F(FontTest, RefusalsLeaveTheOldFontAndHostileFilesAreRefused) {
   kroFontFile file;
   EXPECT_TRUE(kroReadKROF(most.c_str(), &file) == 0 && file.glyph_count == 256);
   kroFreeKROF(&file);
+  kroTestWriteFile(most, std::string("KROF\0\0\0\0\x10\0\x10\0", 12)); // the largest glyph, none
+  EXPECT_TRUE(kroReadKROF(most.c_str(), &file) == 0 && file.width * file.height == 1 << 24);
+  kroFreeKROF(&file);
   kroFont font;
   font.glyph_count = 99;
   kroTestExpectReport([&] { EXPECT_EQ(kroLoadTextFont((kDir + "none.krof").c_str(), &font), EOF); },

@@ -263,7 +263,7 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
               two = kroTestTempFolder("two"), good = kData + "/krof/glyphs/";
   std::string a = kroTestReadFile(good + "65.bmp"), deep = a;
   deep[28] = 32; // bits per pixel
-  for (const char *name : {"65.bmp", "A.bmp", "256.bmp", "065.bmp"})
+  for (const char *name : {"65.bmp", "A.bmp", "256.bmp", "05.bmp"})
     kroTestWriteFile(glyphs + "/" + name, a);
   std::string grey = kroTestReadFile(good + "66.bmp"); // 8 x 8: white, the top row grey 128
   kroTestWriteFile(glyphs + "/66.bmp",
@@ -281,7 +281,7 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
   ASSERT_TRUE(first.status == 0 && second.status == 0) << first.err << second.err;
   EXPECT_EQ(first.out, one + "/title.krof: 3 glyphs of 8 x 8\n");
   EXPECT_EQ(first.err,
-            "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
+            "krotool font-build: skipped 05.bmp: a leading zero (name it 5.bmp)\n"
             "krotool font-build: skipped 256.bmp: outside 0..255\n"
             "krotool font-build: skipped 65.png: the code is already taken\n"
             "krotool font-build: skipped 67.bmp: BMP: pixel data cut short: 768 of 1024 bytes\n"

@@ -113,7 +113,7 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
       {std::string("track a\n0 1\0", 12), "a zero byte: not a text file"},
       {"track a\n0 1 " + std::string(16, 'l') + "\n", bad_word + " at line 2"},
       {"tempo x\n", "the tempo missing or not a finite number at line 1"},
-      {"tempo 120 x\n", "more than the line's fields at line 1"},
+      {"tempo 120 xx\n", "more than the line's fields at line 1"},
       {most + "track x\n", "more tracks than 1024 at line 1035"},
       {limit + " ", "larger than 16777216 bytes"}};
   std::string path = kroTestTempPath("refused.sync");
