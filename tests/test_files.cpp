@@ -95,15 +95,23 @@ TEST(FileRule, DescriptorsAreWrittenAsTheyStand) {
   char got[64] = {}; // the first three, and nothing else
   EXPECT_TRUE(read(ends[0], got, sizeof got) == 12 && !strcmp(got, "new;new;new;")) << got;
   EXPECT_EQ(kroTestReadFile(appended) + " " + kroTestReadFile(placed), "old;new; 0123new;89");
-  EXPECT_EQ(writeThrough("/dev/fd/999", "x"), "Bad file descriptor");
+  for (int fd : {999, ends[0]}) { // none, and one open to read: refused before anything is written
+    kroOutFile out;
+    std::string path = "/dev/fd/" + std::to_string(fd);
+    EXPECT_TRUE(kroBeginOutFile(&out, path.c_str()) == -1 && out.error == EBADF) << fd;
+  }
   for (int fd : {ends[0], ends[1], append, at})
     close(fd);
   const std::string resize = KROTOOL_PATH " bmp-resize " KRO_TEST_DATA "/bmp/sample-4x2.bmp ";
   kroTestOutcome to_file = kroTestRun(resize + dir + "/file.bmp 8 8"),
-                 piped = kroTestRun("{ " + resize + "/dev/stdout 8 8 | cat >" + dir + "/p.bmp; }");
-  EXPECT_TRUE(kroTestReadFile(dir + "/p.bmp") == kroTestReadFile(dir + "/file.bmp"));
-  EXPECT_TRUE(to_file.status == 0 && kroTestHas(piped.err, "-> /dev/stdout: 8 x 8")) << piped.err;
-  EXPECT_EQ(kroTestListing(dir), "all.cpp\nfile.bmp\np.bmp\nplaced\nto-pipe\n");
+                 piped = kroTestRun("{ " + resize + "/dev/stdout 8 8 | cat >" + dir + "/p.bmp; }"),
+                 to_err = kroTestRun("{ " + resize + "/dev/stderr 8 8 2>" + dir + "/e.bmp; }");
+  EXPECT_TRUE(kroTestReadFile(dir + "/p.bmp") == kroTestReadFile(dir + "/file.bmp") &&
+              kroTestReadFile(dir + "/e.bmp") == kroTestReadFile(dir + "/file.bmp"));
+  EXPECT_TRUE(to_file.status == 0 && kroTestHas(piped.err, "-> /dev/stdout: 8 x 8") &&
+              kroTestHas(to_err.out, "-> /dev/stderr: 8 x 8"))
+      << piped.err << to_err.out;
+  EXPECT_EQ(kroTestListing(dir), "all.cpp\ne.bmp\nfile.bmp\np.bmp\nplaced\nto-pipe\n");
 }
 
 // The second file of a commit cannot be put in place (its name became a folder): the first,

@@ -1111,13 +1111,25 @@ TEST_F(FontTest, RefusalsLeaveTheOldFontAndHostileFilesAreRefused) {
         fail);
     EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr && font.glyph_table[65] == -1);
   }
+  // 256 glyphs of 1 x 8, the most there can be, are read: the file above less its last record.
+  std::string most = kroTestTempPath("most.krof"),
+              bytes = kroTestReadFile(kDir + "too-many-glyphs.krof");
+  kroTestWriteFile(most, bytes.replace(6, 2, "\x02\x00", 2).substr(0, 12 + 512));
+  kroFontFile file;
+  EXPECT_TRUE(kroReadKROF(most.c_str(), &file) == 0 && file.glyph_count == 256);
+  kroFreeKROF(&file);
+  kroTestWriteFile(most, std::string("KROF\0\0\0\0\x10\0\x10\0", 12)); // the largest glyph, none
+  EXPECT_TRUE(kroReadKROF(most.c_str(), &file) == 0 && file.width * file.height == 1 << 24);
+  kroFreeKROF(&file);
   kroFont font;
   font.glyph_count = 99;
   kroTestExpectReport([&] { EXPECT_EQ(kroLoadTextFont((kDir + "none.krof").c_str(), &font), EOF); },
                       "Cannot read from file: " + kDir + "none.krof\n");
   EXPECT_TRUE(font.glyph_count == 0 && font.textures == nullptr);
-  EXPECT_EQ(kroTestCaptured([&] { EXPECT_NE(loadFont(kOneGlyph, &font, 0, 8), 0); }),
-            "Error in kroLoadKROF(..) with texture size 0 x 8\n");
+  for (int32_t w : {0, 8})
+    EXPECT_EQ(kroTestCaptured([&] { EXPECT_NE(loadFont(kOneGlyph, &font, w, 8 - w), 0); }),
+              "Error in kroLoadKROF(..) with texture size " + std::to_string(w) + " x " +
+                  std::to_string(8 - w) + "\n");
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
@@ -1137,16 +1149,20 @@ TEST(ImageInfo, ToolDescribesTheFileAndWhatItBecame) {
     EXPECT_EQ(outcome.status, status) << outcome.err;
     EXPECT_TRUE(kroTestHas(outcome.out + outcome.err, out)) << outcome.out << outcome.err;
   }
-  // The alpha counts, against another reader's pixels (alpha 0 to 255 over 32 x 32).
-  std::string ramp = kData + "third-party/pngsuite/basn4a16.png";
-  std::vector<uint8_t> alpha = stbPixels(ramp, 32, 32);
-  size_t clear = 0, partly = 0;
-  for (size_t i = 3; i < alpha.size(); i += 4)
-    clear += alpha[i] == 0, partly += alpha[i] % 255 != 0;
-  EXPECT_TRUE(kroTestHas(kroTestRun(std::string(KROTOOL_PATH) + " image-info " + ramp).out,
-                         "alpha: " + std::to_string(clear) + " pixels transparent, " +
-                             std::to_string(partly) + " partly transparent, " +
-                             std::to_string(1024 - clear - partly) + " opaque\n"));
+  // The alpha counts, against another reader's pixels: a ramp (0 to 255 over 32 x 32) and 8-bit
+  // noise with each of 0, 1, 254 and 255.
+  for (auto [path, side] : {std::pair{kData + "third-party/pngsuite/basn4a16.png", 32},
+                            {stbWritten("noise.png", 64, 64, 4), 64}}) {
+    std::vector<uint8_t> alpha = stbPixels(path, side, side);
+    size_t clear = 0, partly = 0;
+    for (size_t i = 3; i < alpha.size(); i += 4)
+      clear += alpha[i] == 0, partly += alpha[i] % 255 != 0;
+    EXPECT_TRUE(kroTestHas(kroTestRun(std::string(KROTOOL_PATH) + " image-info " + path).out,
+                           "alpha: " + std::to_string(clear) + " pixels transparent, " +
+                               std::to_string(partly) + " partly transparent, " +
+                               std::to_string(side * side - clear - partly) + " opaque\n"))
+        << path;
+  }
 }
 
 } // namespace

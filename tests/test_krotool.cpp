@@ -263,10 +263,11 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
               two = kroTestTempFolder("two"), good = kData + "/krof/glyphs/";
   std::string a = kroTestReadFile(good + "65.bmp"), deep = a;
   deep[28] = 32; // bits per pixel
-  for (const char *name : {"65.bmp", "A.bmp", "256.bmp", "065.bmp"})
+  for (const char *name : {"65.bmp", "A.bmp", "256.bmp", "05.bmp"})
     kroTestWriteFile(glyphs + "/" + name, a);
-  std::string grey = kroTestReadFile(good + "66.bmp"); // 8 x 8: grey of the default threshold
-  kroTestWriteFile(glyphs + "/66.bmp", grey.replace(54, 192, 192, '\x80'));
+  std::string grey = kroTestReadFile(good + "66.bmp"); // 8 x 8: white, the top row grey 128
+  kroTestWriteFile(glyphs + "/66.bmp",
+                   grey.replace(54, 192, std::string(168, '\xff') + std::string(24, '\x80')));
   kroTestWriteFile(glyphs + "/67.bmp", deep);
   kroTestWriteFile(glyphs + "/68.png", kroTestReadFile(kData + "/png/kinds/c0d01n-11x9.png"));
   kroTestWriteFile(glyphs + "/notes.txt", "not a picture");
@@ -280,7 +281,7 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
   ASSERT_TRUE(first.status == 0 && second.status == 0) << first.err << second.err;
   EXPECT_EQ(first.out, one + "/title.krof: 3 glyphs of 8 x 8\n");
   EXPECT_EQ(first.err,
-            "krotool font-build: skipped 065.bmp: a leading zero (name it 65.bmp)\n"
+            "krotool font-build: skipped 05.bmp: a leading zero (name it 5.bmp)\n"
             "krotool font-build: skipped 256.bmp: outside 0..255\n"
             "krotool font-build: skipped 65.png: the code is already taken\n"
             "krotool font-build: skipped 67.bmp: BMP: pixel data cut short: 768 of 1024 bytes\n"
@@ -293,7 +294,10 @@ TEST(KrotoolFont, BuildsTheSameFontAnywhereListsSkippedPicturesAndGivesEachFailu
   EXPECT_EQ(kroTestReadFile(one + "/title.krof"), kroTestReadFile(two + "/title.krof"));
   EXPECT_EQ(kroTestListing(one), "title.krof\n"); // nothing else left beside it
   kroTestOutcome info = krotool("font-info " + one + "/title.krof");
-  EXPECT_TRUE(info.status == 0 &&
+  std::string b = "glyph 1, code 66 'B':\n########\n"; // grey of the default threshold: 1 bits
+  for (int row = 1; row < 8; row++)
+    b += "........\n";
+  EXPECT_TRUE(info.status == 0 && kroTestHas(info.out, b) &&
               kroTestHas(info.out, "name: title\nglyph size: 8 x 8\nglyphs: 3\ncodes: 65 66 68\n"))
       << info.out;
 

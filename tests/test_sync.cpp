@@ -83,6 +83,8 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
   std::string most = ""; // the most tracks, the last with keys at rows 0..9
   for (int i = 0; i < 1034; i++)
     most += i < 1024 ? "track t" + std::to_string(i) + "\n" : std::to_string(i - 1024) + " 1\n";
+  std::string limit = "tempo 1\nrows-per-beat 1\n#"; // the largest file: a comment fills it
+  limit.resize(KRO_SYNC_MAX_BYTES, ' ');
   const std::pair<std::string, std::string> refused[] = {
       {"track a\n0 1 bounce\n", bad_word + " at line 2"},
       {"track a\n4 1\n4 2\n", "a row not after the track's previous key at line 3"},
@@ -111,11 +113,12 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
       {std::string("track a\n0 1\0", 12), "a zero byte: not a text file"},
       {"track a\n0 1 " + std::string(16, 'l') + "\n", bad_word + " at line 2"},
       {"tempo x\n", "the tempo missing or not a finite number at line 1"},
-      {"tempo 120 x\n", "more than the line's fields at line 1"},
-      {most + "track x\n", "more tracks than 1024 at line 1035"}};
+      {"tempo 120 xx\n", "more than the line's fields at line 1"},
+      {most + "track x\n", "more tracks than 1024 at line 1035"},
+      {limit + " ", "larger than 16777216 bytes"}};
   std::string path = kroTestTempPath("refused.sync");
   for (const auto &[text, reason] : refused) {
-    SCOPED_TRACE(text);
+    SCOPED_TRACE(text.substr(0, 80));
     kroTestWriteFile(path, text);
     kroSyncTracks tracks;
     memset(&tracks, 0x55, sizeof tracks);
@@ -137,7 +140,7 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
   for (int i = 0; i < 10; i++)
     EXPECT_TRUE(last->keys[i].row == i && last->keys[i].value == 1) << i;
   kroFreeSyncTracks(&tracks);
-  kroTestWriteFile(path, "tempo 1\nrows-per-beat 1\n");
+  kroTestWriteFile(path, limit);
   EXPECT_EQ(kroLoadSyncTracks(&tracks, path.c_str()), 0);
   EXPECT_DOUBLE_EQ(kroSyncRow(&tracks, 60.0), 1.0);
   // The text, the track list and a track's keys: each allocation failure is reported and leaves
@@ -167,6 +170,11 @@ TEST(SyncSrc, RefusesBadNamesAndFiles) {
   EXPECT_TRUE(kroTestHas(refused.err, "a row not after the track's previous key at line 3"))
       << refused.err;
   EXPECT_EQ(refused.out, "");
+  // A control byte in the path does not end the comment that names it.
+  std::string dir = kroTestTempFolder("sync-src");
+  kroTestWriteFile(dir + "/a\nb.sync", "track a\n1 1\n");
+  kroTestOutcome named = kroTestRun("cd " + dir + " && " + tool + " sync-src a?b.sync tracks");
+  EXPECT_TRUE(kroTestHas(named.out, "krotool sync-src from a?b.sync: tracks gives\n")) << named.out;
 }
 
 } // namespace

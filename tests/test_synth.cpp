@@ -712,6 +712,9 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
     EXPECT_TRUE(tool.status == 1 && tool.out.empty() && kroTestHas(tool.err, reason))
         << reason + "\n" + tool.err;
   }
+  for (const char *option :
+       {" --rows-per-beat 0", " --rows-per-beat 97", " --rows 0", " --rows 1025"})
+    EXPECT_EQ(kroTestRun(KROTOOL_PATH " midi-song " + path + option).status, 2) << option;
   kroTestRun("truncate -s 16777217 " + path); // one byte over the largest file read
   EXPECT_TRUE(kroTestHas(kroTestRun(KROTOOL_PATH " midi-song " + path).err,
                          ": not a file of at most 16777216 bytes"));
