@@ -59,7 +59,8 @@ TEST_F(SyncTest, ValuesAtAndBetweenKeysAndTheCompiledTablesGiveTheSame) {
   EXPECT_EQ(kroSyncTrackValue(&tracks, "camera.y", 1.0), 0.0f);
   expectSameTracks(tracks, flight_tracks);
 
-  // Written and read back: every field, every bit (0.123456789 needs nine digits).
+  // Written and read back: every field, every bit (0.123456789 needs nine digits, the tempo 17).
+  tracks.tempo += 1.0 / 3;
   std::string path = kroTestTempPath("flight.sync");
   ASSERT_EQ(kroWriteSyncTracks(&tracks, path.c_str()), 0);
   kroSyncTracks again;
@@ -135,6 +136,7 @@ TEST_F(SyncTest, RefusedFilesNameTheReasonAndTheLine) {
   kroFreeSyncTracks(&tracks);
   kroTestWriteFile(path, most);
   ASSERT_EQ(kroLoadSyncTracks(&tracks, path.c_str()), 1024);
+  EXPECT_DOUBLE_EQ(kroSyncRow(&tracks, 1.5), 12.0); // by default 120 beats a minute, 4 rows each
   const kroSyncTrack *last = kroFindSyncTrack(&tracks, "t1023");
   ASSERT_TRUE(kroFindSyncTrack(&tracks, "t0") && last && last->count == 10);
   for (int i = 0; i < 10; i++)

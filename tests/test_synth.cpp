@@ -171,6 +171,7 @@ TEST(Synth, RefusesSongsItCannotPlay) {
       {"instrument has a value out of range", [](OneNote *n) { n->ins.resonance = 1.0f; }},
       {"instrument has a value out of range", [](OneNote *n) { n->ins.sustain = NAN; }},
       {"instrument has a value out of range", [](OneNote *n) { n->ins.slide = 48.5f; }},
+      {"instrument has a value out of range", [](OneNote *n) { n->ins.filter = 4; }},
       {"channel has a value out of range", [](OneNote *n) { n->channel.pan_lfo_end = INFINITY; }},
       {"echo, reverb or master level is out of range", [](OneNote *n) { n->song.master = 17; }},
       {"instruments are missing", [](OneNote *n) { n->song.instrument_count = 0; }},
@@ -550,11 +551,11 @@ TEST(SongText, PresetsPlayCleanlyAndSongsNameThem) {
     EXPECT_LT(peak, 0.99 * 0.7943282);
     double rms = sqrt(sum / (double)x.size());
     EXPECT_TRUE(rms > 0.02 && rms < 0.3) << rms;
-    kroTestWriteFile(path, std::string("instrument x\ngain 0.25\npreset ") + name +
+    kroTestWriteFile(path, std::string("instrument x\ngain 0.25\nwave noise\npreset ") + name +
                                "\nattack 0.5\nchannel c\ninstrument x\npattern 0\n0 C-4\n");
     ASSERT_EQ(kroLoadSong(&named, path.c_str()), 0);
     kroInstrument expect = preset.song.instruments[0], got = named.song.instruments[0];
-    expect.gain = 0.25f, expect.attack = 0.5f;
+    expect.gain = 0.25f, expect.attack = 0.5f, expect.wave = KRO_WAVE_NOISE;
     EXPECT_TRUE(got.wave == expect.wave && got.filter == expect.filter);
     EXPECT_EQ(memcmp(&got.pulse_width, &expect.pulse_width, 14 * sizeof(float)), 0);
     kroFreeSong(&preset);
@@ -617,16 +618,19 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
              2, 24,   8,    0,   0xf0, 3,    0x7e, 0x7f, 0xf7, 0,    0xff, 1,
              3, 'a',  'b',  'c', 0x81, 0x40, 0xff, 0x51, 3,    0x0f, 0x42, 0x40}) +
       end;
-  // 96 ticks a beat, 24 a row: C-4 at row 0 cut by D-4 at row 2 (running status), velocity-0
-  // offs, E-4 at tick 106 moved to row 4, a note-off at tick 138 (row 6).
-  std::string bass = bytes({0, 0xc0, 33, 0, 0x90, 60, 100, 48, 62,   100, 48, 60,
-                            0, 0,    62, 0, 10,   64, 80,  32, 0x80, 64,  0}) +
+  // 96 ticks a beat, 24 a row: a program and channel pressure (one data byte each), C-4 at row 0
+  // cut by D-4 at row 2 (running status), velocity-0 offs, E-4 at tick 106 moved to row 4, a
+  // note-off at tick 138 (row 6).
+  std::string bass = bytes({0,  0xc0, 33, 0, 0xd0, 64, 0,  0x90, 60, 100, 48,   62, 100,
+                            48, 60,   0,  0, 62,   0,  10, 64,   80, 32,  0x80, 64, 0}) +
                      end;
   std::string drums = bytes({0,    0x99, 36,  100, 0,  38,  100,  0,    0x92, 69, 90, 0x60,
                              0x99, 36,   100, 0,   81, 100, 0x82, 0x20, 0x82, 69, 0}) +
                       end;
   std::string path = kroTestTempPath("two.mid"), out = path + ".song", text;
-  kroTestWriteFile(path, midiFile(1, 96, {conductor, bass, drums}));
+  // A header chunk of 8 bytes: read to its end.
+  kroTestWriteFile(
+      path, midiFile(1, 96, {conductor, bass, drums}).replace(7, 1, "\x08").insert(14, "xx"));
   kroTestOutcome tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out);
   EXPECT_EQ(tool.status, 0) << tool.err;
   for (const char *line : {"format 1, 3 tracks, 8 notes, 120 bpm", ": 1 notes moved to the nearest",
@@ -720,7 +724,7 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
                          ": not a file of at most 16777216 bytes"));
 
   // The most notes a file holds, keys in turn (the note list grown many times), then one more.
-  std::string full = bytes({0, 0x90, 0, 1});
+  std::string full = bytes({0x81, 0x80, 0x80, 0, 0x90, 0, 1}); // a delta of 2^21 in four bytes
   for (int i = 1; i < KRO_MIDI_MAX_NOTES; i++)
     full += bytes({0, i % 128, 1});
   kroMidi midi;
@@ -732,7 +736,8 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
   int wrong = 0;
   for (int i = 0; i < midi.note_count; i++)
     wrong += midi.notes[i].key != i % 128;
-  EXPECT_TRUE(midi.note_count == KRO_MIDI_MAX_NOTES && wrong == 0) << midi.note_count;
+  EXPECT_TRUE(midi.note_count == KRO_MIDI_MAX_NOTES && wrong == 0 && midi.length == 1 << 21)
+      << midi.note_count;
   kroFreeMidi(&midi);
   EXPECT_EQ(kroTestCaptured([&] {
               EXPECT_EQ(read(full + bytes({0, 5, 1})), -1);
