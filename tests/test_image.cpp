@@ -273,6 +273,8 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"sound", png(2, 1, 8, 6, good), "", true},
       {"sound grey", png(2, 1, 8, 0, deflated(std::string("\0\1\2", 3))), "", true},
       {"sound BMP", pal8, "", true},
+      {"last row unpadded", pal8.substr(0, pal8.size() - 3), "", true},
+      {"B, then not M", patched(pal8, 1, 'X', 1), "neither a PNG nor a BMP", false},
       {"too large", png(65536, 65536, 8, 6, good), "more than the engine takes", false},
       {"more than the data makes", png(2000, 2000, 8, 6, good), "cannot inflate", false},
       {"stream cut", png(2, 1, 8, 6, cut), "ends before the last row", true},
@@ -325,6 +327,7 @@ TEST_F(PictureTest, HostileFilesAreRefusedWithoutReadingPastTheFile) {
       {"mask past 16 bits", patched(fields, 54, 0x10000), "wider than 16 bits", false},
       {"header 64", patched(pal8, 14, 64), "information header of 64 bytes", false},
       {"data offset past end", patched(pal8, 10, 100000), "pixel data offset", false},
+      {"data in the masks", patched(fields, 10, 62), "pixel data offset 62 outside 66", false},
   };
   for (const auto &[name, file, reason, allocates] : cases) {
     SCOPED_TRACE(name);
@@ -793,7 +796,8 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
   GLint value;
   for (auto [name, wanted] : {std::pair<GLenum, GLint>{GL_TEXTURE_WRAP_S, GL_REPEAT},
                               {GL_TEXTURE_WRAP_T, GL_REPEAT},
-                              {GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR}}) {
+                              {GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR},
+                              {GL_TEXTURE_MAG_FILTER, GL_LINEAR}}) {
     glGetTexParameteriv(GL_TEXTURE_2D, name, &value);
     EXPECT_EQ(value, wanted) << name;
   }

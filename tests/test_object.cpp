@@ -449,7 +449,7 @@ TEST_F(ObjectTest, DegenerateTrianglesGiveZeroAndSmoothingFailsToFlat) {
   const float rows[5][9] = {{0, 0, 0, 1, 0, 0, 0, 1, 0},   // a unit triangle facing +z
                             {0, 0, 0, 0, 0, 0, 1, 1, 0},   // no area, a corner on the first one's
                             {0, 0, 0, 0, nan, 0, 1, 0, 0}, // not a number
-                            {inf, 0, 0, 1, 0, 0, 0, 0, 1}, // infinite
+                            {0, 0, 0, inf, 0, 0, 0, 1, 1}, // infinite, a normal of no NaN
                             {0, 0, 1e30f, 1e30f, 0, 1e30f, 0, 1e30f, 1e30f}}; // huge but sound: +z
   kroTestMesh odd;
   makeMesh(&odd, rows);
