@@ -838,7 +838,12 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
   // A missing, damaged or oversized picture, a folder or a pipe: decoding prints nothing and calls
   // no hook; loading reports.
   std::string huge = kroTestTempPath("huge.png");
-  kroTestWriteFile(huge, "");
+  kroTestWriteFile(huge, "12345"); // the limit is the largest size read
+  uint8_t *bytes;
+  size_t count;
+  EXPECT_EQ(kroReadPictureFile(huge.c_str(), 4, &bytes, &count), KRO_PICTURE_READ_TOO_LARGE);
+  ASSERT_EQ(kroReadPictureFile(huge.c_str(), 5, &bytes, &count), KRO_PICTURE_READ_OK);
+  EXPECT_EQ(std::string((char *)bytes, count), "12345"), free(bytes);
   ASSERT_EQ(truncate(huge.c_str(), KRO_PICTURE_MAX_FILE_BYTES + 1L), 0); // sparse: no disk used
   std::string pipe = kroTestTempPath("texture-pipe.png");
   int held = heldPipe(pipe);
