@@ -843,7 +843,8 @@ TEST_F(GLPictureTest, TextureHoldsThePictureWithMipmapsAndRepeatsAndLeavesTheBin
   size_t count;
   EXPECT_EQ(kroReadPictureFile(huge.c_str(), 4, &bytes, &count), KRO_PICTURE_READ_TOO_LARGE);
   ASSERT_EQ(kroReadPictureFile(huge.c_str(), 5, &bytes, &count), KRO_PICTURE_READ_OK);
-  EXPECT_EQ(std::string((char *)bytes, count), "12345"), free(bytes);
+  EXPECT_EQ(std::string((char *)bytes, count), "12345");
+  free(bytes);
   ASSERT_EQ(truncate(huge.c_str(), KRO_PICTURE_MAX_FILE_BYTES + 1L), 0); // sparse: no disk used
   std::string pipe = kroTestTempPath("texture-pipe.png");
   int held = heldPipe(pipe);
