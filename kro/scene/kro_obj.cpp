@@ -396,22 +396,26 @@ typedef struct kroObjPart {
   kroRowMaker op, nc, realn, tc;
   kroObjList vertex, index; /* indexed form: float[KRO_VERTEX_FLOATS], uint32_t[3] */
   int triangles;
+  int first_shared; /* indexed form: the walk's first kroObjShared entry of this part */
   int material;
   int normals; /* every corner has a normal */
   char name[KRO_ASE_NAME_CHARS + 1];
 } kroObjPart;
 
 /* One corner of a face: indices into the position, texture coordinate and normal lists
- * (-1 when the face gives none). */
+ * (-1 when the face gives none); in the indexed form, its vertex's number in the part once found. */
 typedef struct kroObjCorner {
   int v, t, n;
+  int local;
 } kroObjCorner;
 
-/* A vertex made in the indexed form, chained to the one made before it at the same position. */
+/* A vertex made in the indexed form, chained to the one made before it at the same position.
+ * Parts are made one after the other, so the vertices of a part are the entries from its
+ * `first_shared` on, in order: an entry's number less that is the vertex's number in its part,
+ * and a chain leaves the part where it reaches an entry before it. */
 typedef struct kroObjShared {
-  int next; /* the chain's next entry, -1 at its end */
-  int part, t, n;
-  int local; /* the vertex's number in its part */
+  int next; /* the chain's next entry (always an earlier one), -1 at its end */
+  int t, n;
 } kroObjShared;
 
 typedef struct kroObjWalk {
@@ -582,18 +586,19 @@ static int kroObjSharedVertex(kroObjWalk *walk, int part_number, const kroObjCor
     heads->count = filled;
   }
   int *head = (int *)heads->data;
-  const kroObjShared *links = (const kroObjShared *)walk->links.data;
-  for (int e = head[corner->v]; e >= 0; e = links[e].next)
-    if (links[e].part == part_number && links[e].t == corner->t && links[e].n == corner->n)
-      return links[e].local;
   kroObjPart *part = (kroObjPart *)walk->parts.data + part_number;
+  const kroObjShared *links = (const kroObjShared *)walk->links.data;
+  const int first = part->first_shared;
+  for (int e = head[corner->v]; e >= first; e = links[e].next)
+    if (links[e].t == corner->t && links[e].n == corner->n)
+      return e - first;
   if (!kroGrowObjList(&walk->links, sizeof(kroObjShared), 3 * KRO_ASE_MAX_COUNT, &walk->text,
                       "corners") ||
       !kroGrowObjList(&part->vertex, KRO_VERTEX_FLOATS * sizeof(float), 3 * KRO_ASE_MAX_COUNT,
                       &walk->text, "corners"))
     return -1;
   kroObjShared *link = (kroObjShared *)walk->links.data + walk->links.count;
-  *link = {head[corner->v], part_number, corner->t, corner->n, part->vertex.count};
+  *link = {head[corner->v], corner->t, corner->n};
   head[corner->v] = walk->links.count++;
   float *out = (float *)part->vertex.data + (size_t)KRO_VERTEX_FLOATS * part->vertex.count++;
   const float *v = (const float *)walk->positions.data, *vt = (const float *)walk->coords.data,
@@ -603,24 +608,25 @@ static int kroObjSharedVertex(kroObjWalk *walk, int part_number, const kroObjCor
     out[3 + k] = corner->n >= 0 ? vn[3 * corner->n + k] : 0.0f;
   out[6] = corner->t >= 0 ? vt[2 * corner->t] : 0.0f;
   out[7] = corner->t >= 0 ? vt[2 * corner->t + 1] : 0.0f;
-  return link->local;
+  return part->vertex.count - 1;
 }
 
-/* The fan of a face's triangles as vertex numbers of the part; 0 after a report. */
-static int kroObjSharedFan(kroObjWalk *walk, int part_number, const kroObjCorner *polygon,
+/* The fan of a face's triangles as vertex numbers of the part, each corner's vertex found once
+ * (kept in its `local`); 0 after a report. */
+static int kroObjSharedFan(kroObjWalk *walk, int part_number, kroObjCorner *polygon,
                            int corners) {
+  for (int c = 0; c < corners; c++)
+    if ((polygon[c].local = kroObjSharedVertex(walk, part_number, &polygon[c])) < 0)
+      return 0;
   kroObjPart *part = (kroObjPart *)walk->parts.data + part_number;
   for (int i = 1; i + 1 < corners; i++) {
     if (!kroGrowObjList(&part->index, 3 * sizeof(uint32_t), KRO_ASE_MAX_COUNT, &walk->text,
                         "triangles"))
       return 0;
     uint32_t *triangle = (uint32_t *)part->index.data + 3 * (size_t)part->index.count++;
-    for (int k = 0; k < 3; k++) {
-      int local = kroObjSharedVertex(walk, part_number, &polygon[k ? i + k - 1 : 0]);
-      if (local < 0)
-        return 0;
-      triangle[k] = (uint32_t)local;
-    }
+    triangle[0] = (uint32_t)polygon[0].local;
+    triangle[1] = (uint32_t)polygon[i].local;
+    triangle[2] = (uint32_t)polygon[i + 1].local;
     part->triangles++;
     walk->triangles++;
   }
@@ -682,12 +688,13 @@ static const char *kroReadObjFace(kroObjWalk *walk, const char *p) {
     part->realn.floats = KRO_REALNORMAL_FLOATS;
     part->tc.floats = KRO_TEXCOORD_FLOATS;
     part->material = walk->material;
+    part->first_shared = walk->links.count;
     part->normals = 1;
     memcpy(part->name, walk->name, sizeof part->name);
     walk->changed = 0;
   }
   part->normals &= normals;
-  const kroObjCorner *polygon = (const kroObjCorner *)walk->polygon.data;
+  kroObjCorner *polygon = (kroObjCorner *)walk->polygon.data;
   if (walk->indexed)
     return kroObjSharedFan(walk, walk->parts.count - 1, polygon, corners) ? p : nullptr;
   const float *v = (const float *)walk->positions.data, *vt = (const float *)walk->coords.data,
