@@ -253,6 +253,14 @@ const BenchPeakChild peakChild(loadOnce);
 
 // range(0) triangles of the sphere in `format` by `loader`; counter peak_MB: one load's peak.
 void loads(benchmark::State &state, const char *format, const char *loader) {
+  static bool written = [] {
+    for (const char *f : {"glb", "obj"})
+      for (int t : {100000, 1000000})
+        sceneFile(f, t);
+    sync();
+    return true;
+  }();
+  (void)written;
   const std::string &path = sceneFile(format, (int)state.range(0));
   for (auto _ : state)
     if (!loadOnce(loader, path))

@@ -403,7 +403,8 @@ typedef struct kroObjPart {
 } kroObjPart;
 
 /* One corner of a face: indices into the position, texture coordinate and normal lists
- * (-1 when the face gives none); in the indexed form, its vertex's number in the part once found. */
+ * (-1 when the face gives none); in the indexed form, its vertex's number in the part once found.
+ */
 typedef struct kroObjCorner {
   int v, t, n;
   int local;
@@ -613,8 +614,7 @@ static int kroObjSharedVertex(kroObjWalk *walk, int part_number, const kroObjCor
 
 /* The fan of a face's triangles as vertex numbers of the part, each corner's vertex found once
  * (kept in its `local`); 0 after a report. */
-static int kroObjSharedFan(kroObjWalk *walk, int part_number, kroObjCorner *polygon,
-                           int corners) {
+static int kroObjSharedFan(kroObjWalk *walk, int part_number, kroObjCorner *polygon, int corners) {
   for (int c = 0; c < corners; c++)
     if ((polygon[c].local = kroObjSharedVertex(walk, part_number, &polygon[c])) < 0)
       return 0;
