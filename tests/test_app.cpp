@@ -606,6 +606,12 @@ TEST(App, BoundsAndTheSceneTableOfTheExportedShapes) {
   kroObject both[2] = {rows, rows + 2};
   uint32_t counts[2] = {2, 1};
   const float side = 10 * sinf(0.4f * (float)M_PI); // the file keeps four decimals
+  // An indexed mesh whose corners name one vertex past the counted three (there in memory) and
+  // the largest index: those corners add nothing.
+  float vertex[4][KRO_VERTEX_FLOATS] = {{1, 2, 3}, {-4, 5, 6}, {7, -8, 9}, {100, 100, 100}};
+  uint32_t index[6] = {0, 1, 2, 3, 2, UINT32_MAX};
+  kroMesh indexed = {};
+  indexed.vertex = vertex[0], indexed.index = index, indexed.vertices = 3, indexed.triangles = 2;
   const struct {
     const char *name;
     std::function<long(kroBounds *)> call;
@@ -621,6 +627,10 @@ TEST(App, BoundsAndTheSceneTableOfTheExportedShapes) {
        6,
        {{-1, -5, -9}, {20, 8, 6}, {9.5f, 1.5f, -1.5f}, 0.5f * sqrtf(441 + 169 + 225)}},
       {"nothing", [&](kroBounds *o) { return kroObjectBounds(rows, 0, o); }, 0, {}},
+      {"indexed, corners naming no vertex passed over",
+       [&](kroBounds *o) { return kroMeshBounds(&indexed, 1, o); },
+       4,
+       {{-4, -8, 3}, {7, 5, 9}, {1.5f, -1.5f, 6}, 0.5f * sqrtf(121 + 169 + 36)}},
       {"the cylinder",
        [&](kroBounds *o) {
          return kroObjectBounds(meshes[1].op, (uint32_t)meshes[1].triangles, o);
