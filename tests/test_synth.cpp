@@ -51,24 +51,27 @@ double amplitude(const std::vector<float> &mix, size_t from, size_t n, double hz
 
 // The strongest frequency is the note's, filtered or not; a sine's level is its gain's, panned
 // to the middle, and a 1 kHz filter of Q 0.7071 takes -10 log10(1 + (f / fc)^(+-4)) dB from it
-// (the band pass 1 / sqrt(2 + (f / fc - fc / f)^2): -6.4 dB an octave below fc). A slide from
-// beyond the top key holds there.
+// (the band pass 1 / sqrt(2 + (f / fc - fc / f)^2): -6.4 dB an octave below fc); the envelope at
+// full level moves fc by its octaves. A slide from beyond the top key holds there. A pulse of
+// width 0.25 averages -0.5 of its level; noise, even in -1..1, averages 0 at RMS 1 / sqrt(3).
 TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
   struct Case {
     uint8_t wave, key, filter;
     double decibels;
+    float env_octaves = 0;
   } cases[] = {
       {KRO_WAVE_SINE, 69, KRO_FILTER_OFF, 0.0},     {KRO_WAVE_SAW, 57, KRO_FILTER_OFF, 0},
       {KRO_WAVE_SQUARE, 64, KRO_FILTER_OFF, 0},     {KRO_WAVE_TRIANGLE, 81, KRO_FILTER_OFF, 0},
       {KRO_WAVE_SINE, 40, KRO_FILTER_OFF, 0.0},     {KRO_WAVE_SINE, 95, KRO_FILTER_LOW, -12.30},
       {KRO_WAVE_SINE, 107, KRO_FILTER_LOW, -24.10}, {KRO_WAVE_SINE, 71, KRO_FILTER_HIGH, -12.30},
       {KRO_WAVE_SINE, 59, KRO_FILTER_HIGH, -24.10}, {KRO_WAVE_SINE, 59, KRO_FILTER_LOW, 0.0},
-      {KRO_WAVE_SINE, 107, KRO_FILTER_HIGH, 0.0},   {KRO_WAVE_SINE, 71, KRO_FILTER_BAND, -6.39}};
+      {KRO_WAVE_SINE, 107, KRO_FILTER_HIGH, 0.0},   {KRO_WAVE_SINE, 71, KRO_FILTER_BAND, -6.39},
+      {KRO_WAVE_SINE, 95, KRO_FILTER_LOW, -2.90, 1}};
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "wave " << (int)c.wave << " key " << (int)c.key << " filter " << (int)c.filter);
     OneNote note(c.wave, c.key);
-    note.ins.filter = c.filter, note.ins.resonance = 0.29289f;
+    note.ins.filter = c.filter, note.ins.resonance = 0.29289f, note.ins.env_cutoff = c.env_octaves;
     std::vector<float> x = renderFloat(&note.song);
     double best = 0, best_hz = 0, hz = 440.0 * pow(2.0, (c.key - 69) / 12.0);
     for (double f = 30, a; f < 4000; f *= 1.002)
@@ -78,6 +81,16 @@ TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
     if (c.wave == KRO_WAVE_SINE) { // 1975.5 Hz is the nearest key's to 2 kHz, 493.9 to 500, ...
       EXPECT_NEAR(20 * log10(amplitude(x, 4410, 22050, hz) / (0.5 * sqrt(0.5))), c.decibels, 1.0);
     }
+  }
+  for (int wave : {(int)KRO_WAVE_SQUARE, (int)KRO_WAVE_NOISE}) {
+    OneNote pulse((uint8_t)wave, 64);
+    pulse.ins.pulse_width = 0.25f;
+    std::vector<float> p = renderFloat(&pulse.song);
+    double mean = 0, power = 0, level = 0.5 * sqrt(0.5);
+    for (size_t i = 4410; i < 26460; i++)
+      mean += p[2 * i] / 22050 / level, power += p[2 * i] * p[2 * i] / 22050 / level / level;
+    EXPECT_NEAR(mean, wave == KRO_WAVE_SQUARE ? -0.5 : 0.0, 0.02) << wave;
+    EXPECT_TRUE(wave == KRO_WAVE_SQUARE || fabs(sqrt(power) - 1 / sqrt(3.0)) < 0.01) << power;
   }
   OneNote top(KRO_WAVE_SINE, 127);
   top.ins.slide = 48, top.ins.slide_time = 0.05f;
@@ -153,6 +166,16 @@ TEST(Synth, EnvelopeTimesPanEchoAndLimitAsSet) {
   }
   EXPECT_TRUE(right[0] < 1e-6f && right[1] > 0.05f) << right[0] << " " << right[1];
   EXPECT_NEAR(peak, 0.7943f, 1e-4f);
+  // A pan swinging at 2 Hz from hard right, narrowing to nothing at 1 s: then both sides are even.
+  OneNote swing(KRO_WAVE_SINE, 69);
+  swing.channel.pan_lfo_rate = 2, swing.channel.pan_lfo_depth = 1, swing.channel.pan_lfo_end = 1;
+  std::vector<float> y = renderFloat(&swing.song);
+  float side[2][2] = {}, even = 0.5f * cosf((float)M_PI / 4); // [before 1 s, after][left, right]
+  for (size_t i = 0; i < y.size(); i++)
+    side[i >= 2 * 44100][i % 2] = fmaxf(side[i >= 2 * 44100][i % 2], fabsf(y[i]));
+  EXPECT_TRUE(side[0][1] > 0.499f && fabsf(side[1][0] - even) < 0.002f &&
+              fabsf(side[1][1] - even) < 0.002f)
+      << side[0][1] << " " << side[1][0] << " " << side[1][1];
 }
 
 // A song the synthesizer cannot play (a field out of its range in kro.h, NaN in none) is refused
