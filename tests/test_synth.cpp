@@ -17,9 +17,10 @@
 namespace {
 
 // The whole song, float, left and right interleaved.
-std::vector<float> renderFloat(const kroSong *song, float *peak0 = nullptr) {
+std::vector<float> renderFloat(const kroSong *song, float *peak0 = nullptr, unsigned mute = 0) {
   kroSynth synth;
   EXPECT_EQ(kroStartSynth(&synth, song), 0);
+  synth.mute = mute;
   std::vector<float> mix(2 * synth.frames);
   kroRenderSynthFloat(&synth, mix.data(), (int)synth.frames);
   if (peak0) // channel 0's level, the louder side's
@@ -166,6 +167,23 @@ TEST(Synth, EnvelopeTimesPanEchoAndLimitAsSet) {
   }
   EXPECT_TRUE(right[0] < 1e-6f && right[1] > 0.05f) << right[0] << " " << right[1];
   EXPECT_NEAR(peak, 0.7943f, 1e-4f);
+  // Channel 0 muted: unheard, its echo too; another channel's bit leaves it heard.
+  std::vector<float> muted = renderFloat(&note.song, nullptr, 1);
+  EXPECT_TRUE(std::all_of(muted.begin(), muted.end(), [](float v) { return fabsf(v) < 1e-6f; }));
+  EXPECT_TRUE(renderFloat(&note.song, nullptr, 2) == x);
+  // A 110 Hz note sent to the reverb, off at 0.5 s: the reverb rings (60 dB) about 0.3 s at size
+  // 0 and 3 s at size 1, so from 0.6 s to 1.1 s its tail falls over 40 dB, resp. 6 to 15 dB.
+  for (float size : {0.0f, 1.0f}) {
+    OneNote wet(KRO_WAVE_SINE, 45);
+    wet.cells[1] = KRO_NOTE_OFF, wet.channel.reverb = 1, wet.song.reverb_size = size;
+    std::vector<float> w = renderFloat(&wet.song);
+    double power[2] = {0, 0};
+    for (size_t i = 0; i < 4410; i++)
+      power[0] += w[2 * (26460 + i)] * w[2 * (26460 + i)],
+          power[1] += w[2 * (48510 + i)] * w[2 * (48510 + i)];
+    double fall = 10 * log10(power[0] / power[1]);
+    EXPECT_TRUE(size ? fall > 6 && fall < 15 : fall > 40) << size << ": " << fall << " dB";
+  }
   // A pan swinging at 2 Hz from hard right, narrowing to nothing at 1 s: then both sides are even.
   OneNote swing(KRO_WAVE_SINE, 69);
   swing.channel.pan_lfo_rate = 2, swing.channel.pan_lfo_depth = 1, swing.channel.pan_lfo_end = 1;
@@ -467,6 +485,7 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
        "'instrument' out of the blocks' order (song, instruments, channels, patterns, order) at "
        "line 6"},
       {"song\nrows 1025\n", "rows not a whole number from 1 to 1024 at line 2"},
+      {"song\ntempo 2646001\n", "tempo not a whole number from 1 to 2646000 at line 2"},
       {head + "pattern 1\n", "pattern 1 where pattern 0 comes next at line 5"},
       {head + "pattern 0\n4 A-4\n", "a row that is not a whole number from 0 to 3 at line 6"},
       {head + "pattern 0\n2 A-4\n2 off\n", "a row not after the pattern's previous one at line 7"},
@@ -651,9 +670,10 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
                              0x99, 36,   100, 0,   81, 100, 0x82, 0x20, 0x82, 69, 0}) +
                       end;
   std::string path = kroTestTempPath("two.mid"), out = path + ".song", text;
-  // A header chunk of 8 bytes: read to its end.
-  kroTestWriteFile(
-      path, midiFile(1, 96, {conductor, bass, drums}).replace(7, 1, "\x08").insert(14, "xx"));
+  // A header chunk of 8 bytes: read to its end; a chunk of another kind before the tracks skipped.
+  kroTestWriteFile(path, midiFile(1, 96, {conductor, bass, drums})
+                             .replace(7, 1, "\x08")
+                             .insert(14, std::string("xxXFIH\0\0\0\1!", 11)));
   kroTestOutcome tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out);
   EXPECT_EQ(tool.status, 0) << tool.err;
   for (const char *line : {"format 1, 3 tracks, 8 notes, 120 bpm", ": 1 notes moved to the nearest",
@@ -755,6 +775,10 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
     std::string file = midiFile(0, 96, {track});
     return kroReadMidiMemory(&midi, (const uint8_t *)file.data(), file.size(), "m");
   };
+  ASSERT_EQ(read(bytes({0, 0x90, 60, 100, 10, 60, 90, 10, 60, 0}) + end), 0);
+  EXPECT_TRUE(midi.note_count == 2 && midi.notes[0].end == 10 && midi.notes[1].start == 10 &&
+              midi.notes[1].end == 20); // a key struck again ends its sounding note
+  kroFreeMidi(&midi);
   ASSERT_EQ(read(full), 0);
   int wrong = 0;
   for (int i = 0; i < midi.note_count; i++)
