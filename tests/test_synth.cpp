@@ -17,9 +17,10 @@
 namespace {
 
 // The whole song, float, left and right interleaved.
-std::vector<float> renderFloat(const kroSong *song, float *peak0 = nullptr) {
+std::vector<float> renderFloat(const kroSong *song, float *peak0 = nullptr, unsigned mute = 0) {
   kroSynth synth;
   EXPECT_EQ(kroStartSynth(&synth, song), 0);
+  synth.mute = mute;
   std::vector<float> mix(2 * synth.frames);
   kroRenderSynthFloat(&synth, mix.data(), (int)synth.frames);
   if (peak0) // channel 0's level, the louder side's
@@ -51,24 +52,27 @@ double amplitude(const std::vector<float> &mix, size_t from, size_t n, double hz
 
 // The strongest frequency is the note's, filtered or not; a sine's level is its gain's, panned
 // to the middle, and a 1 kHz filter of Q 0.7071 takes -10 log10(1 + (f / fc)^(+-4)) dB from it
-// (the band pass 1 / sqrt(2 + (f / fc - fc / f)^2): -6.4 dB an octave below fc). A slide from
-// beyond the top key holds there.
+// (the band pass 1 / sqrt(2 + (f / fc - fc / f)^2): -6.4 dB an octave below fc); the envelope at
+// full level moves fc by its octaves. A slide from beyond the top key holds there. A pulse of
+// width 0.25 averages -0.5 of its level; noise, even in -1..1, averages 0 at RMS 1 / sqrt(3).
 TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
   struct Case {
     uint8_t wave, key, filter;
     double decibels;
+    float env_octaves = 0;
   } cases[] = {
       {KRO_WAVE_SINE, 69, KRO_FILTER_OFF, 0.0},     {KRO_WAVE_SAW, 57, KRO_FILTER_OFF, 0},
       {KRO_WAVE_SQUARE, 64, KRO_FILTER_OFF, 0},     {KRO_WAVE_TRIANGLE, 81, KRO_FILTER_OFF, 0},
       {KRO_WAVE_SINE, 40, KRO_FILTER_OFF, 0.0},     {KRO_WAVE_SINE, 95, KRO_FILTER_LOW, -12.30},
       {KRO_WAVE_SINE, 107, KRO_FILTER_LOW, -24.10}, {KRO_WAVE_SINE, 71, KRO_FILTER_HIGH, -12.30},
       {KRO_WAVE_SINE, 59, KRO_FILTER_HIGH, -24.10}, {KRO_WAVE_SINE, 59, KRO_FILTER_LOW, 0.0},
-      {KRO_WAVE_SINE, 107, KRO_FILTER_HIGH, 0.0},   {KRO_WAVE_SINE, 71, KRO_FILTER_BAND, -6.39}};
+      {KRO_WAVE_SINE, 107, KRO_FILTER_HIGH, 0.0},   {KRO_WAVE_SINE, 71, KRO_FILTER_BAND, -6.39},
+      {KRO_WAVE_SINE, 95, KRO_FILTER_LOW, -2.90, 1}};
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "wave " << (int)c.wave << " key " << (int)c.key << " filter " << (int)c.filter);
     OneNote note(c.wave, c.key);
-    note.ins.filter = c.filter, note.ins.resonance = 0.29289f;
+    note.ins.filter = c.filter, note.ins.resonance = 0.29289f, note.ins.env_cutoff = c.env_octaves;
     std::vector<float> x = renderFloat(&note.song);
     double best = 0, best_hz = 0, hz = 440.0 * pow(2.0, (c.key - 69) / 12.0);
     for (double f = 30, a; f < 4000; f *= 1.002)
@@ -78,6 +82,16 @@ TEST(Synth, StrongestFrequencyIsTheNotesAndFilterFallsTwelveDecibelsAnOctave) {
     if (c.wave == KRO_WAVE_SINE) { // 1975.5 Hz is the nearest key's to 2 kHz, 493.9 to 500, ...
       EXPECT_NEAR(20 * log10(amplitude(x, 4410, 22050, hz) / (0.5 * sqrt(0.5))), c.decibels, 1.0);
     }
+  }
+  for (int wave : {(int)KRO_WAVE_SQUARE, (int)KRO_WAVE_NOISE}) {
+    OneNote pulse((uint8_t)wave, 64);
+    pulse.ins.pulse_width = 0.25f;
+    std::vector<float> p = renderFloat(&pulse.song);
+    double mean = 0, power = 0, level = 0.5 * sqrt(0.5);
+    for (size_t i = 4410; i < 26460; i++)
+      mean += p[2 * i] / 22050 / level, power += p[2 * i] * p[2 * i] / 22050 / level / level;
+    EXPECT_NEAR(mean, wave == KRO_WAVE_SQUARE ? -0.5 : 0.0, 0.02) << wave;
+    EXPECT_TRUE(wave == KRO_WAVE_SQUARE || fabs(sqrt(power) - 1 / sqrt(3.0)) < 0.01) << power;
   }
   OneNote top(KRO_WAVE_SINE, 127);
   top.ins.slide = 48, top.ins.slide_time = 0.05f;
@@ -153,6 +167,33 @@ TEST(Synth, EnvelopeTimesPanEchoAndLimitAsSet) {
   }
   EXPECT_TRUE(right[0] < 1e-6f && right[1] > 0.05f) << right[0] << " " << right[1];
   EXPECT_NEAR(peak, 0.7943f, 1e-4f);
+  // Channel 0 muted: unheard, its echo too; another channel's bit leaves it heard.
+  std::vector<float> muted = renderFloat(&note.song, nullptr, 1);
+  EXPECT_TRUE(std::all_of(muted.begin(), muted.end(), [](float v) { return fabsf(v) < 1e-6f; }));
+  EXPECT_TRUE(renderFloat(&note.song, nullptr, 2) == x);
+  // A 110 Hz note sent to the reverb, off at 0.5 s: the reverb rings (60 dB) about 0.3 s at size
+  // 0 and 3 s at size 1, so from 0.6 s to 1.1 s its tail falls over 40 dB, resp. 6 to 15 dB.
+  for (float size : {0.0f, 1.0f}) {
+    OneNote wet(KRO_WAVE_SINE, 45);
+    wet.cells[1] = KRO_NOTE_OFF, wet.channel.reverb = 1, wet.song.reverb_size = size;
+    std::vector<float> w = renderFloat(&wet.song);
+    double power[2] = {0, 0};
+    for (size_t i = 0; i < 4410; i++)
+      power[0] += w[2 * (26460 + i)] * w[2 * (26460 + i)],
+          power[1] += w[2 * (48510 + i)] * w[2 * (48510 + i)];
+    double fall = 10 * log10(power[0] / power[1]);
+    EXPECT_TRUE(size ? fall > 6 && fall < 15 : fall > 40) << size << ": " << fall << " dB";
+  }
+  // A pan swinging at 2 Hz from hard right, narrowing to nothing at 1 s: then both sides are even.
+  OneNote swing(KRO_WAVE_SINE, 69);
+  swing.channel.pan_lfo_rate = 2, swing.channel.pan_lfo_depth = 1, swing.channel.pan_lfo_end = 1;
+  std::vector<float> y = renderFloat(&swing.song);
+  float side[2][2] = {}, even = 0.5f * cosf((float)M_PI / 4); // [before 1 s, after][left, right]
+  for (size_t i = 0; i < y.size(); i++)
+    side[i >= 2 * 44100][i % 2] = fmaxf(side[i >= 2 * 44100][i % 2], fabsf(y[i]));
+  EXPECT_TRUE(side[0][1] > 0.499f && fabsf(side[1][0] - even) < 0.002f &&
+              fabsf(side[1][1] - even) < 0.002f)
+      << side[0][1] << " " << side[1][0] << " " << side[1][1];
 }
 
 // A song the synthesizer cannot play (a field out of its range in kro.h, NaN in none) is refused
@@ -444,6 +485,7 @@ TEST(SongText, RefusedSongsNameTheReasonAndTheLine) {
        "'instrument' out of the blocks' order (song, instruments, channels, patterns, order) at "
        "line 6"},
       {"song\nrows 1025\n", "rows not a whole number from 1 to 1024 at line 2"},
+      {"song\ntempo 2646001\n", "tempo not a whole number from 1 to 2646000 at line 2"},
       {head + "pattern 1\n", "pattern 1 where pattern 0 comes next at line 5"},
       {head + "pattern 0\n4 A-4\n", "a row that is not a whole number from 0 to 3 at line 6"},
       {head + "pattern 0\n2 A-4\n2 off\n", "a row not after the pattern's previous one at line 7"},
@@ -628,9 +670,10 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
                              0x99, 36,   100, 0,   81, 100, 0x82, 0x20, 0x82, 69, 0}) +
                       end;
   std::string path = kroTestTempPath("two.mid"), out = path + ".song", text;
-  // A header chunk of 8 bytes: read to its end.
-  kroTestWriteFile(
-      path, midiFile(1, 96, {conductor, bass, drums}).replace(7, 1, "\x08").insert(14, "xx"));
+  // A header chunk of 8 bytes: read to its end; a chunk of another kind before the tracks skipped.
+  kroTestWriteFile(path, midiFile(1, 96, {conductor, bass, drums})
+                             .replace(7, 1, "\x08")
+                             .insert(14, std::string("xxXFIH\0\0\0\1!", 11)));
   kroTestOutcome tool = kroTestRun(KROTOOL_PATH " midi-song " + path + " -o " + out);
   EXPECT_EQ(tool.status, 0) << tool.err;
   for (const char *line : {"format 1, 3 tracks, 8 notes, 120 bpm", ": 1 notes moved to the nearest",
@@ -732,6 +775,10 @@ TEST(MidiSong, NotesLandOnRowsChannelsAndPresetsWithAReport) {
     std::string file = midiFile(0, 96, {track});
     return kroReadMidiMemory(&midi, (const uint8_t *)file.data(), file.size(), "m");
   };
+  ASSERT_EQ(read(bytes({0, 0x90, 60, 100, 10, 60, 90, 10, 60, 0}) + end), 0);
+  EXPECT_TRUE(midi.note_count == 2 && midi.notes[0].end == 10 && midi.notes[1].start == 10 &&
+              midi.notes[1].end == 20); // a key struck again ends its sounding note
+  kroFreeMidi(&midi);
   ASSERT_EQ(read(full), 0);
   int wrong = 0;
   for (int i = 0; i < midi.note_count; i++)
